@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the benchmarks use.
+# Does nothing when everything is already there.
+set -euo pipefail
+pkgs=(build-essential cmake ninja-build clang libclang-rt-14-dev libgtest-dev libgmock-dev
+      libbenchmark-dev zlib1g-dev ncompress python3 locales tar gzip diffutils)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
+fi

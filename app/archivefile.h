@@ -1,0 +1,115 @@
+// One open KOX archive: its stream, its archive header, the walk over its
+// entries (FirstEntry/NextEntry with block skipping), the data blocks of the
+// current entry (GetEntryData) and the manifest context used when signatures
+// are made or checked.  Every failure is an exception (app/except.h) naming
+// the archive or carrying the fixed texts of the format.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/filestream.h"
+#include "app/koxformat.h"
+#include "krn/snt/manifest.h"
+
+class CDirEntry;
+class CFile;
+class CDirectory;
+class CLink;
+class CSignedManifest;
+
+class CArchiveFile {
+public:
+    // Opens path with the mode bits (KOV_OPEN_READ to read, KOV_OPEN_CREATE to
+    // create).  Create mode: magic "ZEF ", version "2.01", nothing to read.
+    // Throws COpenExcept naming the path when the stream does not open.
+    CArchiveFile(const std::string& path, uint32_t mode);
+    // Releases the manifest context, the entry objects still alive and closes
+    // the stream without reporting (use Close() to learn about close errors).
+    ~CArchiveFile();
+    CArchiveFile(const CArchiveFile&) = delete;
+    CArchiveFile& operator=(const CArchiveFile&) = delete;
+
+    // Opens the stream again with other bits; COpenExcept when it fails.
+    void Open(const std::string& path, uint32_t mode);
+    // Closes the stream; CWriteExcept naming the archive when the final
+    // flush or close fails (full disk, quota).  Safe to call twice.
+    void Close();
+    // Back to offset 0; the archive header is checked again by the next
+    // FirstEntry.
+    void Rewind();
+
+    // Writes "ZEF " "2.01"; CWriteExcept when short.
+    void WriteArchiveHeader();
+    // Whether the file is a KOX archive (answer kept after the first call).
+    // Fewer than 8 bytes: CReadExcept; unknown version or backup magic:
+    // CUnsupportedArchiveException.
+    bool ReadArchiveHeader();
+    const char* GetVersion() const { return m_version; }  // 4 characters, not terminated
+    std::string GetVersionString() const { return std::string(m_version, 4); }
+    bool IsVersion200() const;
+
+    // The first entry, or null when there is none (or the file is no KOX
+    // archive).  The entry lives in this object's storage: end its life with
+    // ReleaseEntry (or its destructor called in place); never delete it.
+    CDirEntry* FirstEntry();
+    // Skips what is left of the current entry's data blocks and returns the
+    // next entry, or null at the end of the archive.
+    CDirEntry* NextEntry();
+    // Ends the life of an entry returned by FirstEntry/NextEntry.
+    void ReleaseEntry(CDirEntry* entry);
+
+    // Reads one data block of the current entry into dest (capacity bytes;
+    // a longer block is a read failure).  Returns whether more blocks of the
+    // entry follow.  For the last block ("ED"/"UE") *checksum receives the
+    // stored checksum.  Short reads: CReadExcept; an unknown block type:
+    // CExcept "KOVZEF: error in GetEntryData(); unknown block type".
+    bool GetEntryData(uint8_t* dest, size_t capacity, uint32_t* length, uint32_t* checksum,
+                      bool* compressed);
+    // True when the next two bytes name a data block (position unchanged).
+    bool DataBlockFollows();
+
+    const std::string& GetPath() const { return m_path; }
+    CFileStream& Stream() { return m_stream; }
+    ManifestContext* GetManifestContext() { return &m_manifestContext; }
+    bool ManifestSeen() const { return m_manifestSeen; }
+    // The current entry's decoded header.
+    const KoxHeaderInfo& CurrentInfo() const { return m_info; }
+
+private:
+    CDirEntry* ReadEntryFromHeader();
+    void ReadName();
+    void ReadUserInfo();
+    CDirEntry* BuildEntry();
+    void DestroyLiveEntries();
+    [[noreturn]] void ThrowRead() const;
+
+    std::vector<uint8_t> m_headerBuffer;  // 34 bytes, read mode only
+    char m_name[KOX_NAME_BUFFER_SIZE];
+    std::string m_storedName;             // the name as stored, before -lower/-flat
+    std::vector<uint8_t> m_userInfo;
+    std::string m_path;
+    CFileStream m_stream;
+    char m_magic[4];
+    char m_version[4];
+    KoxHeaderInfo m_info;
+    bool m_headerRead = false;
+    bool m_isKox = false;
+    bool m_storedNameIsManifest = false;
+    std::string m_manifestName = KOX_MANIFEST_NAME;
+    ManifestContext m_manifestContext;
+    bool m_manifestSeen = false;
+
+    // Storage of one entry object per class (read mode), and whether the
+    // object in it is alive.
+    struct Slot {
+        std::unique_ptr<unsigned char[]> storage;
+        CDirEntry* live = nullptr;
+        bool alive = false;
+    };
+    Slot m_fileSlot, m_dirSlot, m_linkSlot, m_manifestSlot;
+    friend class CDirEntry;
+};

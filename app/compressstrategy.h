@@ -1,0 +1,70 @@
+// Compression strategies turn one file entry's contents into the data blocks
+// and checksum of a KOX archive, and the process-wide transfer buffers that
+// carry every block (no allocation per block).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "app/koxformat.h"
+
+class CArchiveFile;
+class CDirEntry;
+
+// One process-wide set of buffers shared by the writers and the readers of
+// entry data: the input buffer (twice the block size) and the output buffer
+// (block size plus the 6-byte block header in front).
+class CTransferBuffers {
+public:
+    static constexpr size_t kBlockSize = KOX_CHUNK_SIZE;
+    static constexpr size_t kInputSize = 2 * kBlockSize;                     // 131,072
+    static constexpr size_t kOutputSize = kBlockSize + KOX_BLOCK_HEADER_SIZE;  // 65,542
+
+    // Created on first use; lives until the process ends.
+    static CTransferBuffers& Instance();
+    uint8_t* Input() { return m_input; }
+    uint8_t* Output() { return m_output; }
+
+private:
+    CTransferBuffers() = default;
+    alignas(64) uint8_t m_input[kInputSize];
+    alignas(64) uint8_t m_output[kOutputSize];
+};
+
+class ICompressStrategy {
+public:
+    ICompressStrategy() = default;
+    virtual ~ICompressStrategy() = default;
+    ICompressStrategy(const ICompressStrategy&) = delete;
+    ICompressStrategy& operator=(const ICompressStrategy&) = delete;
+
+    // Writes the current entry's data blocks and checksum to the archive;
+    // the entry's stream is open for reading.  Exactly the entry's header
+    // size is stored: a file that grew is cut at it, one that shrank is padded
+    // with zero bytes and reported as inaccessible.  True; failures throw.
+    virtual bool Compress(CArchiveFile& archive) = 0;
+    virtual void SetEntry(CDirEntry* entry) { m_entry = entry; }
+    CDirEntry* GetEntry() const { return m_entry; }
+
+    // The strategy of the run, published by the command that writes entries;
+    // when none was published a CNormalCompress of the process is returned.
+    static void Publish(ICompressStrategy* strategy);
+    static ICompressStrategy& Current();
+
+protected:
+    CDirEntry* m_entry = nullptr;
+};
+
+// Chunks of 65,536 bytes, each compressed as its own stream ("DA"/"ED") or
+// stored raw ("UD"/"UE") when it does not shrink into one block.
+class CNormalCompress : public ICompressStrategy {
+public:
+    bool Compress(CArchiveFile& archive) override;
+};
+
+// The other platform's backup archives; its read operation fails here, so
+// Compress ends at once with CReadExcept naming the entry.
+class CBackupCompress : public ICompressStrategy {
+public:
+    bool Compress(CArchiveFile& archive) override;
+};

@@ -1,0 +1,171 @@
+// Members of an archive: regular files, directories, symbolic links and the
+// signed manifest.  An entry built from a path on disk fills its header from
+// stat/lstat and adds itself to an archive being written; an entry built by
+// the archive reader lists itself, extracts or tests its data blocks (with
+// the checksum) and creates itself on disk.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/filestream.h"
+#include "app/koxformat.h"
+#include "krn/snt/manifest.h"
+
+class CArchiveFile;
+
+class CDirEntry {
+public:
+    // An entry for a path on disk: name and stored name are the path, the
+    // header information is zero.
+    explicit CDirEntry(const std::string& name);
+    // An entry read from an archive: name (after -lower/-flat), stored name
+    // (as stored), header information and user information.
+    CDirEntry(const std::string& name, const std::string& storedName, const KoxHeaderInfo& info,
+              std::vector<uint8_t> userInfo);
+    virtual ~CDirEntry();
+    CDirEntry(const CDirEntry&) = delete;
+    CDirEntry& operator=(const CDirEntry&) = delete;
+
+    // ExtractOrTest with the verification flag off (CLink: makes the link).
+    virtual void Extract(CArchiveFile& archive);
+    // Writes (command x, or a manifest under verification) or only checks
+    // the entry's data: every block up to "ED"/"UE" is read, decompressed and
+    // run through the checksum; a stored checksum other than 0 must match.
+    virtual void ExtractOrTest(CArchiveFile& archive, bool verification);
+    virtual const std::string& GetName() const { return m_name; }
+    // Creates the file (parents first) and opens the entry's stream for
+    // writing; CDirectory creates the directory.
+    virtual void CreateOnDisk();
+    // One listing line (CEntryInfo) through the application's log manager.
+    virtual void PrintListing();
+    virtual bool IsSignedManifest() const { return false; }
+    virtual bool IsDigestVerified() const { return false; }
+    virtual bool IsDigestEnabled() const { return false; }
+    // Fills info from the disk (or the manifest context); false on failure.
+    virtual bool FillHeaderInfo(KoxHeaderInfo& info) = 0;
+    // Writes header, UTF-8 name with NUL and user information in one write.
+    virtual void WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info);
+    // CLink without -r: stored name becomes name + "|" + target.
+    virtual bool PrepareStoredName() { return true; }
+    virtual bool IsDirectory() const { return false; }
+    virtual ManifestFile* GetDigestContext() { return nullptr; }
+
+    // Adds the entry to an archive being written (selection, -P, -T, -v,
+    // inaccessible files, header and data).
+    void AddToArchive(CArchiveFile& archive);
+
+    const std::string& GetStoredName() const { return m_storedName; }
+    void SetStoredName(const std::string& storedName) { m_storedName = storedName; }
+    const KoxHeaderInfo& GetHeaderInfo() const { return m_info; }
+    KoxHeaderInfo& HeaderInfo() { return m_info; }
+    const std::vector<uint8_t>& GetUserInfo() const { return m_userInfo; }
+    // The stream data is read from or written to; the entry's own by default.
+    CFileStream* GetStream() { return m_stream; }
+    void SetStream(CFileStream* stream) { m_stream = stream ? stream : &m_ownStream; }
+    // Closes the entry's own stream; CWriteExcept naming the entry when the
+    // final flush of an extracted file fails.
+    void CloseStream();
+    bool Existed() const { return m_existed; }
+
+    // 0 when the directory attribute (16) is set, else by the mode's type
+    // bits: 3 symbolic link, 1 regular file, 6 anything else.
+    static int GetFindDataKind(uint32_t attributes, uint32_t mode);
+    // directory + path, see the implementation for the separator rules.
+    static std::string JoinPath(const std::string& path, const std::string& directory);
+    // Creates the missing parent directories of name; false when one fails.
+    static bool CreateParentDirectories(const std::string& name);
+    // The UTF-8 form of the stored name; CConversionExcept when it fails.
+    std::string StoredNameUtf8() const;
+
+protected:
+    // One pass over the data blocks; see ExtractOrTest.
+    void ProcessData(CArchiveFile& archive, bool write);
+    void RunDigestOfEmptyFile(ManifestContext* context);
+    // The -R directory joined in front of a relative name.
+    std::string TargetPath() const;
+
+    std::string m_name;
+    std::string m_storedName;
+    KoxHeaderInfo m_info;
+    CFileStream* m_stream;
+    std::vector<uint8_t> m_userInfo;
+    bool m_digestVerified = false;
+    bool m_existed = false;
+    CFileStream m_ownStream;
+    ManifestContext* m_archiveContext = nullptr;  // set by the reader
+
+private:
+    friend class CArchiveFile;
+    bool* m_aliveFlag = nullptr;  // cleared when an entry built in archive storage ends
+};
+
+class CFile : public CDirEntry {
+public:
+    explicit CFile(const std::string& name);
+    CFile(const std::string& name, const std::string& storedName, const KoxHeaderInfo& info,
+          std::vector<uint8_t> userInfo);
+    bool IsDigestVerified() const override { return m_digestVerified; }
+    bool IsDigestEnabled() const override { return m_digestEnabled; }
+    bool FillHeaderInfo(KoxHeaderInfo& info) override;
+    ManifestFile* GetDigestContext() override { return &m_digest; }
+    void SetDigestEnabled(bool enabled) { m_digestEnabled = enabled; }
+
+private:
+    ManifestFile m_digest;
+    bool m_digestEnabled = false;
+};
+
+class CDirectory : public CDirEntry {
+public:
+    explicit CDirectory(const std::string& name);
+    CDirectory(const std::string& name, const std::string& storedName, const KoxHeaderInfo& info,
+               std::vector<uint8_t> userInfo);
+    void ExtractOrTest(CArchiveFile& archive, bool verification) override;
+    void CreateOnDisk() override;
+    bool FillHeaderInfo(KoxHeaderInfo& info) override;
+    bool IsDirectory() const override { return true; }
+};
+
+class CLink : public CDirEntry {
+public:
+    explicit CLink(const std::string& name);
+    // target: the text after the first "|" of the stored name.
+    CLink(const std::string& name, const std::string& storedName, const std::string& target,
+          const KoxHeaderInfo& info, std::vector<uint8_t> userInfo);
+    void Extract(CArchiveFile& archive) override;
+    void ExtractOrTest(CArchiveFile& archive, bool verification) override;
+    bool FillHeaderInfo(KoxHeaderInfo& info) override;
+    bool PrepareStoredName() override;
+    const std::string& GetTarget() const { return m_target; }
+
+private:
+    std::string m_target;
+};
+
+class CSignedManifest : public CDirEntry {
+public:
+    // The manifest entry of a signing run: its data is the context's text.
+    CSignedManifest(const std::string& name, ManifestContext* context);
+    // The manifest entry read from an archive (mode becomes 0600; with
+    // -manifest that file's name replaces the entry name).
+    CSignedManifest(const std::string& name, const std::string& storedName,
+                    const KoxHeaderInfo& info, std::vector<uint8_t> userInfo,
+                    ManifestContext* context);
+    void ExtractOrTest(CArchiveFile& archive, bool verification) override;
+    bool IsSignedManifest() const override { return true; }
+    bool FillHeaderInfo(KoxHeaderInfo& info) override;
+
+    CNullStream& NullStream() { return m_nullStream; }
+    CBufferedStream& BufferedStream() { return m_bufferedStream; }
+    uint64_t HeaderOffset() const { return m_headerOffset; }
+    ManifestContext* Context() const { return m_context; }
+    std::string text1, text2, text3;  // free for the signature commands
+
+private:
+    CNullStream m_nullStream;
+    CBufferedStream m_bufferedStream;
+    uint64_t m_headerOffset = 0;
+    ManifestContext* m_context = nullptr;
+};

@@ -1,0 +1,102 @@
+// The application's file stream over stdio with 64-bit offsets, and two
+// in-memory variants: CBufferedStream keeps what is written, CNullStream drops
+// it.  No operation throws: each returns a success flag and a failed open,
+// read or close leaves errno in LastError() for the caller's message.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+// Open-mode bits, tested in this order; the first set one decides.
+inline constexpr uint32_t KOV_OPEN_APPEND = 0x10000000;  // "a"
+inline constexpr uint32_t KOV_OPEN_CREATE = 0x20000000;  // "w"
+inline constexpr uint32_t KOV_OPEN_READ = 0x40000000;    // "r"
+inline constexpr uint32_t KOV_OPEN_UPDATE = 0x02000000;  // "r+"
+
+class CFileStream {
+public:
+    CFileStream() = default;
+    CFileStream(const char* path, uint32_t mode) { Open(path, mode); }
+    virtual ~CFileStream();
+    CFileStream(const CFileStream&) = delete;
+    CFileStream& operator=(const CFileStream&) = delete;
+
+    // Reads up to length bytes; *count receives what came.  True when all
+    // came or the end of the file was reached (so a short count with true
+    // means end of file); false on a read error (errno kept).
+    virtual bool Read(void* buffer, size_t length, size_t* count);
+    // Writes length bytes; true when all were written.
+    virtual bool Write(const void* buffer, size_t length, size_t* count);
+    // Opens path with the mode chosen by the bits; any handle held before is
+    // closed first.  Success shows in IsOpen(); no known bit: no handle, EINVAL.
+    virtual void Open(const char* path, uint32_t mode);
+    virtual bool IsOpen() const { return m_file != nullptr; }
+
+    // Absolute seek from the start, seek to the end, current offset; each is
+    // false when no handle is held or the call fails.
+    bool Seek(uint64_t offset);
+    bool SeekEnd();
+    bool Tell(uint64_t* offset);
+    // Moves forward by count bytes with a seek; false for a negative count, no
+    // handle or a failed seek.  Moving past the end of the file is not
+    // detected here (the next read then reports end of file).
+    bool MoveFlPtr(int64_t count);
+    // Cuts the file at the current offset (buffered data is flushed first).
+    bool Truncate();
+    // Flushes and closes; true on success or when nothing was open.  A failed
+    // close (for instance a full disk on the final flush) stores errno and
+    // returns false.  The handle is gone afterwards in both cases.
+    bool Close();
+    int LastError() const { return m_lastError; }
+    FILE* Handle() const { return m_file; }
+
+    // Operations of the other platform's backup strategy; false here.
+    bool BackupRead(void* buffer, size_t length, size_t* count);
+    bool BackupWrite(const void* buffer, size_t length, size_t* count);
+    bool BackupEnd();
+
+protected:
+    uint32_t m_reserved1 = 0;
+    uint32_t m_reserved2 = 0;
+    int m_lastError = 0;
+    FILE* m_file = nullptr;
+};
+
+// Keeps every written byte in memory; reads give them back from a read
+// position that the user sets with SetReadPosition (none until then).
+class CBufferedStream : public CFileStream {
+public:
+    CBufferedStream() = default;
+    ~CBufferedStream() override = default;
+
+    bool Read(void* buffer, size_t length, size_t* count) override;
+    bool Write(const void* buffer, size_t length, size_t* count) override;
+    void Open(const char*, uint32_t) override {}
+    bool IsOpen() const override { return true; }
+
+    // Starts reading at offset (clamped to the buffer's end).
+    void SetReadPosition(size_t offset = 0);
+    bool HasReadPosition() const { return m_hasReadPosition; }
+    const uint8_t* Data() const { return m_buffer.data(); }
+    size_t Length() const { return m_buffer.size(); }
+    void Clear();
+
+private:
+    bool m_hasReadPosition = false;
+    size_t m_readPosition = 0;
+    std::vector<uint8_t> m_buffer;
+};
+
+// Swallows writes and answers reads as fully done without copying anything.
+class CNullStream : public CFileStream {
+public:
+    CNullStream() = default;
+    ~CNullStream() override = default;
+
+    bool Read(void*, size_t length, size_t* count) override;
+    bool Write(const void*, size_t length, size_t* count) override;
+    void Open(const char*, uint32_t) override {}
+    bool IsOpen() const override { return true; }
+};

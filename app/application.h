@@ -1,0 +1,84 @@
+// The application object: a process-wide singleton that owns the log manager,
+// the options, the archive name, the run statistics and the exit status,
+// prepares a run and dispatches on the command code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class CLogMan;
+class COptions;
+class CStatistics;
+
+// Size of the archive name buffer and of the working-directory text.
+inline constexpr std::size_t KOV_PATH_BUFFER = 4352;
+
+// Set when an inaccessible input file spoils the archive being written (no
+// option i); the entry writer then adds no further entries.
+extern bool g_abandonArchive;
+
+class CApplication {
+public:
+    // The one application object, built on first use.
+    static CApplication& Instance();
+    // Destroys the application object (main does so just before returning).
+    static void Destroy();
+
+    // Prepares the run and executes one command; throws what the command throws.
+    void Run();
+    // With -e redirects standard output to "kovzef_output"; reads the list files.
+    void PrepareOutput();
+    // Runs the consistency checks, then fills the archive name buffer.
+    void InitArchiveName();
+    // Undoes the archive file of a failed create or append run: removes the
+    // file this run created, or cuts an archive that existed before an append
+    // back to its earlier length.  The path was fixed at the start of the
+    // run, so a later change of directory does not matter.  Reports nothing.
+    void RemoveArchive();
+    // Reports one input file that could not be read while archiving.
+    void ReportInaccessible(const std::string& name, const std::string& detail = std::string());
+    // True when the name is one of the exclude list (-X).
+    bool IsListed(const std::string& name) const;
+
+    CLogMan& GetLogMan() { return *m_logMan; }
+    CLogMan* GetLogManPtr() const { return m_logMan; }
+    // Installs a new log manager and deletes the previous one.
+    void SetLogMan(CLogMan* logMan);
+    // Installs a log manager and hands back the previous one, not deleting it.
+    CLogMan* SwapLogMan(CLogMan* logMan);
+    COptions& GetOptions() { return *m_options; }
+    uint32_t GetCommandCode() const { return m_commandCode; }
+    // The archive name (NUL-terminated; empty before InitArchiveName).
+    const char* GetArchiveName() const { return m_archiveName ? m_archiveName : ""; }
+    CStatistics& GetStatistics() { return *m_statistics; }
+    bool FilesInaccessible() const { return m_filesInaccessible; }
+    int32_t GetExitStatus() const { return m_exitStatus; }
+    void SetExitStatus(int32_t status) { m_exitStatus = status; }
+
+    CApplication(const CApplication&) = delete;
+    CApplication& operator=(const CApplication&) = delete;
+
+private:
+    CApplication();
+    ~CApplication();
+
+    void Dispatch();
+    void FixArchivePath();
+    void ReleaseArchivePath();
+
+    CLogMan* m_logMan = nullptr;
+    COptions* m_options = nullptr;
+    uint32_t m_commandCode = 0;
+    char* m_archiveName = nullptr;
+    CStatistics* m_statistics = nullptr;
+    bool m_filesInaccessible = false;
+    int32_t m_inaccessibleLog = -1;
+    int32_t m_exitStatus = 0;
+
+    // Where the archive of this run lives, fixed before any change of directory.
+    int m_archiveDirFd = -1;          // directory the archive name is relative to
+    bool m_archiveExisted = false;    // the file was there before the command ran
+    long long m_archiveOldSize = 0;   // its length then
+    unsigned long long m_archiveDev = 0, m_archiveIno = 0;
+};

@@ -1,0 +1,278 @@
+#include "app/fshelpers.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include "app/except.h"
+#include "app/wildcard.h"
+
+namespace {
+
+uint32_t AttributesFromMode(mode_t mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFDIR: return KOV_ATTR_DIRECTORY;
+    case S_IFREG: return KOV_ATTR_REGULAR;
+    case S_IFLNK: return KOV_ATTR_SYMLINK;
+    default: return 0;
+    }
+}
+
+// Splits a listed path into the directory to open and the name pattern.
+void SplitFindPath(const std::string& path, std::string& dir, std::string& pattern)
+{
+    if (path == "..") {
+        dir = "..";
+        pattern = "*";
+    } else if (path == "*" || path == ".") {
+        dir = ".";
+        pattern = "*";
+    } else if (path == "/") {
+        dir = "/";
+        pattern = "*";
+    } else {
+        const size_t k = path.rfind('/');
+        if (k == std::string::npos) {
+            dir = ".";
+            pattern = path;
+        } else {
+            pattern = path.substr(k + 1);
+            dir = k >= 2 ? path.substr(0, k) : path.substr(0, 1);
+        }
+    }
+}
+
+// Reads on to the next entry of the stream matching data.pattern and fills
+// data.attributes and data.name.  errno is 0 at a normal end.
+bool ReadMatching(DIR* dir, FindData& data)
+{
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr)
+            return false;
+        if (!MatchWildcard(entry->d_name, data.pattern.c_str()))
+            continue;
+        const size_t nameLen = std::strlen(entry->d_name);
+        std::string full = data.directory;
+        full.append(entry->d_name, nameLen);
+        if (full.size() >= KOV_PATH_MAX)
+            throw CExcept("KOVZEF: name too long " + full, 100, true);
+        uint32_t attributes = 0;
+        if (!GetLinkAttributes(full.c_str(), attributes))
+            throw CStatExcept(full);
+        data.attributes = attributes;
+        std::memcpy(data.name, entry->d_name, nameLen + 1);
+        errno = 0;
+        return true;
+    }
+}
+
+// How many read errors in a row a listing tolerates before it gives up.
+constexpr int kMaxReadRetries = 3;
+
+}  // namespace
+
+FindHandle FindFirst(const char* path, FindData& data)
+{
+    std::string dirPart, pattern;
+    SplitFindPath(path != nullptr ? path : "", dirPart, pattern);
+    DIR* dir = opendir(dirPart.c_str());
+    if (dir == nullptr)
+        return nullptr;
+    rewinddir(dir);
+    if (dirPart.back() != '/')
+        dirPart += '/';
+    data.directory = std::move(dirPart);
+    data.pattern = std::move(pattern);
+    try {
+        if (!ReadMatching(dir, data)) {
+            const int saved = errno;
+            closedir(dir);
+            errno = saved;
+            return nullptr;
+        }
+    } catch (...) {
+        closedir(dir);
+        throw;
+    }
+    return dir;
+}
+
+bool FindNext(FindHandle handle, FindData& data)
+{
+    errno = 0;
+    if (handle == nullptr) {
+        errno = EBADF;
+        return false;
+    }
+    return ReadMatching(handle, data);
+}
+
+bool FindClose(FindHandle handle)
+{
+    return handle != nullptr && closedir(handle) == 0;
+}
+
+bool FindAll(const char* path, FindData& data, std::vector<FoundEntry>& entries, int& endCode)
+{
+    entries.clear();
+    endCode = KOV_NO_MORE_FILES;
+    FindHandle handle = FindFirst(path, data);
+    if (handle == nullptr)
+        return false;
+    try {
+        entries.push_back({data.attributes, data.name});
+        int failures = 0;
+        for (;;) {
+            if (FindNext(handle, data)) {
+                failures = 0;
+                entries.push_back({data.attributes, data.name});
+                continue;
+            }
+            endCode = GetLastErrorCode();
+            if (endCode == KOV_NO_MORE_FILES || ++failures >= kMaxReadRetries)
+                break;
+        }
+    } catch (...) {
+        FindClose(handle);
+        throw;
+    }
+    FindClose(handle);
+    errno = endCode == KOV_NO_MORE_FILES ? 0 : endCode;
+    return true;
+}
+
+int GetLastErrorCode()
+{
+    return errno == 0 ? KOV_NO_MORE_FILES : errno;
+}
+
+std::string GetErrnoText()
+{
+    const int e = errno;
+    return e == 0 ? std::string() : std::string(std::strerror(e));
+}
+
+bool GetLinkAttributes(const char* path, uint32_t& attributes)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0) {
+        attributes = 0;
+        return false;
+    }
+    attributes = AttributesFromMode(st.st_mode);
+    return true;
+}
+
+bool IsSymbolicLink(const char* path)
+{
+    if (path == nullptr || *path == '\0')
+        return false;
+    struct stat st;
+    if (lstat(path, &st) != 0)
+        throw CAccessExcept(path);
+    return S_ISLNK(st.st_mode);
+}
+
+int GetPathType(const char* path)
+{
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return IsSymbolicLink(path) ? KOV_PATH_DANGLING : KOV_PATH_UNREACHABLE;
+    if (S_ISREG(st.st_mode))
+        return KOV_PATH_REGULAR;
+    if (S_ISLNK(st.st_mode))
+        return KOV_PATH_SYMLINK;
+    if (S_ISDIR(st.st_mode))
+        return KOV_PATH_DIRECTORY;
+    return KOV_PATH_OTHER;
+}
+
+bool PathExists(const char* path)
+{
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+bool GetFileSize(const char* path, double& size)
+{
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return false;
+    size = static_cast<double>(st.st_size);
+    return true;
+}
+
+bool GetFileInfo(const FindData* /*data*/, const char* path, uint32_t& mode, uint64_t& size,
+                 uint32_t& sizeHigh, uint64_t& mtime, uint32_t& /*unused*/, uint32_t& reserved,
+                 bool followLinks)
+{
+    struct stat st;
+    if ((followLinks ? stat(path, &st) : lstat(path, &st)) != 0)
+        return false;
+    mode = static_cast<uint32_t>(st.st_mode);
+    size = static_cast<uint64_t>(st.st_size);
+    sizeHigh = 0;
+    mtime = static_cast<uint64_t>(st.st_mtime);
+    reserved = 0;
+    return true;
+}
+
+void SetFileModeAndTime(const char* path, uint32_t mode, uint64_t time)
+{
+    if ((mode & 0xF000u) == KOV_ATTR_SYMLINK)
+        return;
+    struct utimbuf times;
+    times.actime = static_cast<time_t>(time);
+    times.modtime = static_cast<time_t>(time);
+    if (utime(path, &times) != 0)
+        throw CChgDateExcept(path);
+    if (chmod(path, static_cast<mode_t>(mode & 07777u)) != 0)
+        throw CChgModExcept(path);
+}
+
+bool CreateDirectory(const char* path)
+{
+    return mkdir(path, 0755) == 0 || errno == EEXIST;
+}
+
+bool RemoveFile(const char* path)
+{
+    return std::remove(path) == 0;
+}
+
+double GetAvailableDiskSpace(const char* path)
+{
+    struct statvfs fs;
+    if (statvfs(path, &fs) != 0)
+        return -1.0;
+    return static_cast<double>(static_cast<unsigned long>(fs.f_bsize)) *
+           static_cast<double>(static_cast<unsigned long>(fs.f_bavail));
+}
+
+bool IsSameFileSystem(const char* pathA, const char* pathB)
+{
+    struct statvfs a, b;
+    if (statvfs(pathA, &a) != 0)
+        throw CExcept(std::string("KOVZEF: statvfs returned error for ") + pathA, 100, true);
+    if (statvfs(pathB, &b) != 0)
+        throw CExcept(std::string("KOVZEF: statvfs returned error for ") + pathB, 100, true);
+    return std::memcmp(&a.f_fsid, &b.f_fsid, sizeof a.f_fsid) == 0;
+}
+
+bool AcquireBackupPrivilege(const char* /*privilegeName*/)
+{
+    return false;
+}
+
+bool RestoreUserInfo(const char* /*path*/, const void* /*data*/, std::string& /*message*/)
+{
+    return false;
+}

@@ -1,0 +1,61 @@
+// The create, append and sign command (c, a, S): opens the archive, turns
+// every name of the file list into archive entries, walks directories
+// recursively and, when asked, checks an existing signature first and signs
+// the archive at the end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+#include "app/command.h"
+
+class CApplication;
+class CArchiveFile;
+class CDirEntry;
+class CFile;
+class CDirectory;
+class CLink;
+class ICompressStrategy;
+struct FindData;
+
+class CCreate : public CCommand {
+public:
+    explicit CCreate(CApplication& application);
+    ~CCreate() override;
+
+    void Execute() override;
+
+    // Walks the entries of path's directory that match its last component
+    // (a pattern) and adds them, recursing into subdirectories.
+    void ProcessDirectory(const std::string& path, CArchiveFile& archive);
+    // The entry for a symbolic link that is followed (links resolved): a
+    // directory entry (contents not walked) or a file entry; null never.
+    CDirEntry* CreateFileObject(const std::string& path, const FindData& data);
+
+private:
+    // Constructs, writes and destroys one entry of each kind in its storage.
+    void WriteDirectory(const std::string& path, CArchiveFile& archive);
+    void WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest);
+    void WriteLink(const std::string& path, CArchiveFile& archive);
+    void WriteResolvedLink(const std::string& path, const FindData& data, CArchiveFile& archive,
+                           bool countDigest);
+    void WriteEntry(CDirEntry* entry, CArchiveFile& archive);
+    // True when path is the archive being written (same device and inode).
+    bool IsArchiveItself(const std::string& path) const;
+    // Acts on one walked child by its attribute word.
+    void AddChild(const std::string& path, uint32_t attributes, const FindData& data,
+                  CArchiveFile& archive);
+
+    CApplication& m_application;
+    unsigned char* m_directoryStorage = nullptr;
+    unsigned char* m_fileStorage = nullptr;
+    unsigned char* m_linkStorage = nullptr;
+    ICompressStrategy* m_strategy = nullptr;
+
+    bool m_digestEnabled = false;
+    uint32_t m_failedDigests = 0;
+    bool m_haveArchiveId = false;
+    dev_t m_archiveDev = 0;
+    ino_t m_archiveIno = 0;
+};

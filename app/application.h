@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <unordered_set>
 
 class CLogMan;
 class COptions;
@@ -24,6 +26,12 @@ public:
     static CApplication& Instance();
     // Destroys the application object (main does so just before returning).
     static void Destroy();
+
+    // Runs body inside the program's handlers: a CExcept prints its text (its
+    // code is the status already), string range and length errors print their
+    // line with status 33 or 34, an allocation failure 2, anything else 32.
+    // Returns the exit status then held by the application object.
+    static int32_t RunGuarded(const std::function<void()>& body);
 
     // Prepares the run and executes one command; throws what the command throws.
     void Run();
@@ -81,4 +89,15 @@ private:
     bool m_archiveExisted = false;    // the file was there before the command ran
     long long m_archiveOldSize = 0;   // its length then
     unsigned long long m_archiveDev = 0, m_archiveIno = 0;
+    long long m_archiveOldMtimeSec = 0, m_archiveOldMtimeNsec = 0;
+
+    // Inaccessible-files report: whether the first report was seen, the copy
+    // of -e taken then, and whether "kovzef.log" still has to be opened.
+    bool m_inaccessibleSeen = false;
+    bool m_inaccessibleToLog = false;
+    bool m_inaccessibleLogPending = true;
+
+    // Exclude list as a set, rebuilt when the list's size changes.
+    mutable std::unordered_set<std::string> m_excludeIndex;
+    mutable std::size_t m_excludeIndexSize = 0;
 };

@@ -1,0 +1,327 @@
+// The application object: run preparation, command dispatch, clean-up of a
+// failed create or append, and the list of inaccessible files.
+#include "app/application.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/command.h"
+#include "app/except.h"
+#include "app/logman.h"
+#include "app/options.h"
+#include "app/statistics.h"
+#include "krn/snt/manifest.h"
+
+bool g_abandonArchive = false;
+
+namespace {
+
+CApplication* s_instance = nullptr;
+
+// A command whose code is built but whose implementation is not part of this
+// program yet: fail clearly instead of pretending success.
+[[noreturn]] void NotAvailable(const char* letter)
+{
+    throw CExcept(std::string("KOVZEF: command -") + letter + " is not available in this build",
+                  21, false);
+}
+
+// The dispatch table.  A command joins by replacing its NotAvailable line
+// with one that builds its object, e.g.
+//     case KOV_CMD_LIST:     return std::make_unique<CType>(app);
+// (and including its header above).  Codes 1 and 5 share one object, so do
+// 2 and 3; code 8 is the signing run of the create command.
+std::unique_ptr<CCommand> MakeCommand(int32_t code, CApplication& app)
+{
+    (void)app;
+    switch (code) {
+    case KOV_CMD_CREATE:   NotAvailable("c");
+    case KOV_CMD_APPEND:   NotAvailable("a");
+    case KOV_CMD_TEST:     NotAvailable("d");
+    case KOV_CMD_EXTRACT:  NotAvailable("x");
+    case KOV_CMD_LIST:     NotAvailable("t");
+    case KOV_CMD_MERGE:    NotAvailable("m");
+    case KOV_CMD_SCAN:     NotAvailable("l");
+    case KOV_CMD_SIGN:     NotAvailable("S");      // signing: not part of this program yet
+    case KOV_CMD_MANIFEST: NotAvailable("M");      // manifest verification: likewise
+    default:
+        throw CExcept("KOVZEF: no valid command given", 21, false);
+    }
+}
+
+bool IsCreateOrAppend(uint32_t code)
+{
+    return code == KOV_CMD_CREATE || code == KOV_CMD_APPEND;
+}
+
+}  // namespace
+
+CApplication& CApplication::Instance()
+{
+    if (!s_instance)
+        s_instance = new CApplication();
+    return *s_instance;
+}
+
+void CApplication::Destroy()
+{
+    CApplication* app = s_instance;
+    s_instance = nullptr;
+    delete app;
+}
+
+CApplication::CApplication()
+    : m_options(&COptions::Instance()), m_statistics(new CStatistics())
+{
+}
+
+CApplication::~CApplication()
+{
+    ManifestShutdown();
+    delete m_statistics;
+    delete[] m_archiveName;
+    delete m_logMan;
+    ReleaseArchivePath();
+    COptions::DestroyInstance();
+}
+
+int32_t CApplication::RunGuarded(const std::function<void()>& body)
+{
+    // Built up front, so that reporting an allocation failure needs no allocation.
+    static const std::string kNoMemory("KOVZEF: can not allocate new memory");
+    CApplication& app = Instance();
+    try {
+        body();
+    } catch (CExcept& e) {
+        app.GetLogMan().Write(e);
+    } catch (std::out_of_range&) {
+        app.GetLogMan().Write("string: out_of_range-exception");
+        app.SetExitStatus(33);
+    } catch (std::length_error&) {
+        app.GetLogMan().Write("string: length_error");
+        app.SetExitStatus(34);
+    } catch (std::bad_alloc&) {
+        app.GetLogMan().Write(kNoMemory);
+        app.SetExitStatus(2);
+    } catch (...) {
+        app.GetLogMan().Write("KOVZEF: unexpected exception thrown");
+        app.SetExitStatus(32);
+    }
+    return Instance().GetExitStatus();
+}
+
+void CApplication::SetLogMan(CLogMan* logMan)
+{
+    delete SwapLogMan(logMan);
+}
+
+CLogMan* CApplication::SwapLogMan(CLogMan* logMan)
+{
+    CLogMan* old = m_logMan;
+    m_logMan = logMan;
+    return old;
+}
+
+void CApplication::Run()
+{
+    const time_t start = std::time(nullptr);
+
+    // Each stage starts from a clear errno, so that a message which appends
+    // the system error text never shows the error of an unrelated earlier call.
+    errno = 0;
+    PrepareOutput();
+    errno = 0;
+    InitArchiveName();
+    errno = 0;
+    m_options->PrepareFileList();
+
+    m_commandCode = static_cast<uint32_t>(m_options->commandCode);
+    if (IsCreateOrAppend(m_commandCode))
+        FixArchivePath();
+    errno = 0;
+    Dispatch();
+
+    if (m_options->statistics) {
+        m_statistics->SetElapsed(static_cast<int64_t>(std::time(nullptr) - start));
+        m_logMan->Write(*m_statistics);
+    }
+}
+
+void CApplication::Dispatch()
+{
+    std::unique_ptr<CCommand> command = MakeCommand(static_cast<int32_t>(m_commandCode), *this);
+    if (!IsCreateOrAppend(m_commandCode)) {
+        command->Execute();
+        return;
+    }
+    try {
+        command->Execute();
+    } catch (CWriteExcept&) {
+        RemoveArchive();
+        throw;
+    } catch (CReadExcept&) {
+        RemoveArchive();
+        throw;
+    } catch (CInvalManifestExcept&) {
+        if (!m_options->ignoreInaccessible)
+            RemoveArchive();
+        throw;
+    } catch (CInvalSignatureExcept&) {
+        if (!m_options->ignoreInaccessible)
+            RemoveArchive();
+        throw;
+    }
+    if (m_filesInaccessible) {
+        if (m_options->redirectOutput)
+            m_logMan->Write("KOVZEF: some files could not be accessed (see KOVZEF.log for details)");
+        m_exitStatus = 44;
+        if (!m_options->ignoreInaccessible)
+            RemoveArchive();
+    }
+}
+
+void CApplication::PrepareOutput()
+{
+    if (m_options->redirectOutput) {
+        // Open the file first and put it in place of standard output only
+        // then, so that a failure leaves standard output as it was.
+        const int fd = open("kovzef_output", O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        bool redirected = false;
+        if (fd >= 0) {
+            std::fflush(stdout);
+            if (fd == STDOUT_FILENO) {
+                redirected = true;  // standard output was closed; the file took its place
+            } else {
+                redirected = dup2(fd, STDOUT_FILENO) >= 0;
+                close(fd);
+            }
+        }
+        if (!redirected)
+            m_logMan->Write("KOVZEF: could not redirect stdout to file kovzef_output");
+    }
+    m_options->ReadListFiles();
+    m_options->ReadRenameFile();
+}
+
+void CApplication::InitArchiveName()
+{
+    m_options->Check();
+
+    delete[] m_archiveName;
+    m_archiveName = nullptr;
+    m_archiveName = new char[KOV_PATH_BUFFER]();
+    const char* name = m_options->archiveName ? m_options->archiveName : KOV_DEFAULT_ARCHIVE;
+    const std::size_t len = strnlen(name, KOV_PATH_BUFFER - 1);
+    std::memcpy(m_archiveName, name, len);
+}
+
+void CApplication::ReleaseArchivePath()
+{
+    if (m_archiveDirFd >= 0)
+        close(m_archiveDirFd);
+    m_archiveDirFd = -1;
+    m_archiveExisted = false;
+}
+
+// Fixes where the archive of this run lives before any command can change the
+// working directory, and notes whether it exists already (and as what).
+void CApplication::FixArchivePath()
+{
+    ReleaseArchivePath();
+    m_archiveDirFd = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
+    struct stat st;
+    if (m_archiveName && m_archiveName[0] && fstatat(dirFd, m_archiveName, &st, 0) == 0 &&
+        S_ISREG(st.st_mode)) {
+        m_archiveExisted = true;
+        m_archiveOldSize = static_cast<long long>(st.st_size);
+        m_archiveDev = st.st_dev;
+        m_archiveIno = st.st_ino;
+        m_archiveOldMtimeSec = static_cast<long long>(st.st_mtim.tv_sec);
+        m_archiveOldMtimeNsec = static_cast<long long>(st.st_mtim.tv_nsec);
+    }
+}
+
+void CApplication::RemoveArchive()
+{
+    if (!m_archiveName || !m_archiveName[0])
+        return;
+    const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
+    if (!m_archiveExisted) {
+        // The file did not exist before this run: it is the half-written archive.
+        unlinkat(dirFd, m_archiveName, 0);
+        return;
+    }
+    struct stat st;
+    if (fstatat(dirFd, m_archiveName, &st, 0) != 0)
+        return;
+    const bool sameFile = st.st_dev == m_archiveDev && st.st_ino == m_archiveIno;
+    const bool untouched = sameFile && static_cast<long long>(st.st_size) == m_archiveOldSize &&
+                           static_cast<long long>(st.st_mtim.tv_sec) == m_archiveOldMtimeSec &&
+                           static_cast<long long>(st.st_mtim.tv_nsec) == m_archiveOldMtimeNsec;
+    if (!sameFile || untouched)
+        return;  // not the file this run wrote, or the run never wrote to it
+    if (m_commandCode == KOV_CMD_APPEND) {
+        // The archive was there before: drop what this run appended, keep the rest.
+        const int fd = openat(dirFd, m_archiveName, O_WRONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            if (ftruncate(fd, static_cast<off_t>(m_archiveOldSize)) != 0) {
+                // Nothing more can be done; the run reports its own failure.
+            }
+            close(fd);
+        }
+        return;
+    }
+    // A create run truncated and rewrote it: the old content is gone already.
+    unlinkat(dirFd, m_archiveName, 0);
+}
+
+void CApplication::ReportInaccessible(const std::string& name, const std::string& detail)
+{
+    if (!m_inaccessibleSeen) {
+        m_inaccessibleSeen = true;
+        m_inaccessibleToLog = m_options->redirectOutput;
+    }
+    m_filesInaccessible = true;
+    if (m_inaccessibleToLog) {
+        if (m_inaccessibleLogPending) {
+            const int32_t index = m_logMan->OpenLogFile("kovzef.log");
+            if (index < 0)
+                throw COpenExcept("kovzef.log");
+            m_inaccessibleLog = index;
+            m_inaccessibleLogPending = false;
+            m_logMan->WriteToLog(index, "# List of inaccessible files");
+            m_logMan->WriteToLog(index, "# ==========================");
+        }
+        m_logMan->WriteToLog(m_inaccessibleLog, name);
+    } else {
+        std::string line = "KOVZEF: file '" + name + "' is inaccessible";
+        if (!detail.empty())
+            line += " (" + detail + ")";
+        m_logMan->Write(line);
+    }
+    if (!m_options->ignoreInaccessible)
+        g_abandonArchive = true;
+}
+
+bool CApplication::IsListed(const std::string& name) const
+{
+    const std::vector<std::string>& excludes = m_options->excludeList;
+    if (excludes.empty())
+        return false;
+    // The list is fixed once the list files are read; index it on first use.
+    if (m_excludeIndexSize != excludes.size()) {
+        m_excludeIndex.clear();
+        m_excludeIndex.insert(excludes.begin(), excludes.end());
+        m_excludeIndexSize = excludes.size();
+    }
+    return m_excludeIndex.count(name) != 0;
+}

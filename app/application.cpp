@@ -17,6 +17,7 @@
 #include "app/except.h"
 #include "app/logman.h"
 #include "app/options.h"
+#include "app/scan.h"
 #include "app/statistics.h"
 #include "krn/snt/manifest.h"
 
@@ -49,7 +50,7 @@ std::unique_ptr<CCommand> MakeCommand(int32_t code, CApplication& app)
     case KOV_CMD_EXTRACT:  NotAvailable("x");
     case KOV_CMD_LIST:     NotAvailable("t");
     case KOV_CMD_MERGE:    NotAvailable("m");
-    case KOV_CMD_SCAN:     NotAvailable("l");
+    case KOV_CMD_SCAN:     return std::make_unique<CScan>();
     case KOV_CMD_SIGN:     NotAvailable("S");      // signing: not part of this program yet
     case KOV_CMD_MANIFEST: NotAvailable("M");      // manifest verification: likewise
     default:

@@ -1,0 +1,128 @@
+#include "app/compressstrategy.h"
+
+#include <cstring>
+#include <string>
+
+#include "app/application.h"
+#include "app/archivefile.h"
+#include "app/direntry.h"
+#include "app/except.h"
+#include "cslib/cslib.h"
+#include "cslib/crc32.h"
+#include "krn/snt/manifest.h"
+
+namespace {
+
+ICompressStrategy* g_published = nullptr;
+
+// First call, Huffman-style codec, level 2.
+constexpr int kComprOption = 35;
+
+}  // namespace
+
+CTransferBuffers& CTransferBuffers::Instance() {
+    static CTransferBuffers buffers;
+    return buffers;
+}
+
+void ICompressStrategy::Publish(ICompressStrategy* strategy) { g_published = strategy; }
+
+ICompressStrategy& ICompressStrategy::Current() {
+    static CNormalCompress fallback;
+    return g_published ? *g_published : fallback;
+}
+
+bool CNormalCompress::Compress(CArchiveFile& archive) {
+    CDirEntry* entry = m_entry;
+    if (!entry) throw CExcept("KOVZEF: no entry given to the compression strategy", 100, false);
+    const std::string& name = entry->GetName();
+    CTransferBuffers& tb = CTransferBuffers::Instance();
+    uint8_t* in = tb.Input();
+    uint8_t* out = tb.Output();
+    uint8_t* data = out + KOX_BLOCK_HEADER_SIZE;
+    CFileStream* source = entry->GetStream();
+    CFileStream& sink = archive.Stream();
+    ManifestFile* digest = entry->IsDigestEnabled() ? entry->GetDigestContext() : nullptr;
+
+    // Exactly the size of the header is stored, whatever the file does
+    // meanwhile: the reader relies on the blocks, the lister on the header.
+    const uint64_t total = entry->GetHeaderInfo().TotalSize();
+    if (total == 0) return true;
+    uint64_t remaining = total;
+    uint64_t padded = 0;
+    bool atEnd = false;
+    uint32_t crc = 0;
+    bool last = false;
+    do {
+        const size_t n = remaining < KOX_CHUNK_SIZE ? static_cast<size_t>(remaining) : KOX_CHUNK_SIZE;
+        size_t got = 0;
+        if (!atEnd) {
+            if (!source->Read(in, n, &got)) throw CReadExcept(name);
+            atEnd = got < n;
+        }
+        if (got < n) {
+            memset(in + got, 0, n - got);
+            padded += n - got;
+        }
+        remaining -= n;
+        last = remaining == 0;
+
+        crc = CsCrc32Update(crc, in, n);
+        if (digest) ManifestUpdateFile(digest, in, n);
+
+        int32_t read = 0, written = 0;
+        const int rc = CsCompr(static_cast<int32_t>(n), in, static_cast<int32_t>(n), data,
+                               static_cast<int32_t>(KOX_CHUNK_SIZE), kComprOption, &read,
+                               &written, "iaxxcmpmn", 153);
+        if (rc < 0) throw CCompExcept(name + " (cslib error " + std::to_string(rc) + ")");
+        uint32_t length;
+        const char* type;
+        if (rc == CS_END_OF_STREAM) {
+            length = static_cast<uint32_t>(written);
+            type = last ? KOX_BLOCK_ED : KOX_BLOCK_DA;
+        } else {
+            memcpy(data, in, n);
+            length = static_cast<uint32_t>(n);
+            type = last ? KOX_BLOCK_UE : KOX_BLOCK_UD;
+        }
+        out[0] = static_cast<uint8_t>(type[0]);
+        out[1] = static_cast<uint8_t>(type[1]);
+        KoxPutU32(out + 2, length);
+        size_t put = 0;
+        const size_t blockBytes = length + KOX_BLOCK_HEADER_SIZE;
+        if (!sink.Write(out, blockBytes, &put) || put != blockBytes)
+            throw CWriteExcept(archive.GetPath());
+    } while (!last);
+
+    uint8_t sum[KOX_CHECKSUM_SIZE];
+    KoxPutU32(sum, crc);
+    size_t put = 0;
+    if (!sink.Write(sum, sizeof sum, &put) || put != sizeof sum)
+        throw CWriteExcept(archive.GetPath());
+
+    // A file that changed size while it was read is stored at its header
+    // size and reported, so the run says that the copy is not the file.
+    if (padded) {
+        CApplication::Instance().ReportInaccessible(
+            name, "file shrank by " + std::to_string(padded) +
+                      " bytes while being archived; padded with zero bytes");
+    } else if (!atEnd) {
+        uint8_t probe;
+        size_t got = 0;
+        if (source->Read(&probe, 1, &got) && got == 1)
+            CApplication::Instance().ReportInaccessible(
+                name, "file grew while being archived; only the first " + std::to_string(total) +
+                          " bytes were stored");
+    }
+    return true;
+}
+
+bool CBackupCompress::Compress(CArchiveFile&) {
+    CDirEntry* entry = m_entry;
+    if (!entry) throw CExcept("KOVZEF: no entry given to the compression strategy", 100, false);
+    // The backup read of this platform always fails, so no block is written.
+    size_t got = 0;
+    if (!entry->GetStream()->BackupRead(CTransferBuffers::Instance().Input(), KOX_CHUNK_SIZE, &got))
+        throw CReadExcept(entry->GetName());
+    throw CReadExcept(entry->GetName());
+}

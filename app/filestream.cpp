@@ -1,0 +1,151 @@
+#include "app/filestream.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+CFileStream::~CFileStream() {
+    if (m_file) fclose(m_file);
+}
+
+bool CFileStream::Read(void* buffer, size_t length, size_t* count) {
+    *count = 0;
+    if (!m_file) {
+        m_lastError = EBADF;
+        return false;
+    }
+    if (length == 0) return true;
+    size_t got = fread(buffer, 1, length, m_file);
+    *count = got;
+    if (got == length) return true;
+    if (ferror(m_file)) {
+        m_lastError = errno ? errno : EIO;
+        clearerr(m_file);
+        return false;
+    }
+    return true;  // end of file
+}
+
+bool CFileStream::Write(const void* buffer, size_t length, size_t* count) {
+    *count = 0;
+    if (!m_file) return false;
+    if (length == 0) return true;
+    size_t put = fwrite(buffer, 1, length, m_file);
+    *count = put;
+    return put == length;
+}
+
+void CFileStream::Open(const char* path, uint32_t mode) {
+    if (m_file) {
+        fclose(m_file);
+        m_file = nullptr;
+    }
+    const char* text = nullptr;
+    if (mode & KOV_OPEN_APPEND) text = "a";
+    else if (mode & KOV_OPEN_CREATE) text = "w";
+    else if (mode & KOV_OPEN_READ) text = "r";
+    else if (mode & KOV_OPEN_UPDATE) text = "r+";
+    if (!text || !path) {
+        m_lastError = EINVAL;
+        return;
+    }
+    m_file = fopen64(path, text);
+    if (!m_file) m_lastError = errno;
+}
+
+bool CFileStream::Seek(uint64_t offset) {
+    if (!m_file || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    return fseeko64(m_file, static_cast<off64_t>(offset), SEEK_SET) == 0;
+}
+
+bool CFileStream::SeekEnd() {
+    if (!m_file) return false;
+    return fseeko64(m_file, 0, SEEK_END) == 0;
+}
+
+bool CFileStream::Tell(uint64_t* offset) {
+    if (!m_file) return false;
+    off64_t pos = ftello64(m_file);
+    if (pos < 0) return false;
+    *offset = static_cast<uint64_t>(pos);
+    return true;
+}
+
+bool CFileStream::MoveFlPtr(int64_t count) {
+    if (count < 0 || !m_file) return false;
+    if (count == 0) return !ferror(m_file);
+    return fseeko64(m_file, static_cast<off64_t>(count), SEEK_CUR) == 0;
+}
+
+bool CFileStream::Truncate() {
+    if (!m_file) return false;
+    uint64_t pos = 0;
+    if (!Tell(&pos)) return false;
+    if (fflush(m_file) != 0) return false;
+    return ftruncate64(fileno(m_file), static_cast<off64_t>(pos)) == 0;
+}
+
+bool CFileStream::Close() {
+    if (!m_file) return true;
+    errno = 0;
+    int rc = fclose(m_file);
+    m_file = nullptr;
+    if (rc == 0) return true;
+    m_lastError = errno ? errno : EIO;
+    return false;
+}
+
+bool CFileStream::BackupRead(void*, size_t, size_t* count) {
+    *count = 0;
+    return false;
+}
+
+bool CFileStream::BackupWrite(const void*, size_t, size_t* count) {
+    *count = 0;
+    return false;
+}
+
+bool CFileStream::BackupEnd() { return false; }
+
+// ---- CBufferedStream -------------------------------------------------------
+
+bool CBufferedStream::Read(void* buffer, size_t length, size_t* count) {
+    *count = 0;
+    if (!m_hasReadPosition) return false;
+    size_t left = m_buffer.size() - m_readPosition;
+    size_t n = length < left ? length : left;
+    if (n) memcpy(buffer, m_buffer.data() + m_readPosition, n);
+    m_readPosition += n;
+    *count = n;
+    return true;
+}
+
+bool CBufferedStream::Write(const void* buffer, size_t length, size_t* count) {
+    const uint8_t* p = static_cast<const uint8_t*>(buffer);
+    if (length) m_buffer.insert(m_buffer.end(), p, p + length);
+    *count = length;
+    return true;
+}
+
+void CBufferedStream::SetReadPosition(size_t offset) {
+    m_hasReadPosition = true;
+    m_readPosition = offset < m_buffer.size() ? offset : m_buffer.size();
+}
+
+void CBufferedStream::Clear() {
+    m_buffer.clear();
+    m_hasReadPosition = false;
+    m_readPosition = 0;
+}
+
+// ---- CNullStream -----------------------------------------------------------
+
+bool CNullStream::Read(void*, size_t length, size_t* count) {
+    *count = length;
+    return true;
+}
+
+bool CNullStream::Write(const void*, size_t length, size_t* count) {
+    *count = length;
+    return true;
+}

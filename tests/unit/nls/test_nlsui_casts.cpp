@@ -328,6 +328,13 @@ TEST(Ebcdic, TablesMatchCodePage500WithBlankedControls) {
     if ((c >= 0x80 && c <= 0x9F) || c == 0xAD || (c >= 0x1D && c <= 0x1F)) want = 0x40;
     EXPECT_EQ(nlsui_l12e_char(static_cast<unsigned char>(c)), want) << "Latin-1 " << c;
     EXPECT_EQ(nlsui_l12e_char2(static_cast<unsigned char>(c)), want);
+    // 7-bit casts: '#' is 0x7B in code page 500.
+    EXPECT_EQ(nlsui_a72e_char(static_cast<unsigned char>(c)), c >= 0x80 ? 0x7B : want);
+  }
+  for (int b = 0; b < 256; ++b) {
+    int l1 = dec[b];
+    if ((l1 >= 0x80 && l1 <= 0x9F) || l1 == 0xAD || (l1 >= 0x1D && l1 <= 0x1F)) l1 = 0x20;
+    EXPECT_EQ(nlsui_e2a7_char(static_cast<unsigned char>(b)), l1 >= 0x80 ? '#' : l1) << b;
   }
 }
 

@@ -1,0 +1,319 @@
+// The header section of an old-format archive: one text line per entry,
+// comment lines in front, and a "#" line that ends the section.  Also the
+// include file (-A), which is read with the same line reader.
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "oldformat/ofinternal.h"
+
+namespace {
+
+constexpr size_t kLineBuffer = 4096;
+
+enum class LineRead { Line, End, TooLong, Error };
+
+// Reads the rest of a line into buf (the first character c is already read).
+// The line end is not stored; the line is NUL-terminated.
+LineRead ReadLineFrom(FILE* f, int c, char* buf, size_t& len) {
+    len = 0;
+    while (c != EOF && c != '\n') {
+        if (len + 1 >= kLineBuffer) return LineRead::TooLong;
+        buf[len++] = static_cast<char>(c);
+        c = getc_unlocked(f);
+    }
+    if (c == EOF && ferror(f)) return LineRead::Error;
+    buf[len] = '\0';
+    return LineRead::Line;
+}
+
+// Skips to the character after the next line end; false on a read error.
+bool SkipLine(FILE* f) {
+    int c;
+    while ((c = getc_unlocked(f)) != EOF && c != '\n') {
+    }
+    return !(c == EOF && ferror(f));
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool ParseOctal(const char* s, const char* e, uint32_t& out) {
+    if (s == e) return false;
+    uint64_t v = 0;
+    for (; s < e; ++s) {
+        if (*s < '0' || *s > '7') return false;
+        v = v * 8 + static_cast<uint64_t>(*s - '0');
+        if (v > UINT32_MAX) return false;
+    }
+    out = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool ParseUnsigned(const char* s, const char* e, uint64_t& out) {
+    if (s == e) return false;
+    uint64_t v = 0;
+    for (; s < e; ++s) {
+        if (*s < '0' || *s > '9') return false;
+        const uint64_t d = static_cast<uint64_t>(*s - '0');
+        if (v > (UINT64_MAX - d) / 10) return false;
+        v = v * 10 + d;
+    }
+    out = v;
+    return true;
+}
+
+// 1 parsed, 0 not a number, -1 a number that does not fit the time type.
+int ParseTime(const char* s, const char* e, int64_t& out) {
+    bool negative = false;
+    if (s < e && (*s == '-' || *s == '+')) negative = *s++ == '-';
+    uint64_t v = 0;
+    const char* digits = s;
+    bool overflow = false;
+    for (; s < e; ++s) {
+        if (*s < '0' || *s > '9') return 0;
+        if (v <= UINT64_MAX / 10) v = v * 10 + static_cast<uint64_t>(*s - '0');
+        if (v > static_cast<uint64_t>(INT64_MAX)) overflow = true;
+    }
+    if (s == digits) return 0;
+    if (overflow) return -1;
+    out = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+    return 1;
+}
+
+// The form for names with blanks: the five numbers are taken from the end of
+// the line, the name is what lies between the type character's blank and
+// them, without the padding blanks in front of the numbers.
+OfLineResult ParseFromEnd(const char* line, size_t length, OfEntry& e) {
+    const char* tokS[5];
+    const char* tokE[5];
+    const char* end = line + length;
+    while (end > line && (IsBlank(end[-1]) || end[-1] == '\r')) --end;
+    for (int k = 4; k >= 0; --k) {
+        const char* s = end;
+        while (s > line && !IsBlank(s[-1])) --s;
+        if (s == end) return OfLineResult::Format;
+        tokS[k] = s;
+        tokE[k] = end;
+        end = s;
+        while (end > line && IsBlank(end[-1])) --end;
+    }
+    if (length < 2 || !IsBlank(line[1])) return OfLineResult::Format;
+    const char* nameStart = line + 2;
+    if (end < nameStart || end - nameStart < 2) return OfLineResult::Format;
+
+    uint32_t mode;
+    uint64_t size, csize, crc;
+    int64_t mtime = 0;
+    if (!ParseOctal(tokS[0], tokE[0], mode) || !ParseUnsigned(tokS[1], tokE[1], size) ||
+        !ParseUnsigned(tokS[2], tokE[2], csize) || !ParseUnsigned(tokS[4], tokE[4], crc))
+        return OfLineResult::Format;
+    const int t = ParseTime(tokS[3], tokE[3], mtime);
+    if (t == 0) return OfLineResult::Format;
+    if (t < 0) return OfLineResult::Time;
+
+    e.type = line[0];
+    e.name.assign(nameStart, static_cast<size_t>(end - nameStart));
+    e.mode = mode;
+    e.size = size;
+    e.csize = csize;
+    e.mtime = mtime;
+    e.checksum = static_cast<uint32_t>(crc);
+    return OfLineResult::Ok;
+}
+
+bool NameSelects(const std::string& given, const std::string& name) {
+    if (name.size() < given.size() || name.compare(0, given.size(), given) != 0) return false;
+    if (name.size() == given.size()) return true;
+    const char next = name[given.size()];
+    return next == '/' || next == '\\';
+}
+
+bool IsSelected(const OfHandle& h, const OfEntry& e, const std::string& normalised) {
+    if (h.names.empty()) return true;
+    for (const OfName& n : h.names)
+        if (NameSelects(n.normalised, e.name) || NameSelects(n.normalised, normalised))
+            return true;
+    return false;
+}
+
+void SetTarget(const OfHandle& h, OfEntry& e, const std::string& normalised) {
+    e.unsafe = !OfIsSafeName(e.name, normalised);
+    if (!normalised.empty() && normalised[0] == '/') {
+        e.target = normalised;
+    } else if (h.targetDir && !h.targetDir->empty()) {
+        e.target = *h.targetDir;
+        if (!normalised.empty()) {
+            if (e.target.back() != '/') e.target += '/';
+            e.target += normalised;
+        }
+    } else {
+        e.target = normalised.empty() ? std::string(".") : normalised;
+    }
+}
+
+struct FileCloser {
+    FILE* f;
+    ~FileCloser() {
+        if (f) fclose(f);
+    }
+};
+
+}  // namespace
+
+OfLineResult OfParseHeaderLine(const char* line, size_t length, OfEntry& e) {
+    char type = 0;
+    char name[kLineBuffer];
+    unsigned int mode = 0;
+    unsigned long size = 0, csize = 0, crc = 0;
+    long mtime = 0;
+    int consumed = 0;
+    const int n = std::sscanf(line, "%c %4095s %5o %10lu %9lu %10ld %10lu%n", &type, name, &mode,
+                              &size, &csize, &mtime, &crc, &consumed);
+    OfLineResult result = OfLineResult::Format;
+    bool scanned = n == 6 || n == 7;
+    if (n == 7) {
+        // Text after the seventh field means the fields were not what they
+        // seemed (a name with blanks, or a number wider than its field).
+        const char* rest = line + consumed;
+        while (*rest && (IsBlank(*rest) || *rest == '\r')) ++rest;
+        if (*rest) {
+            OfEntry alt;
+            if (ParseFromEnd(line, length, alt) == OfLineResult::Ok) {
+                e = std::move(alt);
+                result = OfLineResult::Ok;
+                scanned = false;
+            }
+        }
+    }
+    if (scanned) {
+        e.type = type;
+        e.name = name;
+        e.mode = mode;
+        e.size = size;
+        e.csize = csize;
+        e.mtime = mtime;
+        e.checksum = n == 7 ? static_cast<uint32_t>(crc) : 0;
+        result = OfLineResult::Ok;
+    } else if (result != OfLineResult::Ok) {
+        result = ParseFromEnd(line, length, e);
+    }
+    if (result != OfLineResult::Ok) return result;
+    if (e.type == 'D') e.mode |= 0x4000u;
+    if (e.type == 'F' && e.size > 0 && e.csize == 0) return OfLineResult::Format;
+    return OfLineResult::Ok;
+}
+
+bool OfReadHeaders(OfHandle& h, OfError& error) {
+    const std::string& archive = h.ArchiveName();
+    FILE* f = std::fopen(archive.c_str(), "rb");
+    if (!f) {
+        OfSetError(error, OF_E_SYSTEM, archive.c_str(), errno);
+        return false;
+    }
+    FileCloser closer{f};
+    char line[kLineBuffer];
+    bool seenHeader = false;
+    bool ended = false;
+    uint32_t sequence = 0;
+    h.entries.clear();
+    for (;;) {
+        const int c = getc_unlocked(f);
+        if (c == EOF) {
+            if (ferror(f)) {
+                OfSetError(error, OF_E_SYSTEM, archive.c_str(), EIO);
+                return false;
+            }
+            break;
+        }
+        if (c == '#') {
+            if (!SkipLine(f)) {
+                OfSetError(error, OF_E_SYSTEM, archive.c_str(), EIO);
+                return false;
+            }
+            if (seenHeader) {
+                ended = true;
+                break;
+            }
+            continue;
+        }
+        size_t len = 0;
+        const LineRead r = ReadLineFrom(f, c, line, len);
+        if (r == LineRead::Error) {
+            OfSetError(error, OF_E_SYSTEM, archive.c_str(), EIO);
+            return false;
+        }
+        OfEntry e;
+        const OfLineResult parsed = r == LineRead::Line && std::memchr(line, 0, len) == nullptr
+                                        ? OfParseHeaderLine(line, len, e)
+                                        : OfLineResult::Format;
+        if (parsed == OfLineResult::Time) std::fputs("KOVZEF: timestamp conversion failed!\n", stdout);
+        if (parsed != OfLineResult::Ok) {
+            OfSetError(error, OF_E_HEADER_FORMAT, nullptr);
+            return false;
+        }
+        seenHeader = true;
+        e.sequence = sequence++;
+        h.entries.push_back(std::move(e));
+    }
+    // Header lines that run into the end of the file were cut short.
+    if (seenHeader && !ended) {
+        OfSetError(error, OF_E_HEADER_FORMAT, nullptr);
+        return false;
+    }
+    const off_t start = ftello(f);
+    h.dataStart = start < 0 ? 0 : static_cast<uint64_t>(start);
+
+    uint64_t offset = h.dataStart;
+    for (OfEntry& e : h.entries) {
+        e.offset = offset;
+        if (e.csize > static_cast<uint64_t>(INT64_MAX) - offset) {
+            OfSetError(error, OF_E_HEADER_FORMAT, nullptr);
+            return false;
+        }
+        offset += e.csize;
+        const std::string normalised = OfNormalisePath(e.name);
+        e.selected = IsSelected(h, e, normalised);
+        SetTarget(h, e, normalised);
+    }
+    return true;
+}
+
+bool OfReadIncludeFile(OfHandle& h, OfError& error) {
+    const std::string& file = *h.includeFile;
+    FILE* f = std::fopen(file.c_str(), "r");
+    if (!f) {
+        OfSetError(error, OF_E_SYSTEM, file.c_str(), errno);
+        return false;
+    }
+    FileCloser closer{f};
+    char line[kLineBuffer];
+    char word[kLineBuffer];
+    for (;;) {
+        const int c = getc_unlocked(f);
+        if (c == EOF) {
+            if (ferror(f)) {
+                OfSetError(error, OF_E_SYSTEM, file.c_str(), EIO);
+                return false;
+            }
+            return true;
+        }
+        if (c == '#') {
+            if (!SkipLine(f)) {
+                OfSetError(error, OF_E_SYSTEM, file.c_str(), EIO);
+                return false;
+            }
+            continue;
+        }
+        size_t len = 0;
+        const LineRead r = ReadLineFrom(f, c, line, len);
+        if (r == LineRead::Error) {
+            OfSetError(error, OF_E_SYSTEM, file.c_str(), EIO);
+            return false;
+        }
+        if (r != LineRead::Line || std::sscanf(line, "%4095s", word) != 1) {
+            OfSetError(error, OF_E_INCLUDE_FORMAT, file.c_str());
+            return false;
+        }
+        OfAddName(h, word, 'A');
+    }
+}

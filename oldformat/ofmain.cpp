@@ -1,0 +1,155 @@
+// Entry points of the old-format library: one pass per archive, and the
+// expansion of an archive-name list into several passes for extraction.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "oldformat/ofinternal.h"
+
+namespace {
+
+void Deliver(const OfError& error, uint32_t* errorNumber, char** message) {
+    if (errorNumber) *errorNumber = error.number;
+    if (!message) return;
+    *message = nullptr;
+    if (error.number != 0) *message = strdup(error.message.c_str());
+}
+
+std::string WorkingDirectory() {
+    std::vector<char> buf(4096);
+    for (int i = 0; i < 8; ++i) {
+        if (getcwd(buf.data(), buf.size())) return std::string(buf.data());
+        if (errno != ERANGE) break;
+        buf.resize(buf.size() * 2);
+    }
+    return ".";
+}
+
+bool RunPass(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
+             const char* archiveName, OfError& error) {
+    try {
+        OfClearError(error);
+        OfHandle h;
+        h.callback = callback;
+        h.context = context;
+        h.workDir = WorkingDirectory();
+        if (!OfParseOptions(h, argc, argv, error)) return false;
+        if (archiveName) h.archive = OfNormalisePath(archiveName);
+        switch (h.command) {
+        case 'x':
+        case 'd':
+            if (h.includeFile && !OfReadIncludeFile(h, error)) return false;
+            if (!OfReadHeaders(h, error)) return false;
+            if (h.sFlag && h.command == 'x' && !OfCheckDiskSpace(h, error)) return false;
+            return OfExtractEntries(h, error);
+        case 't':
+            if (!OfReadHeaders(h, error)) return false;
+            if (h.sFlag && !OfCheckDiskSpace(h, error)) return false;
+            OfListEntries(h);
+            return true;
+        default:  // 'c': nothing to do with an old archive
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        error.number = OF_E_MEMORY;
+        error.message = OfErrorText(OF_E_MEMORY);
+        return false;
+    }
+}
+
+// The archives matching one name of the list, sorted; false with error 4
+// when the directory cannot be read or nothing matches.
+bool MatchArchives(const std::string& item, std::vector<std::string>& paths, OfError& error) {
+    const size_t slash = item.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : item.substr(0, slash);
+    const std::string pattern = slash == std::string::npos ? item : item.substr(slash + 1);
+    DIR* d = opendir(dir.c_str());
+    if (!d) {
+        OfSetError(error, OF_E_SYSTEM, dir.c_str(), errno);
+        return false;
+    }
+    std::vector<std::string> found;
+    while (const dirent* ent = readdir(d)) {
+        if (!OfMatchPattern(pattern.c_str(), ent->d_name)) continue;
+        std::string path = slash == std::string::npos ? std::string(ent->d_name)
+                                                       : item.substr(0, slash + 1) + ent->d_name;
+        struct stat st;
+        // Only files can be archives; "." and ".." and subdirectories are not.
+        if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        found.push_back(std::move(path));
+    }
+    closedir(d);
+    if (found.empty()) {
+        OfSetError(error, OF_E_SYSTEM, item.c_str(), ENOENT);
+        return false;
+    }
+    std::sort(found.begin(), found.end());
+    paths.insert(paths.end(), found.begin(), found.end());
+    return true;
+}
+
+bool RunList(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
+             const std::string& list, OfError& error) {
+    try {
+        std::string names;
+        for (char c : list)
+            if (c != ',') names += c;
+        size_t i = 0;
+        while (i < names.size()) {
+            while (i < names.size() && std::isspace(static_cast<unsigned char>(names[i]))) ++i;
+            size_t j = i;
+            while (j < names.size() && !std::isspace(static_cast<unsigned char>(names[j]))) ++j;
+            if (j == i) break;
+            std::vector<std::string> paths;
+            if (!MatchArchives(names.substr(i, j - i), paths, error)) return false;
+            for (const std::string& path : paths) {
+                std::printf("processing archive %s...\n", path.c_str());
+                if (!RunPass(argc, argv, callback, context, path.c_str(), error)) return false;
+            }
+            i = j;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        error.number = OF_E_MEMORY;
+        error.message = OfErrorText(OF_E_MEMORY);
+        return false;
+    }
+}
+
+}  // namespace
+
+int OldFormatRunOne(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
+                    const char* archiveName, uint32_t* errorNumber, char** message) {
+    OfError error;
+    const bool ok = RunPass(argc, argv, callback, context, archiveName, error);
+    std::fflush(stdout);
+    Deliver(error, errorNumber, message);
+    return ok ? 1 : 0;
+}
+
+int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
+                  uint32_t* errorNumber, char** message) {
+    OfError error;
+    std::optional<std::string> list;
+    if (argc >= 3) {
+        try {
+            list = OfFindExtractList(argc, argv);
+        } catch (const std::bad_alloc&) {
+            OfSetError(error, OF_E_MEMORY, nullptr);
+            Deliver(error, errorNumber, message);
+            return 0;
+        }
+    }
+    const bool ok = list ? RunList(argc, argv, callback, context, *list, error)
+                         : RunPass(argc, argv, callback, context, nullptr, error);
+    std::fflush(stdout);
+    Deliver(error, errorNumber, message);
+    return ok ? 1 : 0;
+}

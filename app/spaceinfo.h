@@ -46,4 +46,8 @@ public:
 
 private:
     std::vector<FileSystemNeed> m_items;
+    // The nearest existing parent found for the last directory part.
+    bool m_haveLastParent = false;
+    std::string m_lastParentKey;
+    std::string m_lastParent;
 };

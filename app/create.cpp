@@ -1,0 +1,335 @@
+#include "app/create.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/application.h"
+#include "app/archivefile.h"
+#include "app/cmdsignature.h"
+#include "app/compressstrategy.h"
+#include "app/direntry.h"
+#include "app/except.h"
+#include "app/fshelpers.h"
+#include "app/options.h"
+
+namespace {
+
+template <class T>
+unsigned char* AllocateStorage()
+{
+    static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+    return new unsigned char[sizeof(T)];
+}
+
+// Ends the life of an entry built in one of the command's storages, also
+// when writing it throws.
+struct EntryInStorage {
+    CDirEntry* entry = nullptr;
+    ~EntryInStorage()
+    {
+        if (entry != nullptr)
+            entry->~CDirEntry();
+    }
+};
+
+bool HasWildcard(const std::string& name)
+{
+    size_t slash = name.rfind('/');
+    size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return name.find_first_of("*?", start) != std::string::npos;
+}
+
+// Attribute word of a path as the directory reader would give it.
+bool LinkAttributes(const std::string& path, uint32_t& attributes)
+{
+    return GetLinkAttributes(path.c_str(), attributes);
+}
+
+// Archive open mode and whether an archive header must be written first.
+struct OpenPlan {
+    uint32_t mode = KOV_OPEN_CREATE;
+    bool writeHeader = true;
+};
+
+// An append or sign run keeps the bytes already there.  A missing or empty
+// file gets an archive header first; anything but a "2.01" KOX archive is
+// refused before it is opened for writing.
+OpenPlan PlanExistingArchive(const std::string& name, bool signing)
+{
+    OpenPlan plan;
+    plan.mode = signing ? KOV_OPEN_UPDATE : KOV_OPEN_APPEND;
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0) {
+        // Missing: created by the append open (an update open reports it).
+        plan.writeHeader = true;
+        return plan;
+    }
+    const std::string refusal =
+        "KOVZEF: can not append to " + name + ", which is no KOX archive of version 2.01";
+    if (!S_ISREG(st.st_mode))
+        throw CExcept(refusal, 1, false);
+    if (st.st_size == 0) {
+        plan.writeHeader = true;
+        return plan;
+    }
+    plan.writeHeader = false;
+    CFileStream stream(name.c_str(), KOV_OPEN_READ);
+    if (!stream.IsOpen())
+        throw COpenExcept(name, stream.LastError());
+    char header[KOX_ARCHIVE_HEADER_SIZE];
+    size_t got = 0;
+    if (!stream.Read(header, sizeof header, &got) || got != sizeof header ||
+        std::memcmp(header, KOX_MAGIC, 4) != 0 || std::memcmp(header + 4, KOX_VERSION_201, 4) != 0)
+        throw CExcept(refusal, 1, false);
+    return plan;
+}
+
+}  // namespace
+
+CCreate::CCreate(CApplication& application)
+    : m_application(application),
+      m_directoryStorage(AllocateStorage<CDirectory>()),
+      m_fileStorage(AllocateStorage<CFile>()),
+      m_linkStorage(AllocateStorage<CLink>())
+{
+}
+
+CCreate::~CCreate()
+{
+    delete[] m_directoryStorage;
+    delete[] m_fileStorage;
+    delete[] m_linkStorage;
+    if (m_strategy != nullptr) {
+        ICompressStrategy::Publish(nullptr);
+        delete m_strategy;
+    }
+}
+
+void CCreate::Execute()
+{
+    COptions& options = m_application.GetOptions();
+    const int32_t command = options.commandCode;
+    const bool signing = SignatureRequested(m_application);
+    const std::string archiveName = m_application.GetArchiveName();
+
+    OpenPlan plan;
+    if (command != KOV_CMD_CREATE)
+        plan = PlanExistingArchive(archiveName, signing);
+
+    CArchiveFile archive(archiveName, plan.mode);
+
+    // The archive is never added to itself, whatever name leads to it.
+    struct stat self;
+    if (FILE* handle = archive.Stream().Handle(); handle != nullptr && fstat(fileno(handle), &self) == 0) {
+        m_haveArchiveId = true;
+        m_archiveDev = self.st_dev;
+        m_archiveIno = self.st_ino;
+    }
+
+    if (options.changeDir != nullptr && chdir(options.changeDir) != 0)
+        throw CChgDirExcept(options.changeDir);
+
+    m_strategy = new CNormalCompress();
+    ICompressStrategy::Publish(m_strategy);
+    m_digestEnabled = options.verify || command == KOV_CMD_SIGN;
+    m_failedDigests = 0;
+
+    if (plan.writeHeader)
+        archive.WriteArchiveHeader();
+
+    if (signing)
+        VerifySignatureBeforeWriting(archive, m_application);
+
+    for (const std::string& name : options.fileList) {
+        if (HasWildcard(name)) {
+            ProcessDirectory(name, archive);
+            continue;
+        }
+        if (name == "." || name == "..") {
+            ProcessDirectory(name + "/*", archive);
+            continue;
+        }
+        // A name is looked up directly: its last component is no pattern, so
+        // listing the whole directory to find it would only cost time.  A
+        // trailing "/" leaves an empty last component that names nothing.
+        uint32_t attributes = 0;
+        if (name.empty() || name.back() == '/' || !LinkAttributes(name, attributes)) {
+            m_application.ReportInaccessible(name);
+            continue;
+        }
+        FindData data;
+        std::strncpy(data.name, name.c_str(), sizeof data.name - 1);
+        switch (CDirEntry::GetFindDataKind(attributes, attributes)) {
+        case 0:
+            WriteDirectory(name, archive);
+            ProcessDirectory(name + "/*", archive);
+            break;
+        case 1:
+            if (!IsArchiveItself(name))
+                WriteFile(name, archive, true);
+            break;
+        case 3:
+            if (!options.resolveLinks)
+                WriteLink(name, archive);
+            else
+                WriteResolvedLink(name, data, archive, true);
+            break;
+        default:
+            m_application.ReportInaccessible(name);
+            break;
+        }
+    }
+
+    // Signing ends in VerifySignatureBeforeWriting while the signing
+    // services are not built in, so nothing more is written for it here.
+
+    archive.Close();
+}
+
+bool CCreate::IsArchiveItself(const std::string& path) const
+{
+    if (!m_haveArchiveId)
+        return false;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return false;
+    return st.st_dev == m_archiveDev && st.st_ino == m_archiveIno;
+}
+
+void CCreate::WriteEntry(CDirEntry* entry, CArchiveFile& archive)
+{
+    m_strategy->SetEntry(entry);
+    entry->AddToArchive(archive);
+    m_strategy->SetEntry(nullptr);
+}
+
+void CCreate::WriteDirectory(const std::string& path, CArchiveFile& archive)
+{
+    EntryInStorage guard;
+    guard.entry = new (m_directoryStorage) CDirectory(path);
+    WriteEntry(guard.entry, archive);
+}
+
+void CCreate::WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest)
+{
+    EntryInStorage guard;
+    CFile* file = new (m_fileStorage) CFile(path);
+    guard.entry = file;
+    file->SetDigestEnabled(m_digestEnabled);
+    WriteEntry(file, archive);
+    if (countDigest && file->IsDigestEnabled() && !file->IsDigestVerified())
+        ++m_failedDigests;
+}
+
+void CCreate::WriteLink(const std::string& path, CArchiveFile& archive)
+{
+    EntryInStorage guard;
+    guard.entry = new (m_linkStorage) CLink(path);
+    WriteEntry(guard.entry, archive);
+}
+
+void CCreate::WriteResolvedLink(const std::string& path, const FindData& data, CArchiveFile& archive,
+                                bool countDigest)
+{
+    EntryInStorage guard;
+    guard.entry = CreateFileObject(path, data);
+    if (!guard.entry->IsDirectory() && IsArchiveItself(path))
+        return;
+    WriteEntry(guard.entry, archive);
+    if (countDigest && guard.entry->IsDigestEnabled() && !guard.entry->IsDigestVerified())
+        ++m_failedDigests;
+}
+
+CDirEntry* CCreate::CreateFileObject(const std::string& path, const FindData& /*data*/)
+{
+    switch (GetPathType(path.c_str())) {
+    case KOV_PATH_DIRECTORY:
+        return new (m_directoryStorage) CDirectory(path);
+    case KOV_PATH_DANGLING: {
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 && errno == ELOOP)
+            throw CStatExcept(path);
+        [[fallthrough]];
+    }
+    case KOV_PATH_REGULAR: {
+        CFile* file = new (m_fileStorage) CFile(path);
+        file->SetDigestEnabled(m_digestEnabled);
+        return file;
+    }
+    default:
+        throw CExcept("KOVZEF: error creating file object for " + path, 100, true);
+    }
+}
+
+void CCreate::AddChild(const std::string& path, uint32_t attributes, const FindData& data,
+                       CArchiveFile& archive)
+{
+    switch (CDirEntry::GetFindDataKind(attributes, attributes)) {
+    case 0:
+        WriteDirectory(path, archive);
+        ProcessDirectory(path + "/*", archive);
+        break;
+    case 1:
+        if (!IsArchiveItself(path))
+            WriteFile(path, archive, false);
+        break;
+    case 3:
+        if (!m_application.GetOptions().resolveLinks)
+            WriteLink(path, archive);
+        else
+            WriteResolvedLink(path, data, archive, false);
+        break;
+    default:
+        break;  // devices, pipes and sockets met inside a walk are skipped
+    }
+}
+
+void CCreate::ProcessDirectory(const std::string& path, CArchiveFile& archive)
+{
+    // Directory part: the whole path without a "/", the root or the single
+    // first character when the last "/" is at position 0 or 1, else the text
+    // before the last "/".  Children are named below it unless it is the path.
+    std::string directory;
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        directory = path;
+    else if (slash <= 1)
+        directory = path.substr(0, 1);
+    else
+        directory = path.substr(0, slash);
+    const std::string prefix = directory == path ? std::string() : directory;
+
+    // The listing lives on the heap and is closed before recursing, so a deep
+    // tree costs neither stack nor open directories per level.
+    auto data = std::make_unique<FindData>();
+    std::vector<FoundEntry> entries;
+    int endCode = KOV_NO_MORE_FILES;
+    if (!FindAll(path.c_str(), *data, entries, endCode)) {
+        m_application.ReportInaccessible(path);
+        return;
+    }
+    std::string child;
+    for (const FoundEntry& found : entries) {
+        const std::string& name = found.name;
+        if (name == "." || name == "..")
+            continue;
+        if (prefix.empty()) {
+            child = name;
+        } else {
+            child = prefix;
+            if (child.back() != '/' && name.front() != '/')
+                child += '/';
+            child += name;
+        }
+        std::strncpy(data->name, name.c_str(), sizeof data->name - 1);
+        AddChild(child, found.attributes, *data, archive);
+    }
+    if (endCode != KOV_NO_MORE_FILES)
+        throw CExcept("KOVZEF: error in CCreate::ProcessDirectory", 100, true, endCode);
+}

@@ -1,0 +1,464 @@
+#include "app/extract.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include "app/application.h"
+#include "app/archivefile.h"
+#include "app/cmdsignature.h"
+#include "app/direntry.h"
+#include "app/except.h"
+#include "app/fshelpers.h"
+#include "app/logman.h"
+#include "app/options.h"
+#include "app/statistics.h"
+#include "krn/snt/manifest.h"
+#include "oldformat/oldformat.h"
+
+bool oldFormatExtractionDone = false;
+
+namespace {
+
+// A directory whose time and permissions are set once every entry of its
+// archive is on disk, so that later entries neither change its time nor are
+// blocked by a read-only mode.
+struct PendingDirectory {
+    uint64_t mtime = 0;
+    std::string path;
+    uint32_t mode = 0;
+    bool setMode = false;
+};
+
+// A link that is made only after the other entries of its archive, so that
+// no entry of the archive can be written through it.
+struct PendingLink {
+    std::string name;
+    std::string path;
+    std::string target;
+};
+
+// True when one "/"-separated component of name is "..".
+bool HasParentComponent(std::string_view name)
+{
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string_view::npos)
+            end = name.size();
+        if (end - start == 2 && name[start] == '.' && name[start + 1] == '.')
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The path an entry is created under: the -R directory in front of a
+// relative name (backslashes of the directory turned into "/").
+std::string OnDiskPath(const std::string& name, const char* extractDir)
+{
+    if (extractDir == nullptr || *extractDir == '\0' || name.empty() || name.front() == '/')
+        return name;
+    std::string path(extractDir);
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    if (path.back() != '/')
+        path += '/';
+    return path + name;
+}
+
+// Access and modification time of a directory; CChgDateExcept on failure.
+void SetTime(const std::string& path, uint64_t mtime)
+{
+    struct utimbuf times;
+    times.actime = times.modtime = static_cast<time_t>(mtime);
+    if (utime(path.c_str(), &times) != 0)
+        throw CChgDateExcept(path);
+}
+
+// State of an extraction run that outlives one archive: the links this run
+// made (so later entries are never written through them), the directories
+// waiting for their final mode, and the private creation mask.
+class ExtractionState {
+public:
+    explicit ExtractionState(bool extracting) : m_extracting(extracting)
+    {
+        if (m_extracting)
+            m_savedMask = umask(077);
+    }
+    ~ExtractionState()
+    {
+        ApplyPendingQuietly();
+        if (m_extracting)
+            umask(m_savedMask);
+    }
+    ExtractionState(const ExtractionState&) = delete;
+    ExtractionState& operator=(const ExtractionState&) = delete;
+
+    // The old-format library runs with the caller's own creation mask.
+    void SuspendMask()
+    {
+        if (m_extracting)
+            umask(m_savedMask);
+    }
+    void ResumeMask()
+    {
+        if (m_extracting)
+            umask(077);
+    }
+
+    // True when a leading part of path, or path itself, is a symbolic link
+    // that this run created.
+    bool LeadsThroughOwnLink(const std::string& path) const
+    {
+        if (m_ownLinks.empty())
+            return false;
+        struct stat st;
+        size_t pos = 0;
+        for (;;) {
+            size_t slash = path.find('/', pos);
+            std::string part = slash == std::string::npos ? path : path.substr(0, slash);
+            if (!part.empty() && lstat(part.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
+                m_ownLinks.count({st.st_dev, st.st_ino}) != 0)
+                return true;
+            if (slash == std::string::npos)
+                return false;
+            pos = slash + 1;
+        }
+    }
+    void RememberLink(const std::string& path)
+    {
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0)
+            m_ownLinks.insert({st.st_dev, st.st_ino});
+    }
+
+    // Parent directories that extracting path will create; they are made
+    // with the private mask and get the usual mode afterwards.
+    void NoteMissingParents(const std::string& path)
+    {
+        m_missingParents.clear();
+        size_t end = path.find_last_of("/\\");
+        if (end == std::string::npos || end == 0)
+            return;
+        std::string parent = path.substr(0, end);
+        if (parent == m_lastExistingParent)
+            return;
+        for (;;) {
+            if (access(parent.c_str(), F_OK) == 0)
+                break;
+            m_missingParents.push_back(parent);
+            end = parent.find_last_of("/\\");
+            if (end == std::string::npos || end == 0)
+                break;
+            parent.resize(end);
+        }
+        m_lastExistingParent = path.substr(0, path.find_last_of("/\\"));
+    }
+    void FixCreatedParents()
+    {
+        const mode_t mode = 0755 & ~m_savedMask;
+        for (const std::string& dir : m_missingParents) {
+            struct stat st;
+            if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                chmod(dir.c_str(), mode);
+        }
+        m_missingParents.clear();
+    }
+    void ForgetParentCache() { m_lastExistingParent.clear(); }
+
+    std::vector<PendingDirectory> pending;
+
+    // Time first, then permissions, in extraction order.  What an error
+    // leaves unprocessed is still applied when the state is destroyed.
+    void ApplyPending()
+    {
+        size_t done = 0;
+        try {
+            for (; done < pending.size(); ++done) {
+                const PendingDirectory& dir = pending[done];
+                SetTime(dir.path, dir.mtime);
+                if (dir.setMode && chmod(dir.path.c_str(), dir.mode & 07777) != 0)
+                    throw CChgModExcept(dir.path);
+            }
+        } catch (...) {
+            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(done) + 1);
+            throw;
+        }
+        pending.clear();
+    }
+    // The same when the run ends by an exception: no error may replace it.
+    void ApplyPendingQuietly() noexcept
+    {
+        for (const PendingDirectory& dir : pending) {
+            struct utimbuf times;
+            times.actime = times.modtime = static_cast<time_t>(dir.mtime);
+            utime(dir.path.c_str(), &times);
+            if (dir.setMode)
+                chmod(dir.path.c_str(), dir.mode & 07777);
+        }
+        pending.clear();
+    }
+
+private:
+    bool m_extracting;
+    mode_t m_savedMask = 0;
+    std::set<std::pair<dev_t, ino_t>> m_ownLinks;
+    std::vector<std::string> m_missingParents;
+    std::string m_lastExistingParent;
+};
+
+}  // namespace
+
+void CExtract::Execute()
+{
+    COptions& options = m_application.GetOptions();
+    CLogMan& log = m_application.GetLogMan();
+    const bool isExtract = options.commandCode == KOV_CMD_EXTRACT;
+    const bool verify = options.verify || options.sign;
+    const char* const doneWord = isExtract ? "extracted" : "tested";
+    bool printSummary = true;
+    uint32_t filesDone = 0;
+    uint32_t digestFailures = 0;
+    std::string lastSelectedDirectory;
+
+    const std::vector<std::string> archives = options.GetArchiveList();
+    const std::vector<std::string>& fileList = options.fileList;
+    // Exact-name lookup of the file list; the first index of each name.
+    std::unordered_map<std::string_view, size_t> listIndex;
+    listIndex.reserve(fileList.size());
+    for (size_t i = 0; i < fileList.size(); ++i)
+        listIndex.emplace(fileList[i], i);
+
+    ExtractionState state(isExtract);
+
+    for (const std::string& archiveName : archives) {
+        uint32_t filesThisArchive = 0;
+        try {
+            bool incomplete = false;
+            {
+                CArchiveFile archive(archiveName, KOV_OPEN_READ);
+                if (!archive.ReadArchiveHeader())
+                    throw CInvalExcept(archiveName);
+                log.Write("KOVZEF: processing archive " + archiveName + " (version " +
+                          archive.GetVersionString() + ")");
+                if (verify)
+                    VerifySignatureAfterReading(archive, m_application);
+
+                std::vector<char> matched(fileList.size(), 0);
+                std::vector<PendingLink> links;
+                state.ForgetParentCache();
+
+                for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr;
+                     entry = archive.NextEntry()) {
+                    const std::string name = entry->GetName();
+                    const KoxHeaderInfo info = entry->GetHeaderInfo();
+                    const bool isDirectory = info.IsDirectoryMode() || entry->IsDirectory();
+                    bool setMode = options.changeDirPermissions;
+
+                    bool selected = fileList.empty();
+                    if (!selected) {
+                        auto hit = listIndex.find(name);
+                        if (hit != listIndex.end()) {
+                            selected = true;
+                            matched[hit->second] = 1;
+                            if (isDirectory)
+                                lastSelectedDirectory = name;
+                        } else if (entry->IsSignedManifest() && options.externalManifest != nullptr &&
+                                   (hit = listIndex.find(KOX_MANIFEST_NAME)) != listIndex.end()) {
+                            selected = true;
+                            matched[hit->second] = 1;
+                        } else if (!lastSelectedDirectory.empty() && !name.empty() &&
+                                   name.size() > lastSelectedDirectory.size() &&
+                                   name.compare(0, lastSelectedDirectory.size(), lastSelectedDirectory) == 0) {
+                            size_t cut = lastSelectedDirectory.size();
+                            if (lastSelectedDirectory.back() == '/')
+                                selected = true;
+                            else
+                                selected = name[cut] == '/';
+                        }
+                    }
+                    if (!selected) {
+                        archive.ReleaseEntry(entry);
+                        continue;
+                    }
+
+                    const std::string path = OnDiskPath(name, options.extractDir);
+                    CLink* link = dynamic_cast<CLink*>(entry);
+
+                    if (isExtract) {
+                        std::string refusal;
+                        if (HasParentComponent(name))
+                            refusal = "KOVZEF: " + name +
+                                      " not extracted: its name contains a \"..\" component";
+                        else if (state.LeadsThroughOwnLink(path))
+                            refusal = "KOVZEF: " + name +
+                                      " not extracted: its path leads through a symbolic link made by this run";
+                        else if (isDirectory && link == nullptr) {
+                            struct stat st;
+                            if (lstat(path.c_str(), &st) == 0 &&
+                                (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+                                refusal = "KOVZEF: " + name +
+                                          " not extracted: " + path + " exists and is no directory";
+                        }
+                        if (!refusal.empty()) {
+                            log.Write(refusal);
+                            incomplete = true;
+                            archive.ReleaseEntry(entry);
+                            continue;
+                        }
+                        if (link != nullptr) {
+                            // Counted and shown now; made after the archive's
+                            // other entries.
+                            if (options.statistics)
+                                m_application.GetStatistics().AddFiles();
+                            if (options.verbose)
+                                log.Write("x " + name);
+                            links.push_back({name, path, link->GetTarget()});
+                            archive.ReleaseEntry(entry);
+                            ++filesDone;
+                            ++filesThisArchive;
+                            continue;
+                        }
+                        state.NoteMissingParents(path);
+                    }
+
+                    bool digestFailed = false;
+                    bool existed = false;
+                    const bool hasUserInfo = !entry->GetUserInfo().empty();
+                    std::vector<uint8_t> userInfo;
+                    if (hasUserInfo && isExtract)
+                        userInfo = entry->GetUserInfo();
+                    entry->Extract(archive);
+                    existed = entry->Existed();
+                    if (!existed) {
+                        setMode = true;
+                        if (entry->IsDigestEnabled() && !entry->IsDigestVerified()) {
+                            digestFailed = true;
+                            ++digestFailures;
+                        }
+                    }
+                    if (isExtract)
+                        entry->CloseStream();
+                    archive.ReleaseEntry(entry);
+                    if (isExtract)
+                        state.FixCreatedParents();
+                    ++filesDone;
+                    ++filesThisArchive;
+
+                    if (digestFailed) {
+                        --filesDone;
+                        --filesThisArchive;
+                        if (isExtract)
+                            RemoveFile(path.c_str());
+                        continue;
+                    }
+                    if (!isExtract)
+                        continue;
+                    if (hasUserInfo) {
+                        std::string message;
+                        if (!RestoreUserInfo(path.c_str(), userInfo.data(), message))
+                            log.Write(message);
+                    }
+                    if (isDirectory)
+                        state.pending.push_back({info.mtime, path, info.mode, setMode});
+                    else
+                        SetFileModeAndTime(path.c_str(), info.mode, info.mtime);
+                }
+
+                // Links last, each checked against the links made before it.
+                for (const PendingLink& link : links) {
+                    if (state.LeadsThroughOwnLink(link.path)) {
+                        log.Write("KOVZEF: " + link.name +
+                                  " not extracted: its path leads through a symbolic link made by this run");
+                        incomplete = true;
+                        --filesDone;
+                        --filesThisArchive;
+                        continue;
+                    }
+                    state.NoteMissingParents(link.path);
+                    if (!CDirEntry::CreateParentDirectories(link.path))
+                        throw CCreateDirExcept(link.path);
+                    state.FixCreatedParents();
+                    if (symlink(link.target.c_str(), link.path.c_str()) != 0) {
+                        log.Write("KOVZEF: could not create symbolic link (error 36). " + GetErrnoText());
+                        m_application.SetExitStatus(36);
+                        continue;
+                    }
+                    state.RememberLink(link.path);
+                }
+
+                if (isExtract)
+                    state.ApplyPending();
+
+                if (verify && digestFailures != 0) {
+                    ManifestContext* context = archive.GetManifestContext();
+                    std::string detail = ManifestGetLastError(context);
+                    if (digestFailures > 1)
+                        detail = std::to_string(digestFailures) + " files of the archive are invalid:\n" + detail;
+                    throw CInvalManifestExcept(detail, ManifestGetSmfRc(context), ManifestGetSsfRc(context));
+                }
+
+                if (!fileList.empty()) {
+                    if (filesThisArchive < fileList.size())
+                        incomplete = true;
+                    for (char hit : matched)
+                        if (!hit)
+                            incomplete = true;
+                }
+            }  // the archive is closed here
+            if (incomplete) {
+                m_application.SetExitStatus(40);
+                log.Write(std::string("KOVZEF: not all files could be ") + doneWord);
+            }
+            if (printSummary)
+                log.Write("KOVZEF: " + std::to_string(filesDone) + " file(s) " + doneWord);
+        } catch (const COpenExcept& failure) {
+            state.ApplyPendingQuietly();
+            log.Write(failure);
+            if (printSummary)
+                log.Write("KOVZEF: " + std::to_string(filesDone) + " file(s) " + doneWord);
+        } catch (const CInvalExcept&) {
+            state.ApplyPendingQuietly();
+            state.SuspendMask();
+            try {
+                CExtractOld old(m_application, *this);
+                old.Execute();
+            } catch (...) {
+                state.ResumeMask();
+                throw;
+            }
+            state.ResumeMask();
+            filesDone += oldFilesDone;
+            printSummary = false;
+        }
+    }
+}
+
+void CExtractOld::Execute()
+{
+    if (oldFormatExtractionDone)
+        return;
+    oldFormatExtractionDone = true;
+    const COptions& options = m_application.GetOptions();
+    uint32_t errorNumber = 0;
+    char* message = nullptr;
+    int rc = OldFormatMain(options.argc, options.argv, nullptr, nullptr, &errorNumber, &message);
+    if (rc == 0 && message != nullptr) {
+        m_application.GetLogMan().Write(std::string(message));
+        m_application.SetExitStatus(40);
+    }
+    std::free(message);
+    m_owner->oldFilesDone = oldArchiveFilesDone;
+}

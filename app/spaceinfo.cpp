@@ -1,0 +1,169 @@
+#include "app/spaceinfo.h"
+
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "app/application.h"
+#include "app/fshelpers.h"
+#include "app/options.h"
+
+CSpaceInfo::FreeSpaceFn CSpaceInfo::freeSpaceQuery = &CSpaceInfo::QueryFreeSpace;
+
+double CSpaceInfo::QueryFreeSpace(const char* path)
+{
+    struct statvfs fs;
+    if (statvfs(path, &fs) != 0)
+        return -1.0;
+    const unsigned long unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
+    return static_cast<double>(unit) * static_cast<double>(fs.f_bavail);
+}
+
+std::string CSpaceInfo::FindExistingParent(const std::string& path)
+{
+    if (path.empty())
+        return std::string();
+    for (size_t cut = path.size(); cut-- > 1;) {
+        if (path[cut] != '/' && path[cut] != '\\')
+            continue;
+        std::string part = path.substr(0, cut);
+        if (access(part.c_str(), F_OK) == 0)
+            return part;
+    }
+    if (path[0] == '/' || path[0] == '\\')
+        return "/";
+    // A relative path none of whose leading parts exists lies below the
+    // current directory.
+    return ".";
+}
+
+CSpaceInfo::FileSystemNeed* CSpaceInfo::FindFileSystem(const std::string& directory, uint64_t device,
+                                                       bool haveDevice)
+{
+    if (directory.empty())
+        return nullptr;
+    for (FileSystemNeed& item : m_items) {
+        if (item.directory.empty())
+            continue;
+        if (item.directory == directory)
+            return &item;
+        // Everything on one file system draws on the same free space, so it
+        // is summed there, whether or not the paths contain one another.
+        if (haveDevice && item.haveDevice) {
+            if (item.device == device)
+                return &item;
+            continue;
+        }
+        if ((item.directory.find(directory) != std::string::npos ||
+             directory.find(item.directory) != std::string::npos) &&
+            IsSameFileSystem(directory.c_str(), item.directory.c_str()))
+            return &item;
+    }
+    return nullptr;
+}
+
+void CSpaceInfo::AddEntry(const std::string& name, double size)
+{
+    const char* extractDir = COptions::Instance().extractDir;
+    std::string base = extractDir != nullptr ? extractDir : ".";
+    std::string path = name;
+    if (!base.empty() && !name.empty() && name.front() != '/') {
+        for (char& c : base)
+            if (c == '\\')
+                c = '/';
+        if (base.back() != '/')
+            base += '/';
+        path = base + name;
+    }
+    double existing = 0.0;
+    double needed = size;
+    if (GetFileSize(path.c_str(), existing))
+        needed = size - existing;
+    if (!(needed > 0.0))
+        return;
+
+    // Consecutive entries mostly share their directory: reuse its answer.
+    const size_t sep = path.find_last_of("/\\");
+    std::string key = sep == std::string::npos ? std::string() : path.substr(0, sep);
+    std::string directory;
+    if (m_haveLastParent && key == m_lastParentKey) {
+        directory = m_lastParent;
+    } else {
+        directory = FindExistingParent(path);
+        m_lastParentKey = key;
+        m_lastParent = directory;
+        m_haveLastParent = true;
+    }
+    struct stat st;
+    const bool haveDevice = stat(directory.c_str(), &st) == 0;
+    const uint64_t device = haveDevice ? static_cast<uint64_t>(st.st_dev) : 0;
+    if (FileSystemNeed* item = FindFileSystem(directory, device, haveDevice)) {
+        item->needed += needed;
+        return;
+    }
+    m_items.push_back({directory, needed, device, haveDevice});
+}
+
+bool CSpaceInfo::HasEnoughSpace(std::vector<FileSystemNeed>& items)
+{
+    bool result = true;
+    for (FileSystemNeed& item : items) {
+        const double remaining = freeSpaceQuery(item.directory.c_str()) - item.needed;
+        if (remaining < 1.0) {
+            item.needed = remaining;
+            result = false;
+        }
+    }
+    return result;
+}
+
+void CSpaceInfo::WriteNeed(std::ostream& out, const FileSystemNeed& item)
+{
+    out << '\t' << std::setw(15) << std::fabs(item.needed) / 1024.0 << " KB in ";
+    if (item.directory == ".") {
+        char cwd[KOV_PATH_BUFFER];
+        if (getcwd(cwd, sizeof cwd) != nullptr) {
+            std::string text(cwd);
+            for (char& c : text)
+                if (c == '\\')
+                    c = '/';
+            out << text;
+        } else {
+            out << "the current directory";
+        }
+    } else {
+        out << item.directory;
+    }
+}
+
+std::string CSpaceInfo::GetText() const
+{
+    std::ostringstream out;
+    out << '\n';
+    if (m_items.empty()) {
+        out << "The extraction does not require free disk space (maybe\n"
+               "the extraction will only overwrite existing files of\n"
+               "greater or equal size or the uncompressed size of each\n"
+               "file in the archive is zero).";
+        return out.str();
+    }
+    // The comparison works on a copy, so the report can be asked for again.
+    std::vector<FileSystemNeed> items = m_items;
+    out << std::fixed << std::setprecision(6) << std::right;
+    if (HasEnoughSpace(items)) {
+        out << "The extraction requires approximately...\n";
+        for (const FileSystemNeed& item : items)
+            WriteNeed(out, item);
+    } else {
+        CApplication::Instance().SetExitStatus(30);
+        out << "There is free space missing... \n";
+        for (const FileSystemNeed& item : items)
+            if (item.needed < 0.0)
+                WriteNeed(out, item);
+    }
+    return out.str();
+}

@@ -1,0 +1,115 @@
+#include "app/type.h"
+
+#include <cstdlib>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "app/application.h"
+#include "app/archivefile.h"
+#include "app/cmdsignature.h"
+#include "app/direntry.h"
+#include "app/except.h"
+#include "app/logman.h"
+#include "app/options.h"
+#include "app/spaceinfo.h"
+#include "app/statistics.h"
+#include "krn/snt/manifest.h"
+#include "oldformat/oldformat.h"
+
+namespace {
+
+// The old-format library's error number for missing free space; its own
+// report has then been printed already.
+constexpr uint32_t kOldFormatNoSpace = 34;
+
+}  // namespace
+
+void CType::Execute()
+{
+    COptions& options = m_application.GetOptions();
+    CLogMan& log = m_application.GetLogMan();
+    bool space = options.spaceCheck;
+    const bool verification = options.verify;
+    const bool signature = options.verify || options.sign;
+    const std::vector<std::string> archives = options.GetArchiveList();
+    const std::vector<std::string>& selection = options.fileList;
+    const std::unordered_set<std::string> names(selection.begin(), selection.end());
+    CSpaceInfo spaceInfo;
+    std::string selectedDirectory;
+    uint32_t invalidDigests = 0;
+
+    for (const std::string& archiveName : archives) {
+        try {
+            CArchiveFile archive(archiveName, KOV_OPEN_READ);
+            if (!archive.ReadArchiveHeader())
+                throw CInvalExcept(archiveName);
+            log.Write("KOVZEF: processing archive " + archiveName + " (version " +
+                      archive.GetVersionString() + ")");
+            if (signature)
+                VerifySignatureAfterReading(archive, m_application);
+
+            for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
+                const std::string& name = entry->GetName();
+                const KoxHeaderInfo& info = entry->GetHeaderInfo();
+                bool selected = names.empty();
+                if (!selected) {
+                    if (names.count(name) != 0) {
+                        selected = true;
+                        if (info.IsDirectoryMode())
+                            selectedDirectory = name;
+                    } else if (!selectedDirectory.empty() && name.size() > selectedDirectory.size() &&
+                               name.compare(0, selectedDirectory.size(), selectedDirectory) == 0) {
+                        selected = selectedDirectory.back() == '/' || name[selectedDirectory.size()] == '/';
+                    }
+                }
+                if (verification && entry->IsDigestEnabled()) {
+                    CNullStream discard;
+                    entry->SetStream(&discard);
+                    entry->ExtractOrTest(archive, true);
+                    entry->SetStream(nullptr);
+                    if (!entry->IsDigestVerified())
+                        ++invalidDigests;
+                }
+                if (selected) {
+                    entry->PrintListing();
+                    m_application.GetStatistics().AddFiles();
+                    if (space) {
+                        // Directories and links carry no data to extract.
+                        const bool hasData = !info.IsDirectoryMode() && !entry->IsDirectory() &&
+                                             dynamic_cast<CLink*>(entry) == nullptr;
+                        spaceInfo.AddEntry(name, hasData ? static_cast<double>(info.TotalSize()) : 0.0);
+                    }
+                }
+                archive.ReleaseEntry(entry);
+            }
+
+            if (verification && invalidDigests != 0) {
+                ManifestContext* context = archive.GetManifestContext();
+                std::string detail = ManifestGetLastError(context);
+                if (invalidDigests > 1)
+                    detail = std::to_string(invalidDigests) + " files of the archive are invalid:\n" + detail;
+                throw CInvalManifestExcept(detail, ManifestGetSmfRc(context), ManifestGetSsfRc(context));
+            }
+        } catch (const CInvalExcept&) {
+            CTypeOld old(m_application);
+            old.Execute();
+            space = false;
+        } catch (const COpenExcept& failure) {
+            log.Write(failure);
+        }
+    }
+    if (space)
+        log.Write(spaceInfo);
+}
+
+void CTypeOld::Execute()
+{
+    const COptions& options = m_application.GetOptions();
+    uint32_t errorNumber = 0;
+    char* message = nullptr;
+    int rc = OldFormatMain(options.argc, options.argv, nullptr, nullptr, &errorNumber, &message);
+    if (rc == 0 && errorNumber != kOldFormatNoSpace && message != nullptr)
+        m_application.GetLogMan().Write(std::string(message));
+    std::free(message);
+}

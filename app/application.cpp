@@ -14,6 +14,10 @@
 #include <unistd.h>
 
 #include "app/command.h"
+#include "app/create.h"
+#include "app/extract.h"
+#include "app/merge.h"
+#include "app/type.h"
 #include "app/except.h"
 #include "app/logman.h"
 #include "app/options.h"
@@ -44,12 +48,12 @@ std::unique_ptr<CCommand> MakeCommand(int32_t code, CApplication& app)
 {
     (void)app;
     switch (code) {
-    case KOV_CMD_CREATE:   NotAvailable("c");
-    case KOV_CMD_APPEND:   NotAvailable("a");
-    case KOV_CMD_TEST:     NotAvailable("d");
-    case KOV_CMD_EXTRACT:  NotAvailable("x");
-    case KOV_CMD_LIST:     NotAvailable("t");
-    case KOV_CMD_MERGE:    NotAvailable("m");
+    case KOV_CMD_CREATE:   return std::make_unique<CCreate>(app);
+    case KOV_CMD_APPEND:   return std::make_unique<CCreate>(app);
+    case KOV_CMD_TEST:     return std::make_unique<CExtract>(app);
+    case KOV_CMD_EXTRACT:  return std::make_unique<CExtract>(app);
+    case KOV_CMD_LIST:     return std::make_unique<CType>(app);
+    case KOV_CMD_MERGE:    return std::make_unique<CMerge>(app);
     case KOV_CMD_SCAN:     return std::make_unique<CScan>();
     case KOV_CMD_SIGN:     NotAvailable("S");      // signing: not part of this program yet
     case KOV_CMD_MANIFEST: NotAvailable("M");      // manifest verification: likewise
@@ -237,6 +241,7 @@ void CApplication::ReleaseArchivePath()
 void CApplication::FixArchivePath()
 {
     ReleaseArchivePath();
+    m_archiveAppend = m_options->commandCode == KOV_CMD_APPEND;
     m_archiveDirFd = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     struct stat st;
@@ -270,7 +275,7 @@ void CApplication::RemoveArchive()
                            static_cast<long long>(st.st_mtim.tv_nsec) == m_archiveOldMtimeNsec;
     if (!sameFile || untouched)
         return;  // not the file this run wrote, or the run never wrote to it
-    if (m_commandCode == KOV_CMD_APPEND) {
+    if (m_archiveAppend) {
         // The archive was there before: drop what this run appended, keep the rest.
         const int fd = openat(dirFd, m_archiveName, O_WRONLY | O_CLOEXEC);
         if (fd >= 0) {

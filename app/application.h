@@ -39,6 +39,9 @@ public:
     void PrepareOutput();
     // Runs the consistency checks, then fills the archive name buffer.
     void InitArchiveName();
+    // Notes where the archive of this run lives and whether (and as what) it
+    // exists already; called for create and append before the command runs.
+    void FixArchivePath();
     // Undoes the archive file of a failed create or append run: removes the
     // file this run created, or cuts an archive that existed before an append
     // back to its earlier length.  The path was fixed at the start of the
@@ -72,7 +75,6 @@ private:
     ~CApplication();
 
     void Dispatch();
-    void FixArchivePath();
     void ReleaseArchivePath();
 
     CLogMan* m_logMan = nullptr;
@@ -87,6 +89,7 @@ private:
     // Where the archive of this run lives, fixed before any change of directory.
     int m_archiveDirFd = -1;          // directory the archive name is relative to
     bool m_archiveExisted = false;    // the file was there before the command ran
+    bool m_archiveAppend = false;     // the run appends to it
     long long m_archiveOldSize = 0;   // its length then
     unsigned long long m_archiveDev = 0, m_archiveIno = 0;
     long long m_archiveOldMtimeSec = 0, m_archiveOldMtimeNsec = 0;

@@ -140,8 +140,20 @@ void CCreate::Execute()
     m_digestEnabled = options.verify || command == KOV_CMD_SIGN;
     m_failedDigests = 0;
 
-    if (plan.writeHeader)
-        archive.WriteArchiveHeader();
+    if (plan.writeHeader) {
+        if (plan.mode == KOV_OPEN_CREATE) {
+            archive.WriteArchiveHeader();
+        } else {
+            // An archive object opened on an existing file holds no header of
+            // its own to write: a new or empty file gets the current one.
+            uint8_t header[KOX_ARCHIVE_HEADER_SIZE];
+            std::memcpy(header, KOX_MAGIC, 4);
+            std::memcpy(header + 4, KOX_VERSION_201, 4);
+            size_t put = 0;
+            if (!archive.Stream().Write(header, sizeof header, &put) || put != sizeof header)
+                throw CWriteExcept(archiveName);
+        }
+    }
 
     if (signing)
         VerifySignatureBeforeWriting(archive, m_application);

@@ -46,7 +46,6 @@ CApplication* s_instance = nullptr;
 // 2 and 3; code 8 is the signing run of the create command.
 std::unique_ptr<CCommand> MakeCommand(int32_t code, CApplication& app)
 {
-    (void)app;
     switch (code) {
     case KOV_CMD_CREATE:   return std::make_unique<CCreate>(app);
     case KOV_CMD_APPEND:   return std::make_unique<CCreate>(app);
@@ -234,6 +233,7 @@ void CApplication::ReleaseArchivePath()
         close(m_archiveDirFd);
     m_archiveDirFd = -1;
     m_archiveExisted = false;
+    m_archiveForeign = false;
 }
 
 // Fixes where the archive of this run lives before any command can change the
@@ -245,30 +245,35 @@ void CApplication::FixArchivePath()
     m_archiveDirFd = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     struct stat st;
-    if (m_archiveName && m_archiveName[0] && fstatat(dirFd, m_archiveName, &st, 0) == 0 &&
-        S_ISREG(st.st_mode)) {
-        m_archiveExisted = true;
-        m_archiveOldSize = static_cast<long long>(st.st_size);
-        m_archiveDev = st.st_dev;
-        m_archiveIno = st.st_ino;
-        m_archiveOldMtimeSec = static_cast<long long>(st.st_mtim.tv_sec);
-        m_archiveOldMtimeNsec = static_cast<long long>(st.st_mtim.tv_nsec);
+    if (!m_archiveName || !m_archiveName[0] || fstatat(dirFd, m_archiveName, &st, 0) != 0)
+        return;
+    if (!S_ISREG(st.st_mode)) {
+        m_archiveForeign = true;
+        return;
     }
+    m_archiveExisted = true;
+    m_archiveOldSize = static_cast<long long>(st.st_size);
+    m_archiveDev = st.st_dev;
+    m_archiveIno = st.st_ino;
+    m_archiveOldMtimeSec = static_cast<long long>(st.st_mtim.tv_sec);
+    m_archiveOldMtimeNsec = static_cast<long long>(st.st_mtim.tv_nsec);
 }
 
 void CApplication::RemoveArchive()
 {
     if (!m_archiveName || !m_archiveName[0])
         return;
+    if (m_archiveForeign)
+        return;  // a device, pipe or directory named as archive is never removed
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
+    struct stat st;
+    if (fstatat(dirFd, m_archiveName, &st, 0) != 0 || !S_ISREG(st.st_mode))
+        return;
     if (!m_archiveExisted) {
         // The file did not exist before this run: it is the half-written archive.
         unlinkat(dirFd, m_archiveName, 0);
         return;
     }
-    struct stat st;
-    if (fstatat(dirFd, m_archiveName, &st, 0) != 0)
-        return;
     const bool sameFile = st.st_dev == m_archiveDev && st.st_ino == m_archiveIno;
     const bool untouched = sameFile && static_cast<long long>(st.st_size) == m_archiveOldSize &&
                            static_cast<long long>(st.st_mtim.tv_sec) == m_archiveOldMtimeSec &&

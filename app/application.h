@@ -88,7 +88,8 @@ private:
 
     // Where the archive of this run lives, fixed before any change of directory.
     int m_archiveDirFd = -1;          // directory the archive name is relative to
-    bool m_archiveExisted = false;    // the file was there before the command ran
+    bool m_archiveExisted = false;    // a regular file was there before the command ran
+    bool m_archiveForeign = false;    // something else was there (device, pipe, ...)
     bool m_archiveAppend = false;     // the run appends to it
     long long m_archiveOldSize = 0;   // its length then
     unsigned long long m_archiveDev = 0, m_archiveIno = 0;

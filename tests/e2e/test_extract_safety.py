@@ -1,0 +1,142 @@
+"""Extraction never writes outside its target through names or links of the
+archive, keeps directories and files it must not touch, and says so when
+something was not extracted."""
+
+import os
+import stat
+import unittest
+
+from cmd_helpers import ScratchCase, archive_bytes, entry_bytes
+
+
+class ExtractSafety(ScratchCase):
+
+    def archive(self, name, entries):
+        return self.write(name, archive_bytes(entries))
+
+    def test_parent_components_are_refused_and_the_run_goes_on(self):
+        self.archive("a.kox", [
+            entry_bytes("RG", "../evil.txt", 0o100644, b"evil"),
+            entry_bytes("RG", "ok.txt", 0o100644, b"fine"),
+            entry_bytes("RG", "sub/../../evil2.txt", 0o100644, b"evil"),
+            entry_bytes("RG", "dots..name", 0o100644, b"kept"),
+        ])
+        os.mkdir(self.path("out"))
+        rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("out"))
+        self.assertEqual(rc, 40, out)
+        self.assertFalse(os.path.exists(self.path("evil.txt")))
+        self.assertFalse(os.path.exists(self.path("evil2.txt")))
+        with open(self.path("out", "ok.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"fine")
+        self.assertTrue(os.path.exists(self.path("out", "dots..name")))
+        self.assertIn("../evil.txt", out)
+        self.assertIn("sub/../../evil2.txt", out)
+        lines = out.splitlines()
+        self.assertEqual(lines[-2:], ["KOVZEF: not all files could be extracted",
+                                      "KOVZEF: 2 file(s) extracted"])
+
+    def test_a_link_of_the_archive_is_made_after_its_other_entries(self):
+        os.mkdir(self.path("victim"))
+        self.archive("a.kox", [
+            entry_bytes("LK", "d", 0o120777, target=self.path("victim")),
+            entry_bytes("RG", "d/x", 0o100644, b"through the link"),
+        ])
+        os.mkdir(self.path("out"))
+        rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("out"))
+        self.assertEqual(os.listdir(self.path("victim")), [])
+        self.assertTrue(os.path.isfile(self.path("out", "d", "x")))
+        self.assertFalse(os.path.islink(self.path("out", "d")))
+        self.assertEqual(rc, 36, out)
+
+    def test_a_link_made_by_an_earlier_archive_of_the_run_is_not_followed(self):
+        os.mkdir(self.path("victim"))
+        self.archive("one.kox", [entry_bytes("LK", "d", 0o120777, target=self.path("victim"))])
+        self.archive("two.kox", [
+            entry_bytes("RG", "d/x", 0o100644, b"through the link"),
+            entry_bytes("DR", "d", 0o40700),
+            entry_bytes("RG", "plain", 0o100644, b"ok"),
+        ])
+        os.mkdir(self.path("out"))
+        rc, out = self.run_kov("-xf", "../one.kox ../two.kox", cwd=self.path("out"))
+        self.assertEqual(rc, 40, out)
+        self.assertEqual(os.listdir(self.path("victim")), [])
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("victim")).st_mode), 0o755)
+        self.assertTrue(os.path.islink(self.path("out", "d")))
+        self.assertTrue(os.path.isfile(self.path("out", "plain")))
+        self.assertIn("d/x", out)
+
+    def test_a_link_that_existed_before_the_run_is_followed(self):
+        os.mkdir(self.path("victim"))
+        os.mkdir(self.path("out"))
+        os.symlink(self.path("victim"), self.path("out", "pre"))
+        self.archive("a.kox", [entry_bytes("RG", "pre/y", 0o100644, b"wanted")])
+        rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("out"))
+        self.assertEqual(rc, 0, out)
+        self.assertTrue(os.path.isfile(self.path("victim", "y")))
+
+    def test_directory_entry_over_something_else_leaves_it_alone(self):
+        os.mkdir(self.path("out"))
+        self.write("out/f", b"precious", 0o640)
+        os.symlink("nowhere", self.path("out", "dangling"))
+        self.archive("a.kox", [
+            entry_bytes("DR", "f", 0o40700),
+            entry_bytes("DR", "dangling", 0o40700),
+            entry_bytes("DR", "real", 0o40750),
+        ])
+        rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("out"))
+        self.assertEqual(rc, 40, out)
+        with open(self.path("out", "f"), "rb") as f:
+            self.assertEqual(f.read(), b"precious")
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("out", "f")).st_mode), 0o640)
+        self.assertTrue(os.path.islink(self.path("out", "dangling")))
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("out", "real")).st_mode), 0o750)
+
+    def test_modes_are_final_and_created_parents_are_not_left_private(self):
+        self.archive("a.kox", [
+            entry_bytes("RG", "deep/er/f", 0o100644, b"data"),
+            entry_bytes("RG", "x", 0o100755, b"#!"),
+        ])
+        os.mkdir(self.path("out"))
+        old = os.umask(0o022)
+        try:
+            rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("out"))
+        finally:
+            os.umask(old)
+        self.assertEqual(rc, 0, out)
+        mode = lambda *p: stat.S_IMODE(os.stat(self.path("out", *p)).st_mode)
+        self.assertEqual(mode("deep"), 0o755)
+        self.assertEqual(mode("deep", "er"), 0o755)
+        self.assertEqual(mode("deep", "er", "f"), 0o644)
+        self.assertEqual(mode("x"), 0o755)
+
+    def test_directories_get_mode_and_time_when_the_run_fails(self):
+        bad = bytearray(entry_bytes("RG", "d/f", 0o100644, b"payload"))
+        bad[-1] ^= 0xFF  # stored checksum no longer matches
+        self.archive("a.kox", [entry_bytes("DR", "d", 0o40555, mtime=1_000_000_000), bytes(bad)])
+        os.mkdir(self.path("out"))
+        rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("out"))
+        self.assertEqual(rc, 12, out)
+        self.assertIn("checksum error in d/f", out)
+        st = os.stat(self.path("out", "d"))
+        self.assertEqual(stat.S_IMODE(st.st_mode), 0o555)
+        self.assertEqual(int(st.st_mtime), 1_000_000_000)
+
+    def test_a_listed_name_that_matches_nothing_is_reported(self):
+        self.archive("a.kox", [
+            entry_bytes("RG", "a", 0o100644, b"a"),
+            entry_bytes("DR", "b", 0o40755),
+            entry_bytes("RG", "b/1", 0o100644, b"1"),
+            entry_bytes("RG", "b/2", 0o100644, b"2"),
+        ])
+        os.mkdir(self.path("out"))
+        rc, out = self.run_kov("-xf", "../a.kox", "a", "b", "nothere", cwd=self.path("out"))
+        self.assertEqual(rc, 40, out)
+        self.assertEqual(out.splitlines()[-2:], ["KOVZEF: not all files could be extracted",
+                                                 "KOVZEF: 4 file(s) extracted"])
+        rc, out = self.run_kov("-df", "../a.kox", "a", "b", cwd=self.path("out"))
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(out.splitlines()[-1], "KOVZEF: 4 file(s) tested")
+
+
+if __name__ == "__main__":
+    unittest.main()

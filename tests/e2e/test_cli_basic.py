@@ -1,0 +1,144 @@
+"""Program entry: usage text and version report for short command lines, the
+exit status of failures, output redirection and clean-up of failed runs."""
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+
+KOVZEF = os.environ.get("KOVZEF", "kovzef")
+TMP = os.environ.get("KOV_E2E_TMP", "/tmp/kov-e2e-cli-basic")
+
+# SHA-256 of the 196 lines of the usage text, each with its line end.
+USAGE_SHA256 = "41dd441ee469c9b8b47db26c693ae745f56ed338ec83f58f3f0059c454bbf3a8"
+USAGE_LINES = 196
+REPORT_START = "\n--------------------\nKOVZEF information\n--------------------\n"
+
+
+class CliBasicTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = os.path.join(TMP, self._testMethodName)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def run_kovzef(self, *args):
+        proc = subprocess.run([KOVZEF] + list(args), cwd=self.dir, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=120)
+        return proc.returncode, proc.stdout.decode("latin-1"), proc.stderr.decode("latin-1")
+
+    def write(self, name, content=b"data"):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(content)
+        return path
+
+    def split_usage(self, out):
+        lines = out.split("\n")
+        usage = "".join(line + "\n" for line in lines[:USAGE_LINES])
+        return usage, out[len(usage):]
+
+    def test_no_argument_prints_usage_empty_line_and_report(self):
+        status, out, err = self.run_kovzef()
+        self.assertEqual(status, 0)
+        self.assertEqual(err, "")
+        usage, rest = self.split_usage(out)
+        self.assertTrue(usage.startswith("usage:\n\ncreate a new archive:\n"))
+        self.assertEqual(hashlib.sha256(usage.encode("latin-1")).hexdigest(), USAGE_SHA256)
+        # The usage text ends with its own empty line; the log manager adds one
+        # more line end, and the report begins with an empty line of its own.
+        self.assertTrue(rest.startswith("\n" + REPORT_START), rest[:80])
+        self.assertIn("\nkernel release                720\n", rest)
+        self.assertIn("\npatch number                  721\n", rest)
+        self.assertIn("KOVZEF patch information", rest)
+        self.assertEqual(os.listdir(self.dir), [])
+
+    def test_one_argument_prints_report_only(self):
+        _, full, _ = self.run_kovzef()
+        _, report = self.split_usage(full)
+        for arg in ["-x", "-V", "-version", "somefile", "", "-cvf"]:
+            status, out, err = self.run_kovzef(arg)
+            self.assertEqual(status, 0, arg)
+            self.assertEqual(err, "", arg)
+            self.assertTrue(out.startswith(REPORT_START), arg)
+            self.assertEqual("\n" + out, report, arg)
+        self.assertEqual(os.listdir(self.dir), [])
+
+    def test_no_command(self):
+        status, out, _ = self.run_kovzef("a", "b")
+        self.assertEqual(status, 21)
+        # No stale system error text after the code suffix.
+        self.assertEqual(out, "KOVZEF: please specify a command (one of -c, -x, -t, -d, -a, -m, "
+                              "-l, -S, -M) (error 21). \n")
+
+    def test_failures_print_one_line_with_their_status(self):
+        cases = [
+            (["-cve", "x"], 20, "KOVZEF: unknown command option e (error 20). \n"),
+            (["-c", "-v"], 29, "KOVZEF: no files given for archiving (error 29). \n"),
+            (["-tvf", "a.kox", "-f", "b.kox"], 18, "KOVZEF: f: use option only once (error 18). \n"),
+            (["-xf", "a.kox", "-C", "dir"], 23, "KOVZEF: use C-option only with create (-c) (error 23). \n"),
+        ]
+        for args, code, text in cases:
+            status, out, _ = self.run_kovzef(*args)
+            self.assertEqual((status, out), (code, text), args)
+
+    def test_missing_list_file_names_the_system_error(self):
+        status, out, _ = self.run_kovzef("-cvf", "a.kox", "-A", "missing.lst")
+        self.assertEqual(status, 6)
+        self.assertEqual(out, "KOVZEF: error opening missing.lst (error 6). "
+                              + os.strerror(2) + "\n")
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "a.kox")))
+
+    def test_signing_and_manifest_commands_fail_clearly(self):
+        self.write("a.kox", b"ZEF 2.01")
+        for args in (["-Sf", "a.kox"], ["-M", "-manifest", "m.smf"]):
+            status, out, _ = self.run_kovzef(*args)
+            self.assertNotEqual(status, 0, args)
+            self.assertTrue(out.startswith("KOVZEF: "), out)
+            self.assertIn("not available", out)
+
+    def test_redirect_failure_is_reported_and_run_goes_on(self):
+        os.mkdir(os.path.join(self.dir, "kovzef_output"))
+        status, out, _ = self.run_kovzef("-e", "x", "y")
+        self.assertEqual(status, 21)
+        self.assertEqual(out.split("\n")[0],
+                         "KOVZEF: could not redirect stdout to file kovzef_output")
+        self.assertIn("please specify a command", out)
+
+    def test_redirect_sends_output_to_file(self):
+        status, out, _ = self.run_kovzef("-e", "x", "y")
+        self.assertEqual(status, 21)
+        self.assertEqual(out, "")
+        with open(os.path.join(self.dir, "kovzef_output"), encoding="latin-1") as f:
+            self.assertIn("please specify a command", f.read())
+
+    def test_failed_create_leaves_other_files_alone(self):
+        # The archive is a link to a device that refuses every write: the run
+        # fails, and neither the link nor the device is removed.
+        if not os.path.exists("/dev/full"):
+            self.skipTest("no /dev/full")
+        self.write("input.txt", b"x" * 100000)
+        os.symlink("/dev/full", os.path.join(self.dir, "full.kox"))
+        status, out, _ = self.run_kovzef("-cf", "full.kox", "input.txt")
+        self.assertNotEqual(status, 0)
+        self.assertTrue(out.startswith("KOVZEF: "), out)
+        self.assertTrue(os.path.islink(os.path.join(self.dir, "full.kox")))
+        self.assertTrue(os.path.exists("/dev/full"))
+
+    def test_statistics_follow_the_command(self):
+        self.write("a.txt", b"hello")
+        status, _, _ = self.run_kovzef("-cf", "s.kox", "a.txt")
+        if status != 0:
+            self.skipTest("create not available")
+        status, out, _ = self.run_kovzef("-tnf", "s.kox")
+        self.assertEqual(status, 0)
+        self.assertIn("Printing program statistics for KOVZEF...\ntime elapsed: 00:00:0", out)
+        self.assertTrue(out.endswith("Files processed: 1\n"), out)
+
+
+if __name__ == "__main__":
+    result = unittest.main(exit=False, verbosity=2).result
+    sys.exit(0 if result.wasSuccessful() else 1)

@@ -1,0 +1,73 @@
+// Internal records of the compression library: the per-stream CRC state, the
+// work area of a handle (codec state plus stream bookkeeping) and the handle
+// table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// CRC-32 over a stream, counted in segments.
+struct CsCrcState {
+  uint32_t reg;     // register, starts at 0xFFFFFFFF
+  uint32_t pos;     // position inside the current segment
+  uint32_t segLen;  // segment length
+  uint32_t total;   // bytes counted
+};
+
+// Allocates a state; segLen 0 means 65536.  Null when allocation fails.
+CsCrcState* CsCrcNew(uint32_t segLen);
+// Counts n bytes: advances the position modulo the segment length.
+void CsCrcUpdate(CsCrcState* st, const uint8_t* data, size_t n);
+// Frees the state and returns the finished CRC-32 (the complemented register).
+uint32_t CsCrcFree(CsCrcState* st);
+
+// Where a segmented stream's reader stands.
+enum CsSegRead : int32_t {
+  CS_SEG_PREFIX = 0,   // the 8-byte stream header, before the first block
+  CS_SEG_HEADER = 1,   // collecting a block header
+  CS_SEG_BLOCK = 2,    // inside a block
+  CS_SEG_SKIP = 3,     // the data ended inside a block: counting its rest
+  CS_SEG_TRAILER = 4,  // collecting the trailer
+  CS_SEG_DONE = 5,
+};
+
+enum CsStreamState : int32_t {
+  CS_STREAM_NONE = 0,     // no stream started (or the last one failed)
+  CS_STREAM_COMPR = 1,    // compression running
+  CS_STREAM_DECOMPR = 2,  // decompression running
+  CS_STREAM_ENDED = 3,    // the last stream ended with result 1
+};
+
+struct CsWorkArea {
+  CsCrcState* crcU;      // uncompressed bytes
+  CsCrcState* crcC;      // compressed bytes
+  uint8_t* blockBuf;     // segmented streams: 1032 bytes compressing, 8 decompressing
+  int32_t blockFill;     // compressing: bytes waiting in blockBuf; decompressing: header bytes collected
+  int32_t blockOff;      // compressing: bytes of blockBuf already handed out
+  int32_t pending;       // compressing: codec result of the waiting block
+  int32_t lastRc;        // result of the previous step on this handle
+  int32_t stream;        // CsStreamState
+  int32_t stalls;        // consecutive steps that neither read nor wrote
+  // decompressing a segmented stream
+  int32_t segState;      // CsSegRead
+  uint32_t expected;     // CRC expected at the end of the current block
+  uint32_t segLen;       // length of the current block
+  uint32_t segPos;       // bytes of the current block counted so far
+  int32_t codecDone;
+  int32_t codecLast;     // last result of the codec
+  // early-decompress check (trace level bit value 2)
+  int32_t checkHandle;
+  int64_t dumpPosIn;     // stream positions for hex dumps
+  int64_t dumpPosOut;
+  void* codec;           // codec state, in the same allocation
+};
+
+// The slot of a valid handle's work area, or null.
+CsWorkArea* CsAreaOf(int handle);
+// Stream descriptor of a handle (option & 14 compressing, header nibble decompressing).
+int32_t& CsDescriptorOf(int handle);
+// Opens fixed handle 300 or 301: 0 when already open, 1 when a work area was
+// made, -82 when it could not be.
+int CsOpenFixedHandle(int handle);
+// Frees what a stream holds (CRC states, block buffer, check handle).
+void CsEndStream(CsWorkArea* wa);

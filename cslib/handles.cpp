@@ -1,0 +1,148 @@
+// The handle table: 500 slots for handles 300..799.  Slots 0 and 1 (handles
+// 300 and 301) are fixed for the plain entry points; the others are handed out
+// by a free-slot search and released by a rule that keeps the work areas of
+// busy slots for reuse.
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "cslib/cslib.h"
+#include "cslib/cswork.h"
+#include "cslib/huff.h"
+#include "cslib/lzw.h"
+
+namespace {
+
+struct Slot {
+  CsWorkArea* area;
+  int32_t inUse;
+  uint32_t useCount;
+  int32_t descriptor;
+};
+
+Slot g_slots[CS_HANDLE_COUNT];
+int32_t g_totalUse = 0;
+
+// The total wraps like the 32-bit counter it is; the free-slot search resets
+// all counts once it has turned negative.
+void CountUse(Slot& slot) {
+  ++slot.useCount;
+  g_totalUse = static_cast<int32_t>(static_cast<uint32_t>(g_totalUse) + 1u);
+}
+
+constexpr size_t kAreaHead = (sizeof(CsWorkArea) + 63) & ~size_t{63};
+
+size_t CodecSize() {
+  static const size_t size = std::max({sizeof(LzwComprState), sizeof(LzwDecomprState),
+                                       CsHuffComprStateSize(), CsHuffDecomprStateSize()});
+  return size;
+}
+
+// One allocation serves either codec: the bookkeeping, then the codec state.
+CsWorkArea* NewArea() {
+  void* mem = std::aligned_alloc(64, kAreaHead + ((CodecSize() + 63) & ~size_t{63}));
+  if (mem == nullptr) return nullptr;
+  auto* wa = new (mem) CsWorkArea{};
+  wa->codec = static_cast<uint8_t*>(mem) + kAreaHead;
+  wa->checkHandle = 0;
+  return wa;
+}
+
+void FreeArea(CsWorkArea* wa) {
+  CsEndStream(wa);
+  std::free(wa);
+}
+
+void ReleaseSlot(int s) {
+  Slot& slot = g_slots[s];
+  if (slot.area != nullptr) CsEndStream(slot.area);
+  if (s < 2 || slot.area == nullptr) {
+    slot.inUse = 0;
+    return;
+  }
+  const bool keep = g_slots[s - 1].area != nullptr && slot.useCount > 9 &&
+                    (g_totalUse <= 256 || slot.useCount >= static_cast<uint32_t>(g_totalUse >> 7));
+  if (!keep) {
+    FreeArea(slot.area);
+    slot.area = nullptr;
+  }
+  slot.inUse = 0;
+}
+
+}  // namespace
+
+void CsEndStream(CsWorkArea* wa) {
+  if (wa == nullptr) return;
+  CsCrcFree(wa->crcU);
+  CsCrcFree(wa->crcC);
+  wa->crcU = nullptr;
+  wa->crcC = nullptr;
+  std::free(wa->blockBuf);
+  wa->blockBuf = nullptr;
+  wa->blockFill = 0;
+  wa->blockOff = 0;
+  if (wa->checkHandle != 0) {
+    const int h = wa->checkHandle;
+    wa->checkHandle = 0;
+    CsReleaseHandle(h);
+  }
+}
+
+CsWorkArea* CsAreaOf(int handle) {
+  if (handle < CS_HANDLE_BASE || handle >= CS_HANDLE_BASE + CS_HANDLE_COUNT) return nullptr;
+  const Slot& slot = g_slots[handle - CS_HANDLE_BASE];
+  return slot.inUse ? slot.area : nullptr;
+}
+
+int32_t& CsDescriptorOf(int handle) { return g_slots[handle - CS_HANDLE_BASE].descriptor; }
+
+int CsOpenFixedHandle(int handle) {
+  Slot& slot = g_slots[handle - CS_HANDLE_BASE];
+  if (slot.inUse) return 0;
+  CountUse(slot);
+  slot.inUse = 1;
+  if (slot.area != nullptr) return 0;
+  slot.area = NewArea();
+  if (slot.area == nullptr) {
+    slot.inUse = 0;
+    return CS_E_NO_MEMORY;
+  }
+  return 1;
+}
+
+int CsGetHandle(int* handle) {
+  int s = 2;
+  while (s < CS_HANDLE_COUNT && g_slots[s].inUse) ++s;
+  if (s == CS_HANDLE_COUNT) {
+    if (handle != nullptr) *handle = CS_E_NO_HANDLE;
+    return CS_E_NO_HANDLE;
+  }
+  Slot& slot = g_slots[s];
+  slot.inUse = 1;
+  if (slot.area == nullptr) {
+    slot.area = NewArea();
+    if (slot.area == nullptr) {
+      slot.inUse = 0;
+      return CS_E_NO_MEMORY;
+    }
+  }
+  if (g_totalUse < 0) {
+    g_totalUse = 0;
+    for (Slot& other : g_slots) other.useCount = 0;
+  }
+  CountUse(slot);
+  slot.area->stream = CS_STREAM_NONE;
+  if (handle != nullptr) *handle = s + CS_HANDLE_BASE;
+  return 0;
+}
+
+void CsReleaseHandle(int handle) {
+  if (handle < CS_HANDLE_BASE || handle >= CS_HANDLE_BASE + CS_HANDLE_COUNT) return;
+  ReleaseSlot(handle - CS_HANDLE_BASE);
+}
+
+void CsReleaseAll() {
+  for (int s = 2; s < CS_HANDLE_COUNT; ++s) ReleaseSlot(s);
+}
+
+int CsIsValidHandle(int handle) { return CsAreaOf(handle) != nullptr ? 1 : 0; }

@@ -122,6 +122,13 @@ int32_t CApplication::RunGuarded(const std::function<void()>& body)
     return Instance().GetExitStatus();
 }
 
+CLogMan& CApplication::GetLogMan()
+{
+    if (!m_logMan)
+        m_logMan = new CConsoleLogMan();
+    return *m_logMan;
+}
+
 void CApplication::SetLogMan(CLogMan* logMan)
 {
     delete SwapLogMan(logMan);
@@ -155,7 +162,7 @@ void CApplication::Run()
 
     if (m_options->statistics) {
         m_statistics->SetElapsed(static_cast<int64_t>(std::time(nullptr) - start));
-        m_logMan->Write(*m_statistics);
+        GetLogMan().Write(*m_statistics);
     }
 }
 
@@ -185,7 +192,7 @@ void CApplication::Dispatch()
     }
     if (m_filesInaccessible) {
         if (m_options->redirectOutput)
-            m_logMan->Write("KOVZEF: some files could not be accessed (see KOVZEF.log for details)");
+            GetLogMan().Write("KOVZEF: some files could not be accessed (see KOVZEF.log for details)");
         m_exitStatus = 44;
         if (!m_options->ignoreInaccessible)
             RemoveArchive();
@@ -209,7 +216,7 @@ void CApplication::PrepareOutput()
             }
         }
         if (!redirected)
-            m_logMan->Write("KOVZEF: could not redirect stdout to file kovzef_output");
+            GetLogMan().Write("KOVZEF: could not redirect stdout to file kovzef_output");
     }
     m_options->ReadListFiles();
     m_options->ReadRenameFile();
@@ -304,20 +311,20 @@ void CApplication::ReportInaccessible(const std::string& name, const std::string
     m_filesInaccessible = true;
     if (m_inaccessibleToLog) {
         if (m_inaccessibleLogPending) {
-            const int32_t index = m_logMan->OpenLogFile("kovzef.log");
+            const int32_t index = GetLogMan().OpenLogFile("kovzef.log");
             if (index < 0)
                 throw COpenExcept("kovzef.log");
             m_inaccessibleLog = index;
             m_inaccessibleLogPending = false;
-            m_logMan->WriteToLog(index, "# List of inaccessible files");
-            m_logMan->WriteToLog(index, "# ==========================");
+            GetLogMan().WriteToLog(index, "# List of inaccessible files");
+            GetLogMan().WriteToLog(index, "# ==========================");
         }
-        m_logMan->WriteToLog(m_inaccessibleLog, name);
+        GetLogMan().WriteToLog(m_inaccessibleLog, name);
     } else {
         std::string line = "KOVZEF: file '" + name + "' is inaccessible";
         if (!detail.empty())
             line += " (" + detail + ")";
-        m_logMan->Write(line);
+        GetLogMan().Write(line);
     }
     if (!m_options->ignoreInaccessible)
         g_abandonArchive = true;

@@ -52,7 +52,8 @@ public:
     // True when the name is one of the exclude list (-X).
     bool IsListed(const std::string& name) const;
 
-    CLogMan& GetLogMan() { return *m_logMan; }
+    // The installed log manager; a console one when none was installed yet.
+    CLogMan& GetLogMan();
     CLogMan* GetLogManPtr() const { return m_logMan; }
     // Installs a new log manager and deletes the previous one.
     void SetLogMan(CLogMan* logMan);

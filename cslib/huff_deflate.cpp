@@ -1,0 +1,339 @@
+// Deflate-style coder: lazy matching over hash chains in a 2 x 16 KiB window,
+// symbols collected per block, blocks written through the overflow buffer
+// into the caller's output.
+#include "cslib/huff.h"
+
+#include "cslib/csheader.h"
+#include "cslib/cslib.h"
+#include "cslib/huff_deflate.h"
+#include "nls/kovstr.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace huff {
+namespace {
+
+struct LevelParams {
+  uint16_t good, lazy, chain;
+};
+
+constexpr LevelParams kLevels[10] = {
+    {0, 0, 0},     {4, 4, 16},    {6, 8, 16},     {8, 16, 32},    {8, 32, 64},
+    {8, 64, 128},  {8, 128, 256}, {8, 128, 512},  {32, 258, 1024}, {32, 258, 4096},
+};
+
+// Preamble generator: never seeded, so the sequence repeats from run to run.
+uint32_t g_preambleSeed = 1;
+uint32_t NextRandom() {
+  g_preambleSeed = g_preambleSeed * 1103515245u + 12345u;
+  return (g_preambleSeed >> 16) & 0x7FFF;
+}
+
+inline uint16_t Load16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+void Init(ComprState* s, int level, int32_t streamLen) {
+  s->magic = kComprMagic;
+  s->level = (level >= 1 && level <= 9) ? level : 2;
+  s->goodLength = kLevels[s->level].good;
+  s->lazyLimit = kLevels[s->level].lazy;
+  s->chainLimit = kLevels[s->level].chain;
+  s->streamLen = streamLen;
+  s->bytesRead = 0;
+  s->eof = s->finished = s->hashStarted = s->matchAvailable = false;
+  s->strstart = s->lookahead = s->insH = 0;
+  s->prevLength = s->prevMatch = s->matchStart = 0;
+  s->matchLength = kMinMatch - 1;
+  s->blockStart = 0;
+  s->bitBuf = 0;
+  s->bitCount = 0;
+  s->ovfLen = 0;
+  std::memset(s->head, 0, sizeof s->head);
+  InitBlock(s);
+}
+
+// Moves input into the window; slides the upper half down when the window
+// is full.  Positions in the hash tables that fall out become 0 (no entry).
+void FillWindow(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos) {
+  uint32_t more = 2 * kWindowSize - s->lookahead - s->strstart;
+  if (s->strstart >= kWindowSize + kMaxDist) {
+    memcpy_sR(s->window, kWindowSize, s->window + kWindowSize, kWindowSize);
+    s->matchStart -= kWindowSize;
+    s->strstart -= kWindowSize;
+    s->blockStart -= kWindowSize;
+    for (auto& h : s->head) h = h >= kWindowSize ? static_cast<uint16_t>(h - kWindowSize) : 0;
+    for (auto& p : s->prev) p = p >= kWindowSize ? static_cast<uint16_t>(p - kWindowSize) : 0;
+    more += kWindowSize;
+  }
+  const uint32_t avail = static_cast<uint32_t>(inLen - *inPos);
+  const uint32_t left = static_cast<uint32_t>(s->streamLen - s->bytesRead);
+  const uint32_t n = std::min({more, avail, left});
+  if (n) {
+    std::memcpy(s->window + s->strstart + s->lookahead, in + *inPos, n);
+    *inPos += static_cast<int32_t>(n);
+    s->bytesRead += static_cast<int32_t>(n);
+    s->lookahead += n;
+  }
+  if (s->bytesRead == s->streamLen) {
+    s->eof = true;
+    // Bytes after the data feed only the hash of the last two positions;
+    // zero them so that stale bytes never influence the output.
+    std::memset(s->window + s->strstart + s->lookahead, 0, 8);
+  }
+}
+
+// Longest match at strstart along the hash chain starting at cur, longer
+// than prevLength; the nearest wins among equals.  Never reaches past the data.
+inline uint32_t LongestMatch(const ComprState* s, uint32_t cur, uint32_t strstart, uint32_t lookahead,
+                             uint32_t prevLength, uint32_t* matchStart) {
+  const uint8_t* const win = s->window;
+  const uint8_t* const scan = win + strstart;
+  const uint32_t maxLen = lookahead < kMaxMatch ? lookahead : kMaxMatch;
+  uint32_t best = prevLength;
+  if (best >= maxLen) return best;
+  uint32_t chain = s->chainLimit;
+  if (prevLength >= s->goodLength) chain >>= 2;
+  const uint32_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
+  const uint16_t scanStart = Load16(scan);
+  uint16_t scanEnd = Load16(scan + best - 1);
+  do {
+    const uint8_t* m = win + cur;
+    if (Load16(m + best - 1) != scanEnd || Load16(m) != scanStart) continue;
+    uint32_t len = 2;
+    for (;;) {
+      if (len + 8 > maxLen) {
+        while (len < maxLen && scan[len] == m[len]) ++len;
+        break;
+      }
+      const uint64_t x = Load64(scan + len) ^ Load64(m + len);
+      if (x) {
+        len += static_cast<uint32_t>(__builtin_ctzll(x)) >> 3;
+        break;
+      }
+      len += 8;
+    }
+    if (len > best) {
+      *matchStart = cur;
+      best = len;
+      if (len >= maxLen) break;
+      scanEnd = Load16(scan + best - 1);
+    }
+  } while ((cur = s->prev[cur & kWMask]) > limit && --chain != 0);
+  return best;
+}
+
+// Records one symbol; true when the block should end here.
+inline bool Tally(ComprState* s, uint32_t dist, uint32_t lc, uint32_t strstart) {
+  s->lc[s->symCount] = static_cast<uint8_t>(lc);
+  s->dist[s->symCount] = static_cast<uint16_t>(dist);
+  s->symCount++;
+  if (dist == 0) {
+    s->dynL[lc].freq++;
+  } else {
+    s->distCount++;
+    s->dynL[kLengthCode[lc] + kLiterals + 1].freq++;
+    s->dynD[DistCode(dist - 1)].freq++;
+  }
+  if (s->level > 2 && (s->symCount & 0xFFF) == 0) {
+    uint64_t outLength = static_cast<uint64_t>(s->symCount) * 8;
+    const int64_t inLength = static_cast<int64_t>(strstart) - s->blockStart;
+    for (int c = 0; c < kDistCodes; ++c) outLength += static_cast<uint64_t>(s->dynD[c].freq) * (5 + kDistExtra[c]);
+    outLength >>= 3;
+    if (s->distCount < s->symCount / 2 && static_cast<int64_t>(outLength) < inLength / 2) return true;
+  }
+  return s->symCount == kSymBufSize - 1 || s->distCount == kSymBufSize;
+}
+
+enum RunResult { kNeedInput, kFlushed, kDataEnd, kError };
+
+// Processes positions while the lookahead allows; stops after a block was
+// flushed so that the caller can hand out its bytes.
+RunResult DeflatePositions(ComprState* s, int* err) {
+  uint8_t* const win = s->window;
+  uint32_t strstart = s->strstart, lookahead = s->lookahead, insH = s->insH;
+  uint32_t prevLength = s->prevLength, prevMatch = s->prevMatch;
+  uint32_t matchStart = s->matchStart, matchLength = s->matchLength;
+  bool matchAvailable = s->matchAvailable;
+  const bool eof = s->eof;
+  const uint32_t lazy = s->lazyLimit;
+  RunResult result = eof ? kDataEnd : kNeedInput;
+
+  auto insert = [&](uint32_t pos) -> uint32_t {
+    insH = ((insH << kHashShift) ^ win[pos + 2]) & kHashMask;
+    const uint32_t head = s->head[insH];
+    s->prev[pos & kWMask] = static_cast<uint16_t>(head);
+    s->head[insH] = static_cast<uint16_t>(pos);
+    return head;
+  };
+
+  while (lookahead >= kMinLookahead || (eof && lookahead > 0)) {
+    const uint32_t hashHead = insert(strstart);
+    prevLength = matchLength;
+    prevMatch = matchStart;
+    matchLength = kMinMatch - 1;
+    if (hashHead != 0 && prevLength < lazy && strstart - hashHead <= kMaxDist) {
+      matchLength = LongestMatch(s, hashHead, strstart, lookahead, prevLength, &matchStart);
+      if (matchLength == kMinMatch && strstart - matchStart > kTooFar) matchLength = kMinMatch - 1;
+    }
+    if (prevLength >= kMinMatch && matchLength <= prevLength) {
+      const bool flush = Tally(s, strstart - 1 - prevMatch, prevLength - kMinMatch, strstart);
+      lookahead -= prevLength - 1;
+      for (uint32_t k = prevLength - 2; k != 0; --k) insert(++strstart);
+      matchAvailable = false;
+      matchLength = kMinMatch - 1;
+      ++strstart;
+      if (flush) {
+        s->strstart = strstart;
+        const int rc = FlushBlock(s, false);
+        if (rc) {
+          *err = rc;
+          result = kError;
+        } else {
+          s->blockStart = strstart;
+          result = kFlushed;
+        }
+        break;
+      }
+    } else if (matchAvailable) {
+      const bool flush = Tally(s, 0, win[strstart - 1], strstart);
+      if (flush) {
+        const int rc = FlushBlock(s, false);
+        if (rc) {
+          *err = rc;
+          result = kError;
+          break;
+        }
+        s->blockStart = strstart;
+      }
+      ++strstart;
+      --lookahead;
+      if (flush) {
+        result = kFlushed;
+        break;
+      }
+    } else {
+      matchAvailable = true;
+      ++strstart;
+      --lookahead;
+    }
+  }
+  s->strstart = strstart;
+  s->lookahead = lookahead;
+  s->insH = insH;
+  s->prevLength = prevLength;
+  s->prevMatch = prevMatch;
+  s->matchStart = matchStart;
+  s->matchLength = matchLength;
+  s->matchAvailable = matchAvailable;
+  return result;
+}
+
+// Hands out pending bytes; the rest moves to the start of the buffer.
+void Drain(ComprState* s, uint8_t* out, int32_t outLen, int32_t* outPos) {
+  const uint32_t room = static_cast<uint32_t>(outLen - *outPos);
+  const uint32_t n = std::min(room, s->ovfLen);
+  if (n == 0) return;
+  memcpy_sR(out + *outPos, room, s->ovf, n);
+  memmove_sR(s->ovf, kOverflowSize, s->ovf + n, s->ovfLen - n);
+  s->ovfLen -= n;
+  *outPos += static_cast<int32_t>(n);
+}
+
+}  // namespace
+}  // namespace huff
+
+using namespace huff;
+
+size_t CsHuffComprStateSize() { return sizeof(ComprState); }
+
+int CsHuffCompress(void* state, bool first, int level, bool segmented, int32_t streamLen,
+                   const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen, int32_t* read,
+                   int32_t* written, bool deterministicPreamble) {
+  *read = 0;
+  *written = 0;
+  if (outLen < 0) return CS_E_OUT_TOO_SMALL;
+  if (inLen < 0) return CS_E_IN_TOO_SMALL;
+  if (inLen > 0 && !in) return CS_E_NULL_BUFFER;
+  if (outLen > 0 && !out) return CS_E_NULL_BUFFER;
+  auto* s = static_cast<ComprState*>(state);
+  int32_t outPos = 0;
+  if (first) {
+    if (outLen < CS_HEAD_SIZE) return CS_E_OUT_TOO_SMALL;
+    if (streamLen < 0) return CS_E_STREAM_LEN;
+    Init(s, level, streamLen);
+    CsWriteHeader(out, streamLen, CS_ALG_LZH, segmented ? CS_HEAD_SEGMENTED : 0, s->level);
+    outPos = CS_HEAD_SIZE;
+    // A 2-bit count n and n filler bits that the decoder skips.
+    const uint32_t n = deterministicPreamble ? 0 : NextRandom() & 3;
+    const uint32_t filler = deterministicPreamble ? 0 : NextRandom() & ((1u << n) - 1);
+    SendBits(s, n, 2);
+    SendBits(s, filler, static_cast<int>(n));
+  } else if (s->magic != kComprMagic) {
+    return CS_E_NOT_INIT;
+  }
+
+  // Bytes left from an earlier step go first; until they are all handed out
+  // no input is taken.
+  Drain(s, out, outLen, &outPos);
+  if (s->ovfLen) {
+    *written = outPos;
+    return CS_END_OUTBUFFER;
+  }
+  if (s->finished) {
+    *written = outPos;
+    return CS_END_OF_STREAM;
+  }
+
+  int32_t inPos = 0;
+  int rc = CS_END_INBUFFER;
+  for (;;) {
+    if (s->lookahead < kMinLookahead && !s->eof) {
+      FillWindow(s, in, inLen, &inPos);
+      if (s->lookahead < kMinLookahead && !s->eof) break;  // input used up
+    }
+    if (!s->hashStarted) {
+      s->insH = ((static_cast<uint32_t>(s->window[0]) << kHashShift) ^ s->window[1]) & kHashMask;
+      s->hashStarted = true;
+    }
+    int err = 0;
+    const RunResult r = DeflatePositions(s, &err);
+    if (r == kError) {
+      rc = err;
+      break;
+    }
+    if (r == kFlushed) {
+      Drain(s, out, outLen, &outPos);
+      if (s->ovfLen) {
+        rc = CS_END_OUTBUFFER;
+        break;
+      }
+      continue;
+    }
+    if (r == kDataEnd) {
+      if (s->matchAvailable) Tally(s, 0, s->window[s->strstart - 1], s->strstart);
+      s->matchAvailable = false;
+      const int frc = FlushBlock(s, true);
+      if (frc) {
+        rc = frc;
+        break;
+      }
+      s->finished = true;
+      Drain(s, out, outLen, &outPos);
+      rc = s->ovfLen ? CS_END_OUTBUFFER : CS_END_OF_STREAM;
+      break;
+    }
+    // kNeedInput: loop to refill.
+  }
+  *read = inPos;
+  *written = outPos;
+  return rc;
+}

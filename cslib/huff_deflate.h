@@ -1,0 +1,81 @@
+// Internal state of the deflate-style coder.  It lives in the work area of a
+// compression handle; nothing here allocates.
+#pragma once
+
+#include "cslib/huff_tables.h"
+
+#include <cstdint>
+
+namespace huff {
+
+inline constexpr uint32_t kWMask = kWindowSize - 1;
+inline constexpr int kHashSize = 16384;
+inline constexpr uint32_t kHashMask = kHashSize - 1;
+inline constexpr int kHashShift = 5;
+inline constexpr uint32_t kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
+inline constexpr uint32_t kMaxDist = kWindowSize - kMinLookahead;     // 16122
+inline constexpr uint32_t kTooFar = 4096;
+inline constexpr uint32_t kSymBufSize = 16384;
+inline constexpr uint32_t kOverflowSize = 122880;
+inline constexpr int kHeapSize = 2 * kLitLenCodes + 1;
+inline constexpr uint32_t kComprMagic = 0x4B5A4843;  // marks an initialised coder state
+
+struct TreeNode {
+  uint32_t freq;
+  uint16_t code;
+  uint16_t len;
+  uint16_t dad;
+};
+
+struct ComprState {
+  uint32_t magic;
+  int level;
+  uint32_t goodLength, lazyLimit, chainLimit;
+  int32_t streamLen, bytesRead;
+  bool eof, finished, hashStarted, matchAvailable;
+
+  // Matching: positions are offsets into window[].
+  uint32_t strstart, lookahead, insH;
+  uint32_t prevLength, prevMatch, matchStart, matchLength;
+  int64_t blockStart;
+
+  // Symbols of the current block: dist 0 marks a literal, else lc is the
+  // match length minus 3 and dist the distance.
+  uint32_t symCount, distCount;
+  uint8_t lc[kSymBufSize];
+  uint16_t dist[kSymBufSize];
+
+  // Trees of the current block.
+  TreeNode dynL[kHeapSize];
+  TreeNode dynD[2 * kDistCodes + 1];
+  TreeNode blTree[2 * kBitLenCodes + 1];
+  int heap[kHeapSize];
+  int heapLen, heapMax;
+  uint8_t depth[kHeapSize];
+  uint16_t blCount[kMaxBits + 1];
+  int64_t optLen, staticLen;
+
+  // Output: bits not yet forming a 16-bit unit, and bytes the caller's
+  // output could not take.
+  uint64_t bitBuf;
+  int bitCount;
+  uint32_t ovfLen;
+
+  uint16_t head[kHashSize];
+  uint16_t prev[kWindowSize];
+  // Slack behind the two halves keeps the zero padding after the last byte
+  // inside the array.
+  uint8_t window[2 * kWindowSize + 16];
+  uint8_t ovf[kOverflowSize + 16];
+};
+
+// Trees and block output (huff_trees.cpp).
+void InitBlock(ComprState* s);
+// Writes the block of the collected symbols to the overflow buffer; with last
+// set also the final padding and the 0x00 byte.  Returns 0 or -10 when the
+// overflow buffer could not hold it.
+int FlushBlock(ComprState* s, bool last);
+// Appends len (<= 16) bits to the bit buffer (used for the preamble).
+void SendBits(ComprState* s, uint32_t value, int len);
+
+}  // namespace huff

@@ -1,0 +1,491 @@
+// Deflate-style decoder.  Output goes straight into the caller's buffer; the
+// last 16 KiB of earlier calls are kept in the state's window for matches
+// that reach back across calls.  A fast loop runs while input and output are
+// plentiful; the resumable state machine handles block headers and the edges,
+// where a step may stop anywhere and continue on the next call.
+#include "cslib/huff.h"
+
+#include "cslib/csheader.h"
+#include "cslib/cslib.h"
+#include "cslib/huff_inflate.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace huff {
+namespace {
+
+enum Mode {
+  kPreambleCount,
+  kPreambleFill,
+  kBlockHeader,
+  kDynCounts,
+  kDynCodeLens,
+  kDynLens,
+  kSymbol,
+  kDistance,
+  kCopy,
+  kDone,
+};
+
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+inline uint64_t LowBits(uint64_t v, uint32_t n) { return v & ((uint64_t{1} << n) - 1); }
+
+// Space the fast loop keeps free behind the output position: one longest
+// match plus the overrun of 8-byte copies.
+constexpr ptrdiff_t kFastOutSlack = kMaxMatch + 8;
+
+class Inflater {
+ public:
+  Inflater(DecomprState* s, const uint8_t* in, const uint8_t* inEnd, uint8_t* out, uint8_t* outEnd)
+      : s_(s), in_(in), inStart_(in), inEnd_(inEnd), out_(out), outBeg_(out), outEnd_(outEnd),
+        bb_(s->bitBuf), bc_(s->bitCount) {}
+
+  int Run();
+  const uint8_t* InPos() const { return in_; }
+  uint8_t* OutPos() const { return out_; }
+
+  // Saves the bit buffer and, unless the stream is finished, appends this
+  // call's output to the window.
+  void Save(bool finished) {
+    s_->bitBuf = bb_;
+    s_->bitCount = bc_;
+    s_->produced += static_cast<int32_t>(out_ - outBeg_);
+    if (!finished) UpdateWindow();
+  }
+
+ private:
+  bool Pull() {
+    if (in_ == inEnd_) return false;
+    bb_ |= static_cast<uint64_t>(*in_++) << bc_;
+    bc_ += 8;
+    return true;
+  }
+  bool Need(uint32_t n) {
+    while (bc_ < n)
+      if (!Pull()) return false;
+    return true;
+  }
+  void Drop(uint32_t n) {
+    bb_ >>= n;
+    bc_ -= n;
+  }
+  // Entry of the next code, without consuming it; false when the input ran
+  // out before the code was complete.
+  bool Peek(const uint32_t* t, int root, uint32_t& e) {
+    for (;;) {
+      e = t[LowBits(bb_, root)];
+      if (EntryKindOf(e) == kLink) e = t[EntryValue(e) + LowBits(bb_ >> root, EntryExtra(e))];
+      if (EntryLen(e) <= bc_) return true;
+      if (!Pull()) return false;
+    }
+  }
+  uint32_t ProducedSoFar() const { return static_cast<uint32_t>(s_->produced + (out_ - outBeg_)); }
+  uint32_t Remaining() const { return static_cast<uint32_t>(s_->total) - ProducedSoFar(); }
+  const uint32_t* LitTable() const { return s_->fixed ? FixedLitLenTable() : s_->pool; }
+  const uint32_t* DistTable() const { return s_->fixed ? FixedDistTable() : s_->pool + s_->distTableAt; }
+
+  int BuildDynamicTables();
+  int CheckDistance(uint32_t dist) const {
+    return (dist > kWindowSize || dist > ProducedSoFar()) ? CS_E_HUFF_DATA : 0;
+  }
+  void CopyMatch(uint32_t dist, uint32_t len);
+  void UpdateWindow();
+  int FastLoop();
+
+  DecomprState* s_;
+  const uint8_t* in_;
+  const uint8_t* const inStart_;
+  const uint8_t* const inEnd_;
+  uint8_t* out_;
+  uint8_t* const outBeg_;
+  uint8_t* const outEnd_;
+  uint64_t bb_;
+  uint32_t bc_;
+};
+
+// Copies len bytes from dist back; the part that lies before this call's
+// output comes from the window.  The distance has been checked.
+void Inflater::CopyMatch(uint32_t dist, uint32_t len) {
+  const uint32_t inCall = static_cast<uint32_t>(out_ - outBeg_);
+  if (dist > inCall) {
+    const uint32_t back = dist - inCall;
+    uint32_t from = (s_->wnext + kWindowSize - back) & (kWindowSize - 1);
+    uint32_t take = std::min(len, back);
+    len -= take;
+    while (take) {
+      const uint32_t n = std::min(take, static_cast<uint32_t>(kWindowSize) - from);
+      std::memcpy(out_, s_->window + from, n);
+      out_ += n;
+      take -= n;
+      from = (from + n) & (kWindowSize - 1);
+    }
+  }
+  const uint8_t* src = out_ - dist;
+  if (dist >= len) {
+    std::memcpy(out_, src, len);
+    out_ += len;
+  } else {
+    while (len--) *out_++ = *src++;
+  }
+}
+
+void Inflater::UpdateWindow() {
+  const size_t n = static_cast<size_t>(out_ - outBeg_);
+  if (n == 0) return;
+  if (n >= static_cast<size_t>(kWindowSize)) {
+    std::memcpy(s_->window, out_ - kWindowSize, kWindowSize);
+    s_->wnext = 0;
+    s_->whave = kWindowSize;
+    return;
+  }
+  const size_t first = std::min(n, static_cast<size_t>(kWindowSize - s_->wnext));
+  std::memcpy(s_->window + s_->wnext, outBeg_, first);
+  std::memcpy(s_->window, outBeg_ + first, n - first);
+  s_->wnext = static_cast<uint32_t>((s_->wnext + n) & (kWindowSize - 1));
+  s_->whave = static_cast<uint32_t>(std::min<size_t>(s_->whave + n, kWindowSize));
+}
+
+int Inflater::BuildDynamicTables() {
+  if (s_->lens[kEndBlock] == 0) return CS_E_BAD_LENGTHS;  // no end-of-block code
+  int usedL = 0, usedD = 0;
+  int rc = BuildDecodeTable(s_->lens, static_cast<int>(s_->nlen), kLitLenRoot, Alphabet::kLitLen, s_->pool,
+                            kCodeLenTableAt, &usedL);
+  if (rc) return rc;
+  s_->distTableAt = static_cast<uint32_t>(usedL);
+  rc = BuildDecodeTable(s_->lens + s_->nlen, static_cast<int>(s_->ndist), kDistRoot, Alphabet::kDist,
+                        s_->pool + usedL, kCodeLenTableAt - usedL, &usedD);
+  return rc;
+}
+
+// Decodes symbols while at least 8 input bytes remain and the output has room
+// for a longest match plus slack before both its end and the stream's end.
+// Returns 0 when it stops for lack of room (mode stays kSymbol), 1 at an
+// end-of-block code (mode set), or a negative code.
+int Inflater::FastLoop() {
+  const uint32_t* const lt = LitTable();
+  const uint32_t* const dt = DistTable();
+  const ptrdiff_t remaining = static_cast<ptrdiff_t>(Remaining());
+  const ptrdiff_t room = outEnd_ - out_;
+  uint8_t* const outLimit = out_ + std::min(room - kFastOutSlack, remaining - kMaxMatch);
+  int rc = 0;
+  uint64_t bb = bb_;
+  uint32_t bc = bc_;
+  const uint8_t* in = in_;
+  uint8_t* out = out_;
+  const uint8_t* const inLimit = inEnd_ - 8;
+  while (out < outLimit && in <= inLimit) {
+    bb |= Load64(in) << bc;
+    in += (63 - bc) >> 3;
+    bc |= 56;
+    uint32_t e = lt[LowBits(bb, kLitLenRoot)];
+    if (EntryKindOf(e) == kLink) e = lt[EntryValue(e) + LowBits(bb >> kLitLenRoot, EntryExtra(e))];
+    bb >>= EntryLen(e);
+    bc -= EntryLen(e);
+    const uint32_t kind = EntryKindOf(e);
+    if (kind == kLiteral) {
+      *out++ = static_cast<uint8_t>(EntryValue(e));
+      // A second literal while the buffered bits surely hold its code.
+      e = lt[LowBits(bb, kLitLenRoot)];
+      if (EntryKindOf(e) == kLiteral && EntryLen(e) <= bc) {
+        bb >>= EntryLen(e);
+        bc -= EntryLen(e);
+        *out++ = static_cast<uint8_t>(EntryValue(e));
+      }
+      continue;
+    }
+    if (kind == kBase) {
+      const uint32_t len = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryExtra(e)));
+      bb >>= EntryExtra(e);
+      bc -= EntryExtra(e);
+      e = dt[LowBits(bb, kDistRoot)];
+      if (EntryKindOf(e) == kLink) e = dt[EntryValue(e) + LowBits(bb >> kDistRoot, EntryExtra(e))];
+      bb >>= EntryLen(e);
+      bc -= EntryLen(e);
+      if (EntryKindOf(e) != kBase) {
+        rc = CS_E_HUFF_DATA;
+        break;
+      }
+      const uint32_t dist = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryExtra(e)));
+      bb >>= EntryExtra(e);
+      bc -= EntryExtra(e);
+      const uint32_t inCall = static_cast<uint32_t>(out - outBeg_);
+      if (dist > kWindowSize || dist > static_cast<uint32_t>(s_->produced) + inCall) {
+        rc = CS_E_HUFF_DATA;
+        break;
+      }
+      if (dist > inCall) {
+        out_ = out;
+        CopyMatch(dist, len);
+        out = out_;
+        continue;
+      }
+      const uint8_t* src = out - dist;
+      uint8_t* const end = out + len;
+      if (dist >= 8) {
+        do {
+          Store64(out, Load64(src));
+          out += 8;
+          src += 8;
+        } while (out < end);
+      } else if (dist == 1) {
+        const uint64_t v = src[0] * 0x0101010101010101ull;
+        do {
+          Store64(out, v);
+          out += 8;
+        } while (out < end);
+      } else {
+        while (out < end) *out++ = *src++;
+      }
+      out = end;
+      continue;
+    }
+    if (kind == kEndOfBlock) {
+      rc = 1;
+      break;
+    }
+    rc = CS_E_HUFF_DATA;  // length code 286/287
+    break;
+  }
+  // Give back whole bytes that were loaded in this call but not used.
+  const uint32_t giveBack = std::min<uint32_t>(bc >> 3, static_cast<uint32_t>(in - inStart_));
+  in -= giveBack;
+  bc -= giveBack * 8;
+  bb = LowBits(bb, bc);
+  bb_ = bb;
+  bc_ = bc;
+  in_ = in;
+  out_ = out;
+  if (rc == 1) {
+    if (s_->last && Remaining() > 0) return CS_E_HUFF_DATA;  // last block ends early
+    s_->mode = kBlockHeader;
+  }
+  return rc;
+}
+
+int Inflater::Run() {
+  DecomprState* const s = s_;
+  if (s->mode != kCopy && Remaining() == 0) {
+    s->mode = kDone;
+    return CS_END_OF_STREAM;
+  }
+  for (;;) {
+    switch (s->mode) {
+      case kPreambleCount:
+        if (!Need(2)) return CS_END_INBUFFER;
+        s->preambleBits = static_cast<uint32_t>(bb_ & 3);
+        Drop(2);
+        s->mode = kPreambleFill;
+        [[fallthrough]];
+      case kPreambleFill:
+        if (!Need(s->preambleBits)) return CS_END_INBUFFER;
+        Drop(s->preambleBits);
+        s->mode = kBlockHeader;
+        [[fallthrough]];
+      case kBlockHeader: {
+        if (Remaining() == 0) {
+          s->mode = kDone;
+          return CS_END_OF_STREAM;
+        }
+        if (s->last) return CS_E_HUFF_DATA;  // the last block ended before the length was reached
+        if (!Need(3)) return CS_END_INBUFFER;
+        s->last = (bb_ & 1) != 0;
+        const uint32_t type = static_cast<uint32_t>((bb_ >> 1) & 3);
+        if (type != 1 && type != 2) return CS_E_BLOCK_TYPE;
+        Drop(3);
+        if (type == 1) {
+          s->fixed = true;
+          s->mode = kSymbol;
+        } else {
+          s->fixed = false;
+          s->mode = kDynCounts;
+        }
+        break;
+      }
+      case kDynCounts:
+        if (!Need(14)) return CS_END_INBUFFER;
+        s->nlen = 257 + static_cast<uint32_t>(bb_ & 31);
+        s->ndist = 1 + static_cast<uint32_t>((bb_ >> 5) & 31);
+        s->ncode = 4 + static_cast<uint32_t>((bb_ >> 10) & 15);
+        Drop(14);
+        if (s->nlen > kLitLenCodes || s->ndist > kDistCodes) return CS_E_BAD_COUNTS;
+        s->have = 0;
+        s->mode = kDynCodeLens;
+        [[fallthrough]];
+      case kDynCodeLens: {
+        while (s->have < s->ncode) {
+          if (!Need(3)) return CS_END_INBUFFER;
+          s->lens[kBitLenOrder[s->have++]] = static_cast<uint8_t>(bb_ & 7);
+          Drop(3);
+        }
+        while (s->have < kBitLenCodes) s->lens[kBitLenOrder[s->have++]] = 0;
+        int used = 0;
+        const int rc = BuildDecodeTable(s->lens, kBitLenCodes, kCodeLenRoot, Alphabet::kCodeLen,
+                                        s->pool + kCodeLenTableAt, kPoolSize - kCodeLenTableAt, &used);
+        if (rc) return rc;
+        s->have = 0;
+        s->mode = kDynLens;
+        [[fallthrough]];
+      }
+      case kDynLens: {
+        const uint32_t* ct = s->pool + kCodeLenTableAt;
+        const uint32_t total = s->nlen + s->ndist;
+        while (s->have < total) {
+          uint32_t e;
+          if (!Peek(ct, kCodeLenRoot, e)) return CS_END_INBUFFER;
+          const uint32_t sym = EntryValue(e);
+          const uint32_t len = EntryLen(e);
+          if (sym < 16) {
+            Drop(len);
+            s->lens[s->have++] = static_cast<uint8_t>(sym);
+            continue;
+          }
+          const uint32_t extra = sym == 16 ? 2 : sym == 17 ? 3 : 7;
+          if (!Need(len + extra)) return CS_END_INBUFFER;
+          Drop(len);
+          uint32_t repeat;
+          uint8_t value = 0;
+          if (sym == 16) {
+            if (s->have == 0) return CS_E_BAD_REPEAT;
+            value = s->lens[s->have - 1];
+            repeat = 3 + static_cast<uint32_t>(bb_ & 3);
+          } else if (sym == 17) {
+            repeat = 3 + static_cast<uint32_t>(bb_ & 7);
+          } else {
+            repeat = 11 + static_cast<uint32_t>(bb_ & 127);
+          }
+          Drop(extra);
+          if (s->have + repeat > total) return CS_E_BAD_REPEAT;
+          std::memset(s->lens + s->have, value, repeat);
+          s->have += repeat;
+        }
+        const int rc = BuildDynamicTables();
+        if (rc) return rc;
+        s->mode = kSymbol;
+        break;
+      }
+      case kSymbol: {
+        if (Remaining() == 0) {
+          s->mode = kDone;
+          return CS_END_OF_STREAM;
+        }
+        if (out_ == outEnd_) return CS_END_OUTBUFFER;
+        if (inEnd_ - in_ >= 16 && outEnd_ - out_ > kFastOutSlack + 16 && Remaining() > kMaxMatch + 16) {
+          const int rc = FastLoop();
+          if (rc < 0) return rc;
+          if (rc == 1) break;  // end of block: mode changed
+          // Fell out for lack of room: continue one symbol at a time.
+          if (Remaining() == 0 || out_ == outEnd_) break;
+        }
+        uint32_t e;
+        if (!Peek(LitTable(), kLitLenRoot, e)) return CS_END_INBUFFER;
+        const uint32_t kind = EntryKindOf(e);
+        if (kind == kLiteral) {
+          Drop(EntryLen(e));
+          *out_++ = static_cast<uint8_t>(EntryValue(e));
+          break;
+        }
+        if (kind == kEndOfBlock) {
+          Drop(EntryLen(e));
+          if (s->last) return CS_E_HUFF_DATA;  // ends before the stream's length
+          s->mode = kBlockHeader;
+          break;
+        }
+        if (kind != kBase) return CS_E_HUFF_DATA;
+        if (!Need(EntryLen(e) + EntryExtra(e))) return CS_END_INBUFFER;
+        Drop(EntryLen(e));
+        s->matchLen = EntryValue(e) + static_cast<uint32_t>(LowBits(bb_, EntryExtra(e)));
+        Drop(EntryExtra(e));
+        s->mode = kDistance;
+        [[fallthrough]];
+      }
+      case kDistance: {
+        uint32_t e;
+        if (!Peek(DistTable(), kDistRoot, e)) return CS_END_INBUFFER;
+        if (EntryKindOf(e) != kBase) return CS_E_HUFF_DATA;
+        if (!Need(EntryLen(e) + EntryExtra(e))) return CS_END_INBUFFER;
+        Drop(EntryLen(e));
+        const uint32_t dist = EntryValue(e) + static_cast<uint32_t>(LowBits(bb_, EntryExtra(e)));
+        Drop(EntryExtra(e));
+        if (const int rc = CheckDistance(dist)) return rc;
+        s->matchDist = dist;
+        s->mode = kCopy;
+        [[fallthrough]];
+      }
+      case kCopy: {
+        const uint32_t n = std::min({s->matchLen, static_cast<uint32_t>(outEnd_ - out_), Remaining()});
+        CopyMatch(s->matchDist, n);
+        s->matchLen -= n;
+        if (s->matchLen == 0) {
+          s->mode = kSymbol;
+          break;
+        }
+        if (Remaining() == 0) {
+          s->mode = kDone;
+          return CS_END_OF_STREAM;
+        }
+        return CS_END_OUTBUFFER;
+      }
+      case kDone:
+        return CS_END_OF_STREAM;
+      default:
+        return CS_E_HUFF_DATA;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace huff
+
+using namespace huff;
+
+size_t CsHuffDecomprStateSize() { return sizeof(DecomprState); }
+
+int CsHuffDecompress(void* state, bool first, const uint8_t* in, int32_t inLen, uint8_t* out,
+                     int32_t outLen, int32_t* read, int32_t* written) {
+  *read = 0;
+  *written = 0;
+  if (inLen < 0) return CS_E_IN_TOO_SMALL;
+  if (outLen < 0) return CS_E_OUT_TOO_SMALL;
+  if ((inLen > 0 && !in) || (outLen > 0 && !out)) return CS_E_NULL_BUFFER;
+  auto* s = static_cast<DecomprState*>(state);
+  int32_t inPos = 0;
+  if (first) {
+    if (inLen < CS_HEAD_SIZE) return CS_E_IN_TOO_SMALL;
+    const int32_t total = CsHeaderLength(in);
+    if (total < 0) return CS_E_HEADER;
+    s->magic = kDecomprMagic;
+    s->mode = kPreambleCount;
+    s->total = total;
+    s->produced = 0;
+    s->bitBuf = 0;
+    s->bitCount = 0;
+    s->last = false;
+    s->fixed = true;
+    s->preambleBits = 0;
+    s->matchLen = s->matchDist = 0;
+    s->whave = s->wnext = 0;
+    inPos = CS_HEAD_SIZE;
+    if (inLen == CS_HEAD_SIZE) {
+      *read = CS_HEAD_SIZE;
+      return CS_END_INBUFFER;
+    }
+  } else {
+    if (s->magic != kDecomprMagic) return CS_E_NOT_INIT;
+    if (inLen == 0 && outLen == 0) return CS_E_NO_BUFFERS;
+  }
+  static uint8_t none[1];
+  if (!in) in = none;
+  if (!out) out = none;
+  Inflater inf(s, in + inPos, in + inLen, out, out + outLen);
+  const int rc = inf.Run();
+  inf.Save(rc == CS_END_OF_STREAM || rc < 0);
+  *read = static_cast<int32_t>(inf.InPos() - in);
+  *written = static_cast<int32_t>(inf.OutPos() - out);
+  return rc;
+}

@@ -1,0 +1,62 @@
+// Internal state and decode tables of the deflate-style decoder.
+#pragma once
+
+#include "cslib/huff_tables.h"
+
+#include <cstdint>
+
+namespace huff {
+
+// A decode table entry packs: bits 0-7 the number of bits to consume (the
+// whole code length, also inside a subtable), bits 8-11 the extra bits of a
+// length or distance (or the index bits of a linked subtable), bits 12-15 the
+// kind, bits 16-31 the value.
+enum EntryKind : uint32_t { kLiteral = 0, kBase = 1, kEndOfBlock = 2, kLink = 3, kInvalid = 4 };
+
+constexpr uint32_t MakeEntry(uint32_t kind, uint32_t len, uint32_t extra, uint32_t value) {
+  return len | (extra << 8) | (kind << 12) | (value << 16);
+}
+constexpr uint32_t EntryLen(uint32_t e) { return e & 0xFF; }
+constexpr uint32_t EntryExtra(uint32_t e) { return (e >> 8) & 0xF; }
+constexpr uint32_t EntryKindOf(uint32_t e) { return (e >> 12) & 0xF; }
+constexpr uint32_t EntryValue(uint32_t e) { return e >> 16; }
+
+enum class Alphabet { kLitLen, kDist, kCodeLen };
+
+inline constexpr int kLitLenRoot = 11;
+inline constexpr int kDistRoot = 8;
+inline constexpr int kCodeLenRoot = 7;
+inline constexpr int kPoolSize = 4096;
+inline constexpr int kCodeLenTableAt = kPoolSize - (1 << kCodeLenRoot);
+
+// Builds the lookup table of a canonical code given by its lengths.  Returns
+// 0, -52 for lengths that do not form a usable prefix code (over-subscribed,
+// incomplete other than a single distance code, or empty literal/length
+// code), or -53 when the table does not fit capacity entries.
+int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet, uint32_t* table,
+                     int capacity, int* used);
+
+// Tables of the fixed codes, built once.
+const uint32_t* FixedLitLenTable();
+const uint32_t* FixedDistTable();
+
+inline constexpr uint32_t kDecomprMagic = 0x4B5A4844;
+
+struct DecomprState {
+  uint32_t magic;
+  int mode;
+  int32_t total, produced;
+  uint64_t bitBuf;
+  uint32_t bitCount;
+  bool last, fixed;
+  uint32_t preambleBits;
+  uint32_t nlen, ndist, ncode, have;
+  uint32_t distTableAt;
+  uint32_t matchLen, matchDist;
+  uint32_t whave, wnext;
+  uint8_t lens[320];
+  uint8_t window[kWindowSize];
+  uint32_t pool[kPoolSize];
+};
+
+}  // namespace huff

@@ -1,0 +1,145 @@
+// Decode tables of the deflate-style decoder: a root table indexed by the
+// next root bits of input (codes are sent bit-reversed, so the index is the
+// reversed code) and, for longer codes, subtables linked from the root.
+#include "cslib/cslib.h"
+#include "cslib/huff_inflate.h"
+
+#include <algorithm>
+
+namespace huff {
+namespace {
+
+uint32_t SymbolEntry(Alphabet alphabet, int sym, uint32_t len) {
+  switch (alphabet) {
+    case Alphabet::kCodeLen:
+      return MakeEntry(kLiteral, len, 0, static_cast<uint32_t>(sym));
+    case Alphabet::kDist:
+      if (sym >= kDistCodes) return MakeEntry(kInvalid, len, 0, 0);
+      return MakeEntry(kBase, len, kDistExtra[sym], kDistBase[sym]);
+    case Alphabet::kLitLen:
+      break;
+  }
+  if (sym < kLiterals) return MakeEntry(kLiteral, len, 0, static_cast<uint32_t>(sym));
+  if (sym == kEndBlock) return MakeEntry(kEndOfBlock, len, 0, 0);
+  const int code = sym - kLiterals - 1;
+  if (code >= kLengthCodes) return MakeEntry(kInvalid, len, 0, 0);
+  return MakeEntry(kBase, len, kLengthExtra[code], kLengthBase[code]);
+}
+
+}  // namespace
+
+int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet, uint32_t* table,
+                     int capacity, int* used) {
+  int lenCount[kMaxBits + 1] = {};
+  for (int i = 0; i < count; ++i) {
+    if (lens[i] > kMaxBits) return CS_E_BAD_LENGTHS;
+    lenCount[lens[i]]++;
+  }
+  int maxLen = kMaxBits;
+  while (maxLen > 0 && lenCount[maxLen] == 0) --maxLen;
+  const int rootSize = 1 << root;
+  if (capacity < rootSize) return CS_E_TABLE_POOL;
+  // Unfilled slots are invalid codes; their length 1 lets a decoder notice
+  // them as soon as one bit is there.
+  std::fill(table, table + rootSize, MakeEntry(kInvalid, 1, 0, 0));
+  *used = rootSize;
+  if (maxLen == 0) {
+    // No codes at all: valid only for distances (a block of literals).
+    return alphabet == Alphabet::kDist ? 0 : CS_E_BAD_LENGTHS;
+  }
+  int left = 1;
+  for (int len = 1; len <= kMaxBits; ++len) {
+    left = (left << 1) - lenCount[len];
+    if (left < 0) return CS_E_BAD_LENGTHS;  // over-subscribed
+  }
+  if (left > 0 && !(alphabet == Alphabet::kDist && maxLen == 1 && lenCount[1] == 1))
+    return CS_E_BAD_LENGTHS;  // incomplete (only a single distance code may be)
+
+  // Symbols sorted by length, then by value: the canonical code order.
+  int offs[kMaxBits + 2] = {};
+  for (int len = 1; len <= kMaxBits; ++len) offs[len + 1] = offs[len] + lenCount[len];
+  uint16_t sorted[320];
+  for (int i = 0; i < count; ++i)
+    if (lens[i]) sorted[offs[lens[i]]++] = static_cast<uint16_t>(i);
+  const int nsym = offs[kMaxBits];  // after the loop offs[len] is the end of length len
+
+  // First pass: codes of length <= root fill the root directly; longer ones
+  // record how deep the subtable under their root prefix must be.
+  uint8_t subBits[1 << kLitLenRoot] = {};
+  uint32_t next[kMaxBits + 2] = {};
+  {
+    uint32_t code = 0;
+    for (int len = 1; len <= kMaxBits; ++len) {
+      code = (code + static_cast<uint32_t>(lenCount[len - 1] * (len > 1))) << 1;
+      next[len] = code;
+    }
+  }
+  uint32_t nextCode[kMaxBits + 2];
+  std::copy(std::begin(next), std::end(next), std::begin(nextCode));
+  for (int k = 0; k < nsym; ++k) {
+    const int sym = sorted[k];
+    const int len = lens[sym];
+    const uint32_t rev = ReverseBits(nextCode[len]++, len);
+    if (len <= root) {
+      const uint32_t e = SymbolEntry(alphabet, sym, static_cast<uint32_t>(len));
+      for (uint32_t i = rev; i < static_cast<uint32_t>(rootSize); i += 1u << len) table[i] = e;
+    } else {
+      const uint32_t p = rev & static_cast<uint32_t>(rootSize - 1);
+      subBits[p] = std::max<uint8_t>(subBits[p], static_cast<uint8_t>(len - root));
+    }
+  }
+  if (maxLen <= root) return 0;
+
+  // Second pass: allocate the subtables and fill them.
+  int at = rootSize;
+  for (int p = 0; p < rootSize; ++p) {
+    if (!subBits[p]) continue;
+    const int size = 1 << subBits[p];
+    if (at + size > capacity) return CS_E_TABLE_POOL;
+    table[p] = MakeEntry(kLink, static_cast<uint32_t>(root), subBits[p], static_cast<uint32_t>(at));
+    std::fill(table + at, table + at + size, MakeEntry(kInvalid, static_cast<uint32_t>(root + 1), 0, 0));
+    at += size;
+  }
+  *used = at;
+  std::copy(std::begin(next), std::end(next), std::begin(nextCode));
+  for (int k = 0; k < nsym; ++k) {
+    const int sym = sorted[k];
+    const int len = lens[sym];
+    const uint32_t rev = ReverseBits(nextCode[len]++, len);
+    if (len <= root) continue;
+    const uint32_t p = rev & static_cast<uint32_t>(rootSize - 1);
+    const uint32_t link = table[p];
+    const uint32_t base = EntryValue(link);
+    const uint32_t sb = EntryExtra(link);
+    const uint32_t e = SymbolEntry(alphabet, sym, static_cast<uint32_t>(len));
+    for (uint32_t i = rev >> root; i < (1u << sb); i += 1u << (len - root)) table[base + i] = e;
+  }
+  return 0;
+}
+
+namespace {
+
+struct FixedTables {
+  uint32_t lit[1 << kLitLenRoot];
+  uint32_t dist[1 << kDistRoot];
+  FixedTables() {
+    uint8_t lens[288];
+    for (int i = 0; i < 288; ++i) lens[i] = static_cast<uint8_t>(FixedLitLenLength(i));
+    int used = 0;
+    BuildDecodeTable(lens, 288, kLitLenRoot, Alphabet::kLitLen, lit, 1 << kLitLenRoot, &used);
+    for (int i = 0; i < 32; ++i) lens[i] = kFixedDistLength;
+    BuildDecodeTable(lens, 32, kDistRoot, Alphabet::kDist, dist, 1 << kDistRoot, &used);
+  }
+};
+
+const FixedTables& Fixed() {
+  static const FixedTables tables;
+  return tables;
+}
+
+}  // namespace
+
+const uint32_t* FixedLitLenTable() { return Fixed().lit; }
+const uint32_t* FixedDistTable() { return Fixed().dist; }
+
+}  // namespace huff

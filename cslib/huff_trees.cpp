@@ -1,0 +1,379 @@
+// Huffman trees of the deflate-style coder: frequency counting per block,
+// length-limited code construction, the fixed/dynamic decision and the bit
+// output of one block into the overflow buffer.
+#include "cslib/huff_deflate.h"
+
+#include "cslib/cslib.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace huff {
+namespace {
+
+struct StaticCode {
+  uint16_t code;
+  uint16_t len;
+};
+
+// Codes (bit-reversed, ready to send) of a tree given by its lengths.
+template <size_t N>
+constexpr std::array<StaticCode, N> CanonicalCodes(const std::array<uint16_t, N>& lens) {
+  std::array<StaticCode, N> out{};
+  uint16_t count[kMaxBits + 2] = {};
+  for (auto l : lens) count[l]++;
+  uint16_t next[kMaxBits + 2] = {};
+  uint16_t code = 0;
+  count[0] = 0;
+  for (int bits = 1; bits <= kMaxBits; ++bits) {
+    code = static_cast<uint16_t>((code + count[bits - 1]) << 1);
+    next[bits] = code;
+  }
+  for (size_t n = 0; n < N; ++n) {
+    out[n].len = lens[n];
+    if (lens[n]) out[n].code = static_cast<uint16_t>(ReverseBits(next[lens[n]]++, lens[n]));
+  }
+  return out;
+}
+
+constexpr std::array<StaticCode, kLitLenCodes + 2> kStaticL = [] {
+  std::array<uint16_t, kLitLenCodes + 2> lens{};
+  for (int n = 0; n < kLitLenCodes + 2; ++n) lens[n] = static_cast<uint16_t>(FixedLitLenLength(n));
+  return CanonicalCodes(lens);
+}();
+
+constexpr std::array<StaticCode, kDistCodes> kStaticD = [] {
+  std::array<uint16_t, kDistCodes> lens{};
+  for (auto& l : lens) l = kFixedDistLength;
+  return CanonicalCodes(lens);
+}();
+
+struct TreeDesc {
+  TreeNode* tree;
+  const StaticCode* stree;
+  const uint8_t* extra;
+  int extraBase;
+  int elems;
+  int maxLength;
+  int maxCode;
+};
+
+inline bool Smaller(const ComprState* s, const TreeNode* tree, int n, int m) {
+  return tree[n].freq < tree[m].freq || (tree[n].freq == tree[m].freq && s->depth[n] <= s->depth[m]);
+}
+
+void DownHeap(ComprState* s, const TreeNode* tree, int k) {
+  const int v = s->heap[k];
+  int j = k << 1;
+  while (j <= s->heapLen) {
+    if (j < s->heapLen && Smaller(s, tree, s->heap[j + 1], s->heap[j])) ++j;
+    if (Smaller(s, tree, v, s->heap[j])) break;
+    s->heap[k] = s->heap[j];
+    k = j;
+    j <<= 1;
+  }
+  s->heap[k] = v;
+}
+
+// Code lengths from the heap-ordered tree; lengths above maxLength are cut
+// and the code is rebalanced so that the lengths still form a prefix code.
+void GenBitLen(ComprState* s, TreeDesc& d) {
+  TreeNode* tree = d.tree;
+  std::fill(std::begin(s->blCount), std::end(s->blCount), 0);
+  tree[s->heap[s->heapMax]].len = 0;
+  int overflow = 0;
+  int h;
+  for (h = s->heapMax + 1; h < kHeapSize; ++h) {
+    const int n = s->heap[h];
+    int bits = tree[tree[n].dad].len + 1;
+    if (bits > d.maxLength) {
+      bits = d.maxLength;
+      ++overflow;
+    }
+    tree[n].len = static_cast<uint16_t>(bits);
+    if (n > d.maxCode) continue;  // inner node
+    s->blCount[bits]++;
+    const int xbits = n >= d.extraBase ? d.extra[n - d.extraBase] : 0;
+    const int64_t f = tree[n].freq;
+    s->optLen += f * (bits + xbits);
+    if (d.stree) s->staticLen += f * (d.stree[n].len + xbits);
+  }
+  if (overflow == 0) return;
+  do {
+    int bits = d.maxLength - 1;
+    while (s->blCount[bits] == 0) --bits;
+    s->blCount[bits]--;
+    s->blCount[bits + 1] += 2;
+    s->blCount[d.maxLength]--;
+    overflow -= 2;
+  } while (overflow > 0);
+  h = kHeapSize;
+  for (int bits = d.maxLength; bits != 0; --bits) {
+    int n = s->blCount[bits];
+    while (n != 0) {
+      const int m = s->heap[--h];
+      if (m > d.maxCode) continue;
+      if (tree[m].len != bits) {
+        s->optLen += (static_cast<int64_t>(bits) - tree[m].len) * static_cast<int64_t>(tree[m].freq);
+        tree[m].len = static_cast<uint16_t>(bits);
+      }
+      --n;
+    }
+  }
+}
+
+void GenCodes(TreeNode* tree, int maxCode, const uint16_t* blCount) {
+  uint16_t next[kMaxBits + 1];
+  uint32_t code = 0;
+  for (int bits = 1; bits <= kMaxBits; ++bits) {
+    code = (code + blCount[bits - 1]) << 1;
+    next[bits] = static_cast<uint16_t>(code);
+  }
+  for (int n = 0; n <= maxCode; ++n) {
+    const int len = tree[n].len;
+    if (len == 0) continue;
+    tree[n].code = static_cast<uint16_t>(ReverseBits(next[len]++, len));
+  }
+}
+
+// Huffman construction with a heap: least frequency first, smaller depth
+// first on ties; at least two codes so that every code has a length >= 1.
+void BuildTree(ComprState* s, TreeDesc& d) {
+  TreeNode* tree = d.tree;
+  int maxCode = -1;
+  s->heapLen = 0;
+  s->heapMax = kHeapSize;
+  for (int n = 0; n < d.elems; ++n) {
+    if (tree[n].freq != 0) {
+      s->heap[++s->heapLen] = maxCode = n;
+      s->depth[n] = 0;
+    } else {
+      tree[n].len = 0;
+    }
+  }
+  while (s->heapLen < 2) {
+    const int node = s->heap[++s->heapLen] = (maxCode < 2 ? ++maxCode : 0);
+    tree[node].freq = 1;
+    s->depth[node] = 0;
+    s->optLen--;
+    if (d.stree) s->staticLen -= d.stree[node].len;
+  }
+  d.maxCode = maxCode;
+  for (int n = s->heapLen / 2; n >= 1; --n) DownHeap(s, tree, n);
+  int node = d.elems;
+  do {
+    const int n = s->heap[1];
+    s->heap[1] = s->heap[s->heapLen--];
+    DownHeap(s, tree, 1);
+    const int m = s->heap[1];
+    s->heap[--s->heapMax] = n;
+    s->heap[--s->heapMax] = m;
+    tree[node].freq = tree[n].freq + tree[m].freq;
+    s->depth[node] = static_cast<uint8_t>(std::max(s->depth[n], s->depth[m]) + 1);
+    tree[n].dad = tree[m].dad = static_cast<uint16_t>(node);
+    s->heap[1] = node++;
+    DownHeap(s, tree, 1);
+  } while (s->heapLen >= 2);
+  s->heap[--s->heapMax] = s->heap[1];
+  GenBitLen(s, d);
+  GenCodes(tree, maxCode, s->blCount);
+}
+
+// Counts the run-length codes that will describe a tree's lengths.
+void ScanTree(ComprState* s, TreeNode* tree, int maxCode) {
+  int prevlen = -1;
+  int nextlen = tree[0].len;
+  int count = 0;
+  int maxCount = 7, minCount = 4;
+  if (nextlen == 0) maxCount = 138, minCount = 3;
+  tree[maxCode + 1].len = 0xFFFF;  // guard
+  for (int n = 0; n <= maxCode; ++n) {
+    const int curlen = nextlen;
+    nextlen = tree[n + 1].len;
+    if (++count < maxCount && curlen == nextlen) continue;
+    if (count < minCount) {
+      s->blTree[curlen].freq += count;
+    } else if (curlen != 0) {
+      if (curlen != prevlen) s->blTree[curlen].freq++;
+      s->blTree[16].freq++;
+    } else if (count <= 10) {
+      s->blTree[17].freq++;
+    } else {
+      s->blTree[18].freq++;
+    }
+    count = 0;
+    prevlen = curlen;
+    if (nextlen == 0) maxCount = 138, minCount = 3;
+    else if (curlen == nextlen) maxCount = 6, minCount = 3;
+    else maxCount = 7, minCount = 4;
+  }
+}
+
+class BitWriter {
+ public:
+  BitWriter(ComprState* s, uint8_t* p) : s_(s), buf_(s->bitBuf), n_(s->bitCount), p_(p) {}
+  void Put(uint32_t value, int len) {
+    buf_ |= static_cast<uint64_t>(value) << n_;
+    n_ += len;
+    if (n_ >= 32) {
+      const uint32_t w = static_cast<uint32_t>(buf_);
+      std::memcpy(p_, &w, 4);  // little-endian host
+      p_ += 4;
+      buf_ >>= 32;
+      n_ -= 32;
+    }
+  }
+  // Hands out whole 16-bit units, keeps the rest for the next block.
+  uint8_t* Finish() {
+    while (n_ >= 16) {
+      p_[0] = static_cast<uint8_t>(buf_);
+      p_[1] = static_cast<uint8_t>(buf_ >> 8);
+      p_ += 2;
+      buf_ >>= 16;
+      n_ -= 16;
+    }
+    s_->bitBuf = buf_;
+    s_->bitCount = n_;
+    return p_;
+  }
+  // Pads to a byte boundary.
+  uint8_t* Windup() {
+    Finish();
+    if (n_ > 8) {
+      p_[0] = static_cast<uint8_t>(buf_);
+      p_[1] = static_cast<uint8_t>(buf_ >> 8);
+      p_ += 2;
+    } else if (n_ > 0) {
+      *p_++ = static_cast<uint8_t>(buf_);
+    }
+    s_->bitBuf = 0;
+    s_->bitCount = 0;
+    return p_;
+  }
+
+ private:
+  ComprState* s_;
+  uint64_t buf_;
+  int n_;
+  uint8_t* p_;
+};
+
+void SendTree(BitWriter& w, const TreeNode* tree, const TreeNode* bl, int maxCode) {
+  int prevlen = -1;
+  int nextlen = tree[0].len;
+  int count = 0;
+  int maxCount = 7, minCount = 4;
+  if (nextlen == 0) maxCount = 138, minCount = 3;
+  for (int n = 0; n <= maxCode; ++n) {
+    const int curlen = nextlen;
+    nextlen = tree[n + 1].len;
+    if (++count < maxCount && curlen == nextlen) continue;
+    if (count < minCount) {
+      do w.Put(bl[curlen].code, bl[curlen].len);
+      while (--count != 0);
+    } else if (curlen != 0) {
+      if (curlen != prevlen) {
+        w.Put(bl[curlen].code, bl[curlen].len);
+        --count;
+      }
+      w.Put(bl[16].code, bl[16].len);
+      w.Put(count - 3, 2);
+    } else if (count <= 10) {
+      w.Put(bl[17].code, bl[17].len);
+      w.Put(count - 3, 3);
+    } else {
+      w.Put(bl[18].code, bl[18].len);
+      w.Put(count - 11, 7);
+    }
+    count = 0;
+    prevlen = curlen;
+    if (nextlen == 0) maxCount = 138, minCount = 3;
+    else if (curlen == nextlen) maxCount = 6, minCount = 3;
+    else maxCount = 7, minCount = 4;
+  }
+}
+
+template <typename LTree, typename DTree>
+void CompressSymbols(const ComprState* s, BitWriter& w, const LTree* ltree, const DTree* dtree) {
+  const uint32_t n = s->symCount;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t lc = s->lc[i];
+    const uint32_t dist = s->dist[i];
+    if (dist == 0) {
+      w.Put(ltree[lc].code, ltree[lc].len);
+      continue;
+    }
+    const int lcode = kLengthCode[lc];
+    const auto& le = ltree[lcode + kLiterals + 1];
+    // Code and extra bits together stay within 20 bits.
+    const int lx = kLengthExtra[lcode];
+    w.Put(le.code | ((lc - kLengthBase[lcode] + 3) << le.len), le.len + lx);
+    const uint32_t d = dist - 1;
+    const int dcode = DistCode(d);
+    const auto& de = dtree[dcode];
+    const int dx = kDistExtra[dcode];
+    w.Put(de.code | ((d - (kDistBase[dcode] - 1)) << de.len), de.len + dx);
+  }
+  w.Put(ltree[kEndBlock].code, ltree[kEndBlock].len);
+}
+
+}  // namespace
+
+void InitBlock(ComprState* s) {
+  for (int n = 0; n < kLitLenCodes; ++n) s->dynL[n].freq = 0;
+  for (int n = 0; n < kDistCodes; ++n) s->dynD[n].freq = 0;
+  for (int n = 0; n < kBitLenCodes; ++n) s->blTree[n].freq = 0;
+  s->dynL[kEndBlock].freq = 1;
+  s->optLen = s->staticLen = 0;
+  s->symCount = s->distCount = 0;
+}
+
+void SendBits(ComprState* s, uint32_t value, int len) {
+  s->bitBuf |= static_cast<uint64_t>(value) << s->bitCount;
+  s->bitCount += len;
+}
+
+int FlushBlock(ComprState* s, bool last) {
+  TreeDesc ld{s->dynL, kStaticL.data(), kLengthExtra.data(), kLiterals + 1, kLitLenCodes, kMaxBits, 0};
+  TreeDesc dd{s->dynD, kStaticD.data(), kDistExtra.data(), 0, kDistCodes, kMaxBits, 0};
+  TreeDesc bd{s->blTree, nullptr, kBitLenExtra.data(), 0, kBitLenCodes, kMaxBitLenBits, 0};
+  BuildTree(s, ld);
+  BuildTree(s, dd);
+  ScanTree(s, s->dynL, ld.maxCode);
+  ScanTree(s, s->dynD, dd.maxCode);
+  BuildTree(s, bd);
+  int maxBlIndex;
+  for (maxBlIndex = kBitLenCodes - 1; maxBlIndex >= 3; --maxBlIndex)
+    if (s->blTree[kBitLenOrder[maxBlIndex]].len != 0) break;
+  s->optLen += 3 * (maxBlIndex + 1) + 5 + 5 + 4;
+
+  const int64_t optBytes = (s->optLen + 3 + 7) >> 3;
+  const int64_t staticBytes = (s->staticLen + 3 + 7) >> 3;
+  const bool fixed = staticBytes <= optBytes;
+  // Room check: the block, the bits kept from before, padding and the 0x00.
+  const int64_t need = std::min(optBytes, staticBytes) + 8 + 4;
+  if (static_cast<int64_t>(s->ovfLen) + need > kOverflowSize) return CS_E_OUT_TOO_SMALL;
+
+  BitWriter w(s, s->ovf + s->ovfLen);
+  if (fixed) {
+    w.Put((1 << 1) + (last ? 1 : 0), 3);
+    CompressSymbols(s, w, kStaticL.data(), kStaticD.data());
+  } else {
+    w.Put((2 << 1) + (last ? 1 : 0), 3);
+    const int lcodes = ld.maxCode + 1, dcodes = dd.maxCode + 1, blcodes = maxBlIndex + 1;
+    w.Put(lcodes - 257, 5);
+    w.Put(dcodes - 1, 5);
+    w.Put(blcodes - 4, 4);
+    for (int rank = 0; rank < blcodes; ++rank) w.Put(s->blTree[kBitLenOrder[rank]].len, 3);
+    SendTree(w, s->dynL, s->blTree, lcodes - 1);
+    SendTree(w, s->dynD, s->blTree, dcodes - 1);
+    CompressSymbols(s, w, s->dynL, s->dynD);
+  }
+  uint8_t* end = last ? w.Windup() : w.Finish();
+  if (last) *end++ = 0;
+  s->ovfLen = static_cast<uint32_t>(end - s->ovf);
+  InitBlock(s);
+  return 0;
+}
+
+}  // namespace huff

@@ -56,7 +56,11 @@ int CsLzwDecompress(LzwDecomprState* s, bool first, const uint8_t* in, int32_t i
     s->blockMode = (param & 0x80) != 0;
     s->nBits = LZW_INIT_BITS;
     s->maxCode = MaxCodeFor(*s);
-    s->freeEnt = s->blockMode ? LZW_FIRST : 256;
+    // The compress program numbers the first new string 257 and sends the
+    // clear code 256 when the ratio drops, with or without the block-mode
+    // flag; so 256 is read as the clear code in both cases (it can never
+    // name a string).
+    s->freeEnt = LZW_FIRST;
     s->firstCode = 1;
     s->oldCode = 0;
     s->finChar = 0;
@@ -131,7 +135,7 @@ int CsLzwDecompress(LzwDecomprState* s, bool first, const uint8_t* in, int32_t i
     if (s->firstCode) {
       // The first code of the stream or after a clear must be a plain byte.
       if (code >= 256) return finish(CS_E_BAD_CODE);
-      if (s->blockMode) s->freeEnt = LZW_FIRST;
+      s->freeEnt = LZW_FIRST;
       s->oldCode = code;
       s->finChar = code;
       s->firstCode = 0;
@@ -139,7 +143,7 @@ int CsLzwDecompress(LzwDecomprState* s, bool first, const uint8_t* in, int32_t i
       s->stackTop = 1;
       continue;
     }
-    if (s->blockMode && code == LZW_CLEAR) {
+    if (code == LZW_CLEAR) {
       for (int c = 0; c < 256; ++c) prefix[c] = 0;
       s->freeEnt = LZW_CLEAR;
       s->firstCode = 1;

@@ -1,0 +1,357 @@
+// Deflate-style codec: round trips over levels, data kinds and sizes; output
+// independent of how input and output are split; the deterministic preamble;
+// the overflow rule; and every error result of the decoder on crafted input.
+#include "tests/unit/cslib/huff_test_util.h"
+
+#include "cslib/csheader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace hufftest;
+
+namespace {
+
+Bytes MakeData(int kind, size_t n) {
+  switch (kind) {
+    case 0: return TextBytes(n, 1);
+    case 1: return RandomBytes(n, 2);
+    case 2: return Bytes(n, 0);
+    default: return BinaryBytes(n, 3);
+  }
+}
+
+TEST(HuffRoundTrip, AllLevelsKindsAndSizes) {
+  auto c = NewCompressArea();
+  auto d = NewDecompressArea();
+  for (size_t n : {0, 1, 2, 3, 16383, 16384, 16385, 65536}) {
+    for (int kind = 0; kind < 4; ++kind) {
+      const Bytes data = MakeData(kind, n);
+      for (int level = 1; level <= 9; ++level) {
+        const Result z = Compress(c.get(), data, level);
+        ASSERT_EQ(z.rc, CS_END_OF_STREAM) << n << "/" << kind << "/" << level;
+        const Result u = Decompress(d.get(), z.data);
+        ASSERT_EQ(u.rc, CS_END_OF_STREAM) << n << "/" << kind << "/" << level;
+        ASSERT_EQ(u.data, data) << n << "/" << kind << "/" << level;
+      }
+    }
+  }
+}
+
+TEST(HuffRoundTrip, CompressesWhatRepeats) {
+  auto c = NewCompressArea();
+  const Bytes zeros(65536, 0);
+  EXPECT_LT(Compress(c.get(), zeros, 2).data.size(), 300u);
+  const Bytes text = TextBytes(65536, 9);
+  EXPECT_LT(Compress(c.get(), text, 2).data.size(), text.size() / 3);
+  EXPECT_LT(Compress(c.get(), text, 9).data.size(), Compress(c.get(), text, 1).data.size());
+  // Random data grows by a few bytes per block only.
+  const Bytes rnd = RandomBytes(65536, 4);
+  EXPECT_LT(Compress(c.get(), rnd, 2).data.size(), rnd.size() + rnd.size() / 100);
+}
+
+TEST(HuffRoundTrip, LongStreamAcrossManyWindowSlides) {
+  auto c = NewCompressArea();
+  auto d = NewDecompressArea();
+  Bytes data = BinaryBytes(1 << 20, 5);
+  const Bytes text = TextBytes(1 << 19, 6);
+  data.insert(data.end(), text.begin(), text.end());
+  for (int level : {2, 6, 9}) {
+    const Result z = Compress(c.get(), data, level);
+    ASSERT_EQ(z.rc, CS_END_OF_STREAM);
+    const Result u = Decompress(d.get(), z.data, 5000, 3000);
+    ASSERT_EQ(u.rc, CS_END_OF_STREAM);
+    ASSERT_EQ(u.data, data);
+  }
+}
+
+TEST(HuffSplitting, CoderOutputDoesNotDependOnPieceSizes) {
+  auto c = NewCompressArea();
+  const Bytes data = BinaryBytes(100000, 8);
+  for (int level : {1, 2, 4, 9}) {
+    const Bytes whole = Compress(c.get(), data, level).data;
+    for (size_t inPiece : {1, 7, 262, 4096, 70000}) {
+      for (size_t outPiece : {8, 13, 1000, 1 << 17}) {
+        if (inPiece == 1 && outPiece == 8) continue;  // slow, covered by neighbours
+        const Result z = Compress(c.get(), data, level, true, inPiece, outPiece);
+        ASSERT_EQ(z.rc, CS_END_OF_STREAM);
+        ASSERT_EQ(z.data, whole) << "level " << level << " in " << inPiece << " out " << outPiece;
+      }
+    }
+  }
+}
+
+TEST(HuffSplitting, DecoderResumesAnywhere) {
+  auto c = NewCompressArea();
+  auto d = NewDecompressArea();
+  for (int kind : {0, 3, 1}) {
+    const Bytes data = MakeData(kind, 70000);
+    const Bytes z = Compress(c.get(), data, 2).data;
+    for (size_t inPiece : {1, 2, 3, 17, 300, 1 << 20}) {
+      for (size_t outPiece : {1, 7, 258, 8192, 1 << 20}) {
+        if (inPiece < 3 && outPiece < 8 && kind == 1) continue;
+        const Result u = Decompress(d.get(), z, inPiece, outPiece);
+        ASSERT_EQ(u.rc, CS_END_OF_STREAM) << kind << " in " << inPiece << " out " << outPiece;
+        ASSERT_EQ(u.data, data) << kind << " in " << inPiece << " out " << outPiece;
+      }
+    }
+  }
+}
+
+TEST(HuffHeader, FieldsAndDeterminism) {
+  auto c = NewCompressArea();
+  const Bytes data = TextBytes(5000, 3);
+  for (int level : {0, 1, 5, 9, 10, 15}) {
+    const Bytes z = Compress(c.get(), data, level).data;
+    ASSERT_GE(z.size(), 9u);
+    EXPECT_EQ(CsHeaderLength(z.data()), 5000);
+    EXPECT_EQ(z[4], 0x12);
+    EXPECT_EQ(z[5], 0x1F);
+    EXPECT_EQ(z[6], 0x9D);
+    EXPECT_EQ(z[7], (level >= 1 && level <= 9) ? level : 2);
+    EXPECT_EQ(z[8] & 3, 0);  // deterministic preamble: count 0
+    EXPECT_EQ(Compress(c.get(), data, level).data, z);
+  }
+  int32_t rd, wr;
+  uint8_t out[64];
+  ASSERT_EQ(CsHuffCompress(c.get(), true, 2, true, 10, nullptr, 0, out, 8, &rd, &wr, true), CS_END_INBUFFER);
+  EXPECT_EQ(wr, 8);
+  EXPECT_EQ(out[4], 0x1A);
+}
+
+TEST(HuffHeader, RandomPreamblesAllDecode) {
+  auto c = NewCompressArea();
+  auto d = NewDecompressArea();
+  const Bytes data = TextBytes(3000, 4);
+  bool sawNonZero = false;
+  for (int i = 0; i < 16; ++i) {
+    const Bytes z = Compress(c.get(), data, 2, false).data;
+    sawNonZero |= (z[8] & 3) != 0;
+    const Result u = Decompress(d.get(), z);
+    ASSERT_EQ(u.rc, CS_END_OF_STREAM);
+    ASSERT_EQ(u.data, data);
+  }
+  EXPECT_TRUE(sawNonZero);
+}
+
+TEST(HuffCoder, Errors) {
+  auto c = NewCompressArea();
+  int32_t rd = -1, wr = -1;
+  uint8_t in[4] = {1, 2, 3, 4};
+  uint8_t out[16];
+  EXPECT_EQ(CsHuffCompress(c.get(), true, 2, false, 4, in, 4, out, 7, &rd, &wr, true), CS_E_OUT_TOO_SMALL);
+  EXPECT_EQ(CsHuffCompress(c.get(), true, 2, false, -1, in, 4, out, 16, &rd, &wr, true), CS_E_STREAM_LEN);
+  EXPECT_EQ(CsHuffCompress(c.get(), true, 2, false, 4, in, -1, out, 16, &rd, &wr, true), CS_E_IN_TOO_SMALL);
+  EXPECT_EQ(CsHuffCompress(c.get(), true, 2, false, 4, in, 4, out, -1, &rd, &wr, true), CS_E_OUT_TOO_SMALL);
+}
+
+TEST(HuffCoder, InputBeyondStreamLengthIsIgnored) {
+  auto c = NewCompressArea();
+  auto d = NewDecompressArea();
+  const Bytes data = TextBytes(1000, 2);
+  Bytes out(4096);
+  int32_t rd, wr;
+  ASSERT_EQ(CsHuffCompress(c.get(), true, 2, false, 600, data.data(), 1000, out.data(), 4096, &rd, &wr, true),
+            CS_END_OF_STREAM);
+  EXPECT_EQ(rd, 600);
+  out.resize(static_cast<size_t>(wr));
+  const Result u = Decompress(d.get(), out);
+  ASSERT_EQ(u.rc, CS_END_OF_STREAM);
+  EXPECT_EQ(u.data, Bytes(data.begin(), data.begin() + 600));
+}
+
+// With little output space per step, a step that spills into the overflow
+// buffer takes no more input until the pending bytes are handed out.
+TEST(HuffCoder, OverflowStopsInputUntilDrained) {
+  auto c = NewCompressArea();
+  auto d = NewDecompressArea();
+  const Bytes data = RandomBytes(300000, 12);
+  Bytes stream, buf(512);
+  size_t pos = 0;
+  bool first = true;
+  int rc;
+  int spills = 0;
+  do {
+    int32_t rd, wr;
+    rc = CsHuffCompress(c.get(), first, 2, false, static_cast<int32_t>(data.size()), data.data() + pos,
+                        static_cast<int32_t>(data.size() - pos), buf.data(), 512, &rd, &wr, true);
+    first = false;
+    ASSERT_GE(rc, 0);
+    pos += static_cast<size_t>(rd);
+    stream.insert(stream.end(), buf.begin(), buf.begin() + wr);
+    if (rc == CS_END_OUTBUFFER) {
+      EXPECT_EQ(wr, 512);
+      // No output space: nothing moves, the input stays untouched.
+      ++spills;
+      ASSERT_EQ(CsHuffCompress(c.get(), false, 2, false, static_cast<int32_t>(data.size()), data.data() + pos,
+                               static_cast<int32_t>(data.size() - pos), buf.data(), 0, &rd, &wr, true),
+                CS_END_OUTBUFFER);
+      EXPECT_EQ(rd, 0);
+      EXPECT_EQ(wr, 0);
+    }
+  } while (rc != CS_END_OF_STREAM);
+  EXPECT_GT(spills, 100);
+  EXPECT_EQ(pos, data.size());
+  const Result u = Decompress(d.get(), stream);
+  ASSERT_EQ(u.rc, CS_END_OF_STREAM);
+  EXPECT_EQ(u.data, data);
+}
+
+// ---- crafted streams for the decoder ------------------------------------
+
+class StreamWriter {
+ public:
+  explicit StreamWriter(int32_t length) : bytes_(8) {
+    CsWriteHeader(bytes_.data(), length, CS_ALG_LZH, 0, 2);
+  }
+  StreamWriter& Bits(uint32_t value, int n) {  // least significant bit first
+    for (int i = 0; i < n; ++i) Bit((value >> i) & 1);
+    return *this;
+  }
+  StreamWriter& Code(uint32_t code, int n) {  // Huffman code, most significant bit first
+    for (int i = n - 1; i >= 0; --i) Bit((code >> i) & 1);
+    return *this;
+  }
+  // Fixed literal/length code of sym.
+  StreamWriter& Fixed(int sym) {
+    if (sym < 144) return Code(0x30 + sym, 8);
+    if (sym < 256) return Code(0x190 + sym - 144, 9);
+    if (sym < 280) return Code(sym - 256, 7);
+    return Code(0xC0 + sym - 280, 8);
+  }
+  Bytes Done() {
+    Bytes b = bytes_;
+    if (nbits_) b.push_back(cur_);
+    b.push_back(0);
+    b.push_back(0);
+    return b;
+  }
+
+ private:
+  void Bit(uint32_t b) {
+    cur_ |= static_cast<uint8_t>(b << nbits_);
+    if (++nbits_ == 8) {
+      bytes_.push_back(cur_);
+      cur_ = 0;
+      nbits_ = 0;
+    }
+  }
+  Bytes bytes_;
+  uint8_t cur_ = 0;
+  int nbits_ = 0;
+};
+
+int DecodeRc(const Bytes& s, Bytes* out = nullptr) {
+  auto d = NewDecompressArea();
+  const Result r = Decompress(d.get(), s);
+  if (out) *out = r.data;
+  return r.rc;
+}
+
+TEST(HuffDecoder, HeaderAndCallErrors) {
+  auto d = NewDecompressArea();
+  const Bytes z = Compress(NewCompressArea().get(), TextBytes(100, 1), 2).data;
+  int32_t rd, wr;
+  uint8_t out[200];
+  EXPECT_EQ(CsHuffDecompress(d.get(), true, z.data(), 7, out, 200, &rd, &wr), CS_E_IN_TOO_SMALL);
+  EXPECT_EQ(CsHuffDecompress(d.get(), true, z.data(), 8, out, 200, &rd, &wr), CS_END_INBUFFER);
+  EXPECT_EQ(rd, 8);
+  EXPECT_EQ(CsHuffDecompress(d.get(), false, nullptr, 0, out, 0, &rd, &wr), CS_E_NO_BUFFERS);
+  EXPECT_EQ(CsHuffDecompress(d.get(), false, z.data() + 8, static_cast<int32_t>(z.size() - 8), out, 200, &rd, &wr),
+            CS_END_OF_STREAM);
+  EXPECT_EQ(wr, 100);
+  Bytes bad = z;
+  std::swap(bad[5], bad[6]);
+  EXPECT_EQ(CsHuffDecompress(d.get(), true, bad.data(), static_cast<int32_t>(bad.size()), out, 200, &rd, &wr),
+            CS_E_HEADER);
+  bad = z;
+  bad[3] = 0x80;  // length of 2^31 or more
+  EXPECT_EQ(CsHuffDecompress(d.get(), true, bad.data(), static_cast<int32_t>(bad.size()), out, 200, &rd, &wr),
+            CS_E_HEADER);
+  auto fresh = NewDecompressArea();
+  std::memset(fresh.get(), 0, CsHuffDecomprStateSize());
+  EXPECT_EQ(CsHuffDecompress(fresh.get(), false, z.data(), 10, out, 200, &rd, &wr), CS_E_NOT_INIT);
+}
+
+TEST(HuffDecoder, BlockTypes) {
+  // Preamble count 0, then a last block of type 0 (stored) or 3.
+  EXPECT_EQ(DecodeRc(StreamWriter(5).Bits(0, 2).Bits(1, 1).Bits(0, 2).Done()), CS_E_BLOCK_TYPE);
+  EXPECT_EQ(DecodeRc(StreamWriter(5).Bits(0, 2).Bits(1, 1).Bits(3, 2).Done()), CS_E_BLOCK_TYPE);
+  // Preamble count 3 with filler bits, then a fixed block "ab".
+  Bytes out;
+  EXPECT_EQ(DecodeRc(StreamWriter(2).Bits(3, 2).Bits(5, 3).Bits(1, 1).Bits(1, 2).Fixed('a').Fixed('b').Fixed(256).Done(),
+                     &out),
+            CS_END_OF_STREAM);
+  EXPECT_EQ(out, (Bytes{'a', 'b'}));
+}
+
+TEST(HuffDecoder, CorruptSymbolsAndDistances) {
+  auto fixedBlock = [](int32_t len) {
+    StreamWriter w(len);
+    w.Bits(0, 2).Bits(1, 1).Bits(1, 2);
+    return w;
+  };
+  // Distance 2 after one byte: before the start of the stream.
+  EXPECT_EQ(DecodeRc(fixedBlock(10).Fixed('a').Fixed(257).Code(1, 5).Fixed(256).Done()), CS_E_HUFF_DATA);
+  // Distance 1 after one byte is fine: "aaaa".
+  Bytes out;
+  EXPECT_EQ(DecodeRc(fixedBlock(4).Fixed('a').Fixed(257).Code(0, 5).Fixed(256).Done(), &out), CS_END_OF_STREAM);
+  EXPECT_EQ(out, Bytes(4, 'a'));
+  // Distance codes 30 and 31, length codes 286 and 287.
+  EXPECT_EQ(DecodeRc(fixedBlock(10).Fixed('a').Fixed(257).Code(30, 5).Done()), CS_E_HUFF_DATA);
+  EXPECT_EQ(DecodeRc(fixedBlock(10).Fixed('a').Fixed(257).Code(31, 5).Done()), CS_E_HUFF_DATA);
+  EXPECT_EQ(DecodeRc(fixedBlock(10).Fixed('a').Fixed(286).Done()), CS_E_HUFF_DATA);
+  EXPECT_EQ(DecodeRc(fixedBlock(10).Fixed('a').Fixed(287).Done()), CS_E_HUFF_DATA);
+  // Distance 16385 (code 28) is beyond the window even with enough data.
+  {
+    StreamWriter w(20000);
+    w.Bits(0, 2).Bits(1, 1).Bits(1, 2).Fixed('x');
+    for (int i = 0; i < 70; ++i) w.Fixed(285).Code(0, 5);  // 70 x 258 copies of 'x'
+    w.Fixed(257).Code(28, 5).Bits(0, 13);
+    EXPECT_EQ(DecodeRc(w.Done()), CS_E_HUFF_DATA);
+  }
+  // The last block ends before the length of the header is reached.
+  EXPECT_EQ(DecodeRc(fixedBlock(5).Fixed('a').Fixed(256).Done()), CS_E_HUFF_DATA);
+  // A length shorter than the data stops the decoder there.
+  EXPECT_EQ(DecodeRc(fixedBlock(1).Fixed('a').Fixed('b').Fixed(256).Done(), &out), CS_END_OF_STREAM);
+  EXPECT_EQ(out, Bytes{'a'});
+}
+
+TEST(HuffDecoder, DynamicHeaderErrors) {
+  auto dyn = [](int32_t len, uint32_t hlit, uint32_t hdist, uint32_t hclen) {
+    StreamWriter w(len);
+    w.Bits(0, 2).Bits(1, 1).Bits(2, 2).Bits(hlit, 5).Bits(hdist, 5).Bits(hclen, 4);
+    return w;
+  };
+  EXPECT_EQ(DecodeRc(dyn(5, 30, 0, 0).Bits(0, 12).Done()), CS_E_BAD_COUNTS);  // 287 lengths
+  EXPECT_EQ(DecodeRc(dyn(5, 0, 30, 0).Bits(0, 12).Done()), CS_E_BAD_COUNTS);  // 31 distances
+  // Code-length code over-subscribed: 16, 17 and 18 all of length 1.
+  EXPECT_EQ(DecodeRc(dyn(5, 0, 0, 0).Bits(1, 3).Bits(1, 3).Bits(1, 3).Bits(0, 3).Done()), CS_E_BAD_LENGTHS);
+  // Code-length code incomplete: only 18 of length 1.
+  EXPECT_EQ(DecodeRc(dyn(5, 0, 0, 0).Bits(0, 3).Bits(0, 3).Bits(1, 3).Bits(0, 3).Done()), CS_E_BAD_LENGTHS);
+  // 16 and 17 of length 1 (codes 0 and 1): a repeat with no previous length.
+  EXPECT_EQ(DecodeRc(dyn(5, 0, 0, 0).Bits(1, 3).Bits(1, 3).Bits(0, 3).Bits(0, 3).Code(0, 1).Bits(0, 2).Done()),
+            CS_E_BAD_REPEAT);
+  // A run of zeros past the 258 lengths: 17 (code 1) repeating 10 after 257 zeros.
+  {
+    StreamWriter w = dyn(5, 0, 0, 0);
+    w.Bits(0, 3).Bits(1, 3).Bits(1, 3).Bits(0, 3);  // 17 -> '0', 18 -> '1'
+    w.Code(1, 1).Bits(138 - 11, 7).Code(1, 1).Bits(119 - 11, 7);  // 257 zeros
+    w.Code(0, 1).Bits(7, 3);                                      // 10 more: too many
+    EXPECT_EQ(DecodeRc(w.Done()), CS_E_BAD_REPEAT);
+  }
+  // Literal/length code incomplete: only 256 has a length (2).  Code-length
+  // code: 2 -> '0' and 18 -> '1' (positions 2 and 15 of the order).
+  {
+    StreamWriter w = dyn(5, 0, 0, 12);  // 16 code-length lengths
+    const int lens16[16] = {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    for (int l : lens16) w.Bits(static_cast<uint32_t>(l), 3);
+    w.Code(1, 1).Bits(127, 7).Code(1, 1).Bits(107, 7);  // 138 + 118 zeros
+    w.Code(0, 1);                                                         // 256: length 2
+    w.Code(0, 1);                                                         // distance 0: length 2
+    EXPECT_EQ(DecodeRc(w.Done()), CS_E_BAD_LENGTHS);
+  }
+}
+
+}  // namespace

@@ -64,6 +64,8 @@ struct CsWorkArea {
 
 // The slot of a valid handle's work area, or null.
 CsWorkArea* CsAreaOf(int handle);
+// The work area a slot holds, in use or not (null when it has none).
+CsWorkArea* CsSlotArea(int handle);
 // Stream descriptor of a handle (option & 14 compressing, header nibble decompressing).
 int32_t& CsDescriptorOf(int handle);
 // Opens fixed handle 300 or 301: 0 when already open, 1 when a work area was

@@ -94,6 +94,11 @@ CsWorkArea* CsAreaOf(int handle) {
   return slot.inUse ? slot.area : nullptr;
 }
 
+CsWorkArea* CsSlotArea(int handle) {
+  if (handle < CS_HANDLE_BASE || handle >= CS_HANDLE_BASE + CS_HANDLE_COUNT) return nullptr;
+  return g_slots[handle - CS_HANDLE_BASE].area;
+}
+
 int32_t& CsDescriptorOf(int handle) { return g_slots[handle - CS_HANDLE_BASE].descriptor; }
 
 int CsOpenFixedHandle(int handle) {

@@ -5,7 +5,7 @@
 CEntryInfo::CEntryInfo(const KoxHeaderInfo& info, const std::string& name,
                        uint32_t digestVerified)
     : m_name(name), m_info(info), m_digestVerified(digestVerified) {
-    m_permissions = PermissionString(info.mode, digestVerified != 0);
+    m_permissions = PermissionString(info.mode, m_digestVerified != 0);
     m_date = DateString(info.mtime);
 }
 

@@ -319,6 +319,29 @@ TEST_F(ReaderTest, DirectoryEntryLeavesOtherFileAlone) {
     EXPECT_EQ(Get("taken"), "keep");
 }
 
+TEST_F(ReaderTest, FailedFinalCloseOfAnExtractedFileIsAWriteError) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    COptions::Instance().commandCode = KOV_CMD_EXTRACT;
+    const std::string path = Archive(ArchiveHeader() + Entry("RG", 0100644, 3, "/dev/full") +
+                                     Block("UE", "abc", RefCrc("abc")));
+    CArchiveFile a(path, KOV_OPEN_READ);
+    CDirEntry* e = a.FirstEntry();
+    auto f = Failure([&] { e->ExtractOrTest(a, false); });
+    EXPECT_EQ(f.second, 4u);
+    EXPECT_EQ(f.first.rfind("KOVZEF: error writing to /dev/full (error 4). ", 0), 0u) << f.first;
+}
+
+TEST_F(ReaderTest, BackupStrategyFailsWithAReadError) {
+    Put("b", "data");
+    CArchiveFile a("b.kox", KOV_OPEN_CREATE);
+    CFile f("b");
+    f.GetStream()->Open("b", KOV_OPEN_READ);
+    CBackupCompress strategy;
+    strategy.SetEntry(&f);
+    auto r = Failure([&] { strategy.Compress(a); });
+    EXPECT_EQ(r.first, "KOVZEF: error reading from b (error 5). ");
+}
+
 TEST(JoinPath, SeparatorRules) {
     EXPECT_EQ(CDirEntry::JoinPath("a/b", ""), "a/b");
     EXPECT_EQ(CDirEntry::JoinPath("", "dir"), "");

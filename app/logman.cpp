@@ -1,6 +1,7 @@
 // Log managers: standard output, in-memory collection, and numbered log files.
 #include "app/logman.h"
 
+#include <cerrno>
 #include <cstdio>
 
 CLogMan::~CLogMan()
@@ -23,17 +24,24 @@ int CLogMan::WriteToLog(int32_t index, const std::string& text)
 {
     if (index < 0 || index >= m_targetCount)
         return 0;
+    const int savedErrno = errno;
     std::ofstream& out = *m_targets[index].stream;
     out << text << '\n';
     out.flush();
+    errno = savedErrno;
     return 1;
 }
 
 void CConsoleLogMan::Write(const std::string& text)
 {
+    // Writing a line must not change errno: stdio may set it (for example
+    // while it checks whether standard output is a terminal), and a message
+    // built afterwards would show that unrelated error.
+    const int savedErrno = errno;
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+    errno = savedErrno;
 }
 
 void CConsoleLogMan::Write(const CUserInfo& info)

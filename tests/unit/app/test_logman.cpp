@@ -1,6 +1,7 @@
 // Log managers, the statistics block and the usage text.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -123,4 +124,14 @@ TEST(Usage, Shape)
     EXPECT_NE(text.find("\n-pwd PASSWORD : Password of PSE (default: no password)  \n"), std::string::npos);
     EXPECT_NE(text.find("\nKOVZEF -m[v]f \"source target\"\n"), std::string::npos);
     EXPECT_NE(text.find("\n   KOVZEF -xvf \"ARCHIVE WITH BLANK.KOX,\"\n"), std::string::npos);
+}
+
+TEST(LogMan, WritingKeepsErrno)
+{
+    CConsoleLogMan log;
+    testing::internal::CaptureStdout();
+    errno = EACCES;
+    log.Write("line");
+    EXPECT_EQ(errno, EACCES);
+    testing::internal::GetCapturedStdout();
 }

@@ -211,6 +211,7 @@ bool OfReadHeaders(OfHandle& h, OfError& error) {
         return false;
     }
     FileCloser closer{f};
+    errno = 0;
     char line[kLineBuffer];
     bool seenHeader = false;
     bool ended = false;
@@ -220,7 +221,7 @@ bool OfReadHeaders(OfHandle& h, OfError& error) {
         const int c = getc_unlocked(f);
         if (c == EOF) {
             if (ferror(f)) {
-                OfSetError(error, OF_E_SYSTEM, archive.c_str(), EIO);
+                OfSetError(error, OF_E_SYSTEM, archive.c_str(), errno ? errno : EIO);
                 return false;
             }
             break;

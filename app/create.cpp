@@ -1,5 +1,6 @@
 #include "app/create.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -43,6 +44,14 @@ bool HasWildcard(const std::string& name)
     size_t slash = name.rfind('/');
     size_t start = slash == std::string::npos ? 0 : slash + 1;
     return name.find_first_of("*?", start) != std::string::npos;
+}
+
+// Puts a name into a find record (bounded, terminated, no padding).
+void SetFindName(FindData& data, const std::string& name)
+{
+    const size_t n = std::min(name.size(), sizeof data.name - 1);
+    std::memcpy(data.name, name.data(), n);
+    data.name[n] = '\0';
 }
 
 // Attribute word of a path as the directory reader would give it.
@@ -176,7 +185,7 @@ void CCreate::Execute()
             continue;
         }
         FindData data;
-        std::strncpy(data.name, name.c_str(), sizeof data.name - 1);
+        SetFindName(data, name);
         switch (CDirEntry::GetFindDataKind(attributes, attributes)) {
         case 0:
             WriteDirectory(name, archive);
@@ -339,7 +348,7 @@ void CCreate::ProcessDirectory(const std::string& path, CArchiveFile& archive)
                 child += '/';
             child += name;
         }
-        std::strncpy(data->name, name.c_str(), sizeof data->name - 1);
+        SetFindName(*data, name);
         AddChild(child, found.attributes, *data, archive);
     }
     if (endCode != KOV_NO_MORE_FILES)

@@ -37,8 +37,8 @@ inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 inline uint64_t LowBits(uint64_t v, uint32_t n) { return v & ((uint64_t{1} << n) - 1); }
 
 // Space the fast loop keeps free behind the output position: one longest
-// match plus the overrun of 8-byte copies.
-constexpr ptrdiff_t kFastOutSlack = kMaxMatch + 8;
+// match plus the overrun of 16-byte copies.
+constexpr ptrdiff_t kFastOutSlack = kMaxMatch + 16;
 
 class Inflater {
  public:
@@ -80,10 +80,17 @@ class Inflater {
   bool Peek(const uint32_t* t, int root, uint32_t& e) {
     for (;;) {
       e = t[LowBits(bb_, root)];
-      if (EntryKindOf(e) == kLink) e = t[EntryValue(e) + LowBits(bb_ >> root, EntryExtra(e))];
+      if (EntryKindOf(e) == kLink) e = t[EntryValue(e) + LowBits(bb_ >> root, EntryLen(e))];
       if (EntryLen(e) <= bc_) return true;
       if (!Pull()) return false;
     }
+  }
+  // Consumes an entry's code and extra bits (all buffered); returns the value
+  // plus the extra bits.
+  uint32_t Take(uint32_t e) {
+    const uint32_t v = EntryValue(e) + static_cast<uint32_t>(LowBits(bb_, EntryTotal(e)) >> EntryLen(e));
+    Drop(EntryTotal(e));
+    return v;
   }
   uint32_t ProducedSoFar() const { return static_cast<uint32_t>(s_->produced + (out_ - outBeg_)); }
   uint32_t Remaining() const { return static_cast<uint32_t>(s_->total) - ProducedSoFar(); }
@@ -184,36 +191,38 @@ int Inflater::FastLoop() {
     in += (63 - bc) >> 3;
     bc |= 56;
     uint32_t e = lt[LowBits(bb, kLitLenRoot)];
-    if (EntryKindOf(e) == kLink) e = lt[EntryValue(e) + LowBits(bb >> kLitLenRoot, EntryExtra(e))];
-    bb >>= EntryLen(e);
-    bc -= EntryLen(e);
-    const uint32_t kind = EntryKindOf(e);
-    if (kind == kLiteral) {
+    if (EntryKindOf(e) == kLink) e = lt[EntryValue(e) + LowBits(bb >> kLitLenRoot, EntryLen(e))];
+    if (IsLiteral(e)) {
+      // Up to three literals per refill: 56 buffered bits hold three codes.
+      bb >>= EntryTotal(e);
+      bc -= EntryTotal(e);
       *out++ = static_cast<uint8_t>(EntryValue(e));
-      // A second literal while the buffered bits surely hold its code.
       e = lt[LowBits(bb, kLitLenRoot)];
-      if (EntryKindOf(e) == kLiteral && EntryLen(e) <= bc) {
-        bb >>= EntryLen(e);
-        bc -= EntryLen(e);
-        *out++ = static_cast<uint8_t>(EntryValue(e));
-      }
+      if (!IsLiteral(e)) continue;
+      bb >>= EntryTotal(e);
+      bc -= EntryTotal(e);
+      *out++ = static_cast<uint8_t>(EntryValue(e));
+      e = lt[LowBits(bb, kLitLenRoot)];
+      if (!IsLiteral(e)) continue;
+      bb >>= EntryTotal(e);
+      bc -= EntryTotal(e);
+      *out++ = static_cast<uint8_t>(EntryValue(e));
       continue;
     }
+    const uint32_t kind = EntryKindOf(e);
     if (kind == kBase) {
-      const uint32_t len = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryExtra(e)));
-      bb >>= EntryExtra(e);
-      bc -= EntryExtra(e);
+      const uint32_t len = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryTotal(e)) >> EntryLen(e));
+      bb >>= EntryTotal(e);
+      bc -= EntryTotal(e);
       e = dt[LowBits(bb, kDistRoot)];
-      if (EntryKindOf(e) == kLink) e = dt[EntryValue(e) + LowBits(bb >> kDistRoot, EntryExtra(e))];
-      bb >>= EntryLen(e);
-      bc -= EntryLen(e);
+      if (EntryKindOf(e) == kLink) e = dt[EntryValue(e) + LowBits(bb >> kDistRoot, EntryLen(e))];
       if (EntryKindOf(e) != kBase) {
         rc = CS_E_HUFF_DATA;
         break;
       }
-      const uint32_t dist = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryExtra(e)));
-      bb >>= EntryExtra(e);
-      bc -= EntryExtra(e);
+      const uint32_t dist = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryTotal(e)) >> EntryLen(e));
+      bb >>= EntryTotal(e);
+      bc -= EntryTotal(e);
       const uint32_t inCall = static_cast<uint32_t>(out - outBeg_);
       if (dist > kWindowSize || dist > static_cast<uint32_t>(s_->produced) + inCall) {
         rc = CS_E_HUFF_DATA;
@@ -228,11 +237,18 @@ int Inflater::FastLoop() {
       const uint8_t* src = out - dist;
       uint8_t* const end = out + len;
       if (dist >= 8) {
-        do {
-          Store64(out, Load64(src));
-          out += 8;
-          src += 8;
-        } while (out < end);
+        Store64(out, Load64(src));
+        Store64(out + 8, Load64(src + 8));
+        if (len > 16) {
+          out += 16;
+          src += 16;
+          do {
+            Store64(out, Load64(src));
+            Store64(out + 8, Load64(src + 8));
+            out += 16;
+            src += 16;
+          } while (out < end);
+        }
       } else if (dist == 1) {
         const uint64_t v = src[0] * 0x0101010101010101ull;
         do {
@@ -246,6 +262,8 @@ int Inflater::FastLoop() {
       continue;
     }
     if (kind == kEndOfBlock) {
+      bb >>= EntryTotal(e);
+      bc -= EntryTotal(e);
       rc = 1;
       break;
     }
@@ -397,10 +415,8 @@ int Inflater::Run() {
           break;
         }
         if (kind != kBase) return CS_E_HUFF_DATA;
-        if (!Need(EntryLen(e) + EntryExtra(e))) return CS_END_INBUFFER;
-        Drop(EntryLen(e));
-        s->matchLen = EntryValue(e) + static_cast<uint32_t>(LowBits(bb_, EntryExtra(e)));
-        Drop(EntryExtra(e));
+        if (!Need(EntryTotal(e))) return CS_END_INBUFFER;
+        s->matchLen = Take(e);
         s->mode = kDistance;
         [[fallthrough]];
       }
@@ -408,10 +424,8 @@ int Inflater::Run() {
         uint32_t e;
         if (!Peek(DistTable(), kDistRoot, e)) return CS_END_INBUFFER;
         if (EntryKindOf(e) != kBase) return CS_E_HUFF_DATA;
-        if (!Need(EntryLen(e) + EntryExtra(e))) return CS_END_INBUFFER;
-        Drop(EntryLen(e));
-        const uint32_t dist = EntryValue(e) + static_cast<uint32_t>(LowBits(bb_, EntryExtra(e)));
-        Drop(EntryExtra(e));
+        if (!Need(EntryTotal(e))) return CS_END_INBUFFER;
+        const uint32_t dist = Take(e);
         if (const int rc = CheckDistance(dist)) return rc;
         s->matchDist = dist;
         s->mode = kCopy;

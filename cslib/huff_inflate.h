@@ -7,19 +7,24 @@
 
 namespace huff {
 
-// A decode table entry packs: bits 0-7 the number of bits to consume (the
-// whole code length, also inside a subtable), bits 8-11 the extra bits of a
-// length or distance (or the index bits of a linked subtable), bits 12-15 the
-// kind, bits 16-31 the value.
+// A decode table entry packs: bits 0-7 the bits to consume (code plus extra
+// bits), bits 8-11 the code length (for a link: the index bits of its
+// subtable), bits 12-15 the kind, bits 16-31 the value (literal, base length
+// or distance, or the subtable's offset).  Inside a subtable the code length
+// is the whole length, root bits included.
 enum EntryKind : uint32_t { kLiteral = 0, kBase = 1, kEndOfBlock = 2, kLink = 3, kInvalid = 4 };
 
-constexpr uint32_t MakeEntry(uint32_t kind, uint32_t len, uint32_t extra, uint32_t value) {
-  return len | (extra << 8) | (kind << 12) | (value << 16);
+constexpr uint32_t MakeEntry(uint32_t kind, uint32_t codeLen, uint32_t extra, uint32_t value) {
+  return (codeLen + extra) | (codeLen << 8) | (kind << 12) | (value << 16);
 }
-constexpr uint32_t EntryLen(uint32_t e) { return e & 0xFF; }
-constexpr uint32_t EntryExtra(uint32_t e) { return (e >> 8) & 0xF; }
+constexpr uint32_t MakeLink(uint32_t subBits, uint32_t offset) {
+  return (subBits << 8) | (kLink << 12) | (offset << 16);
+}
+constexpr uint32_t EntryTotal(uint32_t e) { return e & 0xFF; }
+constexpr uint32_t EntryLen(uint32_t e) { return (e >> 8) & 0xF; }
 constexpr uint32_t EntryKindOf(uint32_t e) { return (e >> 12) & 0xF; }
 constexpr uint32_t EntryValue(uint32_t e) { return e >> 16; }
+constexpr bool IsLiteral(uint32_t e) { return (e & 0xF000) == 0; }
 
 enum class Alphabet { kLitLen, kDist, kCodeLen };
 

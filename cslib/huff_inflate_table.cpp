@@ -9,6 +9,17 @@
 namespace huff {
 namespace {
 
+constexpr std::array<uint8_t, 256> kReverse8 = [] {
+  std::array<uint8_t, 256> t{};
+  for (uint32_t i = 0; i < 256; ++i) t[i] = static_cast<uint8_t>(ReverseBits(i, 8));
+  return t;
+}();
+
+inline uint32_t Reverse(uint32_t code, int len) {
+  const uint32_t r16 = (static_cast<uint32_t>(kReverse8[code & 0xFF]) << 8) | kReverse8[(code >> 8) & 0xFF];
+  return r16 >> (16 - len);
+}
+
 uint32_t SymbolEntry(Alphabet alphabet, int sym, uint32_t len) {
   switch (alphabet) {
     case Alphabet::kCodeLen:
@@ -39,21 +50,22 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
   while (maxLen > 0 && lenCount[maxLen] == 0) --maxLen;
   const int rootSize = 1 << root;
   if (capacity < rootSize) return CS_E_TABLE_POOL;
-  // Unfilled slots are invalid codes; their length 1 lets a decoder notice
-  // them as soon as one bit is there.
-  std::fill(table, table + rootSize, MakeEntry(kInvalid, 1, 0, 0));
   *used = rootSize;
-  if (maxLen == 0) {
-    // No codes at all: valid only for distances (a block of literals).
-    return alphabet == Alphabet::kDist ? 0 : CS_E_BAD_LENGTHS;
-  }
   int left = 1;
   for (int len = 1; len <= kMaxBits; ++len) {
     left = (left << 1) - lenCount[len];
     if (left < 0) return CS_E_BAD_LENGTHS;  // over-subscribed
   }
-  if (left > 0 && !(alphabet == Alphabet::kDist && maxLen == 1 && lenCount[1] == 1))
-    return CS_E_BAD_LENGTHS;  // incomplete (only a single distance code may be)
+  if (left > 0) {
+    // Incomplete: allowed for distances only, with no code at all (a block
+    // of literals) or a single code of one bit.
+    if (!(alphabet == Alphabet::kDist && (maxLen == 0 || (maxLen == 1 && lenCount[1] == 1))))
+      return CS_E_BAD_LENGTHS;
+    // Unfilled slots are invalid codes; their length 1 lets a decoder
+    // notice them as soon as one bit is there.
+    std::fill(table, table + rootSize, MakeEntry(kInvalid, 1, 0, 0));
+    if (maxLen == 0) return 0;
+  }
 
   // Symbols sorted by length, then by value: the canonical code order.
   int offs[kMaxBits + 2] = {};
@@ -65,7 +77,8 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
 
   // First pass: codes of length <= root fill the root directly; longer ones
   // record how deep the subtable under their root prefix must be.
-  uint8_t subBits[1 << kLitLenRoot] = {};
+  uint8_t subBits[1 << kLitLenRoot];
+  if (maxLen > root) std::fill(subBits, subBits + rootSize, 0);
   uint32_t next[kMaxBits + 2] = {};
   {
     uint32_t code = 0;
@@ -79,7 +92,7 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
   for (int k = 0; k < nsym; ++k) {
     const int sym = sorted[k];
     const int len = lens[sym];
-    const uint32_t rev = ReverseBits(nextCode[len]++, len);
+    const uint32_t rev = Reverse(nextCode[len]++, len);
     if (len <= root) {
       const uint32_t e = SymbolEntry(alphabet, sym, static_cast<uint32_t>(len));
       for (uint32_t i = rev; i < static_cast<uint32_t>(rootSize); i += 1u << len) table[i] = e;
@@ -96,7 +109,7 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
     if (!subBits[p]) continue;
     const int size = 1 << subBits[p];
     if (at + size > capacity) return CS_E_TABLE_POOL;
-    table[p] = MakeEntry(kLink, static_cast<uint32_t>(root), subBits[p], static_cast<uint32_t>(at));
+    table[p] = MakeLink(subBits[p], static_cast<uint32_t>(at));
     std::fill(table + at, table + at + size, MakeEntry(kInvalid, static_cast<uint32_t>(root + 1), 0, 0));
     at += size;
   }
@@ -105,12 +118,12 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
   for (int k = 0; k < nsym; ++k) {
     const int sym = sorted[k];
     const int len = lens[sym];
-    const uint32_t rev = ReverseBits(nextCode[len]++, len);
+    const uint32_t rev = Reverse(nextCode[len]++, len);
     if (len <= root) continue;
     const uint32_t p = rev & static_cast<uint32_t>(rootSize - 1);
     const uint32_t link = table[p];
     const uint32_t base = EntryValue(link);
-    const uint32_t sb = EntryExtra(link);
+    const uint32_t sb = EntryLen(link);
     const uint32_t e = SymbolEntry(alphabet, sym, static_cast<uint32_t>(len));
     for (uint32_t i = rev >> root; i < (1u << sb); i += 1u << (len - root)) table[base + i] = e;
   }

@@ -21,11 +21,10 @@ cd "$SCRATCH"
 
 # Runs a command, discarding its output; sets WALL, USER and SYS (seconds).
 measure() {
-    local out
-    out=$( { /usr/bin/time -f "%e %U %S" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
-    read -r WALL USER SYS <<<"$out"
+    /usr/bin/time -o "$SCRATCH/.time" -f "%e %U %S" "$@" >/dev/null 2>&1 || true
+    read -r WALL USER SYS < "$SCRATCH/.time"
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "n/a" }'; }
 best_of() {  # best_of N VAR-PREFIX command...: keeps the run with the least wall time
     local n=$1 prefix=$2; shift 2
     local bw=999999 bu=0 bs=0 i
@@ -50,7 +49,7 @@ KSIZE=$(stat -c %s a.kox); TSIZE=$(stat -c %s a.tgz)
 
 BEST_SETUP='rm -rf xk && mkdir xk' best_of 3 KX "$KOVZEF" -xf a.kox -R xk
 BEST_SETUP='rm -rf xt && mkdir xt' best_of 3 TX tar xzf a.tgz -C xt
-diff -r src xk/src >/dev/null 2>&1 && SAME=yes || SAME=NO
+diff -r --no-dereference src xk/src >/dev/null 2>&1 && SAME=yes || SAME=NO
 
 printf '%-22s %10s %10s %10s %14s\n' "" wall user sys "archive bytes"
 printf '%-22s %10s %10s %10s %14s\n' "kovzef -crf" "$KC_WALL" "$KC_USER" "$KC_SYS" "$KSIZE"
@@ -82,7 +81,7 @@ for n in 25000 100000; do
     CW[$n]=$S_WALL
     BEST_SETUP="rm -rf x$n && mkdir x$n" best_of 2 S "$KOVZEF" -xf "t$n.kox" -R "x$n"
     XW[$n]=$S_WALL
-    diff -r "t$n" "x$n/t$n" >/dev/null && ok=identical || ok=DIFFERENT
+    diff -r --no-dereference "t$n" "x$n/t$n" >/dev/null && ok=identical || ok=DIFFERENT
     printf '%7d files: create %6ss (%5.1f us/entry), extract %6ss (%5.1f us/entry), %s\n' "$n" \
         "${CW[$n]}" "$(awk -v t="${CW[$n]}" -v n="$n" 'BEGIN{print t*1e6/n}')" \
         "${XW[$n]}" "$(awk -v t="${XW[$n]}" -v n="$n" 'BEGIN{print t*1e6/n}')" "$ok"

@@ -150,9 +150,9 @@ int CsLzwCompress(LzwComprState* s, bool first, bool segmented, int32_t streamLe
   uint16_t* const codetab = s->codetab;
   const int maxBits = s->maxBits;
   int32_t ent = s->ent;
+  const int64_t countBase = s->inCount - pos;  // input count = countBase + pos
   while (pos < avail) {
     const int32_t c = in[pos++];
-    ++s->inCount;
     const int64_t fcode = (static_cast<int64_t>(c) << maxBits) + ent;
     int32_t i = (c << LZW_HSHIFT) ^ ent;
     if (htab[i] == fcode) {
@@ -180,7 +180,8 @@ int CsLzwCompress(LzwComprState* s, bool first, bool segmented, int32_t streamLe
     if (s->freeEnt < s->maxMaxCode) {
       codetab[i] = static_cast<uint16_t>(s->freeEnt++);
       htab[i] = fcode;
-    } else if (s->inCount >= s->checkpoint) {
+    } else if (countBase + pos >= s->checkpoint) {
+      s->inCount = countBase + pos;
       CheckRatio(*s);
     }
     if (g.pendLen > 0) {
@@ -189,6 +190,7 @@ int CsLzwCompress(LzwComprState* s, bool first, bool segmented, int32_t streamLe
     }
   }
   s->ent = ent;
+  s->inCount = countBase + pos;
 
   if (s->havePrefix && s->inCount == s->streamLen) {
     // Last code, then the partial group rounded up to whole bytes; no width

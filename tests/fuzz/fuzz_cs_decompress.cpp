@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t produced = 0;
   int option = CS_INIT_DECOMPRESS;
   int idle = 0;
-  for (;;) {
+  for (int calls = 0; calls < 200000; ++calls) {
     size_t piece = option ? std::max<size_t>(inPiece, 8) : inPiece;
     const int32_t inLen = static_cast<int32_t>(std::min(piece, stream.size() - pos));
     int32_t r = -1;
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     produced += static_cast<size_t>(w);
     idle = (r == 0 && w == 0) ? idle + 1 : 0;
     if (idle > 3) std::abort();  // the library must refuse, not idle
-    if (produced > (64u << 20)) break;
+    if (produced > (4u << 20)) break;
   }
   CsReleaseHandle(handle);
   CsSetTraceLevel(0);

@@ -52,7 +52,15 @@ class Inflater {
 
   // Saves the bit buffer and, unless the stream is finished, appends this
   // call's output to the window.
-  void Save(bool finished) {
+  void Save(bool finished, bool mayGiveBack) {
+    // Whole bytes loaded ahead in this call go back to the caller (never at
+    // result 3: the caller then offers fresh input, not the rest).
+    if (mayGiveBack) {
+      const uint32_t giveBack = std::min<uint32_t>(bc_ >> 3, static_cast<uint32_t>(in_ - inStart_));
+      in_ -= giveBack;
+      bc_ -= giveBack * 8;
+    }
+    bb_ = LowBits(bb_, bc_);
     s_->bitBuf = bb_;
     s_->bitCount = bc_;
     s_->produced += static_cast<int32_t>(out_ - outBeg_);
@@ -65,6 +73,15 @@ class Inflater {
     bb_ |= static_cast<uint64_t>(*in_++) << bc_;
     bc_ += 8;
     return true;
+  }
+  // Loads up to 7 bytes at once when 8 are there.  Bits above the count are
+  // then the true next bits, so later single-byte pulls OR in the same bits.
+  void Refill() {
+    if (inEnd_ - in_ >= 8) {
+      bb_ |= Load64(in_) << bc_;
+      in_ += (63 - bc_) >> 3;
+      bc_ |= 56;
+    }
   }
   bool Need(uint32_t n) {
     while (bc_ < n)
@@ -223,12 +240,14 @@ int Inflater::FastLoop() {
       const uint32_t dist = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryTotal(e)) >> EntryLen(e));
       bb >>= EntryTotal(e);
       bc -= EntryTotal(e);
+      // The table holds no distance beyond the window; one reaching before
+      // this call's output must still lie within the stream.
       const uint32_t inCall = static_cast<uint32_t>(out - outBeg_);
-      if (dist > kWindowSize || dist > static_cast<uint32_t>(s_->produced) + inCall) {
-        rc = CS_E_HUFF_DATA;
-        break;
-      }
       if (dist > inCall) {
+        if (dist > static_cast<uint32_t>(s_->produced) + inCall) {
+          rc = CS_E_HUFF_DATA;
+          break;
+        }
         out_ = out;
         CopyMatch(dist, len);
         out = out_;
@@ -354,6 +373,7 @@ int Inflater::Run() {
         const uint32_t* ct = s->pool + kCodeLenTableAt;
         const uint32_t total = s->nlen + s->ndist;
         while (s->have < total) {
+          if (bc_ < 14) Refill();
           uint32_t e;
           if (!Peek(ct, kCodeLenRoot, e)) return CS_END_INBUFFER;
           const uint32_t sym = EntryValue(e);
@@ -498,7 +518,7 @@ int CsHuffDecompress(void* state, bool first, const uint8_t* in, int32_t inLen, 
   if (!out) out = none;
   Inflater inf(s, in + inPos, in + inLen, out, out + outLen);
   const int rc = inf.Run();
-  inf.Save(rc == CS_END_OF_STREAM || rc < 0);
+  inf.Save(rc == CS_END_OF_STREAM || rc < 0, rc != CS_END_INBUFFER);
   *read = static_cast<int32_t>(inf.InPos() - in);
   *written = static_cast<int32_t>(inf.OutPos() - out);
   return rc;

@@ -25,7 +25,8 @@ uint32_t SymbolEntry(Alphabet alphabet, int sym, uint32_t len) {
     case Alphabet::kCodeLen:
       return MakeEntry(kLiteral, len, 0, static_cast<uint32_t>(sym));
     case Alphabet::kDist:
-      if (sym >= kDistCodes) return MakeEntry(kInvalid, len, 0, 0);
+      // Codes 28 and 29 only name distances beyond the 16 KiB window.
+      if (sym >= kDistCodes || kDistBase[sym] > kWindowSize) return MakeEntry(kInvalid, len, 0, 0);
       return MakeEntry(kBase, len, kDistExtra[sym], kDistBase[sym]);
     case Alphabet::kLitLen:
       break;

@@ -323,3 +323,29 @@ TEST(Trace, DefaultPrinterWritesTheTraceFile) {
   std::filesystem::remove(dir + "/cstrace.trc");
   EXPECT_EXIT(TraceFileChild(dir), testing::ExitedWithCode(0), "");
 }
+
+TEST(Trace, SwitchingTraceOnDuringAStreamKeepsItGoing) {
+  Handle h;
+  const Bytes data = Text(30000, 40);
+  for (int algo : {CS_LZC, CS_LZH}) {
+    Bytes out(70000);
+    int32_t r = 0;
+    int32_t w = 0;
+    ASSERT_EQ(CsRCompress(h, 30000, data.data(), 10000, out.data(), 70000, CS_INIT_COMPRESS | algo,
+                          &r, &w),
+              CS_END_INBUFFER);
+    size_t fill = static_cast<size_t>(w);
+    {
+      CaptureTrace t(1);
+      ASSERT_EQ(CsRCompress(h, 30000, data.data() + 10000, 20000, out.data() + fill,
+                            static_cast<int32_t>(out.size() - fill), algo, &r, &w),
+                CS_END_OF_STREAM);
+      fill += static_cast<size_t>(w);
+      EXPECT_NE(g_log.find("    compress: read =  20000"), std::string::npos) << g_log;
+    }
+    out.resize(fill);
+    const Result d = Decompress(h, out);
+    ASSERT_EQ(d.rc, CS_END_OF_STREAM);
+    EXPECT_TRUE(d.data == data);
+  }
+}

@@ -264,7 +264,9 @@ void CExtract::Execute()
                      entry = archive.NextEntry()) {
                     const std::string name = entry->GetName();
                     const KoxHeaderInfo info = entry->GetHeaderInfo();
-                    const bool isDirectory = info.IsDirectoryMode() || entry->IsDirectory();
+                    // The manifest's marker mode carries directory bits; it is a file.
+                    const bool dirMode = info.IsDirectoryMode() && !entry->IsSignedManifest();
+                    const bool isDirectory = entry->IsDirectory();
                     bool setMode = options.changeDirPermissions;
 
                     bool selected = fileList.empty();
@@ -273,7 +275,7 @@ void CExtract::Execute()
                         if (hit != listIndex.end()) {
                             selected = true;
                             matched[hit->second] = 1;
-                            if (isDirectory)
+                            if (dirMode)
                                 lastSelectedDirectory = name;
                         } else if (entry->IsSignedManifest() && options.externalManifest != nullptr &&
                                    (hit = listIndex.find(KOX_MANIFEST_NAME)) != listIndex.end()) {

@@ -56,7 +56,7 @@ void CType::Execute()
                 if (!selected) {
                     if (names.count(name) != 0) {
                         selected = true;
-                        if (info.IsDirectoryMode())
+                        if (info.IsDirectoryMode() && !entry->IsSignedManifest())
                             selectedDirectory = name;
                     } else if (!selectedDirectory.empty() && name.size() > selectedDirectory.size() &&
                                name.compare(0, selectedDirectory.size(), selectedDirectory) == 0) {

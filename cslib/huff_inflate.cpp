@@ -204,10 +204,14 @@ int Inflater::FastLoop() {
   uint8_t* out = out_;
   const uint8_t* const inLimit = inEnd_ - 8;
   while (out < outLimit && in <= inLimit) {
+    // Look up before the refill when the buffered bits already cover a root
+    // index, so that the load overlaps the refill.
+    uint32_t e = lt[LowBits(bb, kLitLenRoot)];
+    const bool early = bc >= kLitLenRoot;
     bb |= Load64(in) << bc;
     in += (63 - bc) >> 3;
     bc |= 56;
-    uint32_t e = lt[LowBits(bb, kLitLenRoot)];
+    if (!early) e = lt[LowBits(bb, kLitLenRoot)];
     if (EntryKindOf(e) == kLink) e = lt[EntryValue(e) + LowBits(bb >> kLitLenRoot, EntryLen(e))];
     if (IsLiteral(e)) {
       // Up to three literals per refill: 56 buffered bits hold three codes.
@@ -275,7 +279,12 @@ int Inflater::FastLoop() {
           out += 8;
         } while (out < end);
       } else {
-        while (out < end) *out++ = *src++;
+        // Distances 2 to 7: each 8-byte copy makes dist more bytes right.
+        do {
+          Store64(out, Load64(src));
+          out += dist;
+          src += dist;
+        } while (out < end);
       }
       out = end;
       continue;

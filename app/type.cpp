@@ -109,7 +109,12 @@ void CTypeOld::Execute()
     uint32_t errorNumber = 0;
     char* message = nullptr;
     int rc = OldFormatMain(options.argc, options.argv, nullptr, nullptr, &errorNumber, &message);
-    if (rc == 0 && errorNumber != kOldFormatNoSpace && message != nullptr)
-        m_application.GetLogMan().Write(std::string(message));
+    if (rc == 0) {
+        if (errorNumber != kOldFormatNoSpace && message != nullptr)
+            m_application.GetLogMan().Write(std::string(message));
+        // A listing that failed is no success: the same statuses as a failed
+        // old-format extraction (40) and as missing free space (30).
+        m_application.SetExitStatus(errorNumber == kOldFormatNoSpace ? 30 : 40);
+    }
     std::free(message);
 }

@@ -50,6 +50,12 @@ class ListCommand(ScratchCase):
         self.assertEqual(lines[1], "KOVZEF: processing archive b.kox (version 2.01)")
         self.assertEqual(len(lines), 3)
 
+    def test_a_file_of_neither_format_is_no_success(self):
+        self.write("junk.kox", b"neither format\n")
+        rc, out = self.run_kov("-tf", "junk.kox")
+        self.assertEqual(rc, 40, out)
+        self.assertNotIn("processing archive junk.kox (version", out)
+
     def test_a_damaged_archive_fails_clearly(self):
         with open(self.path("a.kox"), "rb") as f:
             data = f.read()

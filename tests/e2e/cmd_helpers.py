@@ -3,7 +3,9 @@ directory and building KOX archives byte by byte (raw data blocks), so that
 archives the program itself would never write can be fed to it."""
 
 import os
+import resource
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -14,14 +16,21 @@ KOVZEF = os.environ.get("KOVZEF", "kovzef")
 SCRATCH = os.environ.get("KOV_E2E_TMP") or tempfile.gettempdir()
 
 
-def run(args, cwd, env=None):
-    """Runs the program; returns (status, stdout text)."""
+def run(args, cwd, env=None, max_file_size=None):
+    """Runs the program; returns (status, stdout text).  With max_file_size
+    every write that would make a file larger fails (as on a full disk)."""
     full_env = dict(os.environ)
     full_env["TZ"] = "UTC"
     if env:
         full_env.update(env)
+
+    def limit():
+        if max_file_size is not None:
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (max_file_size, max_file_size))
+
     proc = subprocess.run([KOVZEF] + list(args), cwd=cwd, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, env=full_env, timeout=300)
+                          stderr=subprocess.STDOUT, env=full_env, timeout=300, preexec_fn=limit)
     return proc.returncode, proc.stdout.decode("latin-1")
 
 
@@ -78,5 +87,5 @@ class ScratchCase(unittest.TestCase):
             os.chmod(p, mode)
         return p
 
-    def run_kov(self, *args, cwd=None):
-        return run(args, cwd or self.dir)
+    def run_kov(self, *args, cwd=None, max_file_size=None):
+        return run(args, cwd or self.dir, max_file_size=max_file_size)

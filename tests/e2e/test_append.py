@@ -63,6 +63,11 @@ class Append(ScratchCase):
         self.assertEqual(rc, 44, out)
         with open(self.path("a.kox"), "rb") as f:
             self.assertEqual(f.read(), before)
+        self.write("big.bin", os.urandom(300000))
+        rc, out = self.run_kov("-af", "a.kox", "big.bin", max_file_size=100000)
+        self.assertEqual(rc, 4, out)
+        with open(self.path("a.kox"), "rb") as f:
+            self.assertEqual(f.read(), before)
         rc, out = self.run_kov("-aif", "a.kox", "f.txt", "nothere")
         self.assertEqual(rc, 44, out)
         self.assertEqual(self.names("a.kox"), ["f.txt", "f.txt"])

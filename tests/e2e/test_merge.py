@@ -42,6 +42,16 @@ class Merge(ScratchCase):
         self.assertEqual(rc, 0, out)
         self.assertEqual(self.content("dst.kox"), before)
 
+    def test_a_merge_that_cannot_be_written_leaves_the_target(self):
+        self.write("s1", os.urandom(300000))
+        rc, out = self.run_kov("-cf", "src.kox", "s1")
+        self.write("dst.kox", archive_bytes([entry_bytes("RG", "x", 0o100644, b"x")]))
+        before = self.content("dst.kox")
+        rc, out = self.run_kov("-mf", "src.kox dst.kox", max_file_size=100000)
+        self.assertEqual(rc, 4, out)
+        self.assertIn("KOVZEF: error writing to dst.kox", out)
+        self.assertEqual(self.content("dst.kox"), before)
+
     def test_only_exactly_two_archives(self):
         self.write("a.kox", b"ZEF 2.01")
         for value in ("a.kox", "a.kox a.kox a.kox"):

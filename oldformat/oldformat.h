@@ -2,9 +2,10 @@
 // headers are text lines.  The library parses an argument vector in the old
 // archiver's syntax itself and reports failures as numbered errors.
 //
-// Results are 1 on success and 0 on failure; on failure *errorNumber holds
-// the error number and *message a text allocated with malloc (release it with
-// free()), or null.  Nothing is thrown.
+// Results are 1 on success and 0 on failure.  *errorNumber receives the
+// error number (0 on success) and *message the error text allocated with
+// malloc (release it with free()), or null when there is none.  Standard
+// output is flushed before they return.  Nothing is thrown.
 #pragma once
 
 #include <cstdint>

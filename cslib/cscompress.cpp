@@ -19,6 +19,7 @@ constexpr int32_t kBlockBufSize = 1032;
 constexpr int32_t kBlockRoom = 1016;  // codec space of the block buffer
 constexpr int32_t kDirectBlockMin = 1024;
 constexpr int32_t kCheckScratch = 100000;
+constexpr int32_t kCheckDone = -1;  // check handle value once the check saw result 1
 
 int RunCodec(CsWorkArea* wa, int32_t desc, int option, bool first, int32_t streamLen,
              const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen, int32_t* read,
@@ -103,12 +104,15 @@ int SegmentedStep(CsWorkArea* wa, int32_t desc, const uint8_t* in, int32_t inLen
 int EarlyCheck(CsWorkArea* wa, bool first, const uint8_t* data, int32_t len) {
   static uint8_t scratch[kCheckScratch];
   if (first) {
-    if (wa->checkHandle != 0) CsReleaseHandle(wa->checkHandle);
+    if (wa->checkHandle > 0) CsReleaseHandle(wa->checkHandle);
     wa->checkHandle = 0;
     int h = 0;
     if (CsGetHandle(&h) != 0) return CS_E_INVALID_HANDLE;
     wa->checkHandle = h;
   }
+  // The check may end before the coder's last bytes (a decoder stops at the
+  // length): what follows is not decoded again.
+  if (wa->checkHandle == kCheckDone) return 0;
   if (wa->checkHandle == 0) return CS_E_INVALID_HANDLE;
   const int saved = cs_trace_level;
   cs_trace_level = 0;
@@ -128,7 +132,7 @@ int EarlyCheck(CsWorkArea* wa, bool first, const uint8_t* data, int32_t len) {
   cs_trace_level = saved;
   if (rc == CS_END_OF_STREAM) {
     CsReleaseHandle(wa->checkHandle);
-    wa->checkHandle = 0;
+    wa->checkHandle = kCheckDone;
   }
   return rc < 0 ? rc : 0;
 }

@@ -81,11 +81,9 @@ void CsEndStream(CsWorkArea* wa) {
   wa->blockBuf = nullptr;
   wa->blockFill = 0;
   wa->blockOff = 0;
-  if (wa->checkHandle != 0) {
-    const int h = wa->checkHandle;
-    wa->checkHandle = 0;
-    CsReleaseHandle(h);
-  }
+  const int check = wa->checkHandle;
+  wa->checkHandle = 0;
+  if (check > 0) CsReleaseHandle(check);
 }
 
 CsWorkArea* CsAreaOf(int handle) {

@@ -97,8 +97,10 @@ inline Result Compress(int handle, const Bytes& data, int option, size_t inPiece
     int32_t r = 0;
     int32_t w = 0;
     const uint8_t* in = data.empty() ? nullptr : data.data() + pos;
+    // The first call needs room for the 8-byte header.
+    const size_t room = (opt & CS_INIT_COMPRESS) ? std::max<size_t>(outPiece, 8) : outPiece;
     res.rc = CsRCompress(handle, static_cast<int32_t>(data.size()), in, inLen, buf.data(),
-                         static_cast<int32_t>(outPiece), opt, &r, &w);
+                         static_cast<int32_t>(room), opt, &r, &w);
     opt = option & ~CS_INIT_COMPRESS;
     if (res.rc < 0) return res;
     pos += static_cast<size_t>(r);

@@ -277,7 +277,8 @@ TEST(Trace, DetailedModeChecksEveryStepAndIsDeterministic) {
       ASSERT_EQ(a.rc, CS_END_OF_STREAM) << level << "/" << algo;
       // Small output pieces: the coder's last bytes come after the check's
       // decoder has already seen the whole data.
-      ASSERT_EQ(Compress(h, data, algo, 70000, 10).rc, CS_END_OF_STREAM) << level << "/" << algo;
+      const Bytes head(data.begin(), data.begin() + 2000);
+      ASSERT_EQ(Compress(h, head, algo, 70000, 1).rc, CS_END_OF_STREAM) << level << "/" << algo;
       const Result b = Compress(h, data, algo, 5000, 3000);
       ASSERT_EQ(b.rc, CS_END_OF_STREAM);
       // The preamble is fixed while tracing: both runs agree.

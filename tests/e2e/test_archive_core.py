@@ -194,6 +194,30 @@ class ArchiveCoreTest(unittest.TestCase):
         r = self.run_kovzef("-tvf", "a.kox")
         self.assertEqual(r.returncode, 0, r.stdout)
 
+    def test_file_shorter_than_its_size_is_padded_and_reported(self):
+        # Files of /sys announce a size of a page but hold a few bytes.
+        candidates = ["/sys/kernel/profiling", "/sys/kernel/mm/transparent_hugepage/enabled",
+                      "/sys/kernel/uevent_seqnum"]
+        src = next((c for c in candidates if os.path.isfile(c) and os.access(c, os.R_OK)
+                    and os.stat(c).st_size > 0), None)
+        if src is None:
+            self.skipTest("no /sys file with a page size")
+        size = os.stat(src).st_size
+        with open(src, "rb") as f:
+            content = f.read()
+        if len(content) >= size:
+            self.skipTest("file holds its full size")
+        r = self.run_kovzef("-cif", "s.kox", src)
+        self.assertEqual(r.returncode, 44, r.stdout)
+        self.assertIn(("KOVZEF: file '%s' is inaccessible (file shrank by %d bytes while being "
+                       "archived; padded with zero bytes)" % (src, size - len(content))).encode(),
+                      r.stdout)
+        with open(os.path.join(self.dir, "s.kox"), "rb") as f:
+            (e,) = parse(f.read())
+        self.assertEqual(e[2], size)
+        self.assertEqual(block_data(e[4]), content + b"\0" * (size - len(content)))
+        self.assertEqual(e[5], ref_crc(content + b"\0" * (size - len(content))))
+
     def test_corrupted_archives_never_crash(self):
         data = b"".join(b"%d bottles of juice\n" % i for i in range(9000))
         self.write("c/a.txt", data)

@@ -37,8 +37,8 @@ inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 inline uint64_t LowBits(uint64_t v, uint32_t n) { return v & ((uint64_t{1} << n) - 1); }
 
 // Space the fast loop keeps free behind the output position: one longest
-// match plus the overrun of 16-byte copies.
-constexpr ptrdiff_t kFastOutSlack = kMaxMatch + 16;
+// match plus the overrun of its word copies.
+constexpr ptrdiff_t kFastOutSlack = kMaxMatch + 40;
 
 class Inflater {
  public:
@@ -212,7 +212,6 @@ int Inflater::FastLoop() {
     in += (63 - bc) >> 3;
     bc |= 56;
     if (!early) e = lt[LowBits(bb, kLitLenRoot)];
-    if (EntryKindOf(e) == kLink) e = lt[EntryValue(e) + LowBits(bb >> kLitLenRoot, EntryLen(e))];
     if (IsLiteral(e)) {
       // Up to three literals per refill: 56 buffered bits hold three codes.
       bb >>= EntryTotal(e);
@@ -229,6 +228,15 @@ int Inflater::FastLoop() {
       bc -= EntryTotal(e);
       *out++ = static_cast<uint8_t>(EntryValue(e));
       continue;
+    }
+    if (EntryKindOf(e) == kLink) {
+      e = lt[EntryValue(e) + LowBits(bb >> kLitLenRoot, EntryLen(e))];
+      if (IsLiteral(e)) {
+        bb >>= EntryTotal(e);
+        bc -= EntryTotal(e);
+        *out++ = static_cast<uint8_t>(EntryValue(e));
+        continue;
+      }
     }
     const uint32_t kind = EntryKindOf(e);
     if (kind == kBase) {
@@ -260,11 +268,15 @@ int Inflater::FastLoop() {
       const uint8_t* src = out - dist;
       uint8_t* const end = out + len;
       if (dist >= 8) {
+        // Most matches are short: five words without a length test.
         Store64(out, Load64(src));
         Store64(out + 8, Load64(src + 8));
-        if (len > 16) {
-          out += 16;
-          src += 16;
+        Store64(out + 16, Load64(src + 16));
+        Store64(out + 24, Load64(src + 24));
+        Store64(out + 32, Load64(src + 32));
+        if (len > 40) {
+          out += 40;
+          src += 40;
           do {
             Store64(out, Load64(src));
             Store64(out + 8, Load64(src + 8));

@@ -253,8 +253,10 @@ double GetAvailableDiskSpace(const char* path)
     struct statvfs fs;
     if (statvfs(path, &fs) != 0)
         return -1.0;
-    return static_cast<double>(static_cast<unsigned long>(fs.f_bsize)) *
-           static_cast<double>(static_cast<unsigned long>(fs.f_bavail));
+    // Blocks available to unprivileged users, counted in fragment units;
+    // some file systems leave the fragment size 0.
+    const unsigned long unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
+    return static_cast<double>(unit) * static_cast<double>(fs.f_bavail);
 }
 
 bool IsSameFileSystem(const char* pathA, const char* pathB)

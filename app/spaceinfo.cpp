@@ -16,11 +16,7 @@ CSpaceInfo::FreeSpaceFn CSpaceInfo::freeSpaceQuery = &CSpaceInfo::QueryFreeSpace
 
 double CSpaceInfo::QueryFreeSpace(const char* path)
 {
-    struct statvfs fs;
-    if (statvfs(path, &fs) != 0)
-        return -1.0;
-    const unsigned long unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
-    return static_cast<double>(unit) * static_cast<double>(fs.f_bavail);
+    return GetAvailableDiskSpace(path);
 }
 
 std::string CSpaceInfo::FindExistingParent(const std::string& path)

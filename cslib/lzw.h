@@ -62,6 +62,7 @@ struct LzwDecomprState {
   int32_t stackTop;     // bytes of the current string not yet output
   uint16_t prefix[LZW_TAB_SIZE];
   uint8_t suffix[LZW_TAB_SIZE];
+  uint16_t lens[LZW_TAB_SIZE];  // string length of each code
   uint8_t stack[LZW_TAB_SIZE];
 };
 

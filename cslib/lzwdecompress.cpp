@@ -73,6 +73,7 @@ int CsLzwDecompress(LzwDecomprState* s, bool first, const uint8_t* in, int32_t i
     for (int c = 0; c < 256; ++c) {
       s->prefix[c] = 0;
       s->suffix[c] = static_cast<uint8_t>(c);
+      s->lens[c] = 1;
     }
     ip = CS_HEAD_SIZE;
     if (s->remaining == 0) return finish(CS_END_OF_STREAM);
@@ -86,6 +87,7 @@ int CsLzwDecompress(LzwDecomprState* s, bool first, const uint8_t* in, int32_t i
   uint16_t* const prefix = s->prefix;
   uint8_t* const suffix = s->suffix;
   uint8_t* const stack = s->stack;
+  uint16_t* const lens = s->lens;
   for (;;) {
     // Hand out the rest of the current string.
     if (s->stackTop > 0) {
@@ -115,8 +117,9 @@ int CsLzwDecompress(LzwDecomprState* s, bool first, const uint8_t* in, int32_t i
     const int32_t need = (s->grpOff + s->nBits + 7) >> 3;
     if (s->grpHave < need) {
       const int32_t n = std::min(need - s->grpHave, inLen - ip);
+      // One or two bytes per code: a plain loop beats a library call.
+      for (int32_t k = 0; k < n; ++k) s->grp[s->grpHave + k] = in[ip + k];
       if (n > 0) {
-        std::memcpy(s->grp + s->grpHave, in + ip, static_cast<size_t>(n));
         s->grpHave += n;
         ip += n;
       }
@@ -155,23 +158,47 @@ int CsLzwDecompress(LzwDecomprState* s, bool first, const uint8_t* in, int32_t i
     if (code > s->freeEnt) return finish(CS_E_BAD_CODE);
 
     const int32_t incode = code;
-    int32_t sp = 0;
-    if (code == s->freeEnt) {  // KwKwK: the string of the old code plus its first byte
-      stack[sp++] = static_cast<uint8_t>(s->finChar);
-      code = s->oldCode;
+    const bool kwk = code == s->freeEnt;  // KwKwK: the old code's string plus its first byte
+    const int32_t len = kwk ? lens[s->oldCode] + 1 : lens[code];
+    if (len <= outLen - op && len < s->remaining) {
+      // The whole string fits: write it backwards straight into the output.
+      uint8_t* p = out + op + len - 1;
+      int32_t c = code;
+      int32_t k = len - 1;
+      if (kwk) {
+        *p-- = static_cast<uint8_t>(s->finChar);
+        c = s->oldCode;
+        --k;
+      }
+      for (; k > 0; --k) {
+        *p-- = suffix[c];
+        c = prefix[c];
+      }
+      if (c >= 256) return finish(CS_E_BAD_CODE);
+      *p = static_cast<uint8_t>(c);
+      s->finChar = c;
+      op += len;
+      s->remaining -= len;
+    } else {
+      int32_t sp = 0;
+      if (kwk) {
+        stack[sp++] = static_cast<uint8_t>(s->finChar);
+        code = s->oldCode;
+      }
+      while (code >= 256) {
+        if (sp >= LZW_TAB_SIZE - 1) return finish(CS_E_BAD_CODE);
+        stack[sp++] = suffix[code];
+        code = prefix[code];
+      }
+      s->finChar = code;
+      stack[sp++] = static_cast<uint8_t>(code);
+      s->stackTop = sp;
     }
-    while (code >= 256) {
-      if (sp >= LZW_TAB_SIZE - 1) return finish(CS_E_BAD_CODE);
-      stack[sp++] = suffix[code];
-      code = prefix[code];
-    }
-    s->finChar = code;
-    stack[sp++] = static_cast<uint8_t>(code);
-    s->stackTop = sp;
 
     if (s->freeEnt < s->maxMaxCode) {
       prefix[s->freeEnt] = static_cast<uint16_t>(s->oldCode);
       suffix[s->freeEnt] = static_cast<uint8_t>(s->finChar);
+      lens[s->freeEnt] = static_cast<uint16_t>(lens[s->oldCode] + 1);
       ++s->freeEnt;
     }
     s->oldCode = incode;

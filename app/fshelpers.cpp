@@ -25,27 +25,29 @@ uint32_t AttributesFromMode(mode_t mode)
 }
 
 // Splits a listed path into the directory to open and the name pattern.
+// The results are built as new strings and moved in: assigning literals in
+// place trips a false overlap warning of the optimiser.
 void SplitFindPath(const std::string& path, std::string& dir, std::string& pattern)
 {
+    std::string d, p;
     if (path == "..") {
-        dir = "..";
-        pattern = "*";
-    } else if (path == "*" || path == ".") {
-        dir = ".";
-        pattern = "*";
-    } else if (path == "/") {
-        dir = "/";
-        pattern = "*";
+        d = std::string("..");
+        p = std::string("*");
+    } else if (path == "*" || path == "." || path == "/") {
+        d = std::string(path == "/" ? "/" : ".");
+        p = std::string("*");
     } else {
         const size_t k = path.rfind('/');
         if (k == std::string::npos) {
-            dir = ".";
-            pattern = path;
+            d = std::string(".");
+            p = path;
         } else {
-            pattern = path.substr(k + 1);
-            dir = k >= 2 ? path.substr(0, k) : path.substr(0, 1);
+            p = path.substr(k + 1);
+            d = k >= 2 ? path.substr(0, k) : path.substr(0, 1);
         }
     }
+    dir = std::move(d);
+    pattern = std::move(p);
 }
 
 // Reads on to the next entry of the stream matching data.pattern and fills

@@ -267,10 +267,11 @@ int CsRDecompress(int handle, const uint8_t* in, int32_t inLen, uint8_t* out, in
   if (first) {
     CsEndStream(wa);
     wa->stream = CS_STREAM_NONE;
-    if (inLen < CS_HEAD_SIZE || in == nullptr) {
+    if (inLen < CS_HEAD_SIZE) {
       CS_PRINT("\nERROR: CsRDecompress(init): inlen = %d\n", inLen);
       return CS_E_IN_TOO_SMALL;
     }
+    if (in == nullptr) return CS_E_NULL_BUFFER;
     if (CsHeaderLength(in) < 0) return CS_E_HEADER;
     const int32_t desc = CsHeaderAlgorithm(in);
     if ((desc & 7) != CS_ALG_LZC && (desc & 7) != CS_ALG_LZH) return CS_E_UNKNOWN_ALG;

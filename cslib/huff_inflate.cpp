@@ -213,12 +213,7 @@ int Inflater::FastLoop() {
     bc |= 56;
     if (!early) e = lt[LowBits(bb, kLitLenRoot)];
     if (IsLiteral(e)) {
-      // Up to three literals per refill: 56 buffered bits hold three codes.
-      bb >>= EntryTotal(e);
-      bc -= EntryTotal(e);
-      *out++ = static_cast<uint8_t>(EntryValue(e));
-      e = lt[LowBits(bb, kLitLenRoot)];
-      if (!IsLiteral(e)) continue;
+      // Two literals per refill: 56 buffered bits hold both codes.
       bb >>= EntryTotal(e);
       bc -= EntryTotal(e);
       *out++ = static_cast<uint8_t>(EntryValue(e));

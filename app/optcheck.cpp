@@ -1,5 +1,7 @@
 // Consistency checks of the parsed command line, run once before any command:
 // first what the chosen command needs, then which options go with it.
+#include <cerrno>
+
 #include "app/except.h"
 #include "app/options.h"
 
@@ -57,6 +59,10 @@ void COptions::Check()
         break;  // d and t need nothing
     }
 
+    // Building the archive list may have left the error of a directory it
+    // could not list; the option combinations below concern no system call,
+    // so their messages must not show it.
+    errno = 0;
     if (o.changeDir != nullptr && o.absolutePaths)
         Fail("KOVZEF: don't use both P-option and C-option", 22, true);
     if (o.changeDir != nullptr && k != KOV_CMD_CREATE)

@@ -77,6 +77,11 @@ class MisuseTest(unittest.TestCase):
         self.assert_fails(["-cf", "a.kox", "-C", "d", "-P", "a.txt"], 22,
                           "KOVZEF: don't use both P-option and C-option (error 22). ")
         self.assert_fails(["-x", "-C", "d"], 23, "KOVZEF: use C-option only with create (-c)")
+        # The archive list is built first; a pattern whose directory does not
+        # exist must not lend its error text to the later message.
+        out = self.assert_fails(["-x", "-f", "nodir/a* a.txt", "-C", "d"], 23,
+                                "KOVZEF: use C-option only with create (-c)")
+        self.assertEqual(out, "KOVZEF: use C-option only with create (-c) (error 23). \n")
         self.assert_fails(["-t", "-T", "empty.lst", "-C", "d"], 23,
                           "KOVZEF: use C-option only with create (-c)")
         self.assert_fails(["-t", "-T", "empty.lst", "-X", "empty.lst"], 24,

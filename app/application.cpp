@@ -217,6 +217,9 @@ void CApplication::PrepareOutput()
         }
         if (!redirected)
             GetLogMan().Write("KOVZEF: could not redirect stdout to file kovzef_output");
+        // The run goes on after a failed redirection: its error must not show
+        // up in the messages of the list files read next.
+        errno = 0;
     }
     m_options->ReadListFiles();
     m_options->ReadRenameFile();

@@ -122,6 +122,12 @@ class CliBasicTest(unittest.TestCase):
         self.assertEqual(out.split("\n")[0],
                          "KOVZEF: could not redirect stdout to file kovzef_output")
         self.assertIn("please specify a command", out)
+        # The failed redirection's error text does not reach a later message.
+        self.write("bad.lst", b"lonely\n")
+        status, out, _ = self.run_kovzef("-cf", "a.kox", "-e", "-T", "bad.lst")
+        self.assertEqual(status, 43)
+        self.assertEqual(out, "KOVZEF: could not redirect stdout to file kovzef_output\n"
+                              "KOVZEF: wrong format in file bad.lst (error 43). \n")
 
     def test_redirect_sends_output_to_file(self):
         status, out, _ = self.run_kovzef("-e", "x", "y")

@@ -54,8 +54,8 @@ std::unique_ptr<CCommand> MakeCommand(int32_t code, CApplication& app)
     case KOV_CMD_LIST:     return std::make_unique<CType>(app);
     case KOV_CMD_MERGE:    return std::make_unique<CMerge>(app);
     case KOV_CMD_SCAN:     return std::make_unique<CScan>();
-    case KOV_CMD_SIGN:     NotAvailable("S");      // signing: not part of this program yet
-    case KOV_CMD_MANIFEST: NotAvailable("M");      // manifest verification: likewise
+    case KOV_CMD_SIGN:     return std::make_unique<CCreate>(app);  // the signing run
+    case KOV_CMD_MANIFEST: NotAvailable("M");      // manifest verification: not built yet
     default:
         throw CExcept("KOVZEF: no valid command given", 21, false);
     }

@@ -114,6 +114,13 @@ class CliBasicTest(unittest.TestCase):
             self.assertNotEqual(status, 0, args)
             self.assertTrue(out.startswith("KOVZEF: "), out)
             self.assertIn("not available", out)
+        # The signing run is the create command's: it fails like -c with V
+        # when the crypto library cannot be loaded, and leaves the archive.
+        status, out, _ = self.run_kovzef("-Sf", "a.kox")
+        self.assertEqual(status, 56)
+        self.assertTrue(out.startswith("KOVZEF: error in loading the cryptographic library "
+                                       "(error 56).\nDetail: "), out)
+        self.assertEqual(self.read("a.kox"), b"ZEF 2.01")
 
     def test_redirect_failure_is_reported_and_run_goes_on(self):
         os.mkdir(os.path.join(self.dir, "kovzef_output"))

@@ -137,6 +137,8 @@ public:
             pos = slash + 1;
         }
     }
+    // Whether this run has made any symbolic link so far.
+    bool MadeLinks() const { return !m_ownLinks.empty(); }
     void RememberLink(const std::string& path)
     {
         struct stat st;
@@ -433,6 +435,15 @@ void CExtract::Execute()
                 log.Write("KOVZEF: " + std::to_string(filesDone) + " file(s) " + doneWord);
         } catch (const CInvalExcept&) {
             state.ApplyPendingQuietly();
+            if (isExtract && state.MadeLinks() && !oldFormatExtractionDone) {
+                // The old-format library creates its files by path and knows
+                // nothing of the links made here, so it could write through
+                // them: once links exist it is not run for extraction.
+                log.Write("KOVZEF: " + archiveName +
+                          " not extracted: old-format archives are not extracted after symbolic links made by this run");
+                m_application.SetExitStatus(40);
+                continue;
+            }
             state.SuspendMask();
             try {
                 CExtractOld old(m_application, *this);

@@ -3,6 +3,7 @@ archive, keeps directories and files it must not touch, and says so when
 something was not extracted."""
 
 import os
+import shutil
 import stat
 import unittest
 
@@ -64,6 +65,25 @@ class ExtractSafety(ScratchCase):
         self.assertTrue(os.path.islink(self.path("out", "d")))
         self.assertTrue(os.path.isfile(self.path("out", "plain")))
         self.assertIn("d/x", out)
+
+    def test_no_old_format_archive_is_extracted_after_links_of_the_run(self):
+        # The old-format library sorts the names a pattern matches, the
+        # command takes them in directory order: with the link archive first
+        # the library would otherwise write d/x through the new link.
+        os.mkdir(self.path("victim"))
+        self.write("arch/a.zef", b"# old\nF d/x   644          0         0 1600000000          0\n#\n")
+        self.archive("arch/b.kox", [entry_bytes("LK", "d", 0o120777, target=self.path("victim"))])
+        for archives in ("../arch/b.kox ../arch/a.zef", "../arch/*"):
+            out_dir = self.path("out")
+            os.mkdir(out_dir)
+            rc, out = self.run_kov("-xf", archives, cwd=out_dir)
+            self.assertNotEqual(rc, 0, out)
+            self.assertEqual(os.listdir(self.path("victim")), [], out)
+            if archives.endswith("a.zef"):
+                self.assertEqual(rc, 40, out)
+                self.assertIn("KOVZEF: ../arch/a.zef not extracted: old-format archives are not "
+                              "extracted after symbolic links made by this run", out.splitlines())
+            shutil.rmtree(out_dir)
 
     def test_a_link_that_existed_before_the_run_is_followed(self):
         os.mkdir(self.path("victim"))

@@ -75,9 +75,10 @@ void CType::Execute()
                     entry->PrintListing();
                     m_application.GetStatistics().AddFiles();
                     if (space) {
-                        // Directories and links carry no data to extract.
-                        const bool hasData = !info.IsDirectoryMode() && !entry->IsDirectory() &&
-                                             dynamic_cast<CLink*>(entry) == nullptr;
+                        // Directories and links carry no data to extract; the
+                        // manifest's marker mode is no directory, it becomes a file.
+                        const bool hasData = (!info.IsDirectoryMode() || entry->IsSignedManifest()) &&
+                                             !entry->IsDirectory() && dynamic_cast<CLink*>(entry) == nullptr;
                         spaceInfo.AddEntry(name, hasData ? static_cast<double>(info.TotalSize()) : 0.0);
                     }
                 }

@@ -23,12 +23,13 @@ class SpaceEstimate(ScratchCase):
             entry_bytes("RG", "tree/a", 0o100644, b"a" * 3000),
             entry_bytes("RG", "tree/sub/b", 0o100644, b"b" * 2120),
             entry_bytes("RG", "c", 0o100644, b"c" * 1000),
+            entry_bytes("RG", "SIGNATURE.SMF", 0x4180, b"m" * 1024),
         ]))
         rc, out = self.run_kov("-tsf", "t.kox")
         self.assertEqual(rc, 0, out)
         self.assertEqual(self.listing_end(out),
                          "The extraction requires approximately...\n"
-                         "\t       5.976562 KB in %s\n" % os.path.realpath(self.dir))
+                         "\t       6.976562 KB in %s\n" % os.path.realpath(self.dir))
 
     def test_existing_larger_files_and_empty_files_need_nothing(self):
         self.write("t.kox", archive_bytes([

@@ -93,9 +93,10 @@ void FillWindow(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos)
 
 // Longest match at strstart along the hash chain starting at cur, longer
 // than prevLength; the nearest wins among equals.  Never reaches past the data.
-inline uint32_t LongestMatch(const ComprState* s, uint32_t cur, uint32_t strstart, uint32_t lookahead,
-                             uint32_t prevLength, uint32_t* matchStart) {
+__attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cur, uint32_t strstart,
+                                                uint32_t lookahead, uint32_t prevLength, uint32_t* matchStart) {
   const uint8_t* const win = s->window;
+  const uint16_t* const prev = s->prev;
   const uint8_t* const scan = win + strstart;
   const uint32_t maxLen = lookahead < kMaxMatch ? lookahead : kMaxMatch;
   uint32_t best = prevLength;
@@ -127,7 +128,7 @@ inline uint32_t LongestMatch(const ComprState* s, uint32_t cur, uint32_t strstar
       if (len >= maxLen) break;
       scanEnd = Load16(scan + best - 1);
     }
-  } while ((cur = s->prev[cur & kWMask]) > limit && --chain != 0);
+  } while ((cur = prev[cur & kWMask]) > limit && --chain != 0);
   return best;
 }
 

@@ -35,6 +35,11 @@ inline uint16_t Load16(const uint8_t* p) {
   std::memcpy(&v, p, 2);
   return v;
 }
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
@@ -104,11 +109,16 @@ __attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cu
   uint32_t chain = s->chainLimit;
   if (prevLength >= s->goodLength) chain >>= 2;
   const uint32_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
-  const uint16_t scanStart = Load16(scan);
+  // A candidate can only beat best when it agrees with the scan at its
+  // first bytes and at the bytes ending at position best.  best >= 2 here,
+  // and the window has slack, so 4-byte loads stay inside it; a candidate
+  // passing the tests is still measured exactly.
+  const uint32_t scanStart = Load32(scan);
+  const uint32_t startMask = best >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
   uint16_t scanEnd = Load16(scan + best - 1);
   do {
     const uint8_t* m = win + cur;
-    if (Load16(m + best - 1) != scanEnd || Load16(m) != scanStart) continue;
+    if (Load16(m + best - 1) != scanEnd || ((Load32(m) ^ scanStart) & startMask) != 0) continue;
     uint32_t len = 2;
     for (;;) {
       if (len + 8 > maxLen) {

@@ -169,7 +169,8 @@ CDirEntry* CArchiveFile::NextEntry() {
     if (!m_stream.Read(h + 2, KOX_ENTRY_HEADER_SIZE - 2, &got) ||
         got != KOX_ENTRY_HEADER_SIZE - 2)
         ThrowRead();
-    if (!KoxIsEntryType(h)) ThrowUnknownEntryType();
+    // An unknown type here is refused by the entry factory, after the name
+    // and the user information were read.
     return ReadEntryFromHeader();
 }
 

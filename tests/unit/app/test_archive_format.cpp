@@ -102,6 +102,12 @@ TEST_F(ReaderTest, GarbageAfterTheHeaderIsNotAnEmptyArchive) {
         ListAll(Archive(ArchiveHeader() + Entry("DR", 040755, 0, "d") + Entry("ZZ", 0, 0, "z")));
     });
     EXPECT_EQ(f.second, 100u);
+    // later in the archive the name is read before the type is judged
+    const Bytes cutName = Entry("ZZ", 0, 0, "zzzz");
+    const std::string path = Archive(ArchiveHeader() + Entry("DR", 040755, 0, "d") +
+                                         cutName.substr(0, cutName.size() - 3),
+                                     "cutname.kox");
+    EXPECT_EQ(Failure([&] { ListAll(path); }).first, ReadFailure(path));
 }
 
 TEST_F(ReaderTest, CutShortPiecesAreReadFailures) {

@@ -272,9 +272,11 @@ int CsRDecompress(int handle, const uint8_t* in, int32_t inLen, uint8_t* out, in
       return CS_E_IN_TOO_SMALL;
     }
     if (in == nullptr) return CS_E_NULL_BUFFER;
-    if (CsHeaderLength(in) < 0) return CS_E_HEADER;
+    // The codec is chosen before its header checks run: an unknown algorithm
+    // is reported as such even when the magic is wrong too.
     const int32_t desc = CsHeaderAlgorithm(in);
     if ((desc & 7) != CS_ALG_LZC && (desc & 7) != CS_ALG_LZH) return CS_E_UNKNOWN_ALG;
+    if (CsHeaderLength(in) < 0) return CS_E_HEADER;
     CsDescriptorOf(handle) = desc;
     wa->lastRc = 0;
     wa->stalls = 0;

@@ -162,6 +162,9 @@ TEST(StepRules, HeaderAndHandleErrors) {
   EXPECT_EQ(FirstDecompress(h, Header(0x80000000u, 0x11)), CS_E_HEADER);
   EXPECT_EQ(FirstDecompress(h, Header(5, 0x13)), CS_E_UNKNOWN_ALG);
   EXPECT_EQ(FirstDecompress(h, Header(5, 0x10)), CS_E_UNKNOWN_ALG);
+  // The codec is chosen first: an unknown one wins over a wrong magic.
+  EXPECT_EQ(FirstDecompress(h, Header(5, 0x13, 0x9D, 0x1F)), CS_E_UNKNOWN_ALG);
+  EXPECT_EQ(FirstDecompress(h, Header(0x80000000u, 0x14)), CS_E_UNKNOWN_ALG);
   EXPECT_EQ(FirstDecompress(h, Header(5, 0x11, 0x1F, 0x9D, 0x8F)), CS_E_MAX_BITS);
   for (int bad : {299, 800, 0, -1}) {
     EXPECT_EQ(CsRDecompress(bad, good.data(), 8, out, 64, 1, &r, &w), CS_E_INVALID_HANDLE);

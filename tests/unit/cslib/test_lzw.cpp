@@ -129,7 +129,8 @@ TEST(Lzw, RoundTripsAcrossClearCodesAndPieceSizes) {
   const Bytes small(data.begin(), data.begin() + 20000);
   const Result ref = Compress(h, small, CS_LZC);
   ASSERT_EQ(ref.rc, CS_END_OF_STREAM);
-  for (auto [inPiece, outPiece] : {std::pair<size_t, size_t>{1, 8}, {1, 1 << 20}, {7, 13}, {4096, 8}}) {
+  for (auto [inPiece, outPiece] : {std::pair<size_t, size_t>{1, 8}, {1, 1 << 20}, {7, 13}, {4096, 8},
+                                   {1, 1}, {1 << 20, 1}}) {
     const Result c = Compress(h, small, CS_LZC, inPiece, outPiece);
     ASSERT_EQ(c.rc, CS_END_OF_STREAM);
     EXPECT_TRUE(c.data == ref.data) << inPiece << "/" << outPiece;

@@ -4,6 +4,7 @@
 // the application, never a crash, a hang or an overrun.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 
@@ -16,22 +17,38 @@
 
 namespace {
 
-std::string ScratchFile() {
+std::string& ScratchPath() {
     static std::string path;
+    return path;
+}
+
+void RemoveScratchFile() { unlink(ScratchPath().c_str()); }
+
+std::string ScratchFile() {
+    std::string& path = ScratchPath();
     if (path.empty()) {
         char tmpl[] = "/tmp/kov_fuzz_arc_XXXXXX";
         int fd = mkstemp(tmpl);
         if (fd >= 0) close(fd);
         path = tmpl;
+        std::atexit(RemoveScratchFile);
     }
     return path;
 }
+
+// Builds every line (so the listing code runs) and keeps none of them: a
+// collecting log manager would grow with every input of a long run.
+class CDropLogMan : public CLogMan {
+public:
+    void Write(const std::string&) override {}
+    void Write(const CUserInfo& info) override { (void)info.GetText(); }
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool init = [] {
-        CApplication::Instance().SetLogMan(new CAPILogMan);
+        CApplication::Instance().SetLogMan(new CDropLogMan);
         COptions::Instance().commandCode = KOV_CMD_TEST;
         return true;
     }();

@@ -70,7 +70,6 @@ bool TakeValue(std::optional<std::string>& field, const char* name, int argc,
 
 bool ParseCluster(OfHandle& h, int argc, char* const* argv, int& i, OfError& error) {
     const char* word = argv[i];
-    bool reported = false;
     for (const char* p = word + 1; *p; ++p) {
         switch (*p) {
         case 'c': case 'x': case 't': case 'd': h.command = *p; break;
@@ -80,9 +79,8 @@ bool ParseCluster(OfHandle& h, int argc, char* const* argv, int& i, OfError& err
         case 'f':
             if (!TakeValue(h.archive, "f-option", argc, argv, i, error, true)) return false;
             break;
-        default:
-            if (!reported) NoEffect(word);
-            reported = true;
+        default:  // one notice per letter the old syntax does not know
+            NoEffect(word);
             break;
         }
     }

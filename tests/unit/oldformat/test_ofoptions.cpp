@@ -46,6 +46,15 @@ TEST(OfOptions, ClusterWithArchiveNameAndNames) {
     ASSERT_EQ(p.handle.names.size(), 2u);
     EXPECT_EQ(p.handle.names[0].normalised, "a/b");
     EXPECT_EQ(p.handle.names[0].joined, "/start/a/b");
+
+    // Letters the old syntax does not know get one notice each.
+    testing::internal::CaptureStdout();
+    p = Parse({"-xnvef", "old.zef"});
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(p.ok) << p.error.message;
+    EXPECT_EQ(p.handle.ArchiveName(), "old.zef");
+    const std::string notice = "KOVZEF: the option -xnvef has no effect when working with old archives.\n";
+    EXPECT_EQ(out, notice + notice);
 }
 
 TEST(OfOptions, DefaultsAndArchiveNameForms) {

@@ -50,10 +50,11 @@ bool RunPass(int argc, char* const* argv, OldFormatOutputFn callback, void* cont
             if (h.sFlag && h.command == 'x' && !OfCheckDiskSpace(h, error)) return false;
             return OfExtractEntries(h, error);
         case 't':
+            // The listing comes with the headers; the free-space estimate
+            // needs all of them and follows it.
             if (!OfReadHeaders(h, error)) return false;
-            if (h.sFlag && !OfCheckDiskSpace(h, error)) return false;
             OfListEntries(h);
-            return true;
+            return !h.sFlag || OfCheckDiskSpace(h, error);
         default:  // 'c': nothing to do with an old archive
             return true;
         }

@@ -233,10 +233,20 @@ TEST(OfSpace, ShortfallNoVerdictAndFailure) {
     fake = 3 * 1024 + 900;
     testing::internal::CaptureStdout();
     Result r = RunLib({"-ts", "-f", archive});
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "The extraction requires the following free space:\n    10 KBytes on .\n");
+    std::string out = testing::internal::GetCapturedStdout();
+    const std::string need = "The extraction requires the following free space:\n    10 KBytes on .\n";
+    EXPECT_EQ(out, need);
     EXPECT_EQ(r.number, 34u);
     EXPECT_EQ(r.message, "The extraction failed due to missing free space:\n    7 KBytes missing on .\n");
+
+    // A shortfall does not cost the listing, which comes first.
+    testing::internal::CaptureStdout();
+    r = RunLib({"-tsv", "-f", archive});
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(r.number, 34u);
+    const size_t listed = out.find("   new/dir/big\n");
+    ASSERT_NE(listed, std::string::npos) << out;
+    EXPECT_EQ(out.substr(listed + 15), need);
 
     fake = 0;  // nothing known: no verdict
     r = RunLib({"-xs", "-f", archive, "-R", (dir / "o/p").string()});

@@ -107,14 +107,18 @@ bool CNormalCompress::Compress(CArchiveFile& archive) {
             name, "file shrank by " + std::to_string(padded) +
                       " bytes while being archived; padded with zero bytes");
     } else if (!atEnd) {
-        uint8_t probe;
-        size_t got = 0;
-        if (source->Read(&probe, 1, &got) && got == 1)
-            CApplication::Instance().ReportInaccessible(
-                name, "file grew while being archived; only the first " + std::to_string(total) +
-                          " bytes were stored");
+        ReportIfFileGrew(*source, name, total);
     }
     return true;
+}
+
+void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t stored) {
+    uint8_t probe;
+    size_t got = 0;
+    if (source.Read(&probe, 1, &got) && got == 1)
+        CApplication::Instance().ReportInaccessible(
+            name, "file grew while being archived; only the first " + std::to_string(stored) +
+                      " bytes were stored");
 }
 
 bool CBackupCompress::Compress(CArchiveFile&) {

@@ -8,8 +8,11 @@
 
 #include "app/koxformat.h"
 
+#include <string>
+
 class CArchiveFile;
 class CDirEntry;
+class CFileStream;
 
 // One process-wide set of buffers shared by the writers and the readers of
 // entry data: the input buffer (twice the block size) and the output buffer
@@ -54,6 +57,10 @@ public:
 protected:
     CDirEntry* m_entry = nullptr;
 };
+
+// Reports name as inaccessible when source still yields a byte after the
+// stored bytes were read: the file grew while it was archived.
+void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t stored);
 
 // Chunks of 65,536 bytes, each compressed as its own stream ("DA"/"ED") or
 // stored raw ("UD"/"UE") when it does not shrink into one block.

@@ -244,6 +244,9 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
     ManifestContext* context = archive.GetManifestContext();
     if (m_info.TotalSize() == 0) {
         if (m_info.IsType(KOX_TYPE_FILE) && digestEnabled) RunDigestOfEmptyFile(context);
+        // An empty file is stored empty; one that gained bytes meanwhile is
+        // reported like any file that grew.
+        if (m_info.IsType(KOX_TYPE_FILE) && type == 0x8000) ReportIfFileGrew(*m_stream, m_name, 0);
     } else {
         ManifestFile* digest = GetDigestContext();
         if (digestEnabled && digest) {

@@ -246,6 +246,22 @@ TEST_F(WriterTest, GrownFileIsCutAtItsHeaderSizeAndReported) {
               std::string::npos);
 }
 
+TEST_F(WriterTest, EmptySizedFileWithDataIsStoredEmptyAndReported) {
+    // A regular file whose stat size is 0 but which yields bytes, as a file
+    // that gained them between stat and read.
+    const char* proc = "/proc/self/status";
+    struct stat st;
+    if (stat(proc, &st) != 0 || st.st_size != 0) GTEST_SKIP() << "no /proc";
+    auto e = ParseAll(Write({new CFile(proc)}));
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].info.size, 0u);
+    EXPECT_TRUE(e[0].blocks.empty());
+    EXPECT_NE(log->Collected().find("is inaccessible (file grew while being archived; only the "
+                                    "first 0 bytes were stored)"),
+              std::string::npos)
+        << log->Collected();
+}
+
 TEST_F(WriterTest, UnreadableFileIsReportedAndNotWritten) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads everything";
     Put("secret", "x");

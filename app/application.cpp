@@ -189,6 +189,13 @@ void CApplication::Dispatch()
         if (!m_options->ignoreInaccessible)
             RemoveArchive();
         throw;
+    } catch (...) {
+        // Any other failure of an append (a compression error in the middle
+        // of an entry, a link loop) must not leave a half-written entry behind
+        // the archive's earlier entries: cut it back to its old length.
+        if (m_archiveAppend)
+            RemoveArchive();
+        throw;
     }
     if (m_filesInaccessible) {
         if (m_options->redirectOutput)

@@ -72,6 +72,22 @@ class Append(ScratchCase):
         self.assertEqual(rc, 44, out)
         self.assertEqual(self.names("a.kox"), ["f.txt", "f.txt"])
 
+    def test_an_append_ended_by_any_other_failure_is_cut_back_too(self):
+        # A failure that is neither a read nor a write error (here a link
+        # loop met after another file was already appended) used to leave the
+        # appended entries behind while the command reported failure.
+        self.write("f.txt", b"data")
+        rc, out = self.run_kov("-cf", "a.kox", "f.txt")
+        self.assertEqual(rc, 0, out)
+        with open(self.path("a.kox"), "rb") as f:
+            before = f.read()
+        self.write("b.txt", b"more")
+        os.symlink("loop", self.path("loop"))
+        rc, out = self.run_kov("-af", "a.kox", "b.txt", "loop")
+        self.assertEqual(rc, 140, out)
+        with open(self.path("a.kox"), "rb") as f:
+            self.assertEqual(f.read(), before)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -147,6 +147,8 @@ CDirEntry* CArchiveFile::NextEntry() {
     if (!m_headerRead || !m_isKox || m_headerBuffer.size() != KOX_ENTRY_HEADER_SIZE)
         return nullptr;
     uint8_t* h = m_headerBuffer.data();
+    uint64_t fileSize = 0;
+    bool haveFileSize = false;  // taken once per call, at the first block skipped
     for (;;) {
         size_t got = 0;
         if (!m_stream.Read(h, 2, &got)) ThrowRead();
@@ -159,9 +161,13 @@ CDirEntry* CArchiveFile::NextEntry() {
         if (KoxIsLastBlockType(h)) skip += KOX_CHECKSUM_SIZE;
         // Skipping past the end of the file means the archive is cut short.
         uint64_t pos = 0;
-        struct stat st;
-        if (!m_stream.Tell(&pos) || fstat(fileno(m_stream.Handle()), &st) != 0) ThrowRead();
-        if (pos + skip > static_cast<uint64_t>(st.st_size)) ThrowRead();
+        if (!haveFileSize) {
+            struct stat st;
+            if (fstat(fileno(m_stream.Handle()), &st) != 0) ThrowRead();
+            fileSize = static_cast<uint64_t>(st.st_size);
+            haveFileSize = true;
+        }
+        if (!m_stream.Tell(&pos) || pos + skip > fileSize) ThrowRead();
         if (!m_stream.MoveFlPtr(static_cast<int64_t>(skip)))
             throw CExcept("KOVZEF: error in second MoveFlPtr()", 100, true);
     }

@@ -32,8 +32,10 @@ std::string WorkingDirectory() {
     return ".";
 }
 
+// One pass over one archive; with extractOnly every command but 'x' does
+// nothing.
 bool RunPass(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-             const char* archiveName, OfError& error) {
+             const char* archiveName, OfError& error, bool extractOnly = false) {
     try {
         OfClearError(error);
         OfHandle h;
@@ -42,6 +44,7 @@ bool RunPass(int argc, char* const* argv, OldFormatOutputFn callback, void* cont
         h.workDir = WorkingDirectory();
         if (!OfParseOptions(h, argc, argv, error)) return false;
         if (archiveName) h.archive = OfNormalisePath(archiveName);
+        if (extractOnly && h.command != 'x') return true;
         switch (h.command) {
         case 'x':
         case 'd':
@@ -153,4 +156,54 @@ int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback, void*
     std::fflush(stdout);
     Deliver(error, errorNumber, message);
     return ok ? 1 : 0;
+}
+
+int OldFormatExtractOne(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
+                        const char* archiveName, uint32_t* errorNumber, char** message) {
+    OfError error;
+    const bool ok = RunPass(argc, argv, callback, context, archiveName, error, true);
+    std::fflush(stdout);
+    Deliver(error, errorNumber, message);
+    return ok ? 1 : 0;
+}
+
+int OldFormatTotalSize(const char* archiveName, uint64_t* total, uint32_t* errorNumber,
+                       char** message) {
+    OfError error;
+    bool ok = false;
+    if (total) *total = 0;
+    try {
+        OfHandle h;
+        h.workDir = WorkingDirectory();
+        if (archiveName) h.archive = OfNormalisePath(archiveName);
+        ok = OfReadHeaders(h, error);
+        if (ok && total) {
+            uint64_t sum = 0;
+            for (const OfEntry& e : h.entries) sum += e.size;
+            *total = sum;
+        }
+    } catch (const std::bad_alloc&) {
+        OfSetError(error, OF_E_MEMORY, nullptr);
+        ok = false;
+    }
+    Deliver(error, errorNumber, message);
+    return ok ? 1 : 0;
+}
+
+int OldFormatExtractArchive(const char* archiveName, bool gFlag, uint32_t* errorNumber,
+                            char** message) {
+    std::string words[5] = {"ZEF", "-x"};
+    int argc = 2;
+    if (gFlag) words[argc++] = "-g";
+    if (archiveName) {
+        words[argc++] = "-f";
+        words[argc++] = archiveName;
+    }
+    char* argv[6] = {};
+    for (int i = 0; i < argc; ++i) argv[i] = words[i].data();
+    return OldFormatMain(argc, argv, nullptr, nullptr, errorNumber, message);
+}
+
+int OldFormatMainNoCallback(int argc, char* const* argv, uint32_t* errorNumber, char** message) {
+    return OldFormatMain(argc, argv, nullptr, nullptr, errorNumber, message);
 }

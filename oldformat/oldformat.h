@@ -26,6 +26,26 @@ int OldFormatRunOne(int argc, char* const* argv, OldFormatOutputFn callback,
                     void* context, const char* archiveName,
                     uint32_t* errorNumber, char** message);
 
+// A pass like OldFormatRunOne for extraction only: any other command does
+// nothing and succeeds.
+int OldFormatExtractOne(int argc, char* const* argv, OldFormatOutputFn callback,
+                        void* context, const char* archiveName,
+                        uint32_t* errorNumber, char** message);
+
+// Sum of the uncompressed sizes of all entries of the archive (null names
+// "DEFAULT.ZEF"); reads the header section only.
+int OldFormatTotalSize(const char* archiveName, uint64_t* total,
+                       uint32_t* errorNumber, char** message);
+
+// Extracts the archive (null: "DEFAULT.ZEF") into the current directory, as
+// the command line "ZEF -x [-g] [-f name]" would.
+int OldFormatExtractArchive(const char* archiveName, bool gFlag,
+                            uint32_t* errorNumber, char** message);
+
+// OldFormatMain without an output callback.
+int OldFormatMainNoCallback(int argc, char* const* argv, uint32_t* errorNumber,
+                            char** message);
+
 // Number of files whose data were written and closed completely, over the
 // whole process.
 extern uint32_t oldArchiveFilesDone;

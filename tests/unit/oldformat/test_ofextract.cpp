@@ -271,3 +271,42 @@ TEST(OfMain, CreateDoesNothingAndMissingArchivesAreReported) {
     EXPECT_EQ(r.number, 4u);
     EXPECT_EQ(r.message, "No such file or directory " + (dir / "nodir").string());
 }
+
+TEST(OfMain, TotalSizeExtractOnlyPassAndBuilder) {
+    const fs::path dir = TempDir("extra");
+    const std::string archive = BuildArchive(dir / "e.zef", {
+        {'D', "sub", "", 0755},
+        {'F', "sub/one", std::string(3000, 'a')},
+        {'F', "two", "22"},
+    });
+    uint64_t total = 0;
+    uint32_t number = 99;
+    char* message = nullptr;
+    EXPECT_EQ(OldFormatTotalSize(archive.c_str(), &total, &number, &message), 1);
+    EXPECT_EQ(total, 3002u);
+    EXPECT_EQ(number, 0u);
+    EXPECT_EQ(message, nullptr);
+    EXPECT_EQ(OldFormatTotalSize((dir / "none.zef").c_str(), &total, &number, &message), 0);
+    EXPECT_EQ(number, 4u);
+    ASSERT_NE(message, nullptr);
+    std::free(message);
+
+    // The extraction-only pass leaves a listing request alone.
+    std::string w0 = "zef", w1 = "-tv", w2 = "-f", w3 = archive;
+    char* argv[] = {w0.data(), w1.data(), w2.data(), w3.data()};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(OldFormatExtractOne(4, argv, nullptr, nullptr, nullptr, &number, &message), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    const fs::path back = fs::current_path();
+    fs::create_directories(dir / "out");
+    fs::current_path(dir / "out");
+    testing::internal::CaptureStdout();
+    const int ok = OldFormatExtractArchive(archive.c_str(), true, &number, &message);
+    const std::string out = testing::internal::GetCapturedStdout();
+    fs::current_path(back);
+    EXPECT_EQ(ok, 1) << (message ? message : "");
+    EXPECT_EQ(out, "processing archive " + archive + "...\n");
+    EXPECT_EQ(ReadFile(dir / "out/two"), "22");
+    EXPECT_EQ(fs::file_size(dir / "out/sub/one"), 3000u);
+}

@@ -5,6 +5,7 @@
 #include "cslib/huff_inflate.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace huff {
 namespace {
@@ -76,10 +77,6 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
     if (lens[i]) sorted[offs[lens[i]]++] = static_cast<uint16_t>(i);
   const int nsym = offs[kMaxBits];  // after the loop offs[len] is the end of length len
 
-  // First pass: codes of length <= root fill the root directly; longer ones
-  // record how deep the subtable under their root prefix must be.
-  uint8_t subBits[1 << kLitLenRoot];
-  if (maxLen > root) std::fill(subBits, subBits + rootSize, 0);
   uint32_t next[kMaxBits + 2] = {};
   {
     uint32_t code = 0;
@@ -88,21 +85,61 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
       next[len] = code;
     }
   }
-  uint32_t nextCode[kMaxBits + 2];
-  std::copy(std::begin(next), std::end(next), std::begin(nextCode));
-  for (int k = 0; k < nsym; ++k) {
-    const int sym = sorted[k];
-    const int len = lens[sym];
-    const uint32_t rev = Reverse(nextCode[len]++, len);
+  const int nshort = offs[root];  // symbols whose codes fit the root
+
+  if (left == 0) {
+    // Complete code: codes of length len go into the first 2^len slots at
+    // their bit-reversed codeword; moving to the next length doubles the
+    // filled part.  Slots left over at the root length are prefixes of
+    // longer codes and become links below.
+    int k = 0;
+    int len = 1;
+    while (len <= root && lenCount[len] == 0) ++len;
     if (len <= root) {
+      uint32_t end = 1u << len;
+      uint32_t cw = 0;  // bit-reversed canonical codeword
+      for (;;) {
+        for (int c = lenCount[len]; c > 0; --c) {
+          table[cw] = SymbolEntry(alphabet, sorted[k++], static_cast<uint32_t>(len));
+          if (cw == end - 1) {  // the last codeword: nothing longer follows
+            for (; len < root; ++len, end <<= 1) std::memcpy(table + end, table, end * sizeof *table);
+            goto rootDone;
+          }
+          const uint32_t bit = 1u << (31 - __builtin_clz(cw ^ (end - 1)));
+          cw = (cw & (bit - 1)) | bit;
+        }
+        for (;;) {
+          if (++len > root) goto rootDone;
+          std::memcpy(table + end, table, end * sizeof *table);
+          end <<= 1;
+          if (lenCount[len]) break;
+        }
+      }
+    }
+  rootDone:;
+  } else {
+    uint32_t nextCode[kMaxBits + 2];
+    std::copy(std::begin(next), std::end(next), std::begin(nextCode));
+    for (int k = 0; k < nshort; ++k) {
+      const int sym = sorted[k];
+      const int len = lens[sym];
+      const uint32_t rev = Reverse(nextCode[len]++, len);
       const uint32_t e = SymbolEntry(alphabet, sym, static_cast<uint32_t>(len));
       for (uint32_t i = rev; i < static_cast<uint32_t>(rootSize); i += 1u << len) table[i] = e;
-    } else {
-      const uint32_t p = rev & static_cast<uint32_t>(rootSize - 1);
-      subBits[p] = std::max<uint8_t>(subBits[p], static_cast<uint8_t>(len - root));
     }
   }
   if (maxLen <= root) return 0;
+
+  // Longer codes: how deep the subtable under each root prefix must be.
+  uint8_t subBits[1 << kLitLenRoot];
+  std::fill(subBits, subBits + rootSize, 0);
+  uint32_t nextCode[kMaxBits + 2];
+  std::copy(std::begin(next), std::end(next), std::begin(nextCode));
+  for (int k = nshort; k < nsym; ++k) {
+    const int len = lens[sorted[k]];
+    const uint32_t p = Reverse(nextCode[len]++, len) & static_cast<uint32_t>(rootSize - 1);
+    subBits[p] = std::max<uint8_t>(subBits[p], static_cast<uint8_t>(len - root));
+  }
 
   // Second pass: allocate the subtables and fill them.
   int at = rootSize;
@@ -116,11 +153,10 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
   }
   *used = at;
   std::copy(std::begin(next), std::end(next), std::begin(nextCode));
-  for (int k = 0; k < nsym; ++k) {
+  for (int k = nshort; k < nsym; ++k) {
     const int sym = sorted[k];
     const int len = lens[sym];
     const uint32_t rev = Reverse(nextCode[len]++, len);
-    if (len <= root) continue;
     const uint32_t p = rev & static_cast<uint32_t>(rootSize - 1);
     const uint32_t link = table[p];
     const uint32_t base = EntryValue(link);

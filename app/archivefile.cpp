@@ -152,9 +152,12 @@ CDirEntry* CArchiveFile::NextEntry() {
     for (;;) {
         size_t got = 0;
         if (!m_stream.Read(h, 2, &got)) ThrowRead();
-        if (got == 0) return nullptr;
+        if (got == 0 && !m_blocksOwed) return nullptr;
         if (got != 2) ThrowRead();
-        if (!KoxIsBlockType(h)) break;
+        if (!KoxIsBlockType(h)) {
+            if (m_blocksOwed) ThrowRead();
+            break;
+        }
         uint8_t len[4];
         if (!m_stream.Read(len, 4, &got) || got != 4) ThrowRead();
         uint64_t skip = KoxGetU32(len);
@@ -170,6 +173,7 @@ CDirEntry* CArchiveFile::NextEntry() {
         if (!m_stream.Tell(&pos) || pos + skip > fileSize) ThrowRead();
         if (!m_stream.MoveFlPtr(static_cast<int64_t>(skip)))
             throw CExcept("KOVZEF: error in second MoveFlPtr()", 100, true);
+        m_blocksOwed = !KoxIsLastBlockType(h);
     }
     size_t got = 0;
     if (!m_stream.Read(h + 2, KOX_ENTRY_HEADER_SIZE - 2, &got) ||
@@ -182,6 +186,10 @@ CDirEntry* CArchiveFile::NextEntry() {
 
 CDirEntry* CArchiveFile::ReadEntryFromHeader() {
     m_info = KoxDecodeEntryHeader(m_headerBuffer.data());
+    // The same rule as the data pass of the entries: a file or manifest
+    // with a size and no directory bits has data blocks.
+    m_blocksOwed = (m_info.IsType(KOX_TYPE_FILE) || m_info.IsType(KOX_TYPE_MANIFEST)) &&
+                   m_info.TotalSize() != 0 && !(m_info.mode & KOX_MODE_DIRECTORY);
     ReadName();
     ReadUserInfo();
     return BuildEntry();
@@ -302,7 +310,8 @@ bool CArchiveFile::GetEntryData(uint8_t* dest, size_t capacity, uint32_t* length
     if (n && (!m_stream.Read(dest, n, &got) || got != n)) ThrowRead();
     *length = n;
     *compressed = head[0] != 'U';
-    if (!KoxIsLastBlockType(head)) return true;
+    m_blocksOwed = !KoxIsLastBlockType(head);
+    if (m_blocksOwed) return true;
     uint8_t crc[KOX_CHECKSUM_SIZE];
     if (!m_stream.Read(crc, sizeof crc, &got) || got != sizeof crc) ThrowRead();
     *checksum = KoxGetU32(crc);

@@ -102,6 +102,10 @@ private:
     std::string m_manifestName = KOX_MANIFEST_NAME;
     ManifestContext m_manifestContext;
     bool m_manifestSeen = false;
+    // The current entry still owes data blocks: it announced data and its
+    // last block ("ED"/"UE") has not been read or skipped yet.  The end of
+    // the file is then a cut archive, not its end.
+    bool m_blocksOwed = false;
 
     // Storage of one entry object per class (read mode), and whether the
     // object in it is alive.

@@ -101,7 +101,8 @@ class ArchiveCoreTest(unittest.TestCase):
                + entry(b"RG", 0o104755, 0, "suid")
                + entry(b"RG", 0o102711, 0, "sgid")
                + entry(b"DR", 0o41777, 0, "sticky")
-               + entry(b"RG", 0o100600, 5, "huge", size_high=2, mtime=0))
+               # the data of an entry that announces a size must be there to be listed
+               + entry(b"RG", 0o100600, 5, "huge", size_high=2, mtime=0) + block(b"UE", b"", 0))
         self.write("l.kox", arc)
         r = self.run_kovzef("-tvf", "l.kox")
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)

@@ -1,0 +1,62 @@
+"""Hostile archives and careless command lines: each case crafts the input,
+runs the program under a time limit and checks the status and that nothing
+outside the intended place was written or lost."""
+
+import os
+import struct
+import subprocess
+import sys
+import unittest
+
+from cmd_helpers import KOVZEF, ScratchCase, archive_bytes, entry_bytes, kox_crc
+
+
+def sanitizer_clean(test, stderr):
+    test.assertNotIn("Sanitizer", stderr)
+    test.assertNotIn("runtime error", stderr)
+
+
+class HostileInput(ScratchCase):
+
+    def kov(self, *args, cwd=None, timeout=60):
+        proc = subprocess.run([KOVZEF] + list(args), cwd=cwd or self.dir, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=timeout,
+                              env=dict(os.environ, TZ="UTC"))
+        err = proc.stderr.decode("latin-1")
+        sanitizer_clean(self, err)
+        self.assertGreaterEqual(proc.returncode, 0, err)
+        self.assertLess(proc.returncode, 128, err)
+        return proc.returncode, proc.stdout.decode("latin-1")
+
+    # -- cut archives ---------------------------------------------------------
+
+    def test_every_cut_of_an_archive_fails_unless_it_ends_between_entries(self):
+        # Fault caught: listing stopped quietly with status 0 when the file
+        # ended where an entry's data blocks were still due (right after its
+        # header, or after a "DA" block that announces more).
+        two_blocks = (b"RG" + struct.pack("<IQIQIHH", 0o100644, 5, 0, 0, 0, 0, 4) + b"d/g\0"
+                      + b"UD" + struct.pack("<I", 3) + b"abc"
+                      + b"UE" + struct.pack("<I", 2) + b"de" + struct.pack("<I", kox_crc(b"abcde")))
+        entries = [
+            entry_bytes("DR", "d", 0o40755),
+            entry_bytes("RG", "d/f", 0o100644, b"hello"),
+            entry_bytes("LK", "d/l", 0o120777, target="f"),
+            two_blocks,
+        ]
+        good = archive_bytes(entries)
+        ends = {8}
+        for e in entries:
+            ends.add(max(ends) + len(e))
+        self.assertEqual(max(ends), len(good))
+        for cut in range(len(good)):
+            self.write("cut.kox", good[:cut])
+            for cmd in ("-tf", "-df"):
+                rc, out = self.kov(cmd, "cut.kox")
+                if cut in ends:
+                    self.assertEqual(rc, 0, (cut, cmd, out))
+                else:
+                    self.assertNotEqual(rc, 0, (cut, cmd, out))
+
+
+if __name__ == "__main__":
+    sys.exit(0 if unittest.main(exit=False).result.wasSuccessful() else 1)

@@ -258,6 +258,11 @@ void CExtract::Execute()
                 if (verify)
                     VerifySignatureAfterReading(archive, m_application);
 
+                // The archive itself, so that no entry of it is written over it.
+                struct stat archiveStat {};
+                const bool archiveKnown = archive.Stream().Handle() != nullptr &&
+                                          fstat(fileno(archive.Stream().Handle()), &archiveStat) == 0;
+
                 std::vector<char> matched(fileList.size(), 0);
                 std::vector<PendingLink> links;
                 state.ForgetParentCache();
@@ -309,6 +314,11 @@ void CExtract::Execute()
                         else if (state.LeadsThroughOwnLink(path))
                             refusal = "KOVZEF: " + name +
                                       " not extracted: its path leads through a symbolic link made by this run";
+                        else if (struct stat st; archiveKnown && link == nullptr &&
+                                 stat(path.c_str(), &st) == 0 && st.st_dev == archiveStat.st_dev &&
+                                 st.st_ino == archiveStat.st_ino)
+                            refusal = "KOVZEF: " + name + " not extracted: " + path +
+                                      " is the archive being read";
                         else if (isDirectory && link == nullptr) {
                             struct stat st;
                             if (lstat(path.c_str(), &st) == 0 &&

@@ -57,6 +57,31 @@ class HostileInput(ScratchCase):
                 else:
                     self.assertNotEqual(rc, 0, (cut, cmd, out))
 
+    # -- extraction over the archive itself ---------------------------------
+
+    def test_an_entry_named_like_the_archive_being_read_is_not_written_over_it(self):
+        # Fault caught: extracting an entry whose path is the archive itself
+        # truncated the archive while it was being read (also with -j, which
+        # removed it first), losing it and every entry after that one.
+        payload = bytes(range(256)) * 600
+        archive = archive_bytes([
+            entry_bytes("RG", "a.kox", 0o100644, b"replacement"),
+            entry_bytes("RG", "after", 0o100644, payload),
+        ])
+        for flags in ("-xf", "-xjf"):
+            self.write("a.kox", archive)
+            os.makedirs(self.path("sub"), exist_ok=True)
+            # in the archive's own directory, and through -R from elsewhere
+            for cwd, args in ((self.dir, ["a.kox"]), (self.path("sub"), ["../a.kox", "-R", ".."])):
+                rc, out = self.kov(flags, *args, cwd=cwd)
+                self.assertEqual(rc, 40, out)
+                self.assertIn("is the archive being read", out)
+                with open(self.path("a.kox"), "rb") as f:
+                    self.assertEqual(f.read(), archive)
+                with open(self.path("after"), "rb") as f:
+                    self.assertEqual(f.read(), payload)
+                os.remove(self.path("after"))
+
 
 if __name__ == "__main__":
     sys.exit(0 if unittest.main(exit=False).result.wasSuccessful() else 1)

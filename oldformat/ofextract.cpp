@@ -117,9 +117,16 @@ bool Extractor::OpenArchive() {
 bool Extractor::Run() {
     // Nothing is written for an archive that holds a name pointing outside
     // the extraction directory.
+    // Nor for one that would write a file over the archive itself.
     if (write_) {
+        struct stat self, st;
+        const bool selfKnown = stat(h_.ArchiveName().c_str(), &self) == 0;
         for (const OfEntry& e : h_.entries) {
-            if (e.selected && e.unsafe) {
+            if (!e.selected) continue;
+            const bool overArchive = selfKnown && !e.IsDirectory() &&
+                                     stat(e.target.c_str(), &st) == 0 && st.st_dev == self.st_dev &&
+                                     st.st_ino == self.st_ino;
+            if (e.unsafe || overArchive) {
                 OfSetError(error_, OF_E_FILENAME, e.name.c_str());
                 return false;
             }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 
 #include "oldformat/ofinternal.h"
 
@@ -105,7 +106,8 @@ OfLineResult ParseFromEnd(const char* line, size_t length, OfEntry& e) {
     uint64_t size, csize, crc;
     int64_t mtime = 0;
     if (!ParseOctal(tokS[0], tokE[0], mode) || !ParseUnsigned(tokS[1], tokE[1], size) ||
-        !ParseUnsigned(tokS[2], tokE[2], csize) || !ParseUnsigned(tokS[4], tokE[4], crc))
+        !ParseUnsigned(tokS[2], tokE[2], csize) || !ParseUnsigned(tokS[4], tokE[4], crc) ||
+        crc > UINT32_MAX)
         return OfLineResult::Format;
     const int t = ParseTime(tokS[3], tokE[3], mtime);
     if (t == 0) return OfLineResult::Format;
@@ -161,43 +163,57 @@ struct FileCloser {
 }  // namespace
 
 OfLineResult OfParseHeaderLine(const char* line, size_t length, OfEntry& e) {
-    char type = 0;
-    char name[kLineBuffer];
-    unsigned int mode = 0;
-    unsigned long size = 0, csize = 0, crc = 0;
-    long mtime = 0;
-    int consumed = 0;
-    const int n = std::sscanf(line, "%c %4095s %5o %10lu %9lu %10ld %10lu%n", &type, name, &mode,
-                              &size, &csize, &mtime, &crc, &consumed);
+    // The plain form: the type character, a name without blanks and six or
+    // seven blank-separated numbers, each read whole.  (A scanf-style field
+    // width would split a wide number across two fields, and its unsigned
+    // conversions would take "-1" as the largest value.)
+    const char* tokS[8];
+    const char* tokE[8];
+    size_t count = 0;
+    const char* p = line;
+    const char* end = line + length;
+    while (end > line && (IsBlank(end[-1]) || end[-1] == '\r')) --end;
+    while (p < end && count <= 7) {
+        while (p < end && IsBlank(*p)) ++p;
+        if (p == end) break;
+        const char* s = p;
+        while (p < end && !IsBlank(*p)) ++p;
+        if (count < 8) {
+            tokS[count] = s;
+            tokE[count] = p;
+        }
+        ++count;
+    }
     OfLineResult result = OfLineResult::Format;
-    bool scanned = n == 6 || n == 7;
-    if (n == 7) {
-        // Text after the seventh field means the fields were not what they
-        // seemed (a name with blanks, or a number wider than its field).
-        const char* rest = line + consumed;
-        while (*rest && (IsBlank(*rest) || *rest == '\r')) ++rest;
-        if (*rest) {
-            OfEntry alt;
-            if (ParseFromEnd(line, length, alt) == OfLineResult::Ok) {
-                e = std::move(alt);
+    if ((count == 6 || count == 7) && tokS[0] == line && tokE[0] == line + 1) {
+        uint32_t mode;
+        uint64_t size, csize, crc = 0;
+        int64_t mtime = 0;
+        if (ParseOctal(tokS[2], tokE[2], mode) && ParseUnsigned(tokS[3], tokE[3], size) &&
+            ParseUnsigned(tokS[4], tokE[4], csize) &&
+            (count == 6 || ParseUnsigned(tokS[6], tokE[6], crc)) && crc <= UINT32_MAX) {
+            const int t = ParseTime(tokS[5], tokE[5], mtime);
+            if (t < 0) return OfLineResult::Time;
+            if (t > 0) {
+                e.type = line[0];
+                e.name.assign(tokS[1], static_cast<size_t>(tokE[1] - tokS[1]));
+                e.mode = mode;
+                e.size = size;
+                e.csize = csize;
+                e.mtime = mtime;
+                e.checksum = static_cast<uint32_t>(crc);
                 result = OfLineResult::Ok;
-                scanned = false;
             }
         }
     }
-    if (scanned) {
-        e.type = type;
-        e.name = name;
-        e.mode = mode;
-        e.size = size;
-        e.csize = csize;
-        e.mtime = mtime;
-        e.checksum = n == 7 ? static_cast<uint32_t>(crc) : 0;
-        result = OfLineResult::Ok;
-    } else if (result != OfLineResult::Ok) {
-        result = ParseFromEnd(line, length, e);
-    }
+    // Otherwise the name holds blanks: the numbers are taken from the end.
+    if (result != OfLineResult::Ok) result = ParseFromEnd(line, length, e);
     if (result != OfLineResult::Ok) return result;
+    // A time no calendar date can be made of is refused like one that does
+    // not fit the time type.
+    struct tm calendar;
+    const time_t when = static_cast<time_t>(e.mtime);
+    if (gmtime_r(&when, &calendar) == nullptr) return OfLineResult::Time;
     if (e.type == 'D') e.mode |= 0x4000u;
     if (e.type == 'F' && e.size > 0 && e.csize == 0) return OfLineResult::Format;
     return OfLineResult::Ok;

@@ -82,6 +82,45 @@ class HostileInput(ScratchCase):
                     self.assertEqual(f.read(), payload)
                 os.remove(self.path("after"))
 
+    # -- old-format header lines ------------------------------------------------
+
+    def test_old_format_numbers_must_be_plain_and_whole(self):
+        # Faults caught: a size of "-1" was read as the largest value, a
+        # number wider than its scan field was split across the following
+        # fields (shifting size, time and checksum), and a time without a
+        # calendar date was listed as "Jan 00" and set on extracted files.
+        lines = [
+            b"F a 644 -1 5 0 0",
+            b"F a 644 5 -1 0 0",
+            b"F a 644 5 5 0 -1",
+            b"F a -644 0 0 0 0",
+            b"F a 644 99999999999999999999 5 0 0",
+            b"F a 644 0 0 99999999999999999 0",
+            b"F a 644 0 0 0 4294967296",
+        ]
+        for line in lines:
+            self.write("old.zef", b"# old\n" + line + b"\n#\nxxxxx")
+            for cmd in ("-tvf", "-xf"):
+                rc, out = self.kov(cmd, "old.zef")
+                self.assertEqual(rc, 40, (line, cmd, out))
+                self.assertIn("format error in header", out, line)
+            self.assertFalse(os.path.exists(self.path("a")), line)
+        # the same numbers written plainly are fine, whatever their width
+        self.write("old.zef", b"F a 644 0 0 1600000000 0\nF b 100644 0 0 -5 0\n#\n")
+        rc, out = self.kov("-tvf", "old.zef")
+        self.assertEqual(rc, 0, out)
+
+    def test_old_format_entry_named_like_the_archive_is_refused(self):
+        # Fault caught: an old-format entry whose target was the archive
+        # itself truncated the archive before its data were read.
+        archive = b"F old.zef 644 0 0 0 0\nF b 644 0 0 0 0\n#\n"
+        self.write("old.zef", archive)
+        rc, out = self.kov("-xf", "old.zef")
+        self.assertEqual(rc, 40, out)
+        self.assertIn("can't create filename for old.zef", out)
+        with open(self.path("old.zef"), "rb") as f:
+            self.assertEqual(f.read(), archive)
+
 
 if __name__ == "__main__":
     sys.exit(0 if unittest.main(exit=False).result.wasSuccessful() else 1)

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 CFileStream::~CFileStream() {
@@ -49,8 +51,31 @@ void CFileStream::Open(const char* path, uint32_t mode) {
         m_lastError = EINVAL;
         return;
     }
-    m_file = fopen64(path, text);
-    if (!m_file) m_lastError = errno;
+    // Opened without blocking, so that a fifo never waits for its other
+    // end: one to read from is refused (archives and files are read with
+    // seeks and known sizes), one to write to fails at once when nobody
+    // reads it.
+    int flags = O_RDONLY;
+    if (text[0] == 'a') flags = O_WRONLY | O_CREAT | O_APPEND;
+    else if (text[0] == 'w') flags = O_WRONLY | O_CREAT | O_TRUNC;
+    else if (text[1] == '+') flags = O_RDWR;
+    const int fd = open64(path, flags | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        m_lastError = errno;
+        return;
+    }
+    struct stat64 st {};
+    if (fstat64(fd, &st) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+        ((flags & O_ACCMODE) != O_WRONLY && S_ISFIFO(st.st_mode) && (errno = ESPIPE))) {
+        m_lastError = errno;
+        close(fd);
+        return;
+    }
+    m_file = fdopen(fd, text);
+    if (!m_file) {
+        m_lastError = errno;
+        close(fd);
+    }
 }
 
 bool CFileStream::Seek(uint64_t offset) {

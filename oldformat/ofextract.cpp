@@ -152,6 +152,12 @@ bool Extractor::Run() {
 bool Extractor::File(const OfEntry& e) {
     FileCloser out;
     if (write_) {
+        // A fifo in the way would take the data and block once it is full.
+        struct stat st;
+        if (stat(e.target.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+            OfSetError(error_, OF_E_OPEN_WRITE, e.target.c_str(), ESPIPE);
+            return false;
+        }
         out.f = std::fopen(e.target.c_str(), "w+b");
         if (!out.f) {
             OfSetError(error_, OF_E_OPEN_WRITE, e.target.c_str(), errno);

@@ -121,6 +121,32 @@ class HostileInput(ScratchCase):
         with open(self.path("old.zef"), "rb") as f:
             self.assertEqual(f.read(), archive)
 
+    # -- fifos where files are expected ------------------------------------------
+
+    def test_fifos_never_block_the_program(self):
+        # Faults caught: a fifo given as the archive waited forever for a
+        # writer (list, test, extract, merge) or a reader (create), and an
+        # extracted file whose path was a fifo waited for a reader or blocked
+        # once the fifo was full.
+        os.mkfifo(self.path("fifo"))
+        self.write("f", b"data")
+        self.write("good.kox", archive_bytes([entry_bytes("RG", "f", 0o100644, b"x")]))
+        for args in (["-tf", "fifo"], ["-df", "fifo"], ["-xf", "fifo"], ["-cf", "fifo", "f"],
+                     ["-mf", "good.kox fifo"], ["-mf", "fifo good.kox"]):
+            rc, out = self.kov(*args, timeout=20)
+            self.assertNotEqual(rc, 0, (args, out))
+            self.assertIn("fifo", out, args)
+            self.assertTrue(os.path.exists(self.path("fifo")), args)
+        os.mkdir(self.path("out"))
+        os.mkfifo(self.path("out", "p"))
+        self.write("new.kox", archive_bytes([entry_bytes("RG", "p", 0o100644, b"x" * 70000)]))
+        rc, out = self.kov("-xf", "../new.kox", cwd=self.path("out"), timeout=20)
+        self.assertNotEqual(rc, 0, out)
+        self.write("old.zef", b"F p 644 0 0 0 0\n#\n")
+        rc, out = self.kov("-xf", "../old.zef", cwd=self.path("out"), timeout=20)
+        self.assertEqual(rc, 40, out)
+        self.assertIn("can't open for writing: p", out)
+
 
 if __name__ == "__main__":
     sys.exit(0 if unittest.main(exit=False).result.wasSuccessful() else 1)

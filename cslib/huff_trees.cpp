@@ -209,28 +209,39 @@ void ScanTree(ComprState* s, TreeNode* tree, int maxCode) {
   }
 }
 
+// Bits go into a 64-bit buffer; every flush stores 8 bytes and advances by
+// the whole bytes filled, so at most 7 bits stay behind.  A block hands out
+// whole 16-bit units only; the rest waits for the next block.
 class BitWriter {
  public:
-  BitWriter(ComprState* s, uint8_t* p) : s_(s), buf_(s->bitBuf), n_(s->bitCount), p_(p) {}
-  void Put(uint32_t value, int len) {
-    buf_ |= static_cast<uint64_t>(value) << n_;
-    n_ += len;
-    if (n_ >= 32) {
-      const uint32_t w = static_cast<uint32_t>(buf_);
-      std::memcpy(p_, &w, 4);  // little-endian host
-      p_ += 4;
-      buf_ >>= 32;
-      n_ -= 32;
-    }
+  BitWriter(ComprState* s, uint8_t* p) : s_(s), start_(p), buf_(s->bitBuf), n_(s->bitCount), p_(p) {
+    Flush();
   }
-  // Hands out whole 16-bit units, keeps the rest for the next block.
+  // Appends bits without flushing: at most 48 bits after a flush.
+  void Add(uint64_t value, int len) {
+    buf_ |= value << n_;
+    n_ += len;
+  }
+  void Flush() {
+    std::memcpy(p_, &buf_, 8);  // little-endian host; the buffer has slack
+    p_ += n_ >> 3;
+    buf_ >>= (n_ & 56);
+    n_ &= 7;
+  }
+  void Put(uint32_t value, int len) {
+    Add(value, len);
+    Flush();
+  }
   uint8_t* Finish() {
-    while (n_ >= 16) {
-      p_[0] = static_cast<uint8_t>(buf_);
-      p_[1] = static_cast<uint8_t>(buf_ >> 8);
-      p_ += 2;
-      buf_ >>= 16;
-      n_ -= 16;
+    Flush();
+    // Written: (p_ - start_) bytes plus n_ bits, the kept bits included.
+    // Give back a byte that only half fills a 16-bit unit.
+    const uint64_t total = static_cast<uint64_t>(p_ - start_) * 8 + static_cast<uint64_t>(n_);
+    uint8_t* const end = start_ + (total / 16) * 2;
+    if (p_ > end) {  // one byte beyond the last whole unit
+      buf_ = (buf_ << 8) | *end;
+      n_ += 8;
+      p_ = end;
     }
     s_->bitBuf = buf_;
     s_->bitCount = n_;
@@ -238,14 +249,8 @@ class BitWriter {
   }
   // Pads to a byte boundary.
   uint8_t* Windup() {
-    Finish();
-    if (n_ > 8) {
-      p_[0] = static_cast<uint8_t>(buf_);
-      p_[1] = static_cast<uint8_t>(buf_ >> 8);
-      p_ += 2;
-    } else if (n_ > 0) {
-      *p_++ = static_cast<uint8_t>(buf_);
-    }
+    Flush();
+    if (n_ > 0) *p_++ = static_cast<uint8_t>(buf_);
     s_->bitBuf = 0;
     s_->bitCount = 0;
     return p_;
@@ -253,6 +258,7 @@ class BitWriter {
 
  private:
   ComprState* s_;
+  uint8_t* const start_;
   uint64_t buf_;
   int n_;
   uint8_t* p_;
@@ -305,14 +311,16 @@ void CompressSymbols(const ComprState* s, BitWriter& w, const LTree* ltree, cons
     }
     const int lcode = kLengthCode[lc];
     const auto& le = ltree[lcode + kLiterals + 1];
-    // Code and extra bits together stay within 20 bits.
+    // Length code and extra bits (<= 20) and distance code and extra bits
+    // (<= 28) fit one flush.
     const int lx = kLengthExtra[lcode];
-    w.Put(le.code | ((lc - kLengthBase[lcode] + 3) << le.len), le.len + lx);
+    w.Add(le.code | ((lc - kLengthBase[lcode] + 3) << le.len), le.len + lx);
     const uint32_t d = dist - 1;
     const int dcode = DistCode(d);
     const auto& de = dtree[dcode];
     const int dx = kDistExtra[dcode];
-    w.Put(de.code | ((d - (kDistBase[dcode] - 1)) << de.len), de.len + dx);
+    w.Add(de.code | ((d - (kDistBase[dcode] - 1)) << de.len), de.len + dx);
+    w.Flush();
   }
   w.Put(ltree[kEndBlock].code, ltree[kEndBlock].len);
 }
@@ -351,7 +359,7 @@ int FlushBlock(ComprState* s, bool last) {
   const int64_t staticBytes = (s->staticLen + 3 + 7) >> 3;
   const bool fixed = staticBytes <= optBytes;
   // Room check: the block, the bits kept from before, padding and the 0x00.
-  const int64_t need = std::min(optBytes, staticBytes) + 8 + 4;
+  const int64_t need = std::min(optBytes, staticBytes) + 8 + 8;
   if (static_cast<int64_t>(s->ovfLen) + need > kOverflowSize) return CS_E_OUT_TOO_SMALL;
 
   BitWriter w(s, s->ovf + s->ovfLen);

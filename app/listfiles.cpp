@@ -77,7 +77,37 @@ void CLineReader::Advance()
 {
     if (in_ == nullptr)
         return;
-    if (!std::getline(*in_, line_))
+    // A line far longer than any path holds no name: the reading stops with
+    // the stream marked bad, so that a device such as /dev/zero given as a
+    // list file is refused instead of filling the memory.
+    constexpr size_t kMaxLineLength = 65536;
+    line_.clear();
+    std::streambuf* buffer = in_->rdbuf();
+    bool any = false;
+    for (;;) {
+        int c;
+        try {
+            c = buffer->sbumpc();  // throws when the file cannot be read
+        } catch (...) {
+            in_->setstate(std::ios::badbit);
+            in_ = nullptr;
+            return;
+        }
+        if (c == std::char_traits<char>::eof()) {
+            in_->setstate(std::ios::eofbit);
+            break;
+        }
+        any = true;
+        if (c == '\n')
+            break;
+        if (line_.size() >= kMaxLineLength) {
+            in_->setstate(std::ios::badbit);
+            in_ = nullptr;
+            return;
+        }
+        line_.push_back(static_cast<char>(c));
+    }
+    if (!any)
         in_ = nullptr;
 }
 

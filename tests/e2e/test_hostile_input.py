@@ -147,6 +147,17 @@ class HostileInput(ScratchCase):
         self.assertEqual(rc, 40, out)
         self.assertIn("can't open for writing: p", out)
 
+    # -- list files ------------------------------------------------------------------
+
+    def test_a_device_as_list_file_is_refused_quickly(self):
+        # Fault caught: a list file without line ends (/dev/zero) was read
+        # into one ever growing line until the memory ran out.
+        self.write("f", b"data")
+        for option in ("-A", "-X", "-T"):
+            rc, out = self.kov("-cf", "a.kox", option, "/dev/zero", "f", timeout=30)
+            self.assertEqual(rc, 5, (option, out))
+            self.assertIn("error reading from /dev/zero", out)
+
 
 if __name__ == "__main__":
     sys.exit(0 if unittest.main(exit=False).result.wasSuccessful() else 1)

@@ -308,7 +308,9 @@ void CExtract::Execute()
 
                     if (isExtract) {
                         std::string refusal;
-                        if (HasParentComponent(name))
+                        if (name.empty())
+                            refusal = "KOVZEF: an entry without a name was not extracted";
+                        else if (HasParentComponent(name))
                             refusal = "KOVZEF: " + name +
                                       " not extracted: its name contains a \"..\" component";
                         else if (state.LeadsThroughOwnLink(path))

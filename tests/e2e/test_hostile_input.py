@@ -82,6 +82,23 @@ class HostileInput(ScratchCase):
                     self.assertEqual(f.read(), payload)
                 os.remove(self.path("after"))
 
+    # -- entry names -------------------------------------------------------------
+
+    def test_entries_without_a_name_are_skipped_and_the_run_goes_on(self):
+        # Fault caught: an entry with an empty name (stored so, or left empty
+        # by -flat from "/") ended the whole extraction with a failure to
+        # create a directory named "".
+        self.write("a.kox", archive_bytes([
+            entry_bytes("RG", "", 0o100644, b"nameless"),
+            entry_bytes("RG", "/", 0o100644, b"root"),
+            entry_bytes("RG", "keep", 0o100644, b"kept"),
+        ]))
+        os.mkdir(self.path("out"))
+        rc, out = self.kov("-x", "-flat", "-f", "../a.kox", cwd=self.path("out"))
+        self.assertEqual(rc, 40, out)
+        self.assertEqual(out.count("an entry without a name was not extracted"), 2, out)
+        self.assertEqual(os.listdir(self.path("out")), ["keep"])
+
     # -- old-format header lines ------------------------------------------------
 
     def test_old_format_numbers_must_be_plain_and_whole(self):

@@ -96,6 +96,12 @@ OpenPlan PlanExistingArchive(const std::string& name, bool signing)
     if (!stream.Read(header, sizeof header, &got) || got != sizeof header ||
         std::memcmp(header, KOX_MAGIC, 4) != 0 || std::memcmp(header + 4, KOX_VERSION_201, 4) != 0)
         throw CExcept(refusal, 1, false);
+    // Entries written behind a cut or damaged entry would be read as part of
+    // it and be lost: the existing entries are walked first (their data
+    // blocks are skipped, not read), and a failure ends the run untouched.
+    CArchiveFile existing(name, KOV_OPEN_READ);
+    for (CDirEntry* entry = existing.FirstEntry(); entry != nullptr; entry = existing.NextEntry())
+        existing.ReleaseEntry(entry);
     return plan;
 }
 

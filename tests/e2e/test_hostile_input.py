@@ -57,6 +57,27 @@ class HostileInput(ScratchCase):
                 else:
                     self.assertNotEqual(rc, 0, (cut, cmd, out))
 
+    # -- appending ----------------------------------------------------------------
+
+    def test_append_to_a_damaged_archive_is_refused_untouched(self):
+        # Fault caught: appending checked only the archive header, so entries
+        # written behind a cut last entry (or behind trailing garbage) were
+        # read back as part of it: reported as added, but lost.
+        self.write("new", b"new data")
+        good = archive_bytes([entry_bytes("RG", "f", 0o100644, b"hello" * 50)])
+        for damaged in (good[:-3], good[:50], good + b"garbage!" * 10):
+            self.write("a.kox", damaged)
+            rc, out = self.kov("-af", "a.kox", "new")
+            self.assertNotEqual(rc, 0, out)
+            self.assertIn("a.kox", out)
+            with open(self.path("a.kox"), "rb") as f:
+                self.assertEqual(f.read(), damaged)
+        self.write("a.kox", good)
+        rc, out = self.kov("-af", "a.kox", "new")
+        self.assertEqual(rc, 0, out)
+        rc, out = self.kov("-df", "a.kox")
+        self.assertEqual((rc, out.splitlines()[-1]), (0, "KOVZEF: 2 file(s) tested"), out)
+
     # -- extraction over the archive itself ---------------------------------
 
     def test_an_entry_named_like_the_archive_being_read_is_not_written_over_it(self):

@@ -69,7 +69,8 @@ bool OfCheckDiskSpace(const OfHandle& h, OfError& error) {
             groups.push_back(Group{dir, 0});
             group = &groups.back();
         }
-        group->bytes += bytes;
+        // Sizes from a header may be anything: the sum stops at the largest value.
+        group->bytes = bytes > UINT64_MAX - group->bytes ? UINT64_MAX : group->bytes + bytes;
     }
 
     if (h.command == 't') {

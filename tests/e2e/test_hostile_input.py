@@ -143,6 +143,13 @@ class HostileInput(ScratchCase):
                 self.assertEqual(rc, 40, (line, cmd, out))
                 self.assertIn("format error in header", out, line)
             self.assertFalse(os.path.exists(self.path("a")), line)
+        # Fault caught: the space estimate added such sizes with wrap-around,
+        # so two entries of 2**63 bytes needed "0 KBytes" and passed the check.
+        half = b"9223372036854775808"
+        self.write("old.zef", b"F a 644 " + half + b" 9 0 0\nF b 644 " + half + b" 9 0 0\n#\n")
+        rc, out = self.kov("-tsf", "old.zef")
+        self.assertEqual(rc, 30, out)
+        self.assertIn("18014398509481983 KBytes on .", out)
         # the same numbers written plainly are fine, whatever their width
         self.write("old.zef", b"F a 644 0 0 1600000000 0\nF b 100644 0 0 -5 0\n#\n")
         rc, out = self.kov("-tvf", "old.zef")

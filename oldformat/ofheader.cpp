@@ -2,6 +2,9 @@
 // comment lines in front, and a "#" line that ends the section.  Also the
 // include file (-A), which is read with the same line reader.
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -221,11 +224,24 @@ OfLineResult OfParseHeaderLine(const char* line, size_t length, OfEntry& e) {
 
 bool OfReadHeaders(OfHandle& h, OfError& error) {
     const std::string& archive = h.ArchiveName();
-    FILE* f = std::fopen(archive.c_str(), "rb");
-    if (!f) {
-        OfSetError(error, OF_E_SYSTEM, archive.c_str(), errno);
+    // Opened without blocking: a fifo matched by an archive pattern would
+    // otherwise wait for a writer.  Archives are read with seeks, so a fifo
+    // is refused.
+    const int fd = open(archive.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
+        close(fd);
+        OfSetError(error, OF_E_SYSTEM, archive.c_str(), ESPIPE);
         return false;
     }
+    FILE* f = fd < 0 ? nullptr : fdopen(fd, "rb");
+    if (!f) {
+        const int err = errno;
+        if (fd >= 0) close(fd);
+        OfSetError(error, OF_E_SYSTEM, archive.c_str(), err);
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FileCloser closer{f};
     errno = 0;
     char line[kLineBuffer];

@@ -191,6 +191,12 @@ class HostileInput(ScratchCase):
         rc, out = self.kov("-xf", "../old.zef", cwd=self.path("out"), timeout=20)
         self.assertEqual(rc, 40, out)
         self.assertIn("can't open for writing: p", out)
+        # an archive pattern of the old-format library that matches a fifo
+        os.mkfifo(self.path("out", "old.fifo"))
+        os.rename(self.path("old.zef"), self.path("out", "old.zef"))
+        rc, out = self.kov("-xf", "old*", cwd=self.path("out"), timeout=20)
+        self.assertEqual(rc, 40, out)
+        self.assertIn("Illegal seek old.fifo", out)
 
     # -- list files ------------------------------------------------------------------
 

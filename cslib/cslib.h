@@ -36,6 +36,9 @@ inline constexpr int CS_E_TABLE_POOL = -53;      // Huffman: table pool exhauste
 inline constexpr int CS_E_BAD_REPEAT = -54;      // Huffman: repeat code without a previous length / too long
 inline constexpr int CS_E_BAD_COUNTS = -55;      // Huffman: HLIT above 286 or HDIST above 30
 inline constexpr int CS_E_CRC = -56;             // CRC check of a segmented stream failed
+inline constexpr int CS_E_HUFF_DATA = -57;       // Huffman: distance before the stream's start, distance
+                                                  // code 30/31, length code 286/287, or a last block
+                                                  // ending before the stream's length
 inline constexpr int CS_E_BAD_CODE = -60;        // LZW decompression: corrupt code sequence
 inline constexpr int CS_E_NOT_INIT = -71;        // segmented stream continued before its first call
 inline constexpr int CS_E_INVALID_HANDLE = -81;  // invalid handle

@@ -13,10 +13,6 @@
 size_t CsHuffComprStateSize();
 size_t CsHuffDecomprStateSize();
 
-// Decoder: a distance reaching before the first byte of the stream, a distance
-// code 30/31, a length code 286/287, or a last block that ends before the
-// stream's length is reached.
-inline constexpr int CS_E_HUFF_DATA = -57;
 
 // One compression step.
 //   state      work area of CsHuffComprStateSize() bytes
@@ -37,6 +33,6 @@ int CsHuffCompress(void* state, bool first, int level, bool segmented, int32_t s
 // header (fewer than 8 bytes: -11; header errors as in cslib/csheader.h; exactly
 // 8 bytes: read 8, result 3).
 // Results: 1 all bytes produced, 2 output full, 3 input needed, -10, -11, -20,
-// -22, -50, -52, -53, -54, -55, -57.
+// -22, -50, -52, -53, -54, -55, -57 (codes in cslib/cslib.h).
 int CsHuffDecompress(void* state, bool first, const uint8_t* in, int32_t inLen, uint8_t* out,
                      int32_t outLen, int32_t* read, int32_t* written);

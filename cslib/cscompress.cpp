@@ -256,29 +256,7 @@ int CsRCompress(int handle, int32_t streamLen, const uint8_t* in, int32_t inLen,
 
   // A step that neither reads nor writes while more is needed must not be
   // repeated forever by the caller.
-  if (!first && rc >= 0 && rc != CS_END_OF_STREAM && *read == 0 && *written == 0) {
-    const bool again = wa->stalls > 0 || (rc == CS_END_INBUFFER && wa->lastRc == CS_END_INBUFFER);
-    ++wa->stalls;
-    if (again && rc == CS_END_OUTBUFFER) {
-      CS_PRINT("\nERROR: CsRCompress: Expect out buffer but not provided.");
-      rc = CS_E_OUT_EXPECTED;
-    } else if (again) {
-      CS_PRINT("\nERROR: CsRCompress: Expect input but not provided.");
-      rc = CS_E_IN_EXPECTED;
-    }
-  } else {
-    wa->stalls = 0;
-  }
-
-  wa->lastRc = rc;
-  if (rc < 0) {
-    CsEndStream(wa);
-    wa->stream = CS_STREAM_NONE;
-  } else if (rc == CS_END_OF_STREAM && wa->blockFill == 0) {
-    CsEndStream(wa);
-    wa->stream = CS_STREAM_ENDED;
-  }
-  return rc;
+  return CsFinishStep(wa, "CsRCompress", first, rc, *read, *written, wa->blockFill != 0);
 }
 
 int CsRInitCompress(int handle, uint8_t* out, int32_t streamLen, int option) {

@@ -73,3 +73,10 @@ int32_t& CsDescriptorOf(int handle);
 int CsOpenFixedHandle(int handle);
 // Frees what a stream holds (CRC states, block buffer, check handle).
 void CsEndStream(CsWorkArea* wa);
+// Ends a step of either direction: a step that neither reads nor writes
+// while more is needed becomes -2 or -3 the second time (so no caller can loop
+// forever), the result is remembered, and a failed or finished stream frees
+// what it holds.  `who` names the entry point in the error lines; a finished
+// stream keeps its state while `keepPending` says output is still waiting.
+int CsFinishStep(CsWorkArea* wa, const char* who, bool first, int rc, int32_t read,
+                 int32_t written, bool keepPending);

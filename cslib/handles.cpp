@@ -8,6 +8,7 @@
 
 #include "cslib/cslib.h"
 #include "cslib/cswork.h"
+#include "cslib/cstrace.h"
 #include "cslib/huff.h"
 #include "cslib/lzw.h"
 
@@ -84,6 +85,33 @@ void CsEndStream(CsWorkArea* wa) {
   const int check = wa->checkHandle;
   wa->checkHandle = 0;
   if (check > 0) CsReleaseHandle(check);
+}
+
+int CsFinishStep(CsWorkArea* wa, const char* who, bool first, int rc, int32_t read,
+                 int32_t written, bool keepPending) {
+  if (!first && rc >= 0 && rc != CS_END_OF_STREAM && read == 0 && written == 0) {
+    const bool again = wa->stalls > 0 || (rc == CS_END_INBUFFER && wa->lastRc == CS_END_INBUFFER);
+    ++wa->stalls;
+    if (again && rc == CS_END_OUTBUFFER) {
+      CS_PRINT("\nERROR: %s: Expect out buffer but not provided.", who);
+      rc = CS_E_OUT_EXPECTED;
+    } else if (again) {
+      CS_PRINT("\nERROR: %s: Expect input but not provided.", who);
+      rc = CS_E_IN_EXPECTED;
+    }
+  } else {
+    wa->stalls = 0;
+  }
+
+  wa->lastRc = rc;
+  if (rc < 0) {
+    CsEndStream(wa);
+    wa->stream = CS_STREAM_NONE;
+  } else if (rc == CS_END_OF_STREAM && !keepPending) {
+    CsEndStream(wa);
+    wa->stream = CS_STREAM_ENDED;
+  }
+  return rc;
 }
 
 CsWorkArea* CsAreaOf(int handle) {

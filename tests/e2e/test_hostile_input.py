@@ -59,19 +59,22 @@ class HostileInput(ScratchCase):
 
     # -- appending ----------------------------------------------------------------
 
-    def test_append_to_a_damaged_archive_is_refused_untouched(self):
-        # Fault caught: appending checked only the archive header, so entries
+    def test_append_or_merge_to_a_damaged_archive_is_refused_untouched(self):
+        # Faults caught: appending checked only the archive header, so entries
         # written behind a cut last entry (or behind trailing garbage) were
-        # read back as part of it: reported as added, but lost.
+        # read back as part of it: reported as added, but lost.  Merging
+        # into an archive cut right behind an entry header did the same.
         self.write("new", b"new data")
+        self.write("src.kox", archive_bytes([entry_bytes("RG", "g", 0o100644, b"world")]))
         good = archive_bytes([entry_bytes("RG", "f", 0o100644, b"hello" * 50)])
         for damaged in (good[:-3], good[:50], good + b"garbage!" * 10):
-            self.write("a.kox", damaged)
-            rc, out = self.kov("-af", "a.kox", "new")
-            self.assertNotEqual(rc, 0, out)
-            self.assertIn("a.kox", out)
-            with open(self.path("a.kox"), "rb") as f:
-                self.assertEqual(f.read(), damaged)
+            for args in (["-af", "a.kox", "new"], ["-mf", "src.kox a.kox"]):
+                self.write("a.kox", damaged)
+                rc, out = self.kov(*args)
+                self.assertNotEqual(rc, 0, (args, out))
+                self.assertIn("a.kox", out)
+                with open(self.path("a.kox"), "rb") as f:
+                    self.assertEqual(f.read(), damaged, args)
         self.write("a.kox", good)
         rc, out = self.kov("-af", "a.kox", "new")
         self.assertEqual(rc, 0, out)

@@ -65,9 +65,13 @@ void CFileStream::Open(const char* path, uint32_t mode) {
         return;
     }
     struct stat64 st {};
-    if (fstat64(fd, &st) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
-        ((flags & O_ACCMODE) != O_WRONLY && S_ISFIFO(st.st_mode) && (errno = ESPIPE))) {
-        m_lastError = errno;
+    int err = 0;
+    if (fstat64(fd, &st) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        err = errno;
+    else if ((flags & O_ACCMODE) != O_WRONLY && S_ISFIFO(st.st_mode))
+        err = ESPIPE;
+    if (err != 0) {
+        m_lastError = err;
         close(fd);
         return;
     }

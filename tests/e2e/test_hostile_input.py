@@ -123,6 +123,20 @@ class HostileInput(ScratchCase):
         self.assertEqual(out.count("an entry without a name was not extracted"), 2, out)
         self.assertEqual(os.listdir(self.path("out")), ["keep"])
 
+    def test_backslash_names_stay_inside_the_target(self):
+        # Guards a real risk: parent directories are made splitting at "\"
+        # as well as "/", while ".." components are looked for between "/"
+        # only; a backslash name must still be one name inside the target.
+        self.write("w/a.kox", archive_bytes([
+            entry_bytes("RG", "..\\..\\evil", 0o100644, b"x"),
+            entry_bytes("RG", "a\\..\\..\\evil2", 0o100644, b"x"),
+        ]))
+        for extra in ([], ["-R", "out\\sub"]):
+            rc, out = self.kov("-xf", "a.kox", *extra, cwd=self.path("w"))
+            self.assertEqual(rc, 0, out)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["w"])
+        self.assertTrue(os.path.isfile(self.path("w", "out", "sub", "..\\..\\evil")))
+
     # -- old-format header lines ------------------------------------------------
 
     def test_old_format_numbers_must_be_plain_and_whole(self):

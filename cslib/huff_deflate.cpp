@@ -142,7 +142,18 @@ __attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cu
   return best;
 }
 
-// Records one symbol; true when the block should end here.
+// The early block end of the higher levels, checked every 4096 symbols:
+// mostly literals, and an estimate of the block below half its input.
+bool SmallBlockEnd(const ComprState* s, uint32_t symCount, uint32_t distCount, uint32_t strstart) {
+  uint64_t outLength = static_cast<uint64_t>(symCount) * 8;
+  const int64_t inLength = static_cast<int64_t>(strstart) - s->blockStart;
+  for (int c = 0; c < kDistCodes; ++c) outLength += static_cast<uint64_t>(s->dynD[c].freq) * (5 + kDistExtra[c]);
+  outLength >>= 3;
+  return distCount < symCount / 2 && static_cast<int64_t>(outLength) < inLength / 2;
+}
+
+// Records one symbol; true when the block should end here.  Used outside the
+// position loop, which keeps its own copies of the counters.
 inline bool Tally(ComprState* s, uint32_t dist, uint32_t lc, uint32_t strstart) {
   s->lc[s->symCount] = static_cast<uint8_t>(lc);
   s->dist[s->symCount] = static_cast<uint16_t>(dist);
@@ -154,36 +165,71 @@ inline bool Tally(ComprState* s, uint32_t dist, uint32_t lc, uint32_t strstart) 
     s->dynL[kLengthCode[lc] + kLiterals + 1].freq++;
     s->dynD[DistCode(dist - 1)].freq++;
   }
-  if (s->level > 2 && (s->symCount & 0xFFF) == 0) {
-    uint64_t outLength = static_cast<uint64_t>(s->symCount) * 8;
-    const int64_t inLength = static_cast<int64_t>(strstart) - s->blockStart;
-    for (int c = 0; c < kDistCodes; ++c) outLength += static_cast<uint64_t>(s->dynD[c].freq) * (5 + kDistExtra[c]);
-    outLength >>= 3;
-    if (s->distCount < s->symCount / 2 && static_cast<int64_t>(outLength) < inLength / 2) return true;
-  }
+  if (s->level > 2 && (s->symCount & 0xFFF) == 0 && SmallBlockEnd(s, s->symCount, s->distCount, strstart))
+    return true;
   return s->symCount == kSymBufSize - 1 || s->distCount == kSymBufSize;
 }
 
 enum RunResult { kNeedInput, kFlushed, kDataEnd, kError };
 
 // Processes positions while the lookahead allows; stops after a block was
-// flushed so that the caller can hand out its bytes.
+// flushed so that the caller can hand out its bytes.  The counters and table
+// pointers live in locals: the byte stores into the symbol buffer may alias
+// anything, which would otherwise reload the state after every symbol.
 RunResult DeflatePositions(ComprState* s, int* err) {
-  uint8_t* const win = s->window;
+  const uint8_t* const win = s->window;
+  uint16_t* const head = s->head;
+  uint16_t* const prev = s->prev;
+  uint8_t* const lcBuf = s->lc;
+  uint16_t* const distBuf = s->dist;
+  TreeNode* const dynL = s->dynL;
+  TreeNode* const dynD = s->dynD;
   uint32_t strstart = s->strstart, lookahead = s->lookahead, insH = s->insH;
   uint32_t prevLength = s->prevLength, prevMatch = s->prevMatch;
   uint32_t matchStart = s->matchStart, matchLength = s->matchLength;
+  uint32_t symCount = s->symCount, distCount = s->distCount;
   bool matchAvailable = s->matchAvailable;
   const bool eof = s->eof;
   const uint32_t lazy = s->lazyLimit;
+  const bool smallBlocks = s->level > 2;
   RunResult result = eof ? kDataEnd : kNeedInput;
 
   auto insert = [&](uint32_t pos) -> uint32_t {
     insH = ((insH << kHashShift) ^ win[pos + 2]) & kHashMask;
-    const uint32_t head = s->head[insH];
-    s->prev[pos & kWMask] = static_cast<uint16_t>(head);
-    s->head[insH] = static_cast<uint16_t>(pos);
-    return head;
+    const uint32_t hd = head[insH];
+    prev[pos & kWMask] = static_cast<uint16_t>(hd);
+    head[insH] = static_cast<uint16_t>(pos);
+    return hd;
+  };
+  // Records one symbol; true when the block should end after it.
+  auto tally = [&](uint32_t dist, uint32_t lc, uint32_t pos) -> bool {
+    lcBuf[symCount] = static_cast<uint8_t>(lc);
+    distBuf[symCount] = static_cast<uint16_t>(dist);
+    ++symCount;
+    if (dist == 0) {
+      dynL[lc].freq++;
+    } else {
+      ++distCount;
+      dynL[kLengthCode[lc] + kLiterals + 1].freq++;
+      dynD[DistCode(dist - 1)].freq++;
+    }
+    if (smallBlocks && (symCount & 0xFFF) == 0 && SmallBlockEnd(s, symCount, distCount, pos)) return true;
+    return symCount == kSymBufSize - 1 || distCount == kSymBufSize;
+  };
+  auto flush = [&]() -> bool {
+    s->symCount = symCount;
+    s->distCount = distCount;
+    const int rc = FlushBlock(s, false);
+    symCount = s->symCount;
+    distCount = s->distCount;
+    if (rc) {
+      *err = rc;
+      result = kError;
+      return false;
+    }
+    s->blockStart = strstart;
+    result = kFlushed;
+    return true;
   };
 
   while (lookahead >= kMinLookahead || (eof && lookahead > 0)) {
@@ -196,41 +242,23 @@ RunResult DeflatePositions(ComprState* s, int* err) {
       if (matchLength == kMinMatch && strstart - matchStart > kTooFar) matchLength = kMinMatch - 1;
     }
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
-      const bool flush = Tally(s, strstart - 1 - prevMatch, prevLength - kMinMatch, strstart);
+      const bool end = tally(strstart - 1 - prevMatch, prevLength - kMinMatch, strstart);
       lookahead -= prevLength - 1;
-      for (uint32_t k = prevLength - 2; k != 0; --k) insert(++strstart);
+      const uint32_t last = strstart + prevLength - 2;
+      while (strstart < last) insert(++strstart);
       matchAvailable = false;
       matchLength = kMinMatch - 1;
       ++strstart;
-      if (flush) {
-        s->strstart = strstart;
-        const int rc = FlushBlock(s, false);
-        if (rc) {
-          *err = rc;
-          result = kError;
-        } else {
-          s->blockStart = strstart;
-          result = kFlushed;
-        }
+      if (end) {
+        flush();
         break;
       }
     } else if (matchAvailable) {
-      const bool flush = Tally(s, 0, win[strstart - 1], strstart);
-      if (flush) {
-        const int rc = FlushBlock(s, false);
-        if (rc) {
-          *err = rc;
-          result = kError;
-          break;
-        }
-        s->blockStart = strstart;
-      }
+      const bool end = tally(0, win[strstart - 1], strstart);
+      if (end && !flush()) break;
       ++strstart;
       --lookahead;
-      if (flush) {
-        result = kFlushed;
-        break;
-      }
+      if (end) break;
     } else {
       matchAvailable = true;
       ++strstart;
@@ -245,6 +273,8 @@ RunResult DeflatePositions(ComprState* s, int* err) {
   s->matchStart = matchStart;
   s->matchLength = matchLength;
   s->matchAvailable = matchAvailable;
+  s->symCount = symCount;
+  s->distCount = distCount;
   return result;
 }
 

@@ -49,9 +49,8 @@ struct ComprState {
   TreeNode dynL[kHeapSize];
   TreeNode dynD[2 * kDistCodes + 1];
   TreeNode blTree[2 * kBitLenCodes + 1];
-  int heap[kHeapSize];
-  int heapLen, heapMax;
-  uint8_t depth[kHeapSize];
+  int heap[kHeapSize];  // merge order of the last tree built, from heapMax on
+  int heapMax;
   uint16_t blCount[kMaxBits + 1];
   int64_t optLen, staticLen;
 

@@ -75,7 +75,11 @@ inline constexpr std::array<uint8_t, 512> kDistCode = [] {
   return t;
 }();
 
-inline int DistCode(uint32_t d) { return d < 256 ? kDistCode[d] : kDistCode[256 + (d >> 7)]; }
+// Written as a select of the index, so that the compiler needs no branch.
+inline int DistCode(uint32_t d) {
+  const uint32_t index = d < 256 ? d : 256 + (d >> 7);
+  return kDistCode[index];
+}
 
 // Fixed code lengths of literal/length symbols 0..287.
 constexpr int FixedLitLenLength(int sym) {

@@ -58,21 +58,28 @@ struct TreeDesc {
   int maxCode;
 };
 
-inline bool Smaller(const ComprState* s, const TreeNode* tree, int n, int m) {
-  return tree[n].freq < tree[m].freq || (tree[n].freq == tree[m].freq && s->depth[n] <= s->depth[m]);
+// Heap entries carry their own sort key: frequency, then depth, then the
+// node number in the low 16 bits.  Entry a sorts before b when its frequency
+// is smaller, or equal with a depth not above b's; the node number takes no
+// part, which the compare gets by filling b's node bits with ones.
+inline uint64_t HeapEntry(uint64_t freq, uint32_t depth, int node) {
+  return (freq << 24) | (static_cast<uint64_t>(depth) << 16) | static_cast<uint64_t>(node);
 }
+inline int NodeOf(uint64_t e) { return static_cast<int>(e & 0xFFFF); }
+inline uint32_t DepthOf(uint64_t e) { return static_cast<uint32_t>(e >> 16) & 0xFF; }
+inline bool Smaller(uint64_t a, uint64_t b) { return a <= (b | 0xFFFF); }
 
-void DownHeap(ComprState* s, const TreeNode* tree, int k) {
-  const int v = s->heap[k];
+void DownHeap(uint64_t* heap, int heapLen, int k) {
+  const uint64_t v = heap[k];
   int j = k << 1;
-  while (j <= s->heapLen) {
-    if (j < s->heapLen && Smaller(s, tree, s->heap[j + 1], s->heap[j])) ++j;
-    if (Smaller(s, tree, v, s->heap[j])) break;
-    s->heap[k] = s->heap[j];
+  while (j <= heapLen) {
+    if (j < heapLen && Smaller(heap[j + 1], heap[j])) ++j;
+    if (Smaller(v, heap[j])) break;
+    heap[k] = heap[j];
     k = j;
     j <<= 1;
   }
-  s->heap[k] = v;
+  heap[k] = v;
 }
 
 // Code lengths from the heap-ordered tree; lengths above maxLength are cut
@@ -138,43 +145,47 @@ void GenCodes(TreeNode* tree, int maxCode, const uint16_t* blCount) {
 
 // Huffman construction with a heap: least frequency first, smaller depth
 // first on ties; at least two codes so that every code has a length >= 1.
+// The merge order is written to s->heap from the top down for GenBitLen.
 void BuildTree(ComprState* s, TreeDesc& d) {
   TreeNode* tree = d.tree;
+  uint64_t heap[kHeapSize];
   int maxCode = -1;
-  s->heapLen = 0;
+  int heapLen = 0;
   s->heapMax = kHeapSize;
   for (int n = 0; n < d.elems; ++n) {
     if (tree[n].freq != 0) {
-      s->heap[++s->heapLen] = maxCode = n;
-      s->depth[n] = 0;
+      heap[++heapLen] = HeapEntry(tree[n].freq, 0, n);
+      maxCode = n;
     } else {
       tree[n].len = 0;
     }
   }
-  while (s->heapLen < 2) {
-    const int node = s->heap[++s->heapLen] = (maxCode < 2 ? ++maxCode : 0);
+  while (heapLen < 2) {
+    const int node = maxCode < 2 ? ++maxCode : 0;
     tree[node].freq = 1;
-    s->depth[node] = 0;
+    heap[++heapLen] = HeapEntry(1, 0, node);
     s->optLen--;
     if (d.stree) s->staticLen -= d.stree[node].len;
   }
   d.maxCode = maxCode;
-  for (int n = s->heapLen / 2; n >= 1; --n) DownHeap(s, tree, n);
+  for (int n = heapLen / 2; n >= 1; --n) DownHeap(heap, heapLen, n);
   int node = d.elems;
   do {
-    const int n = s->heap[1];
-    s->heap[1] = s->heap[s->heapLen--];
-    DownHeap(s, tree, 1);
-    const int m = s->heap[1];
+    const uint64_t a = heap[1];
+    heap[1] = heap[heapLen--];
+    DownHeap(heap, heapLen, 1);
+    const uint64_t b = heap[1];
+    const int n = NodeOf(a), m = NodeOf(b);
     s->heap[--s->heapMax] = n;
     s->heap[--s->heapMax] = m;
-    tree[node].freq = tree[n].freq + tree[m].freq;
-    s->depth[node] = static_cast<uint8_t>(std::max(s->depth[n], s->depth[m]) + 1);
+    const uint32_t freq = tree[n].freq + tree[m].freq;
+    tree[node].freq = freq;
     tree[n].dad = tree[m].dad = static_cast<uint16_t>(node);
-    s->heap[1] = node++;
-    DownHeap(s, tree, 1);
-  } while (s->heapLen >= 2);
-  s->heap[--s->heapMax] = s->heap[1];
+    heap[1] = HeapEntry(freq, std::max(DepthOf(a), DepthOf(b)) + 1, node);
+    ++node;
+    DownHeap(heap, heapLen, 1);
+  } while (heapLen >= 2);
+  s->heap[--s->heapMax] = NodeOf(heap[1]);
   GenBitLen(s, d);
   GenCodes(tree, maxCode, s->blCount);
 }
@@ -299,27 +310,33 @@ void SendTree(BitWriter& w, const TreeNode* tree, const TreeNode* bl, int maxCod
   }
 }
 
+// Sends the block's symbols.  Literals and matches take the same path: both
+// codes are formed and the literal's chosen by a select, with an empty
+// distance part, as the mix of the two defeats branch prediction.
 template <typename LTree, typename DTree>
 void CompressSymbols(const ComprState* s, BitWriter& w, const LTree* ltree, const DTree* dtree) {
   const uint32_t n = s->symCount;
+  const uint8_t* const lcBuf = s->lc;
+  const uint16_t* const distBuf = s->dist;
   for (uint32_t i = 0; i < n; ++i) {
-    const uint32_t lc = s->lc[i];
-    const uint32_t dist = s->dist[i];
-    if (dist == 0) {
-      w.Put(ltree[lc].code, ltree[lc].len);
-      continue;
-    }
-    const int lcode = kLengthCode[lc];
-    const auto& le = ltree[lcode + kLiterals + 1];
+    const uint32_t lc = lcBuf[i];
+    const uint32_t dist = distBuf[i];
     // Length code and extra bits (<= 20) and distance code and extra bits
     // (<= 28) fit one flush.
-    const int lx = kLengthExtra[lcode];
-    w.Add(le.code | ((lc - kLengthBase[lcode] + 3) << le.len), le.len + lx);
-    const uint32_t d = dist - 1;
+    const int lcode = kLengthCode[lc];
+    const auto& le = ltree[lcode + kLiterals + 1];
+    const uint64_t lenBits = le.code | (static_cast<uint64_t>(lc - kLengthBase[lcode] + 3) << le.len);
+    const int lenLen = le.len + kLengthExtra[lcode];
+    const uint32_t d = (dist - 1) & kWMask;  // a literal's 0 gives a valid, unused index
     const int dcode = DistCode(d);
     const auto& de = dtree[dcode];
-    const int dx = kDistExtra[dcode];
-    w.Add(de.code | ((d - (kDistBase[dcode] - 1)) << de.len), de.len + dx);
+    const uint64_t distBits = de.code | (static_cast<uint64_t>(d - (kDistBase[dcode] - 1)) << de.len);
+    const int distLen = de.len + kDistExtra[dcode];
+    const bool literal = dist == 0;
+    const uint64_t first = literal ? ltree[lc].code : lenBits;
+    const int firstLen = literal ? ltree[lc].len : lenLen;
+    w.Add(first, firstLen);
+    w.Add(literal ? 0 : distBits, literal ? 0 : distLen);
     w.Flush();
   }
   w.Put(ltree[kEndBlock].code, ltree[kEndBlock].len);
@@ -375,6 +392,10 @@ int FlushBlock(ComprState* s, bool last) {
     for (int rank = 0; rank < blcodes; ++rank) w.Put(s->blTree[kBitLenOrder[rank]].len, 3);
     SendTree(w, s->dynL, s->blTree, lcodes - 1);
     SendTree(w, s->dynD, s->blTree, dcodes - 1);
+    // Drop the run guards of ScanTree: CompressSymbols also reads the
+    // entries of unused codes (and discards them), which must be plain.
+    s->dynL[lcodes].len = 0;
+    s->dynD[dcodes].len = 0;
     CompressSymbols(s, w, s->dynL, s->dynD);
   }
   uint8_t* end = last ? w.Windup() : w.Finish();

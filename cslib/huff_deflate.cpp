@@ -76,7 +76,10 @@ void FillWindow(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos)
     s->strstart -= kWindowSize;
     s->blockStart -= kWindowSize;
     for (auto& h : s->head) h = h >= kWindowSize ? static_cast<uint16_t>(h - kWindowSize) : 0;
-    for (auto& p : s->prev) p = p >= kWindowSize ? static_cast<uint16_t>(p - kWindowSize) : 0;
+    for (auto& l : s->links) {
+      l.prev = l.prev >= kWindowSize ? static_cast<uint16_t>(l.prev - kWindowSize) : 0;
+      l.skip = l.skip >= kWindowSize ? static_cast<uint16_t>(l.skip - kWindowSize) : 0;
+    }
     more += kWindowSize;
   }
   const uint32_t avail = static_cast<uint32_t>(inLen - *inPos);
@@ -101,7 +104,7 @@ void FillWindow(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos)
 __attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cur, uint32_t strstart,
                                                 uint32_t lookahead, uint32_t prevLength, uint32_t* matchStart) {
   const uint8_t* const win = s->window;
-  const uint16_t* const prev = s->prev;
+  const ChainLink* const links = s->links;
   const uint8_t* const scan = win + strstart;
   const uint32_t maxLen = lookahead < kMaxMatch ? lookahead : kMaxMatch;
   uint32_t best = prevLength;
@@ -116,9 +119,10 @@ __attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cu
   const uint32_t scanStart = Load32(scan);
   const uint32_t startMask = best >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
   uint16_t scanEnd = Load16(scan + best - 1);
-  do {
-    const uint8_t* m = win + cur;
-    if (Load16(m + best - 1) != scanEnd || ((Load32(m) ^ scanStart) & startMask) != 0) continue;
+  // Measures one candidate; true when it reached the longest possible match.
+  auto visit = [&](uint32_t c) -> bool {
+    const uint8_t* m = win + c;
+    if (Load16(m + best - 1) != scanEnd || ((Load32(m) ^ scanStart) & startMask) != 0) return false;
     uint32_t len = 2;
     for (;;) {
       if (len + 8 > maxLen) {
@@ -132,13 +136,24 @@ __attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cu
       }
       len += 8;
     }
-    if (len > best) {
-      *matchStart = cur;
-      best = len;
-      if (len >= maxLen) break;
-      scanEnd = Load16(scan + best - 1);
-    }
-  } while ((cur = prev[cur & kWMask]) > limit && --chain != 0);
+    if (len <= best) return false;
+    *matchStart = c;
+    best = len;
+    if (len >= maxLen) return true;
+    scanEnd = Load16(scan + best - 1);
+    return false;
+  };
+  // Candidates in chain order: cur, its prev, that one's prev, ...; the walk
+  // ends at a position at or below limit (0 included) or after chain of them.
+  for (;;) {
+    const ChainLink link = links[cur & kWMask];
+    if (visit(cur)) break;
+    cur = link.prev;
+    if (cur <= limit || --chain == 0) break;
+    if (visit(cur)) break;
+    cur = link.skip;
+    if (cur <= limit || --chain == 0) break;
+  }
   return best;
 }
 
@@ -179,7 +194,7 @@ enum RunResult { kNeedInput, kFlushed, kDataEnd, kError };
 RunResult DeflatePositions(ComprState* s, int* err) {
   const uint8_t* const win = s->window;
   uint16_t* const head = s->head;
-  uint16_t* const prev = s->prev;
+  ChainLink* const links = s->links;
   uint8_t* const lcBuf = s->lc;
   uint16_t* const distBuf = s->dist;
   TreeNode* const dynL = s->dynL;
@@ -197,7 +212,8 @@ RunResult DeflatePositions(ComprState* s, int* err) {
   auto insert = [&](uint32_t pos) -> uint32_t {
     insH = ((insH << kHashShift) ^ win[pos + 2]) & kHashMask;
     const uint32_t hd = head[insH];
-    prev[pos & kWMask] = static_cast<uint16_t>(hd);
+    // hd's own link is intact whenever hd is near enough to be searched.
+    links[pos & kWMask] = ChainLink{static_cast<uint16_t>(hd), links[hd & kWMask].prev};
     head[insH] = static_cast<uint16_t>(pos);
     return hd;
   };

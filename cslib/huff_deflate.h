@@ -27,6 +27,14 @@ struct TreeNode {
   uint16_t dad;
 };
 
+// Hash chain link of a window position: the previous position with the
+// same hash, and the one before that, so that a chain walk waits for one
+// load per two candidates.  0 ends a chain.
+struct ChainLink {
+  uint16_t prev;
+  uint16_t skip;
+};
+
 struct ComprState {
   uint32_t magic;
   int level;
@@ -61,7 +69,7 @@ struct ComprState {
   uint32_t ovfLen;
 
   uint16_t head[kHashSize];
-  uint16_t prev[kWindowSize];
+  ChainLink links[kWindowSize];
   // Slack behind the two halves keeps the zero padding after the last byte
   // inside the array.
   uint8_t window[2 * kWindowSize + 16];

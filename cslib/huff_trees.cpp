@@ -69,11 +69,14 @@ inline int NodeOf(uint64_t e) { return static_cast<int>(e & 0xFFFF); }
 inline uint32_t DepthOf(uint64_t e) { return static_cast<uint32_t>(e >> 16) & 0xFF; }
 inline bool Smaller(uint64_t a, uint64_t b) { return a <= (b | 0xFFFF); }
 
+// The choice between the two children is a select, not a branch: it goes
+// either way at random.  heap[heapLen + 1] must be readable (its value is
+// not used).
 void DownHeap(uint64_t* heap, int heapLen, int k) {
   const uint64_t v = heap[k];
   int j = k << 1;
   while (j <= heapLen) {
-    if (j < heapLen && Smaller(heap[j + 1], heap[j])) ++j;
+    j += static_cast<int>((j < heapLen) & Smaller(heap[j + 1], heap[j]));
     if (Smaller(v, heap[j])) break;
     heap[k] = heap[j];
     k = j;
@@ -167,6 +170,7 @@ void BuildTree(ComprState* s, TreeDesc& d) {
     s->optLen--;
     if (d.stree) s->staticLen -= d.stree[node].len;
   }
+  heap[heapLen + 1] = ~uint64_t{0};
   d.maxCode = maxCode;
   for (int n = heapLen / 2; n >= 1; --n) DownHeap(heap, heapLen, n);
   int node = d.elems;

@@ -339,8 +339,7 @@ void CompressSymbols(const ComprState* s, BitWriter& w, const LTree* ltree, cons
     const bool literal = dist == 0;
     const uint64_t first = literal ? ltree[lc].code : lenBits;
     const int firstLen = literal ? ltree[lc].len : lenLen;
-    w.Add(first, firstLen);
-    w.Add(literal ? 0 : distBits, literal ? 0 : distLen);
+    w.Add(first | ((literal ? 0 : distBits) << firstLen), firstLen + (literal ? 0 : distLen));
     w.Flush();
   }
   w.Put(ltree[kEndBlock].code, ltree[kEndBlock].len);

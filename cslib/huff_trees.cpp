@@ -69,14 +69,19 @@ inline int NodeOf(uint64_t e) { return static_cast<int>(e & 0xFFFF); }
 inline uint32_t DepthOf(uint64_t e) { return static_cast<uint32_t>(e >> 16) & 0xFF; }
 inline bool Smaller(uint64_t a, uint64_t b) { return a <= (b | 0xFFFF); }
 
-// The choice between the two children is a select, not a branch: it goes
-// either way at random.  heap[heapLen + 1] must be readable (its value is
-// not used).
+// In a large heap the choice between the two children goes either way at
+// random and is made by a select; in a small one a branch predicts well and
+// is quicker.  heap[heapLen + 1] must be readable (its value is not used).
+template <bool kSelect>
 void DownHeap(uint64_t* heap, int heapLen, int k) {
   const uint64_t v = heap[k];
   int j = k << 1;
   while (j <= heapLen) {
-    j += static_cast<int>((j < heapLen) & Smaller(heap[j + 1], heap[j]));
+    if constexpr (kSelect) {
+      j += static_cast<int>((j < heapLen) & Smaller(heap[j + 1], heap[j]));
+    } else if (j < heapLen && Smaller(heap[j + 1], heap[j])) {
+      ++j;
+    }
     if (Smaller(v, heap[j])) break;
     heap[k] = heap[j];
     k = j;
@@ -132,6 +137,16 @@ void GenBitLen(ComprState* s, TreeDesc& d) {
   }
 }
 
+// The low len (1..15) bits of code in reverse order, by swapping ever
+// smaller groups of the 16-bit value instead of a loop over the bits.
+inline uint32_t Reverse(uint32_t code, int len) {
+  code = ((code >> 1) & 0x5555) | ((code & 0x5555) << 1);
+  code = ((code >> 2) & 0x3333) | ((code & 0x3333) << 2);
+  code = ((code >> 4) & 0x0F0F) | ((code & 0x0F0F) << 4);
+  code = ((code >> 8) & 0x00FF) | ((code & 0x00FF) << 8);
+  return code >> (16 - len);
+}
+
 void GenCodes(TreeNode* tree, int maxCode, const uint16_t* blCount) {
   uint16_t next[kMaxBits + 1];
   uint32_t code = 0;
@@ -142,8 +157,34 @@ void GenCodes(TreeNode* tree, int maxCode, const uint16_t* blCount) {
   for (int n = 0; n <= maxCode; ++n) {
     const int len = tree[n].len;
     if (len == 0) continue;
-    tree[n].code = static_cast<uint16_t>(ReverseBits(next[len]++, len));
+    tree[n].code = static_cast<uint16_t>(Reverse(next[len]++, len));
   }
+}
+
+// Heap sizes above which DownHeap selects instead of branching.
+constexpr int kSelectHeapLen = 48;
+
+// Merges the two least nodes until one is left; the merge order goes to
+// s->heap from the top down for GenBitLen.
+template <bool kSelect>
+void MergeNodes(ComprState* s, TreeNode* tree, uint64_t* heap, int heapLen, int node) {
+  for (int n = heapLen / 2; n >= 1; --n) DownHeap<kSelect>(heap, heapLen, n);
+  do {
+    const uint64_t a = heap[1];
+    heap[1] = heap[heapLen--];
+    DownHeap<kSelect>(heap, heapLen, 1);
+    const uint64_t b = heap[1];
+    const int n = NodeOf(a), m = NodeOf(b);
+    s->heap[--s->heapMax] = n;
+    s->heap[--s->heapMax] = m;
+    const uint32_t freq = tree[n].freq + tree[m].freq;
+    tree[node].freq = freq;
+    tree[n].dad = tree[m].dad = static_cast<uint16_t>(node);
+    heap[1] = HeapEntry(freq, std::max(DepthOf(a), DepthOf(b)) + 1, node);
+    ++node;
+    DownHeap<kSelect>(heap, heapLen, 1);
+  } while (heapLen >= 2);
+  s->heap[--s->heapMax] = NodeOf(heap[1]);
 }
 
 // Huffman construction with a heap: least frequency first, smaller depth
@@ -172,24 +213,10 @@ void BuildTree(ComprState* s, TreeDesc& d) {
   }
   heap[heapLen + 1] = ~uint64_t{0};
   d.maxCode = maxCode;
-  for (int n = heapLen / 2; n >= 1; --n) DownHeap(heap, heapLen, n);
-  int node = d.elems;
-  do {
-    const uint64_t a = heap[1];
-    heap[1] = heap[heapLen--];
-    DownHeap(heap, heapLen, 1);
-    const uint64_t b = heap[1];
-    const int n = NodeOf(a), m = NodeOf(b);
-    s->heap[--s->heapMax] = n;
-    s->heap[--s->heapMax] = m;
-    const uint32_t freq = tree[n].freq + tree[m].freq;
-    tree[node].freq = freq;
-    tree[n].dad = tree[m].dad = static_cast<uint16_t>(node);
-    heap[1] = HeapEntry(freq, std::max(DepthOf(a), DepthOf(b)) + 1, node);
-    ++node;
-    DownHeap(heap, heapLen, 1);
-  } while (heapLen >= 2);
-  s->heap[--s->heapMax] = NodeOf(heap[1]);
+  if (heapLen > kSelectHeapLen)
+    MergeNodes<true>(s, tree, heap, heapLen, d.elems);
+  else
+    MergeNodes<false>(s, tree, heap, heapLen, d.elems);
   GenBitLen(s, d);
   GenCodes(tree, maxCode, s->blCount);
 }

@@ -213,11 +213,14 @@ RunResult DeflatePositions(ComprState* s, int* err) {
   RunResult result = eof ? kDataEnd : kNeedInput;
 
   auto insert = [&](uint32_t pos) -> uint32_t {
-    insH = ((insH << kHashShift) ^ win[pos + 2]) & kHashMask;
-    const uint32_t hd = head[insH];
+    // The running hash keeps its high bits: the mask is applied where it
+    // indexes, off the chain of dependent updates.
+    insH = (insH << kHashShift) ^ win[pos + 2];
+    const uint32_t h = insH & kHashMask;
+    const uint32_t hd = head[h];
     // hd's own link is intact whenever hd is near enough to be searched.
     links[pos & kWMask] = ChainLink{static_cast<uint16_t>(hd), links[hd & kWMask].prev};
-    head[insH] = static_cast<uint16_t>(pos);
+    head[h] = static_cast<uint16_t>(pos);
     return hd;
   };
   // Records one symbol; true when the block should end after it.

@@ -235,6 +235,8 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
             }
             return;
         }
+        // The data is read in whole chunks into the transfer buffer.
+        m_stream->SetUnbuffered();
     }
     if (g_abandonArchive) {
         m_stream->Close();

@@ -64,12 +64,20 @@ void CFileStream::Open(const char* path, uint32_t mode) {
         m_lastError = errno;
         return;
     }
+    // On a regular file O_NONBLOCK changes nothing, so it stays set and the
+    // open costs no further calls; anything else gets blocking reads and
+    // writes back (F_SETFL changes only the status flags, of which the open
+    // set O_APPEND and O_NONBLOCK).
     struct stat64 st {};
     int err = 0;
-    if (fstat64(fd, &st) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+    if (fstat64(fd, &st) != 0)
         err = errno;
+    else if (S_ISREG(st.st_mode))
+        err = 0;
     else if ((flags & O_ACCMODE) != O_WRONLY && S_ISFIFO(st.st_mode))
         err = ESPIPE;
+    else if (fcntl(fd, F_SETFL, flags & O_APPEND) != 0)
+        err = errno;
     if (err != 0) {
         m_lastError = err;
         close(fd);
@@ -80,6 +88,11 @@ void CFileStream::Open(const char* path, uint32_t mode) {
         m_lastError = errno;
         close(fd);
     }
+}
+
+bool CFileStream::SetUnbuffered() {
+    if (!m_file) return false;
+    return setvbuf(m_file, nullptr, _IONBF, 0) == 0;
 }
 
 bool CFileStream::Seek(uint64_t offset) {

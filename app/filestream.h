@@ -33,6 +33,10 @@ public:
     // closed first.  Success shows in IsOpen(); no known bit: no handle, EINVAL.
     virtual void Open(const char* path, uint32_t mode);
     virtual bool IsOpen() const { return m_file != nullptr; }
+    // Drops stdio's buffer, right after Open and before any other operation:
+    // each Read is then one read call straight into the caller's buffer,
+    // for streams moved in large chunks.  False when no handle is held.
+    bool SetUnbuffered();
 
     // Absolute seek from the start, seek to the end, current offset; each is
     // false when no handle is held or the call fails.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -139,6 +140,50 @@ TEST_F(FileStreamTest, CloseReportsFailedFinalFlush) {
     EXPECT_FALSE(s.Close());
     EXPECT_EQ(s.LastError(), ENOSPC);
     EXPECT_FALSE(s.IsOpen());
+}
+
+TEST_F(FileStreamTest, UnbufferedReadsWholeChunksAndSeesBytesAddedLater) {
+    const std::string bytes(100000, 'x');
+    Put(Path("u"), bytes);
+    CFileStream s(Path("u").c_str(), KOV_OPEN_READ);
+    ASSERT_TRUE(s.IsOpen());
+    ASSERT_TRUE(s.SetUnbuffered());
+    std::string buf(65536, '\0');
+    size_t got = 0;
+    ASSERT_TRUE(s.Read(buf.data(), 65536, &got));
+    EXPECT_EQ(got, 65536u);
+    ASSERT_TRUE(s.Read(buf.data(), bytes.size() - 65536, &got));
+    EXPECT_EQ(got, bytes.size() - 65536);
+    // The file grows after its stated size was read: a probe must see it.
+    std::ofstream(Path("u"), std::ios::binary | std::ios::app) << "y";
+    char probe = 0;
+    ASSERT_TRUE(s.Read(&probe, 1, &got));
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(probe, 'y');
+    EXPECT_TRUE(s.Read(&probe, 1, &got));
+    EXPECT_EQ(got, 0u);
+
+    CFileStream closed;
+    EXPECT_FALSE(closed.SetUnbuffered());
+}
+
+TEST_F(FileStreamTest, FifoIsRefusedForReadingAndBlocksWhenWritten) {
+    ASSERT_EQ(mkfifo(Path("p").c_str(), 0600), 0);
+    CFileStream reader(Path("p").c_str(), KOV_OPEN_READ);
+    EXPECT_FALSE(reader.IsOpen());
+    EXPECT_EQ(reader.LastError(), ESPIPE);
+
+    CFileStream lonely(Path("p").c_str(), KOV_OPEN_CREATE);  // nobody reads: fails at once
+    EXPECT_FALSE(lonely.IsOpen());
+
+    const int other = open(Path("p").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    CFileStream writer(Path("p").c_str(), KOV_OPEN_CREATE);
+    ASSERT_TRUE(writer.IsOpen());
+    // Writes to a pipe must wait for room, not fail half done.
+    EXPECT_EQ(fcntl(fileno(writer.Handle()), F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_TRUE(writer.Close());
+    close(other);
 }
 
 TEST(BufferedStream, ReadsBackEverythingWrittenInOrder) {

@@ -198,8 +198,7 @@ void CCreate::Execute()
             ProcessDirectory(name + "/*", archive);
             break;
         case 1:
-            if (!IsArchiveItself(name))
-                WriteFile(name, archive, true);
+            WriteFileUnlessArchive(name, archive, true);
             break;
         case 3:
             if (!options.resolveLinks)
@@ -226,7 +225,26 @@ bool CCreate::IsArchiveItself(const std::string& path) const
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         return false;
-    return st.st_dev == m_archiveDev && st.st_ino == m_archiveIno;
+    return IsArchiveItself(st);
+}
+
+bool CCreate::IsArchiveItself(const struct stat& st) const
+{
+    return m_haveArchiveId && st.st_dev == m_archiveDev && st.st_ino == m_archiveIno;
+}
+
+void CCreate::WriteFileUnlessArchive(const std::string& path, CArchiveFile& archive,
+                                     bool countDigest)
+{
+    // The stat that compares the file with the archive also fills the
+    // entry's header, so a file costs one stat here instead of two.
+    struct stat st;
+    if (!m_haveArchiveId || stat(path.c_str(), &st) != 0) {
+        WriteFile(path, archive, countDigest);
+        return;
+    }
+    if (!IsArchiveItself(st))
+        WriteFile(path, archive, countDigest, &st);
 }
 
 void CCreate::WriteEntry(CDirEntry* entry, CArchiveFile& archive)
@@ -243,12 +261,15 @@ void CCreate::WriteDirectory(const std::string& path, CArchiveFile& archive)
     WriteEntry(guard.entry, archive);
 }
 
-void CCreate::WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest)
+void CCreate::WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest,
+                        const struct stat* seen)
 {
     EntryInStorage guard;
     CFile* file = new (m_fileStorage) CFile(path);
     guard.entry = file;
     file->SetDigestEnabled(m_digestEnabled);
+    if (seen)
+        file->SetFreshStat(*seen);
     WriteEntry(file, archive);
     if (countDigest && file->IsDigestEnabled() && !file->IsDigestVerified())
         ++m_failedDigests;
@@ -303,8 +324,7 @@ void CCreate::AddChild(const std::string& path, uint32_t attributes, const FindD
         ProcessDirectory(path + "/*", archive);
         break;
     case 1:
-        if (!IsArchiveItself(path))
-            WriteFile(path, archive, false);
+        WriteFileUnlessArchive(path, archive, false);
         break;
     case 3:
         if (!m_application.GetOptions().resolveLinks)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include "app/command.h"
@@ -36,13 +37,18 @@ public:
 private:
     // Constructs, writes and destroys one entry of each kind in its storage.
     void WriteDirectory(const std::string& path, CArchiveFile& archive);
-    void WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest);
+    // seen: a stat of path made just before, or null.
+    void WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest,
+                   const struct stat* seen = nullptr);
+    // Writes path as a file unless it is the archive itself.
+    void WriteFileUnlessArchive(const std::string& path, CArchiveFile& archive, bool countDigest);
     void WriteLink(const std::string& path, CArchiveFile& archive);
     void WriteResolvedLink(const std::string& path, const FindData& data, CArchiveFile& archive,
                            bool countDigest);
     void WriteEntry(CDirEntry* entry, CArchiveFile& archive);
     // True when path is the archive being written (same device and inode).
     bool IsArchiveItself(const std::string& path) const;
+    bool IsArchiveItself(const struct stat& st) const;
     // Acts on one walked child by its attribute word.
     void AddChild(const std::string& path, uint32_t attributes, const FindData& data,
                   CArchiveFile& archive);

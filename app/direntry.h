@@ -5,6 +5,8 @@
 // the checksum) and creates itself on disk.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -111,10 +113,17 @@ public:
     bool FillHeaderInfo(KoxHeaderInfo& info) override;
     ManifestFile* GetDigestContext() override { return &m_digest; }
     void SetDigestEnabled(bool enabled) { m_digestEnabled = enabled; }
+    // A stat (following links) of the entry's name that its creator made a
+    // moment before; the header is filled from it instead of a second stat
+    // while the name is unchanged and links are followed.  Used once.
+    void SetFreshStat(const struct stat& st);
 
 private:
     ManifestFile m_digest;
     bool m_digestEnabled = false;
+    bool m_haveFreshStat = false;
+    std::string m_freshStatName;
+    struct stat m_freshStat {};
 };
 
 class CDirectory : public CDirEntry {

@@ -15,13 +15,17 @@
 
 namespace {
 
-// stat (or lstat with -r) of name into info; -p replaces the permissions.
-bool StatInto(const std::string& name, KoxHeaderInfo& info, size_t storedNameLength) {
+// stat (or lstat with -r) of name into info, or the given stat result when
+// there is one; -p replaces the permissions.
+bool StatInto(const std::string& name, KoxHeaderInfo& info, size_t storedNameLength,
+              const struct stat* known = nullptr) {
     const COptions& opt = COptions::Instance();
     uint32_t mode = 0, sizeHigh = 0, unused = 0, reserved = 0;
     uint64_t size = 0, mtime = 0;
-    if (!GetFileInfo(nullptr, name.c_str(), mode, size, sizeHigh, mtime, unused, reserved,
-                     opt.resolveLinks))
+    if (known)
+        FileInfoFromStat(*known, mode, size, mtime);
+    else if (!GetFileInfo(nullptr, name.c_str(), mode, size, sizeHigh, mtime, unused, reserved,
+                          opt.resolveLinks))
         return false;
     info.mode = mode;
     info.size = size;
@@ -46,8 +50,19 @@ CFile::CFile(const std::string& name, const std::string& storedName, const KoxHe
              std::vector<uint8_t> userInfo)
     : CDirEntry(name, storedName, info, std::move(userInfo)), m_digest() {}
 
+void CFile::SetFreshStat(const struct stat& st) {
+    m_freshStat = st;
+    m_freshStatName = m_name;
+    m_haveFreshStat = true;
+}
+
 bool CFile::FillHeaderInfo(KoxHeaderInfo& info) {
-    if (!StatInto(m_name, info, m_storedName.size())) return false;
+    // With -r the header describes the link itself, which a stat does not.
+    const bool useFresh =
+        m_haveFreshStat && COptions::Instance().resolveLinks && m_freshStatName == m_name;
+    m_haveFreshStat = false;
+    if (!StatInto(m_name, info, m_storedName.size(), useFresh ? &m_freshStat : nullptr))
+        return false;
     info.SetType(KOX_TYPE_FILE);
     return true;
 }

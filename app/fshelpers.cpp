@@ -219,12 +219,17 @@ bool GetFileInfo(const FindData* /*data*/, const char* path, uint32_t& mode, uin
     struct stat st;
     if ((followLinks ? stat(path, &st) : lstat(path, &st)) != 0)
         return false;
-    mode = static_cast<uint32_t>(st.st_mode);
-    size = static_cast<uint64_t>(st.st_size);
+    FileInfoFromStat(st, mode, size, mtime);
     sizeHigh = 0;
-    mtime = static_cast<uint64_t>(st.st_mtime);
     reserved = 0;
     return true;
+}
+
+void FileInfoFromStat(const struct stat& st, uint32_t& mode, uint64_t& size, uint64_t& mtime)
+{
+    mode = static_cast<uint32_t>(st.st_mode);
+    size = static_cast<uint64_t>(st.st_size);
+    mtime = static_cast<uint64_t>(st.st_mtime);
 }
 
 void SetFileModeAndTime(const char* path, uint32_t mode, uint64_t time)

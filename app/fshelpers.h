@@ -88,6 +88,9 @@ bool GetFileSize(const char* path, double& size);
 bool GetFileInfo(const FindData* data, const char* path, uint32_t& mode, uint64_t& size,
                  uint32_t& sizeHigh, uint64_t& mtime, uint32_t& unused, uint32_t& reserved,
                  bool followLinks);
+// The mode, size and modification time GetFileInfo reports, from a stat
+// result the caller already holds.
+void FileInfoFromStat(const struct stat& st, uint32_t& mode, uint64_t& size, uint64_t& mtime);
 
 // Sets access and modification time, then the permission bits (mode & 07777);
 // leaves symbolic links (mode type 0xA000) alone.  Throws CChgDateExcept or

@@ -1,6 +1,7 @@
 #include "app/fshelpers.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -21,6 +22,19 @@ uint32_t AttributesFromMode(mode_t mode)
     case S_IFREG: return KOV_ATTR_REGULAR;
     case S_IFLNK: return KOV_ATTR_SYMLINK;
     default: return 0;
+    }
+}
+
+// The attribute word for a kind a directory listing reports; false when the
+// listing does not tell the kind.
+bool AttributesFromDirentType(unsigned char type, uint32_t& attributes)
+{
+    switch (type) {
+    case DT_UNKNOWN: return false;
+    case DT_DIR: attributes = KOV_ATTR_DIRECTORY; return true;
+    case DT_REG: attributes = KOV_ATTR_REGULAR; return true;
+    case DT_LNK: attributes = KOV_ATTR_SYMLINK; return true;
+    default: attributes = 0; return true;
     }
 }
 
@@ -62,13 +76,22 @@ bool ReadMatching(DIR* dir, FindData& data)
         if (!MatchWildcard(entry->d_name, data.pattern.c_str()))
             continue;
         const size_t nameLen = std::strlen(entry->d_name);
-        std::string full = data.directory;
-        full.append(entry->d_name, nameLen);
-        if (full.size() >= KOV_PATH_MAX)
-            throw CExcept("KOVZEF: name too long " + full, 100, true);
+        const size_t fullLen = data.directory.size() + nameLen;
+        if (fullLen >= KOV_PATH_MAX)
+            throw CExcept("KOVZEF: name too long " + data.directory + entry->d_name, 100, true);
+        // Once one lstat of this listing succeeded, the others can only
+        // fail by races, so the kind the listing reports is used instead of
+        // a call per entry.  Paths the system refuses by length still go
+        // through lstat, which reports them.
         uint32_t attributes = 0;
-        if (!GetLinkAttributes(full.c_str(), attributes))
-            throw CStatExcept(full);
+        if (!data.directoryReached || fullLen >= PATH_MAX ||
+            !AttributesFromDirentType(entry->d_type, attributes)) {
+            std::string full = data.directory;
+            full.append(entry->d_name, nameLen);
+            if (!GetLinkAttributes(full.c_str(), attributes))
+                throw CStatExcept(full);
+            data.directoryReached = true;
+        }
         data.attributes = attributes;
         std::memcpy(data.name, entry->d_name, nameLen + 1);
         errno = 0;
@@ -93,6 +116,7 @@ FindHandle FindFirst(const char* path, FindData& data)
         dirPart += '/';
     data.directory = std::move(dirPart);
     data.pattern = std::move(pattern);
+    data.directoryReached = false;
     try {
         if (!ReadMatching(dir, data)) {
             const int saved = errno;

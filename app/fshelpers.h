@@ -38,14 +38,19 @@ struct FindData {
     std::string directory;       // directory part, always ending in "/"
     std::string pattern;         // last component of the listed path
     char name[KOV_PATH_MAX] = {};  // current entry name, NUL-terminated
+    // Set once an entry of the current listing was lstat'ed: the directory
+    // part resolves, so the kind the listing reports can stand in for lstat.
+    bool directoryReached = false;
 };
 
 using FindHandle = DIR*;
 
 // Opens a listing of the directory part of path and returns it positioned
 // after the first entry whose name matches the last component; null when the
-// directory cannot be opened or nothing matches.  Throws CStatExcept when the
-// matching entry cannot be lstat'ed, CExcept (100) when directory and name
+// directory cannot be opened or nothing matches.  The kind comes from lstat
+// for the first matching entry, and afterwards from the listing itself when
+// it tells one.  Throws CStatExcept when the matching entry cannot be
+// lstat'ed, CExcept (100) when directory and name
 // reach KOV_PATH_MAX characters.
 FindHandle FindFirst(const char* path, FindData& data);
 // Reads on to the next matching entry; false at the end (errno 0) or on a

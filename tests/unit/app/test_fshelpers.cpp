@@ -99,6 +99,43 @@ TEST_F(FsHelpersTest, FindListsMatchingEntriesWithAttributes)
     FindClose(h);
 }
 
+TEST_F(FsHelpersTest, FindAllGivesEveryKindAsLstatDoes)
+{
+    fs::create_directory("kinds");
+    fs::create_directory("kinds/dir");
+    Touch("kinds/file");
+    fs::create_symlink("file", "kinds/link");
+    fs::create_symlink("missing", "kinds/dangling");
+    fs::create_symlink("dir", "kinds/dirlink");
+    ASSERT_EQ(mkfifo("kinds/fifo", 0600), 0);
+
+    FindData data;
+    std::vector<FoundEntry> entries;
+    int endCode = 0;
+    ASSERT_TRUE(FindAll("kinds/*", data, entries, endCode));
+    EXPECT_EQ(entries.size(), 8u);
+    for (const FoundEntry& e : entries) {
+        uint32_t expected = 99;
+        ASSERT_TRUE(GetLinkAttributes(("kinds/" + e.name).c_str(), expected)) << e.name;
+        EXPECT_EQ(e.attributes, expected) << e.name;
+    }
+    const auto kindOf = [&](const std::string& name) {
+        for (const FoundEntry& e : entries)
+            if (e.name == name)
+                return e.attributes;
+        return 99u;
+    };
+    EXPECT_EQ(kindOf("fifo"), 0u);
+    EXPECT_EQ(kindOf("dangling"), KOV_ATTR_SYMLINK);
+    EXPECT_EQ(kindOf("dirlink"), KOV_ATTR_SYMLINK);
+    EXPECT_EQ(kindOf("dir"), KOV_ATTR_DIRECTORY);
+
+    // A second listing with the same record starts over with an lstat.
+    ASSERT_TRUE(FindAll("kinds/file", data, entries, endCode));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].attributes, KOV_ATTR_REGULAR);
+}
+
 TEST_F(FsHelpersTest, FindSplitsRootAndShortDirectories)
 {
     FindData data;

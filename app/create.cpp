@@ -21,6 +21,10 @@
 
 namespace {
 
+// stdio buffer of the archive being written: two chunks, so most blocks
+// leave in whole-buffer writes.
+constexpr size_t kArchiveBufferSize = 2 * KOX_CHUNK_SIZE;
+
 template <class T>
 unsigned char* AllocateStorage()
 {
@@ -138,6 +142,8 @@ void CCreate::Execute()
         plan = PlanExistingArchive(archiveName, signing);
 
     CArchiveFile archive(archiveName, plan.mode);
+    // Blocks of up to a chunk and their headers go out in large writes.
+    archive.Stream().SetBufferSize(kArchiveBufferSize);
 
     // The archive is never added to itself, whatever name leads to it.
     struct stat self;

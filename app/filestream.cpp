@@ -95,6 +95,14 @@ bool CFileStream::SetUnbuffered() {
     return setvbuf(m_file, nullptr, _IONBF, 0) == 0;
 }
 
+bool CFileStream::SetBufferSize(size_t size) {
+    if (!m_file || size == 0) return false;
+    std::unique_ptr<char[]> buffer(new char[size]);
+    if (setvbuf(m_file, buffer.get(), _IOFBF, size) != 0) return false;
+    m_stdioBuffer = std::move(buffer);
+    return true;
+}
+
 bool CFileStream::Seek(uint64_t offset) {
     if (!m_file || offset > static_cast<uint64_t>(INT64_MAX)) return false;
     return fseeko64(m_file, static_cast<off64_t>(offset), SEEK_SET) == 0;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 // Open-mode bits, tested in this order; the first set one decides.
@@ -37,6 +38,11 @@ public:
     // each Read is then one read call straight into the caller's buffer,
     // for streams moved in large chunks.  False when no handle is held.
     bool SetUnbuffered();
+    // Gives stdio a buffer of size bytes, owned by the stream, right after
+    // Open and before any other operation: a stream written in many pieces
+    // then reaches the file in fewer, larger writes.  False when no handle
+    // is held or stdio refuses.
+    bool SetBufferSize(size_t size);
 
     // Absolute seek from the start, seek to the end, current offset; each is
     // false when no handle is held or the call fails.
@@ -66,6 +72,8 @@ protected:
     uint32_t m_reserved2 = 0;
     int m_lastError = 0;
     FILE* m_file = nullptr;
+    // The buffer given by SetBufferSize; it outlives the handle using it.
+    std::unique_ptr<char[]> m_stdioBuffer;
 };
 
 // Keeps every written byte in memory; reads give them back from a read

@@ -111,7 +111,6 @@ FindHandle FindFirst(const char* path, FindData& data)
     DIR* dir = opendir(dirPart.c_str());
     if (dir == nullptr)
         return nullptr;
-    rewinddir(dir);
     if (dirPart.back() != '/')
         dirPart += '/';
     data.directory = std::move(dirPart);

@@ -167,6 +167,41 @@ TEST_F(FileStreamTest, UnbufferedReadsWholeChunksAndSeesBytesAddedLater) {
     EXPECT_FALSE(closed.SetUnbuffered());
 }
 
+TEST_F(FileStreamTest, OwnBufferKeepsEveryPieceAndReportsAFailedFlush) {
+    {
+        CFileStream s(Path("b").c_str(), KOV_OPEN_CREATE);
+        ASSERT_TRUE(s.SetBufferSize(1000));
+        std::string expected;
+        size_t put = 0;
+        for (int i = 0; i < 500; ++i) {
+            const std::string piece = std::to_string(i) + std::string(static_cast<size_t>(i % 7) * 300, 'a' + i % 26);
+            ASSERT_TRUE(s.Write(piece.data(), piece.size(), &put));
+            expected += piece;
+        }
+        ASSERT_TRUE(s.Close());
+        EXPECT_EQ(Get(Path("b")), expected);
+    }
+    {
+        // The stream is destroyed without Close: the buffered tail still lands.
+        CFileStream s(Path("c").c_str(), KOV_OPEN_CREATE);
+        ASSERT_TRUE(s.SetBufferSize(1 << 17));
+        size_t put = 0;
+        ASSERT_TRUE(s.Write("tail", 4, &put));
+    }
+    EXPECT_EQ(Get(Path("c")), "tail");
+
+    CFileStream closed;
+    EXPECT_FALSE(closed.SetBufferSize(4096));
+
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    CFileStream full("/dev/full", KOV_OPEN_CREATE);
+    ASSERT_TRUE(full.SetBufferSize(1 << 17));
+    size_t put = 0;
+    EXPECT_TRUE(full.Write("abc", 3, &put));
+    EXPECT_FALSE(full.Close());
+    EXPECT_EQ(full.LastError(), ENOSPC);
+}
+
 TEST_F(FileStreamTest, FifoIsRefusedForReadingAndBlocksWhenWritten) {
     ASSERT_EQ(mkfifo(Path("p").c_str(), 0600), 0);
     CFileStream reader(Path("p").c_str(), KOV_OPEN_READ);

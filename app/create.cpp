@@ -243,14 +243,20 @@ void CCreate::WriteFileUnlessArchive(const std::string& path, CArchiveFile& arch
                                      bool countDigest)
 {
     // The stat that compares the file with the archive also fills the
-    // entry's header, so a file costs one stat here instead of two.
+    // entry's header, so a file costs one call here instead of two.  With
+    // -r the header wants an lstat: for a file that is no link it answers
+    // like stat, so it serves both; anything else takes the long way.
+    const bool followLinks = m_application.GetOptions().resolveLinks;
     struct stat st;
-    if (!m_haveArchiveId || stat(path.c_str(), &st) != 0) {
-        WriteFile(path, archive, countDigest);
+    if (!m_haveArchiveId ||
+        (followLinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0 ||
+        (!followLinks && !S_ISREG(st.st_mode))) {
+        if (!IsArchiveItself(path))
+            WriteFile(path, archive, countDigest);
         return;
     }
     if (!IsArchiveItself(st))
-        WriteFile(path, archive, countDigest, &st);
+        WriteFile(path, archive, countDigest, &st, followLinks);
 }
 
 void CCreate::WriteEntry(CDirEntry* entry, CArchiveFile& archive)
@@ -268,14 +274,14 @@ void CCreate::WriteDirectory(const std::string& path, CArchiveFile& archive)
 }
 
 void CCreate::WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest,
-                        const struct stat* seen)
+                        const struct stat* seen, bool seenFollowedLinks)
 {
     EntryInStorage guard;
     CFile* file = new (m_fileStorage) CFile(path);
     guard.entry = file;
     file->SetDigestEnabled(m_digestEnabled);
     if (seen)
-        file->SetFreshStat(*seen);
+        file->SetFreshStat(*seen, seenFollowedLinks);
     WriteEntry(file, archive);
     if (countDigest && file->IsDigestEnabled() && !file->IsDigestVerified())
         ++m_failedDigests;

@@ -37,9 +37,9 @@ public:
 private:
     // Constructs, writes and destroys one entry of each kind in its storage.
     void WriteDirectory(const std::string& path, CArchiveFile& archive);
-    // seen: a stat of path made just before, or null.
+    // seen: a stat (seenFollowedLinks) or lstat of path made just before, or null.
     void WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest,
-                   const struct stat* seen = nullptr);
+                   const struct stat* seen = nullptr, bool seenFollowedLinks = true);
     // Writes path as a file unless it is the archive itself.
     void WriteFileUnlessArchive(const std::string& path, CArchiveFile& archive, bool countDigest);
     void WriteLink(const std::string& path, CArchiveFile& archive);

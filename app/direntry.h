@@ -113,15 +113,18 @@ public:
     bool FillHeaderInfo(KoxHeaderInfo& info) override;
     ManifestFile* GetDigestContext() override { return &m_digest; }
     void SetDigestEnabled(bool enabled) { m_digestEnabled = enabled; }
-    // A stat (following links) of the entry's name that its creator made a
-    // moment before; the header is filled from it instead of a second stat
-    // while the name is unchanged and links are followed.  Used once.
-    void SetFreshStat(const struct stat& st);
+    // A stat (followedLinks) or lstat of the entry's name that its creator
+    // made a moment before; the header is filled from it instead of a second
+    // call while the name is unchanged and it answers what that call would
+    // (the same kind of call, or an lstat that shows a regular file, which
+    // stat would show alike).  Used once.
+    void SetFreshStat(const struct stat& st, bool followedLinks);
 
 private:
     ManifestFile m_digest;
     bool m_digestEnabled = false;
     bool m_haveFreshStat = false;
+    bool m_freshStatFollowedLinks = false;
     std::string m_freshStatName;
     struct stat m_freshStat {};
 };

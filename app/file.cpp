@@ -50,16 +50,19 @@ CFile::CFile(const std::string& name, const std::string& storedName, const KoxHe
              std::vector<uint8_t> userInfo)
     : CDirEntry(name, storedName, info, std::move(userInfo)), m_digest() {}
 
-void CFile::SetFreshStat(const struct stat& st) {
+void CFile::SetFreshStat(const struct stat& st, bool followedLinks) {
     m_freshStat = st;
+    m_freshStatFollowedLinks = followedLinks;
     m_freshStatName = m_name;
     m_haveFreshStat = true;
 }
 
 bool CFile::FillHeaderInfo(KoxHeaderInfo& info) {
-    // With -r the header describes the link itself, which a stat does not.
-    const bool useFresh =
-        m_haveFreshStat && COptions::Instance().resolveLinks && m_freshStatName == m_name;
+    // With -r the header describes a link itself, which a stat does not.
+    const bool resolveLinks = COptions::Instance().resolveLinks;
+    const bool answers = m_freshStatFollowedLinks == resolveLinks ||
+                         (!m_freshStatFollowedLinks && S_ISREG(m_freshStat.st_mode));
+    const bool useFresh = m_haveFreshStat && answers && m_freshStatName == m_name;
     m_haveFreshStat = false;
     if (!StatInto(m_name, info, m_storedName.size(), useFresh ? &m_freshStat : nullptr))
         return false;

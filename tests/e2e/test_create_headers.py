@@ -52,6 +52,15 @@ class CreateHeaders(ScratchCase):
         for rel in ("top.txt", "d/over.bin"):
             self.assertEqual(got.get(self.path(rel)), self.expected(rel), rel)
 
+    def test_headers_match_when_links_are_stored(self):
+        os.symlink("over.bin", self.path("d", "link"))
+        rc, out = self.run_kov("-crf", "r.kox", "top.txt", "d")
+        self.assertEqual(rc, 0, out)
+        got = self.listing("r.kox")
+        for rel in ("top.txt", "d/exact.bin", "d/over.bin", "d/e/leaf"):
+            self.assertEqual(got.get(rel), self.expected(rel), rel)
+        self.assertTrue(got["d/link"][0].startswith("l"), got)
+
     def test_permission_override_applies_to_every_file(self):
         rc, out = self.run_kov("-cf", "m.kox", "-p", "600", "top.txt", "d")
         self.assertEqual(rc, 0, out)

@@ -167,7 +167,7 @@ size_t ExpandWildcards(std::vector<std::string>& list, const std::string& patter
 
     std::string listed = p;
     if (ignoreCase) {
-        listed = "*";
+        listed.assign(1, '*');
         CombinePath(dir, "*", listed);
     }
 

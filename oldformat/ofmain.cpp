@@ -192,14 +192,14 @@ int OldFormatTotalSize(const char* archiveName, uint64_t* total, uint32_t* error
 
 int OldFormatExtractArchive(const char* archiveName, bool gFlag, uint32_t* errorNumber,
                             char** message) {
-    std::string words[5] = {"ZEF", "-x"};
-    int argc = 2;
-    if (gFlag) words[argc++] = "-g";
+    std::vector<std::string> words{"ZEF", "-x"};
+    if (gFlag) words.emplace_back("-g");
     if (archiveName) {
-        words[argc++] = "-f";
-        words[argc++] = archiveName;
+        words.emplace_back("-f");
+        words.emplace_back(archiveName);
     }
     char* argv[6] = {};
+    const int argc = static_cast<int>(words.size());
     for (int i = 0; i < argc; ++i) argv[i] = words[i].data();
     return OldFormatMain(argc, argv, nullptr, nullptr, errorNumber, message);
 }

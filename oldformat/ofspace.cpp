@@ -43,7 +43,7 @@ std::string Line(uint64_t kbytes, const char* middle, const std::string& dir) {
 
 bool OfCheckDiskSpace(const OfHandle& h, OfError& error) {
     std::vector<Group> groups(1);
-    groups[0].dir = ".";
+    groups[0].dir.assign(1, '.');
     for (const OfEntry& e : h.entries) {
         if (!e.selected) continue;
         const std::string dir = NearestExisting(ParentDir(e.target));

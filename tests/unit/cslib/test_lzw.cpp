@@ -23,7 +23,9 @@ Bytes ZCompress(const Bytes& data, const std::string& flags) {
 
 // Our stream header in front of a .Z body (its 3-byte header replaced).
 Bytes WithHeader(const Bytes& z, uint32_t len) {
-  Bytes s(8);
+  Bytes s;
+  s.reserve(z.size() + 5);
+  s.resize(8);
   CsPutLe32(s.data(), len);
   s[4] = 0x11;
   s[5] = z[0];

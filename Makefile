@@ -1,12 +1,13 @@
 # Entry points for people and CI.  Every target installs what it needs first,
 # so both work on a fresh Debian 12 machine as root.
 #   make demo   build kovzef and run it on a sample (archive, list, extract, compare)
-#   make test   build with ASan+UBSan and run the whole suite, then bounded fuzzing
+#   make test   build with ASan+UBSan and run the whole suite, check that the
+#               optimised build is free of warnings too, then bounded fuzzing
 #   make bench  build Release benchmarks and run them
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps demo test unit fuzz bench release clean
+.PHONY: deps demo test unit fuzz bench release warnings clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -19,17 +20,22 @@ demo: release
 	@bash scripts/demo.sh build/release/app/kovzef
 
 unit: deps
-	cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKOV_SANITIZE=ON
+	cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKOV_SANITIZE=ON -DKOV_WERROR=ON
 	cmake --build build/asan -j $(JOBS)
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
 fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOV_FUZZ=ON -DKOV_TESTS=OFF
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOV_FUZZ=ON -DKOV_TESTS=OFF -DKOV_WERROR=ON
 	cmake --build build/fuzz -j $(JOBS)
 	bash scripts/run-fuzzers.sh build/fuzz/tests $(FUZZ_SECONDS)
 
-test: unit fuzz
+# The optimiser sees more than a debug build: build everything, tests included, once with -O2.
+warnings: deps
+	cmake -S . -B build/warnings -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_WERROR=ON
+	cmake --build build/warnings -j $(JOBS)
+
+test: unit warnings fuzz
 
 bench: deps
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_TESTS=OFF -DKOV_BENCH=ON

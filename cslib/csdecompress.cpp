@@ -211,14 +211,8 @@ int DetailedStep(CsWorkArea* wa, int32_t desc, bool first, const uint8_t* in, in
     }
     wa->dumpPosIn = 0;
     wa->dumpPosOut = 0;
-  } else if (segmented && (wa->crcU == nullptr || wa->crcC == nullptr || wa->blockBuf == nullptr)) {
-    CS_PRINT("\nERROR: CsRDecompress: internal buffer is not initialised");
-    return CS_E_NOT_INIT;
-  } else if (wa->crcU == nullptr || wa->crcC == nullptr) {
-    // Tracing was switched on during a plain stream: count from here on.
-    if (wa->crcU == nullptr) wa->crcU = CsCrcNew(65536);
-    if (wa->crcC == nullptr) wa->crcC = CsCrcNew(1024);
-    if (wa->crcU == nullptr || wa->crcC == nullptr) return CS_E_NO_MEMORY;
+  } else if (const int rc = CsContinueDetailed(wa, "CsRDecompress", segmented); rc != 0) {
+    return rc;
   }
 
   int rc;

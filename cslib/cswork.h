@@ -73,6 +73,11 @@ int32_t& CsDescriptorOf(int handle);
 int CsOpenFixedHandle(int handle);
 // Frees what a stream holds (CRC states, block buffer, check handle).
 void CsEndStream(CsWorkArea* wa);
+// Checks a continued step in detailed mode: a segmented stream must have been
+// started by its first call (-71 otherwise); a plain stream on which tracing
+// was switched on mid-way starts its CRC counts here (-82 when it cannot).
+int CsContinueDetailed(CsWorkArea* wa, const char* who, bool segmented);
+
 // Ends a step of either direction: a step that neither reads nor writes
 // while more is needed becomes -2 or -3 the second time (so no caller can loop
 // forever), the result is remembered, and a failed or finished stream frees

@@ -87,6 +87,16 @@ void CsEndStream(CsWorkArea* wa) {
   if (check > 0) CsReleaseHandle(check);
 }
 
+int CsContinueDetailed(CsWorkArea* wa, const char* who, bool segmented) {
+  if (segmented && (wa->crcU == nullptr || wa->crcC == nullptr || wa->blockBuf == nullptr)) {
+    CS_PRINT("\nERROR: %s: internal buffer is not initialised", who);
+    return CS_E_NOT_INIT;
+  }
+  if (wa->crcU == nullptr) wa->crcU = CsCrcNew(65536);
+  if (wa->crcC == nullptr) wa->crcC = CsCrcNew(1024);
+  return wa->crcU == nullptr || wa->crcC == nullptr ? CS_E_NO_MEMORY : 0;
+}
+
 int CsFinishStep(CsWorkArea* wa, const char* who, bool first, int rc, int32_t read,
                  int32_t written, bool keepPending) {
   if (!first && rc >= 0 && rc != CS_END_OF_STREAM && read == 0 && written == 0) {

@@ -2,12 +2,13 @@
 # so both work on a fresh Debian 12 machine as root.
 #   make demo   build kovzef and run it on a sample (archive, list, extract, compare)
 #   make test   build with ASan+UBSan and run the whole suite, check that the
-#               optimised build is free of warnings too, then bounded fuzzing
+#               optimised build is free of warnings too, run the threaded
+#               archive writer under ThreadSanitizer, then bounded fuzzing
 #   make bench  build Release benchmarks and run them
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps demo test unit fuzz bench release warnings clean
+.PHONY: deps demo test unit fuzz bench release warnings threads clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -35,7 +36,16 @@ warnings: deps
 	cmake -S . -B build/warnings -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_WERROR=ON
 	cmake --build build/warnings -j $(JOBS)
 
-test: unit warnings fuzz
+# Archives are written by several threads: their tests and the commands that
+# write archives run once more under ThreadSanitizer (which fails the run on a race).
+threads: deps
+	cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOV_WERROR=ON \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+	cmake --build build/tsan -j $(JOBS) --target kovzef app_test_chunkpipeline
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS) -R 'app_test_chunkpipeline|e2e_test_(create_extract|append|archive_core)'
+
+test: unit warnings threads fuzz
 
 bench: deps
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_TESTS=OFF -DKOV_BENCH=ON

@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "app/archivefile.h"
+#include "app/chunkpipeline.h"
 #include "app/direntry.h"
 #include "app/except.h"
 #include "cslib/cslib.h"
@@ -32,12 +33,30 @@ ICompressStrategy& ICompressStrategy::Current() {
     return g_published ? *g_published : fallback;
 }
 
+namespace {
+
+// Reads the next n stored bytes of the entry into in: once the file has ended
+// the rest is zeros, counted in padded.
+void ReadChunk(CFileStream& source, const std::string& name, uint8_t* in, size_t n, bool& atEnd,
+               uint64_t& padded) {
+    size_t got = 0;
+    if (!atEnd) {
+        if (!source.Read(in, n, &got)) throw CReadExcept(name);
+        atEnd = got < n;
+    }
+    if (got < n) {
+        memset(in + got, 0, n - got);
+        padded += n - got;
+    }
+}
+
+}  // namespace
+
 bool CNormalCompress::Compress(CArchiveFile& archive) {
     CDirEntry* entry = m_entry;
     if (!entry) throw CExcept("KOVZEF: no entry given to the compression strategy", 100, false);
     const std::string& name = entry->GetName();
     CTransferBuffers& tb = CTransferBuffers::Instance();
-    uint8_t* in = tb.Input();
     uint8_t* out = tb.Output();
     uint8_t* data = out + KOX_BLOCK_HEADER_SIZE;
     CFileStream* source = entry->GetStream();
@@ -55,20 +74,18 @@ bool CNormalCompress::Compress(CArchiveFile& archive) {
     bool last = false;
     do {
         const size_t n = remaining < KOX_CHUNK_SIZE ? static_cast<size_t>(remaining) : KOX_CHUNK_SIZE;
-        size_t got = 0;
-        if (!atEnd) {
-            if (!source->Read(in, n, &got)) throw CReadExcept(name);
-            atEnd = got < n;
-        }
-        if (got < n) {
-            memset(in + got, 0, n - got);
-            padded += n - got;
-        }
+        uint8_t* in = m_pipeline ? m_pipeline->NextInput() : tb.Input();
+        if (in == nullptr) throw CWriteExcept(archive.GetPath());
+        ReadChunk(*source, name, in, n, atEnd, padded);
         remaining -= n;
         last = remaining == 0;
 
         crc = CsCrc32Update(crc, in, n);
         if (digest) ManifestUpdateFile(digest, in, n);
+        if (m_pipeline) {
+            m_pipeline->Submit(n, last, name);
+            continue;
+        }
 
         int32_t read = 0, written = 0;
         const int rc = CsCompr(static_cast<int32_t>(n), in, static_cast<int32_t>(n), data,

@@ -11,6 +11,7 @@
 #include <string>
 
 class CArchiveFile;
+class CChunkPipeline;
 class CDirEntry;
 class CFileStream;
 
@@ -67,6 +68,12 @@ void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t sto
 class CNormalCompress : public ICompressStrategy {
 public:
     bool Compress(CArchiveFile& archive) override;
+    // Chunks then go through pipeline, which is attached to the archive's
+    // stream (nullptr: each chunk is compressed and written in turn).
+    void SetPipeline(CChunkPipeline* pipeline) { m_pipeline = pipeline; }
+
+private:
+    CChunkPipeline* m_pipeline = nullptr;
 };
 
 // The other platform's backup archives; its read operation fails here, so

@@ -12,6 +12,7 @@
 
 #include "app/application.h"
 #include "app/archivefile.h"
+#include "app/chunkpipeline.h"
 #include "app/cmdsignature.h"
 #include "app/compressstrategy.h"
 #include "app/direntry.h"
@@ -156,8 +157,22 @@ void CCreate::Execute()
     if (options.changeDir != nullptr && chdir(options.changeDir) != 0)
         throw CChgDirExcept(options.changeDir);
 
-    m_strategy = new CNormalCompress();
+    auto* strategy = new CNormalCompress();
+    m_strategy = strategy;
     ICompressStrategy::Publish(m_strategy);
+    // Chunks are compressed on worker threads when the machine has cores to
+    // spare; the archive comes out the same.  A signing run reads the archive
+    // it writes, so it goes chunk by chunk.  The pipeline is declared after
+    // the archive: when the run ends early it is gone before the archive is
+    // closed, and what it still held is dropped with the archive.
+    std::unique_ptr<CChunkPipeline> pipeline;
+    if (!signing)
+        pipeline = CChunkPipeline::Attach(archive.Stream(), CChunkPipeline::WorkersForThisMachine());
+    struct PipelineInUse {
+        CNormalCompress* strategy;
+        ~PipelineInUse() { strategy->SetPipeline(nullptr); }
+    } pipelineInUse{strategy};
+    strategy->SetPipeline(pipeline.get());
     m_digestEnabled = options.verify || command == KOV_CMD_SIGN;
     m_failedDigests = 0;
 

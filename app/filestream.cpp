@@ -16,6 +16,7 @@ bool CFileStream::Read(void* buffer, size_t length, size_t* count) {
         m_lastError = EBADF;
         return false;
     }
+    if (!FlushWriteBehind()) return false;
     if (length == 0) return true;
     size_t got = fread(buffer, 1, length, m_file);
     *count = got;
@@ -29,6 +30,15 @@ bool CFileStream::Read(void* buffer, size_t length, size_t* count) {
 }
 
 bool CFileStream::Write(const void* buffer, size_t length, size_t* count) {
+    if (m_writeBehind != nullptr) {
+        const bool queued = m_writeBehind->Append(buffer, length);
+        *count = queued ? length : 0;
+        return queued;
+    }
+    return WriteThrough(buffer, length, count);
+}
+
+bool CFileStream::WriteThrough(const void* buffer, size_t length, size_t* count) {
     *count = 0;
     if (!m_file) return false;
     if (length == 0) return true;
@@ -104,17 +114,17 @@ bool CFileStream::SetBufferSize(size_t size) {
 }
 
 bool CFileStream::Seek(uint64_t offset) {
-    if (!m_file || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    if (!m_file || offset > static_cast<uint64_t>(INT64_MAX) || !FlushWriteBehind()) return false;
     return fseeko64(m_file, static_cast<off64_t>(offset), SEEK_SET) == 0;
 }
 
 bool CFileStream::SeekEnd() {
-    if (!m_file) return false;
+    if (!m_file || !FlushWriteBehind()) return false;
     return fseeko64(m_file, 0, SEEK_END) == 0;
 }
 
 bool CFileStream::Tell(uint64_t* offset) {
-    if (!m_file) return false;
+    if (!m_file || !FlushWriteBehind()) return false;
     off64_t pos = ftello64(m_file);
     if (pos < 0) return false;
     *offset = static_cast<uint64_t>(pos);
@@ -122,7 +132,7 @@ bool CFileStream::Tell(uint64_t* offset) {
 }
 
 bool CFileStream::MoveFlPtr(int64_t count) {
-    if (count < 0 || !m_file) return false;
+    if (count < 0 || !m_file || !FlushWriteBehind()) return false;
     if (count == 0) return !ferror(m_file);
     return fseeko64(m_file, static_cast<off64_t>(count), SEEK_CUR) == 0;
 }
@@ -138,7 +148,14 @@ bool CFileStream::Truncate() {
 bool CFileStream::Close() {
     if (!m_file) return true;
     errno = 0;
-    int rc = fclose(m_file);
+    int rc = FlushWriteBehind() ? 0 : EOF;
+    if (rc != 0) {
+        m_lastError = errno ? errno : EIO;
+        fclose(m_file);
+        m_file = nullptr;
+        return false;
+    }
+    rc = fclose(m_file);
     m_file = nullptr;
     if (rc == 0) return true;
     m_lastError = errno ? errno : EIO;

@@ -16,6 +16,18 @@ inline constexpr uint32_t KOV_OPEN_CREATE = 0x20000000;  // "w"
 inline constexpr uint32_t KOV_OPEN_READ = 0x40000000;    // "r"
 inline constexpr uint32_t KOV_OPEN_UPDATE = 0x02000000;  // "r+"
 
+// Takes over the writes of a stream: the bytes are kept in order behind work
+// still being done elsewhere and reach the file later through WriteThrough.
+class IWriteBehind {
+public:
+    virtual ~IWriteBehind() = default;
+    // Queues length bytes after everything queued before; false when data
+    // queued earlier could not be written.
+    virtual bool Append(const void* buffer, size_t length) = 0;
+    // Writes everything queued; false on a write error.
+    virtual bool Flush() = 0;
+};
+
 class CFileStream {
 public:
     CFileStream() = default;
@@ -62,6 +74,12 @@ public:
     int LastError() const { return m_lastError; }
     FILE* Handle() const { return m_file; }
 
+    // Hands every later Write to writeBehind (nullptr ends that); any other
+    // operation first has it write out what it holds.
+    void SetWriteBehind(IWriteBehind* writeBehind) { m_writeBehind = writeBehind; }
+    // Writes to the file itself, past any write-behind queue.
+    bool WriteThrough(const void* buffer, size_t length, size_t* count);
+
     // Operations of the other platform's backup strategy; false here.
     bool BackupRead(void* buffer, size_t length, size_t* count);
     bool BackupWrite(const void* buffer, size_t length, size_t* count);
@@ -74,6 +92,10 @@ protected:
     FILE* m_file = nullptr;
     // The buffer given by SetBufferSize; it outlives the handle using it.
     std::unique_ptr<char[]> m_stdioBuffer;
+    IWriteBehind* m_writeBehind = nullptr;
+
+    // Has the write-behind queue, if any, write out what it holds.
+    bool FlushWriteBehind() { return m_writeBehind == nullptr || m_writeBehind->Flush(); }
 };
 
 // Keeps every written byte in memory; reads give them back from a read

@@ -1,0 +1,217 @@
+#include "app/chunkpipeline.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/except.h"
+#include "app/koxformat.h"
+#include "cslib/csheader.h"
+#include "cslib/cslib.h"
+#include "cslib/cstrace.h"
+
+namespace {
+
+// First call: Huffman-style codec, level 2 (the archive's only setting).
+constexpr int kComprOption = 35;
+// At most this many threads compress at once, the caller's included: an
+// archiver shares the machine with whatever it is archiving for.
+constexpr unsigned kMaxThreads = 4;
+// Chunks smaller than this are compressed at once by the caller's thread:
+// handing them over would cost more than compressing them.
+constexpr size_t kInlineBelow = 4096;
+
+}  // namespace
+
+struct CChunkPipeline::Chunk {
+    std::unique_ptr<uint8_t[]> input{new uint8_t[KOX_CHUNK_SIZE]};
+    std::unique_ptr<uint8_t[]> output{new uint8_t[KOX_BLOCK_HEADER_SIZE + KOX_CHUNK_SIZE]};
+    std::vector<uint8_t> before;  // bytes that go to the archive ahead of this block
+    std::string name;
+    int handle = 0;
+    size_t length = 0;
+    bool last = false;
+    int rc = 0;
+    size_t blockBytes = 0;
+    std::atomic<bool> done{false};
+};
+
+std::unique_ptr<CChunkPipeline> CChunkPipeline::Attach(CFileStream& sink, unsigned workers) {
+    if (workers == 0) return nullptr;
+    std::unique_ptr<CChunkPipeline> pipeline(new CChunkPipeline(sink, workers));
+    if (!pipeline->TakeHandles()) return nullptr;
+    for (unsigned i = 0; i < workers; ++i)
+        pipeline->m_workers.emplace_back(&CChunkPipeline::WorkerLoop, pipeline.get());
+    sink.SetWriteBehind(pipeline.get());
+    return pipeline;
+}
+
+unsigned CChunkPipeline::WorkersForThisMachine() {
+    if (cs_trace_level != 0) return 0;
+    const unsigned threads = std::min(std::thread::hardware_concurrency(), kMaxThreads);
+    return threads > 1 ? threads - 1 : 0;
+}
+
+CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers) : m_sink(sink) {
+    // Two chunks per worker keep each busy while the caller reads the next;
+    // the caller's own share of the work needs one or two more.
+    m_chunks.resize(2 * static_cast<size_t>(workers) + 2);
+    for (auto& chunk : m_chunks) chunk = std::make_unique<Chunk>();
+    m_jobs.resize(m_chunks.size());
+}
+
+CChunkPipeline::~CChunkPipeline() {
+    m_sink.SetWriteBehind(nullptr);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_workReady.notify_all();
+    for (std::thread& worker : m_workers) worker.join();
+    for (auto& chunk : m_chunks)
+        if (chunk->handle > 0) CsReleaseHandle(chunk->handle);
+}
+
+bool CChunkPipeline::TakeHandles() {
+    for (auto& chunk : m_chunks) {
+        int handle = 0;
+        if (CsGetHandle(&handle) != 0) return false;
+        chunk->handle = handle;
+    }
+    return true;
+}
+
+void CChunkPipeline::WorkerLoop() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        while (!m_stop && m_queued == 0) {
+            ++m_idle;
+            m_workReady.wait(lock);
+            --m_idle;
+        }
+        if (m_stop) return;
+        RunQueuedJob(lock);
+    }
+}
+
+void CChunkPipeline::RunQueuedJob(std::unique_lock<std::mutex>& lock) {
+    Chunk& chunk = *m_chunks[m_jobs[m_nextJob]];
+    m_nextJob = (m_nextJob + 1) % m_jobs.size();
+    --m_queued;
+    lock.unlock();
+    CompressChunk(chunk);
+    lock.lock();
+    chunk.done.store(true, std::memory_order_release);
+    // Only the caller's thread waits for a chunk; a wake-up costs a system
+    // call, so it is sent only when somebody waits.
+    if (m_callerWaits) m_jobDone.notify_one();
+}
+
+void CChunkPipeline::CompressChunk(Chunk& chunk) {
+    // The stream's header was written when the chunk was submitted.
+    uint8_t* data = chunk.output.get() + KOX_BLOCK_HEADER_SIZE;
+    const auto n = static_cast<int32_t>(chunk.length);
+    int32_t read = 0, written = 0;
+    const int rc = CsRCompress(chunk.handle, n, chunk.input.get(), n, data + CS_HEAD_SIZE,
+                               static_cast<int32_t>(KOX_CHUNK_SIZE) - CS_HEAD_SIZE,
+                               kComprOption & ~CS_INIT_COMPRESS, &read, &written);
+    chunk.rc = rc < 0 ? rc : 0;
+    if (rc < 0) return;
+    uint32_t length;
+    const char* type;
+    if (rc == CS_END_OF_STREAM) {
+        length = static_cast<uint32_t>(CS_HEAD_SIZE + written);
+        type = chunk.last ? KOX_BLOCK_ED : KOX_BLOCK_DA;
+    } else {
+        std::memcpy(data, chunk.input.get(), chunk.length);
+        length = static_cast<uint32_t>(chunk.length);
+        type = chunk.last ? KOX_BLOCK_UE : KOX_BLOCK_UD;
+    }
+    uint8_t* out = chunk.output.get();
+    out[0] = static_cast<uint8_t>(type[0]);
+    out[1] = static_cast<uint8_t>(type[1]);
+    KoxPutU32(out + 2, length);
+    chunk.blockBytes = length + KOX_BLOCK_HEADER_SIZE;
+}
+
+uint8_t* CChunkPipeline::NextInput() {
+    if (!WriteFinished(m_chunks.size() - 1)) return nullptr;
+    return m_chunks[(m_head + m_count) % m_chunks.size()]->input.get();
+}
+
+void CChunkPipeline::Submit(size_t length, bool last, const std::string& name) {
+    const size_t index = (m_head + m_count) % m_chunks.size();
+    Chunk& chunk = *m_chunks[index];
+    // Starting the stream here draws its preamble in the order of the
+    // chunks, as a run without workers would.
+    const int rc = CsRInitCompress(chunk.handle, chunk.output.get() + KOX_BLOCK_HEADER_SIZE,
+                                   static_cast<int32_t>(length), kComprOption);
+    if (rc < 0) throw CCompExcept(name + " (cslib error " + std::to_string(rc) + ")");
+    chunk.length = length;
+    chunk.last = last;
+    chunk.name = name;
+    chunk.before.swap(m_after);
+    m_after.clear();
+    ++m_count;
+    if (length < kInlineBelow) {
+        CompressChunk(chunk);
+        chunk.done.store(true, std::memory_order_relaxed);
+        return;
+    }
+    chunk.done.store(false, std::memory_order_relaxed);
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs[(m_nextJob + m_queued) % m_jobs.size()] = index;
+        ++m_queued;
+        wake = m_idle > 0;
+    }
+    if (wake) m_workReady.notify_one();
+}
+
+bool CChunkPipeline::Append(const void* buffer, size_t length) {
+    if (m_count == 0) return WriteBytes(buffer, length);
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    m_after.insert(m_after.end(), bytes, bytes + length);
+    return true;
+}
+
+bool CChunkPipeline::Flush() { return WriteFinished(0); }
+
+bool CChunkPipeline::WriteFinished(size_t keep) {
+    while (m_count > 0) {
+        Chunk& chunk = *m_chunks[m_head];
+        if (!chunk.done.load(std::memory_order_acquire)) {
+            if (m_count <= keep) break;
+            // Rather than wait, the caller's thread takes on work itself.
+            std::unique_lock<std::mutex> lock(m_mutex);
+            while (!chunk.done.load(std::memory_order_acquire)) {
+                if (m_queued > 0) {
+                    RunQueuedJob(lock);
+                } else {
+                    m_callerWaits = true;
+                    m_jobDone.wait(lock);
+                    m_callerWaits = false;
+                }
+            }
+        }
+        if (chunk.rc < 0)
+            throw CCompExcept(chunk.name + " (cslib error " + std::to_string(chunk.rc) + ")");
+        if (!chunk.before.empty()) {
+            if (!WriteBytes(chunk.before.data(), chunk.before.size())) return false;
+            chunk.before.clear();
+        }
+        if (!WriteBytes(chunk.output.get(), chunk.blockBytes)) return false;
+        m_head = (m_head + 1) % m_chunks.size();
+        --m_count;
+    }
+    if (m_count == 0 && !m_after.empty()) {
+        if (!WriteBytes(m_after.data(), m_after.size())) return false;
+        m_after.clear();
+    }
+    return true;
+}
+
+bool CChunkPipeline::WriteBytes(const void* buffer, size_t length) {
+    size_t put = 0;
+    return m_sink.WriteThrough(buffer, length, &put) && put == length;
+}

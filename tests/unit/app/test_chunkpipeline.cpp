@@ -1,0 +1,152 @@
+#include <sys/wait.h>
+
+#include <random>
+
+#include "app/chunkpipeline.h"
+#include "archive_fixture.h"
+
+namespace {
+
+class PipelineTest : public ArchiveTest {
+protected:
+    void SetUp() override {
+        ArchiveTest::SetUp();
+        std::mt19937 gen(7);
+        Bytes text;
+        while (text.size() < 300000) text += "line " + std::to_string(gen() % 1000) + " of text\n";
+        Bytes noise(150000, '\0');
+        for (char& c : noise) c = char(gen());
+        Put("text", text);                            // several compressed chunks
+        Put("noise", noise);                          // chunks stored raw
+        Put("exact", text.substr(0, KOX_CHUNK_SIZE));  // one chunk to the byte
+        Put("tail", text.substr(0, KOX_CHUNK_SIZE + 1));
+        Put("small", "a small file\n");
+        Put("empty", "");
+        Put("mixed", text.substr(0, 70000) + noise.substr(0, 70000) + text.substr(0, 5));
+        ASSERT_EQ(mkdir("sub", 0755), 0);
+    }
+
+    // Writes every entry of the fixture to name, through a pipeline with the
+    // given number of workers (0: chunk by chunk).
+    void WriteArchive(const std::string& name, unsigned workers) {
+        CNormalCompress strategy;
+        ICompressStrategy::Publish(&strategy);
+        {
+            CArchiveFile archive(name, KOV_OPEN_CREATE);
+            archive.Stream().SetBufferSize(2 * KOX_CHUNK_SIZE);
+            std::unique_ptr<CChunkPipeline> pipeline;
+            if (workers > 0) {
+                pipeline = CChunkPipeline::Attach(archive.Stream(), workers);
+                ASSERT_NE(pipeline, nullptr);
+            }
+            strategy.SetPipeline(pipeline.get());
+            archive.WriteArchiveHeader();
+            for (const char* file : {"small", "text", "sub", "empty", "noise", "exact", "tail",
+                                     "mixed", "small"}) {
+                std::unique_ptr<CDirEntry> entry;
+                if (std::string(file) == "sub")
+                    entry = std::make_unique<CDirectory>(file);
+                else
+                    entry = std::make_unique<CFile>(file);
+                entry->AddToArchive(archive);
+            }
+            archive.Close();
+            strategy.SetPipeline(nullptr);
+        }
+        ICompressStrategy::Publish(nullptr);
+    }
+
+    // Runs WriteArchive in a child, so that every variant starts from the
+    // same state of the process (the codec's preamble generator included).
+    void WriteInChild(const std::string& name, unsigned workers) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            WriteArchive(name, workers);
+            _exit(::testing::Test::HasFailure() ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child for " << name;
+    }
+};
+
+// Catches blocks written out of order, headers or checksums overtaken by the
+// blocks of the next file, raw chunks with the wrong type, and preambles drawn
+// in the order the workers happen to run: the archive must equal the one
+// written chunk by chunk, byte for byte.
+TEST_F(PipelineTest, ArchiveEqualsTheOneWrittenChunkByChunk) {
+    WriteInChild("serial.kox", 0);
+    WriteInChild("one.kox", 1);
+    WriteInChild("three.kox", 3);
+    const Bytes serial = Get("serial.kox");
+    ASSERT_GT(serial.size(), 200000u);
+    EXPECT_TRUE(Get("one.kox") == serial);
+    EXPECT_TRUE(Get("three.kox") == serial);
+}
+
+// Catches positions asked for while blocks are still in flight: a Tell must
+// count them, and bytes written behind them must land after them.
+TEST_F(PipelineTest, TellAndLaterWritesSeeEverythingQueued) {
+    CFileStream sink("out.bin", KOV_OPEN_CREATE);
+    auto pipeline = CChunkPipeline::Attach(sink, 2);
+    ASSERT_NE(pipeline, nullptr);
+    size_t put = 0;
+    ASSERT_TRUE(sink.Write("AB", 2, &put));
+    uint8_t* in = pipeline->NextInput();
+    ASSERT_NE(in, nullptr);
+    memset(in, 'x', 5000);
+    pipeline->Submit(5000, true, "x");
+    ASSERT_TRUE(sink.Write("CD", 2, &put));
+    uint64_t pos = 0;
+    ASSERT_TRUE(sink.Tell(&pos));
+    ASSERT_TRUE(sink.Close());
+    const Bytes out = Get("out.bin");
+    EXPECT_EQ(pos, out.size());
+    ASSERT_GT(out.size(), 4 + 6u);
+    EXPECT_EQ(out.substr(0, 4), "ABED");
+    EXPECT_EQ(out.substr(out.size() - 2), "CD");
+    Bytes plain;
+    EXPECT_TRUE(OracleInflate(out.substr(8, out.size() - 10), plain));
+    EXPECT_EQ(plain, Bytes(5000, 'x'));
+}
+
+// Catches a write error of queued blocks that goes unreported: closing the
+// archive must fail when the device is full.
+TEST_F(PipelineTest, WriteErrorOfQueuedBlocksFailsTheClose) {
+    CFileStream sink("/dev/full", KOV_OPEN_CREATE);
+    ASSERT_TRUE(sink.IsOpen());
+    auto pipeline = CChunkPipeline::Attach(sink, 1);
+    ASSERT_NE(pipeline, nullptr);
+    for (int i = 0; i < 8; ++i) {
+        uint8_t* in = pipeline->NextInput();
+        if (in == nullptr) break;  // the error may show before the close
+        memset(in, 'a' + i, KOX_CHUNK_SIZE);
+        pipeline->Submit(KOX_CHUNK_SIZE, i == 7, "full");
+    }
+    EXPECT_FALSE(sink.Close());
+}
+
+// Catches a hang or a use of freed buffers when a run ends with chunks still
+// in flight, and a stream left pointing at a destroyed pipeline.
+TEST_F(PipelineTest, DroppingAPipelineWithWorkInFlightDetachesIt) {
+    CFileStream sink("out.bin", KOV_OPEN_CREATE);
+    {
+        auto pipeline = CChunkPipeline::Attach(sink, 3);
+        ASSERT_NE(pipeline, nullptr);
+        for (int i = 0; i < 6; ++i) {
+            uint8_t* in = pipeline->NextInput();
+            ASSERT_NE(in, nullptr);
+            memset(in, 'q', KOX_CHUNK_SIZE);
+            pipeline->Submit(KOX_CHUNK_SIZE, false, "q");
+        }
+        size_t put = 0;
+        ASSERT_TRUE(sink.Write("behind", 6, &put));
+    }
+    size_t put = 0;
+    ASSERT_TRUE(sink.Write("after", 5, &put));
+    ASSERT_TRUE(sink.Close());
+    EXPECT_EQ(Get("out.bin").substr(Get("out.bin").size() - 5), "after");
+}
+
+}  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <sched.h>
+
 #include "app/except.h"
 #include "app/koxformat.h"
 #include "cslib/csheader.h"
@@ -47,7 +49,12 @@ std::unique_ptr<CChunkPipeline> CChunkPipeline::Attach(CFileStream& sink, unsign
 
 unsigned CChunkPipeline::WorkersForThisMachine() {
     if (cs_trace_level != 0) return 0;
-    const unsigned threads = std::min(std::thread::hardware_concurrency(), kMaxThreads);
+    // The processors this process may run on, which can be fewer than the
+    // machine has (a CPU set or a container's share).
+    unsigned cpus = std::thread::hardware_concurrency();
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) cpus = static_cast<unsigned>(CPU_COUNT(&set));
+    const unsigned threads = std::min(cpus, kMaxThreads);
     return threads > 1 ? threads - 1 : 0;
 }
 

@@ -21,6 +21,9 @@ constexpr unsigned kMaxThreads = 4;
 // Chunks smaller than this are compressed at once by the caller's thread:
 // handing them over would cost more than compressing them.
 constexpr size_t kInlineBelow = 4096;
+// Chunks being compressed or waiting to be written, at least: 16 x 128 KiB
+// of buffers plus a compression handle each.
+constexpr size_t kChunksInFlight = 16;
 
 }  // namespace
 
@@ -59,9 +62,9 @@ unsigned CChunkPipeline::WorkersForThisMachine() {
 }
 
 CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers) : m_sink(sink) {
-    // Two chunks per worker keep each busy while the caller reads the next;
-    // the caller's own share of the work needs one or two more.
-    m_chunks.resize(2 * static_cast<size_t>(workers) + 2);
+    // Enough chunks in flight that the caller keeps reading while a worker
+    // is busy with a large one: measured on 2 and 4 threads, 16 beat 4 and 8.
+    m_chunks.resize(std::max<size_t>(kChunksInFlight, 2 * static_cast<size_t>(workers) + 2));
     for (auto& chunk : m_chunks) chunk = std::make_unique<Chunk>();
     m_jobs.resize(m_chunks.size());
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include <sched.h>
 
@@ -44,8 +45,14 @@ std::unique_ptr<CChunkPipeline> CChunkPipeline::Attach(CFileStream& sink, unsign
     if (workers == 0) return nullptr;
     std::unique_ptr<CChunkPipeline> pipeline(new CChunkPipeline(sink, workers));
     if (!pipeline->TakeHandles()) return nullptr;
-    for (unsigned i = 0; i < workers; ++i)
-        pipeline->m_workers.emplace_back(&CChunkPipeline::WorkerLoop, pipeline.get());
+    // A process that may not start threads (a limit on processes, a full
+    // thread table) writes chunk by chunk instead of failing the run.
+    try {
+        for (unsigned i = 0; i < workers; ++i)
+            pipeline->m_workers.emplace_back(&CChunkPipeline::WorkerLoop, pipeline.get());
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
     sink.SetWriteBehind(pipeline.get());
     return pipeline;
 }
@@ -70,6 +77,16 @@ CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers) : m_sink(sin
 }
 
 CChunkPipeline::~CChunkPipeline() {
+    // A run that ends early may keep its archive (a create run stopped by a
+    // name or stat error does): it must hold every block submitted so far,
+    // as when each chunk was written at once.  After a failed write nothing
+    // more is tried; a chunk that failed to compress ends the writing there.
+    if (!m_writeFailed) {
+        try {
+            WriteFinished(0);
+        } catch (...) {
+        }
+    }
     m_sink.SetWriteBehind(nullptr);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -223,5 +240,7 @@ bool CChunkPipeline::WriteFinished(size_t keep) {
 
 bool CChunkPipeline::WriteBytes(const void* buffer, size_t length) {
     size_t put = 0;
-    return m_sink.WriteThrough(buffer, length, &put) && put == length;
+    if (m_sink.WriteThrough(buffer, length, &put) && put == length) return true;
+    m_writeFailed = true;
+    return false;
 }

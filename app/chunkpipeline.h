@@ -31,7 +31,8 @@ public:
     // from one thread only).
     static unsigned WorkersForThisMachine();
 
-    // Detaches from the stream and drops what is still queued.
+    // Writes what is still queued (unless a write failed), then detaches
+    // from the stream.
     ~CChunkPipeline() override;
     CChunkPipeline(const CChunkPipeline&) = delete;
     CChunkPipeline& operator=(const CChunkPipeline&) = delete;
@@ -70,6 +71,7 @@ private:
     size_t m_head = 0;
     size_t m_count = 0;            // chunks in flight (caller's thread only)
     std::vector<uint8_t> m_after;  // bytes queued behind the newest chunk
+    bool m_writeFailed = false;    // a write to the stream failed
 
     std::mutex m_mutex;
     std::condition_variable m_workReady;

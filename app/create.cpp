@@ -163,8 +163,8 @@ void CCreate::Execute()
     // Chunks are compressed on worker threads when the machine has cores to
     // spare; the archive comes out the same.  A signing run reads the archive
     // it writes, so it goes chunk by chunk.  The pipeline is declared after
-    // the archive: when the run ends early it is gone before the archive is
-    // closed, and what it still held is dropped with the archive.
+    // the archive: when the run ends early it writes what it still holds and
+    // is gone before the archive is closed.
     std::unique_ptr<CChunkPipeline> pipeline;
     if (!signing)
         pipeline = CChunkPipeline::Attach(archive.Stream(), CChunkPipeline::WorkersForThisMachine());

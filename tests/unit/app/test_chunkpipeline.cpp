@@ -1,3 +1,4 @@
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <random>
@@ -147,6 +148,76 @@ TEST_F(PipelineTest, DroppingAPipelineWithWorkInFlightDetachesIt) {
     ASSERT_TRUE(sink.Write("after", 5, &put));
     ASSERT_TRUE(sink.Close());
     EXPECT_EQ(Get("out.bin").substr(Get("out.bin").size() - 5), "after");
+}
+
+// Catches blocks lost when a run ends early: a create run stopped by an error
+// other than a write or read error keeps its archive, which must hold every
+// block submitted before the stop (as a run writing chunk by chunk has), not
+// an entry cut off where the queue was dropped.
+TEST_F(PipelineTest, DroppingAPipelineWritesWhatWasSubmitted) {
+    CFileStream sink("out.bin", KOV_OPEN_CREATE);
+    {
+        auto pipeline = CChunkPipeline::Attach(sink, 2);
+        ASSERT_NE(pipeline, nullptr);
+        size_t put = 0;
+        ASSERT_TRUE(sink.Write("AB", 2, &put));
+        std::mt19937 gen(3);
+        for (int i = 0; i < 10; ++i) {
+            uint8_t* in = pipeline->NextInput();
+            ASSERT_NE(in, nullptr);
+            // Odd chunks are noise and stay raw, even ones compress.
+            for (size_t k = 0; k < KOX_CHUNK_SIZE; ++k)
+                in[k] = i % 2 ? uint8_t(gen()) : uint8_t('a' + k % 7);
+            pipeline->Submit(KOX_CHUNK_SIZE, i == 9, "q");
+            ASSERT_TRUE(sink.Write("-", 1, &put));
+        }
+    }
+    ASSERT_TRUE(sink.Close());
+    const Bytes out = Get("out.bin");
+    ASSERT_GE(out.size(), 2u);
+    EXPECT_EQ(out.substr(0, 2), "AB");
+    size_t pos = 2;
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_LE(pos + KOX_BLOCK_HEADER_SIZE, out.size()) << "block " << i << " missing";
+        const Bytes type = out.substr(pos, 2);
+        const char* want = i == 9 ? KOX_BLOCK_UE : i % 2 ? KOX_BLOCK_UD : KOX_BLOCK_DA;
+        EXPECT_EQ(type, Bytes(want, 2)) << "block " << i;
+        pos += KOX_BLOCK_HEADER_SIZE + KoxGetU32(reinterpret_cast<const uint8_t*>(out.data()) + pos + 2);
+        ASSERT_LT(pos, out.size()) << "block " << i << " cut short";
+        EXPECT_EQ(out[pos], '-') << "bytes behind block " << i;
+        ++pos;
+    }
+    EXPECT_EQ(pos, out.size());
+}
+
+// Catches a run that fails when no thread can be started (a limit on
+// processes, a full thread table): the thread library's error must not
+// escape, the caller then writes chunk by chunk.
+TEST_F(PipelineTest, NoThreadsToBeHadMeansNoPipeline) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The limit binds no privileged user: the child gives up its
+        // privileges first, and is then the only process of its user.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        const rlimit one{1, 1};
+        if (setrlimit(RLIMIT_NPROC, &one) != 0) _exit(2);
+        CFileStream sink("/dev/null", KOV_OPEN_CREATE);
+        if (!sink.IsOpen()) _exit(2);
+        int rc = 0;
+        try {
+            rc = CChunkPipeline::Attach(sink, 3) == nullptr ? 0 : 1;
+        } catch (...) {
+            rc = 3;
+        }
+        _exit(rc);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no way to limit the processes here";
+    EXPECT_NE(WEXITSTATUS(status), 3) << "thread error escaped";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "threads were started despite the limit";
 }
 
 }  // namespace

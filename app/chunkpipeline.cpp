@@ -6,6 +6,7 @@
 
 #include <sched.h>
 
+#include "app/compressstrategy.h"
 #include "app/except.h"
 #include "app/koxformat.h"
 #include "cslib/csheader.h"
@@ -143,21 +144,10 @@ void CChunkPipeline::CompressChunk(Chunk& chunk) {
                                kComprOption & ~CS_INIT_COMPRESS, &read, &written);
     chunk.rc = rc < 0 ? rc : 0;
     if (rc < 0) return;
-    uint32_t length;
-    const char* type;
-    if (rc == CS_END_OF_STREAM) {
-        length = static_cast<uint32_t>(CS_HEAD_SIZE + written);
-        type = chunk.last ? KOX_BLOCK_ED : KOX_BLOCK_DA;
-    } else {
-        std::memcpy(data, chunk.input.get(), chunk.length);
-        length = static_cast<uint32_t>(chunk.length);
-        type = chunk.last ? KOX_BLOCK_UE : KOX_BLOCK_UD;
-    }
-    uint8_t* out = chunk.output.get();
-    out[0] = static_cast<uint8_t>(type[0]);
-    out[1] = static_cast<uint8_t>(type[1]);
-    KoxPutU32(out + 2, length);
-    chunk.blockBytes = length + KOX_BLOCK_HEADER_SIZE;
+    chunk.blockBytes =
+        FinishChunkBlock(chunk.output.get(), rc == CS_END_OF_STREAM,
+                         CS_HEAD_SIZE + static_cast<size_t>(written), chunk.input.get(),
+                         chunk.length, chunk.last);
 }
 
 uint8_t* CChunkPipeline::NextInput() {

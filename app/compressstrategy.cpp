@@ -92,21 +92,9 @@ bool CNormalCompress::Compress(CArchiveFile& archive) {
                                static_cast<int32_t>(KOX_CHUNK_SIZE), kComprOption, &read,
                                &written, "iaxxcmpmn", 153);
         if (rc < 0) throw CCompExcept(name + " (cslib error " + std::to_string(rc) + ")");
-        uint32_t length;
-        const char* type;
-        if (rc == CS_END_OF_STREAM) {
-            length = static_cast<uint32_t>(written);
-            type = last ? KOX_BLOCK_ED : KOX_BLOCK_DA;
-        } else {
-            memcpy(data, in, n);
-            length = static_cast<uint32_t>(n);
-            type = last ? KOX_BLOCK_UE : KOX_BLOCK_UD;
-        }
-        out[0] = static_cast<uint8_t>(type[0]);
-        out[1] = static_cast<uint8_t>(type[1]);
-        KoxPutU32(out + 2, length);
+        const size_t blockBytes = FinishChunkBlock(out, rc == CS_END_OF_STREAM,
+                                                   static_cast<size_t>(written), in, n, last);
         size_t put = 0;
-        const size_t blockBytes = length + KOX_BLOCK_HEADER_SIZE;
         if (!sink.Write(out, blockBytes, &put) || put != blockBytes)
             throw CWriteExcept(archive.GetPath());
     } while (!last);
@@ -127,6 +115,21 @@ bool CNormalCompress::Compress(CArchiveFile& archive) {
         ReportIfFileGrew(*source, name, total);
     }
     return true;
+}
+
+size_t FinishChunkBlock(uint8_t* out, bool streamEnded, size_t streamBytes, const uint8_t* in,
+                        size_t n, bool last) {
+    size_t length = streamBytes;
+    const char* type = last ? KOX_BLOCK_ED : KOX_BLOCK_DA;
+    if (!streamEnded) {
+        memcpy(out + KOX_BLOCK_HEADER_SIZE, in, n);
+        length = n;
+        type = last ? KOX_BLOCK_UE : KOX_BLOCK_UD;
+    }
+    out[0] = static_cast<uint8_t>(type[0]);
+    out[1] = static_cast<uint8_t>(type[1]);
+    KoxPutU32(out + 2, static_cast<uint32_t>(length));
+    return length + KOX_BLOCK_HEADER_SIZE;
 }
 
 void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t stored) {

@@ -59,6 +59,13 @@ protected:
     CDirEntry* m_entry = nullptr;
 };
 
+// Completes the block in out (the 6-byte block header, then the data): a
+// stream that ended in streamBytes becomes "DA" ("ED" when last), otherwise
+// the chunk's n bytes from in are stored raw as "UD" ("UE").  Returns the
+// block's size, header included.
+size_t FinishChunkBlock(uint8_t* out, bool streamEnded, size_t streamBytes, const uint8_t* in,
+                        size_t n, bool last);
+
 // Reports name as inaccessible when source still yields a byte after the
 // stored bytes were read: the file grew while it was archived.
 void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t stored);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
 
 #include <sched.h>
 
@@ -46,16 +45,21 @@ std::unique_ptr<CChunkPipeline> CChunkPipeline::Attach(CFileStream& sink, unsign
     if (workers == 0) return nullptr;
     std::unique_ptr<CChunkPipeline> pipeline(new CChunkPipeline(sink, workers));
     if (!pipeline->TakeHandles()) return nullptr;
-    // A process that may not start threads (a limit on processes, a full
-    // thread table) writes chunk by chunk instead of failing the run.
-    try {
-        for (unsigned i = 0; i < workers; ++i)
-            pipeline->m_workers.emplace_back(&CChunkPipeline::WorkerLoop, pipeline.get());
-    } catch (const std::system_error&) {
-        return nullptr;
-    }
     sink.SetWriteBehind(pipeline.get());
     return pipeline;
+}
+
+void CChunkPipeline::StartWorkers() {
+    // Started with the first chunk worth handing over, so that a run of
+    // small files costs no threads.  A process that may not start threads
+    // (a limit on processes, a full thread table) goes on with those it
+    // has, or none: the caller's thread then runs every job itself.
+    m_workersStarted = true;
+    try {
+        while (m_workers.size() < m_workerCount)
+            m_workers.emplace_back(&CChunkPipeline::WorkerLoop, this);
+    } catch (...) {
+    }
 }
 
 unsigned CChunkPipeline::WorkersForThisMachine() {
@@ -69,7 +73,8 @@ unsigned CChunkPipeline::WorkersForThisMachine() {
     return threads > 1 ? threads - 1 : 0;
 }
 
-CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers) : m_sink(sink) {
+CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers)
+    : m_sink(sink), m_workerCount(workers) {
     // Enough chunks in flight that the caller keeps reading while a worker
     // is busy with a large one: measured on 2 and 4 threads, 16 beat 4 and 8.
     m_chunks.resize(std::max<size_t>(kChunksInFlight, 2 * static_cast<size_t>(workers) + 2));
@@ -158,6 +163,7 @@ uint8_t* CChunkPipeline::NextInput() {
 void CChunkPipeline::Submit(size_t length, bool last, const std::string& name) {
     const size_t index = (m_head + m_count) % m_chunks.size();
     Chunk& chunk = *m_chunks[index];
+    if (length >= kInlineBelow && !m_workersStarted) StartWorkers();
     // Starting the stream here draws its preamble in the order of the
     // chunks, as a run without workers would.
     const int rc = CsRInitCompress(chunk.handle, chunk.output.get() + KOX_BLOCK_HEADER_SIZE,

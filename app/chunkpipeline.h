@@ -23,8 +23,9 @@
 
 class CChunkPipeline : public IWriteBehind {
 public:
-    // A pipeline with the given number of worker threads (at least one)
-    // attached to sink, or nullptr when its handles cannot be had.
+    // A pipeline with up to the given number of worker threads (at least
+    // one; started with the first chunk handed over) attached to sink, or
+    // nullptr when its handles cannot be had.
     static std::unique_ptr<CChunkPipeline> Attach(CFileStream& sink, unsigned workers);
     // Workers worth starting on this machine: 0 when the caller's thread is
     // all there is (or the compression library is tracing, which it does
@@ -55,6 +56,7 @@ private:
 
     CChunkPipeline(CFileStream& sink, unsigned workers);
     bool TakeHandles();
+    void StartWorkers();
     void WorkerLoop();
     // Runs the oldest job nobody has started; called with the lock held,
     // which is released while the job runs.
@@ -82,5 +84,7 @@ private:
     unsigned m_idle = 0;  // workers waiting for a job
     bool m_callerWaits = false;
     bool m_stop = false;
+    unsigned m_workerCount;
+    bool m_workersStarted = false;
     std::vector<std::thread> m_workers;
 };

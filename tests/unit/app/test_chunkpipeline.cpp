@@ -192,21 +192,29 @@ TEST_F(PipelineTest, DroppingAPipelineWritesWhatWasSubmitted) {
 
 // Catches a run that fails when no thread can be started (a limit on
 // processes, a full thread table): the thread library's error must not
-// escape, the caller then writes chunk by chunk.
-TEST_F(PipelineTest, NoThreadsToBeHadMeansNoPipeline) {
+// escape, and the caller's thread then compresses every chunk itself.
+TEST_F(PipelineTest, NoThreadsToBeHadStillWritesEveryBlock) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+        CFileStream sink("nothreads.bin", KOV_OPEN_CREATE);
+        if (!sink.IsOpen()) _exit(4);
         // The limit binds no privileged user: the child gives up its
         // privileges first, and is then the only process of its user.
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
         const rlimit one{1, 1};
         if (setrlimit(RLIMIT_NPROC, &one) != 0) _exit(2);
-        CFileStream sink("/dev/null", KOV_OPEN_CREATE);
-        if (!sink.IsOpen()) _exit(2);
         int rc = 0;
         try {
-            rc = CChunkPipeline::Attach(sink, 3) == nullptr ? 0 : 1;
+            auto pipeline = CChunkPipeline::Attach(sink, 3);
+            if (pipeline == nullptr) _exit(5);
+            for (int i = 0; i < 20; ++i) {
+                uint8_t* in = pipeline->NextInput();
+                if (in == nullptr) _exit(6);
+                memset(in, 'a' + i, KOX_CHUNK_SIZE);
+                pipeline->Submit(KOX_CHUNK_SIZE, i == 19, "limited");
+            }
+            rc = sink.Close() ? 0 : 7;
         } catch (...) {
             rc = 3;
         }
@@ -216,8 +224,20 @@ TEST_F(PipelineTest, NoThreadsToBeHadMeansNoPipeline) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no way to limit the processes here";
-    EXPECT_NE(WEXITSTATUS(status), 3) << "thread error escaped";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "threads were started despite the limit";
+    ASSERT_NE(WEXITSTATUS(status), 3) << "thread error escaped";
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    const Bytes out = Get("nothreads.bin");
+    size_t pos = 0;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_LE(pos + 6, out.size());
+        EXPECT_EQ(out.substr(pos, 2), i == 19 ? "ED" : "DA");
+        const uint32_t n = KoxGetU32(reinterpret_cast<const uint8_t*>(out.data()) + pos + 2);
+        Bytes plain;
+        EXPECT_TRUE(OracleInflate(out.substr(pos + 6, n), plain));
+        EXPECT_EQ(plain, Bytes(KOX_CHUNK_SIZE, char('a' + i))) << "block " << i;
+        pos += 6 + n;
+    }
+    EXPECT_EQ(pos, out.size());
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 #               archive writer under ThreadSanitizer, then bounded fuzzing
 #   make bench  build Release benchmarks and run them
 JOBS ?= $(shell nproc)
-FUZZ_SECONDS ?= 60
+# One wall-clock budget for all fuzz targets together, run side by side.
+FUZZ_SECONDS ?= 360
 
 .PHONY: deps demo test unit fuzz bench release warnings threads clean
 

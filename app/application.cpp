@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -23,6 +24,7 @@
 #include "app/options.h"
 #include "app/scan.h"
 #include "app/statistics.h"
+#include "app/stopsignal.h"
 #include "krn/snt/manifest.h"
 
 bool g_abandonArchive = false;
@@ -64,6 +66,24 @@ std::unique_ptr<CCommand> MakeCommand(int32_t code, CApplication& app)
 bool IsCreateOrAppend(uint32_t code)
 {
     return code == KOV_CMD_CREATE || code == KOV_CMD_APPEND;
+}
+
+bool WritesArchive(uint32_t code)
+{
+    return IsCreateOrAppend(code) || code == KOV_CMD_MERGE || code == KOV_CMD_SIGN;
+}
+
+// The directory part of a path ("." when it has none) and its last component.
+void SplitPath(const std::string& path, std::string& directory, std::string& base)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        directory = ".";
+        base = path;
+        return;
+    }
+    directory = slash == 0 ? "/" : path.substr(0, slash);
+    base = path.substr(slash + 1);
 }
 
 }  // namespace
@@ -155,7 +175,7 @@ void CApplication::Run()
     m_options->PrepareFileList();
 
     m_commandCode = static_cast<uint32_t>(m_options->commandCode);
-    if (IsCreateOrAppend(m_commandCode))
+    if (IsCreateOrAppend(m_commandCode) || m_commandCode == KOV_CMD_SIGN)
         FixArchivePath();
     errno = 0;
     Dispatch();
@@ -169,32 +189,33 @@ void CApplication::Run()
 void CApplication::Dispatch()
 {
     std::unique_ptr<CCommand> command = MakeCommand(static_cast<int32_t>(m_commandCode), *this);
+    if (WritesArchive(m_commandCode))
+        InstallStopSignalHandlers();
     if (!IsCreateOrAppend(m_commandCode)) {
         command->Execute();
         return;
     }
     try {
         command->Execute();
-    } catch (CWriteExcept&) {
-        RemoveArchive();
-        throw;
-    } catch (CReadExcept&) {
-        RemoveArchive();
-        throw;
+        StopIfRequested();
     } catch (CInvalManifestExcept&) {
         if (!m_options->ignoreInaccessible)
             RemoveArchive();
+        else
+            KeepArchive();
         throw;
     } catch (CInvalSignatureExcept&) {
         if (!m_options->ignoreInaccessible)
             RemoveArchive();
+        else
+            KeepArchive();
         throw;
     } catch (...) {
-        // Any other failure of an append (a compression error in the middle
-        // of an entry, a link loop) must not leave a half-written entry behind
-        // the archive's earlier entries: cut it back to its old length.
-        if (m_archiveAppend)
-            RemoveArchive();
+        // Any other failure (a write or read error, a compression error in
+        // the middle of an entry, a link loop, a stop signal) must leave
+        // neither a half-written archive nor a half-written entry behind the
+        // archive's earlier entries.
+        RemoveArchive();
         throw;
     }
     if (m_filesInaccessible) {
@@ -203,6 +224,21 @@ void CApplication::Dispatch()
         m_exitStatus = 44;
         if (!m_options->ignoreInaccessible)
             RemoveArchive();
+    }
+    try {
+        CommitArchive();
+    } catch (...) {
+        RemoveArchive();
+        throw;
+    }
+}
+
+void CApplication::KeepArchive()
+{
+    try {
+        CommitArchive();
+    } catch (CExcept&) {
+        RemoveArchive();  // the failure being reported is the run's own
     }
 }
 
@@ -246,6 +282,12 @@ void CApplication::InitArchiveName()
 
 void CApplication::ReleaseArchivePath()
 {
+    const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
+    if (!m_archiveTempName.empty())
+        unlinkat(dirFd, m_archiveTempName.c_str(), 0);  // a run that never got to its end
+    m_archiveTempName.clear();
+    m_archiveFinalName.clear();
+    m_archiveLock.Release();
     if (m_archiveDirFd >= 0)
         close(m_archiveDirFd);
     m_archiveDirFd = -1;
@@ -261,28 +303,120 @@ void CApplication::FixArchivePath()
     m_archiveAppend = m_options->commandCode == KOV_CMD_APPEND;
     m_archiveDirFd = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
-    struct stat st;
-    if (!m_archiveName || !m_archiveName[0] || fstatat(dirFd, m_archiveName, &st, 0) != 0)
+    if (!m_archiveName || !m_archiveName[0])
         return;
+    bool created = false;
+    if (m_options->commandCode != KOV_CMD_CREATE) {
+        // Locked before its length is taken: that length is what a failed
+        // run cuts the archive back to.
+        created = m_archiveLock.Acquire(dirFd, m_archiveName, m_archiveAppend);
+    }
+    struct stat st;
+    if (fstatat(dirFd, m_archiveName, &st, 0) != 0) {
+        if (m_options->commandCode == KOV_CMD_CREATE)
+            ReserveReplacement(nullptr);
+        return;
+    }
     if (!S_ISREG(st.st_mode)) {
         m_archiveForeign = true;
         return;
     }
-    m_archiveExisted = true;
+    m_archiveExisted = !created;
     m_archiveOldSize = static_cast<long long>(st.st_size);
     m_archiveDev = st.st_dev;
     m_archiveIno = st.st_ino;
     m_archiveOldMtimeSec = static_cast<long long>(st.st_mtim.tv_sec);
     m_archiveOldMtimeNsec = static_cast<long long>(st.st_mtim.tv_nsec);
+    if (m_options->commandCode == KOV_CMD_CREATE)
+        ReserveReplacement(&st);
+}
+
+// Creates the new file of a create run in the archive's directory, with the
+// mode (and, where allowed, the owner) the archive has, so that putting it in
+// place changes nothing but the contents.  A link to an archive is kept: the
+// file it leads to is replaced.  Where no new file can be made (a directory
+// that is not writable) the run writes the archive itself, as it always did.
+void CApplication::ReserveReplacement(const struct stat* existing)
+{
+    const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
+    std::string finalName = m_archiveName;
+    struct stat lst;
+    if (existing && fstatat(dirFd, m_archiveName, &lst, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(lst.st_mode)) {
+        char* resolved = realpath(m_archiveName, nullptr);
+        if (!resolved)
+            return;
+        finalName = resolved;
+        free(resolved);
+    }
+    std::string directory, base;
+    SplitPath(finalName, directory, base);
+    if (base.size() > 200)
+        base.resize(200);
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        char suffix[40];
+        std::snprintf(suffix, sizeof suffix, ".%u-%u.new", static_cast<unsigned>(getpid()), attempt);
+        const std::string temp = (directory == "." ? std::string() : directory + "/") + "." + base + suffix;
+        const int fd = openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return;
+        }
+        if (existing) {
+            if (existing->st_uid != geteuid() || existing->st_gid != getegid()) {
+                if (fchown(fd, existing->st_uid, existing->st_gid) != 0) {
+                    // Only the owner changes; the run goes on as the archive's writer.
+                }
+            }
+            if (fchmod(fd, existing->st_mode & 07777) != 0) {
+                // The new file keeps the mode of a new archive.
+            }
+        }
+        close(fd);
+        m_archiveTempName = temp;
+        m_archiveFinalName = finalName;
+        return;
+    }
+}
+
+std::string CApplication::GetArchiveWriteName() const
+{
+    return m_archiveTempName.empty() ? std::string(GetArchiveName()) : m_archiveTempName;
+}
+
+bool CApplication::IsReplacedArchive(const struct stat& st) const
+{
+    return m_archiveExisted && !m_archiveTempName.empty() &&
+           static_cast<unsigned long long>(st.st_dev) == m_archiveDev &&
+           static_cast<unsigned long long>(st.st_ino) == m_archiveIno;
+}
+
+void CApplication::CommitArchive()
+{
+    if (m_archiveTempName.empty())
+        return;
+    const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
+    if (renameat(dirFd, m_archiveTempName.c_str(), dirFd, m_archiveFinalName.c_str()) != 0)
+        throw CWriteExcept(m_archiveFinalName);
+    m_archiveTempName.clear();
 }
 
 void CApplication::RemoveArchive()
 {
     if (!m_archiveName || !m_archiveName[0])
         return;
+    const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
+    if (!m_archiveTempName.empty()) {
+        // The archive itself was never touched.
+        unlinkat(dirFd, m_archiveTempName.c_str(), 0);
+        m_archiveTempName.clear();
+        return;
+    }
     if (m_archiveForeign)
         return;  // a device, pipe or directory named as archive is never removed
-    const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
+    if (m_options->commandCode != KOV_CMD_CREATE && !m_archiveLock.Held())
+        return;  // another run's archive
     struct stat st;
     if (fstatat(dirFd, m_archiveName, &st, 0) != 0 || !S_ISREG(st.st_mode))
         return;
@@ -308,7 +442,8 @@ void CApplication::RemoveArchive()
         }
         return;
     }
-    // A create run truncated and rewrote it: the old content is gone already.
+    // A create run that could not write beside the archive rewrote it: the
+    // old content is gone already.
     unlinkat(dirFd, m_archiveName, 0);
 }
 

@@ -9,6 +9,10 @@
 #include <string>
 #include <unordered_set>
 
+#include "app/archivelock.h"
+
+struct stat;
+
 class CLogMan;
 class COptions;
 class CStatistics;
@@ -40,13 +44,25 @@ public:
     // Runs the consistency checks, then fills the archive name buffer.
     void InitArchiveName();
     // Notes where the archive of this run lives and whether (and as what) it
-    // exists already; called for create and append before the command runs.
+    // exists already; called for create, append and signing before the
+    // command runs.  Append and signing lock the archive first (CArchiveLock);
+    // a create that names a regular file or nothing reserves a new file
+    // beside it, which the run writes and which replaces the archive only
+    // when the run succeeds.
     void FixArchivePath();
     // Undoes the archive file of a failed create or append run: removes the
-    // file this run created, or cuts an archive that existed before an append
+    // new file of a create, or cuts an archive that existed before an append
     // back to its earlier length.  The path was fixed at the start of the
     // run, so a later change of directory does not matter.  Reports nothing.
     void RemoveArchive();
+    // Puts the new file of a successful create in the archive's place;
+    // CWriteExcept when that fails.  Nothing to do for the other runs.
+    void CommitArchive();
+    // The file the create or append run opens: the new file beside the
+    // archive, or the archive itself.
+    std::string GetArchiveWriteName() const;
+    // True for the archive that the new file of this create run replaces.
+    bool IsReplacedArchive(const struct stat& st) const;
     // Reports one input file that could not be read while archiving.
     void ReportInaccessible(const std::string& name, const std::string& detail = std::string());
     // True when the name is one of the exclude list (-X).
@@ -77,6 +93,10 @@ private:
 
     void Dispatch();
     void ReleaseArchivePath();
+    void ReserveReplacement(const struct stat* existing);
+    // Puts the new file of a create in place where the run keeps its archive
+    // despite its failure (option i); otherwise removes it.
+    void KeepArchive();
 
     CLogMan* m_logMan = nullptr;
     COptions* m_options = nullptr;
@@ -95,6 +115,9 @@ private:
     long long m_archiveOldSize = 0;   // its length then
     unsigned long long m_archiveDev = 0, m_archiveIno = 0;
     long long m_archiveOldMtimeSec = 0, m_archiveOldMtimeNsec = 0;
+    CArchiveLock m_archiveLock;       // held by runs that write into the archive
+    std::string m_archiveFinalName;   // the name the new file of a create replaces
+    std::string m_archiveTempName;    // that new file while the run writes it
 
     // Inaccessible-files report: whether the first report was seen, the copy
     // of -e taken then, and whether "kovzef.log" still has to be opened.

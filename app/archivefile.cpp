@@ -30,13 +30,13 @@ std::string FlatName(std::string name) {
 
 }  // namespace
 
-CArchiveFile::CArchiveFile(const std::string& path, uint32_t mode)
-    : m_path(path), m_manifestContext() {
+CArchiveFile::CArchiveFile(const std::string& path, uint32_t mode, const std::string& shownPath)
+    : m_path(shownPath.empty() ? path : shownPath), m_manifestContext() {
     memset(m_name, 0, sizeof m_name);
     memset(m_magic, 0, sizeof m_magic);
     memset(m_version, 0, sizeof m_version);
     m_stream.Open(path.c_str(), mode);
-    if (!m_stream.IsOpen()) throw COpenExcept(path, m_stream.LastError());
+    if (!m_stream.IsOpen()) throw COpenExcept(m_path, m_stream.LastError());
     if (mode & KOV_OPEN_CREATE) {
         memcpy(m_version, KOX_VERSION_201, 4);
         memcpy(m_magic, KOX_MAGIC, 4);

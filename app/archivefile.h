@@ -26,7 +26,9 @@ public:
     // Opens path with the mode bits (KOV_OPEN_READ to read, KOV_OPEN_CREATE to
     // create).  Create mode: magic "ZEF ", version "2.01", nothing to read.
     // Throws COpenExcept naming the path when the stream does not open.
-    CArchiveFile(const std::string& path, uint32_t mode);
+    // Messages name shownPath when one is given (the archive a new file
+    // written under another name will replace).
+    CArchiveFile(const std::string& path, uint32_t mode, const std::string& shownPath = {});
     // Releases the manifest context, the entry objects still alive and closes
     // the stream without reporting (use Close() to learn about close errors).
     ~CArchiveFile();

@@ -8,6 +8,8 @@
 #include "app/chunkpipeline.h"
 #include "app/direntry.h"
 #include "app/except.h"
+#include "app/logman.h"
+#include "app/stopsignal.h"
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "krn/snt/manifest.h"
@@ -73,6 +75,7 @@ bool CNormalCompress::Compress(CArchiveFile& archive) {
     uint32_t crc = 0;
     bool last = false;
     do {
+        StopIfRequested();
         const size_t n = remaining < KOX_CHUNK_SIZE ? static_cast<size_t>(remaining) : KOX_CHUNK_SIZE;
         uint8_t* in = m_pipeline ? m_pipeline->NextInput() : tb.Input();
         if (in == nullptr) throw CWriteExcept(archive.GetPath());
@@ -106,11 +109,13 @@ bool CNormalCompress::Compress(CArchiveFile& archive) {
         throw CWriteExcept(archive.GetPath());
 
     // A file that changed size while it was read is stored at its header
-    // size and reported, so the run says that the copy is not the file.
+    // size with a warning: the copy is not the file, but a growing log must
+    // not fail a backup.
     if (padded) {
-        CApplication::Instance().ReportInaccessible(
-            name, "file shrank by " + std::to_string(padded) +
-                      " bytes while being archived; padded with zero bytes");
+        CApplication::Instance().GetLogMan().Write(
+            "KOVZEF: warning: file '" + name + "' shrank by " + std::to_string(padded) +
+            " bytes while being archived; " + std::to_string(total) +
+            " bytes were stored, the last " + std::to_string(padded) + " of them zero bytes");
     } else if (!atEnd) {
         ReportIfFileGrew(*source, name, total);
     }
@@ -136,9 +141,9 @@ void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t sto
     uint8_t probe;
     size_t got = 0;
     if (source.Read(&probe, 1, &got) && got == 1)
-        CApplication::Instance().ReportInaccessible(
-            name, "file grew while being archived; only the first " + std::to_string(stored) +
-                      " bytes were stored");
+        CApplication::Instance().GetLogMan().Write(
+            "KOVZEF: warning: file '" + name + "' grew while being archived; only the first " +
+            std::to_string(stored) + " bytes were stored");
 }
 
 bool CBackupCompress::Compress(CArchiveFile&) {

@@ -45,7 +45,7 @@ public:
     // Writes the current entry's data blocks and checksum to the archive;
     // the entry's stream is open for reading.  Exactly the entry's header
     // size is stored: a file that grew is cut at it, one that shrank is padded
-    // with zero bytes and reported as inaccessible.  True; failures throw.
+    // with zero bytes; either gets a warning line.  True; failures throw.
     virtual bool Compress(CArchiveFile& archive) = 0;
     virtual void SetEntry(CDirEntry* entry) { m_entry = entry; }
     CDirEntry* GetEntry() const { return m_entry; }
@@ -66,8 +66,8 @@ protected:
 size_t FinishChunkBlock(uint8_t* out, bool streamEnded, size_t streamBytes, const uint8_t* in,
                         size_t n, bool last);
 
-// Reports name as inaccessible when source still yields a byte after the
-// stored bytes were read: the file grew while it was archived.
+// Warns about name when source still yields a byte after the stored bytes
+// were read: the file grew while it was archived.
 void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t stored);
 
 // Chunks of 65,536 bytes, each compressed as its own stream ("DA"/"ED") or

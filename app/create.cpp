@@ -19,6 +19,7 @@
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/options.h"
+#include "app/stopsignal.h"
 
 namespace {
 
@@ -142,7 +143,9 @@ void CCreate::Execute()
     if (command != KOV_CMD_CREATE)
         plan = PlanExistingArchive(archiveName, signing);
 
-    CArchiveFile archive(archiveName, plan.mode);
+    // A create writes a new file beside the archive, which replaces it at
+    // the end of a successful run; messages name the archive all the same.
+    CArchiveFile archive(m_application.GetArchiveWriteName(), plan.mode, archiveName);
     // Blocks of up to a chunk and their headers go out in large writes.
     archive.Stream().SetBufferSize(kArchiveBufferSize);
 
@@ -241,8 +244,6 @@ void CCreate::Execute()
 
 bool CCreate::IsArchiveItself(const std::string& path) const
 {
-    if (!m_haveArchiveId)
-        return false;
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         return false;
@@ -251,7 +252,8 @@ bool CCreate::IsArchiveItself(const std::string& path) const
 
 bool CCreate::IsArchiveItself(const struct stat& st) const
 {
-    return m_haveArchiveId && st.st_dev == m_archiveDev && st.st_ino == m_archiveIno;
+    return (m_haveArchiveId && st.st_dev == m_archiveDev && st.st_ino == m_archiveIno) ||
+           m_application.IsReplacedArchive(st);
 }
 
 void CCreate::WriteFileUnlessArchive(const std::string& path, CArchiveFile& archive,
@@ -276,6 +278,7 @@ void CCreate::WriteFileUnlessArchive(const std::string& path, CArchiveFile& arch
 
 void CCreate::WriteEntry(CDirEntry* entry, CArchiveFile& archive)
 {
+    StopIfRequested();
     m_strategy->SetEntry(entry);
     entry->AddToArchive(archive);
     m_strategy->SetEntry(nullptr);

@@ -180,3 +180,8 @@ CInvalManifestExcept::CInvalManifestExcept(const std::string& detail, int manife
 
 CInvalSignatureExcept::CInvalSignatureExcept(const std::string& detail, int cryptoCode)
     : CExcept(SignatureMessage(detail, cryptoCode), 60, Tail::None, 0) {}
+
+CStopExcept::CStopExcept(int signal)
+    : CExcept("KOVZEF: run stopped by signal " + std::to_string(signal), 128 + signal, Tail::None, 0)
+{
+}

@@ -101,3 +101,11 @@ class CInvalSignatureExcept : public CExcept {
 public:
     CInvalSignatureExcept(const std::string& detail, int cryptoCode);
 };
+
+// A run stopped by a signal (SIGINT, SIGTERM, SIGHUP): "KOVZEF: run stopped by
+// signal " + its number; code and exit status 128 + that number.
+class CStopExcept : public CExcept {
+public:
+    explicit CStopExcept(int signal);
+    int Signal() const { return static_cast<int>(m_code) - 128; }
+};

@@ -6,16 +6,19 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/application.h"
+#include "app/archivelock.h"
 #include "app/archivefile.h"
 #include "app/cmdsignature.h"
 #include "app/compressstrategy.h"
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/options.h"
+#include "app/stopsignal.h"
 
 namespace {
 
@@ -48,6 +51,10 @@ void CMerge::Execute()
     const std::string& source = archives[0];
     const std::string& target = archives[1];
 
+    // The target is locked before it is looked at: its length is what a
+    // failed merge cuts it back to.
+    CArchiveLock targetLock;
+    targetLock.Acquire(AT_FDCWD, target, false);
     CArchiveFile sourceArchive(source, KOV_OPEN_READ);
     CArchiveFile targetArchive(target, KOV_OPEN_READ);
     RequireCurrentArchive(targetArchive, target);
@@ -78,6 +85,7 @@ void CMerge::Execute()
         uint8_t* buffer = CTransferBuffers::Instance().Input();
         uint64_t remaining = static_cast<uint64_t>(size) - KOX_ARCHIVE_HEADER_SIZE;
         while (remaining != 0) {
+            StopIfRequested();
             const size_t n = static_cast<size_t>(std::min<uint64_t>(CTransferBuffers::kBlockSize, remaining));
             size_t got = 0;
             if (!in.Read(buffer, n, &got) || got != n)
@@ -87,6 +95,7 @@ void CMerge::Execute()
                 throw CWriteExcept(target);
             remaining -= n;
         }
+        StopIfRequested();
         targetArchive.Close();
     } catch (...) {
         // A merge that fails part-way leaves the target as it was.

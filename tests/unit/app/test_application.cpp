@@ -218,12 +218,14 @@ TEST_F(AppTest, RemoveArchiveAfterChangeOfDirectory)
 {
     fs::create_directory("other");
     StartRun(KOV_CMD_CREATE, "MY.KOX");
-    WriteFile("MY.KOX", "ZEF 2.01partial");
+    const std::string written = App().GetArchiveWriteName();
+    WriteFile(written, "ZEF 2.01partial");
     // The command changed into another directory holding a file of the same name.
     WriteFile("other/MY.KOX", "unrelated");
     fs::current_path("other");
     App().RemoveArchive();
     fs::current_path(m_dir);
+    EXPECT_FALSE(fs::exists(written));
     EXPECT_FALSE(fs::exists("MY.KOX"));
     EXPECT_EQ(Slurp("other/MY.KOX"), "unrelated");
 }
@@ -236,9 +238,10 @@ TEST_F(AppTest, RemoveArchiveDoesNotRewriteBackslashes)
     // The archive could not even be created: nothing is removed.
     App().RemoveArchive();
     EXPECT_EQ(Slurp("a/b.kox"), "unrelated");
-    WriteFile("a\\b.kox", "ZEF 2.01");
+    const std::string written = App().GetArchiveWriteName();
+    WriteFile(written, "ZEF 2.01");
     App().RemoveArchive();
-    EXPECT_FALSE(fs::exists("a\\b.kox"));
+    EXPECT_FALSE(fs::exists(written));
     EXPECT_EQ(Slurp("a/b.kox"), "unrelated");
 }
 
@@ -255,23 +258,25 @@ TEST_F(AppTest, CreateOverExistingArchive)
 {
     WriteFile("x.kox", "ZEF 2.01valuable");
     StartRun(KOV_CMD_CREATE, "x.kox");
-    // Failed before writing anything: the file is left alone.
+    // The run writes a new file beside it, which a failure removes.
+    const std::string written = App().GetArchiveWriteName();
+    EXPECT_NE(written, "x.kox");
+    WriteFile(written, "ZEF 2.01");
     App().RemoveArchive();
+    EXPECT_FALSE(fs::exists(written));
     EXPECT_EQ(Slurp("x.kox"), "ZEF 2.01valuable");
-    // Rewritten by the run: it is the half-written archive now.
-    WriteFile("x.kox", "ZEF 2.01");
-    App().RemoveArchive();
-    EXPECT_FALSE(fs::exists("x.kox"));
 }
 
 TEST_F(AppTest, RemoveArchiveAbsoluteName)
 {
     const std::string abs = (m_dir / "abs.kox").string();
     StartRun(KOV_CMD_CREATE, abs.c_str());
-    WriteFile(abs, "ZEF 2.01");
+    const std::string written = App().GetArchiveWriteName();
+    WriteFile(written, "ZEF 2.01");
     fs::current_path("/");
     App().RemoveArchive();
     fs::current_path(m_dir);
+    EXPECT_FALSE(fs::exists(written));
     EXPECT_FALSE(fs::exists(abs));
 }
 

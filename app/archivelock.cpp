@@ -1,0 +1,57 @@
+#include "app/archivelock.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/except.h"
+
+bool CArchiveLock::Acquire(int dirFd, const std::string& path, bool create)
+{
+    Release();
+    struct stat st;
+    bool created = false;
+    int fd = -1;
+    if (fstatat(dirFd, path.c_str(), &st, 0) != 0) {
+        if (errno != ENOENT || !create)
+            return false;  // the command's own open reports it
+        fd = openat(dirFd, path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        created = fd >= 0;
+        if (fd < 0 && errno != EEXIST)
+            throw COpenExcept(path);
+    } else if (!S_ISREG(st.st_mode)) {
+        return false;
+    }
+    if (fd < 0) {
+        // Opened without following a swap of the file for a fifo in between.
+        fd = openat(dirFd, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            throw COpenExcept(path);
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            close(fd);
+            return false;
+        }
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        close(fd);
+        if (created)
+            unlinkat(dirFd, path.c_str(), 0);
+        if (err == EWOULDBLOCK)
+            throw CExcept("KOVZEF: archive " + path +
+                              " is being written by another run; nothing was changed",
+                          6, false);
+        throw COpenExcept(path, err);
+    }
+    m_fd = fd;
+    return created;
+}
+
+void CArchiveLock::Release()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+    m_fd = -1;
+}

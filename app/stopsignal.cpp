@@ -1,0 +1,42 @@
+#include "app/stopsignal.h"
+
+#include <atomic>
+#include <csignal>
+
+#include "app/except.h"
+
+namespace {
+
+// Lock-free, so the handler may set it on whichever thread takes the signal.
+std::atomic<int> s_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+bool s_installed = false;
+
+extern "C" void NoteStopSignal(int signal)
+{
+    int none = 0;
+    s_stopSignal.compare_exchange_strong(none, signal);
+}
+
+}  // namespace
+
+void InstallStopSignalHandlers()
+{
+    if (s_installed)
+        return;
+    s_installed = true;
+    struct sigaction action {};
+    action.sa_handler = NoteStopSignal;
+    sigemptyset(&action.sa_mask);
+    // System calls go on after the handler: the run stops at its next safe
+    // point, not in the middle of a read that would look like damage.
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+void StopIfRequested()
+{
+    if (const int signal = s_stopSignal.load(std::memory_order_relaxed); signal != 0)
+        throw CStopExcept(signal);
+}

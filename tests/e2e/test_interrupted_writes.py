@@ -1,0 +1,111 @@
+"""Runs that write archives and fail, are stopped or meet each other: the
+archive that was there before is never lost or damaged."""
+
+import fcntl
+import os
+import signal
+import subprocess
+import time
+import unittest
+
+from cmd_helpers import KOVZEF, ScratchCase
+
+
+class InterruptedWrites(ScratchCase):
+
+    def read(self, rel):
+        with open(self.path(rel), "rb") as f:
+            return f.read()
+
+    def leftovers(self):
+        return [n for n in os.listdir(self.dir) if n.startswith(".")]
+
+    def make_archive(self, name="a.kox"):
+        self.write("small.txt", b"small file\n" * 100)
+        rc, out = self.run_kov("-cf", name, "small.txt")
+        self.assertEqual(rc, 0, out)
+        return self.read(name)
+
+    def test_a_create_replaces_the_archive_only_when_it_succeeds(self):
+        before = self.make_archive()
+        os.chmod(self.path("a.kox"), 0o640)
+        self.write("big.bin", os.urandom(300000))
+        failures = [(("-cf", "a.kox", "-C", "nothere", "big.bin"), None),
+                    (("-cf", "a.kox", "big.bin"), 100000),
+                    (("-cf", "a.kox", "big.bin", "missing"), None)]
+        for args, limit in failures:
+            rc, out = self.run_kov(*args, max_file_size=limit)
+            self.assertNotEqual(rc, 0, out)
+            self.assertEqual(self.read("a.kox"), before, args)
+            self.assertEqual(self.leftovers(), [], args)
+        # Two creates of one name at once: each succeeds and the archive is
+        # one of theirs, whole.
+        env = dict(os.environ, TZ="UTC")
+        procs = [subprocess.Popen([KOVZEF, "-cf", "a.kox", "big.bin", "small.txt"], cwd=self.dir,
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
+                 for _ in range(3)]
+        for p in procs:
+            out = p.communicate(timeout=120)[0]
+            self.assertEqual(p.returncode, 0, out)
+        rc, out = self.run_kov("-dvf", "a.kox")
+        self.assertEqual(rc, 0, out)
+        self.assertIn("KOVZEF: 2 file(s) tested", out)
+        self.assertEqual(os.stat(self.path("a.kox")).st_mode & 0o777, 0o640)
+        self.assertEqual(self.leftovers(), [])
+
+    def test_a_run_never_writes_into_an_archive_another_run_holds(self):
+        before = self.make_archive()
+        self.make_archive("other.kox")
+        with open(self.path("a.kox"), "ab") as holder:
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            # The holder is writing: what it wrote is not cut off by the
+            # runs that give up.
+            holder.write(b"written by the holder")
+            holder.flush()
+            for args in (("-af", "a.kox", "small.txt"), ("-mf", "other.kox,a.kox")):
+                rc, out = self.run_kov(*args)
+                self.assertEqual(rc, 6, out)
+                self.assertIn("KOVZEF: archive a.kox is being written by another run", out)
+                self.assertEqual(self.read("a.kox"), before + b"written by the holder")
+
+    def stop_while_writing(self, args, grows, sig):
+        """Starts args, sends sig once grows() says writing has begun,
+        returns the exit status."""
+        proc = subprocess.Popen([KOVZEF] + list(args), cwd=self.dir, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, env=dict(os.environ, TZ="UTC"))
+        deadline = time.time() + 60
+        while not grows() and proc.poll() is None and time.time() < deadline:
+            time.sleep(0.005)
+        self.assertIsNone(proc.poll(), "the run ended before it could be stopped")
+        proc.send_signal(sig)
+        out = proc.communicate(timeout=120)[0].decode("latin-1")
+        self.assertIn("KOVZEF: run stopped by signal %d" % sig, out)
+        return proc.returncode
+
+    def test_stop_signals_leave_the_archive_as_it_was(self):
+        before = self.make_archive()
+        self.make_archive("source.kox")
+        self.write("huge.bin", os.urandom(48 << 20))
+        rc, out = self.run_kov("-af", "source.kox", "huge.bin")
+        self.assertEqual(rc, 0, out)
+
+        def bigger():
+            return os.path.getsize(self.path("a.kox")) > len(before)
+
+        def new_file_written():
+            return any(os.path.getsize(self.path(n)) > 0 for n in self.leftovers())
+
+        cases = [(("-af", "a.kox", "huge.bin"), bigger, signal.SIGINT),
+                 (("-mf", "source.kox,a.kox"), bigger, signal.SIGHUP),
+                 (("-cf", "a.kox", "huge.bin"), new_file_written, signal.SIGTERM)]
+        for args, grows, sig in cases:
+            rc = self.stop_while_writing(args, grows, sig)
+            self.assertEqual(rc, 128 + sig, args)
+            self.assertEqual(self.read("a.kox"), before, args)
+            self.assertEqual(self.leftovers(), [], args)
+        rc, out = self.run_kov("-af", "a.kox", "small.txt")
+        self.assertEqual(rc, 0, out)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -178,12 +178,12 @@ TEST(Coding, RandomInputsMatchPython) {
   std::vector<std::string> data, inputs;
   for (size_t n = 0; n <= 300; ++n) {
     data.push_back(cryptotest::RandomBytes(gen, n));
-    inputs.push_back("x" + cryptotest::Hex(data.back().data(), n));
+    inputs.push_back(cryptotest::Hex(data.back().data(), n));
   }
   const auto lines = cryptotest::PythonLines(
       "import sys,base64\n"
       "for line in open(sys.argv[1]):\n"
-      "  m=bytes.fromhex(line.strip()[1:])\n"
+      "  m=bytes.fromhex(line.strip())\n"
       "  s=base64.b64encode(m).decode()\n"
       "  wrapped=''.join(s[i:i+64]+'|' for i in range(0,len(s),64))\n"
       "  print(s, base64.urlsafe_b64encode(m).decode(), wrapped, base64.b16encode(m).decode(), sep=',')\n",

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "krn/rstr/contloct.h"
+#include "trace/cstack.h"
 #include "trace/dptrc.h"
 #include "trace_test_util.h"
 
@@ -232,4 +233,25 @@ TEST_F(Trace, HandlesAndContextText)
     contextinfo_hook_func = [](int, char*, int*) { return 7; };
     DpTrcWarn(s.f, "without\n");
     EXPECT_EQ(s.Take(), "\n*** WARNING =>  contextinfo_hook_func failed 7\n*** WARNING => without [mod          1234]\n");
+}
+
+namespace {
+
+__attribute__((noinline)) int DumpFromHere(FILE* f)
+{
+    const int rc = CStackTrace(f);
+    asm volatile("");  // keep the call from becoming a tail call
+    return rc;
+}
+
+}  // namespace
+
+TEST_F(Trace, StackDumpNamesTheCaller)
+{
+    ASSERT_EQ(DumpFromHere(s.f), 0);
+    const std::string out = s.Take();
+    EXPECT_EQ(out.rfind("------------------ C-STACK ----------------------\n", 0), 0u);
+    EXPECT_NE(out.find("DumpFromHere"), std::string::npos) << out;
+    EXPECT_NE(out.find("+0x"), std::string::npos);
+    EXPECT_NE(out.find("]\n-------------------------------------------------\n"), std::string::npos);
 }

@@ -193,8 +193,11 @@ TEST_F(ErrInfo, NetworkFormRoundTripsAndHostileInput)
     EXPECT_EQ(ErrIsSet(), 0);
     const std::string few = std::string("*ERR*\0a\0*ERR*\0", 14);
     EXPECT_EQ(ErrCpNetToInt(few.data(), static_cast<unsigned>(few.size())), -6);
-    std::string many = plain;
-    many.insert(7, std::string("\0", 1));
+    std::string many;
+    many.reserve(plain.size() + 1);
+    many.append(plain, 0, 7);
+    many.push_back('\0');
+    many.append(plain, 7, std::string::npos);
     EXPECT_EQ(ErrCpNetToInt(many.data(), static_cast<unsigned>(many.size())), -6);
     for (unsigned len = 0; len < 8; ++len)
         EXPECT_EQ(ErrCpNetToInt("*ERR*\0\0", len), -6) << len;

@@ -6,9 +6,9 @@
 #include <cstddef>
 
 // Return codes.
-inline constexpr int RSCP_OK = 0;
-inline constexpr int RSCPETOOLONG = 32;   // destination too small
-inline constexpr int RSCPEINVAL = 22;     // missing argument
+constexpr int RSCP_OK = 0;
+constexpr int RSCPETOOLONG = 32;   // destination too small
+constexpr int RSCPEINVAL = 22;     // missing argument
 
 // Builds the converter cache once; later calls return 0 at once.
 int rscpi_init(int errorMask);

@@ -139,6 +139,12 @@ uint64_t ObjectSpace(const rscpCObj_t* o, const char* cp, uint8_t* bytes, int32_
     return Space(static_cast<uint32_t>(*len), bytes[0], bytes[1], bytes[2], bytes[3]);
 }
 
+void OptionsReason(const rscpCObj_t* o, char* reason, std::size_t size)
+{
+    std::snprintf(reason, size, "ctrl: %s, own: %s, meth: %s, drop: %s", rscpCtrlCodeCvText(o->ctrlcodes),
+                  rscpOwnChCvText(o->ownCh), rscpMethodText(o->method), rscpDropText(o->on_drop));
+}
+
 void NoShortcut(const rscpCObj_t* o, const char* reason, int32_t line)
 {
     char text[256];
@@ -348,9 +354,7 @@ int32_t rscpShortCutKindOfConverter(const rscpCObj_t* o)
         if (o->method == 48 || o->method == 49)
             return 1;
         if (o->method != 4 || !plainOptions) {
-            std::snprintf(reason, sizeof reason, "ctrl: %s, own: %s, meth: %s, drop: %s",
-                          rscpCtrlCodeCvText(o->ctrlcodes), rscpOwnChCvText(o->ownCh), rscpMethodText(o->method),
-                          rscpDropText(o->on_drop));
+            OptionsReason(o, reason, sizeof reason);
         } else if (out != RSCPKIND_2BYTEBIG && out != RSCPKIND_2BYTELITTLE) {
             std::snprintf(reason, sizeof reason, "out_cp_kind = %s", rscpKindText(out));
         } else if (o->in_maxln == 1 || o->in_maxln == 2) {
@@ -367,9 +371,7 @@ int32_t rscpShortCutKindOfConverter(const rscpCObj_t* o)
         if (out == RSCPKIND_2BYTELITTLE)
             return in == RSCPKIND_2BYTEBIG ? 5 : 6;
         if ((o->method != 33 && o->method != 35) || !plainOptions) {
-            std::snprintf(reason, sizeof reason, "ctrl: %s, own: %s, meth: %s, drop: %s",
-                          rscpCtrlCodeCvText(o->ctrlcodes), rscpOwnChCvText(o->ownCh), rscpMethodText(o->method),
-                          rscpDropText(o->on_drop));
+            OptionsReason(o, reason, sizeof reason);
         } else if (out != RSCPKIND_EBCDIC && out != RSCPKIND_ASCII) {
             std::snprintf(reason, sizeof reason, "out_cp_kind = %s", rscpKindText(out));
         } else if (o->out_maxln == 1 || o->out_maxln == 2) {

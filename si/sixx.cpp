@@ -1,11 +1,15 @@
 // Socket interface vocabulary: names and texts of the return codes and the
-// operations, family and type names, descriptor-set bits and byte order.
+// operations, family and type names, texts of lastError values, the error
+// trace line and the component card, descriptor-set bits and byte order.
 #include <sys/select.h>
 #include <sys/socket.h>
 
 #include <cstring>
 
+#include "nls/kovstr.h"
 #include "si/si.h"
+#include "trace/dptrc.h"
+#include "trace/errinfo.h"
 
 namespace {
 
@@ -110,6 +114,16 @@ bool FdSlot(const SI_SOCK* s, uint32_t* word, uint64_t* mask) {
   return true;
 }
 
+const char* InternalText(int32_t lastError) {
+  switch (lastError) {
+    case SI_ERR_FAMILY: return "protocol family not supported";
+    case SI_ERR_OPTION: return "protocol level or option not supported";
+    case SI_ERR_INTERNAL:
+      return "unexpected value retured from system call, which cause invalid internal status";
+    default: return nullptr;
+  }
+}
+
 }  // namespace
 
 // The exported constants are the system's values (reuse-port excepted), so
@@ -193,3 +207,49 @@ uint32_t SiHtonl(uint32_t v) { return __builtin_bswap32(v); }
 uint32_t SiNtohl(uint32_t v) { return __builtin_bswap32(v); }
 
 int32_t SiExit() { return SI_OK; }
+
+const char* SiErrnoText(int32_t lastError, char* buf, size_t size) {
+  if (buf == nullptr || size == 0) return "";  // nothing can be written
+  buf[size - 1] = '\0';
+  if (const char* text = InternalText(lastError)) {
+    strncpy_sR(buf, size, text, size - 1);
+    return buf;
+  }
+  ErrGetErrnoTxt(lastError, buf, size > INT32_MAX ? INT32_MAX : static_cast<int>(size));
+  return buf;
+}
+
+int32_t SiTraceSockError(const SI_SOCK* s) {
+  if (ct_level >= 1) {
+    char text[256];
+    DpTrcLockAcquire();
+    DpTrcSaveLoc("sixx", __LINE__);
+    DpTrcErrno(tf, "Error: sock %d; error %d (%s)\n", s->sock, s->lastError,
+               SiErrnoText(s->lastError, text, sizeof text));
+    DpTrcLockRelease();
+  }
+  return 0;
+}
+
+int32_t SiTraceInfo() {
+  FILE* f = CTrcGetFile(tf);
+  fprintf(f,
+          "Component name    : SI (socket interface)\n"
+          "Version           : %d\n"
+          "Last modification : Sep 20 2004\n"
+          "\n"
+          "Platform          : AMD/Intel x86_64 with Linux\n"
+          "                    %d bit\n"
+          "                    little endian\n"
+          "\n"
+          "IPv6              : %s\n"
+          "\n"
+          "FD_SETSIZE        : %d\n"
+          "NFDBITS           : %d\n"
+          "sizeof(fd_mask)   : %d\n"
+          "sizeof(fd_set)    : %d\n"
+          "\n",
+          2, 64, "supported", 1024, 64, 8, 128);
+  fflush(f);
+  return 0;
+}

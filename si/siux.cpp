@@ -515,6 +515,7 @@ int32_t SiGetSockName(SI_SOCK* s, void* addr, uint32_t addrSize, uint16_t* port)
 }
 
 int32_t SiGetSockName2(SI_SOCK* s, sockaddr* sa, uint32_t* saLen) {
+  if (saLen == nullptr) return BadArg(s);
   socklen_t len = *saLen;
   if (getsockname(s->sock, sa, &len) != 0) return Fail(s, Map::LocalName);
   *saLen = len;
@@ -531,6 +532,7 @@ int32_t SiGetPeerName(SI_SOCK* s, void* addr, uint32_t addrSize, uint16_t* port)
 }
 
 int32_t SiGetPeerName2(SI_SOCK* s, sockaddr* sa, uint32_t* saLen) {
+  if (saLen == nullptr) return BadArg(s);
   socklen_t len = *saLen;
   if (getpeername(s->sock, sa, &len) != 0) return Fail(s, Map::PeerName);
   *saLen = len;
@@ -651,6 +653,7 @@ int32_t SiGetSockOpt(SI_SOCK* s, int32_t level, int32_t option, SI_OPT_VAL* val)
 }
 
 int32_t SiGetSockOpt2(SI_SOCK* s, int32_t level, int32_t option, void* value, uint32_t* len) {
+  if (len == nullptr) return BadArg(s);
   socklen_t l = *len;
   if (getsockopt(s->sock, level, option, value, &l) != 0) return Fail(s, Map::GetOpt);
   *len = l;
@@ -666,6 +669,7 @@ int32_t SiSetSockOpt2(SI_SOCK* s, int32_t level, int32_t option, const void* val
 // ---- Descriptor flags ----
 
 int32_t SiGetBlockMode(SI_SOCK* s, uint8_t* mode) {
+  if (mode == nullptr) return BadArg(s);
   const int fl = fcntl(s->sock, F_GETFL);
   if (fl < 0) return Fail(s, Map::Descriptor);
   *mode = (fl & O_NONBLOCK) != 0 ? 0 : 1;
@@ -681,6 +685,7 @@ int32_t SiSetBlockMode(SI_SOCK* s, uint8_t mode) {
 }
 
 int32_t SiGetCloseExec(SI_SOCK* s, uint8_t* flag) {
+  if (flag == nullptr) return BadArg(s);
   const int fl = fcntl(s->sock, F_GETFD);
   if (fl < 0) return Fail(s, Map::Descriptor);
   *flag = (fl & FD_CLOEXEC) != 0 ? 1 : 0;

@@ -39,9 +39,12 @@ struct Link {
   }
 };
 
-// The handle writes, a thread drains the peer with plain reads.
-void BM_NiRawWrite(benchmark::State& state) {
-  Link link;
+// Runs one benchmark: each iteration moves kTotal bytes between the handle and
+// the plain peer.  Writing: `send(chunk)` pushes one chunk from the handle's
+// side while a thread drains the peer.  Reading: a thread feeds the peer and
+// `recv(buf, cap)` returns what one read from the handle's side brought.
+template <typename Send>
+void RunWrite(benchmark::State& state, Link& link, Send send) {
   const std::vector<char> chunk(static_cast<size_t>(state.range(0)), 'k');
   for (auto _ : state) {
     std::thread drain([&] {
@@ -49,18 +52,14 @@ void BM_NiRawWrite(benchmark::State& state) {
       size_t got = 0;
       while (got < kTotal) got += static_cast<size_t>(read(link.server, buf.data(), buf.size()));
     });
-    for (size_t sent = 0; sent < kTotal; sent += chunk.size()) {
-      int32_t n;
-      NiRawWrite(link.hdl, chunk.data(), static_cast<int32_t>(chunk.size()), -1, &n);
-    }
+    for (size_t sent = 0; sent < kTotal; sent += chunk.size()) send(chunk);
     drain.join();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
 }
 
-// A thread feeds the peer with plain writes, the handle reads.
-void BM_NiRawRead(benchmark::State& state) {
-  Link link;
+template <typename Recv>
+void RunRead(benchmark::State& state, Link& link, Recv recv) {
   std::vector<char> buf(static_cast<size_t>(state.range(0)));
   for (auto _ : state) {
     std::thread feed([&] {
@@ -68,59 +67,50 @@ void BM_NiRawRead(benchmark::State& state) {
       for (size_t sent = 0; sent < kTotal; sent += out.size())
         (void)!write(link.server, out.data(), out.size());
     });
-    size_t got = 0;
-    while (got < kTotal) {
-      int32_t n = 0;
-      NiRawRead(link.hdl, buf.data(), static_cast<int32_t>(buf.size()), -1, &n);
-      got += static_cast<size_t>(n);
-    }
+    for (size_t got = 0; got < kTotal;) got += recv(buf);
     feed.join();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
 }
 
-// The write side with plain blocking send, for comparison.
-void BM_PlainSend(benchmark::State& state) {
-  Link link;
+// The handle's socket in blocking mode, for the plain calls.
+int BlockingFd(Link& link) {
   SI_SOCK* s = nullptr;
   NiHdlGetSock(link.hdl, &s);
   SiSetBlockMode(s, 1);
-  const std::vector<char> chunk(static_cast<size_t>(state.range(0)), 'k');
-  for (auto _ : state) {
-    std::thread drain([&] {
-      std::vector<char> buf(1 << 16);
-      size_t got = 0;
-      while (got < kTotal) got += static_cast<size_t>(read(link.server, buf.data(), buf.size()));
-    });
-    for (size_t sent = 0; sent < kTotal; sent += chunk.size())
-      (void)!send(s->sock, chunk.data(), chunk.size(), 0);
-    drain.join();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
+  return s->sock;
 }
 
-// The read side with plain blocking recv, for comparison.
+void BM_NiRawWrite(benchmark::State& state) {
+  Link link;
+  RunWrite(state, link, [&](const std::vector<char>& c) {
+    int32_t n;
+    NiRawWrite(link.hdl, c.data(), static_cast<int32_t>(c.size()), -1, &n);
+  });
+}
+
+void BM_NiRawRead(benchmark::State& state) {
+  Link link;
+  RunRead(state, link, [&](std::vector<char>& b) {
+    int32_t n = 0;
+    NiRawRead(link.hdl, b.data(), static_cast<int32_t>(b.size()), -1, &n);
+    return static_cast<size_t>(n);
+  });
+}
+
+void BM_PlainSend(benchmark::State& state) {
+  Link link;
+  const int fd = BlockingFd(link);
+  RunWrite(state, link, [&](const std::vector<char>& c) { (void)!send(fd, c.data(), c.size(), 0); });
+}
+
 void BM_PlainRecv(benchmark::State& state) {
   Link link;
-  SI_SOCK* s = nullptr;
-  NiHdlGetSock(link.hdl, &s);
-  SiSetBlockMode(s, 1);  // wait in recv rather than spin
-  const int fd = s->sock;
-  std::vector<char> buf(static_cast<size_t>(state.range(0)));
-  for (auto _ : state) {
-    std::thread feed([&] {
-      const std::vector<char> out(1 << 16, 'k');
-      for (size_t sent = 0; sent < kTotal; sent += out.size())
-        (void)!write(link.server, out.data(), out.size());
-    });
-    size_t got = 0;
-    while (got < kTotal) {
-      ssize_t n = recv(fd, buf.data(), buf.size(), 0);
-      if (n > 0) got += static_cast<size_t>(n);
-    }
-    feed.join();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTotal));
+  const int fd = BlockingFd(link);
+  RunRead(state, link, [&](std::vector<char>& b) {
+    const ssize_t n = recv(fd, b.data(), b.size(), 0);
+    return n > 0 ? static_cast<size_t>(n) : size_t{0};
+  });
 }
 
 }  // namespace

@@ -6,14 +6,49 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 
 #include "si/si.h"
-#include "si/sitrc.h"
+#include "trace/dptrc.h"
 
 namespace {
+
+enum class Line { Err, Errno, Plain, Detail };
+
+// One trace line in the trace layer's sequence (level check, lock, location,
+// writer, unlock), located at this unit.  Detail lines are plain lines written
+// with the entry level raised to 3.
+void TraceLine(int level, int srcLine, Line kind, const char* fmt, ...)
+    __attribute__((format(printf, 4, 5)));
+void TraceLine(int level, int srcLine, Line kind, const char* fmt, ...) {
+  if (ct_level < level) return;
+  const int savedErrno = errno;  // the errno line reports the caller's
+  va_list ap;
+  va_start(ap, fmt);
+  DpTrcLockAcquire();
+  DpTrcSaveLoc("siux", srcLine);
+  errno = savedErrno;
+  switch (kind) {
+    case Line::Err: DpTrcErrV(tf, fmt, ap); break;
+    case Line::Errno: DpTrcErrnoV(tf, fmt, ap); break;
+    case Line::Plain: DpTrcV(tf, fmt, ap); break;
+    case Line::Detail:
+      EntLev = 3;
+      DpTrcV(tf, fmt, ap);
+      EntLev = 2;
+      break;
+  }
+  DpTrcLockRelease();
+  va_end(ap);
+}
+
+#define SI_TRC_ERR(level, ...) TraceLine(level, __LINE__, Line::Err, __VA_ARGS__)
+#define SI_TRC_ERRNO(level, ...) TraceLine(level, __LINE__, Line::Errno, __VA_ARGS__)
+#define SI_TRC(level, ...) TraceLine(level, __LINE__, Line::Plain, __VA_ARGS__)
+#define SI_TRC_DETAIL(...) TraceLine(3, __LINE__, Line::Detail, __VA_ARGS__)
 
 constexpr int kBusyLimit = 5000;
 constexpr uint32_t kInfoLen = 15;  // socket-information block on the wire

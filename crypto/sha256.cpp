@@ -1,6 +1,7 @@
 // SHA-256 compression function (FIPS 180): a portable version and one on the
 // x86 SHA instructions, chosen once by what the processor offers.
 #include "crypto/hablocks.h"
+#include "crypto/sha2rounds.h"
 
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -19,6 +20,15 @@ alignas(16) constexpr uint32_t kK[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
+struct Sha256Fn {
+  using Word = uint32_t;
+  static Word Load(const uint8_t* p) { return haLoadBe32(p); }
+  static Word S0(Word x) { return haRotr32(x, 2) ^ haRotr32(x, 13) ^ haRotr32(x, 22); }
+  static Word S1(Word x) { return haRotr32(x, 6) ^ haRotr32(x, 11) ^ haRotr32(x, 25); }
+  static Word s0(Word x) { return haRotr32(x, 7) ^ haRotr32(x, 18) ^ (x >> 3); }
+  static Word s1(Word x) { return haRotr32(x, 17) ^ haRotr32(x, 19) ^ (x >> 10); }
+};
+
 using BlocksFn = void (*)(uint32_t*, const uint8_t*, size_t);
 
 BlocksFn Choose() {
@@ -28,39 +38,7 @@ BlocksFn Choose() {
 }  // namespace
 
 void haSha256BlocksPortable(uint32_t h[8], const uint8_t* p, size_t nblocks) {
-  for (; nblocks > 0; --nblocks, p += 64) {
-    uint32_t w[16];
-    for (int i = 0; i < 16; ++i) w[i] = haLoadBe32(p + 4 * i);
-    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
-#pragma GCC unroll 64
-    for (int i = 0; i < 64; ++i) {
-      if (i >= 16) {
-        const uint32_t w15 = w[(i + 1) & 15], w2 = w[(i + 14) & 15];
-        const uint32_t s0 = haRotr32(w15, 7) ^ haRotr32(w15, 18) ^ (w15 >> 3);
-        const uint32_t s1 = haRotr32(w2, 17) ^ haRotr32(w2, 19) ^ (w2 >> 10);
-        w[i & 15] += s0 + w[(i + 9) & 15] + s1;
-      }
-      const uint32_t t1 = hh + (haRotr32(e, 6) ^ haRotr32(e, 11) ^ haRotr32(e, 25)) + (g ^ (e & (f ^ g))) +
-                          kK[i] + w[i & 15];
-      const uint32_t t2 = (haRotr32(a, 2) ^ haRotr32(a, 13) ^ haRotr32(a, 22)) + ((a & b) | (c & (a | b)));
-      hh = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + t2;
-    }
-    h[0] += a;
-    h[1] += b;
-    h[2] += c;
-    h[3] += d;
-    h[4] += e;
-    h[5] += f;
-    h[6] += g;
-    h[7] += hh;
-  }
+  haSha2Blocks<Sha256Fn, 64>(h, p, nblocks, kK);
 }
 
 #if defined(__x86_64__)

@@ -1,5 +1,6 @@
 // SHA-512 compression function (FIPS 180), shared by SHA-384.
 #include "crypto/hablocks.h"
+#include "crypto/sha2rounds.h"
 
 namespace {
 
@@ -21,40 +22,17 @@ constexpr uint64_t kK[80] = {
     0x113f9804bef90dae, 0x1b710b35131c471b, 0x28db77f523047d84, 0x32caab7b40c72493, 0x3c9ebe0a15c9bebc,
     0x431d67c49c100d4c, 0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817};
 
+struct Sha512Fn {
+  using Word = uint64_t;
+  static Word Load(const uint8_t* p) { return haLoadBe64(p); }
+  static Word S0(Word x) { return haRotr64(x, 28) ^ haRotr64(x, 34) ^ haRotr64(x, 39); }
+  static Word S1(Word x) { return haRotr64(x, 14) ^ haRotr64(x, 18) ^ haRotr64(x, 41); }
+  static Word s0(Word x) { return haRotr64(x, 1) ^ haRotr64(x, 8) ^ (x >> 7); }
+  static Word s1(Word x) { return haRotr64(x, 19) ^ haRotr64(x, 61) ^ (x >> 6); }
+};
+
 }  // namespace
 
 void haSha512Blocks(uint64_t h[8], const uint8_t* p, size_t nblocks) {
-  for (; nblocks > 0; --nblocks, p += 128) {
-    uint64_t w[16];
-    for (int i = 0; i < 16; ++i) w[i] = haLoadBe64(p + 8 * i);
-    uint64_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
-#pragma GCC unroll 80
-    for (int i = 0; i < 80; ++i) {
-      if (i >= 16) {
-        const uint64_t w15 = w[(i + 1) & 15], w2 = w[(i + 14) & 15];
-        const uint64_t s0 = haRotr64(w15, 1) ^ haRotr64(w15, 8) ^ (w15 >> 7);
-        const uint64_t s1 = haRotr64(w2, 19) ^ haRotr64(w2, 61) ^ (w2 >> 6);
-        w[i & 15] += s0 + w[(i + 9) & 15] + s1;
-      }
-      const uint64_t t1 = hh + (haRotr64(e, 14) ^ haRotr64(e, 18) ^ haRotr64(e, 41)) + (g ^ (e & (f ^ g))) +
-                          kK[i] + w[i & 15];
-      const uint64_t t2 = (haRotr64(a, 28) ^ haRotr64(a, 34) ^ haRotr64(a, 39)) + ((a & b) | (c & (a | b)));
-      hh = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + t2;
-    }
-    h[0] += a;
-    h[1] += b;
-    h[2] += c;
-    h[3] += d;
-    h[4] += e;
-    h[5] += f;
-    h[6] += g;
-    h[7] += hh;
-  }
+  haSha2Blocks<Sha512Fn, 80>(h, p, nblocks, kK);
 }

@@ -55,11 +55,15 @@ TEST(U16Printf, GridAgainstTheCLibrary) {
       for (int w : widths) {
         for (int p : precisions) {
           if (is_o && p != -1 && !(fl & 8)) continue;  // octal precision needs #
-          std::string spec = "%" + flags;
-          if (w == -2) spec += "*";
+          // Built by appending: the optimiser misreads chains of + on short strings.
+          std::string spec;
+          spec.reserve(32);
+          spec += '%';
+          spec += flags;
+          if (w == -2) spec += '*';
           else if (w >= 0) spec += std::to_string(w);
           if (p == -2) spec += ".*";
-          else if (p >= 0) spec += "." + std::to_string(p);
+          else if (p >= 0) (spec += '.') += std::to_string(p);
           // Zero fill gives way to a precision below the width (C zero-fills floats).
           const int pv = p == -2 ? 3 : p, wv = w == -2 ? 9 : w;
           std::string cspec = spec;
@@ -67,7 +71,11 @@ TEST(U16Printf, GridAgainstTheCLibrary) {
           // Without a precision, floating conversions take 6 (C prints %a exactly).
           if (p == -1 && (conv == 'a' || conv == 'A')) cspec += ".6";
           auto run = [&](auto value, const char* mod) {
-            const std::string f = "<" + spec + mod + conv + ">", cf = "<" + cspec + mod + conv + ">";
+            std::string f, cf;
+            f.reserve(40);
+            cf.reserve(40);
+            ((((f += '<') += spec) += mod) += conv) += '>';
+            ((((cf += '<') += cspec) += mod) += conv) += '>';
             if (w == -2 && p == -2) expect_same(f, cf, 9, 3, value);
             else if (w == -2) expect_same(f, cf, 9, value);
             else if (p == -2) expect_same(f, cf, 3, value);
@@ -93,7 +101,9 @@ TEST(U16Printf, GridAgainstTheCLibrary) {
               for (long double v : ldoubles) run(v, "L");
           }
           if (conv == 's') {
-            const std::string f = "<" + spec + "s>";
+            std::string f;
+            f.reserve(40);
+            ((f += '<') += spec) += "s>";
             const U16 f16 = widen(f), arg16 = widen("hello");
             char want[256];
             KOV_UTF16 got[256];

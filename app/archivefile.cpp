@@ -203,6 +203,9 @@ void CArchiveFile::ReadName() {
     if (length && (!m_stream.Read(m_name, length, &got) || got != length)) ThrowRead();
     // The name must end inside the buffer.
     if (length == sizeof m_name && memchr(m_name, 0, length) == nullptr) ThrowRead();
+    // Its terminator is its last byte: a zero byte before it would hide the
+    // rest of the name, a missing one would leave it open.
+    m_nameDamaged = length != 0 && memchr(m_name, 0, length) != m_name + length - 1;
     size_t outLen = 0;
     if (Utf8nToUcnCPInPlace(m_name, sizeof m_name, &outLen, m_name) != RSCP_OK)
         throw CConversionExcept();

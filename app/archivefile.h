@@ -78,6 +78,8 @@ public:
     CFileStream& Stream() { return m_stream; }
     ManifestContext* GetManifestContext() { return &m_manifestContext; }
     bool ManifestSeen() const { return m_manifestSeen; }
+    // The current entry's stored name does not end with its terminator.
+    bool NameDamaged() const { return m_nameDamaged; }
     // The current entry's decoded header.
     const KoxHeaderInfo& CurrentInfo() const { return m_info; }
 
@@ -101,6 +103,7 @@ private:
     bool m_headerRead = false;
     bool m_isKox = false;
     bool m_storedNameIsManifest = false;
+    bool m_nameDamaged = false;
     std::string m_manifestName = KOX_MANIFEST_NAME;
     ManifestContext m_manifestContext;
     bool m_manifestSeen = false;

@@ -104,6 +104,7 @@ bool CDirEntry::CreateParentDirectories(const std::string& name) {
 }
 
 std::string CDirEntry::TargetPath() const {
+    if (!m_targetPath.empty()) return m_targetPath;
     const COptions& opt = COptions::Instance();
     if (opt.extractDir && !m_name.empty() && m_name[0] != '/')
         return JoinPath(m_name, opt.extractDir);
@@ -281,24 +282,41 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification) {
     const COptions& opt = COptions::Instance();
     const bool extract = opt.commandCode == KOV_CMD_EXTRACT;
     const bool write = extract || (verification && IsSignedManifest());
+    const std::string shownName = m_name;
     if (!verification) {
         CApplication& app = CApplication::Instance();
         if (opt.statistics) app.GetStatistics().AddFiles();
         if (opt.verbose) app.GetLogMan().Write((extract ? "x " : "d ") + m_name);
     }
     if (write) CreateOnDisk();
-    // Data is read when the header announces it, and also when blocks follow
-    // a header that does not (so no stored byte goes unchecked).
-    const bool announced = m_info.TotalSize() != 0 && !(m_info.mode & KOX_MODE_DIRECTORY);
-    if (announced || archive.DataBlockFollows()) {
-        ProcessData(archive, write);
+    // Data is read when the header announces it; blocks behind a header
+    // that announces none are the reader's to report and skip.  The
+    // manifest's marker mode carries directory bits: its blocks are read
+    // whenever they are there.
+    const bool manifest = IsSignedManifest();
+    const uint64_t announced = (m_info.mode & KOX_MODE_DIRECTORY) ? 0 : m_info.TotalSize();
+    if (announced != 0 || (manifest && archive.DataBlockFollows())) {
+        const uint64_t held = ProcessData(archive, write);
+        if (!manifest && held != announced)
+            ReportDamage(shownName,
+                         "its data blocks hold " + std::to_string(held) +
+                             " bytes, its header says " + std::to_string(announced),
+                         write);
     } else if (m_info.IsType(KOX_TYPE_FILE) && IsDigestEnabled()) {
         RunDigestOfEmptyFile(m_archiveContext);
     }
     if (write) CloseStream();
 }
 
-void CDirEntry::ProcessData(CArchiveFile& archive, bool write) {
+void CDirEntry::ReportDamage(const std::string& name, const std::string& what, bool kept) {
+    CApplication& app = CApplication::Instance();
+    std::string line = "KOVZEF: " + name + " is damaged: " + what;
+    if (kept) line += "; what was read of it was kept";
+    app.GetLogMan().Write(line);
+    app.SetExitStatus(KOV_STATUS_DAMAGED);
+}
+
+uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write) {
     CTransferBuffers& tb = CTransferBuffers::Instance();
     uint8_t* in = tb.Input();
     uint8_t* out = tb.Output();
@@ -310,8 +328,10 @@ void CDirEntry::ProcessData(CArchiveFile& archive, bool write) {
 
     uint32_t computed = 0;
     uint32_t stored = 0;
+    uint64_t held = 0;
     auto emit = [&](const uint8_t* bytes, size_t n) {
         if (!n) return;
+        held += n;
         computed = CsCrc32Update(computed, bytes, n);
         if (digest) ManifestUpdateFile(digest, bytes, n);
         if (write) {
@@ -371,7 +391,8 @@ void CDirEntry::ProcessData(CArchiveFile& archive, bool write) {
     if (streamOpen) throw decompError("compressed data cut short");
     if (digest) m_digestVerified = ManifestCloseFile(digest) == 0;
     if (stored != 0 && stored != computed)
-        throw CExcept("KOVZEF: checksum error in " + m_name, 12, true, 0);
+        throw CExcept("KOVZEF: checksum error in " + m_name, KOV_STATUS_DAMAGED, true, 0);
+    return held;
 }
 
 void CDirEntry::CreateOnDisk() {
@@ -385,6 +406,10 @@ void CDirEntry::CreateOnDisk() {
     if (m_name.empty()) throw CCreateDirExcept(m_name, ENOENT);
     if (!CreateParentDirectories(m_name)) throw CCreateDirExcept(m_name);
     struct stat st;
+    // A symbolic link at the file's own path is replaced, never written
+    // through: what it leads to is not this entry's.
+    if (lstat(m_name.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && unlink(m_name.c_str()) != 0)
+        throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
     if (opt.forceExtraction && lstat(m_name.c_str(), &st) == 0 && !RemoveFile(m_name.c_str()))
         throw CExcept("KOVZEF: force mode (option -j): could not delete " + m_name, 28, true);
     m_stream->Open(m_name.c_str(), KOV_OPEN_CREATE);

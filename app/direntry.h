@@ -70,6 +70,13 @@ public:
     // final flush of an extracted file fails.
     void CloseStream();
     bool Existed() const { return m_existed; }
+    // The path the extract command decided for this entry; TargetPath then
+    // gives it instead of joining -R and the name again.
+    void SetTargetPath(std::string path) { m_targetPath = std::move(path); }
+    // Reports the entry named name as damaged (what says how) with the
+    // status of a checksum error; the run goes on.  kept: an extracted file
+    // keeps what was read of it, and the line says so.
+    static void ReportDamage(const std::string& name, const std::string& what, bool kept = false);
 
     // 0 when the directory attribute (16) is set, else by the mode's type
     // bits: 3 symbolic link, 1 regular file, 6 anything else.
@@ -82,10 +89,12 @@ public:
     std::string StoredNameUtf8() const;
 
 protected:
-    // One pass over the data blocks; see ExtractOrTest.
-    void ProcessData(CArchiveFile& archive, bool write);
+    // One pass over the data blocks; see ExtractOrTest.  Returns the number
+    // of data bytes the blocks held.
+    uint64_t ProcessData(CArchiveFile& archive, bool write);
     void RunDigestOfEmptyFile(ManifestContext* context);
-    // The -R directory joined in front of a relative name.
+    // The path set by SetTargetPath, else the -R directory joined in front
+    // of a relative name.
     std::string TargetPath() const;
 
     std::string m_name;
@@ -95,6 +104,7 @@ protected:
     std::vector<uint8_t> m_userInfo;
     bool m_digestVerified = false;
     bool m_existed = false;
+    std::string m_targetPath;
     CFileStream m_ownStream;
     ManifestContext* m_archiveContext = nullptr;  // set by the reader
 
@@ -138,6 +148,12 @@ public:
     void CreateOnDisk() override;
     bool FillHeaderInfo(KoxHeaderInfo& info) override;
     bool IsDirectory() const override { return true; }
+    // Extraction found a symbolic link to a directory at the path: its
+    // target gets neither this entry's time nor its permissions.
+    bool LinkOnDisk() const { return m_linkOnDisk; }
+
+private:
+    bool m_linkOnDisk = false;
 };
 
 class CLink : public CDirEntry {

@@ -40,6 +40,10 @@ protected:
     uint32_t m_code = 0;
 };
 
+// Exit status of damaged entry data: a checksum error, data blocks that do
+// not match their header.
+inline constexpr uint32_t KOV_STATUS_DAMAGED = 12;
+
 // " (error <code>). " -- appended to most messages.
 std::string KovErrorSuffix(uint32_t code);
 // The system's description of an error number; empty for 0.

@@ -24,6 +24,7 @@
 #include "app/options.h"
 #include "app/statistics.h"
 #include "krn/snt/manifest.h"
+#include "oldformat/entrypath.h"
 #include "oldformat/oldformat.h"
 
 bool oldFormatExtractionDone = false;
@@ -47,36 +48,6 @@ struct PendingLink {
     std::string path;
     std::string target;
 };
-
-// True when one "/"-separated component of name is "..".
-bool HasParentComponent(std::string_view name)
-{
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find('/', start);
-        if (end == std::string_view::npos)
-            end = name.size();
-        if (end - start == 2 && name[start] == '.' && name[start + 1] == '.')
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-// The path an entry is created under: the -R directory in front of a
-// relative name (backslashes of the directory turned into "/").
-std::string OnDiskPath(const std::string& name, const char* extractDir)
-{
-    if (extractDir == nullptr || *extractDir == '\0' || name.empty() || name.front() == '/')
-        return name;
-    std::string path(extractDir);
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
-    if (path.back() != '/')
-        path += '/';
-    return path + name;
-}
 
 // Access and modification time of a directory; CChgDateExcept on failure.
 void SetTime(const std::string& path, uint64_t mtime)
@@ -266,6 +237,7 @@ void CExtract::Execute()
                 std::vector<char> matched(fileList.size(), 0);
                 std::vector<PendingLink> links;
                 state.ForgetParentCache();
+                bool leadingNoticeGiven = false;
 
                 for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr;
                      entry = archive.NextEntry()) {
@@ -303,16 +275,41 @@ void CExtract::Execute()
                         continue;
                     }
 
-                    const std::string path = OnDiskPath(name, options.extractDir);
+                    const EntryPath plan = PlanEntryPath(
+                        name, options.extractDir ? options.extractDir : "", options.absolutePaths);
+                    const std::string& path = plan.path;
                     CLink* link = dynamic_cast<CLink*>(entry);
 
+                    // Damage seen before the entry's data: a name that does
+                    // not end where its header says, data blocks behind an
+                    // entry that has none (they are skipped, never written).
+                    if (archive.NameDamaged()) {
+                        CDirEntry::ReportDamage(name, "its stored name does not end with its terminator");
+                        archive.ReleaseEntry(entry);
+                        continue;
+                    }
+                    const bool carriesData = entry->IsSignedManifest() ||
+                                             (link == nullptr && !isDirectory &&
+                                              !(info.mode & KOX_MODE_DIRECTORY) && info.TotalSize() != 0);
+                    if (!carriesData && archive.DataBlockFollows())
+                        CDirEntry::ReportDamage(name, std::string(link ? "a link" : isDirectory ? "a directory" : "an empty file") +
+                                                          " entry followed by data blocks");
+
                     if (isExtract) {
+                        if (plan.leadingRemoved && !leadingNoticeGiven) {
+                            leadingNoticeGiven = true;
+                            log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
+                                      archiveName);
+                        }
                         std::string refusal;
                         if (name.empty())
                             refusal = "KOVZEF: an entry without a name was not extracted";
-                        else if (HasParentComponent(name))
+                        else if (plan.parentComponent)
                             refusal = "KOVZEF: " + name +
                                       " not extracted: its name contains a \"..\" component";
+                        else if (path.empty())
+                            refusal = "KOVZEF: " + name +
+                                      " not extracted: no name is left without its leading \"/\" and \"../\"";
                         else if (state.LeadsThroughOwnLink(path))
                             refusal = "KOVZEF: " + name +
                                       " not extracted: its path leads through a symbolic link made by this run";
@@ -348,6 +345,7 @@ void CExtract::Execute()
                             continue;
                         }
                         state.NoteMissingParents(path);
+                        entry->SetTargetPath(path);
                     }
 
                     bool digestFailed = false;
@@ -358,6 +356,8 @@ void CExtract::Execute()
                         userInfo = entry->GetUserInfo();
                     entry->Extract(archive);
                     existed = entry->Existed();
+                    auto* directory = dynamic_cast<CDirectory*>(entry);
+                    const bool directoryIsLink = directory != nullptr && directory->LinkOnDisk();
                     if (!existed) {
                         setMode = true;
                         if (entry->IsDigestEnabled() && !entry->IsDigestVerified()) {
@@ -387,9 +387,11 @@ void CExtract::Execute()
                         if (!RestoreUserInfo(path.c_str(), userInfo.data(), message))
                             log.Write(message);
                     }
-                    if (isDirectory)
-                        state.pending.push_back({info.mtime, path, info.mode, setMode});
-                    else
+                    if (isDirectory) {
+                        // A link's target keeps its own time and mode.
+                        if (!directoryIsLink)
+                            state.pending.push_back({info.mtime, path, info.mode, setMode});
+                    } else
                         SetFileModeAndTime(path.c_str(), info.mode, info.mtime);
                 }
 

@@ -104,7 +104,11 @@ void CDirectory::CreateOnDisk() {
         // Something else by that name is left alone.
         if (!S_ISDIR(st.st_mode)) throw CCreateDirExcept(m_name, EEXIST);
         m_existed = true;
-        if (opt.changeDirPermissions && chmod(m_name.c_str(), 0700) != 0)
+        // A link to a directory is the user's own structure: used, but
+        // its target's permissions are not this entry's to change.
+        struct stat own;
+        m_linkOnDisk = lstat(m_name.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+        if (opt.changeDirPermissions && !m_linkOnDisk && chmod(m_name.c_str(), 0700) != 0)
             throw CChgModExcept(m_name);
         return;
     }

@@ -121,8 +121,10 @@ bool Extractor::Run() {
     if (write_) {
         struct stat self, st;
         const bool selfKnown = stat(h_.ArchiveName().c_str(), &self) == 0;
+        bool leadingRemoved = false;
         for (const OfEntry& e : h_.entries) {
             if (!e.selected) continue;
+            leadingRemoved = leadingRemoved || e.leadingRemoved;
             const bool overArchive = selfKnown && !e.IsDirectory() &&
                                      stat(e.target.c_str(), &st) == 0 && st.st_dev == self.st_dev &&
                                      st.st_ino == self.st_ino;
@@ -131,6 +133,9 @@ bool Extractor::Run() {
                 return false;
             }
         }
+        if (leadingRemoved)
+            OfLogLine("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
+                      h_.ArchiveName());
     }
     for (const OfEntry& e : h_.entries) {
         if (!e.selected) continue;

@@ -142,18 +142,15 @@ bool IsSelected(const OfHandle& h, const OfEntry& e, const std::string& normalis
 }
 
 void SetTarget(const OfHandle& h, OfEntry& e, const std::string& normalised) {
-    e.unsafe = !OfIsSafeName(e.name, normalised);
-    if (!normalised.empty() && normalised[0] == '/') {
-        e.target = normalised;
-    } else if (h.targetDir && !h.targetDir->empty()) {
-        e.target = *h.targetDir;
-        if (!normalised.empty()) {
-            if (e.target.back() != '/') e.target += '/';
-            e.target += normalised;
-        }
-    } else {
-        e.target = normalised.empty() ? std::string(".") : normalised;
+    const std::string targetDir = h.targetDir ? *h.targetDir : std::string();
+    if (normalised.empty()) {  // the extraction directory itself
+        e.target = targetDir.empty() ? std::string(".") : targetDir;
+        return;
     }
+    const EntryPath plan = OfPlanTarget(e.name, normalised, targetDir, h.pFlag);
+    e.target = plan.path;
+    e.unsafe = plan.path.empty();
+    e.leadingRemoved = plan.leadingRemoved;
 }
 
 struct FileCloser {

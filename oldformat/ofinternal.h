@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "oldformat/entrypath.h"
 #include "oldformat/oldformat.h"
 
 // Error numbers with a meaning of their own in the code.
@@ -69,6 +70,7 @@ struct OfEntry {
     std::string name;     // as stored
     std::string target;   // where it is created on disk
     bool unsafe = false;  // target would leave the extraction directory
+    bool leadingRemoved = false;  // leading "/" or "../" were dropped from it
     char type = 0;
     uint32_t mode = 0;    // with the directory bit added for 'D'
     int64_t mtime = 0;
@@ -111,9 +113,12 @@ struct OfHandle {
 // Backslashes become "/", separators collapse, "." components go and a ".."
 // component removes itself with the component before it when there is one.
 std::string OfNormalisePath(const std::string& path);
-// True when the name may be extracted where it points: no ".." remains after
-// normalisation and the name did not turn absolute through normalisation.
-bool OfIsSafeName(const std::string& stored, const std::string& normalised);
+// Where an entry is extracted, by the rule both archive readers share
+// (oldformat/entrypath.h); its path is empty when the entry is refused.
+// Besides that rule, a name that turned absolute only through normalisation
+// (kept with -P) or that hides ".." behind a drive prefix is refused.
+EntryPath OfPlanTarget(const std::string& stored, const std::string& normalised,
+                       const std::string& targetDir, bool keepAbsolute);
 // Pattern matching of archive names: *, ?, [sets with ranges], \ escapes.
 bool OfMatchPattern(const char* pattern, const char* name);
 

@@ -44,19 +44,20 @@ std::string OfNormalisePath(const std::string& path) {
     return out;
 }
 
-bool OfIsSafeName(const std::string& stored, const std::string& normalised) {
-    // A name that starts with "/" was stored absolute and stays so; one that
-    // only became absolute through its backslashes or separators is refused.
-    if (!normalised.empty() && normalised[0] == '/' && (stored.empty() || stored[0] != '/'))
-        return false;
+EntryPath OfPlanTarget(const std::string& stored, const std::string& normalised,
+                       const std::string& targetDir, bool keepAbsolute) {
+    EntryPath plan = PlanEntryPath(normalised, targetDir, keepAbsolute);
+    const bool turnedAbsolute =
+        !normalised.empty() && normalised[0] == '/' && (stored.empty() || stored[0] != '/');
+    bool driveParent = false;
     std::string_view rest(normalised);
     while (!rest.empty()) {
         size_t slash = rest.find('/');
-        std::string_view part = rest.substr(0, slash);
-        if (part == ".." || part.ends_with(":..")) return false;
+        if (rest.substr(0, slash).ends_with(":..")) driveParent = true;
         rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
     }
-    return true;
+    if ((keepAbsolute && turnedAbsolute) || driveParent) plan.path.clear();
+    return plan;
 }
 
 namespace {

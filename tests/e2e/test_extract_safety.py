@@ -15,26 +15,42 @@ class ExtractSafety(ScratchCase):
     def archive(self, name, entries):
         return self.write(name, archive_bytes(entries))
 
-    def test_parent_components_are_refused_and_the_run_goes_on(self):
+    def test_leading_slashes_and_parents_are_removed_and_others_refused(self):
+        absolute = self.path("abs", "evil.txt")
         self.archive("a.kox", [
-            entry_bytes("RG", "../evil.txt", 0o100644, b"evil"),
-            entry_bytes("RG", "ok.txt", 0o100644, b"fine"),
+            entry_bytes("RG", "../evil.txt", 0o100644, b"up"),
+            entry_bytes("RG", absolute, 0o100644, b"absolute"),
             entry_bytes("RG", "sub/../../evil2.txt", 0o100644, b"evil"),
             entry_bytes("RG", "dots..name", 0o100644, b"kept"),
         ])
         os.mkdir(self.path("out"))
-        rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("out"))
+        rc, out = self.run_kov("-xf", "../a.kox", "-R", "target", cwd=self.path("out"))
         self.assertEqual(rc, 40, out)
         self.assertFalse(os.path.exists(self.path("evil.txt")))
         self.assertFalse(os.path.exists(self.path("evil2.txt")))
-        with open(self.path("out", "ok.txt"), "rb") as f:
-            self.assertEqual(f.read(), b"fine")
-        self.assertTrue(os.path.exists(self.path("out", "dots..name")))
-        self.assertIn("../evil.txt", out)
-        self.assertIn("sub/../../evil2.txt", out)
-        lines = out.splitlines()
-        self.assertEqual(lines[-2:], ["KOVZEF: not all files could be extracted",
-                                      "KOVZEF: 2 file(s) extracted"])
+        self.assertFalse(os.path.exists(absolute))
+        with open(self.path("out", "target", "evil.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"up")
+        with open(self.path("out", "target", absolute.lstrip("/")), "rb") as f:
+            self.assertEqual(f.read(), b"absolute")
+        self.assertTrue(os.path.exists(self.path("out", "target", "dots..name")))
+        self.assertEqual(out.count("leading \"/\" and \"../\" removed"), 1, out)
+        self.assertIn("sub/../../evil2.txt not extracted", out)
+        self.assertEqual(out.splitlines()[-2:], ["KOVZEF: not all files could be extracted",
+                                                 "KOVZEF: 3 file(s) extracted"])
+        # With -P the names are used as stored, as for a backup made with -P.
+        rc, out = self.run_kov("-xf", "../a.kox", "-P", "-R", "target2", "dots..name", absolute,
+                               cwd=self.path("out"))
+        self.assertEqual(rc, 0, out)
+        with open(absolute, "rb") as f:
+            self.assertEqual(f.read(), b"absolute")
+        self.assertNotIn("removed", out)
+        # The old-format reader follows the same rule.
+        self.write("old.zef", b"# old\nF ../up.txt   644          0         0 1600000000          0\n#\n")
+        rc, out = self.run_kov("-xf", "../old.zef", cwd=self.path("out"))
+        self.assertEqual(rc, 0, out)
+        self.assertTrue(os.path.exists(self.path("out", "up.txt")))
+        self.assertFalse(os.path.exists(self.path("up.txt")))
 
     def test_a_link_of_the_archive_is_made_after_its_other_entries(self):
         os.mkdir(self.path("victim"))

@@ -116,7 +116,10 @@ TEST(OfHeaderSection, OffsetsSelectionAndTargets) {
     EXPECT_FALSE(h.entries[3].selected);
     EXPECT_EQ(h.entries[2].target, "out/dir/b");
     EXPECT_FALSE(h.entries[2].unsafe);
-    EXPECT_TRUE(h.entries[4].unsafe);
+    // A leading "../" goes: the entry lands inside the target.
+    EXPECT_EQ(h.entries[4].target, "out/evil");
+    EXPECT_FALSE(h.entries[4].unsafe);
+    EXPECT_TRUE(h.entries[4].leadingRemoved);
     EXPECT_EQ(h.entries[3].sequence, 3u);
 }
 

@@ -23,17 +23,25 @@ TEST(OfNormalise, DotDotThatCannotBeResolvedStays) {
     EXPECT_EQ(OfNormalisePath("../../x"), "../../x");
 }
 
-TEST(OfSafeName, RefusesEscapesKeepsStoredAbsoluteNames) {
-    auto safe = [](const std::string& s) { return OfIsSafeName(s, OfNormalisePath(s)); };
-    EXPECT_TRUE(safe("a/b"));
-    EXPECT_TRUE(safe("a/../b"));
-    EXPECT_TRUE(safe("/etc/passwd"));  // stored absolute: stays as it is
-    EXPECT_FALSE(safe("../x"));
-    EXPECT_FALSE(safe("a/../../x"));
-    EXPECT_FALSE(safe("a\\..\\..\\x"));
-    EXPECT_FALSE(safe("\\etc\\passwd"));  // absolute only after the backslashes turned
-    EXPECT_FALSE(safe("C:..\\x"));
-    EXPECT_FALSE(safe("/../x"));
+TEST(OfPlanTarget, LeadingPartsGoInsideTheTargetEscapesAreRefused) {
+    // stored name -> path without -P, path with -P ("" = refused)
+    const struct { const char* stored; const char* plain; const char* kept; } cases[] = {
+        {"a/b", "t/a/b", "t/a/b"},
+        {"a/../b", "t/b", "t/b"},
+        {"/etc/passwd", "t/etc/passwd", "/etc/passwd"},
+        {"../x", "t/x", ""},
+        {"a/../../x", "t/x", ""},
+        {"a\\..\\..\\x", "t/x", ""},
+        {"\\etc\\passwd", "t/etc/passwd", ""},  // absolute only once backslashes turned
+        {"C:..\\x", "", ""},
+        {"/../x", "t/x", ""},
+        {"x/../..", "", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string n = OfNormalisePath(c.stored);
+        EXPECT_EQ(OfPlanTarget(c.stored, n, "t", false).path, c.plain) << c.stored;
+        EXPECT_EQ(OfPlanTarget(c.stored, n, "t", true).path, c.kept) << c.stored;
+    }
 }
 
 TEST(OfPattern, StarsQuestionMarksAndEscapes) {

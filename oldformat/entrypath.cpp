@@ -1,0 +1,51 @@
+#include "oldformat/entrypath.h"
+
+namespace {
+
+bool HasParentComponent(std::string_view name)
+{
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string_view::npos)
+            end = name.size();
+        if (name.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+EntryPath PlanEntryPath(std::string_view name, std::string_view targetDir, bool keepAbsolute)
+{
+    EntryPath plan;
+    if (!keepAbsolute) {
+        for (;;) {
+            if (name.starts_with("/")) {
+                name.remove_prefix(1);
+            } else if (name == ".." || name.starts_with("../")) {
+                name.remove_prefix(name.size() == 2 ? 2 : 3);
+            } else {
+                break;
+            }
+            plan.leadingRemoved = true;
+        }
+    }
+    plan.parentComponent = HasParentComponent(name);
+    if (name.empty() || plan.parentComponent)
+        return plan;
+    if (targetDir.empty() || name.front() == '/') {
+        plan.path = name;
+        return plan;
+    }
+    plan.path = targetDir;
+    for (char& c : plan.path)
+        if (c == '\\')
+            c = '/';
+    if (plan.path.back() != '/')
+        plan.path += '/';
+    plan.path += name;
+    return plan;
+}

@@ -1,0 +1,20 @@
+// Where an archive entry is written on extraction.  Both archive readers (the
+// KOX reader of the application and the old-format library) decide it here,
+// once per entry, so the path that is checked is the path that is written.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+struct EntryPath {
+    std::string path;              // the path to create; empty when refused
+    bool leadingRemoved = false;   // leading "/" or "../" components were dropped
+    bool parentComponent = false;  // refused: a ".." component is left
+};
+
+// Without keepAbsolute (-P) leading "/" and "../" components are removed, so
+// every entry lands inside the target; the name then goes below targetDir
+// (when one is given; its backslashes become "/").  With keepAbsolute the
+// name is used as stored, and an absolute name ignores targetDir.  A ".."
+// component anywhere else refuses the entry.
+EntryPath PlanEntryPath(std::string_view name, std::string_view targetDir, bool keepAbsolute);

@@ -110,6 +110,33 @@ class ExtractSafety(ScratchCase):
         self.assertEqual(rc, 0, out)
         self.assertTrue(os.path.isfile(self.path("victim", "y")))
 
+    def test_links_already_at_an_entry_path_are_not_written_through(self):
+        # A file entry at an existing link replaces the link; a directory
+        # entry at a link to a directory uses it but leaves its target's mode
+        # and time alone.
+        os.mkdir(self.path("victim"))
+        self.write("victim/secret", b"precious", 0o600)
+        os.chmod(self.path("victim"), 0o751)
+        os.utime(self.path("victim"), (1_000_000_000, 1_000_000_000))
+        os.mkdir(self.path("out"))
+        os.symlink(self.path("victim", "secret"), self.path("out", "f"))
+        os.symlink(self.path("victim"), self.path("out", "d"))
+        self.archive("a.kox", [
+            entry_bytes("RG", "f", 0o100644, b"from the archive", mtime=1_600_000_000),
+            entry_bytes("DR", "d", 0o40700, mtime=1_600_000_000),
+        ])
+        rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("out"))
+        self.assertEqual(rc, 0, out)
+        with open(self.path("victim", "secret"), "rb") as f:
+            self.assertEqual(f.read(), b"precious")
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("victim", "secret")).st_mode), 0o600)
+        self.assertFalse(os.path.islink(self.path("out", "f")))
+        with open(self.path("out", "f"), "rb") as f:
+            self.assertEqual(f.read(), b"from the archive")
+        self.assertTrue(os.path.islink(self.path("out", "d")))
+        st = os.stat(self.path("victim"))
+        self.assertEqual((stat.S_IMODE(st.st_mode), st.st_mtime), (0o751, 1_000_000_000))
+
     def test_directory_entry_over_something_else_leaves_it_alone(self):
         os.mkdir(self.path("out"))
         self.write("out/f", b"precious", 0o640)

@@ -183,6 +183,38 @@ class HostileInput(ScratchCase):
         with open(self.path("old.zef"), "rb") as f:
             self.assertEqual(f.read(), archive)
 
+    def test_damage_that_fits_the_format_is_reported_by_entry_name(self):
+        # Faults caught: each of these passed -d and -x with status 0.
+        cut = bytearray(entry_bytes("RG", "cut.txt", 0o100644, b"x" * 6000))
+        cut[6:14] = struct.pack("<Q", 2 << 30)  # the header says 2 GiB
+        bad_name = entry_bytes("RG", "ab", 0o100644, b"data")
+        bad_name = bad_name[:34] + b"a\0b" + bad_name[34 + 3:]  # terminator inside the name
+        blocks = entry_bytes("RG", "x", 0o100644, b"hidden")[34 + 2:]  # blocks and checksum
+        self.write("bad.kox", archive_bytes([
+            bytes(cut),
+            entry_bytes("DR", "dir", 0o40755) + blocks,
+            entry_bytes("RG", "empty", 0o100644) + blocks,
+            bad_name,
+            entry_bytes("RG", "fine.txt", 0o100644, b"fine"),
+        ]))
+        os.mkdir(self.path("out"))
+        for args in (["-df", "bad.kox"], ["-xf", "../bad.kox"]):
+            rc, out = self.kov(*args, cwd=self.path("out") if "-xf" in args else None)
+            self.assertNotEqual(rc, 0, (args, out))
+            self.assertIn("KOVZEF: cut.txt is damaged: its data blocks hold 6000 bytes, its "
+                          "header says 2147483648", out)
+            self.assertIn("KOVZEF: dir is damaged: a directory entry followed by data blocks", out)
+            self.assertIn("KOVZEF: empty is damaged: an empty file entry followed by data blocks",
+                          out)
+            self.assertIn("KOVZEF: a is damaged: its stored name does not end with its terminator",
+                          out)
+        self.assertIn("what was read of it was kept", out)
+        self.assertEqual(os.path.getsize(self.path("out", "cut.txt")), 6000)
+        self.assertEqual(os.path.getsize(self.path("out", "empty")), 0)
+        self.assertFalse(os.path.exists(self.path("out", "a")))
+        with open(self.path("out", "fine.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"fine")
+
     # -- fifos where files are expected ------------------------------------------
 
     def test_fifos_never_block_the_program(self):

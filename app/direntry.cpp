@@ -203,6 +203,11 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
         return;
     }
 
+    if (const std::string refusal = StoreRefusal(); !refusal.empty()) {
+        app.ReportInaccessible(m_name, refusal);
+        return;
+    }
+
     ICompressStrategy& strategy = ICompressStrategy::Current();
     if (m_info.mode & KOX_MODE_DIRECTORY) {
         if (g_abandonArchive) return;

@@ -51,6 +51,9 @@ public:
     virtual void WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info);
     // CLink without -r: stored name becomes name + "|" + target.
     virtual bool PrepareStoredName() { return true; }
+    // Why the entry can not be stored (asked after PrepareStoredName), or
+    // empty when it can.
+    virtual std::string StoreRefusal() const { return {}; }
     virtual bool IsDirectory() const { return false; }
     virtual ManifestFile* GetDigestContext() { return nullptr; }
 
@@ -163,6 +166,7 @@ public:
     CLink(const std::string& name, const std::string& storedName, const std::string& target,
           const KoxHeaderInfo& info, std::vector<uint8_t> userInfo);
     void Extract(CArchiveFile& archive) override;
+    std::string StoreRefusal() const override;
     void ExtractOrTest(CArchiveFile& archive, bool verification) override;
     bool FillHeaderInfo(KoxHeaderInfo& info) override;
     bool PrepareStoredName() override;

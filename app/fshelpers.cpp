@@ -88,8 +88,15 @@ bool ReadMatching(DIR* dir, FindData& data)
             !AttributesFromDirentType(entry->d_type, attributes)) {
             std::string full = data.directory;
             full.append(entry->d_name, nameLen);
-            if (!GetLinkAttributes(full.c_str(), attributes))
+            if (!GetLinkAttributes(full.c_str(), attributes)) {
+                if (errno == ENOENT)
+                    continue;  // gone since it was listed
+                // A directory that can be read but not searched: its names
+                // are there, the files behind them are not.
+                if (errno == EACCES && !data.directoryReached)
+                    return false;
                 throw CStatExcept(full);
+            }
             data.directoryReached = true;
         }
         data.attributes = attributes;

@@ -47,11 +47,12 @@ using FindHandle = DIR*;
 
 // Opens a listing of the directory part of path and returns it positioned
 // after the first entry whose name matches the last component; null when the
-// directory cannot be opened or nothing matches.  The kind comes from lstat
-// for the first matching entry, and afterwards from the listing itself when
-// it tells one.  Throws CStatExcept when the matching entry cannot be
-// lstat'ed, CExcept (100) when directory and name
-// reach KOV_PATH_MAX characters.
+// directory cannot be opened or searched (errno EACCES) or nothing matches.
+// The kind comes from lstat for the first matching entry, and afterwards from
+// the listing itself when it tells one; entries gone since the listing are
+// passed over.  Throws CStatExcept when a matching entry cannot be lstat'ed
+// otherwise, CExcept (100) when directory and name reach KOV_PATH_MAX
+// characters.
 FindHandle FindFirst(const char* path, FindData& data);
 // Reads on to the next matching entry; false at the end (errno 0) or on a
 // read error (errno set).  Throws like FindFirst.

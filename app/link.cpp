@@ -28,6 +28,16 @@ bool CLink::PrepareStoredName() {
     return true;
 }
 
+std::string CLink::StoreRefusal() const {
+    // The format separates a link's name from its target with "|": a name
+    // holding one would be read back as another name and target.
+    if (COptions::Instance().resolveLinks || m_storedName.size() <= m_target.size()) return {};
+    const size_t ownLength = m_storedName.size() - m_target.size() - 1;
+    if (m_storedName.find(KOX_LINK_SEPARATOR) < ownLength)
+        return "a link whose name contains \"|\" can not be stored";
+    return {};
+}
+
 bool CLink::FillHeaderInfo(KoxHeaderInfo& info) {
     const COptions& opt = COptions::Instance();
     uint32_t mode = 0, sizeHigh = 0, unused = 0, reserved = 0;

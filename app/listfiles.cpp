@@ -6,6 +6,10 @@
 #include <cctype>
 #include <fstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/options.h"
@@ -36,12 +40,33 @@ void ToUpper(std::string& s)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 }
 
-// Opens a list file; COpenExcept when that fails.
+// Opens a list file; COpenExcept when that fails.  A fifo is refused as an
+// archive that is one is: with no writer it would never give a line.
 void OpenListFile(std::ifstream& in, const char* name)
 {
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw COpenExcept(name);
+    struct stat st;
+    const bool fifo = fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+    close(fd);
+    if (fifo)
+        throw COpenExcept(name, ESPIPE);
     in.open(name, std::ios::in | std::ios::binary);
     if (!in.is_open())
         throw COpenExcept(name);
+}
+
+[[noreturn]] void ThrowMalformed(const char* name)
+{
+    throw CExcept(std::string("KOVZEF: wrong format in file ") + name, 43, true, 0);
+}
+
+// A zero byte would end the name early without a word.
+void RequireNoZeroByte(const std::string& line, const char* name)
+{
+    if (line.find('\0') != std::string::npos)
+        ThrowMalformed(name);
 }
 
 // Reads the names of an include or exclude file.  Empty lines, lines of white
@@ -52,6 +77,7 @@ void ReadNameFile(const char* name, std::vector<std::string>& out)
     OpenListFile(in, name);
     for (CLineReader line(in), end; line != end; ++line) {
         const std::string& text = *line;
+        RequireNoZeroByte(text, name);
         if (text.empty() || text[0] == '#')
             continue;
         if (std::all_of(text.begin(), text.end(), IsSpace))
@@ -232,6 +258,7 @@ void COptions::ReadRenameFile()
     OpenListFile(in, renameFile);
     for (CLineReader line(in), end; line != end; ++line) {
         std::string text = *line;
+        RequireNoZeroByte(text, renameFile);
         TrimLeft(text);
         if (text.empty() || text[0] == '#')
             continue;
@@ -240,11 +267,14 @@ void COptions::ReadRenameFile()
             sep = static_cast<size_t>(std::find_if(text.begin(), text.end(), IsSpace) -
                                       text.begin());
         if (sep + 1 >= text.size())
-            throw CExcept(std::string("KOVZEF: wrong format in file ") + renameFile, 43, true);
+            ThrowMalformed(renameFile);
         std::string oldName = text.substr(0, sep);
         std::string newName = text.substr(sep + 1);
         Trim(oldName);
         Trim(newName);
+        // "f|" followed by blanks or a carriage return names nothing.
+        if (newName.empty())
+            ThrowMalformed(renameFile);
         BackslashToSlash(oldName);
         BackslashToSlash(newName);
         renameMap[oldName] = std::move(newName);

@@ -32,6 +32,10 @@ int CLogMan::WriteToLog(int32_t index, const std::string& text)
     return 1;
 }
 
+namespace {
+int s_outputError = 0;
+}  // namespace
+
 void CConsoleLogMan::Write(const std::string& text)
 {
     // Writing a line must not change errno: stdio may set it (for example
@@ -40,9 +44,12 @@ void CConsoleLogMan::Write(const std::string& text)
     const int savedErrno = errno;
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 && s_outputError == 0)
+        s_outputError = errno ? errno : EIO;
     errno = savedErrno;
 }
+
+int CConsoleLogMan::OutputError() { return s_outputError; }
 
 void CConsoleLogMan::Write(const CUserInfo& info)
 {

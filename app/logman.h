@@ -47,6 +47,8 @@ class CConsoleLogMan : public CLogMan {
 public:
     void Write(const std::string& text) override;
     void Write(const CUserInfo& info) override;
+    // The error of the first line that could not be written, or 0.
+    static int OutputError();
 };
 
 // Collects the lines in memory (each followed by a line feed) for the

@@ -1,6 +1,8 @@
 // Program entry: usage text and version report for short command lines,
 // otherwise parse the command line and run one command.
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "app/application.h"
 #include "app/logman.h"
@@ -32,7 +34,16 @@ int main(int argc, char** argv)
         }
     });
 
-    const int status = app.GetExitStatus();
+    int status = app.GetExitStatus();
+    // What could not be written to standard output (a listing sent to a
+    // full device) is a write error, not success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int err = CConsoleLogMan::OutputError() ? CConsoleLogMan::OutputError() : errno;
+        std::fprintf(stderr, "KOVZEF: error writing to standard output (error 4). %s\n",
+                     err ? std::strerror(err) : "");
+        if (status == 0)
+            status = 4;
+    }
     CApplication::Destroy();
     return status;
 }

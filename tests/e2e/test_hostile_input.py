@@ -259,5 +259,65 @@ class HostileInput(ScratchCase):
             self.assertIn("error reading from /dev/zero", out)
 
 
+    def test_fifos_and_malformed_lines_in_list_files_are_refused(self):
+        # Faults caught: a fifo list file with no writer hung the run; a
+        # rename line whose new name is blank gave an entry without a name;
+        # a zero byte cut a name short without a word.
+        self.write("f", b"data")
+        os.mkfifo(self.path("list.fifo"))
+        for option in ("-A", "-X", "-T"):
+            rc, out = self.kov("-cf", "a.kox", option, "list.fifo", "f", timeout=20)
+            self.assertEqual(rc, 6, (option, out))
+            self.assertIn("error opening list.fifo", out)
+        for name, content in (("cr.txt", b"f|\r\n"), ("blank.txt", b"f|  \n"),
+                              ("zero.txt", b"f|g\0h\n")):
+            self.write(name, content)
+            rc, out = self.kov("-cf", "a.kox", "-T", name, "f")
+            self.assertEqual(rc, 43, (name, out))
+            self.assertIn("wrong format in file " + name, out)
+        self.write("include.txt", b"f\0other\n")
+        rc, out = self.kov("-cf", "a.kox", "-A", "include.txt")
+        self.assertEqual(rc, 43, out)
+        self.assertFalse(os.path.exists(self.path("a.kox")))
+
+    def test_inputs_that_can_not_be_stored_are_reported_and_the_run_goes_on(self):
+        # Faults caught: a link whose own name holds "|" was stored as
+        # another name and target; a directory that can be read but not
+        # searched ended the whole run with a stat error.
+        self.write("f", b"data")
+        os.symlink("f", self.path("odd|name"))
+        rc, out = self.kov("-cirf", "a.kox", "odd|name", "f")
+        self.assertEqual(rc, 44, out)
+        self.assertIn("KOVZEF: file 'odd|name' is inaccessible (a link whose name contains "
+                      "\"|\" can not be stored)", out)
+        rc, out = self.kov("-tf", "a.kox")
+        self.assertEqual(out.split()[-1], "f", out)
+        os.mkdir(self.path("closed"))
+        self.write("closed/inner", b"x")
+        os.chmod(self.path("closed"), 0o444)
+        nobody = 65534
+        os.chown(self.dir, nobody, nobody)
+        os.chown(self.path("f"), nobody, nobody)
+
+        def drop():
+            os.setgid(nobody)
+            os.setuid(nobody)
+        proc = subprocess.run([KOVZEF, "-cif", "b.kox", "closed", "f"], cwd=self.dir,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60,
+                              preexec_fn=drop if os.geteuid() == 0 else None)
+        out = proc.stdout.decode("latin-1")
+        self.assertEqual(proc.returncode, 44, out)
+        self.assertIn("KOVZEF: file 'closed/*' is inaccessible", out)
+        rc, out = self.kov("-tf", "b.kox")
+        self.assertEqual([line.split()[-1] for line in out.splitlines()[1:]], ["closed", "f"], out)
+
+    def test_a_listing_that_can_not_be_written_fails(self):
+        self.write("a.kox", archive_bytes([entry_bytes("RG", "f", 0o100644, b"x")]))
+        with open("/dev/full", "wb") as full:
+            proc = subprocess.run([KOVZEF, "-tf", "a.kox"], cwd=self.dir, stdout=full,
+                                  stderr=subprocess.PIPE, timeout=30)
+        self.assertEqual(proc.returncode, 4, proc.stderr)
+        self.assertIn(b"KOVZEF: error writing to standard output", proc.stderr)
+
 if __name__ == "__main__":
     sys.exit(0 if unittest.main(exit=False).result.wasSuccessful() else 1)

@@ -102,7 +102,10 @@ int SegmentedRead(CsWorkArea* wa, int32_t desc, const uint8_t* in, int32_t inLen
       StartBlock(wa);
       wa->segState = CS_SEG_BLOCK;
       if (wa->segLen == 0) {
-        if (!BlockCrcOk(wa)) return CS_E_CRC;
+        if (!BlockCrcOk(wa)) {
+          rc = CS_E_CRC;
+          break;
+        }
         wa->segState = CS_SEG_HEADER;
       }
       continue;
@@ -130,7 +133,10 @@ int SegmentedRead(CsWorkArea* wa, int32_t desc, const uint8_t* in, int32_t inLen
       wa->codecLast = rc;
       const bool blockEnd = wa->segPos == wa->segLen;
       if (blockEnd) {
-        if (!BlockCrcOk(wa)) return CS_E_CRC;
+        if (!BlockCrcOk(wa)) {
+          rc = CS_E_CRC;
+          break;
+        }
         wa->segState = CS_SEG_HEADER;
       }
       if (rc == CS_END_OF_STREAM) {
@@ -156,7 +162,10 @@ int SegmentedRead(CsWorkArea* wa, int32_t desc, const uint8_t* in, int32_t inLen
         rc = CS_END_INBUFFER;
         break;
       }
-      if (!BlockCrcOk(wa)) return CS_E_CRC;
+      if (!BlockCrcOk(wa)) {
+        rc = CS_E_CRC;
+        break;
+      }
       wa->segState = CS_SEG_TRAILER;
       continue;
     }
@@ -165,19 +174,14 @@ int SegmentedRead(CsWorkArea* wa, int32_t desc, const uint8_t* in, int32_t inLen
         rc = CS_END_INBUFFER;
         break;
       }
-      const uint32_t len = CsGetLe32(wa->blockBuf);
+      // The codec has ended the stream: these 8 bytes are the trailer, whose
+      // length word is not judged; its CRC must be the data's.
       const uint32_t crc = CsGetLe32(wa->blockBuf + 4);
-      if (len != wa->crcU->total) {
-        // The data ended before the writer's last block: this is a block
-        // header; count that block and look for the trailer after it.
-        StartBlock(wa);
-        wa->segState = CS_SEG_SKIP;
-        continue;
-      }
       if (crc != wa->crcU->reg) {
         CS_PRINT("\n>>ERROR: CsRDecompress: CRC check for original data failed: data CRC = %8x\n",
                  wa->crcU->reg);
-        return CS_E_CRC;
+        rc = CS_E_CRC;
+        break;
       }
       wa->segState = CS_SEG_DONE;
       rc = CS_END_OF_STREAM;

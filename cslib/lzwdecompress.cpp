@@ -20,6 +20,10 @@ inline void AbandonGroup(LzwDecomprState& s) {
   s.grpHave = 0;
 }
 
+// The first code a new string gets: 257 in block mode, where 256 is the
+// clear code, else 256.
+inline int32_t FirstFreeCode(const LzwDecomprState& s) { return s.blockMode ? LZW_FIRST : LZW_CLEAR; }
+
 inline int32_t MaxCodeFor(const LzwDecomprState& s) {
   return s.nBits == s.maxBits ? s.maxMaxCode : (1 << s.nBits) - 1;
 }
@@ -56,11 +60,9 @@ int CsLzwDecompress(LzwDecomprState* s, bool first, const uint8_t* in, int32_t i
     s->blockMode = (param & 0x80) != 0;
     s->nBits = LZW_INIT_BITS;
     s->maxCode = MaxCodeFor(*s);
-    // The compress program numbers the first new string 257 and sends the
-    // clear code 256 when the ratio drops, with or without the block-mode
-    // flag; so 256 is read as the clear code in both cases (it can never
-    // name a string).
-    s->freeEnt = LZW_FIRST;
+    // In block mode 256 is the clear code and new strings start at 257;
+    // without it there is no clear code and 256 is the first new string.
+    s->freeEnt = FirstFreeCode(*s);
     s->firstCode = 1;
     s->oldCode = 0;
     s->finChar = 0;
@@ -138,7 +140,7 @@ int CsLzwDecompress(LzwDecomprState* s, bool first, const uint8_t* in, int32_t i
     if (s->firstCode) {
       // The first code of the stream or after a clear must be a plain byte.
       if (code >= 256) return finish(CS_E_BAD_CODE);
-      s->freeEnt = LZW_FIRST;
+      s->freeEnt = FirstFreeCode(*s);
       s->oldCode = code;
       s->finChar = code;
       s->firstCode = 0;
@@ -146,7 +148,7 @@ int CsLzwDecompress(LzwDecomprState* s, bool first, const uint8_t* in, int32_t i
       s->stackTop = 1;
       continue;
     }
-    if (code == LZW_CLEAR) {
+    if (code == LZW_CLEAR && s->blockMode) {
       for (int c = 0; c < 256; ++c) prefix[c] = 0;
       s->freeEnt = LZW_CLEAR;
       s->firstCode = 1;

@@ -82,6 +82,25 @@ def own_stream(data, workdir):
     return blob[pos + 6:pos + 6 + length]
 
 
+def lzw_stream_without_block_mode(data):
+    """LZW codes of 9 bits without block mode: no clear code, so the first
+    new string is code 256.  Kept short enough that the width stays 9."""
+    table = {bytes([i]): i for i in range(256)}
+    codes, word = [], b""
+    for c in data:
+        longer = word + bytes([c])
+        if longer in table:
+            word = longer
+            continue
+        codes.append(table[word])
+        table[longer] = len(table)
+        word = bytes([c])
+    codes.append(table[word])
+    assert len(table) <= 512
+    bits = sum(code << (9 * i) for i, code in enumerate(codes))
+    return stream_header(len(data), 0x11, 13) + bits.to_bytes((9 * len(codes) + 7) // 8, "little")
+
+
 class Entry:
     def __init__(self, name, data=None, typ="F", mode=0o644, mtime=1600000000,
                  stream=zlib_stream, crc=True, size=None, csize=None, raw=None):
@@ -140,6 +159,14 @@ class OldFormatTest(unittest.TestCase):
         ]
 
     # -- listing ---------------------------------------------------------------
+
+    def test_lzw_streams_without_block_mode_read_256_as_a_string(self):
+        data = b"abababababababab" * 4 + b"xyzzy"
+        write_archive(self.path("old.zef"),
+                      [Entry("plain.txt", data, stream=lzw_stream_without_block_mode)])
+        rc, out, err = self.run_kovzef("-xf", "old.zef", "-R", "out")
+        self.assertEqual(rc, 0, out + err)
+        self.assertEqual(read(self.path("out", "plain.txt")), data)
 
     def test_list_verbose_lines(self):
         entries = self.sample_entries()

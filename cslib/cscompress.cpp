@@ -102,7 +102,8 @@ int SegmentedStep(CsWorkArea* wa, int32_t desc, const uint8_t* in, int32_t inLen
 
 // Decompresses the step's output at once on a handle of its own.
 int EarlyCheck(CsWorkArea* wa, bool first, const uint8_t* data, int32_t len) {
-  static uint8_t scratch[kCheckScratch];
+  // Each thread checks its own streams in its own scratch room.
+  static thread_local uint8_t scratch[kCheckScratch];
   if (first) {
     if (wa->checkHandle > 0) CsReleaseHandle(wa->checkHandle);
     wa->checkHandle = 0;

@@ -7,6 +7,16 @@
 //
 // All sizes and counts are 32-bit.  "read" and "written" receive the bytes
 // consumed from the input and produced into the output by one call.
+//
+// Threads: a handle holds all the state of its stream, so steps on different
+// handles may run on different threads at once; the steps of one handle run
+// one at a time.  The fixed handles 300 and 301 of the plain entry points are
+// one such handle each.  Taking, releasing and checking handles
+// (CsGetHandle, CsReleaseHandle, CsReleaseAll, CsIsValidHandle) may come from
+// any thread.  The generator of the Huffman-style preambles is shared and
+// atomic: streams started in the same order get the same preambles from run
+// to run, whichever threads compress them.  The trace level and the printer
+// are settings of the process: set them before other threads use the library.
 #pragma once
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-int cs_trace_level = 0;
+std::atomic<int> cs_trace_level{0};
 CsPrinter cs_printer = nullptr;
 
 namespace {

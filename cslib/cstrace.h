@@ -2,11 +2,13 @@
 // trace and error lines, the default printer writing "cstrace.trc", hex dumps.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "cslib/cslib.h"
 
-extern int cs_trace_level;
+// Read by every step, on whichever thread runs it.
+extern std::atomic<int> cs_trace_level;
 extern CsPrinter cs_printer;
 
 // Installs the default printer when no printer is set.

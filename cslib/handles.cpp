@@ -4,6 +4,7 @@
 // busy slots for reuse.
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 
 #include "cslib/cslib.h"
@@ -23,6 +24,9 @@ struct Slot {
 
 Slot g_slots[CS_HANDLE_COUNT];
 int32_t g_totalUse = 0;
+// Taking and releasing handles may come from any thread.  Recursive: ending
+// a stream releases the handle of its early check.
+std::recursive_mutex g_tableLock;
 
 // The total wraps like the 32-bit counter it is; the free-slot search resets
 // all counts once it has turned negative.
@@ -138,6 +142,7 @@ CsWorkArea* CsSlotArea(int handle) {
 int32_t& CsDescriptorOf(int handle) { return g_slots[handle - CS_HANDLE_BASE].descriptor; }
 
 int CsOpenFixedHandle(int handle) {
+  std::lock_guard<std::recursive_mutex> lock(g_tableLock);
   Slot& slot = g_slots[handle - CS_HANDLE_BASE];
   if (slot.inUse) return 0;
   CountUse(slot);
@@ -152,6 +157,7 @@ int CsOpenFixedHandle(int handle) {
 }
 
 int CsGetHandle(int* handle) {
+  std::lock_guard<std::recursive_mutex> lock(g_tableLock);
   int s = 2;
   while (s < CS_HANDLE_COUNT && g_slots[s].inUse) ++s;
   if (s == CS_HANDLE_COUNT) {
@@ -179,10 +185,12 @@ int CsGetHandle(int* handle) {
 
 void CsReleaseHandle(int handle) {
   if (handle < CS_HANDLE_BASE || handle >= CS_HANDLE_BASE + CS_HANDLE_COUNT) return;
+  std::lock_guard<std::recursive_mutex> lock(g_tableLock);
   ReleaseSlot(handle - CS_HANDLE_BASE);
 }
 
 void CsReleaseAll() {
+  std::lock_guard<std::recursive_mutex> lock(g_tableLock);
   for (int s = 2; s < CS_HANDLE_COUNT; ++s) ReleaseSlot(s);
 }
 

@@ -9,6 +9,7 @@
 #include "nls/kovstr.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace huff {
@@ -24,10 +25,16 @@ constexpr LevelParams kLevels[10] = {
 };
 
 // Preamble generator: never seeded, so the sequence repeats from run to run.
-uint32_t g_preambleSeed = 1;
+// Shared by every stream of the process and advanced atomically, so streams
+// may start on any thread.
+std::atomic<uint32_t> g_preambleSeed{1};
 uint32_t NextRandom() {
-  g_preambleSeed = g_preambleSeed * 1103515245u + 12345u;
-  return (g_preambleSeed >> 16) & 0x7FFF;
+  uint32_t seed = g_preambleSeed.load(std::memory_order_relaxed);
+  uint32_t next;
+  do {
+    next = seed * 1103515245u + 12345u;
+  } while (!g_preambleSeed.compare_exchange_weak(seed, next, std::memory_order_relaxed));
+  return (next >> 16) & 0x7FFF;
 }
 
 inline uint16_t Load16(const uint8_t* p) {

@@ -3,9 +3,12 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "cs_test_util.h"
 #include "cslib/csheader.h"
@@ -355,4 +358,33 @@ TEST(Trace, SwitchingTraceOnDuringAStreamKeepsItGoing) {
     ASSERT_EQ(d.rc, CS_END_OF_STREAM);
     EXPECT_TRUE(d.data == data);
   }
+}
+
+TEST(Threads, HandlesTakenAndStreamsRunOnSeveralThreadsAtOnce) {
+  // Each thread takes handles, runs both codecs through them and gives them
+  // back, all at once: no handle is ever held twice and every stream comes
+  // back whole.
+  std::atomic<int> holders[CS_HANDLE_COUNT] = {};
+  std::atomic<int> failures{0};
+  auto work = [&](unsigned seed) {
+    const Bytes data = Text(20000, seed);
+    for (int round = 0; round < 40; ++round) {
+      int h = 0;
+      if (CsGetHandle(&h) != 0) {
+        ++failures;
+        continue;
+      }
+      if (holders[h - CS_HANDLE_BASE].fetch_add(1) != 0) ++failures;
+      const int algo = round % 2 ? CS_LZH : CS_LZC;
+      const Result c = Compress(h, data, algo);
+      const Result d = Decompress(h, c.data);
+      if (c.rc != CS_END_OF_STREAM || d.rc != CS_END_OF_STREAM || !(d.data == data)) ++failures;
+      holders[h - CS_HANDLE_BASE].fetch_sub(1);
+      CsReleaseHandle(h);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < 4; ++t) threads.emplace_back(work, t + 1);
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
 }

@@ -21,6 +21,7 @@
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/logman.h"
+#include "app/oldformatservices.h"
 #include "app/options.h"
 #include "app/statistics.h"
 #include "krn/snt/manifest.h"
@@ -481,7 +482,8 @@ void CExtractOld::Execute()
     const COptions& options = m_application.GetOptions();
     uint32_t errorNumber = 0;
     char* message = nullptr;
-    int rc = OldFormatMain(options.argc, options.argv, nullptr, nullptr, &errorNumber, &message);
+    int rc = OldFormatMain(options.argc, options.argv, nullptr, nullptr, &errorNumber, &message,
+                           ApplicationOldFormatServices());
     if (rc == 0 && message != nullptr) {
         m_application.GetLogMan().Write(std::string(message));
         m_application.SetExitStatus(40);

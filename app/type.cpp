@@ -11,6 +11,7 @@
 #include "app/direntry.h"
 #include "app/except.h"
 #include "app/logman.h"
+#include "app/oldformatservices.h"
 #include "app/options.h"
 #include "app/spaceinfo.h"
 #include "app/statistics.h"
@@ -109,7 +110,8 @@ void CTypeOld::Execute()
     const COptions& options = m_application.GetOptions();
     uint32_t errorNumber = 0;
     char* message = nullptr;
-    int rc = OldFormatMain(options.argc, options.argv, nullptr, nullptr, &errorNumber, &message);
+    int rc = OldFormatMain(options.argc, options.argv, nullptr, nullptr, &errorNumber, &message,
+                           ApplicationOldFormatServices());
     if (rc == 0) {
         if (errorNumber != kOldFormatNoSpace && message != nullptr)
             m_application.GetLogMan().Write(std::string(message));

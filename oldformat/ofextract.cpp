@@ -134,7 +134,7 @@ bool Extractor::Run() {
             }
         }
         if (leadingRemoved)
-            OfLogLine("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
+            OfLogLine(h_, "KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
                       h_.ArchiveName());
     }
     for (const OfEntry& e : h_.entries) {

@@ -98,6 +98,7 @@ struct OfHandle {
     std::optional<std::string> protectedKey; // -K
     std::optional<std::string> targetDir;    // -R
     bool gFlag = false;
+    const OldFormatServices* services = nullptr;  // what the caller lends, or null
     bool sFlag = false;
     std::string workDir;
     std::vector<OfName> names;
@@ -145,12 +146,10 @@ void OfAddName(OfHandle& handle, const std::string& name, char source);
 // ---- listing, space check, extraction -------------------------------------------
 std::string OfPermissionString(uint32_t mode);
 void OfListEntries(const OfHandle& handle);
-// Hook of the free-space query, replaceable by tests.
-extern double (*g_ofAvailableSpace)(const char* path);
 bool OfCheckDiskSpace(const OfHandle& handle, OfError& error);
 bool OfExtractEntries(OfHandle& handle, OfError& error);
 
 // ---- messages -------------------------------------------------------------------
 // Writes one line through the application's log manager, after whatever the
 // library wrote to standard output so far.
-void OfLogLine(const std::string& text);
+void OfLogLine(const OfHandle& handle, const std::string& text);

@@ -1,21 +1,15 @@
-// Messages of the old-format library go through the application's log
-// manager, in line with what the library printed to standard output.
+// Lines of the old-format library go to its caller's line writer when one
+// was passed in, else to standard output.
 #include <cstdio>
 
-#include "app/application.h"
-#include "app/logman.h"
 #include "oldformat/ofinternal.h"
 
-void OfLogLine(const std::string& text) {
+void OfLogLine(const OfHandle& h, const std::string& text) {
     // Lines printed with stdio so far must come out before this one.
     std::fflush(stdout);
-    try {
-        if (CLogMan* log = CApplication::Instance().GetLogManPtr()) {
-            log->Write(text);
-            return;
-        }
-    } catch (...) {
-        // The library throws nothing; fall back to standard output.
+    if (h.services && h.services->logLine) {
+        h.services->logLine(text.c_str());
+        return;
     }
     std::printf("%s\n", text.c_str());
     std::fflush(stdout);

@@ -35,12 +35,14 @@ std::string WorkingDirectory() {
 // One pass over one archive; with extractOnly every command but 'x' does
 // nothing.
 bool RunPass(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-             const char* archiveName, OfError& error, bool extractOnly = false) {
+             const OldFormatServices* services, const char* archiveName, OfError& error,
+             bool extractOnly = false) {
     try {
         OfClearError(error);
         OfHandle h;
         h.callback = callback;
         h.context = context;
+        h.services = services;
         h.workDir = WorkingDirectory();
         if (!OfParseOptions(h, argc, argv, error)) return false;
         if (archiveName) h.archive = OfNormalisePath(archiveName);
@@ -100,7 +102,7 @@ bool MatchArchives(const std::string& item, std::vector<std::string>& paths, OfE
 }
 
 bool RunList(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-             const std::string& list, OfError& error) {
+             const OldFormatServices* services, const std::string& list, OfError& error) {
     try {
         std::string names;
         for (char c : list)
@@ -115,7 +117,7 @@ bool RunList(int argc, char* const* argv, OldFormatOutputFn callback, void* cont
             if (!MatchArchives(names.substr(i, j - i), paths, error)) return false;
             for (const std::string& path : paths) {
                 std::printf("processing archive %s...\n", path.c_str());
-                if (!RunPass(argc, argv, callback, context, path.c_str(), error)) return false;
+                if (!RunPass(argc, argv, callback, context, services, path.c_str(), error)) return false;
             }
             i = j;
         }
@@ -130,16 +132,17 @@ bool RunList(int argc, char* const* argv, OldFormatOutputFn callback, void* cont
 }  // namespace
 
 int OldFormatRunOne(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-                    const char* archiveName, uint32_t* errorNumber, char** message) {
+                    const char* archiveName, uint32_t* errorNumber, char** message,
+                    const OldFormatServices* services) {
     OfError error;
-    const bool ok = RunPass(argc, argv, callback, context, archiveName, error);
+    const bool ok = RunPass(argc, argv, callback, context, services, archiveName, error);
     std::fflush(stdout);
     Deliver(error, errorNumber, message);
     return ok ? 1 : 0;
 }
 
 int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-                  uint32_t* errorNumber, char** message) {
+                  uint32_t* errorNumber, char** message, const OldFormatServices* services) {
     OfError error;
     std::optional<std::string> list;
     if (argc >= 3) {
@@ -151,17 +154,18 @@ int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback, void*
             return 0;
         }
     }
-    const bool ok = list ? RunList(argc, argv, callback, context, *list, error)
-                         : RunPass(argc, argv, callback, context, nullptr, error);
+    const bool ok = list ? RunList(argc, argv, callback, context, services, *list, error)
+                         : RunPass(argc, argv, callback, context, services, nullptr, error);
     std::fflush(stdout);
     Deliver(error, errorNumber, message);
     return ok ? 1 : 0;
 }
 
 int OldFormatExtractOne(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-                        const char* archiveName, uint32_t* errorNumber, char** message) {
+                        const char* archiveName, uint32_t* errorNumber, char** message,
+                        const OldFormatServices* services) {
     OfError error;
-    const bool ok = RunPass(argc, argv, callback, context, archiveName, error, true);
+    const bool ok = RunPass(argc, argv, callback, context, services, archiveName, error, true);
     std::fflush(stdout);
     Deliver(error, errorNumber, message);
     return ok ? 1 : 0;

@@ -23,8 +23,8 @@ bool IsOneOf(const char* word, const char* const* list, size_t n) {
     return false;
 }
 
-void NoEffect(const char* word) {
-    OfLogLine(std::string("KOVZEF: the option ") + word +
+void NoEffect(const OfHandle& h, const char* word) {
+    OfLogLine(h, std::string("KOVZEF: the option ") + word +
               " has no effect when working with old archives.");
 }
 
@@ -80,7 +80,7 @@ bool ParseCluster(OfHandle& h, int argc, char* const* argv, int& i, OfError& err
             if (!TakeValue(h.archive, "f-option", argc, argv, i, error, true)) return false;
             break;
         default:  // one notice per letter the old syntax does not know
-            NoEffect(word);
+            NoEffect(h, word);
             break;
         }
     }
@@ -150,9 +150,9 @@ bool OfParseOptions(OfHandle& h, int argc, char* const* argv, OfError& error) {
         } else if (std::strcmp(word, "-P") == 0) {
             h.pFlag = true;
         } else if (IsOneOf(word, kForeignFlags, std::size(kForeignFlags))) {
-            NoEffect(word);
+            NoEffect(h, word);
         } else if (IsOneOf(word, kForeignWithValue, std::size(kForeignWithValue))) {
-            NoEffect(word);
+            NoEffect(h, word);
             if (i + 1 < argc) ++i;
         } else if (word[0] == '-' && word[1] != '\0') {
             if (!ParseCluster(h, argc, argv, i, error)) return false;

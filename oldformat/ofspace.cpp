@@ -3,10 +3,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
-#include "app/fshelpers.h"
 #include "oldformat/ofinternal.h"
-
-double (*g_ofAvailableSpace)(const char* path) = GetAvailableDiskSpace;
 
 namespace {
 
@@ -53,17 +50,16 @@ bool OfCheckDiskSpace(const OfHandle& h, OfError& error) {
             const uint64_t have = static_cast<uint64_t>(st.st_size);
             bytes = bytes > have ? bytes - have : 0;
         }
-        Group* group = nullptr;
-        try {
-            for (Group& g : groups) {
-                if (IsSameFileSystem(dir.c_str(), g.dir.c_str())) {
-                    group = &g;
-                    break;
-                }
+        // Without the caller's file-system test every target counts on one.
+        Group* group = h.services && h.services->sameFileSystem ? nullptr : &groups[0];
+        for (size_t i = 0; group == nullptr && i < groups.size(); ++i) {
+            errno = 0;
+            const int same = h.services->sameFileSystem(dir.c_str(), groups[i].dir.c_str());
+            if (same < 0) {
+                OfSetError(error, OF_E_SYSTEM, dir.c_str(), errno ? errno : EIO);
+                return false;
             }
-        } catch (...) {
-            OfSetError(error, OF_E_SYSTEM, dir.c_str(), errno ? errno : EIO);
-            return false;
+            if (same) group = &groups[i];
         }
         if (!group) {
             groups.push_back(Group{dir, 0});
@@ -82,7 +78,9 @@ bool OfCheckDiskSpace(const OfHandle& h, OfError& error) {
     std::string missing;
     for (const Group& g : groups) {
         errno = 0;
-        const double avail = g_ofAvailableSpace(g.dir.c_str());
+        const double avail = h.services && h.services->availableSpace
+                                 ? h.services->availableSpace(g.dir.c_str())
+                                 : 0.0;
         if (avail == 0.0) return true;  // nothing known about this file system
         if (avail < 0.0) {
             OfSetError(error, OF_E_SYSTEM, g.dir.c_str(), errno ? errno : EIO);

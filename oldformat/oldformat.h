@@ -16,21 +16,38 @@
 typedef void (*OldFormatOutputFn)(void* context, const char* path,
                                   uint64_t size, time_t mtime);
 
+// What the library borrows from its caller.  Any member may be null: the
+// library's lines then go to standard output, and the free-space check (-s)
+// counts every target on one file system with no space known.
+struct OldFormatServices {
+    // Writes one line of the library (no line feed).
+    void (*logLine)(const char* text);
+    // Bytes available on the file system of path; 0 when unknown, negative
+    // on failure with errno set.
+    double (*availableSpace)(const char* path);
+    // 1 when both paths lie on one file system, 0 when not, -1 on failure
+    // with errno set.
+    int (*sameFileSystem)(const char* pathA, const char* pathB);
+};
+
 // Entry point: one pass over the archive named with -f, or, for "-x" with an
 // -f list, one pass per archive matching each name of the list.
 int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback,
-                  void* context, uint32_t* errorNumber, char** message);
+                  void* context, uint32_t* errorNumber, char** message,
+                  const OldFormatServices* services = nullptr);
 
 // One pass; archiveName (or null) replaces the -f value of the vector.
 int OldFormatRunOne(int argc, char* const* argv, OldFormatOutputFn callback,
                     void* context, const char* archiveName,
-                    uint32_t* errorNumber, char** message);
+                    uint32_t* errorNumber, char** message,
+                    const OldFormatServices* services = nullptr);
 
 // A pass like OldFormatRunOne for extraction only: any other command does
 // nothing and succeeds.
 int OldFormatExtractOne(int argc, char* const* argv, OldFormatOutputFn callback,
                         void* context, const char* archiveName,
-                        uint32_t* errorNumber, char** message);
+                        uint32_t* errorNumber, char** message,
+                        const OldFormatServices* services = nullptr);
 
 // Sum of the uncompressed sizes of all entries of the archive (null names
 // "DEFAULT.ZEF"); reads the header section only.

@@ -1,4 +1,4 @@
-// fuzz-libs: kov_oldformat kov_app
+// fuzz-libs: kov_oldformat
 // Arbitrary bytes as an old-format archive: listed verbosely, then tested
 // (decompressed and checked without writing anything).
 #include <cstdint>

@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "app/fshelpers.h"
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "oldformat/ofinternal.h"
@@ -86,13 +85,15 @@ struct Result {
     std::string message;
 };
 
-Result RunLib(std::vector<std::string> words, OldFormatOutputFn cb = nullptr, void* ctx = nullptr) {
+Result RunLib(std::vector<std::string> words, OldFormatOutputFn cb = nullptr, void* ctx = nullptr,
+              const OldFormatServices* services = nullptr) {
     words.insert(words.begin(), "zef");
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     Result r;
     char* message = nullptr;
-    r.ok = OldFormatMain(static_cast<int>(argv.size()), argv.data(), cb, ctx, &r.number, &message);
+    r.ok = OldFormatMain(static_cast<int>(argv.size()), argv.data(), cb, ctx, &r.number, &message,
+                         services);
     if (message) r.message = message;
     std::free(message);
     return r;
@@ -229,11 +230,14 @@ TEST(OfSpace, ShortfallNoVerdictAndFailure) {
     const fs::path dir = TempDir("space");
     const std::string archive =
         BuildArchive(dir / "s.zef", {{'F', "new/dir/big", std::string(10 * 1024 + 100, 'a')}});
+    // The free space comes from the caller; without a file-system test every
+    // target counts on the first group.
     static double fake = 0;
-    g_ofAvailableSpace = [](const char*) { return fake; };
+    OldFormatServices services{};
+    services.availableSpace = [](const char*) { return fake; };
     fake = 3 * 1024 + 900;
     testing::internal::CaptureStdout();
-    Result r = RunLib({"-ts", "-f", archive});
+    Result r = RunLib({"-ts", "-f", archive}, nullptr, nullptr, &services);
     std::string out = testing::internal::GetCapturedStdout();
     const std::string need = "The extraction requires the following free space:\n    10 KBytes on .\n";
     EXPECT_EQ(out, need);
@@ -242,7 +246,7 @@ TEST(OfSpace, ShortfallNoVerdictAndFailure) {
 
     // A shortfall does not cost the listing, which comes first.
     testing::internal::CaptureStdout();
-    r = RunLib({"-tsv", "-f", archive});
+    r = RunLib({"-tsv", "-f", archive}, nullptr, nullptr, &services);
     out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(r.number, 34u);
     const size_t listed = out.find("   new/dir/big\n");
@@ -250,14 +254,13 @@ TEST(OfSpace, ShortfallNoVerdictAndFailure) {
     EXPECT_EQ(out.substr(listed + 15), need);
 
     fake = 0;  // nothing known: no verdict
-    r = RunLib({"-xs", "-f", archive, "-R", (dir / "o/p").string()});
+    r = RunLib({"-xs", "-f", archive, "-R", (dir / "o/p").string()}, nullptr, nullptr, &services);
     EXPECT_EQ(r.ok, 1) << r.message;
 
     fake = -1;
-    r = RunLib({"-xs", "-f", archive, "-R", (dir / "q").string()});
+    r = RunLib({"-xs", "-f", archive, "-R", (dir / "q").string()}, nullptr, nullptr, &services);
     EXPECT_EQ(r.ok, 0);
     EXPECT_EQ(r.number, 4u);
-    g_ofAvailableSpace = GetAvailableDiskSpace;
 }
 
 TEST(OfMain, CreateDoesNothingAndMissingArchivesAreReported) {

@@ -10,12 +10,9 @@
 #include "app/koxformat.h"
 #include "cslib/csheader.h"
 #include "cslib/cslib.h"
-#include "cslib/cstrace.h"
 
 namespace {
 
-// First call: Huffman-style codec, level 2 (the archive's only setting).
-constexpr int kComprOption = 35;
 // At most this many threads compress at once, the caller's included: an
 // archiver shares the machine with whatever it is archiving for.
 constexpr unsigned kMaxThreads = 4;
@@ -63,7 +60,8 @@ void CChunkPipeline::StartWorkers() {
 }
 
 unsigned CChunkPipeline::WorkersForThisMachine() {
-    if (cs_trace_level != 0) return 0;
+    // A traced run keeps its trace lines in the order of the chunks.
+    if (CsGetTraceLevel() != 0) return 0;
     // The processors this process may run on, which can be fewer than the
     // machine has (a CPU set or a container's share).
     unsigned cpus = std::thread::hardware_concurrency();
@@ -146,7 +144,7 @@ void CChunkPipeline::CompressChunk(Chunk& chunk) {
     int32_t read = 0, written = 0;
     const int rc = CsRCompress(chunk.handle, n, chunk.input.get(), n, data + CS_HEAD_SIZE,
                                static_cast<int32_t>(KOX_CHUNK_SIZE) - CS_HEAD_SIZE,
-                               kComprOption & ~CS_INIT_COMPRESS, &read, &written);
+                               KOX_CHUNK_COMPRESS_OPTION & ~CS_INIT_COMPRESS, &read, &written);
     chunk.rc = rc < 0 ? rc : 0;
     if (rc < 0) return;
     chunk.blockBytes =
@@ -167,7 +165,7 @@ void CChunkPipeline::Submit(size_t length, bool last, const std::string& name) {
     // Starting the stream here draws its preamble in the order of the
     // chunks, as a run without workers would.
     const int rc = CsRInitCompress(chunk.handle, chunk.output.get() + KOX_BLOCK_HEADER_SIZE,
-                                   static_cast<int32_t>(length), kComprOption);
+                                   static_cast<int32_t>(length), KOX_CHUNK_COMPRESS_OPTION);
     if (rc < 0) throw CCompExcept(name + " (cslib error " + std::to_string(rc) + ")");
     chunk.length = length;
     chunk.last = last;

@@ -18,9 +18,6 @@ namespace {
 
 ICompressStrategy* g_published = nullptr;
 
-// First call, Huffman-style codec, level 2.
-constexpr int kComprOption = 35;
-
 }  // namespace
 
 CTransferBuffers& CTransferBuffers::Instance() {
@@ -92,7 +89,7 @@ bool CNormalCompress::Compress(CArchiveFile& archive) {
 
         int32_t read = 0, written = 0;
         const int rc = CsCompr(static_cast<int32_t>(n), in, static_cast<int32_t>(n), data,
-                               static_cast<int32_t>(KOX_CHUNK_SIZE), kComprOption, &read,
+                               static_cast<int32_t>(KOX_CHUNK_SIZE), KOX_CHUNK_COMPRESS_OPTION, &read,
                                &written, "iaxxcmpmn", 153);
         if (rc < 0) throw CCompExcept(name + " (cslib error " + std::to_string(rc) + ")");
         const size_t blockBytes = FinishChunkBlock(out, rc == CS_END_OF_STREAM,

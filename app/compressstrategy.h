@@ -59,6 +59,10 @@ protected:
     CDirEntry* m_entry = nullptr;
 };
 
+// The option of every chunk's compression: first call, Huffman-style codec,
+// level 2 (the archive's only setting).
+inline constexpr int KOX_CHUNK_COMPRESS_OPTION = 35;
+
 // Completes the block in out (the 6-byte block header, then the data): a
 // stream that ended in streamBytes becomes "DA" ("ED" when last), otherwise
 // the chunk's n bytes from in are stored raw as "UD" ("UE").  Returns the

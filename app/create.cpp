@@ -217,14 +217,14 @@ void CCreate::Execute()
         FindData data;
         SetFindName(data, name);
         switch (CDirEntry::GetFindDataKind(attributes, attributes)) {
-        case 0:
+        case CDirEntry::kKindDirectory:
             WriteDirectory(name, archive);
             ProcessDirectory(name + "/*", archive);
             break;
-        case 1:
+        case CDirEntry::kKindRegular:
             WriteFileUnlessArchive(name, archive, true);
             break;
-        case 3:
+        case CDirEntry::kKindSymlink:
             if (!options.resolveLinks)
                 WriteLink(name, archive);
             else
@@ -349,14 +349,14 @@ void CCreate::AddChild(const std::string& path, uint32_t attributes, const FindD
                        CArchiveFile& archive)
 {
     switch (CDirEntry::GetFindDataKind(attributes, attributes)) {
-    case 0:
+    case CDirEntry::kKindDirectory:
         WriteDirectory(path, archive);
         ProcessDirectory(path + "/*", archive);
         break;
-    case 1:
+    case CDirEntry::kKindRegular:
         WriteFileUnlessArchive(path, archive, false);
         break;
-    case 3:
+    case CDirEntry::kKindSymlink:
         if (!m_application.GetOptions().resolveLinks)
             WriteLink(path, archive);
         else

@@ -18,6 +18,7 @@
 #include "app/logman.h"
 #include "app/options.h"
 #include "app/statistics.h"
+#include "cslib/csheader.h"
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "krn/rscp/rscp.h"
@@ -65,11 +66,11 @@ void CDirEntry::CloseStream() {
 }
 
 int CDirEntry::GetFindDataKind(uint32_t attributes, uint32_t mode) {
-    if (attributes & KOV_ATTR_DIRECTORY) return 0;
+    if (attributes & KOV_ATTR_DIRECTORY) return kKindDirectory;
     switch (mode & KOX_MODE_TYPE_MASK) {
-        case KOX_MODE_SYMLINK: return 3;
-        case 0x8000: return 1;
-        default: return 6;
+        case KOX_MODE_SYMLINK: return kKindSymlink;
+        case KOX_MODE_REGULAR: return kKindRegular;
+        default: return kKindOther;
     }
 }
 
@@ -220,7 +221,7 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
     }
 
     const uint32_t type = m_info.mode & KOX_MODE_TYPE_MASK;
-    if (type == 0x1000 || type == 0xC000) {
+    if (type == KOX_MODE_FIFO || type == KOX_MODE_SOCKET) {
         // Opening a pipe would wait for a writer; sockets cannot be read.
         app.ReportInaccessible(m_name, "not a regular file");
         return;
@@ -254,7 +255,8 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
         if (m_info.IsType(KOX_TYPE_FILE) && digestEnabled) RunDigestOfEmptyFile(context);
         // An empty file is stored empty; one that gained bytes meanwhile is
         // reported like any file that grew.
-        if (m_info.IsType(KOX_TYPE_FILE) && type == 0x8000) ReportIfFileGrew(*m_stream, m_name, 0);
+        if (m_info.IsType(KOX_TYPE_FILE) && type == KOX_MODE_REGULAR)
+            ReportIfFileGrew(*m_stream, m_name, 0);
     } else {
         ManifestFile* digest = GetDigestContext();
         if (digestEnabled && digest) {
@@ -367,7 +369,8 @@ uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write) {
         int32_t left = static_cast<int32_t>(length);
         bool first = !streamOpen;
         // One block of a "2.01" archive holds at most one chunk.
-        if (first && checkStreamLength && length >= 4 && KoxGetU32(p) > KOX_CHUNK_SIZE)
+        if (first && checkStreamLength && length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
+            CsHeaderLength(p) > static_cast<int32_t>(KOX_CHUNK_SIZE))
             throw CReadExcept(archive.GetPath());
         for (;;) {
             int32_t read = 0, written = 0;

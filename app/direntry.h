@@ -81,8 +81,11 @@ public:
     // keeps what was read of it, and the line says so.
     static void ReportDamage(const std::string& name, const std::string& what, bool kept = false);
 
-    // 0 when the directory attribute (16) is set, else by the mode's type
-    // bits: 3 symbolic link, 1 regular file, 6 anything else.
+    // The kinds of path a directory listing reports (their numbers are
+    // the ones the kind has always had).
+    enum PathKind { kKindDirectory = 0, kKindRegular = 1, kKindSymlink = 3, kKindOther = 6 };
+    // kKindDirectory when the directory attribute (16) is set, else by the
+    // mode's type bits.
     static int GetFindDataKind(uint32_t attributes, uint32_t mode);
     // directory + path, see the implementation for the separator rules.
     static std::string JoinPath(const std::string& path, const std::string& directory);

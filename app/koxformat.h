@@ -39,6 +39,9 @@ inline constexpr const char* KOX_MANIFEST_NAME = "SIGNATURE.SMF";
 inline constexpr uint32_t KOX_MODE_TYPE_MASK = 0xF000;
 inline constexpr uint32_t KOX_MODE_DIRECTORY = 0x4000;
 inline constexpr uint32_t KOX_MODE_SYMLINK = 0xA000;
+inline constexpr uint32_t KOX_MODE_REGULAR = 0x8000;
+inline constexpr uint32_t KOX_MODE_FIFO = 0x1000;
+inline constexpr uint32_t KOX_MODE_SOCKET = 0xC000;
 
 // ---- data blocks -----------------------------------------------------------
 inline constexpr size_t KOX_BLOCK_HEADER_SIZE = 6;      // type + u32 length

@@ -208,7 +208,10 @@ double strtodU16(const KOV_UTF16* s, KOV_UTF16** end) {
     if (exp_negative) return finish(p, negative ? -0.0 : 0.0);
     return finish(p, negative ? -HUGE_VAL : HUGE_VAL);
   }
-  if (d != 0) text += "e" + std::to_string(d);
+  if (d != 0) {
+    text += 'e';
+    text += std::to_string(d);
+  }
   char* stop = nullptr;
   const double v = std::strtod(text.c_str(), &stop);
   const auto used = static_cast<size_t>(stop - text.c_str());

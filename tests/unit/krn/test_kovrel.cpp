@@ -1,6 +1,8 @@
 // The version report and the version-option check.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "krn/runt/kovrel.h"
@@ -60,3 +62,66 @@ TEST(KovRelDeathTest, VersionOptionExitsWithZero)
     EXPECT_EXIT(KovRelPrintAndExit(1, 16), testing::ExitedWithCode(0), "");
 }
 
+TEST(KovRel, ReleaseNumbersAndChecks)
+{
+    EXPECT_EQ(KovRelNumber("720"), 7200);
+    EXPECT_EQ(KovRelNumber("72L"), 7250);
+    EXPECT_EQ(KovRelNumber("46C"), 4630);
+    EXPECT_EQ(KovRelNumber("46K"), 4700);
+    EXPECT_EQ(KovRelNumber("310"), 3140);
+    EXPECT_EQ(KovRelNumber("7A0"), -1);
+    EXPECT_EQ(KovRelNumber("72"), -1);
+    unsetenv("KOV_SKIP_VERSIONCHECK");
+    EXPECT_EQ(KovRelCheckRelease(3, "Linux 2.6.16", 9), 1);
+    EXPECT_EQ(KovRelCheckRelease(3, "Linux 2", 7), 1);
+    EXPECT_EQ(KovRelCheckRelease(3, "Linux 4", 7), 0);
+    EXPECT_EQ(KovRelCheckRelease(1, "731", 3), 1);
+    EXPECT_EQ(KovRelCheckRelease(2, "731", 3), 0);
+    setenv("KOV_SKIP_VERSIONCHECK", "yes", 1);
+    EXPECT_EQ(KovRelCheckRelease(3, "Linux 4", 7), 0);
+    setenv("KOV_SKIP_VERSIONCHECK", "YES", 1);
+    EXPECT_EQ(KovRelCheckRelease(3, "Linux 4", 7), 1);
+    unsetenv("KOV_SKIP_VERSIONCHECK");
+    EXPECT_EQ(KovRelCompareDbRelease(nullptr), 2);
+    int rel = 0, ul = -1, pn = 0, iv = 0;
+    unsetenv("KOV_IKVERS");
+    KovRelGetVersions(16, &rel, &ul, &pn, &iv);
+    EXPECT_EQ(rel, 7200);
+    EXPECT_EQ(ul, 0);
+    EXPECT_EQ(pn, 721);
+    EXPECT_EQ(iv, 20020600);
+    EXPECT_STREQ(KovRelExeName(16), "KOVZEF");
+    EXPECT_STREQ(KovRelExeCommand(16), "KOVZEF -version");
+    EXPECT_STREQ(KovRelExeName(54), "executable");
+    int count = 0;
+    const char* const* notes = KovRelNotes(16, &count);
+    EXPECT_EQ(count, 6);
+    EXPECT_EQ(notes[6], nullptr);
+    EXPECT_EQ(KovRelNotes(5, &count)[0], nullptr);
+}
+
+TEST(KovRel, VersionInfoMarkersAcrossChunks)
+{
+    const std::string dir = std::getenv("KOV_TEST_TMP") ? std::getenv("KOV_TEST_TMP") : "/tmp";
+    (void)!std::system(("mkdir -p " + dir).c_str());
+    const std::string path = dir + "/verinfo.bin";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::string data(8190, 'x');  // the second marker straddles the first chunk's end
+    data += std::string("#[%]KOVFileVersion: 1, 2\0", 26);
+    data += std::string(9000, 'y');
+    data += std::string("#[%]KOVProductVersion: p\0#[%]KOVPlatform: q\0#[%]KOVSpecialBuild: s\0", 69);
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fclose(f);
+    char *fv = nullptr, *pv = nullptr, *pl = nullptr, *sb = nullptr;
+    ASSERT_EQ(KovRelReadVersionInfo(path.c_str(), &fv, &pv, &pl, &sb), 1);
+    EXPECT_STREQ(fv, "1, 2");
+    EXPECT_STREQ(pv, "p");
+    EXPECT_STREQ(pl, "q");
+    EXPECT_STREQ(sb, "s");
+    std::free(fv), std::free(pv), std::free(pl), std::free(sb);
+    EXPECT_EQ(KovRelReadVersionInfo((dir + "/missing").c_str(), &fv, &pv, &pl, &sb), 0);
+    ASSERT_EQ(KovRelReadVersionInfo(nullptr, &fv, nullptr, nullptr, nullptr), 1);
+    EXPECT_STREQ(fv, "7200, 721, 24, 341");
+    std::free(fv);
+}

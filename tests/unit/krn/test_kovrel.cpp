@@ -108,9 +108,11 @@ TEST(KovRel, VersionInfoMarkersAcrossChunks)
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::string data(8190, 'x');  // the second marker straddles the first chunk's end
-    data += std::string("#[%]KOVFileVersion: 1, 2\0", 26);
+    static const char kFirst[] = "#[%]KOVFileVersion: 1, 2";  // with its NUL
+    data.append(kFirst, sizeof kFirst);
     data += std::string(9000, 'y');
-    data += std::string("#[%]KOVProductVersion: p\0#[%]KOVPlatform: q\0#[%]KOVSpecialBuild: s\0", 69);
+    static const char kRest[] = "#[%]KOVProductVersion: p\0#[%]KOVPlatform: q\0#[%]KOVSpecialBuild: s";
+    data.append(kRest, sizeof kRest);
     std::fwrite(data.data(), 1, data.size(), f);
     std::fclose(f);
     char *fv = nullptr, *pv = nullptr, *pl = nullptr, *sb = nullptr;

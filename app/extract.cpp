@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <set>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -16,7 +14,7 @@
 
 #include "app/application.h"
 #include "app/archivefile.h"
-#include "app/cmdsignature.h"
+#include "app/archivewalk.h"
 #include "app/direntry.h"
 #include "app/except.h"
 #include "app/fshelpers.h"
@@ -193,6 +191,262 @@ private:
     std::string m_lastExistingParent;
 };
 
+// One archive of an extract or test run: its entries one at a time, then
+// the links it holds.
+class ArchiveExtraction {
+public:
+    ArchiveExtraction(CApplication& application, ExtractionState& state,
+                      CEntrySelection& selection, CArchiveFile& archive,
+                      const std::string& archiveName, uint32_t& digestFailures)
+        : m_application(application),
+          m_options(application.GetOptions()),
+          m_log(application.GetLogMan()),
+          m_state(state),
+          m_selection(selection),
+          m_archive(archive),
+          m_archiveName(archiveName),
+          m_digestFailures(digestFailures),
+          m_extract(m_options.commandCode == KOV_CMD_EXTRACT),
+          m_matched(m_options.fileList.size(), 0)
+    {
+        // The archive itself, so that no entry of it is written over it.
+        FILE* handle = archive.Stream().Handle();
+        m_archiveKnown = handle != nullptr && fstat(fileno(handle), &m_archiveStat) == 0;
+    }
+
+    // Selects, checks and extracts or tests one entry, and releases it.
+    void Entry(CDirEntry* entry);
+    // Makes the links of the archive, after its other entries.
+    void MakeLinks();
+    // Whether everything listed was found and done.
+    bool Complete() const;
+
+    uint32_t filesDone = 0;
+
+private:
+    bool Selected(CDirEntry* entry, const std::string& name);
+    // Reports damage visible before the entry's data; true when the entry
+    // is not to be processed at all.
+    bool DamagedBeforeData(CDirEntry* entry, const std::string& name);
+    // Why the entry may not be written at path, or empty.
+    std::string Refusal(const std::string& name, const EntryPath& plan, bool isLink,
+                        bool isDirectory) const;
+    // Time, mode and user information of an extracted entry.
+    void FinishOnDisk(const std::string& path, const KoxHeaderInfo& info, bool isDirectory,
+                      bool directoryIsLink, bool setMode, const std::vector<uint8_t>& userInfo);
+
+    CApplication& m_application;
+    COptions& m_options;
+    CLogMan& m_log;
+    ExtractionState& m_state;
+    CEntrySelection& m_selection;
+    CArchiveFile& m_archive;
+    const std::string& m_archiveName;
+    uint32_t& m_digestFailures;
+    const bool m_extract;
+    std::vector<char> m_matched;
+    std::vector<PendingLink> m_links;
+    struct stat m_archiveStat {};
+    bool m_archiveKnown = false;
+    bool m_leadingNoticeGiven = false;
+    bool m_refused = false;
+};
+
+bool ArchiveExtraction::Selected(CDirEntry* entry, const std::string& name)
+{
+    // The manifest's marker mode carries directory bits; it is a file.
+    const bool directoryMode =
+        entry->GetHeaderInfo().IsDirectoryMode() && !entry->IsSignedManifest();
+    size_t listed = CEntrySelection::kNotListed;
+    bool selected = false;
+    // An external manifest check names the manifest by its fixed name.
+    if (entry->IsSignedManifest() && m_options.externalManifest != nullptr &&
+        m_selection.IndexOf(name) == CEntrySelection::kNotListed) {
+        listed = m_selection.IndexOf(KOX_MANIFEST_NAME);
+        selected = listed != CEntrySelection::kNotListed;
+    }
+    if (!selected)
+        selected = m_selection.Select(name, directoryMode, &listed);
+    if (listed != CEntrySelection::kNotListed)
+        m_matched[listed] = 1;
+    return selected;
+}
+
+bool ArchiveExtraction::DamagedBeforeData(CDirEntry* entry, const std::string& name)
+{
+    // A name that does not end where its header says is not trusted.
+    if (m_archive.NameDamaged()) {
+        CDirEntry::ReportDamage(name, "its stored name does not end with its terminator");
+        return true;
+    }
+    // Data blocks behind an entry that has none are reported; the reader
+    // skips them and nothing of them is written.
+    const KoxHeaderInfo& info = entry->GetHeaderInfo();
+    const bool isLink = dynamic_cast<CLink*>(entry) != nullptr;
+    const bool carriesData = entry->IsSignedManifest() ||
+                             (!isLink && !entry->IsDirectory() &&
+                              !(info.mode & KOX_MODE_DIRECTORY) && info.TotalSize() != 0);
+    if (!carriesData && m_archive.DataBlockFollows())
+        CDirEntry::ReportDamage(name, std::string(isLink                ? "a link"
+                                                  : entry->IsDirectory() ? "a directory"
+                                                                         : "an empty file") +
+                                          " entry followed by data blocks");
+    return false;
+}
+
+std::string ArchiveExtraction::Refusal(const std::string& name, const EntryPath& plan,
+                                       bool isLink, bool isDirectory) const
+{
+    const std::string& path = plan.path;
+    struct stat st;
+    if (name.empty())
+        return "KOVZEF: an entry without a name was not extracted";
+    if (plan.parentComponent)
+        return "KOVZEF: " + name + " not extracted: its name contains a \"..\" component";
+    if (path.empty())
+        return "KOVZEF: " + name +
+               " not extracted: no name is left without its leading \"/\" and \"../\"";
+    if (m_state.LeadsThroughOwnLink(path))
+        return "KOVZEF: " + name +
+               " not extracted: its path leads through a symbolic link made by this run";
+    if (m_archiveKnown && !isLink && stat(path.c_str(), &st) == 0 &&
+        st.st_dev == m_archiveStat.st_dev && st.st_ino == m_archiveStat.st_ino)
+        return "KOVZEF: " + name + " not extracted: " + path + " is the archive being read";
+    if (isDirectory && !isLink && lstat(path.c_str(), &st) == 0 &&
+        (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+        return "KOVZEF: " + name + " not extracted: " + path + " exists and is no directory";
+    return {};
+}
+
+void ArchiveExtraction::Entry(CDirEntry* entry)
+{
+    struct Release {
+        CArchiveFile& archive;
+        CDirEntry* entry;
+        ~Release()
+        {
+            if (entry != nullptr)
+                archive.ReleaseEntry(entry);
+        }
+    } release{m_archive, entry};
+
+    const std::string name = entry->GetName();
+    if (!Selected(entry, name) || DamagedBeforeData(entry, name))
+        return;
+    const KoxHeaderInfo info = entry->GetHeaderInfo();
+    const bool isDirectory = entry->IsDirectory();
+    auto* link = dynamic_cast<CLink*>(entry);
+    const EntryPath plan = PlanEntryPath(
+        name, m_options.extractDir ? m_options.extractDir : "", m_options.absolutePaths);
+    const std::string& path = plan.path;
+
+    if (m_extract) {
+        if (plan.leadingRemoved && !m_leadingNoticeGiven) {
+            m_leadingNoticeGiven = true;
+            m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
+                        m_archiveName);
+        }
+        if (const std::string refusal = Refusal(name, plan, link != nullptr, isDirectory);
+            !refusal.empty()) {
+            m_log.Write(refusal);
+            m_refused = true;
+            return;
+        }
+        if (link != nullptr) {
+            // Counted and shown now; made after the archive's other entries.
+            if (m_options.statistics)
+                m_application.GetStatistics().AddFiles();
+            if (m_options.verbose)
+                m_log.Write("x " + name);
+            m_links.push_back({name, path, link->GetTarget()});
+            ++filesDone;
+            return;
+        }
+        m_state.NoteMissingParents(path);
+        entry->SetTargetPath(path);
+    }
+
+    std::vector<uint8_t> userInfo;
+    if (m_extract)
+        userInfo = entry->GetUserInfo();
+    entry->Extract(m_archive);
+    const bool existed = entry->Existed();
+    auto* directory = dynamic_cast<CDirectory*>(entry);
+    const bool directoryIsLink = directory != nullptr && directory->LinkOnDisk();
+    const bool digestFailed = !existed && entry->IsDigestEnabled() && !entry->IsDigestVerified();
+    if (m_extract)
+        entry->CloseStream();
+    m_archive.ReleaseEntry(entry);
+    release.entry = nullptr;
+    if (m_extract)
+        m_state.FixCreatedParents();
+
+    if (digestFailed) {
+        ++m_digestFailures;
+        if (m_extract)
+            RemoveFile(path.c_str());
+        return;
+    }
+    ++filesDone;
+    if (m_extract)
+        FinishOnDisk(path, info, isDirectory, directoryIsLink,
+                     !existed || m_options.changeDirPermissions, userInfo);
+}
+
+void ArchiveExtraction::FinishOnDisk(const std::string& path, const KoxHeaderInfo& info,
+                                     bool isDirectory, bool directoryIsLink, bool setMode,
+                                     const std::vector<uint8_t>& userInfo)
+{
+    if (!userInfo.empty()) {
+        std::string message;
+        if (!RestoreUserInfo(path.c_str(), userInfo.data(), message))
+            m_log.Write(message);
+    }
+    if (!isDirectory)
+        SetFileModeAndTime(path.c_str(), info.mode, info.mtime);
+    else if (!directoryIsLink)  // a link's target keeps its own time and mode
+        m_state.pending.push_back({info.mtime, path, info.mode, setMode});
+}
+
+void ArchiveExtraction::MakeLinks()
+{
+    // Each link is checked against the links made before it.
+    for (const PendingLink& link : m_links) {
+        if (m_state.LeadsThroughOwnLink(link.path)) {
+            m_log.Write("KOVZEF: " + link.name +
+                        " not extracted: its path leads through a symbolic link made by this run");
+            m_refused = true;
+            --filesDone;
+            continue;
+        }
+        m_state.NoteMissingParents(link.path);
+        if (!CDirEntry::CreateParentDirectories(link.path))
+            throw CCreateDirExcept(link.path);
+        m_state.FixCreatedParents();
+        if (symlink(link.target.c_str(), link.path.c_str()) != 0) {
+            m_log.Write("KOVZEF: could not create symbolic link (error 36). " + GetErrnoText());
+            m_application.SetExitStatus(36);
+            continue;
+        }
+        m_state.RememberLink(link.path);
+    }
+}
+
+bool ArchiveExtraction::Complete() const
+{
+    if (m_refused)
+        return false;
+    const size_t listed = m_options.fileList.size();
+    if (listed == 0)
+        return true;
+    if (filesDone < listed)
+        return false;
+    for (char hit : m_matched)
+        if (!hit)
+            return false;
+    return true;
+}
+
 }  // namespace
 
 void CExtract::Execute()
@@ -205,218 +459,30 @@ void CExtract::Execute()
     bool printSummary = true;
     uint32_t filesDone = 0;
     uint32_t digestFailures = 0;
-    std::string lastSelectedDirectory;
 
     const std::vector<std::string> archives = options.GetArchiveList();
-    const std::vector<std::string>& fileList = options.fileList;
-    // Exact-name lookup of the file list; the first index of each name.
-    std::unordered_map<std::string_view, size_t> listIndex;
-    listIndex.reserve(fileList.size());
-    for (size_t i = 0; i < fileList.size(); ++i)
-        listIndex.emplace(fileList[i], i);
-
+    CEntrySelection selection(options.fileList);
     ExtractionState state(isExtract);
 
     for (const std::string& archiveName : archives) {
-        uint32_t filesThisArchive = 0;
         try {
-            bool incomplete = false;
+            bool complete = true;
             {
                 CArchiveFile archive(archiveName, KOV_OPEN_READ);
-                if (!archive.ReadArchiveHeader())
-                    throw CInvalExcept(archiveName);
-                log.Write("KOVZEF: processing archive " + archiveName + " (version " +
-                          archive.GetVersionString() + ")");
-                if (verify)
-                    VerifySignatureAfterReading(archive, m_application);
-
-                // The archive itself, so that no entry of it is written over it.
-                struct stat archiveStat {};
-                const bool archiveKnown = archive.Stream().Handle() != nullptr &&
-                                          fstat(fileno(archive.Stream().Handle()), &archiveStat) == 0;
-
-                std::vector<char> matched(fileList.size(), 0);
-                std::vector<PendingLink> links;
+                StartArchiveWalk(archive, archiveName, m_application, verify);
                 state.ForgetParentCache();
-                bool leadingNoticeGiven = false;
-
-                for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr;
-                     entry = archive.NextEntry()) {
-                    const std::string name = entry->GetName();
-                    const KoxHeaderInfo info = entry->GetHeaderInfo();
-                    // The manifest's marker mode carries directory bits; it is a file.
-                    const bool dirMode = info.IsDirectoryMode() && !entry->IsSignedManifest();
-                    const bool isDirectory = entry->IsDirectory();
-                    bool setMode = options.changeDirPermissions;
-
-                    bool selected = fileList.empty();
-                    if (!selected) {
-                        auto hit = listIndex.find(name);
-                        if (hit != listIndex.end()) {
-                            selected = true;
-                            matched[hit->second] = 1;
-                            if (dirMode)
-                                lastSelectedDirectory = name;
-                        } else if (entry->IsSignedManifest() && options.externalManifest != nullptr &&
-                                   (hit = listIndex.find(KOX_MANIFEST_NAME)) != listIndex.end()) {
-                            selected = true;
-                            matched[hit->second] = 1;
-                        } else if (!lastSelectedDirectory.empty() && !name.empty() &&
-                                   name.size() > lastSelectedDirectory.size() &&
-                                   name.compare(0, lastSelectedDirectory.size(), lastSelectedDirectory) == 0) {
-                            size_t cut = lastSelectedDirectory.size();
-                            if (lastSelectedDirectory.back() == '/')
-                                selected = true;
-                            else
-                                selected = name[cut] == '/';
-                        }
-                    }
-                    if (!selected) {
-                        archive.ReleaseEntry(entry);
-                        continue;
-                    }
-
-                    const EntryPath plan = PlanEntryPath(
-                        name, options.extractDir ? options.extractDir : "", options.absolutePaths);
-                    const std::string& path = plan.path;
-                    CLink* link = dynamic_cast<CLink*>(entry);
-
-                    // Damage seen before the entry's data: a name that does
-                    // not end where its header says, data blocks behind an
-                    // entry that has none (they are skipped, never written).
-                    if (archive.NameDamaged()) {
-                        CDirEntry::ReportDamage(name, "its stored name does not end with its terminator");
-                        archive.ReleaseEntry(entry);
-                        continue;
-                    }
-                    const bool carriesData = entry->IsSignedManifest() ||
-                                             (link == nullptr && !isDirectory &&
-                                              !(info.mode & KOX_MODE_DIRECTORY) && info.TotalSize() != 0);
-                    if (!carriesData && archive.DataBlockFollows())
-                        CDirEntry::ReportDamage(name, std::string(link ? "a link" : isDirectory ? "a directory" : "an empty file") +
-                                                          " entry followed by data blocks");
-
-                    if (isExtract) {
-                        if (plan.leadingRemoved && !leadingNoticeGiven) {
-                            leadingNoticeGiven = true;
-                            log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
-                                      archiveName);
-                        }
-                        std::string refusal;
-                        if (name.empty())
-                            refusal = "KOVZEF: an entry without a name was not extracted";
-                        else if (plan.parentComponent)
-                            refusal = "KOVZEF: " + name +
-                                      " not extracted: its name contains a \"..\" component";
-                        else if (path.empty())
-                            refusal = "KOVZEF: " + name +
-                                      " not extracted: no name is left without its leading \"/\" and \"../\"";
-                        else if (state.LeadsThroughOwnLink(path))
-                            refusal = "KOVZEF: " + name +
-                                      " not extracted: its path leads through a symbolic link made by this run";
-                        else if (struct stat st; archiveKnown && link == nullptr &&
-                                 stat(path.c_str(), &st) == 0 && st.st_dev == archiveStat.st_dev &&
-                                 st.st_ino == archiveStat.st_ino)
-                            refusal = "KOVZEF: " + name + " not extracted: " + path +
-                                      " is the archive being read";
-                        else if (isDirectory && link == nullptr) {
-                            struct stat st;
-                            if (lstat(path.c_str(), &st) == 0 &&
-                                (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
-                                refusal = "KOVZEF: " + name +
-                                          " not extracted: " + path + " exists and is no directory";
-                        }
-                        if (!refusal.empty()) {
-                            log.Write(refusal);
-                            incomplete = true;
-                            archive.ReleaseEntry(entry);
-                            continue;
-                        }
-                        if (link != nullptr) {
-                            // Counted and shown now; made after the archive's
-                            // other entries.
-                            if (options.statistics)
-                                m_application.GetStatistics().AddFiles();
-                            if (options.verbose)
-                                log.Write("x " + name);
-                            links.push_back({name, path, link->GetTarget()});
-                            archive.ReleaseEntry(entry);
-                            ++filesDone;
-                            ++filesThisArchive;
-                            continue;
-                        }
-                        state.NoteMissingParents(path);
-                        entry->SetTargetPath(path);
-                    }
-
-                    bool digestFailed = false;
-                    bool existed = false;
-                    const bool hasUserInfo = !entry->GetUserInfo().empty();
-                    std::vector<uint8_t> userInfo;
-                    if (hasUserInfo && isExtract)
-                        userInfo = entry->GetUserInfo();
-                    entry->Extract(archive);
-                    existed = entry->Existed();
-                    auto* directory = dynamic_cast<CDirectory*>(entry);
-                    const bool directoryIsLink = directory != nullptr && directory->LinkOnDisk();
-                    if (!existed) {
-                        setMode = true;
-                        if (entry->IsDigestEnabled() && !entry->IsDigestVerified()) {
-                            digestFailed = true;
-                            ++digestFailures;
-                        }
-                    }
-                    if (isExtract)
-                        entry->CloseStream();
-                    archive.ReleaseEntry(entry);
-                    if (isExtract)
-                        state.FixCreatedParents();
-                    ++filesDone;
-                    ++filesThisArchive;
-
-                    if (digestFailed) {
-                        --filesDone;
-                        --filesThisArchive;
-                        if (isExtract)
-                            RemoveFile(path.c_str());
-                        continue;
-                    }
-                    if (!isExtract)
-                        continue;
-                    if (hasUserInfo) {
-                        std::string message;
-                        if (!RestoreUserInfo(path.c_str(), userInfo.data(), message))
-                            log.Write(message);
-                    }
-                    if (isDirectory) {
-                        // A link's target keeps its own time and mode.
-                        if (!directoryIsLink)
-                            state.pending.push_back({info.mtime, path, info.mode, setMode});
-                    } else
-                        SetFileModeAndTime(path.c_str(), info.mode, info.mtime);
+                ArchiveExtraction run(m_application, state, selection, archive, archiveName,
+                                      digestFailures);
+                try {
+                    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr;
+                         entry = archive.NextEntry())
+                        run.Entry(entry);
+                    run.MakeLinks();
+                } catch (...) {
+                    filesDone += run.filesDone;
+                    throw;
                 }
-
-                // Links last, each checked against the links made before it.
-                for (const PendingLink& link : links) {
-                    if (state.LeadsThroughOwnLink(link.path)) {
-                        log.Write("KOVZEF: " + link.name +
-                                  " not extracted: its path leads through a symbolic link made by this run");
-                        incomplete = true;
-                        --filesDone;
-                        --filesThisArchive;
-                        continue;
-                    }
-                    state.NoteMissingParents(link.path);
-                    if (!CDirEntry::CreateParentDirectories(link.path))
-                        throw CCreateDirExcept(link.path);
-                    state.FixCreatedParents();
-                    if (symlink(link.target.c_str(), link.path.c_str()) != 0) {
-                        log.Write("KOVZEF: could not create symbolic link (error 36). " + GetErrnoText());
-                        m_application.SetExitStatus(36);
-                        continue;
-                    }
-                    state.RememberLink(link.path);
-                }
+                filesDone += run.filesDone;
 
                 if (isExtract)
                     state.ApplyPending();
@@ -428,16 +494,9 @@ void CExtract::Execute()
                         detail = std::to_string(digestFailures) + " files of the archive are invalid:\n" + detail;
                     throw CInvalManifestExcept(detail, ManifestGetSmfRc(context), ManifestGetSsfRc(context));
                 }
-
-                if (!fileList.empty()) {
-                    if (filesThisArchive < fileList.size())
-                        incomplete = true;
-                    for (char hit : matched)
-                        if (!hit)
-                            incomplete = true;
-                }
+                complete = run.Complete();
             }  // the archive is closed here
-            if (incomplete) {
+            if (!complete) {
                 m_application.SetExitStatus(40);
                 log.Write(std::string("KOVZEF: not all files could be ") + doneWord);
             }

@@ -2,12 +2,11 @@
 
 #include <cstdlib>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "app/application.h"
 #include "app/archivefile.h"
-#include "app/cmdsignature.h"
+#include "app/archivewalk.h"
 #include "app/direntry.h"
 #include "app/except.h"
 #include "app/logman.h"
@@ -34,36 +33,21 @@ void CType::Execute()
     const bool verification = options.verify;
     const bool signature = options.verify || options.sign;
     const std::vector<std::string> archives = options.GetArchiveList();
-    const std::vector<std::string>& selection = options.fileList;
-    const std::unordered_set<std::string> names(selection.begin(), selection.end());
+    CEntrySelection selection(options.fileList);
     CSpaceInfo spaceInfo;
-    std::string selectedDirectory;
     uint32_t invalidDigests = 0;
 
     for (const std::string& archiveName : archives) {
         try {
             CArchiveFile archive(archiveName, KOV_OPEN_READ);
-            if (!archive.ReadArchiveHeader())
-                throw CInvalExcept(archiveName);
-            log.Write("KOVZEF: processing archive " + archiveName + " (version " +
-                      archive.GetVersionString() + ")");
-            if (signature)
-                VerifySignatureAfterReading(archive, m_application);
+            StartArchiveWalk(archive, archiveName, m_application, signature);
 
             for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
                 const std::string& name = entry->GetName();
                 const KoxHeaderInfo& info = entry->GetHeaderInfo();
-                bool selected = names.empty();
-                if (!selected) {
-                    if (names.count(name) != 0) {
-                        selected = true;
-                        if (info.IsDirectoryMode() && !entry->IsSignedManifest())
-                            selectedDirectory = name;
-                    } else if (!selectedDirectory.empty() && name.size() > selectedDirectory.size() &&
-                               name.compare(0, selectedDirectory.size(), selectedDirectory) == 0) {
-                        selected = selectedDirectory.back() == '/' || name[selectedDirectory.size()] == '/';
-                    }
-                }
+                // The manifest's marker mode carries directory bits; it is a file.
+                const bool selected =
+                    selection.Select(name, info.IsDirectoryMode() && !entry->IsSignedManifest());
                 if (verification && entry->IsDigestEnabled()) {
                     CNullStream discard;
                     entry->SetStream(&discard);

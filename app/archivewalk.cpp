@@ -1,0 +1,50 @@
+#include "app/archivewalk.h"
+
+#include "app/application.h"
+#include "app/archivefile.h"
+#include "app/cmdsignature.h"
+#include "app/except.h"
+#include "app/logman.h"
+
+void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName,
+                      CApplication& application, bool checkSignature)
+{
+    if (!archive.ReadArchiveHeader())
+        throw CInvalExcept(archiveName);
+    application.GetLogMan().Write("KOVZEF: processing archive " + archiveName + " (version " +
+                                  archive.GetVersionString() + ")");
+    if (checkSignature)
+        VerifySignatureAfterReading(archive, application);
+}
+
+CEntrySelection::CEntrySelection(const std::vector<std::string>& names) : m_count(names.size())
+{
+    m_index.reserve(names.size());
+    for (size_t i = 0; i < names.size(); ++i)
+        m_index.emplace(names[i], i);
+}
+
+size_t CEntrySelection::IndexOf(std::string_view name) const
+{
+    const auto hit = m_index.find(name);
+    return hit == m_index.end() ? kNotListed : hit->second;
+}
+
+bool CEntrySelection::Select(const std::string& name, bool directoryMode, size_t* listed)
+{
+    if (listed)
+        *listed = kNotListed;
+    if (m_count == 0)
+        return true;
+    if (const size_t index = IndexOf(name); index != kNotListed) {
+        if (listed)
+            *listed = index;
+        if (directoryMode)
+            m_directory = name;
+        return true;
+    }
+    if (m_directory.empty() || name.size() <= m_directory.size() ||
+        name.compare(0, m_directory.size(), m_directory) != 0)
+        return false;
+    return m_directory.back() == '/' || name[m_directory.size()] == '/';
+}

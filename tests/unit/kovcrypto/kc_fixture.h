@@ -1,12 +1,11 @@
-// Shared set-up of the crypto library's tests: the test PKI made by the
-// openssl command line, files, and short forms of the library's calls.
+// Shared set-up of the crypto library's tests: short forms of the library's
+// calls on the test PKI.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/ts.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,53 +15,9 @@
 #include <string>
 
 #include "kovcrypto/ssfapi.h"
+#include "tests/unit/kovcrypto/test_pki.h"
 
 namespace kctest {
-
-inline std::string TmpDir()
-{
-    const char* t = std::getenv("KOV_TEST_TMP");
-    return t != nullptr ? t : "/tmp/kovcrypto-test";
-}
-
-// Runs a shell command quietly; its exit status.
-inline int Shell(const std::string& cmd)
-{
-    const int s = std::system((cmd + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-}
-
-inline std::string Read(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-inline void Write(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// The test PKI (see make_test_pki.sh), built once per test program; the
-// directory of named PSEs is TELMIRDIR.
-inline const std::string& Pki()
-{
-    static const std::string dir = [] {
-        const std::string d = TmpDir() + "/pki";
-        const char* src = std::getenv("KOV_TEST_DATA");
-        const std::string script = std::string(src != nullptr ? src : ".") + "/make_test_pki.sh";
-        EXPECT_EQ(Shell("mkdir -p '" + TmpDir() + "' && bash '" + script + "' '" + d + "'"), 0);
-        setenv("TELMIRDIR", (d + "/psedir").c_str(), 1);
-        return d;
-    }();
-    return dir;
-}
-inline std::string P(const std::string& name) { return Pki() + "/" + name; }
-
-inline const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
-inline uint32_t L(const std::string& s) { return static_cast<uint32_t>(s.size()); }
 
 struct Octets {
     SsfOctetstring p = nullptr;
@@ -120,16 +75,6 @@ inline int Attach(const std::string& sig, const std::string& req, const std::str
     SsfDELSigRcpSsfInfo(&a);
     *stamped = o.str();
     return rc;
-}
-
-// A reply of `openssl ts -reply` (with extra options, such as another signer).
-inline std::string OpensslReply(const std::string& req, const std::string& options = "")
-{
-    Write(TmpDir() + "/req.tsq", req);
-    EXPECT_EQ(Shell("openssl ts -reply -config " + P("ts.cnf") + " -queryfile " + TmpDir() + "/req.tsq -out " +
-                  TmpDir() + "/resp.tsr " + options),
-              0);
-    return Read(TmpDir() + "/resp.tsr");
 }
 
 // A reply of an authority whose clock reads `when` (seconds since the epoch),

@@ -19,6 +19,17 @@ bool g_initialised = false;
 bool g_lastComp = false;
 const char kRule[] = "---------------------------------------------------\n";
 
+// An error line of this module on the default trace file, from level 1 on.
+void ErrorLine(int line, const char* text)
+{
+    if (ct_level < 1)
+        return;
+    DpTrcLockAcquire();
+    DpTrcSaveLoc("ctrc", line);
+    DpTrcErr(ctrc_default_file, "%s", text);
+    DpTrcLockRelease();
+}
+
 CTrcComp* Comp(DpTrcHdl hdl)
 {
     CTrcResolved r;
@@ -79,12 +90,7 @@ void CallHook(CTrcComp& c)
 int RegisterComp(char letter, DpTrcHdl* out, CTrcHook hook, bool last)
 {
     if (g_lastComp) {
-        if (ct_level >= 1) {
-            DpTrcLockAcquire();
-            DpTrcSaveLoc("ctrc", __LINE__);
-            DpTrcErr(ctrc_default_file, "CTrcNewComp called after CTrcLastComp");
-            DpTrcLockRelease();
-        }
+        ErrorLine(__LINE__, "CTrcNewComp called after CTrcLastComp");
         if (out)
             *out = nullptr;
         return -1;
@@ -253,12 +259,7 @@ int CTrcSetParam(DpTrcHdl hdl, int param, const void* value)
             CallHook(*c);
             return 0;
         }
-        if (ct_level >= 1) {
-            DpTrcLockAcquire();
-            DpTrcSaveLoc("ctrc", __LINE__);
-            DpTrcErr(ctrc_default_file, "CTrcSetParam: Wrong handle\n");
-            DpTrcLockRelease();
-        }
+        ErrorLine(__LINE__, "CTrcSetParam: Wrong handle\n");
         return -1;
     default:
         return -1;
@@ -282,12 +283,7 @@ int CTrcGetParam(DpTrcHdl hdl, int param, void* out)
             *static_cast<CTrcHook*>(out) = c->hook;
             return 0;
         }
-        if (ct_level >= 1) {
-            DpTrcLockAcquire();
-            DpTrcSaveLoc("ctrc", __LINE__);
-            DpTrcErr(ctrc_default_file, "CTrcGetParam: Wrong handle for CTP_HOOKFUNC\n");
-            DpTrcLockRelease();
-        }
+        ErrorLine(__LINE__, "CTrcGetParam: Wrong handle for CTP_HOOKFUNC\n");
         return -1;
     default:
         return -1;

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "krn/rstr/contloct.h"
+#include "krn/rstr/thr.h"
 #include "nls/kovstr.h"
 #include "trace/ctrc_adm.h"
 #include "trace/errinfo_int.h"
@@ -394,14 +395,7 @@ char* ErrGetErrnoTxt(int err, char* buf, int size)
     buf[0] = '\0';
     if (err == 0 || err > 9999)
         return buf;
-    const char* t = std::strerror(err);
-    if (!t)
-        snprintfTruncR(buf, static_cast<size_t>(size), "(%d) - illegal errno", err);
-    else if (std::strlen(t) < static_cast<size_t>(size))
-        std::strcpy(buf, t);
-    else
-        snprintfTruncR(buf, static_cast<size_t>(size), "(%d) - error text too long", err);
-    return buf;
+    return ThrStrerrorR(err, buf, size);
 }
 
 const char* ErrErrnoText(int err)

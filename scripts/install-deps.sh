@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build clang libclang-rt-14-dev libgtest-dev libgmock-dev
       libbenchmark-dev libtsan2 zlib1g-dev libssl-dev openssl ncompress python3 locales tar gzip diffutils
-      unicode-data)
+      unicode-data libtirpc-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

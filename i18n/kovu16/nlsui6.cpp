@@ -21,6 +21,24 @@ bool field(KOV_UTF16* slot, const char* text, size_t size, const char* func, con
   return r >= 0 && static_cast<size_t>(r) < size;
 }
 
+// Converts a NULL-ended alias list into slots of size units each and their
+// NULL-ended pointer list; false when there are too many or one does not fit.
+template <size_t size>
+bool alias_list(KOV_UTF16 (*slots)[size], KOV_UTF16** ptrs, char** aliases, const char* func, const char* name,
+                const char* limit) {
+  size_t i = 0;
+  for (; aliases != nullptr && aliases[i] != nullptr; ++i) {
+    if (i + 1 >= MAX_ALIASES) {
+      nlsui_reportTooSmall(kSource, __LINE__, func, name, "MAX_ALIASES");
+      return false;
+    }
+    if (!field(slots[i], aliases[i], size, func, name, limit)) return false;
+    ptrs[i] = slots[i];
+  }
+  ptrs[i] = nullptr;
+  return true;
+}
+
 struct ServRecord {
   serventU16 ent;
   KOV_UTF16 name[MAX_SERVNAME_LN];
@@ -34,17 +52,7 @@ serventU16* fill_servent(const struct servent* s, const char* func) {
   if (!field(serv.name, s->s_name, MAX_SERVNAME_LN, func, "s_name", "MAX_SERVNAME_LN") ||
       !field(serv.proto, s->s_proto, MAX_SERVPROTONAME_LN, func, "s_proto", "MAX_SERVPROTONAME_LN"))
     return nullptr;
-  size_t i = 0;
-  for (; s->s_aliases != nullptr && s->s_aliases[i] != nullptr; ++i) {
-    if (i + 1 >= MAX_ALIASES) {
-      nlsui_reportTooSmall(kSource, __LINE__, func, "s_aliases", "MAX_ALIASES");
-      return nullptr;
-    }
-    if (!field(serv.aliases[i], s->s_aliases[i], MAX_SERVNAME_LN, func, "s_aliases", "MAX_SERVNAME_LN"))
-      return nullptr;
-    serv.alias_ptrs[i] = serv.aliases[i];
-  }
-  serv.alias_ptrs[i] = nullptr;
+  if (!alias_list(serv.aliases, serv.alias_ptrs, s->s_aliases, func, "s_aliases", "MAX_SERVNAME_LN")) return nullptr;
   serv.ent = {serv.name, serv.alias_ptrs, s->s_port, serv.proto};
   return &serv.ent;
 }
@@ -61,17 +69,7 @@ struct HostRecord {
 hostentU16* nlsui_hostentU16(const struct hostent* h, const char* func) {
   if (h == nullptr) return nullptr;
   if (!field(host.name, h->h_name, MAX_HOSTNAME_LN, func, "h_name", "MAX_HOSTNAME_LN")) return nullptr;
-  size_t i = 0;
-  for (; h->h_aliases != nullptr && h->h_aliases[i] != nullptr; ++i) {
-    if (i + 1 >= MAX_ALIASES) {
-      nlsui_reportTooSmall(kSource, __LINE__, func, "h_aliases", "MAX_ALIASES");
-      return nullptr;
-    }
-    if (!field(host.aliases[i], h->h_aliases[i], MAX_HOSTNAME_LN, func, "h_aliases", "MAX_HOSTNAME_LN"))
-      return nullptr;
-    host.alias_ptrs[i] = host.aliases[i];
-  }
-  host.alias_ptrs[i] = nullptr;
+  if (!alias_list(host.aliases, host.alias_ptrs, h->h_aliases, func, "h_aliases", "MAX_HOSTNAME_LN")) return nullptr;
   if (h->h_length < 0 || static_cast<size_t>(h->h_length) > MAX_IPADDR_LN) {
     nlsui_reportTooSmall(kSource, __LINE__, func, "h_addr_list", "MAX_IPADDR_LN");
     return nullptr;

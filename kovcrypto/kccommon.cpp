@@ -49,6 +49,12 @@ int Fail(int rc, const char* format, ...)
     return rc;
 }
 
+int Recode(int rc)
+{
+    t_last.rc = rc;
+    return rc;
+}
+
 void SetToolkitCode(int code) { t_last.toolkitCode = code; }
 
 bool MakeOctets(const void* data, std::size_t length, SsfOctetstring* out, uint32_t* outLen)

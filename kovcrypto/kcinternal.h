@@ -50,6 +50,8 @@ void BeginCall();
 // PIN).  The toolkit's most recent error, if any, becomes the second text.
 // Returns rc, so that a failure reads "return Fail(rc, ...)".
 int Fail(int rc, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Gives the recorded failure another code (its texts stay); returns it.
+int Recode(int rc);
 // Records the toolkit's certificate-check code with the failure.
 void SetToolkitCode(int code);
 

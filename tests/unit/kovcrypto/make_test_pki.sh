@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the test PKI with the openssl command line in the directory given:
 #   root/      "KOV Test Root": signer (RSA), tsa (critical timeStamping),
-#              oldtsa (as tsa, valid from 2019),
+#              oldtsa (as tsa, valid from 2019), server (TLS: localhost, 127.0.0.1),
 #              revoked (revoked: keyCompromise), expired (2020 only)
 #   other/     "KOV Other Root", another hierarchy: stranger, strangertsa
 #   forged/    a second root with the same name as root/ and its own key:
@@ -60,6 +60,11 @@ keyUsage = critical,digitalSignature
 extendedKeyUsage = critical,timeStamping
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[ server ]
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:localhost,IP:127.0.0.1
 [ crl ]
 authorityKeyIdentifier = keyid
 CNF
@@ -108,6 +113,7 @@ mkca forged "/C=DE/O=KOV Test/CN=KOV Test Root"
 issue root signer "/C=DE/O=KOV Test/CN=KOV Test Signer" signer -days 3650
 issue root tsa "/C=DE/O=KOV Test/CN=KOV Test TSA" tsa -days 3650
 issue root oldtsa "/C=DE/O=KOV Test/CN=KOV Old TSA" tsa -startdate 20190101000000Z -enddate 20361231000000Z
+issue root server "/C=DE/O=KOV Test/CN=localhost" server -days 3650
 issue root revoked "/C=DE/O=KOV Test/CN=KOV Revoked Signer" signer -days 3650
 issue root expired "/C=DE/O=KOV Test/CN=KOV Expired Signer" signer -startdate 20200101000000Z -enddate 20210101000000Z
 issue other stranger "/C=DE/O=KOV Test/CN=KOV Stranger" signer -days 3650

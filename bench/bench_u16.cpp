@@ -1,10 +1,12 @@
 // 16-bit string scanning and UTF-8 conversion: strlenU16 and the bounded copy
 // beside a unit-by-unit loop, and the converters in both directions, on
-// texts of 16 and 4,096 units.
+// texts of 16 and 4,096 units; one formatted line beside snprintf.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <vector>
 
+#include "i18n/kovu16/u16_printf.h"
 #include "i18n/kovu16/u16_str.h"
 #include "i18n/kovu16/u16_utf8.h"
 
@@ -59,6 +61,22 @@ void BM_Utf8ToU16(benchmark::State& st) {
   for (auto _ : st) benchmark::DoNotOptimize(Utf8ToU16Str(d.data(), u8.data(), d.size()));
   st.SetBytesProcessed(st.iterations() * st.range(0) * 2);
 }
+
+// A line of a typical trace: integers, a string and a float, beside snprintf.
+void BM_snprintfCountU16(benchmark::State& st) {
+  const KOV_UTF16 fmt[] = {'%', 'd', ' ', '%', '-', '8', 's', ' ', '%', '#', 'x', ' ', '%', '5', '.', '2', 'f', 0};
+  const KOV_UTF16 name[] = {'e', 'n', 't', 'r', 'y', 0};
+  KOV_UTF16 out[64];
+  for (auto _ : st) benchmark::DoNotOptimize(snprintfCountU16(out, 64, fmt, 12345, name, 255u, 3.14159));
+}
+
+void BM_snprintf8(benchmark::State& st) {
+  char out[64];
+  for (auto _ : st) benchmark::DoNotOptimize(snprintf(out, 64, "%d %-8s %#x %5.2f", 12345, "entry", 255u, 3.14159));
+}
+
+BENCHMARK(BM_snprintfCountU16);
+BENCHMARK(BM_snprintf8);
 
 BENCHMARK(BM_strlenU16)->Arg(16)->Arg(4096);
 BENCHMARK(BM_unitLoop)->Arg(16)->Arg(4096);

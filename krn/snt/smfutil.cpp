@@ -273,13 +273,10 @@ bool SmfUtilCheckpoint()
 
 // ---- URL splitting ------------------------------------------------------------
 
-namespace {
-
-// The URL as messages may show it: the user information (everything between
-// the scheme separator, or the start, and an "@" before the first "/") is
-// replaced by "<hidden>".  A new malloc'd text, or null.
-char* ShowableUrl(const char* url)
+char* SmfUtilShowableURL(const char* url)
 {
+    if (!url)
+        return nullptr;
     const char* sep = std::strstr(url, "://");
     const char* rest = sep ? sep + 3 : url;
     const char* slash = std::strchr(rest, '/');
@@ -295,9 +292,11 @@ char* ShowableUrl(const char* url)
     return out;
 }
 
+namespace {
+
 void UrlError(SmfUtilMsg* msg, const char* fmt, const char* url)
 {
-    char* shown = ShowableUrl(url);
+    char* shown = SmfUtilShowableURL(url);
     SMF_TRACE(0, msg, fmt, shown ? shown : "<URL>");
     std::free(shown);
 }

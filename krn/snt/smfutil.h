@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/ssfload.h"
 #include "ni/ni.h"
 #include "sec/sssl/sssl.h"
 #include "trace/dptrc.h"
@@ -98,6 +99,11 @@ void SmfUtilFreeMsg(SmfUtilMsg* msg);
 // (malformed or null URL) or -1 (no memory); on failure both outputs are null.
 int SmfUtilSplitURL(SmfUtilMsg* msg, const char* url, SmfUtilURL** parts, char** clean);
 void SmfUtilFreeURL(SmfUtilURL* parts);
+// The URL as messages may show it: user information (from the scheme
+// separator, or the start, to an "@" before the first "/") becomes
+// "<hidden>".  A new text (malloc) the caller frees; null for a null URL or
+// when memory ran out.
+char* SmfUtilShowableURL(const char* url);
 
 // Traced hex dump: when forced (as an error) or at trace level 3.  The bytes
 // inside each hidden range [start, end) are shown as "**" and "*".
@@ -121,3 +127,46 @@ extern int32_t smfUtilNetTimeoutMs;
 // (Base64 lines of 64) and ".bin" (raw) in the current directory.
 void SmfUtilDebugDump(SmfUtilMsg* msg, const void* data, size_t length, const char* shortName,
                       const char* description);
+
+// Writes the SSF code's name and text and the crypto library's last error
+// text as an error (collected in msg).
+void SmfUtilTraceSsfError(SmfUtilMsg* msg, SsfFuncContext* ctx, int ssfRc);
+
+// ---- timestamp requests ----------------------------------------------------------
+
+// The result of one timestamp request: its code and the collected messages
+// (newest first), or SMFUTIL_LOW_MEMORY_TEXT when memory ran out.
+struct SmfUtilResult {
+    int32_t result;
+    char* message;
+    SmfUtilMsg* msgBlock;
+};
+
+// One timestamp request, made by SmfUtilCreateTimestampRequest and filled by
+// the signed manifest.  The inputs stay the caller's; SmfUtilFreeTimestampRequest
+// frees the result, the message and the signature with timestamp.
+struct SmfUtilTimestampRequestRec {
+    SsfFuncContext* crypto;
+    const unsigned char* signature;
+    uint32_t signatureLength;
+    const char* format;           // SSF format of the signature ("PKCS7")
+    const char* digestAlgorithm;  // digest of the signature
+    const char* pse;              // signing PSE name or path, may be null
+    const char* psePassword;      // may be null
+    const char* tsaUrl;
+    const char* proxyUrl;         // may be null
+    unsigned char* stamped;       // out: the signature with timestamp
+    uint32_t stampedLength;
+    SmfUtilResult* result;
+};
+
+// A zero-filled record with its result and message blocks; null when memory
+// runs out.  Clears the low-memory and error-seen states first.
+SmfUtilTimestampRequestRec* SmfUtilCreateTimestampRequest();
+void SmfUtilFreeTimestampRequest(SmfUtilTimestampRequestRec* request);
+
+// Has the crypto library build an RFC 3161 request for the signature, carries
+// it to the authority over HTTP or HTTPS (directly or through the proxy) and
+// has the library merge the reply into the signature.  Returns and records in
+// the result block 0, -1 or a client code of smfutil.h.
+int SmfUtilTimestampRequest(SmfUtilTimestampRequestRec* request);

@@ -18,97 +18,22 @@
 #include <vector>
 
 #include "krn/snt/smftsa.h"
+#include "tests/unit/smfutil/tsa_fixture.h"
 #include "tests/unit/smfutil/trace_capture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string Env(const char* name, const char* fallback)
-{
-    const char* v = std::getenv(name);
-    return v ? v : fallback;
-}
-
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-int Shell(const std::string& cmd)
-{
-    return std::system(cmd.c_str());
-}
-
-// One server process of tsa_server.py; stops when destroyed.
-class Server {
-public:
-    explicit Server(const std::vector<std::string>& args)
-    {
-        static int serial = 0;
-        dir_ = Env("KOV_TEST_TMP", "/tmp") + "/srv" + std::to_string(++serial);
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        int in[2], out[2];
-        EXPECT_EQ(pipe(in), 0);
-        EXPECT_EQ(pipe(out), 0);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            close(in[1]);
-            close(out[0]);
-            std::vector<std::string> all = {"python3", Env("KOV_TEST_DATA", ".") + "/tsa_server.py"};
-            all.insert(all.end(), args.begin(), args.begin() + 1);
-            all.push_back(dir_);
-            all.insert(all.end(), args.begin() + 1, args.end());
-            std::vector<char*> argv;
-            for (std::string& a : all)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execvp("python3", argv.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        stdin_ = in[1];
-        char buf[16] = {};
-        size_t n = 0;
-        while (n < sizeof buf - 1 && read(out[0], buf + n, 1) == 1 && buf[n] != '\n')
-            ++n;
-        close(out[0]);
-        port_ = std::string(buf, n);
-        EXPECT_FALSE(port_.empty());
-    }
-    ~Server()
-    {
-        close(stdin_);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    const std::string& Port() const { return port_; }
-    std::string File(const std::string& name) const { return Slurp(dir_ + "/" + name); }
-    bool Has(const std::string& name) const { return fs::exists(dir_ + "/" + name); }
-
-private:
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-    std::string dir_;
-    std::string port_;
-};
+using kctest::Shell;
+using tsatest::Server;
+using tsatest::Slurp;
 
 class TsClient : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        pki_ = Env("KOV_TEST_TMP", "/tmp") + "/pki";
-        const std::string script = Env("KOV_TEST_DATA", ".") + "/../kovcrypto/make_test_pki.sh";
-        ASSERT_EQ(Shell("bash '" + script + "' '" + pki_ + "'"), 0);
+        pki_ = kctest::Pki();
         ASSERT_EQ(Shell("cd '" + pki_ + "' && printf 'signature bytes' > data && openssl ts -query -data data "
-                        "-sha256 -cert -out query.tsq 2>/dev/null"),
+                        "-sha256 -cert -out query.tsq"),
                   0);
         query_ = Slurp(pki_ + "/query.tsq");
         ASSERT_FALSE(query_.empty());
@@ -140,7 +65,7 @@ protected:
     {
         std::ofstream(pki_ + "/reply.tsr", std::ios::binary) << reply;
         return Shell("cd '" + pki_ + "' && openssl ts -verify -queryfile query.tsq -in reply.tsr -CAfile root/ca.pem "
-                     ">/dev/null 2>&1") == 0;
+                     "") == 0;
     }
     static std::string Header(const std::string& target, const std::string& auth)
     {

@@ -53,11 +53,13 @@ def serve_tsa(conn, n, args):
     with open(query, "wb") as f:
         f.write(body)
     out = b"not a request"
-    if args.ts_config and subprocess.run(
-            ["openssl", "ts", "-reply", "-config", args.ts_config, "-queryfile", query, "-out", reply],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
-        with open(reply, "rb") as f:
-            out = f.read()
+    if args.ts_config:
+        # A rejection is a reply too, though openssl reports it as a failure.
+        subprocess.run(["openssl", "ts", "-reply", "-config", args.ts_config, "-queryfile", query, "-out", reply],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if os.path.exists(reply):
+            with open(reply, "rb") as f:
+                out = f.read()
     head = f"HTTP/1.0 {args.status} {'OK' if args.status == 200 else 'Refused'}\r\n"
     if not args.no_type:
         head += f"Content-Type: {args.type}\r\n"

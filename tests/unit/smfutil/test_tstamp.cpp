@@ -1,0 +1,128 @@
+// Whole timestamp requests: the crypto library built beside the program
+// makes the request for a signature that `openssl cms -sign` made, a loopback
+// authority answers with `openssl ts -reply`, and the library merges the
+// reply; the stamped signature must verify with a timestamp required.  A
+// rejecting authority, a library without the timestamp functions and a
+// missing URL end in the codes and messages the manifest reports.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "krn/snt/smfutil.h"
+#include "tests/unit/smfutil/trace_capture.h"
+#include "tests/unit/smfutil/tsa_fixture.h"
+
+namespace {
+
+using kctest::P;
+using kctest::Shell;
+using tsatest::Server;
+
+class TsRequest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_EQ(SsfLoad(KOVCRYPTO_LIB, &ctx_, nullptr, nullptr, SSF_INTERFACE_VERSION), SSF_SUP_OK);
+        ASSERT_EQ(Shell("cd '" + kctest::Pki() + "' && printf 'manifest text' > mf && openssl cms -sign -binary "
+                        "-in mf -signer root/signer.pem -inkey root/signer.key -outform DER -out mf.p7s"),
+                  0);
+        signature_ = kctest::Read(P("mf.p7s"));
+        ASSERT_FALSE(signature_.empty());
+        // An authority that takes SHA-512 imprints only rejects ours.
+        std::string config = kctest::Read(P("ts.cnf"));
+        const size_t at = config.find("digests = ");
+        ASSERT_NE(at, std::string::npos);
+        config.replace(at, config.find('\n', at) - at, "digests = sha512");
+        kctest::Write(P("ts-reject.cnf"), config);
+    }
+    static void TearDownTestSuite() { SsfUnload(&ctx_); }
+
+    struct Outcome {
+        int rc;
+        std::string stamped;
+        std::string message;
+    };
+    static Outcome Run(const std::string& url, SsfFuncContext* ctx = &ctx_, const char* proxy = nullptr)
+    {
+        SmfUtilTimestampRequestRec* r = SmfUtilCreateTimestampRequest();
+        EXPECT_NE(r, nullptr);
+        r->crypto = ctx;
+        r->signature = kctest::U(signature_);
+        r->signatureLength = kctest::L(signature_);
+        r->format = "PKCS7";
+        r->digestAlgorithm = "SHA256";
+        r->pse = "signer.p12";
+        r->psePassword = "signpin";
+        r->tsaUrl = url.empty() ? nullptr : url.c_str();
+        r->proxyUrl = proxy;
+        Outcome o;
+        o.rc = SmfUtilTimestampRequest(r);
+        EXPECT_EQ(o.rc, r->result->result);
+        if (r->stamped)
+            o.stamped.assign(reinterpret_cast<char*>(r->stamped), r->stampedLength);
+        o.message = r->result->message ? r->result->message : "";
+        SmfUtilFreeTimestampRequest(r);
+        return o;
+    }
+    // The library's verification with a timestamp required: 0 and both
+    // entries (signer, authority) without fault.
+    static int VerifyStamped(const std::string& stamped)
+    {
+        const std::string data = kctest::Read(P("mf"));
+        const std::string trust = P("trust.p12");
+        SsfSigRcpList* list = nullptr;
+        const int rc = SsfLibVerify(&ctx_, "PKCS7-TSTAMP", 12, 1, kctest::U(stamped), kctest::L(stamped),
+                                    kctest::U(data), kctest::L(data), trust.c_str(), kctest::L(trust), "", 0, &list,
+                                    nullptr, nullptr);
+        SsfLibDELSigRcpSsfInfoList(&ctx_, &list);
+        return rc;
+    }
+
+    static SsfFuncContext ctx_;
+    static std::string signature_;
+};
+
+SsfFuncContext TsRequest::ctx_{};
+std::string TsRequest::signature_;
+
+TEST_F(TsRequest, StampedSignatureVerifiesWithATimestampRequired)
+{
+    EXPECT_NE(VerifyStamped(signature_), 0);  // no timestamp yet
+    Server tsa({"tsa", "--ts-config", P("ts.cnf")});
+    Server proxy({"proxy"});
+    TraceCapture trace(3);
+    const std::string proxyUrl = "http://127.0.0.1:" + proxy.Port();
+    for (const char* via : {static_cast<const char*>(nullptr), proxyUrl.c_str()}) {
+        const Outcome o = Run("http://127.0.0.1:" + tsa.Port() + "/tsa", &ctx_, via);
+        ASSERT_EQ(o.rc, 0) << o.message;
+        EXPECT_GT(o.stamped.size(), signature_.size());
+        EXPECT_EQ(VerifyStamped(o.stamped), 0);
+        EXPECT_EQ(o.message, "");
+    }
+    const std::string t = trace.Text();
+    EXPECT_NE(t.find("Timestamp signer info: RcpId = \"CN=KOV Test TSA"), std::string::npos) << t;
+    EXPECT_EQ(t.find("signpin"), std::string::npos);
+    EXPECT_NE(t.find("Signature PSE Password  : <Present>"), std::string::npos);
+}
+
+TEST_F(TsRequest, RejectionsAndMissingPiecesEndInTheirCodes)
+{
+    Server rejecting({"tsa", "--ts-config", P("ts-reject.cnf")});
+    const Outcome rejected = Run("http://127.0.0.1:" + rejecting.Port() + "/");
+    EXPECT_EQ(rejected.rc, 12);
+    EXPECT_NE(rejected.message.find("SsfLibAddTimeStampResp() == 327"), std::string::npos) << rejected.message;
+    EXPECT_NE(rejected.message.find("SSF_API_WRONG_TSTAMP_RESP"), std::string::npos) << rejected.message;
+    EXPECT_TRUE(rejected.stamped.empty());
+
+    const Outcome noUrl = Run("");
+    EXPECT_EQ(noUrl.rc, 2);
+    EXPECT_NE(noUrl.message.find("URL for host not given"), std::string::npos);
+
+    // A context without the timestamp functions (nothing loaded).
+    SsfFuncContext empty{};
+    const Outcome noFunction = Run("http://127.0.0.1:1/", &empty);
+    EXPECT_EQ(noFunction.rc, 12);
+    EXPECT_EQ(noFunction.message, "KOVCRYPTOLIB does not contain function \"SsfGetTimeStampReq()\"");
+}
+
+}  // namespace

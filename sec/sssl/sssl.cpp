@@ -1,17 +1,17 @@
-// SSL layer over the crypto library's TLS functions: the library is loaded
-// once by KovSSLInit, sessions wrap one library connection each, and every
-// call the library cannot finish without blocking is continued after the
-// socket has become ready, within the caller's time-out.
+// SSL layer over the crypto library's TLS client functions: the library is
+// loaded once by KovSSLInit with the credentials of the PSE, and each
+// session wraps one of the library's connections over the socket of a raw
+// network handle.  The library waits on the socket itself, within the time-
+// outs given, and never closes it.
 #include "sec/sssl/sssl.h"
-
-#include <time.h>
 
 #include <cstdlib>
 #include <cstring>
 
 #include "dl/dlux.h"
-#include "sec/sssl/sssltls.h"
 #include "si/si.h"
+
+extern "C" typedef struct KovTlsConn KovTlsConn;
 
 struct SsslSession {
     int32_t role;
@@ -24,29 +24,54 @@ struct SsslSession {
     bool started;
 };
 
+// The crypto library's TLS functions, resolved by name (the library's own
+// header, kovcrypto/kovtls.h, documents them).
+extern "C" {
+typedef struct KovTlsCred KovTlsCred;
+typedef struct KovTlsConn KovTlsConn;
+}
+
 namespace {
 
-const char kDefaultLibrary[] = "libkovcrypto.so";
+enum {
+    KOVTLS_OK = 0,
+    KOVTLS_E_CLOSED = -1,
+    KOVTLS_E_TIMEOUT = -2,
+    KOVTLS_E_IO = -3,
+    KOVTLS_E_PROTOCOL = -4,
+    KOVTLS_E_PEERCERT = -5,
+    KOVTLS_E_PSE = -6,
+    KOVTLS_E_ARG = -7,
+    KOVTLS_E_NOMEM = -8,
+};
+enum : unsigned {
+    KOVTLS_VERIFY_PEER = 1,
+    KOVTLS_CHECK_HOSTNAME = 2,
+    KOVTLS_SEND_CERT = 4,
+};
 
 struct TlsFunctions {
-    decltype(&kovtls_ctx_new) ctxNew;
-    decltype(&kovtls_ctx_free) ctxFree;
-    decltype(&kovtls_conn_new) connNew;
-    decltype(&kovtls_handshake) handshake;
-    decltype(&kovtls_write) write;
-    decltype(&kovtls_read) read;
-    decltype(&kovtls_conn_free) connFree;
-    decltype(&kovtls_last_error) lastError;
+    int (*credOpen)(const char* pse, uint32_t pseLen, const char* pin, uint32_t pinLen, KovTlsCred** cred);
+    void (*credFree)(KovTlsCred** cred);
+    int (*connNew)(KovTlsCred* cred, int socket, const char* host, unsigned flags, KovTlsConn** conn);
+    int (*handshake)(KovTlsConn* conn, int timeoutMs);
+    int (*write)(KovTlsConn* conn, const void* data, uint32_t length, int timeoutMs, uint32_t* written);
+    int (*read)(KovTlsConn* conn, void* buffer, uint32_t capacity, int timeoutMs, uint32_t* got);
+    void (*connFree)(KovTlsConn** conn);
+    int (*lastError)(int ssfRc, int* toolkitCode, const char** text, uint32_t* textLen, const char** text2,
+                     uint32_t* text2Len);
 };
+
+const char kDefaultLibrary[] = "libkovcrypto.so";
+// The handshake may take as long as the peer needs to answer one read.
+constexpr int kHandshakeTimeoutMs = 120000;
 
 DpTrcHdl s_trace = nullptr;
 bool s_traceSet = false;
 bool s_started = false;
 DL_HDL s_lib = DL_NO_HDL;
 TlsFunctions s_fn{};
-char* s_pse = nullptr;
-KovTlsCtx* s_anonCtx = nullptr;  // trust anchors only
-KovTlsCtx* s_ownCtx = nullptr;   // trust anchors and the PSE's own key, made on first use
+KovTlsCred* s_cred = nullptr;
 
 #define SSSL_TRACE(level, ...)                                                  \
     do {                                                                        \
@@ -61,66 +86,38 @@ KovTlsCtx* s_ownCtx = nullptr;   // trust anchors and the PSE's own key, made on
         }                                                                       \
     } while (0)
 
-// Traces a failure with the library's own text and returns rc.
-int32_t Fail(int32_t rc, const char* call)
-{
-    const char* text = s_fn.lastError ? s_fn.lastError() : "";
-    SSSL_TRACE(1, "%s failed: %s (%s)\n", call, KovSSLErrorName(rc), text ? text : "");
-    return rc;
-}
-
-int32_t MapTls(int rc)
+int32_t MapTls(int rc, bool handshake)
 {
     switch (rc) {
-    case KOVTLS_ERR_PARAM: return SSSLERR_PARAM;
-    case KOVTLS_ERR_MEMORY: return SSSLERR_NO_MEMORY;
-    case KOVTLS_ERR_PSE: return SSSLERR_PSE_ERROR;
-    case KOVTLS_ERR_HANDSHAKE: return SSSLERR_HANDSHAKE;
-    case KOVTLS_ERR_CERT: return SSSLERR_SERVER_CERT;
-    case KOVTLS_ERR_IO: return SSSLERR_NI_ERROR;
-    case KOVTLS_CLOSED: return SSSLERR_CONN_CLOSED;
+    case KOVTLS_OK: return SSSL_OK;
+    case KOVTLS_E_CLOSED: return handshake ? SSSLERR_HANDSHAKE : SSSLERR_CONN_CLOSED;
+    case KOVTLS_E_TIMEOUT: return SSSLERR_TIMEOUT;
+    case KOVTLS_E_IO: return SSSLERR_NI_ERROR;
+    case KOVTLS_E_PROTOCOL: return handshake ? SSSLERR_HANDSHAKE : SSSLERR_SSL_ERROR;
+    case KOVTLS_E_PEERCERT: return SSSLERR_SERVER_CERT;
+    case KOVTLS_E_PSE: return SSSLERR_PSE_ERROR;
+    case KOVTLS_E_ARG: return SSSLERR_PARAM;
+    case KOVTLS_E_NOMEM: return SSSLERR_NO_MEMORY;
     default: return SSSLERR_SSL_ERROR;
     }
 }
 
-int64_t NowMs()
+// Traces a failure of the library with its own text and returns our code.
+int32_t Fail(int tlsRc, const char* call, bool handshake = false)
 {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Waits until the session's socket is ready for what the library wants.
-// The deadline is absolute (ms of the monotonic clock), -1 for none.
-int32_t WaitFor(SsslSession* s, int want, int64_t deadline)
-{
-    SI_SOCK* sock = nullptr;
-    if (NiHdlGetSock(s->ni, &sock) != NI_OK || !sock)
-        return SSSLERR_NI_ERROR;
-    for (;;) {
-        int32_t left = -1;
-        if (deadline >= 0) {
-            const int64_t rest = deadline - NowMs();
-            if (rest <= 0)
-                return SSSLERR_TIMEOUT;
-            left = rest > INT32_MAX ? INT32_MAX : static_cast<int32_t>(rest);
-        }
-        const int32_t rc = SiPeek(sock, want == KOVTLS_WANT_WRITE ? SI_PEEK_WR : SI_PEEK_RD, left);
-        if (rc == SI_EINTR)
-            continue;
-        if (rc == SI_ETIMEOUT)
-            return SSSLERR_TIMEOUT;
-        // Hang-up and error conditions are ready too: the library's next
-        // call reports them as the end of data or a socket failure.
-        if (rc == SI_OK || rc == SI_EINVAL || rc == SI_EINTERN)
-            return SSSL_OK;
-        return SSSLERR_NI_ERROR;
+    const int32_t rc = MapTls(tlsRc, handshake);
+    if (ct_level >= 1) {
+        int toolkit = 0;
+        const char* text = nullptr;
+        const char* text2 = nullptr;
+        uint32_t len = 0, len2 = 0;
+        if (!s_fn.lastError || s_fn.lastError(tlsRc, &toolkit, &text, &len, &text2, &len2) != 0)
+            text = text2 = nullptr;
+        SSSL_TRACE(1, "%s failed: %d -> %s (%.*s; %.*s)\n", call, tlsRc, KovSSLErrorName(rc),
+                   text ? static_cast<int>(len) : 0, text ? text : "", text2 ? static_cast<int>(len2) : 0,
+                   text2 ? text2 : "");
     }
-}
-
-int64_t DeadlineOf(int32_t timeoutMs)
-{
-    return timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
+    return rc;
 }
 
 bool ValidSession(SsslSession* s)
@@ -142,17 +139,13 @@ bool Resolve(const char* name, F* slot)
 
 void Unload()
 {
-    if (s_fn.ctxFree) {
-        s_fn.ctxFree(&s_anonCtx);
-        s_fn.ctxFree(&s_ownCtx);
-    }
-    s_anonCtx = s_ownCtx = nullptr;
+    if (s_fn.credFree)
+        s_fn.credFree(&s_cred);
+    s_cred = nullptr;
     s_fn = TlsFunctions{};
     if (s_lib != DL_NO_HDL)
         DlUnloadLib(&s_lib);
     s_lib = DL_NO_HDL;
-    std::free(s_pse);
-    s_pse = nullptr;
 }
 
 }  // namespace
@@ -179,28 +172,25 @@ int32_t KovSSLInit(int32_t, const SSSL_CONFIG* config, int32_t)
         return SSSLERR_LIB_NOT_FOUND;
     }
     TlsFunctions fn{};
-    const bool all = Resolve("kovtls_ctx_new", &fn.ctxNew) && Resolve("kovtls_ctx_free", &fn.ctxFree) &&
+    const bool all = Resolve("kovtls_cred_open", &fn.credOpen) && Resolve("kovtls_cred_free", &fn.credFree) &&
                      Resolve("kovtls_conn_new", &fn.connNew) && Resolve("kovtls_handshake", &fn.handshake) &&
                      Resolve("kovtls_write", &fn.write) && Resolve("kovtls_read", &fn.read) &&
-                     Resolve("kovtls_conn_free", &fn.connFree) && Resolve("kovtls_last_error", &fn.lastError);
+                     Resolve("kovtls_conn_free", &fn.connFree) && Resolve("SsfSecTKLastErrorInfo", &fn.lastError);
     if (!all) {
         Unload();
         return SSSLERR_LIB_FUNCTION;
     }
     s_fn = fn;
-    s_pse = strdup(config->pse);
-    if (!s_pse) {
-        Unload();
-        return SSSLERR_NO_MEMORY;
-    }
-    const int rc = s_fn.ctxNew(s_pse, static_cast<uint32_t>(std::strlen(s_pse)), 0, &s_anonCtx);
+    // The PSE is opened without a PIN: it holds the trust anchors and, for
+    // sessions that present one, the client's own certificate.
+    const int rc = s_fn.credOpen(config->pse, static_cast<uint32_t>(std::strlen(config->pse)), "", 0, &s_cred);
     if (rc != KOVTLS_OK) {
-        const int32_t mapped = Fail(MapTls(rc), "KovSSLInit: opening the PSE");
+        const int32_t mapped = Fail(rc, "KovSSLInit: opening the PSE");
         Unload();
         return mapped;
     }
     s_started = true;
-    SSSL_TRACE(2, "KovSSLInit: crypto library %s loaded, PSE %s\n", path, s_pse);
+    SSSL_TRACE(2, "KovSSLInit: crypto library %s loaded, PSE %s\n", path, config->pse);
     return SSSL_OK;
 }
 
@@ -225,11 +215,6 @@ int32_t KovSSLSessionInit(SSSL_HDL* session, int32_t role, int32_t authenticatio
     if (!own && !anon) {
         SSSL_TRACE(1, "KovSSLSessionInit: role %d with authentication %d not supported\n", role, authentication);
         return SSSLERR_PARAM;
-    }
-    if (own && !s_ownCtx) {
-        const int rc = s_fn.ctxNew(s_pse, static_cast<uint32_t>(std::strlen(s_pse)), 1, &s_ownCtx);
-        if (rc != KOVTLS_OK)
-            return Fail(MapTls(rc), "KovSSLSessionInit: the PSE's own credentials");
     }
     SsslSession* s = static_cast<SsslSession*>(std::calloc(1, sizeof(SsslSession)));
     if (!s)
@@ -299,20 +284,19 @@ int32_t KovSSLSessionStart(SSSL_HDL session)
     SI_SOCK* sock = nullptr;
     if (NiHdlGetSock(session->ni, &sock) != NI_OK || !sock)
         return SSSLERR_NI_ERROR;
-    KovTlsCtx* ctx = session->role == SSSL_ROLE_CLIENT ? s_ownCtx : s_anonCtx;
-    int rc = s_fn.connNew(ctx, sock->sock, session->host, static_cast<uint32_t>(std::strlen(session->host)),
-                          session->matchHost ? 1 : 0, &session->conn);
+    // The server is always verified against the PSE's trust anchors; "NONE"
+    // only spares the check of its name.
+    unsigned flags = KOVTLS_VERIFY_PEER;
+    if (session->matchHost)
+        flags |= KOVTLS_CHECK_HOSTNAME;
+    if (session->role == SSSL_ROLE_CLIENT)
+        flags |= KOVTLS_SEND_CERT;
+    int rc = s_fn.connNew(s_cred, sock->sock, session->host, flags, &session->conn);
     if (rc != KOVTLS_OK)
-        return Fail(MapTls(rc), "KovSSLSessionStart");
-    // The handshake is bounded like one read: the peer has as long to answer.
-    const int64_t deadline = DeadlineOf(120000);
-    while ((rc = s_fn.handshake(session->conn)) == KOVTLS_WANT_READ || rc == KOVTLS_WANT_WRITE) {
-        const int32_t waitRc = WaitFor(session, rc, deadline);
-        if (waitRc != SSSL_OK)
-            return Fail(waitRc, "KovSSLSessionStart");
-    }
+        return Fail(rc, "KovSSLSessionStart", true);
+    rc = s_fn.handshake(session->conn, kHandshakeTimeoutMs);
     if (rc != KOVTLS_OK)
-        return Fail(rc == KOVTLS_CLOSED ? SSSLERR_HANDSHAKE : MapTls(rc), "KovSSLSessionStart");
+        return Fail(rc, "KovSSLSessionStart", true);
     session->started = true;
     SSSL_TRACE(2, "KovSSLSessionStart: TLS session with %s established\n", session->host);
     return SSSL_OK;
@@ -328,22 +312,10 @@ int32_t KovSSLWrite(SSSL_HDL session, const void* data, int32_t length, int32_t 
         return SSSLERR_PARAM;
     if (!session->started)
         return SSSLERR_WRONG_STATE;
-    const int64_t deadline = DeadlineOf(timeoutMs);
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    while (*written < length) {
-        uint32_t n = 0;
-        const int rc = s_fn.write(session->conn, p + *written, static_cast<uint32_t>(length - *written), &n);
-        if (rc == KOVTLS_OK) {
-            *written += static_cast<int32_t>(n);
-            continue;
-        }
-        if (rc != KOVTLS_WANT_READ && rc != KOVTLS_WANT_WRITE)
-            return Fail(MapTls(rc), "KovSSLWrite");
-        const int32_t waitRc = WaitFor(session, rc, deadline);
-        if (waitRc != SSSL_OK)
-            return Fail(waitRc, "KovSSLWrite");
-    }
-    return SSSL_OK;
+    uint32_t n = 0;
+    const int rc = s_fn.write(session->conn, data, static_cast<uint32_t>(length), timeoutMs, &n);
+    *written = static_cast<int32_t>(n);
+    return rc == KOVTLS_OK ? SSSL_OK : Fail(rc, "KovSSLWrite");
 }
 
 int32_t KovSSLRead(SSSL_HDL session, void* buffer, int32_t capacity, int32_t timeoutMs, int32_t* bytesRead)
@@ -356,22 +328,14 @@ int32_t KovSSLRead(SSSL_HDL session, void* buffer, int32_t capacity, int32_t tim
         return SSSLERR_PARAM;
     if (!session->started)
         return SSSLERR_WRONG_STATE;
-    const int64_t deadline = DeadlineOf(timeoutMs);
-    for (;;) {
-        uint32_t n = 0;
-        const int rc = s_fn.read(session->conn, buffer, static_cast<uint32_t>(capacity), &n);
-        if (rc == KOVTLS_OK && n > 0) {
-            *bytesRead = static_cast<int32_t>(n);
-            return SSSL_OK;
-        }
-        if (rc == KOVTLS_CLOSED)
-            return SSSLERR_CONN_CLOSED;
-        if (rc != KOVTLS_OK && rc != KOVTLS_WANT_READ && rc != KOVTLS_WANT_WRITE)
-            return Fail(MapTls(rc), "KovSSLRead");
-        const int32_t waitRc = WaitFor(session, rc == KOVTLS_WANT_WRITE ? rc : KOVTLS_WANT_READ, deadline);
-        if (waitRc != SSSL_OK)
-            return Fail(waitRc, "KovSSLRead");
-    }
+    uint32_t n = 0;
+    const int rc = s_fn.read(session->conn, buffer, static_cast<uint32_t>(capacity), timeoutMs, &n);
+    if (rc == KOVTLS_E_CLOSED)
+        return SSSLERR_CONN_CLOSED;
+    if (rc != KOVTLS_OK)
+        return Fail(rc, "KovSSLRead");
+    *bytesRead = static_cast<int32_t>(n);
+    return SSSL_OK;
 }
 
 int32_t KovSSLSessionDone(SSSL_HDL* session)

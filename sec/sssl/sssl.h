@@ -4,7 +4,7 @@
 // ("libkovcrypto.so"); this layer loads it, holds the client credentials,
 // binds sessions to network handles, waits on the socket with the caller's
 // time-outs and maps results to SSSLERR codes (0 success, negative failure).
-// The functions it needs from the library are listed in sec/sssl/sssltls.h.
+// The functions it needs from the library are its kovtls_ functions.
 //
 // Use: KovSSLInit once; per connection KovSSLSessionInit, KovSSLSetNiHdl,
 // KovSSLSetTargetHostname, optionally KovSSLTargetMatchParam,

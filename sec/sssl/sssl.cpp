@@ -9,9 +9,8 @@
 #include <cstring>
 
 #include "dl/dlux.h"
+#include "kovcrypto/kovtls.h"
 #include "si/si.h"
-
-extern "C" typedef struct KovTlsConn KovTlsConn;
 
 struct SsslSession {
     int32_t role;
@@ -24,42 +23,18 @@ struct SsslSession {
     bool started;
 };
 
-// The crypto library's TLS functions, resolved by name (the library's own
-// header, kovcrypto/kovtls.h, documents them).
-extern "C" {
-typedef struct KovTlsCred KovTlsCred;
-typedef struct KovTlsConn KovTlsConn;
-}
-
 namespace {
 
-enum {
-    KOVTLS_OK = 0,
-    KOVTLS_E_CLOSED = -1,
-    KOVTLS_E_TIMEOUT = -2,
-    KOVTLS_E_IO = -3,
-    KOVTLS_E_PROTOCOL = -4,
-    KOVTLS_E_PEERCERT = -5,
-    KOVTLS_E_PSE = -6,
-    KOVTLS_E_ARG = -7,
-    KOVTLS_E_NOMEM = -8,
-};
-enum : unsigned {
-    KOVTLS_VERIFY_PEER = 1,
-    KOVTLS_CHECK_HOSTNAME = 2,
-    KOVTLS_SEND_CERT = 4,
-};
-
+// The crypto library's TLS functions, resolved by name.
 struct TlsFunctions {
-    int (*credOpen)(const char* pse, uint32_t pseLen, const char* pin, uint32_t pinLen, KovTlsCred** cred);
-    void (*credFree)(KovTlsCred** cred);
-    int (*connNew)(KovTlsCred* cred, int socket, const char* host, unsigned flags, KovTlsConn** conn);
-    int (*handshake)(KovTlsConn* conn, int timeoutMs);
-    int (*write)(KovTlsConn* conn, const void* data, uint32_t length, int timeoutMs, uint32_t* written);
-    int (*read)(KovTlsConn* conn, void* buffer, uint32_t capacity, int timeoutMs, uint32_t* got);
-    void (*connFree)(KovTlsConn** conn);
-    int (*lastError)(int ssfRc, int* toolkitCode, const char** text, uint32_t* textLen, const char** text2,
-                     uint32_t* text2Len);
+    decltype(&kovtls_cred_open) credOpen;
+    decltype(&kovtls_cred_free) credFree;
+    decltype(&kovtls_conn_new) connNew;
+    decltype(&kovtls_handshake) handshake;
+    decltype(&kovtls_write) write;
+    decltype(&kovtls_read) read;
+    decltype(&kovtls_conn_free) connFree;
+    decltype(&SsfSecTKLastErrorInfo) lastError;
 };
 
 const char kDefaultLibrary[] = "libkovcrypto.so";

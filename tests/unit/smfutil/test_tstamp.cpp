@@ -3,9 +3,14 @@
 // authority answers with `openssl ts -reply`, and the library merges the
 // reply; the stamped signature must verify with a timestamp required.  A
 // rejecting authority, a library without the timestamp functions and a
-// missing URL end in the codes and messages the manifest reports.
+// missing URL end in the codes and messages the manifest reports.  Over
+// HTTPS the authority sits behind `openssl s_server`, reached directly or
+// through a CONNECT tunnel, with and without a client certificate.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 
 #include "krn/snt/smfutil.h"
@@ -123,6 +128,86 @@ TEST_F(TsRequest, RejectionsAndMissingPiecesEndInTheirCodes)
     const Outcome noFunction = Run("http://127.0.0.1:1/", &empty);
     EXPECT_EQ(noFunction.rc, 12);
     EXPECT_EQ(noFunction.message, "KOVCRYPTOLIB does not contain function \"SsfGetTimeStampReq()\"");
+}
+
+// Runs in a directory of its own, which holds the default client PSE
+// "./KOVSSL.pse" when the test puts one there.
+class TsRequestHttps : public TsRequest {
+protected:
+    void SetUp() override
+    {
+        dir_ = kctest::TmpDir() + "/https";
+        ASSERT_EQ(Shell("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'"), 0);
+        ASSERT_NE(getcwd(old_, sizeof old_), nullptr);
+        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        unsetenv("KOVMANIFEST_SSL_PSE");
+    }
+    void TearDown() override
+    {
+        unsetenv("KOVMANIFEST_SSL_PSE");
+        EXPECT_EQ(chdir(old_), 0);
+    }
+    static Server Tsa(bool clientCert = false)
+    {
+        std::vector<std::string> args = {"https", "--ts-config", P("ts.cnf"), "--cert", P("root/server.pem"),
+                                         "--key", P("root/server.key")};
+        if (clientCert) {
+            args.push_back("--client-ca");
+            args.push_back(P("root/ca.pem"));
+        }
+        return Server(args);
+    }
+    std::string dir_;
+    char old_[4096];
+};
+
+TEST_F(TsRequestHttps, DirectlyAndThroughATunnel)
+{
+    ASSERT_EQ(Shell("cp '" + P("trust.p12") + "' KOVSSL.pse"), 0);
+    {
+        Server tsa = Tsa();
+        const Outcome o = Run("https://127.0.0.1:" + tsa.Port() + "/tsa");
+        ASSERT_EQ(o.rc, 0) << o.message;
+        EXPECT_EQ(VerifyStamped(o.stamped), 0);
+        EXPECT_EQ(tsa.File("request-1").substr(0, 45), "POST /tsa HTTP/1.0\r\nUser-Agent: KOV\r\nAccept-E");
+    }
+    {
+        Server tsa = Tsa();
+        Server proxy({"proxy"});
+        const std::string proxyUrl = "http://127.0.0.1:" + proxy.Port();
+        const Outcome o = Run("https://localhost:" + tsa.Port() + "/", &ctx_, proxyUrl.c_str());
+        ASSERT_EQ(o.rc, 0) << o.message;
+        EXPECT_EQ(VerifyStamped(o.stamped), 0);
+        EXPECT_EQ(proxy.File("proxy-1"), "CONNECT localhost:" + tsa.Port() + " HTTP/1.0");
+    }
+    {
+        // The client PSE named by the environment presents its certificate
+        // and wants the server's name checked.
+        setenv("KOVMANIFEST_SSL_PSE", "KOVvalidation", 1);
+        Server tsa = Tsa(true);
+        const Outcome o = Run("https://localhost:" + tsa.Port() + "/");
+        ASSERT_EQ(o.rc, 0) << o.message;
+        EXPECT_EQ(VerifyStamped(o.stamped), 0);
+    }
+}
+
+TEST_F(TsRequestHttps, UntrustedServersAndMissingCredentials)
+{
+    {
+        Server tsa = Tsa();
+        const Outcome o = Run("https://localhost:" + tsa.Port() + "/");
+        EXPECT_EQ(o.rc, 9);
+        EXPECT_NE(o.message.find("KovSSLInit() == -5 (SSSLERR_PSE_ERROR)"), std::string::npos) << o.message;
+    }
+    ASSERT_EQ(Shell("openssl pkcs12 -export -nokeys -in '" + P("other/ca.pem") + "' -passout pass: -out KOVSSL.pse"),
+              0);
+    {
+        Server tsa = Tsa();
+        const Outcome o = Run("https://localhost:" + tsa.Port() + "/");
+        EXPECT_EQ(o.rc, 9);
+        EXPECT_NE(o.message.find("KovSSLSessionStart() == -12 (SSSLERR_SERVER_CERT)"), std::string::npos)
+            << o.message;
+    }
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
                         [--close-early] [--too-much]
       A timestamp authority: each POST's raw bytes are saved as DIR/request-N,
       its body answered with the reply of `openssl ts -reply`.
+  tsa_server.py https DIR --cert PEM --key KEY [tsa options] [--client-ca PEM]
+      The same authority for one connection, behind `openssl s_server`
+      (which asks for a client certificate from --client-ca when given).
   tsa_server.py proxy DIR
       A proxy: CONNECT host:port tunnels, an absolute request target is
       forwarded; each first line is saved as DIR/proxy-N.
@@ -18,12 +21,13 @@ import socket
 import subprocess
 import sys
 import threading
+import time
 
 
-def read_request(conn):
+def read_request(recv):
     data = b""
     while b"\r\n\r\n" not in data:
-        chunk = conn.recv(65536)
+        chunk = recv(65536)
         if not chunk:
             return data, b""
         data += chunk
@@ -34,7 +38,7 @@ def read_request(conn):
         if name.strip().lower() == b"content-length":
             length = int(value)
     while len(body) < length:
-        chunk = conn.recv(65536)
+        chunk = recv(65536)
         if not chunk:
             break
         body += chunk
@@ -42,11 +46,15 @@ def read_request(conn):
 
 
 def serve_tsa(conn, n, args):
-    raw, body = read_request(conn)
+    answer(conn.recv, conn.sendall, n, args)
+
+
+def answer(recv, send, n, args):
+    raw, body = read_request(recv)
     with open(os.path.join(args.dir, f"request-{n}"), "wb") as f:
         f.write(raw)
     if args.close_early:
-        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/timestamp-reply\r\nContent-Length: 1000\r\n\r\n0123")
+        send(b"HTTP/1.0 200 OK\r\nContent-Type: application/timestamp-reply\r\nContent-Length: 1000\r\n\r\n0123")
         return
     query = os.path.join(args.dir, f"query-{n}.tsq")
     reply = os.path.join(args.dir, f"reply-{n}.tsr")
@@ -64,7 +72,38 @@ def serve_tsa(conn, n, args):
     if not args.no_type:
         head += f"Content-Type: {args.type}\r\n"
     head += f"Content-Length: {len(out)}\r\n\r\n"
-    conn.sendall(head.encode() + out + (b"surplus" if args.too_much else b""))
+    send(head.encode() + out + (b"surplus" if args.too_much else b""))
+
+
+def listening(port):
+    with open("/proc/net/tcp") as f:
+        return any(fields[1].endswith(":%04X" % port) and fields[3] == "0A"
+                   for fields in (line.split() for line in f.readlines()[1:]))
+
+
+def serve_https(args):
+    probe = socket.socket()
+    probe.bind(("127.0.0.1", 0))
+    port = probe.getsockname()[1]
+    probe.close()
+    cmd = ["openssl", "s_server", "-quiet", "-naccept", "1", "-accept", f"127.0.0.1:{port}",
+           "-cert", args.cert, "-key", args.key]
+    if args.client_ca:
+        cmd += ["-Verify", "1", "-CAfile", args.client_ca]
+    server = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    for _ in range(500):
+        if listening(port):
+            break
+        time.sleep(0.01)
+    print(port, flush=True)
+    threading.Thread(target=lambda: (sys.stdin.read(), server.kill(), os._exit(0)), daemon=True).start()
+    try:
+        answer(lambda n: os.read(server.stdout.fileno(), n), server.stdin.write, 1, args)
+        server.stdin.close()
+    except OSError:
+        pass
+    server.wait(timeout=60)
+    sys.stdin.read()
 
 
 def pipe(src, dst):
@@ -116,7 +155,7 @@ def serve_proxy(conn, n, args):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("mode", choices=["tsa", "proxy"])
+    ap.add_argument("mode", choices=["tsa", "https", "proxy"])
     ap.add_argument("dir")
     ap.add_argument("--ts-config")
     ap.add_argument("--status", type=int, default=200)
@@ -124,7 +163,13 @@ def main():
     ap.add_argument("--no-type", action="store_true")
     ap.add_argument("--close-early", action="store_true")
     ap.add_argument("--too-much", action="store_true")
+    ap.add_argument("--cert")
+    ap.add_argument("--key")
+    ap.add_argument("--client-ca")
     args = ap.parse_args()
+    if args.mode == "https":
+        serve_https(args)
+        return
     srv = socket.socket()
     srv.bind(("127.0.0.1", 0))
     srv.listen(16)

@@ -35,6 +35,28 @@ int CopyOctets(SsfFuncContext* ctx, SsfOctetstring octets, uint32_t length, char
     return rc;
 }
 
+// Calls a function of the slot that hands out a text as an octet string
+// (its last two arguments) and returns a copy of the text.
+template <typename Fn, typename... Args>
+int CallForText(SsfFuncContext* ctx, int slot, char** out, uint32_t* outLen, Args... args)
+{
+    if (ctx == nullptr)
+        return SSF_API_NOSECTK;
+    const Fn f = SlotOf<Fn>(ctx, slot);
+    if (f == nullptr)
+        return SSF_API_SECTK_FUNCTION_NOT_AVAIL;
+    if (out == nullptr)
+        return SSF_API_INVALID_FUNCARGS;
+    SsfOctetstring octets = nullptr;
+    uint32_t length = 0;
+    const int rc = f(args..., &octets, &length);
+    if (rc != SSF_API_OK) {
+        SsfLibDELSsfOctetstring(ctx, &octets);
+        return rc;
+    }
+    return CopyOctets(ctx, octets, length, out, outLen);
+}
+
 }  // namespace
 
 // Forwards to the slot; nullRc is the result for a NULL context.
@@ -55,40 +77,12 @@ int CopyOctets(SsfFuncContext* ctx, SsfOctetstring octets, uint32_t length, char
 
 int SsfLibVersion(SsfFuncContext* ctx, char** version, uint32_t* versionLen)
 {
-    if (ctx == nullptr)
-        return SSF_API_NOSECTK;
-    auto f = SlotOf<decltype(&SsfVersion)>(ctx, SSF_SLOT_VERSION);
-    if (f == nullptr)
-        return SSF_API_SECTK_FUNCTION_NOT_AVAIL;
-    if (version == nullptr)
-        return SSF_API_INVALID_FUNCARGS;
-    SsfOctetstring octets = nullptr;
-    uint32_t length = 0;
-    const int rc = f(&octets, &length);
-    if (rc != SSF_API_OK) {
-        SsfLibDELSsfOctetstring(ctx, &octets);
-        return rc;
-    }
-    return CopyOctets(ctx, octets, length, version, versionLen);
+    return CallForText<decltype(&SsfVersion)>(ctx, SSF_SLOT_VERSION, version, versionLen);
 }
 
 int SsfLibQueryProperties(SsfFuncContext* ctx, const char* name, uint32_t nameLen, char** value, uint32_t* valueLen)
 {
-    if (ctx == nullptr)
-        return SSF_API_NOSECTK;
-    auto f = SlotOf<decltype(&SsfQueryProperties)>(ctx, SSF_SLOT_QUERYPROPERTIES);
-    if (f == nullptr)
-        return SSF_API_SECTK_FUNCTION_NOT_AVAIL;
-    if (value == nullptr)
-        return SSF_API_INVALID_FUNCARGS;
-    SsfOctetstring octets = nullptr;
-    uint32_t length = 0;
-    const int rc = f(name, nameLen, &octets, &length);
-    if (rc != SSF_API_OK) {
-        SsfLibDELSsfOctetstring(ctx, &octets);
-        return rc;
-    }
-    return CopyOctets(ctx, octets, length, value, valueLen);
+    return CallForText<decltype(&SsfQueryProperties)>(ctx, SSF_SLOT_QUERYPROPERTIES, value, valueLen, name, nameLen);
 }
 
 int SsfLibSign(SsfFuncContext* ctx, const char* format, uint32_t formatLen, const char* mdalg, uint32_t mdalgLen,

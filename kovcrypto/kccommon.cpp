@@ -74,6 +74,17 @@ bool MakeOctets(const void* data, std::size_t length, SsfOctetstring* out, uint3
     return true;
 }
 
+int EncodedOctets(int n, unsigned char* der, const char* what, SsfOctetstring* out, uint32_t* outLen)
+{
+    if (n <= 0) {
+        OPENSSL_free(der);
+        return Fail(SSF_API_ENCODE_FAILED, "%s could not be encoded", what);
+    }
+    const bool ok = MakeOctets(der, static_cast<std::size_t>(n), out, outLen);
+    OPENSSL_free(der);
+    return ok ? SSF_API_OK : Fail(SSF_API_NOMEMORY, "out of memory for %s", what);
+}
+
 char* DupText(const char* text, std::size_t length)
 {
     auto* p = static_cast<char*>(std::malloc(length + 1));

@@ -62,6 +62,10 @@ void SetToolkitCode(int code);
 bool MakeOctets(const void* data, std::size_t length, SsfOctetstring* out, uint32_t* outLen);
 char* DupText(const char* text, std::size_t length);
 
+// Hands n bytes the toolkit encoded at der (n <= 0: the encoding failed)
+// over as an octet string and frees der; rc 0, 11 or 4.
+int EncodedOctets(int n, unsigned char* der, const char* what, SsfOctetstring* out, uint32_t* outLen);
+
 // ---- Names, formats and times ------------------------------------------------
 
 // The text as a std::string; NULL gives "".
@@ -98,7 +102,10 @@ struct Pse {
 // found, 24 not a readable PKCS#12 file, 25 wrong PIN, 17 bad argument;
 // needKey: 26 when it holds no key with its certificate.
 int OpenPse(const char* name, uint32_t nameLen, const char* pin, uint32_t pinLen, bool needKey, Pse* pse);
-// A store whose trust anchors are the CA certificates of the PSE.
+// Adds the CA certificates of the PSE to the store as trust anchors (also
+// those that are not self-signed).
+void AddTrustAnchors(X509_STORE* store, const Pse& pse);
+// A new store whose trust anchors are the CA certificates of the PSE.
 Store TrustStore(const Pse& pse);
 // Every certificate of the PSE (its own first) as a new stack.
 CertStack AllCerts(const Pse& pse);

@@ -130,21 +130,22 @@ int OpenPse(const char* name, uint32_t nameLen, const char* pin, uint32_t pinLen
     return SSF_API_OK;
 }
 
+void AddTrustAnchors(X509_STORE* store, const Pse& pse)
+{
+    CertStack all = AllCerts(pse);
+    for (int i = 0; all && i < sk_X509_num(all.get()); ++i) {
+        X509* c = sk_X509_value(all.get(), i);
+        if (X509_check_ca(c) != 0)
+            X509_STORE_add_cert(store, c);
+    }
+    X509_STORE_set_flags(store, X509_V_FLAG_PARTIAL_CHAIN);
+}
+
 Store TrustStore(const Pse& pse)
 {
     Store store(X509_STORE_new());
-    if (!store)
-        return store;
-    auto add = [&](X509* c) {
-        if (c != nullptr && X509_check_ca(c) != 0)
-            X509_STORE_add_cert(store.get(), c);
-    };
-    add(pse.cert.get());
-    for (int i = 0; pse.others && i < sk_X509_num(pse.others.get()); ++i)
-        add(sk_X509_value(pse.others.get(), i));
-    // Every CA certificate of the key store is a trust anchor, also one that
-    // is not self-signed.
-    X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN);
+    if (store)
+        AddTrustAnchors(store.get(), pse);
     return store;
 }
 

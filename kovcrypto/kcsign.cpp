@@ -73,12 +73,8 @@ extern "C" int SsfSign(const char* format, uint32_t formatLen, const char* mdalg
         return Fail(SSF_API_UNKNOWN_SECTK_ERROR, "the data could not be signed");
     unsigned char* der = nullptr;
     const int n = i2d_CMS_ContentInfo(cms.get(), &der);
-    if (n <= 0)
-        return Fail(SSF_API_ENCODE_FAILED, "the signature could not be encoded");
-    const bool ok = MakeOctets(der, static_cast<std::size_t>(n), signature, signatureLen);
-    OPENSSL_free(der);
-    if (!ok)
-        return Fail(SSF_API_NOMEMORY, "out of memory for the signature");
-    signer->result = SSF_API_OK;
-    return SSF_API_OK;
+    rc = EncodedOctets(n, der, "the signature", signature, signatureLen);
+    if (rc == SSF_API_OK)
+        signer->result = SSF_API_OK;
+    return rc;
 }

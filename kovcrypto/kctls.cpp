@@ -152,14 +152,7 @@ int kovtls_cred_open(const char* pse, uint32_t pseLen, const char* pin, uint32_t
     // all of it came.
     SSL_CTX_set_options(c->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_mode(c->ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    X509_STORE* trust = SSL_CTX_get_cert_store(c->ctx);
-    X509_STORE_set_flags(trust, X509_V_FLAG_PARTIAL_CHAIN);
-    CertStack all = AllCerts(store);
-    for (int i = 0; all && i < sk_X509_num(all.get()); ++i) {
-        X509* x = sk_X509_value(all.get(), i);
-        if (X509_check_ca(x) != 0)
-            X509_STORE_add_cert(trust, x);
-    }
+    AddTrustAnchors(SSL_CTX_get_cert_store(c->ctx), store);
     bool ok = true;
     if (store.key && store.cert) {
         ok = SSL_CTX_use_certificate(c->ctx, store.cert.get()) == 1 &&

@@ -182,11 +182,7 @@ int SsfGetTimeStampReq(const char* format, uint32_t formatLen, const char* mdalg
         return Fail(SSF_API_NOMEMORY, "out of memory for the timestamp request");
     unsigned char* der = nullptr;
     const int n = i2d_TS_REQ(req.get(), &der);
-    if (n <= 0)
-        return Fail(SSF_API_ENCODE_FAILED, "the timestamp request could not be encoded");
-    const bool ok = MakeOctets(der, static_cast<std::size_t>(n), request, requestLen);
-    OPENSSL_free(der);
-    return ok ? SSF_API_OK : Fail(SSF_API_NOMEMORY, "out of memory for the timestamp request");
+    return EncodedOctets(n, der, "the timestamp request", request, requestLen);
 }
 #endif
 
@@ -257,13 +253,11 @@ int SsfAddTimeStampResp(const char* format, uint32_t formatLen, const unsigned c
         return Fail(SSF_API_NOMEMORY, "out of memory attaching the timestamp");
     unsigned char* out = nullptr;
     const int n = i2d_CMS_ContentInfo(cms.get(), &out);
-    if (n <= 0)
-        return Fail(SSF_API_ENCODE_FAILED, "the timestamped signature could not be encoded");
-    const bool ok = MakeOctets(out, static_cast<std::size_t>(n), stamped, stampedLen);
-    OPENSSL_free(out);
-    SsfSigRcpInfo* entry = ok ? NewEntry(NameText(X509_get_subject_name(token.signer)), token.signer,
-                                         token.timeText, SSF_API_OK)
-                              : nullptr;
+    rc = EncodedOctets(n, out, "the timestamped signature", stamped, stampedLen);
+    if (rc != SSF_API_OK)
+        return rc;
+    SsfSigRcpInfo* entry =
+        NewEntry(NameText(X509_get_subject_name(token.signer)), token.signer, token.timeText, SSF_API_OK);
     if (entry == nullptr) {
         SsfDELSsfOctetstring(stamped);
         *stampedLen = 0;

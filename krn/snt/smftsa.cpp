@@ -157,7 +157,8 @@ int StartLayers(Exchange& x)
     x.niStarted = true;
     if (!x.https)
         return SMFUTIL_OK;
-    KovSSLSetTraceFile(SmfUtilGetTraceFile());
+    if (SmfUtilHasTraceFile())
+        KovSSLSetTraceFile(SmfUtilGetTraceFile());
     const char* pse = std::getenv("KOVMANIFEST_SSL_PSE");
     const SSSL_CONFIG config = pse ? SSSL_CONFIG{SSSL_CRED_PSE_NAME, pse, nullptr}
                                    : SSSL_CONFIG{SSSL_CRED_PSE_FILE, "./KOVSSL.pse", nullptr};

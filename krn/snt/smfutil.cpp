@@ -103,6 +103,11 @@ DpTrcHdl SmfUtilGetTraceFile()
     return s_traceFile;
 }
 
+bool SmfUtilHasTraceFile()
+{
+    return s_traceFileSet;
+}
+
 void SmfUtilSetTraceLoc(const char* file, int line)
 {
     s_locFile = file ? file : "";

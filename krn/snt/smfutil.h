@@ -61,6 +61,8 @@ struct SmfUtilURL {
 
 void SmfUtilSetTraceFile(DpTrcHdl traceFile);
 DpTrcHdl SmfUtilGetTraceFile();
+// Whether the manifest has handed a trace file over.
+bool SmfUtilHasTraceFile();
 
 // Guarded allocation: one byte more than asked, holding a guard ("X" for
 // characters, 0xFA for bytes).  Once an allocation failed every further one

@@ -299,6 +299,15 @@ char* SmfUtilShowableURL(const char* url)
 
 namespace {
 
+bool HasControlOrBlank(const char* text)
+{
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (*p <= 0x20 || *p == 0x7F)
+            return true;
+    }
+    return false;
+}
+
 void UrlError(SmfUtilMsg* msg, const char* fmt, const char* url)
 {
     char* shown = SmfUtilShowableURL(url);
@@ -333,6 +342,10 @@ int SmfUtilSplitURL(SmfUtilMsg* msg, const char* url, SmfUtilURL** partsOut, cha
     char* clean = nullptr;
     if (!url) {
         SMF_TRACE(0, msg, "URL with value <NULL> is not permitted");
+        rc = 1;
+    } else if (HasControlOrBlank(url)) {
+        // It would end up in the request line and break it, or add to the header.
+        SMF_TRACE(0, msg, "URL contains a blank or a control character, which is not permitted");
         rc = 1;
     } else if (!std::strstr(url, "://")) {
         UrlError(msg, "URL \"%s\" does not have scheme/host separator (://)", url);

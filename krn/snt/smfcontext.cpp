@@ -347,6 +347,32 @@ bool NothingRead(const ManifestContext* ctx)
     return ctx->signatureStart == nullptr && ctx->lastSsfRc == 0 && ctx->lastSmfRc == SMF_OK;
 }
 
+// The signer's subject or issuer: "NULL" when nothing was read, or when the
+// name is missing (which is recorded).
+const char* SignerName(ManifestContext* ctx, char* ManifestContext::*field, const char* missing)
+{
+    ctx = SmfResolve(ctx);
+    ManifestDropMinorError(ctx);
+    if (NothingRead(ctx))
+        return "NULL";
+    if (ctx->*field == nullptr) {
+        SmfRecord(ctx, "%s", missing);
+        return "NULL";
+    }
+    return ctx->*field;
+}
+
+// The context when it holds a text; else NULL, with the failure recorded.
+ManifestContext* WithText(ManifestContext* ctx)
+{
+    ctx = SmfResolve(ctx);
+    ManifestDropMinorError(ctx);
+    if (HasText(ctx))
+        return ctx;
+    SmfFail(ctx, SMF_EINTERNAL, "Empty manifest content");
+    return nullptr;
+}
+
 }  // namespace
 
 const char* ManifestGetSigner(ManifestContext* ctx)
@@ -360,61 +386,32 @@ const char* ManifestGetSigner(ManifestContext* ctx)
 
 const char* ManifestGetSubject(ManifestContext* ctx)
 {
-    ctx = SmfResolve(ctx);
-    ManifestDropMinorError(ctx);
-    if (NothingRead(ctx))
-        return "NULL";
-    if (ctx->signerSubject == nullptr) {
-        SmfRecord(ctx, "No subject name available, because an error occurred before");
-        return "NULL";
-    }
-    return ctx->signerSubject;
+    return SignerName(ctx, &ManifestContext::signerSubject,
+                      "No subject name available, because an error occurred before");
 }
 
 const char* ManifestGetIssuer(ManifestContext* ctx)
 {
-    ctx = SmfResolve(ctx);
-    ManifestDropMinorError(ctx);
-    if (NothingRead(ctx))
-        return "NULL";
-    if (ctx->signerIssuer == nullptr) {
-        SmfRecord(ctx, "No issuer name available, because an error occurred before");
-        return "NULL";
-    }
-    return ctx->signerIssuer;
+    return SignerName(ctx, &ManifestContext::signerIssuer,
+                      "No issuer name available, because an error occurred before");
 }
 
 uint32_t ManifestGetFileCount(ManifestContext* ctx)
 {
-    ctx = SmfResolve(ctx);
-    ManifestDropMinorError(ctx);
-    if (!HasText(ctx)) {
-        SmfFail(ctx, SMF_EINTERNAL, "Empty manifest content");
-        return 0;
-    }
-    return ctx->entryCount;
+    ctx = WithText(ctx);
+    return ctx != nullptr ? ctx->entryCount : 0;
 }
 
 uint64_t ManifestGetContentLength(ManifestContext* ctx)
 {
-    ctx = SmfResolve(ctx);
-    ManifestDropMinorError(ctx);
-    if (!HasText(ctx)) {
-        SmfFail(ctx, SMF_EINTERNAL, "Empty manifest content");
-        return 0;
-    }
-    return ctx->contentLength;
+    ctx = WithText(ctx);
+    return ctx != nullptr ? ctx->contentLength : 0;
 }
 
 const char* ManifestGetContent(ManifestContext* ctx)
 {
-    ctx = SmfResolve(ctx);
-    ManifestDropMinorError(ctx);
-    if (!HasText(ctx)) {
-        SmfFail(ctx, SMF_EINTERNAL, "Empty manifest content");
-        return nullptr;
-    }
-    return ctx->contentStart;
+    ctx = WithText(ctx);
+    return ctx != nullptr ? ctx->contentStart : nullptr;
 }
 
 const char* ManifestGetFileHash(ManifestContext* ctx)

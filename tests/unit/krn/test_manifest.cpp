@@ -189,6 +189,11 @@ TEST_F(Manifest, GrowingTextKeepsEveryLineAndLooksNamesUp)
     EXPECT_NE(std::string(ManifestGetLastError(r.get())).find("\nFile>dir00/file-99999.dat< was not found in manifest"),
               std::string::npos);
     EXPECT_EQ(ManifestGetSmfRc(r.get()), SMF_EDIGEST);
+
+    // Clearing frees the grown text and every position into it.
+    ManifestClearContext(ctx.get());
+    EXPECT_EQ(ctx->bodyStart, nullptr);
+    EXPECT_EQ(ManifestGetContent(ctx.get()), nullptr);
 }
 
 TEST_F(Manifest, PartialSearchMatchesWholePathComponents)
@@ -327,6 +332,7 @@ TEST_F(Manifest, ListedFilesAreCheckedOnDisk)
     mkdir(dir.c_str(), 0755);
     WriteFile(dir + "/a.txt", "abc");
     WriteFile(dir + "/empty", "");
+    WriteFile(dir + "/caf\xE9", "abc");  // packed as UTF-8, on disk in the local code page
     unlink((dir + "/pipe").c_str());
     ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
     struct Case {
@@ -334,7 +340,8 @@ TEST_F(Manifest, ListedFilesAreCheckedOnDisk)
         int rc;
         std::string message;
     } cases[] = {
-        {Line(kSha256Abc, dir + "/a.txt") + Line(kSha256Empty, dir + "/empty"), 0, ""},
+        {Line(kSha256Abc, dir + "/a.txt") + Line(kSha256Empty, dir + "/empty") + Line(kSha256Abc, dir + "/caf\xC3\xA9"),
+         0, ""},
         {Line(kSha256Empty, dir + "/a.txt"), SMF_EDIGEST, "Local File >" + dir + "/a.txt< digest is different to manifest"},
         {Line(kSha256Abc, dir + "/gone"), SMF_EFILENOTFOUND,
          "Local File >" + dir + "/gone< was not found. System error code 2. " + std::strerror(2)},

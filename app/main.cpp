@@ -8,12 +8,12 @@
 #include "app/logman.h"
 #include "app/options.h"
 #include "app/usage.h"
-#include "krn/rscp/rscp.h"
+#include "krn/rscp/cpcache.h"
 #include "krn/runt/kovrel.h"
 
 int main(int argc, char** argv)
 {
-    rscpi_init(-1);
+    rscpi_init(RSCP_ALL_ERRORS);
     CApplication& app = CApplication::Instance();
     app.SetLogMan(new CConsoleLogMan());
 

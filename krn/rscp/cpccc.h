@@ -1,14 +1,17 @@
 // Control data shared by the converter objects and the converter cache: the
 // code page information record of the cache's code page list, the segment
 // descriptor of multi-byte code pages, the cache header, the process's control
-// record, and the services of the cache side that the objects call (error
-// recorder, lazy start-up, reorganisation, hooks).
+// record, and the services of the cache side that the objects call (lazy
+// start-up, reorganisation; the hooks and the error recorder have headers of
+// their own).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "krn/rscp/cpcodes.h"
+#include "krn/rscp/cperr.h"
+#include "krn/rscp/cphook.h"
 
 // ---- code page information record (one row of the cache's code page list) --
 
@@ -73,7 +76,22 @@ struct rscpSegDesc_t {
 // ---- the converter cache (CCC) ---------------------------------------------
 
 inline constexpr uint32_t RSCP_CCC_LAYOUT = 77;
-inline constexpr uint32_t RSCP_CCC_COMPLETE = 201311161;
+inline constexpr uint32_t RSCP_CCC_HALF = 11311161;      // build under way
+inline constexpr uint32_t RSCP_CCC_LOADED = 21311161;    // base data loaded
+inline constexpr uint32_t RSCP_CCC_COMPLETE = 201311161; // usable
+inline constexpr int RSCP_TCPDB_MAX = 50;                // database code pages kept
+inline constexpr int RSCP_SOSI_MAX = 10;                 // Shift-Out/Shift-In pairs
+inline constexpr int RSCP_ATTACH_SLOTS = 5;
+inline constexpr int RSCP_STAT32 = 18;                   // folded 32-bit counters
+inline constexpr int RSCP_EVENTS = 32;                   // counted events
+
+// A Shift-Out/Shift-In pair (also the ISO-2022 STRT/BACK sequences).
+struct rscpSoSi_t {
+    uint16_t soLen;
+    uint16_t siLen;
+    uint8_t so[10];
+    uint8_t si[10];
+};
 
 // Header of the cache block; every table number and offset counts from the
 // block's start.
@@ -95,18 +113,60 @@ struct rscpCcc_t {
     uint16_t maxKovCode;       // highest internal code
     uint32_t maxKovChar;       // highest internal character (Unicode or own)
     uint8_t mbcInSbcs;
-    uint32_t mbcCopy;
-    uint8_t overflow;          // 1 or 2 while a cache overflow is unresolved
+    int32_t mbcCopy;
+    char blankText[200];
+    uint16_t soSiCount;        // Shift-Out/Shift-In (ISO-2022) sequences in use
+    rscpSoSi_t soSi[RSCP_SOSI_MAX];
+    char option24Cp[4];
+    uint64_t attach[RSCP_ATTACH_SLOTS];  // the cache's address as each attached process sees it
+    uint32_t stateNotify;
+    uint32_t protectStatus;    // 0 read-write, 1 read-only
+    int32_t creatorPid, creatorPpid;
+    char memoryKind[12];       // method of the memory hook ("malloc")
+    // options kept in the cache
+    int32_t traceLevel;        // option 5 ("verbose")
+    int32_t onErrorLevel;      // option 6 ("err_trace")
+    uint32_t option16, option17;
+    // state of the table areas (the table layer owns them)
+    uint32_t overflow;         // 1 or 2 while a cache overflow is unresolved
+    uint32_t fragT3, freeT3;   // spare T3 half and last freed T3 block; 0 none
+    uint16_t noofT1, noofT2, noofT3;
+    // reorganisation and invalidation
+    int32_t reorgPid, reorgPpid;
+    uint8_t dictSynced;
+    // database and legacy settings
+    uint16_t tcpdbCount;       // TCPDB rows seen (saturates)
+    uint16_t dbCpCount;        // database code pages kept
+    char dbCp[RSCP_TCPDB_MAX][4];
+    uint16_t mbCpCount;
+    uint32_t loadedF1Count;
+    char legacyCp[4];          // blanks until set
+    uint32_t procLangState;    // 2 once the processed-languages text is stored
+    uint32_t procLangOffset;   // in the cache07 area; 0 none
+    uint32_t procLangLength;
+    uint32_t utf8guiAllow, rtlinltrAllow, indicDigits, bidiCtrlFilter, normalizeInput;
+    int32_t cfontCacheVersion;
+    uint8_t rfcDes[6];
     uint16_t defCountry;
     uint8_t defCountryFlag;
+    char defCountryText[3];    // default country, blank-padded
+    char defLanguage;
     // Character-number map: 3-byte big-endian Unicode values indexed by
-    // character number 0..tcp01MapMax, at tcp01Offset.
+    // character number 0..tcp01MapMax, at tcp01Offset; room for tcp01Room
+    // numbers.
     uint32_t tcp01Offset;
     uint16_t tcp01MapMax;
     uint16_t tcp01SeenMax;
+    uint32_t tcp01Room;
     // Code page list: cpCount records sorted by code page, at cpListOffset.
     uint32_t cpListOffset;
     uint16_t cpCount;
+    // statistics totals of every attached process
+    uint64_t statBytesIn, statBytesOut;
+    uint32_t statEncodeCalls, statEncodeBytes;
+    uint32_t stat32[RSCP_STAT32];
+    uint32_t statEvents[RSCP_EVENTS];
+    uint64_t icuObjectId;
 };
 
 // Cache state word: 0 fresh, 1 init_started, 2 initialized, 3 not good,
@@ -115,59 +175,35 @@ extern uint32_t h_ccc_state;
 // The attached cache, NULL while none is.
 extern rscpCcc_t* rscpmp;
 
-// Process-local converter cache control record: statistics and counters.
+// Process-local converter cache control record: the error record and the
+// statistics, which the lock helpers fold into the cache's totals.
 struct rscpCtlRecord_t {
-    uint32_t cpLookups;      // code page information lookups
-    uint32_t activateHits;   // activation-cache hits
-    uint32_t encodeCalls;
-    uint32_t encodeBytes;
+    rscpErrRecord err;
+    // folded into the cache (statBytes*, statEncode*, stat32, statEvents)
     uint64_t bytesIn;        // consumed by conversions
     uint64_t bytesOut;       // produced by conversions
+    uint32_t encodeCalls;
+    uint32_t encodeBytes;
+    // the eighteen 32-bit counters, in the order of the cache's stat32
+    uint32_t cpLookups;      // code page information lookups
+    uint32_t activateHits;   // activation-cache hits
     uint32_t userCount;      // raised by rscpCccRecordAddCount
+    uint32_t tcp00Rows, tcp01Rows, tcp0dRows, tcpdbRows, tcp0iRows;
+    uint32_t converterCalls[10];  // one per cached UTF-8 converter
+    uint64_t events[RSCP_EVENTS];       // folded
+    uint64_t eventTotals[RSCP_EVENTS];  // kept for the process
+    // not statistics
     uint32_t reorgNesting;   // reorganisations in progress
+    uint32_t tcp0dRowsSeen;  // default-country rows of the current table
+    uint8_t tcp0dFormat;     // format mark of the current default-country table
 };
-
-// ---- hooks ------------------------------------------------------------------
-
-// The host's services, one process-wide table; every slot has a default.
-struct rscph_HookTable_t {
-    uint32_t option20;        // 1
-    uint32_t word2;           // 3
-    rscpCtlRecord_t* ctl;     // the control record
-    const char* (*GetParameter)(const char* name);            // default NULL
-    int32_t (*LocalCodePage)(char* cp4);                      // "1100", 128
-    int32_t (*Language)(char* lang1);                         // 'E', 128
-    int32_t (*LanguageCodePage)(char* cp4, const char* lang1);  // "0000", 128
-    int32_t (*GetSema)(int32_t location, int32_t zero);       // 0
-    int32_t (*ReleaseSema)(int32_t location, int32_t zero);   // 0
-};
-extern rscph_HookTable_t rscph_HookTable;
-
-// Error-output functions (1 standard error, 2 and 3 silent by default).
-typedef void (*rscpeOutputFunc)(const char* text, int32_t length);
-rscpeOutputFunc rscpe_get_output_func(int32_t number);
 
 // ---- services of the cache side ----------------------------------------------
 
-// Records an error (kind 'C' for the library); returns code when code AND
-// mask is nonzero, else reports the error and aborts the process.  Lengths of
-// -1 mean NUL-terminated arguments.
-uint32_t rscpe__error(uint32_t code, char kind, uint32_t mask, const char* module,
-                      int32_t location, int32_t line, const char* text, const char* msgid,
-                      const char* arg1, int32_t len1, const char* arg2, int32_t len2);
-
-// The error record and readers of its newest entry (rc 16 and no text for a
-// NULL record).
-struct rscpErrRecord;
-const rscpErrRecord* rscpe_get_error_record();
-uint32_t rscpe_get_last_rc(const rscpErrRecord* record);
-// Copies the newest entry's text without trailing blanks, cut to the buffer.
-void rscpe_get_last_text(const rscpErrRecord* record, char* buffer, int32_t size);
-
 // Builds the cache on first use; 0 at once when it is initialised.
 uint32_t rscpi_init_just_in_case(const char* caller);
-// Reorganises or re-attaches a detached or stale cache.
-uint32_t rscpnr__need_reorg(int32_t reason, uint32_t mask);
+// Reorganises a stale cache (mode 0: takes and releases the locks itself).
+uint32_t rscpnr__need_reorg(int32_t mode, uint32_t mask);
 // Reconnects to an attached cache in state 5.
 uint32_t rscpr__reconnect(uint32_t mask);
 

@@ -20,7 +20,7 @@ bool AskHost(char langu, char* r, uint8_t* ambiguous, char* thirdCp)
     std::memcpy(r, "0000", 4);
     r[4] = '\0';
     const char key[2] = {langu, '\0'};
-    if (rscph_HookTable.LanguageCodePage(r, key) != 0)
+    if (rscph_HookTable.EnvCodePage(r, key) != 0)
         return false;
     if (thirdCp != nullptr)
         std::memcpy(thirdCp, r, 4);

@@ -10,7 +10,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cpobject.cpp#1 $";
+const char kModule[] = "@(#) $Id: //krn/rscp/cpobject.cpp#1 $";
 
 constexpr rscpCObj_t MakeTemplate()
 {
@@ -27,16 +27,6 @@ constexpr rscpCObj_t MakeTemplate()
 }
 
 constexpr rscpCObj_t kTemplate = MakeTemplate();
-
-char g_unknown[32];
-
-const char* Pick(const char* const* texts, int32_t count, int32_t v, const char* fmt = "unknown(%d)")
-{
-    if (v >= 0 && v < count && texts[v] != nullptr)
-        return texts[v];
-    std::snprintf(g_unknown, sizeof g_unknown, fmt, v);
-    return g_unknown;
-}
 
 bool Activated(const rscpCObj_t* o) { return o->method >= RSCPMETH_DIRECT && o->method <= RSCPMETH_LAST; }
 
@@ -162,68 +152,6 @@ void Write(rscpLineWriter writer, const std::string& s)
 const std::string kSeparator(21, '-');
 
 }  // namespace
-
-// ---- texts ------------------------------------------------------------------
-
-const char* rscpMissText(int32_t v)
-{
-    static const char* const t[] = {".=stop", "s=substitute", "t=try", "c=copy"};
-    return Pick(t, 4, v);
-}
-const char* rscpBrokenText(int32_t v)
-{
-    static const char* const t[] = {".=stop_finally", "m=like_miss", "r=stop_restartable"};
-    return Pick(t, 3, v);
-}
-const char* rscpFillText(int32_t v)
-{
-    static const char* const t[] = {".=never", "0=nulls", "s=spaces", "t=and_trunc_spaces"};
-    return Pick(t, 4, v);
-}
-const char* rscpCtrlCodeCvText(int32_t v)
-{
-    static const char* const t[] = {"i=illegal", "t=try"};
-    return Pick(t, 2, v);
-}
-const char* rscpOwnChCvText(int32_t v)
-{
-    static const char* const t[] = {"i=ignore", "t=try"};
-    return Pick(t, 2, v);
-}
-const char* rscpUseF1Text(int32_t v)
-{
-    static const char* const t[] = {nullptr, "n=not", "o=only", "e=enforce", "t=try", "c=customizable"};
-    return Pick(t, 6, v);
-}
-const char* rscpDropText(int32_t v)
-{
-    static const char* const t[] = {".=stop", "m=like_miss", "r=remove", "s=space"};
-    return Pick(t, 4, v);
-}
-const char* rscpMethodText(int32_t v)
-{
-    static const char* const t[] = {
-        "unknownMeth", "deactivated", "direct", "static", "tab", "l_tab", "mbconv_tab", "l_mbconv_tab",
-        "mbget_tab", "l_mbget_tab", "tab_mbtunnel", "tab_mbcopy", "1B_to_1B", "U2_to_U8", "U2sw_to_U8",
-        "U8_to_U2", "U8_to_U2sw", "U4_to_U8", "U4sw_to_U8", "U8_to_U4", "U8_to_U4sw", "U6_to_U8",
-        "U6sw_to_U8", "U8_to_U6", "U8_to_U6sw", "U2_swap", "U4_swap", "mbs16_tab", "l_mbs16_tab",
-        "BRUTE_A_U2B", "BRUTE_A_U2L", "BRUTE_U2B_A", "BRUTE_U2L_A", "nu16be_get_tab", "l_nu16be_get_tab",
-        "nu16le_get_tab", "l_nu16le_get_tab", "ncu16get_tab", "l_ncu16get_tab", "su16get_tab",
-        "l_su16get_tab", "2022_tab", "mbconv_2022tab", "tab_i1b", "tab_i1b_o1b", "tab_i1b_o1s", "tab_o1b",
-        "tab_o1s", "A7_to_U6", "A7_to_U6sw"};
-    return Pick(t, 50, v);
-}
-const char* rscpNlsKindText(int32_t v)
-{
-    static const char* const t[40] = {
-        "NLS_not", "NLS_EUC", "NLS_JIS", "NLS_shiftJIS", "NLS_tradiCh", "NLS_GBK_Ch", "NLS_corea",
-        "NLS_HK_PUA_Ch", "NLS_HK_U31_Ch", nullptr, "NLS_UCS_2h", "NLS_UCS_4h", "NLS_UTF_8", "NLS_UTF_16h",
-        "NLS_UCS_2l", "NLS_UCS_4l", "NLS_UTF_16l", nullptr, nullptr, "NLS_KOV16", "NLS_GOF_A", "NLS_GOF_E",
-        nullptr, nullptr, nullptr, "NLS_2312_80_Ch", nullptr, nullptr, nullptr, "NLS_18030_Ch",
-        "NLS_shiftJIS_L1", nullptr, nullptr, nullptr, "NLS_tradiCh+sJIS_L1", "NLS_simplCh+sJIS_L1",
-        "NLS_corea+sJIS_L1", nullptr, nullptr, "NLS_AsianUni"};
-    return Pick(t, 40, v);
-}
 
 // ---- life ---------------------------------------------------------------------
 

@@ -13,6 +13,7 @@
 
 #include "krn/rscp/cpccc.h"
 #include "krn/rscp/cpcodes.h"
+#include "krn/rscp/cpnames.h"
 
 // ---- option values ------------------------------------------------------------
 
@@ -114,17 +115,16 @@ void rscpCDumpDiff(const rscpCObj_t* obj, rscpLineWriter writer, int32_t level, 
 // Not implemented: reports so and returns 1.
 uint32_t rscpCDecodeU4(const rscpCObj_t* obj, uint32_t* codePoint, const char** src, const char* srcEnd);
 
-// Texts of the options, methods and NLS kinds ("unknown(%d)" for others; a
-// process-wide buffer for those).
-const char* rscpMissText(int32_t miss);
-const char* rscpBrokenText(int32_t v);
-const char* rscpFillText(int32_t v);
-const char* rscpCtrlCodeCvText(int32_t v);
-const char* rscpOwnChCvText(int32_t v);
-const char* rscpUseF1Text(int32_t v);
-const char* rscpDropText(int32_t v);
-const char* rscpMethodText(int32_t method);
-const char* rscpNlsKindText(int32_t kind);
+// Texts of the options, methods and NLS kinds.
+inline const char* rscpMissText(int32_t v) { return rscpMissName(v); }
+inline const char* rscpBrokenText(int32_t v) { return rscpBrokenName(v); }
+inline const char* rscpFillText(int32_t v) { return rscpFillName(v); }
+inline const char* rscpCtrlCodeCvText(int32_t v) { return rscpCtrlCodeCvName(v); }
+inline const char* rscpOwnChCvText(int32_t v) { return rscpKOVOwnChCvName(v); }
+inline const char* rscpUseF1Text(int32_t v) { return rscpUseF1Name(v); }
+inline const char* rscpDropText(int32_t v) { return rscpDropName(v); }
+inline const char* rscpMethodText(int32_t v) { return rscpMethodName(static_cast<uint32_t>(v)); }
+inline const char* rscpNlsKindText(int32_t v) { return rscpNlsKindName(static_cast<uint32_t>(v)); }
 
 // ---- option setters and accessors (each setter returns 0) ----------------
 

@@ -96,12 +96,6 @@ bool Overlaps(const void* a, std::size_t aSize, const void* b, std::size_t bSize
 
 }  // namespace
 
-int rscpi_init(int /*errorMask*/)
-{
-    // Nothing to build: the one local code page needs no tables.
-    return RSCP_OK;
-}
-
 int Utf8nToUcnCPInPlace(char* dst, std::size_t dstSize, std::size_t* outLen, const char* src)
 {
     if (!dst || !src)

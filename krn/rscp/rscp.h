@@ -10,9 +10,6 @@ constexpr int RSCP_OK = 0;
 constexpr int RSCPETOOLONG = 32;   // destination too small
 constexpr int RSCPEINVAL = 22;     // missing argument
 
-// Builds the converter cache once; later calls return 0 at once.
-int rscpi_init(int errorMask);
-
 // Converts the NUL-terminated UTF-8 string src into the local code page.  dst
 // and src may be the same buffer.  The result is NUL-terminated; *outLen (when
 // not null) gets its length without the NUL.  RSCPETOOLONG when the result and

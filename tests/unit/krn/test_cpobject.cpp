@@ -260,6 +260,7 @@ struct CacheFixture : ::testing::Test {
         c->layoutVersion = RSCP_CCC_LAYOUT;
         c->cccVersion = RSCP_CCC_COMPLETE;
         c->reorgVersion = 1;
+        c->reorgDone = 1;
         c->length = static_cast<uint32_t>(block.size());
         c->cpListOffset = static_cast<uint32_t>(listOff);
         c->cpCount = static_cast<uint16_t>(rows.size());
@@ -493,14 +494,14 @@ TEST(CpLangu, FamiliesResolveByLanguageAndHost)
     EXPECT_EQ(amb, 0);
     EXPECT_EQ(Resolve(true, "6200", 'E', &amb, third), "6101");
 
-    auto saved = rscph_HookTable.LanguageCodePage;
-    rscph_HookTable.LanguageCodePage = HostAnswers8300;
+    auto saved = rscph_HookTable.EnvCodePage;
+    rscph_HookTable.EnvCodePage = HostAnswers8300;
     EXPECT_EQ(Resolve(true, "6200", 'E', &amb, third), "6230");
     EXPECT_EQ(amb, 1);
     EXPECT_EQ(std::string(third, 4), "8300");
     EXPECT_EQ(Resolve(false, "6200", 'i', nullptr, nullptr), "6230");
     EXPECT_EQ(Resolve(true, "6500", 'D', &amb, third), "6510");
-    rscph_HookTable.LanguageCodePage = saved;
+    rscph_HookTable.EnvCodePage = saved;
 
     EXPECT_EQ(rscpRefineAsianUniKind(39, 'J'), 3u);
     EXPECT_EQ(rscpRefineAsianUniKind(39, '3'), 36u);

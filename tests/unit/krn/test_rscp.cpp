@@ -36,12 +36,6 @@ std::string ToUtf8(const std::string& local, int* rc = nullptr, std::size_t size
 
 }  // namespace
 
-TEST(Rscp, InitIsRepeatable)
-{
-    EXPECT_EQ(rscpi_init(-1), 0);
-    EXPECT_EQ(rscpi_init(-1), 0);
-}
-
 TEST(Rscp, Utf8ToLocalMapsLatin1AndSubstitutesTheRest)
 {
     EXPECT_EQ(ToLocal("plain/name.txt"), "plain/name.txt");

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -102,22 +103,14 @@ void SyslogList(int32_t count, const rscphSyslogItem* items)
     }
 }
 
-// Local time as 16 digits YYYYMMDDhhmmss00; the year printed whole, so that
-// dates before 2000 read as such.
 void Timestamp(char* out)
 {
     const time_t now = std::time(nullptr);
     struct tm tm {};
-    char text[32];
-    if (ContLoctLocaltimeR(&now, &tm) == nullptr) {
+    if (ContLoctLocaltimeR(&now, &tm) == nullptr)
         std::memcpy(out, "2000010100000000", 16);
-        return;
-    }
-    int year = tm.tm_year + 1900;
-    year = year < 0 ? 0 : year > 9999 ? 9999 : year;
-    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d00", year, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                  tm.tm_min, tm.tm_sec);
-    std::memcpy(out, text, 16);
+    else
+        rscphFormatTimestamp(&tm, out);
 }
 
 uint32_t Sleep(uint32_t seconds) { return ::sleep(seconds); }
@@ -243,6 +236,17 @@ int32_t rscph_ReleaseCCCC(void* address, int32_t, uint8_t* released)
     if (rscphTracing())
         rscph_HookTable.TraceExit(0, nullptr, 0, nullptr);
     return 0;
+}
+
+// The year is printed whole, so that dates before 2000 read as such.
+void rscphFormatTimestamp(const struct tm* tm, char* out)
+{
+    char text[64];
+    int year = tm->tm_year + 1900;
+    year = year < 0 ? 0 : year > 9999 ? 9999 : year;
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d00", year, (tm->tm_mon + 1) % 100, tm->tm_mday % 100,
+                  tm->tm_hour % 100, tm->tm_min % 100, tm->tm_sec % 100);
+    std::memcpy(out, text, 16);
 }
 
 bool rscphIsOwnBlock(const void* p) { return p != nullptr && p == g_ownBlock; }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 struct rscpCtlRecord_t;
 
@@ -106,6 +107,9 @@ inline bool rscphTracing()
 {
     return rscph_HookTable.traceFlags != nullptr && rscph_HookTable.traceFlags[1] != 0;
 }
+
+// The default Timestamp's form of a local time: 16 digits YYYYMMDDhhmmss00.
+void rscphFormatTimestamp(const struct tm* tm, char* out16);
 
 // The library's own cache memory: heap memory, zero-filled; method "malloc".
 int32_t rscph_AllocateCCCC(void** address, uint8_t* status, uint8_t* reuse, char* method, int32_t methodSize,

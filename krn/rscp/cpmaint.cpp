@@ -395,6 +395,7 @@ uint32_t Rebuild(const rscpCcc_t& old, uint32_t mask)
         std::memcpy(c->attach, old.attach, sizeof c->attach);
         c->attachCount = old.attachCount;
         c->reorgCount = old.reorgCount;
+        c->dictChanges = old.dictChanges;
         AddStatistics(c, old);
         c->mbcInSbcs = old.mbcInSbcs;
         c->mbcCopy = old.mbcCopy;
@@ -433,6 +434,7 @@ uint32_t Rebuild(const rscpCcc_t& old, uint32_t mask)
     rscpGeneration() = c->reorgVersion;
     RecordProcess(c);
     c->reorgCount = old.reorgCount;
+    c->dictChanges = old.dictChanges;
     AddStatistics(c, old);
     c->option16 = old.option16;
     c->option17 = old.option17;

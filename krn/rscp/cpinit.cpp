@@ -14,6 +14,7 @@
 
 #include "krn/rscp/cpcacheint.h"
 #include "krn/rscp/cpstore.h"
+#include "krn/rscp/cputf.h"
 #include "krn/rstr/fixstr.h"
 #include "nls/kovstr.h"
 #include "nls/nlsui.h"
@@ -58,26 +59,34 @@ void OnErrorOption()
         rscpso_set_option(6, static_cast<int32_t>(rscpDecimal(v)), 0);
 }
 
-// The three UTF-8 bytes of a character of the private-use area (E000-F8FF).
-void PuaBytes(uint32_t v, uint8_t* two, uint8_t* utf8)
+// The high and low byte of a private-use character.
+void PuaBytes(uint32_t v, uint8_t* two)
 {
     two[0] = static_cast<uint8_t>(v >> 8);
     two[1] = static_cast<uint8_t>(v);
-    if (utf8 != nullptr) {
-        utf8[0] = static_cast<uint8_t>(0xE0 | (v >> 12));
-        utf8[1] = static_cast<uint8_t>(0x80 | ((v >> 6) & 0x3F));
-        utf8[2] = static_cast<uint8_t>(0x80 | (v & 0x3F));
-    }
+}
+
+// The UTF-8 form of the icon intro character; a failing conversion leaves
+// the bytes it had.
+void IconUtf8()
+{
+    const uint16_t unit = static_cast<uint16_t>(rscpPua.icon2intro);
+    const uint8_t* src = reinterpret_cast<const uint8_t*>(&unit);
+    uint8_t out[3];
+    uint8_t* dst = out;
+    if (rscpu86r_utf16_to_utf8(&src, src + 2, &dst, out + 3) == 0 && dst == out + 3)
+        std::memcpy(rscpPua.icon2Utf8, out, 3);
 }
 
 void ReadPuaParameters()
 {
     rscpip__read_pua_param("rscp/pua/icon2intro", &rscpPua.icon2intro);
-    PuaBytes(rscpPua.icon2intro, rscpPua.icon2Bytes, rscpPua.icon2Utf8);
+    PuaBytes(rscpPua.icon2intro, rscpPua.icon2Bytes);
+    IconUtf8();
     rscpip__read_pua_param("rscp/pua/printcontrol5intro", &rscpPua.printcontrol5intro);
     rscpip__read_pua_param("rscp/pua/DBC_replacement", &rscpPua.dbcReplacement);
     rscpip__read_pua_param("rscp/pua/frame1intro", &rscpPua.frame1intro);
-    PuaBytes(rscpPua.frame1intro, rscpPua.frame1Bytes, nullptr);
+    PuaBytes(rscpPua.frame1intro, rscpPua.frame1Bytes);
 }
 
 int32_t SemaInit(int32_t step)
@@ -405,6 +414,7 @@ uint32_t rscpi__init(uint32_t mask)
         kovlcpSetDBCodePageFunc(rscpGetDBCodePages);
     }
 
+    rscpu_set_error_hook(rscpe__error);
     const char* value = nullptr;
     const char* deflt = nullptr;
     rscph_HookTable.GetParameterDetails("rsts/ccc/max_kovcode", &deflt, nullptr, nullptr, nullptr, nullptr, nullptr,

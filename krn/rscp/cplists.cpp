@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "krn/rscp/cpcacheint.h"
+#include "krn/rscp/cpjis.h"
 #include "krn/rscp/cpstore.h"
 #include "krn/rstr/fixstr.h"
 #include "nls/kovstr.h"
@@ -364,11 +365,7 @@ uint32_t rscpLengthOfMBChar(const uint8_t* p, int32_t n, uint32_t kind)
     const uint8_t b1 = n > 1 ? p[1] : 0;
     switch (kind) {
     case 1:
-        if (b0 < 0xA1 && b0 != 0x8E)
-            return 1;
-        if (n == 1)
-            return 0;
-        return b1 < 0xA1 || b1 > 0xFE ? 1 : 2;
+        return static_cast<uint32_t>(rscpEucCharLen(p, n));
     case 2:
         return JisLength(p, n);
     case 3:

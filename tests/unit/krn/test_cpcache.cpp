@@ -11,6 +11,7 @@
 
 #include "cpcache_fixture.h"
 #include "krn/rscp/cpstore.h"
+#include "krn/rscp/cputf.h"
 
 using namespace cpcache_test;
 
@@ -127,6 +128,7 @@ TEST_F(CacheTest, CleanStartBuildsTheCatalogueFromTheStoreSilentlyAndTouchesFewP
     EXPECT_GE(c->firstT1, c->tcp01Offset + 3 * (top + 1));
     EXPECT_EQ(c->firstT1 % 1032, 0u);
 
+    EXPECT_EQ(rscpu_error_hook, &rscpe__error) << "the encoding forms report through the recorder";
     EXPECT_EQ(DbCodePages(), "1100");
     EXPECT_EQ(c->tcpdbCount, 0);
     EXPECT_EQ(std::string(c->defCountryText, 3), "   ");

@@ -65,7 +65,11 @@ TEST_F(Recorder, AppendedErrorsKeepTheNewestFiveAndEveryLineIsFramed)
     for (int i = 1; i <= 7; ++i) {
         if (i > 1)
             rscpe_keep_errors();
-        Record(RSCPETOOLONG, 'C', ("error " + std::to_string(i)).c_str(), "a" + std::to_string(i));
+        std::string text = "error ";
+        text += std::to_string(i);
+        std::string arg = "a";
+        arg += std::to_string(i);
+        Record(RSCPETOOLONG, 'C', text.c_str(), arg);
     }
     const rscpErrRecord* r = rscpe_get_error_record();
     EXPECT_EQ(r->count, 7);

@@ -14,6 +14,12 @@ int64_t rscpDecimal(const char* text);
 void rscpErrorOut(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void rscpInfoOut(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// The messages of a cache that is back in state 2 (the log block names the
+// line), and of a cache whose state marker is not the complete one (state 4;
+// returns the recorded code).
+void rscpBackToInitialized(const char* line);
+uint32_t rscpWrongVersion(uint32_t mask, int32_t location);
+
 // A 64-byte system-log block: the text blank-padded to 53 characters, an
 // 8-character module field and a 3-character tail.
 void rscpSyslogBlock(char* block64, const char* text53, const char* module8, const char* tail3);

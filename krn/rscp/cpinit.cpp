@@ -175,14 +175,23 @@ int64_t rscpDecimal(const char* text)
     return std::clamp<long long>(v, INT32_MIN, INT32_MAX);
 }
 
-void rscpErrorOut(const char* fmt, ...)
+namespace {
+
+void Out(rscpeOutputFunc out, const char* fmt, va_list ap)
 {
     char line[400];
+    vsnprintfR(line, sizeof line, fmt, ap);
+    out(line, static_cast<int32_t>(std::strlen(line)));
+}
+
+}  // namespace
+
+void rscpErrorOut(const char* fmt, ...)
+{
     va_list ap;
     va_start(ap, fmt);
-    vsnprintfR(line, sizeof line, fmt, ap);
+    Out(rscpe_get_output_func(1), fmt, ap);
     va_end(ap);
-    rscpe_get_output_func(1)(line, static_cast<int32_t>(std::strlen(line)));
 }
 
 void rscpInfoOut(const char* fmt, ...)
@@ -190,12 +199,34 @@ void rscpInfoOut(const char* fmt, ...)
     const rscpeOutputFunc out = rscpe_get_output_func(2);
     if (out == rscpe_no_output)
         return;
-    char line[400];
     va_list ap;
     va_start(ap, fmt);
-    vsnprintfR(line, sizeof line, fmt, ap);
+    Out(out, fmt, ap);
     va_end(ap);
-    out(line, static_cast<int32_t>(std::strlen(line)));
+}
+
+void rscpBackToInitialized(const char* line)
+{
+    rscpErrorOut("Code page converter switched back to initialized state. CCC.reorg_done=%c.",
+                 rscpmp == nullptr ? '?' : Flag(rscpmp->reorgDone));
+    char block[64];
+    rscpSyslogBlock(block, "CCC in initialized state.", "rscpmc.c", line);
+    rscph_HookTable.SyslogMsg(32, "CQE", block);
+}
+
+uint32_t rscpWrongVersion(uint32_t mask, int32_t location)
+{
+    const uint32_t have = rscpmp != nullptr ? rscpmp->cccVersion : 0;
+    char want9[16], have9[16], text[80];
+    snprintfR(want9, sizeof want9, "%9ld", static_cast<long>(RSCP_CCC_COMPLETE));
+    snprintfR(have9, sizeof have9, "%9ld", static_cast<long>(have));
+    snprintfR(text, sizeof text, "CCC buffer version should be %9ld but is %9ld", static_cast<long>(RSCP_CCC_COMPLETE),
+              static_cast<long>(have));
+    const uint32_t rc = rscpe__error(RSCPEINTERN, 'C', mask, kModule, location, __LINE__, text, "F37", want9, -1,
+                                     have9, -1);
+    rscpErrorOut("%s", text);
+    rscpSetCCCState(4);
+    return rc;
 }
 
 void rscpSyslogBlock(char* block, const char* text, const char* module, const char* tail)
@@ -389,24 +420,11 @@ uint32_t rscpi__init(uint32_t mask)
 
     uint32_t result = 0;
     if (c->cccVersion != RSCP_CCC_COMPLETE) {
-        char want[16], have[16];
-        snprintfR(want, sizeof want, "%9ld", static_cast<long>(RSCP_CCC_COMPLETE));
-        snprintfR(have, sizeof have, "%9ld", static_cast<long>(c->cccVersion));
-        char text[80];
-        snprintfR(text, sizeof text, "CCC buffer version should be %9ld but is %9ld", static_cast<long>(RSCP_CCC_COMPLETE),
-                  static_cast<long>(c->cccVersion));
-        result = rscpe__error(RSCPEINTERN, 'C', mask, kModule, 30, __LINE__, text, "F37", want, -1, have, -1);
-        rscpErrorOut("%s", text);
-        rscpSetCCCState(4);
+        result = rscpWrongVersion(mask, 30);
         ReleaseLocks(120, 63);
     } else {
-        if (h_ccc_state == 5) {
-            rscpErrorOut("Code page converter switched back to initialized state. CCC.reorg_done=%c.",
-                         Flag(c->reorgDone));
-            char block[64];
-            rscpSyslogBlock(block, "CCC in initialized state.", "rscpmc.c", "132");
-            rscph_HookTable.SyslogMsg(32, "CQE", block);
-        }
+        if (h_ccc_state == 5)
+            rscpBackToInitialized("132");
         rscpSetCCCState(reorgRc != 0 ? 5 : 2);
         const int32_t wp = rscph_HookTable.ReleaseWritePermission(120, 0);
         const int32_t sema = rscph_HookTable.ReleaseSema(59, 0);

@@ -446,14 +446,6 @@ uint32_t Rebuild(const rscpCcc_t& old, uint32_t mask)
     return rc;
 }
 
-void BackToInitialized(const char* line)
-{
-    rscpErrorOut("Code page converter switched back to initialized state. CCC.reorg_done=%c.", Flag(rscpmp));
-    char block[64];
-    rscpSyslogBlock(block, "CCC in initialized state.", "rscpmc.c", line);
-    rscph_HookTable.SyslogMsg(32, "CQE", block);
-}
-
 }  // namespace
 
 uint32_t rscpnr__need_reorg(int32_t mode, uint32_t mask)
@@ -514,7 +506,7 @@ uint32_t rscpnr__need_reorg(int32_t mode, uint32_t mask)
             RecordProcess(c);
             ++c->reorgCount;
             if (h_ccc_state == 5)
-                BackToInitialized("135");
+                rscpBackToInitialized("135");
             rscpSetCCCState(2);
         } else if (rc == RSCPEIO && h_ccc_state == 5) {
             rscpInfoOut("I/O error again. Code page converter stays in reinitialize state. CCC.reorg_done=%c.",
@@ -609,19 +601,14 @@ uint32_t rscpr__reconnect(uint32_t mask)
         c = rscpmp;
     }
     if (c->cccVersion == RSCP_CCC_COMPLETE) {
-        BackToInitialized("132");
+        rscpBackToInitialized("132");
         rscpSetCCCState(2);
         const int32_t rc = release();
         rscpReleasedFlag() = 0;
         rscpNotifyStateChange(static_cast<int32_t>(c->stateNotify));
         return static_cast<uint32_t>(rc);
     }
-    char text[80];
-    snprintfR(text, sizeof text, "CCC buffer version should be %9ld but is %9ld", static_cast<long>(RSCP_CCC_COMPLETE),
-              static_cast<long>(c->cccVersion));
-    const uint32_t rc = Error(RSCPEINTERN, mask, 19, __LINE__, text, "F37");
-    rscpErrorOut("%s", text);
-    rscpSetCCCState(4);
+    const uint32_t rc = rscpWrongVersion(mask, 19);
     rscph_HookTable.ReleaseSema(63, 0);
     return rc;
 }

@@ -464,3 +464,23 @@ TEST_F(CacheTest, FailedStartUpRestoresTheOriginAndReportsItsState)
     EXPECT_EQ(rscpst__state_text(3), std::string("not good"));
     EXPECT_EQ(rscpi_init(RSCP_ALL_ERRORS), 0u);
 }
+
+TEST_F(CacheTest, LanguageCountryAndLegacyTextsAreCopiedWithinTheirFields)
+{
+    const std::string longText(5000, 'L');
+    setenv("SNC_LEGACY_KOV_CP", ("8000" + longText).c_str(), 1);
+    g_params["zcsa/system_language"] = "DE" + longText;
+    g_params["rscp/override/TCP0D"] = "3CN" + longText;
+    EXPECT_EQ(Restart(), 0u);
+    unsetenv("SNC_LEGACY_KOV_CP");
+    EXPECT_EQ(std::string(rscpmp->legacyCp, 4), "8000");
+    EXPECT_EQ(std::string(rscpmp->defCountryText, 3), "CN ") << "the override, then the 3CN rule";
+    EXPECT_EQ(rscpmp->defLanguage, 'D');
+    EXPECT_EQ(Check(), std::make_pair(0u, 0u));
+    // The cut override text is recorded; its syslog line has the fixed width.
+    EXPECT_TRUE(Contains(g_out1, "Syslog: k CP6 : 3CNLLLL"));
+    for (const std::string& line : g_out1)
+        if (line.rfind("Syslog: k", 0) == 0) {
+            EXPECT_EQ(line.size(), 80u);
+        }
+}

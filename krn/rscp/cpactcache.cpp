@@ -171,3 +171,12 @@ void rscpActivationCacheReset()
     g_cache.size = -1;
     g_cache.count = 0;
 }
+
+bool rscpActivationCacheEntry(int32_t i, rscpActKey* key, uint32_t* uses)
+{
+    if (i < 0 || i >= g_cache.count)
+        return false;
+    *key = g_cache.entries[i].key;
+    *uses = g_cache.entries[i].uses;
+    return true;
+}

@@ -61,3 +61,37 @@ void rscpActivationCachePut(const rscpActKey& key, const rscpCObj_t* obj, uint32
 int32_t rscpActivationCacheSize();
 // Empties the cache and forgets the size read (a fresh process's state).
 void rscpActivationCacheReset();
+// Entry i (from 0) of the cache: false past the last one.
+bool rscpActivationCacheEntry(int32_t i, rscpActKey* key, uint32_t* uses);
+
+// ---- activation ----------------------------------------------------------------------
+
+// Activates the object: finds (and has loaded) the tables of both code pages
+// and chooses the method; reset clears both sides first.  The error mask says
+// which codes are returned (all ones: every code); a code outside it ends
+// the process through the error recorder.
+uint32_t lookup_convert_tables(rscpCObj_t* obj, uint8_t reset, uint8_t input, uint8_t output, uint32_t mask);
+// Both sides with reset, every code returned.
+uint32_t rscpCActivate(rscpCObj_t* obj);
+uint32_t rscpCActivateSides(rscpCObj_t* obj, uint8_t reset, uint8_t input, uint8_t output, uint32_t mask);
+// Initialises from the template with a substitute (an internal character
+// number; 0 for '#') and activates both sides.
+uint32_t rscpCInitSubstActivate(rscpCObj_t* obj, const char* incode, const char* outcode, uint32_t substCharNo,
+                                uint8_t oneSubst, uint8_t allowBytes, uint32_t mask);
+// Before an object is used: activates a missing output side and re-activates
+// an object of an older cache generation.  2048 "F38" when the output side is
+// still missing.
+uint32_t rscpCReactivateIfNeeded(rscpCObj_t* obj);
+
+// ---- table inspection ------------------------------------------------------------------
+
+// Prints one thing through the writer, one call per line:
+//   1  T1 word: key = u32 T1 number, byte index       4  the same, u16 word index (0-257)
+//   2  T2 entry: key = u32 T2 offset, 3-byte character (high byte first)
+//   3  the highest internal character number and Unicode value
+//   5  T3 word: key = u32 T3 number, byte 6 the column (7 bits)
+//   6  T2 entries: key = u32 T2 offset, u32 first block, u32 number of blocks
+//   7  nothing   8  a hex dump of the whole cache   9  the activation cache
+// 1 "F44" for any other what; the cache must be attached for 1-6 and 8.
+uint32_t rscpls__look_single(int32_t what, const uint8_t* key, void (*writer)(const char* text, int32_t length),
+                             uint32_t mask);

@@ -198,6 +198,14 @@ inline constexpr int32_t RSCPKIND_UNKNOWN = 0, RSCPKIND_STRANGE = 1, RSCPKIND_EB
                          RSCPKIND_4BYTEBIG = 7, RSCPKIND_4BYTELITTLE = 8;
 
 uint32_t GetCPInfo(const char* codePage, rscpCpInfo_t* info);
+// Makes the cache usable (reconnect or reorganisation as needed): 0, or 2048
+// "F34" when it is not initialised.  line goes into the error record.
+uint32_t rscpCccReady(int32_t line);
+// The cache's record of a code page (binary search, inside the block only),
+// or NULL.
+rscpCpInfo_t* rscpFindCodePage(const char* codePage);
+// The parameter "rscp/shortcut_many_converters" is a nonzero number (read once).
+bool rscpShortcutManyConverters();
 uint32_t rscpcpe_code_page_exists(const char* codePage);
 uint32_t rscpCodePageKnown(const char* codePage);
 int32_t rscpKindiOfCP(const char* codePage);

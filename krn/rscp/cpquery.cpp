@@ -31,8 +31,10 @@ uint32_t Unknown(const char* cp, int32_t line)
 
 bool UsableState() { return h_ccc_state == 2 || h_ccc_state == 4 || h_ccc_state == 5; }
 
+}  // namespace
+
 // Makes the cache usable for a lookup: reconnects or reorganises as needed.
-uint32_t Attach(int32_t line)
+uint32_t rscpCccReady(int32_t line)
 {
     if (!UsableState())
         return NotInitialized(line);
@@ -53,13 +55,15 @@ uint32_t Attach(int32_t line)
 
 // The record of a code page in the cache's sorted list, or NULL.  Only the
 // records that lie inside the cache block are searched.
-const rscpCpInfo_t* Find(const char* cp)
+rscpCpInfo_t* rscpFindCodePage(const char* cp)
 {
-    const rscpCcc_t* c = rscpmp;
+    rscpCcc_t* c = rscpmp;
+    if (c == nullptr)
+        return nullptr;
     if (c->cpListOffset < sizeof(rscpCcc_t) || c->cpListOffset > c->length)
         return nullptr;
     const uint32_t fit = (c->length - c->cpListOffset) / sizeof(rscpCpInfo_t);
-    const rscpCpInfo_t* list = rscpCccCpList(c);
+    rscpCpInfo_t* list = reinterpret_cast<rscpCpInfo_t*>(reinterpret_cast<char*>(c) + c->cpListOffset);
     uint32_t lo = 0, hi = c->cpCount < fit ? c->cpCount : fit;
     while (lo < hi) {
         const uint32_t mid = lo + (hi - lo) / 2;
@@ -74,6 +78,18 @@ const rscpCpInfo_t* Find(const char* cp)
     return nullptr;
 }
 
+bool rscpShortcutManyConverters()
+{
+    static int on = -1;
+    if (on < 0) {
+        const char* v = rscph_HookTable.GetParameter("rscp/shortcut_many_converters");
+        on = v != nullptr && std::strtol(v, nullptr, 10) != 0;
+    }
+    return on == 1;
+}
+
+namespace {
+
 // The two most recently fetched records and the generation they belong to.
 struct Remembered {
     uint32_t generation;
@@ -83,15 +99,6 @@ struct Remembered {
 };
 Remembered g_seen;
 
-bool Shortcuts()
-{
-    static int on = -1;
-    if (on < 0) {
-        const char* v = rscph_HookTable.GetParameter("rscp/shortcut_many_converters");
-        on = v != nullptr && std::strtol(v, nullptr, 10) != 0;
-    }
-    return on == 1;
-}
 
 uint64_t Space(uint32_t len, uint8_t b0, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0)
 {
@@ -159,7 +166,7 @@ uint32_t GetCPInfo(const char* cp, rscpCpInfo_t* info)
 {
     if (cp == nullptr || info == nullptr)
         return Error(RSCPEINVAL, __LINE__, "missing parameter", "F38", "GetCPInfo", -1);
-    uint32_t rc = Attach(__LINE__);
+    uint32_t rc = rscpCccReady(__LINE__);
     if (rc != 0)
         return rc;
     Remembered& s = g_seen;
@@ -176,7 +183,7 @@ uint32_t GetCPInfo(const char* cp, rscpCpInfo_t* info)
     }
     rscph_HookTable.GetSema(28, 0);
     ++rscph_HookTable.ctl->cpLookups;
-    const rscpCpInfo_t* r = Find(cp);
+    const rscpCpInfo_t* r = rscpFindCodePage(cp);
     if (r == nullptr) {
         rc = Unknown(cp, __LINE__);
         rscph_HookTable.ReleaseSema(60, 0);
@@ -204,7 +211,7 @@ uint32_t rscpCodePageKnown(const char* cp)
         return Error(RSCPEINVAL, __LINE__, "missing parameter", "F38", "rscpCodePageKnown", -1);
     if (rscpmp == nullptr || !UsableState())
         return NotInitialized(__LINE__);
-    return Find(cp) != nullptr ? 0 : Unknown(cp, __LINE__);
+    return rscpFindCodePage(cp) != nullptr ? 0 : Unknown(cp, __LINE__);
 }
 
 const char* rscpKindText(int32_t kind)
@@ -317,7 +324,7 @@ uint8_t rscpIsStacking(const char* cp)
 uint64_t getSpaceOfCP(const char* cp)
 {
     uint64_t s;
-    if (cp != nullptr && Shortcuts() && ShortcutSpace(cp, &s))
+    if (cp != nullptr && rscpShortcutManyConverters() && ShortcutSpace(cp, &s))
         return s;
     rscpCpInfo_t r;
     return GetCPInfo(cp, &r) == 0 ? SpaceOf(r) : 0;
@@ -326,7 +333,7 @@ uint64_t getSpaceOfCP(const char* cp)
 int32_t rscpLengthOfBasicChar(const char* cp)
 {
     uint64_t s;
-    if (cp != nullptr && Shortcuts() && ShortcutSpace(cp, &s))
+    if (cp != nullptr && rscpShortcutManyConverters() && ShortcutSpace(cp, &s))
         return static_cast<int32_t>(s >> 32 & 0xFF);
     rscpCpInfo_t r;
     if (GetCPInfo(cp, &r) != 0)

@@ -392,9 +392,11 @@ TEST_F(Conv, TableInspectionPrintsEntriesTheDumpAndTheActivationCache)
         return rc;
     };
     auto key32 = [](uint32_t v, std::vector<uint8_t> rest) {
-        std::vector<uint8_t> k(4);
-        std::memcpy(k.data(), &v, 4);
-        k.insert(k.end(), rest.begin(), rest.end());
+        uint8_t b[4];
+        std::memcpy(b, &v, 4);
+        std::vector<uint8_t> k(b, b + 4);
+        for (uint8_t r : rest)
+            k.push_back(r);
         return k;
     };
     ASSERT_EQ(look(1, key32(o.in_no, {0xC3})), 0u);
@@ -413,10 +415,9 @@ TEST_F(Conv, TableInspectionPrintsEntriesTheDumpAndTheActivationCache)
     ASSERT_EQ(look(5, key32(e & 0x7FFF, {0, 0, 0x41})), 0u);
     EXPECT_EQ(g_lines.at(0), "T3[" + std::to_string(e & 0x7FFF) + "][x+ 65]=           41");
     std::vector<uint8_t> range = key32(o.out_no, {});
-    for (uint32_t v : {0u, 5u}) {
-        const auto more = key32(v, {});
-        range.insert(range.end(), more.begin(), more.end());
-    }
+    for (uint32_t v : {0u, 5u})
+        for (uint8_t b : key32(v, {}))
+            range.push_back(b);
     ASSERT_EQ(look(6, range), 0u);
     ASSERT_EQ(g_lines.size(), 4u);
     EXPECT_NE(g_lines[2].find("= *sorry' "), std::string::npos) << g_lines[2];

@@ -22,6 +22,7 @@
 #include "crypto/hadigest.h"
 
 struct ManifestIndex;
+struct SsfFuncContext;
 
 enum : int {
     SMF_OK = 0,
@@ -226,6 +227,12 @@ int ManifestFindEntry(ManifestContext* ctx, ManifestFile* file, int partialSearc
 // 1 when the text buffer has room for that many more bytes (grown if need
 // be), 0 when it cannot grow.
 int ManifestEnsureBuffer(ManifestContext* ctx, uint64_t bytes);
+// Read mode, after every file was checked: 0 when each entry line was
+// answered by one ManifestOpenFile by exact name, else SMF_EBODY_NOT_EQUAL
+// naming the first line that was not (a file missing from what was
+// checked).  A file opened by exact name more often than its name is listed
+// already failed its open with SMF_EFILENOTFOUND.  Other modes: 0.
+int ManifestCheckAllListed(ManifestContext* ctx);
 
 // ---- External comparison ----------------------------------------------------
 
@@ -238,8 +245,46 @@ int ManifestCompareExternal(ManifestContext* internal, ManifestContext* external
 
 // ---- Signing and verification -----------------------------------------------
 
+// Signs the write-mode manifest (a context without files gets its header
+// first): appends the empty line that ends the body, has the crypto library
+// sign header and body with the PSE (NULL or "": "KOVvalidation") and PIN
+// (used only when not empty), has the timestamp authority at tsaUrl
+// (required: SMF_ETSA without it) stamp the signature, through the proxy
+// when one is given, and appends the Base64 signature block.  The signed
+// text stays in the context; with outputLength it is also copied to output
+// (*outputLength 0 only asks for the length).  SMF_ESSFLIB for a library
+// failure (its code kept as the SSF code), SMF_ESIGNATURE when the
+// timestamp could not be had.
 int ManifestSign(ManifestContext* ctx, const char* pseName, const char* psePassword,
                  const char* tsaUrl, const char* proxyUrl, char* output, uint64_t* outputLength);
+
+// An optional out-parameter: a buffer and its size in, the value's length
+// out.  A buffer smaller than the value and its terminator is replaced by a
+// new one (malloc) that the caller frees.
+struct ManifestOutText {
+    char** buffer;
+    uint32_t* length;
+};
+// What a verification can hand out about the signer and the timestamp
+// authority; unset pairs are skipped.
+struct ManifestSignerOut {
+    ManifestOutText signerCertificate;  // DER
+    ManifestOutText signerId;           // subject name
+    ManifestOutText signerIssuer;
+    ManifestOutText signingTime;        // "YYYYMMDDhhmmssZ"
+    ManifestOutText tsaId;
+    ManifestOutText tsaCertificate;     // DER
+};
+
+// Verifies a signed manifest text: copies it into the context (read mode),
+// parses it, decodes its signature and validates it.  Without a PSE the
+// profile "KOVverify" decides ("KOV software"), falling back to
+// "KOVvalidation" ("KOV validation", a loggable warning) when the first
+// knows no anchor for the signer; with a PSE that PSE does ("External").
+// A CRL of length 0 skips the revocation checks.  Only when the signature
+// holds and loadBody is 1 is every listed file checked on disk.  After any
+// failure the signer is "Unknown signer".  keepSigner 1 keeps the signer's
+// subject and issuer for ManifestGetSubject and ManifestGetIssuer.
 int ManifestVerify(ManifestContext* ctx, const char* text, std::size_t length,
                    const char* pseName, const char* psePassword,
                    const unsigned char* crl, std::size_t crlLength,
@@ -250,3 +295,16 @@ int ManifestVerifyAndLoad(ManifestContext* ctx, const char* text, std::size_t le
 int ManifestVerifySignatureOnly(ManifestContext* ctx, const char* text, std::size_t length,
                                 const char* pseName, const char* psePassword,
                                 const unsigned char* crl, std::size_t crlLength);
+// The common core of the three, with the out-parameters (may be NULL).
+int ManifestVerifyBuffer(ManifestContext* ctx, const char* text, std::size_t length,
+                         const char* pseName, const char* psePassword,
+                         const unsigned char* crl, std::size_t crlLength, int loadBody,
+                         const ManifestSignerOut* out);
+// Validates a detached signature over the signed data with the crypto
+// library's functions fn: the signer category, the revocation checks and the
+// out-parameters (may be NULL).
+int ValidateManifestSignature(ManifestContext* ctx, const char* data, std::size_t dataLength,
+                              const unsigned char* signature, std::size_t signatureLength,
+                              SsfFuncContext* fn, const char* pseName, const char* psePassword,
+                              const unsigned char* crl, std::size_t crlLength,
+                              const ManifestSignerOut* out);

@@ -96,7 +96,57 @@ bool EntryLineValid(const ManifestContext* ctx, const ManifestFile* file)
            static_cast<uint64_t>(file->entryLine - text) + 2 * uint64_t{ctx->digestLength} <= ctx->contentLength;
 }
 
+// Notes that a file answered the record's entry line, so that a manifest
+// can tell whether every line it lists was answered once.  A line answered
+// twice means a file occurs more often than the manifest lists it.
+int MarkEntryLine(ManifestContext* ctx, const ManifestFile* file)
+{
+    ManifestIndex* index = SmfIndex(ctx);
+    ManifestEntry entry;
+    if (index == nullptr ||
+        ManifestParseEntryLine(ctx, file->entryLine, ctx->contentStart + ctx->contentLength, nullptr, &entry) != 0)
+        return SmfFail(ctx, SMF_ENOMEM, "No memory for the name index of the manifest");
+    std::size_t cursor = 0;
+    std::size_t slot = 0;
+    const char* line;
+    do {
+        line = SmfIndexNext(index, ctx, entry.name, entry.nameLength, &cursor, &slot);
+    } while (line != nullptr && line != file->entryLine);
+    const int marked = line != nullptr ? SmfIndexMark(index, slot) : -1;
+    if (marked < 0)
+        return SmfFail(ctx, SMF_ENOMEM, "No memory for the name index of the manifest");
+    if (marked == 0) {
+        const int n = static_cast<int>(file->nameLength);
+        return SmfFail(ctx, SMF_EFILENOTFOUND, "File >%*.*s< occurs more often than the manifest lists it", n, n,
+                       file->name);
+    }
+    return SMF_OK;
+}
+
 }  // namespace
+
+int ManifestCheckAllListed(ManifestContext* ctx)
+{
+    ctx = SmfResolve(ctx);
+    if (ctx->mode != SMF_MODE_READ || ctx->entryCount == 0)
+        return SMF_OK;
+    const ManifestIndex* index = SmfIndex(ctx);
+    if (index == nullptr)
+        return SmfFail(ctx, SMF_ENOMEM, "No memory for the name index of the manifest");
+    const uint32_t matched = SmfIndexMatchedCount(index);
+    if (matched >= ctx->entryCount)
+        return SMF_OK;
+    ManifestEntry entry;
+    const char* line = SmfIndexFirstUnmarked(index, ctx);
+    if (line == nullptr ||
+        ManifestParseEntryLine(ctx, line, ctx->contentStart + ctx->contentLength, nullptr, &entry) != 0)
+        return SmfFail(ctx, SMF_EBODY_NOT_EQUAL, "The manifest content is not equal");
+    ctx->severity = SMF_SEV_ERROR;
+    const int n = static_cast<int>(entry.nameLength);
+    return SmfFail(ctx, SMF_EBODY_NOT_EQUAL,
+                   "The manifest content is not equal: %u of %u listed files were not checked, first >%*.*s<",
+                   ctx->entryCount - matched, ctx->entryCount, n, n, entry.name);
+}
 
 int ManifestEnsureBuffer(ManifestContext* ctx, uint64_t bytes)
 {
@@ -152,12 +202,20 @@ int ManifestFindEntry(ManifestContext* ctx, ManifestFile* file, int partialSearc
     const ManifestIndex* index = partialSearch ? nullptr : SmfIndex(ctx);
     if (index == nullptr)
         return ScanEntries(ctx, file, partialSearch);
+    // A name listed more than once: the first line no file answered yet.
     std::size_t cursor = 0;
     std::size_t slot = 0;
-    const char* line = SmfIndexNext(index, ctx, file->name, file->nameLength, &cursor, &slot);
-    if (line == nullptr)
+    const char* first = SmfIndexNext(index, ctx, file->name, file->nameLength, &cursor, &slot);
+    if (first == nullptr)
         return SMF_EFILENOTFOUND;
-    file->entryLine = line;
+    for (const char* line = first; line != nullptr;
+         line = SmfIndexNext(index, ctx, file->name, file->nameLength, &cursor, &slot)) {
+        if (!SmfIndexMarked(index, slot)) {
+            file->entryLine = line;
+            return SMF_OK;
+        }
+    }
+    file->entryLine = first;
     return SMF_OK;
 }
 
@@ -193,6 +251,8 @@ int ManifestOpenFile(ManifestContext* ctx, ManifestFile* file, const char* name,
                 const int n = static_cast<int>(file->nameLength);
                 rc = SmfFail(ctx, SMF_EFILENOTFOUND, "File%s>%*.*s< was not found in manifest",
                              partialSearch ? " (partial search) " : "", n, n, file->name);
+            } else if (!partialSearch) {
+                rc = MarkEntryLine(ctx, file);
             }
         }
     }

@@ -23,6 +23,10 @@ struct ManifestIndex {
     uint32_t digestLength;
     std::size_t mask;
     ManifestIndexSlot* slots;
+    // Read mode: which entry lines a file was opened against (one byte per
+    // slot, allocated on the first mark) and how many.
+    uint8_t* matched;
+    uint32_t matchedCount;
 };
 
 namespace {
@@ -62,6 +66,8 @@ ManifestIndex* Build(const ManifestContext* ctx)
     index->digestLength = ctx->digestLength;
     index->mask = slots - 1;
     index->slots = table;
+    index->matched = nullptr;
+    index->matchedCount = 0;
 
     const char* text = ctx->contentStart;
     const char* end = text + ctx->contentLength;
@@ -99,6 +105,7 @@ ManifestIndex* SmfIndex(ManifestContext* ctx)
 void SmfIndexFree(ManifestContext* ctx)
 {
     if (ctx->nameIndex != nullptr) {
+        std::free(ctx->nameIndex->matched);
         std::free(ctx->nameIndex->slots);
         std::free(ctx->nameIndex);
         ctx->nameIndex = nullptr;
@@ -127,3 +134,35 @@ const char* SmfIndexNext(const ManifestIndex* index, const ManifestContext* ctx,
 }
 
 std::size_t SmfIndexSlots(const ManifestIndex* index) { return index->mask + 1; }
+
+int SmfIndexMark(ManifestIndex* index, std::size_t slot)
+{
+    if (index->matched == nullptr) {
+        index->matched = static_cast<uint8_t*>(std::calloc(index->mask + 1, 1));
+        if (index->matched == nullptr)
+            return -1;
+    }
+    if (index->matched[slot] != 0)
+        return 0;
+    index->matched[slot] = 1;
+    index->matchedCount += 1;
+    return 1;
+}
+
+bool SmfIndexMarked(const ManifestIndex* index, std::size_t slot)
+{
+    return index->matched != nullptr && index->matched[slot] != 0;
+}
+
+uint32_t SmfIndexMatchedCount(const ManifestIndex* index) { return index->matchedCount; }
+
+const char* SmfIndexFirstUnmarked(const ManifestIndex* index, const ManifestContext* ctx)
+{
+    uint64_t first = 0;
+    for (std::size_t at = 0; at <= index->mask; ++at) {
+        const uint64_t line = index->slots[at].lineOffset;
+        if (line != 0 && !SmfIndexMarked(index, at) && (first == 0 || line < first))
+            first = line;
+    }
+    return first != 0 ? ctx->contentStart + (first - 1) : nullptr;
+}

@@ -62,6 +62,13 @@ const char* SmfIndexNext(const ManifestIndex* index, const ManifestContext* ctx,
                          uint32_t nameLength, std::size_t* cursor, std::size_t* slot);
 // Number of slots (for per-slot marks kept by a caller).
 std::size_t SmfIndexSlots(const ManifestIndex* index);
+// Read mode: marks the slot's entry line as answered by a file.  1 when it
+// was not marked before, 0 when it was, -1 when memory ran out.
+int SmfIndexMark(ManifestIndex* index, std::size_t slot);
+bool SmfIndexMarked(const ManifestIndex* index, std::size_t slot);
+uint32_t SmfIndexMatchedCount(const ManifestIndex* index);
+// The unmarked entry line that comes first in the text, or NULL.
+const char* SmfIndexFirstUnmarked(const ManifestIndex* index, const ManifestContext* ctx);
 
 // ---- Writers ----------------------------------------------------------------
 

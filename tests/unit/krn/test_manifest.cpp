@@ -180,8 +180,11 @@ TEST_F(Manifest, GrowingTextKeepsEveryLineAndLooksNamesUp)
     EXPECT_EQ(r->signatureStart, text.data() + text.size());
     EXPECT_EQ(r->fileHashId, ctx->fileHashId);
     EXPECT_STREQ(r->signatureHash, "SHA256");
-    for (std::size_t i = files.size(); i-- > 0;)
-        ASSERT_EQ(Check(r.get(), files[i].first, files[i].second), 0) << files[i].first;
+    for (std::size_t i = files.size(); i-- > 0;) {
+        if (i != 7) {
+            ASSERT_EQ(Check(r.get(), files[i].first, files[i].second), 0) << files[i].first;
+        }
+    }
     EXPECT_EQ(Check(r.get(), files[7].first, files[7].second + "!"), SMF_EDIGEST);
     EXPECT_EQ(ManifestGetSeverity(r.get()), SMF_SEV_ERROR);
     EXPECT_EQ(std::string(ManifestGetLastError(r.get())), "Digest of file >" + files[7].first + "< is not correct");

@@ -191,7 +191,8 @@ TEST(ManifestContextRecord, ErrorsAccumulateAndGettersStayDefined)
     EXPECT_STREQ(SmfErrorName(-1), "SMF_UNKNOWN_ERROR");
     EXPECT_STREQ(SmfSsfErrorName(42), "SSF_API_BAD_CRL");
 
-    // Signing and verification are not part of the module yet.
-    EXPECT_EQ(ManifestSign(c.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), SMF_ELIBRARY);
-    EXPECT_EQ(ManifestVerifyAndLoad(c.get(), "x", 1, nullptr, nullptr, nullptr, 0), SMF_ELIBRARY);
+    // A context that was never set up cannot sign; a text that is no
+    // manifest is refused before any signature is looked at.
+    EXPECT_EQ(ManifestSign(c.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), SMF_EINTERNAL);
+    EXPECT_EQ(ManifestVerifyAndLoad(c.get(), "x", 1, nullptr, nullptr, nullptr, 0), SMF_EPARSE);
 }

@@ -50,7 +50,11 @@ public:
             dup2(out[1], 1);
             close(in[1]);
             close(out[0]);
+#ifdef KOV_TSA_SERVER
+            std::vector<std::string> all = {"python3", KOV_TSA_SERVER};
+#else
             std::vector<std::string> all = {"python3", Env("KOV_TEST_DATA", ".") + "/tsa_server.py"};
+#endif
             all.insert(all.end(), args.begin(), args.begin() + 1);
             all.push_back(dir_);
             all.insert(all.end(), args.begin() + 1, args.end());

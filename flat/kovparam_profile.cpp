@@ -1,0 +1,252 @@
+// The two profile files: the instance profile (level 31) and the default
+// profile DEFAULT.PFL in the profile directory (level 21).  One assignment a
+// line, "name = value"; lines starting with "#" are comments.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "flat/kovparam_int.h"
+#include "nls/kovstr.h"
+
+namespace {
+
+constexpr size_t kLineSpace = 4096;  // pool space a line of the instance profile starts with
+constexpr size_t kDefaultLine = 4094;
+
+bool IsBlank(int c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Reads to the end of the line; false at the end of the file.
+bool SkipLine(FILE* f, int* line)
+{
+    for (int c; (c = getc(f)) != EOF;) {
+        if (c == '\n') {
+            ++*line;
+            return true;
+        }
+    }
+    return false;
+}
+
+// When the array cannot grow every record is dropped and reading ends.
+KovParamRecord* NewRecord(const char* name, int grow)
+{
+    KovParamRecord* rec = KovParamInsert(name, grow);
+    if (!rec && g_kp.records) {
+        perror("kovparam(5): realloc");
+        g_kp.oldArrays.push_back(g_kp.records);
+        g_kp.records = nullptr;
+        g_kp.count = g_kp.capacity = 0;
+    }
+    return rec;
+}
+
+// One assignment of the instance profile; false when reading must end.
+bool TakeInstanceLine(char* name, char* value)
+{
+    KovParamRecord* rec = KovParamFind(name);
+    if (!rec) {
+        rec = NewRecord(name, 30);
+        if (!rec)
+            return false;
+        kovparam_set_level(rec, value, 31);
+    } else if (strcmp(name, "KOVSYSTEM") == 0) {
+        if (!g_kp.sysnrFixed && isdigit(static_cast<unsigned char>(value[0])) &&
+            isdigit(static_cast<unsigned char>(value[1]))) {
+            g_kp.sysnr[0] = value[0];
+            g_kp.sysnr[1] = value[1];
+            g_kp.sysnrFixed = true;
+        }
+    } else {
+        kovparam_set_level(rec, value, 31);
+        if (strcmp(name, "KOVSYSTEMNAME") == 0 && !g_kp.sysnameTaken) {
+            strncpy_sR(g_kp.sysname, sizeof g_kp.sysname, value, sizeof g_kp.sysname - 1);
+            g_kp.sysnameTaken = true;
+        }
+    }
+    return true;
+}
+
+// One assignment of the default profile; false when reading must end.
+bool TakeDefaultLine(const char* line)
+{
+    const char* delims = " \t=";
+    const char* begin = line + strspn(line, delims);
+    size_t nameLen = strcspn(begin, delims);
+    if (nameLen == 0)
+        return false;  // a line without a name ends the profile
+    const char* value = strchr(line, '=') + 1;
+    while (IsBlank(*value))
+        ++value;
+    size_t valueLen = strlen(value);
+    while (valueLen > 0 && IsBlank(value[valueLen - 1]))
+        --valueLen;
+    char* name = KovParamPoolCopyN(begin, nameLen);
+    char* copy = name ? KovParamPoolCopyN(value, valueLen) : nullptr;
+    if (!copy)
+        return true;
+    KovParamRecord* rec = KovParamFind(name);
+    if (!rec) {
+        rec = NewRecord(name, 1);
+        if (!rec)
+            return false;
+        kovparam_set_level(rec, copy, 21);
+    } else if (strcmp(name, "KOVSYSTEM") == 0) {
+        rec->level21 = copy;
+    } else {
+        kovparam_set_level(rec, copy, 21);
+    }
+    return true;
+}
+
+}  // namespace
+
+void KovParamSystemPath(char* out, size_t size, const char* path)
+{
+    if (g_kpRoot[0] && path[0] == '/') {
+        if (strcpy_sR(out, size, g_kpRoot) == 0)
+            strcat_sR(out, size, path);
+    } else {
+        strcpy_sR(out, size, path);
+    }
+}
+
+void KovParamReadInstanceProfile(const char* path, const char* shownName)
+{
+    FILE* f = fopen(path, "r");
+    if (!f) {
+        KovParamPerror("kovparam(2): fopenU(\"%s\",\"r\")", path);
+        if (g_kp.messages)
+            KovParamMsg("No Profile used.\n");
+        return;
+    }
+    strncpy_sR(g_kp.profileInEffect, sizeof g_kp.profileInEffect, shownName, sizeof g_kp.profileInEffect - 1);
+    int line = 1;
+    int taken = 0;
+    bool more = true;
+    while (more && g_kp.records && KovParamPoolReserve(kLineSpace)) {
+        // The line is read straight into the pool and kept there when taken.
+        char* buf = g_kp.poolPos;
+        size_t space = static_cast<size_t>(g_kp.poolEnd - g_kp.poolPos);
+        int c;
+        do {
+            c = getc(f);
+            if (c == '\n')
+                ++line;
+        } while (c == '\r' || c == '\n' || IsBlank(c));
+        if (c == EOF)
+            break;
+        if (c == '#') {
+            more = SkipLine(f, &line);
+            continue;
+        }
+        if (c == 'G') {
+            int d = getc(f);
+            if (d == 'R') {
+                more = SkipLine(f, &line);
+                continue;
+            }
+            ungetc(d, f);
+        }
+        size_t n = 0;
+        while (c != '=' && c != '\r' && c != '\n' && c != EOF && n + 2 < space) {
+            buf[n++] = static_cast<char>(c);
+            c = getc(f);
+        }
+        if (c != '=') {
+            KovParamMsg("kovparam(6): %s: missing '=' in line %d\n", path, line);
+            if (c == '\n')
+                ++line;
+            else if (c != EOF)
+                more = SkipLine(f, &line);
+            else
+                more = false;
+            continue;
+        }
+        while (n > 0 && IsBlank(buf[n - 1]))
+            --n;
+        buf[n] = '\0';
+        size_t v0 = n + 1;
+        size_t v = v0;
+        do
+            c = getc(f);
+        while (IsBlank(c));
+        if (c == EOF) {
+            KovParamMsg("kovparam(7): %s: line %d is too long\n", path, line);
+            break;
+        }
+        while (c != '\n' && c != '\r' && c != EOF && v + 1 < space) {
+            buf[v++] = static_cast<char>(c);
+            c = getc(f);
+        }
+        if (c != '\n' && c != '\r' && c != EOF) {
+            // The value does not fit: the whole line is dropped, and what is
+            // left of it is never read as a line of its own.
+            KovParamMsg("kovparam(7): %s: line %d is too long\n", path, line);
+            more = SkipLine(f, &line);
+            continue;
+        }
+        if (c == '\n')
+            ++line;
+        else if (c == '\r')
+            more = SkipLine(f, &line);
+        else
+            more = false;
+        while (v > v0 && IsBlank(buf[v - 1]))
+            --v;
+        buf[v] = '\0';
+        g_kp.poolPos += v + 1;
+        ++taken;
+        if (!TakeInstanceLine(buf, buf + v0))
+            break;
+    }
+    fclose(f);
+    snprintfTruncR(g_kp.nPfFile, sizeof g_kp.nPfFile, "%5.5d", taken);
+}
+
+int KovParamReadDefaultProfile()
+{
+    KovParamRecord* dirRec = KovParamFind("DIR_PROFILE");
+    if (dirRec)
+        KovParamResolveOne(dirRec, 33);
+    char path[4096];
+    if (strcpy_sR(path, sizeof path, dirRec && dirRec->level34 ? dirRec->level34 : "") != 0 ||
+        strcat_sR(path, sizeof path, "/") != 0 || strcat_sR(path, sizeof path, "DEFAULT.PFL") != 0)
+        path[0] = '\0';
+    char opened[sizeof path + sizeof g_kpRoot];
+    KovParamSystemPath(opened, sizeof opened, path);
+    FILE* f = path[0] ? fopen(opened, "r") : nullptr;
+    int taken = 0;
+    if (f) {
+        strncpy_sR(g_kp.defaultPath, sizeof g_kp.defaultPath, path, sizeof g_kp.defaultPath - 1);
+        char buf[kDefaultLine + 2];
+        int line = 1;
+        for (bool more = true; more && g_kp.records;) {
+            size_t n = 0;
+            int c = 0;
+            while (n <= kDefaultLine && (c = getc(f)) != EOF && c != '\n' && c != '\r')
+                buf[n++] = static_cast<char>(c);
+            if (n > kDefaultLine) {
+                // An overlong line is dropped whole, never taken in pieces.
+                KovParamMsg("kovparam(7): %s: line %d is too long\n", path, line);
+                more = SkipLine(f, &line);
+                continue;
+            }
+            buf[n] = '\0';
+            if (c == '\n')
+                ++line;
+            more = c != EOF;
+            if (buf[0] == '#' || !strchr(buf, '='))
+                continue;
+            if (!TakeDefaultLine(buf))
+                break;
+            ++taken;
+        }
+        fclose(f);
+    }
+    snprintfTruncR(g_kp.nDefault, sizeof g_kp.nDefault, "%5.5d", taken);
+    return taken;
+}

@@ -10,6 +10,7 @@
 
 #include "flat/kovparam_int.h"
 #include "flat/kovparam_seam.h"
+#include "krn/runt/rabax.h"
 #include "nls/kovstr.h"
 
 KovParamState g_kp;
@@ -68,8 +69,8 @@ void kovparam_set_level(KovParamRecord* rec, char* value, int level)
         rec->effective = value;
         break;
     default:
-        fprintf(stderr, "kovparam: invalid level %d\n", level);
-        abort();
+        ab_rabax_param(1, "%d", level);
+        ab_rabax("kovparam_set_level", "KOVPARAM_LEVEL", __LINE__, "kovparam");
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "flat/kovparam_int.h"
 #include "tests/unit/flat/param_fixture.h"
 
 namespace {
@@ -378,6 +379,41 @@ TEST_F(ParamTest, IterationOverAPrefix)
     EXPECT_EQ(kovparam_get_record_at(kovparam_count()), nullptr);
     for (int i = 1; i < kovparam_count(); ++i)
         ASSERT_LT(strcmp(kovparam_get_record_at(i - 1)->name, kovparam_get_record_at(i)->name), 0);
+}
+
+TEST_F(ParamTest, MemoryCheckReportsOnRequestAndComputesMappedDefaults)
+{
+    setenv("LINCHECKOS", " 1", 1);
+    {
+        StderrCapture err;
+        kovparam_get("KOVSYSTEM");
+        std::string msgs = err.Take();
+        EXPECT_NE(msgs.find("\n------------------------------------------------------------------\n"
+                            "LINCheckMemorySettings() --> "),
+                  std::string::npos);
+        EXPECT_NE(msgs.find("**START Linux Memory Parameter Check\nvirtual memory: hard-limit = "), std::string::npos);
+        EXPECT_NE(msgs.find("**END   Linux Memory Parameter Check\n"), std::string::npos);
+    }
+    // With a system name the report stays quiet, and the mapped
+    // implementation gets its memory defaults from the machine.
+    kovparam_seam_reset();
+    std::string inst = Write("inst.pfl", "KOVSYSTEMNAME = MAP\nes/implementation = map\nPHYS_MEMSIZE = 50%\n"
+                                         "INSTANCE_NAME = JC00\n");
+    StderrCapture err;
+    Start({"pf=" + inst});
+    EXPECT_EQ(err.Take(), "");
+    EXPECT_EQ(Get("rdisp/PG_SHM"), "64000");
+    EXPECT_STREQ(kovparam_get_builtin("rdisp/ROLL_SHM"), "131072");
+    EXPECT_EQ(Get("em/max_size_MB"), "8192");
+    EXPECT_EQ(Get("j2ee/instance_properties"), "/usr/kov/MAP/SYS/exe/run/jinst.properties");
+    unsetenv("LINCHECKOS");
+}
+
+TEST_F(ParamTest, InvalidLevelEndsTheProcess)
+{
+    kovparam_get("KOVSYSTEM");
+    KovParamRecord* rec = const_cast<KovParamRecord*>(kovparam_get_record("KOVSYSTEM"));
+    EXPECT_EXIT(kovparam_set_level(rec, rec->level11, 22), ::testing::ExitedWithCode(255), "");
 }
 
 }  // namespace

@@ -50,6 +50,16 @@ private:
     std::string text_;
 };
 
+// Joins texts by appending (the optimiser misreads some "literal" + string
+// expressions as overlapping copies).
+template <typename... T>
+std::string Cat(const T&... parts)
+{
+    std::string s;
+    (s += ... += parts);
+    return s;
+}
+
 inline size_t CountOf(const std::string& text, const std::string& what)
 {
     size_t n = 0;

@@ -143,9 +143,9 @@ TEST_F(ParamTest, EverySubstitutionFormWithLoopsAndMissingNames)
     // A chain of fifty references resolves quietly; one of sixty passes the
     // nesting limit and is reported.
     for (int i = 1; i <= 50; ++i)
-        text += "D" + std::to_string(100 + i) + " = " + (i < 50 ? "$(D" + std::to_string(101 + i) + ")" : "end") + "\n";
+        text += Cat("D", std::to_string(100 + i), " = ", i < 50 ? Cat("$(D", std::to_string(101 + i), ")") : "end", "\n");
     for (int i = 1; i <= 60; ++i)
-        text += "C" + std::to_string(100 + i) + " = " + (i < 60 ? "$(C" + std::to_string(101 + i) + ")" : "end") + "\n";
+        text += Cat("C", std::to_string(100 + i), " = ", i < 60 ? Cat("$(C", std::to_string(101 + i), ")") : "end", "\n");
     std::string inst = Write("inst.pfl", text);
     StderrCapture err;
     Start({"pf=" + inst});
@@ -239,7 +239,7 @@ TEST_F(ParamTest, NumbersWithEverySuffixAndOverflow)
     std::vector<std::string> names;
     std::vector<KovParamPair> pairs;
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
-        names.push_back("N" + std::to_string(i));
+        names.push_back(Cat("N", std::to_string(i)));
     for (size_t i = 0; i < names.size(); ++i)
         pairs.push_back({names[i].c_str(), cases[i].value});
     pairs.push_back({nullptr, nullptr});

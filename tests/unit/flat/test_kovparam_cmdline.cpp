@@ -15,7 +15,7 @@ TEST_F(ParamTest, AssignmentsAliasesAndTheirLimits)
 {
     std::vector<std::string> args = {"sysnr=07", "file.txt", "name\t=ABC", std::string(2100, 'a'), "SYSNR"};
     for (int i = 0; i < 18; ++i)
-        args.push_back("WPBTC=" + std::to_string(i));
+        args.push_back(Cat("WPBTC=", std::to_string(i)));
     args.push_back("TRACE=9");
     StderrCapture err;
     Start(args);
@@ -96,9 +96,8 @@ TEST_F(ParamTest, LinksPlantedAtTheMergeNamesAreNeverFollowed)
     long now = static_cast<long>(time(nullptr));
     for (long t = now; t <= now + 2; ++t)
         for (int n = 0; n < 10; ++n)
-            std::filesystem::create_symlink(victim, root_ / "tmp" /
-                                                        (std::to_string(getpid()) + "_" + std::to_string(t) + "_" +
-                                                         std::to_string(n) + ".pfl"));
+            std::filesystem::create_symlink(
+                victim, root_ / "tmp" / Cat(std::to_string(getpid()), "_", std::to_string(t), "_", std::to_string(n), ".pfl"));
     StderrCapture err;
     Start({"pf=" + start});
     EXPECT_EQ(err.Take(), "");

@@ -23,6 +23,7 @@
 #include "app/logman.h"
 #include "app/options.h"
 #include "app/scan.h"
+#include "app/signatureverify.h"
 #include "app/statistics.h"
 #include "app/stopsignal.h"
 #include "krn/snt/manifest.h"
@@ -33,19 +34,8 @@ namespace {
 
 CApplication* s_instance = nullptr;
 
-// A command whose code is built but whose implementation is not part of this
-// program yet: fail clearly instead of pretending success.
-[[noreturn]] void NotAvailable(const char* letter)
-{
-    throw CExcept(std::string("KOVZEF: command -") + letter + " is not available in this build",
-                  21, false);
-}
-
-// The dispatch table.  A command joins by replacing its NotAvailable line
-// with one that builds its object, e.g.
-//     case KOV_CMD_LIST:     return std::make_unique<CType>(app);
-// (and including its header above).  Codes 1 and 5 share one object, so do
-// 2 and 3; code 8 is the signing run of the create command.
+// The dispatch table.  Codes 1 and 5 share one object, so do 2 and 3;
+// code 8 is the signing run of the create command.
 std::unique_ptr<CCommand> MakeCommand(int32_t code, CApplication& app)
 {
     switch (code) {
@@ -57,20 +47,21 @@ std::unique_ptr<CCommand> MakeCommand(int32_t code, CApplication& app)
     case KOV_CMD_MERGE:    return std::make_unique<CMerge>(app);
     case KOV_CMD_SCAN:     return std::make_unique<CScan>();
     case KOV_CMD_SIGN:     return std::make_unique<CCreate>(app);  // the signing run
-    case KOV_CMD_MANIFEST: NotAvailable("M");      // manifest verification: not built yet
+    case KOV_CMD_MANIFEST: return std::make_unique<CSignatureVerify>(app);
     default:
         throw CExcept("KOVZEF: no valid command given", 21, false);
     }
 }
 
-bool IsCreateOrAppend(uint32_t code)
+// The runs of the create command: create, append and sign-only.
+bool RunsCreate(uint32_t code)
 {
-    return code == KOV_CMD_CREATE || code == KOV_CMD_APPEND;
+    return code == KOV_CMD_CREATE || code == KOV_CMD_APPEND || code == KOV_CMD_SIGN;
 }
 
 bool WritesArchive(uint32_t code)
 {
-    return IsCreateOrAppend(code) || code == KOV_CMD_MERGE || code == KOV_CMD_SIGN;
+    return RunsCreate(code) || code == KOV_CMD_MERGE;
 }
 
 // The directory part of a path ("." when it has none) and its last component.
@@ -175,7 +166,7 @@ void CApplication::Run()
     m_options->PrepareFileList();
 
     m_commandCode = static_cast<uint32_t>(m_options->commandCode);
-    if (IsCreateOrAppend(m_commandCode) || m_commandCode == KOV_CMD_SIGN)
+    if (RunsCreate(m_commandCode))
         FixArchivePath();
     errno = 0;
     Dispatch();
@@ -191,7 +182,7 @@ void CApplication::Dispatch()
     std::unique_ptr<CCommand> command = MakeCommand(static_cast<int32_t>(m_commandCode), *this);
     if (WritesArchive(m_commandCode))
         InstallStopSignalHandlers();
-    if (!IsCreateOrAppend(m_commandCode)) {
+    if (!RunsCreate(m_commandCode)) {
         command->Execute();
         return;
     }
@@ -431,10 +422,24 @@ void CApplication::RemoveArchive()
                            static_cast<long long>(st.st_mtim.tv_nsec) == m_archiveOldMtimeNsec;
     if (!sameFile || untouched)
         return;  // not the file this run wrote, or the run never wrote to it
-    if (m_archiveAppend) {
-        // The archive was there before: drop what this run appended, keep the rest.
+    if (m_archiveAppend || m_commandCode == KOV_CMD_SIGN) {
+        // The archive was there before: drop what this run appended, keep
+        // the rest, and put back what it wrote over.
         const int fd = openat(dirFd, m_archiveName, O_WRONLY | O_CLOEXEC);
         if (fd >= 0) {
+            const char* back = m_overwrittenTail.data();
+            size_t left = m_overwrittenTail.size();
+            off_t at = static_cast<off_t>(m_overwrittenOffset);
+            while (left != 0) {
+                const ssize_t put = pwrite(fd, back, left, at);
+                if (put < 0 && errno == EINTR)
+                    continue;
+                if (put <= 0)
+                    break;  // nothing more can be done; the run reports its own failure
+                back += put;
+                left -= static_cast<size_t>(put);
+                at += put;
+            }
             if (ftruncate(fd, static_cast<off_t>(m_archiveOldSize)) != 0) {
                 // Nothing more can be done; the run reports its own failure.
             }
@@ -445,6 +450,12 @@ void CApplication::RemoveArchive()
     // A create run that could not write beside the archive rewrote it: the
     // old content is gone already.
     unlinkat(dirFd, m_archiveName, 0);
+}
+
+void CApplication::KeepOverwrittenTail(uint64_t offset, std::string bytes)
+{
+    m_overwrittenOffset = offset;
+    m_overwrittenTail = std::move(bytes);
 }
 
 void CApplication::ReportInaccessible(const std::string& name, const std::string& detail)

@@ -50,14 +50,19 @@ public:
     // beside it, which the run writes and which replaces the archive only
     // when the run succeeds.
     void FixArchivePath();
-    // Undoes the archive file of a failed create or append run: removes the
-    // new file of a create, or cuts an archive that existed before an append
-    // back to its earlier length.  The path was fixed at the start of the
+    // Undoes the archive file of a failed create, append or signing run:
+    // removes the new file of a create, or cuts an archive that existed
+    // before an append or signing run back to its earlier length and puts
+    // back the bytes the run wrote over (KeepOverwrittenTail).  The path was fixed at the start of the
     // run, so a later change of directory does not matter.  Reports nothing.
     void RemoveArchive();
     // Puts the new file of a successful create in the archive's place;
     // CWriteExcept when that fails.  Nothing to do for the other runs.
     void CommitArchive();
+    // A signing run that writes over the end of the existing archive (its
+    // old manifest entry) keeps those bytes here first, so that a failed
+    // run puts them back when it cuts the archive to its old length.
+    void KeepOverwrittenTail(uint64_t offset, std::string bytes);
     // The file the create or append run opens: the new file beside the
     // archive, or the archive itself.
     std::string GetArchiveWriteName() const;
@@ -113,6 +118,8 @@ private:
     bool m_archiveForeign = false;    // something else was there (device, pipe, ...)
     bool m_archiveAppend = false;     // the run appends to it
     long long m_archiveOldSize = 0;   // its length then
+    uint64_t m_overwrittenOffset = 0; // where the run writes over old bytes
+    std::string m_overwrittenTail;    // those bytes
     unsigned long long m_archiveDev = 0, m_archiveIno = 0;
     long long m_archiveOldMtimeSec = 0, m_archiveOldMtimeNsec = 0;
     CArchiveLock m_archiveLock;       // held by runs that write into the archive

@@ -14,7 +14,7 @@ void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName,
     application.GetLogMan().Write("KOVZEF: processing archive " + archiveName + " (version " +
                                   archive.GetVersionString() + ")");
     if (checkSignature)
-        VerifySignatureAfterReading(archive, application);
+        VerifyArchiveSignature(false, archive, application);
 }
 
 CEntrySelection::CEntrySelection(const std::vector<std::string>& names) : m_count(names.size())

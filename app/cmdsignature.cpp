@@ -1,13 +1,24 @@
 #include "app/cmdsignature.h"
 
+#include <memory>
+
 #include "app/application.h"
 #include "app/archivefile.h"
+#include "app/compressstrategy.h"
 #include "app/direntry.h"
 #include "app/except.h"
+#include "app/fshelpers.h"
+#include "app/logman.h"
 #include "app/options.h"
-#include "krn/snt/manifest.h"
 
 namespace {
+
+// A manifest context of the command's own, released when it goes.
+struct OwnContext {
+    std::unique_ptr<ManifestContext> context{new ManifestContext()};
+    ~OwnContext() { ManifestClearContext(context.get()); }
+    ManifestContext* get() const { return context.get(); }
+};
 
 [[noreturn]] void ThrowManifestFailure(ManifestContext* context, int code)
 {
@@ -16,10 +27,141 @@ namespace {
     throw CInvalManifestExcept(ManifestGetLastError(context), code, ManifestGetSsfRc(context));
 }
 
-[[noreturn]] void ThrowNotAvailable()
+// The stored manifest entry, tested into its own buffer; the text and the
+// offset of its header.
+void TestManifestEntry(CArchiveFile& archive, CDirEntry* entry, std::string& text, uint64_t& headerOffset)
 {
-    throw CExcept("KOVZEF: signing and signature verification are not available in this build",
-                  100, false);
+    auto* manifest = static_cast<CSignedManifest*>(entry);
+    CBufferedStream& buffer = manifest->BufferedStream();
+    buffer.Clear();
+    manifest->SetStream(&buffer);
+    manifest->ExtractOrTest(archive, true);
+    manifest->SetStream(nullptr);
+    text.assign(reinterpret_cast<const char*>(buffer.Data()), buffer.Length());
+    headerOffset = manifest->HeaderOffset();
+}
+
+// The checks of an archive that entries are added to and that is signed
+// anew at the end.
+void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
+{
+    const COptions& options = application.GetOptions();
+    ManifestContext* context = archive.GetManifestContext();
+    int rc = ManifestInit(context, options.securityLibrary, options.fileHashAlgorithm, options.signatureFormat,
+                          options.signatureHashAlgorithm);
+    if (rc != SMF_OK)
+        throw CInvalManifestExcept(ManifestGetLastError(context), rc, 0);
+    if (options.commandCode == KOV_CMD_CREATE)
+        return;
+
+    // The existing entries feed the archive's manifest as they are tested;
+    // the stored manifest is verified beside it.
+    OwnContext stored;
+    bool manifestFound = false;
+    bool entriesBehindManifest = false;
+    uint64_t manifestOffset = 0;
+    uint32_t invalidEntries = 0;
+    archive.Rewind();
+    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
+        if (manifestFound)
+            entriesBehindManifest = true;
+        if (entry->IsSignedManifest()) {
+            std::string text;
+            TestManifestEntry(archive, entry, text, manifestOffset);
+            archive.ReleaseEntry(entry);
+            manifestFound = true;
+            if (!options.verify)
+                continue;
+            rc = ManifestInit(stored.get(), options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
+            if (rc == SMF_OK)
+                rc = VerifyManifestText(stored.get(), text.data(), text.size(), application, false);
+            if (rc != SMF_OK)
+                ThrowManifestFailure(stored.get(), rc);
+            continue;
+        }
+        CheckEntryDigests(archive, entry, invalidEntries);
+        archive.ReleaseEntry(entry);
+    }
+    // The new entries and manifest go where the old manifest was: whatever
+    // stands behind it would be overwritten.
+    if (entriesBehindManifest)
+        throw CInvalManifestExcept("Archive " + archive.GetPath() +
+                                       " holds entries behind its signed manifest, which signing it again "
+                                       "would overwrite.\n        This is not supported!",
+                                   0, 0);
+    if (options.verify && manifestFound) {
+        // An archive without files has no manifest text yet.
+        ManifestContext* signedOne = stored.get();
+        const bool bothEmpty = context->contentLength == 0 && signedOne->entryCount == 0;
+        if (!bothEmpty && ManifestCompareExternal(context, signedOne) != SMF_OK)
+            throw CInvalManifestExcept("Archive " + archive.GetPath() +
+                                           " is already signed, but the content was modified.\n"
+                                           "        This is not supported!",
+                                       0, 0);
+    }
+    CheckEntryDigests(archive, nullptr, invalidEntries);
+
+    CFileStream& stream = archive.Stream();
+    if (manifestFound && manifestOffset >= KOX_ARCHIVE_HEADER_SIZE) {
+        // What the run overwrites is kept, so that a failed run can put the
+        // old manifest entry back.
+        std::string tail;
+        char block[4096];
+        size_t got = 0;
+        if (!stream.Seek(manifestOffset))
+            throw CSetFilePointerExcept();
+        do {
+            if (!stream.Read(block, sizeof block, &got))
+                throw CReadExcept(archive.GetPath());
+            tail.append(block, got);
+        } while (got == sizeof block);
+        application.KeepOverwrittenTail(manifestOffset, std::move(tail));
+        if (!stream.Seek(manifestOffset))
+            throw CSetFilePointerExcept();
+    } else if (!stream.SeekEnd()) {
+        throw CSetFilePointerExcept();
+    }
+}
+
+// The check of the stored signature before the entries are read.
+void VerifyAfterReading(CArchiveFile& archive, CApplication& application)
+{
+    const COptions& options = application.GetOptions();
+    if (!options.verify && !options.sign)
+        return;
+    std::string text;
+    ManifestContext* context = archive.GetManifestContext();
+    // Asked to check a signature, an archive without one never passes.
+    if (!ReadManifestEntry(archive, &text, nullptr))
+        throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59,
+                      true, 0);
+    int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
+    if (rc == SMF_OK)
+        rc = VerifyManifestText(context, text.data(), text.size(), application, false);
+    if (rc == SMF_OK && options.externalManifest != nullptr && PathExists(options.externalManifest))
+        rc = ManifestReadExternal(context, options.externalManifest);
+    if (rc == SMF_OK)
+        return;
+    if (rc == SMF_ESIGNATURE)
+        throw CInvalSignatureExcept(ManifestGetLastError(context), ManifestGetSsfRc(context));
+    throw CInvalManifestExcept(ManifestGetLastError(context), ManifestGetSmfRc(context), ManifestGetSsfRc(context));
+}
+
+// The revocation list named with -crl, whole.  A list that cannot be had is
+// an error: a silently skipped revocation check would look like a passed one.
+std::string ReadRevocationList(const char* path)
+{
+    std::string bytes;
+    switch (ReadWholeFile(path, bytes)) {
+    case KOV_WHOLE_FILE_OK:
+        if (!bytes.empty())
+            return bytes;
+        throw CInvalManifestExcept(std::string("CRL file could not be read >") + path + "< (it is empty)", 0, 0);
+    case KOV_WHOLE_FILE_NOT_OPENED:
+        throw CInvalManifestExcept(std::string("Cannot open CRL file >") + path + "<", 0, 0);
+    default:
+        throw CInvalManifestExcept(std::string("CRL file could not be read >") + path + "<", 0, 0);
+    }
 }
 
 }  // namespace
@@ -30,47 +172,151 @@ bool SignatureRequested(CApplication& application)
     return options.verify || options.sign || options.commandCode == KOV_CMD_SIGN;
 }
 
-void VerifySignatureBeforeWriting(CArchiveFile& archive, CApplication& application)
+// ---- Signing ------------------------------------------------------------------
+
+int SignManifest(ManifestContext* context, CApplication& application)
+{
+    const COptions& options = application.GetOptions();
+    return ManifestSign(context, options.keyStore, options.keyStorePassword, options.timestampServer,
+                        options.proxy, nullptr, nullptr);
+}
+
+void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStrategy& strategy, uint32_t openMode)
 {
     if (!SignatureRequested(application))
         return;
     const COptions& options = application.GetOptions();
     ManifestContext* context = archive.GetManifestContext();
-    int rc = ManifestInit(context, options.securityLibrary, options.fileHashAlgorithm,
-                          options.signatureFormat, options.signatureHashAlgorithm);
+    int rc = SMF_OK;
+    if (options.externalManifest != nullptr)
+        rc = ManifestReadExternal(context, options.externalManifest);
+    if (rc == SMF_OK)
+        rc = SignManifest(context, application);
     if (rc != SMF_OK)
-        throw CInvalManifestExcept(ManifestGetLastError(context), rc, 0);
-    ThrowNotAvailable();
+        ThrowManifestFailure(context, rc);
+
+    {
+        CSignedManifest manifest(KOX_MANIFEST_NAME, context);
+        struct Unset {
+            ICompressStrategy& strategy;
+            ~Unset() { strategy.SetEntry(nullptr); }
+        } unset{strategy};
+        strategy.SetEntry(&manifest);
+        manifest.AddToArchive(archive);
+    }
+    if ((openMode & KOV_OPEN_UPDATE) != 0 && !archive.Stream().Truncate())
+        throw CWriteExcept(archive.GetPath());
+    if (options.verbose)
+        application.GetLogMan().Write("KOVZEF: Signature of archive " + std::string(application.GetArchiveName()) +
+                                      " was successfully created");
 }
 
-bool HasSignedManifest(CArchiveFile& archive)
+bool ReadManifestEntry(CArchiveFile& archive, std::string* text, uint64_t* headerOffset)
 {
+    CFileStream& stream = archive.Stream();
+    uint64_t noted = 0;
+    if (!stream.Tell(&noted))
+        throw CGetFilePosExcept();
     bool found = false;
+    std::string stored;
+    uint64_t offset = 0;
     for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
         found = entry->IsSignedManifest();
+        if (found)
+            TestManifestEntry(archive, entry, stored, offset);
         archive.ReleaseEntry(entry);
         if (found)
             break;
     }
-    archive.Rewind();
-    return found;
+    // The next walk starts behind the archive header again by itself.
+    if (!stream.Seek(noted))
+        throw CSetFilePointerExcept();
+    if (!found)
+        return false;
+    if (text != nullptr)
+        *text = std::move(stored);
+    if (headerOffset != nullptr && !stored.empty())
+        *headerOffset = offset;
+    return true;
 }
 
-void VerifySignatureAfterReading(CArchiveFile& archive, CApplication& application)
+void CheckManifestPresence(CArchiveFile& archive, bool mustExist, const std::string& message, uint32_t code)
+{
+    if (ReadManifestEntry(archive, nullptr, nullptr) != mustExist)
+        throw CExcept(message, code, false);
+}
+
+// ---- Verification -----------------------------------------------------------
+
+void VerifyArchiveSignature(bool beforeWriting, CArchiveFile& archive, CApplication& application)
+{
+    if (beforeWriting) {
+        if (SignatureRequested(application))
+            VerifyBeforeWriting(archive, application);
+        return;
+    }
+    VerifyAfterReading(archive, application);
+}
+
+int VerifyManifestText(ManifestContext* context, const char* text, std::size_t length, CApplication& application,
+                       bool loadBody)
 {
     const COptions& options = application.GetOptions();
-    if (!options.verify && !options.sign)
+    std::string crl;
+    if (options.revocationList != nullptr)
+        crl = ReadRevocationList(options.revocationList);
+    const auto* list = reinterpret_cast<const unsigned char*>(crl.data());
+    if (!options.verbose)
+        return ManifestVerify(context, text, length, options.keyStore, options.keyStorePassword, list, crl.size(),
+                              loadBody ? 1 : 0, 0);
+    if (loadBody)
+        return ManifestVerifyAndLoad(context, text, length, options.keyStore, options.keyStorePassword, list,
+                                     crl.size());
+    return ManifestVerifySignatureOnly(context, text, length, options.keyStore, options.keyStorePassword, list,
+                                       crl.size());
+}
+
+void WriteSignerLines(ManifestContext* context, CApplication& application, const char* signer)
+{
+    CLogMan& log = application.GetLogMan();
+    log.Write(std::string("KOVZEF: Signature Subject >") + ManifestGetSubject(context) + "<");
+    log.Write(std::string("KOVZEF: Signature Issuer  >") + ManifestGetIssuer(context) + "<");
+    log.Write(std::string("KOVZEF: Signature Type    >") + signer + "<");
+}
+
+void ShowSignatureInfo(CArchiveFile& archive, CApplication& application)
+{
+    if (!application.GetOptions().verbose)
         return;
-    if (!HasSignedManifest(archive)) {
-        if (options.verify)
-            throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() +
-                              " is not digitally signed",
-                          59, true, 0);
+    ManifestContext* context = archive.GetManifestContext();
+    WriteSignerLines(context, application, ManifestGetSigner(context));
+}
+
+void CheckEntryDigests(CArchiveFile& archive, CDirEntry* entry, uint32_t& invalidEntries, bool everyEntryChecked)
+{
+    if (entry != nullptr) {
+        if (!entry->IsDigestEnabled())
+            return;
+        CNullStream discard;
+        entry->SetStream(&discard);
+        entry->ExtractOrTest(archive, true);
+        entry->SetStream(nullptr);
+        if (!entry->IsDigestVerified())
+            ++invalidEntries;
         return;
     }
     ManifestContext* context = archive.GetManifestContext();
-    int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
-    if (rc != SMF_OK)
-        ThrowManifestFailure(context, rc);
-    ThrowNotAvailable();
+    if (invalidEntries == 1)
+        throw CInvalManifestExcept(ManifestGetLastError(context), ManifestGetSmfRc(context),
+                                   ManifestGetSsfRc(context));
+    if (invalidEntries > 1)
+        throw CInvalManifestExcept(std::to_string(invalidEntries) + " files of the archive are invalid:\n" +
+                                       ManifestGetLastError(context),
+                                   ManifestGetSmfRc(context), ManifestGetSsfRc(context));
+    // Every file the manifest lists must have been met in the archive.
+    if (everyEntryChecked) {
+        const int rc = ManifestCheckAllListed(context);
+        if (rc != SMF_OK)
+            throw CInvalManifestExcept(ManifestGetLastError(context), rc, ManifestGetSsfRc(context));
+    }
 }

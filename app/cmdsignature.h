@@ -1,24 +1,65 @@
-// Signature checks that the create, list, extract and merge commands run
-// around an archive's entries.  The crypto services are loaded at run time;
-// when they cannot be loaded the checks fail with the manifest library's
-// error, and a check that would need the full signing services reports that
-// they are not available rather than pretending success.
+// Signed archives: signing an archive with its manifest entry
+// "SIGNATURE.SMF", reading that entry back, and the checks that the create,
+// list, extract and merge commands run around an archive's entries (the
+// stored signature, the per-file digests, who signed it).  Failures are
+// thrown as CInvalManifestExcept, CInvalSignatureExcept or CExcept.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+
+#include "krn/snt/manifest.h"
 
 class CApplication;
 class CArchiveFile;
+class CDirEntry;
+class ICompressStrategy;
 
 // True when signing or signature verification was asked for (V, -V, S, or
 // the sign-only command).
 bool SignatureRequested(CApplication& application);
-// Before entries are added to an archive: loads the crypto services.
-void VerifySignatureBeforeWriting(CArchiveFile& archive, CApplication& application);
-// After an archive's header was read by the list or extract command: an
-// archive without a signed manifest fails with code 59 when verification is
-// asked for.  The archive is positioned at its start again afterwards.
-void VerifySignatureAfterReading(CArchiveFile& archive, CApplication& application);
-// Whether the archive holds a signed-manifest entry; walks every entry and
-// rewinds the archive afterwards.
-bool HasSignedManifest(CArchiveFile& archive);
+
+// ---- Signing ----------------------------------------------------------------
+
+// At the end of a create, append or sign-only run that asked for signing:
+// compares the manifest with -manifest when given, signs it and adds the
+// manifest entry behind the entries; an archive opened for update is cut
+// right behind it.
+void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStrategy& strategy,
+                 uint32_t openMode);
+// ManifestSign with the -key, -pwd, -tsaurl and -proxy values; its code.
+int SignManifest(ManifestContext* context, CApplication& application);
+// The stored manifest text of the archive (true), or false when it has no
+// manifest entry; headerOffset (may be null) receives the offset of that
+// entry's header when the text is not empty.  The read position is the same
+// afterwards.
+bool ReadManifestEntry(CArchiveFile& archive, std::string* text, uint64_t* headerOffset);
+// Throws CExcept(message, code) when the archive has no manifest entry and
+// mustExist is true, or has one and mustExist is false.
+void CheckManifestPresence(CArchiveFile& archive, bool mustExist, const std::string& message,
+                           uint32_t code);
+
+// ---- Verification -------------------------------------------------------------
+
+// beforeWriting: the checks before entries are added to an archive that is
+// signed anew (loads the crypto services; for append and sign-only also
+// checks the stored signature and digests and puts the write position where
+// the old manifest entry was).  Otherwise: the check of the stored signature
+// before an archive's entries are listed or extracted; an archive without
+// one is refused.
+void VerifyArchiveSignature(bool beforeWriting, CArchiveFile& archive, CApplication& application);
+// Reads the -crl file and verifies the manifest text (with the signer's
+// names kept under -v); the manifest library's code.
+int VerifyManifestText(ManifestContext* context, const char* text, std::size_t length,
+                       CApplication& application, bool loadBody = true);
+// With -v: the signer's subject, issuer and category.
+void ShowSignatureInfo(CArchiveFile& archive, CApplication& application);
+// The three lines of the signer: subject, issuer and the category given.
+void WriteSignerLines(ManifestContext* context, CApplication& application, const char* signer);
+// With an entry: tests it with its data discarded and counts it when its
+// digest does not match.  Without: refuses a count other than 0 and, when
+// every entry of the archive was checked, a manifest that lists files the
+// archive does not hold.
+void CheckEntryDigests(CArchiveFile& archive, CDirEntry* entry, uint32_t& invalidEntries,
+                       bool everyEntryChecked = false);

@@ -195,7 +195,7 @@ void CCreate::Execute()
     }
 
     if (signing)
-        VerifySignatureBeforeWriting(archive, m_application);
+        VerifyArchiveSignature(true, archive, m_application);
 
     for (const std::string& name : options.fileList) {
         if (HasWildcard(name)) {
@@ -236,9 +236,10 @@ void CCreate::Execute()
         }
     }
 
-    // Signing ends in VerifySignatureBeforeWriting while the signing
-    // services are not built in, so nothing more is written for it here.
-
+    if (signing) {
+        CheckEntryDigests(archive, nullptr, m_failedDigests);
+        SignArchive(archive, m_application, *m_strategy, plan.mode);
+    }
     archive.Close();
 }
 

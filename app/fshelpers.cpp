@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -231,6 +232,35 @@ bool PathExists(const char* path)
 {
     struct stat st;
     return stat(path, &st) == 0;
+}
+
+KovWholeFile ReadWholeFile(const char* path, std::string& bytes)
+{
+    bytes.clear();
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return KOV_WHOLE_FILE_NOT_OPENED;
+    struct stat st;
+    KovWholeFile result = KOV_WHOLE_FILE_OK;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        result = KOV_WHOLE_FILE_NOT_READ;
+    } else {
+        char block[65536];
+        for (;;) {
+            const ssize_t got = read(fd, block, sizeof block);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                result = KOV_WHOLE_FILE_NOT_READ;
+                break;
+            }
+            if (got == 0)
+                break;
+            bytes.append(block, static_cast<size_t>(got));
+        }
+    }
+    close(fd);
+    return result;
 }
 
 bool GetFileSize(const char* path, double& size)

@@ -88,6 +88,10 @@ bool IsSymbolicLink(const char* path);
 // KOV_PATH_* following links; throws like IsSymbolicLink.
 int GetPathType(const char* path);
 bool PathExists(const char* path);
+// Reads a whole regular file (opened without waiting, so a pipe named by
+// mistake cannot hang the run) into bytes.
+enum KovWholeFile { KOV_WHOLE_FILE_OK, KOV_WHOLE_FILE_NOT_OPENED, KOV_WHOLE_FILE_NOT_READ };
+KovWholeFile ReadWholeFile(const char* path, std::string& bytes);
 bool GetFileSize(const char* path, double& size);
 // stat (followLinks) or lstat; sizeHigh and reserved set to 0, unused not
 // written.  false when the call fails (outputs untouched).

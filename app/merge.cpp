@@ -34,10 +34,9 @@ void RequireCurrentArchive(CArchiveFile& archive, const std::string& name)
 
 // Refuses a signed archive: appending would invalidate its signature, and
 // a manifest in the middle of an archive would sign only part of it.
-void CheckManifestPresence(CArchiveFile& archive)
+void RefuseSigned(CArchiveFile& archive)
 {
-    if (HasSignedManifest(archive))
-        throw CExcept("KOVZEF: signed archives must not be merged", 53, false);
+    CheckManifestPresence(archive, false, "KOVZEF: signed archives must not be merged", 53);
 }
 
 }  // namespace
@@ -59,8 +58,8 @@ void CMerge::Execute()
     CArchiveFile targetArchive(target, KOV_OPEN_READ);
     RequireCurrentArchive(targetArchive, target);
     RequireCurrentArchive(sourceArchive, source);
-    CheckManifestPresence(targetArchive);
-    CheckManifestPresence(sourceArchive);
+    RefuseSigned(targetArchive);
+    RefuseSigned(sourceArchive);
 
     struct stat targetStat;
     if (stat(target.c_str(), &targetStat) != 0)

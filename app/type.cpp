@@ -7,6 +7,7 @@
 #include "app/application.h"
 #include "app/archivefile.h"
 #include "app/archivewalk.h"
+#include "app/cmdsignature.h"
 #include "app/direntry.h"
 #include "app/except.h"
 #include "app/logman.h"
@@ -48,14 +49,8 @@ void CType::Execute()
                 // The manifest's marker mode carries directory bits; it is a file.
                 const bool selected =
                     selection.Select(name, info.IsDirectoryMode() && !entry->IsSignedManifest());
-                if (verification && entry->IsDigestEnabled()) {
-                    CNullStream discard;
-                    entry->SetStream(&discard);
-                    entry->ExtractOrTest(archive, true);
-                    entry->SetStream(nullptr);
-                    if (!entry->IsDigestVerified())
-                        ++invalidDigests;
-                }
+                if (verification)
+                    CheckEntryDigests(archive, entry, invalidDigests);
                 if (selected) {
                     entry->PrintListing();
                     m_application.GetStatistics().AddFiles();
@@ -70,13 +65,11 @@ void CType::Execute()
                 archive.ReleaseEntry(entry);
             }
 
-            if (verification && invalidDigests != 0) {
-                ManifestContext* context = archive.GetManifestContext();
-                std::string detail = ManifestGetLastError(context);
-                if (invalidDigests > 1)
-                    detail = std::to_string(invalidDigests) + " files of the archive are invalid:\n" + detail;
-                throw CInvalManifestExcept(detail, ManifestGetSmfRc(context), ManifestGetSsfRc(context));
-            }
+            // Every entry's digest was checked, selected or not.
+            if (verification)
+                CheckEntryDigests(archive, nullptr, invalidDigests, true);
+            if (signature)
+                ShowSignatureInfo(archive, m_application);
         } catch (const CInvalExcept&) {
             CTypeOld old(m_application);
             old.Execute();

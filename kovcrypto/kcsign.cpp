@@ -65,7 +65,18 @@ extern "C" int SsfSign(const char* format, uint32_t formatLen, const char* mdalg
         flags |= CMS_DETACHED;
     if (!includeCerts)
         flags |= CMS_NOCERTS;
-    Cms cms(CMS_sign(nullptr, nullptr, includeCerts ? pse.others.get() : nullptr, nullptr, flags));
+    // The signer's own certificate goes in once, with the signer: a PSE that
+    // also lists it among its other certificates must not make it a
+    // duplicate, which the toolkit refuses.
+    CertStack carried(sk_X509_new_null());
+    if (!carried)
+        return Fail(SSF_API_NOMEMORY, "out of memory for the certificates of the signature");
+    for (int i = 0; includeCerts && i < sk_X509_num(pse.others.get()); ++i) {
+        X509* other = sk_X509_value(pse.others.get(), i);
+        if (X509_cmp(other, cert) != 0 && X509_up_ref(other) == 1 && sk_X509_push(carried.get(), other) <= 0)
+            X509_free(other);
+    }
+    Cms cms(CMS_sign(nullptr, nullptr, carried.get(), nullptr, flags));
     if (!cms || CMS_add1_signer(cms.get(), cert, pse.key.get(), md, flags) == nullptr)
         return Fail(SSF_API_UNKNOWN_SECTK_ERROR, "the signature could not be set up");
     Bio in(BIO_new_mem_buf(data, static_cast<int>(dataLen)));

@@ -197,14 +197,6 @@ TEST_F(AppTest, RedirectedOutputGoesToFileAndFailureKeepsStdout)
     close(saved);
 }
 
-TEST_F(AppTest, DispatchOfCommandsThatDoNotExist)
-{
-    Opt().commandCode = KOV_CMD_MANIFEST;
-    Opt().externalManifest = "m.smf";
-    EXPECT_EQ(CApplication::RunGuarded([&] { App().Run(); }), 21);
-    EXPECT_NE(m_log->Collected().find("-M is not available"), std::string::npos);
-}
-
 namespace {
 
 void WriteFile(const fs::path& p, const std::string& content)

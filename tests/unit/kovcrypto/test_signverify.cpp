@@ -89,6 +89,18 @@ TEST(KovCryptoSign, OurSignaturesVerifyWithOpensslAndBack)
     EXPECT_EQ(Verify(twice, kData, P("trust.p12")).rc, 0);
 }
 
+TEST(KovCryptoSign, APseThatAlsoListsItsOwnCertificateSigns)
+{
+    ASSERT_EQ(Shell("cat " + P("root/signer.pem") + " " + P("root/ca.pem") + " > " + TmpDir() + "/chain.pem && " +
+                    "openssl pkcs12 -export -inkey " + P("root/signer.key") + " -in " + P("root/signer.pem") +
+                    " -certfile " + TmpDir() + "/chain.pem -passout pass:pin -out " + TmpDir() + "/twice.p12"),
+              0);
+    std::string sig;
+    int result = -1;
+    ASSERT_EQ(Sign(TmpDir() + "/twice.p12", "pin", kData, &sig, &result), 0) << LastError(result);
+    EXPECT_EQ(OpensslVerify(sig, kData), 0);
+}
+
 TEST(KovCryptoSign, OpensslSignaturesVerifyHere)
 {
     const std::string sig = OpensslSign("root", "signer", kData);

@@ -1,0 +1,286 @@
+"""Signed archives end to end: the real program with the crypto library built
+beside it, the test PKI of the crypto library's tests (openssl command line)
+and a loopback timestamp authority (`openssl ts -reply`).  Archives are
+signed, listed, tested and extracted with verification, appended to and
+signed again; tampered archives, unsigned ones, unusable signers and
+revocation lists fail with their statuses and leave archives as they were.
+The manifest's signature is also checked by `openssl cms -verify`."""
+
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from cmd_helpers import KOVZEF, SCRATCH, ScratchCase, entry_bytes, run  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PKI_SCRIPT = os.path.join(HERE, "..", "unit", "kovcrypto", "make_test_pki.sh")
+TSA_SERVER = os.path.join(HERE, "..", "unit", "smfutil", "tsa_server.py")
+LIBRARY = os.path.join(os.path.dirname(os.path.abspath(KOVZEF)), "libkovcrypto.so")
+BEGIN, END = b"-----BEGIN SIGNATURE-----\n", b"-----END SIGNATURE-----"
+
+PKI = None
+TSA = None
+TSA_URL = None
+
+
+def setUpModule():
+    global PKI, TSA, TSA_URL
+    os.makedirs(SCRATCH, exist_ok=True)
+    PKI = tempfile.mkdtemp(prefix="pki-", dir=SCRATCH)
+    subprocess.run(["bash", PKI_SCRIPT, PKI], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.makedirs(os.path.join(PKI, "tsa"))
+    TSA = subprocess.Popen([sys.executable, TSA_SERVER, "tsa", os.path.join(PKI, "tsa"), "--ts-config",
+                            os.path.join(PKI, "ts.cnf")], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    TSA_URL = "http://127.0.0.1:%s/tsa" % TSA.stdout.readline().decode().strip()
+    # The verification profiles are files of this directory.
+    os.environ["TELMIRDIR"] = os.path.join(PKI, "psedir")
+
+
+def tearDownModule():
+    TSA.stdin.close()
+    TSA.wait()
+
+
+def entries(archive):
+    """Splits a KOX archive into its header and its entries' bytes, each with
+    its name."""
+    out = []
+    at = 8
+    while at < len(archive):
+        start = at
+        mode, size, size_high, _, _, user, name_len = struct.unpack_from("<IQIQIHH", archive, at + 2)
+        name = archive[at + 34:at + 34 + name_len - 1].decode("utf-8")
+        at += 34 + name_len + user
+        if (size or name == "SIGNATURE.SMF") and archive[at:at + 2] in (b"DA", b"ED", b"UD", b"UE"):
+            while True:
+                kind = archive[at:at + 2]
+                (length,) = struct.unpack_from("<I", archive, at + 2)
+                at += 6 + length
+                if kind in (b"ED", b"UE"):
+                    at += 4
+                    break
+        out.append((name, archive[start:at]))
+    return archive[:8], out
+
+
+def join(header, parts):
+    return header + b"".join(part for _, part in parts)
+
+
+class SigningCase(ScratchCase):
+    def setUp(self):
+        super().setUp()
+        self.write("d/a.txt", os.urandom(3000))
+        self.write("d/b.bin", os.urandom(70000))
+        self.write("d/empty", b"")
+
+    def kov(self, *args, key="signer.p12", pin="signpin", url=None, cwd=None):
+        """Runs the program with the library and, for signing, a key store."""
+        extra = ["-L", LIBRARY]
+        if key:
+            extra += ["-key", os.path.join(PKI, key), "-pwd", pin, "-tsaurl", url or TSA_URL]
+        return run(list(args) + extra, cwd or self.dir)
+
+    def content(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def manifest_text(self, archive):
+        """The archive's stored manifest, extracted by the program."""
+        out_dir = tempfile.mkdtemp(dir=self.dir)
+        rc, out = run(["-xf", os.path.abspath(self.path(archive)), "SIGNATURE.SMF"], out_dir)
+        self.assertEqual(rc, 0, out)
+        with open(os.path.join(out_dir, "SIGNATURE.SMF"), "rb") as f:
+            return f.read()
+
+    def sign_new(self, name="a.kox", *files):
+        rc, out = self.kov("-cVf", name, *(files or ("d",)))
+        self.assertEqual(rc, 0, out)
+        return self.content(name)
+
+
+class SignAndVerify(SigningCase):
+    def test_signed_archives_verify_here_and_with_openssl(self):
+        rc, out = self.kov("-cvVf", "a.kox", "d")
+        self.assertEqual(rc, 0, out)
+        self.assertTrue(out.endswith("KOVZEF: Signature of archive a.kox was successfully created\n"), out)
+        signer = ("KOVZEF: Signature Subject >CN=KOV Test Signer, O=KOV Test, C=DE<\n"
+                  "KOVZEF: Signature Issuer  >CN=KOV Test Root, O=KOV Test, C=DE<\n"
+                  "KOVZEF: Signature Type    >KOV software<\n")
+        rc, out = self.kov("-tvVf", "a.kox", key=None)
+        self.assertEqual(rc, 0, out)
+        self.assertTrue(out.endswith(signer), out)
+        self.assertEqual(out.count("\ns"), 3, out)  # the files are shown as signed
+        rc, out = self.kov("-dSf", "a.kox", key=None)
+        self.assertEqual(rc, 0, out)
+
+        # The manifest's signature, checked outside the program.
+        text = self.manifest_text("a.kox")
+        signed, block = text.split(BEGIN)
+        self.assertTrue(signed.endswith(b"\n\n") and signed.count(b"\n") == 10, signed)
+        self.write("signed.txt", signed)
+        self.write("sig.b64", block[:-len(END)])
+        subprocess.run(["openssl", "base64", "-d", "-in", self.path("sig.b64"), "-out", self.path("sig.der")],
+                       check=True)
+        verify = subprocess.run(["openssl", "cms", "-verify", "-binary", "-inform", "DER", "-in", self.path("sig.der"),
+                                 "-content", self.path("signed.txt"), "-CAfile", os.path.join(PKI, "root", "ca.pem"),
+                                 "-out", os.devnull], capture_output=True)
+        self.assertEqual(verify.returncode, 0, verify.stderr)
+
+        # Extracted with verification, its manifest verifies the files on disk.
+        os.mkdir(self.path("x"))
+        rc, out = self.kov("-xvVf", "../a.kox", key=None, cwd=self.path("x"))
+        self.assertEqual(rc, 0, out)
+        self.assertIn(signer + "KOVZEF: 5 file(s) extracted\n", out)
+        rc, out = self.kov("-M", "-manifest", "SIGNATURE.SMF", key=None, cwd=self.path("x"))
+        self.assertEqual((rc, out), (0, "KOVZEF:  Signature of manifest SIGNATURE.SMF was successfully validated\n"))
+        with open(self.path("x", "d", "a.txt"), "ab") as f:
+            f.write(b"!")
+        rc, out = self.kov("-Mvf", "SIGNATURE.SMF", key=None, cwd=self.path("x"))
+        self.assertEqual(rc, 55)
+        self.assertEqual(out, "KOVZEF: Manifest verification failed with with ErrorCode: \nERROR:  "
+                              "Local File >d/a.txt< digest is different to manifest\n")
+        rc, out = self.kov("-M", key=None, cwd=self.path("x"))
+        self.assertEqual((rc, out), (55, "KOVZEF: Manifest file was not found \n"))
+
+    def test_append_and_sign_again_replace_the_manifest(self):
+        self.sign_new()
+        self.write("c.txt", b"appended")
+        rc, out = self.kov("-aVf", "a.kox", "c.txt")
+        self.assertEqual(rc, 0, out)
+        header, parts = entries(self.content("a.kox"))
+        names = [n for n, _ in parts]
+        self.assertEqual(sorted(names[1:4]), ["d/a.txt", "d/b.bin", "d/empty"])
+        self.assertEqual(names[4:], ["c.txt", "SIGNATURE.SMF"])
+        self.assertIn(b" 0005 c.txt\n", self.manifest_text("a.kox"))
+        rc, out = self.kov("-dVf", "a.kox", key=None)
+        self.assertEqual(rc, 0, out)
+
+        # Signing alone: an unsigned archive gets its manifest, a signed one a
+        # new one in place of the old, which ends the file.
+        rc, out = run(["-cf", "u.kox", "d"], self.dir)
+        self.assertEqual(rc, 0, out)
+        rc, out = self.kov("-Sf", "u.kox")
+        self.assertEqual(rc, 0, out)
+        rc, out = self.kov("-tVf", "u.kox", key=None)
+        self.assertEqual(rc, 0, out)
+        before = self.content("a.kox")
+        rc, out = self.kov("-Sf", "a.kox")
+        self.assertEqual(rc, 0, out)
+        header, parts = entries(self.content("a.kox"))
+        self.assertEqual([n for n, _ in parts][-2:], ["c.txt", "SIGNATURE.SMF"])
+        self.assertEqual(join(header, parts[:-1]), join(*entries(before))[:len(join(header, parts[:-1]))])
+        self.assertEqual(len(join(header, parts)), len(self.content("a.kox")))
+
+    def test_archives_that_can_not_be_signed_again_stay_as_they_were(self):
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        # An entry behind the manifest would be overwritten by the new one.
+        behind = join(header, parts + [("late", entry_bytes("RG", "late", 0o100644, b"late"))])
+        self.write("behind.kox", behind)
+        self.write("c.txt", b"appended")
+        for args in (("-Sf", "behind.kox"), ("-aVf", "behind.kox", "c.txt")):
+            rc, out = self.kov(*args)
+            self.assertEqual(rc, 54, out)
+            self.assertIn("holds entries behind its signed manifest", out)
+            self.assertEqual(self.content("behind.kox"), behind)
+        # A signed archive whose entries changed is not signed over.
+        changed = join(header, [p for p in parts if p[0] != "d/empty"])
+        self.write("changed.kox", changed)
+        rc, out = self.kov("-aVf", "changed.kox", "c.txt")
+        self.assertEqual(rc, 54, out)
+        self.assertIn("is already signed, but the content was modified.", out)
+        self.assertEqual(self.content("changed.kox"), changed)
+
+    def test_failed_signing_runs_leave_no_archive_and_append_nothing(self):
+        dead = "http://127.0.0.1:1/tsa"
+        rc, out = self.kov("-cVf", "a.kox", "d", url=dead)
+        self.assertEqual(rc, 60, out)
+        self.assertFalse(os.path.exists(self.path("a.kox")))
+        rc, out = self.kov("-cVf", "a.kox", "d", pin="wrong")
+        self.assertEqual(rc, 54, out)
+        self.assertIn("SSF-RC: SSF_API_INVALID_PASSWORD", out)
+        self.assertFalse(os.path.exists(self.path("a.kox")))
+        rc, out = self.kov("-cVf", "a.kox", "d", key="expired.p12", pin="pin")
+        self.assertEqual(rc, 54, out)
+        self.assertIn("SSF-RC: SSF_API_CERT_EXPIRED", out)
+        # An append whose signing fails puts the old manifest back.
+        signed = self.sign_new()
+        self.write("c.txt", os.urandom(100000))
+        rc, out = self.kov("-aVf", "a.kox", "c.txt", url=dead)
+        self.assertEqual(rc, 60, out)
+        self.assertEqual(self.content("a.kox"), signed)
+        rc, out = self.kov("-Sf", "a.kox", url=dead)
+        self.assertEqual(rc, 60, out)
+        self.assertEqual(self.content("a.kox"), signed)
+
+
+class TamperedAndUnsigned(SigningCase):
+    def test_changed_removed_added_and_swapped_entries_fail(self):
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        names = [n for n, _ in parts]
+        # One byte of the data, stored with a checksum that fits it.
+        data = bytearray(self.content("d/a.txt"))
+        data[100] ^= 1
+        mode = struct.unpack_from("<I", dict(parts)["d/a.txt"], 2)[0]
+        flipped = [(n, entry_bytes("RG", n, mode, bytes(data)) if n == "d/a.txt" else p) for n, p in parts]
+        other = self.sign_new("other.kox", "d/empty")
+        swapped = parts[:-1] + [entries(other)[1][-1]]
+        added = parts[:-1] + [("x", entry_bytes("RG", "x", 0o100644, b"extra"))] + parts[-1:]
+        cases = [
+            ("one byte of data", flipped, 57, "Digest of file >d/a.txt< is not correct"),
+            ("a removed entry", [p for p in parts if p[0] != "d/b.bin"], 55,
+             "1 of 3 listed files were not checked, first >d/b.bin<"),
+            ("an added entry", added, 58, "File>x< was not found in manifest"),
+            ("a swapped manifest", swapped, 58, "was not found in manifest"),
+        ]
+        self.assertEqual(names[-1], "SIGNATURE.SMF")
+        for what, tampered, status, detail in cases:
+            self.write("t.kox", join(header, tampered))
+            for command in ("-tVf", "-dVf", "-xSf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                rc, out = self.kov(command, "../t.kox", key=None, cwd=out_dir)
+                self.assertEqual(rc, status, "%s %s: %s" % (what, command, out))
+                self.assertIn(detail, out, what)
+
+    def test_unsigned_archives_never_pass_a_verification(self):
+        rc, out = run(["-cf", "u.kox", "d"], self.dir)
+        self.assertEqual(rc, 0, out)
+        for command in ("-tVf", "-tSf", "-dVf", "-dSf", "-xVf", "-xSf"):
+            rc, out = self.kov(command, "u.kox", key=None)
+            self.assertEqual(rc, 59, command + out)
+            self.assertIn("KOVZEF: u.kox is not digitally signed", out)
+
+    def test_signers_and_revocation_lists(self):
+        self.sign_new()
+        rc, out = self.kov("-cVf", "r.kox", "d", key="revoked.p12", pin="pin")
+        self.assertEqual(rc, 0, out)
+        crl = os.path.join(PKI, "crl_current.pem")
+        rc, out = self.kov("-tVf", "a.kox", "-crl", crl, key=None)
+        self.assertEqual(rc, 0, out)
+        rc, out = self.kov("-tVf", "r.kox", "-crl", crl, key=None)
+        self.assertEqual(rc, 54, out)
+        self.assertIn("is revoked since", out)
+        self.assertIn("SMF-RC: SMF_ECRL_REVOKED", out)
+        rc, out = self.kov("-dVf", "a.kox", "-crl", os.path.join(PKI, "crl_other.pem"), key=None)
+        self.assertEqual(rc, 61, out)
+        # A list that cannot be had is never a passed check.
+        self.write("empty.crl", b"")
+        for crl, detail in (("empty.crl", "CRL file could not be read >empty.crl< (it is empty)"),
+                            ("missing.crl", "Cannot open CRL file >missing.crl<")):
+            rc, out = self.kov("-tVf", "a.kox", "-crl", crl, key=None)
+            self.assertEqual(rc, 54, out)
+            self.assertIn(detail, out)
+        # A stranger's key store verifies nothing of ours.
+        rc, out = run(["-tVf", "a.kox", "-L", LIBRARY, "-key", os.path.join(PKI, "stranger.p12"), "-pwd", "pin"],
+                      self.dir)
+        self.assertEqual(rc, 60, out)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -57,16 +57,23 @@ void Put(const char** out, const char* value)
         *out = value;
 }
 
-int IterNext(const char** name, const char** cmdValue, const char** defaultValue, bool raw)
+// The next record with its name put out, or null with every out null.
+KovParamRecord* IterStep(const char** name, const char** value, const char** defaultValue)
 {
     KovParamRecord* rec = IterNextRecord();
+    Put(name, rec ? rec->name : nullptr);
     if (!rec) {
-        Put(name, nullptr);
-        Put(cmdValue, nullptr);
+        Put(value, nullptr);
         Put(defaultValue, nullptr);
-        return 0;
     }
-    Put(name, rec->name);
+    return rec;
+}
+
+int IterNext(const char** name, const char** cmdValue, const char** defaultValue, bool raw)
+{
+    KovParamRecord* rec = IterStep(name, cmdValue, defaultValue);
+    if (!rec)
+        return 0;
     if (IsUnknownMarker(rec->level11)) {
         Put(cmdValue, rec->level32);
         Put(defaultValue, nullptr);
@@ -268,14 +275,9 @@ int kovparam_iter_next_raw(const char** name, const char** cmdValue, const char*
 
 int kovparam_iter_next_effective(const char** name, const char** effective, const char** defaultValue)
 {
-    KovParamRecord* rec = IterNextRecord();
-    if (!rec) {
-        Put(name, nullptr);
-        Put(effective, nullptr);
-        Put(defaultValue, nullptr);
+    KovParamRecord* rec = IterStep(name, effective, defaultValue);
+    if (!rec)
         return 0;
-    }
-    Put(name, rec->name);
     if (IsUnknownMarker(rec->level11)) {
         Put(effective, rec->level34);
         Put(defaultValue, nullptr);

@@ -31,29 +31,31 @@ bool SkipLine(FILE* f, int* line)
     return false;
 }
 
-// When the array cannot grow every record is dropped and reading ends.
-KovParamRecord* NewRecord(const char* name, int grow)
+// A record for a name the table lacks, with value at level; when the array
+// cannot grow every record is dropped and false tells reading to end.
+bool AddRecord(const char* name, char* value, int level, int grow)
 {
     KovParamRecord* rec = KovParamInsert(name, grow);
-    if (!rec && g_kp.records) {
-        perror("kovparam(5): realloc");
-        g_kp.oldArrays.push_back(g_kp.records);
-        g_kp.records = nullptr;
-        g_kp.count = g_kp.capacity = 0;
+    if (!rec) {
+        if (g_kp.records) {
+            perror("kovparam(5): realloc");
+            g_kp.oldArrays.push_back(g_kp.records);
+            g_kp.records = nullptr;
+            g_kp.count = g_kp.capacity = 0;
+        }
+        return false;
     }
-    return rec;
+    kovparam_set_level(rec, value, level);
+    return true;
 }
 
 // One assignment of the instance profile; false when reading must end.
 bool TakeInstanceLine(char* name, char* value)
 {
     KovParamRecord* rec = KovParamFind(name);
-    if (!rec) {
-        rec = NewRecord(name, 30);
-        if (!rec)
-            return false;
-        kovparam_set_level(rec, value, 31);
-    } else if (strcmp(name, "KOVSYSTEM") == 0) {
+    if (!rec)
+        return AddRecord(name, value, 31, 30);
+    if (strcmp(name, "KOVSYSTEM") == 0) {
         if (!g_kp.sysnrFixed && isdigit(static_cast<unsigned char>(value[0])) &&
             isdigit(static_cast<unsigned char>(value[1]))) {
             g_kp.sysnr[0] = value[0];
@@ -89,12 +91,9 @@ bool TakeDefaultLine(const char* line)
     if (!copy)
         return true;
     KovParamRecord* rec = KovParamFind(name);
-    if (!rec) {
-        rec = NewRecord(name, 1);
-        if (!rec)
-            return false;
-        kovparam_set_level(rec, copy, 21);
-    } else if (strcmp(name, "KOVSYSTEM") == 0) {
+    if (!rec)
+        return AddRecord(name, copy, 21, 1);
+    if (strcmp(name, "KOVSYSTEM") == 0) {
         rec->level21 = copy;
     } else {
         kovparam_set_level(rec, copy, 21);

@@ -6,69 +6,26 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 
 #include "si/si.h"
-#include "trace/dptrc.h"
+#include "si/sipriv.h"
 
 namespace {
 
-enum class Line { Err, Errno, Plain, Detail };
+#define SI_TRC_ERR(level, ...) SI_TRACE("siux", level, SiTrc::Err, __VA_ARGS__)
+#define SI_TRC_ERRNO(level, ...) SI_TRACE("siux", level, SiTrc::Errno, __VA_ARGS__)
+#define SI_TRC(level, ...) SI_TRACE("siux", level, SiTrc::Plain, __VA_ARGS__)
+#define SI_TRC_DETAIL(...) SI_TRACE("siux", 3, SiTrc::Plain, __VA_ARGS__)
 
-// One trace line in the trace layer's sequence (level check, lock, location,
-// writer, unlock), located at this unit.  Detail lines are plain lines written
-// with the entry level raised to 3.
-void TraceLine(int level, int srcLine, Line kind, const char* fmt, ...)
-    __attribute__((format(printf, 4, 5)));
-void TraceLine(int level, int srcLine, Line kind, const char* fmt, ...) {
-  if (ct_level < level) return;
-  const int savedErrno = errno;  // the errno line reports the caller's
-  va_list ap;
-  va_start(ap, fmt);
-  DpTrcLockAcquire();
-  DpTrcSaveLoc("siux", srcLine);
-  errno = savedErrno;
-  switch (kind) {
-    case Line::Err: DpTrcErrV(tf, fmt, ap); break;
-    case Line::Errno: DpTrcErrnoV(tf, fmt, ap); break;
-    case Line::Plain: DpTrcV(tf, fmt, ap); break;
-    case Line::Detail:
-      EntLev = 3;
-      DpTrcV(tf, fmt, ap);
-      EntLev = 2;
-      break;
-  }
-  DpTrcLockRelease();
-  va_end(ap);
-}
-
-#define SI_TRC_ERR(level, ...) TraceLine(level, __LINE__, Line::Err, __VA_ARGS__)
-#define SI_TRC_ERRNO(level, ...) TraceLine(level, __LINE__, Line::Errno, __VA_ARGS__)
-#define SI_TRC(level, ...) TraceLine(level, __LINE__, Line::Plain, __VA_ARGS__)
-#define SI_TRC_DETAIL(...) TraceLine(3, __LINE__, Line::Detail, __VA_ARGS__)
-
-constexpr int kBusyLimit = 5000;
 constexpr uint32_t kInfoLen = 15;  // socket-information block on the wire
 constexpr int kMaxPassedFds = 16;  // descriptors one message may bring before it counts as cut
 
-// Polls one entry, repeating interrupted calls without limit and busy ones
-// (the system out of memory) up to the limit.
+// Polls one entry of a socket, its system error left in the record.
 int32_t PollOne(SI_SOCK* s, pollfd* pfd, int32_t timeoutMs, const char* name, uint32_t* ready) {
-  int busy = 0;
-  int32_t rc;
-  for (;;) {
-    rc = SiPoll(pfd, 1, timeoutMs, ready, &s->lastError);
-    if (rc == SI_EINTR) continue;
-    if (rc == SI_ETIMEOUT && ++busy < kBusyLimit) continue;
-    break;
-  }
-  if (busy > 0)
-    SI_TRC_ERR(1, "%s: poll looped %d times, caused by EAGAIN (limit=%d)\n", name, busy,
-               kBusyLimit);
-  return rc;
+  return SiPollRetry("siux", name, pfd, 1, timeoutMs, ready, &s->lastError);
 }
 
 void PutBe32(uint8_t* p, int32_t v) {

@@ -1,0 +1,426 @@
+// Position-list select set: waits with the select call like the select-call
+// set, but keeps its members in numbered positions found through a Fi index,
+// chained newest first for the walk.
+#include <poll.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+#include "si/sipriv.h"
+#include "si/siselimpl.h"
+
+namespace {
+
+const char* const kModule = "siselnt";
+
+#define TRC(level, ...) SI_TRACE(kModule, level, SiTrc::Plain, __VA_ARGS__)
+#define TRC_ERR(...) SI_TRACE(kModule, 1, SiTrc::Err, __VA_ARGS__)
+
+}  // namespace
+
+void SISEL_SEL_NT::Release() {
+  SiSelFiClose(&fi, kModule, "SiSelN~");
+  delete[] entries;
+  entries = nullptr;
+  loopPos = listHead = freeList = nullptr;
+  count = highest = highestFd = 0;
+}
+
+SISEL_SEL_NT::~SISEL_SEL_NT() { Release(); }
+
+bool SISEL_SEL_NT::Peek(SI_SOCK* sock) { return SiPeek(sock, SI_PEEK_RD, 0) == SI_EINVAL_SOCK; }
+
+int32_t SISEL_SEL_NT::Find(SI_SOCK* sock, const char* name, FD_EL** el, int32_t* leaf) {
+  const int32_t fd = sock != nullptr ? sock->sock : -1;
+  int32_t l = 0;
+  const int64_t p = sock != nullptr ? SiSelFiPos(fi, entries, highest, fd, &l) : -1;
+  if (p < 0) {
+    TRC(2, "%s: sock %d not member of set\n", name, fd);
+    return SI_EINVAL;
+  }
+  *el = &entries[p];
+  if (leaf != nullptr) *leaf = l;
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::Init(uint32_t n) {
+  const char* const name = "SiSelNInit";
+  if (n > MAX_SOCKETS) {
+    TRC(1, "%s: parameter too big (%u>%u)\n", name, n, MAX_SOCKETS);
+    return SI_EINVAL;
+  }
+  // The tables are made for the new capacity, whatever an earlier Init made.
+  Release();
+  maxEntries = n < 2 ? 2 : n;
+  invalidSocket = 0;
+  SiFdZero(&readReq);
+  SiFdZero(&writeReq);
+  SiFdZero(&priReq);
+  entries = new (std::nothrow) FD_EL[maxEntries]();
+  if (entries == nullptr) {
+    TRC_ERR("%s: failed to allocate FD_EL[%u]\n", name, maxEntries);
+    return SI_EMEMORY;
+  }
+  const int32_t rc = SiSelFiOpen(&fi, kModule, name, maxEntries, entries);
+  if (rc != SI_OK) {
+    Release();
+    return rc;
+  }
+  if (cb != nullptr) cb->CreateMsg(maxEntries, 0);
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::Add(SI_SOCK* sock, void* data, FD_EL** el) {
+  const char* const name = "SiSelNAdd";
+  const int32_t fd = sock->sock;
+  if (fd < 0) {
+    TRC(1, "%s: sock %d negative\n", name, fd);
+    return SI_EINVAL;
+  }
+  // The select call watches descriptors below the size of its sets only.
+  if (static_cast<uint32_t>(fd) >= MAX_SOCKETS) {
+    TRC(1, "%s: sock %d out of range (0<=x<%u)\n", name, fd, MAX_SOCKETS);
+    return SI_EINVAL;
+  }
+  if (count >= maxEntries) {
+    TRC(1, "%s: maximum of sockets reached (%u)\n", name, maxEntries);
+    return SI_EINVAL;
+  }
+  FD_EL* e;
+  if (freeList != nullptr) {
+    e = freeList;
+  } else if (count != highest) {
+    TRC_ERR("%s: internal status error (%u<>%u)\n", name, count, highest);
+    return SI_EINTERN;
+  } else {
+    e = &entries[count];
+  }
+  e->sock = fd;
+  int32_t leaf = 0;
+  const int32_t rc = FiInsert(fi.fiIndex, &e->sock, e, &leaf);
+  if (rc != FI_OK) {
+    e->sock = -1;
+    TRC_ERR("%s: FiInsert failed (rc=%d)\n", name, rc);
+    return SI_EINTERN;
+  }
+  if (e == freeList)
+    freeList = e->nxt;
+  else
+    highest = count + 1;
+  ++count;
+  *e = FD_EL{fd, sock, data, listHead, nullptr};
+  if (listHead != nullptr) listHead->prv = e;
+  listHead = e;
+  if (static_cast<uint32_t>(fd) >= highestFd) highestFd = static_cast<uint32_t>(fd) + 1;
+  TRC(3, "%s: sock %d added to set pos %u\n", name, fd, PosOf(e));
+  if (cb != nullptr) cb->AddMsg(PosOf(e));
+  *el = e;
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::Set(SI_SOCK* sock, uint8_t mode, void* data, uint8_t exclusive) {
+  const char* const name = "SiSelNSet";
+  if (sock == nullptr) {
+    TRC(2, "%s: sock %d not member of set\n", name, -1);
+    return SI_EINVAL;
+  }
+  if (entries == nullptr) {
+    TRC(1, "%s: set not initialised\n", name);
+    return SI_EINVAL;
+  }
+  int32_t leaf = 0;
+  const int64_t p = SiSelFiPos(fi, entries, highest, sock->sock, &leaf);
+  FD_EL* el = p >= 0 ? &entries[p] : nullptr;
+  if (el == nullptr) {
+    const int32_t rc = Add(sock, data, &el);
+    if (rc != SI_OK) return rc;
+  }
+  const auto d = static_cast<uint32_t>(el->sock);
+  if (mode & READ) SiBitSet(readReq, d);
+  if (mode & READ_PRI) SiBitSet(priReq, d);
+  if (mode & WRITE) SiBitSet(writeReq, d);
+  if (exclusive == 1) {
+    if (!(mode & READ)) SiBitClr(readReq, d);
+    if (!(mode & READ_PRI)) SiBitClr(priReq, d);
+    if (!(mode & WRITE)) SiBitClr(writeReq, d);
+  }
+  TRC(3, "%s: set events of sock %d to: %c%c%c\n", name, el->sock,
+      SiEvChar(SiBitIsSet(readReq, d), 'r'), SiEvChar(SiBitIsSet(priReq, d), 'p'),
+      SiEvChar(SiBitIsSet(writeReq, d), 'w'));
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::Clear(SI_SOCK* sock, uint8_t mode) {
+  const char* const name = "SiSelNClear";
+  FD_EL* el = nullptr;
+  if (Find(sock, name, &el, nullptr) != SI_OK) return SI_EINVAL;
+  const auto d = static_cast<uint32_t>(el->sock);
+  if (mode & READ) SiBitClr(readReq, d);
+  if (mode & READ_PRI) SiBitClr(priReq, d);
+  if (mode & WRITE) SiBitClr(writeReq, d);
+  TRC(3, "%s: set events of sock %d to: %c%c%c\n", name, el->sock,
+      SiEvChar(SiBitIsSet(readReq, d), 'r'), SiEvChar(SiBitIsSet(priReq, d), 'p'),
+      SiEvChar(SiBitIsSet(writeReq, d), 'w'));
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::ClearSet() {
+  SiFdZero(&readReq);
+  SiFdZero(&writeReq);
+  SiFdZero(&priReq);
+  TRC(3, "%s: cleared set\n", "SiSelNClearSet");
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::Remove(SI_SOCK* sock, uint8_t /*reorganise*/) {
+  const char* const name = "SiSelNRemove";
+  FD_EL* el = nullptr;
+  int32_t leaf = 0;
+  if (Find(sock, name, &el, &leaf) != SI_OK) return SI_EINVAL;
+  const int32_t rc = FiRemove(fi.fiIndex, leaf);
+  if (rc != FI_OK) {
+    TRC_ERR("%s: FiRemove failed (rc=%d)\n", name, rc);
+    return SI_EINTERN;
+  }
+  const uint32_t pos = PosOf(el);
+  const int32_t fd = el->sock;
+  --count;
+  if (cb != nullptr) cb->RemoveMsg(pos);
+  if (el->prv != nullptr)
+    el->prv->nxt = el->nxt;
+  else
+    listHead = el->nxt;
+  if (el->nxt != nullptr) el->nxt->prv = el->prv;
+  // The walk goes on with the next older member whatever reorganise says:
+  // the entry's link is about to serve the free list.
+  if (loopPos == el) loopPos = el->nxt;
+  FD_EL* link = nullptr;
+  if (pos == highest - 1) {
+    --highest;
+    TRC(3, "%s: removed last sock %d (pos=%u)\n", name, fd, pos);
+  } else {
+    link = freeList;
+    freeList = el;
+    TRC(3, "%s: removed sock %d (pos=%u)\n", name, fd, pos);
+  }
+  *el = FD_EL{-1, nullptr, nullptr, link, nullptr};
+  const auto d = static_cast<uint32_t>(fd);
+  for (SI_FD_SET* s : {&readReq, &writeReq, &priReq, &readRes, &writeRes, &priRes})
+    SiBitClr(*s, d);
+  TRC(3, "%s: removed sock %d\n", name, fd);
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::RemoveAll() {
+  const char* const name = "SiSelNRemoveAll";
+  if (cb != nullptr) cb->ResetMsg();
+  count = highest = highestFd = 0;
+  loopPos = listHead = freeList = nullptr;
+  invalidSocket = 0;
+  SiFdZero(&readReq);
+  SiFdZero(&writeReq);
+  SiFdZero(&priReq);
+  if (entries == nullptr) return SI_OK;
+  std::memset(static_cast<void*>(entries), 0, sizeof(FD_EL) * maxEntries);
+  const int32_t rc = SiSelFiReopen(&fi, kModule, name, entries);
+  if (rc != SI_OK) return rc;
+  TRC(3, "%s: removed all sockets\n", name);
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::Select(int32_t timeoutMs, uint32_t* nSelected) {
+  const char* const name = "SiSelNSelect";
+  const uint32_t bytes = (highestFd + 7 < MAX_SOCKETS ? highestFd + 7 : MAX_SOCKETS) / 8;
+  std::memcpy(readRes.bits, readReq.bits, bytes);
+  std::memcpy(writeRes.bits, writeReq.bits, bytes);
+  std::memcpy(priRes.bits, priReq.bits, bytes);
+  loopPos = listHead;
+  uint32_t ready = 0;
+  int32_t err = 0;
+  TRC(3, "%s: start select (timeout=%d)\n", name, timeoutMs);
+  int32_t rc;
+  do {
+    rc = SiSelect(static_cast<int32_t>(highestFd), &readRes, &writeRes, &priRes, timeoutMs,
+                  &ready, &err);
+  } while (rc == SI_EINTR);
+  invalidSocket = rc == SI_EINVAL_SOCK ? 1 : 0;
+  if (rc == SI_EINVAL_SOCK) {
+    TRC(1, "%s: few sockets already closed\n", name);
+    if (ready == 0) {
+      TRC(2, "%s: set selFDs to 1 (no timeout)\n", name);
+      ready = 1;
+    }
+  } else if (rc == SI_EINVAL) {
+    TRC(2, "%s: SiSelect returned SI_EINVAL; sleep for %d ms\n", name, timeoutMs);
+    std::memset(readRes.bits, 0, bytes);
+    std::memset(writeRes.bits, 0, bytes);
+    std::memset(priRes.bits, 0, bytes);
+    if (timeoutMs > 0) poll(nullptr, 0, timeoutMs);
+  } else if (rc != SI_OK) {
+    char text[256];
+    TRC_ERR("%s: SiSelect failed (%d-%s)\n", name, err, SiErrnoText(err, text, sizeof text));
+    return SI_EINTERN;
+  }
+  if (cb == nullptr) TRC(2, "%s: of %u sockets %u selected\n", name, count, ready);
+  if (nSelected != nullptr) *nSelected = ready;
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::StartLoop() {
+  loopPos = listHead;
+  TRC(3, "%s: iterator reseted\n", "SiSelNStartLoop");
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::Next(uint8_t* read, uint8_t* readPri, uint8_t* write, SI_SOCK** sock,
+                           void** data) {
+  const char* const name = "SiSelNNext";
+  if (sock == nullptr) return SI_EINVAL;
+  *sock = nullptr;
+  if (data != nullptr) *data = nullptr;
+  if (read != nullptr) *read = 0;
+  if (readPri != nullptr) *readPri = 0;
+  if (write != nullptr) *write = 0;
+  for (uint32_t n = 0; loopPos != nullptr && n <= maxEntries; ++n) {
+    FD_EL* e = loopPos;
+    loopPos = e->nxt;
+    if (e->pSocket == nullptr) continue;
+    const auto d = static_cast<uint32_t>(e->sock);
+    const bool r = SiBitIsSet(readRes, d);
+    const bool w = SiBitIsSet(writeRes, d);
+    const bool x = SiBitIsSet(priRes, d);
+    if (!r && !w && !x) continue;
+    const bool reported = (read != nullptr && r) || (write != nullptr && w) ||
+                          (readPri != nullptr && x);
+    if (read != nullptr) *read = r;
+    if (write != nullptr) *write = w;
+    if (readPri != nullptr) *readPri = x;
+    TRC(3, "%s: sock %d selected (revt=%c%c%c%s)\n", name, e->sock, SiEvChar(r, 'r'),
+        SiEvChar(w, 'w'), SiEvChar(x, 'e'), invalidSocket == 1 ? " cs" : "");
+    if (cb != nullptr) cb->SetEventPos(PosOf(e));
+    if (invalidSocket == 1) {
+      if (Peek(e->pSocket)) {
+        TRC(1, "%s: sock %d already closed\n", name, e->sock);
+        *sock = e->pSocket;
+        if (data != nullptr) *data = e->pData;
+        return SI_EINVAL_SOCK;
+      }
+    } else if (reported) {
+      *sock = e->pSocket;
+      if (data != nullptr) *data = e->pData;
+      return SI_OK;
+    }
+  }
+  loopPos = nullptr;
+  if (cb == nullptr) TRC(3, "%s: no more selected sockets\n", name);
+  if (read != nullptr) *read = 0;
+  if (readPri != nullptr) *readPri = 0;
+  if (write != nullptr) *write = 0;
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::GetMode(SI_SOCK* sock, uint8_t* mode) {
+  FD_EL* el = nullptr;
+  if (mode == nullptr || Find(sock, "SiSelNGetMode", &el, nullptr) != SI_OK) return SI_EINVAL;
+  const auto d = static_cast<uint32_t>(el->sock);
+  *mode = static_cast<uint8_t>((SiBitIsSet(readReq, d) ? READ : 0) |
+                               (SiBitIsSet(priReq, d) ? READ_PRI : 0) |
+                               (SiBitIsSet(writeReq, d) ? WRITE : 0));
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::GetStatEx(SI_SOCK* sock, uint8_t* stat, SI_SOCK** outSock, void** data) {
+  FD_EL* el = nullptr;
+  if (stat == nullptr || Find(sock, "SiSelNGetStatEx", &el, nullptr) != SI_OK) return SI_EINVAL;
+  const auto d = static_cast<uint32_t>(el->sock);
+  if (invalidSocket == 1)
+    *stat = Peek(el->pSocket) ? INVAL_SOCK : 0;
+  else
+    *stat = static_cast<uint8_t>((SiBitIsSet(readRes, d) ? READ : 0) |
+                                 (SiBitIsSet(priRes, d) ? READ_PRI : 0) |
+                                 (SiBitIsSet(writeRes, d) ? WRITE : 0));
+  if (outSock != nullptr) *outSock = el->pSocket;
+  if (data != nullptr) *data = el->pData;
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::GetStat(SI_SOCK* sock, uint8_t* stat) {
+  FD_EL* el = nullptr;
+  if (stat == nullptr || Find(sock, "SiSelNGetStat", &el, nullptr) != SI_OK) return SI_EINVAL;
+  return GetStatEx(sock, stat, nullptr, nullptr);
+}
+
+uint32_t SISEL_SEL_NT::GetMaxEntries() { return maxEntries; }
+
+uint8_t SISEL_SEL_NT::IsMember(SI_SOCK* sock) {
+  int32_t leaf = 0;
+  return sock != nullptr && SiSelFiPos(fi, entries, highest, sock->sock, &leaf) >= 0;
+}
+
+int32_t SISEL_SEL_NT::GetData(SI_SOCK* sock, void** data) {
+  FD_EL* el = nullptr;
+  if (data == nullptr || Find(sock, "SiSelNGetData", &el, nullptr) != SI_OK) return SI_EINVAL;
+  *data = el->pData;
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::SetData(SI_SOCK* sock, void* data) {
+  FD_EL* el = nullptr;
+  if (Find(sock, "SiSelNGetData", &el, nullptr) != SI_OK) return SI_EINVAL;
+  el->pData = data;
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::GetSocketPos(SI_SOCK* sock, uint32_t* pos) {
+  FD_EL* el = nullptr;
+  if (pos == nullptr || Find(sock, "SiSelNGetSocketPos", &el, nullptr) != SI_OK) return SI_EINVAL;
+  *pos = PosOf(el);
+  return SI_OK;
+}
+
+int32_t SISEL_SEL_NT::GetSocketAtPos(uint32_t pos) { return pos < highest ? entries[pos].sock : -1; }
+
+int32_t SISEL_SEL_NT::Dump(FILE* stream) {
+  if (stream == nullptr) return SI_EINVAL;
+  auto posOf = [&](const FD_EL* e) {
+    if (e == nullptr) return -1;
+    const auto at = reinterpret_cast<uintptr_t>(e);
+    const auto base = reinterpret_cast<uintptr_t>(entries);
+    if (entries == nullptr || at < base || (at - base) % sizeof(FD_EL) != 0 ||
+        (at - base) / sizeof(FD_EL) >= maxEntries)
+      return -99;
+    return static_cast<int>((at - base) / sizeof(FD_EL));
+  };
+  std::fprintf(stream, "SISELNT set %p\n", static_cast<void*>(this));
+  std::fprintf(stream,
+               "sockets in set: %d\nhighest pos +1: %d\nhighest fd  +1: %d\nmax entries   : %d\n"
+               "event pos     : %d\nsocket list   : %d\nfree list     : %d\ninvalid socket: %s\n",
+               static_cast<int>(count), static_cast<int>(highest), static_cast<int>(highestFd),
+               static_cast<int>(maxEntries), posOf(loopPos), posOf(listHead), posOf(freeList),
+               invalidSocket == 1 ? "TRUE" : "false");
+  std::fprintf(stream, "socket list   :\n");
+  std::fprintf(stream, "  pos  pSocket  pData    prv nxt FI  | socket     ev  rev");
+  if (cb != nullptr) cb->Dump(stream, -1);
+  std::fprintf(stream, "\n");
+  if (entries == nullptr) return SI_OK;
+  for (uint32_t p = 0; p < highest + 3 && p < maxEntries; ++p) {
+    const FD_EL& e = entries[p];
+    int32_t leaf = 0;
+    const int fiPos = static_cast<int>(SiSelFiPos(fi, entries, maxEntries, e.sock, &leaf));
+    const int shown = fiPos < 0 && e.sock >= 100000 ? -9999 : e.sock;
+    const bool inSets = e.sock >= 0 && static_cast<uint32_t>(e.sock) < MAX_SOCKETS;
+    const auto d = static_cast<uint32_t>(inSets ? e.sock : 0);
+    std::fprintf(stream, "%5d: %08x %08x %3d %3d %3d | sock %-5d %c%c%c %c%c%c",
+                 static_cast<int>(p), SiLow32(e.pSocket), SiLow32(e.pData), posOf(e.prv),
+                 posOf(e.nxt), fiPos, shown, SiEvChar(inSets && SiBitIsSet(readReq, d), 'r'),
+                 SiEvChar(inSets && SiBitIsSet(writeReq, d), 'w'),
+                 SiEvChar(inSets && SiBitIsSet(priReq, d), 'e'),
+                 SiEvChar(inSets && SiBitIsSet(readRes, d), 'r'),
+                 SiEvChar(inSets && SiBitIsSet(writeRes, d), 'w'),
+                 SiEvChar(inSets && SiBitIsSet(priRes, d), 'e'));
+    if (cb != nullptr) cb->Dump(stream, static_cast<int32_t>(p));
+    std::fprintf(stream, "\n");
+  }
+  return SI_OK;
+}

@@ -1,0 +1,332 @@
+// Select-call select set: a member's position is its descriptor, requested
+// and returned events live in descriptor sets, and the members form a list,
+// newest first, along which Next walks.
+#include <poll.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+#include "si/sipriv.h"
+#include "si/siselimpl.h"
+
+namespace {
+
+const char* const kModule = "siselsel";
+constexpr uint16_t kNone = 65535;
+
+#define TRC(level, ...) SI_TRACE(kModule, level, SiTrc::Plain, __VA_ARGS__)
+#define TRC_ERR(...) SI_TRACE(kModule, 1, SiTrc::Err, __VA_ARGS__)
+
+int ListPos(uint16_t v) { return v == kNone ? -1 : v; }
+
+}  // namespace
+
+SISEL_SELECT::~SISEL_SELECT() { delete[] entries; }
+
+// The descriptor must lie in range and, when asked, be a member.
+int32_t SISEL_SELECT::Check(SI_SOCK* sock, const char* name, bool member) {
+  const int32_t d = sock != nullptr ? sock->sock : -1;
+  if (d < 0 || static_cast<uint32_t>(d) >= MAX_SOCKETS) {
+    TRC(1, "%s: sock %d out of range (0<=x<%u)\n", name, d, MAX_SOCKETS);
+    return SI_EINVAL;
+  }
+  if (member && (entries == nullptr || entries[d].pSocket == nullptr)) {
+    TRC(2, "%s: sock %d not member of set\n", name, d);
+    return SI_EINVAL;
+  }
+  return SI_OK;
+}
+
+// After a select that met a closed descriptor: is this one of them?
+bool SISEL_SELECT::Peek(SI_SOCK* sock) { return SiPeek(sock, SI_PEEK_RD, 0) == SI_EINVAL_SOCK; }
+
+int32_t SISEL_SELECT::Init(uint32_t n) {
+  const char* const name = "SiSelSInit";
+  if (n > MAX_SOCKETS) {
+    TRC(1, "%s: parameter too big (%u>%u)\n", name, n, MAX_SOCKETS);
+    return SI_EINVAL;
+  }
+  count = highest = 0;
+  loopPos = listHead = kNone;
+  invalidSocket = 0;
+  maxEntries = n;
+  SiFdZero(&readReq);
+  SiFdZero(&writeReq);
+  SiFdZero(&priReq);
+  if (entries == nullptr) entries = new (std::nothrow) FD_EL[MAX_SOCKETS];
+  if (entries == nullptr) {
+    TRC_ERR("%s: failed to allocate FD_EL[%u]\n", name, MAX_SOCKETS);
+    return SI_EMEMORY;
+  }
+  std::memset(static_cast<void*>(entries), 0, sizeof(FD_EL) * MAX_SOCKETS);
+  if (cb != nullptr) cb->CreateMsg(MAX_SOCKETS, 0);
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::Set(SI_SOCK* sock, uint8_t mode, void* data, uint8_t exclusive) {
+  const char* const name = "SiSelSSet";
+  if (Check(sock, name, false) != SI_OK) return SI_EINVAL;
+  if (entries == nullptr) {
+    TRC(1, "%s: set not initialised\n", name);
+    return SI_EINVAL;
+  }
+  const auto d = static_cast<uint16_t>(sock->sock);
+  FD_EL& e = entries[d];
+  if (e.pSocket == nullptr) {
+    if (count >= maxEntries) {
+      TRC(1, "%s: maximum of sockets reached (%u)\n", name, maxEntries);
+      return SI_EINVAL;
+    }
+    e = FD_EL{sock, data, listHead, kNone};
+    if (listHead != kNone) entries[listHead].prv = d;
+    listHead = d;
+    ++count;
+    if (d >= highest) highest = d + 1u;
+    TRC(3, "%s: sock %d added to set\n", name, d);
+    if (cb != nullptr) cb->AddMsg(d);
+  }
+  if (exclusive == 1) {
+    if (!(mode & READ)) SiBitClr(readReq, d);
+    if (!(mode & READ_PRI)) SiBitClr(priReq, d);
+    if (!(mode & WRITE)) SiBitClr(writeReq, d);
+  }
+  if (mode & READ) SiBitSet(readReq, d);
+  if (mode & READ_PRI) SiBitSet(priReq, d);
+  if (mode & WRITE) SiBitSet(writeReq, d);
+  TRC(3, "%s: set events of sock %d to: %c%c%c\n", name, d, SiEvChar(SiBitIsSet(readReq, d), 'r'),
+      SiEvChar(SiBitIsSet(priReq, d), 'p'), SiEvChar(SiBitIsSet(writeReq, d), 'w'));
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::Clear(SI_SOCK* sock, uint8_t mode) {
+  const char* const name = "SiSelSClear";
+  if (Check(sock, name, true) != SI_OK) return SI_EINVAL;
+  const auto d = static_cast<uint32_t>(sock->sock);
+  if (mode & READ) SiBitClr(readReq, d);
+  if (mode & READ_PRI) SiBitClr(priReq, d);
+  if (mode & WRITE) SiBitClr(writeReq, d);
+  TRC(3, "%s: set events of sock %d to: %c%c%c\n", name, d, SiEvChar(SiBitIsSet(readReq, d), 'r'),
+      SiEvChar(SiBitIsSet(priReq, d), 'p'), SiEvChar(SiBitIsSet(writeReq, d), 'w'));
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::ClearSet() {
+  SiFdZero(&readReq);
+  SiFdZero(&writeReq);
+  SiFdZero(&priReq);
+  TRC(3, "%s: cleared set\n", "SiSelSClearSet");
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::Remove(SI_SOCK* sock, uint8_t reorganise) {
+  const char* const name = "SiSelSRemove";
+  if (Check(sock, name, true) != SI_OK) return SI_EINVAL;
+  const auto d = static_cast<uint16_t>(sock->sock);
+  FD_EL& e = entries[d];
+  --count;
+  if (cb != nullptr) cb->RemoveMsg(d);
+  if (e.prv != kNone)
+    entries[e.prv].nxt = e.nxt;
+  else
+    listHead = e.nxt;
+  if (e.nxt != kNone) entries[e.nxt].prv = e.prv;
+  if (reorganise != 1 && loopPos == d) loopPos = e.nxt;
+  for (SI_FD_SET* s : {&readReq, &writeReq, &priReq, &readRes, &writeRes, &priRes})
+    SiBitClr(*s, d);
+  e.pSocket = nullptr;
+  TRC(3, "%s: removed sock %d\n", name, d);
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::RemoveAll() {
+  if (cb != nullptr) cb->ResetMsg();
+  count = highest = 0;
+  loopPos = listHead = kNone;
+  invalidSocket = 0;
+  SiFdZero(&readReq);
+  SiFdZero(&writeReq);
+  SiFdZero(&priReq);
+  if (entries != nullptr) std::memset(static_cast<void*>(entries), 0, sizeof(FD_EL) * MAX_SOCKETS);
+  TRC(3, "%s: removed all sockets\n", "SiSelSRemoveAll");
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::Select(int32_t timeoutMs, uint32_t* nSelected) {
+  const char* const name = "SiSelSSelect";
+  // Only the bytes that cover descriptors below highest.
+  const uint32_t bytes = (highest + 7 < MAX_SOCKETS ? highest + 7 : MAX_SOCKETS) / 8;
+  std::memcpy(readRes.bits, readReq.bits, bytes);
+  std::memcpy(writeRes.bits, writeReq.bits, bytes);
+  std::memcpy(priRes.bits, priReq.bits, bytes);
+  loopPos = listHead;
+  uint32_t ready = 0;
+  int32_t err = 0;
+  TRC(3, "%s: start select (timeout=%d)\n", name, timeoutMs);
+  int32_t rc;
+  do {
+    rc = SiSelect(static_cast<int32_t>(highest), &readRes, &writeRes, &priRes, timeoutMs, &ready,
+                  &err);
+  } while (rc == SI_EINTR);
+  invalidSocket = rc == SI_EINVAL_SOCK ? 1 : 0;
+  if (rc == SI_EINVAL_SOCK) {
+    // The result sets still hold the requests: every requested member is a
+    // candidate, and Next hands out the closed ones.
+    TRC(1, "%s: few sockets already closed\n", name);
+    if (ready == 0) {
+      TRC(2, "%s: set selFDs to 1 (no timeout)\n", name);
+      ready = 1;
+    }
+  } else if (rc == SI_EINVAL) {
+    // Nothing was selected: the result sets must not pass the requests off
+    // as readiness, and a caller that retries must not spin.
+    TRC(2, "%s: SiSelect returned SI_EINVAL; sleep for %d ms\n", name, timeoutMs);
+    std::memset(readRes.bits, 0, bytes);
+    std::memset(writeRes.bits, 0, bytes);
+    std::memset(priRes.bits, 0, bytes);
+    if (timeoutMs > 0) poll(nullptr, 0, timeoutMs);
+  } else if (rc != SI_OK) {
+    char text[256];
+    TRC_ERR("%s: SiSelect failed (%d-%s)\n", name, err, SiErrnoText(err, text, sizeof text));
+    return SI_EINTERN;
+  }
+  if (cb == nullptr) TRC(2, "%s: of %u sockets %u selected\n", name, count, ready);
+  if (nSelected != nullptr) *nSelected = ready;
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::StartLoop() {
+  loopPos = listHead;
+  TRC(3, "%s: iterator reseted\n", "SiSelSStartLoop");
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::Next(uint8_t* read, uint8_t* readPri, uint8_t* write, SI_SOCK** sock,
+                           void** data) {
+  const char* const name = "SiSelSNext";
+  if (sock == nullptr) return SI_EINVAL;
+  *sock = nullptr;
+  if (data != nullptr) *data = nullptr;
+  if (read != nullptr) *read = 0;
+  if (readPri != nullptr) *readPri = 0;
+  if (write != nullptr) *write = 0;
+  while (entries != nullptr && loopPos != kNone) {
+    const uint16_t d = loopPos;
+    const FD_EL& e = entries[d];
+    loopPos = e.nxt;
+    if (e.pSocket == nullptr) continue;
+    const bool r = SiBitIsSet(readRes, d);
+    const bool w = SiBitIsSet(writeRes, d);
+    const bool x = SiBitIsSet(priRes, d);
+    if (!r && !w && !x) continue;
+    const bool reported = (read != nullptr && r) || (write != nullptr && w) ||
+                          (readPri != nullptr && x);
+    if (read != nullptr) *read = r;
+    if (write != nullptr) *write = w;
+    if (readPri != nullptr) *readPri = x;
+    TRC(3, "%s: sock %d selected (revt=%c%c%c%s)\n", name, d, SiEvChar(r, 'r'), SiEvChar(w, 'w'),
+        SiEvChar(x, 'e'), invalidSocket == 1 ? " cs" : "");
+    if (cb != nullptr) cb->SetEventPos(d);
+    if (invalidSocket == 1) {
+      if (Peek(e.pSocket)) {
+        TRC(1, "%s: sock %d already closed\n", name, d);
+        *sock = e.pSocket;
+        if (data != nullptr) *data = e.pData;
+        return SI_EINVAL_SOCK;
+      }
+    } else if (reported) {
+      *sock = e.pSocket;
+      if (data != nullptr) *data = e.pData;
+      return SI_OK;
+    }
+  }
+  if (cb == nullptr) TRC(3, "%s: no more selected sockets\n", name);
+  if (read != nullptr) *read = 0;
+  if (readPri != nullptr) *readPri = 0;
+  if (write != nullptr) *write = 0;
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::GetMode(SI_SOCK* sock, uint8_t* mode) {
+  if (mode == nullptr || Check(sock, "SiSelSGetMode", true) != SI_OK) return SI_EINVAL;
+  const auto d = static_cast<uint32_t>(sock->sock);
+  *mode = static_cast<uint8_t>((SiBitIsSet(readReq, d) ? READ : 0) |
+                               (SiBitIsSet(priReq, d) ? READ_PRI : 0) |
+                               (SiBitIsSet(writeReq, d) ? WRITE : 0));
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::GetStatEx(SI_SOCK* sock, uint8_t* stat, SI_SOCK** outSock, void** data) {
+  if (stat == nullptr || Check(sock, "SiSelSGetStatEx", true) != SI_OK) return SI_EINVAL;
+  const auto d = static_cast<uint32_t>(sock->sock);
+  if (invalidSocket == 1)
+    *stat = Peek(entries[d].pSocket) ? INVAL_SOCK : 0;
+  else
+    *stat = static_cast<uint8_t>((SiBitIsSet(readRes, d) ? READ : 0) |
+                                 (SiBitIsSet(priRes, d) ? READ_PRI : 0) |
+                                 (SiBitIsSet(writeRes, d) ? WRITE : 0));
+  if (outSock != nullptr) *outSock = entries[d].pSocket;
+  if (data != nullptr) *data = entries[d].pData;
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::GetStat(SI_SOCK* sock, uint8_t* stat) {
+  if (stat == nullptr || Check(sock, "SiSelSGetStat", true) != SI_OK) return SI_EINVAL;
+  return GetStatEx(sock, stat, nullptr, nullptr);
+}
+
+uint32_t SISEL_SELECT::GetMaxEntries() { return maxEntries; }
+
+uint8_t SISEL_SELECT::IsMember(SI_SOCK* sock) {
+  return sock != nullptr && sock->sock >= 0 && static_cast<uint32_t>(sock->sock) < MAX_SOCKETS &&
+         entries != nullptr && entries[sock->sock].pSocket != nullptr;
+}
+
+int32_t SISEL_SELECT::GetData(SI_SOCK* sock, void** data) {
+  if (data == nullptr || Check(sock, "SiSelSGetData", true) != SI_OK) return SI_EINVAL;
+  *data = entries[sock->sock].pData;
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::SetData(SI_SOCK* sock, void* data) {
+  if (Check(sock, "SiSelSSetData", true) != SI_OK) return SI_EINVAL;
+  entries[sock->sock].pData = data;
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::GetSocketPos(SI_SOCK* sock, uint32_t* pos) {
+  if (pos == nullptr || Check(sock, "SiSelSGetSocketPos", true) != SI_OK) return SI_EINVAL;
+  *pos = static_cast<uint32_t>(sock->sock);
+  return SI_OK;
+}
+
+int32_t SISEL_SELECT::GetSocketAtPos(uint32_t pos) {
+  return pos < MAX_SOCKETS ? static_cast<int32_t>(pos) : -1;
+}
+
+int32_t SISEL_SELECT::Dump(FILE* stream) {
+  if (stream == nullptr) return SI_EINVAL;
+  std::fprintf(stream, "SISELECT set %p\n", static_cast<void*>(this));
+  std::fprintf(stream,
+               "sockets in set: %d\nhighest pos +1: %d\nmax entries   : %d\nevent pos     : %d\n"
+               "socket list   : %d\ninvalid socket: %s\n",
+               static_cast<int>(count), static_cast<int>(highest), static_cast<int>(maxEntries),
+               ListPos(loopPos), static_cast<int>(listHead), invalidSocket == 1 ? "TRUE" : "false");
+  std::fprintf(stream, "socket list   :\n");
+  std::fprintf(stream, "  pos  pSocket  pData    prv nxt | socket   ev  rev");
+  if (cb != nullptr) cb->Dump(stream, -1);
+  std::fprintf(stream, "\n");
+  if (entries == nullptr) return SI_OK;
+  for (uint32_t d = 0; d < highest + 3 && d < MAX_SOCKETS; ++d) {
+    const FD_EL& e = entries[d];
+    std::fprintf(stream, "%5d: %08x %08x %3d %3d | sock %-3d %c%c%c %c%c%c", static_cast<int>(d),
+                 SiLow32(e.pSocket), SiLow32(e.pData), ListPos(e.prv), ListPos(e.nxt),
+                 static_cast<int>(d), SiEvChar(SiBitIsSet(readReq, d), 'r'),
+                 SiEvChar(SiBitIsSet(writeReq, d), 'w'), SiEvChar(SiBitIsSet(priReq, d), 'e'),
+                 SiEvChar(SiBitIsSet(readRes, d), 'r'), SiEvChar(SiBitIsSet(writeRes, d), 'w'),
+                 SiEvChar(SiBitIsSet(priRes, d), 'e'));
+    if (cb != nullptr) cb->Dump(stream, static_cast<int32_t>(d));
+    std::fprintf(stream, "\n");
+  }
+  return SI_OK;
+}

@@ -140,11 +140,12 @@ int32_t FhInsert(void* table, const void* key, void** data) {
   if (rc != FI_ENOTFOUND) return rc;
   e = GetPtr(t.b + kFreeHead);
   if (e == nullptr) return FI_ENOSPACE;
+  if (!t.IsEntry(e) || t.IsUsed(e)) return FI_EINVAL;
   uint8_t* nextFree = GetPtr(e + eNextUsed);
   uint8_t* used = GetPtr(t.b + kUsedHead);
   uint8_t* chain = GetPtr(bucket);
-  if (!t.IsEntry(e) || t.IsUsed(e) || (nextFree != nullptr && !t.IsEntry(nextFree)) ||
-      (used != nullptr && !t.IsUsed(used)))
+  if ((nextFree != nullptr && !t.IsEntry(nextFree)) || (used != nullptr && !t.IsUsed(used)) ||
+      (chain != nullptr && !t.IsUsed(chain)))
     return FI_EINVAL;
   PutPtr(t.b + kFreeHead, nextFree);
   PutPtr(e + eNextBucket, chain);

@@ -12,7 +12,10 @@
 // The block is not trusted: every offset and count read from it is checked
 // before it is followed, and an operation that meets one that cannot be right
 // returns FI_EINVAL instead of reading or writing outside the block.  Keys and
-// values are the caller's memory and are read as the caller laid it out.
+// values are the caller's memory and are read as the caller laid it out: the
+// key and value offsets of the leaves are trusted, and so are the key length
+// and base of the list and hash variants, which have no handle to hold them
+// (an index handle keeps the key length it was opened with).
 //
 // Ft free table: fixed-size entries chained into a free list by offsets.
 // List variant: the same insert, remove and search on a linear list.
@@ -46,7 +49,7 @@ inline constexpr uint32_t FI_SEARCH_START = 0xFFFFFFFFu;  // state of a new FiSe
 // allocated or freed, only marked.
 struct FI_HANDLE {
   uint32_t index;
-  uint32_t reserved;
+  int32_t keyLen;  // as the index was opened: a header that says otherwise is refused
   void* block;
   const void* base;
   int32_t header;

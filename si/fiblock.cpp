@@ -53,10 +53,10 @@ void ReleaseHandle(FI_HANDLE* h) {
     h->inUse = 0;
 }
 
-void FillHandle(FI_HANDLE* h, uint32_t index, void* block, const void* base, int32_t header) {
+void FillHandle(const View& v, FI_HANDLE* h, uint32_t index, const void* base, int32_t header) {
   h->index = index;
-  h->reserved = 0;
-  h->block = block;
+  h->keyLen = v.Get(header + hKeyLen);
+  h->block = v.b;
   h->base = base;
   h->header = header;
 }
@@ -171,6 +171,7 @@ int32_t PoolTake(uint8_t* b, const Pool& p, int32_t* off) {
   const int32_t e = Get32(b + top);
   if (e == 0 || top < p.area + 4) return FI_ENOSPACE;
   if (!p.IsEntry(e) || Get32(b + e + p.freeWord) != p.freeValue) return FI_EINVAL;
+  std::memset(b + e, 0, static_cast<size_t>(p.size));  // whatever a free entry held
   Put32(b + p.topField, top);
   *off = e;
   return FI_OK;
@@ -204,7 +205,8 @@ int32_t Bind(FI_HDL h, View* v, Index* ix) {
   if (h == nullptr || h->inUse != 1 || (!InPool(h) && !InOwnBlock(h))) return FI_EINVAL;
   if (!v->Load(h->block)) return FI_EINVAL;
   const int32_t hdr = h->header;
-  if (!v->IsHeader(hdr) || static_cast<uint32_t>(v->Get(hdr + hNum)) != h->index)
+  if (!v->IsHeader(hdr) || static_cast<uint32_t>(v->Get(hdr + hNum)) != h->index ||
+      v->Get(hdr + hKeyLen) != h->keyLen)
     return FI_EINVAL;
   ix->hdr = hdr;
   ix->keyLen = v->Get(hdr + hKeyLen);
@@ -269,8 +271,9 @@ int32_t FiOpenIndex(void* block, uint32_t index, uint32_t mode, const void* base
   if (h == nullptr) return FI_ENOSPACE;
   int32_t hdr = 0;
   int32_t rc = FindIndex(v, index, &hdr);
+  if (rc == FI_OK && v.Get(hdr + hKeyLen) != keyLen) rc = FI_EINVAL;  // other keys than asked
   if (rc == FI_OK) {
-    FillHandle(h, index, block, base, hdr);
+    FillHandle(v, h, index, base, hdr);
     *out = h;
     return FI_EEXISTS;
   }
@@ -293,7 +296,7 @@ int32_t FiOpenIndex(void* block, uint32_t index, uint32_t mode, const void* base
   if (head != 0) v.Put(head + hPrev, hdr);
   v.Put(kFirstIdx, hdr);
   v.Put(kOpenIdx, v.Get(kOpenIdx) + 1);
-  FillHandle(h, index, block, base, hdr);
+  FillHandle(v, h, index, base, hdr);
   *out = h;
   return FI_OK;
 }
@@ -306,7 +309,7 @@ int32_t FiAttachIndex(void* block, uint32_t index, const void* base, FI_HDL* out
   if (rc != FI_OK) return rc;
   FI_HANDLE* h = TakePoolHandle();
   if (h == nullptr) return FI_ENOSPACE;
-  FillHandle(h, index, block, base, hdr);
+  FillHandle(v, h, index, base, hdr);
   *out = h;
   return FI_OK;
 }

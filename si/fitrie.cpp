@@ -49,6 +49,12 @@ bool SiblingsOk(const View& v, int32_t node, int32_t child) {
   return next == 0 || (v.IsEntryOf(next, node) && v.Get(next + nPrevSib) == child);
 }
 
+// The head of node's children list is one of its children.
+bool FirstOk(const View& v, int32_t node) {
+  const int32_t first = v.Get(node + nFirst);
+  return first == 0 || (v.IsEntryOf(first, node) && v.Get(first + nPrevSib) == 0);
+}
+
 void UnlinkSibling(const View& v, int32_t node, int32_t child) {
   const int32_t prev = v.Get(child + nPrevSib);
   const int32_t next = v.Get(child + nNextSib);
@@ -123,7 +129,8 @@ int32_t Split(const View& v, const Index& ix, int32_t p, int32_t t, int32_t nl, 
               uint8_t n, uint8_t o) {
   int32_t pred = 0;
   if (p != 0) {
-    if (BucketPred(v, p, t, &pred) != FI_OK || !SiblingsOk(v, p, t)) return FI_EINVAL;
+    if (BucketPred(v, p, t, &pred) != FI_OK || !SiblingsOk(v, p, t) || !FirstOk(v, p))
+      return FI_EINVAL;
   } else if (v.Get(ix.hdr + hRoot) != t) {
     return FI_EINVAL;
   }
@@ -238,7 +245,8 @@ int32_t FiInsert(FI_HDL h, const void* key, const void* value, int32_t* leaf) {
     if (p != 0 && v.Get(p + nPos) == d) {
       int32_t there = 0;
       rc = ChildOf(v, p, n, &there);
-      if (rc == FI_OK && (there != 0 || v.Get(p + nChildren) >= kMaxChildren)) rc = FI_EINVAL;
+      if (rc == FI_OK && (there != 0 || v.Get(p + nChildren) >= kMaxChildren || !FirstOk(v, p)))
+        rc = FI_EINVAL;
       if (rc == FI_OK) {
         Attach(v, p, nl, n);
         v.Put(p + nChildren, v.Get(p + nChildren) + 1);
@@ -305,7 +313,8 @@ int32_t FiRemove(FI_HDL h, int32_t leaf) {
       int32_t gpred = 0;
       if (!v.IsEntryOf(s, p)) return FI_EINVAL;
       if (g != 0) {
-        if (BucketPred(v, g, p, &gpred) != FI_OK || !SiblingsOk(v, g, p)) return FI_EINVAL;
+        if (BucketPred(v, g, p, &gpred) != FI_OK || !SiblingsOk(v, g, p) || !FirstOk(v, g))
+          return FI_EINVAL;
       } else if (v.Get(ix.hdr + hRoot) != p) {
         return FI_EINVAL;
       }

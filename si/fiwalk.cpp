@@ -3,6 +3,7 @@
 // is counted against the size of the pools, so a broken block cannot make a
 // walk loop or leave the block.
 #include <cctype>
+#include <climits>
 #include <cstdint>
 
 #include "si/fipriv.h"
@@ -17,9 +18,12 @@ const uint8_t* KeyOf(const View& v, const Index& ix, int32_t leaf) {
 
 int64_t StepLimit(const View& v) { return 2 * (int64_t{v.node.count} + v.leaf.count) + 4; }
 
+// The position of an entry's parent: -1 for the root, INT32_MAX (which no
+// position passes) when the parent is no node.
 int32_t ParentPos(const View& v, int32_t off) {
   const int32_t p = v.Get(off + nParent);
-  return p == 0 ? -1 : v.Get(p + nPos);
+  if (p == 0) return -1;
+  return v.IsNode(p) ? v.Get(p + nPos) : INT32_MAX;
 }
 
 // Pre-order over the index, children in list order: fn(entry, depth).

@@ -9,10 +9,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
-#include <vector>
 
 #include "ni/ni.h"
+#include "si/fi.h"
 #include "trace/errinfo.h"
 
 namespace {
@@ -38,7 +40,37 @@ struct Slot {
 };
 
 int g_users = 0;
-std::vector<Slot> g_slots;
+// The handle table: slots that never move while the interface runs (select
+// sets keep pointers to their sockets), the free ones chained in a free table.
+std::unique_ptr<Slot[]> g_slots;
+std::unique_ptr<uint64_t[]> g_freeTable;
+
+uint8_t* FreeTable() { return reinterpret_cast<uint8_t*>(g_freeTable.get()); }
+int32_t Word(int32_t off) {
+  int32_t v;
+  std::memcpy(&v, FreeTable() + off, 4);
+  return v;
+}
+void SetWord(int32_t off, int32_t v) { std::memcpy(FreeTable() + off, &v, 4); }
+
+bool TableUp() {
+  const size_t size = FtCalcSize(0, kMaxHandles, 4);
+  g_slots.reset(new (std::nothrow) Slot[kMaxHandles]);
+  g_freeTable.reset(new (std::nothrow) uint64_t[(size + 7) / 8]);
+  void* table = nullptr;
+  if (g_slots != nullptr && g_freeTable != nullptr) {
+    std::memset(g_freeTable.get(), 0, 16);
+    if (FtInit(g_freeTable.get(), "NITAB_FREE", 0, kMaxHandles, 4, &table) == FI_OK) return true;
+  }
+  g_slots.reset();
+  g_freeTable.reset();
+  return false;
+}
+
+void TableDown() {
+  g_slots.reset();
+  g_freeTable.reset();
+}
 
 // A time limit for a whole operation.
 class Deadline {
@@ -66,7 +98,7 @@ class Deadline {
 // The open slot of a handle, or null (error record set) for any other value.
 Slot* SlotOf(NI_HDL hdl, const char* op) {
   const uint32_t idx = static_cast<uint32_t>(hdl) >> kGenBits;
-  if (hdl >= 0 && idx < g_slots.size()) {
+  if (hdl >= 0 && idx < kMaxHandles && g_slots != nullptr) {
     Slot& s = g_slots[idx];
     if (s.used && s.gen == (static_cast<uint32_t>(hdl) & kGenMask)) return &s;
   }
@@ -80,18 +112,29 @@ bool Started(const char* op) {
   return false;
 }
 
-// A free slot, the table grown when none is left; null when it is full.
+// The head of the free list, taken; null when every handle is in use.  The
+// entry's data holds the slot index.
 Slot* FreeSlot(uint32_t* idx) {
-  for (uint32_t i = 0; i < g_slots.size(); ++i) {
-    if (!g_slots[i].used) {
-      *idx = i;
-      return &g_slots[i];
-    }
-  }
-  if (g_slots.size() >= kMaxHandles) return nullptr;
-  g_slots.emplace_back();
-  *idx = static_cast<uint32_t>(g_slots.size() - 1);
-  return &g_slots.back();
+  if (g_freeTable == nullptr) return nullptr;
+  const int32_t head = Word(FT_OFF_FREE);
+  const int32_t stride = Word(FT_OFF_STRIDE);
+  if (head < FT_FIRST_ENTRY || (head - FT_FIRST_ENTRY) % stride != 0 ||
+      static_cast<uint32_t>((head - FT_FIRST_ENTRY) / stride) >= kMaxHandles)
+    return nullptr;
+  SetWord(FT_OFF_FREE, Word(head + 4));
+  SetWord(head, 0);
+  SetWord(head + 4, 0);
+  *idx = static_cast<uint32_t>((head - FT_FIRST_ENTRY) / stride);
+  SetWord(head + 8, static_cast<int32_t>(*idx));
+  return &g_slots[*idx];
+}
+
+// Puts a slot back at the head of the free list.
+void GiveSlot(uint32_t idx) {
+  const int32_t off = FT_FIRST_ENTRY + static_cast<int32_t>(idx) * Word(FT_OFF_STRIDE);
+  SetWord(off, FT_FREE_MARK);
+  SetWord(off + 4, Word(FT_OFF_FREE));
+  SetWord(FT_OFF_FREE, off);
 }
 
 // A port number must name a port: the resolver would take 70000 as 4464.
@@ -154,7 +197,13 @@ int32_t ConnectOne(const addrinfo* ai, const Deadline& deadline, SI_SOCK* s, int
 int32_t NiInit() {
   if (g_users == 0) {
     int32_t err = 0;
+    if (!TableUp()) {
+      NI_ERR(NIEINTERN, "network interface start-up failed", "%s: no memory for %u handles",
+             "NiInit", kMaxHandles);
+      return NIEINTERN;
+    }
     if (SiInit(&err) != SI_OK) {
+      TableDown();
       NI_ERR_SYS(NIEINTERN, "network interface start-up failed", "%s: SiInit failed",
                  "sigaction", err, "NiInit");
       return NIEINTERN;
@@ -167,11 +216,9 @@ int32_t NiInit() {
 int32_t NiExit() {
   if (g_users == 0) return NI_OK;
   if (--g_users > 0) return NI_OK;
-  for (Slot& s : g_slots) {
-    if (s.used) SiClose(&s.sock);
-  }
-  g_slots.clear();
-  g_slots.shrink_to_fit();
+  for (uint32_t i = 0; i < kMaxHandles; ++i)
+    if (g_slots[i].used) SiClose(&g_slots[i].sock);
+  TableDown();
   return SiExit() == SI_OK ? NI_OK : NIEINTERN;
 }
 
@@ -317,6 +364,7 @@ int32_t NiCloseHandle(NI_HDL hdl) {
   slot->used = false;
   slot->gen = static_cast<uint8_t>((slot->gen + 1) & kGenMask);
   slot->partner.clear();
+  GiveSlot(static_cast<uint32_t>(slot - g_slots.get()));
   return NI_OK;
 }
 

@@ -6,10 +6,10 @@
 
 #include "si/fi.h"
 #include "si/si.h"
+#include "si/siselimpl.h"
 #include "trace/dptrc.h"
 
 struct pollfd;
-struct SISEL_FI;
 
 enum class SiTrc { Err, Errno, Warn, Plain };
 
@@ -66,3 +66,49 @@ inline uint32_t SiLow32(const void* p) {
 inline bool SiBitIsSet(const SI_FD_SET& s, uint32_t d) { return (s.bits[d / 64] >> (d % 64)) & 1u; }
 inline void SiBitSet(SI_FD_SET& s, uint32_t d) { s.bits[d / 64] |= uint64_t{1} << (d % 64); }
 inline void SiBitClr(SI_FD_SET& s, uint32_t d) { s.bits[d / 64] &= ~(uint64_t{1} << (d % 64)); }
+
+// The member at a descriptor in a slotted set, or -1 after the line that it
+// is not one.
+template <class T>
+int64_t SiSelFiMember(const SISEL_FI& fi, const T* table, uint32_t n, SI_SOCK* sock,
+                      const char* module, const char* name, int32_t* leaf) {
+  const int32_t fd = sock != nullptr ? sock->sock : -1;
+  const int64_t p = sock != nullptr ? SiSelFiPos(fi, table, n, fd, leaf) : -1;
+  if (p < 0) SI_TRACE(module, 2, SiTrc::Plain, "%s: sock %d not member of set\n", name, fd);
+  return p;
+}
+
+// The slot of a new member in a set whose members sit in numbered slots:
+// the head of the free list (freePos, -1 when empty), else the slot after
+// the highest.  keyAt(pos) names the slot's key word and value; the key is
+// written there and the index takes it, and nothing else changes: the caller
+// then takes the slot.  SI_OK with *pos, or the refusal with its line.
+template <class KeyAt>
+int32_t SiSelNewSlot(const char* module, const char* name, const SISEL_FI& fi, int32_t fd,
+                     uint32_t count, uint32_t highest, uint32_t maxEntries, int64_t freePos,
+                     KeyAt keyAt, uint32_t* pos) {
+  if (fd < 0) {
+    SI_TRACE(module, 1, SiTrc::Plain, "%s: sock %d negative\n", name, fd);
+    return SI_EINVAL;
+  }
+  if (count >= maxEntries) {
+    SI_TRACE(module, 1, SiTrc::Plain, "%s: maximum of sockets reached (%u)\n", name, maxEntries);
+    return SI_EINVAL;
+  }
+  if (freePos < 0 && count != highest) {
+    SI_TRACE(module, 1, SiTrc::Err, "%s: internal status error (%u<>%u)\n", name, count, highest);
+    return SI_EINTERN;
+  }
+  const uint32_t p = freePos >= 0 ? static_cast<uint32_t>(freePos) : count;
+  const auto [key, value] = keyAt(p);
+  *key = fd;
+  int32_t leaf = 0;
+  const int32_t rc = FiInsert(fi.fiIndex, key, value, &leaf);
+  if (rc != FI_OK) {
+    *key = -1;
+    SI_TRACE(module, 1, SiTrc::Err, "%s: FiInsert failed (rc=%d)\n", name, rc);
+    return SI_EINTERN;
+  }
+  *pos = p;
+  return SI_OK;
+}

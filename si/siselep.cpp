@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "si/sipriv.h"
 #include "si/siselimpl.h"
@@ -69,15 +70,11 @@ void SISEL_EPOLL::Release() {
 SISEL_EPOLL::~SISEL_EPOLL() { Release(); }
 
 int32_t SISEL_EPOLL::Find(SI_SOCK* sock, const char* name, FD_EL** el, int32_t* leaf) {
-  const int32_t fd = sock != nullptr ? sock->sock : -1;
   int32_t l = 0;
-  const int64_t p = sock != nullptr ? SiSelFiPos(fi, entries, highest, fd, &l) : -1;
-  if (p < 0) {
-    TRC(2, "%s: sock %d not member of set\n", name, fd);
-    return SI_EINVAL;
-  }
-  if (entries[p].sock != fd) {
-    TRC_ERR("%s: wrong FI entry (sock %d<>sock %d)\n", name, entries[p].sock, fd);
+  const int64_t p = SiSelFiMember(fi, entries, highest, sock, kModule, name, &l);
+  if (p < 0) return SI_EINVAL;
+  if (entries[p].sock != sock->sock) {
+    TRC_ERR("%s: wrong FI entry (sock %d<>sock %d)\n", name, entries[p].sock, sock->sock);
     return SI_EINTERN;
   }
   *el = &entries[p];
@@ -123,31 +120,13 @@ int32_t SISEL_EPOLL::Init(uint32_t n) {
 int32_t SISEL_EPOLL::Add(SI_SOCK* sock, void* data, FD_EL** el) {
   const char* const name = "SiSelEPAdd";
   const int32_t fd = sock->sock;
-  if (fd < 0) {
-    TRC(1, "%s: sock %d negative\n", name, fd);
-    return SI_EINVAL;
-  }
-  if (count >= maxEntries) {
-    TRC(1, "%s: maximum of sockets reached (%u)\n", name, maxEntries);
-    return SI_EINVAL;
-  }
-  FD_EL* e;
-  if (freeList != nullptr) {
-    e = freeList;
-  } else if (count != highest) {
-    TRC_ERR("%s: internal status error (%u<>%u)\n", name, count, highest);
-    return SI_EINTERN;
-  } else {
-    e = &entries[count];
-  }
-  e->sock = fd;
-  int32_t leaf = 0;
-  const int32_t rc = FiInsert(fi.fiIndex, &e->sock, e, &leaf);
-  if (rc != FI_OK) {
-    e->sock = -1;
-    TRC_ERR("%s: FiInsert failed (rc=%d)\n", name, rc);
-    return SI_EINTERN;
-  }
+  uint32_t p = 0;
+  const int32_t rc = SiSelNewSlot(
+      kModule, name, fi, fd, count, highest, maxEntries, freeList ? static_cast<int64_t>(PosOf(freeList)) : -1,
+      [&](uint32_t at) { return std::pair<int32_t*, const void*>(&entries[at].sock, &entries[at]); },
+      &p);
+  if (rc != SI_OK) return rc;
+  FD_EL* e = &entries[p];
   if (e == freeList)
     freeList = e->link;
   else

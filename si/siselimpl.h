@@ -15,6 +15,38 @@ struct SI_POLL_FD {
   int16_t revents;
 };
 
+// The requested and returned descriptor sets of the select-call sets.
+struct SiSelFdSets {
+  SI_FD_SET readReq, writeReq, priReq;
+  SI_FD_SET readRes, writeRes, priRes;
+
+  void ClearRequests();
+  // Adds mode's bits to d's requests; exclusive 1 makes them exactly mode.
+  void Request(uint32_t d, uint8_t mode, uint8_t exclusive);
+  void Drop(uint32_t d, uint8_t mode);
+  void Forget(uint32_t d);  // from all six sets
+  uint8_t Requested(uint32_t d) const;
+  uint8_t Returned(uint32_t d) const;
+  // Status bits of d after a wait: INVAL_SOCK or nothing after one that met
+  // closed descriptors (the socket is looked at), else the returned events.
+  uint8_t Status(uint32_t d, uint8_t invalidSocket, SI_SOCK* sock) const;
+  void TraceRequests(const char* module, const char* name, uint32_t d) const;
+  // One select over the descriptors below nfds, the requests copied first.
+  // A closed descriptor among them sets *invalidSocket and leaves the
+  // requests as results; SI_OK or SI_EINTERN, with the lines of each case.
+  int32_t Wait(const char* module, const char* name, uint32_t nfds, int32_t timeoutMs,
+               uint32_t count, bool observed, uint8_t* invalidSocket, uint32_t* nSelected);
+  // One member (descriptor d, position pos) of the walk after a wait: its
+  // flags, its line and the observer's SetEventPos.  True when it is to be
+  // handed out, with *rc SI_OK, or SI_EINVAL_SOCK for a closed one after a
+  // wait that met closed descriptors.
+  bool Candidate(const char* module, const char* name, uint32_t d, uint32_t pos,
+                 uint8_t invalidSocket, SI_SOCK* sock, SISEL_SPEC::CB_FUNCS* cb, uint8_t* read,
+                 uint8_t* readPri, uint8_t* write, int32_t* rc) const;
+  // The flags a walk leaves when it ends.
+  static void NoFlags(uint8_t* read, uint8_t* readPri, uint8_t* write);
+};
+
 #define SISEL_SPEC_OPERATIONS                                                             \
   int32_t Init(uint32_t n) override;                                                      \
   int32_t Set(SI_SOCK* sock, uint8_t mode, void* data, uint8_t exclusive) override;       \
@@ -90,13 +122,11 @@ class SISEL_SELECT : public SISEL_SPEC {
 
  private:
   int32_t Check(SI_SOCK* sock, const char* name, bool member);
-  bool Peek(SI_SOCK* sock);
 
   uint32_t count = 0;
   uint32_t highest = 0;
   uint32_t maxEntries = MAX_SOCKETS;
-  SI_FD_SET readReq{}, writeReq{}, priReq{};
-  SI_FD_SET readRes{}, writeRes{}, priRes{};
+  SiSelFdSets sets{};
   uint16_t loopPos = 0;
   uint16_t listHead = 0;
   uint8_t invalidSocket = 0;
@@ -158,7 +188,6 @@ class SISEL_SEL_NT : public SISEL_SPEC {
  private:
   int32_t Find(SI_SOCK* sock, const char* name, FD_EL** el, int32_t* leaf);
   int32_t Add(SI_SOCK* sock, void* data, FD_EL** el);
-  bool Peek(SI_SOCK* sock);
   void Release();
   uint32_t PosOf(const FD_EL* el) const { return static_cast<uint32_t>(el - entries); }
 
@@ -166,8 +195,7 @@ class SISEL_SEL_NT : public SISEL_SPEC {
   uint32_t highest = 0;
   uint32_t highestFd = 0;
   uint32_t maxEntries = MAX_SOCKETS;
-  SI_FD_SET readReq{}, writeReq{}, priReq{};
-  SI_FD_SET readRes{}, writeRes{}, priRes{};
+  SiSelFdSets sets{};
   FD_EL* loopPos = nullptr;
   uint8_t invalidSocket = 0;
   FD_EL* entries = nullptr;

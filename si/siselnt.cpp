@@ -1,10 +1,8 @@
 // Position-list select set: waits with the select call like the select-call
 // set, but keeps its members in numbered positions found through a Fi index,
 // chained newest first for the walk.
-#include <poll.h>
-
 #include <cstring>
-#include <initializer_list>
+#include <utility>
 #include <new>
 
 #include "si/sipriv.h"
@@ -29,16 +27,10 @@ void SISEL_SEL_NT::Release() {
 
 SISEL_SEL_NT::~SISEL_SEL_NT() { Release(); }
 
-bool SISEL_SEL_NT::Peek(SI_SOCK* sock) { return SiPeek(sock, SI_PEEK_RD, 0) == SI_EINVAL_SOCK; }
-
 int32_t SISEL_SEL_NT::Find(SI_SOCK* sock, const char* name, FD_EL** el, int32_t* leaf) {
-  const int32_t fd = sock != nullptr ? sock->sock : -1;
   int32_t l = 0;
-  const int64_t p = sock != nullptr ? SiSelFiPos(fi, entries, highest, fd, &l) : -1;
-  if (p < 0) {
-    TRC(2, "%s: sock %d not member of set\n", name, fd);
-    return SI_EINVAL;
-  }
+  const int64_t p = SiSelFiMember(fi, entries, highest, sock, kModule, name, &l);
+  if (p < 0) return SI_EINVAL;
   *el = &entries[p];
   if (leaf != nullptr) *leaf = l;
   return SI_OK;
@@ -54,9 +46,7 @@ int32_t SISEL_SEL_NT::Init(uint32_t n) {
   Release();
   maxEntries = n < 2 ? 2 : n;
   invalidSocket = 0;
-  SiFdZero(&readReq);
-  SiFdZero(&writeReq);
-  SiFdZero(&priReq);
+  sets.ClearRequests();
   entries = new (std::nothrow) FD_EL[maxEntries]();
   if (entries == nullptr) {
     TRC_ERR("%s: failed to allocate FD_EL[%u]\n", name, maxEntries);
@@ -74,36 +64,18 @@ int32_t SISEL_SEL_NT::Init(uint32_t n) {
 int32_t SISEL_SEL_NT::Add(SI_SOCK* sock, void* data, FD_EL** el) {
   const char* const name = "SiSelNAdd";
   const int32_t fd = sock->sock;
-  if (fd < 0) {
-    TRC(1, "%s: sock %d negative\n", name, fd);
-    return SI_EINVAL;
-  }
   // The select call watches descriptors below the size of its sets only.
-  if (static_cast<uint32_t>(fd) >= MAX_SOCKETS) {
+  if (fd >= 0 && static_cast<uint32_t>(fd) >= MAX_SOCKETS) {
     TRC(1, "%s: sock %d out of range (0<=x<%u)\n", name, fd, MAX_SOCKETS);
     return SI_EINVAL;
   }
-  if (count >= maxEntries) {
-    TRC(1, "%s: maximum of sockets reached (%u)\n", name, maxEntries);
-    return SI_EINVAL;
-  }
-  FD_EL* e;
-  if (freeList != nullptr) {
-    e = freeList;
-  } else if (count != highest) {
-    TRC_ERR("%s: internal status error (%u<>%u)\n", name, count, highest);
-    return SI_EINTERN;
-  } else {
-    e = &entries[count];
-  }
-  e->sock = fd;
-  int32_t leaf = 0;
-  const int32_t rc = FiInsert(fi.fiIndex, &e->sock, e, &leaf);
-  if (rc != FI_OK) {
-    e->sock = -1;
-    TRC_ERR("%s: FiInsert failed (rc=%d)\n", name, rc);
-    return SI_EINTERN;
-  }
+  uint32_t p = 0;
+  const int32_t rc = SiSelNewSlot(
+      kModule, name, fi, fd, count, highest, maxEntries, freeList ? static_cast<int64_t>(PosOf(freeList)) : -1,
+      [&](uint32_t at) { return std::pair<int32_t*, const void*>(&entries[at].sock, &entries[at]); },
+      &p);
+  if (rc != SI_OK) return rc;
+  FD_EL* e = &entries[p];
   if (e == freeList)
     freeList = e->nxt;
   else
@@ -137,17 +109,8 @@ int32_t SISEL_SEL_NT::Set(SI_SOCK* sock, uint8_t mode, void* data, uint8_t exclu
     if (rc != SI_OK) return rc;
   }
   const auto d = static_cast<uint32_t>(el->sock);
-  if (mode & READ) SiBitSet(readReq, d);
-  if (mode & READ_PRI) SiBitSet(priReq, d);
-  if (mode & WRITE) SiBitSet(writeReq, d);
-  if (exclusive == 1) {
-    if (!(mode & READ)) SiBitClr(readReq, d);
-    if (!(mode & READ_PRI)) SiBitClr(priReq, d);
-    if (!(mode & WRITE)) SiBitClr(writeReq, d);
-  }
-  TRC(3, "%s: set events of sock %d to: %c%c%c\n", name, el->sock,
-      SiEvChar(SiBitIsSet(readReq, d), 'r'), SiEvChar(SiBitIsSet(priReq, d), 'p'),
-      SiEvChar(SiBitIsSet(writeReq, d), 'w'));
+  sets.Request(d, mode, exclusive);
+  sets.TraceRequests(kModule, name, d);
   return SI_OK;
 }
 
@@ -156,19 +119,13 @@ int32_t SISEL_SEL_NT::Clear(SI_SOCK* sock, uint8_t mode) {
   FD_EL* el = nullptr;
   if (Find(sock, name, &el, nullptr) != SI_OK) return SI_EINVAL;
   const auto d = static_cast<uint32_t>(el->sock);
-  if (mode & READ) SiBitClr(readReq, d);
-  if (mode & READ_PRI) SiBitClr(priReq, d);
-  if (mode & WRITE) SiBitClr(writeReq, d);
-  TRC(3, "%s: set events of sock %d to: %c%c%c\n", name, el->sock,
-      SiEvChar(SiBitIsSet(readReq, d), 'r'), SiEvChar(SiBitIsSet(priReq, d), 'p'),
-      SiEvChar(SiBitIsSet(writeReq, d), 'w'));
+  sets.Drop(d, mode);
+  sets.TraceRequests(kModule, name, d);
   return SI_OK;
 }
 
 int32_t SISEL_SEL_NT::ClearSet() {
-  SiFdZero(&readReq);
-  SiFdZero(&writeReq);
-  SiFdZero(&priReq);
+  sets.ClearRequests();
   TRC(3, "%s: cleared set\n", "SiSelNClearSet");
   return SI_OK;
 }
@@ -205,9 +162,7 @@ int32_t SISEL_SEL_NT::Remove(SI_SOCK* sock, uint8_t /*reorganise*/) {
     TRC(3, "%s: removed sock %d (pos=%u)\n", name, fd, pos);
   }
   *el = FD_EL{-1, nullptr, nullptr, link, nullptr};
-  const auto d = static_cast<uint32_t>(fd);
-  for (SI_FD_SET* s : {&readReq, &writeReq, &priReq, &readRes, &writeRes, &priRes})
-    SiBitClr(*s, d);
+  sets.Forget(static_cast<uint32_t>(fd));
   TRC(3, "%s: removed sock %d\n", name, fd);
   return SI_OK;
 }
@@ -218,9 +173,7 @@ int32_t SISEL_SEL_NT::RemoveAll() {
   count = highest = highestFd = 0;
   loopPos = listHead = freeList = nullptr;
   invalidSocket = 0;
-  SiFdZero(&readReq);
-  SiFdZero(&writeReq);
-  SiFdZero(&priReq);
+  sets.ClearRequests();
   if (entries == nullptr) return SI_OK;
   std::memset(static_cast<void*>(entries), 0, sizeof(FD_EL) * maxEntries);
   const int32_t rc = SiSelFiReopen(&fi, kModule, name, entries);
@@ -230,41 +183,9 @@ int32_t SISEL_SEL_NT::RemoveAll() {
 }
 
 int32_t SISEL_SEL_NT::Select(int32_t timeoutMs, uint32_t* nSelected) {
-  const char* const name = "SiSelNSelect";
-  const uint32_t bytes = (highestFd + 7 < MAX_SOCKETS ? highestFd + 7 : MAX_SOCKETS) / 8;
-  std::memcpy(readRes.bits, readReq.bits, bytes);
-  std::memcpy(writeRes.bits, writeReq.bits, bytes);
-  std::memcpy(priRes.bits, priReq.bits, bytes);
   loopPos = listHead;
-  uint32_t ready = 0;
-  int32_t err = 0;
-  TRC(3, "%s: start select (timeout=%d)\n", name, timeoutMs);
-  int32_t rc;
-  do {
-    rc = SiSelect(static_cast<int32_t>(highestFd), &readRes, &writeRes, &priRes, timeoutMs,
-                  &ready, &err);
-  } while (rc == SI_EINTR);
-  invalidSocket = rc == SI_EINVAL_SOCK ? 1 : 0;
-  if (rc == SI_EINVAL_SOCK) {
-    TRC(1, "%s: few sockets already closed\n", name);
-    if (ready == 0) {
-      TRC(2, "%s: set selFDs to 1 (no timeout)\n", name);
-      ready = 1;
-    }
-  } else if (rc == SI_EINVAL) {
-    TRC(2, "%s: SiSelect returned SI_EINVAL; sleep for %d ms\n", name, timeoutMs);
-    std::memset(readRes.bits, 0, bytes);
-    std::memset(writeRes.bits, 0, bytes);
-    std::memset(priRes.bits, 0, bytes);
-    if (timeoutMs > 0) poll(nullptr, 0, timeoutMs);
-  } else if (rc != SI_OK) {
-    char text[256];
-    TRC_ERR("%s: SiSelect failed (%d-%s)\n", name, err, SiErrnoText(err, text, sizeof text));
-    return SI_EINTERN;
-  }
-  if (cb == nullptr) TRC(2, "%s: of %u sockets %u selected\n", name, count, ready);
-  if (nSelected != nullptr) *nSelected = ready;
-  return SI_OK;
+  return sets.Wait(kModule, "SiSelNSelect", highestFd, timeoutMs, count, cb != nullptr,
+                   &invalidSocket, nSelected);
 }
 
 int32_t SISEL_SEL_NT::StartLoop() {
@@ -279,54 +200,29 @@ int32_t SISEL_SEL_NT::Next(uint8_t* read, uint8_t* readPri, uint8_t* write, SI_S
   if (sock == nullptr) return SI_EINVAL;
   *sock = nullptr;
   if (data != nullptr) *data = nullptr;
-  if (read != nullptr) *read = 0;
-  if (readPri != nullptr) *readPri = 0;
-  if (write != nullptr) *write = 0;
+  SiSelFdSets::NoFlags(read, readPri, write);
   for (uint32_t n = 0; loopPos != nullptr && n <= maxEntries; ++n) {
     FD_EL* e = loopPos;
     loopPos = e->nxt;
-    if (e->pSocket == nullptr) continue;
-    const auto d = static_cast<uint32_t>(e->sock);
-    const bool r = SiBitIsSet(readRes, d);
-    const bool w = SiBitIsSet(writeRes, d);
-    const bool x = SiBitIsSet(priRes, d);
-    if (!r && !w && !x) continue;
-    const bool reported = (read != nullptr && r) || (write != nullptr && w) ||
-                          (readPri != nullptr && x);
-    if (read != nullptr) *read = r;
-    if (write != nullptr) *write = w;
-    if (readPri != nullptr) *readPri = x;
-    TRC(3, "%s: sock %d selected (revt=%c%c%c%s)\n", name, e->sock, SiEvChar(r, 'r'),
-        SiEvChar(w, 'w'), SiEvChar(x, 'e'), invalidSocket == 1 ? " cs" : "");
-    if (cb != nullptr) cb->SetEventPos(PosOf(e));
-    if (invalidSocket == 1) {
-      if (Peek(e->pSocket)) {
-        TRC(1, "%s: sock %d already closed\n", name, e->sock);
-        *sock = e->pSocket;
-        if (data != nullptr) *data = e->pData;
-        return SI_EINVAL_SOCK;
-      }
-    } else if (reported) {
+    int32_t rc = SI_OK;
+    if (e->pSocket != nullptr &&
+        sets.Candidate(kModule, name, static_cast<uint32_t>(e->sock), PosOf(e), invalidSocket,
+                       e->pSocket, cb, read, readPri, write, &rc)) {
       *sock = e->pSocket;
       if (data != nullptr) *data = e->pData;
-      return SI_OK;
+      return rc;
     }
   }
   loopPos = nullptr;
   if (cb == nullptr) TRC(3, "%s: no more selected sockets\n", name);
-  if (read != nullptr) *read = 0;
-  if (readPri != nullptr) *readPri = 0;
-  if (write != nullptr) *write = 0;
+  SiSelFdSets::NoFlags(read, readPri, write);
   return SI_OK;
 }
 
 int32_t SISEL_SEL_NT::GetMode(SI_SOCK* sock, uint8_t* mode) {
   FD_EL* el = nullptr;
   if (mode == nullptr || Find(sock, "SiSelNGetMode", &el, nullptr) != SI_OK) return SI_EINVAL;
-  const auto d = static_cast<uint32_t>(el->sock);
-  *mode = static_cast<uint8_t>((SiBitIsSet(readReq, d) ? READ : 0) |
-                               (SiBitIsSet(priReq, d) ? READ_PRI : 0) |
-                               (SiBitIsSet(writeReq, d) ? WRITE : 0));
+  *mode = sets.Requested(static_cast<uint32_t>(el->sock));
   return SI_OK;
 }
 
@@ -334,12 +230,7 @@ int32_t SISEL_SEL_NT::GetStatEx(SI_SOCK* sock, uint8_t* stat, SI_SOCK** outSock,
   FD_EL* el = nullptr;
   if (stat == nullptr || Find(sock, "SiSelNGetStatEx", &el, nullptr) != SI_OK) return SI_EINVAL;
   const auto d = static_cast<uint32_t>(el->sock);
-  if (invalidSocket == 1)
-    *stat = Peek(el->pSocket) ? INVAL_SOCK : 0;
-  else
-    *stat = static_cast<uint8_t>((SiBitIsSet(readRes, d) ? READ : 0) |
-                                 (SiBitIsSet(priRes, d) ? READ_PRI : 0) |
-                                 (SiBitIsSet(writeRes, d) ? WRITE : 0));
+  *stat = sets.Status(d, invalidSocket, el->pSocket);
   if (outSock != nullptr) *outSock = el->pSocket;
   if (data != nullptr) *data = el->pData;
   return SI_OK;
@@ -413,12 +304,12 @@ int32_t SISEL_SEL_NT::Dump(FILE* stream) {
     const auto d = static_cast<uint32_t>(inSets ? e.sock : 0);
     std::fprintf(stream, "%5d: %08x %08x %3d %3d %3d | sock %-5d %c%c%c %c%c%c",
                  static_cast<int>(p), SiLow32(e.pSocket), SiLow32(e.pData), posOf(e.prv),
-                 posOf(e.nxt), fiPos, shown, SiEvChar(inSets && SiBitIsSet(readReq, d), 'r'),
-                 SiEvChar(inSets && SiBitIsSet(writeReq, d), 'w'),
-                 SiEvChar(inSets && SiBitIsSet(priReq, d), 'e'),
-                 SiEvChar(inSets && SiBitIsSet(readRes, d), 'r'),
-                 SiEvChar(inSets && SiBitIsSet(writeRes, d), 'w'),
-                 SiEvChar(inSets && SiBitIsSet(priRes, d), 'e'));
+                 posOf(e.nxt), fiPos, shown, SiEvChar(inSets && SiBitIsSet(sets.readReq, d), 'r'),
+                 SiEvChar(inSets && SiBitIsSet(sets.writeReq, d), 'w'),
+                 SiEvChar(inSets && SiBitIsSet(sets.priReq, d), 'e'),
+                 SiEvChar(inSets && SiBitIsSet(sets.readRes, d), 'r'),
+                 SiEvChar(inSets && SiBitIsSet(sets.writeRes, d), 'w'),
+                 SiEvChar(inSets && SiBitIsSet(sets.priRes, d), 'e'));
     if (cb != nullptr) cb->Dump(stream, static_cast<int32_t>(p));
     std::fprintf(stream, "\n");
   }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <new>
+#include <utility>
 
 #include "si/sipriv.h"
 #include "si/siselimpl.h"
@@ -44,13 +45,9 @@ void SISEL_POLL::Release() {
 SISEL_POLL::~SISEL_POLL() { Release(); }
 
 int32_t SISEL_POLL::Find(SI_SOCK* sock, const char* name, uint32_t* pos, int32_t* leaf) {
-  const int32_t fd = sock != nullptr ? sock->sock : -1;
   int32_t l = 0;
-  const int64_t p = sock != nullptr ? SiSelFiPos(fi, fds, highest, fd, &l) : -1;
-  if (p < 0) {
-    TRC(2, "%s: sock %d not member of set\n", name, fd);
-    return SI_EINVAL;
-  }
+  const int64_t p = SiSelFiMember(fi, fds, highest, sock, kModule, name, &l);
+  if (p < 0) return SI_EINVAL;
   *pos = static_cast<uint32_t>(p);
   if (leaf != nullptr) *leaf = l;
   return SI_OK;
@@ -87,33 +84,13 @@ int32_t SISEL_POLL::Init(uint32_t n) {
 int32_t SISEL_POLL::Add(SI_SOCK* sock, void* data, uint32_t* pos) {
   const char* const name = "SiSelPAdd";
   const int32_t fd = sock->sock;
-  if (fd < 0) {
-    TRC(1, "%s: sock %d negative\n", name, fd);
-    return SI_EINVAL;
-  }
-  if (count >= maxEntries) {
-    TRC(1, "%s: maximum of sockets reached (%u)\n", name, maxEntries);
-    return SI_EINVAL;
-  }
-  uint32_t p;
-  if (freeList != nullptr) {
-    p = static_cast<uint32_t>(freeList - entries);
-  } else if (count != highest) {
-    TRC_ERR("%s: internal status error (%u<>%u)\n", name, count, highest);
-    return SI_EINTERN;
-  } else {
-    p = count;
-  }
-  // The key lives in the slot itself; nothing else changes until the index
-  // has taken it.
+  uint32_t p = 0;
+  // The key lives in the slot's poll descriptor itself.
+  const int32_t rc = SiSelNewSlot(
+      kModule, name, fi, fd, count, highest, maxEntries, freeList ? freeList - entries : -1,
+      [&](uint32_t at) { return std::pair<int32_t*, const void*>(&fds[at].fd, &fds[at]); }, &p);
+  if (rc != SI_OK) return rc;
   fds[p] = SI_POLL_FD{fd, 0, 0};
-  int32_t leaf = 0;
-  const int32_t rc = FiInsert(fi.fiIndex, &fds[p].fd, &fds[p], &leaf);
-  if (rc != FI_OK) {
-    fds[p] = SI_POLL_FD{-1, 0, 0};
-    TRC_ERR("%s: FiInsert failed (rc=%d)\n", name, rc);
-    return SI_EINTERN;
-  }
   if (freeList != nullptr)
     freeList = freeList->nxt;
   else

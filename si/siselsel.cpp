@@ -1,10 +1,7 @@
 // Select-call select set: a member's position is its descriptor, requested
 // and returned events live in descriptor sets, and the members form a list,
 // newest first, along which Next walks.
-#include <poll.h>
-
 #include <cstring>
-#include <initializer_list>
 #include <new>
 
 #include "si/sipriv.h"
@@ -38,9 +35,6 @@ int32_t SISEL_SELECT::Check(SI_SOCK* sock, const char* name, bool member) {
   return SI_OK;
 }
 
-// After a select that met a closed descriptor: is this one of them?
-bool SISEL_SELECT::Peek(SI_SOCK* sock) { return SiPeek(sock, SI_PEEK_RD, 0) == SI_EINVAL_SOCK; }
-
 int32_t SISEL_SELECT::Init(uint32_t n) {
   const char* const name = "SiSelSInit";
   if (n > MAX_SOCKETS) {
@@ -51,9 +45,7 @@ int32_t SISEL_SELECT::Init(uint32_t n) {
   loopPos = listHead = kNone;
   invalidSocket = 0;
   maxEntries = n;
-  SiFdZero(&readReq);
-  SiFdZero(&writeReq);
-  SiFdZero(&priReq);
+  sets.ClearRequests();
   if (entries == nullptr) entries = new (std::nothrow) FD_EL[MAX_SOCKETS];
   if (entries == nullptr) {
     TRC_ERR("%s: failed to allocate FD_EL[%u]\n", name, MAX_SOCKETS);
@@ -86,16 +78,8 @@ int32_t SISEL_SELECT::Set(SI_SOCK* sock, uint8_t mode, void* data, uint8_t exclu
     TRC(3, "%s: sock %d added to set\n", name, d);
     if (cb != nullptr) cb->AddMsg(d);
   }
-  if (exclusive == 1) {
-    if (!(mode & READ)) SiBitClr(readReq, d);
-    if (!(mode & READ_PRI)) SiBitClr(priReq, d);
-    if (!(mode & WRITE)) SiBitClr(writeReq, d);
-  }
-  if (mode & READ) SiBitSet(readReq, d);
-  if (mode & READ_PRI) SiBitSet(priReq, d);
-  if (mode & WRITE) SiBitSet(writeReq, d);
-  TRC(3, "%s: set events of sock %d to: %c%c%c\n", name, d, SiEvChar(SiBitIsSet(readReq, d), 'r'),
-      SiEvChar(SiBitIsSet(priReq, d), 'p'), SiEvChar(SiBitIsSet(writeReq, d), 'w'));
+  sets.Request(d, mode, exclusive);
+  sets.TraceRequests(kModule, name, d);
   return SI_OK;
 }
 
@@ -103,18 +87,13 @@ int32_t SISEL_SELECT::Clear(SI_SOCK* sock, uint8_t mode) {
   const char* const name = "SiSelSClear";
   if (Check(sock, name, true) != SI_OK) return SI_EINVAL;
   const auto d = static_cast<uint32_t>(sock->sock);
-  if (mode & READ) SiBitClr(readReq, d);
-  if (mode & READ_PRI) SiBitClr(priReq, d);
-  if (mode & WRITE) SiBitClr(writeReq, d);
-  TRC(3, "%s: set events of sock %d to: %c%c%c\n", name, d, SiEvChar(SiBitIsSet(readReq, d), 'r'),
-      SiEvChar(SiBitIsSet(priReq, d), 'p'), SiEvChar(SiBitIsSet(writeReq, d), 'w'));
+  sets.Drop(d, mode);
+  sets.TraceRequests(kModule, name, d);
   return SI_OK;
 }
 
 int32_t SISEL_SELECT::ClearSet() {
-  SiFdZero(&readReq);
-  SiFdZero(&writeReq);
-  SiFdZero(&priReq);
+  sets.ClearRequests();
   TRC(3, "%s: cleared set\n", "SiSelSClearSet");
   return SI_OK;
 }
@@ -132,8 +111,7 @@ int32_t SISEL_SELECT::Remove(SI_SOCK* sock, uint8_t reorganise) {
     listHead = e.nxt;
   if (e.nxt != kNone) entries[e.nxt].prv = e.prv;
   if (reorganise != 1 && loopPos == d) loopPos = e.nxt;
-  for (SI_FD_SET* s : {&readReq, &writeReq, &priReq, &readRes, &writeRes, &priRes})
-    SiBitClr(*s, d);
+  sets.Forget(d);
   e.pSocket = nullptr;
   TRC(3, "%s: removed sock %d\n", name, d);
   return SI_OK;
@@ -144,55 +122,16 @@ int32_t SISEL_SELECT::RemoveAll() {
   count = highest = 0;
   loopPos = listHead = kNone;
   invalidSocket = 0;
-  SiFdZero(&readReq);
-  SiFdZero(&writeReq);
-  SiFdZero(&priReq);
+  sets.ClearRequests();
   if (entries != nullptr) std::memset(static_cast<void*>(entries), 0, sizeof(FD_EL) * MAX_SOCKETS);
   TRC(3, "%s: removed all sockets\n", "SiSelSRemoveAll");
   return SI_OK;
 }
 
 int32_t SISEL_SELECT::Select(int32_t timeoutMs, uint32_t* nSelected) {
-  const char* const name = "SiSelSSelect";
-  // Only the bytes that cover descriptors below highest.
-  const uint32_t bytes = (highest + 7 < MAX_SOCKETS ? highest + 7 : MAX_SOCKETS) / 8;
-  std::memcpy(readRes.bits, readReq.bits, bytes);
-  std::memcpy(writeRes.bits, writeReq.bits, bytes);
-  std::memcpy(priRes.bits, priReq.bits, bytes);
   loopPos = listHead;
-  uint32_t ready = 0;
-  int32_t err = 0;
-  TRC(3, "%s: start select (timeout=%d)\n", name, timeoutMs);
-  int32_t rc;
-  do {
-    rc = SiSelect(static_cast<int32_t>(highest), &readRes, &writeRes, &priRes, timeoutMs, &ready,
-                  &err);
-  } while (rc == SI_EINTR);
-  invalidSocket = rc == SI_EINVAL_SOCK ? 1 : 0;
-  if (rc == SI_EINVAL_SOCK) {
-    // The result sets still hold the requests: every requested member is a
-    // candidate, and Next hands out the closed ones.
-    TRC(1, "%s: few sockets already closed\n", name);
-    if (ready == 0) {
-      TRC(2, "%s: set selFDs to 1 (no timeout)\n", name);
-      ready = 1;
-    }
-  } else if (rc == SI_EINVAL) {
-    // Nothing was selected: the result sets must not pass the requests off
-    // as readiness, and a caller that retries must not spin.
-    TRC(2, "%s: SiSelect returned SI_EINVAL; sleep for %d ms\n", name, timeoutMs);
-    std::memset(readRes.bits, 0, bytes);
-    std::memset(writeRes.bits, 0, bytes);
-    std::memset(priRes.bits, 0, bytes);
-    if (timeoutMs > 0) poll(nullptr, 0, timeoutMs);
-  } else if (rc != SI_OK) {
-    char text[256];
-    TRC_ERR("%s: SiSelect failed (%d-%s)\n", name, err, SiErrnoText(err, text, sizeof text));
-    return SI_EINTERN;
-  }
-  if (cb == nullptr) TRC(2, "%s: of %u sockets %u selected\n", name, count, ready);
-  if (nSelected != nullptr) *nSelected = ready;
-  return SI_OK;
+  return sets.Wait(kModule, "SiSelSSelect", highest, timeoutMs, count, cb != nullptr,
+                   &invalidSocket, nSelected);
 }
 
 int32_t SISEL_SELECT::StartLoop() {
@@ -207,64 +146,35 @@ int32_t SISEL_SELECT::Next(uint8_t* read, uint8_t* readPri, uint8_t* write, SI_S
   if (sock == nullptr) return SI_EINVAL;
   *sock = nullptr;
   if (data != nullptr) *data = nullptr;
-  if (read != nullptr) *read = 0;
-  if (readPri != nullptr) *readPri = 0;
-  if (write != nullptr) *write = 0;
+  SiSelFdSets::NoFlags(read, readPri, write);
   while (entries != nullptr && loopPos != kNone) {
     const uint16_t d = loopPos;
     const FD_EL& e = entries[d];
     loopPos = e.nxt;
-    if (e.pSocket == nullptr) continue;
-    const bool r = SiBitIsSet(readRes, d);
-    const bool w = SiBitIsSet(writeRes, d);
-    const bool x = SiBitIsSet(priRes, d);
-    if (!r && !w && !x) continue;
-    const bool reported = (read != nullptr && r) || (write != nullptr && w) ||
-                          (readPri != nullptr && x);
-    if (read != nullptr) *read = r;
-    if (write != nullptr) *write = w;
-    if (readPri != nullptr) *readPri = x;
-    TRC(3, "%s: sock %d selected (revt=%c%c%c%s)\n", name, d, SiEvChar(r, 'r'), SiEvChar(w, 'w'),
-        SiEvChar(x, 'e'), invalidSocket == 1 ? " cs" : "");
-    if (cb != nullptr) cb->SetEventPos(d);
-    if (invalidSocket == 1) {
-      if (Peek(e.pSocket)) {
-        TRC(1, "%s: sock %d already closed\n", name, d);
-        *sock = e.pSocket;
-        if (data != nullptr) *data = e.pData;
-        return SI_EINVAL_SOCK;
-      }
-    } else if (reported) {
+    int32_t rc = SI_OK;
+    if (e.pSocket != nullptr &&
+        sets.Candidate(kModule, name, d, d, invalidSocket, e.pSocket, cb, read, readPri, write,
+                       &rc)) {
       *sock = e.pSocket;
       if (data != nullptr) *data = e.pData;
-      return SI_OK;
+      return rc;
     }
   }
   if (cb == nullptr) TRC(3, "%s: no more selected sockets\n", name);
-  if (read != nullptr) *read = 0;
-  if (readPri != nullptr) *readPri = 0;
-  if (write != nullptr) *write = 0;
+  SiSelFdSets::NoFlags(read, readPri, write);
   return SI_OK;
 }
 
 int32_t SISEL_SELECT::GetMode(SI_SOCK* sock, uint8_t* mode) {
   if (mode == nullptr || Check(sock, "SiSelSGetMode", true) != SI_OK) return SI_EINVAL;
-  const auto d = static_cast<uint32_t>(sock->sock);
-  *mode = static_cast<uint8_t>((SiBitIsSet(readReq, d) ? READ : 0) |
-                               (SiBitIsSet(priReq, d) ? READ_PRI : 0) |
-                               (SiBitIsSet(writeReq, d) ? WRITE : 0));
+  *mode = sets.Requested(static_cast<uint32_t>(sock->sock));
   return SI_OK;
 }
 
 int32_t SISEL_SELECT::GetStatEx(SI_SOCK* sock, uint8_t* stat, SI_SOCK** outSock, void** data) {
   if (stat == nullptr || Check(sock, "SiSelSGetStatEx", true) != SI_OK) return SI_EINVAL;
   const auto d = static_cast<uint32_t>(sock->sock);
-  if (invalidSocket == 1)
-    *stat = Peek(entries[d].pSocket) ? INVAL_SOCK : 0;
-  else
-    *stat = static_cast<uint8_t>((SiBitIsSet(readRes, d) ? READ : 0) |
-                                 (SiBitIsSet(priRes, d) ? READ_PRI : 0) |
-                                 (SiBitIsSet(writeRes, d) ? WRITE : 0));
+  *stat = sets.Status(d, invalidSocket, entries[d].pSocket);
   if (outSock != nullptr) *outSock = entries[d].pSocket;
   if (data != nullptr) *data = entries[d].pData;
   return SI_OK;
@@ -321,10 +231,12 @@ int32_t SISEL_SELECT::Dump(FILE* stream) {
     const FD_EL& e = entries[d];
     std::fprintf(stream, "%5d: %08x %08x %3d %3d | sock %-3d %c%c%c %c%c%c", static_cast<int>(d),
                  SiLow32(e.pSocket), SiLow32(e.pData), ListPos(e.prv), ListPos(e.nxt),
-                 static_cast<int>(d), SiEvChar(SiBitIsSet(readReq, d), 'r'),
-                 SiEvChar(SiBitIsSet(writeReq, d), 'w'), SiEvChar(SiBitIsSet(priReq, d), 'e'),
-                 SiEvChar(SiBitIsSet(readRes, d), 'r'), SiEvChar(SiBitIsSet(writeRes, d), 'w'),
-                 SiEvChar(SiBitIsSet(priRes, d), 'e'));
+                 static_cast<int>(d), SiEvChar(SiBitIsSet(sets.readReq, d), 'r'),
+                 SiEvChar(SiBitIsSet(sets.writeReq, d), 'w'),
+                 SiEvChar(SiBitIsSet(sets.priReq, d), 'e'),
+                 SiEvChar(SiBitIsSet(sets.readRes, d), 'r'),
+                 SiEvChar(SiBitIsSet(sets.writeRes, d), 'w'),
+                 SiEvChar(SiBitIsSet(sets.priRes, d), 'e'));
     if (cb != nullptr) cb->Dump(stream, static_cast<int32_t>(d));
     std::fprintf(stream, "\n");
   }

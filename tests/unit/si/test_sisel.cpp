@@ -214,6 +214,14 @@ TEST(SelectSets, EveryImplementationAgreesWithTheModel) {
           }
           ASSERT_EQ(got, want) << "step " << step;
           walked += got.size();
+          // Members that were not ready report nothing, whatever an earlier wait saw.
+          for (const auto& [j, m] : model) {
+            uint8_t stat = 9;
+            ASSERT_EQ(set->GetStat(&p.a[j], &stat), SI_OK);
+            if (got.count(&p.a[j]) == 0) {
+              ASSERT_EQ(stat, 0) << "step " << step << " sock " << j;
+            }
+          }
           break;
         }
       }

@@ -102,8 +102,11 @@ TEST(NiSelect, HandlesComeBackAsHandles) {
     FILE* f = open_memstream(&text, &len);
     set->Dump(f);
     std::fclose(f);
+    std::string row = " ";
+    row += std::to_string(h[4]);
+    row += "\n";
     EXPECT_NE(std::string(text).find("   hdl\n"), std::string::npos);
-    EXPECT_NE(std::string(text).find(" " + std::to_string(h[4]) + "\n"), std::string::npos);
+    EXPECT_NE(std::string(text).find(row), std::string::npos);
     std::free(text);
 
     for (int i = 3; i < 5; ++i) ASSERT_EQ(set->HdlRemove(h[i]), NI_OK);

@@ -56,6 +56,15 @@ uint32_t rscpf_finish(uint32_t mask);
 // Bytewise unsigned compare of two 4-character code pages: -1, 0 or 1.
 int rscpCmpCodePage(const void* a, const void* b);
 int rscpCmpCodePageSearch(const void* a, const void* b);
+// Shift-Out/Shift-In (ISO-2022 start and back) sequences of the header: a
+// new pair of at most 10 bytes each; 1 "CPU" for a longer one, 32 "CP6" when
+// all ten entries are in use.  The locked form takes the semaphore and the
+// write permission around it.
+uint32_t rscpss__store_so_si(int32_t soLength, const uint8_t* so, int32_t siLength, const uint8_t* si);
+uint32_t rscpss_store_so_si_locked(int32_t soLength, const uint8_t* so, int32_t siLength, const uint8_t* si);
+// Copies bytes into the cache07 area (its top lowered and rounded down to a
+// multiple of 8): 0 with the offset and address, or 32 "F1A" with 0 and NULL.
+uint32_t rscpsc__store_cache07(const void* bytes, int32_t length, uint32_t* offset, void** address);
 // Answers of the absent database: nothing to flush, nothing to initialise.
 uint32_t rscpf1t__flush_one_table(const char* table);
 uint32_t rscpgdi__general_db_init(uint32_t mask);

@@ -93,6 +93,25 @@ struct rscpSoSi_t {
     uint8_t si[10];
 };
 
+// A range rule of a multi-byte code page: the characters first..last map
+// onto consecutive byte sequences whose bytes run from low to high per
+// position, the last byte fastest; the character of a sequence is base plus
+// the sum of (byte - low) * weight over its bytes.
+inline constexpr int RSCP_RULEINFO_SLOTS = 30;
+struct rscpRuleInfo_t {
+    uint8_t len1, len2;  // lengths of the rule's words
+    char word1[20];
+    char word2[20];
+    uint32_t first, last;
+    int64_t base;
+    uint32_t bytes;      // code length, 1 to 4
+    struct {
+        uint8_t start, low, high;
+        uint32_t range;   // high - low + 1
+        uint32_t weight;  // product of the ranges of the bytes after this one
+    } pos[4];
+};
+
 // Header of the cache block; every table number and offset counts from the
 // block's start.
 struct rscpCcc_t {
@@ -167,6 +186,9 @@ struct rscpCcc_t {
     uint32_t stat32[RSCP_STAT32];
     uint32_t statEvents[RSCP_EVENTS];
     uint64_t icuObjectId;
+    // range rules of the loaded code pages (attribute of rule 68 = slot)
+    uint32_t ruleInfoCount;
+    rscpRuleInfo_t ruleInfo[RSCP_RULEINFO_SLOTS];
 };
 
 // Cache state word: 0 fresh, 1 init_started, 2 initialized, 3 not good,
@@ -196,6 +218,8 @@ struct rscpCtlRecord_t {
     uint32_t reorgNesting;   // reorganisations in progress
     uint32_t tcp0dRowsSeen;  // default-country rows of the current table
     uint8_t tcp0dFormat;     // format mark of the current default-country table
+    uint8_t storeUsed;       // set once code page data was looked for in the store
+    uint32_t segmentsRead;   // store segments read by the code page loader
 };
 
 // ---- services of the cache side ----------------------------------------------

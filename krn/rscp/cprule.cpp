@@ -652,7 +652,7 @@ uint32_t rscpUtf8RuleIn(const rscpLoad_t& l, uint32_t firstLead, uint32_t lastLe
                 break;
             }
             uint32_t rest = k;
-            for (int32_t i = length - 1; i >= 1; --i) {
+            for (int32_t i = std::min(length, 4) - 1; i >= 1; --i) {
                 const uint32_t span = i == 1 ? high2 - low2 + 1u : 64u;
                 seq[i] = static_cast<uint8_t>((i == 1 ? low2 : 0x80) + rest % span);
                 rest /= span;

@@ -1,0 +1,85 @@
+// Code page loading.  The first entry name converted in a process needs the
+// tables of both directions of "4110" (UTF-8) and "1100" (the local code
+// page), with control codes and own characters (direction codes 10 and 26):
+// loaded once into a fresh cache (the first benchmark, one iteration, as a
+// fresh process meets it) and again and again into new caches.  The UTF-8
+// rule alone, per lead byte and page and sequence by sequence, shows what
+// entering it arithmetically saves.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstring>
+
+#include "krn/rscp/cpcache.h"
+#include "krn/rscp/cpload.h"
+#include "krn/rscp/cptable.h"
+
+namespace {
+
+rscpCpInfo_t* Row(const char* cp)
+{
+    rscpCpInfo_t* list = const_cast<rscpCpInfo_t*>(rscpCccCpList(rscpmp));
+    for (int i = 0; i < rscpmp->cpCount; ++i)
+        if (std::memcmp(list[i].cp, cp, 4) == 0)
+            return list + i;
+    return nullptr;
+}
+
+uint32_t LoadPair()
+{
+    uint32_t rc = 0;
+    rc |= rscplcc__load_control_codes(10, Row("4110"));
+    rc |= rscplcc__load_control_codes(26, Row("1100"));
+    rc |= rscplcc__load_control_codes(10, Row("1100"));
+    rc |= rscplcc__load_control_codes(26, Row("4110"));
+    return rc;
+}
+
+void BM_FirstNamePairInAFreshProcess(benchmark::State& state)
+{
+    rscpi_init(RSCP_ALL_ERRORS);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(LoadPair());
+    rscpf_finish(RSCP_ALL_ERRORS);
+}
+BENCHMARK(BM_FirstNamePairInAFreshProcess)->Iterations(1)->Unit(benchmark::kMicrosecond);
+
+void BM_PairIntoANewCache(benchmark::State& state)
+{
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    for (auto _ : state) {
+        state.PauseTiming();
+        rscpi_init(RSCP_ALL_ERRORS);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(LoadPair());
+        state.PauseTiming();
+        rscpf_finish(RSCP_ALL_ERRORS);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_PairIntoANewCache)->Unit(benchmark::kMicrosecond);
+
+// Both directions of the UTF-8 rule into fresh tables of one load.
+void Utf8Rule(benchmark::State& state, bool enumerate)
+{
+    rscpi_init(RSCP_ALL_ERRORS);
+    rscpCpInfo_t* row = Row("4110");
+    for (auto _ : state) {
+        rscpsp__save_point(row);
+        rscpLoad_t l{5, row, rscpmlAllocT1Now(), rscpmlAllocT2Now(), 5, 0, 0, 10, 0};
+        uint32_t handled = 0;
+        benchmark::DoNotOptimize(rscpUtf8RuleIn(l, 0, 0xFF, enumerate, &handled));
+        l.mode = 21;
+        benchmark::DoNotOptimize(rscpUtf8RuleOut(l, 0, 0x10FFFF, enumerate, &handled));
+        rscprb__rollback_allocation(row, "benchmark");
+    }
+    rscpf_finish(RSCP_ALL_ERRORS);
+}
+void BM_Utf8RulePerLeadAndPage(benchmark::State& state) { Utf8Rule(state, false); }
+void BM_Utf8RuleSequenceBySequence(benchmark::State& state) { Utf8Rule(state, true); }
+BENCHMARK(BM_Utf8RulePerLeadAndPage)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Utf8RuleSequenceBySequence)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -96,6 +96,27 @@ uint32_t OutputSlot(uint32_t t2, uint32_t ch, int32_t copyMode, uint32_t** slot,
     return 0;
 }
 
+// An explicit output code in a character's slot: a filled slot is kept
+// unless overwrite is 1; codes of 4 bytes and more go to the cache07 area.
+uint32_t PutCode(uint32_t t2, uint32_t ch, int32_t length, const uint8_t* bytes, int32_t overwrite, int32_t copyMode)
+{
+    uint32_t* slot = nullptr;
+    const uint32_t rc = OutputSlot(t2, ch, copyMode, &slot, __LINE__);
+    if (rc != 0)
+        return rc;
+    if (*slot != 0 && overwrite != 1)
+        return 0;
+    uint32_t value = 0;
+    if (length < 4) {
+        for (int32_t i = 0; i < length; ++i)
+            value |= uint32_t(bytes[i]) << (16 - 8 * i);
+    } else if ((value = StoreLongCode(bytes, length)) == 0) {
+        return Cache07Small(__LINE__);
+    }
+    *slot = rscpmlT3CodeWord(static_cast<uint32_t>(length), value);
+    return 0;
+}
+
 // Spreads entry (a character word with its length) below a continue word.
 uint32_t Fill(uint32_t* word, uint32_t entry, uint32_t length, int32_t copyMode, int32_t depth, uint32_t* filled)
 {
@@ -158,21 +179,7 @@ uint32_t rscpeo4__enter_out_4code(uint32_t t2, const char* table, uint32_t ch, i
 {
     if (length < 1 || length > 4)
         return CodeLength(table, length, "1..4", __LINE__);
-    uint32_t* slot = nullptr;
-    const uint32_t rc = OutputSlot(t2, ch, copyMode, &slot, __LINE__);
-    if (rc != 0)
-        return rc;
-    if (*slot != 0 && overwrite != 1)
-        return 0;
-    uint32_t value = 0;
-    if (length < 4) {
-        for (int32_t i = 0; i < length; ++i)
-            value |= uint32_t(bytes[i]) << (16 - 8 * i);
-    } else if ((value = StoreLongCode(bytes, length)) == 0) {
-        return Cache07Small(__LINE__);
-    }
-    *slot = rscpmlT3CodeWord(static_cast<uint32_t>(length), value);
-    return 0;
+    return PutCode(t2, ch, length, bytes, overwrite, copyMode);
 }
 
 uint32_t rscpeo126__enter_out_126code(uint32_t t2, const char* table, uint32_t ch, int32_t length,
@@ -193,17 +200,7 @@ uint32_t rscpeo126__enter_out_126code(uint32_t t2, const char* table, uint32_t c
         Error(RSCPENOOBJ, 7, __LINE__, "(W) field CPCODELEN ill.value [5..126]", "F22", arg, kParam);
         return RSCPENOOBJ;
     }
-    uint32_t* slot = nullptr;
-    const uint32_t rc = OutputSlot(t2, ch, copyMode, &slot, __LINE__);
-    if (rc != 0)
-        return rc;
-    if (*slot != 0 && overwrite != 1)
-        return 0;
-    const uint32_t offset = StoreLongCode(bytes, length);
-    if (offset == 0)
-        return Cache07Small(__LINE__);
-    *slot = rscpmlT3CodeWord(static_cast<uint32_t>(length), offset);
-    return 0;
+    return PutCode(t2, ch, length, bytes, overwrite, copyMode);
 }
 
 uint32_t rscpeor__enter_out_rule(uint32_t t2, const char*, uint32_t ch, uint32_t rule, uint32_t attr, int32_t,

@@ -12,7 +12,9 @@
 
 #include "cp_oracle.h"
 #include "cpcache_fixture.h"
+#include "krn/rscp/cpactivate.h"
 #include "krn/rscp/cpcacheint.h"
+#include "krn/rscp/cpencode.h"
 #include "krn/rscp/cpkeys.h"
 #include "krn/rscp/cpload.h"
 #include "krn/rscp/cpstore.h"
@@ -383,6 +385,63 @@ TEST_F(LoadTest, ShiftRuleBuildsGroupsAndSequencesThatAgreeWithPythonsCodec)
         // and the JIS pair of group 1 decodes back to the character
         ASSERT_EQ(group1[Bytes({std::stoi(want.substr(0, 2), nullptr, 16), std::stoi(want.substr(2), nullptr, 16)})],
                   ch);
+    }
+}
+
+// Converters activated over the loaded tables encode every character of the
+// basic plane as Python's codecs do, and the single-byte pages decode every
+// byte as they do.
+TEST_F(LoadTest, ActivatedConvertersEncodeAndDecodeAsPythonsCodecs)
+{
+    const struct {
+        const char *cp, *codec;
+        bool decode;
+    } pages[] = {{"1100", "latin_1", true}, {"1160", "cp1252", true},    {"1401", "iso8859_2", true},
+                 {"0120", "cp500", true},   {"8000", "shift_jis", false}, {"8100", "euc_jp", false}};
+    for (const auto& page : pages) {
+        SCOPED_TRACE(page.cp);
+        rscpCObj_t to, from;
+        ASSERT_EQ(rscpCInit(&to, "4110", page.cp, RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY, RSCPFILL_NEVER), 0u);
+        rscpCSetCtrlCodeCv(&to, 1);
+        ASSERT_EQ(rscpCActivate(&to), 0u);
+        std::string ours;
+        for (uint32_t c = 0; c < 0x10000; ++c) {
+            uint8_t buf[8];
+            uint8_t* out = buf;
+            if (c >= 0xD800 && c <= 0xDFFF)
+                ours += "-\n";
+            else if (rscpCEncodeU4(&to, &out, buf + sizeof buf, c) != 0)
+                ours += "-\n";
+            else
+                ours += Hex(std::string(reinterpret_cast<char*>(buf), size_t(out - buf))) + "\n";
+        }
+        const std::string python = cporacle::RunPython(std::string("import sys\ncodec = '") + page.codec +
+                                                       "'\n"
+                                                       "for c in range(0x10000):\n"
+                                                       "    try:\n"
+                                                       "        print(chr(c).encode(codec).hex().upper())\n"
+                                                       "    except UnicodeEncodeError:\n"
+                                                       "        print('-')\n");
+        ASSERT_FALSE(python.empty()) << "python3 is needed";
+        EXPECT_EQ(ours, python);
+        if (!page.decode)
+            continue;
+        ASSERT_EQ(rscpCInit(&from, page.cp, "4110", RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY, RSCPFILL_NEVER), 0u);
+        rscpCSetCtrlCodeCv(&from, 1);
+        ASSERT_EQ(rscpCActivate(&from), 0u);
+        ours.clear();
+        for (int b = 0; b < 256; ++b) {
+            const uint8_t in = static_cast<uint8_t>(b);
+            uint32_t number = 0;
+            if (rscpCDecodeChar(&in, 1, &from, &number, RSCP_ALL_ERRORS) == 0)
+                ours += std::to_string(rscpCharNoToUnicode(number)) + "\n";
+            else
+                ours += "-\n";
+        }
+        EXPECT_EQ(ours, cporacle::RunPython(std::string("import sys\nfor b in range(256):\n"
+                                                        "    try:\n"
+                                                        "        print(ord(bytes([b]).decode('") +
+                                            page.codec + "')))\n    except UnicodeDecodeError:\n        print('-')\n"));
     }
 }
 

@@ -12,18 +12,12 @@
 
 #include "krn/rscp/cpcache.h"
 #include "krn/rscp/cpload.h"
+#include "krn/rscp/cpobject.h"
 #include "krn/rscp/cptable.h"
 
 namespace {
 
-rscpCpInfo_t* Row(const char* cp)
-{
-    rscpCpInfo_t* list = const_cast<rscpCpInfo_t*>(rscpCccCpList(rscpmp));
-    for (int i = 0; i < rscpmp->cpCount; ++i)
-        if (std::memcmp(list[i].cp, cp, 4) == 0)
-            return list + i;
-    return nullptr;
-}
+rscpCpInfo_t* Row(const char* cp) { return rscpFindCodePage(cp); }
 
 uint32_t LoadPair()
 {

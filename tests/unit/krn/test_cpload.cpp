@@ -17,6 +17,7 @@
 #include "krn/rscp/cpencode.h"
 #include "krn/rscp/cpkeys.h"
 #include "krn/rscp/cpload.h"
+#include "krn/rscp/cpobject.h"
 #include "krn/rscp/cpstore.h"
 #include "krn/rscp/cptable.h"
 
@@ -27,14 +28,7 @@ using cpcache_test::Stderr;
 
 const uint32_t kDirections[] = {5, 6, 9, 10, 21, 22, 25, 26};
 
-rscpCpInfo_t* Row(const char* cp)
-{
-    rscpCpInfo_t* list = const_cast<rscpCpInfo_t*>(rscpCccCpList(rscpmp));
-    for (int i = 0; i < rscpmp->cpCount; ++i)
-        if (std::memcmp(list[i].cp, cp, 4) == 0)
-            return list + i;
-    return nullptr;
-}
+rscpCpInfo_t* Row(const char* cp) { return rscpFindCodePage(cp); }
 
 std::string Hex(const std::string& s)
 {

@@ -10,6 +10,7 @@
 #include "crypto/ssfload.h"
 #include "krn/snt/smfint.h"
 #include "krn/snt/smfutil.h"
+#include "nls/kovstr.h"
 #include "trace/ctrc.h"
 
 namespace {
@@ -23,6 +24,8 @@ constexpr const char kTraceFile[] = "dev_kovmanifest.trc";
 ManifestContext g_defaultContext;
 SsfFuncContext g_functions{};
 bool g_initialised = false;
+// The path the library was loaded from, for the SSL layer of HTTPS timestamps.
+char g_libraryPath[4096] = "";
 
 const char* const kSmfNames[] = {
     "SMF_OK", "SMF_ERROR", "SMF_ENOMEM", "SMF_EINVARG", "SMF_ENOTIMPL", "SMF_EINTERNAL",
@@ -117,6 +120,7 @@ int LoadLibrary(ManifestContext* ctx, const char* path)
             return SmfFail(ctx, SMF_ELIBRARY, "KOV Crypto Library could not be loaded");
         }
         g_initialised = true;
+        strcpy_sR(g_libraryPath, sizeof g_libraryPath, path);
     }
     if (!SsfSupGetVersionRecord(&g_functions))
         return SmfFail(ctx, SMF_ELIBRARY, "Manifest verification library must be KOVCRYPTOLIB");
@@ -143,6 +147,8 @@ ManifestContext* SmfResolve(ManifestContext* ctx) { return ctx != nullptr ? ctx 
 SsfFuncContext* SmfCryptoFunctions() { return &g_functions; }
 
 bool SmfInitialised() { return g_initialised; }
+
+const char* SmfCryptoLibraryPath() { return g_initialised && g_libraryPath[0] ? g_libraryPath : nullptr; }
 
 void SmfRecord(ManifestContext* ctx, const char* format, ...)
 {
@@ -266,6 +272,7 @@ int ManifestShutdown()
         ManifestClearContext(&g_defaultContext);
         SsfUnload(&g_functions);
         g_initialised = false;
+        g_libraryPath[0] = '\0';
     }
     return SMF_OK;
 }

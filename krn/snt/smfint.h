@@ -19,6 +19,8 @@ ManifestContext* SmfResolve(ManifestContext* ctx);
 SsfFuncContext* SmfCryptoFunctions();
 // Whether a ManifestInit has loaded the library.
 bool SmfInitialised();
+// The path the loaded crypto library was opened by; null when none is loaded.
+const char* SmfCryptoLibraryPath();
 
 // ---- Recording errors -------------------------------------------------------
 

@@ -4,6 +4,7 @@
 // content type.  Everything opened is released on every way out; credentials
 // are wiped after use and never traced.
 #include "krn/snt/smftsa.h"
+#include "krn/snt/smfint.h"
 
 #include <strings.h>
 
@@ -160,8 +161,11 @@ int StartLayers(Exchange& x)
     if (SmfUtilHasTraceFile())
         KovSSLSetTraceFile(SmfUtilGetTraceFile());
     const char* pse = std::getenv("KOVMANIFEST_SSL_PSE");
-    const SSSL_CONFIG config = pse ? SSSL_CONFIG{SSSL_CRED_PSE_NAME, pse, nullptr}
-                                   : SSSL_CONFIG{SSSL_CRED_PSE_FILE, "./KOVSSL.pse", nullptr};
+    // TLS runs in the same crypto library the manifest loaded (it may have
+    // been given by path).
+    const char* library = SmfCryptoLibraryPath();
+    const SSSL_CONFIG config = pse ? SSSL_CONFIG{SSSL_CRED_PSE_NAME, pse, library}
+                                   : SSSL_CONFIG{SSSL_CRED_PSE_FILE, "./KOVSSL.pse", library};
     rc = KovSSLInit(0, &config, 0);
     if (rc != SSSL_OK) {
         SMF_TRACE(0, x.msg, "Error in SSL initialization: KovSSLInit() == %d (%s)", rc, KovSSLErrorName(rc));

@@ -219,6 +219,28 @@ class SignAndVerify(SigningCase):
         self.assertEqual(self.content("a.kox"), signed)
 
 
+class HttpsTimestamps(SigningCase):
+    def test_signing_with_an_authority_behind_tls(self):
+        # The whole road of an HTTPS timestamp in the real program: the SSL
+        # layer runs in the crypto library named by -L, trusts the server
+        # through ./KOVSSL.pse, and the stamped archive verifies.
+        server = subprocess.Popen([sys.executable, TSA_SERVER, "https", os.path.join(PKI, "tsa"),
+                                   "--ts-config", os.path.join(PKI, "ts.cnf"),
+                                   "--cert", os.path.join(PKI, "root", "server.pem"),
+                                   "--key", os.path.join(PKI, "root", "server.key")],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            port = server.stdout.readline().decode().strip()
+            self.write("KOVSSL.pse", self.content(os.path.join(PKI, "trust.p12")))
+            rc, out = self.kov("-cVf", "a.kox", "d", url="https://127.0.0.1:%s/tsa" % port)
+            self.assertEqual(rc, 0, out)
+            rc, out = self.kov("-tVf", "a.kox", key=None)
+            self.assertEqual(rc, 0, out)
+        finally:
+            server.stdin.close()
+            server.wait()
+
+
 class TamperedAndUnsigned(SigningCase):
     def test_changed_removed_added_and_swapped_entries_fail(self):
         signed = self.sign_new()

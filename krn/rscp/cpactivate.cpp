@@ -8,10 +8,7 @@
 #include "krn/rscp/cpactivate.h"
 #include "krn/rscp/cpcache.h"
 #include "krn/rscp/cperr.h"
-
-// The code page loader: loads the tables of one direction and variant of a
-// code page into the cache and enters them in its record.
-uint32_t rscplcc__load_control_codes(uint32_t kind, rscpCpInfo_t* row);
+#include "krn/rscp/cpload.h"
 
 namespace {
 
@@ -106,6 +103,7 @@ struct Activation {
     bool reset, input, output;
     bool writeHeld = false;
     bool overflowed[2] = {false, false};
+    bool shortcutOverflowed = false;
     int32_t rememberedMethod = -1;
 };
 
@@ -132,6 +130,20 @@ uint32_t TakeWritePermission(Activation& a)
     return RSCP_OK;
 }
 
+uint32_t TakeWritePermissionFor(void* ctx) { return TakeWritePermission(*static_cast<Activation*>(ctx)); }
+
+// The variant of the object's tables: control codes tried (1), own
+// characters tried (2).
+int32_t Variant(const rscpCObj_t* o) { return (o->ctrlcodes == RSCPCTRL_TRY ? 1 : 0) | (o->ownCh == RSCPOWN_TRY ? 2 : 0); }
+
+// A single-byte pair whose input table can write the target's bytes itself.
+bool ShortcutWanted(const Activation& a)
+{
+    const rscpCObj_t* o = a.o;
+    return a.input && a.output && !o->in_ambiguous && !o->out_ambiguous && o->enforce_f1 <= RSCPF1_NOT &&
+           o->method == 4 && o->ctrlcodes == RSCPCTRL_TRY && o->ownCh == RSCPOWN_IGNORE;
+}
+
 // Loads one side's tables (input: true) for the code page cp into the
 // object; 32 (no room) is left to the caller's overflow handling.
 uint32_t LoadSide(Activation& a, bool input, const char* cp)
@@ -143,7 +155,7 @@ uint32_t LoadSide(Activation& a, bool input, const char* cp)
         std::snprintf(text, sizeof text, "%s character code \"%4.4s\" unknown", input ? "in" : "out", cp);
         return Err(RSCPENOCONV, a.mask, __LINE__, text, "F43", cp, 4);
     }
-    const int v = (o->ctrlcodes == RSCPCTRL_TRY ? 1 : 0) | (o->ownCh == RSCPOWN_TRY ? 2 : 0);
+    const int v = Variant(o);
     static const uint32_t kInKinds[4] = {5, 6, 9, 10}, kOutKinds[4] = {21, 22, 25, 26};
     const bool loaded = input ? row->in[v].root != 0 : row->out[v].t2 != 0;
     if (!loaded) {
@@ -348,14 +360,27 @@ uint32_t Loop(Activation& a)
         if ((rc = Check2022(a)) != 0)
             return rc;
         SetActiveMajor(o);
-        return RSCP_OK;
+        if (!ShortcutWanted(a))
+            return RSCP_OK;
+        rc = rscpT1Shortcut(o, Variant(o), TakeWritePermissionFor, &a);
+        if (rc != RSCPETOOLONG)
+            return rc;
+        if (a.shortcutOverflowed)
+            return rc;
+        a.shortcutOverflowed = true;
+        char reason[64];
+        std::snprintf(reason, sizeof reason, "Overflow. Enter T1shortcut %4.4s->%4.4s.", o->incode, o->outcode);
+        rc = a.writeHeld ? rscpict3_invalidate_convert_tables(0, 0, reason, int32_t(std::strlen(reason)), a.mask)
+                         : rscpict_invalidate_convert_tables_locked(0, 0, reason, int32_t(std::strlen(reason)), a.mask);
+        if (rc != 0)
+            return rc;
     }
     return Err(RSCPEINTERN, a.mask, __LINE__, "activation does not settle", "F26");
 }
 
 uint32_t Release(Activation& a)
 {
-    const int32_t rc = a.writeHeld ? rscpReleaseWritePermissionAndSema(286) : rscprs__release_sema(149);
+    const int32_t rc = a.writeHeld ? rscpReleaseWritePermissionAndSema(286) : rscprs__release_sema(150);
     a.writeHeld = false;
     return uint32_t(rc);
 }

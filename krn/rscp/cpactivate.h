@@ -83,6 +83,15 @@ uint32_t rscpCInitSubstActivate(rscpCObj_t* obj, const char* incode, const char*
 // still missing.
 uint32_t rscpCReactivateIfNeeded(rscpCObj_t* obj);
 
+// ---- parts of activation ------------------------------------------------------------
+
+// The T1 shortcut of an activated single-byte pair (method 4, controls tried,
+// own characters ignored): finds the pair's shortcut table, or makes one (a
+// copy of the input table whose entries write the target's bytes) under the
+// write permission the callback takes; in_no becomes the shortcut.  0, or
+// 32 when the cache has no room.
+uint32_t rscpT1Shortcut(rscpCObj_t* obj, int32_t variant, uint32_t (*takeWritePermission)(void*), void* ctx);
+
 // ---- table inspection ------------------------------------------------------------------
 
 // Prints one thing through the writer, one call per line:

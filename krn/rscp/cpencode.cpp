@@ -146,6 +146,55 @@ int32_t RuleBytes(int32_t rule, uint32_t cp, uint8_t* b)
     }
 }
 
+// A range rule of the cache (slot = the rule's attribute), or NULL when the
+// slot is not in use or its description cannot be followed.
+const rscpRuleInfo_t* Range(const rscpCcc_t* c, uint32_t slot)
+{
+    const uint32_t used = c->ruleInfoCount < RSCP_RULEINFO_SLOTS ? c->ruleInfoCount : RSCP_RULEINFO_SLOTS;
+    if (slot >= used)
+        return nullptr;
+    const rscpRuleInfo_t& r = c->ruleInfo[slot];
+    if (r.bytes < 1 || r.bytes > 4 || r.first > r.last)
+        return nullptr;
+    for (uint32_t i = 0; i < r.bytes; ++i)
+        if (r.pos[i].high < r.pos[i].low || r.pos[i].range != uint32_t(r.pos[i].high - r.pos[i].low + 1) ||
+            r.pos[i].weight == 0)
+            return nullptr;
+    return &r;
+}
+
+// The code of cp by a range rule: its length, or 0 when cp lies outside.
+int32_t RangeBytes(const rscpCcc_t* c, uint32_t slot, uint32_t cp, uint8_t* b)
+{
+    const rscpRuleInfo_t* r = Range(c, slot);
+    if (r == nullptr || cp < r->first || cp > r->last || int64_t(cp) < r->base)
+        return 0;
+    const uint64_t index = uint64_t(int64_t(cp) - r->base);
+    if (index / r->pos[0].weight >= r->pos[0].range)
+        return 0;
+    for (uint32_t i = 0; i < r->bytes; ++i)
+        b[i] = uint8_t(r->pos[i].low + index / r->pos[i].weight % r->pos[i].range);
+    return int32_t(r->bytes);
+}
+
+// The character of n bytes by a range rule; false when they lie outside.
+bool RangeChar(const rscpCcc_t* c, uint32_t slot, const uint8_t* b, int32_t n, uint32_t* cp)
+{
+    const rscpRuleInfo_t* r = Range(c, slot);
+    if (r == nullptr || uint32_t(n) != r->bytes)
+        return false;
+    int64_t v = r->base;
+    for (int32_t i = 0; i < n; ++i) {
+        if (b[i] < r->pos[i].low || b[i] > r->pos[i].high)
+            return false;
+        v += int64_t(b[i] - r->pos[i].low) * r->pos[i].weight;
+    }
+    if (v < r->first || v > r->last)
+        return false;
+    *cp = uint32_t(v);
+    return true;
+}
+
 uint32_t NoRoom(int32_t need, int64_t room, int32_t line)
 {
     char arg[48];
@@ -237,6 +286,12 @@ uint32_t EncodeOne(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint
     switch (t.rule) {
     case 10: case 11: case 12: case 13: case 14: case 15: case 16: case 50: case 51: case 52: {
         const int32_t n = RuleBytes(t.rule, cp, b);
+        if (n == 0)
+            return NotPossible(cp, __LINE__);
+        return Write(out, outEnd, b, n, __LINE__);
+    }
+    case 68: {
+        const int32_t n = RangeBytes(c, t.attr, cp, b);
         if (n == 0)
             return NotPossible(cp, __LINE__);
         return Write(out, outEnd, b, n, __LINE__);
@@ -386,6 +441,8 @@ Decoded DecodeInRule(int32_t rule, uint32_t attr, const uint8_t* p, int32_t n, u
         *cp = rscpKey2ToNumber(char(p[k[0]]), char(p[k[1]]));
         return *cp != 0 ? kChar : kInvalid;
     }
+    case 68:
+        return rscpmp != nullptr && RangeChar(rscpmp, attr, p, n, cp) ? kChar : kInvalid;
     case 71:
         *cp = attr;
         return kShift;
@@ -587,7 +644,11 @@ uint32_t rscpCDecodeChar(const uint8_t* in, int32_t avail, rscpCObj_t* obj, uint
     uint32_t cp = 0;
     bool found = false;
     if (obj->in_set && c != nullptr) {
-        uint32_t block = obj->in_no, w = 0;
+        // The code page's own input table: in_no may be a shortcut whose
+        // entries hold target bytes instead of characters.
+        const rscpCpInfo_t* row = rscpFindCodePage(obj->use_other_in ? obj->used_incode : obj->incode);
+        const int v = (obj->ctrlcodes == RSCPCTRL_TRY ? 1 : 0) | (obj->ownCh == RSCPOWN_TRY ? 2 : 0);
+        uint32_t block = row != nullptr && row->in[v].root != 0 ? row->in[v].root : obj->in_no, w = 0;
         for (int32_t i = 0; i < len && rscpT1Word(c, block, in[i], &w); ++i) {
             const uint32_t kind = rscpT1Kind(w);
             if (kind == RSCP_T1_CHAR) {

@@ -1,6 +1,6 @@
-// Activation and single characters over a started converter cache whose
-// tables a small loader of this test enters by hand (1100 ISO-8859-1, 4110
-// UTF-8 by rules, 8200 with one designated double-byte set).
+// Activation and single characters over a started converter cache and the
+// tables its loader builds from the store (1100 ISO-8859-1, 4110 UTF-8 by
+// rules, 8200 ISO-2022-JP with its designated double-byte set).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,110 +21,12 @@ using cpcache_test::CacheTest;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-int g_loads = 0;
 
-bool Graphic(uint32_t c) { return (c >= 0x20 && c < 0x7F) || c >= 0xA0; }
-
-uint32_t NewStep()
-{
-    rscpCcc_t* c = rscpmp;
-    const uint32_t off = c->endT1;
-    c->endT1 += RSCP_T1_BYTES;
-    EXPECT_LE(c->endT1, c->firstT2);
-    return off;
-}
-uint32_t NewT1() { return NewStep() / RSCP_T1_BYTES; }
-uint32_t NewT3() { return NewStep() / RSCP_T3_BYTES; }
-uint32_t NewT2()
-{
-    rscpCcc_t* c = rscpmp;
-    c->firstT2 -= (rscpT2Entries(c) * 4 + 7) & ~7u;
-    return c->firstT2;
-}
-void Put32(uint64_t off, uint32_t w) { std::memcpy(reinterpret_cast<uint8_t*>(rscpmp) + off, &w, 4); }
-void SetT1(uint32_t block, uint32_t i, uint32_t w) { Put32(uint64_t(block) * RSCP_T1_BYTES + 4 * i, w); }
-void SetT3(uint32_t block, uint32_t i, uint32_t w) { Put32(uint64_t(block) * RSCP_T3_BYTES + 4 * i, w); }
-void SetT2(uint32_t piece, uint32_t i, uint16_t e) { std::memcpy(reinterpret_cast<uint8_t*>(rscpmp) + piece + 2 * i, &e, 2); }
-uint32_t CharWord(uint32_t c) { return 1u << 29 | c; }
-uint32_t RuleWord(uint32_t rule, uint32_t len) { return 3u << 29 | len << 24 | rule; }
-uint32_t Code1(uint32_t b) { return 1u << 24 | b << 16; }
-uint32_t Code2(uint32_t a, uint32_t b) { return 2u << 24 | a << 16 | b << 8; }
+// Store segments read by the code page loader so far: unchanged when an
+// activation found every table in the cache.
+uint32_t SegmentsRead() { return rscph_HookTable.ctl->segmentsRead; }
 
 }  // namespace
-
-// The loader of the table layer, reduced to the three code pages above.
-uint32_t rscplcc__load_control_codes(uint32_t kind, rscpCpInfo_t* row)
-{
-    ++g_loads;
-    const bool output = kind > 10;
-    const uint32_t k = output ? kind - 16 : kind;
-    const int v = int(((k & 12) - 4) / 2) | int((k & 3) - 1);
-    const bool ctrl = (v & 1) != 0;
-    const std::string cp(row->cp, 4);
-    if (cp == "1100" || cp == "8200") {
-        const bool latin = cp == "1100";
-        const uint32_t top = latin ? 256 : 128;
-        if (!output) {
-            const uint32_t t1 = NewT1();
-            for (uint32_t b = 0; b < top; ++b)
-                if (ctrl || Graphic(b))
-                    SetT1(t1, b, CharWord(b));
-            row->in[v].root = uint16_t(t1);
-            row->in[v].maxLen = 1;
-        } else {
-            const uint32_t t2 = NewT2();
-            for (uint32_t page = 0; page < top / 128; ++page) {
-                const uint32_t t3 = NewT3();
-                SetT2(t2, page, uint16_t(0x8000 | t3));
-                for (uint32_t i = 0; i < 128; ++i)
-                    if (ctrl || Graphic(page * 128 + i))
-                        SetT3(t3, i, Code1(page * 128 + i));
-            }
-            if (!latin) {
-                // Two hiragana of the set designated by ESC $ B.
-                const uint32_t t3 = NewT3();
-                SetT2(t2, 0x3042 >> 7, uint16_t(0x8000 | t3));
-                SetT3(t3, 0x3042 & 0x7F, 0x80000000u | 0x2422u << 8 | 58);
-                SetT3(t3, 0x3044 & 0x7F, 0x80000000u | 0x2424u << 8 | 58);
-                rscpmp->soSiCount = 1;
-                rscpmp->soSi[0] = {3, 3, {0x1B, '$', 'B'}, {0x1B, '(', 'B'}};
-            }
-            row->out[v].t2 = t2;
-            row->out[v].maxLen = latin ? 1 : 127;
-        }
-        if (!latin)
-            row->iso2022 = 1;
-        return 0;
-    }
-    if (cp == "4110") {
-        if (!output) {
-            const uint32_t t1 = NewT1();
-            for (uint32_t b = 0; b < 0x80; ++b)
-                if (ctrl || Graphic(b))
-                    SetT1(t1, b, CharWord(b));
-            for (uint32_t b = 0xC2; b <= 0xF4; ++b)
-                SetT1(t1, b, b < 0xE0 ? RuleWord(50, 2) : b < 0xF0 ? RuleWord(51, 3) : RuleWord(52, 4));
-            row->in[v].root = uint16_t(t1);
-            row->in[v].maxLen = 127;
-        } else {
-            const uint32_t t2 = NewT2();
-            const uint32_t low = NewT3(), high = NewT3();
-            SetT2(t2, 0, uint16_t(0x8000 | low));
-            SetT2(t2, 1, uint16_t(0x8000 | high));
-            for (uint32_t i = 0; i < 128; ++i) {
-                SetT3(low, i, Graphic(i) ? 0x80000000u | 12 : ctrl ? Code1(i) : 0);
-                const uint32_t c = 128 + i;
-                SetT3(high, i, Graphic(c) ? 0x80000000u | 50 : ctrl ? Code2(0xC2, c) : 0);
-            }
-            for (uint32_t page = 2; page < 0x110000 / 128; ++page)
-                SetT2(t2, page, uint16_t(0x4000 | (page < 16 ? 50 : page < 512 ? 51 : 52)));
-            row->out[v].t2 = t2;
-            row->out[v].maxLen = 127;
-        }
-        return 0;
-    }
-    return RSCPENOOBJ;
-}
 
 namespace {
 
@@ -135,7 +37,6 @@ struct Conv : CacheTest {
         ASSERT_EQ(rscpi_init(RSCP_ALL_ERRORS), 0u);
         rscph_SetWaitBeforeClearingFunc([](uint32_t) { return 0u; });
         rscpActivationCacheReset();
-        g_loads = 0;
     }
     void TearDown() override
     {
@@ -171,6 +72,7 @@ struct Conv : CacheTest {
 
 TEST_F(Conv, ActivationLoadsMissingTablesOnceAndServesRepeatsFromItsCache)
 {
+    const uint32_t read = SegmentsRead();
     rscpCObj_t o = Make("4110", "1100");
     ASSERT_EQ(rscpCActivate(&o), 0u) << LastId();
     EXPECT_EQ(o.method, 4);  // UTF-8 towards a plain code page: through the tables
@@ -179,28 +81,32 @@ TEST_F(Conv, ActivationLoadsMissingTablesOnceAndServesRepeatsFromItsCache)
     EXPECT_EQ(o.in_no, rscpFindCodePage("4110")->in[3].root);
     EXPECT_EQ(o.out_no, rscpFindCodePage("1100")->out[3].t2);
     EXPECT_EQ(o.timestamp, rscpmp->reorgVersion);
-    EXPECT_EQ(g_loads, 2);
+    EXPECT_GT(SegmentsRead(), read);
+    const uint32_t loaded = SegmentsRead();
 
     const uint32_t hits = Hits();
     rscpCObj_t again = Make("4110", "1100");
     ASSERT_EQ(rscpCActivate(&again), 0u);
     EXPECT_EQ(Hits(), hits + 1);
     EXPECT_EQ(std::memcmp(&again, &o, sizeof o), 0);
+    EXPECT_EQ(SegmentsRead(), loaded);
     // Another variant loads its own tables; the same page to itself copies.
     rscpCObj_t strict = Make("4110", "1100");
     rscpCSetCtrlCodes(&strict, 0);
     ASSERT_EQ(rscpCActivate(&strict), 0u);
-    EXPECT_EQ(g_loads, 4);
+    EXPECT_NE(strict.in_no, o.in_no);
+    EXPECT_EQ(strict.in_no, rscpFindCodePage("4110")->in[2].root);
     rscpCObj_t same = Make("1100", "1100");
     ASSERT_EQ(rscpCActivate(&same), 0u);
     EXPECT_EQ(same.method, RSCPMETH_DIRECT);
-    EXPECT_EQ(g_loads, 4);
 
     // A new generation: nothing from the activation cache, tables loaded anew.
     ASSERT_EQ(rscpict3_invalidate_convert_tables(0, 0, "test", 4, RSCP_ALL_ERRORS), 0u);
+    const uint32_t before = SegmentsRead();
     ASSERT_EQ(rscpCReactivateIfNeeded(&o), 0u);
     EXPECT_EQ(o.timestamp, rscpmp->reorgVersion);
-    EXPECT_EQ(g_loads, 6);
+    EXPECT_GT(SegmentsRead(), before);
+    EXPECT_EQ(o.in_no, rscpFindCodePage("4110")->in[3].root);
     EXPECT_EQ(Hits(), hits + 1);
 
     rscpCObj_t unknown = Make("4110", "9999");
@@ -325,9 +231,13 @@ TEST_F(Conv, DecodingAndInputRulesTakeOnlyWellFormedCharacters)
     EXPECT_EQ(st, 1);
     EXPECT_EQ(run({0xC3, 0x2F}, 4, &st).first, 0u);  // not a continuation byte
     EXPECT_EQ(st, 4);
-    ASSERT_TRUE(rscpT1Word(rscpmp, o.in_no, 0xC2, &entry));
-    EXPECT_EQ(run({0xC2, 0x80}, 4, &st), (std::pair{size_t(2), Bytes{0x80}}));  // controls are tried
-    EXPECT_EQ(st, 0);
+    // A character the target lacks, and an overlong "/", are not convertible.
+    ASSERT_TRUE(rscpT1Word(rscpmp, o.in_no, 0xE2, &entry));
+    EXPECT_EQ(run({0xE2, 0x82, 0xAC}, 4, &st).first, 0u);
+    EXPECT_EQ(st, 4);
+    ASSERT_TRUE(rscpT1Word(rscpmp, o.in_no, 0xE0, &entry));
+    EXPECT_EQ(run({0xE0, 0x80, 0xAF}, 4, &st).first, 0u);
+    EXPECT_EQ(st, 4);
     rscpCObj_t latin = Make("1100", "4110");
     ASSERT_EQ(rscpCActivate(&latin), 0u);
     const uint8_t ae = 0xE4;
@@ -377,6 +287,89 @@ TEST_F(Conv, DesignatedCharactersShareTheirDesignationAndKeepTheShiftState)
     rscpCObj_t fromJis = Make("8200", "1100");
     EXPECT_EQ(rscpCActivate(&fromJis), RSCPENOCONV);
     EXPECT_EQ(LastId().rfind("'8200'->'1100': NLS_JIS->NLS_not cannot combine", 0), 0u) << LastId();
+}
+
+TEST_F(Conv, ShortcutTablesWriteTargetBytesAndAreFoundAgain)
+{
+    // 1252 to 7-bit ASCII: both pages can be shortcut.
+    rscpCObj_t o = Make("1160", "1101");
+    rscpCSetOwnCh(&o, RSCPOWN_IGNORE);
+    ASSERT_EQ(rscpCActivate(&o), 0u) << LastId();
+    ASSERT_EQ(o.method, 4);
+    const rscpCpInfo_t* in = rscpFindCodePage("1160");
+    EXPECT_NE(o.in_no, in->in[1].root);
+    EXPECT_EQ(in->scCount[0], 1);
+    EXPECT_EQ(rscpFindCodePage("1101")->scCount[1], 1);
+    uint32_t w = 0;
+    ASSERT_TRUE(rscpT1Word(rscpmp, o.in_no, 'A', &w));
+    EXPECT_EQ(w & 0xE00000FFu, 0x80000041u);  // writes 0x41 itself
+    ASSERT_TRUE(rscpT1Word(rscpmp, o.in_no, 0xE9, &w));
+    EXPECT_EQ(rscpT1Kind(w), RSCP_T1_CHAR);  // no ASCII code: left to the tables
+    ASSERT_TRUE(rscpT1Word(rscpmp, in->in[1].root, 'A', &w));
+    EXPECT_EQ(rscpT1Kind(w), RSCP_T1_CHAR);  // the code page's own table is unchanged
+    // Decoding still reads the code page's own table.
+    const uint8_t e = 0xE9;
+    uint32_t no = 0;
+    ASSERT_EQ(rscpCDecodeChar(&e, 1, &o, &no, RSCP_ALL_ERRORS), 0u);
+    EXPECT_EQ(rscpCharNoToUnicode(no), 0xE9u);
+
+    // The next activation finds the record and copies nothing.
+    rscpActivationCacheReset();
+    const uint32_t top = rscpmp->firstT7, low = rscpmp->endT1;
+    rscpCObj_t again = Make("1160", "1101");
+    rscpCSetOwnCh(&again, RSCPOWN_IGNORE);
+    ASSERT_EQ(rscpCActivate(&again), 0u);
+    EXPECT_EQ(again.in_no, o.in_no);
+    EXPECT_EQ(rscpmp->firstT7, top);
+    EXPECT_EQ(rscpmp->endT1, low);
+}
+
+TEST_F(Conv, RangeRulesMapCharactersOntoByteSequencesBothWays)
+{
+    // A four-byte range of the GB 18030 kind: U+10000 is 90 30 81 30.
+    rscpRuleInfo_t& r = rscpmp->ruleInfo[rscpmp->ruleInfoCount];
+    const uint32_t slot = rscpmp->ruleInfoCount++;
+    r = {};
+    r.first = 0x10000;
+    r.last = 0x10FFFF;
+    r.bytes = 4;
+    const uint8_t low[4] = {0x81, 0x30, 0x81, 0x30}, high[4] = {0xFE, 0x39, 0xFE, 0x39};
+    uint32_t weight = 1;
+    for (int i = 3; i >= 0; --i) {
+        r.pos[i] = {uint8_t(i == 0 ? 0x90 : low[i]), low[i], high[i], uint32_t(high[i] - low[i] + 1), weight};
+        weight *= r.pos[i].range;
+    }
+    r.base = 0x10000 - int64_t(0x90 - 0x81) * r.pos[0].weight;
+
+    rscpCObj_t o = Make("4110", "1100");
+    ASSERT_EQ(rscpCActivate(&o), 0u);
+    const uint16_t page = uint16_t(0x4000 | slot << 7 | 68);
+    std::memcpy(reinterpret_cast<uint8_t*>(rscpmp) + o.out_no + 2 * (0x10000 >> 7), &page, 2);
+    EXPECT_EQ(Encode(o, 0x10000).second, (Bytes{0x90, 0x30, 0x81, 0x30}));
+    EXPECT_EQ(Encode(o, 0x1007F).second, (Bytes{0x90, 0x30, 0x8D, 0x37}));
+
+    rscpCObj_t u8 = Make("1100", "4110");
+    ASSERT_EQ(rscpCActivate(&u8), 0u);
+    const uint32_t entry = 3u << 29 | 4u << 24 | slot << 13 | 68;
+    for (auto [in, want, status] : {std::tuple{Bytes{0x90, 0x30, 0x81, 0x30}, Bytes{0xF0, 0x90, 0x80, 0x80}, 0},
+                                    std::tuple{Bytes{0xE3, 0x32, 0x9A, 0x35}, Bytes{0xF4, 0x8F, 0xBF, 0xBF}, 0},
+                                    std::tuple{Bytes{0x90, 0x3A, 0x81, 0x30}, Bytes{}, 4},    // byte out of range
+                                    std::tuple{Bytes{0xFE, 0x39, 0xFE, 0x39}, Bytes{}, 4}}) {  // past the last
+        const uint8_t* s = in.data();
+        uint8_t out[8];
+        uint8_t* d = out;
+        uint32_t rc = 0;
+        EXPECT_EQ(rscpCConvertByRules(&u8, &s, in.data() + 4, out, &d, out + 8, entry, &rc), status);
+        EXPECT_EQ(Bytes(out, d), want);
+    }
+    // A slot not in use is no character at all.
+    const uint32_t unused = 3u << 29 | 4u << 24 | (slot + 1) << 13 | 68;
+    const Bytes in{0x90, 0x30, 0x81, 0x30};
+    const uint8_t* s = in.data();
+    uint8_t out[8];
+    uint8_t* d = out;
+    uint32_t rc = 0;
+    EXPECT_EQ(rscpCConvertByRules(&u8, &s, in.data() + 4, out, &d, out + 8, unused, &rc), 4);
 }
 
 std::vector<std::string> g_lines;

@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace huff {
 namespace {
@@ -318,6 +321,151 @@ void Drain(ComprState* s, uint8_t* out, int32_t outLen, int32_t* outPos) {
   *outPos += static_cast<int32_t>(n);
 }
 
+// The body of a step once the header is out: pending bytes first, then
+// input through the window into blocks until the input is used up, the
+// output is full or the stream ends.  *inPos and *outPos advance.
+int Step(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos, uint8_t* out, int32_t outLen,
+         int32_t* outPos) {
+  // Bytes left from an earlier step go first; until they are all handed out
+  // no input is taken.
+  Drain(s, out, outLen, outPos);
+  if (s->ovfLen) return CS_END_OUTBUFFER;
+  if (s->finished) return CS_END_OF_STREAM;
+
+  int rc = CS_END_INBUFFER;
+  for (;;) {
+    if (s->lookahead < kMinLookahead && !s->eof) {
+      FillWindow(s, in, inLen, inPos);
+      if (s->lookahead < kMinLookahead && !s->eof) break;  // input used up
+    }
+    if (!s->hashStarted) {
+      s->insH = ((static_cast<uint32_t>(s->window[0]) << kHashShift) ^ s->window[1]) & kHashMask;
+      s->hashStarted = true;
+    }
+    int err = 0;
+    const RunResult r = DeflatePositions(s, &err);
+    if (r == kError) {
+      rc = err;
+      break;
+    }
+    if (r == kFlushed) {
+      Drain(s, out, outLen, outPos);
+      if (s->ovfLen) {
+        rc = CS_END_OUTBUFFER;
+        break;
+      }
+      continue;
+    }
+    if (r == kDataEnd) {
+      if (s->matchAvailable) Tally(s, 0, s->window[s->strstart - 1], s->strstart);
+      s->matchAvailable = false;
+      const int frc = FlushBlock(s, true);
+      if (frc) {
+        rc = frc;
+        break;
+      }
+      s->finished = true;
+      Drain(s, out, outLen, outPos);
+      rc = s->ovfLen ? CS_END_OUTBUFFER : CS_END_OF_STREAM;
+      break;
+    }
+    // kNeedInput: loop to refill.
+  }
+  return rc;
+}
+
+// A stream of zero bytes is common (sparse files, zero-filled images) and
+// costs the matcher a match at every position.  Its output follows from
+// the level and the length alone: the blocks are made once per thread by
+// the coder itself, without a preamble, and each later all-zero stream of
+// the same level and length sends its own preamble and then those blocks.
+constexpr int32_t kZeroStreamMin = 4096;
+constexpr int kZeroStreamsKept = 4;
+
+struct ZeroStream {
+  int level = 0;
+  int32_t length = 0;
+  uint32_t bits = 0;           // bits of the blocks, without the padding
+  std::vector<uint8_t> bytes;  // the blocks, padded with zero bits
+};
+
+bool AllZero(const uint8_t* p, size_t n) {
+  uint64_t any = 0;
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    any |= Load64(p + i) | Load64(p + i + 8) | Load64(p + i + 16) | Load64(p + i + 24);
+    if (any) return false;
+  }
+  for (; i < n; ++i) any |= p[i];
+  return any == 0;
+}
+
+const ZeroStream* ZeroStreamBlocks(int level, int32_t length) {
+  thread_local ZeroStream kept[kZeroStreamsKept];
+  thread_local int nextSlot = 0;
+  for (const ZeroStream& z : kept)
+    if (z.length == length && z.level == level) return &z;
+  struct Free {
+    void operator()(void* p) const { std::free(p); }
+  };
+  std::unique_ptr<ComprState, Free> scratch(static_cast<ComprState*>(std::malloc(sizeof(ComprState))));
+  if (!scratch) return nullptr;
+  ComprState* z = scratch.get();
+  Init(z, level, length);
+  static const uint8_t zeros[kZeroStreamMin] = {};
+  std::vector<uint8_t> bytes;
+  uint8_t out[kZeroStreamMin];
+  for (;;) {
+    int32_t inPos = 0, outPos = 0;
+    const int32_t n = std::min<int32_t>(kZeroStreamMin, z->streamLen - z->bytesRead);
+    const int rc = Step(z, zeros, n, &inPos, out, kZeroStreamMin, &outPos);
+    bytes.insert(bytes.end(), out, out + outPos);
+    if (rc == CS_END_OF_STREAM) break;
+    if (rc < 0 || (inPos == 0 && outPos == 0)) return nullptr;
+  }
+  // The last byte is the 0x00 after the blocks.
+  if (bytes.size() < 2) return nullptr;
+  bytes.pop_back();
+  ZeroStream& slot = kept[nextSlot];
+  nextSlot = (nextSlot + 1) % kZeroStreamsKept;
+  slot.level = z->level;
+  slot.length = length;
+  slot.bits = static_cast<uint32_t>(bytes.size() * 8 - z->lastPadBits);
+  slot.bytes = std::move(bytes);
+  return &slot;
+}
+
+// Writes a whole all-zero stream behind its header: preamble (count n and
+// filler), the kept blocks, zero padding and the 0x00.  False, with nothing
+// changed, when the output cannot hold it all or the blocks cannot be had.
+bool SendZeroStream(ComprState* s, uint32_t n, uint32_t filler, uint8_t* out, int32_t outLen, int32_t* outPos) {
+  const ZeroStream* z = ZeroStreamBlocks(s->level, s->streamLen);
+  if (!z) return false;
+  const uint32_t lead = 2 + n;
+  const uint32_t bodyBytes = (lead + z->bits + 7) / 8;
+  if (static_cast<int64_t>(outLen) - *outPos < static_cast<int64_t>(bodyBytes) + 1) return false;
+  uint8_t* p = out + *outPos;
+  uint64_t acc = n | filler << 2;
+  uint32_t accBits = lead;
+  size_t next = 0;
+  for (uint32_t i = 0; i < bodyBytes; ++i) {
+    if (accBits < 8) {
+      if (next < z->bytes.size()) acc |= static_cast<uint64_t>(z->bytes[next++]) << accBits;
+      accBits += 8;
+    }
+    *p++ = static_cast<uint8_t>(acc);
+    acc >>= 8;
+    accBits -= 8;
+  }
+  *p++ = 0;
+  *outPos += static_cast<int32_t>(bodyBytes + 1);
+  s->bytesRead = s->streamLen;
+  s->eof = true;
+  s->finished = true;
+  s->ovfLen = 0;
+  return true;
+}
+
 }  // namespace
 }  // namespace huff
 
@@ -345,64 +493,20 @@ int CsHuffCompress(void* state, bool first, int level, bool segmented, int32_t s
     // A 2-bit count n and n filler bits that the decoder skips.
     const uint32_t n = deterministicPreamble ? 0 : NextRandom() & 3;
     const uint32_t filler = deterministicPreamble ? 0 : NextRandom() & ((1u << n) - 1);
+    if (streamLen >= kZeroStreamMin && inLen >= streamLen && AllZero(in, static_cast<size_t>(streamLen)) &&
+        SendZeroStream(s, n, filler, out, outLen, &outPos)) {
+      *read = streamLen;
+      *written = outPos;
+      return CS_END_OF_STREAM;
+    }
     SendBits(s, n, 2);
     SendBits(s, filler, static_cast<int>(n));
   } else if (s->magic != kComprMagic) {
     return CS_E_NOT_INIT;
   }
 
-  // Bytes left from an earlier step go first; until they are all handed out
-  // no input is taken.
-  Drain(s, out, outLen, &outPos);
-  if (s->ovfLen) {
-    *written = outPos;
-    return CS_END_OUTBUFFER;
-  }
-  if (s->finished) {
-    *written = outPos;
-    return CS_END_OF_STREAM;
-  }
-
   int32_t inPos = 0;
-  int rc = CS_END_INBUFFER;
-  for (;;) {
-    if (s->lookahead < kMinLookahead && !s->eof) {
-      FillWindow(s, in, inLen, &inPos);
-      if (s->lookahead < kMinLookahead && !s->eof) break;  // input used up
-    }
-    if (!s->hashStarted) {
-      s->insH = ((static_cast<uint32_t>(s->window[0]) << kHashShift) ^ s->window[1]) & kHashMask;
-      s->hashStarted = true;
-    }
-    int err = 0;
-    const RunResult r = DeflatePositions(s, &err);
-    if (r == kError) {
-      rc = err;
-      break;
-    }
-    if (r == kFlushed) {
-      Drain(s, out, outLen, &outPos);
-      if (s->ovfLen) {
-        rc = CS_END_OUTBUFFER;
-        break;
-      }
-      continue;
-    }
-    if (r == kDataEnd) {
-      if (s->matchAvailable) Tally(s, 0, s->window[s->strstart - 1], s->strstart);
-      s->matchAvailable = false;
-      const int frc = FlushBlock(s, true);
-      if (frc) {
-        rc = frc;
-        break;
-      }
-      s->finished = true;
-      Drain(s, out, outLen, &outPos);
-      rc = s->ovfLen ? CS_END_OUTBUFFER : CS_END_OF_STREAM;
-      break;
-    }
-    // kNeedInput: loop to refill.
-  }
+  const int rc = Step(s, in, inLen, &inPos, out, outLen, &outPos);
   *read = inPos;
   *written = outPos;
   return rc;

@@ -40,6 +40,7 @@ struct ComprState {
   int level;
   uint32_t goodLength, lazyLimit, chainLimit;
   int32_t streamLen, bytesRead;
+  uint32_t lastPadBits;  // zero bits that padded the last block to a byte
   bool eof, finished, hashStarted, matchAvailable;
 
   // Matching: positions are offsets into window[].

@@ -292,6 +292,7 @@ class BitWriter {
   // Pads to a byte boundary.
   uint8_t* Windup() {
     Flush();
+    s_->lastPadBits = n_ > 0 ? static_cast<uint32_t>(8 - n_) : 0;
     if (n_ > 0) *p_++ = static_cast<uint8_t>(buf_);
     s_->bitBuf = 0;
     s_->bitCount = 0;

@@ -3,11 +3,15 @@
 // These tests make sure nothing left in a work area reaches the output, and
 // pin the output where hash chains are long and cross window slides.
 #include "cslib/crc32.h"
+#include "cslib/csheader.h"
 #include "huff_test_util.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace hufftest;
 
@@ -69,4 +73,78 @@ TEST(HuffCoderState, LongChainOutputIsPinned) {
     const Bytes z = Compress(c.get(), data, level).data;
     EXPECT_EQ(~CsCrc32Update(0xFFFFFFFFu, z.data(), z.size()), kPinned[level - 1]) << "level " << level;
   }
+}
+
+namespace {
+
+// Runs make in a child process and returns what it made: every child starts
+// from the parent's preamble generator, so two children draw the same
+// preambles for their streams.
+Bytes MadeInChild(Bytes (*make)()) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const Bytes made = make();
+    size_t done = 0;
+    while (done < made.size()) {
+      const ssize_t n = write(fds[1], made.data() + done, made.size() - done);
+      if (n <= 0) _exit(1);
+      done += static_cast<size_t>(n);
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  Bytes got;
+  uint8_t buf[65536];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) got.insert(got.end(), buf, buf + n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? got : Bytes();
+}
+
+// All-zero streams of several lengths and levels with random preambles,
+// each given to the coder whole (in one piece) or in pieces of 5000 bytes;
+// each stream behind its 4-byte size.
+Bytes ZeroStreams(size_t piece) {
+  Bytes all;
+  auto area = NewCompressArea();
+  for (int round = 0; round < 3; ++round)
+    for (size_t length : {4096, 4097, 65536, 65535, 300000})
+      for (int level : {2, 1, 9}) {
+        const Result r = Compress(area.get(), Bytes(length, 0), level, false, piece);
+        if (r.rc != CS_END_OF_STREAM) return {};
+        const uint32_t size = static_cast<uint32_t>(r.data.size());
+        all.insert(all.end(), reinterpret_cast<const uint8_t*>(&size), reinterpret_cast<const uint8_t*>(&size) + 4);
+        all.insert(all.end(), r.data.begin(), r.data.end());
+      }
+  return all;
+}
+
+}  // namespace
+
+// A whole all-zero stream takes a shortcut past the matcher; it must come
+// out exactly as the matcher writes it, whatever preamble the stream draws
+// (the pieces keep the matcher on its usual path).
+TEST(HuffCoderState, AllZeroStreamsComeOutAsTheMatcherWritesThem) {
+  const Bytes whole = MadeInChild([] { return ZeroStreams(size_t{1} << 30); });
+  const Bytes pieces = MadeInChild([] { return ZeroStreams(5000); });
+  ASSERT_FALSE(pieces.empty());
+  ASSERT_EQ(whole, pieces);
+  // Each stream decodes to its zeros; the preambles drawn vary.
+  auto d = NewDecompressArea();
+  bool counts[4] = {};
+  for (size_t at = 0; at + 4 <= whole.size();) {
+    uint32_t size;
+    std::memcpy(&size, whole.data() + at, 4);
+    const Bytes stream(whole.begin() + static_cast<long>(at + 4), whole.begin() + static_cast<long>(at + 4 + size));
+    at += 4 + size;
+    counts[stream[8] & 3] = true;
+    const Result back = Decompress(d.get(), stream);
+    ASSERT_EQ(back.rc, CS_END_OF_STREAM);
+    ASSERT_EQ(back.data, Bytes(static_cast<size_t>(CsHeaderLength(stream.data())), 0));
+  }
+  EXPECT_EQ(counts[0] + counts[1] + counts[2] + counts[3], 4);
 }

@@ -34,11 +34,18 @@ inline uint64_t Load64(const uint8_t* p) {
   return v;
 }
 inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+inline void Copy16(uint8_t* to, const uint8_t* from) {
+  uint64_t a, b;
+  std::memcpy(&a, from, 8);
+  std::memcpy(&b, from + 8, 8);
+  std::memcpy(to, &a, 8);
+  std::memcpy(to + 8, &b, 8);
+}
 inline uint64_t LowBits(uint64_t v, uint32_t n) { return v & ((uint64_t{1} << n) - 1); }
 
 // Space the fast loop keeps free behind the output position: one longest
-// match plus the overrun of its word copies.
-constexpr ptrdiff_t kFastOutSlack = kMaxMatch + 40;
+// match plus the overrun of its copies.
+constexpr ptrdiff_t kFastOutSlack = kMaxMatch + 48;
 
 class Inflater {
  public:
@@ -120,7 +127,13 @@ class Inflater {
   }
   void CopyMatch(uint32_t dist, uint32_t len);
   void UpdateWindow();
+  // The fast loop, compiled twice: for processors with the BMI2 bit
+  // operations (which take the many variable shifts and masks in one
+  // instruction each) and for all others; FastLoop picks one.
   int FastLoop();
+  __attribute__((target("bmi2"))) int FastLoopBmi2();
+  int FastLoopPlain();
+  __attribute__((always_inline)) inline int FastLoopBody();
 
   DecomprState* s_;
   const uint8_t* in_;
@@ -192,6 +205,14 @@ int Inflater::BuildDynamicTables() {
 // Returns 0 when it stops for lack of room (mode stays kSymbol), 1 at an
 // end-of-block code (mode set), or a negative code.
 int Inflater::FastLoop() {
+  static const bool bmi2 = __builtin_cpu_supports("bmi2");
+  return bmi2 ? FastLoopBmi2() : FastLoopPlain();
+}
+
+int Inflater::FastLoopBmi2() { return FastLoopBody(); }
+int Inflater::FastLoopPlain() { return FastLoopBody(); }
+
+inline int Inflater::FastLoopBody() {
   const uint32_t* const lt = LitTable();
   const uint32_t* const dt = DistTable();
   const ptrdiff_t remaining = static_cast<ptrdiff_t>(Remaining());
@@ -202,7 +223,8 @@ int Inflater::FastLoop() {
   uint32_t bc = bc_;
   const uint8_t* in = in_;
   uint8_t* out = out_;
-  const uint8_t* const inLimit = inEnd_ - 8;
+  // Up to two refills of 8 bytes in a round.
+  const uint8_t* const inLimit = inEnd_ - 16;
   while (out < outLimit && in <= inLimit) {
     // Look up before the refill when the buffered bits already cover a root
     // index, so that the load overlaps the refill.
@@ -218,11 +240,17 @@ int Inflater::FastLoop() {
       bc -= EntryTotal(e);
       *out++ = static_cast<uint8_t>(EntryValue(e));
       e = lt[LowBits(bb, kLitLenRoot)];
-      if (!IsLiteral(e)) continue;
-      bb >>= EntryTotal(e);
-      bc -= EntryTotal(e);
-      *out++ = static_cast<uint8_t>(EntryValue(e));
-      continue;
+      if (IsLiteral(e)) {
+        bb >>= EntryTotal(e);
+        bc -= EntryTotal(e);
+        *out++ = static_cast<uint8_t>(EntryValue(e));
+        continue;
+      }
+      // A length and a distance take at most 48 bits.  The entry stays
+      // valid: a refill only adds bits above those it was looked up by.
+      bb |= Load64(in) << bc;
+      in += (63 - bc) >> 3;
+      bc |= 56;
     }
     if (EntryKindOf(e) == kLink) {
       e = lt[EntryValue(e) + LowBits(bb >> kLitLenRoot, EntryLen(e))];
@@ -262,7 +290,21 @@ int Inflater::FastLoop() {
       }
       const uint8_t* src = out - dist;
       uint8_t* const end = out + len;
-      if (dist >= 8) {
+      if (dist >= 16) {
+        // Most matches are short: three 16-byte copies without a length test.
+        Copy16(out, src);
+        Copy16(out + 16, src + 16);
+        Copy16(out + 32, src + 32);
+        if (len > 48) {
+          out += 48;
+          src += 48;
+          do {
+            Copy16(out, src);
+            out += 16;
+            src += 16;
+          } while (out < end);
+        }
+      } else if (dist >= 8) {
         // Most matches are short: five words without a length test.
         Store64(out, Load64(src));
         Store64(out + 8, Load64(src + 8));
@@ -429,7 +471,7 @@ int Inflater::Run() {
           return CS_END_OF_STREAM;
         }
         if (out_ == outEnd_) return CS_END_OUTBUFFER;
-        if (inEnd_ - in_ >= 16 && outEnd_ - out_ > kFastOutSlack + 16 && Remaining() > kMaxMatch + 16) {
+        if (inEnd_ - in_ >= 24 && outEnd_ - out_ > kFastOutSlack + 16 && Remaining() > kMaxMatch + 16) {
           const int rc = FastLoop();
           if (rc < 0) return rc;
           if (rc == 1) break;  // end of block: mode changed

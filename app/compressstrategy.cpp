@@ -57,7 +57,6 @@ bool CNormalCompress::Compress(CArchiveFile& archive) {
     const std::string& name = entry->GetName();
     CTransferBuffers& tb = CTransferBuffers::Instance();
     uint8_t* out = tb.Output();
-    uint8_t* data = out + KOX_BLOCK_HEADER_SIZE;
     CFileStream* source = entry->GetStream();
     CFileStream& sink = archive.Stream();
     ManifestFile* digest = entry->IsDigestEnabled() ? entry->GetDigestContext() : nullptr;
@@ -87,13 +86,14 @@ bool CNormalCompress::Compress(CArchiveFile& archive) {
             continue;
         }
 
-        int32_t read = 0, written = 0;
-        const int rc = CsCompr(static_cast<int32_t>(n), in, static_cast<int32_t>(n), data,
-                               static_cast<int32_t>(KOX_CHUNK_SIZE), KOX_CHUNK_COMPRESS_OPTION, &read,
-                               &written, "iaxxcmpmn", 153);
-        if (rc < 0) throw CCompExcept(name + " (cslib error " + std::to_string(rc) + ")");
-        const size_t blockBytes = FinishChunkBlock(out, rc == CS_END_OF_STREAM,
-                                                   static_cast<size_t>(written), in, n, last);
+        if (m_handle == 0 && CsGetHandle(&m_handle) != 0) {
+            const int rc = m_handle;
+            m_handle = 0;
+            throw CCompExcept(name + " (cslib error " + std::to_string(rc) + ")");
+        }
+        const int64_t block = CompressChunkBlock(m_handle, in, n, last, out);
+        if (block < 0) throw CCompExcept(name + " (cslib error " + std::to_string(block) + ")");
+        const auto blockBytes = static_cast<size_t>(block);
         size_t put = 0;
         if (!sink.Write(out, blockBytes, &put) || put != blockBytes)
             throw CWriteExcept(archive.GetPath());
@@ -119,11 +119,19 @@ bool CNormalCompress::Compress(CArchiveFile& archive) {
     return true;
 }
 
-size_t FinishChunkBlock(uint8_t* out, bool streamEnded, size_t streamBytes, const uint8_t* in,
-                        size_t n, bool last) {
-    size_t length = streamBytes;
+CNormalCompress::~CNormalCompress() {
+    if (m_handle > 0) CsReleaseHandle(m_handle);
+}
+
+int64_t CompressChunkBlock(int handle, const uint8_t* in, size_t n, bool last, uint8_t* out) {
+    int32_t read = 0, written = 0;
+    const int rc = CsRCompress(handle, static_cast<int32_t>(n), in, static_cast<int32_t>(n),
+                               out + KOX_BLOCK_HEADER_SIZE, static_cast<int32_t>(KOX_CHUNK_SIZE),
+                               KOX_CHUNK_COMPRESS_OPTION, &read, &written);
+    if (rc < 0) return rc;
+    size_t length = static_cast<size_t>(written);
     const char* type = last ? KOX_BLOCK_ED : KOX_BLOCK_DA;
-    if (!streamEnded) {
+    if (rc != CS_END_OF_STREAM) {
         memcpy(out + KOX_BLOCK_HEADER_SIZE, in, n);
         length = n;
         type = last ? KOX_BLOCK_UE : KOX_BLOCK_UD;
@@ -131,7 +139,7 @@ size_t FinishChunkBlock(uint8_t* out, bool streamEnded, size_t streamBytes, cons
     out[0] = static_cast<uint8_t>(type[0]);
     out[1] = static_cast<uint8_t>(type[1]);
     KoxPutU32(out + 2, static_cast<uint32_t>(length));
-    return length + KOX_BLOCK_HEADER_SIZE;
+    return static_cast<int64_t>(length + KOX_BLOCK_HEADER_SIZE);
 }
 
 void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t stored) {

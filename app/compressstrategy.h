@@ -63,12 +63,13 @@ protected:
 // level 2 (the archive's only setting).
 inline constexpr int KOX_CHUNK_COMPRESS_OPTION = 35;
 
-// Completes the block in out (the 6-byte block header, then the data): a
-// stream that ended in streamBytes becomes "DA" ("ED" when last), otherwise
-// the chunk's n bytes from in are stored raw as "UD" ("UE").  Returns the
-// block's size, header included.
-size_t FinishChunkBlock(uint8_t* out, bool streamEnded, size_t streamBytes, const uint8_t* in,
-                        size_t n, bool last);
+// Compresses the n bytes at in (one chunk, at most KOX_CHUNK_SIZE) as one
+// stream on handle and completes its block in out, which has room for the
+// 6-byte block header and a whole chunk: "DA" ("ED" when last) when the
+// stream fits a chunk, otherwise the raw bytes as "UD" ("UE").  Returns the
+// block's size, header included, or the negative code of the compression
+// library.  Every chunk of an archive goes through here, on whichever thread.
+int64_t CompressChunkBlock(int handle, const uint8_t* in, size_t n, bool last, uint8_t* out);
 
 // Warns about name when source still yields a byte after the stored bytes
 // were read: the file grew while it was archived.
@@ -78,6 +79,8 @@ void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t sto
 // stored raw ("UD"/"UE") when it does not shrink into one block.
 class CNormalCompress : public ICompressStrategy {
 public:
+    CNormalCompress() = default;
+    ~CNormalCompress() override;
     bool Compress(CArchiveFile& archive) override;
     // Chunks then go through pipeline, which is attached to the archive's
     // stream (nullptr: each chunk is compressed and written in turn).
@@ -85,6 +88,7 @@ public:
 
 private:
     CChunkPipeline* m_pipeline = nullptr;
+    int m_handle = 0;  // compression handle of the chunks compressed here
 };
 
 // The other platform's backup archives; its read operation fails here, so

@@ -28,8 +28,12 @@ int RunCodec(CsWorkArea* wa, int32_t desc, int option, bool first, int32_t strea
   if ((desc & CS_ALGO_MASK) == CS_LZC)
     return CsLzwCompress(static_cast<LzwComprState*>(wa->codec), first, segmented, streamLen, in,
                          inLen, out, outLen, read, written);
+  // A preamble given for the stream is used once, by its first call.
+  const int64_t preset = first ? wa->presetPreamble : -1;
+  if (first) wa->presetPreamble = -1;
   return CsHuffCompress(wa->codec, first, option >> CS_LEVEL_SHIFT, segmented, streamLen, in,
-                        inLen, out, outLen, read, written, cs_trace_level != 0);
+                        inLen, out, outLen, read, written, cs_trace_level != 0,
+                        static_cast<int32_t>(preset));
 }
 
 // Hands out the block waiting in the block buffer as far as the output allows.
@@ -252,6 +256,15 @@ int CsRCompress(int handle, int32_t streamLen, const uint8_t* in, int32_t inLen,
   // A step that neither reads nor writes while more is needed must not be
   // repeated forever by the caller.
   return CsFinishStep(wa, "CsRCompress", first, rc, *read, *written, wa->blockFill != 0);
+}
+
+uint32_t CsDrawPreamble() { return CsHuffDrawPreamble(); }
+
+int CsRPresetPreamble(int handle, uint32_t preamble) {
+  CsWorkArea* wa = CsAreaOf(handle);
+  if (wa == nullptr) return CS_E_INVALID_HANDLE;
+  wa->presetPreamble = preamble & 0x3F;
+  return 0;
 }
 
 int CsRInitCompress(int handle, uint8_t* out, int32_t streamLen, int option) {

@@ -15,7 +15,7 @@
 // (CsGetHandle, CsReleaseHandle, CsReleaseAll, CsIsValidHandle) may come from
 // any thread.  The generator of the Huffman-style preambles is shared and
 // atomic: streams started in the same order get the same preambles from run
-// to run, whichever threads compress them.  The trace level and the printer
+// to run, whichever threads compress them (see also CsDrawPreamble).  The trace level and the printer
 // are settings of the process: set them before other threads use the library.
 #pragma once
 
@@ -104,6 +104,16 @@ int CsRDecompress(int handle, const uint8_t* in, int32_t inLen, uint8_t* out, in
                   int option, int32_t* read, int32_t* written);
 int CsRInitCompress(int handle, uint8_t* out, int32_t streamLen, int option);
 int CsRInitDecompress(int handle, const uint8_t* in);
+
+// ---- preambles of streams compressed on other threads ----------------------
+// A Huffman-style stream draws its preamble from the shared generator on its
+// first call.  A caller that hands streams to other threads draws each
+// stream's preamble itself, in its own order, with CsDrawPreamble (exactly as
+// a first call would), and gives it to the handle that compresses the stream
+// with CsRPresetPreamble: that handle's next first call uses it instead of
+// drawing one.  CsRPresetPreamble returns 0, or -81 for an invalid handle.
+uint32_t CsDrawPreamble();
+int CsRPresetPreamble(int handle, uint32_t preamble);
 
 // ---- handle table ----------------------------------------------------------
 // Takes a free handle (302..799).  Returns 0 and the handle, or a negative code

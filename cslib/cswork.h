@@ -59,6 +59,7 @@ struct CsWorkArea {
   int32_t checkHandle;
   int64_t dumpPosIn;     // stream positions for hex dumps
   int64_t dumpPosOut;
+  int64_t presetPreamble;  // preamble of the next compressed stream, or -1 to draw one
   void* codec;           // codec state, in the same allocation
 };
 

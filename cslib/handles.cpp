@@ -50,6 +50,7 @@ CsWorkArea* NewArea() {
   auto* wa = new (mem) CsWorkArea{};
   wa->codec = static_cast<uint8_t*>(mem) + kAreaHead;
   wa->checkHandle = 0;
+  wa->presetPreamble = -1;
   return wa;
 }
 

@@ -23,11 +23,18 @@ size_t CsHuffDecomprStateSize();
 //   streamLen  uncompressed length of the whole stream; input beyond it is ignored
 //   deterministicPreamble  write a zero-length preamble, so the same input
 //              always gives the same output (the library's trace level is not 0)
+//   presetPreamble  on the first call: a preamble from CsHuffDrawPreamble to
+//              use instead of drawing one (-1: draw), unless deterministic
 // Results: 1 done, 2 output full (pending bytes wait inside; no input is taken
 // until they are handed out), 3 input needed, -10, -13.
 int CsHuffCompress(void* state, bool first, int level, bool segmented, int32_t streamLen,
                    const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen,
-                   int32_t* read, int32_t* written, bool deterministicPreamble);
+                   int32_t* read, int32_t* written, bool deterministicPreamble,
+                   int32_t presetPreamble = -1);
+
+// Draws the next preamble from the shared generator, as a first call does:
+// the count in the low 2 bits, the filler bits above them.
+uint32_t CsHuffDrawPreamble();
 
 // One decompression step.  On the first call in starts with the 8-byte stream
 // header (fewer than 8 bytes: -11; header errors as in cslib/csheader.h; exactly

@@ -473,9 +473,15 @@ using namespace huff;
 
 size_t CsHuffComprStateSize() { return sizeof(ComprState); }
 
+uint32_t CsHuffDrawPreamble() {
+  const uint32_t n = NextRandom() & 3;
+  const uint32_t filler = NextRandom() & ((1u << n) - 1);
+  return n | filler << 2;
+}
+
 int CsHuffCompress(void* state, bool first, int level, bool segmented, int32_t streamLen,
                    const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen, int32_t* read,
-                   int32_t* written, bool deterministicPreamble) {
+                   int32_t* written, bool deterministicPreamble, int32_t presetPreamble) {
   *read = 0;
   *written = 0;
   if (outLen < 0) return CS_E_OUT_TOO_SMALL;
@@ -491,8 +497,11 @@ int CsHuffCompress(void* state, bool first, int level, bool segmented, int32_t s
     CsWriteHeader(out, streamLen, CS_ALG_LZH, segmented ? CS_HEAD_SEGMENTED : 0, s->level);
     outPos = CS_HEAD_SIZE;
     // A 2-bit count n and n filler bits that the decoder skips.
-    const uint32_t n = deterministicPreamble ? 0 : NextRandom() & 3;
-    const uint32_t filler = deterministicPreamble ? 0 : NextRandom() & ((1u << n) - 1);
+    const uint32_t preamble = deterministicPreamble ? 0
+                              : presetPreamble >= 0 ? static_cast<uint32_t>(presetPreamble)
+                                                    : CsHuffDrawPreamble();
+    const uint32_t n = preamble & 3;
+    const uint32_t filler = (preamble >> 2) & ((1u << n) - 1);
     if (streamLen >= kZeroStreamMin && inLen >= streamLen && AllZero(in, static_cast<size_t>(streamLen)) &&
         SendZeroStream(s, n, filler, out, outLen, &outPos)) {
       *read = streamLen;

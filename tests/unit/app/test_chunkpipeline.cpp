@@ -25,7 +25,13 @@ protected:
         Put("empty", "");
         Put("mixed", text.substr(0, 70000) + noise.substr(0, 70000) + text.substr(0, 5));
         ASSERT_EQ(mkdir("sub", 0755), 0);
+        // Many small files: batches of hundreds of chunks, whose entry
+        // headers and checksums go between the blocks.
+        for (int i = 0; i < kSmallFiles; ++i)
+            Put("f" + std::to_string(i), text.substr(static_cast<size_t>(i) * 37 % 5000, static_cast<size_t>(i) * 13 % 900));
     }
+
+    static constexpr int kSmallFiles = 1500;
 
     // Writes every entry of the fixture to name, through a pipeline with the
     // given number of workers (0: chunk by chunk).
@@ -42,10 +48,12 @@ protected:
             }
             strategy.SetPipeline(pipeline.get());
             archive.WriteArchiveHeader();
-            for (const char* file : {"small", "text", "sub", "empty", "noise", "exact", "tail",
-                                     "mixed", "small"}) {
+            std::vector<std::string> files = {"small", "text", "sub", "empty", "noise"};
+            for (int i = 0; i < kSmallFiles; ++i) files.push_back("f" + std::to_string(i));
+            for (const char* file : {"exact", "tail", "mixed", "small"}) files.push_back(file);
+            for (const std::string& file : files) {
                 std::unique_ptr<CDirEntry> entry;
-                if (std::string(file) == "sub")
+                if (file == "sub")
                     entry = std::make_unique<CDirectory>(file);
                 else
                     entry = std::make_unique<CFile>(file);
@@ -80,10 +88,12 @@ TEST_F(PipelineTest, ArchiveEqualsTheOneWrittenChunkByChunk) {
     WriteInChild("serial.kox", 0);
     WriteInChild("one.kox", 1);
     WriteInChild("three.kox", 3);
+    WriteInChild("eight.kox", 8);
     const Bytes serial = Get("serial.kox");
     ASSERT_GT(serial.size(), 200000u);
     EXPECT_TRUE(Get("one.kox") == serial);
     EXPECT_TRUE(Get("three.kox") == serial);
+    EXPECT_TRUE(Get("eight.kox") == serial);
 }
 
 // Catches positions asked for while blocks are still in flight: a Tell must

@@ -44,7 +44,7 @@ threads: deps
 	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
 	cmake --build build/tsan -j $(JOBS) --target kovzef app_test_chunkpipeline cslib_test_handles
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS) -R 'app_test_chunkpipeline|cslib_test_handles|e2e_test_(create_extract|append|archive_core|interrupted_writes)'
+	  ctest --output-on-failure -j $(JOBS) -R 'app_test_chunkpipeline|cslib_test_handles|e2e_test_(create_extract|append|archive_core|interrupted_writes|parallel_extract)'
 
 test: unit warnings threads fuzz
 

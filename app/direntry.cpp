@@ -11,6 +11,7 @@
 
 #include "app/application.h"
 #include "app/archivefile.h"
+#include "app/blockdecoder.h"
 #include "app/compressstrategy.h"
 #include "app/entryinfo.h"
 #include "app/except.h"
@@ -228,7 +229,11 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
     }
     const bool storedLink = m_info.IsType(KOX_TYPE_LINK) && !opt.resolveLinks;
     if (!storedLink) {
-        m_stream->Open(m_name.c_str(), KOV_OPEN_READ);
+        // A file of its own is read on the bare descriptor, in whole chunks.
+        if (m_stream == &m_ownStream)
+            m_ownStream.OpenDirect(m_name.c_str(), KOV_OPEN_READ);
+        else
+            m_stream->Open(m_name.c_str(), KOV_OPEN_READ);
         if (!m_stream->IsOpen()) {
             const int err = m_stream->LastError();
             const bool link = IsLinkOnDisk(m_name);
@@ -312,7 +317,7 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification) {
     } else if (m_info.IsType(KOX_TYPE_FILE) && IsDigestEnabled()) {
         RunDigestOfEmptyFile(m_archiveContext);
     }
-    if (write) CloseStream();
+    if (write && !m_leaveStreamOpen) CloseStream();
 }
 
 void CDirEntry::ReportDamage(const std::string& name, const std::string& what, bool kept) {
@@ -323,84 +328,129 @@ void CDirEntry::ReportDamage(const std::string& name, const std::string& what, b
     app.SetExitStatus(KOV_STATUS_DAMAGED);
 }
 
+namespace {
+
+// The data pass of one entry over its blocks in order: decoding (or taking
+// what a worker decoded), the checksum, the digest and the file.
+class DataPass : public IBlockConsumer {
+public:
+    DataPass(CArchiveFile& archive, const std::string& name, CFileStream* stream, bool write,
+             ManifestFile* digest, uint8_t* out)
+        : m_archive(archive), m_name(name), m_stream(stream), m_write(write), m_digest(digest),
+          m_out(out), m_checkLength(!archive.IsVersion200()) {}
+
+    void Block(const uint8_t* data, uint32_t length, bool compressed, const DecodedBlock* decoded) override {
+        if (!compressed) {
+            if (m_streamOpen) throw Failure("compressed data cut short");
+            Emit(data, length);
+            return;
+        }
+        const bool first = !m_streamOpen;
+        // One block of a "2.01" archive holds at most one chunk.
+        if (first && m_checkLength && length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
+            CsHeaderLength(data) > static_cast<int32_t>(KOX_CHUNK_SIZE))
+            throw CReadExcept(m_archive.GetPath());
+        // A worker's decoding counts where the block starts a stream, as it
+        // assumed; otherwise the block continues the open stream here.
+        if (first && decoded != nullptr) {
+            Emit(decoded->data, decoded->length);
+            if (decoded->end == BlockEnd::kFailed) throw Failure(decoded->failure);
+            m_streamOpen = false;
+            return;
+        }
+        auto step = [](const uint8_t* p, int32_t left, uint8_t* out, bool firstStep, int32_t* read,
+                       int32_t* written) {
+            return CsDecompr(p, left, out, static_cast<int32_t>(KOX_CHUNK_SIZE), firstStep ? 1 : 0, read,
+                             written, "iaxxcmpmn", 102);
+        };
+        std::string failure;
+        const BlockEnd end = DecodeBlock(
+            data, static_cast<int32_t>(length), first, step, [this] { return m_out; },
+            [this](size_t n) { Emit(m_out, n); }, failure);
+        if (end == BlockEnd::kFailed) throw Failure(failure);
+        m_streamOpen = end == BlockEnd::kOpen;
+    }
+
+    // The end of the blocks.
+    void End() {
+        if (m_streamOpen) throw Failure("compressed data cut short");
+    }
+    uint64_t Held() const { return m_held; }
+    uint32_t Computed() const { return m_computed; }
+
+private:
+    CDecompExcept Failure(const std::string& what) const { return CDecompExcept(m_name + " (" + what + ")"); }
+
+    void Emit(const uint8_t* bytes, size_t n) {
+        if (!n) return;
+        m_held += n;
+        m_computed = CsCrc32Update(m_computed, bytes, n);
+        if (m_digest) ManifestUpdateFile(m_digest, bytes, n);
+        if (m_write) {
+            // A chunk of zeros becomes a hole where the file allows one.
+            size_t put = 0;
+            const bool ok = n >= kHoleMin && IsAllZero(bytes, n) ? m_stream->WriteZeros(bytes, n, &put)
+                                                                  : m_stream->Write(bytes, n, &put);
+            if (!ok || put != n) throw CWriteExcept(m_name);
+        }
+    }
+
+    static bool IsAllZero(const uint8_t* p, size_t n) {
+        return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
+    }
+
+    // Zero runs shorter than this are written: they would not free a block.
+    static constexpr size_t kHoleMin = 4096;
+
+    CArchiveFile& m_archive;
+    const std::string& m_name;
+    CFileStream* m_stream;
+    const bool m_write;
+    ManifestFile* m_digest;
+    uint8_t* const m_out;
+    const bool m_checkLength;
+    bool m_streamOpen = false;  // a compressed stream still wants input
+    uint64_t m_held = 0;
+    uint32_t m_computed = 0;
+};
+
+}  // namespace
+
 uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write) {
     CTransferBuffers& tb = CTransferBuffers::Instance();
-    uint8_t* in = tb.Input();
-    uint8_t* out = tb.Output();
     ManifestFile* digest = IsDigestEnabled() ? GetDigestContext() : nullptr;
     if (digest && ManifestOpenFile(m_archiveContext, digest, m_storedName.c_str(),
                                    m_storedName.size(), 0) != 0)
         digest = nullptr;
     m_digestVerified = false;
 
-    uint32_t computed = 0;
+    DataPass pass(archive, m_name, m_stream, write, digest, tb.Output());
     uint32_t stored = 0;
-    uint64_t held = 0;
-    auto emit = [&](const uint8_t* bytes, size_t n) {
-        if (!n) return;
-        held += n;
-        computed = CsCrc32Update(computed, bytes, n);
-        if (digest) ManifestUpdateFile(digest, bytes, n);
-        if (write) {
-            size_t put = 0;
-            if (!m_stream->Write(bytes, n, &put) || put != n) throw CWriteExcept(m_name);
-        }
-    };
-    auto decompError = [&](const std::string& what) {
-        return CDecompExcept(m_name + " (" + what + ")");
-    };
-
-    const bool checkStreamLength = !archive.IsVersion200();
-    bool streamOpen = false;  // a compressed stream still wants input
-    bool more = true;
-    while (more) {
-        uint32_t length = 0;
-        uint32_t checksum = 0;
-        bool compressed = false;
-        more = archive.GetEntryData(in, CTransferBuffers::kInputSize, &length, &checksum,
-                                    &compressed);
-        if (!more) stored = checksum;
-        if (!compressed) {
-            if (streamOpen) throw decompError("compressed data cut short");
-            emit(in, length);
-            continue;
-        }
-        const uint8_t* p = in;
-        int32_t left = static_cast<int32_t>(length);
-        bool first = !streamOpen;
-        // One block of a "2.01" archive holds at most one chunk.
-        if (first && checkStreamLength && length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
-            CsHeaderLength(p) > static_cast<int32_t>(KOX_CHUNK_SIZE))
-            throw CReadExcept(archive.GetPath());
-        for (;;) {
-            int32_t read = 0, written = 0;
-            const int rc = CsDecompr(p, left, out, static_cast<int32_t>(KOX_CHUNK_SIZE),
-                                     first ? 1 : 0, &read, &written, "iaxxcmpmn", 102);
-            if (rc < 0) throw decompError("cslib error " + std::to_string(rc));
-            emit(out, static_cast<size_t>(written));
-            p += read;
-            left -= read;
-            first = false;
-            if (rc == CS_END_OF_STREAM) {
-                streamOpen = false;
-                break;
-            }
-            if (read == 0 && written == 0) {
-                if (rc == CS_END_OUTBUFFER) throw decompError("cslib made no progress");
-                streamOpen = true;
-                break;
-            }
-            if (rc != CS_END_OUTBUFFER && left <= 0) {
-                streamOpen = true;
-                break;
-            }
+    // Large entries are decoded on worker threads; the result is the same.
+    CBlockDecoder* decoder = CBlockDecoder::Current();
+    if (decoder != nullptr && m_info.TotalSize() >= CBlockDecoder::kMinEntrySize) {
+        stored = decoder->Run(archive, !archive.IsVersion200(), pass);
+    } else {
+        uint8_t* in = tb.Input();
+        for (bool more = true; more;) {
+            uint32_t length = 0;
+            uint32_t checksum = 0;
+            bool compressed = false;
+            more = archive.GetEntryData(in, CTransferBuffers::kInputSize, &length, &checksum,
+                                        &compressed);
+            if (!more) stored = checksum;
+            pass.Block(in, length, compressed, nullptr);
         }
     }
-    if (streamOpen) throw decompError("compressed data cut short");
+    pass.End();
     if (digest) m_digestVerified = ManifestCloseFile(digest) == 0;
-    if (stored != 0 && stored != computed)
+    if (stored != 0 && stored != pass.Computed())
         throw CExcept("KOVZEF: checksum error in " + m_name, KOV_STATUS_DAMAGED, true, 0);
-    return held;
+    return pass.Held();
+}
+
+void CDirEntry::CompleteFile() {
+    if (!m_ownStream.CloseHole()) throw CWriteExcept(m_name, m_ownStream.LastError());
 }
 
 void CDirEntry::CreateOnDisk() {
@@ -412,6 +462,13 @@ void CDirEntry::CreateOnDisk() {
     const COptions& opt = COptions::Instance();
     m_name = TargetPath();
     if (m_name.empty()) throw CCreateDirExcept(m_name, ENOENT);
+    // A name nothing has yet is simply created (the extract command may have
+    // done that already); a missing directory on its way is made first.
+    if (m_ownStream.IsOpen() || m_ownStream.CreateNew(m_name.c_str())) return;
+    if (m_ownStream.LastError() == ENOENT) {
+        if (!CreateParentDirectories(m_name)) throw CCreateDirExcept(m_name);
+        if (m_ownStream.CreateNew(m_name.c_str())) return;
+    }
     if (!CreateParentDirectories(m_name)) throw CCreateDirExcept(m_name);
     struct stat st;
     // A symbolic link at the file's own path is replaced, never written
@@ -420,8 +477,8 @@ void CDirEntry::CreateOnDisk() {
         throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
     if (opt.forceExtraction && lstat(m_name.c_str(), &st) == 0 && !RemoveFile(m_name.c_str()))
         throw CExcept("KOVZEF: force mode (option -j): could not delete " + m_name, 28, true);
-    m_stream->Open(m_name.c_str(), KOV_OPEN_CREATE);
-    if (!m_stream->IsOpen())
+    m_ownStream.OpenDirect(m_name.c_str(), KOV_OPEN_CREATE);
+    if (!m_ownStream.IsOpen())
         throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true,
-                      m_stream->LastError());
+                      m_ownStream.LastError());
 }

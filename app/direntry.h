@@ -76,6 +76,18 @@ public:
     // The path the extract command decided for this entry; TargetPath then
     // gives it instead of joining -R and the name again.
     void SetTargetPath(std::string path) { m_targetPath = std::move(path); }
+    // For the extract command: creates the entry's file at path when nothing
+    // has that name yet (false, nothing changed, otherwise); and keeps the
+    // stream open after the data, so that the command finishes the file on
+    // its descriptor and closes it (CloseStream).
+    bool CreateNewFile(const std::string& path) { return m_ownStream.CreateNew(path.c_str()); }
+    void LeaveStreamOpen() { m_leaveStreamOpen = true; }
+    // Gives the file written so far its full size (a hole left at its end);
+    // CWriteExcept naming the entry when that fails.
+    void CompleteFile();
+    // The descriptor of the entry's own file stream while one is open on it
+    // directly, else -1.
+    int FileDescriptor() const { return m_stream == &m_ownStream ? m_ownStream.Descriptor() : -1; }
     // Reports the entry named name as damaged (what says how) with the
     // status of a checksum error; the run goes on.  kept: an extracted file
     // keeps what was read of it, and the line says so.
@@ -110,6 +122,7 @@ protected:
     std::vector<uint8_t> m_userInfo;
     bool m_digestVerified = false;
     bool m_existed = false;
+    bool m_leaveStreamOpen = false;
     std::string m_targetPath;
     CFileStream m_ownStream;
     ManifestContext* m_archiveContext = nullptr;  // set by the reader

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -15,6 +16,8 @@
 #include "app/application.h"
 #include "app/archivefile.h"
 #include "app/archivewalk.h"
+#include "app/blockdecoder.h"
+#include "app/chunkpipeline.h"
 #include "app/cmdsignature.h"
 #include "app/direntry.h"
 #include "app/except.h"
@@ -30,6 +33,9 @@
 bool oldFormatExtractionDone = false;
 
 namespace {
+
+// stdio buffer of an archive being read.
+constexpr size_t kArchiveReadBuffer = 128 * 1024;
 
 // A directory whose time and permissions are set once every entry of its
 // archive is on disk, so that later entries neither change its time nor are
@@ -229,12 +235,16 @@ private:
     // Reports damage visible before the entry's data; true when the entry
     // is not to be processed at all.
     bool DamagedBeforeData(CDirEntry* entry, const std::string& name);
-    // Why the entry may not be written at path, or empty.
+    // Why the entry may not be written at path, or empty.  checkArchive:
+    // whether path may still be the archive itself (a name just created
+    // is not).
     std::string Refusal(const std::string& name, const EntryPath& plan, bool isLink,
-                        bool isDirectory) const;
-    // Time, mode and user information of an extracted entry.
+                        bool isDirectory, bool checkArchive) const;
+    // Time, mode and user information of an extracted entry (a file still
+    // open on fd gets them through it).
     void FinishOnDisk(const std::string& path, const KoxHeaderInfo& info, bool isDirectory,
-                      bool directoryIsLink, bool setMode, const std::vector<uint8_t>& userInfo);
+                      bool directoryIsLink, bool setMode, const std::vector<uint8_t>& userInfo,
+                      int fd = -1);
 
     CApplication& m_application;
     COptions& m_options;
@@ -296,7 +306,7 @@ bool ArchiveExtraction::DamagedBeforeData(CDirEntry* entry, const std::string& n
 }
 
 std::string ArchiveExtraction::Refusal(const std::string& name, const EntryPath& plan,
-                                       bool isLink, bool isDirectory) const
+                                       bool isLink, bool isDirectory, bool checkArchive) const
 {
     const std::string& path = plan.path;
     struct stat st;
@@ -310,7 +320,7 @@ std::string ArchiveExtraction::Refusal(const std::string& name, const EntryPath&
     if (m_state.LeadsThroughOwnLink(path))
         return "KOVZEF: " + name +
                " not extracted: its path leads through a symbolic link made by this run";
-    if (m_archiveKnown && !isLink && stat(path.c_str(), &st) == 0 &&
+    if (checkArchive && m_archiveKnown && !isLink && stat(path.c_str(), &st) == 0 &&
         st.st_dev == m_archiveStat.st_dev && st.st_ino == m_archiveStat.st_ino)
         return "KOVZEF: " + name + " not extracted: " + path + " is the archive being read";
     if (isDirectory && !isLink && lstat(path.c_str(), &st) == 0 &&
@@ -337,6 +347,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     const KoxHeaderInfo info = entry->GetHeaderInfo();
     const bool isDirectory = entry->IsDirectory();
     auto* link = dynamic_cast<CLink*>(entry);
+    auto* file = dynamic_cast<CFile*>(entry);
     const EntryPath plan = PlanEntryPath(
         name, m_options.extractDir ? m_options.extractDir : "", m_options.absolutePaths);
     const std::string& path = plan.path;
@@ -347,8 +358,13 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
                         m_archiveName);
         }
-        if (const std::string refusal = Refusal(name, plan, link != nullptr, isDirectory);
-            !refusal.empty()) {
+        // A file whose name nothing has yet is created at once, once the
+        // name itself passes: that is one call instead of the checks of a
+        // name that exists, and shows the name is not the archive.
+        std::string refusal = Refusal(name, plan, link != nullptr, isDirectory, file == nullptr);
+        if (refusal.empty() && file != nullptr && !file->CreateNewFile(path))
+            refusal = Refusal(name, plan, false, false, true);
+        if (!refusal.empty()) {
             m_log.Write(refusal);
             m_refused = true;
             return;
@@ -370,11 +386,20 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     std::vector<uint8_t> userInfo;
     if (m_extract)
         userInfo = entry->GetUserInfo();
+    // A file is finished on its open descriptor.
+    if (m_extract && file != nullptr)
+        file->LeaveStreamOpen();
     entry->Extract(m_archive);
     const bool existed = entry->Existed();
     auto* directory = dynamic_cast<CDirectory*>(entry);
     const bool directoryIsLink = directory != nullptr && directory->LinkOnDisk();
     const bool digestFailed = !existed && entry->IsDigestEnabled() && !entry->IsDigestVerified();
+    bool finished = false;
+    if (m_extract && !digestFailed && file != nullptr && file->FileDescriptor() >= 0) {
+        file->CompleteFile();
+        FinishOnDisk(path, info, false, false, true, userInfo, file->FileDescriptor());
+        finished = true;
+    }
     if (m_extract)
         entry->CloseStream();
     m_archive.ReleaseEntry(entry);
@@ -389,21 +414,23 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         return;
     }
     ++filesDone;
-    if (m_extract)
+    if (m_extract && !finished)
         FinishOnDisk(path, info, isDirectory, directoryIsLink,
                      !existed || m_options.changeDirPermissions, userInfo);
 }
 
 void ArchiveExtraction::FinishOnDisk(const std::string& path, const KoxHeaderInfo& info,
                                      bool isDirectory, bool directoryIsLink, bool setMode,
-                                     const std::vector<uint8_t>& userInfo)
+                                     const std::vector<uint8_t>& userInfo, int fd)
 {
     if (!userInfo.empty()) {
         std::string message;
         if (!RestoreUserInfo(path.c_str(), userInfo.data(), message))
             m_log.Write(message);
     }
-    if (!isDirectory)
+    if (fd >= 0)
+        SetDescriptorModeAndTime(fd, path.c_str(), info.mode, info.mtime);
+    else if (!isDirectory)
         SetFileModeAndTime(path.c_str(), info.mode, info.mtime);
     else if (!directoryIsLink)  // a link's target keeps its own time and mode
         m_state.pending.push_back({info.mtime, path, info.mode, setMode});
@@ -464,12 +491,22 @@ void CExtract::Execute()
     const std::vector<std::string> archives = options.GetArchiveList();
     CEntrySelection selection(options.fileList);
     ExtractionState state(isExtract);
+    // Large entries are decoded on worker threads when the machine has
+    // processors to spare; the output and the messages are the same.
+    std::unique_ptr<CBlockDecoder> decoder =
+        CBlockDecoder::Create(CChunkPipeline::WorkersForThisMachine());
+    struct Published {
+        explicit Published(CBlockDecoder* decoder) { CBlockDecoder::Publish(decoder); }
+        ~Published() { CBlockDecoder::Publish(nullptr); }
+    } published(decoder.get());
 
     for (const std::string& archiveName : archives) {
         try {
             bool complete = true;
             {
                 CArchiveFile archive(archiveName, KOV_OPEN_READ);
+                // Entry headers and small files come in few large reads.
+                archive.Stream().SetBufferSize(kArchiveReadBuffer);
                 StartArchiveWalk(archive, archiveName, m_application, verify);
                 state.ForgetParentCache();
                 ArchiveExtraction run(m_application, state, selection, archive, archiveName,

@@ -8,10 +8,27 @@
 
 CFileStream::~CFileStream() {
     if (m_file) fclose(m_file);
+    if (m_fd >= 0) close(m_fd);
 }
 
 bool CFileStream::Read(void* buffer, size_t length, size_t* count) {
     *count = 0;
+    if (m_fd >= 0) {
+        // As fread: until the length is there, the end of the file or an error.
+        auto* bytes = static_cast<uint8_t*>(buffer);
+        while (*count < length) {
+            const ssize_t got = read(m_fd, bytes + *count, length - *count);
+            if (got > 0) {
+                *count += static_cast<size_t>(got);
+            } else if (got == 0) {
+                break;
+            } else if (errno != EINTR) {
+                m_lastError = errno;
+                return false;
+            }
+        }
+        return true;
+    }
     if (!m_file) {
         m_lastError = EBADF;
         return false;
@@ -40,6 +57,19 @@ bool CFileStream::Write(const void* buffer, size_t length, size_t* count) {
 
 bool CFileStream::WriteThrough(const void* buffer, size_t length, size_t* count) {
     *count = 0;
+    if (m_fd >= 0) {
+        if (length == 0) return true;
+        if (!PassHole()) return false;
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        while (*count < length) {
+            const ssize_t put = write(m_fd, bytes + *count, length - *count);
+            if (put > 0)
+                *count += static_cast<size_t>(put);
+            else if (put == 0 || errno != EINTR)
+                return false;
+        }
+        return true;
+    }
     if (!m_file) return false;
     if (length == 0) return true;
     size_t put = fwrite(buffer, 1, length, m_file);
@@ -48,10 +78,71 @@ bool CFileStream::WriteThrough(const void* buffer, size_t length, size_t* count)
 }
 
 void CFileStream::Open(const char* path, uint32_t mode) {
+    const char* text = nullptr;
+    const int fd = OpenDescriptor(path, mode, &text);
+    if (fd < 0) return;
+    m_file = fdopen(fd, text);
+    if (!m_file) {
+        m_lastError = errno;
+        close(fd);
+    }
+}
+
+void CFileStream::OpenDirect(const char* path, uint32_t mode) {
+    const char* text = nullptr;
+    const int fd = OpenDescriptor(path, mode, &text);
+    if (fd < 0) return;
+    m_fd = fd;
+}
+
+bool CFileStream::CreateNew(const char* path) {
+    if (m_file || m_fd >= 0) Close();
+    m_holeAhead = 0;
+    const int fd = open64(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        m_lastError = errno;
+        return false;
+    }
+    m_fd = fd;
+    m_regular = true;
+    return true;
+}
+
+bool CFileStream::WriteZeros(const void* zeros, size_t n, size_t* count) {
+    if (m_fd < 0 || !m_regular || m_writeBehind != nullptr) return Write(zeros, n, count);
+    m_holeAhead += n;
+    *count = n;
+    return true;
+}
+
+bool CFileStream::CloseHole() {
+    if (m_fd < 0 || m_holeAhead == 0) return true;
+    const off64_t at = lseek64(m_fd, static_cast<off64_t>(m_holeAhead), SEEK_CUR);
+    if (at < 0 || ftruncate64(m_fd, at) != 0) {
+        m_lastError = errno;
+        return false;
+    }
+    m_holeAhead = 0;
+    return true;
+}
+
+bool CFileStream::PassHole() {
+    if (m_holeAhead == 0) return true;
+    if (lseek64(m_fd, static_cast<off64_t>(m_holeAhead), SEEK_CUR) < 0) return false;
+    m_holeAhead = 0;
+    return true;
+}
+
+int CFileStream::OpenDescriptor(const char* path, uint32_t mode, const char** textOut) {
     if (m_file) {
         fclose(m_file);
         m_file = nullptr;
     }
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
+    m_holeAhead = 0;
     const char* text = nullptr;
     if (mode & KOV_OPEN_APPEND) text = "a";
     else if (mode & KOV_OPEN_CREATE) text = "w";
@@ -59,7 +150,7 @@ void CFileStream::Open(const char* path, uint32_t mode) {
     else if (mode & KOV_OPEN_UPDATE) text = "r+";
     if (!text || !path) {
         m_lastError = EINVAL;
-        return;
+        return -1;
     }
     // Opened without blocking, so that a fifo never waits for its other
     // end: one to read from is refused (archives and files are read with
@@ -72,7 +163,7 @@ void CFileStream::Open(const char* path, uint32_t mode) {
     const int fd = open64(path, flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         m_lastError = errno;
-        return;
+        return -1;
     }
     // On a regular file O_NONBLOCK changes nothing, so it stays set and the
     // open costs no further calls; anything else gets blocking reads and
@@ -91,16 +182,15 @@ void CFileStream::Open(const char* path, uint32_t mode) {
     if (err != 0) {
         m_lastError = err;
         close(fd);
-        return;
+        return -1;
     }
-    m_file = fdopen(fd, text);
-    if (!m_file) {
-        m_lastError = errno;
-        close(fd);
-    }
+    *textOut = text;
+    m_regular = S_ISREG(st.st_mode);
+    return fd;
 }
 
 bool CFileStream::SetUnbuffered() {
+    if (m_fd >= 0) return true;
     if (!m_file) return false;
     return setvbuf(m_file, nullptr, _IONBF, 0) == 0;
 }
@@ -146,6 +236,20 @@ bool CFileStream::Truncate() {
 }
 
 bool CFileStream::Close() {
+    if (m_fd >= 0) {
+        // A hole at the end still counts: the file gets its full size.
+        bool ok = CloseHole();
+        const int err = m_lastError;
+        m_holeAhead = 0;
+        if (close(m_fd) != 0 && ok) {
+            ok = false;
+            m_lastError = errno ? errno : EIO;
+        } else if (!ok) {
+            m_lastError = err;
+        }
+        m_fd = -1;
+        return ok;
+    }
     if (!m_file) return true;
     errno = 0;
     int rc = FlushWriteBehind() ? 0 : EOF;

@@ -45,7 +45,27 @@ public:
     // Opens path with the mode chosen by the bits; any handle held before is
     // closed first.  Success shows in IsOpen(); no known bit: no handle, EINVAL.
     virtual void Open(const char* path, uint32_t mode);
-    virtual bool IsOpen() const { return m_file != nullptr; }
+    virtual bool IsOpen() const { return m_file != nullptr || m_fd >= 0; }
+    // Open, but on the bare descriptor instead of stdio: each Read and Write
+    // is one system call (or as many as the transfer takes) straight to the
+    // caller's buffer, and opening costs no calls of stdio's own.  For files
+    // moved in large pieces; Handle() is null, Seek, Tell and MoveFlPtr fail.
+    void OpenDirect(const char* path, uint32_t mode);
+    // Creates path as a new file (mode 0666 less the creation mask) on the
+    // bare descriptor, as OpenDirect does; fails with EEXIST, leaving the
+    // name alone, when anything has that name.  False with LastError set.
+    bool CreateNew(const char* path);
+    // The bare descriptor of a stream opened by OpenDirect or CreateNew, -1
+    // for any other.
+    int Descriptor() const { return m_fd; }
+    // Leaves n bytes that are all zero unwritten where the file system can
+    // keep them as a hole (a regular file opened by OpenDirect or
+    // CreateNew): the next Write starts behind them and Close gives the file
+    // its full size.  Otherwise writes them.  Same result as Write.
+    bool WriteZeros(const void* zeros, size_t n, size_t* count);
+    // Gives the file the size of what was written, the hole left at its end
+    // included, before Close (which does it too); false with LastError set.
+    bool CloseHole();
     // Drops stdio's buffer, right after Open and before any other operation:
     // each Read is then one read call straight into the caller's buffer,
     // for streams moved in large chunks.  False when no handle is held.
@@ -90,12 +110,22 @@ protected:
     uint32_t m_reserved2 = 0;
     int m_lastError = 0;
     FILE* m_file = nullptr;
+    int m_fd = -1;              // the bare descriptor of OpenDirect and CreateNew
+    bool m_regular = false;     // the bare descriptor is a regular file
+    uint64_t m_holeAhead = 0;   // zero bytes left unwritten behind the last write
     // The buffer given by SetBufferSize; it outlives the handle using it.
     std::unique_ptr<char[]> m_stdioBuffer;
     IWriteBehind* m_writeBehind = nullptr;
 
     // Has the write-behind queue, if any, write out what it holds.
     bool FlushWriteBehind() { return m_writeBehind == nullptr || m_writeBehind->Flush(); }
+
+private:
+    // Opens path for Open and OpenDirect: the descriptor, or -1 with the
+    // error in m_lastError; text receives the stdio mode.
+    int OpenDescriptor(const char* path, uint32_t mode, const char** text);
+    // Moves the bare descriptor over the hole left so far.
+    bool PassHole();
 };
 
 // Keeps every written byte in memory; reads give them back from a read

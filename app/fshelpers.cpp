@@ -305,6 +305,19 @@ void SetFileModeAndTime(const char* path, uint32_t mode, uint64_t time)
         throw CChgModExcept(path);
 }
 
+void SetDescriptorModeAndTime(int fd, const char* path, uint32_t mode, uint64_t time)
+{
+    if ((mode & 0xF000u) == KOV_ATTR_SYMLINK)
+        return;
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(time);
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    if (futimens(fd, times) != 0)
+        throw CChgDateExcept(path);
+    if (fchmod(fd, static_cast<mode_t>(mode & 07777u)) != 0)
+        throw CChgModExcept(path);
+}
+
 bool CreateDirectory(const char* path)
 {
     return mkdir(path, 0755) == 0 || errno == EEXIST;

@@ -106,6 +106,9 @@ void FileInfoFromStat(const struct stat& st, uint32_t& mode, uint64_t& size, uin
 // leaves symbolic links (mode type 0xA000) alone.  Throws CChgDateExcept or
 // CChgModExcept.
 void SetFileModeAndTime(const char* path, uint32_t mode, uint64_t time);
+// The same on the open descriptor of the regular file at path (which the
+// exceptions name).
+void SetDescriptorModeAndTime(int fd, const char* path, uint32_t mode, uint64_t time);
 // mkdir 0755; true when created or already there.
 bool CreateDirectory(const char* path);
 bool RemoveFile(const char* path);

@@ -1,0 +1,265 @@
+#include "app/blockdecoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/archivefile.h"
+#include "app/compressstrategy.h"
+#include "cslib/csheader.h"
+#include "cslib/cslib.h"
+
+namespace {
+
+CBlockDecoder* g_published = nullptr;
+
+// Bytes of data (decoded) a batch of blocks stands for before it is handed
+// over, and blocks in one batch at most.
+constexpr size_t kBatchBytes = 256 * 1024;
+constexpr size_t kBatchBlocks = 64;
+// A block that decodes to more than this is left to the caller (only an
+// archive of another writer has such streams).
+constexpr size_t kMaxDecoded = 1024 * 1024;
+// The steps of a worker stop here when the block decodes to too much.
+constexpr int kTooMuch = -1000000;
+
+}  // namespace
+
+struct CBlockDecoder::Batch {
+    struct Block {
+        size_t input = 0;  // offset in input
+        uint32_t length = 0;
+        bool compressed = false;
+        bool last = false;
+        uint32_t checksum = 0;
+        std::exception_ptr readFailure;  // reading this block failed
+        bool decoded = false;            // a worker decoded it
+        size_t output = 0;               // offset in output
+        size_t outputLength = 0;
+        BlockEnd end = BlockEnd::kOpen;
+        std::string failure;
+    };
+
+    std::unique_ptr<uint8_t[]> input{new uint8_t[kBatchBytes + CTransferBuffers::kInputSize]};
+    size_t inputUsed = 0;
+    size_t dataBytes = 0;
+    std::vector<Block> blocks;
+    std::unique_ptr<uint8_t[]> output;
+    size_t outputSize = 0;
+    size_t outputUsed = 0;
+    std::atomic<bool> done{false};
+
+    void Clear() {
+        inputUsed = 0;
+        dataBytes = 0;
+        blocks.clear();
+        outputUsed = 0;
+        done.store(false, std::memory_order_relaxed);
+    }
+    bool Full() const {
+        return dataBytes >= kBatchBytes || blocks.size() >= kBatchBlocks ||
+               inputUsed + CTransferBuffers::kInputSize > kBatchBytes + CTransferBuffers::kInputSize;
+    }
+    // Room for one decoding step's output.
+    uint8_t* ReserveStep() {
+        if (outputUsed + KOX_CHUNK_SIZE > outputSize) {
+            const size_t size = std::max(2 * outputSize, outputUsed + KOX_CHUNK_SIZE);
+            std::unique_ptr<uint8_t[]> grown(new uint8_t[size]);
+            if (outputUsed) std::memcpy(grown.get(), output.get(), outputUsed);
+            output = std::move(grown);
+            outputSize = size;
+        }
+        return output.get() + outputUsed;
+    }
+};
+
+std::unique_ptr<CBlockDecoder> CBlockDecoder::Create(unsigned workers) {
+    if (workers == 0) return nullptr;
+    std::unique_ptr<CBlockDecoder> decoder(new CBlockDecoder(workers));
+    for (int& handle : decoder->m_handles)
+        if (CsGetHandle(&handle) != 0) {
+            handle = 0;
+            return nullptr;
+        }
+    return decoder;
+}
+
+void CBlockDecoder::Publish(CBlockDecoder* decoder) { g_published = decoder; }
+
+CBlockDecoder* CBlockDecoder::Current() { return g_published; }
+
+CBlockDecoder::CBlockDecoder(unsigned workers) {
+    m_batches.resize(2 * static_cast<size_t>(workers) + 2);
+    for (auto& batch : m_batches) batch = std::make_unique<Batch>();
+    m_jobs.resize(m_batches.size());
+    m_handles.assign(workers, 0);
+}
+
+CBlockDecoder::~CBlockDecoder() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_workReady.notify_all();
+    for (std::thread& worker : m_workers) worker.join();
+    for (int handle : m_handles)
+        if (handle > 0) CsReleaseHandle(handle);
+}
+
+void CBlockDecoder::StartWorkers() {
+    // A process that may not start threads goes on with those it has; with
+    // none the caller's thread decodes each batch when it hands it over.
+    m_workersStarted = true;
+    try {
+        while (m_workers.size() < m_handles.size())
+            m_workers.emplace_back(&CBlockDecoder::WorkerLoop, this, m_handles[m_workers.size()]);
+    } catch (...) {
+    }
+}
+
+void CBlockDecoder::WorkerLoop(int handle) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        while (!m_stop && m_queued == 0) {
+            ++m_idle;
+            m_workReady.wait(lock);
+            --m_idle;
+        }
+        if (m_stop) return;
+        Batch& batch = *m_jobs[m_nextJob];
+        m_nextJob = (m_nextJob + 1) % m_jobs.size();
+        --m_queued;
+        lock.unlock();
+        DecodeBatch(batch, handle);
+        lock.lock();
+        batch.done.store(true, std::memory_order_release);
+        --m_busy;
+        if (m_callerWaits) m_jobDone.notify_one();
+    }
+}
+
+void CBlockDecoder::DecodeBatch(Batch& batch, int handle) {
+    for (Batch::Block& block : batch.blocks) {
+        if (!block.compressed || block.readFailure) continue;
+        const uint8_t* data = batch.input.get() + block.input;
+        // A stream the caller refuses is not decoded.
+        if (m_checkLength && block.length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
+            CsHeaderLength(data) > static_cast<int32_t>(KOX_CHUNK_SIZE))
+            continue;
+        const size_t start = batch.outputUsed;
+        auto step = [&](const uint8_t* p, int32_t left, uint8_t* out, bool first, int32_t* read,
+                        int32_t* written) {
+            if (batch.outputUsed - start > kMaxDecoded) return kTooMuch;
+            return CsRDecompress(handle, p, left, out, static_cast<int32_t>(KOX_CHUNK_SIZE),
+                                 first ? CS_INIT_DECOMPRESS : 0, read, written);
+        };
+        auto outAt = [&] { return batch.ReserveStep(); };
+        auto emit = [&](size_t n) { batch.outputUsed += n; };
+        block.end = DecodeBlock(data, static_cast<int32_t>(block.length), true, step, outAt, emit,
+                                block.failure);
+        block.output = start;
+        block.outputLength = batch.outputUsed - start;
+        // An open stream, or one that decodes to too much, is the caller's.
+        block.decoded = block.end == BlockEnd::kClosed ||
+                        (block.end == BlockEnd::kFailed && batch.outputUsed - start <= kMaxDecoded);
+        if (!block.decoded) batch.outputUsed = start;
+    }
+}
+
+void CBlockDecoder::HandOver(Batch& batch) {
+    if (!m_workersStarted) StartWorkers();
+    if (m_workers.empty()) {
+        DecodeBatch(batch, m_handles[0]);
+        batch.done.store(true, std::memory_order_relaxed);
+        return;
+    }
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs[(m_nextJob + m_queued) % m_jobs.size()] = &batch;
+        ++m_queued;
+        ++m_busy;
+        wake = m_idle > 0;
+    }
+    if (wake) m_workReady.notify_one();
+}
+
+CBlockDecoder::Batch& CBlockDecoder::WaitFor(size_t index) {
+    Batch& batch = *m_batches[index];
+    if (!batch.done.load(std::memory_order_acquire)) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_callerWaits = true;
+        m_jobDone.wait(lock, [&] { return batch.done.load(std::memory_order_acquire); });
+        m_callerWaits = false;
+    }
+    return batch;
+}
+
+void CBlockDecoder::Settle() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_callerWaits = true;
+    m_jobDone.wait(lock, [&] { return m_busy == 0; });
+    m_callerWaits = false;
+}
+
+uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsumer& consumer) {
+    // Whatever ends the pass, no worker is left with one of its batches.
+    struct Settled {
+        CBlockDecoder* decoder;
+        ~Settled() { decoder->Settle(); }
+    } settled{this};
+    m_checkLength = checkLength;
+    const size_t ring = m_batches.size();
+    size_t head = 0;
+    size_t inFlight = 0;  // batches handed over, oldest at head
+    Batch* filling = nullptr;
+    bool more = true;
+    uint32_t stored = 0;
+    while (more || inFlight > 0) {
+        // Read ahead while a batch is free.
+        while (more && (filling != nullptr || inFlight < ring)) {
+            if (filling == nullptr) {
+                filling = m_batches[(head + inFlight) % ring].get();
+                filling->Clear();
+            }
+            Batch::Block block;
+            block.input = filling->inputUsed;
+            uint8_t* dest = filling->input.get() + filling->inputUsed;
+            try {
+                bool compressed = false;
+                more = archive.GetEntryData(dest, CTransferBuffers::kInputSize, &block.length,
+                                            &block.checksum, &compressed);
+                block.compressed = compressed;
+                block.last = !more;
+            } catch (...) {
+                block.readFailure = std::current_exception();
+                more = false;
+            }
+            filling->inputUsed += block.length;
+            filling->dataBytes += block.compressed && block.length >= static_cast<uint32_t>(CS_HEAD_SIZE)
+                                      ? static_cast<size_t>(std::max(CsHeaderLength(dest), 0))
+                                      : block.length;
+            filling->blocks.push_back(std::move(block));
+            if (!more || filling->Full()) {
+                HandOver(*filling);
+                filling = nullptr;
+                ++inFlight;
+            }
+        }
+        if (inFlight == 0) break;
+        // Then take the oldest batch back, block by block in order.
+        Batch& batch = WaitFor(head);
+        for (const Batch::Block& block : batch.blocks) {
+            if (block.readFailure) std::rethrow_exception(block.readFailure);
+            DecodedBlock decoded;
+            if (block.decoded)
+                decoded = DecodedBlock{batch.output.get() + block.output, block.outputLength, block.end,
+                                       block.failure};
+            consumer.Block(batch.input.get() + block.input, block.length, block.compressed,
+                           block.decoded ? &decoded : nullptr);
+            if (block.last) stored = block.checksum;
+        }
+        head = (head + 1) % ring;
+        --inFlight;
+    }
+    return stored;
+}

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -266,6 +267,22 @@ void CCreate::WriteFileUnlessArchive(const std::string& path, CArchiveFile& arch
     // like stat, so it serves both; anything else takes the long way.
     const bool followLinks = m_application.GetOptions().resolveLinks;
     struct stat st;
+    // A file the listing showed to be regular is opened at once and told
+    // apart from the archive, and described, by its descriptor: one call
+    // fewer than a stat by name.  Anything else goes the long way.
+    if (m_haveArchiveId) {
+        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) {
+            if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+                if (IsArchiveItself(st))
+                    close(fd);
+                else
+                    WriteFile(path, archive, countDigest, &st, false, fd);
+                return;
+            }
+            close(fd);
+        }
+    }
     if (!m_haveArchiveId ||
         (followLinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0 ||
         (!followLinks && !S_ISREG(st.st_mode))) {
@@ -293,7 +310,7 @@ void CCreate::WriteDirectory(const std::string& path, CArchiveFile& archive)
 }
 
 void CCreate::WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest,
-                        const struct stat* seen, bool seenFollowedLinks)
+                        const struct stat* seen, bool seenFollowedLinks, int fd)
 {
     EntryInStorage guard;
     CFile* file = new (m_fileStorage) CFile(path);
@@ -301,6 +318,8 @@ void CCreate::WriteFile(const std::string& path, CArchiveFile& archive, bool cou
     file->SetDigestEnabled(m_digestEnabled);
     if (seen)
         file->SetFreshStat(*seen, seenFollowedLinks);
+    if (fd >= 0)
+        file->AdoptOpenFile(fd);
     WriteEntry(file, archive);
     if (countDigest && file->IsDigestEnabled() && !file->IsDigestVerified())
         ++m_failedDigests;

@@ -38,8 +38,10 @@ private:
     // Constructs, writes and destroys one entry of each kind in its storage.
     void WriteDirectory(const std::string& path, CArchiveFile& archive);
     // seen: a stat (seenFollowedLinks) or lstat of path made just before, or null.
+    // seen: a stat of path made a moment before; fd: path already open for
+    // reading (the entry takes it over).
     void WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest,
-                   const struct stat* seen = nullptr, bool seenFollowedLinks = true);
+                   const struct stat* seen = nullptr, bool seenFollowedLinks = true, int fd = -1);
     // Writes path as a file unless it is the archive itself.
     void WriteFileUnlessArchive(const std::string& path, CArchiveFile& archive, bool countDigest);
     void WriteLink(const std::string& path, CArchiveFile& archive);

@@ -229,11 +229,12 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
     }
     const bool storedLink = m_info.IsType(KOX_TYPE_LINK) && !opt.resolveLinks;
     if (!storedLink) {
-        // A file of its own is read on the bare descriptor, in whole chunks.
-        if (m_stream == &m_ownStream)
-            m_ownStream.OpenDirect(m_name.c_str(), KOV_OPEN_READ);
-        else
+        // A file of its own is read on the bare descriptor, in whole chunks
+        // (its creator may have opened it already).
+        if (m_stream != &m_ownStream)
             m_stream->Open(m_name.c_str(), KOV_OPEN_READ);
+        else if (!m_ownStream.IsOpen())
+            m_ownStream.OpenDirect(m_name.c_str(), KOV_OPEN_READ);
         if (!m_stream->IsOpen()) {
             const int err = m_stream->LastError();
             const bool link = IsLinkOnDisk(m_name);

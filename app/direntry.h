@@ -148,6 +148,9 @@ public:
     // (the same kind of call, or an lstat that shows a regular file, which
     // stat would show alike).  Used once.
     void SetFreshStat(const struct stat& st, bool followedLinks);
+    // The entry's regular file, already open on fd (which the entry now
+    // owns): adding it to an archive reads it from there.
+    void AdoptOpenFile(int fd) { m_ownStream.AdoptDirect(fd, true); }
 
 private:
     ManifestFile m_digest;

@@ -95,6 +95,13 @@ void CFileStream::OpenDirect(const char* path, uint32_t mode) {
     m_fd = fd;
 }
 
+void CFileStream::AdoptDirect(int fd, bool regular) {
+    if (m_file || m_fd >= 0) Close();
+    m_holeAhead = 0;
+    m_fd = fd;
+    m_regular = regular;
+}
+
 bool CFileStream::CreateNew(const char* path) {
     if (m_file || m_fd >= 0) Close();
     m_holeAhead = 0;

@@ -55,6 +55,9 @@ public:
     // bare descriptor, as OpenDirect does; fails with EEXIST, leaving the
     // name alone, when anything has that name.  False with LastError set.
     bool CreateNew(const char* path);
+    // Takes over fd, a descriptor its caller opened, as OpenDirect would
+    // have opened it; regular: it is a regular file.
+    void AdoptDirect(int fd, bool regular);
     // The bare descriptor of a stream opened by OpenDirect or CreateNew, -1
     // for any other.
     int Descriptor() const { return m_fd; }

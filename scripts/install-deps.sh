@@ -3,7 +3,7 @@
 # Does nothing when everything is already there.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build clang libclang-rt-14-dev libgtest-dev libgmock-dev
-      libbenchmark-dev libdeflate-dev libtsan2 zlib1g-dev zstd libssl-dev openssl ncompress python3 locales tar gzip diffutils
+      libbenchmark-dev libdeflate-dev libtsan2 zlib1g-dev zstd libssl-dev openssl ncompress python3 strace locales tar gzip diffutils
       unicode-data libtirpc-dev)
 missing=()
 for p in "${pkgs[@]}"; do

@@ -281,6 +281,18 @@ void SetActiveMajor(rscpCObj_t* o)
     }
 }
 
+// Hands the reason of an overflow to the invalidation and reorganises the
+// cache, so that the next pass loads into fresh space.
+uint32_t Invalidate(Activation& a, const char* reason)
+{
+    const int32_t len = int32_t(std::strlen(reason));
+    uint32_t rc = a.writeHeld ? rscpict3_invalidate_convert_tables(0, 0, reason, len, a.mask)
+                              : rscpict_invalidate_convert_tables_locked(0, 0, reason, len, a.mask);
+    if (rc == 0)
+        rc = Reorganise(a.mask);
+    return rc;
+}
+
 // A load that found no room: reorganise the cache and try again, once per side.
 uint32_t Overflow(Activation& a, int side, const char* cp, const char* usedCp)
 {
@@ -295,9 +307,7 @@ uint32_t Overflow(Activation& a, int side, const char* cp, const char* usedCp)
         std::snprintf(reason, sizeof reason, "Overflow. Loading %4.4s(%4.4s) for %s.", cp, usedCp, dir);
     else
         std::snprintf(reason, sizeof reason, "Overflow. Loading %4.4s for %s.", cp, dir);
-    const int32_t len = int32_t(std::strlen(reason));
-    return a.writeHeld ? rscpict3_invalidate_convert_tables(0, 0, reason, len, a.mask)
-                       : rscpict_invalidate_convert_tables_locked(0, 0, reason, len, a.mask);
+    return Invalidate(a, reason);
 }
 
 uint32_t Loop(Activation& a)
@@ -370,9 +380,7 @@ uint32_t Loop(Activation& a)
         a.shortcutOverflowed = true;
         char reason[64];
         std::snprintf(reason, sizeof reason, "Overflow. Enter T1shortcut %4.4s->%4.4s.", o->incode, o->outcode);
-        rc = a.writeHeld ? rscpict3_invalidate_convert_tables(0, 0, reason, int32_t(std::strlen(reason)), a.mask)
-                         : rscpict_invalidate_convert_tables_locked(0, 0, reason, int32_t(std::strlen(reason)), a.mask);
-        if (rc != 0)
+        if ((rc = Invalidate(a, reason)) != 0)
             return rc;
     }
     return Err(RSCPEINTERN, a.mask, __LINE__, "activation does not settle", "F26");

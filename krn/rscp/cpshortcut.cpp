@@ -154,6 +154,8 @@ uint32_t rscpT1Shortcut(rscpCObj_t* o, int32_t variant, uint32_t (*takeWritePerm
     uint32_t rc = takeWritePermission(ctx);
     if (rc != 0)
         return rc;
+    // A failure undoes this shortcut only, not what was made before it.
+    rscpsp__save_point(nullptr);
     Walk k{c, o->out_no};
     const uint32_t root = Rewrite(k, o->in_no, 0);
     if (k.failed) {

@@ -13,7 +13,9 @@
 #include "krn/rscp/cpencode.h"
 #include "krn/rscp/cperr.h"
 #include "krn/rscp/cpkeys.h"
+#include "krn/rscp/cpload.h"
 #include "krn/rscp/cptab.h"
+#include "krn/rscp/cptable.h"
 #include "tests/unit/krn/cpcache_fixture.h"
 
 using cpcache_test::CacheTest;
@@ -322,6 +324,28 @@ TEST_F(Conv, ShortcutTablesWriteTargetBytesAndAreFoundAgain)
     EXPECT_EQ(again.in_no, o.in_no);
     EXPECT_EQ(rscpmp->firstT7, top);
     EXPECT_EQ(rscpmp->endT1, low);
+
+    // No room for the copy (the tables themselves are there): the cache is
+    // reorganised and tried again; when that fails too the activation says
+    // so and the cache stays sound.
+    ASSERT_EQ(rscplcc__load_control_codes(6, rscpFindCodePage("1101")), 0u);
+    ASSERT_EQ(rscplcc__load_control_codes(22, rscpFindCodePage("1160")), 0u);
+    rscpCObj_t back = Make("1101", "1160");
+    rscpCSetOwnCh(&back, RSCPOWN_IGNORE);
+    rscpmlSetAllocationBudget(0);
+    EXPECT_EQ(rscpCActivate(&back), RSCPETOOLONG);
+    rscpmlSetAllocationBudget(-1);
+    // (the cache keeps 36 characters of the reason)
+    EXPECT_TRUE(cpcache_test::Contains(cpcache_test::g_out2, "because of Overflow. Enter T1shortcut 1101->116"));
+    EXPECT_TRUE(cpcache_test::Contains(cpcache_test::g_out2, "because of Overflow. Loading 1101 for input."));
+    uint32_t errors = 0, warnings = 0;
+    const rscpeSinkFunc quiet = [](const char*, int32_t, rscpeOutputFunc) {};
+    rscpqc_quality_check(quiet, nullptr, quiet, nullptr, 3, &errors, &warnings);
+    EXPECT_EQ(errors, 0u);
+    rscpCObj_t later = Make("1101", "1160");
+    rscpCSetOwnCh(&later, RSCPOWN_IGNORE);
+    ASSERT_EQ(rscpCActivate(&later), 0u);
+    EXPECT_NE(later.in_no, rscpFindCodePage("1101")->in[1].root);
 }
 
 TEST_F(Conv, RangeRulesMapCharactersOntoByteSequencesBothWays)

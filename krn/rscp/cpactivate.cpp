@@ -9,6 +9,7 @@
 #include "krn/rscp/cpcache.h"
 #include "krn/rscp/cperr.h"
 #include "krn/rscp/cpload.h"
+#include "krn/rscp/cpf1.h"
 
 namespace {
 
@@ -105,6 +106,10 @@ struct Activation {
     bool overflowed[2] = {false, false};
     bool shortcutOverflowed = false;
     int32_t rememberedMethod = -1;
+    // translation table of the pair filter, when it serves the pair
+    const uint8_t* f1Table = nullptr;
+    const char* f1Name = nullptr;
+    bool f1Overflowed = false;
 };
 
 uint32_t Reorganise(uint32_t mask)
@@ -310,6 +315,69 @@ uint32_t Overflow(Activation& a, int side, const char* cp, const char* usedCp)
     return Invalidate(a, reason);
 }
 
+// The pair filter's verdict on the object's pair: 0 ordinary tables, 1 no
+// conversion needed, 2 its translation table (in a.f1Table); or an error.
+int F1Decision(Activation& a, uint32_t* rc)
+{
+    rscpCObj_t* o = a.o;
+    const int32_t use = o->enforce_f1;
+    if (use < RSCPF1_ONLY || use > RSCPF1_CUSTOMIZABLE || !(a.input && a.output))
+        return 0;
+    const bool utf8 = Same(o->incode, "4110") || Same(o->outcode, "4110");
+    uint32_t verdict = 0;
+    if (!utf8) {
+        const uint32_t similarity = use == RSCPF1_ONLY || use == RSCPF1_ENFORCE ? 0 : 1;
+        verdict = rscpf1__check_pair(o->incode, o->outcode, &a.f1Table, &a.f1Name, similarity);
+        // An incompatible pair (16) is never copied as it stands.
+        if (verdict == RSCPF1_NO_TRANSLATION || verdict == RSCPF1_SIMILAR || verdict == RSCPF1_UNIFIED)
+            return 1;
+        if ((verdict & ~(RSCPF1_SIMILAR | RSCPF1_UNIFIED)) == RSCPF1_TABLE && a.f1Table != nullptr)
+            return 2;
+    }
+    if (use != RSCPF1_ONLY)
+        return 0;
+    char arg[128];
+    std::snprintf(arg, sizeof arg, "%4.4s&%4.4s&%s&%s&", o->incode, o->outcode, "F1",
+                  utf8 ? "4110" : rscpf1__verdict_text(verdict));
+    *rc = Err(RSCPEINVAL, a.mask, __LINE__, "F1 cannot handle pair", "CPR", arg, -1);
+    return -1;
+}
+
+// Method "1B_to_1B" over the pair filter's table, loaded into the cache once.
+// A full cache or list asks for another pass (*retry) after invalidation.
+uint32_t UseF1Table(Activation& a, bool* retry)
+{
+    rscpCcc_t* c = rscpmp;
+    const uint64_t key = rscpf1TableKey(a.f1Name);
+    const uint32_t n = c->loadedF1Count < uint32_t(RSCP_F1_MAX) ? c->loadedF1Count : uint32_t(RSCP_F1_MAX);
+    uint32_t offset = 0;
+    for (uint32_t i = 0; i < n && offset == 0; ++i)
+        if (c->f1List[i].key == key)
+            offset = c->f1List[i].offset;
+    char reason[96] = "";
+    if (offset == 0) {
+        const uint32_t rc = TakeWritePermission(a);
+        if (rc != 0)
+            return rc;
+        if (n >= uint32_t(RSCP_F1_MAX))
+            std::snprintf(reason, sizeof reason, "Too many F1 tabs. Loading %.40s.", a.f1Name);
+        else if (rscpsc__store_cache07(a.f1Table, 256, &offset, nullptr) != 0)
+            std::snprintf(reason, sizeof reason, "Overflow. Loading F1 tab %.40s.", a.f1Name);
+        else
+            c->f1List[c->loadedF1Count++] = rscpF1Loaded_t{key, offset};
+    }
+    if (offset != 0) {
+        a.o->method = 12;
+        a.o->ccci_f1_in_7 = offset;
+        return RSCP_OK;
+    }
+    if (a.f1Overflowed)
+        return RSCPETOOLONG;
+    a.f1Overflowed = true;
+    *retry = true;
+    return Invalidate(a, reason);
+}
+
 uint32_t Loop(Activation& a)
 {
     rscpCObj_t* o = a.o;
@@ -323,6 +391,12 @@ uint32_t Loop(Activation& a)
         }
         o->timestamp = rscpmp->reorgVersion;
         bool retry = false;
+        if (a.f1Table != nullptr) {
+            const uint32_t rc = UseF1Table(a, &retry);
+            if (rc != 0 || !retry)
+                return rc;
+            continue;
+        }
         for (int side = 0; side < 2 && !retry; ++side) {
             const bool input = side == 0;
             if (!(input ? a.input : a.output))
@@ -455,14 +529,13 @@ uint32_t lookup_convert_tables(rscpCObj_t* o, uint8_t reset, uint8_t input, uint
         return RSCP_OK;
     }
 
-    // The pair filter's F1 tables are not part of this library: "only" has
-    // no table to use, the other settings fall back to the ordinary tables.
-    const bool utf8 = Same(o->incode, "4110") || Same(o->outcode, "4110");
-    if (o->enforce_f1 == RSCPF1_ONLY) {
-        char arg[64];
-        std::snprintf(arg, sizeof arg, "%4.4s&%4.4s&%s&%s&", o->incode, o->outcode, "F1",
-                      utf8 ? "4110" : "no table");
-        return Err(RSCPEINVAL, mask, __LINE__, "F1 cannot handle pair", "CPR", arg, -1);
+    uint32_t f1rc = 0;
+    const int f1 = F1Decision(a, &f1rc);
+    if (f1 < 0)
+        return f1rc;
+    if (f1 == 1) {
+        o->method = RSCPMETH_DIRECT;
+        return RSCP_OK;
     }
 
     int32_t rc = rscpGetSema(28);

@@ -112,6 +112,14 @@ struct rscpRuleInfo_t {
     } pos[4];
 };
 
+// A translation table of the pair filter loaded into the cache07 area: the
+// key of its name and its offset.
+inline constexpr int RSCP_F1_MAX = 70;
+struct rscpF1Loaded_t {
+    uint64_t key;
+    uint32_t offset;
+};
+
 // Header of the cache block; every table number and offset counts from the
 // block's start.
 struct rscpCcc_t {
@@ -189,6 +197,8 @@ struct rscpCcc_t {
     // range rules of the loaded code pages (attribute of rule 68 = slot)
     uint32_t ruleInfoCount;
     rscpRuleInfo_t ruleInfo[RSCP_RULEINFO_SLOTS];
+    // translation tables of the pair filter (loadedF1Count of them)
+    rscpF1Loaded_t f1List[RSCP_F1_MAX];
 };
 
 // Cache state word: 0 fresh, 1 init_started, 2 initialized, 3 not good,

@@ -90,6 +90,9 @@ int32_t rscpGetNewICUObjectID(uint64_t* id);
 void rscpra__register_attach_address(int32_t mode, uint8_t allow, uint32_t* state);
 void rscpSetCCCState(int32_t state);
 rscpCtlRecord_t* rscpCountEvent(int32_t event);
+// The process's reads per table since the last statistic (RSCP_EVENTS of
+// them); the status dump resets them.
+uint64_t* rscpEventsSinceStatistic();
 
 // ---- catalogue fill ---------------------------------------------------------
 

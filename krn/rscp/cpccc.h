@@ -120,6 +120,41 @@ struct rscpF1Loaded_t {
     uint32_t offset;
 };
 
+// Language data of the cache: which multi-byte code page and C locale each
+// one-character language (0x20-0x7F) uses here, the list of processed
+// languages it was built from, the language/code page list handed to RFC
+// partners, and the database multi-code-page lists of the migration.
+inline constexpr int RSCP_MBCP_MAX = 30;
+inline constexpr int RSCP_LANG_SLOTS = 96;
+struct rscpLangSlot_t {
+    uint8_t cpIndex;        // 1-based in mbCp; 0 none
+    uint8_t source;         // 2 from the locale set-up ("working"), 1 from TCP0C ("known")
+    uint32_t localeOffset;  // NUL-terminated locale name in the cache07 area; 0 none
+};
+struct rscpLangEntry_t {    // a language of a multi-code-page list
+    char language;
+    uint8_t flags;
+    int32_t page;           // index in the list's code pages; -1 not set, -2 ambiguous
+};
+struct rscpDbMcpl_t {
+    uint8_t present;
+    char defCp[4];
+    uint32_t pageCount, pagesOffset;  // code pages, 4 characters each
+    uint32_t langCount, langsOffset;  // rscpLangEntry_t records
+};
+struct rscpLangData_t {
+    uint32_t state;         // 0 never built, 1 not possible, 2 built
+    rscpLangSlot_t slots[RSCP_LANG_SLOTS];
+    char mbCp[RSCP_MBCP_MAX][4];      // mbCpCount of them
+    uint32_t instState;     // processed languages of this instance
+    uint32_t instOffset, instLength;
+    uint32_t listOffset, listLength;  // language/code page list for RFC partners
+    uint32_t legacyOffset, legacyLength;  // legacy information: key, NUL, value, NUL, ...
+    uint32_t listTrace;     // traces every decision on the lists
+    uint32_t mdmpTrace, convTrace;
+    rscpDbMcpl_t dbmcpl[2]; // the database list ("n") and the migration list ("m")
+};
+
 // Header of the cache block; every table number and offset counts from the
 // block's start.
 struct rscpCcc_t {
@@ -199,6 +234,7 @@ struct rscpCcc_t {
     rscpRuleInfo_t ruleInfo[RSCP_RULEINFO_SLOTS];
     // translation tables of the pair filter (loadedF1Count of them)
     rscpF1Loaded_t f1List[RSCP_F1_MAX];
+    rscpLangData_t lang;
 };
 
 // Cache state word: 0 fresh, 1 init_started, 2 initialized, 3 not good,

@@ -178,3 +178,5 @@ rscpCtlRecord_t* rscpCountEvent(int32_t event)
     }
     return ctl;
 }
+
+uint64_t* rscpEventsSinceStatistic() { return g_events; }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "krn/rscp/cpcacheint.h"
+#include "krn/rscp/cpinfo.h"
 #include "krn/rscp/cpjis.h"
 #include "krn/rscp/cpkeys.h"
 #include "krn/rscp/cpload.h"
@@ -849,16 +850,12 @@ uint32_t rscpsb__scan_strt_back_rule(const char* cp4, const char* segId, const c
 
 uint32_t rscpgs__get_shift_state(const rscpShiftRule_t& rule, int32_t* state, bool* added)
 {
-    const rscpCcc_t* c = rscpmp;
     *added = false;
-    for (int32_t i = 0; i < c->soSiCount && i < RSCP_SOSI_MAX; ++i) {
-        const rscpSoSi_t& e = c->soSi[i];
-        if (e.soLen == rule.startLen && e.siLen == rule.backLen &&
-            std::memcmp(e.so, rule.start, static_cast<size_t>(rule.startLen)) == 0 &&
-            std::memcmp(e.si, rule.back, static_cast<size_t>(rule.backLen)) == 0) {
-            *state = i;
-            return 0;
-        }
+    const uint32_t found = rscpfi2__find_iso2022_entry(uint32_t(rule.startLen), rule.start, uint32_t(rule.backLen),
+                                                       rule.back);
+    if (found != 0xFFFFFFFFu) {
+        *state = int32_t(found);
+        return 0;
     }
     *added = true;
     const uint32_t rc = rscpss__store_so_si(rule.startLen, rule.start, rule.backLen, rule.back);

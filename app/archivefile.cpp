@@ -9,7 +9,7 @@
 #include "app/direntry.h"
 #include "app/except.h"
 #include "app/options.h"
-#include "krn/rscp/rscp.h"
+#include "krn/rscp/cputf8local.h"
 
 namespace {
 
@@ -206,8 +206,8 @@ void CArchiveFile::ReadName() {
     // Its terminator is its last byte: a zero byte before it would hide the
     // rest of the name, a missing one would leave it open.
     m_nameDamaged = length != 0 && memchr(m_name, 0, length) != m_name + length - 1;
-    size_t outLen = 0;
-    if (Utf8nToUcnCPInPlace(m_name, sizeof m_name, &outLen, m_name) != RSCP_OK)
+    uint32_t outLen = 0;
+    if (Utf8nToUcnCPInPlace(m_name, sizeof m_name, &outLen, m_name) != 0)
         throw CConversionExcept();
     m_storedName.assign(m_name);
     // The manifest marker is a property of the stored name, not of what

@@ -22,7 +22,7 @@
 #include "cslib/csheader.h"
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
-#include "krn/rscp/rscp.h"
+#include "krn/rscp/cputf8local.h"
 
 namespace {
 
@@ -115,8 +115,8 @@ std::string CDirEntry::TargetPath() const {
 
 std::string CDirEntry::StoredNameUtf8() const {
     std::vector<char> buffer(6 * m_storedName.size() + 1);
-    size_t length = 0;
-    if (UcnToUtf8nCPStr(buffer.data(), buffer.size(), &length, m_storedName.c_str()) != RSCP_OK)
+    uint32_t length = 0;
+    if (UcnToUtf8nCPStr(buffer.data(), static_cast<int32_t>(buffer.size()), &length, m_storedName.c_str()) != 0)
         throw CConversionExcept(m_storedName);
     return std::string(buffer.data(), length);
 }

@@ -167,6 +167,18 @@ const char* rscpfc__fallback_code_page();
 
 typedef uint32_t (*kovlcpDBCodePageFunc)(char* cps, int32_t capacity, uint32_t* count);
 void kovlcpGetLocalCodePage(char* cp4);
+// The first four characters become the local code page; the environment's
+// value is not taken (1) once the profile has set one; a change of the
+// other source's value is reported on standard error.
+int32_t kovlcpSetLocalCodePageFromEnv(const char* cp4);
+int32_t kovlcpSetLocalCodePageFromProfile(const char* cp4);
+// Once per process (the cache start-up): KOV_CODEPAGE, then the profile
+// parameter "install/codepage/appl_server" read through the parameter hook;
+// a value that does not begin with four digits is reported and passed over.
+void kovlcpTakeLocalCodePageSettings();
+// The initial state: "1100", set by neither source, the settings not yet
+// taken.
+void kovlcpResetLocalCodePage();
 int32_t kovlcpSetDBCodePageFunc(kovlcpDBCodePageFunc f);
 kovlcpDBCodePageFunc kovlcpGetDBCodePageFunc();
 // The database code pages of the cache (4 characters each, packed).

@@ -12,8 +12,8 @@
 #include "krn/rscp/cpactivate.h"
 #include "krn/rscp/cpcache.h"
 #include "krn/rscp/cpkeys.h"
+#include "krn/rscp/cprulebytes.h"
 #include "krn/rscp/cptab.h"
-#include "krn/rscp/cputf.h"
 
 namespace {
 
@@ -89,63 +89,6 @@ Target Lookup(const rscpCcc_t* c, uint32_t piece, uint32_t cp)
     return t;
 }
 
-// ---- rules written by arithmetic -----------------------------------------------------------
-
-void Put16(uint8_t* p, uint32_t v, bool big)
-{
-    p[big ? 0 : 1] = uint8_t(v >> 8);
-    p[big ? 1 : 0] = uint8_t(v);
-}
-
-void Put32(uint8_t* p, uint32_t v, bool big)
-{
-    for (int i = 0; i < 4; ++i)
-        p[big ? i : 3 - i] = uint8_t(v >> (24 - 8 * i));
-}
-
-// The bytes of the rules 10-16 and 50-52; 0 when the rule does not apply to
-// the code point (an encoded surrogate or a length that does not fit).
-int32_t RuleBytes(int32_t rule, uint32_t cp, uint8_t* b)
-{
-    const bool scalar = cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-    switch (rule) {
-    case 10: case 14:
-        if (cp > 0xFFFF)
-            return 0;
-        Put16(b, cp, rule == 10);
-        return 2;
-    case 11: case 15:
-        Put32(b, cp, rule == 11);
-        return 4;
-    case 12:
-        if (cp > 0x7F)
-            return 0;
-        b[0] = uint8_t(cp & 0x7F);
-        return 1;
-    case 13: case 16:
-        if (cp < 0x10000 || cp > 0x10FFFF)
-            return 0;
-        Put16(b, ((cp - 0x10000) >> 10) + 0xD800, rule == 13);
-        Put16(b + 2, (cp & 0x3FF) + 0xDC00, rule == 13);
-        return 4;
-    case 50: case 51: case 52: {
-        const int32_t n = rule - 48;
-        const int32_t need = cp <= 0x7F ? 1 : cp <= 0x7FF ? 2 : cp <= 0xFFFF ? 3 : 4;
-        if (!scalar || need != n)
-            return 0;
-        uint32_t v = cp;
-        for (int32_t i = n - 1; i > 0; --i) {
-            b[i] = uint8_t(0x80 | (v & 0x3F));
-            v >>= 6;
-        }
-        b[0] = uint8_t((0xF00u >> n) | v);
-        return n;
-    }
-    default:
-        return -1;
-    }
-}
-
 // A range rule of the cache (slot = the rule's attribute), or NULL when the
 // slot is not in use or its description cannot be followed.
 const rscpRuleInfo_t* Range(const rscpCcc_t* c, uint32_t slot)
@@ -163,8 +106,10 @@ const rscpRuleInfo_t* Range(const rscpCcc_t* c, uint32_t slot)
     return &r;
 }
 
+}  // namespace
+
 // The code of cp by a range rule: its length, or 0 when cp lies outside.
-int32_t RangeBytes(const rscpCcc_t* c, uint32_t slot, uint32_t cp, uint8_t* b)
+int32_t rscpCRangeBytes(const rscpCcc_t* c, uint32_t slot, uint32_t cp, uint8_t* b)
 {
     const rscpRuleInfo_t* r = Range(c, slot);
     if (r == nullptr || cp < r->first || cp > r->last || int64_t(cp) < r->base)
@@ -178,7 +123,7 @@ int32_t RangeBytes(const rscpCcc_t* c, uint32_t slot, uint32_t cp, uint8_t* b)
 }
 
 // The character of n bytes by a range rule; false when they lie outside.
-bool RangeChar(const rscpCcc_t* c, uint32_t slot, const uint8_t* b, int32_t n, uint32_t* cp)
+bool rscpCRangeChar(const rscpCcc_t* c, uint32_t slot, const uint8_t* b, int32_t n, uint32_t* cp)
 {
     const rscpRuleInfo_t* r = Range(c, slot);
     if (r == nullptr || uint32_t(n) != r->bytes)
@@ -194,6 +139,8 @@ bool RangeChar(const rscpCcc_t* c, uint32_t slot, const uint8_t* b, int32_t n, u
     *cp = uint32_t(v);
     return true;
 }
+
+namespace {
 
 uint32_t NoRoom(int32_t need, int64_t room, int32_t line)
 {
@@ -285,13 +232,13 @@ uint32_t EncodeOne(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint
     uint8_t b[12];
     switch (t.rule) {
     case 10: case 11: case 12: case 13: case 14: case 15: case 16: case 50: case 51: case 52: {
-        const int32_t n = RuleBytes(t.rule, cp, b);
+        const int32_t n = rscpOutRuleBytes(t.rule, cp, b);
         if (n == 0)
             return NotPossible(cp, __LINE__);
         return Write(out, outEnd, b, n, __LINE__);
     }
     case 68: {
-        const int32_t n = RangeBytes(c, t.attr, cp, b);
+        const int32_t n = rscpCRangeBytes(c, t.attr, cp, b);
         if (n == 0)
             return NotPossible(cp, __LINE__);
         return Write(out, outEnd, b, n, __LINE__);
@@ -376,13 +323,6 @@ uint32_t Designate(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint
 
 // ---- input rules ------------------------------------------------------------------------------
 
-uint32_t Get16(const uint8_t* p, bool big) { return big ? uint32_t(p[0]) << 8 | p[1] : uint32_t(p[1]) << 8 | p[0]; }
-uint32_t Get32(const uint8_t* p, bool big)
-{
-    return big ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
-               : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-}
-
 // Bytes an input rule reads; 0 for rules decoded elsewhere.
 int32_t InRuleLength(int32_t rule, uint32_t entry)
 {
@@ -405,34 +345,25 @@ Decoded DecodeInRule(int32_t rule, uint32_t attr, const uint8_t* p, int32_t n, u
 {
     switch (rule) {
     case 10: case 14:
-        *cp = Get16(p, rule == 10);
+        *cp = rscpGet16(p, rule == 10);
         return kChar;
     case 11: case 15:
-        *cp = Get32(p, rule == 11);
+        *cp = rscpGet32(p, rule == 11);
         return *cp <= 0x7FFFFFFF ? kChar : kInvalid;
     case 12:
         *cp = p[0];
         return p[0] < 0x80 ? kChar : kInvalid;
     case 13: case 16: {
-        const uint32_t hi = Get16(p, rule == 13), lo = Get16(p + 2, rule == 13);
+        const uint32_t hi = rscpGet16(p, rule == 13), lo = rscpGet16(p + 2, rule == 13);
         if (hi < 0xD800 || hi > 0xDBFF || lo < 0xDC00 || lo > 0xDFFF)
             return kInvalid;
         *cp = (hi << 10) + lo - 0x35FDC00;
         return kChar;
     }
     case 50: case 51: case 52: {
-        // The strict decoder: no overlong form, surrogate or value above U+10FFFF.
-        const uint8_t* s = p;
-        uint8_t buf[4];
-        uint8_t* d = buf;
-        const rscpuErrorHook_t saved = rscpu_error_hook;
-        rscpu_error_hook = rscpu_default_error_hook;
-        const uint32_t rc = rscpu84r_utf8_to_ucs4(&s, p + n, &d, buf + 4, nullptr, nullptr);
-        rscpu_error_hook = saved;
-        if (rc != 0 || s != p + n || d != buf + 4)
-            return kInvalid;
-        std::memcpy(cp, buf, 4);
-        return kChar;
+        // Well-formed only: no overlong form, surrogate or value above U+10FFFF.
+        bool complete = false;
+        return rscpUtf8Prefix(p, n, cp, &complete) == n && complete ? kChar : kInvalid;
     }
     case 53: case 54: case 55: case 56: case 57: {
         // The key symbols of the icon form.
@@ -442,7 +373,7 @@ Decoded DecodeInRule(int32_t rule, uint32_t attr, const uint8_t* p, int32_t n, u
         return *cp != 0 ? kChar : kInvalid;
     }
     case 68:
-        return rscpmp != nullptr && RangeChar(rscpmp, attr, p, n, cp) ? kChar : kInvalid;
+        return rscpmp != nullptr && rscpCRangeChar(rscpmp, attr, p, n, cp) ? kChar : kInvalid;
     case 71:
         *cp = attr;
         return kShift;

@@ -66,6 +66,13 @@ uint32_t rscp2022Designate(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** o
 uint32_t rscp2022Designate2(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint8_t* outEnd,
                             int32_t rule, uint32_t character);
 
+// The code of a character by the range rule in slot of the cache: its
+// length, or 0 when the character lies outside the rule or the slot's
+// description cannot be followed; and the character of n bytes (false when
+// they lie outside).
+int32_t rscpCRangeBytes(const rscpCcc_t* c, uint32_t slot, uint32_t cp, uint8_t* b);
+bool rscpCRangeChar(const rscpCcc_t* c, uint32_t slot, const uint8_t* b, int32_t n, uint32_t* cp);
+
 // Writes an own character in the icon form of rule 53-57; status 1 (nothing
 // written) when it does not fit.
 void rscpCWriteIcon(uint32_t codePoint, int32_t rule, uint8_t** out, uint8_t* outEnd, int32_t* status);

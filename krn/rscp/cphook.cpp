@@ -13,6 +13,7 @@
 #include <ctime>
 #include <initializer_list>
 
+#include "krn/rscp/cpcache.h"
 #include "krn/rscp/cpccc.h"
 #include "krn/rstr/contloct.h"
 
@@ -143,7 +144,7 @@ void GetParameterDetails(const char*, const char** l11, const char** l13, const 
 
 int32_t LocalCodePage(char* cp4)
 {
-    std::memcpy(cp4, "1100", 4);
+    kovlcpGetLocalCodePage(cp4);
     return 128;
 }
 int32_t Language(char* lang)

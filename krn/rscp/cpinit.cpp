@@ -330,6 +330,7 @@ uint32_t rscpi__init(uint32_t mask)
         break;
     }
     const bool reinit = h_ccc_state == 5;
+    kovlcpTakeLocalCodePageSettings();
     ReadPuaParameters();
     OnErrorOption();
     int32_t r = 0;

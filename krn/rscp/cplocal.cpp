@@ -1,5 +1,9 @@
-// The process's local code page and the provider of the database code pages,
-// which the cache start-up registers.
+// The process's local code page (what the LocalCodePage hook writes by
+// default), set from the environment variable KOV_CODEPAGE and from the
+// profile, and the provider of the database code pages, which the cache
+// start-up registers.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "krn/rscp/cpcacheint.h"
@@ -10,11 +14,80 @@ namespace {
 const char kModule[] = "@(#) $Id: //krn/rscp/cplocal.cpp#1 $";
 
 char g_localCodePage[4] = {'1', '1', '0', '0'};
+bool g_fromEnvironment = false, g_fromProfile = false;
+bool g_settingsTaken = false;
 kovlcpDBCodePageFunc g_dbCodePages = nullptr;
+
+void Mismatch(const char* second)
+{
+    std::fprintf(stderr, "kovlcp2: %s\n       :%s\n", "Mismatching value of environment KOV_CODEPAGE", second);
+}
+
+// Four decimal digits at the start of a setting's value.
+bool CodePageValue(const char* v)
+{
+    for (int i = 0; i < 4; ++i)
+        if (v[i] < '0' || v[i] > '9')
+            return false;
+    return true;
+}
 
 }  // namespace
 
 void kovlcpGetLocalCodePage(char* cp) { std::memcpy(cp, g_localCodePage, 4); }
+
+int32_t kovlcpSetLocalCodePageFromEnv(const char* cp)
+{
+    if (g_fromProfile) {
+        if (std::memcmp(cp, g_localCodePage, 4) != 0)
+            Mismatch("ignored because of KOV profile.");
+        return 1;
+    }
+    std::memcpy(g_localCodePage, cp, 4);
+    g_fromEnvironment = true;
+    return 0;
+}
+
+int32_t kovlcpSetLocalCodePageFromProfile(const char* cp)
+{
+    if (g_fromEnvironment && std::memcmp(cp, g_localCodePage, 4) != 0)
+        Mismatch("overwriten with value from KOV profile.");
+    std::memcpy(g_localCodePage, cp, 4);
+    g_fromProfile = true;
+    return 0;
+}
+
+void kovlcpTakeLocalCodePageSettings()
+{
+    if (g_settingsTaken)
+        return;
+    g_settingsTaken = true;
+    struct Setting {
+        const char* name;
+        const char* value;
+        const char* kind;
+        int32_t (*take)(const char*);
+    };
+    const Setting settings[] = {
+        {"KOV_CODEPAGE", std::getenv("KOV_CODEPAGE"), "Environment variable", kovlcpSetLocalCodePageFromEnv},
+        {"install/codepage/appl_server", rscph_HookTable.GetParameter("install/codepage/appl_server"),
+         "Profile parameter", kovlcpSetLocalCodePageFromProfile},
+    };
+    for (const Setting& s : settings) {
+        if (s.value == nullptr || std::strncmp(s.value, "kovparam.c", 10) == 0)
+            continue;
+        if (strnlenR(s.value, 4) == 4 && CodePageValue(s.value))
+            s.take(s.value);
+        else
+            std::fprintf(stderr, "%s '%s' value '%.60s' format error.\n", s.kind, s.name, s.value);
+    }
+}
+
+void kovlcpResetLocalCodePage()
+{
+    std::memcpy(g_localCodePage, "1100", 4);
+    g_fromEnvironment = g_fromProfile = g_settingsTaken = false;
+}
 
 int32_t kovlcpSetDBCodePageFunc(kovlcpDBCodePageFunc f)
 {

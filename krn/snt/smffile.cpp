@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "krn/rscp/rscp.h"
+#include "krn/rscp/cputf8local.h"
 #include "krn/snt/smfint.h"
 
 namespace {
@@ -24,17 +24,16 @@ int TakeName(ManifestContext* ctx, ManifestFile* file, const char* name, std::si
 {
     if (std::memchr(name, '\0', nameLength) != nullptr)
         return SmfFail(ctx, SMF_ECONV, "Error in UcnToUtf8nCP");
-    char* source = SmfCopy(name, nameLength);
     const std::size_t size = 3 * nameLength + 3;
     file->name = static_cast<char*>(std::malloc(size));
-    if (source == nullptr || file->name == nullptr) {
-        std::free(source);
+    if (file->name == nullptr)
         return SmfFail(ctx, SMF_ENOMEM, "No Memory for ManifestOpenFile");
-    }
-    std::size_t written = 0;
-    const int rc = UcnToUtf8nCPStr(file->name, size, &written, source);
-    std::free(source);
-    if (rc != RSCP_OK) {
+    char* end = file->name;
+    const char* source = name;
+    const uint32_t rc = UcnToUtf8nCP(nullptr, &end, file->name + size - 1, &source, name + nameLength);
+    *end = '\0';
+    const std::size_t written = static_cast<std::size_t>(end - file->name);
+    if (rc != 0) {
         MANIFEST_TRACE(0, "Error in UcnToUtf8nCP %d\n", rc);
         return SmfFail(ctx, SMF_ECONV, "Error in UcnToUtf8nCP");
     }

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <memory>
 
-#include "krn/rscp/rscp.h"
+#include "krn/rscp/cputf8local.h"
 #include "krn/snt/smfint.h"
 
 namespace {
@@ -86,7 +86,7 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
         return SmfFail(ctx, SMF_ENOMEM, "No memory for the name of >%*.*s<", n, n, entry.name);
     // Listed names were converted from the local code page when the files
     // were packed; on disk they have their local names.
-    if (Utf8nToUcnCPInPlace(path.get(), std::size_t{entry.nameLength} + 1, nullptr, path.get()) != RSCP_OK)
+    if (Utf8nToUcnCPInPlace(path.get(), uint32_t{entry.nameLength} + 1, nullptr, path.get()) != 0)
         return SmfFail(ctx, SMF_ECONV, "Error in Utf8nToUcnCP for >%*.*s<", n, n, entry.name);
     // Not blocking on open: a listed name may lead to a pipe.
     const int fd = open(path.get(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

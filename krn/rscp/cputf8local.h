@@ -1,0 +1,69 @@
+// Cached converters between UTF-8 (or UTF-16 little-endian) and the local
+// code page: each is one converter object set up on its first use and again
+// only when the code page changes or its last set-up failed, so that all the
+// names of an archive are converted without setting up a converter each
+// time.  The local code page is what the LocalCodePage hook writes.
+//
+// Results are the library's codes: 0, 32 when the destination is too small
+// (what fitted is converted), any other code of the conversion or of the
+// cache start-up.  Characters the target cannot hold and broken input become
+// the substitute "#" in every converter but the strict ones, which stop.
+#pragma once
+
+#include <cstdint>
+
+// Core converters: (code page or NULL for the local one, destination cursor,
+// destination end, source cursor, source end); both cursors advance by what
+// was written and consumed.  UcnTo... convert from the local code page,
+// ...ToUcn into it; Utf16 is "4103"; NoCtrl refuses control codes, Strict
+// stops at a character it cannot convert.
+uint32_t UcnToUtf8nCP(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t UcnToUtf8nCPNoCtrl(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t UcnToUtf8nCPStrict(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t Utf8nToUcnCP(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t Utf8nToUcnCPNoCtrl(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t Utf8nToUcnCPStrict(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t Utf16nToUcnCP(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t Utf16nToUcnCP2(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t UcnToUtf16nCP(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t UcnToUtf16nCP2(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd);
+
+// Counted forms: length bytes of src into at most dstLength bytes of dst; no
+// NUL is written; *outLength (when given) gets the bytes written.
+uint32_t Utf8nToUcnCPBuf(char* dst, int32_t dstLength, uint32_t* outLength, const char* src, int32_t srcLength);
+uint32_t UcnToUtf8nCPBuf(char* dst, int32_t dstLength, uint32_t* outLength, const char* src, int32_t srcLength);
+
+// String forms: the NUL-terminated src into dst of size bytes (at least 1),
+// always terminated where the output stopped; *outLength (when given) gets
+// its length.  An output that would hold a NUL of its own is refused (16).
+uint32_t Utf8nToUcnCPStr(char* dst, int32_t size, uint32_t* outLength, const char* src);
+uint32_t UcnToUtf8nCPStr(char* dst, int32_t size, uint32_t* outLength, const char* src);
+
+// In-place forms: as the string forms, but dst may be src itself (the source
+// is read completely before dst is written).  A source that lies in dst must
+// end inside it: one without its NUL there is refused (16), not read past.
+uint32_t Utf8nToUcnCPInPlace(char* dst, uint32_t size, uint32_t* outLength, const char* src);
+uint32_t UcnToUtf8nCPInPlace(char* dst, uint32_t size, uint32_t* outLength, const char* src);
+
+// Prepare-then-convert converters: the preparation sets the converter up
+// for the local code page (once per code page); the conversion uses it as
+// rscpCConvert does.  The Pad forms truncate trailing spaces of a source
+// that does not fit and fill the rest of the destination with blanks.
+uint32_t UcnToUtf8nCPInit();
+uint32_t UcnToUtf8nCPNext(char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t UcnToUtf8nCPInitPad();
+uint32_t UcnToUtf8nCPNextPad(char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t Utf8nToUcnCPInit();
+uint32_t Utf8nToUcnCPNext(char** dst, char* dstEnd, const char** src, const char* srcEnd);
+uint32_t Utf8nToUcnCPInitPad();
+uint32_t Utf8nToUcnCPNextPad(char** dst, char* dstEnd, const char** src, const char* srcEnd);
+
+// Zero-terminated strings of 8-, 16- and 32-bit units: length in units, and
+// copies with the terminator.
+int32_t rscpStrLen8(const char* s);
+int32_t rscpStrLen16(const uint16_t* s);
+int32_t rscpStrLen32(const uint32_t* s);
+void rscpStrCpy8(char* dst, const char* src);
+uint16_t* rscpStrCpy16(uint16_t* dst, const uint16_t* src);
+uint32_t* rscpStrCpy32(uint32_t* dst, const uint32_t* src);
+int32_t rscpStrCpyLen8(char* dst, const char* src);

@@ -1,0 +1,538 @@
+// The table walk of the conversion engine: source bytes through the input
+// trie (T1) to finished output bytes or a character, the character through
+// the output pages (T2, T3) to its target bytes or an output rule, and what
+// happens to characters the tables cannot convert (missing, dropped, broken
+// input).  ISO-2022 sources pick their start block by the input shift state.
+//
+// Every table number read from the cache is checked against the cache block
+// before it is followed; the common entries (one or two finished bytes, a
+// code of one to three bytes, the Unicode rules) cost no call.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "krn/rscp/cpactivate.h"
+#include "krn/rscp/cpconvint.h"
+#include "krn/rscp/cpencode.h"
+#include "krn/rscp/cperr.h"
+#include "krn/rscp/cpkeys.h"
+#include "krn/rscp/cpload.h"
+#include "krn/rscp/cprulebytes.h"
+#include "krn/rscp/cptab.h"
+
+namespace {
+
+const char kModule[] = "@(#) $Id: krn/rscp/cpwalk.cpp#1 $";
+
+enum Step { kNext, kOverflow, kIncomplete, kError };
+
+inline uint32_t Load32(const uint8_t* p)
+{
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+}
+
+inline uint16_t Load16(const uint8_t* p)
+{
+    uint16_t e;
+    std::memcpy(&e, p, 2);
+    return e;
+}
+
+// Bytes an icon rule reads, the positions of its two key symbols and its
+// broken length.
+struct IconForm {
+    int32_t length, first, second, broken;
+};
+const IconForm kIcons[5] = {{6, 3, 5, 2}, {6, 2, 4, 2}, {5, 3, 4, 3}, {12, 7, 11, 4}, {12, 4, 8, 4}};
+
+class Walk {
+public:
+    Walk(rscpcRun& run, bool iso2022) : r(run), o(run.obj), iso(iso2022) {}
+    rscpcExit Run();
+
+private:
+    bool Tables();
+    bool StartBlock();
+    Step Entry(const uint8_t* cs, const uint8_t* s, uint32_t w);
+    Step EndOfInput(const uint8_t* cs, uint32_t block);
+    Step InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w);
+    Step Output(const uint8_t* cs, const uint8_t* s, uint32_t code);
+    Step OutputRule(const uint8_t* cs, const uint8_t* s, uint32_t code, int32_t rule, uint32_t attr);
+    Step Put(const uint8_t* s, const uint8_t* bytes, int32_t n);
+    Step Missing(const uint8_t* cs, const uint8_t* s);
+    Step Broken(const uint8_t* cs, const uint8_t* s, int64_t length, int32_t unit);
+    Step IncompleteRest();
+    Step Fail(uint32_t code);
+    Step Damaged(int32_t line, const char* what, uint32_t value);
+    bool Length(const uint8_t* cs, const uint8_t** s, uint32_t w) const;
+
+    uint32_t T1(uint32_t block, uint32_t index) const { return Load32(base + uint64_t(block) * RSCP_T1_BYTES + 4 * index); }
+
+    rscpcRun& r;
+    rscpCObj_t* o;
+    const bool iso;
+    const uint8_t* base = nullptr;
+    uint32_t t1Blocks = 0, t3Rows = 0, t2Entries = 0;
+    const uint8_t* t2 = nullptr;
+    uint32_t start = 0;
+    int32_t unit = 1;
+    int32_t mbcCopy = 2;
+};
+
+bool Walk::Tables()
+{
+    const rscpCcc_t* c = rscpmp;
+    base = reinterpret_cast<const uint8_t*>(c);
+    t1Blocks = c->length / RSCP_T1_BYTES;
+    t3Rows = c->length / RSCP_T3_BYTES;
+    t2Entries = rscpT2Entries(c);
+    if (rscpCccBytes(c, o->out_no, 2ull * t2Entries) == nullptr) {
+        Damaged(__LINE__, "T2", o->out_no);
+        return false;
+    }
+    t2 = base + o->out_no;
+    unit = o->in_space_len > 0 ? o->in_space_len : 1;
+    mbcCopy = c->mbcCopy;
+    return true;
+}
+
+// The block the next character starts in: the object's input table, or for
+// an ISO-2022 source the block its dispatcher gives for the shift state.
+bool Walk::StartBlock()
+{
+    uint32_t root = o->in_no;
+    if (root == 0 || root >= t1Blocks) {
+        Damaged(__LINE__, "T1", root);
+        return false;
+    }
+    if (iso) {
+        const uint32_t state = o->iso2022 >> 10 & 0xF;
+        const uint32_t w = T1(root, state);
+        if (rscpT1Kind(w) != RSCP_T1_NEXT) {
+            char arg[16];
+            std::snprintf(arg, sizeof arg, "%d", static_cast<int>(state));
+            Fail(rscpe__error(RSCPEINTERN, 'C', RSCP_ALL_ERRORS, kModule, 11, __LINE__,
+                              "T1 not prepared for ISO-2022 status", "???", "JIS? &", -1, arg, -1));
+            return false;
+        }
+        root = w & 0xFFFFFF;
+        if (root == 0 || root >= t1Blocks) {
+            Damaged(__LINE__, "T1", root);
+            return false;
+        }
+    }
+    start = root;
+    return true;
+}
+
+rscpcExit Walk::Run()
+{
+    if (!Tables() || !StartBlock())
+        return RSCPC_ERROR;
+    const uint8_t* const end = r.srcEnd;
+    for (;;) {
+        const uint8_t* const cs = r.src;
+        if (cs == end)
+            return RSCPC_DONE;
+        const uint8_t* s = cs;
+        uint32_t block = start, w;
+        Step step;
+        for (;;) {
+            w = T1(block, *s++);
+            if (rscpT1Kind(w) != RSCP_T1_NEXT) {
+                step = Entry(cs, s, w);
+                break;
+            }
+            block = w & 0xFFFFFF;
+            if (block == 0 || block >= t1Blocks) {
+                step = Damaged(__LINE__, "T1", block);
+                break;
+            }
+            if (s == end) {
+                step = EndOfInput(cs, block);
+                break;
+            }
+        }
+        switch (step) {
+        case kNext:
+            if (iso && !StartBlock())
+                return RSCPC_ERROR;
+            continue;
+        case kOverflow:
+            return RSCPC_OVERFLOW;
+        case kIncomplete:
+            return RSCPC_INCOMPLETE;
+        case kError:
+            return RSCPC_ERROR;
+        }
+    }
+}
+
+// The length attribute of an entry, when set and different from the bytes
+// read, puts the end of the character at its first byte plus the attribute;
+// false when that lies beyond the source.
+bool Walk::Length(const uint8_t* cs, const uint8_t** s, uint32_t w) const
+{
+    const uint32_t n = rscpT1Length(w);
+    if (n == 0 || n == uint32_t(*s - cs))
+        return true;
+    if (int64_t(n) > r.srcEnd - cs)
+        return false;
+    *s = cs + n;
+    return true;
+}
+
+Step Walk::Entry(const uint8_t* cs, const uint8_t* s, uint32_t w)
+{
+    switch (rscpT1Kind(w)) {
+    case RSCP_T1_OUT1: {
+        if (!Length(cs, &s, w))
+            return IncompleteRest();
+        const uint8_t b = uint8_t(w);
+        return Put(s, &b, 1);
+    }
+    case RSCP_T1_OUT2: {
+        if (!Length(cs, &s, w))
+            return IncompleteRest();
+        const uint8_t b[2] = {uint8_t(w >> 8), uint8_t(w)};
+        return Put(s, b, 2);
+    }
+    case RSCP_T1_CHAR:
+        if (!Length(cs, &s, w))
+            return IncompleteRest();
+        return Output(cs, s, rscpT1Char(w));
+    case RSCP_T1_RULE:
+        return InputRule(cs, s, w);
+    default: {
+        // No character: the bytes read, less the unit that may begin the
+        // next one, are broken.
+        const int64_t read = s - cs;
+        return Broken(cs, s, read > unit ? read - unit : unit, unit);
+    }
+    }
+}
+
+// The source ends inside a character (block is its open state).  A code
+// that ends here while longer ones go on has its character in the block's
+// end entry; otherwise the rest is incomplete.  Only a restartable call,
+// which may get the rest of the character with its next buffer, leaves a
+// complete character of the end entry for later.
+Step Walk::EndOfInput(const uint8_t* cs, uint32_t block)
+{
+    if (o->broken != uint32_t(RSCPBROKEN_STOP_RESTARTABLE)) {
+        const uint32_t w = T1(block, 256);
+        const uint8_t* s = r.srcEnd;
+        if (rscpT1Kind(w) == RSCP_T1_CHAR && Length(cs, &s, w))
+            return Output(cs, s, rscpT1Char(w));
+    }
+    return IncompleteRest();
+}
+
+// An incomplete character at the end: one substitute for the whole rest with
+// the "like_miss" option, else the caller may give more input.
+Step Walk::IncompleteRest()
+{
+    if (o->broken != uint32_t(RSCPBROKEN_LIKE_MISS))
+        return kIncomplete;
+    const uint32_t rc = rscpcSubstitute(r);
+    if (rc == RSCPETOOLONG)
+        return kOverflow;
+    if (rc != RSCP_OK)
+        return Fail(rc);
+    r.src = r.srcEnd;
+    r.noFill = true;
+    return kNext;
+}
+
+Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
+{
+    const int32_t rule = int32_t(rscpT1RuleNo(w));
+    const uint32_t attr = rscpT1RuleAttr(w);
+    const int64_t avail = r.srcEnd - cs;
+    uint32_t code = 0;
+    int32_t n = 0;
+    switch (rule) {
+    case 12:
+        // One byte of 7 bits: a byte with the high bit is no character (its
+        // low bits would pose as another one).
+        if (cs[0] >= 0x80)
+            return Broken(cs, cs + 1, 1, unit);
+        code = cs[0];
+        n = 1;
+        break;
+    case 50: case 51: case 52: {
+        // Well-formed UTF-8 only: an overlong form, an encoded surrogate or a
+        // value above U+10FFFF is broken, as far as its longest prefix that
+        // could have begun a character.
+        bool complete = false;
+        n = rule - 48;
+        const int32_t k = rscpUtf8Prefix(cs, avail, &code, &complete);
+        if (!complete && k == avail)
+            return IncompleteRest();
+        if (!complete || k != n)
+            return Broken(cs, cs + (k > 0 ? k : 1), k > 0 ? k : 1, 1);
+        break;
+    }
+    case 10: case 14:
+        n = 2;
+        if (avail < n)
+            return IncompleteRest();
+        code = rscpGet16(cs, rule == 10);
+        break;
+    case 11: case 15:
+        n = 4;
+        if (avail < n)
+            return IncompleteRest();
+        code = rscpGet32(cs, rule == 11);
+        break;
+    case 13: case 16: {
+        n = 4;
+        if (avail < n)
+            return IncompleteRest();
+        const uint32_t hi = rscpGet16(cs, rule == 13), lo = rscpGet16(cs + 2, rule == 13);
+        if ((hi & 0xFC00) != 0xD800 || (lo & 0xFC00) != 0xDC00)
+            return Broken(cs, cs + n, n > unit ? n - unit : unit, unit);
+        code = ((hi & 0x3FF) << 10) + (lo & 0x3FF) + 0x10000;
+        break;
+    }
+    case 53: case 54: case 55: case 56: case 57: {
+        const IconForm& f = kIcons[rule - 53];
+        n = f.length;
+        if (avail < n)
+            return IncompleteRest();
+        code = rscpKey2ToNumber(char(cs[f.first]), char(cs[f.second]));
+        if (code == 0)
+            return Broken(cs, cs + n, f.broken > unit ? f.broken : unit, f.broken);
+        break;
+    }
+    case 68: {
+        const rscpCcc_t* c = rscpmp;
+        if (attr >= c->ruleInfoCount || attr >= RSCP_RULEINFO_SLOTS)
+            return Damaged(__LINE__, "range rule", attr);
+        const rscpRuleInfo_t& info = c->ruleInfo[attr];
+        n = int32_t(info.bytes);
+        if (n < 1 || n > 4)
+            return Damaged(__LINE__, "range rule bytes", uint32_t(n));
+        if (avail < n)
+            return IncompleteRest();
+        int64_t v = info.base;
+        for (int32_t i = 0; i < n; ++i) {
+            if (cs[i] < info.pos[i].low || cs[i] > info.pos[i].high)
+                return Broken(cs, cs + n, n > unit ? n - unit : unit, unit);
+            v += int64_t(cs[i] - info.pos[i].low) * info.pos[i].weight;
+        }
+        if (v < int64_t(info.first) || v > int64_t(info.last))
+            return Broken(cs, cs + n, n > unit ? n - unit : unit, unit);
+        code = uint32_t(v);
+        break;
+    }
+    case 71:
+        // An ISO-2022 shift: no character, the next one starts in the new state.
+        o->iso2022 = (o->iso2022 & ~RSCP_2022_IN_SHIFT) | (attr & 0xF) << 10;
+        r.src = s;
+        return kNext;
+    default:
+        // Any other rule word carries the character itself.
+        if (!Length(cs, &s, w))
+            return IncompleteRest();
+        code = w & 0xFFFFFF;
+        n = int32_t(s - cs);
+        break;
+    }
+    // A rule of several bytes never yields a 7-bit character (a "/" or a NUL
+    // that the source did not hold); the 16- and 32-bit forms hold theirs.
+    if (code < 0x80 && n > 1 && !(rule >= 10 && rule <= 16))
+        return Broken(cs, cs + n, n > unit ? n - unit : unit, unit);
+    return Output(cs, cs + n, code);
+}
+
+// A character code through the output tables.
+Step Walk::Output(const uint8_t* cs, const uint8_t* s, uint32_t code)
+{
+    const uint32_t page = code >> 7;
+    if (page >= t2Entries)
+        return Missing(cs, s);
+    const uint16_t e = Load16(t2 + 2 * page);
+    const uint32_t kind = e >> 13u;
+    if (kind == 2)
+        return OutputRule(cs, s, code, e & 0x7F, e >> 7 & 0x3F);
+    if (kind < 4)
+        return Missing(cs, s);
+    const uint32_t row = e & 0x7FFF;
+    if (row == 0 || row >= t3Rows)
+        return Damaged(__LINE__, "T3", row);
+    const uint32_t w = Load32(base + uint64_t(row) * RSCP_T3_BYTES + 4 * (code & 0x7F));
+    if (w & 0x80000000u)
+        return OutputRule(cs, s, code, int32_t(w & 0x7F), w >> 8 & 0xFFFF);
+    const int32_t n = int32_t(w >> 24);
+    if (n == 0)
+        return Missing(cs, s);
+    if (n <= 3) {
+        const uint8_t b[3] = {uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w)};
+        return Put(s, b, n);
+    }
+    const uint8_t* bytes = rscpCccBytes(rscpmp, w & 0xFFFFFF, uint32_t(n));
+    if (bytes == nullptr)
+        return Damaged(__LINE__, "long code", w & 0xFFFFFF);
+    return Put(s, bytes, n);
+}
+
+Step Walk::Put(const uint8_t* s, const uint8_t* bytes, int32_t n)
+{
+    if (r.dstEnd - r.dst < n)
+        return kOverflow;
+    for (int32_t i = 0; i < n; ++i)
+        r.dst[i] = bytes[i];
+    r.dst += n;
+    r.src = s;
+    return kNext;
+}
+
+Step Walk::OutputRule(const uint8_t* cs, const uint8_t* s, uint32_t code, int32_t rule, uint32_t attr)
+{
+    uint8_t b[12];
+    switch (rule) {
+    case 10: case 11: case 12: case 13: case 14: case 15: case 16: case 50: case 51: case 52: {
+        const int32_t n = rscpOutRuleBytes(rule, code, b);
+        return n > 0 ? Put(s, b, n) : Missing(cs, s);
+    }
+    case 53: case 54: case 55: case 56: case 57: {
+        if (code < RSCP_OWN_BASE || code >= RSCP_OWN_BASE + RSCP_OWN_KEYS)
+            return Missing(cs, s);
+        int32_t status = 0;
+        rscpCWriteIcon(code, rule, &r.dst, r.dstEnd, &status);
+        if (status != 0)
+            return kOverflow;
+        r.src = s;
+        return kNext;
+    }
+    case 68: {
+        const rscpCcc_t* c = rscpmp;
+        if (attr >= c->ruleInfoCount || attr >= RSCP_RULEINFO_SLOTS)
+            return Damaged(__LINE__, "range rule", attr);
+        const rscpRuleInfo_t& info = c->ruleInfo[attr];
+        if (code < info.first || code > info.last || info.bytes < 1 || info.bytes > 4)
+            return Missing(cs, s);
+        return Put(s, b, rscpRangeRuleBytes(info, code, b));
+    }
+    case 72: {
+        int32_t status = RSCP_ST_NOT_HANDLED;
+        const uint32_t rc = rscpCOnDrop(o, &r.dst, r.dstEnd, &status);
+        switch (status) {
+        case RSCP_ST_DONE:
+            r.src = s;
+            return kNext;
+        case RSCP_ST_STOP:
+            return Fail(rscpcNotConvertible(o, cs, s, __LINE__));
+        case RSCP_ST_NO_ROOM:
+            return kOverflow;
+        default:
+            return Fail(rc != RSCP_OK ? rc : rscpcNotConvertible(o, cs, s, __LINE__));
+        }
+    }
+    default:
+        break;
+    }
+    if ((rule >= 58 && rule <= 67) || (rule >= 73 && rule <= 82)) {
+        const uint32_t rc = rule <= 67 ? rscp2022Designate2(o, r.dstStart, &r.dst, r.dstEnd, rule, attr)
+                                       : rscp2022Designate(o, r.dstStart, &r.dst, r.dstEnd, rule, attr);
+        if (rc == RSCPETOOLONG)
+            return kOverflow;
+        if (rc != RSCP_OK)
+            return Fail(rc);
+        r.src = s;
+        return kNext;
+    }
+    // A rule the tables never hold: the cache is damaged.
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s(%d;2754): rule=%ld. abort()\n", kModule, __LINE__, static_cast<long>(rule));
+    std::fflush(stderr);
+    std::abort();
+}
+
+// A character the target cannot hold, by the substitution options; with
+// the "mbc_copy" setting 3 one substitute per byte of the character.
+Step Walk::Missing(const uint8_t* cs, const uint8_t* s)
+{
+    uint8_t* const before = r.dst;
+    const uint32_t substBefore = o->noof_subst;
+    const int64_t extra = o->use_c_subst && mbcCopy == 3 ? (s - cs) - 1 : 0;
+    for (int64_t i = 0; i <= extra; ++i) {
+        int32_t status = RSCP_ST_NOT_HANDLED;
+        const uint32_t rc = rscpCOnMissing(o, &r.dst, r.dstEnd, cs, s, &status);
+        if (status == RSCP_ST_DONE)
+            continue;
+        r.dst = before;
+        o->noof_subst = substBefore;
+        if (status == RSCP_ST_NO_ROOM)
+            return kOverflow;
+        if (status == RSCP_ST_STOP)
+            return Fail(rc);
+        return Fail(rscpcNotConvertible(o, cs, s, __LINE__));
+    }
+    r.src = s;
+    return kNext;
+}
+
+// Broken input: the bytes [cs, s) read form no character; length of them
+// are passed over (a substitute, or copied unchanged), the rest is read
+// again.  unit is the source's character unit, or an icon rule's broken
+// length.
+Step Walk::Broken(const uint8_t* cs, const uint8_t* s, int64_t length, int32_t brokenUnit)
+{
+    if (length < 1)
+        length = 1;
+    if (length > r.srcEnd - cs)
+        length = r.srcEnd - cs;
+    uint8_t* const before = r.dst;
+    const uint32_t substBefore = o->noof_subst;
+    if (o->use_c_subst) {
+        int64_t count = 1;
+        if (brokenUnit > 1 && (mbcCopy == 2 || mbcCopy == 3))
+            count = brokenUnit / (o->in_space_len > 0 ? o->in_space_len : 1);
+        for (int64_t i = 0; i < count || i == 0; ++i) {
+            const uint32_t rc = rscpcSubstitute(r);
+            if (rc == RSCP_OK)
+                continue;
+            r.dst = before;
+            o->noof_subst = substBefore;
+            return rc == RSCPETOOLONG ? kOverflow : Fail(rc);
+        }
+    } else if (o->use_1_copy) {
+        if (r.dstEnd - r.dst < length)
+            return kOverflow;
+        std::memcpy(r.dst, cs, size_t(length));
+        r.dst += length;
+        ++o->noof_subst;
+    } else {
+        return Fail(rscpcNotConvertible(o, cs, s, __LINE__));
+    }
+    r.src = cs + length;
+    return kNext;
+}
+
+Step Walk::Fail(uint32_t code)
+{
+    if (code == RSCPEROLLBACK)
+        rscpcRollback(__LINE__);
+    r.code = code;
+    return kError;
+}
+
+Step Walk::Damaged(int32_t line, const char* what, uint32_t value)
+{
+    char arg[48];
+    std::snprintf(arg, sizeof arg, "%s&%lu&", what, static_cast<unsigned long>(value));
+    return Fail(rscpe__error(RSCPEINTERN, 'C', RSCP_ALL_ERRORS, kModule, 12, line, "conversion tables damaged", "CQ4",
+                             arg, -1, nullptr, 0));
+}
+
+}  // namespace
+
+rscpcExit rscpcTableWalk(rscpcRun& r, bool iso2022)
+{
+    Walk walk(r, iso2022);
+    return walk.Run();
+}

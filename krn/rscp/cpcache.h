@@ -68,6 +68,18 @@ uint32_t rscpsc__store_cache07(const void* bytes, int32_t length, uint32_t* offs
 // Answers of the absent database: nothing to flush, nothing to initialise.
 uint32_t rscpf1t__flush_one_table(const char* table);
 uint32_t rscpgdi__general_db_init(uint32_t mask);
+// Sets length bytes of the cache from offset to byte (nothing outside the
+// attached block).
+void rscpmc_fill_cache(uint32_t offset, int32_t length, int32_t byte);
+// The text with "%*.*s\r\n" on standard error; 0.
+int32_t rscpmc_write_line(const char* text, int32_t length);
+// Each byte, or '.' for one that is not printable, until the source ends or
+// size - 1 bytes are written; no NUL.
+void rscpmc_printable_copy(const char* source, int32_t length, char* destination, int32_t size);
+// 1 when the first character is a language key.
+int32_t rscpmc_is_language_key(const char* text);
+// Reads the cache address; 0.
+uint32_t rscpmc_check_cache();
 
 // ---- locks, attach table, statistics, state history -------------------------
 

@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "krn/rscp/cpcacheint.h"
+#include "krn/rscp/cpkeys.h"
 #include "krn/rstr/fixstr.h"
 #include "nls/kovstr.h"
 
@@ -636,17 +638,38 @@ int rscpCmpCodePage(const void* a, const void* b)
 
 int rscpCmpCodePageSearch(const void* a, const void* b) { return rscpCmpCodePage(a, b); }
 
-uint32_t rscpf1t__flush_one_table(const char* table)
+// ---- small services of the maintenance ------------------------------------------------
+
+void rscpmc_fill_cache(uint32_t offset, int32_t length, int32_t byte)
 {
-    if (rscpe_trace_verbose())
-        std::fprintf(stderr, "rscpf1t__flush_one_table: I guess db_ntab would have answered \"unbuffered\" for table %s\n",
-                     table != nullptr ? table : "");
+    rscpCcc_t* c = rscpmp;
+    // Only inside the attached block.
+    if (c == nullptr || length <= 0 || uint64_t(offset) + uint64_t(length) > c->length)
+        return;
+    std::memset(reinterpret_cast<uint8_t*>(c) + offset, byte, static_cast<size_t>(length));
+}
+
+int32_t rscpmc_write_line(const char* text, int32_t length)
+{
+    std::fprintf(stderr, "%*.*s\r\n", static_cast<int>(length), static_cast<int>(length), text);
     return 0;
 }
 
-uint32_t rscpgdi__general_db_init(uint32_t)
+void rscpmc_printable_copy(const char* source, int32_t length, char* destination, int32_t size)
 {
-    if (rscpe_trace_verbose())
-        std::fputs("rscpgdi__general_db_init ignored \n", stderr);
+    for (int32_t i = 0; i < length && i < size - 1; ++i) {
+        const unsigned char b = static_cast<unsigned char>(source[i]);
+        destination[i] = std::isprint(b) ? static_cast<char>(b) : '.';
+    }
+}
+
+int32_t rscpmc_is_language_key(const char* text)
+{
+    return text != nullptr && text[0] != '\0' && std::strchr(rscpGetLanguageKeys(), text[0]) != nullptr ? 1 : 0;
+}
+
+uint32_t rscpmc_check_cache()
+{
+    rscpGetCCCAddress();
     return 0;
 }

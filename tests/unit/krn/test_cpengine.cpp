@@ -1,0 +1,328 @@
+// Buffer conversion through the tables the loader builds from the store:
+// every code page against Python's codecs, hostile UTF-8, and the engine's
+// exits (fill, overflow, trailing spaces, cut characters, restarts,
+// overlapping buffers, re-activation).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "krn/rscp/cpactivate.h"
+#include "krn/rscp/cpconvert.h"
+#include "krn/rscp/cperr.h"
+#include "tests/unit/krn/cp_oracle.h"
+#include "tests/unit/krn/cpcache_fixture.h"
+
+using cpcache_test::CacheTest;
+
+namespace {
+
+struct Out {
+    uint32_t rc;
+    std::string bytes;
+    size_t consumed;
+};
+
+class Engine : public CacheTest {
+protected:
+    void SetUp() override
+    {
+        CacheTest::SetUp();
+        ASSERT_EQ(rscpi_init(RSCP_ALL_ERRORS), 0u);
+    }
+    static rscpCObj_t Make(const char* in, const char* out, int32_t miss = RSCPMISS_SUBSTITUTE,
+                           int32_t broken = RSCPBROKEN_LIKE_MISS, int32_t fill = RSCPFILL_NEVER)
+    {
+        rscpCObj_t o;
+        EXPECT_EQ(rscpCInit(&o, in, out, miss, broken, fill), 0u);
+        rscpCSetCtrlCodeCv(&o, RSCPCTRL_TRY);
+        EXPECT_EQ(rscpCActivate(&o), 0u) << in << "->" << out;
+        return o;
+    }
+    // Converts into a destination of room bytes (pre-filled with 'Z').
+    static Out Run(rscpCObj_t& o, const std::string& in, size_t room)
+    {
+        std::string buf(room, 'Z');
+        auto* d = reinterpret_cast<uint8_t*>(buf.data());
+        const auto* s = reinterpret_cast<const uint8_t*>(in.data());
+        const uint32_t rc = rscpCConvert(&o, &d, d + room, &s, s + in.size());
+        return {rc, buf.substr(0, size_t(d - reinterpret_cast<uint8_t*>(buf.data()))),
+                size_t(s - reinterpret_cast<const uint8_t*>(in.data()))};
+    }
+    static std::string Convert(const char* in, const char* out, const std::string& text)
+    {
+        rscpCObj_t o = Make(in, out);
+        const Out r = Run(o, text, 4 * text.size() + 16);
+        EXPECT_EQ(r.rc, 0u) << in << "->" << out;
+        return r.bytes;
+    }
+};
+
+// Python's two results, written as the first one's length, a newline and
+// both one after the other.
+std::pair<std::string, std::string> Split(const std::string& python)
+{
+    const size_t nl = python.find('\n');
+    if (nl == std::string::npos)
+        return {};
+    const size_t n = std::stoul(python.substr(0, nl));
+    return {python.substr(nl + 1, n), python.substr(nl + 1 + n)};
+}
+
+// Index of the first difference, for a readable failure.
+std::string FirstDiff(const std::string& a, const std::string& b)
+{
+    size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i])
+        ++i;
+    return "sizes " + std::to_string(a.size()) + "/" + std::to_string(b.size()) + ", first difference at " +
+           std::to_string(i);
+}
+
+const struct {
+    const char* cp;
+    const char* codec;
+} kSingleByte[] = {{"0120", "cp500"},      {"1100", "latin_1"},    {"1101", "ascii"},
+                   {"1160", "cp1252"},     {"1401", "iso8859_2"},  {"1500", "iso8859_5"},
+                   {"1610", "iso8859_9"},  {"1700", "iso8859_7"},  {"1800", "iso8859_8"}};
+
+}  // namespace
+
+TEST_F(Engine, SingleBytePagesConvertEveryByteAndTheBasicPlaneAsPythonDoes)
+{
+    std::string bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes += char(b);
+    std::string plane;
+    for (uint32_t c = 1; c < 0x10000; ++c) {
+        if (c >= 0xD800 && c < 0xE000)
+            continue;
+        const int n = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        if (n == 1)
+            plane += char(c);
+        else if (n == 2)
+            plane += {char(0xC0 | c >> 6), char(0x80 | (c & 0x3F))};
+        else
+            plane += {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 0x3F)), char(0x80 | (c & 0x3F))};
+    }
+    for (const auto& page : kSingleByte) {
+        // What cannot be converted becomes one "#" per character or byte.
+        const std::string python = cporacle::RunPython(
+            std::string("import sys\ncodec = '") + page.codec +
+            "'\ndec, enc = bytearray(), bytearray()\n"
+            "for b in range(256):\n"
+            "    try: dec += bytes([b]).decode(codec).encode('utf-8')\n"
+            "    except UnicodeError: dec += b'#'\n"
+            "for c in open(sys.argv[1], 'rb').read().decode('utf-8'):\n"
+            "    try: enc += c.encode(codec)\n"
+            "    except UnicodeError: enc += '#'.encode(codec)\n"
+            "sys.stdout.buffer.write(b'%d\\n' % len(dec) + dec + enc)\n",
+            plane);
+        const auto [expectDecoded, expectEncoded] = Split(python);
+        ASSERT_FALSE(expectEncoded.empty()) << page.cp;
+        const std::string decoded = Convert(page.cp, "4110", bytes);
+        EXPECT_TRUE(decoded == expectDecoded) << page.cp << ": " << FirstDiff(decoded, expectDecoded);
+        const std::string encoded = Convert("4110", page.cp, plane);
+        EXPECT_TRUE(encoded == expectEncoded) << page.cp << ": " << FirstDiff(encoded, expectEncoded);
+        // Every byte of the page's characters comes back through UTF-8.
+        EXPECT_EQ(Convert("4110", page.cp, decoded).size(), 256u) << page.cp;
+    }
+}
+
+TEST_F(Engine, JapanesePagesDecodeWhatPythonEncodesAndEncodeWhatPythonDecodes)
+{
+    // Every JIS X 0208 character (and more) in Python's encoding of each page
+    // (the store's ISO-2022-JP designates ASCII and JIS X 0208 only).
+    const struct {
+        const char* cp;
+        const char* codec;
+    } pages[] = {{"8000", "shift_jis"}, {"8100", "euc_jp"}, {"8200", "iso2022_jp"}};
+    for (const auto& page : pages) {
+        const std::string python = cporacle::RunPython(
+            std::string("import sys\ncodec = '") + page.codec +
+            "'\nchars = []\n"
+            "for c in range(0x20, 0x10000):\n"
+            "    try:\n"
+            "        e = chr(c).encode(codec)\n"
+            "        if e.decode(codec) == chr(c) and b'\\x1b(J' not in e: chars.append(chr(c))\n"
+            "    except UnicodeError: pass\n"
+            "text = ''.join(chars).encode('utf-8')\n"
+            "sys.stdout.buffer.write(b'%d\\n' % len(text) + text + ''.join(chars).encode(codec))\n");
+        const auto [utf8, local] = Split(python);
+        ASSERT_GT(utf8.size(), 20000u);
+        const std::string decoded = Convert(page.cp, "4110", local);
+        EXPECT_TRUE(decoded == utf8) << page.cp << ": " << FirstDiff(decoded, utf8);
+        // The page's own encoding (its designations may stand elsewhere)
+        // decodes back to the text.
+        const std::string encoded = Convert("4110", page.cp, utf8);
+        EXPECT_TRUE(Convert(page.cp, "4110", encoded) == utf8) << page.cp;
+    }
+}
+
+TEST_F(Engine, HostileUtf8BecomesOneSubstitutePerMaximalPrefixAndNeverASlashOrNul)
+{
+    // Every two-byte sequence with a high first byte, and three- and
+    // four-byte sequences around every boundary, each followed by "/".
+    std::string in;
+    for (int a = 0x80; a < 0x100; ++a)
+        for (int b = 0; b < 0x100; ++b)
+            in += {char(a), char(b), '/'};
+    const int edges[] = {0x00, 0x2F, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xAF, 0xBF, 0xC0, 0xFF};
+    for (int a = 0xE0; a < 0x100; ++a)
+        for (int b : edges)
+            for (int c : edges) {
+                in += {char(a), char(b), char(c), '/'};
+                for (int d : {0x2F, 0x80, 0xBF})
+                    in += {char(a), char(b), char(c), char(d), '/'};
+            }
+    const std::string python = cporacle::RunPython(
+        "import sys\nout = bytearray()\n"
+        "for c in open(sys.argv[1], 'rb').read().decode('utf-8', 'replace'):\n"
+        "    out += b'#' if ord(c) > 255 else bytes([ord(c)])\n"
+        "sys.stdout.buffer.write(bytes(out))\n",
+        in);
+    ASSERT_FALSE(python.empty());
+    const std::string local = Convert("4110", "1100", in);
+    EXPECT_TRUE(local == python) << FirstDiff(local, python);
+    // A "/" or NUL only where the source held one.
+    for (char special : {'/', '\0'}) {
+        size_t inCount = 0, outCount = 0;
+        for (char ch : in)
+            inCount += ch == special;
+        for (char ch : local)
+            outCount += ch == special;
+        EXPECT_EQ(outCount, inCount) << int(special);
+    }
+}
+
+TEST_F(Engine, ExitsFillOverflowTrailingSpacesAndStatistics)
+{
+    rscpCObj_t o = Make("1100", "4110");
+    // Exactly as long as the output, and one byte short: the cursors stand
+    // after the last whole character.
+    EXPECT_EQ(Run(o, "a\xE4", 3).rc, 0u);
+    Out r = Run(o, "a\xE4", 2);
+    EXPECT_EQ(r.rc, RSCPETOOLONG);
+    EXPECT_EQ(r.bytes, "a");
+    EXPECT_EQ(r.consumed, 1u);
+    EXPECT_EQ(LastText().find("convert output buffer overflow"), 0u) << LastText();
+
+    // Empty source: filled with zero bytes or spaces; the fill is not counted.
+    rscpCObj_t nulls = Make("1100", "4110", 1, 1, RSCPFILL_NULLS);
+    const uint64_t before = rscph_HookTable.ctl->bytesOut;
+    r = Run(nulls, "", 4);
+    EXPECT_EQ(r.rc, 0u);
+    EXPECT_EQ(r.bytes, std::string(4, '\0'));
+    EXPECT_EQ(rscph_HookTable.ctl->bytesOut, before);
+    rscpCObj_t spaces = Make("1100", "4110", 1, 1, RSCPFILL_SPACES);
+    EXPECT_EQ(Run(spaces, "ab", 5).bytes, "ab   ");
+    // A two-byte space does not fit an odd rest.
+    rscpCObj_t wide = Make("1100", "4103", 1, 1, RSCPFILL_SPACES);
+    r = Run(wide, "a", 5);
+    EXPECT_EQ(r.rc, RSCPEUNIQ);
+    EXPECT_EQ(r.bytes, std::string("a\0", 2));
+    EXPECT_EQ(LastText(), "spaces don't fit into rest");
+    EXPECT_EQ(Run(wide, "a", 6).bytes, std::string("a\0 \0 \0", 6));
+
+    // Trailing spaces that do not fit are consumed; another character is not.
+    rscpCObj_t trunc = Make("1100", "4110", 1, 1, RSCPFILL_AND_TRUNC_SPACES);
+    r = Run(trunc, "ab   ", 2);
+    EXPECT_EQ(r.rc, 0u);
+    EXPECT_EQ(r.consumed, 5u);
+    r = Run(trunc, "ab  x", 2);
+    EXPECT_EQ(r.rc, RSCPETOOLONG);
+    EXPECT_EQ(r.consumed, 2u);
+
+    const uint64_t in = rscph_HookTable.ctl->bytesIn;
+    Run(o, "xyz", 8);
+    EXPECT_EQ(rscph_HookTable.ctl->bytesIn, in + 3);
+}
+
+TEST_F(Engine, CutCharactersRestartsAndSubstitutes)
+{
+    // A character cut by the end: 512 before it when stopping, one
+    // substitute for the rest with "like_miss".
+    rscpCObj_t stop = Make("4110", "1100", RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY);
+    Out r = Run(stop, "a\xC3", 8);
+    EXPECT_EQ(r.rc, RSCPEUNIQ);
+    EXPECT_EQ(r.consumed, 1u);
+    EXPECT_EQ(LastText(), "input character broken");
+    rscpCObj_t miss = Make("4110", "1100");
+    r = Run(miss, "a\xE2\x82", 8);
+    EXPECT_EQ(r.rc, 0u);
+    EXPECT_EQ(r.bytes, "a#");
+    EXPECT_EQ(r.consumed, 3u);
+    EXPECT_EQ(miss.noof_subst, 1u);
+    // A cut whose bytes are already broken is broken, not cut: "A" stays.
+    EXPECT_EQ(Run(miss, "\xE2" "A", 8).bytes, "#A");
+    // Without substitution a character the target lacks stops the call.
+    r = Run(stop, "x\xE2\x82\xACy", 8);
+    EXPECT_EQ(r.rc, RSCPENOCONV);
+    EXPECT_EQ(r.consumed, 1u);
+    EXPECT_EQ(LastText(), "character not convertable");
+
+    // rscp/mbc_copy 3: one substitute per byte of a missing character.
+    rscpmp->mbcCopy = 3;
+    EXPECT_EQ(Run(miss, "\xE2\x82\xAC", 8).bytes, "###");
+    rscpmp->mbcCopy = 2;
+
+    // ISO-2022: a shift made in one call is in force in the next only when
+    // the converter is restartable.
+    const std::string kanji = "\xE6\xBC\xA2";  // U+6F22
+    const std::string shift = "\x1B$B", code = "\x34\x41";
+    for (int32_t broken : {RSCPBROKEN_STOP_RESTARTABLE, RSCPBROKEN_STOP_FINALLY}) {
+        rscpCObj_t jis = Make("8200", "4110", RSCPMISS_SUBSTITUTE, broken);
+        ASSERT_EQ(jis.method, 41);
+        EXPECT_EQ(Run(jis, shift, 8).rc, 0u);
+        r = Run(jis, code, 8);
+        EXPECT_EQ(r.bytes, broken == RSCPBROKEN_STOP_RESTARTABLE ? kanji : "4A") << broken;
+    }
+    // A restartable call that stops inside the escape sequence goes on with
+    // the rest prepended.
+    rscpCObj_t jis = Make("8200", "4110", RSCPMISS_SUBSTITUTE, RSCPBROKEN_STOP_RESTARTABLE);
+    r = Run(jis, "a\x1B$", 8);
+    EXPECT_EQ(r.rc, RSCPEUNIQ);
+    EXPECT_EQ(r.consumed, 1u);
+    EXPECT_EQ(Run(jis, "\x1B$B" + code + "\x1B(B", 8).bytes, kanji);
+}
+
+TEST_F(Engine, BuffersAreCheckedAndAStaleConverterIsActivatedAgain)
+{
+    rscpCObj_t o = Make("1100", "4110");
+    // In place: up to 512 bytes from a copy; more, or a partial overlap, or
+    // an end before its cursor, is refused with the cursors unchanged.
+    std::vector<uint8_t> buf(2048, 'a');
+    for (size_t n : {512u, 513u}) {
+        uint8_t* d = buf.data();
+        const uint8_t* s = buf.data();
+        const uint32_t rc = rscpCConvert(&o, &d, buf.data() + buf.size(), &s, buf.data() + n);
+        EXPECT_EQ(rc, n == 512 ? 0u : RSCPEINVAL) << n;
+        EXPECT_EQ(s - buf.data(), n == 512 ? 512 : 0) << n;
+    }
+    uint8_t* d = buf.data() + 10;
+    const uint8_t* s = buf.data();
+    EXPECT_EQ(rscpCConvert(&o, &d, buf.data() + 100, &s, buf.data() + 20), RSCPEINVAL);
+    EXPECT_EQ(d, buf.data() + 10);
+    EXPECT_EQ(rscpCConvert(&o, &d, buf.data() + 5, &s, buf.data() + 20), RSCPEINVAL);
+    d = buf.data() + 1000;
+    EXPECT_EQ(rscpCConvert(&o, &d, buf.data() + 1010, &s, buf.data() - 1), RSCPEINVAL);
+    EXPECT_EQ(rscpCConvert(nullptr, &d, buf.data() + 1010, &s, buf.data() + 2), RSCPENOCONV);
+    rscpCObj_t never;
+    rscpCInit(&never, "1100", "4110", 1, 1, 0);
+    EXPECT_EQ(rscpCConvert(&never, &d, buf.data() + 1010, &s, buf.data() + 2), RSCPENOCONV);
+    EXPECT_EQ(LastText(), "unsupported table/NLS codepages pair");
+
+    // After an invalidation the next call re-activates the converter.
+    ASSERT_EQ(rscpict3_invalidate_convert_tables(0, 0, "test", 4, RSCP_ALL_ERRORS), 0u);
+    EXPECT_NE(o.timestamp, rscpmp->reorgVersion);
+    EXPECT_EQ(Run(o, "\xE9", 4).bytes, "\xC3\xA9");
+    EXPECT_EQ(o.timestamp, rscpmp->reorgVersion);
+    // The same code page on both sides is a copy.
+    rscpCObj_t same = Make("4110", "4110");
+    EXPECT_EQ(same.method, RSCPMETH_DIRECT);
+    Out r = Run(same, "\xFF\xC3", 1);
+    EXPECT_EQ(r.rc, RSCPETOOLONG);
+    EXPECT_EQ(r.bytes, "\xFF");
+}

@@ -62,9 +62,6 @@ uint32_t rscplco__load_output_control_codes(rscpCpInfo_t* row, int32_t source, i
 uint32_t rscpar__apply_rule(uint32_t type, const rscpLoad_t& l, const char* segId, const char* word1,
                             int32_t len1, const char* word2, int32_t len2);
 
-// The code of character c (first to last of the slot) of a range rule slot;
-// its length.
-int32_t rscpRangeRuleBytes(const rscpRuleInfo_t& r, uint32_t c, uint8_t* b);
 // Range rules: the slot of the rule-info table that describes the range (an
 // equal one is reused), or -1 when the table is full.
 int32_t prepareXMLRule(const char* word1, int32_t len1, const char* word2, int32_t len2, uint32_t first,

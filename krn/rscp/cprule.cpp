@@ -437,6 +437,15 @@ uint32_t RangeRuleRefused(const char* text, const char* w1, int32_t l1, const ch
     return Error(RSCPENOCONV, 2, line, text, "F5L", arg);
 }
 
+// The code of character c of a range rule slot.
+int32_t RangeCode(const rscpRuleInfo_t& r, uint32_t c, uint8_t* b)
+{
+    const int64_t index = int64_t(c) - r.base;
+    for (uint32_t i = 0; i < r.bytes; ++i)
+        b[i] = static_cast<uint8_t>(r.pos[i].low + index / r.pos[i].weight % r.pos[i].range);
+    return static_cast<int32_t>(r.bytes);
+}
+
 uint32_t RangeRule(const rscpLoad_t& l, const char* w1, int32_t l1, const char* w2, int32_t l2, uint32_t* handled)
 {
     const char* p = w1;
@@ -462,7 +471,7 @@ uint32_t RangeRule(const rscpLoad_t& l, const char* w1, int32_t l1, const char* 
     if (slot < 0)
         return RangeRuleRefused("rscpdl.c: prepareXMLRule: ruleInfo_count overfow !", w1, l1, w2, l2, __LINE__);
     const rscpRuleInfo_t& info = rscpmp->ruleInfo[slot];
-    auto code = [&info](uint32_t c, uint8_t* b) { return rscpRangeRuleBytes(info, c, b); };
+    auto code = [&info](uint32_t c, uint8_t* b) { return RangeCode(info, c, b); };
     uint8_t bytes[4];
     const bool output = rscpLoadOutput(l);
     if (last - first + 1 > 100) {
@@ -853,12 +862,4 @@ uint32_t rscpgs__get_shift_state(const rscpShiftRule_t& rule, int32_t* state, bo
     if (rc == 0)
         *state = rscpmp->soSiCount - 1;
     return rc;
-}
-
-int32_t rscpRangeRuleBytes(const rscpRuleInfo_t& r, uint32_t c, uint8_t* b)
-{
-    const int64_t index = int64_t(c) - r.base;
-    for (uint32_t i = 0; i < r.bytes; ++i)
-        b[i] = static_cast<uint8_t>(r.pos[i].low + index / r.pos[i].weight % r.pos[i].range);
-    return static_cast<int32_t>(r.bytes);
 }

@@ -16,7 +16,6 @@
 #include "krn/rscp/cpencode.h"
 #include "krn/rscp/cperr.h"
 #include "krn/rscp/cpkeys.h"
-#include "krn/rscp/cpload.h"
 #include "krn/rscp/cprulebytes.h"
 #include "krn/rscp/cptab.h"
 
@@ -308,24 +307,13 @@ Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
         break;
     }
     case 68: {
-        const rscpCcc_t* c = rscpmp;
-        if (attr >= c->ruleInfoCount || attr >= RSCP_RULEINFO_SLOTS)
-            return Damaged(__LINE__, "range rule", attr);
-        const rscpRuleInfo_t& info = c->ruleInfo[attr];
-        n = int32_t(info.bytes);
+        n = attr < RSCP_RULEINFO_SLOTS ? int32_t(rscpmp->ruleInfo[attr].bytes) : 0;
         if (n < 1 || n > 4)
-            return Damaged(__LINE__, "range rule bytes", uint32_t(n));
+            return Damaged(__LINE__, "range rule", attr);
         if (avail < n)
             return IncompleteRest();
-        int64_t v = info.base;
-        for (int32_t i = 0; i < n; ++i) {
-            if (cs[i] < info.pos[i].low || cs[i] > info.pos[i].high)
-                return Broken(cs, cs + n, n > unit ? n - unit : unit, unit);
-            v += int64_t(cs[i] - info.pos[i].low) * info.pos[i].weight;
-        }
-        if (v < int64_t(info.first) || v > int64_t(info.last))
+        if (!rscpCRangeChar(rscpmp, attr, cs, n, &code))
             return Broken(cs, cs + n, n > unit ? n - unit : unit, unit);
-        code = uint32_t(v);
         break;
     }
     case 71:
@@ -409,13 +397,8 @@ Step Walk::OutputRule(const uint8_t* cs, const uint8_t* s, uint32_t code, int32_
         return kNext;
     }
     case 68: {
-        const rscpCcc_t* c = rscpmp;
-        if (attr >= c->ruleInfoCount || attr >= RSCP_RULEINFO_SLOTS)
-            return Damaged(__LINE__, "range rule", attr);
-        const rscpRuleInfo_t& info = c->ruleInfo[attr];
-        if (code < info.first || code > info.last || info.bytes < 1 || info.bytes > 4)
-            return Missing(cs, s);
-        return Put(s, b, rscpRangeRuleBytes(info, code, b));
+        const int32_t n = rscpCRangeBytes(rscpmp, attr, code, b);
+        return n > 0 ? Put(s, b, n) : Missing(cs, s);
     }
     case 72: {
         int32_t status = RSCP_ST_NOT_HANDLED;

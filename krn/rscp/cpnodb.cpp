@@ -10,6 +10,7 @@
 
 #include "krn/rscp/cpcache.h"
 #include "krn/rscp/cperr.h"
+#include "krn/rscp/cpf1.h"
 #include "krn/rscp/cpstore.h"
 #include "krn/rstr/fixstr.h"
 
@@ -168,6 +169,13 @@ uint32_t rscpFillIncompleteTail(uint8_t* buffer, int32_t length, uint8_t fill, u
         at += n;
     }
     return 0;
+}
+
+uint32_t rscpPairCompatibleOrCustomized(const char* source, const char* target)
+{
+    // Without a database no customised pair exists, so the pair filter's
+    // verdict stands.
+    return rscpf1__pair_compatible(source, target);
 }
 
 // ---- database services --------------------------------------------------------------

@@ -45,6 +45,10 @@ uint32_t rscpLookupTCP0C(rscpTcp0cRecord_t* record, uint32_t mask);
 // 1 when the local code page is unknown.
 uint32_t rscpFillIncompleteTail(uint8_t* buffer, int32_t length, uint8_t fill, uint32_t* count);
 
+// The pair filter's compatibility (0 compatible, 1 not, 2 a code page
+// unknown); a customised pair would make it 0, but none exists here.
+uint32_t rscpPairCompatibleOrCustomized(const char* source, const char* target);
+
 // ---- database services --------------------------------------------------------------
 
 uint32_t rscptua_no_db();                  // note on standard error; 128

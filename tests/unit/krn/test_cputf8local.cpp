@@ -227,6 +227,8 @@ TEST_F(Local, AnswersWithoutADatabaseAndTheLocaleLookup)
     EXPECT_EQ(std::string(info, 10), "no info   ");
     EXPECT_EQ(rscpGetTableInfo(0, 0, info, 5), 2u);
     EXPECT_EQ(std::string(info, 5), "nnnnn");
+    EXPECT_EQ(rscpPairCompatibleOrCustomized("1100", "1100"), 0u);
+    EXPECT_EQ(rscpPairCompatibleOrCustomized("1100", "9999"), 2u);
     char ebcdic[4] = {'\xF1', '\xF1', '\xF0', '\xF0'};
     rscpEbcdicDigitsToAscii(ebcdic);
     EXPECT_EQ(std::string(ebcdic, 4), "1100");

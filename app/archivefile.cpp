@@ -206,10 +206,12 @@ void CArchiveFile::ReadName() {
     // Its terminator is its last byte: a zero byte before it would hide the
     // rest of the name, a missing one would leave it open.
     m_nameDamaged = length != 0 && memchr(m_name, 0, length) != m_name + length - 1;
+    m_storedUtf8.assign(m_name, strnlen(m_name, sizeof m_name));
     uint32_t outLen = 0;
     if (Utf8nToUcnCPInPlace(m_name, sizeof m_name, &outLen, m_name) != 0)
         throw CConversionExcept();
-    m_storedName.assign(m_name);
+    m_storedName.assign(m_name, outLen);
+    m_nameChanged = m_storedName != m_storedUtf8 && !RoundTrips();
     // The manifest marker is a property of the stored name, not of what
     // -lower or -flat make of it.
     m_storedNameIsManifest = (m_storedName == m_manifestName);
@@ -231,6 +233,16 @@ void CArchiveFile::ReadName() {
     }
     memset(m_name, 0, sizeof m_name);
     memcpy(m_name, name.data(), name.size());  // never longer than the stored name
+}
+
+// Whether the name in the local code page gives the stored UTF-8 name back:
+// otherwise the conversion replaced characters the code page cannot hold.
+bool CArchiveFile::RoundTrips() {
+    m_roundTrip.resize(6 * m_storedName.size() + 1);
+    uint32_t length = 0;
+    return UcnToUtf8nCPStr(m_roundTrip.data(), static_cast<int32_t>(m_roundTrip.size()), &length,
+                           m_storedName.c_str()) == 0 &&
+           m_storedUtf8.compare(0, std::string::npos, m_roundTrip.data(), length) == 0;
 }
 
 void CArchiveFile::ReadUserInfo() {

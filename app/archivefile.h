@@ -80,12 +80,17 @@ public:
     bool ManifestSeen() const { return m_manifestSeen; }
     // The current entry's stored name does not end with its terminator.
     bool NameDamaged() const { return m_nameDamaged; }
+    // The current entry's stored name holds characters that the local code
+    // page cannot hold: its name on disk is not the stored one.
+    bool NameChanged() const { return m_nameChanged; }
+    const std::string& StoredNameUtf8() const { return m_storedUtf8; }
     // The current entry's decoded header.
     const KoxHeaderInfo& CurrentInfo() const { return m_info; }
 
 private:
     CDirEntry* ReadEntryFromHeader();
     void ReadName();
+    bool RoundTrips();
     void ReadUserInfo();
     CDirEntry* BuildEntry();
     void DestroyLiveEntries();
@@ -104,6 +109,9 @@ private:
     bool m_isKox = false;
     bool m_storedNameIsManifest = false;
     bool m_nameDamaged = false;
+    bool m_nameChanged = false;
+    std::string m_storedUtf8;             // the stored name as read
+    std::string m_roundTrip;              // its local form back in UTF-8
     std::string m_manifestName = KOX_MANIFEST_NAME;
     ManifestContext m_manifestContext;
     bool m_manifestSeen = false;

@@ -26,6 +26,7 @@
 #include "app/oldformatservices.h"
 #include "app/options.h"
 #include "app/statistics.h"
+#include "app/writtennames.h"
 #include "krn/snt/manifest.h"
 #include "oldformat/entrypath.h"
 #include "oldformat/oldformat.h"
@@ -158,6 +159,8 @@ public:
     void ForgetParentCache() { m_lastExistingParent.clear(); }
 
     std::vector<PendingDirectory> pending;
+    // Files and links written, for names the local code page changed.
+    CWrittenNames written;
 
     // Time first, then permissions, in extraction order.  What an error
     // leaves unprocessed is still applied when the state is destroyed.
@@ -357,6 +360,19 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             m_leadingNoticeGiven = true;
             m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
                         m_archiveName);
+        }
+        // A name the local code page cannot hold is written changed, never
+        // silently and never over another file of this run.
+        const bool changed = m_archive.NameChanged();
+        if (changed)
+            m_log.Write(ChangedNameNotice(name, m_archive.StoredNameUtf8()));
+        if (!isDirectory) {
+            if (m_state.written.Collides(path, changed)) {
+                m_log.Write("KOVZEF: " + name + " not extracted: a file of this name was written before by this run");
+                m_refused = true;
+                return;
+            }
+            m_state.written.Note(path, changed);
         }
         // A file whose name nothing has yet is created at once, once the
         // name itself passes: that is one call instead of the checks of a

@@ -1,0 +1,49 @@
+#include "app/writtennames.h"
+
+#include <cstdio>
+#include <functional>
+#include <string_view>
+
+uint64_t CWrittenNames::Key(const std::string& path)
+{
+    return std::hash<std::string_view>{}(path);
+}
+
+bool CWrittenNames::Collides(const std::string& path, bool changed)
+{
+    if (!changed)
+        return !m_changed.empty() && m_changed.count(path) != 0;
+    if (!m_indexed) {
+        m_keySet.insert(m_keys.begin(), m_keys.end());
+        m_keys.clear();
+        m_keys.shrink_to_fit();
+        m_indexed = true;
+    }
+    return m_keySet.count(Key(path)) != 0;
+}
+
+void CWrittenNames::Note(const std::string& path, bool changed)
+{
+    if (m_indexed)
+        m_keySet.insert(Key(path));
+    else
+        m_keys.push_back(Key(path));
+    if (changed)
+        m_changed.insert(path);
+}
+
+std::string ChangedNameNotice(const std::string& name, const std::string& storedUtf8)
+{
+    std::string stored;
+    for (unsigned char c : storedUtf8) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            stored += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            stored += hex;
+        }
+    }
+    return "KOVZEF: " + name + ": name changed, the local code page cannot hold the stored name \"" + stored +
+           "\"";
+}

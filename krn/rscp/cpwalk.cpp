@@ -135,6 +135,56 @@ rscpcExit Walk::Run()
         const uint8_t* const cs = r.src;
         if (cs == end)
             return RSCPC_DONE;
+        // The common one-byte characters (a finished byte, a character entry,
+        // or a 7-bit byte by the rule of one byte whose page holds a code of
+        // one to three bytes) go straight through; everything else takes the
+        // walk below.
+        {
+            const uint32_t w = T1(start, *cs);
+            if (rscpT1Kind(w) == RSCP_T1_OUT1 && rscpT1Length(w) <= 1 && r.dst != r.dstEnd) {
+                *r.dst++ = uint8_t(w);
+                r.src = cs + 1;
+                continue;
+            }
+            uint32_t code = 0x7FFFFFFF;
+            if (rscpT1Kind(w) == RSCP_T1_CHAR && rscpT1Length(w) <= 1)
+                code = rscpT1Char(w);
+            else if ((w & 0xE0001FFFu) == (0x60000000u | 12) && *cs < 0x80)
+                code = *cs;
+            const uint32_t page = code >> 7;
+            if (page < t2Entries) {
+                const uint16_t e = Load16(t2 + 2 * page);
+                const uint32_t row = e & 0x7FFF;
+                if (e >> 13 >= 4 && row != 0 && row < t3Rows) {
+                    const uint32_t tw = Load32(base + uint64_t(row) * RSCP_T3_BYTES + 4 * (code & 0x7F));
+                    // The UTF-8 rules of one and two bytes, as their bytes.
+                    if (tw == (0x80000000u | 12) && code < 0x80 && r.dst != r.dstEnd) {
+                        *r.dst++ = uint8_t(code);
+                        r.src = cs + 1;
+                        continue;
+                    }
+                    if (tw == (0x80000000u | 50) && code >= 0x80 && code < 0x800 && r.dstEnd - r.dst >= 2) {
+                        r.dst[0] = uint8_t(0xC0 | code >> 6);
+                        r.dst[1] = uint8_t(0x80 | (code & 0x3F));
+                        r.dst += 2;
+                        r.src = cs + 1;
+                        continue;
+                    }
+                    const int32_t n = int32_t(tw >> 24);
+                    if (n >= 1 && n <= 3 && r.dstEnd - r.dst >= n) {
+                        r.dst[0] = uint8_t(tw >> 16);
+                        if (n > 1) {
+                            r.dst[1] = uint8_t(tw >> 8);
+                            if (n > 2)
+                                r.dst[2] = uint8_t(tw);
+                        }
+                        r.dst += n;
+                        r.src = cs + 1;
+                        continue;
+                    }
+                }
+            }
+        }
         const uint8_t* s = cs;
         uint32_t block = start, w;
         Step step;

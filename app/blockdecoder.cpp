@@ -24,7 +24,7 @@ constexpr int kTooMuch = -1000000;
 
 }  // namespace
 
-struct CBlockDecoder::Batch {
+struct CBlockDecoder::Batch : CHandleWorkers::Job {
     struct Block {
         size_t input = 0;  // offset in input
         uint32_t length = 0;
@@ -46,15 +46,16 @@ struct CBlockDecoder::Batch {
     std::unique_ptr<uint8_t[]> output;
     size_t outputSize = 0;
     size_t outputUsed = 0;
-    std::atomic<bool> done{false};
+    bool checkLength = true;  // refuse streams longer than a chunk
 
     void Clear() {
         inputUsed = 0;
         dataBytes = 0;
         blocks.clear();
         outputUsed = 0;
-        done.store(false, std::memory_order_relaxed);
     }
+    // Decodes each compressed block as the start of a stream.
+    void Run(int handle) override;
     bool Full() const {
         return dataBytes >= kBatchBytes || blocks.size() >= kBatchBlocks ||
                inputUsed + CTransferBuffers::kInputSize > kBatchBytes + CTransferBuffers::kInputSize;
@@ -75,11 +76,7 @@ struct CBlockDecoder::Batch {
 std::unique_ptr<CBlockDecoder> CBlockDecoder::Create(unsigned workers) {
     if (workers == 0) return nullptr;
     std::unique_ptr<CBlockDecoder> decoder(new CBlockDecoder(workers));
-    for (int& handle : decoder->m_handles)
-        if (CsGetHandle(&handle) != 0) {
-            handle = 0;
-            return nullptr;
-        }
+    if (!decoder->m_workers->TakeHandles(workers)) return nullptr;
     return decoder;
 }
 
@@ -90,124 +87,45 @@ CBlockDecoder* CBlockDecoder::Current() { return g_published; }
 CBlockDecoder::CBlockDecoder(unsigned workers) {
     m_batches.resize(2 * static_cast<size_t>(workers) + 2);
     for (auto& batch : m_batches) batch = std::make_unique<Batch>();
-    m_jobs.resize(m_batches.size());
-    m_handles.assign(workers, 0);
+    m_workers = std::make_unique<CHandleWorkers>(m_batches.size());
 }
 
-CBlockDecoder::~CBlockDecoder() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_workReady.notify_all();
-    for (std::thread& worker : m_workers) worker.join();
-    for (int handle : m_handles)
-        if (handle > 0) CsReleaseHandle(handle);
-}
+CBlockDecoder::~CBlockDecoder() = default;
 
-void CBlockDecoder::StartWorkers() {
-    // A process that may not start threads goes on with those it has; with
-    // none the caller's thread decodes each batch when it hands it over.
-    m_workersStarted = true;
-    try {
-        while (m_workers.size() < m_handles.size())
-            m_workers.emplace_back(&CBlockDecoder::WorkerLoop, this, m_handles[m_workers.size()]);
-    } catch (...) {
-    }
-}
-
-void CBlockDecoder::WorkerLoop(int handle) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        while (!m_stop && m_queued == 0) {
-            ++m_idle;
-            m_workReady.wait(lock);
-            --m_idle;
-        }
-        if (m_stop) return;
-        Batch& batch = *m_jobs[m_nextJob];
-        m_nextJob = (m_nextJob + 1) % m_jobs.size();
-        --m_queued;
-        lock.unlock();
-        DecodeBatch(batch, handle);
-        lock.lock();
-        batch.done.store(true, std::memory_order_release);
-        --m_busy;
-        if (m_callerWaits) m_jobDone.notify_one();
-    }
-}
-
-void CBlockDecoder::DecodeBatch(Batch& batch, int handle) {
-    for (Batch::Block& block : batch.blocks) {
+void CBlockDecoder::Batch::Run(int handle) {
+    for (Block& block : blocks) {
         if (!block.compressed || block.readFailure) continue;
-        const uint8_t* data = batch.input.get() + block.input;
+        const uint8_t* data = input.get() + block.input;
         // A stream the caller refuses is not decoded.
-        if (m_checkLength && block.length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
+        if (checkLength && block.length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
             CsHeaderLength(data) > static_cast<int32_t>(KOX_CHUNK_SIZE))
             continue;
-        const size_t start = batch.outputUsed;
+        const size_t start = outputUsed;
         auto step = [&](const uint8_t* p, int32_t left, uint8_t* out, bool first, int32_t* read,
                         int32_t* written) {
-            if (batch.outputUsed - start > kMaxDecoded) return kTooMuch;
+            if (outputUsed - start > kMaxDecoded) return kTooMuch;
             return CsRDecompress(handle, p, left, out, static_cast<int32_t>(KOX_CHUNK_SIZE),
                                  first ? CS_INIT_DECOMPRESS : 0, read, written);
         };
-        auto outAt = [&] { return batch.ReserveStep(); };
-        auto emit = [&](size_t n) { batch.outputUsed += n; };
+        auto outAt = [&] { return ReserveStep(); };
+        auto emit = [&](size_t n) { outputUsed += n; };
         block.end = DecodeBlock(data, static_cast<int32_t>(block.length), true, step, outAt, emit,
                                 block.failure);
         block.output = start;
-        block.outputLength = batch.outputUsed - start;
+        block.outputLength = outputUsed - start;
         // An open stream, or one that decodes to too much, is the caller's.
         block.decoded = block.end == BlockEnd::kClosed ||
-                        (block.end == BlockEnd::kFailed && batch.outputUsed - start <= kMaxDecoded);
-        if (!block.decoded) batch.outputUsed = start;
+                        (block.end == BlockEnd::kFailed && outputUsed - start <= kMaxDecoded);
+        if (!block.decoded) outputUsed = start;
     }
-}
-
-void CBlockDecoder::HandOver(Batch& batch) {
-    if (!m_workersStarted) StartWorkers();
-    if (m_workers.empty()) {
-        DecodeBatch(batch, m_handles[0]);
-        batch.done.store(true, std::memory_order_relaxed);
-        return;
-    }
-    bool wake;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_jobs[(m_nextJob + m_queued) % m_jobs.size()] = &batch;
-        ++m_queued;
-        ++m_busy;
-        wake = m_idle > 0;
-    }
-    if (wake) m_workReady.notify_one();
-}
-
-CBlockDecoder::Batch& CBlockDecoder::WaitFor(size_t index) {
-    Batch& batch = *m_batches[index];
-    if (!batch.done.load(std::memory_order_acquire)) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_callerWaits = true;
-        m_jobDone.wait(lock, [&] { return batch.done.load(std::memory_order_acquire); });
-        m_callerWaits = false;
-    }
-    return batch;
-}
-
-void CBlockDecoder::Settle() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_callerWaits = true;
-    m_jobDone.wait(lock, [&] { return m_busy == 0; });
-    m_callerWaits = false;
 }
 
 uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsumer& consumer) {
     // Whatever ends the pass, no worker is left with one of its batches.
     struct Settled {
-        CBlockDecoder* decoder;
-        ~Settled() { decoder->Settle(); }
-    } settled{this};
-    m_checkLength = checkLength;
+        CHandleWorkers& workers;
+        ~Settled() { workers.WaitAll(); }
+    } settled{*m_workers};
     const size_t ring = m_batches.size();
     size_t head = 0;
     size_t inFlight = 0;  // batches handed over, oldest at head
@@ -220,6 +138,7 @@ uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsu
             if (filling == nullptr) {
                 filling = m_batches[(head + inFlight) % ring].get();
                 filling->Clear();
+                filling->checkLength = checkLength;
             }
             Batch::Block block;
             block.input = filling->inputUsed;
@@ -240,14 +159,15 @@ uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsu
                                       : block.length;
             filling->blocks.push_back(std::move(block));
             if (!more || filling->Full()) {
-                HandOver(*filling);
+                m_workers->HandOver(*filling);
                 filling = nullptr;
                 ++inFlight;
             }
         }
         if (inFlight == 0) break;
         // Then take the oldest batch back, block by block in order.
-        Batch& batch = WaitFor(head);
+        Batch& batch = *m_batches[head];
+        m_workers->Wait(batch);
         for (const Batch::Block& block : batch.blocks) {
             if (block.readFailure) std::rethrow_exception(block.readFailure);
             DecodedBlock decoded;

@@ -11,17 +11,14 @@
 // worker's result is a guess that is used only where it cannot differ.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "app/handleworkers.h"
 #include "app/koxformat.h"
 #include "cslib/cslib.h"
 
@@ -110,28 +107,8 @@ private:
     struct Batch;
 
     explicit CBlockDecoder(unsigned workers);
-    void StartWorkers();
-    void WorkerLoop(int handle);
-    void DecodeBatch(Batch& batch, int handle);
-    void HandOver(Batch& batch);
-    Batch& WaitFor(size_t index);
-    // Waits until no batch is with a worker.
-    void Settle();
 
     std::vector<std::unique_ptr<Batch>> m_batches;
-    bool m_checkLength = true;
-
-    std::mutex m_mutex;
-    std::condition_variable m_workReady;
-    std::condition_variable m_jobDone;
-    std::vector<Batch*> m_jobs;  // a ring, oldest job at m_nextJob
-    size_t m_nextJob = 0;
-    size_t m_queued = 0;
-    size_t m_busy = 0;  // batches handed over and not done
-    unsigned m_idle = 0;
-    bool m_callerWaits = false;
-    bool m_stop = false;
-    std::vector<int> m_handles;
-    bool m_workersStarted = false;
-    std::vector<std::thread> m_workers;
+    // Last: the workers stop before the batches they work on are freed.
+    std::unique_ptr<CHandleWorkers> m_workers;
 };

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include <sched.h>
-
 #include "app/compressstrategy.h"
 #include "app/except.h"
 #include "app/koxformat.h"
@@ -12,9 +10,6 @@
 
 namespace {
 
-// More workers than this find no more work in one archive's stream of
-// chunks than fewer would.
-constexpr unsigned kMaxWorkers = 64;
 // Chunks in one batch at most: a batch of many tiny files is one job too,
 // but its records stay small.
 constexpr size_t kBatchChunks = 4096;
@@ -24,7 +19,7 @@ constexpr size_t kBlockRoom = KOX_BLOCK_HEADER_SIZE + KOX_CHUNK_SIZE;
 
 }  // namespace
 
-struct CChunkPipeline::Batch {
+struct CChunkPipeline::Batch : CHandleWorkers::Job {
     // One chunk, with the bytes that go to the archive ahead of its block.
     struct Chunk {
         size_t sideBegin, sideEnd;  // in side
@@ -47,7 +42,6 @@ struct CChunkPipeline::Batch {
     size_t failedAt = SIZE_MAX;  // the chunk whose compression failed
     int failure = 0;
     size_t written = 0;  // chunks the caller wrote out
-    std::atomic<bool> done{false};
 
     bool Empty() const { return chunks.empty(); }
     size_t Bytes() const { return inputUsed + side.size(); }
@@ -60,8 +54,9 @@ struct CChunkPipeline::Batch {
         failedAt = SIZE_MAX;
         failure = 0;
         written = 0;
-        done.store(false, std::memory_order_relaxed);
     }
+    // Compresses the chunks in order; the first that fails ends the batch.
+    void Run(int handle) override;
     // Output room for one more block.
     uint8_t* ReserveBlock() {
         if (outputUsed + kBlockRoom > outputSize) {
@@ -78,20 +73,9 @@ struct CChunkPipeline::Batch {
 std::unique_ptr<CChunkPipeline> CChunkPipeline::Attach(CFileStream& sink, unsigned workers) {
     if (workers == 0) return nullptr;
     std::unique_ptr<CChunkPipeline> pipeline(new CChunkPipeline(sink, workers));
-    if (!pipeline->TakeHandles()) return nullptr;
+    if (!pipeline->m_workers->TakeHandles(workers)) return nullptr;
     sink.SetWriteBehind(pipeline.get());
     return pipeline;
-}
-
-unsigned CChunkPipeline::WorkersForThisMachine() {
-    // A traced run keeps its trace lines in the order of the chunks.
-    if (CsGetTraceLevel() != 0) return 0;
-    // The processors this process may run on, which can be fewer than the
-    // machine has (a CPU set or a container's share).
-    unsigned cpus = std::thread::hardware_concurrency();
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) cpus = static_cast<unsigned>(CPU_COUNT(&set));
-    return cpus > 1 ? std::min(cpus, kMaxWorkers) : 0;
 }
 
 CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers) : m_sink(sink) {
@@ -99,8 +83,7 @@ CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers) : m_sink(sin
     // the next and writes the oldest.
     m_batches.resize(2 * static_cast<size_t>(workers) + 2);
     for (auto& batch : m_batches) batch = std::make_unique<Batch>();
-    m_jobs.resize(m_batches.size());
-    m_handles.assign(workers, 0);
+    m_workers = std::make_unique<CHandleWorkers>(m_batches.size());
 }
 
 CChunkPipeline::~CChunkPipeline() {
@@ -115,72 +98,23 @@ CChunkPipeline::~CChunkPipeline() {
         }
     }
     m_sink.SetWriteBehind(nullptr);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_workReady.notify_all();
-    for (std::thread& worker : m_workers) worker.join();
-    for (int handle : m_handles)
-        if (handle > 0) CsReleaseHandle(handle);
+    m_workers.reset();
 }
 
-bool CChunkPipeline::TakeHandles() {
-    for (int& handle : m_handles)
-        if (CsGetHandle(&handle) != 0) return false;
-    return true;
-}
-
-void CChunkPipeline::StartWorkers() {
-    // Started with the first batch handed over, so that a run that writes
-    // no data costs no threads.  A process that may not start threads (a
-    // limit on processes, a full thread table) goes on with those it has;
-    // with none the caller's thread runs every job itself.
-    m_workersStarted = true;
-    try {
-        while (m_workers.size() < m_handles.size())
-            m_workers.emplace_back(&CChunkPipeline::WorkerLoop, this, m_handles[m_workers.size()]);
-    } catch (...) {
-    }
-}
-
-void CChunkPipeline::WorkerLoop(int handle) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        while (!m_stop && m_queued == 0) {
-            ++m_idle;
-            m_workReady.wait(lock);
-            --m_idle;
-        }
-        if (m_stop) return;
-        Batch& batch = *m_jobs[m_nextJob];
-        m_nextJob = (m_nextJob + 1) % m_jobs.size();
-        --m_queued;
-        lock.unlock();
-        CompressBatch(batch, handle);
-        lock.lock();
-        batch.done.store(true, std::memory_order_release);
-        // Only the caller's thread waits for a batch; a wake-up costs a
-        // system call, so it is sent only when somebody waits.
-        if (m_callerWaits) m_jobDone.notify_one();
-    }
-}
-
-void CChunkPipeline::CompressBatch(Batch& batch, int handle) {
-    for (size_t i = 0; i < batch.chunks.size(); ++i) {
-        Batch::Chunk& chunk = batch.chunks[i];
-        uint8_t* block = batch.ReserveBlock();
+void CChunkPipeline::Batch::Run(int handle) {
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        Chunk& chunk = chunks[i];
+        uint8_t* block = ReserveBlock();
         CsRPresetPreamble(handle, chunk.preamble);
-        const int64_t size =
-            CompressChunkBlock(handle, batch.input.get() + chunk.input, chunk.length, chunk.last, block);
+        const int64_t size = CompressChunkBlock(handle, input.get() + chunk.input, chunk.length, chunk.last, block);
         if (size < 0) {
-            batch.failedAt = i;
-            batch.failure = static_cast<int>(size);
+            failedAt = i;
+            failure = static_cast<int>(size);
             return;
         }
-        chunk.output = batch.outputUsed;
+        chunk.output = outputUsed;
         chunk.blockBytes = static_cast<size_t>(size);
-        batch.outputUsed += chunk.blockBytes;
+        outputUsed += chunk.blockBytes;
     }
 }
 
@@ -199,21 +133,7 @@ void CChunkPipeline::HandOver() {
     if (batch == nullptr || batch->Empty()) return;
     m_filling = nullptr;
     ++m_inFlight;
-    if (!m_workersStarted) StartWorkers();
-    if (m_workers.empty()) {
-        // No thread could be started: the caller compresses.
-        CompressBatch(*batch, m_handles[0]);
-        batch->done.store(true, std::memory_order_relaxed);
-        return;
-    }
-    bool wake;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_jobs[(m_nextJob + m_queued) % m_jobs.size()] = batch;
-        ++m_queued;
-        wake = m_idle > 0;
-    }
-    if (wake) m_workReady.notify_one();
+    m_workers->HandOver(*batch);
 }
 
 uint8_t* CChunkPipeline::NextInput() {
@@ -260,12 +180,9 @@ bool CChunkPipeline::Flush() {
 bool CChunkPipeline::WriteFinished(size_t keep) {
     while (m_inFlight > 0) {
         Batch& batch = *m_batches[m_head];
-        if (!batch.done.load(std::memory_order_acquire)) {
+        if (!batch.Done()) {
             if (m_inFlight <= keep) break;
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_callerWaits = true;
-            m_jobDone.wait(lock, [&] { return batch.done.load(std::memory_order_acquire); });
-            m_callerWaits = false;
+            m_workers->Wait(batch);
         }
         if (!WriteBatch(batch)) return false;
         m_head = (m_head + 1) % m_batches.size();

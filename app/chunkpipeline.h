@@ -11,17 +11,14 @@
 // the preambles follow the order of the chunks, as on one thread.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/filestream.h"
+#include "app/handleworkers.h"
 
 class CChunkPipeline : public IWriteBehind {
 public:
@@ -29,11 +26,6 @@ public:
     // started with the first batch handed over) attached to sink, or nullptr
     // when its compression handles cannot be had.
     static std::unique_ptr<CChunkPipeline> Attach(CFileStream& sink, unsigned workers);
-    // Workers worth starting on this machine: one per processor the process
-    // may run on, or 0 when there is one (the caller's thread then does all),
-    // or when the compression library is tracing, which it does from one
-    // thread only.
-    static unsigned WorkersForThisMachine();
 
     // Input and side bytes of a batch before it is handed over.
     static constexpr size_t kBatchBytes = 256 * 1024;
@@ -61,10 +53,6 @@ private:
     struct Batch;
 
     CChunkPipeline(CFileStream& sink, unsigned workers);
-    bool TakeHandles();
-    void StartWorkers();
-    void WorkerLoop(int handle);
-    static void CompressBatch(Batch& batch, int handle);
     // The batch being filled, taking the next free one when there is none.
     Batch* Filling();
     // Hands the batch being filled to the workers.
@@ -83,17 +71,6 @@ private:
     Batch* m_filling = nullptr;    // the batch chunks go into, not handed over yet
     std::vector<uint8_t> m_after;  // bytes queued behind the newest chunk
     bool m_writeFailed = false;    // a write to the stream failed
-
-    std::mutex m_mutex;
-    std::condition_variable m_workReady;
-    std::condition_variable m_jobDone;
-    std::vector<Batch*> m_jobs;  // a ring, oldest job at m_nextJob
-    size_t m_nextJob = 0;
-    size_t m_queued = 0;  // jobs nobody took
-    unsigned m_idle = 0;  // workers waiting for a job
-    bool m_callerWaits = false;
-    bool m_stop = false;
-    std::vector<int> m_handles;  // one per worker
-    bool m_workersStarted = false;
-    std::vector<std::thread> m_workers;
+    // Last: the workers stop before the batches they work on are freed.
+    std::unique_ptr<CHandleWorkers> m_workers;
 };

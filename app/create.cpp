@@ -19,6 +19,7 @@
 #include "app/direntry.h"
 #include "app/except.h"
 #include "app/fshelpers.h"
+#include "app/handleworkers.h"
 #include "app/options.h"
 #include "app/stopsignal.h"
 
@@ -171,7 +172,7 @@ void CCreate::Execute()
     // is gone before the archive is closed.
     std::unique_ptr<CChunkPipeline> pipeline;
     if (!signing)
-        pipeline = CChunkPipeline::Attach(archive.Stream(), CChunkPipeline::WorkersForThisMachine());
+        pipeline = CChunkPipeline::Attach(archive.Stream(), CHandleWorkers::ForThisMachine());
     struct PipelineInUse {
         CNormalCompress* strategy;
         ~PipelineInUse() { strategy->SetPipeline(nullptr); }

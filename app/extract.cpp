@@ -17,11 +17,11 @@
 #include "app/archivefile.h"
 #include "app/archivewalk.h"
 #include "app/blockdecoder.h"
-#include "app/chunkpipeline.h"
 #include "app/cmdsignature.h"
 #include "app/direntry.h"
 #include "app/except.h"
 #include "app/fshelpers.h"
+#include "app/handleworkers.h"
 #include "app/logman.h"
 #include "app/oldformatservices.h"
 #include "app/options.h"
@@ -510,7 +510,7 @@ void CExtract::Execute()
     // Large entries are decoded on worker threads when the machine has
     // processors to spare; the output and the messages are the same.
     std::unique_ptr<CBlockDecoder> decoder =
-        CBlockDecoder::Create(CChunkPipeline::WorkersForThisMachine());
+        CBlockDecoder::Create(CHandleWorkers::ForThisMachine());
     struct Published {
         explicit Published(CBlockDecoder* decoder) { CBlockDecoder::Publish(decoder); }
         ~Published() { CBlockDecoder::Publish(nullptr); }

@@ -1,0 +1,70 @@
+// Worker threads that each own a handle of the compression library and run
+// the jobs one thread (the caller's) hands them, oldest first.  The threads
+// start with the first job; a process that may not start threads (a limit on
+// processes, a full thread table) goes on with those it has, and with none
+// the caller's thread runs each job when it hands it over.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class CHandleWorkers {
+public:
+    // A piece of work; Run gets the handle of the thread that runs it.
+    class Job {
+    public:
+        virtual ~Job() = default;
+        virtual void Run(int handle) = 0;
+        bool Done() const { return m_done.load(std::memory_order_acquire); }
+
+    private:
+        friend class CHandleWorkers;
+        std::atomic<bool> m_done{false};
+    };
+
+    // Workers worth starting on this machine: one per processor the process
+    // may run on, or 0 when there is one (the caller's thread then does all),
+    // or when the compression library is tracing, which it does from one
+    // thread only.
+    static unsigned ForThisMachine();
+
+    // Workers that may take up to jobs jobs at once.
+    explicit CHandleWorkers(size_t jobs);
+    // Waits for the jobs handed over, stops the threads and releases the
+    // handles.
+    ~CHandleWorkers();
+    CHandleWorkers(const CHandleWorkers&) = delete;
+    CHandleWorkers& operator=(const CHandleWorkers&) = delete;
+
+    // Takes one handle per worker; false when they cannot all be had.
+    bool TakeHandles(unsigned workers);
+
+    // Hands job to the workers; Done() is false until it has run.
+    void HandOver(Job& job);
+    // Waits until job has run.
+    void Wait(const Job& job);
+    // Waits until every job handed over has run.
+    void WaitAll();
+
+private:
+    void StartWorkers();
+    void WorkerLoop(int handle);
+
+    std::mutex m_mutex;
+    std::condition_variable m_workReady;
+    std::condition_variable m_jobDone;
+    std::vector<Job*> m_jobs;  // a ring, oldest job at m_nextJob
+    size_t m_nextJob = 0;
+    size_t m_queued = 0;  // jobs nobody took
+    size_t m_busy = 0;    // jobs handed over that have not run yet
+    unsigned m_idle = 0;  // workers waiting for a job
+    bool m_callerWaits = false;
+    bool m_stop = false;
+    std::vector<int> m_handles;
+    bool m_started = false;
+    std::vector<std::thread> m_workers;
+};

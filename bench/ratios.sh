@@ -147,7 +147,7 @@ rm -rf tiny tiny.kox
 echo "== codec (per core)"
 if [ -x "$CODEC" ]; then
     tar -cf corpus.tar -C "$(dirname "$HEADERS")" "$(basename "$HEADERS")" 2>/dev/null || true
-    KOV_BENCH_CORPUS=corpus.tar "$CODEC" --benchmark_color=false 2>/dev/null |
+    KOV_BENCH_CORPUS=corpus.tar "$CODEC" 2>/dev/null | sed 's/\x1b\[[0-9;]*m//g' |
         grep -E '^(ratio|coder on|CRC)' | sed 's/^/  /'
     rm -f corpus.tar
 else

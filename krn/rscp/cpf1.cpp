@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "krn/rscp/cpnodb.h"
 #include "nls/kovstr.h"
 
 namespace {
@@ -17,14 +18,11 @@ int g_filterOff = -1;         // -1 until NLS_F1_FILTER_OFF was read
 
 rscpf1Row& Sentinel() { return rscpf1Rows[RSCPF1_ROWS]; }
 
-// Four characters in ASCII digits: EBCDIC digits (0xF0-0xF9) become ASCII.
+// Four characters in ASCII digits (EBCDIC digits turned into ASCII).
 void AsciiDigits(char* out, const char* cp)
 {
     std::memcpy(out, cp, 4);
-    const auto first = static_cast<unsigned char>(out[0]);
-    if (!(first >= '0' && first <= '9') && first >= 0xF0 && first <= 0xF9)
-        for (int i = 0; i < 4; ++i)
-            out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) + 0x40);
+    rscpEbcdicDigitsToAscii(out);
 }
 
 bool IsTable(uint64_t v) { return v != 0 && v != 8 && v != 16 && v != 32; }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "krn/rscp/cpcacheint.h"
+#include "krn/rscp/cpinfo.h"
 #include "krn/rscp/cpkeys.h"
 #include "krn/rstr/fixstr.h"
 #include "nls/kovstr.h"
@@ -492,6 +493,8 @@ uint32_t rscpnr__need_reorg(int32_t mode, uint32_t mask)
         if (dump != nullptr && dump[0] != '0') {
             std::fputs("rscpmc:rscpnr__need_reorg()\n", stderr);
             std::fputs("      : Last state before reorganizing:\n", stderr);
+            rscpcs_cache_status(0xFFFF, [](const char* text, int32_t length) { rscpmc_write_line(text, length); },
+                                0xFFFFFFFFu);
         }
         char block[64];
         rscpCacheBlock(block, old.length, old.reorgReason);

@@ -15,6 +15,8 @@ namespace {
 
 using cpcache_test::CacheTest;
 using cpcache_test::g_out2;
+using cpcache_test::g_params;
+using cpcache_test::Stderr;
 
 std::vector<std::string> g_lines;
 void Collect(const char* text, int32_t length) { g_lines.emplace_back(text, size_t(length)); }
@@ -237,6 +239,23 @@ TEST_F(StatusTest, AFullDumpOfALoadedCacheAndOfAGarbledOne)
         EXPECT_LE(l.size(), 99u) << l;
     EXPECT_NE(Index(lines, "|    <not available> length=16"), std::string::npos);
     rscpf_finish(RSCP_ALL_ERRORS);
+}
+
+TEST_F(StatusTest, AReorganisationDumpsTheStateBeforeIt)
+{
+    g_params["rscp/ccc/dump"] = "1";
+    rscph_SetWaitBeforeClearingFunc([](uint32_t) { return 0u; });
+    ASSERT_EQ(rscpict3_invalidate_convert_tables(0, 0, "test", 4, RSCP_ALL_ERRORS), 0u);
+    const std::string text = Stderr([] {
+        rscpCcc_t* c = rscpmp;
+        uint32_t generation = 0;
+        EXPECT_EQ(rscprc__reorg_check(&c, &generation), 0u);
+    });
+    const size_t head = text.find("rscpmc:rscpnr__need_reorg()\n      : Last state before reorganizing:\n");
+    ASSERT_NE(head, std::string::npos) << text;
+    EXPECT_NE(text.find("| reorg_done          FALSE\r\n", head), std::string::npos);
+    EXPECT_NE(text.find("| reorg_reason    test", head), std::string::npos);
+    rscph_SetWaitBeforeClearingFunc(nullptr);
 }
 
 }  // namespace

@@ -263,14 +263,12 @@ Step Walk::Entry(const uint8_t* cs, const uint8_t* s, uint32_t w)
     }
 }
 
-// The source ends inside a character (block is its open state).  A code
-// that ends here while longer ones go on has its character in the block's
-// end entry; otherwise the rest is incomplete.  Only a restartable call,
-// which may get the rest of the character with its next buffer, leaves a
-// complete character of the end entry for later.
+// The source ends inside a character (block is its open state).  With the
+// "like_miss" option a code that ends here while longer ones go on is
+// converted by the block's end entry; otherwise the rest is incomplete.
 Step Walk::EndOfInput(const uint8_t* cs, uint32_t block)
 {
-    if (o->broken != uint32_t(RSCPBROKEN_STOP_RESTARTABLE)) {
+    if (o->broken == uint32_t(RSCPBROKEN_LIKE_MISS)) {
         const uint32_t w = T1(block, 256);
         const uint8_t* s = r.srcEnd;
         if (rscpT1Kind(w) == RSCP_T1_CHAR && Length(cs, &s, w))

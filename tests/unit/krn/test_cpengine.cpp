@@ -286,6 +286,10 @@ TEST_F(Engine, CutCharactersRestartsAndSubstitutes)
     EXPECT_EQ(r.rc, RSCPEUNIQ);
     EXPECT_EQ(r.consumed, 1u);
     EXPECT_EQ(Run(jis, "\x1B$B" + code + "\x1B(B", 8).bytes, kanji);
+    // With "like_miss" a cut escape sequence ends in the code it begins
+    // with: ESC is a control character of its own, "$" is read again.
+    rscpCObj_t esc = Make("8200", "4110");
+    EXPECT_EQ(Run(esc, "a\x1B$", 8).bytes, "a\x1B$");
 }
 
 TEST_F(Engine, BuffersAreCheckedAndAStaleConverterIsActivatedAgain)

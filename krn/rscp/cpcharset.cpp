@@ -35,6 +35,24 @@ uint32_t g_generation = 0;
 const char* const kFrequent[] = {"utf16le",  "utf16be",     "utf8",        "iso88591",
                                  "iso88592", "windows1252", "windows1250", "shiftjis"};
 
+// A row's name against a normalised name, normalising the row as it goes
+// (the comparison ends at the first difference).
+bool RowEquals(const char* wanted, const char* row, int32_t rowLength, int32_t mode)
+{
+    int32_t k = 0;
+    for (int32_t i = 0; i < rowLength && k < kNameMax; ++i) {
+        const unsigned char c = static_cast<unsigned char>(row[i]);
+        if (c == ' ')
+            break;
+        if (mode == 1 && (c == '-' || c == '_'))
+            continue;
+        if (wanted[k] != static_cast<char>(std::tolower(c)) || wanted[k] == '\0')
+            return false;
+        ++k;
+    }
+    return wanted[k] == '\0';
+}
+
 void Rebuild()
 {
     rscpf1t__flush_one_table("TCP00A");
@@ -159,15 +177,21 @@ uint32_t rscpcpn__cp_of_name(char* cp, const char* name, int32_t length, int32_t
                 return 0;
             }
     }
+    // The sought name is normalised once for both comparisons; a name of 73
+    // characters or more equals no row.
     const rscpCharsetRow* candidate = nullptr;
     const rscpCharsetRow* found = nullptr;
-    for (const rscpCharsetRow* r = table; r != nullptr && r->name != nullptr && found == nullptr; ++r) {
+    char want0[kNameMax + 1], want1[kNameMax + 1];
+    rscpcpn__normalise_name(want0, name, length, 0);
+    rscpcpn__normalise_name(want1, name, length, 1);
+    for (const rscpCharsetRow* r = table; length <= kNameMax && r != nullptr && r->name != nullptr && found == nullptr;
+         ++r) {
         const int32_t rowLength = int32_t(std::strlen(r->name));
         if (rowLength > maxLength)
             continue;
-        if (rscpcpn__names_equal(name, length, r->name, rowLength, 0))
+        if (RowEquals(want0, r->name, rowLength, 0))
             found = r;
-        else if (candidate == nullptr && rscpcpn__names_equal(name, length, r->name, rowLength, 1))
+        else if (candidate == nullptr && RowEquals(want1, r->name, rowLength, 1))
             candidate = r;
     }
     if (found == nullptr)

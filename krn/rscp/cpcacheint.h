@@ -1,6 +1,8 @@
 // Helpers shared by the units of the converter cache.
 #pragma once
 
+#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 #include "krn/rscp/cpcache.h"
@@ -9,6 +11,10 @@
 inline const char* rscpParam(const char* name) { return rscph_HookTable.GetParameter(name); }
 // The leading decimal number of a text (0 for none), clamped to 32 bits.
 int64_t rscpDecimal(const char* text);
+
+// One line formatted into size bytes (cut to size - 1 characters) and handed
+// to out with its length.
+void rscpvOutLine(rscpeOutputFunc out, size_t size, const char* fmt, va_list ap);
 
 // Error output (function 1) and info output (function 2), formatted.
 void rscpErrorOut(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -20,14 +20,15 @@ uint32_t Error(uint32_t code, uint32_t mask, int32_t location, int32_t line, con
 }
 
 // A setting of the cache through the generation check of its getter.
-uint32_t Setting(uint32_t* value, uint32_t rscpCcc_t::*field, uint32_t* generation, int32_t location, int32_t line)
+template <typename Field>
+uint32_t Setting(uint32_t* value, Field rscpCcc_t::*field, uint32_t* generation, int32_t location, int32_t line)
 {
     rscpCcc_t* c = rscpmp;
     uint32_t v = 0, rc = 0;
     if (c == nullptr)
         rc = Error(RSCPETOOLONG, RSCP_ALL_ERRORS, location, line, "Still no shm for CCC", "F44");
     else if ((rc = rscprc__reorg_check(&c, generation)) == 0)
-        v = c->*field;
+        v = static_cast<uint32_t>(c->*field);
     if (value != nullptr)
         *value = v;
     return rc;
@@ -79,15 +80,7 @@ uint32_t rscpGetBidiCtrlFilter(uint32_t* value)
 uint32_t rscpGetCFontCacheVersion(uint32_t* value)
 {
     static uint32_t generation = 0xFFFFFFFFu;
-    rscpCcc_t* c = rscpmp;
-    uint32_t v = 0, rc = 0;
-    if (c == nullptr)
-        rc = Error(RSCPETOOLONG, RSCP_ALL_ERRORS, 10, 681, "Still no shm for CCC", "F44");
-    else if ((rc = rscprc__reorg_check(&c, &generation)) == 0)
-        v = static_cast<uint32_t>(c->cfontCacheVersion);
-    if (value != nullptr)
-        *value = v;
-    return rc;
+    return Setting(value, &rscpCcc_t::cfontCacheVersion, &generation, 10, 681);
 }
 
 rscpCodePageV rscpGetLegacyCodePage()

@@ -145,16 +145,8 @@ uint32_t rscpGetProcessedLanguagesLength()
 
 int32_t rscpIsProcessedLanguage(const char* language)
 {
-    char list[256];
-    if (rscpGetProcessedLanguages(list, int32_t(sizeof list)) != 0)
-        return 0;
-    for (char l : list) {
-        if (l == ' ')
-            return 0;
-        if (l == *language)
-            return 1;
-    }
-    return 0;
+    return kovlcpLanguageInList(
+        *language, [](char* list, int32_t size) { return int32_t(rscpGetProcessedLanguages(list, size)); });
 }
 
 uint32_t rscpGetDefaultLanguage(char* language)

@@ -209,12 +209,10 @@ struct Migration {
     {
         if (!talk || out == nullptr)
             return;
-        char line[200];
         va_list ap;
         va_start(ap, fmt);
-        vsnprintfR(line, sizeof line, fmt, ap);
+        rscpvOutLine(out, 200, fmt, ap);
         va_end(ap);
-        out(line, int32_t(strnlenR(line, sizeof line)));
     }
 };
 

@@ -21,12 +21,10 @@ public:
     void Text(const char* text) { out_(text, int32_t(std::strlen(text))); }
     void Line(const char* fmt, ...) __attribute__((format(printf, 2, 3)))
     {
-        char line[100];
         va_list ap;
         va_start(ap, fmt);
-        vsnprintfR(line, sizeof line, fmt, ap);
+        rscpvOutLine(out_, 100, fmt, ap);
         va_end(ap);
-        out_(line, int32_t(strnlenR(line, sizeof line)));
     }
 
 private:
@@ -561,6 +559,15 @@ void Segments(Writer& w, const rscpCcc_t* c, bool verbose)
 }
 
 }  // namespace
+
+void rscpvOutLine(rscpeOutputFunc out, size_t size, const char* fmt, va_list ap)
+{
+    char line[256];
+    if (size > sizeof line)
+        size = sizeof line;
+    vsnprintfR(line, size, fmt, ap);
+    out(line, int32_t(strnlenR(line, size)));
+}
 
 int32_t rscpcs_cache_status(int32_t mask, rscpeOutputFunc out, uint32_t)
 {

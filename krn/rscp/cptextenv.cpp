@@ -423,7 +423,14 @@ void kovlcpSetLocaleCallback(kovlcpLocaleCallback callback)
 
 namespace {
 
-int32_t InList(char language, int32_t (*source)(char*, int32_t))
+int32_t InstalledList(char* list, int32_t size)
+{
+    return rscpGetInstalledLanguages(list, size) == RSCPETOOLONG ? 1 : 0;
+}
+
+}  // namespace
+
+int32_t kovlcpLanguageInList(char language, int32_t (*source)(char*, int32_t))
 {
     char list[256];
     if (source(list, int32_t(sizeof list)) != 0)
@@ -437,18 +444,11 @@ int32_t InList(char language, int32_t (*source)(char*, int32_t))
     return 0;
 }
 
-int32_t InstalledList(char* list, int32_t size)
-{
-    return rscpGetInstalledLanguages(list, size) == RSCPETOOLONG ? 1 : 0;
-}
-
-}  // namespace
-
 int32_t kovlcpGetLanguageListA(char*, int32_t) { return 1; }
 int32_t kovlcpGetLanguageListB(char*, int32_t) { return 1; }
-int32_t kovlcpIsLanguageInListA(char language) { return InList(language, kovlcpGetLanguageListA); }
-int32_t kovlcpIsLanguageInListB(char language) { return InList(language, kovlcpGetLanguageListB); }
-int32_t kovlcpIsLanguageInstalled(char language) { return InList(language, InstalledList); }
+int32_t kovlcpIsLanguageInListA(char language) { return kovlcpLanguageInList(language, kovlcpGetLanguageListA); }
+int32_t kovlcpIsLanguageInListB(char language) { return kovlcpLanguageInList(language, kovlcpGetLanguageListB); }
+int32_t kovlcpIsLanguageInstalled(char language) { return kovlcpLanguageInList(language, InstalledList); }
 
 // ---- profile parameters -----------------------------------------------------------------------
 

@@ -48,6 +48,9 @@ void kovlcpSetLocaleCallback(kovlcpLocaleCallback callback);
 // language characters): 1, no list, in this library.
 int32_t kovlcpGetLanguageListA(char* list, int32_t size);
 int32_t kovlcpGetLanguageListB(char* list, int32_t size);
+// 1 when the language stands in the list a source writes (256 characters,
+// ended by the first blank); 0 also when the source answers nonzero.
+int32_t kovlcpLanguageInList(char language, int32_t (*source)(char* list, int32_t size));
 int32_t kovlcpIsLanguageInListA(char language);
 int32_t kovlcpIsLanguageInListB(char language);
 int32_t kovlcpIsLanguageInstalled(char language);

@@ -24,10 +24,10 @@ characters that only encode go into a separate extra segment "<cp>X" that is
 included after the others, so it never shadows a round-trip pair.
 """
 
-import argparse
 import codecs
-import os
 import sys
+
+import genfile
 
 BUILD_DATE = 20120905
 FIELD_COUNT = 24
@@ -485,29 +485,5 @@ def generate():
     return '\n'.join(out) + '\n'
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
-    ap.add_argument('--output', default=os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                     'cpstore_tables.cpp'))
-    ap.add_argument('--check', metavar='FILE')
-    args = ap.parse_args()
-    text = generate()
-    if args.check:
-        with open(args.check, encoding='ascii', newline='') as f:
-            old = f.read()
-        if old == text:
-            print('1 passed, 0 failed: %s is up to date' % args.check)
-            return 0
-        lines_old, lines_new = old.split('\n'), text.split('\n')
-        first = next((i for i, (a, b) in enumerate(zip(lines_old, lines_new)) if a != b),
-                     min(len(lines_old), len(lines_new)))
-        print('0 passed, 1 failed: %s differs from the generated store from line %d on'
-              % (args.check, first + 1))
-        return 1
-    with open(args.output, 'w', encoding='ascii', newline='\n') as f:
-        f.write(text)
-    return 0
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(genfile.main(generate, __file__, 'cpstore_tables.cpp', 'store'))

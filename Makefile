@@ -42,9 +42,9 @@ warnings: deps
 threads: deps
 	cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOV_WERROR=ON \
 	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
-	cmake --build build/tsan -j $(JOBS) --target kovzef app_test_chunkpipeline cslib_test_handles
+	cmake --build build/tsan -j $(JOBS) --target kovzef kovcrypto app_test_chunkpipeline cslib_test_handles
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS) -R 'app_test_chunkpipeline|cslib_test_handles|e2e_test_(create_extract|append|archive_core|interrupted_writes|parallel_extract)'
+	  ctest --output-on-failure -j $(JOBS) -R 'app_test_chunkpipeline|cslib_test_handles|e2e_test_(create_extract|append|archive_core|interrupted_writes|parallel_extract|signing)'
 
 test: unit warnings threads fuzz
 

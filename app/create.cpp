@@ -166,13 +166,14 @@ void CCreate::Execute()
     m_strategy = strategy;
     ICompressStrategy::Publish(m_strategy);
     // Chunks are compressed on worker threads when the machine has cores to
-    // spare; the archive comes out the same.  A signing run reads the archive
-    // it writes, so it goes chunk by chunk.  The pipeline is declared after
-    // the archive: when the run ends early it writes what it still holds and
-    // is gone before the archive is closed.
-    std::unique_ptr<CChunkPipeline> pipeline;
-    if (!signing)
-        pipeline = CChunkPipeline::Attach(archive.Stream(), CHandleWorkers::ForThisMachine());
+    // spare; the archive comes out the same.  A signing run too: each file's
+    // digest is taken on this thread from the data as read, before the chunk
+    // is handed over, and every read or seek of the archive (the signature
+    // check, the manifest's place) first writes out what is queued.  The
+    // pipeline is declared after the archive: when the run ends early it
+    // writes what it still holds and is gone before the archive is closed.
+    std::unique_ptr<CChunkPipeline> pipeline =
+        CChunkPipeline::Attach(archive.Stream(), CHandleWorkers::ForThisMachine());
     struct PipelineInUse {
         CNormalCompress* strategy;
         ~PipelineInUse() { strategy->SetPipeline(nullptr); }

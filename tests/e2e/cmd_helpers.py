@@ -16,9 +16,10 @@ KOVZEF = os.environ.get("KOVZEF", "kovzef")
 SCRATCH = os.environ.get("KOV_E2E_TMP") or tempfile.gettempdir()
 
 
-def run(args, cwd, env=None, max_file_size=None):
+def run(args, cwd, env=None, max_file_size=None, cpus=None):
     """Runs the program; returns (status, stdout text).  With max_file_size
-    every write that would make a file larger fails (as on a full disk)."""
+    every write that would make a file larger fails (as on a full disk); with
+    cpus it runs on those processors only."""
     full_env = dict(os.environ)
     full_env["TZ"] = "UTC"
     if env:
@@ -28,6 +29,8 @@ def run(args, cwd, env=None, max_file_size=None):
         if max_file_size is not None:
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (max_file_size, max_file_size))
+        if cpus is not None:
+            os.sched_setaffinity(0, cpus)
 
     proc = subprocess.run([KOVZEF] + list(args), cwd=cwd, stdout=subprocess.PIPE,
                           stderr=subprocess.STDOUT, env=full_env, timeout=300, preexec_fn=limit)

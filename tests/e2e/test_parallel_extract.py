@@ -8,11 +8,10 @@ import os
 import random
 import stat
 import struct
-import subprocess
 import unittest
 import zlib
 
-from cmd_helpers import KOVZEF, ScratchCase, kox_crc
+from cmd_helpers import ScratchCase, kox_crc, run
 
 CHUNK = 65536
 ARCHIVED_TIME = 1_500_000_000
@@ -20,10 +19,7 @@ ARCHIVED_TIME = 1_500_000_000
 
 def run_on(cpus, args, cwd):
     """Runs the program limited to the given processors; (status, output)."""
-    proc = subprocess.run([KOVZEF] + list(args), cwd=cwd, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, env=dict(os.environ, TZ="UTC"), timeout=300,
-                          preexec_fn=lambda: os.sched_setaffinity(0, cpus))
-    return proc.returncode, proc.stdout.decode("latin-1")
+    return run(args, cwd, cpus=cpus)
 
 
 def entries(archive):

@@ -6,7 +6,9 @@ signed again; tampered archives, unsigned ones, unusable signers and
 revocation lists fail with their statuses and leave archives as they were.
 The manifest's signature is also checked by `openssl cms -verify`."""
 
+import hashlib
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -78,12 +80,12 @@ class SigningCase(ScratchCase):
         self.write("d/b.bin", os.urandom(70000))
         self.write("d/empty", b"")
 
-    def kov(self, *args, key="signer.p12", pin="signpin", url=None, cwd=None):
+    def kov(self, *args, key="signer.p12", pin="signpin", url=None, cwd=None, cpus=None):
         """Runs the program with the library and, for signing, a key store."""
         extra = ["-L", LIBRARY]
         if key:
             extra += ["-key", os.path.join(PKI, key), "-pwd", pin, "-tsaurl", url or TSA_URL]
-        return run(list(args) + extra, cwd or self.dir)
+        return run(list(args) + extra, cwd or self.dir, cpus=cpus)
 
     def content(self, name):
         with open(self.path(name), "rb") as f:
@@ -175,6 +177,39 @@ class SignAndVerify(SigningCase):
         self.assertEqual([n for n, _ in parts][-2:], ["c.txt", "SIGNATURE.SMF"])
         self.assertEqual(join(header, parts[:-1]), join(*entries(before))[:len(join(header, parts[:-1]))])
         self.assertEqual(len(join(header, parts)), len(self.content("a.kox")))
+
+    @unittest.skipIf(len(os.sched_getaffinity(0)) < 2, "one processor: no workers to compare with")
+    def test_signing_runs_on_all_processors_write_what_one_writes(self):
+        # Enough for several batches of chunks: a file of many chunks and
+        # many small files, compressible and not.
+        self.write("d/big.txt", b"".join(b"%08d words that come again\n" % i for i in range(70000)))
+        for i in range(400):
+            self.write("d/s/%03d" % i, os.urandom(i) + b"small\n" * (i % 50))
+        self.write("c.bin", os.urandom(300000))
+        self.write("c.txt", b"appended and signed again\n" * 20000)
+        all_cpus = os.sched_getaffinity(0)
+        made = {}
+        for label, cpus in (("one", {min(all_cpus)}), ("all", all_cpus)):
+            rc, out = self.kov("-cVf", label + ".kox", "d", cpus=cpus)
+            self.assertEqual(rc, 0, out)
+            shutil.copy(self.path(label + ".kox"), self.path(label + "-a.kox"))
+            rc, out = self.kov("-aVf", label + "-a.kox", "c.bin", "c.txt", cpus=cpus)
+            self.assertEqual(rc, 0, out)
+            for name in (label + ".kox", label + "-a.kox"):
+                rc, out = self.kov("-tVf", name, key=None)
+                self.assertEqual(rc, 0, out)
+                header, parts = entries(self.content(name))
+                self.assertEqual(parts[-1][0], "SIGNATURE.SMF")
+                made[name] = (join(header, parts[:-1]), self.manifest_text(name).split(BEGIN)[0])
+        for suffix in (".kox", "-a.kox"):
+            self.assertEqual(made["all" + suffix], made["one" + suffix])
+        # Each file's digest is the digest of its bytes.
+        body = made["all-a.kox"][1].split(b"\n\n")[1]
+        listed = [line.split(b" ", 2) for line in body.splitlines()]
+        self.assertEqual(len(listed), 406)
+        for digest, length, name in listed:
+            self.assertEqual(int(length), len(name))
+            self.assertEqual(digest.decode(), hashlib.sha256(self.content(name.decode())).hexdigest(), name)
 
     def test_archives_that_can_not_be_signed_again_stay_as_they_were(self):
         signed = self.sign_new()

@@ -77,6 +77,24 @@ void SplitPath(const std::string& path, std::string& directory, std::string& bas
     base = path.substr(slash + 1);
 }
 
+// Puts the directory that holds path on storage, so that a name made or
+// replaced in it survives a crash.  True when done or when the directory
+// cannot be opened for it or its file system keeps no such state; false
+// with errno set when the system reports an error.
+bool SyncDirectoryOf(int dirFd, const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+    const int fd = openat(dirFd, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    const bool ok = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return ok;
+}
+
 }  // namespace
 
 CApplication& CApplication::Instance()
@@ -284,6 +302,7 @@ void CApplication::ReleaseArchivePath()
     m_archiveDirFd = -1;
     m_archiveExisted = false;
     m_archiveForeign = false;
+    m_archiveCommitted = false;
 }
 
 // Fixes where the archive of this run lives before any command can change the
@@ -385,17 +404,32 @@ bool CApplication::IsReplacedArchive(const struct stat& st) const
 
 void CApplication::CommitArchive()
 {
-    if (m_archiveTempName.empty())
-        return;
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
-    if (renameat(dirFd, m_archiveTempName.c_str(), dirFd, m_archiveFinalName.c_str()) != 0)
-        throw CWriteExcept(m_archiveFinalName);
-    m_archiveTempName.clear();
+    // The name this run gave the archive: the new file's, put in place of
+    // the old archive, or the archive's own when the run made that file.
+    std::string named;
+    if (!m_archiveTempName.empty()) {
+        if (renameat(dirFd, m_archiveTempName.c_str(), dirFd, m_archiveFinalName.c_str()) != 0)
+            throw CWriteExcept(m_archiveFinalName);
+        m_archiveTempName.clear();
+        named = m_archiveFinalName;
+    } else if (m_archiveName && m_archiveName[0] && !m_archiveExisted && !m_archiveForeign) {
+        struct stat st;
+        if (fstatat(dirFd, m_archiveName, &st, 0) == 0 && S_ISREG(st.st_mode))
+            named = m_archiveName;
+    }
+    if (named.empty())
+        return;
+    // The archive is whole from here on, whatever the directory does: a
+    // failure reported now leaves it in place.
+    m_archiveCommitted = true;
+    if (!SyncDirectoryOf(dirFd, named))
+        throw CWriteExcept(named, errno);
 }
 
 void CApplication::RemoveArchive()
 {
-    if (!m_archiveName || !m_archiveName[0])
+    if (!m_archiveName || !m_archiveName[0] || m_archiveCommitted)
         return;
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     if (!m_archiveTempName.empty()) {

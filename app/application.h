@@ -56,8 +56,10 @@ public:
     // back the bytes the run wrote over (KeepOverwrittenTail).  The path was fixed at the start of the
     // run, so a later change of directory does not matter.  Reports nothing.
     void RemoveArchive();
-    // Puts the new file of a successful create in the archive's place;
-    // CWriteExcept when that fails.  Nothing to do for the other runs.
+    // Puts the new file of a successful create in the archive's place and
+    // the directory entry of a new archive on storage (the archive's bytes
+    // were synced when it was closed); CWriteExcept when that fails, after
+    // which the archive stays as it is.  Nothing to do for other runs.
     void CommitArchive();
     // A signing run that writes over the end of the existing archive (its
     // old manifest entry) keeps those bytes here first, so that a failed
@@ -117,6 +119,7 @@ private:
     bool m_archiveExisted = false;    // a regular file was there before the command ran
     bool m_archiveForeign = false;    // something else was there (device, pipe, ...)
     bool m_archiveAppend = false;     // the run appends to it
+    bool m_archiveCommitted = false;  // it has its final name and content
     long long m_archiveOldSize = 0;   // its length then
     uint64_t m_overwrittenOffset = 0; // where the run writes over old bytes
     std::string m_overwrittenTail;    // those bytes

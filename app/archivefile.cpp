@@ -77,6 +77,11 @@ void CArchiveFile::Close() {
     if (!m_stream.Close()) throw CWriteExcept(m_path, m_stream.LastError());
 }
 
+void CArchiveFile::SyncAndClose() {
+    if (!m_stream.Sync()) throw CWriteExcept(m_path, m_stream.LastError());
+    Close();
+}
+
 void CArchiveFile::Rewind() {
     m_stream.Seek(0);
     m_headerRead = false;

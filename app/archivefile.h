@@ -40,6 +40,10 @@ public:
     // Closes the stream; CWriteExcept naming the archive when the final
     // flush or close fails (full disk, quota).  Safe to call twice.
     void Close();
+    // Closes the stream of a written archive once the system holds its
+    // bytes on storage (a regular file is fsync'ed): a crash after the run
+    // reported success cannot take them.  Throws as Close.
+    void SyncAndClose();
     // Back to offset 0; the archive header is checked again by the next
     // FirstEntry.
     void Rewind();

@@ -243,7 +243,7 @@ void CCreate::Execute()
         CheckEntryDigests(archive, nullptr, m_failedDigests);
         SignArchive(archive, m_application, *m_strategy, plan.mode);
     }
-    archive.Close();
+    archive.SyncAndClose();
 }
 
 bool CCreate::IsArchiveItself(const std::string& path) const

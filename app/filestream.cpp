@@ -273,6 +273,20 @@ bool CFileStream::Close() {
     return false;
 }
 
+bool CFileStream::Sync() {
+    errno = 0;
+    if (!FlushWriteBehind() || (m_file && fflush(m_file) != 0) || !CloseHole()) {
+        m_lastError = errno ? errno : EIO;
+        return false;
+    }
+    const int fd = m_file ? fileno(m_file) : m_fd;
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
+    if (fsync(fd) == 0) return true;
+    m_lastError = errno;
+    return false;
+}
+
 bool CFileStream::BackupRead(void*, size_t, size_t* count) {
     *count = 0;
     return false;

@@ -90,6 +90,11 @@ public:
     bool MoveFlPtr(int64_t count);
     // Cuts the file at the current offset (buffered data is flushed first).
     bool Truncate();
+    // Writes out everything queued and buffered and has the system put a
+    // regular file's data on its storage (fsync), so that it survives a
+    // crash; true when that is done or the stream is no regular file (a
+    // pipe, a terminal, a device), false with LastError set.
+    bool Sync();
     // Flushes and closes; true on success or when nothing was open.  A failed
     // close (for instance a full disk on the final flush) stores errno and
     // returns false.  The handle is gone afterwards in both cases.

@@ -95,7 +95,7 @@ void CMerge::Execute()
             remaining -= n;
         }
         StopIfRequested();
-        targetArchive.Close();
+        targetArchive.SyncAndClose();
     } catch (...) {
         // A merge that fails part-way leaves the target as it was.
         const int saved = errno;

@@ -3,12 +3,15 @@ archive that was there before is never lost or damaged."""
 
 import fcntl
 import os
+import re
+import shutil
 import signal
 import subprocess
+import tempfile
 import time
 import unittest
 
-from cmd_helpers import KOVZEF, ScratchCase
+from cmd_helpers import KOVZEF, SCRATCH, ScratchCase
 
 
 class InterruptedWrites(ScratchCase):
@@ -52,6 +55,69 @@ class InterruptedWrites(ScratchCase):
         self.assertIn("KOVZEF: 2 file(s) tested", out)
         self.assertEqual(os.stat(self.path("a.kox")).st_mode & 0o777, 0o640)
         self.assertEqual(self.leftovers(), [])
+
+    def traced(self, *args, inject=None):
+        """Runs the program under strace; (status, output, [(call, path
+        synced or new name)]) for its fsync and rename calls.  inject makes
+        the given fsync call (1 = the first) fail with EIO."""
+        fd, log = tempfile.mkstemp(dir=SCRATCH)
+        os.close(fd)
+        strace = ["strace", "-qq", "-y", "-o", log, "-e", "trace=fsync,fdatasync,rename,renameat,renameat2"]
+        if inject:
+            strace += ["-e", "inject=fsync:error=EIO:when=%d" % inject]
+        env = dict(os.environ, TZ="UTC")
+        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"  # no leak check under ptrace
+        proc = subprocess.run(strace + [KOVZEF] + list(args), cwd=self.dir, env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=300)
+        with open(log) as f:
+            lines = f.read().splitlines()
+        os.unlink(log)
+        calls = []
+        for line in lines:
+            m = re.match(r'(f(?:data)?sync)\(\d+<(.*)>\)', line) or re.match(r'(rename\w*)\(.*"(.*)"\)', line)
+            if m:
+                calls.append((m.group(1), m.group(2)))
+        return proc.returncode, proc.stdout.decode("latin-1"), calls
+
+    @unittest.skipUnless(shutil.which("strace"), "strace is missing")
+    def test_a_run_reports_success_only_once_its_archive_is_on_storage(self):
+        before = self.make_archive()
+        self.write("big.bin", os.urandom(200000))
+        here = os.path.realpath(self.dir)
+        # Create: the new file is synced before it takes the archive's name,
+        # then the directory that holds the name.
+        rc, out, calls = self.traced("-cf", "a.kox", "big.bin")
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(len(calls), 3, calls)
+        self.assertEqual(calls[0][0], "fsync")
+        self.assertTrue(re.fullmatch(re.escape(here) + r"/\.a\.kox\.\d+-\d+\.new", calls[0][1]), calls)
+        self.assertEqual(calls[1:], [("renameat", "a.kox"), ("fsync", here)])
+        created = self.read("a.kox")
+        # Append, signing-free, and merge write into the archive: it is
+        # synced before the run ends; a new archive's directory too.
+        for args, synced in ((("-af", "a.kox", "small.txt"), ["a.kox"]),
+                             (("-af", "new.kox", "small.txt"), ["new.kox", ""]),
+                             (("-mf", "new.kox a.kox"), ["a.kox"])):
+            rc, out, calls = self.traced(*args)
+            self.assertEqual(rc, 0, out)
+            self.assertEqual(calls, [("fsync", os.path.join(here, name).rstrip("/")) for name in synced], args)
+        # A failed sync fails the run and leaves the archive as it was.
+        grown = self.read("a.kox")
+        for args in (("-cf", "a.kox", "big.bin"), ("-af", "a.kox", "big.bin"), ("-mf", "new.kox a.kox"),
+                     ("-cf", "b.kox", "big.bin")):
+            rc, out, _ = self.traced(*args, inject=1)
+            self.assertEqual(rc, 4, out)
+            self.assertIn("error writing to", out)
+            self.assertEqual(self.read("a.kox"), grown, args)
+            self.assertFalse(os.path.exists(self.path("b.kox")), args)
+            self.assertEqual(self.leftovers(), [], args)
+        # Once the new archive has its name a failed sync of the directory is
+        # reported, and the archive, whole, stays.
+        rc, out, _ = self.traced("-cf", "b.kox", "big.bin", inject=2)
+        self.assertEqual(rc, 4, out)
+        self.assertIn("error writing to b.kox", out)
+        self.assertEqual(self.read("b.kox"), created)
+        self.assertNotEqual(created, before)
 
     def test_a_run_never_writes_into_an_archive_another_run_holds(self):
         before = self.make_archive()

@@ -28,7 +28,15 @@ uint32_t Err(uint32_t code, int32_t line, const char* text, const char* msgid, c
 
 constexpr int32_t kInPlaceMax = 512;
 
-bool TableMethod(int32_t m) { return m == 4 || m == 5 || m == 41; }
+bool WalkMethod(int32_t m) { return m == 4 || m == 5 || m == 41; }
+bool MultiByteMethod(int32_t m)
+{
+    return (m >= 6 && m <= 11) || m == 27 || m == 28 || (m >= 33 && m <= 40) || m == 42;
+}
+bool FormMethod(int32_t m)
+{
+    return m == RSCPMETH_DIRECT || (m >= 12 && m <= 26) || (m >= 29 && m <= 32) || m == 48 || m == 49;
+}
 bool LanguageMethod(int32_t m)
 {
     return m == 5 || m == 7 || m == 9 || m == 28 || m == 34 || m == 36 || m == 38 || m == 40;
@@ -59,16 +67,10 @@ void CheckLanguage(rscpCObj_t* o)
     }
 }
 
-// Table numbers, the cache, and a re-activation when the cache moved on
-// since the object was activated.
-uint32_t Prepare(rscpCObj_t* o)
+// The cache, and a re-activation when the cache moved on since the object
+// was activated.
+uint32_t Refresh(rscpCObj_t* o)
 {
-    if (o->in_no == 0 || o->out_no == 0) {
-        char in[24], out[24];
-        std::snprintf(in, sizeof in, "%ld", static_cast<long>(o->in_no));
-        std::snprintf(out, sizeof out, "%ld", static_cast<long>(o->out_no));
-        return Err(RSCPENOCONV, __LINE__, "missing char code param", "F38", in, -1, out, -1);
-    }
     if (h_ccc_state != 2 && h_ccc_state != 4 && h_ccc_state != 5)
         return Err(RSCPENOCONV, __LINE__, "CCC not proper initialized", "F34");
     if (rscpmp != nullptr && o->timestamp == rscpmp->reorgVersion)
@@ -87,15 +89,16 @@ uint32_t Prepare(rscpCObj_t* o)
     return rc;
 }
 
-rscpcExit Direct(rscpcRun& r)
+// Table numbers, then the cache.
+uint32_t Prepare(rscpCObj_t* o)
 {
-    const int64_t room = r.dstEnd - r.dst, have = r.srcEnd - r.src;
-    const int64_t n = have < room ? have : room;
-    if (n > 0)
-        std::memcpy(r.dst, r.src, size_t(n));
-    r.src += n;
-    r.dst += n;
-    return n == have ? RSCPC_DONE : RSCPC_OVERFLOW;
+    if (o->in_no == 0 || o->out_no == 0) {
+        char in[24], out[24];
+        std::snprintf(in, sizeof in, "%ld", static_cast<long>(o->in_no));
+        std::snprintf(out, sizeof out, "%ld", static_cast<long>(o->out_no));
+        return Err(RSCPENOCONV, __LINE__, "missing char code param", "F38", in, -1, out, -1);
+    }
+    return Refresh(o);
 }
 
 // Success: the rest of the destination by the fill option.
@@ -190,6 +193,22 @@ void rscpcRollback(int32_t line)
     std::abort();  // the recorder has ended the process already
 }
 
+rscpcExit rscpcIncompleteRest(rscpcRun& r, const uint8_t* restEnd)
+{
+    if (r.obj->broken != uint32_t(RSCPBROKEN_LIKE_MISS))
+        return RSCPC_INCOMPLETE;
+    const uint32_t rc = rscpcSubstitute(r);
+    if (rc == RSCPETOOLONG)
+        return RSCPC_OVERFLOW;
+    if (rc != RSCP_OK) {
+        r.code = rc;
+        return RSCPC_ERROR;
+    }
+    r.src = restEnd;
+    r.noFill = true;
+    return RSCPC_DONE;
+}
+
 uint32_t rscpcSubstitute(rscpcRun& r)
 {
     uint32_t rc = rscpCReactivateIfNeeded(r.obj);
@@ -242,20 +261,30 @@ uint32_t rscpCConvert(rscpCObj_t* obj, uint8_t** dst, uint8_t* dstEnd, const uin
     rscpcExit exit = RSCPC_ERROR;
     for (int pass = 0;; ++pass) {
         const int32_t m = obj->method;
-        if (m == RSCPMETH_DIRECT) {
-            exit = Direct(r);
-            break;
-        }
-        if (!TableMethod(m) || pass > 1)
+        if (pass > 1 || !(FormMethod(m) || WalkMethod(m) || MultiByteMethod(m)))
             return Unsupported(obj);
         if (LanguageMethod(m))
             CheckLanguage(obj);
-        const uint32_t rc = Prepare(obj);
+        // The methods without tables need no preparation, but for the
+        // translation table of "1B_to_1B", which lies in the cache.
+        uint32_t rc = RSCP_OK;
+        if (!FormMethod(m))
+            rc = Prepare(obj);
+        else if (m == 12 && (rscpmp == nullptr || obj->timestamp != rscpmp->reorgVersion))
+            rc = Refresh(obj);
         if (rc != RSCP_OK)
             return rc;
         if (obj->method != m)
             continue;  // the re-activation chose another method
-        exit = rscpcTableWalk(r, m == 41);
+        if (FormMethod(m)) {
+            exit = rscpcFormMethod(r, m);
+        } else if (WalkMethod(m)) {
+            rscpcWalkMode mode;
+            mode.iso2022 = m == 41;
+            exit = rscpcTableWalk(r, mode);
+        } else {
+            exit = rscpcMultiByteMethod(r, m);
+        }
         break;
     }
 

@@ -27,8 +27,36 @@ enum rscpcExit : int32_t {
     RSCPC_ERROR        // code set and recorded (cursors before the character)
 };
 
-// Methods 4 "tab", 5 "l_tab" and (iso2022) 41 "2022_tab".
-rscpcExit rscpcTableWalk(rscpcRun& r, bool iso2022);
+// What a multi-byte method does with the character at r.src before the
+// tables see it: an exit of the call (an rscpcExit), or one of these.
+enum : int32_t {
+    RSCPC_CLAIM_TABLES = -1,  // the tables convert it (r.src not moved)
+    RSCPC_CLAIM_NEXT = -2     // converted; go on with the next character
+};
+typedef int32_t (*rscpcClaim)(rscpcRun& r, void* ctx);
+
+// How the table walk runs.
+struct rscpcWalkMode {
+    bool iso2022 = false;        // the start block by the input shift state
+    bool stateZero = false;      // the start block by word 0 of the ISO-2022 dispatcher
+    bool tunnel = false;         // broken input copied by its multi-byte length
+    bool copyMultiByte = false;  // missing characters of two or more bytes copied
+    rscpcClaim claim = nullptr;  // asked at every character first
+    void* ctx = nullptr;
+};
+
+// Methods 4 "tab", 5 "l_tab" and 41 "2022_tab", and the walk under the
+// multi-byte methods.
+rscpcExit rscpcTableWalk(rscpcRun& r, const rscpcWalkMode& mode);
+// The multi-byte methods (6-11, 27, 28, 33-40, 42) after the preparation.
+rscpcExit rscpcMultiByteMethod(rscpcRun& r, int32_t method);
+// The methods without character tables (2, 12-26, 29-32, 48, 49).
+rscpcExit rscpcFormMethod(rscpcRun& r, int32_t method);
+
+// The source ends inside a character: with the "like_miss" option one
+// substitute stands for it and the source counts as consumed up to restEnd
+// (RSCPC_DONE without fill); otherwise RSCPC_INCOMPLETE.
+rscpcExit rscpcIncompleteRest(rscpcRun& r, const uint8_t* restEnd);
 
 // Records "character not convertable" with the bytes [from, to); 2048.
 uint32_t rscpcNotConvertible(const rscpCObj_t* obj, const uint8_t* from, const uint8_t* to, int32_t line);

@@ -113,10 +113,31 @@ uint32_t Buf(CoreFunc core, char* dst, int32_t dstLength, uint32_t* outLength, c
     return rc;
 }
 
+// Whether the local code page has characters of single bytes (as far as the
+// cache knows it), remembered for the last code page asked about.
+bool LocalCodePageOfBytes()
+{
+    static char last[4] = {'0', '0', '0', '0'};
+    static int32_t unit = 0;  // 0: not known (yet)
+    char cp[4] = {'0', '0', '0', '0'};
+    rscph_HookTable.LocalCodePage(cp);
+    if (unit == 0 || std::memcmp(cp, last, 4) != 0) {
+        unit = rscpLengthOfBasicChar(cp);
+        std::memcpy(last, cp, 4);
+    }
+    return unit <= 1;
+}
+
 uint32_t Str(CoreFunc core, char* dst, int32_t size, uint32_t* outLength, const char* src)
 {
     if (dst == nullptr || src == nullptr || size < 1)
         return Invalid(__LINE__, "missing buffer or destination size below 1");
+    if (!LocalCodePageOfBytes()) {
+        *dst = '\0';
+        if (outLength != nullptr)
+            *outLength = 0;
+        return Invalid(__LINE__, "a string of bytes cannot be in a code page of 16- or 32-bit units");
+    }
     char* d = dst;
     const char* s = src;
     uint32_t rc = core(nullptr, &d, dst + size - 1, &s, src + std::strlen(src));

@@ -35,7 +35,9 @@ uint32_t UcnToUtf8nCPBuf(char* dst, int32_t dstLength, uint32_t* outLength, cons
 
 // String forms: the NUL-terminated src into dst of size bytes (at least 1),
 // always terminated where the output stopped; *outLength (when given) gets
-// its length.  An output that would hold a NUL of its own is refused (16).
+// its length.  An output that would hold a NUL of its own is refused (16),
+// and so is a local code page of 16- or 32-bit units, which cannot be
+// written as a NUL-terminated string of bytes.
 uint32_t Utf8nToUcnCPStr(char* dst, int32_t size, uint32_t* outLength, const char* src);
 uint32_t UcnToUtf8nCPStr(char* dst, int32_t size, uint32_t* outLength, const char* src);
 

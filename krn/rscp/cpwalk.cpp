@@ -3,6 +3,8 @@
 // the output pages (T2, T3) to its target bytes or an output rule, and what
 // happens to characters the tables cannot convert (missing, dropped, broken
 // input).  ISO-2022 sources pick their start block by the input shift state.
+// The multi-byte methods run the same walk with a look at every character
+// before the tables and their own rules for broken and missing characters.
 //
 // Every table number read from the cache is checked against the cache block
 // before it is followed; the common entries (one or two finished bytes, a
@@ -12,6 +14,7 @@
 #include <cstring>
 
 #include "krn/rscp/cpactivate.h"
+#include "krn/rscp/cpcache.h"
 #include "krn/rscp/cpconvint.h"
 #include "krn/rscp/cpencode.h"
 #include "krn/rscp/cperr.h"
@@ -48,7 +51,10 @@ const IconForm kIcons[5] = {{6, 3, 5, 2}, {6, 2, 4, 2}, {5, 3, 4, 3}, {12, 7, 11
 
 class Walk {
 public:
-    Walk(rscpcRun& run, bool iso2022) : r(run), o(run.obj), iso(iso2022) {}
+    Walk(rscpcRun& run, const rscpcWalkMode& walkMode)
+        : r(run), o(run.obj), mode(walkMode), iso(walkMode.iso2022 || walkMode.stateZero)
+    {
+    }
     rscpcExit Run();
 
 private:
@@ -62,6 +68,8 @@ private:
     Step Put(const uint8_t* s, const uint8_t* bytes, int32_t n);
     Step Missing(const uint8_t* cs, const uint8_t* s);
     Step Broken(const uint8_t* cs, const uint8_t* s, int64_t length, int32_t unit);
+    Step Tunnel(const uint8_t* cs, const uint8_t* s);
+    Step Copy(const uint8_t* cs, int64_t length);
     Step IncompleteRest();
     Step Fail(uint32_t code);
     Step Damaged(int32_t line, const char* what, uint32_t value);
@@ -71,6 +79,7 @@ private:
 
     rscpcRun& r;
     rscpCObj_t* o;
+    const rscpcWalkMode& mode;
     const bool iso;
     const uint8_t* base = nullptr;
     uint32_t t1Blocks = 0, t3Rows = 0, t2Entries = 0;
@@ -107,7 +116,7 @@ bool Walk::StartBlock()
         return false;
     }
     if (iso) {
-        const uint32_t state = o->iso2022 >> 10 & 0xF;
+        const uint32_t state = mode.stateZero ? 0 : o->iso2022 >> 10 & 0xF;
         const uint32_t w = T1(root, state);
         if (rscpT1Kind(w) != RSCP_T1_NEXT) {
             char arg[16];
@@ -132,9 +141,16 @@ rscpcExit Walk::Run()
         return RSCPC_ERROR;
     const uint8_t* const end = r.srcEnd;
     for (;;) {
-        const uint8_t* const cs = r.src;
-        if (cs == end)
+        if (r.src == end)
             return RSCPC_DONE;
+        if (mode.claim != nullptr) {
+            const int32_t claim = mode.claim(r, mode.ctx);
+            if (claim == RSCPC_CLAIM_NEXT)
+                continue;
+            if (claim != RSCPC_CLAIM_TABLES)
+                return rscpcExit(claim);
+        }
+        const uint8_t* const cs = r.src;
         // The common one-byte characters (a finished byte, a character entry,
         // or a 7-bit byte by the rule of one byte whose page holds a code of
         // one to three bytes) go straight through; everything else takes the
@@ -206,7 +222,7 @@ rscpcExit Walk::Run()
         }
         switch (step) {
         case kNext:
-            if (iso && !StartBlock())
+            if (mode.iso2022 && !StartBlock())
                 return RSCPC_ERROR;
             continue;
         case kOverflow:
@@ -281,16 +297,16 @@ Step Walk::EndOfInput(const uint8_t* cs, uint32_t block)
 // the "like_miss" option, else the caller may give more input.
 Step Walk::IncompleteRest()
 {
-    if (o->broken != uint32_t(RSCPBROKEN_LIKE_MISS))
-        return kIncomplete;
-    const uint32_t rc = rscpcSubstitute(r);
-    if (rc == RSCPETOOLONG)
+    switch (rscpcIncompleteRest(r, r.srcEnd)) {
+    case RSCPC_DONE:
+        return kNext;
+    case RSCPC_OVERFLOW:
         return kOverflow;
-    if (rc != RSCP_OK)
-        return Fail(rc);
-    r.src = r.srcEnd;
-    r.noFill = true;
-    return kNext;
+    case RSCPC_INCOMPLETE:
+        return kIncomplete;
+    default:
+        return kError;
+    }
 }
 
 Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
@@ -487,6 +503,22 @@ Step Walk::OutputRule(const uint8_t* cs, const uint8_t* s, uint32_t code, int32_
 // the "mbc_copy" setting 3 one substitute per byte of the character.
 Step Walk::Missing(const uint8_t* cs, const uint8_t* s)
 {
+    if (mode.copyMultiByte) {
+        // A character of several bytes (by the length its code page gives
+        // them) goes over unchanged.
+        const int64_t left = r.srcEnd - cs;
+        const int64_t length = rscpLengthOfMBChar(cs, int32_t(left < INT32_MAX ? left : INT32_MAX), o->in_major);
+        if (length > left)
+            return IncompleteRest();
+        if (length >= 2) {
+            if (r.dstEnd - r.dst < length)
+                return kOverflow;
+            std::memcpy(r.dst, cs, size_t(length));
+            r.dst += length;
+            r.src = cs + length;
+            return kNext;
+        }
+    }
     uint8_t* const before = r.dst;
     const uint32_t substBefore = o->noof_subst;
     const int64_t extra = o->use_c_subst && mbcCopy == 3 ? (s - cs) - 1 : 0;
@@ -513,6 +545,8 @@ Step Walk::Missing(const uint8_t* cs, const uint8_t* s)
 // length.
 Step Walk::Broken(const uint8_t* cs, const uint8_t* s, int64_t length, int32_t brokenUnit)
 {
+    if (mode.tunnel)
+        return Tunnel(cs, s);
     if (length < 1)
         length = 1;
     if (length > r.srcEnd - cs)
@@ -532,14 +566,48 @@ Step Walk::Broken(const uint8_t* cs, const uint8_t* s, int64_t length, int32_t b
             return rc == RSCPETOOLONG ? kOverflow : Fail(rc);
         }
     } else if (o->use_1_copy) {
-        if (r.dstEnd - r.dst < length)
-            return kOverflow;
-        std::memcpy(r.dst, cs, size_t(length));
-        r.dst += length;
-        ++o->noof_subst;
+        return Copy(cs, length);
     } else {
         return Fail(rscpcNotConvertible(o, cs, s, __LINE__));
     }
+    r.src = cs + length;
+    return kNext;
+}
+
+// Broken input of a multi-byte method: a character of several bytes (by the
+// length its code page gives it, within the source and the room left) goes
+// over unchanged and counts as one substitution; anything else costs one
+// byte and one substitute, or is copied or refused as the options say.
+Step Walk::Tunnel(const uint8_t* cs, const uint8_t* s)
+{
+    const int64_t room = r.dstEnd - r.dst, left = r.srcEnd - cs;
+    const int64_t avail = room < left ? room : left;
+    const int64_t length =
+        avail > 0 ? rscpLengthOfMBChar(cs, int32_t(avail < INT32_MAX ? avail : INT32_MAX), o->in_major) : 0;
+    if (o->use_c_subst) {
+        if (length >= 2 && length <= avail)
+            return Copy(cs, length);
+        const uint32_t rc = rscpcSubstitute(r);
+        if (rc == RSCPETOOLONG)
+            return kOverflow;
+        if (rc != RSCP_OK)
+            return Fail(rc);
+        r.src = cs + 1;
+        return kNext;
+    }
+    if (o->use_1_copy)
+        return Copy(cs, length >= 1 && length <= avail ? length : 1);
+    return Fail(rscpcNotConvertible(o, cs, s, __LINE__));
+}
+
+// length source bytes copied unchanged, counted as one substitution.
+Step Walk::Copy(const uint8_t* cs, int64_t length)
+{
+    if (r.dstEnd - r.dst < length)
+        return kOverflow;
+    std::memcpy(r.dst, cs, size_t(length));
+    r.dst += length;
+    ++o->noof_subst;
     r.src = cs + length;
     return kNext;
 }
@@ -562,8 +630,8 @@ Step Walk::Damaged(int32_t line, const char* what, uint32_t value)
 
 }  // namespace
 
-rscpcExit rscpcTableWalk(rscpcRun& r, bool iso2022)
+rscpcExit rscpcTableWalk(rscpcRun& r, const rscpcWalkMode& mode)
 {
-    Walk walk(r, iso2022);
+    Walk walk(r, mode);
     return walk.Run();
 }

@@ -70,6 +70,22 @@ class CodePageNamesTest(ScratchCase):
         self.assertEqual(sorted(os.listdir(os.fsencode(self.path("utf8")))),
                          sorted([b"plain.txt", "\u20ac.txt".encode(), "\u03a9.txt".encode()]))
 
+    def test_a_code_page_of_wide_units_is_refused_for_names(self):
+        # File names are strings of bytes: UTF-16, UCS-2 or UCS-4 cannot be
+        # their code page, so no name is stored or written in one.
+        self.write("src", b"caf\xc3\xa9", b"x")
+        status, out = run(["-cf", "../u.kox", b"caf\xc3\xa9"], self.path("src"), env={"KOV_CODEPAGE": "4110"})
+        self.assertEqual(status, 0, out)
+        for cp in ("4102", "4103", "4101", "4104"):
+            status, out = run(["-cf", "../w.kox", b"caf\xc3\xa9"], self.path("src"), env={"KOV_CODEPAGE": cp})
+            self.assertEqual(status, 47, out)
+            self.assertIn("could not convert", out)
+            self.assertFalse(os.path.exists(self.path("w.kox")), cp)
+            os.makedirs(self.path("out" + cp))
+            status, out = run(["-xf", "../u.kox"], self.path("out" + cp), env={"KOV_CODEPAGE": cp})
+            self.assertEqual(status, 47, out)
+            self.assertEqual(os.listdir(self.path("out" + cp)), [])
+
     def test_a_code_page_setting_that_is_no_code_page_is_reported(self):
         self.write("src", b"caf\xe9", b"x")
         status, out = run(["-cf", "../a.kox", b"caf\xe9"], self.path("src"), env={"KOV_CODEPAGE": "latin1"})

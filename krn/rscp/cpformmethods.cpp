@@ -175,7 +175,17 @@ rscpcExit Swap(rscpcRun& r, int64_t unit)
 {
     const int64_t have = r.srcEnd - r.src, room = r.dstEnd - r.dst;
     const int64_t n = (have < room ? have : room) / unit;
-    for (int64_t i = 0; i < n * unit; i += unit)
+    int64_t i = 0;
+    // Eight bytes at a time, then unit by unit.
+    for (; i + 8 <= n * unit; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, r.src + i, 8);
+        if (unit == 4)
+            w = (w & 0x0000FFFF0000FFFFull) << 16 | (w >> 16 & 0x0000FFFF0000FFFFull);
+        w = (w & 0x00FF00FF00FF00FFull) << 8 | (w >> 8 & 0x00FF00FF00FF00FFull);
+        std::memcpy(r.dst + i, &w, 8);
+    }
+    for (; i < n * unit; i += unit)
         for (int64_t k = 0; k < unit; ++k)
             r.dst[i + k] = r.src[i + unit - 1 - k];
     r.src += n * unit;

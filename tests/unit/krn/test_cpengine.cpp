@@ -13,52 +13,13 @@
 #include "krn/rscp/cpconvert.h"
 #include "krn/rscp/cperr.h"
 #include "tests/unit/krn/cp_oracle.h"
-#include "tests/unit/krn/cpcache_fixture.h"
+#include "tests/unit/krn/cpengine_fixture.h"
 
-using cpcache_test::CacheTest;
+using cpengine_test::Out;
 
 namespace {
 
-struct Out {
-    uint32_t rc;
-    std::string bytes;
-    size_t consumed;
-};
-
-class Engine : public CacheTest {
-protected:
-    void SetUp() override
-    {
-        CacheTest::SetUp();
-        ASSERT_EQ(rscpi_init(RSCP_ALL_ERRORS), 0u);
-    }
-    static rscpCObj_t Make(const char* in, const char* out, int32_t miss = RSCPMISS_SUBSTITUTE,
-                           int32_t broken = RSCPBROKEN_LIKE_MISS, int32_t fill = RSCPFILL_NEVER)
-    {
-        rscpCObj_t o;
-        EXPECT_EQ(rscpCInit(&o, in, out, miss, broken, fill), 0u);
-        rscpCSetCtrlCodeCv(&o, RSCPCTRL_TRY);
-        EXPECT_EQ(rscpCActivate(&o), 0u) << in << "->" << out;
-        return o;
-    }
-    // Converts into a destination of room bytes (pre-filled with 'Z').
-    static Out Run(rscpCObj_t& o, const std::string& in, size_t room)
-    {
-        std::string buf(room, 'Z');
-        auto* d = reinterpret_cast<uint8_t*>(buf.data());
-        const auto* s = reinterpret_cast<const uint8_t*>(in.data());
-        const uint32_t rc = rscpCConvert(&o, &d, d + room, &s, s + in.size());
-        return {rc, buf.substr(0, size_t(d - reinterpret_cast<uint8_t*>(buf.data()))),
-                size_t(s - reinterpret_cast<const uint8_t*>(in.data()))};
-    }
-    static std::string Convert(const char* in, const char* out, const std::string& text)
-    {
-        rscpCObj_t o = Make(in, out);
-        const Out r = Run(o, text, 4 * text.size() + 16);
-        EXPECT_EQ(r.rc, 0u) << in << "->" << out;
-        return r.bytes;
-    }
-};
+class Engine : public cpengine_test::EngineTest {};
 
 // Python's two results, written as the first one's length, a newline and
 // both one after the other.

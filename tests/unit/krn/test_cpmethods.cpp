@@ -12,57 +12,13 @@
 #include "krn/rscp/cpconvert.h"
 #include "krn/rscp/cperr.h"
 #include "tests/unit/krn/cp_oracle.h"
-#include "tests/unit/krn/cpcache_fixture.h"
+#include "tests/unit/krn/cpengine_fixture.h"
 
-using cpcache_test::CacheTest;
+using cpengine_test::Out;
 
 namespace {
 
-struct Out {
-    uint32_t rc;
-    std::string bytes;
-    size_t consumed;
-};
-
-class Methods : public CacheTest {
-protected:
-    void SetUp() override
-    {
-        CacheTest::SetUp();
-        ASSERT_EQ(rscpi_init(RSCP_ALL_ERRORS), 0u);
-    }
-    static rscpCObj_t Make(const char* in, const char* out, int32_t miss = RSCPMISS_SUBSTITUTE,
-                           int32_t broken = RSCPBROKEN_LIKE_MISS)
-    {
-        rscpCObj_t o;
-        EXPECT_EQ(rscpCInit(&o, in, out, miss, broken, RSCPFILL_NEVER), 0u);
-        rscpCSetCtrlCodeCv(&o, RSCPCTRL_TRY);
-        EXPECT_EQ(rscpCActivate(&o), 0u) << in << "->" << out;
-        return o;
-    }
-    // Converts into a destination of room bytes that starts offset bytes
-    // into an aligned buffer.
-    static Out Run(rscpCObj_t& o, const std::string& in, size_t room, size_t offset = 0)
-    {
-        std::vector<uint64_t> buf((room + offset) / 8 + 1);
-        auto* d0 = reinterpret_cast<uint8_t*>(buf.data()) + offset;
-        uint8_t* d = d0;
-        const auto* s = reinterpret_cast<const uint8_t*>(in.data());
-        const uint32_t rc = rscpCConvert(&o, &d, d0 + room, &s, s + in.size());
-        return {rc, std::string(reinterpret_cast<char*>(d0), size_t(d - d0)),
-                size_t(s - reinterpret_cast<const uint8_t*>(in.data()))};
-    }
-    static std::string Convert(const char* in, const char* out, const std::string& text, int32_t method = 0)
-    {
-        rscpCObj_t o = Make(in, out);
-        if (method != 0)
-            o.method = method;
-        const Out r = Run(o, text, 4 * text.size() + 16);
-        EXPECT_EQ(r.rc, 0u) << in << "->" << out;
-        EXPECT_EQ(r.consumed, text.size()) << in << "->" << out;
-        return r.bytes;
-    }
-};
+class Methods : public cpengine_test::EngineTest {};
 
 // Python's results, each preceded by its length on a line of its own.
 std::vector<std::string> Parts(const std::string& python)

@@ -268,6 +268,18 @@ class Store:
             # ESC ( B; the pairs are the Shift-JIS ones turned into JIS.
             self.seg(RuleSeg('NJ1  ', 2, 'SJ1,unsj,', '1B2442,1B2842'))
             build.add('NJ1  ', SEGTYPE_RULE)
+            # JIS X 0201 Roman after ESC ( J, back with ESC ( B: its own
+            # state, as the codec reads it ASCII but for 0x5C, the yen sign
+            # U+00A5, and 0x7E, the overline U+203E (and writes those two
+            # characters in it).  Its control codes are ASCII's, in the
+            # control-code variants only.
+            roman = self.seg(MapSeg('JISR '))
+            for b in range(0x20, 0x7F):
+                roman.add(ord((b'\x1b(J' + bytes([b])).decode(codec)), [b])
+            assert [ch for ch, code in roman.pairs if ch != code[0]] == [0xA5, 0x203E]
+            for segid, name, segtype in (('NJR  ', 'JISR', SEGTYPE_RULE), ('NJRC ', 'CTSA', SEGTYPE_C0)):
+                self.seg(RuleSeg(segid, 73, name, '1B284A,1B2842'))
+                build.add(segid, segtype)
             return build.segid
         for b in range(0x80):
             assert decode1(codec, [b]) == b, (codec, b)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,8 +95,7 @@ TEST_F(Engine, SingleBytePagesConvertEveryByteAndTheBasicPlaneAsPythonDoes)
 
 TEST_F(Engine, JapanesePagesDecodeWhatPythonEncodesAndEncodeWhatPythonDecodes)
 {
-    // Every JIS X 0208 character (and more) in Python's encoding of each page
-    // (the store's ISO-2022-JP designates ASCII and JIS X 0208 only).
+    // Every JIS X 0208 character (and more) in Python's encoding of each page.
     const struct {
         const char* cp;
         const char* codec;
@@ -107,7 +107,7 @@ TEST_F(Engine, JapanesePagesDecodeWhatPythonEncodesAndEncodeWhatPythonDecodes)
             "for c in range(0x20, 0x10000):\n"
             "    try:\n"
             "        e = chr(c).encode(codec)\n"
-            "        if e.decode(codec) == chr(c) and b'\\x1b(J' not in e: chars.append(chr(c))\n"
+            "        if e.decode(codec) == chr(c): chars.append(chr(c))\n"
             "    except UnicodeError: pass\n"
             "text = ''.join(chars).encode('utf-8')\n"
             "sys.stdout.buffer.write(b'%d\\n' % len(text) + text + ''.join(chars).encode(codec))\n");
@@ -120,6 +120,81 @@ TEST_F(Engine, JapanesePagesDecodeWhatPythonEncodesAndEncodeWhatPythonDecodes)
         const std::string encoded = Convert("4110", page.cp, utf8);
         EXPECT_TRUE(Convert(page.cp, "4110", encoded) == utf8) << page.cp;
     }
+}
+
+// ISO-2022-JP that switches between ASCII (ESC ( B), JIS X 0201 Roman
+// (ESC ( J) and JIS X 0208 (ESC $ B) at random, with redundant and missing
+// designations, read whole and restarted at every byte; and the text written
+// back, whole and from UTF-8 cut at every byte.  Python's codec is the
+// oracle: after ESC ( J it reads 0x5C as U+00A5 and 0x7E as U+203E, and
+// writes those two characters in Roman.
+TEST_F(Engine, Iso2022RunsOfAllThreeSetsReadAndWriteAsPythonDoesAcrossEveryCut)
+{
+    const std::string python = cporacle::RunPython(
+        "import random, sys\n"
+        "r = random.Random(2022)\n"
+        "pairs = [e[3:5] for e in (chr(c).encode('iso2022_jp', 'ignore') for c in range(0x4E00, 0x4F00))\n"
+        "         if e[:3] == b'\\x1b$B' and len(e) == 8]\n"
+        "single = b' AZaz09!\\\\\\\\~~{|}\\n\\r\\t'\n"
+        "seq = {'B': b'\\x1b(B', 'J': b'\\x1b(J', 'K': b'\\x1b$B'}\n"
+        "out, mode = b'\\x1b$B4A\\x1b(Jxy\\\\~\\x1b(B\\\\~', 'B'\n"
+        "for i in range(150):\n"
+        "    m = r.choice('BJK')\n"
+        "    out += seq[m] * (r.choice([1, 1, 1, 2]) if m != mode else r.choice([0, 1]))\n"
+        "    mode = m\n"
+        "    out += b''.join(r.choice(pairs) for _ in range(r.randint(1, 3))) if m == 'K' else \\\n"
+        "           bytes(r.choice(single) for _ in range(r.randint(1, 4)))\n"
+        "out += seq['B'] * r.choice([0, 1])\n"
+        "text = out.decode('iso2022_jp')\n"
+        "enc = text.encode('iso2022_jp')\n"
+        "utf8 = text.encode('utf-8')\n"
+        "sys.stdout.buffer.write(b'%d %d\\n' % (len(out), len(utf8)) + out + utf8 + enc)\n");
+    std::istringstream head(python);
+    size_t jisLen = 0, utf8Len = 0;
+    head >> jisLen >> utf8Len;
+    const size_t at = python.find('\n') + 1;
+    ASSERT_GT(jisLen, 500u) << "python3 is needed";
+    const std::string jis = python.substr(at, jisLen), utf8 = python.substr(at + jisLen, utf8Len),
+                      encoded = python.substr(at + jisLen + utf8Len);
+    ASSERT_NE(utf8.find("\xC2\xA5"), std::string::npos);
+    ASSERT_NE(utf8.find("\xE2\x80\xBE"), std::string::npos);
+    ASSERT_NE(utf8.find("\\~"), std::string::npos);
+
+    EXPECT_TRUE(Convert("8200", "4110", jis) == utf8) << FirstDiff(Convert("8200", "4110", jis), utf8);
+    EXPECT_TRUE(Convert("4110", "8200", utf8) == encoded) << FirstDiff(Convert("4110", "8200", utf8), encoded);
+
+    // One buffer cut in two: the first call leaves an open escape sequence,
+    // pair or UTF-8 character to the second.
+    auto twoCalls = [](const char* in, const char* out, const std::string& text, size_t cut) {
+        rscpCObj_t o = Make(in, out, RSCPMISS_SUBSTITUTE, RSCPBROKEN_STOP_RESTARTABLE);
+        const Out a = Run(o, text.substr(0, cut), 4 * cut + 16);
+        EXPECT_TRUE(a.rc == 0 || a.rc == RSCPEUNIQ) << cut;
+        EXPECT_LE(cut - a.consumed, 3u) << cut;
+        const std::string rest = text.substr(a.consumed);
+        const Out b = Run(o, rest, 4 * rest.size() + 16);
+        EXPECT_EQ(b.rc, 0u) << cut;
+        EXPECT_EQ(b.consumed, rest.size()) << cut;
+        return a.bytes + b.bytes;
+    };
+    size_t wrong = 0;
+    for (size_t cut = 0; cut <= jis.size(); ++cut)
+        if (twoCalls("8200", "4110", jis, cut) != utf8 && wrong++ == 0)
+            ADD_FAILURE() << "8200 cut at " << cut;
+    EXPECT_EQ(wrong, 0u);
+    // Written in two calls the designations may repeat; Python reads each
+    // result (separated by 0xFF, which 7-bit output never holds) as the text.
+    std::string written;
+    for (size_t cut = 0; cut <= utf8.size(); ++cut)
+        written += twoCalls("4110", "8200", utf8, cut) + '\xFF';
+    const std::string verdict = cporacle::RunPython(
+        "import sys\n"
+        "parts = open(sys.argv[1], 'rb').read().split(b'\\xff')[:-1]\n"
+        "text = parts[0].decode('iso2022_jp')\n"
+        "bad = [i for i, p in enumerate(parts) if p.decode('iso2022_jp') != text]\n"
+        "print(len(parts), bad[:5])\n",
+        written);
+    EXPECT_EQ(verdict, std::to_string(utf8.size() + 1) + " []\n");
+    EXPECT_TRUE(written.substr(0, written.find('\xFF')) == encoded);
 }
 
 TEST_F(Engine, HostileUtf8BecomesOneSubstitutePerMaximalPrefixAndNeverASlashOrNul)

@@ -333,24 +333,40 @@ TEST_F(LoadTest, SixteenAndThirtyTwoBitFormsCarryTheirRulesInBothByteOrders)
     }
 }
 
-// ISO-2022-JP: ASCII in group 0, JIS X 0208 after ESC $ B in group 1, every
-// character's output rule carrying its JIS pair, as Python's codec encodes it.
+// ISO-2022-JP: ASCII in group 0, JIS X 0208 after ESC $ B in group 1, JIS X
+// 0201 Roman after ESC ( J in group 2, every character's output rule
+// carrying its JIS code, as Python's codec encodes it.
 TEST_F(LoadTest, ShiftRuleBuildsGroupsAndSequencesThatAgreeWithPythonsCodec)
 {
     for (uint32_t d : {10u, 26u})
         ASSERT_EQ(rscplcc__load_control_codes(d, Row("8200")), 0u);
     const rscpCpInfo_t* row = Row("8200");
-    EXPECT_EQ(row->iso2022, 1);
+    EXPECT_EQ(row->iso2022, 3);
     const uint32_t root = row->in[3].root;
-    std::map<std::string, uint32_t> group0, group1, rules0;
-    ASSERT_EQ(rscpmlKind(rscpmlT1(root)[0]), RSCPML_NEXT);
-    ASSERT_EQ(rscpmlKind(rscpmlT1(root)[1]), RSCPML_NEXT);
-    Leaves(rscpmlT1(root)[0] & 0xFFFF, "", &group0, &rules0);
-    Leaves(rscpmlT1(root)[1] & 0xFFFF, "", &group1, nullptr);
+    std::map<std::string, uint32_t> group[3], rules[3];
+    for (int g = 0; g < 3; ++g) {
+        ASSERT_EQ(rscpmlKind(rscpmlT1(root)[g]), RSCPML_NEXT) << g;
+        Leaves(rscpmlT1(root)[g] & 0xFFFF, "", &group[g], &rules[g]);
+    }
+    std::map<std::string, uint32_t>& group0 = group[0];
+    std::map<std::string, uint32_t>& group1 = group[1];
     EXPECT_EQ(group0[Bytes({'A'})], uint32_t('A'));
     EXPECT_EQ(group0[Bytes({0x1B})], 0x1Bu);  // the control code ESC as well as the sequences
-    EXPECT_EQ(rules0[Bytes({0x1B, '$', 'B'})], rscpmlRuleWord(71, 1, 3));
-    EXPECT_EQ(rules0[Bytes({0x1B, '(', 'B'})], rscpmlRuleWord(71, 0, 3));
+    // Every sequence leads from every group to its state.
+    const std::map<std::string, uint32_t> sequences = {{Bytes({0x1B, '$', 'B'}), rscpmlRuleWord(71, 1, 3)},
+                                                       {Bytes({0x1B, '(', 'B'}), rscpmlRuleWord(71, 0, 3)},
+                                                       {Bytes({0x1B, '(', 'J'}), rscpmlRuleWord(71, 2, 3)}};
+    for (int g = 0; g < 3; ++g)
+        EXPECT_EQ(rules[g], sequences) << g;
+    // Roman reads as ASCII, control codes included, but for the two
+    // characters it writes in its own state.
+    std::map<std::string, uint32_t> roman = group0;
+    roman[Bytes({0x5C})] = 0xA5;
+    roman[Bytes({0x7E})] = 0x203E;
+    EXPECT_EQ(group[2], roman);
+    EXPECT_EQ(OutCode(row->out[3].t2, 0xA5), "R74/92");
+    EXPECT_EQ(OutCode(row->out[3].t2, 0x203E), "R74/126");
+    EXPECT_EQ(OutCode(row->out[3].t2, '\\'), "\\");
 
     std::string chars;
     std::vector<uint32_t> list;

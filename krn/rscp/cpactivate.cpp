@@ -562,6 +562,30 @@ uint32_t lookup_convert_tables(rscpCObj_t* o, uint8_t reset, uint8_t input, uint
     return result;
 }
 
+uint32_t rscpCLoadSideSpace(rscpCObj_t* obj, bool input, const char* cp, uint8_t* writeTaken, uint32_t mask)
+{
+    if (obj == nullptr || cp == nullptr)
+        return Err(RSCPEINVAL, mask, __LINE__, "missing converter object address", "F38");
+    // The loader fills a whole side; it works on a copy out of any shift
+    // state, so that the object keeps its tables, method and state.
+    rscpCObj_t side = *obj;
+    side.iso2022 &= ~(RSCP_2022_IN_SHIFT | RSCP_2022_OUT_SHIFT);
+    Activation a{&side, mask, false, input, !input};
+    const uint32_t rc = LoadSide(a, input, cp);
+    if (writeTaken != nullptr)
+        *writeTaken = a.writeHeld ? 1 : 0;
+    if (rc != 0)
+        return rc;
+    if (input) {
+        std::memcpy(obj->in_space, side.in_space, 4);
+        obj->in_space_len = side.in_space_len;
+    } else {
+        std::memcpy(obj->out_space, side.out_space, 4);
+        obj->out_space_len = side.out_space_len;
+    }
+    return RSCP_OK;
+}
+
 uint32_t rscpCActivate(rscpCObj_t* obj) { return lookup_convert_tables(obj, 1, 1, 1, RSCP_ALL_ERRORS); }
 
 uint32_t rscpCActivateSides(rscpCObj_t* obj, uint8_t reset, uint8_t input, uint8_t output, uint32_t mask)

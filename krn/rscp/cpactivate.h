@@ -85,6 +85,13 @@ uint32_t rscpCReactivateIfNeeded(rscpCObj_t* obj);
 
 // ---- parts of activation ------------------------------------------------------------
 
+// Loads the tables of one side (input: true) for the code page cp when they
+// are missing, and fills only that side's space character of the object
+// from the loaded record; nothing else of the object changes.  The write
+// permission is taken when a load needs it (*writeTaken then 1; the caller
+// releases it).  0, 32 when the cache has no room, or another error code.
+uint32_t rscpCLoadSideSpace(rscpCObj_t* obj, bool input, const char* cp, uint8_t* writeTaken, uint32_t mask);
+
 // The T1 shortcut of an activated single-byte pair (method 4, controls tried,
 // own characters ignored): finds the pair's shortcut table, or makes one (a
 // copy of the input table whose entries write the target's bytes) under the

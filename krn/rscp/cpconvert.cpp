@@ -73,6 +73,13 @@ uint32_t Refresh(rscpCObj_t* o)
 {
     if (h_ccc_state != 2 && h_ccc_state != 4 && h_ccc_state != 5)
         return Err(RSCPENOCONV, __LINE__, "CCC not proper initialized", "F34");
+    return rscpcReactivateStale(o);
+}
+
+}  // namespace
+
+uint32_t rscpcReactivateStale(rscpCObj_t* o)
+{
     if (rscpmp != nullptr && o->timestamp == rscpmp->reorgVersion)
         return RSCP_OK;
     if (rscphTracing())
@@ -88,6 +95,8 @@ uint32_t Refresh(rscpCObj_t* o)
         rc = Err(RSCPENOCONV, __LINE__, "CCC not proper initialized", "F34");
     return rc;
 }
+
+namespace {
 
 // Table numbers, then the cache.
 uint32_t Prepare(rscpCObj_t* o)

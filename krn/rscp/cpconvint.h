@@ -45,6 +45,10 @@ struct rscpcWalkMode {
     void* ctx = nullptr;
 };
 
+// Re-activates an object activated under an older cache generation (both
+// sides, no reset, the cache reorganised first): 0 or the code.
+uint32_t rscpcReactivateStale(rscpCObj_t* obj);
+
 // Methods 4 "tab", 5 "l_tab" and 41 "2022_tab", and the walk under the
 // multi-byte methods.
 rscpcExit rscpcTableWalk(rscpcRun& r, const rscpcWalkMode& mode);

@@ -10,6 +10,7 @@
 
 #include "krn/rscp/cpactivate.h"
 #include "krn/rscp/cpconvert.h"
+#include "krn/rscp/cpconvint.h"
 #include "krn/rscp/cperr.h"
 #include "krn/rscp/cphook.h"
 #include "krn/rscp/cpwrap.h"
@@ -25,7 +26,6 @@ uint32_t Err(uint32_t code, int32_t line, const char* text, const char* msgid, c
 }
 
 constexpr int64_t kLocalBytes = 2048;
-constexpr int64_t kMaxWindow = 0x7FFFFFFF;
 
 bool LittleUnits(uint32_t kind) { return kind == RSCPK_UCS2L || kind == RSCPK_UTF16L; }
 
@@ -96,12 +96,9 @@ uint8_t* Pad(uint8_t* from, uint8_t* want, uint8_t* limit, const uint8_t* space,
 uint32_t Neutral(bool a, rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src, const uint8_t* srcEnd)
 {
     const char* const name = a ? "rscpCConvertNeutralA" : "rscpCConvertNeutral";
-    if (o == nullptr)
-        return Err(RSCPENOCONV, __LINE__, "missing char code param", "F38");
-    if (dst == nullptr || src == nullptr || (*dst == nullptr && dstEnd != nullptr) ||
-        (*src == nullptr && srcEnd != nullptr) || dstEnd < *dst || srcEnd < *src || dstEnd - *dst > kMaxWindow ||
-        srcEnd - *src > kMaxWindow)
-        return Err(RSCPEINVAL, __LINE__, "missing buffer", "CP9", name, -1);
+    const uint32_t checked = rscpcCheckCall(o, dst, dstEnd, src, srcEnd, name);
+    if (checked != RSCP_OK)
+        return checked;
     const int64_t srcLen = srcEnd - *src, room = dstEnd - *dst;
     const uintptr_t s0 = reinterpret_cast<uintptr_t>(*src), d0 = reinterpret_cast<uintptr_t>(*dst);
     if ((s0 == d0 && s0 != 0) || (srcLen > 0 && room > 0 && s0 < d0 + uintptr_t(room) && d0 < s0 + uintptr_t(srcLen))) {

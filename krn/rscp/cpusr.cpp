@@ -94,7 +94,8 @@ uint32_t Explain(ConvertFunc convert, rscpCObj_t* conv, uint8_t** dst, uint8_t* 
         Write(writer, line);
         std::snprintf(line, sizeof line, "  Size of input buffer was %9ld bytes", static_cast<long>(srcEnd - s0));
         Write(writer, line);
-        std::snprintf(line, sizeof line, "  But only %ld bytes could be consumed", static_cast<long>(int32_t(now - s0)));
+        std::snprintf(line, sizeof line, "  But only %ld bytes could be consumed",
+                      static_cast<long>(int32_t(now - s0)));
         Write(writer, line);
         rscpDumpInputBuffer(s0, now, srcEnd, 64, 16, writer);
     } else {
@@ -248,10 +249,11 @@ int32_t rscpHexDump(const void* data, int32_t length, const char* prefix, const 
     const char* pre = prefix;
     for (int32_t i = 0; i < length;) {
         int n = std::snprintf(line, sizeof line, "%.64s", pre != nullptr ? pre : "");
+        const auto where = static_cast<unsigned long long>(lineAddress);
         if (width == 8)
-            n += std::snprintf(line + n, sizeof line - size_t(n), "%08llx", static_cast<unsigned long long>(lineAddress));
+            n += std::snprintf(line + n, sizeof line - size_t(n), "%08llx", where);
         else if (width == 16)
-            n += std::snprintf(line + n, sizeof line - size_t(n), "%016llx", static_cast<unsigned long long>(lineAddress));
+            n += std::snprintf(line + n, sizeof line - size_t(n), "%016llx", where);
         char chars[16];
         for (uint32_t c = 0; c < 16; ++c) {
             if (c < column || i >= length) {

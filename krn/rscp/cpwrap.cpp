@@ -23,20 +23,6 @@ uint32_t Err(uint32_t code, int32_t line, const char* text, const char* msgid, c
     return rscpe__error(code, 'C', RSCP_ALL_ERRORS, kModule, 15, line, text, msgid, arg1, len1, nullptr, 0);
 }
 
-// The cursors and windows the engine would refuse, refused before any
-// arithmetic on them.
-uint32_t CheckCall(const rscpCObj_t* o, uint8_t* const* dst, const uint8_t* dstEnd, const uint8_t* const* src,
-                   const uint8_t* srcEnd, const char* name)
-{
-    if (o == nullptr)
-        return Err(RSCPENOCONV, __LINE__, "missing char code param", "F38");
-    if (dst == nullptr || src == nullptr || (*dst == nullptr && dstEnd != nullptr) ||
-        (*src == nullptr && srcEnd != nullptr) || dstEnd < *dst || srcEnd < *src || dstEnd - *dst > INT32_MAX ||
-        srcEnd - *src > INT32_MAX)
-        return Err(RSCPEINVAL, __LINE__, "missing buffer", "CP9", name, -1);
-    return RSCP_OK;
-}
-
 // The broken option like_miss reads as stop_restartable while a call runs.
 class RestartableForTheCall {
 public:
@@ -107,10 +93,22 @@ uint32_t KnowUnits(rscpCObj_t* o, bool output, int32_t lockId, int32_t unlockId)
 
 }  // namespace
 
+uint32_t rscpcCheckCall(const rscpCObj_t* o, uint8_t* const* dst, const uint8_t* dstEnd,
+                        const uint8_t* const* src, const uint8_t* srcEnd, const char* name)
+{
+    if (o == nullptr)
+        return Err(RSCPENOCONV, __LINE__, "missing char code param", "F38");
+    if (dst == nullptr || src == nullptr || (*dst == nullptr && dstEnd != nullptr) ||
+        (*src == nullptr && srcEnd != nullptr) || dstEnd < *dst || srcEnd < *src || dstEnd - *dst > INT32_MAX ||
+        srcEnd - *src > INT32_MAX)
+        return Err(RSCPEINVAL, __LINE__, "missing buffer", "CP9", name, -1);
+    return RSCP_OK;
+}
+
 uint32_t rscpCConvertOneChar(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src,
                              const uint8_t* srcEnd)
 {
-    uint32_t rc = CheckCall(o, dst, dstEnd, src, srcEnd, "rscpCConvertOneChar");
+    uint32_t rc = rscpcCheckCall(o, dst, dstEnd, src, srcEnd, "rscpCConvertOneChar");
     if (rc != RSCP_OK)
         return rc;
     if (o->fill_rest == uint32_t(RSCPFILL_AND_TRUNC_SPACES) || o->fill_rest == 4)
@@ -155,7 +153,7 @@ uint32_t rscpCConvertOneChar(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, cons
 uint32_t rscpCConvertUnits(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src,
                            const uint8_t* srcEnd)
 {
-    uint32_t rc = CheckCall(o, dst, dstEnd, src, srcEnd, "rscpCConvertUnits");
+    uint32_t rc = rscpcCheckCall(o, dst, dstEnd, src, srcEnd, "rscpCConvertUnits");
     if (rc != RSCP_OK)
         return rc;
     if ((rc = KnowUnits(o, false, 256, 257)) != RSCP_OK)
@@ -199,7 +197,7 @@ uint32_t rscpCConvertSubstRetry(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, c
                                 const uint8_t* srcEnd, uint32_t* substCount, int32_t* consumedBeforeError,
                                 int32_t* producedBeforeError, uint8_t* errBytes, int32_t* errLen)
 {
-    uint32_t rc = CheckCall(o, dst, dstEnd, src, srcEnd, "rscpCConvertSubstRetry");
+    uint32_t rc = rscpcCheckCall(o, dst, dstEnd, src, srcEnd, "rscpCConvertSubstRetry");
     if (rc != RSCP_OK)
         return rc;
     uint8_t* const d0 = *dst;

@@ -15,33 +15,21 @@
 #include "krn/rscp/cpflat.h"
 #include "krn/rscp/cpwrap.h"
 #include "tests/unit/krn/cp_oracle.h"
-#include "tests/unit/krn/cpcache_fixture.h"
-
-using cpcache_test::CacheTest;
+#include "tests/unit/krn/cpengine_fixture.h"
 
 namespace {
 
-typedef uint32_t (*Convert)(rscpCObj_t*, uint8_t**, uint8_t*, const uint8_t**, const uint8_t*);
+typedef uint32_t (*Wrapper)(rscpCObj_t*, uint8_t**, uint8_t*, const uint8_t**, const uint8_t*);
 
-struct Out {
-    uint32_t rc;
-    std::string bytes;
-    size_t consumed;
-};
+using cpengine_test::Out;
 
-class Wrap : public CacheTest {
+class Wrap : public cpengine_test::EngineTest {
 protected:
-    void SetUp() override
+    // An activated object with own characters ignored, as the flat tables
+    // want it.
+    static rscpCObj_t Plain(const char* in, const char* out)
     {
-        CacheTest::SetUp();
-        ASSERT_EQ(rscpi_init(RSCP_ALL_ERRORS), 0u);
-    }
-    static rscpCObj_t Make(const char* in, const char* out, int32_t miss = RSCPMISS_SUBSTITUTE,
-                           int32_t broken = RSCPBROKEN_LIKE_MISS, int32_t fill = RSCPFILL_NEVER)
-    {
-        rscpCObj_t o;
-        EXPECT_EQ(rscpCInit(&o, in, out, miss, broken, fill), 0u);
-        rscpCSetCtrlCodeCv(&o, RSCPCTRL_TRY);
+        rscpCObj_t o = Make(in, out);
         rscpCSetKOVOwnChCv(&o, RSCPOWN_IGNORE);
         EXPECT_EQ(rscpCActivate(&o), 0u) << in << "->" << out;
         return o;
@@ -49,8 +37,8 @@ protected:
     // Runs fn from a heap copy of in placed at srcOffset into a heap
     // destination of room bytes at dstOffset (both of exactly their size
     // behind the offset, the destination pre-filled with 'Z').
-    static Out Run(Convert fn, rscpCObj_t& o, const std::string& in, size_t room, size_t srcOffset = 0,
-                   size_t dstOffset = 0)
+    static Out Call(Wrapper fn, rscpCObj_t& o, const std::string& in, size_t room, size_t srcOffset = 0,
+                    size_t dstOffset = 0)
     {
         std::vector<uint8_t> source(srcOffset + in.size()), dest(dstOffset + room, 'Z');
         if (!in.empty())
@@ -113,9 +101,10 @@ TEST_F(Wrap, NeutralFormsConvertBigEndianUnitsAtEveryAlignmentAndLength)
     const std::string python = cporacle::RunPython(
         "import sys\nb = bytes(range(256))\n"
         "l, e = b.decode('latin_1').encode('utf-16-be'), b.decode('cp500').encode('utf-16-be')\n"
-        "sys.stdout.buffer.write(b'%d %d\\n' % (len(l), len(e)) + l + e)\n");
+        "u = b.decode('latin_1').encode('utf-8')\n"
+        "sys.stdout.buffer.write(b'%d %d %d\\n' % (len(l), len(e), len(u)) + l + e + u)\n");
     const std::vector<std::string> parts = Parts(python);
-    ASSERT_EQ(parts.size(), 2u);
+    ASSERT_EQ(parts.size(), 3u);
     const struct {
         const char* cp;
         std::string units;
@@ -130,7 +119,7 @@ TEST_F(Wrap, NeutralFormsConvertBigEndianUnitsAtEveryAlignmentAndLength)
                     text += bytes[(i * 7) % 256];
                     units += page.units.substr(2 * ((i * 7) % 256), 2);
                 }
-                for (Convert fn : {rscpCConvertNeutral, rscpCConvertNeutralA})
+                for (Wrapper fn : {rscpCConvertNeutral, rscpCConvertNeutralA})
                     for (size_t so : {0, 1})
                         for (size_t dof : {0, 1}) {
                             const std::string where = std::string(page.cp) + "/" + wide + " n=" +
@@ -139,11 +128,11 @@ TEST_F(Wrap, NeutralFormsConvertBigEndianUnitsAtEveryAlignmentAndLength)
                             // The "A" form skips the first byte of an odd
                             // destination of a 16-bit target.
                             const bool skip = fn == rscpCConvertNeutralA && dof == 1 && n > 0;
-                            Out r = Run(fn, toWide, text, 2 * n + 1, so, dof);
+                            Out r = Call(fn, toWide, text, 2 * n + 1, so, dof);
                             ASSERT_EQ(r.rc, 0u) << where;
                             EXPECT_EQ(r.consumed, n) << where;
                             EXPECT_TRUE(r.bytes == (skip ? "Z" : "") + units) << where;
-                            r = Run(fn, fromWide, units, n, so, dof);
+                            r = Call(fn, fromWide, units, n, so, dof);
                             ASSERT_EQ(r.rc, 0u) << where;
                             EXPECT_EQ(r.consumed, 2 * n) << where;
                             EXPECT_TRUE(r.bytes == text) << where;
@@ -151,11 +140,27 @@ TEST_F(Wrap, NeutralFormsConvertBigEndianUnitsAtEveryAlignmentAndLength)
             }
             // A destination too short: whole units up to its end, the
             // cursors after them.
-            const Out r = Run(rscpCConvertNeutral, toWide, "abcdef", 7, 0, 1);
+            const Out r = Call(rscpCConvertNeutral, toWide, "abcdef", 7, 0, 1);
             EXPECT_EQ(r.rc, 32u);
             EXPECT_EQ(r.consumed, 3u);
             EXPECT_EQ(r.bytes.size(), 6u);
         }
+    }
+
+    // Between the two byte orders the neutral form is the same on both
+    // sides; UTF-8 has units of one byte.
+    for (const char* order : {"4102", "4103"}) {
+        rscpCObj_t swap = Make(order, order[3] == '2' ? "4103" : "4102");
+        Out r = Call(rscpCConvertNeutral, swap, parts[0], 512, 1, 1);
+        EXPECT_EQ(r.rc, 0u) << order;
+        EXPECT_TRUE(r.bytes == parts[0]) << order;
+        rscpCObj_t toUtf8 = Make(order, "4110"), fromUtf8 = Make("4110", order);
+        r = Call(rscpCConvertNeutralA, toUtf8, parts[0], 512, 1, 0);
+        EXPECT_EQ(r.rc, 0u) << order;
+        EXPECT_TRUE(r.bytes == parts[2]) << order;
+        r = Call(rscpCConvertNeutral, fromUtf8, parts[2], 512, 0, 1);
+        EXPECT_EQ(r.rc, 0u) << order;
+        EXPECT_TRUE(r.bytes == parts[0]) << order;
     }
 
     // Hostile calls: nothing converted, the cursors where they were.
@@ -189,20 +194,20 @@ TEST_F(Wrap, NeutralAPadsFixedFieldsWithTheSpaceInItsNeutralForm)
     rscpCObj_t o = Make("8000", "4103");
     const std::string text = "A\x82\xa0" "B";
     const std::string units = std::string("\0A\x30\x42\0B", 6);
-    Out r = Run(rscpCConvertNeutralA, o, text, 12);
+    Out r = Call(rscpCConvertNeutralA, o, text, 12);
     ASSERT_EQ(r.rc, 0u);
     EXPECT_TRUE(r.bytes == units + std::string("\0 ", 2));
     // Not past the destination's end, and only whole spaces.
-    r = Run(rscpCConvertNeutralA, o, text, 7);
+    r = Call(rscpCConvertNeutralA, o, text, 7);
     ASSERT_EQ(r.rc, 0u);
     EXPECT_TRUE(r.bytes == units);
     // The plain form does not pad; a failed call is not padded either.
-    EXPECT_TRUE(Run(rscpCConvertNeutral, o, text, 12).bytes == units);
-    r = Run(rscpCConvertNeutralA, o, text, 5);
+    EXPECT_TRUE(Call(rscpCConvertNeutral, o, text, 12).bytes == units);
+    r = Call(rscpCConvertNeutralA, o, text, 5);
     EXPECT_EQ(r.rc, 32u);
     EXPECT_EQ(r.bytes.size(), 4u);
     // An odd destination without room for anything.
-    r = Run(rscpCConvertNeutralA, o, text, 0, 0, 1);
+    r = Call(rscpCConvertNeutralA, o, text, 0, 0, 1);
     EXPECT_EQ(r.rc, 32u);
     EXPECT_EQ(r.consumed, 0u);
 }
@@ -251,22 +256,22 @@ TEST_F(Wrap, OneCharStepsThroughTextsCharacterByCharacterLikePython)
     rscpCObj_t o = Make("8000", "4110");
     // A cut double-byte character, and a destination too short for the
     // character's three bytes.
-    EXPECT_EQ(Run(rscpCConvertOneChar, o, "\x82", 8).rc, 512u);
+    EXPECT_EQ(Call(rscpCConvertOneChar, o, "\x82", 8).rc, 512u);
     EXPECT_EQ(LastId(), "CPW");
-    Out r = Run(rscpCConvertOneChar, o, "\x82\xa0", 2);
+    Out r = Call(rscpCConvertOneChar, o, "\x82\xa0", 2);
     EXPECT_EQ(r.rc, 32u);
     EXPECT_EQ(r.consumed, 0u);
-    r = Run(rscpCConvertOneChar, o, "\x82\xa0zz", 3);
+    r = Call(rscpCConvertOneChar, o, "\x82\xa0zz", 3);
     EXPECT_EQ(r.rc, 0u);
     EXPECT_EQ(r.consumed, 2u);
     EXPECT_TRUE(r.bytes == "\xe3\x81\x82");
     rscpCSetFillRest(&o, RSCPFILL_AND_TRUNC_SPACES);
-    EXPECT_EQ(Run(rscpCConvertOneChar, o, "a", 8).rc, 64u);
+    EXPECT_EQ(Call(rscpCConvertOneChar, o, "a", 8).rc, 64u);
     // An object whose spaces were never loaded (same code page: a copy,
     // which knows no characters, only units).
     rscpCObj_t same = Make("8000", "8000");
     EXPECT_EQ(same.in_space_len, 0);
-    r = Run(rscpCConvertOneChar, same, "\x82\xa0", 8);
+    r = Call(rscpCConvertOneChar, same, "\x82\xa0", 8);
     EXPECT_EQ(r.rc, 0u);
     EXPECT_EQ(r.consumed, 1u);
     EXPECT_EQ(same.in_space_len, 1);
@@ -282,29 +287,29 @@ TEST_F(Wrap, UnitsReplaceEachUnconvertibleUnitAndFillOnlyAtTheEnd)
     const std::vector<std::string> parts = Parts(python);
     ASSERT_EQ(parts.size(), 2u);
     rscpCObj_t o = Make("4103", "1101", RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY);
-    Out r = Run(rscpCConvertUnits, o, parts[0], 64);
+    Out r = Call(rscpCConvertUnits, o, parts[0], 64);
     ASSERT_EQ(r.rc, 0u);
     EXPECT_TRUE(r.bytes == parts[1]) << r.bytes;
     // The fill of the rest comes once, after the last unit.
     rscpCSetFillRest(&o, RSCPFILL_NULLS);
-    r = Run(rscpCConvertUnits, o, parts[0], 64);
+    r = Call(rscpCConvertUnits, o, parts[0], 64);
     ASSERT_EQ(r.rc, 0u);
     EXPECT_TRUE(r.bytes == parts[1] + std::string(64 - parts[1].size(), '\0'));
     // Truncated trailing spaces still count as converted.
     rscpCSetFillRest(&o, RSCPFILL_AND_TRUNC_SPACES);
-    r = Run(rscpCConvertUnits, o, std::string("a\0b\0 \0 \0", 8), 2);
+    r = Call(rscpCConvertUnits, o, std::string("a\0b\0 \0 \0", 8), 2);
     EXPECT_EQ(r.rc, 0u);
     EXPECT_EQ(r.consumed, 8u);
     rscpCSetFillRest(&o, RSCPFILL_NEVER);
     // A half unit at the end, after the whole ones; less than one unit.
-    r = Run(rscpCConvertUnits, o, std::string("a\0b", 3), 8);
+    r = Call(rscpCConvertUnits, o, std::string("a\0b", 3), 8);
     EXPECT_EQ(r.rc, 512u);
     EXPECT_EQ(r.consumed, 2u);
     EXPECT_TRUE(r.bytes == "a");
-    EXPECT_EQ(Run(rscpCConvertUnits, o, "a", 8).rc, 512u);
+    EXPECT_EQ(Call(rscpCConvertUnits, o, "a", 8).rc, 512u);
     EXPECT_EQ(LastId(), "CPW");
     // No room for the '#'.
-    EXPECT_EQ(Run(rscpCConvertUnits, o, std::string("\xe9\0", 2), 0, 0, 1).rc, 32u);
+    EXPECT_EQ(Call(rscpCConvertUnits, o, std::string("\xe9\0", 2), 0, 0, 1).rc, 32u);
 }
 
 TEST_F(Wrap, SubstRetryReportsTheFirstErrorAndConvertsAgainWithSubstitutes)
@@ -367,7 +372,7 @@ TEST_F(Wrap, UnicodeToBytesTablesHoldWhatPythonEncodes)
     std::vector<uint16_t> table(RSCP_FLAT_ALL_ENTRIES);
     for (int i = 0; i < 3; ++i)
         for (const char* wide : {"4102", "4103"}) {
-            rscpCObj_t o = Make(wide, pages[i]);
+            rscpCObj_t o = Plain(wide, pages[i]);
             rscpCSetDrop(&o, RSCPDROP_LIKE_MISS);
             EXPECT_EQ(rscpBuildU2ToBytesTable(&o, table.data()), 16u) << "method tab is not a UTF-16 method";
             o.method = wide[3] == '2' ? 33 : 35;  // the UTF-16 methods read these same output tables
@@ -377,7 +382,7 @@ TEST_F(Wrap, UnicodeToBytesTablesHoldWhatPythonEncodes)
         }
 
     // The full table: beyond the basic plane every character is missing.
-    rscpCObj_t o = Make("4103", "8000");
+    rscpCObj_t o = Plain("4103", "8000");
     o.method = 35;
     std::vector<uint16_t> index(RSCP_FLAT_INDEX_ENTRIES + 1, 0xEEEE);
     std::fill(table.begin(), table.end(), 0xEEEE);
@@ -399,7 +404,7 @@ TEST_F(Wrap, UnicodeToBytesTablesHoldWhatPythonEncodes)
     EXPECT_EQ(std::string(arg1).rfind("(4103->8000): ctrl: t=try, own: t=try, meth: nu16le_get_tab, ", 0), 0u)
         << arg1;
     // A target whose characters take more than two bytes.
-    rscpCObj_t utf8 = Make("4103", "8100");
+    rscpCObj_t utf8 = Plain("4103", "8100");
     utf8.method = 35;
     EXPECT_EQ(rscpBuildU2ToBytesTable(&utf8, table.data()), 2048u);
     EXPECT_EQ(LastId(), "CP9");
@@ -425,11 +430,11 @@ TEST_F(Wrap, BytesToUnicodeTablesReadTheInputTriesLikePythonDecodes)
     const std::vector<std::string> parts = Parts(python);
     ASSERT_EQ(parts.size(), 2u);
     std::vector<uint16_t> table(64 * 256);
-    rscpCObj_t ebcdic = Make("0120", "4102");
+    rscpCObj_t ebcdic = Plain("0120", "4102");
     rscpCSetDrop(&ebcdic, RSCPDROP_LIKE_MISS);
     ASSERT_EQ(rscpBuildBytesToU2Table(&ebcdic, table.data(), 256), 0u);
     EXPECT_TRUE(BigEndian(table.data(), 256) == parts[0]);
-    rscpCObj_t sjis = Make("8000", "4103");
+    rscpCObj_t sjis = Plain("8000", "4103");
     ASSERT_EQ(rscpBuildBytesToU2Table(&sjis, table.data(), uint32_t(table.size())), 0u);
     EXPECT_TRUE(BigEndian(table.data(), parts[1].size() / 2) == parts[1]);
     // The caller's table must hold every block.
@@ -451,7 +456,7 @@ TEST_F(Wrap, BytesToUnicodeTablesReadTheInputTriesLikePythonDecodes)
         ASSERT_TRUE(two[b][0] == want && two[b][1] == 0) << b;
         ASSERT_TRUE(twoSw[b][0] == 0 && twoSw[b][1] == want) << b;
     }
-    rscpCObj_t latin = Make("1100", "4103");
+    rscpCObj_t latin = Plain("1100", "4103");
     EXPECT_EQ(rscpBuildByteToTwoBytesTable(&latin, two), 2048u);
     rscpCSetDrop(&latin, RSCPDROP_REMOVE);
     EXPECT_EQ(rscpBuildByteToTwoBytesTable(&latin, two), 16u);

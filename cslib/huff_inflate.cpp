@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <emmintrin.h>
+
 namespace huff {
 namespace {
 
@@ -34,12 +36,10 @@ inline uint64_t Load64(const uint8_t* p) {
   return v;
 }
 inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+// One 16-byte load, then one store: source and target may overlap beyond
+// the 16 bytes, never within them.
 inline void Copy16(uint8_t* to, const uint8_t* from) {
-  uint64_t a, b;
-  std::memcpy(&a, from, 8);
-  std::memcpy(&b, from + 8, 8);
-  std::memcpy(to, &a, 8);
-  std::memcpy(to + 8, &b, 8);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
 }
 inline uint64_t LowBits(uint64_t v, uint32_t n) { return v & ((uint64_t{1} << n) - 1); }
 
@@ -225,10 +225,12 @@ inline int Inflater::FastLoopBody() {
   uint8_t* out = out_;
   // Up to two refills of 8 bytes in a round.
   const uint8_t* const inLimit = inEnd_ - 16;
+  uint8_t* const outBeg = outBeg_;
+  // Each round's first entry is looked up as soon as the round before has
+  // taken its bits, ahead of that round's copy; it is good when the
+  // buffered bits cover a root index, and looked up again otherwise.
+  uint32_t e = lt[LowBits(bb, kLitLenRoot)];
   while (out < outLimit && in <= inLimit) {
-    // Look up before the refill when the buffered bits already cover a root
-    // index, so that the load overlaps the refill.
-    uint32_t e = lt[LowBits(bb, kLitLenRoot)];
     const bool early = bc >= kLitLenRoot;
     bb |= Load64(in) << bc;
     in += (63 - bc) >> 3;
@@ -244,108 +246,118 @@ inline int Inflater::FastLoopBody() {
         bb >>= EntryTotal(e);
         bc -= EntryTotal(e);
         *out++ = static_cast<uint8_t>(EntryValue(e));
+        e = lt[LowBits(bb, kLitLenRoot)];
         continue;
       }
       // A length and a distance take at most 48 bits.  The entry stays
       // valid: a refill only adds bits above those it was looked up by.
-      bb |= Load64(in) << bc;
-      in += (63 - bc) >> 3;
-      bc |= 56;
-    }
-    if (EntryKindOf(e) == kLink) {
-      e = lt[EntryValue(e) + LowBits(bb >> kLitLenRoot, EntryLen(e))];
-      if (IsLiteral(e)) {
-        bb >>= EntryTotal(e);
-        bc -= EntryTotal(e);
-        *out++ = static_cast<uint8_t>(EntryValue(e));
-        continue;
+      if (bc < 48) {
+        bb |= Load64(in) << bc;
+        in += (63 - bc) >> 3;
+        bc |= 56;
       }
     }
-    const uint32_t kind = EntryKindOf(e);
-    if (kind == kBase) {
-      const uint32_t len = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryTotal(e)) >> EntryLen(e));
-      bb >>= EntryTotal(e);
-      bc -= EntryTotal(e);
-      e = dt[LowBits(bb, kDistRoot)];
+    if (IsRare(e)) {
+      // A subtable, the block's end or a code no symbol has.
+      if (EntryKindOf(e) == kLink) {
+        e = lt[EntryValue(e) + LowBits(bb >> kLitLenRoot, EntryLen(e))];
+        if (IsLiteral(e)) {
+          bb >>= EntryTotal(e);
+          bc -= EntryTotal(e);
+          *out++ = static_cast<uint8_t>(EntryValue(e));
+          e = lt[LowBits(bb, kLitLenRoot)];
+          continue;
+        }
+      }
+      if (EntryKindOf(e) == kEndOfBlock) {
+        bb >>= EntryTotal(e);
+        bc -= EntryTotal(e);
+        rc = 1;
+        break;
+      }
+      if (EntryKindOf(e) != kBase) {
+        rc = CS_E_HUFF_DATA;  // length code 286/287
+        break;
+      }
+    }
+    // A base: the code length of a base entry is also its shift, as the
+    // kind bits next to it are clear.
+    const uint32_t len = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryTotal(e)) >> ((e >> 8) & 63));
+    bb >>= EntryTotal(e);
+    bc -= EntryTotal(e);
+    e = dt[LowBits(bb, kDistRoot)];
+    if (IsRare(e)) {
       if (EntryKindOf(e) == kLink) e = dt[EntryValue(e) + LowBits(bb >> kDistRoot, EntryLen(e))];
       if (EntryKindOf(e) != kBase) {
         rc = CS_E_HUFF_DATA;
         break;
       }
-      const uint32_t dist = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryTotal(e)) >> EntryLen(e));
-      bb >>= EntryTotal(e);
-      bc -= EntryTotal(e);
-      // The table holds no distance beyond the window; one reaching before
-      // this call's output must still lie within the stream.
-      const uint32_t inCall = static_cast<uint32_t>(out - outBeg_);
-      if (dist > inCall) {
-        if (dist > static_cast<uint32_t>(s_->produced) + inCall) {
-          rc = CS_E_HUFF_DATA;
-          break;
-        }
-        out_ = out;
-        CopyMatch(dist, len);
-        out = out_;
-        continue;
+    }
+    const uint32_t dist = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryTotal(e)) >> ((e >> 8) & 63));
+    bb >>= EntryTotal(e);
+    bc -= EntryTotal(e);
+    e = lt[LowBits(bb, kLitLenRoot)];
+    // The table holds no distance beyond the window; one reaching before
+    // this call's output must still lie within the stream.
+    const uint32_t inCall = static_cast<uint32_t>(out - outBeg);
+    if (dist > inCall) {
+      if (dist > static_cast<uint32_t>(s_->produced) + inCall) {
+        rc = CS_E_HUFF_DATA;
+        break;
       }
-      const uint8_t* src = out - dist;
-      uint8_t* const end = out + len;
-      if (dist >= 16) {
-        // Most matches are short: three 16-byte copies without a length test.
-        Copy16(out, src);
-        Copy16(out + 16, src + 16);
-        Copy16(out + 32, src + 32);
-        if (len > 48) {
-          out += 48;
-          src += 48;
-          do {
-            Copy16(out, src);
-            out += 16;
-            src += 16;
-          } while (out < end);
-        }
-      } else if (dist >= 8) {
-        // Most matches are short: five words without a length test.
-        Store64(out, Load64(src));
-        Store64(out + 8, Load64(src + 8));
-        Store64(out + 16, Load64(src + 16));
-        Store64(out + 24, Load64(src + 24));
-        Store64(out + 32, Load64(src + 32));
-        if (len > 40) {
-          out += 40;
-          src += 40;
-          do {
-            Store64(out, Load64(src));
-            Store64(out + 8, Load64(src + 8));
-            out += 16;
-            src += 16;
-          } while (out < end);
-        }
-      } else if (dist == 1) {
-        const uint64_t v = src[0] * 0x0101010101010101ull;
-        do {
-          Store64(out, v);
-          out += 8;
-        } while (out < end);
-      } else {
-        // Distances 2 to 7: each 8-byte copy makes dist more bytes right.
-        do {
-          Store64(out, Load64(src));
-          out += dist;
-          src += dist;
-        } while (out < end);
-      }
-      out = end;
+      out_ = out;
+      CopyMatch(dist, len);
+      out = out_;
       continue;
     }
-    if (kind == kEndOfBlock) {
-      bb >>= EntryTotal(e);
-      bc -= EntryTotal(e);
-      rc = 1;
-      break;
+    const uint8_t* src = out - dist;
+    uint8_t* const end = out + len;
+    if (dist >= 16) {
+      // Most matches are short: three 16-byte copies without a length test.
+      Copy16(out, src);
+      Copy16(out + 16, src + 16);
+      Copy16(out + 32, src + 32);
+      if (len > 48) {
+        out += 48;
+        src += 48;
+        do {
+          Copy16(out, src);
+          out += 16;
+          src += 16;
+        } while (out < end);
+      }
+    } else if (dist >= 8) {
+      // Most matches are short: five words without a length test.
+      Store64(out, Load64(src));
+      Store64(out + 8, Load64(src + 8));
+      Store64(out + 16, Load64(src + 16));
+      Store64(out + 24, Load64(src + 24));
+      Store64(out + 32, Load64(src + 32));
+      if (len > 40) {
+        out += 40;
+        src += 40;
+        do {
+          Store64(out, Load64(src));
+          Store64(out + 8, Load64(src + 8));
+          out += 16;
+          src += 16;
+        } while (out < end);
+      }
+    } else if (dist == 1) {
+      const uint64_t v = src[0] * 0x0101010101010101ull;
+      do {
+        Store64(out, v);
+        out += 8;
+      } while (out < end);
+    } else {
+      // Distances 2 to 7: each 8-byte copy makes dist more bytes right.
+      do {
+        Store64(out, Load64(src));
+        out += dist;
+        src += dist;
+      } while (out < end);
     }
-    rc = CS_E_HUFF_DATA;  // length code 286/287
-    break;
+    out = end;
   }
   // Give back whole bytes that were loaded in this call but not used.
   const uint32_t giveBack = std::min<uint32_t>(bc >> 3, static_cast<uint32_t>(in - inStart_));

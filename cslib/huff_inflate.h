@@ -11,8 +11,11 @@ namespace huff {
 // bits), bits 8-11 the code length (for a link: the index bits of its
 // subtable), bits 12-15 the kind, bits 16-31 the value (literal, base length
 // or distance, or the subtable's offset).  Inside a subtable the code length
-// is the whole length, root bits included.
-enum EntryKind : uint32_t { kLiteral = 0, kBase = 1, kEndOfBlock = 2, kLink = 3, kInvalid = 4 };
+// is the whole length, root bits included.  The kinds are chosen so that one
+// bit test each sorts an entry: no kind bit for a literal, bit 14 alone for
+// a base, bit 15 for the rare ones (a link, the block's end, no code).
+enum EntryKind : uint32_t { kLiteral = 0, kBase = 4, kLink = 9, kEndOfBlock = 10, kInvalid = 11 };
+inline constexpr uint32_t kEntryRareBit = 0x8000;
 
 constexpr uint32_t MakeEntry(uint32_t kind, uint32_t codeLen, uint32_t extra, uint32_t value) {
   return (codeLen + extra) | (codeLen << 8) | (kind << 12) | (value << 16);
@@ -25,6 +28,7 @@ constexpr uint32_t EntryLen(uint32_t e) { return (e >> 8) & 0xF; }
 constexpr uint32_t EntryKindOf(uint32_t e) { return (e >> 12) & 0xF; }
 constexpr uint32_t EntryValue(uint32_t e) { return e >> 16; }
 constexpr bool IsLiteral(uint32_t e) { return (e & 0xF000) == 0; }
+constexpr bool IsRare(uint32_t e) { return (e & kEntryRareBit) != 0; }
 
 enum class Alphabet { kLitLen, kDist, kCodeLen };
 

@@ -21,28 +21,64 @@ inline uint32_t Reverse(uint32_t code, int len) {
   return r16 >> (16 - len);
 }
 
-uint32_t SymbolEntry(Alphabet alphabet, int sym, uint32_t len) {
+// Symbols of the literal/length alphabet: the fixed code also names 286 and
+// 287, which stand for no length.
+constexpr int kLitLenSymbols = 288;
+
+// A symbol's entry without its code length, which the entry holds twice
+// (alone and in the total): the entry is this plus the length times 0x101.
+constexpr uint32_t EntryWithoutLength(Alphabet alphabet, int sym) {
   switch (alphabet) {
     case Alphabet::kCodeLen:
-      return MakeEntry(kLiteral, len, 0, static_cast<uint32_t>(sym));
+      return MakeEntry(kLiteral, 0, 0, static_cast<uint32_t>(sym));
     case Alphabet::kDist:
       // Codes 28 and 29 only name distances beyond the 16 KiB window.
-      if (sym >= kDistCodes || kDistBase[sym] > kWindowSize) return MakeEntry(kInvalid, len, 0, 0);
-      return MakeEntry(kBase, len, kDistExtra[sym], kDistBase[sym]);
+      if (sym >= kDistCodes || kDistBase[sym] > kWindowSize) return MakeEntry(kInvalid, 0, 0, 0);
+      return MakeEntry(kBase, 0, kDistExtra[sym], kDistBase[sym]);
     case Alphabet::kLitLen:
       break;
   }
-  if (sym < kLiterals) return MakeEntry(kLiteral, len, 0, static_cast<uint32_t>(sym));
-  if (sym == kEndBlock) return MakeEntry(kEndOfBlock, len, 0, 0);
+  if (sym < kLiterals) return MakeEntry(kLiteral, 0, 0, static_cast<uint32_t>(sym));
+  if (sym == kEndBlock) return MakeEntry(kEndOfBlock, 0, 0, 0);
   const int code = sym - kLiterals - 1;
-  if (code >= kLengthCodes) return MakeEntry(kInvalid, len, 0, 0);
-  return MakeEntry(kBase, len, kLengthExtra[code], kLengthBase[code]);
+  if (code >= kLengthCodes) return MakeEntry(kInvalid, 0, 0, 0);
+  return MakeEntry(kBase, 0, kLengthExtra[code], kLengthBase[code]);
+}
+constexpr uint32_t kLengthTimes = 0x101;
+
+template <Alphabet alphabet, int n>
+constexpr std::array<uint32_t, n> EntriesWithoutLength() {
+  std::array<uint32_t, n> t{};
+  for (int i = 0; i < n; ++i) t[i] = EntryWithoutLength(alphabet, i);
+  return t;
+}
+constexpr auto kLitLenEntries = EntriesWithoutLength<Alphabet::kLitLen, kLitLenSymbols>();
+constexpr auto kDistEntries = EntriesWithoutLength<Alphabet::kDist, 32>();
+constexpr auto kCodeLenEntries = EntriesWithoutLength<Alphabet::kCodeLen, kBitLenCodes>();
+
+// The entries of an alphabet's symbols, by symbol, and how many there are.
+const uint32_t* EntriesOf(Alphabet alphabet, int* symbols) {
+  switch (alphabet) {
+    case Alphabet::kLitLen:
+      *symbols = kLitLenSymbols;
+      return kLitLenEntries.data();
+    case Alphabet::kDist:
+      *symbols = static_cast<int>(kDistEntries.size());
+      return kDistEntries.data();
+    case Alphabet::kCodeLen:
+      break;
+  }
+  *symbols = kBitLenCodes;
+  return kCodeLenEntries.data();
 }
 
 }  // namespace
 
 int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet, uint32_t* table,
                      int capacity, int* used) {
+  int symbols = 0;
+  const uint32_t* const tmpl = EntriesOf(alphabet, &symbols);
+  if (count > symbols) return CS_E_BAD_LENGTHS;
   int lenCount[kMaxBits + 1] = {};
   for (int i = 0; i < count; ++i) {
     if (lens[i] > kMaxBits) return CS_E_BAD_LENGTHS;
@@ -100,7 +136,7 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
       uint32_t cw = 0;  // bit-reversed canonical codeword
       for (;;) {
         for (int c = lenCount[len]; c > 0; --c) {
-          table[cw] = SymbolEntry(alphabet, sorted[k++], static_cast<uint32_t>(len));
+          table[cw] = tmpl[sorted[k++]] + static_cast<uint32_t>(len) * kLengthTimes;
           if (cw == end - 1) {  // the last codeword: nothing longer follows
             for (; len < root; ++len, end <<= 1) std::memcpy(table + end, table, end * sizeof *table);
             goto rootDone;
@@ -124,7 +160,7 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
       const int sym = sorted[k];
       const int len = lens[sym];
       const uint32_t rev = Reverse(nextCode[len]++, len);
-      const uint32_t e = SymbolEntry(alphabet, sym, static_cast<uint32_t>(len));
+      const uint32_t e = tmpl[sym] + static_cast<uint32_t>(len) * kLengthTimes;
       for (uint32_t i = rev; i < static_cast<uint32_t>(rootSize); i += 1u << len) table[i] = e;
     }
   }
@@ -135,16 +171,20 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
   std::fill(subBits, subBits + rootSize, 0);
   uint32_t nextCode[kMaxBits + 2];
   std::copy(std::begin(next), std::end(next), std::begin(nextCode));
+  // The root slots that get a subtable, in the order they were met.
+  uint16_t linked[320];
+  int nlinked = 0;
   for (int k = nshort; k < nsym; ++k) {
     const int len = lens[sorted[k]];
     const uint32_t p = Reverse(nextCode[len]++, len) & static_cast<uint32_t>(rootSize - 1);
+    if (!subBits[p]) linked[nlinked++] = static_cast<uint16_t>(p);
     subBits[p] = std::max<uint8_t>(subBits[p], static_cast<uint8_t>(len - root));
   }
 
   // Second pass: allocate the subtables and fill them.
   int at = rootSize;
-  for (int p = 0; p < rootSize; ++p) {
-    if (!subBits[p]) continue;
+  for (int i = 0; i < nlinked; ++i) {
+    const int p = linked[i];
     const int size = 1 << subBits[p];
     if (at + size > capacity) return CS_E_TABLE_POOL;
     table[p] = MakeLink(subBits[p], static_cast<uint32_t>(at));
@@ -161,7 +201,7 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
     const uint32_t link = table[p];
     const uint32_t base = EntryValue(link);
     const uint32_t sb = EntryLen(link);
-    const uint32_t e = SymbolEntry(alphabet, sym, static_cast<uint32_t>(len));
+    const uint32_t e = tmpl[sym] + static_cast<uint32_t>(len) * kLengthTimes;
     for (uint32_t i = rev >> root; i < (1u << sb); i += 1u << (len - root)) table[base + i] = e;
   }
   return 0;
@@ -173,10 +213,10 @@ struct FixedTables {
   uint32_t lit[1 << kLitLenRoot];
   uint32_t dist[1 << kDistRoot];
   FixedTables() {
-    uint8_t lens[288];
-    for (int i = 0; i < 288; ++i) lens[i] = static_cast<uint8_t>(FixedLitLenLength(i));
+    uint8_t lens[kLitLenSymbols];
+    for (int i = 0; i < kLitLenSymbols; ++i) lens[i] = static_cast<uint8_t>(FixedLitLenLength(i));
     int used = 0;
-    BuildDecodeTable(lens, 288, kLitLenRoot, Alphabet::kLitLen, lit, 1 << kLitLenRoot, &used);
+    BuildDecodeTable(lens, kLitLenSymbols, kLitLenRoot, Alphabet::kLitLen, lit, 1 << kLitLenRoot, &used);
     for (int i = 0; i < 32; ++i) lens[i] = kFixedDistLength;
     BuildDecodeTable(lens, 32, kDistRoot, Alphabet::kDist, dist, 1 << kDistRoot, &used);
   }

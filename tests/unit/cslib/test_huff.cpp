@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <vector>
 
 using namespace hufftest;
 
@@ -337,6 +340,47 @@ TEST(HuffDecoder, CorruptSymbolsAndDistances) {
   // A length shorter than the data stops the decoder there.
   EXPECT_EQ(DecodeRc(fixedBlock(1).Fixed('a').Fixed('b').Fixed(256).Done(), &out), CS_END_OF_STREAM);
   EXPECT_EQ(out, Bytes{'a'});
+}
+
+// The same corrupt codes deep inside a long stream with input to spare,
+// where the decoder's fast loop meets them: decoded whole and byte by byte
+// (the step-by-step path), the result and the bytes before it agree.
+TEST(HuffDecoder, CorruptCodesMidStreamFailAlikeOnBothPaths) {
+  struct Tail {
+    const char* what;
+    std::function<void(StreamWriter&)> put;
+    int rc;
+  };
+  const std::vector<Tail> tails = {
+      {"sound", [](StreamWriter&) {}, CS_END_OF_STREAM},
+      {"length code 286", [](StreamWriter& w) { w.Fixed(286); }, CS_E_HUFF_DATA},
+      {"length code 287", [](StreamWriter& w) { w.Fixed(287); }, CS_E_HUFF_DATA},
+      {"distance code 30", [](StreamWriter& w) { w.Fixed(257).Code(30, 5); }, CS_E_HUFF_DATA},
+      {"distance code 31", [](StreamWriter& w) { w.Fixed(257).Code(31, 5); }, CS_E_HUFF_DATA},
+      {"distance 16385", [](StreamWriter& w) { w.Fixed(257).Code(28, 5).Bits(0, 13); }, CS_E_HUFF_DATA},
+      {"distance before the start", [](StreamWriter& w) { w.Fixed(285).Code(27, 5).Bits(4095, 12); },
+       CS_E_HUFF_DATA},
+      {"block ends early", [](StreamWriter& w) { w.Fixed(256); }, CS_E_HUFF_DATA},
+  };
+  for (const Tail& t : tails) {
+    constexpr int32_t kLength = 30000;
+    StreamWriter w(kLength);
+    w.Bits(0, 2).Bits(1, 1).Bits(1, 2).Fixed('x').Fixed('y');
+    for (int i = 0; i < 60; ++i) w.Fixed(285).Code(1, 5);  // 60 x 258 copies of "xy"
+    t.put(w);
+    // Input and output to spare behind the tail: literals up to the length.
+    for (int i = 2 + 60 * 258; i < kLength; ++i) w.Fixed('a' + i % 26);
+    w.Fixed(256);
+    const Bytes s = w.Done();
+    auto d = NewDecompressArea();
+    const Result whole = Decompress(d.get(), s);
+    const Result steps = Decompress(d.get(), s, 1, 1);
+    EXPECT_EQ(whole.rc, t.rc) << t.what;
+    EXPECT_EQ(steps.rc, t.rc) << t.what;
+    const size_t n = std::min(whole.data.size(), steps.data.size());
+    EXPECT_GE(n, 60u * 258) << t.what;
+    EXPECT_TRUE(std::equal(whole.data.begin(), whole.data.begin() + n, steps.data.begin())) << t.what;
+  }
 }
 
 TEST(HuffDecoder, DynamicHeaderErrors) {

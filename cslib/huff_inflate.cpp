@@ -42,6 +42,20 @@ inline void Copy16(uint8_t* to, const uint8_t* from) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
 }
 inline uint64_t LowBits(uint64_t v, uint32_t n) { return v & ((uint64_t{1} << n) - 1); }
+// The bits above a literal/length entry's code and extra bits, as many as
+// the entry names for the lookup that follows it: one bit-field extract, as
+// the entry holds the start in bits 0-7 and the width in bits 8-15.
+template <bool kBmi>
+inline uint64_t NextIndex(uint64_t bits, uint32_t e) {
+  if constexpr (kBmi) {
+    // The control register's bits above 15 are ignored.
+    uint64_t r;
+    asm("bextr %q2, %1, %0" : "=r"(r) : "r"(bits), "r"(e));
+    return r;
+  } else {
+    return LowBits(bits >> (e & 0xFF), (e >> 8) & 0xFF);
+  }
+}
 
 // Space the fast loop keeps free behind the output position: one longest
 // match plus the overrun of its copies.
@@ -109,6 +123,17 @@ class Inflater {
       if (!Pull()) return false;
     }
   }
+  // The same for the literal/length code, whose entries are laid out apart.
+  bool PeekLit(uint32_t& e) {
+    const uint32_t* const t = LitTable();
+    for (;;) {
+      e = t[LowBits(bb_, kLitLenRoot)];
+      if (LitIsRare(e) && LitKind(e) == kLitLink)
+        e = t[LitLinkOffset(e) + LowBits(bb_ >> kLitLenRoot, LitLinkBits(e))];
+      if (LitCodeLen(e) <= bc_) return true;
+      if (!Pull()) return false;
+    }
+  }
   // Consumes an entry's code and extra bits (all buffered); returns the value
   // plus the extra bits.
   uint32_t Take(uint32_t e) {
@@ -127,12 +152,14 @@ class Inflater {
   }
   void CopyMatch(uint32_t dist, uint32_t len);
   void UpdateWindow();
-  // The fast loop, compiled twice: for processors with the BMI2 bit
-  // operations (which take the many variable shifts and masks in one
-  // instruction each) and for all others; FastLoop picks one.
+  // The fast loop, compiled twice: for processors with the BMI1 and BMI2
+  // bit operations (which take the bit-field extracts and the many variable
+  // shifts and masks in one instruction each) and for all others; FastLoop
+  // picks one.
   int FastLoop();
-  __attribute__((target("bmi2"))) int FastLoopBmi2();
+  __attribute__((target("bmi,bmi2"))) int FastLoopBmi2();
   int FastLoopPlain();
+  template <bool kBmi>
   __attribute__((always_inline)) inline int FastLoopBody();
 
   DecomprState* s_;
@@ -200,18 +227,19 @@ int Inflater::BuildDynamicTables() {
   return rc;
 }
 
-// Decodes symbols while at least 8 input bytes remain and the output has room
+// Decodes symbols while at least 16 input bytes remain and the output has room
 // for a longest match plus slack before both its end and the stream's end.
 // Returns 0 when it stops for lack of room (mode stays kSymbol), 1 at an
 // end-of-block code (mode set), or a negative code.
 int Inflater::FastLoop() {
-  static const bool bmi2 = __builtin_cpu_supports("bmi2");
+  static const bool bmi2 = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
   return bmi2 ? FastLoopBmi2() : FastLoopPlain();
 }
 
-int Inflater::FastLoopBmi2() { return FastLoopBody(); }
-int Inflater::FastLoopPlain() { return FastLoopBody(); }
+int Inflater::FastLoopBmi2() { return FastLoopBody<true>(); }
+int Inflater::FastLoopPlain() { return FastLoopBody<false>(); }
 
+template <bool kBmi>
 inline int Inflater::FastLoopBody() {
   const uint32_t* const lt = LitTable();
   const uint32_t* const dt = DistTable();
@@ -226,66 +254,91 @@ inline int Inflater::FastLoopBody() {
   // Up to two refills of 8 bytes in a round.
   const uint8_t* const inLimit = inEnd_ - 16;
   uint8_t* const outBeg = outBeg_;
-  // Each round's first entry is looked up as soon as the round before has
-  // taken its bits, ahead of that round's copy; it is good when the
-  // buffered bits cover a root index, and looked up again otherwise.
+  // A refill leaves all 64 bits of the buffer true input bits, counted or
+  // not, and a round takes at most 48 bits after its last refill.  So:
+  // - each round's first entry is looked up as soon as the round before has
+  //   taken its bits, ahead of that round's copy, and the refill at the top
+  //   of the round does not change it;
+  // - a literal/length entry gives, straight from the bits before its code,
+  //   the index of what follows it (one bit-field extract): both the next
+  //   literal/length entry and the distance entry are looked up there before
+  //   the test which of the two it is, and whichever way the test goes, the
+  //   next entry is at hand.  Rare entries undo the taking.
+  bb |= Load64(in) << bc;
+  in += (63 - bc) >> 3;
+  bc |= 56;
   uint32_t e = lt[LowBits(bb, kLitLenRoot)];
   while (out < outLimit && in <= inLimit) {
-    const bool early = bc >= kLitLenRoot;
     bb |= Load64(in) << bc;
     in += (63 - bc) >> 3;
     bc |= 56;
-    if (!early) e = lt[LowBits(bb, kLitLenRoot)];
-    if (IsLiteral(e)) {
+    uint64_t saved = bb;
+    uint64_t at = NextIndex<kBmi>(bb, e);
+    bb >>= EntryTotal(e);
+    bc -= EntryTotal(e);
+    uint32_t next = lt[at];
+    uint32_t d = dt[at];
+    if (LitIsLiteral(e)) {
       // Two literals per refill: 56 buffered bits hold both codes.
+      *out++ = static_cast<uint8_t>(LitByte(e));
+      e = next;
+      saved = bb;
+      at = NextIndex<kBmi>(bb, e);
       bb >>= EntryTotal(e);
       bc -= EntryTotal(e);
-      *out++ = static_cast<uint8_t>(EntryValue(e));
-      e = lt[LowBits(bb, kLitLenRoot)];
-      if (IsLiteral(e)) {
-        bb >>= EntryTotal(e);
-        bc -= EntryTotal(e);
-        *out++ = static_cast<uint8_t>(EntryValue(e));
-        e = lt[LowBits(bb, kLitLenRoot)];
+      next = lt[at];
+      d = dt[at];
+      if (LitIsLiteral(e)) {
+        *out++ = static_cast<uint8_t>(LitByte(e));
+        e = next;
         continue;
       }
-      // A length and a distance take at most 48 bits.  The entry stays
-      // valid: a refill only adds bits above those it was looked up by.
-      if (bc < 48) {
+      if (!LitIsRare(e)) {
+        // A length after a literal: its distance may need more bits than
+        // are left.  A refill only adds bits above those looked up.
         bb |= Load64(in) << bc;
         in += (63 - bc) >> 3;
         bc |= 56;
       }
     }
-    if (IsRare(e)) {
-      // A subtable, the block's end or a code no symbol has.
-      if (EntryKindOf(e) == kLink) {
-        e = lt[EntryValue(e) + LowBits(bb >> kLitLenRoot, EntryLen(e))];
-        if (IsLiteral(e)) {
+    if (LitIsRare(e)) {
+      // A subtable, the block's end or a code no symbol has: its bits go
+      // back, and it is decoded as it comes.
+      bb = saved;
+      bc += EntryTotal(e);
+      bb |= Load64(in) << bc;
+      in += (63 - bc) >> 3;
+      bc |= 56;
+      if (LitKind(e) == kLitLink) {
+        e = lt[LitLinkOffset(e) + LowBits(bb >> kLitLenRoot, LitLinkBits(e))];
+        if (LitIsLiteral(e)) {
           bb >>= EntryTotal(e);
           bc -= EntryTotal(e);
-          *out++ = static_cast<uint8_t>(EntryValue(e));
+          *out++ = static_cast<uint8_t>(LitByte(e));
           e = lt[LowBits(bb, kLitLenRoot)];
           continue;
         }
       }
-      if (EntryKindOf(e) == kEndOfBlock) {
-        bb >>= EntryTotal(e);
-        bc -= EntryTotal(e);
-        rc = 1;
+      if (LitIsRare(e)) {
+        if (LitKind(e) == kLitEnd) {
+          bb >>= EntryTotal(e);
+          bc -= EntryTotal(e);
+          rc = 1;
+        } else {
+          rc = CS_E_HUFF_DATA;  // length code 286/287
+        }
         break;
       }
-      if (EntryKindOf(e) != kBase) {
-        rc = CS_E_HUFF_DATA;  // length code 286/287
-        break;
-      }
+      saved = bb;
+      bb >>= EntryTotal(e);
+      bc -= EntryTotal(e);
+      d = dt[LowBits(bb, kDistRoot)];
     }
-    // A base: the code length of a base entry is also its shift, as the
-    // kind bits next to it are clear.
-    const uint32_t len = EntryValue(e) + static_cast<uint32_t>(LowBits(bb, EntryTotal(e)) >> ((e >> 8) & 63));
-    bb >>= EntryTotal(e);
-    bc -= EntryTotal(e);
-    e = dt[LowBits(bb, kDistRoot)];
+    // A length: its code length, in the bits above the base, is also
+    // the shift of its extra bits.
+    const uint32_t len =
+        LitLengthBase(e) + static_cast<uint32_t>(LowBits(saved, EntryTotal(e)) >> ((e >> 16) & 63));
+    e = d;
     if (IsRare(e)) {
       if (EntryKindOf(e) == kLink) e = dt[EntryValue(e) + LowBits(bb >> kDistRoot, EntryLen(e))];
       if (EntryKindOf(e) != kBase) {
@@ -491,22 +544,22 @@ int Inflater::Run() {
           if (Remaining() == 0 || out_ == outEnd_) break;
         }
         uint32_t e;
-        if (!Peek(LitTable(), kLitLenRoot, e)) return CS_END_INBUFFER;
-        const uint32_t kind = EntryKindOf(e);
-        if (kind == kLiteral) {
-          Drop(EntryLen(e));
-          *out_++ = static_cast<uint8_t>(EntryValue(e));
+        if (!PeekLit(e)) return CS_END_INBUFFER;
+        if (LitIsLiteral(e)) {
+          Drop(EntryTotal(e));
+          *out_++ = static_cast<uint8_t>(LitByte(e));
           break;
         }
-        if (kind == kEndOfBlock) {
-          Drop(EntryLen(e));
+        if (LitIsRare(e) && LitKind(e) == kLitEnd) {
+          Drop(LitCodeLen(e));
           if (s->last) return CS_E_HUFF_DATA;  // ends before the stream's length
           s->mode = kBlockHeader;
           break;
         }
-        if (kind != kBase) return CS_E_HUFF_DATA;
+        if (LitIsRare(e)) return CS_E_HUFF_DATA;  // length code 286/287
         if (!Need(EntryTotal(e))) return CS_END_INBUFFER;
-        s->matchLen = Take(e);
+        s->matchLen = LitLengthBase(e) + static_cast<uint32_t>(LowBits(bb_, EntryTotal(e)) >> LitCodeLen(e));
+        Drop(EntryTotal(e));
         s->mode = kDistance;
         [[fallthrough]];
       }

@@ -25,30 +25,40 @@ inline uint32_t Reverse(uint32_t code, int len) {
 // 287, which stand for no length.
 constexpr int kLitLenSymbols = 288;
 
-// A symbol's entry without its code length, which the entry holds twice
-// (alone and in the total): the entry is this plus the length times 0x101.
-constexpr uint32_t EntryWithoutLength(Alphabet alphabet, int sym) {
+// A symbol's entry is its template plus the code length times a factor:
+// the length goes into the bits taken and, where the entry holds it apart,
+// into its own field as well.
+struct SymbolEntry {
+  uint32_t entry;
+  uint32_t times;
+};
+constexpr uint32_t kLengthTimes = 0x101;      // distance and code-length entries
+constexpr uint32_t kLitLengthTimes = 0x10001;  // literal/length entries holding their code length
+
+constexpr SymbolEntry EntryWithoutLength(Alphabet alphabet, int sym) {
   switch (alphabet) {
     case Alphabet::kCodeLen:
-      return MakeEntry(kLiteral, 0, 0, static_cast<uint32_t>(sym));
+      return {MakeEntry(kLiteral, 0, 0, static_cast<uint32_t>(sym)), kLengthTimes};
     case Alphabet::kDist:
       // Codes 28 and 29 only name distances beyond the 16 KiB window.
-      if (sym >= kDistCodes || kDistBase[sym] > kWindowSize) return MakeEntry(kInvalid, 0, 0, 0);
-      return MakeEntry(kBase, 0, kDistExtra[sym], kDistBase[sym]);
+      if (sym >= kDistCodes || kDistBase[sym] > kWindowSize) return {MakeEntry(kInvalid, 0, 0, 0), kLengthTimes};
+      return {MakeEntry(kBase, 0, kDistExtra[sym], kDistBase[sym]), kLengthTimes};
     case Alphabet::kLitLen:
       break;
   }
-  if (sym < kLiterals) return MakeEntry(kLiteral, 0, 0, static_cast<uint32_t>(sym));
-  if (sym == kEndBlock) return MakeEntry(kEndOfBlock, 0, 0, 0);
+  if (sym < kLiterals) return {(static_cast<uint32_t>(sym) << 16) | (kLitLenRoot << 8), 1};
+  if (sym == kEndBlock) return {kLitRare | (kLitEnd << 28), kLitLengthTimes};
   const int code = sym - kLiterals - 1;
-  if (code >= kLengthCodes) return MakeEntry(kInvalid, 0, 0, 0);
-  return MakeEntry(kBase, 0, kLengthExtra[code], kLengthBase[code]);
+  if (code >= kLengthCodes) return {MakeLitNoCode(0), kLitLengthTimes};
+  return {kLitLength | (static_cast<uint32_t>(kLengthBase[code] - kMinMatch) << 22) | (kDistRoot << 8) |
+              kLengthExtra[code],
+          kLitLengthTimes};
 }
-constexpr uint32_t kLengthTimes = 0x101;
+constexpr uint32_t EntryOf(const SymbolEntry& t, int len) { return t.entry + static_cast<uint32_t>(len) * t.times; }
 
 template <Alphabet alphabet, int n>
-constexpr std::array<uint32_t, n> EntriesWithoutLength() {
-  std::array<uint32_t, n> t{};
+constexpr std::array<SymbolEntry, n> EntriesWithoutLength() {
+  std::array<SymbolEntry, n> t{};
   for (int i = 0; i < n; ++i) t[i] = EntryWithoutLength(alphabet, i);
   return t;
 }
@@ -57,7 +67,7 @@ constexpr auto kDistEntries = EntriesWithoutLength<Alphabet::kDist, 32>();
 constexpr auto kCodeLenEntries = EntriesWithoutLength<Alphabet::kCodeLen, kBitLenCodes>();
 
 // The entries of an alphabet's symbols, by symbol, and how many there are.
-const uint32_t* EntriesOf(Alphabet alphabet, int* symbols) {
+const SymbolEntry* EntriesOf(Alphabet alphabet, int* symbols) {
   switch (alphabet) {
     case Alphabet::kLitLen:
       *symbols = kLitLenSymbols;
@@ -72,12 +82,20 @@ const uint32_t* EntriesOf(Alphabet alphabet, int* symbols) {
   return kCodeLenEntries.data();
 }
 
+// A link to a subtable, and an entry for a code no symbol has.
+uint32_t LinkEntry(Alphabet alphabet, uint32_t subBits, uint32_t offset) {
+  return alphabet == Alphabet::kLitLen ? MakeLitLink(subBits, offset) : MakeLink(subBits, offset);
+}
+uint32_t NoCodeEntry(Alphabet alphabet, uint32_t codeLen) {
+  return alphabet == Alphabet::kLitLen ? MakeLitNoCode(codeLen) : MakeEntry(kInvalid, codeLen, 0, 0);
+}
+
 }  // namespace
 
 int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet, uint32_t* table,
                      int capacity, int* used) {
   int symbols = 0;
-  const uint32_t* const tmpl = EntriesOf(alphabet, &symbols);
+  const SymbolEntry* const tmpl = EntriesOf(alphabet, &symbols);
   if (count > symbols) return CS_E_BAD_LENGTHS;
   int lenCount[kMaxBits + 1] = {};
   for (int i = 0; i < count; ++i) {
@@ -101,7 +119,7 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
       return CS_E_BAD_LENGTHS;
     // Unfilled slots are invalid codes; their length 1 lets a decoder
     // notice them as soon as one bit is there.
-    std::fill(table, table + rootSize, MakeEntry(kInvalid, 1, 0, 0));
+    std::fill(table, table + rootSize, NoCodeEntry(alphabet, 1));
     if (maxLen == 0) return 0;
   }
 
@@ -136,7 +154,7 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
       uint32_t cw = 0;  // bit-reversed canonical codeword
       for (;;) {
         for (int c = lenCount[len]; c > 0; --c) {
-          table[cw] = tmpl[sorted[k++]] + static_cast<uint32_t>(len) * kLengthTimes;
+          table[cw] = EntryOf(tmpl[sorted[k++]], len);
           if (cw == end - 1) {  // the last codeword: nothing longer follows
             for (; len < root; ++len, end <<= 1) std::memcpy(table + end, table, end * sizeof *table);
             goto rootDone;
@@ -160,7 +178,7 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
       const int sym = sorted[k];
       const int len = lens[sym];
       const uint32_t rev = Reverse(nextCode[len]++, len);
-      const uint32_t e = tmpl[sym] + static_cast<uint32_t>(len) * kLengthTimes;
+      const uint32_t e = EntryOf(tmpl[sym], len);
       for (uint32_t i = rev; i < static_cast<uint32_t>(rootSize); i += 1u << len) table[i] = e;
     }
   }
@@ -182,13 +200,15 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
   }
 
   // Second pass: allocate the subtables and fill them.
+  uint16_t subAt[1 << kLitLenRoot];
   int at = rootSize;
   for (int i = 0; i < nlinked; ++i) {
     const int p = linked[i];
     const int size = 1 << subBits[p];
     if (at + size > capacity) return CS_E_TABLE_POOL;
-    table[p] = MakeLink(subBits[p], static_cast<uint32_t>(at));
-    std::fill(table + at, table + at + size, MakeEntry(kInvalid, static_cast<uint32_t>(root + 1), 0, 0));
+    table[p] = LinkEntry(alphabet, subBits[p], static_cast<uint32_t>(at));
+    subAt[p] = static_cast<uint16_t>(at);
+    std::fill(table + at, table + at + size, NoCodeEntry(alphabet, static_cast<uint32_t>(root + 1)));
     at += size;
   }
   *used = at;
@@ -198,10 +218,9 @@ int BuildDecodeTable(const uint8_t* lens, int count, int root, Alphabet alphabet
     const int len = lens[sym];
     const uint32_t rev = Reverse(nextCode[len]++, len);
     const uint32_t p = rev & static_cast<uint32_t>(rootSize - 1);
-    const uint32_t link = table[p];
-    const uint32_t base = EntryValue(link);
-    const uint32_t sb = EntryLen(link);
-    const uint32_t e = tmpl[sym] + static_cast<uint32_t>(len) * kLengthTimes;
+    const uint32_t base = subAt[p];
+    const uint32_t sb = subBits[p];
+    const uint32_t e = EntryOf(tmpl[sym], len);
     for (uint32_t i = rev >> root; i < (1u << sb); i += 1u << (len - root)) table[base + i] = e;
   }
   return 0;
@@ -211,7 +230,7 @@ namespace {
 
 struct FixedTables {
   uint32_t lit[1 << kLitLenRoot];
-  uint32_t dist[1 << kDistRoot];
+  uint32_t dist[1 << kLitLenRoot];  // the root, then room for reads as behind the decode pool
   FixedTables() {
     uint8_t lens[kLitLenSymbols];
     for (int i = 0; i < kLitLenSymbols; ++i) lens[i] = static_cast<uint8_t>(FixedLitLenLength(i));

@@ -383,6 +383,103 @@ TEST(HuffDecoder, CorruptCodesMidStreamFailAlikeOnBothPaths) {
   }
 }
 
+// Canonical codes of the given lengths (0: no code), most significant bit
+// first as StreamWriter::Code takes them.
+std::vector<uint32_t> CanonicalCodes(const std::vector<int>& lens) {
+  int count[16] = {};
+  for (int l : lens) count[l]++;
+  count[0] = 0;
+  uint32_t next[16] = {};
+  for (int len = 1, code = 0; len < 16; ++len) next[len] = code = (code + count[len - 1]) << 1;
+  std::vector<uint32_t> codes(lens.size());
+  for (size_t s = 0; s < lens.size(); ++s)
+    if (lens[s]) codes[s] = next[lens[s]]++;
+  return codes;
+}
+
+// A dynamic block whose codes run from 1 to 15 bits, so that literals,
+// lengths, distances and the block's end are also met beyond the decoder's
+// first lookup, with input and output to spare: decoded whole and byte by
+// byte, a sound stream and one whose last block ends early come out alike
+// on both paths.
+TEST(HuffDecoder, CodesUpTo15BitsDecodeAlikeOnBothPaths) {
+  // Literal/length: 'a'..'l' take 1..12 bits, length symbols 258 (4 bytes)
+  // and 265 (11 or 12 bytes) 13 and 14, the block's end and 'm' 15.
+  std::vector<int> litLens(266, 0);
+  for (int i = 0; i < 12; ++i) litLens['a' + i] = i + 1;
+  litLens[258] = 13;
+  litLens[265] = 14;
+  litLens[256] = litLens['m'] = 15;
+  std::vector<int> distLens(14);  // codes 0..11: 1..12 bits, 12 and 13: 13
+  for (int i = 0; i < 14; ++i) distLens[i] = std::min(i + 1, 13);
+  std::vector<int> clLens(19, 4);  // code lengths 0..14: 4 bits, 15 and 18: 5
+  clLens[15] = clLens[18] = 5;
+  clLens[16] = clLens[17] = 0;
+  const auto litCodes = CanonicalCodes(litLens), distCodes = CanonicalCodes(distLens),
+             clCodes = CanonicalCodes(clLens);
+  const int kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+  // length: the header's; last: whether this block ends the stream.  The
+  // body is 3,000 literals with a match after every fourth, its distance at
+  // most 97 back; a fixed block of 400 "z" follows unless this block is the
+  // last, and then input to spare.
+  auto stream = [&](int32_t length, bool last) {
+    StreamWriter w(length);
+    w.Bits(0, 2).Bits(last, 1).Bits(2, 2).Bits(266 - 257, 5).Bits(14 - 1, 5).Bits(19 - 4, 4);
+    for (int i = 0; i < 19; ++i) w.Bits(static_cast<uint32_t>(clLens[kOrder[i]]), 3);
+    for (const auto* lens : {&litLens, &distLens}) {
+      for (size_t i = 0; i < lens->size();) {
+        size_t run = 0;
+        while (i + run < lens->size() && (*lens)[i + run] == 0 && run < 138) ++run;
+        if (run >= 11) {
+          w.Code(clCodes[18], 5).Bits(static_cast<uint32_t>(run - 11), 7);
+        } else {
+          run = 1;
+          w.Code(clCodes[(*lens)[i]], clLens[(*lens)[i]]);
+        }
+        i += run;
+      }
+    }
+    for (int i = 0; i < 3000; ++i) {
+      w.Code(litCodes['a' + i % 13], litLens['a' + i % 13]);
+      if (i % 4 != 3 || i < 100) continue;
+      const int lenSym = i % 8 == 3 ? 258 : 265, distCode = i / 4 % 13;
+      w.Code(litCodes[lenSym], litLens[lenSym]).Bits(1, lenSym == 265 ? 1 : 0);
+      w.Code(distCodes[distCode], distLens[distCode]).Bits(0, distCode < 4 ? 0 : distCode / 2 - 1);
+    }
+    w.Code(litCodes[256], 15);
+    if (!last) {
+      w.Bits(1, 1).Bits(1, 2);
+      for (int i = 0; i < 400; ++i) w.Fixed('z');
+      w.Fixed(256);
+    }
+    Bytes b = w.Done();
+    b.resize(b.size() + 32);
+    return b;
+  };
+  int32_t n = 400;  // the body's bytes and the "z"s
+  for (int i = 0; i < 3000; ++i) n += 1 + (i % 4 != 3 || i < 100 ? 0 : i % 8 == 3 ? 4 : 12);
+  const struct {
+    const char* what;
+    Bytes s;
+    int rc;
+  } cases[] = {
+      {"sound", stream(n, false), CS_END_OF_STREAM},
+      {"last block ends early", stream(n, true), CS_E_HUFF_DATA},
+  };
+  for (const auto& c : cases) {
+    auto d = NewDecompressArea();
+    const Result whole = Decompress(d.get(), c.s);
+    const Result steps = Decompress(d.get(), c.s, 1, 1);
+    EXPECT_EQ(whole.rc, c.rc) << c.what;
+    EXPECT_EQ(steps.rc, c.rc) << c.what;
+    EXPECT_EQ(whole.data, steps.data) << c.what;
+    if (c.rc == CS_END_OF_STREAM) {
+      EXPECT_EQ(whole.data.size(), static_cast<size_t>(n));
+    }
+  }
+}
+
 TEST(HuffDecoder, DynamicHeaderErrors) {
   auto dyn = [](int32_t len, uint32_t hlit, uint32_t hdist, uint32_t hclen) {
     StreamWriter w(len);

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <emmintrin.h>
 #include <memory>
 #include <vector>
 
@@ -40,16 +41,6 @@ uint32_t NextRandom() {
   return (next >> 16) & 0x7FFF;
 }
 
-inline uint16_t Load16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-inline uint32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
@@ -122,51 +113,77 @@ __attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cu
   uint32_t chain = s->chainLimit;
   if (prevLength >= s->goodLength) chain >>= 2;
   const uint32_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
-  // A candidate can only beat best when it agrees with the scan at its
-  // first bytes and at the bytes ending at position best.  best >= 2 here,
-  // and the window has slack, so 4-byte loads stay inside it; a candidate
-  // passing the tests is still measured exactly.
-  const uint32_t scanStart = Load32(scan);
-  const uint32_t startMask = best >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
-  uint16_t scanEnd = Load16(scan + best - 1);
-  // Measures one candidate; true when it reached the longest possible match.
-  auto visit = [&](uint32_t c) -> bool {
-    const uint8_t* m = win + c;
-    if (Load16(m + best - 1) != scanEnd || ((Load32(m) ^ scanStart) & startMask) != 0) return false;
-    uint32_t len = 2;
+  uint32_t bestStart = *matchStart;
+  // Measures a candidate exactly from byte len on; the result is at most maxLen.
+  auto extend = [&](const uint8_t* m, uint32_t len) -> uint32_t {
     for (;;) {
       if (len + 8 > maxLen) {
         while (len < maxLen && scan[len] == m[len]) ++len;
-        break;
+        return len;
       }
-      const uint64_t x = Load64(scan + len) ^ Load64(m + len);
-      if (x) {
-        len += static_cast<uint32_t>(__builtin_ctzll(x)) >> 3;
-        break;
-      }
+      const uint64_t y = Load64(scan + len) ^ Load64(m + len);
+      if (y) return len + (static_cast<uint32_t>(__builtin_ctzll(y)) >> 3);
       len += 8;
     }
-    if (len <= best) return false;
-    *matchStart = c;
-    best = len;
-    if (len >= maxLen) return true;
-    scanEnd = Load16(scan + best - 1);
+  };
+  // Near the end of the data: each candidate measured byte by byte.
+  auto visitShort = [&](uint32_t c) -> bool {
+    const uint32_t len = extend(win + c, 0);
+    bestStart = len > best ? c : bestStart;
+    best = len > best ? len : best;
+    return best >= maxLen;
+  };
+  // Every candidate is measured over its first 32 bytes with two vector
+  // compares, and best and bestStart follow with conditional moves: whether
+  // a near candidate wins is data the branch predictor cannot learn.  Only a
+  // candidate agreeing in all 32 bytes, which is rare, takes a branch to be
+  // measured further.  A candidate wins only when strictly longer, so the
+  // nearest wins among equals as the chain is walked from near to far.
+  const __m128i scanLo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(scan));
+  const __m128i scanHi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(scan + 16));
+  auto visitLong = [&](uint32_t c) -> bool {
+    const uint8_t* m = win + c;
+    const uint32_t eqLo = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m)), scanLo)));
+    const uint32_t eqHi = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m + 16)), scanHi)));
+    const uint64_t differ = ~(static_cast<uint64_t>(eqHi) << 16 | eqLo);
+    uint32_t len = static_cast<uint32_t>(__builtin_ctzll(differ));
+    if (__builtin_expect(len == 32, 0)) {
+      // A candidate beats a best of 32 or more only when it also agrees in
+      // the 8 bytes ending at position best (best < maxLen here).
+      if (best >= 32 && Load64(m + best - 7) != Load64(scan + best - 7)) return false;
+      len = extend(m, 32);
+      if (len <= best) return false;
+      bestStart = c;
+      best = len;
+      return len >= maxLen;
+    }
+    bestStart = len > best ? c : bestStart;
+    best = len > best ? len : best;
     return false;
   };
   // Candidates in chain order: cur, its prev, that one's prev, ...; the walk
   // ends at a position at or below limit (0 included) or after chain of them.
-  for (;;) {
-    const ChainLink link = links[cur & kWMask];
-    // Start the loads of the next step before this one's tests, whose
-    // mispredictions would otherwise delay them.
-    __builtin_prefetch(links + (link.skip & kWMask));
-    if (visit(cur)) break;
-    cur = link.prev;
-    if (cur <= limit || --chain == 0) break;
-    if (visit(cur)) break;
-    cur = link.skip;
-    if (cur <= limit || --chain == 0) break;
-  }
+  auto walk = [&](auto visit) {
+    for (;;) {
+      const ChainLink link = links[cur & kWMask];
+      // Start the loads of the next step before this one's tests, whose
+      // mispredictions would otherwise delay them.
+      __builtin_prefetch(links + (link.skip & kWMask));
+      if (visit(cur)) break;
+      cur = link.prev;
+      if (cur <= limit || --chain == 0) break;
+      if (visit(cur)) break;
+      cur = link.skip;
+      if (cur <= limit || --chain == 0) break;
+    }
+  };
+  if (maxLen >= 32)
+    walk(visitLong);
+  else
+    walk(visitShort);
+  *matchStart = bestStart;
   return best;
 }
 

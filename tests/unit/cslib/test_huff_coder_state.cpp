@@ -77,6 +77,47 @@ TEST(HuffCoderState, LongChainOutputIsPinned) {
 
 namespace {
 
+// Records of 48 bytes that copy one of a few patterns up to a byte between
+// 28 and 36 and differ after it, with every eighth one a whole copy: many
+// candidates agree with each other for about 32 bytes and then part.
+Bytes RecordBytes(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  Bytes patterns[4];
+  for (Bytes& p : patterns) p = RandomBytes(48, static_cast<unsigned>(gen()));
+  Bytes v;
+  while (v.size() < n) {
+    Bytes r = patterns[gen() % 4];
+    if (gen() % 8 != 0)
+      for (size_t i = 28 + gen() % 9; i < r.size(); ++i) r[i] = static_cast<uint8_t>(gen());
+    v.insert(v.end(), r.begin(), r.end());
+  }
+  v.resize(n);
+  return v;
+}
+
+}  // namespace
+
+// CRC-32 of the deterministic output of each level over such records, as one
+// long stream and as streams ending at every length from 4000 to 4040, so
+// that the last positions of a stream meet every short lookahead.
+TEST(HuffCoderState, RecordOutputIsPinnedAtEveryEnd) {
+  static const uint32_t kPinned[9] = {0x4CCEEF40U, 0xAB855F15U, 0x95B5E20CU, 0x005F8549U, 0x69775CC7U,
+                                      0xFCA4EFD6U, 0x336C801CU, 0x91E9EB94U, 0x1C29D140U};
+  auto c = NewCompressArea();
+  const Bytes data = RecordBytes(100000, 11);
+  for (int level = 1; level <= 9; ++level) {
+    const Bytes whole = Compress(c.get(), data, level).data;
+    uint32_t crc = CsCrc32Update(0xFFFFFFFFu, whole.data(), whole.size());
+    for (size_t n = 4000; n <= 4040; ++n) {
+      const Bytes z = Compress(c.get(), Bytes(data.begin(), data.begin() + static_cast<ptrdiff_t>(n)), level).data;
+      crc = CsCrc32Update(crc, z.data(), z.size());
+    }
+    EXPECT_EQ(~crc, kPinned[level - 1]) << "level " << level;
+  }
+}
+
+namespace {
+
 // Runs make in a child process and returns what it made: every child starts
 // from the parent's preamble generator, so two children draw the same
 // preambles for their streams.

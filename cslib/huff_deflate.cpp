@@ -167,15 +167,18 @@ __attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cu
   // ends at a position at or below limit (0 included) or after chain of them.
   auto walk = [&](auto visit) {
     for (;;) {
-      const ChainLink link = links[cur & kWMask];
+      // The link is read first, ahead of the candidates' bytes: the walk
+      // waits on it.  The two halves are read apart, as they are written.
+      const uint32_t prev = links[cur & kWMask].prev;
+      const uint32_t skip = links[cur & kWMask].skip;
       // Start the loads of the next step before this one's tests, whose
       // mispredictions would otherwise delay them.
-      __builtin_prefetch(links + (link.skip & kWMask));
+      __builtin_prefetch(links + (skip & kWMask));
       if (visit(cur)) break;
-      cur = link.prev;
+      cur = prev;
       if (cur <= limit || --chain == 0) break;
       if (visit(cur)) break;
-      cur = link.skip;
+      cur = skip;
       if (cur <= limit || --chain == 0) break;
     }
   };
@@ -246,7 +249,12 @@ RunResult DeflatePositions(ComprState* s, int* err) {
     const uint32_t h = insH & kHashMask;
     const uint32_t hd = head[h];
     // hd's own link is intact whenever hd is near enough to be searched.
-    links[pos & kWMask] = ChainLink{static_cast<uint16_t>(hd), links[hd & kWMask].prev};
+    // The two halves are stored apart: prev is known at once, while skip
+    // waits for a load, and a later position whose head is pos reads prev
+    // without waiting for that load.
+    ChainLink& l = links[pos & kWMask];
+    l.prev = static_cast<uint16_t>(hd);
+    l.skip = links[hd & kWMask].prev;
     head[h] = static_cast<uint16_t>(pos);
     return hd;
   };

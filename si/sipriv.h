@@ -44,15 +44,21 @@ void SiSelFiClose(SISEL_FI* fi, const char* module, const char* name);
 // the leaf that holds it.
 const void* SiSelFiFind(const SISEL_FI& fi, int32_t fd, int32_t* leaf);
 
-// The element as an index into table[0 .. n), or -1.
+// The index of the element at p in table[0 .. n), or -1 when p is not the
+// address of one (null, outside, or between elements).
 template <class T>
-int64_t SiSelFiPos(const SISEL_FI& fi, const T* table, uint32_t n, int32_t fd, int32_t* leaf) {
-  const void* v = SiSelFiFind(fi, fd, leaf);
-  if (v == nullptr || table == nullptr) return -1;
-  const auto at = reinterpret_cast<uintptr_t>(v);
+int64_t SiSelIndexOf(const T* table, uint32_t n, const void* p) {
+  if (p == nullptr || table == nullptr) return -1;
+  const auto at = reinterpret_cast<uintptr_t>(p);
   const auto base = reinterpret_cast<uintptr_t>(table);
   if (at < base || (at - base) % sizeof(T) != 0 || (at - base) / sizeof(T) >= n) return -1;
   return static_cast<int64_t>((at - base) / sizeof(T));
+}
+
+// The element as an index into table[0 .. n), or -1.
+template <class T>
+int64_t SiSelFiPos(const SISEL_FI& fi, const T* table, uint32_t n, int32_t fd, int32_t* leaf) {
+  return SiSelIndexOf(table, n, SiSelFiFind(fi, fd, leaf));
 }
 
 // ---- Small pieces of the select sets ----

@@ -49,10 +49,7 @@ const char* OpName(int op) {
 }  // namespace
 
 bool SISEL_EPOLL::IsEntry(const FD_EL* el) const {
-  const auto at = reinterpret_cast<uintptr_t>(el);
-  const auto base = reinterpret_cast<uintptr_t>(entries);
-  return entries != nullptr && at >= base && (at - base) % sizeof(FD_EL) == 0 &&
-         (at - base) / sizeof(FD_EL) < maxEntries;
+  return SiSelIndexOf(entries, maxEntries, el) >= 0;
 }
 
 void SISEL_EPOLL::Release() {

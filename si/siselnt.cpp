@@ -276,12 +276,8 @@ int32_t SISEL_SEL_NT::Dump(FILE* stream) {
   if (stream == nullptr) return SI_EINVAL;
   auto posOf = [&](const FD_EL* e) {
     if (e == nullptr) return -1;
-    const auto at = reinterpret_cast<uintptr_t>(e);
-    const auto base = reinterpret_cast<uintptr_t>(entries);
-    if (entries == nullptr || at < base || (at - base) % sizeof(FD_EL) != 0 ||
-        (at - base) / sizeof(FD_EL) >= maxEntries)
-      return -99;
-    return static_cast<int>((at - base) / sizeof(FD_EL));
+    const int64_t p = SiSelIndexOf(entries, maxEntries, e);
+    return p < 0 ? -99 : static_cast<int>(p);
   };
   std::fprintf(stream, "SISELNT set %p\n", static_cast<void*>(this));
   std::fprintf(stream,

@@ -386,11 +386,8 @@ int32_t SISEL_POLL::Dump(FILE* stream) {
   for (uint32_t p = 0; p < highest + 3 && p < maxEntries; ++p) {
     const FD_EL& e = entries[p];
     const SI_POLL_FD& f = fds[p];
-    int nxt = -1;
-    if (e.nxt != nullptr) {
-      const ptrdiff_t d = e.nxt - entries;
-      nxt = d >= 0 && d < static_cast<ptrdiff_t>(maxEntries) ? static_cast<int>(d) : -99;
-    }
+    const int64_t at = SiSelIndexOf(entries, maxEntries, e.nxt);
+    const int nxt = e.nxt == nullptr ? -1 : at < 0 ? -99 : static_cast<int>(at);
     int32_t leaf = 0;
     const int fiPos = static_cast<int>(SiSelFiPos(fi, fds, maxEntries, f.fd, &leaf));
     std::fprintf(stream, "%5d: %08x %08x %3d %3d | sock %-3d %2d (%c%c%c) %2d (%c%c%c%c%c%c)",

@@ -73,6 +73,21 @@ inline bool SiBitIsSet(const SI_FD_SET& s, uint32_t d) { return (s.bits[d / 64] 
 inline void SiBitSet(SI_FD_SET& s, uint32_t d) { s.bits[d / 64] |= uint64_t{1} << (d % 64); }
 inline void SiBitClr(SI_FD_SET& s, uint32_t d) { s.bits[d / 64] &= ~(uint64_t{1} << (d % 64)); }
 
+// A ready member of a walk with returned events r, p and w (read, priority,
+// write): the flags that are not null receive them, and a line names them.
+// True when one of them is an event the caller asked about.
+inline bool SiSelReport(const char* module, const char* name, int32_t fd, uint32_t pos, bool r,
+                        bool p, bool w, uint8_t* read, uint8_t* readPri, uint8_t* write) {
+  const bool reported = (read != nullptr && r) || (readPri != nullptr && p) ||
+                        (write != nullptr && w);
+  if (read != nullptr) *read = r;
+  if (readPri != nullptr) *readPri = p;
+  if (write != nullptr) *write = w;
+  SI_TRACE(module, 3, SiTrc::Plain, "%s: sock %d selected (pos=%u; revt=%c%c%c)\n", name, fd, pos,
+           SiEvChar(r, 'r'), SiEvChar(p, 'p'), SiEvChar(w, 'w'));
+  return reported;
+}
+
 // The member at a descriptor in a slotted set, or -1 after the line that it
 // is not one.
 template <class T>

@@ -396,17 +396,9 @@ int32_t SISEL_EPOLL::Next(uint8_t* read, uint8_t* readPri, uint8_t* write, SI_SO
       TRC(2, "%s: an error occurred in sock %d\n", name, el->sock);
       return SI_EINTERN;
     }
-    const bool r = rev & kRead;
-    const bool p = rev & kPri;
-    const bool w = rev & kWrite;
-    const bool reported = (read != nullptr && r) || (readPri != nullptr && p) ||
-                          (write != nullptr && w);
-    if (read != nullptr) *read = r;
-    if (readPri != nullptr) *readPri = p;
-    if (write != nullptr) *write = w;
-    TRC(3, "%s: sock %d selected (pos=%u; revt=%c%c%c)\n", name, el->sock, pos, SiEvChar(r, 'r'),
-        SiEvChar(p, 'p'), SiEvChar(w, 'w'));
-    if (reported) return SI_OK;
+    if (SiSelReport(kModule, name, el->sock, pos, rev & kRead, rev & kPri, rev & kWrite, read,
+                    readPri, write))
+      return SI_OK;
     *sock = nullptr;
     if (data != nullptr) *data = nullptr;
   }

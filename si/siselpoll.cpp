@@ -284,17 +284,9 @@ int32_t SISEL_POLL::Next(uint8_t* read, uint8_t* readPri, uint8_t* write, SI_SOC
       TRC(2, "%s: an error occurred in sock %d\n", name, fd);
       return SI_EINTERN;
     }
-    const bool r = rev & SI_POLLIN;
-    const bool p = rev & SI_POLLPRI;
-    const bool w = rev & SI_POLLOUT;
-    const bool reported = (read != nullptr && r) || (readPri != nullptr && p) ||
-                          (write != nullptr && w);
-    if (read != nullptr) *read = r;
-    if (readPri != nullptr) *readPri = p;
-    if (write != nullptr) *write = w;
-    TRC(3, "%s: sock %d selected (pos=%u; revt=%c%c%c)\n", name, fd, pos, SiEvChar(r, 'r'),
-        SiEvChar(p, 'p'), SiEvChar(w, 'w'));
-    if (reported) return SI_OK;
+    if (SiSelReport(kModule, name, fd, pos, rev & SI_POLLIN, rev & SI_POLLPRI, rev & SI_POLLOUT,
+                    read, readPri, write))
+      return SI_OK;
     *sock = nullptr;
     if (data != nullptr) *data = nullptr;
   }

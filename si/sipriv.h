@@ -88,6 +88,22 @@ inline bool SiSelReport(const char* module, const char* name, int32_t fd, uint32
   return reported;
 }
 
+// The refusals before a slotted set adds or changes a member: no socket, or
+// a set that Init has not prepared (ready false).  SI_OK or SI_EINVAL after
+// the line that says which.
+inline int32_t SiSelSetCheck(const char* module, const char* name, const SI_SOCK* sock,
+                             bool ready) {
+  if (sock == nullptr) {
+    SI_TRACE(module, 2, SiTrc::Plain, "%s: sock %d not member of set\n", name, -1);
+    return SI_EINVAL;
+  }
+  if (!ready) {
+    SI_TRACE(module, 1, SiTrc::Plain, "%s: set not initialised\n", name);
+    return SI_EINVAL;
+  }
+  return SI_OK;
+}
+
 // The member at a descriptor in a slotted set, or -1 after the line that it
 // is not one.
 template <class T>

@@ -160,14 +160,7 @@ int32_t SISEL_EPOLL::Closed(SI_SOCK* sock, const char* name) {
 
 int32_t SISEL_EPOLL::Set(SI_SOCK* sock, uint8_t mode, void* data, uint8_t exclusive) {
   const char* const name = "SiSelEPSet";
-  if (sock == nullptr) {
-    TRC(2, "%s: sock %d not member of set\n", name, -1);
-    return SI_EINVAL;
-  }
-  if (entries == nullptr) {
-    TRC(1, "%s: set not initialised\n", name);
-    return SI_EINVAL;
-  }
+  if (SiSelSetCheck(kModule, name, sock, entries != nullptr) != SI_OK) return SI_EINVAL;
   int32_t leaf = 0;
   const int64_t p = SiSelFiPos(fi, entries, highest, sock->sock, &leaf);
   FD_EL* el = p >= 0 ? &entries[p] : nullptr;

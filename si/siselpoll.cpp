@@ -105,14 +105,7 @@ int32_t SISEL_POLL::Add(SI_SOCK* sock, void* data, uint32_t* pos) {
 
 int32_t SISEL_POLL::Set(SI_SOCK* sock, uint8_t mode, void* data, uint8_t exclusive) {
   const char* const name = "SiSelPSet";
-  if (sock == nullptr) {
-    TRC(2, "%s: sock %d not member of set\n", name, -1);
-    return SI_EINVAL;
-  }
-  if (fds == nullptr) {
-    TRC(1, "%s: set not initialised\n", name);
-    return SI_EINVAL;
-  }
+  if (SiSelSetCheck(kModule, name, sock, fds != nullptr) != SI_OK) return SI_EINVAL;
   int32_t leaf = 0;
   int64_t found = SiSelFiPos(fi, fds, highest, sock->sock, &leaf);
   uint32_t pos = 0;

@@ -14,19 +14,12 @@
 #include <string>
 
 #include "ni/ni.h"
+#include "ni/nipriv.h"
 #include "si/fi.h"
-#include "trace/errinfo.h"
 
 namespace {
 
-const char* const kComponent = "NI (network interface)";
-constexpr int kVersion = 40;
 const char* const kModule = "niraw";
-
-#define NI_ERR(rc, descr, detail, ...) \
-  ErrSet(kComponent, kVersion, kModule, __LINE__, descr, rc, detail, __VA_ARGS__)
-#define NI_ERR_SYS(rc, descr, detail, call, err, ...) \
-  ErrSetSys(kComponent, kVersion, kModule, __LINE__, 0, descr, rc, detail, call, err, __VA_ARGS__)
 
 constexpr uint32_t kMaxHandles = 4096;
 constexpr int kGenBits = 3;

@@ -5,17 +5,12 @@
 #include <algorithm>
 #include <new>
 
+#include "ni/nipriv.h"
 #include "ni/nisel.h"
-#include "trace/errinfo.h"
 
 namespace {
 
-const char* const kComponent = "NI (network interface)";
-constexpr int kVersion = 40;
 const char* const kModule = "nisel";
-
-#define NI_ERR(rc, descr, detail, ...) \
-  ErrSet(kComponent, kVersion, kModule, __LINE__, descr, rc, detail, __VA_ARGS__)
 
 // The NI code of a set operation's result.
 int32_t FromSi(int32_t rc, const char* op, NI_HDL hdl) {

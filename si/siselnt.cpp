@@ -232,7 +232,8 @@ int32_t SISEL_SEL_NT::GetStatEx(SI_SOCK* sock, uint8_t* stat, SI_SOCK** outSock,
 int32_t SISEL_SEL_NT::GetStat(SI_SOCK* sock, uint8_t* stat) {
   FD_EL* el = nullptr;
   if (stat == nullptr || Find(sock, "SiSelNGetStat", &el, nullptr) != SI_OK) return SI_EINVAL;
-  return GetStatEx(sock, stat, nullptr, nullptr);
+  *stat = sets.Status(static_cast<uint32_t>(el->sock), invalidSocket, el->pSocket);
+  return SI_OK;
 }
 
 uint32_t SISEL_SEL_NT::GetMaxEntries() { return maxEntries; }

@@ -182,7 +182,9 @@ int32_t SISEL_SELECT::GetStatEx(SI_SOCK* sock, uint8_t* stat, SI_SOCK** outSock,
 
 int32_t SISEL_SELECT::GetStat(SI_SOCK* sock, uint8_t* stat) {
   if (stat == nullptr || Check(sock, "SiSelSGetStat", true) != SI_OK) return SI_EINVAL;
-  return GetStatEx(sock, stat, nullptr, nullptr);
+  const auto d = static_cast<uint32_t>(sock->sock);
+  *stat = sets.Status(d, invalidSocket, entries[d].pSocket);
+  return SI_OK;
 }
 
 uint32_t SISEL_SELECT::GetMaxEntries() { return maxEntries; }

@@ -17,6 +17,7 @@
 #include "krn/rscp/cpencode.h"
 #include "krn/rscp/cperr.h"
 #include "krn/rscp/cpjis.h"
+#include "krn/rscp/cprulebytes.h"
 #include "krn/rscp/cptab.h"
 #include "nls/nlsui.h"
 
@@ -49,10 +50,6 @@ int32_t Incomplete(rscpcRun& r)
 int32_t Clamp(int64_t n) { return n < INT32_MAX ? int32_t(n) : INT32_MAX; }
 
 inline bool In(uint8_t b, int lo, int hi) { return b >= lo && b <= hi; }
-inline uint32_t Get16(const uint8_t* p, bool big)
-{
-    return big ? uint32_t(p[0]) << 8 | p[1] : uint32_t(p[1]) << 8 | p[0];
-}
 
 // n source bytes unchanged; counted as a substitution when they stand for a
 // character that could not be converted.
@@ -569,9 +566,9 @@ int32_t MbGetClaim(rscpcRun& r, void*)
         // Surrogate pairs below the private-use planes; the rules the rest.
         if (left < 2)
             return Incomplete(r);
-        const uint32_t hi = Get16(p, true);
+        const uint32_t hi = rscpGet16(p, true);
         if (hi >= 0xD800 && hi < 0xDB80 && left >= 4) {
-            const uint32_t lo = Get16(p + 2, true);
+            const uint32_t lo = rscpGet16(p + 2, true);
             if (lo >= 0xDC00 && lo <= 0xDFFF)
                 return PutCodePoint(r, (hi << 10) + lo - 0x35FDC00, p + 4, false);
         }
@@ -600,7 +597,7 @@ rscpcExit Mbs16(rscpcRun& r)
     while (r.src < r.srcEnd) {
         if (r.srcEnd - r.src < 2)
             return rscpcIncompleteRest(r, r.srcEnd);
-        const int32_t claim = PutCharNo(r, Get16(r.src, true), r.src + 2);
+        const int32_t claim = PutCharNo(r, rscpGet16(r.src, true), r.src + 2);
         if (claim != RSCPC_CLAIM_NEXT)
             return rscpcExit(claim);
     }
@@ -659,19 +656,19 @@ rscpcExit Utf16Get(rscpcRun& r, int32_t method)
         const int64_t left = r.srcEnd - p;
         if (left < 2)
             return rscpcIncompleteRest(r, r.srcEnd);
-        uint32_t cp = Get16(p, big);
+        uint32_t cp = rscpGet16(p, big);
         int32_t n = 2;
         if (cp >= 0xD800 && cp <= 0xDBFF) {
             if (left < 4)
                 return rscpcIncompleteRest(r, r.srcEnd);
-            const uint32_t lo = Get16(p + 2, big);
+            const uint32_t lo = rscpGet16(p + 2, big);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
                 cp = (cp << 10) + lo - 0x35FDC00;
                 n = 4;
             }
         }
         int32_t claim = RSCPC_CLAIM_TABLES;
-        const uint32_t entry = special && ((cp >= 0xE000 && cp <= 0xF8FF) || (n == 4 && Get16(p, big) > 0xDB7F))
+        const uint32_t entry = special && ((cp >= 0xE000 && cp <= 0xF8FF) || (n == 4 && rscpGet16(p, big) > 0xDB7F))
                                    ? EntryOf(r, n)
                                    : 0;
         if (rscpT1Kind(entry) == RSCP_T1_RULE) {

@@ -11,6 +11,7 @@
 #include "krn/rscp/cpjis.h"
 #include "krn/rscp/cpkeys.h"
 #include "krn/rscp/cpload.h"
+#include "krn/rscp/cprulebytes.h"
 #include "krn/rscp/cpstore.h"
 #include "krn/rscp/cptable.h"
 #include "nls/kovstr.h"
@@ -163,84 +164,28 @@ uint32_t IgnoredOutputFailure(uint32_t type, const char* w1, int32_t l1, const c
 
 // ---- Unicode encoding forms -------------------------------------------------------------
 
-int32_t Utf8(uint32_t c, uint8_t* b)
-{
-    if (c < 0x80) {
-        b[0] = static_cast<uint8_t>(c);
-        return 1;
-    }
-    if (c < 0x800) {
-        b[0] = static_cast<uint8_t>(0xC0 + c / 64);
-        b[1] = static_cast<uint8_t>(0x80 + c % 64);
-        return 2;
-    }
-    if (c < 0x10000) {
-        b[0] = static_cast<uint8_t>(0xE0 + (c >> 12));
-        b[1] = static_cast<uint8_t>(0x80 + (c >> 6 & 63));
-        b[2] = static_cast<uint8_t>(0x80 + (c & 63));
-        return 3;
-    }
-    b[0] = static_cast<uint8_t>(0xF0 + (c >> 18));
-    b[1] = static_cast<uint8_t>(0x80 + (c >> 12 & 63));
-    b[2] = static_cast<uint8_t>(0x80 + (c >> 6 & 63));
-    b[3] = static_cast<uint8_t>(0x80 + (c & 63));
-    return 4;
-}
-
 // The characters of the 16- and 32-bit forms: the graphic characters and the
 // controls of segments of their own left out, no surrogates, no
 // non-characters of the basic plane (as the character enumerators give them).
 const Range kBasic[] = {{0x20, 0x7E}, {0xA0, 0xD7FF}, {0xE000, 0xFDCF}, {0xFDF0, 0xFFFD}};
 const Range kSupplementary[] = {{0x10000, 0x10FFFF}};
 
-// One part of a form: its characters get one rule whose code has this
-// layout; run gives the last character whose code has the same first byte.
+// One part of a form: its characters get one rule, whose code the rule's
+// arithmetic gives; run gives the last character whose code has the same
+// first byte.
 struct FormPart {
     const Range* ranges;
     int count;
     uint32_t rule;
-    int32_t (*code)(uint32_t c, uint8_t* b);
     uint32_t (*run)(uint32_t c);
 };
 
-int32_t Ucs2B(uint32_t c, uint8_t* b)
-{
-    b[0] = static_cast<uint8_t>(c >> 8);
-    b[1] = static_cast<uint8_t>(c);
-    return 2;
-}
-int32_t Ucs2L(uint32_t c, uint8_t* b)
-{
-    b[0] = static_cast<uint8_t>(c);
-    b[1] = static_cast<uint8_t>(c >> 8);
-    return 2;
-}
-int32_t Ucs4B(uint32_t c, uint8_t* b)
-{
-    for (int i = 0; i < 4; ++i)
-        b[i] = static_cast<uint8_t>(c >> (24 - 8 * i));
-    return 4;
-}
-int32_t Ucs4L(uint32_t c, uint8_t* b)
-{
-    for (int i = 0; i < 4; ++i)
-        b[i] = static_cast<uint8_t>(c >> (8 * i));
-    return 4;
-}
-int32_t Utf16B(uint32_t c, uint8_t* b)
-{
-    const uint32_t v = c - 0x10000, hi = 0xD800 + (v >> 10), lo = 0xDC00 + (v & 0x3FF);
-    Ucs2B(hi, b);
-    Ucs2B(lo, b + 2);
-    return 4;
-}
-int32_t Utf16L(uint32_t c, uint8_t* b)
-{
-    const uint32_t v = c - 0x10000, hi = 0xD800 + (v >> 10), lo = 0xDC00 + (v & 0x3FF);
-    Ucs2L(hi, b);
-    Ucs2L(lo, b + 2);
-    return 4;
-}
+// The code of a character under one of the Unicode rules.
+struct RuleCode {
+    uint32_t rule;
+    int32_t operator()(uint32_t c, uint8_t* b) const { return rscpOutRuleBytes(int32_t(rule), c, b); }
+};
+
 uint32_t RunOne(uint32_t c) { return c; }
 uint32_t RunHigh8(uint32_t c) { return c | 0xFF; }
 uint32_t RunHigh24(uint32_t c) { return c | 0xFFFFFF; }
@@ -253,7 +198,7 @@ uint32_t EnterFormPart(const rscpLoad_t& l, const FormPart& p, uint32_t* handled
     if (rscpLoadOutput(l)) {
         for (int i = 0; i < p.count; ++i) {
             const uint32_t rc = OutRuleRange(l, p.ranges[i].first, p.ranges[i].last, p.rule, 0, false, false, handled,
-                                             p.code);
+                                             RuleCode{p.rule});
             if (rc != 0)
                 return rc;
         }
@@ -266,7 +211,7 @@ uint32_t EnterFormPart(const rscpLoad_t& l, const FormPart& p, uint32_t* handled
                 *handled += static_cast<uint32_t>(p.ranges[i].last - c + 1);
                 break;
             }
-            const int32_t length = p.code(static_cast<uint32_t>(c), code);
+            const int32_t length = RuleCode{p.rule}(static_cast<uint32_t>(c), code);
             if (run.Settled(code[0])) {
                 const uint64_t end = std::min<uint64_t>(p.run(static_cast<uint32_t>(c)), p.ranges[i].last);
                 *handled += static_cast<uint32_t>(end - c + 1);
@@ -289,26 +234,26 @@ uint32_t EncodingForm(uint32_t type, const rscpLoad_t& l, uint32_t* handled)
     FormPart parts[2];
     int n = 1;
     switch (type) {
-    case 10: parts[0] = {kBasic, nb, 10, Ucs2B, RunHigh8}; break;
-    case 14: parts[0] = {kBasic, nb, 14, Ucs2L, RunOne}; break;
+    case 10: parts[0] = {kBasic, nb, 10, RunHigh8}; break;
+    case 14: parts[0] = {kBasic, nb, 14, RunOne}; break;
     case 11:
-        parts[0] = {kBasic, nb, 11, Ucs4B, RunHigh24};
-        parts[1] = {kSupplementary, ns, 11, Ucs4B, RunHigh24};
+        parts[0] = {kBasic, nb, 11, RunHigh24};
+        parts[1] = {kSupplementary, ns, 11, RunHigh24};
         n = 2;
         break;
     case 15:
-        parts[0] = {kBasic, nb, 15, Ucs4L, RunOne};
-        parts[1] = {kSupplementary, ns, 15, Ucs4L, RunOne};
+        parts[0] = {kBasic, nb, 15, RunOne};
+        parts[1] = {kSupplementary, ns, 15, RunOne};
         n = 2;
         break;
     case 13:
-        parts[0] = {kBasic, nb, 10, Ucs2B, RunHigh8};
-        parts[1] = {kSupplementary, ns, 13, Utf16B, RunSurrogateHigh};
+        parts[0] = {kBasic, nb, 10, RunHigh8};
+        parts[1] = {kSupplementary, ns, 13, RunSurrogateHigh};
         n = 2;
         break;
     default:  // 16
-        parts[0] = {kBasic, nb, 14, Ucs2L, RunOne};
-        parts[1] = {kSupplementary, ns, 16, Utf16L, RunSurrogateLow};
+        parts[0] = {kBasic, nb, 14, RunOne};
+        parts[1] = {kSupplementary, ns, 16, RunSurrogateLow};
         n = 2;
         break;
     }
@@ -679,7 +624,7 @@ uint32_t rscpUtf8RuleOut(const rscpLoad_t& l, uint32_t first, uint32_t last, boo
         const uint32_t a = std::max(first, p.range.first), b = std::min(last, p.range.last);
         if (a > b)
             continue;
-        const uint32_t rc = OutRuleRange(l, a, b, p.rule, 0, false, enumerate, handled, Utf8);
+        const uint32_t rc = OutRuleRange(l, a, b, p.rule, 0, false, enumerate, handled, RuleCode{p.rule});
         if (rc != 0)
             return rc;
     }

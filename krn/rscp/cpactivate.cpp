@@ -10,6 +10,7 @@
 #include "krn/rscp/cperr.h"
 #include "krn/rscp/cpload.h"
 #include "krn/rscp/cpf1.h"
+#include "krn/rscp/cpnames.h"
 
 namespace {
 
@@ -80,17 +81,16 @@ bool UnicodeShortcut(rscpCObj_t* o)
     struct Choice {
         char s, t;
         int32_t method;
-        const char* name;
     };
     static const Choice choices[] = {
-        {'A', 'A', 2, "direct"},       {'B', 'B', 2, "direct"},       {'L', 'L', 2, "direct"},
-        {'A', 'B', 29, "BRUTE_A_U2B"}, {'A', 'L', 30, "BRUTE_A_U2L"}, {'B', 'A', 31, "BRUTE_U2B_A"},
-        {'L', 'A', 32, "BRUTE_U2L_A"}, {'B', 'L', 25, "U2_swap"},     {'L', 'B', 25, "U2_swap"},
+        {'A', 'A', 2},  {'B', 'B', 2},  {'L', 'L', 2},  {'A', 'B', 29}, {'A', 'L', 30},
+        {'B', 'A', 31}, {'L', 'A', 32}, {'B', 'L', 25}, {'L', 'B', 25},
     };
     for (const Choice& c : choices)
         if (c.s == s && c.t == t) {
             o->method = c.method;
-            std::fprintf(stderr, "rscpc: %4.4s->%4.4s: KOVCCM_%s\n", o->incode, o->outcode, c.name);
+            std::fprintf(stderr, "rscpc: %4.4s->%4.4s: KOVCCM_%s\n", o->incode, o->outcode,
+                         rscpMethodName(uint32_t(c.method)));
             return true;
         }
     return false;

@@ -77,11 +77,6 @@ rscpErrRecord& Rec() { return rscph_HookTable.ctl->err; }
 
 int Slot(int32_t number) { return number == 1 ? 0 : number == 2 ? 1 : 2; }
 
-int EntriesShown(const rscpErrRecord& r)
-{
-    return r.count < 0 ? 0 : r.count > RSCPE_ENTRIES ? RSCPE_ENTRIES : r.count;
-}
-
 void CountOne(rscpErrRecord& r)
 {
     if (r.count < INT16_MAX)
@@ -154,14 +149,6 @@ void StoreArg(char* field, uint8_t* stored, const char* arg, int32_t length)
     *stored = static_cast<uint8_t>(length > 64 ? 64 : length);
 }
 
-bool HasKind(const rscpErrRecord& r, char kind)
-{
-    for (int i = 0; i < EntriesShown(r); ++i)
-        if (r.entries[i].kind == kind)
-            return true;
-    return false;
-}
-
 void TraceError(const rscpErrEntry& e, const char* module, const char* text, bool fatal)
 {
     char line[400];
@@ -189,9 +176,9 @@ void CopyTrimmed(char* buffer, int32_t size, const char* field, int32_t length)
 
 const rscpErrEntry* Newest(const rscpErrRecord* r)
 {
-    if (r == nullptr || EntriesShown(*r) == 0)
+    if (r == nullptr || rscpeEntriesShown(*r) == 0)
         return nullptr;
-    return &r->entries[EntriesShown(*r) - 1];
+    return &r->entries[rscpeEntriesShown(*r) - 1];
 }
 
 }  // namespace
@@ -226,7 +213,7 @@ uint32_t rscpe__error(uint32_t code, char kind, uint32_t mask, const char* modul
     StoreArg(e.arg1, &e.len1, arg1, len1);
     StoreArg(e.arg2, &e.len2, arg2, len2);
     nlsui_str2fix(e.text, text != nullptr ? text : "?text?", 68);
-    if (!HasKind(r, 'Q')) {
+    if (!rscpeHasKind(r, 'Q')) {
         nlsui_str2fix(r.sqlText, nullptr, 68);
         r.sqlCode = 0;
     }
@@ -350,7 +337,7 @@ uint32_t rscpe_get_first_rc(const rscpErrRecord* r)
 {
     if (r == nullptr)
         return RSCPEINVAL;
-    return EntriesShown(*r) > 0 ? r->entries[0].code : 0;
+    return rscpeEntriesShown(*r) > 0 ? r->entries[0].code : 0;
 }
 
 uint32_t rscpe_get_last_rc(const rscpErrRecord* r)
@@ -542,7 +529,7 @@ const char* rscpe_module_name(const char* ident, int32_t* length)
 void rscpe_publish_errors()
 {
     rscpErrRecord& r = Rec();
-    for (int i = 0; i < EntriesShown(r); ++i) {
+    for (int i = 0; i < rscpeEntriesShown(r); ++i) {
         rscpErrEntry& e = r.entries[i];
         if (e.published != 0)
             continue;

@@ -82,6 +82,20 @@ constexpr rscpErrRecord rscpeBlankRecord()
     return r;
 }
 
+// The entries of the record in use (its count, at most RSCPE_ENTRIES).
+constexpr int rscpeEntriesShown(const rscpErrRecord& r)
+{
+    return r.count < 0 ? 0 : r.count > RSCPE_ENTRIES ? RSCPE_ENTRIES : r.count;
+}
+// Whether an entry in use was opened by the component or noter of kind.
+constexpr bool rscpeHasKind(const rscpErrRecord& r, char kind)
+{
+    for (int i = 0; i < rscpeEntriesShown(r); ++i)
+        if (r.entries[i].kind == kind)
+            return true;
+    return false;
+}
+
 typedef void (*rscpeReportFunc)(FILE* stream);
 
 // Records an error and returns code when code AND mask is nonzero; otherwise

@@ -30,16 +30,6 @@ struct Printer {
     }
 };
 
-int Shown(const rscpErrRecord* r) { return r->count < 0 ? 0 : r->count > RSCPE_ENTRIES ? RSCPE_ENTRIES : r->count; }
-
-bool Printed(const rscpErrRecord* r, char kind)
-{
-    for (int i = 0; i < Shown(r); ++i)
-        if (r->entries[i].kind == kind)
-            return true;
-    return false;
-}
-
 // A blank-padded field as a NUL-terminated string of its stored length.
 struct Text {
     char s[73];
@@ -143,20 +133,20 @@ void Box(Printer& p, const rscpErrRecord* r)
 {
     p.Line(".------------------------------============----------------------------.");
     p.Line("|                              RSCP - Error                            |");
-    for (int i = Shown(r) - 1; i >= 0; --i) {
-        const bool newest = i == Shown(r) - 1;
+    for (int i = rscpeEntriesShown(*r) - 1; i >= 0; --i) {
+        const bool newest = i == rscpeEntriesShown(*r) - 1;
         if (!newest)
             p.Line("%s", kSeparator);
         BoxOrigin(p, r->entries[i], newest);
         BoxEntry(p, r, r->entries[i]);
     }
-    if (r->sqlCode != 0 && !Printed(r, 'Q')) {
+    if (r->sqlCode != 0 && !rscpeHasKind(*r, 'Q')) {
         p.Line("%s", kSeparator);
         p.Line("| Some SQL information, which may or may not belong to this error:     |");
         p.Line("| SQL error code  %6d                                               |", r->sqlCode);
         p.Line("| %-68.68s |", r->sqlText);
     }
-    if (!Printed(r, 'F') && r->errnoValue != 0) {
+    if (!rscpeHasKind(*r, 'F') && r->errnoValue != 0) {
         p.Line("%s", kSeparator);
         p.Line("| Some OS information, which may or may not belong to this error:      |");
         p.Line("| errno%6d  %-55.55s |", r->errnoValue, rscpe_errno_text(r->errnoValue));
@@ -212,15 +202,15 @@ void List(Printer& p, const rscpErrRecord* r)
         p.Line("%s", kDashes);
         p.Line("Impromptu CCC initialization by %-.30s", r->initiator);
     }
-    if (r->errnoValue != 0 && !Printed(r, 'F')) {
+    if (r->errnoValue != 0 && !rscpeHasKind(*r, 'F')) {
         p.Line("%s", kDashes);
         p.Line("from: OS: (maybe not related) errno: %d  %s", r->errnoValue, rscpe_errno_text(r->errnoValue));
     }
-    if (r->sqlCode != 0 && !Printed(r, 'Q')) {
+    if (r->sqlCode != 0 && !rscpeHasKind(*r, 'Q')) {
         p.Line("%s", kDashes);
         p.Line("from DB: (maybe not related) SQL error code  %6d  %-68.68s", r->sqlCode, r->sqlText);
     }
-    for (int i = 0; i < Shown(r); ++i) {
+    for (int i = 0; i < rscpeEntriesShown(*r); ++i) {
         const rscpErrEntry& e = r->entries[i];
         if (rscpe_get_print_counter() == 1) {
             char line[100];
@@ -233,7 +223,7 @@ void List(Printer& p, const rscpErrRecord* r)
             p.Line("%s", kDashes);
         }
         if (e.kind != 'C' || rscpe_get_print_origin() != 0)
-            p.Line(i == Shown(r) - 1 ? "from: %s" : "propagated from: %s", rscpe_component_text(e.kind));
+            p.Line(i == rscpeEntriesShown(*r) - 1 ? "from: %s" : "propagated from: %s", rscpe_component_text(e.kind));
         ListEntry(p, r, e);
     }
     p.Line("---------------------------------------.");
@@ -280,8 +270,8 @@ void rscpe_print_error_stack(const rscpErrRecord* r, rscpeOutputFunc out)
     if (r == nullptr || out == nullptr)
         return;
     const bool list = rscpe_get_print_style() == 2;
-    for (int k = 0; k < Shown(r); ++k) {
-        const rscpErrEntry& e = r->entries[list ? Shown(r) - 1 - k : k];
+    for (int k = 0; k < rscpeEntriesShown(*r); ++k) {
+        const rscpErrEntry& e = r->entries[list ? rscpeEntriesShown(*r) - 1 - k : k];
         out(e.text, 68);
         if (e.len1 != 0)
             out(e.arg1, e.len1);

@@ -47,6 +47,17 @@ void RecordProcess(rscpCcc_t* c)
     c->reorgPpid = static_cast<int32_t>(getppid());
 }
 
+// The process that invalidated the tables and its reason (the caller's name
+// when it gives none).
+void RecordInvalidation(rscpCcc_t* c, const char* reason, int32_t reasonLength, const char* caller)
+{
+    RecordProcess(c);
+    if (reason != nullptr)
+        fixstr_copy_pad(c->reorgReason, 36, reason, std::max<int32_t>(reasonLength, 0));
+    else
+        fixstr_copy_str_pad(c->reorgReason, caller, 36);
+}
+
 // The database flags of options 7 to 14.  Returns the text of the warning due
 // when the option switched a flag off (NULL when none is due).
 const char* SetDatabaseFlag(int32_t option, int32_t value, const char* const* offTexts)
@@ -295,11 +306,7 @@ uint32_t rscpict3_invalidate_convert_tables(uint32_t, uint32_t, const char* reas
     rscpCcc_t* c = rscpmp;
     rscpGeneration() = ++c->reorgVersion;
     c->reorgDone = 0;
-    RecordProcess(c);
-    if (reason != nullptr)
-        fixstr_copy_pad(c->reorgReason, 36, reason, std::max<int32_t>(reasonLength, 0));
-    else
-        fixstr_copy_str_pad(c->reorgReason, "rscpict3_invalidate_convert_tables", 36);
+    RecordInvalidation(c, reason, reasonLength, "rscpict3_invalidate_convert_tables");
     return rc;
 }
 
@@ -327,11 +334,7 @@ uint32_t rscpict4_invalidate_convert_tables(const char* table, int32_t tableLeng
         ++c->reorgVersion;
         c->dictSynced = 0;
         c->reorgDone = 0;
-        RecordProcess(c);
-        if (reason != nullptr)
-            fixstr_copy_pad(c->reorgReason, 36, reason, std::max<int32_t>(reasonLength, 0));
-        else
-            fixstr_copy_str_pad(c->reorgReason, "rscpict4_invalidate_convert_tables", 36);
+        RecordInvalidation(c, reason, reasonLength, "rscpict4_invalidate_convert_tables");
         return 0;
     }
     if (reason == nullptr) {

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "krn/rscp/cpcacheint.h"
+#include "krn/rscp/cprulebytes.h"
 #include "krn/rscp/cpstore.h"
 #include "krn/rscp/cputf.h"
 #include "krn/rstr/fixstr.h"
@@ -59,13 +60,6 @@ void OnErrorOption()
         rscpso_set_option(6, static_cast<int32_t>(rscpDecimal(v)), 0);
 }
 
-// The high and low byte of a private-use character.
-void PuaBytes(uint32_t v, uint8_t* two)
-{
-    two[0] = static_cast<uint8_t>(v >> 8);
-    two[1] = static_cast<uint8_t>(v);
-}
-
 // The UTF-8 form of the icon intro character; a failing conversion leaves
 // the bytes it had.
 void IconUtf8()
@@ -81,12 +75,12 @@ void IconUtf8()
 void ReadPuaParameters()
 {
     rscpip__read_pua_param("rscp/pua/icon2intro", &rscpPua.icon2intro);
-    PuaBytes(rscpPua.icon2intro, rscpPua.icon2Bytes);
+    rscpPut16(rscpPua.icon2Bytes, rscpPua.icon2intro, true);
     IconUtf8();
     rscpip__read_pua_param("rscp/pua/printcontrol5intro", &rscpPua.printcontrol5intro);
     rscpip__read_pua_param("rscp/pua/DBC_replacement", &rscpPua.dbcReplacement);
     rscpip__read_pua_param("rscp/pua/frame1intro", &rscpPua.frame1intro);
-    PuaBytes(rscpPua.frame1intro, rscpPua.frame1Bytes);
+    rscpPut16(rscpPua.frame1Bytes, rscpPua.frame1intro, true);
 }
 
 int32_t SemaInit(int32_t step)

@@ -1,7 +1,17 @@
-// What the signed manifest tells of the crypto library's last failure.
+// What the signed manifest tells of the crypto library's last failure, and
+// the length of a text as the library takes it.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+
 #include "crypto/ssfload.h"
+
+// Length of a text handed to the crypto library; 0 for null.
+inline uint32_t SmfLen(const char* text)
+{
+    return text != nullptr ? static_cast<uint32_t>(std::strlen(text)) : 0;
+}
 
 // The library's own text for the signer code (when not 0) or the call code:
 // its first text when not empty, else its second, else the code's

@@ -20,8 +20,6 @@ constexpr const char kLibraryFormat[] = "PKCS7";
 constexpr int kUndefinedResult = 28;
 constexpr std::size_t kLineLength = 64;
 
-uint32_t Len(const char* text) { return text != nullptr ? static_cast<uint32_t>(std::strlen(text)) : 0; }
-
 // What ManifestSign holds from the library and the timestamp client; freed
 // on every way out.
 struct SignState {
@@ -73,8 +71,8 @@ int CreateSignature(ManifestContext* ctx, SignState& st, const char* pse, const 
 {
     const char* format = std::strcmp(ctx->signatureFormat, MANIFEST_FORMAT) == 0 ? kLibraryFormat
                                                                                  : ctx->signatureFormat;
-    int rc = SsfLibNEWSigRcpSsfInfo(st.fn, kSignerId, Len(kSignerId), nullptr, 0, pse, Len(pse), password,
-                                    Len(password), kUndefinedResult, &st.entry);
+    int rc = SsfLibNEWSigRcpSsfInfo(st.fn, kSignerId, SmfLen(kSignerId), nullptr, 0, pse, SmfLen(pse), password,
+                                    SmfLen(password), kUndefinedResult, &st.entry);
     if (rc == 0) {
         rc = SsfLibINSSigRcpSsfInfo(st.fn, st.entry, &st.signers);
         if (rc == 0)
@@ -86,11 +84,11 @@ int CreateSignature(ManifestContext* ctx, SignState& st, const char* pse, const 
         return SmfFail(ctx, SMF_EINVARG, "Manifest of %llu bytes is too large to sign",
                        static_cast<unsigned long long>(ctx->contentLength));
     uint32_t encodedLength = 0;
-    rc = SsfLibEncode(st.fn, format, Len(format), reinterpret_cast<const unsigned char*>(ctx->contentStart),
+    rc = SsfLibEncode(st.fn, format, SmfLen(format), reinterpret_cast<const unsigned char*>(ctx->contentStart),
                       static_cast<uint32_t>(ctx->contentLength), &st.encoded, &encodedLength);
     if (rc != 0)
         return CryptoFailure(ctx, st.fn, rc, 0);
-    rc = SsfLibSign(st.fn, format, Len(format), ctx->signatureHash, Len(ctx->signatureHash), 1, 1, st.encoded,
+    rc = SsfLibSign(st.fn, format, SmfLen(format), ctx->signatureHash, SmfLen(ctx->signatureHash), 1, 1, st.encoded,
                     encodedLength, st.signers, &st.signature, &st.signatureLength);
     if (rc != 0) {
         const int signer = st.signers != nullptr && st.signers->info != nullptr ? st.signers->info->result : 0;

@@ -9,11 +9,6 @@
 
 namespace {
 
-uint32_t Len(const char* text)
-{
-    return text ? static_cast<uint32_t>(std::strlen(text)) : 0;
-}
-
 const char* OrNull(const char* text)
 {
     return text ? text : "<NULL>";
@@ -26,8 +21,8 @@ int MakeRequest(SmfUtilTimestampRequestRec* r, SmfUtilMsg* msg, SsfOctetstring* 
         SMF_TRACE(0, msg, "KOVCRYPTOLIB does not contain function \"SsfGetTimeStampReq()\"");
         return SMFUTIL_ECRYPTO;
     }
-    const int rc = SsfLibGetTimeStampReq(r->crypto, r->format, Len(r->format), r->digestAlgorithm,
-                                         Len(r->digestAlgorithm), 1, r->signature, r->signatureLength, req, reqLen);
+    const int rc = SsfLibGetTimeStampReq(r->crypto, r->format, SmfLen(r->format), r->digestAlgorithm,
+                                         SmfLen(r->digestAlgorithm), 1, r->signature, r->signatureLength, req, reqLen);
     if (rc != 0) {
         SMF_TRACE(0, msg, "SsfLibGetTimeStampReq() == %d", rc);
         SmfUtilTraceSsfError(msg, r->crypto, rc);
@@ -48,9 +43,9 @@ int MergeReply(SmfUtilTimestampRequestRec* r, SmfUtilMsg* msg, const SsfOctetstr
         return SMFUTIL_ECRYPTO;
     }
     uint32_t stampedLen = 0;
-    const int rc = SsfLibAddTimeStampResp(r->crypto, r->format, Len(r->format), r->signature, r->signatureLength,
-                                          req, reqLen, reply, static_cast<uint32_t>(replyLen), r->pse, Len(r->pse),
-                                          r->psePassword, Len(r->psePassword), stamped, &stampedLen, authority);
+    const int rc = SsfLibAddTimeStampResp(r->crypto, r->format, SmfLen(r->format), r->signature, r->signatureLength,
+                                          req, reqLen, reply, static_cast<uint32_t>(replyLen), r->pse, SmfLen(r->pse),
+                                          r->psePassword, SmfLen(r->psePassword), stamped, &stampedLen, authority);
     if (rc != 0) {
         SMF_TRACE(0, msg, "SsfLibAddTimeStampResp() == %d", rc);
         SmfUtilTraceSsfError(msg, r->crypto, rc);

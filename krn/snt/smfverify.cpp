@@ -22,8 +22,6 @@ constexpr const char kValidation[] = "KOV validation";
 constexpr const char kExternal[] = "External";
 constexpr const char kUnknownSigner[] = "Unknown signer";
 
-uint32_t Len(const char* text) { return text != nullptr ? static_cast<uint32_t>(std::strlen(text)) : 0; }
-
 const unsigned char* Bytes(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
 
 // What one validation holds from the library; freed on every way out.
@@ -103,7 +101,7 @@ Outcome CheckRevocation(ManifestContext* ctx, Held& held, const SsfSigRcpInfo* e
     uint32_t reason = SSF_REVOCATION_REASON_NONE;
     SsfSigRcpInfo* result = nullptr;
     rc = SsfLibCheckCertWithCrlArray(held.fn, cert.cert, held.crls, held.crlCount, 1, profile.name,
-                                     Len(profile.name), profile.password, Len(profile.password), entry->time,
+                                     SmfLen(profile.name), profile.password, SmfLen(profile.password), entry->time,
                                      entry->timeLen, &reason, &result);
     if (result != nullptr)
         SsfLibDELSigRcpSsfInfo(held.fn, &result);
@@ -255,7 +253,7 @@ Outcome Validate(ManifestContext* ctx, Held& held, const char* data, std::size_t
         return {SMF_EINVARG, 0};
     }
     uint32_t encodedLength = 0;
-    int rc = SsfLibEncode(held.fn, format, Len(format), Bytes(data), static_cast<uint32_t>(dataLength),
+    int rc = SsfLibEncode(held.fn, format, SmfLen(format), Bytes(data), static_cast<uint32_t>(dataLength),
                           &held.encoded, &encodedLength);
     if (rc != 0)
         return {SMF_ESSFLIB, rc};
@@ -265,8 +263,8 @@ Outcome Validate(ManifestContext* ctx, Held& held, const char* data, std::size_t
     Profile profile{external ? pse : kVerifyProfile, password};
     uint32_t contentLength = 0;
     auto verify = [&] {
-        return SsfLibVerify(held.fn, format, Len(format), 1, signature, static_cast<uint32_t>(signatureLength),
-                            held.encoded, encodedLength, profile.name, Len(profile.name), password, Len(password),
+        return SsfLibVerify(held.fn, format, SmfLen(format), 1, signature, static_cast<uint32_t>(signatureLength),
+                            held.encoded, encodedLength, profile.name, SmfLen(profile.name), password, SmfLen(password),
                             &held.signers, &held.content, &contentLength);
     };
     rc = verify();

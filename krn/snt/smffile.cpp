@@ -316,13 +316,9 @@ int ManifestCloseFile(ManifestFile* file)
         }
     } else if (ctx->contentLength == 0 || !EntryLineValid(ctx, file)) {
         rc = SmfFail(ctx, SMF_EINTERNAL, "Write entry in manifest for file >%*.*s< failed", n, n, file->name);
-    } else {
-        uint8_t listed[HA_MAX_DIGEST];
-        if (!SmfHexDecode(file->entryLine, ctx->digestLength, listed) ||
-            std::memcmp(listed, file->digest.digest, ctx->digestLength) != 0) {
-            ctx->severity = SMF_SEV_ERROR;
-            rc = SmfFail(ctx, SMF_EDIGEST, "Digest of file >%*.*s< is not correct", n, n, file->name);
-        }
+    } else if (!SmfDigestListed(ctx, file->entryLine, file->digest.digest)) {
+        ctx->severity = SMF_SEV_ERROR;
+        rc = SmfFail(ctx, SMF_EDIGEST, "Digest of file >%*.*s< is not correct", n, n, file->name);
     }
     Release(file);
     return SmfStore(ctx, rc);

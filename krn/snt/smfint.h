@@ -48,6 +48,9 @@ void SmfHexLower(const uint8_t* bytes, std::size_t count, char* out);
 // Decodes 2 * count hex digits (either case) into bytes; false on any other
 // character.
 bool SmfHexDecode(const char* hex, std::size_t count, uint8_t* bytes);
+// Whether the hex digest that begins the entry line is digest (the
+// context's digest length).
+bool SmfDigestListed(const ManifestContext* ctx, const char* line, const uint8_t* digest);
 // A new NUL-terminated copy of length bytes, or NULL.
 char* SmfCopy(const char* text, std::size_t length);
 

@@ -128,9 +128,7 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
     }
     if (haFinal(&digest) != HA_OK)
         return SmfFail(ctx, SMF_EDIGESTLIB, "Error in haFinal");
-    uint8_t listed[HA_MAX_DIGEST];
-    if (!SmfHexDecode(entry.line, ctx->digestLength, listed) ||
-        std::memcmp(listed, digest.digest, ctx->digestLength) != 0) {
+    if (!SmfDigestListed(ctx, entry.line, digest.digest)) {
         ctx->severity = SMF_SEV_ERROR;
         return SmfFail(ctx, SMF_EDIGEST, "Local File >%*.*s< digest is different to manifest", n, n, entry.name);
     }
@@ -182,6 +180,12 @@ bool SmfHexDecode(const char* hex, std::size_t count, uint8_t* bytes)
         bytes[i] = static_cast<uint8_t>(high << 4 | low);
     }
     return true;
+}
+
+bool SmfDigestListed(const ManifestContext* ctx, const char* line, const uint8_t* digest)
+{
+    uint8_t listed[HA_MAX_DIGEST];
+    return SmfHexDecode(line, ctx->digestLength, listed) && std::memcmp(listed, digest, ctx->digestLength) == 0;
 }
 
 // ---- Writers ----------------------------------------------------------------

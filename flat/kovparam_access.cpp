@@ -184,18 +184,10 @@ int kovparam_compose_path(const char* dir, const char* file, const char* token, 
     if (!dir || !file || !dest || size == 0)
         return -1;
     dest[0] = '\0';
-    char platform[20];
     if (!token || !*token)
         token = kovparam_get("GetDsCtrl");
-    if (!token || !*token)
-        token = "KOVonUNIX";
-    strncpy_sR(platform, sizeof platform, token, sizeof platform - 1);
-    const char* sep;
-    if (!strcmp(platform, "KOVonUNIX") || !strcmp(platform, "KOVonOS400"))
-        sep = "/";
-    else if (!strcmp(platform, "KOVonNT") || !strcmp(platform, "KOVonOS2x"))
-        sep = "\\";
-    else
+    const char* sep = KovParamSeparator(token);
+    if (!sep)
         return -1;
     // A path that does not fit is a failure, never an empty or cut path.
     char work[800];

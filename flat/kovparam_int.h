@@ -171,5 +171,9 @@ int LINCheckMemorySettings();
 void KovParamReadInstanceProfile(const char* path, const char* shownName);
 int KovParamReadDefaultProfile();
 
+// The directory separator of a platform token ("KOVonUNIX" when null or
+// empty); null for an unknown platform.
+const char* KovParamSeparator(const char* platform);
+
 // path, below the test root when one is set and path is absolute.
 void KovParamSystemPath(char* out, size_t size, const char* path);

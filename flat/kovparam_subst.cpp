@@ -224,17 +224,9 @@ const char* Separator(int level)
 {
     KovParamRecord* ctrl = KovParamLookup("GetDsCtrl");
     const char* token = ctrl ? Value(ctrl, level) : nullptr;
-    char platform[20];
-    strncpy_sR(platform, sizeof platform, token && *token ? token : "KOVonUNIX", sizeof platform - 1);
-    if (!strcmp(platform, "KOVonUNIX"))
-        return "/";
-    if (!strcmp(platform, "KOVonOS400")) {
+    if (token && !strcmp(token, "KOVonOS400"))
         KovParamMsg("kovparam: target not implemented in Function GetDsSpec\n");
-        return "/";
-    }
-    if (!strcmp(platform, "KOVonNT") || !strcmp(platform, "KOVonOS2x"))
-        return "\\";
-    return nullptr;
+    return KovParamSeparator(token);
 }
 
 void Compose(KovParamRecord* rec, int level, int depth)
@@ -314,6 +306,15 @@ void StartStage(int level)
 }
 
 }  // namespace
+
+const char* KovParamSeparator(const char* platform)
+{
+    if (!platform || !*platform || !strcmp(platform, "KOVonUNIX") || !strcmp(platform, "KOVonOS400"))
+        return "/";
+    if (!strcmp(platform, "KOVonNT") || !strcmp(platform, "KOVonOS2x"))
+        return "\\";
+    return nullptr;
+}
 
 void KovParamResolveAll(int level)
 {

@@ -107,12 +107,20 @@ void TakeSystemNumberFromEnvironment()
     g_kp.sysnr[0] = g_kp.sysnr[1] = '0';
 }
 
-void ReadInstanceProfile()
+// The last command-line pair that names the instance profile, or null.
+KovParamState::Pair* ProfilePair()
 {
-    char* name = nullptr;
+    KovParamState::Pair* pair = nullptr;
     for (int i = 0; i < g_kp.cmdPairCount; ++i)
         if (strcmp(g_kp.cmdPairs[i].param, "KOVPROFILE") == 0)
-            name = g_kp.cmdPairs[i].value;
+            pair = &g_kp.cmdPairs[i];
+    return pair;
+}
+
+void ReadInstanceProfile()
+{
+    KovParamState::Pair* pair = ProfilePair();
+    char* name = pair ? pair->value : nullptr;
     if (name) {
         size_t len = strlen(name);
         while (len > 0 && static_cast<unsigned char>(name[len - 1]) < 32)
@@ -264,10 +272,7 @@ int kovparam_set_program_defaults(const KovParamPair* pairs, int noOverride)
 void kovparam_reinit_with_profile(const char* profile)
 {
     if (profile) {
-        KovParamState::Pair* pair = nullptr;
-        for (int i = 0; i < g_kp.cmdPairCount; ++i)
-            if (strcmp(g_kp.cmdPairs[i].param, "KOVPROFILE") == 0)
-                pair = &g_kp.cmdPairs[i];
+        KovParamState::Pair* pair = ProfilePair();
         // Without a profile from the command line the name becomes one, or
         // it would not be read at all.
         if (!pair && g_kp.cmdPairCount < kKovParamMaxCmdPairs) {

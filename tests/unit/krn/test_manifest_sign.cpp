@@ -149,16 +149,8 @@ TEST_F(Signing, SignedManifestsVerifyHereAndWithOpenssl)
                     P("root/signer.key") + " -outform DER -out " + P("ossl.der")),
               0);
     const std::string ossl = kctest::Read(P("ossl.der"));
-    SmfUtilTimestampRequestRec* r = SmfUtilCreateTimestampRequest();
-    r->crypto = SmfCryptoFunctions();
-    r->signature = kctest::U(ossl);
-    r->signatureLength = kctest::L(ossl);
-    r->format = "PKCS7";
-    r->digestAlgorithm = "SHA256";
-    r->tsaUrl = url.c_str();
-    ASSERT_EQ(SmfUtilTimestampRequest(r), 0);
-    const std::string stamped(reinterpret_cast<char*>(r->stamped), r->stampedLength);
-    SmfUtilFreeTimestampRequest(r);
+    const std::string stamped = Stamp(ossl);
+    ASSERT_FALSE(stamped.empty());
     EXPECT_EQ(Verify(signedPart + Base64Block(stamped)), 0) << ManifestGetLastError(ctx.get());
     // Without its timestamp the same signature is refused.
     EXPECT_EQ(Verify(signedPart + Base64Block(ossl)), SMF_ESIGNATURE);

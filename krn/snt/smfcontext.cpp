@@ -77,6 +77,16 @@ void RecordText(ManifestContext* ctx, const char* message)
         ctx->severity = SMF_SEV_WARNING;
 }
 
+// Records the formatted message (nothing when memory ran out).
+void RecordFormatted(ManifestContext* ctx, const char* format, va_list ap)
+{
+    char* message = Format(format, ap);
+    if (message == nullptr)
+        return;
+    RecordText(ctx, message);
+    std::free(message);
+}
+
 void ErrorSink(const char* text) { MANIFEST_TRACE(0, "%s", text); }
 void InfoSink(const char* text) { MANIFEST_TRACE(2, "%s", text); }
 
@@ -154,12 +164,8 @@ void SmfRecord(ManifestContext* ctx, const char* format, ...)
 {
     va_list ap;
     va_start(ap, format);
-    char* message = Format(format, ap);
+    RecordFormatted(SmfResolve(ctx), format, ap);
     va_end(ap);
-    if (message == nullptr)
-        return;
-    RecordText(SmfResolve(ctx), message);
-    std::free(message);
 }
 
 int SmfStore(ManifestContext* ctx, int code)
@@ -174,12 +180,8 @@ int SmfFail(ManifestContext* ctx, int code, const char* format, ...)
 {
     va_list ap;
     va_start(ap, format);
-    char* message = Format(format, ap);
+    RecordFormatted(SmfResolve(ctx), format, ap);
     va_end(ap);
-    if (message != nullptr) {
-        RecordText(SmfResolve(ctx), message);
-        std::free(message);
-    }
     return SmfStore(ctx, code);
 }
 

@@ -132,6 +132,8 @@ class SISEL_IMPL : public SISEL {
   virtual int32_t SiSelAddSpecImpl(const uint8_t* type);
 
  protected:
+  // The specialised set (poll, select call, ...) that every operation is
+  // forwarded to; owned, null until SiSelAddSpecImpl created it.
   SISEL_SPEC* spec = nullptr;
 };
 

@@ -30,12 +30,11 @@ struct Kind {
     int32_t counter;
 };
 
+// A converter set up for the code page last; ready while it is.
 struct Cached {
     rscpCObj_t obj;
-    char current[4];
     char last[4] = {'0', '0', '0', '0'};
-    uint8_t needInit = 1;
-    uint8_t initialised = 0;
+    bool ready = false;
 };
 
 uint32_t SetUp(rscpCObj_t* obj, const char* in, const char* out, int32_t miss, int32_t broken, int32_t fill,
@@ -62,27 +61,24 @@ uint32_t Convert(rscpCObj_t* obj, char** dst, char* dstEnd, const char** src, co
 uint32_t Core(Cached& c, const Kind& k, const char* cp, char** dst, char* dstEnd, const char** src,
               const char* srcEnd)
 {
+    char current[4];
     if (cp != nullptr)
-        std::memcpy(c.current, cp, 4);
+        std::memcpy(current, cp, 4);
     else
-        rscph_HookTable.LocalCodePage(c.current);
-    if (std::memcmp(c.current, c.last, 4) != 0 || h_ccc_state == 0) {
-        c.needInit = 1;
-        if (c.initialised) {
-            rscpCRelease(&c.obj);
-            c.initialised = 0;
-        }
+        rscph_HookTable.LocalCodePage(current);
+    if (c.ready && (std::memcmp(current, c.last, 4) != 0 || h_ccc_state == 0)) {
+        rscpCRelease(&c.obj);
+        c.ready = false;
     }
-    if (!c.needInit) {
+    if (c.ready) {
         ++rscph_HookTable.ctl->converterCalls[k.counter];
     } else {
-        const uint32_t rc = SetUp(&c.obj, k.toLocal ? k.other : c.current, k.toLocal ? c.current : k.other, k.miss,
+        const uint32_t rc = SetUp(&c.obj, k.toLocal ? k.other : current, k.toLocal ? current : k.other, k.miss,
                                   k.broken, RSCPFILL_NEVER, k.ctrl);
         if (rc != RSCP_OK)
             return rc;
-        std::memcpy(c.last, c.current, 4);
-        c.initialised = 1;
-        c.needInit = 0;
+        std::memcpy(c.last, current, 4);
+        c.ready = true;
     }
     return Convert(&c.obj, dst, dstEnd, src, srcEnd);
 }

@@ -4,25 +4,15 @@
 // the output tables of ISO-8859-1 and of UTF-8.
 #include <benchmark/benchmark.h>
 
+#include "bench/cpbench.h"
 #include "krn/rscp/cpactivate.h"
 #include "krn/rscp/cpcache.h"
 #include "krn/rscp/cpencode.h"
 
 namespace {
 
-bool Started()
-{
-    static const bool ok = rscpi_init(RSCP_ALL_ERRORS) == 0;
-    return ok;
-}
-
-rscpCObj_t Object(const char* in, const char* out)
-{
-    rscpCObj_t o;
-    rscpCInit(&o, in, out, 1, 1, 0);
-    rscpCSetCtrlCodes(&o, 1);
-    return o;
-}
+using cpbench::Object;
+using cpbench::Started;
 
 void BM_ActivateCached(benchmark::State& st)
 {

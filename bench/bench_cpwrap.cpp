@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "bench/cpbench.h"
 #include "krn/rscp/cpactivate.h"
 #include "krn/rscp/cpcache.h"
 #include "krn/rscp/cpconvert.h"
@@ -14,17 +15,11 @@
 
 namespace {
 
-bool Started()
-{
-    static const bool ok = rscpi_init(RSCP_ALL_ERRORS) == 0;
-    return ok;
-}
+using cpbench::Started;
 
 rscpCObj_t Object(const char* in, const char* out)
 {
-    rscpCObj_t o;
-    rscpCInit(&o, in, out, 1, 1, 0);
-    rscpCSetCtrlCodes(&o, 1);
+    rscpCObj_t o = cpbench::Object(in, out);
     rscpCSetOwnCh(&o, 0);
     rscpCActivate(&o);
     return o;

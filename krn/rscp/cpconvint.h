@@ -49,6 +49,10 @@ struct rscpcWalkMode {
 // sides, no reset, the cache reorganised first): 0 or the code.
 uint32_t rscpcReactivateStale(rscpCObj_t* obj);
 
+// Reverses the bytes of each of `units` units of `unit` (2 or 4) bytes from
+// src into dst, eight bytes at a time; dst may be src.
+void rscpcSwapUnits(uint8_t* dst, const uint8_t* src, int64_t units, int32_t unit);
+
 // The checks of a wrapper's call before any arithmetic on its windows: 2048
 // "F38" without an object, 16 "CP9" (argument name) for a missing cursor,
 // an end before its cursor or a window of 2 GiB or more.

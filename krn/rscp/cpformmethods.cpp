@@ -175,19 +175,7 @@ rscpcExit Swap(rscpcRun& r, int64_t unit)
 {
     const int64_t have = r.srcEnd - r.src, room = r.dstEnd - r.dst;
     const int64_t n = (have < room ? have : room) / unit;
-    int64_t i = 0;
-    // Eight bytes at a time, then unit by unit.
-    for (; i + 8 <= n * unit; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, r.src + i, 8);
-        if (unit == 4)
-            w = (w & 0x0000FFFF0000FFFFull) << 16 | (w >> 16 & 0x0000FFFF0000FFFFull);
-        w = (w & 0x00FF00FF00FF00FFull) << 8 | (w >> 8 & 0x00FF00FF00FF00FFull);
-        std::memcpy(r.dst + i, &w, 8);
-    }
-    for (; i < n * unit; i += unit)
-        for (int64_t k = 0; k < unit; ++k)
-            r.dst[i + k] = r.src[i + unit - 1 - k];
+    rscpcSwapUnits(r.dst, r.src, n, int32_t(unit));
     r.src += n * unit;
     r.dst += n * unit;
     if (have / unit > n)
@@ -255,6 +243,28 @@ rscpcExit Ascii7(rscpcRun& r, bool big)
 }
 
 }  // namespace
+
+void rscpcSwapUnits(uint8_t* dst, const uint8_t* src, int64_t units, int32_t unit)
+{
+    const int64_t bytes = units * unit;
+    int64_t i = 0;
+    // Eight bytes at a time, then unit by unit (each unit read before it is
+    // written, as dst may be src).
+    for (; i + 8 <= bytes; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, src + i, 8);
+        if (unit == 4)
+            w = (w & 0x0000FFFF0000FFFFull) << 16 | (w >> 16 & 0x0000FFFF0000FFFFull);
+        w = (w & 0x00FF00FF00FF00FFull) << 8 | (w >> 8 & 0x00FF00FF00FF00FFull);
+        std::memcpy(dst + i, &w, 8);
+    }
+    for (; i < bytes; i += unit) {
+        uint8_t u[4];
+        std::memcpy(u, src + i, size_t(unit));
+        for (int32_t k = 0; k < unit; ++k)
+            dst[i + k] = u[unit - 1 - k];
+    }
+}
 
 rscpcExit rscpcFormMethod(rscpcRun& r, int32_t method)
 {

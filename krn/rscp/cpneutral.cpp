@@ -29,23 +29,6 @@ constexpr int64_t kLocalBytes = 2048;
 
 bool LittleUnits(uint32_t kind) { return kind == RSCPK_UCS2L || kind == RSCPK_UTF16L; }
 
-void SwapPairs(uint8_t* p, int64_t n)
-{
-    for (int64_t i = 0; i + 1 < n; i += 2) {
-        const uint8_t b = p[i];
-        p[i] = p[i + 1];
-        p[i + 1] = b;
-    }
-}
-
-void CopySwapped(uint8_t* d, const uint8_t* s, int64_t n)
-{
-    for (int64_t i = 0; i + 1 < n; i += 2) {
-        d[i] = s[i + 1];
-        d[i + 1] = s[i];
-    }
-}
-
 // The unit of a side, its space loaded from the code page when the object
 // has none yet.
 int32_t Unit(const char* codePage, uint8_t* space, int32_t* length)
@@ -139,7 +122,7 @@ uint32_t Neutral(bool a, rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const ui
             localUsed = true;
         }
         if (swapIn)
-            CopySwapped(work, *src, srcLen);
+            rscpcSwapUnits(work, *src, srcLen / 2, 2);
         else
             std::memcpy(work, *src, size_t(srcLen));
         in = work;
@@ -181,13 +164,13 @@ uint32_t Neutral(bool a, rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const ui
     const bool swapOut = outUnit == 2 && LittleUnits(o->out_major);
     if (throughWork) {
         if (swapOut)
-            CopySwapped(*dst, out, produced & ~int64_t(1));
+            rscpcSwapUnits(*dst, out, produced / 2, 2);
         else
             std::memcpy(*dst, out, size_t(produced));
         if (swapOut && (produced & 1) != 0)
             (*dst)[produced - 1] = out[produced - 1];
     } else if (swapOut) {
-        SwapPairs(out, produced);
+        rscpcSwapUnits(out, out, produced / 2, 2);
     }
     uint8_t* written = (throughWork ? *dst : out) + produced;
 
@@ -199,7 +182,7 @@ uint32_t Neutral(bool a, rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const ui
             uint8_t space[4];
             std::memcpy(space, o->out_space, 4);
             if (swapOut)
-                SwapPairs(space, 2);
+                rscpcSwapUnits(space, space, 1, 2);
             written = Pad(written, out + want, dstEnd, space, outUnit);
         }
     }

@@ -32,25 +32,25 @@ protected:
         kovlcpResetLocalCodePage();
         CacheTest::TearDown();
     }
-    static std::string ToLocal(const std::string& utf8, uint32_t* rc = nullptr, int32_t size = 256)
+    // A string form of a converter into a destination of size bytes.
+    static std::string Str(uint32_t (*fn)(char*, int32_t, uint32_t*, const char*), const std::string& in,
+                           uint32_t* rc, int32_t size)
     {
         std::string buf(size_t(size), 'Z');
         uint32_t n = 999;
-        const uint32_t r = Utf8nToUcnCPStr(buf.data(), size, &n, utf8.c_str());
+        const uint32_t r = fn(buf.data(), size, &n, in.c_str());
         if (rc != nullptr)
             *rc = r;
         EXPECT_EQ(n, std::strlen(buf.c_str()));
         return buf.substr(0, n);
     }
+    static std::string ToLocal(const std::string& utf8, uint32_t* rc = nullptr, int32_t size = 256)
+    {
+        return Str(Utf8nToUcnCPStr, utf8, rc, size);
+    }
     static std::string ToUtf8(const std::string& local, uint32_t* rc = nullptr, int32_t size = 1024)
     {
-        std::string buf(size_t(size), 'Z');
-        uint32_t n = 999;
-        const uint32_t r = UcnToUtf8nCPStr(buf.data(), size, &n, local.c_str());
-        if (rc != nullptr)
-            *rc = r;
-        EXPECT_EQ(n, std::strlen(buf.c_str()));
-        return buf.substr(0, n);
+        return Str(UcnToUtf8nCPStr, local, rc, size);
     }
     static uint32_t Calls(int i) { return rscph_HookTable.ctl->converterCalls[i]; }
     std::string LocalCp() const

@@ -143,7 +143,7 @@ uint32_t Overflow(rscpcRun& r)
     const rscpCObj_t* o = r.obj;
     char arg[64];
     Lengths(arg, sizeof arg, r);
-    if (o->fill_rest == RSCPFILL_AND_TRUNC_SPACES || o->fill_rest == 4) {
+    if (rscpcTruncatesSpaces(o->fill_rest)) {
         const int32_t n = o->in_space_len;
         if (n == 1 || n == 2 || n == 4) {
             const int64_t rest = r.srcEnd - r.src;

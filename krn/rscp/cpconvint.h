@@ -45,6 +45,16 @@ struct rscpcWalkMode {
     void* ctx = nullptr;
 };
 
+// The fill option a wrapper sets while it converts unit by unit under a
+// truncating fill: trailing spaces truncated on overflow, nothing filled.
+inline constexpr uint32_t RSCPC_FILL_TRUNC_ONLY = 4;
+// Whether the fill option counts a source that overflows only with its
+// spaces as converted.
+inline bool rscpcTruncatesSpaces(uint32_t fill)
+{
+    return fill == uint32_t(RSCPFILL_AND_TRUNC_SPACES) || fill == RSCPC_FILL_TRUNC_ONLY;
+}
+
 // Re-activates an object activated under an older cache generation (both
 // sides, no reset, the cache reorganised first): 0 or the code.
 uint32_t rscpcReactivateStale(rscpCObj_t* obj);

@@ -111,7 +111,7 @@ uint32_t rscpCConvertOneChar(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, cons
     uint32_t rc = rscpcCheckCall(o, dst, dstEnd, src, srcEnd, "rscpCConvertOneChar");
     if (rc != RSCP_OK)
         return rc;
-    if (o->fill_rest == uint32_t(RSCPFILL_AND_TRUNC_SPACES) || o->fill_rest == 4)
+    if (rscpcTruncatesSpaces(o->fill_rest))
         return Err(RSCPECALL, __LINE__, "cannot count characters in trunc mode", "C??");
     RestartableForTheCall restartable(o);
     if ((rc = KnowUnits(o, true, 254, 255)) != RSCP_OK)
@@ -165,8 +165,7 @@ uint32_t rscpCConvertUnits(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const 
     // Each unit is a call of its own: the fill of the rest waits for the last
     // one (a truncating fill keeps its overflow rule without filling).
     const uint32_t fill = o->fill_rest;
-    const bool trunc = fill == uint32_t(RSCPFILL_AND_TRUNC_SPACES) || fill == 4;
-    o->fill_rest = trunc ? 4 : RSCPFILL_NEVER;
+    o->fill_rest = rscpcTruncatesSpaces(fill) ? RSCPC_FILL_TRUNC_ONLY : RSCPFILL_NEVER;
     while (rc == RSCP_OK && srcEnd - *src >= unit) {
         const uint8_t* s = *src;
         uint8_t* d = *dst;

@@ -1,7 +1,6 @@
 #include "app/blockdecoder.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "app/archivefile.h"
 #include "app/compressstrategy.h"
@@ -43,33 +42,20 @@ struct CBlockDecoder::Batch : CHandleWorkers::Job {
     size_t inputUsed = 0;
     size_t dataBytes = 0;
     std::vector<Block> blocks;
-    std::unique_ptr<uint8_t[]> output;
-    size_t outputSize = 0;
-    size_t outputUsed = 0;
+    CJobOutput output;
     bool checkLength = true;  // refuse streams longer than a chunk
 
     void Clear() {
         inputUsed = 0;
         dataBytes = 0;
         blocks.clear();
-        outputUsed = 0;
+        output.used = 0;
     }
     // Decodes each compressed block as the start of a stream.
     void Run(int handle) override;
     bool Full() const {
         return dataBytes >= kBatchBytes || blocks.size() >= kBatchBlocks ||
                inputUsed + CTransferBuffers::kInputSize > kBatchBytes + CTransferBuffers::kInputSize;
-    }
-    // Room for one decoding step's output.
-    uint8_t* ReserveStep() {
-        if (outputUsed + KOX_CHUNK_SIZE > outputSize) {
-            const size_t size = std::max(2 * outputSize, outputUsed + KOX_CHUNK_SIZE);
-            std::unique_ptr<uint8_t[]> grown(new uint8_t[size]);
-            if (outputUsed) std::memcpy(grown.get(), output.get(), outputUsed);
-            output = std::move(grown);
-            outputSize = size;
-        }
-        return output.get() + outputUsed;
     }
 };
 
@@ -100,23 +86,23 @@ void CBlockDecoder::Batch::Run(int handle) {
         if (checkLength && block.length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
             CsHeaderLength(data) > static_cast<int32_t>(KOX_CHUNK_SIZE))
             continue;
-        const size_t start = outputUsed;
+        const size_t start = output.used;
         auto step = [&](const uint8_t* p, int32_t left, uint8_t* out, bool first, int32_t* read,
                         int32_t* written) {
-            if (outputUsed - start > kMaxDecoded) return kTooMuch;
+            if (output.used - start > kMaxDecoded) return kTooMuch;
             return CsRDecompress(handle, p, left, out, static_cast<int32_t>(KOX_CHUNK_SIZE),
                                  first ? CS_INIT_DECOMPRESS : 0, read, written);
         };
-        auto outAt = [&] { return ReserveStep(); };
-        auto emit = [&](size_t n) { outputUsed += n; };
+        auto outAt = [&] { return output.Reserve(KOX_CHUNK_SIZE); };  // room for one step
+        auto emit = [&](size_t n) { output.used += n; };
         block.end = DecodeBlock(data, static_cast<int32_t>(block.length), true, step, outAt, emit,
                                 block.failure);
         block.output = start;
-        block.outputLength = outputUsed - start;
+        block.outputLength = output.used - start;
         // An open stream, or one that decodes to too much, is the caller's.
         block.decoded = block.end == BlockEnd::kClosed ||
-                        (block.end == BlockEnd::kFailed && outputUsed - start <= kMaxDecoded);
-        if (!block.decoded) outputUsed = start;
+                        (block.end == BlockEnd::kFailed && output.used - start <= kMaxDecoded);
+        if (!block.decoded) output.used = start;
     }
 }
 
@@ -172,7 +158,7 @@ uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsu
             if (block.readFailure) std::rethrow_exception(block.readFailure);
             DecodedBlock decoded;
             if (block.decoded)
-                decoded = DecodedBlock{batch.output.get() + block.output, block.outputLength, block.end,
+                decoded = DecodedBlock{batch.output.bytes.get() + block.output, block.outputLength, block.end,
                                        block.failure};
             consumer.Block(batch.input.get() + block.input, block.length, block.compressed,
                            block.decoded ? &decoded : nullptr);

@@ -1,8 +1,5 @@
 #include "app/chunkpipeline.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "app/compressstrategy.h"
 #include "app/except.h"
 #include "app/koxformat.h"
@@ -36,9 +33,7 @@ struct CChunkPipeline::Batch : CHandleWorkers::Job {
     size_t inputUsed = 0;
     std::vector<uint8_t> side;
     std::vector<Chunk> chunks;
-    std::unique_ptr<uint8_t[]> output;
-    size_t outputSize = 0;
-    size_t outputUsed = 0;
+    CJobOutput output;
     size_t failedAt = SIZE_MAX;  // the chunk whose compression failed
     int failure = 0;
     size_t written = 0;  // chunks the caller wrote out
@@ -50,24 +45,13 @@ struct CChunkPipeline::Batch : CHandleWorkers::Job {
         inputUsed = 0;
         side.clear();
         chunks.clear();
-        outputUsed = 0;
+        output.used = 0;
         failedAt = SIZE_MAX;
         failure = 0;
         written = 0;
     }
     // Compresses the chunks in order; the first that fails ends the batch.
     void Run(int handle) override;
-    // Output room for one more block.
-    uint8_t* ReserveBlock() {
-        if (outputUsed + kBlockRoom > outputSize) {
-            const size_t size = std::max(2 * outputSize, outputUsed + kBlockRoom);
-            std::unique_ptr<uint8_t[]> grown(new uint8_t[size]);
-            if (outputUsed) std::memcpy(grown.get(), output.get(), outputUsed);
-            output = std::move(grown);
-            outputSize = size;
-        }
-        return output.get() + outputUsed;
-    }
 };
 
 std::unique_ptr<CChunkPipeline> CChunkPipeline::Attach(CFileStream& sink, unsigned workers) {
@@ -104,7 +88,7 @@ CChunkPipeline::~CChunkPipeline() {
 void CChunkPipeline::Batch::Run(int handle) {
     for (size_t i = 0; i < chunks.size(); ++i) {
         Chunk& chunk = chunks[i];
-        uint8_t* block = ReserveBlock();
+        uint8_t* block = output.Reserve(kBlockRoom);
         CsRPresetPreamble(handle, chunk.preamble);
         const int64_t size = CompressChunkBlock(handle, input.get() + chunk.input, chunk.length, chunk.last, block);
         if (size < 0) {
@@ -112,9 +96,9 @@ void CChunkPipeline::Batch::Run(int handle) {
             failure = static_cast<int>(size);
             return;
         }
-        chunk.output = outputUsed;
+        chunk.output = output.used;
         chunk.blockBytes = static_cast<size_t>(size);
-        outputUsed += chunk.blockBytes;
+        output.used += chunk.blockBytes;
     }
 }
 
@@ -205,7 +189,7 @@ bool CChunkPipeline::WriteBatch(Batch& batch) {
         if (chunk.sideEnd > chunk.sideBegin &&
             !WriteBytes(batch.side.data() + chunk.sideBegin, chunk.sideEnd - chunk.sideBegin))
             return false;
-        if (!WriteBytes(batch.output.get() + chunk.output, chunk.blockBytes)) return false;
+        if (!WriteBytes(batch.output.bytes.get() + chunk.output, chunk.blockBytes)) return false;
     }
     return true;
 }

@@ -5,9 +5,13 @@
 // the caller's thread runs each job when it hands it over.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -67,4 +71,24 @@ private:
     std::vector<int> m_handles;
     bool m_started = false;
     std::vector<std::thread> m_workers;
+};
+
+// What a job writes for its caller, the buffer kept from one job to the
+// next: Reserve gives room behind the bytes used, growing the buffer (at
+// least to twice its size) with what it holds kept.
+struct CJobOutput {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t size = 0;
+    size_t used = 0;
+
+    uint8_t* Reserve(size_t room) {
+        if (used + room > size) {
+            const size_t grownSize = std::max(2 * size, used + room);
+            std::unique_ptr<uint8_t[]> grown(new uint8_t[grownSize]);
+            if (used) std::memcpy(grown.get(), bytes.get(), used);
+            bytes = std::move(grown);
+            size = grownSize;
+        }
+        return bytes.get() + used;
+    }
 };

@@ -1,7 +1,5 @@
 #include "app/cmdsignature.h"
 
-#include <memory>
-
 #include "app/application.h"
 #include "app/archivefile.h"
 #include "app/compressstrategy.h"
@@ -12,13 +10,6 @@
 #include "app/options.h"
 
 namespace {
-
-// A manifest context of the command's own, released when it goes.
-struct OwnContext {
-    std::unique_ptr<ManifestContext> context{new ManifestContext()};
-    ~OwnContext() { ManifestClearContext(context.get()); }
-    ManifestContext* get() const { return context.get(); }
-};
 
 [[noreturn]] void ThrowManifestFailure(ManifestContext* context, int code)
 {
@@ -56,7 +47,7 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
 
     // The existing entries feed the archive's manifest as they are tested;
     // the stored manifest is verified beside it.
-    OwnContext stored;
+    OwnManifestContext stored;
     bool manifestFound = false;
     bool entriesBehindManifest = false;
     uint64_t manifestOffset = 0;

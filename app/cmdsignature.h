@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "krn/snt/manifest.h"
@@ -15,6 +16,13 @@ class CApplication;
 class CArchiveFile;
 class CDirEntry;
 class ICompressStrategy;
+
+// A manifest context of the caller's own, cleared and released when it goes.
+struct OwnManifestContext {
+    std::unique_ptr<ManifestContext> context{new ManifestContext()};
+    ~OwnManifestContext() { ManifestClearContext(context.get()); }
+    ManifestContext* get() const { return context.get(); }
+};
 
 // True when signing or signature verification was asked for (V, -V, S, or
 // the sign-only command).

@@ -1,6 +1,5 @@
 #include "app/signatureverify.h"
 
-#include <memory>
 #include <string>
 
 #include "app/application.h"
@@ -34,12 +33,8 @@ void CSignatureVerify::Execute()
         return;
     }
 
-    std::unique_ptr<ManifestContext> owned(new ManifestContext());
+    OwnManifestContext owned;
     ManifestContext* context = owned.get();
-    struct Clear {
-        ManifestContext* context;
-        ~Clear() { ManifestClearContext(context); }
-    } clear{context};
     int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
     if (rc == SMF_OK)
         rc = VerifyManifestText(context, text.data(), text.size(), m_application, true);

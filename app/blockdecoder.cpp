@@ -59,6 +59,11 @@ struct CBlockDecoder::Batch : CHandleWorkers::Job {
     }
 };
 
+bool StartsStreamLongerThanChunk(const uint8_t* data, uint32_t length) {
+    return length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
+           CsHeaderLength(data) > static_cast<int32_t>(KOX_CHUNK_SIZE);
+}
+
 std::unique_ptr<CBlockDecoder> CBlockDecoder::Create(unsigned workers) {
     if (workers == 0) return nullptr;
     std::unique_ptr<CBlockDecoder> decoder(new CBlockDecoder(workers));
@@ -83,9 +88,7 @@ void CBlockDecoder::Batch::Run(int handle) {
         if (!block.compressed || block.readFailure) continue;
         const uint8_t* data = input.get() + block.input;
         // A stream the caller refuses is not decoded.
-        if (checkLength && block.length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
-            CsHeaderLength(data) > static_cast<int32_t>(KOX_CHUNK_SIZE))
-            continue;
+        if (checkLength && StartsStreamLongerThanChunk(data, block.length)) continue;
         const size_t start = output.used;
         auto step = [&](const uint8_t* p, int32_t left, uint8_t* out, bool first, int32_t* read,
                         int32_t* written) {

@@ -31,6 +31,11 @@ enum class BlockEnd {
     kFailed,  // the decoder failed; the text says how
 };
 
+// Whether the compressed block of length bytes at data starts a stream that
+// decodes to more than one chunk, which one block of a "2.01" archive never
+// holds.
+bool StartsStreamLongerThanChunk(const uint8_t* data, uint32_t length);
+
 // Decodes one compressed block of length bytes at p: step(p, left, out,
 // first, &read, &written) is one decompression step into out, which takes
 // KOX_CHUNK_SIZE bytes; outAt() gives out for each step, and emit(n) takes

@@ -19,7 +19,6 @@
 #include "app/logman.h"
 #include "app/options.h"
 #include "app/statistics.h"
-#include "cslib/csheader.h"
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "krn/rscp/cputf8local.h"
@@ -347,9 +346,7 @@ public:
             return;
         }
         const bool first = !m_streamOpen;
-        // One block of a "2.01" archive holds at most one chunk.
-        if (first && m_checkLength && length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
-            CsHeaderLength(data) > static_cast<int32_t>(KOX_CHUNK_SIZE))
+        if (first && m_checkLength && StartsStreamLongerThanChunk(data, length))
             throw CReadExcept(m_archive.GetPath());
         // A worker's decoding counts where the block starts a stream, as it
         // assumed; otherwise the block continues the open stream here.

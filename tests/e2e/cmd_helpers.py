@@ -63,6 +63,31 @@ def archive_bytes(entries, version=b"2.01"):
     return b"ZEF " + version + b"".join(entries)
 
 
+def kox_entries(archive):
+    """The entries of sound KOX archive bytes, in order: (header offset, name,
+    [(block offset, type, length)], checksum offset or None, end offset)."""
+    out = []
+    pos = 8
+    while pos < len(archive):
+        _, _, _, _, _, ulen, nlen = struct.unpack_from("<IQIQIHH", archive, pos + 2)
+        name = archive[pos + 34:pos + 34 + nlen - 1].decode("utf-8")
+        at = pos + 34 + nlen + ulen
+        blocks = []
+        crc_at = None
+        while archive[at:at + 2] in (b"DA", b"ED", b"UD", b"UE"):
+            btype = archive[at:at + 2]
+            (blen,) = struct.unpack_from("<I", archive, at + 2)
+            blocks.append((at, btype, blen))
+            at += 6 + blen
+            if btype in (b"ED", b"UE"):
+                crc_at = at
+                at += 4
+                break
+        out.append((pos, name, blocks, crc_at, at))
+        pos = at
+    return out
+
+
 class ScratchCase(unittest.TestCase):
     """Each test gets an empty directory of its own."""
 

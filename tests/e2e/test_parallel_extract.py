@@ -11,7 +11,7 @@ import struct
 import unittest
 import zlib
 
-from cmd_helpers import ScratchCase, kox_crc, run
+from cmd_helpers import ScratchCase, kox_crc, kox_entries, run
 
 CHUNK = 65536
 ARCHIVED_TIME = 1_500_000_000
@@ -20,32 +20,6 @@ ARCHIVED_TIME = 1_500_000_000
 def run_on(cpus, args, cwd):
     """Runs the program limited to the given processors; (status, output)."""
     return run(args, cwd, cpus=cpus)
-
-
-def entries(archive):
-    """(header offset, name, [(block offset, type, length)], checksum offset) per entry."""
-    out = []
-    pos = 8
-    while pos < len(archive):
-        kind = archive[pos:pos + 2]
-        mode, size, _, _, _, ulen, nlen = struct.unpack_from("<IQIQIHH", archive, pos + 2)
-        name = archive[pos + 34:pos + 34 + nlen - 1].decode("utf-8")
-        at = pos + 34 + nlen + ulen
-        blocks = []
-        crc_at = None
-        if kind == b"RG" and size:
-            while True:
-                btype = archive[at:at + 2]
-                blen = struct.unpack_from("<I", archive, at + 2)[0]
-                blocks.append((at, btype, blen))
-                at += 6 + blen
-                if btype in (b"ED", b"UE"):
-                    crc_at = at
-                    at += 4
-                    break
-        out.append((pos, name, blocks, crc_at))
-        pos = at
-    return out
 
 
 def tree(root):
@@ -107,7 +81,7 @@ class ParallelDecoding(ScratchCase):
         return results["all"]
 
     def block(self, name, index):
-        for _, entry, blocks, _ in entries(self.archive):
+        for _, entry, blocks, _, _ in kox_entries(self.archive):
             if entry == name:
                 return blocks[index]
         raise KeyError(name)
@@ -142,7 +116,7 @@ class ParallelDecoding(ScratchCase):
         test, _, _ = self.compare(cut, "cut")
         self.assertNotEqual(test[0], 0)
 
-        for _, name, blocks, crc_at in entries(self.archive):
+        for _, name, blocks, crc_at, _ in kox_entries(self.archive):
             if name == "src/big.txt":
                 bad = bytearray(self.archive)
                 bad[crc_at] ^= 1

@@ -16,7 +16,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cmd_helpers import KOVZEF, SCRATCH, ScratchCase, entry_bytes, run  # noqa: E402
+from cmd_helpers import KOVZEF, SCRATCH, ScratchCase, entry_bytes, kox_entries, run  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PKI_SCRIPT = os.path.join(HERE, "..", "unit", "kovcrypto", "make_test_pki.sh")
@@ -50,23 +50,7 @@ def tearDownModule():
 def entries(archive):
     """Splits a KOX archive into its header and its entries' bytes, each with
     its name."""
-    out = []
-    at = 8
-    while at < len(archive):
-        start = at
-        mode, size, size_high, _, _, user, name_len = struct.unpack_from("<IQIQIHH", archive, at + 2)
-        name = archive[at + 34:at + 34 + name_len - 1].decode("utf-8")
-        at += 34 + name_len + user
-        if (size or name == "SIGNATURE.SMF") and archive[at:at + 2] in (b"DA", b"ED", b"UD", b"UE"):
-            while True:
-                kind = archive[at:at + 2]
-                (length,) = struct.unpack_from("<I", archive, at + 2)
-                at += 6 + length
-                if kind in (b"ED", b"UE"):
-                    at += 4
-                    break
-        out.append((name, archive[start:at]))
-    return archive[:8], out
+    return archive[:8], [(name, archive[pos:end]) for pos, name, _, _, end in kox_entries(archive)]
 
 
 def join(header, parts):

@@ -11,7 +11,7 @@ import struct
 import unittest
 import zlib
 
-from cmd_helpers import ScratchCase, kox_crc, kox_entries, run
+from cmd_helpers import ScratchCase, kox_entries, run
 
 CHUNK = 65536
 ARCHIVED_TIME = 1_500_000_000

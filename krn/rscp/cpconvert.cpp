@@ -180,11 +180,6 @@ uint32_t Unsupported(const rscpCObj_t* o)
                pair, -1);
 }
 
-bool Overlap(uintptr_t a, uintptr_t aLen, uintptr_t b, uintptr_t bLen)
-{
-    return aLen != 0 && bLen != 0 && a < b + bLen && b < a + aLen;
-}
-
 }  // namespace
 
 uint32_t rscpcNotConvertible(const rscpCObj_t* obj, const uint8_t* from, const uint8_t* to, int32_t line)
@@ -245,7 +240,7 @@ uint32_t rscpCConvert(rscpCObj_t* obj, uint8_t** dst, uint8_t* dstEnd, const uin
         return Err(RSCPEINVAL, __LINE__, "buffer end before its start", "CP9", arg, -1);
     }
     const bool inPlace = s0 == d0 && s1 != s0;
-    if ((inPlace && s1 - s0 > kInPlaceMax) || (!inPlace && Overlap(s0, s1 - s0, d0, d1 - d0))) {
+    if ((inPlace && s1 - s0 > kInPlaceMax) || (!inPlace && rscpcOverlap(s0, s1 - s0, d0, d1 - d0))) {
         char arg[64];
         std::snprintf(arg, sizeof arg, "rscpCConvert&%p&==&%p&", static_cast<const void*>(*src),
                       static_cast<void*>(*dst));

@@ -55,6 +55,12 @@ inline bool rscpcTruncatesSpaces(uint32_t fill)
     return fill == uint32_t(RSCPFILL_AND_TRUNC_SPACES) || fill == RSCPC_FILL_TRUNC_ONLY;
 }
 
+// Whether the byte ranges [a, a + aLen) and [b, b + bLen) share a byte.
+inline bool rscpcOverlap(uintptr_t a, uintptr_t aLen, uintptr_t b, uintptr_t bLen)
+{
+    return aLen != 0 && bLen != 0 && a < b + bLen && b < a + aLen;
+}
+
 // Re-activates an object activated under an older cache generation (both
 // sides, no reset, the cache reorganised first): 0 or the code.
 uint32_t rscpcReactivateStale(rscpCObj_t* obj);

@@ -10,6 +10,7 @@
 #include "krn/rscp/cpencode.h"
 #include "krn/rscp/cperr.h"
 #include "krn/rscp/cpflat.h"
+#include "krn/rscp/cprulebytes.h"
 #include "krn/rscp/cptab.h"
 
 namespace {
@@ -71,15 +72,12 @@ uint32_t Damaged(int32_t line, const char* what, uint32_t value)
 int32_t Utf16Bytes(uint32_t cp, uint8_t* b)
 {
     if (cp < 0x10000) {
-        b[0] = uint8_t(cp >> 8);
-        b[1] = uint8_t(cp);
+        rscpPut16(b, cp, true);
         return 2;
     }
-    const uint32_t v = cp - 0x10000, hi = 0xD800 + (v >> 10), lo = 0xDC00 + (v & 0x3FF);
-    b[0] = uint8_t(hi >> 8);
-    b[1] = uint8_t(hi);
-    b[2] = uint8_t(lo >> 8);
-    b[3] = uint8_t(lo);
+    const uint32_t v = cp - 0x10000;
+    rscpPut16(b, 0xD800 + (v >> 10), true);
+    rscpPut16(b + 2, 0xDC00 + (v & 0x3FF), true);
     return 4;
 }
 

@@ -8,6 +8,7 @@
 
 #include "krn/rscp/cpconvint.h"
 #include "krn/rscp/cperr.h"
+#include "krn/rscp/cprulebytes.h"
 #include "krn/rscp/cptab.h"
 #include "krn/rscp/cputf.h"
 
@@ -188,10 +189,8 @@ rscpcExit Widen(rscpcRun& r, bool big)
 {
     const int64_t have = r.srcEnd - r.src, room = (r.dstEnd - r.dst) / 2;
     const int64_t n = have < room ? have : room;
-    for (int64_t i = 0; i < n; ++i) {
-        r.dst[2 * i + (big ? 0 : 1)] = 0;
-        r.dst[2 * i + (big ? 1 : 0)] = r.src[i];
-    }
+    for (int64_t i = 0; i < n; ++i)
+        rscpPut16(r.dst + 2 * i, r.src[i], big);
     r.src += n;
     r.dst += 2 * n;
     return n < have ? RSCPC_OVERFLOW : RSCPC_DONE;
@@ -234,8 +233,7 @@ rscpcExit Ascii7(rscpcRun& r, bool big)
             unit = uint16_t(o->subst_code_U4);
             ++o->noof_subst;
         }
-        d[2 * i + (bigUnits ? 0 : 1)] = uint8_t(unit >> 8);
-        d[2 * i + (bigUnits ? 1 : 0)] = uint8_t(unit);
+        rscpPut16(d + 2 * i, unit, bigUnits);
     }
     r.src = s + n;
     r.dst = d + 2 * n;

@@ -84,7 +84,7 @@ uint32_t Neutral(bool a, rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const ui
         return checked;
     const int64_t srcLen = srcEnd - *src, room = dstEnd - *dst;
     const uintptr_t s0 = reinterpret_cast<uintptr_t>(*src), d0 = reinterpret_cast<uintptr_t>(*dst);
-    if ((s0 == d0 && s0 != 0) || (srcLen > 0 && room > 0 && s0 < d0 + uintptr_t(room) && d0 < s0 + uintptr_t(srcLen))) {
+    if ((s0 == d0 && s0 != 0) || rscpcOverlap(s0, uintptr_t(srcLen), d0, uintptr_t(room))) {
         char arg[80];
         std::snprintf(arg, sizeof arg, "%s&%p&==&%p&", name, static_cast<const void*>(*src),
                       static_cast<void*>(*dst));

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace cporacle {
 
@@ -37,6 +38,26 @@ inline std::string RunPython(const std::string& script, const std::string& input
     std::remove(scriptPath.c_str());
     std::remove(inputPath.c_str());
     return out;
+}
+
+// A Python function emit(b) that writes one result for Parts: its length on
+// a line of its own, then its bytes.
+inline const char kEmit[] = "def emit(b):\n    sys.stdout.buffer.write(b'%d\\n' % len(b) + b)\n";
+
+// The results a script wrote with emit, in order.
+inline std::vector<std::string> Parts(const std::string& python)
+{
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at < python.size()) {
+        const size_t nl = python.find('\n', at);
+        if (nl == std::string::npos)
+            break;
+        const size_t n = std::stoul(python.substr(at, nl - at));
+        parts.push_back(python.substr(nl + 1, n));
+        at = nl + 1 + n;
+    }
+    return parts;
 }
 
 }  // namespace cporacle

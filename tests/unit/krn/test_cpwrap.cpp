@@ -57,25 +57,6 @@ protected:
     static int32_t EntriesShown(const rscpErrRecord& r) { return r.count < 5 ? r.count : 5; }
 };
 
-// Python's answer: a line of part lengths, then the parts.
-std::vector<std::string> Parts(const std::string& python)
-{
-    std::vector<std::string> parts;
-    const size_t nl = python.find('\n');
-    if (nl == std::string::npos)
-        return parts;
-    size_t at = nl + 1;
-    const char* p = python.c_str();
-    for (char* next = nullptr;; p = next) {
-        const unsigned long n = std::strtoul(p, &next, 10);
-        if (next == p || next > python.c_str() + nl)
-            break;
-        parts.push_back(python.substr(at, n));
-        at += n;
-    }
-    return parts;
-}
-
 std::string Bytes256()
 {
     std::string b;
@@ -99,11 +80,11 @@ TEST_F(Wrap, NeutralFormsConvertBigEndianUnitsAtEveryAlignmentAndLength)
 {
     // Every byte of two single-byte pages as big-endian UTF-16.
     const std::string python = cporacle::RunPython(
-        "import sys\nb = bytes(range(256))\n"
+        std::string("import sys\n") + cporacle::kEmit + "b = bytes(range(256))\n"
         "l, e = b.decode('latin_1').encode('utf-16-be'), b.decode('cp500').encode('utf-16-be')\n"
         "u = b.decode('latin_1').encode('utf-8')\n"
-        "sys.stdout.buffer.write(b'%d %d %d\\n' % (len(l), len(e), len(u)) + l + e + u)\n");
-    const std::vector<std::string> parts = Parts(python);
+        "emit(l); emit(e); emit(u)\n");
+    const std::vector<std::string> parts = cporacle::Parts(python);
     ASSERT_EQ(parts.size(), 3u);
     const struct {
         const char* cp;
@@ -215,11 +196,11 @@ TEST_F(Wrap, NeutralAPadsFixedFieldsWithTheSpaceInItsNeutralForm)
 TEST_F(Wrap, OneCharStepsThroughTextsCharacterByCharacterLikePython)
 {
     const std::string python = cporacle::RunPython(
-        "import sys\n"
+        std::string("import sys\n") + cporacle::kEmit +
         "t = 'ab \\uff71\\u3042\\u6f22\\u5b57-\\u00b6x\\u00a7\\u30fc' * 3\n"
         "s, u, w = t.encode('shift_jis'), t.encode('utf-8'), t.encode('utf-16-le')\n"
-        "sys.stdout.buffer.write(b'%d %d %d\\n' % (len(s), len(u), len(w)) + s + u + w)\n");
-    const std::vector<std::string> parts = Parts(python);
+        "emit(s); emit(u); emit(w)\n");
+    const std::vector<std::string> parts = cporacle::Parts(python);
     ASSERT_EQ(parts.size(), 3u);
     const std::string &sjis = parts[0], &utf8 = parts[1], &utf16 = parts[2];
     const size_t characters = utf16.size() / 2;  // no character outside the basic plane
@@ -280,11 +261,11 @@ TEST_F(Wrap, OneCharStepsThroughTextsCharacterByCharacterLikePython)
 TEST_F(Wrap, UnitsReplaceEachUnconvertibleUnitAndFillOnlyAtTheEnd)
 {
     const std::string python = cporacle::RunPython(
-        "import sys\nt = 'plain \\u00e9t\\u00e9 \\u20ac5 \\U0001f600!'\n"
+        std::string("import sys\n") + cporacle::kEmit + "t = 'plain \\u00e9t\\u00e9 \\u20ac5 \\U0001f600!'\n"
         "w = t.encode('utf-16-le')\n"
         "a = bytes(u if u < 128 else 35 for u in [w[i] | w[i+1] << 8 for i in range(0, len(w), 2)])\n"
-        "sys.stdout.buffer.write(b'%d %d\\n' % (len(w), len(a)) + w + a)\n");
-    const std::vector<std::string> parts = Parts(python);
+        "emit(w); emit(a)\n");
+    const std::vector<std::string> parts = cporacle::Parts(python);
     ASSERT_EQ(parts.size(), 2u);
     rscpCObj_t o = Make("4103", "1101", RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY);
     Out r = Call(rscpCConvertUnits, o, parts[0], 64);
@@ -357,16 +338,15 @@ TEST_F(Wrap, UnicodeToBytesTablesHoldWhatPythonEncodes)
     // Every code unit of the basic plane in three pages; a character a page
     // lacks holds the page's own '#'.
     const std::string python = cporacle::RunPython(
-        "import sys\nout = []\n"
+        std::string("import sys\n") + cporacle::kEmit +
         "for codec in ('latin_1', 'cp500', 'shift_jis'):\n"
         "    t = bytearray()\n"
         "    for c in range(0x10000):\n"
         "        try: e = chr(c).encode(codec)\n"
         "        except UnicodeError: e = '#'.encode(codec)\n"
         "        t += (b'\\0' + e) if len(e) == 1 else e\n"
-        "    out.append(bytes(t))\n"
-        "sys.stdout.buffer.write(b' '.join(b'%d' % len(t) for t in out) + b'\\n' + b''.join(out))\n");
-    const std::vector<std::string> parts = Parts(python);
+        "    emit(bytes(t))\n");
+    const std::vector<std::string> parts = cporacle::Parts(python);
     ASSERT_EQ(parts.size(), 3u);
     const char* pages[] = {"1100", "0120", "8000"};
     std::vector<uint16_t> table(RSCP_FLAT_ALL_ENTRIES);
@@ -415,7 +395,7 @@ TEST_F(Wrap, BytesToUnicodeTablesReadTheInputTriesLikePythonDecodes)
     // Each byte, and each pair of a Shift-JIS lead byte and a trail byte,
     // decoded by Python ('#' for what it cannot decode).
     const std::string python = cporacle::RunPython(
-        "import sys\n"
+        std::string("import sys\n") + cporacle::kEmit +
         "def d(b, codec):\n"
         "    try:\n"
         "        s = b.decode(codec)\n"
@@ -426,8 +406,8 @@ TEST_F(Wrap, BytesToUnicodeTablesReadTheInputTriesLikePythonDecodes)
         "         any(d(bytes([b, t]), 'shift_jis') != b'\\0#' for t in range(256))]\n"
         "s = b''.join(b'\\xff\\xff' if b in leads else d(bytes([b]), 'shift_jis') for b in range(256))\n"
         "for l in leads: s += b''.join(d(bytes([l, t]), 'shift_jis') for t in range(256))\n"
-        "sys.stdout.buffer.write(b'%d %d\\n' % (len(e), len(s)) + e + s)\n");
-    const std::vector<std::string> parts = Parts(python);
+        "emit(e); emit(s)\n");
+    const std::vector<std::string> parts = cporacle::Parts(python);
     ASSERT_EQ(parts.size(), 2u);
     std::vector<uint16_t> table(64 * 256);
     rscpCObj_t ebcdic = Plain("0120", "4102");

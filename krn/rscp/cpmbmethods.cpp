@@ -65,6 +65,18 @@ int32_t Copy(rscpcRun& r, int64_t n, bool counted)
     return RSCPC_CLAIM_NEXT;
 }
 
+// The character of n source bytes at r.src replaced by the substitute.
+int32_t Substitute(rscpcRun& r, int64_t n)
+{
+    const uint32_t rc = rscpcSubstitute(r);
+    if (rc == RSCPETOOLONG)
+        return RSCPC_OVERFLOW;
+    if (rc != RSCP_OK)
+        return Fail(r, rc);
+    r.src += n;
+    return RSCPC_CLAIM_NEXT;
+}
+
 int32_t Missing(rscpcRun& r, const uint8_t* end);
 
 // A code point through the output tables; the character ends at end.  A
@@ -126,6 +138,7 @@ int32_t PutCharNo(rscpcRun& r, uint32_t no, const uint8_t* end)
 
 enum Family { kNone, kEuc, kSjis, kSjisL1, kBig5, kGbk, kGb2312, kKorean, kHongKong };
 
+inline bool EucPair(uint8_t a, uint8_t b) { return (In(a, 0xA1, 0xFE) || a == 0x8E) && In(b, 0xA1, 0xFE); }
 inline bool SjisTrail(uint8_t t) { return In(t, 0x40, 0x7E) || t >= 0x80; }
 inline bool SjisL1(uint8_t a, uint8_t b) { return In(a, 0x81, 0x9F) && (In(b, 0x40, 0x7E) || In(b, 0x80, 0xFC)); }
 
@@ -134,7 +147,7 @@ Family FamilyOf(uint32_t k, uint8_t a, uint8_t b)
 {
     switch (k) {
     case RSCPK_EUC:
-        return (In(a, 0xA1, 0xFE) || a == 0x8E) && In(b, 0xA1, 0xFE) ? kEuc : kNone;
+        return EucPair(a, b) ? kEuc : kNone;
     case RSCPK_SJIS:
         return (In(a, 0x81, 0x9F) || a >= 0xE0) && SjisTrail(b) ? kSjis : kNone;
     case RSCPK_SJIS_L1: case RSCPK_ASIANUNI:
@@ -308,13 +321,7 @@ int32_t ReadEscape(rscpcRun& r, uint32_t format)
         return Copy(r, length, true);
     if (!o->use_c_subst)
         return Fail(r, rscpcNotConvertible(o, p, p + length, __LINE__));
-    const uint32_t rc = rscpcSubstitute(r);
-    if (rc == RSCPETOOLONG)
-        return RSCPC_OVERFLOW;
-    if (rc != RSCP_OK)
-        return Fail(r, rc);
-    r.src += length;
-    return RSCPC_CLAIM_NEXT;
+    return Substitute(r, length);
 }
 
 // ---- "mbconv_tab" --------------------------------------------------------------------------------
@@ -419,13 +426,7 @@ int32_t JisSource(rscpcRun& r)
             return Fail(r, rscpcNotConvertible(o, p, p + 2, __LINE__));
         if (o->use_1_copy && !o->use_c_subst)
             return Copy(r, 1, true);
-        const uint32_t rc = rscpcSubstitute(r);
-        if (rc == RSCPETOOLONG)
-            return RSCPC_OVERFLOW;
-        if (rc != RSCP_OK)
-            return Fail(r, rc);
-        ++r.src;
-        return RSCPC_CLAIM_NEXT;
+        return Substitute(r, 1);
     }
     if (r.dstEnd - r.dst < 2)
         return RSCPC_OVERFLOW;
@@ -482,13 +483,12 @@ int32_t MbConvClaim(rscpcRun& r, void*)
 
     // The Japanese families by arithmetic.
     if (f == kEuc) {
-        auto euc = [](uint8_t a, uint8_t b) { return (In(a, 0xA1, 0xFE) || a == 0x8E) && In(b, 0xA1, 0xFE); };
         if (t == RSCPK_EUC)
             return Copy(r, 2, false);
         if (t == RSCPK_JIS)
-            return RunThrough(r, rscpEucToIso2022Buf, RunLength(r, euc));
+            return RunThrough(r, rscpEucToIso2022Buf, RunLength(r, EucPair));
         if (t == RSCPK_SJIS || t == RSCPK_KOV16)
-            return RunThrough(r, rscpEucToSjisBuf, RunLength(r, euc));
+            return RunThrough(r, rscpEucToSjisBuf, RunLength(r, EucPair));
         if (t == RSCPK_GOF_A) {
             const int32_t n = rscpEucCharLen(p, Clamp(r.srcEnd - p));
             const int32_t rc = WriteEscape(r, t, n == 3 ? 'e' : 'E', p, n);
@@ -530,28 +530,15 @@ int32_t MbConvClaim(rscpcRun& r, void*)
 
 // ---- "mbget_tab" ------------------------------------------------------------------------------
 
-// The two-byte test of the family of langu_dep_in_major; false for a kind
-// without one.
-bool Accepted(uint32_t kind, uint8_t a, uint8_t b, bool* known)
+// The kinds of langu_dep_in_major whose two-byte characters the get
+// methods accept by the family test of FamilyOf.
+bool GetsPairsOf(uint32_t kind)
 {
-    *known = true;
     switch (kind) {
-    case RSCPK_SJIS:
-        return (In(a, 0x81, 0x9F) || a >= 0xE0) && SjisTrail(b);
-    case RSCPK_TRADICH: case RSCPK_GBK: case RSCPK_COREA: case RSCPK_HK_PUA:
-        return a >= 0x81 && b >= 0x40;
-    case RSCPK_2312_80:
-        return a >= 0xA1 && b >= 0xA1;
-    case RSCPK_SJIS_L1:
-        return SjisL1(a, b);
-    case RSCPK_TRADICH_L1:
-        return (a >= 0xA0 && b >= 0x40) || SjisL1(a, b);
-    case RSCPK_SIMPLCH_L1:
-        return (a >= 0xA1 && b >= 0xA1) || SjisL1(a, b);
-    case RSCPK_COREA_L1:
-        return (a > 0x80 && b > 0x3F) || SjisL1(a, b);
+    case RSCPK_SJIS: case RSCPK_TRADICH: case RSCPK_GBK: case RSCPK_COREA: case RSCPK_HK_PUA:
+    case RSCPK_2312_80: case RSCPK_SJIS_L1: case RSCPK_TRADICH_L1: case RSCPK_SIMPLCH_L1: case RSCPK_COREA_L1:
+        return true;
     default:
-        *known = false;
         return false;
     }
 }
@@ -583,8 +570,8 @@ int32_t MbGetClaim(rscpcRun& r, void*)
         return RSCPC_INCOMPLETE;  // no character can be read here
     if (length == 1)
         return RSCPC_CLAIM_TABLES;
-    bool known = false;
-    if (!Accepted(o->langu_dep_in_major, p[0], p[1], &known))
+    // The method refused other kinds of langu_dep_in_major before the walk.
+    if (FamilyOf(o->langu_dep_in_major, p[0], p[1]) == kNone)
         return Fail(r, rscpcNotConvertible(o, p, p + length, __LINE__));
     return PutCharNo(r, uint32_t(p[0]) << 8 | p[1], p + length);
 }
@@ -609,15 +596,8 @@ rscpcExit Mbs16(rscpcRun& r)
 int32_t BrokenUnit(rscpcRun& r)
 {
     rscpCObj_t* o = r.obj;
-    if (o->use_c_subst) {
-        const uint32_t rc = rscpcSubstitute(r);
-        if (rc == RSCPETOOLONG)
-            return RSCPC_OVERFLOW;
-        if (rc != RSCP_OK)
-            return Fail(r, rc);
-        r.src += 2;
-        return RSCPC_CLAIM_NEXT;
-    }
+    if (o->use_c_subst)
+        return Substitute(r, 2);
     if (o->use_1_copy)
         return Copy(r, 2, true);
     return Fail(r, rscpcNotConvertible(o, r.src, r.src + 2, __LINE__));
@@ -707,9 +687,7 @@ rscpcExit rscpcMultiByteMethod(rscpcRun& r, int32_t method)
         return rscpcTableWalk(r, mode);
     case 8: case 9: {
         const uint32_t k = r.obj->in_major;
-        bool known = false;
-        Accepted(r.obj->langu_dep_in_major, 0, 0, &known);
-        if (!known && k != RSCPK_UTF16H && k != RSCPK_KOV16 && k != RSCPK_GOF_A && k != RSCPK_GOF_E)
+        if (!GetsPairsOf(r.obj->langu_dep_in_major) && k != RSCPK_UTF16H && k != RSCPK_KOV16 && k != RSCPK_GOF_A && k != RSCPK_GOF_E)
             MultiByteProblem(__LINE__, r.obj->langu_dep_in_major);
         mode.claim = MbGetClaim;
         return rscpcTableWalk(r, mode);

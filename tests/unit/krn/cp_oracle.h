@@ -60,4 +60,11 @@ inline std::vector<std::string> Parts(const std::string& python)
     return parts;
 }
 
+// Runs a script body with sys imported and emit defined; the results it
+// emitted, in order.
+inline std::vector<std::string> EmittedByPython(const std::string& body, const std::string& input = std::string())
+{
+    return Parts(RunPython(std::string("import sys\n") + kEmit + body, input));
+}
+
 }  // namespace cporacle

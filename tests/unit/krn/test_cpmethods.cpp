@@ -24,14 +24,12 @@ class Methods : public cpengine_test::EngineTest {};
 
 TEST_F(Methods, UnicodeFormsConvertEveryScalarValueAsPythonDoesAndSwapIntoEachOther)
 {
-    const std::string python = cporacle::RunPython(
-        std::string("import sys\n") + cporacle::kEmit +
+    const std::vector<std::string> p = cporacle::EmittedByPython(
         "every = ''.join(chr(c) for c in range(1, 0x110000) if not 0xD800 <= c < 0xE000)\n"
         "bmp = ''.join(c for c in every if ord(c) < 0x10000)\n"
         "emit(every.encode('utf-8')); emit(bmp.encode('utf-8'))\n"
         "for codec in ('utf-16-be', 'utf-16-le', 'utf-32-be', 'utf-32-le'): emit(every.encode(codec))\n"
         "for codec in ('utf-16-be', 'utf-16-le'): emit(bmp.encode(codec))\n");
-    const std::vector<std::string> p = cporacle::Parts(python);
     ASSERT_EQ(p.size(), 8u);
     const std::string& every = p[0];
     const std::string& bmp = p[1];
@@ -158,8 +156,7 @@ TEST_F(Methods, JapaneseFamiliesConvertByArithmeticAsPythonDoes)
 {
     // Every JIS X 0208 character Python knows in all three pages, between
     // ASCII letters and half-width katakana.
-    const std::string python = cporacle::RunPython(
-        std::string("import sys\n") + cporacle::kEmit +
+    const std::vector<std::string> p = cporacle::EmittedByPython(
         "chars = []\n"
         "for c in range(0x3000, 0x10000):\n"
         "    try:\n"
@@ -172,7 +169,6 @@ TEST_F(Methods, JapaneseFamiliesConvertByArithmeticAsPythonDoes)
         "emit(text.encode('utf-8'))\n"
         "for k in ('shift_jis', 'euc_jp', 'iso2022_jp'): emit(text.encode(k))\n"
         "emit(kana.encode('shift_jis')); emit(kana.encode('euc_jp'))\n");
-    const std::vector<std::string> p = cporacle::Parts(python);
     ASSERT_EQ(p.size(), 6u);
     ASSERT_GT(p[1].size(), 10000u);
     const std::string &utf8 = p[0], &sjis = p[1], &euc = p[2], &jis = p[3];

@@ -79,12 +79,11 @@ std::string BigEndian(const uint16_t* table, size_t n)
 TEST_F(Wrap, NeutralFormsConvertBigEndianUnitsAtEveryAlignmentAndLength)
 {
     // Every byte of two single-byte pages as big-endian UTF-16.
-    const std::string python = cporacle::RunPython(
-        std::string("import sys\n") + cporacle::kEmit + "b = bytes(range(256))\n"
+    const std::vector<std::string> parts = cporacle::EmittedByPython(
+        "b = bytes(range(256))\n"
         "l, e = b.decode('latin_1').encode('utf-16-be'), b.decode('cp500').encode('utf-16-be')\n"
         "u = b.decode('latin_1').encode('utf-8')\n"
         "emit(l); emit(e); emit(u)\n");
-    const std::vector<std::string> parts = cporacle::Parts(python);
     ASSERT_EQ(parts.size(), 3u);
     const struct {
         const char* cp;
@@ -195,12 +194,10 @@ TEST_F(Wrap, NeutralAPadsFixedFieldsWithTheSpaceInItsNeutralForm)
 
 TEST_F(Wrap, OneCharStepsThroughTextsCharacterByCharacterLikePython)
 {
-    const std::string python = cporacle::RunPython(
-        std::string("import sys\n") + cporacle::kEmit +
+    const std::vector<std::string> parts = cporacle::EmittedByPython(
         "t = 'ab \\uff71\\u3042\\u6f22\\u5b57-\\u00b6x\\u00a7\\u30fc' * 3\n"
         "s, u, w = t.encode('shift_jis'), t.encode('utf-8'), t.encode('utf-16-le')\n"
         "emit(s); emit(u); emit(w)\n");
-    const std::vector<std::string> parts = cporacle::Parts(python);
     ASSERT_EQ(parts.size(), 3u);
     const std::string &sjis = parts[0], &utf8 = parts[1], &utf16 = parts[2];
     const size_t characters = utf16.size() / 2;  // no character outside the basic plane
@@ -260,12 +257,11 @@ TEST_F(Wrap, OneCharStepsThroughTextsCharacterByCharacterLikePython)
 
 TEST_F(Wrap, UnitsReplaceEachUnconvertibleUnitAndFillOnlyAtTheEnd)
 {
-    const std::string python = cporacle::RunPython(
-        std::string("import sys\n") + cporacle::kEmit + "t = 'plain \\u00e9t\\u00e9 \\u20ac5 \\U0001f600!'\n"
+    const std::vector<std::string> parts = cporacle::EmittedByPython(
+        "t = 'plain \\u00e9t\\u00e9 \\u20ac5 \\U0001f600!'\n"
         "w = t.encode('utf-16-le')\n"
         "a = bytes(u if u < 128 else 35 for u in [w[i] | w[i+1] << 8 for i in range(0, len(w), 2)])\n"
         "emit(w); emit(a)\n");
-    const std::vector<std::string> parts = cporacle::Parts(python);
     ASSERT_EQ(parts.size(), 2u);
     rscpCObj_t o = Make("4103", "1101", RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY);
     Out r = Call(rscpCConvertUnits, o, parts[0], 64);
@@ -337,8 +333,7 @@ TEST_F(Wrap, UnicodeToBytesTablesHoldWhatPythonEncodes)
 {
     // Every code unit of the basic plane in three pages; a character a page
     // lacks holds the page's own '#'.
-    const std::string python = cporacle::RunPython(
-        std::string("import sys\n") + cporacle::kEmit +
+    const std::vector<std::string> parts = cporacle::EmittedByPython(
         "for codec in ('latin_1', 'cp500', 'shift_jis'):\n"
         "    t = bytearray()\n"
         "    for c in range(0x10000):\n"
@@ -346,7 +341,6 @@ TEST_F(Wrap, UnicodeToBytesTablesHoldWhatPythonEncodes)
         "        except UnicodeError: e = '#'.encode(codec)\n"
         "        t += (b'\\0' + e) if len(e) == 1 else e\n"
         "    emit(bytes(t))\n");
-    const std::vector<std::string> parts = cporacle::Parts(python);
     ASSERT_EQ(parts.size(), 3u);
     const char* pages[] = {"1100", "0120", "8000"};
     std::vector<uint16_t> table(RSCP_FLAT_ALL_ENTRIES);
@@ -394,8 +388,7 @@ TEST_F(Wrap, BytesToUnicodeTablesReadTheInputTriesLikePythonDecodes)
 {
     // Each byte, and each pair of a Shift-JIS lead byte and a trail byte,
     // decoded by Python ('#' for what it cannot decode).
-    const std::string python = cporacle::RunPython(
-        std::string("import sys\n") + cporacle::kEmit +
+    const std::vector<std::string> parts = cporacle::EmittedByPython(
         "def d(b, codec):\n"
         "    try:\n"
         "        s = b.decode(codec)\n"
@@ -407,7 +400,6 @@ TEST_F(Wrap, BytesToUnicodeTablesReadTheInputTriesLikePythonDecodes)
         "s = b''.join(b'\\xff\\xff' if b in leads else d(bytes([b]), 'shift_jis') for b in range(256))\n"
         "for l in leads: s += b''.join(d(bytes([l, t]), 'shift_jis') for t in range(256))\n"
         "emit(e); emit(s)\n");
-    const std::vector<std::string> parts = cporacle::Parts(python);
     ASSERT_EQ(parts.size(), 2u);
     std::vector<uint16_t> table(64 * 256);
     rscpCObj_t ebcdic = Plain("0120", "4102");

@@ -63,6 +63,8 @@ void Init(ComprState* s, int level, int32_t streamLen) {
   s->bitBuf = 0;
   s->bitCount = 0;
   s->ovfLen = 0;
+  s->directOut = nullptr;
+  s->directRoom = 0;
   std::memset(s->head, 0, sizeof s->head);
   InitBlock(s);
 }
@@ -98,6 +100,28 @@ void FillWindow(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos)
     // zero them so that stale bytes never influence the output.
     std::memset(s->window + s->strstart + s->lookahead, 0, 8);
   }
+}
+
+// Length of the match of m with scan, both agreeing in their first 32
+// bytes: 0 when it cannot beat best (checked first at the 8 bytes ending at
+// position best), else its exact length, at most maxLen.  Out of line: it is
+// rare, and the chain walk keeps its registers.
+[[gnu::noinline]] uint32_t MeasureLong(const uint8_t* scan, const uint8_t* m, uint32_t best, uint32_t maxLen) {
+  if (best >= 32 && Load64(m + best - 7) != Load64(scan + best - 7)) return 0;
+  uint32_t len = 32;
+  for (;;) {
+    if (len + 8 > maxLen) {
+      while (len < maxLen && scan[len] == m[len]) ++len;
+      break;
+    }
+    const uint64_t y = Load64(scan + len) ^ Load64(m + len);
+    if (y) {
+      len += static_cast<uint32_t>(__builtin_ctzll(y)) >> 3;
+      break;
+    }
+    len += 8;
+  }
+  return len > best ? len : 0;
 }
 
 // Longest match at strstart along the hash chain starting at cur, longer
@@ -150,11 +174,8 @@ __attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cu
     const uint64_t differ = ~(static_cast<uint64_t>(eqHi) << 16 | eqLo);
     uint32_t len = static_cast<uint32_t>(__builtin_ctzll(differ));
     if (__builtin_expect(len == 32, 0)) {
-      // A candidate beats a best of 32 or more only when it also agrees in
-      // the 8 bytes ending at position best (best < maxLen here).
-      if (best >= 32 && Load64(m + best - 7) != Load64(scan + best - 7)) return false;
-      len = extend(m, 32);
-      if (len <= best) return false;
+      len = MeasureLong(scan, m, best, maxLen);
+      if (len == 0) return false;
       bestStart = c;
       best = len;
       return len >= maxLen;
@@ -358,6 +379,14 @@ int Step(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos, uint8_
   if (s->finished) return CS_END_OF_STREAM;
 
   int rc = CS_END_INBUFFER;
+  // A block goes straight into the output when it fits there and nothing
+  // waits in the overflow buffer; FlushBlock advances directOut past it.
+  auto aim = [&] {
+    s->directOut = out + *outPos;
+    s->directRoom = static_cast<uint32_t>(outLen - *outPos);
+  };
+  auto taken = [&] { *outPos = static_cast<int32_t>(s->directOut - out); };
+  aim();
   for (;;) {
     if (s->lookahead < kMinLookahead && !s->eof) {
       FillWindow(s, in, inLen, inPos);
@@ -369,12 +398,14 @@ int Step(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos, uint8_
     }
     int err = 0;
     const RunResult r = DeflatePositions(s, &err);
+    taken();
     if (r == kError) {
       rc = err;
       break;
     }
     if (r == kFlushed) {
       Drain(s, out, outLen, outPos);
+      aim();
       if (s->ovfLen) {
         rc = CS_END_OUTBUFFER;
         break;
@@ -385,6 +416,7 @@ int Step(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos, uint8_
       if (s->matchAvailable) Tally(s, 0, s->window[s->strstart - 1], s->strstart);
       s->matchAvailable = false;
       const int frc = FlushBlock(s, true);
+      taken();
       if (frc) {
         rc = frc;
         break;

@@ -68,6 +68,10 @@ struct ComprState {
   uint64_t bitBuf;
   int bitCount;
   uint32_t ovfLen;
+  // The caller's output during a step: a block that fits goes there
+  // directly when no bytes wait in the overflow buffer.
+  uint8_t* directOut;
+  uint32_t directRoom;
 
   uint16_t head[kHashSize];
   ChainLink links[kWindowSize];
@@ -79,9 +83,11 @@ struct ComprState {
 
 // Trees and block output (huff_trees.cpp).
 void InitBlock(ComprState* s);
-// Writes the block of the collected symbols to the overflow buffer; with last
-// set also the final padding and the 0x00 byte.  Returns 0 or -10 when the
-// overflow buffer could not hold it.
+// Writes the block of the collected symbols, with last set also the final
+// padding and the 0x00 byte: to directOut when nothing waits in the overflow
+// buffer and the block fits directRoom (both then advance), else to the
+// overflow buffer.  Returns 0 or -10 when the overflow buffer could not
+// hold it.
 int FlushBlock(ComprState* s, bool last);
 // Appends len (<= 16) bits to the bit buffer (used for the preamble).
 void SendBits(ComprState* s, uint32_t value, int len);

@@ -289,6 +289,13 @@ class BitWriter {
     s_->bitCount = n_;
     return p_;
   }
+  // Hands the buffer state to body, which may add bits and must leave at
+  // most 7 behind, as Flush does.
+  template <typename Body>
+  void Sync(Body body) {
+    Flush();
+    body(buf_, n_, p_);
+  }
   // Pads to a byte boundary.
   uint8_t* Windup() {
     Flush();
@@ -342,34 +349,63 @@ void SendTree(BitWriter& w, const TreeNode* tree, const TreeNode* bl, int maxCod
   }
 }
 
-// Sends the block's symbols.  Literals and matches take the same path: both
-// codes are formed and the literal's chosen by a select, with an empty
-// distance part, as the mix of the two defeats branch prediction.
+// Sends the block's symbols.  Per block, one table gives each literal and
+// each match length its code with the extra bits already in place, and one
+// each distance code's; literals and matches then take the same path, the
+// distance part emptied by a mask for a literal, as the mix of the two
+// defeats branch prediction.  The bit buffer lives in locals for the loop.
 template <typename LTree, typename DTree>
 void CompressSymbols(const ComprState* s, BitWriter& w, const LTree* ltree, const DTree* dtree) {
-  const uint32_t n = s->symCount;
-  const uint8_t* const lcBuf = s->lc;
-  const uint16_t* const distBuf = s->dist;
-  for (uint32_t i = 0; i < n; ++i) {
-    const uint32_t lc = lcBuf[i];
-    const uint32_t dist = distBuf[i];
-    // Length code and extra bits (<= 20) and distance code and extra bits
-    // (<= 28) fit one flush.
+  // Entry: the bits in the low 32, their count in the high 32.
+  uint64_t symTab[2 * 256];
+  for (int c = 0; c < 256; ++c) symTab[c] = ltree[c].code | static_cast<uint64_t>(ltree[c].len) << 32;
+  for (int lc = 0; lc < 256; ++lc) {
     const int lcode = kLengthCode[lc];
     const auto& le = ltree[lcode + kLiterals + 1];
-    const uint64_t lenBits = le.code | (static_cast<uint64_t>(lc - kLengthBase[lcode] + 3) << le.len);
-    const int lenLen = le.len + kLengthExtra[lcode];
-    const uint32_t d = (dist - 1) & kWMask;  // a literal's 0 gives a valid, unused index
-    const int dcode = DistCode(d);
-    const auto& de = dtree[dcode];
-    const uint64_t distBits = de.code | (static_cast<uint64_t>(d - (kDistBase[dcode] - 1)) << de.len);
-    const int distLen = de.len + kDistExtra[dcode];
-    const bool literal = dist == 0;
-    const uint64_t first = literal ? ltree[lc].code : lenBits;
-    const int firstLen = literal ? ltree[lc].len : lenLen;
-    w.Add(first | ((literal ? 0 : distBits) << firstLen), firstLen + (literal ? 0 : distLen));
-    w.Flush();
+    const uint64_t bits = le.code | static_cast<uint64_t>(lc + 3 - kLengthBase[lcode]) << le.len;
+    symTab[256 + lc] = bits | static_cast<uint64_t>(le.len + kLengthExtra[lcode]) << 32;
   }
+  struct DistEntry {
+    uint64_t code;     // the code less (smallest distance - 1) shifted past it, mod 2^64
+    uint32_t codeLen;  // bits of the code
+    uint32_t len;      // bits of the code and its extra bits
+  };
+  DistEntry dtab[kDistCodes];
+  for (int c = 0; c < kDistCodes; ++c) {
+    dtab[c].code = dtree[c].code - (static_cast<uint64_t>(kDistBase[c] - 1) << dtree[c].len);
+    dtab[c].codeLen = dtree[c].len;
+    dtab[c].len = dtree[c].len + kDistExtra[c];
+  }
+  w.Sync([&](uint64_t& buf, int& nbits, uint8_t*& p) {
+    uint64_t b = buf;
+    uint32_t nb = static_cast<uint32_t>(nbits);
+    uint8_t* q = p;
+    const uint32_t n = s->symCount;
+    const uint8_t* const lcBuf = s->lc;
+    const uint16_t* const distBuf = s->dist;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint32_t lc = lcBuf[i];
+      const uint32_t dist = distBuf[i];
+      const uint32_t isMatch = static_cast<uint32_t>(dist != 0);
+      const uint64_t mask = 0 - static_cast<uint64_t>(isMatch);
+      const uint64_t e = symTab[lc + (isMatch << 8)];
+      const uint32_t d = (dist - 1) & kWMask;  // a literal's 0 gives a valid, unused index
+      const DistEntry& de = dtab[DistCode(d)];
+      // Adding d << codeLen to the entry's code gives code | (d - base + 1) << codeLen.
+      const uint64_t distBits = (de.code + (static_cast<uint64_t>(d) << de.codeLen)) & mask;
+      const uint32_t firstLen = static_cast<uint32_t>(e >> 32);
+      const uint32_t total = firstLen + (de.len & static_cast<uint32_t>(mask));
+      b |= (static_cast<uint32_t>(e) | distBits << firstLen) << nb;
+      nb += total;
+      std::memcpy(q, &b, 8);
+      q += nb >> 3;
+      b >>= nb & 56;
+      nb &= 7;
+    }
+    buf = b;
+    nbits = static_cast<int>(nb);
+    p = q;
+  });
   w.Put(ltree[kEndBlock].code, ltree[kEndBlock].len);
 }
 
@@ -408,9 +444,13 @@ int FlushBlock(ComprState* s, bool last) {
   const bool fixed = staticBytes <= optBytes;
   // Room check: the block, the bits kept from before, padding and the 0x00.
   const int64_t need = std::min(optBytes, staticBytes) + 8 + 8;
-  if (static_cast<int64_t>(s->ovfLen) + need > kOverflowSize) return CS_E_OUT_TOO_SMALL;
+  // The writer stores 8 bytes at a time past its position: the direct
+  // output must hold that too.
+  const bool direct = s->ovfLen == 0 && static_cast<int64_t>(s->directRoom) >= need + 8;
+  if (!direct && static_cast<int64_t>(s->ovfLen) + need > kOverflowSize) return CS_E_OUT_TOO_SMALL;
 
-  BitWriter w(s, s->ovf + s->ovfLen);
+  uint8_t* const start = direct ? s->directOut : s->ovf + s->ovfLen;
+  BitWriter w(s, start);
   if (fixed) {
     w.Put((1 << 1) + (last ? 1 : 0), 3);
     CompressSymbols(s, w, kStaticL.data(), kStaticD.data());
@@ -431,7 +471,13 @@ int FlushBlock(ComprState* s, bool last) {
   }
   uint8_t* end = last ? w.Windup() : w.Finish();
   if (last) *end++ = 0;
-  s->ovfLen = static_cast<uint32_t>(end - s->ovf);
+  if (direct) {
+    const uint32_t n = static_cast<uint32_t>(end - start);
+    s->directOut += n;
+    s->directRoom -= n;
+  } else {
+    s->ovfLen = static_cast<uint32_t>(end - s->ovf);
+  }
   InitBlock(s);
   return 0;
 }

@@ -86,6 +86,27 @@ TEST(HuffSplitting, CoderOutputDoesNotDependOnPieceSizes) {
   }
 }
 
+// A block is written straight into the caller's output when it fits there.
+// Catches a room check that lets the block, or the writer's 8-byte stores
+// past its end, run over the output it was given (the buffers here are
+// exactly the size offered, so the sanitizer sees any byte beyond), and an
+// output that differs between the direct and the buffered way.
+TEST(HuffSplitting, BlocksFitTheOutputOfferedAtEveryRoom) {
+  auto c = NewCompressArea();
+  const Bytes inputs[] = {TextBytes(30000, 3), TextBytes(200, 4), RandomBytes(20000, 5)};
+  for (const Bytes& data : inputs) {
+    for (int level : {2, 9}) {
+      const Bytes whole = Compress(c.get(), data, level).data;
+      const size_t from = whole.size() > 48 ? whole.size() - 40 : 8;
+      for (size_t room = from; room <= whole.size() + 40; ++room) {
+        const Result z = Compress(c.get(), data, level, true, 1 << 30, room);
+        ASSERT_EQ(z.rc, CS_END_OF_STREAM) << "room " << room;
+        ASSERT_EQ(z.data, whole) << "level " << level << " room " << room;
+      }
+    }
+  }
+}
+
 // The stream format is fixed: speed work on the coder must not change a
 // single output bit.  CRC-32 of the deterministic output of each level.
 TEST(HuffRoundTrip, OutputIsPinned) {

@@ -79,9 +79,11 @@ void FillWindow(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos)
     s->strstart -= kWindowSize;
     s->blockStart -= kWindowSize;
     for (auto& h : s->head) h = h >= kWindowSize ? static_cast<uint16_t>(h - kWindowSize) : 0;
-    for (auto& l : s->links) {
-      l.prev = l.prev >= kWindowSize ? static_cast<uint16_t>(l.prev - kWindowSize) : 0;
-      l.skip = l.skip >= kWindowSize ? static_cast<uint16_t>(l.skip - kWindowSize) : 0;
+    // The links of the upper half move down with their positions.
+    for (uint32_t p = 0; p < kWindowSize; ++p) {
+      const ChainLink& l = s->links[p + kWindowSize];
+      s->links[p].prev = l.prev >= kWindowSize ? static_cast<uint16_t>(l.prev - kWindowSize) : 0;
+      s->links[p].skip = l.skip >= kWindowSize ? static_cast<uint16_t>(l.skip - kWindowSize) : 0;
     }
     more += kWindowSize;
   }
@@ -190,11 +192,11 @@ __attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cu
     for (;;) {
       // The link is read first, ahead of the candidates' bytes: the walk
       // waits on it.  The two halves are read apart, as they are written.
-      const uint32_t prev = links[cur & kWMask].prev;
-      const uint32_t skip = links[cur & kWMask].skip;
+      const uint32_t prev = links[cur].prev;
+      const uint32_t skip = links[cur].skip;
       // Start the loads of the next step before this one's tests, whose
       // mispredictions would otherwise delay them.
-      __builtin_prefetch(links + (skip & kWMask));
+      __builtin_prefetch(links + skip);
       if (visit(cur)) break;
       cur = prev;
       if (cur <= limit || --chain == 0) break;
@@ -269,13 +271,14 @@ RunResult DeflatePositions(ComprState* s, int* err) {
     insH = (insH << kHashShift) ^ win[pos + 2];
     const uint32_t h = insH & kHashMask;
     const uint32_t hd = head[h];
-    // hd's own link is intact whenever hd is near enough to be searched.
+    // hd's own link is always there: links are indexed by position, and
+    // every position below strstart was inserted (0 included).
     // The two halves are stored apart: prev is known at once, while skip
     // waits for a load, and a later position whose head is pos reads prev
     // without waiting for that load.
-    ChainLink& l = links[pos & kWMask];
+    ChainLink& l = links[pos];
     l.prev = static_cast<uint16_t>(hd);
-    l.skip = links[hd & kWMask].prev;
+    l.skip = links[hd].prev;
     head[h] = static_cast<uint16_t>(pos);
     return hd;
   };

@@ -74,7 +74,9 @@ struct ComprState {
   uint32_t directRoom;
 
   uint16_t head[kHashSize];
-  ChainLink links[kWindowSize];
+  // Indexed by position, over the whole window: the link of a position
+  // far enough to be searched is never overwritten by a later one.
+  ChainLink links[2 * kWindowSize];
   // Slack behind the two halves keeps the zero padding after the last byte
   // inside the array.
   uint8_t window[2 * kWindowSize + 16];

@@ -69,23 +69,28 @@ void Init(ComprState* s, int level, int32_t streamLen) {
   InitBlock(s);
 }
 
-// Moves input into the window; slides the upper half down when the window
-// is full.  Positions in the hash tables that fall out become 0 (no entry).
+// Moves input into the buffer; moves the last window to the start when the
+// buffer is full.  Positions in the hash tables that fall out become 0 (no
+// entry).
 void FillWindow(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos) {
-  uint32_t more = 2 * kWindowSize - s->lookahead - s->strstart;
-  if (s->strstart >= kWindowSize + kMaxDist) {
-    memcpy_sR(s->window, kWindowSize, s->window + kWindowSize, kWindowSize);
-    s->matchStart -= kWindowSize;
-    s->strstart -= kWindowSize;
-    s->blockStart -= kWindowSize;
-    for (auto& h : s->head) h = h >= kWindowSize ? static_cast<uint16_t>(h - kWindowSize) : 0;
-    // The links of the upper half move down with their positions.
+  uint32_t more = kBufSize - s->lookahead - s->strstart;
+  // Only a position more than kMaxDist ahead of the first kept one may
+  // move the buffer: the position that lands at 0, where it reads as no
+  // position, is then too far to be searched from any later one, and the
+  // output does not depend on how the input came in pieces.
+  if (s->strstart > kSlide + kMaxDist) {
+    memcpy_sR(s->window, kWindowSize, s->window + kSlide, kWindowSize);
+    s->matchStart -= kSlide;
+    s->strstart -= kSlide;
+    s->blockStart -= kSlide;
+    for (auto& h : s->head) h = h >= kSlide ? static_cast<uint16_t>(h - kSlide) : 0;
+    // The links of the last window move down with their positions.
     for (uint32_t p = 0; p < kWindowSize; ++p) {
-      const ChainLink& l = s->links[p + kWindowSize];
-      s->links[p].prev = l.prev >= kWindowSize ? static_cast<uint16_t>(l.prev - kWindowSize) : 0;
-      s->links[p].skip = l.skip >= kWindowSize ? static_cast<uint16_t>(l.skip - kWindowSize) : 0;
+      const ChainLink& l = s->links[p + kSlide];
+      s->links[p].prev = l.prev >= kSlide ? static_cast<uint16_t>(l.prev - kSlide) : 0;
+      s->links[p].skip = l.skip >= kSlide ? static_cast<uint16_t>(l.skip - kSlide) : 0;
     }
-    more += kWindowSize;
+    more += kSlide;
   }
   const uint32_t avail = static_cast<uint32_t>(inLen - *inPos);
   const uint32_t left = static_cast<uint32_t>(s->streamLen - s->bytesRead);

@@ -9,6 +9,11 @@
 namespace huff {
 
 inline constexpr uint32_t kWMask = kWindowSize - 1;
+// The coder's buffer holds four windows: the last one moves to the start
+// when the buffer is full, so that a move comes once per three windows of
+// input.  Positions are offsets into it and fit 16 bits.
+inline constexpr uint32_t kBufSize = 4 * kWindowSize;
+inline constexpr uint32_t kSlide = kBufSize - kWindowSize;
 inline constexpr int kHashSize = 16384;
 inline constexpr uint32_t kHashMask = kHashSize - 1;
 inline constexpr int kHashShift = 5;
@@ -74,12 +79,12 @@ struct ComprState {
   uint32_t directRoom;
 
   uint16_t head[kHashSize];
-  // Indexed by position, over the whole window: the link of a position
-  // far enough to be searched is never overwritten by a later one.
-  ChainLink links[2 * kWindowSize];
-  // Slack behind the two halves keeps the zero padding after the last byte
+  // Indexed by position, over the whole buffer: the link of a position
+  // near enough to be searched is never overwritten by a later one.
+  ChainLink links[kBufSize];
+  // Slack behind the buffer keeps the zero padding after the last byte
   // inside the array.
-  uint8_t window[2 * kWindowSize + 16];
+  uint8_t window[kBufSize + 16];
   uint8_t ovf[kOverflowSize + 16];
 };
 

@@ -107,6 +107,44 @@ TEST(HuffSplitting, BlocksFitTheOutputOfferedAtEveryRoom) {
   }
 }
 
+// A copy at the farthest distance a match may reach (16122) must be found
+// however the input comes in pieces.  Catches a buffer move, made early
+// because a piece ended there, that turns the copy's position into "no
+// position" for that split only (the copies sit where the pieces below end
+// the coder's buffer fills).
+TEST(HuffSplitting, FarthestCopyIsFoundWhateverTheSplit) {
+  auto c = NewCompressArea();
+  // The whole stream, offered as a first piece of first bytes and the rest.
+  auto twoPieces = [&](const Bytes& data, int level, size_t first) {
+    Bytes out, buf(1 << 18);
+    size_t pos = 0;
+    for (bool start = true;; start = false) {
+      const size_t end = pos < first ? first : data.size();
+      int32_t rd = 0, wr = 0;
+      const int rc = CsHuffCompress(c.get(), start, level, false, static_cast<int32_t>(data.size()),
+                                    data.data() + pos, static_cast<int32_t>(end - pos), buf.data(),
+                                    static_cast<int32_t>(buf.size()), &rd, &wr, true);
+      pos += static_cast<size_t>(rd);
+      out.insert(out.end(), buf.begin(), buf.begin() + wr);
+      if (rc != CS_END_INBUFFER && rc != CS_END_OK) {
+        EXPECT_EQ(rc, CS_END_OF_STREAM);
+        return out;
+      }
+    }
+  };
+  for (unsigned seed = 0; seed < 12; ++seed) {
+    Bytes data = RandomBytes(70000, 200 + seed);
+    for (size_t at : {32506, 65274})
+      std::copy(data.begin() + static_cast<std::ptrdiff_t>(at - 16122),
+                data.begin() + static_cast<std::ptrdiff_t>(at - 16122 + 8), data.begin() + static_cast<std::ptrdiff_t>(at));
+    for (int level : {2, 9}) {
+      const Bytes whole = Compress(c.get(), data, level).data;
+      for (size_t first : {32767, 65535})
+        ASSERT_EQ(twoPieces(data, level, first), whole) << "seed " << seed << " level " << level << " first " << first;
+    }
+  }
+}
+
 // The stream format is fixed: speed work on the coder must not change a
 // single output bit.  CRC-32 of the deterministic output of each level.
 TEST(HuffRoundTrip, OutputIsPinned) {

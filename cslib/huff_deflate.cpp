@@ -231,16 +231,17 @@ bool SmallBlockEnd(const ComprState* s, uint32_t symCount, uint32_t distCount, u
 // Records one symbol; true when the block should end here.  Used outside the
 // position loop, which keeps its own copies of the counters.
 inline bool Tally(ComprState* s, uint32_t dist, uint32_t lc, uint32_t strstart) {
-  s->lc[s->symCount] = static_cast<uint8_t>(lc);
-  s->dist[s->symCount] = static_cast<uint16_t>(dist);
-  s->symCount++;
   if (dist == 0) {
+    s->sym[s->symCount] = LiteralSymbol(lc);
     s->dynL[lc].freq++;
   } else {
+    const uint32_t dcode = static_cast<uint32_t>(DistCode(dist - 1));
+    s->sym[s->symCount] = MatchSymbol(lc, dist - 1, dcode);
     s->distCount++;
     s->dynL[kLengthCode[lc] + kLiterals + 1].freq++;
-    s->dynD[DistCode(dist - 1)].freq++;
+    s->dynD[dcode].freq++;
   }
+  s->symCount++;
   if (s->level > 2 && (s->symCount & 0xFFF) == 0 && SmallBlockEnd(s, s->symCount, s->distCount, strstart))
     return true;
   return s->symCount == kSymBufSize - 1 || s->distCount == kSymBufSize;
@@ -250,14 +251,14 @@ enum RunResult { kNeedInput, kFlushed, kDataEnd, kError };
 
 // Processes positions while the lookahead allows; stops after a block was
 // flushed so that the caller can hand out its bytes.  The counters and table
-// pointers live in locals: the byte stores into the symbol buffer may alias
-// anything, which would otherwise reload the state after every symbol.
+// pointers live in locals: the stores into the symbol buffer and the
+// frequency counts may alias the state's fields, which would otherwise be
+// reloaded after every symbol.
 RunResult DeflatePositions(ComprState* s, int* err) {
   const uint8_t* const win = s->window;
   uint16_t* const head = s->head;
   ChainLink* const links = s->links;
-  uint8_t* const lcBuf = s->lc;
-  uint16_t* const distBuf = s->dist;
+  uint32_t* const symBuf = s->sym;
   TreeNode* const dynL = s->dynL;
   TreeNode* const dynD = s->dynD;
   uint32_t strstart = s->strstart, lookahead = s->lookahead, insH = s->insH;
@@ -289,16 +290,17 @@ RunResult DeflatePositions(ComprState* s, int* err) {
   };
   // Records one symbol; true when the block should end after it.
   auto tally = [&](uint32_t dist, uint32_t lc, uint32_t pos) -> bool {
-    lcBuf[symCount] = static_cast<uint8_t>(lc);
-    distBuf[symCount] = static_cast<uint16_t>(dist);
-    ++symCount;
     if (dist == 0) {
+      symBuf[symCount] = LiteralSymbol(lc);
       dynL[lc].freq++;
     } else {
+      const uint32_t dcode = static_cast<uint32_t>(DistCode(dist - 1));
+      symBuf[symCount] = MatchSymbol(lc, dist - 1, dcode);
       ++distCount;
       dynL[kLengthCode[lc] + kLiterals + 1].freq++;
-      dynD[DistCode(dist - 1)].freq++;
+      dynD[dcode].freq++;
     }
+    ++symCount;
     if (smallBlocks && (symCount & 0xFFF) == 0 && SmallBlockEnd(s, symCount, distCount, pos)) return true;
     return symCount == kSymBufSize - 1 || distCount == kSymBufSize;
   };

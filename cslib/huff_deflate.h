@@ -8,7 +8,6 @@
 
 namespace huff {
 
-inline constexpr uint32_t kWMask = kWindowSize - 1;
 // The coder's buffer holds four windows: the last one moves to the start
 // when the buffer is full, so that a move comes once per three windows of
 // input.  Positions are offsets into it and fit 16 bits.
@@ -24,6 +23,13 @@ inline constexpr uint32_t kSymBufSize = 16384;
 inline constexpr uint32_t kOverflowSize = 122880;
 inline constexpr int kHeapSize = 2 * kLitLenCodes + 1;
 inline constexpr uint32_t kComprMagic = 0x4B5A4843;  // marks an initialised coder state
+
+// A symbol of a block in 32 bits: bits 0-8 the literal, or 256 + the match
+// length - 3; bits 9-13 the distance code, kNoDistCode for a literal; bits
+// 14-27 the distance - 1.
+inline constexpr uint32_t kNoDistCode = 31;
+inline uint32_t LiteralSymbol(uint32_t c) { return c | kNoDistCode << 9; }
+inline uint32_t MatchSymbol(uint32_t lc, uint32_t d, uint32_t dcode) { return (256 + lc) | dcode << 9 | d << 14; }
 
 struct TreeNode {
   uint32_t freq;
@@ -53,11 +59,9 @@ struct ComprState {
   uint32_t prevLength, prevMatch, matchStart, matchLength;
   int64_t blockStart;
 
-  // Symbols of the current block: dist 0 marks a literal, else lc is the
-  // match length minus 3 and dist the distance.
+  // Symbols of the current block (see LiteralSymbol and MatchSymbol).
   uint32_t symCount, distCount;
-  uint8_t lc[kSymBufSize];
-  uint16_t dist[kSymBufSize];
+  uint32_t sym[kSymBufSize];
 
   // Trees of the current block.
   TreeNode dynL[kHeapSize];

@@ -351,9 +351,9 @@ void SendTree(BitWriter& w, const TreeNode* tree, const TreeNode* bl, int maxCod
 
 // Sends the block's symbols.  Per block, one table gives each literal and
 // each match length its code with the extra bits already in place, and one
-// each distance code's; literals and matches then take the same path, the
-// distance part emptied by a mask for a literal, as the mix of the two
-// defeats branch prediction.  The bit buffer lives in locals for the loop.
+// each distance code's, with an empty entry for a literal's: literals and
+// matches then take the same path, as the mix of the two defeats branch
+// prediction.  The bit buffer lives in locals for the loop.
 template <typename LTree, typename DTree>
 void CompressSymbols(const ComprState* s, BitWriter& w, const LTree* ltree, const DTree* dtree) {
   // Entry: the bits in the low 32, their count in the high 32.
@@ -370,7 +370,8 @@ void CompressSymbols(const ComprState* s, BitWriter& w, const LTree* ltree, cons
     uint32_t codeLen;  // bits of the code
     uint32_t len;      // bits of the code and its extra bits
   };
-  DistEntry dtab[kDistCodes];
+  // Entry kNoDistCode adds nothing: a literal's distance part.
+  DistEntry dtab[kNoDistCode + 1] = {};
   for (int c = 0; c < kDistCodes; ++c) {
     dtab[c].code = dtree[c].code - (static_cast<uint64_t>(kDistBase[c] - 1) << dtree[c].len);
     dtab[c].codeLen = dtree[c].len;
@@ -381,22 +382,16 @@ void CompressSymbols(const ComprState* s, BitWriter& w, const LTree* ltree, cons
     uint32_t nb = static_cast<uint32_t>(nbits);
     uint8_t* q = p;
     const uint32_t n = s->symCount;
-    const uint8_t* const lcBuf = s->lc;
-    const uint16_t* const distBuf = s->dist;
+    const uint32_t* const symBuf = s->sym;
     for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t lc = lcBuf[i];
-      const uint32_t dist = distBuf[i];
-      const uint32_t isMatch = static_cast<uint32_t>(dist != 0);
-      const uint64_t mask = 0 - static_cast<uint64_t>(isMatch);
-      const uint64_t e = symTab[lc + (isMatch << 8)];
-      const uint32_t d = (dist - 1) & kWMask;  // a literal's 0 gives a valid, unused index
-      const DistEntry& de = dtab[DistCode(d)];
+      const uint32_t v = symBuf[i];
+      const uint64_t e = symTab[v & 511];
+      const DistEntry& de = dtab[(v >> 9) & 31];
       // Adding d << codeLen to the entry's code gives code | (d - base + 1) << codeLen.
-      const uint64_t distBits = (de.code + (static_cast<uint64_t>(d) << de.codeLen)) & mask;
+      const uint64_t distBits = de.code + (static_cast<uint64_t>(v >> 14) << de.codeLen);
       const uint32_t firstLen = static_cast<uint32_t>(e >> 32);
-      const uint32_t total = firstLen + (de.len & static_cast<uint32_t>(mask));
       b |= (static_cast<uint32_t>(e) | distBits << firstLen) << nb;
-      nb += total;
+      nb += firstLen + de.len;
       std::memcpy(q, &b, 8);
       q += nb >> 3;
       b >>= nb & 56;

@@ -7,6 +7,7 @@
 #include "cslib/cslib.h"
 #include "cslib/huff.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
 #include <zlib.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -249,6 +251,86 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> rate;
 };
 
+double ThreadSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// How many times faster side b runs than side a over chunks 0..count-1: the
+// two take turns every 16 chunks (1 MiB), each turn timed by the thread's
+// CPU clock, and the result is the median of the per-turn ratios over three
+// passes.  On a shared machine separate runs drift apart by several per
+// cent; turns this short see the same drift on both sides.
+template <typename A, typename B>
+double PairedRatio(size_t count, A a, B b) {
+  constexpr size_t kTurn = 16;
+  std::vector<double> ratios;
+  for (int pass = 0; pass < 3; ++pass) {
+    for (size_t g = 0; g + kTurn <= count; g += kTurn) {
+      double t[2];
+      for (int side = 0; side < 2; ++side) {
+        const bool first = ((g / kTurn + static_cast<size_t>(pass)) & 1) != 0;
+        const bool isB = side == 0 ? first : !first;
+        const double t0 = ThreadSeconds();
+        for (size_t i = g; i < g + kTurn; ++i) isB ? b(i) : a(i);
+        t[isB] = ThreadSeconds() - t0;
+      }
+      ratios.push_back(t[0] / t[1]);
+    }
+  }
+  if (ratios.empty()) return 0;
+  std::sort(ratios.begin(), ratios.end());
+  return ratios[ratios.size() / 2];
+}
+
+void PrintPairedRatios(const Corpus& c) {
+  Area coder(CsHuffComprStateSize()), decoder(CsHuffDecomprStateSize());
+  Bytes out(kOutSize);
+  z_stream zs{};
+  deflateInit2(&zs, 4, Z_DEFLATED, -14, 8, Z_DEFAULT_STRATEGY);
+  z_stream zi{};
+  inflateInit2(&zi, -14);
+  libdeflate_decompressor* ld = libdeflate_alloc_decompressor();
+  auto chunkLen = [&](size_t i) { return std::min(kChunk, c.data.size() - i * kChunk); };
+  const double coder4 = PairedRatio(
+      c.ours.size(), [&](size_t i) { ZlibCompressChunk(&zs, c.data.data() + i * kChunk, chunkLen(i), out.data()); },
+      [&](size_t i) { OurCompressChunk(coder.p, c.data.data() + i * kChunk, chunkLen(i), out.data(), nullptr); });
+  auto ourDecode = [&](size_t i) {
+    int32_t rd, wr;
+    const Bytes& s = c.ours[i];
+    if (CsHuffDecompress(decoder.p, true, s.data(), static_cast<int32_t>(s.size()), out.data(), kOutSize, &rd, &wr) !=
+        CS_END_OF_STREAM)
+      std::abort();
+  };
+  const double inflateRatio = PairedRatio(
+      c.ours.size(),
+      [&](size_t i) {
+        inflateReset(&zi);
+        zi.next_in = const_cast<uint8_t*>(c.oursRaw[i].data());
+        zi.avail_in = static_cast<uInt>(c.oursRaw[i].size());
+        zi.next_out = out.data();
+        zi.avail_out = kOutSize;
+        if (inflate(&zi, Z_FINISH) != Z_STREAM_END) std::abort();
+      },
+      ourDecode);
+  const double libdeflateRatio = PairedRatio(
+      c.ours.size(),
+      [&](size_t i) {
+        size_t got = 0;
+        if (libdeflate_deflate_decompress(ld, c.oursRaw[i].data(), c.oursRaw[i].size(), out.data(), kOutSize, &got) !=
+            LIBDEFLATE_SUCCESS)
+          std::abort();
+      },
+      ourDecode);
+  libdeflate_free_decompressor(ld);
+  inflateEnd(&zi);
+  deflateEnd(&zs);
+  std::printf("ratio coder level 2 / zlib level 4, paired: %.2f (goal >= 1.5)\n", coder4);
+  std::printf("ratio decoder / zlib inflate, paired:       %.2f (goal >= 2.0)\n", inflateRatio);
+  std::printf("ratio decoder / libdeflate, paired:         %.2f (goal >= 1.0)\n", libdeflateRatio);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -284,6 +366,7 @@ int main(int argc, char** argv) {
   if (oz > 0 && orr > 0)
     std::printf("coder on all-zero chunks %.0f MB/s, on random chunks %.0f MB/s\n", oz / 1e6, orr / 1e6);
   if (crc > 0) std::printf("CRC-32: %.2f GB/s (goal >= 2)\n", crc / 1e9);
+  PrintPairedRatios(c);
   benchmark::Shutdown();
   return 0;
 }

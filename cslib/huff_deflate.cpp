@@ -83,12 +83,12 @@ void FillWindow(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos)
     s->matchStart -= kSlide;
     s->strstart -= kSlide;
     s->blockStart -= kSlide;
-    for (auto& h : s->head) h = h >= kSlide ? static_cast<uint16_t>(h - kSlide) : 0;
+    auto down = [](uint16_t pos) { return pos >= kSlide ? static_cast<uint16_t>(pos - kSlide) : uint16_t{0}; };
+    for (auto& h : s->head) h = down(h);
     // The links of the last window move down with their positions.
     for (uint32_t p = 0; p < kWindowSize; ++p) {
       const ChainLink& l = s->links[p + kSlide];
-      s->links[p].prev = l.prev >= kSlide ? static_cast<uint16_t>(l.prev - kSlide) : 0;
-      s->links[p].skip = l.skip >= kSlide ? static_cast<uint16_t>(l.skip - kSlide) : 0;
+      s->links[p] = ChainLink{down(l.prev), down(l.skip)};
     }
     more += kSlide;
   }
@@ -109,25 +109,27 @@ void FillWindow(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos)
   }
 }
 
+// Length of the match of m with scan, both agreeing in their first len
+// bytes, measured exactly from there on; at most maxLen.
+inline uint32_t Extend(const uint8_t* scan, const uint8_t* m, uint32_t len, uint32_t maxLen) {
+  for (;;) {
+    if (len + 8 > maxLen) {
+      while (len < maxLen && scan[len] == m[len]) ++len;
+      return len;
+    }
+    const uint64_t y = Load64(scan + len) ^ Load64(m + len);
+    if (y) return len + (static_cast<uint32_t>(__builtin_ctzll(y)) >> 3);
+    len += 8;
+  }
+}
+
 // Length of the match of m with scan, both agreeing in their first 32
 // bytes: 0 when it cannot beat best (checked first at the 8 bytes ending at
 // position best), else its exact length, at most maxLen.  Out of line: it is
 // rare, and the chain walk keeps its registers.
 [[gnu::noinline]] uint32_t MeasureLong(const uint8_t* scan, const uint8_t* m, uint32_t best, uint32_t maxLen) {
   if (best >= 32 && Load64(m + best - 7) != Load64(scan + best - 7)) return 0;
-  uint32_t len = 32;
-  for (;;) {
-    if (len + 8 > maxLen) {
-      while (len < maxLen && scan[len] == m[len]) ++len;
-      break;
-    }
-    const uint64_t y = Load64(scan + len) ^ Load64(m + len);
-    if (y) {
-      len += static_cast<uint32_t>(__builtin_ctzll(y)) >> 3;
-      break;
-    }
-    len += 8;
-  }
+  const uint32_t len = Extend(scan, m, 32, maxLen);
   return len > best ? len : 0;
 }
 
@@ -145,21 +147,9 @@ __attribute__((noinline)) uint32_t LongestMatch(const ComprState* s, uint32_t cu
   if (prevLength >= s->goodLength) chain >>= 2;
   const uint32_t limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
   uint32_t bestStart = *matchStart;
-  // Measures a candidate exactly from byte len on; the result is at most maxLen.
-  auto extend = [&](const uint8_t* m, uint32_t len) -> uint32_t {
-    for (;;) {
-      if (len + 8 > maxLen) {
-        while (len < maxLen && scan[len] == m[len]) ++len;
-        return len;
-      }
-      const uint64_t y = Load64(scan + len) ^ Load64(m + len);
-      if (y) return len + (static_cast<uint32_t>(__builtin_ctzll(y)) >> 3);
-      len += 8;
-    }
-  };
   // Near the end of the data: each candidate measured byte by byte.
   auto visitShort = [&](uint32_t c) -> bool {
-    const uint32_t len = extend(win + c, 0);
+    const uint32_t len = Extend(scan, win + c, 0, maxLen);
     bestStart = len > best ? c : bestStart;
     best = len > best ? len : best;
     return best >= maxLen;
@@ -228,39 +218,37 @@ bool SmallBlockEnd(const ComprState* s, uint32_t symCount, uint32_t distCount, u
   return distCount < symCount / 2 && static_cast<int64_t>(outLength) < inLength / 2;
 }
 
-// Records one symbol; true when the block should end here.  Used outside the
-// position loop, which keeps its own copies of the counters.
-inline bool Tally(ComprState* s, uint32_t dist, uint32_t lc, uint32_t strstart) {
+// Records one symbol, the literal lc when dist is 0, else a match of length
+// lc + 3 at distance dist; true when the block should end after it at
+// position pos.  symCount and distCount are the caller's copies: the
+// position loop keeps them in locals, as the stores here may alias the state.
+inline bool Tally(ComprState* s, uint32_t& symCount, uint32_t& distCount, uint32_t dist, uint32_t lc, uint32_t pos) {
   if (dist == 0) {
-    s->sym[s->symCount] = LiteralSymbol(lc);
+    s->sym[symCount] = LiteralSymbol(lc);
     s->dynL[lc].freq++;
   } else {
     const uint32_t dcode = static_cast<uint32_t>(DistCode(dist - 1));
-    s->sym[s->symCount] = MatchSymbol(lc, dist - 1, dcode);
-    s->distCount++;
+    s->sym[symCount] = MatchSymbol(lc, dist - 1, dcode);
+    ++distCount;
     s->dynL[kLengthCode[lc] + kLiterals + 1].freq++;
     s->dynD[dcode].freq++;
   }
-  s->symCount++;
-  if (s->level > 2 && (s->symCount & 0xFFF) == 0 && SmallBlockEnd(s, s->symCount, s->distCount, strstart))
-    return true;
-  return s->symCount == kSymBufSize - 1 || s->distCount == kSymBufSize;
+  ++symCount;
+  if ((symCount & 0xFFF) == 0 && s->level > 2 && SmallBlockEnd(s, symCount, distCount, pos)) return true;
+  return symCount == kSymBufSize - 1 || distCount == kSymBufSize;
 }
 
 enum RunResult { kNeedInput, kFlushed, kDataEnd, kError };
 
 // Processes positions while the lookahead allows; stops after a block was
-// flushed so that the caller can hand out its bytes.  The counters and table
-// pointers live in locals: the stores into the symbol buffer and the
-// frequency counts may alias the state's fields, which would otherwise be
-// reloaded after every symbol.
+// flushed so that the caller can hand out its bytes.  The counters live in
+// locals: the stores into the symbol buffer and the frequency counts may
+// alias the state's fields, which would otherwise be reloaded after every
+// symbol.
 RunResult DeflatePositions(ComprState* s, int* err) {
   const uint8_t* const win = s->window;
   uint16_t* const head = s->head;
   ChainLink* const links = s->links;
-  uint32_t* const symBuf = s->sym;
-  TreeNode* const dynL = s->dynL;
-  TreeNode* const dynD = s->dynD;
   uint32_t strstart = s->strstart, lookahead = s->lookahead, insH = s->insH;
   uint32_t prevLength = s->prevLength, prevMatch = s->prevMatch;
   uint32_t matchStart = s->matchStart, matchLength = s->matchLength;
@@ -268,7 +256,6 @@ RunResult DeflatePositions(ComprState* s, int* err) {
   bool matchAvailable = s->matchAvailable;
   const bool eof = s->eof;
   const uint32_t lazy = s->lazyLimit;
-  const bool smallBlocks = s->level > 2;
   RunResult result = eof ? kDataEnd : kNeedInput;
 
   auto insert = [&](uint32_t pos) -> uint32_t {
@@ -287,22 +274,6 @@ RunResult DeflatePositions(ComprState* s, int* err) {
     l.skip = links[hd].prev;
     head[h] = static_cast<uint16_t>(pos);
     return hd;
-  };
-  // Records one symbol; true when the block should end after it.
-  auto tally = [&](uint32_t dist, uint32_t lc, uint32_t pos) -> bool {
-    if (dist == 0) {
-      symBuf[symCount] = LiteralSymbol(lc);
-      dynL[lc].freq++;
-    } else {
-      const uint32_t dcode = static_cast<uint32_t>(DistCode(dist - 1));
-      symBuf[symCount] = MatchSymbol(lc, dist - 1, dcode);
-      ++distCount;
-      dynL[kLengthCode[lc] + kLiterals + 1].freq++;
-      dynD[dcode].freq++;
-    }
-    ++symCount;
-    if (smallBlocks && (symCount & 0xFFF) == 0 && SmallBlockEnd(s, symCount, distCount, pos)) return true;
-    return symCount == kSymBufSize - 1 || distCount == kSymBufSize;
   };
   auto flush = [&]() -> bool {
     s->symCount = symCount;
@@ -330,7 +301,7 @@ RunResult DeflatePositions(ComprState* s, int* err) {
       if (matchLength == kMinMatch && strstart - matchStart > kTooFar) matchLength = kMinMatch - 1;
     }
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
-      const bool end = tally(strstart - 1 - prevMatch, prevLength - kMinMatch, strstart);
+      const bool end = Tally(s, symCount, distCount, strstart - 1 - prevMatch, prevLength - kMinMatch, strstart);
       lookahead -= prevLength - 1;
       const uint32_t last = strstart + prevLength - 2;
       while (strstart < last) insert(++strstart);
@@ -342,7 +313,7 @@ RunResult DeflatePositions(ComprState* s, int* err) {
         break;
       }
     } else if (matchAvailable) {
-      const bool end = tally(0, win[strstart - 1], strstart);
+      const bool end = Tally(s, symCount, distCount, 0, win[strstart - 1], strstart);
       if (end && !flush()) break;
       ++strstart;
       --lookahead;
@@ -423,7 +394,7 @@ int Step(ComprState* s, const uint8_t* in, int32_t inLen, int32_t* inPos, uint8_
       continue;
     }
     if (r == kDataEnd) {
-      if (s->matchAvailable) Tally(s, 0, s->window[s->strstart - 1], s->strstart);
+      if (s->matchAvailable) Tally(s, s->symCount, s->distCount, 0, s->window[s->strstart - 1], s->strstart);
       s->matchAvailable = false;
       const int frc = FlushBlock(s, true);
       taken();

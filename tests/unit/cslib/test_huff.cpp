@@ -114,24 +114,6 @@ TEST(HuffSplitting, BlocksFitTheOutputOfferedAtEveryRoom) {
 // the coder's buffer fills).
 TEST(HuffSplitting, FarthestCopyIsFoundWhateverTheSplit) {
   auto c = NewCompressArea();
-  // The whole stream, offered as a first piece of first bytes and the rest.
-  auto twoPieces = [&](const Bytes& data, int level, size_t first) {
-    Bytes out, buf(1 << 18);
-    size_t pos = 0;
-    for (bool start = true;; start = false) {
-      const size_t end = pos < first ? first : data.size();
-      int32_t rd = 0, wr = 0;
-      const int rc = CsHuffCompress(c.get(), start, level, false, static_cast<int32_t>(data.size()),
-                                    data.data() + pos, static_cast<int32_t>(end - pos), buf.data(),
-                                    static_cast<int32_t>(buf.size()), &rd, &wr, true);
-      pos += static_cast<size_t>(rd);
-      out.insert(out.end(), buf.begin(), buf.begin() + wr);
-      if (rc != CS_END_INBUFFER && rc != CS_END_OK) {
-        EXPECT_EQ(rc, CS_END_OF_STREAM);
-        return out;
-      }
-    }
-  };
   for (unsigned seed = 0; seed < 12; ++seed) {
     Bytes data = RandomBytes(70000, 200 + seed);
     for (size_t at : {32506, 65274})
@@ -139,8 +121,11 @@ TEST(HuffSplitting, FarthestCopyIsFoundWhateverTheSplit) {
                 data.begin() + static_cast<std::ptrdiff_t>(at - 16122 + 8), data.begin() + static_cast<std::ptrdiff_t>(at));
     for (int level : {2, 9}) {
       const Bytes whole = Compress(c.get(), data, level).data;
-      for (size_t first : {32767, 65535})
-        ASSERT_EQ(twoPieces(data, level, first), whole) << "seed " << seed << " level " << level << " first " << first;
+      for (size_t piece : {32767, 65535}) {
+        const Result split = Compress(c.get(), data, level, true, piece);
+        ASSERT_EQ(split.rc, CS_END_OF_STREAM);
+        ASSERT_EQ(split.data, whole) << "seed " << seed << " level " << level << " piece " << piece;
+      }
     }
   }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "krn/rscp/cpcacheint.h"
 #include "krn/rscp/cpinfo.h"
@@ -164,10 +165,11 @@ uint32_t IgnoredOutputFailure(uint32_t type, const char* w1, int32_t l1, const c
 
 // ---- Unicode encoding forms -------------------------------------------------------------
 
-// The characters of the 16- and 32-bit forms: the graphic characters and the
-// controls of segments of their own left out, no surrogates, no
-// non-characters of the basic plane (as the character enumerators give them).
-const Range kBasic[] = {{0x20, 0x7E}, {0xA0, 0xD7FF}, {0xE000, 0xFDCF}, {0xFDF0, 0xFFFD}};
+// The characters of the 16- and 32-bit forms: the controls left to segments
+// of their own, no surrogates.  The noncharacters (U+FDD0-U+FDEF and the
+// last two of every plane) are scalar values like any other: the forms and
+// the UTF-8 rule carry them.
+const Range kBasic[] = {{0x20, 0x7E}, {0xA0, 0xD7FF}, {0xE000, 0xFFFF}};
 const Range kSupplementary[] = {{0x10000, 0x10FFFF}};
 
 // One part of a form: its characters get one rule, whose code the rule's
@@ -228,9 +230,61 @@ uint32_t EnterFormPart(const rscpLoad_t& l, const FormPart& p, uint32_t* handled
     return 0;
 }
 
+uint32_t Characters(const Range* ranges, int count)
+{
+    uint32_t n = 0;
+    for (int i = 0; i < count; ++i)
+        n += ranges[i].last - ranges[i].first + 1;
+    return n;
+}
+
+// Little-endian UTF-16 input.  The first byte of a unit is its low byte and
+// tells nothing; the second tells a high surrogate (a pair follows) from a
+// unit of the basic plane.  So every free first byte continues in one block
+// of second bytes, shared by all of them: rule 14 for a unit of the basic
+// plane, rule 16 for a high surrogate, nothing for a low surrogate alone.  A
+// first byte that leads to a block of its own gets the same entries there
+// where they are free; one that holds a character or a rule keeps it.
+//
+// Sharing is safe as long as nothing is entered beneath the block later in
+// the same load: the variants that add control codes or own characters copy
+// a block before they change it.
+uint32_t LittleEndianPairsIn(const rscpLoad_t& l, uint32_t* handled)
+{
+    uint32_t shared = 0;
+    for (uint32_t b0 = 0; b0 < 256; ++b0) {
+        uint32_t* slot = rscpmlT1(l.t1) + b0;
+        const bool free = *slot == 0;
+        if (free && shared != 0) {
+            *slot = rscpmlNextWord(shared);
+            continue;
+        }
+        if (!free && rscpmlKind(*slot) != RSCPML_NEXT)
+            continue;
+        if (free && rscpn1__next_t1(slot, l.copyMode, 1) == 0)
+            return RSCPETOOLONG;
+        for (uint32_t b1 = 0; b1 < 256; ++b1) {
+            if (b1 >= 0xDC && b1 <= 0xDF)
+                continue;
+            const bool high = b1 >= 0xD8 && b1 <= 0xDB;
+            const uint8_t code[4] = {uint8_t(b0), uint8_t(b1), 0x00, 0xDC};
+            const uint32_t rc = rscpeir__enter_in_rule(l.t1, "TCPSRULE", l.copyMode, high ? 16 : 14, 0, high ? 4 : 2,
+                                                       code, l.overwriteIn, 1, -1);
+            if (rc != 0)
+                return rc;
+        }
+        if (free)
+            shared = *slot & 0xFFFF;
+    }
+    *handled += Characters(kBasic, int(std::size(kBasic))) + Characters(kSupplementary, 1);
+    return 0;
+}
+
 uint32_t EncodingForm(uint32_t type, const rscpLoad_t& l, uint32_t* handled)
 {
-    const int nb = 4, ns = 1;
+    if (type == 16 && !rscpLoadOutput(l))
+        return LittleEndianPairsIn(l, handled);
+    const int nb = int(std::size(kBasic)), ns = int(std::size(kSupplementary));
     FormPart parts[2];
     int n = 1;
     switch (type) {

@@ -122,6 +122,42 @@ TEST_F(Engine, JapanesePagesDecodeWhatPythonEncodesAndEncodeWhatPythonDecodes)
     }
 }
 
+// Every scalar value through the tables between every two of the six wide
+// forms.  Catches the UTF-16 little-endian input table that decided on the
+// first byte of a unit (which says nothing there): every surrogate pair came
+// out as two substitutes.  Also catches the noncharacters U+FDD0-U+FDEF,
+// U+FFFE and U+FFFF, which the 16- and 32-bit tables left out.  A UCS-2
+// target holds no supplementary character: each becomes one "#".
+TEST_F(Engine, WideFormsConvertEveryScalarIntoEachOtherThroughTheTablesAsPythonDoes)
+{
+    const std::vector<std::string> p = cporacle::EmittedByPython(
+        "every = ''.join(chr(c) for c in range(0x110000) if not 0xD800 <= c < 0xE000)\n"
+        "bmp = ''.join(c for c in every if ord(c) < 0x10000)\n"
+        "narrow = ''.join(c if ord(c) < 0x10000 else '#' for c in every)\n"
+        "for codec in ('utf-16-be', 'utf-16-le'): emit(bmp.encode(codec)); emit(narrow.encode(codec))\n"
+        "for codec in ('utf-16-be', 'utf-16-le', 'utf-32-be', 'utf-32-le'): emit(every.encode(codec)); "
+        "emit(bmp.encode(codec))\n");
+    ASSERT_EQ(p.size(), 12u) << "python3 is needed";
+    // Per form: the text it holds, the basic plane alone, and (UCS-2 only)
+    // the whole range with supplementary characters substituted.
+    const struct {
+        const char* cp;
+        bool ucs2;
+        const std::string &all, &bmp;
+    } forms[] = {{"4100", true, p[1], p[0]},  {"4101", true, p[3], p[2]},  {"4102", false, p[4], p[5]},
+                 {"4103", false, p[6], p[7]}, {"4104", false, p[8], p[9]}, {"4105", false, p[10], p[11]}};
+    for (const auto& from : forms) {
+        for (const auto& to : forms) {
+            if (&from == &to)
+                continue;
+            const std::string& source = from.ucs2 ? from.bmp : from.all;
+            const std::string& expect = from.ucs2 ? to.bmp : to.all;
+            const std::string got = Convert(from.cp, to.cp, source, 4);
+            EXPECT_TRUE(got == expect) << from.cp << "->" << to.cp << ": " << FirstDiff(got, expect);
+        }
+    }
+}
+
 // ISO-2022-JP that switches between ASCII (ESC ( B), JIS X 0201 Roman
 // (ESC ( J) and JIS X 0208 (ESC $ B) at random, with redundant and missing
 // designations, read whole and restarted at every byte; and the text written

@@ -138,18 +138,21 @@ enum Form { kUcs2, kUcs4, kUtf16 };
 // Always: faults and a cut sequence become the substitute; only 32 is reported.
 enum Mode { kStrict, kFast, kAlways };
 
-enum Fault { kNone, kBadLead, kControl, kControlPair, kFollowUp, kOverlong, kSurrogate, kRange };
+enum Fault { kNone, kBadLead, kControl, kControlPair, kFollowUp, kOverlong, kRange };
 
+// The largest value a form holds.  UCS-4 takes every value of up to six
+// bytes; an encoded surrogate is a value like any other (UTF-16 writes it as
+// a unit of its own).
 template <Form F>
 constexpr uint32_t MaxValue()
 {
-    return F == kUcs2 ? 0xFFFF : kMaxUtf16;
+    return F == kUcs2 ? 0xFFFF : F == kUtf16 ? kMaxUtf16 : kMaxUcs4;
 }
 
 template <Form F>
 constexpr const char* RangeText()
 {
-    return F == kUcs2 ? "UTF-8 bejond UCS-2" : "UTF-8 bejond UTF-32";
+    return F == kUcs2 ? "UTF-8 bejond UCS-2" : F == kUtf16 ? "UTF-8 bejond UTF-32" : "UTF-8 bejond UCS-4";
 }
 
 // A sequence of count trailing bytes of which only avail bytes (lead
@@ -173,8 +176,6 @@ Fault CutFault(const uint8_t* s, int avail, int count)
     // Only the completions that are not overlong count.
     if (lo < kMinimum[count])
         lo = kMinimum[count];
-    if (lo >= 0xD800 && hi <= 0xDFFF)
-        return kSurrogate;
     if (lo > MaxValue<F>())
         return kRange;
     return kNone;
@@ -198,8 +199,6 @@ Fault WholeFault(const uint8_t* s, int count, uint32_t* value)
     v -= kOffset[count];
     if (v < kMinimum[count])
         return kOverlong;
-    if (v >= 0xD800 && v <= 0xDFFF)
-        return kSurrogate;
     if (v > MaxValue<F>())
         return kRange;
     *value = v;
@@ -309,9 +308,7 @@ uint32_t DecodeUtf8(const char* module, const uint8_t** srcp, const uint8_t* src
 
         // Where the fault leaves the cursor, and where decoding resumes.
         const uint8_t* at = fault == kRange ? s + avail - 1 : s;
-        const int skip = fault == kControlPair                                          ? 2
-                         : fault == kOverlong || fault == kSurrogate || fault == kRange ? avail
-                                                                                        : 1;
+        const int skip = fault == kControlPair ? 2 : fault == kOverlong || fault == kRange ? avail : 1;
         if (!substitutes) {
             switch (fault) {
             case kBadLead:
@@ -323,8 +320,6 @@ uint32_t DecodeUtf8(const char* module, const uint8_t** srcp, const uint8_t* src
                 return Report(cur, at, d, RSCPENOCONV, 5, __LINE__, "illegal follow-up byte");
             case kOverlong:
                 return Report(cur, at, d, RSCPENOCONV, 6, __LINE__, "overlong UTF-8 sequence");
-            case kSurrogate:
-                return Report(cur, at, d, RSCPENOCONV, 7, __LINE__, "UTF-8 encoded surrogate");
             default:
                 return Report(cur, at, d, RSCPENOCONV, 8, __LINE__, RangeText<F>());
             }

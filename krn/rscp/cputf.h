@@ -14,9 +14,12 @@
 // For 32, 512 and 2048 the error hook is called first and its result is
 // returned.  Only whole destination units count as room.
 //
-// UTF-8 input never decodes an overlong form, an encoded surrogate or a value
-// above U+10FFFF to a character; the strict decoders report it (2048), the
-// substituting ones write the substitute, the fast ones write U+FFFD.
+// UTF-8 input never decodes an overlong form, or a value the target cannot
+// hold (UCS-2 above U+FFFF, UTF-16 above U+10FFFF), to a character; the
+// strict decoders report it (2048), the substituting ones write the
+// substitute, the fast ones write U+FFFD.  UCS-4 targets take the five- and
+// six-byte forms; an encoded surrogate decodes to its value, which UTF-16
+// targets write as a unit of its own.
 #pragma once
 
 #include <cstdint>

@@ -8,7 +8,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpcharno.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 uint32_t Error(uint32_t code, int32_t line, const char* text, const char* msgid, const char* detail)
 {

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpcharset.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpcpn#1 $";
 
 constexpr int32_t kNameMax = 72;  // longest name compared; buffers hold it with its NUL
 

@@ -18,7 +18,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cpconvert.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 uint32_t Err(uint32_t code, int32_t line, const char* text, const char* msgid, const char* arg1 = nullptr,
              int32_t len1 = 0, const char* arg2 = nullptr, int32_t len2 = 0, uint32_t mask = RSCP_ALL_ERRORS)

@@ -17,7 +17,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cpencode.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 uint32_t Err(uint32_t code, uint32_t mask, int32_t line, const char* text, const char* msgid,
              const char* arg = nullptr, int32_t len = 0)

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpenter.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpml#1 $";
 
 inline constexpr int32_t kMaxCode = 126;
 

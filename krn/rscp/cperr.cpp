@@ -15,7 +15,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cperr.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscperr#1 $";
 
 struct ErrorRow {
     const char* text;  // symbolic name and text, 51 characters

@@ -14,7 +14,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpfill.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpdl#1 $";
 const char kTcpdbFile[] = "TCPDB.DAT";
 
 rscpCtlRecord_t& Ctl() { return *rscph_HookTable.ctl; }

@@ -15,7 +15,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cpflat.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 constexpr int32_t kMethodNu16be = 33, kMethodNu16le = 35, kMethodTab = 4, kMethodA7ToU6 = 48,
                   kMethodA7ToU6sw = 49;

@@ -14,7 +14,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cpformmethods.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 constexpr bool kLittle = std::endian::native == std::endian::little;
 // Misaligned buffers up to this size are realigned through a local buffer.

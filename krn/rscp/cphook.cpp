@@ -19,7 +19,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cphook.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscphook#1 $";
 
 constexpr rscpCtlRecord_t InitialControlRecord()
 {

@@ -11,22 +11,27 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpinfo.cpp#1 $";
+// The queries come from two source units.
+const char kModule[] = "@(#) $Id: rscpmi#1 $";
+const char kModule2[] = "@(#) $Id: rscpmi2#1 $";
 
 uint32_t Error(uint32_t code, uint32_t mask, int32_t location, int32_t line, const char* text, const char* msgid,
-               const char* arg1 = nullptr, int32_t len1 = 0, const char* arg2 = nullptr, int32_t len2 = 0)
+               const char* arg1 = nullptr, int32_t len1 = 0, const char* arg2 = nullptr, int32_t len2 = 0,
+               const char* module = kModule)
 {
-    return rscpe__error(code, 'C', mask, kModule, location, line, text, msgid, arg1, len1, arg2, len2);
+    return rscpe__error(code, 'C', mask, module, location, line, text, msgid, arg1, len1, arg2, len2);
 }
 
 // A setting of the cache through the generation check of its getter.
 template <typename Field>
-uint32_t Setting(uint32_t* value, Field rscpCcc_t::*field, uint32_t* generation, int32_t location, int32_t line)
+uint32_t Setting(uint32_t* value, Field rscpCcc_t::*field, uint32_t* generation, const char* module, int32_t location,
+                 int32_t line)
 {
     rscpCcc_t* c = rscpmp;
     uint32_t v = 0, rc = 0;
     if (c == nullptr)
-        rc = Error(RSCPETOOLONG, RSCP_ALL_ERRORS, location, line, "Still no shm for CCC", "F44");
+        rc = Error(RSCPETOOLONG, RSCP_ALL_ERRORS, location, line, "Still no shm for CCC", "F44", nullptr, 0, nullptr, 0,
+                   module);
     else if ((rc = rscprc__reorg_check(&c, generation)) == 0)
         v = static_cast<uint32_t>(c->*field);
     if (value != nullptr)
@@ -56,31 +61,31 @@ rscpCodePageV Value(const char* cp)
 uint32_t rscpGetUtf8GuiAllow(uint32_t* value)
 {
     static uint32_t generation = 0xFFFFFFFFu;
-    return Setting(value, &rscpCcc_t::utf8guiAllow, &generation, 10, 2192);
+    return Setting(value, &rscpCcc_t::utf8guiAllow, &generation, kModule, 10, 2192);
 }
 
 uint32_t rscpGetRtlInLtrAllow(uint32_t* value)
 {
     static uint32_t generation = 0xFFFFFFFFu;
-    return Setting(value, &rscpCcc_t::rtlinltrAllow, &generation, 13, 2224);
+    return Setting(value, &rscpCcc_t::rtlinltrAllow, &generation, kModule, 13, 2224);
 }
 
 uint32_t rscpGetIndicDigits(uint32_t* value)
 {
     static uint32_t generation = 0xFFFFFFFFu;
-    return Setting(value, &rscpCcc_t::indicDigits, &generation, 10, 651);
+    return Setting(value, &rscpCcc_t::indicDigits, &generation, kModule2, 10, 651);
 }
 
 uint32_t rscpGetBidiCtrlFilter(uint32_t* value)
 {
     static uint32_t generation = 0xFFFFFFFFu;
-    return Setting(value, &rscpCcc_t::bidiCtrlFilter, &generation, 10, 621);
+    return Setting(value, &rscpCcc_t::bidiCtrlFilter, &generation, kModule2, 10, 621);
 }
 
 uint32_t rscpGetCFontCacheVersion(uint32_t* value)
 {
     static uint32_t generation = 0xFFFFFFFFu;
-    return Setting(value, &rscpCcc_t::cfontCacheVersion, &generation, 10, 681);
+    return Setting(value, &rscpCcc_t::cfontCacheVersion, &generation, kModule2, 10, 681);
 }
 
 rscpCodePageV rscpGetLegacyCodePage()

@@ -22,7 +22,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpinit.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpmc#1 $";
 
 char g_origin[30] = {'c', 'o', 'm', 'p', 'i', 'l', 'e', '_', 't', 'i', 'm', 'e', ' ', ' ', ' ',
                      ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};

@@ -11,7 +11,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cplangmap.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpmi2#1 $";
 
 uint32_t Error(uint32_t code, int32_t location, int32_t line, const char* text, const char* arg1 = nullptr,
                int32_t len1 = 0, const char* arg2 = nullptr, int32_t len2 = 0)

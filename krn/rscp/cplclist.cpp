@@ -15,7 +15,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cplclist.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpmc2#1 $";
 
 bool Tracing() { return rscpmp != nullptr && rscpmp->lang.listTrace != 0; }
 

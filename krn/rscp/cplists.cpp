@@ -13,7 +13,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cplists.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpll#1 $";
 
 uint32_t Error(uint32_t code, int32_t location, int32_t line, const char* text, const char* id, const char* arg1,
                const char* arg2 = nullptr)

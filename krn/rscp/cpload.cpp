@@ -14,7 +14,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpload.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpdl#1 $";
 
 uint32_t Error(uint32_t code, int32_t location, int32_t line, const char* text, const char* msgid,
                const char* arg1 = nullptr, int32_t len1 = -1, const char* arg2 = nullptr)

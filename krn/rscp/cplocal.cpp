@@ -11,7 +11,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cplocal.cpp#1 $";
+const char kModule[] = "@(#) $Id: kovlcp#1 $";
 
 char g_localCodePage[4] = {'1', '1', '0', '0'};
 bool g_fromEnvironment = false, g_fromProfile = false;

@@ -21,7 +21,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cplocale.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscploc#1 $";
 
 uint32_t Error(uint32_t code, uint32_t mask, int32_t number, int32_t line, const char* text, const char* arg = nullptr)
 {

@@ -13,7 +13,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cplook.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 typedef void (*Writer)(const char* text, int32_t length);
 
 void Line(Writer w, const char* fmt, ...) __attribute__((format(printf, 2, 3)));

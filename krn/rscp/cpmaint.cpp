@@ -15,7 +15,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpmaint.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpmc#1 $";
 
 // Option flags valid before a cache exists (indexes 7 to 27).
 uint8_t g_flag[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1};

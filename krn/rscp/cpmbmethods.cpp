@@ -23,7 +23,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cpmbmethods.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 int32_t Fail(rscpcRun& r, uint32_t code)
 {

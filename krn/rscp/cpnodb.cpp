@@ -16,12 +16,16 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cpnodb.cpp#1 $";
+// The stubs come from three source units: the migration and table stubs with
+// the TCP0C lookup, the database services, and the inter-process control.
+const char kModule[] = "@(#) $Id: rscploca#1 $";
+const char kModuleIpc[] = "@(#) $Id: rscpmm#1 $";
 
 uint32_t Record(uint32_t code, uint32_t mask, int32_t location, int32_t line, const char* text, const char* id,
-                const char* arg1, int32_t len1 = -1, const char* arg2 = nullptr, int32_t len2 = 0)
+                const char* arg1, int32_t len1 = -1, const char* arg2 = nullptr, int32_t len2 = 0,
+                const char* module = kModule)
 {
-    return rscpe__error(code, 'C', mask, kModule, location, line, text, id, arg1, len1, arg2, len2);
+    return rscpe__error(code, 'C', mask, module, location, line, text, id, arg1, len1, arg2, len2);
 }
 
 uint32_t NoSettings(uint32_t* sw, const char* note, int32_t location, int32_t line)
@@ -52,7 +56,7 @@ uint32_t DummyIpc(int32_t mode, int32_t location, int32_t line, const char* name
     if (mode == 1)
         return RSCPENOOBJ;
     return Record(RSCPENOOBJ, RSCP_ALL_ERRORS, location, line, "Dummy module without real rscpmc[34]", "CPV",
-                  "Dummy-IPC ", -1, name, -1);
+                  "Dummy-IPC ", -1, name, -1, kModuleIpc);
 }
 
 }  // namespace

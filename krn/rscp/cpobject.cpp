@@ -10,7 +10,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpobject.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 constexpr rscpCObj_t MakeTemplate()
 {

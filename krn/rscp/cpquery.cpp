@@ -10,7 +10,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpquery.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 uint32_t Error(uint32_t code, int32_t line, const char* text, const char* msgid, const char* arg, int32_t len)
 {

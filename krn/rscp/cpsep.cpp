@@ -8,7 +8,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cpsep.cpp#1 $";
+const char kModule[] = "@(#) $Id: nlsvocia#1 $";
 
 struct Separators {
     char chars[255];

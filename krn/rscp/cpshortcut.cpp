@@ -13,7 +13,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cpshortcut.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 // The record: source and target code page, the table, two words of the
 // source's record, the blocks copied, the next records of both lists.

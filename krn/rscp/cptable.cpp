@@ -12,7 +12,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cptable.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpml#1 $";
 
 char* Base() { return reinterpret_cast<char*>(rscpmp); }
 

@@ -19,7 +19,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: //krn/rscp/cptextenv.cpp#1 $";
+const char kModule[] = "@(#) $Id: kovlcp#1 $";
 
 // The profile's defaults of the text environment.
 struct SystemText {

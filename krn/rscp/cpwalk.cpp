@@ -24,7 +24,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cpwalk.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 enum Step { kNext, kOverflow, kIncomplete, kError };
 

@@ -15,7 +15,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cpwrap.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 uint32_t Err(uint32_t code, int32_t line, const char* text, const char* msgid, const char* arg1 = nullptr,
              int32_t len1 = 0)

@@ -10,6 +10,11 @@
 #include <set>
 
 #include "cpcache_fixture.h"
+#include "krn/rscp/cpactivate.h"
+#include "krn/rscp/cpconvert.h"
+#include "krn/rscp/cpinfo.h"
+#include "krn/rscp/cpload.h"
+#include "krn/rscp/cpnodb.h"
 #include "krn/rscp/cpstore.h"
 #include "krn/rscp/cputf.h"
 
@@ -186,6 +191,46 @@ TEST_F(CacheTest, TcpdbFileGoodMalformedEmptyAndBlended)
     g_params["rscp/operride/TCPDB"] = "11004103abc";
     EXPECT_EQ(Restart(), 0u);
     EXPECT_EQ(DbCodePages(), "11004103");
+}
+
+// Every recorded error, and the system-log line of a published one, names the
+// source unit it comes from.  Catches the names of this tree's files that the
+// records carried ("cpfill", "cpinfo", "cpnodb" ...).
+TEST_F(CacheTest, ErrorsNameTheSourceUnitTheyComeFrom)
+{
+    auto module = [] { return std::string(rscpe_get_error_record()->entries[0].module, 8); };
+    uint32_t value = 0;
+    EXPECT_EQ(rscpGetUtf8GuiAllow(&value), RSCPETOOLONG);
+    EXPECT_EQ(module(), "rscpmi  ");
+    EXPECT_EQ(rscpGetIndicDigits(&value), RSCPETOOLONG);
+    EXPECT_EQ(module(), "rscpmi2 ");
+    EXPECT_EQ(rscpmc4_init(2), RSCPENOOBJ);
+    EXPECT_EQ(module(), "rscpmm  ");
+    EXPECT_EQ(rscpReadTCP09(nullptr, RSCP_ALL_ERRORS), RSCPENOOBJ);
+    EXPECT_EQ(module(), "rscploca");
+
+    WriteFile("TCPDB.DAT", "6100\n");
+    EXPECT_EQ(Restart(), 0u);
+    EXPECT_EQ(module(), "rscpdl  ");
+    // "Syslog: k", the message id, then the argument block with the unit at
+    // its positions 53-60.
+    const auto line = std::find_if(g_out1.begin(), g_out1.end(),
+                                   [](const std::string& l) { return l.rfind("Syslog: k CP6 : TCPDB&", 0) == 0; });
+    ASSERT_NE(line, g_out1.end());
+    EXPECT_EQ(line->substr(16 + 53, 8), "rscpdl  ");
+    EXPECT_EQ(rscplcc__load_control_codes(7, nullptr), RSCPEINVAL);
+    EXPECT_EQ(module(), "rscpdl  ");
+    rscpCObj_t o;
+    ASSERT_EQ(rscpCInit(&o, "1100", "4110", RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY, 0), 0u);
+    ASSERT_EQ(rscpCActivate(&o), 0u);
+    uint8_t out[8];
+    uint8_t* d = out;
+    const uint8_t in[] = {0x80};
+    const uint8_t* s = in;
+    EXPECT_EQ(rscpCConvert(&o, &d, out + sizeof out, &s, in + 1), RSCPENOCONV);
+    EXPECT_EQ(module(), "rscpc   ");
+    EXPECT_EQ(rscpso_set_option(99, 0, 0), RSCPEINTERN);
+    EXPECT_EQ(module(), "rscpmc  ");
 }
 
 TEST_F(CacheTest, TcpdbCountsSaturateAndKeepFifty)

@@ -82,7 +82,8 @@ inline constexpr uint32_t RSCP_CCC_COMPLETE = 201311161; // usable
 inline constexpr int RSCP_TCPDB_MAX = 50;                // database code pages kept
 inline constexpr int RSCP_SOSI_MAX = 10;                 // Shift-Out/Shift-In pairs
 inline constexpr int RSCP_ATTACH_SLOTS = 5;
-inline constexpr int RSCP_STAT32 = 18;                   // folded 32-bit counters
+inline constexpr int RSCP_CONVERTERS = 14;               // cached converters with a call counter
+inline constexpr int RSCP_STAT32 = 12 + RSCP_CONVERTERS; // folded 32-bit counters
 inline constexpr int RSCP_EVENTS = 32;                   // counted events
 
 // A Shift-Out/Shift-In pair (also the ISO-2022 STRT/BACK sequences).
@@ -167,7 +168,7 @@ struct rscpCcc_t {
     uint8_t reorgDone;
     char reorgReason[36];
     uint32_t reorgCount;
-    uint32_t dictChanges;
+    uint32_t dictChanges;      // raised by every invalidation of the dictionary
     uint32_t length;           // bytes of the whole block
     uint32_t cache07;
     uint32_t firstT1, endT1, firstT2, endT2, firstT7, endT7;
@@ -194,8 +195,11 @@ struct rscpCcc_t {
     uint32_t fragT3, freeT3;   // spare T3 half and last freed T3 block; 0 none
     uint16_t noofT1, noofT2, noofT3;
     // reorganisation and invalidation
-    int32_t reorgPid, reorgPpid;
+    int32_t reorgPid, reorgPpid;        // the last reorganisation's process
+    int32_t invalidPid, invalidPpid;    // the last invalidation's process
     uint8_t dictSynced;
+    uint32_t dictSyncCount;    // dictionary changes a process took over
+    uint32_t unusedTcp00;      // catalogue rows without data in the store
     // database and legacy settings
     uint16_t tcpdbCount;       // TCPDB rows seen (saturates)
     uint16_t dbCpCount;        // database code pages kept
@@ -225,6 +229,7 @@ struct rscpCcc_t {
     uint16_t cpCount;
     // statistics totals of every attached process
     uint64_t statBytesIn, statBytesOut;
+    uint64_t statFillSpace, statFillBytes, statTruncBytes;
     uint32_t statEncodeCalls, statEncodeBytes;
     uint32_t stat32[RSCP_STAT32];
     uint32_t statEvents[RSCP_EVENTS];
@@ -252,12 +257,17 @@ struct rscpCtlRecord_t {
     uint64_t bytesOut;       // produced by conversions
     uint32_t encodeCalls;
     uint32_t encodeBytes;
-    // the eighteen 32-bit counters, in the order of the cache's stat32
+    // the 32-bit counters, in the order of the cache's stat32
     uint32_t cpLookups;      // code page information lookups
     uint32_t activateHits;   // activation-cache hits
     uint32_t userCount;      // raised by rscpCccRecordAddCount
     uint32_t tcp00Rows, tcp01Rows, tcp0dRows, tcpdbRows, tcp0iRows;
-    uint32_t converterCalls[10];  // one per cached UTF-8 converter
+    uint32_t createObjects;  // converter objects initialised
+    uint32_t cloneToLegacy, cloneLegacyTo, cloneForRfc;  // reuses of converters no caller has here
+    uint32_t converterCalls[RSCP_CONVERTERS];  // reuses of each cached converter (rscpConverterCounter)
+    // output filled with spaces or NULs and source spaces dropped by the
+    // fill option of a conversion
+    uint64_t fillSpace, fillBytes, truncBytes;
     uint64_t events[RSCP_EVENTS];       // folded
     uint64_t eventTotals[RSCP_EVENTS];  // kept for the process
     // not statistics
@@ -267,6 +277,12 @@ struct rscpCtlRecord_t {
     uint8_t storeUsed;       // set once code page data was looked for in the store
     uint32_t segmentsRead;   // store segments read by the code page loader
 };
+
+// The call counters of the cached converters in converterCalls, in the order
+// of the status dump: five from UTF-8 (the plain, the one without control
+// codes, the strict one, the prepared one and the prepared one that pads),
+// five into UTF-8 in the same order, two from UTF-16 and two into UTF-16.
+enum rscpConverterCounter { RSCPCC_FROM_UTF8 = 0, RSCPCC_TO_UTF8 = 5, RSCPCC_FROM_UTF16 = 10, RSCPCC_TO_UTF16 = 12 };
 
 // ---- services of the cache side ----------------------------------------------
 

@@ -120,6 +120,7 @@ uint32_t Fill(rscpcRun& r)
     if (o->fill_rest == RSCPFILL_NULLS) {
         std::memset(r.dst, 0, size_t(rest));
         r.dst = r.dstEnd;
+        rscph_HookTable.ctl->fillBytes += uint64_t(rest);
     } else if (o->fill_rest == RSCPFILL_SPACES || o->fill_rest == RSCPFILL_AND_TRUNC_SPACES) {
         const int32_t n = o->out_space_len;
         if (n != 1 && n != 2 && n != 4)
@@ -132,6 +133,7 @@ uint32_t Fill(rscpcRun& r)
         for (int64_t i = 0; i < rest; i += n)
             std::memcpy(r.dst + i, o->out_space, size_t(n));
         r.dst = r.dstEnd;
+        rscph_HookTable.ctl->fillSpace += uint64_t(rest);
     }
     return RSCP_OK;
 }
@@ -151,6 +153,7 @@ uint32_t Overflow(rscpcRun& r)
             for (const uint8_t* p = r.src; spaces && p < r.srcEnd; p += n)
                 spaces = std::memcmp(p, o->in_space, size_t(n)) == 0;
             if (spaces) {
+                rscph_HookTable.ctl->truncBytes += uint64_t(rest);
                 r.src = r.srcEnd;
                 return RSCP_OK;
             }

@@ -41,6 +41,10 @@ uint32_t rscplt00__load_tcp00(uint32_t mask)
         if (row[85] == ' ' || row[85] == '3' || row[85] == '4')
             row[85] = '2';
         rscpa0__add_tcp00_row(row, static_cast<int32_t>(rscpF5Head.fieldCount), '2');
+        // A row whose top segment the store lacks can never be loaded.
+        const rscpCpInfo_t& added = rscpCccCpList(c)[c->cpCount - 1];
+        if (rscplsd__lookup_segment_dir(added.segId) == nullptr)
+            ++c->unusedTcp00;
     }
     if (c->cpCount == 0) {
         const int64_t d = rscpF5Head.buildDate;

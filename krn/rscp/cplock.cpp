@@ -16,13 +16,15 @@ namespace {
 int32_t g_lastNotified = 0;
 uint64_t g_events[RSCP_EVENTS] = {};
 
-// The eighteen 32-bit counters of the control record, in the order of the
-// cache's totals.
-uint32_t rscpCtlRecord_t::* const kStat32[8] = {
-    &rscpCtlRecord_t::cpLookups, &rscpCtlRecord_t::activateHits, &rscpCtlRecord_t::userCount,
-    &rscpCtlRecord_t::tcp00Rows, &rscpCtlRecord_t::tcp01Rows,    &rscpCtlRecord_t::tcp0dRows,
-    &rscpCtlRecord_t::tcpdbRows, &rscpCtlRecord_t::tcp0iRows};
-static_assert(RSCP_STAT32 == 8 + 10, "eight named counters and one per cached converter");
+// The named 32-bit counters of the control record, in the order of the
+// cache's totals; the converters' counters follow them.
+uint32_t rscpCtlRecord_t::* const kStat32[] = {
+    &rscpCtlRecord_t::cpLookups,     &rscpCtlRecord_t::activateHits,  &rscpCtlRecord_t::userCount,
+    &rscpCtlRecord_t::tcp00Rows,     &rscpCtlRecord_t::tcp01Rows,     &rscpCtlRecord_t::tcp0dRows,
+    &rscpCtlRecord_t::tcpdbRows,     &rscpCtlRecord_t::tcp0iRows,     &rscpCtlRecord_t::createObjects,
+    &rscpCtlRecord_t::cloneToLegacy, &rscpCtlRecord_t::cloneLegacyTo, &rscpCtlRecord_t::cloneForRfc};
+constexpr int kNamed = int(sizeof kStat32 / sizeof kStat32[0]);
+static_assert(RSCP_STAT32 == kNamed + RSCP_CONVERTERS, "the named counters and one per cached converter");
 
 template <typename T, typename U>
 void Fold(T& total, U& local)
@@ -87,10 +89,13 @@ void rscpFlushStatistics()
     Fold(c->statBytesOut, ctl->bytesOut);
     Fold(c->statEncodeCalls, ctl->encodeCalls);
     Fold(c->statEncodeBytes, ctl->encodeBytes);
+    Fold(c->statFillSpace, ctl->fillSpace);
+    Fold(c->statFillBytes, ctl->fillBytes);
+    Fold(c->statTruncBytes, ctl->truncBytes);
     int i = 0;
-    for (; i < 8; ++i)
+    for (; i < kNamed; ++i)
         Fold(c->stat32[i], ctl->*kStat32[i]);
-    for (int k = 0; k < 10; ++k, ++i)
+    for (int k = 0; k < RSCP_CONVERTERS; ++k, ++i)
         Fold(c->stat32[i], ctl->converterCalls[k]);
     for (int e = 0; e < RSCP_EVENTS; ++e)
         Fold(c->statEvents[e], ctl->events[e]);

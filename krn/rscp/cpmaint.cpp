@@ -51,7 +51,8 @@ void RecordProcess(rscpCcc_t* c)
 // when it gives none).
 void RecordInvalidation(rscpCcc_t* c, const char* reason, int32_t reasonLength, const char* caller)
 {
-    RecordProcess(c);
+    c->invalidPid = static_cast<int32_t>(getpid());
+    c->invalidPpid = static_cast<int32_t>(getppid());
     if (reason != nullptr)
         fixstr_copy_pad(c->reorgReason, 36, reason, std::max<int32_t>(reasonLength, 0));
     else
@@ -366,12 +367,25 @@ bool SoundHeader(const rscpCcc_t& h, uint32_t length, uint32_t cache07)
            h.cccVersion != RSCP_CCC_HALF && h.cccVersion != RSCP_CCC_LOADED;
 }
 
+// What a rebuild keeps of the old cache's history.
+void KeepHistory(rscpCcc_t* c, const rscpCcc_t& old)
+{
+    c->reorgCount = old.reorgCount;
+    c->dictChanges = old.dictChanges;
+    c->dictSyncCount = old.dictSyncCount;
+    c->invalidPid = old.invalidPid;
+    c->invalidPpid = old.invalidPpid;
+}
+
 void AddStatistics(rscpCcc_t* c, const rscpCcc_t& old)
 {
     c->statBytesIn += old.statBytesIn;
     c->statBytesOut += old.statBytesOut;
     c->statEncodeCalls += old.statEncodeCalls;
     c->statEncodeBytes += old.statEncodeBytes;
+    c->statFillSpace += old.statFillSpace;
+    c->statFillBytes += old.statFillBytes;
+    c->statTruncBytes += old.statTruncBytes;
     for (int i = 0; i < RSCP_STAT32; ++i)
         c->stat32[i] += old.stat32[i];
     for (int i = 0; i < RSCP_EVENTS; ++i)
@@ -400,8 +414,7 @@ uint32_t Rebuild(const rscpCcc_t& old, uint32_t mask)
         c->reorgVersion = old.reorgVersion;
         std::memcpy(c->attach, old.attach, sizeof c->attach);
         c->attachCount = old.attachCount;
-        c->reorgCount = old.reorgCount;
-        c->dictChanges = old.dictChanges;
+        KeepHistory(c, old);
         AddStatistics(c, old);
         c->mbcInSbcs = old.mbcInSbcs;
         c->mbcCopy = old.mbcCopy;
@@ -439,8 +452,7 @@ uint32_t Rebuild(const rscpCcc_t& old, uint32_t mask)
     c->reorgVersion = std::max(oldGen, rscpGeneration()) + 1;
     rscpGeneration() = c->reorgVersion;
     RecordProcess(c);
-    c->reorgCount = old.reorgCount;
-    c->dictChanges = old.dictChanges;
+    KeepHistory(c, old);
     AddStatistics(c, old);
     c->option16 = old.option16;
     c->option17 = old.option17;
@@ -537,6 +549,7 @@ uint32_t rscpnr__need_reorg(int32_t mode, uint32_t mask)
         if (rc == 0) {
             g_dictChanges = rscpmp->dictChanges;
             rscpmp->dictSynced = 1;
+            ++rscpmp->dictSyncCount;
         } else if (rc == RSCPEROLLBACK) {
             Error(RSCPEROLLBACK, 0, 15, __LINE__, "Tryed to ignore a rollback", "F26");
         }

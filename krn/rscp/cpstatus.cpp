@@ -99,6 +99,8 @@ void General(Writer& w, const rscpCcc_t* c, bool verbose)
     w.Line("| max kov code               %7d", int(c->maxKovCode));
     w.Line("| max enhanced uchar         %7d", int(c->maxKovChar));
     w.Line("| TCP01 mappings             %7d", int(c->tcp01MapMax));
+    if (c->unusedTcp00 != 0)
+        w.Line("| Unused TCP00 entries     %9ld", long(c->unusedTcp00));
     const int64_t length = c->length;
     char bar[26];
     Bar(bar, 0, c->firstT1, length);
@@ -243,10 +245,12 @@ void History(Writer& w, const rscpCcc_t* c)
     w.Line("| reorg_done      %9s", Bool(c->reorgDone));
     w.Line("| reorg_reason    %-*.*s", 36, 36, c->reorgReason);
     w.Line("| created by      %9ld (parent PId %ld)", long(c->creatorPid), long(c->creatorPpid));
+    if (c->invalidPid != 0 || c->invalidPpid != 0)
+        w.Line("| invalidated by  %9ld (parent PId %ld)", long(c->invalidPid), long(c->invalidPpid));
     if (c->reorgPid != 0 || c->reorgPpid != 0)
         w.Line("| reorganized by  %9ld (parent PId %ld)", long(c->reorgPid), long(c->reorgPpid));
     w.Line("| dd_reorg_version%9ld", long(c->dictChanges));
-    w.Line("| noof_dd_reorgs  %9ld", long(c->dictChanges));
+    w.Line("| noof_dd_reorgs  %9ld", long(c->dictSyncCount));
     w.Line("| dd_reorg_done   %9s", Bool(c->dictSynced));
     w.Line("| overflow        %9ld", long(c->overflow));
     w.Line("| attaches        %9ld", long(c->attachCount));
@@ -254,20 +258,37 @@ void History(Writer& w, const rscpCcc_t* c)
 
 // ---- 5 lookup and clone counters --------------------------------------------------------
 
+// The cache's total of each counter (stat32, in the order of the control
+// record's counters) and this process's count not yet folded into it.
 void Counters(Writer& w, const rscpCcc_t* c)
 {
     const rscpCtlRecord_t* ctl = rscph_HookTable.ctl;
     auto own = [ctl](uint32_t rscpCtlRecord_t::*field) { return ctl != nullptr ? long(ctl->*field) : 0L; };
     w.Line("| lookups         %9ld +%20ld", long(c->stat32[0]), own(&rscpCtlRecord_t::cpLookups));
-    w.Line("| create object   %9ld +%20ld", 0L, 0L);
+    w.Line("| create object   %9ld +%20ld", long(c->stat32[8]), own(&rscpCtlRecord_t::createObjects));
     w.Line("| %-16.16s%9ld +%20ld", "clone CActivate", long(c->stat32[1]), own(&rscpCtlRecord_t::activateHits));
-    for (const char* name : {"clone toLegacy", "clone legacyTo", "clone for RFC"})
-        w.Line("| %-16.16s%9ld +%20ld", name, 0L, 0L);
-    for (int i = 0; i < 10; ++i)
-        w.Line("| %-16.16s%9ld +%20ld", i < 5 ? "clone UTF-8 to" : "clone to UTF-8", long(c->stat32[8 + i]),
+    w.Line("| %-16.16s%9ld +%20ld", "clone toLegacy", long(c->stat32[9]), own(&rscpCtlRecord_t::cloneToLegacy));
+    w.Line("| %-16.16s%9ld +%20ld", "clone legacyTo", long(c->stat32[10]), own(&rscpCtlRecord_t::cloneLegacyTo));
+    w.Line("| %-16.16s%9ld +%20ld", "clone for RFC", long(c->stat32[11]), own(&rscpCtlRecord_t::cloneForRfc));
+    for (int i = 0; i < RSCP_CONVERTERS; ++i) {
+        const char* name = i < RSCPCC_TO_UTF8      ? "clone UTF-8 to"
+                           : i < RSCPCC_FROM_UTF16 ? "clone to UTF-8"
+                           : i < RSCPCC_TO_UTF16   ? "clone UTF-16 to"
+                                                   : "clone to UTF-16";
+        w.Line("| %-16.16s%9ld +%20ld", name, long(c->stat32[12 + i]),
                ctl != nullptr ? long(ctl->converterCalls[i]) : 0L);
-    for (int i = 0; i < 4; ++i)
-        w.Line("| %-16.16s%9ld +%20ld", i < 2 ? "clone UTF-16 to" : "clone to UTF-16", 0L, 0L);
+    }
+}
+
+// A count of the cache and this process together, or its line's "unused"
+// form when it is 0.
+void Count(Writer& w, const char* head, uint64_t cache, uint64_t own)
+{
+    const long n = long(cache + own);
+    if (n != 0)
+        w.Line("| %-16.16s%9ld", head, n);
+    else
+        w.Line("| %-16.16s%9ld   or unused", head, n);
 }
 
 // ---- 6 conversion settings and languages ------------------------------------------------
@@ -305,10 +326,9 @@ void Settings(Writer& w, const rscpCcc_t* c)
     snprintfR(a, sizeof a, "%lu", static_cast<unsigned long>(c->statBytesOut));
     snprintfR(b, sizeof b, "%lu", static_cast<unsigned long>(ctl != nullptr ? ctl->bytesOut : 0));
     w.Line("| conv.bytes(out) %20s +%20s", a, b);
-    // The engine keeps no fill or truncation counts in the cache.
-    w.Line("| fill.space(out) %9ld   or unused", 0L);
-    w.Line("| fill.bytes(out) %9ld   or unused", 0L);
-    w.Line("| trunc.bytes(in) %9ld   or unused", 0L);
+    Count(w, "fill.space(out)", c->statFillSpace, ctl != nullptr ? ctl->fillSpace : 0);
+    Count(w, "fill.bytes(out)", c->statFillBytes, ctl != nullptr ? ctl->fillBytes : 0);
+    Count(w, "trunc.bytes(in)", c->statTruncBytes, ctl != nullptr ? ctl->truncBytes : 0);
     w.Text("---");
     w.Line("| mbc_in_sbcs     %9s", Bool(c->mbcInSbcs));
     w.Line("| mbc_copy        %9d", int(c->mbcCopy));

@@ -83,16 +83,20 @@ uint32_t Core(Cached& c, const Kind& k, const char* cp, char** dst, char* dstEnd
     return Convert(&c.obj, dst, dstEnd, src, srcEnd);
 }
 
-constexpr Kind kUcnToUtf8{"4110", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, 0};
-constexpr Kind kUcnToUtf8NoCtrl{"4110", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_ILLEGAL, 1};
-constexpr Kind kUcnToUtf8Strict{"4110", false, RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY, RSCPCTRL_TRY, 2};
-constexpr Kind kUtf8ToUcn{"4110", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, 3};
-constexpr Kind kUtf8ToUcnNoCtrl{"4110", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_ILLEGAL, 4};
-constexpr Kind kUtf8ToUcnStrict{"4110", true, RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY, RSCPCTRL_TRY, 5};
-constexpr Kind kUtf16ToUcn{"4103", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, 6};
-constexpr Kind kUtf16ToUcn2{"4103", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, 7};
-constexpr Kind kUcnToUtf16{"4103", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, 8};
-constexpr Kind kUcnToUtf16_2{"4103", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, 9};
+constexpr int32_t kToUtf8 = RSCPCC_TO_UTF8, kFromUtf8 = RSCPCC_FROM_UTF8;
+constexpr Kind kUcnToUtf8{"4110", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, kToUtf8};
+constexpr Kind kUcnToUtf8NoCtrl{"4110", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_ILLEGAL, kToUtf8 + 1};
+constexpr Kind kUcnToUtf8Strict{"4110", false, RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY, RSCPCTRL_TRY, kToUtf8 + 2};
+constexpr Kind kUtf8ToUcn{"4110", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, kFromUtf8};
+constexpr Kind kUtf8ToUcnNoCtrl{"4110", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_ILLEGAL,
+                                kFromUtf8 + 1};
+constexpr Kind kUtf8ToUcnStrict{"4110", true, RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY, RSCPCTRL_TRY, kFromUtf8 + 2};
+constexpr Kind kUtf16ToUcn{"4103", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, RSCPCC_FROM_UTF16};
+constexpr Kind kUtf16ToUcn2{"4103", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY,
+                            RSCPCC_FROM_UTF16 + 1};
+constexpr Kind kUcnToUtf16{"4103", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, RSCPCC_TO_UTF16};
+constexpr Kind kUcnToUtf16_2{"4103", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY,
+                             RSCPCC_TO_UTF16 + 1};
 
 typedef uint32_t (*CoreFunc)(const char*, char**, char*, const char**, const char*);
 typedef uint32_t (*StrFunc)(char*, int32_t, uint32_t*, const char*);
@@ -253,18 +257,12 @@ uint32_t UcnToUtf8nCPInPlace(char* dst, uint32_t size, uint32_t* outLength, cons
     return InPlace(UcnToUtf8nCPStr, dst, size, outLength, src);
 }
 
-// The prepared converters count into the counter of the core converter of
-// their direction.
-uint32_t UcnToUtf8nCPInit() { return Prepare(g_ucnToUtf8, false, RSCPFILL_NEVER, kUcnToUtf8.counter); }
-uint32_t UcnToUtf8nCPInitPad()
-{
-    return Prepare(g_ucnToUtf8Pad, false, RSCPFILL_AND_TRUNC_SPACES, kUcnToUtf8.counter);
-}
-uint32_t Utf8nToUcnCPInit() { return Prepare(g_utf8ToUcn, true, RSCPFILL_NEVER, kUtf8ToUcn.counter); }
-uint32_t Utf8nToUcnCPInitPad()
-{
-    return Prepare(g_utf8ToUcnPad, true, RSCPFILL_AND_TRUNC_SPACES, kUtf8ToUcn.counter);
-}
+// Each prepared converter has a counter of its own, behind the three core
+// converters of its direction.
+uint32_t UcnToUtf8nCPInit() { return Prepare(g_ucnToUtf8, false, RSCPFILL_NEVER, kToUtf8 + 3); }
+uint32_t UcnToUtf8nCPInitPad() { return Prepare(g_ucnToUtf8Pad, false, RSCPFILL_AND_TRUNC_SPACES, kToUtf8 + 4); }
+uint32_t Utf8nToUcnCPInit() { return Prepare(g_utf8ToUcn, true, RSCPFILL_NEVER, kFromUtf8 + 3); }
+uint32_t Utf8nToUcnCPInitPad() { return Prepare(g_utf8ToUcnPad, true, RSCPFILL_AND_TRUNC_SPACES, kFromUtf8 + 4); }
 
 uint32_t UcnToUtf8nCPNext(char** dst, char* dstEnd, const char** src, const char* srcEnd)
 {

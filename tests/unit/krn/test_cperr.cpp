@@ -330,7 +330,7 @@ TEST(CacheLocks, StateHistoryAttachTableStatisticsAndNotify)
     h_ccc_state = 2;
     rscpFlushStatistics();
     EXPECT_EQ(c->stat32[0], 5u);
-    EXPECT_EQ(c->stat32[17], 3u);
+    EXPECT_EQ(c->stat32[RSCP_STAT32 - RSCP_CONVERTERS + 9], 3u);
     EXPECT_EQ(c->statBytesIn, 7u);
     EXPECT_EQ(c->statEvents[31], 1u);
     EXPECT_EQ(ctl->cpLookups, 0u);

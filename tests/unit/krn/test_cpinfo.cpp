@@ -2,6 +2,9 @@
 // allowed-code-page list filled to its 50 entries, the ISO-2022 table, the
 // section layout of the dump, and a dump of a cache whose counts and offsets
 // are garbage.
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,7 +12,10 @@
 #include "cpcache_fixture.h"
 #include "krn/rscp/cpactivate.h"
 #include "krn/rscp/cpinfo.h"
+#include "krn/rscp/cpconvert.h"
 #include "krn/rscp/cpobject.h"
+#include "krn/rscp/cpstore.h"
+#include "krn/rscp/cputf8local.h"
 
 namespace {
 
@@ -239,6 +245,106 @@ TEST_F(StatusTest, AFullDumpOfALoadedCacheAndOfAGarbledOne)
         EXPECT_LE(l.size(), 99u) << l;
     EXPECT_NE(Index(lines, "|    <not available> length=16"), std::string::npos);
     rscpf_finish(RSCP_ALL_ERRORS);
+}
+
+// The counters of the dump after known operations.  Catches the lines that
+// printed a fixed 0 (create object, the UTF-16 converters, fill and
+// truncation), the prepared converters counting into their core twins, the
+// dictionary counter printed as the count of its synchronisations, the
+// missing "Unused TCP00 entries" and the invalidating process written into
+// the reorganiser's fields.
+TEST_F(StatusTest, CountersShowWhatWasDone)
+{
+    // Each counter line's two numbers (the cache's and this process's), added.
+    auto counts = [](const char* head) {
+        std::vector<long> n;
+        for (const std::string& l : Dump(0x240)) {
+            long cache = 0, own = 0;
+            if (l.rfind(std::string("| ") + head, 0) == 0 && l.size() > 18)
+                n.push_back(std::sscanf(l.c_str() + 18, "%ld +%ld", &cache, &own) >= 1 ? cache + own : -1);
+        }
+        return n;
+    };
+    auto text = [](const std::vector<std::string>& lines, const std::string& head) {
+        const size_t i = Index(lines, head);
+        return i == std::string::npos ? std::string("(none)") : lines[i];
+    };
+    char out[64];
+    const char* hello = "hello";
+    const char16_t wide[] = u"hi";
+    auto call = [&](uint32_t (*fn)(const char*, char**, char*, const char**, const char*), const char* src, size_t n) {
+        char* d = out;
+        const char* s = src;
+        EXPECT_EQ(fn(nullptr, &d, out + sizeof out, &s, src + n), 0u);
+    };
+    auto calls = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            call(Utf8nToUcnCP, hello, 5);
+            call(UcnToUtf8nCP, hello, 5);
+            call(Utf16nToUcnCP2, reinterpret_cast<const char*>(wide), 4);
+            call(UcnToUtf16nCP, hello, 5);
+            EXPECT_EQ(Utf8nToUcnCPInit(), 0u);
+        }
+    };
+    calls(1);  // sets every converter up
+    const std::vector<long> fromUtf8 = counts("clone UTF-8 to"), toUtf8 = counts("clone to UTF-8"),
+                            fromUtf16 = counts("clone UTF-16 to"), toUtf16 = counts("clone to UTF-16"),
+                            created = counts("create object");
+    ASSERT_EQ(fromUtf8.size(), 5u);
+    ASSERT_EQ(toUtf16.size(), 2u);
+    calls(3);
+    rscpCObj_t o;
+    for (int32_t fill : {RSCPFILL_SPACES, RSCPFILL_NULLS, RSCPFILL_AND_TRUNC_SPACES}) {
+        ASSERT_EQ(rscpCInit(&o, "4110", "1100", RSCPMISS_SUBSTITUTE, 0, fill), 0u);
+        ASSERT_EQ(rscpCActivate(&o), 0u);
+        uint8_t dst[8];
+        uint8_t* d = dst;
+        const uint8_t src[] = "ab   ";
+        const uint8_t* s = src;
+        // Fill 6 - 2 bytes, or (trunc) cut the 3 spaces that do not fit.
+        EXPECT_EQ(rscpCConvert(&o, &d, dst + (fill == RSCPFILL_AND_TRUNC_SPACES ? 2 : 6), &s,
+                               src + (fill == RSCPFILL_AND_TRUNC_SPACES ? 5 : 2)),
+                  0u);
+    }
+    EXPECT_EQ(counts("clone UTF-8 to"), (std::vector<long>{fromUtf8[0] + 3, fromUtf8[1], fromUtf8[2], fromUtf8[3] + 3,
+                                                           fromUtf8[4]}));
+    EXPECT_EQ(counts("clone to UTF-8")[0], toUtf8[0] + 3);
+    EXPECT_EQ(counts("clone UTF-16 to"), (std::vector<long>{fromUtf16[0], fromUtf16[1] + 3}));
+    EXPECT_EQ(counts("clone to UTF-16"), (std::vector<long>{toUtf16[0] + 3, toUtf16[1]}));
+    EXPECT_EQ(counts("create object"), (std::vector<long>{created[0] + 3}));
+    std::vector<std::string> lines = Dump(0x041);
+    EXPECT_EQ(text(lines, "| fill.space(out)"), "| fill.space(out)         4");
+    EXPECT_EQ(text(lines, "| fill.bytes(out)"), "| fill.bytes(out)         4");
+    EXPECT_EQ(text(lines, "| trunc.bytes(in)"), "| trunc.bytes(in)         3");
+    // Catalogue rows whose data the store lacks.
+    long unused = 0;
+    for (uint32_t i = 0; i < rscpmp->cpCount; ++i)
+        unused += rscplsd__lookup_segment_dir(rscpCccCpList(rscpmp)[i].segId) == nullptr;
+    char line[64];
+    std::snprintf(line, sizeof line, "| Unused TCP00 entries     %9ld", unused);
+    EXPECT_EQ(text(lines, "| Unused TCP00 entries"), unused != 0 ? std::string(line) : "(none)");
+
+    // An invalidation of the dictionary, then the reorganisation that takes it
+    // over: each process is named in its own line.
+    EXPECT_EQ(text(lines, "| invalidated by"), "(none)");
+    ASSERT_EQ(rscpict4_invalidate_convert_tables("DD*", 3, 0, 0, nullptr, 0, RSCP_ALL_ERRORS), 0u);
+    lines = Dump(0x040);
+    std::snprintf(line, sizeof line, "| invalidated by  %9ld (parent PId %ld)", long(getpid()), long(getppid()));
+    EXPECT_EQ(text(lines, "| invalidated by"), line);
+    EXPECT_EQ(text(lines, "| reorganized by"), "(none)");
+    EXPECT_EQ(text(lines, "| dd_reorg_version"), "| dd_reorg_version        1");
+    EXPECT_EQ(text(lines, "| noof_dd_reorgs"), "| noof_dd_reorgs          0");
+    rscpCcc_t* c = rscpmp;
+    uint32_t generation = 0;
+    rscph_SetWaitBeforeClearingFunc([](uint32_t) { return 0u; });
+    Stderr([&] { EXPECT_EQ(rscprc__reorg_check(&c, &generation), 0u); });
+    rscph_SetWaitBeforeClearingFunc(nullptr);
+    lines = Dump(0x040);
+    EXPECT_EQ(text(lines, "| invalidated by"), line);
+    EXPECT_NE(text(lines, "| reorganized by"), "(none)");
+    EXPECT_EQ(text(lines, "| noof_dd_reorgs"), "| noof_dd_reorgs          1");
+    // The statistics outlive the reorganisation.
+    EXPECT_EQ(text(Dump(0x041), "| fill.space(out)"), "| fill.space(out)         4");
 }
 
 TEST_F(StatusTest, AReorganisationDumpsTheStateBeforeIt)

@@ -326,7 +326,8 @@ int F1Decision(Activation& a, uint32_t* rc)
     const bool utf8 = Same(o->incode, "4110") || Same(o->outcode, "4110");
     uint32_t verdict = 0;
     if (!utf8) {
-        const uint32_t similarity = use == RSCPF1_ONLY || use == RSCPF1_ENFORCE ? 0 : 1;
+        // Only the enforcing use asks without similarities.
+        const uint32_t similarity = use == RSCPF1_ENFORCE ? 0 : 1;
         verdict = rscpf1__check_pair(o->incode, o->outcode, &a.f1Table, &a.f1Name, similarity);
         // An incompatible pair (16) is never copied as it stands.
         if (verdict == RSCPF1_NO_TRANSLATION || verdict == RSCPF1_SIMILAR || verdict == RSCPF1_UNIFIED)

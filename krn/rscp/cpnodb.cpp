@@ -144,7 +144,8 @@ uint32_t rscpLookupTCP0C(rscpTcp0cRecord_t* record, uint32_t mask)
     char arg[32];
     std::snprintf(arg, sizeof arg, "%d&TCP0C&", error);
     rscph_HookTable.SyslogText("TCP0C.DAT", 9);
-    return Record(RSCPENOOBJ, mask, 11, 297, "Cannot read TCP0C file", "CQA", arg);
+    // The record keeps the first character of the argument only.
+    return Record(RSCPENOOBJ, mask, 11, 297, "Cannot read TCP0C file", "CQA", arg, 1);
 }
 
 uint32_t rscpFillIncompleteTail(uint8_t* buffer, int32_t length, uint8_t fill, uint32_t* count)

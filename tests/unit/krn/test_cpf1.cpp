@@ -287,7 +287,14 @@ TEST_F(F1Activation, TablesAreLoadedOnceDirectPairsAreCopiedAndIncompatiblePairs
     ASSERT_EQ(Activate(&o, "1100", "1401", RSCPF1_ENFORCE), 0u);
     EXPECT_NE(o.method, RSCPMETH_DIRECT);
     EXPECT_NE(o.method, 12);
-    EXPECT_EQ(Activate(&o, "1100", "1401", RSCPF1_ONLY), RSCPEINVAL);
+    // The use that takes the filter's answer only asks it with similarities
+    // (it asked without, as the enforcing use does, and refused the pair as
+    // not compatible): "somewhat similar; do nothing".  A code page the
+    // filter does not know is refused.
+    ASSERT_EQ(Activate(&o, "8000", "8400", RSCPF1_ONLY), 0u);
+    EXPECT_EQ(o.method, RSCPMETH_DIRECT);
+    EXPECT_EQ(Activate(&o, "1100", "4103", RSCPF1_ONLY), RSCPEINVAL);
+    EXPECT_EQ(LastText(), "F1 cannot handle pair");
 }
 
 }  // namespace

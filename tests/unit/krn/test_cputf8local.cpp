@@ -240,6 +240,7 @@ TEST_F(Local, AnswersWithoutADatabaseAndTheLocaleLookup)
     std::memcpy(rec.language, "D", 1);
     err = cpcache_test::Stderr([&] { EXPECT_EQ(rscpLookupTCP0C(&rec, RSCP_ALL_ERRORS), RSCPENOOBJ); });
     EXPECT_TRUE(cpcache_test::Contains(cpcache_test::g_out1, "Syslog: TCP0C.DAT"));
+    EXPECT_EQ(rscpe_get_error_record()->entries[0].len1, 1);  // of "2&TCP0C&"
     cpcache_test::WriteFile("TCP0C.DAT", ";TCP0C\nLinux;E;US; ;1100;-;en_US.ISO8859-1\n"
                                          "Linux;D;DE;euro;1160;-;de_DE@euro\n");
     EXPECT_EQ(rscpLookupTCP0C(&rec, RSCP_ALL_ERRORS), 0u);

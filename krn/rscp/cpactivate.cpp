@@ -554,6 +554,8 @@ uint32_t lookup_convert_tables(rscpCObj_t* o, uint8_t reset, uint8_t input, uint
     const uint32_t released = Release(a);
     if (result == 0)
         result = released;
+    if (result == 0)
+        ++rscph_HookTable.ctl->createObjects;
     if (!a.reset) {
         o->iso2022 |= runState;
         o->noof_subst = substCount;

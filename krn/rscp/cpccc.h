@@ -262,7 +262,7 @@ struct rscpCtlRecord_t {
     uint32_t activateHits;   // activation-cache hits
     uint32_t userCount;      // raised by rscpCccRecordAddCount
     uint32_t tcp00Rows, tcp01Rows, tcp0dRows, tcpdbRows, tcp0iRows;
-    uint32_t createObjects;  // converter objects initialised
+    uint32_t createObjects;  // activations that set an object up (not from the activation cache)
     uint32_t cloneToLegacy, cloneLegacyTo, cloneForRfc;  // reuses of converters no caller has here
     uint32_t converterCalls[RSCP_CONVERTERS];  // reuses of each cached converter (rscpConverterCounter)
     // output filled with spaces or NULs and source spaces dropped by the

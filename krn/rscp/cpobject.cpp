@@ -174,7 +174,6 @@ uint32_t rscpCInit(rscpCObj_t* obj, const char* incode, const char* outcode, int
     obj->on_drop = RSCPDROP_LIKE_MISS;
     obj->ctrlcodes = RSCPCTRL_ILLEGAL;
     obj->ownCh = RSCPOWN_TRY;
-    ++rscph_HookTable.ctl->createObjects;
     return rc;
 }
 

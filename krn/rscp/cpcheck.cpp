@@ -10,14 +10,12 @@
 #include <cstring>
 
 #include "krn/rscp/cpcacheint.h"
+#include "krn/rscp/cptab.h"
 #include "nls/kovstr.h"
 
 namespace {
 
 char g_what[] = "@(#) $Id: //krn/rscp/cpcheck.cpp#1 $ KOV, NOT thread safe: empty";
-
-constexpr uint32_t kT1 = 1032;
-constexpr uint32_t kT3 = 516;
 
 struct Report {
     rscpeSinkFunc errSink;
@@ -189,10 +187,10 @@ int32_t rscpqc_quality_check(rscpeSinkFunc errSink, rscpeOutputFunc errCtx, rscp
                         static_cast<unsigned long>(b));
         };
         one(c->firstT1 > L, "CCC: first_t1 > length: %9ld (0x%lX)", c->firstT1);
-        one(c->firstT1 % kT1 != 0, "CCC: first_t1 not alligned for T1: %9ld (0x%lX)", c->firstT1);
+        one(c->firstT1 % RSCP_T1_BYTES != 0, "CCC: first_t1 not alligned for T1: %9ld (0x%lX)", c->firstT1);
         two(c->firstT1 > c->endT1, "CCC: first_t1 > end_t1: %9ld (0x%lX) <=! %9ld (0x%lX)", c->firstT1, c->endT1);
         one(c->endT1 > L, "CCC: end_t1 > length: %9ld (0x%lX)", c->endT1);
-        one(c->endT1 % kT1 != 0, "CCC: end_t1 not alligned for T1: %9ld (0x%lX)", c->endT1);
+        one(c->endT1 % RSCP_T1_BYTES != 0, "CCC: end_t1 not alligned for T1: %9ld (0x%lX)", c->endT1);
         one(c->firstT2 > L, "CCC: first_t2 > length: %9ld (0x%lX)", c->firstT2);
         two(c->firstT2 > c->endT2, "CCC: first_t2 > end_t2: %9ld (0x%lX) <=! %9ld (0x%lX)", c->firstT2, c->endT2);
         one(c->endT2 > L, "CCC: end_t2 > length: %9ld (0x%lX)", c->endT2);
@@ -201,22 +199,22 @@ int32_t rscpqc_quality_check(rscpeSinkFunc errSink, rscpeOutputFunc errCtx, rscp
         two(c->firstT7 > c->endT7, "CCC: first_t7 > end_t7: %9ld (0x%lX) <=! %9ld (0x%lX)", c->firstT7, c->endT7);
         one(c->endT7 > L, "CCC: end_t7 > length: %9ld (0x%lX)", c->endT7);
 
-        const long low = static_cast<long>(c->firstT1 / kT1) * 2;
-        const long high = static_cast<long>(c->endT1 / kT1) * 2 - 1;
+        const long low = static_cast<long>(c->firstT1 / RSCP_T1_BYTES) * 2;
+        const long high = static_cast<long>(c->endT1 / RSCP_T1_BYTES) * 2 - 1;
         if (c->fragT3 != 0 && (static_cast<long>(c->fragT3) < low || static_cast<long>(c->fragT3) > high))
             r.Warning("CCC: frag_t3 not in T1 area: %9ld <=! %9ld <=! %9ld", low, static_cast<long>(c->fragT3), high);
         if (c->freeT3 != 0 && (static_cast<long>(c->freeT3) < low || static_cast<long>(c->freeT3) > high))
             r.Warning("CCC: free_t3 not in T1 area: %9ld <=! %9ld <=! %9ld", low, static_cast<long>(c->freeT3), high);
-        if (c->noofT1 > L / kT1)
+        if (c->noofT1 > L / RSCP_T1_BYTES)
             r.Error("CCC: noof_t1 too large: %ld", static_cast<long>(c->noofT1));
         if (c->noofT2 > L / 1024)
             r.Error("CCC: noof_t2 too large: %ld", static_cast<long>(c->noofT2));
-        if (c->noofT3 > L / kT3)
+        if (c->noofT3 > L / RSCP_T3_BYTES)
             r.Error("CCC: noof_t3 too large: %ld", static_cast<long>(c->noofT3));
 
         // The areas are read only inside the block this process holds.
         const uint32_t block = rscpBlockSize() != 0 && rscpBlockSize() < L ? rscpBlockSize() : L;
-        if (c->endT1 <= block && c->endT1 % kT1 == 0 && c->firstT2 <= block && c->firstT2 <= c->endT2 &&
+        if (c->endT1 <= block && c->endT1 % RSCP_T1_BYTES == 0 && c->firstT2 <= block && c->firstT2 <= c->endT2 &&
             c->endT1 <= c->firstT2)
             CheckFreeArea(r, c, c->endT1, c->firstT2, 1);
         if (c->firstT2 <= c->endT2 && c->endT2 <= block && c->endT2 <= c->firstT7 && c->firstT7 <= c->endT7 &&

@@ -54,8 +54,8 @@ Target Lookup(const rscpCcc_t* c, uint32_t piece, uint32_t cp)
     switch (t.t2 >> 13) {
     case 2:
         t.kind = Target::kRule;
-        t.rule = t.t2 & 0x7F;
-        t.attr = t.t2 >> 7 & 0x3F;
+        t.rule = int32_t(rscpT2RuleNo(t.t2));
+        t.attr = rscpT2RuleAttr(t.t2);
         return t;
     case 4: case 5: case 6: case 7:
         break;
@@ -63,22 +63,22 @@ Target Lookup(const rscpCcc_t* c, uint32_t piece, uint32_t cp)
         return t;  // no page, or a kind never produced
     }
     uint32_t w = 0;
-    if (!rscpT3Word(c, t.t2 & 0x7FFF, cp & 0x7F, &w) || w == 0)
+    if (!rscpT3Word(c, rscpT2Row(t.t2), cp & 0x7F, &w) || w == 0)
         return t;
-    if (w & 0x80000000u) {
+    if (rscpT3IsRule(w)) {
         t.kind = Target::kRule;
-        t.rule = int32_t(w & 0x7F);
-        t.attr = w >> 8 & 0xFFFF;
+        t.rule = int32_t(rscpT3RuleNo(w));
+        t.attr = rscpT3RuleAttr(w);
         return t;
     }
-    const int32_t n = int32_t(w >> 24 & 0x7F);
+    const int32_t n = int32_t(rscpT3CodeLength(w));
     if (n >= 1 && n <= 3) {
         t.small[0] = uint8_t(w >> 16);
         t.small[1] = uint8_t(w >> 8);
         t.small[2] = uint8_t(w);
         t.bytes = t.small;
     } else if (n >= 4 && n <= 126) {
-        t.bytes = rscpCccBytes(c, w & 0xFFFFFF, uint32_t(n));
+        t.bytes = rscpCccBytes(c, rscpT3CodeOffset(w), uint32_t(n));
         if (t.bytes == nullptr)
             return t;
     } else {

@@ -113,7 +113,7 @@ uint32_t PutCode(uint32_t t2, uint32_t ch, int32_t length, const uint8_t* bytes,
     } else if ((value = StoreLongCode(bytes, length)) == 0) {
         return Cache07Small(__LINE__);
     }
-    *slot = rscpmlT3CodeWord(static_cast<uint32_t>(length), value);
+    *slot = rscpT3CodeWord(static_cast<uint32_t>(length), value);
     return 0;
 }
 
@@ -121,7 +121,7 @@ uint32_t PutCode(uint32_t t2, uint32_t ch, int32_t length, const uint8_t* bytes,
 uint32_t Fill(uint32_t* word, uint32_t entry, uint32_t length, int32_t copyMode, int32_t depth, uint32_t* filled)
 {
     const uint32_t holder =
-        static_cast<uint32_t>((reinterpret_cast<char*>(word) - reinterpret_cast<char*>(rscpmp)) / RSCPML_T1_SIZE);
+        static_cast<uint32_t>((reinterpret_cast<char*>(word) - reinterpret_cast<char*>(rscpmp)) / RSCP_T1_BYTES);
     const uint32_t block = depth > kMaxCode ? holder : rscpn1__next_t1(word, copyMode, length);
     if (block == 0)
         return CacheSize(__LINE__);
@@ -132,11 +132,11 @@ uint32_t Fill(uint32_t* word, uint32_t entry, uint32_t length, int32_t copyMode,
     }
     uint32_t* w = rscpmlT1(block);
     for (int i = 0; i < 257; ++i) {
-        const uint32_t kind = rscpmlKind(w[i]);
-        if (w[i] == 0 || (kind == RSCPML_CHAR && rscpmlWordLength(w[i]) != 0 && rscpmlWordLength(w[i]) < length)) {
+        const uint32_t kind = rscpT1Kind(w[i]);
+        if (w[i] == 0 || (kind == RSCP_T1_CHAR && rscpT1Length(w[i]) != 0 && rscpT1Length(w[i]) < length)) {
             w[i] = entry;
             ++*filled;
-        } else if (kind == RSCPML_NEXT) {
+        } else if (kind == RSCP_T1_NEXT) {
             const uint32_t rc = Fill(&w[i], entry, length, copyMode, depth + 1, filled);
             if (rc != 0)
                 return rc;
@@ -170,7 +170,7 @@ uint32_t rscpeo1__enter_out_1code(uint32_t t2, const char*, uint32_t ch, uint8_t
         return RSCPETOOLONG;
     uint32_t& slot = rscpmlT3(block)[ch % 128];
     if (slot == 0 || overwrite == 1 || overwrite == 3)
-        slot = rscpmlT3CodeWord(1, uint32_t(byte) << 16);
+        slot = rscpT3CodeWord(1, uint32_t(byte) << 16);
     return 0;
 }
 
@@ -211,15 +211,15 @@ uint32_t rscpeor__enter_out_rule(uint32_t t2, const char*, uint32_t ch, uint32_t
     if (entry == nullptr)
         return RSCPENOOBJ;
     const uint16_t e = *entry;
-    if (rscpmlT2IsRulePage(e))
-        return attr < 64 && e == rscpmlT2RulePage(rule, attr) ? 0 : RSCPEUNIQ;
-    if (e != 0 && !rscpmlT2IsT3(e))
+    if (rscpT2IsRulePage(e))
+        return attr < 64 && e == rscpT2RulePage(rule, attr) ? 0 : RSCPEUNIQ;
+    if (e != 0 && !rscpT2IsT3(e))
         return RSCPEUNIQ;
     const uint32_t block = rscpn3__next_t3(entry, copyMode);
     if (block == 0)
         return RSCPETOOLONG;
     uint32_t* w = rscpmlT3(block);
-    const uint32_t want = rscpmlT3RuleWord(rule, attr);
+    const uint32_t want = rscpT3RuleWord(rule, attr);
     uint32_t& slot = w[ch % 128];
     if (slot == want)
         return 0;
@@ -227,13 +227,13 @@ uint32_t rscpeor__enter_out_rule(uint32_t t2, const char*, uint32_t ch, uint32_t
         return RSCPEUNIQ;
     slot = want;
     // A page that one rule covers completely needs no block.
-    if (ch % 128 != 127 || c->freeT3 != 0 || (w[0] & 0x80000000u) == 0 || (w[0] >> 8 & 0xFFFF) >= 64)
+    if (ch % 128 != 127 || c->freeT3 != 0 || !rscpT3IsRule(w[0]) || rscpT3RuleAttr(w[0]) >= 64)
         return 0;
     for (int i = 1; i < 128; ++i)
         if (w[i] != w[0])
             return 0;
-    *entry = rscpmlT2RulePage(w[0] & 0x7F, w[0] >> 8 & 0x3F);
-    std::memset(w, 0, RSCPML_T3_SIZE);
+    *entry = rscpT2RulePage(rscpT3RuleNo(w[0]), rscpT3RuleAttr(w[0]));
+    std::memset(w, 0, RSCP_T3_BYTES);
     --c->noofT3;
     c->freeT3 = block;
     return 0;
@@ -270,29 +270,29 @@ uint32_t rscpei__enter_in_code(uint32_t root, const char* table, uint32_t ch, in
             return CacheSize(__LINE__);
     uint32_t* slot = rscpmlT1(block) + bytes[length - 1];
     const uint32_t w = *slot;
-    switch (rscpmlKind(w)) {
-    case RSCPML_EMPTY:
-        *slot = rscpmlCharWord(ch, 0);
+    switch (rscpT1Kind(w)) {
+    case RSCP_T1_EMPTY:
+        *slot = rscpT1CharWord(ch, 0);
         break;
-    case RSCPML_CHAR:
+    case RSCP_T1_CHAR:
         // A character spread from a shorter code gives way to this longer one.
-        if (overwrite == 1 || (rscpmlWordLength(w) != 0 && rscpmlWordLength(w) < uint32_t(length)))
-            *slot = rscpmlCharWord(ch, 0);
+        if (overwrite == 1 || (rscpT1Length(w) != 0 && rscpT1Length(w) < uint32_t(length)))
+            *slot = rscpT1CharWord(ch, 0);
         break;
-    case RSCPML_RULE:
-        if (overwrite == 1 && rscpmlWordLength(w) <= uint32_t(length))
-            *slot = rscpmlCharWord(ch, 0);
+    case RSCP_T1_RULE:
+        if (overwrite == 1 && rscpT1Length(w) <= uint32_t(length))
+            *slot = rscpT1CharWord(ch, 0);
         break;
-    case RSCPML_NEXT: {
+    case RSCP_T1_NEXT: {
         // The code also begins longer codes: the character ends them early.
         uint32_t filled = 0;
-        const uint32_t rc = fillCharInAllEmptySlots(slot, rscpmlCharWord(ch, 0), static_cast<uint32_t>(length),
+        const uint32_t rc = fillCharInAllEmptySlots(slot, rscpT1CharWord(ch, 0), static_cast<uint32_t>(length),
                                                     copyMode, &filled);
         if (rc != 0)
             return rc;
         uint32_t& end = rscpmlT1(*slot & 0xFFFF)[257];
         if (end == 0 || overwrite == 1)
-            end = rscpmlCharWord(ch, static_cast<uint32_t>(std::min(length, 31)));
+            end = rscpT1CharWord(ch, static_cast<uint32_t>(std::min(length, 31)));
         break;
     }
     default:
@@ -318,7 +318,7 @@ uint32_t rscpeir__enter_in_rule(uint32_t root, const char*, int32_t copyMode, ui
     }
     if (group > 11 || group < -1)
         return BadGroup("TCPSRULE", group, __LINE__);
-    const uint32_t word = rscpmlRuleWord(rule, attr, static_cast<uint32_t>(length));
+    const uint32_t word = rscpT1RuleWord(rule, attr, static_cast<uint32_t>(length));
     uint32_t start = root;
     if (group >= 0 && (start = rscpn1__next_t1(rscpmlT1(root) + group, copyMode, 0)) == 0)
         return Error(RSCPETOOLONG, 10, __LINE__, "CCC overflow by rscpeir__enter_in_rule", "F1A", "cachesize&?&?&");
@@ -329,19 +329,19 @@ uint32_t rscpeir__enter_in_rule(uint32_t root, const char*, int32_t copyMode, ui
     uint32_t w = 0;
     for (;; ++depth) {
         w = rscpmlT1(block)[bytes[depth]];
-        if (rscpmlKind(w) != RSCPML_NEXT)
+        if (rscpT1Kind(w) != RSCP_T1_NEXT)
             break;
         if (depth == length - 1)
             return 0;  // the code begins longer codes
         block = w & 0xFFFF;
-        if (uint64_t(block) * RSCPML_T1_SIZE < rscpmp->firstT1 ||
-            uint64_t(block + 1) * RSCPML_T1_SIZE > rscpmp->endT1)
+        if (uint64_t(block) * RSCP_T1_BYTES < rscpmp->firstT1 ||
+            uint64_t(block + 1) * RSCP_T1_BYTES > rscpmp->endT1)
             return Inconsistent(__LINE__);
     }
-    if (rscpmlKind(w) == RSCPML_CHAR)
+    if (rscpT1Kind(w) == RSCP_T1_CHAR)
         return 0;  // an explicit code is never hidden by a rule
     // The same rule, or another that stays.
-    if (rscpmlKind(w) == RSCPML_RULE && ((w & 0x7FFFF) == (word & 0x7FFFF) || overwrite != 1))
+    if (rscpT1Kind(w) == RSCP_T1_RULE && ((w & 0x7FFFF) == (word & 0x7FFFF) || overwrite != 1))
         return 0;
     auto overflow = [](int32_t line) {
         return Error(RSCPETOOLONG, 10, line, "CCC overflow by rscpeir__enter_in_rule", "F1A", "cachesize&?&?&");
@@ -349,7 +349,7 @@ uint32_t rscpeir__enter_in_rule(uint32_t root, const char*, int32_t copyMode, ui
     block = ChangeableBlock(start, bytes, depth, copyMode);
     if (block == 0)
         return overflow(__LINE__);
-    if (rscpmlKind(w) != RSCPML_RULE) {
+    if (rscpT1Kind(w) != RSCP_T1_RULE) {
         // Free: with the first-free flag the rule covers every code that
         // begins with the bytes walked so far, else the missing levels come.
         if (firstFree == 0 && depth < length - 1) {
@@ -366,7 +366,7 @@ uint32_t rscpeir__enter_in_rule(uint32_t root, const char*, int32_t copyMode, ui
     // Another rule is there and gives way where this code is not longer.
     for (;;) {
         uint32_t& slot = rscpmlT1(block)[bytes[depth]];
-        if (length <= depth + 1 || depth + 1 >= int32_t(rscpmlWordLength(slot))) {
+        if (length <= depth + 1 || depth + 1 >= int32_t(rscpT1Length(slot))) {
             slot = word;
             return 0;
         }

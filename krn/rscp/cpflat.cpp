@@ -19,7 +19,6 @@ const char kModule[] = "@(#) $Id: rscpc#1 $";
 
 constexpr int32_t kMethodNu16be = 33, kMethodNu16le = 35, kMethodTab = 4, kMethodA7ToU6 = 48,
                   kMethodA7ToU6sw = 49;
-constexpr int32_t kDropRule = 72;
 
 // Records a refusal; the character's bytes (when given) go into the second
 // argument.
@@ -143,17 +142,17 @@ private:
         if (t2 >> 13u < 4)
             return KindOfT2(cp, t2 >> 13u);
         uint32_t w = 0;
-        if (!rscpT3Word(c_, t2 & 0x7FFFu, cp & 0x7F, &w))
-            return Damaged(__LINE__, "T3", t2 & 0x7FFFu);
+        if (!rscpT3Word(c_, rscpT2Row(t2), cp & 0x7F, &w))
+            return Damaged(__LINE__, "T3", rscpT2Row(t2));
         return Word(cp, w, out, missing);
     }
 
     uint32_t Word(uint32_t cp, uint32_t w, uint16_t* out, bool* missing)
     {
         *missing = false;
-        if (w & 0x80000000u) {
-            const int32_t rule = int32_t(w & 0x7F);
-            if (rule == kDropRule) {
+        if (rscpT3IsRule(w)) {
+            const int32_t rule = int32_t(rscpT3RuleNo(w));
+            if (rule == RSCP_RULE_DROP) {
                 *missing = true;
                 return RSCP_OK;
             }
@@ -163,7 +162,7 @@ private:
             uint8_t b[4];
             return Refuse(RSCPENOCONV, __LINE__, detail, b, Utf16Bytes(cp, b));
         }
-        const int32_t n = int32_t(w >> 24 & 0x7F);
+        const int32_t n = int32_t(rscpT3CodeLength(w));
         if (n == 0) {
             *missing = true;
         } else if (n == 1) {

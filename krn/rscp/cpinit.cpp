@@ -14,6 +14,7 @@
 
 #include "krn/rscp/cpcacheint.h"
 #include "krn/rscp/cprulebytes.h"
+#include "krn/rscp/cptab.h"
 #include "krn/rscp/cpstore.h"
 #include "krn/rscp/cputf.h"
 #include "krn/rstr/fixstr.h"
@@ -565,7 +566,7 @@ uint32_t rscpic__init_cache(uint32_t length, uint32_t cache07, uint16_t maxKovCo
     }
     c->cccVersion = RSCP_CCC_LOADED;
 
-    const uint64_t used = RoundUp(c->tcp01Offset + 3 * c->tcp01Room, 1032);
+    const uint64_t used = RoundUp(c->tcp01Offset + 3 * c->tcp01Room, RSCP_T1_BYTES);
     if (used > length - cache07)
         return TooSmall(length, mask, __LINE__);
     c->firstT1 = c->endT1 = static_cast<uint32_t>(used);

@@ -90,7 +90,7 @@ uint32_t Derive(rscpCpInfo_t* row, bool output, int32_t source, int32_t target, 
 {
     rscpCcc_t* c = rscpmp;
     const char* reason = output ? "overflow while loading output control codes" : "overflow while loading control codes";
-    const uint32_t limit = output ? c->firstT2 / RSCPML_T3_SIZE : c->firstT2 / RSCPML_T1_SIZE;
+    const uint32_t limit = output ? c->firstT2 / RSCP_T3_BYTES : c->firstT2 / RSCP_T1_BYTES;
     // Without marks every block would be copied again and the entries made in
     // unlinked copies would be lost: the derivation does not start.
     if (rscpml__alloc_marks(limit) != 0) {

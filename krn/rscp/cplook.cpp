@@ -102,11 +102,11 @@ void T3Line(Writer w, const rscpCcc_t* c, uint32_t block, uint32_t col)
         Line(w, "T3[%u][x+%3u]= ERROR", block, col);
         return;
     }
-    if (t & 0x80000000u) {
-        Line(w, "T3[%u][x+%3u]=           Rule %u  (0x%04x)", block, col, t & 0x7F, t >> 8 & 0xFFFF);
+    if (rscpT3IsRule(t)) {
+        Line(w, "T3[%u][x+%3u]=           Rule %u  (0x%04x)", block, col, rscpT3RuleNo(t), rscpT3RuleAttr(t));
         return;
     }
-    const uint32_t n = t >> 24 & 0x7F;
+    const uint32_t n = rscpT3CodeLength(t);
     if (n == 0) {
         Line(w, "T3[%u][x+%3u]=  (!)   %02x/%02x %02x %02x", block, col, t >> 24, t >> 16 & 0xFF, t >> 8 & 0xFF,
              t & 0xFF);

@@ -53,9 +53,9 @@ public:
         const uint32_t rc = rscpeir__enter_in_rule(l_.t1, "TCPSRULE", l_.copyMode, rule_, attr_, length, code,
                                                    l_.overwriteIn, 1, -1);
         const uint32_t w = rscpmlT1(l_.t1)[code[0]];
-        const uint32_t want = rscpmlRuleWord(rule_, attr_, 0) & 0x7FFFF;
-        if (rc == 0 && (rscpmlKind(w) == RSCPML_CHAR ||
-                        (rscpmlKind(w) == RSCPML_RULE && ((w & 0x7FFFF) == want || l_.overwriteIn != 1)))) {
+        const uint32_t want = rscpT1RuleWord(rule_, attr_, 0) & 0x7FFFF;
+        if (rc == 0 && (rscpT1Kind(w) == RSCP_T1_CHAR ||
+                        (rscpT1Kind(w) == RSCP_T1_RULE && ((w & 0x7FFFF) == want || l_.overwriteIn != 1)))) {
             settledCount_ += settled_[code[0]] ? 0 : 1;
             settled_[code[0]] = true;
         }
@@ -82,7 +82,7 @@ uint32_t OutRuleChar(const rscpLoad_t& l, uint32_t ch, uint32_t rule, uint32_t a
         const int32_t overwrite = l.overwriteOut == 1 ? 3 : l.overwriteOut;
         if (length == 0)
             rc = 0;
-        else if (rule == 12)
+        else if (rule == RSCP_RULE_U8_1)
             rc = rscpeo1__enter_out_1code(l.t2, "TCPSRULE", ch, code[0], overwrite, l.copyMode);
         else if (length <= 4)
             rc = rscpeo4__enter_out_4code(l.t2, "TCPSRULE", ch, length, code, overwrite, l.copyMode);
@@ -103,7 +103,7 @@ bool RulePage(const rscpLoad_t& l, uint32_t page, uint32_t rule, uint32_t attr, 
     if (l.t2 < c->firstT2 || uint64_t(l.t2) + rscpmlT2Size() > c->endT2 || page >= rscpmlT2Size() / 4)
         return false;
     uint16_t& entry = rscpmlT2(l.t2)[page];
-    if (attr < 64 && entry == rscpmlT2RulePage(rule, attr))
+    if (attr < 64 && entry == rscpT2RulePage(rule, attr))
         return true;
     if (entry != 0)
         return false;
@@ -113,11 +113,11 @@ bool RulePage(const rscpLoad_t& l, uint32_t page, uint32_t rule, uint32_t attr, 
         return true;
     }
     if (c->freeT3 == 0 && attr < 64) {
-        entry = rscpmlT2RulePage(rule, attr);
+        entry = rscpT2RulePage(rule, attr);
         --c->noofT3;
         c->freeT3 = block;
     } else {
-        std::fill(rscpmlT3(block), rscpmlT3(block) + 128, rscpmlT3RuleWord(rule, attr));
+        std::fill(rscpmlT3(block), rscpmlT3(block) + 128, rscpT3RuleWord(rule, attr));
         entry = static_cast<uint16_t>(0x8000u | block);
     }
     return true;
@@ -256,10 +256,10 @@ uint32_t LittleEndianPairsIn(const rscpLoad_t& l, uint32_t* handled)
         uint32_t* slot = rscpmlT1(l.t1) + b0;
         const bool free = *slot == 0;
         if (free && shared != 0) {
-            *slot = rscpmlNextWord(shared);
+            *slot = rscpT1NextWord(shared);
             continue;
         }
-        if (!free && rscpmlKind(*slot) != RSCPML_NEXT)
+        if (!free && rscpT1Kind(*slot) != RSCP_T1_NEXT)
             continue;
         if (free && rscpn1__next_t1(slot, l.copyMode, 1) == 0)
             return RSCPETOOLONG;
@@ -268,7 +268,8 @@ uint32_t LittleEndianPairsIn(const rscpLoad_t& l, uint32_t* handled)
                 continue;
             const bool high = b1 >= 0xD8 && b1 <= 0xDB;
             const uint8_t code[4] = {uint8_t(b0), uint8_t(b1), 0x00, 0xDC};
-            const uint32_t rc = rscpeir__enter_in_rule(l.t1, "TCPSRULE", l.copyMode, high ? 16 : 14, 0, high ? 4 : 2,
+            const uint32_t rule = high ? RSCP_RULE_U22L : RSCP_RULE_U2L;
+            const uint32_t rc = rscpeir__enter_in_rule(l.t1, "TCPSRULE", l.copyMode, rule, 0, high ? 4 : 2,
                                                        code, l.overwriteIn, 1, -1);
             if (rc != 0)
                 return rc;
@@ -282,32 +283,32 @@ uint32_t LittleEndianPairsIn(const rscpLoad_t& l, uint32_t* handled)
 
 uint32_t EncodingForm(uint32_t type, const rscpLoad_t& l, uint32_t* handled)
 {
-    if (type == 16 && !rscpLoadOutput(l))
+    if (type == RSCP_RULE_U22L && !rscpLoadOutput(l))
         return LittleEndianPairsIn(l, handled);
     const int nb = int(std::size(kBasic)), ns = int(std::size(kSupplementary));
     FormPart parts[2];
     int n = 1;
     switch (type) {
-    case 10: parts[0] = {kBasic, nb, 10, RunHigh8}; break;
-    case 14: parts[0] = {kBasic, nb, 14, RunOne}; break;
-    case 11:
-        parts[0] = {kBasic, nb, 11, RunHigh24};
-        parts[1] = {kSupplementary, ns, 11, RunHigh24};
+    case RSCP_RULE_U2H: parts[0] = {kBasic, nb, RSCP_RULE_U2H, RunHigh8}; break;
+    case RSCP_RULE_U2L: parts[0] = {kBasic, nb, RSCP_RULE_U2L, RunOne}; break;
+    case RSCP_RULE_U4H:
+        parts[0] = {kBasic, nb, RSCP_RULE_U4H, RunHigh24};
+        parts[1] = {kSupplementary, ns, RSCP_RULE_U4H, RunHigh24};
         n = 2;
         break;
-    case 15:
-        parts[0] = {kBasic, nb, 15, RunOne};
-        parts[1] = {kSupplementary, ns, 15, RunOne};
+    case RSCP_RULE_U4L:
+        parts[0] = {kBasic, nb, RSCP_RULE_U4L, RunOne};
+        parts[1] = {kSupplementary, ns, RSCP_RULE_U4L, RunOne};
         n = 2;
         break;
-    case 13:
-        parts[0] = {kBasic, nb, 10, RunHigh8};
-        parts[1] = {kSupplementary, ns, 13, RunSurrogateHigh};
+    case RSCP_RULE_U22H:
+        parts[0] = {kBasic, nb, RSCP_RULE_U2H, RunHigh8};
+        parts[1] = {kSupplementary, ns, RSCP_RULE_U22H, RunSurrogateHigh};
         n = 2;
         break;
-    default:  // 16
-        parts[0] = {kBasic, nb, 14, RunOne};
-        parts[1] = {kSupplementary, ns, 16, RunSurrogateLow};
+    default:  // RSCP_RULE_U22L
+        parts[0] = {kBasic, nb, RSCP_RULE_U2L, RunOne};
+        parts[1] = {kSupplementary, ns, RSCP_RULE_U22L, RunSurrogateLow};
         n = 2;
         break;
     }
@@ -336,27 +337,27 @@ uint32_t OwnCharacters(uint32_t type, const rscpLoad_t& l, uint32_t* handled)
         uint8_t code[12] = {};
         int32_t length = 0;
         switch (type) {
-        case 53: {
+        case RSCP_RULE_ICON16H: {
             const uint8_t c[] = {icon[0], icon[1], 0, s1, 0, s2};
             std::memcpy(code, c, length = 6);
             break;
         }
-        case 54: {
+        case RSCP_RULE_ICON16L: {
             const uint8_t c[] = {icon[1], icon[0], s1, 0, s2, 0};
             std::memcpy(code, c, length = 6);
             break;
         }
-        case 55: {
+        case RSCP_RULE_ICON8: {
             const uint8_t c[] = {rscpPua.icon2Utf8[0], rscpPua.icon2Utf8[1], rscpPua.icon2Utf8[2], s1, s2};
             std::memcpy(code, c, length = 5);
             break;
         }
-        case 56: {
+        case RSCP_RULE_ICON32H: {
             const uint8_t c[] = {0, 0, icon[0], icon[1], 0, 0, 0, s1, 0, 0, 0, s2};
             std::memcpy(code, c, length = 12);
             break;
         }
-        default: {  // 57
+        default: {  // RSCP_RULE_ICON32L
             const uint8_t c[] = {icon[1], icon[0], 0, 0, s1, 0, 0, 0, s2, 0, 0, 0};
             std::memcpy(code, c, length = 12);
             break;
@@ -475,8 +476,8 @@ uint32_t RangeRule(const rscpLoad_t& l, const char* w1, int32_t l1, const char* 
     const bool output = rscpLoadOutput(l);
     if (last - first + 1 > 100) {
         if (output)
-            return OutRuleRange(l, first, last, 68, static_cast<uint32_t>(slot), true, false, handled, code);
-        InRuleRun run(l, 68, static_cast<uint32_t>(slot), false);
+            return OutRuleRange(l, first, last, RSCP_RULE_RANGE, static_cast<uint32_t>(slot), true, false, handled, code);
+        InRuleRun run(l, RSCP_RULE_RANGE, static_cast<uint32_t>(slot), false);
         for (uint32_t c = first; c <= last; ++c) {
             if (!rscpSelects(l.selector, c))
                 continue;
@@ -558,7 +559,7 @@ uint32_t ShiftRule(uint32_t type, const rscpLoad_t& l, const char* segId, const 
         if (!output)
             return rscpei__enter_in_code(l.t1, "ISO-2022", ch, l.copyMode, length, code, l.overwriteIn, s + 1);
         const uint32_t attr = length == 1 ? code[0] : uint32_t(code[0]) * 256 + code[1];
-        const uint32_t r = rscpeor__enter_out_rule(l.t2, "ISO-2022", ch, (length == 1 ? 73u : 58u) + uint32_t(s), attr,
+        const uint32_t r = rscpeor__enter_out_rule(l.t2, "ISO-2022", ch, uint32_t(length == 1 ? RSCP_RULE_2022_SINGLE : RSCP_RULE_2022_DOUBLE) + uint32_t(s), attr,
                                                    l.overwriteOut, l.copyMode);
         if (r != 0 && r != RSCPEUNIQ && r != RSCPENOOBJ)
             Error(r, 5, __LINE__, "rscpeor__enter_out_rule problem", "F5L", l.row->cp, 4);
@@ -589,10 +590,10 @@ uint32_t ShiftRule(uint32_t type, const rscpLoad_t& l, const char* segId, const 
                 const rscpSoSi_t& q = c->soSi[t];
                 uint32_t r = 0;
                 if (q.soLen > 0)
-                    r = rscpeir__enter_in_rule(l.t1, "ISO-2022", l.copyMode, 71, uint32_t(t) + 1, q.soLen, q.so,
+                    r = rscpeir__enter_in_rule(l.t1, "ISO-2022", l.copyMode, RSCP_RULE_2022_SWITCH, uint32_t(t) + 1, q.soLen, q.so,
                                                l.overwriteIn, 0, g);
                 if (r == 0 && q.siLen > 0)
-                    r = rscpeir__enter_in_rule(l.t1, "ISO-2022", l.copyMode, 71, 0, q.siLen, q.si, l.overwriteIn, 0, g);
+                    r = rscpeir__enter_in_rule(l.t1, "ISO-2022", l.copyMode, RSCP_RULE_2022_SWITCH, 0, q.siLen, q.si, l.overwriteIn, 0, g);
                 if (r != 0)
                     return r;
             }
@@ -610,8 +611,8 @@ uint32_t ShiftRule(uint32_t type, const rscpLoad_t& l, const char* segId, const 
 uint32_t rscpUtf8RuleIn(const rscpLoad_t& l, uint32_t firstLead, uint32_t lastLead, bool enumerate,
                         uint32_t* handled)
 {
-    InRuleRun one(l, 12, 0, enumerate), two(l, 50, 0, enumerate), three(l, 51, 0, enumerate),
-        four(l, 52, 0, enumerate);
+    InRuleRun one(l, RSCP_RULE_U8_1, 0, enumerate), two(l, RSCP_RULE_U8_2, 0, enumerate),
+        three(l, RSCP_RULE_U8_3, 0, enumerate), four(l, RSCP_RULE_U8_4, 0, enumerate);
     for (uint32_t lead = firstLead; lead <= lastLead && lead <= 0xFF; ++lead) {
         const uint8_t b0 = static_cast<uint8_t>(lead);
         if (lead >= 0x20 && lead <= 0x7E) {
@@ -672,8 +673,11 @@ uint32_t rscpUtf8RuleOut(const rscpLoad_t& l, uint32_t first, uint32_t last, boo
     static const struct {
         Range range;
         uint32_t rule;
-    } kParts[] = {{{0x20, 0x7E}, 12},     {{0xA0, 0x7FF}, 50},      {{0x800, 0xD7FF}, 51},
-                  {{0xE000, 0xFFFF}, 51}, {{0x10000, 0x10FFFF}, 52}};
+    } kParts[] = {{{0x20, 0x7E}, RSCP_RULE_U8_1},
+                  {{0xA0, 0x7FF}, RSCP_RULE_U8_2},
+                  {{0x800, 0xD7FF}, RSCP_RULE_U8_3},
+                  {{0xE000, 0xFFFF}, RSCP_RULE_U8_3},
+                  {{0x10000, 0x10FFFF}, RSCP_RULE_U8_4}};
     for (const auto& p : kParts) {
         const uint32_t a = std::max(first, p.range.first), b = std::min(last, p.range.last);
         if (a > b)
@@ -691,37 +695,39 @@ uint32_t rscpar__apply_rule(uint32_t type, const rscpLoad_t& l, const char* segI
                             const char* w2, int32_t l2)
 {
     const uint32_t chars = l.mode & 12u;
-    if ((type >= 10 && type <= 16 && chars == 8) ||
-        (((type >= 40 && type <= 46) || (type >= 53 && type <= 57)) && chars == 4))
+    const bool form = type >= RSCP_RULE_U2H && type <= RSCP_RULE_U22L;
+    const bool keys = type >= RSCP_RULE_KEYS && type <= RSCP_RULE_KEYS_LAST;
+    const bool icons = type >= RSCP_RULE_ICON16H && type <= RSCP_RULE_ICON32L;
+    if ((form && chars == 8) || ((keys || icons) && chars == 4))
         return 0;
-    if (type == 2 || type == 58 || type == 73)
+    if (type == RSCP_RULE_SHIFT || type == RSCP_RULE_2022_DOUBLE || type == RSCP_RULE_2022_SINGLE)
         return ShiftRule(type, l, segId, w1, l1, w2, l2);
     const bool output = rscpLoadOutput(l);
     uint32_t handled = 0, rc = 0;
-    if (type >= 10 && type <= 16 && type != 12)
+    if (form && type != RSCP_RULE_U8_1)
         rc = EncodingForm(type, l, &handled);
-    else if (type == 12)
+    else if (type == RSCP_RULE_U8_1)
         rc = output ? rscpUtf8RuleOut(l, 0, 0x10FFFF, false, &handled) : rscpUtf8RuleIn(l, 0, 0xFF, false, &handled);
-    else if (type >= 40 && type <= 46)
+    else if (keys)
         rc = KeyRange(type, l, w1, l1, w2, l2, &handled);
-    else if (type >= 53 && type <= 57)
+    else if (icons)
         rc = OwnCharacters(type, l, &handled);
-    else if (type == 68)
+    else if (type == RSCP_RULE_RANGE)
         rc = RangeRule(l, w1, l1, w2, l2, &handled);
-    else if (type == 72) {
+    else if (type == RSCP_RULE_DROP) {
         if (!output)
             return 0;
         const char* p = w1;
         const char* q = w2;
         const uint32_t from = HexNumber(p, w1 + l1), to = HexNumber(q, w2 + l2);
         if (to >= from)
-            rc = OutRuleRange(l, from, to, 72, 0, true, false, &handled, [](uint32_t, uint8_t*) { return 0; });
+            rc = OutRuleRange(l, from, to, RSCP_RULE_DROP, 0, true, false, &handled, [](uint32_t, uint8_t*) { return 0; });
     } else {
         char arg[32];
         snprintfR(arg, sizeof arg, "%*.*s&%u&", 5, 5, segId, static_cast<unsigned>(type));
         rc = Error(RSCPENOCONV, 1, __LINE__, "Illegal rule type in F5", "CPN", arg);
     }
-    rscpLoadCount(l, handled, type == 72 ? 0 : 127);
+    rscpLoadCount(l, handled, type == RSCP_RULE_DROP ? 0 : 127);
     if (rc != 0 && output)
         return IgnoredOutputFailure(type, w1, l1, w2, l2, rc, __LINE__);
     return rc;

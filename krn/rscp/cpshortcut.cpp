@@ -46,29 +46,29 @@ uint32_t Direct(const rscpCcc_t* c, uint32_t t2, uint32_t entry)
         return 0;
     int32_t rule = -1;
     uint32_t w = 0;
-    if (e >> 13 == 2) {
-        rule = e & 0x7F;
-    } else if (e >> 13 >= 4) {
-        if (!rscpT3Word(c, e & 0x7FFF, ch & 0x7F, &w) || w == 0)
+    if (rscpT2IsRulePage(e)) {
+        rule = int32_t(rscpT2RuleNo(e));
+    } else if (rscpT2IsT3(e)) {
+        if (!rscpT3Word(c, rscpT2Row(e), ch & 0x7F, &w) || w == 0)
             return 0;
-        if (w & 0x80000000u) {
-            rule = int32_t(w & 0x7F);
+        if (rscpT3IsRule(w)) {
+            rule = int32_t(rscpT3RuleNo(w));
         } else {
-            const uint32_t n = w >> 24 & 0x7F;
+            const uint32_t n = rscpT3CodeLength(w);
             if (n == 1)
-                return 0x80000000u | keep | (w >> 16 & 0xFF);
+                return RSCP_T1_OUT1 << 29 | keep | (w >> 16 & 0xFF);
             if (n == 2)
-                return 0xA0000000u | keep | (w >> 8 & 0xFFFF);
+                return RSCP_T1_OUT2 << 29 | keep | (w >> 8 & 0xFFFF);
             return 0;
         }
     } else {
         return 0;
     }
-    if (rule == 10 && ch <= 0xFFFF)
-        return 0xA0000000u | keep | (ch & 0xFFFF);
-    if (rule == 14 && ch <= 0xFFFF)
-        return 0xA0000000u | keep | (ch & 0xFF) << 8 | (ch >> 8 & 0xFF);
-    if (rule != 13 && rule != 16)
+    if (rule == RSCP_RULE_U2H && ch <= 0xFFFF)
+        return RSCP_T1_OUT2 << 29 | keep | (ch & 0xFFFF);
+    if (rule == RSCP_RULE_U2L && ch <= 0xFFFF)
+        return RSCP_T1_OUT2 << 29 | keep | (ch & 0xFF) << 8 | (ch >> 8 & 0xFF);
+    if (rule != RSCP_RULE_U22H && rule != RSCP_RULE_U22L)
         std::fprintf(stderr, "%3d Rulebased__t1e__to__l_out__and_break RSCPCCT2E_KIND_RULE %d\n", __LINE__, rule);
     return 0;
 }
@@ -118,7 +118,7 @@ uint32_t Rewrite(Walk& k, uint32_t block, int depth)
         } else if (rscpT1Kind(w) == RSCP_T1_NEXT) {
             const uint32_t below = Rewrite(k, w & 0xFFFF, depth + 1);
             if (below != 0 && below != (w & 0xFFFF))
-                words[i] = rscpmlNextWord(below);
+                words[i] = rscpT1NextWord(below);
         }
     }
     return k.failed ? 0 : copy;

@@ -95,9 +95,9 @@ bool InLowerArea(uint64_t offset, uint32_t size)
 
 // ---- layout ---------------------------------------------------------------------
 
-uint32_t* rscpmlT1(uint32_t block) { return reinterpret_cast<uint32_t*>(Base() + uint64_t(block) * RSCPML_T1_SIZE); }
+uint32_t* rscpmlT1(uint32_t block) { return reinterpret_cast<uint32_t*>(Base() + uint64_t(block) * RSCP_T1_BYTES); }
 uint16_t* rscpmlT2(uint32_t offset) { return reinterpret_cast<uint16_t*>(Base() + offset); }
-uint32_t* rscpmlT3(uint32_t block) { return reinterpret_cast<uint32_t*>(Base() + uint64_t(block) * RSCPML_T3_SIZE); }
+uint32_t* rscpmlT3(uint32_t block) { return reinterpret_cast<uint32_t*>(Base() + uint64_t(block) * RSCP_T3_BYTES); }
 
 uint32_t rscpmlT2Size()
 {
@@ -113,10 +113,10 @@ uint32_t rscpmlAllocT1(uint32_t* block)
 {
     rscpCcc_t* c = rscpmp;
     *block = 0;
-    const uint64_t end = uint64_t(c->endT1) + RSCPML_T1_SIZE;
-    if (end > c->firstT2 || c->endT1 / RSCPML_T1_SIZE > 0xFFFF || !Spend())
+    const uint64_t end = uint64_t(c->endT1) + RSCP_T1_BYTES;
+    if (end > c->firstT2 || c->endT1 / RSCP_T1_BYTES > 0xFFFF || !Spend())
         return CacheSizeTooSmall(__LINE__);
-    *block = c->endT1 / RSCPML_T1_SIZE;
+    *block = c->endT1 / RSCP_T1_BYTES;
     c->endT1 = static_cast<uint32_t>(end);
     ++c->noofT1;
     Mark(*block, kMarkT1);
@@ -147,13 +147,13 @@ uint32_t rscpmlAllocT3(uint32_t* block)
         *block = c->freeT3;
         c->freeT3 = 0;
     } else {
-        if (uint64_t(c->endT1) + RSCPML_T1_SIZE > c->firstT2 || !Spend()) {
+        if (uint64_t(c->endT1) + RSCP_T1_BYTES > c->firstT2 || !Spend()) {
             c->overflow = std::max<uint32_t>(c->overflow, 1);
             return RSCPETOOLONG;
         }
-        *block = c->endT1 / RSCPML_T3_SIZE;
+        *block = c->endT1 / RSCP_T3_BYTES;
         c->fragT3 = *block + 1;
-        c->endT1 += RSCPML_T1_SIZE;
+        c->endT1 += RSCP_T1_BYTES;
     }
     ++c->noofT3;
     Mark(*block, kMarkT3);
@@ -184,7 +184,7 @@ uint32_t rscpct1__copy_t1(uint32_t block)
 {
     const uint32_t copy = rscpmlAllocT1Now();
     if (copy != 0)
-        std::memcpy(rscpmlT1(copy), rscpmlT1(block), RSCPML_T1_SIZE);
+        std::memcpy(rscpmlT1(copy), rscpmlT1(block), RSCP_T1_BYTES);
     return copy;
 }
 
@@ -201,7 +201,7 @@ uint32_t rscpmlCopyT3(uint32_t block)
     uint32_t copy = 0;
     if (rscpmlAllocT3(&copy) != 0)
         return 0;
-    std::memcpy(rscpmlT3(copy), rscpmlT3(block), RSCPML_T3_SIZE);
+    std::memcpy(rscpmlT3(copy), rscpmlT3(block), RSCP_T3_BYTES);
     return copy;
 }
 
@@ -210,12 +210,12 @@ uint32_t rscpmlT1FromEntry(uint32_t entry, uint32_t length)
     const uint32_t block = rscpmlAllocT1Now();
     if (block == 0)
         return 0;
-    if (rscpmlWordLength(entry) == 0)
+    if (rscpT1Length(entry) == 0)
         entry |= std::min<uint32_t>(length, 31) << 24;
     uint32_t* w = rscpmlT1(block);
     std::fill(w, w + 257, entry);
     // A character's code ends where the new block begins.
-    if (rscpmlKind(entry) == RSCPML_CHAR)
+    if (rscpT1Kind(entry) == RSCP_T1_CHAR)
         w[257] = entry;
     return block;
 }
@@ -225,9 +225,9 @@ uint32_t rscpmlMoveT1(uint32_t block)
     const uint32_t moved = rscpmlAllocT1Now();
     if (moved == 0)
         return 0;
-    std::memcpy(rscpmlT1(moved), rscpmlT1(block), RSCPML_T1_SIZE);
-    std::memset(rscpmlT1(block), 0, RSCPML_T1_SIZE);
-    rscpmlT1(block)[0] = rscpmlNextWord(moved);
+    std::memcpy(rscpmlT1(moved), rscpmlT1(block), RSCP_T1_BYTES);
+    std::memset(rscpmlT1(block), 0, RSCP_T1_BYTES);
+    rscpmlT1(block)[0] = rscpT1NextWord(moved);
     return moved;
 }
 
@@ -275,15 +275,15 @@ void rscprb__rollback_allocation(rscpCpInfo_t*, const char*)
     rscpCcc_t* c = rscpmp;
     const SavePoint& s = g_save;
     // Marks of blocks that are given back.
-    Unmark(s.low / RSCPML_T1_SIZE, std::max(c->endT1, s.low) / RSCPML_T1_SIZE, kMarkT1);
-    Unmark(s.low / RSCPML_T3_SIZE, std::max(c->endT1, s.low) / RSCPML_T3_SIZE, kMarkT3);
+    Unmark(s.low / RSCP_T1_BYTES, std::max(c->endT1, s.low) / RSCP_T1_BYTES, kMarkT1);
+    Unmark(s.low / RSCP_T3_BYTES, std::max(c->endT1, s.low) / RSCP_T3_BYTES, kMarkT3);
     Zero(s.low, c->endT1);
     Zero(c->firstT2, s.high);
     Zero(c->firstT7, s.top7);
     // The spare half and the freed block were free at the save point.
     for (uint32_t block : {s.frag, s.freed})
         if (block != 0) {
-            std::memset(rscpmlT3(block), 0, RSCPML_T3_SIZE);
+            std::memset(rscpmlT3(block), 0, RSCP_T3_BYTES);
             Unmark(block, block + 1, kMarkT3);
         }
     c->endT1 = s.low;
@@ -351,31 +351,31 @@ uint32_t rscpn1__next_t1(uint32_t* word, int32_t copyMode, uint32_t length)
     const uint32_t w = *word;
     if (copyMode != 0 && copyMode != 1)
         return w & 0xFFFF;
-    const uint32_t kind = rscpmlKind(w);
-    if (kind == RSCPML_NEXT) {
+    const uint32_t kind = rscpT1Kind(w);
+    if (kind == RSCP_T1_NEXT) {
         const uint32_t block = w & 0xFFFF;
-        if (!InLowerArea(uint64_t(block) * RSCPML_T1_SIZE, RSCPML_T1_SIZE))
+        if (!InLowerArea(uint64_t(block) * RSCP_T1_BYTES, RSCP_T1_BYTES))
             return 0;
         if (copyMode == 0 || rscpml__marked_t1(block))
             return block;
-    } else if (kind > RSCPML_RULE) {
+    } else if (kind > RSCP_T1_RULE) {
         return 0;
     }
     // The word changes: in copy mode 1 only inside a block of this load.
-    const uint32_t holder = static_cast<uint32_t>((reinterpret_cast<char*>(word) - Base()) / RSCPML_T1_SIZE);
+    const uint32_t holder = static_cast<uint32_t>((reinterpret_cast<char*>(word) - Base()) / RSCP_T1_BYTES);
     if (copyMode == 1 && !rscpml__marked_t1(holder)) {
         std::fprintf(stderr, "*** Problem: rscpn1__next_t1 modifies T1 %d\n", static_cast<int>(holder));
         return 0;
     }
     uint32_t block = 0;
-    if (kind == RSCPML_NEXT)
+    if (kind == RSCP_T1_NEXT)
         block = rscpct1__copy_t1(w & 0xFFFF);
-    else if (kind == RSCPML_EMPTY)
+    else if (kind == RSCP_T1_EMPTY)
         block = rscpmlAllocT1Now();
     else
         block = rscpmlT1FromEntry(w, length);
     if (block != 0)
-        *word = rscpmlNextWord(block);
+        *word = rscpT1NextWord(block);
     return block;
 }
 
@@ -389,9 +389,9 @@ uint32_t rscpn3__next_t3(uint16_t* entry, int32_t copyMode)
         *entry = static_cast<uint16_t>(0x8000u | block);
         return block;
     }
-    if (rscpmlT2IsT3(e)) {
+    if (rscpT2IsT3(e)) {
         const uint32_t block = e & 0x7FFFu;
-        if (!InLowerArea(uint64_t(block) * RSCPML_T3_SIZE, RSCPML_T3_SIZE))
+        if (!InLowerArea(uint64_t(block) * RSCP_T3_BYTES, RSCP_T3_BYTES))
             return 0;
         if (copyMode != 1 || rscpml__marked_t3(block))
             return block;
@@ -401,7 +401,7 @@ uint32_t rscpn3__next_t3(uint16_t* entry, int32_t copyMode)
         *entry = static_cast<uint16_t>(0x8000u | copy);
         return copy;
     }
-    if (rscpmlT2IsRulePage(e))
+    if (rscpT2IsRulePage(e))
         std::fprintf(stderr, "rscpn3__next_t3 navigating onto T2-rule %d\n", static_cast<int>(e & 0x7F));
     return 0;
 }

@@ -7,69 +7,15 @@
 // blocks; the upper area from the high mark firstT2 to endT2 grows downward
 // and holds T2 pieces; the cache07 area from firstT7 to endT7 grows downward
 // and holds the bytes of codes of four bytes or more.  Everything between the
-// low and the high mark is zero.
-//
-// T1 block (input, one trie level): 258 words, number = offset / 1032.
-// Words 0-255 are indexed by the next code byte; word 256 carries the entry a
-// block was created from; word 257 the character (with its code's length) of
-// the code that ends where this block begins while longer codes continue in
-// it, 0 when no code ends there.  Word kinds (bits
-// 29-31): 0 empty; 1 character (bits 0-23, code length in bits 24-28: 0 for
-// a direct entry, the shorter code's length when spread by filling);
-// 2 continue in block bits 0-15; 3 rule (bits 0-12 rule number, 13-18
-// attribute, 24-28 code length).
-//
-// T2 piece (output page index of one variant): a 16-bit entry per 128
-// characters (piece size: 4 bytes per entry, rounded up to 8).  Entry kinds
-// (bits 13-15): 0 no T3 block yet; 2 the whole page is one rule (bits 0-6
-// rule number, 7-12 attribute); 4-7 T3 block number in bits 0-14.
-//
-// T3 block (output, one page): 129 words indexed by character % 128,
-// number = offset / 516.  A word is 0, a rule (bit 31; bits 0-6 rule number,
-// 8-23 attribute) or a code with its length in bits 24-30: lengths 1-3 hold
-// the bytes in bits 16-23, 8-15, 0-7; lengths 4-126 the cache offset of the
-// bytes (in the cache07 area) in bits 0-23.
+// low and the high mark is zero.  The layout of the blocks is in cptab.h.
 #pragma once
 
 #include <cstdint>
 
 #include "krn/rscp/cpccc.h"
+#include "krn/rscp/cptab.h"
 
-inline constexpr uint32_t RSCPML_T1_SIZE = 1032;
-inline constexpr uint32_t RSCPML_T3_SIZE = 516;
-inline constexpr uint32_t RSCPML_T1_WORDS = 258;
-inline constexpr uint32_t RSCPML_T3_WORDS = 129;
 inline constexpr int32_t RSCPML_GROUPS = 12;  // ISO-2022 groups under a root
-
-// ---- word layouts ------------------------------------------------------------
-
-inline uint32_t rscpmlKind(uint32_t t1word) { return t1word >> 29; }
-inline constexpr uint32_t RSCPML_EMPTY = 0, RSCPML_CHAR = 1, RSCPML_NEXT = 2, RSCPML_RULE = 3;
-inline uint32_t rscpmlCharWord(uint32_t ch, uint32_t length)
-{
-    return 0x20000000u | (length & 0x1Fu) << 24 | (ch & 0xFFFFFFu);
-}
-inline uint32_t rscpmlNextWord(uint32_t block) { return 0x40000000u | (block & 0xFFFFu); }
-inline uint32_t rscpmlRuleWord(uint32_t rule, uint32_t attr, uint32_t length)
-{
-    return 0x60000000u | (length & 0x1Fu) << 24 | (attr & 0x3Fu) << 13 | (rule & 0x1FFFu);
-}
-inline uint32_t rscpmlWordLength(uint32_t t1word) { return t1word >> 24 & 0x1Fu; }
-
-inline uint16_t rscpmlT2RulePage(uint32_t rule, uint32_t attr)
-{
-    return static_cast<uint16_t>(0x4000u | (attr & 0x3Fu) << 7 | (rule & 0x7Fu));
-}
-inline bool rscpmlT2IsRulePage(uint16_t e) { return (e >> 13) == 2; }
-inline bool rscpmlT2IsT3(uint16_t e) { return (e & 0x8000u) != 0; }
-inline uint32_t rscpmlT3RuleWord(uint32_t rule, uint32_t attr)
-{
-    return 0x80000000u | (attr & 0xFFFFu) << 8 | (rule & 0x7Fu);
-}
-inline uint32_t rscpmlT3CodeWord(uint32_t length, uint32_t bytesOrOffset)
-{
-    return (length & 0x7Fu) << 24 | (bytesOrOffset & 0xFFFFFFu);
-}
 
 // Words of T1 block n, entries of the T2 piece at offset, words of T3 block n.
 uint32_t* rscpmlT1(uint32_t block);

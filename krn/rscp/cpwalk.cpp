@@ -125,7 +125,7 @@ bool Walk::StartBlock()
                               "T1 not prepared for ISO-2022 status", "???", "JIS? &", -1, arg, -1));
             return false;
         }
-        root = w & 0xFFFFFF;
+        root = rscpT1Block(w);
         if (root == 0 || root >= t1Blocks) {
             Damaged(__LINE__, "T1", root);
             return false;
@@ -165,28 +165,29 @@ rscpcExit Walk::Run()
             uint32_t code = 0x7FFFFFFF;
             if (rscpT1Kind(w) == RSCP_T1_CHAR && rscpT1Length(w) <= 1)
                 code = rscpT1Char(w);
-            else if ((w & 0xE0001FFFu) == (0x60000000u | 12) && *cs < 0x80)
+            else if (rscpT1IsRule(w, RSCP_RULE_U8_1) && *cs < 0x80)
                 code = *cs;
             const uint32_t page = code >> 7;
             if (page < t2Entries) {
                 const uint16_t e = Load16(t2 + 2 * page);
-                const uint32_t row = e & 0x7FFF;
-                if (e >> 13 >= 4 && row != 0 && row < t3Rows) {
+                const uint32_t row = rscpT2Row(e);
+                if (rscpT2IsT3(e) && row != 0 && row < t3Rows) {
                     const uint32_t tw = Load32(base + uint64_t(row) * RSCP_T3_BYTES + 4 * (code & 0x7F));
                     // The UTF-8 rules of one and two bytes, as their bytes.
-                    if (tw == (0x80000000u | 12) && code < 0x80 && r.dst != r.dstEnd) {
+                    if (tw == rscpT3RuleWord(RSCP_RULE_U8_1, 0) && code < 0x80 && r.dst != r.dstEnd) {
                         *r.dst++ = uint8_t(code);
                         r.src = cs + 1;
                         continue;
                     }
-                    if (tw == (0x80000000u | 50) && code >= 0x80 && code < 0x800 && r.dstEnd - r.dst >= 2) {
+                    if (tw == rscpT3RuleWord(RSCP_RULE_U8_2, 0) && code >= 0x80 && code < 0x800 &&
+                        r.dstEnd - r.dst >= 2) {
                         r.dst[0] = uint8_t(0xC0 | code >> 6);
                         r.dst[1] = uint8_t(0x80 | (code & 0x3F));
                         r.dst += 2;
                         r.src = cs + 1;
                         continue;
                     }
-                    const int32_t n = int32_t(tw >> 24);
+                    const int32_t n = int32_t(rscpT3CodeLength(tw));
                     if (n >= 1 && n <= 3 && r.dstEnd - r.dst >= n) {
                         r.dst[0] = uint8_t(tw >> 16);
                         if (n > 1) {
@@ -210,7 +211,7 @@ rscpcExit Walk::Run()
                 step = Entry(cs, s, w);
                 break;
             }
-            block = w & 0xFFFFFF;
+            block = rscpT1Block(w);
             if (block == 0 || block >= t1Blocks) {
                 step = Damaged(__LINE__, "T1", block);
                 break;
@@ -317,7 +318,7 @@ Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
     uint32_t code = 0;
     int32_t n = 0;
     switch (rule) {
-    case 12:
+    case RSCP_RULE_U8_1:
         // One byte of 7 bits: a byte with the high bit is no character (its
         // low bits would pose as another one).
         if (cs[0] >= 0x80)
@@ -325,12 +326,12 @@ Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
         code = cs[0];
         n = 1;
         break;
-    case 50: case 51: case 52: {
+    case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: {
         // Well-formed UTF-8 only: an overlong form, an encoded surrogate or a
         // value above U+10FFFF is broken, as far as its longest prefix that
         // could have begun a character.
         bool complete = false;
-        n = rule - 48;
+        n = rule - RSCP_RULE_U8_2 + 2;
         const int32_t k = rscpUtf8Prefix(cs, avail, &code, &complete);
         if (!complete && k == avail)
             return IncompleteRest();
@@ -338,30 +339,32 @@ Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
             return Broken(cs, cs + (k > 0 ? k : 1), k > 0 ? k : 1, 1);
         break;
     }
-    case 10: case 14:
+    case RSCP_RULE_U2H: case RSCP_RULE_U2L:
         n = 2;
         if (avail < n)
             return IncompleteRest();
-        code = rscpGet16(cs, rule == 10);
+        code = rscpGet16(cs, rule == RSCP_RULE_U2H);
         break;
-    case 11: case 15:
+    case RSCP_RULE_U4H: case RSCP_RULE_U4L:
         n = 4;
         if (avail < n)
             return IncompleteRest();
-        code = rscpGet32(cs, rule == 11);
+        code = rscpGet32(cs, rule == RSCP_RULE_U4H);
         break;
-    case 13: case 16: {
+    case RSCP_RULE_U22H: case RSCP_RULE_U22L: {
         n = 4;
         if (avail < n)
             return IncompleteRest();
-        const uint32_t hi = rscpGet16(cs, rule == 13), lo = rscpGet16(cs + 2, rule == 13);
+        const bool big = rule == RSCP_RULE_U22H;
+        const uint32_t hi = rscpGet16(cs, big), lo = rscpGet16(cs + 2, big);
         if ((hi & 0xFC00) != 0xD800 || (lo & 0xFC00) != 0xDC00)
             return Broken(cs, cs + n, n > unit ? n - unit : unit, unit);
         code = ((hi & 0x3FF) << 10) + (lo & 0x3FF) + 0x10000;
         break;
     }
-    case 53: case 54: case 55: case 56: case 57: {
-        const IconForm& f = kIcons[rule - 53];
+    case RSCP_RULE_ICON16H: case RSCP_RULE_ICON16L: case RSCP_RULE_ICON8: case RSCP_RULE_ICON32H:
+    case RSCP_RULE_ICON32L: {
+        const IconForm& f = kIcons[rule - RSCP_RULE_ICON16H];
         n = f.length;
         if (avail < n)
             return IncompleteRest();
@@ -370,7 +373,7 @@ Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
             return Broken(cs, cs + n, f.broken > unit ? f.broken : unit, f.broken);
         break;
     }
-    case 68: {
+    case RSCP_RULE_RANGE: {
         n = attr < RSCP_RULEINFO_SLOTS ? int32_t(rscpmp->ruleInfo[attr].bytes) : 0;
         if (n < 1 || n > 4)
             return Damaged(__LINE__, "range rule", attr);
@@ -380,7 +383,7 @@ Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
             return Broken(cs, cs + n, n > unit ? n - unit : unit, unit);
         break;
     }
-    case 71:
+    case RSCP_RULE_2022_SWITCH:
         // An ISO-2022 shift: no character, the next one starts in the new state.
         o->iso2022 = (o->iso2022 & ~RSCP_2022_IN_SHIFT) | (attr & 0xF) << 10;
         r.src = s;
@@ -389,13 +392,13 @@ Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
         // Any other rule word carries the character itself.
         if (!Length(cs, &s, w))
             return IncompleteRest();
-        code = w & 0xFFFFFF;
+        code = rscpT1Char(w);
         n = int32_t(s - cs);
         break;
     }
     // A rule of several bytes never yields a 7-bit character (a "/" or a NUL
     // that the source did not hold); the 16- and 32-bit forms hold theirs.
-    if (code < 0x80 && n > 1 && !(rule >= 10 && rule <= 16))
+    if (code < 0x80 && n > 1 && !(rule >= RSCP_RULE_U2H && rule <= RSCP_RULE_U22L))
         return Broken(cs, cs + n, n > unit ? n - unit : unit, unit);
     return Output(cs, cs + n, code);
 }
@@ -407,27 +410,26 @@ Step Walk::Output(const uint8_t* cs, const uint8_t* s, uint32_t code)
     if (page >= t2Entries)
         return Missing(cs, s);
     const uint16_t e = Load16(t2 + 2 * page);
-    const uint32_t kind = e >> 13u;
-    if (kind == 2)
-        return OutputRule(cs, s, code, e & 0x7F, e >> 7 & 0x3F);
-    if (kind < 4)
+    if (rscpT2IsRulePage(e))
+        return OutputRule(cs, s, code, int32_t(rscpT2RuleNo(e)), rscpT2RuleAttr(e));
+    if (!rscpT2IsT3(e))
         return Missing(cs, s);
-    const uint32_t row = e & 0x7FFF;
+    const uint32_t row = rscpT2Row(e);
     if (row == 0 || row >= t3Rows)
         return Damaged(__LINE__, "T3", row);
     const uint32_t w = Load32(base + uint64_t(row) * RSCP_T3_BYTES + 4 * (code & 0x7F));
-    if (w & 0x80000000u)
-        return OutputRule(cs, s, code, int32_t(w & 0x7F), w >> 8 & 0xFFFF);
-    const int32_t n = int32_t(w >> 24);
+    if (rscpT3IsRule(w))
+        return OutputRule(cs, s, code, int32_t(rscpT3RuleNo(w)), rscpT3RuleAttr(w));
+    const int32_t n = int32_t(rscpT3CodeLength(w));
     if (n == 0)
         return Missing(cs, s);
     if (n <= 3) {
         const uint8_t b[3] = {uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w)};
         return Put(s, b, n);
     }
-    const uint8_t* bytes = rscpCccBytes(rscpmp, w & 0xFFFFFF, uint32_t(n));
+    const uint8_t* bytes = rscpCccBytes(rscpmp, rscpT3CodeOffset(w), uint32_t(n));
     if (bytes == nullptr)
-        return Damaged(__LINE__, "long code", w & 0xFFFFFF);
+        return Damaged(__LINE__, "long code", rscpT3CodeOffset(w));
     return Put(s, bytes, n);
 }
 
@@ -446,11 +448,13 @@ Step Walk::OutputRule(const uint8_t* cs, const uint8_t* s, uint32_t code, int32_
 {
     uint8_t b[12];
     switch (rule) {
-    case 10: case 11: case 12: case 13: case 14: case 15: case 16: case 50: case 51: case 52: {
+    case RSCP_RULE_U2H: case RSCP_RULE_U4H: case RSCP_RULE_U8_1: case RSCP_RULE_U22H: case RSCP_RULE_U2L:
+    case RSCP_RULE_U4L: case RSCP_RULE_U22L: case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: {
         const int32_t n = rscpOutRuleBytes(rule, code, b);
         return n > 0 ? Put(s, b, n) : Missing(cs, s);
     }
-    case 53: case 54: case 55: case 56: case 57: {
+    case RSCP_RULE_ICON16H: case RSCP_RULE_ICON16L: case RSCP_RULE_ICON8: case RSCP_RULE_ICON32H:
+    case RSCP_RULE_ICON32L: {
         if (code < RSCP_OWN_BASE || code >= RSCP_OWN_BASE + RSCP_OWN_KEYS)
             return Missing(cs, s);
         int32_t status = 0;
@@ -460,11 +464,11 @@ Step Walk::OutputRule(const uint8_t* cs, const uint8_t* s, uint32_t code, int32_
         r.src = s;
         return kNext;
     }
-    case 68: {
+    case RSCP_RULE_RANGE: {
         const int32_t n = rscpCRangeBytes(rscpmp, attr, code, b);
         return n > 0 ? Put(s, b, n) : Missing(cs, s);
     }
-    case 72: {
+    case RSCP_RULE_DROP: {
         int32_t status = RSCP_ST_NOT_HANDLED;
         const uint32_t rc = rscpCOnDrop(o, &r.dst, r.dstEnd, &status);
         switch (status) {
@@ -482,8 +486,9 @@ Step Walk::OutputRule(const uint8_t* cs, const uint8_t* s, uint32_t code, int32_
     default:
         break;
     }
-    if ((rule >= 58 && rule <= 67) || (rule >= 73 && rule <= 82)) {
-        const uint32_t rc = rule <= 67 ? rscp2022Designate2(o, r.dstStart, &r.dst, r.dstEnd, rule, attr)
+    if ((rule >= RSCP_RULE_2022_DOUBLE && rule <= RSCP_RULE_2022_DOUBLE_LAST) ||
+        (rule >= RSCP_RULE_2022_SINGLE && rule <= RSCP_RULE_2022_SINGLE_LAST)) {
+        const uint32_t rc = rule <= RSCP_RULE_2022_DOUBLE_LAST ? rscp2022Designate2(o, r.dstStart, &r.dst, r.dstEnd, rule, attr)
                                        : rscp2022Designate(o, r.dstStart, &r.dst, r.dstEnd, rule, attr);
         if (rc == RSCPETOOLONG)
             return kOverflow;

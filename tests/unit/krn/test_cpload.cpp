@@ -61,13 +61,13 @@ void Leaves(uint32_t block, const std::string& prefix, std::map<std::string, uin
     for (int b = 0; b < 256; ++b) {
         const std::string code = prefix + static_cast<char>(b);
         const uint32_t x = w[b];
-        if (rscpmlKind(x) == RSCPML_CHAR && rscpmlWordLength(x) == 0)
+        if (rscpT1Kind(x) == RSCP_T1_CHAR && rscpT1Length(x) == 0)
             (*chars)[code] = x & 0xFFFFFF;
-        else if (rscpmlKind(x) == RSCPML_RULE && rules != nullptr)
+        else if (rscpT1Kind(x) == RSCP_T1_RULE && rules != nullptr)
             (*rules)[code] = x;
-        else if (rscpmlKind(x) == RSCPML_NEXT) {
+        else if (rscpT1Kind(x) == RSCP_T1_NEXT) {
             const uint32_t end = rscpmlT1(x & 0xFFFF)[257];
-            if (rscpmlKind(end) == RSCPML_CHAR && rscpmlWordLength(end) == code.size())
+            if (rscpT1Kind(end) == RSCP_T1_CHAR && rscpT1Length(end) == code.size())
                 (*chars)[code] = end & 0xFFFFFF;
             Leaves(x & 0xFFFF, code, chars, rules, depth + 1);
         }
@@ -78,9 +78,9 @@ void Leaves(uint32_t block, const std::string& prefix, std::map<std::string, uin
 std::string OutCode(uint32_t t2, uint32_t ch)
 {
     const uint16_t e = rscpmlT2(t2)[ch / 128];
-    if (rscpmlT2IsRulePage(e))
+    if (rscpT2IsRulePage(e))
         return "R" + std::to_string(e & 0x7F) + "/" + std::to_string(e >> 7 & 0x3F);
-    if (!rscpmlT2IsT3(e))
+    if (!rscpT2IsT3(e))
         return "";
     const uint32_t w = rscpmlT3(e & 0x7FFF)[ch % 128];
     if (w == 0)
@@ -250,7 +250,7 @@ uint32_t Walk(uint32_t root, const std::string& code)
     uint32_t block = root;
     for (size_t i = 0; i < code.size(); ++i) {
         const uint32_t w = rscpmlT1(block)[static_cast<uint8_t>(code[i])];
-        if (rscpmlKind(w) != RSCPML_NEXT)
+        if (rscpT1Kind(w) != RSCP_T1_NEXT)
             return w;
         block = w & 0xFFFF;
         if (i + 1 == code.size())
@@ -283,7 +283,7 @@ TEST_F(LoadTest, Utf8PageCoversEveryScalarValueByItsRuleOrItsOwnCode)
             if (control && !controls && c < 0x80)
                 ASSERT_EQ(w, 0u) << std::hex << c;
             else if (control && c < 0x80)
-                ASSERT_EQ(w, rscpmlCharWord(c, 0)) << std::hex << c;
+                ASSERT_EQ(w, rscpT1CharWord(c, 0)) << std::hex << c;
             else  // the 2-byte controls stay with the rule that decodes them anyway
                 ASSERT_EQ(w & 0xE0001FFF, 0x60000000u | (Utf8Len(c) == 1 ? 12 : 48 + Utf8Len(c))) << std::hex << c;
         }
@@ -346,7 +346,7 @@ TEST_F(LoadTest, ShiftRuleBuildsGroupsAndSequencesThatAgreeWithPythonsCodec)
     const uint32_t root = row->in[3].root;
     std::map<std::string, uint32_t> group[3], rules[3];
     for (int g = 0; g < 3; ++g) {
-        ASSERT_EQ(rscpmlKind(rscpmlT1(root)[g]), RSCPML_NEXT) << g;
+        ASSERT_EQ(rscpT1Kind(rscpmlT1(root)[g]), RSCP_T1_NEXT) << g;
         Leaves(rscpmlT1(root)[g] & 0xFFFF, "", &group[g], &rules[g]);
     }
     std::map<std::string, uint32_t>& group0 = group[0];
@@ -354,9 +354,9 @@ TEST_F(LoadTest, ShiftRuleBuildsGroupsAndSequencesThatAgreeWithPythonsCodec)
     EXPECT_EQ(group0[Bytes({'A'})], uint32_t('A'));
     EXPECT_EQ(group0[Bytes({0x1B})], 0x1Bu);  // the control code ESC as well as the sequences
     // Every sequence leads from every group to its state.
-    const std::map<std::string, uint32_t> sequences = {{Bytes({0x1B, '$', 'B'}), rscpmlRuleWord(71, 1, 3)},
-                                                       {Bytes({0x1B, '(', 'B'}), rscpmlRuleWord(71, 0, 3)},
-                                                       {Bytes({0x1B, '(', 'J'}), rscpmlRuleWord(71, 2, 3)}};
+    const std::map<std::string, uint32_t> sequences = {{Bytes({0x1B, '$', 'B'}), rscpT1RuleWord(71, 1, 3)},
+                                                       {Bytes({0x1B, '(', 'B'}), rscpT1RuleWord(71, 0, 3)},
+                                                       {Bytes({0x1B, '(', 'J'}), rscpT1RuleWord(71, 2, 3)}};
     for (int g = 0; g < 3; ++g)
         EXPECT_EQ(rules[g], sequences) << g;
     // Roman reads as ASCII, control codes included, but for the two
@@ -540,7 +540,7 @@ TEST_F(LoadTest, Utf8RulePerLeadAndPageEqualsEnteringEverySequence)
             ASSERT_NE(rscpmp->freeT3, 0u);
             rscpLoad_t l{5, row, root, t2, 5, overwrite, overwrite, 10, copyMode};
             if (copyMode == 1) {  // a copy of both, as a derived variant starts
-                ASSERT_EQ(rscpml__alloc_marks(rscpmp->firstT2 / RSCPML_T3_SIZE), 0u);
+                ASSERT_EQ(rscpml__alloc_marks(rscpmp->firstT2 / RSCP_T3_BYTES), 0u);
                 l.t1 = rscpct1__copy_t1(root);
                 l.t2 = rscpmlCopyT2(t2);
                 rscpml__mark_t1(l.t1);
@@ -648,15 +648,15 @@ TEST_F(LoadTest, FillingThroughACycleOfBlocksIsReportedNotFollowed)
 {
     rscpsp__save_point(nullptr);
     const uint32_t a = rscpmlAllocT1Now(), b = rscpmlAllocT1Now();
-    rscpmlT1(a)[5] = rscpmlNextWord(a);
+    rscpmlT1(a)[5] = rscpT1NextWord(a);
     const uint8_t code5[] = {5}, code6[] = {6};
     std::string err = Stderr([&] { EXPECT_EQ(rscpei__enter_in_code(a, "T", 0x41, 0, 1, code5, 0, -1), RSCPETOOLONG); });
     EXPECT_NE(err.find("falls into a T1-loop"), std::string::npos);
     EXPECT_EQ(rscpmp->overflow, 2u);
     EXPECT_EQ(LastText(), "Inconsistencies in T1");
     rscpmp->overflow = 0;
-    rscpmlT1(a)[6] = rscpmlNextWord(b);
-    rscpmlT1(b)[7] = rscpmlNextWord(a);
+    rscpmlT1(a)[6] = rscpT1NextWord(b);
+    rscpmlT1(b)[7] = rscpT1NextWord(a);
     Stderr([&] { EXPECT_EQ(rscpei__enter_in_code(a, "T", 0x41, 0, 1, code6, 0, -1), RSCPETOOLONG); });
     EXPECT_EQ(rscpmp->overflow, 2u);
     // The damage mark outlives the rollback.
@@ -772,8 +772,8 @@ TEST_F(LoadTest, TableLayerEntriesOverlapAndPagesCollapse)
         {Bytes({0x8E}), 0x100}, {Bytes({0x8E, 0xA1}), 0x200}, {Bytes({0x8F}), 0x400}, {Bytes({0x8F, 0xA1}), 0x300}};
     EXPECT_EQ(chars, want);
     const uint32_t* below = rscpmlT1(rscpmlT1(root)[0x8F] & 0xFFFF);
-    EXPECT_EQ(below[0x20], rscpmlCharWord(0x400, 1));  // the shorter code fills the empty slots
-    EXPECT_EQ(below[256], rscpmlCharWord(0x400, 1));
+    EXPECT_EQ(below[0x20], rscpT1CharWord(0x400, 1));  // the shorter code fills the empty slots
+    EXPECT_EQ(below[256], rscpT1CharWord(0x400, 1));
 
     // 128 characters of one rule collapse into a rule page, and the freed
     // block serves the next page.

@@ -107,7 +107,10 @@ DOUBLE_BYTE = [
                ('8304', 'cp950', 'MS ', '040001', '00950', 'Traditional Chinese Big5, Windows (950)', 4),
                ('8340', 'big5hkscs', 'ISO', '040001', '00000', 'Hong Kong Big5-HKSCS', 7)]),
     ('GBC  ', [('8400', 'gbk', 'ISO', '040001', '00000', 'Simplified Chinese GBK', 5),
-               ('8450', 'gb2312', 'ISO', '040001', '00000', 'Simplified Chinese GB 2312 (EUC-CN)', 25)]),
+               ('8450', 'gb2312', 'ISO', '040001', '00000', 'Simplified Chinese GB 2312 (EUC-CN)', 25),
+               # Not catalogued: its two-byte codes, then its four-byte codes
+               # outside the range rules, then the range rules.
+               ('GB18', 'gb18030', None, None, None, None, 29)]),
     ('KSC  ', [('8500', 'euc_kr', 'ISO', '040001', '00000', 'Korean EUC-KR (KS X 1001)', 6),
                ('8504', 'cp949', 'MS ', '040001', '00949', 'Korean Unified Hangul Code, Windows (949)', 6)]),
     ('SJW  ', [('8004', 'cp932', 'MS ', '040001', '00932', 'Japanese Shift-JIS, Windows (932)', 3)]),
@@ -154,7 +157,7 @@ def gb18030_rules():
 
 
 OTHER_RULES = gb18030_rules() + [
-    # JIS X 0208 after ESC $ @ as well as after ESC $ B (Shift-JIS pairs).
+    # JIS X 0208 after ESC $ @, back with ESC ( B (Shift-JIS pairs).
     ('NJ1S1', 2, 'SJ1,unsj,', '1B2440,1B2842'),
     # JIS X 0208 from the EUC-JP pairs, after ESC $ B or ESC $ @, back with
     # ESC ( B or ESC ( J.
@@ -177,10 +180,10 @@ OTHER_RULES = gb18030_rules() + [
     ('CTHB0', 72, '00200E', '00200F'),
 ]
 
-# Build lists of rule segments that no catalogued page includes as a whole.
+# Build lists of rule segments that no catalogued page includes as a whole
+# (GB 18030's build, "GB18T", is made with the other Simplified Chinese pages).
 RULE_BUILDS = [
-    ('GB18T', ['ASCII', 'CTSA '] + [r[0] for r in OTHER_RULES if r[1] == 68]),
-    ('JEUCT', ['ASCII', 'CTSA ', 'NJ2  ', 'NJ2S1', 'NJ2S2']),
+    ('JEUCT', ['ASCII', 'CTSA ', 'NJ2  ', 'NJ2S1', 'NJ2S2', 'NJ1S1']),
     ('JIS7T', ['JISAS', 'JISSD', 'JISSE']),
     ('OWNKT', ['ASCII', 'IA2C ', 'IE6B ']),
 ]
@@ -428,9 +431,9 @@ class Store:
 
     def double_byte(self, family, pages):
         """Builds of the pages of one double-byte family: ASCII and the C0
-        controls, the round-trip pairs every page of the family has, the
-        page's own round-trip pairs (and its single bytes from 0x80 up), its
-        control codes from 0x80 up, and its one-way extras."""
+        controls, the segments of round-trip pairs that the page shares with
+        others of the family, its own round-trip pairs (and single bytes from
+        0x80 up), its control codes from 0x80 up, and its one-way extras."""
         decoded, rts = {}, {}
         for cp, codec, *_rest in pages:
             for b in range(0x80):
@@ -441,18 +444,39 @@ class Store:
             doubles = [(bytes([l, t]), decode1(codec, [l, t])) for l in leads for t in range(0x40, 0xFF)]
             doubles = [(c, ch) for c, ch in doubles if ch is not None]
             decoded[cp] = [(bytes([b]), b) for b in range(0x80)] + singles + doubles
-            rt, _do, _eo = split_pairs(codec, decoded[cp], True)
+            rt, _do, eo = split_pairs(codec, decoded[cp], True)
+            # A character written as a double-byte code that is read only
+            # as the start of a longer sequence (EUC-KR's hangul filler)
+            # keeps the code both ways.
+            codes = set(c for c, _ch in decoded[cp])
+            rt += [p for p in eo if len(p[1]) == 2 and p[1] not in codes]
             rts[cp] = [p for p in rt if p[1][0] >= 0x80]
-        common = set.intersection(*(set(p for p in rts[cp] if len(p[1]) == 2) for cp, *_r in pages))
-        self.seg(MapSeg(family)).pairs = sorted(common, key=lambda p: p[1])
+        # One segment per set of pages that share a pair: the family's id for
+        # the pairs of every page, "<cp>M" for a page's own pairs (with its
+        # single bytes), the family's id and a digit for those of some pages.
+        members = {}
+        for cp, *_r in pages:
+            for p in rts[cp]:
+                if not is_control(p[0]):
+                    members.setdefault(p, []).append(cp)
+        groups = {}
+        for p, cps in members.items():
+            groups.setdefault(tuple(cps), []).append(p)
+        all_cps = tuple(cp for cp, *_r in pages)
+        shared = sorted((g for g in groups if len(g) > 1), key=lambda g: (-len(g), g))
+        group_id = {g: family if g == all_cps else family.strip() + str(i) for i, g in enumerate(shared)}
+        for g in shared:
+            assert len(group_id[g]) <= 5 and (g == all_cps or group_id[g] != family), g
+            self.seg(MapSeg(group_id[g].ljust(5))).pairs = sorted(groups[g], key=lambda p: (len(p[1]), p[1]))
         segids = {}
         for cp, codec, *_rest in pages:
             build = self.seg(BuildSeg(cp + 'T'))
             build.add(self.shared_mapping('ASCII', ASCII_PAIRS), SEGTYPE_MAP)
             build.add(self.shared_mapping('CTSA ', C0_PAIRS), SEGTYPE_C0)
-            build.add(family, SEGTYPE_MAP)
-            own = sorted((p for p in rts[cp] if p not in common and not is_control(p[0])),
-                         key=lambda p: (len(p[1]), p[1]))
+            for g in shared:
+                if cp in g:
+                    build.add(group_id[g].ljust(5), SEGTYPE_MAP)
+            own = sorted(groups.get((cp,), []), key=lambda p: (len(p[1]), p[1]))
             if own:
                 self.seg(MapSeg(cp + 'M')).pairs = own
                 build.add(cp + 'M', SEGTYPE_MAP)
@@ -463,10 +487,26 @@ class Store:
             _rt, do, eo = split_pairs(codec, decoded[cp], True)
             # EUC-KR writes the syllables that KS X 1001 lacks as eight-byte
             # jamo sequences; they are not carried (such a syllable is missing).
-            eo = [p for p in eo if len(p[1]) <= 4]
+            eo = [p for p in eo if len(p[1]) <= 4 and p not in rts[cp]]
+            if codec == 'gb18030':
+                self.gb18030_four_bytes(build, eo)
+                eo = [p for p in eo if len(p[1]) != 4]
             self.extras(cp, build, do, eo)
+            if codec == 'gb18030':
+                for segid, rtype, _w1, _w2 in OTHER_RULES:
+                    if rtype == 68:
+                        build.add(segid, SEGTYPE_RULE)
             segids[cp] = build.segid
         return segids
+
+    def gb18030_four_bytes(self, build, eo):
+        """GB 18030's four-byte codes of the basic plane outside the range
+        rules, entered ahead of the rules: the rules then take the table
+        slots that these codes leave free."""
+        m = self.seg(MapSeg('GB18F'))
+        m.pairs = sorted(p for p in eo if len(p[1]) == 4 and
+                         not any(a <= p[0] <= b for a, b in GB18030_RANGES))
+        build.add(m.segid, SEGTYPE_MAP)
 
     def iso2022_kr(self, cp):
         build = self.seg(BuildSeg(cp + 'T'))
@@ -533,6 +573,8 @@ def build_store():
     for family, pages in DOUBLE_BYTE:
         segids = st.double_byte(family, pages)
         for cp, codec, issuer, cls, rel, descr, kind in pages:
+            if not cp.isdigit():
+                continue
             p = Page(cp, issuer, cls, rel, descr, kind=kind, codec=codec)
             p.segid = segids[cp]
             st.pages.append(p)
@@ -540,7 +582,6 @@ def build_store():
     p = Page(cp, issuer, cls, rel, descr, kind=kind)
     p.segid = st.iso2022_kr(cp)
     st.pages.append(p)
-    st.segs['8200T'].add('NJ1S1', SEGTYPE_RULE)
     for cp, base, issuer, cls, rel, descr, kind, rules in ALIASES:
         p = Page(cp, issuer, cls, rel, descr, kind=kind, thai='1' if base == '4110' else '0')
         p.segid = st.alias(cp, base, rules)
@@ -631,6 +672,33 @@ def emit_grid(name, e2, out):
     return True
 
 
+def gb4_index(code):
+    """Linear index of a GB 18030 four-byte code, or None."""
+    b = code.to_bytes(4, 'little')
+    if not (0x81 <= b[0] <= 0xFE and 0x30 <= b[1] <= 0x39 and 0x81 <= b[2] <= 0xFE and 0x30 <= b[3] <= 0x39):
+        return None
+    return (((b[0] - 0x81) * 10 + b[1] - 0x30) * 126 + b[2] - 0x81) * 10 + b[3] - 0x30
+
+
+def emit_gb4_runs(name, e34, out):
+    """Writes a large array of GB 18030 four-byte entries as runs of
+    consecutive characters with consecutive codes, expanded at compile time.
+    False when an entry is not such a code."""
+    runs = []
+    for i in range(0, len(e34), 2):
+        ch, index = e34[i] & 0xFFFFFF, gb4_index(e34[i + 1])
+        if e34[i] >> 24 != 4 or index is None:
+            return False
+        if runs and runs[-1][0] + runs[-1][1] == ch and runs[-1][2] + runs[-1][1] == index:
+            runs[-1][1] += 1
+        else:
+            runs.append([ch, 1, index])
+    lines = ['    {%d, %d, %d},' % tuple(r) for r in runs]
+    out.append('static constexpr uint32_t %s_runs[][3] = {\n%s\n};' % (name, '\n'.join(lines)))
+    out.append('static constexpr auto %s = rscpF5Gb4Runs<%d>(%s_runs);' % (name, len(e34) // 2, name))
+    return True
+
+
 def emit_mapping(m, out):
     e1, e2, e34, el = [], [], [], []
     for ch, code in m.pairs:
@@ -649,6 +717,8 @@ def emit_mapping(m, out):
     for suffix, data, count in (('1', e1, len(e1)), ('2', e2, len(e2) // 2), ('34', e34, len(e34) // 2)):
         if suffix == '2' and count >= GRID_MIN and emit_grid(n + '_2', data, out):
             arrays.append((count, '%s_2.data()' % n))
+        elif suffix == '34' and count >= GRID_MIN and emit_gb4_runs(n + '_34', data, out):
+            arrays.append((count, '%s_34.data()' % n))
         elif data:
             out.append('static const uint32_t %s_%s[] = {\n%s\n};' % (n, suffix, words(data)))
             arrays.append((count, '%s_%s' % (n, suffix)))
@@ -712,6 +782,24 @@ constexpr std::array<uint32_t, 2 * N> rscpF5Grid2(const uint32_t (&cells)[G], ui
         e[2 * k] = cells[i] | (lead0 + uint32_t(i / width)) << 24;
         e[2 * k + 1] = trail0 + uint32_t(i % width);
         ++k;
+    }
+    return e;
+}
+
+// The four-byte entries of runs {first character, count, index of its code}
+// of GB 18030 codes, whose bytes run over 81-FE, 30-39, 81-FE, 30-39.
+template <std::size_t N, std::size_t R>
+constexpr std::array<uint32_t, 2 * N> rscpF5Gb4Runs(const uint32_t (&runs)[R][3])
+{
+    std::array<uint32_t, 2 * N> e{};
+    std::size_t k = 0;
+    for (const auto& r : runs) {
+        for (uint32_t i = 0; i < r[1]; ++i, ++k) {
+            const uint32_t x = r[2] + i;
+            e[2 * k] = (r[0] + i) | 4u << 24;
+            e[2 * k + 1] = (0x81 + x / 12600) | (0x30 + x / 1260 % 10) << 8 | (0x81 + x / 10 % 126) << 16 |
+                           (0x30 + x % 10) << 24;
+        }
     }
     return e;
 }

@@ -647,28 +647,41 @@ def chars_init(text):
 GRID_MIN = 256
 
 
-def emit_grid(name, e2, out):
-    """Writes a large 2-byte entry array whose codes ascend as a grid of
-    characters, one per lead and trail byte (0: no character), expanded into
-    the entry array at compile time.  False when the codes do not ascend."""
-    codes = [(e2[i] >> 24) << 8 | e2[i + 1] for i in range(0, len(e2), 2)]
-    if any(a >= b for a, b in zip(codes, codes[1:])):
+def emit_grid(name, entries, three, out):
+    """Writes a large array of 2-byte entries, or of 3-byte entries with one
+    first byte, whose codes ascend as a grid of characters by the last two
+    code bytes, expanded into the entry array at compile time.  A cell holds
+    its character minus the character of the cell before it that has one
+    (0: no character).  False when the codes do not fit the form."""
+    pairs = []
+    for i in range(0, len(entries), 2):
+        w0, w1 = entries[i], entries[i + 1]
+        if three:
+            if w0 >> 24 != 3:
+                return False
+            pairs.append((w1 & 0xFF, w1 >> 8 & 0xFF, w1 >> 16 & 0xFF, w0 & 0xFFFFFF))
+        else:
+            pairs.append((0, w0 >> 24, w1, w0 & 0xFFFFFF))
+    codes = [(p[0], p[1], p[2]) for p in pairs]
+    if len(set(p[0] for p in pairs)) != 1 or any(a >= b for a, b in zip(codes, codes[1:])):
         return False
-    leads = [c >> 8 for c in codes]
-    trails = [c & 0xFF for c in codes]
-    lead0, trail0 = min(leads), min(trails)
-    width = max(trails) - trail0 + 1
-    cells = [0] * ((max(leads) - lead0 + 1) * width)
-    for i in range(0, len(e2), 2):
-        ch = e2[i] & 0xFFFFFF
+    lead0, trail0 = min(p[1] for p in pairs), min(p[2] for p in pairs)
+    width = max(p[2] for p in pairs) - trail0 + 1
+    cells = [0] * ((max(p[1] for p in pairs) - lead0 + 1) * width)
+    for _first, lead, trail, ch in pairs:
         assert ch != 0
-        cells[((e2[i] >> 24) - lead0) * width + e2[i + 1] - trail0] = ch
+        cells[(lead - lead0) * width + trail - trail0] = ch
+    deltas, prev = [], 0
+    for ch in cells:
+        deltas.append(ch - prev if ch else 0)
+        prev = ch or prev
+    assert all(d != 0 for d, ch in zip(deltas, cells) if ch)
     lines = []
-    for i in range(0, len(cells), 20):
-        lines.append(','.join(str(v) for v in cells[i:i + 20]) + ',')
-    out.append('static constexpr uint32_t %s_grid[] = {\n%s\n};' % (name, '\n'.join(lines)))
-    out.append('static constexpr auto %s = rscpF5Grid2<%d>(%s_grid, 0x%02X, 0x%02X, %d);' % (
-        name, len(codes), name, lead0, trail0, width))
+    for i in range(0, len(deltas), 24):
+        lines.append(','.join(str(v) for v in deltas[i:i + 24]) + ',')
+    out.append('static constexpr int32_t %s_grid[] = {\n%s\n};' % (name, '\n'.join(lines)))
+    out.append('static constexpr auto %s = rscpF5Grid<%d>(%s_grid, 0x%02X, 0x%02X, 0x%02X, %d);' % (
+        name, len(pairs), name, pairs[0][0], lead0, trail0, width))
     return True
 
 
@@ -715,10 +728,9 @@ def emit_mapping(m, out):
     n = cname(m.segid)
     arrays = []
     for suffix, data, count in (('1', e1, len(e1)), ('2', e2, len(e2) // 2), ('34', e34, len(e34) // 2)):
-        if suffix == '2' and count >= GRID_MIN and emit_grid(n + '_2', data, out):
-            arrays.append((count, '%s_2.data()' % n))
-        elif suffix == '34' and count >= GRID_MIN and emit_gb4_runs(n + '_34', data, out):
-            arrays.append((count, '%s_34.data()' % n))
+        if count >= GRID_MIN and (emit_grid('%s_%s' % (n, suffix), data, suffix == '34', out) or
+                                  (suffix == '34' and emit_gb4_runs(n + '_34', data, out))):
+            arrays.append((count, '%s_%s.data()' % (n, suffix)))
         elif data:
             out.append('static const uint32_t %s_%s[] = {\n%s\n};' % (n, suffix, words(data)))
             arrays.append((count, '%s_%s' % (n, suffix)))
@@ -767,20 +779,31 @@ def generate():
     out.append('#include "krn/rscp/cpstore.h"\n')
     out.append('''namespace {
 
-// The 2-byte entries of a grid of characters by lead and trail byte (0: no
-// character), in code order: the character and the lead byte in word 0, the
-// trail byte in word 1.
+// The entries of a grid of characters by the last two code bytes, in code
+// order: 2-byte entries (first 0: the character and the lead byte in word 0,
+// the trail byte in word 1) or 3-byte entries after the byte first (the
+// character and the length in word 0, the code bytes in word 1).  A cell
+// holds its character minus that of the last cell before it that has one;
+// 0 means no character.
 template <std::size_t N, std::size_t G>
-constexpr std::array<uint32_t, 2 * N> rscpF5Grid2(const uint32_t (&cells)[G], uint32_t lead0, uint32_t trail0,
-                                                  uint32_t width)
+constexpr std::array<uint32_t, 2 * N> rscpF5Grid(const int32_t (&cells)[G], uint32_t first, uint32_t lead0,
+                                                 uint32_t trail0, uint32_t width)
 {
     std::array<uint32_t, 2 * N> e{};
     std::size_t k = 0;
+    uint32_t ch = 0;
     for (std::size_t i = 0; i < G; ++i) {
         if (cells[i] == 0)
             continue;
-        e[2 * k] = cells[i] | (lead0 + uint32_t(i / width)) << 24;
-        e[2 * k + 1] = trail0 + uint32_t(i % width);
+        ch += static_cast<uint32_t>(cells[i]);
+        const uint32_t lead = lead0 + uint32_t(i / width), trail = trail0 + uint32_t(i % width);
+        if (first == 0) {
+            e[2 * k] = ch | lead << 24;
+            e[2 * k + 1] = trail;
+        } else {
+            e[2 * k] = ch | 3u << 24;
+            e[2 * k + 1] = first | lead << 8 | trail << 16;
+        }
         ++k;
     }
     return e;

@@ -322,7 +322,8 @@ TEST_F(LoadTest, SixteenAndThirtyTwoBitFormsCarryTheirRulesInBothByteOrders)
                                  c != 0xFFFE && c != 0xFFFF;
             const uint32_t rule = c < 0x10000 ? f.rule2 : f.rule4;
             const bool covered = graphic && rule != 0;
-            ASSERT_EQ(OutCode(row->out[0].t2, c), covered ? "R" + std::to_string(rule) + "/0" : "") << std::hex << c;
+            const std::string want = covered ? "R" + std::to_string(rule) + "/0" : std::string();
+            ASSERT_EQ(OutCode(row->out[0].t2, c), want) << std::hex << c;
             if (!covered)
                 continue;
             std::string code;

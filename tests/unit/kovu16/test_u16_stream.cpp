@@ -135,8 +135,11 @@ TEST(U16Streams, NumberReaders) {
   EXPECT_EQ(v, INT32_MIN);
   EXPECT_EQ(fgetint32U16(in.f, &v), 0);
   EXPECT_EQ(v, -42);
-  EXPECT_EQ(fgetint32U16(in.f, &v), -2);  // x
+  // The character that keeps a number from starting stays in the stream, a
+  // whole UTF-8 sequence included (it was consumed).
+  EXPECT_EQ(fgetint32U16(in.f, &v), -2);
   EXPECT_EQ(v, 'x');
+  EXPECT_EQ(fgetc(in.f), 'x');
   int64_t w = 0;
   EXPECT_EQ(fgetint64U16(in.f, &w), 0);
   EXPECT_EQ(w, 7);
@@ -145,7 +148,11 @@ TEST(U16Streams, NumberReaders) {
   EXPECT_EQ(fgetint64U16(in.f, &w), -2);
   EXPECT_EQ(w, 0x20AC);
   EXPECT_EQ(fgetint64R(in.f, &w), -2);
+  EXPECT_EQ(w, 0xE2);
+  EXPECT_EQ(fgetcU16(in.f), 0x20AC);
+  EXPECT_EQ(fgetint64R(in.f, &w), -2);
   EXPECT_EQ(w, 'a');
+  EXPECT_EQ(fgetc(in.f), 'a');
 
   MemIn big("99999999999999999999 12");
   EXPECT_EQ(fgetint64R(big.f, &w), 1);

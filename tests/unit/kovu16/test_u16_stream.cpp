@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "i18n/kovu16/u16_stream.h"
 #include "i18n/kovu16/u16_utf8.h"
@@ -96,6 +97,10 @@ TEST(U16Streams, LinesAndBlocks) {
   EXPECT_NE(traced()[0].find("Invalid UTF-8 encountered by fgetsU16"), std::string::npos);
   EXPECT_EQ(traced()[2], "Characters previously read:");
 }
+
+// The line reader of standard input exists only with a size: an unbounded
+// overload beside it would make this name ambiguous.
+static_assert(std::is_same_v<decltype(&getsU16), KOV_UTF16* (*)(KOV_UTF16*, int)>);
 
 TEST(U16Streams, TokenAndLineReadersWithReplacement) {
   KOV_UTF16 buf[16];

@@ -173,6 +173,8 @@ TEST(U16Scanf, PartialInfinityAndStarWidth) {
     EXPECT_TRUE(std::isinf(f) && f < 0);
     EXPECT_EQ(n, 4);
     EXPECT_EQ(as_text(s), u"IN\u20ac");
+    EXPECT_EQ(scan_source(stream, "infinx", u"%f%s", &f, s), 2) << stream;
+    EXPECT_EQ(as_text(s), u"inx");
     KOV_UTF16 c = 0;
     EXPECT_EQ(scan_source(stream, "123456 x", u"%**d%n %c", &n, &c), 1) << stream;
     EXPECT_EQ(n, 6);

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -98,6 +99,16 @@ TEST(CTrc, FilesHeadersModesAndComponents)
     const int two = 2;
     ASSERT_EQ(CTrcSetParam(m, CTP_TRCLEVEL, &two), 0);
     EXPECT_EQ(CTrcGetHdlLevel(m), 2);
+    // A hook for a handle that is no component is refused with one error
+    // line each (the message's own newline split them in two).
+    const size_t before = Slurp(dir + "/dev_x.trc").size();
+    CTrcHook hook = Hook;
+    EXPECT_EQ(CTrcSetParam(f, CTP_HOOKFUNC, &hook), -1);
+    EXPECT_EQ(CTrcGetParam(f, CTP_HOOKFUNC, &hook), -1);
+    const std::string lines = Slurp(dir + "/dev_x.trc").substr(before);
+    const std::regex wrong("\\*\\*\\* ERROR => CTrcSetParam: Wrong handle \\[ctrc         \\d+\\]\n"
+                           "\\*\\*\\* ERROR => CTrcGetParam: Wrong handle for CTP_HOOKFUNC \\[ctrc         \\d+\\]\n");
+    EXPECT_TRUE(std::regex_match(lines, wrong)) << lines;
 
     // The table holds 1,999 entries.
     int made = next_free_comp - 1;

@@ -98,7 +98,7 @@ int32_t SISEL_SELECT::ClearSet() {
   return SI_OK;
 }
 
-int32_t SISEL_SELECT::Remove(SI_SOCK* sock, uint8_t reorganise) {
+int32_t SISEL_SELECT::Remove(SI_SOCK* sock, uint8_t /*reorganise*/) {
   const char* const name = "SiSelSRemove";
   if (Check(sock, name, true) != SI_OK) return SI_EINVAL;
   const auto d = static_cast<uint16_t>(sock->sock);
@@ -110,7 +110,10 @@ int32_t SISEL_SELECT::Remove(SI_SOCK* sock, uint8_t reorganise) {
   else
     listHead = e.nxt;
   if (e.nxt != kNone) entries[e.nxt].prv = e.prv;
-  if (reorganise != 1 && loopPos == d) loopPos = e.nxt;
+  // A walk in progress goes on behind d whatever the reorganise flag: a new
+  // member that takes over descriptor d is put at the head of the list, and
+  // a walk that went on from d would come round to the head again.
+  if (loopPos == d) loopPos = e.nxt;
   sets.Forget(d);
   e.pSocket = nullptr;
   TRC(3, "%s: removed sock %d\n", name, d);

@@ -13,7 +13,7 @@ Layout of what is written (see krn/rscp/cpstore.h):
   segments have a blank segment id;
 - the character-number map: 1-31 the library's own characters from
   0x110000, 32-126 the ASCII graphics, then every other character of the
-  single-byte pages carried here (and U+FFFD) in code point order, 2404 the
+  first nine single-byte pages (and U+FFFD) in code point order, 2404 the
   character U+0000, 4987-4990 own characters from 0x111000;
 - one build segment "<cp>T" per page with data, listing mapping segments,
   rule segments and control-code segments.
@@ -605,11 +605,17 @@ OWN_HIGH_FIRST = 4987  # 4987..4990 -> 0x111000..0x111003
 HIGHEST_NUMBER = 0xFEFE
 
 
+# The map numbers the characters of the first single-byte pages only: its
+# numbers stay as they were when the other pages were added, and the cache
+# build reads every row at start-up.
+MAP_PAGES = 9
+
+
 def tcp01_rows():
     rows = [(n, 0x110000 + n - 1) for n in range(1, OWN_LOW + 1)]
     rows += [(n, n) for n in range(0x20, 0x7F)]
     chars = {0xFFFD}
-    for _cp, codec, *_rest in SINGLE_BYTE:
+    for _cp, codec, *_rest in SINGLE_BYTE[:MAP_PAGES]:
         for b in range(256):
             ch = decode1(codec, [b])
             if ch is not None:

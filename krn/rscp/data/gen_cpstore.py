@@ -16,7 +16,15 @@ Layout of what is written (see krn/rscp/cpstore.h):
   first nine single-byte pages (and U+FFFD) in code point order, 2404 the
   character U+0000, 4987-4990 own characters from 0x111000;
 - one build segment "<cp>T" per page with data, listing mapping segments,
-  rule segments and control-code segments.
+  rule segments and control-code segments; a page that carries another's
+  data lists that page's build; the pairs that the double-byte pages of a
+  family share stand in segments of their own; builds of rule segments that
+  no catalogued page takes whole (GB 18030's among them) are not catalogued.
+
+Large 2-byte (and EUC-JP's 3-byte) entry arrays are written as grids of
+characters by code, and GB 18030's four-byte codes as runs; both are
+expanded into the entry arrays at compile time, so the store stays constant
+data with the layout of krn/rscp/cpstore.h.
 
 Mapping segments keep first-wins order for the loader: within a segment the
 code points that round-trip come first; codes that only decode and
@@ -173,7 +181,8 @@ OTHER_RULES = gb18030_rules() + [
     ('JISAS', 73, 'ASCII', '1B2842,1B284A'),
     ('JISSD', 73, 'CTSD', '1B2842,1B284A'),
     ('JISSE', 73, 'CTSE', '1B2842,1B284A'),
-    # Own-character keys behind ESC , (ASCII) and ESC k (EBCDIC).
+    # Own characters as 1B 2C and their two key characters in ASCII, or as
+    # 1B 6B (6B the comma in EBCDIC) and the two keys in EBCDIC.
     ('IA2C ', 40, '1B2C', ''),
     ('IE6B ', 41, '1B6B', ''),
     # The left-to-right and right-to-left marks are dropped on output.

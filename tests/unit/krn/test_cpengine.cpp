@@ -166,7 +166,8 @@ TEST_F(Engine, DoubleBytePagesConvertEveryCodeAndTwoPlanesAsPythonDoes)
 
 TEST_F(Engine, JapanesePagesDecodeWhatPythonEncodesAndEncodeWhatPythonDecodes)
 {
-    // Every JIS X 0208 character (and more) in Python's encoding of each page.
+    // Every JIS X 0208 character (and more) in Python's encoding of each page,
+    // and every KS X 1001 character in ISO-2022-KR's (a page the store lacked).
     const struct {
         const char* cp;
         const char* codec;

@@ -295,9 +295,12 @@ class OldFormatTest(unittest.TestCase):
     # -- faults that must be refused ------------------------------------------------
 
     def test_names_leaving_the_target_are_refused(self):
-        # Without -P these land inside the target; with -P, as stored, they
-        # would leave it and are refused.
-        for name in ("../evil.txt", "a/../../evil.txt", "sub\\..\\..\\evil.txt"):
+        # With -P, as stored, these would leave the target and are refused.
+        # Without -P a leading "../" is removed, but a ".." inside a name is
+        # refused as the KOX reader refuses it.  Fault caught: the ".." was
+        # resolved first, so "a/../../evil.txt" was extracted as "evil.txt".
+        for name, inside in (("../evil.txt", True), ("a/../../evil.txt", False),
+                             ("sub\\..\\..\\evil.txt", False), ("a/../evil.txt", False)):
             work = self.path("w")
             shutil.rmtree(work, ignore_errors=True)
             os.makedirs(work)
@@ -310,8 +313,13 @@ class OldFormatTest(unittest.TestCase):
             self.assertFalse(os.path.exists(os.path.join(self.dir, "evil.txt")), name)
             self.assertFalse(os.path.exists(os.path.join(work, "out", "fine.txt")), name)
             rc, out, _ = self.run_kovzef("-xf", "old.zef", "-R", "out", cwd=work)
-            self.assertEqual(rc, 0, out)
-            self.assertEqual(read(os.path.join(work, "out", "evil.txt")), b"escape\n")
+            if inside:
+                self.assertEqual(rc, 0, out)
+                self.assertEqual(read(os.path.join(work, "out", "evil.txt")), b"escape\n")
+            else:
+                self.assertEqual(rc, 40, out)
+                self.assertIn("can't create filename for " + name, out)
+                self.assertFalse(os.path.exists(os.path.join(work, "out")), name)
 
     def test_stored_absolute_name_stays_absolute_with_P_only(self):
         target = self.path("abs", "target.txt")

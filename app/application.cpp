@@ -505,8 +505,14 @@ void CApplication::CommitArchive()
     // The archive is whole from here on, whatever the directory does: a
     // failure reported now leaves it in place.
     m_archiveCommitted = true;
-    if (!SyncDirectoryOf(dirFd, named))
-        throw CWriteExcept(named, errno);
+    const bool synced = SyncDirectoryOf(dirFd, named);
+    const int err = errno;
+    // The lock a create took guarded the file it replaced, which no run can
+    // reach any more: other creates need not wait for this one's end.
+    if (m_options->commandCode == KOV_CMD_CREATE)
+        m_archiveLock.Release();
+    if (!synced)
+        throw CWriteExcept(named, err);
 }
 
 void CApplication::RemoveArchive()

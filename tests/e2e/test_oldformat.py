@@ -321,6 +321,23 @@ class OldFormatTest(unittest.TestCase):
                 self.assertIn("can't create filename for " + name, out)
                 self.assertFalse(os.path.exists(os.path.join(work, "out")), name)
 
+    def test_links_at_an_entry_path_are_replaced_not_written_through(self):
+        # Fault caught: a file entry was written through a symbolic or a hard
+        # link at its path, into the file outside the target.
+        os.makedirs(self.path("out"))
+        for name in ("soft", "hard"):
+            with open(self.path(name + ".keep"), "wb") as f:
+                f.write(b"precious")
+        os.symlink(self.path("soft.keep"), self.path("out", "soft"))
+        os.link(self.path("hard.keep"), self.path("out", "hard"))
+        write_archive(self.path("old.zef"), [Entry("soft", b"one\n"), Entry("hard", b"two\n")])
+        rc, out, err = self.run_kovzef("-xf", "old.zef", "-R", "out")
+        self.assertEqual(rc, 0, out + err)
+        for name, data in (("soft", b"one\n"), ("hard", b"two\n")):
+            self.assertEqual(read(self.path(name + ".keep")), b"precious")
+            self.assertFalse(os.path.islink(self.path("out", name)))
+            self.assertEqual(read(self.path("out", name)), data)
+
     def test_stored_absolute_name_stays_absolute_with_P_only(self):
         target = self.path("abs", "target.txt")
         write_archive(self.path("old.zef"), [Entry(target, b"absolute\n")])

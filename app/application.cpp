@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <climits>
+#include <cstdint>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>

@@ -115,7 +115,7 @@ bool CArchiveFile::ReadArchiveHeader() {
     if (!SameFour(m_version, KOX_VERSION_201) && !SameFour(m_version, KOX_VERSION_200)) {
         m_headerRead = false;
         throw CUnsupportedArchiveException(
-            "archive version " + GetVersionString() +
+            "archive version " + KovEscapedBytes(GetVersionString()) +
             " is not supported by this release; to extract this archive you need to use a "
             "newer KOVZEF release");
     }

@@ -12,10 +12,6 @@ using namespace kc;
 
 namespace {
 
-// A timestamp may be this far ahead of our clock before it counts as one
-// from the future.
-constexpr std::time_t kClockSkewSeconds = 300;
-
 // The signer result for a chain that does not verify.
 int ChainResult(int err, bool stamped)
 {
@@ -57,21 +53,6 @@ std::string ClaimedSigningTime(CMS_SignerInfo* si)
     return TimeText(reinterpret_cast<const ASN1_TIME*>(t->value.asn1_string));
 }
 
-// The certificates a chain may be built from: those the structure carries
-// and those of the PSE.
-CertStack ChainCerts(CMS_ContentInfo* cms, STACK_OF(X509)* extra)
-{
-    CertStack all(CMS_get1_certs(cms));
-    if (!all)
-        all.reset(sk_X509_new_null());
-    for (int i = 0; all && extra != nullptr && i < sk_X509_num(extra); ++i) {
-        X509* c = sk_X509_value(extra, i);
-        if (X509_up_ref(c) == 1 && sk_X509_push(all.get(), c) <= 0)
-            X509_free(c);
-    }
-    return all;
-}
-
 struct Stamp {
     int result = SSF_API_OK;
     Token token;
@@ -93,29 +74,7 @@ void CheckStamp(CMS_SignerInfo* si, bool required, X509_STORE* store, STACK_OF(X
         s->result = CheckToken(&s->token, si, extra);
     if (s->result != SSF_API_OK)
         return;
-    X509* tsa = s->token.signer;
-    const std::string tsaName = NameText(X509_get_subject_name(tsa));
-    if (s->token.time > std::time(nullptr) + kClockSkewSeconds) {
-        s->result = Fail(SSF_API_TSTAMP_FROM_THE_FUTURE, "the timestamp's time %s lies in the future",
-                         s->token.timeText.c_str());
-        return;
-    }
-    std::time_t notBefore = 0;
-    std::time_t notAfter = 0;
-    if (!TimeOf(X509_get0_notBefore(tsa), &notBefore) || !TimeOf(X509_get0_notAfter(tsa), &notAfter) ||
-        s->token.time < notBefore || s->token.time > notAfter) {
-        s->result = Fail(SSF_API_TSTAMP_OUTSIDE_TSA_CERT_VALIDITY,
-                         "the timestamp's time %s is outside the validity of authority \"%s\"",
-                         s->token.timeText.c_str(), tsaName.c_str());
-        return;
-    }
-    CertStack untrusted = ChainCerts(s->token.cms.get(), extra);
-    const int err = CheckChain(store, tsa, untrusted.get(), s->token.time, X509_PURPOSE_TIMESTAMP_SIGN);
-    if (err != X509_V_OK) {
-        SetToolkitCode(err);
-        s->result = Fail(SSF_API_BAD_TSA_CERT, "the certificate of timestamp authority \"%s\" is not trusted: %s",
-                         tsaName.c_str(), X509_verify_cert_error_string(err));
-    }
+    s->result = CheckAuthority(s->token, store, extra);
 }
 
 }  // namespace
@@ -170,8 +129,10 @@ extern "C" int SsfVerify(const char* format, uint32_t formatLen, int detached, c
             return Fail(SSF_API_NOMEMORY, "out of memory verifying the signature");
         BIO_push(in.get(), mem.release());
     }
-    Bio out(BIO_new(BIO_s_mem()));
-    if (!out)
+    // The content is collected only when the caller asks for it and the
+    // signature carries it; a detached one's content is the caller's data.
+    Bio out(content != nullptr && !detached ? BIO_new(BIO_s_mem()) : nullptr);
+    if (content != nullptr && !detached && !out)
         return Fail(SSF_API_NOMEMORY, "out of memory verifying the signature");
     // The timestamp first: its time is the time the chain is checked at, and
     // a failure of the signer itself is then the call's last error.

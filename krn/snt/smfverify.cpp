@@ -433,11 +433,12 @@ char* ManifestTextBuffer(ManifestContext* ctx, std::size_t length)
     ctx->contentStart = ctx->builtinText;
     if (length <= MANIFEST_BUILTIN_TEXT)
         return ctx->builtinText;
-    if (length == SIZE_MAX)
+    if (length != SIZE_MAX)
+        ctx->grownText = static_cast<char*>(std::malloc(length + 1));
+    if (ctx->grownText == nullptr) {
+        SmfFail(ctx, SMF_EINTERNAL, "Error in allocation memory for manifest file");
         return nullptr;
-    ctx->grownText = static_cast<char*>(std::malloc(length + 1));
-    if (ctx->grownText == nullptr)
-        return nullptr;
+    }
     ctx->capacity = length + 1;
     ctx->contentStart = ctx->grownText;
     return ctx->grownText;

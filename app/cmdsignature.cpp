@@ -63,6 +63,29 @@ void RefuseOtherManifest(const CDirEntry& entry, bool manifestFound)
                                    SMF_EFILENOTFOUND, 0);
 }
 
+// The text and header offset of the archive's signed manifest entry, or
+// false when it has none.  Every entry is looked at: the manifest verified
+// must be the only one.  The read position is the same afterwards.
+bool ReadSignedManifest(CArchiveFile& archive, std::vector<uint8_t>& text, uint64_t& offset)
+{
+    CFileStream& stream = archive.Stream();
+    uint64_t noted = 0;
+    if (!stream.Tell(&noted))
+        throw CGetFilePosExcept();
+    bool found = false;
+    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
+        if (entry->IsSignedManifest()) {
+            RefuseOtherManifest(*entry, found);
+            TestManifestEntry(archive, entry, text, offset);
+            found = true;
+        }
+        archive.ReleaseEntry(entry);
+    }
+    if (!stream.Seek(noted))
+        throw CSetFilePointerExcept();
+    return found;
+}
+
 // The stored manifest text for verification, copied into the context's own
 // buffer (text is released), so that the text is held once while it is
 // verified.  The manifest library's code.
@@ -91,33 +114,38 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
     if (options.commandCode == KOV_CMD_CREATE)
         return;
 
-    // The existing entries feed the archive's manifest as they are tested;
-    // the stored manifest is verified beside it.
+    // The stored manifest is verified first, before the existing entries
+    // feed the archive's manifest as they are tested: the two texts are
+    // then never held beside the copy that verification makes.
     OwnManifestContext stored;
-    bool manifestFound = false;
-    bool entriesBehindManifest = false;
-    uint64_t manifestOffset = 0;
-    uint32_t invalidEntries = 0;
+    bool storedFound = false;
     archive.Rewind();
-    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
-        if (manifestFound)
-            entriesBehindManifest = true;
-        if (entry->IsSignedManifest()) {
-            RefuseOtherManifest(*entry, manifestFound);
-            std::vector<uint8_t> text;
-            TestManifestEntry(archive, entry, text, manifestOffset);
-            archive.ReleaseEntry(entry);
-            manifestFound = true;
-            if (!options.verify)
-                continue;
+    if (options.verify) {
+        std::vector<uint8_t> text;
+        uint64_t offset = 0;
+        storedFound = ReadSignedManifest(archive, text, offset);
+        if (storedFound) {
             rc = ManifestInit(stored.get(), options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
             if (rc == SMF_OK)
                 rc = VerifyStoredText(stored.get(), text, application);
             if (rc != SMF_OK)
                 ThrowManifestFailure(stored.get(), rc);
-            continue;
         }
-        CheckEntryDigests(archive, entry, invalidEntries);
+    }
+    bool manifestFound = false;
+    bool entriesBehindManifest = false;
+    uint64_t manifestOffset = 0;
+    uint32_t invalidEntries = 0;
+    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
+        if (manifestFound)
+            entriesBehindManifest = true;
+        if (entry->IsSignedManifest()) {
+            RefuseOtherManifest(*entry, manifestFound);
+            manifestOffset = CurrentHeaderOffset(archive, *entry);
+            manifestFound = true;
+        } else {
+            CheckEntryDigests(archive, entry, invalidEntries);
+        }
         archive.ReleaseEntry(entry);
     }
     // The new entries and manifest go where the old manifest was: whatever
@@ -127,7 +155,7 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
                                        " holds entries behind its signed manifest, which signing it again "
                                        "would overwrite.\n        This is not supported!",
                                    0, 0);
-    if (options.verify && manifestFound) {
+    if (storedFound && manifestFound) {
         // An archive without files has no manifest text yet.
         ManifestContext* signedOne = stored.get();
         const bool bothEmpty = context->contentLength == 0 && signedOne->entryCount == 0;
@@ -137,6 +165,7 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
                                            "        This is not supported!",
                                        0, 0);
     }
+    ManifestClearContext(stored.get());
     CheckEntryDigests(archive, nullptr, invalidEntries);
 
     CFileStream& stream = archive.Stream();
@@ -168,26 +197,10 @@ void VerifyAfterReading(CArchiveFile& archive, CApplication& application)
     if (!options.verify && !options.sign)
         return;
     ManifestContext* context = archive.GetManifestContext();
-    // Every entry is looked at: the manifest verified must be the only one.
     std::vector<uint8_t> text;
     uint64_t offset = 0;
-    bool found = false;
-    CFileStream& stream = archive.Stream();
-    uint64_t noted = 0;
-    if (!stream.Tell(&noted))
-        throw CGetFilePosExcept();
-    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
-        if (entry->IsSignedManifest()) {
-            RefuseOtherManifest(*entry, found);
-            TestManifestEntry(archive, entry, text, offset);
-            found = true;
-        }
-        archive.ReleaseEntry(entry);
-    }
-    if (!stream.Seek(noted))
-        throw CSetFilePointerExcept();
     // Asked to check a signature, an archive without one never passes.
-    if (!found)
+    if (!ReadSignedManifest(archive, text, offset))
         throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59,
                       true, 0);
     int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");

@@ -109,6 +109,15 @@ void AddTrustAnchors(X509_STORE* store, const Pse& pse);
 Store TrustStore(const Pse& pse);
 // Every certificate of the PSE (its own first) as a new stack.
 CertStack AllCerts(const Pse& pse);
+// The trust of a verification profile: its PSE opened without need of a
+// key, the store of its anchors and all its certificates.  rc as OpenPse,
+// or 4 when memory ran out.
+struct Trust {
+    Pse pse;
+    Store store;
+    CertStack certs;
+};
+int OpenTrust(const char* name, uint32_t nameLen, const char* pin, uint32_t pinLen, Trust* trust);
 
 // Verifies a certificate's chain at the given time (now when 0) against the
 // store, with the untrusted certificates and, when purpose is not 0, that

@@ -287,15 +287,10 @@ int SsfAddTimeStampResp(const char* format, uint32_t formatLen, const unsigned c
     // verification with that PSE would demand: a stamp that can never
     // verify is refused before it becomes part of a signature.
     if (profile != nullptr && profileLen != 0) {
-        Pse pse;
-        rc = OpenPse(profile, profileLen, password, passwordLen, false, &pse);
-        if (rc != SSF_API_OK)
-            return rc;
-        Store store = TrustStore(pse);
-        CertStack extra = AllCerts(pse);
-        if (!store || !extra)
-            return Fail(SSF_API_NOMEMORY, "out of memory for the trust store");
-        rc = CheckAuthority(token, store.get(), extra.get());
+        Trust trust;
+        rc = OpenTrust(profile, profileLen, password, passwordLen, &trust);
+        if (rc == SSF_API_OK)
+            rc = CheckAuthority(token, trust.store.get(), trust.certs.get());
         if (rc != SSF_API_OK)
             return rc;
     }

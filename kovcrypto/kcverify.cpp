@@ -104,19 +104,17 @@ extern "C" int SsfVerify(const char* format, uint32_t formatLen, int detached, c
     int rc = ParseSignature(signature, signatureLen, &cms, &si);
     if (rc != SSF_API_OK)
         return rc;
-    Pse pse;
-    rc = OpenPse(profile, profileLen, password, passwordLen, false, &pse);
+    Trust trust;
+    rc = OpenTrust(profile, profileLen, password, passwordLen, &trust);
     if (rc != SSF_API_OK)
         return rc;
-    Store store = TrustStore(pse);
-    CertStack extra = AllCerts(pse);
-    if (!store || !extra)
-        return Fail(SSF_API_NOMEMORY, "out of memory for the trust store");
+    X509_STORE* store = trust.store.get();
+    STACK_OF(X509)* extra = trust.certs.get();
 
     // The signature over the data, with the signer's certificate as found in
     // the signature or the PSE; its chain is checked below.
     X509* signerCert = nullptr;
-    if (CMS_set1_signers_certs(cms.get(), extra.get(), 0) >= 0)
+    if (CMS_set1_signers_certs(cms.get(), extra, 0) >= 0)
         CMS_SignerInfo_get0_algs(si, nullptr, &signerCert, nullptr, nullptr);
     // The data reaches the toolkit through a buffering BIO: a bare memory BIO
     // would be copied into one that the toolkit loses when the signature
@@ -137,7 +135,7 @@ extern "C" int SsfVerify(const char* format, uint32_t formatLen, int detached, c
     // The timestamp first: its time is the time the chain is checked at, and
     // a failure of the signer itself is then the call's last error.
     Stamp stamp;
-    CheckStamp(si, kind == 2, store.get(), extra.get(), &stamp);
+    CheckStamp(si, kind == 2, store, extra, &stamp);
     const bool stamped = stamp.present && stamp.result == SSF_API_OK;
     const std::string signingTime = stamped ? stamp.token.timeText : ClaimedSigningTime(si);
 
@@ -145,13 +143,13 @@ extern "C" int SsfVerify(const char* format, uint32_t formatLen, int detached, c
     int signerResult = SSF_API_OK;
     if (signerCert == nullptr)
         signerResult = Fail(SSF_API_NOCERTIFICATE, "the signer's certificate is neither in the signature nor in the PSE");
-    else if (CMS_verify(cms.get(), extra.get(), nullptr, in.get(), out.get(), flags) != 1)
+    else if (CMS_verify(cms.get(), extra, nullptr, in.get(), out.get(), flags) != 1)
         signerResult = Fail(SSF_API_SIGNER_NOT_OK, "the signature does not verify over the data");
 
     if (signerResult == SSF_API_OK) {
-        CertStack untrusted = ChainCerts(cms.get(), extra.get());
+        CertStack untrusted = ChainCerts(cms.get(), extra);
         const std::time_t at = stamped ? stamp.token.time : 0;
-        const int err = CheckChain(store.get(), signerCert, untrusted.get(), at, 0);
+        const int err = CheckChain(store, signerCert, untrusted.get(), at, 0);
         if (err != X509_V_OK) {
             SetToolkitCode(err);
             signerResult = Fail(ChainResult(err, stamped), "the certificate of signer \"%s\" does not verify%s: %s",

@@ -63,29 +63,6 @@ void RefuseOtherManifest(const CDirEntry& entry, bool manifestFound)
                                    SMF_EFILENOTFOUND, 0);
 }
 
-// The text and header offset of the archive's signed manifest entry, or
-// false when it has none.  Every entry is looked at: the manifest verified
-// must be the only one.  The read position is the same afterwards.
-bool ReadSignedManifest(CArchiveFile& archive, std::vector<uint8_t>& text, uint64_t& offset)
-{
-    CFileStream& stream = archive.Stream();
-    uint64_t noted = 0;
-    if (!stream.Tell(&noted))
-        throw CGetFilePosExcept();
-    bool found = false;
-    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
-        if (entry->IsSignedManifest()) {
-            RefuseOtherManifest(*entry, found);
-            TestManifestEntry(archive, entry, text, offset);
-            found = true;
-        }
-        archive.ReleaseEntry(entry);
-    }
-    if (!stream.Seek(noted))
-        throw CSetFilePointerExcept();
-    return found;
-}
-
 // The stored manifest text for verification, copied into the context's own
 // buffer (text is released), so that the text is held once while it is
 // verified.  The manifest library's code.
@@ -123,7 +100,7 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
     if (options.verify) {
         std::vector<uint8_t> text;
         uint64_t offset = 0;
-        storedFound = ReadSignedManifest(archive, text, offset);
+        storedFound = ReadManifestEntry(archive, &text, &offset, true);
         if (storedFound) {
             rc = ManifestInit(stored.get(), options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
             if (rc == SMF_OK)
@@ -200,7 +177,7 @@ void VerifyAfterReading(CArchiveFile& archive, CApplication& application)
     std::vector<uint8_t> text;
     uint64_t offset = 0;
     // Asked to check a signature, an archive without one never passes.
-    if (!ReadSignedManifest(archive, text, offset))
+    if (!ReadManifestEntry(archive, &text, &offset, true))
         throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59,
                       true, 0);
     int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
@@ -282,7 +259,7 @@ void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStra
                                       " was successfully created");
 }
 
-bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset)
+bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset, bool onlyOne)
 {
     CFileStream& stream = archive.Stream();
     uint64_t noted = 0;
@@ -292,11 +269,14 @@ bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64
     std::vector<uint8_t> stored;
     uint64_t offset = 0;
     for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
-        found = entry->IsSignedManifest();
-        if (found)
+        const bool manifest = entry->IsSignedManifest();
+        if (manifest && onlyOne)
+            RefuseOtherManifest(*entry, found);
+        if (manifest && !found)
             TestManifestEntry(archive, entry, stored, offset);
+        found = found || manifest;
         archive.ReleaseEntry(entry);
-        if (found)
+        if (found && !onlyOne)
             break;
     }
     // The next walk starts behind the archive header again by itself.
@@ -304,10 +284,10 @@ bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64
         throw CSetFilePointerExcept();
     if (!found)
         return false;
-    if (text != nullptr)
-        *text = std::move(stored);
     if (headerOffset != nullptr && !stored.empty())
         *headerOffset = offset;
+    if (text != nullptr)
+        *text = std::move(stored);
     return true;
 }
 

@@ -41,9 +41,12 @@ void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStra
 int SignManifest(ManifestContext* context, CApplication& application);
 // The stored manifest text of the archive (true), or false when it has no
 // manifest entry; headerOffset (may be null) receives the offset of that
-// entry's header when the text is not empty.  The read position is the same
-// afterwards.
-bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset);
+// entry's header when the text is not empty.  onlyOne (for verification):
+// every entry is looked at, and a second manifest entry or one not named
+// "SIGNATURE.SMF" is refused (CInvalManifestExcept, status 58).  The read
+// position is the same afterwards.
+bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset,
+                       bool onlyOne = false);
 // Throws CExcept(message, code) when the archive has no manifest entry and
 // mustExist is true, or has one and mustExist is false.
 void CheckManifestPresence(CArchiveFile& archive, bool mustExist, const std::string& message,

@@ -273,7 +273,8 @@ CDirEntry* CArchiveFile::BuildEntry() {
     } else if (m_info.IsType(KOX_TYPE_LINK) || m_info.IsType(KOX_TYPE_SHORTCUT)) {
         kind = kLink;
     } else if (m_info.IsType(KOX_TYPE_MANIFEST)) {
-        kind = kManifest;
+        // A manifest without a size is an ordinary file, as for "RG".
+        kind = m_info.TotalSize() != 0 ? kManifest : kFile;
     } else {
         ThrowUnknownEntryType();
     }

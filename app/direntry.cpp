@@ -315,7 +315,9 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification) {
                          "its data blocks hold " + std::to_string(held) +
                              " bytes, its header says " + std::to_string(announced),
                          write);
-    } else if (m_info.IsType(KOX_TYPE_FILE) && IsDigestEnabled()) {
+    } else if (IsDigestEnabled()) {
+        // Every file entry without data answers to the manifest, whatever
+        // its type ("SM" without a size is a file too).
         RunDigestOfEmptyFile(m_archiveContext);
     }
     if (write && !m_leaveStreamOpen) CloseStream();

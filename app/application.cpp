@@ -7,16 +7,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <cstdint>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/command.h"
 #include "app/create.h"
 #include "app/extract.h"
+#include "app/libraryprinter.h"
 #include "app/merge.h"
 #include "app/type.h"
 #include "app/except.h"
@@ -95,6 +100,58 @@ bool SyncDirectoryOf(int dirFd, const std::string& path)
     return ok;
 }
 
+// "<digits>-<digits>.new": the end of the name of a create's new file; the
+// first number is the process that made it.
+bool ParseReplacementSuffix(const char* text, pid_t& pid)
+{
+    long long value = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9' && value <= INT32_MAX; ++p)
+        value = value * 10 + (*p - '0');
+    if (p == text || *p != '-' || value <= 0 || value > INT32_MAX)
+        return false;
+    const char* attempt = ++p;
+    while (*p >= '0' && *p <= '9')
+        ++p;
+    if (p == attempt || std::strcmp(p, ".new") != 0)
+        return false;
+    pid = static_cast<pid_t>(value);
+    return true;
+}
+
+// Removes the new files that creates of the archive base in directory left
+// behind when they were killed: those of processes that no longer run, which
+// nobody holds locked, and which belong to this user.
+void RemoveStaleReplacements(int dirFd, const std::string& directory, const std::string& base)
+{
+    const int fd = openat(dirFd, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return;
+    }
+    const std::string prefix = "." + base + ".";
+    while (const dirent* found = readdir(dir)) {
+        const char* name = found->d_name;
+        pid_t pid = 0;
+        if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0 ||
+            !ParseReplacementSuffix(name + prefix.size(), pid) || pid == getpid() ||
+            kill(pid, 0) == 0 || errno != ESRCH)
+            continue;
+        const int temp = openat(dirfd(dir), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (temp < 0)
+            continue;
+        struct stat st;
+        if (fstat(temp, &st) == 0 && S_ISREG(st.st_mode) && (st.st_uid == geteuid() || geteuid() == 0) &&
+            flock(temp, LOCK_EX | LOCK_NB) == 0)
+            unlinkat(dirfd(dir), name, 0);
+        close(temp);
+    }
+    closedir(dir);
+}
+
 }  // namespace
 
 CApplication& CApplication::Instance()
@@ -118,6 +175,7 @@ CApplication::CApplication()
 
 CApplication::~CApplication()
 {
+    RemoveLibraryPrinter();
     ManifestShutdown();
     delete m_statistics;
     delete[] m_archiveName;
@@ -173,6 +231,7 @@ CLogMan* CApplication::SwapLogMan(CLogMan* logMan)
 void CApplication::Run()
 {
     const time_t start = std::time(nullptr);
+    InstallLibraryPrinter();
 
     // Each stage starts from a clear errno, so that a message which appends
     // the system error text never shows the error of an unrelated earlier call.
@@ -294,7 +353,7 @@ void CApplication::ReleaseArchivePath()
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     if (!m_archiveTempName.empty())
         unlinkat(dirFd, m_archiveTempName.c_str(), 0);  // a run that never got to its end
-    m_archiveTempName.clear();
+    DropTempName();
     m_archiveFinalName.clear();
     m_archiveLock.Release();
     if (m_archiveDirFd >= 0)
@@ -337,8 +396,13 @@ void CApplication::FixArchivePath()
     m_archiveIno = st.st_ino;
     m_archiveOldMtimeSec = static_cast<long long>(st.st_mtim.tv_sec);
     m_archiveOldMtimeNsec = static_cast<long long>(st.st_mtim.tv_nsec);
-    if (m_options->commandCode == KOV_CMD_CREATE)
+    if (m_options->commandCode == KOV_CMD_CREATE) {
         ReserveReplacement(&st);
+        // No new file beside it: the run writes the archive itself, and
+        // must not do so while another run writes into it.
+        if (m_archiveTempName.empty())
+            m_archiveLock.Acquire(dirFd, m_archiveName, false);
+    }
 }
 
 // Creates the new file of a create run in the archive's directory, with the
@@ -363,6 +427,7 @@ void CApplication::ReserveReplacement(const struct stat* existing)
     SplitPath(finalName, directory, base);
     if (base.size() > 200)
         base.resize(200);
+    RemoveStaleReplacements(dirFd, directory, base);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         char suffix[40];
         std::snprintf(suffix, sizeof suffix, ".%u-%u.new", static_cast<unsigned>(getpid()), attempt);
@@ -383,11 +448,24 @@ void CApplication::ReserveReplacement(const struct stat* existing)
                 // The new file keeps the mode of a new archive.
             }
         }
-        close(fd);
+        // Locked while the run lives, so that the next create of the
+        // archive can tell it from one a killed run left behind.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            // Only the clean-up of a later run is less sure of it.
+        }
+        m_archiveTempFd = fd;
         m_archiveTempName = temp;
         m_archiveFinalName = finalName;
         return;
     }
+}
+
+void CApplication::DropTempName()
+{
+    m_archiveTempName.clear();
+    if (m_archiveTempFd >= 0)
+        close(m_archiveTempFd);
+    m_archiveTempFd = -1;
 }
 
 std::string CApplication::GetArchiveWriteName() const
@@ -409,9 +487,13 @@ void CApplication::CommitArchive()
     // the old archive, or the archive's own when the run made that file.
     std::string named;
     if (!m_archiveTempName.empty()) {
+        // An append, merge or signing run may be writing into the archive
+        // this file replaces; its entries would be lost with it.
+        if (!m_archiveLock.Held())
+            m_archiveLock.Acquire(dirFd, m_archiveFinalName, false);
         if (renameat(dirFd, m_archiveTempName.c_str(), dirFd, m_archiveFinalName.c_str()) != 0)
             throw CWriteExcept(m_archiveFinalName);
-        m_archiveTempName.clear();
+        DropTempName();
         named = m_archiveFinalName;
     } else if (m_archiveName && m_archiveName[0] && !m_archiveExisted && !m_archiveForeign) {
         struct stat st;
@@ -423,8 +505,14 @@ void CApplication::CommitArchive()
     // The archive is whole from here on, whatever the directory does: a
     // failure reported now leaves it in place.
     m_archiveCommitted = true;
-    if (!SyncDirectoryOf(dirFd, named))
-        throw CWriteExcept(named, errno);
+    const bool synced = SyncDirectoryOf(dirFd, named);
+    const int err = errno;
+    // The lock a create took guarded the file it replaced, which no run can
+    // reach any more: other creates need not wait for this one's end.
+    if (m_options->commandCode == KOV_CMD_CREATE)
+        m_archiveLock.Release();
+    if (!synced)
+        throw CWriteExcept(named, err);
 }
 
 void CApplication::RemoveArchive()
@@ -435,7 +523,7 @@ void CApplication::RemoveArchive()
     if (!m_archiveTempName.empty()) {
         // The archive itself was never touched.
         unlinkat(dirFd, m_archiveTempName.c_str(), 0);
-        m_archiveTempName.clear();
+        DropTempName();
         return;
     }
     if (m_archiveForeign)

@@ -48,7 +48,8 @@ public:
     // command runs.  Append and signing lock the archive first (CArchiveLock);
     // a create that names a regular file or nothing reserves a new file
     // beside it, which the run writes and which replaces the archive only
-    // when the run succeeds.
+    // when the run succeeds (under the archive's lock), and removes such
+    // files that killed creates of the archive left behind.
     void FixArchivePath();
     // Undoes the archive file of a failed create, append or signing run:
     // removes the new file of a create, or cuts an archive that existed
@@ -101,6 +102,7 @@ private:
     void Dispatch();
     void ReleaseArchivePath();
     void ReserveReplacement(const struct stat* existing);
+    void DropTempName();
     // Puts the new file of a create in place where the run keeps its archive
     // despite its failure (option i); otherwise removes it.
     void KeepArchive();
@@ -128,6 +130,7 @@ private:
     CArchiveLock m_archiveLock;       // held by runs that write into the archive
     std::string m_archiveFinalName;   // the name the new file of a create replaces
     std::string m_archiveTempName;    // that new file while the run writes it
+    int m_archiveTempFd = -1;         // holds its lock while the run lives
 
     // Inaccessible-files report: whether the first report was seen, the copy
     // of -e taken then, and whether "kovzef.log" still has to be opened.

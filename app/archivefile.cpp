@@ -115,7 +115,7 @@ bool CArchiveFile::ReadArchiveHeader() {
     if (!SameFour(m_version, KOX_VERSION_201) && !SameFour(m_version, KOX_VERSION_200)) {
         m_headerRead = false;
         throw CUnsupportedArchiveException(
-            "archive version " + GetVersionString() +
+            "archive version " + KovEscapedBytes(GetVersionString()) +
             " is not supported by this release; to extract this archive you need to use a "
             "newer KOVZEF release");
     }
@@ -273,7 +273,8 @@ CDirEntry* CArchiveFile::BuildEntry() {
     } else if (m_info.IsType(KOX_TYPE_LINK) || m_info.IsType(KOX_TYPE_SHORTCUT)) {
         kind = kLink;
     } else if (m_info.IsType(KOX_TYPE_MANIFEST)) {
-        kind = kManifest;
+        // A manifest without a size is an ordinary file, as for "RG".
+        kind = m_info.TotalSize() != 0 ? kManifest : kFile;
     } else {
         ThrowUnknownEntryType();
     }

@@ -82,6 +82,10 @@ public:
     CFileStream& Stream() { return m_stream; }
     ManifestContext* GetManifestContext() { return &m_manifestContext; }
     bool ManifestSeen() const { return m_manifestSeen; }
+    // The header offset of the signed manifest entry whose text was
+    // verified, 0 while none was.
+    uint64_t VerifiedManifestOffset() const { return m_verifiedManifestOffset; }
+    void SetVerifiedManifestOffset(uint64_t offset) { m_verifiedManifestOffset = offset; }
     // The current entry's stored name does not end with its terminator.
     bool NameDamaged() const { return m_nameDamaged; }
     // The current entry's stored name holds characters that the local code
@@ -119,6 +123,7 @@ private:
     std::string m_manifestName = KOX_MANIFEST_NAME;
     ManifestContext m_manifestContext;
     bool m_manifestSeen = false;
+    uint64_t m_verifiedManifestOffset = 0;
     // The current entry still owes data blocks: it announced data and its
     // last block ("ED"/"UE") has not been read or skipped yet.  The end of
     // the file is then a cut archive, not its end.

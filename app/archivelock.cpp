@@ -8,7 +8,34 @@
 
 #include "app/except.h"
 
+namespace {
+
+CExcept BusyExcept(const std::string& path)
+{
+    return CExcept("KOVZEF: archive " + path + " is being written by another run; nothing was changed", 6,
+                   false);
+}
+
+}  // namespace
+
 bool CArchiveLock::Acquire(int dirFd, const std::string& path, bool create)
+{
+    // A create that puts a new file in the archive's place while this run
+    // waits for the lock leaves it holding the lock of a file that no longer
+    // has the name: the name is locked again, a few times at most.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const bool created = LockOnce(dirFd, path, create);
+        struct stat named, held;
+        if (m_fd < 0 ||
+            (fstatat(dirFd, path.c_str(), &named, 0) == 0 && fstat(m_fd, &held) == 0 &&
+             named.st_dev == held.st_dev && named.st_ino == held.st_ino))
+            return created;
+        Release();
+    }
+    throw BusyExcept(path);
+}
+
+bool CArchiveLock::LockOnce(int dirFd, const std::string& path, bool create)
 {
     Release();
     struct stat st;
@@ -40,9 +67,7 @@ bool CArchiveLock::Acquire(int dirFd, const std::string& path, bool create)
         if (created)
             unlinkat(dirFd, path.c_str(), 0);
         if (err == EWOULDBLOCK)
-            throw CExcept("KOVZEF: archive " + path +
-                              " is being written by another run; nothing was changed",
-                          6, false);
+            throw BusyExcept(path);
         throw COpenExcept(path, err);
     }
     m_fd = fd;

@@ -1,5 +1,6 @@
 // The exclusive lock that every run writing into an existing archive holds
-// (append, merge, signing), so that two runs never write one archive at once.
+// (append, merge, signing, and a create while it puts its new archive in
+// place), so that two runs never write one archive at once.
 #pragma once
 
 #include <string>
@@ -22,5 +23,7 @@ public:
     bool Held() const { return m_fd >= 0; }
 
 private:
+    bool LockOnce(int dirFd, const std::string& path, bool create);
+
     int m_fd = -1;
 };

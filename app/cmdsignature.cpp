@@ -1,5 +1,8 @@
 #include "app/cmdsignature.h"
 
+#include <cstring>
+#include <vector>
+
 #include "app/application.h"
 #include "app/archivefile.h"
 #include "app/compressstrategy.h"
@@ -18,9 +21,9 @@ namespace {
     throw CInvalManifestExcept(ManifestGetLastError(context), code, ManifestGetSsfRc(context));
 }
 
-// The stored manifest entry, tested into its own buffer; the text and the
-// offset of its header.
-void TestManifestEntry(CArchiveFile& archive, CDirEntry* entry, std::string& text, uint64_t& headerOffset)
+// The stored manifest entry, tested into its own buffer; the text (handed
+// over, not copied: a manifest may be large) and the offset of its header.
+void TestManifestEntry(CArchiveFile& archive, CDirEntry* entry, std::vector<uint8_t>& text, uint64_t& headerOffset)
 {
     auto* manifest = static_cast<CSignedManifest*>(entry);
     CBufferedStream& buffer = manifest->BufferedStream();
@@ -28,8 +31,51 @@ void TestManifestEntry(CArchiveFile& archive, CDirEntry* entry, std::string& tex
     manifest->SetStream(&buffer);
     manifest->ExtractOrTest(archive, true);
     manifest->SetStream(nullptr);
-    text.assign(reinterpret_cast<const char*>(buffer.Data()), buffer.Length());
+    buffer.TakeData(text);
     headerOffset = manifest->HeaderOffset();
+}
+
+// The offset of the header of the entry just read (the stream stands
+// behind its name and user information).
+uint64_t CurrentHeaderOffset(CArchiveFile& archive, const CDirEntry& entry)
+{
+    uint64_t position = 0;
+    if (!archive.Stream().Tell(&position))
+        throw CGetFilePosExcept();
+    const KoxHeaderInfo& info = entry.GetHeaderInfo();
+    const uint64_t back = KOX_ENTRY_HEADER_SIZE + uint64_t{info.nameLength} + info.userInfoLength;
+    return position >= back ? position - back : 0;
+}
+
+// An archive has one signed manifest, "SIGNATURE.SMF": a second manifest
+// entry, or one of another name (an "SM" entry may carry any), would be
+// extracted or listed as if the manifest covered it.  Refused as a file
+// the manifest does not sign.
+void RefuseOtherManifest(const CDirEntry& entry, bool manifestFound)
+{
+    const std::string& name = entry.GetStoredName();
+    if (manifestFound)
+        throw CInvalManifestExcept("The archive holds a second signed manifest entry >" + name + "<",
+                                   SMF_EFILENOTFOUND, 0);
+    if (name != KOX_MANIFEST_NAME)
+        throw CInvalManifestExcept("Entry >" + name + "< is marked as a signed manifest but is not the archive's "
+                                   "manifest " + std::string(KOX_MANIFEST_NAME),
+                                   SMF_EFILENOTFOUND, 0);
+}
+
+// The stored manifest text for verification, copied into the context's own
+// buffer (text is released), so that the text is held once while it is
+// verified.  The manifest library's code.
+int VerifyStoredText(ManifestContext* context, std::vector<uint8_t>& text, CApplication& application)
+{
+    const size_t length = text.size();
+    char* own = ManifestTextBuffer(context, length);
+    if (own == nullptr)
+        return ManifestGetSmfRc(context);
+    if (length != 0)
+        std::memcpy(own, text.data(), length);
+    std::vector<uint8_t>().swap(text);
+    return VerifyManifestText(context, own, length, application, false);
 }
 
 // The checks of an archive that entries are added to and that is signed
@@ -45,32 +91,38 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
     if (options.commandCode == KOV_CMD_CREATE)
         return;
 
-    // The existing entries feed the archive's manifest as they are tested;
-    // the stored manifest is verified beside it.
+    // The stored manifest is verified first, before the existing entries
+    // feed the archive's manifest as they are tested: the two texts are
+    // then never held beside the copy that verification makes.
     OwnManifestContext stored;
+    bool storedFound = false;
+    archive.Rewind();
+    if (options.verify) {
+        std::vector<uint8_t> text;
+        uint64_t offset = 0;
+        storedFound = ReadManifestEntry(archive, &text, &offset, true);
+        if (storedFound) {
+            rc = ManifestInit(stored.get(), options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
+            if (rc == SMF_OK)
+                rc = VerifyStoredText(stored.get(), text, application);
+            if (rc != SMF_OK)
+                ThrowManifestFailure(stored.get(), rc);
+        }
+    }
     bool manifestFound = false;
     bool entriesBehindManifest = false;
     uint64_t manifestOffset = 0;
     uint32_t invalidEntries = 0;
-    archive.Rewind();
     for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
         if (manifestFound)
             entriesBehindManifest = true;
         if (entry->IsSignedManifest()) {
-            std::string text;
-            TestManifestEntry(archive, entry, text, manifestOffset);
-            archive.ReleaseEntry(entry);
+            RefuseOtherManifest(*entry, manifestFound);
+            manifestOffset = CurrentHeaderOffset(archive, *entry);
             manifestFound = true;
-            if (!options.verify)
-                continue;
-            rc = ManifestInit(stored.get(), options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
-            if (rc == SMF_OK)
-                rc = VerifyManifestText(stored.get(), text.data(), text.size(), application, false);
-            if (rc != SMF_OK)
-                ThrowManifestFailure(stored.get(), rc);
-            continue;
+        } else {
+            CheckEntryDigests(archive, entry, invalidEntries);
         }
-        CheckEntryDigests(archive, entry, invalidEntries);
         archive.ReleaseEntry(entry);
     }
     // The new entries and manifest go where the old manifest was: whatever
@@ -80,7 +132,7 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
                                        " holds entries behind its signed manifest, which signing it again "
                                        "would overwrite.\n        This is not supported!",
                                    0, 0);
-    if (options.verify && manifestFound) {
+    if (storedFound && manifestFound) {
         // An archive without files has no manifest text yet.
         ManifestContext* signedOne = stored.get();
         const bool bothEmpty = context->contentLength == 0 && signedOne->entryCount == 0;
@@ -90,6 +142,7 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
                                            "        This is not supported!",
                                        0, 0);
     }
+    ManifestClearContext(stored.get());
     CheckEntryDigests(archive, nullptr, invalidEntries);
 
     CFileStream& stream = archive.Stream();
@@ -120,15 +173,18 @@ void VerifyAfterReading(CArchiveFile& archive, CApplication& application)
     const COptions& options = application.GetOptions();
     if (!options.verify && !options.sign)
         return;
-    std::string text;
     ManifestContext* context = archive.GetManifestContext();
+    std::vector<uint8_t> text;
+    uint64_t offset = 0;
     // Asked to check a signature, an archive without one never passes.
-    if (!ReadManifestEntry(archive, &text, nullptr))
+    if (!ReadManifestEntry(archive, &text, &offset, true))
         throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59,
                       true, 0);
     int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
     if (rc == SMF_OK)
-        rc = VerifyManifestText(context, text.data(), text.size(), application, false);
+        rc = VerifyStoredText(context, text, application);
+    if (rc == SMF_OK)
+        archive.SetVerifiedManifestOffset(offset);
     if (rc == SMF_OK && options.externalManifest != nullptr && PathExists(options.externalManifest))
         rc = ManifestReadExternal(context, options.externalManifest);
     if (rc == SMF_OK)
@@ -147,11 +203,12 @@ std::string ReadRevocationList(const char* path)
     case KOV_WHOLE_FILE_OK:
         if (!bytes.empty())
             return bytes;
-        throw CInvalManifestExcept(std::string("CRL file could not be read >") + path + "< (it is empty)", 0, 0);
+        throw CInvalManifestExcept(std::string("CRL file could not be read (the file >") + path + "< is empty)", 0,
+                                   0);
     case KOV_WHOLE_FILE_NOT_OPENED:
         throw CInvalManifestExcept(std::string("Cannot open CRL file >") + path + "<", 0, 0);
     default:
-        throw CInvalManifestExcept(std::string("CRL file could not be read >") + path + "<", 0, 0);
+        throw CInvalManifestExcept("CRL file could not be read ", 0, 0);
     }
 }
 
@@ -202,21 +259,24 @@ void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStra
                                       " was successfully created");
 }
 
-bool ReadManifestEntry(CArchiveFile& archive, std::string* text, uint64_t* headerOffset)
+bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset, bool onlyOne)
 {
     CFileStream& stream = archive.Stream();
     uint64_t noted = 0;
     if (!stream.Tell(&noted))
         throw CGetFilePosExcept();
     bool found = false;
-    std::string stored;
+    std::vector<uint8_t> stored;
     uint64_t offset = 0;
     for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
-        found = entry->IsSignedManifest();
-        if (found)
+        const bool manifest = entry->IsSignedManifest();
+        if (manifest && onlyOne)
+            RefuseOtherManifest(*entry, found);
+        if (manifest && !found)
             TestManifestEntry(archive, entry, stored, offset);
+        found = found || manifest;
         archive.ReleaseEntry(entry);
-        if (found)
+        if (found && !onlyOne)
             break;
     }
     // The next walk starts behind the archive header again by itself.
@@ -224,10 +284,10 @@ bool ReadManifestEntry(CArchiveFile& archive, std::string* text, uint64_t* heade
         throw CSetFilePointerExcept();
     if (!found)
         return false;
-    if (text != nullptr)
-        *text = std::move(stored);
     if (headerOffset != nullptr && !stored.empty())
         *headerOffset = offset;
+    if (text != nullptr)
+        *text = std::move(stored);
     return true;
 }
 
@@ -265,6 +325,12 @@ int VerifyManifestText(ManifestContext* context, const char* text, std::size_t l
                                      crl.size());
     return ManifestVerifySignatureOnly(context, text, length, options.keyStore, options.keyStorePassword, list,
                                        crl.size());
+}
+
+void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry)
+{
+    if (entry.IsSignedManifest() && CurrentHeaderOffset(archive, entry) != archive.VerifiedManifestOffset())
+        RefuseOtherManifest(entry, true);
 }
 
 void WriteSignerLines(ManifestContext* context, CApplication& application, const char* signer)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "krn/snt/manifest.h"
 
@@ -40,9 +41,12 @@ void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStra
 int SignManifest(ManifestContext* context, CApplication& application);
 // The stored manifest text of the archive (true), or false when it has no
 // manifest entry; headerOffset (may be null) receives the offset of that
-// entry's header when the text is not empty.  The read position is the same
-// afterwards.
-bool ReadManifestEntry(CArchiveFile& archive, std::string* text, uint64_t* headerOffset);
+// entry's header when the text is not empty.  onlyOne (for verification):
+// every entry is looked at, and a second manifest entry or one not named
+// "SIGNATURE.SMF" is refused (CInvalManifestExcept, status 58).  The read
+// position is the same afterwards.
+bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset,
+                       bool onlyOne = false);
 // Throws CExcept(message, code) when the archive has no manifest entry and
 // mustExist is true, or has one and mustExist is false.
 void CheckManifestPresence(CArchiveFile& archive, bool mustExist, const std::string& message,
@@ -61,6 +65,11 @@ void VerifyArchiveSignature(bool beforeWriting, CArchiveFile& archive, CApplicat
 // names kept under -v); the manifest library's code.
 int VerifyManifestText(ManifestContext* context, const char* text, std::size_t length,
                        CApplication& application, bool loadBody = true);
+// Under verification, for each entry of the walk over a verified archive:
+// a signed-manifest entry other than the one verified (a second one, or one
+// met at another place) is refused (CInvalManifestExcept, status 58) before
+// anything of it is listed or extracted.
+void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry);
 // With -v: the signer's subject, issuer and category.
 void ShowSignatureInfo(CArchiveFile& archive, CApplication& application);
 // The three lines of the signer: subject, issuer and the category given.

@@ -339,6 +339,12 @@ void CCreate::WriteResolvedLink(const std::string& path, const FindData& data, C
 {
     EntryInStorage guard;
     guard.entry = CreateFileObject(path, data);
+    if (guard.entry == nullptr) {
+        // The link is gone since it was listed: reported like a file that
+        // vanished, and the run goes on.
+        m_application.ReportInaccessible(path, KovSystemErrorText(errno));
+        return;
+    }
     if (!guard.entry->IsDirectory() && IsArchiveItself(path))
         return;
     WriteEntry(guard.entry, archive);
@@ -348,6 +354,9 @@ void CCreate::WriteResolvedLink(const std::string& path, const FindData& data, C
 
 CDirEntry* CCreate::CreateFileObject(const std::string& path, const FindData& /*data*/)
 {
+    struct stat gone;
+    if (stat(path.c_str(), &gone) != 0 && lstat(path.c_str(), &gone) != 0)
+        return nullptr;
     switch (GetPathType(path.c_str())) {
     case KOV_PATH_DIRECTORY:
         return new (m_directoryStorage) CDirectory(path);

@@ -31,7 +31,8 @@ public:
     // (a pattern) and adds them, recursing into subdirectories.
     void ProcessDirectory(const std::string& path, CArchiveFile& archive);
     // The entry for a symbolic link that is followed (links resolved): a
-    // directory entry (contents not walked) or a file entry; null never.
+    // directory entry (contents not walked) or a file entry; null, with
+    // errno set, when the link is gone.
     CDirEntry* CreateFileObject(const std::string& path, const FindData& data);
 
 private:

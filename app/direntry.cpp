@@ -22,6 +22,7 @@
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "krn/rscp/cputf8local.h"
+#include "oldformat/entrypath.h"
 
 namespace {
 
@@ -314,7 +315,9 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification) {
                          "its data blocks hold " + std::to_string(held) +
                              " bytes, its header says " + std::to_string(announced),
                          write);
-    } else if (m_info.IsType(KOX_TYPE_FILE) && IsDigestEnabled()) {
+    } else if (IsDigestEnabled()) {
+        // Every file entry without data answers to the manifest, whatever
+        // its type ("SM" without a size is a file too).
         RunDigestOfEmptyFile(m_archiveContext);
     }
     if (write && !m_leaveStreamOpen) CloseStream();
@@ -469,14 +472,19 @@ void CDirEntry::CreateOnDisk() {
     }
     if (!CreateParentDirectories(m_name)) throw CCreateDirExcept(m_name);
     struct stat st;
-    // A symbolic link at the file's own path is replaced, never written
-    // through: what it leads to is not this entry's.
-    if (lstat(m_name.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && unlink(m_name.c_str()) != 0)
-        throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
     if (opt.forceExtraction && lstat(m_name.c_str(), &st) == 0 && !RemoveFile(m_name.c_str()))
         throw CExcept("KOVZEF: force mode (option -j): could not delete " + m_name, 28, true);
-    m_ownStream.OpenDirect(m_name.c_str(), KOV_OPEN_CREATE);
-    if (!m_ownStream.IsOpen())
-        throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true,
-                      m_ownStream.LastError());
+    // What else is at the file's own path is replaced, never written through.
+    switch (ClearEntryPath(m_name)) {
+    case EntryPathState::kFree:
+        if (m_ownStream.CreateNew(m_name.c_str())) return;
+        break;
+    case EntryPathState::kDevice:
+        m_ownStream.OpenDirect(m_name.c_str(), KOV_OPEN_CREATE);
+        if (m_ownStream.IsOpen()) return;
+        break;
+    case EntryPathState::kFailed:
+        throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+    }
+    throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true, m_ownStream.LastError());
 }

@@ -21,6 +21,21 @@ std::string KovSystemErrorText(int sysErrno)
     return std::strerror(sysErrno);
 }
 
+std::string KovEscapedBytes(const std::string& bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
 CExcept::CExcept(std::string message, uint32_t code, Tail tail, int sysErrno, bool storeStatus)
     : m_message(std::move(message)), m_code(code)
 {

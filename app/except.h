@@ -48,6 +48,9 @@ inline constexpr uint32_t KOV_STATUS_DAMAGED = 12;
 std::string KovErrorSuffix(uint32_t code);
 // The system's description of an error number; empty for 0.
 std::string KovSystemErrorText(int sysErrno);
+// Bytes read from a file, fit for a message line: those outside printable
+// ASCII, and the backslash, are written as \xNN.
+std::string KovEscapedBytes(const std::string& bytes);
 
 #define KOV_NAMED_EXCEPT(cls) \
     class cls : public CExcept { public: explicit cls(const std::string& name, int sysErrno = errno); }

@@ -529,8 +529,11 @@ void CExtract::Execute()
                                       digestFailures);
                 try {
                     for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr;
-                         entry = archive.NextEntry())
+                         entry = archive.NextEntry()) {
+                        if (verify)
+                            RefuseUnverifiedManifest(archive, *entry);
                         run.Entry(entry);
+                    }
                     run.MakeLinks();
                 } catch (...) {
                     filesDone += run.filesDone;

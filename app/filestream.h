@@ -154,6 +154,9 @@ public:
     const uint8_t* Data() const { return m_buffer.data(); }
     size_t Length() const { return m_buffer.size(); }
     void Clear();
+    // Hands the bytes written over to out without a copy; the stream is
+    // then empty.
+    void TakeData(std::vector<uint8_t>& out) { out.swap(m_buffer); Clear(); }
 
 private:
     bool m_hasReadPosition = false;

@@ -21,6 +21,9 @@ bool CLink::PrepareStoredName() {
     if (COptions::Instance().resolveLinks) return true;
     char target[KOV_PATH_MAX];
     const ssize_t n = readlink(m_name.c_str(), target, sizeof target - 1);
+    // A link that is gone (or is no link any more) since it was listed is
+    // reported like a file that vanished; the run goes on.
+    if (n < 0 && (errno == ENOENT || errno == ENOTDIR || errno == EINVAL)) return false;
     if (n < 0) throw CReadLinkExcept(m_name);
     m_target.assign(target, static_cast<size_t>(n));
     m_storedName += KOX_LINK_SEPARATOR;

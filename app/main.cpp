@@ -1,6 +1,7 @@
 // Program entry: usage text and version report for short command lines,
 // otherwise parse the command line and run one command.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,10 @@
 
 int main(int argc, char** argv)
 {
+    // Under a file-size limit a write that would pass it must fail with
+    // EFBIG, so that the run cleans up as after any failed write, instead of
+    // the process being killed with the archive half written.
+    std::signal(SIGXFSZ, SIG_IGN);
     rscpi_init(RSCP_ALL_ERRORS);
     CApplication& app = CApplication::Instance();
     app.SetLogMan(new CConsoleLogMan());

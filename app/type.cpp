@@ -31,8 +31,10 @@ void CType::Execute()
     COptions& options = m_application.GetOptions();
     CLogMan& log = m_application.GetLogMan();
     bool space = options.spaceCheck;
-    const bool verification = options.verify;
+    // S checks the digests as V does: a signature alone says nothing of the
+    // entries beside it.
     const bool signature = options.verify || options.sign;
+    const bool verification = signature;
     const std::vector<std::string> archives = options.GetArchiveList();
     CEntrySelection selection(options.fileList);
     CSpaceInfo spaceInfo;
@@ -49,8 +51,10 @@ void CType::Execute()
                 // The manifest's marker mode carries directory bits; it is a file.
                 const bool selected =
                     selection.Select(name, info.IsDirectoryMode() && !entry->IsSignedManifest());
-                if (verification)
+                if (verification) {
+                    RefuseUnverifiedManifest(archive, *entry);
                     CheckEntryDigests(archive, entry, invalidDigests);
+                }
                 if (selected) {
                     entry->PrintListing();
                     m_application.GetStatistics().AddFiles();

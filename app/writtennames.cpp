@@ -1,8 +1,9 @@
 #include "app/writtennames.h"
 
-#include <cstdio>
 #include <functional>
 #include <string_view>
+
+#include "app/except.h"
 
 uint64_t CWrittenNames::Key(const std::string& path)
 {
@@ -34,16 +35,6 @@ void CWrittenNames::Note(const std::string& path, bool changed)
 
 std::string ChangedNameNotice(const std::string& name, const std::string& storedUtf8)
 {
-    std::string stored;
-    for (unsigned char c : storedUtf8) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            stored += static_cast<char>(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            stored += hex;
-        }
-    }
-    return "KOVZEF: " + name + ": name changed, the local code page cannot hold the stored name \"" + stored +
-           "\"";
+    return "KOVZEF: " + name + ": name changed, the local code page cannot hold the stored name \"" +
+           KovEscapedBytes(storedUtf8) + "\"";
 }

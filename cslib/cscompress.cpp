@@ -214,30 +214,13 @@ int DetailedStep(CsWorkArea* wa, int32_t desc, int option, bool first, int32_t s
 
 int CsRCompress(int handle, int32_t streamLen, const uint8_t* in, int32_t inLen, uint8_t* out,
                 int32_t outLen, int option, int32_t* read, int32_t* written) {
-  int32_t dummyRead = 0;
-  int32_t dummyWritten = 0;
-  if (read == nullptr) read = &dummyRead;
-  if (written == nullptr) written = &dummyWritten;
-  *read = 0;
-  *written = 0;
-  CsWorkArea* wa = CsAreaOf(handle);
-  if (wa == nullptr) {
-    CS_PRINT("\nERROR: CsRCompress: invalid handle");
-    return CS_E_INVALID_HANDLE;
-  }
   const bool first = (option & CS_INIT_COMPRESS) != 0;
-  if (first) {
-    CsEndStream(wa);
-    CsDescriptorOf(handle) = option & 14;
-    wa->lastRc = 0;
-    wa->stalls = 0;
-    wa->stream = CS_STREAM_COMPR;
-  } else if (wa->stream == CS_STREAM_ENDED) {
-    return CS_END_OF_STREAM;
-  } else if (wa->stream != CS_STREAM_COMPR) {
-    CS_PRINT("\nERROR: CsRCompress: internal buffer is not initialised");
-    return CS_E_NOT_INIT;
-  }
+  int32_t spare[2];
+  int entryResult = 0;
+  CsWorkArea* wa =
+      CsEnterStep(handle, "CsRCompress", CS_STREAM_COMPR, first, read, written, spare, &entryResult);
+  if (wa == nullptr) return entryResult;
+  if (first) CsStartStream(wa, handle, option & 14, CS_STREAM_COMPR);
   const int32_t desc = CsDescriptorOf(handle);
 
   int rc;

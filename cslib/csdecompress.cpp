@@ -250,21 +250,13 @@ int DetailedStep(CsWorkArea* wa, int32_t desc, bool first, const uint8_t* in, in
 
 int CsRDecompress(int handle, const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen,
                   int option, int32_t* read, int32_t* written) {
-  int32_t dummyRead = 0;
-  int32_t dummyWritten = 0;
-  if (read == nullptr) read = &dummyRead;
-  if (written == nullptr) written = &dummyWritten;
-  *read = 0;
-  *written = 0;
-  CsWorkArea* wa = CsAreaOf(handle);
-  if (wa == nullptr) {
-    CS_PRINT("\nERROR: CsRDecompress: invalid handle");
-    return CS_E_INVALID_HANDLE;
-  }
   const bool first = (option & CS_INIT_DECOMPRESS) != 0;
+  int32_t spare[2];
+  int entryResult = 0;
+  CsWorkArea* wa = CsEnterStep(handle, "CsRDecompress", CS_STREAM_DECOMPR, first, read, written,
+                               spare, &entryResult);
+  if (wa == nullptr) return entryResult;
   if (first) {
-    CsEndStream(wa);
-    wa->stream = CS_STREAM_NONE;
     if (inLen < CS_HEAD_SIZE) {
       CS_PRINT("\nERROR: CsRDecompress(init): inlen = %d\n", inLen);
       return CS_E_IN_TOO_SMALL;
@@ -275,15 +267,7 @@ int CsRDecompress(int handle, const uint8_t* in, int32_t inLen, uint8_t* out, in
     const int32_t desc = CsHeaderAlgorithm(in);
     if ((desc & 7) != CS_ALG_LZC && (desc & 7) != CS_ALG_LZH) return CS_E_UNKNOWN_ALG;
     if (CsHeaderLength(in) < 0) return CS_E_HEADER;
-    CsDescriptorOf(handle) = desc;
-    wa->lastRc = 0;
-    wa->stalls = 0;
-    wa->stream = CS_STREAM_DECOMPR;
-  } else if (wa->stream == CS_STREAM_ENDED) {
-    return CS_END_OF_STREAM;
-  } else if (wa->stream != CS_STREAM_DECOMPR) {
-    CS_PRINT("\nERROR: CsRDecompress: internal buffer is not initialised");
-    return CS_E_NOT_INIT;
+    CsStartStream(wa, handle, desc, CS_STREAM_DECOMPR);
   }
   const int32_t desc = CsDescriptorOf(handle);
 

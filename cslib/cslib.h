@@ -154,6 +154,7 @@ void CsSetTraceLevel(int level);
 int CsGetTraceLevel();
 // printf-like printer receiving the library's trace and error lines; null
 // removes it.  The traced entry points install the default printer (writing
-// "cstrace.trc") when none is set.
+// "cstrace.trc" in the working directory) when none is set; a program that
+// must write nothing there sets its own.
 using CsPrinter = int (*)(const char* fmt, ...);
 void CsSetPrinter(CsPrinter printer);

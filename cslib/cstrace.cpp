@@ -1,7 +1,11 @@
 #include "cslib/cstrace.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 std::atomic<int> cs_trace_level{0};
 CsPrinter cs_printer = nullptr;
@@ -19,10 +23,36 @@ void CsInstallDefaultPrinter() {
   if (cs_printer == nullptr) cs_printer = CsDefaultPrinter;
 }
 
+namespace {
+
+// "cstrace.trc" in the working directory, made new; one that is there
+// already is written on at its end, and only when it is a plain file of this
+// user with no other name.  A link is never followed and no file is cut:
+// the working directory may be one that an archive just filled.
+FILE* OpenTraceFile() {
+  constexpr const char* kName = "cstrace.trc";
+  int fd = open(kName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    fd = open(kName, O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+                    st.st_uid != geteuid())) {
+      close(fd);
+      fd = -1;
+    }
+  }
+  if (fd < 0) return nullptr;
+  FILE* f = fdopen(fd, "a");
+  if (f == nullptr) close(fd);
+  return f;
+}
+
+}  // namespace
+
 int CsDefaultPrinter(const char* fmt, ...) {
   if (g_traceFile == nullptr) {
     if (g_traceOpenFailed) return 0;
-    g_traceFile = std::fopen("cstrace.trc", "wb");
+    g_traceFile = OpenTraceFile();
     if (g_traceFile == nullptr) {
       // Report once; later lines are dropped silently.
       g_traceOpenFailed = true;

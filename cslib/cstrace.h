@@ -14,7 +14,8 @@ extern CsPrinter cs_printer;
 // Installs the default printer when no printer is set.
 void CsInstallDefaultPrinter();
 
-// The default printer: opens "cstrace.trc" on first use, writes and flushes.
+// The default printer: opens "cstrace.trc" on first use (never through a
+// link, never cutting a file it did not make), writes and flushes.
 int CsDefaultPrinter(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Hex dump of a buffer through the printer; pos is the stream position of data[0].

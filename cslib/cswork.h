@@ -74,6 +74,18 @@ int32_t& CsDescriptorOf(int handle);
 int CsOpenFixedHandle(int handle);
 // Frees what a stream holds (CRC states, block buffer, check handle).
 void CsEndStream(CsWorkArea* wa);
+// The entry of a step of either direction (`running` CS_STREAM_COMPR or
+// CS_STREAM_DECOMPR; `who` names the entry point in the error lines).  Null
+// read or written point at the spare counters, and both are set to 0.
+// Returns the handle's work area when the step goes on, else null with the
+// step's result in *result: -81 for an invalid handle; for a continued
+// stream 1 once it has ended, -71 when the handle runs no stream of this
+// kind.  A first call ends what the handle held (no stream runs); the
+// caller starts its own with CsStartStream.
+CsWorkArea* CsEnterStep(int handle, const char* who, int32_t running, bool first, int32_t*& read,
+                        int32_t*& written, int32_t (&spare)[2], int* result);
+// Starts a stream on the handle: its descriptor, no last result, no stalls.
+void CsStartStream(CsWorkArea* wa, int handle, int32_t descriptor, int32_t running);
 // Checks a continued step in detailed mode: a segmented stream must have been
 // started by its first call (-71 otherwise); a plain stream on which tracing
 // was switched on mid-way starts its CRC counts here (-82 when it cannot).

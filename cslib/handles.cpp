@@ -92,6 +92,39 @@ void CsEndStream(CsWorkArea* wa) {
   if (check > 0) CsReleaseHandle(check);
 }
 
+CsWorkArea* CsEnterStep(int handle, const char* who, int32_t running, bool first, int32_t*& read,
+                        int32_t*& written, int32_t (&spare)[2], int* result) {
+  if (read == nullptr) read = &spare[0];
+  if (written == nullptr) written = &spare[1];
+  *read = 0;
+  *written = 0;
+  CsWorkArea* wa = CsAreaOf(handle);
+  if (wa == nullptr) {
+    CS_PRINT("\nERROR: %s: invalid handle", who);
+    *result = CS_E_INVALID_HANDLE;
+    return nullptr;
+  }
+  if (first) {
+    CsEndStream(wa);
+    wa->stream = CS_STREAM_NONE;
+  } else if (wa->stream == CS_STREAM_ENDED) {
+    *result = CS_END_OF_STREAM;
+    return nullptr;
+  } else if (wa->stream != running) {
+    CS_PRINT("\nERROR: %s: internal buffer is not initialised", who);
+    *result = CS_E_NOT_INIT;
+    return nullptr;
+  }
+  return wa;
+}
+
+void CsStartStream(CsWorkArea* wa, int handle, int32_t descriptor, int32_t running) {
+  CsDescriptorOf(handle) = descriptor;
+  wa->lastRc = 0;
+  wa->stalls = 0;
+  wa->stream = running;
+}
+
 int CsContinueDetailed(CsWorkArea* wa, const char* who, bool segmented) {
   if (segmented && (wa->crcU == nullptr || wa->crcC == nullptr || wa->blockBuf == nullptr)) {
     CS_PRINT("\nERROR: %s: internal buffer is not initialised", who);

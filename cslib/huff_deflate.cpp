@@ -1,4 +1,5 @@
-// Deflate-style coder: lazy matching over hash chains in a 2 x 16 KiB window,
+// Deflate-style coder: lazy matching over hash chains in a buffer of four
+// 16 KiB windows (the last one moved to the start when the buffer is full),
 // symbols collected per block, blocks written through the overflow buffer
 // into the caller's output.
 #include "cslib/huff.h"

@@ -8,7 +8,7 @@
 
 namespace huff {
 
-inline constexpr int kWindowSize = 16384;     // window of the stream (and half the coder's buffer)
+inline constexpr int kWindowSize = 16384;     // window of the stream (a quarter of the coder's buffer)
 inline constexpr int kMinMatch = 3;
 inline constexpr int kMaxMatch = 258;
 inline constexpr int kLiterals = 256;

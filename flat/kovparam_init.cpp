@@ -174,7 +174,10 @@ void CheckRecords()
     KovParamRecord* rec = KovParamFind(sysname);
     if (!rec) {
         KovParamMsg("kovparam: parameter \"%s\" not found.\n", sysname);
-    } else if (!rec->level34 || !*rec->level34) {
+    } else if (!rec->level34) {
+        // An empty name is a value, as it is to the substitution: a start
+        // without profile is reported once, as neither in profile nor
+        // command line, not a second time here.
         KovParamMsg("kovparam: parameter \"%s\" empty.\n", sysname);
     } else {
         const char* levels[] = {rec->level33, rec->level32, rec->level31, rec->level21, rec->level11};

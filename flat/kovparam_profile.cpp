@@ -19,10 +19,86 @@ bool IsBlank(int c)
     return c == ' ' || c == '\t';
 }
 
+constexpr int kIllegal = -2;     // a byte that begins no valid UTF-8 sequence
+constexpr int kMaxIllegal = 100;  // illegal bytes an instance profile may hold
+
+// The instance profile as UTF-8 text, byte by byte: the bytes of a valid
+// sequence come back one by one, a byte that begins no valid sequence comes
+// back as kIllegal, alone (the bytes after it are read again).
+class ProfileStream {
+public:
+    explicit ProfileStream(FILE* f) : f_(f) {}
+
+    int Get()
+    {
+        if (pushed_ != kNone) {
+            const int c = pushed_;
+            pushed_ = kNone;
+            return c;
+        }
+        const int c = Raw();
+        if (trusted_ > 0) {
+            --trusted_;
+            return c;
+        }
+        if (c == EOF || c < 0x80)
+            return c;
+        int need = 0;
+        int lo = 0x80, hi = 0xBF;  // range of the first continuation byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            need = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            need = 2;
+            lo = c == 0xE0 ? 0xA0 : lo;  // no overlong forms
+            hi = c == 0xED ? 0x9F : hi;  // no surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            need = 3;
+            lo = c == 0xF0 ? 0x90 : lo;
+            hi = c == 0xF4 ? 0x8F : hi;  // nothing above U+10FFFF
+        } else {
+            return kIllegal;
+        }
+        int got[3];
+        int k = 0;
+        bool valid = true;
+        while (k < need && valid) {
+            got[k] = Raw();
+            valid = got[k] >= (k == 0 ? lo : 0x80) && got[k] <= (k == 0 ? hi : 0xBF);
+            ++k;
+        }
+        while (k > 0)
+            Push(got[--k]);
+        if (!valid)
+            return kIllegal;
+        trusted_ = need;
+        return c;
+    }
+
+    // Gives c back to the next Get.
+    void Unget(int c) { pushed_ = c; }
+
+private:
+    static constexpr int kNone = -3;
+
+    int Raw() { return held_ > 0 ? back_[--held_] : getc(f_); }
+    void Push(int c)
+    {
+        if (c != EOF)
+            back_[held_++] = c;
+    }
+
+    FILE* f_;
+    int back_[3] = {};
+    int held_ = 0;
+    int trusted_ = 0;  // continuation bytes of a checked sequence still to come
+    int pushed_ = kNone;
+};
+
 // Reads to the end of the line; false at the end of the file.
-bool SkipLine(FILE* f, int* line)
+template <typename Stream>
+bool SkipLine(Stream& in, int* line)
 {
-    for (int c; (c = getc(f)) != EOF;) {
+    for (int c; (c = in.Get()) != EOF;) {
         if (c == '\n') {
             ++*line;
             return true;
@@ -30,6 +106,12 @@ bool SkipLine(FILE* f, int* line)
     }
     return false;
 }
+
+// Reads bytes of a plain file for SkipLine.
+struct PlainStream {
+    FILE* f;
+    int Get() { return getc(f); }
+};
 
 // A record for a name the table lacks, with value at level; when the array
 // cannot grow every record is dropped and false tells reading to end.
@@ -123,8 +205,18 @@ void KovParamReadInstanceProfile(const char* path, const char* shownName)
         return;
     }
     strncpy_sR(g_kp.profileInEffect, sizeof g_kp.profileInEffect, shownName, sizeof g_kp.profileInEffect - 1);
+    ProfileStream in(f);
     int line = 1;
     int taken = 0;
+    int illegal = 0;
+    // An illegal byte is kept as "#" and reported; too many end the reading.
+    const auto keepIllegal = [&](int number, const char* what) {
+        KovParamMsg("kovparam(%d): %s: line %d %s\n", number, path, line, what);
+        if (++illegal <= kMaxIllegal)
+            return true;
+        KovParamMsg("kovparam(18): %s: reading canceld after %d illegal bytes\n", path, illegal);
+        return false;
+    };
     bool more = true;
     while (more && g_kp.records && KovParamPoolReserve(kLineSpace)) {
         // The line is read straight into the pool and kept there when taken.
@@ -132,35 +224,42 @@ void KovParamReadInstanceProfile(const char* path, const char* shownName)
         size_t space = static_cast<size_t>(g_kp.poolEnd - g_kp.poolPos);
         int c;
         do {
-            c = getc(f);
+            c = in.Get();
             if (c == '\n')
                 ++line;
         } while (c == '\r' || c == '\n' || IsBlank(c));
         if (c == EOF)
             break;
         if (c == '#') {
-            more = SkipLine(f, &line);
+            more = SkipLine(in, &line);
             continue;
         }
         if (c == 'G') {
-            int d = getc(f);
+            int d = in.Get();
             if (d == 'R') {
-                more = SkipLine(f, &line);
+                more = SkipLine(in, &line);
                 continue;
             }
-            ungetc(d, f);
+            in.Unget(d);
         }
         size_t n = 0;
-        while (c != '=' && c != '\r' && c != '\n' && c != EOF && n + 2 < space) {
+        while (more && c != '=' && c != '\r' && c != '\n' && c != EOF && n + 2 < space) {
+            if (c == kIllegal) {
+                more = n == 0 ? keepIllegal(18, "starts with illegal byte sequence")
+                              : keepIllegal(17, "illegal byte sequence in name");
+                c = '#';
+            }
             buf[n++] = static_cast<char>(c);
-            c = getc(f);
+            c = in.Get();
         }
+        if (!more)
+            break;
         if (c != '=') {
             KovParamMsg("kovparam(6): %s: missing '=' in line %d\n", path, line);
             if (c == '\n')
                 ++line;
             else if (c != EOF)
-                more = SkipLine(f, &line);
+                more = SkipLine(in, &line);
             else
                 more = false;
             continue;
@@ -171,27 +270,33 @@ void KovParamReadInstanceProfile(const char* path, const char* shownName)
         size_t v0 = n + 1;
         size_t v = v0;
         do
-            c = getc(f);
+            c = in.Get();
         while (IsBlank(c));
         if (c == EOF) {
             KovParamMsg("kovparam(7): %s: line %d is too long\n", path, line);
             break;
         }
-        while (c != '\n' && c != '\r' && c != EOF && v + 1 < space) {
+        while (more && c != '\n' && c != '\r' && c != EOF && v + 1 < space) {
+            if (c == kIllegal) {
+                more = keepIllegal(16, "illegal byte sequence in value");
+                c = '#';
+            }
             buf[v++] = static_cast<char>(c);
-            c = getc(f);
+            c = in.Get();
         }
+        if (!more)
+            break;
         if (c != '\n' && c != '\r' && c != EOF) {
             // The value does not fit: the whole line is dropped, and what is
             // left of it is never read as a line of its own.
             KovParamMsg("kovparam(7): %s: line %d is too long\n", path, line);
-            more = SkipLine(f, &line);
+            more = SkipLine(in, &line);
             continue;
         }
         if (c == '\n')
             ++line;
         else if (c == '\r')
-            more = SkipLine(f, &line);
+            more = SkipLine(in, &line);
         else
             more = false;
         while (v > v0 && IsBlank(buf[v - 1]))
@@ -231,7 +336,8 @@ int KovParamReadDefaultProfile()
             if (n > kDefaultLine) {
                 // An overlong line is dropped whole, never taken in pieces.
                 KovParamMsg("kovparam(7): %s: line %d is too long\n", path, line);
-                more = SkipLine(f, &line);
+                PlainStream plain{f};
+                more = SkipLine(plain, &line);
                 continue;
             }
             buf[n] = '\0';

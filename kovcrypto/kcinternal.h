@@ -109,6 +109,15 @@ void AddTrustAnchors(X509_STORE* store, const Pse& pse);
 Store TrustStore(const Pse& pse);
 // Every certificate of the PSE (its own first) as a new stack.
 CertStack AllCerts(const Pse& pse);
+// The trust of a verification profile: its PSE opened without need of a
+// key, the store of its anchors and all its certificates.  rc as OpenPse,
+// or 4 when memory ran out.
+struct Trust {
+    Pse pse;
+    Store store;
+    CertStack certs;
+};
+int OpenTrust(const char* name, uint32_t nameLen, const char* pin, uint32_t pinLen, Trust* trust);
 
 // Verifies a certificate's chain at the given time (now when 0) against the
 // store, with the untrusted certificates and, when purpose is not 0, that
@@ -139,5 +148,13 @@ int DecodeToken(const unsigned char* der, std::size_t derLen, Token* token);
 // this signer's signature value: rc 0, 325 bad signature, 330 no or unfit
 // certificate, 326 other data.
 int CheckToken(Token* token, CMS_SignerInfo* si, STACK_OF(X509)* extra);
+// The certificates a chain may be built from: those the structure carries
+// and the extra ones, as a new stack.
+CertStack ChainCerts(CMS_ContentInfo* cms, STACK_OF(X509)* extra);
+// Checks the authority of a token that passed CheckToken against the trust
+// anchors of store: its time may not lie ahead of our clock, must lie in
+// the authority's validity, and its chain must verify at that time for
+// timestamping: rc 0, 340 future, 341 outside the validity, 330 untrusted.
+int CheckAuthority(const Token& token, X509_STORE* store, STACK_OF(X509)* extra);
 
 }  // namespace kc

@@ -164,6 +164,18 @@ CertStack AllCerts(const Pse& pse)
     return all;
 }
 
+int OpenTrust(const char* name, uint32_t nameLen, const char* pin, uint32_t pinLen, Trust* trust)
+{
+    const int rc = OpenPse(name, nameLen, pin, pinLen, false, &trust->pse);
+    if (rc != SSF_API_OK)
+        return rc;
+    trust->store = TrustStore(trust->pse);
+    trust->certs = AllCerts(trust->pse);
+    if (!trust->store || !trust->certs)
+        return Fail(SSF_API_NOMEMORY, "out of memory for the trust store");
+    return SSF_API_OK;
+}
+
 int CheckChain(X509_STORE* store, X509* cert, STACK_OF(X509)* untrusted, std::time_t at, int purpose)
 {
     StoreCtx ctx(X509_STORE_CTX_new());

@@ -102,6 +102,45 @@ int CheckToken(Token* token, CMS_SignerInfo* si, STACK_OF(X509)* extra)
     return SSF_API_OK;
 }
 
+CertStack ChainCerts(CMS_ContentInfo* cms, STACK_OF(X509)* extra)
+{
+    CertStack all(CMS_get1_certs(cms));
+    if (!all)
+        all.reset(sk_X509_new_null());
+    for (int i = 0; all && extra != nullptr && i < sk_X509_num(extra); ++i) {
+        X509* c = sk_X509_value(extra, i);
+        if (X509_up_ref(c) == 1 && sk_X509_push(all.get(), c) <= 0)
+            X509_free(c);
+    }
+    return all;
+}
+
+int CheckAuthority(const Token& token, X509_STORE* store, STACK_OF(X509)* extra)
+{
+    // A timestamp may be this far ahead of our clock before it counts as one
+    // from the future.
+    constexpr std::time_t kClockSkewSeconds = 300;
+    X509* tsa = token.signer;
+    const std::string tsaName = NameText(X509_get_subject_name(tsa));
+    if (token.time > std::time(nullptr) + kClockSkewSeconds)
+        return Fail(SSF_API_TSTAMP_FROM_THE_FUTURE, "the timestamp's time %s lies in the future",
+                    token.timeText.c_str());
+    std::time_t notBefore = 0;
+    std::time_t notAfter = 0;
+    if (!TimeOf(X509_get0_notBefore(tsa), &notBefore) || !TimeOf(X509_get0_notAfter(tsa), &notAfter) ||
+        token.time < notBefore || token.time > notAfter)
+        return Fail(SSF_API_TSTAMP_OUTSIDE_TSA_CERT_VALIDITY,
+                    "the timestamp's time %s is outside the validity of authority \"%s\"", token.timeText.c_str(),
+                    tsaName.c_str());
+    CertStack untrusted = ChainCerts(token.cms.get(), extra);
+    const int err = CheckChain(store, tsa, untrusted.get(), token.time, X509_PURPOSE_TIMESTAMP_SIGN);
+    if (err == X509_V_OK)
+        return SSF_API_OK;
+    SetToolkitCode(err);
+    return Fail(SSF_API_BAD_TSA_CERT, "the certificate of timestamp authority \"%s\" is not trusted: %s",
+                tsaName.c_str(), X509_verify_cert_error_string(err));
+}
+
 }  // namespace kc
 
 using namespace kc;
@@ -188,9 +227,9 @@ int SsfGetTimeStampReq(const char* format, uint32_t formatLen, const char* mdalg
 
 int SsfAddTimeStampResp(const char* format, uint32_t formatLen, const unsigned char* signature,
                         uint32_t signatureLen, const unsigned char* request, uint32_t requestLen,
-                        const unsigned char* reply, uint32_t replyLen, const char* /*profile*/,
-                        uint32_t /*profileLen*/, const char* /*password*/, uint32_t /*passwordLen*/,
-                        SsfOctetstring* stamped, uint32_t* stampedLen, SsfSigRcpInfo** authority)
+                        const unsigned char* reply, uint32_t replyLen, const char* profile, uint32_t profileLen,
+                        const char* password, uint32_t passwordLen, SsfOctetstring* stamped, uint32_t* stampedLen,
+                        SsfSigRcpInfo** authority)
 {
     BeginCall();
     if (stamped == nullptr || stampedLen == nullptr || authority == nullptr)
@@ -244,6 +283,17 @@ int SsfAddTimeStampResp(const char* format, uint32_t formatLen, const unsigned c
         return Fail(SSF_API_WRONG_TSTAMP_RESP, "the timestamp request was not made for this signature");
     if (rc != SSF_API_OK)
         return rc;
+    // With a profile, the authority must be one its PSE trusts, as a
+    // verification with that PSE would demand: a stamp that can never
+    // verify is refused before it becomes part of a signature.
+    if (profile != nullptr && profileLen != 0) {
+        Trust trust;
+        rc = OpenTrust(profile, profileLen, password, passwordLen, &trust);
+        if (rc == SSF_API_OK)
+            rc = CheckAuthority(token, trust.store.get(), trust.certs.get());
+        if (rc != SSF_API_OK)
+            return rc;
+    }
 
     // The token replaces any earlier one as the signer's unsigned attribute.
     for (int idx; (idx = CMS_unsigned_get_attr_by_NID(si, NID_id_smime_aa_timeStampToken, -1)) >= 0;)

@@ -12,10 +12,6 @@ using namespace kc;
 
 namespace {
 
-// A timestamp may be this far ahead of our clock before it counts as one
-// from the future.
-constexpr std::time_t kClockSkewSeconds = 300;
-
 // The signer result for a chain that does not verify.
 int ChainResult(int err, bool stamped)
 {
@@ -57,21 +53,6 @@ std::string ClaimedSigningTime(CMS_SignerInfo* si)
     return TimeText(reinterpret_cast<const ASN1_TIME*>(t->value.asn1_string));
 }
 
-// The certificates a chain may be built from: those the structure carries
-// and those of the PSE.
-CertStack ChainCerts(CMS_ContentInfo* cms, STACK_OF(X509)* extra)
-{
-    CertStack all(CMS_get1_certs(cms));
-    if (!all)
-        all.reset(sk_X509_new_null());
-    for (int i = 0; all && extra != nullptr && i < sk_X509_num(extra); ++i) {
-        X509* c = sk_X509_value(extra, i);
-        if (X509_up_ref(c) == 1 && sk_X509_push(all.get(), c) <= 0)
-            X509_free(c);
-    }
-    return all;
-}
-
 struct Stamp {
     int result = SSF_API_OK;
     Token token;
@@ -93,29 +74,7 @@ void CheckStamp(CMS_SignerInfo* si, bool required, X509_STORE* store, STACK_OF(X
         s->result = CheckToken(&s->token, si, extra);
     if (s->result != SSF_API_OK)
         return;
-    X509* tsa = s->token.signer;
-    const std::string tsaName = NameText(X509_get_subject_name(tsa));
-    if (s->token.time > std::time(nullptr) + kClockSkewSeconds) {
-        s->result = Fail(SSF_API_TSTAMP_FROM_THE_FUTURE, "the timestamp's time %s lies in the future",
-                         s->token.timeText.c_str());
-        return;
-    }
-    std::time_t notBefore = 0;
-    std::time_t notAfter = 0;
-    if (!TimeOf(X509_get0_notBefore(tsa), &notBefore) || !TimeOf(X509_get0_notAfter(tsa), &notAfter) ||
-        s->token.time < notBefore || s->token.time > notAfter) {
-        s->result = Fail(SSF_API_TSTAMP_OUTSIDE_TSA_CERT_VALIDITY,
-                         "the timestamp's time %s is outside the validity of authority \"%s\"",
-                         s->token.timeText.c_str(), tsaName.c_str());
-        return;
-    }
-    CertStack untrusted = ChainCerts(s->token.cms.get(), extra);
-    const int err = CheckChain(store, tsa, untrusted.get(), s->token.time, X509_PURPOSE_TIMESTAMP_SIGN);
-    if (err != X509_V_OK) {
-        SetToolkitCode(err);
-        s->result = Fail(SSF_API_BAD_TSA_CERT, "the certificate of timestamp authority \"%s\" is not trusted: %s",
-                         tsaName.c_str(), X509_verify_cert_error_string(err));
-    }
+    s->result = CheckAuthority(s->token, store, extra);
 }
 
 }  // namespace
@@ -145,19 +104,17 @@ extern "C" int SsfVerify(const char* format, uint32_t formatLen, int detached, c
     int rc = ParseSignature(signature, signatureLen, &cms, &si);
     if (rc != SSF_API_OK)
         return rc;
-    Pse pse;
-    rc = OpenPse(profile, profileLen, password, passwordLen, false, &pse);
+    Trust trust;
+    rc = OpenTrust(profile, profileLen, password, passwordLen, &trust);
     if (rc != SSF_API_OK)
         return rc;
-    Store store = TrustStore(pse);
-    CertStack extra = AllCerts(pse);
-    if (!store || !extra)
-        return Fail(SSF_API_NOMEMORY, "out of memory for the trust store");
+    X509_STORE* store = trust.store.get();
+    STACK_OF(X509)* extra = trust.certs.get();
 
     // The signature over the data, with the signer's certificate as found in
     // the signature or the PSE; its chain is checked below.
     X509* signerCert = nullptr;
-    if (CMS_set1_signers_certs(cms.get(), extra.get(), 0) >= 0)
+    if (CMS_set1_signers_certs(cms.get(), extra, 0) >= 0)
         CMS_SignerInfo_get0_algs(si, nullptr, &signerCert, nullptr, nullptr);
     // The data reaches the toolkit through a buffering BIO: a bare memory BIO
     // would be copied into one that the toolkit loses when the signature
@@ -170,13 +127,15 @@ extern "C" int SsfVerify(const char* format, uint32_t formatLen, int detached, c
             return Fail(SSF_API_NOMEMORY, "out of memory verifying the signature");
         BIO_push(in.get(), mem.release());
     }
-    Bio out(BIO_new(BIO_s_mem()));
-    if (!out)
+    // The content is collected only when the caller asks for it and the
+    // signature carries it; a detached one's content is the caller's data.
+    Bio out(content != nullptr && !detached ? BIO_new(BIO_s_mem()) : nullptr);
+    if (content != nullptr && !detached && !out)
         return Fail(SSF_API_NOMEMORY, "out of memory verifying the signature");
     // The timestamp first: its time is the time the chain is checked at, and
     // a failure of the signer itself is then the call's last error.
     Stamp stamp;
-    CheckStamp(si, kind == 2, store.get(), extra.get(), &stamp);
+    CheckStamp(si, kind == 2, store, extra, &stamp);
     const bool stamped = stamp.present && stamp.result == SSF_API_OK;
     const std::string signingTime = stamped ? stamp.token.timeText : ClaimedSigningTime(si);
 
@@ -184,13 +143,13 @@ extern "C" int SsfVerify(const char* format, uint32_t formatLen, int detached, c
     int signerResult = SSF_API_OK;
     if (signerCert == nullptr)
         signerResult = Fail(SSF_API_NOCERTIFICATE, "the signer's certificate is neither in the signature nor in the PSE");
-    else if (CMS_verify(cms.get(), extra.get(), nullptr, in.get(), out.get(), flags) != 1)
+    else if (CMS_verify(cms.get(), extra, nullptr, in.get(), out.get(), flags) != 1)
         signerResult = Fail(SSF_API_SIGNER_NOT_OK, "the signature does not verify over the data");
 
     if (signerResult == SSF_API_OK) {
-        CertStack untrusted = ChainCerts(cms.get(), extra.get());
+        CertStack untrusted = ChainCerts(cms.get(), extra);
         const std::time_t at = stamped ? stamp.token.time : 0;
-        const int err = CheckChain(store.get(), signerCert, untrusted.get(), at, 0);
+        const int err = CheckChain(store, signerCert, untrusted.get(), at, 0);
         if (err != X509_V_OK) {
             SetToolkitCode(err);
             signerResult = Fail(ChainResult(err, stamped), "the certificate of signer \"%s\" does not verify%s: %s",

@@ -277,8 +277,11 @@ KOVCR_EXPORT int SsfGetTimeStampReq(const char* format, uint32_t formatLen, cons
 // an earlier one), and a new entry for the authority (subject, certificate,
 // time).  A reply that is not granted, or does not answer this request for
 // this signature: 327; undecodable request, reply or token: 320, 321, 322.
-// Trust in the authority is judged when the signature is verified; the
-// profile and password are accepted and not needed.
+// With a profile (PSE and its password) the authority must also be trusted
+// by it, as verification with that PSE checks it: a time ahead of the clock
+// 340, outside the authority's validity 341, a chain to none of the PSE's
+// anchors 330; the PSE's own errors as OpenPse.  Without one, trust in the
+// authority is left to verification.
 KOVCR_EXPORT int SsfAddTimeStampResp(const char* format, uint32_t formatLen, const unsigned char* signature,
                                      uint32_t signatureLen, const unsigned char* request, uint32_t requestLen,
                                      const unsigned char* reply, uint32_t replyLen, const char* profile,

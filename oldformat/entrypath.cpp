@@ -1,5 +1,9 @@
 #include "oldformat/entrypath.h"
 
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 bool HasParentComponent(std::string_view name)
@@ -48,4 +52,18 @@ EntryPath PlanEntryPath(std::string_view name, std::string_view targetDir, bool 
         plan.path += '/';
     plan.path += name;
     return plan;
+}
+
+EntryPathState ClearEntryPath(const std::string& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? EntryPathState::kFree : EntryPathState::kFailed;
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return EntryPathState::kDevice;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return EntryPathState::kFailed;
+    }
+    return unlink(path.c_str()) == 0 || errno == ENOENT ? EntryPathState::kFree : EntryPathState::kFailed;
 }

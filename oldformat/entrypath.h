@@ -18,3 +18,15 @@ struct EntryPath {
 // name is used as stored, and an absolute name ignores targetDir.  A ".."
 // component anywhere else refuses the entry.
 EntryPath PlanEntryPath(std::string_view name, std::string_view targetDir, bool keepAbsolute);
+
+// What is at the path of a file entry about to be written.
+enum class EntryPathState {
+    kFree,    // nothing: the file is made new there
+    kDevice,  // a device, written as it is
+    kFailed,  // errno says why (EISDIR for a directory)
+};
+// Removes whatever else is at path (a symbolic link, a second name of a file
+// elsewhere, a fifo, an earlier file), so that the entry's file is made new
+// there instead of being written through it: what it leads to is not the
+// entry's.  A device or a directory stays.
+EntryPathState ClearEntryPath(const std::string& path);

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include "cslib/cslib.h"
@@ -60,6 +62,31 @@ bool MakeDirectory(const OfEntry& e, OfError& error) {
         return false;
     }
     return true;
+}
+
+// Opens the file of an entry for writing: made new, replacing what else is
+// at its path (ClearEntryPath), or a device as it is.  Null with errno set
+// on failure.
+FILE* CreateFresh(const std::string& path) {
+    int fd = -1;
+    switch (ClearEntryPath(path)) {
+    case EntryPathState::kFree:
+        fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        break;
+    case EntryPathState::kDevice:
+        fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        break;
+    case EntryPathState::kFailed:
+        break;
+    }
+    if (fd < 0) return nullptr;
+    FILE* f = fdopen(fd, "w+b");
+    if (!f) {
+        const int err = errno;
+        close(fd);
+        errno = err;
+    }
+    return f;
 }
 
 bool FileChecksum(const std::string& path, uint32_t& crc) {
@@ -157,13 +184,7 @@ bool Extractor::Run() {
 bool Extractor::File(const OfEntry& e) {
     FileCloser out;
     if (write_) {
-        // A fifo in the way would take the data and block once it is full.
-        struct stat st;
-        if (stat(e.target.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
-            OfSetError(error_, OF_E_OPEN_WRITE, e.target.c_str(), ESPIPE);
-            return false;
-        }
-        out.f = std::fopen(e.target.c_str(), "w+b");
+        out.f = CreateFresh(e.target);
         if (!out.f) {
             OfSetError(error_, OF_E_OPEN_WRITE, e.target.c_str(), errno);
             return false;

@@ -301,7 +301,7 @@ bool OfReadHeaders(OfHandle& h, OfError& error) {
             return false;
         }
         offset += e.csize;
-        const std::string normalised = OfNormalisePath(e.name);
+        const std::string normalised = OfNormalisePath(e.name, false);
         e.selected = IsSelected(h, e, normalised);
         SetTarget(h, e, normalised);
     }

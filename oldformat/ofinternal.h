@@ -111,9 +111,11 @@ struct OfHandle {
 };
 
 // ---- paths and patterns ---------------------------------------------------
-// Backslashes become "/", separators collapse, "." components go and a ".."
-// component removes itself with the component before it when there is one.
-std::string OfNormalisePath(const std::string& path);
+// Backslashes become "/", separators collapse, "." components go and, with
+// resolveParents, a ".." component removes itself with the component before
+// it when there is one.  Entry names keep theirs: a ".." inside a name must
+// reach the extraction rule, which refuses it.
+std::string OfNormalisePath(const std::string& path, bool resolveParents = true);
 // Where an entry is extracted, by the rule both archive readers share
 // (oldformat/entrypath.h); its path is empty when the entry is refused.
 // Besides that rule, a name that turned absolute only through normalisation

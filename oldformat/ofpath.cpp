@@ -6,7 +6,7 @@
 
 #include "oldformat/ofinternal.h"
 
-std::string OfNormalisePath(const std::string& path) {
+std::string OfNormalisePath(const std::string& path, bool resolveParents) {
     std::string in(path);
     for (char& c : in)
         if (c == '\\') c = '/';
@@ -29,7 +29,7 @@ std::string OfNormalisePath(const std::string& path) {
         std::string_view part = rest.substr(0, slash);
         rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
         if (part.empty() || part == ".") continue;
-        if (part == ".." && !parts.empty() && parts.back() != "..") {
+        if (resolveParents && part == ".." && !parts.empty() && parts.back() != "..") {
             parts.pop_back();
             continue;
         }

@@ -271,7 +271,6 @@ int32_t FiOpenIndex(void* block, uint32_t index, uint32_t mode, const void* base
   if (h == nullptr) return FI_ENOSPACE;
   int32_t hdr = 0;
   int32_t rc = FindIndex(v, index, &hdr);
-  if (rc == FI_OK && v.Get(hdr + hKeyLen) != keyLen) rc = FI_EINVAL;  // other keys than asked
   if (rc == FI_OK) {
     FillHandle(v, h, index, base, hdr);
     *out = h;

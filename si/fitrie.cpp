@@ -216,21 +216,27 @@ int32_t FiInsert(FI_HDL h, const void* key, const void* value, int32_t* leaf) {
     return FI_EINVAL;
   const auto* k = static_cast<const uint8_t*>(key);
 
+  // The leaf is taken first: with an empty leaf pool every insert fails
+  // alike, whether the key is present or not.
+  int32_t nl = 0;
+  int32_t rc = v.Take(v.leaf, &nl);
+  if (rc != FI_OK) return rc;
   int32_t l = 0;
-  if (WalkDown(v, ix, k, true, &l) != FI_OK) return FI_EINVAL;
+  if (WalkDown(v, ix, k, true, &l) != FI_OK) {
+    v.Give(v.leaf, nl);
+    return FI_EINVAL;
+  }
   int32_t d = 0;
   if (l != 0) {
     const uint8_t* stored = KeyOf(v, ix, l);
     while (d < ix.keyLen && stored[d] == k[d]) ++d;
     if (d == ix.keyLen) {
+      v.Give(v.leaf, nl);
       *leaf = l;
       return FI_EKEY_EXISTS;
     }
   }
 
-  int32_t nl = 0;
-  int32_t rc = v.Take(v.leaf, &nl);
-  if (rc != FI_OK) return rc;
   v.Put(nl + nPos, kLeafMark);
   v.Put(nl + lKey, keyOff);
   v.Put(nl + lValue, valueOff);

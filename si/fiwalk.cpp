@@ -231,8 +231,7 @@ int32_t FiDump(FI_HDL h, FILE* stream) {
   const int32_t root = v.Get(ix.hdr + hRoot);
   return Visit(v, ix, [&](int32_t e, int32_t depth) {
     const uint8_t branch = v.Byte(e + nBranch);
-    std::fprintf(stream, "%*s %c> ", 4 * depth, "",
-                 e == root ? '-' : (std::isprint(branch) ? branch : '.'));
+    std::fprintf(stream, "%*s %c> ", 4 * depth, "", e == root ? '-' : branch);
     if (v.IsLeaf(e)) {
       const uint8_t* key = KeyOf(v, ix, e);
       for (int32_t i = 0; i < ix.keyLen; ++i)

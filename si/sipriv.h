@@ -2,7 +2,9 @@
 // sequence, the repeated poll, and the Fi index that select sets keep.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "si/fi.h"
 #include "si/si.h"
@@ -115,15 +117,40 @@ int64_t SiSelFiMember(const SISEL_FI& fi, const T* table, uint32_t n, SI_SOCK* s
   return p;
 }
 
-// The slot of a new member in a set whose members sit in numbered slots:
-// the head of the free list (freePos, -1 when empty), else the slot after
-// the highest.  keyAt(pos) names the slot's key word and value; the key is
-// written there and the index takes it, and nothing else changes: the caller
-// then takes the slot.  SI_OK with *pos, or the refusal with its line.
-template <class KeyAt>
-int32_t SiSelNewSlot(const char* module, const char* name, const SISEL_FI& fi, int32_t fd,
-                     uint32_t count, uint32_t highest, uint32_t maxEntries, int64_t freePos,
-                     KeyAt keyAt, uint32_t* pos) {
+// A zeroed table of n elements of a set, or null after the line that says so
+// (type names the element in that line).
+template <class T>
+T* SiSelNewTable(const char* module, const char* name, const char* type, uint32_t n) {
+  T* table = new (std::nothrow) T[n]();
+  if (table == nullptr)
+    SI_TRACE(module, 1, SiTrc::Err, "%s: failed to allocate %s[%u]\n", name, type, n);
+  return table;
+}
+
+// The end of a slotted set's Init: the index over its key table (null when
+// a table could not be made: SI_EMEMORY, already reported), then the
+// observer's CreateMsg.  On failure the caller releases what it made.
+int32_t SiSelOpenTable(SISEL_FI* fi, const char* module, const char* name, uint32_t maxEntries,
+                       const void* keyTable, SISEL_SPEC::CB_FUNCS* cb);
+
+// Takes a member's key out of the index: SI_OK, or SI_EINTERN after the line.
+int32_t SiSelFiRemove(const SISEL_FI& fi, const char* module, const char* name, int32_t leaf);
+
+// Empties a slotted set's index, the first bytes of its table at base
+// cleared first, and says that all sockets went.
+int32_t SiSelFiEmpty(SISEL_FI* fi, const char* module, const char* name, void* base, size_t bytes);
+
+// The slot of a new member in a set whose members sit in numbered slots of
+// entries, the free ones chained through link from freeList: the head of the
+// free list, else the slot after the highest.  keyAt(pos) names the slot's
+// key word and value; the key is written there and the index takes it.  Then
+// the slot leaves the free list (or highest grows), count grows and a line
+// names the slot; the caller fills it.  SI_OK with *pos, or the refusal with
+// its line and nothing changed.
+template <class El, class KeyAt>
+int32_t SiSelTakeSlot(const char* module, const char* name, const SISEL_FI& fi, int32_t fd,
+                      El* entries, El*& freeList, El* El::*link, uint32_t& count,
+                      uint32_t& highest, uint32_t maxEntries, KeyAt keyAt, uint32_t* pos) {
   if (fd < 0) {
     SI_TRACE(module, 1, SiTrc::Plain, "%s: sock %d negative\n", name, fd);
     return SI_EINVAL;
@@ -132,11 +159,11 @@ int32_t SiSelNewSlot(const char* module, const char* name, const SISEL_FI& fi, i
     SI_TRACE(module, 1, SiTrc::Plain, "%s: maximum of sockets reached (%u)\n", name, maxEntries);
     return SI_EINVAL;
   }
-  if (freePos < 0 && count != highest) {
+  if (freeList == nullptr && count != highest) {
     SI_TRACE(module, 1, SiTrc::Err, "%s: internal status error (%u<>%u)\n", name, count, highest);
     return SI_EINTERN;
   }
-  const uint32_t p = freePos >= 0 ? static_cast<uint32_t>(freePos) : count;
+  const uint32_t p = freeList != nullptr ? static_cast<uint32_t>(freeList - entries) : count;
   const auto [key, value] = keyAt(p);
   *key = fd;
   int32_t leaf = 0;
@@ -146,6 +173,52 @@ int32_t SiSelNewSlot(const char* module, const char* name, const SISEL_FI& fi, i
     SI_TRACE(module, 1, SiTrc::Err, "%s: FiInsert failed (rc=%d)\n", name, rc);
     return SI_EINTERN;
   }
+  if (freeList != nullptr)
+    freeList = freeList->*link;
+  else
+    highest = count + 1;
+  ++count;
+  SI_TRACE(module, 3, SiTrc::Plain, "%s: sock %d added to set pos %u\n", name, fd, p);
   *pos = p;
+  return SI_OK;
+}
+
+// Gives the slot of a removed member back: the highest slot lowers highest,
+// any other becomes the head of the free list.  Returns the link the freed
+// slot must carry.
+template <class El>
+El* SiSelFreeSlot(const char* module, const char* name, El* el, uint32_t pos, int32_t fd,
+                  uint32_t& highest, El*& freeList) {
+  if (pos == highest - 1) {
+    --highest;
+    SI_TRACE(module, 3, SiTrc::Plain, "%s: removed last sock %d (pos=%u)\n", name, fd, pos);
+    return nullptr;
+  }
+  El* link = freeList;
+  freeList = el;
+  SI_TRACE(module, 3, SiTrc::Plain, "%s: removed sock %d (pos=%u)\n", name, fd, pos);
+  return link;
+}
+
+template <class Step>
+int32_t SiSelFdSets::Walk(const char* module, const char* name, uint8_t invalidSocket,
+                          SISEL_SPEC::CB_FUNCS* cb, uint8_t* read, uint8_t* readPri,
+                          uint8_t* write, SI_SOCK** sock, void** data, Step step) const {
+  if (sock == nullptr) return SI_EINVAL;
+  *sock = nullptr;
+  if (data != nullptr) *data = nullptr;
+  NoFlags(read, readPri, write);
+  SiSelMember m{};
+  while (step(&m)) {
+    int32_t rc = SI_OK;
+    if (m.sock != nullptr && Candidate(module, name, m.d, m.pos, invalidSocket, m.sock, cb, read,
+                                       readPri, write, &rc)) {
+      *sock = m.sock;
+      if (data != nullptr) *data = m.data;
+      return rc;
+    }
+  }
+  if (cb == nullptr) SI_TRACE(module, 3, SiTrc::Plain, "%s: no more selected sockets\n", name);
+  NoFlags(read, readPri, write);
   return SI_OK;
 }

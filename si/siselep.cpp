@@ -92,46 +92,31 @@ int32_t SISEL_EPOLL::Init(uint32_t n) {
     TRC_ERRNO("%s: failed to allocate epollFD[%u]\n", name, maxEntries);
     return SI_EMEMORY;
   }
-  entries = new (std::nothrow) FD_EL[maxEntries]();
-  if (entries == nullptr) {
-    TRC_ERR("%s: failed to allocate FD_EL[%u]\n", name, maxEntries);
-    Release();
-    return SI_EMEMORY;
+  entries = SiSelNewTable<FD_EL>(kModule, name, "FD_EL", maxEntries);
+  if (entries != nullptr) {
+    events = new (std::nothrow) epoll_event[maxEntries];
+    if (events == nullptr)
+      TRC_ERR("%s: failed to allocate epoll_wait memory (%d)\n", name,
+              static_cast<int>(maxEntries * sizeof(epoll_event)));
   }
-  events = new (std::nothrow) epoll_event[maxEntries];
-  if (events == nullptr) {
-    TRC_ERR("%s: failed to allocate epoll_wait memory (%d)\n", name,
-            static_cast<int>(maxEntries * sizeof(epoll_event)));
-    Release();
-    return SI_EMEMORY;
-  }
-  const int32_t rc = SiSelFiOpen(&fi, kModule, name, maxEntries, entries);
-  if (rc != SI_OK) {
-    Release();
-    return rc;
-  }
-  if (cb != nullptr) cb->CreateMsg(maxEntries, 0);
-  return SI_OK;
+  const int32_t rc =
+      SiSelOpenTable(&fi, kModule, name, maxEntries, events != nullptr ? entries : nullptr, cb);
+  if (rc != SI_OK) Release();
+  return rc;
 }
 
 int32_t SISEL_EPOLL::Add(SI_SOCK* sock, void* data, FD_EL** el) {
   const char* const name = "SiSelEPAdd";
   const int32_t fd = sock->sock;
   uint32_t p = 0;
-  const int32_t rc = SiSelNewSlot(
-      kModule, name, fi, fd, count, highest, maxEntries, freeList ? static_cast<int64_t>(PosOf(freeList)) : -1,
+  const int32_t rc = SiSelTakeSlot(
+      kModule, name, fi, fd, entries, freeList, &FD_EL::link, count, highest, maxEntries,
       [&](uint32_t at) { return std::pair<int32_t*, const void*>(&entries[at].sock, &entries[at]); },
       &p);
   if (rc != SI_OK) return rc;
   FD_EL* e = &entries[p];
-  if (e == freeList)
-    freeList = e->link;
-  else
-    highest = count + 1;
-  ++count;
   *e = FD_EL{sock, data, fd, 0, 0, nullptr};
-  TRC(3, "%s: sock %d added to set pos %u\n", name, fd, PosOf(e));
-  if (cb != nullptr) cb->AddMsg(PosOf(e));
+  if (cb != nullptr) cb->AddMsg(p);
   *el = e;
   return SI_OK;
 }
@@ -244,27 +229,15 @@ int32_t SISEL_EPOLL::Remove(SI_SOCK* sock, uint8_t /*reorganise*/) {
   const char* const name = "SiSelEPRemove";
   FD_EL* el = nullptr;
   int32_t leaf = 0;
-  int32_t rc = Find(sock, name, &el, &leaf);
+  const int32_t rc = Find(sock, name, &el, &leaf);
   if (rc != SI_OK) return rc;
-  rc = FiRemove(fi.fiIndex, leaf);
-  if (rc != FI_OK) {
-    TRC_ERR("%s: FiRemove failed (rc=%d)\n", name, rc);
-    return SI_EINTERN;
-  }
+  if (SiSelFiRemove(fi, kModule, name, leaf) != SI_OK) return SI_EINTERN;
   const uint32_t pos = PosOf(el);
   const int32_t fd = el->sock;
   --count;
   if (cb != nullptr) cb->RemoveMsg(pos);
   Unselect(el);
-  FD_EL* link = nullptr;
-  if (pos == highest - 1) {
-    --highest;
-    TRC(3, "%s: removed last sock %d (pos=%u)\n", name, fd, pos);
-  } else {
-    link = freeList;
-    freeList = el;
-    TRC(3, "%s: removed sock %d (pos=%u)\n", name, fd, pos);
-  }
+  FD_EL* link = SiSelFreeSlot(kModule, name, el, pos, fd, highest, freeList);
   *el = FD_EL{nullptr, nullptr, fd, 0, 0, link};
   const int32_t err = Register(el, EPOLL_CTL_DEL);
   el->sock = -1;
@@ -292,11 +265,7 @@ int32_t SISEL_EPOLL::RemoveAll() {
     TRC_ERRNO("%s: failed to allocate epollFD[%u]\n", name, maxEntries);
     return SI_EMEMORY;
   }
-  std::memset(static_cast<void*>(entries), 0, sizeof(FD_EL) * maxEntries);
-  const int32_t rc = SiSelFiReopen(&fi, kModule, name, entries);
-  if (rc != SI_OK) return rc;
-  TRC(3, "%s: removed all sockets\n", name);
-  return SI_OK;
+  return SiSelFiEmpty(&fi, kModule, name, entries, sizeof(FD_EL) * maxEntries);
 }
 
 int32_t SISEL_EPOLL::Select(int32_t timeoutMs, uint32_t* nSelected) {

@@ -13,14 +13,26 @@ void SiSelFdSets::ClearRequests() {
   SiFdZero(&priReq);
 }
 
-void SiSelFdSets::Request(uint32_t d, uint8_t mode, uint8_t exclusive) {
-  if (exclusive == 1) Drop(d, static_cast<uint8_t>(~mode));
+void SiSelFdSets::ClearAll(const char* module, const char* name) {
+  ClearRequests();
+  SI_TRACE(module, 3, SiTrc::Plain, "%s: cleared set\n", name);
+}
+
+void SiSelFdSets::Request(const char* module, const char* name, uint32_t d, uint8_t mode,
+                          uint8_t exclusive) {
+  if (exclusive == 1) DropBits(d, static_cast<uint8_t>(~mode));
   if (mode & SISEL::READ) SiBitSet(readReq, d);
   if (mode & SISEL::READ_PRI) SiBitSet(priReq, d);
   if (mode & SISEL::WRITE) SiBitSet(writeReq, d);
+  TraceRequests(module, name, d);
 }
 
-void SiSelFdSets::Drop(uint32_t d, uint8_t mode) {
+void SiSelFdSets::Drop(const char* module, const char* name, uint32_t d, uint8_t mode) {
+  DropBits(d, mode);
+  TraceRequests(module, name, d);
+}
+
+void SiSelFdSets::DropBits(uint32_t d, uint8_t mode) {
   if (mode & SISEL::READ) SiBitClr(readReq, d);
   if (mode & SISEL::READ_PRI) SiBitClr(priReq, d);
   if (mode & SISEL::WRITE) SiBitClr(writeReq, d);

@@ -77,3 +77,27 @@ const void* SiSelFiFind(const SISEL_FI& fi, int32_t fd, int32_t* leaf) {
   if (fi.fiIndex == nullptr || FiSearch(fi.fiIndex, &fd, leaf) != FI_OK) return nullptr;
   return FiLeafValue(fi.fiIndex, *leaf);
 }
+
+int32_t SiSelOpenTable(SISEL_FI* fi, const char* module, const char* name, uint32_t maxEntries,
+                       const void* keyTable, SISEL_SPEC::CB_FUNCS* cb) {
+  if (keyTable == nullptr) return SI_EMEMORY;
+  const int32_t rc = SiSelFiOpen(fi, module, name, maxEntries, keyTable);
+  if (rc != SI_OK) return rc;
+  if (cb != nullptr) cb->CreateMsg(maxEntries, 0);
+  return SI_OK;
+}
+
+int32_t SiSelFiRemove(const SISEL_FI& fi, const char* module, const char* name, int32_t leaf) {
+  const int32_t rc = FiRemove(fi.fiIndex, leaf);
+  if (rc == FI_OK) return SI_OK;
+  SI_TRACE(module, 1, SiTrc::Err, "%s: FiRemove failed (rc=%d)\n", name, rc);
+  return SI_EINTERN;
+}
+
+int32_t SiSelFiEmpty(SISEL_FI* fi, const char* module, const char* name, void* base, size_t bytes) {
+  if (bytes > 0) std::memset(base, 0, bytes);
+  const int32_t rc = SiSelFiReopen(fi, module, name, base);
+  if (rc != SI_OK) return rc;
+  SI_TRACE(module, 3, SiTrc::Plain, "%s: removed all sockets\n", name);
+  return SI_OK;
+}

@@ -15,15 +15,28 @@ struct SI_POLL_FD {
   int16_t revents;
 };
 
+// One member as the walk of a list-walking set meets it: descriptor,
+// position, socket (null for a slot without member) and data.
+struct SiSelMember {
+  uint32_t d;
+  uint32_t pos;
+  SI_SOCK* sock;
+  void* data;
+};
+
 // The requested and returned descriptor sets of the select-call sets.
 struct SiSelFdSets {
   SI_FD_SET readReq, writeReq, priReq;
   SI_FD_SET readRes, writeRes, priRes;
 
   void ClearRequests();
+  // ClearRequests with the line that says so.
+  void ClearAll(const char* module, const char* name);
   // Adds mode's bits to d's requests; exclusive 1 makes them exactly mode.
-  void Request(uint32_t d, uint8_t mode, uint8_t exclusive);
-  void Drop(uint32_t d, uint8_t mode);
+  // This and Drop end with the line of d's requests.
+  void Request(const char* module, const char* name, uint32_t d, uint8_t mode, uint8_t exclusive);
+  void Drop(const char* module, const char* name, uint32_t d, uint8_t mode);
+  void DropBits(uint32_t d, uint8_t mode);
   void Forget(uint32_t d);  // from all six sets
   uint8_t Requested(uint32_t d) const;
   uint8_t Returned(uint32_t d) const;
@@ -45,6 +58,14 @@ struct SiSelFdSets {
                  uint8_t* readPri, uint8_t* write, int32_t* rc) const;
   // The flags a walk leaves when it ends.
   static void NoFlags(uint8_t* read, uint8_t* readPri, uint8_t* write);
+  // Next of a list-walking set: step(&member) moves the walk on and is false
+  // at the end of the list.  The first member to hand out goes to *sock and
+  // *data with its flags and result; at the end *sock is null, the flags 0,
+  // and a line says so.
+  template <class Step>
+  int32_t Walk(const char* module, const char* name, uint8_t invalidSocket,
+               SISEL_SPEC::CB_FUNCS* cb, uint8_t* read, uint8_t* readPri, uint8_t* write,
+               SI_SOCK** sock, void** data, Step step) const;
 };
 
 #define SISEL_SPEC_OPERATIONS                                                             \

@@ -47,18 +47,10 @@ int32_t SISEL_SEL_NT::Init(uint32_t n) {
   maxEntries = n < 2 ? 2 : n;
   invalidSocket = 0;
   sets.ClearRequests();
-  entries = new (std::nothrow) FD_EL[maxEntries]();
-  if (entries == nullptr) {
-    TRC_ERR("%s: failed to allocate FD_EL[%u]\n", name, maxEntries);
-    return SI_EMEMORY;
-  }
-  const int32_t rc = SiSelFiOpen(&fi, kModule, name, maxEntries, entries);
-  if (rc != SI_OK) {
-    Release();
-    return rc;
-  }
-  if (cb != nullptr) cb->CreateMsg(maxEntries, 0);
-  return SI_OK;
+  entries = SiSelNewTable<FD_EL>(kModule, name, "FD_EL", maxEntries);
+  const int32_t rc = SiSelOpenTable(&fi, kModule, name, maxEntries, entries, cb);
+  if (rc != SI_OK) Release();
+  return rc;
 }
 
 int32_t SISEL_SEL_NT::Add(SI_SOCK* sock, void* data, FD_EL** el) {
@@ -70,23 +62,17 @@ int32_t SISEL_SEL_NT::Add(SI_SOCK* sock, void* data, FD_EL** el) {
     return SI_EINVAL;
   }
   uint32_t p = 0;
-  const int32_t rc = SiSelNewSlot(
-      kModule, name, fi, fd, count, highest, maxEntries, freeList ? static_cast<int64_t>(PosOf(freeList)) : -1,
+  const int32_t rc = SiSelTakeSlot(
+      kModule, name, fi, fd, entries, freeList, &FD_EL::nxt, count, highest, maxEntries,
       [&](uint32_t at) { return std::pair<int32_t*, const void*>(&entries[at].sock, &entries[at]); },
       &p);
   if (rc != SI_OK) return rc;
   FD_EL* e = &entries[p];
-  if (e == freeList)
-    freeList = e->nxt;
-  else
-    highest = count + 1;
-  ++count;
   *e = FD_EL{fd, sock, data, listHead, nullptr};
   if (listHead != nullptr) listHead->prv = e;
   listHead = e;
   if (static_cast<uint32_t>(fd) >= highestFd) highestFd = static_cast<uint32_t>(fd) + 1;
-  TRC(3, "%s: sock %d added to set pos %u\n", name, fd, PosOf(e));
-  if (cb != nullptr) cb->AddMsg(PosOf(e));
+  if (cb != nullptr) cb->AddMsg(p);
   *el = e;
   return SI_OK;
 }
@@ -102,8 +88,7 @@ int32_t SISEL_SEL_NT::Set(SI_SOCK* sock, uint8_t mode, void* data, uint8_t exclu
     if (rc != SI_OK) return rc;
   }
   const auto d = static_cast<uint32_t>(el->sock);
-  sets.Request(d, mode, exclusive);
-  sets.TraceRequests(kModule, name, d);
+  sets.Request(kModule, name, d, mode, exclusive);
   return SI_OK;
 }
 
@@ -112,14 +97,12 @@ int32_t SISEL_SEL_NT::Clear(SI_SOCK* sock, uint8_t mode) {
   FD_EL* el = nullptr;
   if (Find(sock, name, &el, nullptr) != SI_OK) return SI_EINVAL;
   const auto d = static_cast<uint32_t>(el->sock);
-  sets.Drop(d, mode);
-  sets.TraceRequests(kModule, name, d);
+  sets.Drop(kModule, name, d, mode);
   return SI_OK;
 }
 
 int32_t SISEL_SEL_NT::ClearSet() {
-  sets.ClearRequests();
-  TRC(3, "%s: cleared set\n", "SiSelNClearSet");
+  sets.ClearAll(kModule, "SiSelNClearSet");
   return SI_OK;
 }
 
@@ -128,11 +111,7 @@ int32_t SISEL_SEL_NT::Remove(SI_SOCK* sock, uint8_t /*reorganise*/) {
   FD_EL* el = nullptr;
   int32_t leaf = 0;
   if (Find(sock, name, &el, &leaf) != SI_OK) return SI_EINVAL;
-  const int32_t rc = FiRemove(fi.fiIndex, leaf);
-  if (rc != FI_OK) {
-    TRC_ERR("%s: FiRemove failed (rc=%d)\n", name, rc);
-    return SI_EINTERN;
-  }
+  if (SiSelFiRemove(fi, kModule, name, leaf) != SI_OK) return SI_EINTERN;
   const uint32_t pos = PosOf(el);
   const int32_t fd = el->sock;
   --count;
@@ -145,15 +124,7 @@ int32_t SISEL_SEL_NT::Remove(SI_SOCK* sock, uint8_t /*reorganise*/) {
   // The walk goes on with the next older member whatever reorganise says:
   // the entry's link is about to serve the free list.
   if (loopPos == el) loopPos = el->nxt;
-  FD_EL* link = nullptr;
-  if (pos == highest - 1) {
-    --highest;
-    TRC(3, "%s: removed last sock %d (pos=%u)\n", name, fd, pos);
-  } else {
-    link = freeList;
-    freeList = el;
-    TRC(3, "%s: removed sock %d (pos=%u)\n", name, fd, pos);
-  }
+  FD_EL* link = SiSelFreeSlot(kModule, name, el, pos, fd, highest, freeList);
   *el = FD_EL{-1, nullptr, nullptr, link, nullptr};
   sets.Forget(static_cast<uint32_t>(fd));
   TRC(3, "%s: removed sock %d\n", name, fd);
@@ -168,11 +139,7 @@ int32_t SISEL_SEL_NT::RemoveAll() {
   invalidSocket = 0;
   sets.ClearRequests();
   if (entries == nullptr) return SI_OK;
-  std::memset(static_cast<void*>(entries), 0, sizeof(FD_EL) * maxEntries);
-  const int32_t rc = SiSelFiReopen(&fi, kModule, name, entries);
-  if (rc != SI_OK) return rc;
-  TRC(3, "%s: removed all sockets\n", name);
-  return SI_OK;
+  return SiSelFiEmpty(&fi, kModule, name, entries, sizeof(FD_EL) * maxEntries);
 }
 
 int32_t SISEL_SEL_NT::Select(int32_t timeoutMs, uint32_t* nSelected) {
@@ -189,27 +156,18 @@ int32_t SISEL_SEL_NT::StartLoop() {
 
 int32_t SISEL_SEL_NT::Next(uint8_t* read, uint8_t* readPri, uint8_t* write, SI_SOCK** sock,
                            void** data) {
-  const char* const name = "SiSelNNext";
-  if (sock == nullptr) return SI_EINVAL;
-  *sock = nullptr;
-  if (data != nullptr) *data = nullptr;
-  SiSelFdSets::NoFlags(read, readPri, write);
-  for (uint32_t n = 0; loopPos != nullptr && n <= maxEntries; ++n) {
-    FD_EL* e = loopPos;
-    loopPos = e->nxt;
-    int32_t rc = SI_OK;
-    if (e->pSocket != nullptr &&
-        sets.Candidate(kModule, name, static_cast<uint32_t>(e->sock), PosOf(e), invalidSocket,
-                       e->pSocket, cb, read, readPri, write, &rc)) {
-      *sock = e->pSocket;
-      if (data != nullptr) *data = e->pData;
-      return rc;
-    }
-  }
-  loopPos = nullptr;
-  if (cb == nullptr) TRC(3, "%s: no more selected sockets\n", name);
-  SiSelFdSets::NoFlags(read, readPri, write);
-  return SI_OK;
+  uint32_t n = 0;  // a list longer than the table is broken: the walk ends
+  return sets.Walk(kModule, "SiSelNNext", invalidSocket, cb, read, readPri, write, sock, data,
+                   [&](SiSelMember* m) {
+                     if (loopPos == nullptr || n++ > maxEntries) {
+                       loopPos = nullptr;
+                       return false;
+                     }
+                     FD_EL* e = loopPos;
+                     loopPos = e->nxt;
+                     *m = SiSelMember{static_cast<uint32_t>(e->sock), PosOf(e), e->pSocket, e->pData};
+                     return true;
+                   });
 }
 
 int32_t SISEL_SEL_NT::GetMode(SI_SOCK* sock, uint8_t* mode) {

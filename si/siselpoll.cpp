@@ -61,24 +61,12 @@ int32_t SISEL_POLL::Init(uint32_t n) {
   }
   Release();  // a second Init starts afresh
   maxEntries = n < 2 ? 2 : n;
-  fds = new (std::nothrow) SI_POLL_FD[maxEntries]();
-  if (fds == nullptr) {
-    TRC_ERR("%s: failed to allocate SI_POLL_FD[%u]\n", name, maxEntries);
-    return SI_EMEMORY;
-  }
-  entries = new (std::nothrow) FD_EL[maxEntries]();
-  if (entries == nullptr) {
-    TRC_ERR("%s: failed to allocate FD_EL[%u]\n", name, maxEntries);
-    Release();
-    return SI_EMEMORY;
-  }
-  const int32_t rc = SiSelFiOpen(&fi, kModule, name, maxEntries, fds);
-  if (rc != SI_OK) {
-    Release();
-    return rc;
-  }
-  if (cb != nullptr) cb->CreateMsg(maxEntries, 0);
-  return SI_OK;
+  fds = SiSelNewTable<SI_POLL_FD>(kModule, name, "SI_POLL_FD", maxEntries);
+  if (fds != nullptr) entries = SiSelNewTable<FD_EL>(kModule, name, "FD_EL", maxEntries);
+  const int32_t rc =
+      SiSelOpenTable(&fi, kModule, name, maxEntries, entries != nullptr ? fds : nullptr, cb);
+  if (rc != SI_OK) Release();
+  return rc;
 }
 
 int32_t SISEL_POLL::Add(SI_SOCK* sock, void* data, uint32_t* pos) {
@@ -86,18 +74,12 @@ int32_t SISEL_POLL::Add(SI_SOCK* sock, void* data, uint32_t* pos) {
   const int32_t fd = sock->sock;
   uint32_t p = 0;
   // The key lives in the slot's poll descriptor itself.
-  const int32_t rc = SiSelNewSlot(
-      kModule, name, fi, fd, count, highest, maxEntries, freeList ? freeList - entries : -1,
+  const int32_t rc = SiSelTakeSlot(
+      kModule, name, fi, fd, entries, freeList, &FD_EL::nxt, count, highest, maxEntries,
       [&](uint32_t at) { return std::pair<int32_t*, const void*>(&fds[at].fd, &fds[at]); }, &p);
   if (rc != SI_OK) return rc;
   fds[p] = SI_POLL_FD{fd, 0, 0};
-  if (freeList != nullptr)
-    freeList = freeList->nxt;
-  else
-    highest = count + 1;
-  ++count;
   entries[p] = FD_EL{sock, data, nullptr};
-  TRC(3, "%s: sock %d added to set pos %u\n", name, fd, p);
   if (cb != nullptr) cb->AddMsg(p);
   *pos = p;
   return SI_OK;
@@ -147,11 +129,7 @@ int32_t SISEL_POLL::Remove(SI_SOCK* sock, uint8_t reorganise) {
   uint32_t pos = 0;
   int32_t leaf = 0;
   if (Find(sock, name, &pos, &leaf) != SI_OK) return SI_EINVAL;
-  const int32_t rc = FiRemove(fi.fiIndex, leaf);
-  if (rc != FI_OK) {
-    TRC_ERR("%s: FiRemove failed (rc=%d)\n", name, rc);
-    return SI_EINTERN;
-  }
+  if (SiSelFiRemove(fi, kModule, name, leaf) != SI_OK) return SI_EINTERN;
   --count;
   if (cb != nullptr) cb->RemoveMsg(pos);
   if (pos == highest - 1) {
@@ -191,11 +169,7 @@ int32_t SISEL_POLL::Optimize() {
       TRC_ERR("%s: sock %d not member of set\n", name, fd);
       return SI_EINTERN;
     }
-    rc = FiRemove(fi.fiIndex, leaf);
-    if (rc != FI_OK) {
-      TRC_ERR("%s: FiRemove failed (rc=%d)\n", name, rc);
-      return SI_EINTERN;
-    }
+    if (SiSelFiRemove(fi, kModule, name, leaf) != SI_OK) return SI_EINTERN;
     rc = FiInsert(fi.fiIndex, &fds[lo].fd, &fds[lo], &leaf);
     if (rc != FI_OK) {
       TRC_ERR("%s: FiInsert failed (rc=%d)\n", name, rc);
@@ -221,10 +195,7 @@ int32_t SISEL_POLL::RemoveAll() {
   loopPos = kEnd;
   freeList = nullptr;
   if (fds == nullptr) return SI_OK;
-  const int32_t rc = SiSelFiReopen(&fi, kModule, name, fds);
-  if (rc != SI_OK) return rc;
-  TRC(3, "%s: removed all sockets\n", name);
-  return SI_OK;
+  return SiSelFiEmpty(&fi, kModule, name, fds, 0);
 }
 
 int32_t SISEL_POLL::Select(int32_t timeoutMs, uint32_t* nSelected) {

@@ -78,8 +78,7 @@ int32_t SISEL_SELECT::Set(SI_SOCK* sock, uint8_t mode, void* data, uint8_t exclu
     TRC(3, "%s: sock %d added to set\n", name, d);
     if (cb != nullptr) cb->AddMsg(d);
   }
-  sets.Request(d, mode, exclusive);
-  sets.TraceRequests(kModule, name, d);
+  sets.Request(kModule, name, d, mode, exclusive);
   return SI_OK;
 }
 
@@ -87,18 +86,16 @@ int32_t SISEL_SELECT::Clear(SI_SOCK* sock, uint8_t mode) {
   const char* const name = "SiSelSClear";
   if (Check(sock, name, true) != SI_OK) return SI_EINVAL;
   const auto d = static_cast<uint32_t>(sock->sock);
-  sets.Drop(d, mode);
-  sets.TraceRequests(kModule, name, d);
+  sets.Drop(kModule, name, d, mode);
   return SI_OK;
 }
 
 int32_t SISEL_SELECT::ClearSet() {
-  sets.ClearRequests();
-  TRC(3, "%s: cleared set\n", "SiSelSClearSet");
+  sets.ClearAll(kModule, "SiSelSClearSet");
   return SI_OK;
 }
 
-int32_t SISEL_SELECT::Remove(SI_SOCK* sock, uint8_t reorganise) {
+int32_t SISEL_SELECT::Remove(SI_SOCK* sock, uint8_t /*reorganise*/) {
   const char* const name = "SiSelSRemove";
   if (Check(sock, name, true) != SI_OK) return SI_EINVAL;
   const auto d = static_cast<uint16_t>(sock->sock);
@@ -110,7 +107,10 @@ int32_t SISEL_SELECT::Remove(SI_SOCK* sock, uint8_t reorganise) {
   else
     listHead = e.nxt;
   if (e.nxt != kNone) entries[e.nxt].prv = e.prv;
-  if (reorganise != 1 && loopPos == d) loopPos = e.nxt;
+  // A walk in progress goes on behind d whatever the reorganise flag: a new
+  // member that takes over descriptor d is put at the head of the list, and
+  // a walk that went on from d would come round to the head again.
+  if (loopPos == d) loopPos = e.nxt;
   sets.Forget(d);
   e.pSocket = nullptr;
   TRC(3, "%s: removed sock %d\n", name, d);
@@ -142,27 +142,14 @@ int32_t SISEL_SELECT::StartLoop() {
 
 int32_t SISEL_SELECT::Next(uint8_t* read, uint8_t* readPri, uint8_t* write, SI_SOCK** sock,
                            void** data) {
-  const char* const name = "SiSelSNext";
-  if (sock == nullptr) return SI_EINVAL;
-  *sock = nullptr;
-  if (data != nullptr) *data = nullptr;
-  SiSelFdSets::NoFlags(read, readPri, write);
-  while (entries != nullptr && loopPos != kNone) {
-    const uint16_t d = loopPos;
-    const FD_EL& e = entries[d];
-    loopPos = e.nxt;
-    int32_t rc = SI_OK;
-    if (e.pSocket != nullptr &&
-        sets.Candidate(kModule, name, d, d, invalidSocket, e.pSocket, cb, read, readPri, write,
-                       &rc)) {
-      *sock = e.pSocket;
-      if (data != nullptr) *data = e.pData;
-      return rc;
-    }
-  }
-  if (cb == nullptr) TRC(3, "%s: no more selected sockets\n", name);
-  SiSelFdSets::NoFlags(read, readPri, write);
-  return SI_OK;
+  return sets.Walk(kModule, "SiSelSNext", invalidSocket, cb, read, readPri, write, sock, data,
+                   [&](SiSelMember* m) {
+                     if (entries == nullptr || loopPos == kNone) return false;
+                     const uint16_t d = loopPos;
+                     loopPos = entries[d].nxt;
+                     *m = SiSelMember{d, d, entries[d].pSocket, entries[d].pData};
+                     return true;
+                   });
 }
 
 int32_t SISEL_SELECT::GetMode(SI_SOCK* sock, uint8_t* mode) {

@@ -158,8 +158,8 @@ int32_t SiRecvSocket(SI_SOCK* uds, SI_SOCK* rec) {
   static const char* const kName = "SiRecvSocket";
   uint8_t info[kInfoLen];
   iovec io{info, sizeof info};
-  // Room for more descriptors than one: a sender that passes several must not
-  // leave any of them open here, and only a message cut by the system is lost.
+  // Room for more descriptors than one: a sender that passes several is
+  // refused, and none of them may be left open here.
   alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int) * kMaxPassedFds)];
   msghdr mh{};
   mh.msg_iov = &io;
@@ -203,7 +203,7 @@ int32_t SiRecvSocket(SI_SOCK* uds, SI_SOCK* rec) {
     return refuse();
   }
   if ((mh.msg_flags & MSG_CTRUNC) != 0 || mh.msg_controllen < CMSG_LEN(sizeof(int)) ||
-      first == nullptr || first->cmsg_len < CMSG_LEN(sizeof(int))) {
+      first == nullptr || first->cmsg_len != CMSG_LEN(sizeof(int))) {
     SI_TRC_ERR(1, "%s: no valid message received\n", kName);
     return refuse();
   }
@@ -211,7 +211,7 @@ int32_t SiRecvSocket(SI_SOCK* uds, SI_SOCK* rec) {
     SI_TRC_ERR(1, "%s: no valid descriptor received\n", kName);
     return refuse();
   }
-  got.CloseFrom(1);  // only one descriptor was asked for
+  got.CloseFrom(1);  // those of further control messages
 
   *rec = SI_SOCK{got.fd[0], GetBe32(info + 7), GetBe32(info + 11), 0};
   const uint32_t blockLen = (uint32_t{info[4]} << 8) | info[5];

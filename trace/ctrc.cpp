@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,14 +21,20 @@ bool g_lastComp = false;
 const char kRule[] = "---------------------------------------------------\n";
 
 // An error line of this module on the default trace file, from level 1 on.
-void ErrorLine(int line, const char* text)
+// The text is the line's format, so that the writer drops a final newline
+// before it adds the location.
+void ErrorLine(int line, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void ErrorLine(int line, const char* fmt, ...)
 {
     if (ct_level < 1)
         return;
+    va_list ap;
+    va_start(ap, fmt);
     DpTrcLockAcquire();
     DpTrcSaveLoc("ctrc", line);
-    DpTrcErr(ctrc_default_file, "%s", text);
+    DpTrcErrV(ctrc_default_file, fmt, ap);
     DpTrcLockRelease();
+    va_end(ap);
 }
 
 CTrcComp* Comp(DpTrcHdl hdl)

@@ -1,5 +1,6 @@
 // "***LOG" lines and the system-log records (written only through hooks).
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "nls/kovstr.h"
@@ -57,42 +58,46 @@ void WriteText(const char* id, const char* text)
     }
 }
 
+// Formats the text of a "***LOG" line and writes the line on hdl.  With
+// text1 (the parameter form) the text, at most 100 characters with its runs
+// of blanks collapsed, follows the two texts in parentheses.
+void LogV(DpTrcHdl hdl, const char* id, const char* text1, const char* text2, const char* fmt, va_list ap)
+{
+    char text[DPTRC_LINE];
+    vsnprintfTruncR(text, sizeof text, fmt, ap);
+    char all[DPTRC_LINE];
+    if (text1) {
+        Collapse(text);
+        snprintfTruncR(all, sizeof all, "%s, %s (%s)", text1, text2, text);
+    }
+    CTrcResolved r;
+    DpTrcLogLine(hdl, id, text1 ? all : text, &r);
+}
+
 }  // namespace
 
 void DpTrcLog(DpTrcHdl hdl, const char* id, const char* fmt, ...)
 {
-    char text[DPTRC_LINE];
     va_list ap;
     va_start(ap, fmt);
-    vsnprintfTruncR(text, sizeof text, fmt, ap);
+    LogV(hdl, id, nullptr, nullptr, fmt, ap);
     va_end(ap);
-    CTrcResolved r;
-    DpTrcLogLine(hdl, id, text, &r);
 }
 
 void DpTrcLogParam(const char* id, const char* text1, const char* text2, const char* fmt, ...)
 {
-    char text[DPTRC_LINE];
     va_list ap;
     va_start(ap, fmt);
-    vsnprintfTruncR(text, sizeof text, fmt, ap);
+    LogV(tf, id, text1 ? text1 : "", text2 ? text2 : "", fmt, ap);
     va_end(ap);
-    Collapse(text);
-    char all[DPTRC_LINE];
-    snprintfTruncR(all, sizeof all, "%s, %s (%s)", text1 ? text1 : "", text2 ? text2 : "", text);
-    CTrcResolved r;
-    DpTrcLogLine(tf, id, all, &r);
 }
 
 void DpTrcLogText(const char* id, const char* fmt, ...)
 {
-    char text[DPTRC_LINE];
     va_list ap;
     va_start(ap, fmt);
-    vsnprintfTruncR(text, sizeof text, fmt, ap);
+    LogV(tf, id, nullptr, nullptr, fmt, ap);
     va_end(ap);
-    CTrcResolved r;
-    DpTrcLogLine(tf, id, text, &r);
 }
 
 void DpTrcSetSysLogHooks(DpTrcSysLogEntryHook entry, DpTrcSysLogWriteHook write, DpTrcSysLogCopyHook copy)

@@ -140,7 +140,7 @@ int ErrIGet(char lang, const char** component, const char** version, const char*
         return -4;
     }
     const int nuls = ErrCountFields(err_record, err_length);
-    if (!EyecatchersOk(err_record, err_length) || nuls > ERR_FIELDS) {
+    if (!EyecatchersOk(err_record, err_length)) {
         ErrTraceErr(__LINE__, "ErrIGet: eyecatcher destroyed");
         ErrDumpBad(err_record, err_length, "bad err info");
         return -6;
@@ -351,7 +351,9 @@ int ErrCpNetToInt(const void* data, unsigned length)
     err_length = length;
     if (length > 7 && EyecatchersOk(err_record, length)) {
         const int nuls = ErrCountFields(err_record, length);
-        if (nuls == ERR_FIELDS)
+        // A record of a later version may carry more fields; the first 21
+        // are read as ever.
+        if (nuls >= ERR_FIELDS)
             return 0;
         ErrTraceErr(__LINE__, "ErrCpNetToInt: error info incomplete (%d fields only)", nuls);
         ErrClear();

@@ -76,6 +76,10 @@ bool common_done = false;
 bool common_busy = false;
 bool i18n_done = false;
 bool gmon_done = false;
+// The error text of the last symbol nlsui_dlsym did not find (empty when the
+// system gave none; cut when longer): reading it clears the system's, so it
+// is kept here.
+char dlsym_error[kPathSize + 256];
 
 // One trace line on standard error, when the NLS level reaches level.
 __attribute__((format(printf, 3, 4))) void trace(int level, int line, const char* fmt, ...) {
@@ -112,9 +116,9 @@ int load_group(void* handle, Group& g) {
     snprintfTruncR(name, sizeof name, "%s_3_4", g.symbols[i]);
     g.slots[i] = nlsui_dlsym(handle, name, nullptr);
     if (g.slots[i] == nullptr) {
-      const char* err = dlerror();
       trace(NLSUI_TRACE_LOW, __LINE__, "symbol load \"%s\" failed", name);
-      trace(NLSUI_TRACE_LOW, __LINE__, "Error Message: %s", err != nullptr ? err : "<no error message>");
+      trace(NLSUI_TRACE_LOW, __LINE__, "Error Message: %s",
+            dlsym_error[0] != '\0' ? dlsym_error : "<no error message>");
       return -1;
     }
   }
@@ -230,6 +234,7 @@ void* nlsui_dlsym(void* handle, const char* name, void* dflt) {
     return p;
   }
   const char* err = dlerror();
+  strncpy_sR(dlsym_error, sizeof dlsym_error, err != nullptr ? err : "", sizeof dlsym_error - 1);
   trace(NLSUI_TRACE_MEDIUM, __LINE__, "dlsym %s failed with error: %s", name, err != nullptr ? err : "<no error message>");
   return dflt;
 }

@@ -239,7 +239,6 @@ int emit_conversion(Sink& s, Spec& sp, va_list* ap) {
   Text t;
   bool negative = false;
   bool finite = true;
-  bool zero_value = false;
   KOV_UTF16 unit = 0;
   int* count_target = nullptr;
   static const KOV_UTF16 kNil[] = {'(', 'n', 'i', 'l', ')'};
@@ -267,7 +266,6 @@ int emit_conversion(Sink& s, Spec& sp, va_list* ap) {
         for (uint64_t w = v; w != 0; w /= 8) ++digits;
         min_digits = (sp.alt && sp.precision >= digits + 2) ? sp.precision - 1 : 1;
       }
-      zero_value = v == 0;
       const bool empty = v == 0 && sp.precision == 0 && !(sp.conv == 'o' && sp.alt);
       if (!empty) integer_text(t, v, base, sp.conv == 'X', min_digits);
       break;
@@ -346,14 +344,12 @@ int emit_conversion(Sink& s, Spec& sp, va_list* ap) {
   const KOV_UTF16* text = t.data();
   size_t text_len = t.len;
   const bool zero_text = text_len == 0 || (text_len == 1 && text[0] == '0');
-  // 0x marks a value that is not zero (zeros of a precision alone get none).
-  if (sp.alt && !zero_value && (sp.conv == 'x' || sp.conv == 'X')) {
+  // 0x, 0X or 0 marks any text but an empty one or a single 0, so the zeros
+  // of a precision get it too.
+  if (sp.alt && !zero_text && (sp.conv == 'x' || sp.conv == 'X' || sp.conv == 'o')) {
     prefix[0] = '0';
     prefix[1] = sp.conv;
-    prefix_len = 2;
-  } else if (sp.alt && !zero_text && sp.conv == 'o') {
-    prefix[0] = '0';
-    prefix_len = 1;
+    prefix_len = sp.conv == 'o' ? 1 : 2;
   } else if ((sp.conv == 'a' || sp.conv == 'A') && text_len >= 2 && text[0] == '0') {
     // The 0x of a hexadecimal float goes before any zero fill, as for %#x.
     prefix[0] = text[0];
@@ -387,8 +383,7 @@ int emit_conversion(Sink& s, Spec& sp, va_list* ap) {
 int32_t engine(FILE* stream, KOV_UTF16* buffer, const size_t* psize, const KOV_UTF16* format, va_list ap) {
   const size_t size = psize != nullptr ? *psize : 0;
   if (stream == nullptr && buffer != nullptr && size == 0) return 0;
-  if (stream == nullptr && buffer == nullptr) {
-    if (size == 0) return 0;
+  if (stream == nullptr && buffer == nullptr && size != 0) {
     errno = EBADF;
     return -1;
   }
@@ -396,6 +391,8 @@ int32_t engine(FILE* stream, KOV_UTF16* buffer, const size_t* psize, const KOV_U
     errno = EINVAL;
     return -1;
   }
+  // A null buffer of size 0 takes nothing.
+  if (stream == nullptr && buffer == nullptr) return 0;
   Sink s{stream, buffer, 0, stream != nullptr ? U16_UNBOUNDED : size};
   va_list args;
   va_copy(args, ap);

@@ -76,48 +76,47 @@ int read_units(KOV_UTF16* buf, int size, FILE* stream, bool token, KOV_UTF16 rep
   return invalid ? -2 : static_cast<int>(n);
 }
 
+// The next character of a locked stream: a byte, or with utf8 a decoded
+// character (-2 when invalid); -1 at end of file.  rec keeps its bytes for
+// unread_char.
+int next_char(FILE* stream, bool utf8, U16DecodeRecord* rec) {
+  if (utf8) return u16_decodeLocked(stream, rec);
+  const int c = getc_unlocked(stream);
+  rec->nbytes = c == EOF ? 0 : 1;
+  rec->bytes[0] = static_cast<unsigned char>(c);
+  return c;
+}
+
+// Hands the bytes of the character last read back to the stream.
+void unread_char(FILE* stream, const U16DecodeRecord& rec) {
+  for (int i = rec.nbytes; i-- > 0;) ungetc(rec.bytes[i], stream);
+}
+
 template <class T, bool utf8>
-int read_number(FILE* stream, T* value) {
-  flockfile(stream);
+int read_number_locked(FILE* stream, T* value) {
+  U16DecodeRecord rec;
   int c;
-  // White space, and the first other character.
-  for (;;) {
-    c = getc_unlocked(stream);
-    if (c == EOF) {
-      funlockfile(stream);
-      return -1;
-    }
-    if (utf8 && c >= 0x80) {
-      ungetc(c, stream);
-      U16DecodeRecord rec;
-      const int cp = u16_decodeLocked(stream, &rec);
-      if (cp >= 0 && isspaceU16(cp)) continue;
-      funlockfile(stream);
-      if (cp == -1) return -1;
-      *value = static_cast<T>(cp == -2 ? '#' : cp);
-      return -2;
-    }
-    if (utf8 ? !isspaceU16(c) : !isspace(c)) break;
-  }
+  do c = next_char(stream, utf8, &rec);
+  while (c >= 0 && (utf8 ? isspaceU16(c) : isspace(c)));
+  if (c == EOF) return -1;
   std::string text;
   if (c == '+' || c == '-') {
     text.push_back(static_cast<char>(c));
-    c = getc_unlocked(stream);
+    c = next_char(stream, utf8, &rec);
   }
   while (c >= '0' && c <= '9') {
     text.push_back(static_cast<char>(c));
-    c = getc_unlocked(stream);
+    c = next_char(stream, utf8, &rec);
   }
-  if (c != EOF) ungetc(c, stream);
-  const bool failed = ferror(stream) != 0;
-  funlockfile(stream);
+  // The first other character stays in the stream, also when it is the one
+  // that keeps a number from starting.
+  if (c != EOF) unread_char(stream, rec);
   if (text.empty() || text == "+" || text == "-") {
     if (c == EOF) return -1;
-    getc(stream);  // the offending character is consumed and returned
-    *value = static_cast<T>(c);
+    *value = static_cast<T>(c == -2 ? '#' : c);
     return -2;
   }
-  if (failed) return -1;
+  if (ferror(stream) != 0) return -1;
   errno = 0;
   const long long v = std::strtoll(text.c_str(), nullptr, 10);
   const long long lo = std::numeric_limits<T>::min(), hi = std::numeric_limits<T>::max();
@@ -128,6 +127,14 @@ int read_number(FILE* stream, T* value) {
   }
   *value = static_cast<T>(v);
   return 0;
+}
+
+template <class T, bool utf8>
+int read_number(FILE* stream, T* value) {
+  flockfile(stream);
+  const int r = read_number_locked<T, utf8>(stream, value);
+  funlockfile(stream);
+  return r;
 }
 
 }  // namespace

@@ -35,9 +35,8 @@ class Cursor {
         return -1;
       }
       ++pos_;
-    } else if (pushed_ != -2) {
-      u = pushed_;
-      pushed_ = -2;
+    } else if (npushed_ > 0) {
+      u = pushed_[--npushed_];
     } else {
       u = fgetcU16(stream_);
       if (u < 0) {
@@ -49,14 +48,17 @@ class Cursor {
     return u;
   }
 
+  // Gives back the unit read last.  On a stream an ASCII unit goes back to
+  // the stream, unless units are held here already (which must be read
+  // first); others are held here and are lost to the stream's later readers.
   void push_back(int u) {
     if (ended_ || u < 0) return;
     if (stream_ == nullptr) {
       --pos_;
-    } else if (u < 0x80) {
+    } else if (u < 0x80 && npushed_ == 0) {
       ungetc(u, stream_);
-    } else {
-      pushed_ = u;
+    } else if (npushed_ < sizeof pushed_ / sizeof pushed_[0]) {
+      pushed_[npushed_++] = u;
     }
     --consumed_;
   }
@@ -75,7 +77,8 @@ class Cursor {
   const KOV_UTF16* str_;
   FILE* stream_;
   size_t pos_ = 0;
-  int pushed_ = -2;
+  int pushed_[8];  // the most a conversion gives back is 5 (a partial "infinity")
+  size_t npushed_ = 0;
   int32_t consumed_ = 0;
   bool ended_ = false;
 };
@@ -101,7 +104,9 @@ bool parse_spec(const KOV_UTF16*& f, Spec& sp) {
     sp.suppress = true;
     ++f;
   }
-  if (*f >= '0' && *f <= '9') {
+  if (*f == '*') {
+    ++f;  // a width of * sets no limit
+  } else if (*f >= '0' && *f <= '9') {
     long w = 0;
     while (*f >= '0' && *f <= '9') {
       if (w < 1000000000) w = w * 10 + (*f - '0');
@@ -230,17 +235,8 @@ bool convert_integer(Cursor& in, const Spec& sp, int u, void* target) {
   return true;
 }
 
-// Reads the letters of word (any case) after the first; false on a mismatch.
-bool read_word(Cursor& in, const char* word) {
-  for (; *word != '\0'; ++word) {
-    const int n = in.read();
-    if (n < 0 || tolowerU16(static_cast<KOV_UTF16>(n)) != *word) {
-      in.push_back(n);
-      return false;
-    }
-  }
-  return true;
-}
+// The word letters match ASCII letters in either case, nothing else.
+int ascii_lower(int u) { return u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u; }
 
 bool convert_float(Cursor& in, const Spec& sp, int u, void* target) {
   bool negative = false;
@@ -252,23 +248,30 @@ bool convert_float(Cursor& in, const Spec& sp, int u, void* target) {
   }
   long double value;
   bool converted = false;
-  if (u == 'n' || u == 'N') {
-    if (!read_word(in, "an")) return false;
-    value = NAN;
-    converted = true;
-  } else if (u == 'i' || u == 'I') {
-    if (!read_word(in, "nf")) return false;
-    // The rest of "infinity" is optional; a partial one stops where it differs.
-    static const char kRest[] = "inity";
-    for (const char* c = kRest; *c != '\0'; ++c) {
-      const int n = in.read();
-      if (n < 0 || tolowerU16(static_cast<KOV_UTF16>(n)) != *c) {
-        in.push_back(n);
-        break;
-      }
+  const int lower = ascii_lower(u);
+  if (lower == 'n' || lower == 'i') {
+    // The letters of nan, inf or infinity (any case), within the width.
+    const char* word = lower == 'n' ? "nan" : "infinity";
+    int letters[8];
+    size_t k = 0;
+    letters[k++] = u;
+    ++used;
+    int next = -1;
+    while (word[k] != '\0' && width_left(sp, used)) {
+      next = in.read();
+      if (ascii_lower(next) != word[k]) break;
+      letters[k++] = next;
+      ++used;
+      next = -1;
     }
-    value = HUGE_VALL;
-    errno = ERANGE;
+    in.push_back(next);
+    if (k < 3) return false;
+    // A partial "infinity" is "inf" followed by other text.
+    if (word[k] != '\0') {
+      while (k > 3) in.push_back(letters[--k]);
+    }
+    value = lower == 'n' ? NAN : HUGE_VALL;
+    if (lower == 'i') errno = ERANGE;
     converted = true;
   } else {
     unsigned char point = static_cast<unsigned char>(localeconv()->decimal_point[0]);

@@ -1,8 +1,8 @@
 // Formatted input of 16-bit text: the source is a 16-bit string or a stream
 // decoded from UTF-8.  Conversions: A E F G X [ a c d e f g i n o p s u x
-// with an optional * (no assignment), a width and the length modifiers hh h l
-// ll j z t L; numbers are collected as 8-bit text and converted by the C
-// library.  Results: the assignments made; 0 when a matching failure comes
+// with an optional * (no assignment), a width (digits, or * for no limit)
+// and the length modifiers hh h l ll j z t L; numbers are collected as 8-bit
+// text and converted by the C library.  Results: the assignments made; 0 when a matching failure comes
 // before anything matched; -1 when the input ends before anything matched.
 #pragma once
 

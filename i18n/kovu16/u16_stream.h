@@ -37,7 +37,8 @@ int fgetcU16(FILE* stream);
 // Up to size - 1 units, stopping after a newline; terminated.  Null at end of
 // file with nothing read or on a stream error.
 KOV_UTF16* fgetsU16(KOV_UTF16* buf, int size, FILE* stream);
-// As fgetsU16 on standard input, without the newline.
+// As fgetsU16 on standard input, without the newline.  There is no form
+// without a size: nothing could keep a longer line inside the buffer.
 KOV_UTF16* getsU16(KOV_UTF16* buf, int size);
 // Reads size × count units; returns the units read / size.
 size_t freadU16(KOV_UTF16* buf, size_t size, size_t count, FILE* stream);
@@ -56,9 +57,10 @@ int fgettokenR(char* buf, int size, FILE* stream);
 int fgetlineU16(KOV_UTF16* buf, int size, FILE* stream, KOV_UTF16 repl);
 int fgettokenU16(KOV_UTF16* buf, int size, FILE* stream, KOV_UTF16 repl);
 
-// Decimal numbers: skip white space, an optional sign and digits.  0; 1 with
-// errno = ERANGE and the value clamped; -2 with the offending character in
-// *value when no number starts there; -1 at end of file or on error.
+// Decimal numbers: skip white space, an optional sign and digits; the first
+// other character stays in the stream.  0; 1 with errno = ERANGE and the
+// value clamped; -2 with that character in *value when no number starts
+// there; -1 at end of file or on error.
 int fgetint32R(FILE* stream, int32_t* value);
 int fgetint64R(FILE* stream, int64_t* value);
 int fgetint32U16(FILE* stream, int32_t* value);  // UTF-8 stream

@@ -19,12 +19,16 @@ size_t fwriteU16_unlocked(const KOV_UTF16* units, size_t size, size_t count, FIL
       const size_t out = fwrite_unlocked(buf, 1, n, stream);
       written += out;
       if (out < n) {
-        size_t used = 0;
-        for (size_t i = 0; i < k; ++i) {
-          used += u16_encodedLength(units[done + i]);
-          if (used > out) break;
-          ++done;
+        // Count the units of this block whose bytes all went out.
+        const KOV_UTF16* block = units + done;
+        size_t used = 0, whole = 0;
+        while (whole < k) {
+          const size_t len = u16_encodedLength(block[whole]);
+          if (used + len > out) break;
+          used += len;
+          ++whole;
         }
+        done += whole;
         break;
       }
       done += k;

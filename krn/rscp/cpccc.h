@@ -97,7 +97,9 @@ struct rscpSoSi_t {
 // A range rule of a multi-byte code page: the characters first..last map
 // onto consecutive byte sequences whose bytes run from low to high per
 // position, the last byte fastest; the character of a sequence is base plus
-// the sum of (byte - low) * weight over its bytes.
+// the sum of (byte - low) * weight over its bytes.  The conversions go
+// through its segment descriptor, whose first byte runs from the start
+// code's first byte to the last character's.
 inline constexpr int RSCP_RULEINFO_SLOTS = 30;
 struct rscpRuleInfo_t {
     uint8_t len1, len2;  // lengths of the rule's words
@@ -111,6 +113,7 @@ struct rscpRuleInfo_t {
         uint32_t range;   // high - low + 1
         uint32_t weight;  // product of the ranges of the bytes after this one
     } pos[4];
+    rscpSegDesc_t seg;   // first..last as a segment (attribute of rule 68)
 };
 
 // A translation table of the pair filter loaded into the cache07 area: the

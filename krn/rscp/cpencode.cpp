@@ -89,21 +89,12 @@ Target Lookup(const rscpCcc_t* c, uint32_t piece, uint32_t cp)
     return t;
 }
 
-// A range rule of the cache (slot = the rule's attribute), or NULL when the
-// slot is not in use or its description cannot be followed.
-const rscpRuleInfo_t* Range(const rscpCcc_t* c, uint32_t slot)
+// The segment of a range rule of the cache (slot = the rule's attribute), or
+// NULL when the slot is not in use.
+const rscpSegDesc_t* Range(const rscpCcc_t* c, uint32_t slot)
 {
     const uint32_t used = c->ruleInfoCount < RSCP_RULEINFO_SLOTS ? c->ruleInfoCount : RSCP_RULEINFO_SLOTS;
-    if (slot >= used)
-        return nullptr;
-    const rscpRuleInfo_t& r = c->ruleInfo[slot];
-    if (r.bytes < 1 || r.bytes > 4 || r.first > r.last)
-        return nullptr;
-    for (uint32_t i = 0; i < r.bytes; ++i)
-        if (r.pos[i].high < r.pos[i].low || r.pos[i].range != uint32_t(r.pos[i].high - r.pos[i].low + 1) ||
-            r.pos[i].weight == 0)
-            return nullptr;
-    return &r;
+    return slot < used ? &c->ruleInfo[slot].seg : nullptr;
 }
 
 }  // namespace
@@ -111,33 +102,18 @@ const rscpRuleInfo_t* Range(const rscpCcc_t* c, uint32_t slot)
 // The code of cp by a range rule: its length, or 0 when cp lies outside.
 int32_t rscpCRangeBytes(const rscpCcc_t* c, uint32_t slot, uint32_t cp, uint8_t* b)
 {
-    const rscpRuleInfo_t* r = Range(c, slot);
-    if (r == nullptr || cp < r->first || cp > r->last || int64_t(cp) < r->base)
+    const rscpSegDesc_t* seg = Range(c, slot);
+    int32_t n = 0;
+    if (seg == nullptr || cp < seg->lowIndex || rscpSegIndexToBytes(seg, cp, b, &n, 4) != 0)
         return 0;
-    const uint64_t index = uint64_t(int64_t(cp) - r->base);
-    if (index / r->pos[0].weight >= r->pos[0].range)
-        return 0;
-    for (uint32_t i = 0; i < r->bytes; ++i)
-        b[i] = uint8_t(r->pos[i].low + index / r->pos[i].weight % r->pos[i].range);
-    return int32_t(r->bytes);
+    return n;
 }
 
 // The character of n bytes by a range rule; false when they lie outside.
 bool rscpCRangeChar(const rscpCcc_t* c, uint32_t slot, const uint8_t* b, int32_t n, uint32_t* cp)
 {
-    const rscpRuleInfo_t* r = Range(c, slot);
-    if (r == nullptr || uint32_t(n) != r->bytes)
-        return false;
-    int64_t v = r->base;
-    for (int32_t i = 0; i < n; ++i) {
-        if (b[i] < r->pos[i].low || b[i] > r->pos[i].high)
-            return false;
-        v += int64_t(b[i] - r->pos[i].low) * r->pos[i].weight;
-    }
-    if (v < r->first || v > r->last)
-        return false;
-    *cp = uint32_t(v);
-    return true;
+    const rscpSegDesc_t* seg = Range(c, slot);
+    return seg != nullptr && n == seg->byteCount && rscpSegBytesToIndex(seg, cp, b, n) == 0;
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include "krn/rscp/cpjis.h"
 #include "krn/rscp/cpkeys.h"
 #include "krn/rscp/cpload.h"
+#include "krn/rscp/cpobject.h"
 #include "krn/rscp/cprulebytes.h"
 #include "krn/rscp/cpstore.h"
 #include "krn/rscp/cptable.h"
@@ -437,13 +438,11 @@ uint32_t RangeRuleRefused(const char* text, const char* w1, int32_t l1, const ch
     return Error(RSCPENOCONV, 2, line, text, "F5L", arg);
 }
 
-// The code of character c of a range rule slot.
+// The code of character c of a range rule slot, by its segment.
 int32_t RangeCode(const rscpRuleInfo_t& r, uint32_t c, uint8_t* b)
 {
-    const int64_t index = int64_t(c) - r.base;
-    for (uint32_t i = 0; i < r.bytes; ++i)
-        b[i] = static_cast<uint8_t>(r.pos[i].low + index / r.pos[i].weight % r.pos[i].range);
-    return static_cast<int32_t>(r.bytes);
+    int32_t n = 0;
+    return rscpSegIndexToBytes(&r.seg, c, b, &n, 4) == 0 ? n : 0;
 }
 
 uint32_t RangeRule(const rscpLoad_t& l, const char* w1, int32_t l1, const char* w2, int32_t l2, uint32_t* handled)
@@ -467,6 +466,10 @@ uint32_t RangeRule(const rscpLoad_t& l, const char* w1, int32_t l1, const char* 
     }
     if (last < first || last > 0xFFFFFF || uint64_t(last - first) >= codes - offset)
         return RangeRuleRefused("range rule: more characters than codes", w1, l1, w2, l2, __LINE__);
+    // The segment starts at the start code's first byte: the codes in front
+    // of the start code under that byte need indexes of their own.
+    if (offset % (codes / (high[0] - low[0] + 1u)) > first)
+        return RangeRuleRefused("range rule: start code beyond the first character", w1, l1, w2, l2, __LINE__);
     const int32_t slot = prepareXMLRule(w1, l1, w2, l2, first, last, n, start, low, high);
     if (slot < 0)
         return RangeRuleRefused("rscpdl.c: prepareXMLRule: ruleInfo_count overfow !", w1, l1, w2, l2, __LINE__);
@@ -777,6 +780,19 @@ int32_t prepareXMLRule(const char* w1, int32_t l1, const char* w2, int32_t l2, u
     r.base = first;
     for (uint32_t i = 0; i < r.bytes; ++i)
         r.base -= int64_t(r.pos[i].start - r.pos[i].low) * r.pos[i].weight;
+    // The segment: its first byte from the start code's to the last
+    // character's, the others over their whole ranges.
+    rscpSegDesc_t& seg = r.seg;
+    seg.lowIndex = first;
+    seg.highIndex = last;
+    seg.byteCount = static_cast<int32_t>(r.bytes);
+    seg.baseIndex = static_cast<uint32_t>(r.base + int64_t(r.pos[0].start - r.pos[0].low) * r.pos[0].weight);
+    for (uint32_t i = 0; i < r.bytes; ++i)
+        seg.pos[i] = {r.pos[i].low, r.pos[i].high, static_cast<int32_t>(r.pos[i].weight)};
+    if (r.bytes > 0) {
+        seg.pos[0].low = r.pos[0].start;
+        seg.pos[0].high = static_cast<uint8_t>(r.pos[0].start + (last - seg.baseIndex) / r.pos[0].weight);
+    }
     return static_cast<int32_t>(slot);
 }
 

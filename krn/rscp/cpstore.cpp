@@ -114,13 +114,14 @@ int rscpnt1__next_tcp01_row(char* row41, const uint8_t** cursor)
     const uint8_t* p = *cursor;
     if ((p[0] | p[1] | p[2] | p[3] | p[4]) == 0)
         return 0;
-    const unsigned number = static_cast<unsigned>(p[0]) << 8 | p[1];
-    const unsigned long ch = static_cast<unsigned long>(p[2]) << 16 | static_cast<unsigned long>(p[3]) << 8 | p[4];
-    char text[8];
-    std::snprintf(text, sizeof text, "%05u", number);
-    std::memcpy(row41, text, 5);
-    std::snprintf(text, sizeof text, "%06lX", ch);
-    std::memcpy(row41 + 35, text, 6);
+    // "%05u" of the 16-bit number and "%06lX" of the 24-bit character,
+    // written digit by digit: the cache build reads every row at start-up.
+    unsigned number = static_cast<unsigned>(p[0]) << 8 | p[1];
+    for (int i = 4; i >= 0; --i, number /= 10)
+        row41[i] = static_cast<char>('0' + number % 10);
+    const uint32_t ch = static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 8 | p[4];
+    for (int i = 0; i < 6; ++i)
+        row41[35 + i] = "0123456789ABCDEF"[ch >> (20 - 4 * i) & 0xFu];
     *cursor = p + RSCP_TCP01_ROWLEN;
     return 1;
 }

@@ -331,11 +331,12 @@ int KovRelNumber(const char* release)
         return -1;
     if (std::strncmp(release, "72L", 3) == 0)
         return 7250;
+    // "310" is the old name of release 3.0E and is read as those characters.
+    if (std::strncmp(release, "310", 3) == 0)
+        release = "30E";
     const unsigned char c1 = static_cast<unsigned char>(release[0]);
     const unsigned char c2 = static_cast<unsigned char>(release[1]);
-    unsigned char c3 = static_cast<unsigned char>(release[2]);
-    if (std::strncmp(release, "310", 3) == 0)
-        c3 = 'E';
+    const unsigned char c3 = static_cast<unsigned char>(release[2]);
     if (!std::isdigit(c1) || !std::isdigit(c2) || !std::isalnum(c3))
         return -1;
     const int base = 1000 * (c1 - '0') + 100 * (c2 - '0');
@@ -412,11 +413,13 @@ int KovRelReadVersionInfo(const char* path, char** fileVersion, char** productVe
     int result = 0;
     if (f) {
         // Each chunk is searched behind the unsearched end of the previous
-        // one, so a marker across a chunk boundary is still found.
+        // one, so a marker across a chunk boundary is still found; the read
+        // that finds the end of the file (possibly empty, when the size is a
+        // multiple of the chunk) searches that end to the last byte.
         static char buf[kTail + kChunk + 1];
         size_t have = 0;
-        size_t got;
-        while (result == 0 && (got = std::fread(buf + have, 1, kChunk, f)) > 0) {
+        while (result == 0) {
+            const size_t got = std::fread(buf + have, 1, kChunk, f);
             have += got;
             buf[have] = '\0';
             const bool last = got < kChunk;

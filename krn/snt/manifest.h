@@ -295,6 +295,12 @@ int ManifestVerifyAndLoad(ManifestContext* ctx, const char* text, std::size_t le
 int ManifestVerifySignatureOnly(ManifestContext* ctx, const char* text, std::size_t length,
                                 const char* pseName, const char* psePassword,
                                 const unsigned char* crl, std::size_t crlLength);
+// A buffer of the context for a manifest text of length bytes, which the
+// caller fills and then verifies with this buffer as the text: the text is
+// then held once, in place, instead of once by the caller and once by the
+// context.  Any text the context held goes; NULL when memory ran out (the
+// failure is recorded).
+char* ManifestTextBuffer(ManifestContext* ctx, std::size_t length);
 // The common core of the three, with the out-parameters (may be NULL).
 int ManifestVerifyBuffer(ManifestContext* ctx, const char* text, std::size_t length,
                          const char* pseName, const char* psePassword,

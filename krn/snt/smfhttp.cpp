@@ -1,6 +1,7 @@
 // The HTTP/1.0 reply reader: reads until the partner closes, splits the
 // header into lines with a byte-wise state machine, and keeps the status, the
-// content type and a body of exactly the announced length.  The reply comes
+// content type and a body of exactly the announced length, or, without a
+// Content-Length, every byte up to the end of the connection.  The reply comes
 // from the network and is checked as untrusted input throughout: header lines
 // and the header as a whole are bounded, and so is the body.
 #include <cstdlib>
@@ -18,6 +19,7 @@ constexpr size_t kMaxLine = 255;
 constexpr size_t kMaxReason = 128;
 constexpr size_t kMaxHeader = 65536;   // all header bytes of one reply
 constexpr size_t kMaxShownBody = 4096;  // body bytes a status message quotes
+constexpr int64_t kFirstBody = 1000;    // first buffer of a body without a length
 
 enum State { kLine = 0, kLineCr = 1, kLineEnd = 2, kHeaderCr = 3, kBody = 4 };
 
@@ -36,6 +38,7 @@ struct Reply {
     char* contentType = nullptr;
     unsigned char* body = nullptr;
     int64_t bodyLen = 0;
+    int64_t bodyCapacity = 0;  // bytes body holds room for, besides a terminator
 
     ~Reply()
     {
@@ -131,22 +134,44 @@ int HeaderEnd(Reply& r)
 {
     if (!r.wantBody)
         return SMFUTIL_OK;
-    if (r.contentLength < 0) {
-        SMF_TRACE(0, r.msg,
-                  "Read data inconsistent: Server response (status %d %s) does not announce the length of its "
-                  "body",
-                  r.status, r.reason);
-        return SMFUTIL_EINCONSISTENT;
-    }
     if (r.contentLength > SMFUTIL_MAX_BODY) {
         SMF_TRACE(0, r.msg, "Content length has value %lld (> 1000000 not supported)",
                   static_cast<long long>(r.contentLength));
         return SMFUTIL_EINCONSISTENT;
     }
-    r.body = static_cast<unsigned char*>(SMF_ALLOC(SMFUTIL_BYTES, static_cast<size_t>(r.contentLength) + 1, 0));
+    // Without a length the body runs to the end of the connection, in a
+    // buffer that grows as it comes.
+    r.bodyCapacity = r.contentLength >= 0 ? r.contentLength : kFirstBody;
+    r.body = static_cast<unsigned char*>(SMF_ALLOC(SMFUTIL_BYTES, static_cast<size_t>(r.bodyCapacity) + 1, 0));
     if (!r.body)
         return SMFUTIL_ENOMEM;
     r.state = kBody;
+    return SMFUTIL_OK;
+}
+
+// Room for n more body bytes of a reply without a length: the buffer grows
+// to twice its size and 1,000 bytes more, up to the body limit.
+int GrowBody(Reply& r, int64_t n)
+{
+    if (r.bodyLen + n > SMFUTIL_MAX_BODY) {
+        SMF_TRACE(0, r.msg, "Body without content length has more than %d bytes (not supported)",
+                  static_cast<int>(SMFUTIL_MAX_BODY));
+        return SMFUTIL_EINCONSISTENT;
+    }
+    if (r.bodyLen + n <= r.bodyCapacity)
+        return SMFUTIL_OK;
+    int64_t capacity = r.bodyCapacity;
+    while (capacity < r.bodyLen + n)
+        capacity = 2 * capacity + kFirstBody;
+    if (capacity > SMFUTIL_MAX_BODY)
+        capacity = SMFUTIL_MAX_BODY;
+    auto* grown = static_cast<unsigned char*>(SMF_ALLOC(SMFUTIL_BYTES, static_cast<size_t>(capacity) + 1, 0));
+    if (!grown)
+        return SMFUTIL_ENOMEM;
+    std::memcpy(grown, r.body, static_cast<size_t>(r.bodyLen));
+    SMF_FREE(r.body);
+    r.body = grown;
+    r.bodyCapacity = capacity;
     return SMFUTIL_OK;
 }
 
@@ -157,6 +182,14 @@ int Feed(Reply& r, const unsigned char* data, int32_t n, bool* done)
     for (int32_t i = 0; i < n; ++i) {
         const unsigned char c = data[i];
         if (r.state == kBody) {
+            if (r.contentLength < 0) {
+                const int rc = GrowBody(r, n - i);
+                if (rc == SMFUTIL_OK) {
+                    std::memcpy(r.body + r.bodyLen, data + i, static_cast<size_t>(n - i));
+                    r.bodyLen += n - i;
+                }
+                return rc;
+            }
             const int64_t room = r.contentLength - r.bodyLen;
             const int64_t take = n - i < room ? n - i : room;
             std::memcpy(r.body + r.bodyLen, data + i, static_cast<size_t>(take));

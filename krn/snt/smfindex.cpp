@@ -2,16 +2,16 @@
 // table keyed by name, so that looking up each file of a large archive costs
 // the same however many files the manifest lists.  Slots hold offsets into
 // the text, which stay valid when the text buffer moves; the index is
-// rebuilt when the text has changed since it was built.
+// rebuilt when the text has changed since it was built.  A slot is 8 bytes
+// (the name is read from its line), so that the index of a manifest of
+// many short lines stays well below the size of the text itself.
 #include <cstdlib>
 #include <cstring>
 
 #include "krn/snt/smfint.h"
 
 struct ManifestIndexSlot {
-    uint64_t lineOffset;  // offset of the entry line + 1; 0 marks a free slot
-    uint64_t nameOffset;
-    uint32_t nameLength;
+    uint32_t lineOffset;  // offset of the entry line + 1; 0 marks a free slot
     uint32_t hash;
 };
 
@@ -50,6 +50,9 @@ bool Current(const ManifestIndex* index, const ManifestContext* ctx)
 
 ManifestIndex* Build(const ManifestContext* ctx)
 {
+    // Line offsets are kept in 32 bits; a verified text never comes near.
+    if (ctx->contentLength >= UINT32_MAX)
+        return nullptr;
     std::size_t slots = 16;
     while (slots < 2 * std::size_t{ctx->entryCount})
         slots *= 2;
@@ -80,9 +83,7 @@ ManifestIndex* Build(const ManifestContext* ctx)
         std::size_t at = static_cast<std::size_t>(h) & index->mask;
         while (table[at].lineOffset != 0)
             at = (at + 1) & index->mask;
-        table[at].lineOffset = static_cast<uint64_t>(entry.line - text) + 1;
-        table[at].nameOffset = static_cast<uint64_t>(entry.name - text);
-        table[at].nameLength = entry.nameLength;
+        table[at].lineOffset = static_cast<uint32_t>(entry.line - text) + 1;
         table[at].hash = static_cast<uint32_t>(h);
         p += entry.lineLength;
     }
@@ -122,11 +123,15 @@ const char* SmfIndexNext(const ManifestIndex* index, const ManifestContext* ctx,
         const ManifestIndexSlot& s = index->slots[at];
         if (s.lineOffset == 0)
             break;
-        if (s.hash == static_cast<uint32_t>(h) && s.nameLength == nameLength &&
-            std::memcmp(ctx->contentStart + s.nameOffset, name, nameLength) == 0) {
+        if (s.hash != static_cast<uint32_t>(h))
+            continue;
+        const char* line = ctx->contentStart + (s.lineOffset - 1);
+        ManifestEntry entry;
+        if (ManifestParseEntryLine(ctx, line, ctx->contentStart + ctx->contentLength, nullptr, &entry) == 0 &&
+            entry.nameLength == nameLength && std::memcmp(entry.name, name, nameLength) == 0) {
             *cursor = step + 1;
             *slot = at;
-            return ctx->contentStart + (s.lineOffset - 1);
+            return line;
         }
     }
     *cursor = index->mask + 1;
@@ -158,9 +163,9 @@ uint32_t SmfIndexMatchedCount(const ManifestIndex* index) { return index->matche
 
 const char* SmfIndexFirstUnmarked(const ManifestIndex* index, const ManifestContext* ctx)
 {
-    uint64_t first = 0;
+    uint32_t first = 0;
     for (std::size_t at = 0; at <= index->mask; ++at) {
-        const uint64_t line = index->slots[at].lineOffset;
+        const uint32_t line = index->slots[at].lineOffset;
         if (line != 0 && !SmfIndexMarked(index, at) && (first == 0 || line < first))
             first = line;
     }

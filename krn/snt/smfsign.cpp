@@ -200,6 +200,10 @@ int ManifestSign(ManifestContext* ctx, const char* pseName, const char* psePassw
     r->proxyUrl = proxyUrl != nullptr && *proxyUrl != '\0' ? proxyUrl : nullptr;
     if (SmfUtilTimestampRequest(r) != SMFUTIL_OK || r->stamped == nullptr) {
         const char* message = r->result != nullptr ? r->result->message : nullptr;
+        // The library's code (an authority the PSE does not trust, say) is
+        // kept as a verification would keep it.
+        if (ctx->lastSsfRc == 0)
+            ctx->lastSsfRc = r->cryptoRc;
         return SmfFail(ctx, SMF_ESIGNATURE, "%s",
                        message != nullptr ? message : "Timestamp request failed without a message");
     }

@@ -24,6 +24,7 @@ int MakeRequest(SmfUtilTimestampRequestRec* r, SmfUtilMsg* msg, SsfOctetstring* 
     const int rc = SsfLibGetTimeStampReq(r->crypto, r->format, SmfLen(r->format), r->digestAlgorithm,
                                          SmfLen(r->digestAlgorithm), 1, r->signature, r->signatureLength, req, reqLen);
     if (rc != 0) {
+        r->cryptoRc = rc;
         SMF_TRACE(0, msg, "SsfLibGetTimeStampReq() == %d", rc);
         SmfUtilTraceSsfError(msg, r->crypto, rc);
         return SMFUTIL_ECRYPTO;
@@ -47,6 +48,7 @@ int MergeReply(SmfUtilTimestampRequestRec* r, SmfUtilMsg* msg, const SsfOctetstr
                                           req, reqLen, reply, static_cast<uint32_t>(replyLen), r->pse, SmfLen(r->pse),
                                           r->psePassword, SmfLen(r->psePassword), stamped, &stampedLen, authority);
     if (rc != 0) {
+        r->cryptoRc = rc;
         SMF_TRACE(0, msg, "SsfLibAddTimeStampResp() == %d", rc);
         SmfUtilTraceSsfError(msg, r->crypto, rc);
         return SMFUTIL_ECRYPTO;

@@ -159,6 +159,7 @@ struct SmfUtilTimestampRequestRec {
     const char* proxyUrl;         // may be null
     unsigned char* stamped;       // out: the signature with timestamp
     uint32_t stampedLength;
+    int32_t cryptoRc;             // out: the crypto library's code when one of its calls failed, else 0
     SmfUtilResult* result;
 };
 

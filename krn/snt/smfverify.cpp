@@ -29,7 +29,6 @@ struct Held {
     SsfFuncContext* fn;
     SsfOctetstring encoded = nullptr;
     SsfSigRcpList* signers = nullptr;
-    SsfOctetstring content = nullptr;
     SsfCrl** crls = nullptr;
     uint32_t crlCount = 0;
 
@@ -46,8 +45,6 @@ struct Held {
     {
         if (signers != nullptr)
             SsfLibDELSigRcpSsfInfoList(fn, &signers);
-        if (content != nullptr)
-            SsfLibDELSsfOctetstring(fn, &content);
     }
     const SsfSigRcpInfo* Signer() const { return signers != nullptr ? signers->info : nullptr; }
     const SsfSigRcpInfo* Authority() const
@@ -261,11 +258,12 @@ Outcome Validate(ManifestContext* ctx, Held& held, const char* data, std::size_t
 
     const bool external = pse != nullptr;
     Profile profile{external ? pse : kVerifyProfile, password};
-    uint32_t contentLength = 0;
+    // The signed content is not asked back: it is the data, and a copy of
+    // a large manifest would only cost memory.
     auto verify = [&] {
         return SsfLibVerify(held.fn, format, SmfLen(format), 1, signature, static_cast<uint32_t>(signatureLength),
                             held.encoded, encodedLength, profile.name, SmfLen(profile.name), password, SmfLen(password),
-                            &held.signers, &held.content, &contentLength);
+                            &held.signers, nullptr, nullptr);
     };
     rc = verify();
     if (!external && rc == SSF_API_SIGNER_ERRORS && held.Signer() != nullptr &&
@@ -361,7 +359,10 @@ int ManifestVerifyBuffer(ManifestContext* ctx, const char* text, std::size_t len
 
     SmfIndexFree(ctx);
     char* copy = ctx->builtinText;
-    if (length > MANIFEST_BUILTIN_TEXT) {
+    // A text in the context's own buffer (ManifestTextBuffer) stays where it is.
+    if (length > MANIFEST_BUILTIN_TEXT && text == ctx->grownText && ctx->capacity > length) {
+        copy = ctx->grownText;
+    } else if (length > MANIFEST_BUILTIN_TEXT) {
         copy = static_cast<char*>(std::malloc(length + 1));
         if (copy == nullptr)
             return SmfFail(ctx, SMF_EINTERNAL, "Error in allocation memory for manifest file");
@@ -414,6 +415,33 @@ int ManifestVerifyBuffer(ManifestContext* ctx, const char* text, std::size_t len
         }
     }
     return SMF_OK;
+}
+
+char* ManifestTextBuffer(ManifestContext* ctx, std::size_t length)
+{
+    ctx = SmfResolve(ctx);
+    SmfIndexFree(ctx);
+    ctx->contentLength = 0;
+    ctx->bodyStart = nullptr;
+    ctx->signatureStart = nullptr;
+    if (ctx->capacity > length)
+        return ctx->contentStart = ctx->grownText;
+    if (ctx->capacity != 0)
+        std::free(ctx->grownText);
+    ctx->grownText = nullptr;
+    ctx->capacity = 0;
+    ctx->contentStart = ctx->builtinText;
+    if (length <= MANIFEST_BUILTIN_TEXT)
+        return ctx->builtinText;
+    if (length != SIZE_MAX)
+        ctx->grownText = static_cast<char*>(std::malloc(length + 1));
+    if (ctx->grownText == nullptr) {
+        SmfFail(ctx, SMF_EINTERNAL, "Error in allocation memory for manifest file");
+        return nullptr;
+    }
+    ctx->capacity = length + 1;
+    ctx->contentStart = ctx->grownText;
+    return ctx->grownText;
 }
 
 int ManifestVerify(ManifestContext* ctx, const char* text, std::size_t length, const char* pseName,

@@ -16,10 +16,11 @@ KOVZEF = os.environ.get("KOVZEF", "kovzef")
 SCRATCH = os.environ.get("KOV_E2E_TMP") or tempfile.gettempdir()
 
 
-def run(args, cwd, env=None, max_file_size=None, cpus=None):
+def run(args, cwd, env=None, max_file_size=None, cpus=None, xfsz_ignored=True):
     """Runs the program; returns (status, stdout text).  With max_file_size
-    every write that would make a file larger fails (as on a full disk); with
-    cpus it runs on those processors only."""
+    every write that would make a file larger fails (as on a full disk; with
+    xfsz_ignored False the program must see to that itself); with cpus it
+    runs on those processors only."""
     full_env = dict(os.environ)
     full_env["TZ"] = "UTC"
     if env:
@@ -27,7 +28,8 @@ def run(args, cwd, env=None, max_file_size=None, cpus=None):
 
     def limit():
         if max_file_size is not None:
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            if xfsz_ignored:
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (max_file_size, max_file_size))
         if cpus is not None:
             os.sched_setaffinity(0, cpus)
@@ -115,5 +117,5 @@ class ScratchCase(unittest.TestCase):
             os.chmod(p, mode)
         return p
 
-    def run_kov(self, *args, cwd=None, max_file_size=None):
-        return run(args, cwd or self.dir, max_file_size=max_file_size)
+    def run_kov(self, *args, cwd=None, max_file_size=None, xfsz_ignored=True):
+        return run(args, cwd or self.dir, max_file_size=max_file_size, xfsz_ignored=xfsz_ignored)

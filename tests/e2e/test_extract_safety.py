@@ -113,17 +113,23 @@ class ExtractSafety(ScratchCase):
     def test_links_already_at_an_entry_path_are_not_written_through(self):
         # A file entry at an existing link replaces the link; a directory
         # entry at a link to a directory uses it but leaves its target's mode
-        # and time alone.
+        # and time alone.  Fault caught: a hard link at a file entry's path
+        # was written through, giving the file outside the entry's data, mode
+        # and time, with status 0.
         os.mkdir(self.path("victim"))
         self.write("victim/secret", b"precious", 0o600)
+        self.write("victim/hard", b"precious too", 0o600)
+        os.utime(self.path("victim", "hard"), (1_000_000_000, 1_000_000_000))
         os.chmod(self.path("victim"), 0o751)
         os.utime(self.path("victim"), (1_000_000_000, 1_000_000_000))
         os.mkdir(self.path("out"))
         os.symlink(self.path("victim", "secret"), self.path("out", "f"))
         os.symlink(self.path("victim"), self.path("out", "d"))
+        os.link(self.path("victim", "hard"), self.path("out", "h"))
         self.archive("a.kox", [
             entry_bytes("RG", "f", 0o100644, b"from the archive", mtime=1_600_000_000),
             entry_bytes("DR", "d", 0o40700, mtime=1_600_000_000),
+            entry_bytes("RG", "h", 0o100644, b"also from it", mtime=1_600_000_000),
         ])
         rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("out"))
         self.assertEqual(rc, 0, out)
@@ -133,6 +139,12 @@ class ExtractSafety(ScratchCase):
         self.assertFalse(os.path.islink(self.path("out", "f")))
         with open(self.path("out", "f"), "rb") as f:
             self.assertEqual(f.read(), b"from the archive")
+        with open(self.path("victim", "hard"), "rb") as f:
+            self.assertEqual(f.read(), b"precious too")
+        st = os.stat(self.path("victim", "hard"))
+        self.assertEqual((stat.S_IMODE(st.st_mode), st.st_mtime, st.st_nlink), (0o600, 1_000_000_000, 1))
+        with open(self.path("out", "h"), "rb") as f:
+            self.assertEqual(f.read(), b"also from it")
         self.assertTrue(os.path.islink(self.path("out", "d")))
         st = os.stat(self.path("victim"))
         self.assertEqual((stat.S_IMODE(st.st_mode), st.st_mtime), (0o751, 1_000_000_000))

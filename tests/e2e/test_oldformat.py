@@ -295,9 +295,12 @@ class OldFormatTest(unittest.TestCase):
     # -- faults that must be refused ------------------------------------------------
 
     def test_names_leaving_the_target_are_refused(self):
-        # Without -P these land inside the target; with -P, as stored, they
-        # would leave it and are refused.
-        for name in ("../evil.txt", "a/../../evil.txt", "sub\\..\\..\\evil.txt"):
+        # With -P, as stored, these would leave the target and are refused.
+        # Without -P a leading "../" is removed, but a ".." inside a name is
+        # refused as the KOX reader refuses it.  Fault caught: the ".." was
+        # resolved first, so "a/../../evil.txt" was extracted as "evil.txt".
+        for name, inside in (("../evil.txt", True), ("a/../../evil.txt", False),
+                             ("sub\\..\\..\\evil.txt", False), ("a/../evil.txt", False)):
             work = self.path("w")
             shutil.rmtree(work, ignore_errors=True)
             os.makedirs(work)
@@ -310,8 +313,30 @@ class OldFormatTest(unittest.TestCase):
             self.assertFalse(os.path.exists(os.path.join(self.dir, "evil.txt")), name)
             self.assertFalse(os.path.exists(os.path.join(work, "out", "fine.txt")), name)
             rc, out, _ = self.run_kovzef("-xf", "old.zef", "-R", "out", cwd=work)
-            self.assertEqual(rc, 0, out)
-            self.assertEqual(read(os.path.join(work, "out", "evil.txt")), b"escape\n")
+            if inside:
+                self.assertEqual(rc, 0, out)
+                self.assertEqual(read(os.path.join(work, "out", "evil.txt")), b"escape\n")
+            else:
+                self.assertEqual(rc, 40, out)
+                self.assertIn("can't create filename for " + name, out)
+                self.assertFalse(os.path.exists(os.path.join(work, "out")), name)
+
+    def test_links_at_an_entry_path_are_replaced_not_written_through(self):
+        # Fault caught: a file entry was written through a symbolic or a hard
+        # link at its path, into the file outside the target.
+        os.makedirs(self.path("out"))
+        for name in ("soft", "hard"):
+            with open(self.path(name + ".keep"), "wb") as f:
+                f.write(b"precious")
+        os.symlink(self.path("soft.keep"), self.path("out", "soft"))
+        os.link(self.path("hard.keep"), self.path("out", "hard"))
+        write_archive(self.path("old.zef"), [Entry("soft", b"one\n"), Entry("hard", b"two\n")])
+        rc, out, err = self.run_kovzef("-xf", "old.zef", "-R", "out")
+        self.assertEqual(rc, 0, out + err)
+        for name, data in (("soft", b"one\n"), ("hard", b"two\n")):
+            self.assertEqual(read(self.path(name + ".keep")), b"precious")
+            self.assertFalse(os.path.islink(self.path("out", name)))
+            self.assertEqual(read(self.path("out", name)), data)
 
     def test_stored_absolute_name_stays_absolute_with_P_only(self):
         target = self.path("abs", "target.txt")

@@ -238,6 +238,39 @@ class SignAndVerify(SigningCase):
         self.assertEqual(self.content("a.kox"), signed)
 
 
+class UntrustedAuthority(SigningCase):
+    def test_a_stamp_of_an_authority_the_key_store_does_not_trust_writes_nothing(self):
+        # An authority of another hierarchy than the signer's key store
+        # trusts: its stamp used to be taken, the runs ended with 0, and every
+        # later verification failed with 60.
+        with open(os.path.join(PKI, "ts.cnf")) as f:
+            config = f.read()
+        for ours, theirs in (("root/tsa.pem", "other/strangertsa.pem"), ("root/tsa.key", "other/strangertsa.key"),
+                             ("root/ca.pem", "other/ca.pem")):
+            config = config.replace(ours, theirs)
+        self.write("stranger.cnf", config.encode())
+        os.makedirs(self.path("tsa"))
+        server = subprocess.Popen([sys.executable, TSA_SERVER, "tsa", self.path("tsa"), "--ts-config",
+                                   self.path("stranger.cnf")], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            stranger = "http://127.0.0.1:%s/tsa" % server.stdout.readline().decode().strip()
+            rc, out = self.kov("-cVf", "a.kox", "d", url=stranger)
+            self.assertEqual(rc, 60, out)
+            self.assertIn("SSF-RC: SSF_API_BAD_TSA_CERT", out)
+            self.assertIn("KOV Stranger TSA", out)
+            self.assertFalse(os.path.exists(self.path("a.kox")))
+            signed = self.sign_new()
+            self.write("c.txt", b"appended")
+            for args in (("-aVf", "a.kox", "c.txt"), ("-Sf", "a.kox")):
+                rc, out = self.kov(*args, url=stranger)
+                self.assertEqual(rc, 60, out)
+                self.assertIn("SSF-RC: SSF_API_BAD_TSA_CERT", out)
+                self.assertEqual(self.content("a.kox"), signed, args)
+        finally:
+            server.stdin.close()
+            server.wait()
+
+
 class HttpsTimestamps(SigningCase):
     def test_signing_with_an_authority_behind_tls(self):
         # The whole road of an HTTPS timestamp in the real program: the SSL
@@ -273,21 +306,102 @@ class TamperedAndUnsigned(SigningCase):
         other = self.sign_new("other.kox", "d/empty")
         swapped = parts[:-1] + [entries(other)[1][-1]]
         added = parts[:-1] + [("x", entry_bytes("RG", "x", 0o100644, b"extra"))] + parts[-1:]
+        a_txt = dict(parts)["d/a.txt"]
+        renamed = [(n, entry_bytes("RG", "d/z.txt", mode, self.content("d/a.txt")) if n == "d/a.txt" else p)
+                   for n, p in parts]
+        duplicated = parts[:-1] + [("d/a.txt", a_txt)] + parts[-1:]
         cases = [
             ("one byte of data", flipped, 57, "Digest of file >d/a.txt< is not correct"),
             ("a removed entry", [p for p in parts if p[0] != "d/b.bin"], 55,
              "1 of 3 listed files were not checked, first >d/b.bin<"),
             ("an added entry", added, 58, "File>x< was not found in manifest"),
+            ("a renamed entry", renamed, 58, "File>d/z.txt< was not found in manifest"),
+            ("a duplicated entry", duplicated, 58, "File >d/a.txt< occurs more often than the manifest lists it"),
             ("a swapped manifest", swapped, 58, "was not found in manifest"),
         ]
         self.assertEqual(names[-1], "SIGNATURE.SMF")
+        # S checks every digest as V does, in the list command too: -tSf and
+        # -tSvf used to check the signature alone, passed every one of these
+        # with status 0, and -tSvf even showed the signer.
         for what, tampered, status, detail in cases:
             self.write("t.kox", join(header, tampered))
-            for command in ("-tVf", "-dVf", "-xSf"):
+            for command in ("-tVf", "-tSf", "-tSvf", "-dVf", "-dSf", "-xSf"):
                 out_dir = tempfile.mkdtemp(dir=self.dir)
                 rc, out = self.kov(command, "../t.kox", key=None, cwd=out_dir)
                 self.assertEqual(rc, status, "%s %s: %s" % (what, command, out))
                 self.assertIn(detail, out, what)
+                self.assertNotIn("Signature Subject", out, what)
+
+    def test_manifest_entries_other_than_the_signed_one_fail_and_are_never_extracted(self):
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        text = self.manifest_text("a.kox")
+        script = b"#!/bin/sh\necho replaced\n"
+
+        def sm(name, data):
+            return (name, b"SM" + entry_bytes("RG", name, 0o100755, data)[2:])
+
+        second = ("SIGNATURE.SMF", entry_bytes("RG", "SIGNATURE.SMF", 0x4180, script))
+        # Each used to pass with status 0, and -x wrote the script (or the
+        # manifest text) under the name given.
+        cases = [
+            ("an SM entry over a signed file", parts + [sm("d/a.txt", script)]),
+            ("an SM entry of a new name", parts + [sm("d/new.sh", script)]),
+            ("an SM entry before the files", [sm("d/new.sh", script)] + parts),
+            ("a second RG manifest", parts + [second]),
+            ("the signed manifest as SM under a file's name", parts[:-1] + [sm("d/a.txt", text)]),
+        ]
+        for what, tampered in cases:
+            self.write("t.kox", join(header, tampered))
+            for command in ("-tVf", "-tSf", "-dVf", "-xVf", "-xSf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                rc, out = self.kov(command, "../t.kox", key=None, cwd=out_dir)
+                self.assertEqual(rc, 58, "%s %s: %s" % (what, command, out))
+                self.assertRegex(out, "second signed manifest entry|is not the archive's manifest", what)
+                for root, _, files in os.walk(out_dir):
+                    for name in files:
+                        with open(os.path.join(root, name), "rb") as f:
+                            self.assertNotEqual(f.read(), script, "%s %s: %s" % (what, command, name))
+                self.assertFalse(os.path.exists(os.path.join(out_dir, "d", "new.sh")), what)
+                self.assertFalse(os.path.exists(os.path.join(out_dir, "d", "a.txt")), what)
+        # The manifest in the other form the format knows, under its own name,
+        # is the archive's manifest.
+        self.write("t.kox", join(header, parts[:-1] + [sm("SIGNATURE.SMF", text)]))
+        os.mkdir(self.path("x"))
+        rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("x"))
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(self.content("x/d/a.txt"), self.content("d/a.txt"))
+        self.assertEqual(self.content("x/SIGNATURE.SMF"), text)
+
+    def test_modes_links_and_directories_are_not_signed_but_no_content_passes_unsigned(self):
+        # What the manifest covers: names and contents.  Modes, times, links
+        # and directories may be changed and still verify; whatever lands
+        # under a signed name holds its signed content.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        moded = [(n, p[:2] + struct.pack("<I", 0o100777) + p[6:18] + struct.pack("<Q", 1) + p[26:])
+                 if n == "d/a.txt" else (n, p) for n, p in parts]
+        extra = [("d/sub", entry_bytes("DR", "d/sub", 0o40700)),
+                 ("d/up", entry_bytes("LK", "d/up", 0o120777, target="../..")),
+                 ("d/a.txt", entry_bytes("LK", "d/a.txt", 0o120777, target="/etc/passwd"))]
+        self.write("t.kox", join(header, moded[:-1] + extra + moded[-1:]))
+        os.mkdir(self.path("x"))
+        rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("x"))
+        # The link over the signed file is not made (an existing path).
+        self.assertEqual(rc, 36, out)
+        self.assertEqual(os.stat(self.path("x/d/a.txt")).st_mode & 0o7777, 0o777)
+        self.assertEqual(os.stat(self.path("x/d/a.txt")).st_mtime, 1)
+        self.assertFalse(os.path.islink(self.path("x/d/a.txt")))
+        self.assertEqual(self.content("x/d/a.txt"), self.content("d/a.txt"))
+        self.assertEqual(os.readlink(self.path("x/d/up")), "../..")
+        self.assertTrue(os.path.isdir(self.path("x/d/sub")))
+        # A directory in a signed file's place is refused; the file stays.
+        self.write("t.kox", join(header, parts[:-1] + [("d/a.txt", entry_bytes("DR", "d/a.txt", 0o40755))]
+                                 + parts[-1:]))
+        os.mkdir(self.path("y"))
+        rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("y"))
+        self.assertEqual(rc, 40, out)
+        self.assertEqual(self.content("y/d/a.txt"), self.content("d/a.txt"))
 
     def test_unsigned_archives_never_pass_a_verification(self):
         rc, out = run(["-cf", "u.kox", "d"], self.dir)
@@ -312,7 +426,7 @@ class TamperedAndUnsigned(SigningCase):
         self.assertEqual(rc, 61, out)
         # A list that cannot be had is never a passed check.
         self.write("empty.crl", b"")
-        for crl, detail in (("empty.crl", "CRL file could not be read >empty.crl< (it is empty)"),
+        for crl, detail in (("empty.crl", "CRL file could not be read (the file >empty.crl< is empty)"),
                             ("missing.crl", "Cannot open CRL file >missing.crl<")):
             rc, out = self.kov("-tVf", "a.kox", "-crl", crl, key=None)
             self.assertEqual(rc, 54, out)

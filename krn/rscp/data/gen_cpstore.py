@@ -13,10 +13,18 @@ Layout of what is written (see krn/rscp/cpstore.h):
   segments have a blank segment id;
 - the character-number map: 1-31 the library's own characters from
   0x110000, 32-126 the ASCII graphics, then every other character of the
-  single-byte pages carried here (and U+FFFD) in code point order, 2404 the
+  first nine single-byte pages (and U+FFFD) in code point order, 2404 the
   character U+0000, 4987-4990 own characters from 0x111000;
 - one build segment "<cp>T" per page with data, listing mapping segments,
-  rule segments and control-code segments.
+  rule segments and control-code segments; a page that carries another's
+  data lists that page's build; the pairs that the double-byte pages of a
+  family share stand in segments of their own; builds of rule segments that
+  no catalogued page takes whole (GB 18030's among them) are not catalogued.
+
+Large 2-byte (and EUC-JP's 3-byte) entry arrays are written as grids of
+characters by code, and GB 18030's four-byte codes as runs; both are
+expanded into the entry arrays at compile time, so the store stays constant
+data with the layout of krn/rscp/cpstore.h.
 
 Mapping segments keep first-wins order for the loader: within a segment the
 code points that round-trip come first; codes that only decode and
@@ -63,6 +71,57 @@ SINGLE_BYTE = [
     ('1610', 'iso8859_9', 'ISO', '040000', '88599', 'ISO 8859-9 Latin-5, Turkish'),
     ('1700', 'iso8859_7', 'ISO', '040000', '88597', 'ISO 8859-7 Greek'),
     ('1800', 'iso8859_8', 'ISO', '040000', '88598', 'ISO 8859-8 Hebrew'),
+    ('1103', 'cp850', 'IBM', '040000', '00850', 'PC Latin-1, Western European (850)'),
+    ('1164', 'iso8859_15', 'ISO', '040000', '00000', 'ISO 8859-15 Latin-9, Western European with euro'),
+    ('1403', 'cp852', 'IBM', '040000', '00852', 'PC Latin-2, Central European (852)'),
+    ('1404', 'cp1250', 'MS ', '040000', '01250', 'Central European (1250)'),
+    ('1503', 'cp866', 'IBM', '040000', '00866', 'PC Cyrillic, Russian (866)'),
+    ('1504', 'cp1251', 'MS ', '040000', '01251', 'Cyrillic (1251)'),
+    ('1509', 'koi8_u', 'ISO', '040000', '00000', 'KOI8-U Cyrillic, Ukrainian'),
+    ('1510', 'koi8_r', 'ISO', '040000', '00000', 'KOI8-R Cyrillic, Russian'),
+    ('1614', 'cp1254', 'MS ', '040000', '01254', 'Turkish (1254)'),
+    ('1704', 'cp1253', 'MS ', '040000', '01253', 'Greek (1253)'),
+    ('1804', 'cp1255', 'MS ', '040000', '01255', 'Hebrew (1255)'),
+    ('1900', 'iso8859_4', 'ISO', '040000', '88594', 'ISO 8859-4 Latin-4, Northern European'),
+    ('1904', 'cp1257', 'MS ', '040000', '01257', 'Baltic (1257)'),
+    ('8600', 'tis_620', 'ISO', '040000', '00620', 'TIS-620 Thai'),
+    ('8604', 'cp874', 'MS ', '040000', '00874', 'Thai (874)'),
+    ('8700', 'iso8859_6', 'ISO', '040000', '88596', 'ISO 8859-6 Arabic'),
+    ('8704', 'cp1256', 'MS ', '040000', '01256', 'Arabic (1256)'),
+    ('8805', 'cp1258', 'MS ', '040000', '01258', 'Vietnamese (1258)'),
+]
+
+# Pages that carry another page's data: a build of one row, the other page's
+# build, with rule segments of their own after it where they have them.
+ALIASES = [
+    # cp, base, issuer, class, related, description, kind, rules after the base
+    ('1140', '1100', 'ISO', '040000', '88591', 'ISO 8859-1 Latin-1 (variant 1140)', 0, []),
+    ('1180', '1100', 'KOV', '040000', '88591', 'Latin-1 for Western and Eastern Europe', 0, []),
+    ('1810', '1800', 'ISO', '040000', '88598', 'ISO 8859-8-I Hebrew, logical order', 0, ['CTHB0']),
+    ('4310', '4110', 'ISO', '040000', '00000', 'UTF-8 (variant 4310)', 12, []),
+    ('8341', '8340', 'ISO', '040001', '00000', 'Hong Kong Big5-HKSCS (variant 8341)', 7, []),
+    ('8342', '8340', 'ISO', '040001', '00000', 'Hong Kong Big5-HKSCS (variant 8342)', 7, []),
+    ('8343', '8340', 'ISO', '040001', '00000', 'Hong Kong Big5-HKSCS (variant 8343)', 7, []),
+    ('8344', '8340', 'MS ', '040001', '00000', 'Hong Kong Big5-HKSCS, Windows (8344)', 8, []),
+    ('8345', '8340', 'MS ', '040001', '00000', 'Hong Kong Big5-HKSCS, Windows (8345)', 8, []),
+    ('8404', '8400', 'MS ', '040001', '00936', 'Simplified Chinese GBK, Windows (936)', 5, []),
+]
+
+# Double-byte families: the round-trip pairs that all pages of a family share
+# form one segment, each page adds its own pairs and its one-way extras.
+DOUBLE_BYTE = [
+    # family segment, [(cp, codec, issuer, class, related, description, kind)]
+    ('B5C  ', [('8300', 'big5', 'ISO', '040001', '00000', 'Traditional Chinese Big5', 4),
+               ('8304', 'cp950', 'MS ', '040001', '00950', 'Traditional Chinese Big5, Windows (950)', 4),
+               ('8340', 'big5hkscs', 'ISO', '040001', '00000', 'Hong Kong Big5-HKSCS', 7)]),
+    ('GBC  ', [('8400', 'gbk', 'ISO', '040001', '00000', 'Simplified Chinese GBK', 5),
+               ('8450', 'gb2312', 'ISO', '040001', '00000', 'Simplified Chinese GB 2312 (EUC-CN)', 25),
+               # Not catalogued: its two-byte codes, then its four-byte codes
+               # outside the range rules, then the range rules.
+               ('GB18', 'gb18030', None, None, None, None, 29)]),
+    ('KSC  ', [('8500', 'euc_kr', 'ISO', '040001', '00000', 'Korean EUC-KR (KS X 1001)', 6),
+               ('8504', 'cp949', 'MS ', '040001', '00949', 'Korean Unified Hangul Code, Windows (949)', 6)]),
+    ('SJW  ', [('8004', 'cp932', 'MS ', '040001', '00932', 'Japanese Shift-JIS, Windows (932)', 3)]),
 ]
 
 # Unicode encoding forms: rule segment, control segment, own-character rule.
@@ -80,15 +139,74 @@ RULE_TYPES = {'UCS2B': 10, 'UC32B': 11, 'UC8  ': 12, 'UC16B': 13, 'UCS2L': 14,
               'UC32L': 15, 'UC16L': 16, 'IU16B': 53, 'IU16L': 54, 'IU8  ': 55,
               'IU32B': 56, 'IU32L': 57}
 
+# Rule segments beside the encoding forms': id, type, word 1, word 2.  The
+# range rules give first and last character and the start code in word 1
+# (the last rule without a separator before the start code, as the six-digit
+# bound needs every one of the twenty characters), the lowest and highest
+# code bytes in word 2; they are checked against Python's gb18030 below.
+GB18030_RANGES = [
+    (0x0452, 0x200F), (0x2643, 0x2E80), (0x361B, 0x3917), (0x3CE1, 0x4055), (0x4160, 0x4336),
+    (0x44D7, 0x464B), (0x478E, 0x4946), (0x49B8, 0x4C76), (0x9FA6, 0xD7FF), (0xE865, 0xF92B),
+    (0xFA2A, 0xFE2F), (0xFFE6, 0xFFFF), (0x10000, 0x10FFFF),
+]
+
+
+def gb18030_rules():
+    rules = []
+    for i, (first, last) in enumerate(GB18030_RANGES):
+        start = chr(first).encode('gb18030')
+        assert len(start) == 4 and chr(last).encode('gb18030')[0] <= 0xFE
+        word1 = '%04X,%04X,%s' % (first, last, start.hex().upper())
+        if len(word1) > 20:
+            word1 = '%04X,%04X%s' % (first, last, start.hex().upper())
+        assert len(word1) <= 20
+        rules.append(('GB18' + '123456789ABCD'[i], 68, word1, '81308130,FE39FE39'))
+    return rules
+
+
+OTHER_RULES = gb18030_rules() + [
+    # JIS X 0208 after ESC $ @, back with ESC ( B (Shift-JIS pairs).
+    ('NJ1S1', 2, 'SJ1,unsj,', '1B2440,1B2842'),
+    # JIS X 0208 from the EUC-JP pairs, after ESC $ B or ESC $ @, back with
+    # ESC ( B or ESC ( J.
+    ('NJ2  ', 2, 'EJ2,uneuc,', '1B2442,1B2842'),
+    ('NJ2S1', 2, 'EJ2,uneuc,', '1B2440,1B2842'),
+    ('NJ2S2', 2, 'EJ2,uneuc,', '1B2442,1B284A'),
+    # KS X 1001 from the EUC-KR pairs after shift-out, back with shift-in;
+    # the first rule writes the designation with the first shift-out and
+    # reads it, the second reads the shift-outs after it.
+    ('NJ2U1', 2, 'KSC,uneuc,', '1B2429430E,0F'),
+    ('NK2  ', 2, 'KSC,uneuc,', '0E,0F'),
+    # ASCII and the two control-code sets after ESC ( B, back with ESC ( J.
+    ('JISAS', 73, 'ASCII', '1B2842,1B284A'),
+    ('JISSD', 73, 'CTSD', '1B2842,1B284A'),
+    ('JISSE', 73, 'CTSE', '1B2842,1B284A'),
+    # Own characters as 1B 2C and their two key characters in ASCII, or as
+    # 1B 6B (6B the comma in EBCDIC) and the two keys in EBCDIC.
+    ('IA2C ', 40, '1B2C', ''),
+    ('IE6B ', 41, '1B6B', ''),
+    # The left-to-right and right-to-left marks are dropped on output.
+    ('CTHB0', 72, '00200E', '00200F'),
+]
+
+# Build lists of rule segments that no catalogued page includes as a whole
+# (GB 18030's build, "GB18T", is made with the other Simplified Chinese pages).
+RULE_BUILDS = [
+    ('JEUCT', ['ASCII', 'CTSA ', 'NJ2  ', 'NJ2S1', 'NJ2S2', 'NJ1S1']),
+    ('JIS7T', ['JISAS', 'JISSD', 'JISSE']),
+    ('OWNKT', ['ASCII', 'IA2C ', 'IE6B ']),
+]
+
+# ISO-2022-KR: ASCII, and KS X 1001 in the shift-out state.
+ISO2022_KR = ('8599', 'ISO', '050001', '00000', 'Korean ISO-2022-KR (7-bit KS X 1001)', 0)
+
 # Catalogued, no segments.
 EMPTY_PAGES = [
     ('4000', 'KOV', '000200', '00000', 'Internal 16-bit character set', 19),
     ('6100', 'KOV', '040001', '00000', 'Blended code page family 61', 0),
     ('6200', 'KOV', '040001', '00000', 'Blended code page family 62 (Asian)', 39),
     ('6500', 'KOV', '040001', '00000', 'Blended code page family 65', 0),
-    ('8300', 'ISO', '040001', '00000', 'Traditional Chinese double-byte', 4),
-    ('8400', 'ISO', '040001', '00000', 'Simplified Chinese double-byte', 5),
-    ('8500', 'ISO', '040001', '00000', 'Korean double-byte', 6),
+    ('6300', 'KOV', '040001', '00000', 'Blended code page family 63', 0),
 ]
 
 JAPANESE = [
@@ -159,7 +277,7 @@ def encode1(codec, ch):
         return None
 
 
-def split_pairs(codec, decoded):
+def split_pairs(codec, decoded, new_codes=False):
     """decoded: list of (code, char) in code order.  Returns round-trip
     pairs, decode-only pairs and encode-only pairs (char, code)."""
     rt, do = [], []
@@ -175,7 +293,7 @@ def split_pairs(codec, decoded):
         code = encode1(codec, ch)
         if code is None or codes.get(code) == ch:
             continue
-        assert code in codes, (codec, hex(ch), code)   # never a new code
+        assert new_codes or code in codes, (codec, hex(ch), code)   # never a new code
         eo.append((ch, code))
     return rt, do, eo
 
@@ -310,6 +428,123 @@ class Store:
         return build.segid
 
 
+    def alias(self, cp, base, rules):
+        build = self.seg(BuildSeg(cp + 'T'))
+        build.add(base + 'T', SEGTYPE_MAP)
+        for segid in rules:
+            build.add(segid, SEGTYPE_RULE)
+        return build.segid
+
+    def rule(self, segid, rtype, word1, word2):
+        self.seg(RuleSeg(segid.ljust(5), rtype, word1, word2))
+
+    def double_byte(self, family, pages):
+        """Builds of the pages of one double-byte family: ASCII and the C0
+        controls, the segments of round-trip pairs that the page shares with
+        others of the family, its own round-trip pairs (and single bytes from
+        0x80 up), its control codes from 0x80 up, and its one-way extras."""
+        decoded, rts = {}, {}
+        for cp, codec, *_rest in pages:
+            for b in range(0x80):
+                assert decode1(codec, [b]) == b, (codec, b)
+            singles = [(bytes([b]), decode1(codec, [b])) for b in range(0x80, 0x100)]
+            singles = [(c, ch) for c, ch in singles if ch is not None]
+            leads = [b for b in range(0x81, 0xFF) if decode1(codec, [b]) is None]
+            doubles = [(bytes([l, t]), decode1(codec, [l, t])) for l in leads for t in range(0x40, 0xFF)]
+            doubles = [(c, ch) for c, ch in doubles if ch is not None]
+            decoded[cp] = [(bytes([b]), b) for b in range(0x80)] + singles + doubles
+            rt, _do, eo = split_pairs(codec, decoded[cp], True)
+            # A character written as a double-byte code that is read only
+            # as the start of a longer sequence (EUC-KR's hangul filler)
+            # keeps the code both ways.
+            codes = set(c for c, _ch in decoded[cp])
+            rt += [p for p in eo if len(p[1]) == 2 and p[1] not in codes]
+            rts[cp] = [p for p in rt if p[1][0] >= 0x80]
+        # One segment per set of pages that share a pair: the family's id for
+        # the pairs of every page, "<cp>M" for a page's own pairs (with its
+        # single bytes), the family's id and a digit for those of some pages.
+        members = {}
+        for cp, *_r in pages:
+            for p in rts[cp]:
+                if not is_control(p[0]):
+                    members.setdefault(p, []).append(cp)
+        groups = {}
+        for p, cps in members.items():
+            groups.setdefault(tuple(cps), []).append(p)
+        all_cps = tuple(cp for cp, *_r in pages)
+        shared = sorted((g for g in groups if len(g) > 1), key=lambda g: (-len(g), g))
+        group_id = {g: family if g == all_cps else family.strip() + str(i) for i, g in enumerate(shared)}
+        for g in shared:
+            assert len(group_id[g]) <= 5 and (g == all_cps or group_id[g] != family), g
+            self.seg(MapSeg(group_id[g].ljust(5))).pairs = sorted(groups[g], key=lambda p: (len(p[1]), p[1]))
+        segids = {}
+        for cp, codec, *_rest in pages:
+            build = self.seg(BuildSeg(cp + 'T'))
+            build.add(self.shared_mapping('ASCII', ASCII_PAIRS), SEGTYPE_MAP)
+            build.add(self.shared_mapping('CTSA ', C0_PAIRS), SEGTYPE_C0)
+            for g in shared:
+                if cp in g:
+                    build.add(group_id[g].ljust(5), SEGTYPE_MAP)
+            own = sorted(groups.get((cp,), []), key=lambda p: (len(p[1]), p[1]))
+            if own:
+                self.seg(MapSeg(cp + 'M')).pairs = own
+                build.add(cp + 'M', SEGTYPE_MAP)
+            controls = [p for p in rts[cp] if is_control(p[0])]
+            if controls:
+                self.seg(MapSeg(cp + 'C')).pairs = controls
+                build.add(cp + 'C', SEGTYPE_CTRL)
+            _rt, do, eo = split_pairs(codec, decoded[cp], True)
+            # EUC-KR writes the syllables that KS X 1001 lacks as eight-byte
+            # jamo sequences; they are not carried (such a syllable is missing).
+            eo = [p for p in eo if len(p[1]) <= 4 and p not in rts[cp]]
+            if codec == 'gb18030':
+                self.gb18030_four_bytes(build, eo)
+                eo = [p for p in eo if len(p[1]) != 4]
+            self.extras(cp, build, do, eo)
+            if codec == 'gb18030':
+                for segid, rtype, _w1, _w2 in OTHER_RULES:
+                    if rtype == 68:
+                        build.add(segid, SEGTYPE_RULE)
+            segids[cp] = build.segid
+        return segids
+
+    def gb18030_four_bytes(self, build, eo):
+        """GB 18030's four-byte codes of the basic plane outside the range
+        rules, entered ahead of the rules: the rules then take the table
+        slots that these codes leave free."""
+        m = self.seg(MapSeg('GB18F'))
+        m.pairs = sorted(p for p in eo if len(p[1]) == 4 and
+                         not any(a <= p[0] <= b for a, b in GB18030_RANGES))
+        build.add(m.segid, SEGTYPE_MAP)
+
+    def iso2022_kr(self, cp):
+        build = self.seg(BuildSeg(cp + 'T'))
+        build.add(self.shared_mapping('ASCII', ASCII_PAIRS), SEGTYPE_MAP)
+        build.add(self.shared_mapping('CTSA ', C0_PAIRS), SEGTYPE_C0)
+        for segid in ('NJ2U1', 'NK2  '):
+            build.add(segid, SEGTYPE_RULE)
+        return build.segid
+
+    def rule_builds(self):
+        self.shared_mapping('CTSD ', C0_PAIRS)
+        self.shared_mapping('CTSE ', C1_PAIRS)
+        for segid, rows in RULE_BUILDS:
+            build = self.seg(BuildSeg(segid))
+            for row in rows:
+                assert row in self.segs, row
+                kind = SEGTYPE_C0 if row == 'CTSA ' else SEGTYPE_RULE if isinstance(self.segs[row], RuleSeg) else SEGTYPE_MAP
+                build.add(row, kind)
+
+
+def check_gb18030(store):
+    """Every range rule's start code is Python's gb18030 code of its first
+    character, and its bytes lie within the bounds."""
+    for first, last in GB18030_RANGES:
+        for ch in (first, last):
+            code = chr(ch).encode('gb18030')
+            assert len(code) == 4 and 0x81 <= code[0] <= 0xFE and 0x30 <= code[1] <= 0x39, hex(ch)
+
+
 def check_iso2022(store):
     """The shift rule's pairs, Shift-JIS turned into JIS, decode in
     ISO-2022-JP to the same characters."""
@@ -341,6 +576,29 @@ def build_store():
         p.segid = st.japanese(cp, codec)
         st.pages.append(p)
     check_iso2022(st)
+    for segid, rtype, word1, word2 in OTHER_RULES:
+        st.rule(segid, rtype, word1, word2)
+    check_gb18030(st)
+    for family, pages in DOUBLE_BYTE:
+        segids = st.double_byte(family, pages)
+        for cp, codec, issuer, cls, rel, descr, kind in pages:
+            if not cp.isdigit():
+                continue
+            p = Page(cp, issuer, cls, rel, descr, kind=kind, codec=codec)
+            p.segid = segids[cp]
+            st.pages.append(p)
+    cp, issuer, cls, rel, descr, kind = ISO2022_KR
+    p = Page(cp, issuer, cls, rel, descr, kind=kind)
+    p.segid = st.iso2022_kr(cp)
+    st.pages.append(p)
+    for cp, base, issuer, cls, rel, descr, kind, rules in ALIASES:
+        p = Page(cp, issuer, cls, rel, descr, kind=kind, thai='1' if base == '4110' else '0')
+        p.segid = st.alias(cp, base, rules)
+        st.pages.append(p)
+    st.rule_builds()
+    for p in st.pages:
+        if p.cp.startswith('86'):
+            p.thai = '1'
     for cp, issuer, cls, rel, descr, kind in EMPTY_PAGES:
         st.pages.append(Page(cp, issuer, cls, rel, descr, kind=kind))
     st.pages.sort(key=lambda p: p.cp)
@@ -356,11 +614,17 @@ OWN_HIGH_FIRST = 4987  # 4987..4990 -> 0x111000..0x111003
 HIGHEST_NUMBER = 0xFEFE
 
 
+# The map numbers the characters of the first single-byte pages only: its
+# numbers stay as they were when the other pages were added, and the cache
+# build reads every row at start-up.
+MAP_PAGES = 9
+
+
 def tcp01_rows():
     rows = [(n, 0x110000 + n - 1) for n in range(1, OWN_LOW + 1)]
     rows += [(n, n) for n in range(0x20, 0x7F)]
     chars = {0xFFFD}
-    for _cp, codec, *_rest in SINGLE_BYTE:
+    for _cp, codec, *_rest in SINGLE_BYTE[:MAP_PAGES]:
         for b in range(256):
             ch = decode1(codec, [b])
             if ch is not None:
@@ -395,6 +659,74 @@ def chars_init(text):
     return '{' + ','.join("'%s'" % c for c in text) + '}'
 
 
+GRID_MIN = 256
+
+
+def emit_grid(name, entries, three, out):
+    """Writes a large array of 2-byte entries, or of 3-byte entries with one
+    first byte, whose codes ascend as a grid of characters by the last two
+    code bytes, expanded into the entry array at compile time.  A cell holds
+    its character minus the character of the cell before it that has one
+    (0: no character).  False when the codes do not fit the form."""
+    pairs = []
+    for i in range(0, len(entries), 2):
+        w0, w1 = entries[i], entries[i + 1]
+        if three:
+            if w0 >> 24 != 3:
+                return False
+            pairs.append((w1 & 0xFF, w1 >> 8 & 0xFF, w1 >> 16 & 0xFF, w0 & 0xFFFFFF))
+        else:
+            pairs.append((0, w0 >> 24, w1, w0 & 0xFFFFFF))
+    codes = [(p[0], p[1], p[2]) for p in pairs]
+    if len(set(p[0] for p in pairs)) != 1 or any(a >= b for a, b in zip(codes, codes[1:])):
+        return False
+    lead0, trail0 = min(p[1] for p in pairs), min(p[2] for p in pairs)
+    width = max(p[2] for p in pairs) - trail0 + 1
+    cells = [0] * ((max(p[1] for p in pairs) - lead0 + 1) * width)
+    for _first, lead, trail, ch in pairs:
+        assert ch != 0
+        cells[(lead - lead0) * width + trail - trail0] = ch
+    deltas, prev = [], 0
+    for ch in cells:
+        deltas.append(ch - prev if ch else 0)
+        prev = ch or prev
+    assert all(d != 0 for d, ch in zip(deltas, cells) if ch)
+    lines = []
+    for i in range(0, len(deltas), 24):
+        lines.append(','.join(str(v) for v in deltas[i:i + 24]) + ',')
+    out.append('static constexpr int32_t %s_grid[] = {\n%s\n};' % (name, '\n'.join(lines)))
+    out.append('static constexpr auto %s = rscpF5Grid<%d>(%s_grid, 0x%02X, 0x%02X, 0x%02X, %d);' % (
+        name, len(pairs), name, pairs[0][0], lead0, trail0, width))
+    return True
+
+
+def gb4_index(code):
+    """Linear index of a GB 18030 four-byte code, or None."""
+    b = code.to_bytes(4, 'little')
+    if not (0x81 <= b[0] <= 0xFE and 0x30 <= b[1] <= 0x39 and 0x81 <= b[2] <= 0xFE and 0x30 <= b[3] <= 0x39):
+        return None
+    return (((b[0] - 0x81) * 10 + b[1] - 0x30) * 126 + b[2] - 0x81) * 10 + b[3] - 0x30
+
+
+def emit_gb4_runs(name, e34, out):
+    """Writes a large array of GB 18030 four-byte entries as runs of
+    consecutive characters with consecutive codes, expanded at compile time.
+    False when an entry is not such a code."""
+    runs = []
+    for i in range(0, len(e34), 2):
+        ch, index = e34[i] & 0xFFFFFF, gb4_index(e34[i + 1])
+        if e34[i] >> 24 != 4 or index is None:
+            return False
+        if runs and runs[-1][0] + runs[-1][1] == ch and runs[-1][2] + runs[-1][1] == index:
+            runs[-1][1] += 1
+        else:
+            runs.append([ch, 1, index])
+    lines = ['    {%d, %d, %d},' % tuple(r) for r in runs]
+    out.append('static constexpr uint32_t %s_runs[][3] = {\n%s\n};' % (name, '\n'.join(lines)))
+    out.append('static constexpr auto %s = rscpF5Gb4Runs<%d>(%s_runs);' % (name, len(e34) // 2, name))
+    return True
+
+
 def emit_mapping(m, out):
     e1, e2, e34, el = [], [], [], []
     for ch, code in m.pairs:
@@ -411,7 +743,10 @@ def emit_mapping(m, out):
     n = cname(m.segid)
     arrays = []
     for suffix, data, count in (('1', e1, len(e1)), ('2', e2, len(e2) // 2), ('34', e34, len(e34) // 2)):
-        if data:
+        if count >= GRID_MIN and (emit_grid('%s_%s' % (n, suffix), data, suffix == '34', out) or
+                                  (suffix == '34' and emit_gb4_runs(n + '_34', data, out))):
+            arrays.append((count, '%s_%s.data()' % (n, suffix)))
+        elif data:
             out.append('static const uint32_t %s_%s[] = {\n%s\n};' % (n, suffix, words(data)))
             arrays.append((count, '%s_%s' % (n, suffix)))
         else:
@@ -455,7 +790,60 @@ def generate():
     out.append('// Code pages with segments: %s.' % ', '.join(with_data))
     out.append('// Catalogued without segments: %s.'
                % ', '.join(p.cp for p in st.pages if not p.segid.strip()))
+    out.append('#include <array>\n')
     out.append('#include "krn/rscp/cpstore.h"\n')
+    out.append('''namespace {
+
+// The entries of a grid of characters by the last two code bytes, in code
+// order: 2-byte entries (first 0: the character and the lead byte in word 0,
+// the trail byte in word 1) or 3-byte entries after the byte first (the
+// character and the length in word 0, the code bytes in word 1).  A cell
+// holds its character minus that of the last cell before it that has one;
+// 0 means no character.
+template <std::size_t N, std::size_t G>
+constexpr std::array<uint32_t, 2 * N> rscpF5Grid(const int32_t (&cells)[G], uint32_t first, uint32_t lead0,
+                                                 uint32_t trail0, uint32_t width)
+{
+    std::array<uint32_t, 2 * N> e{};
+    std::size_t k = 0;
+    uint32_t ch = 0;
+    for (std::size_t i = 0; i < G; ++i) {
+        if (cells[i] == 0)
+            continue;
+        ch += static_cast<uint32_t>(cells[i]);
+        const uint32_t lead = lead0 + uint32_t(i / width), trail = trail0 + uint32_t(i % width);
+        if (first == 0) {
+            e[2 * k] = ch | lead << 24;
+            e[2 * k + 1] = trail;
+        } else {
+            e[2 * k] = ch | 3u << 24;
+            e[2 * k + 1] = first | lead << 8 | trail << 16;
+        }
+        ++k;
+    }
+    return e;
+}
+
+// The four-byte entries of runs {first character, count, index of its code}
+// of GB 18030 codes, whose bytes run over 81-FE, 30-39, 81-FE, 30-39.
+template <std::size_t N, std::size_t R>
+constexpr std::array<uint32_t, 2 * N> rscpF5Gb4Runs(const uint32_t (&runs)[R][3])
+{
+    std::array<uint32_t, 2 * N> e{};
+    std::size_t k = 0;
+    for (const auto& r : runs) {
+        for (uint32_t i = 0; i < r[1]; ++i, ++k) {
+            const uint32_t x = r[2] + i;
+            e[2 * k] = (r[0] + i) | 4u << 24;
+            e[2 * k + 1] = (0x81 + x / 12600) | (0x30 + x / 1260 % 10) << 8 | (0x81 + x / 10 % 126) << 16 |
+                           (0x30 + x % 10) << 24;
+        }
+    }
+    return e;
+}
+
+}  // namespace
+''')
     out.append('extern const rscpF5Head_t rscpF5Head = {%d, %d};\n' % (BUILD_DATE, FIELD_COUNT))
 
     out.append('extern const uint32_t rscpF5Tcp00Count = %d;' % len(st.pages))

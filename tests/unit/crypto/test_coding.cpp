@@ -109,7 +109,8 @@ TEST(Coding, DecoderRules) {
   EXPECT_EQ(Decode("YQ=a", 3, 0).rc, CO_EINCOMPLETE);
   EXPECT_EQ(Decode("YQ==", 3, 0).out, "a");
   EXPECT_EQ(Decode("YWI=", 3, 0).out, "ab");
-  // A lone symbol before "=" holds no whole byte.
+  // A lone symbol before "=" holds no whole byte: refused, not dropped.
+  EXPECT_EQ(Decode("Y=", 3, 0).rc, CO_EINCOMPLETE);
   EXPECT_EQ(Decode("YWJjY===", 3, 0).rc, CO_EINCOMPLETE);
   // Data after the padding: an error unless whitespace is skipped, when the
   // rest is left unread and the end position says so.

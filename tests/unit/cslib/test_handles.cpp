@@ -311,27 +311,55 @@ TEST(Trace, DetailedModeChecksEveryStepAndIsDeterministic) {
 namespace {
 
 // Runs in a fresh process (threadsafe death-test style), where no printer
-// has been installed yet.
+// has been installed yet: a traced entry installs the default printer, and
+// the step's error goes to "cstrace.trc" in dir.
 void TraceFileChild(const std::string& dir) {
   if (chdir(dir.c_str()) != 0) std::exit(2);
   uint8_t buf[8] = {};
   int32_t r = 0;
   int32_t w = 0;
-  // A traced entry installs the default printer; the step's error lands in the file.
-  if (CsDecompr(buf, 7, buf, 8, 1, &r, &w, "here", 9) != CS_E_IN_TOO_SMALL) std::exit(3);
-  const Bytes trc = ReadFile(dir + "/cstrace.trc");
-  const std::string text(trc.begin(), trc.end());
-  std::exit(text.find("\nERROR: CsRDecompress(init): inlen = 7\n") != std::string::npos ? 0 : 4);
+  std::exit(CsDecompr(buf, 7, buf, 8, 1, &r, &w, "here", 9) == CS_E_IN_TOO_SMALL ? 0 : 3);
+}
+
+std::string ReadText(const std::string& path) {
+  const Bytes bytes = ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+const char* const kInitError = "\nERROR: CsRDecompress(init): inlen = 7\n";
+
+// An empty directory for one test; the child process of a death test runs
+// the test's code up to its statement again, so this is done twice.
+std::string FreshTraceDir(const char* name) {
+  const std::string dir = TmpDir() + "/" + name;
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
 }
 
 }  // namespace
 
 TEST(Trace, DefaultPrinterWritesTheTraceFile) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string dir = TmpDir() + "/trace";
-  std::filesystem::create_directories(dir);
-  std::filesystem::remove(dir + "/cstrace.trc");
+  const std::string dir = FreshTraceDir("trace-new");
   EXPECT_EXIT(TraceFileChild(dir), testing::ExitedWithCode(0), "");
+  EXPECT_EQ(ReadText(dir + "/cstrace.trc"), kInitError);
+}
+
+// Fault caught: the trace file was opened with truncation and through a
+// link, so a link planted under its name had the file it leads to cut and
+// overwritten.
+TEST(Trace, DefaultPrinterNeitherCutsNorFollows) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string dir = FreshTraceDir("trace-old");
+  WriteFile(dir + "/cstrace.trc", Bytes{'o', 'l', 'd'});
+  WriteFile(dir + "/victim", Bytes{'k', 'e', 'e', 'p'});
+  std::filesystem::create_directory(dir + "/link");
+  std::filesystem::create_symlink("../victim", dir + "/link/cstrace.trc");
+  EXPECT_EXIT(TraceFileChild(dir), testing::ExitedWithCode(0), "");
+  EXPECT_EQ(ReadText(dir + "/cstrace.trc"), std::string("old") + kInitError);
+  EXPECT_EXIT(TraceFileChild(dir + "/link"), testing::ExitedWithCode(0), "");
+  EXPECT_EQ(ReadText(dir + "/victim"), "keep");
 }
 
 TEST(Trace, SwitchingTraceOnDuringAStreamKeepsItGoing) {

@@ -8,7 +8,9 @@
 
 namespace {
 
-TEST_F(ParamTest, CleanEnvironmentPrintsItsFourLinesOnceAndKeepsTheDefaults)
+// The empty system name was also reported as an empty parameter, a fourth
+// line, although the substitution takes it as a value.
+TEST_F(ParamTest, CleanEnvironmentPrintsItsThreeLinesOnceAndKeepsTheDefaults)
 {
     StderrCapture err;
     EXPECT_EQ(Get("KOVSYSTEM"), "00");
@@ -21,8 +23,7 @@ TEST_F(ParamTest, CleanEnvironmentPrintsItsFourLinesOnceAndKeepsTheDefaults)
     EXPECT_EQ(kovparam_get(nullptr), nullptr);
     EXPECT_EQ(err.Take(), "kovparam: kovargv(argc, argv) has not been called!\n"
                           "kovparam(1c): No Profile used.\n"
-                          "kovparam: KOVSYSTEMNAME neither in Profile nor in Commandline\n"
-                          "kovparam: parameter \"KOVSYSTEMNAME\" empty.\n");
+                          "kovparam: KOVSYSTEMNAME neither in Profile nor in Commandline\n");
 
     // The code page set-up tells a profile value from the sentinel default.
     const char *l11, *l34, *eff;
@@ -326,6 +327,36 @@ TEST_F(ParamTest, HostileInstanceProfileLines)
     for (const char* gone : {"B", "Z", "E", "F", "GRANT", "lonely name"})
         EXPECT_EQ(kovparam_get(gone), nullptr) << gone;
     EXPECT_EQ(Get("__KOVPROFILE_n_PF_FILE"), "00005");
+}
+
+// Bytes that begin no valid UTF-8 sequence were taken silently: each is kept
+// as "#" and reported by where it stands, valid sequences pass unchanged, and
+// more than 100 of them end the reading.
+TEST_F(ParamTest, IllegalBytesInTheInstanceProfileAreMarkedAndLimited)
+{
+    std::string text = "KOVSYSTEMNAME=HST\n"
+                       "N\xffME = v\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\n"
+                       "\xc3(=x\xed\xa0\x80y\xf4\x90\n"
+                       "GR\xff=skipped\n"
+                       "# \xc0 comment\n"
+                       "M=" + std::string(95, '\xff') + "\n"
+                       "AFTER=1\n";
+    std::string inst = Write("inst.pfl", text);
+    WriteDefaultProfile("HST", "");
+    StderrCapture err;
+    Start({"pf=" + inst});
+    std::string want = "prog: kovparam(17): " + inst + ": line 2 illegal byte sequence in name\n"
+                       "prog: kovparam(18): " + inst + ": line 3 starts with illegal byte sequence\n";
+    for (int i = 0; i < 5; ++i)
+        want += "prog: kovparam(16): " + inst + ": line 3 illegal byte sequence in value\n";
+    for (int i = 0; i < 94; ++i)  // the 101st ends the reading
+        want += "prog: kovparam(16): " + inst + ": line 6 illegal byte sequence in value\n";
+    want += "prog: kovparam(18): " + inst + ": reading canceld after 101 illegal bytes\n";
+    EXPECT_EQ(err.Take(), want);
+    EXPECT_EQ(Get("N#ME"), "v\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+    EXPECT_EQ(Get("#("), "x###y##");
+    for (const char* gone : {"M", "AFTER", "GR#"})
+        EXPECT_EQ(kovparam_get(gone), nullptr) << gone;
 }
 
 TEST_F(ParamTest, MissingInstanceProfileIsReportedAndDefaultsStay)

@@ -63,13 +63,16 @@ inline int Request(const std::string& sig, std::string* req, const std::string& 
     return rc;
 }
 
+// Without a PSE the authority is not judged, so that stamps verification
+// must refuse can be made.
 inline int Attach(const std::string& sig, const std::string& req, const std::string& reply, std::string* stamped,
-                  std::string* authority = nullptr)
+                  std::string* authority = nullptr, const std::string& pse = "", const std::string& pin = "")
 {
     Octets o;
     SsfSigRcpInfo* a = nullptr;
-    const int rc = SsfAddTimeStampResp("PKCS7", 5, U(sig), L(sig), U(req), L(req), U(reply), L(reply), "x", 1,
-                                       nullptr, 0, &o.p, &o.n, &a);
+    const int rc = SsfAddTimeStampResp("PKCS7", 5, U(sig), L(sig), U(req), L(req), U(reply), L(reply),
+                                       pse.empty() ? nullptr : pse.data(), L(pse), pin.empty() ? nullptr : pin.data(),
+                                       L(pin), &o.p, &o.n, &a);
     if (authority != nullptr && a != nullptr)
         *authority = std::string(a->id, a->idLen);
     SsfDELSigRcpSsfInfo(&a);

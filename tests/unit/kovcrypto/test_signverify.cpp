@@ -159,6 +159,19 @@ TEST(KovCryptoStamp, RequestStampsTheSignatureValue)
     EXPECT_EQ(Attach(sig, req, "garbage", &out), SSF_API_ERROR_DECODING_TSTAMP_RESP);
     EXPECT_EQ(Attach(sig, "garbage", reply, &out), SSF_API_ERROR_DECODING_TSTAMP_REQ);
     EXPECT_TRUE(out.empty());
+
+    // With the signer's PSE, a stamp of an authority it does not trust (which
+    // no verification would accept) is refused when attached; it used to be
+    // attached, and every archive signed with it failed verification later.
+    EXPECT_EQ(Attach(sig, req, reply, &out, nullptr, P("signer.p12"), "signpin"), 0);
+    EXPECT_FALSE(out.empty());
+    const std::string stranger =
+        OpensslReply(req, "-signer " + P("other/strangertsa.pem") + " -inkey " + P("other/strangertsa.key"));
+    EXPECT_EQ(Attach(sig, req, stranger, &out), 0);
+    EXPECT_EQ(Attach(sig, req, stranger, &out, nullptr, P("signer.p12"), "signpin"), SSF_API_BAD_TSA_CERT);
+    EXPECT_NE(LastError(SSF_API_BAD_TSA_CERT).find("KOV Stranger TSA"), std::string::npos);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Attach(sig, req, reply, &out, nullptr, P("signer.p12"), "nope"), SSF_API_INVALID_PASSWORD);
 }
 
 TEST(KovCryptoVerify, EachFailureHasItsCode)

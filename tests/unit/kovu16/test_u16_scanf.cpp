@@ -13,6 +13,7 @@
 
 #include "i18n/kovu16/u16_scanf.h"
 #include "i18n/kovu16/u16_strto.h"
+#include "i18n/kovu16/u16_utf8.h"
 #include "trace_capture.h"
 #include "u16_test_util.h"
 
@@ -64,7 +65,9 @@ TEST(U16Scanf, GridAgainstTheCLibrary) {
   const char* ints[] = {"42", "-17", "+5", "0x1F", "0X1f", "017", "08", "  123abc", "abc", "", "   ", "+x",
                         "0x", "99999999999", "-2147483649", "ffff", "7777777", "0", "  -0x10 "};
   const char* floats[] = {"3.5", "-2.25e2", "1e", "1e+", ".5", "5.", "  -0.001x", "abc", "", "1.5.5",
-                          "12e3e4", "1e-400", "123456789012345678901234567890", "0.1"};
+                          "12e3e4", "1e-400", "123456789012345678901234567890", "0.1",
+                          // the words keep to the width (they once read on past it)
+                          "inf", "-inf", "nan", "-NaN", "Inf rest", "nAn5"};
   const char* widths[] = {"", "1", "2", "3", "5"};
   size_t n = 0;
   for (const char* w : widths) {
@@ -137,6 +140,46 @@ TEST(U16Scanf, TextConversionsAndRules) {
   errno = 0;
   EXPECT_EQ(fscanfU16(nullptr, u16(u"%d").data(), &d), -1);
   EXPECT_EQ(errno, EBADF);
+}
+
+// The same call on a 16-bit string and on a UTF-8 stream of text.
+template <class... A>
+int32_t scan_source(bool stream, std::string text, const char16_t* format, A... args) {
+  const U16 f16 = u16(format);
+  if (!stream) {
+    KOV_UTF16 in[64];
+    Utf8ToU16Str(in, text.c_str(), 64);
+    return sscanfU16(in, f16.data(), args...);
+  }
+  FILE* f = fmemopen(text.data(), text.size(), "r");
+  const int32_t r = fscanfU16(f, f16.data(), args...);
+  fclose(f);
+  return r;
+}
+
+// A width cuts the word "infinity" short, and what follows "inf" in a partial
+// one stays to be read (it was consumed and lost); * is a width that sets no
+// limit (it was a format error).
+TEST(U16Scanf, PartialInfinityAndStarWidth) {
+  for (bool stream : {false, true}) {
+    float f = 0;
+    int n = -1;
+    KOV_UTF16 s[16];
+    EXPECT_EQ(scan_source(stream, "infinity rest", u"%3f%n%s", &f, &n, s), 2) << stream;
+    EXPECT_TRUE(std::isinf(f));
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(as_text(s), u"inity");
+    EXPECT_EQ(scan_source(stream, "-INFIN\xE2\x82\xAC", u"%f%n%s", &f, &n, s), 2) << stream;
+    EXPECT_TRUE(std::isinf(f) && f < 0);
+    EXPECT_EQ(n, 4);
+    EXPECT_EQ(as_text(s), u"IN\u20ac");
+    EXPECT_EQ(scan_source(stream, "infinx", u"%f%s", &f, s), 2) << stream;
+    EXPECT_EQ(as_text(s), u"inx");
+    KOV_UTF16 c = 0;
+    EXPECT_EQ(scan_source(stream, "123456 x", u"%**d%n %c", &n, &c), 1) << stream;
+    EXPECT_EQ(n, 6);
+    EXPECT_EQ(c, 'x');
+  }
 }
 
 TEST(U16Strto, IntegersAgainstStrtol) {

@@ -3,10 +3,13 @@
 // and short writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "i18n/kovu16/u16_stream.h"
 #include "i18n/kovu16/u16_utf8.h"
@@ -95,6 +98,10 @@ TEST(U16Streams, LinesAndBlocks) {
   EXPECT_EQ(traced()[2], "Characters previously read:");
 }
 
+// The line reader of standard input exists only with a size: an unbounded
+// overload beside it would make this name ambiguous.
+static_assert(std::is_same_v<decltype(&getsU16), KOV_UTF16* (*)(KOV_UTF16*, int)>);
+
 TEST(U16Streams, TokenAndLineReadersWithReplacement) {
   KOV_UTF16 buf[16];
   MemIn in("  one\xE2\x82 two\n\xFFthree\nlast");
@@ -133,8 +140,11 @@ TEST(U16Streams, NumberReaders) {
   EXPECT_EQ(v, INT32_MIN);
   EXPECT_EQ(fgetint32U16(in.f, &v), 0);
   EXPECT_EQ(v, -42);
-  EXPECT_EQ(fgetint32U16(in.f, &v), -2);  // x
+  // The character that keeps a number from starting stays in the stream, a
+  // whole UTF-8 sequence included (it was consumed).
+  EXPECT_EQ(fgetint32U16(in.f, &v), -2);
   EXPECT_EQ(v, 'x');
+  EXPECT_EQ(fgetc(in.f), 'x');
   int64_t w = 0;
   EXPECT_EQ(fgetint64U16(in.f, &w), 0);
   EXPECT_EQ(w, 7);
@@ -143,7 +153,11 @@ TEST(U16Streams, NumberReaders) {
   EXPECT_EQ(fgetint64U16(in.f, &w), -2);
   EXPECT_EQ(w, 0x20AC);
   EXPECT_EQ(fgetint64R(in.f, &w), -2);
+  EXPECT_EQ(w, 0xE2);
+  EXPECT_EQ(fgetcU16(in.f), 0x20AC);
+  EXPECT_EQ(fgetint64R(in.f, &w), -2);
   EXPECT_EQ(w, 'a');
+  EXPECT_EQ(fgetc(in.f), 'a');
 
   MemIn big("99999999999999999999 12");
   EXPECT_EQ(fgetint64R(big.f, &w), 1);
@@ -153,23 +167,67 @@ TEST(U16Streams, NumberReaders) {
   EXPECT_EQ(fgetint32R(big.f, &v), -1);
 }
 
+// A write stream that takes at most cap bytes in all and then refuses.
+struct ShortSink {
+  explicit ShortSink(size_t limit) : cap(limit) {
+    cookie_io_functions_t io{};
+    io.write = [](void* c, const char* p, size_t n) -> ssize_t {
+      auto* self = static_cast<ShortSink*>(c);
+      n = std::min(n, self->cap - self->got.size());
+      self->got.append(p, n);
+      return static_cast<ssize_t>(n);
+    };
+    f = fopencookie(this, "w", io);
+    setvbuf(f, nullptr, _IONBF, 0);
+  }
+  ~ShortSink() { fclose(f); }
+  size_t cap;
+  std::string got;
+  FILE* f;
+};
+
+// A short write once read past the caller's units (the index of the count of
+// whole units grew with the count) and so miscounted the items: the units sit
+// in an array of exactly their size, and the stream stops at every byte
+// offset, across the encoder's block boundary.
 TEST(U16Streams, WritersCountWholeItems) {
-  char mem[7];
-  FILE* f = fmemopen(mem, sizeof mem, "w");
-  setvbuf(f, nullptr, _IONBF, 0);
-  const U16 text = u16(u"ab\u20ac\u20ac");  // 1 + 1 + 3 + 3 bytes
-  size_t bytes = 0;
-  // Seven bytes take a, b and one euro sign: two whole items of two units.
-  const size_t items = fwriteU16(text.data(), 2, 2, f, &bytes);
-  fclose(f);
-  EXPECT_EQ(items, 1u);
-  EXPECT_LE(bytes, 7u);
+  {
+    const U16 text = u16(u"ab\u20ac\u20ac");  // 1 + 1 + 3 + 3 bytes
+    ShortSink sink(7);
+    size_t bytes = 0;
+    // Seven bytes take a, b and one euro sign: three whole units, one item of two.
+    EXPECT_EQ(fwriteU16(text.data(), 2, 2, sink.f, &bytes), 1u);
+    EXPECT_EQ(bytes, 7u);
+  }
+  static const KOV_UTF16 kPattern[] = {'a', 0xE9, 0x20AC, 0xD83D, 0xDE00, 'b', 0x7FF, 0x800, 'c'};
+  static const size_t kLength[] = {1, 2, 3, 3, 3, 1, 2, 3, 1};
+  static const std::string kUtf8 = "a\xC3\xA9\xE2\x82\xAC\xED\xA0\xBD\xED\xB8\x80" "b\xDF\xBF\xE0\xA0\x80" "c";
+  constexpr size_t kUnits = 612, kPeriod = sizeof kPattern / sizeof kPattern[0];
+  std::unique_ptr<KOV_UTF16[]> units(new KOV_UTF16[kUnits]);
+  std::string utf8;
+  for (size_t i = 0; i < kUnits; ++i) units[i] = kPattern[i % kPeriod];
+  for (size_t i = 0; i < kUnits / kPeriod; ++i) utf8 += kUtf8;
+  for (size_t size = 1; size <= 3; ++size) {
+    size_t whole = 0, end_of_whole = 0;  // units, and bytes, that fit whole in cap
+    for (size_t cap = 0; cap <= utf8.size() + 1; ++cap) {
+      while (whole < kUnits && end_of_whole + kLength[whole % kPeriod] <= cap)
+        end_of_whole += kLength[whole++ % kPeriod];
+      ShortSink sink(cap);
+      size_t bytes = 0;
+      const size_t items = fwriteU16(units.get(), size, kUnits / size, sink.f, &bytes);
+      ASSERT_EQ(items, whole / size) << "size " << size << " cap " << cap;
+      ASSERT_EQ(bytes, std::min(cap, utf8.size())) << "size " << size << " cap " << cap;
+      ASSERT_EQ(sink.got, utf8.substr(0, bytes));
+    }
+  }
+  size_t bytes = 1;
+  const U16 text = u16(u"ab\u20ac\u20ac");
   EXPECT_EQ(fwriteU16(text.data(), 1, 0, stdout, &bytes), 0u);
   EXPECT_EQ(bytes, 0u);
 
   char* out = nullptr;
   size_t len = 0;
-  f = open_memstream(&out, &len);
+  FILE* f = open_memstream(&out, &len);
   EXPECT_EQ(fputsU16(text.data(), f), 8);
   EXPECT_EQ(fputcU16(0xE9, f), 0xE9);
   fclose(f);

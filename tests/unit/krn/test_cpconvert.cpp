@@ -351,19 +351,12 @@ TEST_F(Conv, ShortcutTablesWriteTargetBytesAndAreFoundAgain)
 TEST_F(Conv, RangeRulesMapCharactersOntoByteSequencesBothWays)
 {
     // A four-byte range of the GB 18030 kind: U+10000 is 90 30 81 30.
-    rscpRuleInfo_t& r = rscpmp->ruleInfo[rscpmp->ruleInfoCount];
-    const uint32_t slot = rscpmp->ruleInfoCount++;
-    r = {};
-    r.first = 0x10000;
-    r.last = 0x10FFFF;
-    r.bytes = 4;
-    const uint8_t low[4] = {0x81, 0x30, 0x81, 0x30}, high[4] = {0xFE, 0x39, 0xFE, 0x39};
-    uint32_t weight = 1;
-    for (int i = 3; i >= 0; --i) {
-        r.pos[i] = {uint8_t(i == 0 ? 0x90 : low[i]), low[i], high[i], uint32_t(high[i] - low[i] + 1), weight};
-        weight *= r.pos[i].range;
-    }
-    r.base = 0x10000 - int64_t(0x90 - 0x81) * r.pos[0].weight;
+    const uint8_t start[4] = {0x90, 0x30, 0x81, 0x30}, low[4] = {0x81, 0x30, 0x81, 0x30},
+                  high[4] = {0xFE, 0x39, 0xFE, 0x39};
+    const int32_t got =
+        prepareXMLRule("10000,10FFFF90308130", 20, "81308130,FE39FE39", 17, 0x10000, 0x10FFFF, 4, start, low, high);
+    ASSERT_GE(got, 0);
+    const uint32_t slot = uint32_t(got);
 
     rscpCObj_t o = Make("4110", "1100");
     ASSERT_EQ(rscpCActivate(&o), 0u);

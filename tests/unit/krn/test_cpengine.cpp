@@ -48,7 +48,34 @@ const struct {
     const char* codec;
 } kSingleByte[] = {{"0120", "cp500"},      {"1100", "latin_1"},    {"1101", "ascii"},
                    {"1160", "cp1252"},     {"1401", "iso8859_2"},  {"1500", "iso8859_5"},
-                   {"1610", "iso8859_9"},  {"1700", "iso8859_7"},  {"1800", "iso8859_8"}};
+                   {"1610", "iso8859_9"},  {"1700", "iso8859_7"},  {"1800", "iso8859_8"},
+                   {"1103", "cp850"},      {"1140", "latin_1"},    {"1164", "iso8859_15"},
+                   {"1180", "latin_1"},    {"1403", "cp852"},      {"1404", "cp1250"},
+                   {"1503", "cp866"},      {"1504", "cp1251"},     {"1509", "koi8_u"},
+                   {"1510", "koi8_r"},     {"1614", "cp1254"},     {"1704", "cp1253"},
+                   {"1804", "cp1255"},     {"1810", "iso8859_8"},  {"1900", "iso8859_4"},
+                   {"1904", "cp1257"},     {"8600", "tis_620"},    {"8604", "cp874"},
+                   {"8700", "iso8859_6"},  {"8704", "cp1256"},     {"8805", "cp1258"}};
+
+// Every scalar value of the basic and the second plane as UTF-8.
+std::string TwoPlanes()
+{
+    std::string text;
+    for (uint32_t c = 1; c < 0x30000; ++c) {
+        if ((c >= 0xD800 && c < 0xE000) || (c >= 0x10000 && c < 0x20000))
+            continue;
+        if (c < 0x80)
+            text += char(c);
+        else if (c < 0x800)
+            text += {char(0xC0 | c >> 6), char(0x80 | (c & 0x3F))};
+        else if (c < 0x10000)
+            text += {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 0x3F)), char(0x80 | (c & 0x3F))};
+        else
+            text += {char(0xF0 | c >> 18), char(0x80 | (c >> 12 & 0x3F)), char(0x80 | (c >> 6 & 0x3F)),
+                     char(0x80 | (c & 0x3F))};
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -93,13 +120,58 @@ TEST_F(Engine, SingleBytePagesConvertEveryByteAndTheBasicPlaneAsPythonDoes)
     }
 }
 
-TEST_F(Engine, JapanesePagesDecodeWhatPythonEncodesAndEncodeWhatPythonDecodes)
+// Every single byte and every double-byte code that Python decodes to one
+// character, read; every scalar value of the basic and the second plane
+// written, "#" for what the page lacks (EUC-KR's eight-byte jamo forms of
+// the syllables outside KS X 1001 are not carried).  Before the double-byte
+// pages were carried, their catalogue rows had no segments or were missing.
+TEST_F(Engine, DoubleBytePagesConvertEveryCodeAndTwoPlanesAsPythonDoes)
 {
-    // Every JIS X 0208 character (and more) in Python's encoding of each page.
     const struct {
         const char* cp;
         const char* codec;
-    } pages[] = {{"8000", "shift_jis"}, {"8100", "euc_jp"}, {"8200", "iso2022_jp"}};
+    } pages[] = {{"8004", "cp932"},     {"8300", "big5"},      {"8304", "cp950"},  {"8340", "big5hkscs"},
+                 {"8341", "big5hkscs"}, {"8344", "big5hkscs"}, {"8400", "gbk"},    {"8404", "gbk"},
+                 {"8450", "gb2312"},    {"8500", "euc_kr"},    {"8504", "cp949"}};
+    const std::string planes = TwoPlanes();
+    for (const auto& page : pages) {
+        const std::vector<std::string> python = cporacle::EmittedByPython(
+            std::string("codec = '") + page.codec +
+                "'\n"
+                "def dec(b):\n"
+                "    try: s = bytes(b).decode(codec)\n"
+                "    except UnicodeError: return None\n"
+                "    return s if len(s) == 1 else None\n"
+                "local, text = bytearray(), []\n"
+                "for b in range(0x80, 0x100):\n"
+                "    if dec([b]) is not None:\n"
+                "        local.append(b); text.append(dec([b]))\n"
+                "        continue\n"
+                "    for t in range(0x40, 0x100):\n"
+                "        if dec([b, t]) is not None: local += bytes([b, t]); text.append(dec([b, t]))\n"
+                "enc = bytearray()\n"
+                "for c in open(sys.argv[1], 'rb').read().decode('utf-8'):\n"
+                "    try: e = c.encode(codec)\n"
+                "    except UnicodeError: e = b'#'\n"
+                "    enc += e if len(e) <= 4 else b'#'\n"
+                "emit(bytes(local)); emit(''.join(text).encode('utf-8')); emit(bytes(enc))\n",
+            planes);
+        ASSERT_EQ(python.size(), 3u) << page.cp;
+        const std::string decoded = Convert(page.cp, "4110", python[0]);
+        EXPECT_TRUE(decoded == python[1]) << page.cp << ": " << FirstDiff(decoded, python[1]);
+        const std::string encoded = Convert("4110", page.cp, planes);
+        EXPECT_TRUE(encoded == python[2]) << page.cp << ": " << FirstDiff(encoded, python[2]);
+    }
+}
+
+TEST_F(Engine, JapanesePagesDecodeWhatPythonEncodesAndEncodeWhatPythonDecodes)
+{
+    // Every JIS X 0208 character (and more) in Python's encoding of each page,
+    // and every KS X 1001 character in ISO-2022-KR's (a page the store lacked).
+    const struct {
+        const char* cp;
+        const char* codec;
+    } pages[] = {{"8000", "shift_jis"}, {"8100", "euc_jp"}, {"8200", "iso2022_jp"}, {"8599", "iso2022_kr"}};
     for (const auto& page : pages) {
         const std::string python = cporacle::RunPython(
             std::string("import sys\ncodec = '") + page.codec +

@@ -275,6 +275,13 @@ TEST(CpStore, SingleBytePagesAgreeWithIconv)
         {"0120", "IBM500"},     {"1100", "ISO-8859-1"}, {"1101", "ANSI_X3.4-1968"},
         {"1160", "CP1252"},     {"1401", "ISO-8859-2"}, {"1500", "ISO-8859-5"},
         {"1610", "ISO-8859-9"}, {"1700", "ISO-8859-7"}, {"1800", "ISO-8859-8"},
+        {"1103", "IBM850"},     {"1140", "ISO-8859-1"}, {"1164", "ISO-8859-15"},
+        {"1180", "ISO-8859-1"}, {"1403", "IBM852"},     {"1404", "CP1250"},
+        {"1503", "IBM866"},     {"1504", "CP1251"},     {"1509", "KOI8-U"},
+        {"1510", "KOI8-R"},     {"1614", "CP1254"},     {"1704", "CP1253"},
+        {"1804", nullptr},     {"1900", "ISO-8859-4"}, {"1904", "CP1257"},
+        {"8600", "TIS-620"},    {"8604", "CP874"},      {"8700", "ISO-8859-6"},
+        {"8704", "CP1256"},     {"8805", nullptr},
     };
     int pages = 0;
     for (uint32_t i = 0; i < rscpF5Tcp00Count; ++i) {
@@ -287,6 +294,10 @@ TEST(CpStore, SingleBytePagesAgreeWithIconv)
         const std::string cp = Cp(row);
         ++pages;
         ASSERT_EQ(iconvName.count(cp), 1u) << "single-byte page " << cp << " has no iconv oracle";
+        // iconv composes letters with their points and marks in these two;
+        // the engine's sweep checks them against Python's tables.
+        if (iconvName.at(cp) == nullptr)
+            continue;
         std::map<unsigned char, uint32_t> in;     // first pair of a code wins
         std::map<uint32_t, unsigned char> out;    // first pair of a character wins
         for (const Pair& p : data.pairs) {
@@ -300,6 +311,8 @@ TEST(CpStore, SingleBytePagesAgreeWithIconv)
         for (int b = 0; b < 256; ++b) {
             std::string got;
             const bool ok = Iconv(dec, std::string(1, static_cast<char>(b)), &got);
+            if (cp == "8600" && b >= 0x80 && b < 0xA0)
+                continue;  // C1 controls: Python's table has them, iconv's not
             const auto it = in.find(static_cast<unsigned char>(b));
             if (it == in.end()) {
                 EXPECT_FALSE(ok) << cp << " byte " << b << ": iconv decodes what the store lacks";
@@ -313,6 +326,8 @@ TEST(CpStore, SingleBytePagesAgreeWithIconv)
                 continue;
             std::string got;
             const bool ok = Iconv(enc, Utf32(ch), &got);
+            if (cp == "8600" && ch >= 0x80 && ch < 0xA0)  // the C1 controls, as above
+                continue;
             const auto it = out.find(ch);
             if (it == out.end()) {
                 EXPECT_FALSE(ok) << cp << " U+" << std::hex << ch << ": iconv encodes what the store lacks";

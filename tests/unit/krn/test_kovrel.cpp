@@ -68,7 +68,7 @@ TEST(KovRel, ReleaseNumbersAndChecks)
     EXPECT_EQ(KovRelNumber("72L"), 7250);
     EXPECT_EQ(KovRelNumber("46C"), 4630);
     EXPECT_EQ(KovRelNumber("46K"), 4700);
-    EXPECT_EQ(KovRelNumber("310"), 3140);
+    EXPECT_EQ(KovRelNumber("310"), 3040);  // read as 3, 0, E (gave 3140)
     EXPECT_EQ(KovRelNumber("7A0"), -1);
     EXPECT_EQ(KovRelNumber("72"), -1);
     unsetenv("KOV_SKIP_VERSIONCHECK");
@@ -105,24 +105,35 @@ TEST(KovRel, VersionInfoMarkersAcrossChunks)
     const std::string dir = std::getenv("KOV_TEST_TMP") ? std::getenv("KOV_TEST_TMP") : "/tmp";
     (void)!std::system(("mkdir -p " + dir).c_str());
     const std::string path = dir + "/verinfo.bin";
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
+    const auto readBack = [&path](const std::string& data) {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(data.data(), 1, data.size(), f);
+        std::fclose(f);
+        char *fv = nullptr, *pv = nullptr, *pl = nullptr, *sb = nullptr;
+        ASSERT_EQ(KovRelReadVersionInfo(path.c_str(), &fv, &pv, &pl, &sb), 1);
+        EXPECT_STREQ(fv, "1, 2");
+        EXPECT_STREQ(pv, "p");
+        EXPECT_STREQ(pl, "q");
+        EXPECT_STREQ(sb, "s");
+        std::free(fv), std::free(pv), std::free(pl), std::free(sb);
+    };
     std::string data(8190, 'x');  // the second marker straddles the first chunk's end
     static const char kFirst[] = "#[%]KOVFileVersion: 1, 2";  // with its NUL
     data.append(kFirst, sizeof kFirst);
     data += std::string(9000, 'y');
     static const char kRest[] = "#[%]KOVProductVersion: p\0#[%]KOVPlatform: q\0#[%]KOVSpecialBuild: s";
     data.append(kRest, sizeof kRest);
-    std::fwrite(data.data(), 1, data.size(), f);
-    std::fclose(f);
-    char *fv = nullptr, *pv = nullptr, *pl = nullptr, *sb = nullptr;
-    ASSERT_EQ(KovRelReadVersionInfo(path.c_str(), &fv, &pv, &pl, &sb), 1);
-    EXPECT_STREQ(fv, "1, 2");
-    EXPECT_STREQ(pv, "p");
-    EXPECT_STREQ(pl, "q");
-    EXPECT_STREQ(sb, "s");
-    std::free(fv), std::free(pv), std::free(pl), std::free(sb);
-    EXPECT_EQ(KovRelReadVersionInfo((dir + "/missing").c_str(), &fv, &pv, &pl, &sb), 0);
+    readBack(data);
+    // All markers as the very last bytes of files around chunk multiples: a
+    // size of exactly 8,192 or 16,384 left the final tail unsearched.
+    const std::string all = std::string(kFirst, sizeof kFirst) + std::string(kRest, sizeof kRest - 1);
+    for (size_t size : {all.size(), size_t{8191}, size_t{8192}, size_t{8193}, size_t{16384}}) {
+        SCOPED_TRACE(size);
+        readBack(std::string(size - all.size(), 'z') + all);
+    }
+    char* fv = nullptr;
+    EXPECT_EQ(KovRelReadVersionInfo((dir + "/missing").c_str(), &fv, nullptr, nullptr, nullptr), 0);
     ASSERT_EQ(KovRelReadVersionInfo(nullptr, &fv, nullptr, nullptr, nullptr), 1);
     EXPECT_STREQ(fv, "7200, 721, 24, 341");
     std::free(fv);

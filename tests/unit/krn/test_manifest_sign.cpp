@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "crypto/coding.h"
@@ -353,6 +354,24 @@ TEST_F(Signing, TextsAroundTheBuiltInBufferAndTheOutputBuffer)
     EXPECT_NE(ctx->grownText, nullptr);
     EXPECT_EQ(ManifestGetFileCount(ctx.get()), 820u);
     EXPECT_EQ(Check(ctx.get(), "file-819", "819"), 0);
+    // The text put into the context's own buffer is verified where it is
+    // (the archive's manifest is then held once); a changed byte still fails.
+    for (const bool changed : {false, true}) {
+        char* own = ManifestTextBuffer(ctx.get(), text.size());
+        ASSERT_NE(own, nullptr);
+        std::memcpy(own, text.data(), text.size());
+        // A digest digit of the first entry line.
+        char& digit = own[text.find("\n\n") + 2];
+        if (changed)
+            digit = digit == '0' ? '1' : '0';
+        EXPECT_EQ(ManifestVerify(ctx.get(), own, text.size(), nullptr, nullptr, nullptr, 0, 0, 1),
+                  changed ? SMF_ESIGNATURE : SMF_OK)
+            << ManifestGetLastError(ctx.get());
+        EXPECT_EQ(ctx->contentStart, own);
+        if (!changed) {
+            EXPECT_EQ(Check(ctx.get(), "file-819", "819"), 0);
+        }
+    }
 
     // A manifest of no file still signs its header.
     Ctx empty;

@@ -126,6 +126,10 @@ TEST(FiIndex, TrieAgreesWithAMapUnderRandomInsertAndRemove) {
     int32_t leaf = 0;
     ASSERT_EQ(FiInsert(h, keys.at(i), keys.at(i), &leaf), i < kMax ? FI_OK : FI_ENOSPACE);
   }
+  // The leaf is taken before the key is looked for: a present key with no
+  // leaf left fails like any other (it reported the key as present).
+  int32_t leaf = 0;
+  EXPECT_EQ(FiInsert(h, keys.at(0), keys.at(0), &leaf), FI_ENOSPACE);
   FI_STATISTICS st;
   ASSERT_EQ(FiStatistics(h, &st), FI_OK);
   EXPECT_EQ(st.freeLeaves, 0);
@@ -210,6 +214,33 @@ TEST(FiIndex, WildcardSearchesFindWhatAScanFinds) {
   std::free(text);
 }
 
+// Branch bytes are printed as they are; only key bytes that are not
+// printable become "." (branch bytes became "." too).
+TEST(FiIndex, DumpPrintsBranchBytesAsTheyAre) {
+  Block b(FiCalcSize(1, 4, 4, 0));
+  void* blk = nullptr;
+  ASSERT_EQ(FiInit(b.p(), "DUMP", 0, 1, 4, 4, kWildA, kWildB, &blk), FI_OK);
+  const uint8_t keys[3][4] = {{0, 0, 0, 1}, {0, 0, 0, 2}, {'a', 0, 'b', 2}};
+  FI_HDL h = nullptr;
+  ASSERT_EQ(FiOpenIndex(blk, 1, 0, keys, 4, &h), FI_OK);
+  int32_t leaf = 0;
+  for (const auto& k : keys) ASSERT_EQ(FiInsert(h, k, k, &leaf), FI_OK);
+  char* text = nullptr;
+  size_t textLen = 0;
+  FILE* f = open_memstream(&text, &textLen);
+  ASSERT_EQ(FiDump(h, f), FI_OK);
+  std::fclose(f);
+  static const char kWant[] = " PT : 3 keys\n"
+                              " -> [0]\n"
+                              "     a> a.b.\n"
+                              "     \0> [3]\n"
+                              "         \2> ....\n"
+                              "         \1> ....\n";
+  EXPECT_EQ(std::string(text, textLen), std::string(kWant, sizeof kWant - 1));
+  std::free(text);
+  ASSERT_EQ(FiCloseIndex(h), FI_OK);
+}
+
 TEST(FiIndex, PoolsRunOutWithoutChangingTheIndex) {
   // Without flag 2, 1,000 keys get 600 nodes; with it, 1,000.
   EXPECT_EQ(FiCalcSize(1, 1000, 4, FI_FLAG_ALL_NODES) - FiCalcSize(1, 1000, 4, 0), 400u * 104);
@@ -250,6 +281,11 @@ TEST(FiIndex, PoolsRunOutWithoutChangingTheIndex) {
   for (int i = 0; i < 300; ++i)
     ASSERT_EQ(FiOpenIndex(blk, 4, FI_HANDLE_IN_BLOCK, keys.data(), kLen, &h4), FI_ENOSPACE);
   ASSERT_EQ(FiOpenIndex(blk, 2, FI_HANDLE_IN_BLOCK, keys.data(), kLen, &h4), FI_EEXISTS);
+  EXPECT_EQ(h4->header, h2->header);
+  EXPECT_EQ(FiFreeHandle(h4), FI_OK);
+  // An open index asked for with another key length is still the one that
+  // exists, handle and all (the request was refused as invalid).
+  ASSERT_EQ(FiOpenIndex(blk, 2, FI_HANDLE_IN_BLOCK, keys.data(), kLen + 2, &h4), FI_EEXISTS);
   EXPECT_EQ(h4->header, h2->header);
   EXPECT_EQ(FiFreeHandle(h4), FI_OK);
   EXPECT_EQ(FiFreeHandle(h4), FI_EINVAL);

@@ -3,6 +3,8 @@
 // descriptor that arrives is either handed out once or closed.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -86,6 +88,35 @@ TEST(SiPeek, ReadinessTimeoutHangUpAndInvalidDescriptor) {
   EXPECT_EQ(SiPeek(&gone, SI_PEEK_RD, 1000), SI_EINVAL_SOCK);
 }
 
+// A connect whose SYN is never answered (the listener's queue is full) times
+// out: poll reports hang-up and error together, and the hang-up must win
+// (SI_EINVAL, not SI_EINTERN); a receive then fails with ETIMEDOUT, which
+// counts as a broken connection, not as a system-call failure.
+TEST(SiPeek, TimedOutConnectIsAHangUpAndABrokenConnection) {
+  SI_SOCK l, first, c;
+  ASSERT_EQ(SiSocketIPv4(SI_SOCK_STREAM, &l), SI_OK);
+  ASSERT_EQ(SiBind(&l, kLoop4, 4, nullptr), SI_OK);
+  ASSERT_EQ(listen(l.sock, 0), 0);  // room for one connection, not two
+  uint16_t port;
+  ASSERT_EQ(SiGetSockName(&l, nullptr, 0, &port), SI_OK);
+  ASSERT_EQ(SiSocketIPv4(SI_SOCK_STREAM, &first), SI_OK);
+  ASSERT_EQ(SiConnect(&first, kLoop4, 4, &port), SI_OK);
+
+  ASSERT_EQ(SiSocketIPv4(SI_SOCK_STREAM, &c), SI_OK);
+  const int userTimeoutMs = 100;
+  ASSERT_EQ(setsockopt(c.sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs), 0);
+  ASSERT_EQ(SiSetBlockMode(&c, 0), SI_OK);
+  ASSERT_EQ(SiConnect(&c, kLoop4, 4, &port), SI_ECONN_INPROG);
+  EXPECT_EQ(SiPeek(&c, SI_PEEK_RD, 10000), SI_EINVAL);
+  char buf[4];
+  uint32_t n = 0;
+  EXPECT_EQ(SiRecv(&c, buf, sizeof buf, 0, &n), SI_ECONN_BROKEN);
+  EXPECT_EQ(c.lastError, ETIMEDOUT);
+  SiClose(&c);
+  SiClose(&first);
+  SiClose(&l);
+}
+
 TEST(SiPeek, PendingConnectEstablishedAndRefused) {
   SI_SOCK l, c;
   ASSERT_EQ(SiSocketIPv4(SI_SOCK_STREAM, &l), SI_OK);
@@ -159,12 +190,14 @@ TEST(SiPassing, HostileSendersLeaveNoDescriptorOpen) {
   const int base = OpenFds();
   SI_SOCK got{};
 
-  // Three descriptors where one was asked for: the first is taken, the rest closed.
-  SendRaw(p.a.sock, kInfoStream4, 15, {spare[0], spare[0], spare[1]});
-  ASSERT_EQ(SiRecvSocket(&p.b, &got), SI_OK);
-  EXPECT_EQ(got.family, SI_AF_INET);
-  EXPECT_EQ(OpenFds(), base + 1);
-  close(got.sock);
+  // Several descriptors where one was asked for: refused, all of them
+  // closed (the first was handed out).
+  for (size_t count = 2; count <= 16; ++count) {
+    SendRaw(p.a.sock, kInfoStream4, 15, std::vector<int>(count, spare[count % 2]));
+    EXPECT_EQ(SiRecvSocket(&p.b, &got), SI_EINTERN) << count;
+    EXPECT_EQ(p.b.lastError, SI_ERR_INTERNAL);
+    EXPECT_EQ(OpenFds(), base) << count;
+  }
 
   // More than the receiver has room for: the message is cut, refused, and
   // what did arrive is closed.

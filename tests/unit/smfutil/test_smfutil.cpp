@@ -155,7 +155,11 @@ TEST(SmfUtilReadHttpResponse, RepliesInEveryChunkingGiveTheSameResult)
         {ok + "content-length:   0  \r\n\r\n", true, 0, ""},
         {ok + "Content-Length: 3\r\n\r\nab", true, 5, "less bytes for body"},
         {ok + "Content-Length: 3\r\n\r\nabcd", true, 5, "even more data"},
-        {ok + "\r\nabc", true, 5, "does not announce the length"},
+        // Without a length the body runs to the end of the connection (it
+        // used to be refused).
+        {ok + "\r\nabc", true, 0, "abc"},
+        {ok + "\r\n", true, 0, ""},
+        {"HTTP/1.0 404 Not Found\r\n\r\nno such TS", true, 6, ">>>\nno such TS\n<<<"},
         {ok + "Content-Length: -3\r\n\r\nabc", true, 5, "cannot be parsed"},
         {ok + "Content-Length: 3x\r\n\r\nabc", true, 5, "cannot be parsed"},
         {ok + "Content-Length: " + big + "\r\n\r\n", true, 5, "(> 1000000 not supported)"},
@@ -188,6 +192,17 @@ TEST(SmfUtilReadHttpResponse, RepliesInEveryChunkingGiveTheSameResult)
                 EXPECT_NE(r.msg.find(c.needle), std::string::npos) << r.msg;
             EXPECT_EQ(r.hasBody, c.rc == 0 && c.wantBody);
         }
+    }
+    // A body without a length is still held to the limit, at any chunking.
+    for (size_t chunk : {size_t{7}, size_t{8192}}) {
+        const std::string full(static_cast<size_t>(SMFUTIL_MAX_BODY), 'b');
+        const Read atLimit = RunReader(ok + "\r\n" + full, chunk, true);
+        ASSERT_EQ(atLimit.rc, 0) << atLimit.msg;
+        EXPECT_EQ(atLimit.body, full);
+        const Read beyond = RunReader(ok + "\r\n" + full + "b", chunk, true);
+        EXPECT_EQ(beyond.rc, 5);
+        EXPECT_NE(beyond.msg.find("more than 1000000 bytes"), std::string::npos) << beyond.msg;
+        EXPECT_FALSE(beyond.hasBody);
     }
     // Bytes behind the header of a reply without body: only when they share
     // the header's last chunk can they be told (they would be lost).

@@ -56,7 +56,9 @@ protected:
         r->signatureLength = kctest::L(signature_);
         r->format = "PKCS7";
         r->digestAlgorithm = "SHA256";
-        r->pse = "signer.p12";
+        // The signer's key store judges the authority too.
+        const std::string pse = P("signer.p12");
+        r->pse = pse.c_str();
         r->psePassword = "signpin";
         r->tsaUrl = url.empty() ? nullptr : url.c_str();
         r->proxyUrl = proxy;

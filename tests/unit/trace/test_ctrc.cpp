@@ -4,13 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 
 #include "trace/ctrc.h"
 #include "trace/dptrc_hex.h"
+#include "trace/errinfo.h"
 #include "trace_test_util.h"
 
 namespace {
@@ -98,6 +102,16 @@ TEST(CTrc, FilesHeadersModesAndComponents)
     const int two = 2;
     ASSERT_EQ(CTrcSetParam(m, CTP_TRCLEVEL, &two), 0);
     EXPECT_EQ(CTrcGetHdlLevel(m), 2);
+    // A hook for a handle that is no component is refused with one error
+    // line each (the message's own newline split them in two).
+    const size_t before = Slurp(dir + "/dev_x.trc").size();
+    CTrcHook hook = Hook;
+    EXPECT_EQ(CTrcSetParam(f, CTP_HOOKFUNC, &hook), -1);
+    EXPECT_EQ(CTrcGetParam(f, CTP_HOOKFUNC, &hook), -1);
+    const std::string lines = Slurp(dir + "/dev_x.trc").substr(before);
+    const std::regex wrong("\\*\\*\\* ERROR => CTrcSetParam: Wrong handle \\[ctrc         \\d+\\]\n"
+                           "\\*\\*\\* ERROR => CTrcGetParam: Wrong handle for CTP_HOOKFUNC \\[ctrc         \\d+\\]\n");
+    EXPECT_TRUE(std::regex_match(lines, wrong)) << lines;
 
     // The table holds 1,999 entries.
     int made = next_free_comp - 1;
@@ -113,6 +127,65 @@ TEST(CTrc, FilesHeadersModesAndComponents)
     EXPECT_EQ(tf, nullptr);
     EXPECT_EQ(next_free_comp, 1);
     EXPECT_EQ(CTrcNewComp('q', &h, nullptr), -1);  // not initialised: no default file
+}
+
+// A trace file written the way the libraries write it (lock, location, one
+// writer call) through components, the file's own stream and the error
+// layer's "***LOG" line, read back whole: header, prefixes, partial lines,
+// located, errno and log lines.
+TEST(CTrc, TraceFileWrittenThroughTheLibraryReadsBackExactly)
+{
+    const std::string dir = Dir();
+    ct_time_res = 0;
+    FILE* f = CTrcInitFile((dir + "/dev_w.trc").c_str(), 1, 2);
+    ASSERT_NE(f, stderr);
+    tf = f;
+    DpTrcHdl n = nullptr;
+    ASSERT_EQ(CTrcNewComp('n', &n, nullptr), 0);
+    const int two = 2;
+    ASSERT_EQ(CTrcSetParam(n, CTP_TRCLEVEL, &two), 0);
+    const auto located = [](auto write) {
+        DpTrcLockAcquire();
+        DpTrcSaveLoc("/src/trace/mod", 1234);
+        write();
+        DpTrcLockRelease();
+    };
+    located([&] { DpTrc(n, "first\nsecond\n"); });
+    located([&] { DpTrc(n, "part"); });
+    located([&] { DpTrc(n, "ial %d\n", 1); });
+    located([&] { DpTrc(n, "open"); });
+    located([&] { DpTrc(n, " line\n"); });
+    located([&] { DpTrc(tf, "on the file itself\n"); });
+    located([&] { DpTrcErr(n, "boom %d\n", 5); });
+    located([&] { DpTrcWarn(tf, "careful"); });
+    located([&] {
+        errno = ENOENT;
+        DpTrcErrno(tf, "open %s\n", "x");
+    });
+    located([&] { DpTrcLog(n, "Q0I", "logged %s", "text"); });
+    ASSERT_EQ(ErrSetSys("NI (network interface)", 40, "nibuf", 4658, 1, "descr", -10, "%s: pending %dms",
+                        "connect", ENOENT, "host", 30),
+              0);
+    ASSERT_EQ(ErrSetSys("NI (network interface)", 40, "nibuf", 4659, 1, "descr", -10, "no errno", "close", 0), 0);
+    ASSERT_EQ(CTrcClose(tf), 0);
+    const std::string noent = std::strerror(ENOENT);
+    EXPECT_EQ(Slurp(dir + "/dev_w.trc"),
+              "\n" + kRule + "\ntrc file: \"dev_w.trc\", trc level: 2, release: \"720\"\n" + kRule + "\n" +
+                  "N  *\n"
+                  "N  * SWITCH TRC-LEVEL to 2\n"
+                  "N  *\n"
+                  "N  first\n"
+                  "N  second\n"
+                  "N  partial 1\n"
+                  "N  open line\n"
+                  "on the file itself\n"
+                  "N  *** ERROR => boom 5 [mod          1234]\n"
+                  "*** WARNING => careful [mod          1234]\n"
+                  "*** ERROR => open x (2: " + noent + ") [mod          1234]\n"
+                  "N  ***LOG Q0I=> logged text [mod          1234]\n"
+                  "***LOG Q0I=> host: pending 30ms: connect (2: " + noent + ") [nibuf 4658]\n"
+                  "***LOG Q0I=> no errno: close [nibuf 4659]\n");
+    ErrClear();
 }
 
 TEST(CTrc, RefusesLinksAndSwitchesOverAtMaximumSize)

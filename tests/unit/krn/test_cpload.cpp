@@ -619,15 +619,15 @@ TEST_F(LoadTest, Gb18030RangesOfTheStoreRoundTripAgainstPython)
         // A range of up to 100 characters is entered code by code.
         rscpCRangeBytes(rscpmp, slot, r.first, b);
         uint32_t w = rscpmlT1(in.t1)[b[0]];
-        for (int i = 1; i < 4 && rscpmlKind(w) == RSCPML_NEXT; ++i)
+        for (int i = 1; i < 4 && rscpT1Kind(w) == RSCP_T1_NEXT; ++i)
             w = rscpmlT1(w & 0xFFFF)[b[i]];
         if (r.last - r.first < 100) {
             EXPECT_EQ(OutCode(out.t2, r.first), std::string(reinterpret_cast<char*>(b), 4)) << slot;
-            EXPECT_TRUE(rscpmlKind(w) == RSCPML_CHAR && (w & 0xFFFFFFu) == r.first) << slot;
+            EXPECT_TRUE(rscpT1Kind(w) == RSCP_T1_CHAR && (w & 0xFFFFFFu) == r.first) << slot;
             continue;
         }
         EXPECT_EQ(OutCode(out.t2, r.first), "R68/" + std::to_string(slot));
-        EXPECT_EQ(rscpmlKind(w), RSCPML_RULE) << slot;
+        EXPECT_EQ(rscpT1Kind(w), RSCP_T1_RULE) << slot;
         EXPECT_EQ(w & 0x1FFFu, 68u) << slot;
         EXPECT_EQ(w >> 13 & 0x3Fu, slot);
     }

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -464,7 +465,9 @@ TEST(CpStore, Tcp0cDumpFiltersRecordsAndReportsFormatErrors)
     close(savedErr);
 
     std::ifstream in(err);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ostringstream s;
+    s << in.rdbuf();
+    const std::string text = s.str();
     EXPECT_NE(text.find("format error in line 3:\nLINUX;DE;DE ;;1100;x;de_DE.ISO-8859-1\n"), std::string::npos);
     EXPECT_NE(text.find("format error in line 7:\nLINUX;E;GB;m;1100;x;en_GB;extra\n"), std::string::npos);
     EXPECT_NE(text.find("empty.dat is empty\n"), std::string::npos);

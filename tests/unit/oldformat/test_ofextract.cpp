@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -101,7 +102,9 @@ Result RunLib(std::vector<std::string> words, OldFormatOutputFn cb = nullptr, vo
 
 std::string ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 struct Seen {

@@ -27,7 +27,8 @@ struct Report {
     uint32_t errors = 0;
     uint32_t warnings = 0;
 
-    void Emit(rscpeSinkFunc sink, rscpeOutputFunc ctx, const char* fmt, va_list ap)
+    __attribute__((format(printf, 4, 0))) void Emit(rscpeSinkFunc sink, rscpeOutputFunc ctx, const char* fmt,
+                                                    va_list ap)
     {
         char line[100];
         vsnprintfR(line, sizeof line, fmt, ap);

@@ -1,8 +1,8 @@
 # Entry points for people and CI.  Every target installs what it needs first,
 # so both work on a fresh Debian 12 machine as root.
 #   make demo   build kovzef and run it on a sample (archive, list, extract, compare)
-#   make test   build with ASan+UBSan and run the whole suite, check that the
-#               optimised build is free of warnings too, run the threaded
+#   make test   build with ASan+UBSan and run the whole suite, build optimised
+#               (free of warnings) and run the suite there too, run the threaded
 #               archive writer under ThreadSanitizer, then bounded fuzzing
 #   make bench  build Release benchmarks and run them
 JOBS ?= $(shell nproc)
@@ -32,10 +32,13 @@ fuzz: deps
 	cmake --build build/fuzz -j $(JOBS)
 	bash scripts/run-fuzzers.sh build/fuzz/tests $(FUZZ_SECONDS)
 
-# The optimiser sees more than a debug build: build everything, tests included, once with -O2.
+# The optimiser sees more than a debug build: build everything, tests included,
+# once optimised (Release), free of warnings, and run the unit and end-to-end
+# tests there too, since some faults show only in optimised code.
 warnings: deps
 	cmake -S . -B build/warnings -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_WERROR=ON
 	cmake --build build/warnings -j $(JOBS)
+	cd build/warnings && ctest --output-on-failure -j $(JOBS)
 
 # Archives are written by several threads: their tests and the commands that
 # write archives run once more under ThreadSanitizer (which fails the run on a race).

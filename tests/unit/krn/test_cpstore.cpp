@@ -18,6 +18,7 @@
 
 #include "krn/rscp/cpstore.h"
 #include "nls/nlsui.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
@@ -358,8 +359,7 @@ namespace {
 
 std::string WriteFile(const std::string& name, const std::string& text)
 {
-    const char* tmp = std::getenv("KOV_TEST_TMP");
-    std::filesystem::path dir = tmp && *tmp ? tmp : "/tmp/kov-cpstore";
+    std::filesystem::path dir = KovTestTmp();
     std::filesystem::create_directories(dir);
     const std::string path = (dir / name).string();
     std::ofstream(path, std::ios::binary) << text;

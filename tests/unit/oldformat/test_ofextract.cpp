@@ -13,14 +13,14 @@
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "oldformat/ofinternal.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 fs::path TempDir(const std::string& name) {
-    const char* base = std::getenv("KOV_TEST_TMP");
-    fs::path dir = fs::path(base ? base : "/tmp") / "ofextract" / name;
+    fs::path dir = fs::path(KovTestTmp()) / "ofextract" / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;

@@ -5,11 +5,12 @@
 #               (free of warnings) and run the suite there too, run the threaded
 #               archive writer under ThreadSanitizer, then bounded fuzzing
 #   make bench  build Release benchmarks and run them
+#   make format lay out the C/C++ sources as .clang-format says
 JOBS ?= $(shell nproc)
 # One wall-clock budget for all fuzz targets together, run side by side.
 FUZZ_SECONDS ?= 360
 
-.PHONY: deps demo test unit fuzz bench release warnings threads clean
+.PHONY: deps demo test unit fuzz bench release warnings threads format format-check clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -48,6 +49,14 @@ threads: deps
 	cmake --build build/tsan -j $(JOBS) --target kovzef kovcrypto app_test_chunkpipeline cslib_test_handles
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) -R 'app_test_chunkpipeline|cslib_test_handles|e2e_test_(create_extract|append|archive_core|interrupted_writes|parallel_extract|signing)'
+
+# The layout of the C/C++ sources (.clang-format; generated tables left out):
+# format-check names the files that differ, format rewrites them.
+format: deps
+	bash scripts/check-format.sh --apply
+
+format-check: deps
+	bash scripts/check-format.sh
 
 test: unit warnings threads fuzz
 

@@ -1,7 +1,8 @@
 # Entry points for people and CI.  Every target installs what it needs first,
 # so both work on a fresh Debian 12 machine as root.
 #   make demo   build kovzef and run it on a sample (archive, list, extract, compare)
-#   make test   build with ASan+UBSan and run the whole suite, build optimised
+#   make test   check the layout of the sources (.clang-format), build with
+#               ASan+UBSan and run the whole suite, build optimised
 #               (free of warnings) and run the suite there too, run the threaded
 #               archive writer under ThreadSanitizer, then bounded fuzzing
 #   make bench  build Release benchmarks and run them
@@ -58,7 +59,7 @@ format: deps
 format-check: deps
 	bash scripts/check-format.sh
 
-test: unit warnings threads fuzz
+test: format-check unit warnings threads fuzz
 
 bench: deps
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_TESTS=OFF -DKOV_BENCH=ON

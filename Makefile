@@ -1,15 +1,17 @@
 # Entry points for people and CI.  Every target installs what it needs first,
 # so both work on a fresh Debian 12 machine as root.
 #   make demo   build kovzef and run it on a sample (archive, list, extract, compare)
-#   make test   build with ASan+UBSan and run the whole suite, check that the
-#               optimised build is free of warnings too, run the threaded
+#   make test   check the layout of the sources (.clang-format), build with
+#               ASan+UBSan and run the whole suite, build optimised
+#               (free of warnings) and run the suite there too, run the threaded
 #               archive writer under ThreadSanitizer, then bounded fuzzing
 #   make bench  build Release benchmarks and run them
+#   make format lay out the C/C++ sources as .clang-format says
 JOBS ?= $(shell nproc)
 # One wall-clock budget for all fuzz targets together, run side by side.
 FUZZ_SECONDS ?= 360
 
-.PHONY: deps demo test unit fuzz bench release warnings threads clean
+.PHONY: deps demo test unit fuzz bench release warnings threads format format-check clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -32,10 +34,13 @@ fuzz: deps
 	cmake --build build/fuzz -j $(JOBS)
 	bash scripts/run-fuzzers.sh build/fuzz/tests $(FUZZ_SECONDS)
 
-# The optimiser sees more than a debug build: build everything, tests included, once with -O2.
+# The optimiser sees more than a debug build: build everything, tests included,
+# once optimised (Release), free of warnings, and run the unit and end-to-end
+# tests there too, since some faults show only in optimised code.
 warnings: deps
 	cmake -S . -B build/warnings -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_WERROR=ON
 	cmake --build build/warnings -j $(JOBS)
+	cd build/warnings && ctest --output-on-failure -j $(JOBS)
 
 # Archives are written by several threads: their tests and the commands that
 # write archives run once more under ThreadSanitizer (which fails the run on a race).
@@ -46,7 +51,15 @@ threads: deps
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) -R 'app_test_chunkpipeline|cslib_test_handles|e2e_test_(create_extract|append|archive_core|interrupted_writes|parallel_extract|signing)'
 
-test: unit warnings threads fuzz
+# The layout of the C/C++ sources (.clang-format; generated tables left out):
+# format-check names the files that differ, format rewrites them.
+format: deps
+	bash scripts/check-format.sh --apply
+
+format-check: deps
+	bash scripts/check-format.sh
+
+test: format-check unit warnings threads fuzz
 
 bench: deps
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_TESTS=OFF -DKOV_BENCH=ON

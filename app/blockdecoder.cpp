@@ -4,7 +4,6 @@
 
 #include "app/archivefile.h"
 #include "app/compressstrategy.h"
-#include "cslib/csheader.h"
 #include "cslib/cslib.h"
 
 namespace {

@@ -42,7 +42,7 @@ void COptions::SetStringOption(const char*& field, const char* value, const char
 // and a "+" are accepted and reading stops at the first non-octal character;
 // only values from 0 to 07777 are permission bits, anything larger or negative
 // would reach into the file-type bits of the stored mode and is refused.
-void COptions::ParsePermissions(int argc, char** argv, int& i)
+void COptions::ParsePermissions(int& i)
 {
     if (permissionText != nullptr)
         throw CExcept("KOVZEF: use p-option only once", 18, true);
@@ -74,7 +74,7 @@ void COptions::ParsePermissions(int argc, char** argv, int& i)
 
 // One word of letters after a "-".  Command letters overwrite the command
 // code; S and M look at the code set so far, so their position matters.
-void COptions::ParseCluster(int argc, char** argv, int& i)
+void COptions::ParseCluster(int& i)
 {
     const char* word = argv[i];
     for (const char* c = word + 1; *c != '\0'; ++c) {
@@ -124,10 +124,10 @@ void COptions::ParseCluster(int argc, char** argv, int& i)
     }
 }
 
-void COptions::Parse(int argc, char** argv)
+void COptions::Parse(int count, char** words)
 {
-    this->argc = argc;
-    this->argv = argv;
+    argc = count;
+    argv = words;
     // Parser failures append the system error text; start from a clean errno
     // so that an unrelated earlier failure does not show up in them.
     errno = 0;
@@ -190,7 +190,7 @@ void COptions::Parse(int argc, char** argv)
         } else if (std::strcmp(word, "-P") == 0) {
             absolutePaths = true;
         } else if (std::strcmp(word, "-p") == 0) {
-            ParsePermissions(argc, argv, i);
+            ParsePermissions(i);
         } else {
             bool matched = false;
             for (const ValueOption& opt : kValueOptions) {
@@ -202,7 +202,7 @@ void COptions::Parse(int argc, char** argv)
                 }
             }
             if (!matched)
-                ParseCluster(argc, argv, i);
+                ParseCluster(i);
         }
     }
 }

@@ -33,8 +33,8 @@ public:
     // a later Instance() builds a fresh object.
     static void DestroyInstance();
 
-    // Fills the object from argv[1..argc-1]; throws CExcept on a bad word.
-    void Parse(int argc, char** argv);
+    // Fills the object from words[1..count-1]; throws CExcept on a bad word.
+    void Parse(int count, char** words);
     // Stores the value of a word option; name is the option without its "-".
     void SetStringOption(const char*& field, const char* value, const char* name);
 
@@ -108,6 +108,6 @@ public:
     COptions& operator=(const COptions&) = delete;
 
 private:
-    void ParseCluster(int argc, char** argv, int& i);
-    void ParsePermissions(int argc, char** argv, int& i);
+    void ParseCluster(int& i);
+    void ParsePermissions(int& i);
 };

@@ -9,7 +9,8 @@
 
 #include <cstdint>
 
-inline constexpr int CS_HEAD_SIZE = 8;
+#include "cslib/cslib.h"  // CS_HEAD_SIZE and CsHeaderLength are public
+
 inline constexpr uint8_t CS_MAGIC0 = 0x1F;
 inline constexpr uint8_t CS_MAGIC1 = 0x9D;
 inline constexpr int CS_ALG_LZC = 1;   // algorithm nibble of the LZW-style codec
@@ -33,10 +34,6 @@ inline uint32_t CsGetLe32(const uint8_t* p) {
 // CS_HEAD_SEGMENTED, param goes to byte 7.  A negative length gives -13 and
 // nothing is written; else 0.
 int CsWriteHeader(uint8_t* out, int32_t streamLen, int algorithm, int segmented, int param);
-
-// Uncompressed length of the stream, or -50 when the magic is wrong.  A length
-// field of 2^31 or more comes back negative; readers reject it (-50) too.
-int32_t CsHeaderLength(const uint8_t* hdr);
 
 // Low nibble of byte 4: algorithm in bits 0-2, segmented flag in bit 3.
 int CsHeaderAlgorithm(const uint8_t* hdr);

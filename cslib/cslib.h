@@ -73,6 +73,13 @@ inline constexpr int CS_ALGO_MASK = 6;
 inline constexpr int CS_SEGMENTED = 8;        // segmented stream with block headers and trailer
 inline constexpr int CS_LEVEL_SHIFT = 4;      // option >> 4: Huffman level 1..9 (else 2)
 
+// ---- the stream header -----------------------------------------------------
+inline constexpr int CS_HEAD_SIZE = 8;        // bytes of the header in front of every stream
+// Uncompressed length the stream announces in its header, or -50 when the
+// magic is wrong.  A length field of 2^31 or more comes back negative;
+// readers reject it (-50) too.
+int32_t CsHeaderLength(const uint8_t* hdr);
+
 // ---- handles -------------------------------------------------------------
 inline constexpr int CS_HANDLE_BASE = 300;
 inline constexpr int CS_HANDLE_COUNT = 500;

@@ -34,9 +34,11 @@ char* Value(KovParamRecord* rec, int level)
     return level == 13 ? rec->level13 : (level == 23 ? rec->level24 : rec->level34);
 }
 
-unsigned char* Flag(KovParamRecord* rec, int level)
+// The resolved flag of stage 23 or 33 (level 13 has none and never asks:
+// it runs its passes without progress bits).
+unsigned char& Flag(KovParamRecord* rec, int level)
 {
-    return level == 23 ? &rec->resolved2 : (level == 33 ? &rec->resolved3 : nullptr);
+    return level == 33 ? rec->resolved3 : rec->resolved2;
 }
 
 // The library's own counters are state, never substituted.
@@ -241,7 +243,7 @@ void Compose(KovParamRecord* rec, int level, int depth)
         for (int k = 0; k < 2; ++k) {
             const char* value = nullptr;
             if (KovParamRecord* p = KovParamLookup(names[k])) {
-                if (Progress(p, level) && !*Flag(p, level) && !IsBusy(p)) {
+                if (Progress(p, level) && !Flag(p, level) && !IsBusy(p)) {
                     if (depth >= kKovParamMaxDepth) {
                         const char* ps = Source(p, level);
                         KovParamMsg("kovparam(?): %s = %s recursive.\n", names[k], ps ? ps : "");
@@ -274,13 +276,13 @@ void Compose(KovParamRecord* rec, int level, int depth)
                 kovparam_set_level(rec, copy, 13);
         }
     }
-    *Flag(rec, level) = 1;
+    Flag(rec, level) = 1;
 }
 
 void ResolveOnDemand(KovParamRecord* rec, int level, int depth)
 {
     unsigned char* done = Progress(rec, level);
-    if (!done || *Flag(rec, level) || IsBusy(rec))
+    if (!done || Flag(rec, level) || IsBusy(rec))
         return;
     BusyMark mark(rec);
     if (!(*done & kDollarDone)) {
@@ -341,7 +343,7 @@ void KovParamResolveAll(int level)
         for (int i = 0; i < g_kp.count; ++i) {
             KovParamRecord* rec = &g_kp.records[i];
             unsigned char& done = g_kp.passesDone[static_cast<size_t>(i)];
-            if (*Flag(rec, level) || (done & bits[k]))
+            if (Flag(rec, level) || (done & bits[k]))
                 continue;
             BusyMark mark(rec);
             passes[k](rec, level, 0);
@@ -350,7 +352,7 @@ void KovParamResolveAll(int level)
     }
     for (int i = 0; i < g_kp.count; ++i) {
         KovParamRecord* rec = &g_kp.records[i];
-        if (!*Flag(rec, level)) {
+        if (!Flag(rec, level)) {
             BusyMark mark(rec);
             Compose(rec, level, 0);
         }

@@ -52,7 +52,7 @@ void DpTrcTimePrefix(DpTrcHdl hdl)
 
 namespace {
 
-int CheckFmt(const char* fmt, va_list ap)
+__attribute__((format(printf, 1, 0))) int CheckFmt(const char* fmt, va_list ap)
 {
     char buf[512];
     const int n = std::vsnprintf(buf, sizeof buf, fmt, ap);

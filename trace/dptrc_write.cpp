@@ -54,12 +54,16 @@ bool FormatAt(size_t* pos, int enc, const char* fmt, va_list ap, FILE* f, bool* 
     const size_t size = DPTRC_LINE + 1 - *pos;  // room including the terminator
     const char* src = g_line + *pos;
     int n;
+    // The caller's format, often a copy cut to the line's limit: no literal.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
     if (enc == 1) {
         n = std::vsnprintf(g_side, sizeof g_side, fmt, ap);
         src = g_side;
     } else {
         n = std::vsnprintf(g_line + *pos, size, fmt, ap);
     }
+#pragma GCC diagnostic pop
     if (n < 0) {
         CTrcMsg(f, "*** ERROR => %s err, errno=%d [%s %d]\n", enc == 1 ? "vsnprintf" : "vsnprintfU", errno,
                 "dptrc", __LINE__);

@@ -149,10 +149,14 @@ void ErrTraceInfo(const char* fmt, ...)
     va_end(ap);
 }
 
+// The format is often a stored message template, so it is no literal.
 void ErrFormatText(char* buf, size_t size, const char* fmt, va_list ap)
 {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
     if (std::vsnprintf(buf, size, fmt, ap) < 0)
         buf[0] = '\0';
+#pragma GCC diagnostic pop
     buf[size - 1] = '\0';
 }
 

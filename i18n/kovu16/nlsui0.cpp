@@ -137,7 +137,7 @@ void trace_version(const char* what, int group_index) {
   get(v);
   str(v, text);
   text[sizeof text - 1] = '\0';
-  trace(NLSUI_TRACE_MEDIUM, __LINE__, what, text);
+  trace(NLSUI_TRACE_MEDIUM, __LINE__, "%s %s", what, text);
 }
 
 }  // namespace
@@ -291,8 +291,8 @@ int nlsui_loadIcuCommon(int allowFailure) {
   }
   trace(NLSUI_TRACE_MEDIUM, __LINE__, "Compiled with ICU version %s", kLibInfo.compiledVersion);
   if (nlsui_trace_level >= NLSUI_TRACE_MEDIUM) {
-    trace_version("Running with ICU version %s", 2);
-    trace_version("ICU uses Unicode version %s", 3);
+    trace_version("Running with ICU version", 2);
+    trace_version("ICU uses Unicode version", 3);
   }
   common_done = true;
   common_busy = false;

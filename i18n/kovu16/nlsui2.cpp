@@ -243,7 +243,11 @@ size_t strfctimeU16(KOV_UTF16* buf, size_t max, const KOV_UTF16* format, const s
   if (format == nullptr || !nlsui_argument(fbuf, sizeof fbuf, format, f, "strfctimeU16", "format", "MAX_FORMATSTR_LN"))
     return 0;
   char out[256];
+  // The caller's format, as the C function takes it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
   if (strftime(out, sizeof out, f, tm) == 0) return 0;
+#pragma GCC diagnostic pop
   KOV_UTF16 units[MAX_TIMESTR_LN];
   const long r = nlsui_utf8ToU16buf(units, out, MAX_TIMESTR_LN, kSource, __LINE__, "strfctimeU16", "timestr",
                                     "MAX_TIMESTR_LN");

@@ -2,6 +2,7 @@
 #include <rpc/xdr.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,10 +30,13 @@ size_t get_count = 0;
 
 KOV_UTF16 empty_value[1] = {0};
 
-void trace_high(const char* fmt, size_t n) {
+__attribute__((format(printf, 1, 2))) void trace_high(const char* fmt, ...) {
   if (u16_trace_level < U16_TRACE_HIGH) return;
   char text[96];
-  snprintfTruncR(text, sizeof text, fmt, static_cast<int>(n));
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintfTruncR(text, sizeof text, fmt, ap);
+  va_end(ap);
   u16_frameMessage(text, kSource, __LINE__, true);
 }
 
@@ -45,7 +49,7 @@ bool in_environment(const char* p) {
 // Frees the remembered strings the environment no longer holds; grows the
 // table when it stays nearly full.  False when growing failed.
 bool cleanup_put_table() {
-  trace_high("Entering cleanup_putenv_table(). \nAllocated table lines = %i\n", put_capacity);
+  trace_high("Entering cleanup_putenv_table(). \nAllocated table lines = %zu\n", put_capacity);
   size_t kept = 0;
   for (size_t i = 0; i < put_count; ++i) {
     if (in_environment(put_table[i]))
@@ -54,9 +58,9 @@ bool cleanup_put_table() {
       std::free(put_table[i]);
   }
   put_count = kept;
-  trace_high("Entries after shrinking: %i\n", put_count);
+  trace_high("Entries after shrinking: %zu\n", put_count);
   if (put_count > put_capacity - 24) {
-    trace_high("Enlarging table to %i\n", put_capacity + kTableStep);
+    trace_high("Enlarging table to %zu\n", put_capacity + kTableStep);
     auto** grown = static_cast<char**>(std::realloc(put_table, (put_capacity + kTableStep) * sizeof(char*)));
     if (grown == nullptr) {
       u16_reportOutOfMemory("putenvU16", kSource, __LINE__);
@@ -138,10 +142,10 @@ KOV_UTF16* getenvU16(const KOV_UTF16* name) {
     }
   }
   if (get_count == kTableStep) {
-    trace_high("Entering cleanup_putenv_table(). \nAllocated table lines = %i\n", kTableStep);
+    trace_high("Entering cleanup_putenv_table(). \nAllocated table lines = %zu\n", kTableStep);
     for (size_t i = 0; i < get_count; ++i) std::free(get_copies[i]);
     get_count = 0;
-    trace_high("Entries after shrinking: %i\n", get_count);
+    trace_high("Entries after shrinking: %zu\n", get_count);
   }
   get_copies[get_count] = copy;
   get_values[get_count] = value;

@@ -195,7 +195,10 @@ bool integer_text(Text& t, uint64_t v, unsigned base, bool upper, long min_digit
 
 // Formats a floating value through the C library's bounded snprintf: first
 // into a work area on the stack, and when the text is longer, once more into a
-// heap block of its exact size, so no value overruns a buffer.
+// heap block of its exact size, so no value overruns a buffer.  The format is
+// built here from the parsed conversion, so it cannot be a literal.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
 template <class F>
 bool float_text(Text& t, const Spec& sp, F value) {
   char fmt[8];
@@ -228,6 +231,7 @@ bool float_text(Text& t, const Spec& sp, F value) {
   if (out != area) std::free(out);
   return ok;
 }
+#pragma GCC diagnostic pop
 
 bool is_numeric(KOV_UTF16 c) {
   static const char kNum[] = "AEFGXadefgiox";

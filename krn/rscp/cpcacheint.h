@@ -14,7 +14,8 @@ int64_t rscpDecimal(const char* text);
 
 // One line formatted into size bytes (cut to size - 1 characters) and handed
 // to out with its length.
-void rscpvOutLine(rscpeOutputFunc out, size_t size, const char* fmt, va_list ap);
+void rscpvOutLine(rscpeOutputFunc out, size_t size, const char* fmt, va_list ap)
+    __attribute__((format(printf, 3, 0)));
 
 // Error output (function 1) and info output (function 2), formatted.
 void rscpErrorOut(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

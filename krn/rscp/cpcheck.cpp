@@ -25,7 +25,8 @@ struct Report {
     uint32_t errors = 0;
     uint32_t warnings = 0;
 
-    void Emit(rscpeSinkFunc sink, rscpeOutputFunc ctx, const char* fmt, va_list ap)
+    __attribute__((format(printf, 4, 0))) void Emit(rscpeSinkFunc sink, rscpeOutputFunc ctx, const char* fmt,
+                                                    va_list ap)
     {
         char line[100];
         vsnprintfR(line, sizeof line, fmt, ap);
@@ -177,27 +178,27 @@ int32_t rscpqc_quality_check(rscpeSinkFunc errSink, rscpeOutputFunc errCtx, rscp
         if (c->cache07 > L / 2)
             r.Warning("CCC cache07 too large: %ld", static_cast<long>(c->cache07));
 
-        const auto one = [&r](bool bad, const char* fmt, uint32_t v) {
+        const auto one = [&r](bool bad, const char* what, uint32_t v) {
             if (bad)
-                r.Error(fmt, static_cast<long>(v), static_cast<unsigned long>(v));
+                r.Error("CCC: %s: %9ld (0x%lX)", what, static_cast<long>(v), static_cast<unsigned long>(v));
         };
-        const auto two = [&r](bool bad, const char* fmt, uint32_t a, uint32_t b) {
+        const auto two = [&r](bool bad, const char* what, uint32_t a, uint32_t b) {
             if (bad)
-                r.Error(fmt, static_cast<long>(a), static_cast<unsigned long>(a), static_cast<long>(b),
-                        static_cast<unsigned long>(b));
+                r.Error("CCC: %s: %9ld (0x%lX) <=! %9ld (0x%lX)", what, static_cast<long>(a),
+                        static_cast<unsigned long>(a), static_cast<long>(b), static_cast<unsigned long>(b));
         };
-        one(c->firstT1 > L, "CCC: first_t1 > length: %9ld (0x%lX)", c->firstT1);
-        one(c->firstT1 % RSCP_T1_BYTES != 0, "CCC: first_t1 not alligned for T1: %9ld (0x%lX)", c->firstT1);
-        two(c->firstT1 > c->endT1, "CCC: first_t1 > end_t1: %9ld (0x%lX) <=! %9ld (0x%lX)", c->firstT1, c->endT1);
-        one(c->endT1 > L, "CCC: end_t1 > length: %9ld (0x%lX)", c->endT1);
-        one(c->endT1 % RSCP_T1_BYTES != 0, "CCC: end_t1 not alligned for T1: %9ld (0x%lX)", c->endT1);
-        one(c->firstT2 > L, "CCC: first_t2 > length: %9ld (0x%lX)", c->firstT2);
-        two(c->firstT2 > c->endT2, "CCC: first_t2 > end_t2: %9ld (0x%lX) <=! %9ld (0x%lX)", c->firstT2, c->endT2);
-        one(c->endT2 > L, "CCC: end_t2 > length: %9ld (0x%lX)", c->endT2);
-        one(c->firstT7 > L, "CCC: first_t7 > length: %9ld (0x%lX)", c->firstT7);
-        two(c->endT2 > c->firstT7, "CCC: end_t2 > first_t7: %9ld (0x%lX) <=! %9ld (0x%lX)", c->endT2, c->firstT7);
-        two(c->firstT7 > c->endT7, "CCC: first_t7 > end_t7: %9ld (0x%lX) <=! %9ld (0x%lX)", c->firstT7, c->endT7);
-        one(c->endT7 > L, "CCC: end_t7 > length: %9ld (0x%lX)", c->endT7);
+        one(c->firstT1 > L, "first_t1 > length", c->firstT1);
+        one(c->firstT1 % RSCP_T1_BYTES != 0, "first_t1 not alligned for T1", c->firstT1);
+        two(c->firstT1 > c->endT1, "first_t1 > end_t1", c->firstT1, c->endT1);
+        one(c->endT1 > L, "end_t1 > length", c->endT1);
+        one(c->endT1 % RSCP_T1_BYTES != 0, "end_t1 not alligned for T1", c->endT1);
+        one(c->firstT2 > L, "first_t2 > length", c->firstT2);
+        two(c->firstT2 > c->endT2, "first_t2 > end_t2", c->firstT2, c->endT2);
+        one(c->endT2 > L, "end_t2 > length", c->endT2);
+        one(c->firstT7 > L, "first_t7 > length", c->firstT7);
+        two(c->endT2 > c->firstT7, "end_t2 > first_t7", c->endT2, c->firstT7);
+        two(c->firstT7 > c->endT7, "first_t7 > end_t7", c->firstT7, c->endT7);
+        one(c->endT7 > L, "end_t7 > length", c->endT7);
 
         const long low = static_cast<long>(c->firstT1 / RSCP_T1_BYTES) * 2;
         const long high = static_cast<long>(c->endT1 / RSCP_T1_BYTES) * 2 - 1;
@@ -221,18 +222,18 @@ int32_t rscpqc_quality_check(rscpeSinkFunc errSink, rscpeOutputFunc errCtx, rscp
             c->firstT7 <= block)
             CheckFreeArea(r, c, c->endT2, c->firstT7, 2);
 
-        const auto strange = [&r](bool bad, const char* fmt, int64_t v) {
+        const auto strange = [&r](bool bad, const char* what, int64_t v) {
             if (bad)
-                r.Warning(fmt, static_cast<long>(v), static_cast<unsigned long>(v));
+                r.Warning("CCC: %s strange value: %9ld (0x%lX)", what, static_cast<long>(v),
+                          static_cast<unsigned long>(v));
         };
-        strange(c->mbcCopy < 0 || c->mbcCopy > 3, "CCC: mbc_copy strange value: %9ld (0x%lX)", c->mbcCopy);
-        strange(c->traceLevel < 0 || c->traceLevel > 2, "CCC: verbose strange value: %9ld (0x%lX)", c->traceLevel);
-        strange(c->onErrorLevel < 0 || c->onErrorLevel > 2, "CCC: err_trace strange value: %9ld (0x%lX)",
-                c->onErrorLevel);
-        strange(c->tcpdbCount > 30, "CCC: TCPDB_count strange value: %9ld (0x%lX)", c->tcpdbCount);
-        strange(c->dbCpCount > 30, "CCC: db_cp_count strange value: %9ld (0x%lX)", c->dbCpCount);
-        strange(c->mbCpCount > 30, "CCC: mb_cp_count strange value: %9ld (0x%lX)", c->mbCpCount);
-        strange(c->loadedF1Count > 70, "CCC: loaded_f1_count strange value: %9ld (0x%lX)", c->loadedF1Count);
+        strange(c->mbcCopy < 0 || c->mbcCopy > 3, "mbc_copy", c->mbcCopy);
+        strange(c->traceLevel < 0 || c->traceLevel > 2, "verbose", c->traceLevel);
+        strange(c->onErrorLevel < 0 || c->onErrorLevel > 2, "err_trace", c->onErrorLevel);
+        strange(c->tcpdbCount > 30, "TCPDB_count", c->tcpdbCount);
+        strange(c->dbCpCount > 30, "db_cp_count", c->dbCpCount);
+        strange(c->mbCpCount > 30, "mb_cp_count", c->mbCpCount);
+        strange(c->loadedF1Count > 70, "loaded_f1_count", c->loadedF1Count);
     }
     if (errors != nullptr)
         *errors = r.errors;

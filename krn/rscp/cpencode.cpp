@@ -566,10 +566,10 @@ uint32_t rscpCDecodeChar(const uint8_t* in, int32_t avail, rscpCObj_t* obj, uint
             }
             if (kind == RSCP_T1_RULE) {
                 const int32_t rule = int32_t(rscpT1RuleNo(w));
-                uint32_t v = 0;
+                uint32_t ch = 0;
                 if (InRuleLength(rule, w) == len &&
-                    DecodeInRule(rule, rscpT1RuleAttr(w), in, len, &v) == kChar) {
-                    cp = v;
+                    DecodeInRule(rule, rscpT1RuleAttr(w), in, len, &ch) == kChar) {
+                    cp = ch;
                     found = true;
                 }
                 break;

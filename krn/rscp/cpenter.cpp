@@ -79,30 +79,32 @@ uint32_t Cache07Small(int32_t line)
     return Error(RSCPETOOLONG, 5, line, "KOVPARAM(rsts/ccc/cache07) small", "F1A", arg);
 }
 
-// The T3 slot of a character for an explicit code; 0 with the slot, or the
-// code of the failure (no T3 block: 32 "F5K").
-uint32_t OutputSlot(uint32_t t2, uint32_t ch, int32_t copyMode, uint32_t** slot, int32_t line)
+// The T3 slot of a character for an explicit code, or null with the code of
+// the failure in rc (no T3 block: 32 "F5K").
+uint32_t* OutputSlot(uint32_t t2, uint32_t ch, int32_t copyMode, uint32_t* rc, int32_t line)
 {
     uint16_t* entry = PageEntry(t2, ch);
-    if (entry == nullptr)
-        return RSCPENOOBJ;
+    if (entry == nullptr) {
+        *rc = RSCPENOOBJ;
+        return nullptr;
+    }
     const uint32_t block = rscpn3__next_t3(entry, copyMode);
     if (block == 0) {
         char arg[16];
         snprintfR(arg, sizeof arg, "U+%06lx", static_cast<unsigned long>(ch));
-        return Error(RSCPETOOLONG, 6, line, "enter output char, but no T3", "F5K", arg);
+        *rc = Error(RSCPETOOLONG, 6, line, "enter output char, but no T3", "F5K", arg);
+        return nullptr;
     }
-    *slot = rscpmlT3(block) + ch % 128;
-    return 0;
+    return rscpmlT3(block) + ch % 128;
 }
 
 // An explicit output code in a character's slot: a filled slot is kept
 // unless overwrite is 1; codes of 4 bytes and more go to the cache07 area.
 uint32_t PutCode(uint32_t t2, uint32_t ch, int32_t length, const uint8_t* bytes, int32_t overwrite, int32_t copyMode)
 {
-    uint32_t* slot = nullptr;
-    const uint32_t rc = OutputSlot(t2, ch, copyMode, &slot, __LINE__);
-    if (rc != 0)
+    uint32_t rc = 0;
+    uint32_t* slot = OutputSlot(t2, ch, copyMode, &rc, __LINE__);
+    if (slot == nullptr)
         return rc;
     if (*slot != 0 && overwrite != 1)
         return 0;

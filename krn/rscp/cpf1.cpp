@@ -103,9 +103,9 @@ rscpf1Cell* Cell(rscpf1Cell* matrix, uint32_t md, uint32_t mt)
 
 rscpf1Cell* MatrixOf(uint32_t charset) { return charset < RSCPF1_CHARSETS ? rscpf1Matrices[charset] : nullptr; }
 
-const char* Formatted(char (&buffer)[50], const char* fmt, uint32_t v)
+const char* Formatted(char (&buffer)[50], const char* what, uint32_t v)
 {
-    snprintfTruncR(buffer, sizeof buffer, fmt, static_cast<int>(v));
+    snprintfTruncR(buffer, sizeof buffer, "rscpf1: %s %d", what, static_cast<int>(v));
     return buffer;
 }
 
@@ -287,7 +287,7 @@ const char* rscpf1__manufacturer_name(uint32_t v)
                                     "UTF-16", "UTF-7", "slightly modified ISO 8859-x",
                                     "slightly modified Microsoft"};
     static char buffer[50];
-    return v < 15 ? t[v] : Formatted(buffer, "rscpf1: manufacturer %d", v);
+    return v < 15 ? t[v] : Formatted(buffer, "manufacturer", v);
 }
 
 const char* rscpf1__charset_name(uint32_t v)
@@ -300,7 +300,7 @@ const char* rscpf1__charset_name(uint32_t v)
         "silkroad",                 "transsibir",     "Northern Europe", "Arabic", nullptr,
         "Eastern Europe in L1",     "Western Europe& East", "Chinese (GB)"};
     static char buffer[50];
-    return v < 28 && t[v] != nullptr ? t[v] : Formatted(buffer, "rscpf1: character set %d", v);
+    return v < 28 && t[v] != nullptr ? t[v] : Formatted(buffer, "character set", v);
 }
 
 const char* rscpf1__verdict_text(uint32_t v)
@@ -325,7 +325,7 @@ const char* rscpf1__verdict_text(uint32_t v)
     case 81: return "table translation and than simmilar by unification";
     default: {
         static char buffer[50];
-        return Formatted(buffer, "rscpf1: error code %d", v);
+        return Formatted(buffer, "error code", v);
     }
     }
 }

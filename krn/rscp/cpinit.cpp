@@ -172,7 +172,7 @@ int64_t rscpDecimal(const char* text)
 
 namespace {
 
-void Out(rscpeOutputFunc out, const char* fmt, va_list ap)
+__attribute__((format(printf, 2, 0))) void Out(rscpeOutputFunc out, const char* fmt, va_list ap)
 {
     char line[400];
     vsnprintfR(line, sizeof line, fmt, ap);

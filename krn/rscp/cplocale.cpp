@@ -364,10 +364,9 @@ uint32_t GetDBMigrateCodePagesLangs9(char* mainCp, char* cps, int32_t capacity, 
             for (uint32_t i = 0; i < mapCount; ++i)
                 matches += map[i].page >= 0;
             m.Say("  matches           :%3d", matches);
-            for (const char* counter : {"  language re-mapped:%3d", "  languages added   :%3d",
-                                        "  code pages added  :%3d", "  language ambiguous:%3d",
-                                        "  languages removed :%3d"})
-                m.Say(counter, 0);
+            for (const char* counter : {"  language re-mapped:", "  languages added   :", "  code pages added  :",
+                                        "  language ambiguous:", "  languages removed :"})
+                m.Say("%s%3d", counter, 0);
             if (result == 0) {
                 const uint32_t load = rscpumgLoadUMGCCTL(nullptr);
                 if (load == 0) {

@@ -12,11 +12,11 @@ const char* Pick(const char* const (&texts)[N], int32_t v, const char* other)
 }
 
 template <int N, int Size>
-const char* PickFormatted(const char* const (&texts)[N], uint32_t v, char (&buffer)[Size], const char* fmt)
+const char* PickFormatted(const char* const (&texts)[N], uint32_t v, char (&buffer)[Size], const char* name)
 {
     if (v < static_cast<uint32_t>(N) && texts[v] != nullptr)
         return texts[v];
-    snprintfR(buffer, Size, fmt, static_cast<int>(v));
+    snprintfR(buffer, Size, "%s(%d)", name, static_cast<int>(v));
     return buffer;
 }
 
@@ -101,7 +101,7 @@ const char* rscpCctlErrName(uint32_t v)
                                     "TabCat has illegal value",
                                     "Guess has illegal value"};
     static char buffer[40];
-    return PickFormatted(t, v, buffer, "unknown_cctlErrCode(%d)");
+    return PickFormatted(t, v, buffer, "unknown_cctlErrCode");
 }
 
 const char* rscpLangByName(uint32_t v)
@@ -110,7 +110,7 @@ const char* rscpLangByName(uint32_t v)
                                     "lang_via_inconsCp", "lang_by_vocab",  "lang_by_commonFld",
                                     "lang_by_plugin",    "lang_via_CP",    "lang_by_lateLangFld"};
     static char buffer[30];
-    return PickFormatted(t, v, buffer, "unknown_lang_by(%d)");
+    return PickFormatted(t, v, buffer, "unknown_lang_by");
 }
 
 namespace {
@@ -179,7 +179,7 @@ const char* rscpNlsKindName(uint32_t kind)
         "NLS_shiftJIS_L1", nullptr, nullptr, nullptr, "NLS_tradiCh+sJIS_L1", "NLS_simplCh+sJIS_L1",
         "NLS_corea+sJIS_L1", nullptr, nullptr, "NLS_AsianUni"};
     static char buffer[30];
-    return PickFormatted(t, kind, buffer, "unknown(%d)");
+    return PickFormatted(t, kind, buffer, "unknown");
 }
 
 const char* rscpMethodName(uint32_t method)
@@ -194,7 +194,7 @@ const char* rscpMethodName(uint32_t method)
         "l_su16get_tab", "2022_tab", "mbconv_2022tab", "tab_i1b", "tab_i1b_o1b", "tab_i1b_o1s", "tab_o1b",
         "tab_o1s", "A7_to_U6", "A7_to_U6sw"};
     static char buffer[30];
-    return PickFormatted(t, method, buffer, "unknown(%d)");
+    return PickFormatted(t, method, buffer, "unknown");
 }
 
 int32_t rscpDropOfChar(char c)

@@ -463,13 +463,13 @@ void RfcLists(Writer& w, const rscpCcc_t* c)
 
 // ---- 9 lists and tables ---------------------------------------------------------------
 
-// A line of a head and one formatted value per byte.
-void Bytes(Writer& w, const char* head, const uint8_t* bytes, uint32_t count, const char* each)
+// A line of a head and one hex value per byte, in upper or lower case.
+void Bytes(Writer& w, const char* head, const uint8_t* bytes, uint32_t count, bool upper)
 {
     char line[100];
     int32_t n = snprintfTruncR(line, sizeof line, "%s", head);
     for (uint32_t i = 0; i < count && n < int32_t(sizeof line) - 1; ++i)
-        n += snprintfTruncR(line + n, sizeof line - size_t(n), each, bytes[i]);
+        n += snprintfTruncR(line + n, sizeof line - size_t(n), upper ? " %02X" : " %02x", bytes[i]);
     w.Text(line);
 }
 
@@ -484,9 +484,9 @@ void Lists(Writer& w, const rscpCcc_t* c)
         const rscpSoSi_t& e = c->soSi[i];
         char head[40];
         snprintfR(head, sizeof head, "|    %3d: STRT     (%d)", i, int(e.soLen));
-        Bytes(w, head, e.so, e.soLen > 10 ? 10 : e.soLen, " %02x");
+        Bytes(w, head, e.so, e.soLen > 10 ? 10 : e.soLen, false);
         snprintfR(head, sizeof head, "|       : BACK     (%d)", int(e.siLen));
-        Bytes(w, head, e.si, e.siLen > 10 ? 10 : e.siLen, " %02x");
+        Bytes(w, head, e.si, e.siLen > 10 ? 10 : e.siLen, false);
     }
     w.Text("---");
     w.Line("| loaded_f1_count %d", int(c->loadedF1Count));
@@ -522,9 +522,9 @@ void Lists(Writer& w, const rscpCcc_t* c)
             n += snprintfTruncR(line + n, sizeof line - size_t(n), " %7d", int(r.pos[k].range));
             m += snprintfTruncR(weights + m, sizeof weights - size_t(m), " %7d", int(r.pos[k].weight));
         }
-        Bytes(w, "|       : byteOf1  ", start, bytes, " %02X");
-        Bytes(w, "|       : minV     ", low, bytes, " %02X");
-        Bytes(w, "|       : maxV     ", high, bytes, " %02X");
+        Bytes(w, "|       : byteOf1  ", start, bytes, true);
+        Bytes(w, "|       : minV     ", low, bytes, true);
+        Bytes(w, "|       : maxV     ", high, bytes, true);
         w.Text(line);
         w.Text(weights);
     }

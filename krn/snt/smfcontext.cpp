@@ -37,7 +37,7 @@ const char* const kSmfNames[] = {
 };
 
 // A new text of the formatted message, or NULL.
-char* Format(const char* format, va_list ap)
+__attribute__((format(printf, 1, 0))) char* Format(const char* format, va_list ap)
 {
     va_list again;
     va_copy(again, ap);
@@ -78,7 +78,7 @@ void RecordText(ManifestContext* ctx, const char* message)
 }
 
 // Records the formatted message (nothing when memory ran out).
-void RecordFormatted(ManifestContext* ctx, const char* format, va_list ap)
+__attribute__((format(printf, 2, 0))) void RecordFormatted(ManifestContext* ctx, const char* format, va_list ap)
 {
     char* message = Format(format, ap);
     if (message == nullptr)

@@ -8,6 +8,7 @@
 
 #include <strings.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,9 +73,12 @@ void Release(Exchange& x)
 }
 
 // Appends formatted text to the header; false when memory ran out.
-bool Append(Exchange& x, const char* fmt, const char* value)
+__attribute__((format(printf, 2, 3))) bool Append(Exchange& x, const char* fmt, ...)
 {
-    const int n = std::snprintf(nullptr, 0, fmt, value);
+    va_list ap;
+    va_start(ap, fmt);
+    const int n = std::vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
     if (n < 0)
         return false;
     const size_t need = x.headerLen + static_cast<size_t>(n) + 1;
@@ -91,7 +95,9 @@ bool Append(Exchange& x, const char* fmt, const char* value)
         x.header = grown;
         x.headerCap = cap;
     }
-    std::snprintf(x.header + x.headerLen, x.headerCap - x.headerLen, fmt, value);
+    va_start(ap, fmt);
+    std::vsnprintf(x.header + x.headerLen, x.headerCap - x.headerLen, fmt, ap);
+    va_end(ap);
     x.headerLen += static_cast<size_t>(n);
     return true;
 }

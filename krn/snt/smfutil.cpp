@@ -308,10 +308,10 @@ bool HasControlOrBlank(const char* text)
     return false;
 }
 
-void UrlError(SmfUtilMsg* msg, const char* fmt, const char* url)
+void UrlError(SmfUtilMsg* msg, const char* problem, const char* url)
 {
     char* shown = SmfUtilShowableURL(url);
-    SMF_TRACE(0, msg, fmt, shown ? shown : "<URL>");
+    SMF_TRACE(0, msg, "URL \"%s\" %s", shown ? shown : "<URL>", problem);
     std::free(shown);
 }
 
@@ -348,7 +348,7 @@ int SmfUtilSplitURL(SmfUtilMsg* msg, const char* url, SmfUtilURL** partsOut, cha
         SMF_TRACE(0, msg, "URL contains a blank or a control character, which is not permitted");
         rc = 1;
     } else if (!std::strstr(url, "://")) {
-        UrlError(msg, "URL \"%s\" does not have scheme/host separator (://)", url);
+        UrlError(msg, "does not have scheme/host separator (://)", url);
         rc = 1;
     }
     const char* sep = rc == 0 ? std::strstr(url, "://") : nullptr;
@@ -360,7 +360,7 @@ int SmfUtilSplitURL(SmfUtilMsg* msg, const char* url, SmfUtilURL** partsOut, cha
     const char* colon = at ? std::strchr(rest, ':') : nullptr;
     if (rc == 0 && at && (!colon || colon > at)) {
         UrlError(msg,
-                 "URL \"%s\" contains @-sign to indicate user-password-embedding, but does not have "
+                 "contains @-sign to indicate user-password-embedding, but does not have "
                  ":-sign to separate them",
                  url);
         rc = 1;

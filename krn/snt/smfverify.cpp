@@ -181,10 +181,10 @@ bool Hand(const ManifestOutText& out, const void* value, std::size_t length)
     return true;
 }
 
-// Fills the out-parameters the caller asked for.
-Outcome HandOut(ManifestContext* ctx, Held& held, const ManifestSignerOut& out)
+// Fills the out-parameters the caller asked for; the signer was checked
+// to be there by the caller.
+Outcome HandOut(ManifestContext* ctx, Held& held, const SsfSigRcpInfo& signer, const ManifestSignerOut& out)
 {
-    const SsfSigRcpInfo* signer = held.Signer();
     const SsfSigRcpInfo* authority = held.Authority();
     struct Item {
         const ManifestOutText& pair;
@@ -194,10 +194,10 @@ Outcome HandOut(ManifestContext* ctx, Held& held, const ManifestSignerOut& out)
         const char* done;
     };
     const Item items[] = {
-        {out.signerCertificate, signer->certificate, signer->certificateLen,
+        {out.signerCertificate, signer.certificate, signer.certificateLen,
          "No memory available for signer certificate.", "Signer Certificate returned\n"},
-        {out.signerId, signer->id, signer->idLen, "No memory available for signer Id.", "Signer Id returned\n"},
-        {out.signingTime, signer->time, signer->timeLen, "No memory available for signing time.",
+        {out.signerId, signer.id, signer.idLen, "No memory available for signer Id.", "Signer Id returned\n"},
+        {out.signingTime, signer.time, signer.timeLen, "No memory available for signing time.",
          "Signing Time returned\n"},
         {out.tsaId, authority != nullptr ? authority->id : nullptr, authority != nullptr ? authority->idLen : 0,
          "No memory available for TSA Id.", "TSA Id returned\n"},
@@ -217,7 +217,7 @@ Outcome HandOut(ManifestContext* ctx, Held& held, const ManifestSignerOut& out)
     if (out.signerIssuer.buffer == nullptr || out.signerIssuer.length == nullptr)
         return {};
     Certificate cert(held.fn);
-    int rc = SsfLibCertfromASN1(held.fn, signer->certificate, signer->certificateLen, &cert.cert);
+    int rc = SsfLibCertfromASN1(held.fn, signer.certificate, signer.certificateLen, &cert.cert);
     if (rc != 0) {
         SmfRecord(ctx, "SsfCertfromASN1 failed");
         return {SMF_ESSFLIB, rc};
@@ -309,7 +309,7 @@ Outcome Validate(ManifestContext* ctx, Held& held, const char* data, std::size_t
         if (o.smf != SMF_OK)
             return o;
     }
-    return out != nullptr ? HandOut(ctx, held, *out) : Outcome{};
+    return out != nullptr ? HandOut(ctx, held, *signer, *out) : Outcome{};
 }
 
 }  // namespace

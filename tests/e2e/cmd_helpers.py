@@ -2,6 +2,7 @@
 directory and building KOX archives byte by byte (raw data blocks), so that
 archives the program itself would never write can be fed to it."""
 
+import atexit
 import os
 import resource
 import shutil
@@ -13,7 +14,46 @@ import unittest
 import zlib
 
 KOVZEF = os.environ.get("KOVZEF", "kovzef")
-SCRATCH = os.environ.get("KOV_E2E_TMP") or tempfile.gettempdir()
+NOBODY = 65534
+
+
+def _scratch():
+    """The directory the build names in KOV_E2E_TMP, or else a fresh one of
+    this run's own, removed at its end."""
+    named = os.environ.get("KOV_E2E_TMP")
+    if named:
+        return named
+    fresh = tempfile.mkdtemp(prefix="kov-e2e-")
+    atexit.register(shutil.rmtree, fresh, True)
+    return fresh
+
+
+SCRATCH = _scratch()
+
+
+def reachable_program(case):
+    """A copy of the program for a run without privileges: the checkout may
+    lie where an unprivileged user cannot reach (below a home directory of
+    mode 700), so the program and the crypto library it loads from beside
+    itself are copied into a fresh directory every user can enter; the case
+    removes it at its end."""
+    where = tempfile.mkdtemp(prefix="kov-bin-")
+    case.addCleanup(shutil.rmtree, where, True)
+    os.chmod(where, 0o755)
+    program = shutil.copy2(KOVZEF, os.path.join(where, os.path.basename(KOVZEF)))
+    library = os.path.join(os.path.dirname(os.path.abspath(KOVZEF)), "libkovcrypto.so")
+    if os.path.exists(library):
+        shutil.copy2(library, where)
+    for name in os.listdir(where):
+        os.chmod(os.path.join(where, name), 0o755)
+    return program
+
+
+def drop_privileges():
+    """For preexec_fn: a run as root goes on as the unprivileged user."""
+    if os.geteuid() == 0:
+        os.setgid(NOBODY)
+        os.setuid(NOBODY)
 
 
 def run(args, cwd, env=None, max_file_size=None, cpus=None, xfsz_ignored=True):

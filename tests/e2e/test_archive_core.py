@@ -13,8 +13,7 @@ import sys
 import unittest
 import zlib
 
-KOVZEF = os.environ.get("KOVZEF", "kovzef")
-TMP = os.environ.get("KOV_E2E_TMP", "/tmp/kov_e2e_archive_core")
+from cmd_helpers import KOVZEF, SCRATCH as TMP
 
 
 def ref_crc(data, crc=0):

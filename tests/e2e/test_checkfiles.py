@@ -5,8 +5,7 @@ import subprocess
 import sys
 import unittest
 
-KOVZEF = os.environ.get("KOVZEF", "kovzef")
-TMP = os.environ.get("KOV_E2E_TMP", "/tmp/kov-e2e-checkfiles")
+from cmd_helpers import KOVZEF, SCRATCH as TMP
 HEADER = ["# KOVZEF: list of missing files", "# =========================="]
 MESSAGE = "KOVZEF: some files are missing. See files.log"
 

@@ -1,22 +1,23 @@
 """Program entry: usage text and version report for short command lines, the
 exit status of failures, output redirection and clean-up of failed runs."""
-import hashlib
 import os
 import shutil
 import subprocess
 import sys
 import unittest
 
-KOVZEF = os.environ.get("KOVZEF", "kovzef")
-TMP = os.environ.get("KOV_E2E_TMP", "/tmp/kov-e2e-cli-basic")
+from cmd_helpers import KOVZEF, SCRATCH as TMP
 
-# SHA-256 of the 196 lines of the usage text, each with its line end.
-USAGE_SHA256 = "41dd441ee469c9b8b47db26c693ae745f56ed338ec83f58f3f0059c454bbf3a8"
-USAGE_LINES = 196
+# The usage text as the program prints it, each line with its line end.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "usage.txt"), encoding="latin-1") as _f:
+    USAGE = _f.read()
+USAGE_LINES = USAGE.count("\n")
 REPORT_START = "\n--------------------\nKOVZEF information\n--------------------\n"
 
 
 class CliBasicTest(unittest.TestCase):
+    maxDiff = None
+
     def setUp(self):
         self.dir = os.path.join(TMP, self._testMethodName)
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -50,8 +51,7 @@ class CliBasicTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertEqual(err, "")
         usage, rest = self.split_usage(out)
-        self.assertTrue(usage.startswith("usage:\n\ncreate a new archive:\n"))
-        self.assertEqual(hashlib.sha256(usage.encode("latin-1")).hexdigest(), USAGE_SHA256)
+        self.assertEqual(usage, USAGE)
         # The usage text ends with its own empty line; the log manager adds one
         # more line end, and the report begins with an empty line of its own.
         self.assertTrue(rest.startswith("\n" + REPORT_START), rest[:80])
@@ -71,15 +71,11 @@ class CliBasicTest(unittest.TestCase):
             self.assertEqual("\n" + out, report, arg)
         self.assertEqual(os.listdir(self.dir), [])
 
-    def test_no_command(self):
-        status, out, _ = self.run_kovzef("a", "b")
-        self.assertEqual(status, 21)
-        # No stale system error text after the code suffix.
-        self.assertEqual(out, "KOVZEF: please specify a command (one of -c, -x, -t, -d, -a, -m, "
-                              "-l, -S, -M) (error 21). \n")
-
     def test_failures_print_one_line_with_their_status(self):
+        # No stale system error text after the code suffix.
         cases = [
+            (["a", "b"], 21, "KOVZEF: please specify a command (one of -c, -x, -t, -d, -a, -m, "
+                             "-l, -S, -M) (error 21). \n"),
             (["-cve", "x"], 20, "KOVZEF: unknown command option e (error 20). \n"),
             (["-c", "-v"], 29, "KOVZEF: no files given for archiving (error 29). \n"),
             (["-tvf", "a.kox", "-f", "b.kox"], 18, "KOVZEF: f: use option only once (error 18). \n"),

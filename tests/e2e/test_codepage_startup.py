@@ -6,8 +6,7 @@ import shutil
 import subprocess
 import unittest
 
-KOVZEF = os.environ.get("KOVZEF", "kovzef")
-TMP = os.environ.get("KOV_E2E_TMP", "/tmp/kov-e2e-codepage-startup")
+from cmd_helpers import KOVZEF, SCRATCH as TMP
 
 
 class CodePageStartupTest(unittest.TestCase):

@@ -10,7 +10,8 @@ import subprocess
 import sys
 import unittest
 
-from cmd_helpers import KOVZEF, ScratchCase, archive_bytes, entry_bytes, kox_crc
+from cmd_helpers import (KOVZEF, NOBODY, ScratchCase, archive_bytes, drop_privileges, entry_bytes, kox_crc,
+                         reachable_program)
 
 
 def sanitizer_clean(test, stderr):
@@ -334,16 +335,11 @@ class HostileInput(ScratchCase):
         os.mkdir(self.path("closed"))
         self.write("closed/inner", b"x")
         os.chmod(self.path("closed"), 0o444)
-        nobody = 65534
-        os.chown(self.dir, nobody, nobody)
-        os.chown(self.path("f"), nobody, nobody)
-
-        def drop():
-            os.setgid(nobody)
-            os.setuid(nobody)
-        proc = subprocess.run([KOVZEF, "-cif", "b.kox", "closed", "f"], cwd=self.dir,
+        os.chown(self.dir, NOBODY, NOBODY)
+        os.chown(self.path("f"), NOBODY, NOBODY)
+        proc = subprocess.run([reachable_program(self), "-cif", "b.kox", "closed", "f"], cwd=self.dir,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60,
-                              preexec_fn=drop if os.geteuid() == 0 else None)
+                              preexec_fn=drop_privileges)
         out = proc.stdout.decode("latin-1")
         self.assertEqual(proc.returncode, 44, out)
         self.assertIn("KOVZEF: file 'closed/*' is inaccessible", out)

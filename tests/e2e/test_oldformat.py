@@ -16,8 +16,7 @@ import time
 import unittest
 import zlib
 
-KOVZEF = os.environ.get("KOVZEF", "kovzef")
-TMP = os.environ.get("KOV_E2E_TMP", "/tmp/kov-e2e-oldformat")
+from cmd_helpers import KOVZEF, SCRATCH as TMP
 ENV = dict(os.environ, TZ="UTC", LC_ALL="C")
 
 

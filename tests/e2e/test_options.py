@@ -6,8 +6,7 @@ import subprocess
 import sys
 import unittest
 
-KOVZEF = os.environ.get("KOVZEF", "kovzef")
-TMP = os.environ.get("KOV_E2E_TMP", "/tmp/kov-e2e-options")
+from cmd_helpers import KOVZEF, SCRATCH as TMP
 
 
 class MisuseTest(unittest.TestCase):

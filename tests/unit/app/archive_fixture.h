@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -106,7 +106,9 @@ protected:
     }
     Bytes Get(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
     }
     // Writes bytes as an archive file and returns its path.
     std::string Archive(const Bytes& bytes, const char* name = "t.kox") {

@@ -17,6 +17,7 @@
 #include "app/except.h"
 #include "app/logman.h"
 #include "app/options.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -36,8 +37,7 @@ class AppTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        const char* base = std::getenv("KOV_TEST_TMP");
-        m_dir = fs::path(base ? base : "/tmp/kov-app-test") /
+        m_dir = fs::path(KovTestTmp()) /
                 testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);

@@ -11,6 +11,7 @@
 #include "app/application.h"
 #include "app/extractapi.h"
 #include "app/logman.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -66,8 +67,7 @@ class ExtractApiTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        const char* base = std::getenv("KOV_TEST_TMP");
-        m_dir = fs::path(base ? base : "/tmp/kov-extractapi") /
+        m_dir = fs::path(KovTestTmp()) /
                 testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(m_dir);
         fs::create_directories(m_dir / "target");

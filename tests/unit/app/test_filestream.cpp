@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,7 +30,9 @@ protected:
     }
     std::string Get(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
     }
 
     std::string dir;

@@ -15,6 +15,7 @@
 
 #include "app/except.h"
 #include "app/fshelpers.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -24,8 +25,7 @@ class FsHelpersTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* base = std::getenv("KOV_TEST_TMP");
-        fs::path root = base != nullptr ? fs::path(base) : fs::temp_directory_path() / "kov-fs";
+        fs::path root = KovTestTmp();
         dir_ = root / ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(dir_);
         fs::create_directories(dir_);

@@ -14,6 +14,7 @@
 #include "app/except.h"
 #include "app/listfiles.h"
 #include "app/options.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
@@ -26,8 +27,7 @@ protected:
     void SetUp() override
     {
         COptions::DestroyInstance();
-        const char* base = std::getenv("KOV_TEST_TMP");
-        fs::path root = base != nullptr ? fs::path(base) : fs::temp_directory_path() / "kov-lf";
+        fs::path root = KovTestTmp();
         dir_ = root / ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(dir_);
         fs::create_directories(dir_);

@@ -11,6 +11,7 @@
 #include "app/logman.h"
 #include "app/statistics.h"
 #include "app/usage.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -18,8 +19,7 @@ namespace {
 
 fs::path TempDir(const char* name)
 {
-    const char* base = std::getenv("KOV_TEST_TMP");
-    fs::path dir = fs::path(base ? base : "/tmp") / name;
+    fs::path dir = fs::path(KovTestTmp()) / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;

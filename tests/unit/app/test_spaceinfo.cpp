@@ -11,6 +11,7 @@
 #include "app/application.h"
 #include "app/options.h"
 #include "app/spaceinfo.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -26,8 +27,7 @@ class SpaceInfoTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* base = std::getenv("KOV_TEST_TMP");
-        root = fs::path(base ? base : "/tmp") / ("space-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+        root = fs::path(KovTestTmp()) / ("space-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
                                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root);
         fs::create_directories(root / "a");

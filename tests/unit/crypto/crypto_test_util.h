@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "tests/unit/scratch_dir.h"
 
 namespace cryptotest {
 
@@ -27,8 +28,7 @@ inline std::string RandomBytes(std::mt19937& gen, size_t n) {
 // argument and returns its output split into lines.  An empty result means
 // Python could not be run.
 inline std::vector<std::string> PythonLines(const std::string& script, const std::vector<std::string>& inputs) {
-  const char* tmp = std::getenv("KOV_TEST_TMP");
-  const std::string dir = tmp ? tmp : "/tmp";
+  const std::string dir = KovTestTmp();
   if (std::system(("mkdir -p '" + dir + "'").c_str()) != 0) return {};
   const std::string inPath = dir + "/oracle_input.txt", scriptPath = dir + "/oracle.py";
   FILE* f = std::fopen(inPath.c_str(), "w");

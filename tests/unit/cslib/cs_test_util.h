@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cslib/cslib.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace cstest {
 
@@ -44,8 +45,7 @@ inline Bytes Random(size_t n, unsigned seed = 7) {
 }
 
 inline std::string TmpDir() {
-  const char* t = std::getenv("KOV_TEST_TMP");
-  std::string dir = t ? t : "/tmp/kov_cslib_test";
+  std::string dir = KovTestTmp();
   std::filesystem::create_directories(dir);
   return dir;
 }

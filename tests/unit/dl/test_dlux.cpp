@@ -13,6 +13,7 @@
 #include "dl/dlux.h"
 #include "trace/dptrc.h"
 #include "trace/errinfo.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
@@ -49,8 +50,7 @@ class Dl : public ::testing::Test {
   }
   // A directory of its own under the test's scratch area.
   static fs::path Scratch(const std::string& name) {
-    const char* tmp = std::getenv("KOV_TEST_TMP");
-    fs::path dir = fs::absolute(tmp ? tmp : "/tmp/kov_dl_test") / name;
+    fs::path dir = fs::absolute(KovTestTmp()) / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;

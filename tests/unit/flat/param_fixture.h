@@ -17,6 +17,7 @@
 #include "flat/kovparam.h"
 #include "flat/kovparam_seam.h"
 #include "krn/runt/oscheck_seam.h"
+#include "tests/unit/scratch_dir.h"
 
 class StderrCapture {
 public:
@@ -74,8 +75,7 @@ protected:
     {
         for (const char* v : {"KOVSYSTEM", "KOVPARAM700", "KOVPARAMMSID", "LINCHECKOS"})
             unsetenv(v);
-        const char* base = getenv("KOV_TEST_TMP");
-        root_ = std::filesystem::path(base ? base : "/tmp/kovparam-test") /
+        root_ = std::filesystem::path(KovTestTmp()) /
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_ / "tmp");

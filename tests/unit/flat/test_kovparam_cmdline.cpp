@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <sstream>
 #include <string>
 
 #include "flat/kovparam_int.h"
@@ -102,8 +103,9 @@ TEST_F(ParamTest, LinksPlantedAtTheMergeNamesAreNeverFollowed)
     Start({"pf=" + start});
     EXPECT_EQ(err.Take(), "");
     std::ifstream in(victim);
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(content, "untouched");
+    std::ostringstream content;
+    content << in.rdbuf();
+    EXPECT_EQ(content.str(), "untouched");
     // No merge: the start profile alone is the instance profile.
     EXPECT_EQ(Get("X"), "start");
     EXPECT_EQ(kovparam_get("ONLY_INST"), nullptr);

@@ -2,7 +2,8 @@
 # Builds the test PKI with the openssl command line in the directory given:
 #   root/      "KOV Test Root": signer (RSA), tsa (critical timeStamping),
 #              oldtsa (as tsa, valid from 2019), server (TLS: localhost, 127.0.0.1),
-#              revoked (revoked: keyCompromise), expired (2020 only)
+#              revoked (revoked: keyCompromise), expired (2020 only),
+#              expiredserver (as server, 2020 only)
 #   other/     "KOV Other Root", another hierarchy: stranger, strangertsa
 #   forged/    a second root with the same name as root/ and its own key:
 #              forgedsigner (without authority key identifier)
@@ -116,6 +117,8 @@ issue root oldtsa "/C=DE/O=KOV Test/CN=KOV Old TSA" tsa -startdate 2019010100000
 issue root server "/C=DE/O=KOV Test/CN=localhost" server -days 3650
 issue root revoked "/C=DE/O=KOV Test/CN=KOV Revoked Signer" signer -days 3650
 issue root expired "/C=DE/O=KOV Test/CN=KOV Expired Signer" signer -startdate 20200101000000Z -enddate 20210101000000Z
+issue root expiredserver "/C=DE/O=KOV Test/OU=Expired/CN=localhost" server -startdate 20200101000000Z \
+    -enddate 20210101000000Z
 issue other stranger "/C=DE/O=KOV Test/CN=KOV Stranger" signer -days 3650
 issue other strangertsa "/C=DE/O=KOV Test/CN=KOV Stranger TSA" tsa -days 3650
 issue forged forgedsigner "/C=DE/O=KOV Test/CN=KOV Forged Signer" noakid -days 3650

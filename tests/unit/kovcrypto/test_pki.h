@@ -10,13 +10,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include "tests/unit/scratch_dir.h"
 
 namespace kctest {
 
 inline std::string TmpDir()
 {
-    const char* t = std::getenv("KOV_TEST_TMP");
-    return t != nullptr ? t : "/tmp/kovcrypto-test";
+    return KovTestTmp();
 }
 
 // Runs a shell command quietly; its exit status.

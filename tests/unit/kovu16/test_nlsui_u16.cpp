@@ -19,12 +19,12 @@
 #include "i18n/kovu16/nlsui_u16.h"
 #include "i18n/kovu16/u16_diag.h"
 #include "u16_test_util.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
 std::string tmpdir() {
-  const char* t = getenv("KOV_TEST_TMP");
-  std::string d = t != nullptr ? t : "/tmp/kovu16-nlsui";
+  std::string d = KovTestTmp();
   mkdir(d.c_str(), 0755);
   return d;
 }

@@ -9,13 +9,13 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+#include "tests/unit/scratch_dir.h"
 
 namespace cporacle {
 
 inline std::string RunPython(const std::string& script, const std::string& input = std::string())
 {
-    const char* tmp = std::getenv("KOV_TEST_TMP");
-    const std::string dir = tmp != nullptr ? tmp : "/tmp";
+    const std::string dir = KovTestTmp();
     if (std::system(("mkdir -p '" + dir + "'").c_str()) != 0)
         return {};
     const std::string stem = dir + "/cporacle_" + std::to_string(getpid());

@@ -12,11 +12,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "krn/rscp/cpstore.h"
 #include "nls/nlsui.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
@@ -372,8 +374,7 @@ namespace {
 
 std::string WriteFile(const std::string& name, const std::string& text)
 {
-    const char* tmp = std::getenv("KOV_TEST_TMP");
-    std::filesystem::path dir = tmp && *tmp ? tmp : "/tmp/kov-cpstore";
+    std::filesystem::path dir = KovTestTmp();
     std::filesystem::create_directories(dir);
     const std::string path = (dir / name).string();
     std::ofstream(path, std::ios::binary) << text;
@@ -479,7 +480,9 @@ TEST(CpStore, Tcp0cDumpFiltersRecordsAndReportsFormatErrors)
     close(savedErr);
 
     std::ifstream in(err);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ostringstream s;
+    s << in.rdbuf();
+    const std::string text = s.str();
     EXPECT_NE(text.find("format error in line 3:\nLINUX;DE;DE ;;1100;x;de_DE.ISO-8859-1\n"), std::string::npos);
     EXPECT_NE(text.find("format error in line 7:\nLINUX;E;GB;m;1100;x;en_GB;extra\n"), std::string::npos);
     EXPECT_NE(text.find("empty.dat is empty\n"), std::string::npos);

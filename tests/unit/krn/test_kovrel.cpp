@@ -6,6 +6,7 @@
 #include <string>
 
 #include "krn/runt/kovrel.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ TEST(KovRel, ReleaseNumbersAndChecks)
 
 TEST(KovRel, VersionInfoMarkersAcrossChunks)
 {
-    const std::string dir = std::getenv("KOV_TEST_TMP") ? std::getenv("KOV_TEST_TMP") : "/tmp";
+    const std::string dir = KovTestTmp();
     (void)!std::system(("mkdir -p " + dir).c_str());
     const std::string path = dir + "/verinfo.bin";
     const auto readBack = [&path](const std::string& data) {

@@ -10,6 +10,7 @@
 
 #include "crypto/hadigest.h"
 #include "tests/unit/krn/manifest_fixture.h"
+#include "tests/unit/scratch_dir.h"
 
 using namespace smftest;
 
@@ -17,8 +18,7 @@ namespace {
 
 std::string TmpDir()
 {
-    const char* t = std::getenv("KOV_TEST_TMP");
-    std::string dir = t != nullptr ? t : "/tmp/krn-test-manifest";
+    std::string dir = KovTestTmp();
     mkdir(dir.c_str(), 0755);
     return dir;
 }

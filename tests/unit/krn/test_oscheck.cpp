@@ -20,6 +20,7 @@
 #include "krn/runt/oscheck.h"
 #include "krn/runt/oscheck_seam.h"
 #include "krn/runt/proctools.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
@@ -194,8 +195,7 @@ TEST_F(OsCheckTest, KernelSettingsAreReadFromProcAndNamesStayInside)
 
 TEST_F(OsCheckTest, TemporaryFilesAreNewPrivateAndKeepTheirSuffix)
 {
-    const char* base = getenv("KOV_TEST_TMP");
-    std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp/kovparam-test") / "mkstemps";
+    std::filesystem::path dir = std::filesystem::path(KovTestTmp()) / "mkstemps";
     std::filesystem::create_directories(dir);
     std::string t1 = (dir / "fooXXXXXX.tmp").string();
     std::string t2 = t1;

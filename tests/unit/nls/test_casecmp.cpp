@@ -13,6 +13,7 @@
 #include <string>
 
 #include "nls/kovcase.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
@@ -24,8 +25,7 @@ const char* const kGbk = "zh_CN.GBK";
 class LocaleEnv : public ::testing::Environment {
  public:
   void SetUp() override {
-    const char* tmp = std::getenv("KOV_TEST_TMP");
-    std::filesystem::path dir = tmp && *tmp ? tmp : "/tmp/kov-nls-casecmp";
+    std::filesystem::path dir = KovTestTmp();
     dir /= "locales";
     std::filesystem::create_directories(dir);
     ok_ = build(dir, "de_DE", "ISO-8859-1", kLatin1) && build(dir, "zh_CN", "GBK", kGbk);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -12,14 +13,14 @@
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "oldformat/ofinternal.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 fs::path TempDir(const std::string& name) {
-    const char* base = std::getenv("KOV_TEST_TMP");
-    fs::path dir = fs::path(base ? base : "/tmp") / "ofextract" / name;
+    fs::path dir = fs::path(KovTestTmp()) / "ofextract" / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
@@ -101,7 +102,9 @@ Result RunLib(std::vector<std::string> words, OldFormatOutputFn cb = nullptr, vo
 
 std::string ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 struct Seen {

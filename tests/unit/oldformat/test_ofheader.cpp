@@ -7,6 +7,7 @@
 #include <string>
 
 #include "oldformat/ofinternal.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
@@ -15,8 +16,7 @@ OfLineResult ParseLine(const std::string& line, OfEntry& e) {
 }
 
 std::filesystem::path TempDir() {
-    const char* base = std::getenv("KOV_TEST_TMP");
-    std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp") / "ofheader";
+    std::filesystem::path dir = std::filesystem::path(KovTestTmp()) / "ofheader";
     std::filesystem::create_directories(dir);
     return dir;
 }

@@ -57,6 +57,7 @@ void SendRaw(int sock, const void* data, size_t len, const std::vector<int>& fds
     mh.msg_control = control.data();
     mh.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
     cmsghdr* cm = CMSG_FIRSTHDR(&mh);
+    ASSERT_NE(cm, nullptr);
     cm->cmsg_level = SOL_SOCKET;
     cm->cmsg_type = SCM_RIGHTS;
     cm->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());

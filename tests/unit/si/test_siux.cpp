@@ -17,6 +17,7 @@
 #include <string>
 
 #include "si/si.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
@@ -189,8 +190,7 @@ TEST(SiWrappers, AddressChecksRefuseBeforeTheSystemCall) {
 }
 
 TEST(SiWrappers, UnixPathRoundTripAtTheLongestPath) {
-  const char* tmp = std::getenv("KOV_TEST_TMP");
-  std::string dir = tmp ? tmp : "/tmp";
+  std::string dir = KovTestTmp();
   std::string cmd = "mkdir -p '" + dir + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   ASSERT_EQ(chdir(dir.c_str()), 0);

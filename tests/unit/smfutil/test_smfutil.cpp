@@ -17,6 +17,7 @@
 #include "crypto/coding.h"
 #include "krn/snt/smfhttp.h"
 #include "tests/unit/smfutil/trace_capture.h"
+#include "tests/unit/scratch_dir.h"
 
 // Huge requests must fail with null under the address sanitizer too.
 extern "C" const char* __asan_default_options()
@@ -286,8 +287,7 @@ TEST(SmfUtilDump, LinesWithHiddenRangesAndAPartialLastLine)
 
 TEST(SmfUtilDebugDump, FilesNumberedWithinTheSecondHoldBase64AndRawBytes)
 {
-    const char* tmp = std::getenv("KOV_TEST_TMP");
-    const std::string dir = std::string(tmp ? tmp : "/tmp") + "/debugdump";
+    const std::string dir = KovTestTmp() + "/debugdump";
     ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
     char old[4096];
     ASSERT_NE(getcwd(old, sizeof old), nullptr);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/unit/kovcrypto/test_pki.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace tsatest {
 
@@ -38,7 +39,7 @@ public:
     explicit Server(const std::vector<std::string>& args)
     {
         static int serial = 0;
-        dir_ = Env("KOV_TEST_TMP", "/tmp") + "/srv" + std::to_string(++serial);
+        dir_ = KovTestTmp() + "/srv" + std::to_string(++serial);
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         int in[2], out[2];

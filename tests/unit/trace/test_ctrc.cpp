@@ -16,13 +16,13 @@
 #include "trace/dptrc_hex.h"
 #include "trace/errinfo.h"
 #include "trace_test_util.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
 std::string Dir()
 {
-    const char* t = std::getenv("KOV_TEST_TMP");
-    const std::string d = std::string(t ? t : "/tmp/kov_ctrc") + "/trace";
+    const std::string d = KovTestTmp() + "/trace";
     (void)!std::system(("rm -rf " + d + " && mkdir -p " + d).c_str());
     return d;
 }

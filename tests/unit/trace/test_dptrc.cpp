@@ -115,7 +115,10 @@ TEST_F(Trace, LongFormatsAndTextsAreCutInsideTheLine)
     // characters, never a conversion split by the cut.
     std::string fmt(1023, 'f');
     fmt += "%d tail";
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
     DpTrcErr(s.f, fmt.c_str(), 42);
+#pragma GCC diagnostic pop
     EXPECT_EQ(s.Take(), "*** ERROR => Dptrc fmt string truncated\n*** ERROR => " + std::string(1023, 'f') +
                             " [mod          1234]\n");
     // Texts longer than the line, in both encodings and behind a component

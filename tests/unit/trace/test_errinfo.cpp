@@ -10,6 +10,7 @@
 #include "nls/nlsui.h"
 #include "trace/errinfo.h"
 #include "trace_test_util.h"
+#include "tests/unit/scratch_dir.h"
 
 namespace {
 
@@ -229,7 +230,7 @@ TEST_F(ErrInfo, NetworkFormRoundTripsAndHostileInput)
 
 TEST_F(ErrInfo, MessageFileLookupAndMerge)
 {
-    const std::string dir = std::getenv("KOV_TEST_TMP") ? std::getenv("KOV_TEST_TMP") : "/tmp";
+    const std::string dir = KovTestTmp();
     (void)!std::system(("mkdir -p " + dir).c_str());
     const std::string path = dir + "/errmsg";
     FILE* f = std::fopen(path.c_str(), "w");

@@ -24,6 +24,8 @@ extern "C" __attribute__((visibility("default"))) void u_getUnicodeVersion_3_4(u
 extern "C" __attribute__((visibility("default"))) void u_versionToString_3_4(const unsigned char* v, char* out) {
   snprintf(out, 20, "%u.%u", v[0], v[1]);
 }
+// The lists of stubs stay packed as written.
+// clang-format off
 STUB(u_errorName) STUB(u_charType) STUB(u_getIntPropertyValue) STUB(u_charDirection)
 STUB(u_getPropertyEnum) STUB(u_getPropertyValueName) STUB(u_setMemoryFunctions) STUB(u_init)
 STUB(u_cleanup) STUB(uenum_unext) STUB(uenum_count) STUB(u_strToUpper)
@@ -57,3 +59,4 @@ STUB(ucal_setDate) STUB(ucal_get) STUB(ucal_getMillis)
 STUB(ucal_setMillis)
 #endif
 #endif
+// clang-format on

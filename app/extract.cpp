@@ -441,7 +441,10 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
 
     if (digestFailed) {
         ++m_digestFailures;
-        if (m_extract)
+        // The file this run made goes; a device at the path was only
+        // written, and stays.
+        struct stat st;
+        if (m_extract && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
             RemoveFile(path.c_str());
         return;
     }

@@ -424,6 +424,23 @@ class TamperedAndUnsigned(SigningCase):
             self.assertIn("File>x< was not found in manifest", out)
             self.assertEqual(stat.S_IMODE(os.stat(self.path("victim")).st_mode), 0o751, stored)
 
+    @unittest.skipUnless(os.geteuid() == 0, "makes a device node")
+    def test_a_device_at_the_path_of_a_file_that_fails_its_digest_stays(self):
+        # Fault caught: a file entry not in the manifest was written into the
+        # device at its path (as a device is), and the device node was then
+        # removed with the files that failed their digests (with -P that
+        # could be any device of the system).
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        self.write("t.kox", join(header, parts[:-1] + [("nul", entry_bytes("RG", "nul", 0o100644, b"extra"))]
+                                 + parts[-1:]))
+        os.mkdir(self.path("out"))
+        os.mknod(self.path("out", "nul"), 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+        rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("out"))
+        self.assertEqual(rc, 58, out)
+        self.assertIn("File>nul< was not found in manifest", out)
+        self.assertTrue(stat.S_ISCHR(os.lstat(self.path("out", "nul")).st_mode))
+
     def test_unsigned_archives_never_pass_a_verification(self):
         rc, out = run(["-cf", "u.kox", "d"], self.dir)
         self.assertEqual(rc, 0, out)

@@ -144,7 +144,11 @@ void RemoveStaleReplacements(int dirFd, const std::string& directory, const std:
         if (temp < 0)
             continue;
         struct stat st;
-        if (fstat(temp, &st) == 0 && S_ISREG(st.st_mode) && (st.st_uid == geteuid() || geteuid() == 0) &&
+        // Only a file of this user: another user's file of that name is not
+        // this run's to judge, whoever runs it (one left by a create of
+        // another user's archive under the superuser has that user as owner
+        // and goes with that user's next create).
+        if (fstat(temp, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
             flock(temp, LOCK_EX | LOCK_NB) == 0)
             unlinkat(dirfd(dir), name, 0);
         close(temp);

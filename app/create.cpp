@@ -354,26 +354,32 @@ void CCreate::WriteResolvedLink(const std::string& path, const FindData& data, C
 
 CDirEntry* CCreate::CreateFileObject(const std::string& path, const FindData& /*data*/)
 {
-    struct stat gone;
-    if (stat(path.c_str(), &gone) != 0 && lstat(path.c_str(), &gone) != 0)
-        return nullptr;
-    switch (GetPathType(path.c_str())) {
-    case KOV_PATH_DIRECTORY:
-        return new (m_directoryStorage) CDirectory(path);
-    case KOV_PATH_DANGLING: {
-        struct stat st;
-        if (stat(path.c_str(), &st) != 0 && errno == ELOOP)
-            throw CStatExcept(path);
-        [[fallthrough]];
+    // Each look at the link decides on what it finds, so that a link gone
+    // at any moment since it was listed is reported, not taken for an error
+    // of the run.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return new (m_directoryStorage) CDirectory(path);
+        if (!S_ISREG(st.st_mode))
+            throw CExcept("KOVZEF: error creating file object for " + path, 100, true);
+    } else {
+        const int statError = errno;
+        struct stat own;
+        if (lstat(path.c_str(), &own) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                return nullptr;
+            throw CAccessExcept(path);
+        }
+        if (!S_ISLNK(own.st_mode))
+            throw CExcept("KOVZEF: error creating file object for " + path, 100, true, statError);
+        if (statError == ELOOP)
+            throw CStatExcept(path, statError);
+        // A link that leads nowhere is stored as a file, which reports it.
     }
-    case KOV_PATH_REGULAR: {
-        CFile* file = new (m_fileStorage) CFile(path);
-        file->SetDigestEnabled(m_digestEnabled);
-        return file;
-    }
-    default:
-        throw CExcept("KOVZEF: error creating file object for " + path, 100, true);
-    }
+    CFile* file = new (m_fileStorage) CFile(path);
+    file->SetDigestEnabled(m_digestEnabled);
+    return file;
 }
 
 void CCreate::AddChild(const std::string& path, uint32_t attributes, const FindData& data,

@@ -65,6 +65,18 @@ void SetTime(const std::string& path, uint64_t mtime)
         throw CChgDateExcept(path);
 }
 
+// Whether something other than a directory took the place of the directory
+// at path since its entry was extracted (with -j a later file entry removes
+// it, and a link entry may then be made there): its time and mode are then
+// no longer the entry's to set, least of all through a link.
+bool ReplacedSinceMade(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();  // a trailing "/" would have lstat follow a link
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 // State of an extraction run that outlives one archive: the links this run
 // made (so later entries are never written through them), the directories
 // waiting for their final mode, and the private creation mask.
@@ -170,6 +182,8 @@ public:
         try {
             for (; done < pending.size(); ++done) {
                 const PendingDirectory& dir = pending[done];
+                if (ReplacedSinceMade(dir.path))
+                    continue;
                 SetTime(dir.path, dir.mtime);
                 if (dir.setMode && chmod(dir.path.c_str(), dir.mode & 07777) != 0)
                     throw CChgModExcept(dir.path);
@@ -184,6 +198,8 @@ public:
     void ApplyPendingQuietly() noexcept
     {
         for (const PendingDirectory& dir : pending) {
+            if (ReplacedSinceMade(dir.path))
+                continue;
             struct utimbuf times;
             times.actime = times.modtime = static_cast<time_t>(dir.mtime);
             utime(dir.path.c_str(), &times);
@@ -425,7 +441,10 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
 
     if (digestFailed) {
         ++m_digestFailures;
-        if (m_extract)
+        // The file this run made goes; a device at the path was only
+        // written, and stays.
+        struct stat st;
+        if (m_extract && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
             RemoveFile(path.c_str());
         return;
     }

@@ -51,10 +51,16 @@ bool MakeParents(const std::string& path, OfError& error) {
     return true;
 }
 
-bool MakeDirectory(const OfEntry& e, OfError& error) {
+// A link to a directory at the entry's path is used, but its target's mode
+// and time are not the entry's to change: linked is set and nothing else is
+// done to it.
+bool MakeDirectory(const OfEntry& e, OfError& error, bool& linked) {
     struct stat st;
+    linked = false;
     if (stat(e.target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        chmod(e.target.c_str(), 0700);  // writable while its entries arrive
+        struct stat own;
+        linked = lstat(e.target.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+        if (!linked) chmod(e.target.c_str(), 0700);  // writable while its entries arrive
         return true;
     }
     if (mkdir(e.target.c_str(), 0700) != 0) {
@@ -170,8 +176,9 @@ bool Extractor::Run() {
         if (write_ && !MakeParents(e.target, error_)) return false;
         if (e.IsDirectory()) {
             if (write_) {
-                if (!MakeDirectory(e, error_)) return false;
-                dirs_.push_back(&e);
+                bool linked = false;
+                if (!MakeDirectory(e, error_, linked)) return false;
+                if (!linked) dirs_.push_back(&e);
             }
             continue;
         }

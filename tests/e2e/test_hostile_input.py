@@ -354,14 +354,16 @@ class HostileInput(ScratchCase):
         self.write("target", b"t")
         self.write("z", b"z")
         os.symlink("target", self.path("lnk"))
-        # The link is listed; every later look at it finds nothing.
-        vanish = ["strace", "-f", "-qq", "-o", "/dev/null", "-P", "lnk",
-                  "-e", "trace=%stat,%file,readlink,readlinkat",
-                  "-e", "inject=newfstatat,statx:error=ENOENT:when=2+",
-                  "-e", "inject=readlink,readlinkat,openat:error=ENOENT"]
+        # The link is listed; every later look at it finds nothing.  Also
+        # caught: a link gone between two looks of the run at it (the third
+        # look on) still ended the run.
         env = dict(os.environ, TZ="UTC")
         env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"  # no leak check under ptrace
-        for flags in ("-cif", "-cirf"):
+        for flags, when in (("-cif", 2), ("-cirf", 2), ("-cif", 3)):
+            vanish = ["strace", "-f", "-qq", "-o", "/dev/null", "-P", "lnk",
+                      "-e", "trace=%stat,%file,readlink,readlinkat",
+                      "-e", "inject=newfstatat,statx:error=ENOENT:when=%d+" % when,
+                      "-e", "inject=readlink,readlinkat,openat:error=ENOENT"]
             proc = subprocess.run(vanish + [KOVZEF, flags, "a.kox", "lnk", "z"], cwd=self.dir, env=env,
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
             out = proc.stdout.decode("latin-1")

@@ -329,13 +329,24 @@ class OldFormatTest(unittest.TestCase):
                 f.write(b"precious")
         os.symlink(self.path("soft.keep"), self.path("out", "soft"))
         os.link(self.path("hard.keep"), self.path("out", "hard"))
-        write_archive(self.path("old.zef"), [Entry("soft", b"one\n"), Entry("hard", b"two\n")])
+        # A directory entry at a link to a directory uses it, but leaves its
+        # target's mode and time alone.  Fault caught: the directory outside
+        # the target got the entry's mode (here 0777) and time.
+        os.makedirs(self.path("victim"))
+        os.chmod(self.path("victim"), 0o751)
+        os.utime(self.path("victim"), (1_000_000_000, 1_000_000_000))
+        os.symlink(os.path.join("..", "victim"), self.path("out", "d"))
+        write_archive(self.path("old.zef"), [Entry("soft", b"one\n"), Entry("hard", b"two\n"),
+                                             Entry("d", typ="D", mode=0o777)])
         rc, out, err = self.run_kovzef("-xf", "old.zef", "-R", "out")
         self.assertEqual(rc, 0, out + err)
         for name, data in (("soft", b"one\n"), ("hard", b"two\n")):
             self.assertEqual(read(self.path(name + ".keep")), b"precious")
             self.assertFalse(os.path.islink(self.path("out", name)))
             self.assertEqual(read(self.path("out", name)), data)
+        self.assertTrue(os.path.islink(self.path("out", "d")))
+        st = os.stat(self.path("victim"))
+        self.assertEqual((stat.S_IMODE(st.st_mode), st.st_mtime), (0o751, 1_000_000_000))
 
     def test_stored_absolute_name_stays_absolute_with_P_only(self):
         target = self.path("abs", "target.txt")

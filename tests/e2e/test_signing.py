@@ -9,6 +9,7 @@ The manifest's signature is also checked by `openssl cms -verify`."""
 import hashlib
 import os
 import shutil
+import stat
 import struct
 import subprocess
 import sys
@@ -402,6 +403,43 @@ class TamperedAndUnsigned(SigningCase):
         rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("y"))
         self.assertEqual(rc, 40, out)
         self.assertEqual(self.content("y/d/a.txt"), self.content("d/a.txt"))
+
+    def test_a_directory_replaced_during_the_run_keeps_its_mode_away_from_a_link(self):
+        # Fault caught: with -j a file entry removed the directory an earlier
+        # entry made, the file failed its digest and was removed, a link
+        # entry put a link to a directory outside in its place, and the
+        # directory's mode (0777 here) and time were then set through it.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        os.mkdir(self.path("victim"))
+        os.chmod(self.path("victim"), 0o751)
+        for stored in ("x", "x/"):
+            extra = [("x", entry_bytes("DR", stored, 0o40777)),
+                     ("x", entry_bytes("RG", "x", 0o100644, b"extra")),
+                     ("x", entry_bytes("LK", "x", 0o120777, target=self.path("victim")))]
+            self.write("t.kox", join(header, parts[:-1] + extra + parts[-1:]))
+            out_dir = tempfile.mkdtemp(dir=self.dir)
+            rc, out = self.kov("-xjVf", "../t.kox", key=None, cwd=out_dir)
+            self.assertEqual(rc, 58, out)
+            self.assertIn("File>x< was not found in manifest", out)
+            self.assertEqual(stat.S_IMODE(os.stat(self.path("victim")).st_mode), 0o751, stored)
+
+    @unittest.skipUnless(os.geteuid() == 0, "makes a device node")
+    def test_a_device_at_the_path_of_a_file_that_fails_its_digest_stays(self):
+        # Fault caught: a file entry not in the manifest was written into the
+        # device at its path (as a device is), and the device node was then
+        # removed with the files that failed their digests (with -P that
+        # could be any device of the system).
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        self.write("t.kox", join(header, parts[:-1] + [("nul", entry_bytes("RG", "nul", 0o100644, b"extra"))]
+                                 + parts[-1:]))
+        os.mkdir(self.path("out"))
+        os.mknod(self.path("out", "nul"), 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+        rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("out"))
+        self.assertEqual(rc, 58, out)
+        self.assertIn("File>nul< was not found in manifest", out)
+        self.assertTrue(stat.S_ISCHR(os.lstat(self.path("out", "nul")).st_mode))
 
     def test_unsigned_archives_never_pass_a_verification(self):
         rc, out = run(["-cf", "u.kox", "d"], self.dir)

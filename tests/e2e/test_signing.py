@@ -17,6 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cmd_helpers import KOVZEF, SCRATCH, ScratchCase, entry_bytes, kox_entries, run  # noqa: E402
+import test_oldformat as oldformat  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PKI_SCRIPT = os.path.join(HERE, "..", "unit", "kovcrypto", "make_test_pki.sh")
@@ -410,6 +411,24 @@ class TamperedAndUnsigned(SigningCase):
             rc, out = self.kov(command, "u.kox", key=None)
             self.assertEqual(rc, 59, command + out)
             self.assertIn("KOVZEF: u.kox is not digitally signed", out)
+
+    def test_an_old_format_archive_in_place_of_a_signed_one_is_unsigned(self):
+        # An archive of the old format carries no signature, yet under V and S
+        # it was handed to the old-format library: listed, tested and
+        # extracted unchecked with status 0.
+        script = b"#!/bin/sh\necho replaced\n" * 8
+        oldformat.write_archive(self.path("old.kox"), [oldformat.Entry("d/a.txt", script, mode=0o755)])
+        for command in ("-tVf", "-tSf", "-dVf", "-dSf", "-xVf", "-xSf"):
+            out_dir = tempfile.mkdtemp(dir=self.dir)
+            rc, out = self.kov(command, "../old.kox", key=None, cwd=out_dir)
+            self.assertEqual(rc, 59, command + out)
+            self.assertIn("KOVZEF: ../old.kox is not digitally signed", out)
+            self.assertEqual(os.listdir(out_dir), [], command)
+        # Without verification the old format is still read.
+        os.mkdir(self.path("x"))
+        rc, out = self.kov("-xf", "../old.kox", key=None, cwd=self.path("x"))
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(self.content("x/d/a.txt"), script)
 
     def test_signers_and_revocation_lists(self):
         self.sign_new()

@@ -347,6 +347,8 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     const std::string name = entry->GetName();
     if (!Selected(entry, name) || DamagedBeforeData(entry, name))
         return;
+    if (m_options.verify || m_options.sign)
+        RefuseInPlaceOfSignedFile(m_archive, *entry);
     const KoxHeaderInfo info = entry->GetHeaderInfo();
     const bool isDirectory = entry->IsDirectory();
     auto* link = dynamic_cast<CLink*>(entry);

@@ -404,6 +404,25 @@ class TamperedAndUnsigned(SigningCase):
         self.assertEqual(rc, 40, out)
         self.assertEqual(self.content("y/d/a.txt"), self.content("d/a.txt"))
 
+    def test_a_link_or_directory_never_takes_the_place_of_a_signed_file(self):
+        # The signed d/a.txt removed and a link or directory of its name put
+        # in: named on the command line, it was extracted (or tested) as if
+        # verified with status 0, a link to whatever the editor chose; without
+        # names the run failed, but only after the link was made.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        kept = [p for p in parts if p[0] != "d/a.txt"]
+        for what, entry in (("a link", entry_bytes("LK", "d/a.txt", 0o120777, target="b.bin")),
+                            ("a directory", entry_bytes("DR", "d/a.txt", 0o40755))):
+            self.write("t.kox", join(header, kept[:-1] + [("d/a.txt", entry)] + kept[-1:]))
+            for args in (("-xVf", "../t.kox", "d/a.txt"), ("-xSf", "../t.kox", "d/a.txt"),
+                         ("-dVf", "../t.kox", "d/a.txt"), ("-xVf", "../t.kox")):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                rc, out = self.kov(*args, key=None, cwd=out_dir)
+                self.assertEqual(rc, 58, "%s %s: %s" % (what, args, out))
+                self.assertIn("Entry >d/a.txt< is " + what + ", but the manifest lists a file of that name", out)
+                self.assertFalse(os.path.lexists(os.path.join(out_dir, "d", "a.txt")), "%s %s" % (what, args))
+
     def test_unsigned_archives_never_pass_a_verification(self):
         rc, out = run(["-cf", "u.kox", "d"], self.dir)
         self.assertEqual(rc, 0, out)

@@ -407,7 +407,16 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     // A file is finished on its open descriptor.
     if (m_extract && file != nullptr)
         file->LeaveStreamOpen();
-    entry->Extract(m_archive);
+    try {
+        entry->Extract(m_archive);
+    } catch (...) {
+        // Under verification a file whose data did not pass whole (damaged
+        // blocks, a cut archive, a failed write) was never verified: what
+        // this entry wrote of it does not stay.
+        if (m_extract && file != nullptr && file->FileDescriptor() >= 0 && (m_options.verify || m_options.sign))
+            RemoveFile(path.c_str());
+        throw;
+    }
     const bool existed = entry->Existed();
     auto* directory = dynamic_cast<CDirectory*>(entry);
     const bool directoryIsLink = directory != nullptr && directory->LinkOnDisk();

@@ -423,6 +423,24 @@ class TamperedAndUnsigned(SigningCase):
                 self.assertIn("Entry >d/a.txt< is " + what + ", but the manifest lists a file of that name", out)
                 self.assertFalse(os.path.lexists(os.path.join(out_dir, "d", "a.txt")), "%s %s" % (what, args))
 
+    def test_damaged_data_of_an_unverified_file_is_not_left_behind(self):
+        # Under verification a file is removed when its digest fails; when
+        # its data failed first (a checksum that does not fit), the run ended
+        # and what had been written of it stayed on disk.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        script = b"#!/bin/sh\necho replaced\n" * 100
+        for name in ("x", "d/a.txt"):
+            entry = entry_bytes("RG", name, 0o100755, script)
+            entry = entry[:-4] + struct.pack("<I", struct.unpack("<I", entry[-4:])[0] ^ 1)
+            self.write("t.kox", join(header, [p for p in parts if p[0] != name][:-1] + [(name, entry)] + parts[-1:]))
+            for command in ("-xVf", "-xSf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                rc, out = self.kov(command, "../t.kox", key=None, cwd=out_dir)
+                self.assertEqual(rc, 12, "%s %s: %s" % (name, command, out))
+                self.assertIn("checksum error in " + name, out)
+                self.assertFalse(os.path.lexists(os.path.join(out_dir, name)), "%s %s" % (name, command))
+
     def test_unsigned_archives_never_pass_a_verification(self):
         rc, out = run(["-cf", "u.kox", "d"], self.dir)
         self.assertEqual(rc, 0, out)

@@ -353,6 +353,16 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     const bool isDirectory = entry->IsDirectory();
     auto* link = dynamic_cast<CLink*>(entry);
     auto* file = dynamic_cast<CFile*>(entry);
+    // Under verification a file the manifest does not list, or lists fewer
+    // times than it occurs, fails its digest whatever it holds: it is only
+    // tested, which records and counts that failure, and nothing of it
+    // touches the disk, not even an existing file of its name.
+    if (m_extract && file != nullptr && entry->IsDigestEnabled() &&
+        ManifestNameUnanswered(m_archive.GetManifestContext(), entry->GetStoredName().data(),
+                               entry->GetStoredName().size()) == 0) {
+        CheckEntryDigests(m_archive, entry, m_digestFailures);
+        return;
+    }
     const EntryPath plan = PlanEntryPath(
         name, m_options.extractDir ? m_options.extractDir : "", m_options.absolutePaths);
     const std::string& path = plan.path;

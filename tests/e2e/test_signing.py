@@ -441,6 +441,26 @@ class TamperedAndUnsigned(SigningCase):
                 self.assertIn("checksum error in " + name, out)
                 self.assertFalse(os.path.lexists(os.path.join(out_dir, name)), "%s %s" % (name, command))
 
+    def test_a_file_the_manifest_does_not_list_never_touches_the_disk(self):
+        # An added file was written (over whatever had its name) and removed
+        # once its digest failed: a file of the user's was lost, and a second
+        # copy of a signed file took the verified one with it.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        script = b"#!/bin/sh\necho replaced\n"
+        for name in ("notes.txt", "d/a.txt"):
+            self.write("t.kox", join(header, parts[:-1] + [(name, entry_bytes("RG", name, 0o100755, script))]
+                                     + parts[-1:]))
+            out_dir = tempfile.mkdtemp(dir=self.dir)
+            with open(os.path.join(out_dir, "notes.txt"), "wb") as f:
+                f.write(b"the user's own notes\n")
+            rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=out_dir)
+            self.assertEqual(rc, 58, "%s: %s" % (name, out))
+            with open(os.path.join(out_dir, "notes.txt"), "rb") as f:
+                self.assertEqual(f.read(), b"the user's own notes\n", name)
+            with open(os.path.join(out_dir, "d", "a.txt"), "rb") as f:
+                self.assertEqual(f.read(), self.content("d/a.txt"), name)
+
     def test_unsigned_archives_never_pass_a_verification(self):
         rc, out = run(["-cf", "u.kox", "d"], self.dir)
         self.assertEqual(rc, 0, out)

@@ -555,6 +555,13 @@ void CExtract::Execute()
                             RefuseUnverifiedManifest(archive, *entry);
                         run.Entry(entry);
                     }
+                    // Without names every entry was checked, so every file
+                    // the manifest lists must have been met.  Checked before
+                    // the links are made: an archive that fails verification
+                    // leaves no link behind, not even one in the place of a
+                    // signed file it lacks.
+                    if (verify)
+                        CheckEntryDigests(archive, nullptr, digestFailures, options.fileList.empty());
                     run.MakeLinks();
                 } catch (...) {
                     filesDone += run.filesDone;
@@ -565,12 +572,8 @@ void CExtract::Execute()
                 if (isExtract)
                     state.ApplyPending();
 
-                if (verify) {
-                    // Without names every entry was checked, so every file
-                    // the manifest lists must have been met.
-                    CheckEntryDigests(archive, nullptr, digestFailures, options.fileList.empty());
+                if (verify)
                     ShowSignatureInfo(archive, m_application);
-                }
                 complete = run.Complete();
             }  // the archive is closed here
             if (!complete) {

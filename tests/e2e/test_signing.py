@@ -422,6 +422,15 @@ class TamperedAndUnsigned(SigningCase):
                 self.assertEqual(rc, 58, "%s %s: %s" % (what, args, out))
                 self.assertIn("Entry >d/a.txt< is " + what + ", but the manifest lists a file of that name", out)
                 self.assertFalse(os.path.lexists(os.path.join(out_dir, "d", "a.txt")), "%s %s" % (what, args))
+        # Spelled otherwise, the link is no name the manifest lists; it used
+        # to be made in the missing file's place before the run failed.
+        self.write("t.kox", join(header, kept[:-1] + [("d//a.txt", entry_bytes("LK", "d//a.txt", 0o120777,
+                                                                              target="b.bin"))] + kept[-1:]))
+        os.mkdir(self.path("x"))
+        rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("x"))
+        self.assertEqual(rc, 55, out)
+        self.assertIn("1 of 3 listed files were not checked, first >d/a.txt<", out)
+        self.assertFalse(os.path.lexists(self.path("x", "d", "a.txt")))
 
     def test_damaged_data_of_an_unverified_file_is_not_left_behind(self):
         # Under verification a file is removed when its digest fails; when

@@ -9,8 +9,15 @@
 void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName,
                       CApplication& application, bool checkSignature)
 {
-    if (!archive.ReadArchiveHeader())
+    if (!archive.ReadArchiveHeader()) {
+        // An archive of the old format carries no signature: asked to check
+        // one, it fails as an unsigned archive does instead of being handed
+        // to the old-format library, which would extract it unchecked.
+        if (checkSignature)
+            throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59,
+                          true, 0);
         throw CInvalExcept(archiveName);
+    }
     application.GetLogMan().Write("KOVZEF: processing archive " + archiveName + " (version " +
                                   archive.GetVersionString() + ")");
     if (checkSignature)

@@ -12,7 +12,8 @@ class CApplication;
 class CArchiveFile;
 
 // Reads the archive header (CInvalExcept when the file is no KOX archive, for
-// the old-format fallback), says which archive is processed and, when asked,
+// the old-format fallback; with checkSignature it fails as an unsigned
+// archive, status 59), says which archive is processed and, when asked,
 // checks its signature before the entries.
 void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName,
                       CApplication& application, bool checkSignature);

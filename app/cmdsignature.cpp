@@ -333,6 +333,21 @@ void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry)
         RefuseOtherManifest(entry, true);
 }
 
+void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry)
+{
+    const bool isLink = dynamic_cast<const CLink*>(&entry) != nullptr;
+    if (!isLink && !entry.IsDirectory())
+        return;
+    // A link's stored name is "name|target": the manifest knows the name.
+    const std::string& stored = entry.GetStoredName();
+    const std::string name = isLink ? stored.substr(0, stored.find(KOX_LINK_SEPARATOR)) : stored;
+    if (ManifestNameUnanswered(archive.GetManifestContext(), name.data(), name.size()) != 0)
+        throw CInvalManifestExcept("Entry >" + name + "< is " + (isLink ? "a link" : "a directory") +
+                                       ", but the manifest lists a file of that name that was not verified "
+                                       "before it",
+                                   SMF_EFILENOTFOUND, 0);
+}
+
 void WriteSignerLines(ManifestContext* context, CApplication& application, const char* signer)
 {
     CLogMan& log = application.GetLogMan();

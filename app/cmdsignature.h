@@ -70,6 +70,12 @@ int VerifyManifestText(ManifestContext* context, const char* text, std::size_t l
 // met at another place) is refused (CInvalManifestExcept, status 58) before
 // anything of it is listed or extracted.
 void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry);
+// Under verification, for a link or directory entry that is extracted or
+// tested: when the manifest lists a file of its name that no verified file
+// entry answered before it, the link or directory would take the signed
+// file's place (a file list lets the file itself be missing), so it is
+// refused (CInvalManifestExcept, status 58) before anything of it is made.
+void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry);
 // With -v: the signer's subject, issuer and category.
 void ShowSignatureInfo(CArchiveFile& archive, CApplication& application);
 // The three lines of the signer: subject, issuer and the category given.

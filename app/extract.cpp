@@ -363,10 +363,22 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     const std::string name = entry->GetName();
     if (!Selected(entry, name) || DamagedBeforeData(entry, name))
         return;
+    if (m_options.verify || m_options.sign)
+        RefuseInPlaceOfSignedFile(m_archive, *entry);
     const KoxHeaderInfo info = entry->GetHeaderInfo();
     const bool isDirectory = entry->IsDirectory();
     auto* link = dynamic_cast<CLink*>(entry);
     auto* file = dynamic_cast<CFile*>(entry);
+    // Under verification a file the manifest does not list, or lists fewer
+    // times than it occurs, fails its digest whatever it holds: it is only
+    // tested, which records and counts that failure, and nothing of it
+    // touches the disk, not even an existing file of its name.
+    if (m_extract && file != nullptr && entry->IsDigestEnabled() &&
+        ManifestNameUnanswered(m_archive.GetManifestContext(), entry->GetStoredName().data(),
+                               entry->GetStoredName().size()) == 0) {
+        CheckEntryDigests(m_archive, entry, m_digestFailures);
+        return;
+    }
     const EntryPath plan = PlanEntryPath(
         name, m_options.extractDir ? m_options.extractDir : "", m_options.absolutePaths);
     const std::string& path = plan.path;
@@ -421,7 +433,16 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     // A file is finished on its open descriptor.
     if (m_extract && file != nullptr)
         file->LeaveStreamOpen();
-    entry->Extract(m_archive);
+    try {
+        entry->Extract(m_archive);
+    } catch (...) {
+        // Under verification a file whose data did not pass whole (damaged
+        // blocks, a cut archive, a failed write) was never verified: what
+        // this entry wrote of it does not stay.
+        if (m_extract && file != nullptr && file->FileDescriptor() >= 0 && (m_options.verify || m_options.sign))
+            RemoveFile(path.c_str());
+        throw;
+    }
     const bool existed = entry->Existed();
     auto* directory = dynamic_cast<CDirectory*>(entry);
     const bool directoryIsLink = directory != nullptr && directory->LinkOnDisk();
@@ -553,6 +574,13 @@ void CExtract::Execute()
                             RefuseUnverifiedManifest(archive, *entry);
                         run.Entry(entry);
                     }
+                    // Without names every entry was checked, so every file
+                    // the manifest lists must have been met.  Checked before
+                    // the links are made: an archive that fails verification
+                    // leaves no link behind, not even one in the place of a
+                    // signed file it lacks.
+                    if (verify)
+                        CheckEntryDigests(archive, nullptr, digestFailures, options.fileList.empty());
                     run.MakeLinks();
                 } catch (...) {
                     filesDone += run.filesDone;
@@ -563,12 +591,8 @@ void CExtract::Execute()
                 if (isExtract)
                     state.ApplyPending();
 
-                if (verify) {
-                    // Without names every entry was checked, so every file
-                    // the manifest lists must have been met.
-                    CheckEntryDigests(archive, nullptr, digestFailures, options.fileList.empty());
+                if (verify)
                     ShowSignatureInfo(archive, m_application);
-                }
                 complete = run.Complete();
             }  // the archive is closed here
             if (!complete) {

@@ -234,6 +234,11 @@ int ManifestEnsureBuffer(ManifestContext* ctx, uint64_t bytes);
 // already failed its open with SMF_EFILENOTFOUND.  Other modes: 0.
 int ManifestCheckAllListed(ManifestContext* ctx);
 
+// Read mode: 1 when the name (local code page, looked up as ManifestOpenFile
+// does) is listed and a line of it was not answered by a file yet, else 0.
+// Records nothing in the context.
+int ManifestNameUnanswered(ManifestContext* ctx, const char* name, std::size_t nameLength);
+
 // ---- External comparison ----------------------------------------------------
 
 // Reads the manifest file at path and compares it with the context's

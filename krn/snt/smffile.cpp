@@ -147,6 +147,30 @@ int ManifestCheckAllListed(ManifestContext* ctx)
                    ctx->entryCount - matched, ctx->entryCount, n, n, entry.name);
 }
 
+int ManifestNameUnanswered(ManifestContext* ctx, const char* name, std::size_t nameLength)
+{
+    ctx = SmfResolve(ctx);
+    if (ctx->mode != SMF_MODE_READ || ctx->entryCount == 0 || name == nullptr || nameLength == 0 ||
+        nameLength > (SIZE_MAX - 3) / 3)
+        return 0;
+    ManifestFile probe{};
+    if (TakeName(ctx, &probe, name, nameLength) != SMF_OK) {
+        Release(&probe);
+        return 0;
+    }
+    const ManifestIndex* index = SmfIndex(ctx);
+    // Without the index nothing can be told: taken as unanswered, so that
+    // the caller refuses rather than passes.
+    int unanswered = index == nullptr ? 1 : 0;
+    std::size_t cursor = 0;
+    std::size_t slot = 0;
+    while (index != nullptr && unanswered == 0 &&
+           SmfIndexNext(index, ctx, probe.name, probe.nameLength, &cursor, &slot) != nullptr)
+        unanswered = SmfIndexMarked(index, slot) ? 0 : 1;
+    Release(&probe);
+    return unanswered;
+}
+
 int ManifestEnsureBuffer(ManifestContext* ctx, uint64_t bytes)
 {
     if (ctx == nullptr)

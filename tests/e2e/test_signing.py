@@ -18,6 +18,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cmd_helpers import KOVZEF, SCRATCH, ScratchCase, entry_bytes, kox_entries, run  # noqa: E402
+import test_oldformat as oldformat  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PKI_SCRIPT = os.path.join(HERE, "..", "unit", "kovcrypto", "make_test_pki.sh")
@@ -441,6 +442,72 @@ class TamperedAndUnsigned(SigningCase):
         self.assertIn("File>nul< was not found in manifest", out)
         self.assertTrue(stat.S_ISCHR(os.lstat(self.path("out", "nul")).st_mode))
 
+    def test_a_link_or_directory_never_takes_the_place_of_a_signed_file(self):
+        # The signed d/a.txt removed and a link or directory of its name put
+        # in: named on the command line, it was extracted (or tested) as if
+        # verified with status 0, a link to whatever the editor chose; without
+        # names the run failed, but only after the link was made.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        kept = [p for p in parts if p[0] != "d/a.txt"]
+        for what, entry in (("a link", entry_bytes("LK", "d/a.txt", 0o120777, target="b.bin")),
+                            ("a directory", entry_bytes("DR", "d/a.txt", 0o40755))):
+            self.write("t.kox", join(header, kept[:-1] + [("d/a.txt", entry)] + kept[-1:]))
+            for args in (("-xVf", "../t.kox", "d/a.txt"), ("-xSf", "../t.kox", "d/a.txt"),
+                         ("-dVf", "../t.kox", "d/a.txt"), ("-xVf", "../t.kox")):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                rc, out = self.kov(*args, key=None, cwd=out_dir)
+                self.assertEqual(rc, 58, "%s %s: %s" % (what, args, out))
+                self.assertIn("Entry >d/a.txt< is " + what + ", but the manifest lists a file of that name", out)
+                self.assertFalse(os.path.lexists(os.path.join(out_dir, "d", "a.txt")), "%s %s" % (what, args))
+        # Spelled otherwise, the link is no name the manifest lists; it used
+        # to be made in the missing file's place before the run failed.
+        self.write("t.kox", join(header, kept[:-1] + [("d//a.txt", entry_bytes("LK", "d//a.txt", 0o120777,
+                                                                              target="b.bin"))] + kept[-1:]))
+        os.mkdir(self.path("x"))
+        rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("x"))
+        self.assertEqual(rc, 55, out)
+        self.assertIn("1 of 3 listed files were not checked, first >d/a.txt<", out)
+        self.assertFalse(os.path.lexists(self.path("x", "d", "a.txt")))
+
+    def test_damaged_data_of_an_unverified_file_is_not_left_behind(self):
+        # Under verification a file is removed when its digest fails; when
+        # its data failed first (a checksum that does not fit), the run ended
+        # and what had been written of it stayed on disk.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        script = b"#!/bin/sh\necho replaced\n" * 100
+        for name in ("x", "d/a.txt"):
+            entry = entry_bytes("RG", name, 0o100755, script)
+            entry = entry[:-4] + struct.pack("<I", struct.unpack("<I", entry[-4:])[0] ^ 1)
+            self.write("t.kox", join(header, [p for p in parts if p[0] != name][:-1] + [(name, entry)] + parts[-1:]))
+            for command in ("-xVf", "-xSf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                rc, out = self.kov(command, "../t.kox", key=None, cwd=out_dir)
+                self.assertEqual(rc, 12, "%s %s: %s" % (name, command, out))
+                self.assertIn("checksum error in " + name, out)
+                self.assertFalse(os.path.lexists(os.path.join(out_dir, name)), "%s %s" % (name, command))
+
+    def test_a_file_the_manifest_does_not_list_never_touches_the_disk(self):
+        # An added file was written (over whatever had its name) and removed
+        # once its digest failed: a file of the user's was lost, and a second
+        # copy of a signed file took the verified one with it.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        script = b"#!/bin/sh\necho replaced\n"
+        for name in ("notes.txt", "d/a.txt"):
+            self.write("t.kox", join(header, parts[:-1] + [(name, entry_bytes("RG", name, 0o100755, script))]
+                                     + parts[-1:]))
+            out_dir = tempfile.mkdtemp(dir=self.dir)
+            with open(os.path.join(out_dir, "notes.txt"), "wb") as f:
+                f.write(b"the user's own notes\n")
+            rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=out_dir)
+            self.assertEqual(rc, 58, "%s: %s" % (name, out))
+            with open(os.path.join(out_dir, "notes.txt"), "rb") as f:
+                self.assertEqual(f.read(), b"the user's own notes\n", name)
+            with open(os.path.join(out_dir, "d", "a.txt"), "rb") as f:
+                self.assertEqual(f.read(), self.content("d/a.txt"), name)
+
     def test_unsigned_archives_never_pass_a_verification(self):
         rc, out = run(["-cf", "u.kox", "d"], self.dir)
         self.assertEqual(rc, 0, out)
@@ -448,6 +515,24 @@ class TamperedAndUnsigned(SigningCase):
             rc, out = self.kov(command, "u.kox", key=None)
             self.assertEqual(rc, 59, command + out)
             self.assertIn("KOVZEF: u.kox is not digitally signed", out)
+
+    def test_an_old_format_archive_in_place_of_a_signed_one_is_unsigned(self):
+        # An archive of the old format carries no signature, yet under V and S
+        # it was handed to the old-format library: listed, tested and
+        # extracted unchecked with status 0.
+        script = b"#!/bin/sh\necho replaced\n" * 8
+        oldformat.write_archive(self.path("old.kox"), [oldformat.Entry("d/a.txt", script, mode=0o755)])
+        for command in ("-tVf", "-tSf", "-dVf", "-dSf", "-xVf", "-xSf"):
+            out_dir = tempfile.mkdtemp(dir=self.dir)
+            rc, out = self.kov(command, "../old.kox", key=None, cwd=out_dir)
+            self.assertEqual(rc, 59, command + out)
+            self.assertIn("KOVZEF: ../old.kox is not digitally signed", out)
+            self.assertEqual(os.listdir(out_dir), [], command)
+        # Without verification the old format is still read.
+        os.mkdir(self.path("x"))
+        rc, out = self.kov("-xf", "../old.kox", key=None, cwd=self.path("x"))
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(self.content("x/d/a.txt"), script)
 
     def test_signers_and_revocation_lists(self):
         self.sign_new()

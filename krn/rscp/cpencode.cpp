@@ -51,17 +51,14 @@ Target Lookup(const rscpCcc_t* c, uint32_t piece, uint32_t cp)
     Target t;
     if (!rscpT2Entry(c, piece, cp >> 7, &t.t2))
         return t;
-    switch (t.t2 >> 13) {
-    case 2:
+    if (rscpT2IsRulePage(t.t2)) {
         t.kind = Target::kRule;
         t.rule = int32_t(rscpT2RuleNo(t.t2));
         t.attr = rscpT2RuleAttr(t.t2);
         return t;
-    case 4: case 5: case 6: case 7:
-        break;
-    default:
-        return t;  // no page, or a kind never produced
     }
+    if (!rscpT2IsT3(t.t2))
+        return t;  // no page, or a kind never produced
     uint32_t w = 0;
     if (!rscpT3Word(c, rscpT2Row(t.t2), cp & 0x7F, &w) || w == 0)
         return t;
@@ -207,25 +204,25 @@ uint32_t EncodeOne(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint
 
     uint8_t b[12];
     switch (t.rule) {
-    case 10: case 11: case 12: case 13: case 14: case 15: case 16: case 50: case 51: case 52: {
+    case RSCP_RULE_U2H: case RSCP_RULE_U4H: case RSCP_RULE_U8_1: case RSCP_RULE_U22H: case RSCP_RULE_U2L: case RSCP_RULE_U4L: case RSCP_RULE_U22L: case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: {
         const int32_t n = rscpOutRuleBytes(t.rule, cp, b);
         if (n == 0)
             return NotPossible(cp, __LINE__);
         return Write(out, outEnd, b, n, __LINE__);
     }
-    case 68: {
+    case RSCP_RULE_RANGE: {
         const int32_t n = rscpCRangeBytes(c, t.attr, cp, b);
         if (n == 0)
             return NotPossible(cp, __LINE__);
         return Write(out, outEnd, b, n, __LINE__);
     }
-    case 53: case 54: case 55: case 56: case 57: {
+    case RSCP_RULE_ICON16H: case RSCP_RULE_ICON16L: case RSCP_RULE_ICON8: case RSCP_RULE_ICON32H: case RSCP_RULE_ICON32L: {
         int32_t status = 0;
         uint8_t* before = *out;
         rscpCWriteIcon(cp, t.rule, out, outEnd, &status);
         return status == 0 ? RSCP_OK : NoRoom(12, outEnd - before, __LINE__);
     }
-    case 72: {
+    case RSCP_RULE_DROP: {
         int32_t status = 0;
         uint8_t* before = *out;
         const uint32_t rc = OnDrop(obj, outStart, out, outEnd, &status, substituting);
@@ -303,13 +300,13 @@ uint32_t Designate(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint
 int32_t InRuleLength(int32_t rule, uint32_t entry)
 {
     switch (rule) {
-    case 10: case 14: return 2;
-    case 11: case 15: case 13: case 16: return 4;
-    case 12: return 1;
-    case 50: case 51: case 52: return rule - 48;
-    case 53: case 54: return 6;
-    case 55: return 5;
-    case 56: case 57: return 12;
+    case RSCP_RULE_U2H: case RSCP_RULE_U2L: return 2;
+    case RSCP_RULE_U4H: case RSCP_RULE_U4L: case RSCP_RULE_U22H: case RSCP_RULE_U22L: return 4;
+    case RSCP_RULE_U8_1: return 1;
+    case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: return rule - RSCP_RULE_U8_2 + 2;
+    case RSCP_RULE_ICON16H: case RSCP_RULE_ICON16L: return 6;
+    case RSCP_RULE_ICON8: return 5;
+    case RSCP_RULE_ICON32H: case RSCP_RULE_ICON32L: return 12;
     default: return int32_t(rscpT1Length(entry));
     }
 }
@@ -320,37 +317,37 @@ enum Decoded { kChar, kShift, kInvalid, kUnknownRule };
 Decoded DecodeInRule(int32_t rule, uint32_t attr, const uint8_t* p, int32_t n, uint32_t* cp)
 {
     switch (rule) {
-    case 10: case 14:
-        *cp = rscpGet16(p, rule == 10);
+    case RSCP_RULE_U2H: case RSCP_RULE_U2L:
+        *cp = rscpGet16(p, rule == RSCP_RULE_U2H);
         return kChar;
-    case 11: case 15:
-        *cp = rscpGet32(p, rule == 11);
+    case RSCP_RULE_U4H: case RSCP_RULE_U4L:
+        *cp = rscpGet32(p, rule == RSCP_RULE_U4H);
         return *cp <= 0x7FFFFFFF ? kChar : kInvalid;
-    case 12:
+    case RSCP_RULE_U8_1:
         *cp = p[0];
         return p[0] < 0x80 ? kChar : kInvalid;
-    case 13: case 16: {
-        const uint32_t hi = rscpGet16(p, rule == 13), lo = rscpGet16(p + 2, rule == 13);
+    case RSCP_RULE_U22H: case RSCP_RULE_U22L: {
+        const uint32_t hi = rscpGet16(p, rule == RSCP_RULE_U22H), lo = rscpGet16(p + 2, rule == RSCP_RULE_U22H);
         if (hi < 0xD800 || hi > 0xDBFF || lo < 0xDC00 || lo > 0xDFFF)
             return kInvalid;
         *cp = (hi << 10) + lo - 0x35FDC00;
         return kChar;
     }
-    case 50: case 51: case 52: {
+    case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: {
         // Well-formed only: no overlong form, surrogate or value above U+10FFFF.
         bool complete = false;
         return rscpUtf8Prefix(p, n, cp, &complete) == n && complete ? kChar : kInvalid;
     }
-    case 53: case 54: case 55: case 56: case 57: {
+    case RSCP_RULE_ICON16H: case RSCP_RULE_ICON16L: case RSCP_RULE_ICON8: case RSCP_RULE_ICON32H: case RSCP_RULE_ICON32L: {
         // The key symbols of the icon form.
         const int32_t pos[5][2] = {{3, 5}, {2, 4}, {3, 4}, {7, 11}, {4, 8}};
-        const int32_t* k = pos[rule - 53];
+        const int32_t* k = pos[rule - RSCP_RULE_ICON16H];
         *cp = rscpKey2ToNumber(char(p[k[0]]), char(p[k[1]]));
         return *cp != 0 ? kChar : kInvalid;
     }
-    case 68:
+    case RSCP_RULE_RANGE:
         return rscpmp != nullptr && rscpCRangeChar(rscpmp, attr, p, n, cp) ? kChar : kInvalid;
-    case 71:
+    case RSCP_RULE_2022_SWITCH:
         *cp = attr;
         return kShift;
     default:
@@ -477,7 +474,7 @@ uint32_t rscp2022Designate2(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** 
 
 void rscpCWriteIcon(uint32_t cp, int32_t rule, uint8_t** out, uint8_t* outEnd, int32_t* status)
 {
-    if (cp < RSCP_OWN_BASE || cp >= RSCP_OWN_BASE + RSCP_OWN_KEYS || rule < 53 || rule > 57) {
+    if (cp < RSCP_OWN_BASE || cp >= RSCP_OWN_BASE + RSCP_OWN_KEYS || rule < RSCP_RULE_ICON16H || rule > RSCP_RULE_ICON32L) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s(%d;%d): abort()\n", "rscpc", __LINE__, rule);
         std::fflush(stderr);
@@ -487,18 +484,18 @@ void rscpCWriteIcon(uint32_t cp, int32_t rule, uint8_t** out, uint8_t* outEnd, i
     uint8_t b[12];
     int32_t n = 0;
     switch (rule) {
-    case 53:
+    case RSCP_RULE_ICON16H:
         std::memcpy(b, f, 6);
         n = 6;
         break;
-    case 54:
+    case RSCP_RULE_ICON16L:
         for (int i = 0; i < 6; i += 2) {
             b[i] = f[i + 1];
             b[i + 1] = f[i];
         }
         n = 6;
         break;
-    case 55:
+    case RSCP_RULE_ICON8:
         b[0] = 0xEF, b[1] = 0xA3, b[2] = 0xBD, b[3] = f[3], b[4] = f[5];
         n = 5;
         break;
@@ -506,7 +503,7 @@ void rscpCWriteIcon(uint32_t cp, int32_t rule, uint8_t** out, uint8_t* outEnd, i
         for (int i = 0; i < 3; ++i) {
             const uint8_t hi = f[2 * i], lo = f[2 * i + 1];
             const uint8_t unit[4] = {0, 0, hi, lo}, swapped[4] = {lo, hi, 0, 0};
-            std::memcpy(b + 4 * i, rule == 56 ? unit : swapped, 4);
+            std::memcpy(b + 4 * i, rule == RSCP_RULE_ICON32H ? unit : swapped, 4);
         }
         n = 12;
         break;

@@ -44,15 +44,24 @@ CApplication* s_instance = nullptr;
 std::unique_ptr<CCommand> MakeCommand(int32_t code, CApplication& app)
 {
     switch (code) {
-    case KOV_CMD_CREATE:   return std::make_unique<CCreate>(app);
-    case KOV_CMD_APPEND:   return std::make_unique<CCreate>(app);
-    case KOV_CMD_TEST:     return std::make_unique<CExtract>(app);
-    case KOV_CMD_EXTRACT:  return std::make_unique<CExtract>(app);
-    case KOV_CMD_LIST:     return std::make_unique<CType>(app);
-    case KOV_CMD_MERGE:    return std::make_unique<CMerge>(app);
-    case KOV_CMD_SCAN:     return std::make_unique<CScan>();
-    case KOV_CMD_SIGN:     return std::make_unique<CCreate>(app);  // the signing run
-    case KOV_CMD_MANIFEST: return std::make_unique<CSignatureVerify>(app);
+    case KOV_CMD_CREATE:
+        return std::make_unique<CCreate>(app);
+    case KOV_CMD_APPEND:
+        return std::make_unique<CCreate>(app);
+    case KOV_CMD_TEST:
+        return std::make_unique<CExtract>(app);
+    case KOV_CMD_EXTRACT:
+        return std::make_unique<CExtract>(app);
+    case KOV_CMD_LIST:
+        return std::make_unique<CType>(app);
+    case KOV_CMD_MERGE:
+        return std::make_unique<CMerge>(app);
+    case KOV_CMD_SCAN:
+        return std::make_unique<CScan>();
+    case KOV_CMD_SIGN:
+        return std::make_unique<CCreate>(app);  // the signing run
+    case KOV_CMD_MANIFEST:
+        return std::make_unique<CSignatureVerify>(app);
     default:
         throw CExcept("KOVZEF: no valid command given", 21, false);
     }
@@ -137,8 +146,8 @@ void RemoveStaleReplacements(int dirFd, const std::string& directory, const std:
         const char* name = found->d_name;
         pid_t pid = 0;
         if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0 ||
-            !ParseReplacementSuffix(name + prefix.size(), pid) || pid == getpid() ||
-            kill(pid, 0) == 0 || errno != ESRCH)
+            !ParseReplacementSuffix(name + prefix.size(), pid) || pid == getpid() || kill(pid, 0) == 0 ||
+            errno != ESRCH)
             continue;
         const int temp = openat(dirfd(dir), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (temp < 0)
@@ -173,7 +182,8 @@ void CApplication::Destroy()
 }
 
 CApplication::CApplication()
-    : m_options(&COptions::Instance()), m_statistics(new CStatistics())
+    : m_options(&COptions::Instance()),
+      m_statistics(new CStatistics())
 {
 }
 
@@ -419,8 +429,7 @@ void CApplication::ReserveReplacement(const struct stat* existing)
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     std::string finalName = m_archiveName;
     struct stat lst;
-    if (existing && fstatat(dirFd, m_archiveName, &lst, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(lst.st_mode)) {
+    if (existing && fstatat(dirFd, m_archiveName, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode)) {
         char* resolved = realpath(m_archiveName, nullptr);
         if (!resolved)
             return;

@@ -117,20 +117,20 @@ private:
     int32_t m_exitStatus = 0;
 
     // Where the archive of this run lives, fixed before any change of directory.
-    int m_archiveDirFd = -1;          // directory the archive name is relative to
-    bool m_archiveExisted = false;    // a regular file was there before the command ran
-    bool m_archiveForeign = false;    // something else was there (device, pipe, ...)
-    bool m_archiveAppend = false;     // the run appends to it
-    bool m_archiveCommitted = false;  // it has its final name and content
-    long long m_archiveOldSize = 0;   // its length then
-    uint64_t m_overwrittenOffset = 0; // where the run writes over old bytes
-    std::string m_overwrittenTail;    // those bytes
+    int m_archiveDirFd = -1;           // directory the archive name is relative to
+    bool m_archiveExisted = false;     // a regular file was there before the command ran
+    bool m_archiveForeign = false;     // something else was there (device, pipe, ...)
+    bool m_archiveAppend = false;      // the run appends to it
+    bool m_archiveCommitted = false;   // it has its final name and content
+    long long m_archiveOldSize = 0;    // its length then
+    uint64_t m_overwrittenOffset = 0;  // where the run writes over old bytes
+    std::string m_overwrittenTail;     // those bytes
     unsigned long long m_archiveDev = 0, m_archiveIno = 0;
     long long m_archiveOldMtimeSec = 0, m_archiveOldMtimeNsec = 0;
-    CArchiveLock m_archiveLock;       // held by runs that write into the archive
-    std::string m_archiveFinalName;   // the name the new file of a create replaces
-    std::string m_archiveTempName;    // that new file while the run writes it
-    int m_archiveTempFd = -1;         // holds its lock while the run lives
+    CArchiveLock m_archiveLock;      // held by runs that write into the archive
+    std::string m_archiveFinalName;  // the name the new file of a create replaces
+    std::string m_archiveTempName;   // that new file while the run writes it
+    int m_archiveTempFd = -1;        // holds its lock while the run lives
 
     // Inaccessible-files report: whether the first report was seen, the copy
     // of -e taken then, and whether "kovzef.log" still has to be opened.

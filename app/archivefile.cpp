@@ -13,17 +13,23 @@
 
 namespace {
 
-bool SameFour(const char* a, const char* b) { return memcmp(a, b, 4) == 0; }
+bool SameFour(const char* a, const char* b)
+{
+    return memcmp(a, b, 4) == 0;
+}
 
-[[noreturn]] void ThrowUnknownEntryType() {
+[[noreturn]] void ThrowUnknownEntryType()
+{
     throw CExcept("KOVZEF: unknown entry type encountered", 100, true, 0);
 }
 
 // -flat: the text after the last "/" of a name; trailing separators are
 // dropped first, so "a/b/" becomes "b" (a name of separators only becomes
 // empty and is refused when it is extracted).
-std::string FlatName(std::string name) {
-    while (!name.empty() && name.back() == '/') name.pop_back();
+std::string FlatName(std::string name)
+{
+    while (!name.empty() && name.back() == '/')
+        name.pop_back();
     size_t slash = name.rfind('/');
     return slash == std::string::npos ? name : name.substr(slash + 1);
 }
@@ -31,12 +37,15 @@ std::string FlatName(std::string name) {
 }  // namespace
 
 CArchiveFile::CArchiveFile(const std::string& path, uint32_t mode, const std::string& shownPath)
-    : m_path(shownPath.empty() ? path : shownPath), m_manifestContext() {
+    : m_path(shownPath.empty() ? path : shownPath),
+      m_manifestContext()
+{
     memset(m_name, 0, sizeof m_name);
     memset(m_magic, 0, sizeof m_magic);
     memset(m_version, 0, sizeof m_version);
     m_stream.Open(path.c_str(), mode);
-    if (!m_stream.IsOpen()) throw COpenExcept(m_path, m_stream.LastError());
+    if (!m_stream.IsOpen())
+        throw COpenExcept(m_path, m_stream.LastError());
     if (mode & KOV_OPEN_CREATE) {
         memcpy(m_version, KOX_VERSION_201, 4);
         memcpy(m_magic, KOX_MAGIC, 4);
@@ -51,44 +60,60 @@ CArchiveFile::CArchiveFile(const std::string& path, uint32_t mode, const std::st
     m_manifestSlot.storage.reset(new unsigned char[sizeof(CSignedManifest)]);
 }
 
-CArchiveFile::~CArchiveFile() {
+CArchiveFile::~CArchiveFile()
+{
     DestroyLiveEntries();
     ManifestClearContext(&m_manifestContext);
 }
 
-void CArchiveFile::DestroyLiveEntries() {
+void CArchiveFile::DestroyLiveEntries()
+{
     for (Slot* s : {&m_fileSlot, &m_dirSlot, &m_linkSlot, &m_manifestSlot})
-        if (s->alive) s->live->~CDirEntry();  // clears s->alive
+        if (s->alive)
+            s->live->~CDirEntry();  // clears s->alive
 }
 
-void CArchiveFile::ReleaseEntry(CDirEntry* entry) {
-    if (entry) entry->~CDirEntry();
+void CArchiveFile::ReleaseEntry(CDirEntry* entry)
+{
+    if (entry)
+        entry->~CDirEntry();
 }
 
-void CArchiveFile::ThrowRead() const { throw CReadExcept(m_path); }
+void CArchiveFile::ThrowRead() const
+{
+    throw CReadExcept(m_path);
+}
 
-void CArchiveFile::Open(const std::string& path, uint32_t mode) {
+void CArchiveFile::Open(const std::string& path, uint32_t mode)
+{
     m_path = path;
     m_stream.Open(path.c_str(), mode);
-    if (!m_stream.IsOpen()) throw COpenExcept(path, m_stream.LastError());
+    if (!m_stream.IsOpen())
+        throw COpenExcept(path, m_stream.LastError());
 }
 
-void CArchiveFile::Close() {
-    if (!m_stream.Close()) throw CWriteExcept(m_path, m_stream.LastError());
+void CArchiveFile::Close()
+{
+    if (!m_stream.Close())
+        throw CWriteExcept(m_path, m_stream.LastError());
 }
 
-void CArchiveFile::SyncAndClose() {
-    if (!m_stream.Sync()) throw CWriteExcept(m_path, m_stream.LastError());
+void CArchiveFile::SyncAndClose()
+{
+    if (!m_stream.Sync())
+        throw CWriteExcept(m_path, m_stream.LastError());
     Close();
 }
 
-void CArchiveFile::Rewind() {
+void CArchiveFile::Rewind()
+{
     m_stream.Seek(0);
     m_headerRead = false;
     m_isKox = false;
 }
 
-void CArchiveFile::WriteArchiveHeader() {
+void CArchiveFile::WriteArchiveHeader()
+{
     uint8_t header[KOX_ARCHIVE_HEADER_SIZE];
     memcpy(header, m_magic, 4);
     memcpy(header + 4, m_version, 4);
@@ -97,8 +122,10 @@ void CArchiveFile::WriteArchiveHeader() {
         throw CWriteExcept(m_path);
 }
 
-bool CArchiveFile::ReadArchiveHeader() {
-    if (m_headerRead) return m_isKox;
+bool CArchiveFile::ReadArchiveHeader()
+{
+    if (m_headerRead)
+        return m_isKox;
     m_headerRead = true;
     uint8_t header[KOX_ARCHIVE_HEADER_SIZE];
     size_t got = 0;
@@ -111,7 +138,8 @@ bool CArchiveFile::ReadArchiveHeader() {
     const bool plain = SameFour(m_magic, KOX_MAGIC);
     const bool backup = SameFour(m_magic, KOX_BACKUP_MAGIC);
     m_isKox = false;
-    if (!plain && !backup) return false;
+    if (!plain && !backup)
+        return false;
     if (!SameFour(m_version, KOX_VERSION_201) && !SameFour(m_version, KOX_VERSION_200)) {
         m_headerRead = false;
         throw CUnsupportedArchiveException(
@@ -129,26 +157,38 @@ bool CArchiveFile::ReadArchiveHeader() {
     return true;
 }
 
-bool CArchiveFile::IsVersion200() const { return SameFour(m_version, KOX_VERSION_200); }
+bool CArchiveFile::IsVersion200() const
+{
+    return SameFour(m_version, KOX_VERSION_200);
+}
 
-CDirEntry* CArchiveFile::FirstEntry() {
+CDirEntry* CArchiveFile::FirstEntry()
+{
     // A second walk starts behind the archive header again.
     if (m_headerRead && m_isKox && m_headerBuffer.size() == KOX_ENTRY_HEADER_SIZE) {
-        if (!m_stream.Seek(KOX_ARCHIVE_HEADER_SIZE)) ThrowRead();
+        if (!m_stream.Seek(KOX_ARCHIVE_HEADER_SIZE))
+            ThrowRead();
     }
-    if (!ReadArchiveHeader()) return nullptr;
-    if (m_headerBuffer.size() != KOX_ENTRY_HEADER_SIZE) return nullptr;  // create mode
+    if (!ReadArchiveHeader())
+        return nullptr;
+    if (m_headerBuffer.size() != KOX_ENTRY_HEADER_SIZE)
+        return nullptr;  // create mode
     size_t got = 0;
-    if (!m_stream.Read(m_headerBuffer.data(), KOX_ENTRY_HEADER_SIZE, &got)) ThrowRead();
-    if (got == 0) return nullptr;
-    if (got != KOX_ENTRY_HEADER_SIZE) ThrowRead();
+    if (!m_stream.Read(m_headerBuffer.data(), KOX_ENTRY_HEADER_SIZE, &got))
+        ThrowRead();
+    if (got == 0)
+        return nullptr;
+    if (got != KOX_ENTRY_HEADER_SIZE)
+        ThrowRead();
     // Garbage right after a valid archive header is an error, not an empty
     // archive.
-    if (!KoxIsEntryType(m_headerBuffer.data())) ThrowUnknownEntryType();
+    if (!KoxIsEntryType(m_headerBuffer.data()))
+        ThrowUnknownEntryType();
     return ReadEntryFromHeader();
 }
 
-CDirEntry* CArchiveFile::NextEntry() {
+CDirEntry* CArchiveFile::NextEntry()
+{
     if (!m_headerRead || !m_isKox || m_headerBuffer.size() != KOX_ENTRY_HEADER_SIZE)
         return nullptr;
     uint8_t* h = m_headerBuffer.data();
@@ -156,58 +196,70 @@ CDirEntry* CArchiveFile::NextEntry() {
     bool haveFileSize = false;  // taken once per call, at the first block skipped
     for (;;) {
         size_t got = 0;
-        if (!m_stream.Read(h, 2, &got)) ThrowRead();
-        if (got == 0 && !m_blocksOwed) return nullptr;
-        if (got != 2) ThrowRead();
+        if (!m_stream.Read(h, 2, &got))
+            ThrowRead();
+        if (got == 0 && !m_blocksOwed)
+            return nullptr;
+        if (got != 2)
+            ThrowRead();
         if (!KoxIsBlockType(h)) {
-            if (m_blocksOwed) ThrowRead();
+            if (m_blocksOwed)
+                ThrowRead();
             break;
         }
         uint8_t len[4];
-        if (!m_stream.Read(len, 4, &got) || got != 4) ThrowRead();
+        if (!m_stream.Read(len, 4, &got) || got != 4)
+            ThrowRead();
         uint64_t skip = KoxGetU32(len);
-        if (KoxIsLastBlockType(h)) skip += KOX_CHECKSUM_SIZE;
+        if (KoxIsLastBlockType(h))
+            skip += KOX_CHECKSUM_SIZE;
         // Skipping past the end of the file means the archive is cut short.
         uint64_t pos = 0;
         if (!haveFileSize) {
             struct stat st;
-            if (fstat(fileno(m_stream.Handle()), &st) != 0) ThrowRead();
+            if (fstat(fileno(m_stream.Handle()), &st) != 0)
+                ThrowRead();
             fileSize = static_cast<uint64_t>(st.st_size);
             haveFileSize = true;
         }
-        if (!m_stream.Tell(&pos) || pos + skip > fileSize) ThrowRead();
+        if (!m_stream.Tell(&pos) || pos + skip > fileSize)
+            ThrowRead();
         if (!m_stream.MoveFlPtr(static_cast<int64_t>(skip)))
             throw CExcept("KOVZEF: error in second MoveFlPtr()", 100, true);
         m_blocksOwed = !KoxIsLastBlockType(h);
     }
     size_t got = 0;
-    if (!m_stream.Read(h + 2, KOX_ENTRY_HEADER_SIZE - 2, &got) ||
-        got != KOX_ENTRY_HEADER_SIZE - 2)
+    if (!m_stream.Read(h + 2, KOX_ENTRY_HEADER_SIZE - 2, &got) || got != KOX_ENTRY_HEADER_SIZE - 2)
         ThrowRead();
     // An unknown type here is refused by the entry factory, after the name
     // and the user information were read.
     return ReadEntryFromHeader();
 }
 
-CDirEntry* CArchiveFile::ReadEntryFromHeader() {
+CDirEntry* CArchiveFile::ReadEntryFromHeader()
+{
     m_info = KoxDecodeEntryHeader(m_headerBuffer.data());
     // The same rule as the data pass of the entries: a file or manifest
     // with a size and no directory bits has data blocks.
-    m_blocksOwed = (m_info.IsType(KOX_TYPE_FILE) || m_info.IsType(KOX_TYPE_MANIFEST)) &&
-                   m_info.TotalSize() != 0 && !(m_info.mode & KOX_MODE_DIRECTORY);
+    m_blocksOwed = (m_info.IsType(KOX_TYPE_FILE) || m_info.IsType(KOX_TYPE_MANIFEST)) && m_info.TotalSize() != 0 &&
+                   !(m_info.mode & KOX_MODE_DIRECTORY);
     ReadName();
     ReadUserInfo();
     return BuildEntry();
 }
 
-void CArchiveFile::ReadName() {
+void CArchiveFile::ReadName()
+{
     memset(m_name, 0, sizeof m_name);
     const size_t length = m_info.nameLength;
-    if (length > sizeof m_name) ThrowRead();
+    if (length > sizeof m_name)
+        ThrowRead();
     size_t got = 0;
-    if (length && (!m_stream.Read(m_name, length, &got) || got != length)) ThrowRead();
+    if (length && (!m_stream.Read(m_name, length, &got) || got != length))
+        ThrowRead();
     // The name must end inside the buffer.
-    if (length == sizeof m_name && memchr(m_name, 0, length) == nullptr) ThrowRead();
+    if (length == sizeof m_name && memchr(m_name, 0, length) == nullptr)
+        ThrowRead();
     // Its terminator is its last byte: a zero byte before it would hide the
     // rest of the name, a missing one would leave it open.
     m_nameDamaged = length != 0 && memchr(m_name, 0, length) != m_name + length - 1;
@@ -222,16 +274,20 @@ void CArchiveFile::ReadName() {
     m_storedNameIsManifest = (m_storedName == m_manifestName);
 
     const COptions& opt = COptions::Instance();
-    if (!opt.lowerCase && !opt.flat) return;
+    if (!opt.lowerCase && !opt.flat)
+        return;
     std::string name = m_storedName;
     if (opt.lowerCase)
-        for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        for (char& c : name)
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     if (opt.flat) {
         // A link's stored name is "name|target": only the name is cut.
         if (m_info.IsType(KOX_TYPE_LINK) || m_info.IsType(KOX_TYPE_SHORTCUT)) {
             size_t bar = name.find(KOX_LINK_SEPARATOR);
-            if (bar == std::string::npos) name = FlatName(name);
-            else name = FlatName(name.substr(0, bar)) + name.substr(bar);
+            if (bar == std::string::npos)
+                name = FlatName(name);
+            else
+                name = FlatName(name.substr(0, bar)) + name.substr(bar);
         } else {
             name = FlatName(name);
         }
@@ -242,7 +298,8 @@ void CArchiveFile::ReadName() {
 
 // Whether the name in the local code page gives the stored UTF-8 name back:
 // otherwise the conversion replaced characters the code page cannot hold.
-bool CArchiveFile::RoundTrips() {
+bool CArchiveFile::RoundTrips()
+{
     m_roundTrip.resize(6 * m_storedName.size() + 1);
     uint32_t length = 0;
     return UcnToUtf8nCPStr(m_roundTrip.data(), static_cast<int32_t>(m_roundTrip.size()), &length,
@@ -250,16 +307,20 @@ bool CArchiveFile::RoundTrips() {
            m_storedUtf8.compare(0, std::string::npos, m_roundTrip.data(), length) == 0;
 }
 
-void CArchiveFile::ReadUserInfo() {
+void CArchiveFile::ReadUserInfo()
+{
     m_userInfo.clear();
     const size_t length = m_info.userInfoLength;
-    if (!length) return;
+    if (!length)
+        return;
     m_userInfo.resize(length);
     size_t got = 0;
-    if (!m_stream.Read(m_userInfo.data(), length, &got) || got != length) ThrowRead();
+    if (!m_stream.Read(m_userInfo.data(), length, &got) || got != length)
+        ThrowRead();
 }
 
-CDirEntry* CArchiveFile::BuildEntry() {
+CDirEntry* CArchiveFile::BuildEntry()
+{
     const std::string name(m_name);
     Slot* slot = nullptr;
     enum { kFile, kDir, kLink, kManifest } kind;
@@ -267,7 +328,8 @@ CDirEntry* CArchiveFile::BuildEntry() {
         const bool manifest = m_storedNameIsManifest && m_info.mode == KOX_MANIFEST_MODE &&
                               (m_info.size != 0 || m_info.sizeHigh != 0);
         kind = manifest ? kManifest : kFile;
-        if (manifest) m_manifestSeen = true;
+        if (manifest)
+            m_manifestSeen = true;
     } else if (m_info.IsType(KOX_TYPE_DIRECTORY)) {
         kind = kDir;
     } else if (m_info.IsType(KOX_TYPE_LINK) || m_info.IsType(KOX_TYPE_SHORTCUT)) {
@@ -279,37 +341,45 @@ CDirEntry* CArchiveFile::BuildEntry() {
         ThrowUnknownEntryType();
     }
     switch (kind) {
-        case kFile: slot = &m_fileSlot; break;
-        case kDir: slot = &m_dirSlot; break;
-        case kLink: slot = &m_linkSlot; break;
-        case kManifest: slot = &m_manifestSlot; break;
+    case kFile:
+        slot = &m_fileSlot;
+        break;
+    case kDir:
+        slot = &m_dirSlot;
+        break;
+    case kLink:
+        slot = &m_linkSlot;
+        break;
+    case kManifest:
+        slot = &m_manifestSlot;
+        break;
     }
-    if (slot->alive) slot->live->~CDirEntry();
+    if (slot->alive)
+        slot->live->~CDirEntry();
 
     void* mem = slot->storage.get();
     CDirEntry* entry = nullptr;
     switch (kind) {
-        case kFile: {
-            auto* f = new (mem) CFile(name, m_storedName, m_info, std::move(m_userInfo));
-            const COptions& opt = COptions::Instance();
-            f->SetDigestEnabled(opt.verify || opt.sign || opt.commandCode == KOV_CMD_SIGN);
-            entry = f;
-            break;
-        }
-        case kDir:
-            entry = new (mem) CDirectory(name, m_storedName, m_info, std::move(m_userInfo));
-            break;
-        case kLink: {
-            size_t bar = name.find(KOX_LINK_SEPARATOR);
-            std::string own = bar == std::string::npos ? name : name.substr(0, bar);
-            std::string target = bar == std::string::npos ? std::string() : name.substr(bar + 1);
-            entry = new (mem) CLink(own, m_storedName, target, m_info, std::move(m_userInfo));
-            break;
-        }
-        case kManifest:
-            entry = new (mem) CSignedManifest(name, m_storedName, m_info, std::move(m_userInfo),
-                                              &m_manifestContext);
-            break;
+    case kFile: {
+        auto* f = new (mem) CFile(name, m_storedName, m_info, std::move(m_userInfo));
+        const COptions& opt = COptions::Instance();
+        f->SetDigestEnabled(opt.verify || opt.sign || opt.commandCode == KOV_CMD_SIGN);
+        entry = f;
+        break;
+    }
+    case kDir:
+        entry = new (mem) CDirectory(name, m_storedName, m_info, std::move(m_userInfo));
+        break;
+    case kLink: {
+        size_t bar = name.find(KOX_LINK_SEPARATOR);
+        std::string own = bar == std::string::npos ? name : name.substr(0, bar);
+        std::string target = bar == std::string::npos ? std::string() : name.substr(bar + 1);
+        entry = new (mem) CLink(own, m_storedName, target, m_info, std::move(m_userInfo));
+        break;
+    }
+    case kManifest:
+        entry = new (mem) CSignedManifest(name, m_storedName, m_info, std::move(m_userInfo), &m_manifestContext);
+        break;
     }
     m_userInfo.clear();
     entry->m_archiveContext = &m_manifestContext;
@@ -319,29 +389,36 @@ CDirEntry* CArchiveFile::BuildEntry() {
     return entry;
 }
 
-bool CArchiveFile::GetEntryData(uint8_t* dest, size_t capacity, uint32_t* length,
-                                uint32_t* checksum, bool* compressed) {
+bool CArchiveFile::GetEntryData(uint8_t* dest, size_t capacity, uint32_t* length, uint32_t* checksum, bool* compressed)
+{
     uint8_t head[KOX_BLOCK_HEADER_SIZE];
     size_t got = 0;
-    if (!m_stream.Read(head, sizeof head, &got) || got != sizeof head) ThrowRead();
+    if (!m_stream.Read(head, sizeof head, &got) || got != sizeof head)
+        ThrowRead();
     if (!KoxIsBlockType(head))
         throw CExcept("KOVZEF: error in GetEntryData(); unknown block type", 100, true, 0);
     const uint32_t n = KoxGetU32(head + 2);
-    if (n > capacity) ThrowRead();
-    if (n && (!m_stream.Read(dest, n, &got) || got != n)) ThrowRead();
+    if (n > capacity)
+        ThrowRead();
+    if (n && (!m_stream.Read(dest, n, &got) || got != n))
+        ThrowRead();
     *length = n;
     *compressed = head[0] != 'U';
     m_blocksOwed = !KoxIsLastBlockType(head);
-    if (m_blocksOwed) return true;
+    if (m_blocksOwed)
+        return true;
     uint8_t crc[KOX_CHECKSUM_SIZE];
-    if (!m_stream.Read(crc, sizeof crc, &got) || got != sizeof crc) ThrowRead();
+    if (!m_stream.Read(crc, sizeof crc, &got) || got != sizeof crc)
+        ThrowRead();
     *checksum = KoxGetU32(crc);
     return false;
 }
 
-bool CArchiveFile::DataBlockFollows() {
+bool CArchiveFile::DataBlockFollows()
+{
     uint64_t pos = 0;
-    if (!m_stream.Tell(&pos)) return false;
+    if (!m_stream.Tell(&pos))
+        return false;
     uint8_t t[2];
     size_t got = 0;
     bool ok = m_stream.Read(t, 2, &got) && got == 2 && KoxIsBlockType(t);

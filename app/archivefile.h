@@ -73,8 +73,7 @@ public:
     // entry follow.  For the last block ("ED"/"UE") *checksum receives the
     // stored checksum.  Short reads: CReadExcept; an unknown block type:
     // CExcept "KOVZEF: error in GetEntryData(); unknown block type".
-    bool GetEntryData(uint8_t* dest, size_t capacity, uint32_t* length, uint32_t* checksum,
-                      bool* compressed);
+    bool GetEntryData(uint8_t* dest, size_t capacity, uint32_t* length, uint32_t* checksum, bool* compressed);
     // True when the next two bytes name a data block (position unchanged).
     bool DataBlockFollows();
 
@@ -106,7 +105,7 @@ private:
 
     std::vector<uint8_t> m_headerBuffer;  // 34 bytes, read mode only
     char m_name[KOX_NAME_BUFFER_SIZE];
-    std::string m_storedName;             // the name as stored, before -lower/-flat
+    std::string m_storedName;  // the name as stored, before -lower/-flat
     std::vector<uint8_t> m_userInfo;
     std::string m_path;
     CFileStream m_stream;
@@ -118,8 +117,8 @@ private:
     bool m_storedNameIsManifest = false;
     bool m_nameDamaged = false;
     bool m_nameChanged = false;
-    std::string m_storedUtf8;             // the stored name as read
-    std::string m_roundTrip;              // its local form back in UTF-8
+    std::string m_storedUtf8;  // the stored name as read
+    std::string m_roundTrip;   // its local form back in UTF-8
     std::string m_manifestName = KOX_MANIFEST_NAME;
     ManifestContext m_manifestContext;
     bool m_manifestSeen = false;

@@ -12,8 +12,7 @@ namespace {
 
 CExcept BusyExcept(const std::string& path)
 {
-    return CExcept("KOVZEF: archive " + path + " is being written by another run; nothing was changed", 6,
-                   false);
+    return CExcept("KOVZEF: archive " + path + " is being written by another run; nothing was changed", 6, false);
 }
 
 }  // namespace
@@ -26,9 +25,8 @@ bool CArchiveLock::Acquire(int dirFd, const std::string& path, bool create)
     for (int attempt = 0; attempt < 8; ++attempt) {
         const bool created = LockOnce(dirFd, path, create);
         struct stat named, held;
-        if (m_fd < 0 ||
-            (fstatat(dirFd, path.c_str(), &named, 0) == 0 && fstat(m_fd, &held) == 0 &&
-             named.st_dev == held.st_dev && named.st_ino == held.st_ino))
+        if (m_fd < 0 || (fstatat(dirFd, path.c_str(), &named, 0) == 0 && fstat(m_fd, &held) == 0 &&
+                         named.st_dev == held.st_dev && named.st_ino == held.st_ino))
             return created;
         Release();
     }

@@ -6,16 +6,16 @@
 #include "app/except.h"
 #include "app/logman.h"
 
-void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName,
-                      CApplication& application, bool checkSignature)
+void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName, CApplication& application,
+                      bool checkSignature)
 {
     if (!archive.ReadArchiveHeader()) {
         // An archive of the old format carries no signature: asked to check
         // one, it fails as an unsigned archive does instead of being handed
         // to the old-format library, which would extract it unchecked.
         if (checkSignature)
-            throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59,
-                          true, 0);
+            throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59, true,
+                          0);
         throw CInvalExcept(archiveName);
     }
     application.GetLogMan().Write("KOVZEF: processing archive " + archiveName + " (version " +
@@ -24,7 +24,8 @@ void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName,
         VerifyArchiveSignature(false, archive, application);
 }
 
-CEntrySelection::CEntrySelection(const std::vector<std::string>& names) : m_count(names.size())
+CEntrySelection::CEntrySelection(const std::vector<std::string>& names)
+    : m_count(names.size())
 {
     m_index.reserve(names.size());
     for (size_t i = 0; i < names.size(); ++i)

@@ -15,8 +15,8 @@ class CArchiveFile;
 // the old-format fallback; with checkSignature it fails as an unsigned
 // archive, status 59), says which archive is processed and, when asked,
 // checks its signature before the entries.
-void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName,
-                      CApplication& application, bool checkSignature);
+void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName, CApplication& application,
+                      bool checkSignature);
 
 // The entries a run works on: all of them without names, else those named
 // and those below the last named directory met (in archive order, across the

@@ -44,7 +44,8 @@ struct CBlockDecoder::Batch : CHandleWorkers::Job {
     CJobOutput output;
     bool checkLength = true;  // refuse streams longer than a chunk
 
-    void Clear() {
+    void Clear()
+    {
         inputUsed = 0;
         dataBytes = 0;
         blocks.clear();
@@ -52,63 +53,79 @@ struct CBlockDecoder::Batch : CHandleWorkers::Job {
     }
     // Decodes each compressed block as the start of a stream.
     void Run(int handle) override;
-    bool Full() const {
+    bool Full() const
+    {
         return dataBytes >= kBatchBytes || blocks.size() >= kBatchBlocks ||
                inputUsed + CTransferBuffers::kInputSize > kBatchBytes + CTransferBuffers::kInputSize;
     }
 };
 
-bool StartsStreamLongerThanChunk(const uint8_t* data, uint32_t length) {
-    return length >= static_cast<uint32_t>(CS_HEAD_SIZE) &&
-           CsHeaderLength(data) > static_cast<int32_t>(KOX_CHUNK_SIZE);
+bool StartsStreamLongerThanChunk(const uint8_t* data, uint32_t length)
+{
+    return length >= static_cast<uint32_t>(CS_HEAD_SIZE) && CsHeaderLength(data) > static_cast<int32_t>(KOX_CHUNK_SIZE);
 }
 
-std::unique_ptr<CBlockDecoder> CBlockDecoder::Create(unsigned workers) {
-    if (workers == 0) return nullptr;
+std::unique_ptr<CBlockDecoder> CBlockDecoder::Create(unsigned workers)
+{
+    if (workers == 0)
+        return nullptr;
     std::unique_ptr<CBlockDecoder> decoder(new CBlockDecoder(workers));
-    if (!decoder->m_workers->TakeHandles(workers)) return nullptr;
+    if (!decoder->m_workers->TakeHandles(workers))
+        return nullptr;
     return decoder;
 }
 
-void CBlockDecoder::Publish(CBlockDecoder* decoder) { g_published = decoder; }
+void CBlockDecoder::Publish(CBlockDecoder* decoder)
+{
+    g_published = decoder;
+}
 
-CBlockDecoder* CBlockDecoder::Current() { return g_published; }
+CBlockDecoder* CBlockDecoder::Current()
+{
+    return g_published;
+}
 
-CBlockDecoder::CBlockDecoder(unsigned workers) {
+CBlockDecoder::CBlockDecoder(unsigned workers)
+{
     m_batches.resize(2 * static_cast<size_t>(workers) + 2);
-    for (auto& batch : m_batches) batch = std::make_unique<Batch>();
+    for (auto& batch : m_batches)
+        batch = std::make_unique<Batch>();
     m_workers = std::make_unique<CHandleWorkers>(m_batches.size());
 }
 
 CBlockDecoder::~CBlockDecoder() = default;
 
-void CBlockDecoder::Batch::Run(int handle) {
+void CBlockDecoder::Batch::Run(int handle)
+{
     for (Block& block : blocks) {
-        if (!block.compressed || block.readFailure) continue;
+        if (!block.compressed || block.readFailure)
+            continue;
         const uint8_t* data = input.get() + block.input;
         // A stream the caller refuses is not decoded.
-        if (checkLength && StartsStreamLongerThanChunk(data, block.length)) continue;
+        if (checkLength && StartsStreamLongerThanChunk(data, block.length))
+            continue;
         const size_t start = output.used;
-        auto step = [&](const uint8_t* p, int32_t left, uint8_t* out, bool first, int32_t* read,
-                        int32_t* written) {
-            if (output.used - start > kMaxDecoded) return kTooMuch;
+        auto step = [&](const uint8_t* p, int32_t left, uint8_t* out, bool first, int32_t* read, int32_t* written) {
+            if (output.used - start > kMaxDecoded)
+                return kTooMuch;
             return CsRDecompress(handle, p, left, out, static_cast<int32_t>(KOX_CHUNK_SIZE),
                                  first ? CS_INIT_DECOMPRESS : 0, read, written);
         };
         auto outAt = [&] { return output.Reserve(KOX_CHUNK_SIZE); };  // room for one step
         auto emit = [&](size_t n) { output.used += n; };
-        block.end = DecodeBlock(data, static_cast<int32_t>(block.length), true, step, outAt, emit,
-                                block.failure);
+        block.end = DecodeBlock(data, static_cast<int32_t>(block.length), true, step, outAt, emit, block.failure);
         block.output = start;
         block.outputLength = output.used - start;
         // An open stream, or one that decodes to too much, is the caller's.
         block.decoded = block.end == BlockEnd::kClosed ||
                         (block.end == BlockEnd::kFailed && output.used - start <= kMaxDecoded);
-        if (!block.decoded) output.used = start;
+        if (!block.decoded)
+            output.used = start;
     }
 }
 
-uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsumer& consumer) {
+uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsumer& consumer)
+{
     // Whatever ends the pass, no worker is left with one of its batches.
     struct Settled {
         CHandleWorkers& workers;
@@ -133,8 +150,8 @@ uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsu
             uint8_t* dest = filling->input.get() + filling->inputUsed;
             try {
                 bool compressed = false;
-                more = archive.GetEntryData(dest, CTransferBuffers::kInputSize, &block.length,
-                                            &block.checksum, &compressed);
+                more = archive.GetEntryData(dest, CTransferBuffers::kInputSize, &block.length, &block.checksum,
+                                            &compressed);
                 block.compressed = compressed;
                 block.last = !more;
             } catch (...) {
@@ -152,19 +169,22 @@ uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsu
                 ++inFlight;
             }
         }
-        if (inFlight == 0) break;
+        if (inFlight == 0)
+            break;
         // Then take the oldest batch back, block by block in order.
         Batch& batch = *m_batches[head];
         m_workers->Wait(batch);
         for (const Batch::Block& block : batch.blocks) {
-            if (block.readFailure) std::rethrow_exception(block.readFailure);
+            if (block.readFailure)
+                std::rethrow_exception(block.readFailure);
             DecodedBlock decoded;
             if (block.decoded)
                 decoded = DecodedBlock{batch.output.bytes.get() + block.output, block.outputLength, block.end,
                                        block.failure};
             consumer.Block(batch.input.get() + block.input, block.length, block.compressed,
                            block.decoded ? &decoded : nullptr);
-            if (block.last) stored = block.checksum;
+            if (block.last)
+                stored = block.checksum;
         }
         head = (head + 1) % ring;
         --inFlight;

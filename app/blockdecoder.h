@@ -43,7 +43,8 @@ bool StartsStreamLongerThanChunk(const uint8_t* data, uint32_t length);
 // The one loop of every decoding of entry data, on any thread.
 template <class Step, class OutAt, class Emit>
 BlockEnd DecodeBlock(const uint8_t* p, int32_t left, bool first, Step step, OutAt outAt, Emit emit,
-                     std::string& failure) {
+                     std::string& failure)
+{
     for (;;) {
         int32_t read = 0, written = 0;
         const int rc = step(p, left, outAt(), first, &read, &written);
@@ -55,7 +56,8 @@ BlockEnd DecodeBlock(const uint8_t* p, int32_t left, bool first, Step step, OutA
         p += read;
         left -= read;
         first = false;
-        if (rc == CS_END_OF_STREAM) return BlockEnd::kClosed;
+        if (rc == CS_END_OF_STREAM)
+            return BlockEnd::kClosed;
         if (read == 0 && written == 0) {
             if (rc == CS_END_OUTBUFFER) {  // output full, yet nothing moved
                 failure = "cslib made no progress";
@@ -63,7 +65,8 @@ BlockEnd DecodeBlock(const uint8_t* p, int32_t left, bool first, Step step, OutA
             }
             return BlockEnd::kOpen;
         }
-        if (rc != CS_END_OUTBUFFER && left <= 0) return BlockEnd::kOpen;
+        if (rc != CS_END_OUTBUFFER && left <= 0)
+            return BlockEnd::kOpen;
     }
 }
 
@@ -81,8 +84,7 @@ public:
     virtual ~IBlockConsumer() = default;
     // One block: raw ("UD"/"UE") or compressed; decoded is what a worker
     // made of a compressed block, or null.
-    virtual void Block(const uint8_t* data, uint32_t length, bool compressed,
-                       const DecodedBlock* decoded) = 0;
+    virtual void Block(const uint8_t* data, uint32_t length, bool compressed, const DecodedBlock* decoded) = 0;
 };
 
 class CBlockDecoder {

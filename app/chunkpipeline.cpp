@@ -22,7 +22,7 @@ struct CChunkPipeline::Batch : CHandleWorkers::Job {
         size_t sideBegin, sideEnd;  // in side
         size_t input;               // offset in input
         size_t length;
-        size_t output = 0;          // offset of the block in output
+        size_t output = 0;  // offset of the block in output
         size_t blockBytes = 0;
         uint32_t preamble;
         bool last;
@@ -41,7 +41,8 @@ struct CChunkPipeline::Batch : CHandleWorkers::Job {
     bool Empty() const { return chunks.empty(); }
     size_t Bytes() const { return inputUsed + side.size(); }
     bool Full() const { return Bytes() >= kBatchBytes || chunks.size() >= kBatchChunks; }
-    void Clear() {
+    void Clear()
+    {
         inputUsed = 0;
         side.clear();
         chunks.clear();
@@ -54,23 +55,30 @@ struct CChunkPipeline::Batch : CHandleWorkers::Job {
     void Run(int handle) override;
 };
 
-std::unique_ptr<CChunkPipeline> CChunkPipeline::Attach(CFileStream& sink, unsigned workers) {
-    if (workers == 0) return nullptr;
+std::unique_ptr<CChunkPipeline> CChunkPipeline::Attach(CFileStream& sink, unsigned workers)
+{
+    if (workers == 0)
+        return nullptr;
     std::unique_ptr<CChunkPipeline> pipeline(new CChunkPipeline(sink, workers));
-    if (!pipeline->m_workers->TakeHandles(workers)) return nullptr;
+    if (!pipeline->m_workers->TakeHandles(workers))
+        return nullptr;
     sink.SetWriteBehind(pipeline.get());
     return pipeline;
 }
 
-CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers) : m_sink(sink) {
+CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers)
+    : m_sink(sink)
+{
     // Two batches per worker keep every worker busy while the caller fills
     // the next and writes the oldest.
     m_batches.resize(2 * static_cast<size_t>(workers) + 2);
-    for (auto& batch : m_batches) batch = std::make_unique<Batch>();
+    for (auto& batch : m_batches)
+        batch = std::make_unique<Batch>();
     m_workers = std::make_unique<CHandleWorkers>(m_batches.size());
 }
 
-CChunkPipeline::~CChunkPipeline() {
+CChunkPipeline::~CChunkPipeline()
+{
     // A run that ends early may keep its archive (a create run stopped by a
     // name or stat error does): it must hold every block submitted so far,
     // as when each chunk was written at once.  After a failed write nothing
@@ -85,7 +93,8 @@ CChunkPipeline::~CChunkPipeline() {
     m_workers.reset();
 }
 
-void CChunkPipeline::Batch::Run(int handle) {
+void CChunkPipeline::Batch::Run(int handle)
+{
     for (size_t i = 0; i < chunks.size(); ++i) {
         Chunk& chunk = chunks[i];
         uint8_t* block = output.Reserve(kBlockRoom);
@@ -102,33 +111,42 @@ void CChunkPipeline::Batch::Run(int handle) {
     }
 }
 
-CChunkPipeline::Batch* CChunkPipeline::Filling() {
-    if (m_filling != nullptr) return m_filling;
+CChunkPipeline::Batch* CChunkPipeline::Filling()
+{
+    if (m_filling != nullptr)
+        return m_filling;
     // The slot behind the newest batch in flight; when every slot is in
     // flight the oldest is written first.
-    if (m_inFlight == m_batches.size() && !WriteFinished(m_batches.size() - 1)) return nullptr;
+    if (m_inFlight == m_batches.size() && !WriteFinished(m_batches.size() - 1))
+        return nullptr;
     m_filling = m_batches[(m_head + m_inFlight) % m_batches.size()].get();
     m_filling->Clear();
     return m_filling;
 }
 
-void CChunkPipeline::HandOver() {
+void CChunkPipeline::HandOver()
+{
     Batch* batch = m_filling;
-    if (batch == nullptr || batch->Empty()) return;
+    if (batch == nullptr || batch->Empty())
+        return;
     m_filling = nullptr;
     ++m_inFlight;
     m_workers->HandOver(*batch);
 }
 
-uint8_t* CChunkPipeline::NextInput() {
+uint8_t* CChunkPipeline::NextInput()
+{
     // Batches done meanwhile leave now, so the file grows as the run goes.
-    if (!WriteFinished(m_batches.size())) return nullptr;
+    if (!WriteFinished(m_batches.size()))
+        return nullptr;
     Batch* batch = Filling();
-    if (batch == nullptr) return nullptr;
+    if (batch == nullptr)
+        return nullptr;
     return batch->input.get() + batch->inputUsed;
 }
 
-void CChunkPipeline::Submit(size_t length, bool last, const std::string& name) {
+void CChunkPipeline::Submit(size_t length, bool last, const std::string& name)
+{
     Batch& batch = *m_filling;
     Batch::Chunk chunk;
     chunk.sideBegin = batch.side.size();
@@ -145,10 +163,12 @@ void CChunkPipeline::Submit(size_t length, bool last, const std::string& name) {
     batch.inputUsed += length;
     // A batch is handed over once it is large enough; until then the next
     // chunk always fits its input.
-    if (batch.Full()) HandOver();
+    if (batch.Full())
+        HandOver();
 }
 
-bool CChunkPipeline::Append(const void* buffer, size_t length) {
+bool CChunkPipeline::Append(const void* buffer, size_t length)
+{
     if (m_inFlight == 0 && (m_filling == nullptr || m_filling->Empty()))
         return WriteBytes(buffer, length);
     const auto* bytes = static_cast<const uint8_t*>(buffer);
@@ -156,30 +176,36 @@ bool CChunkPipeline::Append(const void* buffer, size_t length) {
     return true;
 }
 
-bool CChunkPipeline::Flush() {
+bool CChunkPipeline::Flush()
+{
     HandOver();
     return WriteFinished(0);
 }
 
-bool CChunkPipeline::WriteFinished(size_t keep) {
+bool CChunkPipeline::WriteFinished(size_t keep)
+{
     while (m_inFlight > 0) {
         Batch& batch = *m_batches[m_head];
         if (!batch.Done()) {
-            if (m_inFlight <= keep) break;
+            if (m_inFlight <= keep)
+                break;
             m_workers->Wait(batch);
         }
-        if (!WriteBatch(batch)) return false;
+        if (!WriteBatch(batch))
+            return false;
         m_head = (m_head + 1) % m_batches.size();
         --m_inFlight;
     }
     if (m_inFlight == 0 && (m_filling == nullptr || m_filling->Empty()) && !m_after.empty()) {
-        if (!WriteBytes(m_after.data(), m_after.size())) return false;
+        if (!WriteBytes(m_after.data(), m_after.size()))
+            return false;
         m_after.clear();
     }
     return true;
 }
 
-bool CChunkPipeline::WriteBatch(Batch& batch) {
+bool CChunkPipeline::WriteBatch(Batch& batch)
+{
     // A chunk whose compression failed ends the writing before its bytes,
     // for good: the batch stays the oldest in flight.
     for (; batch.written < batch.chunks.size(); ++batch.written) {
@@ -189,14 +215,17 @@ bool CChunkPipeline::WriteBatch(Batch& batch) {
         if (chunk.sideEnd > chunk.sideBegin &&
             !WriteBytes(batch.side.data() + chunk.sideBegin, chunk.sideEnd - chunk.sideBegin))
             return false;
-        if (!WriteBytes(batch.output.bytes.get() + chunk.output, chunk.blockBytes)) return false;
+        if (!WriteBytes(batch.output.bytes.get() + chunk.output, chunk.blockBytes))
+            return false;
     }
     return true;
 }
 
-bool CChunkPipeline::WriteBytes(const void* buffer, size_t length) {
+bool CChunkPipeline::WriteBytes(const void* buffer, size_t length)
+{
     size_t put = 0;
-    if (m_sink.WriteThrough(buffer, length, &put) && put == length) return true;
+    if (m_sink.WriteThrough(buffer, length, &put) && put == length)
+        return true;
     m_writeFailed = true;
     return false;
 }

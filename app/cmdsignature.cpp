@@ -55,11 +55,13 @@ void RefuseOtherManifest(const CDirEntry& entry, bool manifestFound)
 {
     const std::string& name = entry.GetStoredName();
     if (manifestFound)
-        throw CInvalManifestExcept("The archive holds a second signed manifest entry >" + name + "<",
-                                   SMF_EFILENOTFOUND, 0);
+        throw CInvalManifestExcept("The archive holds a second signed manifest entry >" + name + "<", SMF_EFILENOTFOUND,
+                                   0);
     if (name != KOX_MANIFEST_NAME)
-        throw CInvalManifestExcept("Entry >" + name + "< is marked as a signed manifest but is not the archive's "
-                                   "manifest " + std::string(KOX_MANIFEST_NAME),
+        throw CInvalManifestExcept("Entry >" + name +
+                                       "< is marked as a signed manifest but is not the archive's "
+                                       "manifest " +
+                                       std::string(KOX_MANIFEST_NAME),
                                    SMF_EFILENOTFOUND, 0);
 }
 
@@ -178,8 +180,7 @@ void VerifyAfterReading(CArchiveFile& archive, CApplication& application)
     uint64_t offset = 0;
     // Asked to check a signature, an archive without one never passes.
     if (!ReadManifestEntry(archive, &text, &offset, true))
-        throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59,
-                      true, 0);
+        throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59, true, 0);
     int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
     if (rc == SMF_OK)
         rc = VerifyStoredText(context, text, application);
@@ -203,8 +204,7 @@ std::string ReadRevocationList(const char* path)
     case KOV_WHOLE_FILE_OK:
         if (!bytes.empty())
             return bytes;
-        throw CInvalManifestExcept(std::string("CRL file could not be read (the file >") + path + "< is empty)", 0,
-                                   0);
+        throw CInvalManifestExcept(std::string("CRL file could not be read (the file >") + path + "< is empty)", 0, 0);
     case KOV_WHOLE_FILE_NOT_OPENED:
         throw CInvalManifestExcept(std::string("Cannot open CRL file >") + path + "<", 0, 0);
     default:
@@ -225,8 +225,8 @@ bool SignatureRequested(CApplication& application)
 int SignManifest(ManifestContext* context, CApplication& application)
 {
     const COptions& options = application.GetOptions();
-    return ManifestSign(context, options.keyStore, options.keyStorePassword, options.timestampServer,
-                        options.proxy, nullptr, nullptr);
+    return ManifestSign(context, options.keyStore, options.keyStorePassword, options.timestampServer, options.proxy,
+                        nullptr, nullptr);
 }
 
 void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStrategy& strategy, uint32_t openMode)
@@ -379,8 +379,7 @@ void CheckEntryDigests(CArchiveFile& archive, CDirEntry* entry, uint32_t& invali
     }
     ManifestContext* context = archive.GetManifestContext();
     if (invalidEntries == 1)
-        throw CInvalManifestExcept(ManifestGetLastError(context), ManifestGetSmfRc(context),
-                                   ManifestGetSsfRc(context));
+        throw CInvalManifestExcept(ManifestGetLastError(context), ManifestGetSmfRc(context), ManifestGetSsfRc(context));
     if (invalidEntries > 1)
         throw CInvalManifestExcept(std::to_string(invalidEntries) + " files of the archive are invalid:\n" +
                                        ManifestGetLastError(context),

@@ -35,8 +35,7 @@ bool SignatureRequested(CApplication& application);
 // compares the manifest with -manifest when given, signs it and adds the
 // manifest entry behind the entries; an archive opened for update is cut
 // right behind it.
-void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStrategy& strategy,
-                 uint32_t openMode);
+void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStrategy& strategy, uint32_t openMode);
 // ManifestSign with the -key, -pwd, -tsaurl and -proxy values; its code.
 int SignManifest(ManifestContext* context, CApplication& application);
 // The stored manifest text of the archive (true), or false when it has no
@@ -45,12 +44,10 @@ int SignManifest(ManifestContext* context, CApplication& application);
 // every entry is looked at, and a second manifest entry or one not named
 // "SIGNATURE.SMF" is refused (CInvalManifestExcept, status 58).  The read
 // position is the same afterwards.
-bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset,
-                       bool onlyOne = false);
+bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset, bool onlyOne = false);
 // Throws CExcept(message, code) when the archive has no manifest entry and
 // mustExist is true, or has one and mustExist is false.
-void CheckManifestPresence(CArchiveFile& archive, bool mustExist, const std::string& message,
-                           uint32_t code);
+void CheckManifestPresence(CArchiveFile& archive, bool mustExist, const std::string& message, uint32_t code);
 
 // ---- Verification -------------------------------------------------------------
 
@@ -63,8 +60,8 @@ void CheckManifestPresence(CArchiveFile& archive, bool mustExist, const std::str
 void VerifyArchiveSignature(bool beforeWriting, CArchiveFile& archive, CApplication& application);
 // Reads the -crl file and verifies the manifest text (with the signer's
 // names kept under -v); the manifest library's code.
-int VerifyManifestText(ManifestContext* context, const char* text, std::size_t length,
-                       CApplication& application, bool loadBody = true);
+int VerifyManifestText(ManifestContext* context, const char* text, std::size_t length, CApplication& application,
+                       bool loadBody = true);
 // Under verification, for each entry of the walk over a verified archive:
 // a signed-manifest entry other than the one verified (a second one, or one
 // met at another place) is refused (CInvalManifestExcept, status 58) before

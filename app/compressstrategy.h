@@ -21,7 +21,7 @@ class CFileStream;
 class CTransferBuffers {
 public:
     static constexpr size_t kBlockSize = KOX_CHUNK_SIZE;
-    static constexpr size_t kInputSize = 2 * kBlockSize;                     // 131,072
+    static constexpr size_t kInputSize = 2 * kBlockSize;                       // 131,072
     static constexpr size_t kOutputSize = kBlockSize + KOX_BLOCK_HEADER_SIZE;  // 65,542
 
     // Created on first use; lives until the process ends.

@@ -87,8 +87,7 @@ OpenPlan PlanExistingArchive(const std::string& name, bool signing)
         plan.writeHeader = true;
         return plan;
     }
-    const std::string refusal =
-        "KOVZEF: can not append to " + name + ", which is no KOX archive of version 2.01";
+    const std::string refusal = "KOVZEF: can not append to " + name + ", which is no KOX archive of version 2.01";
     if (!S_ISREG(st.st_mode))
         throw CExcept(refusal, 1, false);
     if (st.st_size == 0) {
@@ -101,8 +100,8 @@ OpenPlan PlanExistingArchive(const std::string& name, bool signing)
         throw COpenExcept(name, stream.LastError());
     char header[KOX_ARCHIVE_HEADER_SIZE];
     size_t got = 0;
-    if (!stream.Read(header, sizeof header, &got) || got != sizeof header ||
-        std::memcmp(header, KOX_MAGIC, 4) != 0 || std::memcmp(header + 4, KOX_VERSION_201, 4) != 0)
+    if (!stream.Read(header, sizeof header, &got) || got != sizeof header || std::memcmp(header, KOX_MAGIC, 4) != 0 ||
+        std::memcmp(header + 4, KOX_VERSION_201, 4) != 0)
         throw CExcept(refusal, 1, false);
     // Entries written behind a cut or damaged entry would be read as part of
     // it and be lost: the existing entries are walked first (their data
@@ -172,8 +171,8 @@ void CCreate::Execute()
     // check, the manifest's place) first writes out what is queued.  The
     // pipeline is declared after the archive: when the run ends early it
     // writes what it still holds and is gone before the archive is closed.
-    std::unique_ptr<CChunkPipeline> pipeline =
-        CChunkPipeline::Attach(archive.Stream(), CHandleWorkers::ForThisMachine());
+    std::unique_ptr<CChunkPipeline> pipeline = CChunkPipeline::Attach(archive.Stream(),
+                                                                      CHandleWorkers::ForThisMachine());
     struct PipelineInUse {
         CNormalCompress* strategy;
         ~PipelineInUse() { strategy->SetPipeline(nullptr); }
@@ -260,8 +259,7 @@ bool CCreate::IsArchiveItself(const struct stat& st) const
            m_application.IsReplacedArchive(st);
 }
 
-void CCreate::WriteFileUnlessArchive(const std::string& path, CArchiveFile& archive,
-                                     bool countDigest)
+void CCreate::WriteFileUnlessArchive(const std::string& path, CArchiveFile& archive, bool countDigest)
 {
     // The stat that compares the file with the archive also fills the
     // entry's header, so a file costs one call here instead of two.  With
@@ -285,8 +283,7 @@ void CCreate::WriteFileUnlessArchive(const std::string& path, CArchiveFile& arch
             close(fd);
         }
     }
-    if (!m_haveArchiveId ||
-        (followLinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0 ||
+    if (!m_haveArchiveId || (followLinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0 ||
         (!followLinks && !S_ISREG(st.st_mode))) {
         if (!IsArchiveItself(path))
             WriteFile(path, archive, countDigest);
@@ -311,8 +308,8 @@ void CCreate::WriteDirectory(const std::string& path, CArchiveFile& archive)
     WriteEntry(guard.entry, archive);
 }
 
-void CCreate::WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest,
-                        const struct stat* seen, bool seenFollowedLinks, int fd)
+void CCreate::WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest, const struct stat* seen,
+                        bool seenFollowedLinks, int fd)
 {
     EntryInStorage guard;
     CFile* file = new (m_fileStorage) CFile(path);
@@ -334,8 +331,7 @@ void CCreate::WriteLink(const std::string& path, CArchiveFile& archive)
     WriteEntry(guard.entry, archive);
 }
 
-void CCreate::WriteResolvedLink(const std::string& path, const FindData& data, CArchiveFile& archive,
-                                bool countDigest)
+void CCreate::WriteResolvedLink(const std::string& path, const FindData& data, CArchiveFile& archive, bool countDigest)
 {
     EntryInStorage guard;
     guard.entry = CreateFileObject(path, data);
@@ -382,8 +378,7 @@ CDirEntry* CCreate::CreateFileObject(const std::string& path, const FindData& /*
     return file;
 }
 
-void CCreate::AddChild(const std::string& path, uint32_t attributes, const FindData& data,
-                       CArchiveFile& archive)
+void CCreate::AddChild(const std::string& path, uint32_t attributes, const FindData& data, CArchiveFile& archive)
 {
     switch (CDirEntry::GetFindDataKind(attributes, attributes)) {
     case CDirEntry::kKindDirectory:

@@ -41,20 +41,18 @@ private:
     // seen: a stat (seenFollowedLinks) or lstat of path made just before, or null.
     // seen: a stat of path made a moment before; fd: path already open for
     // reading (the entry takes it over).
-    void WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest,
-                   const struct stat* seen = nullptr, bool seenFollowedLinks = true, int fd = -1);
+    void WriteFile(const std::string& path, CArchiveFile& archive, bool countDigest, const struct stat* seen = nullptr,
+                   bool seenFollowedLinks = true, int fd = -1);
     // Writes path as a file unless it is the archive itself.
     void WriteFileUnlessArchive(const std::string& path, CArchiveFile& archive, bool countDigest);
     void WriteLink(const std::string& path, CArchiveFile& archive);
-    void WriteResolvedLink(const std::string& path, const FindData& data, CArchiveFile& archive,
-                           bool countDigest);
+    void WriteResolvedLink(const std::string& path, const FindData& data, CArchiveFile& archive, bool countDigest);
     void WriteEntry(CDirEntry* entry, CArchiveFile& archive);
     // True when path is the archive being written (same device and inode).
     bool IsArchiveItself(const std::string& path) const;
     bool IsArchiveItself(const struct stat& st) const;
     // Acts on one walked child by its attribute word.
-    void AddChild(const std::string& path, uint32_t attributes, const FindData& data,
-                  CArchiveFile& archive);
+    void AddChild(const std::string& path, uint32_t attributes, const FindData& data, CArchiveFile& archive);
 
     CApplication& m_application;
     unsigned char* m_directoryStorage = nullptr;

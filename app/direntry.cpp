@@ -27,20 +27,25 @@
 namespace {
 
 // Directories left out by the exclude list; their contents are left out too.
-std::unordered_set<std::string>& ExcludedDirectories() {
+std::unordered_set<std::string>& ExcludedDirectories()
+{
     static std::unordered_set<std::string> dirs;
     return dirs;
 }
 
-bool UnderExcludedDirectory(const std::string& name) {
+bool UnderExcludedDirectory(const std::string& name)
+{
     const auto& dirs = ExcludedDirectories();
-    if (dirs.empty()) return false;
+    if (dirs.empty())
+        return false;
     for (size_t pos = name.find('/'); pos != std::string::npos; pos = name.find('/', pos + 1))
-        if (dirs.count(name.substr(0, pos))) return true;
+        if (dirs.count(name.substr(0, pos)))
+            return true;
     return false;
 }
 
-bool IsLinkOnDisk(const std::string& name) {
+bool IsLinkOnDisk(const std::string& name)
+{
     uint32_t attributes = 0;
     return GetLinkAttributes(name.c_str(), attributes) && attributes == KOV_ATTR_SYMLINK;
 }
@@ -48,72 +53,101 @@ bool IsLinkOnDisk(const std::string& name) {
 }  // namespace
 
 CDirEntry::CDirEntry(const std::string& name)
-    : m_name(name), m_storedName(name), m_stream(&m_ownStream) {}
+    : m_name(name),
+      m_storedName(name),
+      m_stream(&m_ownStream)
+{
+}
 
-CDirEntry::CDirEntry(const std::string& name, const std::string& storedName,
-                     const KoxHeaderInfo& info, std::vector<uint8_t> userInfo)
+CDirEntry::CDirEntry(const std::string& name, const std::string& storedName, const KoxHeaderInfo& info,
+                     std::vector<uint8_t> userInfo)
     : m_name(name),
       m_storedName(storedName),
       m_info(info),
       m_stream(&m_ownStream),
-      m_userInfo(std::move(userInfo)) {}
-
-CDirEntry::~CDirEntry() {
-    if (m_aliveFlag) *m_aliveFlag = false;
+      m_userInfo(std::move(userInfo))
+{
 }
 
-void CDirEntry::CloseStream() {
-    if (!m_stream->Close()) throw CWriteExcept(m_name, m_stream->LastError());
+CDirEntry::~CDirEntry()
+{
+    if (m_aliveFlag)
+        *m_aliveFlag = false;
 }
 
-int CDirEntry::GetFindDataKind(uint32_t attributes, uint32_t mode) {
-    if (attributes & KOV_ATTR_DIRECTORY) return kKindDirectory;
+void CDirEntry::CloseStream()
+{
+    if (!m_stream->Close())
+        throw CWriteExcept(m_name, m_stream->LastError());
+}
+
+int CDirEntry::GetFindDataKind(uint32_t attributes, uint32_t mode)
+{
+    if (attributes & KOV_ATTR_DIRECTORY)
+        return kKindDirectory;
     switch (mode & KOX_MODE_TYPE_MASK) {
-        case KOX_MODE_SYMLINK: return kKindSymlink;
-        case KOX_MODE_REGULAR: return kKindRegular;
-        default: return kKindOther;
+    case KOX_MODE_SYMLINK:
+        return kKindSymlink;
+    case KOX_MODE_REGULAR:
+        return kKindRegular;
+    default:
+        return kKindOther;
     }
 }
 
-std::string CDirEntry::JoinPath(const std::string& path, const std::string& directory) {
-    if (directory.empty() || path.empty()) return path;
+std::string CDirEntry::JoinPath(const std::string& path, const std::string& directory)
+{
+    if (directory.empty() || path.empty())
+        return path;
     std::string result = directory;
     for (char& c : result)
-        if (c == '\\') c = '/';
-    if (result.back() != '/') result += '/';
+        if (c == '\\')
+            c = '/';
+    if (result.back() != '/')
+        result += '/';
     result.append(path, path[0] == '/' ? 1 : 0, std::string::npos);
     return result;
 }
 
-static bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+static bool IsSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
 
-bool CDirEntry::CreateParentDirectories(const std::string& name) {
+bool CDirEntry::CreateParentDirectories(const std::string& name)
+{
     // The longest leading part that exists, scanning from the end; a name
     // whose only separator leads it counts the root as existing.
     size_t start = std::string::npos;
     for (size_t i = name.size(); i-- > 0;) {
-        if (!IsSeparator(name[i])) continue;
+        if (!IsSeparator(name[i]))
+            continue;
         if (i == 0 || access(name.substr(0, i).c_str(), F_OK) == 0) {
             start = i;
             break;
         }
     }
     for (size_t i = start == std::string::npos ? 0 : start + 1; i < name.size(); ++i) {
-        if (!IsSeparator(name[i]) || i == 0) continue;
-        if (!CreateDirectory(name.substr(0, i).c_str())) return false;
+        if (!IsSeparator(name[i]) || i == 0)
+            continue;
+        if (!CreateDirectory(name.substr(0, i).c_str()))
+            return false;
     }
     return true;
 }
 
-std::string CDirEntry::TargetPath() const {
-    if (!m_targetPath.empty()) return m_targetPath;
+std::string CDirEntry::TargetPath() const
+{
+    if (!m_targetPath.empty())
+        return m_targetPath;
     const COptions& opt = COptions::Instance();
     if (opt.extractDir && !m_name.empty() && m_name[0] != '/')
         return JoinPath(m_name, opt.extractDir);
     return m_name;
 }
 
-std::string CDirEntry::StoredNameUtf8() const {
+std::string CDirEntry::StoredNameUtf8() const
+{
     std::vector<char> buffer(6 * m_storedName.size() + 1);
     uint32_t length = 0;
     if (UcnToUtf8nCPStr(buffer.data(), static_cast<int32_t>(buffer.size()), &length, m_storedName.c_str()) != 0)
@@ -121,7 +155,8 @@ std::string CDirEntry::StoredNameUtf8() const {
     return std::string(buffer.data(), length);
 }
 
-void CDirEntry::WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info) {
+void CDirEntry::WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info)
+{
     const std::string utf8 = StoredNameUtf8();
     if (utf8.size() + 1 > KOX_NAME_BUFFER_SIZE)
         throw CExcept("KOVZEF: name too long for the archive: " + m_storedName, 100, false);
@@ -133,30 +168,32 @@ void CDirEntry::WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info) {
     memcpy(record.data() + KOX_ENTRY_HEADER_SIZE, utf8.data(), utf8.size());
     record[KOX_ENTRY_HEADER_SIZE + utf8.size()] = 0;
     if (!m_userInfo.empty())
-        memcpy(record.data() + KOX_ENTRY_HEADER_SIZE + utf8.size() + 1, m_userInfo.data(),
-               m_userInfo.size());
+        memcpy(record.data() + KOX_ENTRY_HEADER_SIZE + utf8.size() + 1, m_userInfo.data(), m_userInfo.size());
     size_t put = 0;
     if (!archive.Stream().Write(record.data(), record.size(), &put) || put != record.size())
         throw CWriteExcept(archive.GetPath());
 }
 
-void CDirEntry::PrintListing() {
+void CDirEntry::PrintListing()
+{
     CEntryInfo line(m_info, m_name, IsDigestVerified() ? 1 : 0);
     CApplication::Instance().GetLogMan().Write(line);
 }
 
-void CDirEntry::RunDigestOfEmptyFile(ManifestContext* context) {
+void CDirEntry::RunDigestOfEmptyFile(ManifestContext* context)
+{
     ManifestFile* digest = GetDigestContext();
-    if (!digest) return;
-    const bool ok = ManifestOpenFile(context, digest, m_storedName.c_str(), m_storedName.size(),
-                                     0) == 0 &&
+    if (!digest)
+        return;
+    const bool ok = ManifestOpenFile(context, digest, m_storedName.c_str(), m_storedName.size(), 0) == 0 &&
                     ManifestUpdateFile(digest, nullptr, 0) == 0;
     m_digestVerified = ManifestCloseFile(digest) == 0 && ok;
 }
 
 // ---- adding to an archive ----------------------------------------------------
 
-void CDirEntry::AddToArchive(CArchiveFile& archive) {
+void CDirEntry::AddToArchive(CArchiveFile& archive)
+{
     CApplication& app = CApplication::Instance();
     COptions& opt = COptions::Instance();
     const bool digestEnabled = IsDigestEnabled();
@@ -167,20 +204,25 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
     if (!manifest) {
         if (!opt.excludeList.empty()) {
             if (app.IsListed(m_name)) {
-                if (IsDirectory()) ExcludedDirectories().insert(m_name);
+                if (IsDirectory())
+                    ExcludedDirectories().insert(m_name);
                 return;
             }
-            if (UnderExcludedDirectory(m_name)) return;
+            if (UnderExcludedDirectory(m_name))
+                return;
         }
         if (opt.absolutePaths && !m_name.empty() && m_name[0] != '/') {
             char cwd[KOV_PATH_MAX];
-            if (!getcwd(cwd, sizeof cwd)) throw CGetCwdExcept();
+            if (!getcwd(cwd, sizeof cwd))
+                throw CGetCwdExcept();
             m_name = JoinPath(m_name, cwd);
             m_storedName = m_name;
         }
-        if (!opt.renameMap.empty()) opt.GetNewName(m_name, m_storedName);
+        if (!opt.renameMap.empty())
+            opt.GetNewName(m_name, m_storedName);
     }
-    if (opt.statistics) app.GetStatistics().AddFiles();
+    if (opt.statistics)
+        app.GetStatistics().AddFiles();
     if (opt.verbose && !manifest)
         app.GetLogMan().Write((g_abandonArchive ? "t " : "a ") + m_name);
 
@@ -198,10 +240,9 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
     // A name its own reader would refuse is not written.
     const size_t utf8Length = StoredNameUtf8().size();
     if (utf8Length + 1 > KOX_NAME_BUFFER_SIZE) {
-        app.ReportInaccessible(m_name, "name too long for the archive (" +
-                                           std::to_string(utf8Length) +
-                                           " bytes in UTF-8, at most " +
-                                           std::to_string(KOX_NAME_BUFFER_SIZE - 1) + ")");
+        app.ReportInaccessible(m_name, "name too long for the archive (" + std::to_string(utf8Length) +
+                                           " bytes in UTF-8, at most " + std::to_string(KOX_NAME_BUFFER_SIZE - 1) +
+                                           ")");
         return;
     }
 
@@ -212,7 +253,8 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
 
     ICompressStrategy& strategy = ICompressStrategy::Current();
     if (m_info.mode & KOX_MODE_DIRECTORY) {
-        if (g_abandonArchive) return;
+        if (g_abandonArchive)
+            return;
         WriteHeader(archive, m_info);
         if (manifest) {
             strategy.SetEntry(this);
@@ -239,7 +281,8 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
             const int err = m_stream->LastError();
             const bool link = IsLinkOnDisk(m_name);
             if (link && !opt.resolveLinks) {
-                if (!g_abandonArchive) WriteHeader(archive, m_info);
+                if (!g_abandonArchive)
+                    WriteHeader(archive, m_info);
             } else if (link) {
                 app.SetExitStatus(45);
                 app.ReportInaccessible(m_name, "broken link");
@@ -258,7 +301,8 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
     WriteHeader(archive, m_info);
     ManifestContext* context = archive.GetManifestContext();
     if (m_info.TotalSize() == 0) {
-        if (m_info.IsType(KOX_TYPE_FILE) && digestEnabled) RunDigestOfEmptyFile(context);
+        if (m_info.IsType(KOX_TYPE_FILE) && digestEnabled)
+            RunDigestOfEmptyFile(context);
         // An empty file is stored empty; one that gained bytes meanwhile is
         // reported like any file that grew.
         if (m_info.IsType(KOX_TYPE_FILE) && type == KOX_MODE_REGULAR)
@@ -266,11 +310,9 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
     } else {
         ManifestFile* digest = GetDigestContext();
         if (digestEnabled && digest) {
-            const int rc = ManifestOpenFile(context, digest, m_storedName.c_str(),
-                                            m_storedName.size(), 0);
+            const int rc = ManifestOpenFile(context, digest, m_storedName.c_str(), m_storedName.size(), 0);
             if (rc != 0)
-                throw CInvalManifestExcept("KOVZEF: Cannot hash file " + m_name, rc,
-                                           ManifestGetSsfRc(context));
+                throw CInvalManifestExcept("KOVZEF: Cannot hash file " + m_name, rc, ManifestGetSsfRc(context));
         }
         strategy.SetEntry(this);
         strategy.Compress(archive);
@@ -278,7 +320,8 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
             const int rc = ManifestCloseFile(digest);
             if (rc != 0) {
                 std::string detail = "KOVZEF: Manifest file hash creation invalid for " + m_name;
-                if (opt.verbose) detail += std::string(" Error \n") + ManifestGetLastError(context);
+                if (opt.verbose)
+                    detail += std::string(" Error \n") + ManifestGetLastError(context);
                 throw CInvalManifestExcept(detail, rc, ManifestGetSsfRc(context));
             }
             m_digestVerified = true;
@@ -289,19 +332,26 @@ void CDirEntry::AddToArchive(CArchiveFile& archive) {
 
 // ---- extraction and test -------------------------------------------------------
 
-void CDirEntry::Extract(CArchiveFile& archive) { ExtractOrTest(archive, false); }
+void CDirEntry::Extract(CArchiveFile& archive)
+{
+    ExtractOrTest(archive, false);
+}
 
-void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification) {
+void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification)
+{
     const COptions& opt = COptions::Instance();
     const bool extract = opt.commandCode == KOV_CMD_EXTRACT;
     const bool write = extract || (verification && IsSignedManifest());
     const std::string shownName = m_name;
     if (!verification) {
         CApplication& app = CApplication::Instance();
-        if (opt.statistics) app.GetStatistics().AddFiles();
-        if (opt.verbose) app.GetLogMan().Write((extract ? "x " : "d ") + m_name);
+        if (opt.statistics)
+            app.GetStatistics().AddFiles();
+        if (opt.verbose)
+            app.GetLogMan().Write((extract ? "x " : "d ") + m_name);
     }
-    if (write) CreateOnDisk();
+    if (write)
+        CreateOnDisk();
     // Data is read when the header announces it; blocks behind a header
     // that announces none are the reader's to report and skip.  The
     // manifest's marker mode carries directory bits: its blocks are read
@@ -312,21 +362,24 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification) {
         const uint64_t held = ProcessData(archive, write);
         if (!manifest && held != announced)
             ReportDamage(shownName,
-                         "its data blocks hold " + std::to_string(held) +
-                             " bytes, its header says " + std::to_string(announced),
+                         "its data blocks hold " + std::to_string(held) + " bytes, its header says " +
+                             std::to_string(announced),
                          write);
     } else if (IsDigestEnabled()) {
         // Every file entry without data answers to the manifest, whatever
         // its type ("SM" without a size is a file too).
         RunDigestOfEmptyFile(m_archiveContext);
     }
-    if (write && !m_leaveStreamOpen) CloseStream();
+    if (write && !m_leaveStreamOpen)
+        CloseStream();
 }
 
-void CDirEntry::ReportDamage(const std::string& name, const std::string& what, bool kept) {
+void CDirEntry::ReportDamage(const std::string& name, const std::string& what, bool kept)
+{
     CApplication& app = CApplication::Instance();
     std::string line = "KOVZEF: " + name + " is damaged: " + what;
-    if (kept) line += "; what was read of it was kept";
+    if (kept)
+        line += "; what was read of it was kept";
     app.GetLogMan().Write(line);
     app.SetExitStatus(KOV_STATUS_DAMAGED);
 }
@@ -337,14 +390,23 @@ namespace {
 // what a worker decoded), the checksum, the digest and the file.
 class DataPass : public IBlockConsumer {
 public:
-    DataPass(CArchiveFile& archive, const std::string& name, CFileStream* stream, bool write,
-             ManifestFile* digest, uint8_t* out)
-        : m_archive(archive), m_name(name), m_stream(stream), m_write(write), m_digest(digest),
-          m_out(out), m_checkLength(!archive.IsVersion200()) {}
+    DataPass(CArchiveFile& archive, const std::string& name, CFileStream* stream, bool write, ManifestFile* digest,
+             uint8_t* out)
+        : m_archive(archive),
+          m_name(name),
+          m_stream(stream),
+          m_write(write),
+          m_digest(digest),
+          m_out(out),
+          m_checkLength(!archive.IsVersion200())
+    {
+    }
 
-    void Block(const uint8_t* data, uint32_t length, bool compressed, const DecodedBlock* decoded) override {
+    void Block(const uint8_t* data, uint32_t length, bool compressed, const DecodedBlock* decoded) override
+    {
         if (!compressed) {
-            if (m_streamOpen) throw Failure("compressed data cut short");
+            if (m_streamOpen)
+                throw Failure("compressed data cut short");
             Emit(data, length);
             return;
         }
@@ -355,26 +417,29 @@ public:
         // assumed; otherwise the block continues the open stream here.
         if (first && decoded != nullptr) {
             Emit(decoded->data, decoded->length);
-            if (decoded->end == BlockEnd::kFailed) throw Failure(decoded->failure);
+            if (decoded->end == BlockEnd::kFailed)
+                throw Failure(decoded->failure);
             m_streamOpen = false;
             return;
         }
-        auto step = [](const uint8_t* p, int32_t left, uint8_t* out, bool firstStep, int32_t* read,
-                       int32_t* written) {
-            return CsDecompr(p, left, out, static_cast<int32_t>(KOX_CHUNK_SIZE), firstStep ? 1 : 0, read,
-                             written, "iaxxcmpmn", 102);
+        auto step = [](const uint8_t* p, int32_t left, uint8_t* out, bool firstStep, int32_t* read, int32_t* written) {
+            return CsDecompr(p, left, out, static_cast<int32_t>(KOX_CHUNK_SIZE), firstStep ? 1 : 0, read, written,
+                             "iaxxcmpmn", 102);
         };
         std::string failure;
         const BlockEnd end = DecodeBlock(
             data, static_cast<int32_t>(length), first, step, [this] { return m_out; },
             [this](size_t n) { Emit(m_out, n); }, failure);
-        if (end == BlockEnd::kFailed) throw Failure(failure);
+        if (end == BlockEnd::kFailed)
+            throw Failure(failure);
         m_streamOpen = end == BlockEnd::kOpen;
     }
 
     // The end of the blocks.
-    void End() {
-        if (m_streamOpen) throw Failure("compressed data cut short");
+    void End()
+    {
+        if (m_streamOpen)
+            throw Failure("compressed data cut short");
     }
     uint64_t Held() const { return m_held; }
     uint32_t Computed() const { return m_computed; }
@@ -382,23 +447,25 @@ public:
 private:
     CDecompExcept Failure(const std::string& what) const { return CDecompExcept(m_name + " (" + what + ")"); }
 
-    void Emit(const uint8_t* bytes, size_t n) {
-        if (!n) return;
+    void Emit(const uint8_t* bytes, size_t n)
+    {
+        if (!n)
+            return;
         m_held += n;
         m_computed = CsCrc32Update(m_computed, bytes, n);
-        if (m_digest) ManifestUpdateFile(m_digest, bytes, n);
+        if (m_digest)
+            ManifestUpdateFile(m_digest, bytes, n);
         if (m_write) {
             // A chunk of zeros becomes a hole where the file allows one.
             size_t put = 0;
             const bool ok = n >= kHoleMin && IsAllZero(bytes, n) ? m_stream->WriteZeros(bytes, n, &put)
-                                                                  : m_stream->Write(bytes, n, &put);
-            if (!ok || put != n) throw CWriteExcept(m_name);
+                                                                 : m_stream->Write(bytes, n, &put);
+            if (!ok || put != n)
+                throw CWriteExcept(m_name);
         }
     }
 
-    static bool IsAllZero(const uint8_t* p, size_t n) {
-        return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
-    }
+    static bool IsAllZero(const uint8_t* p, size_t n) { return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0; }
 
     // Zero runs shorter than this are written: they would not free a block.
     static constexpr size_t kHoleMin = 4096;
@@ -417,11 +484,11 @@ private:
 
 }  // namespace
 
-uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write) {
+uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write)
+{
     CTransferBuffers& tb = CTransferBuffers::Instance();
     ManifestFile* digest = IsDigestEnabled() ? GetDigestContext() : nullptr;
-    if (digest && ManifestOpenFile(m_archiveContext, digest, m_storedName.c_str(),
-                                   m_storedName.size(), 0) != 0)
+    if (digest && ManifestOpenFile(m_archiveContext, digest, m_storedName.c_str(), m_storedName.size(), 0) != 0)
         digest = nullptr;
     m_digestVerified = false;
 
@@ -437,24 +504,28 @@ uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write) {
             uint32_t length = 0;
             uint32_t checksum = 0;
             bool compressed = false;
-            more = archive.GetEntryData(in, CTransferBuffers::kInputSize, &length, &checksum,
-                                        &compressed);
-            if (!more) stored = checksum;
+            more = archive.GetEntryData(in, CTransferBuffers::kInputSize, &length, &checksum, &compressed);
+            if (!more)
+                stored = checksum;
             pass.Block(in, length, compressed, nullptr);
         }
     }
     pass.End();
-    if (digest) m_digestVerified = ManifestCloseFile(digest) == 0;
+    if (digest)
+        m_digestVerified = ManifestCloseFile(digest) == 0;
     if (stored != 0 && stored != pass.Computed())
         throw CExcept("KOVZEF: checksum error in " + m_name, KOV_STATUS_DAMAGED, true, 0);
     return pass.Held();
 }
 
-void CDirEntry::CompleteFile() {
-    if (!m_ownStream.CloseHole()) throw CWriteExcept(m_name, m_ownStream.LastError());
+void CDirEntry::CompleteFile()
+{
+    if (!m_ownStream.CloseHole())
+        throw CWriteExcept(m_name, m_ownStream.LastError());
 }
 
-void CDirEntry::CreateOnDisk() {
+void CDirEntry::CreateOnDisk()
+{
     // Data going to memory (the manifest under verification) touches no file.
     if (m_stream != &m_ownStream) {
         m_stream->Open(m_name.c_str(), KOV_OPEN_CREATE);
@@ -462,26 +533,33 @@ void CDirEntry::CreateOnDisk() {
     }
     const COptions& opt = COptions::Instance();
     m_name = TargetPath();
-    if (m_name.empty()) throw CCreateDirExcept(m_name, ENOENT);
+    if (m_name.empty())
+        throw CCreateDirExcept(m_name, ENOENT);
     // A name nothing has yet is simply created (the extract command may have
     // done that already); a missing directory on its way is made first.
-    if (m_ownStream.IsOpen() || m_ownStream.CreateNew(m_name.c_str())) return;
+    if (m_ownStream.IsOpen() || m_ownStream.CreateNew(m_name.c_str()))
+        return;
     if (m_ownStream.LastError() == ENOENT) {
-        if (!CreateParentDirectories(m_name)) throw CCreateDirExcept(m_name);
-        if (m_ownStream.CreateNew(m_name.c_str())) return;
+        if (!CreateParentDirectories(m_name))
+            throw CCreateDirExcept(m_name);
+        if (m_ownStream.CreateNew(m_name.c_str()))
+            return;
     }
-    if (!CreateParentDirectories(m_name)) throw CCreateDirExcept(m_name);
+    if (!CreateParentDirectories(m_name))
+        throw CCreateDirExcept(m_name);
     struct stat st;
     if (opt.forceExtraction && lstat(m_name.c_str(), &st) == 0 && !RemoveFile(m_name.c_str()))
         throw CExcept("KOVZEF: force mode (option -j): could not delete " + m_name, 28, true);
     // What else is at the file's own path is replaced, never written through.
     switch (ClearEntryPath(m_name)) {
     case EntryPathState::kFree:
-        if (m_ownStream.CreateNew(m_name.c_str())) return;
+        if (m_ownStream.CreateNew(m_name.c_str()))
+            return;
         break;
     case EntryPathState::kDevice:
         m_ownStream.OpenDirect(m_name.c_str(), KOV_OPEN_CREATE);
-        if (m_ownStream.IsOpen()) return;
+        if (m_ownStream.IsOpen())
+            return;
         break;
     case EntryPathState::kFailed:
         throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);

@@ -158,7 +158,7 @@ private:
     bool m_haveFreshStat = false;
     bool m_freshStatFollowedLinks = false;
     std::string m_freshStatName;
-    struct stat m_freshStat {};
+    struct stat m_freshStat { };
 };
 
 class CDirectory : public CDirEntry {
@@ -182,8 +182,8 @@ class CLink : public CDirEntry {
 public:
     explicit CLink(const std::string& name);
     // target: the text after the first "|" of the stored name.
-    CLink(const std::string& name, const std::string& storedName, const std::string& target,
-          const KoxHeaderInfo& info, std::vector<uint8_t> userInfo);
+    CLink(const std::string& name, const std::string& storedName, const std::string& target, const KoxHeaderInfo& info,
+          std::vector<uint8_t> userInfo);
     void Extract(CArchiveFile& archive) override;
     std::string StoreRefusal() const override;
     void ExtractOrTest(CArchiveFile& archive, bool verification) override;
@@ -201,9 +201,8 @@ public:
     CSignedManifest(const std::string& name, ManifestContext* context);
     // The manifest entry read from an archive (mode becomes 0600; with
     // -manifest that file's name replaces the entry name).
-    CSignedManifest(const std::string& name, const std::string& storedName,
-                    const KoxHeaderInfo& info, std::vector<uint8_t> userInfo,
-                    ManifestContext* context);
+    CSignedManifest(const std::string& name, const std::string& storedName, const KoxHeaderInfo& info,
+                    std::vector<uint8_t> userInfo, ManifestContext* context);
     void ExtractOrTest(CArchiveFile& archive, bool verification) override;
     bool IsSignedManifest() const override { return true; }
     bool FillHeaderInfo(KoxHeaderInfo& info) override;

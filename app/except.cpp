@@ -37,7 +37,8 @@ std::string KovEscapedBytes(const std::string& bytes)
 }
 
 CExcept::CExcept(std::string message, uint32_t code, Tail tail, int sysErrno, bool storeStatus)
-    : m_message(std::move(message)), m_code(code)
+    : m_message(std::move(message)),
+      m_code(code)
 {
     if (storeStatus)
         CApplication::Instance().SetExitStatus(static_cast<int32_t>(code));
@@ -53,8 +54,8 @@ CExcept::CExcept(const std::string& message, uint32_t code, bool appendSystemErr
 }
 
 CExcept::CExcept(const char* message, uint32_t code, bool appendSystemError, int sysErrno)
-    : CExcept(std::string(message ? message : ""), code,
-              appendSystemError ? Tail::SuffixAndSystem : Tail::Suffix, sysErrno)
+    : CExcept(std::string(message ? message : ""), code, appendSystemError ? Tail::SuffixAndSystem : Tail::Suffix,
+              sysErrno)
 {
 }
 
@@ -70,55 +71,103 @@ static uint32_t ErrnoCode(int sysErrno)
 }
 
 CReadExcept::CReadExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error reading from " + name, 5, Tail::Suffix, e) {}
+    : CExcept("KOVZEF: error reading from " + name, 5, Tail::Suffix, e)
+{
+}
 CWriteExcept::CWriteExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error writing to " + name, 4, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: error writing to " + name, 4, Tail::SuffixAndSystem, e)
+{
+}
 COpenExcept::COpenExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error opening " + name, 6, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: error opening " + name, 6, Tail::SuffixAndSystem, e)
+{
+}
 CStatExcept::CStatExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: stat() failed for " + name, ErrnoCode(e), Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: stat() failed for " + name, ErrnoCode(e), Tail::SuffixAndSystem, e)
+{
+}
 CAccessExcept::CAccessExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: access() failed for " + name, ErrnoCode(e), Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: access() failed for " + name, ErrnoCode(e), Tail::SuffixAndSystem, e)
+{
+}
 CChgDirExcept::CChgDirExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not change to dir " + name, ErrnoCode(e), Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: can not change to dir " + name, ErrnoCode(e), Tail::SuffixAndSystem, e)
+{
+}
 CCreateDirExcept::CCreateDirExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not create directory " + name, 3, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: can not create directory " + name, 3, Tail::SuffixAndSystem, e)
+{
+}
 CChgModExcept::CChgModExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not set permissions for " + name, 13, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: can not set permissions for " + name, 13, Tail::SuffixAndSystem, e)
+{
+}
 CChgDateExcept::CChgDateExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not change date for " + name, 14, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: can not change date for " + name, 14, Tail::SuffixAndSystem, e)
+{
+}
 CGetCwdExcept::CGetCwdExcept(int e)
-    : CExcept("KOVZEF: can not get working directory ", 17, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: can not get working directory ", 17, Tail::SuffixAndSystem, e)
+{
+}
 CReadLinkExcept::CReadLinkExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not read link " + name, 35, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: can not read link " + name, 35, Tail::SuffixAndSystem, e)
+{
+}
 CDecompExcept::CDecompExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error decompressing " + name, 11, Tail::None, e) {}
+    : CExcept("KOVZEF: error decompressing " + name, 11, Tail::None, e)
+{
+}
 CUnsupportedArchiveException::CUnsupportedArchiveException(const std::string& name, int e)
-    : CExcept("KOVZEF: unsupported archive: " + name, 1, Tail::None, e) {}
+    : CExcept("KOVZEF: unsupported archive: " + name, 1, Tail::None, e)
+{
+}
 CCompExcept::CCompExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error compressing " + name, 9, Tail::None, e) {}
+    : CExcept("KOVZEF: error compressing " + name, 9, Tail::None, e)
+{
+}
 CSetFilePointerExcept::CSetFilePointerExcept(int e)
-    : CExcept("KOVZEF: could not set position of file pointer.", 52, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: could not set position of file pointer.", 52, Tail::SuffixAndSystem, e)
+{
+}
 CGetFilePosExcept::CGetFilePosExcept(int e)
-    : CExcept("KOVZEF: could not get position of file pointer.", 51, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: could not get position of file pointer.", 51, Tail::SuffixAndSystem, e)
+{
+}
 CInvalidHandle::CInvalidHandle(int e)
-    : CExcept("KOVZEF: invalid file handle specified", 50, Tail::None, e) {}
+    : CExcept("KOVZEF: invalid file handle specified", 50, Tail::None, e)
+{
+}
 CCreateLnkExcept::CCreateLnkExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not create softlink " + name, 36, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: can not create softlink " + name, 36, Tail::SuffixAndSystem, e)
+{
+}
 CDiskSpaceExcept::CDiskSpaceExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error determining disk space for " + name, 30, Tail::None, e) {}
+    : CExcept("KOVZEF: error determining disk space for " + name, 30, Tail::None, e)
+{
+}
 CSetFileAttrExcept::CSetFileAttrExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: setting file attributes failed for" + name, 48, Tail::SuffixAndSystem, e) {}
+    : CExcept("KOVZEF: setting file attributes failed for" + name, 48, Tail::SuffixAndSystem, e)
+{
+}
 CAddPrivilegeExcept::CAddPrivilegeExcept(const std::string& text, int e)
-    : CExcept("KOVZEF: adding privileges failed." + text, 49, Tail::None, e) {}
+    : CExcept("KOVZEF: adding privileges failed." + text, 49, Tail::None, e)
+{
+}
 
 CConversionExcept::CConversionExcept()
-    : CExcept("KOVZEF: could not convert from UTF8 string", 47, Tail::None, 0) {}
+    : CExcept("KOVZEF: could not convert from UTF8 string", 47, Tail::None, 0)
+{
+}
 CConversionExcept::CConversionExcept(const std::string& name)
-    : CExcept("KOVZEF: could not convert " + name + " to UTF8.", 47, Tail::None, 0) {}
+    : CExcept("KOVZEF: could not convert " + name + " to UTF8.", 47, Tail::None, 0)
+{
+}
 
 CInvalExcept::CInvalExcept(const std::string& name)
-    : CExcept("KOVZEF: invalid archive " + name, 0, Tail::None, 0, false) {}
+    : CExcept("KOVZEF: invalid archive " + name, 0, Tail::None, 0, false)
+{
+}
 
 namespace {
 
@@ -129,12 +178,18 @@ uint32_t ManifestExitCode(int manifestCode, int cryptoCode)
     if (static_cast<int64_t>(manifestCode) + cryptoCode < 1)
         return 54;
     switch (manifestCode) {
-    case SMF_EDIGEST: return 57;
-    case SMF_ELIBRARY: return 56;
-    case SMF_EFILENOTFOUND: return 58;
-    case SMF_EBODY_NOT_EQUAL: return 55;
-    case SMF_ECRL: return 61;
-    default: return 54;
+    case SMF_EDIGEST:
+        return 57;
+    case SMF_ELIBRARY:
+        return 56;
+    case SMF_EFILENOTFOUND:
+        return 58;
+    case SMF_EBODY_NOT_EQUAL:
+        return 55;
+    case SMF_ECRL:
+        return 61;
+    default:
+        return 54;
     }
 }
 
@@ -147,26 +202,23 @@ std::string ManifestMessage(const std::string& detail, int manifestCode, int cry
     char buf[512];
     switch (manifestCode) {
     case SMF_EDIGEST:
-        std::snprintf(buf, sizeof buf,
-                      "KOVZEF: invalid digest of archive file(s) (error %d).\nDetail: ", code);
+        std::snprintf(buf, sizeof buf, "KOVZEF: invalid digest of archive file(s) (error %d).\nDetail: ", code);
         break;
     case SMF_ELIBRARY:
         std::snprintf(buf, sizeof buf,
                       "KOVZEF: error in loading the cryptographic library (error %d).\nDetail: ", code);
         break;
     case SMF_EFILENOTFOUND:
-        std::snprintf(buf, sizeof buf,
-                      "KOVZEF: at least one file was not signed (error %d).\nDetail: ", code);
+        std::snprintf(buf, sizeof buf, "KOVZEF: at least one file was not signed (error %d).\nDetail: ", code);
         break;
     case SMF_EBODY_NOT_EQUAL:
         std::snprintf(buf, sizeof buf,
-                      "KOVZEF: external manifest differs to internal content (error %d).\nDetail: ",
-                      code);
+                      "KOVZEF: external manifest differs to internal content (error %d).\nDetail: ", code);
         break;
     case SMF_ECRL:
         std::snprintf(buf, sizeof buf,
-                      "KOVZEF: error during certificate revocation check (error %d). SSF-RC: %s\nDetail: ",
-                      code, SmfSsfErrorName(cryptoCode));
+                      "KOVZEF: error during certificate revocation check (error %d). SSF-RC: %s\nDetail: ", code,
+                      SmfSsfErrorName(cryptoCode));
         break;
     default:
         std::snprintf(buf, sizeof buf,
@@ -181,8 +233,7 @@ std::string ManifestMessage(const std::string& detail, int manifestCode, int cry
 std::string SignatureMessage(const std::string& detail, int cryptoCode)
 {
     char buf[512];
-    std::snprintf(buf, sizeof buf,
-                  "KOVZEF: error in signature verification (error %d). SSF-RC: %s \nDetail: ", 60,
+    std::snprintf(buf, sizeof buf, "KOVZEF: error in signature verification (error %d). SSF-RC: %s \nDetail: ", 60,
                   SmfSsfErrorName(cryptoCode));
     return buf + detail;
 }
@@ -190,11 +241,15 @@ std::string SignatureMessage(const std::string& detail, int cryptoCode)
 }  // namespace
 
 CInvalManifestExcept::CInvalManifestExcept(const std::string& detail, int manifestCode, int cryptoCode)
-    : CExcept(ManifestMessage(detail, manifestCode, cryptoCode),
-              ManifestExitCode(manifestCode, cryptoCode), Tail::None, 0) {}
+    : CExcept(ManifestMessage(detail, manifestCode, cryptoCode), ManifestExitCode(manifestCode, cryptoCode), Tail::None,
+              0)
+{
+}
 
 CInvalSignatureExcept::CInvalSignatureExcept(const std::string& detail, int cryptoCode)
-    : CExcept(SignatureMessage(detail, cryptoCode), 60, Tail::None, 0) {}
+    : CExcept(SignatureMessage(detail, cryptoCode), 60, Tail::None, 0)
+{
+}
 
 CStopExcept::CStopExcept(int signal)
     : CExcept("KOVZEF: run stopped by signal " + std::to_string(signal), 128 + signal, Tail::None, 0)

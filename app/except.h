@@ -20,10 +20,8 @@ public:
     CExcept() = default;
     // Message, the code suffix " (error <code>). " and, when appendSystemError
     // is set, the system text of sysErrno (nothing when it is 0).
-    CExcept(const std::string& message, uint32_t code, bool appendSystemError,
-            int sysErrno = errno);
-    CExcept(const char* message, uint32_t code, bool appendSystemError,
-            int sysErrno = errno);
+    CExcept(const std::string& message, uint32_t code, bool appendSystemError, int sysErrno = errno);
+    CExcept(const char* message, uint32_t code, bool appendSystemError, int sysErrno = errno);
     // Code 100 with the suffix and the system error text.
     explicit CExcept(const std::string& message, int sysErrno = errno);
 
@@ -53,31 +51,37 @@ std::string KovSystemErrorText(int sysErrno);
 std::string KovEscapedBytes(const std::string& bytes);
 
 #define KOV_NAMED_EXCEPT(cls) \
-    class cls : public CExcept { public: explicit cls(const std::string& name, int sysErrno = errno); }
+    class cls : public CExcept { \
+    public: \
+        explicit cls(const std::string& name, int sysErrno = errno); \
+    }
 #define KOV_PLAIN_EXCEPT(cls) \
-    class cls : public CExcept { public: explicit cls(int sysErrno = errno); }
+    class cls : public CExcept { \
+    public: \
+        explicit cls(int sysErrno = errno); \
+    }
 
-KOV_NAMED_EXCEPT(CReadExcept);        // "KOVZEF: error reading from " + name, 5, suffix
-KOV_NAMED_EXCEPT(CWriteExcept);       // "KOVZEF: error writing to " + name, 4, suffix + system
-KOV_NAMED_EXCEPT(COpenExcept);        // "KOVZEF: error opening " + name, 6, suffix + system
-KOV_NAMED_EXCEPT(CStatExcept);        // "KOVZEF: stat() failed for " + name, errno+100
-KOV_NAMED_EXCEPT(CAccessExcept);      // "KOVZEF: access() failed for " + name, errno+100
-KOV_NAMED_EXCEPT(CChgDirExcept);      // "KOVZEF: can not change to dir " + name, errno+100
-KOV_NAMED_EXCEPT(CCreateDirExcept);   // "KOVZEF: can not create directory " + name, 3
-KOV_NAMED_EXCEPT(CChgModExcept);      // "KOVZEF: can not set permissions for " + name, 13
-KOV_NAMED_EXCEPT(CChgDateExcept);     // "KOVZEF: can not change date for " + name, 14
-KOV_PLAIN_EXCEPT(CGetCwdExcept);      // "KOVZEF: can not get working directory ", 17
-KOV_NAMED_EXCEPT(CReadLinkExcept);    // "KOVZEF: can not read link " + name, 35
-KOV_NAMED_EXCEPT(CDecompExcept);      // "KOVZEF: error decompressing " + name, 11, nothing
+KOV_NAMED_EXCEPT(CReadExcept);                   // "KOVZEF: error reading from " + name, 5, suffix
+KOV_NAMED_EXCEPT(CWriteExcept);                  // "KOVZEF: error writing to " + name, 4, suffix + system
+KOV_NAMED_EXCEPT(COpenExcept);                   // "KOVZEF: error opening " + name, 6, suffix + system
+KOV_NAMED_EXCEPT(CStatExcept);                   // "KOVZEF: stat() failed for " + name, errno+100
+KOV_NAMED_EXCEPT(CAccessExcept);                 // "KOVZEF: access() failed for " + name, errno+100
+KOV_NAMED_EXCEPT(CChgDirExcept);                 // "KOVZEF: can not change to dir " + name, errno+100
+KOV_NAMED_EXCEPT(CCreateDirExcept);              // "KOVZEF: can not create directory " + name, 3
+KOV_NAMED_EXCEPT(CChgModExcept);                 // "KOVZEF: can not set permissions for " + name, 13
+KOV_NAMED_EXCEPT(CChgDateExcept);                // "KOVZEF: can not change date for " + name, 14
+KOV_PLAIN_EXCEPT(CGetCwdExcept);                 // "KOVZEF: can not get working directory ", 17
+KOV_NAMED_EXCEPT(CReadLinkExcept);               // "KOVZEF: can not read link " + name, 35
+KOV_NAMED_EXCEPT(CDecompExcept);                 // "KOVZEF: error decompressing " + name, 11, nothing
 KOV_NAMED_EXCEPT(CUnsupportedArchiveException);  // "KOVZEF: unsupported archive: " + name, 1
-KOV_NAMED_EXCEPT(CCompExcept);        // "KOVZEF: error compressing " + name, 9
-KOV_PLAIN_EXCEPT(CSetFilePointerExcept);  // 52, suffix + system
-KOV_PLAIN_EXCEPT(CGetFilePosExcept);      // 51, suffix + system
-KOV_PLAIN_EXCEPT(CInvalidHandle);         // 50, nothing
-KOV_NAMED_EXCEPT(CCreateLnkExcept);   // "KOVZEF: can not create softlink " + name, 36
-KOV_NAMED_EXCEPT(CDiskSpaceExcept);   // "KOVZEF: error determining disk space for " + name, 30
-KOV_NAMED_EXCEPT(CSetFileAttrExcept); // "KOVZEF: setting file attributes failed for" + name, 48
-KOV_NAMED_EXCEPT(CAddPrivilegeExcept);  // "KOVZEF: adding privileges failed." + text, 49
+KOV_NAMED_EXCEPT(CCompExcept);                   // "KOVZEF: error compressing " + name, 9
+KOV_PLAIN_EXCEPT(CSetFilePointerExcept);         // 52, suffix + system
+KOV_PLAIN_EXCEPT(CGetFilePosExcept);             // 51, suffix + system
+KOV_PLAIN_EXCEPT(CInvalidHandle);                // 50, nothing
+KOV_NAMED_EXCEPT(CCreateLnkExcept);              // "KOVZEF: can not create softlink " + name, 36
+KOV_NAMED_EXCEPT(CDiskSpaceExcept);              // "KOVZEF: error determining disk space for " + name, 30
+KOV_NAMED_EXCEPT(CSetFileAttrExcept);            // "KOVZEF: setting file attributes failed for" + name, 48
+KOV_NAMED_EXCEPT(CAddPrivilegeExcept);           // "KOVZEF: adding privileges failed." + text, 49
 
 #undef KOV_NAMED_EXCEPT
 #undef KOV_PLAIN_EXCEPT

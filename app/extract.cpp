@@ -82,7 +82,8 @@ bool ReplacedSinceMade(std::string path)
 // waiting for their final mode, and the private creation mask.
 class ExtractionState {
 public:
-    explicit ExtractionState(bool extracting) : m_extracting(extracting)
+    explicit ExtractionState(bool extracting)
+        : m_extracting(extracting)
     {
         if (m_extracting)
             m_savedMask = umask(077);
@@ -221,9 +222,8 @@ private:
 // the links it holds.
 class ArchiveExtraction {
 public:
-    ArchiveExtraction(CApplication& application, ExtractionState& state,
-                      CEntrySelection& selection, CArchiveFile& archive,
-                      const std::string& archiveName, uint32_t& digestFailures)
+    ArchiveExtraction(CApplication& application, ExtractionState& state, CEntrySelection& selection,
+                      CArchiveFile& archive, const std::string& archiveName, uint32_t& digestFailures)
         : m_application(application),
           m_options(application.GetOptions()),
           m_log(application.GetLogMan()),
@@ -257,13 +257,12 @@ private:
     // Why the entry may not be written at path, or empty.  checkArchive:
     // whether path may still be the archive itself (a name just created
     // is not).
-    std::string Refusal(const std::string& name, const EntryPath& plan, bool isLink,
-                        bool isDirectory, bool checkArchive) const;
+    std::string Refusal(const std::string& name, const EntryPath& plan, bool isLink, bool isDirectory,
+                        bool checkArchive) const;
     // Time, mode and user information of an extracted entry (a file still
     // open on fd gets them through it).
-    void FinishOnDisk(const std::string& path, const KoxHeaderInfo& info, bool isDirectory,
-                      bool directoryIsLink, bool setMode, const std::vector<uint8_t>& userInfo,
-                      int fd = -1);
+    void FinishOnDisk(const std::string& path, const KoxHeaderInfo& info, bool isDirectory, bool directoryIsLink,
+                      bool setMode, const std::vector<uint8_t>& userInfo, int fd = -1);
 
     CApplication& m_application;
     COptions& m_options;
@@ -276,7 +275,7 @@ private:
     const bool m_extract;
     std::vector<char> m_matched;
     std::vector<PendingLink> m_links;
-    struct stat m_archiveStat {};
+    struct stat m_archiveStat { };
     bool m_archiveKnown = false;
     bool m_leadingNoticeGiven = false;
     bool m_refused = false;
@@ -285,8 +284,7 @@ private:
 bool ArchiveExtraction::Selected(CDirEntry* entry, const std::string& name)
 {
     // The manifest's marker mode carries directory bits; it is a file.
-    const bool directoryMode =
-        entry->GetHeaderInfo().IsDirectoryMode() && !entry->IsSignedManifest();
+    const bool directoryMode = entry->GetHeaderInfo().IsDirectoryMode() && !entry->IsSignedManifest();
     size_t listed = CEntrySelection::kNotListed;
     bool selected = false;
     // An external manifest check names the manifest by its fixed name.
@@ -313,19 +311,18 @@ bool ArchiveExtraction::DamagedBeforeData(CDirEntry* entry, const std::string& n
     // skips them and nothing of them is written.
     const KoxHeaderInfo& info = entry->GetHeaderInfo();
     const bool isLink = dynamic_cast<CLink*>(entry) != nullptr;
-    const bool carriesData = entry->IsSignedManifest() ||
-                             (!isLink && !entry->IsDirectory() &&
-                              !(info.mode & KOX_MODE_DIRECTORY) && info.TotalSize() != 0);
+    const bool carriesData = entry->IsSignedManifest() || (!isLink && !entry->IsDirectory() &&
+                                                           !(info.mode & KOX_MODE_DIRECTORY) && info.TotalSize() != 0);
     if (!carriesData && m_archive.DataBlockFollows())
-        CDirEntry::ReportDamage(name, std::string(isLink                ? "a link"
+        CDirEntry::ReportDamage(name, std::string(isLink                 ? "a link"
                                                   : entry->IsDirectory() ? "a directory"
                                                                          : "an empty file") +
                                           " entry followed by data blocks");
     return false;
 }
 
-std::string ArchiveExtraction::Refusal(const std::string& name, const EntryPath& plan,
-                                       bool isLink, bool isDirectory, bool checkArchive) const
+std::string ArchiveExtraction::Refusal(const std::string& name, const EntryPath& plan, bool isLink, bool isDirectory,
+                                       bool checkArchive) const
 {
     const std::string& path = plan.path;
     struct stat st;
@@ -334,11 +331,9 @@ std::string ArchiveExtraction::Refusal(const std::string& name, const EntryPath&
     if (plan.parentComponent)
         return "KOVZEF: " + name + " not extracted: its name contains a \"..\" component";
     if (path.empty())
-        return "KOVZEF: " + name +
-               " not extracted: no name is left without its leading \"/\" and \"../\"";
+        return "KOVZEF: " + name + " not extracted: no name is left without its leading \"/\" and \"../\"";
     if (m_state.LeadsThroughOwnLink(path))
-        return "KOVZEF: " + name +
-               " not extracted: its path leads through a symbolic link made by this run";
+        return "KOVZEF: " + name + " not extracted: its path leads through a symbolic link made by this run";
     if (checkArchive && m_archiveKnown && !isLink && stat(path.c_str(), &st) == 0 &&
         st.st_dev == m_archiveStat.st_dev && st.st_ino == m_archiveStat.st_ino)
         return "KOVZEF: " + name + " not extracted: " + path + " is the archive being read";
@@ -379,15 +374,14 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         CheckEntryDigests(m_archive, entry, m_digestFailures);
         return;
     }
-    const EntryPath plan = PlanEntryPath(
-        name, m_options.extractDir ? m_options.extractDir : "", m_options.absolutePaths);
+    const EntryPath plan = PlanEntryPath(name, m_options.extractDir ? m_options.extractDir : "",
+                                         m_options.absolutePaths);
     const std::string& path = plan.path;
 
     if (m_extract) {
         if (plan.leadingRemoved && !m_leadingNoticeGiven) {
             m_leadingNoticeGiven = true;
-            m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
-                        m_archiveName);
+            m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " + m_archiveName);
         }
         // A name the local code page cannot hold is written changed, never
         // silently and never over another file of this run.
@@ -471,13 +465,11 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     }
     ++filesDone;
     if (m_extract && !finished)
-        FinishOnDisk(path, info, isDirectory, directoryIsLink,
-                     !existed || m_options.changeDirPermissions, userInfo);
+        FinishOnDisk(path, info, isDirectory, directoryIsLink, !existed || m_options.changeDirPermissions, userInfo);
 }
 
-void ArchiveExtraction::FinishOnDisk(const std::string& path, const KoxHeaderInfo& info,
-                                     bool isDirectory, bool directoryIsLink, bool setMode,
-                                     const std::vector<uint8_t>& userInfo, int fd)
+void ArchiveExtraction::FinishOnDisk(const std::string& path, const KoxHeaderInfo& info, bool isDirectory,
+                                     bool directoryIsLink, bool setMode, const std::vector<uint8_t>& userInfo, int fd)
 {
     if (!userInfo.empty()) {
         std::string message;
@@ -549,8 +541,7 @@ void CExtract::Execute()
     ExtractionState state(isExtract);
     // Large entries are decoded on worker threads when the machine has
     // processors to spare; the output and the messages are the same.
-    std::unique_ptr<CBlockDecoder> decoder =
-        CBlockDecoder::Create(CHandleWorkers::ForThisMachine());
+    std::unique_ptr<CBlockDecoder> decoder = CBlockDecoder::Create(CHandleWorkers::ForThisMachine());
     struct Published {
         explicit Published(CBlockDecoder* decoder) { CBlockDecoder::Publish(decoder); }
         ~Published() { CBlockDecoder::Publish(nullptr); }
@@ -565,11 +556,9 @@ void CExtract::Execute()
                 archive.Stream().SetBufferSize(kArchiveReadBuffer);
                 StartArchiveWalk(archive, archiveName, m_application, verify);
                 state.ForgetParentCache();
-                ArchiveExtraction run(m_application, state, selection, archive, archiveName,
-                                      digestFailures);
+                ArchiveExtraction run(m_application, state, selection, archive, archiveName, digestFailures);
                 try {
-                    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr;
-                         entry = archive.NextEntry()) {
+                    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
                         if (verify)
                             RefuseUnverifiedManifest(archive, *entry);
                         run.Entry(entry);
@@ -612,8 +601,9 @@ void CExtract::Execute()
                 // The old-format library creates its files by path and knows
                 // nothing of the links made here, so it could write through
                 // them: once links exist it is not run for extraction.
-                log.Write("KOVZEF: " + archiveName +
-                          " not extracted: old-format archives are not extracted after symbolic links made by this run");
+                log.Write(
+                    "KOVZEF: " + archiveName +
+                    " not extracted: old-format archives are not extracted after symbolic links made by this run");
                 m_application.SetExitStatus(40);
                 continue;
             }

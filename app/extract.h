@@ -12,7 +12,10 @@ class CApplication;
 
 class CExtract : public CCommand {
 public:
-    explicit CExtract(CApplication& application) : m_application(application) {}
+    explicit CExtract(CApplication& application)
+        : m_application(application)
+    {
+    }
     void Execute() override;
 
     // Files the old-format library extracted (written by CExtractOld).
@@ -26,7 +29,10 @@ private:
 class CExtractOld : public CCommand {
 public:
     CExtractOld(CApplication& application, CExtract& owner)
-        : m_application(application), m_owner(&owner) {}
+        : m_application(application),
+          m_owner(&owner)
+    {
+    }
     void Execute() override;
 
 private:

@@ -6,12 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-CFileStream::~CFileStream() {
-    if (m_file) fclose(m_file);
-    if (m_fd >= 0) close(m_fd);
+CFileStream::~CFileStream()
+{
+    if (m_file)
+        fclose(m_file);
+    if (m_fd >= 0)
+        close(m_fd);
 }
 
-bool CFileStream::Read(void* buffer, size_t length, size_t* count) {
+bool CFileStream::Read(void* buffer, size_t length, size_t* count)
+{
     *count = 0;
     if (m_fd >= 0) {
         // As fread: until the length is there, the end of the file or an error.
@@ -33,11 +37,14 @@ bool CFileStream::Read(void* buffer, size_t length, size_t* count) {
         m_lastError = EBADF;
         return false;
     }
-    if (!FlushWriteBehind()) return false;
-    if (length == 0) return true;
+    if (!FlushWriteBehind())
+        return false;
+    if (length == 0)
+        return true;
     size_t got = fread(buffer, 1, length, m_file);
     *count = got;
-    if (got == length) return true;
+    if (got == length)
+        return true;
     if (ferror(m_file)) {
         m_lastError = errno ? errno : EIO;
         clearerr(m_file);
@@ -46,7 +53,8 @@ bool CFileStream::Read(void* buffer, size_t length, size_t* count) {
     return true;  // end of file
 }
 
-bool CFileStream::Write(const void* buffer, size_t length, size_t* count) {
+bool CFileStream::Write(const void* buffer, size_t length, size_t* count)
+{
     if (m_writeBehind != nullptr) {
         const bool queued = m_writeBehind->Append(buffer, length);
         *count = queued ? length : 0;
@@ -55,11 +63,14 @@ bool CFileStream::Write(const void* buffer, size_t length, size_t* count) {
     return WriteThrough(buffer, length, count);
 }
 
-bool CFileStream::WriteThrough(const void* buffer, size_t length, size_t* count) {
+bool CFileStream::WriteThrough(const void* buffer, size_t length, size_t* count)
+{
     *count = 0;
     if (m_fd >= 0) {
-        if (length == 0) return true;
-        if (!PassHole()) return false;
+        if (length == 0)
+            return true;
+        if (!PassHole())
+            return false;
         const auto* bytes = static_cast<const uint8_t*>(buffer);
         while (*count < length) {
             const ssize_t put = write(m_fd, bytes + *count, length - *count);
@@ -70,17 +81,21 @@ bool CFileStream::WriteThrough(const void* buffer, size_t length, size_t* count)
         }
         return true;
     }
-    if (!m_file) return false;
-    if (length == 0) return true;
+    if (!m_file)
+        return false;
+    if (length == 0)
+        return true;
     size_t put = fwrite(buffer, 1, length, m_file);
     *count = put;
     return put == length;
 }
 
-void CFileStream::Open(const char* path, uint32_t mode) {
+void CFileStream::Open(const char* path, uint32_t mode)
+{
     const char* text = nullptr;
     const int fd = OpenDescriptor(path, mode, &text);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     m_file = fdopen(fd, text);
     if (!m_file) {
         m_lastError = errno;
@@ -88,22 +103,28 @@ void CFileStream::Open(const char* path, uint32_t mode) {
     }
 }
 
-void CFileStream::OpenDirect(const char* path, uint32_t mode) {
+void CFileStream::OpenDirect(const char* path, uint32_t mode)
+{
     const char* text = nullptr;
     const int fd = OpenDescriptor(path, mode, &text);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     m_fd = fd;
 }
 
-void CFileStream::AdoptDirect(int fd, bool regular) {
-    if (m_file || m_fd >= 0) Close();
+void CFileStream::AdoptDirect(int fd, bool regular)
+{
+    if (m_file || m_fd >= 0)
+        Close();
     m_holeAhead = 0;
     m_fd = fd;
     m_regular = regular;
 }
 
-bool CFileStream::CreateNew(const char* path) {
-    if (m_file || m_fd >= 0) Close();
+bool CFileStream::CreateNew(const char* path)
+{
+    if (m_file || m_fd >= 0)
+        Close();
     m_holeAhead = 0;
     const int fd = open64(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -115,15 +136,19 @@ bool CFileStream::CreateNew(const char* path) {
     return true;
 }
 
-bool CFileStream::WriteZeros(const void* zeros, size_t n, size_t* count) {
-    if (m_fd < 0 || !m_regular || m_writeBehind != nullptr) return Write(zeros, n, count);
+bool CFileStream::WriteZeros(const void* zeros, size_t n, size_t* count)
+{
+    if (m_fd < 0 || !m_regular || m_writeBehind != nullptr)
+        return Write(zeros, n, count);
     m_holeAhead += n;
     *count = n;
     return true;
 }
 
-bool CFileStream::CloseHole() {
-    if (m_fd < 0 || m_holeAhead == 0) return true;
+bool CFileStream::CloseHole()
+{
+    if (m_fd < 0 || m_holeAhead == 0)
+        return true;
     const off64_t at = lseek64(m_fd, static_cast<off64_t>(m_holeAhead), SEEK_CUR);
     if (at < 0 || ftruncate64(m_fd, at) != 0) {
         m_lastError = errno;
@@ -133,14 +158,18 @@ bool CFileStream::CloseHole() {
     return true;
 }
 
-bool CFileStream::PassHole() {
-    if (m_holeAhead == 0) return true;
-    if (lseek64(m_fd, static_cast<off64_t>(m_holeAhead), SEEK_CUR) < 0) return false;
+bool CFileStream::PassHole()
+{
+    if (m_holeAhead == 0)
+        return true;
+    if (lseek64(m_fd, static_cast<off64_t>(m_holeAhead), SEEK_CUR) < 0)
+        return false;
     m_holeAhead = 0;
     return true;
 }
 
-int CFileStream::OpenDescriptor(const char* path, uint32_t mode, const char** textOut) {
+int CFileStream::OpenDescriptor(const char* path, uint32_t mode, const char** textOut)
+{
     if (m_file) {
         fclose(m_file);
         m_file = nullptr;
@@ -151,10 +180,14 @@ int CFileStream::OpenDescriptor(const char* path, uint32_t mode, const char** te
     }
     m_holeAhead = 0;
     const char* text = nullptr;
-    if (mode & KOV_OPEN_APPEND) text = "a";
-    else if (mode & KOV_OPEN_CREATE) text = "w";
-    else if (mode & KOV_OPEN_READ) text = "r";
-    else if (mode & KOV_OPEN_UPDATE) text = "r+";
+    if (mode & KOV_OPEN_APPEND)
+        text = "a";
+    else if (mode & KOV_OPEN_CREATE)
+        text = "w";
+    else if (mode & KOV_OPEN_READ)
+        text = "r";
+    else if (mode & KOV_OPEN_UPDATE)
+        text = "r+";
     if (!text || !path) {
         m_lastError = EINVAL;
         return -1;
@@ -164,9 +197,12 @@ int CFileStream::OpenDescriptor(const char* path, uint32_t mode, const char** te
     // seeks and known sizes), one to write to fails at once when nobody
     // reads it.
     int flags = O_RDONLY;
-    if (text[0] == 'a') flags = O_WRONLY | O_CREAT | O_APPEND;
-    else if (text[0] == 'w') flags = O_WRONLY | O_CREAT | O_TRUNC;
-    else if (text[1] == '+') flags = O_RDWR;
+    if (text[0] == 'a')
+        flags = O_WRONLY | O_CREAT | O_APPEND;
+    else if (text[0] == 'w')
+        flags = O_WRONLY | O_CREAT | O_TRUNC;
+    else if (text[1] == '+')
+        flags = O_RDWR;
     const int fd = open64(path, flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         m_lastError = errno;
@@ -176,7 +212,7 @@ int CFileStream::OpenDescriptor(const char* path, uint32_t mode, const char** te
     // open costs no further calls; anything else gets blocking reads and
     // writes back (F_SETFL changes only the status flags, of which the open
     // set O_APPEND and O_NONBLOCK).
-    struct stat64 st {};
+    struct stat64 st { };
     int err = 0;
     if (fstat64(fd, &st) != 0)
         err = errno;
@@ -196,53 +232,74 @@ int CFileStream::OpenDescriptor(const char* path, uint32_t mode, const char** te
     return fd;
 }
 
-bool CFileStream::SetUnbuffered() {
-    if (m_fd >= 0) return true;
-    if (!m_file) return false;
+bool CFileStream::SetUnbuffered()
+{
+    if (m_fd >= 0)
+        return true;
+    if (!m_file)
+        return false;
     return setvbuf(m_file, nullptr, _IONBF, 0) == 0;
 }
 
-bool CFileStream::SetBufferSize(size_t size) {
-    if (!m_file || size == 0) return false;
+bool CFileStream::SetBufferSize(size_t size)
+{
+    if (!m_file || size == 0)
+        return false;
     std::unique_ptr<char[]> buffer(new char[size]);
-    if (setvbuf(m_file, buffer.get(), _IOFBF, size) != 0) return false;
+    if (setvbuf(m_file, buffer.get(), _IOFBF, size) != 0)
+        return false;
     m_stdioBuffer = std::move(buffer);
     return true;
 }
 
-bool CFileStream::Seek(uint64_t offset) {
-    if (!m_file || offset > static_cast<uint64_t>(INT64_MAX) || !FlushWriteBehind()) return false;
+bool CFileStream::Seek(uint64_t offset)
+{
+    if (!m_file || offset > static_cast<uint64_t>(INT64_MAX) || !FlushWriteBehind())
+        return false;
     return fseeko64(m_file, static_cast<off64_t>(offset), SEEK_SET) == 0;
 }
 
-bool CFileStream::SeekEnd() {
-    if (!m_file || !FlushWriteBehind()) return false;
+bool CFileStream::SeekEnd()
+{
+    if (!m_file || !FlushWriteBehind())
+        return false;
     return fseeko64(m_file, 0, SEEK_END) == 0;
 }
 
-bool CFileStream::Tell(uint64_t* offset) {
-    if (!m_file || !FlushWriteBehind()) return false;
+bool CFileStream::Tell(uint64_t* offset)
+{
+    if (!m_file || !FlushWriteBehind())
+        return false;
     off64_t pos = ftello64(m_file);
-    if (pos < 0) return false;
+    if (pos < 0)
+        return false;
     *offset = static_cast<uint64_t>(pos);
     return true;
 }
 
-bool CFileStream::MoveFlPtr(int64_t count) {
-    if (count < 0 || !m_file || !FlushWriteBehind()) return false;
-    if (count == 0) return !ferror(m_file);
+bool CFileStream::MoveFlPtr(int64_t count)
+{
+    if (count < 0 || !m_file || !FlushWriteBehind())
+        return false;
+    if (count == 0)
+        return !ferror(m_file);
     return fseeko64(m_file, static_cast<off64_t>(count), SEEK_CUR) == 0;
 }
 
-bool CFileStream::Truncate() {
-    if (!m_file) return false;
+bool CFileStream::Truncate()
+{
+    if (!m_file)
+        return false;
     uint64_t pos = 0;
-    if (!Tell(&pos)) return false;
-    if (fflush(m_file) != 0) return false;
+    if (!Tell(&pos))
+        return false;
+    if (fflush(m_file) != 0)
+        return false;
     return ftruncate64(fileno(m_file), static_cast<off64_t>(pos)) == 0;
 }
 
-bool CFileStream::Close() {
+bool CFileStream::Close()
+{
     if (m_fd >= 0) {
         // A hole at the end still counts: the file gets its full size.
         bool ok = CloseHole();
@@ -257,7 +314,8 @@ bool CFileStream::Close() {
         m_fd = -1;
         return ok;
     }
-    if (!m_file) return true;
+    if (!m_file)
+        return true;
     errno = 0;
     int rc = FlushWriteBehind() ? 0 : EOF;
     if (rc != 0) {
@@ -268,12 +326,14 @@ bool CFileStream::Close() {
     }
     rc = fclose(m_file);
     m_file = nullptr;
-    if (rc == 0) return true;
+    if (rc == 0)
+        return true;
     m_lastError = errno ? errno : EIO;
     return false;
 }
 
-bool CFileStream::Sync() {
+bool CFileStream::Sync()
+{
     errno = 0;
     if (!FlushWriteBehind() || (m_file && fflush(m_file) != 0) || !CloseHole()) {
         m_lastError = errno ? errno : EIO;
@@ -281,50 +341,64 @@ bool CFileStream::Sync() {
     }
     const int fd = m_file ? fileno(m_file) : m_fd;
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return true;
-    if (fsync(fd) == 0) return true;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return true;
+    if (fsync(fd) == 0)
+        return true;
     m_lastError = errno;
     return false;
 }
 
-bool CFileStream::BackupRead(void*, size_t, size_t* count) {
+bool CFileStream::BackupRead(void*, size_t, size_t* count)
+{
     *count = 0;
     return false;
 }
 
-bool CFileStream::BackupWrite(const void*, size_t, size_t* count) {
+bool CFileStream::BackupWrite(const void*, size_t, size_t* count)
+{
     *count = 0;
     return false;
 }
 
-bool CFileStream::BackupEnd() { return false; }
+bool CFileStream::BackupEnd()
+{
+    return false;
+}
 
 // ---- CBufferedStream -------------------------------------------------------
 
-bool CBufferedStream::Read(void* buffer, size_t length, size_t* count) {
+bool CBufferedStream::Read(void* buffer, size_t length, size_t* count)
+{
     *count = 0;
-    if (!m_hasReadPosition) return false;
+    if (!m_hasReadPosition)
+        return false;
     size_t left = m_buffer.size() - m_readPosition;
     size_t n = length < left ? length : left;
-    if (n) memcpy(buffer, m_buffer.data() + m_readPosition, n);
+    if (n)
+        memcpy(buffer, m_buffer.data() + m_readPosition, n);
     m_readPosition += n;
     *count = n;
     return true;
 }
 
-bool CBufferedStream::Write(const void* buffer, size_t length, size_t* count) {
+bool CBufferedStream::Write(const void* buffer, size_t length, size_t* count)
+{
     const uint8_t* p = static_cast<const uint8_t*>(buffer);
-    if (length) m_buffer.insert(m_buffer.end(), p, p + length);
+    if (length)
+        m_buffer.insert(m_buffer.end(), p, p + length);
     *count = length;
     return true;
 }
 
-void CBufferedStream::SetReadPosition(size_t offset) {
+void CBufferedStream::SetReadPosition(size_t offset)
+{
     m_hasReadPosition = true;
     m_readPosition = offset < m_buffer.size() ? offset : m_buffer.size();
 }
 
-void CBufferedStream::Clear() {
+void CBufferedStream::Clear()
+{
     m_buffer.clear();
     m_hasReadPosition = false;
     m_readPosition = 0;
@@ -332,12 +406,14 @@ void CBufferedStream::Clear() {
 
 // ---- CNullStream -----------------------------------------------------------
 
-bool CNullStream::Read(void*, size_t length, size_t* count) {
+bool CNullStream::Read(void*, size_t length, size_t* count)
+{
     *count = length;
     return true;
 }
 
-bool CNullStream::Write(const void*, size_t length, size_t* count) {
+bool CNullStream::Write(const void*, size_t length, size_t* count)
+{
     *count = length;
     return true;
 }

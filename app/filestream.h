@@ -118,9 +118,9 @@ protected:
     uint32_t m_reserved2 = 0;
     int m_lastError = 0;
     FILE* m_file = nullptr;
-    int m_fd = -1;              // the bare descriptor of OpenDirect and CreateNew
-    bool m_regular = false;     // the bare descriptor is a regular file
-    uint64_t m_holeAhead = 0;   // zero bytes left unwritten behind the last write
+    int m_fd = -1;             // the bare descriptor of OpenDirect and CreateNew
+    bool m_regular = false;    // the bare descriptor is a regular file
+    uint64_t m_holeAhead = 0;  // zero bytes left unwritten behind the last write
     // The buffer given by SetBufferSize; it outlives the handle using it.
     std::unique_ptr<char[]> m_stdioBuffer;
     IWriteBehind* m_writeBehind = nullptr;
@@ -145,7 +145,7 @@ public:
 
     bool Read(void* buffer, size_t length, size_t* count) override;
     bool Write(const void* buffer, size_t length, size_t* count) override;
-    void Open(const char*, uint32_t) override {}
+    void Open(const char*, uint32_t) override { }
     bool IsOpen() const override { return true; }
 
     // Starts reading at offset (clamped to the buffer's end).
@@ -156,7 +156,11 @@ public:
     void Clear();
     // Hands the bytes written over to out without a copy; the stream is
     // then empty.
-    void TakeData(std::vector<uint8_t>& out) { out.swap(m_buffer); Clear(); }
+    void TakeData(std::vector<uint8_t>& out)
+    {
+        out.swap(m_buffer);
+        Clear();
+    }
 
 private:
     bool m_hasReadPosition = false;
@@ -172,6 +176,6 @@ public:
 
     bool Read(void*, size_t length, size_t* count) override;
     bool Write(const void*, size_t length, size_t* count) override;
-    void Open(const char*, uint32_t) override {}
+    void Open(const char*, uint32_t) override { }
     bool IsOpen() const override { return true; }
 };

@@ -19,10 +19,14 @@ namespace {
 uint32_t AttributesFromMode(mode_t mode)
 {
     switch (mode & S_IFMT) {
-    case S_IFDIR: return KOV_ATTR_DIRECTORY;
-    case S_IFREG: return KOV_ATTR_REGULAR;
-    case S_IFLNK: return KOV_ATTR_SYMLINK;
-    default: return 0;
+    case S_IFDIR:
+        return KOV_ATTR_DIRECTORY;
+    case S_IFREG:
+        return KOV_ATTR_REGULAR;
+    case S_IFLNK:
+        return KOV_ATTR_SYMLINK;
+    default:
+        return 0;
     }
 }
 
@@ -31,11 +35,20 @@ uint32_t AttributesFromMode(mode_t mode)
 bool AttributesFromDirentType(unsigned char type, uint32_t& attributes)
 {
     switch (type) {
-    case DT_UNKNOWN: return false;
-    case DT_DIR: attributes = KOV_ATTR_DIRECTORY; return true;
-    case DT_REG: attributes = KOV_ATTR_REGULAR; return true;
-    case DT_LNK: attributes = KOV_ATTR_SYMLINK; return true;
-    default: attributes = 0; return true;
+    case DT_UNKNOWN:
+        return false;
+    case DT_DIR:
+        attributes = KOV_ATTR_DIRECTORY;
+        return true;
+    case DT_REG:
+        attributes = KOV_ATTR_REGULAR;
+        return true;
+    case DT_LNK:
+        attributes = KOV_ATTR_SYMLINK;
+        return true;
+    default:
+        attributes = 0;
+        return true;
     }
 }
 
@@ -85,8 +98,7 @@ bool ReadMatching(DIR* dir, FindData& data)
         // a call per entry.  Paths the system refuses by length still go
         // through lstat, which reports them.
         uint32_t attributes = 0;
-        if (!data.directoryReached || fullLen >= PATH_MAX ||
-            !AttributesFromDirentType(entry->d_type, attributes)) {
+        if (!data.directoryReached || fullLen >= PATH_MAX || !AttributesFromDirentType(entry->d_type, attributes)) {
             std::string full = data.directory;
             full.append(entry->d_name, nameLen);
             if (!GetLinkAttributes(full.c_str(), attributes)) {
@@ -272,9 +284,8 @@ bool GetFileSize(const char* path, double& size)
     return true;
 }
 
-bool GetFileInfo(const FindData* /*data*/, const char* path, uint32_t& mode, uint64_t& size,
-                 uint32_t& sizeHigh, uint64_t& mtime, uint32_t& /*unused*/, uint32_t& reserved,
-                 bool followLinks)
+bool GetFileInfo(const FindData* /*data*/, const char* path, uint32_t& mode, uint64_t& size, uint32_t& sizeHigh,
+                 uint64_t& mtime, uint32_t& /*unused*/, uint32_t& reserved, bool followLinks)
 {
     struct stat st;
     if ((followLinks ? stat(path, &st) : lstat(path, &st)) != 0)

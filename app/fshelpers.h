@@ -34,9 +34,9 @@ inline constexpr int KOV_NO_MORE_FILES = 18;
 
 // One listing; owned by the caller, filled by FindFirst and FindNext.
 struct FindData {
-    uint32_t attributes = 0;     // KOV_ATTR_* from lstat, 0 for other kinds
-    std::string directory;       // directory part, always ending in "/"
-    std::string pattern;         // last component of the listed path
+    uint32_t attributes = 0;       // KOV_ATTR_* from lstat, 0 for other kinds
+    std::string directory;         // directory part, always ending in "/"
+    std::string pattern;           // last component of the listed path
     char name[KOV_PATH_MAX] = {};  // current entry name, NUL-terminated
     // Set once an entry of the current listing was lstat'ed: the directory
     // part resolves, so the kind the listing reports can stand in for lstat.
@@ -72,8 +72,7 @@ struct FoundEntry {
 // GetLastErrorCode() at the end of the listing: KOV_NO_MORE_FILES when it
 // ended normally.  Fills data.directory and data.pattern as FindFirst does.
 // Throws like FindFirst.
-bool FindAll(const char* path, FindData& data, std::vector<FoundEntry>& entries,
-             int& endCode);
+bool FindAll(const char* path, FindData& data, std::vector<FoundEntry>& entries, int& endCode);
 
 // errno, or KOV_NO_MORE_FILES when errno is 0.
 int GetLastErrorCode();
@@ -95,9 +94,8 @@ KovWholeFile ReadWholeFile(const char* path, std::string& bytes);
 bool GetFileSize(const char* path, double& size);
 // stat (followLinks) or lstat; sizeHigh and reserved set to 0, unused not
 // written.  false when the call fails (outputs untouched).
-bool GetFileInfo(const FindData* data, const char* path, uint32_t& mode, uint64_t& size,
-                 uint32_t& sizeHigh, uint64_t& mtime, uint32_t& unused, uint32_t& reserved,
-                 bool followLinks);
+bool GetFileInfo(const FindData* data, const char* path, uint32_t& mode, uint64_t& size, uint32_t& sizeHigh,
+                 uint64_t& mtime, uint32_t& unused, uint32_t& reserved, bool followLinks);
 // The mode, size and modification time GetFileInfo reports, from a stat
 // result the caller already holds.
 void FileInfoFromStat(const struct stat& st, uint32_t& mode, uint64_t& size, uint64_t& mtime);

@@ -13,32 +13,42 @@ constexpr unsigned kMaxWorkers = 64;
 
 }  // namespace
 
-unsigned CHandleWorkers::ForThisMachine() {
+unsigned CHandleWorkers::ForThisMachine()
+{
     // A traced run keeps its trace lines in the order of the chunks.
-    if (CsGetTraceLevel() != 0) return 0;
+    if (CsGetTraceLevel() != 0)
+        return 0;
     // The processors this process may run on, which can be fewer than the
     // machine has (a CPU set or a container's share).
     unsigned cpus = std::thread::hardware_concurrency();
     cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) cpus = static_cast<unsigned>(CPU_COUNT(&set));
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        cpus = static_cast<unsigned>(CPU_COUNT(&set));
     return cpus > 1 ? std::min(cpus, kMaxWorkers) : 0;
 }
 
-CHandleWorkers::CHandleWorkers(size_t jobs) : m_jobs(jobs) {}
+CHandleWorkers::CHandleWorkers(size_t jobs)
+    : m_jobs(jobs)
+{
+}
 
-CHandleWorkers::~CHandleWorkers() {
+CHandleWorkers::~CHandleWorkers()
+{
     WaitAll();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
     }
     m_workReady.notify_all();
-    for (std::thread& worker : m_workers) worker.join();
+    for (std::thread& worker : m_workers)
+        worker.join();
     for (int handle : m_handles)
-        if (handle > 0) CsReleaseHandle(handle);
+        if (handle > 0)
+            CsReleaseHandle(handle);
 }
 
-bool CHandleWorkers::TakeHandles(unsigned workers) {
+bool CHandleWorkers::TakeHandles(unsigned workers)
+{
     m_handles.assign(workers, 0);
     for (int& handle : m_handles)
         if (CsGetHandle(&handle) != 0) {
@@ -48,7 +58,8 @@ bool CHandleWorkers::TakeHandles(unsigned workers) {
     return !m_handles.empty();
 }
 
-void CHandleWorkers::StartWorkers() {
+void CHandleWorkers::StartWorkers()
+{
     m_started = true;
     try {
         while (m_workers.size() < m_handles.size())
@@ -57,7 +68,8 @@ void CHandleWorkers::StartWorkers() {
     }
 }
 
-void CHandleWorkers::WorkerLoop(int handle) {
+void CHandleWorkers::WorkerLoop(int handle)
+{
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         while (!m_stop && m_queued == 0) {
@@ -65,7 +77,8 @@ void CHandleWorkers::WorkerLoop(int handle) {
             m_workReady.wait(lock);
             --m_idle;
         }
-        if (m_stop) return;
+        if (m_stop)
+            return;
         Job& job = *m_jobs[m_nextJob];
         m_nextJob = (m_nextJob + 1) % m_jobs.size();
         --m_queued;
@@ -76,13 +89,16 @@ void CHandleWorkers::WorkerLoop(int handle) {
         --m_busy;
         // Only the caller's thread waits for a job; a wake-up costs a system
         // call, so it is sent only when somebody waits.
-        if (m_callerWaits) m_jobDone.notify_one();
+        if (m_callerWaits)
+            m_jobDone.notify_one();
     }
 }
 
-void CHandleWorkers::HandOver(Job& job) {
+void CHandleWorkers::HandOver(Job& job)
+{
     job.m_done.store(false, std::memory_order_relaxed);
-    if (!m_started) StartWorkers();
+    if (!m_started)
+        StartWorkers();
     if (m_workers.empty()) {
         job.Run(m_handles[0]);
         job.m_done.store(true, std::memory_order_relaxed);
@@ -96,18 +112,22 @@ void CHandleWorkers::HandOver(Job& job) {
         ++m_busy;
         wake = m_idle > 0;
     }
-    if (wake) m_workReady.notify_one();
+    if (wake)
+        m_workReady.notify_one();
 }
 
-void CHandleWorkers::Wait(const Job& job) {
-    if (job.Done()) return;
+void CHandleWorkers::Wait(const Job& job)
+{
+    if (job.Done())
+        return;
     std::unique_lock<std::mutex> lock(m_mutex);
     m_callerWaits = true;
     m_jobDone.wait(lock, [&] { return job.Done(); });
     m_callerWaits = false;
 }
 
-void CHandleWorkers::WaitAll() {
+void CHandleWorkers::WaitAll()
+{
     std::unique_lock<std::mutex> lock(m_mutex);
     m_callerWaits = true;
     m_jobDone.wait(lock, [&] { return m_busy == 0; });

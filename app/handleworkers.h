@@ -81,11 +81,13 @@ struct CJobOutput {
     size_t size = 0;
     size_t used = 0;
 
-    uint8_t* Reserve(size_t room) {
+    uint8_t* Reserve(size_t room)
+    {
         if (used + room > size) {
             const size_t grownSize = std::max(2 * size, used + room);
             std::unique_ptr<uint8_t[]> grown(new uint8_t[grownSize]);
-            if (used) std::memcpy(grown.get(), bytes.get(), used);
+            if (used)
+                std::memcpy(grown.get(), bytes.get(), used);
             bytes = std::move(grown);
             size = grownSize;
         }

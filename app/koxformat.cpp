@@ -1,6 +1,7 @@
 #include "app/koxformat.h"
 
-void KoxEncodeEntryHeader(const KoxHeaderInfo& info, uint8_t out[KOX_ENTRY_HEADER_SIZE]) {
+void KoxEncodeEntryHeader(const KoxHeaderInfo& info, uint8_t out[KOX_ENTRY_HEADER_SIZE])
+{
     out[0] = static_cast<uint8_t>(info.type[0]);
     out[1] = static_cast<uint8_t>(info.type[1]);
     KoxPutU32(out + 2, info.mode);
@@ -12,7 +13,8 @@ void KoxEncodeEntryHeader(const KoxHeaderInfo& info, uint8_t out[KOX_ENTRY_HEADE
     KoxPutU16(out + 32, info.nameLength);
 }
 
-KoxHeaderInfo KoxDecodeEntryHeader(const uint8_t in[KOX_ENTRY_HEADER_SIZE]) {
+KoxHeaderInfo KoxDecodeEntryHeader(const uint8_t in[KOX_ENTRY_HEADER_SIZE])
+{
     KoxHeaderInfo info;
     info.type[0] = static_cast<char>(in[0]);
     info.type[1] = static_cast<char>(in[1]);
@@ -26,21 +28,32 @@ KoxHeaderInfo KoxDecodeEntryHeader(const uint8_t in[KOX_ENTRY_HEADER_SIZE]) {
     return info;
 }
 
-bool KoxIsEntryType(const uint8_t t[2]) {
+bool KoxIsEntryType(const uint8_t t[2])
+{
     switch (t[0]) {
-        case 'R': return t[1] == 'G';
-        case 'D': return t[1] == 'R';
-        case 'L': return t[1] == 'K';
-        case 'S': return t[1] == 'C' || t[1] == 'V' || t[1] == 'M';
-        default: return false;
+    case 'R':
+        return t[1] == 'G';
+    case 'D':
+        return t[1] == 'R';
+    case 'L':
+        return t[1] == 'K';
+    case 'S':
+        return t[1] == 'C' || t[1] == 'V' || t[1] == 'M';
+    default:
+        return false;
     }
 }
 
-bool KoxIsBlockType(const uint8_t t[2]) {
+bool KoxIsBlockType(const uint8_t t[2])
+{
     switch (t[0]) {
-        case 'D': return t[1] == 'A';
-        case 'E': return t[1] == 'D';
-        case 'U': return t[1] == 'D' || t[1] == 'E';
-        default: return false;
+    case 'D':
+        return t[1] == 'A';
+    case 'E':
+        return t[1] == 'D';
+    case 'U':
+        return t[1] == 'D' || t[1] == 'E';
+    default:
+        return false;
     }
 }

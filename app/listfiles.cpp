@@ -243,8 +243,7 @@ void COptions::ReadListFiles()
         NormaliseNames(excludeList);
         fileList.erase(std::remove_if(fileList.begin(), fileList.end(),
                                       [this](const std::string& s) {
-                                          return std::binary_search(excludeList.begin(),
-                                                                    excludeList.end(), s);
+                                          return std::binary_search(excludeList.begin(), excludeList.end(), s);
                                       }),
                        fileList.end());
     }
@@ -264,8 +263,7 @@ void COptions::ReadRenameFile()
             continue;
         size_t sep = text.find('|');
         if (sep == std::string::npos)
-            sep = static_cast<size_t>(std::find_if(text.begin(), text.end(), IsSpace) -
-                                      text.begin());
+            sep = static_cast<size_t>(std::find_if(text.begin(), text.end(), IsSpace) - text.begin());
         if (sep + 1 >= text.size())
             ThrowMalformed(renameFile);
         std::string oldName = text.substr(0, sep);

@@ -12,9 +12,17 @@
 class CLineReader {
 public:
     CLineReader() = default;
-    explicit CLineReader(std::istream& in) : in_(&in) { Advance(); }
+    explicit CLineReader(std::istream& in)
+        : in_(&in)
+    {
+        Advance();
+    }
     const std::string& operator*() const { return line_; }
-    CLineReader& operator++() { Advance(); return *this; }
+    CLineReader& operator++()
+    {
+        Advance();
+        return *this;
+    }
     bool operator==(const CLineReader& other) const { return in_ == other.in_; }
     bool operator!=(const CLineReader& other) const { return in_ != other.in_; }
 
@@ -33,5 +41,4 @@ void BackslashToSlash(std::string& s);
 void CombinePath(const std::string& dir, const std::string& name, std::string& out);
 // Appends the names of pattern's directory that match its last component
 // (without regard to case when ignoreCase) and returns their number.
-size_t ExpandWildcards(std::vector<std::string>& list, const std::string& pattern,
-                       bool ignoreCase);
+size_t ExpandWildcards(std::vector<std::string>& list, const std::string& pattern, bool ignoreCase);

@@ -49,7 +49,10 @@ void CConsoleLogMan::Write(const std::string& text)
     errno = savedErrno;
 }
 
-int CConsoleLogMan::OutputError() { return s_outputError; }
+int CConsoleLogMan::OutputError()
+{
+    return s_outputError;
+}
 
 void CConsoleLogMan::Write(const CUserInfo& info)
 {

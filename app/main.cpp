@@ -44,8 +44,7 @@ int main(int argc, char** argv)
     // full device) is a write error, not success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         const int err = CConsoleLogMan::OutputError() ? CConsoleLogMan::OutputError() : errno;
-        std::fprintf(stderr, "KOVZEF: error writing to standard output (error 4). %s\n",
-                     err ? std::strerror(err) : "");
+        std::fprintf(stderr, "KOVZEF: error writing to standard output (error 4). %s\n", err ? std::strerror(err) : "");
         if (status == 0)
             status = 4;
     }

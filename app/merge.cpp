@@ -26,10 +26,8 @@ namespace {
 // the copied entries are read with the target's block rules.
 void RequireCurrentArchive(CArchiveFile& archive, const std::string& name)
 {
-    if (!archive.ReadArchiveHeader() ||
-        std::memcmp(archive.GetVersion(), KOX_VERSION_201, sizeof KOX_VERSION_201) != 0)
-        throw CExcept("KOVZEF: can not merge " + name + ", which is no KOX archive of version 2.01", 1,
-                      false);
+    if (!archive.ReadArchiveHeader() || std::memcmp(archive.GetVersion(), KOX_VERSION_201, sizeof KOX_VERSION_201) != 0)
+        throw CExcept("KOVZEF: can not merge " + name + ", which is no KOX archive of version 2.01", 1, false);
 }
 
 // Refuses a signed archive: appending would invalidate its signature, and

@@ -8,7 +8,10 @@ class CApplication;
 
 class CMerge : public CCommand {
 public:
-    explicit CMerge(CApplication& application) : m_application(application) {}
+    explicit CMerge(CApplication& application)
+        : m_application(application)
+    {
+    }
     void Execute() override;
 
 private:

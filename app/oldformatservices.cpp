@@ -39,4 +39,7 @@ const OldFormatServices kServices{LogLine, GetAvailableDiskSpace, SameFileSystem
 
 }  // namespace
 
-const OldFormatServices* ApplicationOldFormatServices() { return &kServices; }
+const OldFormatServices* ApplicationOldFormatServices()
+{
+    return &kServices;
+}

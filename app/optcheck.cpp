@@ -53,8 +53,7 @@ void COptions::Check()
             Fail("KOVZEF: no manifest specified", 20, false);
         break;
     case KOV_CMD_NONE:
-        Fail("KOVZEF: please specify a command (one of -c, -x, -t, -d, -a, -m, -l, -S, -M)", 21,
-             true);
+        Fail("KOVZEF: please specify a command (one of -c, -x, -t, -d, -a, -m, -l, -S, -M)", 21, true);
     default:
         break;  // d and t need nothing
     }
@@ -69,8 +68,7 @@ void COptions::Check()
         Fail("KOVZEF: use C-option only with create (-c)", 23, true);
     if (o.renameFile != nullptr && k != KOV_CMD_CREATE && k != KOV_CMD_APPEND)
         Fail("KOVZEF: use T-option only with create (-c) or append (-a)", 24, true);
-    if (o.excludeFile != nullptr && k != KOV_CMD_CREATE && k != KOV_CMD_APPEND &&
-        k != KOV_CMD_SCAN)
+    if (o.excludeFile != nullptr && k != KOV_CMD_CREATE && k != KOV_CMD_APPEND && k != KOV_CMD_SCAN)
         Fail("KOVZEF: use X-option only with create (-c), append (-a) or scan (-l)", 25, true);
     if (o.extractDir != nullptr && k != KOV_CMD_EXTRACT && k != KOV_CMD_LIST)
         Fail("KOVZEF: use R-option only with extract (-x) or list content (-t)", 26, true);

@@ -79,17 +79,30 @@ void COptions::ParseCluster(int& i)
     const char* word = argv[i];
     for (const char* c = word + 1; *c != '\0'; ++c) {
         switch (*c) {
-        case 'c': commandCode = KOV_CMD_CREATE; break;
-        case 'd': commandCode = KOV_CMD_TEST; break;
-        case 'x': commandCode = KOV_CMD_EXTRACT; break;
-        case 't': commandCode = KOV_CMD_LIST; break;
-        case 'a': commandCode = KOV_CMD_APPEND; break;
-        case 'm': commandCode = KOV_CMD_MERGE; break;
-        case 'l': commandCode = KOV_CMD_SCAN; break;
+        case 'c':
+            commandCode = KOV_CMD_CREATE;
+            break;
+        case 'd':
+            commandCode = KOV_CMD_TEST;
+            break;
+        case 'x':
+            commandCode = KOV_CMD_EXTRACT;
+            break;
+        case 't':
+            commandCode = KOV_CMD_LIST;
+            break;
+        case 'a':
+            commandCode = KOV_CMD_APPEND;
+            break;
+        case 'm':
+            commandCode = KOV_CMD_MERGE;
+            break;
+        case 'l':
+            commandCode = KOV_CMD_SCAN;
+            break;
         case 'S':
             sign = true;
-            if (commandCode == KOV_CMD_CREATE || commandCode == KOV_CMD_EXTRACT ||
-                commandCode == KOV_CMD_APPEND) {
+            if (commandCode == KOV_CMD_CREATE || commandCode == KOV_CMD_EXTRACT || commandCode == KOV_CMD_APPEND) {
                 verify = true;
             } else if (commandCode == KOV_CMD_NONE) {
                 commandCode = KOV_CMD_SIGN;
@@ -101,18 +114,34 @@ void COptions::ParseCluster(int& i)
             if (commandCode == KOV_CMD_NONE)
                 commandCode = KOV_CMD_MANIFEST;
             break;
-        case 'V': verify = true; break;
-        case 'v': verbose = true; break;
-        case 's': spaceCheck = true; break;
-        case 'i': ignoreInaccessible = true; break;
-        case 'r': resolveLinks = false; break;
-        case 'n': statistics = true; break;
-        case 'h': changeDirPermissions = false; break;
+        case 'V':
+            verify = true;
+            break;
+        case 'v':
+            verbose = true;
+            break;
+        case 's':
+            spaceCheck = true;
+            break;
+        case 'i':
+            ignoreInaccessible = true;
+            break;
+        case 'r':
+            resolveLinks = false;
+            break;
+        case 'n':
+            statistics = true;
+            break;
+        case 'h':
+            changeDirPermissions = false;
+            break;
         case 'j':
             forceExtraction = true;
             changeDirPermissions = false;
             break;
-        case 'g': ignoreCase = true; break;
+        case 'g':
+            ignoreCase = true;
+            break;
         case 'f': {
             const char* value = i + 1 < argc ? argv[++i] : nullptr;
             SetStringOption(archiveName, value, "f");
@@ -195,8 +224,7 @@ void COptions::Parse(int count, char** words)
             bool matched = false;
             for (const ValueOption& opt : kValueOptions) {
                 if (std::strcmp(word, opt.word) == 0) {
-                    SetStringOption(this->*opt.field, i + 1 < argc ? argv[++i] : nullptr,
-                                    opt.name);
+                    SetStringOption(this->*opt.field, i + 1 < argc ? argv[++i] : nullptr, opt.name);
                     matched = true;
                     break;
                 }

@@ -55,46 +55,46 @@ public:
     // Flags (0 or 1).
     bool verbose = false;
     bool spaceCheck = false;
-    bool absolutePaths = false;          // -P
-    bool ignoreInaccessible = false;     // i
-    bool resolveLinks = true;            // r clears it
+    bool absolutePaths = false;       // -P
+    bool ignoreInaccessible = false;  // i
+    bool resolveLinks = true;         // r clears it
     bool archiveListBuilt = false;
-    bool statistics = false;             // n, -n
-    bool changeDirPermissions = true;    // h, j clear it
-    bool forceExtraction = false;        // j
-    bool ignoreCase = false;             // g, -g
-    bool redirectOutput = false;         // -e
-    bool lowerCase = false;              // -lower
-    bool flat = false;                   // -flat
-    bool backupPrivilege = false;        // never set on this platform
-    bool backupMode = false;             // never set on this platform
-    bool sign = false;                   // S
-    bool verify = false;                 // V, -V, M, S after c/x/a
+    bool statistics = false;           // n, -n
+    bool changeDirPermissions = true;  // h, j clear it
+    bool forceExtraction = false;      // j
+    bool ignoreCase = false;           // g, -g
+    bool redirectOutput = false;       // -e
+    bool lowerCase = false;            // -lower
+    bool flat = false;                 // -flat
+    bool backupPrivilege = false;      // never set on this platform
+    bool backupMode = false;           // never set on this platform
+    bool sign = false;                 // S
+    bool verify = false;               // V, -V, M, S after c/x/a
 
     // Word-option values; each points at the command-line word itself.
-    const char* extractDir = nullptr;    // -R
-    const char* changeDir = nullptr;     // -C
+    const char* extractDir = nullptr;      // -R
+    const char* changeDir = nullptr;       // -C
     const char* permissionText = nullptr;  // -p (non-null: -p was seen)
-    const char* includeFile = nullptr;   // -A
-    const char* excludeFile = nullptr;   // -X
-    const char* renameFile = nullptr;    // -T
+    const char* includeFile = nullptr;     // -A
+    const char* excludeFile = nullptr;     // -X
+    const char* renameFile = nullptr;      // -T
 
     char** argv = nullptr;
     int32_t argc = 0;
 
-    uint32_t permissions = 0;            // -p, 0 means none
+    uint32_t permissions = 0;  // -p, 0 means none
 
-    const char* fileHashAlgorithm = nullptr;   // -H
-    const char* keyStore = nullptr;            // -key
-    const char* keyStorePassword = nullptr;    // -pwd
-    const char* securityLibrary = nullptr;     // -L
-    const char* signatureFormat = nullptr;     // -F
+    const char* fileHashAlgorithm = nullptr;       // -H
+    const char* keyStore = nullptr;                // -key
+    const char* keyStorePassword = nullptr;        // -pwd
+    const char* securityLibrary = nullptr;         // -L
+    const char* signatureFormat = nullptr;         // -F
     const char* signatureHashAlgorithm = nullptr;  // -y
-    const char* externalManifest = nullptr;    // -manifest
-    const char* revocationList = nullptr;      // -crl
-    const char* timestampServer = nullptr;     // -tsaurl
-    const char* proxy = nullptr;               // -proxy
-    const char* archiveName = nullptr;         // f, -f; null means "DEFAULT.KOX"
+    const char* externalManifest = nullptr;        // -manifest
+    const char* revocationList = nullptr;          // -crl
+    const char* timestampServer = nullptr;         // -tsaurl
+    const char* proxy = nullptr;                   // -proxy
+    const char* archiveName = nullptr;             // f, -f; null means "DEFAULT.KOX"
 
     int32_t commandCode = KOV_CMD_NONE;
 

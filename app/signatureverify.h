@@ -11,7 +11,10 @@ class CApplication;
 
 class CSignatureVerify : public CCommand {
 public:
-    explicit CSignatureVerify(CApplication& application) : m_application(application) {}
+    explicit CSignatureVerify(CApplication& application)
+        : m_application(application)
+    {
+    }
     ~CSignatureVerify() override = default;
     void Execute() override;
 

@@ -7,27 +7,33 @@
 #include <ctime>
 
 CSignedManifest::CSignedManifest(const std::string& name, ManifestContext* context)
-    : CDirEntry(name), m_context(context) {
+    : CDirEntry(name),
+      m_context(context)
+{
     if (context) {
         const uint64_t length = ManifestGetContentLength(context);
         const char* text = ManifestGetContent(context);
         size_t put = 0;
-        if (text && length) m_bufferedStream.Write(text, length, &put);
+        if (text && length)
+            m_bufferedStream.Write(text, length, &put);
     }
     m_bufferedStream.SetReadPosition(0);
     m_stream = &m_bufferedStream;
 }
 
-CSignedManifest::CSignedManifest(const std::string& name, const std::string& storedName,
-                                 const KoxHeaderInfo& info, std::vector<uint8_t> userInfo,
-                                 ManifestContext* context)
-    : CDirEntry(name, storedName, info, std::move(userInfo)), m_context(context) {
+CSignedManifest::CSignedManifest(const std::string& name, const std::string& storedName, const KoxHeaderInfo& info,
+                                 std::vector<uint8_t> userInfo, ManifestContext* context)
+    : CDirEntry(name, storedName, info, std::move(userInfo)),
+      m_context(context)
+{
     m_info.mode = 0600;
     const COptions& opt = COptions::Instance();
-    if (opt.externalManifest) m_name = opt.externalManifest;
+    if (opt.externalManifest)
+        m_name = opt.externalManifest;
 }
 
-bool CSignedManifest::FillHeaderInfo(KoxHeaderInfo& info) {
+bool CSignedManifest::FillHeaderInfo(KoxHeaderInfo& info)
+{
     info.SetType(KOX_TYPE_FILE);
     info.mode = KOX_MANIFEST_MODE;
     info.size = m_context ? ManifestGetContentLength(m_context) : 0;
@@ -38,12 +44,12 @@ bool CSignedManifest::FillHeaderInfo(KoxHeaderInfo& info) {
     return true;
 }
 
-void CSignedManifest::ExtractOrTest(CArchiveFile& archive, bool verification) {
+void CSignedManifest::ExtractOrTest(CArchiveFile& archive, bool verification)
+{
     if (verification) {
         uint64_t pos = 0;
         archive.Stream().Tell(&pos);
-        const uint64_t back =
-            KOX_ENTRY_HEADER_SIZE + uint64_t{m_info.nameLength} + m_info.userInfoLength;
+        const uint64_t back = KOX_ENTRY_HEADER_SIZE + uint64_t{m_info.nameLength} + m_info.userInfoLength;
         m_headerOffset = pos >= back ? pos - back : 0;
     }
     CDirEntry::ExtractOrTest(archive, verification);

@@ -37,8 +37,7 @@ std::string CSpaceInfo::FindExistingParent(const std::string& path)
     return ".";
 }
 
-CSpaceInfo::FileSystemNeed* CSpaceInfo::FindFileSystem(const std::string& directory, uint64_t device,
-                                                       bool haveDevice)
+CSpaceInfo::FileSystemNeed* CSpaceInfo::FindFileSystem(const std::string& directory, uint64_t device, bool haveDevice)
 {
     if (directory.empty())
         return nullptr;

@@ -25,7 +25,7 @@ void InstallStopSignalHandlers()
     if (s_installed)
         return;
     s_installed = true;
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = NoteStopSignal;
     sigemptyset(&action.sa_mask);
     // System calls go on after the handler: the run stops at its next safe

@@ -49,8 +49,7 @@ void CType::Execute()
                 const std::string& name = entry->GetName();
                 const KoxHeaderInfo& info = entry->GetHeaderInfo();
                 // The manifest's marker mode carries directory bits; it is a file.
-                const bool selected =
-                    selection.Select(name, info.IsDirectoryMode() && !entry->IsSignedManifest());
+                const bool selected = selection.Select(name, info.IsDirectoryMode() && !entry->IsSignedManifest());
                 if (verification) {
                     RefuseUnverifiedManifest(archive, *entry);
                     CheckEntryDigests(archive, entry, invalidDigests);

@@ -8,7 +8,10 @@ class CApplication;
 
 class CType : public CCommand {
 public:
-    explicit CType(CApplication& application) : m_application(application) {}
+    explicit CType(CApplication& application)
+        : m_application(application)
+    {
+    }
     void Execute() override;
 
 private:
@@ -19,7 +22,10 @@ private:
 // handing it the whole command line of the run.
 class CTypeOld : public CCommand {
 public:
-    explicit CTypeOld(CApplication& application) : m_application(application) {}
+    explicit CTypeOld(CApplication& application)
+        : m_application(application)
+    {
+    }
     void Execute() override;
 
 private:

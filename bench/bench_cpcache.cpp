@@ -19,7 +19,7 @@ void BM_StartUpAndFinish(benchmark::State& state)
 }
 BENCHMARK(BM_StartUpAndFinish)->Unit(benchmark::kMicrosecond);
 
-void Discard(const char*, int32_t, rscpeOutputFunc) {}
+void Discard(const char*, int32_t, rscpeOutputFunc) { }
 
 void BM_QualityCheckOfAFreshCache(benchmark::State& state)
 {

@@ -19,7 +19,10 @@
 
 namespace {
 
-rscpCpInfo_t* Row(const char* cp) { return rscpFindCodePage(cp); }
+rscpCpInfo_t* Row(const char* cp)
+{
+    return rscpFindCodePage(cp);
+}
 
 uint32_t LoadPair()
 {
@@ -80,8 +83,14 @@ void Utf8Rule(benchmark::State& state, bool enumerate)
     }
     rscpf_finish(RSCP_ALL_ERRORS);
 }
-void BM_Utf8RulePerLeadAndPage(benchmark::State& state) { Utf8Rule(state, false); }
-void BM_Utf8RuleSequenceBySequence(benchmark::State& state) { Utf8Rule(state, true); }
+void BM_Utf8RulePerLeadAndPage(benchmark::State& state)
+{
+    Utf8Rule(state, false);
+}
+void BM_Utf8RuleSequenceBySequence(benchmark::State& state)
+{
+    Utf8Rule(state, true);
+}
 BENCHMARK(BM_Utf8RulePerLeadAndPage)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Utf8RuleSequenceBySequence)->Unit(benchmark::kMicrosecond);
 

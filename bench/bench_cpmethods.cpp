@@ -82,7 +82,10 @@ void Engine(benchmark::State& st, const char* in, const char* out, const std::ve
     st.counters["method"] = o.method;
 }
 
-void BM_Utf8ToUtf16(benchmark::State& st) { Engine(st, "4110", "4103", Text("4110"), int32_t(st.range(0))); }
+void BM_Utf8ToUtf16(benchmark::State& st)
+{
+    Engine(st, "4110", "4103", Text("4110"), int32_t(st.range(0)));
+}
 BENCHMARK(BM_Utf8ToUtf16)->Arg(0)->Arg(4);
 void BM_Utf16ToUtf8(benchmark::State& st)
 {
@@ -102,11 +105,20 @@ void BM_Utf16ToLatin1(benchmark::State& st)
     Engine(st, "4102", "1100", text, int32_t(st.range(0)));
 }
 BENCHMARK(BM_Utf16ToLatin1)->Arg(4)->Arg(33);
-void BM_SjisToEuc(benchmark::State& st) { Engine(st, "8000", "8100", Text("8000"), int32_t(st.range(0))); }
+void BM_SjisToEuc(benchmark::State& st)
+{
+    Engine(st, "8000", "8100", Text("8000"), int32_t(st.range(0)));
+}
 BENCHMARK(BM_SjisToEuc)->Arg(0)->Arg(4);
-void BM_JisToSjis(benchmark::State& st) { Engine(st, "8200", "8000", Text("8200"), 0); }
+void BM_JisToSjis(benchmark::State& st)
+{
+    Engine(st, "8200", "8000", Text("8200"), 0);
+}
 BENCHMARK(BM_JisToSjis);
-void BM_EucToLatin1(benchmark::State& st) { Engine(st, "8100", "1100", Text("8100"), 0); }
+void BM_EucToLatin1(benchmark::State& st)
+{
+    Engine(st, "8100", "1100", Text("8100"), 0);
+}
 BENCHMARK(BM_EucToLatin1);
 
 }  // namespace

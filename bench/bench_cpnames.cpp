@@ -37,7 +37,8 @@ constexpr int kNames = 100000;
 std::vector<std::string> Names(bool utf8)
 {
     const char* dirs[] = {"usr/include/", "linux/", "netfilter/", "sys/", "bits/", "c++/12/", "x86_64-linux-gnu/"};
-    const char* stems[] = {"types", "socket", "xt_CONNMARK", "stdio", "unordered_map", "caf\xE9", "na\xEFve_r\xE9sum\xE9"};
+    const char* stems[] = {"types",         "socket",  "xt_CONNMARK",          "stdio",
+                           "unordered_map", "caf\xE9", "na\xEFve_r\xE9sum\xE9"};
     std::vector<std::string> out;
     uint32_t seed = 12345;
     for (int i = 0; i < kNames; ++i) {

@@ -12,7 +12,7 @@
 
 namespace {
 
-void Quiet(const char*, int32_t) {}
+void Quiet(const char*, int32_t) { }
 
 void BM_CharsetName(benchmark::State& state, const char* name)
 {

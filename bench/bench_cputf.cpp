@@ -29,8 +29,8 @@ void BM_Utf8ToUtf16(benchmark::State& st)
     for (auto _ : st) {
         const uint8_t* s = in.data();
         uint8_t* d = out.data();
-        benchmark::DoNotOptimize(rscpu86r_utf8_to_utf16(&s, in.data() + in.size(), &d, out.data() + out.size(),
-                                                        nullptr, nullptr));
+        benchmark::DoNotOptimize(
+            rscpu86r_utf8_to_utf16(&s, in.data() + in.size(), &d, out.data() + out.size(), nullptr, nullptr));
     }
     st.SetBytesProcessed(int64_t(st.iterations() * in.size()));
 }

@@ -58,9 +58,18 @@ void Run(benchmark::State& st, Convert fn, bool big, bool odd)
     st.SetBytesProcessed(int64_t(st.iterations()) * int64_t(2 * kChars));
 }
 
-void BM_Engine(benchmark::State& st) { Run(st, rscpCConvert, false, false); }
-void BM_Neutral(benchmark::State& st) { Run(st, rscpCConvertNeutral, true, st.range(0) != 0); }
-void BM_Units(benchmark::State& st) { Run(st, rscpCConvertUnits, false, false); }
+void BM_Engine(benchmark::State& st)
+{
+    Run(st, rscpCConvert, false, false);
+}
+void BM_Neutral(benchmark::State& st)
+{
+    Run(st, rscpCConvertNeutral, true, st.range(0) != 0);
+}
+void BM_Units(benchmark::State& st)
+{
+    Run(st, rscpCConvertUnits, false, false);
+}
 
 // The buffer converted by a call per character.
 uint32_t OneCharLoop(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src, const uint8_t* srcEnd)
@@ -71,7 +80,10 @@ uint32_t OneCharLoop(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const uint8_
     return rc;
 }
 
-void BM_OneCharLoop(benchmark::State& st) { Run(st, OneCharLoop, false, false); }
+void BM_OneCharLoop(benchmark::State& st)
+{
+    Run(st, OneCharLoop, false, false);
+}
 
 void BM_BuildU2ToBytes(benchmark::State& st)
 {

@@ -31,7 +31,8 @@ void BM_ReadReply(benchmark::State& state)
 {
     const size_t body = static_cast<size_t>(state.range(0));
     const std::string reply = "HTTP/1.0 200 OK\r\nServer: bench\r\nContent-Type: application/timestamp-reply\r\n"
-                              "Content-Length: " + std::to_string(body) + "\r\n\r\n" + std::string(body, 'r');
+                              "Content-Length: " +
+                              std::to_string(body) + "\r\n\r\n" + std::string(body, 'r');
     for (auto _ : state) {
         Source src{&reply, 0};
         char* type = nullptr;

@@ -11,7 +11,8 @@ namespace {
 
 // The library's messages go to standard error; keep them out of the report.
 struct QuietStderr {
-    QuietStderr() : saved(dup(2))
+    QuietStderr()
+        : saved(dup(2))
     {
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);

@@ -44,10 +44,10 @@ enum : uint32_t {
 // multiple of 4) and also ends the last line, so non-empty output always ends
 // with sep.  *outLen (when not NULL) receives the characters written, 0 on
 // failure.
-int coBase64Encode(const void* in, size_t len, uint32_t mode, size_t lineLen, const char* sep,
-                   char* out, size_t cap, size_t* outLen);
-int coBase64Encode56(const void* in, size_t len, uint32_t mode, size_t lineLen, const char* sep,
-                     char* out, size_t cap, size_t* outLen);
+int coBase64Encode(const void* in, size_t len, uint32_t mode, size_t lineLen, const char* sep, char* out, size_t cap,
+                   size_t* outLen);
+int coBase64Encode56(const void* in, size_t len, uint32_t mode, size_t lineLen, const char* sep, char* out, size_t cap,
+                     size_t* outLen);
 
 // Characters coBase64Encode writes for len bytes, or SIZE_MAX when the count
 // does not fit a size_t.
@@ -57,11 +57,11 @@ size_t coBase64EncodedLength(size_t len, size_t lineLen, size_t sepLen);
 // written (0 on failure: nothing is written then).  *end (when not NULL) is
 // set on success behind the last character consumed, on failure behind the
 // last complete group (Base64) or byte (hex) before the fault.
-int coBase64Decode(const char* in, size_t len, uint32_t mode, uint32_t flags, void* out,
-                   size_t cap, size_t* outLen, const char** end);
-int coBase64Decode56(const char* in, size_t len, uint32_t mode, uint32_t flags, void* out,
-                     size_t cap, size_t* outLen, const char** end);
-int coHexDecode(const char* in, size_t len, uint32_t mode, uint32_t flags, void* out, size_t cap,
-                size_t* outLen, const char** end);
-int coHexDecode9(const char* in, size_t len, uint32_t mode, uint32_t flags, void* out, size_t cap,
-                 size_t* outLen, const char** end);
+int coBase64Decode(const char* in, size_t len, uint32_t mode, uint32_t flags, void* out, size_t cap, size_t* outLen,
+                   const char** end);
+int coBase64Decode56(const char* in, size_t len, uint32_t mode, uint32_t flags, void* out, size_t cap, size_t* outLen,
+                     const char** end);
+int coHexDecode(const char* in, size_t len, uint32_t mode, uint32_t flags, void* out, size_t cap, size_t* outLen,
+                const char** end);
+int coHexDecode9(const char* in, size_t len, uint32_t mode, uint32_t flags, void* out, size_t cap, size_t* outLen,
+                 const char** end);

@@ -128,8 +128,8 @@ size_t haHexEncode(const void* bytes, size_t count, char* out, size_t group);
 int haHmacInit(uint32_t id, const void* key, size_t keyLen, haState_t* st);
 int haHmacUpdate(const void* data, size_t len, haState_t* st);
 int haHmacFinal(int hexFlag, int base64Flag, haState_t* st);
-int haHmac(uint32_t id, const void* data, size_t len, const void* key, size_t keyLen, int hexFlag,
-           int base64Flag, haState_t* st);
+int haHmac(uint32_t id, const void* data, size_t len, const void* key, size_t keyLen, int hexFlag, int base64Flag,
+           haState_t* st);
 // One-shots writing the raw MAC (digest size bytes) to out.
 int haHmacSha512(const void* data, size_t len, const void* key, size_t keyLen, void* out);
 int haHmacSha384(const void* data, size_t len, const void* key, size_t keyLen, void* out);

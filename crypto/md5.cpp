@@ -17,37 +17,39 @@ constexpr int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, 
 
 }  // namespace
 
-void haMd5Blocks(uint32_t h[4], const uint8_t* p, size_t nblocks) {
-  for (; nblocks > 0; --nblocks, p += 64) {
-    uint32_t m[16];
-    for (int i = 0; i < 16; ++i) m[i] = haLoadLe32(p + 4 * i);
-    uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
+void haMd5Blocks(uint32_t h[4], const uint8_t* p, size_t nblocks)
+{
+    for (; nblocks > 0; --nblocks, p += 64) {
+        uint32_t m[16];
+        for (int i = 0; i < 16; ++i)
+            m[i] = haLoadLe32(p + 4 * i);
+        uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
 #pragma GCC unroll 64
-    for (int i = 0; i < 64; ++i) {
-      uint32_t f;
-      int g;
-      if (i < 16) {
-        f = d ^ (b & (c ^ d));
-        g = i;
-      } else if (i < 32) {
-        f = c ^ (d & (b ^ c));
-        g = (5 * i + 1) & 15;
-      } else if (i < 48) {
-        f = b ^ c ^ d;
-        g = (3 * i + 5) & 15;
-      } else {
-        f = c ^ (b | ~d);
-        g = (7 * i) & 15;
-      }
-      const uint32_t t = d;
-      d = c;
-      c = b;
-      b = b + haRotl32(a + f + kK[i] + m[g], kShift[i >> 4][i & 3]);
-      a = t;
+        for (int i = 0; i < 64; ++i) {
+            uint32_t f;
+            int g;
+            if (i < 16) {
+                f = d ^ (b & (c ^ d));
+                g = i;
+            } else if (i < 32) {
+                f = c ^ (d & (b ^ c));
+                g = (5 * i + 1) & 15;
+            } else if (i < 48) {
+                f = b ^ c ^ d;
+                g = (3 * i + 5) & 15;
+            } else {
+                f = c ^ (b | ~d);
+                g = (7 * i) & 15;
+            }
+            const uint32_t t = d;
+            d = c;
+            c = b;
+            b = b + haRotl32(a + f + kK[i] + m[g], kShift[i >> 4][i & 3]);
+            a = t;
+        }
+        h[0] += a;
+        h[1] += b;
+        h[2] += c;
+        h[3] += d;
     }
-    h[0] += a;
-    h[1] += b;
-    h[2] += c;
-    h[3] += d;
-  }
 }

@@ -23,16 +23,17 @@ constexpr uint64_t kK[80] = {
     0x431d67c49c100d4c, 0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817};
 
 struct Sha512Fn {
-  using Word = uint64_t;
-  static Word Load(const uint8_t* p) { return haLoadBe64(p); }
-  static Word S0(Word x) { return haRotr64(x, 28) ^ haRotr64(x, 34) ^ haRotr64(x, 39); }
-  static Word S1(Word x) { return haRotr64(x, 14) ^ haRotr64(x, 18) ^ haRotr64(x, 41); }
-  static Word s0(Word x) { return haRotr64(x, 1) ^ haRotr64(x, 8) ^ (x >> 7); }
-  static Word s1(Word x) { return haRotr64(x, 19) ^ haRotr64(x, 61) ^ (x >> 6); }
+    using Word = uint64_t;
+    static Word Load(const uint8_t* p) { return haLoadBe64(p); }
+    static Word S0(Word x) { return haRotr64(x, 28) ^ haRotr64(x, 34) ^ haRotr64(x, 39); }
+    static Word S1(Word x) { return haRotr64(x, 14) ^ haRotr64(x, 18) ^ haRotr64(x, 41); }
+    static Word s0(Word x) { return haRotr64(x, 1) ^ haRotr64(x, 8) ^ (x >> 7); }
+    static Word s1(Word x) { return haRotr64(x, 19) ^ haRotr64(x, 61) ^ (x >> 6); }
 };
 
 }  // namespace
 
-void haSha512Blocks(uint64_t h[8], const uint8_t* p, size_t nblocks) {
-  haSha2Blocks<Sha512Fn, 80>(h, p, nblocks, kK);
+void haSha512Blocks(uint64_t h[8], const uint8_t* p, size_t nblocks)
+{
+    haSha2Blocks<Sha512Fn, 80>(h, p, nblocks, kK);
 }

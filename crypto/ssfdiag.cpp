@@ -57,8 +57,7 @@ void SsfSupTraceSigRcpList(const SsfSigRcpList* list)
     DpTrcLockRelease();
 }
 
-int SsfSupReadNameValueFile(const char* path, void (*pair)(const char* name, const char* value, void* info),
-                            void* info)
+int SsfSupReadNameValueFile(const char* path, void (*pair)(const char* name, const char* value, void* info), void* info)
 {
     FILE* f = path != nullptr ? std::fopen(path, "r") : nullptr;
     if (f == nullptr)

@@ -11,7 +11,10 @@ struct SsfErrorDesc {
     const char* text;
 };
 
-#define SSF_ROW(name, text) {name, #name, text}
+#define SSF_ROW(name, text) \
+    { \
+        name, #name, text \
+    }
 
 // In ascending code order.
 const SsfErrorDesc ssf_error_desc[] = {
@@ -29,8 +32,7 @@ const SsfErrorDesc ssf_error_desc[] = {
     SSF_ROW(SSF_API_ENCODE_FAILED, "Encoding failed"),
     SSF_ROW(SSF_API_DECODE_FAILED, "Decoding failed"),
     SSF_ROW(SSF_API_UNKNOWN_SECTK_ERROR, "Unknown error of the security toolkit"),
-    SSF_ROW(SSF_API_SECTK_FUNCTION_NOT_AVAIL,
-            "Security toolkit does not contain or provide requested API-function"),
+    SSF_ROW(SSF_API_SECTK_FUNCTION_NOT_AVAIL, "Security toolkit does not contain or provide requested API-function"),
     SSF_ROW(SSF_API_INVALID_FUNCARGS, "Invalid function arguments"),
     SSF_ROW(SSF_API_INTERNAL_BUG, "Internal error of the security toolkit"),
     SSF_ROW(SSF_API_INSECURE_MDALG, "MDALG is insecure and no longer supported for requested purpose"),
@@ -104,7 +106,8 @@ const SsfErrorDesc ssf_error_desc[] = {
     SSF_ROW(SSF_API_TSTAMP_ONLY_WITH_SINGLE_SIGNER, "RFC3161 TimeStamp only supported with a single signer"),
     SSF_ROW(SSF_API_PKCS7_WITHOUT_TSTAMP, "PKCS#7 signature without RFC3161 TimeStamp"),
     SSF_ROW(SSF_API_TSTAMP_NOT_FRESH, "RFC3161 TimeStamp genTime is not \"fresh\" -- clock skew?"),
-    SSF_ROW(SSF_API_TSTAMP_OUTSIDE_TSA_CERT_VALIDITY, "RFC3161 TimeStamp genTime is outside of TSA Certificate validity"),
+    SSF_ROW(SSF_API_TSTAMP_OUTSIDE_TSA_CERT_VALIDITY,
+            "RFC3161 TimeStamp genTime is outside of TSA Certificate validity"),
 };
 
 #undef SSF_ROW

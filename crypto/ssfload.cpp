@@ -304,7 +304,16 @@ int SsfSupLastErrorInfo(SsfFuncContext* ctx, int ssfRc, int* toolkitCode, char**
     *text2Length = 0;
     // Codes that never come from the toolkit.
     switch (ssfRc) {
-    case 0: case 1: case 2: case 3: case 4: case 6: case 10: case 16: case 17: case 18:
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 6:
+    case 10:
+    case 16:
+    case 17:
+    case 18:
         return 0;
     default:
         break;

@@ -95,12 +95,12 @@ enum SsfFlag : int {
 
 // Function context: owned by the caller and zero-filled before the first load.
 struct SsfFuncContext {
-    DL_FUNC slot[SSF_SLOT_COUNT];        // NULL when absent
+    DL_FUNC slot[SSF_SLOT_COUNT];  // NULL when absent
     int loaded;
     uint8_t present[SSF_FLAG_COUNT];
-    int copySignerId;                    // SsfLibNEWSigRcpSsfInfo passes a 514-byte copy of the id
-    DL_HDL hdl;                          // DL_NO_HDL when none
-    DL_FUNC lastErrorInfo;               // SsfSecTKLastErrorInfo, once resolved
+    int copySignerId;       // SsfLibNEWSigRcpSsfInfo passes a 514-byte copy of the id
+    DL_HDL hdl;             // DL_NO_HDL when none
+    DL_FUNC lastErrorInfo;  // SsfSecTKLastErrorInfo, once resolved
     int lastErrorInfoResolved;
 };
 
@@ -161,8 +161,7 @@ const char* SsfErrorDescription(int rc);
 // Copies the version text into a new NUL-terminated buffer (the caller frees it).
 int SsfLibVersion(SsfFuncContext* ctx, char** version, uint32_t* versionLen);
 // Copies the property's value into a new NUL-terminated buffer (the caller frees it).
-int SsfLibQueryProperties(SsfFuncContext* ctx, const char* name, uint32_t nameLen, char** value,
-                          uint32_t* valueLen);
+int SsfLibQueryProperties(SsfFuncContext* ctx, const char* name, uint32_t nameLen, char** value, uint32_t* valueLen);
 int SsfLibSign(SsfFuncContext* ctx, const char* format, uint32_t formatLen, const char* mdalg, uint32_t mdalgLen,
                int detached, int includeCerts, const unsigned char* data, uint32_t dataLen, SsfSigRcpList* signers,
                SsfOctetstring* signature, uint32_t* signatureLen);
@@ -181,8 +180,8 @@ int SsfLibDecode(SsfFuncContext* ctx, const char* format, uint32_t formatLen, co
 int SsfLibAddSign(SsfFuncContext* ctx, const char* format, uint32_t formatLen, const char* mdalg, uint32_t mdalgLen,
                   const unsigned char* signature, uint32_t signatureLen, const unsigned char* data, uint32_t dataLen,
                   SsfSigRcpList* signers, SsfOctetstring* result, uint32_t* resultLen);
-int SsfLibDigest(SsfFuncContext* ctx, const char* mdalg, uint32_t mdalgLen, const unsigned char* data,
-                 uint32_t dataLen, SsfOctetstring* digest, uint32_t* digestLen);
+int SsfLibDigest(SsfFuncContext* ctx, const char* mdalg, uint32_t mdalgLen, const unsigned char* data, uint32_t dataLen,
+                 SsfOctetstring* digest, uint32_t* digestLen);
 void SsfLibDELSsfOctetstring(SsfFuncContext* ctx, SsfOctetstring* octets);
 // With the context's copySignerId set, the id is first copied into a fresh
 // 514-byte buffer (a longer id is cut) that is passed instead; 202 when that
@@ -212,8 +211,8 @@ int SsfLibDevelopeEx(SsfFuncContext* ctx, const char* format, uint32_t formatLen
                      uint32_t envelopeLen, SsfSigRcpList* recipients, SsfOctetstring* data, uint32_t* dataLen,
                      uint32_t options);
 int SsfLibCertfromASN1(SsfFuncContext* ctx, const unsigned char* der, uint32_t derLen, SsfCertificate** certificate);
-int SsfLibParseCertificate(SsfFuncContext* ctx, const SsfCertificate* certificate, const char* field,
-                           uint32_t fieldLen, SsfOctetstring* value, uint32_t* valueLen);
+int SsfLibParseCertificate(SsfFuncContext* ctx, const SsfCertificate* certificate, const char* field, uint32_t fieldLen,
+                           SsfOctetstring* value, uint32_t* valueLen);
 void SsfLibFreeCertificate(SsfFuncContext* ctx, SsfCertificate** certificate);
 int SsfLibDecodeCrlArray(SsfFuncContext* ctx, const unsigned char* data, uint32_t dataLen, SsfCrl*** crls,
                          uint32_t* count);
@@ -223,11 +222,11 @@ int SsfLibVerifyCRL(SsfFuncContext* ctx, const SsfCrl* crl, const char* profile,
 int SsfLibGetTimeStampReq(SsfFuncContext* ctx, const char* format, uint32_t formatLen, const char* mdalg,
                           uint32_t mdalgLen, int certReq, const unsigned char* signature, uint32_t signatureLen,
                           SsfOctetstring* request, uint32_t* requestLen);
-int SsfLibAddTimeStampResp(SsfFuncContext* ctx, const char* format, uint32_t formatLen,
-                           const unsigned char* signature, uint32_t signatureLen, const unsigned char* request,
-                           uint32_t requestLen, const unsigned char* reply, uint32_t replyLen, const char* profile,
-                           uint32_t profileLen, const char* password, uint32_t passwordLen, SsfOctetstring* stamped,
-                           uint32_t* stampedLen, SsfSigRcpInfo** authority);
+int SsfLibAddTimeStampResp(SsfFuncContext* ctx, const char* format, uint32_t formatLen, const unsigned char* signature,
+                           uint32_t signatureLen, const unsigned char* request, uint32_t requestLen,
+                           const unsigned char* reply, uint32_t replyLen, const char* profile, uint32_t profileLen,
+                           const char* password, uint32_t passwordLen, SsfOctetstring* stamped, uint32_t* stampedLen,
+                           SsfSigRcpInfo** authority);
 int SsfLibCheckCertWithCrlArray(SsfFuncContext* ctx, const SsfCertificate* certificate, SsfCrl* const* crls,
                                 uint32_t count, int checkCurrent, const char* profile, uint32_t profileLen,
                                 const char* password, uint32_t passwordLen, const char* time, uint32_t timeLen,

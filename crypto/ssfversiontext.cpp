@@ -5,7 +5,10 @@ namespace ssfsup {
 
 namespace {
 
-bool Digit(char c) { return c >= '0' && c <= '9'; }
+bool Digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // The decimal number of a run of at most nine digits at pos; false when none.
 bool Number(const std::string& s, std::size_t pos, std::size_t* end, uint32_t* value)

@@ -60,19 +60,19 @@ int CallForText(SsfFuncContext* ctx, int slot, char** out, uint32_t* outLen, Arg
 }  // namespace
 
 // Forwards to the slot; nullRc is the result for a NULL context.
-#define SSF_FORWARD(nullRc, slotNo, fn, ...)                                  \
-    do {                                                                      \
-        if (ctx == nullptr)                                                   \
-            return (nullRc);                                                  \
-        auto f_ = SlotOf<decltype(&fn)>(ctx, (slotNo));                       \
+#define SSF_FORWARD(nullRc, slotNo, fn, ...) \
+    do { \
+        if (ctx == nullptr) \
+            return (nullRc); \
+        auto f_ = SlotOf<decltype(&fn)>(ctx, (slotNo)); \
         return f_ != nullptr ? f_(__VA_ARGS__) : SSF_API_SECTK_FUNCTION_NOT_AVAIL; \
     } while (0)
 
-#define SSF_FORWARD_VOID(slotNo, fn, ...)                                     \
-    do {                                                                      \
-        auto f_ = SlotOf<decltype(&fn)>(ctx, (slotNo));                       \
-        if (f_ != nullptr)                                                    \
-            f_(__VA_ARGS__);                                                  \
+#define SSF_FORWARD_VOID(slotNo, fn, ...) \
+    do { \
+        auto f_ = SlotOf<decltype(&fn)>(ctx, (slotNo)); \
+        if (f_ != nullptr) \
+            f_(__VA_ARGS__); \
     } while (0)
 
 int SsfLibVersion(SsfFuncContext* ctx, char** version, uint32_t* versionLen)
@@ -98,22 +98,22 @@ int SsfLibVerify(SsfFuncContext* ctx, const char* format, uint32_t formatLen, in
                  const char* profile, uint32_t profileLen, const char* password, uint32_t passwordLen,
                  SsfSigRcpList** signers, SsfOctetstring* content, uint32_t* contentLen)
 {
-    SSF_FORWARD(SSF_API_NOSECTK, SSF_SLOT_VERIFY, SsfVerify, format, formatLen, detached, signature, signatureLen,
-                data, dataLen, profile, profileLen, password, passwordLen, signers, content, contentLen);
+    SSF_FORWARD(SSF_API_NOSECTK, SSF_SLOT_VERIFY, SsfVerify, format, formatLen, detached, signature, signatureLen, data,
+                dataLen, profile, profileLen, password, passwordLen, signers, content, contentLen);
 }
 
 int SsfLibEnvelope(SsfFuncContext* ctx, const char* format, uint32_t formatLen, const unsigned char* data,
                    uint32_t dataLen, SsfSigRcpList* recipients, SsfOctetstring* envelope, uint32_t* envelopeLen)
 {
-    SSF_FORWARD(SSF_API_NOSECTK, SSF_SLOT_ENVELOPE, SsfEnvelope, format, formatLen, data, dataLen, recipients,
-                envelope, envelopeLen);
+    SSF_FORWARD(SSF_API_NOSECTK, SSF_SLOT_ENVELOPE, SsfEnvelope, format, formatLen, data, dataLen, recipients, envelope,
+                envelopeLen);
 }
 
 int SsfLibDevelope(SsfFuncContext* ctx, const char* format, uint32_t formatLen, const unsigned char* envelope,
                    uint32_t envelopeLen, SsfSigRcpList* recipients, SsfOctetstring* data, uint32_t* dataLen)
 {
-    SSF_FORWARD(SSF_API_NOSECTK, SSF_SLOT_DEVELOPE, SsfDevelope, format, formatLen, envelope, envelopeLen,
-                recipients, data, dataLen);
+    SSF_FORWARD(SSF_API_NOSECTK, SSF_SLOT_DEVELOPE, SsfDevelope, format, formatLen, envelope, envelopeLen, recipients,
+                data, dataLen);
 }
 
 int SsfLibEncode(SsfFuncContext* ctx, const char* format, uint32_t formatLen, const unsigned char* data,
@@ -136,8 +136,8 @@ int SsfLibAddSign(SsfFuncContext* ctx, const char* format, uint32_t formatLen, c
                 signatureLen, data, dataLen, signers, result, resultLen);
 }
 
-int SsfLibDigest(SsfFuncContext* ctx, const char* mdalg, uint32_t mdalgLen, const unsigned char* data,
-                 uint32_t dataLen, SsfOctetstring* digest, uint32_t* digestLen)
+int SsfLibDigest(SsfFuncContext* ctx, const char* mdalg, uint32_t mdalgLen, const unsigned char* data, uint32_t dataLen,
+                 SsfOctetstring* digest, uint32_t* digestLen)
 {
     SSF_FORWARD(SSF_API_NOSECTK, SSF_SLOT_DIGEST, SsfDigest, mdalg, mdalgLen, data, dataLen, digest, digestLen);
 }
@@ -226,8 +226,8 @@ int SsfLibEnvelopeEx(SsfFuncContext* ctx, const char* format, uint32_t formatLen
                      uint32_t dataLen, SsfSigRcpList* recipients, SsfOctetstring* envelope, uint32_t* envelopeLen,
                      uint32_t options)
 {
-    SSF_FORWARD(SSF_API_SECTK_FUNCTION_NOT_AVAIL, SSF_SLOT_ENVELOPEEX, SsfEnvelopeEx, format, formatLen, data,
-                dataLen, recipients, envelope, envelopeLen, options);
+    SSF_FORWARD(SSF_API_SECTK_FUNCTION_NOT_AVAIL, SSF_SLOT_ENVELOPEEX, SsfEnvelopeEx, format, formatLen, data, dataLen,
+                recipients, envelope, envelopeLen, options);
 }
 
 int SsfLibDevelopeEx(SsfFuncContext* ctx, const char* format, uint32_t formatLen, const unsigned char* envelope,
@@ -243,8 +243,8 @@ int SsfLibCertfromASN1(SsfFuncContext* ctx, const unsigned char* der, uint32_t d
     SSF_FORWARD(SSF_API_NOSECTK, SSF_SLOT_CERTFROMASN1, SsfCertfromASN1, der, derLen, certificate);
 }
 
-int SsfLibParseCertificate(SsfFuncContext* ctx, const SsfCertificate* certificate, const char* field,
-                           uint32_t fieldLen, SsfOctetstring* value, uint32_t* valueLen)
+int SsfLibParseCertificate(SsfFuncContext* ctx, const SsfCertificate* certificate, const char* field, uint32_t fieldLen,
+                           SsfOctetstring* value, uint32_t* valueLen)
 {
     SSF_FORWARD(SSF_API_NOSECTK, SSF_SLOT_PARSECERTIFICATE, SsfParseCertificate, certificate, field, fieldLen, value,
                 valueLen);
@@ -280,15 +280,15 @@ int SsfLibGetTimeStampReq(SsfFuncContext* ctx, const char* format, uint32_t form
                 certReq, signature, signatureLen, request, requestLen);
 }
 
-int SsfLibAddTimeStampResp(SsfFuncContext* ctx, const char* format, uint32_t formatLen,
-                           const unsigned char* signature, uint32_t signatureLen, const unsigned char* request,
-                           uint32_t requestLen, const unsigned char* reply, uint32_t replyLen, const char* profile,
-                           uint32_t profileLen, const char* password, uint32_t passwordLen, SsfOctetstring* stamped,
-                           uint32_t* stampedLen, SsfSigRcpInfo** authority)
+int SsfLibAddTimeStampResp(SsfFuncContext* ctx, const char* format, uint32_t formatLen, const unsigned char* signature,
+                           uint32_t signatureLen, const unsigned char* request, uint32_t requestLen,
+                           const unsigned char* reply, uint32_t replyLen, const char* profile, uint32_t profileLen,
+                           const char* password, uint32_t passwordLen, SsfOctetstring* stamped, uint32_t* stampedLen,
+                           SsfSigRcpInfo** authority)
 {
     SSF_FORWARD(SSF_API_NOSECTK, SSF_SLOT_ADDTIMESTAMPRESP, SsfAddTimeStampResp, format, formatLen, signature,
-                signatureLen, request, requestLen, reply, replyLen, profile, profileLen, password, passwordLen,
-                stamped, stampedLen, authority);
+                signatureLen, request, requestLen, reply, replyLen, profile, profileLen, password, passwordLen, stamped,
+                stampedLen, authority);
 }
 
 int SsfLibCheckCertWithCrlArray(SsfFuncContext* ctx, const SsfCertificate* certificate, SsfCrl* const* crls,

@@ -13,21 +13,23 @@
 
 inline constexpr uint8_t CS_MAGIC0 = 0x1F;
 inline constexpr uint8_t CS_MAGIC1 = 0x9D;
-inline constexpr int CS_ALG_LZC = 1;   // algorithm nibble of the LZW-style codec
-inline constexpr int CS_ALG_LZH = 2;   // algorithm nibble of the Huffman-style codec
+inline constexpr int CS_ALG_LZC = 1;  // algorithm nibble of the LZW-style codec
+inline constexpr int CS_ALG_LZH = 2;  // algorithm nibble of the Huffman-style codec
 inline constexpr int CS_HEAD_SEGMENTED = 0x08;
 inline constexpr int CS_HEAD_VERSION = 0x10;
 
-inline void CsPutLe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
+inline void CsPutLe32(uint8_t* p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-inline uint32_t CsGetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+inline uint32_t CsGetLe32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // Writes the header: algorithm is CS_ALG_LZC or CS_ALG_LZH, segmented is 0 or
@@ -42,4 +44,7 @@ int CsHeaderAlgorithm(const uint8_t* hdr);
 int CsHeaderVersion(const uint8_t* hdr);
 
 // Byte 7: the codec parameter.
-inline int CsHeaderParam(const uint8_t* hdr) { return hdr[7]; }
+inline int CsHeaderParam(const uint8_t* hdr)
+{
+    return hdr[7];
+}

@@ -22,10 +22,10 @@
 #include <cstdint>
 
 // ---- step results -------------------------------------------------------
-inline constexpr int CS_END_OK = 0;           // step done, none of the below
-inline constexpr int CS_END_OF_STREAM = 1;    // stream finished
-inline constexpr int CS_END_OUTBUFFER = 2;    // output full: call again with more space
-inline constexpr int CS_END_INBUFFER = 3;     // input used up: call again with more input
+inline constexpr int CS_END_OK = 0;         // step done, none of the below
+inline constexpr int CS_END_OF_STREAM = 1;  // stream finished
+inline constexpr int CS_END_OUTBUFFER = 2;  // output full: call again with more space
+inline constexpr int CS_END_INBUFFER = 3;   // input used up: call again with more input
 
 // ---- error results --------------------------------------------------------
 inline constexpr int CS_E_OUT_EXPECTED = -2;     // no output space although the last step returned 2
@@ -47,8 +47,8 @@ inline constexpr int CS_E_BAD_REPEAT = -54;      // Huffman: repeat code without
 inline constexpr int CS_E_BAD_COUNTS = -55;      // Huffman: HLIT above 286 or HDIST above 30
 inline constexpr int CS_E_CRC = -56;             // CRC check of a segmented stream failed
 inline constexpr int CS_E_HUFF_DATA = -57;       // Huffman: distance before the stream's start, distance
-                                                  // code 30/31, length code 286/287, or a last block
-                                                  // ending before the stream's length
+                                                 // code 30/31, length code 286/287, or a last block
+                                                 // ending before the stream's length
 inline constexpr int CS_E_BAD_CODE = -60;        // LZW decompression: corrupt code sequence
 inline constexpr int CS_E_NOT_INIT = -71;        // segmented stream continued before its first call
 inline constexpr int CS_E_INVALID_HANDLE = -81;  // invalid handle
@@ -56,25 +56,25 @@ inline constexpr int CS_E_NO_MEMORY = -82;       // allocation failed
 inline constexpr int CS_E_NO_HANDLE = -85;       // no free handle
 
 // File drivers
-inline constexpr int CS_E_FILE_OPEN_IN = -100;   // input cannot be opened
-inline constexpr int CS_E_FILE_OPEN_OUT = -101;  // output cannot be opened
-inline constexpr int CS_E_FILE_HEADER = -102;    // header cannot be read or is rejected
-inline constexpr int CS_E_FILE_WRITE = -103;     // a write failed
-inline constexpr int CS_E_FILE_EMPTY = -104;     // compression of an empty file
-inline constexpr int CS_E_FILE_NO_HANDLE = -105; // no free handle
-inline constexpr int CS_E_FILE_DIFFER = -106;    // CsCompareFiles: the files differ
+inline constexpr int CS_E_FILE_OPEN_IN = -100;    // input cannot be opened
+inline constexpr int CS_E_FILE_OPEN_OUT = -101;   // output cannot be opened
+inline constexpr int CS_E_FILE_HEADER = -102;     // header cannot be read or is rejected
+inline constexpr int CS_E_FILE_WRITE = -103;      // a write failed
+inline constexpr int CS_E_FILE_EMPTY = -104;      // compression of an empty file
+inline constexpr int CS_E_FILE_NO_HANDLE = -105;  // no free handle
+inline constexpr int CS_E_FILE_DIFFER = -106;     // CsCompareFiles: the files differ
 
 // ---- option bits ----------------------------------------------------------
-inline constexpr int CS_INIT_COMPRESS = 1;    // first call of a stream
+inline constexpr int CS_INIT_COMPRESS = 1;  // first call of a stream
 inline constexpr int CS_INIT_DECOMPRESS = 1;
-inline constexpr int CS_LZC = 0;              // LZW-style codec
-inline constexpr int CS_LZH = 2;              // Huffman-style (deflate-style) codec
+inline constexpr int CS_LZC = 0;  // LZW-style codec
+inline constexpr int CS_LZH = 2;  // Huffman-style (deflate-style) codec
 inline constexpr int CS_ALGO_MASK = 6;
-inline constexpr int CS_SEGMENTED = 8;        // segmented stream with block headers and trailer
-inline constexpr int CS_LEVEL_SHIFT = 4;      // option >> 4: Huffman level 1..9 (else 2)
+inline constexpr int CS_SEGMENTED = 8;    // segmented stream with block headers and trailer
+inline constexpr int CS_LEVEL_SHIFT = 4;  // option >> 4: Huffman level 1..9 (else 2)
 
 // ---- the stream header -----------------------------------------------------
-inline constexpr int CS_HEAD_SIZE = 8;        // bytes of the header in front of every stream
+inline constexpr int CS_HEAD_SIZE = 8;  // bytes of the header in front of every stream
 // Uncompressed length the stream announces in its header, or -50 when the
 // magic is wrong.  A length field of 2^31 or more comes back negative;
 // readers reject it (-50) too.
@@ -83,32 +83,32 @@ int32_t CsHeaderLength(const uint8_t* hdr);
 // ---- handles -------------------------------------------------------------
 inline constexpr int CS_HANDLE_BASE = 300;
 inline constexpr int CS_HANDLE_COUNT = 500;
-inline constexpr int CS_HANDLE_COMPR = 300;   // fixed handle of CsCompr / CsInitCompr
-inline constexpr int CS_HANDLE_DECOMPR = 301; // fixed handle of CsDecompr / CsInitDecompr
+inline constexpr int CS_HANDLE_COMPR = 300;    // fixed handle of CsCompr / CsInitCompr
+inline constexpr int CS_HANDLE_DECOMPR = 301;  // fixed handle of CsDecompr / CsInitDecompr
 
 // ---- traced entry points (fixed handles 300 / 301) -------------------------
-int CsCompr(int32_t streamLen, const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen,
-            int option, int32_t* read, int32_t* written, const char* file, int line);
-int CsDecompr(const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen, int option,
-              int32_t* read, int32_t* written, const char* file, int line);
+int CsCompr(int32_t streamLen, const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen, int option,
+            int32_t* read, int32_t* written, const char* file, int line);
+int CsDecompr(const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen, int option, int32_t* read,
+              int32_t* written, const char* file, int line);
 // Writes the 8-byte stream header into out; returns 0 or a negative code.
 int CsInitCompr(uint8_t* out, int32_t streamLen, int option, const char* file, int line);
 // Checks the 8-byte stream header at in and prepares handle 301; 0 or a negative code.
 int CsInitDecompr(const uint8_t* in, const char* file, int line);
 
 // ---- the same without trace lines ------------------------------------------
-int CsComprUntraced(int32_t streamLen, const uint8_t* in, int32_t inLen, uint8_t* out,
-                    int32_t outLen, int option, int32_t* read, int32_t* written);
-int CsDecomprUntraced(const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen, int option,
-                      int32_t* read, int32_t* written);
+int CsComprUntraced(int32_t streamLen, const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen, int option,
+                    int32_t* read, int32_t* written);
+int CsDecomprUntraced(const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen, int option, int32_t* read,
+                      int32_t* written);
 int CsInitComprUntraced(uint8_t* out, int32_t streamLen, int option);
 int CsInitDecomprUntraced(const uint8_t* in);
 
 // ---- steps on a given handle ---------------------------------------------
-int CsRCompress(int handle, int32_t streamLen, const uint8_t* in, int32_t inLen, uint8_t* out,
-                int32_t outLen, int option, int32_t* read, int32_t* written);
-int CsRDecompress(int handle, const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen,
-                  int option, int32_t* read, int32_t* written);
+int CsRCompress(int handle, int32_t streamLen, const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen,
+                int option, int32_t* read, int32_t* written);
+int CsRDecompress(int handle, const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen, int option, int32_t* read,
+                  int32_t* written);
 int CsRInitCompress(int handle, uint8_t* out, int32_t streamLen, int option);
 int CsRInitDecompress(int handle, const uint8_t* in);
 
@@ -133,20 +133,20 @@ int CsIsValidHandle(int handle);
 
 // ---- file drivers ----------------------------------------------------------
 struct CsFileComprParams {
-  int option;             // in: negative means 35, else option | 1
-  int32_t inBufSize;      // in: used when above 50, else 8096
-  int32_t outBufSize;     // in: used when above 50, else 8096
-  int32_t bytesWritten;   // out: compressed bytes, the 8-byte header included
-  int32_t bytesRead;      // out: uncompressed bytes read
-  int32_t cpuMillis;      // out: processor time of the last step in milliseconds
+    int option;            // in: negative means 35, else option | 1
+    int32_t inBufSize;     // in: used when above 50, else 8096
+    int32_t outBufSize;    // in: used when above 50, else 8096
+    int32_t bytesWritten;  // out: compressed bytes, the 8-byte header included
+    int32_t bytesRead;     // out: uncompressed bytes read
+    int32_t cpuMillis;     // out: processor time of the last step in milliseconds
 };
 
 struct CsFileDecomprParams {
-  int32_t inBufSize;      // in: used when above 50, else 8096
-  int32_t outBufSize;     // in: used when above 50, else 8096
-  int32_t bytesWritten;   // out: uncompressed bytes written
-  int32_t bytesRead;      // out: compressed bytes read, the 8 header bytes included
-  int32_t cpuMillis;      // out: processor time of the last step in milliseconds
+    int32_t inBufSize;     // in: used when above 50, else 8096
+    int32_t outBufSize;    // in: used when above 50, else 8096
+    int32_t bytesWritten;  // out: uncompressed bytes written
+    int32_t bytesRead;     // out: compressed bytes read, the 8 header bytes included
+    int32_t cpuMillis;     // out: processor time of the last step in milliseconds
 };
 
 int CsFileCompress(const char* inPath, const char* outPath, CsFileComprParams* params);

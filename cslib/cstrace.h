@@ -21,7 +21,8 @@ int CsDefaultPrinter(const char* fmt, ...) __attribute__((format(printf, 1, 2)))
 // Hex dump of a buffer through the printer; pos is the stream position of data[0].
 void CsHexDump(const uint8_t* data, int32_t len, int64_t pos);
 
-#define CS_PRINT(...)                      \
-  do {                                     \
-    if (cs_printer) cs_printer(__VA_ARGS__); \
-  } while (0)
+#define CS_PRINT(...) \
+    do { \
+        if (cs_printer) \
+            cs_printer(__VA_ARGS__); \
+    } while (0)

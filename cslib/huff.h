@@ -13,7 +13,6 @@
 size_t CsHuffComprStateSize();
 size_t CsHuffDecomprStateSize();
 
-
 // One compression step.
 //   state      work area of CsHuffComprStateSize() bytes
 //   first      first call of the stream: resets the state and writes the
@@ -27,10 +26,9 @@ size_t CsHuffDecomprStateSize();
 //              use instead of drawing one (-1: draw), unless deterministic
 // Results: 1 done, 2 output full (pending bytes wait inside; no input is taken
 // until they are handed out), 3 input needed, -10, -13.
-int CsHuffCompress(void* state, bool first, int level, bool segmented, int32_t streamLen,
-                   const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen,
-                   int32_t* read, int32_t* written, bool deterministicPreamble,
-                   int32_t presetPreamble = -1);
+int CsHuffCompress(void* state, bool first, int level, bool segmented, int32_t streamLen, const uint8_t* in,
+                   int32_t inLen, uint8_t* out, int32_t outLen, int32_t* read, int32_t* written,
+                   bool deterministicPreamble, int32_t presetPreamble = -1);
 
 // Draws the next preamble from the shared generator, as a first call does:
 // the count in the low 2 bits, the filler bits above them.
@@ -41,5 +39,5 @@ uint32_t CsHuffDrawPreamble();
 // 8 bytes: read 8, result 3).
 // Results: 1 all bytes produced, 2 output full, 3 input needed, -10, -11, -20,
 // -22, -50, -52, -53, -54, -55, -57 (codes in cslib/cslib.h).
-int CsHuffDecompress(void* state, bool first, const uint8_t* in, int32_t inLen, uint8_t* out,
-                     int32_t outLen, int32_t* read, int32_t* written);
+int CsHuffDecompress(void* state, bool first, const uint8_t* in, int32_t inLen, uint8_t* out, int32_t outLen,
+                     int32_t* read, int32_t* written);

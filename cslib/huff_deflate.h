@@ -28,68 +28,74 @@ inline constexpr uint32_t kComprMagic = 0x4B5A4843;  // marks an initialised cod
 // length - 3; bits 9-13 the distance code, kNoDistCode for a literal; bits
 // 14-27 the distance - 1.
 inline constexpr uint32_t kNoDistCode = 31;
-inline uint32_t LiteralSymbol(uint32_t c) { return c | kNoDistCode << 9; }
-inline uint32_t MatchSymbol(uint32_t lc, uint32_t d, uint32_t dcode) { return (256 + lc) | dcode << 9 | d << 14; }
+inline uint32_t LiteralSymbol(uint32_t c)
+{
+    return c | kNoDistCode << 9;
+}
+inline uint32_t MatchSymbol(uint32_t lc, uint32_t d, uint32_t dcode)
+{
+    return (256 + lc) | dcode << 9 | d << 14;
+}
 
 struct TreeNode {
-  uint32_t freq;
-  uint16_t code;
-  uint16_t len;
-  uint16_t dad;
+    uint32_t freq;
+    uint16_t code;
+    uint16_t len;
+    uint16_t dad;
 };
 
 // Hash chain link of a window position: the previous position with the
 // same hash, and the one before that, so that a chain walk waits for one
 // load per two candidates.  0 ends a chain.
 struct ChainLink {
-  uint16_t prev;
-  uint16_t skip;
+    uint16_t prev;
+    uint16_t skip;
 };
 
 struct ComprState {
-  uint32_t magic;
-  int level;
-  uint32_t goodLength, lazyLimit, chainLimit;
-  int32_t streamLen, bytesRead;
-  uint32_t lastPadBits;  // zero bits that padded the last block to a byte
-  bool eof, finished, hashStarted, matchAvailable;
+    uint32_t magic;
+    int level;
+    uint32_t goodLength, lazyLimit, chainLimit;
+    int32_t streamLen, bytesRead;
+    uint32_t lastPadBits;  // zero bits that padded the last block to a byte
+    bool eof, finished, hashStarted, matchAvailable;
 
-  // Matching: positions are offsets into window[].
-  uint32_t strstart, lookahead, insH;
-  uint32_t prevLength, prevMatch, matchStart, matchLength;
-  int64_t blockStart;
+    // Matching: positions are offsets into window[].
+    uint32_t strstart, lookahead, insH;
+    uint32_t prevLength, prevMatch, matchStart, matchLength;
+    int64_t blockStart;
 
-  // Symbols of the current block (see LiteralSymbol and MatchSymbol).
-  uint32_t symCount, distCount;
-  uint32_t sym[kSymBufSize];
+    // Symbols of the current block (see LiteralSymbol and MatchSymbol).
+    uint32_t symCount, distCount;
+    uint32_t sym[kSymBufSize];
 
-  // Trees of the current block.
-  TreeNode dynL[kHeapSize];
-  TreeNode dynD[2 * kDistCodes + 1];
-  TreeNode blTree[2 * kBitLenCodes + 1];
-  int heap[kHeapSize];  // merge order of the last tree built, from heapMax on
-  int heapMax;
-  uint16_t blCount[kMaxBits + 1];
-  int64_t optLen, staticLen;
+    // Trees of the current block.
+    TreeNode dynL[kHeapSize];
+    TreeNode dynD[2 * kDistCodes + 1];
+    TreeNode blTree[2 * kBitLenCodes + 1];
+    int heap[kHeapSize];  // merge order of the last tree built, from heapMax on
+    int heapMax;
+    uint16_t blCount[kMaxBits + 1];
+    int64_t optLen, staticLen;
 
-  // Output: bits not yet forming a 16-bit unit, and bytes the caller's
-  // output could not take.
-  uint64_t bitBuf;
-  int bitCount;
-  uint32_t ovfLen;
-  // The caller's output during a step: a block that fits goes there
-  // directly when no bytes wait in the overflow buffer.
-  uint8_t* directOut;
-  uint32_t directRoom;
+    // Output: bits not yet forming a 16-bit unit, and bytes the caller's
+    // output could not take.
+    uint64_t bitBuf;
+    int bitCount;
+    uint32_t ovfLen;
+    // The caller's output during a step: a block that fits goes there
+    // directly when no bytes wait in the overflow buffer.
+    uint8_t* directOut;
+    uint32_t directRoom;
 
-  uint16_t head[kHashSize];
-  // Indexed by position, over the whole buffer: the link of a position
-  // near enough to be searched is never overwritten by a later one.
-  ChainLink links[kBufSize];
-  // Slack behind the buffer keeps the zero padding after the last byte
-  // inside the array.
-  uint8_t window[kBufSize + 16];
-  uint8_t ovf[kOverflowSize + 16];
+    uint16_t head[kHashSize];
+    // Indexed by position, over the whole buffer: the link of a position
+    // near enough to be searched is never overwritten by a later one.
+    ChainLink links[kBufSize];
+    // Slack behind the buffer keeps the zero padding after the last byte
+    // inside the array.
+    uint8_t window[kBufSize + 16];
+    uint8_t ovf[kOverflowSize + 16];
 };
 
 // Trees and block output (huff_trees.cpp).

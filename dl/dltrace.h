@@ -5,11 +5,11 @@
 #include "trace/dptrc.h"
 
 #define DL_TRACE(module, level, writer, ...) \
-  do {                                       \
-    if (ct_level >= (level)) {               \
-      DpTrcLockAcquire();                    \
-      DpTrcSaveLoc((module), __LINE__);      \
-      writer(tf, __VA_ARGS__);               \
-      DpTrcLockRelease();                    \
-    }                                        \
-  } while (0)
+    do { \
+        if (ct_level >= (level)) { \
+            DpTrcLockAcquire(); \
+            DpTrcSaveLoc((module), __LINE__); \
+            writer(tf, __VA_ARGS__); \
+            DpTrcLockRelease(); \
+        } \
+    } while (0)

@@ -20,11 +20,11 @@ inline constexpr int DLXX_PATH_MAX = 127;  // longest path of the path-keyed lay
 
 enum : int {
     DL_OK = 0,
-    DLENOACCESS = -2,   // the platform refused to open the library or find the symbol
-    DLEINVAL = -3,      // invalid handle or argument, or path too long
-    DLENOHANDLE = -4,   // all handles are in use
-    DLEUNLOAD = -5,     // closing failed, or no library loaded under that path
-    DLEMAPPED = -6,     // DlxxMapRc of a non-zero value
+    DLENOACCESS = -2,  // the platform refused to open the library or find the symbol
+    DLEINVAL = -3,     // invalid handle or argument, or path too long
+    DLENOHANDLE = -4,  // all handles are in use
+    DLEUNLOAD = -5,    // closing failed, or no library loaded under that path
+    DLEMAPPED = -6,    // DlxxMapRc of a non-zero value
 };
 
 // Loads the library at path; *hdl is DL_NO_HDL unless it succeeds.

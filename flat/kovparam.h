@@ -47,10 +47,9 @@ const char* kovparam_get_builtin(const char* name);
 // Level 24, or null for an unknown name.
 const char* kovparam_get_default_profile_value(const char* name);
 // Fills every given out-pointer; an unknown name gives zeros throughout.
-void kovparam_get_all_levels(const char* name, const char** l11, const char** l13, const char** l21,
-                             const char** l23, const char** l24, unsigned char* resolved2, const char** l31,
-                             const char** l32, const char** l33, const char** l34, unsigned char* resolved3,
-                             const char** effective);
+void kovparam_get_all_levels(const char* name, const char** l11, const char** l13, const char** l21, const char** l23,
+                             const char** l24, unsigned char* resolved2, const char** l31, const char** l32,
+                             const char** l33, const char** l34, unsigned char* resolved3, const char** effective);
 
 // -1 when the parameter has no value (or the number does not fit 64 bits);
 // otherwise 0 and the value read as a signed decimal number, multiplied by

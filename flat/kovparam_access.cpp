@@ -116,10 +116,9 @@ const char* kovparam_get_default_profile_value(const char* name)
     return rec ? rec->level24 : nullptr;
 }
 
-void kovparam_get_all_levels(const char* name, const char** l11, const char** l13, const char** l21,
-                             const char** l23, const char** l24, unsigned char* resolved2, const char** l31,
-                             const char** l32, const char** l33, const char** l34, unsigned char* resolved3,
-                             const char** effective)
+void kovparam_get_all_levels(const char* name, const char** l11, const char** l13, const char** l21, const char** l23,
+                             const char** l24, unsigned char* resolved2, const char** l31, const char** l32,
+                             const char** l33, const char** l34, unsigned char* resolved3, const char** effective)
 {
     KovParamRecord* rec = Get(name);
     Put(l11, rec ? rec->level11 : nullptr);

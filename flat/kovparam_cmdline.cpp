@@ -158,8 +158,8 @@ bool FindInstanceProfile(const char* dir, const char* startName, char* out, size
         if (strlen(e->d_name) < 3 || strcmp(e->d_name + 3, startName + 5) != 0)
             continue;
         struct stat st;
-        if (strcpy_sR(out, size, dir) == 0 && strcat_sR(out, size, "/") == 0 &&
-            strcat_sR(out, size, e->d_name) == 0 && stat(out, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (strcpy_sR(out, size, dir) == 0 && strcat_sR(out, size, "/") == 0 && strcat_sR(out, size, e->d_name) == 0 &&
+            stat(out, &st) == 0 && S_ISREG(st.st_mode)) {
             found = true;
             break;
         }

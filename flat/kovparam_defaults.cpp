@@ -51,33 +51,28 @@ const KovParamDefault kKovParamDefaults[] = {
     {"DIR_INSTANCE", "$(DIR_SEP)usr$(DIR_SEP)kov$(DIR_SEP)$(KOVSYSTEMNAME)$(DIR_SEP)$(INSTANCE_NAME)"},
     {"DIR_EXECUTABLE", "$(DIR_INSTANCE)$(DIR_SEP)exe"},
     {"DIR_GEN", "$(DIR_INSTANCE)$(DIR_SEP)gen"},
-    KOV_COMPOSED_DIR("DIR_PROFILE", "$(DIR_INSTALL)", "profile")
-    KOV_COMPOSED_DIR("DIR_HOME", "$(DIR_INSTANCE)", "work")
-    KOV_COMPOSED_DIR("DIR_DATA", "$(DIR_INSTANCE)", "data")
-    KOV_COMPOSED_DIR("DIR_EXE_ROOT", "$(DIR_INSTALL)", "exe")
-    KOV_COMPOSED_DIR("DIR_GEN_ROOT", "$(DIR_INSTALL)", "gen")
-    KOV_COMPOSED_DIR("DIR_GLOBAL", "$(DIR_INSTALL)", "global")
-    KOV_COMPOSED_DIR("DIR_AUDIT", "$(DIR_INSTANCE)", "log")
-    KOV_COMPOSED_DIR("DIR_LOGGING", "$(DIR_INSTANCE)", "log")
-    KOV_COMPOSED_DIR("DIR_TRACE", "$(DIR_INSTANCE)", "work")
-    KOV_COMPOSED_DIR("DIR_TEMP", "$(DIR_INSTANCE)", "tmp")
-    KOV_COMPOSED_DIR("DIR_SECURITY", "$(DIR_INSTANCE)", "sec")
-    KOV_COMPOSED_DIR("DIR_CACHE", "$(DIR_INSTANCE)", "cache")
-    KOV_COMPOSED_DIR("DIR_SPOOL", "$(DIR_INSTANCE)", "spool")
-    KOV_COMPOSED_DIR("DIR_ROLL", "$(DIR_INSTANCE)", "data")
-    KOV_COMPOSED_DIR("DIR_PAGING", "$(DIR_INSTANCE)", "data")
-    KOV_COMPOSED_DIR("DIR_SORTTMP", "$(DIR_INSTANCE)", "data")
-    KOV_COMPOSED_DIR("DIR_REORG", "$(DIR_INSTANCE)", "data")
-    KOV_COMPOSED_DIR("DIR_BACKUP", "$(DIR_INSTANCE)", "backup")
-    KOV_COMPOSED_DIR("DIR_INBOX", "$(DIR_GLOBAL)", "inbox")
-    KOV_COMPOSED_DIR("DIR_OUTBOX", "$(DIR_GLOBAL)", "outbox")
-    KOV_COMPOSED_DIR("DIR_CERTS", "$(DIR_GLOBAL)", "certs")
-    KOV_COMPOSED_DIR("DIR_EXCHANGE", "$(DIR_GLOBAL)", "exchange")
-    KOV_COMPOSED_DIR("DIR_TRANS", "$(DIR_INSTALL)", "trans")
-    KOV_COMPOSED_DIR("DIR_PUT", "$(DIR_INSTALL)", "put")
-    KOV_COMPOSED_DIR("DIR_SOURCE", "$(DIR_INSTALL)", "src")
-    KOV_COMPOSED_DIR("DIR_LIBRARY", "$(DIR_INSTALL)", "lib")
-    KOV_COMPOSED_DIR("DIR_CONFIG", "$(DIR_INSTALL)", "config")
+    KOV_COMPOSED_DIR("DIR_PROFILE", "$(DIR_INSTALL)", "profile") KOV_COMPOSED_DIR("DIR_HOME", "$(DIR_INSTANCE)", "work")
+        KOV_COMPOSED_DIR("DIR_DATA", "$(DIR_INSTANCE)", "data") KOV_COMPOSED_DIR(
+            "DIR_EXE_ROOT", "$(DIR_INSTALL)", "exe") KOV_COMPOSED_DIR("DIR_GEN_ROOT", "$(DIR_INSTALL)", "gen")
+            KOV_COMPOSED_DIR("DIR_GLOBAL", "$(DIR_INSTALL)", "global") KOV_COMPOSED_DIR(
+                "DIR_AUDIT", "$(DIR_INSTANCE)", "log") KOV_COMPOSED_DIR("DIR_LOGGING", "$(DIR_INSTANCE)", "log")
+                KOV_COMPOSED_DIR("DIR_TRACE", "$(DIR_INSTANCE)", "work") KOV_COMPOSED_DIR(
+                    "DIR_TEMP", "$(DIR_INSTANCE)", "tmp") KOV_COMPOSED_DIR("DIR_SECURITY", "$(DIR_INSTANCE)", "sec")
+                    KOV_COMPOSED_DIR("DIR_CACHE", "$(DIR_INSTANCE)", "cache") KOV_COMPOSED_DIR(
+                        "DIR_SPOOL", "$(DIR_INSTANCE)", "spool") KOV_COMPOSED_DIR("DIR_ROLL", "$(DIR_INSTANCE)", "data")
+                        KOV_COMPOSED_DIR("DIR_PAGING", "$(DIR_INSTANCE)",
+                                         "data") KOV_COMPOSED_DIR("DIR_SORTTMP", "$(DIR_INSTANCE)", "data")
+                            KOV_COMPOSED_DIR("DIR_REORG", "$(DIR_INSTANCE)",
+                                             "data") KOV_COMPOSED_DIR("DIR_BACKUP", "$(DIR_INSTANCE)", "backup")
+                                KOV_COMPOSED_DIR("DIR_INBOX", "$(DIR_GLOBAL)",
+                                                 "inbox") KOV_COMPOSED_DIR("DIR_OUTBOX", "$(DIR_GLOBAL)", "outbox")
+                                    KOV_COMPOSED_DIR("DIR_CERTS", "$(DIR_GLOBAL)", "certs")
+                                        KOV_COMPOSED_DIR("DIR_EXCHANGE", "$(DIR_GLOBAL)", "exchange")
+                                            KOV_COMPOSED_DIR("DIR_TRANS", "$(DIR_INSTALL)", "trans")
+                                                KOV_COMPOSED_DIR("DIR_PUT", "$(DIR_INSTALL)", "put")
+                                                    KOV_COMPOSED_DIR("DIR_SOURCE", "$(DIR_INSTALL)", "src")
+                                                        KOV_COMPOSED_DIR("DIR_LIBRARY", "$(DIR_INSTALL)", "lib")
+                                                            KOV_COMPOSED_DIR("DIR_CONFIG", "$(DIR_INSTALL)", "config")
 
     // Files composed from a directory and a file name.
     {"ssl/ssl_lib", "(Default)"},
@@ -169,13 +164,14 @@ const KovParamDefault kKovParamOverrides[] = {
 
 const KovParamComposition kKovParamCompositions[] = {
     KOV_DIR_ROW("DIR_PROFILE") KOV_DIR_ROW("DIR_HOME") KOV_DIR_ROW("DIR_DATA") KOV_DIR_ROW("DIR_EXE_ROOT")
-    KOV_DIR_ROW("DIR_GEN_ROOT") KOV_DIR_ROW("DIR_GLOBAL") KOV_DIR_ROW("DIR_AUDIT") KOV_DIR_ROW("DIR_LOGGING")
-    KOV_DIR_ROW("DIR_TRACE") KOV_DIR_ROW("DIR_TEMP") KOV_DIR_ROW("DIR_SECURITY") KOV_DIR_ROW("DIR_CACHE")
-    KOV_DIR_ROW("DIR_SPOOL") KOV_DIR_ROW("DIR_ROLL") KOV_DIR_ROW("DIR_PAGING") KOV_DIR_ROW("DIR_SORTTMP")
-    KOV_DIR_ROW("DIR_REORG") KOV_DIR_ROW("DIR_BACKUP") KOV_DIR_ROW("DIR_INBOX") KOV_DIR_ROW("DIR_OUTBOX")
-    KOV_DIR_ROW("DIR_CERTS") KOV_DIR_ROW("DIR_EXCHANGE") KOV_DIR_ROW("DIR_TRANS") KOV_DIR_ROW("DIR_PUT")
-    KOV_DIR_ROW("DIR_SOURCE") KOV_DIR_ROW("DIR_LIBRARY") KOV_DIR_ROW("DIR_CONFIG")
-    {"ssl/ssl_lib", "DIR_EXECUTABLE", "ssl/ssl_lib_name"},
+        KOV_DIR_ROW("DIR_GEN_ROOT") KOV_DIR_ROW("DIR_GLOBAL") KOV_DIR_ROW("DIR_AUDIT") KOV_DIR_ROW("DIR_LOGGING")
+            KOV_DIR_ROW("DIR_TRACE") KOV_DIR_ROW("DIR_TEMP") KOV_DIR_ROW("DIR_SECURITY") KOV_DIR_ROW("DIR_CACHE")
+                KOV_DIR_ROW("DIR_SPOOL") KOV_DIR_ROW("DIR_ROLL") KOV_DIR_ROW("DIR_PAGING") KOV_DIR_ROW("DIR_SORTTMP")
+                    KOV_DIR_ROW("DIR_REORG") KOV_DIR_ROW("DIR_BACKUP") KOV_DIR_ROW("DIR_INBOX")
+                        KOV_DIR_ROW("DIR_OUTBOX") KOV_DIR_ROW("DIR_CERTS") KOV_DIR_ROW("DIR_EXCHANGE")
+                            KOV_DIR_ROW("DIR_TRANS") KOV_DIR_ROW("DIR_PUT") KOV_DIR_ROW("DIR_SOURCE")
+                                KOV_DIR_ROW("DIR_LIBRARY")
+                                    KOV_DIR_ROW("DIR_CONFIG"){"ssl/ssl_lib", "DIR_EXECUTABLE", "ssl/ssl_lib_name"},
     {"ssl/server_pse", "DIR_SECURITY", "ssl/server_pse_name"},
     {"ssl/client_pse", "DIR_SECURITY", "ssl/client_pse_name"},
     {"ssl/anonymous_pse", "DIR_SECURITY", "ssl/anonymous_pse_name"},

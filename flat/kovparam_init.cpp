@@ -81,8 +81,8 @@ bool BuildRecords()
             value = KovParamPoolCopy(DefaultValue(row));
         if (!value)
             value = const_cast<char*>("");
-        records[i] = KovParamRecord{row.name, value, value, value, value, value, value, 0,
-                                    value,    value, value, value, 0,     value};
+        records[i] = KovParamRecord{row.name, value, value, value, value, value, value,
+                                    0,        value, value, value, value, 0,     value};
     }
     g_kp.count = static_cast<int>(rows);
     KovParamCountMalloc(static_cast<long>(capacity * sizeof(KovParamRecord)));
@@ -307,9 +307,8 @@ int LINCheckMemorySettings()
     KovParamRecord* mem = KovParamFind("PHYS_MEMSIZE");
     if (sysname && impl && impl->level32 && strcmp(impl->level32, "map") == 0 && mem) {
         static const char* const names[] = {
-            "em/max_size_MB",  "em/initial_size_MB", "rdisp/ROLL_SHM",      "rdisp/ROLL_MAXFS", "rdisp/PG_SHM",
-            "rdisp/PG_MAXFS",  "ztta/roll_first",    "ztta/roll_area",      "ztta/roll_extension",
-            "em/blocksize_KB",
+            "em/max_size_MB", "em/initial_size_MB", "rdisp/ROLL_SHM", "rdisp/ROLL_MAXFS",    "rdisp/PG_SHM",
+            "rdisp/PG_MAXFS", "ztta/roll_first",    "ztta/roll_area", "ztta/roll_extension", "em/blocksize_KB",
         };
         for (const char* name : names) {
             char value[32];
@@ -322,8 +321,9 @@ int LINCheckMemorySettings()
     const char* ask = getenv("LINCHECKOS");
     bool report = !sysname && ask && strtol(ask, nullptr, 10) != 0;
     if (report)
-        fprintf(stderr, "\n------------------------------------------------------------------\n"
-                        "LINCheckMemorySettings() --> %d\n",
+        fprintf(stderr,
+                "\n------------------------------------------------------------------\n"
+                "LINCheckMemorySettings() --> %d\n",
                 rc);
     char* text = nullptr;
     for (int kind; (kind = LINGetMessage(&text)) != 0; free(text)) {

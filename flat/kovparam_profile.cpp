@@ -19,7 +19,7 @@ bool IsBlank(int c)
     return c == ' ' || c == '\t';
 }
 
-constexpr int kIllegal = -2;     // a byte that begins no valid UTF-8 sequence
+constexpr int kIllegal = -2;      // a byte that begins no valid UTF-8 sequence
 constexpr int kMaxIllegal = 100;  // illegal bytes an instance profile may hold
 
 // The instance profile as UTF-8 text, byte by byte: the bytes of a valid
@@ -27,7 +27,10 @@ constexpr int kMaxIllegal = 100;  // illegal bytes an instance profile may hold
 // back as kIllegal, alone (the bytes after it are read again).
 class ProfileStream {
 public:
-    explicit ProfileStream(FILE* f) : f_(f) {}
+    explicit ProfileStream(FILE* f)
+        : f_(f)
+    {
+    }
 
     int Get()
     {

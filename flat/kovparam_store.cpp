@@ -190,9 +190,8 @@ KovParamRecord* KovParamInsert(const char* name, int grow)
     if (!g_kp.records)
         return nullptr;
     KovParamRecord* end = g_kp.records + g_kp.count;
-    KovParamRecord* at = std::lower_bound(g_kp.records, end, name, [](const KovParamRecord& r, const char* n) {
-        return strcmp(r.name, n) < 0;
-    });
+    KovParamRecord* at = std::lower_bound(g_kp.records, end, name,
+                                          [](const KovParamRecord& r, const char* n) { return strcmp(r.name, n) < 0; });
     size_t index = static_cast<size_t>(at - g_kp.records);
     if (g_kp.count == g_kp.capacity) {
         size_t bytes = sizeof(KovParamRecord) * static_cast<size_t>(g_kp.capacity + grow);
@@ -207,8 +206,8 @@ KovParamRecord* KovParamInsert(const char* name, int grow)
     memmove(rec + 1, rec, sizeof(KovParamRecord) * (static_cast<size_t>(g_kp.count) - index));
     ++g_kp.count;
     char* marker = const_cast<char*>(kKovParamUnknown);
-    *rec = KovParamRecord{name, marker, marker, marker, marker, marker, marker, 0,
-                          marker, marker, marker, marker, 0,      marker};
+    *rec = KovParamRecord{name, marker, marker, marker, marker, marker, marker,
+                          0,    marker, marker, marker, marker, 0,      marker};
     return rec;
 }
 
@@ -223,9 +222,8 @@ const KovParamComposition* KovParamFindComposition(const char* name)
             return strcmp(a->name, b->name) < 0;
         });
     }
-    auto it = std::lower_bound(sorted.begin(), sorted.end(), name, [](const KovParamComposition* c, const char* n) {
-        return strcmp(c->name, n) < 0;
-    });
+    auto it = std::lower_bound(sorted.begin(), sorted.end(), name,
+                               [](const KovParamComposition* c, const char* n) { return strcmp(c->name, n) < 0; });
     return it != sorted.end() && strcmp((*it)->name, name) == 0 ? *it : nullptr;
 }
 

@@ -55,7 +55,7 @@ bool StartsWithPem(const unsigned char* data, uint32_t len)
 }
 
 // The certificate of the PSE whose key signed the certificate, or NULL.
-X509* FindIssuer(STACK_OF(X509)* certs, X509* cert)
+X509* FindIssuer(STACK_OF(X509) * certs, X509* cert)
 {
     for (int i = 0; i < sk_X509_num(certs); ++i) {
         X509* c = sk_X509_value(certs, i);
@@ -114,8 +114,8 @@ int SsfCerttoASN1(const SsfCertificate* certificate, SsfOctetstring* der, uint32
     return SSF_API_OK;
 }
 
-int SsfParseCertificate(const SsfCertificate* certificate, const char* field, uint32_t fieldLen,
-                        SsfOctetstring* value, uint32_t* valueLen)
+int SsfParseCertificate(const SsfCertificate* certificate, const char* field, uint32_t fieldLen, SsfOctetstring* value,
+                        uint32_t* valueLen)
 {
     BeginCall();
     if (certificate == nullptr || value == nullptr || valueLen == nullptr)
@@ -213,10 +213,9 @@ int SsfDecodeCrlArray(const unsigned char* data, uint32_t dataLen, SsfCrl*** crl
     return SSF_API_OK;
 }
 
-int SsfCheckCertWithCrlArray(const SsfCertificate* certificate, SsfCrl* const* crls, uint32_t count,
-                             int checkCurrent, const char* profile, uint32_t profileLen, const char* password,
-                             uint32_t passwordLen, const char* /*time*/, uint32_t /*timeLen*/, uint32_t* reason,
-                             SsfSigRcpInfo** entry)
+int SsfCheckCertWithCrlArray(const SsfCertificate* certificate, SsfCrl* const* crls, uint32_t count, int checkCurrent,
+                             const char* profile, uint32_t profileLen, const char* password, uint32_t passwordLen,
+                             const char* /*time*/, uint32_t /*timeLen*/, uint32_t* reason, SsfSigRcpInfo** entry)
 {
     BeginCall();
     if (certificate == nullptr || reason == nullptr || (crls == nullptr && count != 0))
@@ -231,7 +230,8 @@ int SsfCheckCertWithCrlArray(const SsfCertificate* certificate, SsfCrl* const* c
 
     std::vector<X509_CRL*> fromIssuer;
     for (uint32_t i = 0; i < count; ++i)
-        if (crls[i] != nullptr && X509_NAME_cmp(X509_CRL_get_issuer(crls[i]->crl.get()), X509_get_issuer_name(cert)) == 0)
+        if (crls[i] != nullptr &&
+            X509_NAME_cmp(X509_CRL_get_issuer(crls[i]->crl.get()), X509_get_issuer_name(cert)) == 0)
             fromIssuer.push_back(crls[i]->crl.get());
     Pse pse;
     CertStack all;
@@ -254,7 +254,8 @@ int SsfCheckCertWithCrlArray(const SsfCertificate* certificate, SsfCrl* const* c
                 newest = crl;
         }
         if (newest == nullptr)
-            rc = Fail(SSF_API_CRL_SIGNATURE_NOT_VERIFIED, "no revocation list of the issuer \"%s\" has a valid signature",
+            rc = Fail(SSF_API_CRL_SIGNATURE_NOT_VERIFIED,
+                      "no revocation list of the issuer \"%s\" has a valid signature",
                       NameText(X509_get_issuer_name(cert)).c_str());
     }
     if (newest != nullptr) {
@@ -267,7 +268,7 @@ int SsfCheckCertWithCrlArray(const SsfCertificate* certificate, SsfCrl* const* c
             if (r == 6)
                 rc = Fail(SSF_API_REVOCATION_CERT_ON_HOLD, "certificate \"%s\" is on hold since %s", subject.c_str(),
                           when.c_str());
-            else if (r != 8)   // 8: taken off the list
+            else if (r != 8)  // 8: taken off the list
                 rc = Fail(SSF_API_REVOCATION_CERT_REVOKED, "certificate \"%s\" is revoked since %s (reason %d)",
                           subject.c_str(), when.c_str(), r);
         }

@@ -55,7 +55,10 @@ int Recode(int rc)
     return rc;
 }
 
-void SetToolkitCode(int code) { t_last.toolkitCode = code; }
+void SetToolkitCode(int code)
+{
+    t_last.toolkitCode = code;
+}
 
 bool MakeOctets(const void* data, std::size_t length, SsfOctetstring* out, uint32_t* outLen)
 {
@@ -135,7 +138,7 @@ int DigestByName(const char* name, uint32_t nameLen, const EVP_MD** md)
 
 bool TimeOf(const ASN1_TIME* t, std::time_t* out)
 {
-    struct tm tm {};
+    struct tm tm { };
     if (t == nullptr || ASN1_TIME_to_tm(t, &tm) != 1)
         return false;
     *out = timegm(&tm);
@@ -144,7 +147,7 @@ bool TimeOf(const ASN1_TIME* t, std::time_t* out)
 
 std::string TimeText(const ASN1_TIME* t)
 {
-    struct tm tm {};
+    struct tm tm { };
     if (t == nullptr || ASN1_TIME_to_tm(t, &tm) != 1)
         return {};
     char buf[32];
@@ -159,8 +162,7 @@ std::string NameText(const X509_NAME* name)
     if (!bio || name == nullptr)
         return {};
     // RFC 2253 order and escaping, ", " between parts, UTF-8 kept as it is.
-    const unsigned long flags =
-        (XN_FLAG_RFC2253 & ~XN_FLAG_SEP_MASK & ~ASN1_STRFLGS_ESC_MSB) | XN_FLAG_SEP_CPLUS_SPC;
+    const unsigned long flags = (XN_FLAG_RFC2253 & ~XN_FLAG_SEP_MASK & ~ASN1_STRFLGS_ESC_MSB) | XN_FLAG_SEP_CPLUS_SPC;
     if (X509_NAME_print_ex(bio.get(), name, 0, flags) < 0)
         return {};
     char* data = nullptr;
@@ -242,9 +244,9 @@ void SsfDELSsfOctetstring(SsfOctetstring* octets)
     }
 }
 
-int SsfNEWSigRcpSsfInfo(const char* id, uint32_t idLen, const char* reserved, uint32_t reservedLen,
-                        const char* profile, uint32_t profileLen, const char* password, uint32_t passwordLen,
-                        int result, SsfSigRcpInfo** entry)
+int SsfNEWSigRcpSsfInfo(const char* id, uint32_t idLen, const char* reserved, uint32_t reservedLen, const char* profile,
+                        uint32_t profileLen, const char* password, uint32_t passwordLen, int result,
+                        SsfSigRcpInfo** entry)
 {
     BeginCall();
     if (entry == nullptr || (id == nullptr && idLen != 0) || (reserved == nullptr && reservedLen != 0) ||

@@ -38,7 +38,10 @@ using TstInfo = Owned<TS_TST_INFO, TS_TST_INFO_free>;
 using AsnInt = Owned<ASN1_INTEGER, ASN1_INTEGER_free>;
 using MdCtx = Owned<EVP_MD_CTX, EVP_MD_CTX_free>;
 
-inline void FreeCertStack(STACK_OF(X509)* s) { sk_X509_pop_free(s, X509_free); }
+inline void FreeCertStack(STACK_OF(X509) * s)
+{
+    sk_X509_pop_free(s, X509_free);
+}
 using CertStack = Owned<STACK_OF(X509), FreeCertStack>;
 
 // ---- Last error of the calling thread --------------------------------------
@@ -93,9 +96,9 @@ bool Append(SsfSigRcpList** list, SsfSigRcpInfo* entry);
 // ---- Key stores ------------------------------------------------------------
 
 struct Pse {
-    PKey key;            // private key, or none
-    X509Ptr cert;        // the key's certificate, or none
-    CertStack others;    // every other certificate of the file
+    PKey key;          // private key, or none
+    X509Ptr cert;      // the key's certificate, or none
+    CertStack others;  // every other certificate of the file
 };
 
 // Opens the PSE named (see the interface) with its PIN.  rc 0, or 23 not
@@ -122,7 +125,7 @@ int OpenTrust(const char* name, uint32_t nameLen, const char* pin, uint32_t pinL
 // Verifies a certificate's chain at the given time (now when 0) against the
 // store, with the untrusted certificates and, when purpose is not 0, that
 // purpose.  Returns the toolkit's check code (X509_V_OK when it verifies).
-int CheckChain(X509_STORE* store, X509* cert, STACK_OF(X509)* untrusted, std::time_t at, int purpose);
+int CheckChain(X509_STORE* store, X509* cert, STACK_OF(X509) * untrusted, std::time_t at, int purpose);
 
 // ---- Signatures and timestamp tokens ---------------------------------------
 
@@ -137,8 +140,8 @@ std::string AttachedToken(CMS_SignerInfo* si);
 struct Token {
     Cms cms;
     TstInfo info;
-    X509* signer = nullptr;     // the authority's certificate, owned by cms
-    std::time_t time = 0;       // its time
+    X509* signer = nullptr;  // the authority's certificate, owned by cms
+    std::time_t time = 0;    // its time
     std::string timeText;
 };
 // Decodes a DER token: rc 0, 322 (not a token), 323 (its contents undecodable).
@@ -147,14 +150,14 @@ int DecodeToken(const unsigned char* der, std::size_t derLen, Token* token);
 // extra ones) that has the critical timeStamping usage, and that it stamps
 // this signer's signature value: rc 0, 325 bad signature, 330 no or unfit
 // certificate, 326 other data.
-int CheckToken(Token* token, CMS_SignerInfo* si, STACK_OF(X509)* extra);
+int CheckToken(Token* token, CMS_SignerInfo* si, STACK_OF(X509) * extra);
 // The certificates a chain may be built from: those the structure carries
 // and the extra ones, as a new stack.
-CertStack ChainCerts(CMS_ContentInfo* cms, STACK_OF(X509)* extra);
+CertStack ChainCerts(CMS_ContentInfo* cms, STACK_OF(X509) * extra);
 // Checks the authority of a token that passed CheckToken against the trust
 // anchors of store: its time may not lie ahead of our clock, must lie in
 // the authority's validity, and its chain must verify at that time for
 // timestamping: rc 0, 340 future, 341 outside the validity, 330 untrusted.
-int CheckAuthority(const Token& token, X509_STORE* store, STACK_OF(X509)* extra);
+int CheckAuthority(const Token& token, X509_STORE* store, STACK_OF(X509) * extra);
 
 }  // namespace kc

@@ -69,7 +69,10 @@ int ReadPseFile(const std::string& path, std::vector<unsigned char>* bytes)
     return rc;
 }
 
-void FreePkcs12(PKCS12* p) { PKCS12_free(p); }
+void FreePkcs12(PKCS12* p)
+{
+    PKCS12_free(p);
+}
 
 }  // namespace
 
@@ -176,7 +179,7 @@ int OpenTrust(const char* name, uint32_t nameLen, const char* pin, uint32_t pinL
     return SSF_API_OK;
 }
 
-int CheckChain(X509_STORE* store, X509* cert, STACK_OF(X509)* untrusted, std::time_t at, int purpose)
+int CheckChain(X509_STORE* store, X509* cert, STACK_OF(X509) * untrusted, std::time_t at, int purpose)
 {
     StoreCtx ctx(X509_STORE_CTX_new());
     if (!ctx || X509_STORE_CTX_init(ctx.get(), store, cert, untrusted) != 1)

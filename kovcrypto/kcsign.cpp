@@ -47,8 +47,7 @@ extern "C" int SsfSign(const char* format, uint32_t formatLen, const char* mdalg
     if (rc != SSF_API_OK)
         return SignerFailed(signer, rc);
     X509* cert = pse.cert.get();
-    if (X509_cmp_current_time(X509_get0_notBefore(cert)) >= 0 ||
-        X509_cmp_current_time(X509_get0_notAfter(cert)) <= 0) {
+    if (X509_cmp_current_time(X509_get0_notBefore(cert)) >= 0 || X509_cmp_current_time(X509_get0_notAfter(cert)) <= 0) {
         Fail(SSF_API_CERT_EXPIRED, "signer certificate \"%s\" is not valid now (%s to %s)",
              NameText(X509_get_subject_name(cert)).c_str(), TimeText(X509_get0_notBefore(cert)).c_str(),
              TimeText(X509_get0_notAfter(cert)).c_str());

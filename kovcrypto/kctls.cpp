@@ -28,7 +28,7 @@ namespace {
 
 long long NowMs()
 {
-    struct timespec ts {};
+    struct timespec ts { };
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
@@ -36,7 +36,9 @@ long long NowMs()
 // The socket in non-blocking mode for the length of one call, then as it was.
 class NonBlocking {
 public:
-    explicit NonBlocking(int fd) : m_fd(fd), m_flags(fcntl(fd, F_GETFL))
+    explicit NonBlocking(int fd)
+        : m_fd(fd),
+          m_flags(fcntl(fd, F_GETFL))
     {
         if (m_flags >= 0 && !(m_flags & O_NONBLOCK))
             fcntl(fd, F_SETFL, m_flags | O_NONBLOCK);
@@ -56,7 +58,7 @@ private:
 // Waits until the socket is ready the way the toolkit asks; rc 0, or a code.
 int Wait(KovTlsConn* conn, int sslError, long long deadline)
 {
-    struct pollfd p {};
+    struct pollfd p { };
     p.fd = conn->fd;
     p.events = sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
     for (;;) {

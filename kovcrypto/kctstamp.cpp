@@ -47,9 +47,8 @@ std::string AttachedToken(CMS_SignerInfo* si)
     if (idx < 0)
         return {};
     const ASN1_TYPE* t = X509_ATTRIBUTE_get0_type(CMS_unsigned_get_attr(si, idx), 0);
-    if (t == nullptr || t->type != V_ASN1_SEQUENCE || t->value.sequence == nullptr ||
-        t->value.sequence->length <= 0)
-        return std::string(1, '\0');   // present but not a token: fails to decode
+    if (t == nullptr || t->type != V_ASN1_SEQUENCE || t->value.sequence == nullptr || t->value.sequence->length <= 0)
+        return std::string(1, '\0');  // present but not a token: fails to decode
     return std::string(reinterpret_cast<const char*>(t->value.sequence->data),
                        static_cast<std::size_t>(t->value.sequence->length));
 }
@@ -72,7 +71,7 @@ int DecodeToken(const unsigned char* der, std::size_t derLen, Token* token)
     return SSF_API_OK;
 }
 
-int CheckToken(Token* token, CMS_SignerInfo* si, STACK_OF(X509)* extra)
+int CheckToken(Token* token, CMS_SignerInfo* si, STACK_OF(X509) * extra)
 {
     CMS_ContentInfo* cms = token->cms.get();
     STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(cms);
@@ -87,8 +86,10 @@ int CheckToken(Token* token, CMS_SignerInfo* si, STACK_OF(X509)* extra)
         return Fail(SSF_API_BAD_TSTOKEN, "the signature of the timestamp token does not verify");
     token->signer = signer;
     if (X509_check_purpose(signer, X509_PURPOSE_TIMESTAMP_SIGN, 0) != 1)
-        return Fail(SSF_API_BAD_TSA_CERT, "the certificate of timestamp authority \"%s\" lacks the critical "
-                    "timeStamping usage", NameText(X509_get_subject_name(signer)).c_str());
+        return Fail(SSF_API_BAD_TSA_CERT,
+                    "the certificate of timestamp authority \"%s\" lacks the critical "
+                    "timeStamping usage",
+                    NameText(X509_get_subject_name(signer)).c_str());
 
     TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(token->info.get());
     const X509_ALGOR* alg = imprint == nullptr ? nullptr : TS_MSG_IMPRINT_get_algo(imprint);
@@ -102,7 +103,7 @@ int CheckToken(Token* token, CMS_SignerInfo* si, STACK_OF(X509)* extra)
     return SSF_API_OK;
 }
 
-CertStack ChainCerts(CMS_ContentInfo* cms, STACK_OF(X509)* extra)
+CertStack ChainCerts(CMS_ContentInfo* cms, STACK_OF(X509) * extra)
 {
     CertStack all(CMS_get1_certs(cms));
     if (!all)
@@ -115,7 +116,7 @@ CertStack ChainCerts(CMS_ContentInfo* cms, STACK_OF(X509)* extra)
     return all;
 }
 
-int CheckAuthority(const Token& token, X509_STORE* store, STACK_OF(X509)* extra)
+int CheckAuthority(const Token& token, X509_STORE* store, STACK_OF(X509) * extra)
 {
     // A timestamp may be this far ahead of our clock before it counts as one
     // from the future.
@@ -148,8 +149,14 @@ using namespace kc;
 namespace {
 
 #ifndef KOVCR_TEST_OMIT_TSREQ
-void FreeImprint(TS_MSG_IMPRINT* m) { TS_MSG_IMPRINT_free(m); }
-void FreeAlgor(X509_ALGOR* a) { X509_ALGOR_free(a); }
+void FreeImprint(TS_MSG_IMPRINT* m)
+{
+    TS_MSG_IMPRINT_free(m);
+}
+void FreeAlgor(X509_ALGOR* a)
+{
+    X509_ALGOR_free(a);
+}
 #endif
 
 bool SameImprint(TS_MSG_IMPRINT* a, TS_MSG_IMPRINT* b)
@@ -212,7 +219,7 @@ int SsfGetTimeStampReq(const char* format, uint32_t formatLen, const char* mdalg
         return Fail(SSF_API_NOMEMORY, "out of memory for the timestamp request");
     if (RAND_bytes(reinterpret_cast<unsigned char*>(&nonce), sizeof nonce) != 1)
         return Fail(SSF_API_UNKNOWN_SECTK_ERROR, "no random nonce for the timestamp request");
-    nonce = (nonce >> 1) | 1;   // positive and never 0
+    nonce = (nonce >> 1) | 1;  // positive and never 0
     X509_ALGOR_set_md(alg.get(), md);
     if (TS_REQ_set_version(req.get(), 1) != 1 || TS_MSG_IMPRINT_set_algo(imprint.get(), alg.get()) != 1 ||
         TS_MSG_IMPRINT_set_msg(imprint.get(), digest, static_cast<int>(digestLen)) != 1 ||
@@ -225,11 +232,10 @@ int SsfGetTimeStampReq(const char* format, uint32_t formatLen, const char* mdalg
 }
 #endif
 
-int SsfAddTimeStampResp(const char* format, uint32_t formatLen, const unsigned char* signature,
-                        uint32_t signatureLen, const unsigned char* request, uint32_t requestLen,
-                        const unsigned char* reply, uint32_t replyLen, const char* profile, uint32_t profileLen,
-                        const char* password, uint32_t passwordLen, SsfOctetstring* stamped, uint32_t* stampedLen,
-                        SsfSigRcpInfo** authority)
+int SsfAddTimeStampResp(const char* format, uint32_t formatLen, const unsigned char* signature, uint32_t signatureLen,
+                        const unsigned char* request, uint32_t requestLen, const unsigned char* reply,
+                        uint32_t replyLen, const char* profile, uint32_t profileLen, const char* password,
+                        uint32_t passwordLen, SsfOctetstring* stamped, uint32_t* stampedLen, SsfSigRcpInfo** authority)
 {
     BeginCall();
     if (stamped == nullptr || stampedLen == nullptr || authority == nullptr)
@@ -306,8 +312,8 @@ int SsfAddTimeStampResp(const char* format, uint32_t formatLen, const unsigned c
     rc = EncodedOctets(n, out, "the timestamped signature", stamped, stampedLen);
     if (rc != SSF_API_OK)
         return rc;
-    SsfSigRcpInfo* entry =
-        NewEntry(NameText(X509_get_subject_name(token.signer)), token.signer, token.timeText, SSF_API_OK);
+    SsfSigRcpInfo* entry = NewEntry(NameText(X509_get_subject_name(token.signer)), token.signer, token.timeText,
+                                    SSF_API_OK);
     if (entry == nullptr) {
         SsfDELSsfOctetstring(stamped);
         *stampedLen = 0;

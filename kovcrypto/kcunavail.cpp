@@ -25,7 +25,10 @@ int SsfOpenProfile(const char*, uint32_t, const char*, uint32_t, SsfProfile**)
 {
     return SSF_API_SECTK_FUNCTION_NOT_AVAIL;
 }
-int SsfCloseProfile(SsfProfile**) { return SSF_API_SECTK_FUNCTION_NOT_AVAIL; }
+int SsfCloseProfile(SsfProfile**)
+{
+    return SSF_API_SECTK_FUNCTION_NOT_AVAIL;
+}
 int SsfCreateProfile(const char*, uint32_t, const char*, uint32_t, const char*, uint32_t)
 {
     return SSF_API_SECTK_FUNCTION_NOT_AVAIL;
@@ -35,8 +38,8 @@ int SsfSignEx(const char*, uint32_t, const char*, uint32_t, int, int, const unsi
 {
     return SSF_API_SECTK_FUNCTION_NOT_AVAIL;
 }
-int SsfVerifyEx(const char*, uint32_t, int, const unsigned char*, uint32_t, const unsigned char*, uint32_t,
-                const char*, uint32_t, const char*, uint32_t, SsfSigRcpList**, SsfOctetstring*, uint32_t*, uint32_t)
+int SsfVerifyEx(const char*, uint32_t, int, const unsigned char*, uint32_t, const unsigned char*, uint32_t, const char*,
+                uint32_t, const char*, uint32_t, SsfSigRcpList**, SsfOctetstring*, uint32_t*, uint32_t)
 {
     return SSF_API_SECTK_FUNCTION_NOT_AVAIL;
 }
@@ -56,7 +59,10 @@ int SsfVerifyCRL(const SsfCrl*, const char*, uint32_t, const char*, uint32_t)
 }
 
 #define KOVCR_NOT_PROVIDED(name) \
-    int name(void) { return SSF_API_SECTK_FUNCTION_NOT_AVAIL; }
+    int name(void) \
+    { \
+        return SSF_API_SECTK_FUNCTION_NOT_AVAIL; \
+    }
 KOVCR_NOT_PROVIDED(SsfRemoveProfile)
 KOVCR_NOT_PROVIDED(SsfGetOwnCertificate)
 KOVCR_NOT_PROVIDED(SsfGetCertificate)

@@ -60,7 +60,7 @@ struct Stamp {
 };
 
 // Checks the signer's timestamp: token, authority certificate, times.
-void CheckStamp(CMS_SignerInfo* si, bool required, X509_STORE* store, STACK_OF(X509)* extra, Stamp* s)
+void CheckStamp(CMS_SignerInfo* si, bool required, X509_STORE* store, STACK_OF(X509) * extra, Stamp* s)
 {
     const std::string der = AttachedToken(si);
     s->present = !der.empty();
@@ -142,7 +142,8 @@ extern "C" int SsfVerify(const char* format, uint32_t formatLen, int detached, c
     const unsigned flags = CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY | (detached ? CMS_DETACHED : 0u);
     int signerResult = SSF_API_OK;
     if (signerCert == nullptr)
-        signerResult = Fail(SSF_API_NOCERTIFICATE, "the signer's certificate is neither in the signature nor in the PSE");
+        signerResult = Fail(SSF_API_NOCERTIFICATE,
+                            "the signer's certificate is neither in the signature nor in the PSE");
     else if (CMS_verify(cms.get(), extra, nullptr, in.get(), out.get(), flags) != 1)
         signerResult = Fail(SSF_API_SIGNER_NOT_OK, "the signature does not verify over the data");
 

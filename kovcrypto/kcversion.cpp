@@ -31,7 +31,10 @@ int kovcr_init(void)
 }
 
 // The toolkit keeps its own state until the process ends; nothing to undo.
-int kovcr_done(void) { return 0; }
+int kovcr_done(void)
+{
+    return 0;
+}
 
 #ifndef KOVCR_TEST_NO_VERSION
 int kovcr_get_version(const KovCrVersion** record)
@@ -44,8 +47,8 @@ int kovcr_get_version(const KovCrVersion** record)
         "openssl-" OPENSSL_FULL_VERSION_STR,
         sizeof(KovCrVersion),
         0x103,
-        "KOVCRYPTOLIB " KOVCR_VERSION_TEXT " patch level " KOVCR_STR(KOVCR_TEST_PATCHLEVEL) " on OpenSSL "
-        OPENSSL_FULL_VERSION_STR,
+        "KOVCRYPTOLIB " KOVCR_VERSION_TEXT
+        " patch level " KOVCR_STR(KOVCR_TEST_PATCHLEVEL) " on OpenSSL " OPENSSL_FULL_VERSION_STR,
         OPENSSL_VERSION_TEXT,
         nullptr,
     };

@@ -30,13 +30,13 @@ extern "C" {
 
 enum {
     KOVTLS_OK = 0,
-    KOVTLS_E_CLOSED = -1,     // the peer ended its data (with or without TLS close notification)
-    KOVTLS_E_TIMEOUT = -2,    // the time-out passed first
-    KOVTLS_E_IO = -3,         // the socket failed
-    KOVTLS_E_PROTOCOL = -4,   // the TLS protocol failed (handshake refused, bad record)
-    KOVTLS_E_PEERCERT = -5,   // the server's certificate is not trusted or not for the host
-    KOVTLS_E_PSE = -6,        // the PSE cannot be opened (not found, wrong PIN, unreadable)
-    KOVTLS_E_ARG = -7,        // a required argument is missing
+    KOVTLS_E_CLOSED = -1,    // the peer ended its data (with or without TLS close notification)
+    KOVTLS_E_TIMEOUT = -2,   // the time-out passed first
+    KOVTLS_E_IO = -3,        // the socket failed
+    KOVTLS_E_PROTOCOL = -4,  // the TLS protocol failed (handshake refused, bad record)
+    KOVTLS_E_PEERCERT = -5,  // the server's certificate is not trusted or not for the host
+    KOVTLS_E_PSE = -6,       // the PSE cannot be opened (not found, wrong PIN, unreadable)
+    KOVTLS_E_ARG = -7,       // a required argument is missing
     KOVTLS_E_NOMEM = -8,
 };
 
@@ -58,12 +58,10 @@ KOVCR_EXPORT void kovtls_cred_free(KovTlsCred** cred);
 
 // A client connection over the connected socket; host (may be NULL) is sent
 // as the server name and checked with KOVTLS_CHECK_HOSTNAME.
-KOVCR_EXPORT int kovtls_conn_new(KovTlsCred* cred, int socket, const char* host, unsigned flags,
-                                 KovTlsConn** conn);
+KOVCR_EXPORT int kovtls_conn_new(KovTlsCred* cred, int socket, const char* host, unsigned flags, KovTlsConn** conn);
 KOVCR_EXPORT int kovtls_handshake(KovTlsConn* conn, int timeoutMs);
 // Writes all the bytes; *written tells how many went out before a failure.
-KOVCR_EXPORT int kovtls_write(KovTlsConn* conn, const void* data, uint32_t length, int timeoutMs,
-                              uint32_t* written);
+KOVCR_EXPORT int kovtls_write(KovTlsConn* conn, const void* data, uint32_t length, int timeoutMs, uint32_t* written);
 // Reads what has arrived, at least one byte, at most capacity.
 KOVCR_EXPORT int kovtls_read(KovTlsConn* conn, void* buffer, uint32_t capacity, int timeoutMs, uint32_t* got);
 KOVCR_EXPORT void kovtls_conn_free(KovTlsConn** conn);

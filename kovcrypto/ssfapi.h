@@ -139,19 +139,19 @@ typedef unsigned char* SsfOctetstring;
 // SsfNEWSigRcpSsfInfo describe whom to sign as; entries made by the library
 // report what it found.  Every text is NUL-terminated after its length.
 typedef struct SsfSigRcpInfo {
-    char* id;                       // signer identifier: "<implicit>" (the PSE's own
-    uint32_t idLen;                 //   certificate) or the subject name found
-    char* reserved;                 // second identifier, kept as given
+    char* id;        // signer identifier: "<implicit>" (the PSE's own
+    uint32_t idLen;  //   certificate) or the subject name found
+    char* reserved;  // second identifier, kept as given
     uint32_t reservedLen;
-    char* profile;                  // PSE name or path
+    char* profile;  // PSE name or path
     uint32_t profileLen;
-    char* password;                 // PIN of the PSE; wiped when the entry is freed
+    char* password;  // PIN of the PSE; wiped when the entry is freed
     uint32_t passwordLen;
-    int result;                     // SSF code for this entry (28: not yet known)
-    unsigned char* certificate;     // DER certificate found, or NULL
+    int result;                  // SSF code for this entry (28: not yet known)
+    unsigned char* certificate;  // DER certificate found, or NULL
     uint32_t certificateLen;
-    char* time;                     // "YYYYMMDDhhmmssZ": the timestamp's time, else the
-    uint32_t timeLen;               //   signing time the signature claims; or empty
+    char* time;        // "YYYYMMDDhhmmssZ": the timestamp's time, else the
+    uint32_t timeLen;  //   signing time the signature claims; or empty
 } SsfSigRcpInfo;
 
 // A list of entries, first to last.
@@ -160,8 +160,8 @@ typedef struct SsfSigRcpList {
     struct SsfSigRcpList* next;
 } SsfSigRcpList;
 
-typedef struct SsfCertificate SsfCertificate;   // a decoded certificate
-typedef struct SsfCrl SsfCrl;                   // a decoded revocation list
+typedef struct SsfCertificate SsfCertificate;  // a decoded certificate
+typedef struct SsfCrl SsfCrl;                  // a decoded revocation list
 
 // Version record, owned by the library (kovcr_get_version).
 typedef struct KovCrVersion {
@@ -169,12 +169,12 @@ typedef struct KovCrVersion {
     uint32_t minor;
     uint32_t patch;
     uint32_t patchLevel;
-    const char* build;              // build text: the toolkit it was built on
-    uint32_t size;                  // sizeof(KovCrVersion)
-    uint32_t interfaceVersion;      // highest function-table version offered (0x103)
-    const char* libraryVersion;     // "KOVCRYPTOLIB <major>.<minor>.<patch> patch level <n> ..."
-    const char* toolkitVersion;     // the toolkit version it runs on
-    const char* reserved;           // NULL
+    const char* build;           // build text: the toolkit it was built on
+    uint32_t size;               // sizeof(KovCrVersion)
+    uint32_t interfaceVersion;   // highest function-table version offered (0x103)
+    const char* libraryVersion;  // "KOVCRYPTOLIB <major>.<minor>.<patch> patch level <n> ..."
+    const char* toolkitVersion;  // the toolkit version it runs on
+    const char* reserved;        // NULL
 } KovCrVersion;
 
 // Revocation reason reported for a certificate that no list names.
@@ -201,8 +201,7 @@ KOVCR_EXPORT int SsfSecTKLastErrorInfo(int ssfRc, int* toolkitCode, const char**
 KOVCR_EXPORT int SsfVersion(SsfOctetstring* version, uint32_t* versionLen);
 // The value of a property as an octet string: "FIPS_140_2" is "1" when the
 // toolkit runs in FIPS mode, else "0".  Other names: 17.
-KOVCR_EXPORT int SsfQueryProperties(const char* name, uint32_t nameLen, SsfOctetstring* value,
-                                    uint32_t* valueLen);
+KOVCR_EXPORT int SsfQueryProperties(const char* name, uint32_t nameLen, SsfOctetstring* value, uint32_t* valueLen);
 
 // ---- Octet strings and signer entries --------------------------------------
 
@@ -226,8 +225,8 @@ KOVCR_EXPORT void SsfDELSigRcpSsfInfoList(SsfSigRcpList** list);
 // unchanged (binary: no line-end conversion).  Zero bytes: 3.
 KOVCR_EXPORT int SsfEncode(const char* format, uint32_t formatLen, const unsigned char* data, uint32_t dataLen,
                            SsfOctetstring* encoded, uint32_t* encodedLen);
-KOVCR_EXPORT int SsfDecode(const char* format, uint32_t formatLen, const unsigned char* encoded,
-                           uint32_t encodedLen, SsfOctetstring* data, uint32_t* dataLen);
+KOVCR_EXPORT int SsfDecode(const char* format, uint32_t formatLen, const unsigned char* encoded, uint32_t encodedLen,
+                           SsfOctetstring* data, uint32_t* dataLen);
 
 // Signs the data ("PKCS7" only) as the first entry of the signer list: its
 // profile is the PSE holding the key and certificate, its password the PIN.
@@ -236,9 +235,9 @@ KOVCR_EXPORT int SsfDecode(const char* format, uint32_t formatLen, const unsigne
 // certificates.  The signer's result is set (0, or why it could not sign:
 // 23 unknown PSE, 24 unreadable PSE, 25 wrong PIN, 26 no key or certificate,
 // 20 certificate not valid now); any such failure returns 5.
-KOVCR_EXPORT int SsfSign(const char* format, uint32_t formatLen, const char* mdalg, uint32_t mdalgLen,
-                         int detached, int includeCerts, const unsigned char* data, uint32_t dataLen,
-                         SsfSigRcpList* signers, SsfOctetstring* signature, uint32_t* signatureLen);
+KOVCR_EXPORT int SsfSign(const char* format, uint32_t formatLen, const char* mdalg, uint32_t mdalgLen, int detached,
+                         int includeCerts, const unsigned char* data, uint32_t dataLen, SsfSigRcpList* signers,
+                         SsfOctetstring* signature, uint32_t* signatureLen);
 
 // Verifies a signature over the data (detached 1) or over the content it
 // carries (detached 0), with the CA certificates of the profile's PSE as
@@ -329,33 +328,30 @@ typedef struct SsfProfile SsfProfile;
 KOVCR_EXPORT int SsfEnvelope(const char* format, uint32_t formatLen, const unsigned char* data, uint32_t dataLen,
                              SsfSigRcpList* recipients, SsfOctetstring* envelope, uint32_t* envelopeLen);
 KOVCR_EXPORT int SsfDevelope(const char* format, uint32_t formatLen, const unsigned char* envelope,
-                             uint32_t envelopeLen, SsfSigRcpList* recipients, SsfOctetstring* data,
-                             uint32_t* dataLen);
+                             uint32_t envelopeLen, SsfSigRcpList* recipients, SsfOctetstring* data, uint32_t* dataLen);
 KOVCR_EXPORT int SsfAddSign(const char* format, uint32_t formatLen, const char* mdalg, uint32_t mdalgLen,
                             const unsigned char* signature, uint32_t signatureLen, const unsigned char* data,
                             uint32_t dataLen, SsfSigRcpList* signers, SsfOctetstring* result, uint32_t* resultLen);
 KOVCR_EXPORT int SsfDigest(const char* mdalg, uint32_t mdalgLen, const unsigned char* data, uint32_t dataLen,
                            SsfOctetstring* digest, uint32_t* digestLen);
-KOVCR_EXPORT int SsfOpenProfile(const char* profile, uint32_t profileLen, const char* password,
-                                uint32_t passwordLen, SsfProfile** handle);
+KOVCR_EXPORT int SsfOpenProfile(const char* profile, uint32_t profileLen, const char* password, uint32_t passwordLen,
+                                SsfProfile** handle);
 KOVCR_EXPORT int SsfCloseProfile(SsfProfile** handle);
-KOVCR_EXPORT int SsfCreateProfile(const char* profile, uint32_t profileLen, const char* password,
-                                  uint32_t passwordLen, const char* subject, uint32_t subjectLen);
-KOVCR_EXPORT int SsfSignEx(const char* format, uint32_t formatLen, const char* mdalg, uint32_t mdalgLen,
-                           int detached, int includeCerts, const unsigned char* data, uint32_t dataLen,
-                           SsfSigRcpList* signers, SsfOctetstring* signature, uint32_t* signatureLen,
-                           uint32_t options);
+KOVCR_EXPORT int SsfCreateProfile(const char* profile, uint32_t profileLen, const char* password, uint32_t passwordLen,
+                                  const char* subject, uint32_t subjectLen);
+KOVCR_EXPORT int SsfSignEx(const char* format, uint32_t formatLen, const char* mdalg, uint32_t mdalgLen, int detached,
+                           int includeCerts, const unsigned char* data, uint32_t dataLen, SsfSigRcpList* signers,
+                           SsfOctetstring* signature, uint32_t* signatureLen, uint32_t options);
 KOVCR_EXPORT int SsfVerifyEx(const char* format, uint32_t formatLen, int detached, const unsigned char* signature,
-                             uint32_t signatureLen, const unsigned char* data, uint32_t dataLen,
-                             const char* profile, uint32_t profileLen, const char* password, uint32_t passwordLen,
-                             SsfSigRcpList** signers, SsfOctetstring* content, uint32_t* contentLen,
-                             uint32_t options);
+                             uint32_t signatureLen, const unsigned char* data, uint32_t dataLen, const char* profile,
+                             uint32_t profileLen, const char* password, uint32_t passwordLen, SsfSigRcpList** signers,
+                             SsfOctetstring* content, uint32_t* contentLen, uint32_t options);
 KOVCR_EXPORT int SsfEnvelopeEx(const char* format, uint32_t formatLen, const unsigned char* data, uint32_t dataLen,
                                SsfSigRcpList* recipients, SsfOctetstring* envelope, uint32_t* envelopeLen,
                                uint32_t options);
 KOVCR_EXPORT int SsfDevelopeEx(const char* format, uint32_t formatLen, const unsigned char* envelope,
-                               uint32_t envelopeLen, SsfSigRcpList* recipients, SsfOctetstring* data,
-                               uint32_t* dataLen, uint32_t options);
+                               uint32_t envelopeLen, SsfSigRcpList* recipients, SsfOctetstring* data, uint32_t* dataLen,
+                               uint32_t options);
 KOVCR_EXPORT int SsfVerifyCRL(const SsfCrl* crl, const char* profile, uint32_t profileLen, const char* password,
                               uint32_t passwordLen);
 // Table rows without an argument list of their own (nobody calls them).

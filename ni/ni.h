@@ -13,15 +13,15 @@
 typedef int32_t NI_HDL;
 
 enum : int32_t {
-  NI_OK = 0,
-  NIEINTERN = -1,        // internal error, or a system failure of no other kind
-  NIEHOST_UNKNOWN = -2,  // host name not resolved
-  NIESERV_UNKNOWN = -3,  // service name or port not resolved
-  NIETIMEOUT = -5,       // time-out passed
-  NIECONN_BROKEN = -6,   // peer closed or reset the connection
-  NIEINVAL = -8,         // invalid argument or handle, or the interface not started
-  NIECONN_REFUSED = -10, // no one accepted the connection
-  NIEHDLS_FULL = -11,    // every handle is in use
+    NI_OK = 0,
+    NIEINTERN = -1,         // internal error, or a system failure of no other kind
+    NIEHOST_UNKNOWN = -2,   // host name not resolved
+    NIESERV_UNKNOWN = -3,   // service name or port not resolved
+    NIETIMEOUT = -5,        // time-out passed
+    NIECONN_BROKEN = -6,    // peer closed or reset the connection
+    NIEINVAL = -8,          // invalid argument or handle, or the interface not started
+    NIECONN_REFUSED = -10,  // no one accepted the connection
+    NIEHDLS_FULL = -11,     // every handle is in use
 };
 
 // Starts the interface (reference counted: match every successful call by
@@ -34,12 +34,10 @@ int32_t NiExit();
 // first address that accepts, within the time-out for the whole attempt.
 int32_t NiRawHandle(const char* host, const char* service, int32_t timeoutMs, NI_HDL* hdl);
 // Writes all length bytes or fails; *written receives what went out either way.
-int32_t NiRawWrite(NI_HDL hdl, const void* data, int32_t length, int32_t timeoutMs,
-                   int32_t* written);
+int32_t NiRawWrite(NI_HDL hdl, const void* data, int32_t length, int32_t timeoutMs, int32_t* written);
 // Reads what has arrived, at least one byte and at most capacity; the peer's
 // close is NIECONN_BROKEN, never 0 bytes with success.
-int32_t NiRawRead(NI_HDL hdl, void* buffer, int32_t capacity, int32_t timeoutMs,
-                  int32_t* bytesRead);
+int32_t NiRawRead(NI_HDL hdl, void* buffer, int32_t capacity, int32_t timeoutMs, int32_t* bytesRead);
 int32_t NiCloseHandle(NI_HDL hdl);
 
 // The socket record behind an open handle, for a layer that runs its own

@@ -9,7 +9,6 @@ inline constexpr const char* kNiComponent = "NI (network interface)";
 inline constexpr int kNiVersion = 40;
 
 #define NI_ERR(rc, descr, detail, ...) \
-  ErrSet(kNiComponent, kNiVersion, kModule, __LINE__, descr, rc, detail, __VA_ARGS__)
-#define NI_ERR_SYS(rc, descr, detail, call, err, ...)                                        \
-  ErrSetSys(kNiComponent, kNiVersion, kModule, __LINE__, 0, descr, rc, detail, call, err, \
-            __VA_ARGS__)
+    ErrSet(kNiComponent, kNiVersion, kModule, __LINE__, descr, rc, detail, __VA_ARGS__)
+#define NI_ERR_SYS(rc, descr, detail, call, err, ...) \
+    ErrSetSys(kNiComponent, kNiVersion, kModule, __LINE__, 0, descr, rc, detail, call, err, __VA_ARGS__)

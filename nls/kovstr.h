@@ -51,14 +51,10 @@ int memmove_sR(void* dst, size_t dstsize, const void* src, size_t count);
 
 // Truncating rule: length written, or size (low 32 bits) when cut or when
 // formatting failed; size 0 writes nothing and returns 0.
-int32_t vsnprintfTruncR(char* dst, size_t size, const char* fmt, va_list ap)
-    __attribute__((format(printf, 3, 0)));
-int32_t snprintfTruncR(char* dst, size_t size, const char* fmt, ...)
-    __attribute__((format(printf, 3, 4)));
+int32_t vsnprintfTruncR(char* dst, size_t size, const char* fmt, va_list ap) __attribute__((format(printf, 3, 0)));
+int32_t snprintfTruncR(char* dst, size_t size, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
 // Checking rule: length written, or -1 when cut or when formatting failed;
 // size 0 writes nothing and returns -1.
-int32_t vsnprintfR(char* dst, size_t size, const char* fmt, va_list ap)
-    __attribute__((format(printf, 3, 0)));
-int32_t snprintfR(char* dst, size_t size, const char* fmt, ...)
-    __attribute__((format(printf, 3, 4)));
+int32_t vsnprintfR(char* dst, size_t size, const char* fmt, va_list ap) __attribute__((format(printf, 3, 0)));
+int32_t snprintfR(char* dst, size_t size, const char* fmt, ...) __attribute__((format(printf, 3, 4)));

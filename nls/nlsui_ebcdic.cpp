@@ -53,64 +53,122 @@ constexpr unsigned char kEbcdicHash = 0x7B;  // '#' in code page 500
 // Replacements made by the EBCDIC 7-bit casts.
 uint64_t g_ebcRepl = 0;
 
-inline unsigned char uc(char c) { return static_cast<unsigned char>(c); }
-
-inline unsigned char a72e(unsigned char c) {
-  if (c >= 0x80) {
-    ++g_ebcRepl;
-    return kEbcdicHash;
-  }
-  return kL12E[c];
+inline unsigned char uc(char c)
+{
+    return static_cast<unsigned char>(c);
 }
 
-inline unsigned char e2a7(unsigned char c) {
-  const unsigned char l = kE2L1[c];
-  if (l >= 0x80) {
-    ++g_ebcRepl;
-    return '#';
-  }
-  return l;
+inline unsigned char a72e(unsigned char c)
+{
+    if (c >= 0x80) {
+        ++g_ebcRepl;
+        return kEbcdicHash;
+    }
+    return kL12E[c];
 }
 
-template <const unsigned char* T>
-char* mapStr(char* dst, const char* src) {
-  size_t i = 0;
-  for (; src[i] != '\0'; ++i) dst[i] = static_cast<char>(T[uc(src[i])]);
-  dst[i] = '\0';
-  return dst;
+inline unsigned char e2a7(unsigned char c)
+{
+    const unsigned char l = kE2L1[c];
+    if (l >= 0x80) {
+        ++g_ebcRepl;
+        return '#';
+    }
+    return l;
 }
 
 template <const unsigned char* T>
-char* mapMem(char* dst, const char* src, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) dst[i] = static_cast<char>(T[uc(src[i])]);
-  return dst;
+char* mapStr(char* dst, const char* src)
+{
+    size_t i = 0;
+    for (; src[i] != '\0'; ++i)
+        dst[i] = static_cast<char>(T[uc(src[i])]);
+    dst[i] = '\0';
+    return dst;
+}
+
+template <const unsigned char* T>
+char* mapMem(char* dst, const char* src, int32_t n)
+{
+    for (int32_t i = 0; i < n; ++i)
+        dst[i] = static_cast<char>(T[uc(src[i])]);
+    return dst;
 }
 
 }  // namespace
 
-unsigned char nlsui_e2l1_char(unsigned char c) { return kE2L1[c]; }
-unsigned char nlsui_l12e_char(unsigned char c) { return kL12E[c]; }
-unsigned char nlsui_l12e_char2(unsigned char c) { return kL12E[c]; }
-int nlsui_e2l1_isMapped(unsigned char c) { return kE2L1[c] != 0 ? 1 : 0; }
-
-char* nlsui_e2l1_str(char* dst, const char* src) { return mapStr<kE2L1>(dst, src); }
-char* nlsui_e2l1_mem(char* dst, const char* src, int32_t n) { return mapMem<kE2L1>(dst, src, n); }
-char* nlsui_l12e_str(char* dst, const char* src) { return mapStr<kL12E>(dst, src); }
-char* nlsui_l12e_str2(char* dst, const char* src) { return mapStr<kL12E>(dst, src); }
-char* nlsui_l12e_mem(char* dst, const char* src, int32_t n) { return mapMem<kL12E>(dst, src, n); }
-char* nlsui_l12e_mem2(char* dst, const char* src, int32_t n) { return mapMem<kL12E>(dst, src, n); }
-char* nlsui_l12e_mem3(char* dst, const char* src, int32_t n) { return mapMem<kL12E>(dst, src, n); }
-
-unsigned char nlsui_a72e_char(unsigned char c) { return a72e(c); }
-unsigned char nlsui_e2a7_char(unsigned char c) { return e2a7(c); }
-
-void nlsui_a72e_inplace(char* s, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) s[i] = static_cast<char>(a72e(uc(s[i])));
+unsigned char nlsui_e2l1_char(unsigned char c)
+{
+    return kE2L1[c];
+}
+unsigned char nlsui_l12e_char(unsigned char c)
+{
+    return kL12E[c];
+}
+unsigned char nlsui_l12e_char2(unsigned char c)
+{
+    return kL12E[c];
+}
+int nlsui_e2l1_isMapped(unsigned char c)
+{
+    return kE2L1[c] != 0 ? 1 : 0;
 }
 
-void nlsui_e2a7_inplace(char* s, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) s[i] = static_cast<char>(e2a7(uc(s[i])));
+char* nlsui_e2l1_str(char* dst, const char* src)
+{
+    return mapStr<kE2L1>(dst, src);
+}
+char* nlsui_e2l1_mem(char* dst, const char* src, int32_t n)
+{
+    return mapMem<kE2L1>(dst, src, n);
+}
+char* nlsui_l12e_str(char* dst, const char* src)
+{
+    return mapStr<kL12E>(dst, src);
+}
+char* nlsui_l12e_str2(char* dst, const char* src)
+{
+    return mapStr<kL12E>(dst, src);
+}
+char* nlsui_l12e_mem(char* dst, const char* src, int32_t n)
+{
+    return mapMem<kL12E>(dst, src, n);
+}
+char* nlsui_l12e_mem2(char* dst, const char* src, int32_t n)
+{
+    return mapMem<kL12E>(dst, src, n);
+}
+char* nlsui_l12e_mem3(char* dst, const char* src, int32_t n)
+{
+    return mapMem<kL12E>(dst, src, n);
 }
 
-uint32_t nlsui_ebcReplCount() { return static_cast<uint32_t>(g_ebcRepl); }
-void nlsui_ebcReplReset() { g_ebcRepl = 0; }
+unsigned char nlsui_a72e_char(unsigned char c)
+{
+    return a72e(c);
+}
+unsigned char nlsui_e2a7_char(unsigned char c)
+{
+    return e2a7(c);
+}
+
+void nlsui_a72e_inplace(char* s, int32_t n)
+{
+    for (int32_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>(a72e(uc(s[i])));
+}
+
+void nlsui_e2a7_inplace(char* s, int32_t n)
+{
+    for (int32_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>(e2a7(uc(s[i])));
+}
+
+uint32_t nlsui_ebcReplCount()
+{
+    return static_cast<uint32_t>(g_ebcRepl);
+}
+void nlsui_ebcReplReset()
+{
+    g_ebcRepl = 0;
+}

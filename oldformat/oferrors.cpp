@@ -45,24 +45,30 @@ constexpr ErrorText kTexts[] = {
     {33, "use R-option only with extract", false},
     {35, "use s-option only with extract or list content", false},
     {36, "file is larger than 2 GB", false},
-    {37, "Archive seems to be corrupt (more bytes requested for decompress than are left "
-         "in the archive); archive is", false},
+    {37,
+     "Archive seems to be corrupt (more bytes requested for decompress than are left "
+     "in the archive); archive is",
+     false},
 };
 
-const ErrorText* Find(uint32_t number) {
+const ErrorText* Find(uint32_t number)
+{
     for (const ErrorText& t : kTexts)
-        if (t.number == number) return &t;
+        if (t.number == number)
+            return &t;
     return nullptr;
 }
 
 }  // namespace
 
-const char* OfErrorText(uint32_t number) {
+const char* OfErrorText(uint32_t number)
+{
     const ErrorText* t = Find(number);
     return t ? t->text : nullptr;
 }
 
-void OfSetError(OfError& error, uint32_t number, const char* name, int err) {
+void OfSetError(OfError& error, uint32_t number, const char* name, int err)
+{
     error.number = number;
     std::string msg;
     const ErrorText* t = Find(number);
@@ -71,7 +77,8 @@ void OfSetError(OfError& error, uint32_t number, const char* name, int err) {
     else if (t)
         msg = t->text;
     if (name) {
-        if (!msg.empty()) msg += ' ';
+        if (!msg.empty())
+            msg += ' ';
         msg += name;
     }
     if (t && t->withErrno) {
@@ -81,12 +88,14 @@ void OfSetError(OfError& error, uint32_t number, const char* name, int err) {
     error.message = std::move(msg);
 }
 
-void OfSetErrorText(OfError& error, uint32_t number, std::string message) {
+void OfSetErrorText(OfError& error, uint32_t number, std::string message)
+{
     error.number = number;
     error.message = std::move(message);
 }
 
-void OfClearError(OfError& error) {
+void OfClearError(OfError& error)
+{
     error.number = 0;
     error.message.clear();
 }

@@ -23,24 +23,30 @@ const char* const kSource = "iaxxozefl";
 
 struct FileCloser {
     FILE* f = nullptr;
-    ~FileCloser() {
-        if (f) fclose(f);
+    ~FileCloser()
+    {
+        if (f)
+            fclose(f);
     }
 };
 
-bool Exists(const std::string& path) {
+bool Exists(const std::string& path)
+{
     struct stat st;
     return stat(path.c_str(), &st) == 0;
 }
 
 // Creates the directories in front of the last component of the path: from
 // the longest existing prefix on, each further one with mode 0755.
-bool MakeParents(const std::string& path, OfError& error) {
+bool MakeParents(const std::string& path, OfError& error)
+{
     std::vector<size_t> seps;
     for (size_t i = 1; i < path.size(); ++i)
-        if (path[i] == '/' && path[i - 1] != '/') seps.push_back(i);
+        if (path[i] == '/' && path[i - 1] != '/')
+            seps.push_back(i);
     size_t first = seps.size();
-    while (first > 0 && !Exists(path.substr(0, seps[first - 1]))) --first;
+    while (first > 0 && !Exists(path.substr(0, seps[first - 1])))
+        --first;
     for (size_t k = first; k < seps.size(); ++k) {
         const std::string dir = path.substr(0, seps[k]);
         if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
@@ -54,13 +60,15 @@ bool MakeParents(const std::string& path, OfError& error) {
 // A link to a directory at the entry's path is used, but its target's mode
 // and time are not the entry's to change: linked is set and nothing else is
 // done to it.
-bool MakeDirectory(const OfEntry& e, OfError& error, bool& linked) {
+bool MakeDirectory(const OfEntry& e, OfError& error, bool& linked)
+{
     struct stat st;
     linked = false;
     if (stat(e.target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         struct stat own;
         linked = lstat(e.target.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
-        if (!linked) chmod(e.target.c_str(), 0700);  // writable while its entries arrive
+        if (!linked)
+            chmod(e.target.c_str(), 0700);  // writable while its entries arrive
         return true;
     }
     if (mkdir(e.target.c_str(), 0700) != 0) {
@@ -73,7 +81,8 @@ bool MakeDirectory(const OfEntry& e, OfError& error, bool& linked) {
 // Opens the file of an entry for writing: made new, replacing what else is
 // at its path (ClearEntryPath), or a device as it is.  Null with errno set
 // on failure.
-FILE* CreateFresh(const std::string& path) {
+FILE* CreateFresh(const std::string& path)
+{
     int fd = -1;
     switch (ClearEntryPath(path)) {
     case EntryPathState::kFree:
@@ -85,7 +94,8 @@ FILE* CreateFresh(const std::string& path) {
     case EntryPathState::kFailed:
         break;
     }
-    if (fd < 0) return nullptr;
+    if (fd < 0)
+        return nullptr;
     FILE* f = fdopen(fd, "w+b");
     if (!f) {
         const int err = errno;
@@ -95,26 +105,36 @@ FILE* CreateFresh(const std::string& path) {
     return f;
 }
 
-bool FileChecksum(const std::string& path, uint32_t& crc) {
+bool FileChecksum(const std::string& path, uint32_t& crc)
+{
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f)
+        return false;
     FileCloser closer{f};
     std::vector<uint8_t> buf(65536);
     crc = 0;
     size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), f)) > 0) crc = CsCrc32Update(crc, buf.data(), n);
+    while ((n = std::fread(buf.data(), 1, buf.size(), f)) > 0)
+        crc = CsCrc32Update(crc, buf.data(), n);
     return !std::ferror(f);
 }
 
 // Complements the bytes of a chunk starting at stream position pos whose
 // position is a multiple of 10, except the chunk's first byte.
-void Unprotect(uint8_t* data, size_t n, uint64_t pos) {
-    for (uint64_t q = pos + 10 - pos % 10; q < pos + n; q += 10) data[q - pos] ^= 0xFF;
+void Unprotect(uint8_t* data, size_t n, uint64_t pos)
+{
+    for (uint64_t q = pos + 10 - pos % 10; q < pos + n; q += 10)
+        data[q - pos] ^= 0xFF;
 }
 
 class Extractor {
 public:
-    Extractor(OfHandle& h, OfError& error) : h_(h), error_(error), write_(h.command == 'x') {}
+    Extractor(OfHandle& h, OfError& error)
+        : h_(h),
+          error_(error),
+          write_(h.command == 'x')
+    {
+    }
 
     bool Run();
 
@@ -134,8 +154,10 @@ private:
     uint8_t out_[kChunk];
 };
 
-bool Extractor::OpenArchive() {
-    if (archive_.f) return true;
+bool Extractor::OpenArchive()
+{
+    if (archive_.f)
+        return true;
     const std::string& name = h_.ArchiveName();
     archive_.f = std::fopen(name.c_str(), "rb");
     struct stat st;
@@ -147,7 +169,8 @@ bool Extractor::OpenArchive() {
     return true;
 }
 
-bool Extractor::Run() {
+bool Extractor::Run()
+{
     // Nothing is written for an archive that holds a name pointing outside
     // the extraction directory.
     // Nor for one that would write a file over the archive itself.
@@ -156,39 +179,46 @@ bool Extractor::Run() {
         const bool selfKnown = stat(h_.ArchiveName().c_str(), &self) == 0;
         bool leadingRemoved = false;
         for (const OfEntry& e : h_.entries) {
-            if (!e.selected) continue;
+            if (!e.selected)
+                continue;
             leadingRemoved = leadingRemoved || e.leadingRemoved;
-            const bool overArchive = selfKnown && !e.IsDirectory() &&
-                                     stat(e.target.c_str(), &st) == 0 && st.st_dev == self.st_dev &&
-                                     st.st_ino == self.st_ino;
+            const bool overArchive = selfKnown && !e.IsDirectory() && stat(e.target.c_str(), &st) == 0 &&
+                                     st.st_dev == self.st_dev && st.st_ino == self.st_ino;
             if (e.unsafe || overArchive) {
                 OfSetError(error_, OF_E_FILENAME, e.name.c_str());
                 return false;
             }
         }
         if (leadingRemoved)
-            OfLogLine(h_, "KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
-                      h_.ArchiveName());
+            OfLogLine(h_, "KOVZEF: leading \"/\" and \"../\" removed from the entry names of " + h_.ArchiveName());
     }
     for (const OfEntry& e : h_.entries) {
-        if (!e.selected) continue;
-        if (h_.verbose) std::printf("%c %s\n", h_.command, e.name.c_str());
-        if (write_ && !MakeParents(e.target, error_)) return false;
+        if (!e.selected)
+            continue;
+        if (h_.verbose)
+            std::printf("%c %s\n", h_.command, e.name.c_str());
+        if (write_ && !MakeParents(e.target, error_))
+            return false;
         if (e.IsDirectory()) {
             if (write_) {
                 bool linked = false;
-                if (!MakeDirectory(e, error_, linked)) return false;
-                if (!linked) dirs_.push_back(&e);
+                if (!MakeDirectory(e, error_, linked))
+                    return false;
+                if (!linked)
+                    dirs_.push_back(&e);
             }
             continue;
         }
-        if (h_.callback) h_.callback(h_.context, e.target.c_str(), e.size, static_cast<time_t>(e.mtime));
-        if (!File(e)) return false;
+        if (h_.callback)
+            h_.callback(h_.context, e.target.c_str(), e.size, static_cast<time_t>(e.mtime));
+        if (!File(e))
+            return false;
     }
     return FinishDirectories();
 }
 
-bool Extractor::File(const OfEntry& e) {
+bool Extractor::File(const OfEntry& e)
+{
     FileCloser out;
     if (write_) {
         out.f = CreateFresh(e.target);
@@ -200,7 +230,8 @@ bool Extractor::File(const OfEntry& e) {
     uint64_t produced = 0;
     uint32_t crc = 0;
     if (e.csize == 0) {
-        if (e.size != 0) return OfSetError(error_, OF_E_DECOMPRESS, nullptr), false;
+        if (e.size != 0)
+            return OfSetError(error_, OF_E_DECOMPRESS, nullptr), false;
     } else if (!Decompress(e, out.f, produced, crc)) {
         return false;
     }
@@ -212,7 +243,8 @@ bool Extractor::File(const OfEntry& e) {
             return false;
         }
     }
-    if (produced != e.size) return OfSetError(error_, OF_E_DECOMPRESS, nullptr), false;
+    if (produced != e.size)
+        return OfSetError(error_, OF_E_DECOMPRESS, nullptr), false;
     ++oldArchiveFilesDone;
 
     if (h_.verify && e.checksum != 0 && crc != e.checksum) {
@@ -237,16 +269,20 @@ bool Extractor::File(const OfEntry& e) {
     return true;
 }
 
-bool Extractor::Decompress(const OfEntry& e, FILE* out, uint64_t& produced, uint32_t& crc) {
-    if (!OpenArchive()) return false;
+bool Extractor::Decompress(const OfEntry& e, FILE* out, uint64_t& produced, uint32_t& crc)
+{
+    if (!OpenArchive())
+        return false;
     const std::string& archive = h_.ArchiveName();
-    if (archiveSize_ >= kArchiveLimit) return OfSetError(error_, OF_E_TOO_LARGE, nullptr), false;
+    if (archiveSize_ >= kArchiveLimit)
+        return OfSetError(error_, OF_E_TOO_LARGE, nullptr), false;
     if (e.csize < 8 || fseeko(archive_.f, static_cast<off_t>(e.offset), SEEK_SET) != 0 ||
         std::fread(in_, 1, 8, archive_.f) != 8) {
         OfSetError(error_, OF_E_SYSTEM, archive.c_str(), std::ferror(archive_.f) ? errno : EIO);
         return false;
     }
-    if (CsInitDecompr(in_, kSource, __LINE__) < 0) return OfSetError(error_, OF_E_DECOMPRESS, nullptr), false;
+    if (CsInitDecompr(in_, kSource, __LINE__) < 0)
+        return OfSetError(error_, OF_E_DECOMPRESS, nullptr), false;
 
     const bool protectedData = h_.protectedKey.has_value();
     uint64_t remaining = e.csize - 8;
@@ -270,14 +306,15 @@ bool Extractor::Decompress(const OfEntry& e, FILE* out, uint64_t& produced, uint
                 OfSetError(error_, OF_E_SYSTEM, archive.c_str(), std::ferror(archive_.f) ? errno : EIO);
                 return false;
             }
-            if (protectedData) Unprotect(in_ + avail, n, pos);
+            if (protectedData)
+                Unprotect(in_ + avail, n, pos);
             pos += n;
             remaining -= n;
             avail += n;
         }
         int32_t read = 0, written = 0;
-        rc = CsDecompr(in_ + off, static_cast<int32_t>(avail), out_, static_cast<int32_t>(kChunk), 0,
-                       &read, &written, kSource, __LINE__);
+        rc = CsDecompr(in_ + off, static_cast<int32_t>(avail), out_, static_cast<int32_t>(kChunk), 0, &read, &written,
+                       kSource, __LINE__);
         if (rc < 0 || read < 0 || written < 0 || static_cast<size_t>(read) > avail ||
             static_cast<size_t>(written) > kChunk)
             return OfSetError(error_, OF_E_DECOMPRESS, nullptr), false;
@@ -294,12 +331,14 @@ bool Extractor::Decompress(const OfEntry& e, FILE* out, uint64_t& produced, uint
             crc = CsCrc32Update(crc, out_, static_cast<size_t>(written));
             produced += static_cast<uint64_t>(written);
         }
-        if (rc == CS_END_OF_STREAM) return true;
+        if (rc == CS_END_OF_STREAM)
+            return true;
         progress = read > 0 || written > 0;
     }
 }
 
-bool Extractor::FinishDirectories() {
+bool Extractor::FinishDirectories()
+{
     // Deepest first, so that a directory made read-only does not block the
     // directories below it.
     auto depth = [](const OfEntry* e) { return std::count(e->target.begin(), e->target.end(), '/'); };
@@ -322,7 +361,8 @@ bool Extractor::FinishDirectories() {
 
 }  // namespace
 
-bool OfExtractEntries(OfHandle& h, OfError& error) {
+bool OfExtractEntries(OfHandle& h, OfError& error)
+{
     Extractor x(h, error);
     return x.Run();
 }

@@ -67,15 +67,15 @@ struct OfName {
 
 // One entry of the archive's header section.
 struct OfEntry {
-    std::string name;     // as stored
-    std::string target;   // where it is created on disk
-    bool unsafe = false;  // target would leave the extraction directory
+    std::string name;             // as stored
+    std::string target;           // where it is created on disk
+    bool unsafe = false;          // target would leave the extraction directory
     bool leadingRemoved = false;  // leading "/" or "../" were dropped from it
     char type = 0;
-    uint32_t mode = 0;    // with the directory bit added for 'D'
+    uint32_t mode = 0;  // with the directory bit added for 'D'
     int64_t mtime = 0;
-    uint64_t size = 0;    // uncompressed
-    uint64_t csize = 0;   // compressed
+    uint64_t size = 0;   // uncompressed
+    uint64_t csize = 0;  // compressed
     uint32_t checksum = 0;
     uint32_t sequence = 0;
     uint64_t offset = 0;  // of its data in the archive
@@ -85,7 +85,7 @@ struct OfEntry {
 
 // Everything one pass works on.
 struct OfHandle {
-    char command = 0;                       // 'c', 'x', 't' or 'd'
+    char command = 0;                        // 'c', 'x', 't' or 'd'
     std::optional<std::string> includeFile;  // -A
     std::optional<std::string> baseDir;      // -C
     std::optional<std::string> archive;      // -f
@@ -93,10 +93,10 @@ struct OfHandle {
     bool pFlag = false;                      // -P
     std::optional<std::string> renameFile;   // -T
     bool verbose = false;
-    bool verify = true;                      // checksums are always checked
-    std::optional<std::string> excludeFile;  // -X
-    std::optional<std::string> protectedKey; // -K
-    std::optional<std::string> targetDir;    // -R
+    bool verify = true;                       // checksums are always checked
+    std::optional<std::string> excludeFile;   // -X
+    std::optional<std::string> protectedKey;  // -K
+    std::optional<std::string> targetDir;     // -R
     bool gFlag = false;
     const OldFormatServices* services = nullptr;  // what the caller lends, or null
     bool sFlag = false;
@@ -120,8 +120,8 @@ std::string OfNormalisePath(const std::string& path, bool resolveParents = true)
 // (oldformat/entrypath.h); its path is empty when the entry is refused.
 // Besides that rule, a name that turned absolute only through normalisation
 // (kept with -P) or that hides ".." behind a drive prefix is refused.
-EntryPath OfPlanTarget(const std::string& stored, const std::string& normalised,
-                       const std::string& targetDir, bool keepAbsolute);
+EntryPath OfPlanTarget(const std::string& stored, const std::string& normalised, const std::string& targetDir,
+                       bool keepAbsolute);
 // Pattern matching of archive names: *, ?, [sets with ranges], \ escapes.
 bool OfMatchPattern(const char* pattern, const char* name);
 

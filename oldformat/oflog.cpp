@@ -4,7 +4,8 @@
 
 #include "oldformat/ofinternal.h"
 
-void OfLogLine(const OfHandle& h, const std::string& text) {
+void OfLogLine(const OfHandle& h, const std::string& text)
+{
     // Lines printed with stdio so far must come out before this one.
     std::fflush(stdout);
     if (h.services && h.services->logLine) {

@@ -15,18 +15,25 @@
 
 namespace {
 
-void Deliver(const OfError& error, uint32_t* errorNumber, char** message) {
-    if (errorNumber) *errorNumber = error.number;
-    if (!message) return;
+void Deliver(const OfError& error, uint32_t* errorNumber, char** message)
+{
+    if (errorNumber)
+        *errorNumber = error.number;
+    if (!message)
+        return;
     *message = nullptr;
-    if (error.number != 0) *message = strdup(error.message.c_str());
+    if (error.number != 0)
+        *message = strdup(error.message.c_str());
 }
 
-std::string WorkingDirectory() {
+std::string WorkingDirectory()
+{
     std::vector<char> buf(4096);
     for (int i = 0; i < 8; ++i) {
-        if (getcwd(buf.data(), buf.size())) return std::string(buf.data());
-        if (errno != ERANGE) break;
+        if (getcwd(buf.data(), buf.size()))
+            return std::string(buf.data());
+        if (errno != ERANGE)
+            break;
         buf.resize(buf.size() * 2);
     }
     return ".";
@@ -34,9 +41,9 @@ std::string WorkingDirectory() {
 
 // One pass over one archive; with extractOnly every command but 'x' does
 // nothing.
-bool RunPass(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-             const OldFormatServices* services, const char* archiveName, OfError& error,
-             bool extractOnly = false) {
+bool RunPass(int argc, char* const* argv, OldFormatOutputFn callback, void* context, const OldFormatServices* services,
+             const char* archiveName, OfError& error, bool extractOnly = false)
+{
     try {
         OfClearError(error);
         OfHandle h;
@@ -44,20 +51,27 @@ bool RunPass(int argc, char* const* argv, OldFormatOutputFn callback, void* cont
         h.context = context;
         h.services = services;
         h.workDir = WorkingDirectory();
-        if (!OfParseOptions(h, argc, argv, error)) return false;
-        if (archiveName) h.archive = OfNormalisePath(archiveName);
-        if (extractOnly && h.command != 'x') return true;
+        if (!OfParseOptions(h, argc, argv, error))
+            return false;
+        if (archiveName)
+            h.archive = OfNormalisePath(archiveName);
+        if (extractOnly && h.command != 'x')
+            return true;
         switch (h.command) {
         case 'x':
         case 'd':
-            if (h.includeFile && !OfReadIncludeFile(h, error)) return false;
-            if (!OfReadHeaders(h, error)) return false;
-            if (h.sFlag && h.command == 'x' && !OfCheckDiskSpace(h, error)) return false;
+            if (h.includeFile && !OfReadIncludeFile(h, error))
+                return false;
+            if (!OfReadHeaders(h, error))
+                return false;
+            if (h.sFlag && h.command == 'x' && !OfCheckDiskSpace(h, error))
+                return false;
             return OfExtractEntries(h, error);
         case 't':
             // The listing comes with the headers; the free-space estimate
             // needs all of them and follows it.
-            if (!OfReadHeaders(h, error)) return false;
+            if (!OfReadHeaders(h, error))
+                return false;
             OfListEntries(h);
             return !h.sFlag || OfCheckDiskSpace(h, error);
         default:  // 'c': nothing to do with an old archive
@@ -72,7 +86,8 @@ bool RunPass(int argc, char* const* argv, OldFormatOutputFn callback, void* cont
 
 // The archives matching one name of the list, sorted; false with error 4
 // when the directory cannot be read or nothing matches.
-bool MatchArchives(const std::string& item, std::vector<std::string>& paths, OfError& error) {
+bool MatchArchives(const std::string& item, std::vector<std::string>& paths, OfError& error)
+{
     const size_t slash = item.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : item.substr(0, slash);
     const std::string pattern = slash == std::string::npos ? item : item.substr(slash + 1);
@@ -83,12 +98,14 @@ bool MatchArchives(const std::string& item, std::vector<std::string>& paths, OfE
     }
     std::vector<std::string> found;
     while (const dirent* ent = readdir(d)) {
-        if (!OfMatchPattern(pattern.c_str(), ent->d_name)) continue;
+        if (!OfMatchPattern(pattern.c_str(), ent->d_name))
+            continue;
         std::string path = slash == std::string::npos ? std::string(ent->d_name)
-                                                       : item.substr(0, slash + 1) + ent->d_name;
+                                                      : item.substr(0, slash + 1) + ent->d_name;
         struct stat st;
         // Only files can be archives; "." and ".." and subdirectories are not.
-        if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+            continue;
         found.push_back(std::move(path));
     }
     closedir(d);
@@ -101,23 +118,30 @@ bool MatchArchives(const std::string& item, std::vector<std::string>& paths, OfE
     return true;
 }
 
-bool RunList(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-             const OldFormatServices* services, const std::string& list, OfError& error) {
+bool RunList(int argc, char* const* argv, OldFormatOutputFn callback, void* context, const OldFormatServices* services,
+             const std::string& list, OfError& error)
+{
     try {
         std::string names;
         for (char c : list)
-            if (c != ',') names += c;
+            if (c != ',')
+                names += c;
         size_t i = 0;
         while (i < names.size()) {
-            while (i < names.size() && std::isspace(static_cast<unsigned char>(names[i]))) ++i;
+            while (i < names.size() && std::isspace(static_cast<unsigned char>(names[i])))
+                ++i;
             size_t j = i;
-            while (j < names.size() && !std::isspace(static_cast<unsigned char>(names[j]))) ++j;
-            if (j == i) break;
+            while (j < names.size() && !std::isspace(static_cast<unsigned char>(names[j])))
+                ++j;
+            if (j == i)
+                break;
             std::vector<std::string> paths;
-            if (!MatchArchives(names.substr(i, j - i), paths, error)) return false;
+            if (!MatchArchives(names.substr(i, j - i), paths, error))
+                return false;
             for (const std::string& path : paths) {
                 std::printf("processing archive %s...\n", path.c_str());
-                if (!RunPass(argc, argv, callback, context, services, path.c_str(), error)) return false;
+                if (!RunPass(argc, argv, callback, context, services, path.c_str(), error))
+                    return false;
             }
             i = j;
         }
@@ -131,9 +155,9 @@ bool RunList(int argc, char* const* argv, OldFormatOutputFn callback, void* cont
 
 }  // namespace
 
-int OldFormatRunOne(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-                    const char* archiveName, uint32_t* errorNumber, char** message,
-                    const OldFormatServices* services) {
+int OldFormatRunOne(int argc, char* const* argv, OldFormatOutputFn callback, void* context, const char* archiveName,
+                    uint32_t* errorNumber, char** message, const OldFormatServices* services)
+{
     OfError error;
     const bool ok = RunPass(argc, argv, callback, context, services, archiveName, error);
     std::fflush(stdout);
@@ -141,8 +165,9 @@ int OldFormatRunOne(int argc, char* const* argv, OldFormatOutputFn callback, voi
     return ok ? 1 : 0;
 }
 
-int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-                  uint32_t* errorNumber, char** message, const OldFormatServices* services) {
+int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback, void* context, uint32_t* errorNumber,
+                  char** message, const OldFormatServices* services)
+{
     OfError error;
     std::optional<std::string> list;
     if (argc >= 3) {
@@ -161,9 +186,9 @@ int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback, void*
     return ok ? 1 : 0;
 }
 
-int OldFormatExtractOne(int argc, char* const* argv, OldFormatOutputFn callback, void* context,
-                        const char* archiveName, uint32_t* errorNumber, char** message,
-                        const OldFormatServices* services) {
+int OldFormatExtractOne(int argc, char* const* argv, OldFormatOutputFn callback, void* context, const char* archiveName,
+                        uint32_t* errorNumber, char** message, const OldFormatServices* services)
+{
     OfError error;
     const bool ok = RunPass(argc, argv, callback, context, services, archiveName, error, true);
     std::fflush(stdout);
@@ -171,19 +196,22 @@ int OldFormatExtractOne(int argc, char* const* argv, OldFormatOutputFn callback,
     return ok ? 1 : 0;
 }
 
-int OldFormatTotalSize(const char* archiveName, uint64_t* total, uint32_t* errorNumber,
-                       char** message) {
+int OldFormatTotalSize(const char* archiveName, uint64_t* total, uint32_t* errorNumber, char** message)
+{
     OfError error;
     bool ok = false;
-    if (total) *total = 0;
+    if (total)
+        *total = 0;
     try {
         OfHandle h;
         h.workDir = WorkingDirectory();
-        if (archiveName) h.archive = OfNormalisePath(archiveName);
+        if (archiveName)
+            h.archive = OfNormalisePath(archiveName);
         ok = OfReadHeaders(h, error);
         if (ok && total) {
             uint64_t sum = 0;
-            for (const OfEntry& e : h.entries) sum += e.size;
+            for (const OfEntry& e : h.entries)
+                sum += e.size;
             *total = sum;
         }
     } catch (const std::bad_alloc&) {
@@ -194,20 +222,23 @@ int OldFormatTotalSize(const char* archiveName, uint64_t* total, uint32_t* error
     return ok ? 1 : 0;
 }
 
-int OldFormatExtractArchive(const char* archiveName, bool gFlag, uint32_t* errorNumber,
-                            char** message) {
+int OldFormatExtractArchive(const char* archiveName, bool gFlag, uint32_t* errorNumber, char** message)
+{
     std::vector<std::string> words{"ZEF", "-x"};
-    if (gFlag) words.emplace_back("-g");
+    if (gFlag)
+        words.emplace_back("-g");
     if (archiveName) {
         words.emplace_back("-f");
         words.emplace_back(archiveName);
     }
     char* argv[6] = {};
     const int argc = static_cast<int>(words.size());
-    for (int i = 0; i < argc; ++i) argv[i] = words[i].data();
+    for (int i = 0; i < argc; ++i)
+        argv[i] = words[i].data();
     return OldFormatMain(argc, argv, nullptr, nullptr, errorNumber, message);
 }
 
-int OldFormatMainNoCallback(int argc, char* const* argv, uint32_t* errorNumber, char** message) {
+int OldFormatMainNoCallback(int argc, char* const* argv, uint32_t* errorNumber, char** message)
+{
     return OldFormatMain(argc, argv, nullptr, nullptr, errorNumber, message);
 }

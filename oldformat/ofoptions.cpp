@@ -17,21 +17,25 @@ constexpr const char* kForeignWithValue[] = {
 // old commands ("-backup" holds a 'c').
 constexpr const char* kForeignFlags[] = {"-flat", "-lower", "-backup"};
 
-bool IsOneOf(const char* word, const char* const* list, size_t n) {
+bool IsOneOf(const char* word, const char* const* list, size_t n)
+{
     for (size_t i = 0; i < n; ++i)
-        if (std::strcmp(word, list[i]) == 0) return true;
+        if (std::strcmp(word, list[i]) == 0)
+            return true;
     return false;
 }
 
-void NoEffect(const OfHandle& h, const char* word) {
-    OfLogLine(h, std::string("KOVZEF: the option ") + word +
-              " has no effect when working with old archives.");
+void NoEffect(const OfHandle& h, const char* word)
+{
+    OfLogLine(h, std::string("KOVZEF: the option ") + word + " has no effect when working with old archives.");
 }
 
-std::string WithoutCommas(const char* value) {
+std::string WithoutCommas(const char* value)
+{
     std::string s;
     for (const char* p = value; *p; ++p)
-        if (*p != ',') s += *p;
+        if (*p != ',')
+            s += *p;
     return s;
 }
 
@@ -42,17 +46,18 @@ struct ValueOption {
 };
 
 constexpr ValueOption kValueOptions[] = {
-    {"-X", "X-option", &OfHandle::excludeFile}, {"-T", "T-option", &OfHandle::renameFile},
-    {"-p", "p-option", &OfHandle::permission},  {"-f", "f-option", &OfHandle::archive},
-    {"-C", "C-option", &OfHandle::baseDir},     {"-A", "A-option", &OfHandle::includeFile},
+    {"-X", "X-option", &OfHandle::excludeFile},  {"-T", "T-option", &OfHandle::renameFile},
+    {"-p", "p-option", &OfHandle::permission},   {"-f", "f-option", &OfHandle::archive},
+    {"-C", "C-option", &OfHandle::baseDir},      {"-A", "A-option", &OfHandle::includeFile},
     {"-K", "K-option", &OfHandle::protectedKey}, {"-R", "R-option", &OfHandle::targetDir},
 };
 
 // Takes the value of an option at argv[i + 1]: given twice is error 20, no
 // next word error 21; a next word beginning with "-" leaves the option
 // without a value and is parsed as the next option.
-bool TakeValue(std::optional<std::string>& field, const char* name, int argc,
-               char* const* argv, int& i, OfError& error, bool archiveName) {
+bool TakeValue(std::optional<std::string>& field, const char* name, int argc, char* const* argv, int& i, OfError& error,
+               bool archiveName)
+{
     if (field) {
         OfSetError(error, OF_E_TWICE, name);
         return false;
@@ -62,22 +67,36 @@ bool TakeValue(std::optional<std::string>& field, const char* name, int argc,
         return false;
     }
     const char* value = argv[i + 1];
-    if (value[0] == '-') return true;
+    if (value[0] == '-')
+        return true;
     ++i;
     field = archiveName ? OfNormalisePath(WithoutCommas(value)) : std::string(value);
     return true;
 }
 
-bool ParseCluster(OfHandle& h, int argc, char* const* argv, int& i, OfError& error) {
+bool ParseCluster(OfHandle& h, int argc, char* const* argv, int& i, OfError& error)
+{
     const char* word = argv[i];
     for (const char* p = word + 1; *p; ++p) {
         switch (*p) {
-        case 'c': case 'x': case 't': case 'd': h.command = *p; break;
-        case 'v': h.verbose = true; break;
-        case 'g': h.gFlag = true; break;
-        case 's': h.sFlag = true; break;
+        case 'c':
+        case 'x':
+        case 't':
+        case 'd':
+            h.command = *p;
+            break;
+        case 'v':
+            h.verbose = true;
+            break;
+        case 'g':
+            h.gFlag = true;
+            break;
+        case 's':
+            h.sFlag = true;
+            break;
         case 'f':
-            if (!TakeValue(h.archive, "f-option", argc, argv, i, error, true)) return false;
+            if (!TakeValue(h.archive, "f-option", argc, argv, i, error, true))
+                return false;
             break;
         default:  // one notice per letter the old syntax does not know
             NoEffect(h, word);
@@ -87,14 +106,21 @@ bool ParseCluster(OfHandle& h, int argc, char* const* argv, int& i, OfError& err
     return true;
 }
 
-bool CheckOptions(OfHandle& h, OfError& error) {
+bool CheckOptions(OfHandle& h, OfError& error)
+{
     const char cmd = h.command;
-    if (!cmd) return OfSetError(error, OF_E_NO_COMMAND, nullptr), false;
-    if (h.baseDir && h.pFlag) return OfSetError(error, OF_E_C_WITH_P, nullptr), false;
-    if (h.baseDir && cmd != 'c') return OfSetError(error, OF_E_C_NOT_CREATE, nullptr), false;
-    if (h.renameFile && cmd != 'c') return OfSetError(error, OF_E_T_NOT_CREATE, nullptr), false;
-    if (h.excludeFile && cmd != 'c') return OfSetError(error, OF_E_X_NOT_CREATE, nullptr), false;
-    if (h.targetDir && cmd != 'x') return OfSetError(error, OF_E_R_NOT_EXTRACT, nullptr), false;
+    if (!cmd)
+        return OfSetError(error, OF_E_NO_COMMAND, nullptr), false;
+    if (h.baseDir && h.pFlag)
+        return OfSetError(error, OF_E_C_WITH_P, nullptr), false;
+    if (h.baseDir && cmd != 'c')
+        return OfSetError(error, OF_E_C_NOT_CREATE, nullptr), false;
+    if (h.renameFile && cmd != 'c')
+        return OfSetError(error, OF_E_T_NOT_CREATE, nullptr), false;
+    if (h.excludeFile && cmd != 'c')
+        return OfSetError(error, OF_E_X_NOT_CREATE, nullptr), false;
+    if (h.targetDir && cmd != 'x')
+        return OfSetError(error, OF_E_R_NOT_EXTRACT, nullptr), false;
     if (h.sFlag && cmd != 'x' && cmd != 't')
         return OfSetError(error, OF_E_S_NOT_EXTRACT, nullptr), false;
     if (cmd == 'c' && h.names.empty() && !h.includeFile && !h.renameFile)
@@ -104,18 +130,21 @@ bool CheckOptions(OfHandle& h, OfError& error) {
         if (std::sscanf(h.permission->c_str(), "%o", &value) != 1)
             return OfSetError(error, OF_E_NOT_OCTAL, nullptr), false;
     }
-    if (!h.archive) h.archive = std::string("DEFAULT.ZEF");
+    if (!h.archive)
+        h.archive = std::string("DEFAULT.ZEF");
     return true;
 }
 
 }  // namespace
 
-const std::string& OfHandle::ArchiveName() const {
+const std::string& OfHandle::ArchiveName() const
+{
     static const std::string kDefault("DEFAULT.ZEF");
     return archive ? *archive : kDefault;
 }
 
-void OfAddName(OfHandle& h, const std::string& name, char source) {
+void OfAddName(OfHandle& h, const std::string& name, char source)
+{
     OfName n;
     n.given = name;
     n.normalised = OfNormalisePath(name);
@@ -129,20 +158,21 @@ void OfAddName(OfHandle& h, const std::string& name, char source) {
     h.names.push_back(std::move(n));
 }
 
-bool OfParseOptions(OfHandle& h, int argc, char* const* argv, OfError& error) {
+bool OfParseOptions(OfHandle& h, int argc, char* const* argv, OfError& error)
+{
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
         bool handled = false;
         for (const ValueOption& opt : kValueOptions) {
             if (std::strcmp(word, opt.word) == 0) {
-                if (!TakeValue(h.*opt.field, opt.name, argc, argv, i, error,
-                               opt.field == &OfHandle::archive))
+                if (!TakeValue(h.*opt.field, opt.name, argc, argv, i, error, opt.field == &OfHandle::archive))
                     return false;
                 handled = true;
                 break;
             }
         }
-        if (handled) continue;
+        if (handled)
+            continue;
         if (std::strcmp(word, "-V") == 0) {
             h.verify = true;
         } else if (std::strcmp(word, "-v") == 0) {
@@ -153,9 +183,11 @@ bool OfParseOptions(OfHandle& h, int argc, char* const* argv, OfError& error) {
             NoEffect(h, word);
         } else if (IsOneOf(word, kForeignWithValue, std::size(kForeignWithValue))) {
             NoEffect(h, word);
-            if (i + 1 < argc) ++i;
+            if (i + 1 < argc)
+                ++i;
         } else if (word[0] == '-' && word[1] != '\0') {
-            if (!ParseCluster(h, argc, argv, i, error)) return false;
+            if (!ParseCluster(h, argc, argv, i, error))
+                return false;
         } else {
             OfAddName(h, word, 0);
         }
@@ -163,13 +195,16 @@ bool OfParseOptions(OfHandle& h, int argc, char* const* argv, OfError& error) {
     return CheckOptions(h, error);
 }
 
-std::optional<std::string> OfFindExtractList(int argc, char* const* argv) {
+std::optional<std::string> OfFindExtractList(int argc, char* const* argv)
+{
     bool extract = false;
     std::optional<std::string> list;
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
-        if (word[0] != '-' || word[1] == '\0') continue;
-        if (IsOneOf(word, kForeignFlags, std::size(kForeignFlags))) continue;
+        if (word[0] != '-' || word[1] == '\0')
+            continue;
+        if (IsOneOf(word, kForeignFlags, std::size(kForeignFlags)))
+            continue;
         if (IsOneOf(word, kForeignWithValue, std::size(kForeignWithValue))) {
             ++i;
             continue;
@@ -185,12 +220,14 @@ std::optional<std::string> OfFindExtractList(int argc, char* const* argv) {
             ++i;
             continue;
         }
-        if (std::strchr(word, 'x')) extract = true;
+        if (std::strchr(word, 'x'))
+            extract = true;
         if (std::strchr(word, 'f') && i + 1 < argc && argv[i + 1][0] != '-' && !list) {
             list = std::string(argv[i + 1]);
             ++i;
         }
     }
-    if (!extract) return std::nullopt;
+    if (!extract)
+        return std::nullopt;
     return list;
 }

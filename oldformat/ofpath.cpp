@@ -6,10 +6,12 @@
 
 #include "oldformat/ofinternal.h"
 
-std::string OfNormalisePath(const std::string& path, bool resolveParents) {
+std::string OfNormalisePath(const std::string& path, bool resolveParents)
+{
     std::string in(path);
     for (char& c : in)
-        if (c == '\\') c = '/';
+        if (c == '\\')
+            c = '/';
 
     // A drive prefix ("C:") stays in front of everything else.
     std::string out;
@@ -28,7 +30,8 @@ std::string OfNormalisePath(const std::string& path, bool resolveParents) {
         size_t slash = rest.find('/');
         std::string_view part = rest.substr(0, slash);
         rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
-        if (part.empty() || part == ".") continue;
+        if (part.empty() || part == ".")
+            continue;
         if (resolveParents && part == ".." && !parts.empty() && parts.back() != "..") {
             parts.pop_back();
             continue;
@@ -36,27 +39,31 @@ std::string OfNormalisePath(const std::string& path, bool resolveParents) {
         parts.push_back(part);
     }
 
-    if (absolute) out += '/';
+    if (absolute)
+        out += '/';
     for (size_t i = 0; i < parts.size(); ++i) {
-        if (i) out += '/';
+        if (i)
+            out += '/';
         out += parts[i];
     }
     return out;
 }
 
-EntryPath OfPlanTarget(const std::string& stored, const std::string& normalised,
-                       const std::string& targetDir, bool keepAbsolute) {
+EntryPath OfPlanTarget(const std::string& stored, const std::string& normalised, const std::string& targetDir,
+                       bool keepAbsolute)
+{
     EntryPath plan = PlanEntryPath(normalised, targetDir, keepAbsolute);
-    const bool turnedAbsolute =
-        !normalised.empty() && normalised[0] == '/' && (stored.empty() || stored[0] != '/');
+    const bool turnedAbsolute = !normalised.empty() && normalised[0] == '/' && (stored.empty() || stored[0] != '/');
     bool driveParent = false;
     std::string_view rest(normalised);
     while (!rest.empty()) {
         size_t slash = rest.find('/');
-        if (rest.substr(0, slash).ends_with(":..")) driveParent = true;
+        if (rest.substr(0, slash).ends_with(":.."))
+            driveParent = true;
         rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
     }
-    if ((keepAbsolute && turnedAbsolute) || driveParent) plan.path.clear();
+    if ((keepAbsolute && turnedAbsolute) || driveParent)
+        plan.path.clear();
     return plan;
 }
 
@@ -64,23 +71,29 @@ namespace {
 
 // Matches one character against the set starting after "[" at *p; advances
 // *p past the closing "]".  Returns -1 when the set is unclosed or empty.
-int MatchSet(const char*& p, unsigned char c) {
+int MatchSet(const char*& p, unsigned char c)
+{
     const char* s = p;
-    if (*s == ']' || *s == '\0') return -1;
+    if (*s == ']' || *s == '\0')
+        return -1;
     bool hit = false;
     while (*s && *s != ']') {
         unsigned char lo = static_cast<unsigned char>(*s);
         if (s[1] == '-' && s[2] && s[2] != ']') {
             unsigned char hi = static_cast<unsigned char>(s[2]);
-            if (lo > hi) std::swap(lo, hi);
-            if (c >= lo && c <= hi) hit = true;
+            if (lo > hi)
+                std::swap(lo, hi);
+            if (c >= lo && c <= hi)
+                hit = true;
             s += 3;
         } else {
-            if (c == lo) hit = true;
+            if (c == lo)
+                hit = true;
             ++s;
         }
     }
-    if (*s != ']') return -1;
+    if (*s != ']')
+        return -1;
     p = s + 1;
     return hit ? 1 : 0;
 }
@@ -90,20 +103,24 @@ int MatchSet(const char*& p, unsigned char c) {
 // Star positions are retried from left to right with ever longer runs, which
 // gives the result of the shortest-first recursion without its exponential
 // cost: only the last star needs to be retried.
-bool OfMatchPattern(const char* pattern, const char* name) {
+bool OfMatchPattern(const char* pattern, const char* name)
+{
     const char* p = pattern;
     const char* n = name;
     const char* starP = nullptr;
     const char* starN = nullptr;
     for (;;) {
         if (*p == '*') {
-            while (*p == '*') ++p;
-            if (*p == '\0') return true;
+            while (*p == '*')
+                ++p;
+            if (*p == '\0')
+                return true;
             starP = p;
             starN = n;
             continue;
         }
-        if (*n == '\0') return *p == '\0';
+        if (*n == '\0')
+            return *p == '\0';
         bool ok = false;
         const char* next = p;
         if (*p == '\0') {
@@ -114,7 +131,8 @@ bool OfMatchPattern(const char* pattern, const char* name) {
         } else if (*p == '[') {
             next = p + 1;
             int r = MatchSet(next, static_cast<unsigned char>(*n));
-            if (r < 0) return false;  // an unclosed or empty set never matches
+            if (r < 0)
+                return false;  // an unclosed or empty set never matches
             ok = r == 1;
         } else if (*p == '\\' && p[1] != '\0') {
             ok = p[1] == *n;
@@ -128,7 +146,8 @@ bool OfMatchPattern(const char* pattern, const char* name) {
             ++n;
             continue;
         }
-        if (!starP) return false;
+        if (!starP)
+            return false;
         p = starP;
         n = ++starN;
     }

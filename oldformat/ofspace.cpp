@@ -12,25 +12,31 @@ struct Group {
     uint64_t bytes = 0;
 };
 
-std::string ParentDir(const std::string& path) {
+std::string ParentDir(const std::string& path)
+{
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return path.substr(0, slash);
 }
 
 // Directories that do not exist yet are counted on the file system of their
 // nearest existing parent.
-std::string NearestExisting(std::string dir) {
+std::string NearestExisting(std::string dir)
+{
     struct stat st;
     while (stat(dir.c_str(), &st) != 0) {
-        if (dir == "." || dir == "/") break;
+        if (dir == "." || dir == "/")
+            break;
         dir = ParentDir(dir);
     }
     return dir;
 }
 
-std::string Line(uint64_t kbytes, const char* middle, const std::string& dir) {
+std::string Line(uint64_t kbytes, const char* middle, const std::string& dir)
+{
     char buf[64];
     std::snprintf(buf, sizeof buf, "    %ld KBytes", static_cast<long>(kbytes));
     return std::string(buf) + middle + " on " + dir + "\n";
@@ -38,11 +44,13 @@ std::string Line(uint64_t kbytes, const char* middle, const std::string& dir) {
 
 }  // namespace
 
-bool OfCheckDiskSpace(const OfHandle& h, OfError& error) {
+bool OfCheckDiskSpace(const OfHandle& h, OfError& error)
+{
     std::vector<Group> groups(1);
     groups[0].dir.assign(1, '.');
     for (const OfEntry& e : h.entries) {
-        if (!e.selected) continue;
+        if (!e.selected)
+            continue;
         const std::string dir = NearestExisting(ParentDir(e.target));
         uint64_t bytes = e.size;
         struct stat st;
@@ -59,7 +67,8 @@ bool OfCheckDiskSpace(const OfHandle& h, OfError& error) {
                 OfSetError(error, OF_E_SYSTEM, dir.c_str(), errno ? errno : EIO);
                 return false;
             }
-            if (same) group = &groups[i];
+            if (same)
+                group = &groups[i];
         }
         if (!group) {
             groups.push_back(Group{dir, 0});
@@ -71,17 +80,17 @@ bool OfCheckDiskSpace(const OfHandle& h, OfError& error) {
 
     if (h.command == 't') {
         std::string text = "The extraction requires the following free space:\n";
-        for (const Group& g : groups) text += Line(g.bytes / 1024, "", g.dir);
+        for (const Group& g : groups)
+            text += Line(g.bytes / 1024, "", g.dir);
         std::fputs(text.c_str(), stdout);
     }
 
     std::string missing;
     for (const Group& g : groups) {
         errno = 0;
-        const double avail = h.services && h.services->availableSpace
-                                 ? h.services->availableSpace(g.dir.c_str())
-                                 : 0.0;
-        if (avail == 0.0) return true;  // nothing known about this file system
+        const double avail = h.services && h.services->availableSpace ? h.services->availableSpace(g.dir.c_str()) : 0.0;
+        if (avail == 0.0)
+            return true;  // nothing known about this file system
         if (avail < 0.0) {
             OfSetError(error, OF_E_SYSTEM, g.dir.c_str(), errno ? errno : EIO);
             return false;
@@ -89,11 +98,11 @@ bool OfCheckDiskSpace(const OfHandle& h, OfError& error) {
         const double kb = avail / 1024.0;
         const uint64_t availKb = kb >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(kb);
         const uint64_t neededKb = g.bytes / 1024;
-        if (availKb < neededKb) missing += Line(neededKb - availKb, " missing", g.dir);
+        if (availKb < neededKb)
+            missing += Line(neededKb - availKb, " missing", g.dir);
     }
     if (!missing.empty()) {
-        OfSetErrorText(error, OF_E_NO_SPACE,
-                       "The extraction failed due to missing free space:\n" + missing);
+        OfSetErrorText(error, OF_E_NO_SPACE, "The extraction failed due to missing free space:\n" + missing);
         return false;
     }
     return true;

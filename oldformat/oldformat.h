@@ -13,8 +13,7 @@
 
 // Called for every non-directory entry before its data is processed
 // (extract and test): context, target path, uncompressed size, time.
-typedef void (*OldFormatOutputFn)(void* context, const char* path,
-                                  uint64_t size, time_t mtime);
+typedef void (*OldFormatOutputFn)(void* context, const char* path, uint64_t size, time_t mtime);
 
 // What the library borrows from its caller.  Any member may be null: the
 // library's lines then go to standard output, and the free-space check (-s)
@@ -32,36 +31,28 @@ struct OldFormatServices {
 
 // Entry point: one pass over the archive named with -f, or, for "-x" with an
 // -f list, one pass per archive matching each name of the list.
-int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback,
-                  void* context, uint32_t* errorNumber, char** message,
-                  const OldFormatServices* services = nullptr);
+int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback, void* context, uint32_t* errorNumber,
+                  char** message, const OldFormatServices* services = nullptr);
 
 // One pass; archiveName (or null) replaces the -f value of the vector.
-int OldFormatRunOne(int argc, char* const* argv, OldFormatOutputFn callback,
-                    void* context, const char* archiveName,
-                    uint32_t* errorNumber, char** message,
-                    const OldFormatServices* services = nullptr);
+int OldFormatRunOne(int argc, char* const* argv, OldFormatOutputFn callback, void* context, const char* archiveName,
+                    uint32_t* errorNumber, char** message, const OldFormatServices* services = nullptr);
 
 // A pass like OldFormatRunOne for extraction only: any other command does
 // nothing and succeeds.
-int OldFormatExtractOne(int argc, char* const* argv, OldFormatOutputFn callback,
-                        void* context, const char* archiveName,
-                        uint32_t* errorNumber, char** message,
-                        const OldFormatServices* services = nullptr);
+int OldFormatExtractOne(int argc, char* const* argv, OldFormatOutputFn callback, void* context, const char* archiveName,
+                        uint32_t* errorNumber, char** message, const OldFormatServices* services = nullptr);
 
 // Sum of the uncompressed sizes of all entries of the archive (null names
 // "DEFAULT.ZEF"); reads the header section only.
-int OldFormatTotalSize(const char* archiveName, uint64_t* total,
-                       uint32_t* errorNumber, char** message);
+int OldFormatTotalSize(const char* archiveName, uint64_t* total, uint32_t* errorNumber, char** message);
 
 // Extracts the archive (null: "DEFAULT.ZEF") into the current directory, as
 // the command line "ZEF -x [-g] [-f name]" would.
-int OldFormatExtractArchive(const char* archiveName, bool gFlag,
-                            uint32_t* errorNumber, char** message);
+int OldFormatExtractArchive(const char* archiveName, bool gFlag, uint32_t* errorNumber, char** message);
 
 // OldFormatMain without an output callback.
-int OldFormatMainNoCallback(int argc, char* const* argv, uint32_t* errorNumber,
-                            char** message);
+int OldFormatMainNoCallback(int argc, char* const* argv, uint32_t* errorNumber, char** message);
 
 // Number of files whose data were written and closed completely, over the
 // whole process.

@@ -9,13 +9,20 @@
 
 namespace fi {
 
-inline int32_t Get32(const uint8_t* p) {
-  int32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
+inline int32_t Get32(const uint8_t* p)
+{
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
 }
-inline void Put32(uint8_t* p, int32_t v) { std::memcpy(p, &v, 4); }
-inline int64_t Round8(int64_t v) { return (v + 7) & ~int64_t{7}; }
+inline void Put32(uint8_t* p, int32_t v)
+{
+    std::memcpy(p, &v, 4);
+}
+inline int64_t Round8(int64_t v)
+{
+    return (v + 7) & ~int64_t{7};
+}
 
 // Block header.
 constexpr int32_t kName = 0;
@@ -71,9 +78,13 @@ constexpr int32_t kMaxChildren = 256;
 constexpr int32_t kChainMax = 16;  // byte values that share a bucket
 
 // Size of a pool area: a free stack of count + 1 slots, then the entries.
-inline int64_t StackBytes(int64_t count) { return Round8((count + 1) * 4); }
-inline int64_t AreaBytes(int64_t count, int64_t size) {
-  return Round8(StackBytes(count) + count * size);
+inline int64_t StackBytes(int64_t count)
+{
+    return Round8((count + 1) * 4);
+}
+inline int64_t AreaBytes(int64_t count, int64_t size)
+{
+    return Round8(StackBytes(count) + count * size);
 }
 int32_t NodeCountFor(int32_t maxKeys, uint32_t flags);
 
@@ -81,21 +92,21 @@ int32_t NodeCountFor(int32_t maxKeys, uint32_t flags);
 // 0), then the entries.  An entry is free while its word at freeWord holds
 // freeValue.
 struct Pool {
-  int32_t area = 0;  // start of the free stack
-  int32_t first = 0; // first entry
-  int32_t count = 0;
-  int32_t size = 0;
-  int32_t topField = 0;
-  int32_t freeWord = 0;
-  int32_t freeValue = 0;
+    int32_t area = 0;   // start of the free stack
+    int32_t first = 0;  // first entry
+    int32_t count = 0;
+    int32_t size = 0;
+    int32_t topField = 0;
+    int32_t freeWord = 0;
+    int32_t freeValue = 0;
 
-  bool IsEntry(int32_t off) const {
-    const int64_t rel = int64_t{off} - first;
-    return rel >= 0 && rel < int64_t{count} * size && rel % size == 0;
-  }
+    bool IsEntry(int32_t off) const
+    {
+        const int64_t rel = int64_t{off} - first;
+        return rel >= 0 && rel < int64_t{count} * size && rel % size == 0;
+    }
 };
-Pool MakePool(int64_t area, int32_t count, int32_t size, int32_t topField, int32_t freeWord,
-              int32_t freeValue);
+Pool MakePool(int64_t area, int32_t count, int32_t size, int32_t topField, int32_t freeWord, int32_t freeValue);
 // Fills the free stack with every entry in address order and marks them free.
 void PoolFill(uint8_t* b, const Pool& p);
 // The stack top lies inside the stack.
@@ -105,8 +116,9 @@ bool PoolTopOk(const uint8_t* b, const Pool& p);
 int32_t PoolTake(uint8_t* b, const Pool& p, int32_t* off);
 // Returns an entry, cleared and marked free; false when the stack is full.
 bool PoolGive(uint8_t* b, const Pool& p, int32_t off);
-inline int32_t PoolFreeCount(const uint8_t* b, const Pool& p) {
-  return (Get32(b + p.topField) - p.area) / 4 - 1;
+inline int32_t PoolFreeCount(const uint8_t* b, const Pool& p)
+{
+    return (Get32(b + p.topField) - p.area) / 4 - 1;
 }
 // The name of a block: up to 16 characters, blank-padded.
 void PadName(const char* name, uint8_t out[16]);
@@ -117,45 +129,48 @@ bool OffsetFromBase(const uint8_t* base, const void* p, int32_t* off);
 // them and the stack tops inside their stacks.  Offsets handed to the
 // accessors below must have passed one of the Is* checks.
 class View {
- public:
-  bool Load(void* block);
+public:
+    bool Load(void* block);
 
-  uint8_t* b = nullptr;
-  int32_t maxIdx = 0;
-  int32_t maxKeys = 0;
-  Pool hdr, node, leaf;
-  int32_t stackStart = 0;
-  int32_t stackEnd = 0;
-  uint8_t wildA = 0;
-  uint8_t wildB = 0;
+    uint8_t* b = nullptr;
+    int32_t maxIdx = 0;
+    int32_t maxKeys = 0;
+    Pool hdr, node, leaf;
+    int32_t stackStart = 0;
+    int32_t stackEnd = 0;
+    uint8_t wildA = 0;
+    uint8_t wildB = 0;
 
-  int32_t Get(int32_t off) const { return Get32(b + off); }
-  void Put(int32_t off, int32_t v) const { Put32(b + off, v); }
-  uint8_t Byte(int32_t off) const { return b[off]; }
-  void SetByte(int32_t off, uint8_t v) const { b[off] = v; }
+    int32_t Get(int32_t off) const { return Get32(b + off); }
+    void Put(int32_t off, int32_t v) const { Put32(b + off, v); }
+    uint8_t Byte(int32_t off) const { return b[off]; }
+    void SetByte(int32_t off, uint8_t v) const { b[off] = v; }
 
-  // Entries in use.
-  bool IsHeader(int32_t off) const { return hdr.IsEntry(off) && Get(off + hKeyLen) >= 0; }
-  bool IsNode(int32_t off) const {
-    if (!node.IsEntry(off)) return false;
-    const int32_t n = Get(off + nChildren);
-    return n >= 2 && n <= kMaxChildren;
-  }
-  bool IsLeaf(int32_t off) const { return leaf.IsEntry(off) && Get(off + nPos) == kLeafMark; }
-  bool IsEntryOf(int32_t off, int32_t parent) const {
-    return (IsNode(off) || IsLeaf(off)) && Get(off + nParent) == parent;
-  }
+    // Entries in use.
+    bool IsHeader(int32_t off) const { return hdr.IsEntry(off) && Get(off + hKeyLen) >= 0; }
+    bool IsNode(int32_t off) const
+    {
+        if (!node.IsEntry(off))
+            return false;
+        const int32_t n = Get(off + nChildren);
+        return n >= 2 && n <= kMaxChildren;
+    }
+    bool IsLeaf(int32_t off) const { return leaf.IsEntry(off) && Get(off + nPos) == kLeafMark; }
+    bool IsEntryOf(int32_t off, int32_t parent) const
+    {
+        return (IsNode(off) || IsLeaf(off)) && Get(off + nParent) == parent;
+    }
 
-  int32_t Take(const Pool& p, int32_t* off) const { return PoolTake(b, p, off); }
-  bool Give(const Pool& p, int32_t off) const { return PoolGive(b, p, off); }
-  int32_t FreeCount(const Pool& p) const { return PoolFreeCount(b, p); }
+    int32_t Take(const Pool& p, int32_t* off) const { return PoolTake(b, p, off); }
+    bool Give(const Pool& p, int32_t off) const { return PoolGive(b, p, off); }
+    int32_t FreeCount(const Pool& p) const { return PoolFreeCount(b, p); }
 };
 
 // The open index behind a handle.
 struct Index {
-  int32_t hdr = 0;
-  int32_t keyLen = 0;
-  const uint8_t* base = nullptr;
+    int32_t hdr = 0;
+    int32_t keyLen = 0;
+    const uint8_t* base = nullptr;
 };
 
 // Checks a handle and loads its block and index: FI_OK or FI_EINVAL.

@@ -28,38 +28,38 @@ struct msghdr;
 // The socket record: descriptor, address family, socket type and the error
 // number of the last failed call (or one of the SI_ERR_ numbers below).
 struct SI_SOCK {
-  int32_t sock;
-  int32_t family;
-  int32_t type;
-  int32_t lastError;
+    int32_t sock;
+    int32_t family;
+    int32_t type;
+    int32_t lastError;
 };
 
 // Return codes; 9 is unused.
 enum : int32_t {
-  SI_OK = 0,
-  SI_EINVAL = 1,
-  SI_EINVAL_SOCK = 2,
-  SI_EINVAL_FAMI = 3,
-  SI_EINVAL_OPT = 4,
-  SI_EINTR = 5,
-  SI_ESYSCALL = 6,
-  SI_EADDR_NAVAIL = 7,
-  SI_EPORT_INUSE = 8,
-  SI_ECONN_REFUSE = 10,
-  SI_ECONN_INPROG = 11,
-  SI_ECONN_BROKEN = 12,
-  SI_ETIMEOUT = 13,
-  SI_EINTERN = 14,
-  SI_ENOTIMPL = 15,
-  SI_EMEMORY = 16,
-  SI_EMFILE = 17,
+    SI_OK = 0,
+    SI_EINVAL = 1,
+    SI_EINVAL_SOCK = 2,
+    SI_EINVAL_FAMI = 3,
+    SI_EINVAL_OPT = 4,
+    SI_EINTR = 5,
+    SI_ESYSCALL = 6,
+    SI_EADDR_NAVAIL = 7,
+    SI_EPORT_INUSE = 8,
+    SI_ECONN_REFUSE = 10,
+    SI_ECONN_INPROG = 11,
+    SI_ECONN_BROKEN = 12,
+    SI_ETIMEOUT = 13,
+    SI_EINTERN = 14,
+    SI_ENOTIMPL = 15,
+    SI_EMEMORY = 16,
+    SI_EMFILE = 17,
 };
 
 // lastError values the layer sets itself when no system call failed.
 enum : int32_t {
-  SI_ERR_FAMILY = 2048,    // with SI_EINVAL_FAMI
-  SI_ERR_OPTION = 2049,    // with SI_EINVAL_OPT
-  SI_ERR_INTERNAL = 2050,  // with SI_EINTERN
+    SI_ERR_FAMILY = 2048,    // with SI_EINVAL_FAMI
+    SI_ERR_OPTION = 2049,    // with SI_EINVAL_OPT
+    SI_ERR_INTERNAL = 2050,  // with SI_EINTERN
 };
 
 inline constexpr int32_t SI_AF_UNIX = 1;
@@ -94,46 +94,81 @@ inline constexpr uint8_t SI_PEEK_WR = 2;
 // Descriptor set of SI_FD_SETSIZE bits, handed to the system's select as it is.
 // The bit of descriptor d is bit d % 64 of word d / 64.
 struct SI_FD_SET {
-  uint64_t bits[SI_FD_SETSIZE / 64];
+    uint64_t bits[SI_FD_SETSIZE / 64];
 };
 
 // Option record of SiGetSockOpt and SiSetSockOpt.  For SI_SO_LINGER, value
 // points to the system's struct linger and valueLen is its size.
 struct SI_OPT_VAL {
-  void* value;
-  uint32_t valueLen;
-  void* value2;  // interface of a multicast membership
-  uint32_t value2Len;
+    void* value;
+    uint32_t valueLen;
+    void* value2;  // interface of a multicast membership
+    uint32_t value2Len;
 };
 
 // Message record of SiSendMsg and SiRecvMsg; SiRecvMsg stores the received
 // message flags in flags and the length of the received control data in
 // controlLen.
 struct SI_MSG {
-  void* addr;
-  uint32_t addrLen;
-  uint16_t* port;
-  struct iovec* iov;
-  uint32_t iovLen;
-  void* control;
-  uint32_t controlLen;
-  int32_t flags;
+    void* addr;
+    uint32_t addrLen;
+    uint16_t* port;
+    struct iovec* iov;
+    uint32_t iovLen;
+    void* control;
+    uint32_t controlLen;
+    int32_t flags;
 };
 
 // Operation identifiers, used to name a failed call.
 enum : uint32_t {
-  SI_OP_NONE, SI_OP_INIT, SI_OP_EXIT, SI_OP_SOCKET, SI_OP_SOCKET_IPV4,
-  SI_OP_SOCKET_IPV6, SI_OP_SOCKET_UDS, SI_OP_CLOSE, SI_OP_BIND, SI_OP_BIND2,
-  SI_OP_LISTEN, SI_OP_ACCEPT, SI_OP_ACCEPT2, SI_OP_CONNECT, SI_OP_CONNECT2,
-  SI_OP_SEND, SI_OP_SENDV, SI_OP_SENDTO, SI_OP_SENDTO2, SI_OP_SENDMSG,
-  SI_OP_SENDMSG2, SI_OP_RECV, SI_OP_RECVV, SI_OP_RECVFROM, SI_OP_RECVFROM2,
-  SI_OP_RECVMSG, SI_OP_RECVMSG2, SI_OP_GET_PEND_DATA_LEN, SI_OP_SHUTDOWN,
-  SI_OP_GET_SOCK_NAME, SI_OP_GET_SOCK_NAME2, SI_OP_GET_PEER_NAME,
-  SI_OP_GET_PEER_NAME2, SI_OP_GET_SOCK_OPT, SI_OP_GET_SOCK_OPT2,
-  SI_OP_SET_SOCK_OPT, SI_OP_SET_SOCK_OPT2, SI_OP_GET_BLOCK_MODE,
-  SI_OP_SET_BLOCK_MODE, SI_OP_GET_CLOSE_EXEC, SI_OP_SET_CLOSE_EXEC,
-  SI_OP_SELECT, SI_OP_POLL, SI_OP_PEEK, SI_OP_PEEK_PEND_CONN,
-  SI_OP_SEND_SOCKET, SI_OP_RECV_SOCKET,
+    SI_OP_NONE,
+    SI_OP_INIT,
+    SI_OP_EXIT,
+    SI_OP_SOCKET,
+    SI_OP_SOCKET_IPV4,
+    SI_OP_SOCKET_IPV6,
+    SI_OP_SOCKET_UDS,
+    SI_OP_CLOSE,
+    SI_OP_BIND,
+    SI_OP_BIND2,
+    SI_OP_LISTEN,
+    SI_OP_ACCEPT,
+    SI_OP_ACCEPT2,
+    SI_OP_CONNECT,
+    SI_OP_CONNECT2,
+    SI_OP_SEND,
+    SI_OP_SENDV,
+    SI_OP_SENDTO,
+    SI_OP_SENDTO2,
+    SI_OP_SENDMSG,
+    SI_OP_SENDMSG2,
+    SI_OP_RECV,
+    SI_OP_RECVV,
+    SI_OP_RECVFROM,
+    SI_OP_RECVFROM2,
+    SI_OP_RECVMSG,
+    SI_OP_RECVMSG2,
+    SI_OP_GET_PEND_DATA_LEN,
+    SI_OP_SHUTDOWN,
+    SI_OP_GET_SOCK_NAME,
+    SI_OP_GET_SOCK_NAME2,
+    SI_OP_GET_PEER_NAME,
+    SI_OP_GET_PEER_NAME2,
+    SI_OP_GET_SOCK_OPT,
+    SI_OP_GET_SOCK_OPT2,
+    SI_OP_SET_SOCK_OPT,
+    SI_OP_SET_SOCK_OPT2,
+    SI_OP_GET_BLOCK_MODE,
+    SI_OP_SET_BLOCK_MODE,
+    SI_OP_GET_CLOSE_EXEC,
+    SI_OP_SET_CLOSE_EXEC,
+    SI_OP_SELECT,
+    SI_OP_POLL,
+    SI_OP_PEEK,
+    SI_OP_PEEK_PEND_CONN,
+    SI_OP_SEND_SOCKET,
+    SI_OP_RECV_SOCKET,
 };
 
 // ---- Names, texts and helpers ----
@@ -184,27 +219,26 @@ int32_t SiBind2(SI_SOCK* s, const struct sockaddr* sa, uint32_t saLen);
 int32_t SiListen(SI_SOCK* s, int32_t backlog);
 // Fills newSock with {descriptor, the listener's family and type, 0}; errors
 // go to the listener's lastError.
-int32_t SiAccept(SI_SOCK* s, void* addr, uint32_t addrSize, uint16_t* port,
-                 SI_SOCK* newSock);
+int32_t SiAccept(SI_SOCK* s, void* addr, uint32_t addrSize, uint16_t* port, SI_SOCK* newSock);
 int32_t SiAccept2(SI_SOCK* s, struct sockaddr* sa, uint32_t* saLen, SI_SOCK* newSock);
 int32_t SiConnect(SI_SOCK* s, const void* addr, uint32_t addrLen, const uint16_t* port);
 int32_t SiConnect2(SI_SOCK* s, const struct sockaddr* sa, uint32_t saLen);
 
 int32_t SiSend(SI_SOCK* s, const void* buf, uint32_t len, int32_t flags, uint32_t* count);
 int32_t SiSendV(SI_SOCK* s, const struct iovec* iov, uint32_t iovLen, uint32_t* count);
-int32_t SiSendTo(SI_SOCK* s, const void* buf, uint32_t len, int32_t flags,
-                 const void* addr, uint32_t addrLen, const uint16_t* port, uint32_t* count);
-int32_t SiSendTo2(SI_SOCK* s, const void* buf, uint32_t len, int32_t flags,
-                  const struct sockaddr* sa, uint32_t saLen, uint32_t* count);
+int32_t SiSendTo(SI_SOCK* s, const void* buf, uint32_t len, int32_t flags, const void* addr, uint32_t addrLen,
+                 const uint16_t* port, uint32_t* count);
+int32_t SiSendTo2(SI_SOCK* s, const void* buf, uint32_t len, int32_t flags, const struct sockaddr* sa, uint32_t saLen,
+                  uint32_t* count);
 int32_t SiSendMsg(SI_SOCK* s, const SI_MSG* msg, int32_t flags, uint32_t* count);
 int32_t SiSendMsg2(SI_SOCK* s, const struct msghdr* msg, int32_t flags, uint32_t* count);
 
 int32_t SiRecv(SI_SOCK* s, void* buf, uint32_t len, int32_t flags, uint32_t* count);
 int32_t SiRecvV(SI_SOCK* s, const struct iovec* iov, uint32_t iovLen, uint32_t* count);
-int32_t SiRecvFrom(SI_SOCK* s, void* buf, uint32_t len, int32_t flags, void* addr,
-                   uint32_t addrSize, uint16_t* port, uint32_t* count);
-int32_t SiRecvFrom2(SI_SOCK* s, void* buf, uint32_t len, int32_t flags,
-                    struct sockaddr* sa, uint32_t* saLen, uint32_t* count);
+int32_t SiRecvFrom(SI_SOCK* s, void* buf, uint32_t len, int32_t flags, void* addr, uint32_t addrSize, uint16_t* port,
+                   uint32_t* count);
+int32_t SiRecvFrom2(SI_SOCK* s, void* buf, uint32_t len, int32_t flags, struct sockaddr* sa, uint32_t* saLen,
+                    uint32_t* count);
 int32_t SiRecvMsg(SI_SOCK* s, SI_MSG* msg, int32_t flags, uint32_t* count);
 int32_t SiRecvMsg2(SI_SOCK* s, struct msghdr* msg, int32_t flags, uint32_t* count);
 
@@ -226,13 +260,12 @@ int32_t SiSetCloseExec(SI_SOCK* s, uint8_t flag);
 
 // select over SI descriptor sets (each may be null); a negative time-out waits
 // without limit.  A descriptor count outside 0..SI_FD_SETSIZE is SI_EINVAL.
-int32_t SiSelect(int32_t nfds, SI_FD_SET* rd, SI_FD_SET* wr, SI_FD_SET* ex,
-                 int32_t timeoutMs, uint32_t* ready, int32_t* err);
-int32_t SiPoll(struct pollfd* fds, uint32_t nfds, int32_t timeoutMs, uint32_t* ready,
-               int32_t* err);
+int32_t SiSelect(int32_t nfds, SI_FD_SET* rd, SI_FD_SET* wr, SI_FD_SET* ex, int32_t timeoutMs, uint32_t* ready,
+                 int32_t* err);
+int32_t SiPoll(struct pollfd* fds, uint32_t nfds, int32_t timeoutMs, uint32_t* ready, int32_t* err);
 // Converts a system address the caller already holds; no system call.
-int32_t SiSockAddrToAddr(SI_SOCK* s, const struct sockaddr* sa, uint32_t saLen,
-                         void* addr, uint32_t addrSize, uint16_t* port);
+int32_t SiSockAddrToAddr(SI_SOCK* s, const struct sockaddr* sa, uint32_t saLen, void* addr, uint32_t addrSize,
+                         uint16_t* port);
 
 // ---- Readiness checks, descriptor passing, limit, start-up ----
 

@@ -14,8 +14,8 @@
 namespace {
 
 struct CodeEntry {
-  const char* name;
-  const char* text;
+    const char* name;
+    const char* text;
 };
 
 const CodeEntry kCodes[] = {
@@ -40,8 +40,8 @@ const CodeEntry kCodes[] = {
 };
 
 struct OpEntry {
-  const char* name;
-  const char* calls;
+    const char* name;
+    const char* calls;
 };
 
 const OpEntry kOps[] = {
@@ -95,33 +95,43 @@ const OpEntry kOps[] = {
 };
 static_assert(sizeof kOps / sizeof kOps[0] == SI_OP_RECV_SOCKET + 1);
 
-const CodeEntry* CodeAt(int32_t code) {
-  if (code < 0 || code >= static_cast<int32_t>(sizeof kCodes / sizeof kCodes[0])) return nullptr;
-  return &kCodes[code];
+const CodeEntry* CodeAt(int32_t code)
+{
+    if (code < 0 || code >= static_cast<int32_t>(sizeof kCodes / sizeof kCodes[0]))
+        return nullptr;
+    return &kCodes[code];
 }
 
-const OpEntry* OpAt(uint32_t id) {
-  id &= 0xFFFFu;
-  if (id >= sizeof kOps / sizeof kOps[0]) return nullptr;
-  return &kOps[id];
+const OpEntry* OpAt(uint32_t id)
+{
+    id &= 0xFFFFu;
+    if (id >= sizeof kOps / sizeof kOps[0])
+        return nullptr;
+    return &kOps[id];
 }
 
 // Bit position of a descriptor, or false when it lies outside the set.
-bool FdSlot(const SI_SOCK* s, uint32_t* word, uint64_t* mask) {
-  if (s == nullptr || s->sock < 0 || s->sock >= SI_FD_SETSIZE) return false;
-  *word = static_cast<uint32_t>(s->sock) / 64u;
-  *mask = uint64_t{1} << (static_cast<uint32_t>(s->sock) % 64u);
-  return true;
+bool FdSlot(const SI_SOCK* s, uint32_t* word, uint64_t* mask)
+{
+    if (s == nullptr || s->sock < 0 || s->sock >= SI_FD_SETSIZE)
+        return false;
+    *word = static_cast<uint32_t>(s->sock) / 64u;
+    *mask = uint64_t{1} << (static_cast<uint32_t>(s->sock) % 64u);
+    return true;
 }
 
-const char* InternalText(int32_t lastError) {
-  switch (lastError) {
-    case SI_ERR_FAMILY: return "protocol family not supported";
-    case SI_ERR_OPTION: return "protocol level or option not supported";
+const char* InternalText(int32_t lastError)
+{
+    switch (lastError) {
+    case SI_ERR_FAMILY:
+        return "protocol family not supported";
+    case SI_ERR_OPTION:
+        return "protocol level or option not supported";
     case SI_ERR_INTERNAL:
-      return "unexpected value retured from system call, which cause invalid internal status";
-    default: return nullptr;
-  }
+        return "unexpected value retured from system call, which cause invalid internal status";
+    default:
+        return nullptr;
+    }
 }
 
 }  // namespace
@@ -129,127 +139,166 @@ const char* InternalText(int32_t lastError) {
 // The exported constants are the system's values (reuse-port excepted), so
 // they can be handed to the system unchanged.
 static_assert(SI_AF_UNIX == AF_UNIX && SI_AF_INET == AF_INET && SI_AF_INET6 == AF_INET6);
-static_assert(SI_SOCK_STREAM == SOCK_STREAM && SI_SOCK_DGRAM == SOCK_DGRAM &&
-              SI_SOCK_RAW == SOCK_RAW);
+static_assert(SI_SOCK_STREAM == SOCK_STREAM && SI_SOCK_DGRAM == SOCK_DGRAM && SI_SOCK_RAW == SOCK_RAW);
 static_assert(SI_MSG_PEEK == MSG_PEEK && SI_SOL_SOCKET == SOL_SOCKET);
-static_assert(SI_SO_SNDBUF == SO_SNDBUF && SI_SO_RCVBUF == SO_RCVBUF &&
-              SI_SO_REUSEADDR == SO_REUSEADDR && SI_SO_KEEPALIVE == SO_KEEPALIVE &&
-              SI_SO_LINGER == SO_LINGER);
+static_assert(SI_SO_SNDBUF == SO_SNDBUF && SI_SO_RCVBUF == SO_RCVBUF && SI_SO_REUSEADDR == SO_REUSEADDR &&
+              SI_SO_KEEPALIVE == SO_KEEPALIVE && SI_SO_LINGER == SO_LINGER);
 static_assert(sizeof(SI_FD_SET) == 4096);
 
-const char* SiErrorName(int32_t code) {
-  const CodeEntry* e = CodeAt(code);
-  return e ? e->name : nullptr;
+const char* SiErrorName(int32_t code)
+{
+    const CodeEntry* e = CodeAt(code);
+    return e ? e->name : nullptr;
 }
 
-const char* SiErrorText(int32_t code) {
-  const CodeEntry* e = CodeAt(code);
-  return e ? e->text : nullptr;
+const char* SiErrorText(int32_t code)
+{
+    const CodeEntry* e = CodeAt(code);
+    return e ? e->text : nullptr;
 }
 
-const char* SiOpName(uint32_t id) {
-  const OpEntry* e = OpAt(id);
-  return e ? e->name : nullptr;
+const char* SiOpName(uint32_t id)
+{
+    const OpEntry* e = OpAt(id);
+    return e ? e->name : nullptr;
 }
 
-const char* SiOpSysCalls(uint32_t id) {
-  const OpEntry* e = OpAt(id);
-  return e ? e->calls : nullptr;
+const char* SiOpSysCalls(uint32_t id)
+{
+    const OpEntry* e = OpAt(id);
+    return e ? e->calls : nullptr;
 }
 
-const char* SiFamilyName(const SI_SOCK* s) {
-  if (s == nullptr) return nullptr;
-  if (s->family == SI_AF_UNIX) return "AF_UNIX";
-  if (s->family == SI_AF_INET) return "AF_INET";
-  if (s->family == SI_AF_INET6) return "AF_INET6";
-  return nullptr;
+const char* SiFamilyName(const SI_SOCK* s)
+{
+    if (s == nullptr)
+        return nullptr;
+    if (s->family == SI_AF_UNIX)
+        return "AF_UNIX";
+    if (s->family == SI_AF_INET)
+        return "AF_INET";
+    if (s->family == SI_AF_INET6)
+        return "AF_INET6";
+    return nullptr;
 }
 
-const char* SiTypeName(const SI_SOCK* s) {
-  if (s == nullptr) return nullptr;
-  if (s->type == SI_SOCK_STREAM) return "SOCK_STREAM";
-  if (s->type == SI_SOCK_DGRAM) return "SOCK_DGRAM";
-  if (s->type == SI_SOCK_RAW) return "SOCK_RAW";
-  return nullptr;
+const char* SiTypeName(const SI_SOCK* s)
+{
+    if (s == nullptr)
+        return nullptr;
+    if (s->type == SI_SOCK_STREAM)
+        return "SOCK_STREAM";
+    if (s->type == SI_SOCK_DGRAM)
+        return "SOCK_DGRAM";
+    if (s->type == SI_SOCK_RAW)
+        return "SOCK_RAW";
+    return nullptr;
 }
 
-int32_t SiFdZero(SI_FD_SET* set) {
-  if (set != nullptr) std::memset(set->bits, 0, sizeof set->bits);
-  return SI_OK;
+int32_t SiFdZero(SI_FD_SET* set)
+{
+    if (set != nullptr)
+        std::memset(set->bits, 0, sizeof set->bits);
+    return SI_OK;
 }
 
-int32_t SiFdSet(const SI_SOCK* s, SI_FD_SET* set) {
-  uint32_t word;
-  uint64_t mask;
-  if (set == nullptr || !FdSlot(s, &word, &mask)) return SI_EINVAL;
-  set->bits[word] |= mask;
-  return SI_OK;
+int32_t SiFdSet(const SI_SOCK* s, SI_FD_SET* set)
+{
+    uint32_t word;
+    uint64_t mask;
+    if (set == nullptr || !FdSlot(s, &word, &mask))
+        return SI_EINVAL;
+    set->bits[word] |= mask;
+    return SI_OK;
 }
 
-int32_t SiFdClr(const SI_SOCK* s, SI_FD_SET* set) {
-  uint32_t word;
-  uint64_t mask;
-  if (set == nullptr || !FdSlot(s, &word, &mask)) return SI_EINVAL;
-  set->bits[word] &= ~mask;
-  return SI_OK;
+int32_t SiFdClr(const SI_SOCK* s, SI_FD_SET* set)
+{
+    uint32_t word;
+    uint64_t mask;
+    if (set == nullptr || !FdSlot(s, &word, &mask))
+        return SI_EINVAL;
+    set->bits[word] &= ~mask;
+    return SI_OK;
 }
 
-int32_t SiFdIsSet(const SI_SOCK* s, const SI_FD_SET* set) {
-  uint32_t word;
-  uint64_t mask;
-  if (set == nullptr || !FdSlot(s, &word, &mask)) return 0;
-  return (set->bits[word] & mask) != 0 ? 1 : 0;
+int32_t SiFdIsSet(const SI_SOCK* s, const SI_FD_SET* set)
+{
+    uint32_t word;
+    uint64_t mask;
+    if (set == nullptr || !FdSlot(s, &word, &mask))
+        return 0;
+    return (set->bits[word] & mask) != 0 ? 1 : 0;
 }
 
-uint16_t SiHtons(uint16_t v) { return __builtin_bswap16(v); }
-uint16_t SiNtohs(uint16_t v) { return __builtin_bswap16(v); }
-uint32_t SiHtonl(uint32_t v) { return __builtin_bswap32(v); }
-uint32_t SiNtohl(uint32_t v) { return __builtin_bswap32(v); }
+uint16_t SiHtons(uint16_t v)
+{
+    return __builtin_bswap16(v);
+}
+uint16_t SiNtohs(uint16_t v)
+{
+    return __builtin_bswap16(v);
+}
+uint32_t SiHtonl(uint32_t v)
+{
+    return __builtin_bswap32(v);
+}
+uint32_t SiNtohl(uint32_t v)
+{
+    return __builtin_bswap32(v);
+}
 
-int32_t SiExit() { return SI_OK; }
+int32_t SiExit()
+{
+    return SI_OK;
+}
 
-const char* SiErrnoText(int32_t lastError, char* buf, size_t size) {
-  if (buf == nullptr || size == 0) return "";  // nothing can be written
-  buf[size - 1] = '\0';
-  if (const char* text = InternalText(lastError)) {
-    strncpy_sR(buf, size, text, size - 1);
+const char* SiErrnoText(int32_t lastError, char* buf, size_t size)
+{
+    if (buf == nullptr || size == 0)
+        return "";  // nothing can be written
+    buf[size - 1] = '\0';
+    if (const char* text = InternalText(lastError)) {
+        strncpy_sR(buf, size, text, size - 1);
+        return buf;
+    }
+    ErrGetErrnoTxt(lastError, buf, size > INT32_MAX ? INT32_MAX : static_cast<int>(size));
     return buf;
-  }
-  ErrGetErrnoTxt(lastError, buf, size > INT32_MAX ? INT32_MAX : static_cast<int>(size));
-  return buf;
 }
 
-int32_t SiTraceSockError(const SI_SOCK* s) {
-  if (ct_level >= 1) {
-    char text[256];
-    DpTrcLockAcquire();
-    DpTrcSaveLoc("sixx", __LINE__);
-    DpTrcErrno(tf, "Error: sock %d; error %d (%s)\n", s->sock, s->lastError,
-               SiErrnoText(s->lastError, text, sizeof text));
-    DpTrcLockRelease();
-  }
-  return 0;
+int32_t SiTraceSockError(const SI_SOCK* s)
+{
+    if (ct_level >= 1) {
+        char text[256];
+        DpTrcLockAcquire();
+        DpTrcSaveLoc("sixx", __LINE__);
+        DpTrcErrno(tf, "Error: sock %d; error %d (%s)\n", s->sock, s->lastError,
+                   SiErrnoText(s->lastError, text, sizeof text));
+        DpTrcLockRelease();
+    }
+    return 0;
 }
 
-int32_t SiTraceInfo() {
-  FILE* f = CTrcGetFile(tf);
-  fprintf(f,
-          "Component name    : SI (socket interface)\n"
-          "Version           : %d\n"
-          "Last modification : Sep 20 2004\n"
-          "\n"
-          "Platform          : AMD/Intel x86_64 with Linux\n"
-          "                    %d bit\n"
-          "                    little endian\n"
-          "\n"
-          "IPv6              : %s\n"
-          "\n"
-          "FD_SETSIZE        : %d\n"
-          "NFDBITS           : %d\n"
-          "sizeof(fd_mask)   : %d\n"
-          "sizeof(fd_set)    : %d\n"
-          "\n",
-          2, 64, "supported", 1024, 64, 8, 128);
-  fflush(f);
-  return 0;
+int32_t SiTraceInfo()
+{
+    FILE* f = CTrcGetFile(tf);
+    fprintf(f,
+            "Component name    : SI (socket interface)\n"
+            "Version           : %d\n"
+            "Last modification : Sep 20 2004\n"
+            "\n"
+            "Platform          : AMD/Intel x86_64 with Linux\n"
+            "                    %d bit\n"
+            "                    little endian\n"
+            "\n"
+            "IPv6              : %s\n"
+            "\n"
+            "FD_SETSIZE        : %d\n"
+            "NFDBITS           : %d\n"
+            "sizeof(fd_mask)   : %d\n"
+            "sizeof(fd_set)    : %d\n"
+            "\n",
+            2, 64, "supported", 1024, 64, 8, 128);
+    fflush(f);
+    return 0;
 }

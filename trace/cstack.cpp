@@ -67,8 +67,8 @@ bool ExeSymbol(uintptr_t pc, char* name, uintptr_t* base)
                     ok = false;
                     break;
                 }
-                if (ELF64_ST_TYPE(sym.st_info) != STT_FUNC || rel < sym.st_value ||
-                    rel > sym.st_value + sym.st_size || (found && sym.st_value <= best))
+                if (ELF64_ST_TYPE(sym.st_info) != STT_FUNC || rel < sym.st_value || rel > sym.st_value + sym.st_size ||
+                    (found && sym.st_value <= best))
                     continue;
                 size_t n = 0;
                 if (std::fseek(f, static_cast<long>(str.sh_offset + sym.st_name), SEEK_SET) == 0) {

@@ -64,9 +64,12 @@ int OpenFlags(const char* mode)
 {
     const bool plus = std::strchr(mode, '+') != nullptr;
     switch (mode[0]) {
-    case 'w': return (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
-    case 'a': return (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
-    default: return plus ? O_RDWR : O_RDONLY;
+    case 'w':
+        return (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+    case 'a':
+        return (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+    default:
+        return plus ? O_RDWR : O_RDONLY;
     }
 }
 
@@ -538,8 +541,8 @@ int CTrcWriteSysInfo(DpTrcHdl hdl, int release, int patchLevel, int patchNo, int
     return 0;
 }
 
-int CTrcWriteSysInfoNoProfile(DpTrcHdl hdl, int release, int patchLevel, int patchNo, int intNo,
-                              const char* sysNo, const char* sysId)
+int CTrcWriteSysInfoNoProfile(DpTrcHdl hdl, int release, int patchLevel, int patchNo, int intNo, const char* sysNo,
+                              const char* sysId)
 {
     return CTrcWriteSysInfo(hdl, release, patchLevel, patchNo, intNo, sysNo, sysId, nullptr);
 }

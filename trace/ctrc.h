@@ -41,8 +41,8 @@ int CTrcClose(DpTrcHdl hdl);
 int CTrcResetFile(DpTrcHdl hdl);
 int CTrcWriteSysInfo(DpTrcHdl hdl, int release, int patchLevel, int patchNo, int intNo, const char* sysNo,
                      const char* sysId, const char* profile);
-int CTrcWriteSysInfoNoProfile(DpTrcHdl hdl, int release, int patchLevel, int patchNo, int intNo,
-                              const char* sysNo, const char* sysId);
+int CTrcWriteSysInfoNoProfile(DpTrcHdl hdl, int release, int patchLevel, int patchNo, int intNo, const char* sysNo,
+                              const char* sysId);
 int CTrcWriteSysInfoShort(DpTrcHdl hdl, int release, int patchLevel, int patchNo, int intNo);
 void CTrcSetDepthAll(int depth);
 void CTrcAddDepthAll(int amount);

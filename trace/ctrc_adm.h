@@ -7,14 +7,14 @@
 #include "trace/dptrc.h"
 
 constexpr int CTRC_MAX_COMPS = 2000;
-constexpr size_t DPTRC_LINE = 8192;  // characters of the shared line buffer
+constexpr size_t DPTRC_LINE = 8192;                     // characters of the shared line buffer
 constexpr time_t CTRC_UNSET = static_cast<time_t>(-1);  // all bits set
 
 struct CTrcAdm {
     FILE* stream;
     int level;
-    time_t lastStamp;      // second of the last stamp
-    time_t lastFineSec;    // second and microsecond of the last fine stamp
+    time_t lastStamp;    // second of the last stamp
+    time_t lastFineSec;  // second and microsecond of the last fine stamp
     long lastFineUsec;
     time_t lastSizeCheck;  // time of the last file-size check
 };
@@ -36,11 +36,11 @@ extern bool ctrc_thr_filter;  // per-record level filter
 // What a handle stands for.
 struct CTrcResolved {
     FILE* stream;
-    char letter;      // 0 for a stream handle
+    char letter;  // 0 for a stream handle
     int level;
     int depth;
-    CTrcAdm* adm;     // null for a stream handle
-    CTrcComp* comp;   // null for a stream handle
+    CTrcAdm* adm;    // null for a stream handle
+    CTrcComp* comp;  // null for a stream handle
 };
 
 // False (after reporting it) for a handle inside the table but past its used

@@ -28,18 +28,18 @@ typedef void (*DpTrcSizeHook)(DpTrcHdl hdl, int64_t size);
 typedef void (*DpTrcPatternFunc)(DpTrcHdl hdl, const char* pattern);
 
 // ---- exported state --------------------------------------------------------
-extern int32_t ct_level;        // process trace level (0)
-extern DpTrcHdl tf;             // default trace handle (null)
-extern int32_t EntLev;          // entry level of plain component lines (2)
-extern char savloc[32];         // location of the next line, "%-12.12s%d"
+extern int32_t ct_level;             // process trace level (0)
+extern DpTrcHdl tf;                  // default trace handle (null)
+extern int32_t EntLev;               // entry level of plain component lines (2)
+extern char savloc[32];              // location of the next line, "%-12.12s%d"
 extern DpTrcOutputFunc output_func;  // when set, all output goes here
 extern void* output_info;
-extern FILE* output_stream;     // handed out by CTrcOpen while output_func is set
+extern FILE* output_stream;  // handed out by CTrcOpen while output_func is set
 extern DpTrcContextInfoFunc contextinfo_hook_func;
 extern void* contextinfo_hook_ctx;
 extern uint8_t dpTrcHidingActive;  // mask confidential bytes in hex dumps (1)
-extern int32_t ct_log_level;    // level of "***LOG" lines (3)
-extern int32_t ct_time_res;     // 1: a stamp per second; n > 1: per 1/n s; <= 0: none
+extern int32_t ct_log_level;       // level of "***LOG" lines (3)
+extern int32_t ct_time_res;        // 1: a stamp per second; n > 1: per 1/n s; <= 0: none
 
 // ---- lock and location -----------------------------------------------------
 void DpTrcLockAcquire();
@@ -84,8 +84,8 @@ void DpTrcIErrWarn(DpTrcHdl hdl, int enc, int flags, const char* fmt, va_list ap
 void DpTrcIErrno(DpTrcHdl hdl, int enc, int flags, const char* fmt, va_list ap);
 
 #define KOV_TRC_FMT(a, b) __attribute__((format(printf, a, b)))
-#define KOV_TRC_WRITER(name)                                                   \
-    void name(DpTrcHdl hdl, const char* fmt, ...) KOV_TRC_FMT(2, 3);           \
+#define KOV_TRC_WRITER(name) \
+    void name(DpTrcHdl hdl, const char* fmt, ...) KOV_TRC_FMT(2, 3); \
     void name##V(DpTrcHdl hdl, const char* fmt, va_list ap) KOV_TRC_FMT(2, 0);
 // plain lines: encoding 2 with flags 3, 1, 2, 0; encoding 1 likewise
 KOV_TRC_WRITER(DpTrc)
@@ -123,8 +123,7 @@ void DpTrcErrnoText(DpTrcHdl hdl);
 
 // ---- "***LOG" lines and system-log records ----------------------------------
 void DpTrcLog(DpTrcHdl hdl, const char* id, const char* fmt, ...) KOV_TRC_FMT(3, 4);
-void DpTrcLogParam(const char* id, const char* text1, const char* text2, const char* fmt, ...)
-    KOV_TRC_FMT(4, 5);
+void DpTrcLogParam(const char* id, const char* text1, const char* text2, const char* fmt, ...) KOV_TRC_FMT(4, 5);
 void DpTrcLogText(const char* id, const char* fmt, ...) KOV_TRC_FMT(2, 3);
 
 // A system-log record: blank-padded fields, no terminators.
@@ -138,11 +137,9 @@ struct DpTrcSysLogRec {
 typedef void (*DpTrcSysLogEntryHook)(const char* id, const char* text);
 typedef void (*DpTrcSysLogWriteHook)(int kind, const char* id, const DpTrcSysLogRec* rec);
 typedef void (*DpTrcSysLogCopyHook)(char* dst, const char* src, int len);
-void DpTrcSetSysLogHooks(DpTrcSysLogEntryHook entry, DpTrcSysLogWriteHook write,
-                         DpTrcSysLogCopyHook copy);
+void DpTrcSetSysLogHooks(DpTrcSysLogEntryHook entry, DpTrcSysLogWriteHook write, DpTrcSysLogCopyHook copy);
 void DpTrcSysLogCall(const char* id, const char* text);
 void DpTrcSysLogHdl(DpTrcHdl hdl, const char* id, const char* fmt, ...) KOV_TRC_FMT(3, 4);
 void DpTrcSysLogMsg(const char* id, const char* fmt, ...) KOV_TRC_FMT(2, 3);
-void DpTrcSysLog(const char* id, const char* arg1, const char* arg2, const char* fmt, ...)
-    KOV_TRC_FMT(4, 5);
+void DpTrcSysLog(const char* id, const char* arg1, const char* arg2, const char* fmt, ...) KOV_TRC_FMT(4, 5);
 #undef KOV_TRC_FMT

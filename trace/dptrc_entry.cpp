@@ -5,17 +5,17 @@
 #include "nls/kovstr.h"
 #include "trace/ctrc_adm.h"
 
-#define KOV_TRC_ENTRY(name, core, enc, flags)                  \
-    void name##V(DpTrcHdl hdl, const char* fmt, va_list ap)    \
-    {                                                          \
-        core(hdl, enc, flags, fmt, ap);                        \
-    }                                                          \
-    void name(DpTrcHdl hdl, const char* fmt, ...)              \
-    {                                                          \
-        va_list ap;                                            \
-        va_start(ap, fmt);                                     \
-        core(hdl, enc, flags, fmt, ap);                        \
-        va_end(ap);                                            \
+#define KOV_TRC_ENTRY(name, core, enc, flags) \
+    void name##V(DpTrcHdl hdl, const char* fmt, va_list ap) \
+    { \
+        core(hdl, enc, flags, fmt, ap); \
+    } \
+    void name(DpTrcHdl hdl, const char* fmt, ...) \
+    { \
+        va_list ap; \
+        va_start(ap, fmt); \
+        core(hdl, enc, flags, fmt, ap); \
+        va_end(ap); \
     }
 
 KOV_TRC_ENTRY(DpTrc, DpTrcIPlain, 2, 3)

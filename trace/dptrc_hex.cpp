@@ -48,10 +48,14 @@ void ResetMask()
 DpTrcHexConv Conv(int mode)
 {
     switch (mode) {
-    case 0: return PrEcho;
-    case 1: return PrToAscii;
-    case 2: return PrToEbcdic;
-    default: return nullptr;
+    case 0:
+        return PrEcho;
+    case 1:
+        return PrToAscii;
+    case 2:
+        return PrToEbcdic;
+    default:
+        return nullptr;
     }
 }
 
@@ -88,8 +92,8 @@ const char* DpTrcHexPtr(const void* p)
     return buf;
 }
 
-void DpTrcHexLine(char* buffer, const void* address, int start, int lineIndex, int offset, const void* data,
-                  int length, int lineCount, int lastIndex, DpTrcHexConv conv, int rawLimit, int reset)
+void DpTrcHexLine(char* buffer, const void* address, int start, int lineIndex, int offset, const void* data, int length,
+                  int lineCount, int lastIndex, DpTrcHexConv conv, int rawLimit, int reset)
 {
     const auto* d = static_cast<const unsigned char*>(data);
     if (reset)
@@ -102,9 +106,8 @@ void DpTrcHexLine(char* buffer, const void* address, int start, int lineIndex, i
         exists[k] = (lineIndex != lineCount - 1 || k <= lastIndex) && i < len;
         masked[k] = false;
         if (exists[k] && dpTrcHidingActive) {
-            if (!g_inRegion &&
-                ((len > 9 && i < len - 9 && std::memcmp(d + i, "SID:ANON:", 9) == 0) ||
-                 (len >= 14 && i < len - 13 && std::memcmp(d + i, "SID%3aANON%3a", 13) == 0))) {
+            if (!g_inRegion && ((len > 9 && i < len - 9 && std::memcmp(d + i, "SID:ANON:", 9) == 0) ||
+                                (len >= 14 && i < len - 13 && std::memcmp(d + i, "SID%3aANON%3a", 13) == 0))) {
                 g_inRegion = true;
                 g_regionStart = i;
                 g_regionEnd = kUnknown;
@@ -147,8 +150,7 @@ void DpTrcHexLine(char* buffer, const void* address, int start, int lineIndex, i
     buffer[n] = '\0';
 }
 
-void DpTrcHexDump(DpTrcHdl hdl, const char* title, const void* data, int length, int mode, int printFlag,
-                  int rawLimit)
+void DpTrcHexDump(DpTrcHdl hdl, const char* title, const void* data, int length, int mode, int printFlag, int rawLimit)
 {
     const DpTrcHexConv conv = Conv(mode);
     if (!data || length <= 0 || !conv || !printFlag)

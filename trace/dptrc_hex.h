@@ -16,13 +16,12 @@ typedef unsigned char (*DpTrcHexConv)(unsigned char c);
 // mode 0 bytes as they are, 1 EBCDIC shown as ASCII, 2 ASCII as EBCDIC;
 // nothing is written without printFlag.  Bytes below rawLimit are shown
 // unconverted.
-void DpTrcHexDump(DpTrcHdl hdl, const char* title, const void* data, int length, int mode, int printFlag,
-                  int rawLimit);
+void DpTrcHexDump(DpTrcHdl hdl, const char* title, const void* data, int length, int mode, int printFlag, int rawLimit);
 void DpTrcHexDumpShort(DpTrcHdl hdl, const char* title, const void* data, int length, int mode);
 // Formats line lineIndex (of lineCount; bytes start .. start + 15 of data)
 // into buffer (at least 100 bytes).
-void DpTrcHexLine(char* buffer, const void* address, int start, int lineIndex, int offset, const void* data,
-                  int length, int lineCount, int lastIndex, DpTrcHexConv conv, int rawLimit, int reset);
+void DpTrcHexLine(char* buffer, const void* address, int start, int lineIndex, int offset, const void* data, int length,
+                  int lineCount, int lastIndex, DpTrcHexConv conv, int rawLimit, int reset);
 const char* DpTrcHexPtr(const void* p);
 // Dumps a message whose first 80 bytes are a message header (headerFlag 1),
 // with the known confidential header and body fields shown as "X".

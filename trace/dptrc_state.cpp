@@ -82,8 +82,8 @@ int CTrcSetOutputFunc(DpTrcOutputFunc func, void* info)
 int CTrcSetInfoOutputFunc(DpTrcContextInfoFunc func, void* ctx, int option)
 {
     if (option != 0) {
-        CTrcMsg(ctrc_default_file ? ctrc_default_file : stderr,
-                "CTrcSetInfoOutputFunc: option %d not supported.\n", option);
+        CTrcMsg(ctrc_default_file ? ctrc_default_file : stderr, "CTrcSetInfoOutputFunc: option %d not supported.\n",
+                option);
         return 1;
     }
     contextinfo_hook_func = func;
@@ -211,7 +211,8 @@ void CTrcMsg(FILE* f, const char* fmt, ...)
     va_start(ap, fmt);
     if (output_func) {
         const int32_t n = vsnprintfTruncR(g_msg, sizeof g_msg, fmt, ap);
-        output_func(g_msg, n < static_cast<int32_t>(sizeof g_msg) ? n : static_cast<int32_t>(strnlenR(g_msg, sizeof g_msg)),
+        output_func(g_msg,
+                    n < static_cast<int32_t>(sizeof g_msg) ? n : static_cast<int32_t>(strnlenR(g_msg, sizeof g_msg)),
                     output_info);
     } else {
         FILE* s = f ? f : stderr;

@@ -65,8 +65,8 @@ bool FormatAt(size_t* pos, int enc, const char* fmt, va_list ap, FILE* f, bool* 
     }
 #pragma GCC diagnostic pop
     if (n < 0) {
-        CTrcMsg(f, "*** ERROR => %s err, errno=%d [%s %d]\n", enc == 1 ? "vsnprintf" : "vsnprintfU", errno,
-                "dptrc", __LINE__);
+        CTrcMsg(f, "*** ERROR => %s err, errno=%d [%s %d]\n", enc == 1 ? "vsnprintf" : "vsnprintfU", errno, "dptrc",
+                __LINE__);
         g_line[*pos] = '\0';
         return false;
     }
@@ -332,7 +332,7 @@ size_t DpTrcFormatCut(const char* fmt, size_t max)
         }
         if (!fmt[j])
             return i < max ? i : max;  // a conversion left open by the format itself
-        ++j;                         // the conversion character
+        ++j;                           // the conversion character
         if (j > max)
             return i;
         i = j;

@@ -120,13 +120,12 @@ const char* ErrGetFld(int field)
 
 int ErrIGet(char lang, const char** component, const char** version, const char** module, const char** line,
             const char** error, const char** rc, const char** detail, const char** syscall, const char** err,
-            const char** location, const char** time, const char** release, const char** errText,
-            const char** counter, const char** descrMsgNo, const char** descrVargs, const char** detailMsgNo,
-            const char** detailVargs)
+            const char** location, const char** time, const char** release, const char** errText, const char** counter,
+            const char** descrMsgNo, const char** descrVargs, const char** detailMsgNo, const char** detailVargs)
 {
     // Out pointer per field number 2..19.
-    const char** out[ERR_FIELDS] = {nullptr, nullptr, error,    rc,        component, release,     version,
-                                    module,  line,    detail,   time,      syscall,   err,         errText,
+    const char** out[ERR_FIELDS] = {nullptr, nullptr,  error,      rc,         component,   release,     version,
+                                    module,  line,     detail,     time,       syscall,     err,         errText,
                                     counter, location, descrMsgNo, descrVargs, detailMsgNo, detailVargs, nullptr};
     for (const char** p : out)
         if (p)
@@ -168,27 +167,25 @@ int ErrGetLang(char lang, const char** component, const char** version, const ch
                const char** location, const char** time, const char** release, const char** errText,
                const char** counter)
 {
-    return ErrIGet(lang, component, version, module, line, error, rc, detail, syscall, err, location, time,
-                   release, errText, counter, nullptr, nullptr, nullptr, nullptr);
+    return ErrIGet(lang, component, version, module, line, error, rc, detail, syscall, err, location, time, release,
+                   errText, counter, nullptr, nullptr, nullptr, nullptr);
 }
 
-int ErrGet(const char** component, const char** version, const char** module, const char** line,
-           const char** error, const char** rc, const char** detail, const char** syscall, const char** err,
-           const char** location, const char** time, const char** release, const char** errText,
-           const char** counter)
+int ErrGet(const char** component, const char** version, const char** module, const char** line, const char** error,
+           const char** rc, const char** detail, const char** syscall, const char** err, const char** location,
+           const char** time, const char** release, const char** errText, const char** counter)
 {
-    return ErrIGet(' ', component, version, module, line, error, rc, detail, syscall, err, location, time,
-                   release, errText, counter, nullptr, nullptr, nullptr, nullptr);
+    return ErrIGet(' ', component, version, module, line, error, rc, detail, syscall, err, location, time, release,
+                   errText, counter, nullptr, nullptr, nullptr, nullptr);
 }
 
-int ErrGetAll(const char** component, const char** version, const char** module, const char** line,
-              const char** error, const char** rc, const char** detail, const char** syscall, const char** err,
-              const char** location, const char** time, const char** release, const char** errText,
-              const char** counter, const char** descrMsgNo, const char** descrVargs, const char** detailMsgNo,
-              const char** detailVargs)
+int ErrGetAll(const char** component, const char** version, const char** module, const char** line, const char** error,
+              const char** rc, const char** detail, const char** syscall, const char** err, const char** location,
+              const char** time, const char** release, const char** errText, const char** counter,
+              const char** descrMsgNo, const char** descrVargs, const char** detailMsgNo, const char** detailVargs)
 {
-    return ErrIGet(' ', component, version, module, line, error, rc, detail, syscall, err, location, time,
-                   release, errText, counter, descrMsgNo, descrVargs, detailMsgNo, detailVargs);
+    return ErrIGet(' ', component, version, module, line, error, rc, detail, syscall, err, location, time, release,
+                   errText, counter, descrMsgNo, descrVargs, detailMsgNo, detailVargs);
 }
 
 const char* ErrGetFldLang(int field, char lang)
@@ -196,8 +193,8 @@ const char* ErrGetFldLang(int field, char lang)
     const char* v[ERR_FIELDS] = {};
     if (field < 2 || field > 15)
         return "";
-    if (ErrGetLang(lang, &v[4], &v[6], &v[7], &v[8], &v[2], &v[3], &v[9], &v[11], &v[12], &v[15], &v[10], &v[5],
-                   &v[13], &v[14]) != 0)
+    if (ErrGetLang(lang, &v[4], &v[6], &v[7], &v[8], &v[2], &v[3], &v[9], &v[11], &v[12], &v[15], &v[10], &v[5], &v[13],
+                   &v[14]) != 0)
         return "";
     return v[field] ? v[field] : "";
 }

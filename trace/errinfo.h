@@ -36,9 +36,8 @@ int ErrSetSys(const char* component, int version, const char* module, int line, 
               const char* descr, int rc, const char* detail, const char* syscall, int err, ...);
 // Builds the record from finished texts (null module and syscall are empty).
 int ErrISetSys(const char* component, int version, const char* module, int line, unsigned char logFlag,
-               const char* descr, int rc, const char* detail, const char* syscall, int err,
-               const char* descrMsgNo, const char* descrVargs, const char* detailMsgNo,
-               const char* detailVargs);
+               const char* descr, int rc, const char* detail, const char* syscall, int err, const char* descrMsgNo,
+               const char* descrVargs, const char* detailMsgNo, const char* detailVargs);
 int ErrClear();
 int ErrIsSet();
 int ErrSetLocation(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -60,23 +59,20 @@ const char* ErrGetFld(int field);
 // (the classic 14), then DESCR MSG NO, DESCR VARGS, DETAIL MSG NO, DETAIL
 // VARGS.  A language other than a blank looks the texts up (ErrGetTxt).
 int ErrIGet(char lang, const char** component, const char** version, const char** module, const char** line,
-            const char** error, const char** rc, const char** detail, const char** syscall,
-            const char** err, const char** location, const char** time, const char** release,
-            const char** errText, const char** counter, const char** descrMsgNo, const char** descrVargs,
-            const char** detailMsgNo, const char** detailVargs);
-int ErrGetLang(char lang, const char** component, const char** version, const char** module,
-               const char** line, const char** error, const char** rc, const char** detail,
-               const char** syscall, const char** err, const char** location, const char** time,
-               const char** release, const char** errText, const char** counter);
-int ErrGet(const char** component, const char** version, const char** module, const char** line,
-           const char** error, const char** rc, const char** detail, const char** syscall, const char** err,
-           const char** location, const char** time, const char** release, const char** errText,
-           const char** counter);
-int ErrGetAll(const char** component, const char** version, const char** module, const char** line,
-              const char** error, const char** rc, const char** detail, const char** syscall,
-              const char** err, const char** location, const char** time, const char** release,
-              const char** errText, const char** counter, const char** descrMsgNo, const char** descrVargs,
-              const char** detailMsgNo, const char** detailVargs);
+            const char** error, const char** rc, const char** detail, const char** syscall, const char** err,
+            const char** location, const char** time, const char** release, const char** errText, const char** counter,
+            const char** descrMsgNo, const char** descrVargs, const char** detailMsgNo, const char** detailVargs);
+int ErrGetLang(char lang, const char** component, const char** version, const char** module, const char** line,
+               const char** error, const char** rc, const char** detail, const char** syscall, const char** err,
+               const char** location, const char** time, const char** release, const char** errText,
+               const char** counter);
+int ErrGet(const char** component, const char** version, const char** module, const char** line, const char** error,
+           const char** rc, const char** detail, const char** syscall, const char** err, const char** location,
+           const char** time, const char** release, const char** errText, const char** counter);
+int ErrGetAll(const char** component, const char** version, const char** module, const char** line, const char** error,
+              const char** rc, const char** detail, const char** syscall, const char** err, const char** location,
+              const char** time, const char** release, const char** errText, const char** counter,
+              const char** descrMsgNo, const char** descrVargs, const char** detailMsgNo, const char** detailVargs);
 const char* ErrGetFldLang(int field, char lang);
 // Fields 2 and 9: (template, arguments); 3 and 14: int; 12: int; 4-8, 11,
 // 13, 17, 19: text; 15, 16, 18: (format, arguments).

@@ -8,9 +8,9 @@
 constexpr int ERR_PRINT_SIZE = 683;
 constexpr int ERR_TEXT_SIZE = 500;  // buffers of formatted texts
 
-extern char* err_record;      // ERR_MAX_RECORD bytes once allocated
-extern char* err_print;       // ERR_PRINT_SIZE bytes
-extern uint32_t err_length;   // 0: no record
+extern char* err_record;     // ERR_MAX_RECORD bytes once allocated
+extern char* err_print;      // ERR_PRINT_SIZE bytes
+extern uint32_t err_length;  // 0: no record
 extern int32_t err_counter;
 extern uint16_t err_msgno_len;
 
@@ -30,5 +30,5 @@ void ErrVargsFormatN(char* out, size_t size, const char* fmt);
 // Formats into buf (size bytes) cut at size - 1 characters.
 void ErrFormatText(char* buf, size_t size, const char* fmt, va_list ap);
 // Message-text lookup of ErrIGet for the requested ERROR and DETAIL texts.
-void ErrLookupTexts(char lang, const char** error, const char** detail, const char* descrNo,
-                    const char* descrVargs, const char* detailNo, const char* detailVargs);
+void ErrLookupTexts(char lang, const char** error, const char** detail, const char* descrNo, const char* descrVargs,
+                    const char* detailNo, const char* detailVargs);

@@ -104,8 +104,8 @@ void LookupOne(char lang, const char* no, const char* vargs, char** merged, cons
 
 }  // namespace
 
-void ErrLookupTexts(char lang, const char** error, const char** detail, const char* descrNo,
-                    const char* descrVargs, const char* detailNo, const char* detailVargs)
+void ErrLookupTexts(char lang, const char** error, const char** detail, const char* descrNo, const char* descrVargs,
+                    const char* detailNo, const char* detailVargs)
 {
     if (error && *descrNo)
         LookupOne(lang, descrNo, descrVargs, &g_mergedError, error);

@@ -161,10 +161,9 @@ const char* ErrIFormat(char lang)
     char* out = err_print;
     const size_t size = ERR_PRINT_SIZE;
     out[0] = '\0';
-    const char *comp = "", *ver = "", *mod = "", *line = "", *error = "", *rc = "", *detail = "", *sys = "",
-               *err = "", *loc = "", *time = "", *rel = "", *errText = "", *counter = "";
-    ErrGetLang(lang, &comp, &ver, &mod, &line, &error, &rc, &detail, &sys, &err, &loc, &time, &rel, &errText,
-               &counter);
+    const char *comp = "", *ver = "", *mod = "", *line = "", *error = "", *rc = "", *detail = "", *sys = "", *err = "",
+               *loc = "", *time = "", *rel = "", *errText = "", *counter = "";
+    ErrGetLang(lang, &comp, &ver, &mod, &line, &error, &rc, &detail, &sys, &err, &loc, &time, &rel, &errText, &counter);
     size_t len = 0;
     auto strip = [&]() {
         len = std::strlen(out);

@@ -20,8 +20,8 @@ namespace {
 
 const char kEye[] = "*ERR*";
 const char kRelease[] = "720";
-constexpr size_t kTemplate = 500;           // a template is cut at 499 characters
-constexpr size_t kSpecs = 3 * kTemplate;    // specification list of one template
+constexpr size_t kTemplate = 500;         // a template is cut at 499 characters
+constexpr size_t kSpecs = 3 * kTemplate;  // specification list of one template
 char* g_location = nullptr;
 
 // The specification lists of both templates as one format.
@@ -94,8 +94,8 @@ int SetFromTemplates(const char* component, int version, const char* module, int
         if (!*tNo)
             tVargs = "";
     }
-    const int rcSet = ErrISetSys(component, version, module, line, logFlag, dText, rc, tText, syscall, err, dNo,
-                                 dVargs, tNo, tVargs);
+    const int rcSet = ErrISetSys(component, version, module, line, logFlag, dText, rc, tText, syscall, err, dNo, dVargs,
+                                 tNo, tVargs);
     std::free(vargs);
     std::free(texts);
     return rcSet;
@@ -216,8 +216,7 @@ int ErrSet(const char* component, int version, const char* module, int line, con
 {
     va_list ap;
     va_start(ap, detail);
-    const int r = SetFromTemplates(component, version, module, line, 0, descr, rc, detail, nullptr, 0, false,
-                                   2000, ap);
+    const int r = SetFromTemplates(component, version, module, line, 0, descr, rc, detail, nullptr, 0, false, 2000, ap);
     va_end(ap);
     return r;
 }
@@ -227,15 +226,15 @@ int ErrSetSys(const char* component, int version, const char* module, int line, 
 {
     va_list ap;
     va_start(ap, err);
-    const int r = SetFromTemplates(component, version, module, line, logFlag, descr, rc, detail, syscall, err,
-                                   true, 500, ap);
+    const int r = SetFromTemplates(component, version, module, line, logFlag, descr, rc, detail, syscall, err, true,
+                                   500, ap);
     va_end(ap);
     return r;
 }
 
 int ErrISetSys(const char* component, int version, const char* module, int line, unsigned char logFlag,
-               const char* descr, int rc, const char* detail, const char* syscall, int err,
-               const char* descrMsgNo, const char* descrVargs, const char* detailMsgNo, const char* detailVargs)
+               const char* descr, int rc, const char* detail, const char* syscall, int err, const char* descrMsgNo,
+               const char* descrVargs, const char* detailMsgNo, const char* detailVargs)
 {
     if (!ErrEnsureBuffers())
         return -5;
@@ -291,10 +290,10 @@ int ErrISetSys(const char* component, int version, const char* module, int line,
         if (ct_level >= 1) {
             ErrTraceErr(__LINE__, "ErrISetSys: error info too large");
             static const int kOrder[] = {15, 2, 10, 5, 4, 6, 3, 7, 8, 9, 11, 12, 13, 16, 17, 18, 19, 14};
-            static const char* const kLabel[] = {"", "", "ERROR", "RC", "COMPONENT", "RELEASE", "VERSION",
-                                                 "MODULE", "LINE", "DETAIL", "TIME", "SYSTEM CALL", "ERRNO",
-                                                 "ERRNO TEXT", "COUNTER", "LOCATION", "DESCR MSG NO",
-                                                 "DESCR VARGS", "DETAIL MSG NO", "DETAIL VARGS"};
+            static const char* const kLabel[] = {
+                "",        "",         "ERROR",        "RC",          "COMPONENT",     "RELEASE",     "VERSION",
+                "MODULE",  "LINE",     "DETAIL",       "TIME",        "SYSTEM CALL",   "ERRNO",       "ERRNO TEXT",
+                "COUNTER", "LOCATION", "DESCR MSG NO", "DESCR VARGS", "DETAIL MSG NO", "DETAIL VARGS"};
             DpTrcLockAcquire();
             EntLev = 1;
             DpTrc(tf, "%s\n", when);

@@ -18,26 +18,26 @@ constexpr int NLSUI_TRACE_HIGH = 16;
 extern int nlsui_trace_level;  // initially low
 
 struct IcuLibInfo {
-  const char* compiledVersion;  // "3.4"
-  const char* requiredVersion;  // "3.4"
-  const char* commonLib;        // "libicuuc.so.34"
-  const char* dataLib;          // "libicudata.so.34"
-  const char* i18nLib;          // "libicui18n.so.34"
+    const char* compiledVersion;  // "3.4"
+    const char* requiredVersion;  // "3.4"
+    const char* commonLib;        // "libicuuc.so.34"
+    const char* dataLib;          // "libicudata.so.34"
+    const char* i18nLib;          // "libicui18n.so.34"
 };
 const IcuLibInfo* nlsui_icuLibInfo();
 
 // The function groups, in load order.
 enum NlsuiIcuGroup {
-  NLSUI_ICU_GENERAL,
-  NLSUI_ICU_BIDI,
-  NLSUI_ICU_SHAPING,
-  NLSUI_ICU_NORMALIZATION,
-  NLSUI_ICU_BREAK,
-  NLSUI_ICU_IDNA,
-  NLSUI_ICU_COLLATION,
-  NLSUI_ICU_TRANSLITERATION,
-  NLSUI_ICU_CALENDAR,
-  NLSUI_ICU_GROUPS
+    NLSUI_ICU_GENERAL,
+    NLSUI_ICU_BIDI,
+    NLSUI_ICU_SHAPING,
+    NLSUI_ICU_NORMALIZATION,
+    NLSUI_ICU_BREAK,
+    NLSUI_ICU_IDNA,
+    NLSUI_ICU_COLLATION,
+    NLSUI_ICU_TRANSLITERATION,
+    NLSUI_ICU_CALENDAR,
+    NLSUI_ICU_GROUPS
 };
 // The group's table of resolved functions (null slots until loaded) and its
 // length; the symbol names without their "_3_4" suffix.

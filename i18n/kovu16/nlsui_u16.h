@@ -55,7 +55,7 @@ constexpr size_t MAX_PARAM_NUMBER = 64;
 KOV_UTF16** nlsui_argvU16(int argc, char** argv);
 KOV_UTF16** nlsui_environU16();
 KOV_UTF16** nlsui_convArrayU16(int n, char** vec, int mode);  // mode 0 arguments, 1 environment
-int nlsui_freeStrArray(KOV_UTF16** array);                     // 1
+int nlsui_freeStrArray(KOV_UTF16** array);                    // 1
 // The arguments joined by blanks, at most 256 characters, bytes of 0x80 and
 // above shown as '#'; kept as the library's command-line text and returned.
 char* nlsui_argv2cmdline(int argc, char** argv);
@@ -65,8 +65,8 @@ char* nlsui_ecvt(int n, int* position, int* sign, double value);
 
 // ---- file system, directories, processes ---------------------------------------------
 struct direntU16 {
-  ino64_t d_ino;
-  KOV_UTF16 d_name[MAX_PATH_LN];
+    ino64_t d_ino;
+    KOV_UTF16 d_name[MAX_PATH_LN];
 };
 
 KOV_UTF16* getcwdU16(KOV_UTF16* buf, size_t size);
@@ -113,26 +113,26 @@ int xdr_stringU16(struct __rpc_xdr* xdrs, KOV_UTF16** str, unsigned int maxsize)
 
 // ---- name services -------------------------------------------------------------------------
 struct serventU16 {
-  KOV_UTF16* s_name;
-  KOV_UTF16** s_aliases;
-  int s_port;
-  KOV_UTF16* s_proto;
+    KOV_UTF16* s_name;
+    KOV_UTF16** s_aliases;
+    int s_port;
+    KOV_UTF16* s_proto;
 };
 struct hostentU16 {
-  KOV_UTF16* h_name;
-  KOV_UTF16** h_aliases;
-  int h_addrtype;
-  int h_length;
-  char** h_addr_list;
+    KOV_UTF16* h_name;
+    KOV_UTF16** h_aliases;
+    int h_addrtype;
+    int h_length;
+    char** h_addr_list;
 };
 struct passwdU16 {
-  KOV_UTF16* pw_name;
-  KOV_UTF16* pw_passwd;
-  uid_t pw_uid;
-  gid_t pw_gid;
-  KOV_UTF16* pw_gecos;
-  KOV_UTF16* pw_dir;
-  KOV_UTF16* pw_shell;
+    KOV_UTF16* pw_name;
+    KOV_UTF16* pw_passwd;
+    uid_t pw_uid;
+    gid_t pw_gid;
+    KOV_UTF16* pw_gecos;
+    KOV_UTF16* pw_dir;
+    KOV_UTF16* pw_shell;
 };
 serventU16* getservbyportU16(int port, const KOV_UTF16* proto);
 serventU16* getservbynameU16(const KOV_UTF16* name, const KOV_UTF16* proto);

@@ -10,7 +10,7 @@
 int isalnumU16(int c);
 int isalphaU16(int c);
 int islowerU16(int c);
-int isprintU16(int c);   // blank included
+int isprintU16(int c);  // blank included
 int isupperU16(int c);
 int isgraphU16(int c);   // printable but not the blank
 int ispunctU16(int c);   // printable, not alphanumeric, not the blank

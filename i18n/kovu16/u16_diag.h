@@ -47,9 +47,9 @@ void u16_dumpString(const char* text);  // at most its first 80 bytes
 
 // What the stream decoder consumed for its last character.
 struct U16DecodeRecord {
-  int nbytes;               // 1 to 4 (0: nothing recorded)
-  unsigned char bytes[4];
-  int status;               // 84 (EILSEQ) or 0
+    int nbytes;  // 1 to 4 (0: nothing recorded)
+    unsigned char bytes[4];
+    int status;  // 84 (EILSEQ) or 0
 };
 
 // The offending bytes, "Characters previously read:" and the last 80 units
@@ -70,8 +70,7 @@ void u16_reportOutOfMemory(const char* function, const char* source, int line);
 void u16_reportInvalidInput(const char* function, const char* source, int line);
 // Frames "<prefix> \"<name>\" (fileno 0x<n>)", the name shortened to its last
 // 80 characters after "...".
-void u16_reportFileName(const char* name, int fileno, const char* prefix, const char* source,
-                        int line);
+void u16_reportFileName(const char* name, int fileno, const char* prefix, const char* source, int line);
 
 // The library's version string.
 const char* u16_versionString();

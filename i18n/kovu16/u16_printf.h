@@ -22,11 +22,10 @@
 constexpr size_t U16_UNBOUNDED = static_cast<size_t>(-1);
 
 // stream null: output into buffer, *size units (terminator included).
-int32_t vvfprintfU16(FILE* stream, KOV_UTF16* buffer, const size_t* size, const KOV_UTF16* format,
-                     va_list ap);
+int32_t vvfprintfU16(FILE* stream, KOV_UTF16* buffer, const size_t* size, const KOV_UTF16* format, va_list ap);
 // The same with an argument that is ignored.
-int32_t vvfprintfU16x(FILE* stream, KOV_UTF16* buffer, const size_t* size, const KOV_UTF16* format,
-                      void* ignored, va_list ap);
+int32_t vvfprintfU16x(FILE* stream, KOV_UTF16* buffer, const size_t* size, const KOV_UTF16* format, void* ignored,
+                      va_list ap);
 
 int32_t vsnprintfCountU16(KOV_UTF16* buffer, size_t size, const KOV_UTF16* format, va_list ap);
 int32_t snprintfCountU16(KOV_UTF16* buffer, size_t size, const KOV_UTF16* format, ...);

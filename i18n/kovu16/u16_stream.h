@@ -13,8 +13,8 @@
 #include "i18n/kovu16/u16_str.h"
 
 extern int no_fgetcU_errors;
-extern int no_fgetcU_errors_max;      // 100
-extern int fgetcU_errors_interval;    // 3600 seconds
+extern int no_fgetcU_errors_max;    // 100
+extern int fgetcU_errors_interval;  // 3600 seconds
 extern time_t last_fgetcU_error;
 // Changes each limit that is not negative.
 void u16_setFgetcLimits(int maximum, int interval);
@@ -24,8 +24,7 @@ void u16_setFgetcLimits(int maximum, int interval);
 // receives the bytes written.
 size_t fwriteU16(const KOV_UTF16* units, size_t size, size_t count, FILE* stream, size_t* bytes);
 // The same for a caller that already holds the stream lock.
-size_t fwriteU16_unlocked(const KOV_UTF16* units, size_t size, size_t count, FILE* stream,
-                          size_t* bytes);
+size_t fwriteU16_unlocked(const KOV_UTF16* units, size_t size, size_t count, FILE* stream, size_t* bytes);
 int fputsU16(const KOV_UTF16* s, FILE* stream);  // bytes written, or -1
 int putsU16(const KOV_UTF16* s);                 // with a newline, on stdout
 int fputcU16(KOV_UTF16 unit, FILE* stream);      // the unit, or EOF

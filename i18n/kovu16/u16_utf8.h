@@ -35,8 +35,7 @@ size_t U16nToUtf8n(char* dst, size_t dstsize, const KOV_UTF16* src, size_t count
 // result is 0; else *errcount grows, repl is stored and decoding resumes at
 // the byte after the lead byte.  No room: errno = ERANGE, result 0 (a high
 // surrogate is stored even when its low half does not fit).
-size_t Utf8nToU16nRepl(KOV_UTF16* dst, size_t dstsize, const char* src, size_t count,
-                       size_t* errcount, KOV_UTF16 repl);
+size_t Utf8nToU16nRepl(KOV_UTF16* dst, size_t dstsize, const char* src, size_t count, size_t* errcount, KOV_UTF16 repl);
 
 // Decodes up to and including the terminator, or until max units are stored;
 // the units before the terminator (max when the text filled dst, which is then
@@ -51,20 +50,24 @@ long Utf8ToU16Str(KOV_UTF16* dst, const char* src, size_t max);
 int u16_decodeUtf8(const unsigned char* s, size_t avail, unsigned* cp);
 
 // Encodes one unit; returns the bytes (1 to 3).
-inline int u16_encodeUnit(KOV_UTF16 u, char* out) {
-  if (u < 0x80) {
-    out[0] = static_cast<char>(u);
-    return 1;
-  }
-  if (u < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (u >> 6));
-    out[1] = static_cast<char>(0x80 | (u & 0x3F));
-    return 2;
-  }
-  out[0] = static_cast<char>(0xE0 | (u >> 12));
-  out[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-  out[2] = static_cast<char>(0x80 | (u & 0x3F));
-  return 3;
+inline int u16_encodeUnit(KOV_UTF16 u, char* out)
+{
+    if (u < 0x80) {
+        out[0] = static_cast<char>(u);
+        return 1;
+    }
+    if (u < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (u >> 6));
+        out[1] = static_cast<char>(0x80 | (u & 0x3F));
+        return 2;
+    }
+    out[0] = static_cast<char>(0xE0 | (u >> 12));
+    out[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (u & 0x3F));
+    return 3;
 }
 
-inline size_t u16_encodedLength(KOV_UTF16 u) { return u < 0x80 ? 1 : u < 0x800 ? 2 : 3; }
+inline size_t u16_encodedLength(KOV_UTF16 u)
+{
+    return u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+}

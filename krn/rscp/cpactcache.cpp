@@ -29,8 +29,14 @@ struct Cache {
 };
 Cache g_cache;
 
-bool SameKey(const rscpActKey& a, const rscpActKey& b) { return a.hi == b.hi && a.lo == b.lo; }
-uint32_t GenerationOf(const rscpActKey& k) { return uint32_t(k.lo >> 32); }
+bool SameKey(const rscpActKey& a, const rscpActKey& b)
+{
+    return a.hi == b.hi && a.lo == b.lo;
+}
+uint32_t GenerationOf(const rscpActKey& k)
+{
+    return uint32_t(k.lo >> 32);
+}
 
 // The options a caller sets that the key does not hold.  A cached object is
 // only handed to a caller whose object agrees on them, so that a hit never
@@ -70,8 +76,7 @@ int32_t ReadSize()
         return 0;
     }
     if (n > kMaxEntries) {
-        std::snprintf(text, sizeof text, "profile \"%s\": %ld replaced with %ld", kSizeParameter, n,
-                      long(kMaxEntries));
+        std::snprintf(text, sizeof text, "profile \"%s\": %ld replaced with %ld", kSizeParameter, n, long(kMaxEntries));
         Say(text);
         return kMaxEntries;
     }

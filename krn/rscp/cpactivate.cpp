@@ -22,10 +22,16 @@ uint32_t Err(uint32_t code, uint32_t mask, int32_t line, const char* text, const
     return rscpe__error(code, 'C', mask, kModule, 4, line, text, msgid, arg1, len1, arg2, len2);
 }
 
-bool Same(const char* a, const char* b) { return std::memcmp(a, b, 4) == 0; }
+bool Same(const char* a, const char* b)
+{
+    return std::memcmp(a, b, 4) == 0;
+}
 
 // Methods that need no table of the object's own.
-bool TablelessMethod(int32_t m) { return (m >= 0 && m <= 3) || (m >= 12 && m <= 32) || m == 48 || m == 49; }
+bool TablelessMethod(int32_t m)
+{
+    return (m >= 0 && m <= 3) || (m >= 12 && m <= 32) || m == 48 || m == 49;
+}
 // Methods whose result depends on the language: never cached.
 bool LanguageMethod(int32_t m)
 {
@@ -135,11 +141,17 @@ uint32_t TakeWritePermission(Activation& a)
     return RSCP_OK;
 }
 
-uint32_t TakeWritePermissionFor(void* ctx) { return TakeWritePermission(*static_cast<Activation*>(ctx)); }
+uint32_t TakeWritePermissionFor(void* ctx)
+{
+    return TakeWritePermission(*static_cast<Activation*>(ctx));
+}
 
 // The variant of the object's tables: control codes tried (1), own
 // characters tried (2).
-int32_t Variant(const rscpCObj_t* o) { return (o->ctrlcodes == RSCPCTRL_TRY ? 1 : 0) | (o->ownCh == RSCPOWN_TRY ? 2 : 0); }
+int32_t Variant(const rscpCObj_t* o)
+{
+    return (o->ctrlcodes == RSCPCTRL_TRY ? 1 : 0) | (o->ownCh == RSCPOWN_TRY ? 2 : 0);
+}
 
 // A single-byte pair whose input table can write the target's bytes itself.
 bool ShortcutWanted(const Activation& a)
@@ -218,13 +230,15 @@ uint32_t ChooseMethod(Activation& a, bool* again)
 {
     rscpCObj_t* o = a.o;
     const rscpCpInfo_t* src = rscpFindCodePage(o->use_other_in ? o->used_incode : o->incode);
-    rscpPairKinds k{o->in_major, o->out_major, o->in_minor, o->out_minor, o->in_ambiguous, o->out_ambiguous,
-                    o->do_filter, uint8_t(src != nullptr && (src->flags & 0x10) != 0), o->ctrlcodes};
+    rscpPairKinds k{
+        o->in_major,     o->out_major,     o->in_minor,  o->out_minor,
+        o->in_ambiguous, o->out_ambiguous, o->do_filter, uint8_t(src != nullptr && (src->flags & 0x10) != 0),
+        o->ctrlcodes};
     rscpPairMethod m{};
     if (!rscpMethodOfPair(k, &m)) {
         char text[160], arg[128];
-        std::snprintf(text, sizeof text, "code page '%4.4s'->'%4.4s' unsupported pair %s->%s", o->incode,
-                      o->outcode, rscpNlsKindText(int32_t(o->in_major)), rscpNlsKindText(int32_t(o->out_major)));
+        std::snprintf(text, sizeof text, "code page '%4.4s'->'%4.4s' unsupported pair %s->%s", o->incode, o->outcode,
+                      rscpNlsKindText(int32_t(o->in_major)), rscpNlsKindText(int32_t(o->out_major)));
         std::snprintf(arg, sizeof arg, "%4.4s&%4.4s&%s&%s&", o->incode, o->outcode,
                       rscpNlsKindText(int32_t(o->in_major)), rscpNlsKindText(int32_t(o->out_major)));
         return Err(RSCPENOCONV, a.mask, __LINE__, text, "CPR", arg, -1);
@@ -473,13 +487,13 @@ uint32_t Release(Activation& a)
 uint32_t lookup_convert_tables(rscpCObj_t* o, uint8_t reset, uint8_t input, uint8_t output, uint32_t mask)
 {
     if (mask != RSCP_ALL_ERRORS)
-        std::fprintf(stderr, "rscpc(%d): p_errmask = %lx / h_errmask = %lx ?\n", 16173, static_cast<unsigned long>(mask),
-                     0xFFFFFFFFul);
+        std::fprintf(stderr, "rscpc(%d): p_errmask = %lx / h_errmask = %lx ?\n", 16173,
+                     static_cast<unsigned long>(mask), 0xFFFFFFFFul);
     if (o == nullptr)
         return Err(RSCPEINVAL, mask, __LINE__, "missing converter object address", "F38");
     if (!input && !output)
-        return Err(RSCPEINVAL, mask, __LINE__, "use rscpcpe_code_page_exists", "CP9", "rscpcpe_code_page_exists",
-                   -1, "lookup_convert_tables", -1);
+        return Err(RSCPEINVAL, mask, __LINE__, "use rscpcpe_code_page_exists", "CP9", "rscpcpe_code_page_exists", -1,
+                   "lookup_convert_tables", -1);
     Activation a{o, mask, reset != 0, input != 0, output != 0};
 
     // What a re-activation must not lose: the shift states and the count.
@@ -589,7 +603,10 @@ uint32_t rscpCLoadSideSpace(rscpCObj_t* obj, bool input, const char* cp, uint8_t
     return RSCP_OK;
 }
 
-uint32_t rscpCActivate(rscpCObj_t* obj) { return lookup_convert_tables(obj, 1, 1, 1, RSCP_ALL_ERRORS); }
+uint32_t rscpCActivate(rscpCObj_t* obj)
+{
+    return lookup_convert_tables(obj, 1, 1, 1, RSCP_ALL_ERRORS);
+}
 
 uint32_t rscpCActivateSides(rscpCObj_t* obj, uint8_t reset, uint8_t input, uint8_t output, uint32_t mask)
 {

@@ -9,11 +9,32 @@
 
 // NLS kinds of code pages (the names rscpNlsKindText prints).
 enum : uint32_t {
-    RSCPK_NOT = 0, RSCPK_EUC = 1, RSCPK_JIS = 2, RSCPK_SJIS = 3, RSCPK_TRADICH = 4, RSCPK_GBK = 5,
-    RSCPK_COREA = 6, RSCPK_HK_PUA = 7, RSCPK_HK_U31 = 8, RSCPK_UCS2H = 10, RSCPK_UCS4H = 11, RSCPK_UTF8 = 12,
-    RSCPK_UTF16H = 13, RSCPK_UCS2L = 14, RSCPK_UCS4L = 15, RSCPK_UTF16L = 16, RSCPK_KOV16 = 19,
-    RSCPK_GOF_A = 20, RSCPK_GOF_E = 21, RSCPK_2312_80 = 25, RSCPK_18030 = 29, RSCPK_SJIS_L1 = 30,
-    RSCPK_TRADICH_L1 = 34, RSCPK_SIMPLCH_L1 = 35, RSCPK_COREA_L1 = 36, RSCPK_ASIANUNI = 39
+    RSCPK_NOT = 0,
+    RSCPK_EUC = 1,
+    RSCPK_JIS = 2,
+    RSCPK_SJIS = 3,
+    RSCPK_TRADICH = 4,
+    RSCPK_GBK = 5,
+    RSCPK_COREA = 6,
+    RSCPK_HK_PUA = 7,
+    RSCPK_HK_U31 = 8,
+    RSCPK_UCS2H = 10,
+    RSCPK_UCS4H = 11,
+    RSCPK_UTF8 = 12,
+    RSCPK_UTF16H = 13,
+    RSCPK_UCS2L = 14,
+    RSCPK_UCS4L = 15,
+    RSCPK_UTF16L = 16,
+    RSCPK_KOV16 = 19,
+    RSCPK_GOF_A = 20,
+    RSCPK_GOF_E = 21,
+    RSCPK_2312_80 = 25,
+    RSCPK_18030 = 29,
+    RSCPK_SJIS_L1 = 30,
+    RSCPK_TRADICH_L1 = 34,
+    RSCPK_SIMPLCH_L1 = 35,
+    RSCPK_COREA_L1 = 36,
+    RSCPK_ASIANUNI = 39
 };
 
 // ---- method of a pair ------------------------------------------------------------

@@ -24,12 +24,12 @@ void rscpir__reinit_check();
 
 // Private-use characters of the library and the bytes derived from them.
 struct rscpPua_t {
-    uint32_t frame1intro;       // 0xF8FC
-    uint8_t frame1Bytes[2];     // high byte first
-    uint32_t icon2intro;        // 0xF8FD
+    uint32_t frame1intro;    // 0xF8FC
+    uint8_t frame1Bytes[2];  // high byte first
+    uint32_t icon2intro;     // 0xF8FD
     uint8_t icon2Bytes[2];
-    uint8_t icon2Utf8[3];       // EF A3 BD
-    uint32_t dbcReplacement;    // 0xF8FE
+    uint8_t icon2Utf8[3];         // EF A3 BD
+    uint32_t dbcReplacement;      // 0xF8FE
     uint32_t printcontrol5intro;  // 0xF8FF
 };
 extern rscpPua_t rscpPua;

@@ -8,14 +8,16 @@
 #include "krn/rscp/cpcache.h"
 
 // A parameter through the GetParameter hook; NULL when it has no value.
-inline const char* rscpParam(const char* name) { return rscph_HookTable.GetParameter(name); }
+inline const char* rscpParam(const char* name)
+{
+    return rscph_HookTable.GetParameter(name);
+}
 // The leading decimal number of a text (0 for none), clamped to 32 bits.
 int64_t rscpDecimal(const char* text);
 
 // One line formatted into size bytes (cut to size - 1 characters) and handed
 // to out with its length.
-void rscpvOutLine(rscpeOutputFunc out, size_t size, const char* fmt, va_list ap)
-    __attribute__((format(printf, 3, 0)));
+void rscpvOutLine(rscpeOutputFunc out, size_t size, const char* fmt, va_list ap) __attribute__((format(printf, 3, 0)));
 
 // Error output (function 1) and info output (function 2), formatted.
 void rscpErrorOut(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -35,13 +37,13 @@ void rscpSyslogBlock(char* block64, const char* text53, const char* module8, con
 void rscpCacheBlock(char* block64, uint32_t length, const char* reason36);
 
 // Process data of the start-up that the maintenance also uses.
-uint32_t& rscpGeneration();       // highest generation built or seen
-uint8_t& rscpReleasedFlag();      // set when the finish released the cache
+uint32_t& rscpGeneration();   // highest generation built or seen
+uint8_t& rscpReleasedFlag();  // set when the finish released the cache
 // Bytes of the block this process allocated, while it is the attached cache
 // (0 for any other block).
 uint32_t rscpBlockSize();
 void rscpSetBlock(const void* address, uint32_t size);
-bool& rscpBlockZeroed();          // the block arrived zero-filled and is unused
+bool& rscpBlockZeroed();  // the block arrived zero-filled and is unused
 
 // Identifier at the head of every cache block.
 inline constexpr char RSCP_CCC_IDENT[] = ">>RSCPCCC<< ";

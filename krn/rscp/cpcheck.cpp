@@ -117,8 +117,7 @@ uint64_t CountZeros(const uint8_t* p, uint64_t n, bool ownBlock)
 void CheckFreeArea(Report& r, const rscpCcc_t* c, uint32_t from, uint32_t to, int area)
 {
     const uint64_t size = to - from;
-    const uint64_t zeros =
-        CountZeros(reinterpret_cast<const uint8_t*>(c) + from, size, rscphIsOwnBlock(c));
+    const uint64_t zeros = CountZeros(reinterpret_cast<const uint8_t*>(c) + from, size, rscphIsOwnBlock(c));
     if (zeros != size)
         r.Error("CCC: free area %d only %ld nulls in %ld bytes", area, static_cast<long>(zeros),
                 static_cast<long>(size));
@@ -259,7 +258,9 @@ int32_t rscpmli_memory_and_lock_info(rscpeSinkFunc out, rscpeOutputFunc ctx, int
         snprintfR(line, sizeof line, "Kind of memory is %-*.*s.", 12, 12, c->memoryKind);
         emit(line);
         snprintfR(line, sizeof line, "ProtectStatus is %s.",
-                  c->protectStatus == 1 ? "read-only" : c->protectStatus == 0 ? "read-write" : "undefined");
+                  c->protectStatus == 1   ? "read-only"
+                  : c->protectStatus == 0 ? "read-write"
+                                          : "undefined");
         emit(line);
     } else {
         emit("CCC cache is not allocated.");
@@ -326,8 +327,8 @@ int32_t rscplf__lang_flags_text(char* out, int32_t size, uint32_t flags)
     const char* t[6];
     for (int i = 0; i < 6; ++i)
         t[i] = (flags & (1u << i)) != 0 ? kNames[i] : "    ";
-    return snprintfR(out, static_cast<size_t>(size < 0 ? 0 : size), "%s %s %s %s %s %s", t[0], t[1], t[2], t[3],
-                     t[4], t[5]);
+    return snprintfR(out, static_cast<size_t>(size < 0 ? 0 : size), "%s %s %s %s %s %s", t[0], t[1], t[2], t[3], t[4],
+                     t[5]);
 }
 
 void rscpdb__draw_bar(char* out, int32_t width, int64_t first, int64_t end, int64_t total)
@@ -403,4 +404,7 @@ const char* rscpwh__what_string(int32_t mode)
     return s;
 }
 
-const char* rscpfc__fallback_code_page() { return "4000"; }
+const char* rscpfc__fallback_code_page()
+{
+    return "4000";
+}

@@ -28,7 +28,10 @@ uint32_t Err(uint32_t code, int32_t line, const char* text, const char* msgid, c
 
 constexpr int32_t kInPlaceMax = 512;
 
-bool WalkMethod(int32_t m) { return m == 4 || m == 5 || m == 41; }
+bool WalkMethod(int32_t m)
+{
+    return m == 4 || m == 5 || m == 41;
+}
 bool MultiByteMethod(int32_t m)
 {
     return (m >= 6 && m <= 11) || m == 27 || m == 28 || (m >= 33 && m <= 40) || m == 42;

@@ -22,5 +22,4 @@
 // Any code of the object's re-activation comes back unchanged.  A source
 // that is the destination itself (the same address) is read from a copy.
 // The call allocates nothing and keeps nothing of the buffers.
-uint32_t rscpCConvert(rscpCObj_t* obj, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src,
-                      const uint8_t* srcEnd);
+uint32_t rscpCConvert(rscpCObj_t* obj, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src, const uint8_t* srcEnd);

@@ -72,8 +72,8 @@ void rscpcSwapUnits(uint8_t* dst, const uint8_t* src, int64_t units, int32_t uni
 // The checks of a wrapper's call before any arithmetic on its windows: 2048
 // "F38" without an object, 16 "CP9" (argument name) for a missing cursor,
 // an end before its cursor or a window of 2 GiB or more.
-uint32_t rscpcCheckCall(const rscpCObj_t* obj, uint8_t* const* dst, const uint8_t* dstEnd,
-                        const uint8_t* const* src, const uint8_t* srcEnd, const char* name);
+uint32_t rscpcCheckCall(const rscpCObj_t* obj, uint8_t* const* dst, const uint8_t* dstEnd, const uint8_t* const* src,
+                        const uint8_t* srcEnd, const char* name);
 
 // Methods 4 "tab", 5 "l_tab" and 41 "2022_tab", and the walk under the
 // multi-byte methods.

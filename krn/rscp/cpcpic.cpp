@@ -94,8 +94,7 @@ uint32_t rscpCpicF1Convert(uint8_t** dst, uint8_t* dstEnd, const uint8_t** src, 
     Page(t4, target);
     const uint8_t* table = nullptr;
     const char* description = nullptr;
-    const uint32_t verdict =
-        rscpf1__check_pair(s4, t4, &table, &description, 1) & ~(RSCPF1_SIMILAR | RSCPF1_UNIFIED);
+    const uint32_t verdict = rscpf1__check_pair(s4, t4, &table, &description, 1) & ~(RSCPF1_SIMILAR | RSCPF1_UNIFIED);
     if (verdict == RSCPF1_TABLE && table != nullptr) {
         for (int64_t i = 0; i < n; ++i)
             (*dst)[i] = table[(*src)[i]];
@@ -184,8 +183,8 @@ uint32_t rscpCpicUcToEbcdic(uint8_t** dst, uint8_t* dstEnd, const uint16_t** src
     uint8_t* filled = piece;
     const uint8_t* s = reinterpret_cast<const uint8_t*>(*src);
     const int64_t units = srcEnd > *src ? srcEnd - *src : 0;
-    const uint32_t r1 =
-        rscpCpicCccConvert(&filled, piece + allot, &s, reinterpret_cast<const uint8_t*>(*src + units), local, "4103");
+    const uint32_t r1 = rscpCpicCccConvert(&filled, piece + allot, &s, reinterpret_cast<const uint8_t*>(*src + units),
+                                           local, "4103");
     *src += (s - reinterpret_cast<const uint8_t*>(*src)) / 2;
     if (r1 != RSCP_OK && r1 != RSCPETOOLONG) {
         // What the converter left: 7-bit characters as they are, others '#'.

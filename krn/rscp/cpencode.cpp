@@ -19,8 +19,8 @@ namespace {
 
 const char kModule[] = "@(#) $Id: rscpc#1 $";
 
-uint32_t Err(uint32_t code, uint32_t mask, int32_t line, const char* text, const char* msgid,
-             const char* arg = nullptr, int32_t len = 0)
+uint32_t Err(uint32_t code, uint32_t mask, int32_t line, const char* text, const char* msgid, const char* arg = nullptr,
+             int32_t len = 0)
 {
     return rscpe__error(code, 'C', mask, kModule, 3, line, text, msgid, arg, len, nullptr, 0);
 }
@@ -204,7 +204,16 @@ uint32_t EncodeOne(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint
 
     uint8_t b[12];
     switch (t.rule) {
-    case RSCP_RULE_U2H: case RSCP_RULE_U4H: case RSCP_RULE_U8_1: case RSCP_RULE_U22H: case RSCP_RULE_U2L: case RSCP_RULE_U4L: case RSCP_RULE_U22L: case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: {
+    case RSCP_RULE_U2H:
+    case RSCP_RULE_U4H:
+    case RSCP_RULE_U8_1:
+    case RSCP_RULE_U22H:
+    case RSCP_RULE_U2L:
+    case RSCP_RULE_U4L:
+    case RSCP_RULE_U22L:
+    case RSCP_RULE_U8_2:
+    case RSCP_RULE_U8_3:
+    case RSCP_RULE_U8_4: {
         const int32_t n = rscpOutRuleBytes(t.rule, cp, b);
         if (n == 0)
             return NotPossible(cp, __LINE__);
@@ -216,7 +225,11 @@ uint32_t EncodeOne(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint
             return NotPossible(cp, __LINE__);
         return Write(out, outEnd, b, n, __LINE__);
     }
-    case RSCP_RULE_ICON16H: case RSCP_RULE_ICON16L: case RSCP_RULE_ICON8: case RSCP_RULE_ICON32H: case RSCP_RULE_ICON32L: {
+    case RSCP_RULE_ICON16H:
+    case RSCP_RULE_ICON16L:
+    case RSCP_RULE_ICON8:
+    case RSCP_RULE_ICON32H:
+    case RSCP_RULE_ICON32L: {
         int32_t status = 0;
         uint8_t* before = *out;
         rscpCWriteIcon(cp, t.rule, out, outEnd, &status);
@@ -256,9 +269,7 @@ uint32_t Designate(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint
 {
     const rscpCcc_t* c = rscpmp;
     const int32_t rows = c == nullptr ? 0 : c->soSiCount < RSCP_SOSI_MAX ? c->soSiCount : RSCP_SOSI_MAX;
-    auto usable = [&](int32_t r) {
-        return r >= 0 && r < rows && c->soSi[r].soLen <= 10 && c->soSi[r].siLen <= 10;
-    };
+    auto usable = [&](int32_t r) { return r >= 0 && r < rows && c->soSi[r].soLen <= 10 && c->soSi[r].siLen <= 10; };
     if (!usable(row)) {
         char arg[16];
         std::snprintf(arg, sizeof arg, "%d&", row);
@@ -300,14 +311,30 @@ uint32_t Designate(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint
 int32_t InRuleLength(int32_t rule, uint32_t entry)
 {
     switch (rule) {
-    case RSCP_RULE_U2H: case RSCP_RULE_U2L: return 2;
-    case RSCP_RULE_U4H: case RSCP_RULE_U4L: case RSCP_RULE_U22H: case RSCP_RULE_U22L: return 4;
-    case RSCP_RULE_U8_1: return 1;
-    case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: return rule - RSCP_RULE_U8_2 + 2;
-    case RSCP_RULE_ICON16H: case RSCP_RULE_ICON16L: return 6;
-    case RSCP_RULE_ICON8: return 5;
-    case RSCP_RULE_ICON32H: case RSCP_RULE_ICON32L: return 12;
-    default: return int32_t(rscpT1Length(entry));
+    case RSCP_RULE_U2H:
+    case RSCP_RULE_U2L:
+        return 2;
+    case RSCP_RULE_U4H:
+    case RSCP_RULE_U4L:
+    case RSCP_RULE_U22H:
+    case RSCP_RULE_U22L:
+        return 4;
+    case RSCP_RULE_U8_1:
+        return 1;
+    case RSCP_RULE_U8_2:
+    case RSCP_RULE_U8_3:
+    case RSCP_RULE_U8_4:
+        return rule - RSCP_RULE_U8_2 + 2;
+    case RSCP_RULE_ICON16H:
+    case RSCP_RULE_ICON16L:
+        return 6;
+    case RSCP_RULE_ICON8:
+        return 5;
+    case RSCP_RULE_ICON32H:
+    case RSCP_RULE_ICON32L:
+        return 12;
+    default:
+        return int32_t(rscpT1Length(entry));
     }
 }
 
@@ -317,28 +344,37 @@ enum Decoded { kChar, kShift, kInvalid, kUnknownRule };
 Decoded DecodeInRule(int32_t rule, uint32_t attr, const uint8_t* p, int32_t n, uint32_t* cp)
 {
     switch (rule) {
-    case RSCP_RULE_U2H: case RSCP_RULE_U2L:
+    case RSCP_RULE_U2H:
+    case RSCP_RULE_U2L:
         *cp = rscpGet16(p, rule == RSCP_RULE_U2H);
         return kChar;
-    case RSCP_RULE_U4H: case RSCP_RULE_U4L:
+    case RSCP_RULE_U4H:
+    case RSCP_RULE_U4L:
         *cp = rscpGet32(p, rule == RSCP_RULE_U4H);
         return *cp <= 0x7FFFFFFF ? kChar : kInvalid;
     case RSCP_RULE_U8_1:
         *cp = p[0];
         return p[0] < 0x80 ? kChar : kInvalid;
-    case RSCP_RULE_U22H: case RSCP_RULE_U22L: {
+    case RSCP_RULE_U22H:
+    case RSCP_RULE_U22L: {
         const uint32_t hi = rscpGet16(p, rule == RSCP_RULE_U22H), lo = rscpGet16(p + 2, rule == RSCP_RULE_U22H);
         if (hi < 0xD800 || hi > 0xDBFF || lo < 0xDC00 || lo > 0xDFFF)
             return kInvalid;
         *cp = (hi << 10) + lo - 0x35FDC00;
         return kChar;
     }
-    case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: {
+    case RSCP_RULE_U8_2:
+    case RSCP_RULE_U8_3:
+    case RSCP_RULE_U8_4: {
         // Well-formed only: no overlong form, surrogate or value above U+10FFFF.
         bool complete = false;
         return rscpUtf8Prefix(p, n, cp, &complete) == n && complete ? kChar : kInvalid;
     }
-    case RSCP_RULE_ICON16H: case RSCP_RULE_ICON16L: case RSCP_RULE_ICON8: case RSCP_RULE_ICON32H: case RSCP_RULE_ICON32L: {
+    case RSCP_RULE_ICON16H:
+    case RSCP_RULE_ICON16L:
+    case RSCP_RULE_ICON8:
+    case RSCP_RULE_ICON32H:
+    case RSCP_RULE_ICON32L: {
         // The key symbols of the icon form.
         const int32_t pos[5][2] = {{3, 5}, {2, 4}, {3, 4}, {7, 11}, {4, 8}};
         const int32_t* k = pos[rule - RSCP_RULE_ICON16H];
@@ -474,7 +510,8 @@ uint32_t rscp2022Designate2(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** 
 
 void rscpCWriteIcon(uint32_t cp, int32_t rule, uint8_t** out, uint8_t* outEnd, int32_t* status)
 {
-    if (cp < RSCP_OWN_BASE || cp >= RSCP_OWN_BASE + RSCP_OWN_KEYS || rule < RSCP_RULE_ICON16H || rule > RSCP_RULE_ICON32L) {
+    if (cp < RSCP_OWN_BASE || cp >= RSCP_OWN_BASE + RSCP_OWN_KEYS || rule < RSCP_RULE_ICON16H ||
+        rule > RSCP_RULE_ICON32L) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s(%d;%d): abort()\n", "rscpc", __LINE__, rule);
         std::fflush(stderr);
@@ -564,8 +601,7 @@ uint32_t rscpCDecodeChar(const uint8_t* in, int32_t avail, rscpCObj_t* obj, uint
             if (kind == RSCP_T1_RULE) {
                 const int32_t rule = int32_t(rscpT1RuleNo(w));
                 uint32_t ch = 0;
-                if (InRuleLength(rule, w) == len &&
-                    DecodeInRule(rule, rscpT1RuleAttr(w), in, len, &ch) == kChar) {
+                if (InRuleLength(rule, w) == len && DecodeInRule(rule, rscpT1RuleAttr(w), in, len, &ch) == kChar) {
                     cp = ch;
                     found = true;
                 }

@@ -24,8 +24,7 @@ uint32_t rscpCEncodeU4(rscpCObj_t* obj, uint8_t** out, uint8_t* outEnd, uint32_t
 // The same for an internal character number (2048 when it has no code point).
 uint32_t rscpCEncodeCharNo(rscpCObj_t* obj, uint8_t** out, uint8_t* outEnd, uint32_t charNo);
 // For a buffer and a length: appends at buffer + *length, at most capacity.
-uint32_t rscpCEncodeCharNoLen(uint8_t* buffer, int32_t* length, int32_t capacity, uint32_t charNo,
-                              rscpCObj_t* obj);
+uint32_t rscpCEncodeCharNoLen(uint8_t* buffer, int32_t* length, int32_t capacity, uint32_t charNo, rscpCObj_t* obj);
 
 // The encoder proper: 0, 32 "F42" (no room), 2048 "F40" (above the cache's
 // highest character), 2048 "CPP" (not possible in the target), or the
@@ -33,21 +32,19 @@ uint32_t rscpCEncodeCharNoLen(uint8_t* buffer, int32_t* length, int32_t capacity
 uint32_t rscpCEncodeOne(rscpCObj_t* obj, uint8_t** out, uint8_t* outEnd, uint32_t codePoint);
 // As rscpCEncodeOne, knowing where the output began, so that a character of
 // the same ISO-2022 set as the one before it shares its designation.
-uint32_t rscpCEncodeOneAt(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint8_t* outEnd,
-                          uint32_t codePoint);
+uint32_t rscpCEncodeOneAt(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint8_t* outEnd, uint32_t codePoint);
 
 // A character to be dropped, by the object's on_drop option.
 uint32_t rscpCOnDrop(rscpCObj_t* obj, uint8_t** out, uint8_t* outEnd, int32_t* status);
 // A character the target cannot hold (its source bytes in [inStart, inEnd)),
 // by the object's substitution options.
-uint32_t rscpCOnMissing(rscpCObj_t* obj, uint8_t** out, uint8_t* outEnd, const uint8_t* inStart,
-                        const uint8_t* inEnd, int32_t* status);
+uint32_t rscpCOnMissing(rscpCObj_t* obj, uint8_t** out, uint8_t* outEnd, const uint8_t* inStart, const uint8_t* inEnd,
+                        int32_t* status);
 
 // The internal character number of the next source character: 0, 512
 // "input character broken" (cut by the end of the input), 2048 "character
 // unknown", 2048 "missing char code param".
-uint32_t rscpCDecodeChar(const uint8_t* in, int32_t available, rscpCObj_t* obj, uint32_t* charNo,
-                         uint32_t mask);
+uint32_t rscpCDecodeChar(const uint8_t* in, int32_t available, rscpCObj_t* obj, uint32_t* charNo, uint32_t mask);
 
 // One character whose input table entry is a rule: decodes the source bytes
 // by the input rule and writes the character by the output tables (or
@@ -63,8 +60,8 @@ int32_t rscpCConvertByRules(rscpCObj_t* obj, const uint8_t** src, const uint8_t*
 // not fit (nothing written), 2048 for a set the cache does not know.
 uint32_t rscp2022Designate(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint8_t* outEnd, int32_t rule,
                            uint32_t character);
-uint32_t rscp2022Designate2(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint8_t* outEnd,
-                            int32_t rule, uint32_t character);
+uint32_t rscp2022Designate2(rscpCObj_t* obj, const uint8_t* outStart, uint8_t** out, uint8_t* outEnd, int32_t rule,
+                            uint32_t character);
 
 // The code of a character by the range rule in slot of the cache: its
 // length, or 0 when the character lies outside the rule or the slot's

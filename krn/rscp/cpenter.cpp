@@ -122,8 +122,8 @@ uint32_t PutCode(uint32_t t2, uint32_t ch, int32_t length, const uint8_t* bytes,
 // Spreads entry (a character word with its length) below a continue word.
 uint32_t Fill(uint32_t* word, uint32_t entry, uint32_t length, int32_t copyMode, int32_t depth, uint32_t* filled)
 {
-    const uint32_t holder =
-        static_cast<uint32_t>((reinterpret_cast<char*>(word) - reinterpret_cast<char*>(rscpmp)) / RSCP_T1_BYTES);
+    const uint32_t holder = static_cast<uint32_t>((reinterpret_cast<char*>(word) - reinterpret_cast<char*>(rscpmp)) /
+                                                  RSCP_T1_BYTES);
     const uint32_t block = depth > kMaxCode ? holder : rscpn1__next_t1(word, copyMode, length);
     if (block == 0)
         return CacheSize(__LINE__);
@@ -184,8 +184,8 @@ uint32_t rscpeo4__enter_out_4code(uint32_t t2, const char* table, uint32_t ch, i
     return PutCode(t2, ch, length, bytes, overwrite, copyMode);
 }
 
-uint32_t rscpeo126__enter_out_126code(uint32_t t2, const char* table, uint32_t ch, int32_t length,
-                                      const uint8_t* bytes, int32_t overwrite, int32_t copyMode)
+uint32_t rscpeo126__enter_out_126code(uint32_t t2, const char* table, uint32_t ch, int32_t length, const uint8_t* bytes,
+                                      int32_t overwrite, int32_t copyMode)
 {
     if (length < 5 || length > kMaxCode) {
         static const char kParam[] = "rscp/ignore_error/tcp07_cpcodelen";
@@ -195,8 +195,8 @@ uint32_t rscpeo126__enter_out_126code(uint32_t t2, const char* table, uint32_t c
         uint8_t shown[4] = {};
         if (bytes != nullptr && length > 0)
             std::memcpy(shown, bytes, static_cast<size_t>(std::min(length, 4)));
-        std::fprintf(stderr, "T=%s C=%05ld : len=%03d bytes=%02x %02x %02x %02x..\n", table,
-                     static_cast<long>(ch), static_cast<int>(length), shown[0], shown[1], shown[2], shown[3]);
+        std::fprintf(stderr, "T=%s C=%05ld : len=%03d bytes=%02x %02x %02x %02x..\n", table, static_cast<long>(ch),
+                     static_cast<int>(length), shown[0], shown[1], shown[2], shown[3]);
         char arg[64];
         snprintfR(arg, sizeof arg, "%s&%d&%s&", table, static_cast<int>(length), "CPCODELEN");
         Error(RSCPENOOBJ, 7, __LINE__, "(W) field CPCODELEN ill.value [5..126]", "F22", arg, kParam);
@@ -243,8 +243,7 @@ uint32_t rscpeor__enter_out_rule(uint32_t t2, const char*, uint32_t ch, uint32_t
 
 // ---- input ---------------------------------------------------------------------------------
 
-uint32_t fillCharInAllEmptySlots(uint32_t* word, uint32_t charWord, uint32_t length, int32_t copyMode,
-                                 uint32_t* filled)
+uint32_t fillCharInAllEmptySlots(uint32_t* word, uint32_t charWord, uint32_t length, int32_t copyMode, uint32_t* filled)
 {
     uint32_t count = 0;
     const uint32_t entry = (charWord & ~(0x1Fu << 24)) | std::min<uint32_t>(length, 31) << 24;
@@ -336,8 +335,7 @@ uint32_t rscpeir__enter_in_rule(uint32_t root, const char*, int32_t copyMode, ui
         if (depth == length - 1)
             return 0;  // the code begins longer codes
         block = w & 0xFFFF;
-        if (uint64_t(block) * RSCP_T1_BYTES < rscpmp->firstT1 ||
-            uint64_t(block + 1) * RSCP_T1_BYTES > rscpmp->endT1)
+        if (uint64_t(block) * RSCP_T1_BYTES < rscpmp->firstT1 || uint64_t(block + 1) * RSCP_T1_BYTES > rscpmp->endT1)
             return Inconsistent(__LINE__);
     }
     if (rscpT1Kind(w) == RSCP_T1_CHAR)

@@ -73,9 +73,15 @@ const rscpeOutputFunc kDefaultOutput[3] = {rscpe_default_output, rscpe_no_output
 rscpeReportFunc g_report = nullptr;
 FILE* g_reportStream = nullptr;
 
-rscpErrRecord& Rec() { return rscph_HookTable.ctl->err; }
+rscpErrRecord& Rec()
+{
+    return rscph_HookTable.ctl->err;
+}
 
-int Slot(int32_t number) { return number == 1 ? 0 : number == 2 ? 1 : 2; }
+int Slot(int32_t number)
+{
+    return number == 1 ? 0 : number == 2 ? 1 : 2;
+}
 
 void CountOne(rscpErrRecord& r)
 {
@@ -263,7 +269,10 @@ void rscpe_clear_errors()
     Rec() = rscpeBlankRecord();
 }
 
-const rscpErrRecord* rscpe_get_error_record() { return &Rec(); }
+const rscpErrRecord* rscpe_get_error_record()
+{
+    return &Rec();
+}
 
 void rscpe_set_error_record(const rscpErrRecord* saved)
 {
@@ -331,7 +340,10 @@ void rscpe_note_rsql_error(int32_t code)
 
 // ---- readers --------------------------------------------------------------------
 
-int32_t rscpe_get_sql_code(const rscpErrRecord* r) { return r != nullptr ? r->sqlCode : 0; }
+int32_t rscpe_get_sql_code(const rscpErrRecord* r)
+{
+    return r != nullptr ? r->sqlCode : 0;
+}
 
 uint32_t rscpe_get_first_rc(const rscpErrRecord* r)
 {
@@ -423,8 +435,8 @@ const char* rscpe_format_locale_key(const char* key)
     int name = rscpe_trim_length(key, 16);
     if (name < 10)
         name = 10;
-    snprintfR(buffer, sizeof buffer, "(%*.*s,%*.*s,%*.*s,%*.*s)", name, name, key, 1, 1, key + 16, 3, 3, key + 17, 8,
-              8, key + 20);
+    snprintfR(buffer, sizeof buffer, "(%*.*s,%*.*s,%*.*s,%*.*s)", name, name, key, 1, 1, key + 16, 3, 3, key + 17, 8, 8,
+              key + 20);
     return buffer;
 }
 
@@ -448,18 +460,54 @@ int32_t Swap(int32_t* slot, int32_t value)
 }
 }  // namespace
 
-int32_t rscpe_set_print_style(int32_t style) { return Swap(&g_printStyle, style); }
-int32_t rscpe_get_print_style() { return g_printStyle; }
-int32_t rscpe_set_print_counter(int32_t on) { return Swap(&g_printCounter, on); }
-int32_t rscpe_get_print_counter() { return g_printCounter; }
-int32_t rscpe_set_print_origin(int32_t on) { return Swap(&g_printOrigin, on); }
-int32_t rscpe_get_print_origin() { return g_printOrigin; }
-int32_t rscpe_set_trace_level(int32_t level) { return Swap(&g_traceLevel, level); }
-int32_t rscpe_get_trace_level() { return g_traceLevel; }
-int32_t rscpe_set_on_error_level(int32_t level) { return Swap(&g_onErrorLevel, level); }
-int32_t rscpe_get_on_error_level() { return g_onErrorLevel; }
-int32_t rscpe_set_error_tracing(int32_t on) { return Swap(&g_errorTracing, on); }
-int32_t rscpe_get_error_tracing() { return g_errorTracing; }
+int32_t rscpe_set_print_style(int32_t style)
+{
+    return Swap(&g_printStyle, style);
+}
+int32_t rscpe_get_print_style()
+{
+    return g_printStyle;
+}
+int32_t rscpe_set_print_counter(int32_t on)
+{
+    return Swap(&g_printCounter, on);
+}
+int32_t rscpe_get_print_counter()
+{
+    return g_printCounter;
+}
+int32_t rscpe_set_print_origin(int32_t on)
+{
+    return Swap(&g_printOrigin, on);
+}
+int32_t rscpe_get_print_origin()
+{
+    return g_printOrigin;
+}
+int32_t rscpe_set_trace_level(int32_t level)
+{
+    return Swap(&g_traceLevel, level);
+}
+int32_t rscpe_get_trace_level()
+{
+    return g_traceLevel;
+}
+int32_t rscpe_set_on_error_level(int32_t level)
+{
+    return Swap(&g_onErrorLevel, level);
+}
+int32_t rscpe_get_on_error_level()
+{
+    return g_onErrorLevel;
+}
+int32_t rscpe_set_error_tracing(int32_t on)
+{
+    return Swap(&g_errorTracing, on);
+}
+int32_t rscpe_get_error_tracing()
+{
+    return g_errorTracing;
+}
 
 rscpeOutputFunc rscpe_set_output_func(rscpeOutputFunc f, int32_t number)
 {
@@ -469,7 +517,10 @@ rscpeOutputFunc rscpe_set_output_func(rscpeOutputFunc f, int32_t number)
     return old;
 }
 
-rscpeOutputFunc rscpe_get_output_func(int32_t number) { return g_output[Slot(number)]; }
+rscpeOutputFunc rscpe_get_output_func(int32_t number)
+{
+    return g_output[Slot(number)];
+}
 
 void rscpe_default_output(const char* text, int32_t length)
 {
@@ -478,7 +529,7 @@ void rscpe_default_output(const char* text, int32_t length)
     std::fprintf(stderr, "%*.*s\n", static_cast<int>(length), static_cast<int>(length), text != nullptr ? text : "");
 }
 
-void rscpe_no_output(const char*, int32_t) {}
+void rscpe_no_output(const char*, int32_t) { }
 
 rscpeReportFunc rscpe_set_report_func(rscpeReportFunc f)
 {
@@ -494,7 +545,10 @@ FILE* rscpe_set_report_stream(FILE* stream)
     return old;
 }
 
-FILE* rscpe_get_report_stream() { return g_reportStream != nullptr ? g_reportStream : stderr; }
+FILE* rscpe_get_report_stream()
+{
+    return g_reportStream != nullptr ? g_reportStream : stderr;
+}
 
 void rscpe_call_output(const char* text, int32_t length, rscpeOutputFunc out)
 {
@@ -504,7 +558,10 @@ void rscpe_call_output(const char* text, int32_t length, rscpeOutputFunc out)
 
 // ---- tables and publishing ------------------------------------------------------------
 
-const char* rscpe_code_text(uint32_t code) { return Row(code).text; }
+const char* rscpe_code_text(uint32_t code)
+{
+    return Row(code).text;
+}
 
 const char* rscpe_component_text(char kind)
 {

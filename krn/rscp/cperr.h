@@ -13,21 +13,21 @@
 inline constexpr int RSCPE_ENTRIES = 5;
 
 struct rscpErrEntry {
-    char kind;           // reporting component ('C' the library)
+    char kind;  // reporting component ('C' the library)
     uint32_t code;
-    char module[8];      // blank-padded
+    char module[8];  // blank-padded
     int32_t location;
     int32_t line;
-    char msgClass[20];   // "TS", blank-padded
-    char msgNo[3];       // the error table's number, blanks when not listed
-    char msgId[3];       // the caller's message id
+    char msgClass[20];  // "TS", blank-padded
+    char msgNo[3];      // the error table's number, blanks when not listed
+    char msgId[3];      // the caller's message id
     char arg1[64];
     uint8_t len1;
     char arg2[64];
     uint8_t len2;
     char text[68];
-    uint8_t published;   // 1 once handed to the system log
-    uint64_t sequence;   // process-wide error counter at recording
+    uint8_t published;  // 1 once handed to the system log
+    uint64_t sequence;  // process-wide error counter at recording
 };
 
 struct rscpErrRecord {
@@ -149,8 +149,14 @@ int32_t rscpe_set_on_error_level(int32_t level);
 int32_t rscpe_get_on_error_level();
 int32_t rscpe_set_error_tracing(int32_t on);
 int32_t rscpe_get_error_tracing();
-inline bool rscpe_trace_on() { return rscpe_get_trace_level() != 0; }
-inline bool rscpe_trace_verbose() { return rscpe_get_trace_level() >= 2; }
+inline bool rscpe_trace_on()
+{
+    return rscpe_get_trace_level() != 0;
+}
+inline bool rscpe_trace_verbose()
+{
+    return rscpe_get_trace_level() >= 2;
+}
 
 // Error-output functions: 1 standard error, 2 and 3 silent by default.
 rscpeOutputFunc rscpe_set_output_func(rscpeOutputFunc f, int32_t number);

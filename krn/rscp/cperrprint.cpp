@@ -41,7 +41,10 @@ struct Text {
     }
 };
 
-const char* Label(int length, const char* label) { return length > 0 ? label : "   "; }
+const char* Label(int length, const char* label)
+{
+    return length > 0 ? label : "   ";
+}
 
 void BoxArguments(Printer& p, const rscpErrEntry& e, bool wide)
 {
@@ -50,8 +53,8 @@ void BoxArguments(Printer& p, const rscpErrEntry& e, bool wide)
     const char* l2 = Label(n2, "p4:");
     if (n1 + n2 < 47) {
         const int pad = 47 - n1 - n2;
-        p.Line("| TSL01: %-3.3s  %-3s %-*.*s  %-3s %-*.*s%-*.*s|", e.msgId, l1, n1, n1, e.arg1, l2, n2, n2, e.arg2,
-               pad, pad, "");
+        p.Line("| TSL01: %-3.3s  %-3s %-*.*s  %-3s %-*.*s%-*.*s|", e.msgId, l1, n1, n1, e.arg1, l2, n2, n2, e.arg2, pad,
+               pad, "");
         return;
     }
     if (wide) {
@@ -96,12 +99,16 @@ void BoxOrigin(Printer& p, const rscpErrEntry& e, bool newest)
 void BoxEntry(Printer& p, const rscpErrRecord* r, const rscpErrEntry& e)
 {
     switch (e.kind) {
-    case 'C': case 'E': case 'P': case 'I': case 'O': {
+    case 'C':
+    case 'E':
+    case 'P':
+    case 'I':
+    case 'O': {
         const bool plain = e.kind == 'I' || e.kind == 'O';
         p.Line("| code:%5d  %-51.51s      |", static_cast<int>(e.code), plain ? "" : rscpe_code_text(e.code));
         p.Line("| %-68.68s |", e.text);
-        p.Line("| module: %-8.8s no:%5d line:%6d                    T100: %-2.2s%-3.3s |", e.module, e.location,
-               e.line, e.msgClass, e.msgNo);
+        p.Line("| module: %-8.8s no:%5d line:%6d                    T100: %-2.2s%-3.3s |", e.module, e.location, e.line,
+               e.msgClass, e.msgNo);
         BoxArguments(p, e, plain);
         break;
     }
@@ -161,11 +168,14 @@ void Box(Printer& p, const rscpErrRecord* r)
 void ListEntry(Printer& p, const rscpErrRecord* r, const rscpErrEntry& e)
 {
     switch (e.kind) {
-    case 'C': case 'E': case 'P':
+    case 'C':
+    case 'E':
+    case 'P':
         p.Line("code:%5d  %-13.13s", static_cast<int>(e.code), rscpe_code_text(e.code));
         p.Line("%-.*s", 68, e.text);
         break;
-    case 'I': case 'O':
+    case 'I':
+    case 'O':
         p.Line("code: %d", static_cast<int>(e.code));
         p.Line("%-80s", Text(e.text, 68).s);
         break;
@@ -278,8 +288,8 @@ void rscpe_print_error_stack(const rscpErrRecord* r, rscpeOutputFunc out)
         if (e.len2 != 0)
             out(e.arg2, e.len2);
         char line[100];
-        snprintfR(line, sizeof line, list ? "  at %-*.*s location=%d line=%d" : "  at %-*.*s locat=%d line=%d", 8,
-                  8, e.module, e.location, e.line);
+        snprintfR(line, sizeof line, list ? "  at %-*.*s location=%d line=%d" : "  at %-*.*s locat=%d line=%d", 8, 8,
+                  e.module, e.location, e.line);
         out(line, static_cast<int32_t>(strnlenR(line, sizeof line)));
     }
 }

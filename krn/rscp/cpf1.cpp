@@ -14,9 +14,12 @@ namespace {
 
 bool g_initialised = false;
 int g_cursor = RSCPF1_ROWS;  // the sentinel until the first walk
-int g_filterOff = -1;         // -1 until NLS_F1_FILTER_OFF was read
+int g_filterOff = -1;        // -1 until NLS_F1_FILTER_OFF was read
 
-rscpf1Row& Sentinel() { return rscpf1Rows[RSCPF1_ROWS]; }
+rscpf1Row& Sentinel()
+{
+    return rscpf1Rows[RSCPF1_ROWS];
+}
 
 // Four characters in ASCII digits (EBCDIC digits turned into ASCII).
 void AsciiDigits(char* out, const char* cp)
@@ -25,7 +28,10 @@ void AsciiDigits(char* out, const char* cp)
     rscpEbcdicDigitsToAscii(out);
 }
 
-bool IsTable(uint64_t v) { return v != 0 && v != 8 && v != 16 && v != 32; }
+bool IsTable(uint64_t v)
+{
+    return v != 0 && v != 8 && v != 16 && v != 32;
+}
 
 // Turns a tagged table into its address and maps its unset bytes onto
 // themselves.
@@ -73,10 +79,14 @@ void InitIfNeeded()
 uint32_t Evaluate(const rscpf1Cell& cell, uint32_t base, const uint8_t** table, const char** description)
 {
     switch (cell.value) {
-    case 0: return base;
-    case 8: return RSCPF1_NOT_SURE;
-    case 16: return RSCPF1_MULTIBYTE;
-    case 32: return RSCPF1_NO_TRANSLATION;
+    case 0:
+        return base;
+    case 8:
+        return RSCPF1_NOT_SURE;
+    case 16:
+        return RSCPF1_MULTIBYTE;
+    case 32:
+        return RSCPF1_NO_TRANSLATION;
     default:
         if (table != nullptr)
             *table = reinterpret_cast<const uint8_t*>(cell.value);
@@ -101,7 +111,10 @@ rscpf1Cell* Cell(rscpf1Cell* matrix, uint32_t md, uint32_t mt)
                : &matrix[md * RSCPF1_MANUFACTURERS + mt];
 }
 
-rscpf1Cell* MatrixOf(uint32_t charset) { return charset < RSCPF1_CHARSETS ? rscpf1Matrices[charset] : nullptr; }
+rscpf1Cell* MatrixOf(uint32_t charset)
+{
+    return charset < RSCPF1_CHARSETS ? rscpf1Matrices[charset] : nullptr;
+}
 
 const char* Formatted(char (&buffer)[50], const char* what, uint32_t v)
 {
@@ -282,9 +295,20 @@ uint32_t rscpf1__pair_compatible(const char* a, const char* b)
 
 const char* rscpf1__manufacturer_name(uint32_t v)
 {
-    static const char* const t[] = {"7 Bit ASCII", "english EBCDIC", "ISO 8859-x", "EBCDIC like M/5 on IBM",
-                                    "AS/400", "Microsoft", "Apple", "IBM (PC)", "UCS-2", "UTF-8", "UCS-4",
-                                    "UTF-16", "UTF-7", "slightly modified ISO 8859-x",
+    static const char* const t[] = {"7 Bit ASCII",
+                                    "english EBCDIC",
+                                    "ISO 8859-x",
+                                    "EBCDIC like M/5 on IBM",
+                                    "AS/400",
+                                    "Microsoft",
+                                    "Apple",
+                                    "IBM (PC)",
+                                    "UCS-2",
+                                    "UTF-8",
+                                    "UCS-4",
+                                    "UTF-16",
+                                    "UTF-7",
+                                    "slightly modified ISO 8859-x",
                                     "slightly modified Microsoft"};
     static char buffer[50];
     return v < 15 ? t[v] : Formatted(buffer, "manufacturer", v);
@@ -292,13 +316,34 @@ const char* rscpf1__manufacturer_name(uint32_t v)
 
 const char* rscpf1__charset_name(uint32_t v)
 {
-    static const char* const t[] = {
-        "Western Europe & America", "Eastern Europe", "Turkish",     "Hebrew",     "Greece",
-        "Cyrillic",                 "Japnese",        "Chinese (GBK)", "Chinese(Taiwan,Big5)", "Korean",
-        "Thailand",                 "Unicode",        "kovunif",     "eurojapan",  "asianunif_c",
-        "asianunif_t",              "asianunif_k",    "asianunif",   "diocletian", "nagamasa",
-        "silkroad",                 "transsibir",     "Northern Europe", "Arabic", nullptr,
-        "Eastern Europe in L1",     "Western Europe& East", "Chinese (GB)"};
+    static const char* const t[] = {"Western Europe & America",
+                                    "Eastern Europe",
+                                    "Turkish",
+                                    "Hebrew",
+                                    "Greece",
+                                    "Cyrillic",
+                                    "Japnese",
+                                    "Chinese (GBK)",
+                                    "Chinese(Taiwan,Big5)",
+                                    "Korean",
+                                    "Thailand",
+                                    "Unicode",
+                                    "kovunif",
+                                    "eurojapan",
+                                    "asianunif_c",
+                                    "asianunif_t",
+                                    "asianunif_k",
+                                    "asianunif",
+                                    "diocletian",
+                                    "nagamasa",
+                                    "silkroad",
+                                    "transsibir",
+                                    "Northern Europe",
+                                    "Arabic",
+                                    nullptr,
+                                    "Eastern Europe in L1",
+                                    "Western Europe& East",
+                                    "Chinese (GB)"};
     static char buffer[50];
     return v < 28 && t[v] != nullptr ? t[v] : Formatted(buffer, "character set", v);
 }
@@ -306,23 +351,40 @@ const char* rscpf1__charset_name(uint32_t v)
 const char* rscpf1__verdict_text(uint32_t v)
 {
     switch (v) {
-    case 0: return "no codepage translation needed";
-    case 1: return "source codepage unknown";
-    case 2: return "source codepage disallowed";
-    case 4: return "destination codepage unknown";
-    case 5: return "both codepages unknown";
-    case 6: return "source codepage disallowed and destination unknown";
-    case 8: return "destination codepage disallowed";
-    case 9: return "source codepage unknown and destination disallowed";
-    case 10: return "both codepages disallowed";
-    case 11: return "rscpf1 is not sure";
-    case 16: return "codepages are not compatible";
-    case 17: return "codepages need table translation";
-    case 19: return "codepages need multibyte translation";
-    case 32: return "somewhat simmilar; do nothing";
-    case 49: return "table translation will be half-hearted";
-    case 64: return "simmilar by unification; do nothing";
-    case 81: return "table translation and than simmilar by unification";
+    case 0:
+        return "no codepage translation needed";
+    case 1:
+        return "source codepage unknown";
+    case 2:
+        return "source codepage disallowed";
+    case 4:
+        return "destination codepage unknown";
+    case 5:
+        return "both codepages unknown";
+    case 6:
+        return "source codepage disallowed and destination unknown";
+    case 8:
+        return "destination codepage disallowed";
+    case 9:
+        return "source codepage unknown and destination disallowed";
+    case 10:
+        return "both codepages disallowed";
+    case 11:
+        return "rscpf1 is not sure";
+    case 16:
+        return "codepages are not compatible";
+    case 17:
+        return "codepages need table translation";
+    case 19:
+        return "codepages need multibyte translation";
+    case 32:
+        return "somewhat simmilar; do nothing";
+    case 49:
+        return "table translation will be half-hearted";
+    case 64:
+        return "simmilar by unification; do nothing";
+    case 81:
+        return "table translation and than simmilar by unification";
     default: {
         static char buffer[50];
         return Formatted(buffer, "error code", v);

@@ -62,8 +62,8 @@ extern const uint32_t rscpf1CompatiblePairCount;
 extern const rscpf1Unification rscpf1Unifications[RSCPF1_CHARSETS];
 
 // Verdicts.
-inline constexpr uint32_t RSCPF1_NO_TRANSLATION = 0, RSCPF1_NOT_SURE = 11, RSCPF1_INCOMPATIBLE = 16,
-                          RSCPF1_TABLE = 17, RSCPF1_MULTIBYTE = 19, RSCPF1_SIMILAR = 32, RSCPF1_UNIFIED = 64;
+inline constexpr uint32_t RSCPF1_NO_TRANSLATION = 0, RSCPF1_NOT_SURE = 11, RSCPF1_INCOMPATIBLE = 16, RSCPF1_TABLE = 17,
+                          RSCPF1_MULTIBYTE = 19, RSCPF1_SIMILAR = 32, RSCPF1_UNIFIED = 64;
 
 // The verdict for a pair (code pages in ASCII or EBCDIC digits); table and
 // description are written for the table verdicts 17, 49 and 81 only.  With

@@ -17,7 +17,10 @@ namespace {
 const char kModule[] = "@(#) $Id: rscpdl#1 $";
 const char kTcpdbFile[] = "TCPDB.DAT";
 
-rscpCtlRecord_t& Ctl() { return *rscph_HookTable.ctl; }
+rscpCtlRecord_t& Ctl()
+{
+    return *rscph_HookTable.ctl;
+}
 
 }  // namespace
 
@@ -95,8 +98,8 @@ uint32_t rscptdb__take_tcpdb_code_page(const char* cp, uint32_t)
     rscpadb__add_tcpdb_row(cp);
     if (cp[0] != '6')
         return 0;
-    const bool ambiguous =
-        std::memcmp(cp, "6100", 4) == 0 || std::memcmp(cp, "6200", 4) == 0 || std::memcmp(cp, "6500", 4) == 0;
+    const bool ambiguous = std::memcmp(cp, "6100", 4) == 0 || std::memcmp(cp, "6200", 4) == 0 ||
+                           std::memcmp(cp, "6500", 4) == 0;
     rscpe__error(RSCPEINTERN, 'C', RSCP_ALL_ERRORS, kModule, 3, __LINE__,
                  ambiguous ? "Still using ambiguous blended code page?" : "Still using unambiguous blended code page?",
                  "CP6", "TCPDB&", -1,

@@ -17,8 +17,7 @@ namespace {
 
 const char kModule[] = "@(#) $Id: rscpc#1 $";
 
-constexpr int32_t kMethodNu16be = 33, kMethodNu16le = 35, kMethodTab = 4, kMethodA7ToU6 = 48,
-                  kMethodA7ToU6sw = 49;
+constexpr int32_t kMethodNu16be = 33, kMethodNu16le = 35, kMethodTab = 4, kMethodA7ToU6 = 48, kMethodA7ToU6sw = 49;
 
 // Records a refusal; the character's bytes (when given) go into the second
 // argument.
@@ -51,8 +50,8 @@ bool PlainOptions(const rscpCObj_t* o)
 uint32_t Ready(rscpCObj_t* o)
 {
     if (o == nullptr)
-        return rscpe__error(RSCPEINVAL, 'C', RSCP_ALL_ERRORS, kModule, 16, __LINE__,
-                            "missing converter object address", "F38", nullptr, 0, nullptr, 0);
+        return rscpe__error(RSCPEINVAL, 'C', RSCP_ALL_ERRORS, kModule, 16, __LINE__, "missing converter object address",
+                            "F38", nullptr, 0, nullptr, 0);
     if (h_ccc_state != 2 && h_ccc_state != 4 && h_ccc_state != 5)
         return rscpe__error(RSCPEINTERN, 'C', RSCP_ALL_ERRORS, kModule, 16, __LINE__, "CCC not initialized", "F34",
                             nullptr, 0, nullptr, 0);
@@ -83,7 +82,11 @@ int32_t Utf16Bytes(uint32_t cp, uint8_t* b)
 // Reads the output pages of an object into entries by code point.
 class OutputPages {
 public:
-    explicit OutputPages(const rscpCObj_t* o) : o_(o), c_(rscpmp) {}
+    explicit OutputPages(const rscpCObj_t* o)
+        : o_(o),
+          c_(rscpmp)
+    {
+    }
 
     // The target form of the substitute; 0 or the refusal.
     uint32_t Init()
@@ -93,8 +96,8 @@ public:
         const uint32_t rc = Entry(o_->subst_code_U4, &subst_, &missing);
         if (rc == RSCP_OK && missing) {
             char detail[80];
-            std::snprintf(detail, sizeof detail, "(%.4s->%.4s): substitute U+%04lX missing", o_->incode,
-                          o_->outcode, static_cast<unsigned long>(o_->subst_code_U4));
+            std::snprintf(detail, sizeof detail, "(%.4s->%.4s): substitute U+%04lX missing", o_->incode, o_->outcode,
+                          static_cast<unsigned long>(o_->subst_code_U4));
             uint8_t b[4];
             return Refuse(RSCPENOCONV, __LINE__, detail, b, Utf16Bytes(o_->subst_code_U4, b));
         }
@@ -237,8 +240,7 @@ uint32_t TwoBytesOf(rscpCObj_t* o, uint32_t cp, uint8_t* two, const uint8_t* sou
         return rc;
     if (p - b != 2) {
         char detail[80];
-        std::snprintf(detail, sizeof detail, "(%.4s->%.4s): char output length %d", o->incode, o->outcode,
-                      int(p - b));
+        std::snprintf(detail, sizeof detail, "(%.4s->%.4s): char output length %d", o->incode, o->outcode, int(p - b));
         return Refuse(RSCPENOCONV, __LINE__, detail, source, 1);
     }
     two[0] = b[0];
@@ -283,8 +285,8 @@ uint32_t rscpBuildBytesToU2Table(rscpCObj_t* o, uint16_t* table, uint32_t entrie
     for (size_t k = 0; k < blocks.size(); ++k) {
         if (uint64_t(k + 1) * 256 > entries) {
             char detail[96];
-            std::snprintf(detail, sizeof detail, "(%.4s->%.4s): table of %lu entries too small", o->incode,
-                          o->outcode, static_cast<unsigned long>(entries));
+            std::snprintf(detail, sizeof detail, "(%.4s->%.4s): table of %lu entries too small", o->incode, o->outcode,
+                          static_cast<unsigned long>(entries));
             return Refuse(RSCPETOOLONG, __LINE__, detail);
         }
         const Pending at = blocks[k];

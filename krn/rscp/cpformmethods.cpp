@@ -275,11 +275,14 @@ rscpcExit rscpcFormMethod(rscpcRun& r, int32_t method)
         return Swap(r, 2);
     case 26:
         return Swap(r, 4);
-    case 29: case 30:
+    case 29:
+    case 30:
         return Widen(r, method == 29);
-    case 31: case 32:
+    case 31:
+    case 32:
         return Narrow(r, method == 31);
-    case 48: case 49:
+    case 48:
+    case 49:
         return Ascii7(r, method == 49);
     default:
         return Unicode(r, method);

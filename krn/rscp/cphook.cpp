@@ -77,8 +77,7 @@ void SyslogMsg(int32_t message, const char* msgid, const char* block)
 
 // "Syslog: " and a prefix of n characters, then the text cut to cut bytes
 // when it is longer than keep.
-void SyslogLine(const char* prefix, int32_t prefixLength, const char* text, int32_t length, int32_t keep,
-                int32_t cut)
+void SyslogLine(const char* prefix, int32_t prefixLength, const char* text, int32_t length, int32_t keep, int32_t cut)
 {
     char line[200];
     if (text == nullptr || length < 0)
@@ -107,27 +106,39 @@ void SyslogList(int32_t count, const rscphSyslogItem* items)
 void Timestamp(char* out)
 {
     const time_t now = std::time(nullptr);
-    struct tm tm {};
+    struct tm tm { };
     if (ContLoctLocaltimeR(&now, &tm) == nullptr)
         std::memcpy(out, "2000010100000000", 16);
     else
         rscphFormatTimestamp(&tm, out);
 }
 
-uint32_t Sleep(uint32_t seconds) { return ::sleep(seconds); }
-int32_t TraceWanted() { return 0; }
-void TraceFatal() {}
-void TraceLine(int32_t, const char*, int32_t, const char*, int32_t) {}
-void TraceEnter(const char*, int32_t, const char*, int32_t, void*) {}
-void TraceExit(int32_t, const char*, int32_t, void*) {}
-void TraceSectionBegin(const char*, void*) {}
-void TraceSectionEnd(void*) {}
-char* SetLocale(int32_t category, const char* locale) { return std::setlocale(category, locale); }
+uint32_t Sleep(uint32_t seconds)
+{
+    return ::sleep(seconds);
+}
+int32_t TraceWanted()
+{
+    return 0;
+}
+void TraceFatal() { }
+void TraceLine(int32_t, const char*, int32_t, const char*, int32_t) { }
+void TraceEnter(const char*, int32_t, const char*, int32_t, void*) { }
+void TraceExit(int32_t, const char*, int32_t, void*) { }
+void TraceSectionBegin(const char*, void*) { }
+void TraceSectionEnd(void*) { }
+char* SetLocale(int32_t category, const char* locale)
+{
+    return std::setlocale(category, locale);
+}
 [[noreturn]] void Abort(int32_t, const char*, int32_t, int32_t, int32_t, const char*, int32_t, const char*, int32_t)
 {
     std::abort();
 }
-const char* GetParameter(const char*) { return nullptr; }
+const char* GetParameter(const char*)
+{
+    return nullptr;
+}
 
 void GetParameterDetails(const char*, const char** l11, const char** l13, const char** l21, const char** l23,
                          const char** l24, uint8_t* flag1, const char** l31, const char** l32, const char** l33,
@@ -157,7 +168,10 @@ int32_t EnvCodePage(char* cp4, const char*)
     std::memcpy(cp4, "0000", 4);
     return 128;
 }
-int32_t NoLock(int32_t, int32_t) { return 0; }
+int32_t NoLock(int32_t, int32_t)
+{
+    return 0;
+}
 
 int32_t LockInfo(const char*, int32_t, rscpeSinkFunc sink, rscpeOutputFunc out, int32_t level, uint32_t* lines)
 {
@@ -182,13 +196,44 @@ uint32_t WaitBeforeClearing(uint32_t seconds)
     return rc;
 }
 
-void StateNotify(int32_t) {}
+void StateNotify(int32_t) { }
 
-constexpr rscph_HookTable_t kDefaults = {
-    1, 3, &g_ctl, AllocMemory, FreeMemory, SyslogMsg, SyslogText, SyslogList, Timestamp, g_traceFlags, Sleep,
-    TraceWanted, TraceFatal, TraceLine, TraceEnter, TraceExit, TraceSectionBegin, TraceSectionEnd, SetLocale,
-    Abort, GetParameter, GetParameterDetails, LocalCodePage, Language, EnvCodePage, NoLock, NoLock, NoLock,
-    NoLock, LockInfo, NoLock, NoLock, rscph_AllocateCCCC, rscph_ReleaseCCCC, WaitBeforeClearing, StateNotify};
+constexpr rscph_HookTable_t kDefaults = {1,
+                                         3,
+                                         &g_ctl,
+                                         AllocMemory,
+                                         FreeMemory,
+                                         SyslogMsg,
+                                         SyslogText,
+                                         SyslogList,
+                                         Timestamp,
+                                         g_traceFlags,
+                                         Sleep,
+                                         TraceWanted,
+                                         TraceFatal,
+                                         TraceLine,
+                                         TraceEnter,
+                                         TraceExit,
+                                         TraceSectionBegin,
+                                         TraceSectionEnd,
+                                         SetLocale,
+                                         Abort,
+                                         GetParameter,
+                                         GetParameterDetails,
+                                         LocalCodePage,
+                                         Language,
+                                         EnvCodePage,
+                                         NoLock,
+                                         NoLock,
+                                         NoLock,
+                                         NoLock,
+                                         LockInfo,
+                                         NoLock,
+                                         NoLock,
+                                         rscph_AllocateCCCC,
+                                         rscph_ReleaseCCCC,
+                                         WaitBeforeClearing,
+                                         StateNotify};
 
 // The block the default cache memory hook handed out (private heap memory).
 const void* g_ownBlock = nullptr;
@@ -250,13 +295,16 @@ void rscphFormatTimestamp(const struct tm* tm, char* out)
     std::memcpy(out, text, 16);
 }
 
-bool rscphIsOwnBlock(const void* p) { return p != nullptr && p == g_ownBlock; }
+bool rscphIsOwnBlock(const void* p)
+{
+    return p != nullptr && p == g_ownBlock;
+}
 
-#define RSCPH_SETTER(Slot, Type)                                              \
-    Type rscph_Set##Slot##Func(Type f)                                        \
-    {                                                                         \
-        rscph_HookTable.Slot = f != nullptr ? f : kDefaults.Slot;             \
-        return rscph_HookTable.Slot;                                          \
+#define RSCPH_SETTER(Slot, Type) \
+    Type rscph_Set##Slot##Func(Type f) \
+    { \
+        rscph_HookTable.Slot = f != nullptr ? f : kDefaults.Slot; \
+        return rscph_HookTable.Slot; \
     }
 RSCPH_SETTER(AllocMemory, rscphAllocMemoryFunc)
 RSCPH_SETTER(FreeMemory, rscphFreeMemoryFunc)
@@ -297,17 +345,41 @@ uint8_t* rscph_SetTraceFlagsPtr(uint8_t* flags)
     return rscph_HookTable.traceFlags;
 }
 
-rscphSyslogMsgFunc rscph_GetSyslogMsgFunc() { return rscph_HookTable.SyslogMsg; }
-rscphSyslogTextFunc rscph_GetSyslogTextFunc() { return rscph_HookTable.SyslogText; }
-rscphTimestampFunc rscph_GetTimestampFunc() { return rscph_HookTable.Timestamp; }
-rscphTraceLineFunc rscph_GetTraceLineFunc() { return rscph_HookTable.TraceLine; }
-rscphTraceEnterFunc rscph_GetTraceEnterFunc() { return rscph_HookTable.TraceEnter; }
-rscphTraceExitFunc rscph_GetTraceExitFunc() { return rscph_HookTable.TraceExit; }
-rscphSetLocaleFunc rscph_GetSetLocaleFunc() { return rscph_HookTable.SetLocale; }
+rscphSyslogMsgFunc rscph_GetSyslogMsgFunc()
+{
+    return rscph_HookTable.SyslogMsg;
+}
+rscphSyslogTextFunc rscph_GetSyslogTextFunc()
+{
+    return rscph_HookTable.SyslogText;
+}
+rscphTimestampFunc rscph_GetTimestampFunc()
+{
+    return rscph_HookTable.Timestamp;
+}
+rscphTraceLineFunc rscph_GetTraceLineFunc()
+{
+    return rscph_HookTable.TraceLine;
+}
+rscphTraceEnterFunc rscph_GetTraceEnterFunc()
+{
+    return rscph_HookTable.TraceEnter;
+}
+rscphTraceExitFunc rscph_GetTraceExitFunc()
+{
+    return rscph_HookTable.TraceExit;
+}
+rscphSetLocaleFunc rscph_GetSetLocaleFunc()
+{
+    return rscph_HookTable.SetLocale;
+}
 
 // ---- callbacks of the table reading ------------------------------------------
 
-void rscph_ClearSystemLanguages() { g_systemLanguagesMarker = 0; }
+void rscph_ClearSystemLanguages()
+{
+    g_systemLanguagesMarker = 0;
+}
 
 void rscph_ClearTCPDB()
 {
@@ -328,9 +400,9 @@ void rscph_ClearTCP0I()
     c->cfontCacheVersion = 0;
 }
 
-void rscph_EndTCP0I() {}
-void rscph_BeginRFCDES() {}
-void rscph_EndRFCDES() {}
+void rscph_EndTCP0I() { }
+void rscph_BeginRFCDES() { }
+void rscph_EndRFCDES() { }
 
 void rscph_ClearRFCDES()
 {

@@ -20,8 +20,8 @@ struct rscphSyslogItem {
     const char* text;
 };
 
-typedef void* (*rscphAllocMemoryFunc)(uint32_t kind, uint32_t reserved, const char* tag8, uint64_t size,
-                                      int32_t fill, int32_t location);
+typedef void* (*rscphAllocMemoryFunc)(uint32_t kind, uint32_t reserved, const char* tag8, uint64_t size, int32_t fill,
+                                      int32_t location);
 typedef int32_t (*rscphFreeMemoryFunc)(uint32_t kind, void* p, int32_t check, int32_t location);
 typedef void (*rscphSyslogMsgFunc)(int32_t message, const char* msgid3, const char* block64);
 typedef void (*rscphSyslogTextFunc)(const char* text, int32_t length);
@@ -30,8 +30,7 @@ typedef void (*rscphTimestampFunc)(char* out16);
 typedef uint32_t (*rscphSleepFunc)(uint32_t seconds);
 typedef int32_t (*rscphTraceWantedFunc)();
 typedef void (*rscphTraceFatalFunc)();
-typedef void (*rscphTraceLineFunc)(int32_t level, const char* module, int32_t line, const char* text,
-                                   int32_t length);
+typedef void (*rscphTraceLineFunc)(int32_t level, const char* module, int32_t line, const char* text, int32_t length);
 typedef void (*rscphTraceEnterFunc)(const char* function, int32_t minusOne, const char* arg, int32_t argLength,
                                     void* save);
 typedef void (*rscphTraceExitFunc)(int32_t rc, const char* text, int32_t textLength, void* save);
@@ -43,10 +42,10 @@ typedef void (*rscphAbortFunc)(int32_t kind, const char* msgClass, int32_t msgNo
 typedef const char* (*rscphGetParameterFunc)(const char* name);
 // The value of each level of a parameter (11, 13, 21, 23, 24, a flag byte, 31,
 // 32, 33, 34, a flag byte, the effective value) into the pointers given.
-typedef void (*rscphGetParameterDetailsFunc)(const char* name, const char** l11, const char** l13,
-                                             const char** l21, const char** l23, const char** l24, uint8_t* flag1,
-                                             const char** l31, const char** l32, const char** l33,
-                                             const char** l34, uint8_t* flag2, const char** value);
+typedef void (*rscphGetParameterDetailsFunc)(const char* name, const char** l11, const char** l13, const char** l21,
+                                             const char** l23, const char** l24, uint8_t* flag1, const char** l31,
+                                             const char** l32, const char** l33, const char** l34, uint8_t* flag2,
+                                             const char** value);
 typedef int32_t (*rscphCodePageFunc)(char* cp4);
 typedef int32_t (*rscphLanguageFunc)(char* lang1);
 typedef int32_t (*rscphEnvCodePageFunc)(char* cp4, const char* lang1);

@@ -194,8 +194,7 @@ int32_t rscpgi2__get_iso2022_entry(int32_t n, uint32_t* strtLength, const uint8_
     return 1;
 }
 
-uint32_t rscpfi2__find_iso2022_entry(uint32_t strtLength, const uint8_t* strt, uint32_t backLength,
-                                     const uint8_t* back)
+uint32_t rscpfi2__find_iso2022_entry(uint32_t strtLength, const uint8_t* strt, uint32_t backLength, const uint8_t* back)
 {
     const rscpCcc_t* c = rscpmp;
     const int n = c == nullptr ? 0 : (c->soSiCount > RSCP_SOSI_MAX ? RSCP_SOSI_MAX : c->soSiCount);

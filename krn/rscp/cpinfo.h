@@ -45,9 +45,8 @@ uint32_t rscpfi2__find_iso2022_entry(uint32_t strtLength, const uint8_t* strt, u
 uint32_t rscpfb2__find_iso2022_back(int32_t backLength, const uint8_t* back);
 
 // Sections of the status dump.
-inline constexpr int32_t RSCPCS_GENERAL = 0x001, RSCPCS_CODE_PAGES = 0x002, RSCPCS_READS = 0x004,
-                         RSCPCS_MORE = 0x008, RSCPCS_SEGMENTS = 0x010, RSCPCS_VERBOSE = 0x020,
-                         RSCPCS_SETTINGS = 0x040, RSCPCS_LANGUAGES = 0x080, RSCPCS_RFC = 0x100,
-                         RSCPCS_COUNTERS = 0x200;
+inline constexpr int32_t RSCPCS_GENERAL = 0x001, RSCPCS_CODE_PAGES = 0x002, RSCPCS_READS = 0x004, RSCPCS_MORE = 0x008,
+                         RSCPCS_SEGMENTS = 0x010, RSCPCS_VERBOSE = 0x020, RSCPCS_SETTINGS = 0x040,
+                         RSCPCS_LANGUAGES = 0x080, RSCPCS_RFC = 0x100, RSCPCS_COUNTERS = 0x200;
 // Writes the sections of the mask one line at a time through out; 0.
 int32_t rscpcs_cache_status(int32_t mask, rscpeOutputFunc out, uint32_t unused);

@@ -47,9 +47,15 @@ uint32_t Error(uint32_t code, uint32_t mask, int32_t location, int32_t line, con
     return rscpe__error(code, 'C', mask, kModule, location, line, text, id, arg1, len1, nullptr, 0);
 }
 
-uint32_t RoundUp(uint32_t n, uint32_t step) { return (n + step - 1) / step * step; }
+uint32_t RoundUp(uint32_t n, uint32_t step)
+{
+    return (n + step - 1) / step * step;
+}
 
-char Flag(uint8_t set) { return set != 0 ? 'T' : 'f'; }
+char Flag(uint8_t set)
+{
+    return set != 0 ? 'T' : 'f';
+}
 
 // Option 6 from "rscp/on_error" or, without it, from RSCP_ON_ERROR.
 void OnErrorOption()
@@ -217,8 +223,8 @@ uint32_t rscpWrongVersion(uint32_t mask, int32_t location)
     snprintfR(have9, sizeof have9, "%9ld", static_cast<long>(have));
     snprintfR(text, sizeof text, "CCC buffer version should be %9ld but is %9ld", static_cast<long>(RSCP_CCC_COMPLETE),
               static_cast<long>(have));
-    const uint32_t rc = rscpe__error(RSCPEINTERN, 'C', mask, kModule, location, __LINE__, text, "F37", want9, -1,
-                                     have9, -1);
+    const uint32_t rc = rscpe__error(RSCPEINTERN, 'C', mask, kModule, location, __LINE__, text, "F37", want9, -1, have9,
+                                     -1);
     rscpErrorOut("%s", text);
     rscpSetCCCState(4);
     return rc;
@@ -242,20 +248,41 @@ void rscpCacheBlock(char* block, uint32_t length, const char* reason)
         std::memcpy(block + 17, reason, 36);
 }
 
-uint32_t& rscpGeneration() { return g_generation; }
-uint8_t& rscpReleasedFlag() { return g_released; }
-uint32_t rscpBlockSize() { return rscpmp != nullptr && rscpmp == g_blockAddress ? g_blockSize : 0; }
+uint32_t& rscpGeneration()
+{
+    return g_generation;
+}
+uint8_t& rscpReleasedFlag()
+{
+    return g_released;
+}
+uint32_t rscpBlockSize()
+{
+    return rscpmp != nullptr && rscpmp == g_blockAddress ? g_blockSize : 0;
+}
 
 void rscpSetBlock(const void* address, uint32_t size)
 {
     g_blockAddress = address;
     g_blockSize = size;
 }
-bool& rscpBlockZeroed() { return g_blockZeroed; }
+bool& rscpBlockZeroed()
+{
+    return g_blockZeroed;
+}
 
-const char* rscpStartOrigin() { return g_origin; }
-int rscpRegularStart() { return g_regular; }
-uint32_t rscpProcessGeneration() { return g_generation; }
+const char* rscpStartOrigin()
+{
+    return g_origin;
+}
+int rscpRegularStart()
+{
+    return g_regular;
+}
+uint32_t rscpProcessGeneration()
+{
+    return g_generation;
+}
 
 // ---- start-up --------------------------------------------------------------------
 
@@ -345,8 +372,8 @@ uint32_t rscpi__init(uint32_t mask)
         if (rscpmp == nullptr)
             return Error(RSCPENOCONV, mask, 24, __LINE__, "CCC not proper initialized", "F34");
         rscph_HookTable.GetWritePermission(138, 0);
-        rscpErrorOut("In reinitialize state reuse shared memory at %p. CCC.reorg_done=%c.",
-                     static_cast<void*>(rscpmp), rscpmp != nullptr ? Flag(rscpmp->reorgDone) : '?');
+        rscpErrorOut("In reinitialize state reuse shared memory at %p. CCC.reorg_done=%c.", static_cast<void*>(rscpmp),
+                     rscpmp != nullptr ? Flag(rscpmp->reorgDone) : '?');
         reused = true;
     } else {
         uint32_t rc = find_cachesizes(&length, &cache07);
@@ -462,8 +489,7 @@ uint32_t find_cachesizes(uint32_t* lengthOut, uint32_t* cache07Out)
         }
         if (n > kMaxLength) {
             snprintfR(arg, sizeof arg, "cachesize&%ld&%ld&", static_cast<long>(n), static_cast<long>(kMaxLength));
-            Error(RSCPEINTERN, RSCP_ALL_ERRORS, 2, __LINE__, "KOVPARAM(rsts/ccc/cachesize) too large", "CQH", arg,
-                  -1);
+            Error(RSCPEINTERN, RSCP_ALL_ERRORS, 2, __LINE__, "KOVPARAM(rsts/ccc/cachesize) too large", "CQH", arg, -1);
             length = kMaxLength;
         } else {
             length = RoundUp(static_cast<uint32_t>(n), 16);
@@ -475,15 +501,13 @@ uint32_t find_cachesizes(uint32_t* lengthOut, uint32_t* cache07Out)
         cache07 = rscpDecimal(v07);
     if (cache07 < kMinCache07) {
         snprintfR(arg, sizeof arg, "cache07&%ld&%ld&", static_cast<long>(cache07), static_cast<long>(kMinCache07));
-        return Error(RSCPEINTERN, RSCP_ALL_ERRORS, 3, __LINE__, "KOVPARAM(rsts/ccc/cache07) too small", "F24", arg,
-                     -1);
+        return Error(RSCPEINTERN, RSCP_ALL_ERRORS, 3, __LINE__, "KOVPARAM(rsts/ccc/cache07) too small", "F24", arg, -1);
     }
     // The cache07 area lives inside the cache: more than half of it would
     // leave no room for the catalogue and the tables.
     if (cache07 > length / 2) {
         snprintfR(arg, sizeof arg, "cache07&%ld&%ld&", static_cast<long>(cache07), static_cast<long>(length / 2));
-        return Error(RSCPEINTERN, RSCP_ALL_ERRORS, 4, __LINE__, "KOVPARAM(rsts/ccc/cache07) too large", "F24", arg,
-                     -1);
+        return Error(RSCPEINTERN, RSCP_ALL_ERRORS, 4, __LINE__, "KOVPARAM(rsts/ccc/cache07) too large", "F24", arg, -1);
     }
     *lengthOut = length;
     *cache07Out = RoundUp(static_cast<uint32_t>(cache07), 16);

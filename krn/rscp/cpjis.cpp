@@ -33,8 +33,14 @@ inline void Flip(uint8_t* a, uint8_t* b)
 
 }  // namespace
 
-void rscpSjisToJis(uint8_t* lead, uint8_t* trail) { SjisToJisWith(lead, trail, false); }
-void rscpSjisToJisL1(uint8_t* lead, uint8_t* trail) { SjisToJisWith(lead, trail, true); }
+void rscpSjisToJis(uint8_t* lead, uint8_t* trail)
+{
+    SjisToJisWith(lead, trail, false);
+}
+void rscpSjisToJisL1(uint8_t* lead, uint8_t* trail)
+{
+    SjisToJisWith(lead, trail, true);
+}
 void rscpSjisToEuc(uint8_t* lead, uint8_t* trail)
 {
     SjisToJisWith(lead, trail, false);
@@ -45,8 +51,14 @@ void rscpSjisToEucL1(uint8_t* lead, uint8_t* trail)
     SjisToJisWith(lead, trail, true);
     Flip(lead, trail);
 }
-void rscpJisToSjis(uint8_t* row, uint8_t* cell) { JisToSjisWith(row, cell, false); }
-void rscpJisToSjisL1(uint8_t* row, uint8_t* cell) { JisToSjisWith(row, cell, true); }
+void rscpJisToSjis(uint8_t* row, uint8_t* cell)
+{
+    JisToSjisWith(row, cell, false);
+}
+void rscpJisToSjisL1(uint8_t* row, uint8_t* cell)
+{
+    JisToSjisWith(row, cell, true);
+}
 void rscpEucToSjis(uint8_t* lead, uint8_t* trail)
 {
     Flip(lead, trail);
@@ -57,8 +69,14 @@ void rscpEucToSjisL1(uint8_t* lead, uint8_t* trail)
     Flip(lead, trail);
     JisToSjisWith(lead, trail, true);
 }
-void rscpJisEucFlip(uint8_t* a, uint8_t* b) { Flip(a, b); }
-void rscpEucJisFlip(uint8_t* a, uint8_t* b) { Flip(a, b); }
+void rscpJisEucFlip(uint8_t* a, uint8_t* b)
+{
+    Flip(a, b);
+}
+void rscpEucJisFlip(uint8_t* a, uint8_t* b)
+{
+    Flip(a, b);
+}
 
 // ---- byte classes and the walk ------------------------------------------------------------
 
@@ -66,12 +84,30 @@ namespace {
 
 typedef void (*PairFn)(uint8_t*, uint8_t*);
 
-inline bool SjisWideLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF); }
-inline bool SjisNarrowLead(uint8_t b) { return b >= 0x81 && b <= 0x9F; }
-inline bool SjisTrail(uint8_t b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
-inline bool SjisKana(uint8_t b) { return b >= 0xA1 && b <= 0xDF; }
-inline bool EucLead(uint8_t b) { return (b >= 0xA1 && b <= 0xFE) || b == 0x8E; }
-inline bool EucTrail(uint8_t b) { return b >= 0xA1 && b <= 0xFE; }
+inline bool SjisWideLead(uint8_t b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
+}
+inline bool SjisNarrowLead(uint8_t b)
+{
+    return b >= 0x81 && b <= 0x9F;
+}
+inline bool SjisTrail(uint8_t b)
+{
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+inline bool SjisKana(uint8_t b)
+{
+    return b >= 0xA1 && b <= 0xDF;
+}
+inline bool EucLead(uint8_t b)
+{
+    return (b >= 0xA1 && b <= 0xFE) || b == 0x8E;
+}
+inline bool EucTrail(uint8_t b)
+{
+    return b >= 0xA1 && b <= 0xFE;
+}
 
 // Output and input positions of a walk; Finish stores both lengths.
 struct Walk {
@@ -83,7 +119,10 @@ struct Walk {
     int32_t i = 0;
 
     Walk(uint8_t* o, const int32_t* outLen, const uint8_t* p, const int32_t* inLen)
-        : out(o), cap(*outLen > 0 && o != nullptr ? *outLen : 0), in(p), n(*inLen > 0 && p != nullptr ? *inLen : 0)
+        : out(o),
+          cap(*outLen > 0 && o != nullptr ? *outLen : 0),
+          in(p),
+          n(*inLen > 0 && p != nullptr ? *inLen : 0)
     {
     }
     int32_t Room() const { return cap - w; }
@@ -215,7 +254,7 @@ struct ShiftForm {
     int32_t enterLen;
     const uint8_t* leave;  // back to single-byte mode
     int32_t leaveLen;
-    bool designateFirst;   // single bytes need the leave sequence before the first one
+    bool designateFirst;  // single bytes need the leave sequence before the first one
 };
 
 constexpr uint8_t kEscDbcs[] = {0x1B, '$', 'B'};
@@ -231,15 +270,15 @@ constexpr ShiftForm kGsShift{kGsEnter, 7, kGsLeave, 7, false};
 // Writes the input with shift sequences around its double-byte runs.  Room
 // for the closing sequence is kept while a run is open, so the output always
 // ends in single-byte mode, also when the walk stops early.
-uint32_t ShiftEncodeWalk(uint8_t* out, int32_t* outLen, const uint8_t* in, int32_t* inLen, Source src,
-                         PairFn pair, const ShiftForm& form)
+uint32_t ShiftEncodeWalk(uint8_t* out, int32_t* outLen, const uint8_t* in, int32_t* inLen, Source src, PairFn pair,
+                         const ShiftForm& form)
 {
     Walk k(out, outLen, in, inLen);
     enum { kNothing, kSbcs, kDbcs } mode = form.designateFirst ? kNothing : kSbcs;
     while (k.i < k.n) {
         const CharKind kind = Classify(k, src);
-        const int32_t shift =
-            kind == kDouble ? (mode == kDbcs ? 0 : form.enterLen) : (mode == kSbcs ? 0 : form.leaveLen);
+        const int32_t shift = kind == kDouble ? (mode == kDbcs ? 0 : form.enterLen)
+                                              : (mode == kSbcs ? 0 : form.leaveLen);
         // A double-byte character also needs the closing sequence kept free.
         const int32_t need = shift + (kind == kDouble ? 2 + form.leaveLen : 1);
         if (k.Room() < need)
@@ -276,8 +315,8 @@ uint32_t CellsWalk(uint8_t* out, int32_t* outLen, const uint8_t* in, int32_t* in
         if (k.Room() < 2)
             break;
         const uint8_t b = k.in[k.i];
-        const bool pair = k.Left() >= 2 && (l1 ? SjisNarrowLead(b) && SjisTrail(k.in[k.i + 1])
-                                               : b >= 0x80 && !SjisKana(b));
+        const bool pair = k.Left() >= 2 &&
+                          (l1 ? SjisNarrowLead(b) && SjisTrail(k.in[k.i + 1]) : b >= 0x80 && !SjisKana(b));
         if (pair) {
             k.Pair(b, k.in[k.i + 1], l1 ? rscpSjisToJisL1 : rscpSjisToJis);
             k.i += 2;
@@ -439,8 +478,7 @@ namespace {
 
 typedef uint32_t (*BufFn)(uint8_t*, int32_t*, const uint8_t*, int32_t*);
 
-uint32_t Dispatch(uint8_t* out, int32_t* outLen, const uint8_t* in, int32_t* inLen, const char* cp4,
-                  const BufFn fns[4])
+uint32_t Dispatch(uint8_t* out, int32_t* outLen, const uint8_t* in, int32_t* inLen, const char* cp4, const BufFn fns[4])
 {
     int32_t run = NarrowRun(in, in != nullptr && *inLen > 0 ? *inLen : 0);
     if (run == 0) {
@@ -464,8 +502,7 @@ uint32_t Dispatch(uint8_t* out, int32_t* outLen, const uint8_t* in, int32_t* inL
 
 uint32_t rscpSjisDbcsToJis(uint8_t* out, int32_t* outLen, const uint8_t* in, int32_t* inLen, const char* cp4)
 {
-    static const BufFn fns[4] = {rscpSjisToIso2022Buf, rscpSjisToFsShiftBuf, rscpSjisToGsShiftBuf,
-                                 rscpSjisToCellsBuf};
+    static const BufFn fns[4] = {rscpSjisToIso2022Buf, rscpSjisToFsShiftBuf, rscpSjisToGsShiftBuf, rscpSjisToCellsBuf};
     return Dispatch(out, outLen, in, inLen, cp4, fns);
 }
 

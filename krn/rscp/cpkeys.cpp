@@ -73,7 +73,8 @@ constexpr char kOwnChars[] = " /012345678ABCDFGHIKLOQPRSTUVW";
 
 struct OwnCharTable {
     OwnCharRow rows[31];
-    constexpr OwnCharTable() : rows{}
+    constexpr OwnCharTable()
+        : rows{}
     {
         const char* hex = "0123456789ABCDEF";
         for (int i = 0; i < 30; ++i) {
@@ -109,7 +110,10 @@ const char* const kIso[] = {"Z9", "Z2", "Z3", "Z4", "Z5", "Z6", "Z7", "Z8", "SR"
                             "SV", "BG", "LT", "LV", "Z1", "AF", "IS", "CA", "SH", "ID"};
 static_assert(sizeof kIso / sizeof kIso[0] == sizeof kLanguageKeys - 1, "one code per language key");
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+char Upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
 
 }  // namespace
 
@@ -169,7 +173,10 @@ void rscpenKey2Init(rscpKeyEnum_t* state)
     state->key[0] = state->key[1] = '0';
 }
 
-void rscpenKey2InitB(rscpKeyEnum_t* state) { rscpenKey2Init(state); }
+void rscpenKey2InitB(rscpKeyEnum_t* state)
+{
+    rscpenKey2Init(state);
+}
 
 int rscpenKey2Next(rscpKeyEnum_t* state, uint32_t* number, char* key)
 {
@@ -205,7 +212,10 @@ uint32_t HexBytes(uint8_t* out, uint32_t room, const char* text, int32_t length)
     int high = -1;
     for (int32_t i = 0; text != nullptr && i < length && n < room; ++i) {
         const char c = text[i];
-        int v = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        int v = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                       : -1;
         if (v < 0)
             continue;
         if (high < 0) {
@@ -238,11 +248,32 @@ int rscpenHexRangeNext(rscpKeyEnum_t* state, uint32_t* number, uint8_t* out, int
     uint8_t form[4];
     uint32_t formLength = 0;
     switch (state->ruleKind) {
-    case 40: form[0] = s1; form[1] = s2; formLength = 2; break;
-    case 41: form[0] = nlsui_l12e_char(s1); form[1] = nlsui_l12e_char(s2); formLength = 2; break;
-    case 42: form[0] = 0; form[1] = s1; form[2] = 0; form[3] = s2; formLength = 4; break;
-    case 43: form[0] = s1; form[1] = 0; form[2] = s2; form[3] = 0; formLength = 4; break;
-    default: break;
+    case 40:
+        form[0] = s1;
+        form[1] = s2;
+        formLength = 2;
+        break;
+    case 41:
+        form[0] = nlsui_l12e_char(s1);
+        form[1] = nlsui_l12e_char(s2);
+        formLength = 2;
+        break;
+    case 42:
+        form[0] = 0;
+        form[1] = s1;
+        form[2] = 0;
+        form[3] = s2;
+        formLength = 4;
+        break;
+    case 43:
+        form[0] = s1;
+        form[1] = 0;
+        form[2] = s2;
+        form[3] = 0;
+        formLength = 4;
+        break;
+    default:
+        break;
     }
     const uint32_t total = state->prefixLength + formLength + state->suffixLength;
     if (room < 0 || total > static_cast<uint32_t>(room))
@@ -258,7 +289,10 @@ int rscpenHexRangeNext(rscpKeyEnum_t* state, uint32_t* number, uint8_t* out, int
 
 // ---- character enumerators ---------------------------------------------------------
 
-uint32_t rscpenUcs2First() { return 0x20; }
+uint32_t rscpenUcs2First()
+{
+    return 0x20;
+}
 
 void rscpenCharInit(rscpCharEnum_t* state)
 {
@@ -266,7 +300,10 @@ void rscpenCharInit(rscpCharEnum_t* state)
     state->code = 0x20;
 }
 
-void rscpenCharInitB(rscpCharEnum_t* state) { rscpenCharInit(state); }
+void rscpenCharInitB(rscpCharEnum_t* state)
+{
+    rscpenCharInit(state);
+}
 
 int rscpenUcs2NextGraphic(rscpCharEnum_t* state, uint32_t* code)
 {
@@ -319,7 +356,10 @@ int rscpenUcs4NextChar(rscpCharEnum_t* state, uint32_t* code)
     return 1;
 }
 
-uint32_t rscpenSuppFirst() { return 0x10000; }
+uint32_t rscpenSuppFirst()
+{
+    return 0x10000;
+}
 
 int rscpenSuppNext(rscpCharEnum_t* state, uint32_t* code, uint8_t* b1, uint8_t* b2, uint8_t* b3, uint8_t* b4)
 {
@@ -352,8 +392,7 @@ void rscpenMultiRangeInit(rscpMultiRange_t* state, uint32_t start, uint32_t end,
     --state->current[state->positions - 1];
 }
 
-int rscpenMultiRangeNext(rscpMultiRange_t* state, uint32_t* number, uint8_t* b1, uint8_t* b2, uint8_t* b3,
-                         uint8_t* b4)
+int rscpenMultiRangeNext(rscpMultiRange_t* state, uint32_t* number, uint8_t* b1, uint8_t* b2, uint8_t* b3, uint8_t* b4)
 {
     if (state->number > state->end)
         return 0;
@@ -373,7 +412,10 @@ int rscpenMultiRangeNext(rscpMultiRange_t* state, uint32_t* number, uint8_t* b1,
 
 // ---- language keys ----------------------------------------------------------------
 
-const char* rscpGetLanguageKeys() { return kLanguageKeys; }
+const char* rscpGetLanguageKeys()
+{
+    return kLanguageKeys;
+}
 
 int rscpLanguageKeyToIso(char* iso, char key)
 {

@@ -66,8 +66,7 @@ struct rscpMultiRange_t {
 };
 void rscpenMultiRangeInit(rscpMultiRange_t* state, uint32_t start, uint32_t end, int32_t positions,
                           const uint8_t* startBytes, const uint8_t* lowBytes, const uint8_t* highBytes);
-int rscpenMultiRangeNext(rscpMultiRange_t* state, uint32_t* number, uint8_t* b1, uint8_t* b2, uint8_t* b3,
-                         uint8_t* b4);
+int rscpenMultiRangeNext(rscpMultiRange_t* state, uint32_t* number, uint8_t* b1, uint8_t* b2, uint8_t* b3, uint8_t* b4);
 
 // Language keys.
 const char* rscpGetLanguageKeys();

@@ -71,8 +71,7 @@ uint32_t rscpLCListGetSize(uint32_t* size);
 uint32_t rscpLCListGet(char* list, int32_t size);
 // The code page for a language towards a partner that sent its list, that
 // sent none, or that a destination's configured "A" list describes.
-uint32_t rscpLCgetC(char* cp4, const char* partnerList, char language, const char* connectionCp4,
-                    const char* systemId);
+uint32_t rscpLCgetC(char* cp4, const char* partnerList, char language, const char* connectionCp4, const char* systemId);
 uint32_t rscpLCgetCtry(char* cp4, char language, const char* connectionCp4, const char* systemId);
 uint32_t rscpLCgetCdst(char* cp4, const char* destinationList, char language, const char* connectionCp4,
                        const char* destination);

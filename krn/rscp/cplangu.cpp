@@ -8,8 +8,14 @@
 
 namespace {
 
-bool In(char c, const char* set) { return c != '\0' && std::strchr(set, c) != nullptr; }
-bool Begins(const char* r, const char* prefix) { return std::strncmp(r, prefix, std::strlen(prefix)) == 0; }
+bool In(char c, const char* set)
+{
+    return c != '\0' && std::strchr(set, c) != nullptr;
+}
+bool Begins(const char* r, const char* prefix)
+{
+    return std::strncmp(r, prefix, std::strlen(prefix)) == 0;
+}
 
 // Asks the host for the code page of a language: true with it in r (and in
 // the third code page output), after marking the result ambiguous.
@@ -30,46 +36,74 @@ bool AskHost(char langu, char* r, uint8_t* ambiguous, char* thirdCp)
 // 61xx on the input side; nullptr leaves the code page as it is.
 const char* Family61In(char l, uint8_t* amb, char* third)
 {
-    if (In(l, "456CHLQd")) return "6120";
-    if (l == 'G') return "6170";
-    if (l == 'J') return "6101";
-    if (l == 'T') return "6190";
-    if (In(l, "FIKNOPSUVabc")) return "6110";
-    if (!In(l, "7DEi")) return nullptr;
+    if (In(l, "456CHLQd"))
+        return "6120";
+    if (l == 'G')
+        return "6170";
+    if (l == 'J')
+        return "6101";
+    if (l == 'T')
+        return "6190";
+    if (In(l, "FIKNOPSUVabc"))
+        return "6110";
+    if (!In(l, "7DEi"))
+        return nullptr;
     char r[5];
-    if (!AskHost(l, r, amb, third)) return "6110";
-    if (Begins(r, "611") || Begins(r, "11")) return "6110";
-    if (Begins(r, "612") || Begins(r, "14")) return "6120";
-    if (Begins(r, "613")) return "6130";
-    if (Begins(r, "614") || Begins(r, "19")) return "6140";
-    if (Begins(r, "617") || Begins(r, "17")) return "6170";
-    if (Begins(r, "80")) return "6180";
-    if (Begins(r, "619") || Begins(r, "161")) return "6190";
+    if (!AskHost(l, r, amb, third))
+        return "6110";
+    if (Begins(r, "611") || Begins(r, "11"))
+        return "6110";
+    if (Begins(r, "612") || Begins(r, "14"))
+        return "6120";
+    if (Begins(r, "613"))
+        return "6130";
+    if (Begins(r, "614") || Begins(r, "19"))
+        return "6140";
+    if (Begins(r, "617") || Begins(r, "17"))
+        return "6170";
+    if (Begins(r, "80"))
+        return "6180";
+    if (Begins(r, "619") || Begins(r, "161"))
+        return "6190";
     return "6110";
 }
 
 const char* Family62(char l, uint8_t* amb, char* third)
 {
-    if (l == '1') return "6240";
-    if (l == '3') return "6250";
-    if (l == 'J') return "6280";
-    if (l == 'M') return "6230";
-    if (!In(l, "7Ei")) return nullptr;
+    if (l == '1')
+        return "6240";
+    if (l == '3')
+        return "6250";
+    if (l == 'J')
+        return "6280";
+    if (l == 'M')
+        return "6230";
+    if (!In(l, "7Ei"))
+        return nullptr;
     char r[5];
-    if (!AskHost(l, r, amb, third) || r[0] != '8') return "6101";
-    if (Begins(r, "80")) return "6280";
-    if (Begins(r, "83")) return "6230";
-    if (Begins(r, "84")) return "6240";
-    if (Begins(r, "85")) return "6250";
+    if (!AskHost(l, r, amb, third) || r[0] != '8')
+        return "6101";
+    if (Begins(r, "80"))
+        return "6280";
+    if (Begins(r, "83"))
+        return "6230";
+    if (Begins(r, "84"))
+        return "6240";
+    if (Begins(r, "85"))
+        return "6250";
     return "6101";
 }
 
 const char* Family65In(char l, uint8_t* amb, char* third)
 {
-    if (l == 'G') return "6570";
-    if (l == 'J') return "6101";
-    if (In(l, "FIKNOPSUVabc")) return "6510";
-    if (!In(l, "7DEi")) return nullptr;
+    if (l == 'G')
+        return "6570";
+    if (l == 'J')
+        return "6101";
+    if (In(l, "FIKNOPSUVabc"))
+        return "6510";
+    if (!In(l, "7DEi"))
+        return nullptr;
     char r[5];
     if (AskHost(l, r, amb, third) && (Begins(r, "657") || Begins(r, "17")))
         return "6570";
@@ -78,8 +112,10 @@ const char* Family65In(char l, uint8_t* amb, char* third)
 
 const char* Family61Out(char l)
 {
-    if (l == 'T') return "6103";
-    if (In(l, "4567CDEFGHIJKLNOPQSUVabcdi")) return "6102";
+    if (l == 'T')
+        return "6103";
+    if (In(l, "4567CDEFGHIJKLNOPQSUVabcdi"))
+        return "6102";
     return nullptr;
 }
 
@@ -125,11 +161,16 @@ uint32_t rscpRefineAsianUniKind(uint32_t kind, char langu)
     if (kind != 39)
         return kind;
     switch (langu) {
-    case 'J': return 3;
-    case 'M': return 34;
-    case '1': return 35;
-    case '3': return 36;
-    default: return 39;
+    case 'J':
+        return 3;
+    case 'M':
+        return 34;
+    case '1':
+        return 35;
+    case '3':
+        return 36;
+    default:
+        return 39;
     }
 }
 

@@ -22,14 +22,26 @@ uint32_t Error(uint32_t code, int32_t location, int32_t line, const char* text, 
                         arg2, arg2 != nullptr ? -1 : 0);
 }
 
-rscpCtlRecord_t& Ctl() { return *rscph_HookTable.ctl; }
+rscpCtlRecord_t& Ctl()
+{
+    return *rscph_HookTable.ctl;
+}
 
-bool Digit(char c) { return c >= '0' && c <= '9'; }
+bool Digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Two decimal digits; 0 when either is not a digit.
-uint32_t TwoDigits(const char* p) { return Digit(p[0]) && Digit(p[1]) ? (p[0] - '0') * 10u + (p[1] - '0') : 0u; }
+uint32_t TwoDigits(const char* p)
+{
+    return Digit(p[0]) && Digit(p[1]) ? (p[0] - '0') * 10u + (p[1] - '0') : 0u;
+}
 
-bool Is(const char* cp, const char* text) { return std::memcmp(cp, text, 4) == 0; }
+bool Is(const char* cp, const char* text)
+{
+    return std::memcmp(cp, text, 4) == 0;
+}
 
 // A TCP0I setting that must be 'E'nable or 'D'isable.
 uint32_t EnableFlag(uint32_t* setting, const char* key, const char* value, int32_t length, int32_t line,
@@ -268,9 +280,8 @@ void rscpa0__add_tcp00_row(const char* row, int32_t n, uint8_t sourceTag)
             uint32_t kind;
             uint8_t bytes[4];
             uint32_t length;
-        } kSpaces[] = {{10, {0x00, 0x20}, 2}, {13, {0x00, 0x20}, 2}, {19, {0x00, 0x20}, 2},
-                       {14, {0x20, 0x00}, 2}, {16, {0x20, 0x00}, 2}, {11, {0, 0, 0, 0x20}, 4},
-                       {15, {0x20, 0, 0, 0}, 4},  {12, {0x20}, 1}};
+        } kSpaces[] = {{10, {0x00, 0x20}, 2}, {13, {0x00, 0x20}, 2},    {19, {0x00, 0x20}, 2},    {14, {0x20, 0x00}, 2},
+                       {16, {0x20, 0x00}, 2}, {11, {0, 0, 0, 0x20}, 4}, {15, {0x20, 0, 0, 0}, 4}, {12, {0x20}, 1}};
         for (const auto& s : kSpaces)
             if (s.kind == kind) {
                 std::memcpy(r->space, s.bytes, 4);
@@ -302,7 +313,10 @@ void rscpa0__add_tcp00_row(const char* row, int32_t n, uint8_t sourceTag)
 
 namespace {
 
-bool Lead(uint8_t b) { return b >= 0x81 && b <= 0x9F; }
+bool Lead(uint8_t b)
+{
+    return b >= 0x81 && b <= 0x9F;
+}
 
 uint32_t Kind30(const uint8_t* p, int32_t n)
 {
@@ -374,7 +388,10 @@ uint32_t rscpLengthOfMBChar(const uint8_t* p, int32_t n, uint32_t kind)
         if (n == 1)
             return 2;
         return (b1 >= 0x40 && b1 <= 0x7E) || b1 >= 0x80 ? 2 : 1;
-    case 4: case 5: case 7: case 39:
+    case 4:
+    case 5:
+    case 7:
+    case 39:
         if (n == 1)
             return b0 > 0x80 ? 2 : 1;
         return b0 > 0x80 && b1 > 0x3F ? 2 : 1;
@@ -382,13 +399,22 @@ uint32_t rscpLengthOfMBChar(const uint8_t* p, int32_t n, uint32_t kind)
         if (n == 1)
             return b0 > 0x9F ? 2 : 1;
         return b0 > 0x80 && b1 > 0x3F ? 2 : 1;
-    case 10: case 14: case 19:
+    case 10:
+    case 14:
+    case 19:
         return 2;
-    case 11: case 15:
+    case 11:
+    case 15:
         return 4;
     case 12:
-        return b0 < 0x80 ? 1 : b0 < 0xC0 ? 0 : b0 < 0xE0 ? 2 : b0 < 0xF0 ? 3 : b0 < 0xF8 ? 4 : b0 < 0xFC ? 5
-               : b0 < 0xFE ? 6 : 0;
+        return b0 < 0x80   ? 1
+               : b0 < 0xC0 ? 0
+               : b0 < 0xE0 ? 2
+               : b0 < 0xF0 ? 3
+               : b0 < 0xF8 ? 4
+               : b0 < 0xFC ? 5
+               : b0 < 0xFE ? 6
+                           : 0;
     case 13:
         return Utf16Length(p, n, true);
     case 16:
@@ -438,12 +464,30 @@ uint32_t rscpMaxCharLenOfKind(uint32_t kind)
         return 3;
     case 2:
         return 8;
-    case 3: case 4: case 5: case 6: case 7: case 10: case 14: case 19: case 25: case 30: case 34: case 35: case 36:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 10:
+    case 14:
+    case 19:
+    case 25:
+    case 30:
+    case 34:
+    case 35:
+    case 36:
     case 39:
         return 2;
-    case 11: case 13: case 15: case 16: case 29:
+    case 11:
+    case 13:
+    case 15:
+    case 16:
+    case 29:
         return 4;
-    case 12: case 20: case 21:
+    case 12:
+    case 20:
+    case 21:
         return 6;
     default:
         return 0;
@@ -474,11 +518,15 @@ uint32_t rscpMaxLengthOfChar(const rscpCharLenHandle_t* handle)
     return length != 0 ? length : 1;
 }
 
-void rscpSetCodePageNone(char* cp) { std::memcpy(cp, "0000", 4); }
+void rscpSetCodePageNone(char* cp)
+{
+    std::memcpy(cp, "0000", 4);
+}
 
 uint32_t rscpPackCodePage(const char* cp, int32_t)
 {
-    return static_cast<uint32_t>(static_cast<uint8_t>(cp[0])) | static_cast<uint32_t>(static_cast<uint8_t>(cp[1])) << 8 |
+    return static_cast<uint32_t>(static_cast<uint8_t>(cp[0])) |
+           static_cast<uint32_t>(static_cast<uint8_t>(cp[1])) << 8 |
            static_cast<uint32_t>(static_cast<uint8_t>(cp[2])) << 16 |
            static_cast<uint32_t>(static_cast<uint8_t>(cp[3])) << 24;
 }

@@ -23,12 +23,22 @@ uint32_t Error(uint32_t code, int32_t location, int32_t line, const char* text, 
                         arg1 != nullptr ? len1 : 0, arg2, arg2 != nullptr ? -1 : 0);
 }
 
-rscpCtlRecord_t& Ctl() { return *rscph_HookTable.ctl; }
+rscpCtlRecord_t& Ctl()
+{
+    return *rscph_HookTable.ctl;
+}
 
 bool IsCodeOf(uint32_t direction)
 {
     switch (direction) {
-    case 5: case 6: case 9: case 10: case 21: case 22: case 25: case 26:
+    case 5:
+    case 6:
+    case 9:
+    case 10:
+    case 21:
+    case 22:
+    case 25:
+    case 26:
         return true;
     default:
         return false;
@@ -44,7 +54,10 @@ bool InCodePageList(const rscpCpInfo_t* row)
            (reinterpret_cast<const char*>(row) - reinterpret_cast<const char*>(list)) % sizeof(rscpCpInfo_t) == 0;
 }
 
-bool Loaded(const rscpCpInfo_t* row, bool output, int v) { return output ? row->out[v].t2 != 0 : row->in[v].root != 0; }
+bool Loaded(const rscpCpInfo_t* row, bool output, int v)
+{
+    return output ? row->out[v].t2 != 0 : row->in[v].root != 0;
+}
 
 void ClearVariant(rscpCpInfo_t* row, bool output, int v)
 {
@@ -89,7 +102,8 @@ void StoreVariant(rscpCpInfo_t* row, bool output, int v, uint32_t root)
 uint32_t Derive(rscpCpInfo_t* row, bool output, int32_t source, int32_t target, uint32_t selector)
 {
     rscpCcc_t* c = rscpmp;
-    const char* reason = output ? "overflow while loading output control codes" : "overflow while loading control codes";
+    const char* reason = output ? "overflow while loading output control codes"
+                                : "overflow while loading control codes";
     const uint32_t limit = output ? c->firstT2 / RSCP_T3_BYTES : c->firstT2 / RSCP_T1_BYTES;
     // Without marks every block would be copied again and the entries made in
     // unlinked copies would be lost: the derivation does not start.
@@ -114,8 +128,9 @@ uint32_t Derive(rscpCpInfo_t* row, bool output, int32_t source, int32_t target, 
             rscpml__mark_t1(root);
         }
         const uint32_t mode = static_cast<uint32_t>(((target & 2) + 2) * 2 | ((target & 1) + 1)) | (output ? 16u : 0u);
-        const rscpLoad_t l{mode, row, output ? row->in[target].root : root, output ? root : row->out[source].t2,
-                           selector, 0, 0, 10, 1};
+        const rscpLoad_t l{
+            mode, row, output ? row->in[target].root : root, output ? root : row->out[source].t2, selector, 0, 0,
+            10,   1};
         rc = Complete(rscplcp__load_code_page(l));
         if (rc != 0) {
             ClearVariant(row, output, target);

@@ -24,7 +24,7 @@ uint32_t rscplcc__load_control_codes(uint32_t direction, rscpCpInfo_t* row);
 
 // What one load carries down through segments and rules.
 struct rscpLoad_t {
-    uint32_t mode;         // direction code of the variant being built
+    uint32_t mode;  // direction code of the variant being built
     rscpCpInfo_t* row;
     uint32_t t1;           // root T1 block (input)
     uint32_t t2;           // T2 piece (output)
@@ -34,7 +34,10 @@ struct rscpLoad_t {
     int32_t depth;         // inclusion levels left
     int32_t copyMode;      // 1 while extending a copy of another variant
 };
-inline bool rscpLoadOutput(const rscpLoad_t& l) { return l.mode > 10; }
+inline bool rscpLoadOutput(const rscpLoad_t& l)
+{
+    return l.mode > 10;
+}
 // Variant 0-3 of a direction code.
 inline int rscpLoadVariant(uint32_t mode)
 {
@@ -59,13 +62,13 @@ uint32_t rscplco__load_output_control_codes(rscpCpInfo_t* row, int32_t source, i
 
 // ---- rules -----------------------------------------------------------------------
 
-uint32_t rscpar__apply_rule(uint32_t type, const rscpLoad_t& l, const char* segId, const char* word1,
-                            int32_t len1, const char* word2, int32_t len2);
+uint32_t rscpar__apply_rule(uint32_t type, const rscpLoad_t& l, const char* segId, const char* word1, int32_t len1,
+                            const char* word2, int32_t len2);
 
 // Range rules: the slot of the rule-info table that describes the range (an
 // equal one is reused), or -1 when the table is full.
-int32_t prepareXMLRule(const char* word1, int32_t len1, const char* word2, int32_t len2, uint32_t first,
-                       uint32_t last, int32_t bytes, const uint8_t* start, const uint8_t* low, const uint8_t* high);
+int32_t prepareXMLRule(const char* word1, int32_t len1, const char* word2, int32_t len2, uint32_t first, uint32_t last,
+                       int32_t bytes, const uint8_t* start, const uint8_t* low, const uint8_t* high);
 
 // Shift rules: segment name, start and back sequences (at most 10 bytes
 // each) and the un-shift flags read from the rule's words.
@@ -85,6 +88,5 @@ uint32_t rscpgs__get_shift_state(const rscpShiftRule_t& rule, int32_t* state, bo
 // enumerate every sequence or character is entered one by one.  Input covers
 // the lead bytes first..last, output the characters first..last; the number
 // of codes or characters covered goes to *handled.
-uint32_t rscpUtf8RuleIn(const rscpLoad_t& l, uint32_t firstLead, uint32_t lastLead, bool enumerate,
-                        uint32_t* handled);
+uint32_t rscpUtf8RuleIn(const rscpLoad_t& l, uint32_t firstLead, uint32_t lastLead, bool enumerate, uint32_t* handled);
 uint32_t rscpUtf8RuleOut(const rscpLoad_t& l, uint32_t first, uint32_t last, bool enumerate, uint32_t* handled);

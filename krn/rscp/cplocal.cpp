@@ -34,7 +34,10 @@ bool CodePageValue(const char* v)
 
 }  // namespace
 
-void kovlcpGetLocalCodePage(char* cp) { std::memcpy(cp, g_localCodePage, 4); }
+void kovlcpGetLocalCodePage(char* cp)
+{
+    std::memcpy(cp, g_localCodePage, 4);
+}
 
 int32_t kovlcpSetLocalCodePageFromEnv(const char* cp)
 {
@@ -95,7 +98,10 @@ int32_t kovlcpSetDBCodePageFunc(kovlcpDBCodePageFunc f)
     return 0;
 }
 
-kovlcpDBCodePageFunc kovlcpGetDBCodePageFunc() { return g_dbCodePages; }
+kovlcpDBCodePageFunc kovlcpGetDBCodePageFunc()
+{
+    return g_dbCodePages;
+}
 
 uint32_t rscpGetDBCodePages(char* cps, int32_t capacity, uint32_t* count)
 {

@@ -25,8 +25,7 @@ const char kModule[] = "@(#) $Id: rscploc#1 $";
 
 uint32_t Error(uint32_t code, uint32_t mask, int32_t number, int32_t line, const char* text, const char* arg = nullptr)
 {
-    return rscpe__error(code, 'C', mask, kModule, number, line, text, "CPG", arg, arg != nullptr ? -1 : 0, nullptr,
-                        0);
+    return rscpe__error(code, 'C', mask, kModule, number, line, text, "CPG", arg, arg != nullptr ? -1 : 0, nullptr, 0);
 }
 
 // The last successful set.
@@ -194,9 +193,18 @@ void rscplocResetState()
     g_oldCache = -1;
 }
 
-uint32_t rscpumgReadLangCP() { return 0; }
-uint32_t rscpumgReadLangNoCP() { return 0; }
-uint32_t rscpumgReadCCTLLangs() { return 0; }
+uint32_t rscpumgReadLangCP()
+{
+    return 0;
+}
+uint32_t rscpumgReadLangNoCP()
+{
+    return 0;
+}
+uint32_t rscpumgReadCCTLLangs()
+{
+    return 0;
+}
 
 // ---- the migration language map ------------------------------------------------------------
 
@@ -252,8 +260,7 @@ bool StoreMap(rscpDbMcpl_t& m, const char* mainCp, const char* cps, uint32_t cou
         if (count > 0 && rscpsc__store_cache07(cps, int32_t(4 * count), &pages, nullptr) != 0)
             return false;
     if (entries == 0 || m.langCount < langCount)
-        if (langCount > 0 &&
-            rscpsc__store_cache07(langs, int32_t(sizeof *langs * langCount), &entries, nullptr) != 0)
+        if (langCount > 0 && rscpsc__store_cache07(langs, int32_t(sizeof *langs * langCount), &entries, nullptr) != 0)
             return false;
     char* base = reinterpret_cast<char*>(rscpmp);
     if (count > 0)
@@ -271,9 +278,8 @@ bool StoreMap(rscpDbMcpl_t& m, const char* mainCp, const char* cps, uint32_t cou
 
 }  // namespace
 
-uint32_t GetDBMigrateCodePagesLangs9(char* mainCp, char* cps, int32_t capacity, uint32_t* count,
-                                     rscpLangEntry_t* langs, int32_t langCapacity, uint32_t* langCount,
-                                     rscpeOutputFunc out, int32_t mode)
+uint32_t GetDBMigrateCodePagesLangs9(char* mainCp, char* cps, int32_t capacity, uint32_t* count, rscpLangEntry_t* langs,
+                                     int32_t langCapacity, uint32_t* langCount, rscpeOutputFunc out, int32_t mode)
 {
     static uint32_t generation = 0xFFFFFFFFu;
     uint32_t result = rscpi_init_just_in_case("GetDBMigrateCodePagesLangs9");
@@ -400,8 +406,8 @@ uint32_t GetDBMigrateCodePagesLangs9(char* mainCp, char* cps, int32_t capacity, 
         const int32_t rc = rscpGetSemaAndWritePermission(14);
         if (rc != 0) {
             if (result == RSCPEROLLBACK)
-                rscpe__error(RSCPEROLLBACK, 'C', 0, kModule, 14, 1180, "Tryed to ignore a rollback", "F26", nullptr,
-                             0, nullptr, 0);
+                rscpe__error(RSCPEROLLBACK, 'C', 0, kModule, 14, 1180, "Tryed to ignore a rollback", "F26", nullptr, 0,
+                             nullptr, 0);
             return uint32_t(rc);
         }
         c = rscpmp;
@@ -441,6 +447,5 @@ uint32_t GetDBMigrateCodePagesLangs7(char* cps, int32_t capacity, uint32_t* coun
 uint32_t GetDBMigrateCodePagesLangs(char* cps, int32_t capacity, uint32_t* count, rscpLangEntry_t* langs,
                                     int32_t langCapacity, uint32_t* langCount)
 {
-    return GetDBMigrateCodePagesLangs7(cps, capacity, count, langs, langCapacity, langCount,
-                                       rscpe_get_output_func(2));
+    return GetDBMigrateCodePagesLangs7(cps, capacity, count, langs, langCapacity, langCount, rscpe_get_output_func(2));
 }

@@ -18,7 +18,7 @@ uint64_t g_events[RSCP_EVENTS] = {};
 
 // The named 32-bit counters of the control record, in the order of the
 // cache's totals; the converters' counters follow them.
-uint32_t rscpCtlRecord_t::* const kStat32[] = {
+uint32_t rscpCtlRecord_t::*const kStat32[] = {
     &rscpCtlRecord_t::cpLookups,     &rscpCtlRecord_t::activateHits,  &rscpCtlRecord_t::userCount,
     &rscpCtlRecord_t::tcp00Rows,     &rscpCtlRecord_t::tcp01Rows,     &rscpCtlRecord_t::tcp0dRows,
     &rscpCtlRecord_t::tcpdbRows,     &rscpCtlRecord_t::tcp0iRows,     &rscpCtlRecord_t::createObjects,
@@ -42,9 +42,15 @@ void LockInfo(const char* heading)
 
 }  // namespace
 
-rscpCcc_t* rscpGetCCCAddress() { return rscpmp; }
+rscpCcc_t* rscpGetCCCAddress()
+{
+    return rscpmp;
+}
 
-int32_t rscpGetSema(int32_t location) { return rscph_HookTable.GetSema(location, 0); }
+int32_t rscpGetSema(int32_t location)
+{
+    return rscph_HookTable.GetSema(location, 0);
+}
 
 int32_t rscprs__release_sema(int32_t location)
 {
@@ -166,8 +172,7 @@ void rscpra__register_attach_address(int32_t mode, uint8_t allow, uint32_t* stat
 
 void rscpSetCCCState(int32_t state)
 {
-    std::memmove(&rscpCCCStateHistory[1], &rscpCCCStateHistory[0],
-                 sizeof(rscpStateEntry_t) * (RSCP_STATE_HISTORY - 1));
+    std::memmove(&rscpCCCStateHistory[1], &rscpCCCStateHistory[0], sizeof(rscpStateEntry_t) * (RSCP_STATE_HISTORY - 1));
     rscpCCCStateHistory[0].state = state;
     rscph_HookTable.Timestamp(rscpCCCStateHistory[0].timestamp);
     h_ccc_state = static_cast<uint32_t>(state);
@@ -184,4 +189,7 @@ rscpCtlRecord_t* rscpCountEvent(int32_t event)
     return ctl;
 }
 
-uint64_t* rscpEventsSinceStatistic() { return g_events; }
+uint64_t* rscpEventsSinceStatistic()
+{
+    return g_events;
+}

@@ -53,10 +53,21 @@ void T1Line(Writer w, const rscpCcc_t* c, uint32_t block, uint32_t index, bool w
     const char* kind = "ERROR";
     long value = 0;
     switch (rscpT1Kind(e)) {
-    case RSCP_T1_EMPTY: kind = "empty"; break;
-    case RSCP_T1_CHAR: kind = "T2 ref"; value = long(rscpT1Char(e)); break;
-    case RSCP_T1_NEXT: kind = "next tab"; value = long(e & 0xFFFFFF); break;
-    case RSCP_T1_RULE: kind = "rule"; value = long(rscpT1RuleNo(e)); break;
+    case RSCP_T1_EMPTY:
+        kind = "empty";
+        break;
+    case RSCP_T1_CHAR:
+        kind = "T2 ref";
+        value = long(rscpT1Char(e));
+        break;
+    case RSCP_T1_NEXT:
+        kind = "next tab";
+        value = long(e & 0xFFFFFF);
+        break;
+    case RSCP_T1_RULE:
+        kind = "rule";
+        value = long(rscpT1RuleNo(e));
+        break;
     case RSCP_T1_OUT1:
         kind = "1 byte";
         std::snprintf(out, sizeof out, "%02x", e & 0xFF);
@@ -65,7 +76,8 @@ void T1Line(Writer w, const rscpCcc_t* c, uint32_t block, uint32_t index, bool w
         kind = "2 bytes";
         std::snprintf(out, sizeof out, "%02x %02x", e >> 8 & 0xFF, e & 0xFF);
         break;
-    default: break;
+    default:
+        break;
     }
     Line(w, "T1[%u]%s= %-8.8s %7ld %-9.9s  %-8.8s %-12.12s", block, at, kind, value, raw, attr, out);
 }
@@ -86,8 +98,8 @@ void T2Line(Writer w, uint32_t piece, uint32_t block, uint16_t e, bool star)
         char attr[16] = "";
         if ((e >> 7 & 0x3F) != 0)
             std::snprintf(attr, sizeof attr, " a=%3u", e >> 7 & 0x3Fu);
-        Line(w, "T2[%u]%s   /* %s */ = %s   (%3u)%s", piece, at, range, rscpOutRuleName(uint16_t(e & 0x7F)),
-             e & 0x7Fu, attr);
+        Line(w, "T2[%u]%s   /* %s */ = %s   (%3u)%s", piece, at, range, rscpOutRuleName(uint16_t(e & 0x7F)), e & 0x7Fu,
+             attr);
     } else if (star && e == 0) {
         Line(w, "T2[%u]%s   /* %s */ = *sorry' ", piece, at, range);
     } else {
@@ -158,7 +170,10 @@ void HexDump(Writer w, const uint8_t* p, uint32_t length)
 struct HexText {
     std::string text;
 };
-void Collect(const char* t, int32_t n, void* ctx) { static_cast<HexText*>(ctx)->text.assign(t, size_t(n)); }
+void Collect(const char* t, int32_t n, void* ctx)
+{
+    static_cast<HexText*>(ctx)->text.assign(t, size_t(n));
+}
 
 }  // namespace
 

@@ -39,7 +39,10 @@ uint32_t Warning(int32_t line, const char* text)
     return Error(RSCPECALL, RSCP_ALL_ERRORS, 6, line, text, "CP6", text, -1);
 }
 
-char Flag(const rscpCcc_t* c) { return c == nullptr ? '?' : c->reorgDone != 0 ? 'T' : 'f'; }
+char Flag(const rscpCcc_t* c)
+{
+    return c == nullptr ? '?' : c->reorgDone != 0 ? 'T' : 'f';
+}
 
 void RecordProcess(rscpCcc_t* c)
 {
@@ -75,25 +78,20 @@ const char* SetDatabaseFlag(int32_t option, int32_t value, const char* const* of
     return before == 1 && on == 0 ? offTexts[option - 7] : nullptr;
 }
 
-const char* const kRetryTexts[] = {
-    "Trying again without database",
-    "Trying again without TCP00,.. from database",
-    "Trying again without TCP01,.. from database",
-    "Trying again without TCP02,.. from database",
-    "Trying again without TCP0C from database",
-    "Trying again without TCPSEG,.. from database",
-    "Trying again without UMG* from database",
-    "Trying again without some tables from database"};
+const char* const kRetryTexts[] = {"Trying again without database",
+                                   "Trying again without TCP00,.. from database",
+                                   "Trying again without TCP01,.. from database",
+                                   "Trying again without TCP02,.. from database",
+                                   "Trying again without TCP0C from database",
+                                   "Trying again without TCPSEG,.. from database",
+                                   "Trying again without UMG* from database",
+                                   "Trying again without some tables from database"};
 
 const char* const kDisconnectTexts[] = {
-    "(Warning) rscpso: disconnecting from database",
-    "(Warning) disconnecting TCP00,.. from database",
-    "(Warning) disconnecting TCP01,.. from database",
-    "(Warning) disconnecting TCP02,.. from database",
-    "(Warning) disconnecting TCP0C from database",
-    "(Warning) disconnecting TCPSEG,.. from database",
-    "(Warning) disconnecting UMG* from database",
-    "(Warning) disconnecting some tables from database"};
+    "(Warning) rscpso: disconnecting from database",  "(Warning) disconnecting TCP00,.. from database",
+    "(Warning) disconnecting TCP01,.. from database", "(Warning) disconnecting TCP02,.. from database",
+    "(Warning) disconnecting TCP0C from database",    "(Warning) disconnecting TCPSEG,.. from database",
+    "(Warning) disconnecting UMG* from database",     "(Warning) disconnecting some tables from database"};
 
 const char kNeverTcp02[] = "(Warning) this release never reads TCP02/03/07";
 
@@ -147,8 +145,7 @@ uint32_t SetOptionAttached(int32_t option, int32_t value)
     } else if (option == 4) {
         char arg[64];
         snprintfR(arg, sizeof arg, "intu&=&%ld&(cannot switch intu any longer)&&&", static_cast<long>(value));
-        rc = Error(RSCPEINTERN, RSCP_ALL_ERRORS, 8, __LINE__, "Only intu == 2 compiled into converter", "CP9", arg,
-                   -1);
+        rc = Error(RSCPEINTERN, RSCP_ALL_ERRORS, 8, __LINE__, "Only intu == 2 compiled into converter", "CP9", arg, -1);
     } else if (option == 5) {
         c->traceLevel = static_cast<int16_t>(value);
         rscpe_set_trace_level(value);
@@ -204,7 +201,9 @@ uint32_t rscpso_set_option(int32_t option, int32_t value, uint32_t)
             }
         }
         return 0;
-    case 1: case 3: case 4:
+    case 1:
+    case 3:
+    case 4:
         if (option == 6) {
             rscpe_set_on_error_level(value);
             return 0;
@@ -264,15 +263,32 @@ uint32_t rscpgo_get_option(int32_t option, uint32_t* value)
             return 1;
         } else {
             switch (option) {
-            case 1: v = c->mbcInSbcs; break;
-            case 2: v = static_cast<uint32_t>(c->mbcCopy); break;
-            case 3: v = c->cache07; break;
-            case 4: v = 2; break;
-            case 5: v = static_cast<uint32_t>(c->traceLevel); break;
-            case 6: v = static_cast<uint32_t>(c->onErrorLevel); break;
-            case 16: v = c->option16; break;
-            case 17: v = c->option17; break;
-            default: return 1;
+            case 1:
+                v = c->mbcInSbcs;
+                break;
+            case 2:
+                v = static_cast<uint32_t>(c->mbcCopy);
+                break;
+            case 3:
+                v = c->cache07;
+                break;
+            case 4:
+                v = 2;
+                break;
+            case 5:
+                v = static_cast<uint32_t>(c->traceLevel);
+                break;
+            case 6:
+                v = static_cast<uint32_t>(c->onErrorLevel);
+                break;
+            case 16:
+                v = c->option16;
+                break;
+            case 17:
+                v = c->option17;
+                break;
+            default:
+                return 1;
             }
         }
     }
@@ -283,8 +299,7 @@ uint32_t rscpgo_get_option(int32_t option, uint32_t* value)
 
 // ---- invalidation ----------------------------------------------------------------
 
-uint32_t rscpict3_invalidate_convert_tables(uint32_t, uint32_t, const char* reason, int32_t reasonLength,
-                                            uint32_t mask)
+uint32_t rscpict3_invalidate_convert_tables(uint32_t, uint32_t, const char* reason, int32_t reasonLength, uint32_t mask)
 {
     if (h_ccc_state == 0)
         return 0;
@@ -293,9 +308,8 @@ uint32_t rscpict3_invalidate_convert_tables(uint32_t, uint32_t, const char* reas
         snprintfR(arg, sizeof arg, "%d&", static_cast<int>(h_ccc_state));
         return Error(RSCPEINTERN, mask, 9, __LINE__, "CCC in illegal state", "F44", arg, -1);
     }
-    static const char* const kTables[] = {"TCP00", "TCP00A",    "TCP01",  "TCP09",  "TCP0C",  "TCP0D",  "TCPDB",
-                                          "TCP0F", "TCP0I",     "TCPSBUILD", "TCPSEG", "TCPSPTL", "TCPSPTS",
-                                          "TCPSRULE"};
+    static const char* const kTables[] = {"TCP00", "TCP00A", "TCP01",     "TCP09",  "TCP0C",   "TCP0D",   "TCPDB",
+                                          "TCP0F", "TCP0I",  "TCPSBUILD", "TCPSEG", "TCPSPTL", "TCPSPTS", "TCPSRULE"};
     uint32_t rc = 0;
     for (const char* t : kTables) {
         if (rc == RSCPEROLLBACK)
@@ -508,8 +522,8 @@ uint32_t rscpnr__need_reorg(int32_t mode, uint32_t mask)
         if (dump != nullptr && dump[0] != '0') {
             std::fputs("rscpmc:rscpnr__need_reorg()\n", stderr);
             std::fputs("      : Last state before reorganizing:\n", stderr);
-            rscpcs_cache_status(0xFFFF, [](const char* text, int32_t length) { rscpmc_write_line(text, length); },
-                                0xFFFFFFFFu);
+            rscpcs_cache_status(
+                0xFFFF, [](const char* text, int32_t length) { rscpmc_write_line(text, length); }, 0xFFFFFFFFu);
         }
         char block[64];
         rscpCacheBlock(block, old.length, old.reorgReason);
@@ -655,7 +669,10 @@ int rscpCmpCodePage(const void* a, const void* b)
     return d < 0 ? -1 : d > 0 ? 1 : 0;
 }
 
-int rscpCmpCodePageSearch(const void* a, const void* b) { return rscpCmpCodePage(a, b); }
+int rscpCmpCodePageSearch(const void* a, const void* b)
+{
+    return rscpCmpCodePage(a, b);
+}
 
 // ---- small services of the maintenance ------------------------------------------------
 

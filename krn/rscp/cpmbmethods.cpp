@@ -47,9 +47,15 @@ int32_t Incomplete(rscpcRun& r)
     return e == RSCPC_DONE ? int32_t(RSCPC_CLAIM_NEXT) : int32_t(e);
 }
 
-int32_t Clamp(int64_t n) { return n < INT32_MAX ? int32_t(n) : INT32_MAX; }
+int32_t Clamp(int64_t n)
+{
+    return n < INT32_MAX ? int32_t(n) : INT32_MAX;
+}
 
-inline bool In(uint8_t b, int lo, int hi) { return b >= lo && b <= hi; }
+inline bool In(uint8_t b, int lo, int hi)
+{
+    return b >= lo && b <= hi;
+}
 
 // n source bytes unchanged; counted as a substitution when they stand for a
 // character that could not be converted.
@@ -138,9 +144,18 @@ int32_t PutCharNo(rscpcRun& r, uint32_t no, const uint8_t* end)
 
 enum Family { kNone, kEuc, kSjis, kSjisL1, kBig5, kGbk, kGb2312, kKorean, kHongKong };
 
-inline bool EucPair(uint8_t a, uint8_t b) { return (In(a, 0xA1, 0xFE) || a == 0x8E) && In(b, 0xA1, 0xFE); }
-inline bool SjisTrail(uint8_t t) { return In(t, 0x40, 0x7E) || t >= 0x80; }
-inline bool SjisL1(uint8_t a, uint8_t b) { return In(a, 0x81, 0x9F) && (In(b, 0x40, 0x7E) || In(b, 0x80, 0xFC)); }
+inline bool EucPair(uint8_t a, uint8_t b)
+{
+    return (In(a, 0xA1, 0xFE) || a == 0x8E) && In(b, 0xA1, 0xFE);
+}
+inline bool SjisTrail(uint8_t t)
+{
+    return In(t, 0x40, 0x7E) || t >= 0x80;
+}
+inline bool SjisL1(uint8_t a, uint8_t b)
+{
+    return In(a, 0x81, 0x9F) && (In(b, 0x40, 0x7E) || In(b, 0x80, 0xFC));
+}
 
 // The family of the double-byte character (a, b) in a source of kind k.
 Family FamilyOf(uint32_t k, uint8_t a, uint8_t b)
@@ -150,7 +165,8 @@ Family FamilyOf(uint32_t k, uint8_t a, uint8_t b)
         return EucPair(a, b) ? kEuc : kNone;
     case RSCPK_SJIS:
         return (In(a, 0x81, 0x9F) || a >= 0xE0) && SjisTrail(b) ? kSjis : kNone;
-    case RSCPK_SJIS_L1: case RSCPK_ASIANUNI:
+    case RSCPK_SJIS_L1:
+    case RSCPK_ASIANUNI:
         return SjisL1(a, b) ? kSjisL1 : kNone;
     case RSCPK_TRADICH_L1:
         return SjisL1(a, b) ? kSjisL1 : a >= 0xA0 && b >= 0x40 ? kBig5 : kNone;
@@ -166,7 +182,8 @@ Family FamilyOf(uint32_t k, uint8_t a, uint8_t b)
         return a >= 0xA1 && b >= 0xA1 ? kGb2312 : kNone;
     case RSCPK_COREA:
         return a >= 0x81 && b >= 0x40 ? kKorean : kNone;
-    case RSCPK_HK_PUA: case RSCPK_HK_U31:
+    case RSCPK_HK_PUA:
+    case RSCPK_HK_U31:
         return a >= 0x81 && b >= 0x40 ? kHongKong : kNone;
     default:
         return kNone;
@@ -178,13 +195,19 @@ bool OpenLead(uint32_t k, uint8_t a)
 {
     const bool sjis = In(a, 0x81, 0x9F);
     switch (k) {
-    case RSCPK_SJIS: case RSCPK_SJIS_L1: case RSCPK_ASIANUNI:
+    case RSCPK_SJIS:
+    case RSCPK_SJIS_L1:
+    case RSCPK_ASIANUNI:
         return sjis;
-    case RSCPK_TRADICH_L1: case RSCPK_COREA_L1:
+    case RSCPK_TRADICH_L1:
+    case RSCPK_COREA_L1:
         return sjis || a >= 0xA0;
     case RSCPK_SIMPLCH_L1:
         return sjis || a >= 0xA1;
-    case RSCPK_TRADICH: case RSCPK_GBK: case RSCPK_HK_PUA: case RSCPK_HK_U31:
+    case RSCPK_TRADICH:
+    case RSCPK_GBK:
+    case RSCPK_HK_PUA:
+    case RSCPK_HK_U31:
         return a >= 0x81;
     case RSCPK_COREA:
         return a >= 0xA0;
@@ -201,8 +224,8 @@ bool CopiedTo(Family f, uint8_t a, uint8_t b, uint32_t t)
     switch (f) {
     case kSjis:
         return t == RSCPK_SJIS || t == RSCPK_ASIANUNI ||
-               (a <= 0x9F && (t == RSCPK_SJIS_L1 || t == RSCPK_TRADICH_L1 || t == RSCPK_SIMPLCH_L1 ||
-                              t == RSCPK_COREA_L1));
+               (a <= 0x9F &&
+                (t == RSCPK_SJIS_L1 || t == RSCPK_TRADICH_L1 || t == RSCPK_SIMPLCH_L1 || t == RSCPK_COREA_L1));
     case kSjisL1:
         return t == RSCPK_SJIS || t == RSCPK_SJIS_L1 || t == RSCPK_TRADICH_L1 || t == RSCPK_SIMPLCH_L1 ||
                t == RSCPK_COREA_L1 || t == RSCPK_ASIANUNI;
@@ -225,12 +248,20 @@ bool CopiedTo(Family f, uint8_t a, uint8_t b, uint32_t t)
 char LetterOf(Family f)
 {
     switch (f) {
-    case kEuc: return 'E';
-    case kSjis: case kSjisL1: return 'J';
-    case kBig5: return 'M';
-    case kGbk: case kGb2312: return 'C';
-    case kKorean: return 'K';
-    default: return 'H';
+    case kEuc:
+        return 'E';
+    case kSjis:
+    case kSjisL1:
+        return 'J';
+    case kBig5:
+        return 'M';
+    case kGbk:
+    case kGb2312:
+        return 'C';
+    case kKorean:
+        return 'K';
+    default:
+        return 'H';
     }
 }
 
@@ -246,10 +277,9 @@ bool EscapeOf(char letter, Escape* e)
     static const struct {
         char letter;
         Escape e;
-    } table[] = {{'J', {RSCPK_SJIS, 2}}, {'M', {RSCPK_TRADICH, 2}}, {'C', {RSCPK_GBK, 2}},
-                 {'K', {RSCPK_COREA, 2}}, {'H', {RSCPK_HK_PUA, 2}}, {'u', {RSCPK_UCS2H, 2}},
-                 {'U', {RSCPK_UCS4H, 4}}, {'E', {RSCPK_EUC, 2}},     {'e', {RSCPK_EUC, 3}},
-                 {'j', {RSCPK_NOT, 2}},    {'s', {RSCPK_NOT, 2}},     {'k', {RSCPK_NOT, 1}}};
+    } table[] = {{'J', {RSCPK_SJIS, 2}},   {'M', {RSCPK_TRADICH, 2}}, {'C', {RSCPK_GBK, 2}},   {'K', {RSCPK_COREA, 2}},
+                 {'H', {RSCPK_HK_PUA, 2}}, {'u', {RSCPK_UCS2H, 2}},   {'U', {RSCPK_UCS4H, 4}}, {'E', {RSCPK_EUC, 2}},
+                 {'e', {RSCPK_EUC, 3}},    {'j', {RSCPK_NOT, 2}},     {'s', {RSCPK_NOT, 2}},   {'k', {RSCPK_NOT, 1}}};
     for (const auto& row : table)
         if (row.letter == letter) {
             *e = row.e;
@@ -535,8 +565,16 @@ int32_t MbConvClaim(rscpcRun& r, void*)
 bool GetsPairsOf(uint32_t kind)
 {
     switch (kind) {
-    case RSCPK_SJIS: case RSCPK_TRADICH: case RSCPK_GBK: case RSCPK_COREA: case RSCPK_HK_PUA:
-    case RSCPK_2312_80: case RSCPK_SJIS_L1: case RSCPK_TRADICH_L1: case RSCPK_SIMPLCH_L1: case RSCPK_COREA_L1:
+    case RSCPK_SJIS:
+    case RSCPK_TRADICH:
+    case RSCPK_GBK:
+    case RSCPK_COREA:
+    case RSCPK_HK_PUA:
+    case RSCPK_2312_80:
+    case RSCPK_SJIS_L1:
+    case RSCPK_TRADICH_L1:
+    case RSCPK_SIMPLCH_L1:
+    case RSCPK_COREA_L1:
         return true;
     default:
         return false;
@@ -655,12 +693,23 @@ rscpcExit Utf16Get(rscpcRun& r, int32_t method)
             // Private use that the input table reads by a rule.
             uint32_t rc = RSCP_OK;
             switch (rscpCConvertByRules(o, &r.src, r.srcEnd, r.dstStart, &r.dst, r.dstEnd, entry, &rc)) {
-            case 0: claim = RSCPC_CLAIM_NEXT; break;
-            case 1: claim = RSCPC_OVERFLOW; break;
-            case 2: claim = rscpcIncompleteRest(r, r.srcEnd); break;
-            case 3: claim = Fail(r, rc); break;
-            case 4: claim = Missing(r, p + n); break;
-            default: break;
+            case 0:
+                claim = RSCPC_CLAIM_NEXT;
+                break;
+            case 1:
+                claim = RSCPC_OVERFLOW;
+                break;
+            case 2:
+                claim = rscpcIncompleteRest(r, r.srcEnd);
+                break;
+            case 3:
+                claim = Fail(r, rc);
+                break;
+            case 4:
+                claim = Missing(r, p + n);
+                break;
+            default:
+                break;
             }
             if (claim == RSCPC_DONE)
                 return RSCPC_DONE;
@@ -681,22 +730,28 @@ rscpcExit rscpcMultiByteMethod(rscpcRun& r, int32_t method)
 {
     rscpcWalkMode mode;
     switch (method) {
-    case 6: case 7: case 42:
+    case 6:
+    case 7:
+    case 42:
         mode.stateZero = method == 42;
         mode.claim = MbConvClaim;
         return rscpcTableWalk(r, mode);
-    case 8: case 9: {
+    case 8:
+    case 9: {
         const uint32_t k = r.obj->in_major;
-        if (!GetsPairsOf(r.obj->langu_dep_in_major) && k != RSCPK_UTF16H && k != RSCPK_KOV16 && k != RSCPK_GOF_A && k != RSCPK_GOF_E)
+        if (!GetsPairsOf(r.obj->langu_dep_in_major) && k != RSCPK_UTF16H && k != RSCPK_KOV16 && k != RSCPK_GOF_A &&
+            k != RSCPK_GOF_E)
             MultiByteProblem(__LINE__, r.obj->langu_dep_in_major);
         mode.claim = MbGetClaim;
         return rscpcTableWalk(r, mode);
     }
-    case 10: case 11:
+    case 10:
+    case 11:
         mode.tunnel = true;
         mode.copyMultiByte = method == 11;
         return rscpcTableWalk(r, mode);
-    case 27: case 28:
+    case 27:
+    case 28:
         return Mbs16(r);
     default:
         return Utf16Get(r, method);

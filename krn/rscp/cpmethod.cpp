@@ -13,10 +13,30 @@ namespace {
 constexpr bool kLittle = std::endian::native == std::endian::little;
 
 enum : int32_t {
-    kTab = 4, kLTab = 5, kMbconv = 6, kLMbconv = 7, kMbtunnel = 10, kMbcopy = 11, kU2ToU8 = 13, kU2swToU8 = 14,
-    kU8ToU2 = 15, kU8ToU2sw = 16, kU4ToU8 = 17, kU4swToU8 = 18, kU8ToU4 = 19, kU8ToU4sw = 20, kU6ToU8 = 21,
-    kU6swToU8 = 22, kU8ToU6 = 23, kU8ToU6sw = 24, kU2Swap = 25, kU4Swap = 26, kMbs16 = 27, kLMbs16 = 28,
-    kA7ToU6 = 48, kA7ToU6sw = 49
+    kTab = 4,
+    kLTab = 5,
+    kMbconv = 6,
+    kLMbconv = 7,
+    kMbtunnel = 10,
+    kMbcopy = 11,
+    kU2ToU8 = 13,
+    kU2swToU8 = 14,
+    kU8ToU2 = 15,
+    kU8ToU2sw = 16,
+    kU4ToU8 = 17,
+    kU4swToU8 = 18,
+    kU8ToU4 = 19,
+    kU8ToU4sw = 20,
+    kU6ToU8 = 21,
+    kU6swToU8 = 22,
+    kU8ToU6 = 23,
+    kU8ToU6sw = 24,
+    kU2Swap = 25,
+    kU4Swap = 26,
+    kMbs16 = 27,
+    kLMbs16 = 28,
+    kA7ToU6 = 48,
+    kA7ToU6sw = 49
 };
 
 bool Named(uint32_t k)
@@ -26,20 +46,50 @@ bool Named(uint32_t k)
 }
 
 // The table-driven Asian double-byte kinds.
-bool Asian(uint32_t k) { return (k >= 3 && k <= 7) || k == 25 || k == 30 || (k >= 34 && k <= 36); }
+bool Asian(uint32_t k)
+{
+    return (k >= 3 && k <= 7) || k == 25 || k == 30 || (k >= 34 && k <= 36);
+}
 // EUC, JIS and the generic output formats.
-bool EucLike(uint32_t k) { return k == RSCPK_EUC || k == RSCPK_JIS || k == RSCPK_GOF_A || k == RSCPK_GOF_E; }
-bool Gof(uint32_t k) { return k == RSCPK_GOF_A || k == RSCPK_GOF_E; }
-bool Ucs2(uint32_t k) { return k == RSCPK_UCS2H || k == RSCPK_UCS2L; }
-bool Ucs4(uint32_t k) { return k == RSCPK_UCS4H || k == RSCPK_UCS4L; }
-bool Utf16(uint32_t k) { return k == RSCPK_UTF16H || k == RSCPK_UTF16L; }
+bool EucLike(uint32_t k)
+{
+    return k == RSCPK_EUC || k == RSCPK_JIS || k == RSCPK_GOF_A || k == RSCPK_GOF_E;
+}
+bool Gof(uint32_t k)
+{
+    return k == RSCPK_GOF_A || k == RSCPK_GOF_E;
+}
+bool Ucs2(uint32_t k)
+{
+    return k == RSCPK_UCS2H || k == RSCPK_UCS2L;
+}
+bool Ucs4(uint32_t k)
+{
+    return k == RSCPK_UCS4H || k == RSCPK_UCS4L;
+}
+bool Utf16(uint32_t k)
+{
+    return k == RSCPK_UTF16H || k == RSCPK_UTF16L;
+}
 // The Unicode forms other than UTF-8.
-bool Wide(uint32_t k) { return Ucs2(k) || Ucs4(k) || Utf16(k); }
-bool BigUnits(uint32_t k) { return k == RSCPK_UCS2H || k == RSCPK_UCS4H || k == RSCPK_UTF16H; }
+bool Wide(uint32_t k)
+{
+    return Ucs2(k) || Ucs4(k) || Utf16(k);
+}
+bool BigUnits(uint32_t k)
+{
+    return k == RSCPK_UCS2H || k == RSCPK_UCS4H || k == RSCPK_UTF16H;
+}
 // Units in the machine's own byte order.
-bool Native(uint32_t k) { return BigUnits(k) != kLittle; }
+bool Native(uint32_t k)
+{
+    return BigUnits(k) != kLittle;
+}
 
-rscpPairMethod M(int32_t method, int32_t resolve = RSCP_RESOLVE_NONE) { return {method, resolve}; }
+rscpPairMethod M(int32_t method, int32_t resolve = RSCP_RESOLVE_NONE)
+{
+    return {method, resolve};
+}
 
 // "tab", or "l_tab" with the given side resolved first when it is ambiguous.
 rscpPairMethod TabResolving(bool ambiguous, int32_t side)
@@ -88,8 +138,7 @@ bool rscpMethodOfPair(const rscpPairKinds& p, rscpPairMethod* out)
 {
     const uint32_t s = p.inKind, t = p.outKind;
     const bool as = p.inAmbiguous != 0, at = p.outAmbiguous != 0;
-    if (s > 39 || t > 55 || uint64_t(s) * 56 + t > 2223 || !Named(s) || !Named(t) ||
-        (s == RSCPK_UTF8 && Gof(t)))
+    if (s > 39 || t > 55 || uint64_t(s) * 56 + t > 2223 || !Named(s) || !Named(t) || (s == RSCPK_UTF8 && Gof(t)))
         return false;
 
     rscpPairMethod m = M(kTab);

@@ -74,19 +74,19 @@ const char* rscpCharsizeFactorName(int32_t v)
 }
 const char* rscpContainerKindName(int32_t v)
 {
-    static const char* const t[] = {"textlike",        "D(direct)",           "E(direct key)",      "I(indirect)",
-                                    "J(indirect key)", "K(ind.short CD key)", "L(ind.long CD key)", "structref",
-                                    "R(replace)",      "binary"};
+    static const char* const t[] = {
+        "textlike",           "D(direct)", "E(direct key)", "I(indirect)", "J(indirect key)", "K(ind.short CD key)",
+        "L(ind.long CD key)", "structref", "R(replace)",    "binary"};
     return Pick(t, v, "?container_kind");
 }
 
 const char* rscptn_table_name(int32_t index)
 {
     static const char* const t[] = {
-        "TCP00",    "TCP00A",    "TCP01",      "TCP09",      "TCP0C",    "TCP0D",     "TCPDB",     "TCP0F",
-        "TCP0F",    "TCP0F",     "TCP0I",      "TCPSBUILD",  "TCPSEG",   "TCPSPTL",   "TCPSPTS",   "TCPSRULE",
-        "CPS_RPT",  "UMGCCTL",   "UMGCCTL",    "UMGSTAT",    "UMGPMIG",  "UMGPMDIC",  "UMGLANGCP", "UMGLNOCP",
-        "UMGSEP",   "UMGSETTING", "UMGCOMCHAR", "UMGSEPCP",  "RFCDES",   "UMGCONTAINER", "UMGSETTINGS", "UMGNTCD6"};
+        "TCP00",   "TCP00A",     "TCP01",      "TCP09",     "TCP0C",   "TCP0D",        "TCPDB",       "TCP0F",
+        "TCP0F",   "TCP0F",      "TCP0I",      "TCPSBUILD", "TCPSEG",  "TCPSPTL",      "TCPSPTS",     "TCPSRULE",
+        "CPS_RPT", "UMGCCTL",    "UMGCCTL",    "UMGSTAT",   "UMGPMIG", "UMGPMDIC",     "UMGLANGCP",   "UMGLNOCP",
+        "UMGSEP",  "UMGSETTING", "UMGCOMCHAR", "UMGSEPCP",  "RFCDES",  "UMGCONTAINER", "UMGSETTINGS", "UMGNTCD6"};
     const uint32_t i = static_cast<uint32_t>(index);
     return i < 32 ? t[i] : "unknown table";
 }
@@ -121,28 +121,17 @@ struct RuleRow {
     const char* in;
 };
 const RuleRow kRules[] = {
-    {10, "out_rule_U2h", "in_rule_U2h"},
-    {11, "out_rule_U4h", "in_rule_U4h"},
-    {12, "out_rule_U8_1", "in_rule_U8_1"},
-    {13, "out_rule_U22h", "in_rule_U22h"},
-    {14, "out_rule_U2l", "in_rule_U2l"},
-    {15, "out_rule_U4l", "in_rule_U4l"},
-    {16, "out_rule_U22l", "in_rule_U22l"},
-    {40, "out_rule_IconA", "in_rule_IconA"},
-    {41, "out_rule_IconE", "in_rule_IconE"},
-    {42, "out_rule_Icon2h", "in_rule_Icon2h"},
-    {43, "out_rule_Icon2l", "in_rule_Icon2l"},
-    {44, "out_rule_IconC", "in_rule_IconC"},
-    {50, "out_rule_U8_2", "in_rule_U8_2"},
-    {51, "out_rule_U8_3", "in_rule_U8_3"},
-    {52, "out_rule_U8_4", "in_rule_U8_4"},
-    {53, "out_rule_UIconh", "in_rule_UIconh"},
-    {54, "out_rule_UIconl", "in_rule_UIconl"},
-    {55, "out_rule_UIcon8", "in_rule_UIcon8"},
-    {56, "out_rule_UIconH", "in_rule_UIconH"},
-    {57, "out_rule_UIconL", "in_rule_UIconL"},
-    {68, "out_rule_URange", "in_rule_URange"},
-    {72, "out_rule_ZRange", "in_rule_ZRange"},
+    {10, "out_rule_U2h", "in_rule_U2h"},       {11, "out_rule_U4h", "in_rule_U4h"},
+    {12, "out_rule_U8_1", "in_rule_U8_1"},     {13, "out_rule_U22h", "in_rule_U22h"},
+    {14, "out_rule_U2l", "in_rule_U2l"},       {15, "out_rule_U4l", "in_rule_U4l"},
+    {16, "out_rule_U22l", "in_rule_U22l"},     {40, "out_rule_IconA", "in_rule_IconA"},
+    {41, "out_rule_IconE", "in_rule_IconE"},   {42, "out_rule_Icon2h", "in_rule_Icon2h"},
+    {43, "out_rule_Icon2l", "in_rule_Icon2l"}, {44, "out_rule_IconC", "in_rule_IconC"},
+    {50, "out_rule_U8_2", "in_rule_U8_2"},     {51, "out_rule_U8_3", "in_rule_U8_3"},
+    {52, "out_rule_U8_4", "in_rule_U8_4"},     {53, "out_rule_UIconh", "in_rule_UIconh"},
+    {54, "out_rule_UIconl", "in_rule_UIconl"}, {55, "out_rule_UIcon8", "in_rule_UIcon8"},
+    {56, "out_rule_UIconH", "in_rule_UIconH"}, {57, "out_rule_UIconL", "in_rule_UIconL"},
+    {68, "out_rule_URange", "in_rule_URange"}, {72, "out_rule_ZRange", "in_rule_ZRange"},
     {71, nullptr, "in_rule_2022_SW"},
 };
 
@@ -171,13 +160,46 @@ const char* rscpInRuleName(uint16_t rule)
 
 const char* rscpNlsKindName(uint32_t kind)
 {
-    static const char* const t[40] = {
-        "NLS_not", "NLS_EUC", "NLS_JIS", "NLS_shiftJIS", "NLS_tradiCh", "NLS_GBK_Ch", "NLS_corea",
-        "NLS_HK_PUA_Ch", "NLS_HK_U31_Ch", nullptr, "NLS_UCS_2h", "NLS_UCS_4h", "NLS_UTF_8", "NLS_UTF_16h",
-        "NLS_UCS_2l", "NLS_UCS_4l", "NLS_UTF_16l", nullptr, nullptr, "NLS_KOV16", "NLS_GOF_A", "NLS_GOF_E",
-        nullptr, nullptr, nullptr, "NLS_2312_80_Ch", nullptr, nullptr, nullptr, "NLS_18030_Ch",
-        "NLS_shiftJIS_L1", nullptr, nullptr, nullptr, "NLS_tradiCh+sJIS_L1", "NLS_simplCh+sJIS_L1",
-        "NLS_corea+sJIS_L1", nullptr, nullptr, "NLS_AsianUni"};
+    static const char* const t[40] = {"NLS_not",
+                                      "NLS_EUC",
+                                      "NLS_JIS",
+                                      "NLS_shiftJIS",
+                                      "NLS_tradiCh",
+                                      "NLS_GBK_Ch",
+                                      "NLS_corea",
+                                      "NLS_HK_PUA_Ch",
+                                      "NLS_HK_U31_Ch",
+                                      nullptr,
+                                      "NLS_UCS_2h",
+                                      "NLS_UCS_4h",
+                                      "NLS_UTF_8",
+                                      "NLS_UTF_16h",
+                                      "NLS_UCS_2l",
+                                      "NLS_UCS_4l",
+                                      "NLS_UTF_16l",
+                                      nullptr,
+                                      nullptr,
+                                      "NLS_KOV16",
+                                      "NLS_GOF_A",
+                                      "NLS_GOF_E",
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      "NLS_2312_80_Ch",
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      "NLS_18030_Ch",
+                                      "NLS_shiftJIS_L1",
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      "NLS_tradiCh+sJIS_L1",
+                                      "NLS_simplCh+sJIS_L1",
+                                      "NLS_corea+sJIS_L1",
+                                      nullptr,
+                                      nullptr,
+                                      "NLS_AsianUni"};
     static char buffer[30];
     return PickFormatted(t, kind, buffer, "unknown");
 }
@@ -185,14 +207,16 @@ const char* rscpNlsKindName(uint32_t kind)
 const char* rscpMethodName(uint32_t method)
 {
     static const char* const t[] = {
-        "unknownMeth", "deactivated", "direct", "static", "tab", "l_tab", "mbconv_tab", "l_mbconv_tab",
-        "mbget_tab", "l_mbget_tab", "tab_mbtunnel", "tab_mbcopy", "1B_to_1B", "U2_to_U8", "U2sw_to_U8",
-        "U8_to_U2", "U8_to_U2sw", "U4_to_U8", "U4sw_to_U8", "U8_to_U4", "U8_to_U4sw", "U6_to_U8",
-        "U6sw_to_U8", "U8_to_U6", "U8_to_U6sw", "U2_swap", "U4_swap", "mbs16_tab", "l_mbs16_tab",
-        "BRUTE_A_U2B", "BRUTE_A_U2L", "BRUTE_U2B_A", "BRUTE_U2L_A", "nu16be_get_tab", "l_nu16be_get_tab",
-        "nu16le_get_tab", "l_nu16le_get_tab", "ncu16get_tab", "l_ncu16get_tab", "su16get_tab",
-        "l_su16get_tab", "2022_tab", "mbconv_2022tab", "tab_i1b", "tab_i1b_o1b", "tab_i1b_o1s", "tab_o1b",
-        "tab_o1s", "A7_to_U6", "A7_to_U6sw"};
+        "unknownMeth",    "deactivated",      "direct",         "static",         "tab",
+        "l_tab",          "mbconv_tab",       "l_mbconv_tab",   "mbget_tab",      "l_mbget_tab",
+        "tab_mbtunnel",   "tab_mbcopy",       "1B_to_1B",       "U2_to_U8",       "U2sw_to_U8",
+        "U8_to_U2",       "U8_to_U2sw",       "U4_to_U8",       "U4sw_to_U8",     "U8_to_U4",
+        "U8_to_U4sw",     "U6_to_U8",         "U6sw_to_U8",     "U8_to_U6",       "U8_to_U6sw",
+        "U2_swap",        "U4_swap",          "mbs16_tab",      "l_mbs16_tab",    "BRUTE_A_U2B",
+        "BRUTE_A_U2L",    "BRUTE_U2B_A",      "BRUTE_U2L_A",    "nu16be_get_tab", "l_nu16be_get_tab",
+        "nu16le_get_tab", "l_nu16le_get_tab", "ncu16get_tab",   "l_ncu16get_tab", "su16get_tab",
+        "l_su16get_tab",  "2022_tab",         "mbconv_2022tab", "tab_i1b",        "tab_i1b_o1b",
+        "tab_i1b_o1s",    "tab_o1b",          "tab_o1s",        "A7_to_U6",       "A7_to_U6sw"};
     static char buffer[30];
     return PickFormatted(t, method, buffer, "unknown");
 }

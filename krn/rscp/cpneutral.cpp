@@ -27,7 +27,10 @@ uint32_t Err(uint32_t code, int32_t line, const char* text, const char* msgid, c
 
 constexpr int64_t kLocalBytes = 2048;
 
-bool LittleUnits(uint32_t kind) { return kind == RSCPK_UCS2L || kind == RSCPK_UTF16L; }
+bool LittleUnits(uint32_t kind)
+{
+    return kind == RSCPK_UCS2L || kind == RSCPK_UTF16L;
+}
 
 // The unit of a side, its space loaded from the code page when the object
 // has none yet.
@@ -45,8 +48,7 @@ int32_t Unit(const char* codePage, uint8_t* space, int32_t* length)
 // Work buffers of the memory hook.
 uint8_t* Take(int64_t size)
 {
-    return static_cast<uint8_t*>(
-        rscph_HookTable.AllocMemory(2, 0, "RSCPCCC ", uint64_t(size > 0 ? size : 1), 222, -1));
+    return static_cast<uint8_t*>(rscph_HookTable.AllocMemory(2, 0, "RSCPCCC ", uint64_t(size > 0 ? size : 1), 222, -1));
 }
 
 void Give(uint8_t* p)
@@ -86,8 +88,7 @@ uint32_t Neutral(bool a, rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const ui
     const uintptr_t s0 = reinterpret_cast<uintptr_t>(*src), d0 = reinterpret_cast<uintptr_t>(*dst);
     if ((s0 == d0 && s0 != 0) || rscpcOverlap(s0, uintptr_t(srcLen), d0, uintptr_t(room))) {
         char arg[80];
-        std::snprintf(arg, sizeof arg, "%s&%p&==&%p&", name, static_cast<const void*>(*src),
-                      static_cast<void*>(*dst));
+        std::snprintf(arg, sizeof arg, "%s&%p&==&%p&", name, static_cast<const void*>(*src), static_cast<void*>(*dst));
         return Err(RSCPEINVAL, __LINE__, "overlapping buffers", "CP9", arg, -1);
     }
     if (srcLen == 0)

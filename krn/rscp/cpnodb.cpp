@@ -65,14 +65,12 @@ uint32_t DummyIpc(int32_t mode, int32_t location, int32_t line, const char* name
 
 uint32_t rscpumgGetExportToSw(uint32_t* sw)
 {
-    return NoSettings(sw, "rscpumgGetExportToSw: If there is no database, then there is no table UMGCCTL.\n", 14,
-                      450);
+    return NoSettings(sw, "rscpumgGetExportToSw: If there is no database, then there is no table UMGCCTL.\n", 14, 450);
 }
 
 uint32_t rscpumgGetW5transSw(uint32_t* sw)
 {
-    return NoSettings(sw, "rscpumgGetW5transSw: If there is no database, then there is no table UMGCCTL.\n", 13,
-                      438);
+    return NoSettings(sw, "rscpumgGetW5transSw: If there is no database, then there is no table UMGCCTL.\n", 13, 438);
 }
 
 uint32_t rscpumgGetFallBackCP(char* cp4)
@@ -229,7 +227,8 @@ uint32_t rstshxp__has_exec_permission(uint32_t, uint8_t* permission, uint8_t* se
 uint32_t rscpf1t__flush_one_table(const char* table)
 {
     if (rscpe_trace_on())
-        std::fprintf(stderr, "rscpf1t__flush_one_table: I guess db_ntab would have answered \"unbuffered\" for table %s\n",
+        std::fprintf(stderr,
+                     "rscpf1t__flush_one_table: I guess db_ntab would have answered \"unbuffered\" for table %s\n",
                      table != nullptr ? table : "");
     return 0;
 }
@@ -261,5 +260,11 @@ void rscpEbcdicDigitsToAscii(char* cp4)
 
 // ---- inter-process cache control ------------------------------------------------------
 
-uint32_t rscpmc4_init(int32_t mode) { return DummyIpc(mode, 2, 101, "rscpmc4_init"); }
-uint32_t rscpmc3_init(int32_t mode) { return DummyIpc(mode, 1, 80, "rscpmc3_init"); }
+uint32_t rscpmc4_init(int32_t mode)
+{
+    return DummyIpc(mode, 2, 101, "rscpmc4_init");
+}
+uint32_t rscpmc3_init(int32_t mode)
+{
+    return DummyIpc(mode, 1, 80, "rscpmc3_init");
+}

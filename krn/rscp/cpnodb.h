@@ -51,13 +51,13 @@ uint32_t rscpPairCompatibleOrCustomized(const char* source, const char* target);
 
 // ---- database services --------------------------------------------------------------
 
-uint32_t rscptua_no_db();                  // note on standard error; 128
-uint32_t rscpctdd__check_tabin_DD();        // 2
+uint32_t rscptua_no_db();             // note on standard error; 128
+uint32_t rscpctdd__check_tabin_DD();  // 2
 void rscpccf();
 uint32_t rstshxp__has_exec_permission(uint32_t, uint8_t* permission, uint8_t* second);  // both 1; 0
 // "no info" blank-padded to size (or size times 'n' below 7); 2.
 uint32_t rscpGetTableInfo(uint32_t, uint32_t, char* out, int32_t size);
-uint32_t rscpDisableOption7();              // option 7 set to 0; 1
+uint32_t rscpDisableOption7();  // option 7 set to 0; 1
 // Four EBCDIC digits become ASCII digits in place.
 void rscpEbcdicDigitsToAscii(char* cp4);
 

@@ -28,7 +28,10 @@ constexpr rscpCObj_t MakeTemplate()
 
 constexpr rscpCObj_t kTemplate = MakeTemplate();
 
-bool Activated(const rscpCObj_t* o) { return o->method >= RSCPMETH_DIRECT && o->method <= RSCPMETH_LAST; }
+bool Activated(const rscpCObj_t* o)
+{
+    return o->method >= RSCPMETH_DIRECT && o->method <= RSCPMETH_LAST;
+}
 
 uint32_t Pack(const char* cp)
 {
@@ -41,11 +44,14 @@ uint32_t Pack(const char* cp)
 // ---- dump ------------------------------------------------------------------
 
 struct Line {
-    std::string key;   // identifies the line across two objects
+    std::string key;  // identifies the line across two objects
     std::string text;
 };
 
-const char* Bool(uint8_t b) { return b ? "TRUE" : "false"; }
+const char* Bool(uint8_t b)
+{
+    return b ? "TRUE" : "false";
+}
 
 void Add(std::vector<Line>* out, const char* label, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 void Add(std::vector<Line>* out, const char* label, const char* fmt, ...)
@@ -103,8 +109,8 @@ std::vector<Line> DumpLines(const rscpCObj_t* o, int32_t level, bool all)
         Add(&v, "used_incode", "%.4s", o->used_incode);
     }
     if (level >= 4)
-        Add(&v, "in_space", "(%d) %02x %02x %02x %02x", o->in_space_len, o->in_space[0], o->in_space[1],
-            o->in_space[2], o->in_space[3]);
+        Add(&v, "in_space", "(%d) %02x %02x %02x %02x", o->in_space_len, o->in_space[0], o->in_space[1], o->in_space[2],
+            o->in_space[3]);
     if (all || level >= 2 || std::memcmp(o->outcode, "0000", 4) != 0)
         Add(&v, "outcode", "%.4s", o->outcode);
     if (all || level >= 2 || o->iso2022 != 0)
@@ -155,8 +161,7 @@ const std::string kSeparator(21, '-');
 
 // ---- life ---------------------------------------------------------------------
 
-uint32_t rscpCInit(rscpCObj_t* obj, const char* incode, const char* outcode, int32_t miss, int32_t broken,
-                   int32_t fill)
+uint32_t rscpCInit(rscpCObj_t* obj, const char* incode, const char* outcode, int32_t miss, int32_t broken, int32_t fill)
 {
     const uint32_t rc = rscpi_init_just_in_case("rscpCInit");
     if (obj == nullptr || incode == nullptr || outcode == nullptr)
@@ -183,8 +188,7 @@ uint32_t rscpCDecodeU4(const rscpCObj_t*, uint32_t*, const char**, const char*)
     std::snprintf(text, sizeof text, "Not implemented: \"%s\"", "rscpCDecodeU4");
     std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
-    return rscpe__error(RSCPEINTERN, 'C', RSCP_ALL_ERRORS, kModule, 2, __LINE__, text, "F4C", nullptr, 0,
-                        nullptr, 0);
+    return rscpe__error(RSCPEINTERN, 'C', RSCP_ALL_ERRORS, kModule, 2, __LINE__, text, "F4C", nullptr, 0, nullptr, 0);
 }
 
 void rscpCDump(const rscpCObj_t* obj, rscpLineWriter writer, int32_t level)
@@ -221,11 +225,28 @@ void rscpCDumpDiff(const rscpCObj_t* obj, rscpLineWriter writer, int32_t level, 
 uint32_t rscpCSetMiss(rscpCObj_t* o, int32_t miss)
 {
     switch (miss) {
-    case RSCPMISS_STOP: o->use_c_subst = 0; o->use_1_subst = 0; o->use_1_copy = 0; break;
-    case RSCPMISS_SUBSTITUTE: o->use_c_subst = 1; o->use_1_subst = 0; o->use_1_copy = 0; break;
-    case RSCPMISS_TRY: o->use_c_subst = 1; o->use_1_subst = 0; o->use_1_copy = 1; break;
-    case RSCPMISS_COPY: o->use_c_subst = 0; o->use_1_subst = 0; o->use_1_copy = 1; break;
-    default: break;
+    case RSCPMISS_STOP:
+        o->use_c_subst = 0;
+        o->use_1_subst = 0;
+        o->use_1_copy = 0;
+        break;
+    case RSCPMISS_SUBSTITUTE:
+        o->use_c_subst = 1;
+        o->use_1_subst = 0;
+        o->use_1_copy = 0;
+        break;
+    case RSCPMISS_TRY:
+        o->use_c_subst = 1;
+        o->use_1_subst = 0;
+        o->use_1_copy = 1;
+        break;
+    case RSCPMISS_COPY:
+        o->use_c_subst = 0;
+        o->use_1_subst = 0;
+        o->use_1_copy = 1;
+        break;
+    default:
+        break;
     }
     return 0;
 }
@@ -237,9 +258,18 @@ uint32_t rscpCSetMissBroken(rscpCObj_t* o, int32_t miss, int32_t broken)
     return 0;
 }
 
-uint32_t rscpCGetNoOfSubst(const rscpCObj_t* o) { return o->noof_subst; }
-void rscpCResetNoOfSubst(rscpCObj_t* o) { o->noof_subst = 0; }
-uint32_t rscpCGetFillRest(const rscpCObj_t* o) { return o->fill_rest; }
+uint32_t rscpCGetNoOfSubst(const rscpCObj_t* o)
+{
+    return o->noof_subst;
+}
+void rscpCResetNoOfSubst(rscpCObj_t* o)
+{
+    o->noof_subst = 0;
+}
+uint32_t rscpCGetFillRest(const rscpCObj_t* o)
+{
+    return o->fill_rest;
+}
 uint32_t rscpCSetFillRest(rscpCObj_t* o, int32_t fill)
 {
     o->fill_rest = static_cast<uint32_t>(fill);
@@ -298,7 +328,10 @@ uint32_t rscpCSetEnforceF1(rscpCObj_t* o, int32_t v)
     return 0;
 }
 
-int32_t rscpCGetEnforceF1(const rscpCObj_t* o) { return o != nullptr ? o->enforce_f1 : 0; }
+int32_t rscpCGetEnforceF1(const rscpCObj_t* o)
+{
+    return o != nullptr ? o->enforce_f1 : 0;
+}
 
 uint32_t rscpCSetCtrlCodes(rscpCObj_t* o, int32_t v)
 {
@@ -331,18 +364,51 @@ uint32_t rscpCSetSubstU4(rscpCObj_t* o, uint32_t cp)
     return rscpCSetSubstCodeU4(o, cp);
 }
 
-uint32_t rscpCSetUseF1(rscpCObj_t* o, int32_t v) { return rscpCSetEnforceF1(o, v); }
-uint32_t rscpCSetCtrlCodeCv(rscpCObj_t* o, int32_t v) { return rscpCSetCtrlCodes(o, v); }
-uint32_t rscpCSetKOVOwnChCv(rscpCObj_t* o, int32_t v) { return rscpCSetOwnCh(o, v); }
-uint32_t rscpCSetDrop(rscpCObj_t* o, int32_t v) { return rscpCSetOnDrop(o, v); }
-uint32_t rscpCSetFilter(rscpCObj_t* o, uint8_t flag) { return rscpCSetDoFilter(o, flag); }
-uint32_t rscpCPreSetSubstU4(rscpCObj_t* o, uint32_t cp) { return rscpCSetSubstCodeU4(o, cp); }
-uint32_t rscpCRelease(rscpCObj_t* o) { return rscpCDeactivate(o); }
+uint32_t rscpCSetUseF1(rscpCObj_t* o, int32_t v)
+{
+    return rscpCSetEnforceF1(o, v);
+}
+uint32_t rscpCSetCtrlCodeCv(rscpCObj_t* o, int32_t v)
+{
+    return rscpCSetCtrlCodes(o, v);
+}
+uint32_t rscpCSetKOVOwnChCv(rscpCObj_t* o, int32_t v)
+{
+    return rscpCSetOwnCh(o, v);
+}
+uint32_t rscpCSetDrop(rscpCObj_t* o, int32_t v)
+{
+    return rscpCSetOnDrop(o, v);
+}
+uint32_t rscpCSetFilter(rscpCObj_t* o, uint8_t flag)
+{
+    return rscpCSetDoFilter(o, flag);
+}
+uint32_t rscpCPreSetSubstU4(rscpCObj_t* o, uint32_t cp)
+{
+    return rscpCSetSubstCodeU4(o, cp);
+}
+uint32_t rscpCRelease(rscpCObj_t* o)
+{
+    return rscpCDeactivate(o);
+}
 
-uint32_t rscpCGetIncode(const rscpCObj_t* o) { return Pack(o->incode); }
-uint32_t rscpCGetOutcode(const rscpCObj_t* o) { return Pack(o->outcode); }
-uint32_t rscpCGetActiveIncode(const rscpCObj_t* o) { return Pack(Activated(o) ? o->incode : "0000"); }
-uint32_t rscpCGetActiveOutcode(const rscpCObj_t* o) { return Pack(Activated(o) ? o->outcode : "0000"); }
+uint32_t rscpCGetIncode(const rscpCObj_t* o)
+{
+    return Pack(o->incode);
+}
+uint32_t rscpCGetOutcode(const rscpCObj_t* o)
+{
+    return Pack(o->outcode);
+}
+uint32_t rscpCGetActiveIncode(const rscpCObj_t* o)
+{
+    return Pack(Activated(o) ? o->incode : "0000");
+}
+uint32_t rscpCGetActiveOutcode(const rscpCObj_t* o)
+{
+    return Pack(Activated(o) ? o->outcode : "0000");
+}
 
 void rscpCSave2022State(const rscpCObj_t* o, rscpC2022Snapshot* s)
 {

@@ -39,10 +39,10 @@ inline constexpr int32_t RSCPMETH_LAST = 49;
 // ---- the converter object -------------------------------------------------
 
 struct rscpCObj_t {
-    uint32_t timestamp;          // cache generation at the last activation; 0 forces re-activation
+    uint32_t timestamp;  // cache generation at the last activation; 0 forces re-activation
     char incode[4];
     char outcode[4];
-    uint16_t subst_code;         // substitute as internal character number
+    uint16_t subst_code;  // substitute as internal character number
     uint8_t use_c_subst;
     uint8_t use_1_subst;
     uint8_t use_n_subst;
@@ -50,18 +50,18 @@ struct rscpCObj_t {
     uint8_t allow_bytes;
     uint8_t allow_columns;
     uint32_t noof_subst;
-    uint32_t broken;             // rscpbroken
-    uint32_t fill_rest;          // rscpfill
+    uint32_t broken;     // rscpbroken
+    uint32_t fill_rest;  // rscpfill
     uint8_t do_filter;
-    int32_t enforce_f1;          // useF1
-    int32_t on_drop;             // drop
-    int32_t ctrlcodes;           // rscpCtrlCodeCv
-    int32_t ownCh;               // rscpKOVOwnChCv
+    int32_t enforce_f1;  // useF1
+    int32_t on_drop;     // drop
+    int32_t ctrlcodes;   // rscpCtrlCodeCv
+    int32_t ownCh;       // rscpKOVOwnChCv
     int32_t method;
     uint8_t in_set;
     uint8_t out_set;
-    uint32_t in_no;              // input (T1) table number
-    uint32_t out_no;             // output table number
+    uint32_t in_no;   // input (T1) table number
+    uint32_t out_no;  // output table number
     uint8_t in_maxln;
     uint8_t out_maxln;
     char ccci_langu;
@@ -85,11 +85,11 @@ struct rscpCObj_t {
     uint8_t use_other_in;
     uint8_t use_other_out;
     char used_outcode[4];
-    uint32_t subst_code_U4;      // substitute as a Unicode code point
+    uint32_t subst_code_U4;  // substitute as a Unicode code point
     // ISO-2022 state: bits 0-9 designations the input may use, 10-13 the
     // input shift state, 14-23 the output's designations, 24-27 its shift state.
     uint32_t iso2022;
-    uint32_t ccci_f1_in_7;       // F1 table of method 12; 0 none
+    uint32_t ccci_f1_in_7;  // F1 table of method 12; 0 none
 };
 static_assert(std::is_trivially_copyable_v<rscpCObj_t> && std::is_standard_layout_v<rscpCObj_t>,
               "converter objects are plain data");
@@ -106,8 +106,8 @@ typedef void (*rscpLineWriter)(const char* text, int32_t length);
 // Fills the object from the template with the two code pages and the options;
 // returns the result of the lazy cache start-up (the object is filled in any
 // case).  16 for a missing object or code page.
-uint32_t rscpCInit(rscpCObj_t* obj, const char* incode, const char* outcode, int32_t miss,
-                   int32_t broken, int32_t fill);
+uint32_t rscpCInit(rscpCObj_t* obj, const char* incode, const char* outcode, int32_t miss, int32_t broken,
+                   int32_t fill);
 // Prints the object: level 0 only a privacy line, 21 only the method, 1 to 4
 // growing detail.  The diff form prints only the lines that differ from other.
 void rscpCDump(const rscpCObj_t* obj, rscpLineWriter writer, int32_t level);
@@ -116,15 +116,42 @@ void rscpCDumpDiff(const rscpCObj_t* obj, rscpLineWriter writer, int32_t level, 
 uint32_t rscpCDecodeU4(const rscpCObj_t* obj, uint32_t* codePoint, const char** src, const char* srcEnd);
 
 // Texts of the options, methods and NLS kinds.
-inline const char* rscpMissText(int32_t v) { return rscpMissName(v); }
-inline const char* rscpBrokenText(int32_t v) { return rscpBrokenName(v); }
-inline const char* rscpFillText(int32_t v) { return rscpFillName(v); }
-inline const char* rscpCtrlCodeCvText(int32_t v) { return rscpCtrlCodeCvName(v); }
-inline const char* rscpOwnChCvText(int32_t v) { return rscpKOVOwnChCvName(v); }
-inline const char* rscpUseF1Text(int32_t v) { return rscpUseF1Name(v); }
-inline const char* rscpDropText(int32_t v) { return rscpDropName(v); }
-inline const char* rscpMethodText(int32_t v) { return rscpMethodName(static_cast<uint32_t>(v)); }
-inline const char* rscpNlsKindText(int32_t v) { return rscpNlsKindName(static_cast<uint32_t>(v)); }
+inline const char* rscpMissText(int32_t v)
+{
+    return rscpMissName(v);
+}
+inline const char* rscpBrokenText(int32_t v)
+{
+    return rscpBrokenName(v);
+}
+inline const char* rscpFillText(int32_t v)
+{
+    return rscpFillName(v);
+}
+inline const char* rscpCtrlCodeCvText(int32_t v)
+{
+    return rscpCtrlCodeCvName(v);
+}
+inline const char* rscpOwnChCvText(int32_t v)
+{
+    return rscpKOVOwnChCvName(v);
+}
+inline const char* rscpUseF1Text(int32_t v)
+{
+    return rscpUseF1Name(v);
+}
+inline const char* rscpDropText(int32_t v)
+{
+    return rscpDropName(v);
+}
+inline const char* rscpMethodText(int32_t v)
+{
+    return rscpMethodName(static_cast<uint32_t>(v));
+}
+inline const char* rscpNlsKindText(int32_t v)
+{
+    return rscpNlsKindName(static_cast<uint32_t>(v));
+}
 
 // ---- option setters and accessors (each setter returns 0) ----------------
 
@@ -184,8 +211,7 @@ uint32_t rscpCSetSubst(rscpCObj_t* obj, uint32_t charNo);
 
 // Sixteen bytes as "%02X " groups, "," after every fourth and ";" after the
 // eighth, handed to the writer with the context.
-void rscpHexLine16(const uint8_t* bytes, void (*writer)(const char* text, int32_t length, void* ctx),
-                   void* ctx);
+void rscpHexLine16(const uint8_t* bytes, void (*writer)(const char* text, int32_t length, void* ctx), void* ctx);
 // "len=%d,data=" and at most 10 bytes as "%02x"; the buffer needs 48 bytes.
 char* rscpHexField(char* buffer, const uint8_t* bytes, int32_t length);
 // The module's version ident; mode 1 without its leading marker and keyword.
@@ -194,8 +220,8 @@ const char* rscpSourceIdent(int32_t mode);
 // ---- code page queries ----------------------------------------------------
 
 inline constexpr int32_t RSCPKIND_UNKNOWN = 0, RSCPKIND_STRANGE = 1, RSCPKIND_EBCDIC = 2, RSCPKIND_ASCII = 3,
-                         RSCPKIND_UTF8 = 4, RSCPKIND_2BYTEBIG = 5, RSCPKIND_2BYTELITTLE = 6,
-                         RSCPKIND_4BYTEBIG = 7, RSCPKIND_4BYTELITTLE = 8;
+                         RSCPKIND_UTF8 = 4, RSCPKIND_2BYTEBIG = 5, RSCPKIND_2BYTELITTLE = 6, RSCPKIND_4BYTEBIG = 7,
+                         RSCPKIND_4BYTELITTLE = 8;
 
 uint32_t GetCPInfo(const char* codePage, rscpCpInfo_t* info);
 // Makes the cache usable (reconnect or reorganisation as needed): 0, or 2048
@@ -239,8 +265,7 @@ int32_t rscpCodePageFamily(const rscpCpInfo_t* info);
 // ---- segment index mapping ------------------------------------------------
 
 // 0, or 1 no room, 2 below the base, 3 above the segment, 4 unusable descriptor.
-int32_t rscpSegIndexToBytes(const rscpSegDesc_t* seg, uint32_t index, uint8_t* bytes, int32_t* length,
-                            int32_t room);
+int32_t rscpSegIndexToBytes(const rscpSegDesc_t* seg, uint32_t index, uint8_t* bytes, int32_t* length, int32_t room);
 // 0, or 1 too short or a byte out of range, 3 below the lowest index, 4 above
 // the highest, 5 unusable descriptor.
 int32_t rscpSegBytesToIndex(const rscpSegDesc_t* seg, uint32_t* index, const uint8_t* bytes, int32_t length);

@@ -29,7 +29,10 @@ uint32_t Unknown(const char* cp, int32_t line)
     return Error(RSCPENOCONV, line, text, "F43", cp, 4);
 }
 
-bool UsableState() { return h_ccc_state == 2 || h_ccc_state == 4 || h_ccc_state == 5; }
+bool UsableState()
+{
+    return h_ccc_state == 2 || h_ccc_state == 4 || h_ccc_state == 5;
+}
 
 }  // namespace
 
@@ -99,14 +102,16 @@ struct Remembered {
 };
 Remembered g_seen;
 
-
 uint64_t Space(uint32_t len, uint8_t b0, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0)
 {
-    return static_cast<uint64_t>(len & 0xFF) << 32 | static_cast<uint64_t>(b3) << 24 |
-           static_cast<uint64_t>(b2) << 16 | static_cast<uint64_t>(b1) << 8 | b0;
+    return static_cast<uint64_t>(len & 0xFF) << 32 | static_cast<uint64_t>(b3) << 24 | static_cast<uint64_t>(b2) << 16 |
+           static_cast<uint64_t>(b1) << 8 | b0;
 }
 
-bool SameCp(const char* cp, const char* lit) { return std::memcmp(cp, lit, 4) == 0; }
+bool SameCp(const char* cp, const char* lit)
+{
+    return std::memcmp(cp, lit, 4) == 0;
+}
 
 // The shortcut answer for the space character; false when there is none.
 bool ShortcutSpace(const char* cp, uint64_t* space)
@@ -131,7 +136,10 @@ uint64_t SpaceOf(const rscpCpInfo_t& r)
     return Space(r.spaceLen > 4 ? 4 : r.spaceLen, r.space[0], r.space[1], r.space[2], r.space[3]);
 }
 
-bool ActiveMethod(int32_t m) { return m >= 2 && m <= RSCPMETH_LAST; }
+bool ActiveMethod(int32_t m)
+{
+    return m >= 2 && m <= RSCPMETH_LAST;
+}
 
 uint64_t ObjectSpace(const rscpCObj_t* o, const char* cp, uint8_t* bytes, int32_t* len)
 {
@@ -216,7 +224,7 @@ uint32_t rscpCodePageKnown(const char* cp)
 
 const char* rscpKindText(int32_t kind)
 {
-    static const char* const t[] = {"Unknown", "Strange", "EBCDIC", "ASCII", "Utf8",
+    static const char* const t[] = {"Unknown",  "Strange",     "EBCDIC",   "ASCII",      "Utf8",
                                     "2ByteBig", "2ByteLittle", "4ByteBig", "4ByteLittle"};
     return kind >= 0 && kind <= 8 ? t[kind] : "<strange value>";
 }
@@ -233,16 +241,31 @@ int32_t rscpKindiOfCP(const char* cp)
         if (r.spaceLen == 1)
             return r.space[0] == 0x20 ? RSCPKIND_ASCII : r.space[0] == 0x40 ? RSCPKIND_EBCDIC : RSCPKIND_STRANGE;
         return RSCPKIND_STRANGE;
-    case 1: case 3: case 4: case 5: case 6: case 7: case 8:
-    case 20: case 25: case 30: case 34: case 35: case 36: case 39:
+    case 1:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+    case 20:
+    case 25:
+    case 30:
+    case 34:
+    case 35:
+    case 36:
+    case 39:
         return RSCPKIND_ASCII;
     case 2:
         return r.minor == 0 ? RSCPKIND_ASCII : RSCPKIND_STRANGE;
     case 12:
         return RSCPKIND_UTF8;
-    case 10: case 13: case 19:
+    case 10:
+    case 13:
+    case 19:
         return RSCPKIND_2BYTEBIG;
-    case 14: case 16:
+    case 14:
+    case 16:
         return RSCPKIND_2BYTELITTLE;
     case 11:
         return RSCPKIND_4BYTEBIG;
@@ -268,12 +291,12 @@ uint32_t rscpCodePageToAscii(const unsigned char* p, int32_t length)
                p[3] >= 0xF0 && p[3] <= 0xF9) {
         for (int i = 0; i < 4; ++i)
             d[i] = static_cast<unsigned char>(p[i] - 0xF0 + '0');
-    } else if (length >= 8 && digit(p[0]) && p[1] == 0 && digit(p[2]) && p[3] == 0 && digit(p[4]) &&
-               p[5] == 0 && digit(p[6]) && p[7] == 0) {
+    } else if (length >= 8 && digit(p[0]) && p[1] == 0 && digit(p[2]) && p[3] == 0 && digit(p[4]) && p[5] == 0 &&
+               digit(p[6]) && p[7] == 0) {
         for (int i = 0; i < 4; ++i)
             d[i] = p[2 * i];
-    } else if (length >= 8 && p[0] == 0 && digit(p[1]) && p[2] == 0 && digit(p[3]) && p[4] == 0 &&
-               digit(p[5]) && p[6] == 0 && digit(p[7])) {
+    } else if (length >= 8 && p[0] == 0 && digit(p[1]) && p[2] == 0 && digit(p[3]) && p[4] == 0 && digit(p[5]) &&
+               p[6] == 0 && digit(p[7])) {
         for (int i = 0; i < 4; ++i)
             d[i] = p[2 * i + 1];
     }
@@ -303,10 +326,28 @@ char rscpCharSetLetterOfCP(const unsigned char* codePage, int32_t length)
         if (r.spaceLen == 1 && r.space[0] == 0x40)
             return 'E';
         return 0;
-    case 1: case 2: case 3: case 4: case 5: case 6: case 7:
-    case 20: case 25: case 30: case 34: case 35: case 36: case 39:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 20:
+    case 25:
+    case 30:
+    case 34:
+    case 35:
+    case 36:
+    case 39:
         return 'A';
-    case 10: case 11: case 12: case 13: case 14: case 15: case 16:
+    case 10:
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15:
+    case 16:
         return 'U';
     case 21:
         return 'E';
@@ -403,8 +444,8 @@ uint32_t rscpldc_lookup_default_country(rscpDefCountry_t* out, uint32_t mask)
         return rscpe__error(RSCPENOCONV, 'C', mask, kModule, 2, __LINE__, "missing parameter", "F38", nullptr, 0,
                             nullptr, 0);
     if (!UsableState() || rscpmp == nullptr)
-        return rscpe__error(RSCPENOCONV, 'C', mask, kModule, 2, __LINE__, "CCC not proper initialized", "F34",
-                            nullptr, 0, nullptr, 0);
+        return rscpe__error(RSCPENOCONV, 'C', mask, kModule, 2, __LINE__, "CCC not proper initialized", "F34", nullptr,
+                            0, nullptr, 0);
     if (rscpmp->reorgVersion != seenGeneration) {
         ++rscph_HookTable.ctl->reorgNesting;
         const uint32_t rc = rscpnr__need_reorg(0, mask);
@@ -412,8 +453,8 @@ uint32_t rscpldc_lookup_default_country(rscpDefCountry_t* out, uint32_t mask)
         if (rc != 0)
             return rc;
         if (rscpmp == nullptr)
-            return rscpe__error(RSCPENOCONV, 'C', mask, kModule, 2, __LINE__, "CCC not proper initialized",
-                                "F34", nullptr, 0, nullptr, 0);
+            return rscpe__error(RSCPENOCONV, 'C', mask, kModule, 2, __LINE__, "CCC not proper initialized", "F34",
+                                nullptr, 0, nullptr, 0);
         seenGeneration = rscpmp->reorgVersion;
     }
     out->country = rscpmp->defCountry;

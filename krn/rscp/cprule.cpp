@@ -42,7 +42,10 @@ struct Range {
 class InRuleRun {
 public:
     InRuleRun(const rscpLoad_t& l, uint32_t rule, uint32_t attr, bool enumerate)
-        : l_(l), rule_(rule), attr_(attr), enumerate_(enumerate)
+        : l_(l),
+          rule_(rule),
+          attr_(attr),
+          enumerate_(enumerate)
     {
     }
     bool Settled(uint8_t lead) const { return !enumerate_ && settled_[lead]; }
@@ -189,11 +192,26 @@ struct RuleCode {
     int32_t operator()(uint32_t c, uint8_t* b) const { return rscpOutRuleBytes(int32_t(rule), c, b); }
 };
 
-uint32_t RunOne(uint32_t c) { return c; }
-uint32_t RunHigh8(uint32_t c) { return c | 0xFF; }
-uint32_t RunHigh24(uint32_t c) { return c | 0xFFFFFF; }
-uint32_t RunSurrogateHigh(uint32_t c) { return 0x10000 + ((c - 0x10000) | 0x3FFFF); }
-uint32_t RunSurrogateLow(uint32_t c) { return 0x10000 + ((c - 0x10000) | 0x3FF); }
+uint32_t RunOne(uint32_t c)
+{
+    return c;
+}
+uint32_t RunHigh8(uint32_t c)
+{
+    return c | 0xFF;
+}
+uint32_t RunHigh24(uint32_t c)
+{
+    return c | 0xFFFFFF;
+}
+uint32_t RunSurrogateHigh(uint32_t c)
+{
+    return 0x10000 + ((c - 0x10000) | 0x3FFFF);
+}
+uint32_t RunSurrogateLow(uint32_t c)
+{
+    return 0x10000 + ((c - 0x10000) | 0x3FF);
+}
 
 uint32_t EnterFormPart(const rscpLoad_t& l, const FormPart& p, uint32_t* handled)
 {
@@ -270,8 +288,8 @@ uint32_t LittleEndianPairsIn(const rscpLoad_t& l, uint32_t* handled)
             const bool high = b1 >= 0xD8 && b1 <= 0xDB;
             const uint8_t code[4] = {uint8_t(b0), uint8_t(b1), 0x00, 0xDC};
             const uint32_t rule = high ? RSCP_RULE_U22L : RSCP_RULE_U2L;
-            const uint32_t rc = rscpeir__enter_in_rule(l.t1, "TCPSRULE", l.copyMode, rule, 0, high ? 4 : 2,
-                                                       code, l.overwriteIn, 1, -1);
+            const uint32_t rc = rscpeir__enter_in_rule(l.t1, "TCPSRULE", l.copyMode, rule, 0, high ? 4 : 2, code,
+                                                       l.overwriteIn, 1, -1);
             if (rc != 0)
                 return rc;
         }
@@ -290,8 +308,12 @@ uint32_t EncodingForm(uint32_t type, const rscpLoad_t& l, uint32_t* handled)
     FormPart parts[2];
     int n = 1;
     switch (type) {
-    case RSCP_RULE_U2H: parts[0] = {kBasic, nb, RSCP_RULE_U2H, RunHigh8}; break;
-    case RSCP_RULE_U2L: parts[0] = {kBasic, nb, RSCP_RULE_U2L, RunOne}; break;
+    case RSCP_RULE_U2H:
+        parts[0] = {kBasic, nb, RSCP_RULE_U2H, RunHigh8};
+        break;
+    case RSCP_RULE_U2L:
+        parts[0] = {kBasic, nb, RSCP_RULE_U2L, RunOne};
+        break;
     case RSCP_RULE_U4H:
         parts[0] = {kBasic, nb, RSCP_RULE_U4H, RunHigh24};
         parts[1] = {kSupplementary, ns, RSCP_RULE_U4H, RunHigh24};
@@ -401,7 +423,10 @@ uint32_t KeyRange(uint32_t type, const rscpLoad_t& l, const char* w1, int32_t l1
 
 int HexDigit(char c)
 {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                  : -1;
 }
 
 // A hexadecimal number of at most six digits, and a separator after it.
@@ -479,7 +504,8 @@ uint32_t RangeRule(const rscpLoad_t& l, const char* w1, int32_t l1, const char* 
     const bool output = rscpLoadOutput(l);
     if (last - first + 1 > 100) {
         if (output)
-            return OutRuleRange(l, first, last, RSCP_RULE_RANGE, static_cast<uint32_t>(slot), true, false, handled, code);
+            return OutRuleRange(l, first, last, RSCP_RULE_RANGE, static_cast<uint32_t>(slot), true, false, handled,
+                                code);
         InRuleRun run(l, RSCP_RULE_RANGE, static_cast<uint32_t>(slot), false);
         for (uint32_t c = first; c <= last; ++c) {
             if (!rscpSelects(l.selector, c))
@@ -512,7 +538,10 @@ uint32_t RangeRule(const rscpLoad_t& l, const char* w1, int32_t l1, const char* 
 
 // ---- shift rules ---------------------------------------------------------------------------
 
-bool Separator(char c) { return c == ' ' || c == ','; }
+bool Separator(char c)
+{
+    return c == ' ' || c == ',';
+}
 
 uint32_t ShiftRule(uint32_t type, const rscpLoad_t& l, const char* segId, const char* w1, int32_t l1, const char* w2,
                    int32_t l2)
@@ -547,7 +576,8 @@ uint32_t ShiftRule(uint32_t type, const rscpLoad_t& l, const char* segId, const 
             return 0;
         if (length == 1 && (rule.unsj || rule.uneuc)) {
             char arg[48];
-            snprintfR(arg, sizeof arg, "TCPSPTS&MBLEN&%*.*s&%06lX&", 5, 5, rule.segment, static_cast<unsigned long>(ch));
+            snprintfR(arg, sizeof arg, "TCPSPTS&MBLEN&%*.*s&%06lX&", 5, 5, rule.segment,
+                      static_cast<unsigned long>(ch));
             Error(RSCPENOCONV, 4, __LINE__, "rscpeor__enter_out_rule unshift only 2 bytes", "CPU", arg);
         }
         if (length == 2 && rule.unsj) {
@@ -562,8 +592,9 @@ uint32_t ShiftRule(uint32_t type, const rscpLoad_t& l, const char* segId, const 
         if (!output)
             return rscpei__enter_in_code(l.t1, "ISO-2022", ch, l.copyMode, length, code, l.overwriteIn, s + 1);
         const uint32_t attr = length == 1 ? code[0] : uint32_t(code[0]) * 256 + code[1];
-        const uint32_t r = rscpeor__enter_out_rule(l.t2, "ISO-2022", ch, uint32_t(length == 1 ? RSCP_RULE_2022_SINGLE : RSCP_RULE_2022_DOUBLE) + uint32_t(s), attr,
-                                                   l.overwriteOut, l.copyMode);
+        const uint32_t r = rscpeor__enter_out_rule(
+            l.t2, "ISO-2022", ch, uint32_t(length == 1 ? RSCP_RULE_2022_SINGLE : RSCP_RULE_2022_DOUBLE) + uint32_t(s),
+            attr, l.overwriteOut, l.copyMode);
         if (r != 0 && r != RSCPEUNIQ && r != RSCPENOOBJ)
             Error(r, 5, __LINE__, "rscpeor__enter_out_rule problem", "F5L", l.row->cp, 4);
         return 0;
@@ -593,10 +624,11 @@ uint32_t ShiftRule(uint32_t type, const rscpLoad_t& l, const char* segId, const 
                 const rscpSoSi_t& q = c->soSi[t];
                 uint32_t r = 0;
                 if (q.soLen > 0)
-                    r = rscpeir__enter_in_rule(l.t1, "ISO-2022", l.copyMode, RSCP_RULE_2022_SWITCH, uint32_t(t) + 1, q.soLen, q.so,
-                                               l.overwriteIn, 0, g);
+                    r = rscpeir__enter_in_rule(l.t1, "ISO-2022", l.copyMode, RSCP_RULE_2022_SWITCH, uint32_t(t) + 1,
+                                               q.soLen, q.so, l.overwriteIn, 0, g);
                 if (r == 0 && q.siLen > 0)
-                    r = rscpeir__enter_in_rule(l.t1, "ISO-2022", l.copyMode, RSCP_RULE_2022_SWITCH, 0, q.siLen, q.si, l.overwriteIn, 0, g);
+                    r = rscpeir__enter_in_rule(l.t1, "ISO-2022", l.copyMode, RSCP_RULE_2022_SWITCH, 0, q.siLen, q.si,
+                                               l.overwriteIn, 0, g);
                 if (r != 0)
                     return r;
             }
@@ -611,8 +643,7 @@ uint32_t ShiftRule(uint32_t type, const rscpLoad_t& l, const char* segId, const 
 
 // ---- the UTF-8 rule -----------------------------------------------------------------------
 
-uint32_t rscpUtf8RuleIn(const rscpLoad_t& l, uint32_t firstLead, uint32_t lastLead, bool enumerate,
-                        uint32_t* handled)
+uint32_t rscpUtf8RuleIn(const rscpLoad_t& l, uint32_t firstLead, uint32_t lastLead, bool enumerate, uint32_t* handled)
 {
     InRuleRun one(l, RSCP_RULE_U8_1, 0, enumerate), two(l, RSCP_RULE_U8_2, 0, enumerate),
         three(l, RSCP_RULE_U8_3, 0, enumerate), four(l, RSCP_RULE_U8_4, 0, enumerate);
@@ -724,7 +755,8 @@ uint32_t rscpar__apply_rule(uint32_t type, const rscpLoad_t& l, const char* segI
         const char* q = w2;
         const uint32_t from = HexNumber(p, w1 + l1), to = HexNumber(q, w2 + l2);
         if (to >= from)
-            rc = OutRuleRange(l, from, to, RSCP_RULE_DROP, 0, true, false, &handled, [](uint32_t, uint8_t*) { return 0; });
+            rc = OutRuleRange(l, from, to, RSCP_RULE_DROP, 0, true, false, &handled,
+                              [](uint32_t, uint8_t*) { return 0; });
     } else {
         char arg[32];
         snprintfR(arg, sizeof arg, "%*.*s&%u&", 5, 5, segId, static_cast<unsigned>(type));
@@ -742,7 +774,8 @@ int32_t prepareXMLRule(const char* w1, int32_t l1, const char* w2, int32_t l2, u
                        int32_t bytes, const uint8_t* start, const uint8_t* low, const uint8_t* high)
 {
     rscpCcc_t* c = rscpmp;
-    const uint8_t len1 = static_cast<uint8_t>(std::clamp(l1, 0, 20)), len2 = static_cast<uint8_t>(std::clamp(l2, 0, 20));
+    const uint8_t len1 = static_cast<uint8_t>(std::clamp(l1, 0, 20)),
+                  len2 = static_cast<uint8_t>(std::clamp(l2, 0, 20));
     const uint32_t used = std::min<uint32_t>(c->ruleInfoCount, RSCP_RULEINFO_SLOTS);
     uint32_t slot = 0;
     for (; slot < used; ++slot) {
@@ -796,8 +829,8 @@ int32_t prepareXMLRule(const char* w1, int32_t l1, const char* w2, int32_t l2, u
     return static_cast<int32_t>(slot);
 }
 
-uint32_t rscpsb__scan_strt_back_rule(const char* cp4, const char* segId, const char* w1, int32_t l1,
-                                     const char* w2, int32_t l2, rscpShiftRule_t* out)
+uint32_t rscpsb__scan_strt_back_rule(const char* cp4, const char* segId, const char* w1, int32_t l1, const char* w2,
+                                     int32_t l2, rscpShiftRule_t* out)
 {
     *out = rscpShiftRule_t{};
     std::memset(out->segment, ' ', 5);
@@ -815,8 +848,8 @@ uint32_t rscpsb__scan_strt_back_rule(const char* cp4, const char* segId, const c
     uint32_t rc = 0;
     auto fail = [&](const char* message, int32_t line) {
         char arg[64];
-        snprintfR(arg, sizeof arg, "TCPSRULE&ATTR1/2&%d/%d&%*.*s,%*.*s&", static_cast<int>(l1), static_cast<int>(l2),
-                  4, 4, cp4, 5, 5, segId);
+        snprintfR(arg, sizeof arg, "TCPSRULE&ATTR1/2&%d/%d&%*.*s,%*.*s&", static_cast<int>(l1), static_cast<int>(l2), 4,
+                  4, cp4, 5, 5, segId);
         rc = Error(RSCPENOCONV, 6, line, message, "F5L", arg);
     };
     auto sequence = [](const char* p, int32_t length, uint8_t* bytes) {

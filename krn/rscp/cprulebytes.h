@@ -40,12 +40,14 @@ inline int32_t rscpOutRuleBytes(int32_t rule, uint32_t cp, uint8_t* b)
 {
     const bool scalar = cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
     switch (rule) {
-    case RSCP_RULE_U2H: case RSCP_RULE_U2L:
+    case RSCP_RULE_U2H:
+    case RSCP_RULE_U2L:
         if (cp > 0xFFFF)
             return 0;
         rscpPut16(b, cp, rule == RSCP_RULE_U2H);
         return 2;
-    case RSCP_RULE_U4H: case RSCP_RULE_U4L:
+    case RSCP_RULE_U4H:
+    case RSCP_RULE_U4L:
         rscpPut32(b, cp, rule == RSCP_RULE_U4H);
         return 4;
     case RSCP_RULE_U8_1:
@@ -53,13 +55,16 @@ inline int32_t rscpOutRuleBytes(int32_t rule, uint32_t cp, uint8_t* b)
             return 0;
         b[0] = uint8_t(cp);
         return 1;
-    case RSCP_RULE_U22H: case RSCP_RULE_U22L:
+    case RSCP_RULE_U22H:
+    case RSCP_RULE_U22L:
         if (cp < 0x10000 || cp > 0x10FFFF)
             return 0;
         rscpPut16(b, ((cp - 0x10000) >> 10) + 0xD800, rule == RSCP_RULE_U22H);
         rscpPut16(b + 2, (cp & 0x3FF) + 0xDC00, rule == RSCP_RULE_U22H);
         return 4;
-    case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: {
+    case RSCP_RULE_U8_2:
+    case RSCP_RULE_U8_3:
+    case RSCP_RULE_U8_4: {
         const int32_t n = rule - RSCP_RULE_U8_2 + 2;
         const int32_t need = cp <= 0x7F ? 1 : cp <= 0x7FF ? 2 : cp <= 0xFFFF ? 3 : 4;
         if (!scalar || need != n)

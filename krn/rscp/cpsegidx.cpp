@@ -7,8 +7,7 @@
 #include "krn/rscp/cpobject.h"
 #include "nls/kovstr.h"
 
-int32_t rscpSegIndexToBytes(const rscpSegDesc_t* seg, uint32_t index, uint8_t* bytes, int32_t* length,
-                            int32_t room)
+int32_t rscpSegIndexToBytes(const rscpSegDesc_t* seg, uint32_t index, uint8_t* bytes, int32_t* length, int32_t room)
 {
     const int32_t n = seg->byteCount;
     if (n > room)

@@ -39,8 +39,14 @@ uint32_t rscpli__reset(uint32_t)
     return 0;
 }
 
-uint32_t rscpli__reorg(uint32_t) { return 0; }
-uint32_t rscpli__finish(uint32_t) { return 0; }
+uint32_t rscpli__reorg(uint32_t)
+{
+    return 0;
+}
+uint32_t rscpli__finish(uint32_t)
+{
+    return 0;
+}
 
 void rscpSetWordSeparators(const char* text, uint32_t length, rscpeOutputFunc out)
 {
@@ -88,8 +94,8 @@ uint32_t rscpReportNoCommonChars(const char* list, uint64_t* out)
 
 uint32_t rscpReportNoSepcpAccess()
 {
-    return rscpe__error(RSCPENOOBJ, 'C', RSCP_ALL_ERRORS, kModule, 2, 169, "No access to database table UMGSEPCP", "???",
-                        nullptr, 0, nullptr, 0);
+    return rscpe__error(RSCPENOOBJ, 'C', RSCP_ALL_ERRORS, kModule, 2, 169, "No access to database table UMGSEPCP",
+                        "???", nullptr, 0, nullptr, 0);
 }
 
 int32_t rscpli__cmp_order(const void* a, const void* b)

@@ -17,7 +17,10 @@ const char kDashes[] = "-----------------";
 
 class Writer {
 public:
-    explicit Writer(rscpeOutputFunc out) : out_(out) {}
+    explicit Writer(rscpeOutputFunc out)
+        : out_(out)
+    {
+    }
     void Text(const char* text) { out_(text, int32_t(std::strlen(text))); }
     void Line(const char* fmt, ...) __attribute__((format(printf, 2, 3)))
     {
@@ -54,15 +57,22 @@ uint32_t RowCount(const rscpCcc_t* c)
     return c->cpCount < fit ? c->cpCount : fit;
 }
 
-const char* Bool(uint32_t v) { return v != 0 ? "TRUE" : "FALSE"; }
+const char* Bool(uint32_t v)
+{
+    return v != 0 ? "TRUE" : "FALSE";
+}
 
 const char* MarkerText(uint32_t marker)
 {
     switch (marker) {
-    case RSCP_CCC_COMPLETE: return "initialized";
-    case RSCP_CCC_HALF: return "half-cooked";
-    case RSCP_CCC_LOADED: return "three-quarter cooked";
-    default: return "not good";
+    case RSCP_CCC_COMPLETE:
+        return "initialized";
+    case RSCP_CCC_HALF:
+        return "half-cooked";
+    case RSCP_CCC_LOADED:
+        return "three-quarter cooked";
+    default:
+        return "not good";
     }
 }
 
@@ -91,7 +101,9 @@ void General(Writer& w, const rscpCcc_t* c, bool verbose)
         return;
     const uint64_t self = reinterpret_cast<uint64_t>(c);
     w.Line("| address             0x%08lx  %s", static_cast<unsigned long>(self),
-           c->protectStatus == 1 ? "(read-only)" : c->protectStatus == 0 ? "(read-write)" : "(permission undefined)");
+           c->protectStatus == 1   ? "(read-only)"
+           : c->protectStatus == 0 ? "(read-write)"
+                                   : "(permission undefined)");
     for (uint64_t a : c->attach)
         if (a != 0 && a != self)
             w.Line("|   also seen at      0x%08lx", static_cast<unsigned long>(a));
@@ -205,8 +217,7 @@ void Reads(Writer& w, const rscpCcc_t* c, bool verbose)
 {
     const char* d = "----------------";
     w.Line("--%-16.16s|%10.10s|%10.10s|%10.10s|%10.10s|", d, d, d, d, d);
-    w.Line("| %-16.16s %10.10s %10.10s %10.10s %10.10s", "read statistic", "total", "in thread", "total",
-           "in process");
+    w.Line("| %-16.16s %10.10s %10.10s %10.10s %10.10s", "read statistic", "total", "in thread", "total", "in process");
     w.Line("| %-16.16s %10.10s %10.10s %10.10s %10.10s", "", "for", "since last", "for", "since last");
     w.Line("| %-16.16s %10.10s %10.10s %10.10s %10.10s", "table name", "cache", "shm update", "process", "statistic");
     const rscpCtlRecord_t* ctl = rscph_HookTable.ctl;
@@ -377,14 +388,15 @@ void McpList(Writer& w, const rscpCcc_t* c, const rscpDbMcpl_t& l, char which)
     for (uint32_t i = 0; pages != nullptr && i < l.pageCount; ++i)
         w.Line("|   %2d : %-*.*s", int(i), 4, 4, pages + 4 * i);
     w.Text("|   Language mappings:");
-    const rscpLangEntry_t* langs =
-        reinterpret_cast<const rscpLangEntry_t*>(At(c, l.langsOffset, uint64_t(l.langCount) * sizeof(rscpLangEntry_t)));
+    const rscpLangEntry_t* langs = reinterpret_cast<const rscpLangEntry_t*>(
+        At(c, l.langsOffset, uint64_t(l.langCount) * sizeof(rscpLangEntry_t)));
     for (uint32_t i = 0; langs != nullptr && i < l.langCount; ++i) {
         const rscpLangEntry_t& e = langs[i];
         char flags[80];
         rscplf__lang_flags_text(flags, sizeof flags, e.flags);
         if (pages != nullptr && e.page >= 0 && uint32_t(e.page) < l.pageCount)
-            w.Line("|   %2d : %c -> %3d  (\"%-4.4s\")    %s", int(i), e.language, int(e.page), pages + 4 * e.page, flags);
+            w.Line("|   %2d : %c -> %3d  (\"%-4.4s\")    %s", int(i), e.language, int(e.page), pages + 4 * e.page,
+                   flags);
         else if (e.page == -1)
             w.Line("|   %2d : %c -> %3d  (not set)   %s", int(i), e.language, int(e.page), flags);
         else if (e.page == -2)
@@ -411,7 +423,10 @@ void Languages(Writer& w, const rscpCcc_t* c)
             const char* locale = LocaleAt(c, s.localeOffset, "<no_locale>");
             if (s.cpIndex <= count)
                 w.Line("|    %c      ->       %-*.*s %-8.8s   %s", char(0x20 + i), 4, 4, l.mbCp[s.cpIndex - 1],
-                       s.source == 1 ? "known" : s.source == 2 ? "working" : "unknown", locale);
+                       s.source == 1   ? "known"
+                       : s.source == 2 ? "working"
+                                       : "unknown",
+                       locale);
             else
                 w.Line("|    %c ->%2d ->%2d ->  <out_of_bounds>  %s", char(0x20 + i), int(s.cpIndex),
                        int(s.cpIndex) - 1, locale);
@@ -506,7 +521,8 @@ void Lists(Writer& w, const rscpCcc_t* c)
         const int l1 = r.len1 > 20 ? 20 : r.len1, l2 = r.len2 > 20 ? 20 : r.len2;
         const uint32_t bytes = r.bytes > 4 ? 4 : r.bytes;
         w.Line("|    %3d: rule     %*.*s(%*.*s,%*.*s)", int(i), 2, 2, "68", l1, l1, r.word1, l2, l2, r.word2);
-        w.Line("|       : Unicode  %06lX..%06lX", static_cast<unsigned long>(r.first), static_cast<unsigned long>(r.last));
+        w.Line("|       : Unicode  %06lX..%06lX", static_cast<unsigned long>(r.first),
+               static_cast<unsigned long>(r.last));
         w.Line("|       : seqLg    %ld", long(r.bytes));
         w.Line("|       : uidFirst %06lX (%ld)", static_cast<unsigned long>(r.base), long(r.base));
         uint8_t start[4], low[4], high[4];
@@ -536,11 +552,16 @@ void Lists(Writer& w, const rscpCcc_t* c)
 const char* SourceText(uint8_t source)
 {
     switch (source) {
-    case '0': return "old db tables TCP02/03/07";
-    case '2': return "F5-memory";
-    case '3': return "both tables in db";
-    case '4': return "TCPSEG db table";
-    default: return "  elsewhere";
+    case '0':
+        return "old db tables TCP02/03/07";
+    case '2':
+        return "F5-memory";
+    case '3':
+        return "both tables in db";
+    case '4':
+        return "TCPSEG db table";
+    default:
+        return "  elsewhere";
     }
 }
 

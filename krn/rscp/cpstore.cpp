@@ -53,16 +53,15 @@ unsigned rscpRuleLen2(const rscpRuleSeg* r)
 uint32_t rscpF5Tcp01Max()
 {
     const uint8_t* p = rscpF5Tcp01 + static_cast<std::size_t>(rscpF5Tcp01Count + 1) * RSCP_TCP01_ROWLEN;
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
 }
 
 const rscpSegDirRow* rscplsd__lookup_segment_dir(const char* segId)
 {
     if (segId == nullptr)
         return nullptr;
-    const uint32_t i = LowerBound(rscpF5SegDirCount, segId, 5,
-                                  [](uint32_t k) { return rscpF5SegDir[k].id; });
+    const uint32_t i = LowerBound(rscpF5SegDirCount, segId, 5, [](uint32_t k) { return rscpF5SegDir[k].id; });
     if (i < rscpF5SegDirCount && std::memcmp(rscpF5SegDir[i].id, segId, 5) == 0)
         return &rscpF5SegDir[i];
     return nullptr;

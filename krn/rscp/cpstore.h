@@ -31,7 +31,7 @@ struct rscpF5Head_t {
 inline constexpr int RSCP_TCP00_ROWLEN = 97;    // compiled catalogue row
 inline constexpr int RSCP_TCP00_WIDELEN = 113;  // widened row of the cache
 inline constexpr int RSCP_TCP01_ROWLEN = 5;
-inline constexpr int RSCP_TCP01_TEXTLEN = 41;   // text form of a map row
+inline constexpr int RSCP_TCP01_TEXTLEN = 41;  // text form of a map row
 inline constexpr int RSCP_SEGINFO_LEN = 72;
 inline constexpr int RSCP_BUILD_MAXROWS = 100;  // rows a build list may hold
 
@@ -41,8 +41,8 @@ inline constexpr uint8_t RSCP_SEG_RULE = 2;     // 'R'
 inline constexpr uint8_t RSCP_SEG_BUILD = 3;    // 'S'
 
 struct rscpSegDirRow {
-    char id[5];        // blank-padded
-    uint8_t kind;      // low two bits: RSCP_SEG_*
+    char id[5];    // blank-padded
+    uint8_t kind;  // low two bits: RSCP_SEG_*
     uint16_t zero;
     const void* desc;  // rscpMapSeg, rscpRuleSeg or rscpBuildRow[]
 };
@@ -82,7 +82,10 @@ struct alignas(16) rscpRuleSeg {
 };
 static_assert(offsetof(rscpRuleSeg, word2) == 23, "rule descriptor layout");
 
-inline unsigned rscpRuleType(const rscpRuleSeg* r) { return r->head[0] & 0x7Fu; }
+inline unsigned rscpRuleType(const rscpRuleSeg* r)
+{
+    return r->head[0] & 0x7Fu;
+}
 unsigned rscpRuleLen1(const rscpRuleSeg* r);
 unsigned rscpRuleLen2(const rscpRuleSeg* r);
 
@@ -99,22 +102,34 @@ struct rscpBuildRow {
 };
 static_assert(sizeof(rscpBuildRow) == 8, "build row layout");
 
-inline unsigned rscpBuildOrder(const rscpBuildRow* b) { return b->b5 & 0x7Fu; }
-inline unsigned rscpBuildSegType(const rscpBuildRow* b) { return (b->b5 >> 7) | ((b->b6 & 3u) << 1); }
+inline unsigned rscpBuildOrder(const rscpBuildRow* b)
+{
+    return b->b5 & 0x7Fu;
+}
+inline unsigned rscpBuildSegType(const rscpBuildRow* b)
+{
+    return (b->b5 >> 7) | ((b->b6 & 3u) << 1);
+}
 inline bool rscpBuildIsControl(const rscpBuildRow* b)
 {
     const unsigned t = rscpBuildSegType(b);
     return t >= 2 && t <= 4;
 }
-inline bool rscpBuildReplaceOut(const rscpBuildRow* b) { return (b->b6 & 4u) != 0; }
-inline bool rscpBuildReplaceIn(const rscpBuildRow* b) { return (b->b6 & 8u) != 0; }
+inline bool rscpBuildReplaceOut(const rscpBuildRow* b)
+{
+    return (b->b6 & 4u) != 0;
+}
+inline bool rscpBuildReplaceIn(const rscpBuildRow* b)
+{
+    return (b->b6 & 8u) != 0;
+}
 
 // ---- the store's data (generated) -----------------------------------------
 
 extern const rscpF5Head_t rscpF5Head;
-extern const char rscpF5Tcp00[];          // rscpF5Tcp00Count rows + blank row
+extern const char rscpF5Tcp00[];  // rscpF5Tcp00Count rows + blank row
 extern const uint32_t rscpF5Tcp00Count;
-extern const uint8_t rscpF5Tcp01[];       // rscpF5Tcp01Count rows + zero row + max
+extern const uint8_t rscpF5Tcp01[];  // rscpF5Tcp01Count rows + zero row + max
 extern const uint32_t rscpF5Tcp01Count;
 extern const rscpSegDirRow rscpF5SegDir[];  // rscpF5SegDirCount rows + blank row
 extern const uint32_t rscpF5SegDirCount;
@@ -159,21 +174,18 @@ const char* rscpnsd__next_segment();
 
 // Writes this platform's name into the platform filter (third argument, room
 // in the fourth); called with two 20-byte scratch buffers and their size.
-typedef void (*rscpPlatformFunc)(char* scratch1, char* scratch2, int32_t scratchSize,
-                                 char* platform, int32_t platformSize,
-                                 int32_t, int32_t, int32_t, int32_t);
+typedef void (*rscpPlatformFunc)(char* scratch1, char* scratch2, int32_t scratchSize, char* platform,
+                                 int32_t platformSize, int32_t, int32_t, int32_t, int32_t);
 
 // 0 opened; 1 the file cannot be opened; 2 empty or not a dump; 3 a filter
 // longer than its limit (platform 16, language set 30, country 3, modifier 16).
-int rscpotd__open_tcp0c_dump(const char* path, const char* platform, const char* languages,
-                             const char* country, const char* modifier,
-                             rscpPlatformFunc platformFunc);
+int rscpotd__open_tcp0c_dump(const char* path, const char* platform, const char* languages, const char* country,
+                             const char* modifier, rscpPlatformFunc platformFunc);
 // 0 with the next matching record (pointers into the reader's line, valid
 // until the next read); at the end the file is closed and the result is the
 // number of records delivered, or -1 when none were; -1 when no file is open.
-int rscprtr__read_tcp0c_record(const char** language, const char** country,
-                               const char** modifier, const char** codePage,
-                               const char** locale);
+int rscprtr__read_tcp0c_record(const char** language, const char** country, const char** modifier,
+                               const char** codePage, const char** locale);
 void rscpctd__close_tcp0c_dump();
 
 // Strings equal when one is the other followed by at most 26 blanks; else as

@@ -44,44 +44,62 @@ inline constexpr uint32_t RSCP_T3_WORDS = 129;
 // Rules of T1 rule words, T2 rule pages and T3 rule words, and the types of
 // the store's rule segments that enter them.
 enum rscpRule {
-    RSCP_RULE_SHIFT = 2,       // store type: an ISO-2022 shift state (as 58 and 73)
-    RSCP_RULE_U2H = 10,        // 16-bit unit, big-endian
-    RSCP_RULE_U4H = 11,        // 32-bit unit, big-endian
-    RSCP_RULE_U8_1 = 12,       // UTF-8 of one byte
-    RSCP_RULE_U22H = 13,       // UTF-16 surrogate pair, big-endian
-    RSCP_RULE_U2L = 14,        // 16-bit unit, little-endian
-    RSCP_RULE_U4L = 15,        // 32-bit unit, little-endian
-    RSCP_RULE_U22L = 16,       // UTF-16 surrogate pair, little-endian
-    RSCP_RULE_KEYS = 40,       // store types 40-46: key ranges of own characters
+    RSCP_RULE_SHIFT = 2,  // store type: an ISO-2022 shift state (as 58 and 73)
+    RSCP_RULE_U2H = 10,   // 16-bit unit, big-endian
+    RSCP_RULE_U4H = 11,   // 32-bit unit, big-endian
+    RSCP_RULE_U8_1 = 12,  // UTF-8 of one byte
+    RSCP_RULE_U22H = 13,  // UTF-16 surrogate pair, big-endian
+    RSCP_RULE_U2L = 14,   // 16-bit unit, little-endian
+    RSCP_RULE_U4L = 15,   // 32-bit unit, little-endian
+    RSCP_RULE_U22L = 16,  // UTF-16 surrogate pair, little-endian
+    RSCP_RULE_KEYS = 40,  // store types 40-46: key ranges of own characters
     RSCP_RULE_KEYS_LAST = 46,
-    RSCP_RULE_U8_2 = 50,       // UTF-8 of two, three and four bytes
+    RSCP_RULE_U8_2 = 50,  // UTF-8 of two, three and four bytes
     RSCP_RULE_U8_3 = 51,
     RSCP_RULE_U8_4 = 52,
-    RSCP_RULE_ICON16H = 53,    // own characters as icon forms: 16-bit units big- and
-    RSCP_RULE_ICON16L = 54,    // little-endian, UTF-8, 32-bit units big- and
-    RSCP_RULE_ICON8 = 55,      // little-endian
+    RSCP_RULE_ICON16H = 53,  // own characters as icon forms: 16-bit units big- and
+    RSCP_RULE_ICON16L = 54,  // little-endian, UTF-8, 32-bit units big- and
+    RSCP_RULE_ICON8 = 55,    // little-endian
     RSCP_RULE_ICON32H = 56,
     RSCP_RULE_ICON32L = 57,
     RSCP_RULE_2022_DOUBLE = 58,  // 58-67: a two-byte character under designation rule - 58
     RSCP_RULE_2022_DOUBLE_LAST = 67,
-    RSCP_RULE_RANGE = 68,      // a range of a multi-byte segment (attribute: rule-info slot)
+    RSCP_RULE_RANGE = 68,        // a range of a multi-byte segment (attribute: rule-info slot)
     RSCP_RULE_2022_SWITCH = 71,  // an ISO-2022 shift sequence (attribute: the new state)
-    RSCP_RULE_DROP = 72,       // a character to drop
+    RSCP_RULE_DROP = 72,         // a character to drop
     RSCP_RULE_2022_SINGLE = 73,  // 73-82: a one-byte character under designation rule - 73
     RSCP_RULE_2022_SINGLE_LAST = 82,
 };
 
 // ---- T1 words ----------------------------------------------------------------------
 
-inline constexpr uint32_t RSCP_T1_EMPTY = 0, RSCP_T1_CHAR = 1, RSCP_T1_NEXT = 2, RSCP_T1_RULE = 3,
-                          RSCP_T1_OUT1 = 4, RSCP_T1_OUT2 = 5;
-inline constexpr uint32_t rscpT1Kind(uint32_t w) { return w >> 29; }
-inline constexpr uint32_t rscpT1Char(uint32_t w) { return w & 0xFFFFFF; }
-inline constexpr uint32_t rscpT1Length(uint32_t w) { return w >> 24 & 0x1F; }
-inline constexpr uint32_t rscpT1RuleNo(uint32_t w) { return w & 0x1FFF; }
-inline constexpr uint32_t rscpT1RuleAttr(uint32_t w) { return w >> 13 & 0x3F; }
+inline constexpr uint32_t RSCP_T1_EMPTY = 0, RSCP_T1_CHAR = 1, RSCP_T1_NEXT = 2, RSCP_T1_RULE = 3, RSCP_T1_OUT1 = 4,
+                          RSCP_T1_OUT2 = 5;
+inline constexpr uint32_t rscpT1Kind(uint32_t w)
+{
+    return w >> 29;
+}
+inline constexpr uint32_t rscpT1Char(uint32_t w)
+{
+    return w & 0xFFFFFF;
+}
+inline constexpr uint32_t rscpT1Length(uint32_t w)
+{
+    return w >> 24 & 0x1F;
+}
+inline constexpr uint32_t rscpT1RuleNo(uint32_t w)
+{
+    return w & 0x1FFF;
+}
+inline constexpr uint32_t rscpT1RuleAttr(uint32_t w)
+{
+    return w >> 13 & 0x3F;
+}
 // The block a continue word leads to (bits 0-23, as the walk reads them).
-inline constexpr uint32_t rscpT1Block(uint32_t w) { return w & 0xFFFFFF; }
+inline constexpr uint32_t rscpT1Block(uint32_t w)
+{
+    return w & 0xFFFFFF;
+}
 // A rule word of this rule, whatever its attribute and length.
 inline constexpr bool rscpT1IsRule(uint32_t w, uint32_t rule)
 {
@@ -92,7 +110,10 @@ inline constexpr uint32_t rscpT1CharWord(uint32_t ch, uint32_t length)
 {
     return RSCP_T1_CHAR << 29 | (length & 0x1Fu) << 24 | (ch & 0xFFFFFFu);
 }
-inline constexpr uint32_t rscpT1NextWord(uint32_t block) { return RSCP_T1_NEXT << 29 | (block & 0xFFFFu); }
+inline constexpr uint32_t rscpT1NextWord(uint32_t block)
+{
+    return RSCP_T1_NEXT << 29 | (block & 0xFFFFu);
+}
 inline constexpr uint32_t rscpT1RuleWord(uint32_t rule, uint32_t attr, uint32_t length)
 {
     return RSCP_T1_RULE << 29 | (length & 0x1Fu) << 24 | (attr & 0x3Fu) << 13 | (rule & 0x1FFFu);
@@ -100,11 +121,26 @@ inline constexpr uint32_t rscpT1RuleWord(uint32_t rule, uint32_t attr, uint32_t 
 
 // ---- T2 entries --------------------------------------------------------------------
 
-inline constexpr bool rscpT2IsRulePage(uint16_t e) { return (e >> 13) == 2; }
-inline constexpr bool rscpT2IsT3(uint16_t e) { return (e >> 13) >= 4; }
-inline constexpr uint32_t rscpT2Row(uint16_t e) { return e & 0x7FFFu; }
-inline constexpr uint32_t rscpT2RuleNo(uint16_t e) { return e & 0x7Fu; }
-inline constexpr uint32_t rscpT2RuleAttr(uint16_t e) { return e >> 7 & 0x3Fu; }
+inline constexpr bool rscpT2IsRulePage(uint16_t e)
+{
+    return (e >> 13) == 2;
+}
+inline constexpr bool rscpT2IsT3(uint16_t e)
+{
+    return (e >> 13) >= 4;
+}
+inline constexpr uint32_t rscpT2Row(uint16_t e)
+{
+    return e & 0x7FFFu;
+}
+inline constexpr uint32_t rscpT2RuleNo(uint16_t e)
+{
+    return e & 0x7Fu;
+}
+inline constexpr uint32_t rscpT2RuleAttr(uint16_t e)
+{
+    return e >> 7 & 0x3Fu;
+}
 inline constexpr uint16_t rscpT2RulePage(uint32_t rule, uint32_t attr)
 {
     return static_cast<uint16_t>(0x4000u | (attr & 0x3Fu) << 7 | (rule & 0x7Fu));
@@ -112,11 +148,26 @@ inline constexpr uint16_t rscpT2RulePage(uint32_t rule, uint32_t attr)
 
 // ---- T3 words ----------------------------------------------------------------------
 
-inline constexpr bool rscpT3IsRule(uint32_t w) { return (w & 0x80000000u) != 0; }
-inline constexpr uint32_t rscpT3RuleNo(uint32_t w) { return w & 0x7Fu; }
-inline constexpr uint32_t rscpT3RuleAttr(uint32_t w) { return w >> 8 & 0xFFFFu; }
-inline constexpr uint32_t rscpT3CodeLength(uint32_t w) { return w >> 24; }
-inline constexpr uint32_t rscpT3CodeOffset(uint32_t w) { return w & 0xFFFFFFu; }
+inline constexpr bool rscpT3IsRule(uint32_t w)
+{
+    return (w & 0x80000000u) != 0;
+}
+inline constexpr uint32_t rscpT3RuleNo(uint32_t w)
+{
+    return w & 0x7Fu;
+}
+inline constexpr uint32_t rscpT3RuleAttr(uint32_t w)
+{
+    return w >> 8 & 0xFFFFu;
+}
+inline constexpr uint32_t rscpT3CodeLength(uint32_t w)
+{
+    return w >> 24;
+}
+inline constexpr uint32_t rscpT3CodeOffset(uint32_t w)
+{
+    return w & 0xFFFFFFu;
+}
 inline constexpr uint32_t rscpT3RuleWord(uint32_t rule, uint32_t attr)
 {
     return 0x80000000u | (attr & 0xFFFFu) << 8 | (rule & 0x7Fu);
@@ -152,7 +203,10 @@ inline bool rscpT1Word(const rscpCcc_t* c, uint32_t block, uint32_t index, uint3
 }
 
 // Entries a T2 piece holds: one per 128 characters up to the cache's highest.
-inline uint32_t rscpT2Entries(const rscpCcc_t* c) { return (c->maxKovChar + 127) / 128; }
+inline uint32_t rscpT2Entries(const rscpCcc_t* c)
+{
+    return (c->maxKovChar + 127) / 128;
+}
 
 inline bool rscpT2Entry(const rscpCcc_t* c, uint32_t piece, uint32_t index, uint16_t* e)
 {

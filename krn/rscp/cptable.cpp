@@ -14,7 +14,10 @@ namespace {
 
 const char kModule[] = "@(#) $Id: rscpml#1 $";
 
-char* Base() { return reinterpret_cast<char*>(rscpmp); }
+char* Base()
+{
+    return reinterpret_cast<char*>(rscpmp);
+}
 
 int64_t g_budget = -1;
 
@@ -50,7 +53,10 @@ void Mark(uint32_t block, uint8_t bit)
     if (g_marks != nullptr && block < g_markLimit)
         g_marks[block] |= bit;
 }
-bool Marked(uint32_t block, uint8_t bit) { return g_marks != nullptr && block < g_markLimit && (g_marks[block] & bit); }
+bool Marked(uint32_t block, uint8_t bit)
+{
+    return g_marks != nullptr && block < g_markLimit && (g_marks[block] & bit);
+}
 void Unmark(uint32_t from, uint32_t to, uint8_t bit)
 {
     for (uint32_t b = from; g_marks != nullptr && b < to && b < g_markLimit; ++b)
@@ -95,9 +101,18 @@ bool InLowerArea(uint64_t offset, uint32_t size)
 
 // ---- layout ---------------------------------------------------------------------
 
-uint32_t* rscpmlT1(uint32_t block) { return reinterpret_cast<uint32_t*>(Base() + uint64_t(block) * RSCP_T1_BYTES); }
-uint16_t* rscpmlT2(uint32_t offset) { return reinterpret_cast<uint16_t*>(Base() + offset); }
-uint32_t* rscpmlT3(uint32_t block) { return reinterpret_cast<uint32_t*>(Base() + uint64_t(block) * RSCP_T3_BYTES); }
+uint32_t* rscpmlT1(uint32_t block)
+{
+    return reinterpret_cast<uint32_t*>(Base() + uint64_t(block) * RSCP_T1_BYTES);
+}
+uint16_t* rscpmlT2(uint32_t offset)
+{
+    return reinterpret_cast<uint16_t*>(Base() + offset);
+}
+uint32_t* rscpmlT3(uint32_t block)
+{
+    return reinterpret_cast<uint32_t*>(Base() + uint64_t(block) * RSCP_T3_BYTES);
+}
 
 uint32_t rscpmlT2Size()
 {
@@ -105,7 +120,10 @@ uint32_t rscpmlT2Size()
     return static_cast<uint32_t>((entries * 4 + 7) & ~uint64_t(7));
 }
 
-void rscpmlSetAllocationBudget(int64_t allocations) { g_budget = allocations < 0 ? -1 : allocations; }
+void rscpmlSetAllocationBudget(int64_t allocations)
+{
+    g_budget = allocations < 0 ? -1 : allocations;
+}
 
 // ---- allocation -------------------------------------------------------------------
 
@@ -339,10 +357,22 @@ void rscpml__free_marks(uint32_t)
     g_markLimit = 0;
 }
 
-void rscpml__mark_t1(uint32_t block) { Mark(block, kMarkT1); }
-bool rscpml__marked_t1(uint32_t block) { return Marked(block, kMarkT1); }
-void rscpml__mark_t3(uint32_t block) { Mark(block, kMarkT3); }
-bool rscpml__marked_t3(uint32_t block) { return Marked(block, kMarkT3); }
+void rscpml__mark_t1(uint32_t block)
+{
+    Mark(block, kMarkT1);
+}
+bool rscpml__marked_t1(uint32_t block)
+{
+    return Marked(block, kMarkT1);
+}
+void rscpml__mark_t3(uint32_t block)
+{
+    Mark(block, kMarkT3);
+}
+bool rscpml__marked_t3(uint32_t block)
+{
+    return Marked(block, kMarkT3);
+}
 
 // ---- navigation -------------------------------------------------------------------------
 

@@ -97,8 +97,8 @@ uint32_t rscpeo1__enter_out_1code(uint32_t t2, const char* table, uint32_t ch, u
                                   int32_t copyMode);
 uint32_t rscpeo4__enter_out_4code(uint32_t t2, const char* table, uint32_t ch, int32_t length, const uint8_t* bytes,
                                   int32_t overwrite, int32_t copyMode);
-uint32_t rscpeo126__enter_out_126code(uint32_t t2, const char* table, uint32_t ch, int32_t length,
-                                      const uint8_t* bytes, int32_t overwrite, int32_t copyMode);
+uint32_t rscpeo126__enter_out_126code(uint32_t t2, const char* table, uint32_t ch, int32_t length, const uint8_t* bytes,
+                                      int32_t overwrite, int32_t copyMode);
 uint32_t rscpeor__enter_out_rule(uint32_t t2, const char* table, uint32_t ch, uint32_t rule, uint32_t attr,
                                  int32_t overwrite, int32_t copyMode);
 uint32_t rscpei__enter_in_code(uint32_t root, const char* table, uint32_t ch, int32_t copyMode, int32_t length,

@@ -79,9 +79,8 @@ int rscpBlankPaddedCmp(const char* a, const char* b)
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-int rscpotd__open_tcp0c_dump(const char* path, const char* platform, const char* languages,
-                             const char* country, const char* modifier,
-                             rscpPlatformFunc platformFunc)
+int rscpotd__open_tcp0c_dump(const char* path, const char* platform, const char* languages, const char* country,
+                             const char* modifier, rscpPlatformFunc platformFunc)
 {
     Reader& r = g_reader;
     if (!SetFilter(&r.platform, platform, 16))
@@ -119,9 +118,8 @@ int rscpotd__open_tcp0c_dump(const char* path, const char* platform, const char*
     return 0;
 }
 
-int rscprtr__read_tcp0c_record(const char** language, const char** country,
-                               const char** modifier, const char** codePage,
-                               const char** locale)
+int rscprtr__read_tcp0c_record(const char** language, const char** country, const char** modifier,
+                               const char** codePage, const char** locale)
 {
     Reader& r = g_reader;
     if (r.file == nullptr)
@@ -140,8 +138,7 @@ int rscprtr__read_tcp0c_record(const char** language, const char** country,
         int n = 0;
         bool extra = false;
         char* save = nullptr;
-        for (char* tok = strtok_r(r.line, r.delim, &save); tok != nullptr;
-             tok = strtok_r(nullptr, r.delim, &save)) {
+        for (char* tok = strtok_r(r.line, r.delim, &save); tok != nullptr; tok = strtok_r(nullptr, r.delim, &save)) {
             if (n == kFields) {
                 extra = true;
                 break;
@@ -157,11 +154,16 @@ int rscprtr__read_tcp0c_record(const char** language, const char** country,
         if (!FieldMatches(r.country, field[2]) || !FieldMatches(r.modifier, field[3]))
             continue;
         ++r.delivered;
-        if (language != nullptr) *language = field[1] != nullptr ? field[1] : kNoField;
-        if (country != nullptr) *country = field[2] != nullptr ? field[2] : kNoField;
-        if (modifier != nullptr) *modifier = field[3] != nullptr ? field[3] : kNoField;
-        if (codePage != nullptr) *codePage = field[4] != nullptr ? field[4] : kNoField;
-        if (locale != nullptr) *locale = field[6] != nullptr ? field[6] : kNoField;
+        if (language != nullptr)
+            *language = field[1] != nullptr ? field[1] : kNoField;
+        if (country != nullptr)
+            *country = field[2] != nullptr ? field[2] : kNoField;
+        if (modifier != nullptr)
+            *modifier = field[3] != nullptr ? field[3] : kNoField;
+        if (codePage != nullptr)
+            *codePage = field[4] != nullptr ? field[4] : kNoField;
+        if (locale != nullptr)
+            *locale = field[6] != nullptr ? field[6] : kNoField;
         return 0;
     }
 }

@@ -86,7 +86,10 @@ AbUserArea* User()
     return spauptr != nullptr ? spauptr : &none;
 }
 
-bool Set(char c) { return c != '\0' && c != ' '; }
+bool Set(char c)
+{
+    return c != '\0' && c != ' ';
+}
 bool SetCp(const char* cp)
 {
     return std::memcmp(cp, "    ", 4) != 0 && std::memcmp(cp, "0000", 4) != 0 && std::memcmp(cp, "\0\0\0\0", 4) != 0;
@@ -444,11 +447,26 @@ int32_t kovlcpLanguageInList(char language, int32_t (*source)(char*, int32_t))
     return 0;
 }
 
-int32_t kovlcpGetLanguageListA(char*, int32_t) { return 1; }
-int32_t kovlcpGetLanguageListB(char*, int32_t) { return 1; }
-int32_t kovlcpIsLanguageInListA(char language) { return kovlcpLanguageInList(language, kovlcpGetLanguageListA); }
-int32_t kovlcpIsLanguageInListB(char language) { return kovlcpLanguageInList(language, kovlcpGetLanguageListB); }
-int32_t kovlcpIsLanguageInstalled(char language) { return kovlcpLanguageInList(language, InstalledList); }
+int32_t kovlcpGetLanguageListA(char*, int32_t)
+{
+    return 1;
+}
+int32_t kovlcpGetLanguageListB(char*, int32_t)
+{
+    return 1;
+}
+int32_t kovlcpIsLanguageInListA(char language)
+{
+    return kovlcpLanguageInList(language, kovlcpGetLanguageListA);
+}
+int32_t kovlcpIsLanguageInListB(char language)
+{
+    return kovlcpLanguageInList(language, kovlcpGetLanguageListB);
+}
+int32_t kovlcpIsLanguageInstalled(char language)
+{
+    return kovlcpLanguageInList(language, InstalledList);
+}
 
 // ---- profile parameters -----------------------------------------------------------------------
 
@@ -460,8 +478,8 @@ int32_t kovlcpReadInstallParameters()
             server[2] >= '0' && server[2] <= '9' && server[3] >= '0' && server[3] <= '9')
             kovlcpSetLocalCodePageFromProfile(server);
         else if (std::strncmp(server, "kovparam.c", 10) != 0)
-            std::fprintf(stderr, "Profile parameter '%s' value '%.100s' format error.\n", "install/codepage/appl_server",
-                         server);
+            std::fprintf(stderr, "Profile parameter '%s' value '%.100s' format error.\n",
+                         "install/codepage/appl_server", server);
     }
     static const struct {
         const char* name;
@@ -497,10 +515,22 @@ int32_t kovlcpReadInstallParameters()
     return 0;
 }
 
-int32_t kovlcpIgnoreErrors() { return ReadFlag(g_ignoreErrors, "zemo/set_textenv/ignore_errors", 0, 1); }
-int32_t kovlcpCollateWanted() { return ReadFlag(g_collate, "zemo/set_textenv/skip_all", 1, 0); }
-int32_t kovlcpFrontConversion() { return ReadFlag(g_front, "install/codepage/FRONT_CONVERSION", 0, 1); }
-int32_t kovlcpMnlsConversion() { return ReadFlag(g_mnls, "install/codepage/MNLS_CONVERSION", 0, 1); }
+int32_t kovlcpIgnoreErrors()
+{
+    return ReadFlag(g_ignoreErrors, "zemo/set_textenv/ignore_errors", 0, 1);
+}
+int32_t kovlcpCollateWanted()
+{
+    return ReadFlag(g_collate, "zemo/set_textenv/skip_all", 1, 0);
+}
+int32_t kovlcpFrontConversion()
+{
+    return ReadFlag(g_front, "install/codepage/FRONT_CONVERSION", 0, 1);
+}
+int32_t kovlcpMnlsConversion()
+{
+    return ReadFlag(g_mnls, "install/codepage/MNLS_CONVERSION", 0, 1);
+}
 
 int32_t kovlcpSkipAll()
 {

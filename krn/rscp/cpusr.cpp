@@ -65,7 +65,10 @@ void PairDumpLine(const char* text, int32_t length)
 // The explaining call's writer, for the error printers' lines.
 rscpUsrWriter g_explainWriter = nullptr;
 
-void ExplainLine(const char* text, int32_t length) { g_explainWriter(text, length); }
+void ExplainLine(const char* text, int32_t length)
+{
+    g_explainWriter(text, length);
+}
 
 typedef uint32_t (*ConvertFunc)(rscpCObj_t*, uint8_t**, uint8_t*, const uint8_t**, const uint8_t*);
 
@@ -110,7 +113,8 @@ uint32_t Explain(ConvertFunc convert, rscpCObj_t* conv, uint8_t** dst, uint8_t* 
 
 struct ThaiWidths {
     uint32_t width[256];
-    constexpr ThaiWidths() : width()
+    constexpr ThaiWidths()
+        : width()
     {
         for (int b = 0; b < 256; ++b)
             width[b] = (b == 0xD1 || (b >= 0xD4 && b <= 0xDA) || (b >= 0xE7 && b <= 0xEE)) ? 0 : 1;
@@ -130,8 +134,7 @@ uint32_t rscpCActivateReport(rscpCObj_t* conv, const char* text, rscpeSinkFunc w
 
 uint32_t rscpCInitReport(rscpCObj_t* conv, const char* source, const char* target, int32_t miss, int32_t broken,
                          int32_t fill, uint32_t substU4, uint8_t filter, int32_t useF1, int32_t ctrlCodes,
-                         int32_t ownCh, int32_t drop, const char* text, rscpeSinkFunc writer,
-                         rscpeOutputFunc context)
+                         int32_t ownCh, int32_t drop, const char* text, rscpeSinkFunc writer, rscpeOutputFunc context)
 {
     const char* call = "rscpCInit.";
     uint32_t rc = rscpCInit(conv, source, target, miss, broken, fill);
@@ -157,14 +160,13 @@ uint32_t rscpCPairInitActivate(rscpCPair* pair, int32_t mode)
     char local[4] = {' ', ' ', ' ', ' '};
     rscph_HookTable.LocalCodePage(local);
     if (pair == nullptr)
-        return rscpe__error(RSCPEINVAL, 'C', RSCP_ALL_ERRORS, kModule, 1, 850, "rscpCPairInitActivate: no pair",
-                            "CP9", "rscpCPairInitActivate", -1, nullptr, 0);
+        return rscpe__error(RSCPEINVAL, 'C', RSCP_ALL_ERRORS, kModule, 1, 850, "rscpCPairInitActivate: no pair", "CP9",
+                            "rscpCPairInitActivate", -1, nullptr, 0);
     if (pair->private1 >= 1 && pair->private1 <= 3)
         return RSCP_OK;
     if (mode != 1)
         return rscpe__error(RSCPEINVAL, 'C', RSCP_ALL_ERRORS, kModule, 1, 864,
-                            "rscpCPairInitActivate: unknown par.val.", "CP9", "rscpCPairInitActivate", -1, nullptr,
-                            0);
+                            "rscpCPairInitActivate: unknown par.val.", "CP9", "rscpCPairInitActivate", -1, nullptr, 0);
     if (pair->private1 != 0) {
         rscpCRelease(&pair->fromUtf16);
         rscpCRelease(&pair->toUtf16);
@@ -325,7 +327,10 @@ void rscpDumpInputBuffer(const uint8_t* start, const uint8_t* current, const uin
     rscpHexDump(current, int32_t(m), "unused", pre, uint64_t(used), 8, writer);
 }
 
-uint32_t rscpThaiCellWidth(uint8_t byte) { return kThai.width[byte]; }
+uint32_t rscpThaiCellWidth(uint8_t byte)
+{
+    return kThai.width[byte];
+}
 
 int32_t rscpThaiCellLen(const uint8_t* text)
 {
@@ -337,4 +342,7 @@ int32_t rscpThaiCellLen(const uint8_t* text)
     return n;
 }
 
-const char* rscpDefaultCodePages() { return kDefaultCodePages; }
+const char* rscpDefaultCodePages()
+{
+    return kDefaultCodePages;
+}

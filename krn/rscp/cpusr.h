@@ -25,8 +25,7 @@ uint32_t rscpCActivateReport(rscpCObj_t* conv, const char* text, rscpeSinkFunc w
 // name with a full stop and the error record.
 uint32_t rscpCInitReport(rscpCObj_t* conv, const char* source, const char* target, int32_t miss, int32_t broken,
                          int32_t fill, uint32_t substU4, uint8_t filter, int32_t useF1, int32_t ctrlCodes,
-                         int32_t ownCh, int32_t drop, const char* text, rscpeSinkFunc writer,
-                         rscpeOutputFunc context);
+                         int32_t ownCh, int32_t drop, const char* text, rscpeSinkFunc writer, rscpeOutputFunc context);
 
 // ---- the pair of converters -----------------------------------------------
 

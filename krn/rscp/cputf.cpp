@@ -86,9 +86,18 @@ inline void Store(uint8_t* p, uint32_t v)
     }
 }
 
-inline bool IsHigh(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-inline bool IsLow(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-inline bool IsControl(uint32_t v) { return v < 0x20 || (v >= 0x7F && v <= 0x9F); }
+inline bool IsHigh(uint32_t u)
+{
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+inline bool IsLow(uint32_t u)
+{
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+inline bool IsControl(uint32_t v)
+{
+    return v < 0x20 || (v >= 0x7F && v <= 0x9F);
+}
 
 inline int Utf8Length(uint32_t v)
 {
@@ -119,8 +128,7 @@ uint32_t Report(const Cursors& c, const uint8_t* s, uint8_t* d, uint32_t code, i
 {
     *c.src = s;
     *c.dst = d;
-    return rscpu_error_hook(code, 'O', RSCP_ALL_ERRORS, c.module, place, line, text, nullptr, nullptr, 0, nullptr,
-                            0);
+    return rscpu_error_hook(code, 'O', RSCP_ALL_ERRORS, c.module, place, line, text, nullptr, nullptr, 0, nullptr, 0);
 }
 
 uint32_t Done(const Cursors& c, const uint8_t* s, uint8_t* d)
@@ -206,8 +214,8 @@ Fault WholeFault(const uint8_t* s, int count, uint32_t* value)
 }
 
 template <Form F, bool Swap, bool Nocc, Mode M>
-uint32_t DecodeUtf8(const char* module, const uint8_t** srcp, const uint8_t* srcEnd, uint8_t** dstp,
-                    uint8_t* dstEnd, const uint32_t* subst, uint32_t* count)
+uint32_t DecodeUtf8(const char* module, const uint8_t** srcp, const uint8_t* srcEnd, uint8_t** dstp, uint8_t* dstEnd,
+                    const uint32_t* subst, uint32_t* count)
 {
     constexpr int W = F == kUcs4 ? 4 : 2;
     const Cursors cur{srcp, dstp, module};
@@ -342,8 +350,7 @@ uint32_t DecodeUtf8(const char* module, const uint8_t** srcp, const uint8_t* src
 enum Variant { kReject, kLoose, kReplace };
 
 template <Form F, bool Swap, bool Nocc, Variant V>
-uint32_t EncodeUtf8(const char* module, const uint8_t** srcp, const uint8_t* srcEnd, uint8_t** dstp,
-                    uint8_t* dstEnd)
+uint32_t EncodeUtf8(const char* module, const uint8_t** srcp, const uint8_t* srcEnd, uint8_t** dstp, uint8_t* dstEnd)
 {
     constexpr int W = F == kUcs4 ? 4 : 2;
     const Cursors cur{srcp, dstp, module};
@@ -534,21 +541,21 @@ uint32_t rscpu66r_check_utf16(const uint8_t** src, const uint8_t* srcEnd, uint8_
 
 // ---- the members ------------------------------------------------------------------------------
 
-#define RSCPU_ENCODER(name, module, form, swap, nocc, variant)                                               \
-    uint32_t name(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd)                \
-    {                                                                                                         \
-        return EncodeUtf8<form, swap, nocc, variant>(module, src, srcEnd, dst, dstEnd);                      \
+#define RSCPU_ENCODER(name, module, form, swap, nocc, variant) \
+    uint32_t name(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd) \
+    { \
+        return EncodeUtf8<form, swap, nocc, variant>(module, src, srcEnd, dst, dstEnd); \
     }
-#define RSCPU_FAST(name, module, form, swap)                                                                  \
-    uint32_t name(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd)                \
-    {                                                                                                         \
-        return DecodeUtf8<form, swap, false, kFast>(module, src, srcEnd, dst, dstEnd, nullptr, nullptr);     \
+#define RSCPU_FAST(name, module, form, swap) \
+    uint32_t name(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd) \
+    { \
+        return DecodeUtf8<form, swap, false, kFast>(module, src, srcEnd, dst, dstEnd, nullptr, nullptr); \
     }
-#define RSCPU_DECODER(name, module, form, swap, nocc, mode)                                                  \
-    uint32_t name(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd,                \
-                  const uint32_t* subst, uint32_t* count)                                                     \
-    {                                                                                                         \
-        return DecodeUtf8<form, swap, nocc, mode>(module, src, srcEnd, dst, dstEnd, subst, count);           \
+#define RSCPU_DECODER(name, module, form, swap, nocc, mode) \
+    uint32_t name(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd, const uint32_t* subst, \
+                  uint32_t* count) \
+    { \
+        return DecodeUtf8<form, swap, nocc, mode>(module, src, srcEnd, dst, dstEnd, subst, count); \
     }
 
 RSCPU_ENCODER(rscpu82r_ucs2_to_utf8, "rscpu82r", kUcs2, false, false, kLoose)
@@ -601,18 +608,18 @@ int32_t rscpuMembersOfMethod(int32_t method, int32_t ctrlcodes, rscpuConv_t* enc
         rscpuSubstConv_t dec[2];
     };
     static const Row rows[12] = {
-        {{rscpu82r_ucs2_to_utf8, rscpu82r_ucs2_to_utf8_nocc}, {}},   // 13 U2_to_U8
-        {{rscpu82w_ucs2_to_utf8, rscpu82w_ucs2_to_utf8_nocc}, {}},   // 14 U2sw_to_U8
-        {{}, {rscpu82r_utf8_to_ucs2, rscpu82r_utf8_to_ucs2_nocc}},   // 15 U8_to_U2
-        {{}, {rscpu82w_utf8_to_ucs2, rscpu82w_utf8_to_ucs2_nocc}},   // 16 U8_to_U2sw
-        {{rscpu84r_ucs4_to_utf8, rscpu84r_ucs4_to_utf8_nocc}, {}},   // 17 U4_to_U8
-        {{rscpu84w_ucs4_to_utf8, rscpu84w_ucs4_to_utf8_nocc}, {}},   // 18 U4sw_to_U8
-        {{}, {rscpu84r_utf8_to_ucs4, rscpu84r_utf8_to_ucs4_nocc}},   // 19 U8_to_U4
-        {{}, {rscpu84w_utf8_to_ucs4, rscpu84w_utf8_to_ucs4_nocc}},   // 20 U8_to_U4sw
-        {{rscpu86r_utf16_to_utf8, rscpu86r_utf16_to_utf8_nocc}, {}}, // 21 U6_to_U8
-        {{rscpu86w_utf16_to_utf8, rscpu86w_utf16_to_utf8_nocc}, {}}, // 22 U6sw_to_U8
-        {{}, {rscpu86r_utf8_to_utf16, rscpu86r_utf8_to_utf16_nocc}}, // 23 U8_to_U6
-        {{}, {rscpu86w_utf8_to_utf16, rscpu86w_utf8_to_utf16_nocc}}, // 24 U8_to_U6sw
+        {{rscpu82r_ucs2_to_utf8, rscpu82r_ucs2_to_utf8_nocc}, {}},    // 13 U2_to_U8
+        {{rscpu82w_ucs2_to_utf8, rscpu82w_ucs2_to_utf8_nocc}, {}},    // 14 U2sw_to_U8
+        {{}, {rscpu82r_utf8_to_ucs2, rscpu82r_utf8_to_ucs2_nocc}},    // 15 U8_to_U2
+        {{}, {rscpu82w_utf8_to_ucs2, rscpu82w_utf8_to_ucs2_nocc}},    // 16 U8_to_U2sw
+        {{rscpu84r_ucs4_to_utf8, rscpu84r_ucs4_to_utf8_nocc}, {}},    // 17 U4_to_U8
+        {{rscpu84w_ucs4_to_utf8, rscpu84w_ucs4_to_utf8_nocc}, {}},    // 18 U4sw_to_U8
+        {{}, {rscpu84r_utf8_to_ucs4, rscpu84r_utf8_to_ucs4_nocc}},    // 19 U8_to_U4
+        {{}, {rscpu84w_utf8_to_ucs4, rscpu84w_utf8_to_ucs4_nocc}},    // 20 U8_to_U4sw
+        {{rscpu86r_utf16_to_utf8, rscpu86r_utf16_to_utf8_nocc}, {}},  // 21 U6_to_U8
+        {{rscpu86w_utf16_to_utf8, rscpu86w_utf16_to_utf8_nocc}, {}},  // 22 U6sw_to_U8
+        {{}, {rscpu86r_utf8_to_utf16, rscpu86r_utf8_to_utf16_nocc}},  // 23 U8_to_U6
+        {{}, {rscpu86w_utf8_to_utf16, rscpu86w_utf8_to_utf16_nocc}},  // 24 U8_to_U6sw
     };
     if (method < 13 || method > 24)
         return 0;

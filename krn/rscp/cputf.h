@@ -27,14 +27,14 @@
 // The error hook: the signature of the library's error recorder.  The
 // converters pass kind 'O', mask all ones, their module name, a place and a
 // line number, the message text and zeros for the rest.
-typedef uint32_t (*rscpuErrorHook_t)(uint32_t code, char kind, uint32_t mask, const char* module,
-                                     int32_t place, int32_t line, const char* text, const char* msgid,
-                                     const char* arg1, int32_t len1, const char* arg2, int32_t len2);
+typedef uint32_t (*rscpuErrorHook_t)(uint32_t code, char kind, uint32_t mask, const char* module, int32_t place,
+                                     int32_t line, const char* text, const char* msgid, const char* arg1, int32_t len1,
+                                     const char* arg2, int32_t len2);
 extern rscpuErrorHook_t rscpu_error_hook;
 // Returns the code it is given.
 uint32_t rscpu_default_error_hook(uint32_t code, char kind, uint32_t mask, const char* module, int32_t place,
-                                  int32_t line, const char* text, const char* msgid, const char* arg1,
-                                  int32_t len1, const char* arg2, int32_t len2);
+                                  int32_t line, const char* text, const char* msgid, const char* arg1, int32_t len1,
+                                  const char* arg2, int32_t len2);
 // Installs a hook; NULL installs the default again.
 void rscpu_set_error_hook(rscpuErrorHook_t hook);
 
@@ -42,13 +42,13 @@ void rscpu_set_error_hook(rscpuErrorHook_t hook);
 typedef uint32_t (*rscpuConv_t)(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd);
 // Substituting decoder: also the substitute (NULL: report faults instead) and
 // a counter raised once per substitute written (may be NULL).
-typedef uint32_t (*rscpuSubstConv_t)(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst,
-                                     uint8_t* dstEnd, const uint32_t* subst, uint32_t* count);
+typedef uint32_t (*rscpuSubstConv_t)(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd,
+                                     const uint32_t* subst, uint32_t* count);
 
 #define RSCPU_CONV(name) uint32_t name(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd)
-#define RSCPU_SUBST(name)                                                                               \
-    uint32_t name(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd,           \
-                  const uint32_t* subst, uint32_t* count)
+#define RSCPU_SUBST(name) \
+    uint32_t name(const uint8_t** src, const uint8_t* srcEnd, uint8_t** dst, uint8_t* dstEnd, const uint32_t* subst, \
+                  uint32_t* count)
 
 // UCS-4 <-> UTF-16, machine order.  Values above U+10FFFF become U+FFFD; lone
 // surrogates pass as their own value.

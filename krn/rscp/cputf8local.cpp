@@ -58,8 +58,7 @@ uint32_t Convert(rscpCObj_t* obj, char** dst, char* dstEnd, const char** src, co
 
 // One call of a core converter.  A cache that was finished since the set-up
 // is started again by a new set-up.
-uint32_t Core(Cached& c, const Kind& k, const char* cp, char** dst, char* dstEnd, const char** src,
-              const char* srcEnd)
+uint32_t Core(Cached& c, const Kind& k, const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd)
 {
     char current[4];
     if (cp != nullptr)
@@ -85,18 +84,19 @@ uint32_t Core(Cached& c, const Kind& k, const char* cp, char** dst, char* dstEnd
 
 constexpr int32_t kToUtf8 = RSCPCC_TO_UTF8, kFromUtf8 = RSCPCC_FROM_UTF8;
 constexpr Kind kUcnToUtf8{"4110", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, kToUtf8};
-constexpr Kind kUcnToUtf8NoCtrl{"4110", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_ILLEGAL, kToUtf8 + 1};
+constexpr Kind kUcnToUtf8NoCtrl{"4110",           false,      RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS,
+                                RSCPCTRL_ILLEGAL, kToUtf8 + 1};
 constexpr Kind kUcnToUtf8Strict{"4110", false, RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY, RSCPCTRL_TRY, kToUtf8 + 2};
 constexpr Kind kUtf8ToUcn{"4110", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, kFromUtf8};
-constexpr Kind kUtf8ToUcnNoCtrl{"4110", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_ILLEGAL,
-                                kFromUtf8 + 1};
+constexpr Kind kUtf8ToUcnNoCtrl{"4110",           true,         RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS,
+                                RSCPCTRL_ILLEGAL, kFromUtf8 + 1};
 constexpr Kind kUtf8ToUcnStrict{"4110", true, RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY, RSCPCTRL_TRY, kFromUtf8 + 2};
 constexpr Kind kUtf16ToUcn{"4103", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, RSCPCC_FROM_UTF16};
-constexpr Kind kUtf16ToUcn2{"4103", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY,
-                            RSCPCC_FROM_UTF16 + 1};
+constexpr Kind kUtf16ToUcn2{
+    "4103", true, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, RSCPCC_FROM_UTF16 + 1};
 constexpr Kind kUcnToUtf16{"4103", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, RSCPCC_TO_UTF16};
-constexpr Kind kUcnToUtf16_2{"4103", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY,
-                             RSCPCC_TO_UTF16 + 1};
+constexpr Kind kUcnToUtf16_2{
+    "4103", false, RSCPMISS_SUBSTITUTE, RSCPBROKEN_LIKE_MISS, RSCPCTRL_TRY, RSCPCC_TO_UTF16 + 1};
 
 typedef uint32_t (*CoreFunc)(const char*, char**, char*, const char**, const char*);
 typedef uint32_t (*StrFunc)(char*, int32_t, uint32_t*, const char*);
@@ -209,11 +209,11 @@ uint32_t NextPad(Prepared& p, char** dst, char* dstEnd, const char** src, const 
 
 }  // namespace
 
-#define RSCP_CACHED_CONVERTER(name, kind)                                                                     \
-    uint32_t name(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd)            \
-    {                                                                                                         \
-        static Cached c;                                                                                      \
-        return Core(c, kind, cp, dst, dstEnd, src, srcEnd);                                                   \
+#define RSCP_CACHED_CONVERTER(name, kind) \
+    uint32_t name(const char* cp, char** dst, char* dstEnd, const char** src, const char* srcEnd) \
+    { \
+        static Cached c; \
+        return Core(c, kind, cp, dst, dstEnd, src, srcEnd); \
     }
 
 RSCP_CACHED_CONVERTER(UcnToUtf8nCP, kUcnToUtf8)
@@ -259,10 +259,22 @@ uint32_t UcnToUtf8nCPInPlace(char* dst, uint32_t size, uint32_t* outLength, cons
 
 // Each prepared converter has a counter of its own, behind the three core
 // converters of its direction.
-uint32_t UcnToUtf8nCPInit() { return Prepare(g_ucnToUtf8, false, RSCPFILL_NEVER, kToUtf8 + 3); }
-uint32_t UcnToUtf8nCPInitPad() { return Prepare(g_ucnToUtf8Pad, false, RSCPFILL_AND_TRUNC_SPACES, kToUtf8 + 4); }
-uint32_t Utf8nToUcnCPInit() { return Prepare(g_utf8ToUcn, true, RSCPFILL_NEVER, kFromUtf8 + 3); }
-uint32_t Utf8nToUcnCPInitPad() { return Prepare(g_utf8ToUcnPad, true, RSCPFILL_AND_TRUNC_SPACES, kFromUtf8 + 4); }
+uint32_t UcnToUtf8nCPInit()
+{
+    return Prepare(g_ucnToUtf8, false, RSCPFILL_NEVER, kToUtf8 + 3);
+}
+uint32_t UcnToUtf8nCPInitPad()
+{
+    return Prepare(g_ucnToUtf8Pad, false, RSCPFILL_AND_TRUNC_SPACES, kToUtf8 + 4);
+}
+uint32_t Utf8nToUcnCPInit()
+{
+    return Prepare(g_utf8ToUcn, true, RSCPFILL_NEVER, kFromUtf8 + 3);
+}
+uint32_t Utf8nToUcnCPInitPad()
+{
+    return Prepare(g_utf8ToUcnPad, true, RSCPFILL_AND_TRUNC_SPACES, kFromUtf8 + 4);
+}
 
 uint32_t UcnToUtf8nCPNext(char** dst, char* dstEnd, const char** src, const char* srcEnd)
 {
@@ -306,12 +318,30 @@ T* Copy(T* dst, const T* src)
 
 }  // namespace
 
-int32_t rscpStrLen8(const char* s) { return Length(s); }
-int32_t rscpStrLen16(const uint16_t* s) { return Length(s); }
-int32_t rscpStrLen32(const uint32_t* s) { return Length(s); }
-void rscpStrCpy8(char* dst, const char* src) { Copy(dst, src); }
-uint16_t* rscpStrCpy16(uint16_t* dst, const uint16_t* src) { return Copy(dst, src); }
-uint32_t* rscpStrCpy32(uint32_t* dst, const uint32_t* src) { return Copy(dst, src); }
+int32_t rscpStrLen8(const char* s)
+{
+    return Length(s);
+}
+int32_t rscpStrLen16(const uint16_t* s)
+{
+    return Length(s);
+}
+int32_t rscpStrLen32(const uint32_t* s)
+{
+    return Length(s);
+}
+void rscpStrCpy8(char* dst, const char* src)
+{
+    Copy(dst, src);
+}
+uint16_t* rscpStrCpy16(uint16_t* dst, const uint16_t* src)
+{
+    return Copy(dst, src);
+}
+uint32_t* rscpStrCpy32(uint32_t* dst, const uint32_t* src)
+{
+    return Copy(dst, src);
+}
 int32_t rscpStrCpyLen8(char* dst, const char* src)
 {
     Copy(dst, src);

@@ -52,7 +52,10 @@ const IconForm kIcons[5] = {{6, 3, 5, 2}, {6, 2, 4, 2}, {5, 3, 4, 3}, {12, 7, 11
 class Walk {
 public:
     Walk(rscpcRun& run, const rscpcWalkMode& walkMode)
-        : r(run), o(run.obj), mode(walkMode), iso(walkMode.iso2022 || walkMode.stateZero)
+        : r(run),
+          o(run.obj),
+          mode(walkMode),
+          iso(walkMode.iso2022 || walkMode.stateZero)
     {
     }
     rscpcExit Run();
@@ -75,7 +78,10 @@ private:
     Step Damaged(int32_t line, const char* what, uint32_t value);
     bool Length(const uint8_t* cs, const uint8_t** s, uint32_t w) const;
 
-    uint32_t T1(uint32_t block, uint32_t index) const { return Load32(base + uint64_t(block) * RSCP_T1_BYTES + 4 * index); }
+    uint32_t T1(uint32_t block, uint32_t index) const
+    {
+        return Load32(base + uint64_t(block) * RSCP_T1_BYTES + 4 * index);
+    }
 
     rscpcRun& r;
     rscpCObj_t* o;
@@ -326,7 +332,9 @@ Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
         code = cs[0];
         n = 1;
         break;
-    case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: {
+    case RSCP_RULE_U8_2:
+    case RSCP_RULE_U8_3:
+    case RSCP_RULE_U8_4: {
         // Well-formed UTF-8 only: an overlong form, an encoded surrogate or a
         // value above U+10FFFF is broken, as far as its longest prefix that
         // could have begun a character.
@@ -339,19 +347,22 @@ Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
             return Broken(cs, cs + (k > 0 ? k : 1), k > 0 ? k : 1, 1);
         break;
     }
-    case RSCP_RULE_U2H: case RSCP_RULE_U2L:
+    case RSCP_RULE_U2H:
+    case RSCP_RULE_U2L:
         n = 2;
         if (avail < n)
             return IncompleteRest();
         code = rscpGet16(cs, rule == RSCP_RULE_U2H);
         break;
-    case RSCP_RULE_U4H: case RSCP_RULE_U4L:
+    case RSCP_RULE_U4H:
+    case RSCP_RULE_U4L:
         n = 4;
         if (avail < n)
             return IncompleteRest();
         code = rscpGet32(cs, rule == RSCP_RULE_U4H);
         break;
-    case RSCP_RULE_U22H: case RSCP_RULE_U22L: {
+    case RSCP_RULE_U22H:
+    case RSCP_RULE_U22L: {
         n = 4;
         if (avail < n)
             return IncompleteRest();
@@ -362,7 +373,10 @@ Step Walk::InputRule(const uint8_t* cs, const uint8_t* s, uint32_t w)
         code = ((hi & 0x3FF) << 10) + (lo & 0x3FF) + 0x10000;
         break;
     }
-    case RSCP_RULE_ICON16H: case RSCP_RULE_ICON16L: case RSCP_RULE_ICON8: case RSCP_RULE_ICON32H:
+    case RSCP_RULE_ICON16H:
+    case RSCP_RULE_ICON16L:
+    case RSCP_RULE_ICON8:
+    case RSCP_RULE_ICON32H:
     case RSCP_RULE_ICON32L: {
         const IconForm& f = kIcons[rule - RSCP_RULE_ICON16H];
         n = f.length;
@@ -448,12 +462,23 @@ Step Walk::OutputRule(const uint8_t* cs, const uint8_t* s, uint32_t code, int32_
 {
     uint8_t b[12];
     switch (rule) {
-    case RSCP_RULE_U2H: case RSCP_RULE_U4H: case RSCP_RULE_U8_1: case RSCP_RULE_U22H: case RSCP_RULE_U2L:
-    case RSCP_RULE_U4L: case RSCP_RULE_U22L: case RSCP_RULE_U8_2: case RSCP_RULE_U8_3: case RSCP_RULE_U8_4: {
+    case RSCP_RULE_U2H:
+    case RSCP_RULE_U4H:
+    case RSCP_RULE_U8_1:
+    case RSCP_RULE_U22H:
+    case RSCP_RULE_U2L:
+    case RSCP_RULE_U4L:
+    case RSCP_RULE_U22L:
+    case RSCP_RULE_U8_2:
+    case RSCP_RULE_U8_3:
+    case RSCP_RULE_U8_4: {
         const int32_t n = rscpOutRuleBytes(rule, code, b);
         return n > 0 ? Put(s, b, n) : Missing(cs, s);
     }
-    case RSCP_RULE_ICON16H: case RSCP_RULE_ICON16L: case RSCP_RULE_ICON8: case RSCP_RULE_ICON32H:
+    case RSCP_RULE_ICON16H:
+    case RSCP_RULE_ICON16L:
+    case RSCP_RULE_ICON8:
+    case RSCP_RULE_ICON32H:
     case RSCP_RULE_ICON32L: {
         if (code < RSCP_OWN_BASE || code >= RSCP_OWN_BASE + RSCP_OWN_KEYS)
             return Missing(cs, s);
@@ -488,8 +513,9 @@ Step Walk::OutputRule(const uint8_t* cs, const uint8_t* s, uint32_t code, int32_
     }
     if ((rule >= RSCP_RULE_2022_DOUBLE && rule <= RSCP_RULE_2022_DOUBLE_LAST) ||
         (rule >= RSCP_RULE_2022_SINGLE && rule <= RSCP_RULE_2022_SINGLE_LAST)) {
-        const uint32_t rc = rule <= RSCP_RULE_2022_DOUBLE_LAST ? rscp2022Designate2(o, r.dstStart, &r.dst, r.dstEnd, rule, attr)
-                                       : rscp2022Designate(o, r.dstStart, &r.dst, r.dstEnd, rule, attr);
+        const uint32_t rc = rule <= RSCP_RULE_2022_DOUBLE_LAST
+                                ? rscp2022Designate2(o, r.dstStart, &r.dst, r.dstEnd, rule, attr)
+                                : rscp2022Designate(o, r.dstStart, &r.dst, r.dstEnd, rule, attr);
         if (rc == RSCPETOOLONG)
             return kOverflow;
         if (rc != RSCP_OK)
@@ -587,8 +613,9 @@ Step Walk::Tunnel(const uint8_t* cs, const uint8_t* s)
 {
     const int64_t room = r.dstEnd - r.dst, left = r.srcEnd - cs;
     const int64_t avail = room < left ? room : left;
-    const int64_t length =
-        avail > 0 ? rscpLengthOfMBChar(cs, int32_t(avail < INT32_MAX ? avail : INT32_MAX), o->in_major) : 0;
+    const int64_t length = avail > 0
+                               ? rscpLengthOfMBChar(cs, int32_t(avail < INT32_MAX ? avail : INT32_MAX), o->in_major)
+                               : 0;
     if (o->use_c_subst) {
         if (length >= 2 && length <= avail)
             return Copy(cs, length);

@@ -26,7 +26,9 @@ uint32_t Err(uint32_t code, int32_t line, const char* text, const char* msgid, c
 // The broken option like_miss reads as stop_restartable while a call runs.
 class RestartableForTheCall {
 public:
-    explicit RestartableForTheCall(rscpCObj_t* o) : o_(o), saved_(o->broken)
+    explicit RestartableForTheCall(rscpCObj_t* o)
+        : o_(o),
+          saved_(o->broken)
     {
         if (saved_ == uint32_t(RSCPBROKEN_LIKE_MISS))
             o_->broken = RSCPBROKEN_STOP_RESTARTABLE;
@@ -64,13 +66,13 @@ uint32_t KnowUnits(rscpCObj_t* o, bool output, int32_t lockId, int32_t unlockId)
             const char* used = input ? o->used_incode : o->used_outcode;
             uint8_t writeTaken = 0;
             rc = rscpCLoadSideSpace(o, input, other ? used : own, &writeTaken, RSCP_ALL_ERRORS);
-            const int32_t released =
-                writeTaken ? rscpReleaseWritePermissionAndSema(unlockId) : rscprs__release_sema(unlockId);
+            const int32_t released = writeTaken ? rscpReleaseWritePermissionAndSema(unlockId)
+                                                : rscprs__release_sema(unlockId);
             if (rc == RSCPETOOLONG && !overflowed[side] && pass < 4) {
                 overflowed[side] = true;
                 char reason[64];
-                const int n = std::snprintf(reason, sizeof reason, "Overflow. Loading %4.4s(%4.4s) for %s.", own,
-                                            used, input ? "input" : "output");
+                const int n = std::snprintf(reason, sizeof reason, "Overflow. Loading %4.4s(%4.4s) for %s.", own, used,
+                                            input ? "input" : "output");
                 rc = rscpict_invalidate_convert_tables_locked(0, 0, reason, n, RSCP_ALL_ERRORS);
                 if (rc != RSCP_OK)
                     return rc;
@@ -93,8 +95,8 @@ uint32_t KnowUnits(rscpCObj_t* o, bool output, int32_t lockId, int32_t unlockId)
 
 }  // namespace
 
-uint32_t rscpcCheckCall(const rscpCObj_t* o, uint8_t* const* dst, const uint8_t* dstEnd,
-                        const uint8_t* const* src, const uint8_t* srcEnd, const char* name)
+uint32_t rscpcCheckCall(const rscpCObj_t* o, uint8_t* const* dst, const uint8_t* dstEnd, const uint8_t* const* src,
+                        const uint8_t* srcEnd, const char* name)
 {
     if (o == nullptr)
         return Err(RSCPENOCONV, __LINE__, "missing char code param", "F38");
@@ -105,8 +107,7 @@ uint32_t rscpcCheckCall(const rscpCObj_t* o, uint8_t* const* dst, const uint8_t*
     return RSCP_OK;
 }
 
-uint32_t rscpCConvertOneChar(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src,
-                             const uint8_t* srcEnd)
+uint32_t rscpCConvertOneChar(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src, const uint8_t* srcEnd)
 {
     uint32_t rc = rscpcCheckCall(o, dst, dstEnd, src, srcEnd, "rscpCConvertOneChar");
     if (rc != RSCP_OK)
@@ -150,8 +151,7 @@ uint32_t rscpCConvertOneChar(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, cons
     }
 }
 
-uint32_t rscpCConvertUnits(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src,
-                           const uint8_t* srcEnd)
+uint32_t rscpCConvertUnits(rscpCObj_t* o, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src, const uint8_t* srcEnd)
 {
     uint32_t rc = rscpcCheckCall(o, dst, dstEnd, src, srcEnd, "rscpCConvertUnits");
     if (rc != RSCP_OK)

@@ -44,8 +44,7 @@ uint32_t rscpCConvertOneChar(rscpCObj_t* obj, uint8_t** dst, uint8_t* dstEnd, co
 // '#' (internal character number 35).  512 "CPW" for a source shorter than
 // one unit or one that ends inside a unit (after the whole units).  The fill
 // option applies once, after the last unit.
-uint32_t rscpCConvertUnits(rscpCObj_t* obj, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src,
-                           const uint8_t* srcEnd);
+uint32_t rscpCConvertUnits(rscpCObj_t* obj, uint8_t** dst, uint8_t* dstEnd, const uint8_t** src, const uint8_t* srcEnd);
 
 // Converts with the options "stop" and "stop_restartable"; on a conversion
 // error (anything but 0, 32 and 512) stores the bytes consumed and produced

@@ -255,9 +255,8 @@ char* ContLoctFormatTm(const struct tm* tm, char* buf)
         std::strcpy(buf, "NULL");
         return buf;
     }
-    snprintfTruncR(buf, 40, "%02d.%02d.%4d  %02d:%02d:%02d %s", tm->tm_mday, tm->tm_mon + 1,
-                   tm->tm_year + 1900, tm->tm_hour, tm->tm_min, tm->tm_sec,
-                   tm->tm_isdst > 0 ? "dst" : "non dst");
+    snprintfTruncR(buf, 40, "%02d.%02d.%4d  %02d:%02d:%02d %s", tm->tm_mday, tm->tm_mon + 1, tm->tm_year + 1900,
+                   tm->tm_hour, tm->tm_min, tm->tm_sec, tm->tm_isdst > 0 ? "dst" : "non dst");
     return buf;
 }
 
@@ -280,10 +279,8 @@ int ContLoctGetDstOffset()
     char b1[48], b2[48];
     if (!gmtime_r(&now, &g) || !localtime_r(&now, &l))
         return 0;
-    Log("ContLoctGetDstOffset: gmtime   : %lu - %s\n", static_cast<unsigned long>(now),
-        ContLoctFormatTm(&g, b1));
-    Log("ContLoctGetDstOffset: localtime: %lu - %s\n", static_cast<unsigned long>(now),
-        ContLoctFormatTm(&l, b2));
+    Log("ContLoctGetDstOffset: gmtime   : %lu - %s\n", static_cast<unsigned long>(now), ContLoctFormatTm(&g, b1));
+    Log("ContLoctGetDstOffset: localtime: %lu - %s\n", static_cast<unsigned long>(now), ContLoctFormatTm(&l, b2));
     struct tm gc = g;
     const time_t t1 = mktime(&gc);
     const time_t std = 2 * now - t1;  // standard local time shown as UTC
@@ -291,15 +288,13 @@ int ContLoctGetDstOffset()
         return 0;
     int off;
     if (l.tm_isdst > 0) {
-        long d = (l.tm_hour * 3600L + l.tm_min * 60 + l.tm_sec) -
-                 (g2.tm_hour * 3600L + g2.tm_min * 60 + g2.tm_sec);
+        long d = (l.tm_hour * 3600L + l.tm_min * 60 + l.tm_sec) - (g2.tm_hour * 3600L + g2.tm_min * 60 + g2.tm_sec);
         if (d < 0)
             d += 86400;
         off = static_cast<int>(-d);
     } else {
         const time_t t2 = mktime(&g2);
-        Log("ContLoctGetDstOffset: localtime : %lu - %s\n", static_cast<unsigned long>(t2),
-            ContLoctFormatTm(&g2, b1));
+        Log("ContLoctGetDstOffset: localtime : %lu - %s\n", static_cast<unsigned long>(t2), ContLoctFormatTm(&g2, b1));
         g2.tm_isdst = 1;
         const time_t t3 = mktime(&g2);
         off = static_cast<int>(t3 - t2);
@@ -374,8 +369,7 @@ int ContLoctGetInterval(time_t t, time_t* start, time_t* end, int* isdst)
     if (g_log) {
         struct tm g;
         char b[48];
-        Log("ContLoctGetInterval: %s outside current time interval\n",
-            ContLoctFormatTm(gmtime_r(&now, &g), b));
+        Log("ContLoctGetInterval: %s outside current time interval\n", ContLoctFormatTm(gmtime_r(&now, &g), b));
     }
     Interval outer{};
     if (!BuildInterval(t, &outer)) {
@@ -431,8 +425,7 @@ struct tm* localtime_cont(const time_t* tp, struct tm* tm)
         char b[48];
         Log("localtime_cont: time %ld, gmtime                %s\n", static_cast<long>(t),
             ContLoctFormatTm(gmtime_r(&t, &x), b));
-        Log("localtime_cont: time %ld, calculated local time %s\n", static_cast<long>(t),
-            ContLoctFormatTm(tm, b));
+        Log("localtime_cont: time %ld, calculated local time %s\n", static_cast<long>(t), ContLoctFormatTm(tm, b));
         Log("localtime_cont: time %ld, real local time       %s\n", static_cast<long>(t),
             ContLoctFormatTm(localtime_r(&t, &x), b));
     }
@@ -475,9 +468,12 @@ time_t mktime_cont(struct tm* tm)
 struct tm* ContLoctLocaltimeR(const time_t* t, struct tm* tm)
 {
     switch (Mode()) {
-    case 1: return localtime_cont(t, tm);
-    case 2: return OldLocal(*t, tm) ? tm : nullptr;
-    default: return localtime_r(t, tm);
+    case 1:
+        return localtime_cont(t, tm);
+    case 2:
+        return OldLocal(*t, tm) ? tm : nullptr;
+    default:
+        return localtime_r(t, tm);
     }
 }
 

@@ -124,11 +124,16 @@ int ab_ztta_init()
 const char* ab_terminal_name(int kind)
 {
     switch (kind) {
-    case 2: return "***batch***     ";
-    case 1: return "000";
-    case 6: return "1";
-    case 7: return " ";
-    default: return nullptr;
+    case 2:
+        return "***batch***     ";
+    case 1:
+        return "000";
+    case 6:
+        return "1";
+    case 7:
+        return " ";
+    default:
+        return nullptr;
     }
 }
 
@@ -149,8 +154,8 @@ int ab_currency_decimals(const char* code, int flag)
     return 2;
 }
 
-void ab_message(int type, const char* msgClass, int number, int count, const char* p1, int l1, const char* p2,
-                int l2, const char* p3, int l3)
+void ab_message(int type, const char* msgClass, int number, int count, const char* p1, int l1, const char* p2, int l2,
+                const char* p3, int l3)
 {
     const char cls0 = msgClass ? msgClass[0] : ' ';
     const char cls1 = msgClass && cls0 ? msgClass[1] : ' ';

@@ -9,12 +9,12 @@
 
 // ---- system information --------------------------------------------------------
 struct AbSysInfo {
-    const char* sysname;   // uname texts
+    const char* sysname;  // uname texts
     const char* release;
     const char* machine;
     const char* nodename;
-    int32_t byteOrder;     // 1 little endian ("LIT"), else "BIG"
-    int32_t floatFormat;   // 1 IEEE ("IE3"), else "IBM"
+    int32_t byteOrder;    // 1 little endian ("LIT"), else "BIG"
+    int32_t floatFormat;  // 1 IEEE ("IE3"), else "IBM"
     char codepage[4];
     char codepageExtra;
     char reserved[256 - 4 * sizeof(const char*) - 2 * sizeof(int32_t) - 5];
@@ -32,11 +32,11 @@ unsigned char ab_relinfo_field(int index);
 // ---- the runtime area ------------------------------------------------------------
 constexpr size_t AB_ZTTA_SIZE = 34448;
 struct AbUserArea {
-    char logonLanguage;   // "D"
+    char logonLanguage;  // "D"
     char userCodepage[4];
     char textCodepage[4];
     char textCodepage2[4];
-    char userName[15];    // "000ZEMOUSER", blank-padded
+    char userName[15];  // "000ZEMOUSER", blank-padded
 };
 struct AbTextArea {
     char language;
@@ -44,9 +44,9 @@ struct AbTextArea {
     char codepage2[4];
     char locale[256];
     AbUserArea* user;
-    void* spaAddress;     // address of spaptr
-    void* spauAddress;    // address of spauptr
-    uint32_t size;        // the area size, recorded twice
+    void* spaAddress;   // address of spaptr
+    void* spauAddress;  // address of spauptr
+    uint32_t size;      // the area size, recorded twice
     uint32_t size2;
 };
 extern AbTextArea* zttaptr;
@@ -62,8 +62,8 @@ const char* ab_terminal_name(int kind);
 int ab_currency_decimals(const char* code, int flag);
 // Message output to standard error; ends the process with the number unless
 // the type is 9.
-void ab_message(int type, const char* msgClass, int number, int count, const char* p1, int l1, const char* p2,
-                int l2, const char* p3, int l3);
+void ab_message(int type, const char* msgClass, int number, int count, const char* p1, int l1, const char* p2, int l2,
+                const char* p3, int l3);
 void ab_zero12(char* field);
 void ab_zero16(char* field);
 

@@ -18,11 +18,9 @@ const char kBuildPlatform[] = "Linux GNU SLES-9 x86_64 cc4.1.2 ";
 const char kPlatformName[] = "linuxx86_64";
 const int kSourcePatch = 721;
 const int kInterfaceVersion = 20020600;
-const char* const kDatabaseReleases[] = {"700", "710", "701", "702", "703",
-                                         "711", "720", "730", "731", "732", nullptr};
+const char* const kDatabaseReleases[] = {"700", "710", "701", "702", "703", "711", "720", "730", "731", "732", nullptr};
 const char* const kOperatingSystems[] = {"Linux 2.6", "Linux 3", nullptr};
-const char* const kReleaseGroups[] = {"700", "710", "701", "702", "703", "711",
-                                      "712", "720", "730", "731", "732"};
+const char* const kReleaseGroups[] = {"700", "710", "701", "702", "703", "711", "712", "720", "730", "731", "732"};
 const char* const kNone[] = {nullptr};
 constexpr int kExeUnknown = 53;
 constexpr int kMaxNotes = 4999;
@@ -104,10 +102,14 @@ char* Copy(const char* s)
 const char* KovRelExeName(int index)
 {
     switch (index) {
-    case KOVREL_EXE_KOVZEF: return "KOVZEF";
-    case KOVREL_EXE_DBSL: return "DBSL";
-    case KOVREL_EXE_ALL: return "ALL";
-    default: return index > kExeUnknown || index < 0 ? "executable" : "unknown";
+    case KOVREL_EXE_KOVZEF:
+        return "KOVZEF";
+    case KOVREL_EXE_DBSL:
+        return "DBSL";
+    case KOVREL_EXE_ALL:
+        return "ALL";
+    default:
+        return index > kExeUnknown || index < 0 ? "executable" : "unknown";
     }
 }
 
@@ -397,8 +399,8 @@ int KovRelReadVersionInfo(const char* path, char** fileVersion, char** productVe
 {
     char** out[4] = {fileVersion, productVersion, platform, specialBuild};
     if (!path) {
-        static const char* const kOwn[4] = {"7200, 721, 24, 341", "720, patch 721, changelist 1573205",
-                                            "linuxx86_64", "opt (Apr 16 2015, 19:12:47)"};
+        static const char* const kOwn[4] = {"7200, 721, 24, 341", "720, patch 721, changelist 1573205", "linuxx86_64",
+                                            "opt (Apr 16 2015, 19:12:47)"};
         for (int i = 0; i < 4; ++i)
             if (out[i])
                 *out[i] = Copy(kOwn[i]);

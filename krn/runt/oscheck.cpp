@@ -259,8 +259,7 @@ long LINGetMemorySizes(long* swapMB, long* tmpfsMB)
                           " See note 153641 for more information.\n\n",
                           static_cast<int>(swap));
         struct statfs fs;
-        if (statfs(g_shmPath ? g_shmPath : "/dev/shm/", &fs) != 0 ||
-            static_cast<long>(fs.f_type) != kTmpfsMagic) {
+        if (statfs(g_shmPath ? g_shmPath : "/dev/shm/", &fs) != 0 || static_cast<long>(fs.f_type) != kTmpfsMagic) {
             fprintf(stderr, "ERROR: TMPFS not mounted on /dev/shm\n\n");
             return 0;
         }

@@ -131,8 +131,7 @@ int LINSetAffinity(pid_t pid, const char* list)
         if (cpu >= 0 && cpu < cpus)
             CPU_SET_S(static_cast<size_t>(cpu), setSize, set);
         else
-            fprintf(stderr, "Affinity: Wrong parameter. Only %d CPUs (numbered by 0-%d) available!\n", cpus,
-                    cpus - 1);
+            fprintf(stderr, "Affinity: Wrong parameter. Only %d CPUs (numbered by 0-%d) available!\n", cpus, cpus - 1);
         if (!end)
             break;
         p = end + 1;

@@ -9,8 +9,8 @@
 #include <cstdint>
 
 constexpr unsigned char RSTG_NO_FILL = 0xDE;  // leave the memory as the heap gives it
-constexpr uint32_t RSTG_FREE_ONE = 254;        // type selector: this block only
-constexpr uint32_t RSTG_FREE_ANY = 255;        // type selector: blocks of any type
+constexpr uint32_t RSTG_FREE_ONE = 254;       // type selector: this block only
+constexpr uint32_t RSTG_FREE_ANY = 255;       // type selector: blocks of any type
 constexpr size_t RSTG_MAX_SIZE = 4294967254u;
 
 // realloc's meaning (old block or null, new size); called with size 0, the

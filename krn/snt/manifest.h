@@ -26,24 +26,24 @@ struct SsfFuncContext;
 
 enum : int {
     SMF_OK = 0,
-    SMF_ERROR = 1,               // a second error was recorded while one was already recorded
+    SMF_ERROR = 1,  // a second error was recorded while one was already recorded
     SMF_ENOMEM = 2,
     SMF_EINVARG = 3,
     SMF_ENOTIMPL = 4,
-    SMF_EINTERNAL = 5,           // unparsable text, wrong mode, empty content
+    SMF_EINTERNAL = 5,  // unparsable text, wrong mode, empty content
     SMF_EINIT = 6,
-    SMF_EEOL = 7,                // end of the body reached while looking up an entry
+    SMF_EEOL = 7,  // end of the body reached while looking up an entry
     SMF_ESIGNATURE = 8,
     SMF_ESSFLIB = 9,
-    SMF_EDIGEST = 10,            // a file digest differs from the manifest
-    SMF_EDIGESTLIB = 11,         // digest failure, invalid hash algorithm
-    SMF_ELIBRARY = 12,           // crypto library not loaded, not accepted, or too old
+    SMF_EDIGEST = 10,     // a file digest differs from the manifest
+    SMF_EDIGESTLIB = 11,  // digest failure, invalid hash algorithm
+    SMF_ELIBRARY = 12,    // crypto library not loaded, not accepted, or too old
     SMF_EENCODE = 13,
     SMF_EDECODE = 14,
-    SMF_ECONV = 15,              // a name could not be converted to UTF-8
-    SMF_EPARSE = 16,             // the text could not be parsed, or a buffer could not grow
-    SMF_EFILENOTFOUND = 17,      // a file is not in the manifest, or not on disk
-    SMF_EBODY_NOT_EQUAL = 18,    // an external manifest differs from the internal one
+    SMF_ECONV = 15,            // a name could not be converted to UTF-8
+    SMF_EPARSE = 16,           // the text could not be parsed, or a buffer could not grow
+    SMF_EFILENOTFOUND = 17,    // a file is not in the manifest, or not on disk
+    SMF_EBODY_NOT_EQUAL = 18,  // an external manifest differs from the internal one
     SMF_ETSA = 19,
     SMF_ECRL = 20,
     SMF_ECRL_REVOKED = 21,
@@ -65,8 +65,8 @@ enum : uint32_t {
 // Context modes.
 enum : uint8_t {
     SMF_MODE_NEW = 0,
-    SMF_MODE_WRITE = 1,          // header written, entry lines being added
-    SMF_MODE_READ = 2,           // a text was handed in for verification
+    SMF_MODE_WRITE = 1,  // header written, entry lines being added
+    SMF_MODE_READ = 2,   // a text was handed in for verification
 };
 
 // Parser states (ManifestParse).
@@ -96,19 +96,19 @@ struct ManifestContext {
     // One byte more than the text may use, so that the byte after a full
     // buffer can still be looked at.
     char builtinText[MANIFEST_BUILTIN_TEXT + 1];
-    char* grownText;             // heap buffer once the text outgrew builtinText, else NULL
-    char* contentStart;          // first byte of the manifest text
-    char* bodyStart;             // first entry line
-    char* signatureStart;        // first byte after the body's empty line(s)
-    uint64_t capacity;           // size of grownText, 0 while builtinText is used
-    uint64_t headerLength;       // bytes of the header lines including the empty line
-    uint64_t bodyLength;         // bytes of the entry lines and the empty line(s) after them
-    uint64_t contentLength;      // bytes of manifest text
-    uint32_t fileHashId;         // digest id of the per-file digests, 0 = none
+    char* grownText;         // heap buffer once the text outgrew builtinText, else NULL
+    char* contentStart;      // first byte of the manifest text
+    char* bodyStart;         // first entry line
+    char* signatureStart;    // first byte after the body's empty line(s)
+    uint64_t capacity;       // size of grownText, 0 while builtinText is used
+    uint64_t headerLength;   // bytes of the header lines including the empty line
+    uint64_t bodyLength;     // bytes of the entry lines and the empty line(s) after them
+    uint64_t contentLength;  // bytes of manifest text
+    uint32_t fileHashId;     // digest id of the per-file digests, 0 = none
     uint32_t severity;
-    int32_t lastSsfRc;           // crypto library code of the first failure that had one
-    int32_t lastSmfRc;           // first code recorded since the context was set up
-    uint32_t digestLength;       // bytes of one file digest
+    int32_t lastSsfRc;      // crypto library code of the first failure that had one
+    int32_t lastSmfRc;      // first code recorded since the context was set up
+    uint32_t digestLength;  // bytes of one file digest
     uint8_t mode;
     uint32_t parserState;
     uint32_t entryCount;         // entry lines written or parsed
@@ -116,28 +116,28 @@ struct ManifestContext {
     char* signerSubject;
     char* signerIssuer;
     char* signatureFormat;
-    char* signatureHash;         // canonical name of the signature digest algorithm
+    char* signatureHash;  // canonical name of the signature digest algorithm
     char* lastErrorText;
-    ManifestIndex* nameIndex;    // entry lines by name, built on the first look-up
+    ManifestIndex* nameIndex;  // entry lines by name, built on the first look-up
 };
 
 // The per-file digest record, owned by the caller and cleared by
 // ManifestOpenFile.
 struct ManifestFile {
-    char* name;                  // UTF-8, backslashes replaced by slashes, NUL-terminated
-    uint32_t nameLength;         // 0 when the record is closed
-    uint64_t byteCount;          // bytes fed by ManifestUpdateFile
-    const char* entryLine;       // read mode: the matching entry line
-    ManifestContext* context;    // the owning context (the default one for NULL)
+    char* name;                // UTF-8, backslashes replaced by slashes, NUL-terminated
+    uint32_t nameLength;       // 0 when the record is closed
+    uint64_t byteCount;        // bytes fed by ManifestUpdateFile
+    const char* entryLine;     // read mode: the matching entry line
+    ManifestContext* context;  // the owning context (the default one for NULL)
     haState_t digest;
 };
 
 // One parsed entry line.
 struct ManifestEntry {
-    const char* line;            // first byte of the line (its digest)
+    const char* line;  // first byte of the line (its digest)
     const char* name;
     uint32_t nameLength;
-    uint64_t lineLength;         // bytes of the line including its line feed
+    uint64_t lineLength;  // bytes of the line including its line feed
 };
 
 // ---- Module life cycle ------------------------------------------------------
@@ -146,8 +146,8 @@ struct ManifestEntry {
 // crypto library (NULL or "" means "libkovcrypto.so"), then checks it and
 // sets the algorithms.  The archiver passes "SHA256", "PKCS7-TSTAMP",
 // "SHA256" unless told otherwise; NULL names take those defaults.
-int ManifestInit(ManifestContext* ctx, const char* cryptoLibrary, const char* fileHash,
-                 const char* signatureFormat, const char* signatureHash);
+int ManifestInit(ManifestContext* ctx, const char* cryptoLibrary, const char* fileHash, const char* signatureFormat,
+                 const char* signatureHash);
 // Clears the default context and unloads the crypto library.  Returns 0.
 int ManifestShutdown();
 // Frees what the context holds; the context stays usable.  Returns 0.
@@ -196,13 +196,12 @@ int ManifestParse(ManifestContext* ctx, uint32_t* state, int checkFiles);
 // of the context's file hash: 0 and the entry filled, or 1 when the line is
 // malformed or does not end before end.  consumed (when not NULL) grows by
 // the line's bytes.
-int ManifestParseEntryLine(const ManifestContext* ctx, const char* line, const char* end,
-                           uint64_t* consumed, ManifestEntry* entry);
+int ManifestParseEntryLine(const ManifestContext* ctx, const char* line, const char* end, uint64_t* consumed,
+                           ManifestEntry* entry);
 // Sets the context's file hash from a name given with a length, or from a
 // NUL-terminated one when name is NULL.  0, or SMF_EDIGESTLIB (recorded) for
 // an unknown name or one that is no manifest hash (CRC-32).
-int ManifestSetFileHash(ManifestContext* ctx, const char* name, std::size_t nameLength,
-                        const char* cname);
+int ManifestSetFileHash(ManifestContext* ctx, const char* name, std::size_t nameLength, const char* cname);
 // The Base64 text of the signature block of a parsed signed text: the
 // block's BEGIN line must stand at the signature part and its END line end
 // the text.  0 with the text between them, else SMF_EPARSE.
@@ -214,8 +213,8 @@ int ManifestSignatureBlock(ManifestContext* ctx, const char** base64, uint64_t* 
 // UTF-8 inside); a new context gets its header and becomes a write-mode
 // manifest, a read-mode context looks the name up.  partialSearch 1 also
 // matches names that end in the other at a "/" boundary.
-int ManifestOpenFile(ManifestContext* ctx, ManifestFile* file, const char* name,
-                     std::size_t nameLength, int partialSearch);
+int ManifestOpenFile(ManifestContext* ctx, ManifestFile* file, const char* name, std::size_t nameLength,
+                     int partialSearch);
 // A length of 0 with NULL data is allowed (empty files).
 int ManifestUpdateFile(ManifestFile* file, const void* data, std::size_t length);
 // Finishes the digest: write mode adds the entry line, read mode compares it
@@ -260,8 +259,8 @@ int ManifestCompareExternal(ManifestContext* internal, ManifestContext* external
 // (*outputLength 0 only asks for the length).  SMF_ESSFLIB for a library
 // failure (its code kept as the SSF code), SMF_ESIGNATURE when the
 // timestamp could not be had.
-int ManifestSign(ManifestContext* ctx, const char* pseName, const char* psePassword,
-                 const char* tsaUrl, const char* proxyUrl, char* output, uint64_t* outputLength);
+int ManifestSign(ManifestContext* ctx, const char* pseName, const char* psePassword, const char* tsaUrl,
+                 const char* proxyUrl, char* output, uint64_t* outputLength);
 
 // An optional out-parameter: a buffer and its size in, the value's length
 // out.  A buffer smaller than the value and its terminator is replaced by a
@@ -276,9 +275,9 @@ struct ManifestSignerOut {
     ManifestOutText signerCertificate;  // DER
     ManifestOutText signerId;           // subject name
     ManifestOutText signerIssuer;
-    ManifestOutText signingTime;        // "YYYYMMDDhhmmssZ"
+    ManifestOutText signingTime;  // "YYYYMMDDhhmmssZ"
     ManifestOutText tsaId;
-    ManifestOutText tsaCertificate;     // DER
+    ManifestOutText tsaCertificate;  // DER
 };
 
 // Verifies a signed manifest text: copies it into the context (read mode),
@@ -290,16 +289,13 @@ struct ManifestSignerOut {
 // holds and loadBody is 1 is every listed file checked on disk.  After any
 // failure the signer is "Unknown signer".  keepSigner 1 keeps the signer's
 // subject and issuer for ManifestGetSubject and ManifestGetIssuer.
-int ManifestVerify(ManifestContext* ctx, const char* text, std::size_t length,
-                   const char* pseName, const char* psePassword,
-                   const unsigned char* crl, std::size_t crlLength,
-                   int loadBody, int keepSigner);
-int ManifestVerifyAndLoad(ManifestContext* ctx, const char* text, std::size_t length,
-                          const char* pseName, const char* psePassword,
-                          const unsigned char* crl, std::size_t crlLength);
-int ManifestVerifySignatureOnly(ManifestContext* ctx, const char* text, std::size_t length,
-                                const char* pseName, const char* psePassword,
-                                const unsigned char* crl, std::size_t crlLength);
+int ManifestVerify(ManifestContext* ctx, const char* text, std::size_t length, const char* pseName,
+                   const char* psePassword, const unsigned char* crl, std::size_t crlLength, int loadBody,
+                   int keepSigner);
+int ManifestVerifyAndLoad(ManifestContext* ctx, const char* text, std::size_t length, const char* pseName,
+                          const char* psePassword, const unsigned char* crl, std::size_t crlLength);
+int ManifestVerifySignatureOnly(ManifestContext* ctx, const char* text, std::size_t length, const char* pseName,
+                                const char* psePassword, const unsigned char* crl, std::size_t crlLength);
 // A buffer of the context for a manifest text of length bytes, which the
 // caller fills and then verifies with this buffer as the text: the text is
 // then held once, in place, instead of once by the caller and once by the
@@ -307,15 +303,13 @@ int ManifestVerifySignatureOnly(ManifestContext* ctx, const char* text, std::siz
 // failure is recorded).
 char* ManifestTextBuffer(ManifestContext* ctx, std::size_t length);
 // The common core of the three, with the out-parameters (may be NULL).
-int ManifestVerifyBuffer(ManifestContext* ctx, const char* text, std::size_t length,
-                         const char* pseName, const char* psePassword,
-                         const unsigned char* crl, std::size_t crlLength, int loadBody,
+int ManifestVerifyBuffer(ManifestContext* ctx, const char* text, std::size_t length, const char* pseName,
+                         const char* psePassword, const unsigned char* crl, std::size_t crlLength, int loadBody,
                          const ManifestSignerOut* out);
 // Validates a detached signature over the signed data with the crypto
 // library's functions fn: the signer category, the revocation checks and the
 // out-parameters (may be NULL).
 int ValidateManifestSignature(ManifestContext* ctx, const char* data, std::size_t dataLength,
-                              const unsigned char* signature, std::size_t signatureLength,
-                              SsfFuncContext* fn, const char* pseName, const char* psePassword,
-                              const unsigned char* crl, std::size_t crlLength,
-                              const ManifestSignerOut* out);
+                              const unsigned char* signature, std::size_t signatureLength, SsfFuncContext* fn,
+                              const char* pseName, const char* psePassword, const unsigned char* crl,
+                              std::size_t crlLength, const ManifestSignerOut* out);

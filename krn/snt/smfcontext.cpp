@@ -28,12 +28,33 @@ bool g_initialised = false;
 char g_libraryPath[4096] = "";
 
 const char* const kSmfNames[] = {
-    "SMF_OK", "SMF_ERROR", "SMF_ENOMEM", "SMF_EINVARG", "SMF_ENOTIMPL", "SMF_EINTERNAL",
-    "SMF_EINIT", "SMF_EEOL", "SMF_ESIGNATURE", "SMF_ESSFLIB", "SMF_EDIGEST",
-    "SMF_EDIGESTLIB", "SMF_ELIBRARY", "SMF_EENCODE", "SMF_EDECODE", "SMF_ECONV",
-    "SMF_EPARSE", "SMF_EFILENOTFOUND", "SMF_EBODY_NOT_EQUAL", "SMF_ETSA", "SMF_ECRL",
-    "SMF_ECRL_REVOKED", "SMF_ECRL_MISSING", "SMF_ECRL_OUTDATED", "SMF_ESIGNATURE_EXTERNAL",
-    "SMF_ESIGNATURE_VALIDATION", "SMF_ESIGNATURE_UNKNOWN",
+    "SMF_OK",
+    "SMF_ERROR",
+    "SMF_ENOMEM",
+    "SMF_EINVARG",
+    "SMF_ENOTIMPL",
+    "SMF_EINTERNAL",
+    "SMF_EINIT",
+    "SMF_EEOL",
+    "SMF_ESIGNATURE",
+    "SMF_ESSFLIB",
+    "SMF_EDIGEST",
+    "SMF_EDIGESTLIB",
+    "SMF_ELIBRARY",
+    "SMF_EENCODE",
+    "SMF_EDECODE",
+    "SMF_ECONV",
+    "SMF_EPARSE",
+    "SMF_EFILENOTFOUND",
+    "SMF_EBODY_NOT_EQUAL",
+    "SMF_ETSA",
+    "SMF_ECRL",
+    "SMF_ECRL_REVOKED",
+    "SMF_ECRL_MISSING",
+    "SMF_ECRL_OUTDATED",
+    "SMF_ESIGNATURE_EXTERNAL",
+    "SMF_ESIGNATURE_VALIDATION",
+    "SMF_ESIGNATURE_UNKNOWN",
 };
 
 // A new text of the formatted message, or NULL.
@@ -87,8 +108,14 @@ __attribute__((format(printf, 2, 0))) void RecordFormatted(ManifestContext* ctx,
     std::free(message);
 }
 
-void ErrorSink(const char* text) { MANIFEST_TRACE(0, "%s", text); }
-void InfoSink(const char* text) { MANIFEST_TRACE(2, "%s", text); }
+void ErrorSink(const char* text)
+{
+    MANIFEST_TRACE(0, "%s", text);
+}
+void InfoSink(const char* text)
+{
+    MANIFEST_TRACE(2, "%s", text);
+}
 
 // Opens the module's trace file when the process has none and the
 // environment asks for one.
@@ -152,13 +179,25 @@ bool HasText(const ManifestContext* ctx)
 
 // ---- Internals --------------------------------------------------------------
 
-ManifestContext* SmfResolve(ManifestContext* ctx) { return ctx != nullptr ? ctx : &g_defaultContext; }
+ManifestContext* SmfResolve(ManifestContext* ctx)
+{
+    return ctx != nullptr ? ctx : &g_defaultContext;
+}
 
-SsfFuncContext* SmfCryptoFunctions() { return &g_functions; }
+SsfFuncContext* SmfCryptoFunctions()
+{
+    return &g_functions;
+}
 
-bool SmfInitialised() { return g_initialised; }
+bool SmfInitialised()
+{
+    return g_initialised;
+}
 
-const char* SmfCryptoLibraryPath() { return g_initialised && g_libraryPath[0] ? g_libraryPath : nullptr; }
+const char* SmfCryptoLibraryPath()
+{
+    return g_initialised && g_libraryPath[0] ? g_libraryPath : nullptr;
+}
 
 void SmfRecord(ManifestContext* ctx, const char* format, ...)
 {
@@ -214,8 +253,8 @@ char* SmfCopy(const char* text, std::size_t length)
 
 // ---- Life cycle -------------------------------------------------------------
 
-int ManifestInit(ManifestContext* ctx, const char* cryptoLibrary, const char* fileHash,
-                 const char* signatureFormat, const char* signatureHash)
+int ManifestInit(ManifestContext* ctx, const char* cryptoLibrary, const char* fileHash, const char* signatureFormat,
+                 const char* signatureHash)
 {
     OpenTraceFileIfAsked();
     SmfUtilSetTraceFile(tf);
@@ -298,8 +337,8 @@ int ManifestClearContext(ManifestContext* ctx)
     }
     ctx->grownText = nullptr;
     ctx->capacity = 0;
-    for (char** p : {&ctx->lastErrorText, &ctx->signerSubject, &ctx->signerIssuer,
-                     &ctx->signatureFormat, &ctx->signatureHash}) {
+    for (char** p :
+         {&ctx->lastErrorText, &ctx->signerSubject, &ctx->signerIssuer, &ctx->signatureFormat, &ctx->signatureHash}) {
         std::free(*p);
         *p = nullptr;
     }
@@ -308,9 +347,15 @@ int ManifestClearContext(ManifestContext* ctx)
 
 // ---- Getters ----------------------------------------------------------------
 
-int ManifestGetSmfRc(ManifestContext* ctx) { return SmfResolve(ctx)->lastSmfRc; }
+int ManifestGetSmfRc(ManifestContext* ctx)
+{
+    return SmfResolve(ctx)->lastSmfRc;
+}
 
-int ManifestGetSsfRc(ManifestContext* ctx) { return SmfResolve(ctx)->lastSsfRc; }
+int ManifestGetSsfRc(ManifestContext* ctx)
+{
+    return SmfResolve(ctx)->lastSsfRc;
+}
 
 const char* ManifestGetLastError(ManifestContext* ctx)
 {
@@ -327,16 +372,26 @@ uint32_t ManifestGetSeverity(ManifestContext* ctx)
 const char* ManifestGetSeverityName(ManifestContext* ctx)
 {
     switch (SmfResolve(ctx)->severity) {
-    case SMF_SEV_OK: return "OK";
-    case SMF_SEV_LOGGABLE_WARNING: return "LOGGABLE_WARNING";
-    case SMF_SEV_ERROR: return "ERROR";
-    default: return "WARNING";
+    case SMF_SEV_OK:
+        return "OK";
+    case SMF_SEV_LOGGABLE_WARNING:
+        return "LOGGABLE_WARNING";
+    case SMF_SEV_ERROR:
+        return "ERROR";
+    default:
+        return "WARNING";
     }
 }
 
-const char* ManifestGetSignatureHash(ManifestContext* ctx) { return SmfResolve(ctx)->signatureHash; }
+const char* ManifestGetSignatureHash(ManifestContext* ctx)
+{
+    return SmfResolve(ctx)->signatureHash;
+}
 
-const char* ManifestGetSignatureFormat(ManifestContext* ctx) { return SmfResolve(ctx)->signatureFormat; }
+const char* ManifestGetSignatureFormat(ManifestContext* ctx)
+{
+    return SmfResolve(ctx)->signatureFormat;
+}
 
 void ManifestDropMinorError(ManifestContext* ctx)
 {
@@ -442,4 +497,7 @@ const char* SmfErrorName(int code)
     return kSmfNames[code];
 }
 
-const char* SmfSsfErrorName(int code) { return SsfErrorName(code); }
+const char* SmfSsfErrorName(int code)
+{
+    return SsfErrorName(code);
+}

@@ -40,8 +40,7 @@ bool WriteFile(const char* name, const void* data, size_t length)
 
 }  // namespace
 
-void SmfUtilDebugDump(SmfUtilMsg* msg, const void* data, size_t length, const char* shortName,
-                      const char* description)
+void SmfUtilDebugDump(SmfUtilMsg* msg, const void* data, size_t length, const char* shortName, const char* description)
 {
     if (ct_level <= 2 || !data || !shortName)
         return;
@@ -65,8 +64,8 @@ void SmfUtilDebugDump(SmfUtilMsg* msg, const void* data, size_t length, const ch
         if (WriteFile(name, text, textLen)) {
             SMF_TRACE(3, msg, "Created file \"%s\" with the Base64 represenatation of \"%s\"", name,
                       description ? description : "");
-            std::snprintf(name, sizeof name, "dev_smfutil_%lu_%u_%s.bin", static_cast<unsigned long>(now),
-                          counter, shortName);
+            std::snprintf(name, sizeof name, "dev_smfutil_%lu_%u_%s.bin", static_cast<unsigned long>(now), counter,
+                          shortName);
             WriteFile(name, data, length);
         }
     }

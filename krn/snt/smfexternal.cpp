@@ -63,8 +63,8 @@ int ReadWhole(ManifestContext* ctx, const char* path, char** text, uint64_t* len
         if (n < 0) {
             const int error = errno;
             std::free(buffer);
-            SmfRecord(ctx, "External manifest file >%s< could not be read. System error code >%d< >%s<", path,
-                      error, std::strerror(error));
+            SmfRecord(ctx, "External manifest file >%s< could not be read. System error code >%d< >%s<", path, error,
+                      std::strerror(error));
             return Differ(ctx, SMF_EFILENOTFOUND);
         }
         if (n == 0)

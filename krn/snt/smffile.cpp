@@ -42,8 +42,8 @@ int TakeName(ManifestContext* ctx, ManifestFile* file, const char* name, std::si
             file->name[i] = '/';
     // The entry line's length field holds 16 bits.
     if (written > MANIFEST_MAX_NAME)
-        return SmfFail(ctx, SMF_EINVARG, "File name of %zu bytes is too long for the manifest (at most %zu)",
-                       written, MANIFEST_MAX_NAME);
+        return SmfFail(ctx, SMF_EINVARG, "File name of %zu bytes is too long for the manifest (at most %zu)", written,
+                       MANIFEST_MAX_NAME);
     file->nameLength = static_cast<uint32_t>(written);
     return SMF_OK;
 }
@@ -74,8 +74,8 @@ int ScanEntries(ManifestContext* ctx, ManifestFile* file, int partialSearch)
         ManifestEntry entry;
         if (ManifestParseEntryLine(ctx, p, end, nullptr, &entry) != 0)
             return SMF_EFILENOTFOUND;
-        const bool exact =
-            entry.nameLength == file->nameLength && std::memcmp(entry.name, file->name, file->nameLength) == 0;
+        const bool exact = entry.nameLength == file->nameLength &&
+                           std::memcmp(entry.name, file->name, file->nameLength) == 0;
         if (exact || (partialSearch && EndsAtBoundary(entry.name, entry.nameLength, file->name, file->nameLength))) {
             file->entryLine = entry.line;
             return SMF_OK;

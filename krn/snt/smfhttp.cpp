@@ -17,7 +17,7 @@ namespace {
 constexpr int32_t kChunk = 8192;
 constexpr size_t kMaxLine = 255;
 constexpr size_t kMaxReason = 128;
-constexpr size_t kMaxHeader = 65536;   // all header bytes of one reply
+constexpr size_t kMaxHeader = 65536;    // all header bytes of one reply
 constexpr size_t kMaxShownBody = 4096;  // body bytes a status message quotes
 constexpr int64_t kFirstBody = 1000;    // first buffer of a body without a length
 
@@ -195,9 +195,8 @@ int Feed(Reply& r, const unsigned char* data, int32_t n, bool* done)
             std::memcpy(r.body + r.bodyLen, data + i, static_cast<size_t>(take));
             r.bodyLen += take;
             if (take < n - i)
-                return Inconsistent(r,
-                                    "Body data are already completely read (according to content-length from "
-                                    "header), but server sends even more data");
+                return Inconsistent(r, "Body data are already completely read (according to content-length from "
+                                       "header), but server sends even more data");
             return SMFUTIL_OK;
         }
         if (++r.headerBytes > kMaxHeader)
@@ -238,9 +237,8 @@ int Feed(Reply& r, const unsigned char* data, int32_t n, bool* done)
             return rc;
         if (*done) {
             if (i + 1 != n)
-                return Inconsistent(r,
-                                    "While reading a response that is expected to have no body, the last byte of "
-                                    "the header-end mark was not on the last byte of the last read chunk of data");
+                return Inconsistent(r, "While reading a response that is expected to have no body, the last byte of "
+                                       "the header-end mark was not on the last byte of the last read chunk of data");
             return SMFUTIL_OK;
         }
     }
@@ -287,8 +285,7 @@ int32_t ReadNet(void* ctx, unsigned char* buffer, int32_t capacity, int32_t* got
     if (src->overSsl ? rc == SSSLERR_CONN_CLOSED : rc == NIECONN_BROKEN)
         return SMFHTTP_END;
     if (src->overSsl) {
-        SMF_TRACE(0, src->msg, "Reading of data from partner failed: KovSSLRead() == %d (%s)", rc,
-                  KovSSLErrorName(rc));
+        SMF_TRACE(0, src->msg, "Reading of data from partner failed: KovSSLRead() == %d (%s)", rc, KovSSLErrorName(rc));
         return SMFUTIL_ESSL;
     }
     SMF_TRACE(0, src->msg, "Reading of data from partner failed: NiRawRead() == %d (%s)", rc, NiErrorName(rc));

@@ -113,8 +113,8 @@ void SmfIndexFree(ManifestContext* ctx)
     }
 }
 
-const char* SmfIndexNext(const ManifestIndex* index, const ManifestContext* ctx, const char* name,
-                         uint32_t nameLength, std::size_t* cursor, std::size_t* slot)
+const char* SmfIndexNext(const ManifestIndex* index, const ManifestContext* ctx, const char* name, uint32_t nameLength,
+                         std::size_t* cursor, std::size_t* slot)
 {
     const uint64_t h = HashName(name, nameLength);
     const std::size_t home = static_cast<std::size_t>(h) & index->mask;
@@ -138,7 +138,10 @@ const char* SmfIndexNext(const ManifestIndex* index, const ManifestContext* ctx,
     return nullptr;
 }
 
-std::size_t SmfIndexSlots(const ManifestIndex* index) { return index->mask + 1; }
+std::size_t SmfIndexSlots(const ManifestIndex* index)
+{
+    return index->mask + 1;
+}
 
 int SmfIndexMark(ManifestIndex* index, std::size_t slot)
 {
@@ -159,7 +162,10 @@ bool SmfIndexMarked(const ManifestIndex* index, std::size_t slot)
     return index->matched != nullptr && index->matched[slot] != 0;
 }
 
-uint32_t SmfIndexMatchedCount(const ManifestIndex* index) { return index->matchedCount; }
+uint32_t SmfIndexMatchedCount(const ManifestIndex* index)
+{
+    return index->matchedCount;
+}
 
 const char* SmfIndexFirstUnmarked(const ManifestIndex* index, const ManifestContext* ctx)
 {

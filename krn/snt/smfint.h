@@ -37,8 +37,7 @@ int SmfFail(ManifestContext* ctx, int code, const char* format, ...) __attribute
 
 // One trace line on the process trace when its level is at least `level`
 // (0: an error line, written from level 1 on).
-void SmfTraceAt(const char* file, int line, int level, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
+void SmfTraceAt(const char* file, int line, int level, const char* format, ...) __attribute__((format(printf, 4, 5)));
 #define MANIFEST_TRACE(level, ...) SmfTraceAt(__FILE__, __LINE__, (level), __VA_ARGS__)
 
 // ---- Text helpers -----------------------------------------------------------
@@ -63,8 +62,8 @@ void SmfIndexFree(ManifestContext* ctx);
 // Entry lines of the index with exactly this name, in text order: the first
 // at or after slot *cursor (start with 0); NULL when there is none.  *cursor
 // moves behind the one returned.
-const char* SmfIndexNext(const ManifestIndex* index, const ManifestContext* ctx, const char* name,
-                         uint32_t nameLength, std::size_t* cursor, std::size_t* slot);
+const char* SmfIndexNext(const ManifestIndex* index, const ManifestContext* ctx, const char* name, uint32_t nameLength,
+                         std::size_t* cursor, std::size_t* slot);
 // Number of slots (for per-slot marks kept by a caller).
 std::size_t SmfIndexSlots(const ManifestIndex* index);
 // Read mode: marks the slot's entry line as answered by a file.  1 when it

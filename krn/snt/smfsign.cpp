@@ -31,7 +31,10 @@ struct SignState {
     uint32_t signatureLength = 0;
     SmfUtilTimestampRequestRec* request = nullptr;
 
-    explicit SignState(SsfFuncContext* f) : fn(f) {}
+    explicit SignState(SsfFuncContext* f)
+        : fn(f)
+    {
+    }
     ~SignState()
     {
         ReleaseSigning();

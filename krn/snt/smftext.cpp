@@ -63,8 +63,8 @@ int OnHeaderKey(ManifestContext* ctx, const char* key, std::size_t keyLength, co
     constexpr std::size_t kFormatLength = sizeof MANIFEST_FORMAT - 1;
     if (valueLength >= kFormatLength && std::memcmp(value, MANIFEST_FORMAT, kFormatLength) == 0)
         Replace(&ctx->signatureFormat, MANIFEST_FORMAT, kFormatLength);
-    const char* comma =
-        valueLength > 1 ? static_cast<const char*>(std::memchr(value + 1, ',', valueLength - 1)) : nullptr;
+    const char* comma = valueLength > 1 ? static_cast<const char*>(std::memchr(value + 1, ',', valueLength - 1))
+                                        : nullptr;
     if (comma != nullptr) {
         const std::size_t nameLength = valueLength - static_cast<std::size_t>(comma + 1 - value);
         if (nameLength > kMaxAlgorithmName)
@@ -93,8 +93,8 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
     if (fd < 0) {
         const int error = errno;
         ctx->severity = SMF_SEV_ERROR;
-        return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%*.*s< was not found. System error code %d. %s", n,
-                       n, entry.name, error, std::strerror(error));
+        return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%*.*s< was not found. System error code %d. %s", n, n,
+                       entry.name, error, std::strerror(error));
     }
     struct Closer {
         int fd;
@@ -118,8 +118,8 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
         if (got < 0) {
             const int error = errno;
             ctx->severity = SMF_SEV_ERROR;
-            return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%*.*s< could not be read. System error code %d. %s",
-                           n, n, entry.name, error, std::strerror(error));
+            return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%*.*s< could not be read. System error code %d. %s", n,
+                           n, entry.name, error, std::strerror(error));
         }
         if (got == 0)
             break;
@@ -198,12 +198,12 @@ int SmfWriteHeader(ManifestContext* ctx)
         return SMF_EINTERNAL;
     const std::size_t room = ctx->capacity != 0 ? ctx->capacity - 1 : MANIFEST_BUILTIN_TEXT - 1;
     const bool sameHash = std::strcmp(ctx->signatureHash, hash) == 0;
-    const int n = sameHash ? std::snprintf(ctx->contentStart, room + 1, "%s\n%s: %s\n%s: %s\n%s: %s\n%s\n",
-                                           MANIFEST_MAGIC, "Version", "1.0", "Hash", hash, "Signature",
-                                           ctx->signatureFormat, kBodyLegend)
-                           : std::snprintf(ctx->contentStart, room + 1, "%s\n%s: %s\n%s: %s\n%s: %s,%s\n%s\n",
-                                           MANIFEST_MAGIC, "Version", "1.0", "Hash", hash, "Signature",
-                                           ctx->signatureFormat, ctx->signatureHash, kBodyLegend);
+    const int n = sameHash
+                      ? std::snprintf(ctx->contentStart, room + 1, "%s\n%s: %s\n%s: %s\n%s: %s\n%s\n", MANIFEST_MAGIC,
+                                      "Version", "1.0", "Hash", hash, "Signature", ctx->signatureFormat, kBodyLegend)
+                      : std::snprintf(ctx->contentStart, room + 1, "%s\n%s: %s\n%s: %s\n%s: %s,%s\n%s\n",
+                                      MANIFEST_MAGIC, "Version", "1.0", "Hash", hash, "Signature", ctx->signatureFormat,
+                                      ctx->signatureHash, kBodyLegend);
     if (n < 0 || static_cast<std::size_t>(n) > room)
         return SMF_EINTERNAL;
     ctx->mode = SMF_MODE_WRITE;
@@ -251,8 +251,7 @@ int ManifestParseEntryLine(const ManifestContext* ctx, const char* line, const c
         if (HexValue(line[i]) < 0)
             return 1;
     uint8_t length[2];
-    if (line[digestChars] != ' ' || !SmfHexDecode(line + digestChars + 1, 2, length) ||
-        line[digestChars + 5] != ' ')
+    if (line[digestChars] != ' ' || !SmfHexDecode(line + digestChars + 1, 2, length) || line[digestChars + 5] != ' ')
         return 1;
     const uint32_t nameLength = uint32_t{length[0]} << 8 | length[1];
     if (available < fixed + nameLength + 1 || line[fixed + nameLength] != '\n')

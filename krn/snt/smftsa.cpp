@@ -141,13 +141,11 @@ int CheckUrls(Exchange& x, const char* tsaUrl, const char* proxyUrl)
     if (rc != 0)
         return rc;
     if (strcasecmp(x.proxy->scheme, "http") != 0) {
-        SMF_TRACE(0, x.msg, "Proxy-URL \"%s\" specifies an unsupported scheme \"%s\"", x.proxyClean,
-                  x.proxy->scheme);
+        SMF_TRACE(0, x.msg, "Proxy-URL \"%s\" specifies an unsupported scheme \"%s\"", x.proxyClean, x.proxy->scheme);
         return SMFUTIL_ESCHEME;
     }
     if (x.proxy->user || x.proxy->password) {
-        SMF_TRACE(0, x.msg,
-                  "Proxy URL \"%s\" specifies user/password; this code does not support proxy authentication",
+        SMF_TRACE(0, x.msg, "Proxy URL \"%s\" specifies user/password; this code does not support proxy authentication",
                   x.proxyClean);
         return SMFUTIL_EUSAGE;
     }
@@ -187,8 +185,8 @@ int Connect(Exchange& x)
     const char* port = to->port ? to->port : x.https ? "443" : "80";
     const int32_t rc = NiRawHandle(to->host, port, smfUtilNetTimeoutMs, &x.hdl);
     if (rc != NI_OK) {
-        SMF_TRACE(0, x.msg, "Connection to host/proxy failed: NiRawHandle(\"%s\",%s) == %d (%s)", to->host, port,
-                  rc, NiErrorName(rc));
+        SMF_TRACE(0, x.msg, "Connection to host/proxy failed: NiRawHandle(\"%s\",%s) == %d (%s)", to->host, port, rc,
+                  NiErrorName(rc));
         return SMFUTIL_ENETWORK;
     }
     x.connected = true;
@@ -285,8 +283,8 @@ int BuildHeader(Exchange& x, int32_t requestLength)
         if (!x.credentials64)
             return SMFUTIL_ENOMEM;
         size_t n = 0;
-        const int rc = coBase64Encode56(x.credentials, x.credentialsLen, CO_MODE_DIGEST, 0, nullptr,
-                                        x.credentials64, x.credentials64Cap - 1, &n);
+        const int rc = coBase64Encode56(x.credentials, x.credentialsLen, CO_MODE_DIGEST, 0, nullptr, x.credentials64,
+                                        x.credentials64Cap - 1, &n);
         if (rc != CO_OK) {
             SMF_TRACE(0, x.msg, "haEncBase64UC() == %d", rc);
             return SMFUTIL_EBASE64;
@@ -345,7 +343,8 @@ int Run(Exchange& x, const char* tsaUrl, const char* proxyUrl, const unsigned ch
                   SMFTSA_REPLY_TYPE);
         rc = SMFUTIL_ECONTENTTYPE;
     } else if (rc == SMFUTIL_OK && strcasecmpR(type, SMFTSA_REPLY_TYPE) != 0) {
-        SMF_TRACE(0, x.msg, "Server response specifies content type in header as \"%s\", but \"%s\" is expected to be found",
+        SMF_TRACE(0, x.msg,
+                  "Server response specifies content type in header as \"%s\", but \"%s\" is expected to be found",
                   type, SMFTSA_REPLY_TYPE);
         rc = SMFUTIL_ECONTENTTYPE;
     }

@@ -174,8 +174,8 @@ void* SmfUtilAlloc(int kind, size_t bytes, size_t chars, const char* file, int l
     unsigned char* block = count < SIZE_MAX ? static_cast<unsigned char*>(std::malloc(count + 1)) : nullptr;
     if (!block) {
         SmfUtilSetTraceLoc(file, line);
-        SmfUtilTrace(0, nullptr, isChars ? "Dynamic allocation of %zu characters failed"
-                                         : "Dynamic allocation of %zu bytes failed",
+        SmfUtilTrace(0, nullptr,
+                     isChars ? "Dynamic allocation of %zu characters failed" : "Dynamic allocation of %zu bytes failed",
                      count);
         s_lowMemory = true;
         return nullptr;

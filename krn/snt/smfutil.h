@@ -127,8 +127,7 @@ extern int32_t smfUtilNetTimeoutMs;
 
 // At trace level 3, writes the data to "dev_smfutil_<seconds>_<n>_<name>.b64"
 // (Base64 lines of 64) and ".bin" (raw) in the current directory.
-void SmfUtilDebugDump(SmfUtilMsg* msg, const void* data, size_t length, const char* shortName,
-                      const char* description);
+void SmfUtilDebugDump(SmfUtilMsg* msg, const void* data, size_t length, const char* shortName, const char* description);
 
 // Writes the SSF code's name and text and the crypto library's last error
 // text as an error (collected in msg).
@@ -156,10 +155,10 @@ struct SmfUtilTimestampRequestRec {
     const char* pse;              // signing PSE name or path, may be null
     const char* psePassword;      // may be null
     const char* tsaUrl;
-    const char* proxyUrl;         // may be null
-    unsigned char* stamped;       // out: the signature with timestamp
+    const char* proxyUrl;    // may be null
+    unsigned char* stamped;  // out: the signature with timestamp
     uint32_t stampedLength;
-    int32_t cryptoRc;             // out: the crypto library's code when one of its calls failed, else 0
+    int32_t cryptoRc;  // out: the crypto library's code when one of its calls failed, else 0
     SmfUtilResult* result;
 };
 

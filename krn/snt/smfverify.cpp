@@ -22,7 +22,10 @@ constexpr const char kValidation[] = "KOV validation";
 constexpr const char kExternal[] = "External";
 constexpr const char kUnknownSigner[] = "Unknown signer";
 
-const unsigned char* Bytes(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
+const unsigned char* Bytes(const char* text)
+{
+    return reinterpret_cast<const unsigned char*>(text);
+}
 
 // What one validation holds from the library; freed on every way out.
 struct Held {
@@ -32,7 +35,10 @@ struct Held {
     SsfCrl** crls = nullptr;
     uint32_t crlCount = 0;
 
-    explicit Held(SsfFuncContext* f) : fn(f) {}
+    explicit Held(SsfFuncContext* f)
+        : fn(f)
+    {
+    }
     ~Held()
     {
         ReleaseVerification();
@@ -57,7 +63,10 @@ struct Held {
 struct Certificate {
     SsfFuncContext* fn;
     SsfCertificate* cert = nullptr;
-    explicit Certificate(SsfFuncContext* f) : fn(f) {}
+    explicit Certificate(SsfFuncContext* f)
+        : fn(f)
+    {
+    }
     ~Certificate()
     {
         if (cert != nullptr)
@@ -118,7 +127,8 @@ Outcome CheckRevocation(ManifestContext* ctx, Held& held, const SsfSigRcpInfo* e
     }
     if (rc != 0) {
         RecordLibraryText(ctx, held.fn, rc,
-                          signer ? "Error in Signer SsfCheckCertWithCrlArray" : "Error in TSA SsfCheckCertWithCrlArray");
+                          signer ? "Error in Signer SsfCheckCertWithCrlArray"
+                                 : "Error in TSA SsfCheckCertWithCrlArray");
         ctx->severity = SMF_SEV_WARNING;
         return {SMF_ECRL, rc};
     }
@@ -395,9 +405,9 @@ int ManifestVerifyBuffer(ManifestContext* ctx, const char* text, std::size_t len
                                      base64Length + 1, &signatureLength, nullptr) != CO_OK)
         return SmfFail(ctx, SMF_EDECODE, "Error in Base64 Decoder");
 
-    int rc = ValidateManifestSignature(ctx, ctx->contentStart, ctx->headerLength + ctx->bodyLength,
-                                       signature.get(), signatureLength, SmfCryptoFunctions(), pseName, psePassword,
-                                       crl, crlLength, out);
+    int rc = ValidateManifestSignature(ctx, ctx->contentStart, ctx->headerLength + ctx->bodyLength, signature.get(),
+                                       signatureLength, SmfCryptoFunctions(), pseName, psePassword, crl, crlLength,
+                                       out);
     if (rc != SMF_OK) {
         if (ctx->severity == SMF_SEV_LOGGABLE_WARNING)
             MANIFEST_TRACE(3, "ValidateManifestSignature with validation returned with %s\n", SmfErrorName(rc));

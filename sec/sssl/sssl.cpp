@@ -48,32 +48,42 @@ DL_HDL s_lib = DL_NO_HDL;
 TlsFunctions s_fn{};
 KovTlsCred* s_cred = nullptr;
 
-#define SSSL_TRACE(level, ...)                                                  \
-    do {                                                                        \
-        if (ct_level >= (level)) {                                              \
-            DpTrcLockAcquire();                                                 \
-            DpTrcSaveLoc("sssl.cpp", __LINE__);                                 \
-            if ((level) <= 1)                                                   \
-                DpTrcErr(s_traceSet ? s_trace : tf, __VA_ARGS__);               \
-            else                                                                \
-                DpTrc(s_traceSet ? s_trace : tf, __VA_ARGS__);                  \
-            DpTrcLockRelease();                                                 \
-        }                                                                       \
+#define SSSL_TRACE(level, ...) \
+    do { \
+        if (ct_level >= (level)) { \
+            DpTrcLockAcquire(); \
+            DpTrcSaveLoc("sssl.cpp", __LINE__); \
+            if ((level) <= 1) \
+                DpTrcErr(s_traceSet ? s_trace : tf, __VA_ARGS__); \
+            else \
+                DpTrc(s_traceSet ? s_trace : tf, __VA_ARGS__); \
+            DpTrcLockRelease(); \
+        } \
     } while (0)
 
 int32_t MapTls(int rc, bool handshake)
 {
     switch (rc) {
-    case KOVTLS_OK: return SSSL_OK;
-    case KOVTLS_E_CLOSED: return handshake ? SSSLERR_HANDSHAKE : SSSLERR_CONN_CLOSED;
-    case KOVTLS_E_TIMEOUT: return SSSLERR_TIMEOUT;
-    case KOVTLS_E_IO: return SSSLERR_NI_ERROR;
-    case KOVTLS_E_PROTOCOL: return handshake ? SSSLERR_HANDSHAKE : SSSLERR_SSL_ERROR;
-    case KOVTLS_E_PEERCERT: return SSSLERR_SERVER_CERT;
-    case KOVTLS_E_PSE: return SSSLERR_PSE_ERROR;
-    case KOVTLS_E_ARG: return SSSLERR_PARAM;
-    case KOVTLS_E_NOMEM: return SSSLERR_NO_MEMORY;
-    default: return SSSLERR_SSL_ERROR;
+    case KOVTLS_OK:
+        return SSSL_OK;
+    case KOVTLS_E_CLOSED:
+        return handshake ? SSSLERR_HANDSHAKE : SSSLERR_CONN_CLOSED;
+    case KOVTLS_E_TIMEOUT:
+        return SSSLERR_TIMEOUT;
+    case KOVTLS_E_IO:
+        return SSSLERR_NI_ERROR;
+    case KOVTLS_E_PROTOCOL:
+        return handshake ? SSSLERR_HANDSHAKE : SSSLERR_SSL_ERROR;
+    case KOVTLS_E_PEERCERT:
+        return SSSLERR_SERVER_CERT;
+    case KOVTLS_E_PSE:
+        return SSSLERR_PSE_ERROR;
+    case KOVTLS_E_ARG:
+        return SSSLERR_PARAM;
+    case KOVTLS_E_NOMEM:
+        return SSSLERR_NO_MEMORY;
+    default:
+        return SSSLERR_SSL_ERROR;
     }
 }
 
@@ -329,20 +339,35 @@ int32_t KovSSLSessionDone(SSSL_HDL* session)
 const char* KovSSLErrorName(int32_t rc)
 {
     switch (rc) {
-    case SSSL_OK: return "SSSL_OK";
-    case SSSLERR_LIB_NOT_FOUND: return "SSSLERR_LIB_NOT_FOUND";
-    case SSSLERR_NO_SSL_INIT: return "SSSLERR_NO_SSL_INIT";
-    case SSSLERR_PARAM: return "SSSLERR_PARAM";
-    case SSSLERR_NO_MEMORY: return "SSSLERR_NO_MEMORY";
-    case SSSLERR_PSE_ERROR: return "SSSLERR_PSE_ERROR";
-    case SSSLERR_LIB_FUNCTION: return "SSSLERR_LIB_FUNCTION";
-    case SSSLERR_WRONG_STATE: return "SSSLERR_WRONG_STATE";
-    case SSSLERR_TIMEOUT: return "SSSLERR_TIMEOUT";
-    case SSSLERR_NI_ERROR: return "SSSLERR_NI_ERROR";
-    case SSSLERR_CONN_CLOSED: return "SSSLERR_CONN_CLOSED";
-    case SSSLERR_HANDSHAKE: return "SSSLERR_HANDSHAKE";
-    case SSSLERR_SERVER_CERT: return "SSSLERR_SERVER_CERT";
-    case SSSLERR_SSL_ERROR: return "SSSLERR_SSL_ERROR";
-    default: return "SSSLERR_UNKNOWN";
+    case SSSL_OK:
+        return "SSSL_OK";
+    case SSSLERR_LIB_NOT_FOUND:
+        return "SSSLERR_LIB_NOT_FOUND";
+    case SSSLERR_NO_SSL_INIT:
+        return "SSSLERR_NO_SSL_INIT";
+    case SSSLERR_PARAM:
+        return "SSSLERR_PARAM";
+    case SSSLERR_NO_MEMORY:
+        return "SSSLERR_NO_MEMORY";
+    case SSSLERR_PSE_ERROR:
+        return "SSSLERR_PSE_ERROR";
+    case SSSLERR_LIB_FUNCTION:
+        return "SSSLERR_LIB_FUNCTION";
+    case SSSLERR_WRONG_STATE:
+        return "SSSLERR_WRONG_STATE";
+    case SSSLERR_TIMEOUT:
+        return "SSSLERR_TIMEOUT";
+    case SSSLERR_NI_ERROR:
+        return "SSSLERR_NI_ERROR";
+    case SSSLERR_CONN_CLOSED:
+        return "SSSLERR_CONN_CLOSED";
+    case SSSLERR_HANDSHAKE:
+        return "SSSLERR_HANDSHAKE";
+    case SSSLERR_SERVER_CERT:
+        return "SSSLERR_SERVER_CERT";
+    case SSSLERR_SSL_ERROR:
+        return "SSSLERR_SSL_ERROR";
+    default:
+        return "SSSLERR_UNKNOWN";
     }
 }

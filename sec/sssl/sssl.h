@@ -20,25 +20,25 @@
 
 enum : int32_t {
     SSSL_OK = 0,
-    SSSLERR_LIB_NOT_FOUND = -1,   // the crypto library cannot be loaded
-    SSSLERR_NO_SSL_INIT = -2,     // KovSSLInit has not run (or KovSSLDone has)
-    SSSLERR_PARAM = -3,           // invalid argument, handle, role or authentication
+    SSSLERR_LIB_NOT_FOUND = -1,  // the crypto library cannot be loaded
+    SSSLERR_NO_SSL_INIT = -2,    // KovSSLInit has not run (or KovSSLDone has)
+    SSSLERR_PARAM = -3,          // invalid argument, handle, role or authentication
     SSSLERR_NO_MEMORY = -4,
-    SSSLERR_PSE_ERROR = -5,       // the credentials (PSE) cannot be opened or used
-    SSSLERR_LIB_FUNCTION = -6,    // the library lacks a TLS function
-    SSSLERR_WRONG_STATE = -7,     // call out of order (no handle bound, no handshake yet)
+    SSSLERR_PSE_ERROR = -5,     // the credentials (PSE) cannot be opened or used
+    SSSLERR_LIB_FUNCTION = -6,  // the library lacks a TLS function
+    SSSLERR_WRONG_STATE = -7,   // call out of order (no handle bound, no handshake yet)
     SSSLERR_TIMEOUT = -8,
-    SSSLERR_NI_ERROR = -9,        // the connection under the session failed
-    SSSLERR_CONN_CLOSED = -10,    // the peer ended the data
-    SSSLERR_HANDSHAKE = -11,      // the handshake failed
-    SSSLERR_SERVER_CERT = -12,    // the server's certificate is not trusted or names another host
-    SSSLERR_SSL_ERROR = -13,      // protocol failure after the handshake
+    SSSLERR_NI_ERROR = -9,      // the connection under the session failed
+    SSSLERR_CONN_CLOSED = -10,  // the peer ended the data
+    SSSLERR_HANDSHAKE = -11,    // the handshake failed
+    SSSLERR_SERVER_CERT = -12,  // the server's certificate is not trusted or names another host
+    SSSLERR_SSL_ERROR = -13,    // protocol failure after the handshake
 };
 
 // Credential kinds of the configuration record.
 enum : int32_t {
-    SSSL_CRED_PSE_NAME = 2,   // a PSE name, resolved by the crypto library
-    SSSL_CRED_PSE_FILE = 4,   // a PSE file name
+    SSSL_CRED_PSE_NAME = 2,  // a PSE name, resolved by the crypto library
+    SSSL_CRED_PSE_FILE = 4,  // a PSE file name
 };
 
 // Session roles and authentication types.

@@ -17,19 +17,25 @@
 
 namespace {
 
-std::string& ScratchPath() {
+std::string& ScratchPath()
+{
     static std::string path;
     return path;
 }
 
-void RemoveScratchFile() { unlink(ScratchPath().c_str()); }
+void RemoveScratchFile()
+{
+    unlink(ScratchPath().c_str());
+}
 
-std::string ScratchFile() {
+std::string ScratchFile()
+{
     std::string& path = ScratchPath();
     if (path.empty()) {
         char tmpl[] = "/tmp/kov_fuzz_arc_XXXXXX";
         int fd = mkstemp(tmpl);
-        if (fd >= 0) close(fd);
+        if (fd >= 0)
+            close(fd);
         path = tmpl;
         std::atexit(RemoveScratchFile);
     }
@@ -40,13 +46,14 @@ std::string ScratchFile() {
 // collecting log manager would grow with every input of a long run.
 class CDropLogMan : public CLogMan {
 public:
-    void Write(const std::string&) override {}
+    void Write(const std::string&) override { }
     void Write(const CUserInfo& info) override { (void)info.GetText(); }
 };
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     static bool init = [] {
         CApplication::Instance().SetLogMan(new CDropLogMan);
         COptions::Instance().commandCode = KOV_CMD_TEST;
@@ -55,8 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)init;
     const std::string path = ScratchFile();
     FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return 0;
-    if (size) fwrite(data, 1, size, f);
+    if (!f)
+        return 0;
+    if (size)
+        fwrite(data, 1, size, f);
     fclose(f);
 
     // The first byte chooses the name options, so their paths are fuzzed too.

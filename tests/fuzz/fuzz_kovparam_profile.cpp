@@ -39,8 +39,8 @@ void SetUpOnce()
     if (FILE* null = std::fopen("/dev/null", "w"))
         stderr = null;
     g_root = "/tmp/kov_fuzz_kovparam_" + std::to_string(getpid());
-    for (const char* dir : {"", "/tmp", "/usr", "/usr/kov", "/usr/kov/FZ", "/usr/kov/FZ/SYS",
-                            "/usr/kov/FZ/SYS/profile"})
+    for (const char* dir :
+         {"", "/tmp", "/usr", "/usr/kov", "/usr/kov/FZ", "/usr/kov/FZ/SYS", "/usr/kov/FZ/SYS/profile"})
         mkdir((g_root + dir).c_str(), 0700);
     LINSeamSetMemorySizes(16384, 32768, 16384);
     std::atexit([] { std::filesystem::remove_all(g_root); });

@@ -23,8 +23,7 @@ std::string ScratchFile()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string bytes =
-        size != 0 ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+    const std::string bytes = size != 0 ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
     const std::string path = ScratchFile();
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(bytes.data(), 1, bytes.size(), f);

@@ -11,12 +11,14 @@
 
 namespace {
 
-std::string ArchivePath() {
+std::string ArchivePath()
+{
     const char* dir = std::getenv("TMPDIR");
     return std::string(dir ? dir : "/tmp") + "/fuzz_oldformat_" + std::to_string(getpid()) + ".zef";
 }
 
-void Run(const char* command, const std::string& path) {
+void Run(const char* command, const std::string& path)
+{
     std::string cmd(command), f("-f"), name(path), prog("zef");
     char* argv[] = {prog.data(), cmd.data(), f.data(), name.data(), nullptr};
     uint32_t number = 0;
@@ -27,13 +29,16 @@ void Run(const char* command, const std::string& path) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     static const std::string path = ArchivePath();
     static bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
     (void)quiet;
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return 0;
-    if (size) std::fwrite(data, 1, size, f);
+    if (!f)
+        return 0;
+    if (size)
+        std::fwrite(data, 1, size, f);
     std::fclose(f);
     Run("-tv", path);
     Run("-d", path);

@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     std::vector<char> back(localLen + 1);
     uint32_t backLen = 0;
-    if (Utf8nToUcnCPInPlace(back.data(), uint32_t(back.size()), &backLen, utf8.data()) != 0 ||
-        backLen != localLen || std::memcmp(back.data(), inPlace.data(), localLen) != 0)
+    if (Utf8nToUcnCPInPlace(back.data(), uint32_t(back.size()), &backLen, utf8.data()) != 0 || backLen != localLen ||
+        std::memcmp(back.data(), inPlace.data(), localLen) != 0)
         std::abort();
 
     // A too small UTF-8 buffer gives 32 with what fitted, terminated.

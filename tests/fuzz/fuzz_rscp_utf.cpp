@@ -54,8 +54,9 @@ void Decode(Fn fn, const std::vector<uint8_t>& in, size_t cap, int width)
 void Decode(rscpuSubstConv_t fn, const std::vector<uint8_t>& in, size_t cap, int width, const uint32_t* subst)
 {
     uint32_t count = 0;
-    Decode([&](const uint8_t** s, const uint8_t* se, uint8_t** d, uint8_t* de) { return fn(s, se, d, de, subst, &count); },
-           in, cap, width);
+    Decode(
+        [&](const uint8_t** s, const uint8_t* se, uint8_t** d, uint8_t* de) { return fn(s, se, d, de, subst, &count); },
+        in, cap, width);
 }
 
 void Plain(rscpuConv_t fn, const std::vector<uint8_t>& in, size_t cap)
@@ -70,8 +71,7 @@ void Plain(rscpuConv_t fn, const std::vector<uint8_t>& in, size_t cap)
         std::abort();
 }
 
-void Transform(uint32_t (*fn)(uint8_t*, int32_t*, const uint8_t*, int32_t*), const std::vector<uint8_t>& in,
-               size_t cap)
+void Transform(uint32_t (*fn)(uint8_t*, int32_t*, const uint8_t*, int32_t*), const std::vector<uint8_t>& in, size_t cap)
 {
     std::vector<uint8_t> out(cap);
     int32_t outLen = int32_t(cap), inLen = int32_t(in.size());
@@ -115,11 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Decode(rscpu82r_utf8_to_ucs2_fast, in, cap, 2);
     Decode(rscpu84r_utf8_to_ucs4_fast, in, cap, 4);
     Decode(rscpu86r_utf8_to_utf16_fast, in, cap, 2);
-    for (rscpuConv_t fn :
-         {rscpu46r_ucs4_to_utf16, rscpu46r_utf16_to_ucs4, rscpu66r_check_utf16, rscpu82r_ucs2_to_utf8,
-          rscpu82w_ucs2_to_utf8_nocc, rscpu84r_ucs4_to_utf8, rscpu84w_ucs4_to_utf8_nocc, rscpu84w_ucs4_to_utf8_subst,
-          rscpu86r_utf16_to_utf8, rscpu86w_utf16_to_utf8_nocc, rscpu86r_utf16_to_utf8_loose,
-          rscpu86r_utf16_to_utf8_subst})
+    for (rscpuConv_t fn : {rscpu46r_ucs4_to_utf16, rscpu46r_utf16_to_ucs4, rscpu66r_check_utf16, rscpu82r_ucs2_to_utf8,
+                           rscpu82w_ucs2_to_utf8_nocc, rscpu84r_ucs4_to_utf8, rscpu84w_ucs4_to_utf8_nocc,
+                           rscpu84w_ucs4_to_utf8_subst, rscpu86r_utf16_to_utf8, rscpu86w_utf16_to_utf8_nocc,
+                           rscpu86r_utf16_to_utf8_loose, rscpu86r_utf16_to_utf8_subst})
         Plain(fn, in, cap);
 
     for (auto fn : {rscpSjisRunToEuc, rscpEucToSjisBuf, rscpEucToSjisL1Buf, rscpIso2022ToSjisBuf,

@@ -37,8 +37,7 @@ class AppTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = fs::path(KovTestTmp()) /
-                testing::UnitTest::GetInstance()->current_test_info()->name();
+        m_dir = fs::path(KovTestTmp()) / testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
         m_oldCwd = fs::current_path();
@@ -83,13 +82,12 @@ TEST_F(AppTest, HandlersWriteTheLineAndSetTheStatus)
     EXPECT_EQ(CApplication::RunGuarded([] { throw std::bad_alloc(); }), 2);
     EXPECT_EQ(CApplication::RunGuarded([] { throw 42; }), 32);
     EXPECT_EQ(CApplication::RunGuarded([] { throw std::runtime_error("x"); }), 32);
-    EXPECT_EQ(m_log->Collected(),
-              "KOVZEF: error reading from a.kox (error 5). \n"
-              "string: out_of_range-exception\n"
-              "string: length_error\n"
-              "KOVZEF: can not allocate new memory\n"
-              "KOVZEF: unexpected exception thrown\n"
-              "KOVZEF: unexpected exception thrown\n");
+    EXPECT_EQ(m_log->Collected(), "KOVZEF: error reading from a.kox (error 5). \n"
+                                  "string: out_of_range-exception\n"
+                                  "string: length_error\n"
+                                  "KOVZEF: can not allocate new memory\n"
+                                  "KOVZEF: unexpected exception thrown\n"
+                                  "KOVZEF: unexpected exception thrown\n");
     App().SetExitStatus(0);
     EXPECT_EQ(CApplication::RunGuarded([] {}), 0);
 }
@@ -125,9 +123,8 @@ TEST_F(AppTest, ReportInaccessibleWithoutLogFile)
 {
     App().ReportInaccessible("secret.txt", "Permission denied");
     App().ReportInaccessible("other");
-    EXPECT_EQ(m_log->Collected(),
-              "KOVZEF: file 'secret.txt' is inaccessible (Permission denied)\n"
-              "KOVZEF: file 'other' is inaccessible\n");
+    EXPECT_EQ(m_log->Collected(), "KOVZEF: file 'secret.txt' is inaccessible (Permission denied)\n"
+                                  "KOVZEF: file 'other' is inaccessible\n");
     EXPECT_TRUE(App().FilesInaccessible());
     EXPECT_TRUE(g_abandonArchive);
     EXPECT_FALSE(fs::exists("kovzef.log"));
@@ -135,7 +132,9 @@ TEST_F(AppTest, ReportInaccessibleWithoutLogFile)
 
 TEST_F(AppTest, ReportInaccessibleToLogFile)
 {
-    { std::ofstream("kovzef.log") << "stale\n"; }
+    {
+        std::ofstream("kovzef.log") << "stale\n";
+    }
     Opt().redirectOutput = true;
     Opt().ignoreInaccessible = true;
     App().ReportInaccessible("a b", "detail not logged");
@@ -241,7 +240,9 @@ TEST_F(AppTest, FailedAppendKeepsTheEarlierArchive)
 {
     WriteFile("old.kox", "ZEF 2.01entries");
     StartRun(KOV_CMD_APPEND, "old.kox");
-    { std::ofstream("old.kox", std::ios::binary | std::ios::app) << "half an entry"; }
+    {
+        std::ofstream("old.kox", std::ios::binary | std::ios::app) << "half an entry";
+    }
     App().RemoveArchive();
     EXPECT_EQ(Slurp("old.kox"), "ZEF 2.01entries");
 }

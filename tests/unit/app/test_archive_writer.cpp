@@ -11,12 +11,13 @@ namespace {
 // An entry as found in written bytes, parsed independently of the reader.
 struct Parsed {
     KoxHeaderInfo info;
-    Bytes name;  // without NUL
+    Bytes name;                                   // without NUL
     std::vector<std::pair<Bytes, Bytes>> blocks;  // type, data
     uint32_t checksum = 0;
 };
 
-std::vector<Parsed> ParseAll(const Bytes& a) {
+std::vector<Parsed> ParseAll(const Bytes& a)
+{
     std::vector<Parsed> out;
     EXPECT_EQ(a.substr(0, 8), "ZEF 2.01");
     size_t pos = 8;
@@ -24,7 +25,8 @@ std::vector<Parsed> ParseAll(const Bytes& a) {
     while (pos < a.size()) {
         Parsed p;
         EXPECT_LE(pos + 34, a.size());
-        if (pos + 34 > a.size()) break;
+        if (pos + 34 > a.size())
+            break;
         p.info = KoxDecodeEntryHeader(u(pos));
         pos += 34;
         p.name = a.substr(pos, p.info.nameLength - 1);
@@ -47,7 +49,8 @@ std::vector<Parsed> ParseAll(const Bytes& a) {
 }
 
 // Data of all blocks of an entry, decoded by the oracle.
-Bytes BlockData(const Parsed& p) {
+Bytes BlockData(const Parsed& p)
+{
     Bytes all;
     for (const auto& [type, data] : p.blocks) {
         if (type[0] == 'U') {
@@ -63,7 +66,8 @@ Bytes BlockData(const Parsed& p) {
 
 class WriterTest : public ArchiveTest {
 protected:
-    Bytes Write(std::initializer_list<CDirEntry*> entries) {
+    Bytes Write(std::initializer_list<CDirEntry*> entries)
+    {
         {
             CArchiveFile a("w.kox", KOV_OPEN_CREATE);
             a.WriteArchiveHeader();
@@ -75,28 +79,33 @@ protected:
         }
         return Get("w.kox");
     }
-    static Bytes Random(size_t n, unsigned seed = 1) {
+    static Bytes Random(size_t n, unsigned seed = 1)
+    {
         std::mt19937 gen(seed);
         Bytes b(n, '\0');
-        for (char& c : b) c = char(gen());
+        for (char& c : b)
+            c = char(gen());
         return b;
     }
-    static Bytes Text(size_t n) {
+    static Bytes Text(size_t n)
+    {
         Bytes b;
-        while (b.size() < n) b += "the quick brown fox jumps over the lazy dog " + std::to_string(b.size() % 97);
+        while (b.size() < n)
+            b += "the quick brown fox jumps over the lazy dog " + std::to_string(b.size() % 97);
         return b.substr(0, n);
     }
 };
 
-TEST_F(WriterTest, SmallFileGivesExactHeaderAndOneCompressedBlock) {
+TEST_F(WriterTest, SmallFileGivesExactHeaderAndOneCompressedBlock)
+{
     const Bytes data = Text(1000);
     Put("hello.txt", data);
     struct stat st;
     ASSERT_EQ(stat("hello.txt", &st), 0);
     const Bytes a = Write({new CFile("hello.txt")});
 
-    const Bytes expectHeader = Bytes("RG") + U32(st.st_mode) + U64(1000) + U32(0) +
-                               U64(uint64_t(st.st_mtime)) + U32(0) + U16(0) + U16(10);
+    const Bytes expectHeader = Bytes("RG") + U32(st.st_mode) + U64(1000) + U32(0) + U64(uint64_t(st.st_mtime)) +
+                               U32(0) + U16(0) + U16(10);
     EXPECT_EQ(a.substr(8, 34), expectHeader);
     EXPECT_EQ(a.substr(42, 10), Bytes("hello.txt", 10));
     EXPECT_EQ(a.substr(52, 2), "ED");
@@ -112,7 +121,8 @@ TEST_F(WriterTest, SmallFileGivesExactHeaderAndOneCompressedBlock) {
     EXPECT_EQ(a[58 + 4] & 7, 2);
 }
 
-TEST_F(WriterTest, IncompressibleChunkIsStoredRaw) {
+TEST_F(WriterTest, IncompressibleChunkIsStoredRaw)
+{
     // A full chunk of random bytes does not fit one block once compressed.
     const Bytes data = Random(65536);
     Put("r.bin", data);
@@ -124,7 +134,8 @@ TEST_F(WriterTest, IncompressibleChunkIsStoredRaw) {
     EXPECT_EQ(e[0].checksum, RefCrc(data));
 }
 
-TEST_F(WriterTest, EmptyFileHasNoBlocksAndNextHeaderFollows) {
+TEST_F(WriterTest, EmptyFileHasNoBlocksAndNextHeaderFollows)
+{
     Put("empty", "");
     Put("next", "x");
     const Bytes a = Write({new CFile("empty"), new CFile("next")});
@@ -136,7 +147,8 @@ TEST_F(WriterTest, EmptyFileHasNoBlocksAndNextHeaderFollows) {
     EXPECT_EQ(BlockData(e[1]), "x");
 }
 
-TEST_F(WriterTest, ChunkBoundaries) {
+TEST_F(WriterTest, ChunkBoundaries)
+{
     const Bytes exact = Text(65536), over = Text(65537), rnd = Random(65537, 7);
     Put("exact", exact);
     Put("over", over);
@@ -163,7 +175,8 @@ TEST_F(WriterTest, ChunkBoundaries) {
     EXPECT_EQ(BlockData(e[2]), rnd);
 }
 
-TEST_F(WriterTest, LinksAreStoredAsNameBarTarget) {
+TEST_F(WriterTest, LinksAreStoredAsNameBarTarget)
+{
     ASSERT_EQ(symlink("some/where|odd", "lnk"), 0);
     COptions::Instance().resolveLinks = false;
     auto e = ParseAll(Write({new CLink("lnk")}));
@@ -175,7 +188,8 @@ TEST_F(WriterTest, LinksAreStoredAsNameBarTarget) {
     EXPECT_TRUE(e[0].blocks.empty());
 }
 
-TEST_F(WriterTest, LocalNamesAreStoredInUtf8) {
+TEST_F(WriterTest, LocalNamesAreStoredInUtf8)
+{
     Put("caf\xe9", "abc");
     auto e = ParseAll(Write({new CFile("caf\xe9")}));
     ASSERT_EQ(e.size(), 1u);
@@ -183,11 +197,13 @@ TEST_F(WriterTest, LocalNamesAreStoredInUtf8) {
     EXPECT_EQ(e[0].info.nameLength, 6u);
 }
 
-TEST_F(WriterTest, NameTooLongForTheReaderIsRefused) {
+TEST_F(WriterTest, NameTooLongForTheReaderIsRefused)
+{
     // 2,200 Latin-1 bytes become 4,400 bytes of UTF-8.
     std::string path;
     for (int i = 0; i < 11; ++i) {
-        if (i) path += '/';
+        if (i)
+            path += '/';
         path += std::string(199, '\xe9');
         if (i < 10) {
             ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
@@ -198,12 +214,12 @@ TEST_F(WriterTest, NameTooLongForTheReaderIsRefused) {
     auto e = ParseAll(Write({new CFile(path), new CFile("ok")}));
     ASSERT_EQ(e.size(), 1u);
     EXPECT_EQ(e[0].name, "ok");
-    EXPECT_NE(log->Collected().find("is inaccessible (name too long for the archive"),
-              std::string::npos);
+    EXPECT_NE(log->Collected().find("is inaccessible (name too long for the archive"), std::string::npos);
     EXPECT_TRUE(CApplication::Instance().FilesInaccessible());
 }
 
-TEST_F(WriterTest, ShrunkFileIsPaddedToItsHeaderSizeWithAWarning) {
+TEST_F(WriterTest, ShrunkFileIsPaddedToItsHeaderSizeWithAWarning)
+{
     const Bytes data = Text(100000);
     Put("f", data);
     CArchiveFile a("w.kox", KOV_OPEN_CREATE);
@@ -228,7 +244,8 @@ TEST_F(WriterTest, ShrunkFileIsPaddedToItsHeaderSizeWithAWarning) {
               std::string::npos);
 }
 
-TEST_F(WriterTest, GrownFileIsCutAtItsHeaderSizeWithAWarning) {
+TEST_F(WriterTest, GrownFileIsCutAtItsHeaderSizeWithAWarning)
+{
     const Bytes data = Text(65536);
     Put("g", data);
     CArchiveFile a("w.kox", KOV_OPEN_CREATE);
@@ -245,16 +262,17 @@ TEST_F(WriterTest, GrownFileIsCutAtItsHeaderSizeWithAWarning) {
     auto e = ParseAll(Get("w.kox"));
     ASSERT_EQ(e.size(), 1u);
     EXPECT_EQ(BlockData(e[0]), data);
-    EXPECT_NE(log->Collected().find("KOVZEF: warning: file 'g' grew"),
-              std::string::npos);
+    EXPECT_NE(log->Collected().find("KOVZEF: warning: file 'g' grew"), std::string::npos);
 }
 
-TEST_F(WriterTest, EmptySizedFileWithDataIsStoredEmptyWithAWarning) {
+TEST_F(WriterTest, EmptySizedFileWithDataIsStoredEmptyWithAWarning)
+{
     // A regular file whose stat size is 0 but which yields bytes, as a file
     // that gained them between stat and read.
     const char* proc = "/proc/self/status";
     struct stat st;
-    if (stat(proc, &st) != 0 || st.st_size != 0) GTEST_SKIP() << "no /proc";
+    if (stat(proc, &st) != 0 || st.st_size != 0)
+        GTEST_SKIP() << "no /proc";
     auto e = ParseAll(Write({new CFile(proc)}));
     ASSERT_EQ(e.size(), 1u);
     EXPECT_EQ(e[0].info.size, 0u);
@@ -267,7 +285,8 @@ TEST_F(WriterTest, EmptySizedFileWithDataIsStoredEmptyWithAWarning) {
 
 // Root reads every file, so the archive is written by a child that gave up
 // its privileges first (the scratch directory handed to it).
-TEST_F(WriterTest, UnreadableFileIsReportedAndNotWritten) {
+TEST_F(WriterTest, UnreadableFileIsReportedAndNotWritten)
+{
     Put("secret", "x");
     ASSERT_EQ(chmod("secret", 0), 0);
     const uid_t nobody = 65534;
@@ -277,14 +296,14 @@ TEST_F(WriterTest, UnreadableFileIsReportedAndNotWritten) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        if (geteuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(2);
+        if (geteuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0))
+            _exit(2);
         try {
             Write({new CFile("secret")});
         } catch (...) {
             _exit(3);
         }
-        const bool reported = log->Collected().find(
-                                  "KOVZEF: file 'secret' is inaccessible (Permission denied)") !=
+        const bool reported = log->Collected().find("KOVZEF: file 'secret' is inaccessible (Permission denied)") !=
                               std::string::npos;
         _exit(reported ? 0 : 4);
     }
@@ -297,17 +316,19 @@ TEST_F(WriterTest, UnreadableFileIsReportedAndNotWritten) {
     EXPECT_TRUE(ParseAll(Get("w.kox")).empty());
 }
 
-TEST_F(WriterTest, BrokenLinkFollowedIsReportedWithStatus45) {
+TEST_F(WriterTest, BrokenLinkFollowedIsReportedWithStatus45)
+{
     ASSERT_EQ(symlink("nowhere", "dangling"), 0);
     auto e = ParseAll(Write({new CFile("dangling")}));
     EXPECT_TRUE(e.empty());
-    EXPECT_NE(log->Collected().find("'dangling' is inaccessible (broken link)"),
-              std::string::npos);
+    EXPECT_NE(log->Collected().find("'dangling' is inaccessible (broken link)"), std::string::npos);
     EXPECT_EQ(CApplication::Instance().GetExitStatus(), 45);
 }
 
-TEST_F(WriterTest, FailedFinalCloseIsAWriteError) {
-    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+TEST_F(WriterTest, FailedFinalCloseIsAWriteError)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
     CArchiveFile a("/dev/full", KOV_OPEN_CREATE);
     a.WriteArchiveHeader();  // stays in the stdio buffer
     try {

@@ -10,15 +10,18 @@ namespace {
 
 class PipelineTest : public ArchiveTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ArchiveTest::SetUp();
         std::mt19937 gen(7);
         Bytes text;
-        while (text.size() < 300000) text += "line " + std::to_string(gen() % 1000) + " of text\n";
+        while (text.size() < 300000)
+            text += "line " + std::to_string(gen() % 1000) + " of text\n";
         Bytes noise(150000, '\0');
-        for (char& c : noise) c = char(gen());
-        Put("text", text);                            // several compressed chunks
-        Put("noise", noise);                          // chunks stored raw
+        for (char& c : noise)
+            c = char(gen());
+        Put("text", text);                             // several compressed chunks
+        Put("noise", noise);                           // chunks stored raw
         Put("exact", text.substr(0, KOX_CHUNK_SIZE));  // one chunk to the byte
         Put("tail", text.substr(0, KOX_CHUNK_SIZE + 1));
         Put("small", "a small file\n");
@@ -33,7 +36,8 @@ protected:
 
     // Built by appending: the optimiser misreads a literal plus a number as
     // overlapping copies.
-    static std::string SmallName(int i) {
+    static std::string SmallName(int i)
+    {
         std::string name(1, 'f');
         name += std::to_string(i);
         return name;
@@ -43,7 +47,8 @@ protected:
 
     // Writes every entry of the fixture to name, through a pipeline with the
     // given number of workers (0: chunk by chunk).
-    void WriteArchive(const std::string& name, unsigned workers) {
+    void WriteArchive(const std::string& name, unsigned workers)
+    {
         CNormalCompress strategy;
         ICompressStrategy::Publish(&strategy);
         {
@@ -57,8 +62,10 @@ protected:
             strategy.SetPipeline(pipeline.get());
             archive.WriteArchiveHeader();
             std::vector<std::string> files = {"small", "text", "sub", "empty", "noise"};
-            for (int i = 0; i < kSmallFiles; ++i) files.push_back(SmallName(i));
-            for (const char* file : {"exact", "tail", "mixed", "small"}) files.push_back(file);
+            for (int i = 0; i < kSmallFiles; ++i)
+                files.push_back(SmallName(i));
+            for (const char* file : {"exact", "tail", "mixed", "small"})
+                files.push_back(file);
             for (const std::string& file : files) {
                 std::unique_ptr<CDirEntry> entry;
                 if (file == "sub")
@@ -75,7 +82,8 @@ protected:
 
     // Runs WriteArchive in a child, so that every variant starts from the
     // same state of the process (the codec's preamble generator included).
-    void WriteInChild(const std::string& name, unsigned workers) {
+    void WriteInChild(const std::string& name, unsigned workers)
+    {
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
@@ -92,7 +100,8 @@ protected:
 // blocks of the next file, raw chunks with the wrong type, and preambles drawn
 // in the order the workers happen to run: the archive must equal the one
 // written chunk by chunk, byte for byte.
-TEST_F(PipelineTest, ArchiveEqualsTheOneWrittenChunkByChunk) {
+TEST_F(PipelineTest, ArchiveEqualsTheOneWrittenChunkByChunk)
+{
     WriteInChild("serial.kox", 0);
     WriteInChild("one.kox", 1);
     WriteInChild("three.kox", 3);
@@ -106,7 +115,8 @@ TEST_F(PipelineTest, ArchiveEqualsTheOneWrittenChunkByChunk) {
 
 // Catches positions asked for while blocks are still in flight: a Tell must
 // count them, and bytes written behind them must land after them.
-TEST_F(PipelineTest, TellAndLaterWritesSeeEverythingQueued) {
+TEST_F(PipelineTest, TellAndLaterWritesSeeEverythingQueued)
+{
     CFileStream sink("out.bin", KOV_OPEN_CREATE);
     auto pipeline = CChunkPipeline::Attach(sink, 2);
     ASSERT_NE(pipeline, nullptr);
@@ -132,14 +142,16 @@ TEST_F(PipelineTest, TellAndLaterWritesSeeEverythingQueued) {
 
 // Catches a write error of queued blocks that goes unreported: closing the
 // archive must fail when the device is full.
-TEST_F(PipelineTest, WriteErrorOfQueuedBlocksFailsTheClose) {
+TEST_F(PipelineTest, WriteErrorOfQueuedBlocksFailsTheClose)
+{
     CFileStream sink("/dev/full", KOV_OPEN_CREATE);
     ASSERT_TRUE(sink.IsOpen());
     auto pipeline = CChunkPipeline::Attach(sink, 1);
     ASSERT_NE(pipeline, nullptr);
     for (int i = 0; i < 8; ++i) {
         uint8_t* in = pipeline->NextInput();
-        if (in == nullptr) break;  // the error may show before the close
+        if (in == nullptr)
+            break;  // the error may show before the close
         memset(in, 'a' + i, KOX_CHUNK_SIZE);
         pipeline->Submit(KOX_CHUNK_SIZE, i == 7, "full");
     }
@@ -148,7 +160,8 @@ TEST_F(PipelineTest, WriteErrorOfQueuedBlocksFailsTheClose) {
 
 // Catches a hang or a use of freed buffers when a run ends with chunks still
 // in flight, and a stream left pointing at a destroyed pipeline.
-TEST_F(PipelineTest, DroppingAPipelineWithWorkInFlightDetachesIt) {
+TEST_F(PipelineTest, DroppingAPipelineWithWorkInFlightDetachesIt)
+{
     CFileStream sink("out.bin", KOV_OPEN_CREATE);
     {
         auto pipeline = CChunkPipeline::Attach(sink, 3);
@@ -172,7 +185,8 @@ TEST_F(PipelineTest, DroppingAPipelineWithWorkInFlightDetachesIt) {
 // other than a write or read error keeps its archive, which must hold every
 // block submitted before the stop (as a run writing chunk by chunk has), not
 // an entry cut off where the queue was dropped.
-TEST_F(PipelineTest, DroppingAPipelineWritesWhatWasSubmitted) {
+TEST_F(PipelineTest, DroppingAPipelineWritesWhatWasSubmitted)
+{
     CFileStream sink("out.bin", KOV_OPEN_CREATE);
     {
         auto pipeline = CChunkPipeline::Attach(sink, 2);
@@ -211,24 +225,30 @@ TEST_F(PipelineTest, DroppingAPipelineWritesWhatWasSubmitted) {
 // Catches a run that fails when no thread can be started (a limit on
 // processes, a full thread table): the thread library's error must not
 // escape, and the caller's thread then compresses every chunk itself.
-TEST_F(PipelineTest, NoThreadsToBeHadStillWritesEveryBlock) {
+TEST_F(PipelineTest, NoThreadsToBeHadStillWritesEveryBlock)
+{
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         CFileStream sink("nothreads.bin", KOV_OPEN_CREATE);
-        if (!sink.IsOpen()) _exit(4);
+        if (!sink.IsOpen())
+            _exit(4);
         // The limit binds no privileged user: the child gives up its
         // privileges first, and is then the only process of its user.
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
         const rlimit one{1, 1};
-        if (setrlimit(RLIMIT_NPROC, &one) != 0) _exit(2);
+        if (setrlimit(RLIMIT_NPROC, &one) != 0)
+            _exit(2);
         int rc = 0;
         try {
             auto pipeline = CChunkPipeline::Attach(sink, 3);
-            if (pipeline == nullptr) _exit(5);
+            if (pipeline == nullptr)
+                _exit(5);
             for (int i = 0; i < 20; ++i) {
                 uint8_t* in = pipeline->NextInput();
-                if (in == nullptr) _exit(6);
+                if (in == nullptr)
+                    _exit(6);
                 memset(in, 'a' + i, KOX_CHUNK_SIZE);
                 pipeline->Submit(KOX_CHUNK_SIZE, i == 19, "limited");
             }
@@ -241,7 +261,8 @@ TEST_F(PipelineTest, NoThreadsToBeHadStillWritesEveryBlock) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no way to limit the processes here";
+    if (WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "no way to limit the processes here";
     ASSERT_NE(WEXITSTATUS(status), 3) << "thread error escaped";
     ASSERT_EQ(WEXITSTATUS(status), 0);
     const Bytes out = Get("nothreads.bin");

@@ -10,11 +10,13 @@ namespace {
 
 class EntryInfoTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         setenv("TZ", "UTC", 1);
         tzset();
     }
-    static KoxHeaderInfo Info(uint32_t mode, uint64_t size, uint32_t sizeHigh = 0) {
+    static KoxHeaderInfo Info(uint32_t mode, uint64_t size, uint32_t sizeHigh = 0)
+    {
         KoxHeaderInfo i;
         i.SetType(KOX_TYPE_FILE);
         i.mode = mode;
@@ -25,13 +27,15 @@ protected:
     }
 };
 
-TEST_F(EntryInfoTest, RegularFileLine) {
+TEST_F(EntryInfoTest, RegularFileLine)
+{
     CEntryInfo e(Info(0100644, 1234), "dir/file.txt", 0);
     EXPECT_EQ(e.GetText(), "-rw-r--r--        1234    14 Nov 2023 22:13 dir/file.txt");
     EXPECT_EQ(e.GetName(), "dir/file.txt");
 }
 
-TEST_F(EntryInfoTest, TypeLettersAndVerification) {
+TEST_F(EntryInfoTest, TypeLettersAndVerification)
+{
     EXPECT_EQ(CEntryInfo::PermissionString(040755, false), "drwxr-xr-x");
     EXPECT_EQ(CEntryInfo::PermissionString(0120777, false), "lrwxrwxrwx");
     EXPECT_EQ(CEntryInfo::PermissionString(0100600, true), "srw-------");
@@ -39,7 +43,8 @@ TEST_F(EntryInfoTest, TypeLettersAndVerification) {
     EXPECT_EQ(CEntryInfo::PermissionString(0, false), "----------");
 }
 
-TEST_F(EntryInfoTest, SetIdAndStickyBitsShowAsS) {
+TEST_F(EntryInfoTest, SetIdAndStickyBitsShowAsS)
+{
     EXPECT_EQ(CEntryInfo::PermissionString(041777, false), "drwxrwxrws");
     EXPECT_EQ(CEntryInfo::PermissionString(0104755, false), "-rwsr-xr-x");
     EXPECT_EQ(CEntryInfo::PermissionString(0102711, false), "-rwx--s--x");
@@ -47,7 +52,8 @@ TEST_F(EntryInfoTest, SetIdAndStickyBitsShowAsS) {
     EXPECT_EQ(CEntryInfo::PermissionString(0107000, false), "---s--s--s");
 }
 
-TEST_F(EntryInfoTest, LargeSizesAreExactAndPushTheLine) {
+TEST_F(EntryInfoTest, LargeSizesAreExactAndPushTheLine)
+{
     // size high counts in units of 2^32
     CEntryInfo big(Info(0100644, 5, 2), "b", 0);
     EXPECT_EQ(big.GetText(), "-rw-r--r--  8589934597    14 Nov 2023 22:13 b");
@@ -57,7 +63,8 @@ TEST_F(EntryInfoTest, LargeSizesAreExactAndPushTheLine) {
     EXPECT_EQ(top.GetText().substr(10, 27), "36893488143124135935    14 ");
 }
 
-TEST_F(EntryInfoTest, DateFormattingAndFailure) {
+TEST_F(EntryInfoTest, DateFormattingAndFailure)
+{
     EXPECT_EQ(CEntryInfo::DateString(0), "01 Jan 1970 00:00");
     EXPECT_EQ(CEntryInfo::DateString(UINT64_MAX), "");
     KoxHeaderInfo i = Info(0100644, 1);

@@ -67,8 +67,7 @@ class ExtractApiTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = fs::path(KovTestTmp()) /
-                testing::UnitTest::GetInstance()->current_test_info()->name();
+        m_dir = fs::path(KovTestTmp()) / testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(m_dir);
         fs::create_directories(m_dir / "target");
         m_oldCwd = fs::current_path();
@@ -104,12 +103,16 @@ TEST_F(ExtractApiTest, MissingArchiveReportsIntoTheCollectedText)
 
 TEST_F(ExtractApiTest, ExtractsIntoTheDirectory)
 {
-    { std::ofstream("one.kox", std::ios::binary) << OneFileArchive("hello.txt", "hello world\n"); }
+    {
+        std::ofstream("one.kox", std::ios::binary) << OneFileArchive("hello.txt", "hello world\n");
+    }
     EXPECT_EQ(KovzefExtractArchive("one.kox", "target"), 0) << KovzefExtractOutput();
     EXPECT_EQ(Slurp(m_dir / "target" / "hello.txt"), "hello world\n");
     EXPECT_FALSE(fs::exists(m_dir / "hello.txt"));
     // A second run on another archive builds its archive list anew.
-    { std::ofstream("two.kox", std::ios::binary) << OneFileArchive("second.txt", "2"); }
+    {
+        std::ofstream("two.kox", std::ios::binary) << OneFileArchive("second.txt", "2");
+    }
     EXPECT_EQ(KovzefExtractArchive("two.kox", "target"), 0) << KovzefExtractOutput();
     EXPECT_EQ(Slurp(m_dir / "target" / "second.txt"), "2");
 }

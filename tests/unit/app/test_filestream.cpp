@@ -17,7 +17,8 @@ namespace {
 
 class FileStreamTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char tmpl[] = "/tmp/kov_fs_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
@@ -25,10 +26,9 @@ protected:
     void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
 
     std::string Path(const char* name) const { return dir + "/" + name; }
-    void Put(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-    std::string Get(const std::string& path) {
+    void Put(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+    std::string Get(const std::string& path)
+    {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream s;
         s << in.rdbuf();
@@ -38,7 +38,8 @@ protected:
     std::string dir;
 };
 
-TEST_F(FileStreamTest, ReadReportsEndOfFileAsSuccessWithShortCount) {
+TEST_F(FileStreamTest, ReadReportsEndOfFileAsSuccessWithShortCount)
+{
     Put(Path("a"), "hello");
     CFileStream s(Path("a").c_str(), KOV_OPEN_READ);
     ASSERT_TRUE(s.IsOpen());
@@ -53,7 +54,8 @@ TEST_F(FileStreamTest, ReadReportsEndOfFileAsSuccessWithShortCount) {
     EXPECT_EQ(got, 0u);
 }
 
-TEST_F(FileStreamTest, ReadErrorIsFalseWithErrnoKept) {
+TEST_F(FileStreamTest, ReadErrorIsFalseWithErrnoKept)
+{
     CFileStream s(Path("w").c_str(), KOV_OPEN_CREATE);
     ASSERT_TRUE(s.IsOpen());
     char buf[4];
@@ -62,7 +64,8 @@ TEST_F(FileStreamTest, ReadErrorIsFalseWithErrnoKept) {
     EXPECT_NE(s.LastError(), 0);
 }
 
-TEST_F(FileStreamTest, ModeBitsPrecedenceAndUnknownBits) {
+TEST_F(FileStreamTest, ModeBitsPrecedenceAndUnknownBits)
+{
     Put(Path("m"), "old");
     {
         // 0x70000000 holds append, create and read: append wins.
@@ -103,7 +106,8 @@ TEST_F(FileStreamTest, ModeBitsPrecedenceAndUnknownBits) {
     EXPECT_EQ(missing.LastError(), ENOENT);
 }
 
-TEST_F(FileStreamTest, SeekTellMoveAndTruncate) {
+TEST_F(FileStreamTest, SeekTellMoveAndTruncate)
+{
     Put(Path("s"), "0123456789");
     CFileStream s(Path("s").c_str(), KOV_OPEN_UPDATE);
     ASSERT_TRUE(s.IsOpen());
@@ -134,8 +138,10 @@ TEST_F(FileStreamTest, SeekTellMoveAndTruncate) {
     EXPECT_TRUE(closed.Close());
 }
 
-TEST_F(FileStreamTest, CloseReportsFailedFinalFlush) {
-    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+TEST_F(FileStreamTest, CloseReportsFailedFinalFlush)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
     CFileStream s("/dev/full", KOV_OPEN_CREATE);
     ASSERT_TRUE(s.IsOpen());
     size_t put = 0;
@@ -145,7 +151,8 @@ TEST_F(FileStreamTest, CloseReportsFailedFinalFlush) {
     EXPECT_FALSE(s.IsOpen());
 }
 
-TEST_F(FileStreamTest, UnbufferedReadsWholeChunksAndSeesBytesAddedLater) {
+TEST_F(FileStreamTest, UnbufferedReadsWholeChunksAndSeesBytesAddedLater)
+{
     const std::string bytes(100000, 'x');
     Put(Path("u"), bytes);
     CFileStream s(Path("u").c_str(), KOV_OPEN_READ);
@@ -170,7 +177,8 @@ TEST_F(FileStreamTest, UnbufferedReadsWholeChunksAndSeesBytesAddedLater) {
     EXPECT_FALSE(closed.SetUnbuffered());
 }
 
-TEST_F(FileStreamTest, OwnBufferKeepsEveryPieceAndReportsAFailedFlush) {
+TEST_F(FileStreamTest, OwnBufferKeepsEveryPieceAndReportsAFailedFlush)
+{
     {
         CFileStream s(Path("b").c_str(), KOV_OPEN_CREATE);
         ASSERT_TRUE(s.SetBufferSize(1000));
@@ -196,7 +204,8 @@ TEST_F(FileStreamTest, OwnBufferKeepsEveryPieceAndReportsAFailedFlush) {
     CFileStream closed;
     EXPECT_FALSE(closed.SetBufferSize(4096));
 
-    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
     CFileStream full("/dev/full", KOV_OPEN_CREATE);
     ASSERT_TRUE(full.SetBufferSize(1 << 17));
     size_t put = 0;
@@ -205,7 +214,8 @@ TEST_F(FileStreamTest, OwnBufferKeepsEveryPieceAndReportsAFailedFlush) {
     EXPECT_EQ(full.LastError(), ENOSPC);
 }
 
-TEST_F(FileStreamTest, FifoIsRefusedForReadingAndBlocksWhenWritten) {
+TEST_F(FileStreamTest, FifoIsRefusedForReadingAndBlocksWhenWritten)
+{
     ASSERT_EQ(mkfifo(Path("p").c_str(), 0600), 0);
     CFileStream reader(Path("p").c_str(), KOV_OPEN_READ);
     EXPECT_FALSE(reader.IsOpen());
@@ -224,7 +234,8 @@ TEST_F(FileStreamTest, FifoIsRefusedForReadingAndBlocksWhenWritten) {
     close(other);
 }
 
-TEST(BufferedStream, ReadsBackEverythingWrittenInOrder) {
+TEST(BufferedStream, ReadsBackEverythingWrittenInOrder)
+{
     CBufferedStream b;
     EXPECT_TRUE(b.IsOpen());
     size_t n = 0;
@@ -245,7 +256,8 @@ TEST(BufferedStream, ReadsBackEverythingWrittenInOrder) {
     EXPECT_EQ(b.Length(), 8u);
 }
 
-TEST(NullStream, ReportsFullLengthForEverything) {
+TEST(NullStream, ReportsFullLengthForEverything)
+{
     CNullStream s;
     EXPECT_TRUE(s.IsOpen());
     char buf[4] = {'x', 'x', 'x', 'x'};

@@ -104,16 +104,15 @@ TEST(StringHelpers, TrimAndCombine)
 
 TEST_F(ListFilesTest, IncludeFileCommentsBlanksAndCrlf)
 {
-    WriteFile("inc.lst",
-              "#comment\r\n"
-              "b\\x\r\n"
-              "\r\n"
-              "   \r\n"
-              "\t\n"
-              "\n"
-              "  #x  \n"
-              "  a  \n"
-              "c");
+    WriteFile("inc.lst", "#comment\r\n"
+                         "b\\x\r\n"
+                         "\r\n"
+                         "   \r\n"
+                         "\t\n"
+                         "\n"
+                         "  #x  \n"
+                         "  a  \n"
+                         "c");
     COptions& o = COptions::Instance();
     o.fileList = {" z ", "dir\\y"};
     o.includeFile = "inc.lst";
@@ -154,8 +153,7 @@ TEST_F(ListFilesTest, ListFileErrors)
         FAIL() << "no exception";
     } catch (const CExcept& e) {
         EXPECT_EQ(e.GetCode(), 6u);
-        EXPECT_EQ(e.GetText().rfind("KOVZEF: error opening missing.lst (error 6). ", 0), 0u)
-            << e.GetText();
+        EXPECT_EQ(e.GetText().rfind("KOVZEF: error opening missing.lst (error 6). ", 0), 0u) << e.GetText();
     }
 
     // A directory opens but cannot be read.
@@ -179,23 +177,21 @@ TEST_F(ListFilesTest, ListFileErrors)
 
 TEST_F(ListFilesTest, RenameFileLines)
 {
-    WriteFile("ren.lst",
-              "  # comment\n"
-              "\n"
-              "   \r\n"
-              "old new\r\n"
-              "old name|new name \n"
-              "two  spaced\n"
-              "a\\b c\\d\n"
-              "|x\n"
-              "dup first\n"
-              "dup second\n");
+    WriteFile("ren.lst", "  # comment\n"
+                         "\n"
+                         "   \r\n"
+                         "old new\r\n"
+                         "old name|new name \n"
+                         "two  spaced\n"
+                         "a\\b c\\d\n"
+                         "|x\n"
+                         "dup first\n"
+                         "dup second\n");
     COptions& o = COptions::Instance();
     o.renameFile = "ren.lst";
     o.ReadRenameFile();
     const std::map<std::string, std::string> expected = {
-        {"", "x"},         {"a/b", "c/d"},        {"dup", "second"},
-        {"old", "new"},    {"old name", "new name"}, {"two", "spaced"},
+        {"", "x"}, {"a/b", "c/d"}, {"dup", "second"}, {"old", "new"}, {"old name", "new name"}, {"two", "spaced"},
     };
     EXPECT_EQ(o.renameMap, expected);
 
@@ -222,8 +218,7 @@ TEST_F(ListFilesTest, MalformedRenameLines)
             ADD_FAILURE() << "accepted " << line;
         } catch (const CExcept& e) {
             EXPECT_EQ(e.GetCode(), 43u);
-            EXPECT_EQ(e.GetText().rfind("KOVZEF: wrong format in file bad.lst (error 43). ", 0),
-                      0u);
+            EXPECT_EQ(e.GetText().rfind("KOVZEF: wrong format in file bad.lst (error 43). ", 0), 0u);
         }
     }
 }

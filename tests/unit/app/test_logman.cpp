@@ -35,7 +35,10 @@ std::string Slurp(const fs::path& p)
 
 class Text : public CUserInfo {
 public:
-    explicit Text(std::string t) : m_text(std::move(t)) {}
+    explicit Text(std::string t)
+        : m_text(std::move(t))
+    {
+    }
     std::string GetText() const override { return m_text; }
 
 private:
@@ -69,7 +72,9 @@ TEST(LogMan, LogTargets)
     EXPECT_EQ(log->WriteToLog(0, "x"), 0);
 
     fs::path first = dir / "first.log";
-    { std::ofstream(first) << "old content that must go\n"; }
+    {
+        std::ofstream(first) << "old content that must go\n";
+    }
     EXPECT_EQ(log->OpenLogFile(first.string()), 0);
     EXPECT_EQ(log->OpenLogFile((dir / "second.log").string()), 1);
     EXPECT_EQ(log->TargetCount(), 2);

@@ -166,10 +166,11 @@ TEST_F(OptionsTest, LetterAndWordFlagsAgree)
 
 TEST_F(OptionsTest, WordOnlyOptions)
 {
-    COptions& o = Parse({"-e", "-P", "-lower", "-flat", "-x", "-R", "out", "-X", "ex.lst",
-                         "-T", "ren.lst", "-A", "inc.lst", "-C", "dir", "-H", "SHA1", "-key",
-                         "k.pse", "-L", "lib.so", "-pwd", "pw", "-y", "SHA512", "-manifest", "m",
-                         "-crl", "c", "-F", "fmt", "-tsaurl", "http://t", "-proxy", "p:1"});
+    COptions& o = Parse({"-e",   "-P",     "-lower", "-flat",   "-x",        "-R",      "out",
+                         "-X",   "ex.lst", "-T",     "ren.lst", "-A",        "inc.lst", "-C",
+                         "dir",  "-H",     "SHA1",   "-key",    "k.pse",     "-L",      "lib.so",
+                         "-pwd", "pw",     "-y",     "SHA512",  "-manifest", "m",       "-crl",
+                         "c",    "-F",     "fmt",    "-tsaurl", "http://t",  "-proxy",  "p:1"});
     EXPECT_TRUE(o.redirectOutput && o.absolutePaths && o.lowerCase && o.flat);
     EXPECT_STREQ(o.extractDir, "out");
     EXPECT_STREQ(o.excludeFile, "ex.lst");
@@ -202,8 +203,7 @@ TEST_F(OptionsTest, UnknownLetterNamesTheRestOfTheWord)
 {
     CExcept e = ParseFails({"-cvPf", "a.kox"});
     EXPECT_EQ(e.GetCode(), 20u);
-    EXPECT_TRUE(StartsWith(e.GetText(), "KOVZEF: unknown command option Pf (error 20). "))
-        << e.GetText();
+    EXPECT_TRUE(StartsWith(e.GetText(), "KOVZEF: unknown command option Pf (error 20). ")) << e.GetText();
     EXPECT_EQ(CApplication::Instance().GetExitStatus(), 20);
 
     COptions::DestroyInstance();
@@ -215,8 +215,7 @@ TEST_F(OptionsTest, MissingValue)
 {
     CExcept a = ParseFails({"-cvf"});
     EXPECT_EQ(a.GetCode(), 19u);
-    EXPECT_TRUE(StartsWith(a.GetText(), "KOVZEF: f-option specified without filename (error 19). "))
-        << a.GetText();
+    EXPECT_TRUE(StartsWith(a.GetText(), "KOVZEF: f-option specified without filename (error 19). ")) << a.GetText();
     COptions::DestroyInstance();
 
     CExcept b = ParseFails({"-cvf", "-x"});
@@ -235,8 +234,7 @@ TEST_F(OptionsTest, SetOnce)
 {
     CExcept a = ParseFails({"-cvf", "a.kox", "-f", "b.kox"});
     EXPECT_EQ(a.GetCode(), 18u);
-    EXPECT_TRUE(StartsWith(a.GetText(), "KOVZEF: f: use option only once (error 18). "))
-        << a.GetText();
+    EXPECT_TRUE(StartsWith(a.GetText(), "KOVZEF: f: use option only once (error 18). ")) << a.GetText();
     COptions::DestroyInstance();
 
     CExcept b = ParseFails({"-p", "644", "-p", "600"});
@@ -270,9 +268,7 @@ TEST_F(OptionsTest, PermissionsAreOctalPermissionBitsOnly)
         COptions::DestroyInstance();
         CExcept e = ParseFails({"-p", bad});
         EXPECT_EQ(e.GetCode(), 27u) << bad;
-        EXPECT_TRUE(StartsWith(e.GetText(),
-                               "KOVZEF: no octal value specified for p-option (error 27). "))
-            << bad;
+        EXPECT_TRUE(StartsWith(e.GetText(), "KOVZEF: no octal value specified for p-option (error 27). ")) << bad;
         EXPECT_EQ(COptions::Instance().permissions, 0u) << bad;
     }
 }
@@ -282,8 +278,7 @@ TEST_F(OptionsTest, BackupOnlyWritesItsMessage)
     CAPILogMan* log = new CAPILogMan;
     CLogMan* previous = CApplication::Instance().SwapLogMan(log);
     COptions& o = Parse({"-backup", "-t"});
-    EXPECT_EQ(log->Collected(),
-              "KOVZEF: option -backup not supported on non-Windows platforms (option ignored)\n");
+    EXPECT_EQ(log->Collected(), "KOVZEF: option -backup not supported on non-Windows platforms (option ignored)\n");
     EXPECT_FALSE(o.backupMode);
     EXPECT_FALSE(o.backupPrivilege);
     EXPECT_EQ(o.commandCode, KOV_CMD_LIST);
@@ -313,8 +308,7 @@ TEST_F(OptionsTest, CheckCommandNeeds)
         {{"-l", "-R", "dir"}, 29, "KOVZEF: no files specified for scanning"},
         {{"-mV", "x"}, 53, "KOVZEF: no signatures supported for merging (error 53). "},
         {{"-mS", "x"}, 53, "KOVZEF: no signatures supported for merging"},
-        {{"-S", "file"}, 20,
-         "KOVZEF: additionally files are not allowed for signing an archive (error 20). "},
+        {{"-S", "file"}, 20, "KOVZEF: additionally files are not allowed for signing an archive (error 20). "},
     };
     for (const Case& c : cases) {
         COptions::DestroyInstance();
@@ -327,10 +321,8 @@ TEST_F(OptionsTest, CheckCommandNeeds)
 TEST_F(OptionsTest, CheckPassesWithoutArchiveName)
 {
     // x, S and M fall back on DEFAULT.KOX; d and t need nothing at all.
-    for (auto words : {std::initializer_list<const char*>{"-x", "-v"},
-                       std::initializer_list<const char*>{"-M", "-v"},
-                       std::initializer_list<const char*>{"-S", "-v"},
-                       std::initializer_list<const char*>{"-d", "-v"},
+    for (auto words : {std::initializer_list<const char*>{"-x", "-v"}, std::initializer_list<const char*>{"-M", "-v"},
+                       std::initializer_list<const char*>{"-S", "-v"}, std::initializer_list<const char*>{"-d", "-v"},
                        std::initializer_list<const char*>{"-t", "-v"}}) {
         COptions::DestroyInstance();
         COptions& o = Parse(words);
@@ -356,10 +348,8 @@ TEST_F(OptionsTest, CheckOptionCombinationsInOrder)
         {{"-x", "-C", "d"}, 23, "KOVZEF: use C-option only with create (-c)"},
         {{"-t", "-T", "f", "-C", "d"}, 23, "KOVZEF: use C-option only with create (-c)"},
         {{"-t", "-T", "f"}, 24, "KOVZEF: use T-option only with create (-c) or append (-a)"},
-        {{"-t", "-X", "f"}, 25,
-         "KOVZEF: use X-option only with create (-c), append (-a) or scan (-l)"},
-        {{"-c", "-R", "d", "f"}, 26,
-         "KOVZEF: use R-option only with extract (-x) or list content (-t)"},
+        {{"-t", "-X", "f"}, 25, "KOVZEF: use X-option only with create (-c), append (-a) or scan (-l)"},
+        {{"-c", "-R", "d", "f"}, 26, "KOVZEF: use R-option only with extract (-x) or list content (-t)"},
         {{"-xs"}, 31, "KOVZEF: use s-option only with list content (-t)"},
         {{"-d", "-lower"}, 46, "KOVZEF: use -lower only with extract (-x)"},
     };

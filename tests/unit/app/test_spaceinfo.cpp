@@ -28,7 +28,7 @@ protected:
     void SetUp() override
     {
         root = fs::path(KovTestTmp()) / ("space-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root);
         fs::create_directories(root / "a");
         fs::create_directories(root / "b");
@@ -69,7 +69,8 @@ TEST_F(SpaceInfoTest, EntriesOnOneFileSystemAreSummed)
 
     g_tmpFree = 5001.0;  // fits the sum with a byte to spare
     EXPECT_EQ(info.GetText(), "\nThe extraction requires approximately...\n"
-                              "\t       4.882812 KB in " + At("a"));
+                              "\t       4.882812 KB in " +
+                                  At("a"));
     EXPECT_EQ(CApplication::Instance().GetExitStatus(), 0);
 }
 

@@ -72,8 +72,7 @@ TEST(Wildcard, AgreesWithRecursiveDefinition)
             name += alphabet[rng() % 2];
         for (int i = 0; i < pl; ++i)
             pattern += alphabet[rng() % 4];
-        ASSERT_EQ(MatchWildcard(name.c_str(), pattern.c_str()),
-                  Reference(name.c_str(), pattern.c_str()))
+        ASSERT_EQ(MatchWildcard(name.c_str(), pattern.c_str()), Reference(name.c_str(), pattern.c_str()))
             << "name '" << name << "' pattern '" << pattern << "'";
     }
 }

@@ -20,8 +20,14 @@ namespace {
 
 std::vector<std::string> g_info;
 std::vector<std::string> g_errors;
-void InfoSink(const char* text) { g_info.emplace_back(text); }
-void ErrorSink(const char* text) { g_errors.emplace_back(text); }
+void InfoSink(const char* text)
+{
+    g_info.emplace_back(text);
+}
+void ErrorSink(const char* text)
+{
+    g_errors.emplace_back(text);
+}
 
 struct Loaded {
     SsfFuncContext ctx{};
@@ -130,7 +136,7 @@ TEST(SsfLoad, VariantsVersionsAndHandles)
         uint32_t version = 7;
         uint32_t level = 7;
         EXPECT_EQ(SsfSupGetLibVersion(&lib.ctx, &version, &level), 0);
-        EXPECT_EQ(version, 7u);   // our version text is not of the older form
+        EXPECT_EQ(version, 7u);  // our version text is not of the older form
         EXPECT_EQ(level, 7u);
         EXPECT_EQ(SsfSupGetLibVersion(&lib.ctx, nullptr, nullptr), SSF_API_INVALID_FUNCARGS);
         Text t;
@@ -167,7 +173,7 @@ TEST(SsfLoad, VariantsVersionsAndHandles)
         EXPECT_EQ(g_info[0], "\n===...caller-supplied DL_HDL for SSF Library (mine).\n");
         EXPECT_EQ(ctx.hdl, hdl);
         SsfUnload(&ctx);
-        EXPECT_EQ(DlUnloadLib(&hdl), DLEINVAL);   // the context unloaded it
+        EXPECT_EQ(DlUnloadLib(&hdl), DLEINVAL);  // the context unloaded it
     }
     EXPECT_EQ(SsfLoad(KOVCRYPTO_LIB, nullptr, nullptr, nullptr, SSF_INTERFACE_VERSION), SSF_SUP_NOLIB);
     EXPECT_STREQ(SsfSupRcName(5), "SSF_SUP_NOTALLFUNCTIONS");
@@ -205,8 +211,8 @@ TEST(SsfLoad, SignTimestampVerifyAndRevocationThroughTheWrappers)
     SsfOctetstring stamped = nullptr;
     uint32_t stampedLen = 0;
     SsfSigRcpInfo* authority = nullptr;
-    ASSERT_EQ(SsfLibAddTimeStampResp(ctx, "PKCS7", 5, sig, sigLen, req, reqLen, U(reply), L(reply), pse.data(),
-                                     L(pse), "signpin", 7, &stamped, &stampedLen, &authority),
+    ASSERT_EQ(SsfLibAddTimeStampResp(ctx, "PKCS7", 5, sig, sigLen, req, reqLen, U(reply), L(reply), pse.data(), L(pse),
+                                     "signpin", 7, &stamped, &stampedLen, &authority),
               0);
     EXPECT_EQ(std::string(authority->id, authority->idLen), "CN=KOV Test TSA, O=KOV Test, C=DE");
     SsfLibDELSigRcpSsfInfo(ctx, &authority);
@@ -304,8 +310,8 @@ TEST(SsfLoad, EveryWrapperRefusesANullContextAndAnEmptySlot)
             SsfLibDecodeCrlArray(ctx, nullptr, 0, &crls, &n),
             SsfLibVerifyCRL(ctx, nullptr, nullptr, 0, nullptr, 0),
             SsfLibGetTimeStampReq(ctx, "PKCS7", 5, "", 0, 1, nullptr, 0, &o, &n),
-            SsfLibAddTimeStampResp(ctx, "PKCS7", 5, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, &o,
-                                   &n, &e),
+            SsfLibAddTimeStampResp(ctx, "PKCS7", 5, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, &o, &n,
+                                   &e),
             SsfLibCheckCertWithCrlArray(ctx, c, crls, 0, 1, nullptr, 0, nullptr, 0, nullptr, 0, &n, &e),
         };
         for (std::size_t i = 0; i < sizeof rcs / sizeof rcs[0]; ++i)
@@ -358,7 +364,7 @@ TEST(SsfLoad, VersionTextsOfTheOlderForm)
         uint32_t version, level;
     } cases[] = {
         {"KOVTELMIRLIB TELMIR Version 1.555.35 (patch)", 555, 35},
-        {"KOVTELMIRLIB TELMIR Version 1.555.35", 555, 0},          // no blank after the level
+        {"KOVTELMIRLIB TELMIR Version 1.555.35", 555, 0},  // no blank after the level
         {"KOVTELMIRLIB TELMIR Version 1.x.35 and more text", 0, 0},
         {"KOVTELMIRLIB TELMIR Version 1.9999999999.1 more", 0, 0},  // too many digits
         {"TELMIR Version 1.555.35 without the library name", 0, 0},

@@ -75,8 +75,7 @@ protected:
     {
         for (const char* v : {"KOVSYSTEM", "KOVPARAM700", "KOVPARAMMSID", "LINCHECKOS"})
             unsetenv(v);
-        root_ = std::filesystem::path(KovTestTmp()) /
-                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        root_ = std::filesystem::path(KovTestTmp()) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_ / "tmp");
         kovparam_seam_reset();

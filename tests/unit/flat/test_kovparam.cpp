@@ -34,8 +34,8 @@ TEST_F(ParamTest, CleanEnvironmentPrintsItsThreeLinesOnceAndKeepsTheDefaults)
     EXPECT_EQ(l11, l34);
     EXPECT_EQ(eff, l34);
     EXPECT_EQ(f2 + f3, 2);
-    kovparam_get_all_levels("no/such", &l11, nullptr, nullptr, nullptr, nullptr, &f2, nullptr, nullptr, nullptr,
-                            &l34, &f3, &eff);
+    kovparam_get_all_levels("no/such", &l11, nullptr, nullptr, nullptr, nullptr, &f2, nullptr, nullptr, nullptr, &l34,
+                            &f3, &eff);
     EXPECT_TRUE(!l11 && !l34 && !eff && !f2 && !f3);
 }
 
@@ -87,8 +87,8 @@ TEST_F(ParamTest, LayersTakePrecedenceInOrderAndStayVisible)
     EXPECT_EQ(Get("PROG_ONLY"), "p");
 
     const char *l11, *l21, *l31, *l32, *eff;
-    kovparam_get_all_levels("rdisp/TRACE", &l11, nullptr, &l21, nullptr, nullptr, nullptr, &l31, &l32, nullptr,
-                            nullptr, nullptr, &eff);
+    kovparam_get_all_levels("rdisp/TRACE", &l11, nullptr, &l21, nullptr, nullptr, nullptr, &l31, &l32, nullptr, nullptr,
+                            nullptr, &eff);
     EXPECT_STREQ(l11, "1");
     EXPECT_STREQ(l21, "2");
     EXPECT_EQ(l31, l21);  // nothing of its own: follows the level below
@@ -144,9 +144,11 @@ TEST_F(ParamTest, EverySubstitutionFormWithLoopsAndMissingNames)
     // A chain of fifty references resolves quietly; one of sixty passes the
     // nesting limit and is reported.
     for (int i = 1; i <= 50; ++i)
-        text += Cat("D", std::to_string(100 + i), " = ", i < 50 ? Cat("$(D", std::to_string(101 + i), ")") : "end", "\n");
+        text += Cat("D", std::to_string(100 + i), " = ", i < 50 ? Cat("$(D", std::to_string(101 + i), ")") : "end",
+                    "\n");
     for (int i = 1; i <= 60; ++i)
-        text += Cat("C", std::to_string(100 + i), " = ", i < 60 ? Cat("$(C", std::to_string(101 + i), ")") : "end", "\n");
+        text += Cat("C", std::to_string(100 + i), " = ", i < 60 ? Cat("$(C", std::to_string(101 + i), ")") : "end",
+                    "\n");
     std::string inst = Write("inst.pfl", text);
     StderrCapture err;
     Start({"pf=" + inst});
@@ -261,9 +263,10 @@ TEST_F(ParamTest, NumbersWithEverySuffixAndOverflow)
 TEST_F(ParamTest, BooleansAnyCase)
 {
     const std::string longWord(200, 'Y');
-    KovParamPair pairs[] = {{"B1", "yes"}, {"B2", "On"},  {"B3", "1"},  {"B4", "off"},
-                            {"B5", "No"},  {"B6", "FALSE"}, {"B7", ""}, {"B8", "maybe"},
-                            {"B9", longWord.c_str()}, {nullptr, nullptr}};
+    KovParamPair pairs[] = {{"B1", "yes"},     {"B2", "On"},    {"B3", "1"},
+                            {"B4", "off"},     {"B5", "No"},    {"B6", "FALSE"},
+                            {"B7", ""},        {"B8", "maybe"}, {"B9", longWord.c_str()},
+                            {nullptr, nullptr}};
     ASSERT_EQ(kovparam_set_program_defaults(pairs, 0), 0);
     StderrCapture err;
     const int expected[] = {1, 1, 1, 0, 0, 0, 2, 2, 2};
@@ -305,7 +308,9 @@ TEST_F(ParamTest, HostileInstanceProfileLines)
 {
     std::string text = "KOVSYSTEMNAME=HST\n"
                        "A=1\n"
-                       "B = " + std::string(8300, 'x') + "Z=evil\n"
+                       "B = " +
+                       std::string(8300, 'x') +
+                       "Z=evil\n"
                        "C=3\n"
                        "lonely name\n"
                        "GRANT=skipped\n"
@@ -316,10 +321,15 @@ TEST_F(ParamTest, HostileInstanceProfileLines)
     WriteDefaultProfile("HST", "F = " + std::string(5000, 'y') + "Z=evil\nG = 7\n");
     StderrCapture err;
     Start({"pf=" + inst});
-    EXPECT_EQ(err.Take(), "prog: kovparam(7): " + inst + ": line 3 is too long\n"
-                          "prog: kovparam(6): " + inst + ": missing '=' in line 5\n"
-                          "prog: kovparam(7): " + inst + ": line 9 is too long\n"
-                          "prog: kovparam(7): /usr/kov/HST/SYS/profile/DEFAULT.PFL: line 1 is too long\n");
+    EXPECT_EQ(err.Take(), "prog: kovparam(7): " + inst +
+                              ": line 3 is too long\n"
+                              "prog: kovparam(6): " +
+                              inst +
+                              ": missing '=' in line 5\n"
+                              "prog: kovparam(7): " +
+                              inst +
+                              ": line 9 is too long\n"
+                              "prog: kovparam(7): /usr/kov/HST/SYS/profile/DEFAULT.PFL: line 1 is too long\n");
     EXPECT_EQ(Get("A"), "2");
     EXPECT_EQ(Get("C"), "3");
     EXPECT_EQ(Get("D"), "with cr");
@@ -339,14 +349,18 @@ TEST_F(ParamTest, IllegalBytesInTheInstanceProfileAreMarkedAndLimited)
                        "\xc3(=x\xed\xa0\x80y\xf4\x90\n"
                        "GR\xff=skipped\n"
                        "# \xc0 comment\n"
-                       "M=" + std::string(95, '\xff') + "\n"
+                       "M=" +
+                       std::string(95, '\xff') +
+                       "\n"
                        "AFTER=1\n";
     std::string inst = Write("inst.pfl", text);
     WriteDefaultProfile("HST", "");
     StderrCapture err;
     Start({"pf=" + inst});
-    std::string want = "prog: kovparam(17): " + inst + ": line 2 illegal byte sequence in name\n"
-                       "prog: kovparam(18): " + inst + ": line 3 starts with illegal byte sequence\n";
+    std::string want = "prog: kovparam(17): " + inst +
+                       ": line 2 illegal byte sequence in name\n"
+                       "prog: kovparam(18): " +
+                       inst + ": line 3 starts with illegal byte sequence\n";
     for (int i = 0; i < 5; ++i)
         want += "prog: kovparam(16): " + inst + ": line 3 illegal byte sequence in value\n";
     for (int i = 0; i < 94; ++i)  // the 101st ends the reading
@@ -365,7 +379,8 @@ TEST_F(ParamTest, MissingInstanceProfileIsReportedAndDefaultsStay)
     StderrCapture err;
     Start({"pf=" + missing});
     std::string msgs = err.Take();
-    EXPECT_NE(msgs.find("prog: kovparam(2): fopenU(\"" + missing + "\",\"r\"): No such file or directory\n"
+    EXPECT_NE(msgs.find("prog: kovparam(2): fopenU(\"" + missing +
+                        "\",\"r\"): No such file or directory\n"
                         "prog: No Profile used.\n"),
               std::string::npos);
     EXPECT_EQ(Get("KOVPROFILE_IN_EFFECT"), "");

@@ -98,7 +98,8 @@ TEST_F(ParamTest, LinksPlantedAtTheMergeNamesAreNeverFollowed)
     for (long t = now; t <= now + 2; ++t)
         for (int n = 0; n < 10; ++n)
             std::filesystem::create_symlink(
-                victim, root_ / "tmp" / Cat(std::to_string(getpid()), "_", std::to_string(t), "_", std::to_string(n), ".pfl"));
+                victim,
+                root_ / "tmp" / Cat(std::to_string(getpid()), "_", std::to_string(t), "_", std::to_string(n), ".pfl"));
     StderrCapture err;
     Start({"pf=" + start});
     EXPECT_EQ(err.Take(), "");

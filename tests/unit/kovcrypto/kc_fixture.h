@@ -100,7 +100,8 @@ inline std::string ReplyAt(const std::string& req, long when, const std::string&
     TS_RESP_CTX_set_def_policy(ctx, policy);
     TS_RESP_CTX_add_md(ctx, EVP_sha256());
     TS_RESP_CTX_set_time_cb(
-        ctx, [](TS_RESP_CTX*, void* data, long* sec, long* usec) {
+        ctx,
+        [](TS_RESP_CTX*, void* data, long* sec, long* usec) {
             *sec = *static_cast<long*>(data);
             *usec = 0;
             return 1;

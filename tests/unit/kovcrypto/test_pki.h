@@ -57,17 +57,26 @@ inline const std::string& Pki()
     }();
     return dir;
 }
-inline std::string P(const std::string& name) { return Pki() + "/" + name; }
+inline std::string P(const std::string& name)
+{
+    return Pki() + "/" + name;
+}
 
-inline const unsigned char* U(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
-inline uint32_t L(const std::string& s) { return static_cast<uint32_t>(s.size()); }
+inline const unsigned char* U(const std::string& s)
+{
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+inline uint32_t L(const std::string& s)
+{
+    return static_cast<uint32_t>(s.size());
+}
 
 // A reply of `openssl ts -reply` (with extra options, such as another signer).
 inline std::string OpensslReply(const std::string& req, const std::string& options = "")
 {
     Write(TmpDir() + "/req.tsq", req);
     EXPECT_EQ(Shell("openssl ts -reply -config " + P("ts.cnf") + " -queryfile " + TmpDir() + "/req.tsq -out " +
-                  TmpDir() + "/resp.tsr " + options),
+                    TmpDir() + "/resp.tsr " + options),
               0);
     return Read(TmpDir() + "/resp.tsr");
 }

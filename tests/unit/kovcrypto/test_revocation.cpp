@@ -49,8 +49,8 @@ Check CheckCert(const std::string& certPem, const std::string& crlBytes, const s
     Crls crls(crlBytes);
     EXPECT_EQ(crls.rc, 0);
     SsfSigRcpInfo* entry = nullptr;
-    c.rc = SsfCheckCertWithCrlArray(cert, crls.list, crls.count, checkCurrent, profile.data(), L(profile),
-                                    pin.data(), L(pin), "20250101000000Z", 15, &c.reason, &entry);
+    c.rc = SsfCheckCertWithCrlArray(cert, crls.list, crls.count, checkCurrent, profile.data(), L(profile), pin.data(),
+                                    L(pin), "20250101000000Z", 15, &c.reason, &entry);
     if (entry != nullptr) {
         c.entryResult = entry->result;
         c.entryTime.assign(entry->time, entry->timeLen);

@@ -19,8 +19,8 @@ std::string OpensslSign(const std::string& ca, const std::string& who, const std
 {
     Write(TmpDir() + "/data.bin", data);
     EXPECT_EQ(Shell("openssl cms -sign -binary -in " + TmpDir() + "/data.bin -signer " + P(ca + "/" + who + ".pem") +
-                  " -inkey " + P(ca + "/" + who + ".key") + " " + extra + " -outform DER -out " + TmpDir() +
-                  "/ossl.der"),
+                    " -inkey " + P(ca + "/" + who + ".key") + " " + extra + " -outform DER -out " + TmpDir() +
+                    "/ossl.der"),
               0);
     return Read(TmpDir() + "/ossl.der");
 }
@@ -30,7 +30,7 @@ int OpensslVerify(const std::string& sig, const std::string& data)
     Write(TmpDir() + "/sig.der", sig);
     Write(TmpDir() + "/data.bin", data);
     return Shell("openssl cms -verify -binary -inform DER -in " + TmpDir() + "/sig.der -content " + TmpDir() +
-               "/data.bin -CAfile " + P("root/ca.pem") + " -out /dev/null");
+                 "/data.bin -CAfile " + P("root/ca.pem") + " -out /dev/null");
 }
 
 // The same signature carrying the token of another one.
@@ -61,7 +61,7 @@ TEST(KovCryptoSign, OurSignaturesVerifyWithOpensslAndBack)
     ASSERT_EQ(Request(sig, &req), 0);
     ASSERT_EQ(Attach(sig, req, OpensslReply(req), &stamped, &authority), 0) << LastError(327);
     EXPECT_EQ(authority, "CN=KOV Test TSA, O=KOV Test, C=DE");
-    EXPECT_EQ(OpensslVerify(stamped, kData), 0);   // the token is an unsigned attribute
+    EXPECT_EQ(OpensslVerify(stamped, kData), 0);  // the token is an unsigned attribute
 
     Verdict v = Verify(stamped, kData, P("trust.p12"));
     EXPECT_EQ(v.rc, 0) << LastError(v.signer);
@@ -107,9 +107,9 @@ TEST(KovCryptoSign, OpensslSignaturesVerifyHere)
     Verdict v = Verify(sig, kData, P("trust.p12"), "", "PKCS7");
     EXPECT_EQ(v.rc, 0) << LastError(v.signer);
     EXPECT_EQ(v.entries, 1);
-    EXPECT_EQ(v.time.size(), 15u);   // the signing time it claims
+    EXPECT_EQ(v.time.size(), 15u);  // the signing time it claims
 
-    v = Verify(sig, kData, P("trust.p12"));   // the timestamp format requires one
+    v = Verify(sig, kData, P("trust.p12"));  // the timestamp format requires one
     EXPECT_EQ(v.rc, SSF_API_SIGNER_ERRORS);
     EXPECT_EQ(v.signer, SSF_API_PKCS7_WITHOUT_TSTAMP);
     EXPECT_EQ(v.tsa, SSF_API_MISSING_TSTOKEN);
@@ -127,7 +127,9 @@ TEST(KovCryptoStamp, RequestStampsTheSignatureValue)
     ASSERT_EQ(Sign(P("signer.p12"), "signpin", kData, &sig), 0);
     ASSERT_EQ(Request(sig, &req), 0);
     Write(TmpDir() + "/q.tsq", req);
-    EXPECT_EQ(Shell("openssl ts -query -in " + TmpDir() + "/q.tsq -text 2>/dev/null | grep -q 'Certificate required: yes'"), 0);
+    EXPECT_EQ(
+        Shell("openssl ts -query -in " + TmpDir() + "/q.tsq -text 2>/dev/null | grep -q 'Certificate required: yes'"),
+        0);
     EXPECT_EQ(Shell("openssl ts -query -in " + TmpDir() + "/q.tsq -text 2>/dev/null | grep -q 'Nonce: 0x'"), 0);
 
     // The authority's reply, checked by openssl against our request and
@@ -139,8 +141,8 @@ TEST(KovCryptoStamp, RequestStampsTheSignatureValue)
     EXPECT_EQ(Shell(verifyReply + " -queryfile " + TmpDir() + "/q.tsq"), 0);
     const unsigned char* p = U(sig);
     CMS_ContentInfo* cms = d2i_CMS_ContentInfo(nullptr, &p, L(sig));
-    const ASN1_OCTET_STRING* value =
-        CMS_SignerInfo_get0_signature(sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms), 0));
+    const ASN1_OCTET_STRING* value = CMS_SignerInfo_get0_signature(
+        sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms), 0));
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned mdLen = 0;
     EVP_Digest(value->data, static_cast<std::size_t>(value->length), md, &mdLen, EVP_sha256(), nullptr);
@@ -153,7 +155,7 @@ TEST(KovCryptoStamp, RequestStampsTheSignatureValue)
     ASSERT_EQ(Request(sig2, &req2), 0);
     EXPECT_EQ(Attach(sig, req, OpensslReply(req2), &out), SSF_API_WRONG_TSTAMP_RESP);
     EXPECT_EQ(Attach(sig, req2, OpensslReply(req2), &out), SSF_API_WRONG_TSTAMP_RESP);
-    ASSERT_EQ(Request(sig, &req2, "SHA224"), 0);   // a digest the authority does not accept
+    ASSERT_EQ(Request(sig, &req2, "SHA224"), 0);  // a digest the authority does not accept
     EXPECT_EQ(Attach(sig, req2, OpensslReply(req2), &out), SSF_API_WRONG_TSTAMP_RESP);
     EXPECT_NE(LastError(SSF_API_WRONG_TSTAMP_RESP).find("did not grant"), std::string::npos);
     EXPECT_EQ(Attach(sig, req, "garbage", &out), SSF_API_ERROR_DECODING_TSTAMP_RESP);
@@ -165,8 +167,8 @@ TEST(KovCryptoStamp, RequestStampsTheSignatureValue)
     // attached, and every archive signed with it failed verification later.
     EXPECT_EQ(Attach(sig, req, reply, &out, nullptr, P("signer.p12"), "signpin"), 0);
     EXPECT_FALSE(out.empty());
-    const std::string stranger =
-        OpensslReply(req, "-signer " + P("other/strangertsa.pem") + " -inkey " + P("other/strangertsa.key"));
+    const std::string stranger = OpensslReply(req, "-signer " + P("other/strangertsa.pem") + " -inkey " +
+                                                       P("other/strangertsa.key"));
     EXPECT_EQ(Attach(sig, req, stranger, &out), 0);
     EXPECT_EQ(Attach(sig, req, stranger, &out, nullptr, P("signer.p12"), "signpin"), SSF_API_BAD_TSA_CERT);
     EXPECT_NE(LastError(SSF_API_BAD_TSA_CERT).find("KOV Stranger TSA"), std::string::npos);
@@ -194,8 +196,8 @@ TEST(KovCryptoVerify, EachFailureHasItsCode)
     const std::string expired = OpensslSign("root", "expired", kData);
     std::string stamped;
     ASSERT_EQ(Request(expired, &req), 0);
-    ASSERT_EQ(Attach(expired, req, ReplyAt(req, 1591000000), &expiredOld), 0);    // 2020-06-01
-    ASSERT_EQ(Attach(expired, req, ReplyAt(req, 1641000000), &expiredLate), 0);   // 2022-01-01
+    ASSERT_EQ(Attach(expired, req, ReplyAt(req, 1591000000), &expiredOld), 0);   // 2020-06-01
+    ASSERT_EQ(Attach(expired, req, ReplyAt(req, 1641000000), &expiredLate), 0);  // 2022-01-01
     ASSERT_EQ(Request(sig, &req), 0);
     ASSERT_EQ(Attach(sig, req, ReplyAt(req, std::time(nullptr) + 86400), &future), 0);
     ASSERT_EQ(Attach(sig, req, ReplyAt(req, 1591000000, "root", "tsa"), &outsideTsa), 0);
@@ -204,7 +206,7 @@ TEST(KovCryptoVerify, EachFailureHasItsCode)
     ASSERT_EQ(Sign(P("signer.p12"), "signpin", "other data", &other), 0);
     Write(TmpDir() + "/data.bin", kData);
     ASSERT_EQ(Shell("openssl cms -data_create -binary -in " + TmpDir() + "/data.bin -outform DER -out " + TmpDir() +
-                  "/plain.der"),
+                    "/plain.der"),
               0);
     const std::string plainData = Read(TmpDir() + "/plain.der");
 
@@ -219,8 +221,9 @@ TEST(KovCryptoVerify, EachFailureHasItsCode)
          SSF_API_TSTAMP_FROM_THE_FUTURE},
         {"stamp outside TSA validity", outsideTsa, trust, "PKCS7-TSTAMP", 5, SSF_API_TSTAMP_OUTSIDE_TSA_CERT_VALIDITY,
          SSF_API_TSTAMP_OUTSIDE_TSA_CERT_VALIDITY},
-        {"untrusted TSA", Stamped(sig, "-signer " + P("other/strangertsa.pem") + " -inkey " + P("other/strangertsa.key")),
-         trust, "PKCS7-TSTAMP", 5, SSF_API_BAD_TSA_CERT, SSF_API_BAD_TSA_CERT},
+        {"untrusted TSA",
+         Stamped(sig, "-signer " + P("other/strangertsa.pem") + " -inkey " + P("other/strangertsa.key")), trust,
+         "PKCS7-TSTAMP", 5, SSF_API_BAD_TSA_CERT, SSF_API_BAD_TSA_CERT},
         {"token of other data", WithForeignToken(sig, Stamped(other)), trust, "PKCS7-TSTAMP", 5, SSF_API_BAD_TSTINFO,
          SSF_API_BAD_TSTINFO},
         {"token signature broken", lastByteFlipped, trust, "PKCS7-TSTAMP", 5, SSF_API_BAD_TSTOKEN, SSF_API_BAD_TSTOKEN},
@@ -231,14 +234,14 @@ TEST(KovCryptoVerify, EachFailureHasItsCode)
         {"trailing bytes", good + "x", trust, "PKCS7-TSTAMP", SSF_API_ERROR_DECODING_PKCS7, -1, -1},
         {"not PKCS#7", Read(P("psedir/KOVverify.pse")), trust, "PKCS7", SSF_API_ERROR_DECODING_PKCS7, -1, -1},
         {"not signed data", plainData, trust, "PKCS7", SSF_API_PKCS7_NO_SIGNEDDATA, -1, -1},
-        {"two signers", OpensslSign("root", "signer", kData, "-signer " + P("root/revoked.pem") + " -inkey " +
-                                                                P("root/revoked.key")),
+        {"two signers",
+         OpensslSign("root", "signer", kData, "-signer " + P("root/revoked.pem") + " -inkey " + P("root/revoked.key")),
          trust, "PKCS7", SSF_API_TSTAMP_ONLY_WITH_SINGLE_SIGNER, -1, -1},
         {"bad format", good, trust, "PKCS7-X", SSF_API_INVALID_FORMAT, -1, -1},
     };
     for (const Case& c : cases) {
         const std::string pin = c.profile == P("signer.p12") ? (std::string(c.what) == "right PIN" ? "signpin" : "nope")
-                                                              : "";
+                                                             : "";
         const Verdict v = Verify(c.sig, kData, c.profile, pin, c.format);
         EXPECT_EQ(v.rc, c.rc) << c.what << ": " << LastError(v.rc == 5 ? v.signer : v.rc);
         EXPECT_EQ(v.signer, c.signer) << c.what;
@@ -247,7 +250,7 @@ TEST(KovCryptoVerify, EachFailureHasItsCode)
             EXPECT_NE(LastError(v.signer).find_first_not_of(" |"), std::string::npos) << c.what;
         }
     }
-    EXPECT_EQ(LastError(SSF_API_INVALID_PASSWORD), " | ");   // only the last failure is kept
+    EXPECT_EQ(LastError(SSF_API_INVALID_PASSWORD), " | ");  // only the last failure is kept
     Verify(good, kData, P("signer.p12"), "Secret-4711");
     EXPECT_EQ(LastError(SSF_API_INVALID_PASSWORD).find("Secret-4711"), std::string::npos);
     EXPECT_NE(LastError(SSF_API_INVALID_PASSWORD).find("wrong PIN"), std::string::npos);
@@ -269,8 +272,7 @@ TEST(KovCryptoSign, SignerFailuresAndNamedProfiles)
     EXPECT_EQ(result, SSF_API_CERT_EXPIRED);
     EXPECT_EQ(Sign(P("signer.p12"), "signpin", kData, &sig, &result, "MD5"), SSF_API_INSECURE_MDALG);
     EXPECT_EQ(Sign(P("signer.p12"), "signpin", kData, &sig, &result, "WHIRL"), SSF_API_INVALID_MDALG);
-    EXPECT_EQ(Sign(P("signer.p12"), "signpin", kData, &sig, &result, "SHA256", "PKCS7-TSTAMP"),
-              SSF_API_INVALID_FORMAT);
+    EXPECT_EQ(Sign(P("signer.p12"), "signpin", kData, &sig, &result, "SHA256", "PKCS7-TSTAMP"), SSF_API_INVALID_FORMAT);
 
     // Names without a path are PSE files in TELMIRDIR; an empty PIN opens a
     // file without a password.

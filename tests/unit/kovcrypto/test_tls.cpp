@@ -46,7 +46,7 @@ struct Session {
     {
         kovtls_conn_free(&conn);
         if (fd >= 0) {
-            EXPECT_NE(fcntl(fd, F_GETFD), -1);   // the library leaves the socket open
+            EXPECT_NE(fcntl(fd, F_GETFD), -1);  // the library leaves the socket open
             close(fd);
         }
         kovtls_cred_free(&cred);
@@ -152,7 +152,7 @@ TEST_F(KovTls, TimeOutsAndPeersThatGoAway)
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(kovtls_handshake(conn, 200), KOVTLS_E_TIMEOUT);
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
-        EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);   // the socket's mode as it was
+        EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);  // the socket's mode as it was
         // The peer goes away: an error code, not a signal.
         close(l);
         EXPECT_NE(kovtls_handshake(conn, 2000), KOVTLS_OK);

@@ -56,9 +56,9 @@ struct Server {
     int port = FreePort();
     explicit Server(const std::vector<std::string>& extra, const std::string& name = "root/server")
     {
-        std::vector<std::string> args = {"openssl", "s_server", "-quiet", "-naccept", "1", "-accept",
-                                         "127.0.0.1:" + std::to_string(port), "-cert", P(name + ".pem"),
-                                         "-key", P(name + ".key")};
+        std::vector<std::string> args = {
+            "openssl", "s_server",       "-quiet", "-naccept",      "1", "-accept", "127.0.0.1:" + std::to_string(port),
+            "-cert",   P(name + ".pem"), "-key",   P(name + ".key")};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (std::string& a : args)

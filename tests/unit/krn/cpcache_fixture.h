@@ -23,8 +23,14 @@ namespace cpcache_test {
 inline std::vector<std::string> g_out1, g_out2;
 inline std::map<std::string, std::string> g_params;
 
-inline void Out1(const char* text, int32_t length) { g_out1.emplace_back(text, static_cast<size_t>(length)); }
-inline void Out2(const char* text, int32_t length) { g_out2.emplace_back(text, static_cast<size_t>(length)); }
+inline void Out1(const char* text, int32_t length)
+{
+    g_out1.emplace_back(text, static_cast<size_t>(length));
+}
+inline void Out2(const char* text, int32_t length)
+{
+    g_out2.emplace_back(text, static_cast<size_t>(length));
+}
 inline const char* Param(const char* name)
 {
     auto it = g_params.find(name);

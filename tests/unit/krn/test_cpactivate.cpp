@@ -28,7 +28,8 @@ bool Supported(uint32_t s, uint32_t t)
 
 TEST(CpMethod, EveryNamedPairHasAMethodAndEveryOtherIsRefused)
 {
-    const uint32_t named[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14, 15, 16, 19, 20, 21, 25, 29, 30, 34, 35, 36, 39};
+    const uint32_t named[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10, 11, 12, 13,
+                              14, 15, 16, 19, 20, 21, 25, 29, 30, 34, 35, 36, 39};
     int supported = 0;
     for (uint32_t s = 0; s < 64; ++s)
         for (uint32_t t = 0; t < 64; ++t)
@@ -169,7 +170,7 @@ TEST_F(ActCache, HitsCopyTheObjectOnlyForTheSameOptionsAndGeneration)
     ASSERT_TRUE(rscpActivationCacheGet(rscpActivationKey(&fresh, 1), &fresh));
     EXPECT_EQ(fresh.method, 4);
     EXPECT_EQ(fresh.in_no, 7u);
-    EXPECT_EQ(fresh.noof_subst, 0u);           // run state cleared
+    EXPECT_EQ(fresh.noof_subst, 0u);  // run state cleared
     EXPECT_EQ(fresh.iso2022 & RSCP_2022_IN_SHIFT, 0u);
     // A new generation, another option, or an option outside the key: no hit.
     rscpCObj_t miss = Obj("4110", "1100");

@@ -45,8 +45,14 @@ long PopulatedPages(const void* p, size_t n)
 }
 
 std::vector<std::string> g_errLines, g_warnLines;
-void ErrSink(const char* text, int32_t length, rscpeOutputFunc) { g_errLines.emplace_back(text, static_cast<size_t>(length)); }
-void WarnSink(const char* text, int32_t length, rscpeOutputFunc) { g_warnLines.emplace_back(text, static_cast<size_t>(length)); }
+void ErrSink(const char* text, int32_t length, rscpeOutputFunc)
+{
+    g_errLines.emplace_back(text, static_cast<size_t>(length));
+}
+void WarnSink(const char* text, int32_t length, rscpeOutputFunc)
+{
+    g_warnLines.emplace_back(text, static_cast<size_t>(length));
+}
 
 // Quality check of the attached cache: errors and warnings.
 std::pair<uint32_t, uint32_t> Check()
@@ -64,7 +70,10 @@ uint32_t MapEntry(const rscpCcc_t* c, uint32_t no)
     return static_cast<uint32_t>(e[0]) << 16 | e[1] << 8 | e[2];
 }
 
-uint32_t Asleep(uint32_t) { return 0; }
+uint32_t Asleep(uint32_t)
+{
+    return 0;
+}
 
 }  // namespace
 
@@ -111,9 +120,8 @@ TEST_F(CacheTest, CleanStartBuildsTheCatalogueFromTheStoreSilentlyAndTouchesFewP
         EXPECT_EQ(std::string(list[i].segId, 5), std::string(row + 92, 5));
         EXPECT_EQ(list[i].sourceTag, '2');
     }
-    const rscpCpInfo_t* cp4000 = std::find_if(list, list + c->cpCount, [](const rscpCpInfo_t& r) {
-        return std::memcmp(r.cp, "4000", 4) == 0;
-    });
+    const rscpCpInfo_t* cp4000 = std::find_if(list, list + c->cpCount,
+                                              [](const rscpCpInfo_t& r) { return std::memcmp(r.cp, "4000", 4) == 0; });
     ASSERT_NE(cp4000, list + c->cpCount);
     EXPECT_EQ(cp4000->major, 19);
     EXPECT_EQ(cp4000->spaceLen, 2u);
@@ -164,10 +172,9 @@ TEST_F(CacheTest, TcpdbFileGoodMalformedEmptyAndBlended)
 
     // A 10-character line is read in pieces of 7 and 3; the run goes on.
     WriteFile("TCPDB.DAT", "TCPDB\n0123456789\n1100\nxyz\n");
-    EXPECT_EQ(Stderr([&] { EXPECT_EQ(Restart(), 0u); }),
-              "TCPDB.DAT line 2: format error: \"0123456\".\n"
-              "TCPDB.DAT line 3: format error: \"789\".\n"
-              "TCPDB.DAT line 5: format error: \"xyz\".\n");
+    EXPECT_EQ(Stderr([&] { EXPECT_EQ(Restart(), 0u); }), "TCPDB.DAT line 2: format error: \"0123456\".\n"
+                                                         "TCPDB.DAT line 3: format error: \"789\".\n"
+                                                         "TCPDB.DAT line 5: format error: \"xyz\".\n");
     EXPECT_EQ(DbCodePages(), "1100");
     EXPECT_EQ(h_ccc_state, 2u);
 
@@ -292,7 +299,8 @@ TEST_F(CacheTest, CacheSizesAndPrivateUseCharactersFromParameters)
         ASSERT_EQ(h_ccc_state, 2u);
         EXPECT_EQ(rscpmp->length, k.length);
         EXPECT_EQ(rscpmp->cache07, k.cache07Out);
-        EXPECT_EQ(Check(), std::make_pair(0u, k.length < 400000 ? 1u : 0u)) << (g_warnLines.empty() ? "" : g_warnLines[0]);
+        EXPECT_EQ(Check(), std::make_pair(0u, k.length < 400000 ? 1u : 0u))
+            << (g_warnLines.empty() ? "" : g_warnLines[0]);
     }
 
     g_params.clear();
@@ -432,9 +440,8 @@ TEST_F(CacheTest, QualityCheckFindsDamage)
     const uint32_t at = c->endT1 + (c->firstT2 - c->endT1) / 2;
     p[at] = 1;
     EXPECT_EQ(Check(), std::make_pair(1u, 0u));
-    EXPECT_EQ(g_errLines.at(0),
-              "CCC: free area 1 only " + std::to_string(c->firstT2 - c->endT1 - 1) + " nulls in " +
-                  std::to_string(c->firstT2 - c->endT1) + " bytes");
+    EXPECT_EQ(g_errLines.at(0), "CCC: free area 1 only " + std::to_string(c->firstT2 - c->endT1 - 1) + " nulls in " +
+                                    std::to_string(c->firstT2 - c->endT1) + " bytes");
     p[at] = 0;
     p[c->endT2 + 5] = 7;
     EXPECT_EQ(Check().first, 1u);

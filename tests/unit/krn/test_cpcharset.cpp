@@ -12,7 +12,10 @@ namespace {
 
 using cpcache_test::CacheTest;
 
-std::string Cp(const char* cp) { return std::string(cp, 4); }
+std::string Cp(const char* cp)
+{
+    return std::string(cp, 4);
+}
 
 class CharsetTest : public CacheTest {
 protected:

@@ -26,7 +26,10 @@ using Bytes = std::vector<uint8_t>;
 
 // Store segments read by the code page loader so far: unchanged when an
 // activation found every table in the cache.
-uint32_t SegmentsRead() { return rscph_HookTable.ctl->segmentsRead; }
+uint32_t SegmentsRead()
+{
+    return rscph_HookTable.ctl->segmentsRead;
+}
 
 }  // namespace
 
@@ -182,10 +185,9 @@ TEST_F(Conv, EncodingThroughTablesAndRulesWithMissingAndDroppedCharacters)
     EXPECT_EQ(st, RSCP_ST_NOT_HANDLED);
 
     // Dropped characters.
-    for (auto [drop, status, bytes, count] : {std::tuple{RSCPDROP_REMOVE, RSCP_ST_DONE, 0, 0u},
-                                             std::tuple{RSCPDROP_SPACE, RSCP_ST_DONE, 1, 1u},
-                                             std::tuple{RSCPDROP_LIKE_MISS, RSCP_ST_DONE, 1, 1u},
-                                             std::tuple{RSCPDROP_STOP, RSCP_ST_STOP, 0, 0u}}) {
+    for (auto [drop, status, bytes, count] :
+         {std::tuple{RSCPDROP_REMOVE, RSCP_ST_DONE, 0, 0u}, std::tuple{RSCPDROP_SPACE, RSCP_ST_DONE, 1, 1u},
+          std::tuple{RSCPDROP_LIKE_MISS, RSCP_ST_DONE, 1, 1u}, std::tuple{RSCPDROP_STOP, RSCP_ST_STOP, 0, 0u}}) {
         rscpCResetNoOfSubst(&lat);
         rscpCSetOnDrop(&lat, drop);
         p = out;
@@ -353,8 +355,8 @@ TEST_F(Conv, RangeRulesMapCharactersOntoByteSequencesBothWays)
     // A four-byte range of the GB 18030 kind: U+10000 is 90 30 81 30.
     const uint8_t start[4] = {0x90, 0x30, 0x81, 0x30}, low[4] = {0x81, 0x30, 0x81, 0x30},
                   high[4] = {0xFE, 0x39, 0xFE, 0x39};
-    const int32_t got =
-        prepareXMLRule("10000,10FFFF90308130", 20, "81308130,FE39FE39", 17, 0x10000, 0x10FFFF, 4, start, low, high);
+    const int32_t got = prepareXMLRule("10000,10FFFF90308130", 20, "81308130,FE39FE39", 17, 0x10000, 0x10FFFF, 4, start,
+                                       low, high);
     ASSERT_GE(got, 0);
     const uint32_t slot = uint32_t(got);
 
@@ -370,7 +372,7 @@ TEST_F(Conv, RangeRulesMapCharactersOntoByteSequencesBothWays)
     const uint32_t entry = 3u << 29 | 4u << 24 | slot << 13 | 68;
     for (auto [in, want, status] : {std::tuple{Bytes{0x90, 0x30, 0x81, 0x30}, Bytes{0xF0, 0x90, 0x80, 0x80}, 0},
                                     std::tuple{Bytes{0xE3, 0x32, 0x9A, 0x35}, Bytes{0xF4, 0x8F, 0xBF, 0xBF}, 0},
-                                    std::tuple{Bytes{0x90, 0x3A, 0x81, 0x30}, Bytes{}, 4},    // byte out of range
+                                    std::tuple{Bytes{0x90, 0x3A, 0x81, 0x30}, Bytes{}, 4},     // byte out of range
                                     std::tuple{Bytes{0xFE, 0x39, 0xFE, 0x39}, Bytes{}, 4}}) {  // past the last
         const uint8_t* s = in.data();
         uint8_t out[8];
@@ -390,7 +392,10 @@ TEST_F(Conv, RangeRulesMapCharactersOntoByteSequencesBothWays)
 }
 
 std::vector<std::string> g_lines;
-void Collect(const char* text, int32_t length) { g_lines.emplace_back(text, size_t(length)); }
+void Collect(const char* text, int32_t length)
+{
+    g_lines.emplace_back(text, size_t(length));
+}
 
 TEST_F(Conv, TableInspectionPrintsEntriesTheDumpAndTheActivationCache)
 {

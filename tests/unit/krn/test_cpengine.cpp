@@ -20,7 +20,7 @@ using cpengine_test::Out;
 
 namespace {
 
-class Engine : public cpengine_test::EngineTest {};
+class Engine : public cpengine_test::EngineTest { };
 
 // Python's two results, written as the first one's length, a newline and
 // both one after the other.
@@ -46,16 +46,13 @@ std::string FirstDiff(const std::string& a, const std::string& b)
 const struct {
     const char* cp;
     const char* codec;
-} kSingleByte[] = {{"0120", "cp500"},      {"1100", "latin_1"},    {"1101", "ascii"},
-                   {"1160", "cp1252"},     {"1401", "iso8859_2"},  {"1500", "iso8859_5"},
-                   {"1610", "iso8859_9"},  {"1700", "iso8859_7"},  {"1800", "iso8859_8"},
-                   {"1103", "cp850"},      {"1140", "latin_1"},    {"1164", "iso8859_15"},
-                   {"1180", "latin_1"},    {"1403", "cp852"},      {"1404", "cp1250"},
-                   {"1503", "cp866"},      {"1504", "cp1251"},     {"1509", "koi8_u"},
-                   {"1510", "koi8_r"},     {"1614", "cp1254"},     {"1704", "cp1253"},
-                   {"1804", "cp1255"},     {"1810", "iso8859_8"},  {"1900", "iso8859_4"},
-                   {"1904", "cp1257"},     {"8600", "tis_620"},    {"8604", "cp874"},
-                   {"8700", "iso8859_6"},  {"8704", "cp1256"},     {"8805", "cp1258"}};
+} kSingleByte[] = {
+    {"0120", "cp500"},     {"1100", "latin_1"},    {"1101", "ascii"},     {"1160", "cp1252"},    {"1401", "iso8859_2"},
+    {"1500", "iso8859_5"}, {"1610", "iso8859_9"},  {"1700", "iso8859_7"}, {"1800", "iso8859_8"}, {"1103", "cp850"},
+    {"1140", "latin_1"},   {"1164", "iso8859_15"}, {"1180", "latin_1"},   {"1403", "cp852"},     {"1404", "cp1250"},
+    {"1503", "cp866"},     {"1504", "cp1251"},     {"1509", "koi8_u"},    {"1510", "koi8_r"},    {"1614", "cp1254"},
+    {"1704", "cp1253"},    {"1804", "cp1255"},     {"1810", "iso8859_8"}, {"1900", "iso8859_4"}, {"1904", "cp1257"},
+    {"8600", "tis_620"},   {"8604", "cp874"},      {"8700", "iso8859_6"}, {"8704", "cp1256"},    {"8805", "cp1258"}};
 
 // Every scalar value of the basic and the second plane as UTF-8.
 std::string TwoPlanes()
@@ -98,17 +95,16 @@ TEST_F(Engine, SingleBytePagesConvertEveryByteAndTheBasicPlaneAsPythonDoes)
     }
     for (const auto& page : kSingleByte) {
         // What cannot be converted becomes one "#" per character or byte.
-        const std::string python = cporacle::RunPython(
-            std::string("import sys\ncodec = '") + page.codec +
-            "'\ndec, enc = bytearray(), bytearray()\n"
-            "for b in range(256):\n"
-            "    try: dec += bytes([b]).decode(codec).encode('utf-8')\n"
-            "    except UnicodeError: dec += b'#'\n"
-            "for c in open(sys.argv[1], 'rb').read().decode('utf-8'):\n"
-            "    try: enc += c.encode(codec)\n"
-            "    except UnicodeError: enc += '#'.encode(codec)\n"
-            "sys.stdout.buffer.write(b'%d\\n' % len(dec) + dec + enc)\n",
-            plane);
+        const std::string python = cporacle::RunPython(std::string("import sys\ncodec = '") + page.codec +
+                                                           "'\ndec, enc = bytearray(), bytearray()\n"
+                                                           "for b in range(256):\n"
+                                                           "    try: dec += bytes([b]).decode(codec).encode('utf-8')\n"
+                                                           "    except UnicodeError: dec += b'#'\n"
+                                                           "for c in open(sys.argv[1], 'rb').read().decode('utf-8'):\n"
+                                                           "    try: enc += c.encode(codec)\n"
+                                                           "    except UnicodeError: enc += '#'.encode(codec)\n"
+                                                           "sys.stdout.buffer.write(b'%d\\n' % len(dec) + dec + enc)\n",
+                                                       plane);
         const auto [expectDecoded, expectEncoded] = Split(python);
         ASSERT_FALSE(expectEncoded.empty()) << page.cp;
         const std::string decoded = Convert(page.cp, "4110", bytes);
@@ -130,8 +126,8 @@ TEST_F(Engine, DoubleBytePagesConvertEveryCodeAndTwoPlanesAsPythonDoes)
     const struct {
         const char* cp;
         const char* codec;
-    } pages[] = {{"8004", "cp932"},     {"8300", "big5"},      {"8304", "cp950"},  {"8340", "big5hkscs"},
-                 {"8341", "big5hkscs"}, {"8344", "big5hkscs"}, {"8400", "gbk"},    {"8404", "gbk"},
+    } pages[] = {{"8004", "cp932"},     {"8300", "big5"},      {"8304", "cp950"}, {"8340", "big5hkscs"},
+                 {"8341", "big5hkscs"}, {"8344", "big5hkscs"}, {"8400", "gbk"},   {"8404", "gbk"},
                  {"8450", "gb2312"},    {"8500", "euc_kr"},    {"8504", "cp949"}};
     const std::string planes = TwoPlanes();
     for (const auto& page : pages) {
@@ -400,7 +396,12 @@ TEST_F(Engine, CutCharactersRestartsAndSubstitutes)
     EXPECT_EQ(r.consumed, 3u);
     EXPECT_EQ(miss.noof_subst, 1u);
     // A cut whose bytes are already broken is broken, not cut: "A" stays.
-    EXPECT_EQ(Run(miss, "\xE2" "A", 8).bytes, "#A");
+    EXPECT_EQ(Run(miss,
+                  "\xE2"
+                  "A",
+                  8)
+                  .bytes,
+              "#A");
     // Without substitution a character the target lacks stops the call.
     r = Run(stop, "x\xE2\x82\xACy", 8);
     EXPECT_EQ(r.rc, RSCPENOCONV);

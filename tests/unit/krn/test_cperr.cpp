@@ -17,9 +17,18 @@
 namespace {
 
 std::vector<std::string> g_out1, g_out2, g_lines;
-void Out1(const char* t, int32_t n) { g_out1.emplace_back(t, static_cast<size_t>(n)); }
-void Out2(const char* t, int32_t n) { g_out2.emplace_back(t, static_cast<size_t>(n)); }
-void Lines(const char* t, int32_t n) { g_lines.emplace_back(t, static_cast<size_t>(n)); }
+void Out1(const char* t, int32_t n)
+{
+    g_out1.emplace_back(t, static_cast<size_t>(n));
+}
+void Out2(const char* t, int32_t n)
+{
+    g_out2.emplace_back(t, static_cast<size_t>(n));
+}
+void Lines(const char* t, int32_t n)
+{
+    g_lines.emplace_back(t, static_cast<size_t>(n));
+}
 
 const char kIdent[] = "@(#) $Id: //depot/kernel/src/rscpmc.c#7 $";
 
@@ -131,10 +140,9 @@ TEST_F(Recorder, ListStyleAndStackPrintInTheirOrders)
     rscpe_set_print_style(2);
     const std::vector<std::string> list = Printed();
     EXPECT_EQ(list.back(), "---------------------------------------.");
-    const auto at = [&](const std::string& s) {
-        return std::find(list.begin(), list.end(), s) - list.begin();
-    };
-    EXPECT_LT(at("propagated from: Codepage handling (RSCP)           "), at("from: low level libraries (PORT)         "));
+    const auto at = [&](const std::string& s) { return std::find(list.begin(), list.end(), s) - list.begin(); };
+    EXPECT_LT(at("propagated from: Codepage handling (RSCP)           "),
+              at("from: low level libraries (PORT)         "));
     EXPECT_LT(at("code:   16  RSCPEINVAL   "), at("code: 128"));
 
     g_lines.clear();
@@ -186,9 +194,9 @@ TEST_F(Recorder, PublishingPrintingAndReaders)
     Record(RSCPEIO, 'C', "file missing");
     EXPECT_EQ(g_out1.at(1), "Syslog: S++++.CPA");
     const std::vector<std::string> box = Printed();
-    EXPECT_NE(std::find(box.begin(), box.end(),
-                        "| errno     2  No such file or directory                               |"),
-              box.end());
+    EXPECT_NE(
+        std::find(box.begin(), box.end(), "| errno     2  No such file or directory                               |"),
+        box.end());
 
     rscpe_set_on_error_level(1);
     g_out1.clear();
@@ -259,7 +267,7 @@ TEST_F(Recorder, HookDefaults)
     EXPECT_EQ(g_lines.back(), "Neither semaphores nor mutexes are used.");
 
     // Dates print with the whole year, before 2000 and after 2099 alike.
-    struct tm tm {};
+    struct tm tm { };
     tm.tm_year = 99;
     tm.tm_mon = 11;
     tm.tm_mday = 31;
@@ -355,7 +363,8 @@ TEST(CharacterLengths, RulesByKindNeverReadPastTheBytesGiven)
             for (int trial = 0; trial < 300; ++trial) {
                 std::vector<uint8_t> bytes(static_cast<size_t>(n));
                 for (uint8_t& b : bytes)
-                    b = trial % 3 == 0 ? static_cast<uint8_t>("\x1b$B(J\xf8\xfd\x00"[rng() % 8]) : static_cast<uint8_t>(rng());
+                    b = trial % 3 == 0 ? static_cast<uint8_t>("\x1b$B(J\xf8\xfd\x00"[rng() % 8])
+                                       : static_cast<uint8_t>(rng());
                 const uint32_t length = rscpLengthOfMBChar(bytes.data(), n, kind);
                 if (kind == 2 || kind == 12) {
                     EXPECT_LE(length, kind == 2 ? static_cast<uint32_t>(n) : 6u);
@@ -374,7 +383,14 @@ TEST(CharacterLengths, RulesByKindNeverReadPastTheBytesGiven)
     EXPECT_EQ(rscpLengthOfMBChar(lead + 2, 4, 13), 2u);
     for (uint32_t b = 0; b < 256; ++b) {
         const uint8_t c = static_cast<uint8_t>(b);
-        const uint32_t utf8 = b < 0x80 ? 1 : b < 0xC0 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF8 ? 4 : b < 0xFC ? 5 : b < 0xFE ? 6 : 0;
+        const uint32_t utf8 = b < 0x80   ? 1
+                              : b < 0xC0 ? 0
+                              : b < 0xE0 ? 2
+                              : b < 0xF0 ? 3
+                              : b < 0xF8 ? 4
+                              : b < 0xFC ? 5
+                              : b < 0xFE ? 6
+                                         : 0;
         EXPECT_EQ(rscpLengthOfMBChar(&c, 1, 12), utf8) << b;
     }
     rscpCharLenHandle_t h;
@@ -399,7 +415,8 @@ TEST(OwnKeys, EveryKeyRoundTripsAndEnumeratorsCoverTheirRanges)
         numbers.insert(number);
         EXPECT_EQ(rscpKey2ToNumber(key[0], key[1]), number);
         const uint8_t* u16 = rscpNumberToKey2(number);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(u16), 6), std::string("\xF8\xFD\0", 3) + key[0] + '\0' + key[1]);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(u16), 6),
+                  std::string("\xF8\xFD\0", 3) + key[0] + '\0' + key[1]);
         char hex[8];
         std::snprintf(hex, sizeof hex, "%06X", number);
         EXPECT_STREQ(rscpKey2ToHex(key), hex);
@@ -422,7 +439,10 @@ TEST(OwnKeys, EveryKeyRoundTripsAndEnumeratorsCoverTheirRanges)
     uint8_t out[16];
     int32_t length = 0;
     ASSERT_EQ(rscpenHexRangeNext(&e, &number, out, sizeof out, &length), 1);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), static_cast<size_t>(length)), std::string("\x1b$B\0" "0\0" "0\n", 8));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), static_cast<size_t>(length)), std::string("\x1b$B\0"
+                                                                                                  "0\0"
+                                                                                                  "0\n",
+                                                                                                  8));
     EXPECT_EQ(rscpenHexRangeNext(&e, &number, out, 7, &length), 0) << "no room";
 
     rscpCharEnum_t ch;

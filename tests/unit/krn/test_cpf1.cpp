@@ -21,14 +21,14 @@ using cpcache_test::CacheTest;
 
 // The glibc names of the single-byte code pages the filter's tables use.
 const std::map<std::string, const char*> kIconvNames = {
-    {"0100", "IBM037"},    {"0120", "IBM500"},     {"0410", "IBM870"},     {"0500", "IBM1025"},
-    {"0610", "IBM1026"},   {"0700", "IBM875"},     {"0800", "IBM424"},     {"0860", "IBM1160"},
-    {"1100", "ISO-8859-1"}, {"1103", "IBM850"},    {"1127", "MACINTOSH"},  {"1160", "CP1252"},
-    {"1401", "ISO-8859-2"}, {"1404", "CP1250"},    {"1500", "ISO-8859-5"}, {"1504", "CP1251"},
-    {"1610", "ISO-8859-9"}, {"1614", "CP1254"},    {"1700", "ISO-8859-7"}, {"1704", "CP1253"},
-    {"1800", "ISO-8859-8"}, {"1804", "CP1255"},    {"1810", "ISO-8859-8"}, {"1824", "CP1255"},
-    {"1900", "ISO-8859-4"}, {"1904", "CP1257"},    {"6123", "IBM852"},     {"8600", "TIS-620"},
-    {"8604", "CP874"},     {"8700", "ISO-8859-6"}, {"8704", "CP1256"},     {"1101", "ASCII"}};
+    {"0100", "IBM037"},     {"0120", "IBM500"},     {"0410", "IBM870"},     {"0500", "IBM1025"},
+    {"0610", "IBM1026"},    {"0700", "IBM875"},     {"0800", "IBM424"},     {"0860", "IBM1160"},
+    {"1100", "ISO-8859-1"}, {"1103", "IBM850"},     {"1127", "MACINTOSH"},  {"1160", "CP1252"},
+    {"1401", "ISO-8859-2"}, {"1404", "CP1250"},     {"1500", "ISO-8859-5"}, {"1504", "CP1251"},
+    {"1610", "ISO-8859-9"}, {"1614", "CP1254"},     {"1700", "ISO-8859-7"}, {"1704", "CP1253"},
+    {"1800", "ISO-8859-8"}, {"1804", "CP1255"},     {"1810", "ISO-8859-8"}, {"1824", "CP1255"},
+    {"1900", "ISO-8859-4"}, {"1904", "CP1257"},     {"6123", "IBM852"},     {"8600", "TIS-620"},
+    {"8604", "CP874"},      {"8700", "ISO-8859-6"}, {"8704", "CP1256"},     {"1101", "ASCII"}};
 
 // Character of every byte of a code page by iconv (-1: none); empty when
 // glibc lacks the code page.
@@ -101,8 +101,7 @@ TEST(CpF1, EveryPairOfListedCodePagesAgreesWithIconv)
             const char* name = nullptr;
             const uint32_t v = rscpf1__check_pair(s.c_str(), d.c_str(), &table, &name, 1);
             ASSERT_TRUE(Known(v)) << v;
-            EXPECT_EQ(rscpf1__check_pair(Ebcdic(s.c_str()).c_str(), Ebcdic(d.c_str()).c_str(), nullptr, nullptr, 1),
-                      v);
+            EXPECT_EQ(rscpf1__check_pair(Ebcdic(s.c_str()).c_str(), Ebcdic(d.c_str()).c_str(), nullptr, nullptr, 1), v);
             EXPECT_EQ(rscpf1_check_codepage_pair(s.c_str(), d.c_str(), nullptr, nullptr), v & ~96u);
             if (rscpf1__check_pair(s.c_str(), d.c_str(), nullptr, nullptr, 0) == RSCPF1_INCOMPATIBLE) {
                 EXPECT_TRUE(v == 0 || v == 32 || v == 49 || v == 64 || v == 81 || v == 11 || v == 19) << v;
@@ -165,8 +164,8 @@ TEST(CpF1, DecisionsWithoutATableAndTheirTexts)
     EXPECT_EQ(rscpf1__check_pair("0410", "1180", &table, &name, 1), 17u);
     EXPECT_EQ(std::string(name).substr(0, 14), "t_0410_to_1180");
     EXPECT_EQ(rscpf1__check_pair("1401", "1180", &table, &name, 0), 17u);
-    EXPECT_EQ(table[0xA9], 'S');  // S with caron is written as its base letter
-    EXPECT_EQ(table[0xE4], 0xE4); // a with diaeresis is in both
+    EXPECT_EQ(table[0xA9], 'S');   // S with caron is written as its base letter
+    EXPECT_EQ(table[0xE4], 0xE4);  // a with diaeresis is in both
     EXPECT_EQ(rscpf1__check_pair("8000", "8400", nullptr, nullptr, 0), 16u);
     EXPECT_EQ(rscpf1__check_pair("8000", "8400", nullptr, nullptr, 1), 32u);
     EXPECT_EQ(rscpf1__check_pair("8000", "8004", nullptr, nullptr, 1), 19u);

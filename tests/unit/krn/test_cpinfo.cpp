@@ -25,7 +25,10 @@ using cpcache_test::g_params;
 using cpcache_test::Stderr;
 
 std::vector<std::string> g_lines;
-void Collect(const char* text, int32_t length) { g_lines.emplace_back(text, size_t(length)); }
+void Collect(const char* text, int32_t length)
+{
+    g_lines.emplace_back(text, size_t(length));
+}
 
 std::vector<std::string> Dump(int32_t mask)
 {
@@ -34,7 +37,10 @@ std::vector<std::string> Dump(int32_t mask)
     return g_lines;
 }
 
-std::string Cp(const rscpCodePageV& v) { return std::string(v.cp, 4); }
+std::string Cp(const rscpCodePageV& v)
+{
+    return std::string(v.cp, 4);
+}
 
 void SetDbList(const std::vector<std::string>& cps)
 {
@@ -99,7 +105,7 @@ TEST_F(CacheTest, QueriesReadTheCache)
     for (int i = 0; i < 60; ++i)
         many.push_back(std::to_string(1000 + i));
     SetDbList(many);
-    rscpmp->dbCpCount = 60;  // more than the cache holds: read as 50
+    rscpmp->dbCpCount = 60;                           // more than the cache holds: read as 50
     std::vector<char> exact(RSCP_ALLOWED_LIST_SIZE);  // ASan sees a byte too many
     EXPECT_EQ(rscpcpa_codepage_allowed("9999", exact.data(), RSCP_ALL_ERRORS), RSCPENOOBJ);
     EXPECT_EQ(std::strlen(exact.data()), size_t(RSCP_ALLOWED_LIST_SIZE - 1));
@@ -306,8 +312,8 @@ TEST_F(StatusTest, CountersShowWhatWasDone)
                                src + (fill == RSCPFILL_AND_TRUNC_SPACES ? 5 : 2)),
                   0u);
     }
-    EXPECT_EQ(counts("clone UTF-8 to"), (std::vector<long>{fromUtf8[0] + 3, fromUtf8[1], fromUtf8[2], fromUtf8[3] + 3,
-                                                           fromUtf8[4]}));
+    EXPECT_EQ(counts("clone UTF-8 to"),
+              (std::vector<long>{fromUtf8[0] + 3, fromUtf8[1], fromUtf8[2], fromUtf8[3] + 3, fromUtf8[4]}));
     EXPECT_EQ(counts("clone to UTF-8")[0], toUtf8[0] + 3);
     EXPECT_EQ(counts("clone UTF-16 to"), (std::vector<long>{fromUtf16[0], fromUtf16[1] + 3}));
     EXPECT_EQ(counts("clone to UTF-16"), (std::vector<long>{toUtf16[0] + 3, toUtf16[1]}));

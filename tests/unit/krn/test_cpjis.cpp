@@ -205,18 +205,18 @@ TEST(CpJis, BufferTransformsConvertWholeTextsLikePythonAndResumeAfterEveryStop)
     for (uint8_t b : some)
         if (b >= 0x20)
             plain.push_back(b);
-    EXPECT_TRUE(Whole(rscpIso2022ToSjisBuf, swapSequences(Pieces(rscpSjisToFsShiftBuf, plain, rng), {0x1C, 0x26},
-                                                          {0x1C, 0x2E})) == plain);
-    EXPECT_TRUE(Whole(rscpIso2022ToSjisBuf, swapSequences(Pieces(rscpSjisToGsShiftL1Buf, plain, rng), gsEnter,
-                                                          gsLeave)) == plain);
+    EXPECT_TRUE(Whole(rscpIso2022ToSjisBuf,
+                      swapSequences(Pieces(rscpSjisToFsShiftBuf, plain, rng), {0x1C, 0x26}, {0x1C, 0x2E})) == plain);
+    EXPECT_TRUE(Whole(rscpIso2022ToSjisBuf,
+                      swapSequences(Pieces(rscpSjisToGsShiftL1Buf, plain, rng), gsEnter, gsLeave)) == plain);
 
     // Every output size, every transform: never past the output, 0 exactly
     // when all was consumed, and what was consumed converts to what was written.
     const Bytes mixed{'A', 0x88, 0x9F, 0xB1, 0x82, 0xA0, 0x1B, 'x', 0xE0, 0x40, 0x8E, 0xB1, 0xB0, 0xA1, 'z', 0x9F};
-    const BufFn all[] = {rscpSjisRunToEuc,      rscpEucToSjisBuf,       rscpEucToSjisL1Buf,    rscpIso2022ToSjisBuf,
-                         rscpIso2022ToSjisL1Buf, rscpIso2022ToEucBuf,   rscpEucToIso2022Buf,   rscpSjisToIso2022Buf,
-                         rscpSjisToIso2022L1Buf, rscpSjisToFsShiftBuf,  rscpSjisToFsShiftL1Buf, rscpSjisToGsShiftBuf,
-                         rscpSjisToGsShiftL1Buf, rscpSjisToCellsBuf,    rscpSjisToCellsL1Buf,  rscpSjisToEucBuf};
+    const BufFn all[] = {rscpSjisRunToEuc,       rscpEucToSjisBuf,     rscpEucToSjisL1Buf,     rscpIso2022ToSjisBuf,
+                         rscpIso2022ToSjisL1Buf, rscpIso2022ToEucBuf,  rscpEucToIso2022Buf,    rscpSjisToIso2022Buf,
+                         rscpSjisToIso2022L1Buf, rscpSjisToFsShiftBuf, rscpSjisToFsShiftL1Buf, rscpSjisToGsShiftBuf,
+                         rscpSjisToGsShiftL1Buf, rscpSjisToCellsBuf,   rscpSjisToCellsL1Buf,   rscpSjisToEucBuf};
     for (BufFn fn : all)
         for (int32_t cap = 0; cap <= 60; ++cap) {
             const Outcome r = Call(fn, mixed, cap);

@@ -284,12 +284,11 @@ TEST_F(LangTest, LanguageMapLookups)
 
 // ---- locale set-up and the lists built from "TCP0C.DAT" ------------------------------------
 
-const char kTcp0c[] =
-    ";TCP0C\n"
-    "LINUX;D;DE;m;1100;x;de_DE.ISO8859-1\n"
-    "LINUX;E;US;m;1100;x;en_US.ISO8859-1\n"
-    "LINUX;J;JP;m;8000;x;ja_JP.SJIS\n"
-    "LINUX;1;CN;m;8400;x;zh_CN.GBK\n";
+const char kTcp0c[] = ";TCP0C\n"
+                      "LINUX;D;DE;m;1100;x;de_DE.ISO8859-1\n"
+                      "LINUX;E;US;m;1100;x;en_US.ISO8859-1\n"
+                      "LINUX;J;JP;m;8000;x;ja_JP.SJIS\n"
+                      "LINUX;1;CN;m;8400;x;zh_CN.GBK\n";
 
 TEST_F(LangTest, ListsBuiltFromTheLocaleRecords)
 {
@@ -372,14 +371,29 @@ TEST_F(LangTest, PartnerListsAndHostileInput)
     EXPECT_EQ(rscpLCgetCdst(cp, "B1100DE$$", 'E', "0120", "dest"), RSCPEINVAL);
     EXPECT_EQ(rscpLCgetCdst(cp, ("A-" + std::string(300, 'D') + "$$").c_str(), 'E', "0120", "dest"), RSCPEINVAL);
 
-    EXPECT_EQ(rscpLCgetC(cp, "\x01" "8000\x01" "J", ' ', "1100", "SID"), 0u);
+    EXPECT_EQ(rscpLCgetC(cp,
+                         "\x01"
+                         "8000\x01"
+                         "J",
+                         ' ', "1100", "SID"),
+              0u);
     EXPECT_EQ(std::string(cp, 4), "1100");
-    EXPECT_EQ(rscpLCgetC(cp, "\x02" "8000\x01" "J" "1401\x02" "0Q", 'Q', "1100", "SID"), 0u);
+    EXPECT_EQ(rscpLCgetC(cp,
+                         "\x02"
+                         "8000\x01"
+                         "J"
+                         "1401\x02"
+                         "0Q",
+                         'Q', "1100", "SID"),
+              0u);
     EXPECT_EQ(std::string(cp, 4), "1401");
     EXPECT_EQ(rscpLCgetC(cp, "\x33", 'Q', "1100", "SID"), RSCPEINVAL);
     // A list whose count says 50 but which ends after one entry is read only
     // to its end (ASan would see more).
-    const std::string shortList("\x32" "8000\x05" "J", 7);
+    const std::string shortList("\x32"
+                                "8000\x05"
+                                "J",
+                                7);
     std::vector<char> exact(shortList.begin(), shortList.end());
     exact.push_back('\0');
     EXPECT_EQ(rscpLCgetC(cp, exact.data(), 'Q', "1100", "SID"), 0u);

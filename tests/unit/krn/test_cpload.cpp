@@ -28,7 +28,10 @@ using cpcache_test::Stderr;
 
 const uint32_t kDirections[] = {5, 6, 9, 10, 21, 22, 25, 26};
 
-rscpCpInfo_t* Row(const char* cp) { return rscpFindCodePage(cp); }
+rscpCpInfo_t* Row(const char* cp)
+{
+    return rscpFindCodePage(cp);
+}
 
 std::string Hex(const std::string& s)
 {
@@ -234,7 +237,10 @@ TEST_F(LoadTest, EveryMappingPageBuildsExactlyTheStoresMappingsInEveryVariant)
     EXPECT_EQ(errors, 0u);
 }
 
-uint32_t Utf8Len(uint32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+uint32_t Utf8Len(uint32_t c)
+{
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
 
 std::string Utf8(uint32_t c)
 {
@@ -304,7 +310,7 @@ TEST_F(LoadTest, SixteenAndThirtyTwoBitFormsCarryTheirRulesInBothByteOrders)
         const char* cp;
         uint32_t rule2, rule4;
         bool little, wide;
-    } forms[] = {{"4100", 10, 0, false, false}, {"4101", 14, 0, true, false}, {"4102", 10, 13, false, false},
+    } forms[] = {{"4100", 10, 0, false, false}, {"4101", 14, 0, true, false},  {"4102", 10, 13, false, false},
                  {"4103", 14, 16, true, false}, {"4104", 11, 11, false, true}, {"4105", 15, 15, true, true}};
     for (const auto& f : forms) {
         SCOPED_TRACE(f.cp);
@@ -382,12 +388,11 @@ TEST_F(LoadTest, ShiftRuleBuildsGroupsAndSequencesThatAgreeWithPythonsCodec)
             chars += std::to_string(ch) + "\n";
         }
     ASSERT_GT(list.size(), 6000u);
-    const std::string jis = cporacle::RunPython(
-        "import sys\n"
-        "for line in open(sys.argv[1]):\n"
-        "    b = chr(int(line)).encode('iso2022_jp')\n"
-        "    print(b[3:5].hex().upper() if b[:3] == b'\\x1b$B' else '-')\n",
-        chars);
+    const std::string jis = cporacle::RunPython("import sys\n"
+                                                "for line in open(sys.argv[1]):\n"
+                                                "    b = chr(int(line)).encode('iso2022_jp')\n"
+                                                "    print(b[3:5].hex().upper() if b[:3] == b'\\x1b$B' else '-')\n",
+                                                chars);
     ASSERT_FALSE(jis.empty()) << "python3 is needed";
     size_t pos = 0;
     for (uint32_t ch : list) {
@@ -412,7 +417,7 @@ TEST_F(LoadTest, ActivatedConvertersEncodeAndDecodeAsPythonsCodecs)
     const struct {
         const char *cp, *codec;
         bool decode;
-    } pages[] = {{"1100", "latin_1", true}, {"1160", "cp1252", true},    {"1401", "iso8859_2", true},
+    } pages[] = {{"1100", "latin_1", true}, {"1160", "cp1252", true},     {"1401", "iso8859_2", true},
                  {"0120", "cp500", true},   {"8000", "shift_jis", false}, {"8100", "euc_jp", false}};
     for (const auto& page : pages) {
         SCOPED_TRACE(page.cp);
@@ -649,12 +654,14 @@ TEST_F(LoadTest, Gb18030RangesOfTheStoreRoundTripAgainstPython)
         rscpCpInfo_t* scratch = Row("1101");
         rscpsp__save_point(scratch);
         for (uint32_t mode : {2u, 26u}) {
-            rscpLoad_t l{mode, scratch, mode < 11 ? rscpmlAllocT1Now() : 0, mode < 11 ? 0 : rscpmlAllocT2Now(),
-                         mode & 3u, 0, 0, 10, 0};
+            rscpLoad_t l{
+                mode, scratch, mode < 11 ? rscpmlAllocT1Now() : 0, mode < 11 ? 0 : rscpmlAllocT2Now(), mode & 3u, 0, 0,
+                10,   0};
             EXPECT_EQ(rscpgsr__get_segment_recursively(l, build, 0), 0u) << build << " " << mode;
         }
         EXPECT_TRUE(cpcache_test::g_out1.empty() && cpcache_test::g_out2.empty())
-            << build << ::testing::PrintToString(cpcache_test::g_out1) << ::testing::PrintToString(cpcache_test::g_out2);
+            << build << ::testing::PrintToString(cpcache_test::g_out1)
+            << ::testing::PrintToString(cpcache_test::g_out2);
     }
 }
 
@@ -678,7 +685,8 @@ TEST_F(LoadTest, RangeRulesFitTheirSlotsOrAreRefused)
         ours += Hex(code) + "\n";
     }
     const std::string python = cporacle::RunPython(
-        "import sys\nfor line in open(sys.argv[1]):\n    print(chr(int(line)).encode('gb18030').hex().upper())\n", chars);
+        "import sys\nfor line in open(sys.argv[1]):\n    print(chr(int(line)).encode('gb18030').hex().upper())\n",
+        chars);
     ASSERT_FALSE(python.empty()) << "python3 is needed";
     EXPECT_EQ(ours, python);
 
@@ -702,9 +710,8 @@ TEST_F(LoadTest, RangeRulesFitTheirSlotsOrAreRefused)
         ASSERT_EQ(rscpar__apply_rule(68, l, "GB18X", a, int32_t(strlen(a)), "8130,81FF", 9), 0u) << i;
     }
     EXPECT_EQ(rscpmp->ruleInfoCount, 30u);
-    const std::string err = Stderr([&] {
-        EXPECT_EQ(rscpar__apply_rule(68, l, "GB18X", "3000,3009,8140", 14, "8130,81FF", 9), RSCPENOCONV);
-    });
+    const std::string err = Stderr(
+        [&] { EXPECT_EQ(rscpar__apply_rule(68, l, "GB18X", "3000,3009,8140", 14, "8130,81FF", 9), RSCPENOCONV); });
     EXPECT_NE(err.find("prepareXMLRule: ruleInfo_count overfow !"), std::string::npos);
     EXPECT_EQ(rscpmp->ruleInfoCount, 30u);
     EXPECT_EQ(std::string(rscpmp->ruleInfo[29].word1, 4), "1D00");
@@ -812,9 +819,9 @@ TEST_F(LoadTest, ShiftRuleWordsAndSequenceTable)
                {"SEGMENT,", "1B2442,1B2842", "STRT-BACK-rule: segment name too long"},
                {"S,1B2442424242424242", "424242,1B2842", "STRT-BACK-rule: sequence too long"}};
     for (const auto& b : bad) {
-        EXPECT_EQ(rscpsb__scan_strt_back_rule("8200", "NJ1  ", b.w1, int32_t(strlen(b.w1)), b.w2,
-                                              int32_t(strlen(b.w2)), &r),
-                  RSCPENOCONV);
+        EXPECT_EQ(
+            rscpsb__scan_strt_back_rule("8200", "NJ1  ", b.w1, int32_t(strlen(b.w1)), b.w2, int32_t(strlen(b.w2)), &r),
+            RSCPENOCONV);
         EXPECT_EQ(LastText(), b.text);
     }
     // Ten distinct pairs fit; an eleventh does not.

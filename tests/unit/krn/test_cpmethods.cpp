@@ -18,7 +18,7 @@ using cpengine_test::Out;
 
 namespace {
 
-class Methods : public cpengine_test::EngineTest {};
+class Methods : public cpengine_test::EngineTest { };
 
 }  // namespace
 
@@ -45,8 +45,7 @@ TEST_F(Methods, UnicodeFormsConvertEveryScalarValueAsPythonDoesAndSwapIntoEachOt
     }
     // Byte swaps between the two orders of a width.
     for (const auto& [a, b] : {std::pair{0, 1}, std::pair{2, 3}, std::pair{4, 5}, std::pair{1, 4}}) {
-        EXPECT_TRUE(Convert(forms[a].cp, forms[b].cp, forms[a].form.substr(0, 60000)) ==
-                    forms[b].form.substr(0, 60000))
+        EXPECT_TRUE(Convert(forms[a].cp, forms[b].cp, forms[a].form.substr(0, 60000)) == forms[b].form.substr(0, 60000))
             << forms[a].cp << "->" << forms[b].cp;
     }
 }
@@ -67,7 +66,9 @@ TEST_F(Methods, UnicodeFormsHandleCutUnitsBadInputAndMisalignedBuffers)
     EXPECT_EQ(r.bytes, "ab#");
     EXPECT_EQ(r.consumed, 4u);
     // A lone surrogate in UTF-16: substituted, or refused with the cursor on it.
-    const std::string lone("a\0\x00\xDC" "b\0", 6);
+    const std::string lone("a\0\x00\xDC"
+                           "b\0",
+                           6);
     rscpCObj_t u16 = Make("4103", "4110");
     EXPECT_EQ(Run(u16, lone, 16).bytes, "a#b");
     EXPECT_EQ(u16.noof_subst, 1u);
@@ -77,8 +78,16 @@ TEST_F(Methods, UnicodeFormsHandleCutUnitsBadInputAndMisalignedBuffers)
     EXPECT_EQ(LastText(), "character not convertable");
     // Invalid UTF-8: the decoder's substitute, or 2048 on the invalid byte.
     rscpCObj_t dec = Make("4110", "4103");
-    EXPECT_EQ(Run(dec, "a\xFF" "b", 16).bytes, std::string("a\0#\0b\0", 6));
-    r = Run(stop = Make("4110", "4103", RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY), "a\xFF" "b", 16);
+    EXPECT_EQ(Run(dec,
+                  "a\xFF"
+                  "b",
+                  16)
+                  .bytes,
+              std::string("a\0#\0b\0", 6));
+    r = Run(stop = Make("4110", "4103", RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY),
+            "a\xFF"
+            "b",
+            16);
     EXPECT_EQ(r.rc, RSCPENOCONV);
     EXPECT_EQ(r.consumed, 1u);
     // One unit short of room: 32 after the whole units.
@@ -114,9 +123,18 @@ TEST_F(Methods, SwapsWideningNarrowingSevenBitAndByteMaps)
     o.method = 30;
     EXPECT_EQ(Run(o, "\xE9", 4).bytes, std::string("\xE9\0", 2));
     o.method = 31;
-    EXPECT_EQ(Run(o, std::string("\x01" "a\x20\xAC", 4), 4).bytes, "a\xAC");
+    EXPECT_EQ(Run(o,
+                  std::string("\x01"
+                              "a\x20\xAC",
+                              4),
+                  4)
+                  .bytes,
+              "a\xAC");
     o.method = 32;
-    r = Run(o, "a\x01" "b", 4);
+    r = Run(o,
+            "a\x01"
+            "b",
+            4);
     EXPECT_EQ(r.rc, RSCPEUNIQ);
     EXPECT_EQ(r.bytes, "a");
 
@@ -176,9 +194,7 @@ TEST_F(Methods, JapaneseFamiliesConvertByArithmeticAsPythonDoes)
         const char *in, *out;
         const std::string &text, &expect;
         int32_t method;
-    } pairs[] = {{"8000", "8100", p[4], p[5], 6},
-                 {"8200", "8000", jis, sjis, 42},
-                 {"8200", "8100", jis, euc, 42}};
+    } pairs[] = {{"8000", "8100", p[4], p[5], 6}, {"8200", "8000", jis, sjis, 42}, {"8200", "8100", jis, euc, 42}};
     for (const auto& pair : pairs) {
         rscpCObj_t o = Make(pair.in, pair.out);
         ASSERT_EQ(o.method, pair.method) << pair.in << "->" << pair.out;
@@ -206,7 +222,10 @@ TEST_F(Methods, JapaneseFamiliesConvertByArithmeticAsPythonDoes)
     EXPECT_EQ(Run(finally, "\x1B$B", 8).rc, 0u);
     EXPECT_EQ(Run(finally, "4A", 8).bytes, "4A");
     // A pair cut by the end, and a Shift-JIS lead byte at the end.
-    Out r = Run(finally, "\x1B$B" "4", 8);
+    Out r = Run(finally,
+                "\x1B$B"
+                "4",
+                8);
     EXPECT_EQ(r.rc, RSCPEUNIQ);
     EXPECT_EQ(r.consumed, 3u);
     rscpCObj_t sjisEuc = Make("8000", "8100", RSCPMISS_SUBSTITUTE, RSCPBROKEN_STOP_FINALLY);
@@ -226,13 +245,25 @@ TEST_F(Methods, TunnelledCopiedAndEscapedDoubleByteCharacters)
     // and counts, a broken single byte and a missing character become "#".
     rscpCObj_t tunnel = Make("8100", "1100");
     ASSERT_EQ(tunnel.method, 10);
-    Out r = Run(tunnel, "a\xA9\xA1" "b\xA4" "c\xA4\xA2" "d", 16);
+    Out r = Run(tunnel,
+                "a\xA9\xA1"
+                "b\xA4"
+                "c\xA4\xA2"
+                "d",
+                16);
     EXPECT_EQ(r.rc, 0u);
-    EXPECT_EQ(r.bytes, "a\xA9\xA1" "b#c#d");
+    EXPECT_EQ(r.bytes, "a\xA9\xA1"
+                       "b#c#d");
     EXPECT_EQ(tunnel.noof_subst, 3u);
     // "tab_mbcopy" copies the missing character too.
     tunnel.method = 11;
-    EXPECT_EQ(Run(tunnel, "c\xA4\xA2" "d", 16).bytes, "c\xA4\xA2" "d");
+    EXPECT_EQ(Run(tunnel,
+                  "c\xA4\xA2"
+                  "d",
+                  16)
+                  .bytes,
+              "c\xA4\xA2"
+              "d");
 
     // Families recognised on a Shift-JIS source: copied to related targets,
     // escaped for the generic output formats, else through the tables.
@@ -287,8 +318,7 @@ TEST_F(Methods, SixteenBitSourcesGoThroughTheOutputTables)
     const std::string latin = Convert("4102", "1100", be);
     for (int32_t method : {33, 34, 37, 38, 39, 40}) {
         EXPECT_TRUE(Convert("4102", "1100", be, method) == latin) << method;
-        EXPECT_TRUE(Convert("4103", "1100", le, method == 33 || method == 34 ? method + 2 : method) == latin)
-            << method;
+        EXPECT_TRUE(Convert("4103", "1100", le, method == 33 || method == 34 ? method + 2 : method) == latin) << method;
     }
     // A lone high surrogate at the end, and a control code the target
     // refuses with "su16get_tab".

@@ -13,7 +13,10 @@
 namespace {
 
 std::vector<std::string> g_lines;
-void Collect(const char* text, int32_t length) { g_lines.emplace_back(text, static_cast<std::size_t>(length)); }
+void Collect(const char* text, int32_t length)
+{
+    g_lines.emplace_back(text, static_cast<std::size_t>(length));
+}
 
 std::string LastErrorText()
 {
@@ -30,7 +33,10 @@ rscpCObj_t Fresh(const char* in = "4110", const char* out = "1100")
     return o;
 }
 
-bool Same(const rscpCObj_t& a, const rscpCObj_t& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool Same(const rscpCObj_t& a, const rscpCObj_t& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 }  // namespace
 
@@ -80,7 +86,10 @@ TEST(CpObject, InitStartsFromTheTemplateWhateverTheObjectHeld)
 
 TEST(CpObject, SettersStoreAndForceReactivationOnlyOnChange)
 {
-    const struct { int32_t miss; uint8_t c, copy; } missCases[] = {{0, 0, 0}, {1, 1, 0}, {2, 1, 1}, {3, 0, 1}};
+    const struct {
+        int32_t miss;
+        uint8_t c, copy;
+    } missCases[] = {{0, 0, 0}, {1, 1, 0}, {2, 1, 1}, {3, 0, 1}};
     for (const auto& m : missCases) {
         rscpCObj_t o = Fresh();
         o.use_1_subst = 1;
@@ -120,13 +129,20 @@ TEST(CpObject, SettersStoreAndForceReactivationOnlyOnChange)
 
     // The cache side's names set the same fields as the object's own setters.
     rscpCObj_t a = Fresh(), b = Fresh();
-    rscpCSetUseF1(&a, 4);         rscpCSetEnforceF1(&b, 4);
-    rscpCSetCtrlCodeCv(&a, 1);    rscpCSetCtrlCodes(&b, 1);
-    rscpCSetKOVOwnChCv(&a, 0);    rscpCSetOwnCh(&b, 0);
-    rscpCSetDrop(&a, 3);          rscpCSetOnDrop(&b, 3);
-    rscpCSetFilter(&a, 1);        rscpCSetDoFilter(&b, 1);
-    rscpCSetFillRest(&a, 2);      b.fill_rest = 2;
-    rscpCRelease(&a);             rscpCDeactivate(&b);
+    rscpCSetUseF1(&a, 4);
+    rscpCSetEnforceF1(&b, 4);
+    rscpCSetCtrlCodeCv(&a, 1);
+    rscpCSetCtrlCodes(&b, 1);
+    rscpCSetKOVOwnChCv(&a, 0);
+    rscpCSetOwnCh(&b, 0);
+    rscpCSetDrop(&a, 3);
+    rscpCSetOnDrop(&b, 3);
+    rscpCSetFilter(&a, 1);
+    rscpCSetDoFilter(&b, 1);
+    rscpCSetFillRest(&a, 2);
+    b.fill_rest = 2;
+    rscpCRelease(&a);
+    rscpCDeactivate(&b);
     EXPECT_TRUE(Same(a, b));
     EXPECT_EQ(a.method, RSCPMETH_DEACTIVATED);
     EXPECT_EQ(rscpCGetEnforceF1(&a), 4);
@@ -240,12 +256,18 @@ struct CacheFixture : ::testing::Test {
     void SetUp() override
     {
         const std::vector<rscpCpInfo_t> rows = {
-            Row("0120", 0, 0, 8, {0x40}),      Row("1100", 0, 0, 8, {0x20}),
-            Row("1101", 0, 0, 7, {0x20}),      Row("4000", 19, 0, 16, {0x00, 0x20}),
-            Row("4102", 13, 0, 16, {0x00, 0x20}), Row("4103", 16, 0, 16, {0x20, 0x00}),
-            Row("4104", 11, 0, 32, {0, 0, 0, 0x20}), Row("4110", 12, 0, 8, {0x20}),
-            Row("8000", 3, 0, 8, {0x20}),      Row("8200", 2, 1, 8, {0x20}),
-            Row("9000", 0, 0, 8, {0x25}),      Row("9001", 22, 0, 8, {}),
+            Row("0120", 0, 0, 8, {0x40}),
+            Row("1100", 0, 0, 8, {0x20}),
+            Row("1101", 0, 0, 7, {0x20}),
+            Row("4000", 19, 0, 16, {0x00, 0x20}),
+            Row("4102", 13, 0, 16, {0x00, 0x20}),
+            Row("4103", 16, 0, 16, {0x20, 0x00}),
+            Row("4104", 11, 0, 32, {0, 0, 0, 0x20}),
+            Row("4110", 12, 0, 8, {0x20}),
+            Row("8000", 3, 0, 8, {0x20}),
+            Row("8200", 2, 1, 8, {0x20}),
+            Row("9000", 0, 0, 8, {0x25}),
+            Row("9001", 22, 0, 8, {}),
         };
         // The character-number map of the store, as the cache start-up lays it.
         uint32_t maxNo = 0;
@@ -370,7 +392,13 @@ TEST_F(CacheFixture, CodePageQueriesReadTheCachedRecords)
     ASSERT_EQ(GetCPInfo("1100", &info), 0u);
     EXPECT_EQ(rscpCccRecordAddCount(nullptr, 0)->cpLookups, lookups + 1);
 
-    const struct { const char* cp; int32_t kind; char letter; int32_t basic; uint64_t space; } cases[] = {
+    const struct {
+        const char* cp;
+        int32_t kind;
+        char letter;
+        int32_t basic;
+        uint64_t space;
+    } cases[] = {
         {"0120", RSCPKIND_EBCDIC, 'E', 1, 0x1'00000040},
         {"1100", RSCPKIND_ASCII, 'A', 1, 0x1'00000020},
         {"1101", RSCPKIND_ASCII, 'A', 1, 0x1'00000020},

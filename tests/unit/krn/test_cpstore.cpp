@@ -22,8 +22,14 @@
 
 namespace {
 
-std::string Cp(const char* row) { return std::string(row, 4); }
-std::string SegId(const char* p) { return std::string(p, 5); }
+std::string Cp(const char* row)
+{
+    return std::string(row, 4);
+}
+std::string SegId(const char* p)
+{
+    return std::string(p, 5);
+}
 
 struct Pair {
     uint32_t ch;
@@ -94,8 +100,14 @@ PageData PageOf(const char* cp)
     return data;
 }
 
-uint32_t MapRowNumber(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
-uint32_t MapRowChar(const uint8_t* p) { return static_cast<uint32_t>(p[2]) << 16 | p[3] << 8 | p[4]; }
+uint32_t MapRowNumber(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) << 8 | p[1];
+}
+uint32_t MapRowChar(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[2]) << 16 | p[3] << 8 | p[4];
+}
 
 // One iconv conversion of a whole buffer; false when iconv refuses it.
 bool Iconv(iconv_t cd, const std::string& in, std::string* out)
@@ -274,16 +286,14 @@ TEST(CpStore, RuleWordLengthsAreClampedToTwenty)
 TEST(CpStore, SingleBytePagesAgreeWithIconv)
 {
     const std::map<std::string, const char*> iconvName = {
-        {"0120", "IBM500"},     {"1100", "ISO-8859-1"}, {"1101", "ANSI_X3.4-1968"},
-        {"1160", "CP1252"},     {"1401", "ISO-8859-2"}, {"1500", "ISO-8859-5"},
-        {"1610", "ISO-8859-9"}, {"1700", "ISO-8859-7"}, {"1800", "ISO-8859-8"},
-        {"1103", "IBM850"},     {"1140", "ISO-8859-1"}, {"1164", "ISO-8859-15"},
-        {"1180", "ISO-8859-1"}, {"1403", "IBM852"},     {"1404", "CP1250"},
-        {"1503", "IBM866"},     {"1504", "CP1251"},     {"1509", "KOI8-U"},
-        {"1510", "KOI8-R"},     {"1614", "CP1254"},     {"1704", "CP1253"},
-        {"1804", nullptr},     {"1900", "ISO-8859-4"}, {"1904", "CP1257"},
-        {"8600", "TIS-620"},    {"8604", "CP874"},      {"8700", "ISO-8859-6"},
-        {"8704", "CP1256"},     {"8805", nullptr},
+        {"0120", "IBM500"},     {"1100", "ISO-8859-1"}, {"1101", "ANSI_X3.4-1968"}, {"1160", "CP1252"},
+        {"1401", "ISO-8859-2"}, {"1500", "ISO-8859-5"}, {"1610", "ISO-8859-9"},     {"1700", "ISO-8859-7"},
+        {"1800", "ISO-8859-8"}, {"1103", "IBM850"},     {"1140", "ISO-8859-1"},     {"1164", "ISO-8859-15"},
+        {"1180", "ISO-8859-1"}, {"1403", "IBM852"},     {"1404", "CP1250"},         {"1503", "IBM866"},
+        {"1504", "CP1251"},     {"1509", "KOI8-U"},     {"1510", "KOI8-R"},         {"1614", "CP1254"},
+        {"1704", "CP1253"},     {"1804", nullptr},      {"1900", "ISO-8859-4"},     {"1904", "CP1257"},
+        {"8600", "TIS-620"},    {"8604", "CP874"},      {"8700", "ISO-8859-6"},     {"8704", "CP1256"},
+        {"8805", nullptr},
     };
     int pages = 0;
     for (uint32_t i = 0; i < rscpF5Tcp00Count; ++i) {
@@ -300,8 +310,8 @@ TEST(CpStore, SingleBytePagesAgreeWithIconv)
         // the engine's sweep checks them against Python's tables.
         if (iconvName.at(cp) == nullptr)
             continue;
-        std::map<unsigned char, uint32_t> in;     // first pair of a code wins
-        std::map<uint32_t, unsigned char> out;    // first pair of a character wins
+        std::map<unsigned char, uint32_t> in;   // first pair of a code wins
+        std::map<uint32_t, unsigned char> out;  // first pair of a character wins
         for (const Pair& p : data.pairs) {
             in.emplace(static_cast<unsigned char>(p.code[0]), p.ch);
             out.emplace(p.ch, static_cast<unsigned char>(p.code[0]));
@@ -458,22 +468,26 @@ TEST(CpStore, Tcp0cDumpFiltersRecordsAndReportsFormatErrors)
 
     // Over-long filters, missing, empty and headerless files.
     EXPECT_EQ(rscpotd__open_tcp0c_dump(dump.c_str(), nullptr, nullptr, "DEUX", nullptr, nullptr), 3);
-    EXPECT_EQ(rscpotd__open_tcp0c_dump(dump.c_str(), std::string(17, 'P').c_str(), nullptr, nullptr, nullptr,
-                                       nullptr), 3);
-    EXPECT_EQ(rscpotd__open_tcp0c_dump(WriteFile("none.dat", "x").append("-missing").c_str(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(rscpotd__open_tcp0c_dump(WriteFile("empty.dat", "").c_str(), nullptr, nullptr, nullptr, nullptr,
-                                       nullptr), 2);
-    EXPECT_EQ(rscpotd__open_tcp0c_dump(WriteFile("bad.dat", ";TCP0CX\nLINUX;E;US;m;1100;x;en\n").c_str(),
-                                       nullptr, nullptr, nullptr, nullptr, nullptr), 2);
+    EXPECT_EQ(rscpotd__open_tcp0c_dump(dump.c_str(), std::string(17, 'P').c_str(), nullptr, nullptr, nullptr, nullptr),
+              3);
+    EXPECT_EQ(rscpotd__open_tcp0c_dump(WriteFile("none.dat", "x").append("-missing").c_str(), nullptr, nullptr, nullptr,
+                                       nullptr, nullptr),
+              1);
+    EXPECT_EQ(rscpotd__open_tcp0c_dump(WriteFile("empty.dat", "").c_str(), nullptr, nullptr, nullptr, nullptr, nullptr),
+              2);
+    EXPECT_EQ(rscpotd__open_tcp0c_dump(WriteFile("bad.dat", ";TCP0CX\nLINUX;E;US;m;1100;x;en\n").c_str(), nullptr,
+                                       nullptr, nullptr, nullptr, nullptr),
+              2);
     EXPECT_EQ(rscprtr__read_tcp0c_record(nullptr, nullptr, nullptr, nullptr, nullptr), -1);
     // A header at the very end of the text, and a line longer than the buffer.
     const std::string longLine = "LINUX;E;US;m;1100;x;" + std::string(600, 'L') + "\n";
-    ASSERT_EQ(rscpotd__open_tcp0c_dump(WriteFile("long.dat", "|TCP0C\n" + longLine).c_str(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(rscpotd__open_tcp0c_dump(WriteFile("long.dat", "|TCP0C\n" + longLine).c_str(), nullptr, nullptr, nullptr,
+                                       nullptr, nullptr),
+              0);
     ReadAll(&end);
-    ASSERT_EQ(rscpotd__open_tcp0c_dump(WriteFile("hdr.dat", ",TCP0C").c_str(), nullptr, nullptr, nullptr,
-                                       nullptr, nullptr), 0);
+    ASSERT_EQ(
+        rscpotd__open_tcp0c_dump(WriteFile("hdr.dat", ",TCP0C").c_str(), nullptr, nullptr, nullptr, nullptr, nullptr),
+        0);
     rscpctd__close_tcp0c_dump();
     std::fflush(stderr);
     dup2(savedErr, 2);

@@ -37,7 +37,10 @@ void Sink(const char* text, int32_t length, rscpeOutputFunc out)
 }
 
 std::vector<std::string> g_context;
-void Context(const char* text, int32_t length) { g_context.emplace_back(text, size_t(length)); }
+void Context(const char* text, int32_t length)
+{
+    g_context.emplace_back(text, size_t(length));
+}
 
 bool Has(const std::string& part)
 {
@@ -115,8 +118,7 @@ TEST_F(Usr, ExplainedConversionsSayWhatWentWrongAndShowTheInput)
 {
     rscpCObj_t o;
     ASSERT_EQ(rscpCInitReport(&o, "1100", "1101", RSCPMISS_STOP, RSCPBROKEN_STOP_FINALLY, RSCPFILL_NEVER, '#', 0,
-                              RSCPF1_NOT, RSCPCTRL_TRY, RSCPOWN_IGNORE, RSCPDROP_LIKE_MISS, "set-up: ", Sink,
-                              Context),
+                              RSCPF1_NOT, RSCPCTRL_TRY, RSCPOWN_IGNORE, RSCPDROP_LIKE_MISS, "set-up: ", Sink, Context),
               0u);
     ASSERT_EQ(rscpCActivateReport(&o, "activate: ", Sink, Context), 0u);
     EXPECT_TRUE(g_lines.empty());
@@ -222,10 +224,9 @@ TEST_F(Usr, ConverterPairsSetUpOnceDumpAndRelease)
 TEST_F(Usr, CpicDataConvertsBetweenEbcdicTheLocalPageAndUtf16LikePython)
 {
     // Every byte of the partner's code page (cp037) as Latin-1 and as UTF-16.
-    const std::string python = cporacle::RunPython(
-        "import sys\nt = bytes(range(256)).decode('cp037')\n"
-        "l, w = t.encode('latin_1'), t.encode('utf-16-le')\n"
-        "sys.stdout.buffer.write(b'%d\\n' % len(l) + l + w)\n");
+    const std::string python = cporacle::RunPython("import sys\nt = bytes(range(256)).decode('cp037')\n"
+                                                   "l, w = t.encode('latin_1'), t.encode('utf-16-le')\n"
+                                                   "sys.stdout.buffer.write(b'%d\\n' % len(l) + l + w)\n");
     const size_t nl = python.find('\n');
     ASSERT_NE(nl, std::string::npos);
     const std::string latin = python.substr(nl + 1, 256), utf16 = python.substr(nl + 1 + 256);

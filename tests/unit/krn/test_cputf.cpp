@@ -29,7 +29,7 @@ struct Outcome {
 // One call with a destination of exactly cap bytes (on the heap, so that an
 // overrun is caught).
 Outcome Call(rscpuSubstConv_t fn, const Bytes& in, size_t cap, const uint32_t* subst = nullptr,
-         uint32_t* count = nullptr)
+             uint32_t* count = nullptr)
 {
     Bytes src(in);
     std::vector<uint8_t> dst(cap + 1);
@@ -131,7 +131,10 @@ for enc in ('utf-8', 'utf-16-le', 'utf-16-be', 'utf-32-le', 'utf-32-be'):
 // The basic plane (without surrogates) is a prefix of each form.
 constexpr size_t kBmpChars = 0x10000 - 0x800;
 constexpr size_t kBmpUtf8 = 128 + 1920 * 2 + (0x10000 - 0x800 - 0x800) * 3;
-Bytes Prefix(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + long(n)); }
+Bytes Prefix(const Bytes& b, size_t n)
+{
+    return Bytes(b.begin(), b.begin() + long(n));
+}
 
 TEST(CpUtf, EveryScalarValueInEveryFormMatchesPythonsCodecs)
 {
@@ -179,14 +182,17 @@ TEST(CpUtf, EveryScalarValueInEveryFormMatchesPythonsCodecs)
 
     // In random pieces: whatever the cut, the result is the same.
     std::mt19937 rng(22);
-    const Bytes some8 = Prefix(f.utf8, 200000) ;
-    const size_t some8Chars = [&] { size_t n = 0; for (uint8_t b : some8) n += (b & 0xC0) != 0x80; return n; }();
+    const Bytes some8 = Prefix(f.utf8, 200000);
+    const size_t some8Chars = [&] {
+        size_t n = 0;
+        for (uint8_t b : some8)
+            n += (b & 0xC0) != 0x80;
+        return n;
+    }();
     Bytes chunk8(f.utf8.end() - 300000, f.utf8.end());
-    EXPECT_TRUE(Pieces(rscpuSubstConv_t(rscpu86r_utf8_to_utf16), chunk8, rng) ==
-                Whole(rscpu86r_utf8_to_utf16, chunk8));
+    EXPECT_TRUE(Pieces(rscpuSubstConv_t(rscpu86r_utf8_to_utf16), chunk8, rng) == Whole(rscpu86r_utf8_to_utf16, chunk8));
     EXPECT_TRUE(Pieces(rscpuSubstConv_t(rscpu84w_utf8_to_ucs4), some8, rng) == Prefix(f.u32(false), 4 * some8Chars));
-    EXPECT_TRUE(Pieces(rscpuConv_t(rscpu86r_utf8_to_utf16_fast), chunk8, rng) ==
-                Whole(rscpu86r_utf8_to_utf16, chunk8));
+    EXPECT_TRUE(Pieces(rscpuConv_t(rscpu86r_utf8_to_utf16_fast), chunk8, rng) == Whole(rscpu86r_utf8_to_utf16, chunk8));
     const Bytes tail16 = Whole(rscpu86w_utf8_to_utf16, chunk8);
     EXPECT_TRUE(Pieces(rscpuConv_t(rscpu86w_utf16_to_utf8), tail16, rng) == chunk8);
     EXPECT_TRUE(Pieces(rscpuConv_t(rscpu82r_ucs2_to_utf8), Prefix(f.u16(true), 2 * 60000), rng) ==
@@ -383,8 +389,8 @@ TEST(CpUtf, FaultsReportTheirTextAndLeaveTheCursorsWhereThePartSays)
     // orders (the five- and six-byte forms the encoder writes were refused).
     std::mt19937 rng(4);
     for (int i = 0; i < 2000; ++i) {
-        const uint32_t v = i < 8 ? std::array<uint32_t, 8>{0x110000, 0x1FFFFF, 0x200000, 0x3FFFFFF, 0x4000000,
-                                                           0x7FFFFFFF, 0xD800, 0xDFFF}[i]
+        const uint32_t v = i < 8 ? std::array<uint32_t, 8>{0x110000,  0x1FFFFF,   0x200000, 0x3FFFFFF,
+                                                           0x4000000, 0x7FFFFFFF, 0xD800,   0xDFFF}[i]
                                  : uint32_t(rng()) >> (1 + rng() % 16);
         Bytes u4 = U32(v);
         const Bytes utf8 = Call(rscpu84r_ucs4_to_utf8, u4, 16).out;

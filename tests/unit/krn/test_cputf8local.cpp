@@ -33,8 +33,8 @@ protected:
         CacheTest::TearDown();
     }
     // A string form of a converter into a destination of size bytes.
-    static std::string Str(uint32_t (*fn)(char*, int32_t, uint32_t*, const char*), const std::string& in,
-                           uint32_t* rc, int32_t size)
+    static std::string Str(uint32_t (*fn)(char*, int32_t, uint32_t*, const char*), const std::string& in, uint32_t* rc,
+                           int32_t size)
     {
         std::string buf(size_t(size), 'Z');
         uint32_t n = 999;
@@ -264,7 +264,9 @@ TEST_F(Local, AnswersWithoutADatabaseAndTheLocaleLookup)
     rscpmc_fill_cache(end - 4, 8, 0x55);
     EXPECT_NE(reinterpret_cast<uint8_t*>(rscpmp)[end - 1], 0x55);
     char copy[5] = "ZZZZ";
-    rscpmc_printable_copy("a\x01\xFF" "bc", 5, copy, 4);
+    rscpmc_printable_copy("a\x01\xFF"
+                          "bc",
+                          5, copy, 4);
     EXPECT_STREQ(copy, "a..Z");
     EXPECT_EQ(rscpmc_is_language_key("E"), 1);
     EXPECT_EQ(rscpmc_is_language_key(""), 0);

@@ -102,9 +102,8 @@ TEST_F(Wrap, NeutralFormsConvertBigEndianUnitsAtEveryAlignmentAndLength)
                 for (Wrapper fn : {rscpCConvertNeutral, rscpCConvertNeutralA})
                     for (size_t so : {0, 1})
                         for (size_t dof : {0, 1}) {
-                            const std::string where = std::string(page.cp) + "/" + wide + " n=" +
-                                                      std::to_string(n) + " offsets " + std::to_string(so) + "," +
-                                                      std::to_string(dof);
+                            const std::string where = std::string(page.cp) + "/" + wide + " n=" + std::to_string(n) +
+                                                      " offsets " + std::to_string(so) + "," + std::to_string(dof);
                             // The "A" form skips the first byte of an odd
                             // destination of a 16-bit target.
                             const bool skip = fn == rscpCConvertNeutralA && dof == 1 && n > 0;
@@ -172,7 +171,8 @@ TEST_F(Wrap, NeutralAPadsFixedFieldsWithTheSpaceInItsNeutralForm)
     // give three target units, so one space follows, written big-endian
     // although the target is little-endian.
     rscpCObj_t o = Make("8000", "4103");
-    const std::string text = "A\x82\xa0" "B";
+    const std::string text = "A\x82\xa0"
+                             "B";
     const std::string units = std::string("\0A\x30\x42\0B", 6);
     Out r = Call(rscpCConvertNeutralA, o, text, 12);
     ASSERT_EQ(r.rc, 0u);
@@ -292,20 +292,25 @@ TEST_F(Wrap, UnitsReplaceEachUnconvertibleUnitAndFillOnlyAtTheEnd)
 TEST_F(Wrap, SubstRetryReportsTheFirstErrorAndConvertsAgainWithSubstitutes)
 {
     rscpCObj_t o = Make("1100", "1101");
-    const std::string text = "ab\xe9" "cd\xe8";
+    const std::string text = "ab\xe9"
+                             "cd\xe8";
     std::vector<uint8_t> dest(16, 'Z');
     uint8_t* d = dest.data();
     const uint8_t* s = reinterpret_cast<const uint8_t*>(text.data());
     uint32_t substs = 10;
     int32_t consumed = -1, produced = -1, errLen = 2;
     uint8_t errBytes[2] = {};
-    EXPECT_EQ(rscpCConvertSubstRetry(&o, &d, d + 16, &s, s + text.size(), &substs, &consumed, &produced, errBytes,
-                                     &errLen),
-              0u);
+    EXPECT_EQ(
+        rscpCConvertSubstRetry(&o, &d, d + 16, &s, s + text.size(), &substs, &consumed, &produced, errBytes, &errLen),
+        0u);
     EXPECT_EQ(consumed, 2);
     EXPECT_EQ(produced, 2);
     EXPECT_EQ(errLen, 2);
-    EXPECT_EQ(std::memcmp(errBytes, "\xe9" "c", 2), 0);
+    EXPECT_EQ(std::memcmp(errBytes,
+                          "\xe9"
+                          "c",
+                          2),
+              0);
     EXPECT_EQ(substs, 12u);
     EXPECT_TRUE(std::string(reinterpret_cast<char*>(dest.data()), d - dest.data()) == "ab#cd#");
     EXPECT_EQ(o.use_c_subst, 1);
@@ -375,8 +380,7 @@ TEST_F(Wrap, UnicodeToBytesTablesHoldWhatPythonEncodes)
     EXPECT_EQ(rscpBuildU2ToBytesTable(&o, table.data()), 16u);
     char arg1[120] = {}, arg2[8];
     rscpe_get_last_args(rscpe_get_error_record(), arg1, sizeof arg1, arg2, sizeof arg2);
-    EXPECT_EQ(std::string(arg1).rfind("(4103->8000): ctrl: t=try, own: t=try, meth: nu16le_get_tab, ", 0), 0u)
-        << arg1;
+    EXPECT_EQ(std::string(arg1).rfind("(4103->8000): ctrl: t=try, own: t=try, meth: nu16le_get_tab, ", 0), 0u) << arg1;
     // A target whose characters take more than two bytes.
     rscpCObj_t utf8 = Plain("4103", "8100");
     utf8.method = 35;

@@ -119,7 +119,7 @@ TEST(KovRel, VersionInfoMarkersAcrossChunks)
         EXPECT_STREQ(sb, "s");
         std::free(fv), std::free(pv), std::free(pl), std::free(sb);
     };
-    std::string data(8190, 'x');  // the second marker straddles the first chunk's end
+    std::string data(8190, 'x');                              // the second marker straddles the first chunk's end
     static const char kFirst[] = "#[%]KOVFileVersion: 1, 2";  // with its NUL
     data.append(kFirst, sizeof kFirst);
     data += std::string(9000, 'y');

@@ -113,8 +113,8 @@ TEST_F(Manifest, PackingWritesTheTextByteForByte)
     ASSERT_EQ(ManifestInit(c.get(), KOVCRYPTO_LIB, "SHA1", "PKCS7-TSTAMP", "SHA512"), 0);
     const std::string longName(300, 'n');
     ASSERT_EQ(Pack(c.get(), {{longName, "abc"}}), 0);
-    EXPECT_EQ(Text(c.get()), std::string(Header("SHA1", "PKCS7-TSTAMP,SHA512")) + kSha1Abc + " 012c " +
-                                 longName + "\n");
+    EXPECT_EQ(Text(c.get()),
+              std::string(Header("SHA1", "PKCS7-TSTAMP,SHA512")) + kSha1Abc + " 012c " + longName + "\n");
 }
 
 TEST_F(Manifest, NamesThatCannotBeListedAreRefused)
@@ -251,11 +251,11 @@ TEST_F(External, AgreesWithTheSameFilesInAnyForm)
     for (char& ch : upper)
         ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     const std::string agreeing[] = {
-        internalText,                                    // with its signature block
-        Header() + body + "\n",                          // header and body only
-        Header() + body,                                 // ends right after the last line
-        Header() + body.substr(0, body.size() - 1),      // not even a line feed
-        Header() + body + "\n\n",                        // one more empty line
+        internalText,                                // with its signature block
+        Header() + body + "\n",                      // header and body only
+        Header() + body,                             // ends right after the last line
+        Header() + body.substr(0, body.size() - 1),  // not even a line feed
+        Header() + body + "\n\n",                    // one more empty line
         Header() + Line(kSha256Abc, "d.txt") + Line(kSha256Abc, "a.txt") + Line(kSha256Empty, "b/c.txt"),
         Header() + Line(upper.c_str(), "a.txt") + Line(kSha256Empty, "b/c.txt") + Line(kSha256Abc, "d.txt"),
         std::string(Header("sha-256", "PKCS7-TSTAMP,SHA1")) + body,
@@ -278,8 +278,8 @@ TEST_F(External, NamesTheFirstDifference)
          "Incompatible content length of the internal(231) and external(155) manifest"},
         {Header() + Line(kSha256Abc, "a.txt") + Line(kSha256Empty, "b/c.txt") + Line(kSha256Abc, "e.txt"),
          SMF_EFILENOTFOUND, "External file >e.txt< was not found in the internal manifest"},
-        {Header() + Line(kSha256Abc, "a.txt") + Line(kSha256Abc, "b/c.txt") + Line(kSha256Abc, "d.txt"),
-         SMF_EDIGEST, "External manifest file >b/c.txt< digest is different to internal manifest"},
+        {Header() + Line(kSha256Abc, "a.txt") + Line(kSha256Abc, "b/c.txt") + Line(kSha256Abc, "d.txt"), SMF_EDIGEST,
+         "External manifest file >b/c.txt< digest is different to internal manifest"},
         // A name twice against once: the second has no line left to answer it.
         {Header() + Line(kSha256Abc, "a.txt") + Line(kSha256Empty, "b/c.txt") + Line(kSha256Abc, "a.txt"),
          SMF_EFILENOTFOUND, "External file >a.txt< was not found in the internal manifest"},
@@ -345,7 +345,8 @@ TEST_F(Manifest, ListedFilesAreCheckedOnDisk)
     } cases[] = {
         {Line(kSha256Abc, dir + "/a.txt") + Line(kSha256Empty, dir + "/empty") + Line(kSha256Abc, dir + "/caf\xC3\xA9"),
          0, ""},
-        {Line(kSha256Empty, dir + "/a.txt"), SMF_EDIGEST, "Local File >" + dir + "/a.txt< digest is different to manifest"},
+        {Line(kSha256Empty, dir + "/a.txt"), SMF_EDIGEST,
+         "Local File >" + dir + "/a.txt< digest is different to manifest"},
         {Line(kSha256Abc, dir + "/gone"), SMF_EFILENOTFOUND,
          "Local File >" + dir + "/gone< was not found. System error code 2. " + std::strerror(2)},
         {Line(kSha256Abc, dir + "/pipe"), SMF_EFILENOTFOUND, "Local File >" + dir + "/pipe< is not a regular file"},

@@ -41,8 +41,8 @@ std::pair<std::string, std::string> Split(const std::string& text)
     const size_t end = text.rfind(MANIFEST_END_SIGNATURE);
     std::string der(end - b64, '\0');
     size_t n = 0;
-    EXPECT_EQ(coBase64Decode(text.data() + b64, end - b64, CO_MODE_SIGNATURE, CO_SKIP_SPACE, der.data(), der.size(),
-                             &n, nullptr),
+    EXPECT_EQ(coBase64Decode(text.data() + b64, end - b64, CO_MODE_SIGNATURE, CO_SKIP_SPACE, der.data(), der.size(), &n,
+                             nullptr),
               0);
     der.resize(n);
     return {text.substr(0, at), der};
@@ -68,8 +68,8 @@ protected:
     static void TearDownTestSuite() { ManifestShutdown(); }
 
     // Packs the files into a fresh context and signs them.
-    int Sign(const Files& files, const char* pse = "signer.p12", const char* pin = "signpin", std::string* text = nullptr,
-             const char* tsaUrl = "")
+    int Sign(const Files& files, const char* pse = "signer.p12", const char* pin = "signpin",
+             std::string* text = nullptr, const char* tsaUrl = "")
     {
         Ctx c;
         EXPECT_EQ(ManifestInit(c.get(), nullptr, "SHA256", "PKCS7-TSTAMP", "SHA256"), 0);
@@ -100,8 +100,8 @@ protected:
     }
     int Verify(const std::string& text, const char* pse = nullptr, const std::string& crl = "", int loadBody = 0)
     {
-        return ManifestVerify(ctx.get(), text.data(), text.size(), pse, nullptr, kctest::U(crl), crl.size(),
-                              loadBody, 1);
+        return ManifestVerify(ctx.get(), text.data(), text.size(), pse, nullptr, kctest::U(crl), crl.size(), loadBody,
+                              1);
     }
 
     Ctx ctx;
@@ -174,7 +174,8 @@ TEST_F(Signing, TamperedTextsAndSignaturesFailAndTheSignerIsUnknown)
     };
     std::string flipped = text;
     flipped[signedPart.size() - 3] ^= 1;  // the last header-or-body byte but the line feeds
-    std::string badSignature = signedPart + Base64Block(der.substr(0, der.size() / 2) + "x" + der.substr(der.size() / 2 + 1));
+    std::string badSignature = signedPart +
+                               Base64Block(der.substr(0, der.size() / 2) + "x" + der.substr(der.size() / 2 + 1));
     const Case cases[] = {
         {"changed text", flipped, SMF_ESIGNATURE},
         {"changed signature", badSignature, SMF_ESSFLIB},
@@ -262,7 +263,8 @@ TEST_F(Signing, SignersAndRevocationListsDecideTheOutcome)
     std::string otherText;
     ASSERT_EQ(Sign({{"x", "y"}}, "signer.p12", "signpin", &otherText), 0);
     ManifestInit(ctx.get(), nullptr, "SHA256", "PKCS7-TSTAMP", "SHA256");
-    EXPECT_EQ(Verify(signedPart + Base64Block(kctest::WithForeignToken(mine, Split(otherText).second))), SMF_ESIGNATURE);
+    EXPECT_EQ(Verify(signedPart + Base64Block(kctest::WithForeignToken(mine, Split(otherText).second))),
+              SMF_ESIGNATURE);
     EXPECT_EQ(ManifestGetSsfRc(ctx.get()), SSF_API_BAD_TSTINFO);
 }
 
@@ -272,8 +274,8 @@ TEST_F(Signing, TheValidationProfileIsTheFallbackOfTheVerifyProfile)
     ASSERT_EQ(Sign(kFiles, "signer.p12", "signpin", &text), 0) << lastError;
     const std::string dir = kctest::TmpDir() + "/fallback";
     ASSERT_EQ(Shell("rm -rf " + dir + " && mkdir -p " + dir + " && openssl pkcs12 -export -nokeys -in " +
-                    P("other/ca.pem") + " -passout pass: -out " + dir + "/KOVverify.pse && cp " + P("trust.p12") +
-                    " " + dir + "/KOVvalidation.pse"),
+                    P("other/ca.pem") + " -passout pass: -out " + dir + "/KOVverify.pse && cp " + P("trust.p12") + " " +
+                    dir + "/KOVvalidation.pse"),
               0);
     setenv("TELMIRDIR", dir.c_str(), 1);
     EXPECT_EQ(Verify(text), 0) << ManifestGetLastError(ctx.get());

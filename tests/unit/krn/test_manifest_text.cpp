@@ -19,8 +19,8 @@ TEST(ManifestText, ParserStatesAndErrors)
         uint32_t entries;
     } cases[] = {
         {std::string(Header()) + a + "\n", 0, SMF_PARSE_BODY, 1},
-        {std::string(Header()) + "\n", 0, SMF_PARSE_BODY, 0},                       // empty body
-        {std::string(Header()) + a, 0, SMF_PARSE_BODY, 1},                          // no empty line: body open
+        {std::string(Header()) + "\n", 0, SMF_PARSE_BODY, 0},  // empty body
+        {std::string(Header()) + a, 0, SMF_PARSE_BODY, 1},     // no empty line: body open
         {"", 0, SMF_PARSE_MAGIC, 0},
         {std::string("\0KOV-MANIFEST\n", 14), 0, SMF_PARSE_MAGIC, 0},
         {"KOV-MANIFEST", 0, SMF_PARSE_MAGIC, 0},
@@ -29,8 +29,8 @@ TEST(ManifestText, ParserStatesAndErrors)
         {"KOV-MANIFEST\nVersion: 2.0\nHash: SHA256\nSignature: PKCS7-TSTAMP\nBody: x\n\n" +
              Line(upper.c_str(), "a.txt", "0005"),
          0, SMF_PARSE_BODY, 1},
-        {std::string(Header()) + Line(kSha256Abc, "A.TXT", "000A"), SMF_EINTERNAL,
-         SMF_PARSE_END, 0},                                                        // length points past the line
+        {std::string(Header()) + Line(kSha256Abc, "A.TXT", "000A"), SMF_EINTERNAL, SMF_PARSE_END,
+         0},  // length points past the line
         {std::string(Header()) + Line(kSha256Abc, "a.txt", "0004"), SMF_EINTERNAL, SMF_PARSE_END, 0},
         {std::string(Header()) + Line(kSha256Abc, "a.txt", "00g5"), SMF_EINTERNAL, SMF_PARSE_END, 0},
         {std::string(Header()) + Line(kSha256Abc, "a.txt", "ffff"), SMF_EINTERNAL, SMF_PARSE_END, 0},
@@ -100,7 +100,8 @@ TEST(ManifestText, HeaderValuesAreTaken)
 TEST(ManifestText, EveryCutOfATextStaysInside)
 {
     const std::string full = std::string(Header("SHA1", "PKCS7-TSTAMP,SHA256")) + Line(kSha1Abc, "a.txt") +
-                             Line(kSha1Abc, "dir/b c\\d") + "\n-----BEGIN SIGNATURE-----\nAAAA\n-----END SIGNATURE-----";
+                             Line(kSha1Abc, "dir/b c\\d") +
+                             "\n-----BEGIN SIGNATURE-----\nAAAA\n-----END SIGNATURE-----";
     for (std::size_t n = 0; n <= full.size(); ++n) {
         std::unique_ptr<char[]> exact(new char[n == 0 ? 1 : n]);
         std::memcpy(exact.get(), full.data(), n);

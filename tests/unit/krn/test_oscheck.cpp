@@ -84,21 +84,39 @@ TEST_F(OsCheckTest, MemoryParametersFollowTheWorkedFigures)
     // rdisp/PG_SHM, rdisp/PG_MAXFS, ztta/roll_first, ztta/roll_area,
     // ztta/roll_extension, em/blocksize_KB
     const Scenario scenarios[] = {
-        {16384, 16384, "50%", "8192",
+        {16384,
+         16384,
+         "50%",
+         "8192",
          {"8192", "8184", "131072", "131072", "64000", "131072", "1", "6500000", "4000000000", "1024"}},
-        {16384, 16384, "2%", "819",
+        {16384,
+         16384,
+         "2%",
+         "819",
          {"819", "816", "32768", "131072", "32768", "131072", "1", "6500000", "4000000000", "1024"}},
-        {16384, 16384, "64", "16384",
+        {16384,
+         16384,
+         "64",
+         "16384",
          {"16374", "16368", "131072", "131072", "65536", "131072", "1", "6500000", "4000000000", "1024"}},
-        {16384, 16384, "4096", "4096",
+        {16384,
+         16384,
+         "4096",
+         "4096",
          {"4096", "4088", "77500", "131072", "32768", "131072", "1", "6500000", "4000000000", "1024"}},
-        {1000000, 1000000, "64", "1000000",
+        {1000000,
+         1000000,
+         "64",
+         "1000000",
          {"999990", "999984", "131072", "131072", "65536", "131072", "1", "6500000", "4000000000", "16384"}},
-        {100, 50, "64", "128",
+        {100,
+         50,
+         "64",
+         "128",
          {"128", "128", "32768", "131072", "32768", "131072", "1", "6500000", "4000000000", "1024"}},
     };
-    const char* names[] = {"em/max_size_MB", "em/initial_size_MB", "rdisp/ROLL_SHM", "rdisp/ROLL_MAXFS",
-                           "rdisp/PG_SHM", "rdisp/PG_MAXFS", "ztta/roll_first", "ztta/roll_area",
+    const char* names[] = {"em/max_size_MB",      "em/initial_size_MB", "rdisp/ROLL_SHM",  "rdisp/ROLL_MAXFS",
+                           "rdisp/PG_SHM",        "rdisp/PG_MAXFS",     "ztta/roll_first", "ztta/roll_area",
                            "ztta/roll_extension", "em/blocksize_KB"};
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(std::to_string(s.phys) + " MB, " + s.current);
@@ -256,10 +274,12 @@ TEST_F(OsCheckTest, AffinityOfAChild)
         std::string list;
         int rc;
     } call{child, std::to_string(cpu) + ",100000,x", -1};
-    std::string err = StderrOf([](void* p) {
-        auto* c = static_cast<Call*>(p);
-        c->rc = LINSetAffinity(c->pid, c->list.c_str());
-    }, &call);
+    std::string err = StderrOf(
+        [](void* p) {
+            auto* c = static_cast<Call*>(p);
+            c->rc = LINSetAffinity(c->pid, c->list.c_str());
+        },
+        &call);
     cpu_set_t set;
     ASSERT_EQ(sched_getaffinity(child, sizeof set, &set), 0);
     EndChild(child);
@@ -270,8 +290,8 @@ TEST_F(OsCheckTest, AffinityOfAChild)
                             std::to_string(online - 1), ") available!\n");
     char mask[32];
     snprintf(mask, sizeof mask, "0x%08lx", 1UL << cpu);
-    EXPECT_EQ(err, Cat(wrong, wrong, "Affinity of process ", std::to_string(child), " sucessfully changed to ", mask,
-                       "\n"));
+    EXPECT_EQ(err,
+              Cat(wrong, wrong, "Affinity of process ", std::to_string(child), " sucessfully changed to ", mask, "\n"));
 }
 
 TEST_F(OsCheckTest, PriorityOfAChild)
@@ -283,18 +303,22 @@ TEST_F(OsCheckTest, PriorityOfAChild)
         const char* text;
         int rc;
     } call{child, "low", -1};
-    std::string err = StderrOf([](void* p) {
-        auto* c = static_cast<Call*>(p);
-        c->rc = LINSetPriority(c->pid, c->text);
-    }, &call);
+    std::string err = StderrOf(
+        [](void* p) {
+            auto* c = static_cast<Call*>(p);
+            c->rc = LINSetPriority(c->pid, c->text);
+        },
+        &call);
     EXPECT_EQ(call.rc, 0);
     EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(child)), 5);
     EXPECT_EQ(err, Cat("Priority of process ", std::to_string(child), " successfully changed to 5.\n"));
     call.text = "High";
-    err = StderrOf([](void* p) {
-        auto* c = static_cast<Call*>(p);
-        c->rc = LINSetPriority(c->pid, c->text);
-    }, &call);
+    err = StderrOf(
+        [](void* p) {
+            auto* c = static_cast<Call*>(p);
+            c->rc = LINSetPriority(c->pid, c->text);
+        },
+        &call);
     EndChild(child);
     if (geteuid() == 0) {
         EXPECT_EQ(call.rc, 0);

@@ -19,28 +19,32 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path TempDir(const std::string& name) {
+fs::path TempDir(const std::string& name)
+{
     fs::path dir = fs::path(KovTestTmp()) / "ofextract" / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
 }
 
-std::string Compress(const std::string& data) {
+std::string Compress(const std::string& data)
+{
     std::vector<uint8_t> out(data.size() * 2 + 1024);
     int32_t read = 0, written = 0;
     const int rc = CsCompr(static_cast<int32_t>(data.size()), reinterpret_cast<const uint8_t*>(data.data()),
-                           static_cast<int32_t>(data.size()), out.data(), static_cast<int32_t>(out.size()),
-                           35, &read, &written, "test", __LINE__);
+                           static_cast<int32_t>(data.size()), out.data(), static_cast<int32_t>(out.size()), 35, &read,
+                           &written, "test", __LINE__);
     EXPECT_EQ(rc, 1);
     return std::string(reinterpret_cast<const char*>(out.data()), static_cast<size_t>(written));
 }
 
-uint32_t Checksum(const std::string& data) {
+uint32_t Checksum(const std::string& data)
+{
     return CsCrc32Update(0, data.data(), data.size());
 }
 
-std::string Pseudorandom(size_t n) {
+std::string Pseudorandom(size_t n)
+{
     std::string s(n, '\0');
     uint32_t x = 12345;
     for (char& c : s) {
@@ -51,10 +55,17 @@ std::string Pseudorandom(size_t n) {
 }
 
 struct Item {
-    Item(char t, std::string n, std::string d, unsigned m = 0644, long time = 1500000000,
-         std::string s = std::string(), long delta = 0)
-        : type(t), name(std::move(n)), data(std::move(d)), mode(m), mtime(time), stream(std::move(s)),
-          sizeDelta(delta) {}
+    Item(char t, std::string n, std::string d, unsigned m = 0644, long time = 1500000000, std::string s = std::string(),
+         long delta = 0)
+        : type(t),
+          name(std::move(n)),
+          data(std::move(d)),
+          mode(m),
+          mtime(time),
+          stream(std::move(s)),
+          sizeDelta(delta)
+    {
+    }
     char type;
     std::string name;
     std::string data;
@@ -64,13 +75,15 @@ struct Item {
     long sizeDelta;      // added to the size written in the header line
 };
 
-std::string BuildArchive(const fs::path& path, std::vector<Item> items) {
+std::string BuildArchive(const fs::path& path, std::vector<Item> items)
+{
     std::string head = "# test archive\n", body;
     for (Item& it : items) {
-        if (it.type == 'F' && !it.data.empty() && it.stream.empty()) it.stream = Compress(it.data);
+        if (it.type == 'F' && !it.data.empty() && it.stream.empty())
+            it.stream = Compress(it.data);
         char line[512];
-        std::snprintf(line, sizeof line, "%c %s %5o %10lu %9lu %10ld %10lu\n", it.type, it.name.c_str(),
-                      it.mode, static_cast<unsigned long>(static_cast<long>(it.data.size()) + it.sizeDelta),
+        std::snprintf(line, sizeof line, "%c %s %5o %10lu %9lu %10ld %10lu\n", it.type, it.name.c_str(), it.mode,
+                      static_cast<unsigned long>(static_cast<long>(it.data.size()) + it.sizeDelta),
                       static_cast<unsigned long>(it.stream.size()), it.mtime,
                       static_cast<unsigned long>(Checksum(it.data)));
         head += line;
@@ -87,20 +100,23 @@ struct Result {
 };
 
 Result RunLib(std::vector<std::string> words, OldFormatOutputFn cb = nullptr, void* ctx = nullptr,
-              const OldFormatServices* services = nullptr) {
+              const OldFormatServices* services = nullptr)
+{
     words.insert(words.begin(), "zef");
     std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
+    for (std::string& w : words)
+        argv.push_back(w.data());
     Result r;
     char* message = nullptr;
-    r.ok = OldFormatMain(static_cast<int>(argv.size()), argv.data(), cb, ctx, &r.number, &message,
-                         services);
-    if (message) r.message = message;
+    r.ok = OldFormatMain(static_cast<int>(argv.size()), argv.data(), cb, ctx, &r.number, &message, services);
+    if (message)
+        r.message = message;
     std::free(message);
     return r;
 }
 
-std::string ReadFile(const fs::path& p) {
+std::string ReadFile(const fs::path& p)
+{
     std::ifstream in(p, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
@@ -113,7 +129,8 @@ struct Seen {
     std::vector<time_t> times;
 };
 
-void Record(void* ctx, const char* path, uint64_t size, time_t mtime) {
+void Record(void* ctx, const char* path, uint64_t size, time_t mtime)
+{
     Seen* s = static_cast<Seen*>(ctx);
     s->paths.push_back(path);
     s->sizes.push_back(size);
@@ -122,16 +139,17 @@ void Record(void* ctx, const char* path, uint64_t size, time_t mtime) {
 
 }  // namespace
 
-TEST(OfExtract, FilesDirectoriesCallbackAndCount) {
+TEST(OfExtract, FilesDirectoriesCallbackAndCount)
+{
     const fs::path dir = TempDir("basic");
     const std::string text = "some text\n";
     const std::string big = Pseudorandom(40000);
     const std::string archive = BuildArchive(dir / "a.zef", {
-        {'D', "d", "", 0750, 1400000000},
-        {'F', "d/text", text, 0640, 1400000100},
-        {'F', "d/big", big, 0600, 1400000200},
-        {'F', "empty", "", 0604, 1400000300},
-    });
+                                                                {'D', "d", "", 0750, 1400000000},
+                                                                {'F', "d/text", text, 0640, 1400000100},
+                                                                {'F', "d/big", big, 0600, 1400000200},
+                                                                {'F', "empty", "", 0604, 1400000300},
+                                                            });
     Seen seen;
     const uint32_t before = oldArchiveFilesDone;
     Result r = RunLib({"-x", "-f", archive, "-R", (dir / "out").string()}, Record, &seen);
@@ -155,7 +173,8 @@ TEST(OfExtract, FilesDirectoriesCallbackAndCount) {
     EXPECT_EQ(seen.times[2], 1400000300);
 }
 
-TEST(OfExtract, TestModeChecksWithoutWriting) {
+TEST(OfExtract, TestModeChecksWithoutWriting)
+{
     const fs::path dir = TempDir("test");
     const std::string archive = BuildArchive(dir / "a.zef", {{'F', "x/y", "data", 0644}});
     Result r = RunLib({"-d", "-f", archive});
@@ -164,7 +183,8 @@ TEST(OfExtract, TestModeChecksWithoutWriting) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
 
-TEST(OfExtract, ProtectedStreamsAreComplementedEveryTenthByte) {
+TEST(OfExtract, ProtectedStreamsAreComplementedEveryTenthByte)
+{
     const fs::path dir = TempDir("protected");
     const std::string data = Pseudorandom(30000);
     std::string stream = Compress(data);
@@ -173,7 +193,8 @@ TEST(OfExtract, ProtectedStreamsAreComplementedEveryTenthByte) {
     // of a chunk: position 8200 stays as it is.
     for (size_t chunk = 8; chunk < stream.size(); chunk += 8192) {
         const size_t end = std::min(stream.size(), chunk + 8192);
-        for (size_t q = chunk + 10 - chunk % 10; q < end; q += 10) stream[q] = static_cast<char>(~stream[q]);
+        for (size_t q = chunk + 10 - chunk % 10; q < end; q += 10)
+            stream[q] = static_cast<char>(~stream[q]);
     }
     const std::string archive = BuildArchive(dir / "k.zef", {{'F', "secret", data, 0644, 1, stream}});
     Result r = RunLib({"-x", "-K", "key", "-f", archive, "-R", (dir / "out").string()});
@@ -183,7 +204,8 @@ TEST(OfExtract, ProtectedStreamsAreComplementedEveryTenthByte) {
     EXPECT_EQ(plain.ok, 0);
 }
 
-TEST(OfExtract, EntryFailures) {
+TEST(OfExtract, EntryFailures)
+{
     const fs::path dir = TempDir("failures");
     const std::string good = Compress("0123456789");
     struct Case {
@@ -211,15 +233,16 @@ TEST(OfExtract, EntryFailures) {
         EXPECT_EQ(r.ok, 0) << c.item.name;
         EXPECT_EQ(r.number, c.number) << c.item.name;
         std::string expected = c.message;
-        if (c.number == 4) expected += archive;
+        if (c.number == 4)
+            expected += archive;
         EXPECT_EQ(r.message, expected) << c.item.name;
     }
 }
 
-TEST(OfExtract, RefusedNameWritesNothing) {
+TEST(OfExtract, RefusedNameWritesNothing)
+{
     const fs::path dir = TempDir("refused");
-    const std::string archive =
-        BuildArchive(dir / "r.zef", {{'F', "first", "1"}, {'F', "a/../../escape", "2"}});
+    const std::string archive = BuildArchive(dir / "r.zef", {{'F', "first", "1"}, {'F', "a/../../escape", "2"}});
     // With -P names are used as stored, so one that leaves the target is refused.
     Result r = RunLib({"-x", "-P", "-f", archive, "-R", (dir / "out").string()});
     EXPECT_EQ(r.ok, 0);
@@ -229,10 +252,10 @@ TEST(OfExtract, RefusedNameWritesNothing) {
     EXPECT_FALSE(fs::exists(dir / "escape"));
 }
 
-TEST(OfSpace, ShortfallNoVerdictAndFailure) {
+TEST(OfSpace, ShortfallNoVerdictAndFailure)
+{
     const fs::path dir = TempDir("space");
-    const std::string archive =
-        BuildArchive(dir / "s.zef", {{'F', "new/dir/big", std::string(10 * 1024 + 100, 'a')}});
+    const std::string archive = BuildArchive(dir / "s.zef", {{'F', "new/dir/big", std::string(10 * 1024 + 100, 'a')}});
     // The free space comes from the caller; without a file-system test every
     // target counts on the first group.
     static double fake = 0;
@@ -266,7 +289,8 @@ TEST(OfSpace, ShortfallNoVerdictAndFailure) {
     EXPECT_EQ(r.number, 4u);
 }
 
-TEST(OfMain, CreateDoesNothingAndMissingArchivesAreReported) {
+TEST(OfMain, CreateDoesNothingAndMissingArchivesAreReported)
+{
     Result r = RunLib({"-c", "name"});
     EXPECT_EQ(r.ok, 1);
     const fs::path dir = TempDir("main");
@@ -279,13 +303,14 @@ TEST(OfMain, CreateDoesNothingAndMissingArchivesAreReported) {
     EXPECT_EQ(r.message, "No such file or directory " + (dir / "nodir").string());
 }
 
-TEST(OfMain, TotalSizeExtractOnlyPassAndBuilder) {
+TEST(OfMain, TotalSizeExtractOnlyPassAndBuilder)
+{
     const fs::path dir = TempDir("extra");
     const std::string archive = BuildArchive(dir / "e.zef", {
-        {'D', "sub", "", 0755},
-        {'F', "sub/one", std::string(3000, 'a')},
-        {'F', "two", "22"},
-    });
+                                                                {'D', "sub", "", 0755},
+                                                                {'F', "sub/one", std::string(3000, 'a')},
+                                                                {'F', "two", "22"},
+                                                            });
     uint64_t total = 0;
     uint32_t number = 99;
     char* message = nullptr;

@@ -11,17 +11,20 @@
 
 namespace {
 
-OfLineResult ParseLine(const std::string& line, OfEntry& e) {
+OfLineResult ParseLine(const std::string& line, OfEntry& e)
+{
     return OfParseHeaderLine(line.c_str(), line.size(), e);
 }
 
-std::filesystem::path TempDir() {
+std::filesystem::path TempDir()
+{
     std::filesystem::path dir = std::filesystem::path(KovTestTmp()) / "ofheader";
     std::filesystem::create_directories(dir);
     return dir;
 }
 
-std::string WriteFile(const std::string& name, const std::string& bytes) {
+std::string WriteFile(const std::string& name, const std::string& bytes)
+{
     const std::string path = (TempDir() / name).string();
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
@@ -29,10 +32,10 @@ std::string WriteFile(const std::string& name, const std::string& bytes) {
 
 }  // namespace
 
-TEST(OfHeaderLine, SevenAndSixFields) {
+TEST(OfHeaderLine, SevenAndSixFields)
+{
     OfEntry e;
-    ASSERT_EQ(ParseLine("F dir/a.txt   644       1234        56 1600000000 3735928559", e),
-              OfLineResult::Ok);
+    ASSERT_EQ(ParseLine("F dir/a.txt   644       1234        56 1600000000 3735928559", e), OfLineResult::Ok);
     EXPECT_EQ(e.type, 'F');
     EXPECT_EQ(e.name, "dir/a.txt");
     EXPECT_EQ(e.mode, 0644u);
@@ -52,10 +55,10 @@ TEST(OfHeaderLine, SevenAndSixFields) {
     EXPECT_TRUE(d.IsDirectory());
 }
 
-TEST(OfHeaderLine, NamesWithBlanksLoseTheFieldPadding) {
+TEST(OfHeaderLine, NamesWithBlanksLoseTheFieldPadding)
+{
     OfEntry e;
-    ASSERT_EQ(ParseLine("F my file.txt   644         12        20 1600000000      12345", e),
-              OfLineResult::Ok);
+    ASSERT_EQ(ParseLine("F my file.txt   644         12        20 1600000000      12345", e), OfLineResult::Ok);
     EXPECT_EQ(e.name, "my file.txt");
     EXPECT_EQ(e.mode, 0644u);
     EXPECT_EQ(e.size, 12u);
@@ -76,27 +79,28 @@ TEST(OfHeaderLine, NamesWithBlanksLoseTheFieldPadding) {
     EXPECT_EQ(g.size, 3u);
 }
 
-TEST(OfHeaderLine, FormatErrors) {
+TEST(OfHeaderLine, FormatErrors)
+{
     OfEntry e;
     EXPECT_EQ(ParseLine("", e), OfLineResult::Format);
     EXPECT_EQ(ParseLine("garbage", e), OfLineResult::Format);
-    EXPECT_EQ(ParseLine("F a b 644 1 2 3", e), OfLineResult::Format);        // four numbers only
+    EXPECT_EQ(ParseLine("F a b 644 1 2 3", e), OfLineResult::Format);            // four numbers only
     EXPECT_EQ(ParseLine("F a 644 10 0 1600000000 1", e), OfLineResult::Format);  // data missing
-    EXPECT_EQ(ParseLine("F a b 9 1 2 3 4", e), OfLineResult::Format);        // 9 is not octal
+    EXPECT_EQ(ParseLine("F a b 9 1 2 3 4", e), OfLineResult::Format);            // 9 is not octal
     EXPECT_EQ(ParseLine("F a b 644 1 2 99999999999999999999 4", e), OfLineResult::Time);
     OfEntry empty;
     EXPECT_EQ(ParseLine("F a 644 0 0 1600000000 0", empty), OfLineResult::Ok);
 }
 
-TEST(OfHeaderSection, OffsetsSelectionAndTargets) {
-    const std::string head =
-        "# old archive\n"
-        "F dir/a   644          3        11 1600000000          0\n"
-        "D dir   755          0         0 1600000000          0\n"
-        "F dir\\b   600          4        12 1600000001          0\n"
-        "F dirx/d   644          5        13 1600000002          0\n"
-        "F ../evil   644          6        14 1600000003          0\n"
-        "#\n";
+TEST(OfHeaderSection, OffsetsSelectionAndTargets)
+{
+    const std::string head = "# old archive\n"
+                             "F dir/a   644          3        11 1600000000          0\n"
+                             "D dir   755          0         0 1600000000          0\n"
+                             "F dir\\b   600          4        12 1600000001          0\n"
+                             "F dirx/d   644          5        13 1600000002          0\n"
+                             "F ../evil   644          6        14 1600000003          0\n"
+                             "#\n";
     const std::string path = WriteFile("section.zef", head + std::string(50, 'x'));
     OfHandle h;
     h.archive = path;
@@ -123,7 +127,8 @@ TEST(OfHeaderSection, OffsetsSelectionAndTargets) {
     EXPECT_EQ(h.entries[3].sequence, 3u);
 }
 
-TEST(OfHeaderSection, Failures) {
+TEST(OfHeaderSection, Failures)
+{
     OfHandle h;
     OfError err;
     h.archive = (TempDir() / "missing.zef").string();
@@ -153,7 +158,8 @@ TEST(OfHeaderSection, Failures) {
     EXPECT_TRUE(h.entries.empty());
 }
 
-TEST(OfIncludeFile, WordsCommentsAndErrors) {
+TEST(OfIncludeFile, WordsCommentsAndErrors)
+{
     OfHandle h;
     OfError err;
     h.includeFile = WriteFile("include.lst", "# names\nalpha\nbeta gamma\n");
@@ -173,7 +179,8 @@ TEST(OfIncludeFile, WordsCommentsAndErrors) {
     EXPECT_EQ(err.number, 4u);
 }
 
-TEST(OfListing, PermissionString) {
+TEST(OfListing, PermissionString)
+{
     EXPECT_EQ(OfPermissionString(0644), "-rw-r--r--");
     EXPECT_EQ(OfPermissionString(040755), "drwxr-xr-x");
     EXPECT_EQ(OfPermissionString(07777), "-rwsrwsrws");

@@ -15,28 +15,33 @@ struct Parsed {
     bool ok = false;
 };
 
-Parsed Parse(std::initializer_list<const char*> words) {
+Parsed Parse(std::initializer_list<const char*> words)
+{
     std::vector<std::string> store{"kovzef"};
     store.insert(store.end(), words.begin(), words.end());
     std::vector<char*> argv;
-    for (std::string& s : store) argv.push_back(s.data());
+    for (std::string& s : store)
+        argv.push_back(s.data());
     Parsed p;
     p.handle.workDir = "/start";
     p.ok = OfParseOptions(p.handle, static_cast<int>(argv.size()), argv.data(), p.error);
     return p;
 }
 
-std::optional<std::string> ExtractList(std::initializer_list<const char*> words) {
+std::optional<std::string> ExtractList(std::initializer_list<const char*> words)
+{
     std::vector<std::string> store{"kovzef"};
     store.insert(store.end(), words.begin(), words.end());
     std::vector<char*> argv;
-    for (std::string& s : store) argv.push_back(s.data());
+    for (std::string& s : store)
+        argv.push_back(s.data());
     return OfFindExtractList(static_cast<int>(argv.size()), argv.data());
 }
 
 }  // namespace
 
-TEST(OfOptions, ClusterWithArchiveNameAndNames) {
+TEST(OfOptions, ClusterWithArchiveNameAndNames)
+{
     Parsed p = Parse({"-xvf", "old.zef", "a\\b", "c"});
     ASSERT_TRUE(p.ok) << p.error.message;
     EXPECT_EQ(p.handle.command, 'x');
@@ -57,7 +62,8 @@ TEST(OfOptions, ClusterWithArchiveNameAndNames) {
     EXPECT_EQ(out, notice + notice);
 }
 
-TEST(OfOptions, DefaultsAndArchiveNameForms) {
+TEST(OfOptions, DefaultsAndArchiveNameForms)
+{
     Parsed p = Parse({"-t"});
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.handle.ArchiveName(), "DEFAULT.ZEF");
@@ -71,7 +77,8 @@ TEST(OfOptions, DefaultsAndArchiveNameForms) {
     EXPECT_EQ(p.handle.ArchiveName(), "DEFAULT.ZEF");
 }
 
-TEST(OfOptions, NumberedErrors) {
+TEST(OfOptions, NumberedErrors)
+{
     struct Case {
         std::initializer_list<const char*> words;
         uint32_t number;
@@ -104,9 +111,10 @@ TEST(OfOptions, NumberedErrors) {
     EXPECT_TRUE(ok.ok);
 }
 
-TEST(OfOptions, ForeignWordOptionsAreNotNamesOrCommands) {
-    Parsed p = Parse({"-xf", "a.zef", "-key", "store", "-manifest", "m.smf", "-H", "SHA1",
-                      "-crl", "list", "-tsaurl", "http://t", "-proxy", "p:1", "-pwd", "secret"});
+TEST(OfOptions, ForeignWordOptionsAreNotNamesOrCommands)
+{
+    Parsed p = Parse({"-xf", "a.zef", "-key", "store", "-manifest", "m.smf", "-H", "SHA1", "-crl", "list", "-tsaurl",
+                      "http://t", "-proxy", "p:1", "-pwd", "secret"});
     ASSERT_TRUE(p.ok) << p.error.message;
     EXPECT_EQ(p.handle.command, 'x');
     EXPECT_TRUE(p.handle.names.empty());
@@ -118,7 +126,8 @@ TEST(OfOptions, ForeignWordOptionsAreNotNamesOrCommands) {
     EXPECT_EQ(p.handle.command, 'x');
 }
 
-TEST(OfOptions, ExtractListOnlyForExtraction) {
+TEST(OfOptions, ExtractListOnlyForExtraction)
+{
     EXPECT_EQ(ExtractList({"-xvf", "a.zef b.zef"}), std::optional<std::string>("a.zef b.zef"));
     EXPECT_EQ(ExtractList({"-x", "-f", "a*.zef"}), std::optional<std::string>("a*.zef"));
     EXPECT_EQ(ExtractList({"-tvf", "a.zef"}), std::nullopt);

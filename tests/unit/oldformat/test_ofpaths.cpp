@@ -6,7 +6,8 @@
 
 #include "oldformat/ofinternal.h"
 
-TEST(OfNormalise, SeparatorsDotsAndDrivePrefix) {
+TEST(OfNormalise, SeparatorsDotsAndDrivePrefix)
+{
     EXPECT_EQ(OfNormalisePath("a\\b\\c"), "a/b/c");
     EXPECT_EQ(OfNormalisePath("a//b/./c/"), "a/b/c");
     EXPECT_EQ(OfNormalisePath("./a"), "a");
@@ -17,15 +18,21 @@ TEST(OfNormalise, SeparatorsDotsAndDrivePrefix) {
     EXPECT_EQ(OfNormalisePath("a/.."), "");
 }
 
-TEST(OfNormalise, DotDotThatCannotBeResolvedStays) {
+TEST(OfNormalise, DotDotThatCannotBeResolvedStays)
+{
     EXPECT_EQ(OfNormalisePath("../x"), "../x");
     EXPECT_EQ(OfNormalisePath("a/../../x"), "../x");
     EXPECT_EQ(OfNormalisePath("../../x"), "../../x");
 }
 
-TEST(OfPlanTarget, LeadingPartsGoInsideTheTargetEscapesAreRefused) {
+TEST(OfPlanTarget, LeadingPartsGoInsideTheTargetEscapesAreRefused)
+{
     // stored name -> path without -P, path with -P ("" = refused)
-    const struct { const char* stored; const char* plain; const char* kept; } cases[] = {
+    const struct {
+        const char* stored;
+        const char* plain;
+        const char* kept;
+    } cases[] = {
         {"a/b", "t/a/b", "t/a/b"},
         // A ".." inside a name is refused, as the KOX reader refuses it.
         {"a/../b", "", ""},
@@ -45,7 +52,8 @@ TEST(OfPlanTarget, LeadingPartsGoInsideTheTargetEscapesAreRefused) {
     }
 }
 
-TEST(OfPattern, StarsQuestionMarksAndEscapes) {
+TEST(OfPattern, StarsQuestionMarksAndEscapes)
+{
     EXPECT_TRUE(OfMatchPattern("*", ""));
     EXPECT_TRUE(OfMatchPattern("*.zef", "a.zef"));
     EXPECT_FALSE(OfMatchPattern("*.zef", "a.zefx"));
@@ -60,7 +68,8 @@ TEST(OfPattern, StarsQuestionMarksAndEscapes) {
     EXPECT_FALSE(OfMatchPattern("ab", "abc"));
 }
 
-TEST(OfPattern, SetsAndRanges) {
+TEST(OfPattern, SetsAndRanges)
+{
     EXPECT_TRUE(OfMatchPattern("[z-a]", "m"));
     EXPECT_TRUE(OfMatchPattern("[a-z]", "m"));
     EXPECT_FALSE(OfMatchPattern("[a-c]", "d"));
@@ -74,7 +83,8 @@ TEST(OfPattern, SetsAndRanges) {
     EXPECT_TRUE(OfMatchPattern("*[0-9]", "abc7"));
 }
 
-TEST(OfPattern, ManyStarsStayFast) {
+TEST(OfPattern, ManyStarsStayFast)
+{
     const std::string name(4000, 'a');
     EXPECT_FALSE(OfMatchPattern("*a*a*a*a*a*a*a*a*a*a*a*b", name.c_str()));
     EXPECT_TRUE(OfMatchPattern("*a*a*a*a*a*a*a*a*a*a*a*", name.c_str()));

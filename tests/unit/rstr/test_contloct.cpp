@@ -39,7 +39,7 @@ time_t Wall(const struct tm& tm)
 
 time_t Utc(int y, int mo, int d, int h, int mi, int s)
 {
-    struct tm tm {};
+    struct tm tm { };
     tm.tm_year = y - 1900;
     tm.tm_mon = mo - 1;
     tm.tm_mday = d;
@@ -72,7 +72,7 @@ TEST(ContLoct, EndOfDstRunsAtHalfSpeed)
             EXPECT_EQ(Wall(tm), kOct27 - 3600 + e[1]) << "now " << now << " offset " << e[0];
         }
         // The inverse: 02:30 with tm_isdst 1 is 01:00 UTC.
-        struct tm half {};
+        struct tm half { };
         half.tm_year = 124;
         half.tm_mon = 9;
         half.tm_mday = 27;

@@ -303,7 +303,8 @@ TEST(SmfUtilDebugDump, FilesNumberedWithinTheSecondHoldBase64AndRawBytes)
         SmfUtilDebugDump(nullptr, data.data(), data.size(), "one", "first");
         SmfUtilDebugDump(nullptr, "x", 1, "two", "second");
         if (time(nullptr) == before) {
-            names = {"dev_smfutil_" + std::to_string(before) + "_0_one", "dev_smfutil_" + std::to_string(before) + "_1_two"};
+            names = {"dev_smfutil_" + std::to_string(before) + "_0_one",
+                     "dev_smfutil_" + std::to_string(before) + "_1_two"};
             break;
         }
     }

@@ -28,7 +28,8 @@ protected:
     static void SetUpTestSuite()
     {
         ASSERT_EQ(SsfLoad(KOVCRYPTO_LIB, &ctx_, nullptr, nullptr, SSF_INTERFACE_VERSION), SSF_SUP_OK);
-        ASSERT_EQ(Shell("cd '" + kctest::Pki() + "' && printf 'manifest text' > mf && openssl cms -sign -binary "
+        ASSERT_EQ(Shell("cd '" + kctest::Pki() +
+                        "' && printf 'manifest text' > mf && openssl cms -sign -binary "
                         "-in mf -signer root/signer.pem -inkey root/signer.key -outform DER -out mf.p7s"),
                   0);
         signature_ = kctest::Read(P("mf.p7s"));
@@ -151,7 +152,7 @@ protected:
     }
     static Server Tsa(bool clientCert = false)
     {
-        std::vector<std::string> args = {"https", "--ts-config", P("ts.cnf"), "--cert", P("root/server.pem"),
+        std::vector<std::string> args = {"https", "--ts-config",       P("ts.cnf"), "--cert", P("root/server.pem"),
                                          "--key", P("root/server.key")};
         if (clientCert) {
             args.push_back("--client-ca");
@@ -207,8 +208,7 @@ TEST_F(TsRequestHttps, UntrustedServersAndMissingCredentials)
         Server tsa = Tsa();
         const Outcome o = Run("https://localhost:" + tsa.Port() + "/");
         EXPECT_EQ(o.rc, 9);
-        EXPECT_NE(o.message.find("KovSSLSessionStart() == -12 (SSSLERR_SERVER_CERT)"), std::string::npos)
-            << o.message;
+        EXPECT_NE(o.message.find("KovSSLSessionStart() == -12 (SSSLERR_SERVER_CERT)"), std::string::npos) << o.message;
     }
 }
 

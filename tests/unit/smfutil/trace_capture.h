@@ -8,7 +8,9 @@
 
 class TraceCapture {
 public:
-    explicit TraceCapture(int level) : file_(std::tmpfile()), oldLevel_(ct_level)
+    explicit TraceCapture(int level)
+        : file_(std::tmpfile()),
+          oldLevel_(ct_level)
     {
         SmfUtilSetTraceFile(file_);
         ct_level = level;

@@ -83,9 +83,18 @@ public:
         int status = 0;
         waitpid(pid_, &status, 0);
     }
-    const std::string& Port() const { return port_; }
-    std::string File(const std::string& name) const { return Slurp(dir_ + "/" + name); }
-    bool Has(const std::string& name) const { return fs::exists(dir_ + "/" + name); }
+    const std::string& Port() const
+    {
+        return port_;
+    }
+    std::string File(const std::string& name) const
+    {
+        return Slurp(dir_ + "/" + name);
+    }
+    bool Has(const std::string& name) const
+    {
+        return fs::exists(dir_ + "/" + name);
+    }
 
 private:
     pid_t pid_ = -1;

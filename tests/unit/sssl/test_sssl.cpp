@@ -61,8 +61,7 @@ NI_HDL Open(const kctest::Server& server)
 // One session over a network handle to the server: the result of the
 // handshake; when it succeeds, a request is sent and the reply read until
 // the layer reports the end (in *end).  The handle outlives the session.
-int32_t Exchange(const kctest::Server& server, const char* host, const char* match, std::string* reply,
-                 int32_t* end)
+int32_t Exchange(const kctest::Server& server, const char* host, const char* match, std::string* reply, int32_t* end)
 {
     const NI_HDL hdl = Open(server);
     SSSL_HDL session = nullptr;

@@ -163,28 +163,32 @@ TEST(CTrc, TraceFileWrittenThroughTheLibraryReadsBackExactly)
         DpTrcErrno(tf, "open %s\n", "x");
     });
     located([&] { DpTrcLog(n, "Q0I", "logged %s", "text"); });
-    ASSERT_EQ(ErrSetSys("NI (network interface)", 40, "nibuf", 4658, 1, "descr", -10, "%s: pending %dms",
-                        "connect", ENOENT, "host", 30),
+    ASSERT_EQ(ErrSetSys("NI (network interface)", 40, "nibuf", 4658, 1, "descr", -10, "%s: pending %dms", "connect",
+                        ENOENT, "host", 30),
               0);
     ASSERT_EQ(ErrSetSys("NI (network interface)", 40, "nibuf", 4659, 1, "descr", -10, "no errno", "close", 0), 0);
     ASSERT_EQ(CTrcClose(tf), 0);
     const std::string noent = std::strerror(ENOENT);
-    EXPECT_EQ(Slurp(dir + "/dev_w.trc"),
-              "\n" + kRule + "\ntrc file: \"dev_w.trc\", trc level: 2, release: \"720\"\n" + kRule + "\n" +
-                  "N  *\n"
-                  "N  * SWITCH TRC-LEVEL to 2\n"
-                  "N  *\n"
-                  "N  first\n"
-                  "N  second\n"
-                  "N  partial 1\n"
-                  "N  open line\n"
-                  "on the file itself\n"
-                  "N  *** ERROR => boom 5 [mod          1234]\n"
-                  "*** WARNING => careful [mod          1234]\n"
-                  "*** ERROR => open x (2: " + noent + ") [mod          1234]\n"
-                  "N  ***LOG Q0I=> logged text [mod          1234]\n"
-                  "***LOG Q0I=> host: pending 30ms: connect (2: " + noent + ") [nibuf 4658]\n"
-                  "***LOG Q0I=> no errno: close [nibuf 4659]\n");
+    EXPECT_EQ(Slurp(dir + "/dev_w.trc"), "\n" + kRule + "\ntrc file: \"dev_w.trc\", trc level: 2, release: \"720\"\n" +
+                                             kRule + "\n" +
+                                             "N  *\n"
+                                             "N  * SWITCH TRC-LEVEL to 2\n"
+                                             "N  *\n"
+                                             "N  first\n"
+                                             "N  second\n"
+                                             "N  partial 1\n"
+                                             "N  open line\n"
+                                             "on the file itself\n"
+                                             "N  *** ERROR => boom 5 [mod          1234]\n"
+                                             "*** WARNING => careful [mod          1234]\n"
+                                             "*** ERROR => open x (2: " +
+                                             noent +
+                                             ") [mod          1234]\n"
+                                             "N  ***LOG Q0I=> logged text [mod          1234]\n"
+                                             "***LOG Q0I=> host: pending 30ms: connect (2: " +
+                                             noent +
+                                             ") [nibuf 4658]\n"
+                                             "***LOG Q0I=> no errno: close [nibuf 4659]\n");
     ErrClear();
 }
 

@@ -179,9 +179,8 @@ TEST_F(Trace, PatternWatchSizeWatchAndOutputFunction)
     DpTrc(s.f, "x*y but not x-y\n");
     DpTrc(s.f, "xzy\n");
     EXPECT_EQ(g_hits, 2);
-    EXPECT_EQ(s.Take(),
-              "it failed\n\nDpTrc: found match for pattern >*fa?l*< in output\n"
-              "x*y but not x-y\n\nDpTrc: found match for pattern >x\\*y< in output\nxzy\n");
+    EXPECT_EQ(s.Take(), "it failed\n\nDpTrc: found match for pattern >*fa?l*< in output\n"
+                        "x*y but not x-y\n\nDpTrc: found match for pattern >x\\*y< in output\nxzy\n");
     EXPECT_EQ(DpTrcRemovePattern("*fa?l*"), 0);
     const char* list[4];
     EXPECT_EQ(DpTrcListPatterns(list, 4), 31);
@@ -235,7 +234,8 @@ TEST_F(Trace, HandlesAndContextText)
     EXPECT_EQ(s.Take(), "N  *** ERROR => with context [mod          1234]\nN  ctx\n");
     contextinfo_hook_func = [](int, char*, int*) { return 7; };
     DpTrcWarn(s.f, "without\n");
-    EXPECT_EQ(s.Take(), "\n*** WARNING =>  contextinfo_hook_func failed 7\n*** WARNING => without [mod          1234]\n");
+    EXPECT_EQ(s.Take(),
+              "\n*** WARNING =>  contextinfo_hook_func failed 7\n*** WARNING => without [mod          1234]\n");
 }
 
 namespace {

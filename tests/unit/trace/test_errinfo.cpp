@@ -263,8 +263,8 @@ TEST_F(ErrInfo, MessageFileLookupAndMerge)
     ErrSetMsgNoLen(2);
     ASSERT_EQ(ErrSet("C", 1, "m", 1, "(42)reach %s (%d)", 1, "(43)%s %s", "alpha", 7, "x", "y"), 0);
     const char *error = nullptr, *detail = nullptr;
-    ASSERT_EQ(ErrGetLang('E', nullptr, nullptr, nullptr, nullptr, &error, nullptr, &detail, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr, nullptr),
+    ASSERT_EQ(ErrGetLang('E', nullptr, nullptr, nullptr, nullptr, &error, nullptr, &detail, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr),
               0);
     EXPECT_STREQ(error, "Cannot reach alpha (7)");
     EXPECT_STREQ(detail, "x and y and ");
@@ -282,13 +282,12 @@ TEST_F(ErrInfo, PrintedForms)
     for (int i = 0; i < 10; ++i)
         words += "wordword" + std::to_string(i) + (i < 9 ? " " : "");
     ErrFmtField("*  ", "DETAIL", words.c_str(), out, sizeof out);
-    EXPECT_STREQ(out,
-                 "*  DETAIL      wordword0 wordword1 wordword2 wordword3 wordword4 wordword5\n"
-                 "*              wordword6 wordword7 wordword8 wordword9\n");
+    EXPECT_STREQ(out, "*  DETAIL      wordword0 wordword1 wordword2 wordword3 wordword4 wordword5\n"
+                      "*              wordword6 wordword7 wordword8 wordword9\n");
     out[0] = '\0';
     ErrFmtField("\n", "DETAIL", (std::string(70, 'n') + "\nsecond").c_str(), out, sizeof out);
-    EXPECT_EQ(std::string(out), "\nDETAIL      " + std::string(62, 'n') + "\n            nnnnnnnn\n" +
-                                    std::string(12, ' ') + "second\n");
+    EXPECT_EQ(std::string(out),
+              "\nDETAIL      " + std::string(62, 'n') + "\n            nnnnnnnn\n" + std::string(12, ' ') + "second\n");
     char tiny[20] = "";
     ErrFmtField("*  ", "LABEL", "a value much longer than the buffer", tiny, sizeof tiny);
     EXPECT_EQ(std::strlen(tiny), 19u);
@@ -299,7 +298,8 @@ TEST_F(ErrInfo, PrintedForms)
     EXPECT_EQ(std::string(ErrFormat()), "\nERROR       went wrong\nTIME        " + time +
                                             "\nRELEASE     720\nCOMPONENT   COMP\nRC          -8\n"
                                             "MODULE      mod\nLINE        12\nDETAIL      detail text\n"
-                                            "COUNTER     " + counter + "\n");
+                                            "COUNTER     " +
+                                            counter + "\n");
     ScratchStream s;
     ct_level = 0;
     EXPECT_EQ(ErrTrace(tf), 0);
@@ -309,8 +309,8 @@ TEST_F(ErrInfo, PrintedForms)
     const std::string stars(77, '*');
     EXPECT_EQ(s.Take(), "\n" + stars + "\n*\n*  ERROR       went wrong\n*\n*  TIME        " + time +
                             "\n*  RELEASE     720\n*  COMPONENT   COMP\n*  RC          -8\n*  MODULE      mod\n"
-                            "*  LINE        12\n*  DETAIL      detail text\n*  COUNTER     " + counter + "\n*\n" +
-                            stars + "\n\n");
+                            "*  LINE        12\n*  DETAIL      detail text\n*  COUNTER     " +
+                            counter + "\n*\n" + stars + "\n\n");
     ErrClear();
     EXPECT_STREQ(ErrFormat(), "");
     ct_time_res = 1;

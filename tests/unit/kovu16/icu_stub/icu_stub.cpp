@@ -6,23 +6,33 @@
 // do anything.
 #include <cstdio>
 
-#define STUB(name) extern "C" __attribute__((visibility("default"))) int name##_3_4() { return 0; }
+#define STUB(name) \
+    extern "C" __attribute__((visibility("default"))) int name##_3_4() \
+    { \
+        return 0; \
+    }
 
-extern "C" __attribute__((visibility("default"))) int kov_stub_library() { return 1; }
+extern "C" __attribute__((visibility("default"))) int kov_stub_library()
+{
+    return 1;
+}
 
 #if defined(KOV_STUB_COMMON) || defined(KOV_STUB_I18N)
-extern "C" __attribute__((visibility("default"))) void u_getVersion_3_4(unsigned char* v) {
-  v[0] = 3;
-  v[1] = 4;
-  v[2] = v[3] = 0;
+extern "C" __attribute__((visibility("default"))) void u_getVersion_3_4(unsigned char* v)
+{
+    v[0] = 3;
+    v[1] = 4;
+    v[2] = v[3] = 0;
 }
-extern "C" __attribute__((visibility("default"))) void u_getUnicodeVersion_3_4(unsigned char* v) {
-  v[0] = 4;
-  v[1] = 1;
-  v[2] = v[3] = 0;
+extern "C" __attribute__((visibility("default"))) void u_getUnicodeVersion_3_4(unsigned char* v)
+{
+    v[0] = 4;
+    v[1] = 1;
+    v[2] = v[3] = 0;
 }
-extern "C" __attribute__((visibility("default"))) void u_versionToString_3_4(const unsigned char* v, char* out) {
-  snprintf(out, 20, "%u.%u", v[0], v[1]);
+extern "C" __attribute__((visibility("default"))) void u_versionToString_3_4(const unsigned char* v, char* out)
+{
+    snprintf(out, 20, "%u.%u", v[0], v[1]);
 }
 // The lists of stubs stay packed as written.
 // clang-format off
@@ -59,4 +69,4 @@ STUB(ucal_setDate) STUB(ucal_get) STUB(ucal_getMillis)
 STUB(ucal_setMillis)
 #endif
 #endif
-// clang-format on
+    // clang-format on

@@ -328,8 +328,10 @@ void CApplication::PrepareOutput()
 {
     if (m_options->redirectOutput) {
         // Open the file first and put it in place of standard output only
-        // then, so that a failure leaves standard output as it was.
-        const int fd = open("kovzef_output", O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        // then, so that a failure leaves standard output as it was.  A link
+        // at the name (one an archive extracted here may have planted) is not
+        // followed: the run fails to redirect rather than cut a file elsewhere.
+        const int fd = open("kovzef_output", O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
         bool redirected = false;
         if (fd >= 0) {
             std::fflush(stdout);

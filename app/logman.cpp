@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 CLogMan::~CLogMan()
 {
@@ -13,10 +15,18 @@ CLogMan::~CLogMan()
 
 int32_t CLogMan::OpenLogFile(const std::string& name)
 {
-    auto stream = std::make_unique<std::ofstream>(name, std::ios::out | std::ios::trunc);
-    if (!stream->is_open())
+    // The log files have fixed names in the working directory, which may be
+    // one an archive was just extracted into: a link planted at the name
+    // must not lead the truncation and the lines to a file elsewhere.
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
         return -1;
-    m_targets.push_back(Target{std::move(stream), name});
+    std::FILE* stream = fdopen(fd, "w");
+    if (stream == nullptr) {
+        close(fd);
+        return -1;
+    }
+    m_targets.push_back(Target{std::unique_ptr<std::FILE, CloseFile>(stream), name});
     return m_targetCount++;
 }
 
@@ -25,9 +35,10 @@ int CLogMan::WriteToLog(int32_t index, const std::string& text)
     if (index < 0 || index >= m_targetCount)
         return 0;
     const int savedErrno = errno;
-    std::ofstream& out = *m_targets[index].stream;
-    out << text << '\n';
-    out.flush();
+    std::FILE* out = m_targets[index].stream.get();
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fputc('\n', out);
+    std::fflush(out);
     errno = savedErrno;
     return 1;
 }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +21,8 @@ public:
     virtual void Write(const CUserInfo& info) = 0;
 
     // Opens (creating or truncating) the named file as a new target; returns
-    // its index, or -1 when it cannot be opened (nothing is added then).
+    // its index, or -1 when it cannot be opened (nothing is added then).  A
+    // symbolic link at the name is not followed: it cannot be opened.
     int32_t OpenLogFile(const std::string& name);
     // Writes text and a line end to the target and flushes; 1 on success,
     // 0 (writing nothing) for an index that names no target.
@@ -34,8 +35,11 @@ protected:
     CLogMan& operator=(const CLogMan&) = delete;
 
 private:
+    struct CloseFile {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
     struct Target {
-        std::unique_ptr<std::ofstream> stream;
+        std::unique_ptr<std::FILE, CloseFile> stream;
         std::string name;
     };
     int32_t m_targetCount = 0;

@@ -132,6 +132,36 @@ class CliBasicTest(unittest.TestCase):
         with open(os.path.join(self.dir, "kovzef_output"), encoding="latin-1") as f:
             self.assertIn("please specify a command", f.read())
 
+    def test_output_files_are_not_opened_through_links(self):
+        # Fault caught: kovzef_output, kovzef.log and files.log were opened
+        # following a link at their name, so links planted in the working
+        # directory (by an archive extracted there) had the file outside
+        # truncated and overwritten.  Now each such open fails as any failed
+        # open of that file does, and the file outside is left alone.
+        work = os.path.join(self.dir, "work")
+        os.mkdir(work)
+        self.write("outside", b"keep me")
+        self.write("work/a.txt")
+        for name in ["kovzef_output", "kovzef.log", "files.log"]:
+            os.symlink("../outside", os.path.join(work, name))
+
+        def run(*args):
+            proc = subprocess.run([KOVZEF] + list(args), cwd=work, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, timeout=120)
+            return proc.returncode, proc.stdout.decode("latin-1")
+
+        status, out = run("-cif", "e.kox", "-e", "gone", "a.txt")
+        self.assertEqual(status, 6, out)
+        lines = out.split("\n")
+        self.assertEqual(lines[0], "KOVZEF: could not redirect stdout to file kovzef_output")
+        self.assertIn("KOVZEF: error opening kovzef.log (error 6). ", out)
+        status, out = run("-l", "a.txt", "missing")
+        self.assertEqual(status, 6, out)
+        self.assertTrue(out.startswith("KOVZEF: error opening files.log (error 6). "), out)
+        self.assertEqual(self.read("outside"), b"keep me")
+        for name in ["kovzef_output", "kovzef.log", "files.log"]:
+            self.assertEqual(os.readlink(os.path.join(work, name)), "../outside")
+
     def test_failed_create_leaves_other_files_alone(self):
         # The archive is a link to a device that refuses every write: the run
         # fails, and neither the link nor the device is removed.

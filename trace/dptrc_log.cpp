@@ -61,7 +61,8 @@ void WriteText(const char* id, const char* text)
 // Formats the text of a "***LOG" line and writes the line on hdl.  With
 // text1 (the parameter form) the text, at most 100 characters with its runs
 // of blanks collapsed, follows the two texts in parentheses.
-void LogV(DpTrcHdl hdl, const char* id, const char* text1, const char* text2, const char* fmt, va_list ap)
+__attribute__((format(printf, 5, 0))) void LogV(DpTrcHdl hdl, const char* id, const char* text1, const char* text2,
+                                                const char* fmt, va_list ap)
 {
     char text[DPTRC_LINE];
     vsnprintfTruncR(text, sizeof text, fmt, ap);

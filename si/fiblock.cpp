@@ -59,10 +59,10 @@ void ReleaseHandle(FI_HANDLE* h)
         h->inUse = 0;
 }
 
-void FillHandle(const View& v, FI_HANDLE* h, uint32_t index, const void* base, int32_t header)
+void FillHandle(FI_HANDLE* h, const View& v, uint32_t index, const void* base, int32_t header, int32_t keyLen)
 {
     h->index = index;
-    h->keyLen = v.Get(header + hKeyLen);
+    h->keyLen = keyLen;
     h->block = v.b;
     h->base = base;
     h->header = header;
@@ -313,7 +313,10 @@ int32_t FiOpenIndex(void* block, uint32_t index, uint32_t mode, const void* base
     int32_t hdr = 0;
     int32_t rc = FindIndex(v, index, &hdr);
     if (rc == FI_OK) {
-        FillHandle(v, h, index, base, hdr);
+        // The handle keeps the caller's key length, the most of its memory
+        // a key may take: a header that says otherwise (another length, or
+        // a word overwritten) makes every use of the handle fail.
+        FillHandle(h, v, index, base, hdr, keyLen);
         *out = h;
         return FI_EEXISTS;
     }
@@ -338,7 +341,7 @@ int32_t FiOpenIndex(void* block, uint32_t index, uint32_t mode, const void* base
         v.Put(head + hPrev, hdr);
     v.Put(kFirstIdx, hdr);
     v.Put(kOpenIdx, v.Get(kOpenIdx) + 1);
-    FillHandle(v, h, index, base, hdr);
+    FillHandle(h, v, index, base, hdr, keyLen);
     *out = h;
     return FI_OK;
 }
@@ -355,7 +358,7 @@ int32_t FiAttachIndex(void* block, uint32_t index, const void* base, FI_HDL* out
     FI_HANDLE* h = TakePoolHandle();
     if (h == nullptr)
         return FI_ENOSPACE;
-    FillHandle(v, h, index, base, hdr);
+    FillHandle(h, v, index, base, hdr, v.Get(hdr + hKeyLen));
     *out = h;
     return FI_OK;
 }

@@ -14,6 +14,8 @@ import unittest
 import zlib
 
 KOVZEF = os.environ.get("KOVZEF", "kovzef")
+# The crypto library the program loads from beside itself.
+LIBRARY = os.path.join(os.path.dirname(os.path.abspath(KOVZEF)), "libkovcrypto.so")
 NOBODY = 65534
 
 
@@ -41,9 +43,8 @@ def reachable_program(case):
     case.addCleanup(shutil.rmtree, where, True)
     os.chmod(where, 0o755)
     program = shutil.copy2(KOVZEF, os.path.join(where, os.path.basename(KOVZEF)))
-    library = os.path.join(os.path.dirname(os.path.abspath(KOVZEF)), "libkovcrypto.so")
-    if os.path.exists(library):
-        shutil.copy2(library, where)
+    if os.path.exists(LIBRARY):
+        shutil.copy2(LIBRARY, where)
     for name in os.listdir(where):
         os.chmod(os.path.join(where, name), 0o755)
     return program

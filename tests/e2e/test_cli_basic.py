@@ -6,7 +6,7 @@ import subprocess
 import sys
 import unittest
 
-from cmd_helpers import KOVZEF, SCRATCH as TMP
+from cmd_helpers import KOVZEF, LIBRARY, SCRATCH as TMP
 
 # The usage text as the program prints it, each line with its line end.
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "usage.txt"), encoding="latin-1") as _f:
@@ -104,9 +104,8 @@ class CliBasicTest(unittest.TestCase):
                               "Detail: KOV Crypto Library could not be loaded\n")
         self.assertEqual(self.read("a.kox"), b"ZEF 2.01")
         # With the library loaded but no key store to sign with, the same.
-        library = os.path.join(os.path.dirname(os.path.abspath(KOVZEF)), "libkovcrypto.so")
-        if os.path.exists(library):
-            status, out, _ = self.run_kovzef("-Sf", "a.kox", "-L", library)
+        if os.path.exists(LIBRARY):
+            status, out, _ = self.run_kovzef("-Sf", "a.kox", "-L", LIBRARY)
             self.assertEqual(status, 54, out)
             self.assertIn("SMF-RC: SMF_ESSFLIB", out)
             self.assertEqual(self.read("a.kox"), b"ZEF 2.01")

@@ -17,13 +17,12 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cmd_helpers import KOVZEF, SCRATCH, ScratchCase, entry_bytes, kox_entries, run  # noqa: E402
+from cmd_helpers import KOVZEF, LIBRARY, SCRATCH, ScratchCase, entry_bytes, kox_entries, run  # noqa: E402
 import test_oldformat as oldformat  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PKI_SCRIPT = os.path.join(HERE, "..", "unit", "kovcrypto", "make_test_pki.sh")
 TSA_SERVER = os.path.join(HERE, "..", "unit", "smfutil", "tsa_server.py")
-LIBRARY = os.path.join(os.path.dirname(os.path.abspath(KOVZEF)), "libkovcrypto.so")
 BEGIN, END = b"-----BEGIN SIGNATURE-----\n", b"-----END SIGNATURE-----"
 
 PKI = None

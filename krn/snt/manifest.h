@@ -235,7 +235,9 @@ int ManifestCheckAllListed(ManifestContext* ctx);
 
 // Read mode: 1 when the name (local code page, looked up as ManifestOpenFile
 // does) is listed and a line of it was not answered by a file yet, else 0.
-// Records nothing in the context.
+// A name that cannot be taken (a NUL in it, no conversion, too long) answers
+// 0 and leaves its failure recorded, as ManifestOpenFile would; otherwise it
+// records nothing in the context.
 int ManifestNameUnanswered(ManifestContext* ctx, const char* name, std::size_t nameLength);
 
 // ---- External comparison ----------------------------------------------------

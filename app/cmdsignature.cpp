@@ -39,12 +39,10 @@ void TestManifestEntry(CArchiveFile& archive, CDirEntry* entry, std::vector<uint
 // behind its name and user information).
 uint64_t CurrentHeaderOffset(CArchiveFile& archive, const CDirEntry& entry)
 {
-    uint64_t position = 0;
-    if (!archive.Stream().Tell(&position))
+    uint64_t offset = 0;
+    if (!archive.EntryHeaderOffset(entry.GetHeaderInfo(), offset))
         throw CGetFilePosExcept();
-    const KoxHeaderInfo& info = entry.GetHeaderInfo();
-    const uint64_t back = KOX_ENTRY_HEADER_SIZE + uint64_t{info.nameLength} + info.userInfoLength;
-    return position >= back ? position - back : 0;
+    return offset;
 }
 
 // An archive has one signed manifest, "SIGNATURE.SMF": a second manifest

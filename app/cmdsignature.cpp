@@ -178,7 +178,7 @@ void VerifyAfterReading(CArchiveFile& archive, CApplication& application)
     uint64_t offset = 0;
     // Asked to check a signature, an archive without one never passes.
     if (!ReadManifestEntry(archive, &text, &offset, true))
-        throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59, true, 0);
+        ThrowNotSigned(application);
     int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
     if (rc == SMF_OK)
         rc = VerifyStoredText(context, text, application);
@@ -323,6 +323,11 @@ int VerifyManifestText(ManifestContext* context, const char* text, std::size_t l
                                      crl.size());
     return ManifestVerifySignatureOnly(context, text, length, options.keyStore, options.keyStorePassword, list,
                                        crl.size());
+}
+
+void ThrowNotSigned(CApplication& application)
+{
+    throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59, true, 0);
 }
 
 void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry)

@@ -157,6 +157,15 @@ bool CArchiveFile::ReadArchiveHeader()
     return true;
 }
 
+bool CArchiveFile::EntryHeaderOffset(const KoxHeaderInfo& info, uint64_t& offset)
+{
+    uint64_t position = 0;
+    const bool told = m_stream.Tell(&position);
+    const uint64_t back = KOX_ENTRY_HEADER_SIZE + uint64_t{info.nameLength} + info.userInfoLength;
+    offset = told && position >= back ? position - back : 0;
+    return told;
+}
+
 bool CArchiveFile::IsVersion200() const
 {
     return SameFour(m_version, KOX_VERSION_200);

@@ -47,6 +47,10 @@ public:
     // Back to offset 0; the archive header is checked again by the next
     // FirstEntry.
     void Rewind();
+    // The offset of the header of the entry just read, described by info,
+    // while the stream stands behind its name and user information; false
+    // (offset 0) when the position cannot be told.
+    bool EntryHeaderOffset(const KoxHeaderInfo& info, uint64_t& offset);
 
     // Writes "ZEF " "2.01"; CWriteExcept when short.
     void WriteArchiveHeader();

@@ -14,8 +14,7 @@ void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName, CAp
         // one, it fails as an unsigned archive does instead of being handed
         // to the old-format library, which would extract it unchecked.
         if (checkSignature)
-            throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59, true,
-                          0);
+            ThrowNotSigned(application);
         throw CInvalExcept(archiveName);
     }
     application.GetLogMan().Write("KOVZEF: processing archive " + archiveName + " (version " +

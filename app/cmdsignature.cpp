@@ -39,12 +39,10 @@ void TestManifestEntry(CArchiveFile& archive, CDirEntry* entry, std::vector<uint
 // behind its name and user information).
 uint64_t CurrentHeaderOffset(CArchiveFile& archive, const CDirEntry& entry)
 {
-    uint64_t position = 0;
-    if (!archive.Stream().Tell(&position))
+    uint64_t offset = 0;
+    if (!archive.EntryHeaderOffset(entry.GetHeaderInfo(), offset))
         throw CGetFilePosExcept();
-    const KoxHeaderInfo& info = entry.GetHeaderInfo();
-    const uint64_t back = KOX_ENTRY_HEADER_SIZE + uint64_t{info.nameLength} + info.userInfoLength;
-    return position >= back ? position - back : 0;
+    return offset;
 }
 
 // An archive has one signed manifest, "SIGNATURE.SMF": a second manifest
@@ -180,7 +178,7 @@ void VerifyAfterReading(CArchiveFile& archive, CApplication& application)
     uint64_t offset = 0;
     // Asked to check a signature, an archive without one never passes.
     if (!ReadManifestEntry(archive, &text, &offset, true))
-        throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59, true, 0);
+        ThrowNotSigned(application);
     int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
     if (rc == SMF_OK)
         rc = VerifyStoredText(context, text, application);
@@ -325,6 +323,11 @@ int VerifyManifestText(ManifestContext* context, const char* text, std::size_t l
                                      crl.size());
     return ManifestVerifySignatureOnly(context, text, length, options.keyStore, options.keyStorePassword, list,
                                        crl.size());
+}
+
+void ThrowNotSigned(CApplication& application)
+{
+    throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59, true, 0);
 }
 
 void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry)

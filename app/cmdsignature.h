@@ -58,6 +58,9 @@ void CheckManifestPresence(CArchiveFile& archive, bool mustExist, const std::str
 // before an archive's entries are listed or extracted; an archive without
 // one is refused.
 void VerifyArchiveSignature(bool beforeWriting, CArchiveFile& archive, CApplication& application);
+// Asked to check a signature, an archive without one never passes: the
+// failure of the run's archive (status 59).
+[[noreturn]] void ThrowNotSigned(CApplication& application);
 // Reads the -crl file and verifies the manifest text (with the signer's
 // names kept under -v); the manifest library's code.
 int VerifyManifestText(ManifestContext* context, const char* text, std::size_t length, CApplication& application,

@@ -46,11 +46,7 @@ bool CSignedManifest::FillHeaderInfo(KoxHeaderInfo& info)
 
 void CSignedManifest::ExtractOrTest(CArchiveFile& archive, bool verification)
 {
-    if (verification) {
-        uint64_t pos = 0;
-        archive.Stream().Tell(&pos);
-        const uint64_t back = KOX_ENTRY_HEADER_SIZE + uint64_t{m_info.nameLength} + m_info.userInfoLength;
-        m_headerOffset = pos >= back ? pos - back : 0;
-    }
+    if (verification)
+        archive.EntryHeaderOffset(m_info, m_headerOffset);  // 0 when the position cannot be told
     CDirEntry::ExtractOrTest(archive, verification);
 }

@@ -129,8 +129,9 @@ extern "C" int SsfVerify(const char* format, uint32_t formatLen, int detached, c
     }
     // The content is collected only when the caller asks for it and the
     // signature carries it; a detached one's content is the caller's data.
-    Bio out(content != nullptr && !detached ? BIO_new(BIO_s_mem()) : nullptr);
-    if (content != nullptr && !detached && !out)
+    const bool collect = content != nullptr && !detached;
+    Bio out(collect ? BIO_new(BIO_s_mem()) : nullptr);
+    if (collect && !out)
         return Fail(SSF_API_NOMEMORY, "out of memory verifying the signature");
     // The timestamp first: its time is the time the chain is checked at, and
     // a failure of the signer itself is then the call's last error.

@@ -182,19 +182,21 @@ int Feed(Reply& r, const unsigned char* data, int32_t n, bool* done)
     for (int32_t i = 0; i < n; ++i) {
         const unsigned char c = data[i];
         if (r.state == kBody) {
+            // The rest of the chunk is body: all of it for a body without a
+            // length (in a buffer grown to hold it), else what the length
+            // leaves room for.
+            const int64_t rest = n - i;
+            int64_t take = rest;
             if (r.contentLength < 0) {
-                const int rc = GrowBody(r, n - i);
-                if (rc == SMFUTIL_OK) {
-                    std::memcpy(r.body + r.bodyLen, data + i, static_cast<size_t>(n - i));
-                    r.bodyLen += n - i;
-                }
-                return rc;
+                const int rc = GrowBody(r, rest);
+                if (rc != SMFUTIL_OK)
+                    return rc;
+            } else if (r.contentLength - r.bodyLen < rest) {
+                take = r.contentLength - r.bodyLen;
             }
-            const int64_t room = r.contentLength - r.bodyLen;
-            const int64_t take = n - i < room ? n - i : room;
             std::memcpy(r.body + r.bodyLen, data + i, static_cast<size_t>(take));
             r.bodyLen += take;
-            if (take < n - i)
+            if (take < rest)
                 return Inconsistent(r, "Body data are already completely read (according to content-length from "
                                        "header), but server sends even more data");
             return SMFUTIL_OK;

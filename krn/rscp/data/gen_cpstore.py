@@ -443,7 +443,7 @@ class Store:
         controls, the segments of round-trip pairs that the page shares with
         others of the family, its own round-trip pairs (and single bytes from
         0x80 up), its control codes from 0x80 up, and its one-way extras."""
-        decoded, rts = {}, {}
+        rts, one_way = {}, {}
         for cp, codec, *_rest in pages:
             for b in range(0x80):
                 assert decode1(codec, [b]) == b, (codec, b)
@@ -452,12 +452,13 @@ class Store:
             leads = [b for b in range(0x81, 0xFF) if decode1(codec, [b]) is None]
             doubles = [(bytes([l, t]), decode1(codec, [l, t])) for l in leads for t in range(0x40, 0xFF)]
             doubles = [(c, ch) for c, ch in doubles if ch is not None]
-            decoded[cp] = [(bytes([b]), b) for b in range(0x80)] + singles + doubles
-            rt, _do, eo = split_pairs(codec, decoded[cp], True)
+            decoded = [(bytes([b]), b) for b in range(0x80)] + singles + doubles
+            rt, do, eo = split_pairs(codec, decoded, True)
+            one_way[cp] = do, eo
             # A character written as a double-byte code that is read only
             # as the start of a longer sequence (EUC-KR's hangul filler)
             # keeps the code both ways.
-            codes = set(c for c, _ch in decoded[cp])
+            codes = set(c for c, _ch in decoded)
             rt += [p for p in eo if len(p[1]) == 2 and p[1] not in codes]
             rts[cp] = [p for p in rt if p[1][0] >= 0x80]
         # One segment per set of pages that share a pair: the family's id for
@@ -493,7 +494,7 @@ class Store:
             if controls:
                 self.seg(MapSeg(cp + 'C')).pairs = controls
                 build.add(cp + 'C', SEGTYPE_CTRL)
-            _rt, do, eo = split_pairs(codec, decoded[cp], True)
+            do, eo = one_way[cp]
             # EUC-KR writes the syllables that KS X 1001 lacks as eight-byte
             # jamo sequences; they are not carried (such a syllable is missing).
             eo = [p for p in eo if len(p[1]) <= 4 and p not in rts[cp]]

@@ -495,9 +495,10 @@ class Store:
                 self.seg(MapSeg(cp + 'C')).pairs = controls
                 build.add(cp + 'C', SEGTYPE_CTRL)
             do, eo = one_way[cp]
+            both_ways = set(rts[cp])
             # EUC-KR writes the syllables that KS X 1001 lacks as eight-byte
             # jamo sequences; they are not carried (such a syllable is missing).
-            eo = [p for p in eo if len(p[1]) <= 4 and p not in rts[cp]]
+            eo = [p for p in eo if len(p[1]) <= 4 and p not in both_ways]
             if codec == 'gb18030':
                 self.gb18030_four_bytes(build, eo)
                 eo = [p for p in eo if len(p[1]) != 4]

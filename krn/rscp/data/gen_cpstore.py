@@ -143,7 +143,8 @@ RULE_TYPES = {'UCS2B': 10, 'UC32B': 11, 'UC8  ': 12, 'UC16B': 13, 'UCS2L': 14,
 # range rules give first and last character and the start code in word 1
 # (the last rule without a separator before the start code, as the six-digit
 # bound needs every one of the twenty characters), the lowest and highest
-# code bytes in word 2; they are checked against Python's gb18030 below.
+# code bytes in word 2.  Python's gb18030 gives each start code, and the
+# codes of the first and last characters must lie within the bounds.
 GB18030_RANGES = [
     (0x0452, 0x200F), (0x2643, 0x2E80), (0x361B, 0x3917), (0x3CE1, 0x4055), (0x4160, 0x4336),
     (0x44D7, 0x464B), (0x478E, 0x4946), (0x49B8, 0x4C76), (0x9FA6, 0xD7FF), (0xE865, 0xF92B),
@@ -155,7 +156,8 @@ def gb18030_rules():
     rules = []
     for i, (first, last) in enumerate(GB18030_RANGES):
         start = chr(first).encode('gb18030')
-        assert len(start) == 4 and chr(last).encode('gb18030')[0] <= 0xFE
+        for ch, code in ((first, start), (last, chr(last).encode('gb18030'))):
+            assert len(code) == 4 and 0x81 <= code[0] <= 0xFE and 0x30 <= code[1] <= 0x39, hex(ch)
         word1 = '%04X,%04X,%s' % (first, last, start.hex().upper())
         if len(word1) > 20:
             word1 = '%04X,%04X%s' % (first, last, start.hex().upper())
@@ -538,15 +540,6 @@ class Store:
                 build.add(row, kind)
 
 
-def check_gb18030(store):
-    """Every range rule's start code is Python's gb18030 code of its first
-    character, and its bytes lie within the bounds."""
-    for first, last in GB18030_RANGES:
-        for ch in (first, last):
-            code = chr(ch).encode('gb18030')
-            assert len(code) == 4 and 0x81 <= code[0] <= 0xFE and 0x30 <= code[1] <= 0x39, hex(ch)
-
-
 def check_iso2022(store):
     """The shift rule's pairs, Shift-JIS turned into JIS, decode in
     ISO-2022-JP to the same characters."""
@@ -580,7 +573,6 @@ def build_store():
     check_iso2022(st)
     for segid, rtype, word1, word2 in OTHER_RULES:
         st.rule(segid, rtype, word1, word2)
-    check_gb18030(st)
     for family, pages in DOUBLE_BYTE:
         segids = st.double_byte(family, pages)
         for cp, codec, issuer, cls, rel, descr, kind in pages:

@@ -558,7 +558,7 @@ def check_iso2022(store):
 def build_store():
     st = Store()
     for cp, codec, issuer, cls, rel, descr in SINGLE_BYTE:
-        p = Page(cp, issuer, cls, rel, descr, codec=codec)
+        p = Page(cp, issuer, cls, rel, descr, codec=codec, thai='1' if cp.startswith('86') else '0')
         p.segid = st.single_byte(cp, codec)
         st.pages.append(p)
     for cp, cls, kind, rule, ctrl, own, descr in UNICODE_FORMS:
@@ -590,9 +590,6 @@ def build_store():
         p.segid = st.alias(cp, base, rules)
         st.pages.append(p)
     st.rule_builds()
-    for p in st.pages:
-        if p.cp.startswith('86'):
-            p.thai = '1'
     for cp, issuer, cls, rel, descr, kind in EMPTY_PAGES:
         st.pages.append(Page(cp, issuer, cls, rel, descr, kind=kind))
     st.pages.sort(key=lambda p: p.cp)

@@ -82,9 +82,10 @@ inline constexpr uint32_t RSCP_CCC_COMPLETE = 201311161;  // usable
 inline constexpr int RSCP_TCPDB_MAX = 50;                 // database code pages kept
 inline constexpr int RSCP_SOSI_MAX = 10;                  // Shift-Out/Shift-In pairs
 inline constexpr int RSCP_ATTACH_SLOTS = 5;
-inline constexpr int RSCP_CONVERTERS = 14;                // cached converters with a call counter
-inline constexpr int RSCP_STAT32 = 12 + RSCP_CONVERTERS;  // folded 32-bit counters
-inline constexpr int RSCP_EVENTS = 32;                    // counted events
+inline constexpr int RSCP_CONVERTERS = 14;                               // cached converters with a call counter
+inline constexpr int RSCP_STAT32_NAMED = 12;                             // named 32-bit counters, then the converters'
+inline constexpr int RSCP_STAT32 = RSCP_STAT32_NAMED + RSCP_CONVERTERS;  // folded 32-bit counters
+inline constexpr int RSCP_EVENTS = 32;                                   // counted events
 
 // A Shift-Out/Shift-In pair (also the ISO-2022 STRT/BACK sequences).
 struct rscpSoSi_t {

@@ -24,7 +24,7 @@ uint32_t rscpCtlRecord_t::*const kStat32[] = {
     &rscpCtlRecord_t::tcpdbRows,     &rscpCtlRecord_t::tcp0iRows,     &rscpCtlRecord_t::createObjects,
     &rscpCtlRecord_t::cloneToLegacy, &rscpCtlRecord_t::cloneLegacyTo, &rscpCtlRecord_t::cloneForRfc};
 constexpr int kNamed = int(sizeof kStat32 / sizeof kStat32[0]);
-static_assert(RSCP_STAT32 == kNamed + RSCP_CONVERTERS, "the named counters and one per cached converter");
+static_assert(kNamed == RSCP_STAT32_NAMED, "the named counters, then one per cached converter");
 
 template <typename T, typename U>
 void Fold(T& total, U& local)

@@ -8,11 +8,11 @@
 #include <iterator>
 
 #include "krn/rscp/cpcacheint.h"
+#include "krn/rscp/cpencode.h"
 #include "krn/rscp/cpinfo.h"
 #include "krn/rscp/cpjis.h"
 #include "krn/rscp/cpkeys.h"
 #include "krn/rscp/cpload.h"
-#include "krn/rscp/cpobject.h"
 #include "krn/rscp/cprulebytes.h"
 #include "krn/rscp/cpstore.h"
 #include "krn/rscp/cptable.h"
@@ -463,13 +463,6 @@ uint32_t RangeRuleRefused(const char* text, const char* w1, int32_t l1, const ch
     return Error(RSCPENOCONV, 2, line, text, "F5L", arg);
 }
 
-// The code of character c of a range rule slot, by its segment.
-int32_t RangeCode(const rscpRuleInfo_t& r, uint32_t c, uint8_t* b)
-{
-    int32_t n = 0;
-    return rscpSegIndexToBytes(&r.seg, c, b, &n, 4) == 0 ? n : 0;
-}
-
 uint32_t RangeRule(const rscpLoad_t& l, const char* w1, int32_t l1, const char* w2, int32_t l2, uint32_t* handled)
 {
     const char* p = w1;
@@ -498,8 +491,7 @@ uint32_t RangeRule(const rscpLoad_t& l, const char* w1, int32_t l1, const char* 
     const int32_t slot = prepareXMLRule(w1, l1, w2, l2, first, last, n, start, low, high);
     if (slot < 0)
         return RangeRuleRefused("rscpdl.c: prepareXMLRule: ruleInfo_count overfow !", w1, l1, w2, l2, __LINE__);
-    const rscpRuleInfo_t& info = rscpmp->ruleInfo[slot];
-    auto code = [&info](uint32_t c, uint8_t* b) { return RangeCode(info, c, b); };
+    auto code = [slot](uint32_t c, uint8_t* b) { return rscpCRangeBytes(rscpmp, uint32_t(slot), c, b); };
     uint8_t bytes[4];
     const bool output = rscpLoadOutput(l);
     if (last - first + 1 > 100) {

@@ -286,7 +286,7 @@ void Counters(Writer& w, const rscpCcc_t* c)
                            : i < RSCPCC_FROM_UTF16 ? "clone to UTF-8"
                            : i < RSCPCC_TO_UTF16   ? "clone UTF-16 to"
                                                    : "clone to UTF-16";
-        w.Line("| %-16.16s%9ld +%20ld", name, long(c->stat32[12 + i]),
+        w.Line("| %-16.16s%9ld +%20ld", name, long(c->stat32[RSCP_STAT32_NAMED + i]),
                ctl != nullptr ? long(ctl->converterCalls[i]) : 0L);
     }
 }

@@ -143,7 +143,8 @@ RULE_TYPES = {'UCS2B': 10, 'UC32B': 11, 'UC8  ': 12, 'UC16B': 13, 'UCS2L': 14,
 # range rules give first and last character and the start code in word 1
 # (the last rule without a separator before the start code, as the six-digit
 # bound needs every one of the twenty characters), the lowest and highest
-# code bytes in word 2; they are checked against Python's gb18030 below.
+# code bytes in word 2.  Python's gb18030 gives each start code, and the
+# codes of the first and last characters must lie within the bounds.
 GB18030_RANGES = [
     (0x0452, 0x200F), (0x2643, 0x2E80), (0x361B, 0x3917), (0x3CE1, 0x4055), (0x4160, 0x4336),
     (0x44D7, 0x464B), (0x478E, 0x4946), (0x49B8, 0x4C76), (0x9FA6, 0xD7FF), (0xE865, 0xF92B),
@@ -155,7 +156,8 @@ def gb18030_rules():
     rules = []
     for i, (first, last) in enumerate(GB18030_RANGES):
         start = chr(first).encode('gb18030')
-        assert len(start) == 4 and chr(last).encode('gb18030')[0] <= 0xFE
+        for ch, code in ((first, start), (last, chr(last).encode('gb18030'))):
+            assert len(code) == 4 and 0x81 <= code[0] <= 0xFE and 0x30 <= code[1] <= 0x39, hex(ch)
         word1 = '%04X,%04X,%s' % (first, last, start.hex().upper())
         if len(word1) > 20:
             word1 = '%04X,%04X%s' % (first, last, start.hex().upper())
@@ -443,7 +445,7 @@ class Store:
         controls, the segments of round-trip pairs that the page shares with
         others of the family, its own round-trip pairs (and single bytes from
         0x80 up), its control codes from 0x80 up, and its one-way extras."""
-        decoded, rts = {}, {}
+        rts, one_way = {}, {}
         for cp, codec, *_rest in pages:
             for b in range(0x80):
                 assert decode1(codec, [b]) == b, (codec, b)
@@ -452,12 +454,13 @@ class Store:
             leads = [b for b in range(0x81, 0xFF) if decode1(codec, [b]) is None]
             doubles = [(bytes([l, t]), decode1(codec, [l, t])) for l in leads for t in range(0x40, 0xFF)]
             doubles = [(c, ch) for c, ch in doubles if ch is not None]
-            decoded[cp] = [(bytes([b]), b) for b in range(0x80)] + singles + doubles
-            rt, _do, eo = split_pairs(codec, decoded[cp], True)
+            decoded = [(bytes([b]), b) for b in range(0x80)] + singles + doubles
+            rt, do, eo = split_pairs(codec, decoded, True)
+            one_way[cp] = do, eo
             # A character written as a double-byte code that is read only
             # as the start of a longer sequence (EUC-KR's hangul filler)
             # keeps the code both ways.
-            codes = set(c for c, _ch in decoded[cp])
+            codes = set(c for c, _ch in decoded)
             rt += [p for p in eo if len(p[1]) == 2 and p[1] not in codes]
             rts[cp] = [p for p in rt if p[1][0] >= 0x80]
         # One segment per set of pages that share a pair: the family's id for
@@ -493,10 +496,11 @@ class Store:
             if controls:
                 self.seg(MapSeg(cp + 'C')).pairs = controls
                 build.add(cp + 'C', SEGTYPE_CTRL)
-            _rt, do, eo = split_pairs(codec, decoded[cp], True)
+            do, eo = one_way[cp]
+            both_ways = set(rts[cp])
             # EUC-KR writes the syllables that KS X 1001 lacks as eight-byte
             # jamo sequences; they are not carried (such a syllable is missing).
-            eo = [p for p in eo if len(p[1]) <= 4 and p not in rts[cp]]
+            eo = [p for p in eo if len(p[1]) <= 4 and p not in both_ways]
             if codec == 'gb18030':
                 self.gb18030_four_bytes(build, eo)
                 eo = [p for p in eo if len(p[1]) != 4]
@@ -536,15 +540,6 @@ class Store:
                 build.add(row, kind)
 
 
-def check_gb18030(store):
-    """Every range rule's start code is Python's gb18030 code of its first
-    character, and its bytes lie within the bounds."""
-    for first, last in GB18030_RANGES:
-        for ch in (first, last):
-            code = chr(ch).encode('gb18030')
-            assert len(code) == 4 and 0x81 <= code[0] <= 0xFE and 0x30 <= code[1] <= 0x39, hex(ch)
-
-
 def check_iso2022(store):
     """The shift rule's pairs, Shift-JIS turned into JIS, decode in
     ISO-2022-JP to the same characters."""
@@ -563,7 +558,7 @@ def check_iso2022(store):
 def build_store():
     st = Store()
     for cp, codec, issuer, cls, rel, descr in SINGLE_BYTE:
-        p = Page(cp, issuer, cls, rel, descr, codec=codec)
+        p = Page(cp, issuer, cls, rel, descr, codec=codec, thai='1' if cp.startswith('86') else '0')
         p.segid = st.single_byte(cp, codec)
         st.pages.append(p)
     for cp, cls, kind, rule, ctrl, own, descr in UNICODE_FORMS:
@@ -578,7 +573,6 @@ def build_store():
     check_iso2022(st)
     for segid, rtype, word1, word2 in OTHER_RULES:
         st.rule(segid, rtype, word1, word2)
-    check_gb18030(st)
     for family, pages in DOUBLE_BYTE:
         segids = st.double_byte(family, pages)
         for cp, codec, issuer, cls, rel, descr, kind in pages:
@@ -596,9 +590,6 @@ def build_store():
         p.segid = st.alias(cp, base, rules)
         st.pages.append(p)
     st.rule_builds()
-    for p in st.pages:
-        if p.cp.startswith('86'):
-            p.thai = '1'
     for cp, issuer, cls, rel, descr, kind in EMPTY_PAGES:
         st.pages.append(Page(cp, issuer, cls, rel, descr, kind=kind))
     st.pages.sort(key=lambda p: p.cp)

@@ -36,11 +36,6 @@ int32_t SiPollRetry(const char* module, const char* name, pollfd* fds, uint32_t 
 
 // ---- The Fi index of a select set ----
 
-// Sizes, lays out and opens the index for maxEntries descriptors whose keys
-// and values lie in the table at base; trace lines carry the set's name.
-int32_t SiSelFiOpen(SISEL_FI* fi, const char* module, const char* name, uint32_t maxEntries, const void* base);
-// Empties the index by closing and opening it again.
-int32_t SiSelFiReopen(SISEL_FI* fi, const char* module, const char* name, const void* base);
 void SiSelFiClose(SISEL_FI* fi, const char* module, const char* name);
 // The table element keyed by a descriptor (null when it is no member), with
 // the leaf that holds it.

@@ -13,8 +13,20 @@ constexpr int32_t kKeyLen = 4;
 constexpr uint8_t kWildA = 42;
 constexpr uint8_t kWildB = 45;
 
-}  // namespace
+// Opens the index in the block, over the table at base.
+int32_t OpenIndex(SISEL_FI* fi, const char* module, const char* name, const void* base)
+{
+    const int32_t rc = FiOpenIndex(fi->fiBlock, kIndexNo, 0, base, kKeyLen, &fi->fiIndex);
+    if (rc != FI_OK) {
+        fi->fiIndex = nullptr;
+        SI_TRACE(module, 1, SiTrc::Err, "%s: FiOpenIndex failed (rc=%d)\n", name, rc);
+        return SI_EINTERN;
+    }
+    return SI_OK;
+}
 
+// Sizes, lays out and opens the index for maxEntries descriptors whose keys
+// and values lie in the table at base; trace lines carry the set's name.
 int32_t SiSelFiOpen(SISEL_FI* fi, const char* module, const char* name, uint32_t maxEntries, const void* base)
 {
     const auto keys = static_cast<int32_t>(maxEntries);
@@ -31,15 +43,10 @@ int32_t SiSelFiOpen(SISEL_FI* fi, const char* module, const char* name, uint32_t
         SI_TRACE(module, 1, SiTrc::Err, "%s: FiInit failed (rc=%d)\n", name, rc);
         return SI_EINTERN;
     }
-    rc = FiOpenIndex(fi->fiBlock, kIndexNo, 0, base, kKeyLen, &fi->fiIndex);
-    if (rc != FI_OK) {
-        fi->fiIndex = nullptr;
-        SI_TRACE(module, 1, SiTrc::Err, "%s: FiOpenIndex failed (rc=%d)\n", name, rc);
-        return SI_EINTERN;
-    }
-    return SI_OK;
+    return OpenIndex(fi, module, name, base);
 }
 
+// Empties the index by closing and opening it again.
 int32_t SiSelFiReopen(SISEL_FI* fi, const char* module, const char* name, const void* base)
 {
     if (fi->fiIndex != nullptr) {
@@ -50,14 +57,10 @@ int32_t SiSelFiReopen(SISEL_FI* fi, const char* module, const char* name, const 
         }
         fi->fiIndex = nullptr;
     }
-    const int32_t rc = FiOpenIndex(fi->fiBlock, kIndexNo, 0, base, kKeyLen, &fi->fiIndex);
-    if (rc != FI_OK) {
-        fi->fiIndex = nullptr;
-        SI_TRACE(module, 1, SiTrc::Err, "%s: FiOpenIndex failed (rc=%d)\n", name, rc);
-        return SI_EINTERN;
-    }
-    return SI_OK;
+    return OpenIndex(fi, module, name, base);
 }
+
+}  // namespace
 
 void SiSelFiClose(SISEL_FI* fi, const char* module, const char* name)
 {

@@ -36,14 +36,12 @@ struct SiSelFdSets {
     // This and Drop end with the line of d's requests.
     void Request(const char* module, const char* name, uint32_t d, uint8_t mode, uint8_t exclusive);
     void Drop(const char* module, const char* name, uint32_t d, uint8_t mode);
-    void DropBits(uint32_t d, uint8_t mode);
     void Forget(uint32_t d);  // from all six sets
     uint8_t Requested(uint32_t d) const;
     uint8_t Returned(uint32_t d) const;
     // Status bits of d after a wait: INVAL_SOCK or nothing after one that met
     // closed descriptors (the socket is looked at), else the returned events.
     uint8_t Status(uint32_t d, uint8_t invalidSocket, SI_SOCK* sock) const;
-    void TraceRequests(const char* module, const char* name, uint32_t d) const;
     // One select over the descriptors below nfds, the requests copied first.
     // A closed descriptor among them sets *invalidSocket and leaves the
     // requests as results; SI_OK or SI_EINTERN, with the lines of each case.
@@ -64,6 +62,10 @@ struct SiSelFdSets {
     template <class Step>
     int32_t Walk(const char* module, const char* name, uint8_t invalidSocket, SISEL_SPEC::CB_FUNCS* cb, uint8_t* read,
                  uint8_t* readPri, uint8_t* write, SI_SOCK** sock, void** data, Step step) const;
+
+private:
+    void DropBits(uint32_t d, uint8_t mode);
+    void TraceRequests(const char* module, const char* name, uint32_t d) const;
 };
 
 #define SISEL_SPEC_OPERATIONS \

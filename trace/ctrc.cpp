@@ -23,8 +23,7 @@ const char kRule[] = "---------------------------------------------------\n";
 // An error line of this module on the default trace file, from level 1 on.
 // The text is the line's format, so that the writer drops a final newline
 // before it adds the location.
-void ErrorLine(int line, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-void ErrorLine(int line, const char* fmt, ...)
+__attribute__((format(printf, 2, 3))) void ErrorLine(int line, const char* fmt, ...)
 {
     if (ct_level < 1)
         return;

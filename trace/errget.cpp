@@ -138,12 +138,12 @@ int ErrIGet(char lang, const char** component, const char** version, const char*
         ErrTraceErr(__LINE__, "ErrIGet: bad length (%d)\n", static_cast<int>(err_length));
         return -4;
     }
-    const int nuls = ErrCountFields(err_record, err_length);
     if (!EyecatchersOk(err_record, err_length)) {
         ErrTraceErr(__LINE__, "ErrIGet: eyecatcher destroyed");
         ErrDumpBad(err_record, err_length, "bad err info");
         return -6;
     }
+    const int nuls = ErrCountFields(err_record, err_length);
     if (nuls <= 20) {
         ErrTraceErr(__LINE__, "ErrIGet: error info incomplete (%d fields only)", nuls);
         return -7;

@@ -109,20 +109,39 @@ bool SyncDirectoryOf(int dirFd, const std::string& path)
     return ok;
 }
 
-// "<digits>-<digits>.new": the end of the name of a create's new file; the
-// first number is the process that made it.
+// Names a create tries for its new file, one after another.
+constexpr unsigned kReplacementAttempts = 100;
+
+// Reads a decimal number written without leading zeros (as "%u" writes it)
+// that is at most limit; advances text past it.
+bool ParsePlainNumber(const char*& text, long long limit, long long& value)
+{
+    const char* p = text;
+    if (*p == '0' && !(p[1] >= '0' && p[1] <= '9')) {
+        value = 0;
+        text = p + 1;
+        return true;
+    }
+    if (*p < '1' || *p > '9')
+        return false;
+    value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > limit)
+            return false;
+    }
+    text = p;
+    return true;
+}
+
+// "<pid>-<attempt>.new": the end of the name of a create's new file, exactly
+// as ReserveReplacement writes it; the first number is the process that made
+// it.  Any other form (leading zeros, say) is not this program's file.
 bool ParseReplacementSuffix(const char* text, pid_t& pid)
 {
-    long long value = 0;
-    const char* p = text;
-    for (; *p >= '0' && *p <= '9' && value <= INT32_MAX; ++p)
-        value = value * 10 + (*p - '0');
-    if (p == text || *p != '-' || value <= 0 || value > INT32_MAX)
-        return false;
-    const char* attempt = ++p;
-    while (*p >= '0' && *p <= '9')
-        ++p;
-    if (p == attempt || std::strcmp(p, ".new") != 0)
+    long long value = 0, attempt = 0;
+    if (!ParsePlainNumber(text, INT32_MAX, value) || value == 0 || *text++ != '-' ||
+        !ParsePlainNumber(text, kReplacementAttempts - 1, attempt) || std::strcmp(text, ".new") != 0)
         return false;
     pid = static_cast<pid_t>(value);
     return true;
@@ -130,7 +149,8 @@ bool ParseReplacementSuffix(const char* text, pid_t& pid)
 
 // Removes the new files that creates of the archive base in directory left
 // behind when they were killed: those of processes that no longer run, which
-// nobody holds locked, and which belong to this user.
+// nobody holds locked, which belong to this user and which have no other
+// name (a file with a second link is someone's file, not a lost new file).
 void RemoveStaleReplacements(int dirFd, const std::string& directory, const std::string& base)
 {
     const int fd = openat(dirFd, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -157,7 +177,7 @@ void RemoveStaleReplacements(int dirFd, const std::string& directory, const std:
         // this run's to judge, whoever runs it (one left by a create of
         // another user's archive under the superuser has that user as owner
         // and goes with that user's next create).
-        if (fstat(temp, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+        if (fstat(temp, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
             flock(temp, LOCK_EX | LOCK_NB) == 0)
             unlinkat(dirfd(dir), name, 0);
         close(temp);
@@ -443,7 +463,7 @@ void CApplication::ReserveReplacement(const struct stat* existing)
     if (base.size() > 200)
         base.resize(200);
     RemoveStaleReplacements(dirFd, directory, base);
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    for (unsigned attempt = 0; attempt < kReplacementAttempts; ++attempt) {
         char suffix[40];
         std::snprintf(suffix, sizeof suffix, ".%u-%u.new", static_cast<unsigned>(getpid()), attempt);
         const std::string temp = (directory == "." ? std::string() : directory + "/") + "." + base + suffix;

@@ -187,6 +187,28 @@ class InterruptedWrites(ScratchCase):
         self.assertEqual(rc, 0, out)
         self.assertEqual(sorted(self.leftovers()), sorted(keep))
 
+    def test_the_clean_up_removes_only_names_the_program_makes(self):
+        # Faults caught: the clean-up of killed creates also removed names
+        # that only looked like a new file (a number with leading zeros,
+        # which the program never writes), and a name that is one of several
+        # links of a file, so a name the user had given a file went away.
+        self.make_archive()
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        dead = gone.pid
+        self.write("kept.txt", b"the user's data\n")
+        keep = [".a.kox.0%d-0.new" % dead, ".a.kox.%d-00.new" % dead,
+                ".a.kox.%d-100.new" % dead, ".a.kox.%d-1.new" % dead]
+        for name in keep[:-1]:
+            self.write(name, b"look-alike")
+        os.link(self.path("kept.txt"), self.path(keep[-1]))
+        removed = ".a.kox.%d-0.new" % dead
+        self.write(removed, b"left by a killed create")
+        rc, out = self.run_kov("-cf", "a.kox", "small.txt")
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(sorted(self.leftovers()), sorted(keep))
+        self.assertEqual(self.read(keep[-1]), b"the user's data\n")
+
     def stop_while_writing(self, args, grows, sig):
         """Starts args, sends sig once grows() says writing has begun,
         returns the exit status."""

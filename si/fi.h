@@ -86,7 +86,8 @@ int32_t FiExit(void* block);
 // Opens index number `index` with key length keyLen; mode FI_HANDLE_IN_BLOCK
 // takes the handle from the block's slots, any other mode from the process
 // pool.  An index of that number that is already open gives FI_EEXISTS with a
-// valid handle to it.
+// handle to it, which works when the index's key length is at most keyLen
+// (keys are then compared at the index's length) and is refused otherwise.
 int32_t FiOpenIndex(void* block, uint32_t index, uint32_t mode, const void* base, int32_t keyLen, FI_HDL* out);
 // A further handle (process pool) to an index that is open.
 int32_t FiAttachIndex(void* block, uint32_t index, const void* base, FI_HDL* out);

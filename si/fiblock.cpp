@@ -313,10 +313,13 @@ int32_t FiOpenIndex(void* block, uint32_t index, uint32_t mode, const void* base
     int32_t hdr = 0;
     int32_t rc = FindIndex(v, index, &hdr);
     if (rc == FI_OK) {
-        // The handle keeps the caller's key length, the most of its memory
-        // a key may take: a header that says otherwise (another length, or
-        // a word overwritten) makes every use of the handle fail.
-        FillHandle(h, v, index, base, hdr, keyLen);
+        // The caller's keys take keyLen bytes of its memory.  An index whose
+        // keys are no longer than that is used at its own length, so that
+        // no more than keyLen bytes of a caller's key are read; a longer one
+        // (or a word overwritten) leaves the caller's length in the handle,
+        // which makes every use of the handle fail.
+        const int32_t have = v.Get(hdr + hKeyLen);
+        FillHandle(h, v, index, base, hdr, have >= 0 && have <= keyLen ? have : keyLen);
         *out = h;
         return FI_EEXISTS;
     }

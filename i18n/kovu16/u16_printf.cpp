@@ -370,9 +370,11 @@ int emit_conversion(Sink& s, Spec& sp, va_list* ap)
         if (sp.mod == kModBigL) {
             long double v = va_arg(*ap, long double);
             finite = std::isfinite(v);
-            if (v < 0) {
+            // A NaN's sign is its sign bit; the C library would print it
+            // again after the sign written here.
+            if (v < 0 || (std::isnan(v) && std::signbit(v))) {
                 negative = true;
-                v = -v;
+                v = std::fabs(v);
             } else if (v == 0) {
                 v = 0;  // minus zero prints without a sign
             }
@@ -380,9 +382,11 @@ int emit_conversion(Sink& s, Spec& sp, va_list* ap)
         } else {
             double v = va_arg(*ap, double);
             finite = std::isfinite(v);
-            if (v < 0) {
+            // A NaN's sign is its sign bit; the C library would print it
+            // again after the sign written here.
+            if (v < 0 || (std::isnan(v) && std::signbit(v))) {
                 negative = true;
-                v = -v;
+                v = std::fabs(v);
             } else if (v == 0) {
                 v = 0;  // minus zero prints without a sign
             }

@@ -28,7 +28,7 @@ enum : int {
     kModBigL = 256
 };
 
-// The input: a string or a stream, one pushed-back unit, the units consumed.
+// The input: a string or a stream, the units given back, the units consumed.
 class Cursor {
 public:
     Cursor(const KOV_UTF16* str, FILE* stream)
@@ -52,10 +52,13 @@ public:
             ++pos_;
         } else if (npushed_ > 0) {
             u = pushed_[--npushed_];
+        } else if (stream_end_) {
+            ended_ = true;
+            return -1;
         } else {
             u = fgetcU16(stream_);
             if (u < 0) {
-                ended_ = true;
+                ended_ = stream_end_ = true;
                 return -1;
             }
         }
@@ -63,21 +66,38 @@ public:
         return u;
     }
 
-    // Gives back the unit read last.  On a stream an ASCII unit goes back to
-    // the stream, unless units are held here already (which must be read
-    // first); others are held here and are lost to the stream's later readers.
+    // Gives back a unit read, the last one read first.  A unit read before
+    // the input ended can be given back after it, and is read again before
+    // the end is met once more.  On a stream an ASCII unit goes back to the
+    // stream, unless units are held here already (which must be read first)
+    // or the stream has ended (its end must not be read past); others are
+    // held here until the call returns.
     void push_back(int u)
     {
-        if (ended_ || u < 0)
+        if (u < 0)
             return;
         if (stream_ == nullptr) {
             --pos_;
-        } else if (u < 0x80 && npushed_ == 0) {
+        } else if (u < 0x80 && npushed_ == 0 && !stream_end_) {
             ungetc(u, stream_);
         } else if (npushed_ < sizeof pushed_ / sizeof pushed_[0]) {
             pushed_[npushed_++] = u;
         }
+        ended_ = false;
         --consumed_;
+    }
+
+    // At the end of a call on a stream: the ASCII units still held go back to
+    // the stream, in the order they would have been read; a held unit of
+    // another value is dropped (it cannot go back as the bytes it came from).
+    void hand_back()
+    {
+        if (stream_ == nullptr)
+            return;
+        for (size_t i = 0; i < npushed_; ++i)
+            if (pushed_[i] < 0x80)
+                ungetc(pushed_[i], stream_);
+        npushed_ = 0;
     }
 
     // Skips white space; the first other unit is read and returned.
@@ -101,6 +121,7 @@ private:
     size_t npushed_ = 0;
     int32_t consumed_ = 0;
     bool ended_ = false;
+    bool stream_end_ = false;  // the stream gave end of file or an error
 };
 
 struct Spec {
@@ -231,9 +252,12 @@ bool convert_integer(Cursor& in, const Spec& sp, int u, void* target)
             u = width_left(sp, used) ? in.read() : -1;
         }
         if (sp.conv == 'p' && u == '(' && text.empty()) {
-            // "(nil)" in any case is the null pointer.
+            // "(nil)" in any case is the null pointer; like the other words
+            // it keeps to the width, so a narrower one fails.
             static const char kNil[] = "nil)";
             for (const char* c = kNil; *c != '\0'; ++c) {
+                if (!width_left(sp, ++used))
+                    return false;
                 const int n = in.read();
                 if (n < 0 || tolowerU16(static_cast<KOV_UTF16>(n)) != *c) {
                     in.push_back(n);
@@ -490,6 +514,7 @@ int32_t engine(const KOV_UTF16* str, FILE* stream, const KOV_UTF16* format, va_l
         }
     }
     va_end(args);
+    in.hand_back();
     return result;
 }
 

@@ -47,8 +47,9 @@ TEST(U16Printf, GridAgainstTheCLibrary)
     const int precisions[] = {-1, 0, 1, 4, 9, -2};  // -2: taken from the arguments
     const int ints[] = {0, 1, -1, 42, -42, 255, INT_MAX, INT_MIN};
     const long longs[] = {0, -1, LONG_MAX, LONG_MIN, 1234567890123L};
-    const double doubles[] = {0.0, 1.0, -1.5, 3.14159, 1e-7, 123456789.125, 1e300, DBL_MIN};
-    const long double ldoubles[] = {0.0L, -2.5L, 1e4000L};
+    // The NaNs carry their sign once, whatever the flags (-NaN with + gave "+-nan").
+    const double doubles[] = {0.0, 1.0, -1.5, 3.14159, 1e-7, 123456789.125, 1e300, DBL_MIN, -INFINITY, NAN, -NAN};
+    const long double ldoubles[] = {0.0L, -2.5L, 1e4000L, -static_cast<long double>(NAN)};
     const std::string convs = "diuxXoeEfgGaAcs";
     size_t cases = 0;
     for (char conv : convs) {

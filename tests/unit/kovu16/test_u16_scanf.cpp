@@ -188,11 +188,50 @@ TEST(U16Scanf, PartialInfinityAndStarWidth)
         EXPECT_EQ(as_text(s), u"IN\u20ac");
         EXPECT_EQ(scan_source(stream, "infinx", u"%f%s", &f, s), 2) << stream;
         EXPECT_EQ(as_text(s), u"inx");
+        // ... also when the partial word ends the input (its letters were lost
+        // with the end: 1 and n = 5).
+        EXPECT_EQ(scan_source(stream, "infin", u"%f%n%s", &f, &n, s), 2) << stream;
+        EXPECT_EQ(n, 3);
+        EXPECT_EQ(as_text(s), u"in");
+        // "(nil)" keeps to the width like the words (%3p took all five units).
+        void* p = &n;
+        EXPECT_EQ(scan_source(stream, "(nil)", u"%3p%n", &p, &n), 0) << stream;
+        EXPECT_EQ(p, &n);
+        EXPECT_EQ(scan_source(stream, "(nil)", u"%5p%n", &p, &n), 1) << stream;
+        EXPECT_EQ(p, nullptr);
+        EXPECT_EQ(n, 5);
         KOV_UTF16 c = 0;
         EXPECT_EQ(scan_source(stream, "123456 x", u"%**d%n %c", &n, &c), 1) << stream;
         EXPECT_EQ(n, 6);
         EXPECT_EQ(c, 'x');
     }
+    // On a stream the ASCII units still held when the call returns go back to
+    // the stream in order (all were lost, leaving "z"); the non-ASCII unit
+    // that ended the conversion is dropped as always.  A width of 3 leaves
+    // what follows "(ni" in the stream.
+    std::string text = "infi\xC3\xA9z";
+    FILE* st = fmemopen(text.data(), text.size(), "r");
+    float f = 0;
+    EXPECT_EQ(fscanfU16(st, u16(u"%f").data(), &f), 1);
+    EXPECT_TRUE(std::isinf(f));
+    EXPECT_EQ(fgetc(st), 'i');
+    EXPECT_EQ(fgetc(st), 'z');
+    EXPECT_EQ(fgetc(st), EOF);
+    fclose(st);
+    text = "-INFIN";
+    st = fmemopen(text.data(), text.size(), "r");
+    EXPECT_EQ(fscanfU16(st, u16(u"%f").data(), &f), 1);
+    EXPECT_TRUE(std::isinf(f) && f < 0);
+    EXPECT_EQ(fgetc(st), 'I');
+    EXPECT_EQ(fgetc(st), 'N');
+    EXPECT_EQ(fgetc(st), EOF);
+    fclose(st);
+    text = "(nil)";
+    st = fmemopen(text.data(), text.size(), "r");
+    void* p = &f;
+    EXPECT_EQ(fscanfU16(st, u16(u"%3p").data(), &p), 0);
+    EXPECT_EQ(fgetc(st), 'l');
+    fclose(st);
 }
 
 TEST(U16Strto, IntegersAgainstStrtol)

@@ -312,8 +312,25 @@ TEST(FiIndex, PoolsRunOutWithoutChangingTheIndex)
     // exists, handle and all (the request was refused as invalid).
     ASSERT_EQ(FiOpenIndex(blk, 2, FI_HANDLE_IN_BLOCK, keys.data(), kLen + 2, &h4), FI_EEXISTS);
     EXPECT_EQ(h4->header, h2->header);
+    // A caller whose keys are longer than the index's can use the handle: its
+    // keys are compared at the index's length (the handle was refused by every
+    // call).  One with shorter keys stays refused, as the index would read past
+    // them.
+    EXPECT_EQ(FiInsert(h4, key(5), key(5), &leaf), FI_OK);
+    int32_t found = 0;
+    EXPECT_EQ(FiSearch(h2, key(5), &found), FI_OK);
+    EXPECT_EQ(found, leaf);
+    EXPECT_EQ(FiSearch(h4, key(5), &found), FI_OK);
+    EXPECT_EQ(found, leaf);
+    EXPECT_EQ(FiRemove(h4, leaf), FI_OK);
     EXPECT_EQ(FiFreeHandle(h4), FI_OK);
     EXPECT_EQ(FiFreeHandle(h4), FI_EINVAL);
+    ASSERT_EQ(FiOpenIndex(blk, 2, FI_HANDLE_IN_BLOCK, keys.data(), kLen - 2, &h4), FI_EEXISTS);
+    EXPECT_EQ(h4->header, h2->header);
+    EXPECT_EQ(FiSearch(h4, key(5), &found), FI_EINVAL);
+    EXPECT_EQ(FiInsert(h4, key(5), key(5), &leaf), FI_EINVAL);
+    EXPECT_EQ(FiFreeHandle(h4), FI_OK);
+    EXPECT_EQ(FiSearch(h2, key(5), &found), FI_ENOTFOUND);
     ASSERT_EQ(FiCloseIndex(h3), FI_OK);
     EXPECT_EQ(FiInsert(h3, key(0), key(0), &leaf), FI_EINVAL);  // closed
     EXPECT_EQ(FiOpenIndex(blk, 4, FI_HANDLE_IN_BLOCK, keys.data(), kLen, &h4), FI_OK);

@@ -514,6 +514,41 @@ class TamperedAndUnsigned(SigningCase):
         self.assertIn("1 of 3 listed files were not checked, first >d/a.txt<", out)
         self.assertFalse(os.path.lexists(self.path("x", "d", "a.txt")))
 
+    def test_list_test_and_extract_agree_on_names_that_were_not_signed(self):
+        # Faults caught: -tVf and -tSf passed a link or directory of a signed
+        # file's name met before that file, which -dSf refuses; "d\a.txt" in
+        # place of the signed "d/a.txt" passed everywhere and was extracted
+        # under its unsigned name; "d/a.txt" with a NUL and more behind it
+        # passed -tVf while -dVf and -xVf failed.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        a_txt = dict(parts)["d/a.txt"]
+        mode = struct.unpack_from("<I", a_txt, 2)[0]
+        data = self.content("d/a.txt")
+        others = [p for p in parts[:-1] if p[0] != "d/a.txt"]
+        cases = [
+            ("a link before the file", others + [("l", entry_bytes("LK", "d/a.txt", 0o120777, target="b.bin")),
+                                                 ("d/a.txt", a_txt)], 58,
+             "Entry >d/a.txt< is a link, but the manifest lists a file of that name"),
+            ("a directory before the file", others + [("r", entry_bytes("DR", "d/a.txt", 0o40755)),
+                                                      ("d/a.txt", a_txt)], 58,
+             "Entry >d/a.txt< is a directory, but the manifest lists a file of that name"),
+            ("a backslash for the slash", others + [("b", entry_bytes("RG", "d\\a.txt", mode, data))], 58,
+             "File>d\\a.txt< was not found in manifest"),
+            ("a NUL inside the name", others + [("n", entry_bytes("RG", b"d/a.txt\0x", mode, data))], 55,
+             "1 of 3 listed files were not checked, first >d/a.txt<"),
+        ]
+        for what, tampered, status, detail in cases:
+            self.write("t.kox", join(header, tampered + parts[-1:]))
+            for command in ("-tVf", "-tSf", "-dVf", "-dSf", "-xVf", "-xSf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                rc, out = self.kov(command, "../t.kox", key=None, cwd=out_dir)
+                self.assertEqual(rc, status, "%s %s: %s" % (what, command, out))
+                self.assertIn(detail, out, "%s %s" % (what, command))
+                self.assertFalse(os.path.lexists(os.path.join(out_dir, "d\\a.txt")), "%s %s" % (what, command))
+                if "NUL" in what:
+                    self.assertIn("d/a.txt is damaged: its stored name does not end with its terminator", out)
+
     def test_damaged_data_of_an_unverified_file_is_not_left_behind(self):
         # Under verification a file is removed when its digest fails; when
         # its data failed first (a checksum that does not fit), the run ended

@@ -245,6 +245,19 @@ CDirEntry* CArchiveFile::NextEntry()
     return ReadEntryFromHeader();
 }
 
+CDirEntry* CArchiveFile::EntryAt(uint64_t offset)
+{
+    if (!m_headerRead || !m_isKox || m_headerBuffer.size() != KOX_ENTRY_HEADER_SIZE)
+        return nullptr;
+    size_t got = 0;
+    if (!m_stream.Seek(offset) || !m_stream.Read(m_headerBuffer.data(), KOX_ENTRY_HEADER_SIZE, &got) ||
+        got != KOX_ENTRY_HEADER_SIZE)
+        ThrowRead();
+    if (!KoxIsEntryType(m_headerBuffer.data()))
+        ThrowUnknownEntryType();
+    return ReadEntryFromHeader();
+}
+
 CDirEntry* CArchiveFile::ReadEntryFromHeader()
 {
     m_info = KoxDecodeEntryHeader(m_headerBuffer.data());

@@ -69,7 +69,10 @@ public:
     // Skips what is left of the current entry's data blocks and returns the
     // next entry, or null at the end of the archive.
     CDirEntry* NextEntry();
-    // Ends the life of an entry returned by FirstEntry/NextEntry.
+    // The entry whose header lies at offset (one FirstEntry or NextEntry
+    // met before); NextEntry goes on behind it.  Read failures as there.
+    CDirEntry* EntryAt(uint64_t offset);
+    // Ends the life of an entry returned by FirstEntry/NextEntry/EntryAt.
     void ReleaseEntry(CDirEntry* entry);
 
     // Reads one data block of the current entry into dest (capacity bytes;

@@ -21,15 +21,46 @@ namespace {
     throw CInvalManifestExcept(ManifestGetLastError(context), code, ManifestGetSsfRc(context));
 }
 
+// What a signed manifest holds besides its entry lines: the header lines
+// (the writer keeps them below 64 KiB) and the signature block with its
+// timestamp, certificates and Base64 line feeds.
+constexpr uint64_t kManifestFixedAllowance = uint64_t{65536} + (uint64_t{1} << 20);
+// An entry line without its name: the longest digest in hex, the two
+// blanks, the length field and the line feed.
+constexpr uint64_t kManifestLineAllowance = 2 * HA_MAX_DIGEST + 6 + 1;
+
+// The manifest text is refused as unparsable, as a text that is no manifest.
+[[noreturn]] void ThrowManifestTooLong()
+{
+    throw CInvalManifestExcept("Error in manifest parser", SMF_EPARSE, 0);
+}
+
 // The stored manifest entry, tested into its own buffer; the text (handed
 // over, not copied: a manifest may be large) and the offset of its header.
-void TestManifestEntry(CArchiveFile& archive, CDirEntry* entry, std::vector<uint8_t>& text, uint64_t& headerOffset)
+// A text longer than limit bytes, claimed or produced, is refused before
+// more of it is held.
+void TestManifestEntry(CArchiveFile& archive, CDirEntry* entry, std::vector<uint8_t>& text, uint64_t& headerOffset,
+                       uint64_t limit)
 {
     auto* manifest = static_cast<CSignedManifest*>(entry);
+    const uint64_t claimed = entry->GetHeaderInfo().TotalSize();
+    if (claimed > limit || limit > SIZE_MAX)
+        ThrowManifestTooLong();
     CBufferedStream& buffer = manifest->BufferedStream();
     buffer.Clear();
+    // A sound entry claims its length: the text is held once while read.
+    buffer.SetLimit(static_cast<size_t>(limit), static_cast<size_t>(claimed));
     manifest->SetStream(&buffer);
-    manifest->ExtractOrTest(archive, true);
+    try {
+        manifest->ExtractOrTest(archive, true);
+    } catch (const CWriteExcept&) {
+        manifest->SetStream(nullptr);
+        if (buffer.LimitReached()) {
+            buffer.Clear();
+            ThrowManifestTooLong();
+        }
+        throw;
+    }
     manifest->SetStream(nullptr);
     buffer.TakeData(text);
     headerOffset = manifest->HeaderOffset();
@@ -263,19 +294,34 @@ bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64
     uint64_t noted = 0;
     if (!stream.Tell(&noted))
         throw CGetFilePosExcept();
+    const bool wanted = text != nullptr || headerOffset != nullptr;
     bool found = false;
+    uint64_t manifestAt = 0;
+    // No manifest is longer than the lines of all the other entries need
+    // besides its fixed parts; its text is read only once that is known.
+    uint64_t limit = kManifestFixedAllowance;
+    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
+        if (entry->IsSignedManifest()) {
+            if (onlyOne)
+                RefuseOtherManifest(*entry, found);
+            if (!found)
+                manifestAt = CurrentHeaderOffset(archive, *entry);
+            found = true;
+        } else {
+            limit += kManifestLineAllowance + entry->GetHeaderInfo().nameLength;
+        }
+        archive.ReleaseEntry(entry);
+        if (found && !onlyOne && !wanted)
+            break;
+    }
     std::vector<uint8_t> stored;
     uint64_t offset = 0;
-    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
-        const bool manifest = entry->IsSignedManifest();
-        if (manifest && onlyOne)
-            RefuseOtherManifest(*entry, found);
-        if (manifest && !found)
-            TestManifestEntry(archive, entry, stored, offset);
-        found = found || manifest;
+    if (found && wanted) {
+        CDirEntry* entry = archive.EntryAt(manifestAt);
+        if (entry == nullptr || !entry->IsSignedManifest())
+            throw CReadExcept(archive.GetPath());
+        TestManifestEntry(archive, entry, stored, offset, limit);
         archive.ReleaseEntry(entry);
-        if (found && !onlyOne)
-            break;
     }
     // The next walk starts behind the archive header again by itself.
     if (!stream.Seek(noted))

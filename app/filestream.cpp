@@ -385,6 +385,11 @@ bool CBufferedStream::Read(void* buffer, size_t length, size_t* count)
 bool CBufferedStream::Write(const void* buffer, size_t length, size_t* count)
 {
     const uint8_t* p = static_cast<const uint8_t*>(buffer);
+    if (length > m_limit - m_buffer.size()) {
+        *count = 0;
+        m_limitReached = true;
+        return false;
+    }
     if (length)
         m_buffer.insert(m_buffer.end(), p, p + length);
     *count = length;
@@ -402,6 +407,15 @@ void CBufferedStream::Clear()
     m_buffer.clear();
     m_hasReadPosition = false;
     m_readPosition = 0;
+    m_limit = SIZE_MAX;
+    m_limitReached = false;
+}
+
+void CBufferedStream::SetLimit(size_t limit, size_t expected)
+{
+    m_limit = limit < m_buffer.size() ? m_buffer.size() : limit;
+    m_limitReached = false;
+    m_buffer.reserve(expected < m_limit ? expected : m_limit);
 }
 
 // ---- CNullStream -----------------------------------------------------------

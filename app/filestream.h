@@ -153,7 +153,13 @@ public:
     bool HasReadPosition() const { return m_hasReadPosition; }
     const uint8_t* Data() const { return m_buffer.data(); }
     size_t Length() const { return m_buffer.size(); }
+    // Empties the stream and lifts its limit.
     void Clear();
+    // Writes that would make the stream longer than limit bytes fail and
+    // keep nothing of theirs; LimitReached then tells why.  Room for
+    // expected bytes (at most the limit) is taken at once.
+    void SetLimit(size_t limit, size_t expected = 0);
+    bool LimitReached() const { return m_limitReached; }
     // Hands the bytes written over to out without a copy; the stream is
     // then empty.
     void TakeData(std::vector<uint8_t>& out)
@@ -165,6 +171,8 @@ public:
 private:
     bool m_hasReadPosition = false;
     size_t m_readPosition = 0;
+    size_t m_limit = SIZE_MAX;
+    bool m_limitReached = false;
     std::vector<uint8_t> m_buffer;
 };
 

@@ -52,7 +52,16 @@ void CType::Execute()
                 const bool selected = selection.Select(name, info.IsDirectoryMode() && !entry->IsSignedManifest());
                 if (verification) {
                     RefuseUnverifiedManifest(archive, *entry);
-                    CheckEntryDigests(archive, entry, invalidDigests);
+                    // As when it is tested or extracted: a name that does
+                    // not end where its header says is not trusted and
+                    // answers to no file of the manifest; a link or
+                    // directory must not stand for a signed file.
+                    if (archive.NameDamaged()) {
+                        CDirEntry::ReportDamage(name, "its stored name does not end with its terminator");
+                    } else {
+                        RefuseInPlaceOfSignedFile(archive, *entry);
+                        CheckEntryDigests(archive, entry, invalidDigests);
+                    }
                 }
                 if (selected) {
                     entry->PrintListing();

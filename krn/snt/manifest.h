@@ -124,7 +124,7 @@ struct ManifestContext {
 // The per-file digest record, owned by the caller and cleared by
 // ManifestOpenFile.
 struct ManifestFile {
-    char* name;                // UTF-8, backslashes replaced by slashes, NUL-terminated
+    char* name;                // UTF-8 (backslashes replaced by slashes when written), NUL-terminated
     uint32_t nameLength;       // 0 when the record is closed
     uint64_t byteCount;        // bytes fed by ManifestUpdateFile
     const char* entryLine;     // read mode: the matching entry line

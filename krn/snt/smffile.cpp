@@ -18,9 +18,12 @@ void Release(ManifestFile* file)
     file->nameLength = 0;
 }
 
-// Converts the name (local code page) into the record's UTF-8 name with
-// slashes for backslashes.  SMF_OK, SMF_ENOMEM or SMF_ECONV.
-int TakeName(ManifestContext* ctx, ManifestFile* file, const char* name, std::size_t nameLength)
+// Converts the name (local code page) into the record's UTF-8 name, with
+// slashes for backslashes when an entry line is written (writing).  A name
+// looked up in a manifest read back is taken as it stands: "d\\a.txt" is
+// another file than the "d/a.txt" that was signed.  SMF_OK, SMF_ENOMEM or
+// SMF_ECONV.
+int TakeName(ManifestContext* ctx, ManifestFile* file, const char* name, std::size_t nameLength, bool writing)
 {
     if (std::memchr(name, '\0', nameLength) != nullptr)
         return SmfFail(ctx, SMF_ECONV, "Error in UcnToUtf8nCP");
@@ -37,7 +40,7 @@ int TakeName(ManifestContext* ctx, ManifestFile* file, const char* name, std::si
         MANIFEST_TRACE(0, "Error in UcnToUtf8nCP %d\n", rc);
         return SmfFail(ctx, SMF_ECONV, "Error in UcnToUtf8nCP");
     }
-    for (std::size_t i = 0; i < written; ++i)
+    for (std::size_t i = 0; writing && i < written; ++i)
         if (file->name[i] == '\\')
             file->name[i] = '/';
     // The entry line's length field holds 16 bits.
@@ -154,7 +157,7 @@ int ManifestNameUnanswered(ManifestContext* ctx, const char* name, std::size_t n
         nameLength > (SIZE_MAX - 3) / 3)
         return 0;
     ManifestFile probe{};
-    if (TakeName(ctx, &probe, name, nameLength) != SMF_OK) {
+    if (TakeName(ctx, &probe, name, nameLength, false) != SMF_OK) {
         Release(&probe);
         return 0;
     }
@@ -258,7 +261,9 @@ int ManifestOpenFile(ManifestContext* ctx, ManifestFile* file, const char* name,
             SmfRecord(ctx, "Invalid empty input file name passed");
         return SmfStore(ctx, SMF_EINVARG);
     }
-    int rc = TakeName(ctx, file, name, nameLength);
+    // The first file of an empty context starts the text being written.
+    const bool writing = ctx->contentLength == 0 || ctx->mode == SMF_MODE_WRITE;
+    int rc = TakeName(ctx, file, name, nameLength, writing);
     if (rc == SMF_OK && haInit(&file->digest, ctx->fileHashId) != HA_OK) {
         MANIFEST_TRACE(0, "Error in haInit %d, Hash AlgId %u\n", HA_EALG, ctx->fileHashId);
         rc = SmfFail(ctx, SMF_EDIGESTLIB, "Error in haInit");

@@ -374,6 +374,51 @@ class TamperedAndUnsigned(SigningCase):
         self.assertEqual(self.content("x/d/a.txt"), self.content("d/a.txt"))
         self.assertEqual(self.content("x/SIGNATURE.SMF"), text)
 
+    def peak(self, *args, cwd=None):
+        """Runs a verification without a key store; (status, output, peak
+        resident size in KiB)."""
+        env = dict(os.environ, TZ="UTC")
+        proc = subprocess.Popen([KOVZEF] + list(args) + ["-L", LIBRARY], cwd=cwd or self.dir, env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        out = proc.stdout.read().decode("latin-1")
+        proc.stdout.close()
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        return proc.returncode, out, usage.ru_maxrss
+
+    def test_a_manifest_entry_is_never_held_longer_than_the_archive_can_need(self):
+        # Fault caught: the manifest entry was read into memory whole, at
+        # whatever length its data came to: a small archive whose manifest
+        # holds 128 MiB of zeros (about 1 MiB compressed) took some 300 MiB
+        # before it was refused as unparsable.
+        files = ["d/%s/%03d.txt" % ("n" * 120, i) for i in range(600)]
+        for name in files:
+            self.write(name, name.encode())
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        self.assertGreater(len(self.manifest_text("a.kox")), 100000)
+        # A genuine manifest larger than the fixed allowance verifies.
+        rc, out, sound = self.peak("-tVf", "a.kox")
+        self.assertEqual(rc, 0, out)
+        os.mkdir(self.path("z"))
+        with open(self.path("z", "SIGNATURE.SMF"), "wb") as f:
+            f.truncate(128 << 20)
+        rc, out = run(["-cf", "../z.kox", "SIGNATURE.SMF"], self.path("z"))
+        self.assertEqual(rc, 0, out)
+        zeros = entries(self.content("z.kox"))[1][0][1]
+        zeros = zeros[:2] + struct.pack("<I", 0x4180) + zeros[6:]
+        # The same data under a claim of the signed text's length: the
+        # limit holds for the bytes as they are decoded too.
+        small = zeros[:6] + struct.pack("<Q", len(parts[-1][1])) + zeros[14:]
+        for what, manifest in (("claiming 128 MiB", zeros), ("claiming little", small)):
+            self.write("t.kox", join(header, parts[:-1] + [("SIGNATURE.SMF", manifest)]))
+            for command in ("-tVf", "-dVf", "-xVf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                rc, out, used = self.peak(command, "../t.kox", cwd=out_dir)
+                self.assertEqual(rc, 54, "%s %s: %s" % (what, command, out))
+                self.assertIn("Detail: Error in manifest parser", out)
+                self.assertLess(used, sound + 32 * 1024, "%s %s" % (what, command))
+
     def test_modes_links_and_directories_are_not_signed_but_no_content_passes_unsigned(self):
         # What the manifest covers: names and contents.  Modes, times, links
         # and directories may be changed and still verify; whatever lands
@@ -468,6 +513,41 @@ class TamperedAndUnsigned(SigningCase):
         self.assertEqual(rc, 55, out)
         self.assertIn("1 of 3 listed files were not checked, first >d/a.txt<", out)
         self.assertFalse(os.path.lexists(self.path("x", "d", "a.txt")))
+
+    def test_list_test_and_extract_agree_on_names_that_were_not_signed(self):
+        # Faults caught: -tVf and -tSf passed a link or directory of a signed
+        # file's name met before that file, which -dSf refuses; "d\a.txt" in
+        # place of the signed "d/a.txt" passed everywhere and was extracted
+        # under its unsigned name; "d/a.txt" with a NUL and more behind it
+        # passed -tVf while -dVf and -xVf failed.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        a_txt = dict(parts)["d/a.txt"]
+        mode = struct.unpack_from("<I", a_txt, 2)[0]
+        data = self.content("d/a.txt")
+        others = [p for p in parts[:-1] if p[0] != "d/a.txt"]
+        cases = [
+            ("a link before the file", others + [("l", entry_bytes("LK", "d/a.txt", 0o120777, target="b.bin")),
+                                                 ("d/a.txt", a_txt)], 58,
+             "Entry >d/a.txt< is a link, but the manifest lists a file of that name"),
+            ("a directory before the file", others + [("r", entry_bytes("DR", "d/a.txt", 0o40755)),
+                                                      ("d/a.txt", a_txt)], 58,
+             "Entry >d/a.txt< is a directory, but the manifest lists a file of that name"),
+            ("a backslash for the slash", others + [("b", entry_bytes("RG", "d\\a.txt", mode, data))], 58,
+             "File>d\\a.txt< was not found in manifest"),
+            ("a NUL inside the name", others + [("n", entry_bytes("RG", b"d/a.txt\0x", mode, data))], 55,
+             "1 of 3 listed files were not checked, first >d/a.txt<"),
+        ]
+        for what, tampered, status, detail in cases:
+            self.write("t.kox", join(header, tampered + parts[-1:]))
+            for command in ("-tVf", "-tSf", "-dVf", "-dSf", "-xVf", "-xSf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                rc, out = self.kov(command, "../t.kox", key=None, cwd=out_dir)
+                self.assertEqual(rc, status, "%s %s: %s" % (what, command, out))
+                self.assertIn(detail, out, "%s %s" % (what, command))
+                self.assertFalse(os.path.lexists(os.path.join(out_dir, "d\\a.txt")), "%s %s" % (what, command))
+                if "NUL" in what:
+                    self.assertIn("d/a.txt is damaged: its stored name does not end with its terminator", out)
 
     def test_damaged_data_of_an_unverified_file_is_not_left_behind(self):
         # Under verification a file is removed when its digest fails; when

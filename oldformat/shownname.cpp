@@ -53,19 +53,38 @@ size_t Utf8Length(std::string_view text, size_t at)
     return length;
 }
 
+// Bytes that may belong to a control: C0, DEL, the bytes 0x80 to 0x9F and
+// 0xC2, the first byte of U+0080 to U+009F.  Text without any of them (all
+// of ASCII and most UTF-8 letters) holds no control.
+struct ControlCandidates {
+    bool byte[256] = {};
+    constexpr ControlCandidates()
+    {
+        for (int c = 0; c < 0x20; ++c)
+            byte[c] = true;
+        for (int c = 0x7F; c <= 0x9F; ++c)
+            byte[c] = true;
+        byte[0xC2] = true;
+    }
+};
+constexpr ControlCandidates kCandidates;
+
 }  // namespace
 
 void KovAppendShown(std::string& line, std::string_view text)
 {
     const size_t n = text.size();
     size_t i = 0;
-    // Printable ASCII, the whole of nearly every name, in one scan.
-    while (i < n && Between(static_cast<unsigned char>(text[i]), 0x20, 0x7E))
+    // The whole of nearly every name in one scan.
+    while (i < n && !kCandidates.byte[static_cast<unsigned char>(text[i])])
         ++i;
     if (i == n) {
         line.append(text);
         return;
     }
+    // A candidate is judged with the character it belongs to: the walk goes
+    // from the start, character by character.
+    i = 0;
     size_t plain = 0;  // start of the bytes not yet appended
     while (i < n) {
         const unsigned char c = static_cast<unsigned char>(text[i]);

@@ -632,9 +632,11 @@ void CApplication::ReportInaccessible(const std::string& name, const std::string
             GetLogMan().WriteToLog(index, "# List of inaccessible files");
             GetLogMan().WriteToLog(index, "# ==========================");
         }
-        GetLogMan().WriteToLog(m_inaccessibleLog, name);
+        GetLogMan().WriteToLog(m_inaccessibleLog, KovShown(name));
     } else {
-        std::string line = "KOVZEF: file '" + name + "' is inaccessible";
+        std::string line = "KOVZEF: file '";
+        KovAppendShown(line, name);
+        line += "' is inaccessible";
         if (!detail.empty())
             line += " (" + detail + ")";
         GetLogMan().Write(line);

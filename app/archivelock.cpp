@@ -12,7 +12,8 @@ namespace {
 
 CExcept BusyExcept(const std::string& path)
 {
-    return CExcept("KOVZEF: archive " + path + " is being written by another run; nothing was changed", 6, false);
+    return CExcept("KOVZEF: archive " + KovShown(path) + " is being written by another run; nothing was changed", 6,
+                   false);
 }
 
 }  // namespace

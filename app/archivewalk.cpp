@@ -17,7 +17,7 @@ void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName, CAp
             ThrowNotSigned(application);
         throw CInvalExcept(archiveName);
     }
-    application.GetLogMan().Write("KOVZEF: processing archive " + archiveName + " (version " +
+    application.GetLogMan().Write("KOVZEF: processing archive " + KovShown(archiveName) + " (version " +
                                   archive.GetVersionString() + ")");
     if (checkSignature)
         VerifyArchiveSignature(false, archive, application);

@@ -84,10 +84,10 @@ void RefuseOtherManifest(const CDirEntry& entry, bool manifestFound)
 {
     const std::string& name = entry.GetStoredName();
     if (manifestFound)
-        throw CInvalManifestExcept("The archive holds a second signed manifest entry >" + name + "<", SMF_EFILENOTFOUND,
-                                   0);
+        throw CInvalManifestExcept("The archive holds a second signed manifest entry >" + KovShown(name) + "<",
+                                   SMF_EFILENOTFOUND, 0);
     if (name != KOX_MANIFEST_NAME)
-        throw CInvalManifestExcept("Entry >" + name +
+        throw CInvalManifestExcept("Entry >" + KovShown(name) +
                                        "< is marked as a signed manifest but is not the archive's "
                                        "manifest " +
                                        std::string(KOX_MANIFEST_NAME),
@@ -159,7 +159,7 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
     // The new entries and manifest go where the old manifest was: whatever
     // stands behind it would be overwritten.
     if (entriesBehindManifest)
-        throw CInvalManifestExcept("Archive " + archive.GetPath() +
+        throw CInvalManifestExcept("Archive " + KovShown(archive.GetPath()) +
                                        " holds entries behind its signed manifest, which signing it again "
                                        "would overwrite.\n        This is not supported!",
                                    0, 0);
@@ -168,7 +168,7 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
         ManifestContext* signedOne = stored.get();
         const bool bothEmpty = context->contentLength == 0 && signedOne->entryCount == 0;
         if (!bothEmpty && ManifestCompareExternal(context, signedOne) != SMF_OK)
-            throw CInvalManifestExcept("Archive " + archive.GetPath() +
+            throw CInvalManifestExcept("Archive " + KovShown(archive.GetPath()) +
                                            " is already signed, but the content was modified.\n"
                                            "        This is not supported!",
                                        0, 0);
@@ -233,9 +233,10 @@ std::string ReadRevocationList(const char* path)
     case KOV_WHOLE_FILE_OK:
         if (!bytes.empty())
             return bytes;
-        throw CInvalManifestExcept(std::string("CRL file could not be read (the file >") + path + "< is empty)", 0, 0);
+        throw CInvalManifestExcept(
+            std::string("CRL file could not be read (the file >") + KovShown(path) + "< is empty)", 0, 0);
     case KOV_WHOLE_FILE_NOT_OPENED:
-        throw CInvalManifestExcept(std::string("Cannot open CRL file >") + path + "<", 0, 0);
+        throw CInvalManifestExcept(std::string("Cannot open CRL file >") + KovShown(path) + "<", 0, 0);
     default:
         throw CInvalManifestExcept("CRL file could not be read ", 0, 0);
     }
@@ -284,7 +285,7 @@ void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStra
     if ((openMode & KOV_OPEN_UPDATE) != 0 && !archive.Stream().Truncate())
         throw CWriteExcept(archive.GetPath());
     if (options.verbose)
-        application.GetLogMan().Write("KOVZEF: Signature of archive " + std::string(application.GetArchiveName()) +
+        application.GetLogMan().Write("KOVZEF: Signature of archive " + KovShown(application.GetArchiveName()) +
                                       " was successfully created");
 }
 
@@ -373,7 +374,7 @@ int VerifyManifestText(ManifestContext* context, const char* text, std::size_t l
 
 void ThrowNotSigned(CApplication& application)
 {
-    throw CExcept(std::string("KOVZEF: ") + application.GetArchiveName() + " is not digitally signed", 59, true, 0);
+    throw CExcept("KOVZEF: " + KovShown(application.GetArchiveName()) + " is not digitally signed", 59, true, 0);
 }
 
 void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry)
@@ -391,7 +392,7 @@ void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry)
     const std::string& stored = entry.GetStoredName();
     const std::string name = isLink ? stored.substr(0, stored.find(KOX_LINK_SEPARATOR)) : stored;
     if (ManifestNameUnanswered(archive.GetManifestContext(), name.data(), name.size()) != 0)
-        throw CInvalManifestExcept("Entry >" + name + "< is " + (isLink ? "a link" : "a directory") +
+        throw CInvalManifestExcept("Entry >" + KovShown(name) + "< is " + (isLink ? "a link" : "a directory") +
                                        ", but the manifest lists a file of that name that was not verified "
                                        "before it",
                                    SMF_EFILENOTFOUND, 0);

@@ -121,7 +121,7 @@ bool CNormalCompress::Compress(CArchiveFile& archive)
     // size with a warning: the copy is not the file, but a growing log must
     // not fail a backup.
     if (padded) {
-        CApplication::Instance().GetLogMan().Write("KOVZEF: warning: file '" + name + "' shrank by " +
+        CApplication::Instance().GetLogMan().Write("KOVZEF: warning: file '" + KovShown(name) + "' shrank by " +
                                                    std::to_string(padded) + " bytes while being archived; " +
                                                    std::to_string(total) + " bytes were stored, the last " +
                                                    std::to_string(padded) + " of them zero bytes");
@@ -163,7 +163,7 @@ void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t sto
     uint8_t probe;
     size_t got = 0;
     if (source.Read(&probe, 1, &got) && got == 1)
-        CApplication::Instance().GetLogMan().Write("KOVZEF: warning: file '" + name +
+        CApplication::Instance().GetLogMan().Write("KOVZEF: warning: file '" + KovShown(name) +
                                                    "' grew while being archived; only the first " +
                                                    std::to_string(stored) + " bytes were stored");
 }

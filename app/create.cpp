@@ -87,7 +87,8 @@ OpenPlan PlanExistingArchive(const std::string& name, bool signing)
         plan.writeHeader = true;
         return plan;
     }
-    const std::string refusal = "KOVZEF: can not append to " + name + ", which is no KOX archive of version 2.01";
+    const std::string refusal = "KOVZEF: can not append to " + KovShown(name) +
+                                ", which is no KOX archive of version 2.01";
     if (!S_ISREG(st.st_mode))
         throw CExcept(refusal, 1, false);
     if (st.st_size == 0) {
@@ -358,7 +359,7 @@ CDirEntry* CCreate::CreateFileObject(const std::string& path, const FindData& /*
         if (S_ISDIR(st.st_mode))
             return new (m_directoryStorage) CDirectory(path);
         if (!S_ISREG(st.st_mode))
-            throw CExcept("KOVZEF: error creating file object for " + path, 100, true);
+            throw CExcept("KOVZEF: error creating file object for " + KovShown(path), 100, true);
     } else {
         const int statError = errno;
         struct stat own;
@@ -368,7 +369,7 @@ CDirEntry* CCreate::CreateFileObject(const std::string& path, const FindData& /*
             throw CAccessExcept(path);
         }
         if (!S_ISLNK(own.st_mode))
-            throw CExcept("KOVZEF: error creating file object for " + path, 100, true, statError);
+            throw CExcept("KOVZEF: error creating file object for " + KovShown(path), 100, true, statError);
         if (statError == ELOOP)
             throw CStatExcept(path, statError);
         // A link that leads nowhere is stored as a file, which reports it.

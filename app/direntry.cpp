@@ -159,7 +159,7 @@ void CDirEntry::WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info)
 {
     const std::string utf8 = StoredNameUtf8();
     if (utf8.size() + 1 > KOX_NAME_BUFFER_SIZE)
-        throw CExcept("KOVZEF: name too long for the archive: " + m_storedName, 100, false);
+        throw CExcept("KOVZEF: name too long for the archive: " + KovShown(m_storedName), 100, false);
     KoxHeaderInfo h = info;
     h.nameLength = static_cast<uint16_t>(utf8.size() + 1);
     h.userInfoLength = static_cast<uint16_t>(m_userInfo.size());
@@ -224,7 +224,7 @@ void CDirEntry::AddToArchive(CArchiveFile& archive)
     if (opt.statistics)
         app.GetStatistics().AddFiles();
     if (opt.verbose && !manifest)
-        app.GetLogMan().Write((g_abandonArchive ? "t " : "a ") + m_name);
+        app.GetLogMan().Write((g_abandonArchive ? "t " : "a ") + KovShown(m_name));
 
     errno = 0;
     if (!PrepareStoredName() || !FillHeaderInfo(m_info)) {
@@ -312,14 +312,15 @@ void CDirEntry::AddToArchive(CArchiveFile& archive)
         if (digestEnabled && digest) {
             const int rc = ManifestOpenFile(context, digest, m_storedName.c_str(), m_storedName.size(), 0);
             if (rc != 0)
-                throw CInvalManifestExcept("KOVZEF: Cannot hash file " + m_name, rc, ManifestGetSsfRc(context));
+                throw CInvalManifestExcept("KOVZEF: Cannot hash file " + KovShown(m_name), rc,
+                                           ManifestGetSsfRc(context));
         }
         strategy.SetEntry(this);
         strategy.Compress(archive);
         if (digestEnabled && digest) {
             const int rc = ManifestCloseFile(digest);
             if (rc != 0) {
-                std::string detail = "KOVZEF: Manifest file hash creation invalid for " + m_name;
+                std::string detail = "KOVZEF: Manifest file hash creation invalid for " + KovShown(m_name);
                 if (opt.verbose)
                     detail += std::string(" Error \n") + ManifestGetLastError(context);
                 throw CInvalManifestExcept(detail, rc, ManifestGetSsfRc(context));
@@ -348,7 +349,7 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification)
         if (opt.statistics)
             app.GetStatistics().AddFiles();
         if (opt.verbose)
-            app.GetLogMan().Write((extract ? "x " : "d ") + m_name);
+            app.GetLogMan().Write((extract ? "x " : "d ") + KovShown(m_name));
     }
     if (write)
         CreateOnDisk();
@@ -377,7 +378,7 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification)
 void CDirEntry::ReportDamage(const std::string& name, const std::string& what, bool kept)
 {
     CApplication& app = CApplication::Instance();
-    std::string line = "KOVZEF: " + name + " is damaged: " + what;
+    std::string line = "KOVZEF: " + KovShown(name) + " is damaged: " + what;
     if (kept)
         line += "; what was read of it was kept";
     app.GetLogMan().Write(line);
@@ -514,7 +515,7 @@ uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write)
     if (digest)
         m_digestVerified = ManifestCloseFile(digest) == 0;
     if (stored != 0 && stored != pass.Computed())
-        throw CExcept("KOVZEF: checksum error in " + m_name, KOV_STATUS_DAMAGED, true, 0);
+        throw CExcept("KOVZEF: checksum error in " + KovShown(m_name), KOV_STATUS_DAMAGED, true, 0);
     return pass.Held();
 }
 
@@ -549,7 +550,7 @@ void CDirEntry::CreateOnDisk()
         throw CCreateDirExcept(m_name);
     struct stat st;
     if (opt.forceExtraction && lstat(m_name.c_str(), &st) == 0 && !RemoveFile(m_name.c_str()))
-        throw CExcept("KOVZEF: force mode (option -j): could not delete " + m_name, 28, true);
+        throw CExcept("KOVZEF: force mode (option -j): could not delete " + KovShown(m_name), 28, true);
     // What else is at the file's own path is replaced, never written through.
     switch (ClearEntryPath(m_name)) {
     case EntryPathState::kFree:
@@ -562,7 +563,7 @@ void CDirEntry::CreateOnDisk()
             return;
         break;
     case EntryPathState::kFailed:
-        throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+        throw CExcept("KOVZEF: could not open for writing " + KovShown(m_name), 28, true);
     }
-    throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true, m_ownStream.LastError());
+    throw CExcept("KOVZEF: could not open for writing " + KovShown(m_name), 28, true, m_ownStream.LastError());
 }

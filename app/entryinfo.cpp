@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "oldformat/shownname.h"
+
 CEntryInfo::CEntryInfo(const KoxHeaderInfo& info, const std::string& name, uint32_t digestVerified)
     : m_name(name),
       m_info(info),
@@ -82,6 +84,7 @@ std::string CEntryInfo::GetText() const
     line += ' ';
     AppendRight(line, m_date, 20);
     line += ' ';
-    line += m_name;
+    // A name is shown with its control bytes escaped.
+    KovAppendShown(line, m_name);
     return line;
 }

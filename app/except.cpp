@@ -21,21 +21,6 @@ std::string KovSystemErrorText(int sysErrno)
     return std::strerror(sysErrno);
 }
 
-std::string KovEscapedBytes(const std::string& bytes)
-{
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
-
 CExcept::CExcept(std::string message, uint32_t code, Tail tail, int sysErrno, bool storeStatus)
     : m_message(std::move(message)),
       m_code(code)
@@ -71,39 +56,39 @@ static uint32_t ErrnoCode(int sysErrno)
 }
 
 CReadExcept::CReadExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error reading from " + name, 5, Tail::Suffix, e)
+    : CExcept("KOVZEF: error reading from " + KovShown(name), 5, Tail::Suffix, e)
 {
 }
 CWriteExcept::CWriteExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error writing to " + name, 4, Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: error writing to " + KovShown(name), 4, Tail::SuffixAndSystem, e)
 {
 }
 COpenExcept::COpenExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error opening " + name, 6, Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: error opening " + KovShown(name), 6, Tail::SuffixAndSystem, e)
 {
 }
 CStatExcept::CStatExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: stat() failed for " + name, ErrnoCode(e), Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: stat() failed for " + KovShown(name), ErrnoCode(e), Tail::SuffixAndSystem, e)
 {
 }
 CAccessExcept::CAccessExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: access() failed for " + name, ErrnoCode(e), Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: access() failed for " + KovShown(name), ErrnoCode(e), Tail::SuffixAndSystem, e)
 {
 }
 CChgDirExcept::CChgDirExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not change to dir " + name, ErrnoCode(e), Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: can not change to dir " + KovShown(name), ErrnoCode(e), Tail::SuffixAndSystem, e)
 {
 }
 CCreateDirExcept::CCreateDirExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not create directory " + name, 3, Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: can not create directory " + KovShown(name), 3, Tail::SuffixAndSystem, e)
 {
 }
 CChgModExcept::CChgModExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not set permissions for " + name, 13, Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: can not set permissions for " + KovShown(name), 13, Tail::SuffixAndSystem, e)
 {
 }
 CChgDateExcept::CChgDateExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not change date for " + name, 14, Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: can not change date for " + KovShown(name), 14, Tail::SuffixAndSystem, e)
 {
 }
 CGetCwdExcept::CGetCwdExcept(int e)
@@ -111,19 +96,19 @@ CGetCwdExcept::CGetCwdExcept(int e)
 {
 }
 CReadLinkExcept::CReadLinkExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not read link " + name, 35, Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: can not read link " + KovShown(name), 35, Tail::SuffixAndSystem, e)
 {
 }
 CDecompExcept::CDecompExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error decompressing " + name, 11, Tail::None, e)
+    : CExcept("KOVZEF: error decompressing " + KovShown(name), 11, Tail::None, e)
 {
 }
 CUnsupportedArchiveException::CUnsupportedArchiveException(const std::string& name, int e)
-    : CExcept("KOVZEF: unsupported archive: " + name, 1, Tail::None, e)
+    : CExcept("KOVZEF: unsupported archive: " + KovShown(name), 1, Tail::None, e)
 {
 }
 CCompExcept::CCompExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error compressing " + name, 9, Tail::None, e)
+    : CExcept("KOVZEF: error compressing " + KovShown(name), 9, Tail::None, e)
 {
 }
 CSetFilePointerExcept::CSetFilePointerExcept(int e)
@@ -139,15 +124,15 @@ CInvalidHandle::CInvalidHandle(int e)
 {
 }
 CCreateLnkExcept::CCreateLnkExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: can not create softlink " + name, 36, Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: can not create softlink " + KovShown(name), 36, Tail::SuffixAndSystem, e)
 {
 }
 CDiskSpaceExcept::CDiskSpaceExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: error determining disk space for " + name, 30, Tail::None, e)
+    : CExcept("KOVZEF: error determining disk space for " + KovShown(name), 30, Tail::None, e)
 {
 }
 CSetFileAttrExcept::CSetFileAttrExcept(const std::string& name, int e)
-    : CExcept("KOVZEF: setting file attributes failed for" + name, 48, Tail::SuffixAndSystem, e)
+    : CExcept("KOVZEF: setting file attributes failed for" + KovShown(name), 48, Tail::SuffixAndSystem, e)
 {
 }
 CAddPrivilegeExcept::CAddPrivilegeExcept(const std::string& text, int e)
@@ -160,12 +145,12 @@ CConversionExcept::CConversionExcept()
 {
 }
 CConversionExcept::CConversionExcept(const std::string& name)
-    : CExcept("KOVZEF: could not convert " + name + " to UTF8.", 47, Tail::None, 0)
+    : CExcept("KOVZEF: could not convert " + KovShown(name) + " to UTF8.", 47, Tail::None, 0)
 {
 }
 
 CInvalExcept::CInvalExcept(const std::string& name)
-    : CExcept("KOVZEF: invalid archive " + name, 0, Tail::None, 0, false)
+    : CExcept("KOVZEF: invalid archive " + KovShown(name), 0, Tail::None, 0, false)
 {
 }
 
@@ -241,13 +226,13 @@ std::string SignatureMessage(const std::string& detail, int cryptoCode)
 }  // namespace
 
 CInvalManifestExcept::CInvalManifestExcept(const std::string& detail, int manifestCode, int cryptoCode)
-    : CExcept(ManifestMessage(detail, manifestCode, cryptoCode), ManifestExitCode(manifestCode, cryptoCode), Tail::None,
-              0)
+    : CExcept(ManifestMessage(KovShownLines(detail), manifestCode, cryptoCode),
+              ManifestExitCode(manifestCode, cryptoCode), Tail::None, 0)
 {
 }
 
 CInvalSignatureExcept::CInvalSignatureExcept(const std::string& detail, int cryptoCode)
-    : CExcept(SignatureMessage(detail, cryptoCode), 60, Tail::None, 0)
+    : CExcept(SignatureMessage(KovShownLines(detail), cryptoCode), 60, Tail::None, 0)
 {
 }
 

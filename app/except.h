@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/userinfo.h"
+#include "oldformat/shownname.h"
 
 class CExcept : public CUserInfo {
 public:
@@ -46,10 +47,9 @@ inline constexpr uint32_t KOV_STATUS_DAMAGED = 12;
 std::string KovErrorSuffix(uint32_t code);
 // The system's description of an error number; empty for 0.
 std::string KovSystemErrorText(int sysErrno);
-// Bytes read from a file, fit for a message line: those outside printable
-// ASCII, and the backslash, are written as \xNN.
-std::string KovEscapedBytes(const std::string& bytes);
 
+// The name in the message of each class below is shown as KovShown shows
+// it: its control bytes escaped.
 #define KOV_NAMED_EXCEPT(cls) \
     class cls : public CExcept { \
     public: \

@@ -381,7 +381,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     if (m_extract) {
         if (plan.leadingRemoved && !m_leadingNoticeGiven) {
             m_leadingNoticeGiven = true;
-            m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " + m_archiveName);
+            m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " + KovShown(m_archiveName));
         }
         // A name the local code page cannot hold is written changed, never
         // silently and never over another file of this run.
@@ -390,7 +390,8 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             m_log.Write(ChangedNameNotice(name, m_archive.StoredNameUtf8()));
         if (!isDirectory) {
             if (m_state.written.Collides(path, changed)) {
-                m_log.Write("KOVZEF: " + name + " not extracted: a file of this name was written before by this run");
+                m_log.Write("KOVZEF: " + KovShown(name) +
+                            " not extracted: a file of this name was written before by this run");
                 m_refused = true;
                 return;
             }
@@ -403,7 +404,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         if (refusal.empty() && file != nullptr && !file->CreateNewFile(path))
             refusal = Refusal(name, plan, false, false, true);
         if (!refusal.empty()) {
-            m_log.Write(refusal);
+            m_log.Write(KovShown(refusal));
             m_refused = true;
             return;
         }
@@ -412,7 +413,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             if (m_options.statistics)
                 m_application.GetStatistics().AddFiles();
             if (m_options.verbose)
-                m_log.Write("x " + name);
+                m_log.Write("x " + KovShown(name));
             m_links.push_back({name, path, link->GetTarget()});
             ++filesDone;
             return;
@@ -489,7 +490,7 @@ void ArchiveExtraction::MakeLinks()
     // Each link is checked against the links made before it.
     for (const PendingLink& link : m_links) {
         if (m_state.LeadsThroughOwnLink(link.path)) {
-            m_log.Write("KOVZEF: " + link.name +
+            m_log.Write("KOVZEF: " + KovShown(link.name) +
                         " not extracted: its path leads through a symbolic link made by this run");
             m_refused = true;
             --filesDone;
@@ -602,7 +603,7 @@ void CExtract::Execute()
                 // nothing of the links made here, so it could write through
                 // them: once links exist it is not run for extraction.
                 log.Write(
-                    "KOVZEF: " + archiveName +
+                    "KOVZEF: " + KovShown(archiveName) +
                     " not extracted: old-format archives are not extracted after symbolic links made by this run");
                 m_application.SetExitStatus(40);
                 continue;

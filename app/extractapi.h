@@ -9,4 +9,6 @@ int KovzefExtractArchive(const char* archive, const char* directory);
 
 // The collected lines of the last KovzefExtractArchive call, each ended by a
 // line feed; null before the first call or when no memory was left for them.
+// They are the lines the program would print: names in them are shown with
+// their control bytes escaped, so that each line stays one line.
 const char* KovzefExtractOutput();

@@ -108,7 +108,7 @@ void CDirectory::ExtractOrTest(CArchiveFile&, bool verification)
         if (opt.statistics)
             app.GetStatistics().AddFiles();
         if (opt.verbose)
-            app.GetLogMan().Write((extract ? "x " : "d ") + m_name);
+            app.GetLogMan().Write((extract ? "x " : "d ") + KovShown(m_name));
     }
     // A directory has no data, whatever its size field says.
     if (extract)

@@ -92,7 +92,7 @@ bool ReadMatching(DIR* dir, FindData& data)
         const size_t nameLen = std::strlen(entry->d_name);
         const size_t fullLen = data.directory.size() + nameLen;
         if (fullLen >= KOV_PATH_MAX)
-            throw CExcept("KOVZEF: name too long " + data.directory + entry->d_name, 100, true);
+            throw CExcept("KOVZEF: name too long " + KovShown(data.directory + entry->d_name), 100, true);
         // Once one lstat of this listing succeeded, the others can only
         // fail by races, so the kind the listing reports is used instead of
         // a call per entry.  Paths the system refuses by length still go
@@ -354,9 +354,9 @@ bool IsSameFileSystem(const char* pathA, const char* pathB)
 {
     struct statvfs a, b;
     if (statvfs(pathA, &a) != 0)
-        throw CExcept(std::string("KOVZEF: statvfs returned error for ") + pathA, 100, true);
+        throw CExcept("KOVZEF: statvfs returned error for " + KovShown(pathA), 100, true);
     if (statvfs(pathB, &b) != 0)
-        throw CExcept(std::string("KOVZEF: statvfs returned error for ") + pathB, 100, true);
+        throw CExcept("KOVZEF: statvfs returned error for " + KovShown(pathB), 100, true);
     return std::memcmp(&a.f_fsid, &b.f_fsid, sizeof a.f_fsid) == 0;
 }
 

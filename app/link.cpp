@@ -80,7 +80,7 @@ void CLink::Extract(CArchiveFile&)
     if (opt.statistics)
         app.GetStatistics().AddFiles();
     if (opt.verbose)
-        app.GetLogMan().Write((extract ? "x " : "d ") + m_name);
+        app.GetLogMan().Write((extract ? "x " : "d ") + KovShown(m_name));
     if (!extract)
         return;
     m_name = TargetPath();

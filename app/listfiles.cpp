@@ -59,7 +59,7 @@ void OpenListFile(std::ifstream& in, const char* name)
 
 [[noreturn]] void ThrowMalformed(const char* name)
 {
-    throw CExcept(std::string("KOVZEF: wrong format in file ") + name, 43, true, 0);
+    throw CExcept("KOVZEF: wrong format in file " + KovShown(name), 43, true, 0);
 }
 
 // A zero byte would end the name early without a word.

@@ -27,7 +27,8 @@ namespace {
 void RequireCurrentArchive(CArchiveFile& archive, const std::string& name)
 {
     if (!archive.ReadArchiveHeader() || std::memcmp(archive.GetVersion(), KOX_VERSION_201, sizeof KOX_VERSION_201) != 0)
-        throw CExcept("KOVZEF: can not merge " + name + ", which is no KOX archive of version 2.01", 1, false);
+        throw CExcept("KOVZEF: can not merge " + KovShown(name) + ", which is no KOX archive of version 2.01", 1,
+                      false);
 }
 
 // Refuses a signed archive: appending would invalidate its signature, and
@@ -75,9 +76,9 @@ void CMerge::Execute()
     try {
         double size = 0.0;
         if (!GetFileSize(source.c_str(), size))
-            throw CExcept("KOVZEF: can't get size of file " + source, 100, true);
+            throw CExcept("KOVZEF: can't get size of file " + KovShown(source), 100, true);
         if (!in.Seek(KOX_ARCHIVE_HEADER_SIZE))
-            throw CExcept("KOVZEF: can't move file pointer in " + source, 100, true);
+            throw CExcept("KOVZEF: can't move file pointer in " + KovShown(source), 100, true);
 
         uint8_t* buffer = CTransferBuffers::Instance().Input();
         uint64_t remaining = static_cast<uint64_t>(size) - KOX_ARCHIVE_HEADER_SIZE;

@@ -60,7 +60,7 @@ void CScan::Execute()
             app.SetExitStatus(status);
         }
         if (!present) {
-            log.WriteToLog(target, name);
+            log.WriteToLog(target, KovShown(name));
             missing = true;
         }
     }

@@ -8,6 +8,7 @@
 #include "app/logman.h"
 #include "app/options.h"
 #include "krn/snt/manifest.h"
+#include "oldformat/shownname.h"
 
 void CSignatureVerify::Execute()
 {
@@ -40,13 +41,13 @@ void CSignatureVerify::Execute()
         rc = VerifyManifestText(context, text.data(), text.size(), m_application, true);
     if (rc != SMF_OK) {
         log.Write(std::string("KOVZEF: Manifest verification failed with with ErrorCode: \nERROR:  ") +
-                  ManifestGetLastError(context));
+                  KovShownLines(ManifestGetLastError(context)));
         m_application.SetExitStatus(55);
         return;
     }
     const std::string signer = ManifestGetSigner(context);
     m_application.SetExitStatus(0);
-    log.Write("KOVZEF:  Signature of manifest " + file + " was successfully validated");
+    log.Write("KOVZEF:  Signature of manifest " + KovShown(file) + " was successfully validated");
     if (options.verbose)
         WriteSignerLines(context, m_application, signer.c_str());
 }

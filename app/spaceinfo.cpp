@@ -11,6 +11,7 @@
 #include "app/application.h"
 #include "app/fshelpers.h"
 #include "app/options.h"
+#include "oldformat/shownname.h"
 
 CSpaceInfo::FreeSpaceFn CSpaceInfo::freeSpaceQuery = &CSpaceInfo::QueryFreeSpace;
 
@@ -126,12 +127,12 @@ void CSpaceInfo::WriteNeed(std::ostream& out, const FileSystemNeed& item)
             for (char& c : text)
                 if (c == '\\')
                     c = '/';
-            out << text;
+            out << KovShown(text);
         } else {
             out << "the current directory";
         }
     } else {
-        out << item.directory;
+        out << KovShown(item.directory);
     }
 }
 

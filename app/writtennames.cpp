@@ -35,6 +35,6 @@ void CWrittenNames::Note(const std::string& path, bool changed)
 
 std::string ChangedNameNotice(const std::string& name, const std::string& storedUtf8)
 {
-    return "KOVZEF: " + name + ": name changed, the local code page cannot hold the stored name \"" +
+    return "KOVZEF: " + KovShown(name) + ": name changed, the local code page cannot hold the stored name \"" +
            KovEscapedBytes(storedUtf8) + "\"";
 }

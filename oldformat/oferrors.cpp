@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "oldformat/ofinternal.h"
+#include "oldformat/shownname.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ void OfSetError(OfError& error, uint32_t number, const char* name, int err)
     if (name) {
         if (!msg.empty())
             msg += ' ';
-        msg += name;
+        KovAppendShown(msg, name);
     }
     if (t && t->withErrno) {
         msg += '\n';

@@ -12,6 +12,7 @@
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "oldformat/ofinternal.h"
+#include "oldformat/shownname.h"
 
 uint32_t oldArchiveFilesDone = 0;
 
@@ -190,13 +191,14 @@ bool Extractor::Run()
             }
         }
         if (leadingRemoved)
-            OfLogLine(h_, "KOVZEF: leading \"/\" and \"../\" removed from the entry names of " + h_.ArchiveName());
+            OfLogLine(h_, "KOVZEF: leading \"/\" and \"../\" removed from the entry names of " +
+                              KovShown(h_.ArchiveName()));
     }
     for (const OfEntry& e : h_.entries) {
         if (!e.selected)
             continue;
         if (h_.verbose)
-            std::printf("%c %s\n", h_.command, e.name.c_str());
+            std::printf("%c %s\n", h_.command, KovShown(e.name).c_str());
         if (write_ && !MakeParents(e.target, error_))
             return false;
         if (e.IsDirectory()) {

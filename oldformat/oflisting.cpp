@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "oldformat/ofinternal.h"
+#include "oldformat/shownname.h"
 
 std::string OfPermissionString(uint32_t mode)
 {
@@ -45,6 +46,6 @@ void OfListEntries(const OfHandle& h)
         if (std::strftime(date, sizeof date, "%b %d %H:%M", &tm) == 0)
             date[0] = '\0';
         std::printf("%s  %9lu  %s   %s\n", OfPermissionString(e.mode).c_str(), static_cast<unsigned long>(e.size), date,
-                    e.name.c_str());
+                    KovShown(e.name).c_str());
     }
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "oldformat/ofinternal.h"
+#include "oldformat/shownname.h"
 
 namespace {
 
@@ -139,7 +140,7 @@ bool RunList(int argc, char* const* argv, OldFormatOutputFn callback, void* cont
             if (!MatchArchives(names.substr(i, j - i), paths, error))
                 return false;
             for (const std::string& path : paths) {
-                std::printf("processing archive %s...\n", path.c_str());
+                std::printf("processing archive %s...\n", KovShown(path).c_str());
                 if (!RunPass(argc, argv, callback, context, services, path.c_str(), error))
                     return false;
             }

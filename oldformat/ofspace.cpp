@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "oldformat/ofinternal.h"
+#include "oldformat/shownname.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ std::string Line(uint64_t kbytes, const char* middle, const std::string& dir)
 {
     char buf[64];
     std::snprintf(buf, sizeof buf, "    %ld KBytes", static_cast<long>(kbytes));
-    return std::string(buf) + middle + " on " + dir + "\n";
+    return std::string(buf) + middle + " on " + KovShown(dir) + "\n";
 }
 
 }  // namespace

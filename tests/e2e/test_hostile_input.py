@@ -251,6 +251,103 @@ class HostileInput(ScratchCase):
         self.assertIn("archive version \\x1b[2J is not supported", out)
         self.assertNotIn("\x1b", out)
 
+    # -- names that would drive the terminal ----------------------------------------
+
+    def test_control_bytes_in_names_never_reach_the_output_raw(self):
+        # Fault caught: entry and file names were shown raw in the listings,
+        # the verbose lines of create, extract and test, the warnings and
+        # errors and the log files, so that a name could send control
+        # sequences to the terminal (set its title, clear the screen) or
+        # forge a line of its own with a line feed or a carriage return.
+        # Only what is shown is escaped: the files keep their names on disk,
+        # and ordinary names (UTF-8 letters, whose bytes may lie in
+        # 0x80-0x9F) are shown unchanged.
+        shown = {b"t\x1b]0;title\x07": b"t\\x1b]0;title\\x07",
+                 b"c\x1b[2J": b"c\\x1b[2J",
+                 b"n\nforged": b"n\\x0aforged",
+                 b"r\rforged": b"r\\x0dforged",
+                 b"caf\xc3\xa9 \xe2\x82\xac": b"caf\xc3\xa9 \xe2\x82\xac"}
+        root = self.dir.encode()
+        os.mkdir(os.path.join(root, b"src"))
+        for name in shown:
+            with open(os.path.join(root, b"src", name), "wb") as f:
+                f.write(name)
+        gone, gone_shown = b"gone\x1b[2J\nforged", b"gone\\x1b[2J\\x0aforged"
+        seen = []
+
+        def kov(*args):
+            proc = subprocess.run([KOVZEF.encode()] + list(args), cwd=root, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, timeout=60, env=dict(os.environ, TZ="UTC"))
+            sanitizer_clean(self, proc.stderr.decode("latin-1"))
+            seen.append((args, proc.stdout + proc.stderr))
+            return proc.returncode, proc.stdout.split(b"\n")
+
+        def read(name):
+            with open(os.path.join(root, name), "rb") as f:
+                data = f.read()
+            seen.append((name, data))
+            return data.split(b"\n")
+
+        rc, lines = kov(b"-cvf", b"a.kox", b"src")
+        self.assertEqual(rc, 0, lines)
+        for name, text in shown.items():
+            self.assertIn(b"a src/" + text, lines)
+        for letters in (b"-tf", b"-tvf"):
+            rc, lines = kov(letters, b"a.kox")
+            self.assertEqual(rc, 0, lines)
+            for text in shown.values():
+                self.assertEqual(sum(line.endswith(b" src/" + text) for line in lines), 1, (text, lines))
+        rc, lines = kov(b"-xvf", b"a.kox", b"-R", b"out")
+        self.assertEqual(rc, 0, lines)
+        for text in shown.values():
+            self.assertIn(b"x src/" + text, lines)
+        rc, lines = kov(b"-dvf", b"a.kox")
+        self.assertEqual(rc, 0, lines)
+        for text in shown.values():
+            self.assertIn(b"d src/" + text, lines)
+        # The round trip keeps every name and its data.
+        for name in shown:
+            with open(os.path.join(root, b"out", b"src", name), "rb") as f:
+                self.assertEqual(f.read(), name)
+        self.assertEqual(sorted(os.listdir(os.path.join(root, b"out", b"src"))), sorted(shown))
+
+        # Inaccessible files on standard output and in kovzef.log, a missing
+        # file in files.log, an archive that can not be opened.
+        rc, lines = kov(b"-cf", b"b.kox", gone)
+        self.assertEqual(rc, 44, lines)
+        self.assertIn(b"KOVZEF: file '" + gone_shown + b"' is inaccessible", lines)
+        rc, lines = kov(b"-cif", b"c.kox", b"-e", gone)
+        self.assertEqual(rc, 44, lines)
+        self.assertEqual(read(b"kovzef.log")[2:], [gone_shown, b""])
+        read(b"kovzef_output")
+        kov(b"-l", gone)
+        self.assertEqual(read(b"files.log")[2:], [gone_shown, b""])
+        # (An -f value is a list split at white space.)
+        rc, lines = kov(b"-tf", b"no\x1b]0;t\x07.kox")
+        self.assertEqual(rc, 6, lines)
+        self.assertTrue(lines[0].startswith(b"KOVZEF: error opening no\\x1b]0;t\\x07.kox (error 6)."), lines)
+
+        # The old format: its header lines can not hold a line feed.
+        old = {b"o\x1b]0;t\x07": b"o\\x1b]0;t\\x07", b"q\x1b[2J\r": b"q\\x1b[2J\\x0d"}
+        with open(os.path.join(root, b"old.zef"), "wb") as f:
+            f.write(b"# old-format archive\n")
+            for name in old:
+                f.write(b"F " + name + b"   644          0         0 1600000000          0\n")
+            f.write(b"#\n")
+        rc, lines = kov(b"-tvf", b"old.zef")
+        self.assertEqual(rc, 0, lines)
+        for text in old.values():
+            self.assertEqual(sum(line.endswith(b" " + text) for line in lines), 1, (text, lines))
+        rc, lines = kov(b"-xvf", b"old.zef", b"-R", b"oldout")
+        self.assertEqual(rc, 0, lines)
+        for text in old.values():
+            self.assertIn(b"x " + text, lines)
+        self.assertEqual(sorted(os.listdir(os.path.join(root, b"oldout"))), sorted(old))
+
+        for what, data in seen:
+            raw = sorted({chr(b) for b in data if (b < 0x20 and b != 0x0A) or b == 0x7F})
+            self.assertEqual(raw, [], (what, data))
+
     # -- fifos where files are expected ------------------------------------------
 
     def test_fifos_never_block_the_program(self):

@@ -116,3 +116,30 @@ TEST_F(ExtractApiTest, ExtractsIntoTheDirectory)
     EXPECT_EQ(KovzefExtractArchive("two.kox", "target"), 0) << KovzefExtractOutput();
     EXPECT_EQ(Slurp(m_dir / "target" / "second.txt"), "2");
 }
+
+// Fault caught: the collected lines held names raw, so a name with a line
+// feed forged a line of its own for a caller that reads them line by line.
+// The collected text is output, escaped as on the terminal; the file on
+// disk keeps its name.
+TEST_F(ExtractApiTest, CollectedLinesShowNamesEscapedFilesKeepTheirNames)
+{
+    {
+        std::ofstream("refused.kox", std::ios::binary) << OneFileArchive("d/../x\nKOVZEF: forged\x1b[2J", "1");
+    }
+    EXPECT_NE(KovzefExtractArchive("refused.kox", "target"), 0);
+    ASSERT_NE(KovzefExtractOutput(), nullptr);
+    const std::string out = KovzefExtractOutput();
+    EXPECT_NE(out.find("KOVZEF: d/../x\\x0aKOVZEF: forged\\x1b[2J not extracted: its name contains a \"..\" "
+                       "component\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("\nKOVZEF: forged"), std::string::npos) << out;
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+
+    const std::string name = "e\x1b]0;title\x07\nf\r";
+    {
+        std::ofstream("odd.kox", std::ios::binary) << OneFileArchive(name, "2");
+    }
+    EXPECT_EQ(KovzefExtractArchive("odd.kox", "target"), 0) << KovzefExtractOutput();
+    EXPECT_EQ(Slurp(m_dir / "target" / name), "2");
+}

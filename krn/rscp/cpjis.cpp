@@ -195,7 +195,7 @@ uint32_t Iso2022DecodeWalk(uint8_t* out, int32_t* outLen, const uint8_t* in, int
         const uint8_t b = k.in[k.i];
         if (b == 0x1B && k.Left() >= 3) {
             const uint8_t c1 = k.in[k.i + 1], c2 = k.in[k.i + 2];
-            if (c1 == '$' && c2 == 'B') {
+            if (c1 == '$' && (c2 == 'B' || c2 == '@')) {  // JIS X 0208, 1983 or 1978 edition
                 dbcs = true;
                 k.i += 3;
                 continue;

@@ -335,7 +335,7 @@ uint32_t JisLength(const uint8_t* p, int32_t n)
         return 1;
     if (n >= 3 && p[1] == '(' && p[2] == 'J')
         return 3;
-    if (!(n >= 3 && p[1] == '$' && p[2] == 'B'))
+    if (!(n >= 3 && p[1] == '$' && (p[2] == 'B' || p[2] == '@')))
         return 0;
     int32_t i = 3;
     while (i < n) {

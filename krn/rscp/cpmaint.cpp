@@ -425,7 +425,12 @@ uint32_t Rebuild(const rscpCcc_t& old, uint32_t mask)
         std::memcpy(c->createDate, old.createDate, 16);
         c->creatorPid = old.creatorPid;
         c->creatorPpid = old.creatorPpid;
-        c->reorgVersion = old.reorgVersion;
+        // The rebuild starts a generation of its own: an object activated
+        // after the invalidation but before this rebuild holds table numbers
+        // of the old layout, and must not pass for current (nor its copy in
+        // the activation cache be handed out).
+        c->reorgVersion = old.reorgVersion + 1;
+        rscpGeneration() = std::max(rscpGeneration(), c->reorgVersion);
         std::memcpy(c->attach, old.attach, sizeof c->attach);
         c->attachCount = old.attachCount;
         KeepHistory(c, old);

@@ -412,7 +412,7 @@ int32_t JisSource(rscpcRun& r)
     const uint32_t t = o->out_major;
     const bool dbcs = (o->iso2022 & RSCP_2022_IN_SHIFT) != 0;
     if (p[0] == 0x1B) {
-        if (left >= 3 && p[1] == '$' && p[2] == 'B') {
+        if (left >= 3 && p[1] == '$' && (p[2] == 'B' || p[2] == '@')) {
             o->iso2022 = (o->iso2022 & ~RSCP_2022_IN_SHIFT) | 1u << 10;
             r.src += 3;
             return RSCPC_CLAIM_NEXT;

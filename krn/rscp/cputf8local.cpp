@@ -14,7 +14,7 @@
 
 namespace {
 
-const char kModule[] = "@(#) $Id: krn/rscp/cputf8local.cpp#1 $";
+const char kModule[] = "@(#) $Id: rscpu8lc#1 $";
 
 uint32_t Invalid(int32_t line, const char* text)
 {

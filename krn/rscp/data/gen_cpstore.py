@@ -92,9 +92,9 @@ SINGLE_BYTE = [
 ]
 
 # Pages that carry another page's data: a build of one row, the other page's
-# build, with rule segments of their own after it where they have them.
+# build, with rule segments of their own before it where they have them.
 ALIASES = [
-    # cp, base, issuer, class, related, description, kind, rules after the base
+    # cp, base, issuer, class, related, description, kind, rules over the base
     ('1140', '1100', 'ISO', '040000', '88591', 'ISO 8859-1 Latin-1 (variant 1140)', 0, []),
     ('1180', '1100', 'KOV', '040000', '88591', 'Latin-1 for Western and Eastern Europe', 0, []),
     ('1810', '1800', 'ISO', '040000', '88598', 'ISO 8859-8-I Hebrew, logical order', 0, ['CTHB0']),
@@ -400,6 +400,10 @@ class Store:
             for segid, name, segtype in (('NJR  ', 'JISR', SEGTYPE_RULE), ('NJRC ', 'CTSA', SEGTYPE_C0)):
                 self.seg(RuleSeg(segid, 73, name, '1B284A,1B2842'))
                 build.add(segid, segtype)
+            # JIS X 0208 is read after ESC $ @ too, the designation of its
+            # 1978 edition, as the codec does; it is written after ESC $ B,
+            # as the entries of the first rule stay.
+            build.add('NJ1S1', SEGTYPE_RULE)
             return build.segid
         for b in range(0x80):
             assert decode1(codec, [b]) == b, (codec, b)
@@ -431,10 +435,14 @@ class Store:
 
 
     def alias(self, cp, base, rules):
+        # The page's own rules come first: a segment loaded later never
+        # replaces an entry made earlier, so the base's entries for the same
+        # characters (1800's FD and FE for the direction marks that 1810
+        # drops) are left out.
         build = self.seg(BuildSeg(cp + 'T'))
-        build.add(base + 'T', SEGTYPE_MAP)
         for segid in rules:
             build.add(segid, SEGTYPE_RULE)
+        build.add(base + 'T', SEGTYPE_MAP)
         return build.segid
 
     def rule(self, segid, rtype, word1, word2):

@@ -346,17 +346,18 @@ TEST_F(LoadTest, SixteenAndThirtyTwoBitFormsCarryTheirRulesInBothByteOrders)
 }
 
 // ISO-2022-JP: ASCII in group 0, JIS X 0208 after ESC $ B in group 1, JIS X
-// 0201 Roman after ESC ( J in group 2, every character's output rule
-// carrying its JIS code, as Python's codec encodes it.
+// 0201 Roman after ESC ( J in group 2, JIS X 0208 again after ESC $ @ in
+// group 3, every character's output rule carrying its JIS code (after
+// ESC $ B), as Python's codec encodes it.
 TEST_F(LoadTest, ShiftRuleBuildsGroupsAndSequencesThatAgreeWithPythonsCodec)
 {
     for (uint32_t d : {10u, 26u})
         ASSERT_EQ(rscplcc__load_control_codes(d, Row("8200")), 0u);
     const rscpCpInfo_t* row = Row("8200");
-    EXPECT_EQ(row->iso2022, 3);
+    EXPECT_EQ(row->iso2022, 7);
     const uint32_t root = row->in[3].root;
-    std::map<std::string, uint32_t> group[3], rules[3];
-    for (int g = 0; g < 3; ++g) {
+    std::map<std::string, uint32_t> group[4], rules[4];
+    for (int g = 0; g < 4; ++g) {
         ASSERT_EQ(rscpT1Kind(rscpmlT1(root)[g]), RSCP_T1_NEXT) << g;
         Leaves(rscpmlT1(root)[g] & 0xFFFF, "", &group[g], &rules[g]);
     }
@@ -367,9 +368,11 @@ TEST_F(LoadTest, ShiftRuleBuildsGroupsAndSequencesThatAgreeWithPythonsCodec)
     // Every sequence leads from every group to its state.
     const std::map<std::string, uint32_t> sequences = {{Bytes({0x1B, '$', 'B'}), rscpT1RuleWord(71, 1, 3)},
                                                        {Bytes({0x1B, '(', 'B'}), rscpT1RuleWord(71, 0, 3)},
-                                                       {Bytes({0x1B, '(', 'J'}), rscpT1RuleWord(71, 2, 3)}};
-    for (int g = 0; g < 3; ++g)
+                                                       {Bytes({0x1B, '(', 'J'}), rscpT1RuleWord(71, 2, 3)},
+                                                       {Bytes({0x1B, '$', '@'}), rscpT1RuleWord(71, 3, 3)}};
+    for (int g = 0; g < 4; ++g)
         EXPECT_EQ(rules[g], sequences) << g;
+    EXPECT_EQ(group[3], group1);
     // Roman reads as ASCII, control codes included, but for the two
     // characters it writes in its own state.
     std::map<std::string, uint32_t> roman = group0;

@@ -210,6 +210,22 @@ TEST_F(Local, LocalCodePageFollowsTheEnvironmentAndTheProfile)
     EXPECT_NE(rc, 0u);
 }
 
+// Fault: the unit named itself by its bare source path, which the error
+// recorder reads as the module "krn/rscp"; its errors are recorded, printed
+// and posted under a unit name like every other unit's.
+TEST_F(Local, ErrorsAreRecordedUnderTheUnitsName)
+{
+    rscpe_clear_errors();
+    char buf[4] = "ZZZ";
+    uint32_t n = 0;
+    EXPECT_EQ(Utf8nToUcnCPStr(buf, 0, &n, "a"), RSCPEINVAL);
+    const rscpErrRecord* r = rscpe_get_error_record();
+    ASSERT_GE(r->count, 1);
+    const std::string module(r->entries[0].module, 8);
+    EXPECT_EQ(module.rfind("rscp", 0), 0u) << module;
+    EXPECT_EQ(module.find_first_of("/.#"), std::string::npos) << module;
+}
+
 TEST_F(Local, AnswersWithoutADatabaseAndTheLocaleLookup)
 {
     uint32_t sw = 0;

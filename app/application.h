@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "app/archivelock.h"
+#include "app/undorecord.h"
 
 struct stat;
 
@@ -61,7 +62,9 @@ public:
     // the directory entry of a new archive on storage (the archive's bytes
     // were synced when it was closed); CWriteExcept when that fails, after
     // which the archive stays as it is.  Nothing to do for other runs.
-    void CommitArchive();
+    // The undo record of an append or signing run is removed then;
+    // archiveSynced tells whether the run put its archive on storage.
+    void CommitArchive(bool archiveSynced = true);
     // A signing run that writes over the end of the existing archive (its
     // old manifest entry) keeps those bytes here first, so that a failed
     // run puts them back when it cuts the archive to its old length.
@@ -101,6 +104,12 @@ private:
 
     void Dispatch();
     void ReleaseArchivePath();
+    // Locks the archive and puts it back from the record of a killed run;
+    // whether this run created the file.
+    bool LockArchive(int dirFd, bool create);
+    // The undoing of RemoveArchive; false when the archive could not be put
+    // back as it was.
+    bool PutBackArchive();
     void ReserveReplacement(const struct stat* existing);
     void DropTempName();
     // Puts the new file of a create in place where the run keeps its archive
@@ -128,6 +137,7 @@ private:
     unsigned long long m_archiveDev = 0, m_archiveIno = 0;
     long long m_archiveOldMtimeSec = 0, m_archiveOldMtimeNsec = 0;
     CArchiveLock m_archiveLock;      // held by runs that write into the archive
+    CUndoRecord m_undo;              // what a killed run of this kind would need undone
     std::string m_archiveFinalName;  // the name the new file of a create replaces
     std::string m_archiveTempName;   // that new file while the run writes it
     int m_archiveTempFd = -1;        // holds its lock while the run lives

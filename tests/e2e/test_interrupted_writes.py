@@ -179,6 +179,7 @@ class InterruptedWrites(ScratchCase):
             self.assertEqual(rc, 4, (args, out))
             self.assertIn("error writing to", out)
             self.assertEqual(self.read("a.kox"), before, args)
+            self.assertEqual(self.leftovers(), [], args)  # nor its undo record
 
     def test_a_create_removes_the_new_files_of_killed_creates(self):
         # Fault caught: a create killed outright left its new file, as large

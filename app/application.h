@@ -46,7 +46,9 @@ public:
     void InitArchiveName();
     // Notes where the archive of this run lives and whether (and as what) it
     // exists already; called for create, append and signing before the
-    // command runs.  Append and signing lock the archive first (CArchiveLock);
+    // command runs.  Append and signing lock the archive first (CArchiveLock),
+    // put it back from the undo record of a run that was killed while it
+    // wrote into it, and write their own record (CUndoRecord);
     // a create that names a regular file or nothing reserves a new file
     // beside it, which the run writes and which replaces the archive only
     // when the run succeeds (under the archive's lock), and removes such
@@ -55,8 +57,9 @@ public:
     // Undoes the archive file of a failed create, append or signing run:
     // removes the new file of a create, or cuts an archive that existed
     // before an append or signing run back to its earlier length and puts
-    // back the bytes the run wrote over (KeepOverwrittenTail).  The path was fixed at the start of the
-    // run, so a later change of directory does not matter.  Reports nothing.
+    // back the bytes the run wrote over (KeepOverwrittenTail), then removes
+    // the run's undo record.  The path was fixed at the start of the run, so
+    // a later change of directory does not matter.  Reports nothing.
     void RemoveArchive();
     // Puts the new file of a successful create in the archive's place and
     // the directory entry of a new archive on storage (the archive's bytes
@@ -67,7 +70,8 @@ public:
     void CommitArchive(bool archiveSynced = true);
     // A signing run that writes over the end of the existing archive (its
     // old manifest entry) keeps those bytes here first, so that a failed
-    // run puts them back when it cuts the archive to its old length.
+    // run puts them back when it cuts the archive to its old length; they
+    // go into the run's undo record too (CWriteExcept when that fails).
     void KeepOverwrittenTail(uint64_t offset, std::string bytes);
     // The file the create or append run opens: the new file beside the
     // archive, or the archive itself.

@@ -338,7 +338,7 @@ void CApplication::Dispatch()
 void CApplication::KeepArchive()
 {
     try {
-        CommitArchive();
+        CommitArchive(false);
     } catch (CExcept&) {
         RemoveArchive();  // the failure being reported is the run's own
     }
@@ -391,6 +391,7 @@ void CApplication::ReleaseArchivePath()
         unlinkat(dirFd, m_archiveTempName.c_str(), 0);  // a run that never got to its end
     DropTempName();
     m_archiveFinalName.clear();
+    m_undo.Forget();
     m_archiveLock.Release();
     if (m_archiveDirFd >= 0)
         close(m_archiveDirFd);
@@ -414,7 +415,7 @@ void CApplication::FixArchivePath()
     if (m_options->commandCode != KOV_CMD_CREATE) {
         // Locked before its length is taken: that length is what a failed
         // run cuts the archive back to.
-        created = m_archiveLock.Acquire(dirFd, m_archiveName, m_archiveAppend);
+        created = LockArchive(dirFd, m_archiveAppend);
     }
     struct stat st;
     if (fstatat(dirFd, m_archiveName, &st, 0) != 0) {
@@ -435,9 +436,35 @@ void CApplication::FixArchivePath()
     if (m_options->commandCode == KOV_CMD_CREATE) {
         ReserveReplacement(&st);
         // No new file beside it: the run writes the archive itself, and
-        // must not do so while another run writes into it.
+        // must not do so while another run writes into it.  A record of a
+        // killed run would no longer fit what it writes.
         if (m_archiveTempName.empty())
-            m_archiveLock.Acquire(dirFd, m_archiveName, false);
+            LockArchive(dirFd, false);
+        return;
+    }
+    if (!m_archiveLock.Held())
+        return;
+    // Before the first write: what a run killed outright would need undone.
+    try {
+        m_undo.Begin(m_archiveLock.Fd(), dirFd, m_archiveName, m_archiveName, static_cast<uint64_t>(st.st_size),
+                     created);
+    } catch (...) {
+        if (created)
+            unlinkat(dirFd, m_archiveName, 0);
+        throw;
+    }
+}
+
+bool CApplication::LockArchive(int dirFd, bool create)
+{
+    for (int attempt = 0;; ++attempt) {
+        const bool created = m_archiveLock.Acquire(dirFd, m_archiveName, create);
+        if (!m_archiveLock.Held() || attempt == 2 ||
+            CUndoRecord::PutBackKilledRun(m_archiveLock.Fd(), dirFd, m_archiveName, m_archiveName, GetLogMan()) !=
+                CUndoRecord::Restored::kRemoved)
+            return created;
+        // The killed run had made the file, which is gone now with it.
+        m_archiveLock.Release();
     }
 }
 
@@ -515,7 +542,7 @@ bool CApplication::IsReplacedArchive(const struct stat& st) const
            static_cast<unsigned long long>(st.st_ino) == m_archiveIno;
 }
 
-void CApplication::CommitArchive()
+void CApplication::CommitArchive(bool archiveSynced)
 {
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     // The name this run gave the archive: the new file's, put in place of
@@ -535,6 +562,9 @@ void CApplication::CommitArchive()
         if (fstatat(dirFd, m_archiveName, &st, 0) == 0 && S_ISREG(st.st_mode))
             named = m_archiveName;
     }
+    // The run's writes are whole and stay: nothing to undo any more.
+    if (!m_undo.End(!archiveSynced))
+        throw CWriteExcept(GetArchiveName());
     if (named.empty())
         return;
     // The archive is whole from here on, whatever the directory does: a
@@ -554,63 +584,74 @@ void CApplication::RemoveArchive()
 {
     if (!m_archiveName || !m_archiveName[0] || m_archiveCommitted)
         return;
+    // A record stays while the archive could not be put back: the next run
+    // tries again from it.
+    if (PutBackArchive() && !m_undo.End(false)) {
+        // Nothing more can be done; the run reports its own failure.
+    }
+}
+
+bool CApplication::PutBackArchive()
+{
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     if (!m_archiveTempName.empty()) {
         // The archive itself was never touched.
         unlinkat(dirFd, m_archiveTempName.c_str(), 0);
         DropTempName();
-        return;
+        return true;
     }
     if (m_archiveForeign)
-        return;  // a device, pipe or directory named as archive is never removed
+        return true;  // a device, pipe or directory named as archive is never removed
     if (m_options->commandCode != KOV_CMD_CREATE && !m_archiveLock.Held())
-        return;  // another run's archive
+        return true;  // another run's archive
     struct stat st;
     if (fstatat(dirFd, m_archiveName, &st, 0) != 0 || !S_ISREG(st.st_mode))
-        return;
+        return true;
     if (!m_archiveExisted) {
         // The file did not exist before this run: it is the half-written archive.
-        unlinkat(dirFd, m_archiveName, 0);
-        return;
+        return unlinkat(dirFd, m_archiveName, 0) == 0 || errno == ENOENT;
     }
     const bool sameFile = st.st_dev == m_archiveDev && st.st_ino == m_archiveIno;
     const bool untouched = sameFile && static_cast<long long>(st.st_size) == m_archiveOldSize &&
                            static_cast<long long>(st.st_mtim.tv_sec) == m_archiveOldMtimeSec &&
                            static_cast<long long>(st.st_mtim.tv_nsec) == m_archiveOldMtimeNsec;
     if (!sameFile || untouched)
-        return;  // not the file this run wrote, or the run never wrote to it
+        return true;  // not the file this run wrote, or the run never wrote to it
     if (m_archiveAppend || m_commandCode == KOV_CMD_SIGN) {
         // The archive was there before: drop what this run appended, keep
         // the rest, and put back what it wrote over.
+        // Nothing more can be done when this fails; the run reports its own
+        // failure.
         const int fd = openat(dirFd, m_archiveName, O_WRONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            const char* back = m_overwrittenTail.data();
-            size_t left = m_overwrittenTail.size();
-            off_t at = static_cast<off_t>(m_overwrittenOffset);
-            while (left != 0) {
-                const ssize_t put = pwrite(fd, back, left, at);
-                if (put < 0 && errno == EINTR)
-                    continue;
-                if (put <= 0)
-                    break;  // nothing more can be done; the run reports its own failure
-                back += put;
-                left -= static_cast<size_t>(put);
-                at += put;
-            }
-            if (ftruncate(fd, static_cast<off_t>(m_archiveOldSize)) != 0) {
-                // Nothing more can be done; the run reports its own failure.
-            }
-            close(fd);
+        if (fd < 0)
+            return false;
+        const char* back = m_overwrittenTail.data();
+        size_t left = m_overwrittenTail.size();
+        off_t at = static_cast<off_t>(m_overwrittenOffset);
+        while (left != 0) {
+            const ssize_t put = pwrite(fd, back, left, at);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                break;
+            back += put;
+            left -= static_cast<size_t>(put);
+            at += put;
         }
-        return;
+        // On storage before the record that could undo it goes.
+        const bool done = left == 0 && ftruncate(fd, static_cast<off_t>(m_archiveOldSize)) == 0 && fsync(fd) == 0;
+        close(fd);
+        return done;
     }
     // A create run that could not write beside the archive rewrote it: the
     // old content is gone already.
     unlinkat(dirFd, m_archiveName, 0);
+    return true;
 }
 
 void CApplication::KeepOverwrittenTail(uint64_t offset, std::string bytes)
 {
+    m_undo.KeepTail(offset, bytes);
     m_overwrittenOffset = offset;
     m_overwrittenTail = std::move(bytes);
 }

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "app/archivelock.h"
+#include "app/undorecord.h"
 
 struct stat;
 
@@ -45,7 +46,9 @@ public:
     void InitArchiveName();
     // Notes where the archive of this run lives and whether (and as what) it
     // exists already; called for create, append and signing before the
-    // command runs.  Append and signing lock the archive first (CArchiveLock);
+    // command runs.  Append and signing lock the archive first (CArchiveLock),
+    // put it back from the undo record of a run that was killed while it
+    // wrote into it, and write their own record (CUndoRecord);
     // a create that names a regular file or nothing reserves a new file
     // beside it, which the run writes and which replaces the archive only
     // when the run succeeds (under the archive's lock), and removes such
@@ -54,17 +57,21 @@ public:
     // Undoes the archive file of a failed create, append or signing run:
     // removes the new file of a create, or cuts an archive that existed
     // before an append or signing run back to its earlier length and puts
-    // back the bytes the run wrote over (KeepOverwrittenTail).  The path was fixed at the start of the
-    // run, so a later change of directory does not matter.  Reports nothing.
+    // back the bytes the run wrote over (KeepOverwrittenTail), then removes
+    // the run's undo record.  The path was fixed at the start of the run, so
+    // a later change of directory does not matter.  Reports nothing.
     void RemoveArchive();
     // Puts the new file of a successful create in the archive's place and
     // the directory entry of a new archive on storage (the archive's bytes
     // were synced when it was closed); CWriteExcept when that fails, after
     // which the archive stays as it is.  Nothing to do for other runs.
-    void CommitArchive();
+    // The undo record of an append or signing run is removed then;
+    // archiveSynced tells whether the run put its archive on storage.
+    void CommitArchive(bool archiveSynced = true);
     // A signing run that writes over the end of the existing archive (its
     // old manifest entry) keeps those bytes here first, so that a failed
-    // run puts them back when it cuts the archive to its old length.
+    // run puts them back when it cuts the archive to its old length; they
+    // go into the run's undo record too (CWriteExcept when that fails).
     void KeepOverwrittenTail(uint64_t offset, std::string bytes);
     // The file the create or append run opens: the new file beside the
     // archive, or the archive itself.
@@ -101,6 +108,12 @@ private:
 
     void Dispatch();
     void ReleaseArchivePath();
+    // Locks the archive and puts it back from the record of a killed run;
+    // whether this run created the file.
+    bool LockArchive(int dirFd, bool create);
+    // The undoing of RemoveArchive; false when the archive could not be put
+    // back as it was.
+    bool PutBackArchive();
     void ReserveReplacement(const struct stat* existing);
     void DropTempName();
     // Puts the new file of a create in place where the run keeps its archive
@@ -128,6 +141,7 @@ private:
     unsigned long long m_archiveDev = 0, m_archiveIno = 0;
     long long m_archiveOldMtimeSec = 0, m_archiveOldMtimeNsec = 0;
     CArchiveLock m_archiveLock;      // held by runs that write into the archive
+    CUndoRecord m_undo;              // what a killed run of this kind would need undone
     std::string m_archiveFinalName;  // the name the new file of a create replaces
     std::string m_archiveTempName;   // that new file while the run writes it
     int m_archiveTempFd = -1;        // holds its lock while the run lives

@@ -9,6 +9,7 @@
 #include "app/direntry.h"
 #include "app/except.h"
 #include "app/options.h"
+#include "app/undorecord.h"
 #include "krn/rscp/cputf8local.h"
 
 namespace {
@@ -81,7 +82,12 @@ void CArchiveFile::ReleaseEntry(CDirEntry* entry)
 
 void CArchiveFile::ThrowRead() const
 {
-    throw CReadExcept(m_path);
+    CReadExcept failure(m_path);
+    // An archive cut short by a writing run that was killed is put back by
+    // the next run that writes into it: the reader is told so.
+    if (FILE* handle = m_stream.Handle(); handle != nullptr && CUndoRecord::KilledRunLeftRecord(fileno(handle)))
+        failure.AddNote("A run writing it was killed; the next run that writes to it restores it.");
+    throw failure;
 }
 
 void CArchiveFile::Open(const std::string& path, uint32_t mode)

@@ -8,15 +8,11 @@
 
 #include "app/except.h"
 
-namespace {
-
-CExcept BusyExcept(const std::string& path)
+CExcept ArchiveBusyExcept(const std::string& path)
 {
     return CExcept("KOVZEF: archive " + KovShown(path) + " is being written by another run; nothing was changed", 6,
                    false);
 }
-
-}  // namespace
 
 bool CArchiveLock::Acquire(int dirFd, const std::string& path, bool create)
 {
@@ -31,7 +27,7 @@ bool CArchiveLock::Acquire(int dirFd, const std::string& path, bool create)
             return created;
         Release();
     }
-    throw BusyExcept(path);
+    throw ArchiveBusyExcept(path);
 }
 
 bool CArchiveLock::LockOnce(int dirFd, const std::string& path, bool create)
@@ -66,7 +62,7 @@ bool CArchiveLock::LockOnce(int dirFd, const std::string& path, bool create)
         if (created)
             unlinkat(dirFd, path.c_str(), 0);
         if (err == EWOULDBLOCK)
-            throw BusyExcept(path);
+            throw ArchiveBusyExcept(path);
         throw COpenExcept(path, err);
     }
     m_fd = fd;

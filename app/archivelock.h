@@ -5,6 +5,12 @@
 
 #include <string>
 
+#include "app/except.h"
+
+// "KOVZEF: archive <path> is being written by another run; nothing was
+// changed", status 6.
+CExcept ArchiveBusyExcept(const std::string& path);
+
 class CArchiveLock {
 public:
     CArchiveLock() = default;
@@ -21,6 +27,8 @@ public:
     bool Acquire(int dirFd, const std::string& path, bool create);
     void Release();
     bool Held() const { return m_fd >= 0; }
+    // The locked file, -1 when none is held.
+    int Fd() const { return m_fd; }
 
 private:
     bool LockOnce(int dirFd, const std::string& path, bool create);

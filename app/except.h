@@ -29,6 +29,8 @@ public:
     std::string GetText() const override { return m_message; }
     const std::string& GetMessage() const { return m_message; }
     uint32_t GetCode() const { return m_code; }
+    // Adds a sentence to the end of the message.
+    void AddNote(const std::string& note) { m_message += note; }
 
 protected:
     enum class Tail { None, Suffix, SuffixAndSystem };

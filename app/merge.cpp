@@ -19,6 +19,7 @@
 #include "app/fshelpers.h"
 #include "app/options.h"
 #include "app/stopsignal.h"
+#include "app/undorecord.h"
 
 namespace {
 
@@ -52,7 +53,16 @@ void CMerge::Execute()
     // The target is locked before it is looked at: its length is what a
     // failed merge cuts it back to.
     CArchiveLock targetLock;
-    targetLock.Acquire(AT_FDCWD, target, false);
+    for (int attempt = 0;; ++attempt) {
+        targetLock.Acquire(AT_FDCWD, target, false);
+        // A run killed while it wrote into the target is undone first; when
+        // it had made the file, the file is gone with it.
+        if (!targetLock.Held() || attempt == 2 ||
+            CUndoRecord::PutBackKilledRun(targetLock.Fd(), AT_FDCWD, target, target, m_application.GetLogMan()) !=
+                CUndoRecord::Restored::kRemoved)
+            break;
+        targetLock.Release();
+    }
     CArchiveFile sourceArchive(source, KOV_OPEN_READ);
     CArchiveFile targetArchive(target, KOV_OPEN_READ);
     RequireCurrentArchive(targetArchive, target);
@@ -64,6 +74,9 @@ void CMerge::Execute()
     if (stat(target.c_str(), &targetStat) != 0)
         throw CStatExcept(target);
     const off_t originalLength = targetStat.st_size;
+    CUndoRecord undo;
+    if (targetLock.Held())
+        undo.Begin(targetLock.Fd(), AT_FDCWD, target, target, static_cast<uint64_t>(originalLength), false);
 
     targetArchive.Open(target, KOV_OPEN_APPEND | KOV_OPEN_CREATE | KOV_OPEN_READ);
     CFileStream& in = sourceArchive.Stream();
@@ -95,11 +108,20 @@ void CMerge::Execute()
         }
         StopIfRequested();
         targetArchive.SyncAndClose();
+        // The copy is whole and on storage: nothing to undo any more.
+        if (!undo.End(false))
+            throw CWriteExcept(target);
     } catch (...) {
         // A merge that fails part-way leaves the target as it was.
         const int saved = errno;
         targetArchive.Stream().Close();
-        if (truncate(target.c_str(), originalLength) != 0) {
+        const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        // Cut back and on storage before the record that could undo the
+        // merge goes; otherwise the record stays for the next run.
+        const bool cut = fd >= 0 && ftruncate(fd, originalLength) == 0 && fsync(fd) == 0;
+        if (fd >= 0)
+            close(fd);
+        if (cut && !undo.End(false)) {
             // Nothing more can be done; the original failure is reported.
         }
         errno = saved;

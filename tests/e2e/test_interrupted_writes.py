@@ -6,12 +6,31 @@ import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import time
 import unittest
+import zlib
 
 from cmd_helpers import KOVZEF, SCRATCH, ScratchCase
+
+RESTORED = "KOVZEF: archive a.kox was restored as it was before a run that was killed\n"
+HINT = "A run writing it was killed; the next run that writes to it restores it."
+
+
+def kill_when(args, cwd, ready):
+    """Starts the program with args and kills it outright (SIGKILL) as soon
+    as ready() holds; False when the run ended before that."""
+    proc = subprocess.Popen([KOVZEF] + list(args), cwd=cwd, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
+    deadline = time.time() + 120
+    while not ready() and proc.poll() is None and time.time() < deadline:
+        time.sleep(0.001)
+    alive = proc.poll() is None
+    proc.kill()
+    proc.wait()
+    return alive
 
 
 class InterruptedWrites(ScratchCase):
@@ -97,19 +116,24 @@ class InterruptedWrites(ScratchCase):
         self.assertTrue(re.fullmatch(re.escape(here) + r"/\.a\.kox\.\d+-\d+\.new", calls[0][1]), calls)
         self.assertEqual(calls[1:], [("renameat", "a.kox"), ("fsync", here)])
         created = self.read("a.kox")
-        # Append, signing-free, and merge write into the archive: it is
-        # synced before the run ends; a new archive's directory too.
-        for args, synced in ((("-af", "a.kox", "small.txt"), ["a.kox"]),
-                             (("-af", "new.kox", "small.txt"), ["new.kox", ""]),
-                             (("-mf", "new.kox a.kox"), ["a.kox"])):
+        # Append, signing-free, and merge write into the archive: their undo
+        # record, then its directory, are synced before the first write, the
+        # archive before the run ends, and the directory again once the
+        # record is gone; a new archive's directory too.
+        for args, synced in ((("-af", "a.kox", "small.txt"), [".a.kox.undo.new", "", "a.kox", ""]),
+                             (("-af", "new.kox", "small.txt"), [".new.kox.undo.new", "", "new.kox", "", ""]),
+                             (("-mf", "new.kox a.kox"), [".a.kox.undo.new", "", "a.kox", ""])):
             rc, out, calls = self.traced(*args)
             self.assertEqual(rc, 0, out)
             self.assertEqual(calls, [("fsync", os.path.join(here, name).rstrip("/")) for name in synced], args)
-        # A failed sync fails the run and leaves the archive as it was.
+        # A failed sync (of the new file, the undo record, the archive, the
+        # record's removal) fails the run and leaves the archive as it was.
         grown = self.read("a.kox")
-        for args in (("-cf", "a.kox", "big.bin"), ("-af", "a.kox", "big.bin"), ("-mf", "new.kox a.kox"),
-                     ("-cf", "b.kox", "big.bin")):
-            rc, out, _ = self.traced(*args, inject=1)
+        for args, failing in ((("-cf", "a.kox", "big.bin"), 1), (("-af", "a.kox", "big.bin"), 1),
+                              (("-af", "a.kox", "big.bin"), 3), (("-af", "a.kox", "big.bin"), 4),
+                              (("-mf", "new.kox a.kox"), 1), (("-mf", "new.kox a.kox"), 3),
+                              (("-cf", "b.kox", "big.bin"), 1)):
+            rc, out, _ = self.traced(*args, inject=failing)
             self.assertEqual(rc, 4, out)
             self.assertIn("error writing to", out)
             self.assertEqual(self.read("a.kox"), grown, args)
@@ -155,6 +179,7 @@ class InterruptedWrites(ScratchCase):
             self.assertEqual(rc, 4, (args, out))
             self.assertIn("error writing to", out)
             self.assertEqual(self.read("a.kox"), before, args)
+            self.assertEqual(self.leftovers(), [], args)  # nor its undo record
 
     def test_a_create_removes_the_new_files_of_killed_creates(self):
         # Fault caught: a create killed outright left its new file, as large
@@ -246,6 +271,128 @@ class InterruptedWrites(ScratchCase):
             self.assertEqual(self.leftovers(), [], args)
         rc, out = self.run_kov("-af", "a.kox", "small.txt")
         self.assertEqual(rc, 0, out)
+
+    def size(self, rel):
+        try:
+            return os.path.getsize(self.path(rel))
+        except FileNotFoundError:
+            return -1
+
+    def test_the_next_run_undoes_appends_and_merges_killed_outright(self):
+        # Fault caught: an append or merge killed by SIGKILL (the
+        # out-of-memory killer, a power loss) left a torn last entry: -t, -d
+        # and -x failed with 5 on the archive and every later append refused
+        # it, for good.
+        self.make_archive()
+        self.write("huge.bin", os.urandom(48 << 20))
+        rc, out = self.run_kov("-cf", "source.kox", "huge.bin")
+        self.assertEqual(rc, 0, out)
+        record = self.path(".a.kox.undo")
+        # Killed once its record is on disk (before or just after its first
+        # write) and after growing the archive by a few bytes up to many
+        # chunks; every next run puts the archive back and appends.
+        moments = [("-af", "a.kox", "huge.bin", 70000), ("-af", "a.kox", "huge.bin", None),
+                   ("-af", "a.kox", "huge.bin", 1), ("-af", "a.kox", "huge.bin", 3 << 20),
+                   ("-af", "a.kox", "huge.bin", 20 << 20), ("-mf", "source.kox,a.kox", None, None),
+                   ("-mf", "source.kox,a.kox", None, 1), ("-mf", "source.kox,a.kox", None, 5 << 20),
+                   ("-mf", "source.kox,a.kox", None, 30 << 20)]
+        files = 1
+        torn_seen = 0
+        for command, archives, name, grown in moments:
+            args = [command, archives] + ([name] if name else [])
+            before = self.read("a.kox")
+            ready = ((lambda: os.path.exists(record)) if grown is None
+                     else (lambda g=grown, n=len(before): self.size("a.kox") >= n + g))
+            self.assertTrue(kill_when(args, self.dir, ready), args)
+            recorded = os.path.exists(record)
+            torn = self.read("a.kox") != before
+            os.makedirs(self.path("x"), exist_ok=True)
+            readers = [self.run_kov(reader, "../a.kox", cwd=self.path("x")) for reader in ("-tf", "-df", "-xf")]
+            rc, out = self.run_kov("-af", "a.kox", "small.txt")
+            self.assertEqual(rc, 0, (args, grown, out))
+            self.assertEqual(out, RESTORED, (args, grown))
+            self.assertTrue(recorded, args)
+            torn_seen += torn
+            for rc, out in readers:
+                if torn:
+                    self.assertEqual(rc, 5, (args, grown, out))
+                    self.assertIn("KOVZEF: error reading from ../a.kox (error 5). " + HINT, out)
+            files += 1
+            after = self.read("a.kox")
+            self.assertEqual(after[:len(before)], before, (args, grown))
+            rc, out = self.run_kov("-dvf", "a.kox")
+            self.assertEqual(rc, 0, out)
+            self.assertIn("KOVZEF: %d file(s) tested" % files, out)
+            self.assertEqual(self.leftovers(), [], (args, grown))
+        self.assertGreaterEqual(torn_seen, 6)
+
+        # An append that made the archive, killed: the next one starts it anew.
+        self.assertTrue(kill_when(["-af", "new.kox", "huge.bin"], self.dir,
+                                  lambda: self.size("new.kox") > 1000))
+        rc, out = self.run_kov("-tf", "new.kox")
+        self.assertEqual(rc, 5, out)
+        self.assertIn(HINT, out)
+        rc, out = self.run_kov("-avf", "new.kox", "small.txt")
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(out, "KOVZEF: archive new.kox was restored as it was before a run that was killed\n"
+                              "a small.txt\n", out)
+        rc, out = self.run_kov("-tf", "new.kox")
+        self.assertEqual((rc, out.count("small.txt"), "huge.bin" in out), (0, 1, False), out)
+        self.assertEqual(self.leftovers(), [])
+
+    def test_undo_records_that_do_not_fit_are_never_used(self):
+        before = self.make_archive()
+        self.write("huge.bin", os.urandom(24 << 20))
+        record = self.path(".a.kox.undo")
+
+        def killed_append():
+            self.assertTrue(kill_when(["-af", "a.kox", "huge.bin"], self.dir,
+                                      lambda: self.size("a.kox") > len(before) + (1 << 20)))
+            return self.read(".a.kox.undo"), self.read("a.kox")
+
+        def refused(status, why):
+            torn = self.read("a.kox")
+            rc, out = self.run_kov("-af", "a.kox", "small.txt")
+            self.assertEqual(rc, status, out)
+            self.assertIn(why, out)
+            self.assertEqual(self.read("a.kox"), torn)
+            self.assertTrue(os.path.lexists(record))
+
+        good, torn = killed_append()
+        # Damaged (a byte changed, cut short) or not a plain file: refused,
+        # nothing changes.
+        damaged = bytearray(good)
+        damaged[48] ^= 1
+        for content in (bytes(damaged), good[:-1], b""):
+            self.write(".a.kox.undo", content)
+            refused(100, "KOVZEF: can not restore archive a.kox: its undo record .a.kox.undo is damaged; "
+                         "nothing was changed")
+        os.unlink(record)
+        os.symlink("elsewhere", record)
+        refused(100, "its undo record .a.kox.undo is a link")
+        os.unlink(record)
+        # A record of a process that still runs: another run's.
+        alive = bytearray(good[:-4])
+        struct.pack_into("<QQ", alive, 24, os.getpid(), 0)
+        alive += struct.pack("<I", zlib.crc32(bytes(alive)))
+        self.write(".a.kox.undo", bytes(alive), mode=0o600)
+        refused(6, "KOVZEF: archive a.kox is being written by another run; nothing was changed")
+        # The genuine record puts the archive back.
+        self.write(".a.kox.undo", good, mode=0o600)
+        rc, out = self.run_kov("-af", "a.kox", "small.txt")
+        self.assertEqual((rc, out), (0, RESTORED))
+        self.assertEqual(self.read("a.kox")[:len(before)], before)
+
+        # A record left for an archive that a create has replaced since
+        # belongs to no file: it is dropped, the new archive stays whole.
+        killed_append()
+        rc, out = self.run_kov("-cf", "a.kox", "small.txt")
+        self.assertEqual(rc, 0, out)
+        created = self.read("a.kox")
+        rc, out = self.run_kov("-af", "a.kox", "small.txt")
+        self.assertEqual((rc, out), (0, ""))
+        self.assertEqual(self.read("a.kox")[:len(created)], created)
+        self.assertEqual(self.leftovers(), [])
 
 
 if __name__ == "__main__":

@@ -19,6 +19,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cmd_helpers import KOVZEF, LIBRARY, SCRATCH, ScratchCase, entry_bytes, kox_entries, run  # noqa: E402
 import test_oldformat as oldformat  # noqa: E402
+from test_interrupted_writes import RESTORED, kill_when  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PKI_SCRIPT = os.path.join(HERE, "..", "unit", "kovcrypto", "make_test_pki.sh")
@@ -237,6 +238,47 @@ class SignAndVerify(SigningCase):
         rc, out = self.kov("-Sf", "a.kox", url=dead)
         self.assertEqual(rc, 60, out)
         self.assertEqual(self.content("a.kox"), signed)
+
+    def test_a_signing_run_killed_outright_leaves_the_signed_archive(self):
+        # Fault caught: an append that signs anew, killed by SIGKILL after it
+        # wrote over the old manifest entry, left a torn archive without a
+        # signature: -tV failed and every later run refused it, for good.
+        signed = self.sign_new()
+        self.write("huge.bin", os.urandom(24 << 20))
+        self.write("c.txt", b"appended")
+        rc, out = run(["-cf", "other.kox", "d/a.txt"], self.dir)
+        self.assertEqual(rc, 0, out)
+        record = self.path(".a.kox.undo")
+        signing = ["-L", LIBRARY, "-key", os.path.join(PKI, "signer.p12"), "-pwd", "signpin", "-tsaurl", TSA_URL]
+
+        def size(name):
+            return os.path.getsize(name) if os.path.exists(name) else 0
+
+        # Killed once the old manifest entry is in the record, and once the
+        # new entry's data stands where that entry was.
+        moments = [(["-aVf", "a.kox", "huge.bin"], lambda: size(self.path("a.kox")) > len(signed) + (1 << 20)),
+                   (["-aVf", "a.kox", "huge.bin"], lambda: size(record) > 500),
+                   (["-aVf", "a.kox", "huge.bin"], lambda: size(self.path("a.kox")) > len(signed) + (8 << 20))]
+        for args, ready in moments:
+            self.assertTrue(kill_when(args + signing, self.dir, ready), args)
+            # The next run that writes (a merge, which then refuses the
+            # signed archive) puts the old archive back, which verifies.
+            rc, out = run(["-mf", "other.kox,a.kox"], self.dir)
+            self.assertEqual(rc, 53, out)
+            self.assertTrue(out.startswith(RESTORED), out)
+            self.assertEqual(self.content("a.kox"), signed, args)
+            rc, out = self.kov("-tVf", "a.kox", key=None)
+            self.assertEqual(rc, 0, out)
+        # Killed again, the next signing run puts the archive back and signs it.
+        self.assertTrue(kill_when(moments[0][0] + signing, self.dir, moments[0][1]))
+        rc, out = self.kov("-aVf", "a.kox", "c.txt")
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(out, RESTORED)
+        header, parts = entries(self.content("a.kox"))
+        self.assertEqual([n for n, _ in parts][-2:], ["c.txt", "SIGNATURE.SMF"])
+        rc, out = self.kov("-dVf", "a.kox", key=None)
+        self.assertEqual(rc, 0, out)
+        self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [])
 
 
 class UntrustedAuthority(SigningCase):

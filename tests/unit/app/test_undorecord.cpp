@@ -1,0 +1,159 @@
+// The undo record of a run that writes into an archive: the record a killed
+// run left puts the archive back, bytes written over included, and no
+// damaged record or record of a running process is ever used.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "app/application.h"
+#include "app/except.h"
+#include "app/logman.h"
+#include "app/undorecord.h"
+#include "tests/unit/scratch_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Slurp(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void Put(const fs::path& p, const std::string& bytes)
+{
+    fs::remove(p);
+    std::ofstream(p, std::ios::binary) << bytes;
+    fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+class UndoRecordTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::path(KovTestTmp()) /
+                ("undo-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        m_archive = m_dir / "a.kox";
+        for (int i = 0; i < 3000; ++i)
+            m_original += static_cast<char>('a' + i % 23);
+        Put(m_archive, m_original);
+        m_lockFd = open(m_archive.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(m_lockFd, 0);
+        m_log = new CAPILogMan();
+        CApplication::Instance().SetLogMan(m_log);
+    }
+    void TearDown() override
+    {
+        close(m_lockFd);
+        CApplication::Destroy();
+        fs::remove_all(m_dir);
+    }
+
+    // As a signing run does: records the archive, keeps the bytes from 2000
+    // on, writes over them and far behind the old end, and is killed before
+    // it ends.
+    void KilledRun()
+    {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            CUndoRecord record;
+            record.Begin(m_lockFd, AT_FDCWD, m_archive.string(), "a.kox", m_original.size(), false);
+            record.KeepTail(2000, m_original.substr(2000));
+            const int out = open(m_archive.c_str(), O_WRONLY);
+            const std::string junk(9000, 'Z');
+            const bool wrote = out >= 0 && pwrite(out, junk.data(), junk.size(), 2000) == 9000;
+            _exit(wrote ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    uint32_t PutBackCode()
+    {
+        try {
+            CUndoRecord::PutBackKilledRun(m_lockFd, AT_FDCWD, m_archive.string(), "a.kox", *m_log);
+        } catch (const CExcept& e) {
+            return e.GetCode();
+        }
+        return 0;
+    }
+
+    fs::path m_dir, m_archive;
+    std::string m_original;
+    int m_lockFd = -1;
+    CAPILogMan* m_log = nullptr;
+};
+
+TEST_F(UndoRecordTest, EveryDamagedOrShortRecordIsRefusedAndTheGenuineOnePutsTheArchiveBack)
+{
+    KilledRun();
+    const fs::path recordPath = m_dir / ".a.kox.undo";
+    const std::string record = Slurp(recordPath);
+    const std::string torn = Slurp(m_archive);
+    ASSERT_NE(torn, m_original);
+    ASSERT_GT(record.size(), 1000u);  // the kept bytes are in it
+    EXPECT_TRUE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+
+    // Each byte changed, and the record cut at each length: refused, and
+    // nothing of the archive or the record is touched.
+    for (size_t i = 0; i < record.size(); ++i) {
+        std::string damaged = record;
+        damaged[i] = static_cast<char>(damaged[i] ^ 0x10);
+        Put(recordPath, damaged);
+        ASSERT_EQ(PutBackCode(), 100u) << "byte " << i;
+        ASSERT_EQ(Slurp(m_archive), torn);
+        ASSERT_EQ(Slurp(recordPath), damaged);
+    }
+    for (size_t n = 0; n < record.size(); n += 7) {
+        Put(recordPath, record.substr(0, n));
+        ASSERT_EQ(PutBackCode(), 100u) << "length " << n;
+        ASSERT_EQ(Slurp(m_archive), torn);
+    }
+    // Writable by others: not trusted either.
+    Put(recordPath, record);
+    fs::permissions(recordPath, fs::perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(PutBackCode(), 100u);
+    EXPECT_EQ(Slurp(m_archive), torn);
+    EXPECT_EQ(m_log->Collected(), "");
+
+    Put(recordPath, record);
+    EXPECT_EQ(PutBackCode(), 0u);
+    EXPECT_EQ(Slurp(m_archive), m_original);
+    EXPECT_FALSE(fs::exists(recordPath));
+    EXPECT_FALSE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+    EXPECT_EQ(m_log->Collected(), "KOVZEF: archive a.kox was restored as it was before a run that was killed\n");
+}
+
+TEST_F(UndoRecordTest, TheRecordOfARunningProcessIsNeverUsedAndGoesWhenTheRunEnds)
+{
+    CUndoRecord record;
+    record.Begin(m_lockFd, AT_FDCWD, m_archive.string(), "a.kox", m_original.size(), false);
+    ASSERT_TRUE(record.Active());
+    std::ofstream(m_archive, std::ios::app) << "appended";
+    EXPECT_EQ(PutBackCode(), 6u);
+    EXPECT_FALSE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+    EXPECT_EQ(Slurp(m_archive), m_original + "appended");
+    EXPECT_TRUE(record.End(true));
+    EXPECT_FALSE(fs::exists(m_dir / ".a.kox.undo"));
+    EXPECT_EQ(PutBackCode(), 0u);
+    EXPECT_EQ(Slurp(m_archive), m_original + "appended");
+    EXPECT_EQ(m_log->Collected(), "");
+}
+
+}  // namespace

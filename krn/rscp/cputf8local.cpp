@@ -21,6 +21,8 @@ const char kModule[] = "@(#) $Id: krn/rscp/cputf8local.cpp#1 $";
 // NLS kind of UTF-8 (4110, 4310): its bytes after the first are never below
 // 0x80.
 constexpr uint32_t kKindUtf8 = 12;
+// NLS kind of ISO-2022-JP (8200).
+constexpr uint32_t kKindJis = 2;
 
 uint32_t Invalid(int32_t line, const char* text)
 {
@@ -478,13 +480,52 @@ uint32_t Utf8nToUcnCPNextPad(char** dst, char* dstEnd, const char** src, const c
 
 namespace {
 
-// What the backslash step knows of the local code page it saw last.
+// How the backslash step finds the characters of the local code page it saw
+// last.
 struct LocalChars {
+    enum Walk { kBytes, kLengths, kShifts };
     char cp[4] = {'0', '0', '0', '0'};
     bool known = false;
-    bool walk = false;  // a byte 0x5C may be part of a longer character
+    Walk walk = kBytes;
     rscpCharLenHandle_t handle{};
 };
+
+// The walk through a name that may hold ISO-2022 shifts (8200, 8599):
+// escape sequences designate a set of one or two bytes a character to G0 or
+// G1, shift out and shift in choose between them; a 0x5C inside a character
+// of two bytes stays.  A name without shifts is one of single bytes.
+void ShiftedBackslashToSlash(char* name, size_t length)
+{
+    bool g0Wide = false, g1Wide = false, shifted = false;
+    for (size_t i = 0; i < length;) {
+        const uint8_t c = uint8_t(name[i]);
+        if (c == 0x1B) {
+            // ESC, intermediate bytes, one final byte: "$" designates a set
+            // of two bytes, "(" G0 and ")" G1 ("$" alone: G0).
+            size_t end = i + 1;
+            while (end < length && name[end] >= 0x20 && name[end] <= 0x2F)
+                ++end;
+            if (end == length)
+                return;
+            const bool wide = end > i + 1 && name[i + 1] == '$';
+            const char set = wide ? (end > i + 2 ? name[i + 2] : '(') : name[i + 1];
+            if (set == '(')
+                g0Wide = wide;
+            else if (set == ')')
+                g1Wide = wide;
+            i = end + 1;
+        } else if (c == 0x0E || c == 0x0F) {
+            shifted = c == 0x0E;
+            ++i;
+        } else if ((shifted ? g1Wide : g0Wide) && c >= 0x21 && c <= 0x7E) {
+            i += 2;
+        } else {
+            if (c == '\\')
+                name[i] = '/';
+            ++i;
+        }
+    }
+}
 
 }  // namespace
 
@@ -499,10 +540,23 @@ void BackslashToSlashCP(char* name, size_t length)
     if (!local.known || std::memcmp(cp, local.cp, 4) != 0) {
         std::memcpy(local.cp, cp, 4);
         local.known = true;
-        local.walk = rscpInitCharLenHandle(&local.handle, cp) == 0 && rscpMaxLengthOfChar(&local.handle) > 1 &&
-                     local.handle.kind != kKindUtf8;
+        // UTF-8 needs no walk; the lengths of the characters of a double-byte
+        // code page tell where they begin; any other code page may hold a
+        // name with ISO-2022 shifts (8200, 8599), in which single bytes are
+        // the characters until a shift.
+        const bool lengths = rscpInitCharLenHandle(&local.handle, cp) == 0;
+        if (lengths && local.handle.kind == kKindUtf8)
+            local.walk = LocalChars::kBytes;
+        else if (lengths && rscpMaxLengthOfChar(&local.handle) > 1 && local.handle.kind != kKindJis)
+            local.walk = LocalChars::kLengths;
+        else
+            local.walk = LocalChars::kShifts;
     }
-    if (!local.walk) {
+    if (local.walk == LocalChars::kShifts) {
+        ShiftedBackslashToSlash(name, length);
+        return;
+    }
+    if (local.walk == LocalChars::kBytes) {
         for (char* p = first; p < name + length; ++p)
             if (*p == '\\')
                 *p = '/';

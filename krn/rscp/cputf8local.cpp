@@ -4,6 +4,7 @@
 #include "krn/rscp/cputf8local.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -105,16 +106,46 @@ size_t Utf8Char(const uint8_t* p, const uint8_t* end, size_t* broken)
     return length;
 }
 
-// The first broken UTF-8 sequence of [p, end) and its length, or end; ASCII
-// is passed by the word.
+// The high bits of the 8 bytes at p, byte i of them in bits 8 i to 8 i + 7.
+inline uint64_t HighBits(const uint8_t* p)
+{
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    return word & 0x8080808080808080u;
+}
+
+// The first byte of [p, end) that is no ASCII, or end; by the word, the
+// last bytes by the word that ends with them when the whole range (from
+// start) is long enough.
+inline const uint8_t* SkipAscii(const uint8_t* start, const uint8_t* p, const uint8_t* end)
+{
+    while (end - p >= 8) {
+        const uint64_t high = HighBits(p);
+        if (high != 0)
+            return p + std::countr_zero(high) / 8;
+        p += 8;
+    }
+    if (p == end)
+        return end;
+    if (end - start >= 8) {
+        // The bytes of the word ahead of p were seen already.
+        const int ahead = int(8 - (end - p));
+        const uint64_t high = HighBits(end - 8) >> (8 * ahead);
+        return high == 0 ? end : p + std::countr_zero(high) / 8;
+    }
+    while (p < end && *p < 0x80)
+        ++p;
+    return p;
+}
+
+// The first broken UTF-8 sequence of [p, end) and its length, or end.
 const uint8_t* FirstBroken(const uint8_t* p, const uint8_t* end, size_t* broken)
 {
+    const uint8_t* const start = p;
     for (;;) {
-        uint64_t word;
-        while (end - p >= 8 && (std::memcpy(&word, p, 8), (word & 0x8080808080808080u) == 0))
-            p += 8;
-        while (p < end && *p < 0x80)
-            ++p;
+        p = SkipAscii(start, p, end);
         if (p == end)
             return end;
         const size_t n = Utf8Char(p, end, broken);

@@ -100,27 +100,26 @@ std::string CDirEntry::JoinPath(const std::string& path, const std::string& dire
     if (directory.empty() || path.empty())
         return path;
     std::string result = directory;
-    for (char& c : result)
-        if (c == '\\')
-            c = '/';
+    BackslashToSlashCP(result.data(), result.size());
     if (result.back() != '/')
         result += '/';
     result.append(path, path[0] == '/' ? 1 : 0, std::string::npos);
     return result;
 }
 
-static bool IsSeparator(char c)
-{
-    return c == '/' || c == '\\';
-}
-
 bool CDirEntry::CreateParentDirectories(const std::string& name)
 {
+    // "/" and a backslash separate the parts, but not a byte 0x5C that is
+    // the second byte of a double-byte character of the local code page:
+    // the separators are read from a copy whose backslashes became "/".
+    std::string separators = name;
+    BackslashToSlashCP(separators.data(), separators.size());
+    auto IsSeparator = [&separators](size_t i) { return separators[i] == '/'; };
     // The longest leading part that exists, scanning from the end; a name
     // whose only separator leads it counts the root as existing.
     size_t start = std::string::npos;
     for (size_t i = name.size(); i-- > 0;) {
-        if (!IsSeparator(name[i]))
+        if (!IsSeparator(i))
             continue;
         if (i == 0 || access(name.substr(0, i).c_str(), F_OK) == 0) {
             start = i;
@@ -128,7 +127,7 @@ bool CDirEntry::CreateParentDirectories(const std::string& name)
         }
     }
     for (size_t i = start == std::string::npos ? 0 : start + 1; i < name.size(); ++i) {
-        if (!IsSeparator(name[i]) || i == 0)
+        if (!IsSeparator(i) || i == 0)
             continue;
         if (!CreateDirectory(name.substr(0, i).c_str()))
             return false;

@@ -14,6 +14,7 @@
 #include "app/fshelpers.h"
 #include "app/options.h"
 #include "app/wildcard.h"
+#include "krn/rscp/cputf8local.h"
 
 namespace {
 
@@ -159,9 +160,11 @@ size_t Trim(std::string& s)
     return removed;
 }
 
+// Names are in the local code page: a byte 0x5C that is the second byte of
+// a double-byte character (Shift-JIS, Big5, GBK) is no backslash.
 void BackslashToSlash(std::string& s)
 {
-    std::replace(s.begin(), s.end(), '\\', '/');
+    BackslashToSlashCP(s.data(), s.size());
 }
 
 void CombinePath(const std::string& dir, const std::string& name, std::string& out)

@@ -3,8 +3,11 @@
 // small string helpers of the same unit.
 #include "krn/rscp/cputf8local.h"
 
+#include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "krn/rscp/cpactivate.h"
 #include "krn/rscp/cpcache.h"
@@ -15,6 +18,12 @@
 namespace {
 
 const char kModule[] = "@(#) $Id: rscpu8lc#1 $";
+
+// NLS kind of UTF-8 (4110, 4310): its bytes after the first are never below
+// 0x80.
+constexpr uint32_t kKindUtf8 = 12;
+// NLS kind of ISO-2022-JP (8200).
+constexpr uint32_t kKindJis = 2;
 
 uint32_t Invalid(int32_t line, const char* text)
 {
@@ -35,7 +44,15 @@ struct Cached {
     rscpCObj_t obj;
     char last[4] = {'0', '0', '0', '0'};
     bool ready = false;
+    bool copiesUtf8 = false;  // both sides UTF-8: the source is copied, not decoded
 };
+
+// Whether the code page is UTF-8 (4110, 4310).
+bool IsUtf8(const char* cp)
+{
+    rscpCharLenHandle_t handle;
+    return rscpInitCharLenHandle(&handle, cp) == 0 && handle.kind == kKindUtf8;
+}
 
 uint32_t SetUp(rscpCObj_t* obj, const char* in, const char* out, int32_t miss, int32_t broken, int32_t fill,
                int32_t ctrl)
@@ -50,10 +67,124 @@ uint32_t SetUp(rscpCObj_t* obj, const char* in, const char* out, int32_t miss, i
     return rc;
 }
 
+// The length of the well-formed UTF-8 character at p (shortest form, no
+// surrogate, at most U+10FFFF), or 0 with *broken set to the length of the
+// broken sequence there: the longest start of a well-formed character, at
+// least one byte.  The substitute replaces each broken sequence once, as the
+// conversion from UTF-8 into any other code page does.
+size_t Utf8Char(const uint8_t* p, const uint8_t* end, size_t* broken)
+{
+    const uint8_t b0 = p[0];
+    if (b0 < 0x80)
+        return 1;
+    size_t length;
+    uint8_t lo = 0x80, hi = 0xBF;  // the second byte
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        if (b0 == 0xE0)
+            lo = 0xA0;
+        else if (b0 == 0xED)
+            hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        if (b0 == 0xF0)
+            lo = 0x90;
+        else if (b0 == 0xF4)
+            hi = 0x8F;
+    } else {
+        *broken = 1;
+        return 0;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if (p + i >= end || p[i] < (i == 1 ? lo : 0x80) || p[i] > (i == 1 ? hi : 0xBF)) {
+            *broken = i;
+            return 0;
+        }
+    }
+    return length;
+}
+
+// The high bits of the 8 bytes at p, byte i of them in bits 8 i to 8 i + 7.
+inline uint64_t HighBits(const uint8_t* p)
+{
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    return word & 0x8080808080808080u;
+}
+
+// The first byte of [p, end) that is no ASCII, or end; by the word, the
+// last bytes by the word that ends with them when the whole range (from
+// start) is long enough.
+inline const uint8_t* SkipAscii(const uint8_t* start, const uint8_t* p, const uint8_t* end)
+{
+    while (end - p >= 8) {
+        const uint64_t high = HighBits(p);
+        if (high != 0)
+            return p + std::countr_zero(high) / 8;
+        p += 8;
+    }
+    if (p == end)
+        return end;
+    if (end - start >= 8) {
+        // The bytes of the word ahead of p were seen already.
+        const int ahead = int(8 - (end - p));
+        const uint64_t high = HighBits(end - 8) >> (8 * ahead);
+        return high == 0 ? end : p + std::countr_zero(high) / 8;
+    }
+    while (p < end && *p < 0x80)
+        ++p;
+    return p;
+}
+
+// The first broken UTF-8 sequence of [p, end) and its length, or end.
+const uint8_t* FirstBroken(const uint8_t* p, const uint8_t* end, size_t* broken)
+{
+    const uint8_t* const start = p;
+    for (;;) {
+        p = SkipAscii(start, p, end);
+        if (p == end)
+            return end;
+        const size_t n = Utf8Char(p, end, broken);
+        if (n == 0)
+            return p;
+        p += n;
+    }
+}
+
 uint32_t Convert(rscpCObj_t* obj, char** dst, char* dstEnd, const char** src, const char* srcEnd)
 {
     return rscpCConvert(obj, reinterpret_cast<uint8_t**>(dst), reinterpret_cast<uint8_t*>(dstEnd),
                         reinterpret_cast<const uint8_t**>(src), reinterpret_cast<const uint8_t*>(srcEnd));
+}
+
+// A converter between two UTF-8 code pages copies its source: each broken
+// sequence there (broken UTF-8, an encoded surrogate, a value above
+// U+10FFFF, an overlong or a five- or six-byte form) is made one substitute
+// here, as a converter that decodes UTF-8 does.  The source cursor stays at
+// a broken sequence for which there is no room.
+uint32_t ConvertUtf8Copy(rscpCObj_t* obj, char** dst, char* dstEnd, const char** src, const char* srcEnd)
+{
+    const uint8_t* end = reinterpret_cast<const uint8_t*>(srcEnd);
+    for (;;) {
+        size_t broken = 0;
+        const char* bad = reinterpret_cast<const char*>(
+            FirstBroken(reinterpret_cast<const uint8_t*>(*src), end, &broken));
+        if (bad != *src || bad == srcEnd) {
+            const uint32_t rc = Convert(obj, dst, dstEnd, src, bad);
+            if (rc != RSCP_OK || bad == srcEnd)
+                return rc;
+        }
+        const char substitute[] = "#";
+        const char* s = substitute;
+        const uint32_t rc = Convert(obj, dst, dstEnd, &s, substitute + 1);
+        if (rc != RSCP_OK)
+            return rc;
+        *src = bad + broken;
+    }
 }
 
 // One call of a core converter.  A cache that was finished since the set-up
@@ -78,7 +209,10 @@ uint32_t Core(Cached& c, const Kind& k, const char* cp, char** dst, char* dstEnd
             return rc;
         std::memcpy(c.last, current, 4);
         c.ready = true;
+        c.copiesUtf8 = k.miss == RSCPMISS_SUBSTITUTE && IsUtf8(current) && IsUtf8(k.other);
     }
+    if (c.copiesUtf8)
+        return ConvertUtf8Copy(&c.obj, dst, dstEnd, src, srcEnd);
     return Convert(&c.obj, dst, dstEnd, src, srcEnd);
 }
 
@@ -113,37 +247,117 @@ uint32_t Buf(CoreFunc core, char* dst, int32_t dstLength, uint32_t* outLength, c
     return rc;
 }
 
-// Whether the local code page has characters of single bytes (as far as the
-// cache knows it), remembered for the last code page asked about.
-bool LocalCodePageOfBytes()
+// What the string forms know of the local code page they saw last.
+struct LocalPage {
+    char cp[4] = {'0', '0', '0', '0'};
+    int32_t unit = 0;  // bytes of its basic character; 0: not known (yet)
+    int32_t kind = 0;  // rscpKindiOfCP; RSCPKIND_UNKNOWN: not known (yet)
+};
+
+LocalPage& CurrentLocalPage()
 {
-    static char last[4] = {'0', '0', '0', '0'};
-    static int32_t unit = 0;  // 0: not known (yet)
+    static LocalPage page;
     char cp[4] = {'0', '0', '0', '0'};
     rscph_HookTable.LocalCodePage(cp);
-    if (unit == 0 || std::memcmp(cp, last, 4) != 0) {
-        unit = rscpLengthOfBasicChar(cp);
-        std::memcpy(last, cp, 4);
+    if (std::memcmp(cp, page.cp, 4) != 0) {
+        page = LocalPage{};
+        std::memcpy(page.cp, cp, 4);
     }
-    return unit <= 1;
+    // The answer needs the converter cache, which may not have been started
+    // yet: it is asked again until it is known.
+    if (page.unit == 0)
+        page.unit = rscpLengthOfBasicChar(cp);
+    return page;
 }
 
-uint32_t Str(CoreFunc core, char* dst, int32_t size, uint32_t* outLength, const char* src)
+// Whether the conversion of [src, srcEnd) into the local code page, which
+// gave [dst, dstEnd), may have written a character with a byte "/" or NUL:
+// not when the output holds neither, nor when each "/" of the output is one
+// of the source, which a code page that writes "/" as ASCII does shows by
+// their numbers.
+bool MayHaveGainedSeparator(LocalPage& page, const char* src, const char* srcEnd, const char* dst, const char* dstEnd)
+{
+    if (std::memchr(dst, 0, size_t(dstEnd - dst)) != nullptr)
+        return true;
+    if (std::memchr(dst, '/', size_t(dstEnd - dst)) == nullptr)
+        return false;
+    // Asked only after a conversion, when the cache knows the code page.
+    if (page.kind == RSCPKIND_UNKNOWN)
+        page.kind = rscpKindiOfCP(page.cp);
+    if (page.kind != RSCPKIND_ASCII && page.kind != RSCPKIND_UTF8)
+        return true;
+    return std::count(dst, dstEnd, '/') != std::count(src, srcEnd, '/');
+}
+
+// The UTF-8 source with every character that the converter writes with a
+// byte "/" or NUL replaced by "#" (the character "/" itself stays), and
+// every broken sequence too.  Each character is converted on its own: the
+// bytes of a character are the same there, whatever shift sequences
+// surround them.
+std::string WithoutGainedSeparators(CoreFunc core, const char* src, const char* srcEnd)
+{
+    std::string out;
+    out.reserve(size_t(srcEnd - src));
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(src);
+    const uint8_t* end = reinterpret_cast<const uint8_t*>(srcEnd);
+    while (p < end) {
+        size_t broken = 0;
+        const size_t n = Utf8Char(p, end, &broken);
+        if (n == 0) {
+            out += '#';
+            p += broken;
+            continue;
+        }
+        const char* c = reinterpret_cast<const char*>(p);
+        bool gains = false;
+        if (!(n == 1 && *c == '/')) {
+            char bytes[64];
+            char* d = bytes;
+            const char* s = c;
+            if (core(nullptr, &d, bytes + sizeof bytes, &s, c + n) == RSCP_OK)
+                gains = std::memchr(bytes, '/', size_t(d - bytes)) != nullptr ||
+                        std::memchr(bytes, 0, size_t(d - bytes)) != nullptr;
+        }
+        if (gains)
+            out += '#';
+        else
+            out.append(c, n);
+        p += n;
+    }
+    return out;
+}
+
+uint32_t Str(CoreFunc core, bool toLocal, char* dst, int32_t size, uint32_t* outLength, const char* src)
 {
     if (dst == nullptr || src == nullptr || size < 1)
         return Invalid(__LINE__, "missing buffer or destination size below 1");
-    if (!LocalCodePageOfBytes()) {
+    LocalPage& page = CurrentLocalPage();
+    if (page.unit > 1) {
         *dst = '\0';
         if (outLength != nullptr)
             *outLength = 0;
         return Invalid(__LINE__, "a string of bytes cannot be in a code page of 16- or 32-bit units");
     }
+    const char* srcEnd = src + std::strlen(src);
     char* d = dst;
     const char* s = src;
-    uint32_t rc = core(nullptr, &d, dst + size - 1, &s, src + std::strlen(src));
+    uint32_t rc = core(nullptr, &d, dst + size - 1, &s, srcEnd);
+    // Most names are written as they are read (ASCII): such an output has
+    // gained nothing.
+    const bool copied = d - dst == s - src && std::memcmp(dst, src, size_t(d - dst)) == 0;
+    // A name made in the local code page must not gain a separator or a NUL
+    // that the stored name does not hold (a stateful or EBCDIC code page can
+    // write a character so): such a character becomes the substitute, as one
+    // the code page cannot hold does.
+    if (toLocal && !copied && MayHaveGainedSeparator(page, src, s, dst, d)) {
+        std::string safe = WithoutGainedSeparators(core, src, srcEnd);
+        d = dst;
+        s = safe.c_str();
+        rc = core(nullptr, &d, dst + size - 1, &s, safe.c_str() + safe.size());
+    }
     // A NUL in the output would cut the string short: never made of a
     // source that has none.
-    if (std::memchr(dst, 0, size_t(d - dst)) != nullptr) {
+    if (!copied && std::memchr(dst, 0, size_t(d - dst)) != nullptr) {
         d = dst;
         rc = Invalid(__LINE__, "converted text would hold a NUL");
     }
@@ -239,12 +453,12 @@ uint32_t UcnToUtf8nCPBuf(char* dst, int32_t dstLength, uint32_t* outLength, cons
 
 uint32_t Utf8nToUcnCPStr(char* dst, int32_t size, uint32_t* outLength, const char* src)
 {
-    return Str(Utf8nToUcnCP, dst, size, outLength, src);
+    return Str(Utf8nToUcnCP, true, dst, size, outLength, src);
 }
 
 uint32_t UcnToUtf8nCPStr(char* dst, int32_t size, uint32_t* outLength, const char* src)
 {
-    return Str(UcnToUtf8nCP, dst, size, outLength, src);
+    return Str(UcnToUtf8nCP, false, dst, size, outLength, src);
 }
 
 uint32_t Utf8nToUcnCPInPlace(char* dst, uint32_t size, uint32_t* outLength, const char* src)
@@ -291,6 +505,104 @@ uint32_t Utf8nToUcnCPNext(char** dst, char* dstEnd, const char** src, const char
 uint32_t Utf8nToUcnCPNextPad(char** dst, char* dstEnd, const char** src, const char* srcEnd)
 {
     return NextPad(g_utf8ToUcnPad, dst, dstEnd, src, srcEnd);
+}
+
+// ---- backslashes of local names ---------------------------------------------------------
+
+namespace {
+
+// How the backslash step finds the characters of the local code page it saw
+// last.
+struct LocalChars {
+    enum Walk { kBytes, kLengths, kShifts };
+    char cp[4] = {'0', '0', '0', '0'};
+    bool known = false;
+    Walk walk = kBytes;
+    rscpCharLenHandle_t handle{};
+};
+
+// The walk through a name that may hold ISO-2022 shifts (8200, 8599):
+// escape sequences designate a set of one or two bytes a character to G0 or
+// G1, shift out and shift in choose between them; a 0x5C inside a character
+// of two bytes stays.  A name without shifts is one of single bytes.
+void ShiftedBackslashToSlash(char* name, size_t length)
+{
+    bool g0Wide = false, g1Wide = false, shifted = false;
+    for (size_t i = 0; i < length;) {
+        const uint8_t c = uint8_t(name[i]);
+        if (c == 0x1B) {
+            // ESC, intermediate bytes, one final byte: "$" designates a set
+            // of two bytes, "(" G0 and ")" G1 ("$" alone: G0).
+            size_t end = i + 1;
+            while (end < length && name[end] >= 0x20 && name[end] <= 0x2F)
+                ++end;
+            if (end == length)
+                return;
+            const bool wide = end > i + 1 && name[i + 1] == '$';
+            const char set = wide ? (end > i + 2 ? name[i + 2] : '(') : name[i + 1];
+            if (set == '(')
+                g0Wide = wide;
+            else if (set == ')')
+                g1Wide = wide;
+            i = end + 1;
+        } else if (c == 0x0E || c == 0x0F) {
+            shifted = c == 0x0E;
+            ++i;
+        } else if ((shifted ? g1Wide : g0Wide) && c >= 0x21 && c <= 0x7E) {
+            i += 2;
+        } else {
+            if (c == '\\')
+                name[i] = '/';
+            ++i;
+        }
+    }
+}
+
+}  // namespace
+
+void BackslashToSlashCP(char* name, size_t length)
+{
+    char* first = name == nullptr ? nullptr : static_cast<char*>(std::memchr(name, '\\', length));
+    if (first == nullptr)
+        return;
+    static LocalChars local;
+    char cp[4] = {'0', '0', '0', '0'};
+    rscph_HookTable.LocalCodePage(cp);
+    if (!local.known || std::memcmp(cp, local.cp, 4) != 0) {
+        std::memcpy(local.cp, cp, 4);
+        local.known = true;
+        // UTF-8 needs no walk; the lengths of the characters of a double-byte
+        // code page tell where they begin; any other code page may hold a
+        // name with ISO-2022 shifts (8200, 8599), in which single bytes are
+        // the characters until a shift.
+        const bool lengths = rscpInitCharLenHandle(&local.handle, cp) == 0;
+        if (lengths && local.handle.kind == kKindUtf8)
+            local.walk = LocalChars::kBytes;
+        else if (lengths && rscpMaxLengthOfChar(&local.handle) > 1 && local.handle.kind != kKindJis)
+            local.walk = LocalChars::kLengths;
+        else
+            local.walk = LocalChars::kShifts;
+    }
+    if (local.walk == LocalChars::kShifts) {
+        ShiftedBackslashToSlash(name, length);
+        return;
+    }
+    if (local.walk == LocalChars::kBytes) {
+        for (char* p = first; p < name + length; ++p)
+            if (*p == '\\')
+                *p = '/';
+        return;
+    }
+    // The characters are walked from the start of the name: only there is
+    // it known where one begins.
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(name);
+    for (size_t at = 0; at < length;) {
+        const size_t left = length - at;
+        const size_t n = rscpLengthOfChar(&local.handle, bytes + at, left > INT32_MAX ? INT32_MAX : int32_t(left));
+        if (n == 1 && name[at] == '\\')
+            name[at] = '/';
+        at += n;
+    }
 }
 
 // ---- string helpers ---------------------------------------------------------------------

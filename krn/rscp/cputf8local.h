@@ -8,8 +8,12 @@
 // (what fitted is converted), any other code of the conversion or of the
 // cache start-up.  Characters the target cannot hold and broken input become
 // the substitute "#" in every converter but the strict ones, which stop.
+// With a UTF-8 local code page (4110, 4310) the UTF-8 converters copy their
+// source, and broken UTF-8 there (encoded surrogates, values above U+10FFFF,
+// overlong, five- and six-byte forms among it) becomes "#" as well.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Core converters: (code page or NULL for the local one, destination cursor,
@@ -35,9 +39,12 @@ uint32_t UcnToUtf8nCPBuf(char* dst, int32_t dstLength, uint32_t* outLength, cons
 
 // String forms: the NUL-terminated src into dst of size bytes (at least 1),
 // always terminated where the output stopped; *outLength (when given) gets
-// its length.  An output that would hold a NUL of its own is refused (16),
-// and so is a local code page of 16- or 32-bit units, which cannot be
-// written as a NUL-terminated string of bytes.
+// its length.  Into the local code page, a character that would be written
+// with a byte "/" or NUL (a stateful or EBCDIC code page can do so) becomes
+// "#": a name never gains a separator the UTF-8 text does not hold.  An
+// output that would still hold a NUL of its own is refused (16), and so is a
+// local code page of 16- or 32-bit units, which cannot be written as a
+// NUL-terminated string of bytes.
 uint32_t Utf8nToUcnCPStr(char* dst, int32_t size, uint32_t* outLength, const char* src);
 uint32_t UcnToUtf8nCPStr(char* dst, int32_t size, uint32_t* outLength, const char* src);
 
@@ -46,6 +53,13 @@ uint32_t UcnToUtf8nCPStr(char* dst, int32_t size, uint32_t* outLength, const cha
 // end inside it: one without its NUL there is refused (16), not read past.
 uint32_t Utf8nToUcnCPInPlace(char* dst, uint32_t size, uint32_t* outLength, const char* src);
 uint32_t UcnToUtf8nCPInPlace(char* dst, uint32_t size, uint32_t* outLength, const char* src);
+
+// Turns every backslash of a name in the local code page (length bytes) into
+// "/", but for a byte 0x5C that is part of a longer character (the second
+// byte of a double-byte character, a byte of a shifted run): that one is no
+// backslash and stays.  Names without a backslash and code pages of single
+// bytes or UTF-8 need no walk through the characters.
+void BackslashToSlashCP(char* name, size_t length);
 
 // Prepare-then-convert converters: the preparation sets the converter up
 // for the local code page (once per code page); the conversion uses it as

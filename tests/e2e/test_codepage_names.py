@@ -3,11 +3,52 @@ Latin-1 names (C1 controls among them) round-trip, KOV_CODEPAGE chooses
 the local code page, and names the local code page cannot hold are
 extracted changed, said so by name, and never over another entry."""
 import os
+import struct
 import unittest
 
-from cmd_helpers import ScratchCase, run
+from cmd_helpers import ScratchCase, kox_entries, run
 
 LATIN1_NAMES = [b"caf\xe9.txt", b"x\x85y", b"\xff\xa0end", b"plain.txt"]
+
+# Double-byte code pages, their codec, and names whose characters have the
+# byte 0x5C ("\\") as their second byte.
+DOUBLE_BYTE_PAGES = [("8000", "shift_jis", "\u8868", "\u30bd\u30d5\u30c8.txt"),
+                     ("8300", "big5", "\u8a31", "\u529f\u80fd"),
+                     ("8400", "gbk", "\u4e57", "a\u4e57b")]
+
+
+def raw_archive(names):
+    """An archive of empty files under the stored names, taken as they are."""
+    out = b"ZEF 2.01"
+    for name in names:
+        stored = name + b"\0"
+        out += b"RG" + struct.pack("<IQIQIHH", 0o100644, 0, 0, 1_600_000_000, 0, 0, len(stored)) + stored
+    return out
+
+
+def stored_names(archive):
+    """The stored names of an archive of entries without data, as bytes."""
+    names, pos = [], 8
+    while pos < len(archive):
+        (size,) = struct.unpack_from("<Q", archive, pos + 6)
+        ulen, nlen = struct.unpack_from("<HH", archive, pos + 30)
+        assert size == 0
+        names.append(archive[pos + 34:pos + 34 + nlen - 1])
+        pos += 34 + nlen + ulen
+    return names
+
+
+def tree(top):
+    """Every path below top (bytes, relative) with the data of the files."""
+    out = {}
+    for root, dirs, files in os.walk(os.fsencode(top)):
+        rel = os.path.relpath(root, os.fsencode(top))
+        for d in dirs:
+            out[os.path.normpath(os.path.join(rel, d))] = None
+        for f in files:
+            with open(os.path.join(root, f), "rb") as fh:
+                out[os.path.normpath(os.path.join(rel, f))] = fh.read()
+    return out
 
 
 class CodePageNamesTest(ScratchCase):
@@ -93,6 +134,107 @@ class CodePageNamesTest(ScratchCase):
         self.assertIn("Environment variable 'KOV_CODEPAGE' value 'latin1' format error.", out)
         with open(self.path("a.kox"), "rb") as f:
             self.assertIn(b"caf\xc3\xa9\0", f.read())
+
+    def test_double_byte_names_with_a_backslash_byte_round_trip(self):
+        # The second byte 0x5C of a double-byte character was taken for a
+        # backslash and made "/": naming such a file failed with 44, a
+        # directory of such a name could not be walked, and extraction made a
+        # stray directory of the first byte.
+        for cp, codec, dirname, filename in DOUBLE_BYTE_PAGES:
+            env = {"KOV_CODEPAGE": cp}
+            local_dir, local_file = dirname.encode(codec), filename.encode(codec)
+            self.assertEqual(local_dir[-1:], b"\\")
+            src = self.path("src" + cp)
+            os.makedirs(os.path.join(os.fsencode(src), local_dir, local_dir))
+            for path, data in ((local_file, b"top"), (local_dir + b"/" + local_file, b"inner"),
+                               (local_dir + b"/" + local_dir + b"/" + local_file, b"deep")):
+                with open(os.path.join(os.fsencode(src), path), "wb") as f:
+                    f.write(data)
+            utf8_dir, utf8_file = dirname.encode(), filename.encode()
+            cases = [
+                # naming the file (its directory is no entry of the archive)
+                ([local_dir + b"/" + local_file], {local_dir: None, local_dir + b"/" + local_file: b"inner"},
+                 [utf8_dir + b"/" + utf8_file]),
+                # walking the directory, named with a last "/"
+                ([local_dir + b"/"], {k: v for k, v in tree(src).items() if k.startswith(local_dir + b"/")
+                                      or k == local_dir},
+                 sorted([utf8_dir, utf8_dir + b"/" + utf8_file, utf8_dir + b"/" + utf8_dir,
+                         utf8_dir + b"/" + utf8_dir + b"/" + utf8_file])),
+                # walking the directory and naming the file beside it
+                ([local_dir, local_file], tree(src), None),
+            ]
+            for i, (names, expected, stored) in enumerate(cases):
+                archive = self.path("a%s_%d.kox" % (cp, i))
+                status, out = run(["-cf", archive] + names, src, env=env)
+                self.assertEqual(status, 0, (cp, names, out))
+                if stored is not None:
+                    with open(archive, "rb") as f:
+                        self.assertEqual(sorted(e[1].encode() for e in kox_entries(f.read())), stored, cp)
+                dest = self.path("out%s_%d" % (cp, i))
+                os.makedirs(dest)
+                status, out = run(["-xf", archive], dest, env=env)
+                self.assertEqual(status, 0, (cp, names, out))
+                self.assertEqual(tree(dest), expected, (cp, names))
+
+    def test_converted_names_never_gain_a_separator_nor_broken_utf8(self):
+        # A character that a stateful or EBCDIC code page writes with a byte
+        # "/" made a directory on extraction; a UTF-8 local code page took
+        # broken UTF-8, surrogates, overlong and too long forms as they were,
+        # both from the archive and into it.
+        # (code page, codec, stored name, what is written of it); a "/" of
+        # the stored name stays a separator.
+        gaining = [("8200", "iso2022_jp", "x\u304f.txt", ["x#.txt"]),
+                   ("8200", "iso2022_jp", "d\u6f22/\u6f22\u304f", ["d\u6f22", "d\u6f22/\u6f22#"]),
+                   ("8599", "iso2022_kr", "\uac17z", ["#z"]),
+                   ("0120", "cp500", "a\x07b", ["a#b"])]
+        for i, (cp, codec, stored, written) in enumerate(gaining):
+            self.assertIn(b"/", stored.split("/")[-1].encode(codec))
+            dest = self.path("gain%d" % i)
+            os.makedirs(dest)
+            with open(self.path("gain%d.kox" % i), "wb") as f:
+                f.write(raw_archive([stored.encode()]))
+            status, out = run(["-xf", "../gain%d.kox" % i], dest, env={"KOV_CODEPAGE": cp})
+            self.assertEqual(status, 0, (cp, out))
+            self.assertIn("name changed", out)
+            local = [b"/".join(part.encode(codec) for part in w.split("/")) for w in written]
+            expected = {path: None for path in local[:-1]}
+            expected[local[-1]] = b""
+            self.assertEqual(tree(dest), expected, cp)
+
+        # Python's decoder replaces each broken sequence once, as the
+        # conversion from UTF-8 into ISO-8859-1 does.
+        hostile = [b"\xed\xa0\x80", b"\xed\xbf\xbf", b"\xf4\x90\x80\x80", b"\xc0\xaf", b"\xc1\xbf", b"\xe0\x80\xaf",
+                   b"\xf0\x80\x80\xaf", b"\xf8\x88\x80\x80\x80", b"\xfc\x84\x80\x80\x80\x80", b"\xff", b"\xfe",
+                   b"\x80", b"\xbf\xbf", b"\xe3\x81", b"\xf4\x90", b"\xc3\xc3\xa9", b"\xf5\x80\x80\x80"]
+        valid = [b"\xc3\xa9", b"\xed\x9f\xbf", b"\xee\x80\x80", b"\xef\xbf\xbf", b"\xf4\x8f\xbf\xbf", b"\xf0\x90\x80\x80"]
+        names = [b"n%02d%se" % (i, part) for i, part in enumerate(hostile + valid)]
+        oracle = {n: n.decode("utf-8", "replace").replace("\ufffd", "#").encode() for n in names}
+        with open(self.path("h.kox"), "wb") as f:
+            f.write(raw_archive(names))
+        latin1 = self.path("h1100")
+        os.makedirs(latin1)
+        status, out = run(["-xf", "../h.kox"], latin1, env={"KOV_CODEPAGE": "1100"})
+        self.assertEqual(status, 0, out)
+        self.assertEqual(sorted(tree(latin1)),
+                         sorted(oracle[n].decode().encode("latin-1", "replace").replace(b"?", b"#") for n in names))
+        for cp in ("4110", "4310"):
+            dest = self.path("h" + cp)
+            os.makedirs(dest)
+            status, out = run(["-xf", "../h.kox"], dest, env={"KOV_CODEPAGE": cp})
+            self.assertEqual(status, 0, (cp, out))
+            self.assertEqual(sorted(tree(dest)), sorted(oracle.values()), cp)
+
+            # Into the archive: local names that are no UTF-8 are stored with
+            # "#", never as they are.
+            src = self.path("s" + cp)
+            os.makedirs(src)
+            for n in names:
+                with open(os.path.join(os.fsencode(src), n), "wb"):
+                    pass
+            status, out = run(["-cf", "../c%s.kox" % cp] + sorted(names), src, env={"KOV_CODEPAGE": cp})
+            self.assertEqual(status, 0, (cp, out))
+            with open(self.path("c%s.kox" % cp), "rb") as f:
+                self.assertEqual(sorted(stored_names(f.read())), sorted(oracle[n] for n in names), cp)
 
 
 if __name__ == "__main__":

@@ -287,3 +287,42 @@ TEST_F(Local, AnswersWithoutADatabaseAndTheLocaleLookup)
     EXPECT_EQ(rscpmc_is_language_key("E"), 1);
     EXPECT_EQ(rscpmc_is_language_key(""), 0);
 }
+
+TEST_F(Local, Utf8CopiesSubstituteBrokenInputAndBackslashesFollowTheCharacters)
+{
+    // Between two UTF-8 code pages the source is copied: each broken
+    // sequence becomes one "#", as into ISO-8859-1 (the manifest converts
+    // with these counted calls); a cursor stops at a broken sequence there
+    // is no room for.
+    char out[16], *d = out;
+    const char* s = "a\xED\xA0\x80"
+                    "b\xE3\x81";
+    EXPECT_EQ(Utf8nToUcnCP("4310", &d, out + 16, &s, s + 7), 0u);
+    EXPECT_EQ(std::string(out, size_t(d - out)), "a###b#");
+    d = out;
+    const char* broken = "ab\xFF"
+                         "c";
+    s = broken;
+    EXPECT_EQ(UcnToUtf8nCP("4110", &d, out + 2, &s, s + 4), RSCPETOOLONG);
+    EXPECT_EQ(d, out + 2);
+    EXPECT_EQ(s, broken + 2);
+
+    // A byte 0x5C is a backslash only where it is a character of its own.
+    const struct {
+        const char* cp;
+        std::string in, out;
+    } cases[] = {
+        {"8000", "\x95\\\\a\\", "\x95\\/a/"},                     // Shift-JIS second byte
+        {"8300", "\xB3\\\\", "\xB3\\/"},                          // Big5
+        {"8200", "\x1B$B%\\\x1B(B\\x", "\x1B$B%\\\x1B(B/x"},      // a shifted run
+        {"8599", "\x1B$)C\x0E!\\\x0F\\", "\x1B$)C\x0E!\\\x0F/"},  // shift out, shift in
+        {"1100", "\x95\\\\", "\x95//"},                           // single bytes
+        {"4110", "\xC3\xA9\\", "\xC3\xA9/"},                      // UTF-8
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(kovlcpSetLocalCodePageFromProfile(c.cp), 0) << c.cp;
+        std::string name = c.in;
+        BackslashToSlashCP(name.data(), name.size());
+        EXPECT_EQ(name, c.out) << c.cp;
+    }
+}

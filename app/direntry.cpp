@@ -3,7 +3,9 @@
 #include "app/direntry.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include "app/logman.h"
 #include "app/options.h"
 #include "app/statistics.h"
+#include "app/stopsignal.h"
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "krn/rscp/cputf8local.h"
@@ -71,6 +74,7 @@ CDirEntry::CDirEntry(const std::string& name, const std::string& storedName, con
 
 CDirEntry::~CDirEntry()
 {
+    DiscardStaged();
     if (m_aliveFlag)
         *m_aliveFlag = false;
 }
@@ -404,6 +408,7 @@ public:
 
     void Block(const uint8_t* data, uint32_t length, bool compressed, const DecodedBlock* decoded) override
     {
+        StopIfRequested();
         if (!compressed) {
             if (m_streamOpen)
                 throw Failure("compressed data cut short");
@@ -491,6 +496,16 @@ uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write)
     if (digest && ManifestOpenFile(m_archiveContext, digest, m_storedName.c_str(), m_storedName.size(), 0) != 0)
         digest = nullptr;
     m_digestVerified = false;
+    // Data that fails on its way (damaged blocks, a cut archive, a failed
+    // write) still closes the digest it fed, which holds the file's name.
+    struct OpenDigest {
+        ManifestFile* file;
+        ~OpenDigest()
+        {
+            if (file != nullptr)
+                ManifestCloseFile(file);
+        }
+    } openDigest{digest};
 
     DataPass pass(archive, m_name, m_stream, write, digest, tb.Output());
     uint32_t stored = 0;
@@ -511,6 +526,7 @@ uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write)
         }
     }
     pass.End();
+    openDigest.file = nullptr;
     if (digest)
         m_digestVerified = ManifestCloseFile(digest) == 0;
     if (stored != 0 && stored != pass.Computed())
@@ -535,6 +551,8 @@ void CDirEntry::CreateOnDisk()
     m_name = TargetPath();
     if (m_name.empty())
         throw CCreateDirExcept(m_name, ENOENT);
+    if (m_stage && !m_ownStream.IsOpen() && CreateStaged())
+        return;
     // A name nothing has yet is simply created (the extract command may have
     // done that already); a missing directory on its way is made first.
     if (m_ownStream.IsOpen() || m_ownStream.CreateNew(m_name.c_str()))
@@ -565,4 +583,83 @@ void CDirEntry::CreateOnDisk()
         throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
     }
     throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true, m_ownStream.LastError());
+}
+
+bool CDirEntry::CreateStaged()
+{
+    struct stat st;
+    if (lstat(m_name.c_str(), &st) == 0) {
+        // Only -j removes a directory or a device at the path, and then
+        // only once the file is there to take its place.
+        const bool keptInPlace = S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+        if (keptInPlace && !COptions::Instance().forceExtraction)
+            return false;
+    } else if (errno != ENOENT) {
+        return false;  // the usual creation reports it
+    }
+    const size_t slash = m_name.rfind('/');
+    const size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
+    if (baseStart == m_name.size())
+        return false;  // no file can have this name
+    // ".<name>.<pid>-<n>.part" in the file's own directory, so that putting
+    // it in place is one rename; the name is cut to stay within the limit
+    // of one component.
+    const std::string prefix = m_name.substr(0, baseStart) + "." + m_name.substr(baseStart, 200) + ".";
+    static unsigned s_stagedCount = 0;
+    bool parentsMade = false;
+    for (unsigned taken = 0; taken < 100;) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, "%u-%u.part", static_cast<unsigned>(getpid()), s_stagedCount++);
+        std::string staged = prefix + suffix;
+        const int fd = open64(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            m_ownStream.AdoptDirect(fd, true);
+            m_stagedPath = std::move(staged);
+            return true;
+        }
+        if (errno == EEXIST) {
+            ++taken;
+        } else if (errno == ENOENT && !parentsMade) {
+            if (!CreateParentDirectories(m_name))
+                throw CCreateDirExcept(m_name);
+            parentsMade = true;
+        } else {
+            break;
+        }
+    }
+    throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+}
+
+void CDirEntry::CommitStaged()
+{
+    if (m_stagedPath.empty())
+        return;
+    if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0) {
+        const int err = errno;
+        // -j: a directory at the path goes when it is empty, as it would
+        // have before the file was written.
+        struct stat st;
+        const bool directory = lstat(m_name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (!directory || !COptions::Instance().forceExtraction) {
+            DiscardStaged();
+            throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true, err);
+        }
+        if (!RemoveFile(m_name.c_str())) {
+            DiscardStaged();
+            throw CExcept("KOVZEF: force mode (option -j): could not delete " + m_name, 28, true);
+        }
+        if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0) {
+            DiscardStaged();
+            throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+        }
+    }
+    m_stagedPath.clear();
+}
+
+void CDirEntry::DiscardStaged() noexcept
+{
+    if (m_stagedPath.empty())
+        return;
+    unlink(m_stagedPath.c_str());
+    m_stagedPath.clear();
 }

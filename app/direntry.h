@@ -82,6 +82,20 @@ public:
     // its descriptor and closes it (CloseStream).
     bool CreateNewFile(const std::string& path) { return m_ownStream.CreateNew(path.c_str()); }
     void LeaveStreamOpen() { m_leaveStreamOpen = true; }
+    // For the extract command under verification: the file is written to a
+    // hidden new file beside its path (exclusive create, mode 0600), which
+    // CommitStaged puts in place once its data and digest have passed.
+    // What is at the path stays as it was until then; a staged file that is
+    // not committed is removed when the entry ends.  A device at the path
+    // (without -j) is written as it is, and a directory there is refused as
+    // before, so neither is staged.
+    void StageFile() { m_stage = true; }
+    // Whether the data went to a staged file.
+    bool Staged() const { return !m_stagedPath.empty(); }
+    // Puts the staged file (closed by CloseStream before) in place of
+    // whatever is at the path; nothing when none was made.  CExcept (28) when
+    // that fails; the staged file is then removed.
+    void CommitStaged();
     // Gives the file written so far its full size (a hole left at its end);
     // CWriteExcept naming the entry when that fails.
     void CompleteFile();
@@ -114,6 +128,12 @@ protected:
     // The path set by SetTargetPath, else the -R directory joined in front
     // of a relative name.
     std::string TargetPath() const;
+    // CreateOnDisk of a file to stage: makes the staged file beside m_name
+    // and opens the entry's stream on it; false, nothing changed, when what
+    // is at m_name is kept from staging (see StageFile).
+    bool CreateStaged();
+    // Removes the staged file, if any.
+    void DiscardStaged() noexcept;
 
     std::string m_name;
     std::string m_storedName;
@@ -123,6 +143,8 @@ protected:
     bool m_digestVerified = false;
     bool m_existed = false;
     bool m_leaveStreamOpen = false;
+    bool m_stage = false;
+    std::string m_stagedPath;  // the staged file while there is one
     std::string m_targetPath;
     CFileStream m_ownStream;
     ManifestContext* m_archiveContext = nullptr;  // set by the reader

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
+#include <vector>
 
 #include "app/application.h"
 #include "app/archivefile.h"
@@ -536,6 +537,8 @@ uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write)
 
 void CDirEntry::CompleteFile()
 {
+    if (m_holding && !WriteHeld())
+        throw CWriteExcept(m_name);
     if (!m_ownStream.CloseHole())
         throw CWriteExcept(m_name, m_ownStream.LastError());
 }
@@ -585,6 +588,105 @@ void CDirEntry::CreateOnDisk()
     throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true, m_ownStream.LastError());
 }
 
+namespace {
+
+// Most bytes of a new file held in memory until its digest passed.
+constexpr size_t kHeldMax = 1 << 20;
+
+// The held bytes of the one entry being extracted; the buffer is kept for
+// the next.
+std::vector<uint8_t>& HeldBytes()
+{
+    static std::vector<uint8_t> bytes;
+    return bytes;
+}
+
+// Whether files can be made without a name (O_TMPFILE) and named later:
+// linkat needs either the right to link by descriptor or /proc.
+bool UnnamedFilesLinkable()
+{
+    static const bool linkable = geteuid() == 0 || access("/proc/self/fd", X_OK) == 0;
+    return linkable;
+}
+
+// Gives the open file fd (made without a name) the name path, which must be
+// free; false with errno set otherwise (EEXIST when something has it).
+bool LinkOpenFile(int fd, const char* path)
+{
+    static bool byDescriptorRefused = false;
+    if (!byDescriptorRefused) {
+        if (linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM)
+            return false;
+    }
+    char proc[48];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0)
+        return false;
+    byDescriptorRefused = true;
+    return true;
+}
+
+// Where the last component of path begins.
+size_t BaseStart(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// The next hidden name beside path: ".<name>.<pid>-<n>.part", the name cut
+// to stay within the limit of one component.
+std::string HiddenNameBeside(const std::string& path)
+{
+    static unsigned s_hiddenCount = 0;
+    const size_t baseStart = BaseStart(path);
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".%u-%u.part", static_cast<unsigned>(getpid()), s_hiddenCount++);
+    return path.substr(0, baseStart) + "." + path.substr(baseStart, 200) + suffix;
+}
+
+}  // namespace
+
+void CDirEntry::StageFile(bool madeNew)
+{
+    m_stage = true;
+    m_madeAtPath = madeNew;
+    if (madeNew) {
+        HeldBytes().clear();
+        m_holding = true;
+        m_heldWrites.owner = this;
+        m_ownStream.SetWriteBehind(&m_heldWrites);
+    }
+}
+
+int CDirEntry::OpenStagedFile()
+{
+    const size_t baseStart = BaseStart(m_name);
+    if (UnnamedFilesLinkable() && !m_unnamedRefused) {
+        const std::string directory = baseStart == 0 ? std::string(".") : m_name.substr(0, baseStart);
+        const int fd = open64(directory.c_str(), O_WRONLY | O_TMPFILE | O_NOCTTY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            m_stagedUnnamed = true;
+            return fd;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return -1;
+        m_unnamedRefused = true;
+    }
+    for (unsigned taken = 0; taken < 100; ++taken) {
+        std::string hidden = HiddenNameBeside(m_name);
+        const int fd = open64(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            m_stagedPath = std::move(hidden);
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
 bool CDirEntry::CreateStaged()
 {
     struct stat st;
@@ -597,69 +699,105 @@ bool CDirEntry::CreateStaged()
     } else if (errno != ENOENT) {
         return false;  // the usual creation reports it
     }
-    const size_t slash = m_name.rfind('/');
-    const size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
-    if (baseStart == m_name.size())
+    if (BaseStart(m_name) == m_name.size())
         return false;  // no file can have this name
-    // ".<name>.<pid>-<n>.part" in the file's own directory, so that putting
-    // it in place is one rename; the name is cut to stay within the limit
-    // of one component.
-    const std::string prefix = m_name.substr(0, baseStart) + "." + m_name.substr(baseStart, 200) + ".";
-    static unsigned s_stagedCount = 0;
-    bool parentsMade = false;
-    for (unsigned taken = 0; taken < 100;) {
-        char suffix[48];
-        std::snprintf(suffix, sizeof suffix, "%u-%u.part", static_cast<unsigned>(getpid()), s_stagedCount++);
-        std::string staged = prefix + suffix;
-        const int fd = open64(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            m_ownStream.AdoptDirect(fd, true);
-            m_stagedPath = std::move(staged);
-            return true;
-        }
-        if (errno == EEXIST) {
-            ++taken;
-        } else if (errno == ENOENT && !parentsMade) {
-            if (!CreateParentDirectories(m_name))
-                throw CCreateDirExcept(m_name);
-            parentsMade = true;
-        } else {
-            break;
-        }
+    int fd = OpenStagedFile();
+    if (fd < 0 && errno == ENOENT) {
+        if (!CreateParentDirectories(m_name))
+            throw CCreateDirExcept(m_name);
+        fd = OpenStagedFile();
     }
-    throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+    if (fd < 0)
+        throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+    m_ownStream.AdoptDirect(fd, true);
+    return true;
+}
+
+bool CDirEntry::HoldOrSpill(const void* data, size_t length)
+{
+    std::vector<uint8_t>& held = HeldBytes();
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (held.size() + length <= kHeldMax) {
+        held.insert(held.end(), bytes, bytes + length);
+        return true;
+    }
+    // Too much to hold: the data goes on in a staged file, which takes the
+    // place of the new file at the path once it passed.
+    const int fd = OpenStagedFile();
+    if (fd < 0)
+        return false;
+    m_holding = false;
+    m_ownStream.SetWriteBehind(nullptr);
+    m_ownStream.AdoptDirect(fd, true);
+    size_t put = 0;
+    bool ok = held.empty() || (m_ownStream.WriteThrough(held.data(), held.size(), &put) && put == held.size());
+    ok = ok && m_ownStream.WriteThrough(data, length, &put) && put == length;
+    held.clear();
+    return ok;
+}
+
+bool CDirEntry::WriteHeld()
+{
+    std::vector<uint8_t>& held = HeldBytes();
+    m_holding = false;
+    m_ownStream.SetWriteBehind(nullptr);
+    size_t put = 0;
+    const bool ok = held.empty() || (m_ownStream.WriteThrough(held.data(), held.size(), &put) && put == held.size());
+    held.clear();
+    return ok;
 }
 
 void CDirEntry::CommitStaged()
 {
-    if (m_stagedPath.empty())
-        return;
-    if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0) {
+    if (m_stagedUnnamed) {
+        // A hidden name first, then in place of what is at the path.
+        const int fd = m_ownStream.Descriptor();
+        for (unsigned taken = 0; m_stagedPath.empty(); ++taken) {
+            std::string hidden = HiddenNameBeside(m_name);
+            if (LinkOpenFile(fd, hidden.c_str()))
+                m_stagedPath = std::move(hidden);
+            else if (errno != EEXIST || taken >= 100)
+                throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+        }
+        m_stagedUnnamed = false;
+    }
+    CloseStream();
+    if (!m_stagedPath.empty() && rename(m_stagedPath.c_str(), m_name.c_str()) != 0) {
         const int err = errno;
         // -j: a directory at the path goes when it is empty, as it would
         // have before the file was written.
         struct stat st;
         const bool directory = lstat(m_name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        if (!directory || !COptions::Instance().forceExtraction) {
-            DiscardStaged();
+        if (!directory || !COptions::Instance().forceExtraction)
             throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true, err);
-        }
-        if (!RemoveFile(m_name.c_str())) {
-            DiscardStaged();
+        if (!RemoveFile(m_name.c_str()))
             throw CExcept("KOVZEF: force mode (option -j): could not delete " + m_name, 28, true);
-        }
-        if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0) {
-            DiscardStaged();
+        if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0)
             throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
-        }
     }
     m_stagedPath.clear();
+    m_madeAtPath = false;
 }
 
 void CDirEntry::DiscardStaged() noexcept
 {
-    if (m_stagedPath.empty())
-        return;
-    unlink(m_stagedPath.c_str());
-    m_stagedPath.clear();
+    // A file without a name goes when its descriptor is closed.
+    m_stagedUnnamed = false;
+    if (!m_stagedPath.empty()) {
+        unlink(m_stagedPath.c_str());
+        m_stagedPath.clear();
+    }
+    if (m_holding) {
+        m_holding = false;
+        m_ownStream.SetWriteBehind(nullptr);
+        HeldBytes().clear();
+    }
+    if (m_madeAtPath) {
+        // The file this entry made new at its path: nothing had the name.
+        m_madeAtPath = false;
+        const std::string path = TargetPath();
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            unlink(path.c_str());
+    }
 }

@@ -411,12 +411,16 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         // A file whose name nothing has yet is created at once, once the
         // name itself passes: that is one call instead of the checks of a
         // name that exists, and shows the name is not the archive.  Under
-        // verification a file is staged instead (see CreateOnDisk), and
-        // what is at its path is left alone until it has passed.
+        // verification its data is staged (see StageFile): nothing of it
+        // reaches the path, and what is at the path stays, until it passed.
         const bool stage = file != nullptr && m_verify;
-        std::string refusal = Refusal(name, plan, link != nullptr, isDirectory, file == nullptr || stage);
-        if (refusal.empty() && file != nullptr && !stage && !file->CreateNewFile(path))
-            refusal = Refusal(name, plan, false, false, true);
+        bool madeNew = false;
+        std::string refusal = Refusal(name, plan, link != nullptr, isDirectory, file == nullptr);
+        if (refusal.empty() && file != nullptr) {
+            madeNew = file->CreateNewFile(path);
+            if (!madeNew)
+                refusal = Refusal(name, plan, false, false, true);
+        }
         if (!refusal.empty()) {
             m_log.Write(refusal);
             m_refused = true;
@@ -435,7 +439,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         m_state.NoteMissingParents(path);
         entry->SetTargetPath(path);
         if (stage)
-            entry->StageFile();
+            entry->StageFile(madeNew);
     }
 
     std::vector<uint8_t> userInfo;
@@ -466,11 +470,12 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     }
     const bool staged = entry->Staged();
     if (m_extract) {
-        entry->CloseStream();
         // Only a file that passed takes its place; one that failed goes
         // with its entry.
         if (!digestFailed)
             entry->CommitStaged();
+        else
+            entry->CloseStream();
     }
     m_archive.ReleaseEntry(entry);
     release.entry = nullptr;

@@ -494,9 +494,13 @@ class TamperedAndUnsigned(SigningCase):
         # changed replaced the user's file of its name, was written there in
         # full and was removed when its digest failed: the user's file was
         # lost, and the unsigned bytes sat at its path during the run.
+        # (d/big.bin is more than a new file's data held in memory.)
+        self.write("d/big.bin", os.urandom(3 << 20))
         signed = self.sign_new()
         header, parts = entries(signed)
         signed_a, signed_b = self.content("d/a.txt"), self.content("d/b.bin")
+        big = bytearray(self.content("d/big.bin"))
+        big[2 << 20] ^= 1
         modes = {n: struct.unpack_from("<I", p, 2)[0] for n, p in parts}
 
         def rg(name, data):
@@ -522,6 +526,7 @@ class TamperedAndUnsigned(SigningCase):
              parts[:at_a] + [rg("d/a.txt", bytes(changed))] + parts[at_a:], 57, {"d/a.txt"}),
             ("two names swapped", replaced(rg("d/a.txt", signed_b), rg("d/b.bin", signed_a)), 57,
              {"d/a.txt", "d/b.bin"}),
+            ("a large new file", replaced(rg("d/big.bin", bytes(big))), 57, set()),
         ]
         own = {"d/a.txt": b"the user's own a\n", "d/b.bin": b"the user's own b\n"}
         for what, tampered, status, failing in cases:
@@ -542,9 +547,12 @@ class TamperedAndUnsigned(SigningCase):
                     with open(path, "rb") as f:
                         self.assertEqual(f.read(), own[name], "%s %s: %s" % (what, command, name))
                     self.assertEqual(os.stat(path).st_ino, inodes[name], "%s %s: %s" % (what, command, name))
-                # Nothing staged is left beside the files.
-                self.assertEqual([n for n in os.listdir(os.path.join(out_dir, "d")) if n.startswith(".")], [],
-                                 "%s %s" % (what, command))
+                # Nothing staged is left beside the files, and a file that
+                # failed where nothing was leaves nothing.
+                left = os.listdir(os.path.join(out_dir, "d"))
+                self.assertEqual([n for n in left if n.startswith(".")], [], "%s %s" % (what, command))
+                if not failing:
+                    self.assertNotIn("big.bin", left, "%s %s" % (what, command))
         # The genuine archive puts its files in place of the user's, with
         # their stored modes and times.
         out_dir = tempfile.mkdtemp(dir=self.dir)
@@ -554,13 +562,13 @@ class TamperedAndUnsigned(SigningCase):
                 f.write(data)
         rc, out = self.kov("-xVf", "../a.kox", key=None, cwd=out_dir)
         self.assertEqual(rc, 0, out)
-        for name, data in (("d/a.txt", signed_a), ("d/b.bin", signed_b)):
+        for name, data in (("d/a.txt", signed_a), ("d/b.bin", signed_b), ("d/big.bin", self.content("d/big.bin"))):
             path = os.path.join(out_dir, name)
             with open(path, "rb") as f:
                 self.assertEqual(f.read(), data, name)
             self.assertEqual(os.stat(path).st_mode, modes[name], name)
             self.assertEqual(os.stat(path).st_mtime, int(os.stat(self.path(name)).st_mtime), name)
-        self.assertEqual(sorted(os.listdir(os.path.join(out_dir, "d"))), ["a.txt", "b.bin", "empty"])
+        self.assertEqual(sorted(os.listdir(os.path.join(out_dir, "d"))), ["a.txt", "b.bin", "big.bin", "empty"])
 
     def test_a_stopped_verified_extraction_leaves_what_was_at_the_path(self):
         # The file being written when a stop signal comes is dropped, and the

@@ -3,11 +3,14 @@
 #include "app/direntry.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
+#include <vector>
 
 #include "app/application.h"
 #include "app/archivefile.h"
@@ -19,6 +22,7 @@
 #include "app/logman.h"
 #include "app/options.h"
 #include "app/statistics.h"
+#include "app/stopsignal.h"
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "krn/rscp/cputf8local.h"
@@ -71,6 +75,7 @@ CDirEntry::CDirEntry(const std::string& name, const std::string& storedName, con
 
 CDirEntry::~CDirEntry()
 {
+    DiscardStaged();
     if (m_aliveFlag)
         *m_aliveFlag = false;
 }
@@ -404,6 +409,7 @@ public:
 
     void Block(const uint8_t* data, uint32_t length, bool compressed, const DecodedBlock* decoded) override
     {
+        StopIfRequested();
         if (!compressed) {
             if (m_streamOpen)
                 throw Failure("compressed data cut short");
@@ -491,6 +497,16 @@ uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write)
     if (digest && ManifestOpenFile(m_archiveContext, digest, m_storedName.c_str(), m_storedName.size(), 0) != 0)
         digest = nullptr;
     m_digestVerified = false;
+    // Data that fails on its way (damaged blocks, a cut archive, a failed
+    // write) still closes the digest it fed, which holds the file's name.
+    struct OpenDigest {
+        ManifestFile* file;
+        ~OpenDigest()
+        {
+            if (file != nullptr)
+                ManifestCloseFile(file);
+        }
+    } openDigest{digest};
 
     DataPass pass(archive, m_name, m_stream, write, digest, tb.Output());
     uint32_t stored = 0;
@@ -511,6 +527,7 @@ uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write)
         }
     }
     pass.End();
+    openDigest.file = nullptr;
     if (digest)
         m_digestVerified = ManifestCloseFile(digest) == 0;
     if (stored != 0 && stored != pass.Computed())
@@ -520,6 +537,8 @@ uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write)
 
 void CDirEntry::CompleteFile()
 {
+    if (m_holding && !WriteHeld())
+        throw CWriteExcept(m_name);
     if (!m_ownStream.CloseHole())
         throw CWriteExcept(m_name, m_ownStream.LastError());
 }
@@ -535,6 +554,8 @@ void CDirEntry::CreateOnDisk()
     m_name = TargetPath();
     if (m_name.empty())
         throw CCreateDirExcept(m_name, ENOENT);
+    if (m_stage && !m_ownStream.IsOpen() && CreateStaged())
+        return;
     // A name nothing has yet is simply created (the extract command may have
     // done that already); a missing directory on its way is made first.
     if (m_ownStream.IsOpen() || m_ownStream.CreateNew(m_name.c_str()))
@@ -565,4 +586,218 @@ void CDirEntry::CreateOnDisk()
         throw CExcept("KOVZEF: could not open for writing " + KovShown(m_name), 28, true);
     }
     throw CExcept("KOVZEF: could not open for writing " + KovShown(m_name), 28, true, m_ownStream.LastError());
+}
+
+namespace {
+
+// Most bytes of a new file held in memory until its digest passed.
+constexpr size_t kHeldMax = 1 << 20;
+
+// The held bytes of the one entry being extracted; the buffer is kept for
+// the next.
+std::vector<uint8_t>& HeldBytes()
+{
+    static std::vector<uint8_t> bytes;
+    return bytes;
+}
+
+// Whether files can be made without a name (O_TMPFILE) and named later:
+// linkat needs either the right to link by descriptor or /proc.
+bool UnnamedFilesLinkable()
+{
+    static const bool linkable = geteuid() == 0 || access("/proc/self/fd", X_OK) == 0;
+    return linkable;
+}
+
+// Gives the open file fd (made without a name) the name path, which must be
+// free; false with errno set otherwise (EEXIST when something has it).
+bool LinkOpenFile(int fd, const char* path)
+{
+    static bool byDescriptorRefused = false;
+    if (!byDescriptorRefused) {
+        if (linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM)
+            return false;
+    }
+    char proc[48];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0)
+        return false;
+    byDescriptorRefused = true;
+    return true;
+}
+
+// Where the last component of path begins.
+size_t BaseStart(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// The next hidden name beside path: ".<name>.<pid>-<n>.part", the name cut
+// to stay within the limit of one component.
+std::string HiddenNameBeside(const std::string& path)
+{
+    static unsigned s_hiddenCount = 0;
+    const size_t baseStart = BaseStart(path);
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".%u-%u.part", static_cast<unsigned>(getpid()), s_hiddenCount++);
+    return path.substr(0, baseStart) + "." + path.substr(baseStart, 200) + suffix;
+}
+
+}  // namespace
+
+void CDirEntry::StageFile(bool madeNew)
+{
+    m_stage = true;
+    m_madeAtPath = madeNew;
+    if (madeNew) {
+        HeldBytes().clear();
+        m_holding = true;
+        m_heldWrites.owner = this;
+        m_ownStream.SetWriteBehind(&m_heldWrites);
+    }
+}
+
+int CDirEntry::OpenStagedFile()
+{
+    const size_t baseStart = BaseStart(m_name);
+    if (UnnamedFilesLinkable() && !m_unnamedRefused) {
+        const std::string directory = baseStart == 0 ? std::string(".") : m_name.substr(0, baseStart);
+        const int fd = open64(directory.c_str(), O_WRONLY | O_TMPFILE | O_NOCTTY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            m_stagedUnnamed = true;
+            return fd;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return -1;
+        m_unnamedRefused = true;
+    }
+    for (unsigned taken = 0; taken < 100; ++taken) {
+        std::string hidden = HiddenNameBeside(m_name);
+        const int fd = open64(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            m_stagedPath = std::move(hidden);
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
+bool CDirEntry::CreateStaged()
+{
+    struct stat st;
+    if (lstat(m_name.c_str(), &st) == 0) {
+        // Only -j removes a directory or a device at the path, and then
+        // only once the file is there to take its place.
+        const bool keptInPlace = S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+        if (keptInPlace && !COptions::Instance().forceExtraction)
+            return false;
+    } else if (errno != ENOENT) {
+        return false;  // the usual creation reports it
+    }
+    if (BaseStart(m_name) == m_name.size())
+        return false;  // no file can have this name
+    int fd = OpenStagedFile();
+    if (fd < 0 && errno == ENOENT) {
+        if (!CreateParentDirectories(m_name))
+            throw CCreateDirExcept(m_name);
+        fd = OpenStagedFile();
+    }
+    if (fd < 0)
+        throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+    m_ownStream.AdoptDirect(fd, true);
+    return true;
+}
+
+bool CDirEntry::HoldOrSpill(const void* data, size_t length)
+{
+    std::vector<uint8_t>& held = HeldBytes();
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (held.size() + length <= kHeldMax) {
+        held.insert(held.end(), bytes, bytes + length);
+        return true;
+    }
+    // Too much to hold: the data goes on in a staged file, which takes the
+    // place of the new file at the path once it passed.
+    const int fd = OpenStagedFile();
+    if (fd < 0)
+        return false;
+    m_holding = false;
+    m_ownStream.SetWriteBehind(nullptr);
+    m_ownStream.AdoptDirect(fd, true);
+    size_t put = 0;
+    bool ok = held.empty() || (m_ownStream.WriteThrough(held.data(), held.size(), &put) && put == held.size());
+    ok = ok && m_ownStream.WriteThrough(data, length, &put) && put == length;
+    held.clear();
+    return ok;
+}
+
+bool CDirEntry::WriteHeld()
+{
+    std::vector<uint8_t>& held = HeldBytes();
+    m_holding = false;
+    m_ownStream.SetWriteBehind(nullptr);
+    size_t put = 0;
+    const bool ok = held.empty() || (m_ownStream.WriteThrough(held.data(), held.size(), &put) && put == held.size());
+    held.clear();
+    return ok;
+}
+
+void CDirEntry::CommitStaged()
+{
+    if (m_stagedUnnamed) {
+        // A hidden name first, then in place of what is at the path.
+        const int fd = m_ownStream.Descriptor();
+        for (unsigned taken = 0; m_stagedPath.empty(); ++taken) {
+            std::string hidden = HiddenNameBeside(m_name);
+            if (LinkOpenFile(fd, hidden.c_str()))
+                m_stagedPath = std::move(hidden);
+            else if (errno != EEXIST || taken >= 100)
+                throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+        }
+        m_stagedUnnamed = false;
+    }
+    CloseStream();
+    if (!m_stagedPath.empty() && rename(m_stagedPath.c_str(), m_name.c_str()) != 0) {
+        const int err = errno;
+        // -j: a directory at the path goes when it is empty, as it would
+        // have before the file was written.
+        struct stat st;
+        const bool directory = lstat(m_name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (!directory || !COptions::Instance().forceExtraction)
+            throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true, err);
+        if (!RemoveFile(m_name.c_str()))
+            throw CExcept("KOVZEF: force mode (option -j): could not delete " + m_name, 28, true);
+        if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0)
+            throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+    }
+    m_stagedPath.clear();
+    m_madeAtPath = false;
+}
+
+void CDirEntry::DiscardStaged() noexcept
+{
+    // A file without a name goes when its descriptor is closed.
+    m_stagedUnnamed = false;
+    if (!m_stagedPath.empty()) {
+        unlink(m_stagedPath.c_str());
+        m_stagedPath.clear();
+    }
+    if (m_holding) {
+        m_holding = false;
+        m_ownStream.SetWriteBehind(nullptr);
+        HeldBytes().clear();
+    }
+    if (m_madeAtPath) {
+        // The file this entry made new at its path: nothing had the name.
+        m_madeAtPath = false;
+        const std::string path = TargetPath();
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            unlink(path.c_str());
+    }
 }

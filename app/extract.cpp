@@ -26,6 +26,7 @@
 #include "app/oldformatservices.h"
 #include "app/options.h"
 #include "app/statistics.h"
+#include "app/stopsignal.h"
 #include "app/writtennames.h"
 #include "krn/snt/manifest.h"
 #include "oldformat/entrypath.h"
@@ -63,6 +64,15 @@ void SetTime(const std::string& path, uint64_t mtime)
     times.actime = times.modtime = static_cast<time_t>(mtime);
     if (utime(path.c_str(), &times) != 0)
         throw CChgDateExcept(path);
+}
+
+// Removes the regular file a failed entry wrote at path; a device there
+// was only written, and stays.
+void RemoveMadeFile(const std::string& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        RemoveFile(path.c_str());
 }
 
 // Whether something other than a directory took the place of the directory
@@ -233,6 +243,7 @@ public:
           m_archiveName(archiveName),
           m_digestFailures(digestFailures),
           m_extract(m_options.commandCode == KOV_CMD_EXTRACT),
+          m_verify(m_options.verify || m_options.sign),
           m_matched(m_options.fileList.size(), 0)
     {
         // The archive itself, so that no entry of it is written over it.
@@ -273,6 +284,7 @@ private:
     const std::string& m_archiveName;
     uint32_t& m_digestFailures;
     const bool m_extract;
+    const bool m_verify;
     std::vector<char> m_matched;
     std::vector<PendingLink> m_links;
     struct stat m_archiveStat { };
@@ -358,7 +370,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     const std::string name = entry->GetName();
     if (!Selected(entry, name) || DamagedBeforeData(entry, name))
         return;
-    if (m_options.verify || m_options.sign)
+    if (m_verify)
         RefuseInPlaceOfSignedFile(m_archive, *entry);
     const KoxHeaderInfo info = entry->GetHeaderInfo();
     const bool isDirectory = entry->IsDirectory();
@@ -399,10 +411,17 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         }
         // A file whose name nothing has yet is created at once, once the
         // name itself passes: that is one call instead of the checks of a
-        // name that exists, and shows the name is not the archive.
+        // name that exists, and shows the name is not the archive.  Under
+        // verification its data is staged (see StageFile): nothing of it
+        // reaches the path, and what is at the path stays, until it passed.
+        const bool stage = file != nullptr && m_verify;
+        bool madeNew = false;
         std::string refusal = Refusal(name, plan, link != nullptr, isDirectory, file == nullptr);
-        if (refusal.empty() && file != nullptr && !file->CreateNewFile(path))
-            refusal = Refusal(name, plan, false, false, true);
+        if (refusal.empty() && file != nullptr) {
+            madeNew = file->CreateNewFile(path);
+            if (!madeNew)
+                refusal = Refusal(name, plan, false, false, true);
+        }
         if (!refusal.empty()) {
             m_log.Write(KovShown(refusal));
             m_refused = true;
@@ -420,6 +439,8 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         }
         m_state.NoteMissingParents(path);
         entry->SetTargetPath(path);
+        if (stage)
+            entry->StageFile(madeNew);
     }
 
     std::vector<uint8_t> userInfo;
@@ -432,10 +453,10 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         entry->Extract(m_archive);
     } catch (...) {
         // Under verification a file whose data did not pass whole (damaged
-        // blocks, a cut archive, a failed write) was never verified: what
-        // this entry wrote of it does not stay.
-        if (m_extract && file != nullptr && file->FileDescriptor() >= 0 && (m_options.verify || m_options.sign))
-            RemoveFile(path.c_str());
+        // blocks, a cut archive, a failed write) was never verified: a
+        // staged file goes with its entry, and what is at the path stays.
+        if (m_extract && file != nullptr && !entry->Staged() && file->FileDescriptor() >= 0 && m_verify)
+            RemoveMadeFile(path);
         throw;
     }
     const bool existed = entry->Existed();
@@ -448,8 +469,15 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         FinishOnDisk(path, info, false, false, true, userInfo, file->FileDescriptor());
         finished = true;
     }
-    if (m_extract)
-        entry->CloseStream();
+    const bool staged = entry->Staged();
+    if (m_extract) {
+        // Only a file that passed takes its place; one that failed goes
+        // with its entry.
+        if (!digestFailed)
+            entry->CommitStaged();
+        else
+            entry->CloseStream();
+    }
     m_archive.ReleaseEntry(entry);
     release.entry = nullptr;
     if (m_extract)
@@ -457,11 +485,8 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
 
     if (digestFailed) {
         ++m_digestFailures;
-        // The file this run made goes; a device at the path was only
-        // written, and stays.
-        struct stat st;
-        if (m_extract && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            RemoveFile(path.c_str());
+        if (m_extract && !staged)
+            RemoveMadeFile(path);
         return;
     }
     ++filesDone;
@@ -542,6 +567,10 @@ void CExtract::Execute()
     ExtractionState state(isExtract);
     // Large entries are decoded on worker threads when the machine has
     // processors to spare; the output and the messages are the same.
+    // A verified extraction stops at its next safe point on a stop signal,
+    // so that the file it is writing is removed, not left behind.
+    if (isExtract && verify)
+        InstallStopSignalHandlers();
     std::unique_ptr<CBlockDecoder> decoder = CBlockDecoder::Create(CHandleWorkers::ForThisMachine());
     struct Published {
         explicit Published(CBlockDecoder* decoder) { CBlockDecoder::Publish(decoder); }
@@ -560,6 +589,7 @@ void CExtract::Execute()
                 ArchiveExtraction run(m_application, state, selection, archive, archiveName, digestFailures);
                 try {
                     for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
+                        StopIfRequested();
                         if (verify)
                             RefuseUnverifiedManifest(archive, *entry);
                         run.Entry(entry);

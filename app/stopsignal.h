@@ -1,8 +1,10 @@
-// Stop requests of runs that write archives.  SIGINT, SIGTERM and SIGHUP only
-// note the signal; the run looks at the note at its safe points (before each
-// entry, before each chunk, before each copied block, before the archive is
-// put in place) and stops there with CStopExcept, so the archive is cleaned up
-// exactly as after a write error and the process exits with 128 + the signal.
+// Stop requests of runs that write archives, and of verified extractions.
+// SIGINT, SIGTERM and SIGHUP only note the signal; the run looks at the note
+// at its safe points (before each entry, before each chunk or data block,
+// before each copied block, before the archive is put in place) and stops
+// there with CStopExcept, so the archive, or the file being extracted, is
+// cleaned up exactly as after a write error and the process exits with 128 +
+// the signal.
 #pragma once
 
 // Installs the handlers (once per process; later calls do nothing).

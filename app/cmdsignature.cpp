@@ -94,6 +94,28 @@ void RefuseOtherManifest(const CDirEntry& entry, bool manifestFound)
                                    SMF_EFILENOTFOUND, 0);
 }
 
+// The manifest lists a name with slashes for its backslashes, and a signed
+// file is looked up under its name as stored: an entry named with a
+// backslash would be signed under a name it does not have, and the archive
+// signed anew would never pass verification.  Refused before anything is
+// written, as a file the manifest can not sign.  A name that does not
+// convert is left to its digest, which fails on it.
+void RefuseUnsignableName(const CDirEntry& entry)
+{
+    if (!entry.IsDigestEnabled())
+        return;
+    std::string utf8;
+    try {
+        utf8 = entry.StoredNameUtf8();
+    } catch (const CConversionExcept&) {
+        return;
+    }
+    if (utf8.find('\\') != std::string::npos)
+        throw CInvalManifestExcept("Entry >" + KovShown(entry.GetStoredName()) +
+                                       "< holds a backslash in its name, which a signed manifest can not list",
+                                   SMF_EFILENOTFOUND, 0);
+}
+
 // The stored manifest text for verification, copied into the context's own
 // buffer (text is released), so that the text is held once while it is
 // verified.  The manifest library's code.
@@ -152,6 +174,7 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
             manifestOffset = CurrentHeaderOffset(archive, *entry);
             manifestFound = true;
         } else {
+            RefuseUnsignableName(*entry);
             CheckEntryDigests(archive, entry, invalidEntries);
         }
         archive.ReleaseEntry(entry);

@@ -242,11 +242,20 @@ void CDirEntry::AddToArchive(CArchiveFile& archive)
         return;
     }
     // A name its own reader would refuse is not written.
-    const size_t utf8Length = StoredNameUtf8().size();
+    const std::string utf8 = StoredNameUtf8();
+    const size_t utf8Length = utf8.size();
     if (utf8Length + 1 > KOX_NAME_BUFFER_SIZE) {
         app.ReportInaccessible(m_name, "name too long for the archive (" + std::to_string(utf8Length) +
                                            " bytes in UTF-8, at most " + std::to_string(KOX_NAME_BUFFER_SIZE - 1) +
                                            ")");
+        return;
+    }
+    // The manifest lists a name with slashes for its backslashes, and a
+    // signed file is looked up under its name as stored: a file named with
+    // a backslash would be signed under a name it does not have and never
+    // pass verification.
+    if (digestEnabled && utf8.find('\\') != std::string::npos) {
+        app.ReportInaccessible(m_name, "a signed archive can not hold a backslash in a name");
         return;
     }
 

@@ -219,6 +219,40 @@ class SignAndVerify(SigningCase):
         self.assertIn("is already signed, but the content was modified.", out)
         self.assertEqual(self.content("changed.kox"), changed)
 
+    def test_a_name_with_a_backslash_is_never_signed(self):
+        # Fault caught: the manifest lists a backslash as a slash while a
+        # signed file is looked up under its name as stored, so signing
+        # "d/x\\y.txt" (a name Linux allows) reported success and wrote an
+        # archive that no verification could ever pass (58).  Such a file is
+        # now left out as inaccessible, like a name too long, and an archive
+        # holding one is not signed at all.
+        self.write("d/x\\y.txt", b"a backslash, not a directory")
+        self.write("d/e\\", b"")
+        self.write("c.txt", b"appended")
+        refused = ["KOVZEF: file 'd/e\\' is inaccessible (a signed archive can not hold a backslash in a name)",
+                   "KOVZEF: file 'd/x\\y.txt' is inaccessible (a signed archive can not hold a backslash in a name)"]
+        rc, out = self.kov("-cVf", "a.kox", "d")
+        self.assertEqual((rc, sorted(out.splitlines())), (44, refused), out)
+        self.assertFalse(os.path.exists(self.path("a.kox")))
+        rc, out = self.kov("-ciVf", "a.kox", "d")
+        self.assertEqual((rc, sorted(out.splitlines())), (44, refused), out)
+        rc, out = self.kov("-tVf", "a.kox", key=None)
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(sorted(n for n, _ in entries(self.content("a.kox"))[1]),
+                         ["SIGNATURE.SMF", "d", "d/a.txt", "d/b.bin", "d/empty"])
+
+        # Unsigned, the names are kept; signing that archive, or appending
+        # to it with a signature, fails before anything is written.
+        rc, out = run(["-cf", "u.kox", "d"], self.dir)
+        self.assertEqual(rc, 0, out)
+        unsigned = self.content("u.kox")
+        self.assertIn("d/x\\y.txt", [n for n, _ in entries(unsigned)[1]])
+        for args in (("-aVf", "u.kox", "c.txt"), ("-aiVf", "u.kox", "c.txt"), ("-Sf", "u.kox"), ("-Sif", "u.kox")):
+            rc, out = self.kov(*args)
+            self.assertEqual(rc, 58, out)
+            self.assertRegex(out, r"Entry >d/(e|x)\\(y\.txt)?< holds a backslash in its name", args)
+            self.assertEqual(self.content("u.kox"), unsigned, args)
+
     def test_failed_signing_runs_leave_no_archive_and_append_nothing(self):
         dead = "http://127.0.0.1:1/tsa"
         rc, out = self.kov("-cVf", "a.kox", "d", url=dead)

@@ -25,6 +25,7 @@
 #include "app/merge.h"
 #include "app/type.h"
 #include "app/except.h"
+#include "app/fshelpers.h"
 #include "app/logman.h"
 #include "app/options.h"
 #include "app/scan.h"
@@ -76,19 +77,6 @@ bool RunsCreate(uint32_t code)
 bool WritesArchive(uint32_t code)
 {
     return RunsCreate(code) || code == KOV_CMD_MERGE;
-}
-
-// The directory part of a path ("." when it has none) and its last component.
-void SplitPath(const std::string& path, std::string& directory, std::string& base)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        directory = ".";
-        base = path;
-        return;
-    }
-    directory = slash == 0 ? "/" : path.substr(0, slash);
-    base = path.substr(slash + 1);
 }
 
 // Puts the directory that holds path on storage, so that a name made or

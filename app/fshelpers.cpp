@@ -246,6 +246,18 @@ bool PathExists(const char* path)
     return stat(path, &st) == 0;
 }
 
+void SplitPath(const std::string& path, std::string& directory, std::string& base)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        directory = ".";
+        base = path;
+        return;
+    }
+    directory = slash == 0 ? "/" : path.substr(0, slash);
+    base = path.substr(slash + 1);
+}
+
 KovWholeFile ReadWholeFile(const char* path, std::string& bytes)
 {
     bytes.clear();

@@ -87,6 +87,8 @@ bool IsSymbolicLink(const char* path);
 // KOV_PATH_* following links; throws like IsSymbolicLink.
 int GetPathType(const char* path);
 bool PathExists(const char* path);
+// The directory part of a path ("." when it has none) and its last component.
+void SplitPath(const std::string& path, std::string& directory, std::string& base);
 // Reads a whole regular file (opened without waiting, so a pipe named by
 // mistake cannot hang the run) into bytes.
 enum KovWholeFile { KOV_WHOLE_FILE_OK, KOV_WHOLE_FILE_NOT_OPENED, KOV_WHOLE_FILE_NOT_READ };

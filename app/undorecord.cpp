@@ -11,6 +11,7 @@
 
 #include "app/archivelock.h"
 #include "app/except.h"
+#include "app/fshelpers.h"
 #include "app/logman.h"
 #include "cslib/crc32.h"
 
@@ -137,18 +138,6 @@ std::string RecordNameFor(const std::string& base)
     char sum[16];
     std::snprintf(sum, sizeof sum, ".%08x", static_cast<unsigned>(Checksum(base.data(), base.size())));
     return "." + base.substr(0, kLongestPlainBase - 20) + sum + ".undo";
-}
-
-void SplitPath(const std::string& path, std::string& directory, std::string& base)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        directory = ".";
-        base = path;
-        return;
-    }
-    directory = slash == 0 ? "/" : path.substr(0, slash);
-    base = path.substr(slash + 1);
 }
 
 // Where the record of the archive open as fd lives: the directory that holds

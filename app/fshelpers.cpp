@@ -250,12 +250,13 @@ void SplitPath(const std::string& path, std::string& directory, std::string& bas
 {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
-        directory = ".";
+        directory.assign(1, '.');
         base = path;
         return;
     }
-    directory = slash == 0 ? "/" : path.substr(0, slash);
-    base = path.substr(slash + 1);
+    // The root keeps its one slash.
+    directory.assign(path, 0, slash == 0 ? 1 : slash);
+    base.assign(path, slash + 1);
 }
 
 KovWholeFile ReadWholeFile(const char* path, std::string& bytes)

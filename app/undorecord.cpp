@@ -133,11 +133,17 @@ bool ProcessGone(uint64_t pid, uint64_t start)
 
 std::string RecordNameFor(const std::string& base)
 {
-    if (base.size() <= kLongestPlainBase)
-        return "." + base + ".undo";
-    char sum[16];
-    std::snprintf(sum, sizeof sum, ".%08x", static_cast<unsigned>(Checksum(base.data(), base.size())));
-    return "." + base.substr(0, kLongestPlainBase - 20) + sum + ".undo";
+    std::string name(1, '.');
+    if (base.size() <= kLongestPlainBase) {
+        name.append(base);
+    } else {
+        char sum[16];
+        std::snprintf(sum, sizeof sum, ".%08x", static_cast<unsigned>(Checksum(base.data(), base.size())));
+        name.append(base, 0, kLongestPlainBase - 20);
+        name.append(sum);
+    }
+    name.append(".undo");
+    return name;
 }
 
 // Where the record of the archive open as fd lives: the directory that holds

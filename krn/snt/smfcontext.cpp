@@ -207,6 +207,23 @@ void SmfRecord(ManifestContext* ctx, const char* format, ...)
     va_end(ap);
 }
 
+std::string SmfShownName(const char* name, std::size_t length)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown += static_cast<char>(byte);
+        } else {
+            const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+            shown.append(escaped, sizeof escaped);
+        }
+    }
+    return shown;
+}
+
 int SmfStore(ManifestContext* ctx, int code)
 {
     ctx = SmfResolve(ctx);

@@ -38,8 +38,8 @@ int ReadWhole(ManifestContext* ctx, const char* path, char** text, uint64_t* len
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        SmfRecord(ctx, "External manifest file >%s< could not be opened. System error code >%d< >%s<", path, error,
-                  std::strerror(error));
+        SmfRecord(ctx, "External manifest file >%s< could not be opened. System error code >%d< >%s<",
+                  SmfShownName(path, std::strlen(path)).c_str(), error, std::strerror(error));
         return Differ(ctx, SMF_EFILENOTFOUND);
     }
     struct Closer {
@@ -48,7 +48,8 @@ int ReadWhole(ManifestContext* ctx, const char* path, char** text, uint64_t* len
     } closer{fd};
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
-        SmfRecord(ctx, "External manifest file >%s< is not a regular file", path);
+        SmfRecord(ctx, "External manifest file >%s< is not a regular file",
+                  SmfShownName(path, std::strlen(path)).c_str());
         return Differ(ctx, SMF_EINVARG);
     }
     const uint64_t size = static_cast<uint64_t>(st.st_size);
@@ -63,8 +64,8 @@ int ReadWhole(ManifestContext* ctx, const char* path, char** text, uint64_t* len
         if (n < 0) {
             const int error = errno;
             std::free(buffer);
-            SmfRecord(ctx, "External manifest file >%s< could not be read. System error code >%d< >%s<", path, error,
-                      std::strerror(error));
+            SmfRecord(ctx, "External manifest file >%s< could not be read. System error code >%d< >%s<",
+                      SmfShownName(path, std::strlen(path)).c_str(), error, std::strerror(error));
             return Differ(ctx, SMF_EFILENOTFOUND);
         }
         if (n == 0)
@@ -116,15 +117,15 @@ int CompareEntries(ManifestContext* internal, const ManifestContext* external)
         do {
             line = SmfIndexNext(index, internal, entry.name, entry.nameLength, &cursor, &slot);
         } while (line != nullptr && used[slot]);
-        const int n = static_cast<int>(entry.nameLength);
         if (line == nullptr) {
-            SmfRecord(internal, "External file >%*.*s< was not found in the internal manifest", n, n, entry.name);
+            SmfRecord(internal, "External file >%s< was not found in the internal manifest",
+                      SmfShownName(entry.name, entry.nameLength).c_str());
             return Differ(internal, SMF_EFILENOTFOUND);
         }
         used[slot] = true;
         if (!SameHex(line, entry.line, digestChars)) {
-            SmfRecord(internal, "External manifest file >%*.*s< digest is different to internal manifest", n, n,
-                      entry.name);
+            SmfRecord(internal, "External manifest file >%s< digest is different to internal manifest",
+                      SmfShownName(entry.name, entry.nameLength).c_str());
             return Differ(internal, SMF_EDIGEST);
         }
         ++read;

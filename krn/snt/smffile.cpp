@@ -118,9 +118,8 @@ int MarkEntryLine(ManifestContext* ctx, const ManifestFile* file)
     if (marked < 0)
         return SmfFail(ctx, SMF_ENOMEM, "No memory for the name index of the manifest");
     if (marked == 0) {
-        const int n = static_cast<int>(file->nameLength);
-        return SmfFail(ctx, SMF_EFILENOTFOUND, "File >%*.*s< occurs more often than the manifest lists it", n, n,
-                       file->name);
+        return SmfFail(ctx, SMF_EFILENOTFOUND, "File >%s< occurs more often than the manifest lists it",
+                       SmfShownName(file->name, file->nameLength).c_str());
     }
     return SMF_OK;
 }
@@ -144,10 +143,9 @@ int ManifestCheckAllListed(ManifestContext* ctx)
         ManifestParseEntryLine(ctx, line, ctx->contentStart + ctx->contentLength, nullptr, &entry) != 0)
         return SmfFail(ctx, SMF_EBODY_NOT_EQUAL, "The manifest content is not equal");
     ctx->severity = SMF_SEV_ERROR;
-    const int n = static_cast<int>(entry.nameLength);
     return SmfFail(ctx, SMF_EBODY_NOT_EQUAL,
-                   "The manifest content is not equal: %u of %u listed files were not checked, first >%*.*s<",
-                   ctx->entryCount - matched, ctx->entryCount, n, n, entry.name);
+                   "The manifest content is not equal: %u of %u listed files were not checked, first >%s<",
+                   ctx->entryCount - matched, ctx->entryCount, SmfShownName(entry.name, entry.nameLength).c_str());
 }
 
 int ManifestNameUnanswered(ManifestContext* ctx, const char* name, std::size_t nameLength)
@@ -276,9 +274,9 @@ int ManifestOpenFile(ManifestContext* ctx, ManifestFile* file, const char* name,
         } else if (ctx->mode != SMF_MODE_WRITE) {
             rc = ManifestFindEntry(ctx, file, partialSearch);
             if (rc != SMF_OK) {
-                const int n = static_cast<int>(file->nameLength);
-                rc = SmfFail(ctx, SMF_EFILENOTFOUND, "File%s>%*.*s< was not found in manifest",
-                             partialSearch ? " (partial search) " : "", n, n, file->name);
+                rc = SmfFail(ctx, SMF_EFILENOTFOUND, "File%s>%s< was not found in manifest",
+                             partialSearch ? " (partial search) " : "",
+                             SmfShownName(file->name, file->nameLength).c_str());
             } else if (!partialSearch) {
                 rc = MarkEntryLine(ctx, file);
             }
@@ -329,7 +327,6 @@ int ManifestCloseFile(ManifestFile* file)
         Release(file);
         return SmfFail(ctx, SMF_EFILENOTFOUND, "File (close) (name is null) not found in manifest");
     }
-    const int n = static_cast<int>(file->nameLength);
     int rc = SMF_OK;
     const int final = haFinal(&file->digest);
     if (final != HA_OK) {
@@ -337,17 +334,20 @@ int ManifestCloseFile(ManifestFile* file)
         rc = SmfFail(ctx, SMF_EDIGESTLIB, "Error in haFinal");
     } else if (ctx->mode == SMF_MODE_WRITE) {
         if (ctx->contentStart == nullptr) {
-            rc = SmfFail(ctx, SMF_EINTERNAL, "Write entry in manifest for file >%*.*s< failed", n, n, file->name);
+            rc = SmfFail(ctx, SMF_EINTERNAL, "Write entry in manifest for file >%s< failed",
+                         SmfShownName(file->name, file->nameLength).c_str());
         } else if (!ManifestEnsureBuffer(ctx, SmfEntryLineLength(ctx, file->nameLength) + 1)) {
             rc = SmfStore(ctx, SMF_EPARSE);
         } else {
             SmfWriteEntry(ctx, file->digest.digest, file->name, file->nameLength);
         }
     } else if (ctx->contentLength == 0 || !EntryLineValid(ctx, file)) {
-        rc = SmfFail(ctx, SMF_EINTERNAL, "Write entry in manifest for file >%*.*s< failed", n, n, file->name);
+        rc = SmfFail(ctx, SMF_EINTERNAL, "Write entry in manifest for file >%s< failed",
+                     SmfShownName(file->name, file->nameLength).c_str());
     } else if (!SmfDigestListed(ctx, file->entryLine, file->digest.digest)) {
         ctx->severity = SMF_SEV_ERROR;
-        rc = SmfFail(ctx, SMF_EDIGEST, "Digest of file >%*.*s< is not correct", n, n, file->name);
+        rc = SmfFail(ctx, SMF_EDIGEST, "Digest of file >%s< is not correct",
+                     SmfShownName(file->name, file->nameLength).c_str());
     }
     Release(file);
     return SmfStore(ctx, rc);

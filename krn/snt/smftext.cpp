@@ -80,21 +80,22 @@ int OnHeaderKey(ManifestContext* ctx, const char* key, std::size_t keyLength, co
 // Digests one listed file on disk and compares it with its entry line.
 int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
 {
-    const int n = static_cast<int>(entry.nameLength);
     std::unique_ptr<char, decltype(&std::free)> path(SmfCopy(entry.name, entry.nameLength), &std::free);
     if (!path)
-        return SmfFail(ctx, SMF_ENOMEM, "No memory for the name of >%*.*s<", n, n, entry.name);
+        return SmfFail(ctx, SMF_ENOMEM, "No memory for the name of >%s<",
+                       SmfShownName(entry.name, entry.nameLength).c_str());
     // Listed names were converted from the local code page when the files
     // were packed; on disk they have their local names.
     if (Utf8nToUcnCPInPlace(path.get(), uint32_t{entry.nameLength} + 1, nullptr, path.get()) != 0)
-        return SmfFail(ctx, SMF_ECONV, "Error in Utf8nToUcnCP for >%*.*s<", n, n, entry.name);
+        return SmfFail(ctx, SMF_ECONV, "Error in Utf8nToUcnCP for >%s<",
+                       SmfShownName(entry.name, entry.nameLength).c_str());
     // Not blocking on open: a listed name may lead to a pipe.
     const int fd = open(path.get(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         ctx->severity = SMF_SEV_ERROR;
-        return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%*.*s< was not found. System error code %d. %s", n, n,
-                       entry.name, error, std::strerror(error));
+        return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%s< was not found. System error code %d. %s",
+                       SmfShownName(entry.name, entry.nameLength).c_str(), error, std::strerror(error));
     }
     struct Closer {
         int fd;
@@ -103,14 +104,15 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ctx->severity = SMF_SEV_ERROR;
-        return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%*.*s< is not a regular file", n, n, entry.name);
+        return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%s< is not a regular file",
+                       SmfShownName(entry.name, entry.nameLength).c_str());
     }
     haState_t digest;
     if (haInit(&digest, ctx->fileHashId) != HA_OK)
         return SmfFail(ctx, SMF_EDIGESTLIB, "Error in haInit, Hash AlgId %u", ctx->fileHashId);
     std::unique_ptr<char[]> block(new (std::nothrow) char[kFileBlock]);
     if (!block)
-        return SmfFail(ctx, SMF_ENOMEM, "No memory to read >%*.*s<", n, n, entry.name);
+        return SmfFail(ctx, SMF_ENOMEM, "No memory to read >%s<", SmfShownName(entry.name, entry.nameLength).c_str());
     for (;;) {
         const ssize_t got = read(fd, block.get(), kFileBlock);
         if (got < 0 && errno == EINTR)
@@ -118,8 +120,8 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
         if (got < 0) {
             const int error = errno;
             ctx->severity = SMF_SEV_ERROR;
-            return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%*.*s< could not be read. System error code %d. %s", n,
-                           n, entry.name, error, std::strerror(error));
+            return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%s< could not be read. System error code %d. %s",
+                           SmfShownName(entry.name, entry.nameLength).c_str(), error, std::strerror(error));
         }
         if (got == 0)
             break;
@@ -130,7 +132,8 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
         return SmfFail(ctx, SMF_EDIGESTLIB, "Error in haFinal");
     if (!SmfDigestListed(ctx, entry.line, digest.digest)) {
         ctx->severity = SMF_SEV_ERROR;
-        return SmfFail(ctx, SMF_EDIGEST, "Local File >%*.*s< digest is different to manifest", n, n, entry.name);
+        return SmfFail(ctx, SMF_EDIGEST, "Local File >%s< digest is different to manifest",
+                       SmfShownName(entry.name, entry.nameLength).c_str());
     }
     return SMF_OK;
 }

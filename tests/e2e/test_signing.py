@@ -389,7 +389,11 @@ class TamperedAndUnsigned(SigningCase):
         renamed = [(n, entry_bytes("RG", "d/z.txt", mode, self.content("d/a.txt")) if n == "d/a.txt" else p)
                    for n, p in parts]
         duplicated = parts[:-1] + [("d/a.txt", a_txt)] + parts[-1:]
+        # The failure report quotes the name: a line feed in it used to end
+        # the report's line there and start a line of the name's own.
+        forging = parts[:-1] + [("n", entry_bytes("RG", "n\nKOVZEF: forged", 0o100644, b"x"))] + parts[-1:]
         cases = [
+            ("a name that forges a line", forging, 58, "File>n\\x0aKOVZEF: forged< was not found in manifest"),
             ("one byte of data", flipped, 57, "Digest of file >d/a.txt< is not correct"),
             ("a removed entry", [p for p in parts if p[0] != "d/b.bin"], 55,
              "1 of 3 listed files were not checked, first >d/b.bin<"),
@@ -410,6 +414,7 @@ class TamperedAndUnsigned(SigningCase):
                 self.assertEqual(rc, status, "%s %s: %s" % (what, command, out))
                 self.assertIn(detail, out, what)
                 self.assertNotIn("Signature Subject", out, what)
+                self.assertNotIn("\nKOVZEF: forged", out, what)
 
     def test_manifest_entries_other_than_the_signed_one_fail_and_are_never_extracted(self):
         signed = self.sign_new()

@@ -30,6 +30,17 @@
 
 namespace {
 
+// The failures of putting a file at its path, with the name shown escaped.
+[[noreturn]] void ThrowNotWritable(const std::string& name, int err = errno)
+{
+    throw CExcept("KOVZEF: could not open for writing " + KovShown(name), 28, true, err);
+}
+
+[[noreturn]] void ThrowNotDeleted(const std::string& name)
+{
+    throw CExcept("KOVZEF: force mode (option -j): could not delete " + KovShown(name), 28, true);
+}
+
 // Directories left out by the exclude list; their contents are left out too.
 std::unordered_set<std::string>& ExcludedDirectories()
 {
@@ -579,7 +590,7 @@ void CDirEntry::CreateOnDisk()
         throw CCreateDirExcept(m_name);
     struct stat st;
     if (opt.forceExtraction && lstat(m_name.c_str(), &st) == 0 && !RemoveFile(m_name.c_str()))
-        throw CExcept("KOVZEF: force mode (option -j): could not delete " + KovShown(m_name), 28, true);
+        ThrowNotDeleted(m_name);
     // What else is at the file's own path is replaced, never written through.
     switch (ClearEntryPath(m_name)) {
     case EntryPathState::kFree:
@@ -592,9 +603,9 @@ void CDirEntry::CreateOnDisk()
             return;
         break;
     case EntryPathState::kFailed:
-        throw CExcept("KOVZEF: could not open for writing " + KovShown(m_name), 28, true);
+        ThrowNotWritable(m_name);
     }
-    throw CExcept("KOVZEF: could not open for writing " + KovShown(m_name), 28, true, m_ownStream.LastError());
+    ThrowNotWritable(m_name, m_ownStream.LastError());
 }
 
 namespace {
@@ -717,7 +728,7 @@ bool CDirEntry::CreateStaged()
         fd = OpenStagedFile();
     }
     if (fd < 0)
-        throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+        ThrowNotWritable(m_name);
     m_ownStream.AdoptDirect(fd, true);
     return true;
 }
@@ -766,7 +777,7 @@ void CDirEntry::CommitStaged()
             if (LinkOpenFile(fd, hidden.c_str()))
                 m_stagedPath = std::move(hidden);
             else if (errno != EEXIST || taken >= 100)
-                throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+                ThrowNotWritable(m_name);
         }
         m_stagedUnnamed = false;
     }
@@ -778,11 +789,11 @@ void CDirEntry::CommitStaged()
         struct stat st;
         const bool directory = lstat(m_name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
         if (!directory || !COptions::Instance().forceExtraction)
-            throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true, err);
+            ThrowNotWritable(m_name, err);
         if (!RemoveFile(m_name.c_str()))
-            throw CExcept("KOVZEF: force mode (option -j): could not delete " + m_name, 28, true);
+            ThrowNotDeleted(m_name);
         if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0)
-            throw CExcept("KOVZEF: could not open for writing " + m_name, 28, true);
+            ThrowNotWritable(m_name);
     }
     m_stagedPath.clear();
     m_madeAtPath = false;

@@ -241,8 +241,8 @@ bool SyncDirectory(int dir)
 
 [[noreturn]] void Refuse(const std::string& shown, const Place& place, const char* why)
 {
-    throw CExcept("KOVZEF: can not restore archive " + shown + ": its undo record " + place.shownRecord + " " + why +
-                      "; nothing was changed",
+    throw CExcept("KOVZEF: can not restore archive " + KovShown(shown) + ": its undo record " +
+                      KovShown(place.shownRecord) + " " + why + "; nothing was changed",
                   100, false);
 }
 
@@ -306,7 +306,8 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
         SyncDirectory(place.dir);
         return Restored::kNothing;
     }
-    const std::string line = "KOVZEF: archive " + shown + " was restored as it was before a run that was killed";
+    const std::string line = "KOVZEF: archive " + KovShown(shown) +
+                             " was restored as it was before a run that was killed";
     if (r.created) {
         // The killed run made the file: without it the archive is as it was.
         if (unlinkat(place.dir, place.base.c_str(), 0) != 0 && errno != ENOENT)

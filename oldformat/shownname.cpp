@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "nls/utf8char.h"
+
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -15,42 +17,6 @@ void AppendHex(std::string& line, unsigned char c)
 bool Between(unsigned char c, unsigned char low, unsigned char high)
 {
     return c >= low && c <= high;
-}
-
-// Length of the well-formed UTF-8 character at text[at] (a byte 0x80 or
-// above), or 0 when the bytes there form none: no overlong forms, no
-// surrogates, nothing above U+10FFFF.
-size_t Utf8Length(std::string_view text, size_t at)
-{
-    const auto byte = [&](size_t k) -> unsigned char {
-        return at + k < text.size() ? static_cast<unsigned char>(text[at + k]) : 0;
-    };
-    const unsigned char lead = byte(0);
-    unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-    size_t length;
-    if (Between(lead, 0xC2, 0xDF)) {
-        length = 2;
-    } else if (Between(lead, 0xE0, 0xEF)) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0;
-        else if (lead == 0xED)
-            high = 0x9F;
-    } else if (Between(lead, 0xF0, 0xF4)) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (!Between(byte(1), low, high))
-        return 0;
-    for (size_t k = 2; k < length; ++k)
-        if (!Between(byte(k), 0x80, 0xBF))
-            return 0;
-    return length;
 }
 
 // Bytes that may belong to a control: C0, DEL, the bytes 0x80 to 0x9F and
@@ -94,7 +60,8 @@ void KovAppendShown(std::string& line, std::string_view text)
             continue;
         }
         if (c >= 0x80) {
-            const size_t length = Utf8Length(text, i);
+            const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+            const size_t length = KovUtf8CharLength(bytes + i, bytes + n);
             const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
             if (length != 0 && !c1) {
                 i += length;

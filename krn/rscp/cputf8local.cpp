@@ -14,6 +14,7 @@
 #include "krn/rscp/cpconvert.h"
 #include "krn/rscp/cperr.h"
 #include "nls/nlsui.h"
+#include "nls/utf8char.h"
 
 namespace {
 
@@ -67,45 +68,6 @@ uint32_t SetUp(rscpCObj_t* obj, const char* in, const char* out, int32_t miss, i
     return rc;
 }
 
-// The length of the well-formed UTF-8 character at p (shortest form, no
-// surrogate, at most U+10FFFF), or 0 with *broken set to the length of the
-// broken sequence there: the longest start of a well-formed character, at
-// least one byte.  The substitute replaces each broken sequence once, as the
-// conversion from UTF-8 into any other code page does.
-size_t Utf8Char(const uint8_t* p, const uint8_t* end, size_t* broken)
-{
-    const uint8_t b0 = p[0];
-    if (b0 < 0x80)
-        return 1;
-    size_t length;
-    uint8_t lo = 0x80, hi = 0xBF;  // the second byte
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        length = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        length = 3;
-        if (b0 == 0xE0)
-            lo = 0xA0;
-        else if (b0 == 0xED)
-            hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        length = 4;
-        if (b0 == 0xF0)
-            lo = 0x90;
-        else if (b0 == 0xF4)
-            hi = 0x8F;
-    } else {
-        *broken = 1;
-        return 0;
-    }
-    for (size_t i = 1; i < length; ++i) {
-        if (p + i >= end || p[i] < (i == 1 ? lo : 0x80) || p[i] > (i == 1 ? hi : 0xBF)) {
-            *broken = i;
-            return 0;
-        }
-    }
-    return length;
-}
-
 // The high bits of the 8 bytes at p, byte i of them in bits 8 i to 8 i + 7.
 inline uint64_t HighBits(const uint8_t* p)
 {
@@ -148,7 +110,7 @@ const uint8_t* FirstBroken(const uint8_t* p, const uint8_t* end, size_t* broken)
         p = SkipAscii(start, p, end);
         if (p == end)
             return end;
-        const size_t n = Utf8Char(p, end, broken);
+        const size_t n = KovUtf8CharLength(p, end, broken);
         if (n == 0)
             return p;
         p += n;
@@ -302,7 +264,7 @@ std::string WithoutGainedSeparators(CoreFunc core, const char* src, const char* 
     const uint8_t* end = reinterpret_cast<const uint8_t*>(srcEnd);
     while (p < end) {
         size_t broken = 0;
-        const size_t n = Utf8Char(p, end, &broken);
+        const size_t n = KovUtf8CharLength(p, end, &broken);
         if (n == 0) {
             out += '#';
             p += broken;

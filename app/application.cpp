@@ -574,9 +574,10 @@ void CApplication::RemoveArchive()
         return;
     // A record stays while the archive could not be put back: the next run
     // tries again from it.
-    if (PutBackArchive() && !m_undo.End(false)) {
-        // Nothing more can be done; the run reports its own failure.
-    }
+    // When the record can not be removed either, nothing more can be done;
+    // the run reports its own failure.
+    if (PutBackArchive())
+        m_undo.End(false);
 }
 
 bool CApplication::PutBackArchive()
@@ -613,21 +614,9 @@ bool CApplication::PutBackArchive()
         const int fd = openat(dirFd, m_archiveName, O_WRONLY | O_CLOEXEC);
         if (fd < 0)
             return false;
-        const char* back = m_overwrittenTail.data();
-        size_t left = m_overwrittenTail.size();
-        off_t at = static_cast<off_t>(m_overwrittenOffset);
-        while (left != 0) {
-            const ssize_t put = pwrite(fd, back, left, at);
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                break;
-            back += put;
-            left -= static_cast<size_t>(put);
-            at += put;
-        }
         // On storage before the record that could undo it goes.
-        const bool done = left == 0 && ftruncate(fd, static_cast<off_t>(m_archiveOldSize)) == 0 && fsync(fd) == 0;
+        const bool done = CUndoRecord::PutBackBytes(fd, m_overwrittenOffset, m_overwrittenTail,
+                                                    static_cast<uint64_t>(m_archiveOldSize));
         close(fd);
         return done;
     }

@@ -118,12 +118,14 @@ void CMerge::Execute()
         const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
         // Cut back and on storage before the record that could undo the
         // merge goes; otherwise the record stays for the next run.
-        const bool cut = fd >= 0 && ftruncate(fd, originalLength) == 0 && fsync(fd) == 0;
+        const bool cut = fd >= 0 &&
+                         CUndoRecord::PutBackBytes(fd, 0, std::string(), static_cast<uint64_t>(originalLength));
         if (fd >= 0)
             close(fd);
-        if (cut && !undo.End(false)) {
-            // Nothing more can be done; the original failure is reported.
-        }
+        // When the record can not be removed either, nothing more can be
+        // done; the original failure is reported.
+        if (cut)
+            undo.End(false);
         errno = saved;
         throw;
     }

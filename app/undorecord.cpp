@@ -333,9 +333,7 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
     bool done = fstat(out, &target) == 0 && target.st_dev == archive.st_dev && target.st_ino == archive.st_ino;
     if (!done)
         errno = ESTALE;
-    done = done && WriteAll(out, r.tail.data(), r.tail.size(), static_cast<off_t>(r.tailOffset), true);
-    done = done && ftruncate(out, static_cast<off_t>(r.oldLength)) == 0;
-    done = done && fsync(out) == 0;
+    done = done && PutBackBytes(out, r.tailOffset, r.tail, r.oldLength);
     const int err = errno;
     close(out);
     if (!done)
@@ -457,6 +455,12 @@ bool CUndoRecord::End(bool syncArchive)
     close(m_dirFd);
     m_dirFd = -1;
     return true;
+}
+
+bool CUndoRecord::PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength)
+{
+    return WriteAll(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset), true) &&
+           ftruncate(fd, static_cast<off_t>(oldLength)) == 0 && fsync(fd) == 0;
 }
 
 bool CUndoRecord::KilledRunLeftRecord(int fd)

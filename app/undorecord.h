@@ -62,6 +62,11 @@ public:
     // so that the next run that writes into the archive will put it back.
     static bool KilledRunLeftRecord(int fd);
 
+    // Puts an archive open as fd (for writing) back as it was before a run:
+    // the bytes it wrote over at offset, its length cut to oldLength, and
+    // all on storage.  False, errno set, when any step fails.
+    static bool PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength);
+
 private:
     void Write(bool replace);
 

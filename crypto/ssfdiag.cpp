@@ -1,11 +1,29 @@
-// Diagnostic helpers of the crypto-library loader: a traced hex dump, a
-// traced signer/recipient list and a reader of "name = value" files.
+// Diagnostic helpers of the crypto-library loader: the shown form of quoted
+// names, a traced hex dump, a traced signer/recipient list and a reader of
+// "name = value" files.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "crypto/ssfload.h"
 #include "trace/dptrc.h"
+
+std::string SsfShownName(const char* name, std::size_t length)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown += static_cast<char>(byte);
+        } else {
+            const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+            shown.append(escaped, sizeof escaped);
+        }
+    }
+    return shown;
+}
 
 void SsfSupTraceHexDump(const void* data, std::size_t length)
 {
@@ -32,6 +50,16 @@ void SsfSupTraceHexDump(const void* data, std::size_t length)
     DpTrcLockRelease();
 }
 
+namespace {
+
+// A field of a signer entry (may be null) as the trace quotes it.
+std::string Shown(const char* field, uint32_t length)
+{
+    return field != nullptr ? SsfShownName(field, length) : std::string();
+}
+
+}  // namespace
+
 void SsfSupTraceSigRcpList(const SsfSigRcpList* list)
 {
     if (ct_level < 2)
@@ -46,12 +74,12 @@ void SsfSupTraceSigRcpList(const SsfSigRcpList* list)
         DpTrcBare(tf, "Signer/Recipient Security Information :\n");
         if (e == nullptr)
             continue;
-        DpTrcBare(tf, "Id     : %.*s (%d)\n", static_cast<int>(e->id ? e->idLen : 0), e->id ? e->id : "",
-                  static_cast<int>(e->idLen));
-        DpTrcBare(tf, "Reserved: %.*s (%d)\n", static_cast<int>(e->reserved ? e->reservedLen : 0),
-                  e->reserved ? e->reserved : "", static_cast<int>(e->reservedLen));
-        DpTrcBare(tf, "Profile: %.*s (%d)\n", static_cast<int>(e->profile ? e->profileLen : 0),
-                  e->profile ? e->profile : "", static_cast<int>(e->profileLen));
+        // The profile is the caller's key store path, the others come from
+        // certificates: each is quoted as shown.
+        DpTrcBare(tf, "Id     : %s (%d)\n", Shown(e->id, e->idLen).c_str(), static_cast<int>(e->idLen));
+        DpTrcBare(tf, "Reserved: %s (%d)\n", Shown(e->reserved, e->reservedLen).c_str(),
+                  static_cast<int>(e->reservedLen));
+        DpTrcBare(tf, "Profile: %s (%d)\n", Shown(e->profile, e->profileLen).c_str(), static_cast<int>(e->profileLen));
         DpTrcBare(tf, "Result : %s\n", e->result == 0 ? "OK" : SsfErrorName(e->result));
     }
     DpTrcLockRelease();

@@ -118,15 +118,16 @@ int SsfLoadWithHandle(DL_HDL hdl, const char* path, SsfFuncContext* ctx, SsfSink
         return SSF_SUP_NOLIB;
     if (ctx->loaded)
         return SSF_SUP_ALREADYLOADED;
-    const char* shown = path != nullptr ? path : "(null)";
+    // The caller's path is quoted as shown: it may hold any byte.
+    const std::string shown = path != nullptr ? SsfShownName(path, std::strlen(path)) : "(null)";
     if (hdl == DL_NO_HDL) {
         if (DlLoadLib(path, &hdl) != DL_OK) {
-            Tell(errorSink, "\n===...could not load SSF library %.500s .\n\n", shown);
+            Tell(errorSink, "\n===...could not load SSF library %.500s .\n\n", shown.c_str());
             return SSF_SUP_NOLIB;
         }
-        Tell(infoSink, "\n===...SSF library %.500s loaded successfully.\n", shown);
+        Tell(infoSink, "\n===...SSF library %.500s loaded successfully.\n", shown.c_str());
     } else {
-        Tell(infoSink, "\n===...caller-supplied DL_HDL for SSF Library (%.128s).\n", shown);
+        Tell(infoSink, "\n===...caller-supplied DL_HDL for SSF Library (%.128s).\n", shown.c_str());
     }
     ctx->hdl = hdl;
     ctx->loaded = 1;

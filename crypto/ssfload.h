@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "dl/dlux.h"
 #include "kovcrypto/ssfapi.h"
@@ -233,6 +234,12 @@ int SsfLibCheckCertWithCrlArray(SsfFuncContext* ctx, const SsfCertificate* certi
                                 uint32_t* reason, SsfSigRcpInfo** entry);
 
 // ---- Diagnostics -----------------------------------------------------------
+
+// A name, a path or a text of the library as a report or a trace line quotes
+// it: its control bytes (0x00 to 0x1F and 0x7F) written as "\xNN", so that
+// it can neither split the line into lines of its own nor send control
+// sequences to a terminal.  Every other byte is kept.
+std::string SsfShownName(const char* name, std::size_t length);
 
 // Hex dump of the bytes to the trace at level 2 and above, 16 a line.
 void SsfSupTraceHexDump(const void* data, std::size_t length);

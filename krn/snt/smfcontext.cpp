@@ -144,14 +144,15 @@ int LoadLibrary(ManifestContext* ctx, const char* path)
     if (!g_initialised) {
         if (path == nullptr || *path == '\0')
             path = kDefaultLibrary;
-        MANIFEST_TRACE(2, "SMF: Load Ssf Crypto Library  >%s< \n", path);
+        const std::string shown = SsfShownName(path, std::strlen(path));
+        MANIFEST_TRACE(2, "SMF: Load Ssf Crypto Library  >%s< \n", shown.c_str());
         std::memset(static_cast<void*>(&g_functions), 0, sizeof g_functions);
         g_functions.hdl = DL_NO_HDL;
         const int rc = SsfLoad(path, &g_functions, ErrorSink, InfoSink, SSF_INTERFACE_VERSION);
         if (rc == SSF_SUP_NOTALLFUNCTIONS) {
-            MANIFEST_TRACE(2, "SMF: Crypto Library >%s< could not load all functions.\n", path);
+            MANIFEST_TRACE(2, "SMF: Crypto Library >%s< could not load all functions.\n", shown.c_str());
         } else if (rc != SSF_SUP_OK) {
-            MANIFEST_TRACE(2, "SMF: Couldn't load Crypto Library %s.\n", path);
+            MANIFEST_TRACE(2, "SMF: Couldn't load Crypto Library %s.\n", shown.c_str());
             if (g_functions.loaded)
                 SsfUnload(&g_functions);
             return SmfFail(ctx, SMF_ELIBRARY, "KOV Crypto Library could not be loaded");
@@ -205,23 +206,6 @@ void SmfRecord(ManifestContext* ctx, const char* format, ...)
     va_start(ap, format);
     RecordFormatted(SmfResolve(ctx), format, ap);
     va_end(ap);
-}
-
-std::string SmfShownName(const char* name, std::size_t length)
-{
-    static const char kHex[] = "0123456789abcdef";
-    std::string shown;
-    shown.reserve(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        if (byte >= 0x20 && byte != 0x7F) {
-            shown += static_cast<char>(byte);
-        } else {
-            const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-            shown.append(escaped, sizeof escaped);
-        }
-    }
-    return shown;
 }
 
 int SmfStore(ManifestContext* ctx, int code)

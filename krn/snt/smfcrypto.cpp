@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 char* SmfCryptoLastErrorText(SsfFuncContext* ctx, int flag, int callCode, int signerCode)
 {
@@ -22,7 +23,10 @@ char* SmfCryptoLastErrorText(SsfFuncContext* ctx, int flag, int callCode, int si
         else
             chosen = SsfErrorDescription(code);
     }
-    char* copy = strdup(chosen);
+    // The library's text may quote what the caller gave it (a key store
+    // path) as it stands: it is recorded as shown, on one line.
+    const std::string shown = SsfShownName(chosen, std::strlen(chosen));
+    char* copy = strdup(shown.c_str());
     std::free(text);
     std::free(text2);
     return copy;

@@ -16,6 +16,8 @@ inline uint32_t SmfLen(const char* text)
 // The library's own text for the signer code (when not 0) or the call code:
 // its first text when not empty, else its second, else the code's
 // description; "SsfSupLastErrorInfo failed" when the library cannot be asked.
+// The text is shown as SsfShownName shows a name: no control byte of it,
+// not even a line feed, reaches a report.
 // A new text (malloc) the caller frees, or null when memory ran out.  The
 // flag does not change the result.
 char* SmfCryptoLastErrorText(SsfFuncContext* ctx, int flag, int callCode, int signerCode);

@@ -39,7 +39,7 @@ int ReadWhole(ManifestContext* ctx, const char* path, char** text, uint64_t* len
     if (fd < 0) {
         const int error = errno;
         SmfRecord(ctx, "External manifest file >%s< could not be opened. System error code >%d< >%s<",
-                  SmfShownName(path, std::strlen(path)).c_str(), error, std::strerror(error));
+                  SsfShownName(path, std::strlen(path)).c_str(), error, std::strerror(error));
         return Differ(ctx, SMF_EFILENOTFOUND);
     }
     struct Closer {
@@ -49,7 +49,7 @@ int ReadWhole(ManifestContext* ctx, const char* path, char** text, uint64_t* len
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
         SmfRecord(ctx, "External manifest file >%s< is not a regular file",
-                  SmfShownName(path, std::strlen(path)).c_str());
+                  SsfShownName(path, std::strlen(path)).c_str());
         return Differ(ctx, SMF_EINVARG);
     }
     const uint64_t size = static_cast<uint64_t>(st.st_size);
@@ -65,7 +65,7 @@ int ReadWhole(ManifestContext* ctx, const char* path, char** text, uint64_t* len
             const int error = errno;
             std::free(buffer);
             SmfRecord(ctx, "External manifest file >%s< could not be read. System error code >%d< >%s<",
-                      SmfShownName(path, std::strlen(path)).c_str(), error, std::strerror(error));
+                      SsfShownName(path, std::strlen(path)).c_str(), error, std::strerror(error));
             return Differ(ctx, SMF_EFILENOTFOUND);
         }
         if (n == 0)
@@ -119,13 +119,13 @@ int CompareEntries(ManifestContext* internal, const ManifestContext* external)
         } while (line != nullptr && used[slot]);
         if (line == nullptr) {
             SmfRecord(internal, "External file >%s< was not found in the internal manifest",
-                      SmfShownName(entry.name, entry.nameLength).c_str());
+                      SsfShownName(entry.name, entry.nameLength).c_str());
             return Differ(internal, SMF_EFILENOTFOUND);
         }
         used[slot] = true;
         if (!SameHex(line, entry.line, digestChars)) {
             SmfRecord(internal, "External manifest file >%s< digest is different to internal manifest",
-                      SmfShownName(entry.name, entry.nameLength).c_str());
+                      SsfShownName(entry.name, entry.nameLength).c_str());
             return Differ(internal, SMF_EDIGEST);
         }
         ++read;

@@ -119,7 +119,7 @@ int MarkEntryLine(ManifestContext* ctx, const ManifestFile* file)
         return SmfFail(ctx, SMF_ENOMEM, "No memory for the name index of the manifest");
     if (marked == 0) {
         return SmfFail(ctx, SMF_EFILENOTFOUND, "File >%s< occurs more often than the manifest lists it",
-                       SmfShownName(file->name, file->nameLength).c_str());
+                       SsfShownName(file->name, file->nameLength).c_str());
     }
     return SMF_OK;
 }
@@ -145,7 +145,7 @@ int ManifestCheckAllListed(ManifestContext* ctx)
     ctx->severity = SMF_SEV_ERROR;
     return SmfFail(ctx, SMF_EBODY_NOT_EQUAL,
                    "The manifest content is not equal: %u of %u listed files were not checked, first >%s<",
-                   ctx->entryCount - matched, ctx->entryCount, SmfShownName(entry.name, entry.nameLength).c_str());
+                   ctx->entryCount - matched, ctx->entryCount, SsfShownName(entry.name, entry.nameLength).c_str());
 }
 
 int ManifestNameUnanswered(ManifestContext* ctx, const char* name, std::size_t nameLength)
@@ -276,7 +276,7 @@ int ManifestOpenFile(ManifestContext* ctx, ManifestFile* file, const char* name,
             if (rc != SMF_OK) {
                 rc = SmfFail(ctx, SMF_EFILENOTFOUND, "File%s>%s< was not found in manifest",
                              partialSearch ? " (partial search) " : "",
-                             SmfShownName(file->name, file->nameLength).c_str());
+                             SsfShownName(file->name, file->nameLength).c_str());
             } else if (!partialSearch) {
                 rc = MarkEntryLine(ctx, file);
             }
@@ -335,7 +335,7 @@ int ManifestCloseFile(ManifestFile* file)
     } else if (ctx->mode == SMF_MODE_WRITE) {
         if (ctx->contentStart == nullptr) {
             rc = SmfFail(ctx, SMF_EINTERNAL, "Write entry in manifest for file >%s< failed",
-                         SmfShownName(file->name, file->nameLength).c_str());
+                         SsfShownName(file->name, file->nameLength).c_str());
         } else if (!ManifestEnsureBuffer(ctx, SmfEntryLineLength(ctx, file->nameLength) + 1)) {
             rc = SmfStore(ctx, SMF_EPARSE);
         } else {
@@ -343,11 +343,11 @@ int ManifestCloseFile(ManifestFile* file)
         }
     } else if (ctx->contentLength == 0 || !EntryLineValid(ctx, file)) {
         rc = SmfFail(ctx, SMF_EINTERNAL, "Write entry in manifest for file >%s< failed",
-                     SmfShownName(file->name, file->nameLength).c_str());
+                     SsfShownName(file->name, file->nameLength).c_str());
     } else if (!SmfDigestListed(ctx, file->entryLine, file->digest.digest)) {
         ctx->severity = SMF_SEV_ERROR;
         rc = SmfFail(ctx, SMF_EDIGEST, "Digest of file >%s< is not correct",
-                     SmfShownName(file->name, file->nameLength).c_str());
+                     SsfShownName(file->name, file->nameLength).c_str());
     }
     Release(file);
     return SmfStore(ctx, rc);

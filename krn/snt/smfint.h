@@ -7,10 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "crypto/ssfload.h"
 #include "krn/snt/manifest.h"
 #include "trace/dptrc.h"
-
-struct SsfFuncContext;
 
 // ---- Module state -----------------------------------------------------------
 
@@ -33,10 +32,8 @@ void SmfRecord(ManifestContext* ctx, const char* format, ...) __attribute__((for
 int SmfStore(ManifestContext* ctx, int code);
 // SmfRecord, then SmfStore(code); returns code.
 int SmfFail(ManifestContext* ctx, int code, const char* format, ...) __attribute__((format(printf, 3, 4)));
-// A name or path as a failure report quotes it: its control bytes written
-// as "\xNN", so that it can neither split the report into lines of its own
-// nor send control sequences to a terminal.
-std::string SmfShownName(const char* name, std::size_t length);
+// A name or path is quoted in a failure report as SsfShownName (crypto/ssfload.h)
+// shows it.
 
 // ---- Trace ------------------------------------------------------------------
 

@@ -83,19 +83,19 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
     std::unique_ptr<char, decltype(&std::free)> path(SmfCopy(entry.name, entry.nameLength), &std::free);
     if (!path)
         return SmfFail(ctx, SMF_ENOMEM, "No memory for the name of >%s<",
-                       SmfShownName(entry.name, entry.nameLength).c_str());
+                       SsfShownName(entry.name, entry.nameLength).c_str());
     // Listed names were converted from the local code page when the files
     // were packed; on disk they have their local names.
     if (Utf8nToUcnCPInPlace(path.get(), uint32_t{entry.nameLength} + 1, nullptr, path.get()) != 0)
         return SmfFail(ctx, SMF_ECONV, "Error in Utf8nToUcnCP for >%s<",
-                       SmfShownName(entry.name, entry.nameLength).c_str());
+                       SsfShownName(entry.name, entry.nameLength).c_str());
     // Not blocking on open: a listed name may lead to a pipe.
     const int fd = open(path.get(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         ctx->severity = SMF_SEV_ERROR;
         return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%s< was not found. System error code %d. %s",
-                       SmfShownName(entry.name, entry.nameLength).c_str(), error, std::strerror(error));
+                       SsfShownName(entry.name, entry.nameLength).c_str(), error, std::strerror(error));
     }
     struct Closer {
         int fd;
@@ -105,14 +105,14 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ctx->severity = SMF_SEV_ERROR;
         return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%s< is not a regular file",
-                       SmfShownName(entry.name, entry.nameLength).c_str());
+                       SsfShownName(entry.name, entry.nameLength).c_str());
     }
     haState_t digest;
     if (haInit(&digest, ctx->fileHashId) != HA_OK)
         return SmfFail(ctx, SMF_EDIGESTLIB, "Error in haInit, Hash AlgId %u", ctx->fileHashId);
     std::unique_ptr<char[]> block(new (std::nothrow) char[kFileBlock]);
     if (!block)
-        return SmfFail(ctx, SMF_ENOMEM, "No memory to read >%s<", SmfShownName(entry.name, entry.nameLength).c_str());
+        return SmfFail(ctx, SMF_ENOMEM, "No memory to read >%s<", SsfShownName(entry.name, entry.nameLength).c_str());
     for (;;) {
         const ssize_t got = read(fd, block.get(), kFileBlock);
         if (got < 0 && errno == EINTR)
@@ -121,7 +121,7 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
             const int error = errno;
             ctx->severity = SMF_SEV_ERROR;
             return SmfFail(ctx, SMF_EFILENOTFOUND, "Local File >%s< could not be read. System error code %d. %s",
-                           SmfShownName(entry.name, entry.nameLength).c_str(), error, std::strerror(error));
+                           SsfShownName(entry.name, entry.nameLength).c_str(), error, std::strerror(error));
         }
         if (got == 0)
             break;
@@ -133,7 +133,7 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
     if (!SmfDigestListed(ctx, entry.line, digest.digest)) {
         ctx->severity = SMF_SEV_ERROR;
         return SmfFail(ctx, SMF_EDIGEST, "Local File >%s< digest is different to manifest",
-                       SmfShownName(entry.name, entry.nameLength).c_str());
+                       SsfShownName(entry.name, entry.nameLength).c_str());
     }
     return SMF_OK;
 }

@@ -597,6 +597,28 @@ class TamperedAndUnsigned(SigningCase):
         self.assertIn("1 of 3 listed files were not checked, first >d/a.txt<", out)
         self.assertFalse(os.path.lexists(self.path("x", "d", "a.txt")))
 
+    def test_a_hostile_key_store_path_is_quoted_on_one_line(self):
+        # Fault caught: the crypto library's report quoted the -key path as it
+        # stands, so a line feed in it forged a line of the program's own
+        # ("KOVZEF: all verified") and its control bytes reached the terminal.
+        self.sign_new()
+        self.write("m/SIGNATURE.SMF", self.manifest_text("a.kox"))
+        hostile = "x\x1b]0;T\x07\nKOVZEF: all verified.p12"
+        shown = "x\\x1b]0;T\\x07\\x0aKOVZEF: all verified.p12"
+        # A key store that is not there, and one that is there under a wrong PIN.
+        for pin, report in (("pin", 'PSE "%s" cannot be opened'), ("wrong", 'wrong PIN for PSE "%s"')):
+            if pin == "wrong":
+                shutil.copy(os.path.join(PKI, "signer.p12"), self.path(hostile))
+            for args, status in ((("-cVf", "n.kox", "d"), 54), (("-tVf", "a.kox"), 54), (("-dSf", "a.kox"), 54),
+                                 (("-Sf", "a.kox"), 54), (("-aVf", "a.kox", "d/empty"), 54),
+                                 (("-Mf", "m/SIGNATURE.SMF"), 55)):
+                rc, out = run(list(args) + ["-L", LIBRARY, "-key", self.path(hostile), "-pwd", pin, "-tsaurl",
+                                            TSA_URL], self.dir)
+                self.assertEqual(rc, status, "%s %s: %s" % (pin, args, out))
+                self.assertIn(report % self.path(shown), out, "%s %s" % (pin, args))
+                self.assertNotIn("\nKOVZEF: all verified", out, "%s %s" % (pin, args))
+                self.assertEqual([c for c in out if c < " " and c != "\n"], [], "%s %s" % (pin, args))
+
     def test_list_test_and_extract_agree_on_names_that_were_not_signed(self):
         # Faults caught: -tVf and -tSf passed a link or directory of a signed
         # file's name met before that file, which -dSf refuses; "d\a.txt" in

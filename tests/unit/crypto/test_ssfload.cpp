@@ -165,6 +165,15 @@ TEST(SsfLoad, VariantsVersionsAndHandles)
         EXPECT_EQ(lib.ctx.loaded, 0);
     }
     {
+        // A path that would end the report's line and start one of its own
+        // (and send control sequences to a terminal) is quoted as shown.
+        Loaded lib("/nonexistent/x\x1b]0;T\x07\n===...SSF library forged.so");
+        EXPECT_EQ(lib.rc, SSF_SUP_NOLIB);
+        ASSERT_EQ(g_errors.size(), 1u);
+        EXPECT_EQ(g_errors[0], "\n===...could not load SSF library /nonexistent/x\\x1b]0;T\\x07\\x0a===...SSF library "
+                               "forged.so .\n\n");
+    }
+    {
         DL_HDL hdl = DL_NO_HDL;
         ASSERT_EQ(DlLoadLib(KOVCRYPTO_LIB, &hdl), DL_OK);
         SsfFuncContext ctx{};
@@ -393,6 +402,9 @@ TEST(SsfLoad, DiagnosticHelpers)
     info.id = const_cast<char*>("CN=Someone");
     info.idLen = 10;
     info.result = SSF_API_UNKNOWN_SIGNER;
+    // The profile is the caller's key store path: shown on its line.
+    info.profile = const_cast<char*>("k\n1. forged.p12");
+    info.profileLen = 15;
     SsfSigRcpList list{&info, nullptr};
     SsfSupTraceSigRcpList(&list);
     ct_level = 1;
@@ -407,6 +419,7 @@ TEST(SsfLoad, DiagnosticHelpers)
     EXPECT_NE(out.find("00000010  01 02 78 79" + std::string(36, ' ') + "  ..xy\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\n1. Signer/Recipient Security Information :\nId     : CN=Someone (10)\n"), std::string::npos);
     EXPECT_NE(out.find("Result : SSF_API_UNKNOWN_SIGNER\n"), std::string::npos);
+    EXPECT_NE(out.find("Profile: k\\x0a1. forged.p12 (15)\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("hidden"), std::string::npos);
 
     const std::string file = TmpDir() + "/pairs.txt";

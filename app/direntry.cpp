@@ -385,11 +385,17 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification)
     const uint64_t announced = (m_info.mode & KOX_MODE_DIRECTORY) ? 0 : m_info.TotalSize();
     if (announced != 0 || (manifest && archive.DataBlockFollows())) {
         const uint64_t held = ProcessData(archive, write);
-        if (!manifest && held != announced)
-            ReportDamage(shownName,
-                         "its data blocks hold " + std::to_string(held) + " bytes, its header says " +
-                             std::to_string(announced),
-                         write);
+        // The manifest's header gives its text's length whatever its mode.
+        const uint64_t expected = manifest ? m_info.TotalSize() : announced;
+        if (held != expected) {
+            const std::string what = "its data blocks hold " + std::to_string(held) + " bytes, its header says " +
+                                     std::to_string(expected);
+            // A manifest read to be verified is not trusted with a length
+            // other than its header's: the run ends, as on a checksum error.
+            if (manifest && verification)
+                throw CExcept("KOVZEF: " + KovShown(shownName) + " is damaged: " + what, KOV_STATUS_DAMAGED, true, 0);
+            ReportDamage(shownName, what, write);
+        }
     } else if (IsDigestEnabled()) {
         // Every file entry without data answers to the manifest, whatever
         // its type ("SM" without a size is a file too).

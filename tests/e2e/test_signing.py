@@ -597,6 +597,36 @@ class TamperedAndUnsigned(SigningCase):
         self.assertIn("1 of 3 listed files were not checked, first >d/a.txt<", out)
         self.assertFalse(os.path.lexists(self.path("x", "d", "a.txt")))
 
+    def test_a_manifest_entry_whose_header_size_is_off_is_damage(self):
+        # Fault caught: the manifest entry's header size was never compared
+        # with its data, so a size short or long by a few bytes passed every
+        # command that reads the manifest with status 0.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        manifest = parts[-1][1]
+        (size,) = struct.unpack_from("<Q", manifest, 6)
+        self.write("c.txt", b"appended")
+        for delta in (-37, -1, 1, 37):
+            off = manifest[:6] + struct.pack("<Q", size + delta) + manifest[14:]
+            tampered = join(header, parts[:-1] + [("SIGNATURE.SMF", off)])
+            self.write("t.kox", tampered)
+            detail = "SIGNATURE.SMF is damaged: its data blocks hold %d bytes, its header says %d" % (size, size + delta)
+            for command in ("-tVf", "-tSf", "-dVf", "-dSf", "-xVf", "-xSf", "-df", "-xf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                rc, out = self.kov(command, "../t.kox", key=None, cwd=out_dir)
+                self.assertEqual(rc, 12, "%+d %s: %s" % (delta, command, out))
+                self.assertIn(detail, out, "%+d %s" % (delta, command))
+                # Verification ends before any entry: nothing is extracted.
+                if command in ("-xVf", "-xSf"):
+                    self.assertEqual(os.listdir(out_dir), [], "%+d %s" % (delta, command))
+            # Appending with a signature reads it first and changes nothing.
+            for command in ("-aVf", "-aSf"):
+                rc, out = self.kov(command, "t.kox", "c.txt")
+                self.assertEqual(rc, 12, "%+d %s: %s" % (delta, command, out))
+                self.assertIn(detail, out, "%+d %s" % (delta, command))
+                self.assertEqual(self.content("t.kox"), tampered, "%+d %s" % (delta, command))
+                self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [])
+
     def test_a_hostile_key_store_path_is_quoted_on_one_line(self):
         # Fault caught: the crypto library's report quoted the -key path as it
         # stands, so a line feed in it forged a line of the program's own

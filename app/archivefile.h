@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/filestream.h"
@@ -92,6 +93,23 @@ public:
     // verified, 0 while none was.
     uint64_t VerifiedManifestOffset() const { return m_verifiedManifestOffset; }
     void SetVerifiedManifestOffset(uint64_t offset) { m_verifiedManifestOffset = offset; }
+    // The links and directories whose names the verified manifest lists as
+    // files (true: a link), noted before the entries are walked: such a file
+    // is refused before anything of it is made even when the link or
+    // directory that would take its place comes after it.
+    void NoteSignedNameTaken(const std::string& name, bool link) { m_signedNamesTaken.emplace(name, link); }
+    // Whether a link or a directory takes that name (*link tells which).
+    bool SignedNameTaken(const std::string& name, bool* link = nullptr) const
+    {
+        if (m_signedNamesTaken.empty())
+            return false;
+        const auto found = m_signedNamesTaken.find(name);
+        if (found == m_signedNamesTaken.end())
+            return false;
+        if (link != nullptr)
+            *link = found->second;
+        return true;
+    }
     // The current entry's stored name does not end with its terminator.
     bool NameDamaged() const { return m_nameDamaged; }
     // The current entry's stored name holds characters that the local code
@@ -130,6 +148,7 @@ private:
     ManifestContext m_manifestContext;
     bool m_manifestSeen = false;
     uint64_t m_verifiedManifestOffset = 0;
+    std::unordered_map<std::string, bool> m_signedNamesTaken;
     // The current entry still owes data blocks: it announced data and its
     // last block ("ED"/"UE") has not been read or skipped yet.  The end of
     // the file is then a cut archive, not its end.

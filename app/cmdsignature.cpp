@@ -230,14 +230,19 @@ void VerifyAfterReading(CArchiveFile& archive, CApplication& application)
     ManifestContext* context = archive.GetManifestContext();
     std::vector<uint8_t> text;
     uint64_t offset = 0;
+    std::vector<std::pair<std::string, bool>> placeTakers;
     // Asked to check a signature, an archive without one never passes.
-    if (!ReadManifestEntry(archive, &text, &offset, true))
+    if (!ReadManifestEntry(archive, &text, &offset, true, &placeTakers))
         ThrowNotSigned(application);
     int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
     if (rc == SMF_OK)
         rc = VerifyStoredText(context, text, application);
-    if (rc == SMF_OK)
+    if (rc == SMF_OK) {
         archive.SetVerifiedManifestOffset(offset);
+        for (const auto& [name, link] : placeTakers)
+            if (ManifestNameListed(context, name.data(), name.size()) != 0)
+                archive.NoteSignedNameTaken(name, link);
+    }
     if (rc == SMF_OK && options.externalManifest != nullptr && PathExists(options.externalManifest))
         rc = ManifestReadExternal(context, options.externalManifest);
     if (rc == SMF_OK)
@@ -312,7 +317,8 @@ void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStra
                                       " was successfully created");
 }
 
-bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset, bool onlyOne)
+bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset, bool onlyOne,
+                       std::vector<std::pair<std::string, bool>>* placeTakers)
 {
     CFileStream& stream = archive.Stream();
     uint64_t noted = 0;
@@ -333,6 +339,11 @@ bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64
             found = true;
         } else {
             limit += kManifestLineAllowance + entry->GetHeaderInfo().nameLength;
+            // A name that does not end where its header says is never made.
+            bool link = false;
+            if (onlyOne && placeTakers != nullptr && !archive.NameDamaged())
+                if (std::string name = PlaceName(*entry, &link); !name.empty())
+                    placeTakers->emplace_back(std::move(name), link);
         }
         archive.ReleaseEntry(entry);
         if (found && !onlyOne && !wanted)
@@ -406,14 +417,35 @@ void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry)
         RefuseOtherManifest(entry, true);
 }
 
+std::string PlaceName(const CDirEntry& entry, bool* isLink)
+{
+    const bool link = dynamic_cast<const CLink*>(&entry) != nullptr;
+    if (isLink != nullptr)
+        *isLink = link;
+    if (!link && !entry.IsDirectory())
+        return {};
+    const std::string& stored = entry.GetStoredName();
+    if (link)
+        return stored.substr(0, stored.find(KOX_LINK_SEPARATOR));
+    size_t end = stored.size();
+    while (end > 0 && stored[end - 1] == '/')
+        --end;
+    return stored.substr(0, end);
+}
+
 void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry)
 {
-    const bool isLink = dynamic_cast<const CLink*>(&entry) != nullptr;
-    if (!isLink && !entry.IsDirectory())
+    bool isLink = false;
+    const std::string name = PlaceName(entry, &isLink);
+    if (name.empty()) {
+        // A signed file whose place a later link or directory takes.
+        const std::string& stored = entry.GetStoredName();
+        if (entry.IsDigestEnabled() && archive.SignedNameTaken(stored, &isLink))
+            throw CInvalManifestExcept("Entry >" + KovShown(stored) + "< is " + (isLink ? "a link" : "a directory") +
+                                           ", but the manifest lists a file of that name that comes before it",
+                                       SMF_EFILENOTFOUND, 0);
         return;
-    // A link's stored name is "name|target": the manifest knows the name.
-    const std::string& stored = entry.GetStoredName();
-    const std::string name = isLink ? stored.substr(0, stored.find(KOX_LINK_SEPARATOR)) : stored;
+    }
     if (ManifestNameUnanswered(archive.GetManifestContext(), name.data(), name.size()) != 0)
         throw CInvalManifestExcept("Entry >" + KovShown(name) + "< is " + (isLink ? "a link" : "a directory") +
                                        ", but the manifest lists a file of that name that was not verified "

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "krn/snt/manifest.h"
@@ -42,9 +43,12 @@ int SignManifest(ManifestContext* context, CApplication& application);
 // manifest entry; headerOffset (may be null) receives the offset of that
 // entry's header when the text is not empty.  onlyOne (for verification):
 // every entry is looked at, and a second manifest entry or one not named
-// "SIGNATURE.SMF" is refused (CInvalManifestExcept, status 58).  The read
+// "SIGNATURE.SMF" is refused (CInvalManifestExcept, status 58); placeTakers
+// (may be null) then receives each link and directory (true: a link) under
+// the name a file in its place would have (see PlaceName).  The read
 // position is the same afterwards.
-bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset, bool onlyOne = false);
+bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset, bool onlyOne = false,
+                       std::vector<std::pair<std::string, bool>>* placeTakers = nullptr);
 // Throws CExcept(message, code) when the archive has no manifest entry and
 // mustExist is true, or has one and mustExist is false.
 void CheckManifestPresence(CArchiveFile& archive, bool mustExist, const std::string& message, uint32_t code);
@@ -70,12 +74,19 @@ int VerifyManifestText(ManifestContext* context, const char* text, std::size_t l
 // met at another place) is refused (CInvalManifestExcept, status 58) before
 // anything of it is listed or extracted.
 void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry);
-// Under verification, for a link or directory entry that is extracted or
-// tested: when the manifest lists a file of its name that no verified file
-// entry answered before it, the link or directory would take the signed
-// file's place (a file list lets the file itself be missing), so it is
-// refused (CInvalManifestExcept, status 58) before anything of it is made.
+// Under verification, for an entry that is extracted, tested or listed: a
+// link or directory of the name of a file the manifest lists would take the
+// signed file's place, so it is refused (CInvalManifestExcept, status 58)
+// before anything of it is made: at the link or directory when no verified
+// file answered the name before it (a file list lets the file itself be
+// missing), and at the file when the link or directory comes after it, so
+// that the file does not replace what is at its path either.
 void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry);
+// The name a link or directory entry takes on disk, as a manifest would
+// list a file in its place: a link's stored name is "name|target", and a
+// directory may be stored with "/" behind its name.  Empty for other
+// entries; *isLink tells which of the two it is.
+std::string PlaceName(const CDirEntry& entry, bool* isLink = nullptr);
 // With -v: the signer's subject, issuer and category.
 void ShowSignatureInfo(CArchiveFile& archive, CApplication& application);
 // The three lines of the signer: subject, issuer and the category given.

@@ -239,6 +239,10 @@ int ManifestCheckAllListed(ManifestContext* ctx);
 // 0 and leaves its failure recorded, as ManifestOpenFile would; otherwise it
 // records nothing in the context.
 int ManifestNameUnanswered(ManifestContext* ctx, const char* name, std::size_t nameLength);
+// Read mode: 1 when the name (looked up as ManifestOpenFile does) is listed,
+// whether a file answered it or not, else 0.  Records nothing in the
+// context: a name that cannot be taken is not listed.
+int ManifestNameListed(ManifestContext* ctx, const char* name, std::size_t nameLength);
 
 // ---- External comparison ----------------------------------------------------
 

@@ -22,15 +22,16 @@ void Release(ManifestFile* file)
 // slashes for backslashes when an entry line is written (writing).  A name
 // looked up in a manifest read back is taken as it stands: "d\\a.txt" is
 // another file than the "d/a.txt" that was signed.  SMF_OK, SMF_ENOMEM or
-// SMF_ECONV.
-int TakeName(ManifestContext* ctx, ManifestFile* file, const char* name, std::size_t nameLength, bool writing)
+// SMF_ECONV, recorded in the context unless quiet.
+int TakeName(ManifestContext* ctx, ManifestFile* file, const char* name, std::size_t nameLength, bool writing,
+             bool quiet = false)
 {
     if (std::memchr(name, '\0', nameLength) != nullptr)
-        return SmfFail(ctx, SMF_ECONV, "Error in UcnToUtf8nCP");
+        return quiet ? SMF_ECONV : SmfFail(ctx, SMF_ECONV, "Error in UcnToUtf8nCP");
     const std::size_t size = 3 * nameLength + 3;
     file->name = static_cast<char*>(std::malloc(size));
     if (file->name == nullptr)
-        return SmfFail(ctx, SMF_ENOMEM, "No Memory for ManifestOpenFile");
+        return quiet ? SMF_ENOMEM : SmfFail(ctx, SMF_ENOMEM, "No Memory for ManifestOpenFile");
     char* end = file->name;
     const char* source = name;
     const uint32_t rc = UcnToUtf8nCP(nullptr, &end, file->name + size - 1, &source, name + nameLength);
@@ -38,15 +39,16 @@ int TakeName(ManifestContext* ctx, ManifestFile* file, const char* name, std::si
     const std::size_t written = static_cast<std::size_t>(end - file->name);
     if (rc != 0) {
         MANIFEST_TRACE(0, "Error in UcnToUtf8nCP %d\n", rc);
-        return SmfFail(ctx, SMF_ECONV, "Error in UcnToUtf8nCP");
+        return quiet ? SMF_ECONV : SmfFail(ctx, SMF_ECONV, "Error in UcnToUtf8nCP");
     }
     for (std::size_t i = 0; writing && i < written; ++i)
         if (file->name[i] == '\\')
             file->name[i] = '/';
     // The entry line's length field holds 16 bits.
     if (written > MANIFEST_MAX_NAME)
-        return SmfFail(ctx, SMF_EINVARG, "File name of %zu bytes is too long for the manifest (at most %zu)", written,
-                       MANIFEST_MAX_NAME);
+        return quiet ? SMF_EINVARG
+                     : SmfFail(ctx, SMF_EINVARG, "File name of %zu bytes is too long for the manifest (at most %zu)",
+                               written, MANIFEST_MAX_NAME);
     file->nameLength = static_cast<uint32_t>(written);
     return SMF_OK;
 }
@@ -148,28 +150,44 @@ int ManifestCheckAllListed(ManifestContext* ctx)
                    ctx->entryCount - matched, ctx->entryCount, SsfShownName(entry.name, entry.nameLength).c_str());
 }
 
-int ManifestNameUnanswered(ManifestContext* ctx, const char* name, std::size_t nameLength)
+namespace {
+
+// Looks the name up as ManifestOpenFile does: 1 when a line of it is listed
+// (with onlyUnanswered, one that no file answered yet), else 0.  Without the
+// index nothing can be told: 1, so that the caller refuses rather than
+// passes.  quiet: a name that can not be taken is not recorded.
+int NameListed(ManifestContext* ctx, const char* name, std::size_t nameLength, bool onlyUnanswered, bool quiet)
 {
     ctx = SmfResolve(ctx);
     if (ctx->mode != SMF_MODE_READ || ctx->entryCount == 0 || name == nullptr || nameLength == 0 ||
         nameLength > (SIZE_MAX - 3) / 3)
         return 0;
     ManifestFile probe{};
-    if (TakeName(ctx, &probe, name, nameLength, false) != SMF_OK) {
+    if (TakeName(ctx, &probe, name, nameLength, false, quiet) != SMF_OK) {
         Release(&probe);
         return 0;
     }
     const ManifestIndex* index = SmfIndex(ctx);
-    // Without the index nothing can be told: taken as unanswered, so that
-    // the caller refuses rather than passes.
-    int unanswered = index == nullptr ? 1 : 0;
+    int listed = index == nullptr ? 1 : 0;
     std::size_t cursor = 0;
     std::size_t slot = 0;
-    while (index != nullptr && unanswered == 0 &&
+    while (index != nullptr && listed == 0 &&
            SmfIndexNext(index, ctx, probe.name, probe.nameLength, &cursor, &slot) != nullptr)
-        unanswered = SmfIndexMarked(index, slot) ? 0 : 1;
+        listed = onlyUnanswered && SmfIndexMarked(index, slot) ? 0 : 1;
     Release(&probe);
-    return unanswered;
+    return listed;
+}
+
+}  // namespace
+
+int ManifestNameUnanswered(ManifestContext* ctx, const char* name, std::size_t nameLength)
+{
+    return NameListed(ctx, name, nameLength, true, false);
+}
+
+int ManifestNameListed(ManifestContext* ctx, const char* name, std::size_t nameLength)
+{
+    return NameListed(ctx, name, nameLength, false, true);
 }
 
 int ManifestEnsureBuffer(ManifestContext* ctx, uint64_t bytes)

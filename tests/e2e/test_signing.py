@@ -511,26 +511,26 @@ class TamperedAndUnsigned(SigningCase):
         moded = [(n, p[:2] + struct.pack("<I", 0o100777) + p[6:18] + struct.pack("<Q", 1) + p[26:])
                  if n == "d/a.txt" else (n, p) for n, p in parts]
         extra = [("d/sub", entry_bytes("DR", "d/sub", 0o40700)),
-                 ("d/up", entry_bytes("LK", "d/up", 0o120777, target="../..")),
-                 ("d/a.txt", entry_bytes("LK", "d/a.txt", 0o120777, target="/etc/passwd"))]
+                 ("d/up", entry_bytes("LK", "d/up", 0o120777, target="../.."))]
         self.write("t.kox", join(header, moded[:-1] + extra + moded[-1:]))
         os.mkdir(self.path("x"))
         rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("x"))
-        # The link over the signed file is not made (an existing path).
-        self.assertEqual(rc, 36, out)
+        self.assertEqual(rc, 0, out)
         self.assertEqual(os.stat(self.path("x/d/a.txt")).st_mode & 0o7777, 0o777)
         self.assertEqual(os.stat(self.path("x/d/a.txt")).st_mtime, 1)
         self.assertFalse(os.path.islink(self.path("x/d/a.txt")))
         self.assertEqual(self.content("x/d/a.txt"), self.content("d/a.txt"))
         self.assertEqual(os.readlink(self.path("x/d/up")), "../..")
         self.assertTrue(os.path.isdir(self.path("x/d/sub")))
-        # A directory in a signed file's place is refused; the file stays.
-        self.write("t.kox", join(header, parts[:-1] + [("d/a.txt", entry_bytes("DR", "d/a.txt", 0o40755))]
-                                 + parts[-1:]))
-        os.mkdir(self.path("y"))
-        rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("y"))
-        self.assertEqual(rc, 40, out)
-        self.assertEqual(self.content("y/d/a.txt"), self.content("d/a.txt"))
+        # A link or directory in a signed file's place behind it is refused
+        # before the file is made.
+        for entry in (entry_bytes("LK", "d/a.txt", 0o120777, target="/etc/passwd"),
+                      entry_bytes("DR", "d/a.txt", 0o40755)):
+            self.write("t.kox", join(header, parts[:-1] + [("d/a.txt", entry)] + parts[-1:]))
+            out_dir = tempfile.mkdtemp(dir=self.dir)
+            rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=out_dir)
+            self.assertEqual(rc, 58, out)
+            self.assertFalse(os.path.lexists(os.path.join(out_dir, "d", "a.txt")), out)
 
     def test_a_directory_replaced_during_the_run_keeps_its_mode_away_from_a_link(self):
         # Fault caught: with -j a file entry removed the directory an earlier
@@ -596,6 +596,37 @@ class TamperedAndUnsigned(SigningCase):
         self.assertEqual(rc, 55, out)
         self.assertIn("1 of 3 listed files were not checked, first >d/a.txt<", out)
         self.assertFalse(os.path.lexists(self.path("x", "d", "a.txt")))
+
+    def test_a_link_or_directory_behind_a_signed_file_fails_before_the_file_is_made(self):
+        # Fault caught: a link or directory of a signed file's name that came
+        # after that file passed -tVf, -tSf and -dVf with status 0, and -xVf
+        # and -xSf put the file over the user's own before they failed with
+        # 36 or 40.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        link = ("d/a.txt", entry_bytes("LK", "d/a.txt", 0o120777, target="/etc/passwd"))
+        directory = ("d/a.txt", entry_bytes("DR", "d/a.txt", 0o40755))
+        slashed = ("d/a.txt/", entry_bytes("DR", "d/a.txt/", 0o40755))
+        cases = [("a link", [link], "a link"), ("a directory", [directory], "a directory"),
+                 ("a directory stored with a slash", [slashed], "a directory"),
+                 ("a directory and a link", [directory, link], "a directory")]
+        own = b"the user's own a\n"
+        for what, behind, kind in cases:
+            self.write("t.kox", join(header, parts[:-1] + behind + parts[-1:]))
+            for args in (("-tVf",), ("-tSf",), ("-dVf",), ("-xVf",), ("-xSf",), ("-xVf", "d/a.txt")):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                mine = os.path.join(out_dir, "d", "a.txt")
+                os.mkdir(os.path.dirname(mine))
+                with open(mine, "wb") as f:
+                    f.write(own)
+                inode = os.stat(mine).st_ino
+                rc, out = self.kov(args[0], "../t.kox", *args[1:], key=None, cwd=out_dir)
+                self.assertEqual(rc, 58, "%s %s: %s" % (what, args, out))
+                self.assertIn("Entry >d/a.txt< is %s, but the manifest lists a file of that name" % kind, out)
+                self.assertEqual(self.content(mine), own, "%s %s" % (what, args))
+                self.assertEqual(os.lstat(mine).st_ino, inode, "%s %s" % (what, args))
+                left = os.listdir(os.path.dirname(mine))
+                self.assertEqual([n for n in left if n.startswith(".")], [], "%s %s" % (what, args))
 
     def test_a_manifest_entry_whose_header_size_is_off_is_damage(self):
         # Fault caught: the manifest entry's header size was never compared

@@ -497,12 +497,12 @@ uint32_t lookup_convert_tables(rscpCObj_t* o, uint8_t reset, uint8_t input, uint
     Activation a{o, mask, reset != 0, input != 0, output != 0};
 
     // What a re-activation must not lose: the shift states and the count.
-    const uint32_t runState = o->iso2022 & (RSCP_2022_IN_SHIFT | RSCP_2022_OUT_SHIFT);
+    const uint32_t runState = o->iso2022 & (RSCP_2022_IN_RUN | RSCP_2022_OUT_SHIFT);
     const uint32_t substCount = o->noof_subst;
     if (a.reset) {
         ClearInput(o);
         ClearOutput(o);
-        o->iso2022 &= ~(RSCP_2022_IN_SHIFT | RSCP_2022_OUT_SHIFT);
+        o->iso2022 &= ~(RSCP_2022_IN_RUN | RSCP_2022_OUT_SHIFT);
         if (!o->ccci_explicit_langu) {
             o->ccci_langu = ' ';
             o->ccci_ambig_langu = 0;

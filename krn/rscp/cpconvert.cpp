@@ -324,7 +324,7 @@ uint32_t rscpCConvert(rscpCObj_t* obj, uint8_t** dst, uint8_t* dstEnd, const uin
     ctl->bytesIn += uint64_t(consumed);
     ctl->bytesOut += uint64_t(produced);
     if (obj->broken != uint32_t(RSCPBROKEN_STOP_RESTARTABLE))
-        obj->iso2022 &= ~RSCP_2022_IN_SHIFT;
+        obj->iso2022 &= ~RSCP_2022_IN_RUN;
     *src += consumed;
     *dst += r.dst - r.dstStart;
     return code;

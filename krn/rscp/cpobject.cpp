@@ -423,7 +423,7 @@ int32_t rscpCSame2022State(const rscpCObj_t* o, const rscpC2022Snapshot* s)
 
 void rscpCClearRunState(rscpCObj_t* o)
 {
-    o->iso2022 &= ~(RSCP_2022_IN_SHIFT | RSCP_2022_OUT_SHIFT);
+    o->iso2022 &= ~(RSCP_2022_IN_RUN | RSCP_2022_OUT_SHIFT);
     o->noof_subst = 0;
 }
 

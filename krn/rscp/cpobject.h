@@ -87,7 +87,9 @@ struct rscpCObj_t {
     char used_outcode[4];
     uint32_t subst_code_U4;  // substitute as a Unicode code point
     // ISO-2022 state: bits 0-9 designations the input may use, 10-13 the
-    // input shift state, 14-23 the output's designations, 24-27 its shift state.
+    // input shift state, 14-23 the output's designations, 24-27 its shift
+    // state; 28-29 the input's G1 (its set designated, shifted out) where the
+    // input designates its double-byte set to G1 apart from the shift.
     uint32_t iso2022;
     uint32_t ccci_f1_in_7;  // F1 table of method 12; 0 none
 };
@@ -96,6 +98,10 @@ static_assert(std::is_trivially_copyable_v<rscpCObj_t> && std::is_standard_layou
 
 inline constexpr uint32_t RSCP_2022_IN_SHIFT = 0xFu << 10;
 inline constexpr uint32_t RSCP_2022_OUT_SHIFT = 0xFu << 24;
+inline constexpr uint32_t RSCP_2022_IN_G1_SET = 1u << 28;
+inline constexpr uint32_t RSCP_2022_IN_SHIFTED_OUT = 1u << 29;
+// What an input run has read of the shifts and designations so far.
+inline constexpr uint32_t RSCP_2022_IN_RUN = RSCP_2022_IN_SHIFT | RSCP_2022_IN_G1_SET | RSCP_2022_IN_SHIFTED_OUT;
 inline constexpr uint32_t RSCP_2022_STATE = 0x0FFFFFFFu;
 
 // Writes one line (no line end) of a dump.

@@ -485,8 +485,9 @@ struct LocalChars {
 
 // The walk through a name that may hold ISO-2022 shifts (8200, 8599):
 // escape sequences designate a set of one or two bytes a character to G0 or
-// G1, shift out and shift in choose between them; a 0x5C inside a character
-// of two bytes stays.  A name without shifts is one of single bytes.
+// G1, shift out and shift in choose between them, a line feed shifts in; a
+// 0x5C inside a character of two bytes stays.  A name without shifts is one
+// of single bytes.
 void ShiftedBackslashToSlash(char* name, size_t length)
 {
     bool g0Wide = false, g1Wide = false, shifted = false;
@@ -507,7 +508,7 @@ void ShiftedBackslashToSlash(char* name, size_t length)
             else if (set == ')')
                 g1Wide = wide;
             i = end + 1;
-        } else if (c == 0x0E || c == 0x0F) {
+        } else if (c == 0x0E || c == 0x0F || c == 0x0A) {
             shifted = c == 0x0E;
             ++i;
         } else if ((shifted ? g1Wide : g0Wide) && c >= 0x21 && c <= 0x7E) {

@@ -2,7 +2,8 @@
 // trie (T1) to finished output bytes or a character, the character through
 // the output pages (T2, T3) to its target bytes or an output rule, and what
 // happens to characters the tables cannot convert (missing, dropped, broken
-// input).  ISO-2022 sources pick their start block by the input shift state.
+// input).  ISO-2022 sources pick their start block by the input shift state;
+// one that designates a double-byte set to G1 keeps that designation apart.
 // The multi-byte methods run the same walk with a look at every character
 // before the tables and their own rules for broken and missing characters.
 //
@@ -151,8 +152,11 @@ rscpcExit Walk::Run()
             return RSCPC_DONE;
         if (mode.claim != nullptr) {
             const int32_t claim = mode.claim(r, mode.ctx);
-            if (claim == RSCPC_CLAIM_NEXT)
+            if (claim == RSCPC_CLAIM_NEXT) {
+                if (mode.iso2022 && !StartBlock())
+                    return RSCPC_ERROR;
                 continue;
+            }
             if (claim != RSCPC_CLAIM_TABLES)
                 return rscpcExit(claim);
         }
@@ -660,10 +664,86 @@ Step Walk::Damaged(int32_t line, const char* what, uint32_t value)
                              arg, -1, nullptr, 0));
 }
 
+// ---- a double-byte set designated to G1 ------------------------------------------------------
+
+// A source whose shift-out sequence is the designation of its double-byte
+// set to G1 followed by SO (ESC $ ) C SO) reads the designation wherever it
+// stands: on its own, once at the start of a line before any text, is how
+// such text is written.  SO and SI then only choose between G0 and G1, and
+// the set is read while it is designated and shifted out; SO before any
+// designation leaves ASCII, which G1 holds until then.  A line begins
+// shifted in: a line feed ends a shifted run.
+struct G1Designation {
+    const uint8_t* bytes;  // ESC, the intermediates, the final byte
+    int32_t length;
+    uint32_t state;  // the shift state whose group holds the set
+};
+
+// The G1 designation among the input's shift-out sequences; false when it
+// has none.
+bool FindG1Designation(const rscpCObj_t* o, G1Designation* g)
+{
+    const rscpCcc_t* c = rscpmp;
+    for (int32_t t = 0; t < RSCP_SOSI_MAX && t < c->soSiCount; ++t) {
+        const rscpSoSi_t& q = c->soSi[t];
+        const int32_t n = q.soLen - 1;
+        if (!(o->iso2022 >> t & 1u) || n < 3 || n >= int32_t(sizeof q.so) || q.so[0] != 0x1B || q.so[n] != 0x0E ||
+            std::memchr(q.so + 1, ')', size_t(n - 2)) == nullptr)
+            continue;
+        *g = {q.so, n, uint32_t(t) + 1};
+        return true;
+    }
+    return false;
+}
+
+// Takes the designation, SO and SI at the start of a character, and shifts
+// in before a line feed, which the tables then read; anything else (a
+// designation cut by the end of the source among it) is left to them.
+int32_t G1Claim(rscpcRun& r, void* ctx)
+{
+    const G1Designation& g = *static_cast<const G1Designation*>(ctx);
+    rscpCObj_t* o = r.obj;
+    uint32_t g1 = o->iso2022 & (RSCP_2022_IN_G1_SET | RSCP_2022_IN_SHIFTED_OUT);
+    switch (*r.src) {
+    case 0x0E:
+        g1 |= RSCP_2022_IN_SHIFTED_OUT;
+        ++r.src;
+        break;
+    case 0x0F:
+        g1 &= ~RSCP_2022_IN_SHIFTED_OUT;
+        ++r.src;
+        break;
+    case 0x0A:
+        if (!(g1 & RSCP_2022_IN_SHIFTED_OUT))
+            return RSCPC_CLAIM_TABLES;
+        g1 &= ~RSCP_2022_IN_SHIFTED_OUT;
+        break;
+    case 0x1B:
+        if (r.srcEnd - r.src < g.length || std::memcmp(r.src, g.bytes, size_t(g.length)) != 0)
+            return RSCPC_CLAIM_TABLES;
+        g1 |= RSCP_2022_IN_G1_SET;
+        r.src += g.length;
+        break;
+    default:
+        return RSCPC_CLAIM_TABLES;
+    }
+    const uint32_t state = g1 == (RSCP_2022_IN_G1_SET | RSCP_2022_IN_SHIFTED_OUT) ? g.state : 0;
+    o->iso2022 = (o->iso2022 & ~RSCP_2022_IN_RUN) | g1 | state << 10;
+    return RSCPC_CLAIM_NEXT;
+}
+
 }  // namespace
 
 rscpcExit rscpcTableWalk(rscpcRun& r, const rscpcWalkMode& mode)
 {
+    G1Designation g1;
+    if (mode.iso2022 && mode.claim == nullptr && rscpmp != nullptr && FindG1Designation(r.obj, &g1)) {
+        rscpcWalkMode withG1 = mode;
+        withG1.claim = G1Claim;
+        withG1.ctx = &g1;
+        Walk walk(r, withG1);
+        return walk.Run();
+    }
     Walk walk(r, mode);
     return walk.Run();
 }

@@ -237,5 +237,24 @@ class CodePageNamesTest(ScratchCase):
                 self.assertEqual(sorted(stored_names(f.read())), sorted(oracle[n] for n in names), cp)
 
 
+    def test_iso2022_kr_names_read_their_designation_wherever_it_stands(self):
+        # The designation ESC $ ) C went into the stored name as it stood
+        # unless SO followed it at once (once at the start, as such text is
+        # written; again; after the text), and SO without it read Hangul.
+        # Each local name is named as it is (one holds a pair whose second
+        # byte is 0x5C, which stays no backslash); Python reads the names.
+        names = [b"\x1b$)CHello \x0eGQ19\x0f.txt", b"\x1b$)Ca\x1b$)Cb\x0e0\\\x0f\x1b$)C",
+                 b"x\x0eGQ\x0f", b"\x1b$)C\x0eGQ\nGQ\x0f\x1bxZ"]
+        src = self.path("kr")
+        os.makedirs(src)
+        for name in names:
+            with open(os.path.join(os.fsencode(src), name), "wb") as f:
+                f.write(name)
+        status, out = run(["-cf", "../kr.kox"] + names, src, env={"KOV_CODEPAGE": "8599"})
+        self.assertEqual(status, 0, out)
+        with open(self.path("kr.kox"), "rb") as f:
+            stored = sorted(e[1] for e in kox_entries(f.read()))
+        self.assertEqual(stored, sorted(n.decode("iso2022_kr") for n in names))
+
 if __name__ == "__main__":
     unittest.main()

@@ -1,7 +1,8 @@
 // fuzz-libs: kov_krn_rscp
 // Arbitrary bytes through every conversion method the engine has besides
 // the plain table walk: the Unicode forms, swaps, widening and narrowing,
-// the byte map, the Japanese families, tunnelled and copied characters,
+// the byte map, the Japanese families, the ISO-2022 walk of a source that
+// designates G1 apart from its shift, tunnelled and copied characters,
 // character numbers and UTF-16 sources, with all option combinations, into
 // destinations of every size and alignment.  Nothing may be read or written
 // outside the buffers, the cursors must stay inside them, and a success must
@@ -23,13 +24,14 @@ struct Pair {
     const char* out;
     int32_t method;  // forced after activation; 0 keeps the activated one
 };
-const Pair kPairs[] = {
-    {"4110", "4100", 0},  {"4110", "4103", 0},  {"4110", "4104", 0},  {"4101", "4110", 0},  {"4102", "4110", 0},
-    {"4105", "4110", 0},  {"4100", "4101", 0},  {"4104", "4105", 0},  {"1101", "4103", 0},  {"1101", "4102", 0},
-    {"0120", "1100", 0},  {"1100", "4100", 29}, {"1100", "4101", 30}, {"4100", "1100", 31}, {"4101", "1100", 32},
-    {"8000", "8100", 0},  {"8000", "8200", 0},  {"8100", "8200", 0},  {"8200", "8000", 0},  {"8200", "8100", 0},
-    {"8100", "1100", 0},  {"8100", "1160", 11}, {"8000", "4110", 8},  {"1100", "4110", 27}, {"4102", "1100", 33},
-    {"4103", "1100", 35}, {"4102", "1160", 37}, {"4103", "4110", 39}, {"4102", "8000", 40}};
+const Pair kPairs[] = {{"4110", "4100", 0},  {"4110", "4103", 0},  {"4110", "4104", 0},  {"4101", "4110", 0},
+                       {"4102", "4110", 0},  {"4105", "4110", 0},  {"4100", "4101", 0},  {"4104", "4105", 0},
+                       {"1101", "4103", 0},  {"1101", "4102", 0},  {"0120", "1100", 0},  {"1100", "4100", 29},
+                       {"1100", "4101", 30}, {"4100", "1100", 31}, {"4101", "1100", 32}, {"8000", "8100", 0},
+                       {"8000", "8200", 0},  {"8100", "8200", 0},  {"8200", "8000", 0},  {"8200", "8100", 0},
+                       {"8100", "1100", 0},  {"8100", "1160", 11}, {"8000", "4110", 8},  {"1100", "4110", 27},
+                       {"4102", "1100", 33}, {"4103", "1100", 35}, {"4102", "1160", 37}, {"4103", "4110", 39},
+                       {"4102", "8000", 40}, {"8599", "4110", 0},  {"8599", "8500", 0}};
 constexpr size_t kPairCount = sizeof kPairs / sizeof kPairs[0];
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "krn/rscp/cpconvert.h"
 #include "krn/rscp/cperr.h"
 #include "krn/rscp/cpjis.h"
+#include "krn/rscp/cputf8local.h"
 #include "tests/unit/krn/cp_oracle.h"
 #include "tests/unit/krn/cpengine_fixture.h"
 
@@ -416,6 +417,66 @@ TEST_F(Engine, Iso2022ReadsTheDoubleByteSetUnderBothDesignationsAsPythonDoes)
     }
     const uint8_t run[] = {0x1B, '$', '@', 0x30, 0x21, 0x30, 0x22, 0x1B, '(', 'J', 'x'};
     EXPECT_EQ(rscpLengthOfMBChar(run, 11, 2), 10u);
+}
+
+// Fault: 8599 read its designation ESC $ ) C only directly before SO; on
+// its own (once before the text of a line, as such text is written, again,
+// or inside a run) it went into the output as it stood, with status 0; SO
+// without any designation read the double-byte set, and a line feed in a
+// run became "#".  Random text of designations, shifts, line feeds, ASCII
+// (with backslashes and escape sequences of other kinds) and pairs (many
+// with a second byte 0x5C) against Python's decoder: whole, into EUC-KR,
+// stopped at every cut as Python's incremental decoder stops and then
+// finished; and the backslash step of local names agrees on which 0x5C
+// bytes are characters.
+TEST_F(Engine, Iso2022KrReadsItsDesignationWhereverItStandsAsPythonDoes)
+{
+    const std::vector<std::string> p = cporacle::EmittedByPython(
+        "import codecs, random\n"
+        "r = random.Random(1557)\n"
+        "pairs = [bytes([a, b]) for a in range(0x21, 0x7F) for b in range(0x21, 0x7F)\n"
+        "         if len((b'\\x1b$)C\\x0e' + bytes([a, b])).decode('iso2022_kr', 'ignore')) == 1]\n"
+        "pairs += [q for q in pairs if q[1] == 0x5C] * 40\n"
+        "seq = {'des': b'\\x1b$)C', 'so': b'\\x0e', 'si': b'\\x0f', 'lf': b'\\n'}\n"
+        "text, g1, out = b'a\\x0eGQ\\\\\\x0f\\x1b$)CHello \\x0e', True, True\n"
+        "for i in range(400):\n"
+        "    k = r.choice(['des', 'so', 'si', 'lf', 'esc', 'text', 'text', 'text'])\n"
+        "    g1, out = g1 or k == 'des', (out or k == 'so') and k not in ('si', 'lf')\n"
+        "    if k in seq: text += seq[k]\n"
+        "    elif g1 and out: text += b''.join(r.choice(pairs) for _ in range(r.randint(1, 3)))\n"
+        "    elif k == 'esc': text += b'\\x1b' + bytes([r.choice(b'xz09'), r.choice(b'BNZ')])\n"
+        "    else: text += bytes(r.choice(b' AZaz09!~\\\\\\\\\\\\') for _ in range(r.randint(1, 4)))\n"
+        "s = text.decode('iso2022_kr')\n"
+        "emit(text); emit(s.encode('utf-8')); emit(s.encode('euc_kr')); emit(s.replace('\\\\', '/').encode('utf-8'))\n"
+        "cuts = []\n"
+        "for c in range(len(text) + 1):\n"
+        "    d = codecs.getincrementaldecoder('iso2022_kr')()\n"
+        "    cuts.append(b'%d %d' % (len(d.decode(text[:c]).encode('utf-8')), c - len(d.getstate()[0])))\n"
+        "emit(b' '.join(cuts))\n");
+    ASSERT_EQ(p.size(), 5u) << "python3 is needed";
+    const std::string &kr = p[0], &utf8 = p[1], &euc = p[2], &slashed = p[3];
+    ASSERT_EQ(utf8.substr(0, 10), "aGQ\\Hello ");
+    EXPECT_TRUE(Convert("8599", "4110", kr) == utf8) << FirstDiff(Convert("8599", "4110", kr), utf8);
+    EXPECT_TRUE(Convert("8599", "8500", kr) == euc) << FirstDiff(Convert("8599", "8500", kr), euc);
+    std::istringstream cuts(p[4]);
+    size_t wrong = 0;
+    for (size_t cut = 0; cut <= kr.size(); ++cut) {
+        size_t produced = 0, consumed = 0;
+        cuts >> produced >> consumed;
+        rscpCObj_t o = Make("8599", "4110", RSCPMISS_SUBSTITUTE, RSCPBROKEN_STOP_RESTARTABLE);
+        const Out a = Run(o, kr.substr(0, cut), 4 * cut + 16);
+        const Out b = Run(o, kr.substr(a.consumed), 4 * kr.size() + 16);
+        if ((a.bytes != utf8.substr(0, produced) || a.consumed != consumed || a.bytes + b.bytes != utf8 || b.rc != 0) &&
+            wrong++ == 0)
+            ADD_FAILURE() << "cut at " << cut << ": " << a.bytes.size() << "/" << produced << " bytes, " << a.consumed
+                          << "/" << consumed << " read";
+    }
+    EXPECT_EQ(wrong, 0u);
+    ASSERT_EQ(kovlcpSetLocalCodePageFromProfile("8599"), 0);
+    std::string name = kr;
+    BackslashToSlashCP(name.data(), name.size());
+    kovlcpResetLocalCodePage();
+    EXPECT_TRUE(Convert("8599", "4110", name) == slashed) << FirstDiff(Convert("8599", "4110", name), slashed);
 }
 
 TEST_F(Engine, HostileUtf8BecomesOneSubstitutePerMaximalPrefixAndNeverASlashOrNul)

@@ -7,6 +7,7 @@ import struct
 import unittest
 
 from cmd_helpers import ScratchCase, kox_entries, run
+from test_oldformat import Entry, write_archive
 
 LATIN1_NAMES = [b"caf\xe9.txt", b"x\x85y", b"\xff\xa0end", b"plain.txt"]
 
@@ -175,6 +176,33 @@ class CodePageNamesTest(ScratchCase):
                 status, out = run(["-xf", archive], dest, env=env)
                 self.assertEqual(status, 0, (cp, names, out))
                 self.assertEqual(tree(dest), expected, (cp, names))
+
+    def test_a_target_directory_with_a_backslash_byte_is_extracted_into(self):
+        # The byte 0x5C of a double-byte character of the -R value was taken
+        # for a backslash and made "/": KOX and old-format archives alike
+        # were extracted into a directory named by the first byte alone, with
+        # status 0, and the space estimate looked for the target there.
+        for cp, codec, dirname, filename in DOUBLE_BYTE_PAGES:
+            env = {"KOV_CODEPAGE": cp}
+            local_dir, local_file = dirname.encode(codec), filename.encode(codec)
+            self.write("src%s/sub/" % cp, local_file, b"kox " + cp.encode())
+            status, out = run(["-cf", "../a%s.kox" % cp, "sub"], self.path("src" + cp), env=env)
+            self.assertEqual(status, 0, out)
+            write_archive(self.path("o%s.zef" % cp), [Entry("sub/old.txt", b"old format " * 20)])
+            for target in (local_dir, local_dir + b"/" + local_dir):
+                dest = self.path("x%s_%d" % (cp, target.count(b"/")))
+                os.makedirs(os.path.join(os.fsencode(dest), target))
+                # The target is there: the space is needed on its file system.
+                status, out = run(["-tsf", "../a%s.kox" % cp, "-R", target], dest, env=env)
+                self.assertEqual(status, 0, (cp, out))
+                self.assertIn(" KB in " + target.decode("latin-1") + "\n", out)
+                for archive in ("../a%s.kox" % cp, "../o%s.zef" % cp):
+                    status, out = run(["-xf", archive, "-R", target], dest, env=env)
+                    self.assertEqual(status, 0, (cp, archive, out))
+                parents = {target[:i]: None for i in range(len(target) + 1) if target[i:i + 1] in (b"/", b"")}
+                self.assertEqual(tree(dest), {**parents, target + b"/sub": None,
+                                              target + b"/sub/" + local_file: b"kox " + cp.encode(),
+                                              target + b"/sub/old.txt": b"old format " * 20}, (cp, target))
 
     def test_converted_names_never_gain_a_separator_nor_broken_utf8(self):
         # A character that a stateful or EBCDIC code page writes with a byte

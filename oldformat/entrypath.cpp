@@ -56,7 +56,7 @@ std::string JoinTargetDirectory(std::string_view directory, std::string_view nam
     path.reserve(directory.size() + 1 + name.size());
     path = directory;
     BackslashToSlashCP(path.data(), path.size());
-    if (path.empty() || path.back() != '/')
+    if (!path.empty() && path.back() != '/')
         path += '/';
     path += name;
     return path;

@@ -23,7 +23,7 @@ EntryPath PlanEntryPath(std::string_view name, std::string_view targetDir, bool 
 // space estimate join them: the directory with each backslash that is a
 // character of the local code page made "/" (a byte 0x5C inside a double-
 // byte character is part of the directory's name and stays), a "/" unless
-// it ends with one, and the name.
+// it ends with one, and the name; the name alone without a directory.
 std::string JoinTargetDirectory(std::string_view directory, std::string_view name);
 
 // What is at the path of a file entry about to be written.

@@ -56,7 +56,7 @@ void AppendShownByBytes(std::string& line, std::string_view text, size_t from)
         return;
     }
     // A candidate is judged with the character it belongs to: the walk goes
-    // character by character from the first byte that is no ASCII.
+    // character by character from the first byte that is no printable ASCII.
     i = from;
     size_t plain = 0;  // start of the bytes not yet appended
     while (i < n) {

@@ -115,12 +115,7 @@ std::string CDirEntry::JoinPath(const std::string& path, const std::string& dire
 {
     if (directory.empty() || path.empty())
         return path;
-    std::string result = directory;
-    BackslashToSlashCP(result.data(), result.size());
-    if (result.back() != '/')
-        result += '/';
-    result.append(path, path[0] == '/' ? 1 : 0, std::string::npos);
-    return result;
+    return JoinTargetDirectory(directory, std::string_view(path).substr(path[0] == '/' ? 1 : 0));
 }
 
 bool CDirEntry::CreateParentDirectories(const std::string& name)

@@ -119,7 +119,8 @@ public:
     // kKindDirectory when the directory attribute (16) is set, else by the
     // mode's type bits.
     static int GetFindDataKind(uint32_t attributes, uint32_t mode);
-    // directory + path, see the implementation for the separator rules.
+    // path below directory as JoinTargetDirectory joins them (one leading
+    // "/" of path dropped); path itself without a directory or when empty.
     static std::string JoinPath(const std::string& path, const std::string& directory);
     // Creates the missing parent directories of name; false when one fails.
     static bool CreateParentDirectories(const std::string& name);

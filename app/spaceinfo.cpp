@@ -11,7 +11,22 @@
 #include "app/application.h"
 #include "app/fshelpers.h"
 #include "app/options.h"
+#include "krn/rscp/cputf8local.h"
+#include "oldformat/entrypath.h"
 #include "oldformat/shownname.h"
+
+namespace {
+
+// path with every separator made "/": a backslash separates the parts of a
+// path as "/" does, but a byte 0x5C inside a double-byte character of the
+// local code page is part of a name.
+std::string WithSlashSeparators(std::string path)
+{
+    BackslashToSlashCP(path.data(), path.size());
+    return path;
+}
+
+}  // namespace
 
 CSpaceInfo::FreeSpaceFn CSpaceInfo::freeSpaceQuery = &CSpaceInfo::QueryFreeSpace;
 
@@ -24,14 +39,15 @@ std::string CSpaceInfo::FindExistingParent(const std::string& path)
 {
     if (path.empty())
         return std::string();
+    const std::string separators = WithSlashSeparators(path);
     for (size_t cut = path.size(); cut-- > 1;) {
-        if (path[cut] != '/' && path[cut] != '\\')
+        if (separators[cut] != '/')
             continue;
         std::string part = path.substr(0, cut);
         if (access(part.c_str(), F_OK) == 0)
             return part;
     }
-    if (path[0] == '/' || path[0] == '\\')
+    if (separators[0] == '/')
         return "/";
     // A relative path none of whose leading parts exists lies below the
     // current directory.
@@ -65,16 +81,9 @@ CSpaceInfo::FileSystemNeed* CSpaceInfo::FindFileSystem(const std::string& direct
 void CSpaceInfo::AddEntry(const std::string& name, double size)
 {
     const char* extractDir = COptions::Instance().extractDir;
-    std::string base = extractDir != nullptr ? extractDir : ".";
-    std::string path = name;
-    if (!base.empty() && !name.empty() && name.front() != '/') {
-        for (char& c : base)
-            if (c == '\\')
-                c = '/';
-        if (base.back() != '/')
-            base += '/';
-        path = base + name;
-    }
+    const std::string_view base = extractDir != nullptr ? extractDir : ".";
+    const std::string path = !base.empty() && !name.empty() && name.front() != '/' ? JoinTargetDirectory(base, name)
+                                                                                   : name;
     double existing = 0.0;
     double needed = size;
     if (GetFileSize(path.c_str(), existing))
@@ -83,7 +92,7 @@ void CSpaceInfo::AddEntry(const std::string& name, double size)
         return;
 
     // Consecutive entries mostly share their directory: reuse its answer.
-    const size_t sep = path.find_last_of("/\\");
+    const size_t sep = WithSlashSeparators(path).rfind('/');
     std::string key = sep == std::string::npos ? std::string() : path.substr(0, sep);
     std::string directory;
     if (m_haveLastParent && key == m_lastParentKey) {
@@ -123,11 +132,7 @@ void CSpaceInfo::WriteNeed(std::ostream& out, const FileSystemNeed& item)
     if (item.directory == ".") {
         char cwd[KOV_PATH_BUFFER];
         if (getcwd(cwd, sizeof cwd) != nullptr) {
-            std::string text(cwd);
-            for (char& c : text)
-                if (c == '\\')
-                    c = '/';
-            out << KovShown(text);
+            out << KovShown(WithSlashSeparators(cwd));
         } else {
             out << "the current directory";
         }

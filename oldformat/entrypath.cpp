@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "krn/rscp/cputf8local.h"
+
 namespace {
 
 bool HasParentComponent(std::string_view name)
@@ -44,14 +46,20 @@ EntryPath PlanEntryPath(std::string_view name, std::string_view targetDir, bool 
         plan.path = name;
         return plan;
     }
-    plan.path = targetDir;
-    for (char& c : plan.path)
-        if (c == '\\')
-            c = '/';
-    if (plan.path.back() != '/')
-        plan.path += '/';
-    plan.path += name;
+    plan.path = JoinTargetDirectory(targetDir, name);
     return plan;
+}
+
+std::string JoinTargetDirectory(std::string_view directory, std::string_view name)
+{
+    std::string path;
+    path.reserve(directory.size() + 1 + name.size());
+    path = directory;
+    BackslashToSlashCP(path.data(), path.size());
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    path += name;
+    return path;
 }
 
 EntryPathState ClearEntryPath(const std::string& path)

@@ -14,10 +14,17 @@ struct EntryPath {
 
 // Without keepAbsolute (-P) leading "/" and "../" components are removed, so
 // every entry lands inside the target; the name then goes below targetDir
-// (when one is given; its backslashes become "/").  With keepAbsolute the
+// (when one is given) as JoinTargetDirectory joins them.  With keepAbsolute the
 // name is used as stored, and an absolute name ignores targetDir.  A ".."
 // component anywhere else refuses the entry.
 EntryPath PlanEntryPath(std::string_view name, std::string_view targetDir, bool keepAbsolute);
+
+// The path of name below a target directory (-R), as every reader and the
+// space estimate join them: the directory with each backslash that is a
+// character of the local code page made "/" (a byte 0x5C inside a double-
+// byte character is part of the directory's name and stays), a "/" unless
+// it ends with one, and the name; the name alone without a directory.
+std::string JoinTargetDirectory(std::string_view directory, std::string_view name);
 
 // What is at the path of a file entry about to be written.
 enum class EntryPathState {

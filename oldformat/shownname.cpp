@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "krn/rscp/cputf8local.h"
 #include "nls/utf8char.h"
 
 namespace {
@@ -35,13 +36,19 @@ struct ControlCandidates {
 };
 constexpr ControlCandidates kCandidates;
 
-}  // namespace
+void AppendEscaped(std::string& line, std::string_view bytes)
+{
+    for (char c : bytes)
+        AppendHex(line, static_cast<unsigned char>(c));
+}
 
-void KovAppendShown(std::string& line, std::string_view text)
+// The rules of the bytes (ISO 8859-1, UTF-8): a well-formed UTF-8 character
+// other than U+0080-U+009F and a byte 0xA0-0xFF outside UTF-8 are shown as
+// they are.  The bytes before from are printable ASCII.
+void AppendShownByBytes(std::string& line, std::string_view text, size_t from)
 {
     const size_t n = text.size();
-    size_t i = 0;
-    // The whole of nearly every name in one scan.
+    size_t i = from;
     while (i < n && !kCandidates.byte[static_cast<unsigned char>(text[i])])
         ++i;
     if (i == n) {
@@ -49,8 +56,8 @@ void KovAppendShown(std::string& line, std::string_view text)
         return;
     }
     // A candidate is judged with the character it belongs to: the walk goes
-    // from the start, character by character.
-    i = 0;
+    // character by character from the first byte that is no printable ASCII.
+    i = from;
     size_t plain = 0;  // start of the bytes not yet appended
     while (i < n) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -75,12 +82,58 @@ void KovAppendShown(std::string& line, std::string_view text)
                 escaped = 2;
         }
         line.append(text.substr(plain, i - plain));
-        for (size_t k = 0; k < escaped; ++k)
-            AppendHex(line, static_cast<unsigned char>(text[i + k]));
+        AppendEscaped(line, text.substr(i, escaped));
         i += escaped;
         plain = i;
     }
     line.append(text.substr(plain));
+}
+
+// The characters of the local code page: each is shown as it is, but a
+// control character and a byte that starts none.  The bytes before from
+// are printable ASCII.
+void AppendShownByCharacters(std::string& line, std::string_view text, size_t from)
+{
+    const char* const start = text.data();
+    const char* const end = start + text.size();
+    const char* p = start + from;
+    const char* plain = start;  // start of the bytes not yet appended
+    while (p < end) {
+        if (Between(static_cast<unsigned char>(*p), 0x20, 0x7E)) {
+            ++p;
+            continue;
+        }
+        size_t length = 1;
+        if (LocalCharacterAt(p, end, &length) == LocalCharacter::kText) {
+            p += length;
+            continue;
+        }
+        line.append(plain, static_cast<size_t>(p - plain));
+        AppendEscaped(line, std::string_view(p, length));
+        p += length;
+        plain = p;
+    }
+    line.append(plain, static_cast<size_t>(end - plain));
+}
+
+}  // namespace
+
+void KovAppendShown(std::string& line, std::string_view text)
+{
+    // Printable ASCII is shown as it is under every code page: the whole of
+    // nearly every name in one scan.
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n && Between(static_cast<unsigned char>(text[i]), 0x20, 0x7E))
+        ++i;
+    if (i == n) {
+        line.append(text);
+        return;
+    }
+    if (LocalNamesShownByBytes())
+        AppendShownByBytes(line, text, i);
+    else
+        AppendShownByCharacters(line, text, i);
 }
 
 std::string KovShown(std::string_view text)

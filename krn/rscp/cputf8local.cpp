@@ -7,6 +7,7 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "krn/rscp/cpactivate.h"
@@ -469,19 +470,53 @@ uint32_t Utf8nToUcnCPNextPad(char** dst, char* dstEnd, const char** src, const c
     return NextPad(g_utf8ToUcnPad, dst, dstEnd, src, srcEnd);
 }
 
-// ---- backslashes of local names ---------------------------------------------------------
+// ---- characters of local names ------------------------------------------------------
 
 namespace {
 
-// How the backslash step finds the characters of the local code page it saw
-// last.
+// How the characters of the local code page it saw last are found, for the
+// backslashes of names and for showing them.
 struct LocalChars {
     enum Walk { kBytes, kLengths, kShifts };
+    enum Shown { kUndecided, kByBytes, kByCharacters };
     char cp[4] = {'0', '0', '0', '0'};
     bool known = false;
+    bool lengthsKnown = false;  // handle holds the code page's kind
     Walk walk = kBytes;
+    Shown shown = kUndecided;  // decided on the first name that needs it
     rscpCharLenHandle_t handle{};
+    // What each byte on its own and each pair of bytes decodes to, as
+    // 1 + LocalCharacter once it was decoded (0: not yet): a listing of
+    // many names decodes each of their characters once.
+    uint8_t singles[256] = {};
+    std::unique_ptr<uint8_t[]> pairs;  // 65536, for a double-byte page
 };
+
+// The local code page's characters, found again when the code page changed.
+// As the cached converters, they serve one thread.
+LocalChars& CurrentLocalChars()
+{
+    static LocalChars local;
+    char cp[4] = {'0', '0', '0', '0'};
+    rscph_HookTable.LocalCodePage(cp);
+    if (!local.known || std::memcmp(cp, local.cp, 4) != 0) {
+        local = LocalChars{};
+        std::memcpy(local.cp, cp, 4);
+        local.known = true;
+        // UTF-8 needs no walk; the lengths of the characters of a double-byte
+        // code page tell where they begin; any other code page may hold a
+        // name with ISO-2022 shifts (8200, 8599), in which single bytes are
+        // the characters until a shift.
+        local.lengthsKnown = rscpInitCharLenHandle(&local.handle, cp) == 0;
+        if (local.lengthsKnown && local.handle.kind == kKindUtf8)
+            local.walk = LocalChars::kBytes;
+        else if (local.lengthsKnown && rscpMaxLengthOfChar(&local.handle) > 1 && local.handle.kind != kKindJis)
+            local.walk = LocalChars::kLengths;
+        else
+            local.walk = LocalChars::kShifts;
+    }
+    return local;
+}
 
 // The walk through a name that may hold ISO-2022 shifts (8200, 8599):
 // escape sequences designate a set of one or two bytes a character to G0 or
@@ -521,6 +556,58 @@ void ShiftedBackslashToSlash(char* name, size_t length)
     }
 }
 
+// What the local code page makes of the n bytes at p as one character: a
+// character the page decodes them to completely, a control character
+// (U+0000-U+001F, U+007F-U+009F), or none.
+LocalCharacter DecodedCharacter(const char* p, size_t n)
+{
+    char out[32];
+    char* d = out;
+    const char* s = p;
+    if (UcnToUtf8nCPStrict(nullptr, &d, out + sizeof out, &s, p + n) != RSCP_OK || s != p + n || d == out)
+        return LocalCharacter::kNone;
+    for (const char* q = out; q < d; ++q) {
+        const uint8_t c = uint8_t(*q);
+        // 0xC2 only ever leads a character: U+0080-U+00BF.
+        if (c < 0x20 || c == 0x7F || (c == 0xC2 && q + 1 < d && uint8_t(q[1]) < 0xA0))
+            return LocalCharacter::kControl;
+    }
+    return LocalCharacter::kText;
+}
+
+// DecodedCharacter of the n bytes at p, decoded once for all the names that
+// hold them: memo is their slot in LocalChars.
+LocalCharacter Remembered(uint8_t& memo, const char* p, size_t n)
+{
+    if (memo == 0)
+        memo = uint8_t(1 + int(DecodedCharacter(p, n)));
+    return LocalCharacter(memo - 1);
+}
+
+// Whether the names of the local code page are shown by the rules of their
+// bytes: see LocalNamesShownByBytes.
+bool ShownByBytes(const LocalChars& local)
+{
+    if (!local.lengthsKnown || local.handle.kind == kKindUtf8 || std::memcmp(local.cp, "1100", 4) == 0)
+        return true;
+    // A code page the library cannot convert tells no characters apart.
+    if (DecodedCharacter("A", 1) != LocalCharacter::kText)
+        return true;
+    if (local.walk == LocalChars::kLengths)
+        return false;
+    // A page of single bytes that carries the characters of ISO 8859-1.
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        const char c = char(b);
+        char out[4];
+        char* d = out;
+        const char* s = &c;
+        if (UcnToUtf8nCPStrict(nullptr, &d, out + sizeof out, &s, &c + 1) != RSCP_OK || d - out != 2 ||
+            uint8_t(out[0]) != 0xC0 + (b >> 6) || uint8_t(out[1]) != (0x80 | (b & 0x3F)))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void BackslashToSlashCP(char* name, size_t length)
@@ -528,24 +615,7 @@ void BackslashToSlashCP(char* name, size_t length)
     char* first = name == nullptr ? nullptr : static_cast<char*>(std::memchr(name, '\\', length));
     if (first == nullptr)
         return;
-    static LocalChars local;
-    char cp[4] = {'0', '0', '0', '0'};
-    rscph_HookTable.LocalCodePage(cp);
-    if (!local.known || std::memcmp(cp, local.cp, 4) != 0) {
-        std::memcpy(local.cp, cp, 4);
-        local.known = true;
-        // UTF-8 needs no walk; the lengths of the characters of a double-byte
-        // code page tell where they begin; any other code page may hold a
-        // name with ISO-2022 shifts (8200, 8599), in which single bytes are
-        // the characters until a shift.
-        const bool lengths = rscpInitCharLenHandle(&local.handle, cp) == 0;
-        if (lengths && local.handle.kind == kKindUtf8)
-            local.walk = LocalChars::kBytes;
-        else if (lengths && rscpMaxLengthOfChar(&local.handle) > 1 && local.handle.kind != kKindJis)
-            local.walk = LocalChars::kLengths;
-        else
-            local.walk = LocalChars::kShifts;
-    }
+    const LocalChars& local = CurrentLocalChars();
     if (local.walk == LocalChars::kShifts) {
         ShiftedBackslashToSlash(name, length);
         return;
@@ -566,6 +636,51 @@ void BackslashToSlashCP(char* name, size_t length)
             name[at] = '/';
         at += n;
     }
+}
+
+bool LocalNamesShownByBytes()
+{
+    LocalChars& local = CurrentLocalChars();
+    if (local.shown == LocalChars::kUndecided)
+        local.shown = ShownByBytes(local) ? LocalChars::kByBytes : LocalChars::kByCharacters;
+    return local.shown == LocalChars::kByBytes;
+}
+
+LocalCharacter LocalCharacterAt(const char* p, const char* end, size_t* length)
+{
+    *length = 1;
+    const uint8_t b = uint8_t(*p);
+    if (b < 0x20 || b == 0x7F)
+        return LocalCharacter::kControl;
+    if (b < 0x80)
+        return LocalCharacter::kText;
+    LocalChars& local = CurrentLocalChars();
+    const LocalCharacter single = Remembered(local.singles[b], p, 1);
+    if (single != LocalCharacter::kNone || local.walk != LocalChars::kLengths)
+        return single;
+    // The character is the shortest run of bytes the page decodes: a lead
+    // byte alone is none, and a single-byte character is one whatever byte
+    // follows it.  None of them: a lead byte without a fitting trail byte,
+    // or a byte no character of the page has.
+    const size_t left = size_t(end - p);
+    if (left >= 2) {
+        if (!local.pairs)
+            local.pairs = std::make_unique<uint8_t[]>(65536);
+        const LocalCharacter pair = Remembered(local.pairs[b << 8 | uint8_t(p[1])], p, 2);
+        if (pair != LocalCharacter::kNone) {
+            *length = 2;
+            return pair;
+        }
+    }
+    const size_t longest = std::min<size_t>(rscpMaxLengthOfChar(&local.handle), left);
+    for (size_t n = 3; n <= longest; ++n) {
+        const LocalCharacter c = DecodedCharacter(p, n);
+        if (c != LocalCharacter::kNone) {
+            *length = n;
+            return c;
+        }
+    }
+    return LocalCharacter::kNone;
 }
 
 // ---- string helpers ---------------------------------------------------------------------

@@ -61,6 +61,23 @@ uint32_t UcnToUtf8nCPInPlace(char* dst, uint32_t size, uint32_t* outLength, cons
 // bytes or UTF-8 need no walk through the characters.
 void BackslashToSlashCP(char* name, size_t length);
 
+// How names in the local code page are shown on a line of output.
+// Under ISO 8859-1 (1100, and the pages that carry its characters), UTF-8
+// and a code page the library cannot convert, by the rules of their bytes:
+// true.  Under every other code page by its characters, as LocalCharacterAt
+// tells them: false.  Decided once per code page (it may convert).
+bool LocalNamesShownByBytes();
+
+// What a name in the local code page holds at p (p < end), for showing it:
+// a character (kText) or a control character (kControl: the bytes 0x00-0x1F
+// and 0x7F, and what the page decodes to U+0000-U+001F or U+007F-U+009F), of
+// *length bytes; or kNone when no character of the page starts at p (a lead
+// byte without a fitting trail byte, a byte of no character), *length 1.
+// A printable ASCII byte is a character of its own under every code page: a
+// name is walked from its start, so that p is where a character begins.
+enum class LocalCharacter { kText, kControl, kNone };
+LocalCharacter LocalCharacterAt(const char* p, const char* end, size_t* length);
+
 // Prepare-then-convert converters: the preparation sets the converter up
 // for the local code page (once per code page); the conversion uses it as
 // rscpCConvert does.  The Pad forms truncate trailing spaces of a source

@@ -4,9 +4,11 @@ the local code page, and names the local code page cannot hold are
 extracted changed, said so by name, and never over another entry."""
 import os
 import struct
+import unicodedata
 import unittest
 
 from cmd_helpers import ScratchCase, kox_entries, run
+from test_oldformat import Entry, write_archive
 
 LATIN1_NAMES = [b"caf\xe9.txt", b"x\x85y", b"\xff\xa0end", b"plain.txt"]
 
@@ -15,6 +17,53 @@ LATIN1_NAMES = [b"caf\xe9.txt", b"x\x85y", b"\xff\xa0end", b"plain.txt"]
 DOUBLE_BYTE_PAGES = [("8000", "shift_jis", "\u8868", "\u30bd\u30d5\u30c8.txt"),
                      ("8300", "big5", "\u8a31", "\u529f\u80fd"),
                      ("8400", "gbk", "\u4e57", "a\u4e57b")]
+
+
+# Code pages of double-byte characters (EUC-JP: three bytes for its
+# supplementary set) and the codecs their tables were made from.
+SHOWN_PAGES = [("8000", "shift_jis"), ("8004", "cp932"), ("8100", "euc_jp"), ("8300", "big5"), ("8304", "cp950"),
+               ("8340", "big5hkscs"), ("8400", "gbk"), ("8450", "gb2312"), ("8500", "euc_kr"), ("8504", "cp949")]
+
+
+def page_character(local, i, codec):
+    """(length, text) of the character at local[i:]: the shortest run of
+    bytes the codec decodes; (0, "") when no character starts there."""
+    for n in range(1, 4):
+        try:
+            return n, local[i:i + n].decode(codec)
+        except UnicodeDecodeError:
+            pass
+    return 0, ""
+
+
+def shown_on_page(local, codec):
+    """How a name in the local code page is shown: its characters as they
+    are, a control character and a byte that starts no character as \\xNN."""
+    out, i = b"", 0
+    while i < len(local):
+        n, text = page_character(local, i, codec)
+        if n and not any(unicodedata.category(c) == "Cc" for c in text):
+            out += local[i:i + n]
+        else:
+            n = max(n, 1)
+            out += b"".join(b"\\x%02x" % b for b in local[i:i + n])
+        i += n
+    return out
+
+
+def page_characters(codec):
+    """Every character of a code page that is no control and comes back
+    from Unicode as it was: the single bytes from 0x80 on, the pairs and
+    EUC-JP's triples."""
+    runs = [bytes([b]) for b in range(0x80, 0x100)]
+    runs += [bytes([lead, trail]) for lead in range(0x81, 0xFF) for trail in range(0x40, 0xFF)]
+    runs += [bytes([0x8F, a, b]) for a in range(0xA1, 0xFF) for b in range(0xA1, 0xFF)] if codec == "euc_jp" else []
+    chars = []
+    for run in runs:
+        n, text = page_character(run, 0, codec)
+        if n == len(run) and len(text) == 1 and unicodedata.category(text) != "Cc" and text.encode(codec) == run:
+            chars.append(run)
+    return chars
 
 
 def raw_archive(names):
@@ -175,6 +224,108 @@ class CodePageNamesTest(ScratchCase):
                 status, out = run(["-xf", archive], dest, env=env)
                 self.assertEqual(status, 0, (cp, names, out))
                 self.assertEqual(tree(dest), expected, (cp, names))
+
+    def test_a_target_directory_with_a_backslash_byte_is_extracted_into(self):
+        # The byte 0x5C of a double-byte character of the -R value was taken
+        # for a backslash and made "/": KOX and old-format archives alike
+        # were extracted into a directory named by the first byte alone, with
+        # status 0, and the space estimate looked for the target there.
+        for cp, codec, dirname, filename in DOUBLE_BYTE_PAGES:
+            env = {"KOV_CODEPAGE": cp}
+            local_dir, local_file = dirname.encode(codec), filename.encode(codec)
+            self.write("src%s/sub/" % cp, local_file, b"kox " + cp.encode())
+            status, out = run(["-cf", "../a%s.kox" % cp, "sub"], self.path("src" + cp), env=env)
+            self.assertEqual(status, 0, out)
+            write_archive(self.path("o%s.zef" % cp), [Entry("sub/old.txt", b"old format " * 20)])
+            for target in (local_dir, local_dir + b"/" + local_dir):
+                dest = self.path("x%s_%d" % (cp, target.count(b"/")))
+                os.makedirs(os.path.join(os.fsencode(dest), target))
+                # The target is there: the space is needed on its file system.
+                status, out = run(["-tsf", "../a%s.kox" % cp, "-R", target], dest, env=env)
+                self.assertEqual(status, 0, (cp, out))
+                self.assertIn(" KB in " + target.decode("latin-1") + "\n", out)
+                for archive in ("../a%s.kox" % cp, "../o%s.zef" % cp):
+                    status, out = run(["-xf", archive, "-R", target], dest, env=env)
+                    self.assertEqual(status, 0, (cp, archive, out))
+                parents = {target[:i]: None for i in range(len(target) + 1) if target[i:i + 1] in (b"/", b"")}
+                self.assertEqual(tree(dest), {**parents, target + b"/sub": None,
+                                              target + b"/sub/" + local_file: b"kox " + cp.encode(),
+                                              target + b"/sub/old.txt": b"old format " * 20}, (cp, target))
+
+    def test_shown_names_are_read_by_the_characters_of_the_local_code_page(self):
+        # Every byte 0x80-0x9F was taken for a C1 control: a double-byte
+        # character with such a lead byte was torn apart in every listing
+        # and verbose line ("\u30bd\u30d5\u30c8.txt" under 8000 as
+        # \x83\\x83t\x83g.txt).  The oracle reads each name by the page's
+        # own codec: every character of the page shown as it is, a control
+        # and a byte that starts no character escaped, the whole decodable.
+        for cp, codec in SHOWN_PAGES:
+            env = {"KOV_CODEPAGE": cp}
+            chars = page_characters(codec)
+            names = [b"v%03d_" % 0]
+            for c in chars:
+                if len(names[-1]) + len(c) > 200:
+                    names.append(b"v%03d_" % len(names))
+                names[-1] += c
+            # Control bytes between characters, and what the page decodes to
+            # a control of its own (0x80 under 8004).
+            controls = [bytes([b]) for b in list(range(1, 0x20)) + [0x7F]]
+            controls += [bytes([b]) for b in range(0x80, 0x100) if page_character(bytes([b]), 0, codec)[1] == chr(b)
+                         and unicodedata.category(chr(b)) == "Cc"]
+            names.append(b"c_" + b"".join(b + chars[i * 97 % len(chars)] for i, b in enumerate(controls)))
+            # A byte before DEL (no trail byte of any page) and at the end.
+            bare = [b"b%02x_" % b + bytes([b]) + b"\x7f" + bytes([b]) for b in range(0x80, 0x100)]
+            src = os.fsencode(self.path("src" + cp))
+            os.makedirs(src)
+            for name in names + bare:
+                with open(os.path.join(src, name), "wb"):
+                    pass
+            status, out = run(["-cvf", "../s%s.kox" % cp] + names + bare, src, env=env)
+            self.assertEqual(status, 0, (cp, out))
+            listings = [("-cvf", out.encode("latin-1"), names + bare)]
+            for command in ("-tf", "-tvf"):
+                status, out = run([command, "s%s.kox" % cp], self.dir, env=env)
+                self.assertEqual(status, 0, (cp, out))
+                listings.append((command, out.encode("latin-1"), names))
+            # An old-format archive keeps the names as they are, bare bytes
+            # among them (its lines hold no blank, tab or line end).
+            old = [n.translate(None, b" \t\n\r") for n in names[-1:] + bare]
+            write_archive(self.path("o%s.zef" % cp), [Entry(n.decode("latin-1"), b"") for n in old])
+            status, out = run(["-tvf", "o%s.zef" % cp], self.dir, env=env)
+            self.assertEqual(status, 0, (cp, out))
+            listings.append(("old -tvf", out.encode("latin-1"), old))
+            for command, listing, listed in listings:
+                lines = listing.split(b"\n")
+                if command == "-cvf":
+                    shown = {line[2:] for line in lines if line.startswith(b"a ")}
+                else:
+                    shown = {line.rsplit(b" ", 1)[-1] for line in lines}
+                for name in listed:
+                    self.assertIn(shown_on_page(name, codec), shown, (cp, command, name))
+                listing.decode(codec)
+
+        # Under ISO-2022 each byte counts on its own: the escape sequences of
+        # a name never reach the terminal.
+        with open(self.path("j.kox"), "wb") as f:
+            f.write(raw_archive(["\u6f22\u5b57".encode()]))
+        for cp, codec in (("8200", "iso2022_jp"), ("8599", "iso2022_kr")):
+            status, out = run(["-tf", "j.kox"], self.dir, env={"KOV_CODEPAGE": cp})
+            self.assertEqual(status, 0, (cp, out))
+            local = "\u6f22\u5b57".encode(codec)
+            self.assertIn(" " + "".join(chr(b) if b >= 0x20 else "\\x%02x" % b for b in local) + "\n", out)
+            self.assertNotIn("\x1b", out)
+
+        # Under ISO 8859-1 and UTF-8 the bytes are read as UTF-8 or Latin-1,
+        # as they always were: a UTF-8 character whole, its C1 controls and a
+        # lone byte 0x80-0x9F escaped.
+        os.makedirs(self.path("u"))
+        with open(os.path.join(os.fsencode(self.path("u")), b"u\xc4\x81\xc2\x85\x9b\xe9"), "wb"):
+            pass
+        for cp in ("1100", "4110"):
+            status, out = run(["-cvf", "../u%s.kox" % cp, b"u\xc4\x81\xc2\x85\x9b\xe9"], self.path("u"),
+                              env={"KOV_CODEPAGE": cp})
+            self.assertEqual(status, 0, (cp, out))
+            self.assertIn("a u\xc4\x81\\xc2\\x85\\x9b\xe9\n", out)
 
     def test_converted_names_never_gain_a_separator_nor_broken_utf8(self):
         # A character that a stateful or EBCDIC code page writes with a byte

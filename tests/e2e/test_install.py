@@ -1,0 +1,76 @@
+"""The install step: the program installed below a staging root is run by its
+name from another directory, signs an archive there and verifies and
+extracts it, finding its crypto library without -L."""
+
+import filecmp
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from cmd_helpers import KOVZEF, ScratchCase  # noqa: E402
+import test_signing as signing  # noqa: E402
+
+# The build tree the program under test comes from: <build>/app/kovzef.
+BUILD = os.path.dirname(os.path.dirname(os.path.abspath(KOVZEF)))
+PREFIX = "/opt/kovzef-test"
+
+
+def setUpModule():
+    signing.setUpModule()
+
+
+def tearDownModule():
+    signing.tearDownModule()
+
+
+class Install(ScratchCase):
+    def install(self, stage):
+        env = dict(os.environ, DESTDIR=stage)
+        proc = subprocess.run([shutil.which("cmake") or "cmake", "--install", BUILD, "--prefix", PREFIX], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+        self.assertEqual(proc.returncode, 0, proc.stdout.decode("latin-1"))
+
+    def kovzef(self, stage, *args, cwd):
+        env = dict(os.environ, PATH=stage + PREFIX + "/bin:" + os.environ.get("PATH", ""), TZ="UTC",
+                   TELMIRDIR=os.path.join(signing.PKI, "psedir"))
+        proc = subprocess.run(["kovzef"] + list(args), cwd=cwd, env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=300)
+        return proc.returncode, proc.stdout.decode("latin-1")
+
+    # Catches an install that leaves the program where it cannot find its
+    # crypto library (signing then fails with 56), or none at all, and a
+    # second install that fails on the link the first one made.
+    def test_the_installed_program_signs_verifies_and_extracts_from_any_directory(self):
+        if not os.path.exists(os.path.join(BUILD, "cmake_install.cmake")):
+            self.skipTest("the program under test is not in a build tree")
+        stage = self.path("stage")
+        self.install(stage)
+        self.install(stage)
+        self.assertTrue(os.path.islink(stage + PREFIX + "/bin/kovzef"))
+
+        self.write("work/d/a.txt", os.urandom(5000))
+        self.write("work/d/sub/b.bin", os.urandom(80000))
+        work = self.path("work")
+        signer = ["-key", os.path.join(signing.PKI, "signer.p12"), "-pwd", "signpin"]
+        rc, out = self.kovzef(stage, "-cVf", "a.kox", "d", *signer, "-tsaurl", signing.TSA_URL, cwd=work)
+        self.assertEqual(rc, 0, out)
+
+        elsewhere = self.path("elsewhere")
+        os.makedirs(elsewhere)
+        archive = os.path.join(work, "a.kox")
+        rc, out = self.kovzef(stage, "-tvVf", archive, cwd=elsewhere)
+        self.assertEqual(rc, 0, out)
+        self.assertIn("SIGNATURE.SMF", out)
+        self.assertIn("Signature Subject >CN=KOV Test Signer", out)
+        rc, out = self.kovzef(stage, "-xVf", archive, cwd=elsewhere)
+        self.assertEqual(rc, 0, out)
+        for name in ("d/a.txt", "d/sub/b.bin"):
+            self.assertTrue(filecmp.cmp(os.path.join(work, name), os.path.join(elsewhere, name), shallow=False),
+                            name)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -18,6 +18,16 @@ BUILD = os.path.dirname(os.path.dirname(os.path.abspath(KOVZEF)))
 PREFIX = "/opt/kovzef-test"
 
 
+def sanitized():
+    """Whether the program is built with a sanitizer runtime.  That runtime
+    intercepts dlopen, so the dynamic loader takes it for the caller and
+    never searches the program's own run path: such a build finds the
+    crypto library only through -L."""
+    with open(KOVZEF, "rb") as f:
+        image = f.read()
+    return b"libasan.so" in image or b"libtsan.so" in image
+
+
 def setUpModule():
     signing.setUpModule()
 
@@ -46,6 +56,8 @@ class Install(ScratchCase):
     def test_the_installed_program_signs_verifies_and_extracts_from_any_directory(self):
         if not os.path.exists(os.path.join(BUILD, "cmake_install.cmake")):
             self.skipTest("the program under test is not in a build tree")
+        if sanitized():
+            self.skipTest("a sanitizer build does not find its crypto library by itself")
         stage = self.path("stage")
         self.install(stage)
         self.install(stage)

@@ -1,6 +1,7 @@
-"""The install step: the program installed below a staging root is run by its
-name from another directory, signs an archive there and verifies and
-extracts it, finding its crypto library without -L."""
+"""Where the program finds its crypto library: installed below a staging root
+it is run by its name from another directory, signs an archive there and
+verifies and extracts it without -L; a copy of it never takes the library
+from the working directory."""
 
 import filecmp
 import os
@@ -10,7 +11,7 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cmd_helpers import KOVZEF, ScratchCase  # noqa: E402
+from cmd_helpers import KOVZEF, LIBRARY, ScratchCase, run  # noqa: E402
 import test_signing as signing  # noqa: E402
 
 # The build tree the program under test comes from: <build>/app/kovzef.
@@ -82,6 +83,25 @@ class Install(ScratchCase):
         for name in ("d/a.txt", "d/sub/b.bin"):
             self.assertTrue(filecmp.cmp(os.path.join(work, name), os.path.join(elsewhere, name), shallow=False),
                             name)
+
+    # Catches a program that searches the working directory for its crypto
+    # library: a copy of the program without the library beside it loaded a
+    # libkovcrypto.so that an extraction had put into the working directory.
+    def test_a_library_in_the_working_directory_is_never_loaded(self):
+        self.write("d/a.txt", os.urandom(3000))
+        signer = ["-key", os.path.join(signing.PKI, "signer.p12"), "-pwd", "signpin", "-tsaurl", signing.TSA_URL]
+        rc, out = run(["-cVf", "a.kox", "d", "-L", LIBRARY] + signer, self.dir)
+        self.assertEqual(rc, 0, out)
+        alone = self.path("alone")
+        os.makedirs(alone)
+        shutil.copy2(KOVZEF, alone)
+        shutil.copy2(LIBRARY, self.dir)
+        env = dict(os.environ, TELMIRDIR=os.path.join(signing.PKI, "psedir"))
+        proc = subprocess.run([os.path.join(alone, os.path.basename(KOVZEF)), "-tVf", "a.kox"], cwd=self.dir,
+                              env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        out = proc.stdout.decode("latin-1")
+        self.assertEqual(proc.returncode, 56, out)
+        self.assertIn("error in loading the cryptographic library", out)
 
 
 if __name__ == "__main__":

@@ -5,13 +5,17 @@
 #               ASan+UBSan and run the whole suite, build optimised
 #               (free of warnings) and run the suite there too, run the threaded
 #               archive writer under ThreadSanitizer, then bounded fuzzing
+#   make install  build kovzef (Release) and install it: the program and its
+#               crypto library into $(PREFIX)/lib/kovzef/, the link
+#               $(PREFIX)/bin/kovzef to the program; DESTDIR stages it elsewhere
 #   make bench  build Release benchmarks and run them
 #   make format lay out the C/C++ sources as .clang-format says
 JOBS ?= $(shell nproc)
 # One wall-clock budget for all fuzz targets together, run side by side.
 FUZZ_SECONDS ?= 360
+PREFIX ?= /usr/local
 
-.PHONY: deps demo test unit fuzz bench release warnings threads format format-check clean
+.PHONY: deps demo install test unit fuzz bench release warnings threads format format-check clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -22,6 +26,9 @@ release: deps
 
 demo: release
 	@bash scripts/demo.sh build/release/app/kovzef
+
+install: release
+	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
 
 unit: deps
 	cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKOV_SANITIZE=ON -DKOV_WERROR=ON

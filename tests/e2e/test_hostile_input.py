@@ -380,8 +380,12 @@ class HostileInput(ScratchCase):
         # an archive pattern of the old-format library that matches a fifo
         os.mkfifo(self.path("out", "old.fifo"))
         os.rename(self.path("old.zef"), self.path("out", "old.zef"))
+        # The matches come in the directory's own order, and the status is that
+        # of the archive handled last: the fifo's open failure (6) or the
+        # old-format library's seek failure on it (40).  Either way it fails
+        # without waiting for a writer.
         rc, out = self.kov("-xf", "old*", cwd=self.path("out"), timeout=20)
-        self.assertEqual(rc, 40, out)
+        self.assertIn(rc, (6, 40), out)
         self.assertIn("Illegal seek old.fifo", out)
 
     # -- list files ------------------------------------------------------------------

@@ -456,9 +456,11 @@ void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry)
 void WriteSignerLines(ManifestContext* context, CApplication& application, const char* signer)
 {
     CLogMan& log = application.GetLogMan();
-    log.Write(std::string("KOVZEF: Signature Subject >") + ManifestGetSubject(context) + "<");
-    log.Write(std::string("KOVZEF: Signature Issuer  >") + ManifestGetIssuer(context) + "<");
-    log.Write(std::string("KOVZEF: Signature Type    >") + signer + "<");
+    // A certificate's names are the signer's own text: shown as names are,
+    // so that a control byte in them can not reach the terminal.
+    log.Write("KOVZEF: Signature Subject >" + KovShown(ManifestGetSubject(context)) + "<");
+    log.Write("KOVZEF: Signature Issuer  >" + KovShown(ManifestGetIssuer(context)) + "<");
+    log.Write("KOVZEF: Signature Type    >" + KovShown(signer) + "<");
 }
 
 void ShowSignatureInfo(CArchiveFile& archive, CApplication& application)

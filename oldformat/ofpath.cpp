@@ -4,14 +4,15 @@
 #include <string_view>
 #include <utility>
 
+#include "krn/rscp/cputf8local.h"
 #include "oldformat/ofinternal.h"
 
 std::string OfNormalisePath(const std::string& path, bool resolveParents)
 {
+    // A backslash is a separator where it is a character of the local code
+    // page; a byte 0x5C inside a double-byte character is part of the name.
     std::string in(path);
-    for (char& c : in)
-        if (c == '\\')
-            c = '/';
+    BackslashToSlashCP(in.data(), in.size());
 
     // A drive prefix ("C:") stays in front of everything else.
     std::string out;

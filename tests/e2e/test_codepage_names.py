@@ -236,7 +236,9 @@ class CodePageNamesTest(ScratchCase):
             self.write("src%s/sub/" % cp, local_file, b"kox " + cp.encode())
             status, out = run(["-cf", "../a%s.kox" % cp, "sub"], self.path("src" + cp), env=env)
             self.assertEqual(status, 0, out)
-            write_archive(self.path("o%s.zef" % cp), [Entry("sub/old.txt", b"old format " * 20)])
+            # An old-format entry whose name holds such a byte is not split at it either.
+            write_archive(self.path("o%s.zef" % cp), [Entry("sub/old.txt", b"old format " * 20),
+                                                      Entry("sub/o" + local_file.decode("latin-1"), b"old " + cp.encode())])
             for target in (local_dir, local_dir + b"/" + local_dir):
                 dest = self.path("x%s_%d" % (cp, target.count(b"/")))
                 os.makedirs(os.path.join(os.fsencode(dest), target))
@@ -250,6 +252,7 @@ class CodePageNamesTest(ScratchCase):
                 parents = {target[:i]: None for i in range(len(target) + 1) if target[i:i + 1] in (b"/", b"")}
                 self.assertEqual(tree(dest), {**parents, target + b"/sub": None,
                                               target + b"/sub/" + local_file: b"kox " + cp.encode(),
+                                              target + b"/sub/o" + local_file: b"old " + cp.encode(),
                                               target + b"/sub/old.txt": b"old format " * 20}, (cp, target))
 
     def test_shown_names_are_read_by_the_characters_of_the_local_code_page(self):

@@ -341,8 +341,10 @@ void CApplication::FixArchivePath()
                 throw ArchiveBusyExcept(m_archiveName);
         }
     }
-    // What killed runs of the archive left beside it goes first.
-    RemoveStaleReplacementsOf(dirFd, m_archiveName);
+    // What killed runs of the archive left beside it goes first (nothing
+    // is made beside a device or pipe).
+    if (!found || S_ISREG(st.st_mode))
+        RemoveStaleReplacementsOf(dirFd, m_archiveName);
     if (!found) {
         if (create)
             ReserveReplacement(nullptr);

@@ -53,12 +53,11 @@ void CMerge::Execute()
 
     // The target is locked before it is looked at: its length is what a
     // failed merge cuts it back to.  A run killed while it wrote into the
-    // target is undone first, and what killed runs left beside it goes.
+    // target is undone first.
     CArchiveLock targetLock;
     targetLock.Acquire(AT_FDCWD, target, false);
     if (targetLock.Held())
         CUndoRecord::PutBackKilledRun(targetLock.Fd(), AT_FDCWD, target, target, m_application.GetLogMan());
-    RemoveStaleReplacementsOf(AT_FDCWD, target.c_str());
     // Declared before the target's stream, which hands it the merge's first
     // bytes as long as it is open.
     CUndoRecord undo;
@@ -68,6 +67,8 @@ void CMerge::Execute()
     RequireCurrentArchive(sourceArchive, source);
     RefuseSigned(targetArchive);
     RefuseSigned(sourceArchive);
+    // What killed runs of the target left beside it goes.
+    RemoveStaleReplacementsOf(AT_FDCWD, target.c_str());
 
     struct stat targetStat;
     if (stat(target.c_str(), &targetStat) != 0)

@@ -16,22 +16,9 @@
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/logman.h"
-#include "cslib/crc32.h"
 
 namespace {
 
-// Layout of a record, little endian: magic; the archive's device and inode;
-// the writing process and its start time; the archive's old length, the
-// offset of the run's first write and the time the record was written; the
-// length of the bytes written over;
-// the CRC-32s of the archive's head and of the window before that offset;
-// the lengths of the archive's name and of the run's first bytes; the name,
-// the bytes written over, the first bytes; a CRC-32 of all that.
-constexpr char kMagic[8] = {'K', 'O', 'V', 'U', 'N', 'D', 'O', '2'};
-constexpr size_t kFixedSize = 8 + 8 * 8 + 2 * 4 + 2 * 2;
-constexpr size_t kCrcSize = 4;
-// The longest name a directory entry can have.
-constexpr size_t kLongestBase = 255;
 // Names longer than this are shortened in the record's name and told apart
 // by a checksum of the whole name.
 constexpr size_t kLongestPlainBase = 200;
@@ -44,25 +31,6 @@ constexpr uint64_t kFingerprintSpan = 64 * 1024;
 // may leave it shorter than that by what its new manifest entry is shorter
 // than the old one.  A larger record is none this program wrote.
 constexpr uint64_t kShrinkAllowance = 16 << 20;
-
-void Put(std::string& out, uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-uint64_t Get(const std::string& in, size_t at, int bytes)
-{
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(in[at + static_cast<size_t>(i)]);
-    return value;
-}
-
-uint32_t Checksum(const char* data, size_t n)
-{
-    return CsCrc32Update(0xFFFFFFFFu, data, n) ^ 0xFFFFFFFFu;
-}
 
 // The start time of a process (clock ticks after boot), 0 when unknown: a
 // process number used again by another process is told apart by it.
@@ -108,7 +76,7 @@ std::string RecordNameFor(const std::string& base)
         name.append(base);
     } else {
         char sum[16];
-        std::snprintf(sum, sizeof sum, ".%08x", static_cast<unsigned>(Checksum(base.data(), base.size())));
+        std::snprintf(sum, sizeof sum, ".%08x", static_cast<unsigned>(UndoChecksum(base.data(), base.size())));
         name.append(base, 0, kLongestPlainBase - 20);
         name.append(sum);
     }
@@ -204,11 +172,11 @@ bool Fingerprint(int fd, uint64_t writeAt, uint32_t& head, uint32_t& window)
     std::string bytes;
     if (!ReadAt(fd, 0, static_cast<size_t>(std::min(writeAt, kFingerprintSpan)), bytes))
         return false;
-    head = Checksum(bytes.data(), bytes.size());
+    head = UndoChecksum(bytes.data(), bytes.size());
     const uint64_t from = writeAt > kFingerprintSpan ? writeAt - kFingerprintSpan : 0;
     if (!ReadAt(fd, from, static_cast<size_t>(writeAt - from), bytes))
         return false;
-    window = Checksum(bytes.data(), bytes.size());
+    window = UndoChecksum(bytes.data(), bytes.size());
     return true;
 }
 
@@ -223,11 +191,11 @@ uint64_t Now()
     return now.tv_sec > 0 ? static_cast<uint64_t>(now.tv_sec) : 0;
 }
 
-// Whether the archive open as fd holds what the killed run of record r left: the bytes before its first write as
-// the run found them, and from there on its own first bytes as far as it
-// got -- followed, where it got no further, by the old bytes it was to
-// write over.  A copy put at the name since fails one of these, unless it
-// holds what the run had written itself.
+// Whether the archive open as fd holds what the killed run of record r
+// left: the bytes before its first write as the run found them, and from
+// there on its own first bytes as far as it got -- followed, where it got no
+// further, by the old bytes it was to write over.  A copy put at the name
+// since fails one of these, unless it holds what the run had written itself.
 bool HoldsWhatTheRunLeft(int fd, const struct stat& archive, const UndoRecordFields& r)
 {
     if (r.dev != static_cast<uint64_t>(archive.st_dev) || r.ino != static_cast<uint64_t>(archive.st_ino))
@@ -294,8 +262,7 @@ Found LookAtRecord(const Place& place, uid_t archiveOwner, uint64_t archiveSize,
         why = "is not a plain file that only its owner can write";
         return Found::kRefused;
     }
-    const uint64_t longest = kFixedSize + kLongestBase + CUndoRecord::kFirstBytes + kCrcSize + archiveSize +
-                             kShrinkAllowance;
+    const uint64_t longest = kUndoRecordFixedBytes + archiveSize + kShrinkAllowance;
     std::string bytes;
     bool read = false;
     if (st.st_size >= 0 && static_cast<uint64_t>(st.st_size) <= longest) {
@@ -350,54 +317,6 @@ bool NotWritable(int err)
 }
 
 }  // namespace
-
-std::string EncodeUndoRecord(const UndoRecordFields& r)
-{
-    std::string out(kMagic, sizeof kMagic);
-    out.reserve(kFixedSize + r.base.size() + r.tail.size() + r.first.size() + kCrcSize);
-    for (uint64_t v : {r.dev, r.ino, r.pid, r.start, r.oldLength, r.writeAt, r.time, uint64_t{r.tail.size()}})
-        Put(out, v, 8);
-    Put(out, r.headCrc, 4);
-    Put(out, r.windowCrc, 4);
-    Put(out, r.base.size(), 2);
-    Put(out, r.first.size(), 2);
-    out += r.base;
-    out += r.tail;
-    out += r.first;
-    Put(out, Checksum(out.data(), out.size()), 4);
-    return out;
-}
-
-bool DecodeUndoRecord(const std::string& in, UndoRecordFields& r)
-{
-    if (in.size() < kFixedSize + kCrcSize || std::memcmp(in.data(), kMagic, sizeof kMagic) != 0)
-        return false;
-    const size_t body = in.size() - kCrcSize;
-    if (Get(in, body, 4) != Checksum(in.data(), body))
-        return false;
-    uint64_t tailLength = 0;
-    uint64_t* fields[] = {&r.dev, &r.ino, &r.pid, &r.start, &r.oldLength, &r.writeAt, &r.time, &tailLength};
-    size_t at = sizeof kMagic;
-    for (uint64_t* field : fields) {
-        *field = Get(in, at, 8);
-        at += 8;
-    }
-    r.headCrc = static_cast<uint32_t>(Get(in, at, 4));
-    r.windowCrc = static_cast<uint32_t>(Get(in, at + 4, 4));
-    const uint64_t nameLength = Get(in, at + 8, 2);
-    const uint64_t firstLength = Get(in, at + 10, 2);
-    at += 12;
-    // The bytes written over reach from the first write to the old end.
-    if (nameLength == 0 || nameLength > kLongestBase || firstLength > CUndoRecord::kFirstBytes ||
-        r.oldLength > static_cast<uint64_t>(INT64_MAX) || r.writeAt > r.oldLength ||
-        tailLength != r.oldLength - r.writeAt || tailLength > body - at ||
-        nameLength + firstLength != body - at - tailLength)
-        return false;
-    r.base = in.substr(at, nameLength);
-    r.tail = in.substr(at + nameLength, tailLength);
-    r.first = in.substr(at + nameLength + tailLength, firstLength);
-    return true;
-}
 
 CUndoRecord::~CUndoRecord()
 {

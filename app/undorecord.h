@@ -21,32 +21,14 @@
 #include <sys/types.h>
 
 #include "app/filestream.h"
+#include "app/undorecordformat.h"
 
 class CLogMan;
-
-// A record as it is stored.  The run wrote into the archive of device dev
-// and inode ino, first at writeAt; the archive was oldLength bytes long and
-// tail is what stood from writeAt to that end (nothing for a run that only
-// adds behind it).  headCrc and windowCrc are CRC-32s of the archive's first
-// bytes and of those just before writeAt, as the run found them; first is
-// what the run wrote first at writeAt, right after the record was written
-// at time (seconds since the epoch).  base: the archive's name in its
-// directory.
-struct UndoRecordFields {
-    uint64_t dev = 0, ino = 0, pid = 0, start = 0, oldLength = 0, writeAt = 0, time = 0;
-    uint32_t headCrc = 0, windowCrc = 0;
-    std::string base, tail, first;
-};
-
-// The stored form of a record; DecodeUndoRecord takes nothing but one whole
-// record, its lengths and checksum right, and gives false for anything else.
-std::string EncodeUndoRecord(const UndoRecordFields& fields);
-bool DecodeUndoRecord(const std::string& bytes, UndoRecordFields& fields);
 
 class CUndoRecord : public IFirstWrite {
 public:
     // How many of the run's first bytes the record keeps.
-    static constexpr size_t kFirstBytes = 4096;
+    static constexpr size_t kFirstBytes = kUndoFirstBytes;
 
     CUndoRecord() = default;
     // Closes the directory; a record still there stays (a run that could

@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/undorecord.h"
-#include "cslib/crc32.h"
+#include "app/undorecordformat.h"
 
 namespace {
 
@@ -17,8 +16,8 @@ void Check(const std::string& bytes)
     UndoRecordFields fields;
     if (!DecodeUndoRecord(bytes, fields))
         return;
-    if (EncodeUndoRecord(fields) != bytes || fields.base.empty() || fields.base.size() > 255 ||
-        fields.first.size() > CUndoRecord::kFirstBytes || fields.writeAt > fields.oldLength ||
+    if (EncodeUndoRecord(fields) != bytes || fields.base.empty() || fields.base.size() > kUndoLongestBase ||
+        fields.first.size() > kUndoFirstBytes || fields.writeAt > fields.oldLength ||
         fields.tail.size() != fields.oldLength - fields.writeAt)
         __builtin_trap();
 }
@@ -31,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Check(bytes);
     if (bytes.size() >= 4) {
         const size_t body = bytes.size() - 4;
-        const uint32_t crc = CsCrc32Update(0xFFFFFFFFu, bytes.data(), body) ^ 0xFFFFFFFFu;
+        const uint32_t crc = UndoChecksum(bytes.data(), body);
         for (int i = 0; i < 4; ++i)
             bytes[body + static_cast<size_t>(i)] = static_cast<char>((crc >> (8 * i)) & 0xFF);
         Check(bytes);

@@ -194,8 +194,10 @@ uint64_t Now()
 // Whether the archive open as fd holds what the killed run of record r
 // left: the bytes before its first write as the run found them, and from
 // there on its own first bytes as far as it got -- followed, where it got no
-// further, by the old bytes it was to write over.  A copy put at the name
-// since fails one of these, unless it holds what the run had written itself.
+// further, by the old bytes it was to write over, and preceded by those old
+// bytes as far as a run that was putting them back got before it was killed
+// too.  A copy put at the name since fails one of these, unless it holds
+// what the run had written itself.
 bool HoldsWhatTheRunLeft(int fd, const struct stat& archive, const UndoRecordFields& r)
 {
     if (r.dev != static_cast<uint64_t>(archive.st_dev) || r.ino != static_cast<uint64_t>(archive.st_ino))
@@ -208,16 +210,22 @@ bool HoldsWhatTheRunLeft(int fd, const struct stat& archive, const UndoRecordFie
     std::string now;
     if (!ReadAt(fd, r.writeAt, present, now))
         return false;
-    size_t same = 0;
-    while (same < present && now[same] == r.first[same])
-        ++same;
-    if (same < present &&
-        (present > r.tail.size() || now.compare(same, present - same, r.tail, same, present - same) != 0))
+    const size_t old = std::min(present, r.tail.size());
+    size_t at = 0;
+    while (at < old && now[at] == r.tail[at])
+        ++at;
+    const size_t ownFrom = at;
+    while (at < present && now[at] == r.first[at])
+        ++at;
+    const size_t ownTo = at;
+    while (at < old && now[at] == r.tail[at])
+        ++at;
+    if (at < present)
         return false;
     // The run wrote into the archive after its record was written: an
     // archive that holds such bytes but is older than the record was put
     // there with a time of its own (a copy that keeps its time).
-    return same == 0 || r.time > static_cast<uint64_t>(INT64_MAX) ||
+    return ownTo == ownFrom || r.time > static_cast<uint64_t>(INT64_MAX) ||
            static_cast<int64_t>(archive.st_mtim.tv_sec) + kTimeSlack >= static_cast<int64_t>(r.time);
 }
 

@@ -160,6 +160,24 @@ TEST_F(UndoRecordTest, TheRecordOfARunningProcessIsNeverUsedAndGoesWhenTheRunEnd
     EXPECT_EQ(m_log->Collected(), "");
 }
 
+TEST_F(UndoRecordTest, ARunKilledWhileItPutTheArchiveBackIsPutBackByTheNext)
+{
+    // The bytes written over are put back from the front, then the archive
+    // is cut: a kill in between, after any part of those bytes, leaves an
+    // archive the record still fits.
+    const std::string tail = m_original.substr(2000);
+    for (size_t put : {size_t{0}, size_t{1}, tail.size() / 2, tail.size()}) {
+        KilledRun();
+        const int out = open(m_archive.c_str(), O_WRONLY);
+        ASSERT_GE(out, 0);
+        ASSERT_EQ(pwrite(out, tail.data(), put, 2000), static_cast<ssize_t>(put));
+        close(out);
+        EXPECT_EQ(PutBackCode(), 0u) << put;
+        EXPECT_EQ(Slurp(m_archive), m_original) << put;
+        EXPECT_FALSE(fs::exists(m_dir / ".a.kox.undo")) << put;
+    }
+}
+
 TEST_F(UndoRecordTest, ARecordOfOtherBytesIsDroppedAndTheArchiveLeftAsItIs)
 {
     // The same inode, bytes written over in place as a copy does: the

@@ -108,7 +108,8 @@ bool CFileStream::HoldThrough(const void* buffer, size_t length, size_t* count)
 {
     *count = 0;
     if (m_refusedError != 0) {
-        m_lastError = errno = m_refusedError;
+        m_lastError = m_refusedError;
+        errno = m_refusedError;
         return false;
     }
     const auto* bytes = static_cast<const uint8_t*>(buffer);
@@ -118,7 +119,7 @@ bool CFileStream::HoldThrough(const void* buffer, size_t length, size_t* count)
         *count = length;
         return true;
     }
-    if (!ReleaseHeld(false))
+    if (!ReleaseHeld(true))
         return false;
     size_t rest = 0;
     const bool ok = WriteThrough(bytes + take, length - take, &rest);

@@ -503,6 +503,24 @@ class InterruptedWrites(ScratchCase):
         self.assertEqual(after[:len(same)], same)
         self.assertEqual(names(after), ["huge.bin", "small.txt"])
         self.assertEqual(self.leftovers(), [])
+        # An archive that gets the name while an append is starting one there
+        # is never replaced: the append fails as when another run writes it.
+        proc = subprocess.Popen([KOVZEF, "-af", "late.kox", "huge.bin"], cwd=self.dir, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, env=dict(os.environ, TZ="UTC"))
+        deadline = time.time() + 60
+        while not any(n.startswith(".late.kox.") for n in self.leftovers()) and proc.poll() is None \
+                and time.time() < deadline:
+            time.sleep(0.001)
+        proc.send_signal(signal.SIGSTOP)
+        self.assertIsNone(proc.poll(), "the append ended before another archive got the name")
+        self.write("late.kox", same)
+        proc.send_signal(signal.SIGCONT)
+        out = proc.communicate(timeout=120)[0].decode("latin-1")
+        self.assertEqual((proc.returncode, out),
+                         (6, "KOVZEF: archive late.kox is being written by another run; nothing was changed "
+                             "(error 6). \n"))
+        self.assertEqual(self.read("late.kox"), same)
+        self.assertEqual(self.leftovers(), [])
 
     @unittest.skipUnless(os.geteuid() == 0, "needs to act as two other users")
     def test_undo_record_names_others_hold_block_nobody_and_no_record_is_read_unbounded(self):

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 #include <cstdint>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <new>
@@ -23,6 +22,7 @@
 #include "app/extract.h"
 #include "app/libraryprinter.h"
 #include "app/merge.h"
+#include "app/replacement.h"
 #include "app/type.h"
 #include "app/except.h"
 #include "app/fshelpers.h"
@@ -95,82 +95,6 @@ bool SyncDirectoryOf(int dirFd, const std::string& path)
     close(fd);
     errno = saved;
     return ok;
-}
-
-// Names a create tries for its new file, one after another.
-constexpr unsigned kReplacementAttempts = 100;
-
-// Reads a decimal number written without leading zeros (as "%u" writes it)
-// that is at most limit; advances text past it.
-bool ParsePlainNumber(const char*& text, long long limit, long long& value)
-{
-    const char* p = text;
-    if (*p == '0' && !(p[1] >= '0' && p[1] <= '9')) {
-        value = 0;
-        text = p + 1;
-        return true;
-    }
-    if (*p < '1' || *p > '9')
-        return false;
-    value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + (*p - '0');
-        if (value > limit)
-            return false;
-    }
-    text = p;
-    return true;
-}
-
-// "<pid>-<attempt>.new": the end of the name of a create's new file, exactly
-// as ReserveReplacement writes it; the first number is the process that made
-// it.  Any other form (leading zeros, say) is not this program's file.
-bool ParseReplacementSuffix(const char* text, pid_t& pid)
-{
-    long long value = 0, attempt = 0;
-    if (!ParsePlainNumber(text, INT32_MAX, value) || value == 0 || *text++ != '-' ||
-        !ParsePlainNumber(text, kReplacementAttempts - 1, attempt) || std::strcmp(text, ".new") != 0)
-        return false;
-    pid = static_cast<pid_t>(value);
-    return true;
-}
-
-// Removes the new files that creates of the archive base in directory left
-// behind when they were killed: those of processes that no longer run, which
-// nobody holds locked, which belong to this user and which have no other
-// name (a file with a second link is someone's file, not a lost new file).
-void RemoveStaleReplacements(int dirFd, const std::string& directory, const std::string& base)
-{
-    const int fd = openat(dirFd, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    DIR* dir = fdopendir(fd);
-    if (!dir) {
-        close(fd);
-        return;
-    }
-    const std::string prefix = "." + base + ".";
-    while (const dirent* found = readdir(dir)) {
-        const char* name = found->d_name;
-        pid_t pid = 0;
-        if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0 ||
-            !ParseReplacementSuffix(name + prefix.size(), pid) || pid == getpid() || kill(pid, 0) == 0 ||
-            errno != ESRCH)
-            continue;
-        const int temp = openat(dirfd(dir), name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (temp < 0)
-            continue;
-        struct stat st;
-        // Only a file of this user: another user's file of that name is not
-        // this run's to judge, whoever runs it (one left by a create of
-        // another user's archive under the superuser has that user as owner
-        // and goes with that user's next create).
-        if (fstat(temp, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
-            flock(temp, LOCK_EX | LOCK_NB) == 0)
-            unlinkat(dirfd(dir), name, 0);
-        close(temp);
-    }
-    closedir(dir);
 }
 
 }  // namespace
@@ -399,85 +323,113 @@ void CApplication::FixArchivePath()
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     if (!m_archiveName || !m_archiveName[0])
         return;
-    bool created = false;
-    if (m_options->commandCode != KOV_CMD_CREATE) {
-        // Locked before its length is taken: that length is what a failed
-        // run cuts the archive back to.
-        created = LockArchive(dirFd, m_archiveAppend);
-    }
+    const bool create = m_options->commandCode == KOV_CMD_CREATE;
     struct stat st;
-    if (fstatat(dirFd, m_archiveName, &st, 0) != 0) {
-        if (m_options->commandCode == KOV_CMD_CREATE)
+    bool found = false;
+    if (create) {
+        found = fstatat(dirFd, m_archiveName, &st, 0) == 0;
+    } else {
+        // Locked before its length is taken: that length is what a failed
+        // run cuts the archive back to.  A file that got the name after the
+        // lock found none is locked in its turn.
+        for (int attempt = 0;; ++attempt) {
+            LockArchive(dirFd);
+            found = fstatat(dirFd, m_archiveName, &st, 0) == 0;
+            if (!found || !S_ISREG(st.st_mode) || m_archiveLock.Held())
+                break;
+            if (attempt == 2)
+                throw ArchiveBusyExcept(m_archiveName);
+        }
+    }
+    // What killed runs of the archive left beside it goes first (nothing
+    // is made beside a device or pipe).
+    if (!found || S_ISREG(st.st_mode))
+        RemoveStaleReplacementsOf(dirFd, m_archiveName);
+    if (!found) {
+        if (create)
             ReserveReplacement(nullptr);
+        else if (m_archiveAppend)
+            StartNewArchive(dirFd);
         return;
     }
     if (!S_ISREG(st.st_mode)) {
         m_archiveForeign = true;
         return;
     }
-    m_archiveExisted = !created;
+    m_archiveExisted = true;
     m_archiveOldSize = static_cast<long long>(st.st_size);
     m_archiveDev = st.st_dev;
     m_archiveIno = st.st_ino;
     m_archiveOldMtimeSec = static_cast<long long>(st.st_mtim.tv_sec);
     m_archiveOldMtimeNsec = static_cast<long long>(st.st_mtim.tv_nsec);
-    if (m_options->commandCode == KOV_CMD_CREATE) {
+    if (create) {
         ReserveReplacement(&st);
         // No new file beside it: the run writes the archive itself, and
         // must not do so while another run writes into it.  A record of a
         // killed run would no longer fit what it writes.
         if (m_archiveTempName.empty())
-            LockArchive(dirFd, false);
+            LockArchive(dirFd);
         return;
     }
     if (!m_archiveLock.Held())
         return;
-    // Before the first write: what a run killed outright would need undone.
-    try {
-        m_undo.Begin(m_archiveLock.Fd(), dirFd, m_archiveName, m_archiveName, static_cast<uint64_t>(st.st_size),
-                     created);
-    } catch (...) {
-        if (created)
-            unlinkat(dirFd, m_archiveName, 0);
-        throw;
+    if (st.st_size == 0 && m_archiveAppend) {
+        // An empty file becomes an archive as a missing one does, the new
+        // file taking its mode and owner.
+        ReserveReplacement(&st);
+        if (!m_archiveTempName.empty())
+            return;
     }
+    // What a run killed outright would need undone, put on storage right
+    // before its first write (WatchArchiveWrites).
+    m_undo.Begin(m_archiveLock.Fd(), dirFd, m_archiveName, m_archiveName, static_cast<uint64_t>(st.st_size));
 }
 
-bool CApplication::LockArchive(int dirFd, bool create)
+void CApplication::StartNewArchive(int dirFd)
 {
-    for (int attempt = 0;; ++attempt) {
-        const bool created = m_archiveLock.Acquire(dirFd, m_archiveName, create);
-        if (!m_archiveLock.Held() || attempt == 2 ||
-            CUndoRecord::PutBackKilledRun(m_archiveLock.Fd(), dirFd, m_archiveName, m_archiveName, GetLogMan()) !=
-                CUndoRecord::Restored::kRemoved)
-            return created;
-        // The killed run had made the file, which is gone now with it.
-        m_archiveLock.Release();
-    }
+    // A record left beside the name is of no archive any more; one that
+    // can not be used stops the run before anything is made.
+    CUndoRecord::DropRecordOfMissingArchive(dirFd, m_archiveName, m_archiveName);
+    struct stat lst;
+    if (fstatat(dirFd, m_archiveName, &lst, AT_SYMLINK_NOFOLLOW) != 0)
+        ReserveReplacement(nullptr);
+    if (!m_archiveTempName.empty())
+        return;
+    // No new file can be made beside the name, or a link that leads nowhere
+    // has it: the run makes the archive itself, as it always did.
+    if (!m_archiveLock.Acquire(dirFd, m_archiveName, true))
+        throw ArchiveBusyExcept(m_archiveName);  // another run's archive got the name meanwhile
 }
 
-// Creates the new file of a create run in the archive's directory, with the
-// mode (and, where allowed, the owner) the archive has, so that putting it in
-// place changes nothing but the contents.  A link to an archive is kept: the
-// file it leads to is replaced.  Where no new file can be made (a directory
-// that is not writable) the run writes the archive itself, as it always did.
+void CApplication::LockArchive(int dirFd)
+{
+    m_archiveLock.Acquire(dirFd, m_archiveName, false);
+    if (m_archiveLock.Held())
+        CUndoRecord::PutBackKilledRun(m_archiveLock.Fd(), dirFd, m_archiveName, m_archiveName, GetLogMan());
+}
+
+void CApplication::WatchArchiveWrites(CFileStream& stream)
+{
+    m_undo.Watch(stream);
+}
+
+bool CApplication::WritesNewArchive() const
+{
+    return !m_archiveTempName.empty();
+}
+
+// Creates the new file of a create run (or of an append that starts an
+// archive) in the archive's directory, with the mode (and, where allowed,
+// the owner) the archive has, so that putting it in place changes nothing
+// but the contents.  A link to an archive is kept: the file it leads to is
+// replaced.  Where no new file can be made (a directory that is not
+// writable) the run writes the archive itself, as it always did.
 void CApplication::ReserveReplacement(const struct stat* existing)
 {
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
-    std::string finalName = m_archiveName;
-    struct stat lst;
-    if (existing && fstatat(dirFd, m_archiveName, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode)) {
-        char* resolved = realpath(m_archiveName, nullptr);
-        if (!resolved)
-            return;
-        finalName = resolved;
-        free(resolved);
-    }
-    std::string directory, base;
-    SplitPath(finalName, directory, base);
-    if (base.size() > 200)
-        base.resize(200);
-    RemoveStaleReplacements(dirFd, directory, base);
+    std::string finalName, directory, base;
+    if (!ReplacementPlace(dirFd, m_archiveName, existing != nullptr, finalName, directory, base))
+        return;
     for (unsigned attempt = 0; attempt < kReplacementAttempts; ++attempt) {
         char suffix[40];
         std::snprintf(suffix, sizeof suffix, ".%u-%u.new", static_cast<unsigned>(getpid()), attempt);
@@ -498,8 +450,8 @@ void CApplication::ReserveReplacement(const struct stat* existing)
                 // The new file keeps the mode of a new archive.
             }
         }
-        // Locked while the run lives, so that the next create of the
-        // archive can tell it from one a killed run left behind.
+        // Locked while the run lives, so that the next run of the archive
+        // can tell it from one a killed run left behind.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             // Only the clean-up of a later run is less sure of it.
         }
@@ -537,12 +489,16 @@ void CApplication::CommitArchive(bool archiveSynced)
     // the old archive, or the archive's own when the run made that file.
     std::string named;
     if (!m_archiveTempName.empty()) {
-        // An append, merge or signing run may be writing into the archive
-        // this file replaces; its entries would be lost with it.
-        if (!m_archiveLock.Held())
-            m_archiveLock.Acquire(dirFd, m_archiveFinalName, false);
-        if (renameat(dirFd, m_archiveTempName.c_str(), dirFd, m_archiveFinalName.c_str()) != 0)
-            throw CWriteExcept(m_archiveFinalName);
+        if (m_options->commandCode == KOV_CMD_CREATE) {
+            // An append, merge or signing run may be writing into the
+            // archive this file replaces; its entries would be lost with it.
+            if (!m_archiveLock.Held())
+                m_archiveLock.Acquire(dirFd, m_archiveFinalName, false);
+            if (renameat(dirFd, m_archiveTempName.c_str(), dirFd, m_archiveFinalName.c_str()) != 0)
+                throw CWriteExcept(m_archiveFinalName);
+        } else {
+            PlaceNewArchive(dirFd);
+        }
         DropTempName();
         named = m_archiveFinalName;
     } else if (m_archiveName && m_archiveName[0] && !m_archiveExisted && !m_archiveForeign) {
@@ -566,6 +522,28 @@ void CApplication::CommitArchive(bool archiveSynced)
         m_archiveLock.Release();
     if (!synced)
         throw CWriteExcept(named, err);
+}
+
+void CApplication::PlaceNewArchive(int dirFd)
+{
+    const char* from = m_archiveTempName.c_str();
+    const char* to = m_archiveFinalName.c_str();
+    if (!m_archiveExisted) {
+        // Never in place of an archive another run put there meanwhile.
+        if (RenameWithoutReplacing(dirFd, from, to))
+            return;
+        if (errno == EEXIST)
+            throw ArchiveBusyExcept(GetArchiveName());
+        throw CWriteExcept(m_archiveFinalName);
+    }
+    // In place of the empty file, which this run holds locked, only while
+    // that file has the name and is empty still.
+    struct stat named, held;
+    if (!m_archiveLock.Held() || fstatat(dirFd, to, &named, 0) != 0 || fstat(m_archiveLock.Fd(), &held) != 0 ||
+        named.st_dev != held.st_dev || named.st_ino != held.st_ino || named.st_size != 0)
+        throw ArchiveBusyExcept(GetArchiveName());
+    if (renameat(dirFd, from, dirFd, to) != 0)
+        throw CWriteExcept(m_archiveFinalName);
 }
 
 void CApplication::RemoveArchive()
@@ -628,9 +606,9 @@ bool CApplication::PutBackArchive()
 
 void CApplication::KeepOverwrittenTail(uint64_t offset, std::string bytes)
 {
-    m_undo.KeepTail(offset, bytes);
     m_overwrittenOffset = offset;
-    m_overwrittenTail = std::move(bytes);
+    m_overwrittenTail = bytes;
+    m_undo.KeepTail(offset, m_overwrittenTail);
 }
 
 void CApplication::ReportInaccessible(const std::string& name, const std::string& detail)

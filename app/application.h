@@ -14,6 +14,7 @@
 
 struct stat;
 
+class CFileStream;
 class CLogMan;
 class COptions;
 class CStatistics;
@@ -48,11 +49,12 @@ public:
     // exists already; called for create, append and signing before the
     // command runs.  Append and signing lock the archive first (CArchiveLock),
     // put it back from the undo record of a run that was killed while it
-    // wrote into it, and write their own record (CUndoRecord);
-    // a create that names a regular file or nothing reserves a new file
-    // beside it, which the run writes and which replaces the archive only
-    // when the run succeeds (under the archive's lock), and removes such
-    // files that killed creates of the archive left behind.
+    // wrote into it, and ready their own record (CUndoRecord); a create that
+    // names a regular file or nothing, and an append that finds no archive
+    // or an empty file, reserve a new file beside it, which the run writes
+    // and which takes the archive's name only when the run succeeds.  Every
+    // such run first removes the new files that killed runs of the archive
+    // left behind.
     void FixArchivePath();
     // Undoes the archive file of a failed create, append or signing run:
     // removes the new file of a create, or cuts an archive that existed
@@ -61,10 +63,11 @@ public:
     // the run's undo record.  The path was fixed at the start of the run, so
     // a later change of directory does not matter.  Reports nothing.
     void RemoveArchive();
-    // Puts the new file of a successful create in the archive's place and
-    // the directory entry of a new archive on storage (the archive's bytes
-    // were synced when it was closed); CWriteExcept when that fails, after
-    // which the archive stays as it is.  Nothing to do for other runs.
+    // Puts the new file of a successful create (or of an append that started
+    // the archive) in the archive's place and the directory entry of a new
+    // archive on storage (the archive's bytes were synced when it was
+    // closed); CWriteExcept when that fails, after which the archive stays
+    // as it is.
     // The undo record of an append or signing run is removed then;
     // archiveSynced tells whether the run put its archive on storage.
     void CommitArchive(bool archiveSynced = true);
@@ -76,6 +79,12 @@ public:
     // The file the create or append run opens: the new file beside the
     // archive, or the archive itself.
     std::string GetArchiveWriteName() const;
+    // True when an append writes a new archive beside the name (there was
+    // none, or an empty file) instead of the archive itself.
+    bool WritesNewArchive() const;
+    // Has the stream, open on the archive this run writes into, put the
+    // run's undo record on storage right before its first write.
+    void WatchArchiveWrites(CFileStream& stream);
     // True for the archive that the new file of this create run replaces.
     bool IsReplacedArchive(const struct stat& st) const;
     // Reports one input file that could not be read while archiving.
@@ -108,9 +117,16 @@ private:
 
     void Dispatch();
     void ReleaseArchivePath();
-    // Locks the archive and puts it back from the record of a killed run;
-    // whether this run created the file.
-    bool LockArchive(int dirFd, bool create);
+    // Locks the archive, when there is one, and puts it back from the record
+    // of a killed run.
+    void LockArchive(int dirFd);
+    // An append that finds no archive: readies a new file beside the name
+    // (or, where none can be made, the archive itself, locked).
+    void StartNewArchive(int dirFd);
+    // Gives the new file of an append the archive's name; ArchiveBusyExcept
+    // when another run's archive (or anything but the empty file it
+    // replaces) has the name by now.
+    void PlaceNewArchive(int dirFd);
     // The undoing of RemoveArchive; false when the archive could not be put
     // back as it was.
     bool PutBackArchive();
@@ -142,7 +158,7 @@ private:
     long long m_archiveOldMtimeSec = 0, m_archiveOldMtimeNsec = 0;
     CArchiveLock m_archiveLock;      // held by runs that write into the archive
     CUndoRecord m_undo;              // what a killed run of this kind would need undone
-    std::string m_archiveFinalName;  // the name the new file of a create replaces
+    std::string m_archiveFinalName;  // the name the new file takes
     std::string m_archiveTempName;   // that new file while the run writes it
     int m_archiveTempFd = -1;        // holds its lock while the run lives
 

@@ -75,14 +75,15 @@ struct OpenPlan {
 };
 
 // An append or sign run keeps the bytes already there.  A missing or empty
-// file gets an archive header first; anything but a "2.01" KOX archive is
-// refused before it is opened for writing.
-OpenPlan PlanExistingArchive(const std::string& name, bool signing)
+// file (for which the run writes a new one, fresh) gets an archive header
+// first; anything but a "2.01" KOX archive is refused before it is opened
+// for writing.
+OpenPlan PlanExistingArchive(const std::string& name, bool signing, bool fresh)
 {
     OpenPlan plan;
     plan.mode = signing ? KOV_OPEN_UPDATE : KOV_OPEN_APPEND;
     struct stat st;
-    if (stat(name.c_str(), &st) != 0) {
+    if (fresh || stat(name.c_str(), &st) != 0) {
         // Missing: created by the append open (an update open reports it).
         plan.writeHeader = true;
         return plan;
@@ -143,13 +144,15 @@ void CCreate::Execute()
 
     OpenPlan plan;
     if (command != KOV_CMD_CREATE)
-        plan = PlanExistingArchive(archiveName, signing);
+        plan = PlanExistingArchive(archiveName, signing, m_application.WritesNewArchive());
 
     // A create writes a new file beside the archive, which replaces it at
     // the end of a successful run; messages name the archive all the same.
     CArchiveFile archive(m_application.GetArchiveWriteName(), plan.mode, archiveName);
     // Blocks of up to a chunk and their headers go out in large writes.
     archive.Stream().SetBufferSize(kArchiveBufferSize);
+    // An archive that was there gets the run's undo record first.
+    m_application.WatchArchiveWrites(archive.Stream());
 
     // The archive is never added to itself, whatever name leads to it.
     struct stat self;

@@ -1,5 +1,6 @@
 #include "app/filestream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -8,6 +9,9 @@
 
 CFileStream::~CFileStream()
 {
+    // Bytes held back go out as every other buffered byte does.
+    if (m_firstWrite != nullptr && (m_file || m_fd >= 0))
+        ReleaseHeld(false);
     if (m_file)
         fclose(m_file);
     if (m_fd >= 0)
@@ -65,6 +69,8 @@ bool CFileStream::Write(const void* buffer, size_t length, size_t* count)
 
 bool CFileStream::WriteThrough(const void* buffer, size_t length, size_t* count)
 {
+    if (m_firstWrite != nullptr || m_refusedError != 0) [[unlikely]]
+        return HoldThrough(buffer, length, count);
     *count = 0;
     if (m_fd >= 0) {
         if (length == 0)
@@ -88,6 +94,70 @@ bool CFileStream::WriteThrough(const void* buffer, size_t length, size_t* count)
     size_t put = fwrite(buffer, 1, length, m_file);
     *count = put;
     return put == length;
+}
+
+void CFileStream::WatchFirstWrite(IFirstWrite* watcher, size_t bytes)
+{
+    m_firstWrite = watcher;
+    m_holdLimit = bytes;
+    m_held.clear();
+    m_held.reserve(bytes);
+}
+
+bool CFileStream::HoldThrough(const void* buffer, size_t length, size_t* count)
+{
+    *count = 0;
+    if (m_refusedError != 0) {
+        m_lastError = m_refusedError;
+        errno = m_refusedError;
+        return false;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    const size_t take = std::min(length, m_holdLimit - m_held.size());
+    m_held.insert(m_held.end(), bytes, bytes + take);
+    if (m_held.size() < m_holdLimit) {
+        *count = length;
+        return true;
+    }
+    if (!ReleaseHeld(true))
+        return false;
+    size_t rest = 0;
+    const bool ok = WriteThrough(bytes + take, length - take, &rest);
+    *count = take + rest;
+    return ok;
+}
+
+void CFileStream::ForgetFirstWrite()
+{
+    // What the file open so far still holds back goes to it first.
+    if (m_firstWrite != nullptr && (m_file || m_fd >= 0))
+        ReleaseHeld(false);
+    m_firstWrite = nullptr;
+    m_held.clear();
+    m_refusedError = 0;
+}
+
+bool CFileStream::ReleaseHeld(bool evenNone)
+{
+    if (m_firstWrite == nullptr)
+        return m_refusedError == 0;
+    if (m_held.empty() && !evenNone)
+        return true;
+    IFirstWrite* watcher = m_firstWrite;
+    m_firstWrite = nullptr;
+    std::vector<uint8_t> held;
+    held.swap(m_held);
+    if (!watcher->BeforeFirstWrite(held.data(), held.size())) {
+        m_refusedError = errno != 0 ? errno : EIO;
+        m_lastError = m_refusedError;
+        errno = m_refusedError;
+        return false;
+    }
+    size_t put = 0;
+    if (WriteThrough(held.data(), held.size(), &put) && put == held.size())
+        return true;
+    m_lastError = errno != 0 ? errno : EIO;
+    return false;
 }
 
 void CFileStream::Open(const char* path, uint32_t mode)
@@ -116,6 +186,7 @@ void CFileStream::AdoptDirect(int fd, bool regular)
 {
     if (m_file || m_fd >= 0)
         Close();
+    ForgetFirstWrite();
     m_holeAhead = 0;
     m_fd = fd;
     m_regular = regular;
@@ -125,6 +196,7 @@ bool CFileStream::CreateNew(const char* path)
 {
     if (m_file || m_fd >= 0)
         Close();
+    ForgetFirstWrite();
     m_holeAhead = 0;
     const int fd = open64(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -170,6 +242,7 @@ bool CFileStream::PassHole()
 
 int CFileStream::OpenDescriptor(const char* path, uint32_t mode, const char** textOut)
 {
+    ForgetFirstWrite();
     if (m_file) {
         fclose(m_file);
         m_file = nullptr;
@@ -288,7 +361,7 @@ bool CFileStream::MoveFlPtr(int64_t count)
 
 bool CFileStream::Truncate()
 {
-    if (!m_file)
+    if (!m_file || !ReleaseHeld(true))
         return false;
     uint64_t pos = 0;
     if (!Tell(&pos))
@@ -302,7 +375,7 @@ bool CFileStream::Close()
 {
     if (m_fd >= 0) {
         // A hole at the end still counts: the file gets its full size.
-        bool ok = CloseHole();
+        bool ok = ReleaseHeld(false) && CloseHole();
         const int err = m_lastError;
         m_holeAhead = 0;
         if (close(m_fd) != 0 && ok) {

@@ -28,6 +28,19 @@ public:
     virtual bool Flush() = 0;
 };
 
+// Is told of the first bytes a stream writes before any of them reaches its
+// file, so that it can first put on storage what a later look at the file
+// needs (what a run killed after that write would have to have undone).
+class IFirstWrite {
+public:
+    virtual ~IFirstWrite() = default;
+    // bytes: the first n bytes the stream writes from where it stands (as
+    // many as were asked for, fewer when the stream had to reach its file
+    // sooner, none for a cut).  False, errno set, refuses the write: the
+    // stream then writes nothing more.  Throws nothing.
+    virtual bool BeforeFirstWrite(const void* bytes, size_t n) = 0;
+};
+
 class CFileStream {
 public:
     CFileStream() = default;
@@ -107,6 +120,11 @@ public:
     void SetWriteBehind(IWriteBehind* writeBehind) { m_writeBehind = writeBehind; }
     // Writes to the file itself, past any write-behind queue.
     bool WriteThrough(const void* buffer, size_t length, size_t* count);
+    // Holds back the first bytes written from now on (up to bytes of them)
+    // and hands them to watcher before the first of them reaches the file:
+    // once that many are held, or when any other operation needs the file
+    // as written (a read, seek, sync, cut or close).
+    void WatchFirstWrite(IFirstWrite* watcher, size_t bytes);
 
     // Operations of the other platform's backup strategy; false here.
     bool BackupRead(void* buffer, size_t length, size_t* count);
@@ -124,11 +142,29 @@ protected:
     // The buffer given by SetBufferSize; it outlives the handle using it.
     std::unique_ptr<char[]> m_stdioBuffer;
     IWriteBehind* m_writeBehind = nullptr;
+    IFirstWrite* m_firstWrite = nullptr;  // told before the first bytes go out
+    size_t m_holdLimit = 0;               // how many of them it is handed at most
+    std::vector<uint8_t> m_held;          // the first bytes, held back until then
+    int m_refusedError = 0;               // it refused them: no write succeeds any more
 
-    // Has the write-behind queue, if any, write out what it holds.
-    bool FlushWriteBehind() { return m_writeBehind == nullptr || m_writeBehind->Flush(); }
+    // Has the write-behind queue, if any, write out what it holds, then the
+    // first bytes held back for their watcher.
+    bool FlushWriteBehind()
+    {
+        return (m_writeBehind == nullptr || m_writeBehind->Flush()) && (m_firstWrite == nullptr || ReleaseHeld(false));
+    }
 
 private:
+    // Hands the held bytes to their watcher, then writes them; with
+    // evenNone also when none are held (the file is about to change
+    // otherwise).  False, with LastError set, when the watcher refuses
+    // them or the write fails.
+    bool ReleaseHeld(bool evenNone);
+    // Lets go of the watcher, its held bytes written first, and of a refusal:
+    // a file opened anew starts without either.
+    void ForgetFirstWrite();
+    // WriteThrough while bytes are held back or refused.
+    bool HoldThrough(const void* buffer, size_t length, size_t* count);
     // Opens path for Open and OpenDirect: the descriptor, or -1 with the
     // error in m_lastError; text receives the stdio mode.
     int OpenDescriptor(const char* path, uint32_t mode, const char** text);

@@ -352,6 +352,18 @@ bool RemoveFile(const char* path)
     return std::remove(path) == 0;
 }
 
+bool RenameWithoutReplacing(int dirFd, const char* from, const char* to)
+{
+    if (renameat2(dirFd, from, dirFd, to, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (linkat(dirFd, from, dirFd, to, 0) != 0)
+        return false;
+    unlinkat(dirFd, from, 0);
+    return true;
+}
+
 double GetAvailableDiskSpace(const char* path)
 {
     struct statvfs fs;

@@ -18,6 +18,7 @@
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/options.h"
+#include "app/replacement.h"
 #include "app/stopsignal.h"
 #include "app/undorecord.h"
 
@@ -51,34 +52,33 @@ void CMerge::Execute()
     const std::string& target = archives[1];
 
     // The target is locked before it is looked at: its length is what a
-    // failed merge cuts it back to.
+    // failed merge cuts it back to.  A run killed while it wrote into the
+    // target is undone first.
     CArchiveLock targetLock;
-    for (int attempt = 0;; ++attempt) {
-        targetLock.Acquire(AT_FDCWD, target, false);
-        // A run killed while it wrote into the target is undone first; when
-        // it had made the file, the file is gone with it.
-        if (!targetLock.Held() || attempt == 2 ||
-            CUndoRecord::PutBackKilledRun(targetLock.Fd(), AT_FDCWD, target, target, m_application.GetLogMan()) !=
-                CUndoRecord::Restored::kRemoved)
-            break;
-        targetLock.Release();
-    }
+    targetLock.Acquire(AT_FDCWD, target, false);
+    if (targetLock.Held())
+        CUndoRecord::PutBackKilledRun(targetLock.Fd(), AT_FDCWD, target, target, m_application.GetLogMan());
+    // Declared before the target's stream, which hands it the merge's first
+    // bytes as long as it is open.
+    CUndoRecord undo;
     CArchiveFile sourceArchive(source, KOV_OPEN_READ);
     CArchiveFile targetArchive(target, KOV_OPEN_READ);
     RequireCurrentArchive(targetArchive, target);
     RequireCurrentArchive(sourceArchive, source);
     RefuseSigned(targetArchive);
     RefuseSigned(sourceArchive);
+    // What killed runs of the target left beside it goes.
+    RemoveStaleReplacementsOf(AT_FDCWD, target.c_str());
 
     struct stat targetStat;
     if (stat(target.c_str(), &targetStat) != 0)
         throw CStatExcept(target);
     const off_t originalLength = targetStat.st_size;
-    CUndoRecord undo;
     if (targetLock.Held())
-        undo.Begin(targetLock.Fd(), AT_FDCWD, target, target, static_cast<uint64_t>(originalLength), false);
+        undo.Begin(targetLock.Fd(), AT_FDCWD, target, target, static_cast<uint64_t>(originalLength));
 
     targetArchive.Open(target, KOV_OPEN_APPEND | KOV_OPEN_CREATE | KOV_OPEN_READ);
+    undo.Watch(targetArchive.Stream());
     CFileStream& in = sourceArchive.Stream();
     CFileStream& out = targetArchive.Stream();
     if (!in.IsOpen())

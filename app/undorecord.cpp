@@ -1,10 +1,13 @@
 #include "app/undorecord.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <new>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,86 +16,21 @@
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/logman.h"
-#include "cslib/crc32.h"
 
 namespace {
 
-// Layout of a record, little endian: magic, the archive's device and inode,
-// the writing process and its start time, the archive's old length, the
-// offset and length of the bytes written over, whether the run created the
-// archive, the length and bytes of the archive's name, the bytes written
-// over, and a CRC-32 of all that.
-constexpr char kMagic[8] = {'K', 'O', 'V', 'U', 'N', 'D', 'O', '1'};
-constexpr size_t kFixedSize = 8 + 7 * 8 + 1 + 2;
-constexpr size_t kCrcSize = 4;
 // Names longer than this are shortened in the record's name and told apart
 // by a checksum of the whole name.
 constexpr size_t kLongestPlainBase = 200;
-
-struct Record {
-    uint64_t dev = 0, ino = 0, pid = 0, start = 0, oldLength = 0, tailOffset = 0, tailLength = 0;
-    bool created = false;
-    std::string base;
-    std::string tail;
-};
-
-void Put(std::string& out, uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-uint64_t Get(const std::string& in, size_t at, int bytes)
-{
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(in[at + static_cast<size_t>(i)]);
-    return value;
-}
-
-uint32_t Checksum(const char* data, size_t n)
-{
-    return CsCrc32Update(0xFFFFFFFFu, data, n) ^ 0xFFFFFFFFu;
-}
-
-std::string Encode(const Record& r)
-{
-    std::string out(kMagic, sizeof kMagic);
-    out.reserve(kFixedSize + r.base.size() + r.tail.size() + kCrcSize);
-    for (uint64_t v : {r.dev, r.ino, r.pid, r.start, r.oldLength, r.tailOffset, uint64_t{r.tail.size()}})
-        Put(out, v, 8);
-    Put(out, r.created ? 1 : 0, 1);
-    Put(out, r.base.size(), 2);
-    out += r.base;
-    out += r.tail;
-    Put(out, Checksum(out.data(), out.size()), 4);
-    return out;
-}
-
-// A whole record, with its lengths and checksum right, or false.
-bool Decode(const std::string& in, Record& r)
-{
-    if (in.size() < kFixedSize + kCrcSize || std::memcmp(in.data(), kMagic, sizeof kMagic) != 0)
-        return false;
-    const size_t body = in.size() - kCrcSize;
-    if (Get(in, body, 4) != Checksum(in.data(), body))
-        return false;
-    uint64_t* fields[] = {&r.dev, &r.ino, &r.pid, &r.start, &r.oldLength, &r.tailOffset, &r.tailLength};
-    size_t at = sizeof kMagic;
-    for (uint64_t* field : fields) {
-        *field = Get(in, at, 8);
-        at += 8;
-    }
-    const uint64_t created = Get(in, at, 1);
-    const uint64_t nameLength = Get(in, at + 1, 2);
-    at += 3;
-    if (created > 1 || nameLength == 0 || nameLength > body - at || r.tailLength != body - at - nameLength)
-        return false;
-    r.created = created == 1;
-    r.base = in.substr(at, nameLength);
-    r.tail = in.substr(at + nameLength, r.tailLength);
-    return true;
-}
+// Bytes of the archive's head, and of the window before the run's first
+// write, that the record's checksums cover: enough to tell archives apart,
+// little to read whatever the archive's size.
+constexpr uint64_t kFingerprintSpan = 64 * 1024;
+// A record holds the bytes a signing run writes over, at most what the
+// archive held then; a run killed after it cut the archive at its new end
+// may leave it shorter than that by what its new manifest entry is shorter
+// than the old one.  A larger record is none this program wrote.
+constexpr uint64_t kShrinkAllowance = 16 << 20;
 
 // The start time of a process (clock ticks after boot), 0 when unknown: a
 // process number used again by another process is told apart by it.
@@ -138,7 +76,7 @@ std::string RecordNameFor(const std::string& base)
         name.append(base);
     } else {
         char sum[16];
-        std::snprintf(sum, sizeof sum, ".%08x", static_cast<unsigned>(Checksum(base.data(), base.size())));
+        std::snprintf(sum, sizeof sum, ".%08x", static_cast<unsigned>(UndoChecksum(base.data(), base.size())));
         name.append(base, 0, kLongestPlainBase - 20);
         name.append(sum);
     }
@@ -146,8 +84,8 @@ std::string RecordNameFor(const std::string& base)
     return name;
 }
 
-// Where the record of the archive open as fd lives: the directory that holds
-// the archive itself (a link to it is followed), opened, and the names.
+// Where the record of an archive lives: the directory that holds the
+// archive itself (a link to it is followed), opened, and the names.
 struct Place {
     int dir = -1;
     std::string base, record, temp, shownRecord;
@@ -158,7 +96,9 @@ struct Place {
     }
 };
 
-bool TryPlace(int atFd, const std::string& path, const struct stat& archive, Place& place)
+// The place for the name path (relative to atFd); with archive, only when
+// that name is the archive itself.
+bool TryPlace(int atFd, const std::string& path, const struct stat* archive, Place& place)
 {
     std::string directory, base;
     SplitPath(path, directory, base);
@@ -168,8 +108,8 @@ bool TryPlace(int atFd, const std::string& path, const struct stat& archive, Pla
     if (dir < 0)
         return false;
     struct stat st;
-    if (fstatat(dir, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_dev != archive.st_dev || st.st_ino != archive.st_ino) {
+    if (archive != nullptr && (fstatat(dir, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+                               st.st_dev != archive->st_dev || st.st_ino != archive->st_ino)) {
         close(dir);
         return false;
     }
@@ -185,7 +125,7 @@ bool TryPlace(int atFd, const std::string& path, const struct stat& archive, Pla
 // the name the system knows the open archive by.
 bool Locate(int fd, const struct stat& archive, int dirFd, const std::string& path, Place& place)
 {
-    if (!path.empty() && TryPlace(dirFd, path, archive, place))
+    if (!path.empty() && TryPlace(dirFd, path, &archive, place))
         return true;
     char link[40];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
@@ -193,27 +133,158 @@ bool Locate(int fd, const struct stat& archive, int dirFd, const std::string& pa
     const ssize_t n = readlink(link, real, sizeof real - 1);
     if (n <= 0 || real[0] != '/')
         return false;
-    return TryPlace(AT_FDCWD, std::string(real, static_cast<size_t>(n)), archive, place);
+    return TryPlace(AT_FDCWD, std::string(real, static_cast<size_t>(n)), &archive, place);
 }
 
-// The whole record file, or false.
-bool ReadRecord(int fd, std::string& bytes)
+// A file at a record's names is used, or removed, only when it is this
+// user's or the archive owner's: another user's file there is not this
+// run's to judge, nor to follow.
+bool OwnersFile(const struct stat& st, uid_t archiveOwner)
+{
+    return st.st_uid == geteuid() || st.st_uid == archiveOwner;
+}
+
+// Exactly n bytes of fd from offset on into bytes; false (errno set) when
+// fewer are there.
+bool ReadAt(int fd, uint64_t offset, size_t n, std::string& bytes)
+{
+    bytes.resize(n);
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = pread(fd, &bytes[got], n - got, static_cast<off_t>(offset + got));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0) {
+            if (r == 0)
+                errno = EIO;
+            return false;
+        }
+        got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+// The checksums of the archive open as fd that a record keeps for a run
+// whose first write is at writeAt: of its head and of the window before
+// writeAt.
+bool Fingerprint(int fd, uint64_t writeAt, uint32_t& head, uint32_t& window)
+{
+    std::string bytes;
+    if (!ReadAt(fd, 0, static_cast<size_t>(std::min(writeAt, kFingerprintSpan)), bytes))
+        return false;
+    head = UndoChecksum(bytes.data(), bytes.size());
+    const uint64_t from = writeAt > kFingerprintSpan ? writeAt - kFingerprintSpan : 0;
+    if (!ReadAt(fd, from, static_cast<size_t>(writeAt - from), bytes))
+        return false;
+    window = UndoChecksum(bytes.data(), bytes.size());
+    return true;
+}
+
+// How much older than its record an archive the run wrote into may seem:
+// file systems keep coarser times than the clock (down to two seconds).
+constexpr int64_t kTimeSlack = 3;
+
+uint64_t Now()
+{
+    struct timespec now { };
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec > 0 ? static_cast<uint64_t>(now.tv_sec) : 0;
+}
+
+// Whether the archive open as fd holds what the killed run of record r
+// left: the bytes before its first write as the run found them, and from
+// there on its own first bytes as far as it got -- followed, where it got no
+// further, by the old bytes it was to write over, and preceded by those old
+// bytes as far as a run that was putting them back got before it was killed
+// too.  A copy put at the name since fails one of these, unless it holds
+// what the run had written itself.
+bool HoldsWhatTheRunLeft(int fd, const struct stat& archive, const UndoRecordFields& r)
+{
+    if (r.dev != static_cast<uint64_t>(archive.st_dev) || r.ino != static_cast<uint64_t>(archive.st_ino))
+        return false;
+    const uint64_t size = static_cast<uint64_t>(archive.st_size);
+    uint32_t head = 0, window = 0;
+    if (size < r.writeAt || !Fingerprint(fd, r.writeAt, head, window) || head != r.headCrc || window != r.windowCrc)
+        return false;
+    const size_t present = static_cast<size_t>(std::min<uint64_t>(r.first.size(), size - r.writeAt));
+    std::string now;
+    if (!ReadAt(fd, r.writeAt, present, now))
+        return false;
+    const size_t old = std::min(present, r.tail.size());
+    size_t at = 0;
+    while (at < old && now[at] == r.tail[at])
+        ++at;
+    const size_t ownFrom = at;
+    while (at < present && now[at] == r.first[at])
+        ++at;
+    const size_t ownTo = at;
+    while (at < old && now[at] == r.tail[at])
+        ++at;
+    if (at < present)
+        return false;
+    // The run wrote into the archive after its record was written: an
+    // archive that holds such bytes but is older than the record was put
+    // there with a time of its own (a copy that keeps its time).
+    return ownTo == ownFrom || r.time > static_cast<uint64_t>(INT64_MAX) ||
+           static_cast<int64_t>(archive.st_mtim.tv_sec) + kTimeSlack >= static_cast<int64_t>(r.time);
+}
+
+// What a record's name holds.
+enum class Found { kNone, kForeign, kRefused, kRecord };
+
+// Looks at the record at place for an archive of archiveOwner that is
+// archiveSize bytes long, from its file's status first: only a regular file
+// of this user or the archive's owner, with no other name and writable by
+// nobody else, is read, and only when it is no longer than a record of that
+// archive can be.  kRefused sets why.
+Found LookAtRecord(const Place& place, uid_t archiveOwner, uint64_t archiveSize, UndoRecordFields& r, const char*& why)
 {
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    bytes.clear();
-    char block[65536];
-    for (;;) {
-        const ssize_t got = read(fd, block, sizeof block);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        bytes.append(block, static_cast<size_t>(got));
+    if (fstatat(place.dir, place.record.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? Found::kNone : (why = "can not be read", Found::kRefused);
+    if (!OwnersFile(st, archiveOwner))
+        return Found::kForeign;
+    if (S_ISLNK(st.st_mode)) {
+        why = "is a link";
+        return Found::kRefused;
     }
+    const int fd = openat(place.dir, place.record.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat seen = st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            close(fd);
+        why = "can not be read";
+        return Found::kRefused;
+    }
+    if (st.st_dev != seen.st_dev || st.st_ino != seen.st_ino) {
+        close(fd);
+        why = "changed while it was read";
+        return Found::kRefused;
+    }
+    if (!OwnersFile(st, archiveOwner)) {
+        close(fd);
+        return Found::kForeign;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        close(fd);
+        why = "is not a plain file that only its owner can write";
+        return Found::kRefused;
+    }
+    const uint64_t longest = kUndoRecordFixedBytes + archiveSize + kShrinkAllowance;
+    std::string bytes;
+    bool read = false;
+    if (st.st_size >= 0 && static_cast<uint64_t>(st.st_size) <= longest) {
+        // One byte more than the file holds tells a record that grows.
+        read = ReadAt(fd, 0, static_cast<size_t>(st.st_size), bytes);
+        char more = 0;
+        read = read && pread(fd, &more, 1, st.st_size) == 0;
+    }
+    close(fd);
+    if (!read || !DecodeUndoRecord(bytes, r) || r.base != place.base) {
+        why = "is damaged";
+        return Found::kRefused;
+    }
+    return Found::kRecord;
 }
 
 bool WriteAll(int fd, const char* data, size_t n, off_t at, bool positioned)
@@ -239,10 +310,17 @@ bool SyncDirectory(int dir)
     return fsync(dir) == 0 || errno == EINVAL || errno == EROFS;
 }
 
+// The directory refuses new files: the run goes on without a record there.
+bool NotWritable(int err)
+{
+    return err == EACCES || err == EPERM || err == EROFS;
+}
+
 [[noreturn]] void Refuse(const std::string& shown, const Place& place, const char* why)
 {
-    throw CExcept("KOVZEF: can not restore archive " + KovShown(shown) + ": its undo record " +
-                      KovShown(place.shownRecord) + " " + why + "; nothing was changed",
+    const std::string record = KovShown(place.shownRecord);
+    throw CExcept("KOVZEF: can not restore archive " + KovShown(shown) + ": its undo record " + record + " " + why +
+                      "; nothing was changed; check the archive, then remove " + record + " to go on",
                   100, false);
 }
 
@@ -259,6 +337,8 @@ void CUndoRecord::Forget()
         close(m_dirFd);
     m_dirFd = -1;
     m_lockFd = -1;
+    m_written = false;
+    m_hasTail = false;
     m_tailOffset = 0;
     m_tail.clear();
 }
@@ -274,58 +354,31 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
     // into the archive yet.
     struct stat st;
     if (fstatat(place.dir, place.temp.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        (st.st_uid == geteuid() || st.st_uid == archive.st_uid))
+        st.st_nlink == 1 && OwnersFile(st, archive.st_uid))
         unlinkat(place.dir, place.temp.c_str(), 0);
 
-    const int fd = openat(place.dir, place.record.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return Restored::kNothing;
-        Refuse(shown, place, errno == ELOOP ? "is a link" : "can not be read");
+    UndoRecordFields r;
+    const char* why = nullptr;
+    switch (LookAtRecord(place, archive.st_uid, static_cast<uint64_t>(archive.st_size), r, why)) {
+    case Found::kNone:
+    case Found::kForeign:
+        return Restored::kNothing;
+    case Found::kRefused:
+        Refuse(shown, place, why);
+    case Found::kRecord:
+        break;
     }
-    struct stat own;
-    std::string bytes;
-    const bool read = fstat(fd, &own) == 0 && ReadRecord(fd, bytes);
-    close(fd);
-    if (!read)
-        Refuse(shown, place, "can not be read");
-    // Only a record of this user, or of the archive's owner, that nobody
-    // else can have written: it says what to write into the archive.
-    if (!S_ISREG(own.st_mode) || own.st_nlink != 1 || (own.st_mode & (S_IWGRP | S_IWOTH)) != 0 ||
-        (own.st_uid != geteuid() && own.st_uid != archive.st_uid))
-        Refuse(shown, place, "is not this user's");
-    Record r;
-    if (!Decode(bytes, r) || r.base != place.base)
-        Refuse(shown, place, "is damaged");
     if (!ProcessGone(r.pid, r.start))
         throw ArchiveBusyExcept(shown);
-    if (r.dev != static_cast<uint64_t>(archive.st_dev) || r.ino != static_cast<uint64_t>(archive.st_ino)) {
-        // Made for a file that no longer has this name (a create put a new
-        // archive in its place): nothing of it applies.
+    if (!HoldsWhatTheRunLeft(lockFd, archive, r)) {
+        // Another file was put at the name since (a copy, an archive a
+        // create made): the record says nothing about it.
         unlinkat(place.dir, place.record.c_str(), 0);
         SyncDirectory(place.dir);
-        return Restored::kNothing;
+        log.Write("KOVZEF: the undo record " + KovShown(place.shownRecord) + " of archive " + KovShown(shown) +
+                  " no longer matched the archive and was removed; the archive was left as it is");
+        return Restored::kDropped;
     }
-    const std::string line = "KOVZEF: archive " + KovShown(shown) +
-                             " was restored as it was before a run that was killed";
-    if (r.created) {
-        // The killed run made the file: without it the archive is as it was.
-        if (unlinkat(place.dir, place.base.c_str(), 0) != 0 && errno != ENOENT)
-            throw CWriteExcept(shown);
-        if (!SyncDirectory(place.dir))
-            throw CWriteExcept(shown);
-        unlinkat(place.dir, place.record.c_str(), 0);
-        SyncDirectory(place.dir);
-        log.Write(line);
-        return Restored::kRemoved;
-    }
-    // The runs only add behind the old end or write over the bytes they
-    // keep; an archive shorter than that was changed by something else.
-    const uint64_t size = static_cast<uint64_t>(archive.st_size);
-    const uint64_t untouchedUpTo = r.tailLength != 0 ? r.tailOffset : r.oldLength;
-    if ((r.tailLength != 0 && r.tailOffset + r.tailLength != r.oldLength) || size < untouchedUpTo ||
-        r.oldLength > static_cast<uint64_t>(INT64_MAX))
-        Refuse(shown, place, "does not match the archive");
     const int out = openat(place.dir, place.base.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     if (out < 0)
         throw CWriteExcept(shown);
@@ -333,20 +386,41 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
     bool done = fstat(out, &target) == 0 && target.st_dev == archive.st_dev && target.st_ino == archive.st_ino;
     if (!done)
         errno = ESTALE;
-    done = done && PutBackBytes(out, r.tailOffset, r.tail, r.oldLength);
+    done = done && PutBackBytes(out, r.writeAt, r.tail, r.oldLength);
     const int err = errno;
     close(out);
     if (!done)
         throw CWriteExcept(shown, err);  // the record stays for the next run
     unlinkat(place.dir, place.record.c_str(), 0);
     SyncDirectory(place.dir);
-    log.Write(line);
+    log.Write("KOVZEF: archive " + KovShown(shown) + " was restored as it was before a run that was killed");
     return Restored::kPutBack;
 }
 
-void CUndoRecord::Begin(int lockFd, int dirFd, const std::string& path, const std::string& shown, uint64_t oldLength,
-                        bool created)
+void CUndoRecord::DropRecordOfMissingArchive(int dirFd, const std::string& path, const std::string& shown)
 {
+    Place place;
+    if (path.empty() || !TryPlace(dirFd, path, nullptr, place))
+        return;
+    UndoRecordFields r;
+    const char* why = nullptr;
+    switch (LookAtRecord(place, geteuid(), 0, r, why)) {
+    case Found::kNone:
+    case Found::kForeign:
+        return;
+    case Found::kRefused:
+        Refuse(shown, place, why);
+    case Found::kRecord:
+        break;
+    }
+    // The archive the killed run wrote into is gone: nothing to put back.
+    if (ProcessGone(r.pid, r.start) && unlinkat(place.dir, place.record.c_str(), 0) == 0)
+        SyncDirectory(place.dir);
+}
+
+void CUndoRecord::Begin(int lockFd, int dirFd, const std::string& path, const std::string& shown, uint64_t oldLength)
+{
+    Forget();
     struct stat archive;
     Place place;
     if (lockFd < 0 || fstat(lockFd, &archive) != 0 || !Locate(lockFd, archive, dirFd, path, place))
@@ -363,88 +437,141 @@ void CUndoRecord::Begin(int lockFd, int dirFd, const std::string& path, const st
     m_owner = archive.st_uid;
     m_group = archive.st_gid;
     m_oldLength = oldLength;
-    m_created = created;
-    Write(false);
 }
 
 void CUndoRecord::KeepTail(uint64_t offset, const std::string& bytes)
 {
     if (!Active())
         return;
+    // The record on storage could no longer put back what the run writes
+    // over from here on.
+    if (m_written || offset > m_oldLength || bytes.size() != m_oldLength - offset)
+        throw CWriteExcept(m_shown, EINVAL);
+    m_hasTail = true;
     m_tailOffset = offset;
     m_tail = bytes;
-    Write(true);
 }
 
-void CUndoRecord::Write(bool replace)
+void CUndoRecord::Watch(CFileStream& stream)
 {
-    Record r;
-    r.dev = static_cast<uint64_t>(m_dev);
-    r.ino = static_cast<uint64_t>(m_ino);
-    r.pid = static_cast<uint64_t>(getpid());
-    r.start = StartTime(getpid());
-    r.oldLength = m_oldLength;
-    r.tailOffset = m_tailOffset;
-    r.created = m_created;
-    r.base = m_base;
-    r.tail = m_tail;
-    const std::string bytes = Encode(r);
+    if (Active())
+        stream.WatchFirstWrite(this, kFirstBytes);
+}
 
-    // Written under another name and renamed: the record's name only ever
-    // shows a whole record.
-    unlinkat(m_dirFd, m_tempName.c_str(), 0);
-    const int fd = openat(m_dirFd, m_tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        const int err = errno;
-        if (!replace && (err == EACCES || err == EPERM || err == EROFS)) {
-            // A directory the run may not write to: it goes on as it always
-            // did, without a record.
-            close(m_dirFd);
-            m_dirFd = -1;
-            return;
-        }
-        throw CWriteExcept(m_shown, err);
+bool CUndoRecord::BeforeFirstWrite(const void* bytes, size_t n)
+{
+    if (!Active() || m_written)
+        return true;
+    try {
+        UndoRecordFields r;
+        r.dev = static_cast<uint64_t>(m_dev);
+        r.ino = static_cast<uint64_t>(m_ino);
+        r.pid = static_cast<uint64_t>(getpid());
+        r.start = StartTime(getpid());
+        r.oldLength = m_oldLength;
+        r.writeAt = m_hasTail ? m_tailOffset : m_oldLength;
+        r.base = m_base;
+        r.tail = m_tail;
+        r.first.assign(static_cast<const char*>(bytes), std::min(n, kFirstBytes));
+        r.time = Now();
+        // The archive is as the run found it up to its first write.
+        if (!Fingerprint(m_lockFd, r.writeAt, r.headCrc, r.windowCrc))
+            return false;
+        return Write(EncodeUndoRecord(r));
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        return false;
     }
+}
+
+bool CUndoRecord::WithoutRecord()
+{
+    Forget();
+    return true;
+}
+
+bool CUndoRecord::Fill(int fd, const std::string& bytes) const
+{
     if (m_owner != geteuid() && fchown(fd, m_owner, m_group) != 0) {
         // The record stays this user's, which the next run of this user takes.
     }
-    bool done = WriteAll(fd, bytes.data(), bytes.size(), 0, false) && fsync(fd) == 0;
+    return WriteAll(fd, bytes.data(), bytes.size(), 0, false) && fsync(fd) == 0;
+}
+
+bool CUndoRecord::Write(const std::string& bytes)
+{
+    // Written as a file without a name, which takes the record's name once
+    // whole and on storage, so that no other name is needed (one that
+    // another user may hold in a shared directory).
+    const int anonymous = openat(m_dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (anonymous >= 0) {
+        if (!Fill(anonymous, bytes)) {
+            const int err = errno;
+            close(anonymous);
+            errno = err;
+            return false;
+        }
+        char proc[40];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", anonymous);
+        const bool named = linkat(AT_FDCWD, proc, m_dirFd, m_recordName.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        const int err = errno;
+        close(anonymous);
+        if (named) {
+            m_written = true;
+            return SyncDirectory(m_dirFd);
+        }
+        if (err == EEXIST || NotWritable(err))
+            return WithoutRecord();  // the name is another user's
+        if (err != ENOENT) {
+            errno = err;
+            return false;
+        }
+        // No way to name it (no /proc): under a name of its own below.
+    } else if (NotWritable(errno)) {
+        return WithoutRecord();  // a directory the run may not write to
+    }
+
+    // Written under another name and renamed: the record's name only ever
+    // shows a whole record.  That name, left by a run killed meanwhile, is
+    // taken over; another user's file there is left alone.
+    struct stat st;
+    if (fstatat(m_dirFd, m_tempName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || !OwnersFile(st, m_owner))
+            return WithoutRecord();
+        unlinkat(m_dirFd, m_tempName.c_str(), 0);
+    }
+    const int fd = openat(m_dirFd, m_tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return NotWritable(errno) || errno == EEXIST ? WithoutRecord() : false;
+    bool done = Fill(fd, bytes);
     int err = errno;
     if (close(fd) != 0 && done) {
         done = false;
         err = errno;
     }
-    if (done) {
-        if (replace) {
-            done = renameat(m_dirFd, m_tempName.c_str(), m_dirFd, m_recordName.c_str()) == 0;
-        } else {
-            // A file of that name that appeared meanwhile is never replaced.
-            done = renameat2(m_dirFd, m_tempName.c_str(), m_dirFd, m_recordName.c_str(), RENAME_NOREPLACE) == 0;
-            if (!done && (errno == EINVAL || errno == ENOSYS)) {
-                done = linkat(m_dirFd, m_tempName.c_str(), m_dirFd, m_recordName.c_str(), 0) == 0;
-                const int linkError = errno;
-                unlinkat(m_dirFd, m_tempName.c_str(), 0);
-                errno = linkError;
-            }
-        }
+    // A record name that another user took meanwhile is never replaced.
+    if (done && !RenameWithoutReplacing(m_dirFd, m_tempName.c_str(), m_recordName.c_str())) {
         err = errno;
-    }
-    done = done && SyncDirectory(m_dirFd);
-    if (!done) {
-        err = errno != 0 ? errno : err;
         unlinkat(m_dirFd, m_tempName.c_str(), 0);
-        if (!replace) {
-            close(m_dirFd);
-            m_dirFd = -1;
-        }
-        throw CWriteExcept(m_shown, err);
+        if (err == EEXIST)
+            return WithoutRecord();
+        done = false;
     }
+    if (!done) {
+        unlinkat(m_dirFd, m_tempName.c_str(), 0);
+        errno = err;
+        return false;
+    }
+    m_written = true;
+    return SyncDirectory(m_dirFd);
 }
 
 bool CUndoRecord::End(bool syncArchive)
 {
-    if (!Active())
+    if (!Active() || !m_written) {
+        Forget();
         return true;
+    }
     if (syncArchive && m_lockFd >= 0 && fsync(m_lockFd) != 0 && errno != EINVAL)
         return false;
     if (unlinkat(m_dirFd, m_recordName.c_str(), 0) != 0 && errno != ENOENT)
@@ -452,8 +579,7 @@ bool CUndoRecord::End(bool syncArchive)
     // Were the removal lost, the next run would undo this one.
     if (!SyncDirectory(m_dirFd))
         return false;
-    close(m_dirFd);
-    m_dirFd = -1;
+    Forget();
     return true;
 }
 
@@ -469,13 +595,8 @@ bool CUndoRecord::KilledRunLeftRecord(int fd)
     Place place;
     if (fd < 0 || fstat(fd, &archive) != 0 || !S_ISREG(archive.st_mode) || !Locate(fd, archive, AT_FDCWD, "", place))
         return false;
-    const int rfd = openat(place.dir, place.record.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (rfd < 0)
-        return false;
-    std::string bytes;
-    const bool read = ReadRecord(rfd, bytes);
-    close(rfd);
-    Record r;
-    return read && Decode(bytes, r) && r.base == place.base && r.dev == static_cast<uint64_t>(archive.st_dev) &&
-           r.ino == static_cast<uint64_t>(archive.st_ino) && ProcessGone(r.pid, r.start);
+    UndoRecordFields r;
+    const char* why = nullptr;
+    return LookAtRecord(place, archive.st_uid, static_cast<uint64_t>(archive.st_size), r, why) == Found::kRecord &&
+           ProcessGone(r.pid, r.start) && HoldsWhatTheRunLeft(fd, archive, r);
 }

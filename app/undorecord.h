@@ -1,65 +1,91 @@
 // The undo record of a run that writes into an existing archive (append,
 // merge, signing): a hidden file beside the archive, ".<name>.undo", that
 // holds what puts the archive back as it was before the run -- its old
-// length, whether the run created it, and the bytes the run writes over (the
-// old manifest entry of a signing run).  The record is on storage before the
-// run's first write and is removed when the run ends, whether it succeeded
-// or failed cleanly.  A record whose process is gone was left by a run killed
-// outright (SIGKILL, the out-of-memory killer, a power loss); the next run
-// that locks the archive puts the archive back from it before it goes on.
+// length and the bytes the run writes over (the old manifest entry of a
+// signing run) -- and what tells the bytes that run left from any other
+// file put at the archive's name since: checksums of the archive's first
+// bytes and of the bytes before the run's first write as the run found
+// them, and the first bytes the run writes there.  The record goes on
+// storage right before the run's first write into the archive (the archive
+// stream hands over those first bytes) and is removed when the run ends,
+// whether it succeeded or failed cleanly.  A record whose process is gone
+// was left by a run killed outright (SIGKILL, the out-of-memory killer, a
+// power loss); the next run that locks the archive puts the archive back
+// from it before it goes on, when the archive still holds what that run
+// left, and otherwise leaves the archive as it is and drops the record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
 
+#include "app/filestream.h"
+#include "app/undorecordformat.h"
+
 class CLogMan;
 
-class CUndoRecord {
+class CUndoRecord : public IFirstWrite {
 public:
+    // How many of the run's first bytes the record keeps.
+    static constexpr size_t kFirstBytes = kUndoFirstBytes;
+
     CUndoRecord() = default;
     // Closes the directory; a record still there stays (a run that could
     // not end cleanly leaves it for the next one).
-    ~CUndoRecord();
+    ~CUndoRecord() override;
     CUndoRecord(const CUndoRecord&) = delete;
     CUndoRecord& operator=(const CUndoRecord&) = delete;
 
-    enum class Restored { kNothing, kPutBack, kRemoved };
+    enum class Restored { kNothing, kPutBack, kDropped };
     // Under the archive's lock (lockFd: the locked archive, path: its name
     // relative to dirFd, shown: its name in messages): when a run that wrote
-    // into the archive was killed, puts the archive back from its record
-    // (kPutBack), or removes it when that run had created it (kRemoved; the
-    // caller then locks the name again), and writes one line through log.
-    // A record left for a file that no longer has the name is removed.  A
-    // record that is damaged or not this user's is refused (CExcept, status
-    // 100) and one whose process still runs means another run (status 6);
-    // both leave everything as it was.
+    // into the archive was killed and the archive still holds what it left,
+    // puts the archive back from its record (kPutBack); when the archive
+    // holds anything else, removes the record and leaves the archive as it
+    // is (kDropped).  Either writes one line through log.  A name another
+    // user holds is left alone and never used (kNothing).  A record of this
+    // user's that is damaged or that others may have written is refused
+    // (CExcept, status 100, saying which file to remove once the archive is
+    // checked) and one whose process still runs means another run (status
+    // 6); both leave everything as it was.
     static Restored PutBackKilledRun(int lockFd, int dirFd, const std::string& path, const std::string& shown,
                                      CLogMan& log);
+    // The same for a name that holds no archive (before a run makes one):
+    // the record of a killed run goes without a word, a refused one throws
+    // as above before anything is made.
+    static void DropRecordOfMissingArchive(int dirFd, const std::string& path, const std::string& shown);
 
-    // Before the run's first write into the locked archive: writes the
-    // record (old length, created by this run) and puts it on storage.
-    // Where the directory takes no file the run goes on without one; other
-    // failures throw CWriteExcept naming shown, with nothing written.
-    void Begin(int lockFd, int dirFd, const std::string& path, const std::string& shown, uint64_t oldLength,
-               bool created);
-    // A run about to write over the end of the archive from offset on
+    // Readies the record of a run about to write into the locked archive
+    // (old length oldLength); nothing is written yet.  Where there is no
+    // place for a record the run goes on without one.
+    void Begin(int lockFd, int dirFd, const std::string& path, const std::string& shown, uint64_t oldLength);
+    // A run that will write over the end of the archive from offset on
     // (bytes: what stands there up to the old end) records those bytes
-    // first.  CWriteExcept when that fails.
+    // too; before its first write only (CWriteExcept after it).
     void KeepTail(uint64_t offset, const std::string& bytes);
+    // Has stream, open on the archive, hand this record the run's first
+    // bytes before they reach the archive (nothing without a record).
+    void Watch(CFileStream& stream);
+    // Puts the record on storage, with the first n of bytes and the
+    // archive's checksums.  Where the directory takes no file, or another
+    // user holds the record's name, the run goes on without a record.
+    // False, errno set, when the record could not be written.
+    bool BeforeFirstWrite(const void* bytes, size_t n) override;
     // The run has ended and the archive holds what it should (the run's
     // writes, or the archive as it was): removes the record and puts its
     // removal on storage.  syncArchive: the archive's own bytes are put on
     // storage first.  False (errno set) when the record could not be
-    // removed for sure; true, doing nothing, without a record.
+    // removed for sure; true, doing nothing, when none was written.
     bool End(bool syncArchive);
     bool Active() const { return m_dirFd >= 0; }
     // Lets go of the record without removing it (as the destructor does).
     void Forget();
 
     // For a run reading the archive open as fd that met the end of its data
-    // too early: true when a killed run's record of this archive is there,
-    // so that the next run that writes into the archive will put it back.
+    // too early: true when a killed run's record of this archive is there
+    // and matches what the archive holds, so that the next run that writes
+    // into the archive will put it back.
     static bool KilledRunLeftRecord(int fd);
 
     // Puts an archive open as fd (for writing) back as it was before a run:
@@ -68,10 +94,17 @@ public:
     static bool PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength);
 
 private:
-    void Write(bool replace);
+    // Gives the record's name to a whole record of bytes, on storage.
+    bool Write(const std::string& bytes);
+    // Writes bytes into the new record file fd and puts them on storage.
+    bool Fill(int fd, const std::string& bytes) const;
+    // No record for this run after all: true.
+    bool WithoutRecord();
 
     int m_dirFd = -1;
     int m_lockFd = -1;
+    bool m_written = false;
+    bool m_hasTail = false;
     std::string m_recordName;
     std::string m_tempName;
     std::string m_base;
@@ -81,7 +114,6 @@ private:
     uid_t m_owner = 0;
     gid_t m_group = 0;
     uint64_t m_oldLength = 0;
-    bool m_created = false;
     uint64_t m_tailOffset = 0;
     std::string m_tail;
 };

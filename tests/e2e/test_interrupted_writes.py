@@ -3,6 +3,7 @@ archive that was there before is never lost or damaged."""
 
 import fcntl
 import os
+import random
 import re
 import shutil
 import signal
@@ -13,17 +14,19 @@ import time
 import unittest
 import zlib
 
-from cmd_helpers import KOVZEF, SCRATCH, ScratchCase
+from cmd_helpers import KOVZEF, SCRATCH, ScratchCase, drop_privileges, kox_entries, reachable_program
 
 RESTORED = "KOVZEF: archive a.kox was restored as it was before a run that was killed\n"
 HINT = "A run writing it was killed; the next run that writes to it restores it."
+DROPPED = ("KOVZEF: the undo record .a.kox.undo of archive a.kox no longer matched the archive and was removed; "
+           "the archive was left as it is\n")
 
 
-def kill_when(args, cwd, ready):
+def kill_when(args, cwd, ready, program=KOVZEF, preexec_fn=None):
     """Starts the program with args and kills it outright (SIGKILL) as soon
     as ready() holds; False when the run ended before that."""
-    proc = subprocess.Popen([KOVZEF] + list(args), cwd=cwd, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
+    proc = subprocess.Popen([program] + list(args), cwd=cwd, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"), preexec_fn=preexec_fn)
     deadline = time.time() + 120
     while not ready() and proc.poll() is None and time.time() < deadline:
         time.sleep(0.001)
@@ -31,6 +34,17 @@ def kill_when(args, cwd, ready):
     proc.kill()
     proc.wait()
     return alive
+
+
+def measured(args, cwd, program=KOVZEF, preexec_fn=None):
+    """Runs the program; (status, output, the most memory it held in bytes)."""
+    proc = subprocess.Popen([program] + list(args), cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            env=dict(os.environ, TZ="UTC"), preexec_fn=preexec_fn)
+    out = proc.stdout.read().decode("latin-1")
+    proc.stdout.close()
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return proc.returncode, out, usage.ru_maxrss * 1024
 
 
 class InterruptedWrites(ScratchCase):
@@ -97,7 +111,8 @@ class InterruptedWrites(ScratchCase):
         os.unlink(log)
         calls = []
         for line in lines:
-            m = re.match(r'(f(?:data)?sync)\(\d+<(.*)>\)', line) or re.match(r'(rename\w*)\(.*"(.*)"\)', line)
+            m = (re.match(r'(f(?:data)?sync)\(\d+<(.*)>(?:\(deleted\))?\)', line)
+                 or re.match(r'(rename\w*)\(.*"(.*)"(?:, RENAME_\w+)?\)', line))
             if m:
                 calls.append((m.group(1), m.group(2)))
         return proc.returncode, proc.stdout.decode("latin-1"), calls
@@ -117,15 +132,22 @@ class InterruptedWrites(ScratchCase):
         self.assertEqual(calls[1:], [("renameat", "a.kox"), ("fsync", here)])
         created = self.read("a.kox")
         # Append, signing-free, and merge write into the archive: their undo
-        # record, then its directory, are synced before the first write, the
-        # archive before the run ends, and the directory again once the
-        # record is gone; a new archive's directory too.
-        for args, synced in ((("-af", "a.kox", "small.txt"), [".a.kox.undo.new", "", "a.kox", ""]),
-                             (("-af", "new.kox", "small.txt"), [".new.kox.undo.new", "", "new.kox", "", ""]),
-                             (("-mf", "new.kox a.kox"), [".a.kox.undo.new", "", "a.kox", ""])):
+        # record (a file without a name until then), then its directory, are
+        # synced before the first write, the archive before the run ends,
+        # and the directory again once the record is gone.  An append that
+        # starts an archive writes it as a create does.
+        rc, out, calls = self.traced("-af", "new.kox", "small.txt")
+        self.assertEqual(rc, 0, out)
+        self.assertTrue(re.fullmatch(re.escape(here) + r"/\.new\.kox\.\d+-\d+\.new", calls[0][1]), calls)
+        self.assertEqual(calls[1:], [("renameat2", "new.kox"), ("fsync", here)])
+        for args, synced in ((("-af", "a.kox", "small.txt"), ["", "a.kox", ""]),
+                             (("-mf", "new.kox a.kox"), ["", "a.kox", ""])):
             rc, out, calls = self.traced(*args)
             self.assertEqual(rc, 0, out)
-            self.assertEqual(calls, [("fsync", os.path.join(here, name).rstrip("/")) for name in synced], args)
+            self.assertEqual(calls[0][0], "fsync")
+            self.assertTrue(calls[0][1].startswith(here), calls)  # the record's name shows as it can
+            self.assertEqual(calls[1:], [("fsync", os.path.join(here, name).rstrip("/")) for name in synced],
+                             args)
         # A failed sync (of the new file, the undo record, the archive, the
         # record's removal) fails the run and leaves the archive as it was.
         grown = self.read("a.kox")
@@ -326,16 +348,15 @@ class InterruptedWrites(ScratchCase):
             self.assertEqual(self.leftovers(), [], (args, grown))
         self.assertGreaterEqual(torn_seen, 6)
 
-        # An append that made the archive, killed: the next one starts it anew.
+        # An append that starts an archive writes it beside the name, which
+        # it gets once whole: killed, it leaves no archive, and the next
+        # append removes its new file and starts the archive anew.
         self.assertTrue(kill_when(["-af", "new.kox", "huge.bin"], self.dir,
-                                  lambda: self.size("new.kox") > 1000))
-        rc, out = self.run_kov("-tf", "new.kox")
-        self.assertEqual(rc, 5, out)
-        self.assertIn(HINT, out)
+                                  lambda: any(n.startswith(".new.kox.") and self.size(n) > 1000
+                                              for n in self.leftovers())))
+        self.assertFalse(os.path.exists(self.path("new.kox")))
         rc, out = self.run_kov("-avf", "new.kox", "small.txt")
-        self.assertEqual(rc, 0, out)
-        self.assertEqual(out, "KOVZEF: archive new.kox was restored as it was before a run that was killed\n"
-                              "a small.txt\n", out)
+        self.assertEqual((rc, out), (0, "a small.txt\n"))
         rc, out = self.run_kov("-tf", "new.kox")
         self.assertEqual((rc, out.count("small.txt"), "huge.bin" in out), (0, 1, False), out)
         self.assertEqual(self.leftovers(), [])
@@ -390,9 +411,255 @@ class InterruptedWrites(ScratchCase):
         self.assertEqual(rc, 0, out)
         created = self.read("a.kox")
         rc, out = self.run_kov("-af", "a.kox", "small.txt")
-        self.assertEqual((rc, out), (0, ""))
+        self.assertEqual((rc, out), (0, DROPPED))
         self.assertEqual(self.read("a.kox")[:len(created)], created)
         self.assertEqual(self.leftovers(), [])
+
+    def test_a_record_is_applied_only_to_the_bytes_its_own_run_left(self):
+        # Faults caught: the undo record named its archive by device and
+        # inode only.  An archive copied over the torn one (into the same
+        # inode, or as a new file that got the freed inode back) was cut to
+        # the killed run's old length by the next append, which reported it
+        # "restored"; an archive copied to the name where a killed append had
+        # started a new one was deleted, with status 0.
+        seed = int.from_bytes(os.urandom(4), "little")
+        rnd = random.Random(seed)
+        self.make_archive()
+        self.write("huge.bin", os.urandom(24 << 20))
+        self.write("extra.txt", b"extra\n" * 500)
+        for args in (("-cf", "source.kox", "huge.bin"), ("-cf", "other.kox", "extra.txt"),
+                     ("-af", "a.kox", "extra.txt")):
+            rc, out = self.run_kov(*args)
+            self.assertEqual(rc, 0, out)
+        record = self.path(".a.kox.undo")
+        runs = {"append": ["-af", "a.kox", "huge.bin"], "merge": ["-mf", "source.kox,a.kox"]}
+
+        def grown(start, *commands):
+            """start with the commands run on it (a.kox standing for it)."""
+            self.write("c.kox", start)
+            for command in commands:
+                rc, out = self.run_kov(*[arg.replace("a.kox", "c.kox") for arg in command])
+                self.assertEqual(rc, 0, out)
+            data = self.read("c.kox")
+            os.unlink(self.path("c.kox"))
+            return data
+
+        def put_in(data, new_inode, keep_time):
+            """Puts data at a.kox as cp does: into the same file, or as a new
+            file after rm; with keep_time as cp -p from a copy an hour old."""
+            if new_inode:
+                os.unlink(self.path("a.kox"))
+            self.write("a.kox", data)
+            if keep_time:
+                os.utime(self.path("a.kox"), (time.time() - 3600,) * 2)
+
+        def names(data):
+            return [entry[1] for entry in kox_entries(data)]
+
+        older = self.make_archive("first.kox")
+        step = 0
+        for kind, copy in [(kind, copy) for kind in runs for copy in ("other", "older", "longer", "rerun", None)]:
+            before = self.read("a.kox")
+            # Each copy is made before the run: another archive, one older
+            # than the archive, the archive with another entry behind its
+            # end, and the archive with the run's own entries and another
+            # behind them, as a run of the same command on a copy wrote them.
+            data = {"other": lambda: self.read("other.kox"), "older": lambda: older,
+                    "longer": lambda: grown(before, ("-af", "a.kox", "extra.txt")),
+                    "rerun": lambda: grown(before, runs[kind], ("-af", "a.kox", "extra.txt")),
+                    None: lambda: before}[copy]()
+            moment = rnd.choice([None, 1, rnd.randrange(2, 1 << 16), rnd.randrange(1 << 16, 16 << 20)])
+            ready = ((lambda: os.path.exists(record)) if moment is None
+                     else (lambda m=moment, n=len(before): self.size("a.kox") >= n + m))
+            note = (kind, copy, moment, step, seed)
+            self.assertTrue(kill_when(runs[kind], self.dir, ready), note)
+            self.assertTrue(os.path.exists(record), note)
+            if copy is not None:
+                # A copy the run wrote the same bytes into is told apart only
+                # by its time: it is put in place as cp -p puts it.
+                put_in(data, new_inode=step % 2 == 1, keep_time=copy == "rerun" or step % 3 == 2)
+                step += 1
+            rc, out = self.run_kov("-af", "a.kox", "small.txt")
+            self.assertEqual((rc, out), (0, RESTORED if copy is None else DROPPED), note)
+            after = self.read("a.kox")
+            self.assertEqual(after[:len(data)], data, note)
+            self.assertEqual(names(after), names(data) + ["small.txt"], note)
+            self.assertEqual(self.leftovers(), [], note)
+            older = before
+
+        # An append that started a new archive, killed, and an archive of the
+        # same file put at the name: the next append keeps it.
+        self.assertTrue(kill_when(["-af", "new.kox", "huge.bin"], self.dir,
+                                  lambda: self.size("new.kox") > 1000 or
+                                  any(n.startswith(".new.kox.") and self.size(n) > 1000 for n in self.leftovers())),
+                        seed)
+        rc, out = self.run_kov("-cf", "same.kox", "huge.bin")
+        self.assertEqual(rc, 0, out)
+        same = self.read("same.kox")
+        shutil.copyfile(self.path("same.kox"), self.path("new.kox"))
+        rc, out = self.run_kov("-af", "new.kox", "small.txt")
+        self.assertEqual((rc, out), (0, ""), seed)
+        after = self.read("new.kox")
+        self.assertEqual(after[:len(same)], same)
+        self.assertEqual(names(after), ["huge.bin", "small.txt"])
+        self.assertEqual(self.leftovers(), [])
+        # An archive that gets the name while an append is starting one there
+        # is never replaced: the append fails as when another run writes it.
+        proc = subprocess.Popen([KOVZEF, "-af", "late.kox", "huge.bin"], cwd=self.dir, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, env=dict(os.environ, TZ="UTC"))
+        deadline = time.time() + 60
+        while not any(n.startswith(".late.kox.") for n in self.leftovers()) and proc.poll() is None \
+                and time.time() < deadline:
+            time.sleep(0.001)
+        proc.send_signal(signal.SIGSTOP)
+        self.assertIsNone(proc.poll(), "the append ended before another archive got the name")
+        self.write("late.kox", same)
+        proc.send_signal(signal.SIGCONT)
+        out = proc.communicate(timeout=120)[0].decode("latin-1")
+        self.assertEqual((proc.returncode, out),
+                         (6, "KOVZEF: archive late.kox is being written by another run; nothing was changed "
+                             "(error 6). \n"))
+        self.assertEqual(self.read("late.kox"), same)
+        self.assertEqual(self.leftovers(), [])
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs to act as two other users")
+    def test_undo_record_names_others_hold_block_nobody_and_no_record_is_read_unbounded(self):
+        # Faults caught: in a directory where anybody may make files (mode
+        # 1777), another user's file, link or fifo at the names of the undo
+        # record blocked every later append of the owner's archive for good
+        # (status 100, or 4 "File exists"); a record was read whole before
+        # its owner, type and size were looked at, by writers and readers
+        # alike (a 3 GiB sparse one took gigabytes); a refused record left a
+        # new empty archive behind and did not say how to go on.
+        program = reachable_program(self)
+        other = 4242
+        os.chmod(self.dir, 0o755)
+        shared = self.path("shared")
+        os.mkdir(shared)
+        os.chmod(shared, 0o1777)
+        self.write("shared/small.txt", b"small file\n" * 100)
+        self.write("shared/huge.bin", os.urandom(16 << 20))
+
+        def as_owner(*args):
+            rc, out, _ = measured(args, shared, program, drop_privileges)
+            return rc, out
+
+        rc, out = as_owner("-cf", "a.kox", "small.txt")
+        self.assertEqual(rc, 0, out)
+        archive = os.path.join(shared, "a.kox")
+        record = os.path.join(shared, ".a.kox.undo")
+        with open(archive, "rb") as f:
+            before = f.read()
+        self.assertTrue(kill_when(["-af", "a.kox", "huge.bin"], shared,
+                                  lambda: self.size(archive) > len(before) + (1 << 20), program, drop_privileges))
+        # The archive as the killed run would have left it had it got to its
+        # end: the record fits it, and would cut it back, were it used.
+        self.write("c.kox", before)
+        rc, out = self.run_kov("-af", "c.kox", "shared/huge.bin")
+        self.assertEqual(rc, 0, out)
+        whole = self.read("c.kox")
+        with open(archive, "r+b") as f:
+            f.write(whole)
+        # Another user holds the record's names: the fitting record, a link
+        # to the archive, a fifo; and the record's former temporary name.
+        planted = {".a.kox.undo.new": b"another user's"}
+        self.write("shared/.a.kox.undo.new", planted[".a.kox.undo.new"])
+        os.chown(os.path.join(shared, ".a.kox.undo.new"), other, other)
+        os.chown(record, other, other)
+        with open(record, "rb") as f:
+            planted[".a.kox.undo"] = f.read()
+        expected = whole
+        for holder in ("record", "link", "fifo"):
+            if holder == "link":
+                os.unlink(record)
+                os.symlink("a.kox", record)
+                planted[".a.kox.undo"] = "a.kox"
+            elif holder == "fifo":
+                os.unlink(record)
+                os.mkfifo(record, 0o666)
+                planted[".a.kox.undo"] = None
+            os.lchown(record, other, other)
+            rc, out = as_owner("-af", "a.kox", "small.txt")
+            self.assertEqual((rc, out), (0, ""), holder)
+            with open(archive, "rb") as f:
+                after = f.read()
+            self.assertEqual(after[:len(expected)], expected, holder)
+            self.assertEqual([entry[1] for entry in kox_entries(after)][-1], "small.txt", holder)
+            expected = after
+            for name, content in planted.items():
+                path = os.path.join(shared, name)
+                self.assertEqual(os.lstat(path).st_uid, other, (holder, name))
+                if isinstance(content, bytes):
+                    self.assertEqual(self.read(path), content, (holder, name))
+                elif content is not None:
+                    self.assertEqual(os.readlink(path), content, (holder, name))
+        self.assertEqual(sorted(n for n in os.listdir(shared) if n.startswith(".")),
+                         [".a.kox.undo", ".a.kox.undo.new"])
+
+        # A record of 3 GiB, sparse: this user's is refused, another user's
+        # left alone, without reading either; a reader that meets a torn end
+        # does not read it either.
+        self.make_archive()
+        intact = self.read("a.kox")
+        with open(self.path(".a.kox.undo"), "wb") as f:
+            f.truncate(3 << 30)
+        os.chmod(self.path(".a.kox.undo"), 0o600)
+        rc, out, peak = measured(["-af", "a.kox", "small.txt"], self.dir)
+        self.assertEqual(rc, 100, out)
+        self.assertIn("its undo record .a.kox.undo is damaged; nothing was changed; check the archive, then remove "
+                      ".a.kox.undo to go on", out)
+        self.assertLess(peak, 1 << 30, out)
+        self.assertEqual(self.read("a.kox"), intact)
+        with open(self.path("a.kox"), "ab") as f:
+            f.write(b"RG\xa4\x81")
+        rc, out, peak = measured(["-tf", "a.kox"], self.dir)
+        self.assertEqual(rc, 5, out)
+        self.assertNotIn(HINT, out)
+        self.assertLess(peak, 1 << 30, out)
+        self.write("a.kox", intact)
+        os.chown(self.path(".a.kox.undo"), other, other)
+        rc, out, peak = measured(["-af", "a.kox", "small.txt"], self.dir)
+        self.assertEqual((rc, out), (0, ""))
+        self.assertLess(peak, 1 << 30, out)
+        self.assertEqual(os.path.getsize(self.path(".a.kox.undo")), 3 << 30)
+
+        # A damaged record beside a name that holds no archive: refused, and
+        # no empty archive is left behind.
+        for name in ("a.kox", ".a.kox.undo"):
+            os.unlink(self.path(name))
+        self.write(".a.kox.undo", b"damaged", mode=0o600)
+        rc, out = self.run_kov("-af", "a.kox", "small.txt")
+        self.assertEqual(rc, 100, out)
+        self.assertIn("KOVZEF: can not restore archive a.kox: its undo record .a.kox.undo is damaged; nothing was "
+                      "changed; check the archive, then remove .a.kox.undo to go on", out)
+        self.assertFalse(os.path.lexists(self.path("a.kox")))
+        self.assertEqual(self.leftovers(), [".a.kox.undo"])
+        os.unlink(self.path(".a.kox.undo"))
+        rc, out = self.run_kov("-af", "a.kox", "small.txt")
+        self.assertEqual((rc, out), (0, ""))
+
+    def test_the_new_files_of_killed_creates_go_with_the_next_run_of_any_kind(self):
+        # Fault caught: the new file a create killed outright left beside the
+        # archive, as large as its input, was removed only by the next
+        # create: appends and merges of the archive left it for good.
+        self.make_archive()
+        self.make_archive("source.kox")
+        self.write("huge.bin", os.urandom(32 << 20))
+
+        def killed_create():
+            before = self.read("a.kox")
+            self.assertTrue(kill_when(["-cf", "a.kox", "huge.bin"], self.dir,
+                                      lambda: any(self.size(n) > 0 for n in self.leftovers())))
+            self.assertEqual(len(self.leftovers()), 1)
+            self.assertEqual(self.read("a.kox"), before)
+
+        for args in (("-af", "a.kox", "small.txt"), ("-mf", "source.kox,a.kox")):
+            killed_create()
+            rc, out = self.run_kov(*args)
+            self.assertEqual((rc, out), (0, ""), args)
+            self.assertEqual(self.leftovers(), [], args)
+        rc, out = self.run_kov("-tf", "a.kox")
+        self.assertEqual((rc, out.count("small.txt")), (0, 3), out)
 
 
 if __name__ == "__main__":

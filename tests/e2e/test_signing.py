@@ -21,7 +21,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cmd_helpers import KOVZEF, LIBRARY, SCRATCH, ScratchCase, entry_bytes, kox_entries, run  # noqa: E402
 import test_oldformat as oldformat  # noqa: E402
-from test_interrupted_writes import RESTORED, kill_when  # noqa: E402
+from test_interrupted_writes import DROPPED, RESTORED, kill_when  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PKI_SCRIPT = os.path.join(HERE, "..", "unit", "kovcrypto", "make_test_pki.sh")
@@ -316,6 +316,38 @@ class SignAndVerify(SigningCase):
         self.assertEqual(rc, 0, out)
         self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [])
 
+
+    def test_a_killed_signing_runs_record_leaves_an_archive_copied_in_its_place(self):
+        # Fault caught: the undo record of a signing run killed outright was
+        # applied to whatever archive was copied to the name since: the copy
+        # was cut at the killed run's old end and got the old manifest entry
+        # written into it, reported as restored.
+        signed = self.sign_new()
+        self.write("huge.bin", os.urandom(24 << 20))
+        self.write("c.txt", b"appended")
+        shutil.copyfile(self.path("a.kox"), self.path("copy.kox"))
+        rc, out = self.kov("-aVf", "copy.kox", "c.txt")
+        self.assertEqual(rc, 0, out)
+        rc, out = run(["-cf", "other.kox", "d/a.txt"], self.dir)
+        self.assertEqual(rc, 0, out)
+        # The archive signed again with another file behind the old ones, and
+        # another signed archive.
+        copies = [self.content("copy.kox"), self.sign_new("b.kox", "d/a.txt")]
+        signing = ["-L", LIBRARY, "-key", os.path.join(PKI, "signer.p12"), "-pwd", "signpin", "-tsaurl", TSA_URL]
+        for copy in copies:
+            self.assertTrue(kill_when(["-aVf", "a.kox", "huge.bin"] + signing, self.dir,
+                                      lambda: os.path.getsize(self.path("a.kox")) > len(signed) + (1 << 20)))
+            with open(self.path("a.kox"), "wb") as f:
+                f.write(copy)
+            rc, out = run(["-mf", "other.kox,a.kox"], self.dir)
+            self.assertEqual(rc, 53, out)
+            self.assertTrue(out.startswith(DROPPED), out)
+            self.assertEqual(self.content("a.kox"), copy)
+            rc, out = self.kov("-tVf", "a.kox", key=None)
+            self.assertEqual(rc, 0, out)
+            self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [])
+            with open(self.path("a.kox"), "wb") as f:
+                f.write(signed)
 
 class UntrustedAuthority(SigningCase):
     def test_a_stamp_of_an_authority_the_key_store_does_not_trust_writes_nothing(self):

@@ -1,6 +1,7 @@
 // The undo record of a run that writes into an archive: the record a killed
 // run left puts the archive back, bytes written over included, and no
-// damaged record or record of a running process is ever used.
+// damaged record, record of a running process or record of bytes the run
+// did not leave is ever used.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -72,11 +73,12 @@ protected:
         ASSERT_GE(child, 0);
         if (child == 0) {
             CUndoRecord record;
-            record.Begin(m_lockFd, AT_FDCWD, m_archive.string(), "a.kox", m_original.size(), false);
+            record.Begin(m_lockFd, AT_FDCWD, m_archive.string(), "a.kox", m_original.size());
             record.KeepTail(2000, m_original.substr(2000));
             const int out = open(m_archive.c_str(), O_WRONLY);
             const std::string junk(9000, 'Z');
-            const bool wrote = out >= 0 && pwrite(out, junk.data(), junk.size(), 2000) == 9000;
+            const bool wrote = record.BeforeFirstWrite(junk.data(), junk.size()) && out >= 0 &&
+                               pwrite(out, junk.data(), junk.size(), 2000) == 9000;
             _exit(wrote ? 0 : 1);
         }
         int status = 0;
@@ -143,8 +145,10 @@ TEST_F(UndoRecordTest, EveryDamagedOrShortRecordIsRefusedAndTheGenuineOnePutsThe
 TEST_F(UndoRecordTest, TheRecordOfARunningProcessIsNeverUsedAndGoesWhenTheRunEnds)
 {
     CUndoRecord record;
-    record.Begin(m_lockFd, AT_FDCWD, m_archive.string(), "a.kox", m_original.size(), false);
+    record.Begin(m_lockFd, AT_FDCWD, m_archive.string(), "a.kox", m_original.size());
     ASSERT_TRUE(record.Active());
+    EXPECT_FALSE(fs::exists(m_dir / ".a.kox.undo"));  // not before the first write
+    ASSERT_TRUE(record.BeforeFirstWrite("appended", 8));
     std::ofstream(m_archive, std::ios::app) << "appended";
     EXPECT_EQ(PutBackCode(), 6u);
     EXPECT_FALSE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
@@ -154,6 +158,51 @@ TEST_F(UndoRecordTest, TheRecordOfARunningProcessIsNeverUsedAndGoesWhenTheRunEnd
     EXPECT_EQ(PutBackCode(), 0u);
     EXPECT_EQ(Slurp(m_archive), m_original + "appended");
     EXPECT_EQ(m_log->Collected(), "");
+}
+
+TEST_F(UndoRecordTest, ARunKilledWhileItPutTheArchiveBackIsPutBackByTheNext)
+{
+    // The bytes written over are put back from the front, then the archive
+    // is cut: a kill in between, after any part of those bytes, leaves an
+    // archive the record still fits.
+    const std::string tail = m_original.substr(2000);
+    for (size_t put : {size_t{0}, size_t{1}, tail.size() / 2, tail.size()}) {
+        KilledRun();
+        const int out = open(m_archive.c_str(), O_WRONLY);
+        ASSERT_GE(out, 0);
+        ASSERT_EQ(pwrite(out, tail.data(), put, 2000), static_cast<ssize_t>(put));
+        close(out);
+        EXPECT_EQ(PutBackCode(), 0u) << put;
+        EXPECT_EQ(Slurp(m_archive), m_original) << put;
+        EXPECT_FALSE(fs::exists(m_dir / ".a.kox.undo")) << put;
+    }
+}
+
+TEST_F(UndoRecordTest, ARecordOfOtherBytesIsDroppedAndTheArchiveLeftAsItIs)
+{
+    // The same inode, bytes written over in place as a copy does: the
+    // record no longer fits, whatever the length.
+    const fs::path recordPath = m_dir / ".a.kox.undo";
+    for (const std::string& copy : {m_original.substr(0, 1000) + std::string(6000, 'C'), std::string(2500, 'c'),
+                                    m_original.substr(0, 2000) + std::string(9000, 'Y')}) {
+        KilledRun();
+        ASSERT_TRUE(fs::exists(recordPath));
+        {
+            std::ofstream out(m_archive, std::ios::binary | std::ios::in | std::ios::out);
+            out << copy;
+        }
+        fs::resize_file(m_archive, copy.size());
+        EXPECT_FALSE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+        EXPECT_EQ(PutBackCode(), 0u);
+        EXPECT_EQ(Slurp(m_archive), copy);
+        EXPECT_FALSE(fs::exists(recordPath));
+        EXPECT_EQ(m_log->Collected(), "KOVZEF: the undo record " + recordPath.string() +
+                                          " of archive a.kox no longer matched the archive and was removed; the "
+                                          "archive was left as it is\n");
+        m_log = new CAPILogMan();
+        CApplication::Instance().SetLogMan(m_log);
+        std::ofstream(m_archive, std::ios::binary | std::ios::trunc) << m_original;
+    }
 }
 
 }  // namespace

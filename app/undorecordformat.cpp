@@ -1,0 +1,88 @@
+#include "app/undorecordformat.h"
+
+#include <climits>
+#include <cstring>
+
+#include "cslib/crc32.h"
+
+namespace {
+
+// Layout of a record, little endian: magic; the archive's device and inode;
+// the writing process and its start time; the archive's old length, the
+// offset of the run's first write and the time the record was written; the
+// length of the bytes written over; the CRC-32s of the archive's head and
+// of the window before that offset; the lengths of the archive's name and
+// of the run's first bytes; the name, the bytes written over, the first
+// bytes; a CRC-32 of all that.
+constexpr char kMagic[8] = {'K', 'O', 'V', 'U', 'N', 'D', 'O', '2'};
+constexpr size_t kCrcSize = 4;
+constexpr size_t kFixedSize = kUndoRecordFieldBytes - kCrcSize;
+
+void Put(std::string& out, uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+uint64_t Get(const std::string& in, size_t at, int bytes)
+{
+    uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(in[at + static_cast<size_t>(i)]);
+    return value;
+}
+
+}  // namespace
+
+uint32_t UndoChecksum(const char* data, size_t n)
+{
+    return CsCrc32Update(0xFFFFFFFFu, data, n) ^ 0xFFFFFFFFu;
+}
+
+std::string EncodeUndoRecord(const UndoRecordFields& r)
+{
+    std::string out(kMagic, sizeof kMagic);
+    out.reserve(kFixedSize + r.base.size() + r.tail.size() + r.first.size() + kCrcSize);
+    for (uint64_t v : {r.dev, r.ino, r.pid, r.start, r.oldLength, r.writeAt, r.time, uint64_t{r.tail.size()}})
+        Put(out, v, 8);
+    Put(out, r.headCrc, 4);
+    Put(out, r.windowCrc, 4);
+    Put(out, r.base.size(), 2);
+    Put(out, r.first.size(), 2);
+    out += r.base;
+    out += r.tail;
+    out += r.first;
+    Put(out, UndoChecksum(out.data(), out.size()), 4);
+    return out;
+}
+
+bool DecodeUndoRecord(const std::string& in, UndoRecordFields& r)
+{
+    if (in.size() < kFixedSize + kCrcSize || std::memcmp(in.data(), kMagic, sizeof kMagic) != 0)
+        return false;
+    const size_t body = in.size() - kCrcSize;
+    if (Get(in, body, 4) != UndoChecksum(in.data(), body))
+        return false;
+    uint64_t tailLength = 0;
+    uint64_t* fields[] = {&r.dev, &r.ino, &r.pid, &r.start, &r.oldLength, &r.writeAt, &r.time, &tailLength};
+    size_t at = sizeof kMagic;
+    for (uint64_t* field : fields) {
+        *field = Get(in, at, 8);
+        at += 8;
+    }
+    r.headCrc = static_cast<uint32_t>(Get(in, at, 4));
+    r.windowCrc = static_cast<uint32_t>(Get(in, at + 4, 4));
+    const uint64_t nameLength = Get(in, at + 8, 2);
+    const uint64_t firstLength = Get(in, at + 10, 2);
+    at += 12;
+    // The bytes written over reach from the first write to the old end.
+    if (nameLength == 0 || nameLength > kUndoLongestBase || firstLength > kUndoFirstBytes ||
+        r.oldLength > static_cast<uint64_t>(INT64_MAX) || r.writeAt > r.oldLength ||
+        tailLength != r.oldLength - r.writeAt || tailLength > body - at ||
+        nameLength + firstLength != body - at - tailLength)
+        return false;
+    r.base = in.substr(at, nameLength);
+    r.tail = in.substr(at + nameLength, tailLength);
+    r.first = in.substr(at + nameLength + tailLength, firstLength);
+    return true;
+}

@@ -1,0 +1,38 @@
+// The stored form of an undo record (see CUndoRecord): the fields, and the
+// bytes they are written as.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// How many of a run's first bytes a record keeps.
+inline constexpr size_t kUndoFirstBytes = 4096;
+// The longest archive name a record holds: the longest a directory entry
+// can have.
+inline constexpr size_t kUndoLongestBase = 255;
+// A record's fields of fixed size, its checksum included.
+inline constexpr size_t kUndoRecordFieldBytes = 8 + 8 * 8 + 2 * 4 + 2 * 2 + 4;
+// What a record holds besides the bytes written over, at most.
+inline constexpr size_t kUndoRecordFixedBytes = kUndoRecordFieldBytes + kUndoLongestBase + kUndoFirstBytes;
+
+// A record as it is stored.  The run wrote into the archive of device dev
+// and inode ino, first at writeAt; the archive was oldLength bytes long and
+// tail is what stood from writeAt to that end (nothing for a run that only
+// adds behind it).  headCrc and windowCrc are CRC-32s of the archive's first
+// bytes and of those just before writeAt, as the run found them; first is
+// what the run wrote first at writeAt, right after the record was written
+// at time (seconds since the epoch).  pid and start: the writing process and
+// its start time.  base: the archive's name in its directory.
+struct UndoRecordFields {
+    uint64_t dev = 0, ino = 0, pid = 0, start = 0, oldLength = 0, writeAt = 0, time = 0;
+    uint32_t headCrc = 0, windowCrc = 0;
+    std::string base, tail, first;
+};
+
+// The bytes of a record; DecodeUndoRecord takes nothing but one whole
+// record, its lengths and checksum right, and gives false for anything else.
+std::string EncodeUndoRecord(const UndoRecordFields& fields);
+bool DecodeUndoRecord(const std::string& bytes, UndoRecordFields& fields);
+// The CRC-32 of n bytes, as records use it.
+uint32_t UndoChecksum(const char* data, size_t n);

@@ -773,6 +773,7 @@ void CDirEntry::CommitStaged()
                 return;
             }
             CheckWhatTookFreePath(errno);
+            m_pathFree = false;  // it goes as a file that was there
         }
         // A hidden name first, locked as one made so, then in place of
         // what is at the path.

@@ -745,7 +745,7 @@ class TamperedAndUnsigned(SigningCase):
         # changed replaced the user's file of its name, was written there in
         # full and was removed when its digest failed: the user's file was
         # lost, and the unsigned bytes sat at its path during the run.
-        # (d/big.bin is more than a new file's data held in memory.)
+        # (d/big.bin is a large file where nothing was.)
         self.write("d/big.bin", os.urandom(3 << 20))
         signed = self.sign_new()
         header, parts = entries(signed)

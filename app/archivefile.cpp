@@ -14,6 +14,9 @@
 
 namespace {
 
+// Data blocks up to this length are read past rather than seeked over.
+constexpr size_t kReadPastMax = 4096;
+
 bool SameFour(const char* a, const char* b)
 {
     return memcmp(a, b, 4) == 0;
@@ -228,7 +231,17 @@ CDirEntry* CArchiveFile::NextEntry()
         uint64_t skip = KoxGetU32(len);
         if (KoxIsLastBlockType(h))
             skip += KOX_CHECKSUM_SIZE;
-        // Skipping past the end of the file means the archive is cut short.
+        // A short block is read past: it is in the read buffer more often
+        // than not, where a seek would still cost a system call.  Either
+        // way, skipping past the end of the file means the archive is cut
+        // short.
+        if (skip <= kReadPastMax) {
+            uint8_t past[kReadPastMax];
+            if (!m_stream.Read(past, skip, &got) || got != skip)
+                ThrowRead();
+            m_blocksOwed = !KoxIsLastBlockType(h);
+            continue;
+        }
         uint64_t pos = 0;
         if (!haveFileSize) {
             struct stat st;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -22,6 +23,7 @@
 #include "app/logman.h"
 #include "app/options.h"
 #include "app/statistics.h"
+#include "app/stalefiles.h"
 #include "app/stopsignal.h"
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
@@ -378,10 +380,14 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification)
     // whenever they are there.
     const bool manifest = IsSignedManifest();
     const uint64_t announced = (m_info.mode & KOX_MODE_DIRECTORY) ? 0 : m_info.TotalSize();
+    // Blocks behind a header that announces none, or fewer or more bytes
+    // than it announces: a staged file with either is not put in place.
+    m_dataComplete = announced != 0 || manifest || !archive.DataBlockFollows();
     if (announced != 0 || (manifest && archive.DataBlockFollows())) {
         const uint64_t held = ProcessData(archive, write);
         // The manifest's header gives its text's length whatever its mode.
         const uint64_t expected = manifest ? m_info.TotalSize() : announced;
+        m_dataComplete = held == expected;
         if (held != expected) {
             const std::string what = "its data blocks hold " + std::to_string(held) + " bytes, its header says " +
                                      std::to_string(expected);
@@ -389,7 +395,7 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification)
             // other than its header's: the run ends, as on a checksum error.
             if (manifest && verification)
                 throw CExcept("KOVZEF: " + KovShown(shownName) + " is damaged: " + what, KOV_STATUS_DAMAGED, true, 0);
-            ReportDamage(shownName, what, write);
+            ReportDamage(shownName, what, write && !Staged());
         }
     } else if (IsDigestEnabled()) {
         // Every file entry without data answers to the manifest, whatever
@@ -558,8 +564,6 @@ uint64_t CDirEntry::ProcessData(CArchiveFile& archive, bool write)
 
 void CDirEntry::CompleteFile()
 {
-    if (m_holding && !WriteHeld())
-        throw CWriteExcept(m_name);
     if (!m_ownStream.CloseHole())
         throw CWriteExcept(m_name, m_ownStream.LastError());
 }
@@ -611,17 +615,6 @@ void CDirEntry::CreateOnDisk()
 
 namespace {
 
-// Most bytes of a new file held in memory until its digest passed.
-constexpr size_t kHeldMax = 1 << 20;
-
-// The held bytes of the one entry being extracted; the buffer is kept for
-// the next.
-std::vector<uint8_t>& HeldBytes()
-{
-    static std::vector<uint8_t> bytes;
-    return bytes;
-}
-
 // Whether files can be made without a name (O_TMPFILE) and named later:
 // linkat needs either the right to link by descriptor or /proc.
 bool UnnamedFilesLinkable()
@@ -649,6 +642,31 @@ bool LinkOpenFile(int fd, const char* path)
     return true;
 }
 
+// Gives the file named from the name to, which must be free; false with
+// errno set otherwise (EEXIST when something has it).  Where the file
+// system can not rename without replacing, the file gets its second name
+// and loses its first; where it has no second names either, the name is
+// taken when nothing had it a moment before.
+bool RenameToFreeName(const char* from, const char* to)
+{
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return false;
+    if (link(from, to) == 0) {
+        unlink(from);
+        return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
+        return false;
+    struct stat st;
+    if (lstat(to, &st) == 0 || errno != ENOENT) {
+        errno = EEXIST;
+        return false;
+    }
+    return rename(from, to) == 0;
+}
+
 // Where the last component of path begins.
 size_t BaseStart(const std::string& path)
 {
@@ -656,29 +674,19 @@ size_t BaseStart(const std::string& path)
     return slash == std::string::npos ? 0 : slash + 1;
 }
 
-// The next hidden name beside path: ".<name>.<pid>-<n>.part", the name cut
-// to stay within the limit of one component.
+// The next hidden name beside path for a file staged by this process.
 std::string HiddenNameBeside(const std::string& path)
 {
     static unsigned s_hiddenCount = 0;
-    const size_t baseStart = BaseStart(path);
-    char suffix[48];
-    std::snprintf(suffix, sizeof suffix, ".%u-%u.part", static_cast<unsigned>(getpid()), s_hiddenCount++);
-    return path.substr(0, baseStart) + "." + path.substr(baseStart, 200) + suffix;
+    return StagedFileName(path, s_hiddenCount++);
 }
 
 }  // namespace
 
-void CDirEntry::StageFile(bool madeNew)
+void CDirEntry::StageFile(bool pathFree)
 {
     m_stage = true;
-    m_madeAtPath = madeNew;
-    if (madeNew) {
-        HeldBytes().clear();
-        m_holding = true;
-        m_heldWrites.owner = this;
-        m_ownStream.SetWriteBehind(&m_heldWrites);
-    }
+    m_pathFree = pathFree;
 }
 
 int CDirEntry::OpenStagedFile()
@@ -699,6 +707,9 @@ int CDirEntry::OpenStagedFile()
         std::string hidden = HiddenNameBeside(m_name);
         const int fd = open64(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
         if (fd >= 0) {
+            // Locked while this run lives, so that the next extraction here
+            // can tell it from one a killed run left behind.
+            flock(fd, LOCK_EX | LOCK_NB);
             m_stagedPath = std::move(hidden);
             return fd;
         }
@@ -711,7 +722,9 @@ int CDirEntry::OpenStagedFile()
 bool CDirEntry::CreateStaged()
 {
     struct stat st;
-    if (lstat(m_name.c_str(), &st) == 0) {
+    if (m_pathFree) {
+        // Nothing to keep from staging.
+    } else if (lstat(m_name.c_str(), &st) == 0) {
         // Only -j removes a directory or a device at the path, and then
         // only once the file is there to take its place.
         const bool keptInPlace = S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
@@ -734,45 +747,38 @@ bool CDirEntry::CreateStaged()
     return true;
 }
 
-bool CDirEntry::HoldOrSpill(const void* data, size_t length)
+void CDirEntry::CheckWhatTookFreePath(int err) const
 {
-    std::vector<uint8_t>& held = HeldBytes();
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    if (held.size() + length <= kHeldMax) {
-        held.insert(held.end(), bytes, bytes + length);
-        return true;
-    }
-    // Too much to hold: the data goes on in a staged file, which takes the
-    // place of the new file at the path once it passed.
-    const int fd = OpenStagedFile();
-    if (fd < 0)
-        return false;
-    m_holding = false;
-    m_ownStream.SetWriteBehind(nullptr);
-    m_ownStream.AdoptDirect(fd, true);
-    size_t put = 0;
-    bool ok = held.empty() || (m_ownStream.WriteThrough(held.data(), held.size(), &put) && put == held.size());
-    ok = ok && m_ownStream.WriteThrough(data, length, &put) && put == length;
-    held.clear();
-    return ok;
-}
-
-bool CDirEntry::WriteHeld()
-{
-    std::vector<uint8_t>& held = HeldBytes();
-    m_holding = false;
-    m_ownStream.SetWriteBehind(nullptr);
-    size_t put = 0;
-    const bool ok = held.empty() || (m_ownStream.WriteThrough(held.data(), held.size(), &put) && put == held.size());
-    held.clear();
-    return ok;
+    // Something took the name since the path was found free: it is
+    // replaced only as it would have been had it been there, and a device
+    // there would have been written as it is.
+    struct stat st;
+    const bool device = lstat(m_name.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode));
+    if (err != EEXIST || (device && !COptions::Instance().forceExtraction))
+        ThrowNotWritable(m_name, err);
 }
 
 void CDirEntry::CommitStaged()
 {
     if (m_stagedUnnamed) {
-        // A hidden name first, then in place of what is at the path.
         const int fd = m_ownStream.Descriptor();
+        if (m_pathFree) {
+            if (LinkOpenFile(fd, m_name.c_str())) {
+                m_stagedUnnamed = false;
+                // A file whose last writes fail is not left at the path.
+                if (!m_ownStream.Close()) {
+                    const int err = m_ownStream.LastError();
+                    unlink(m_name.c_str());
+                    throw CWriteExcept(m_name, err);
+                }
+                return;
+            }
+            CheckWhatTookFreePath(errno);
+            m_pathFree = false;  // it goes as a file that was there
+        }
+        // A hidden name first, locked as one made so, then in place of
+        // what is at the path.
+        flock(fd, LOCK_EX | LOCK_NB);
         for (unsigned taken = 0; m_stagedPath.empty(); ++taken) {
             std::string hidden = HiddenNameBeside(m_name);
             if (LinkOpenFile(fd, hidden.c_str()))
@@ -783,7 +789,16 @@ void CDirEntry::CommitStaged()
         m_stagedUnnamed = false;
     }
     CloseStream();
-    if (!m_stagedPath.empty() && rename(m_stagedPath.c_str(), m_name.c_str()) != 0) {
+    if (m_stagedPath.empty())
+        return;  // nothing was staged
+    if (m_pathFree) {
+        if (RenameToFreeName(m_stagedPath.c_str(), m_name.c_str())) {
+            m_stagedPath.clear();
+            return;
+        }
+        CheckWhatTookFreePath(errno);
+    }
+    if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0) {
         const int err = errno;
         // -j: a directory at the path goes when it is empty, as it would
         // have before the file was written.
@@ -797,7 +812,6 @@ void CDirEntry::CommitStaged()
             ThrowNotWritable(m_name);
     }
     m_stagedPath.clear();
-    m_madeAtPath = false;
 }
 
 void CDirEntry::DiscardStaged() noexcept
@@ -807,18 +821,5 @@ void CDirEntry::DiscardStaged() noexcept
     if (!m_stagedPath.empty()) {
         unlink(m_stagedPath.c_str());
         m_stagedPath.clear();
-    }
-    if (m_holding) {
-        m_holding = false;
-        m_ownStream.SetWriteBehind(nullptr);
-        HeldBytes().clear();
-    }
-    if (m_madeAtPath) {
-        // The file this entry made new at its path: nothing had the name.
-        m_madeAtPath = false;
-        const std::string path = TargetPath();
-        struct stat st;
-        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            unlink(path.c_str());
     }
 }

@@ -79,28 +79,33 @@ public:
     // For the extract command: creates the entry's file at path when nothing
     // has that name yet (false, nothing changed, otherwise); and keeps the
     // stream open after the data, so that the command finishes the file on
-    // its descriptor and closes it (CloseStream).
+    // its descriptor and puts it in place or closes it (CommitStaged).
     bool CreateNewFile(const std::string& path) { return m_ownStream.CreateNew(path.c_str()); }
     void LeaveStreamOpen() { m_leaveStreamOpen = true; }
     // For the extract command under verification: no byte of the file
     // reaches its path before its data and digest have passed, and what is
-    // at the path stays as it was until then.  madeNew: CreateNewFile has
-    // just made the file new at its path (nothing had the name); its data
-    // is then held in memory and written there once it passed, or, beyond
-    // what is held, written to a file of its own.  Otherwise, and for the
-    // larger files, the data goes to a new file in the path's directory,
-    // without a name where the file system allows, else under a hidden
-    // name (mode 0600), which CommitStaged puts in place.  A staged file
-    // that is not committed, and the new file made at the path, are gone
-    // when the entry ends.  A device at the path (without -j) is written as
-    // it is, and a directory there is refused as before: neither is staged.
-    void StageFile(bool madeNew);
+    // at the path stays as it was until then.  The data goes to a new file
+    // in the path's directory, without a name where the file system allows,
+    // else under a hidden name (mode 0600, locked while the run lives), which
+    // CommitStaged puts in place whole.  pathFree: nothing had the path's
+    // name when the extract command looked; the file then takes the name
+    // only while nothing else has it.  A staged file that is not committed
+    // is gone when the entry ends.  A device at the path (without -j) is
+    // written as it is, and a directory there is refused as before: neither
+    // is staged.
+    void StageFile(bool pathFree);
     // Whether the entry's data is staged (so that ending the entry undoes
     // what it made).
-    bool Staged() const { return m_madeAtPath || m_stagedUnnamed || !m_stagedPath.empty(); }
-    // Puts the staged file in place of whatever is at the path and closes
-    // the stream (CloseStream when nothing was staged).  CExcept (28) or
-    // CWriteExcept when that fails; the staged file is then gone.
+    bool Staged() const { return m_stagedUnnamed || !m_stagedPath.empty(); }
+    // Whether the data of the last extraction holds what its header says;
+    // a staged file that does not is not put in place.
+    bool DataComplete() const { return m_dataComplete; }
+    // Puts the staged file in place and closes the stream (CloseStream when
+    // nothing was staged).  A file for a free path takes it only when
+    // nothing else has it meanwhile, or else as it would replace a file that
+    // was there: a device that appeared there is not replaced (without -j).
+    // CExcept (28) or CWriteExcept when that fails; the staged file is then
+    // gone.
     void CommitStaged();
     // Gives the file written so far its full size (a hole left at its end);
     // CWriteExcept naming the entry when that fails.
@@ -143,20 +148,12 @@ protected:
     // none, with a hidden one) in m_name's directory; its descriptor, or -1
     // with errno set.
     int OpenStagedFile();
-    // Takes bytes written while the data is held: kept in memory up to a
-    // limit, beyond it moved to a staged file with what was held.
-    bool HoldOrSpill(const void* data, size_t length);
-    // Writes what is held to the file made at the path.
-    bool WriteHeld();
-    // Removes the staged file and the file made at the path, if any.
+    // For CommitStaged of a file for a free path that could not take the
+    // name (errno err): returns when what has the name now is to be
+    // replaced, else throws CExcept (28).
+    void CheckWhatTookFreePath(int err) const;
+    // Removes the staged file, if any.
     void DiscardStaged() noexcept;
-
-    // The write-behind of a stream whose data is held.
-    struct HeldWrites : IWriteBehind {
-        CDirEntry* owner = nullptr;
-        bool Append(const void* data, size_t length) override { return owner->HoldOrSpill(data, length); }
-        bool Flush() override { return true; }  // what is held waits for the digest
-    };
 
     std::string m_name;
     std::string m_storedName;
@@ -166,13 +163,12 @@ protected:
     bool m_digestVerified = false;
     bool m_existed = false;
     bool m_leaveStreamOpen = false;
+    bool m_dataComplete = true;
     bool m_stage = false;
-    bool m_madeAtPath = false;      // the extract command made the file new at its path
-    bool m_holding = false;         // the data written so far is held in memory
+    bool m_pathFree = false;        // nothing had the path's name when the file was staged
     bool m_unnamedRefused = false;  // the file system makes no file without a name
     bool m_stagedUnnamed = false;   // the staged file is open on the stream, without a name
     std::string m_stagedPath;       // the staged file's hidden name while it has one
-    HeldWrites m_heldWrites;
     std::string m_targetPath;
     CFileStream m_ownStream;
     ManifestContext* m_archiveContext = nullptr;  // set by the reader

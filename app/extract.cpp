@@ -3,12 +3,16 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -25,6 +29,7 @@
 #include "app/logman.h"
 #include "app/oldformatservices.h"
 #include "app/options.h"
+#include "app/stalefiles.h"
 #include "app/statistics.h"
 #include "app/stopsignal.h"
 #include "app/writtennames.h"
@@ -86,6 +91,41 @@ bool ReplacedSinceMade(std::string path)
     struct stat st;
     return lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
+
+// A set of names that may answer "held" for a name it was not given, never
+// "not held" for one it was: a bit per hash value, so that adding and asking
+// cost no allocation.
+class CNameFilter {
+public:
+    void Add(const char* name)
+    {
+        if (m_bits.empty())
+            m_bits.resize(kBits / 64);
+        const uint32_t bit = Bit(name);
+        m_bits[bit / 64] |= uint64_t{1} << (bit % 64);
+        m_set.push_back(bit);
+    }
+    bool MayHold(const char* name) const
+    {
+        if (m_set.empty())
+            return false;
+        const uint32_t bit = Bit(name);
+        return (m_bits[bit / 64] >> (bit % 64) & 1) != 0;
+    }
+    void Clear()
+    {
+        for (uint32_t bit : m_set)
+            m_bits[bit / 64] = 0;
+        m_set.clear();
+    }
+
+private:
+    static constexpr uint32_t kBits = uint32_t{1} << 16;  // 8 KiB: stays in the cache
+    static uint32_t Bit(const char* name) { return std::hash<std::string_view>{}(name) & (kBits - 1); }
+
+    std::vector<uint64_t> m_bits;
+    std::vector<uint32_t> m_set;  // the bits set, so that clearing costs what adding did
+};
 
 // State of an extraction run that outlives one archive: the links this run
 // made (so later entries are never written through them), the directories
@@ -168,6 +208,8 @@ public:
             parent.resize(end);
         }
         m_lastExistingParent = path.substr(0, path.find_last_of("/\\"));
+        if (m_freshTracked)
+            NoteFreshDirectory(path);
     }
     void FixCreatedParents()
     {
@@ -179,7 +221,65 @@ public:
         }
         m_missingParents.clear();
     }
-    void ForgetParentCache() { m_lastExistingParent.clear(); }
+    void ForgetParentCache()
+    {
+        m_lastExistingParent.clear();
+        m_freshDirectory.clear();
+        m_freshNames.Clear();
+    }
+
+    // Whether nothing has the name path, so that a file staged for it can
+    // take it without replacing anything.  In a directory this run made
+    // (see TrackFreshDirectories) the names it put there answer.
+    bool NameFree(const std::string& path) const
+    {
+        const size_t slash = path.rfind('/');
+        if (!m_freshDirectory.empty() && slash == m_freshDirectory.size() &&
+            path.compare(0, slash, m_freshDirectory) == 0 && !m_freshNames.MayHold(path.c_str() + slash + 1))
+            return true;
+        struct stat st;
+        return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+    }
+    // This run put a file or directory at path.
+    void NoteMade(const std::string& path)
+    {
+        const size_t slash = path.rfind('/');
+        if (!m_freshDirectory.empty() && slash == m_freshDirectory.size() &&
+            path.compare(0, slash, m_freshDirectory) == 0)
+            m_freshNames.Add(path.c_str() + slash + 1);
+    }
+    // The directory entry of path made its directory: nothing is in it yet.
+    void NoteMadeDirectory(std::string path)
+    {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        m_cleaned.insert(path);
+        if (m_freshTracked) {
+            m_freshDirectory = std::move(path);
+            m_freshNames.Clear();
+        }
+    }
+    // From now on a directory the run makes for its entries is known to
+    // hold only what the run puts there (NoteMade) while the entries go
+    // into it one after another: NameFree then asks no system call.
+    // Something else that takes a name there meanwhile is met when the
+    // staged file takes its name.
+    void TrackFreshDirectories() { m_freshTracked = true; }
+
+    // The first time this run writes into the directory of path: removes
+    // the files staged there by verified extractions that were killed.
+    void CleanDirectoryOf(const std::string& path)
+    {
+        const size_t slash = path.rfind('/');
+        const std::string_view directory = slash == std::string::npos ? std::string_view(".")
+                                           : slash == 0               ? std::string_view("/")
+                                                                      : std::string_view(path).substr(0, slash);
+        if (directory == m_lastCleaned)
+            return;
+        m_lastCleaned = directory;
+        if (m_cleaned.insert(m_lastCleaned).second)
+            RemoveLostStagedFiles(AT_FDCWD, m_lastCleaned);
+    }
 
     std::vector<PendingDirectory> pending;
     // Files and links written, for names the local code page changed.
@@ -226,6 +326,26 @@ private:
     std::set<std::pair<dev_t, ino_t>> m_ownLinks;
     std::vector<std::string> m_missingParents;
     std::string m_lastExistingParent;
+    std::string m_lastCleaned;
+    std::unordered_set<std::string> m_cleaned;
+    bool m_freshTracked = false;
+    std::string m_freshDirectory;  // made by this run for the entries now extracted
+    CNameFilter m_freshNames;      // the names the run put there
+
+    // For NoteMissingParents: the directory of path is fresh when it is
+    // missing, and stays so while nothing else is made for path.
+    void NoteFreshDirectory(const std::string& path)
+    {
+        const size_t slash = path.rfind('/');
+        const std::string_view directory(path.data(), slash == std::string::npos ? 0 : slash);
+        if (m_missingParents.empty() && directory == m_freshDirectory)
+            return;
+        m_freshDirectory.clear();
+        m_freshNames.Clear();
+        for (const std::string& missing : m_missingParents)
+            if (slash != std::string::npos && missing == directory)
+                m_freshDirectory = missing;
+    }
 };
 
 // One archive of an extract or test run: its entries one at a time, then
@@ -389,6 +509,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     const EntryPath plan = PlanEntryPath(name, m_options.extractDir ? m_options.extractDir : "",
                                          m_options.absolutePaths);
     const std::string& path = plan.path;
+    const bool stage = m_extract && m_verify && (file != nullptr || entry->IsSignedManifest());
 
     if (m_extract) {
         if (plan.leadingRemoved && !m_leadingNoticeGiven) {
@@ -412,14 +533,14 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         // A file whose name nothing has yet is created at once, once the
         // name itself passes: that is one call instead of the checks of a
         // name that exists, and shows the name is not the archive.  Under
-        // verification its data is staged (see StageFile): nothing of it
-        // reaches the path, and what is at the path stays, until it passed.
-        const bool stage = file != nullptr && m_verify;
-        bool madeNew = false;
+        // verification a file and the manifest are staged (see StageFile):
+        // nothing of them reaches the path, and what is at the path stays,
+        // until they passed; a free name is only looked up.
+        bool pathFree = false;
         std::string refusal = Refusal(name, plan, link != nullptr, isDirectory, file == nullptr);
-        if (refusal.empty() && file != nullptr) {
-            madeNew = file->CreateNewFile(path);
-            if (!madeNew)
+        if (refusal.empty() && (file != nullptr || stage)) {
+            pathFree = stage ? m_state.NameFree(path) : file->CreateNewFile(path);
+            if (!pathFree && file != nullptr)
                 refusal = Refusal(name, plan, false, false, true);
         }
         if (!refusal.empty()) {
@@ -437,18 +558,20 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             ++filesDone;
             return;
         }
+        m_state.CleanDirectoryOf(path);
         m_state.NoteMissingParents(path);
         entry->SetTargetPath(path);
         if (stage)
-            entry->StageFile(madeNew);
+            entry->StageFile(pathFree);
     }
 
     std::vector<uint8_t> userInfo;
     if (m_extract)
         userInfo = entry->GetUserInfo();
-    // A file is finished on its open descriptor.
-    if (m_extract && file != nullptr)
-        file->LeaveStreamOpen();
+    // A file (and a staged manifest) is finished on its open descriptor.
+    const bool onDescriptor = m_extract && (file != nullptr || stage);
+    if (onDescriptor)
+        entry->LeaveStreamOpen();
     try {
         entry->Extract(m_archive);
     } catch (...) {
@@ -463,20 +586,27 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     auto* directory = dynamic_cast<CDirectory*>(entry);
     const bool directoryIsLink = directory != nullptr && directory->LinkOnDisk();
     const bool digestFailed = !existed && entry->IsDigestEnabled() && !entry->IsDigestVerified();
+    const bool staged = entry->Staged();
+    // A staged file takes its place only when both its digest and its data
+    // passed (a size its data does not have was reported as damage).
+    const bool failed = digestFailed || (staged && !entry->DataComplete());
     bool finished = false;
-    if (m_extract && !digestFailed && file != nullptr && file->FileDescriptor() >= 0) {
-        file->CompleteFile();
-        FinishOnDisk(path, info, false, false, true, userInfo, file->FileDescriptor());
+    if (onDescriptor && !failed && entry->FileDescriptor() >= 0) {
+        entry->CompleteFile();
+        FinishOnDisk(path, info, false, false, true, userInfo, entry->FileDescriptor());
         finished = true;
     }
-    const bool staged = entry->Staged();
     if (m_extract) {
         // Only a file that passed takes its place; one that failed goes
         // with its entry.
-        if (!digestFailed)
+        if (!failed)
             entry->CommitStaged();
         else
             entry->CloseStream();
+        if (directory != nullptr && !existed)
+            m_state.NoteMadeDirectory(path);
+        else if (!failed && (staged || isDirectory))
+            m_state.NoteMade(path);
     }
     m_archive.ReleaseEntry(entry);
     release.entry = nullptr;
@@ -489,6 +619,8 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             RemoveMadeFile(path);
         return;
     }
+    if (failed)
+        return;
     ++filesDone;
     if (m_extract && !finished)
         FinishOnDisk(path, info, isDirectory, directoryIsLink, !existed || m_options.changeDirPermissions, userInfo);
@@ -521,6 +653,7 @@ void ArchiveExtraction::MakeLinks()
             --filesDone;
             continue;
         }
+        m_state.CleanDirectoryOf(link.path);
         m_state.NoteMissingParents(link.path);
         if (!CDirEntry::CreateParentDirectories(link.path))
             throw CCreateDirExcept(link.path);
@@ -565,6 +698,8 @@ void CExtract::Execute()
     const std::vector<std::string> archives = options.GetArchiveList();
     CEntrySelection selection(options.fileList);
     ExtractionState state(isExtract);
+    if (isExtract && verify)
+        state.TrackFreshDirectories();
     // Large entries are decoded on worker threads when the machine has
     // processors to spare; the output and the messages are the same.
     // A verified extraction stops at its next safe point on a stop signal,

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,15 +26,32 @@ constexpr const char kBodyLegend[] = "Body: Digest | Name-Length | Name\n";
 constexpr std::size_t kMaxAlgorithmName = 32;
 constexpr std::size_t kFileBlock = 65536;
 
+// The value of each hexadecimal digit, kNotHex for every other byte: every
+// entry line is read through it at each lookup, so it is a table.
+constexpr uint8_t kNotHex = 0xFF;
+constexpr std::array<uint8_t, 256> kHexValues = [] {
+    std::array<uint8_t, 256> values{};
+    values.fill(kNotHex);
+    for (int i = 0; i < 10; ++i)
+        values['0' + i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 6; ++i)
+        values['a' + i] = values['A' + i] = static_cast<uint8_t>(10 + i);
+    return values;
+}();
+
 int HexValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    const uint8_t value = kHexValues[static_cast<uint8_t>(c)];
+    return value == kNotHex ? -1 : value;
+}
+
+// Whether the count bytes at text are all hexadecimal digits.
+bool AllHex(const char* text, std::size_t count)
+{
+    uint8_t any = 0;  // a digit's value has no bit of 0xF0
+    for (std::size_t i = 0; i < count; ++i)
+        any |= kHexValues[static_cast<uint8_t>(text[i])];
+    return (any & 0xF0) == 0;
 }
 
 bool KeyIs(const char* key, std::size_t length, const char* word)
@@ -250,9 +268,8 @@ int ManifestParseEntryLine(const ManifestContext* ctx, const char* line, const c
     // No digest length means no file hash was set: no line can be read.
     if (digestChars == 0 || available < fixed + 1)
         return 1;
-    for (std::size_t i = 0; i < digestChars; ++i)
-        if (HexValue(line[i]) < 0)
-            return 1;
+    if (!AllHex(line, digestChars))
+        return 1;
     uint8_t length[2];
     if (line[digestChars] != ' ' || !SmfHexDecode(line + digestChars + 1, 2, length) || line[digestChars + 5] != ' ')
         return 1;

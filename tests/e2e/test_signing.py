@@ -6,8 +6,11 @@ signed again; tampered archives, unsigned ones, unusable signers and
 revocation lists fail with their statuses and leave archives as they were.
 The manifest's signature is also checked by `openssl cms -verify`."""
 
+import fcntl
 import hashlib
 import os
+import random
+import re
 import shutil
 import signal
 import stat
@@ -348,6 +351,94 @@ class SignAndVerify(SigningCase):
             self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [])
             with open(self.path("a.kox"), "wb") as f:
                 f.write(signed)
+
+
+class KilledVerifiedExtraction(SigningCase):
+    STAGED = re.compile(r"\.(.+)\.([0-9]+)-([0-9]+)\.part")
+
+    def test_a_killed_verified_extraction_leaves_each_path_as_it_was_or_whole(self):
+        # Faults caught: a verified extraction killed outright (SIGKILL) left
+        # empty files at names that had no file before, as each new file was
+        # made at its path before its data and digest had passed; and the
+        # hidden files of killed verified extractions (".NAME.PID-N.part")
+        # were never removed.
+        rnd = random.Random(50)
+        originals = {"t/%s/f%03d.txt" % ("ab"[i % 2], i): os.urandom(rnd.randrange(1, 4000)) for i in range(240)}
+        originals.update({"t/big%d.bin" % i: os.urandom(3 << 20) for i in range(3)})
+        for name, data in originals.items():
+            self.write(name, data)
+        self.sign_new("s.kox", "t")
+        originals["SIGNATURE.SMF"] = self.manifest_text("s.kox")
+        own = {"t/a/f000.txt": b"the user's own small file\n", "t/big1.bin": b"the user's own big file\n"}
+        extract = ["../s.kox", "-L", LIBRARY]
+        # An uninterrupted run tells how long a run takes here.
+        out_dir = tempfile.mkdtemp(dir=self.dir)
+        started = time.time()
+        rc, out = run(["-xVf"] + extract, out_dir)
+        took = time.time() - started
+        self.assertEqual(rc, 0, out)
+        left = []
+        for n in range(30):
+            command = ("-xVf", "-xSf")[n % 2]
+            out_dir = tempfile.mkdtemp(dir=self.dir)
+            for name, data in own.items():
+                os.makedirs(os.path.dirname(os.path.join(out_dir, name)), exist_ok=True)
+                with open(os.path.join(out_dir, name), "wb") as f:
+                    f.write(data)
+            moment = time.time() + rnd.uniform(0, took)
+            kill_when([command] + extract, out_dir, lambda: time.time() >= moment)
+            found = set()
+            for root, _, files in os.walk(out_dir):
+                for base in files:
+                    path = os.path.join(root, base)
+                    name = os.path.relpath(path, out_dir)
+                    if self.STAGED.fullmatch(base):
+                        left.append(name)
+                        os.rename(path, os.path.join(self.dir, "left-%d" % len(left)))
+                        continue
+                    found.add(name)
+                    self.assertIn(name, originals, "%s %d" % (command, n))
+                    with open(path, "rb") as f:
+                        data = f.read()
+                    # What was there, or the whole verified file: never an
+                    # empty or a partial one.
+                    self.assertTrue(data in (originals[name], own.get(name)),
+                                    "%s %d: %s holds %d bytes" % (command, n, name, len(data)))
+            self.assertLessEqual(set(own), found, "%s %d" % (command, n))
+        # The next extraction into a directory removes the hidden files of
+        # processes that are gone; it keeps those of a live process, another
+        # user's, one with a second name, one held locked and a look-alike
+        # name the program never makes.
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        where = os.path.join(out_dir, "t", "a")
+        removed = [".f000.txt.%d-0.part" % gone.pid, ".x y.%d-12.part" % gone.pid]
+        keep = [".f000.txt.%d-1.part" % os.getpid(), ".f000.txt.0%d-2.part" % gone.pid,
+                ".f002.txt.%d-3.part" % gone.pid, ".f004.txt.%d-4.part" % gone.pid]
+        for name in removed + keep:
+            with open(os.path.join(where, name), "wb") as f:
+                f.write(b"staged")
+        os.link(os.path.join(where, keep[2]), os.path.join(out_dir, "second name"))
+        if os.geteuid() == 0:
+            keep.append(".f006.txt.%d-5.part" % gone.pid)
+            with open(os.path.join(where, keep[-1]), "wb") as f:
+                f.write(b"another user's")
+            os.chown(os.path.join(where, keep[-1]), 4242, 4242)
+        # Those the kills left (where the file system refuses files without
+        # a name, every kill while a file is written leaves one) go too.
+        for n, name in enumerate(left, 1):
+            os.rename(os.path.join(self.dir, "left-%d" % n), os.path.join(out_dir, name))
+        with open(os.path.join(where, keep[3]), "rb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            rc, out = run(["-xVf"] + extract, out_dir)
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(sorted(n for n in os.listdir(where) if n.startswith(".")), sorted(keep))
+        for name in left:
+            self.assertFalse(os.path.exists(os.path.join(out_dir, name)), name)
+        for name, data in originals.items():
+            with open(os.path.join(out_dir, name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+
 
 class UntrustedAuthority(SigningCase):
     def test_a_stamp_of_an_authority_the_key_store_does_not_trust_writes_nothing(self):
@@ -770,7 +861,7 @@ class TamperedAndUnsigned(SigningCase):
         # changed replaced the user's file of its name, was written there in
         # full and was removed when its digest failed: the user's file was
         # lost, and the unsigned bytes sat at its path during the run.
-        # (d/big.bin is more than a new file's data held in memory.)
+        # (d/big.bin is a large file where nothing was.)
         self.write("d/big.bin", os.urandom(3 << 20))
         signed = self.sign_new()
         header, parts = entries(signed)
@@ -845,6 +936,46 @@ class TamperedAndUnsigned(SigningCase):
             self.assertEqual(os.stat(path).st_mode, modes[name], name)
             self.assertEqual(os.stat(path).st_mtime, int(os.stat(self.path(name)).st_mtime), name)
         self.assertEqual(sorted(os.listdir(os.path.join(out_dir, "d"))), ["a.txt", "b.bin", "big.bin", "empty"])
+
+    def test_a_file_whose_size_disagrees_with_its_data_leaves_what_was_at_its_path(self):
+        # Fault caught: under -xVf and -xSf a file whose header size
+        # disagreed with its data, but whose digest passed, was put at its
+        # path over the user's file (status 12, "what was read of it was
+        # kept"): a file whose data check failed was taken as verified.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        genuine = dict(parts)
+        a = genuine["d/a.txt"]
+        size = struct.unpack_from("<Q", a, 6)[0]
+        blocks, crc_at = [(e[2], e[3]) for e in kox_entries(signed) if e[1] == "d/a.txt"][0]
+        a_blocks = signed[blocks[0][0]:crc_at + 4]
+
+        def sized(n):
+            return a[:6] + struct.pack("<Q", n) + a[14:]
+
+        cases = [("a size one byte short", "d/a.txt", sized(size - 1)),
+                 ("a size 37 bytes over", "d/a.txt", sized(size + 37)),
+                 ("data blocks behind an empty file's header", "d/empty", genuine["d/empty"] + a_blocks)]
+        for what, name, tampered in cases:
+            self.write("t.kox", join(header, [(n, tampered if n == name else p) for n, p in parts]))
+            for command in ("-xVf", "-xSf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                path = os.path.join(out_dir, name)
+                os.makedirs(os.path.dirname(path))
+                with open(path, "wb") as f:
+                    f.write(b"the user's own file\n")
+                inode = os.stat(path).st_ino
+                rc, out = self.kov(command, "../t.kox", key=None, cwd=out_dir)
+                self.assertEqual(rc, 12, "%s %s: %s" % (what, command, out))
+                self.assertIn("KOVZEF: %s is damaged: " % name, out)
+                self.assertNotIn("was kept", out, "%s %s" % (what, command))
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), b"the user's own file\n", "%s %s" % (what, command))
+                self.assertEqual(os.stat(path).st_ino, inode, "%s %s" % (what, command))
+                # The other files passed and are in place; nothing staged is left.
+                with open(os.path.join(out_dir, "d", "b.bin"), "rb") as f:
+                    self.assertEqual(f.read(), self.content("d/b.bin"), "%s %s" % (what, command))
+                self.assertEqual([n for n in os.listdir(os.path.join(out_dir, "d")) if n.startswith(".")], [])
 
     def test_a_stopped_verified_extraction_leaves_what_was_at_the_path(self):
         # The file being written when a stop signal comes is dropped, and the

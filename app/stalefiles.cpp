@@ -1,0 +1,113 @@
+#include "app/stalefiles.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::string_view kStagedSuffix = ".part";
+
+// Takes the decimal number that ends text, written as "%u" writes it (no
+// leading zero) and at most limit, off text.
+bool TakeTrailingNumber(std::string_view& text, unsigned long limit, unsigned long& value)
+{
+    size_t start = text.size();
+    while (start > 0 && text[start - 1] >= '0' && text[start - 1] <= '9')
+        --start;
+    const std::string_view digits = text.substr(start);
+    if (digits.empty() || digits.size() > 10 || (digits[0] == '0' && digits.size() > 1))
+        return false;
+    value = 0;
+    for (char c : digits)
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    if (value > limit)
+        return false;
+    text.remove_suffix(digits.size());
+    return true;
+}
+
+}  // namespace
+
+pid_t StaleFileOwner(std::string_view name, std::string_view suffix, unsigned long maxN, std::string_view& head)
+{
+    if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix)
+        return 0;
+    std::string_view rest = name.substr(0, name.size() - suffix.size());
+    unsigned long n = 0, pid = 0;
+    if (!TakeTrailingNumber(rest, maxN, n) || rest.empty() || rest.back() != '-')
+        return 0;
+    rest.remove_suffix(1);
+    if (!TakeTrailingNumber(rest, INT32_MAX, pid) || pid == 0 || rest.empty() || rest.back() != '.')
+        return 0;
+    rest.remove_suffix(1);
+    head = rest;
+    return static_cast<pid_t>(pid);
+}
+
+namespace {
+
+// Removes the file name of directory dirFd, made by process pid, when it is
+// a lost one.
+void RemoveIfLost(int dirFd, const char* name, pid_t pid)
+{
+    if (pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH)
+        return;
+    const int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st;
+    // Only a file of this user: another user's file of that name is not
+    // this run's to judge, whoever runs it (one left by a run for another
+    // user under the superuser has that user as owner and goes with that
+    // user's next run).  A file with a second link is someone's file.
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0)
+        unlinkat(dirFd, name, 0);
+    close(fd);
+}
+
+}  // namespace
+
+void RemoveLostFiles(int dirFd, const std::string& directory, const std::function<pid_t(std::string_view)>& owner)
+{
+    const int fd = openat(dirFd, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return;
+    }
+    while (const dirent* found = readdir(dir)) {
+        if (found->d_type != DT_REG && found->d_type != DT_UNKNOWN)
+            continue;
+        if (const pid_t pid = owner(found->d_name); pid != 0)
+            RemoveIfLost(dirfd(dir), found->d_name, pid);
+    }
+    closedir(dir);
+}
+
+void RemoveLostStagedFiles(int dirFd, const std::string& directory)
+{
+    RemoveLostFiles(dirFd, directory, [](std::string_view name) -> pid_t {
+        // ".NAME" before the numbers, NAME of at least one byte.
+        std::string_view head;
+        const pid_t pid = name[0] == '.' ? StaleFileOwner(name, kStagedSuffix, UINT32_MAX, head) : 0;
+        return head.size() >= 2 ? pid : 0;
+    });
+}
+
+std::string StagedFileName(const std::string& path, unsigned n)
+{
+    const size_t slash = path.rfind('/');
+    const size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".%u-%u", static_cast<unsigned>(getpid()), n);
+    return path.substr(0, baseStart) + "." + path.substr(baseStart, 200) + suffix + std::string(kStagedSuffix);
+}

@@ -296,34 +296,54 @@ class InterruptedWrites(ScratchCase):
                    ("-af", "a.kox", "huge.bin", 20 << 20), ("-mf", "source.kox,a.kox", None, None),
                    ("-mf", "source.kox,a.kox", None, 1), ("-mf", "source.kox,a.kox", None, 5 << 20),
                    ("-mf", "source.kox,a.kox", None, 30 << 20)]
+        # Both commands add huge.bin's entry as the create of source.kox wrote
+        # it: a run that got to its end leaves the archive as it was plus
+        # that entry.
+        entry = self.read("source.kox")[8:]
         files = 1
         torn_seen = 0
         for command, archives, name, grown in moments:
             args = [command, archives] + ([name] if name else [])
-            before = self.read("a.kox")
-            ready = ((lambda: os.path.exists(record)) if grown is None
-                     else (lambda g=grown, n=len(before): self.size("a.kox") >= n + g))
-            self.assertTrue(kill_when(args, self.dir, ready), args)
-            recorded = os.path.exists(record)
-            torn = self.read("a.kox") != before
-            os.makedirs(self.path("x"), exist_ok=True)
-            readers = [self.run_kov(reader, "../a.kox", cwd=self.path("x")) for reader in ("-tf", "-df", "-xf")]
-            rc, out = self.run_kov("-af", "a.kox", "small.txt")
-            self.assertEqual(rc, 0, (args, grown, out))
-            self.assertEqual(out, RESTORED, (args, grown))
-            self.assertTrue(recorded, args)
-            torn_seen += torn
-            for rc, out in readers:
-                if torn:
-                    self.assertEqual(rc, 5, (args, grown, out))
-                    self.assertIn("KOVZEF: error reading from ../a.kox (error 5). " + HINT, out)
-            files += 1
-            after = self.read("a.kox")
-            self.assertEqual(after[:len(before)], before, (args, grown))
-            rc, out = self.run_kov("-dvf", "a.kox")
-            self.assertEqual(rc, 0, out)
-            self.assertIn("KOVZEF: %d file(s) tested" % files, out)
-            self.assertEqual(self.leftovers(), [], (args, grown))
+            # On a busy machine the kill can land after the run's last write
+            # (the archive is whole) or even after its end; such a moment is
+            # checked as what it is and tried again, up to three times.
+            for _ in range(3):
+                before = self.read("a.kox")
+                ready = ((lambda: os.path.exists(record)) if grown is None
+                         else (lambda g=grown, n=len(before): self.size("a.kox") >= n + g))
+                kill_when(args, self.dir, ready)
+                recorded = os.path.exists(record)
+                killed = self.read("a.kox")
+                # Torn is what the readers see: neither the old archive nor
+                # the run's complete one.
+                whole = killed in (before, before + entry)
+                os.makedirs(self.path("x"), exist_ok=True)
+                readers = [self.run_kov(reader, "../a.kox", cwd=self.path("x")) for reader in ("-tf", "-df", "-xf")]
+                rc, out = self.run_kov("-af", "a.kox", "small.txt")
+                self.assertEqual(rc, 0, (args, grown, out))
+                if recorded:
+                    self.assertEqual(out, RESTORED, (args, grown))
+                else:
+                    # The record goes only once the run's archive is whole.
+                    self.assertEqual((out, killed == before + entry), ("", True), (args, grown))
+                    before = killed
+                    files += 1
+                torn_seen += not whole
+                for rc, out in readers:
+                    if whole:
+                        self.assertEqual(rc, 0, (args, grown, out))
+                    else:
+                        self.assertEqual(rc, 5, (args, grown, out))
+                        self.assertIn("KOVZEF: error reading from ../a.kox (error 5). " + HINT, out)
+                files += 1
+                after = self.read("a.kox")
+                self.assertEqual(after[:len(before)], before, (args, grown))
+                rc, out = self.run_kov("-dvf", "a.kox")
+                self.assertEqual(rc, 0, out)
+                self.assertIn("KOVZEF: %d file(s) tested" % files, out)
+                self.assertEqual(self.leftovers(), [], (args, grown))
+                if grown is None or not whole:
+                    break
         self.assertGreaterEqual(torn_seen, 6)
 
         # An append that made the archive, killed: the next one starts it anew.

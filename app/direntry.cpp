@@ -623,40 +623,14 @@ bool UnnamedFilesLinkable()
     return linkable;
 }
 
-// Gives the open file fd (made without a name) the name path, which must be
-// free; false with errno set otherwise (EEXIST when something has it).
-bool LinkOpenFile(int fd, const char* path)
-{
-    static bool byDescriptorRefused = false;
-    if (!byDescriptorRefused) {
-        if (linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)
-            return true;
-        if (errno != ENOENT && errno != EPERM)
-            return false;
-    }
-    char proc[48];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    if (linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0)
-        return false;
-    byDescriptorRefused = true;
-    return true;
-}
-
 // Gives the file named from the name to, which must be free; false with
 // errno set otherwise (EEXIST when something has it).  Where the file
-// system can not rename without replacing, the file gets its second name
-// and loses its first; where it has no second names either, the name is
-// taken when nothing had it a moment before.
+// system has neither a rename that replaces nothing nor second names, the
+// name is taken when nothing had it a moment before.
 bool RenameToFreeName(const char* from, const char* to)
 {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+    if (RenameWithoutReplacing(AT_FDCWD, from, to))
         return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return false;
-    if (link(from, to) == 0) {
-        unlink(from);
-        return true;
-    }
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
         return false;
     struct stat st;
@@ -763,7 +737,7 @@ void CDirEntry::CommitStaged()
     if (m_stagedUnnamed) {
         const int fd = m_ownStream.Descriptor();
         if (m_pathFree) {
-            if (LinkOpenFile(fd, m_name.c_str())) {
+            if (LinkOpenFile(fd, AT_FDCWD, m_name.c_str())) {
                 m_stagedUnnamed = false;
                 // A file whose last writes fail is not left at the path.
                 if (!m_ownStream.Close()) {
@@ -781,7 +755,7 @@ void CDirEntry::CommitStaged()
         flock(fd, LOCK_EX | LOCK_NB);
         for (unsigned taken = 0; m_stagedPath.empty(); ++taken) {
             std::string hidden = HiddenNameBeside(m_name);
-            if (LinkOpenFile(fd, hidden.c_str()))
+            if (LinkOpenFile(fd, AT_FDCWD, hidden.c_str()))
                 m_stagedPath = std::move(hidden);
             else if (errno != EEXIST || taken >= 100)
                 ThrowNotWritable(m_name);

@@ -356,11 +356,28 @@ bool RenameWithoutReplacing(int dirFd, const char* from, const char* to)
 {
     if (renameat2(dirFd, from, dirFd, to, RENAME_NOREPLACE) == 0)
         return true;
-    if (errno != EINVAL && errno != ENOSYS)
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return false;
     if (linkat(dirFd, from, dirFd, to, 0) != 0)
         return false;
     unlinkat(dirFd, from, 0);
+    return true;
+}
+
+bool LinkOpenFile(int fd, int dirFd, const char* path)
+{
+    static bool byDescriptorRefused = false;
+    if (!byDescriptorRefused) {
+        if (linkat(fd, "", dirFd, path, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM)
+            return false;
+    }
+    char proc[48];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, proc, dirFd, path, AT_SYMLINK_FOLLOW) != 0)
+        return false;
+    byDescriptorRefused = true;
     return true;
 }
 

@@ -112,11 +112,16 @@ void SetDescriptorModeAndTime(int fd, const char* path, uint32_t mode, uint64_t 
 // mkdir 0755; true when created or already there.
 bool CreateDirectory(const char* path);
 bool RemoveFile(const char* path);
-// Gives the file from (relative to dirFd) the name to as well, in one step
-// that never replaces anything that has that name: the name from goes.
-// Where the file system has no such rename, a second link is made and from
+// Gives the file from (relative to dirFd) the name to, in one step that
+// never replaces anything that has that name: the name from goes.  Where
+// the file system has no such rename, a second link is made and from
 // removed.  False with errno set (EEXIST when the name to is taken).
 bool RenameWithoutReplacing(int dirFd, const char* from, const char* to);
+// Gives the open file fd, made without a name (O_TMPFILE), the name path
+// (relative to dirFd), which must be free: by its descriptor where this
+// process may, else through /proc.  False with errno set otherwise (EEXIST
+// when something has the name, ENOENT when neither way is open).
+bool LinkOpenFile(int fd, int dirFd, const char* path);
 // Bytes available to an unprivileged user, -1.0 when statvfs fails.
 double GetAvailableDiskSpace(const char* path);
 // true when both paths lie on one file system; throws CExcept (100)

@@ -511,9 +511,7 @@ bool CUndoRecord::Write(const std::string& bytes)
             errno = err;
             return false;
         }
-        char proc[40];
-        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", anonymous);
-        const bool named = linkat(AT_FDCWD, proc, m_dirFd, m_recordName.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        const bool named = LinkOpenFile(anonymous, m_dirFd, m_recordName.c_str());
         const int err = errno;
         close(anonymous);
         if (named) {

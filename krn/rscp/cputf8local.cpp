@@ -14,6 +14,7 @@
 #include "krn/rscp/cpcache.h"
 #include "krn/rscp/cpconvert.h"
 #include "krn/rscp/cperr.h"
+#include "krn/rscp/cpreadchars.h"
 #include "nls/nlsui.h"
 #include "nls/utf8char.h"
 
@@ -24,8 +25,6 @@ const char kModule[] = "@(#) $Id: rscpu8lc#1 $";
 // NLS kind of UTF-8 (4110, 4310): its bytes after the first are never below
 // 0x80.
 constexpr uint32_t kKindUtf8 = 12;
-// NLS kind of ISO-2022-JP (8200).
-constexpr uint32_t kKindJis = 2;
 
 uint32_t Invalid(int32_t line, const char* text)
 {
@@ -485,6 +484,7 @@ struct LocalChars {
     Walk walk = kBytes;
     Shown shown = kUndecided;  // decided on the first name that needs it
     rscpCharLenHandle_t handle{};
+    rscpReadChars read;  // the characters as the page's converter reads them
     // What each byte on its own and each pair of bytes decodes to, as
     // 1 + LocalCharacter once it was decoded (0: not yet): a listing of
     // many names decodes each of their characters once.
@@ -503,14 +503,17 @@ LocalChars& CurrentLocalChars()
         local = LocalChars{};
         std::memcpy(local.cp, cp, 4);
         local.known = true;
-        // UTF-8 needs no walk; the lengths of the characters of a double-byte
-        // code page tell where they begin; any other code page may hold a
-        // name with ISO-2022 shifts (8200, 8599), in which single bytes are
-        // the characters until a shift.
+        // UTF-8 needs no walk; the characters of a page whose converter
+        // reads several bytes a character (whatever its kind says: the Hong
+        // Kong pages 8344 and 8345 have no lengths of their own) are where
+        // the converter's tables say; any other code page may hold a name
+        // with ISO-2022 shifts (8200, 8599), in which single bytes are the
+        // characters until a shift.
         local.lengthsKnown = rscpInitCharLenHandle(&local.handle, cp) == 0;
         if (local.lengthsKnown && local.handle.kind == kKindUtf8)
             local.walk = LocalChars::kBytes;
-        else if (local.lengthsKnown && rscpMaxLengthOfChar(&local.handle) > 1 && local.handle.kind != kKindJis)
+        else if (local.lengthsKnown && rscpReadCharsOfCP(cp, &local.read) == RSCP_OK && !local.read.shifted &&
+                 local.read.multiByte)
             local.walk = LocalChars::kLengths;
         else
             local.walk = LocalChars::kShifts;
@@ -630,8 +633,7 @@ void BackslashToSlashCP(char* name, size_t length)
     // it known where one begins.
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(name);
     for (size_t at = 0; at < length;) {
-        const size_t left = length - at;
-        const size_t n = rscpLengthOfChar(&local.handle, bytes + at, left > INT32_MAX ? INT32_MAX : int32_t(left));
+        const size_t n = rscpLengthOfReadChar(local.read, bytes + at, length - at);
         if (n == 1 && name[at] == '\\')
             name[at] = '/';
         at += n;
@@ -672,7 +674,7 @@ LocalCharacter LocalCharacterAt(const char* p, const char* end, size_t* length)
             return pair;
         }
     }
-    const size_t longest = std::min<size_t>(rscpMaxLengthOfChar(&local.handle), left);
+    const size_t longest = std::min<size_t>(local.read.longest, left);
     for (size_t n = 3; n <= longest; ++n) {
         const LocalCharacter c = DecodedCharacter(p, n);
         if (c != LocalCharacter::kNone) {

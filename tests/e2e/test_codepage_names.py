@@ -294,9 +294,13 @@ class CodePageNamesTest(ScratchCase):
         # Every byte 0x80-0x9F was taken for a C1 control: a double-byte
         # character with such a lead byte was torn apart in every listing
         # and verbose line ("\u30bd\u30d5\u30c8.txt" under 8000 as
-        # \x83\\x83t\x83g.txt).  The oracle reads each name by the page's
-        # own codec: every character of the page shown as it is, a control
-        # and a byte that starts no character escaped, the whole decodable.
+        # \x83\\x83t\x83g.txt); under 8344 and 8345, whose kind gives no
+        # character lengths, every byte of a Chinese name was \xNN and a name
+        # holding a character with the second byte 0x5C could not be named
+        # (44).  The oracle reads each name by the page's own codec, on every
+        # double-byte page: every character of the page shown as it is, a
+        # control and a byte that starts no character escaped, the whole
+        # decodable.
         for cp, codec in readme_double_byte_pages():
             env = {"KOV_CODEPAGE": cp}
             chars = page_characters(codec)

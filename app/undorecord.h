@@ -37,23 +37,27 @@ public:
     CUndoRecord(const CUndoRecord&) = delete;
     CUndoRecord& operator=(const CUndoRecord&) = delete;
 
-    enum class Restored { kNothing, kPutBack, kDropped };
+    enum class Restored { kNothing, kPutBack, kKept, kDropped };
     // Under the archive's lock (lockFd: the locked archive, path: its name
-    // relative to dirFd, shown: its name in messages): when a run that wrote
-    // into the archive was killed and the archive still holds what it left,
-    // puts the archive back from its record (kPutBack); when the archive
-    // holds anything else, removes the record and leaves the archive as it
-    // is (kDropped).  Either writes one line through log.  A name another
-    // user holds is left alone and never used (kNothing).  A record of this
-    // user's that is damaged or that others may have written is refused
-    // (CExcept, status 100, saying which file to remove once the archive is
-    // checked) and one whose process still runs means another run (status
-    // 6); both leave everything as it was.
+    // relative to dirFd, shown: its name in messages), for the record of a
+    // run that wrote into the archive and was killed: when the archive
+    // holds that run's writes cut short, puts it back from the record, and
+    // when it is as the run found it, leaves it so (kPutBack); when it holds
+    // all the run wrote, keeps it (kKept); when it holds anything else,
+    // leaves it as it is (kDropped).  In each case the record goes and one
+    // line says so through log; a record that can not be removed ends the
+    // run (CExcept, status 4), so that it writes nothing a later look at the
+    // record could undo.  A name another user holds is left alone and never
+    // used (kNothing).  A record of this user's that is damaged or that
+    // others may have written is refused (CExcept, status 100, saying which
+    // file to remove once the archive is checked) and one whose process
+    // still runs means another run (status 6); both leave everything as it
+    // was.
     static Restored PutBackKilledRun(int lockFd, int dirFd, const std::string& path, const std::string& shown,
                                      CLogMan& log);
     // The same for a name that holds no archive (before a run makes one):
-    // the record of a killed run goes without a word, a refused one throws
-    // as above before anything is made.
+    // the record of a killed run goes without a word, a refused one or one
+    // that can not be removed throws as above before anything is made.
     static void DropRecordOfMissingArchive(int dirFd, const std::string& path, const std::string& shown);
 
     // Readies the record of a run about to write into the locked archive
@@ -83,14 +87,15 @@ public:
     void Forget();
 
     // For a run reading the archive open as fd that met the end of its data
-    // too early: true when a killed run's record of this archive is there
-    // and matches what the archive holds, so that the next run that writes
-    // into the archive will put it back.
+    // too early, or zeros where an entry should begin: true when a killed
+    // run's record of this archive is there and the archive holds that
+    // run's writes cut short, so that the next run that writes into the
+    // archive will put it back.
     static bool KilledRunLeftRecord(int fd);
 
     // Puts an archive open as fd (for writing) back as it was before a run:
-    // the bytes it wrote over at offset, its length cut to oldLength, and
-    // all on storage.  False, errno set, when any step fails.
+    // its length cut to oldLength, then the bytes it wrote over at offset,
+    // and all on storage.  False, errno set, when any step fails.
     static bool PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength);
 
 private:

@@ -20,6 +20,8 @@ RESTORED = "KOVZEF: archive a.kox was restored as it was before a run that was k
 HINT = "A run writing it was killed; the next run that writes to it restores it."
 DROPPED = ("KOVZEF: the undo record .a.kox.undo of archive a.kox no longer matched the archive and was removed; "
            "the archive was left as it is\n")
+KEPT = ("KOVZEF: archive a.kox holds all that a run that was killed wrote into it; its undo record .a.kox.undo "
+        "was removed\n")
 
 
 def kill_when(args, cwd, ready, program=KOVZEF, preexec_fn=None):
@@ -352,7 +354,12 @@ class InterruptedWrites(ScratchCase):
                 readers = [self.run_kov(reader, "../a.kox", cwd=self.path("x")) for reader in ("-tf", "-df", "-xf")]
                 rc, out = self.run_kov("-af", "a.kox", "small.txt")
                 self.assertEqual(rc, 0, (args, grown, out))
-                if recorded:
+                if recorded and complete:
+                    # Killed after its last write: all it wrote stays.
+                    self.assertEqual(out, KEPT, (args, grown))
+                    before = killed
+                    files += 1
+                elif recorded:
                     self.assertEqual(out, RESTORED, (args, grown))
                 else:
                     # The record goes only once the run's archive is whole.
@@ -509,7 +516,10 @@ class InterruptedWrites(ScratchCase):
                 put_in(data, new_inode=step % 2 == 1, keep_time=copy == "rerun" or step % 3 == 2)
                 step += 1
             rc, out = self.run_kov("-af", "a.kox", "small.txt")
-            self.assertEqual((rc, out), (0, RESTORED if copy is None else DROPPED), note)
+            # The archive with the run's own entries holds all that the run
+            # wrote: it stays, whatever its time.
+            expected = {None: RESTORED, "rerun": KEPT}.get(copy, DROPPED)
+            self.assertEqual((rc, out), (0, expected), note)
             after = self.read("a.kox")
             self.assertEqual(after[:len(data)], data, note)
             self.assertEqual(names(after), names(data) + ["small.txt"], note)

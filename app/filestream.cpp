@@ -473,8 +473,7 @@ bool CFileStream::Close()
 bool CFileStream::Sync()
 {
     errno = 0;
-    if (!FlushWriteBehind() || (m_file && fflush(m_file) != 0) || !CloseHole() ||
-        (!m_head.empty() && !PutHead())) {
+    if (!FlushWriteBehind() || (m_file && fflush(m_file) != 0) || !CloseHole() || (!m_head.empty() && !PutHead())) {
         m_lastError = errno ? errno : EIO;
         return false;
     }

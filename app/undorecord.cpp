@@ -193,10 +193,10 @@ uint64_t Now()
 
 // What the archive at a record's name holds, as far as the record can tell.
 enum class Judged {
-    kOther,      // not what the record's run left: a copy, another archive
-    kWhole,      // all the run wrote: its first bytes, which it writes last, are there
-    kAsBefore,   // the archive as the run found it (nothing written, or put back)
-    kTorn,       // the run's writes, cut short: zeros still stand in for its first bytes
+    kOther,     // not what the record's run left: a copy, another archive
+    kWhole,     // all the run wrote: its first bytes, which it writes last, are there
+    kAsBefore,  // the archive as the run found it (nothing written, or put back)
+    kTorn,      // the run's writes, cut short: zeros still stand in for its first bytes
 };
 
 // Whether the n bytes at offset of fd are the first n of expected.
@@ -448,8 +448,8 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
             what = "archive " + named + " no longer matches its undo record ";
             break;
         }
-        throw CExcept("KOVZEF: " + what + record + " could not be removed; nothing more was written; remove " +
-                          record + " to go on",
+        throw CExcept("KOVZEF: " + what + record + " could not be removed; nothing more was written; remove " + record +
+                          " to go on",
                       4, true, err);
     }
     switch (judged) {
@@ -491,8 +491,7 @@ void CUndoRecord::DropRecordOfMissingArchive(int dirFd, const std::string& path,
     if (ProcessGone(r.pid, r.start) && !RemoveRecord(place)) {
         const std::string record = KovShown(place.shownRecord);
         throw CExcept("KOVZEF: the undo record " + record + " of archive " + KovShown(shown) +
-                          ", which is gone, could not be removed; nothing was written; remove " + record +
-                          " to go on",
+                          ", which is gone, could not be removed; nothing was written; remove " + record + " to go on",
                       4, true, errno);
     }
 }

@@ -157,7 +157,7 @@ bool CFileStream::ReleaseHeld(bool evenNone)
         errno = m_refusedError;
         return false;
     }
-    if (m_file != nullptr && !held.empty())
+    if (m_file != nullptr && !held.empty() && watcher->FirstBytesLast())
         return StandInForHead(held);
     size_t put = 0;
     if (WriteThrough(held.data(), held.size(), &put) && put == held.size())

@@ -42,6 +42,9 @@ public:
     // sooner, none for a cut).  False, errno set, refuses the write: the
     // stream then writes nothing more.  Throws nothing.
     virtual bool BeforeFirstWrite(const void* bytes, size_t n) = 0;
+    // After BeforeFirstWrite: whether the stream is to put those bytes in
+    // last (false: they go out in their place, as any other bytes).
+    virtual bool FirstBytesLast() const { return true; }
 };
 
 class CFileStream {

@@ -8,11 +8,15 @@
 // them, and the first bytes the run writes there.  The record goes on
 // storage right before the run's first write into the archive (the archive
 // stream hands over those first bytes) and is removed when the run ends,
-// whether it succeeded or failed cleanly.  A record whose process is gone
+// whether it succeeded or failed cleanly.  Those first bytes are the last
+// the stream puts in, once all else it wrote is on storage; zeros stand in
+// for them until then, so that an archive whose run was cut short reads as
+// torn, and no other run appends to it.  A record whose process is gone
 // was left by a run killed outright (SIGKILL, the out-of-memory killer, a
-// power loss); the next run that locks the archive puts the archive back
-// from it before it goes on, when the archive still holds what that run
-// left, and otherwise leaves the archive as it is and drops the record.
+// power loss); the next run that locks the archive judges the archive by
+// it before it goes on: the run's writes cut short are put back, all of
+// them are kept (whatever other runs appended since), and anything else is
+// left as it is; the record goes in each case.
 #pragma once
 
 #include <cstddef>
@@ -76,6 +80,9 @@ public:
     // user holds the record's name, the run goes on without a record.
     // False, errno set, when the record could not be written.
     bool BeforeFirstWrite(const void* bytes, size_t n) override;
+    // Only a run with a record on storage has its first bytes put in last:
+    // without one, zeros left by a killed run would stay for good.
+    bool FirstBytesLast() const override { return m_written; }
     // The run has ended and the archive holds what it should (the run's
     // writes, or the archive as it was): removes the record and puts its
     // removal on storage.  syncArchive: the archive's own bytes are put on

@@ -664,6 +664,19 @@ class InterruptedWrites(ScratchCase):
         self.assertEqual((rc, out), (0, ""))
         self.assertLess(peak, 1 << 30, out)
         self.assertEqual(os.path.getsize(self.path(".a.kox.undo")), 3 << 30)
+        # Fault caught: a record was read as far as the archive's length
+        # allowed: one of 1 GiB, sparse, beside an archive of 3 GiB, took a
+        # gigabyte before it was refused.  Its fixed fields tell no record.
+        os.unlink(self.path(".a.kox.undo"))
+        with open(self.path(".a.kox.undo"), "wb") as f:
+            f.truncate(1 << 30)
+        os.chmod(self.path(".a.kox.undo"), 0o600)
+        with open(self.path("a.kox"), "r+b") as f:
+            f.truncate(3 << 30)
+        rc, out, peak = measured(["-af", "a.kox", "small.txt"], self.dir)
+        self.assertEqual(rc, 100, out)
+        self.assertLess(peak, 512 << 20, out)
+        self.write("a.kox", intact)
 
         # A damaged record beside a name that holds no archive: refused, and
         # no empty archive is left behind.

@@ -93,6 +93,16 @@ void CArchiveFile::ThrowRead() const
     throw failure;
 }
 
+void CArchiveFile::ThrowUnknownType() const
+{
+    // Zeros where an entry begins are what a writing run that was killed
+    // leaves in place of its first bytes: the archive is torn there.
+    const uint8_t* type = m_headerBuffer.data();
+    if (type[0] == 0 && type[1] == 0)
+        ThrowRead();
+    ThrowUnknownEntryType();
+}
+
 void CArchiveFile::Open(const std::string& path, uint32_t mode)
 {
     m_path = path;
@@ -201,7 +211,7 @@ CDirEntry* CArchiveFile::FirstEntry()
     // Garbage right after a valid archive header is an error, not an empty
     // archive.
     if (!KoxIsEntryType(m_headerBuffer.data()))
-        ThrowUnknownEntryType();
+        ThrowUnknownType();
     return ReadEntryFromHeader();
 }
 
@@ -273,7 +283,7 @@ CDirEntry* CArchiveFile::EntryAt(uint64_t offset)
         got != KOX_ENTRY_HEADER_SIZE)
         ThrowRead();
     if (!KoxIsEntryType(m_headerBuffer.data()))
-        ThrowUnknownEntryType();
+        ThrowUnknownType();
     return ReadEntryFromHeader();
 }
 
@@ -379,7 +389,7 @@ CDirEntry* CArchiveFile::BuildEntry()
         // A manifest without a size is an ordinary file, as for "RG".
         kind = m_info.TotalSize() != 0 ? kManifest : kFile;
     } else {
-        ThrowUnknownEntryType();
+        ThrowUnknownType();
     }
     switch (kind) {
     case kFile:

@@ -127,6 +127,9 @@ private:
     CDirEntry* BuildEntry();
     void DestroyLiveEntries();
     [[noreturn]] void ThrowRead() const;
+    // An entry header of a type no entry has: a read error where it is
+    // zeros (a torn archive), else the unknown type.
+    [[noreturn]] void ThrowUnknownType() const;
 
     std::vector<uint8_t> m_headerBuffer;  // 34 bytes, read mode only
     char m_name[KOX_NAME_BUFFER_SIZE];

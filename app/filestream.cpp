@@ -45,8 +45,11 @@ bool CFileStream::Read(void* buffer, size_t length, size_t* count)
         return false;
     if (length == 0)
         return true;
+    const off64_t at = m_head.empty() ? -1 : ftello64(m_file);
     size_t got = fread(buffer, 1, length, m_file);
     *count = got;
+    if (at >= 0) [[unlikely]]
+        OverlayHead(static_cast<uint64_t>(at), buffer, got);
     if (got == length)
         return true;
     if (ferror(m_file)) {
@@ -134,6 +137,7 @@ void CFileStream::ForgetFirstWrite()
         ReleaseHeld(false);
     m_firstWrite = nullptr;
     m_held.clear();
+    m_head.clear();
     m_refusedError = 0;
 }
 
@@ -153,11 +157,72 @@ bool CFileStream::ReleaseHeld(bool evenNone)
         errno = m_refusedError;
         return false;
     }
+    if (m_file != nullptr && !held.empty() && watcher->FirstBytesLast())
+        return StandInForHead(held);
     size_t put = 0;
     if (WriteThrough(held.data(), held.size(), &put) && put == held.size())
         return true;
     m_lastError = errno != 0 ? errno : EIO;
     return false;
+}
+
+bool CFileStream::StandInForHead(std::vector<uint8_t>& held)
+{
+    // The held bytes start at the end of a file opened to append (nothing
+    // went into it since it was opened), else where the stream stands.
+    const int fd = fileno(m_file);
+    const int flags = fcntl(fd, F_GETFL);
+    off64_t at = -1;
+    struct stat64 st { };
+    if (flags >= 0 && (flags & O_APPEND) != 0)
+        at = fflush(m_file) == 0 && fstat64(fd, &st) == 0 ? st.st_size : -1;
+    else if (flags >= 0)
+        at = ftello64(m_file);
+    const std::vector<uint8_t> zeros(held.size(), 0);
+    size_t put = 0;
+    if (at < 0 || !WriteThrough(zeros.data(), zeros.size(), &put) || put != zeros.size()) {
+        m_lastError = errno != 0 ? errno : EIO;
+        return false;
+    }
+    m_head.swap(held);
+    m_headAt = static_cast<uint64_t>(at);
+    return true;
+}
+
+bool CFileStream::PutHead()
+{
+    const int fd = fileno(m_file);
+    struct stat64 st { };
+    if (fstat64(fd, &st) != 0)
+        return false;
+    // Whatever the stream wrote behind the first bytes is on storage before
+    // they are: a file that shows them holds all of it, whatever a power
+    // loss keeps.
+    if (static_cast<uint64_t>(st.st_size) > m_headAt + m_head.size() && fdatasync(fd) != 0)
+        return false;
+    // A file opened to append would take the bytes at its end.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || ((flags & O_APPEND) != 0 && fcntl(fd, F_SETFL, flags & ~O_APPEND) != 0))
+        return false;
+    size_t done = 0;
+    while (done < m_head.size()) {
+        const ssize_t put = pwrite64(fd, m_head.data() + done, m_head.size() - done,
+                                     static_cast<off64_t>(m_headAt + done));
+        if (put > 0)
+            done += static_cast<size_t>(put);
+        else if (put == 0 || errno != EINTR)
+            return false;
+    }
+    m_head.clear();
+    return true;
+}
+
+void CFileStream::OverlayHead(uint64_t offset, void* buffer, size_t length) const
+{
+    const uint64_t from = std::max(offset, m_headAt);
+    const uint64_t to = std::min(offset + length, m_headAt + m_head.size());
+    if (from < to)
+        std::memcpy(static_cast<uint8_t*>(buffer) + (from - offset), m_head.data() + (from - m_headAt), to - from);
 }
 
 void CFileStream::Open(const char* path, uint32_t mode)
@@ -408,7 +473,7 @@ bool CFileStream::Close()
 bool CFileStream::Sync()
 {
     errno = 0;
-    if (!FlushWriteBehind() || (m_file && fflush(m_file) != 0) || !CloseHole()) {
+    if (!FlushWriteBehind() || (m_file && fflush(m_file) != 0) || !CloseHole() || (!m_head.empty() && !PutHead())) {
         m_lastError = errno ? errno : EIO;
         return false;
     }

@@ -31,6 +31,9 @@ public:
 // Is told of the first bytes a stream writes before any of them reaches its
 // file, so that it can first put on storage what a later look at the file
 // needs (what a run killed after that write would have to have undone).
+// Those first bytes are the last the stream puts into its file: until Sync
+// the file holds zero bytes in their place, so that a reader of the file
+// meets zeros where the stream's bytes begin until all of them are there.
 class IFirstWrite {
 public:
     virtual ~IFirstWrite() = default;
@@ -39,6 +42,9 @@ public:
     // sooner, none for a cut).  False, errno set, refuses the write: the
     // stream then writes nothing more.  Throws nothing.
     virtual bool BeforeFirstWrite(const void* bytes, size_t n) = 0;
+    // After BeforeFirstWrite: whether the stream is to put those bytes in
+    // last (false: they go out in their place, as any other bytes).
+    virtual bool FirstBytesLast() const { return true; }
 };
 
 class CFileStream {
@@ -121,9 +127,12 @@ public:
     // Writes to the file itself, past any write-behind queue.
     bool WriteThrough(const void* buffer, size_t length, size_t* count);
     // Holds back the first bytes written from now on (up to bytes of them)
-    // and hands them to watcher before the first of them reaches the file:
-    // once that many are held, or when any other operation needs the file
-    // as written (a read, seek, sync, cut or close).
+    // and hands them to watcher before anything reaches the file: once that
+    // many are held, or when any other operation needs the file as written
+    // (a read, seek, sync, cut or close).  Zero bytes then stand in the file
+    // in their place, and reads see the held bytes there; Sync puts them in
+    // last, after what followed them is on storage.  A stream closed
+    // without Sync leaves the zeros.  For streams opened with Open only.
     void WatchFirstWrite(IFirstWrite* watcher, size_t bytes);
 
     // Operations of the other platform's backup strategy; false here.
@@ -146,6 +155,8 @@ protected:
     size_t m_holdLimit = 0;               // how many of them it is handed at most
     std::vector<uint8_t> m_held;          // the first bytes, held back until then
     int m_refusedError = 0;               // it refused them: no write succeeds any more
+    std::vector<uint8_t> m_head;          // the first bytes, zeros in the file in their place
+    uint64_t m_headAt = 0;                // where they go
 
     // Has the write-behind queue, if any, write out what it holds, then the
     // first bytes held back for their watcher.
@@ -165,6 +176,14 @@ private:
     void ForgetFirstWrite();
     // WriteThrough while bytes are held back or refused.
     bool HoldThrough(const void* buffer, size_t length, size_t* count);
+    // Writes zeros in place of the held bytes and keeps those for PutHead.
+    bool StandInForHead(std::vector<uint8_t>& held);
+    // Puts the first bytes where the zeros stand, behind everything else
+    // the stream wrote, which goes on storage first (Sync).
+    bool PutHead();
+    // Shows a read of length bytes at offset the first bytes where zeros
+    // still stand in for them.
+    void OverlayHead(uint64_t offset, void* buffer, size_t length) const;
     // Opens path for Open and OpenDirect: the descriptor, or -1 with the
     // error in m_lastError; text receives the stdio mode.
     int OpenDescriptor(const char* path, uint32_t mode, const char** text);

@@ -191,42 +191,72 @@ uint64_t Now()
     return now.tv_sec > 0 ? static_cast<uint64_t>(now.tv_sec) : 0;
 }
 
-// Whether the archive open as fd holds what the killed run of record r
-// left: the bytes before its first write as the run found them, and from
-// there on its own first bytes as far as it got -- followed, where it got no
-// further, by the old bytes it was to write over, and preceded by those old
-// bytes as far as a run that was putting them back got before it was killed
-// too.  A copy put at the name since fails one of these, unless it holds
-// what the run had written itself.
-bool HoldsWhatTheRunLeft(int fd, const struct stat& archive, const UndoRecordFields& r)
+// What the archive at a record's name holds, as far as the record can tell.
+enum class Judged {
+    kOther,     // not what the record's run left: a copy, another archive
+    kWhole,     // all the run wrote: its first bytes, which it writes last, are there
+    kAsBefore,  // the archive as the run found it (nothing written, or put back)
+    kTorn,      // the run's writes, cut short: zeros still stand in for its first bytes
+};
+
+// Whether the n bytes at offset of fd are the first n of expected.
+bool SameBytesAt(int fd, uint64_t offset, const std::string& expected)
+{
+    constexpr size_t kPiece = 64 * 1024;
+    std::string piece;
+    for (size_t at = 0; at < expected.size(); at += kPiece) {
+        const size_t n = std::min(kPiece, expected.size() - at);
+        if (!ReadAt(fd, offset + at, n, piece) || std::memcmp(piece.data(), expected.data() + at, n) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Judges the archive open as fd against the record r of a killed run.  A
+// run writes zeros where its first bytes go, then the rest of its bytes,
+// puts those on storage, and writes its first bytes last; a put-back cuts
+// the archive to its old length before it writes the old bytes back.  So
+// the bytes where the run's writes start tell its states apart: its first
+// bytes once all of its writes are there; the old bytes, in an archive of
+// the old length, before it wrote or once it was put back; zeros, its first
+// bytes as far as their writing got, or the old bytes as far as a put-back
+// got, where it was killed in between -- an archive no reader takes.  Any
+// other archive at the name (a copy, another archive) is none of these.
+Judged Judge(int fd, const struct stat& archive, const UndoRecordFields& r)
 {
     if (r.dev != static_cast<uint64_t>(archive.st_dev) || r.ino != static_cast<uint64_t>(archive.st_ino))
-        return false;
+        return Judged::kOther;
     const uint64_t size = static_cast<uint64_t>(archive.st_size);
     uint32_t head = 0, window = 0;
     if (size < r.writeAt || !Fingerprint(fd, r.writeAt, head, window) || head != r.headCrc || window != r.windowCrc)
-        return false;
+        return Judged::kOther;
     const size_t present = static_cast<size_t>(std::min<uint64_t>(r.first.size(), size - r.writeAt));
     std::string now;
     if (!ReadAt(fd, r.writeAt, present, now))
-        return false;
-    const size_t old = std::min(present, r.tail.size());
-    size_t at = 0;
-    while (at < old && now[at] == r.tail[at])
-        ++at;
-    const size_t ownFrom = at;
-    while (at < present && now[at] == r.first[at])
-        ++at;
-    const size_t ownTo = at;
-    while (at < old && now[at] == r.tail[at])
-        ++at;
-    if (at < present)
-        return false;
-    // The run wrote into the archive after its record was written: an
-    // archive that holds such bytes but is older than the record was put
-    // there with a time of its own (a copy that keeps its time).
-    return ownTo == ownFrom || r.time > static_cast<uint64_t>(INT64_MAX) ||
-           static_cast<int64_t>(archive.st_mtim.tv_sec) + kTimeSlack >= static_cast<int64_t>(r.time);
+        return Judged::kOther;
+    if (!r.first.empty() && now == r.first)
+        return Judged::kWhole;
+    if (size == r.oldLength && SameBytesAt(fd, r.writeAt, r.tail))
+        return Judged::kAsBefore;
+    // Each byte is one of the run's, a zero standing in for it, or an old
+    // one; and not all are old ones, or the archive is longer or shorter
+    // than the old one with nothing of the run's at its place.
+    bool touched = false;
+    for (size_t i = 0; i < present; ++i) {
+        const bool old = i < r.tail.size() && now[i] == r.tail[i];
+        if (!old && now[i] != '\0' && now[i] != r.first[i])
+            return Judged::kOther;
+        touched = touched || !old;
+    }
+    if (!touched)
+        return Judged::kOther;
+    // The run, or a put-back of it, wrote into the archive after its record
+    // was written: an archive older than the record was put there with a
+    // time of its own (a copy that keeps its time).
+    if (r.time <= static_cast<uint64_t>(INT64_MAX) &&
+        static_cast<int64_t>(archive.st_mtim.tv_sec) + kTimeSlack < static_cast<int64_t>(r.time))
+        return Judged::kOther;
+    return Judged::kTorn;
 }
 
 // What a record's name holds.
@@ -270,12 +300,17 @@ Found LookAtRecord(const Place& place, uid_t archiveOwner, uint64_t archiveSize,
         why = "is not a plain file that only its owner can write";
         return Found::kRefused;
     }
+    // The fixed fields first: they tell how long the record is, which must
+    // be the file's length, and no longer than a record of this archive
+    // can be.  Only then is the rest read.
     const uint64_t longest = kUndoRecordFixedBytes + archiveSize + kShrinkAllowance;
     std::string bytes;
-    bool read = false;
-    if (st.st_size >= 0 && static_cast<uint64_t>(st.st_size) <= longest) {
+    bool read = ReadAt(fd, 0, kUndoRecordLeadBytes, bytes);
+    const uint64_t length = read ? UndoRecordLength(bytes) : 0;
+    read = length != 0 && length <= longest && st.st_size >= 0 && static_cast<uint64_t>(st.st_size) == length;
+    if (read) {
         // One byte more than the file holds tells a record that grows.
-        read = ReadAt(fd, 0, static_cast<size_t>(st.st_size), bytes);
+        read = ReadAt(fd, 0, static_cast<size_t>(length), bytes);
         char more = 0;
         read = read && pread(fd, &more, 1, st.st_size) == 0;
     }
@@ -324,6 +359,13 @@ bool NotWritable(int err)
                   100, false);
 }
 
+// Removes the record at place for sure (on storage); false, errno set,
+// when it is still there.
+bool RemoveRecord(const Place& place)
+{
+    return (unlinkat(place.dir, place.record.c_str(), 0) == 0 || errno == ENOENT) && SyncDirectory(place.dir);
+}
+
 }  // namespace
 
 CUndoRecord::~CUndoRecord()
@@ -370,31 +412,63 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
     }
     if (!ProcessGone(r.pid, r.start))
         throw ArchiveBusyExcept(shown);
-    if (!HoldsWhatTheRunLeft(lockFd, archive, r)) {
-        // Another file was put at the name since (a copy, an archive a
-        // create made): the record says nothing about it.
-        unlinkat(place.dir, place.record.c_str(), 0);
-        SyncDirectory(place.dir);
-        log.Write("KOVZEF: the undo record " + KovShown(place.shownRecord) + " of archive " + KovShown(shown) +
-                  " no longer matched the archive and was removed; the archive was left as it is");
-        return Restored::kDropped;
+    const Judged judged = Judge(lockFd, archive, r);
+    if (judged == Judged::kTorn) {
+        const int out = openat(place.dir, place.base.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (out < 0)
+            throw CWriteExcept(shown);
+        struct stat target;
+        bool done = fstat(out, &target) == 0 && target.st_dev == archive.st_dev && target.st_ino == archive.st_ino;
+        if (!done)
+            errno = ESTALE;
+        done = done && PutBackBytes(out, r.writeAt, r.tail, r.oldLength);
+        const int err = errno;
+        close(out);
+        if (!done)
+            throw CWriteExcept(shown, err);  // the record stays for the next run
     }
-    const int out = openat(place.dir, place.base.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (out < 0)
-        throw CWriteExcept(shown);
-    struct stat target;
-    bool done = fstat(out, &target) == 0 && target.st_dev == archive.st_dev && target.st_ino == archive.st_ino;
-    if (!done)
-        errno = ESTALE;
-    done = done && PutBackBytes(out, r.writeAt, r.tail, r.oldLength);
-    const int err = errno;
-    close(out);
-    if (!done)
-        throw CWriteExcept(shown, err);  // the record stays for the next run
-    unlinkat(place.dir, place.record.c_str(), 0);
-    SyncDirectory(place.dir);
-    log.Write("KOVZEF: archive " + KovShown(shown) + " was restored as it was before a run that was killed");
-    return Restored::kPutBack;
+    const std::string record = KovShown(place.shownRecord);
+    const std::string named = KovShown(shown);
+    if (!RemoveRecord(place)) {
+        // The next run would judge the record again; this one writes
+        // nothing, so that no record is left behind that could undo it.
+        const int err = errno;
+        std::string what;
+        switch (judged) {
+        case Judged::kTorn:
+            what = "archive " + named + " was restored as it was before a run that was killed, but its undo record ";
+            break;
+        case Judged::kAsBefore:
+            what = "archive " + named + " is as it was before a run that was killed, but its undo record ";
+            break;
+        case Judged::kWhole:
+            what = "archive " + named + " holds all that a run that was killed wrote into it, but its undo record ";
+            break;
+        case Judged::kOther:
+            what = "archive " + named + " no longer matches its undo record ";
+            break;
+        }
+        throw CExcept("KOVZEF: " + what + record + " could not be removed; nothing more was written; remove " + record +
+                          " to go on",
+                      4, true, err);
+    }
+    switch (judged) {
+    case Judged::kTorn:
+    case Judged::kAsBefore:
+        log.Write("KOVZEF: archive " + named + " was restored as it was before a run that was killed");
+        return Restored::kPutBack;
+    case Judged::kWhole:
+        log.Write("KOVZEF: archive " + named + " holds all that a run that was killed wrote into it; its undo record " +
+                  record + " was removed");
+        return Restored::kKept;
+    case Judged::kOther:
+        break;
+    }
+    // Another file was put at the name since (a copy, an archive a create
+    // made): the record says nothing about it.
+    log.Write("KOVZEF: the undo record " + record + " of archive " + named +
+              " no longer matched the archive and was removed; the archive was left as it is");
+    return Restored::kDropped;
 }
 
 void CUndoRecord::DropRecordOfMissingArchive(int dirFd, const std::string& path, const std::string& shown)
@@ -414,8 +488,12 @@ void CUndoRecord::DropRecordOfMissingArchive(int dirFd, const std::string& path,
         break;
     }
     // The archive the killed run wrote into is gone: nothing to put back.
-    if (ProcessGone(r.pid, r.start) && unlinkat(place.dir, place.record.c_str(), 0) == 0)
-        SyncDirectory(place.dir);
+    if (ProcessGone(r.pid, r.start) && !RemoveRecord(place)) {
+        const std::string record = KovShown(place.shownRecord);
+        throw CExcept("KOVZEF: the undo record " + record + " of archive " + KovShown(shown) +
+                          ", which is gone, could not be removed; nothing was written; remove " + record + " to go on",
+                      4, true, errno);
+    }
 }
 
 void CUndoRecord::Begin(int lockFd, int dirFd, const std::string& path, const std::string& shown, uint64_t oldLength)
@@ -583,8 +661,10 @@ bool CUndoRecord::End(bool syncArchive)
 
 bool CUndoRecord::PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength)
 {
-    return WriteAll(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset), true) &&
-           ftruncate(fd, static_cast<off_t>(oldLength)) == 0 && fsync(fd) == 0;
+    // Cut first: an archive being put back never holds bytes past its old
+    // end, so that one that does is none a put-back left.
+    return ftruncate(fd, static_cast<off_t>(oldLength)) == 0 &&
+           WriteAll(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset), true) && fsync(fd) == 0;
 }
 
 bool CUndoRecord::KilledRunLeftRecord(int fd)
@@ -596,5 +676,5 @@ bool CUndoRecord::KilledRunLeftRecord(int fd)
     UndoRecordFields r;
     const char* why = nullptr;
     return LookAtRecord(place, archive.st_uid, static_cast<uint64_t>(archive.st_size), r, why) == Found::kRecord &&
-           ProcessGone(r.pid, r.start) && HoldsWhatTheRunLeft(fd, archive, r);
+           ProcessGone(r.pid, r.start) && Judge(fd, archive, r) == Judged::kTorn;
 }

@@ -8,11 +8,15 @@
 // them, and the first bytes the run writes there.  The record goes on
 // storage right before the run's first write into the archive (the archive
 // stream hands over those first bytes) and is removed when the run ends,
-// whether it succeeded or failed cleanly.  A record whose process is gone
+// whether it succeeded or failed cleanly.  Those first bytes are the last
+// the stream puts in, once all else it wrote is on storage; zeros stand in
+// for them until then, so that an archive whose run was cut short reads as
+// torn, and no other run appends to it.  A record whose process is gone
 // was left by a run killed outright (SIGKILL, the out-of-memory killer, a
-// power loss); the next run that locks the archive puts the archive back
-// from it before it goes on, when the archive still holds what that run
-// left, and otherwise leaves the archive as it is and drops the record.
+// power loss); the next run that locks the archive judges the archive by
+// it before it goes on: the run's writes cut short are put back, all of
+// them are kept (whatever other runs appended since), and anything else is
+// left as it is; the record goes in each case.
 #pragma once
 
 #include <cstddef>
@@ -37,23 +41,27 @@ public:
     CUndoRecord(const CUndoRecord&) = delete;
     CUndoRecord& operator=(const CUndoRecord&) = delete;
 
-    enum class Restored { kNothing, kPutBack, kDropped };
+    enum class Restored { kNothing, kPutBack, kKept, kDropped };
     // Under the archive's lock (lockFd: the locked archive, path: its name
-    // relative to dirFd, shown: its name in messages): when a run that wrote
-    // into the archive was killed and the archive still holds what it left,
-    // puts the archive back from its record (kPutBack); when the archive
-    // holds anything else, removes the record and leaves the archive as it
-    // is (kDropped).  Either writes one line through log.  A name another
-    // user holds is left alone and never used (kNothing).  A record of this
-    // user's that is damaged or that others may have written is refused
-    // (CExcept, status 100, saying which file to remove once the archive is
-    // checked) and one whose process still runs means another run (status
-    // 6); both leave everything as it was.
+    // relative to dirFd, shown: its name in messages), for the record of a
+    // run that wrote into the archive and was killed: when the archive
+    // holds that run's writes cut short, puts it back from the record, and
+    // when it is as the run found it, leaves it so (kPutBack); when it holds
+    // all the run wrote, keeps it (kKept); when it holds anything else,
+    // leaves it as it is (kDropped).  In each case the record goes and one
+    // line says so through log; a record that can not be removed ends the
+    // run (CExcept, status 4), so that it writes nothing a later look at the
+    // record could undo.  A name another user holds is left alone and never
+    // used (kNothing).  A record of this user's that is damaged or that
+    // others may have written is refused (CExcept, status 100, saying which
+    // file to remove once the archive is checked) and one whose process
+    // still runs means another run (status 6); both leave everything as it
+    // was.
     static Restored PutBackKilledRun(int lockFd, int dirFd, const std::string& path, const std::string& shown,
                                      CLogMan& log);
     // The same for a name that holds no archive (before a run makes one):
-    // the record of a killed run goes without a word, a refused one throws
-    // as above before anything is made.
+    // the record of a killed run goes without a word, a refused one or one
+    // that can not be removed throws as above before anything is made.
     static void DropRecordOfMissingArchive(int dirFd, const std::string& path, const std::string& shown);
 
     // Readies the record of a run about to write into the locked archive
@@ -72,6 +80,9 @@ public:
     // user holds the record's name, the run goes on without a record.
     // False, errno set, when the record could not be written.
     bool BeforeFirstWrite(const void* bytes, size_t n) override;
+    // Only a run with a record on storage has its first bytes put in last:
+    // without one, zeros left by a killed run would stay for good.
+    bool FirstBytesLast() const override { return m_written; }
     // The run has ended and the archive holds what it should (the run's
     // writes, or the archive as it was): removes the record and puts its
     // removal on storage.  syncArchive: the archive's own bytes are put on
@@ -83,14 +94,15 @@ public:
     void Forget();
 
     // For a run reading the archive open as fd that met the end of its data
-    // too early: true when a killed run's record of this archive is there
-    // and matches what the archive holds, so that the next run that writes
-    // into the archive will put it back.
+    // too early, or zeros where an entry should begin: true when a killed
+    // run's record of this archive is there and the archive holds that
+    // run's writes cut short, so that the next run that writes into the
+    // archive will put it back.
     static bool KilledRunLeftRecord(int fd);
 
     // Puts an archive open as fd (for writing) back as it was before a run:
-    // the bytes it wrote over at offset, its length cut to oldLength, and
-    // all on storage.  False, errno set, when any step fails.
+    // its length cut to oldLength, then the bytes it wrote over at offset,
+    // and all on storage.  False, errno set, when any step fails.
     static bool PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength);
 
 private:

@@ -56,6 +56,23 @@ std::string EncodeUndoRecord(const UndoRecordFields& r)
     return out;
 }
 
+uint64_t UndoRecordLength(const std::string& lead)
+{
+    if (lead.size() < kFixedSize || std::memcmp(lead.data(), kMagic, sizeof kMagic) != 0)
+        return 0;
+    const size_t fields = sizeof kMagic;
+    const uint64_t oldLength = Get(lead, fields + 4 * 8, 8);
+    const uint64_t writeAt = Get(lead, fields + 5 * 8, 8);
+    const uint64_t tailLength = Get(lead, fields + 7 * 8, 8);
+    const uint64_t nameLength = Get(lead, fields + 8 * 8 + 8, 2);
+    const uint64_t firstLength = Get(lead, fields + 8 * 8 + 10, 2);
+    // The bytes written over reach from the first write to the old end.
+    if (nameLength == 0 || nameLength > kUndoLongestBase || firstLength > kUndoFirstBytes ||
+        oldLength > static_cast<uint64_t>(INT64_MAX) || writeAt > oldLength || tailLength != oldLength - writeAt)
+        return 0;
+    return kFixedSize + nameLength + tailLength + firstLength + kCrcSize;
+}
+
 bool DecodeUndoRecord(const std::string& in, UndoRecordFields& r)
 {
     if (in.size() < kFixedSize + kCrcSize || std::memcmp(in.data(), kMagic, sizeof kMagic) != 0)

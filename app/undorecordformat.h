@@ -30,6 +30,12 @@ struct UndoRecordFields {
     std::string base, tail, first;
 };
 
+// How many bytes of a record tell its length: its magic and fixed fields.
+inline constexpr size_t kUndoRecordLeadBytes = kUndoRecordFieldBytes - 4;
+// The length of the record whose first kUndoRecordLeadBytes bytes lead
+// holds, from its fields; 0 when they begin no record this program writes.
+uint64_t UndoRecordLength(const std::string& lead);
+
 // The bytes of a record; DecodeUndoRecord takes nothing but one whole
 // record, its lengths and checksum right, and gives false for anything else.
 std::string EncodeUndoRecord(const UndoRecordFields& fields);

@@ -2,7 +2,8 @@
 // Feeds arbitrary bytes to the decoder of undo records, as they are and with
 // their checksum made right (so that the fields behind it are reached too):
 // whatever it takes must be one whole record that encodes back to the very
-// same bytes, its lengths within what a record can hold.
+// same bytes, its lengths within what a record can hold, and the length its
+// fixed fields tell must be its own.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,10 +14,11 @@ namespace {
 
 void Check(const std::string& bytes)
 {
+    const uint64_t told = UndoRecordLength(bytes.substr(0, kUndoRecordLeadBytes));
     UndoRecordFields fields;
     if (!DecodeUndoRecord(bytes, fields))
         return;
-    if (EncodeUndoRecord(fields) != bytes || fields.base.empty() || fields.base.size() > kUndoLongestBase ||
+    if (EncodeUndoRecord(fields) != bytes || told != bytes.size() || fields.base.empty() || fields.base.size() > kUndoLongestBase ||
         fields.first.size() > kUndoFirstBytes || fields.writeAt > fields.oldLength ||
         fields.tail.size() != fields.oldLength - fields.writeAt)
         __builtin_trap();

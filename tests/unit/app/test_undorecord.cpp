@@ -65,8 +65,9 @@ protected:
     }
 
     // As a signing run does: records the archive, keeps the bytes from 2000
-    // on, writes over them and far behind the old end, and is killed before
-    // it ends.
+    // on, writes zeros where its first bytes go and its other bytes over
+    // the rest and far behind the old end, and is killed before it writes
+    // its first bytes.
     void KilledRun()
     {
         const pid_t child = fork();
@@ -77,8 +78,12 @@ protected:
             record.KeepTail(2000, m_original.substr(2000));
             const int out = open(m_archive.c_str(), O_WRONLY);
             const std::string junk(9000, 'Z');
-            const bool wrote = record.BeforeFirstWrite(junk.data(), junk.size()) && out >= 0 &&
-                               pwrite(out, junk.data(), junk.size(), 2000) == 9000;
+            const std::string zeros(CUndoRecord::kFirstBytes, '\0');
+            const size_t rest = junk.size() - zeros.size();
+            const bool wrote = record.BeforeFirstWrite(junk.data(), zeros.size()) && out >= 0 &&
+                               pwrite(out, zeros.data(), zeros.size(), 2000) == static_cast<ssize_t>(zeros.size()) &&
+                               pwrite(out, junk.data() + zeros.size(), rest, static_cast<off_t>(2000 + zeros.size())) ==
+                                   static_cast<ssize_t>(rest);
             _exit(wrote ? 0 : 1);
         }
         int status = 0;
@@ -162,14 +167,15 @@ TEST_F(UndoRecordTest, TheRecordOfARunningProcessIsNeverUsedAndGoesWhenTheRunEnd
 
 TEST_F(UndoRecordTest, ARunKilledWhileItPutTheArchiveBackIsPutBackByTheNext)
 {
-    // The bytes written over are put back from the front, then the archive
-    // is cut: a kill in between, after any part of those bytes, leaves an
-    // archive the record still fits.
+    // The archive is cut to its old length, then the bytes written over
+    // are put back from the front: a kill in between, after any part of
+    // those bytes, leaves an archive the record still fits.
     const std::string tail = m_original.substr(2000);
     for (size_t put : {size_t{0}, size_t{1}, tail.size() / 2, tail.size()}) {
         KilledRun();
         const int out = open(m_archive.c_str(), O_WRONLY);
         ASSERT_GE(out, 0);
+        ASSERT_EQ(ftruncate(out, static_cast<off_t>(m_original.size())), 0);
         ASSERT_EQ(pwrite(out, tail.data(), put, 2000), static_cast<ssize_t>(put));
         close(out);
         EXPECT_EQ(PutBackCode(), 0u) << put;

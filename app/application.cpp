@@ -297,10 +297,10 @@ void CApplication::InitArchiveName()
     std::memcpy(m_archiveName, name, len);
 }
 
-void CApplication::ChooseMessageStream()
+void CApplication::ChooseMessageStream(const COptions& options)
 {
-    const uint32_t code = static_cast<uint32_t>(m_options->commandCode);
-    const char* written = m_options->archiveName;
+    const uint32_t code = static_cast<uint32_t>(options.commandCode);
+    const char* written = options.archiveName;
     // A merge writes into the second archive of its list.
     if (code == KOV_CMD_MERGE && written != nullptr) {
         for (const char* c = written; *c != '\0'; ++c)

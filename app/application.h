@@ -48,7 +48,7 @@ public:
     // Sends every message to standard error when the parsed command line
     // writes its archive to the program's own standard output, where they
     // would become part of the archive.
-    void ChooseMessageStream();
+    void ChooseMessageStream(const COptions& options);
     // Notes where the archive of this run lives and whether (and as what) it
     // exists already; called for create, append and signing before the
     // command runs.  Append and signing lock the archive first (CArchiveLock),

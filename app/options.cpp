@@ -177,7 +177,7 @@ void COptions::Parse(int count, char** words)
 void COptions::AnnounceParsed(int ignoredBackups)
 {
     CApplication& application = CApplication::Instance();
-    application.ChooseMessageStream();
+    application.ChooseMessageStream(*this);
     CLogMan* log = application.GetLogManPtr();
     for (; log != nullptr && ignoredBackups > 0; --ignoredBackups)
         log->Write("KOVZEF: option -backup not supported on non-Windows platforms (option ignored)");

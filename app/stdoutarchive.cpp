@@ -1,6 +1,7 @@
 // The program's own standard output as the archive of a run.
 #include "app/stdoutarchive.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -37,5 +38,11 @@ bool StandardOutputOpen()
 
 int DuplicateStandardOutput()
 {
+    // One that takes no writes is told as write(2) would tell it.
+    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags != -1 && (flags & O_ACCMODE) == O_RDONLY) {
+        errno = EBADF;
+        return -1;
+    }
     return fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
 }

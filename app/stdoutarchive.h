@@ -15,5 +15,6 @@ bool IsStandardOutput(const char* name);
 // True while descriptor 1 is open.
 bool StandardOutputOpen();
 // A new descriptor (closed on exec) of the file open as descriptor 1,
-// sharing its offset and flags; -1 with errno set when there is none.
+// sharing its offset and flags; -1 with errno set when there is none or
+// descriptor 1 is open for reading only (EBADF).
 int DuplicateStandardOutput();

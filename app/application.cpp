@@ -31,6 +31,7 @@
 #include "app/scan.h"
 #include "app/signatureverify.h"
 #include "app/statistics.h"
+#include "app/stdoutarchive.h"
 #include "app/stopsignal.h"
 #include "krn/snt/manifest.h"
 
@@ -296,6 +297,20 @@ void CApplication::InitArchiveName()
     std::memcpy(m_archiveName, name, len);
 }
 
+void CApplication::ChooseMessageStream(const COptions& options)
+{
+    const uint32_t code = static_cast<uint32_t>(options.commandCode);
+    const char* written = options.archiveName;
+    // A merge writes into the second archive of its list.
+    if (code == KOV_CMD_MERGE && written != nullptr) {
+        for (const char* c = written; *c != '\0'; ++c)
+            if (*c == ',' || *c == ' ' || (*c >= '\t' && *c <= '\r'))
+                written = c + 1;
+    }
+    if (WritesArchive(code) && SpellsStandardOutput(written))
+        CConsoleLogMan::UseStandardError();
+}
+
 void CApplication::ReleaseArchivePath()
 {
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
@@ -310,6 +325,7 @@ void CApplication::ReleaseArchivePath()
     m_archiveDirFd = -1;
     m_archiveExisted = false;
     m_archiveForeign = false;
+    m_archiveToStdout = false;
     m_archiveCommitted = false;
 }
 
@@ -319,11 +335,21 @@ void CApplication::FixArchivePath()
 {
     ReleaseArchivePath();
     m_archiveAppend = m_options->commandCode == KOV_CMD_APPEND;
+    // Asked before any file can take the number of a closed descriptor 1.
+    if (SpellsStandardOutput(m_archiveName) && !StandardOutputOpen())
+        throw COpenExcept(m_archiveName, EBADF);
     m_archiveDirFd = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     if (!m_archiveName || !m_archiveName[0])
         return;
     const bool create = m_options->commandCode == KOV_CMD_CREATE;
+    if (create && IsStandardOutput(m_archiveName)) {
+        // Written where descriptor 1 stands, like a pipe: never replaced,
+        // cut, locked or removed.
+        m_archiveToStdout = true;
+        m_archiveForeign = true;
+        return;
+    }
     struct stat st;
     bool found = false;
     if (create) {

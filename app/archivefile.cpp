@@ -44,10 +44,23 @@ CArchiveFile::CArchiveFile(const std::string& path, uint32_t mode, const std::st
     : m_path(shownPath.empty() ? path : shownPath),
       m_manifestContext()
 {
+    m_stream.Open(path.c_str(), mode);
+    Prepare(mode);
+}
+
+CArchiveFile::CArchiveFile(int fd, uint32_t mode, const std::string& shownPath)
+    : m_path(shownPath),
+      m_manifestContext()
+{
+    m_stream.OpenOn(fd);
+    Prepare(mode);
+}
+
+void CArchiveFile::Prepare(uint32_t mode)
+{
     memset(m_name, 0, sizeof m_name);
     memset(m_magic, 0, sizeof m_magic);
     memset(m_version, 0, sizeof m_version);
-    m_stream.Open(path.c_str(), mode);
     if (!m_stream.IsOpen())
         throw COpenExcept(m_path, m_stream.LastError());
     if (mode & KOV_OPEN_CREATE) {

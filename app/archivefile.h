@@ -30,6 +30,10 @@ public:
     // Messages name shownPath when one is given (the archive a new file
     // written under another name will replace).
     CArchiveFile(const std::string& path, uint32_t mode, const std::string& shownPath = {});
+    // The same, for writing, on fd, a descriptor the caller opened and
+    // hands over: the archive is written where it stands (see
+    // CFileStream::OpenOn).
+    CArchiveFile(int fd, uint32_t mode, const std::string& shownPath);
     // Releases the manifest context, the entry objects still alive and closes
     // the stream without reporting (use Close() to learn about close errors).
     ~CArchiveFile();
@@ -120,6 +124,8 @@ public:
     const KoxHeaderInfo& CurrentInfo() const { return m_info; }
 
 private:
+    // The constructors' common part, once the stream is opened.
+    void Prepare(uint32_t mode);
     CDirEntry* ReadEntryFromHeader();
     void ReadName();
     bool RoundTrips();

@@ -21,6 +21,7 @@
 #include "app/fshelpers.h"
 #include "app/handleworkers.h"
 #include "app/options.h"
+#include "app/stdoutarchive.h"
 #include "app/stopsignal.h"
 
 namespace {
@@ -148,7 +149,14 @@ void CCreate::Execute()
 
     // A create writes a new file beside the archive, which replaces it at
     // the end of a successful run; messages name the archive all the same.
-    CArchiveFile archive(m_application.GetArchiveWriteName(), plan.mode, archiveName);
+    // An archive that goes to standard output is written to descriptor 1
+    // where it stands.
+    std::unique_ptr<CArchiveFile> opened;
+    if (m_application.WritesStandardOutput())
+        opened = std::make_unique<CArchiveFile>(DuplicateStandardOutput(), plan.mode, archiveName);
+    else
+        opened = std::make_unique<CArchiveFile>(m_application.GetArchiveWriteName(), plan.mode, archiveName);
+    CArchiveFile& archive = *opened;
     // Blocks of up to a chunk and their headers go out in large writes.
     archive.Stream().SetBufferSize(kArchiveBufferSize);
     // An archive that was there gets the run's undo record first.

@@ -257,6 +257,25 @@ void CFileStream::AdoptDirect(int fd, bool regular)
     m_regular = regular;
 }
 
+void CFileStream::OpenOn(int fd)
+{
+    if (m_file || m_fd >= 0)
+        Close();
+    ForgetFirstWrite();
+    m_holeAhead = 0;
+    if (fd < 0) {
+        m_lastError = errno != 0 ? errno : EBADF;
+        return;
+    }
+    // Not "a", which would switch on appending for every holder of the
+    // descriptor.
+    m_file = fdopen(fd, "w");
+    if (!m_file) {
+        m_lastError = errno;
+        close(fd);
+    }
+}
+
 bool CFileStream::CreateNew(const char* path)
 {
     if (m_file || m_fd >= 0)

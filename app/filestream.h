@@ -77,6 +77,11 @@ public:
     // Takes over fd, a descriptor its caller opened, as OpenDirect would
     // have opened it; regular: it is a regular file.
     void AdoptDirect(int fd, bool regular);
+    // Opens the stream for writing, as Open would, on fd, a descriptor its
+    // caller opened and hands over (closed also on failure): the file, its
+    // offset and its flags stay as they are, so nothing is cut and a
+    // descriptor that appends goes on appending.
+    void OpenOn(int fd);
     // The bare descriptor of a stream opened by OpenDirect or CreateNew, -1
     // for any other.
     int Descriptor() const { return m_fd; }

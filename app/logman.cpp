@@ -45,6 +45,7 @@ int CLogMan::WriteToLog(int32_t index, const std::string& text)
 
 namespace {
 int s_outputError = 0;
+std::FILE* s_console = nullptr;  // standard output until UseStandardError
 }  // namespace
 
 void CConsoleLogMan::Write(const std::string& text)
@@ -53,11 +54,17 @@ void CConsoleLogMan::Write(const std::string& text)
     // while it checks whether standard output is a terminal), and a message
     // built afterwards would show that unrelated error.
     const int savedErrno = errno;
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    if (std::fflush(stdout) != 0 && s_outputError == 0)
+    std::FILE* out = s_console != nullptr ? s_console : stdout;
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fputc('\n', out);
+    if (std::fflush(out) != 0 && out == stdout && s_outputError == 0)
         s_outputError = errno ? errno : EIO;
     errno = savedErrno;
+}
+
+void CConsoleLogMan::UseStandardError()
+{
+    s_console = stderr;
 }
 
 int CConsoleLogMan::OutputError()

@@ -46,13 +46,18 @@ private:
     std::vector<Target> m_targets;
 };
 
-// Writes to standard output, one flushed line per call.
+// Writes to standard output, one flushed line per call; to standard error
+// once a run has its archive go to standard output.
 class CConsoleLogMan : public CLogMan {
 public:
     void Write(const std::string& text) override;
     void Write(const CUserInfo& info) override;
-    // The error of the first line that could not be written, or 0.
+    // The error of the first line that could not be written to standard
+    // output, or 0.
     static int OutputError();
+    // Sends the lines of every console log manager to standard error from
+    // now on, for the rest of the process.
+    static void UseStandardError();
 };
 
 // Collects the lines in memory (each followed by a line feed) for the

@@ -161,6 +161,30 @@ void COptions::Parse(int count, char** words)
     // so that an unrelated earlier failure does not show up in them.
     errno = 0;
 
+    // The notices of the command line are written once it is read, or has
+    // failed: only then is it known where messages go (standard error when
+    // the archive goes to standard output).
+    int ignoredBackups = 0;
+    try {
+        ParseWords(ignoredBackups);
+    } catch (...) {
+        AnnounceParsed(ignoredBackups);
+        throw;
+    }
+    AnnounceParsed(ignoredBackups);
+}
+
+void COptions::AnnounceParsed(int ignoredBackups)
+{
+    CApplication& application = CApplication::Instance();
+    application.ChooseMessageStream(*this);
+    CLogMan* log = application.GetLogManPtr();
+    for (; log != nullptr && ignoredBackups > 0; --ignoredBackups)
+        log->Write("KOVZEF: option -backup not supported on non-Windows platforms (option ignored)");
+}
+
+void COptions::ParseWords(int& ignoredBackups)
+{
     struct ValueOption {
         const char* word;
         const char* COptions::*field;
@@ -194,9 +218,7 @@ void COptions::Parse(int count, char** words)
         if (std::strcmp(word, "-X") == 0) {
             SetStringOption(excludeFile, i + 1 < argc ? argv[++i] : nullptr, "X");
         } else if (std::strcmp(word, "-backup") == 0) {
-            if (CLogMan* log = CApplication::Instance().GetLogManPtr())
-                log->Write("KOVZEF: option -backup not supported on non-Windows platforms "
-                           "(option ignored)");
+            ++ignoredBackups;
         } else if (std::strcmp(word, "-lower") == 0) {
             lowerCase = true;
         } else if (std::strcmp(word, "-flat") == 0) {

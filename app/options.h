@@ -108,6 +108,11 @@ public:
     COptions& operator=(const COptions&) = delete;
 
 private:
+    // The words of the command line; counts the -backup words it ignores.
+    void ParseWords(int& ignoredBackups);
+    // Has the application choose where messages go, then writes the
+    // notices of the command line.
+    void AnnounceParsed(int ignoredBackups);
     void ParseCluster(int& i);
     void ParsePermissions(int& i);
 };

@@ -97,11 +97,12 @@ public:
     // verified, 0 while none was.
     uint64_t VerifiedManifestOffset() const { return m_verifiedManifestOffset; }
     void SetVerifiedManifestOffset(uint64_t offset) { m_verifiedManifestOffset = offset; }
-    // The links and directories whose names the verified manifest lists as
-    // files (true: a link), noted before the entries are walked: such a file
-    // is refused before anything of it is made even when the link or
-    // directory that would take its place comes after it.
+    // The places of signed files that links and directories take (true: a
+    // link), noted before the entries are walked: such a file is refused
+    // before anything of it is made even when the link or directory that
+    // would take its place comes after it.
     void NoteSignedNameTaken(const std::string& name, bool link) { m_signedNamesTaken.emplace(name, link); }
+    bool AnySignedNameTaken() const { return !m_signedNamesTaken.empty(); }
     // Whether a link or a directory takes that name (*link tells which).
     bool SignedNameTaken(const std::string& name, bool* link = nullptr) const
     {

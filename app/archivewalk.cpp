@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/archivefile.h"
 #include "app/cmdsignature.h"
+#include "app/direntry.h"
 #include "app/except.h"
 #include "app/logman.h"
 
@@ -21,6 +22,22 @@ void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName, CAp
                                   archive.GetVersionString() + ")");
     if (checkSignature)
         VerifyArchiveSignature(false, archive, application);
+}
+
+std::string DamageBeforeData(CArchiveFile& archive, const CDirEntry& entry)
+{
+    if (archive.NameDamaged())
+        return "its stored name does not end with its terminator";
+    const KoxHeaderInfo& info = entry.GetHeaderInfo();
+    const bool isLink = dynamic_cast<const CLink*>(&entry) != nullptr;
+    const bool carriesData = entry.IsSignedManifest() || (!isLink && !entry.IsDirectory() &&
+                                                          !(info.mode & KOX_MODE_DIRECTORY) && info.TotalSize() != 0);
+    if (carriesData || !archive.DataBlockFollows())
+        return {};
+    return std::string(isLink                ? "a link"
+                       : entry.IsDirectory() ? "a directory"
+                                             : "an empty file") +
+           " entry followed by data blocks";
 }
 
 CEntrySelection::CEntrySelection(const std::vector<std::string>& names)

@@ -1,5 +1,6 @@
 // What the list and the extract command share when they walk archives: the
-// start of each archive and the rules that select its entries.
+// start of each archive, the damage an entry shows before its data, and the
+// rules that select its entries.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 
 class CApplication;
 class CArchiveFile;
+class CDirEntry;
 
 // Reads the archive header (CInvalExcept when the file is no KOX archive, for
 // the old-format fallback; with checkSignature it fails as an unsigned
@@ -17,6 +19,12 @@ class CArchiveFile;
 // checks its signature before the entries.
 void StartArchiveWalk(CArchiveFile& archive, const std::string& archiveName, CApplication& application,
                       bool checkSignature);
+
+// The damage the entry just read shows before its data, as every reader
+// reports it (status 12), or empty: a stored name that does not end with its
+// terminator (the entry is then not to be processed at all), or data blocks
+// behind a link, a directory or an empty file, whose header announces none.
+std::string DamageBeforeData(CArchiveFile& archive, const CDirEntry& entry);
 
 // The entries a run works on: all of them without names, else those named
 // and those below the last named directory met (in archive order, across the

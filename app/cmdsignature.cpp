@@ -1,16 +1,20 @@
 #include "app/cmdsignature.h"
 
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "app/application.h"
 #include "app/archivefile.h"
+#include "app/archivewalk.h"
 #include "app/compressstrategy.h"
 #include "app/direntry.h"
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/logman.h"
 #include "app/options.h"
+#include "oldformat/entrypath.h"
 
 namespace {
 
@@ -116,6 +120,80 @@ void RefuseUnsignableName(const CDirEntry& entry)
                                    SMF_EFILENOTFOUND, 0);
 }
 
+// Whether a name is its own place (see EntryPlaces): not empty, no leading
+// "/", and no empty, "." or ".." component (so no trailing "/" either).
+// Nearly every name is: it is then taken as it is.
+bool IsOwnPlace(std::string_view name)
+{
+    if (name.empty() || name.front() == '/')
+        return false;
+    for (size_t start = 0;;) {
+        const size_t slash = name.find('/', start);
+        const std::string_view part = name.substr(start, slash == std::string_view::npos ? slash : slash - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        if (slash == std::string_view::npos)
+            return true;
+        start = slash + 1;
+    }
+}
+
+// The place of an entry named name (see EntryPlaces); empty when extraction
+// refuses the name.  Leading "/" and "../" go as extraction drops them (as
+// without -P: the check does not depend on where a run would write), and
+// the components the file system passes over go too.
+std::string EntryPlace(std::string_view name)
+{
+    if (IsOwnPlace(name))
+        return std::string(name);
+    const EntryPath plan = PlanEntryPath(name, {}, false);
+    std::string place;
+    std::string_view rest(plan.path);
+    while (!rest.empty()) {
+        const size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+        if (part.empty() || part == ".")
+            continue;
+        if (!place.empty())
+            place += '/';
+        place += part;
+    }
+    return place;
+}
+
+// Adds where the entry just read lands to places.
+void AddPlace(const CDirEntry& entry, EntryPlaces& places)
+{
+    bool link = false;
+    const std::string name = PlaceName(entry, &link);
+    if (link || entry.IsDirectory()) {
+        if (std::string place = EntryPlace(name); !place.empty())
+            places.takers.emplace_back(std::move(place), link);
+        return;
+    }
+    const std::string& stored = entry.GetStoredName();
+    if (!IsOwnPlace(stored))
+        if (std::string place = EntryPlace(stored); !place.empty())
+            places.respelledFiles.emplace_back(stored, std::move(place));
+}
+
+// Notes on the archive each place of a link or directory that a file the
+// verified manifest (context) lists would take: a listed name that is the
+// place itself, or a listed file of the archive spelled otherwise.
+void NoteSignedPlacesTaken(CArchiveFile& archive, ManifestContext* context, const EntryPlaces& places)
+{
+    if (places.takers.empty())
+        return;
+    std::unordered_set<std::string_view> respelled;
+    for (const auto& [stored, place] : places.respelledFiles)
+        if (ManifestNameListed(context, stored.data(), stored.size()) != 0)
+            respelled.insert(place);
+    for (const auto& [place, link] : places.takers)
+        if (respelled.count(place) != 0 || ManifestNameListed(context, place.data(), place.size()) != 0)
+            archive.NoteSignedNameTaken(place, link);
+}
+
 // The stored manifest text for verification, copied into the context's own
 // buffer (text is released), so that the text is held once while it is
 // verified.  The manifest library's code.
@@ -153,27 +231,37 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
     if (options.verify) {
         std::vector<uint8_t> text;
         uint64_t offset = 0;
-        storedFound = ReadManifestEntry(archive, &text, &offset, true);
+        EntryPlaces places;
+        storedFound = ReadManifestEntry(archive, &text, &offset, true, &places);
         if (storedFound) {
             rc = ManifestInit(stored.get(), options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
             if (rc == SMF_OK)
                 rc = VerifyStoredText(stored.get(), text, application);
             if (rc != SMF_OK)
                 ThrowManifestFailure(stored.get(), rc);
+            NoteSignedPlacesTaken(archive, stored.get(), places);
         }
     }
     bool manifestFound = false;
     bool entriesBehindManifest = false;
     uint64_t manifestOffset = 0;
     uint32_t invalidEntries = 0;
+    // Whatever a reader of the archive signed anew would refuse ends the
+    // run here, before anything is written: damage (which the data check
+    // of a file's size also throws, see CDirEntry::ExtractOrTest), a link or
+    // directory in a signed file's place, a digest that fails.
     for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
         if (manifestFound)
             entriesBehindManifest = true;
+        if (const std::string damage = DamageBeforeData(archive, *entry); !damage.empty())
+            throw CExcept("KOVZEF: " + KovShown(entry->GetName()) + " is damaged: " + damage, KOV_STATUS_DAMAGED, true,
+                          0);
         if (entry->IsSignedManifest()) {
             RefuseOtherManifest(*entry, manifestFound);
             manifestOffset = CurrentHeaderOffset(archive, *entry);
             manifestFound = true;
         } else {
+            RefuseInPlaceOfSignedFile(archive, *entry);
             RefuseUnsignableName(*entry);
             CheckEntryDigests(archive, entry, invalidEntries);
         }
@@ -230,18 +318,16 @@ void VerifyAfterReading(CArchiveFile& archive, CApplication& application)
     ManifestContext* context = archive.GetManifestContext();
     std::vector<uint8_t> text;
     uint64_t offset = 0;
-    std::vector<std::pair<std::string, bool>> placeTakers;
+    EntryPlaces places;
     // Asked to check a signature, an archive without one never passes.
-    if (!ReadManifestEntry(archive, &text, &offset, true, &placeTakers))
+    if (!ReadManifestEntry(archive, &text, &offset, true, &places))
         ThrowNotSigned(application);
     int rc = ManifestInit(context, options.securityLibrary, "SHA256", "PKCS7-TSTAMP", "SHA256");
     if (rc == SMF_OK)
         rc = VerifyStoredText(context, text, application);
     if (rc == SMF_OK) {
         archive.SetVerifiedManifestOffset(offset);
-        for (const auto& [name, link] : placeTakers)
-            if (ManifestNameListed(context, name.data(), name.size()) != 0)
-                archive.NoteSignedNameTaken(name, link);
+        NoteSignedPlacesTaken(archive, context, places);
     }
     if (rc == SMF_OK && options.externalManifest != nullptr && PathExists(options.externalManifest))
         rc = ManifestReadExternal(context, options.externalManifest);
@@ -318,7 +404,7 @@ void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStra
 }
 
 bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset, bool onlyOne,
-                       std::vector<std::pair<std::string, bool>>* placeTakers)
+                       EntryPlaces* places)
 {
     CFileStream& stream = archive.Stream();
     uint64_t noted = 0;
@@ -340,10 +426,8 @@ bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64
         } else {
             limit += kManifestLineAllowance + entry->GetHeaderInfo().nameLength;
             // A name that does not end where its header says is never made.
-            bool link = false;
-            if (onlyOne && placeTakers != nullptr && !archive.NameDamaged())
-                if (std::string name = PlaceName(*entry, &link); !name.empty())
-                    placeTakers->emplace_back(std::move(name), link);
+            if (onlyOne && places != nullptr && !archive.NameDamaged())
+                AddPlace(*entry, *places);
         }
         archive.ReleaseEntry(entry);
         if (found && !onlyOne && !wanted)
@@ -435,18 +519,23 @@ std::string PlaceName(const CDirEntry& entry, bool* isLink)
 
 void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry)
 {
+    // Most signed archives have no place taken: nothing is looked at then.
+    if (!archive.AnySignedNameTaken())
+        return;
     bool isLink = false;
     const std::string name = PlaceName(entry, &isLink);
-    if (name.empty()) {
-        // A signed file whose place a later link or directory takes.
+    if (!isLink && !entry.IsDirectory()) {
+        // A signed file whose place a later link or directory takes (one
+        // that comes first was refused at itself).
         const std::string& stored = entry.GetStoredName();
-        if (entry.IsDigestEnabled() && archive.SignedNameTaken(stored, &isLink))
+        if (entry.IsDigestEnabled() && archive.SignedNameTaken(EntryPlace(stored), &isLink))
             throw CInvalManifestExcept("Entry >" + KovShown(stored) + "< is " + (isLink ? "a link" : "a directory") +
                                            ", but the manifest lists a file of that name that comes before it",
                                        SMF_EFILENOTFOUND, 0);
         return;
     }
-    if (ManifestNameUnanswered(archive.GetManifestContext(), name.data(), name.size()) != 0)
+    // A file of its place that came before it was refused at itself.
+    if (archive.SignedNameTaken(EntryPlace(name)))
         throw CInvalManifestExcept("Entry >" + KovShown(name) + "< is " + (isLink ? "a link" : "a directory") +
                                        ", but the manifest lists a file of that name that was not verified "
                                        "before it",

@@ -39,16 +39,27 @@ bool SignatureRequested(CApplication& application);
 void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStrategy& strategy, uint32_t openMode);
 // ManifestSign with the -key, -pwd, -tsaurl and -proxy values; its code.
 int SignManifest(ManifestContext* context, CApplication& application);
+// Where the entries of an archive land on disk, for the check that no link
+// or directory takes a signed file's place: each link and directory (true: a
+// link) under its place, and each file whose stored name is not its place
+// ("./d/a.txt", "d//a.txt"), with that place.  A place is a name as
+// extraction puts it below the target: without its leading "/" and "../",
+// without empty and "." components and a trailing "/"; a name extraction
+// refuses (a ".." component left) takes none.
+struct EntryPlaces {
+    std::vector<std::pair<std::string, bool>> takers;
+    std::vector<std::pair<std::string, std::string>> respelledFiles;  // stored name, place
+};
 // The stored manifest text of the archive (true), or false when it has no
 // manifest entry; headerOffset (may be null) receives the offset of that
 // entry's header when the text is not empty.  onlyOne (for verification):
 // every entry is looked at, and a second manifest entry or one not named
-// "SIGNATURE.SMF" is refused (CInvalManifestExcept, status 58); placeTakers
-// (may be null) then receives each link and directory (true: a link) under
-// the name a file in its place would have (see PlaceName).  The read
-// position is the same afterwards.
+// "SIGNATURE.SMF" is refused (CInvalManifestExcept, status 58); places (may
+// be null) then receives where the entries land (an entry whose name is
+// damaged is never made and takes no place).  The read position is the same
+// afterwards.
 bool ReadManifestEntry(CArchiveFile& archive, std::vector<uint8_t>* text, uint64_t* headerOffset, bool onlyOne = false,
-                       std::vector<std::pair<std::string, bool>>* placeTakers = nullptr);
+                       EntryPlaces* places = nullptr);
 // Throws CExcept(message, code) when the archive has no manifest entry and
 // mustExist is true, or has one and mustExist is false.
 void CheckManifestPresence(CArchiveFile& archive, bool mustExist, const std::string& message, uint32_t code);
@@ -74,18 +85,20 @@ int VerifyManifestText(ManifestContext* context, const char* text, std::size_t l
 // met at another place) is refused (CInvalManifestExcept, status 58) before
 // anything of it is listed or extracted.
 void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry);
-// Under verification, for an entry that is extracted, tested or listed: a
-// link or directory of the name of a file the manifest lists would take the
-// signed file's place, so it is refused (CInvalManifestExcept, status 58)
-// before anything of it is made: at the link or directory when no verified
-// file answered the name before it (a file list lets the file itself be
-// missing), and at the file when the link or directory comes after it, so
-// that the file does not replace what is at its path either.
+// Under verification (and before a verified append writes), for an entry
+// that is extracted, tested, listed or checked: a link or directory whose
+// place is that of a file the manifest lists, under any spelling of either
+// name (see EntryPlaces), would take the signed file's place, so it is
+// refused (CInvalManifestExcept, status 58) before anything of it is made:
+// at the link or directory when it comes first (a file list lets the file
+// itself be missing), and at the file when the link or directory comes after
+// it, so that the file does not replace what is at its path either.  The
+// places taken were noted on the archive before the walk.
 void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry);
-// The name a link or directory entry takes on disk, as a manifest would
-// list a file in its place: a link's stored name is "name|target", and a
-// directory may be stored with "/" behind its name.  Empty for other
-// entries; *isLink tells which of the two it is.
+// The name of a link or directory entry without what is not its name: a
+// link's stored name is "name|target", and a directory may be stored with
+// "/" behind its name.  Empty for other entries; *isLink tells which of the
+// two it is.
 std::string PlaceName(const CDirEntry& entry, bool* isLink = nullptr);
 // With -v: the signer's subject, issuer and category.
 void ShowSignatureInfo(CArchiveFile& archive, CApplication& application);

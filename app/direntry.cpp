@@ -392,8 +392,11 @@ void CDirEntry::ExtractOrTest(CArchiveFile& archive, bool verification)
             const std::string what = "its data blocks hold " + std::to_string(held) + " bytes, its header says " +
                                      std::to_string(expected);
             // A manifest read to be verified is not trusted with a length
-            // other than its header's: the run ends, as on a checksum error.
-            if (manifest && verification)
+            // other than its header's, nor is any entry that an append or a
+            // signing run checks before it writes: the run ends, as on a
+            // checksum error, before anything is written.
+            const bool checkBeforeWriting = opt.commandCode == KOV_CMD_APPEND || opt.commandCode == KOV_CMD_SIGN;
+            if (verification && (manifest || checkBeforeWriting))
                 throw CExcept("KOVZEF: " + KovShown(shownName) + " is damaged: " + what, KOV_STATUS_DAMAGED, true, 0);
             ReportDamage(shownName, what, write && !Staged());
         }

@@ -434,23 +434,14 @@ bool ArchiveExtraction::Selected(CDirEntry* entry, const std::string& name)
 
 bool ArchiveExtraction::DamagedBeforeData(CDirEntry* entry, const std::string& name)
 {
-    // A name that does not end where its header says is not trusted.
-    if (m_archive.NameDamaged()) {
-        CDirEntry::ReportDamage(name, "its stored name does not end with its terminator");
-        return true;
-    }
-    // Data blocks behind an entry that has none are reported; the reader
-    // skips them and nothing of them is written.
-    const KoxHeaderInfo& info = entry->GetHeaderInfo();
-    const bool isLink = dynamic_cast<CLink*>(entry) != nullptr;
-    const bool carriesData = entry->IsSignedManifest() || (!isLink && !entry->IsDirectory() &&
-                                                           !(info.mode & KOX_MODE_DIRECTORY) && info.TotalSize() != 0);
-    if (!carriesData && m_archive.DataBlockFollows())
-        CDirEntry::ReportDamage(name, std::string(isLink                 ? "a link"
-                                                  : entry->IsDirectory() ? "a directory"
-                                                                         : "an empty file") +
-                                          " entry followed by data blocks");
-    return false;
+    // A name that does not end where its header says is not trusted; data
+    // blocks behind an entry that has none are reported, the reader skips
+    // them and nothing of them is written.
+    const std::string damage = DamageBeforeData(m_archive, *entry);
+    if (damage.empty())
+        return false;
+    CDirEntry::ReportDamage(name, damage);
+    return m_archive.NameDamaged();
 }
 
 std::string ArchiveExtraction::Refusal(const std::string& name, const EntryPath& plan, bool isLink, bool isDirectory,

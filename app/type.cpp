@@ -54,11 +54,12 @@ void CType::Execute()
                     RefuseUnverifiedManifest(archive, *entry);
                     // As when it is tested or extracted: a name that does
                     // not end where its header says is not trusted and
-                    // answers to no file of the manifest; a link or
+                    // answers to no file of the manifest, data blocks behind
+                    // an entry that has none are damage; a link or
                     // directory must not stand for a signed file.
-                    if (archive.NameDamaged()) {
-                        CDirEntry::ReportDamage(name, "its stored name does not end with its terminator");
-                    } else {
+                    if (const std::string damage = DamageBeforeData(archive, *entry); !damage.empty())
+                        CDirEntry::ReportDamage(name, damage);
+                    if (!archive.NameDamaged()) {
                         RefuseInPlaceOfSignedFile(archive, *entry);
                         CheckEntryDigests(archive, entry, invalidDigests);
                     }

@@ -722,14 +722,14 @@ class TamperedAndUnsigned(SigningCase):
                 self.assertEqual(rc, 58, "%s %s: %s" % (what, args, out))
                 self.assertIn("Entry >d/a.txt< is " + what + ", but the manifest lists a file of that name", out)
                 self.assertFalse(os.path.lexists(os.path.join(out_dir, "d", "a.txt")), "%s %s" % (what, args))
-        # Spelled otherwise, the link is no name the manifest lists; it used
-        # to be made in the missing file's place before the run failed.
+        # Spelled otherwise, the link lands at the missing file's path all
+        # the same; it used to be made there before the run failed.
         self.write("t.kox", join(header, kept[:-1] + [("d//a.txt", entry_bytes("LK", "d//a.txt", 0o120777,
                                                                               target="b.bin"))] + kept[-1:]))
         os.mkdir(self.path("x"))
         rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("x"))
-        self.assertEqual(rc, 55, out)
-        self.assertIn("1 of 3 listed files were not checked, first >d/a.txt<", out)
+        self.assertEqual(rc, 58, out)
+        self.assertIn("Entry >d//a.txt< is a link, but the manifest lists a file of that name", out)
         self.assertFalse(os.path.lexists(self.path("x", "d", "a.txt")))
 
     def test_a_link_or_directory_behind_a_signed_file_fails_before_the_file_is_made(self):
@@ -762,6 +762,88 @@ class TamperedAndUnsigned(SigningCase):
                 self.assertEqual(os.lstat(mine).st_ino, inode, "%s %s" % (what, args))
                 left = os.listdir(os.path.dirname(mine))
                 self.assertEqual([n for n in left if n.startswith(".")], [], "%s %s" % (what, args))
+
+    def test_readers_and_verified_appends_refuse_the_same_archives_before_they_write(self):
+        # Faults caught: a verified append (-aVf, -aSf) reported a file whose
+        # header size differs from its data (12) after it had appended to the
+        # archive and signed the damaged entry anew, and passed data blocks
+        # behind an empty file's or a directory's header and a link or
+        # directory in a signed file's place with 0, signing them too; -tVf
+        # and -tSf passed those data blocks with 0 where -dVf failed (12); a
+        # link or directory spelled otherwise than the signed file (or the
+        # signed file spelled otherwise) passed -t and -d with 0, and -x
+        # failed (36, 40) only after the file was put over the user's own.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        genuine = dict(parts)
+        a = genuine["d/a.txt"]
+        (size,) = struct.unpack_from("<Q", a, 6)
+        blocks, crc_at = [(e[2], e[3]) for e in kox_entries(signed) if e[1] == "d/a.txt"][0]
+        a_blocks = signed[blocks[0][0]:crc_at + 4]
+        dotted = entries(self.sign_new("dotted.kox", "./d"))[1]
+
+        def replaced(name, entry, base=parts):
+            return [(n, entry if n == name else p) for n, p in base]
+
+        def behind(name, kind, base=parts):
+            extra = (name, entry_bytes(kind, name, 0o120777, target="b.bin") if kind == "LK"
+                     else entry_bytes(kind, name, 0o40755))
+            return base[:-1] + [extra] + base[-1:]
+
+        damaged = "KOVZEF: %s is damaged: "
+        taken = "Entry >%s< is %s, but the manifest lists a file of that name"
+        # (what, archive, status, a detail every command prints, the file
+        # whose path must keep the user's own file)
+        cases = [
+            ("a size short", replaced("d/a.txt", a[:6] + struct.pack("<Q", size - 1) + a[14:]), 12,
+             damaged % "d/a.txt", "d/a.txt"),
+            ("a size over", replaced("d/a.txt", a[:6] + struct.pack("<Q", size + 37) + a[14:]), 12,
+             damaged % "d/a.txt", "d/a.txt"),
+            ("blocks behind an empty file", replaced("d/empty", genuine["d/empty"] + a_blocks), 12,
+             damaged % "d/empty" + "an empty file entry followed by data blocks", "d/empty"),
+            ("blocks behind a directory", replaced("d", genuine["d"] + a_blocks), 12,
+             damaged % "d" + "a directory entry followed by data blocks", None),
+            ("a link behind", behind("d/a.txt", "LK"), 58, taken % ("d/a.txt", "a link"), "d/a.txt"),
+            ("a directory ahead", [("d/a.txt", entry_bytes("DR", "d/a.txt", 0o40755))] + parts, 58,
+             taken % ("d/a.txt", "a directory"), "d/a.txt"),
+            ("./d/a.txt behind", behind("./d/a.txt", "DR"), 58, taken % ("d/a.txt", "a directory"), "d/a.txt"),
+            ("d//a.txt behind", behind("d//a.txt", "LK"), 58, taken % ("d/a.txt", "a link"), "d/a.txt"),
+            ("d/./a.txt behind", behind("d/./a.txt", "DR"), 58, taken % ("d/a.txt", "a directory"), "d/a.txt"),
+            ("/d/a.txt behind", behind("/d/a.txt", "LK"), 58, taken % ("d/a.txt", "a link"), "d/a.txt"),
+            ("../d/a.txt behind", behind("../d/a.txt", "DR"), 58, taken % ("d/a.txt", "a directory"), "d/a.txt"),
+            ("a link d/a.txt/ behind", behind("d/a.txt/", "LK"), 58, taken % ("d/a.txt", "a link"), "d/a.txt"),
+            ("./d/a.txt ahead", [("x", entry_bytes("LK", "./d/a.txt", 0o120777, target="b.bin"))] + parts, 58,
+             taken % ("./d/a.txt", "a link"), "d/a.txt"),
+            ("a signed ./d/a.txt", behind("d/a.txt", "DR", dotted), 58, taken % ("./d/a.txt", "a directory"),
+             "d/a.txt"),
+        ]
+        self.write("c.txt", b"appended")
+        own = b"the user's own file\n"
+        for what, tampered, status, detail, kept in cases:
+            archive = join(header, tampered)
+            self.write("t.kox", archive)
+            for command in ("-tVf", "-tSf", "-dVf", "-dSf", "-xVf", "-xSf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                mine = os.path.join(out_dir, kept or "d/a.txt")
+                os.makedirs(os.path.dirname(mine))
+                with open(mine, "wb") as f:
+                    f.write(own)
+                inode = os.stat(mine).st_ino
+                rc, out = self.kov(command, "../t.kox", key=None, cwd=out_dir)
+                self.assertEqual(rc, status, "%s %s: %s" % (what, command, out))
+                self.assertIn(detail, out, "%s %s" % (what, command))
+                if kept:
+                    self.assertEqual((self.content(mine), os.lstat(mine).st_ino), (own, inode),
+                                     "%s %s" % (what, command))
+                self.assertEqual([n for n in os.listdir(os.path.dirname(mine)) if n.startswith(".")], [], what)
+            # The append checks first and writes nothing: the archive stays
+            # byte for byte, without a record beside it.
+            for command in ("-aVf", "-aSf"):
+                rc, out = self.kov(command, "t.kox", "c.txt")
+                self.assertEqual(rc, status, "%s %s: %s" % (what, command, out))
+                self.assertIn(detail, out, "%s %s" % (what, command))
+                self.assertEqual(self.content("t.kox"), archive, "%s %s" % (what, command))
+                self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [], what)
 
     def test_a_manifest_entry_whose_header_size_is_off_is_damage(self):
         # Fault caught: the manifest entry's header size was never compared

@@ -16,7 +16,7 @@ import time
 import unittest
 import zlib
 
-from cmd_helpers import KOVZEF, SCRATCH as TMP
+from cmd_helpers import KOVZEF, SCRATCH as TMP, ScratchCase, run
 ENV = dict(os.environ, TZ="UTC", LC_ALL="C")
 
 
@@ -412,6 +412,34 @@ class OldFormatTest(unittest.TestCase):
         self.assertEqual(lines, [
             "processing archive r1.zef...", notice, "x f1",
             "processing archive r2.zef...", notice, "x f2"], out)
+
+
+class ListingByPattern(ScratchCase):
+    def test_each_archive_a_pattern_or_list_names_is_listed(self):
+        # Fault caught: the list command handed the old-format library the
+        # -f value itself, so every old-format archive a pattern (or a list
+        # of names) matched was reported as "No such file or directory a*.zef",
+        # once per archive, with status 40, and none was listed.
+        for i in (1, 2):
+            write_archive(self.path("a%d.zef" % i), [Entry("docs", typ="D", mode=0o755),
+                                                     Entry("docs/from%d.txt" % i, b"archive %d\n" % i),
+                                                     Entry("other%d.txt" % i, b"not selected\n")])
+        # A KOX archive under the same pattern.
+        self.write("docs/from3.txt", b"archive 3\n")
+        rc, out = run(["-cf", "a3.zef", "docs"], self.dir)
+        self.assertEqual(rc, 0, out)
+        for value in ("a*.zef", "a?.zef", "a1.zef a2.zef a3.zef", "a1.zef,a3.zef,a2.zef"):
+            rc, out = run(["-tvf", value, "docs"], self.dir, env={"LC_ALL": "C"})
+            self.assertEqual(rc, 0, "%s: %s" % (value, out))
+            self.assertNotIn("No such file", out, value)
+            for i in (1, 2):
+                header = "processing archive a%d.zef...\n" % i
+                self.assertEqual(out.count(header), 1, "%s: %s" % (value, out))
+                listing = out.split(header)[1].splitlines()
+                self.assertRegex(listing[1], r"^-rw-r--r-- +%d .*   docs/from%d\.txt$" % (10, i), value)
+                self.assertNotIn("other%d.txt" % i, out, value)
+            self.assertIn("KOVZEF: processing archive a3.zef (version 2.01)\n", out, value)
+            self.assertRegex(out, r"\n-rw-r--r-- +10 .* docs/from3\.txt\n", value)
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@
 #include "app/fshelpers.h"
 #include "app/logman.h"
 #include "app/options.h"
+#include "nls/utf8shown.h"
 #include "oldformat/entrypath.h"
 
 namespace {
@@ -545,11 +546,12 @@ void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry)
 void WriteSignerLines(ManifestContext* context, CApplication& application, const char* signer)
 {
     CLogMan& log = application.GetLogMan();
-    // A certificate's names are the signer's own text: shown as names are,
-    // so that a control byte in them can not reach the terminal.
-    log.Write("KOVZEF: Signature Subject >" + KovShown(ManifestGetSubject(context)) + "<");
-    log.Write("KOVZEF: Signature Issuer  >" + KovShown(ManifestGetIssuer(context)) + "<");
-    log.Write("KOVZEF: Signature Type    >" + KovShown(signer) + "<");
+    // A certificate's names are the signer's own text, UTF-8 whatever the
+    // local code page: read by UTF-8's characters, so that no control in
+    // them reaches the terminal.
+    log.Write("KOVZEF: Signature Subject >" + KovShownUtf8(ManifestGetSubject(context)) + "<");
+    log.Write("KOVZEF: Signature Issuer  >" + KovShownUtf8(ManifestGetIssuer(context)) + "<");
+    log.Write("KOVZEF: Signature Type    >" + KovShownUtf8(signer) + "<");
 }
 
 void ShowSignatureInfo(CArchiveFile& archive, CApplication& application)

@@ -122,12 +122,10 @@ std::string CDirEntry::JoinPath(const std::string& path, const std::string& dire
 
 bool CDirEntry::CreateParentDirectories(const std::string& name)
 {
-    // "/" and a backslash separate the parts, but not a byte 0x5C that is
-    // the second byte of a double-byte character of the local code page:
-    // the separators are read from a copy whose backslashes became "/".
-    std::string separators = name;
-    BackslashToSlashCP(separators.data(), separators.size());
-    auto IsSeparator = [&separators](size_t i) { return separators[i] == '/'; };
+    // Only "/" separates the parts: a backslash is a character of the file's
+    // name, as the file is created under that name when its directory is
+    // there, so "d\f.txt" makes no directory "d".
+    auto IsSeparator = [&name](size_t i) { return name[i] == '/'; };
     // The longest leading part that exists, scanning from the end; a name
     // whose only separator leads it counts the root as existing.
     size_t start = std::string::npos;

@@ -192,7 +192,7 @@ public:
     void NoteMissingParents(const std::string& path)
     {
         m_missingParents.clear();
-        size_t end = path.find_last_of("/\\");
+        size_t end = path.rfind('/');
         if (end == std::string::npos || end == 0)
             return;
         std::string parent = path.substr(0, end);
@@ -202,12 +202,12 @@ public:
             if (access(parent.c_str(), F_OK) == 0)
                 break;
             m_missingParents.push_back(parent);
-            end = parent.find_last_of("/\\");
+            end = parent.rfind('/');
             if (end == std::string::npos || end == 0)
                 break;
             parent.resize(end);
         }
-        m_lastExistingParent = path.substr(0, path.find_last_of("/\\"));
+        m_lastExistingParent = path.substr(0, path.rfind('/'));
         if (m_freshTracked)
             NoteFreshDirectory(path);
     }

@@ -17,6 +17,7 @@
 #include "app/statistics.h"
 #include "krn/snt/manifest.h"
 #include "oldformat/oldformat.h"
+#include "oldformat/shownname.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ void CType::Execute()
             if (signature)
                 ShowSignatureInfo(archive, m_application);
         } catch (const CInvalExcept&) {
-            CTypeOld old(m_application);
+            CTypeOld old(m_application, archiveName);
             old.Execute();
             space = false;
         } catch (const COpenExcept& failure) {
@@ -100,8 +101,11 @@ void CTypeOld::Execute()
     const COptions& options = m_application.GetOptions();
     uint32_t errorNumber = 0;
     char* message = nullptr;
-    int rc = OldFormatMain(options.argc, options.argv, nullptr, nullptr, &errorNumber, &message,
-                           ApplicationOldFormatServices());
+    // The library would take the -f value itself, a pattern or a list of
+    // names among them, and find no archive of that name.
+    m_application.GetLogMan().Write("processing archive " + KovShown(m_archiveName) + "...");
+    int rc = OldFormatRunOne(options.argc, options.argv, nullptr, nullptr, m_archiveName.c_str(), &errorNumber,
+                             &message, ApplicationOldFormatServices());
     if (rc == 0) {
         if (errorNumber != kOldFormatNoSpace && message != nullptr)
             m_application.GetLogMan().Write(std::string(message));

@@ -2,6 +2,9 @@
 // selected entry; archives of the old format go to the old-format library.
 #pragma once
 
+#include <string>
+#include <utility>
+
 #include "app/command.h"
 
 class CApplication;
@@ -18,16 +21,19 @@ private:
     CApplication& m_application;
 };
 
-// Lists an archive without the KOX magic through the old-format library,
-// handing it the whole command line of the run.
+// Lists one archive without the KOX magic through the old-format library:
+// the options and names of the command line, the archive the list command
+// is at (one of those a pattern in -f matched, say).
 class CTypeOld : public CCommand {
 public:
-    explicit CTypeOld(CApplication& application)
-        : m_application(application)
+    CTypeOld(CApplication& application, std::string archiveName)
+        : m_application(application),
+          m_archiveName(std::move(archiveName))
     {
     }
     void Execute() override;
 
 private:
     CApplication& m_application;
+    std::string m_archiveName;
 };

@@ -239,12 +239,12 @@ int SsfCheckCertWithCrlArray(const SsfCertificate* certificate, SsfCrl* const* c
     X509_CRL* newest = nullptr;
     if (fromIssuer.empty()) {
         rc = Fail(SSF_API_NO_CRL_FOR_CERT, "no revocation list from the issuer \"%s\"",
-                  NameText(X509_get_issuer_name(cert)).c_str());
+                  QuotedNameText(X509_get_issuer_name(cert)).c_str());
     } else if ((rc = OpenPse(profile, profileLen, password, passwordLen, false, &pse)) != SSF_API_OK) {
         // rc and message set
     } else if (!(all = AllCerts(pse)) || (issuer = FindIssuer(all.get(), cert)) == nullptr) {
         rc = Fail(SSF_API_BAD_CRLSIGNER_CERT, "the PSE does not hold the certificate of the issuer \"%s\"",
-                  NameText(X509_get_issuer_name(cert)).c_str());
+                  QuotedNameText(X509_get_issuer_name(cert)).c_str());
     } else {
         for (X509_CRL* crl : fromIssuer) {
             if (X509_CRL_verify(crl, X509_get0_pubkey(issuer)) != 1)
@@ -256,7 +256,7 @@ int SsfCheckCertWithCrlArray(const SsfCertificate* certificate, SsfCrl* const* c
         if (newest == nullptr)
             rc = Fail(SSF_API_CRL_SIGNATURE_NOT_VERIFIED,
                       "no revocation list of the issuer \"%s\" has a valid signature",
-                      NameText(X509_get_issuer_name(cert)).c_str());
+                      QuotedNameText(X509_get_issuer_name(cert)).c_str());
     }
     if (newest != nullptr) {
         X509_REVOKED* rev = nullptr;
@@ -266,16 +266,16 @@ int SsfCheckCertWithCrlArray(const SsfCertificate* certificate, SsfCrl* const* c
             *reason = static_cast<uint32_t>(r);
             when = TimeText(X509_REVOKED_get0_revocationDate(rev));
             if (r == 6)
-                rc = Fail(SSF_API_REVOCATION_CERT_ON_HOLD, "certificate \"%s\" is on hold since %s", subject.c_str(),
-                          when.c_str());
+                rc = Fail(SSF_API_REVOCATION_CERT_ON_HOLD, "certificate \"%s\" is on hold since %s",
+                          QuotedNameText(X509_get_subject_name(cert)).c_str(), when.c_str());
             else if (r != 8)  // 8: taken off the list
                 rc = Fail(SSF_API_REVOCATION_CERT_REVOKED, "certificate \"%s\" is revoked since %s (reason %d)",
-                          subject.c_str(), when.c_str(), r);
+                          QuotedNameText(X509_get_subject_name(cert)).c_str(), when.c_str(), r);
         }
         if (rc == SSF_API_OK && checkCurrent && next != nullptr && X509_cmp_current_time(next) < 0)
             rc = Fail(SSF_API_CRL_OUTDATED,
                       "the revocation list of \"%s\" is outdated since %s; download and use a current one",
-                      NameText(X509_CRL_get_issuer(newest)).c_str(), TimeText(next).c_str());
+                      QuotedNameText(X509_CRL_get_issuer(newest)).c_str(), TimeText(next).c_str());
     }
     if (entry != nullptr) {
         *entry = NewEntry(subject, nullptr, when, rc);

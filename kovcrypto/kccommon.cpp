@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "kovcrypto/kcinternal.h"
+#include "nls/utf8shown.h"
 
 namespace kc {
 
@@ -168,6 +169,11 @@ std::string NameText(const X509_NAME* name)
     char* data = nullptr;
     const long n = BIO_get_mem_data(bio.get(), &data);
     return n > 0 ? std::string(data, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string QuotedNameText(const X509_NAME* name)
+{
+    return KovShownUtf8(NameText(name));
 }
 
 std::string CertDer(X509* cert)

@@ -83,6 +83,9 @@ std::string TimeText(const ASN1_TIME* t);
 bool TimeOf(const ASN1_TIME* t, std::time_t* out);
 // "CN=..., O=..., C=..." of a name.
 std::string NameText(const X509_NAME* name);
+// NameText as a report quotes it: a certificate's name is its maker's text,
+// so its controls and broken UTF-8 are written as "\xNN".
+std::string QuotedNameText(const X509_NAME* name);
 // DER of a certificate ("" when it cannot be encoded).
 std::string CertDer(X509* cert);
 

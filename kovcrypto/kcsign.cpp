@@ -49,7 +49,7 @@ extern "C" int SsfSign(const char* format, uint32_t formatLen, const char* mdalg
     X509* cert = pse.cert.get();
     if (X509_cmp_current_time(X509_get0_notBefore(cert)) >= 0 || X509_cmp_current_time(X509_get0_notAfter(cert)) <= 0) {
         Fail(SSF_API_CERT_EXPIRED, "signer certificate \"%s\" is not valid now (%s to %s)",
-             NameText(X509_get_subject_name(cert)).c_str(), TimeText(X509_get0_notBefore(cert)).c_str(),
+             QuotedNameText(X509_get_subject_name(cert)).c_str(), TimeText(X509_get0_notBefore(cert)).c_str(),
              TimeText(X509_get0_notAfter(cert)).c_str());
         return SignerFailed(signer, SSF_API_CERT_EXPIRED);
     }

@@ -89,7 +89,7 @@ int CheckToken(Token* token, CMS_SignerInfo* si, STACK_OF(X509) * extra)
         return Fail(SSF_API_BAD_TSA_CERT,
                     "the certificate of timestamp authority \"%s\" lacks the critical "
                     "timeStamping usage",
-                    NameText(X509_get_subject_name(signer)).c_str());
+                    QuotedNameText(X509_get_subject_name(signer)).c_str());
 
     TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(token->info.get());
     const X509_ALGOR* alg = imprint == nullptr ? nullptr : TS_MSG_IMPRINT_get_algo(imprint);
@@ -122,7 +122,7 @@ int CheckAuthority(const Token& token, X509_STORE* store, STACK_OF(X509) * extra
     // from the future.
     constexpr std::time_t kClockSkewSeconds = 300;
     X509* tsa = token.signer;
-    const std::string tsaName = NameText(X509_get_subject_name(tsa));
+    const std::string tsaName = QuotedNameText(X509_get_subject_name(tsa));
     if (token.time > std::time(nullptr) + kClockSkewSeconds)
         return Fail(SSF_API_TSTAMP_FROM_THE_FUTURE, "the timestamp's time %s lies in the future",
                     token.timeText.c_str());

@@ -155,7 +155,7 @@ extern "C" int SsfVerify(const char* format, uint32_t formatLen, int detached, c
         if (err != X509_V_OK) {
             SetToolkitCode(err);
             signerResult = Fail(ChainResult(err, stamped), "the certificate of signer \"%s\" does not verify%s: %s",
-                                NameText(X509_get_subject_name(signerCert)).c_str(),
+                                QuotedNameText(X509_get_subject_name(signerCert)).c_str(),
                                 stamped ? " at the timestamp's time" : "", X509_verify_cert_error_string(err));
         }
     }

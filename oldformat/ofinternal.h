@@ -129,8 +129,8 @@ bool OfMatchPattern(const char* pattern, const char* name);
 // Parses argv[1..argc-1] into the handle and runs the checks; false with the
 // error set on failure.
 bool OfParseOptions(OfHandle& handle, int argc, char* const* argv, OfError& error);
-// The value of the archive-name list when the vector asks for extraction with
-// -f followed by a value; empty otherwise.
+// The value of the archive-name list when the vector asks for extraction or
+// test with -f followed by a value; empty otherwise.
 std::optional<std::string> OfFindExtractList(int argc, char* const* argv);
 
 // ---- header section -----------------------------------------------------------

@@ -85,6 +85,20 @@ bool RunPass(int argc, char* const* argv, OldFormatOutputFn callback, void* cont
     }
 }
 
+// Whether path begins with the magic of a KOX archive (or of its backup
+// variant): such an archive is read by the caller, never as an old one.
+bool IsKoxArchive(const std::string& path)
+{
+    char magic[4] = {};
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return false;
+    const bool kox = std::fread(magic, 1, sizeof magic, f) == sizeof magic && std::memcmp(magic, "ZEF", 3) == 0 &&
+                     (magic[3] == ' ' || magic[3] == '\0');
+    std::fclose(f);
+    return kox;
+}
+
 // The archives matching one name of the list, sorted; false with error 4
 // when the directory cannot be read or nothing matches.
 bool MatchArchives(const std::string& item, std::vector<std::string>& paths, OfError& error)
@@ -98,6 +112,7 @@ bool MatchArchives(const std::string& item, std::vector<std::string>& paths, OfE
         return false;
     }
     std::vector<std::string> found;
+    bool matched = false;
     while (const dirent* ent = readdir(d)) {
         if (!OfMatchPattern(pattern.c_str(), ent->d_name))
             continue;
@@ -107,10 +122,12 @@ bool MatchArchives(const std::string& item, std::vector<std::string>& paths, OfE
         // Only files can be archives; "." and ".." and subdirectories are not.
         if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
             continue;
-        found.push_back(std::move(path));
+        matched = true;
+        if (!S_ISREG(st.st_mode) || !IsKoxArchive(path))
+            found.push_back(std::move(path));
     }
     closedir(d);
-    if (found.empty()) {
+    if (!matched) {
         OfSetError(error, OF_E_SYSTEM, item.c_str(), ENOENT);
         return false;
     }
@@ -123,10 +140,9 @@ bool RunList(int argc, char* const* argv, OldFormatOutputFn callback, void* cont
              const std::string& list, OfError& error)
 {
     try {
-        std::string names;
-        for (char c : list)
-            if (c != ',')
-                names += c;
+        // Commas separate the names as blanks do, as in the caller's list.
+        std::string names = list;
+        std::replace(names.begin(), names.end(), ',', ' ');
         size_t i = 0;
         while (i < names.size()) {
             while (i < names.size() && std::isspace(static_cast<unsigned char>(names[i])))

@@ -197,7 +197,8 @@ bool OfParseOptions(OfHandle& h, int argc, char* const* argv, OfError& error)
 
 std::optional<std::string> OfFindExtractList(int argc, char* const* argv)
 {
-    bool extract = false;
+    // Extraction and test: both read every archive the list names.
+    bool extractOrTest = false;
     std::optional<std::string> list;
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
@@ -220,14 +221,14 @@ std::optional<std::string> OfFindExtractList(int argc, char* const* argv)
             ++i;
             continue;
         }
-        if (std::strchr(word, 'x'))
-            extract = true;
+        if (std::strchr(word, 'x') || std::strchr(word, 'd'))
+            extractOrTest = true;
         if (std::strchr(word, 'f') && i + 1 < argc && argv[i + 1][0] != '-' && !list) {
             list = std::string(argv[i + 1]);
             ++i;
         }
     }
-    if (!extract)
+    if (!extractOrTest)
         return std::nullopt;
     return list;
 }

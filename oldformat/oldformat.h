@@ -29,8 +29,10 @@ struct OldFormatServices {
     int (*sameFileSystem)(const char* pathA, const char* pathB);
 };
 
-// Entry point: one pass over the archive named with -f, or, for "-x" with an
-// -f list, one pass per archive matching each name of the list.
+// Entry point: one pass over the archive named with -f, or, for "-x" and "-d"
+// with an -f list, one pass per archive matching each name of the list (the
+// archives that begin with the KOX magic are the caller's and are passed
+// over).
 int OldFormatMain(int argc, char* const* argv, OldFormatOutputFn callback, void* context, uint32_t* errorNumber,
                   char** message, const OldFormatServices* services = nullptr);
 

@@ -196,6 +196,44 @@ class ExtractSafety(ScratchCase):
         self.assertEqual(stat.S_IMODE(st.st_mode), 0o555)
         self.assertEqual(int(st.st_mtime), 1_000_000_000)
 
+    def test_a_backslash_in_a_name_makes_no_directory(self):
+        # Fault caught: parent directories were made at every backslash as at
+        # every "/", while the file itself was made under its whole name.
+        # Extracting "d\f.txt" over the file left there by the first run made
+        # a stray empty directory "d" (status 0); so did "x/d\g.txt" once "x"
+        # was missing, a directory entry "a\b" and a link "l\k".  And "p\q"
+        # taken as inside "p" made "p" count as there, so that "p" made for
+        # "p/r" kept the run's private mode 0700.
+        self.archive("a.kox", [
+            entry_bytes("RG", "d\\f.txt", 0o100644, b"one"),
+            entry_bytes("RG", "x/d\\g.txt", 0o100644, b"two"),
+            entry_bytes("DR", "a\\b", 0o40755),
+            entry_bytes("LK", "l\\k", 0o120777, target="d\\f.txt"),
+            entry_bytes("RG", "p\\q", 0o100644, b"three"),
+            entry_bytes("RG", "p/r", 0o100644, b"four"),
+        ])
+        expected = {"d\\f.txt": 0o100644, "x": 0o40755, "x/d\\g.txt": 0o100644, "a\\b": 0o40755,
+                    "l\\k": 0o120777, "p\\q": 0o100644, "p": 0o40755, "p/r": 0o100644}
+        os.mkdir(self.path("out"))
+        old = os.umask(0o022)
+        try:
+            for run in ("first", "second"):
+                if run == "second":  # a link is never made over what is there (status 36)
+                    os.remove(self.path("out", "l\\k"))
+                rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("out"))
+                self.assertEqual(rc, 0, "%s: %s" % (run, out))
+                found = {}
+                for root, dirs, files in os.walk(self.path("out")):
+                    for name in dirs + files:
+                        path = os.path.join(root, name)
+                        found[os.path.relpath(path, self.path("out"))] = os.lstat(path).st_mode
+                self.assertEqual({n: oct(m) for n, m in found.items()},
+                                 {n: oct(m) for n, m in expected.items()}, run)
+                with open(self.path("out", "l\\k"), "rb") as f:
+                    self.assertEqual(f.read(), b"one", run)
+        finally:
+            os.umask(old)
+
     def test_a_listed_name_that_matches_nothing_is_reported(self):
         self.archive("a.kox", [
             entry_bytes("RG", "a", 0o100644, b"a"),

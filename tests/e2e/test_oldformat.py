@@ -16,7 +16,7 @@ import time
 import unittest
 import zlib
 
-from cmd_helpers import KOVZEF, SCRATCH as TMP
+from cmd_helpers import KOVZEF, SCRATCH as TMP, ScratchCase, run
 ENV = dict(os.environ, TZ="UTC", LC_ALL="C")
 
 
@@ -413,6 +413,46 @@ class OldFormatTest(unittest.TestCase):
             "processing archive r1.zef...", notice, "x f1",
             "processing archive r2.zef...", notice, "x f2"], out)
 
+
+class ArchivesByPattern(ScratchCase):
+    def test_each_archive_a_pattern_or_list_names_is_listed_and_tested(self):
+        # Faults caught: the list and test commands handed the old-format
+        # library the -f value itself, so every old-format archive that a
+        # pattern (or a list of names) matched was reported as "No such file
+        # or directory a*.zef" with status 40 and none was read; and
+        # extraction, which reads such a list, took a KOX archive the pattern
+        # matched for an old one ("format error in header", status 40).
+        for i in (1, 2):
+            write_archive(self.path("a%d.zef" % i), [Entry("docs", typ="D", mode=0o755),
+                                                     Entry("docs/from%d.txt" % i, b"archive %d\n" % i),
+                                                     Entry("other%d.txt" % i, b"not selected\n")])
+        # A KOX archive under the same pattern.
+        self.write("docs/from3.txt", b"archive %d\n" % 3)
+        rc, out = run(["-cf", "a3.zef", "docs"], self.dir)
+        self.assertEqual(rc, 0, out)
+        shutil.rmtree(self.path("docs"))
+        lines = {"t": r"-rw-r--r-- +10 .*   docs/from%d\.txt", "d": r"d docs/from%d\.txt", "x": r"x docs/from%d\.txt"}
+        for value in ("a*.zef", "a?.zef", "a1.zef a2.zef a3.zef", "a1.zef,a3.zef,a2.zef"):
+            for command in ("t", "d", "x"):
+                what = "-%svf %s" % (command, value)
+                target = os.path.join(self.dir, "out", command)
+                rc, out = run(["-%svf" % command, value, "docs", "-R", target] if command == "x"
+                              else ["-%svf" % command, value, "docs"], self.dir)
+                self.assertEqual(rc, 0, "%s: %s" % (what, out))
+                self.assertNotIn("No such file", out, what)
+                for i in (1, 2):
+                    header = "processing archive a%d.zef...\n" % i
+                    self.assertEqual(out.count(header), 1, "%s: %s" % (what, out))
+                    self.assertRegex(out.split(header)[1], r"^(.*\n)?%s\n" % (lines[command] % i), what)
+                    self.assertNotIn("other%d.txt" % i, out, what)
+                self.assertNotIn("processing archive a3.zef...", out, what)
+                self.assertEqual(out.count("KOVZEF: processing archive a3.zef (version 2.01)\n"), 1, what)
+                self.assertRegex(out, r"\n%s\n" % (lines[command] % 3).replace("   ", " +"), what)
+                if command == "x":
+                    for i in (1, 2, 3):
+                        self.assertEqual(read(os.path.join(target, "docs", "from%d.txt" % i)),
+                                         b"archive %d\n" % i, what)
+                    shutil.rmtree(target)
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]], verbosity=1)

@@ -1201,5 +1201,51 @@ class TamperedAndUnsigned(SigningCase):
         self.assertEqual(rc, 60, out)
 
 
+class HostileSigner(SigningCase):
+    def test_a_signers_names_are_shown_by_their_utf8_characters(self):
+        # Fault caught: the signer's subject, issuer and type, and the crypto
+        # library's reports quoting a certificate's name, were shown by the
+        # local code page's characters.  Under 8000 the UTF-8 of U+009B
+        # followed by "[" passed as two characters of that page and reached
+        # a UTF-8 terminal as a CSI ("\xc2\x9b[31m" turned the text red).
+        ca = os.path.join(self.dir, "ca")
+        shutil.copytree(os.path.join(PKI, "root"), os.path.join(ca, "root"))
+        shutil.copy(os.path.join(PKI, "ca.cnf"), ca)
+        env = dict(os.environ, CA_DIR="root")
+
+        def openssl(*args):
+            subprocess.run(["openssl"] + list(args), cwd=ca, env=env, check=True, capture_output=True)
+
+        subject = "/C=DE/O=KOV Test/CN=Evil \u009b[31m red \u0085 caf\u00e9"
+        openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", "evil.key")
+        openssl("req", "-config", "ca.cnf", "-utf8", "-new", "-key", "evil.key", "-subj", subject, "-out", "evil.csr")
+        openssl("ca", "-config", "ca.cnf", "-utf8", "-batch", "-notext", "-cert", "root/ca.pem", "-keyfile",
+                "root/ca.key", "-in", "evil.csr", "-out", "evil.pem", "-extensions", "signer", "-days", "30")
+        openssl("pkcs12", "-export", "-inkey", "evil.key", "-in", "evil.pem", "-certfile", "root/ca.pem",
+                "-passout", "pass:pin", "-out", "evil.p12")
+        openssl("ca", "-config", "ca.cnf", "-batch", "-cert", "root/ca.pem", "-keyfile", "root/ca.key",
+                "-revoke", "evil.pem", "-crl_reason", "keyCompromise")
+        openssl("ca", "-config", "ca.cnf", "-batch", "-cert", "root/ca.pem", "-keyfile", "root/ca.key",
+                "-gencrl", "-crlexts", "crl", "-out", "evil.crl")
+        rc, out = self.kov("-cVf", "e.kox", "d", key=os.path.join(ca, "evil.p12"), pin="pin")
+        self.assertEqual(rc, 0, out)
+
+        shown = "CN=Evil \\xc2\\x9b[31m red \\xc2\\x85 caf\u00e9, O=KOV Test, C=DE"
+        shown = shown.encode("utf-8").decode("latin-1")  # as run() reads the output
+        for codepage in ("8000", "1100", "4110"):
+            environment = {"KOV_CODEPAGE": codepage}
+            rc, out = run(["-tvVf", "e.kox", "-L", LIBRARY], self.dir, env=environment)
+            self.assertEqual(rc, 0, "%s: %s" % (codepage, out))
+            self.assertIn("KOVZEF: Signature Subject >%s<\n" % shown, out, codepage)
+            self.assertIn("KOVZEF: Signature Type    >KOV software<\n", out, codepage)
+            rc, report = run(["-tVf", "e.kox", "-L", LIBRARY, "-crl", os.path.join(ca, "evil.crl")], self.dir,
+                             env=environment)
+            self.assertEqual(rc, 54, "%s: %s" % (codepage, report))
+            self.assertIn('certificate "%s" is revoked since' % shown, report, codepage)
+            for text in (out, report):
+                raw = text.encode("latin-1")
+                self.assertIsNone(re.search(rb"[\x00-\x09\x0b-\x1f\x7f]|\xc2[\x80-\x9f]", raw), codepage)
+
+
 if __name__ == "__main__":
     unittest.main()

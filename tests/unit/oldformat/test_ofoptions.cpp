@@ -126,8 +126,9 @@ TEST(OfOptions, ForeignWordOptionsAreNotNamesOrCommands)
     EXPECT_EQ(p.handle.command, 'x');
 }
 
-TEST(OfOptions, ExtractListOnlyForExtraction)
+TEST(OfOptions, ExtractListOnlyForExtractionAndTest)
 {
+    EXPECT_EQ(ExtractList({"-dvf", "a?.zef"}), std::optional<std::string>("a?.zef"));
     EXPECT_EQ(ExtractList({"-xvf", "a.zef b.zef"}), std::optional<std::string>("a.zef b.zef"));
     EXPECT_EQ(ExtractList({"-x", "-f", "a*.zef"}), std::optional<std::string>("a*.zef"));
     EXPECT_EQ(ExtractList({"-tvf", "a.zef"}), std::nullopt);

@@ -216,8 +216,10 @@ public:
         const mode_t mode = 0755 & ~m_savedMask;
         for (const std::string& dir : m_missingParents) {
             struct stat st;
-            if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
                 chmod(dir.c_str(), mode);
+                NoteLookalike(dir, st);
+            }
         }
         m_missingParents.clear();
     }
@@ -266,8 +268,10 @@ public:
     // staged file takes its name.
     void TrackFreshDirectories() { m_freshTracked = true; }
 
-    // The first time this run writes into the directory of path: removes
-    // the files staged there by verified extractions that were killed.
+    // Before this run first writes into the directory of path: removes the
+    // files staged there by verified extractions that were killed.  What
+    // this run made that only looks like such a file stays (another
+    // spelling of a directory, or a link to it, is cleaned apart).
     void CleanDirectoryOf(const std::string& path)
     {
         const size_t slash = path.rfind('/');
@@ -277,8 +281,23 @@ public:
         if (directory == m_lastCleaned)
             return;
         m_lastCleaned = directory;
-        if (m_cleaned.insert(m_lastCleaned).second)
+        if (!m_cleaned.insert(m_lastCleaned).second)
+            return;
+        if (m_madeLookalikes.empty()) {
             RemoveLostStagedFiles(AT_FDCWD, m_lastCleaned);
+            return;
+        }
+        RemoveLostStagedFiles(AT_FDCWD, m_lastCleaned, [this](const struct stat& st) {
+            return m_madeLookalikes.count({st.st_dev, st.st_ino}) != 0;
+        });
+    }
+    // This run made what is at path (a file or directory): when its name
+    // has the form of a staged file's, the clean-up is to leave it.
+    void NoteMadeLookalike(const std::string& path)
+    {
+        struct stat st;
+        if (StagedFileOwner(BaseOf(path)) != 0 && lstat(path.c_str(), &st) == 0)
+            m_madeLookalikes.insert({st.st_dev, st.st_ino});
     }
 
     std::vector<PendingDirectory> pending;
@@ -328,9 +347,21 @@ private:
     std::string m_lastExistingParent;
     std::string m_lastCleaned;
     std::unordered_set<std::string> m_cleaned;
+    std::set<std::pair<dev_t, ino_t>> m_madeLookalikes;  // see NoteMadeLookalike
     bool m_freshTracked = false;
     std::string m_freshDirectory;  // made by this run for the entries now extracted
     CNameFilter m_freshNames;      // the names the run put there
+
+    static std::string_view BaseOf(const std::string& path)
+    {
+        const size_t slash = path.rfind('/');
+        return std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+    }
+    void NoteLookalike(const std::string& path, const struct stat& st)
+    {
+        if (StagedFileOwner(BaseOf(path)) != 0)
+            m_madeLookalikes.insert({st.st_dev, st.st_ino});
+    }
 
     // For NoteMissingParents: the directory of path is fresh when it is
     // missing, and stays so while nothing else is made for path.
@@ -538,6 +569,10 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         // until they passed; a free name is only looked up.
         bool pathFree = false;
         std::string refusal = Refusal(name, plan, link != nullptr, isDirectory, file == nullptr);
+        // Cleaned before this run makes anything there, so that nothing it
+        // makes is taken for what a killed run left.
+        if (refusal.empty() && link == nullptr)
+            m_state.CleanDirectoryOf(path);
         if (refusal.empty() && (file != nullptr || stage)) {
             pathFree = stage ? m_state.NameFree(path) : file->CreateNewFile(path);
             if (!pathFree && file != nullptr)
@@ -558,7 +593,6 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             ++filesDone;
             return;
         }
-        m_state.CleanDirectoryOf(path);
         m_state.NoteMissingParents(path);
         entry->SetTargetPath(path);
         if (stage)
@@ -575,6 +609,8 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     try {
         entry->Extract(m_archive);
     } catch (...) {
+        if (m_extract)
+            m_state.NoteMadeLookalike(path);
         // Under verification a file whose data did not pass whole (damaged
         // blocks, a cut archive, a failed write) was never verified: a
         // staged file goes with its entry, and what is at the path stays.
@@ -607,6 +643,8 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             m_state.NoteMadeDirectory(path);
         else if (!failed && (staged || isDirectory))
             m_state.NoteMade(path);
+        if (!existed)
+            m_state.NoteMadeLookalike(path);
     }
     m_archive.ReleaseEntry(entry);
     release.entry = nullptr;

@@ -30,6 +30,7 @@
 #include "app/oldformatservices.h"
 #include "app/options.h"
 #include "app/stalefiles.h"
+#include "app/stagingdirectory.h"
 #include "app/statistics.h"
 #include "app/stopsignal.h"
 #include "app/writtennames.h"
@@ -105,6 +106,7 @@ public:
         m_bits[bit / 64] |= uint64_t{1} << (bit % 64);
         m_set.push_back(bit);
     }
+    bool Empty() const { return m_set.empty(); }
     bool MayHold(const char* name) const
     {
         if (m_set.empty())
@@ -295,9 +297,53 @@ public:
     // has the form of a staged file's, the clean-up is to leave it.
     void NoteMadeLookalike(const std::string& path)
     {
+        if (StagedFileOwner(BaseOf(path)) == 0)
+            return;
         struct stat st;
-        if (StagedFileOwner(BaseOf(path)) != 0 && lstat(path.c_str(), &st) == 0)
+        if (m_staging.Holds(path) ? fstatat(m_staging.Descriptor(), BaseOf(path).data(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                                  : lstat(path.c_str(), &st) == 0)
             m_madeLookalikes.insert({st.st_dev, st.st_ino});
+    }
+
+    // Whether a file for path goes into the directory being filled under a
+    // hidden name (see CStagingDirectory), under its last component.
+    bool IntoStagingDirectory(const std::string& path) const { return m_staging.Holds(path); }
+    // Where a verified file for path is made: in its directory, hidden and
+    // filled as a whole, when that is a directory this run made (or is
+    // about to make) and has put nothing into yet, or is being filled
+    // already; the hidden directory's descriptor, else -1.  Called after
+    // NoteMissingParents(path).
+    int StagingDirectoryFor(const std::string& path)
+    {
+        if (m_staging.Holds(path))
+            return m_staging.Descriptor();
+        // A backslash in the name may separate directories where the local
+        // code page has it so: such a file is staged beside its path.
+        const size_t slash = path.rfind('/');
+        if (m_freshDirectory.empty() || slash != m_freshDirectory.size() ||
+            path.compare(0, slash, m_freshDirectory) != 0 || !m_freshNames.Empty() ||
+            path.find('\\', slash) != std::string::npos)
+            return -1;
+        // A directory made for the file itself (no entry of its own) gets
+        // the usual mode once named, as the other parents made for it.
+        bool missing = false;
+        for (const std::string& dir : m_missingParents)
+            missing = missing || dir == m_freshDirectory;
+        if (missing && !CDirEntry::CreateParentDirectories(path))
+            return -1;
+        FinishStaging();
+        if (!m_staging.Begin(m_freshDirectory, missing ? 0755 & ~m_savedMask : 0))
+            return -1;
+        return m_staging.Holds(path) ? m_staging.Descriptor() : -1;
+    }
+    // Gives the directory being filled under a hidden name its name.
+    void FinishStaging()
+    {
+        if (!m_staging.Active())
+            return;
+        const std::string directory = m_staging.Directory();
+        m_staging.Finish();
+        NoteMadeLookalike(directory);
     }
 
     std::vector<PendingDirectory> pending;
@@ -308,6 +354,7 @@ public:
     // leaves unprocessed is still applied when the state is destroyed.
     void ApplyPending()
     {
+        FinishStaging();
         size_t done = 0;
         try {
             for (; done < pending.size(); ++done) {
@@ -327,6 +374,7 @@ public:
     // The same when the run ends by an exception: no error may replace it.
     void ApplyPendingQuietly() noexcept
     {
+        m_staging.FinishQuietly();
         for (const PendingDirectory& dir : pending) {
             if (ReplacedSinceMade(dir.path))
                 continue;
@@ -351,6 +399,7 @@ private:
     bool m_freshTracked = false;
     std::string m_freshDirectory;  // made by this run for the entries now extracted
     CNameFilter m_freshNames;      // the names the run put there
+    CStagingDirectory m_staging;   // a fresh directory filled under a hidden name
 
     static std::string_view BaseOf(const std::string& path)
     {
@@ -421,6 +470,10 @@ private:
     // is not).
     std::string Refusal(const std::string& name, const EntryPath& plan, bool isLink, bool isDirectory,
                         bool checkArchive) const;
+    // Makes the file of a verified entry for path in the hidden directory
+    // its directory is filled under, where that is how the directory is
+    // filled (see ExtractionState::StagingDirectoryFor); false when not.
+    bool CreateInStagingDirectory(CFile& file, const std::string& path);
     // Time, mode and user information of an extracted entry (a file still
     // open on fd gets them through it).
     void FinishOnDisk(const std::string& path, const KoxHeaderInfo& info, bool isDirectory, bool directoryIsLink,
@@ -543,6 +596,10 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     const bool stage = m_extract && m_verify && (file != nullptr || entry->IsSignedManifest());
 
     if (m_extract) {
+        // Whatever else this run checks or makes on disk finds the
+        // directory filled under a hidden name at its path.
+        if (!(stage && file != nullptr && m_state.IntoStagingDirectory(path)) && link == nullptr)
+            m_state.FinishStaging();
         if (plan.leadingRemoved && !m_leadingNoticeGiven) {
             m_leadingNoticeGiven = true;
             m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " + KovShown(m_archiveName));
@@ -571,9 +628,13 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         std::string refusal = Refusal(name, plan, link != nullptr, isDirectory, file == nullptr);
         // Cleaned before this run makes anything there, so that nothing it
         // makes is taken for what a killed run left.
-        if (refusal.empty() && link == nullptr)
+        if (refusal.empty() && link == nullptr) {
             m_state.CleanDirectoryOf(path);
-        if (refusal.empty() && (file != nullptr || stage)) {
+            m_state.NoteMissingParents(path);
+        }
+        const bool inStagingDirectory = refusal.empty() && stage && file != nullptr &&
+                                        CreateInStagingDirectory(*file, path);
+        if (refusal.empty() && !inStagingDirectory && (file != nullptr || stage)) {
             pathFree = stage ? m_state.NameFree(path) : file->CreateNewFile(path);
             if (!pathFree && file != nullptr)
                 refusal = Refusal(name, plan, false, false, true);
@@ -593,9 +654,8 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             ++filesDone;
             return;
         }
-        m_state.NoteMissingParents(path);
         entry->SetTargetPath(path);
-        if (stage)
+        if (stage && !inStagingDirectory)
             entry->StageFile(pathFree);
     }
 
@@ -662,6 +722,23 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     ++filesDone;
     if (m_extract && !finished)
         FinishOnDisk(path, info, isDirectory, directoryIsLink, !existed || m_options.changeDirPermissions, userInfo);
+}
+
+bool ArchiveExtraction::CreateInStagingDirectory(CFile& file, const std::string& path)
+{
+    const int directory = m_state.StagingDirectoryFor(path);
+    if (directory < 0)
+        return false;
+    const char* base = path.c_str() + path.rfind('/') + 1;
+    const int fd = openat(directory, base, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // Something else took the name there meanwhile: the directory gets
+        // its name, and the file is staged beside its path as elsewhere.
+        m_state.FinishStaging();
+        return false;
+    }
+    file.StageInHiddenDirectory(fd, directory, base);
+    return true;
 }
 
 void ArchiveExtraction::FinishOnDisk(const std::string& path, const KoxHeaderInfo& info, bool isDirectory,
@@ -767,6 +844,7 @@ void CExtract::Execute()
                             RefuseUnverifiedManifest(archive, *entry);
                         run.Entry(entry);
                     }
+                    state.FinishStaging();
                     // Without names every entry was checked, so every file
                     // the manifest lists must have been met.  Checked before
                     // the links are made: an archive that fails verification

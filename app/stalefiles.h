@@ -1,6 +1,7 @@
 // The files runs killed outright leave behind: a create's new archive beside
 // the old one (".NAME.PID-N.new") and a verified extraction's file staged
-// beside its path (".NAME.PID-N.part").  Such a file goes only once it is
+// beside its path, or directory filled under a hidden name, with the files
+// in it (".NAME.PID-N.part").  Such a file goes only once it is
 // sure to be a lost one: the process its name gives no longer runs, nobody
 // holds the file locked (whole or any record of it), it belongs to this user
 // and it has no other name.

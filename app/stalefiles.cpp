@@ -112,8 +112,8 @@ void RemoveLostDirectory(int dirFd, const char* name, int fd)
 }
 
 // Removes the file name of directory dirFd, made by process pid, when it is
-// a lost one; a staging directory (with directories) goes with the files it
-// holds.
+// a lost one; with directories set, a lost staging directory goes too, with
+// the files it holds.
 void RemoveIfLost(int dirFd, const char* name, pid_t pid, bool directories, const LostFileKeeper& keep)
 {
     if (pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH)

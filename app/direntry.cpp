@@ -645,6 +645,13 @@ void CDirEntry::StageFile(bool pathFree)
     m_pathFree = pathFree;
 }
 
+void CDirEntry::StageFile(const struct stat& found)
+{
+    StageFile(false);
+    m_foundKnown = true;
+    m_foundMode = found.st_mode;
+}
+
 void CDirEntry::StageInHiddenDirectory(int fd, int directoryFd, std::string base)
 {
     m_stage = true;
@@ -688,10 +695,11 @@ bool CDirEntry::CreateStaged()
     struct stat st;
     if (m_pathFree) {
         // Nothing to keep from staging.
-    } else if (lstat(m_name.c_str(), &st) == 0) {
+    } else if (m_foundKnown || lstat(m_name.c_str(), &st) == 0) {
         // Only -j removes a directory or a device at the path, and then
         // only once the file is there to take its place.
-        const bool keptInPlace = S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+        const mode_t mode = m_foundKnown ? m_foundMode : st.st_mode;
+        const bool keptInPlace = S_ISDIR(mode) || S_ISCHR(mode) || S_ISBLK(mode);
         if (keptInPlace && !COptions::Instance().forceExtraction)
             return false;
     } else if (errno != ENOENT) {

@@ -94,6 +94,10 @@ public:
     // written as it is, and a directory there is refused as before: neither
     // is staged.
     void StageFile(bool pathFree);
+    // The same where the extract command found something at the path with
+    // lstat a moment before: found is what it returned, asked for again
+    // instead of a second call.
+    void StageFile(const struct stat& found);
     // The same in a directory the extract command fills under a hidden
     // name (see CStagingDirectory): the file was made there as base,
     // relative to directoryFd (which outlives the entry), and is open on
@@ -171,7 +175,9 @@ protected:
     bool m_leaveStreamOpen = false;
     bool m_dataComplete = true;
     bool m_stage = false;
-    bool m_pathFree = false;        // nothing had the path's name when the file was staged
+    bool m_pathFree = false;    // nothing had the path's name when the file was staged
+    bool m_foundKnown = false;  // m_foundMode holds what lstat found at the path
+    mode_t m_foundMode = 0;
     bool m_unnamedRefused = false;  // the file system makes no file without a name
     bool m_stagedUnnamed = false;   // the staged file is open on the stream, without a name
     std::string m_stagedPath;       // the staged file's hidden name while it has one

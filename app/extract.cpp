@@ -235,14 +235,19 @@ public:
     // Whether nothing has the name path, so that a file staged for it can
     // take it without replacing anything.  In a directory this run made
     // (see TrackFreshDirectories) the names it put there answer.
-    bool NameFree(const std::string& path) const
+    // found: what lstat found at path when it was asked and found
+    // something (found.st_mode 0 otherwise, which no file has).
+    bool NameFree(const std::string& path, struct stat& found) const
     {
+        found.st_mode = 0;
         const size_t slash = path.rfind('/');
         if (!m_freshDirectory.empty() && slash == m_freshDirectory.size() &&
             path.compare(0, slash, m_freshDirectory) == 0 && !m_freshNames.MayHold(path.c_str() + slash + 1))
             return true;
-        struct stat st;
-        return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+        if (lstat(path.c_str(), &found) == 0)
+            return false;
+        found.st_mode = 0;
+        return errno == ENOENT;
     }
     // This run put a file or directory at path.
     void NoteMade(const std::string& path)
@@ -625,6 +630,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         // nothing of them reaches the path, and what is at the path stays,
         // until they passed; a free name is only looked up.
         bool pathFree = false;
+        struct stat found { };
         std::string refusal = Refusal(name, plan, link != nullptr, isDirectory, file == nullptr);
         // Cleaned before this run makes anything there, so that nothing it
         // makes is taken for what a killed run left.
@@ -635,7 +641,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         const bool inStagingDirectory = refusal.empty() && stage && file != nullptr &&
                                         CreateInStagingDirectory(*file, path);
         if (refusal.empty() && !inStagingDirectory && (file != nullptr || stage)) {
-            pathFree = stage ? m_state.NameFree(path) : file->CreateNewFile(path);
+            pathFree = stage ? m_state.NameFree(path, found) : file->CreateNewFile(path);
             if (!pathFree && file != nullptr)
                 refusal = Refusal(name, plan, false, false, true);
         }
@@ -655,7 +661,9 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             return;
         }
         entry->SetTargetPath(path);
-        if (stage && !inStagingDirectory)
+        if (stage && !inStagingDirectory && !pathFree && found.st_mode != 0)
+            entry->StageFile(found);
+        else if (stage && !inStagingDirectory)
             entry->StageFile(pathFree);
     }
 

@@ -180,7 +180,9 @@ std::string StagedFileName(const std::string& path, unsigned n)
 {
     const size_t slash = path.rfind('/');
     const size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
+    // The process never forks: its number is asked once, not per file.
+    static const unsigned s_pid = static_cast<unsigned>(getpid());
     char suffix[48];
-    std::snprintf(suffix, sizeof suffix, ".%u-%u", static_cast<unsigned>(getpid()), n);
+    std::snprintf(suffix, sizeof suffix, ".%u-%u", s_pid, n);
     return path.substr(0, baseStart) + "." + path.substr(baseStart, 200) + suffix + std::string(kStagedSuffix);
 }

@@ -322,12 +322,9 @@ public:
     {
         if (m_staging.Holds(path))
             return m_staging.Descriptor();
-        // A backslash in the name may separate directories where the local
-        // code page has it so: such a file is staged beside its path.
         const size_t slash = path.rfind('/');
         if (m_freshDirectory.empty() || slash != m_freshDirectory.size() ||
-            path.compare(0, slash, m_freshDirectory) != 0 || !m_freshNames.Empty() ||
-            path.find('\\', slash) != std::string::npos)
+            path.compare(0, slash, m_freshDirectory) != 0 || !m_freshNames.Empty())
             return -1;
         // A directory made for the file itself (no entry of its own) gets
         // the usual mode once named, as the other parents made for it.

@@ -624,24 +624,6 @@ bool UnnamedFilesLinkable()
     return linkable;
 }
 
-// Gives the file named from the name to, which must be free; false with
-// errno set otherwise (EEXIST when something has it).  Where the file
-// system has neither a rename that replaces nothing nor second names, the
-// name is taken when nothing had it a moment before.
-bool RenameToFreeName(const char* from, const char* to)
-{
-    if (RenameWithoutReplacing(AT_FDCWD, from, to))
-        return true;
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
-        return false;
-    struct stat st;
-    if (lstat(to, &st) == 0 || errno != ENOENT) {
-        errno = EEXIST;
-        return false;
-    }
-    return rename(from, to) == 0;
-}
-
 // Where the last component of path begins.
 size_t BaseStart(const std::string& path)
 {
@@ -662,6 +644,21 @@ void CDirEntry::StageFile(bool pathFree)
 {
     m_stage = true;
     m_pathFree = pathFree;
+}
+
+void CDirEntry::StageFile(const struct stat& found)
+{
+    StageFile(false);
+    m_foundKnown = true;
+    m_foundMode = found.st_mode;
+}
+
+void CDirEntry::StageInHiddenDirectory(int fd, int directoryFd, std::string base)
+{
+    m_stage = true;
+    m_ownStream.AdoptDirect(fd, true);
+    m_stagingDirectory = directoryFd;
+    m_stagedBase = std::move(base);
 }
 
 int CDirEntry::OpenStagedFile()
@@ -699,10 +696,11 @@ bool CDirEntry::CreateStaged()
     struct stat st;
     if (m_pathFree) {
         // Nothing to keep from staging.
-    } else if (lstat(m_name.c_str(), &st) == 0) {
+    } else if (m_foundKnown || lstat(m_name.c_str(), &st) == 0) {
         // Only -j removes a directory or a device at the path, and then
         // only once the file is there to take its place.
-        const bool keptInPlace = S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+        const mode_t mode = m_foundKnown ? m_foundMode : st.st_mode;
+        const bool keptInPlace = S_ISDIR(mode) || S_ISCHR(mode) || S_ISBLK(mode);
         if (keptInPlace && !COptions::Instance().forceExtraction)
             return false;
     } else if (errno != ENOENT) {
@@ -735,6 +733,17 @@ void CDirEntry::CheckWhatTookFreePath(int err) const
 
 void CDirEntry::CommitStaged()
 {
+    if (m_stagingDirectory >= 0) {
+        // The directory gets its name with the file in it; a file whose
+        // last writes fail is not left there.
+        if (!m_ownStream.Close()) {
+            const int err = m_ownStream.LastError();
+            DiscardStaged();
+            throw CWriteExcept(m_name, err);
+        }
+        m_stagingDirectory = -1;
+        return;
+    }
     if (m_stagedUnnamed) {
         const int fd = m_ownStream.Descriptor();
         if (m_pathFree) {
@@ -767,7 +776,7 @@ void CDirEntry::CommitStaged()
     if (m_stagedPath.empty())
         return;  // nothing was staged
     if (m_pathFree) {
-        if (RenameToFreeName(m_stagedPath.c_str(), m_name.c_str())) {
+        if (RenameToFreeName(AT_FDCWD, m_stagedPath.c_str(), AT_FDCWD, m_name.c_str())) {
             m_stagedPath.clear();
             return;
         }
@@ -793,6 +802,10 @@ void CDirEntry::DiscardStaged() noexcept
 {
     // A file without a name goes when its descriptor is closed.
     m_stagedUnnamed = false;
+    if (m_stagingDirectory >= 0) {
+        unlinkat(m_stagingDirectory, m_stagedBase.c_str(), 0);
+        m_stagingDirectory = -1;
+    }
     if (!m_stagedPath.empty()) {
         unlink(m_stagedPath.c_str());
         m_stagedPath.clear();

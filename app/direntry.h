@@ -94,9 +94,19 @@ public:
     // written as it is, and a directory there is refused as before: neither
     // is staged.
     void StageFile(bool pathFree);
+    // The same where the extract command found something at the path with
+    // lstat a moment before: found is what it returned, asked for again
+    // instead of a second call.
+    void StageFile(const struct stat& found);
+    // The same in a directory the extract command fills under a hidden
+    // name (see CStagingDirectory): the file was made there as base,
+    // relative to directoryFd (which outlives the entry), and is open on
+    // fd, which the entry now owns.  CommitStaged only closes it; one that
+    // is not committed is gone when the entry ends.
+    void StageInHiddenDirectory(int fd, int directoryFd, std::string base);
     // Whether the entry's data is staged (so that ending the entry undoes
     // what it made).
-    bool Staged() const { return m_stagedUnnamed || !m_stagedPath.empty(); }
+    bool Staged() const { return m_stagedUnnamed || !m_stagedPath.empty() || m_stagingDirectory >= 0; }
     // Whether the data of the last extraction holds what its header says;
     // a staged file that does not is not put in place.
     bool DataComplete() const { return m_dataComplete; }
@@ -165,10 +175,14 @@ protected:
     bool m_leaveStreamOpen = false;
     bool m_dataComplete = true;
     bool m_stage = false;
-    bool m_pathFree = false;        // nothing had the path's name when the file was staged
+    bool m_pathFree = false;    // nothing had the path's name when the file was staged
+    bool m_foundKnown = false;  // m_foundMode holds what lstat found at the path
+    mode_t m_foundMode = 0;
     bool m_unnamedRefused = false;  // the file system makes no file without a name
     bool m_stagedUnnamed = false;   // the staged file is open on the stream, without a name
     std::string m_stagedPath;       // the staged file's hidden name while it has one
+    int m_stagingDirectory = -1;    // the hidden directory the staged file was made in, or -1
+    std::string m_stagedBase;       // its name there
     std::string m_targetPath;
     CFileStream m_ownStream;
     ManifestContext* m_archiveContext = nullptr;  // set by the reader

@@ -30,6 +30,7 @@
 #include "app/oldformatservices.h"
 #include "app/options.h"
 #include "app/stalefiles.h"
+#include "app/stagingdirectory.h"
 #include "app/statistics.h"
 #include "app/stopsignal.h"
 #include "app/writtennames.h"
@@ -105,6 +106,7 @@ public:
         m_bits[bit / 64] |= uint64_t{1} << (bit % 64);
         m_set.push_back(bit);
     }
+    bool Empty() const { return m_set.empty(); }
     bool MayHold(const char* name) const
     {
         if (m_set.empty())
@@ -216,8 +218,10 @@ public:
         const mode_t mode = 0755 & ~m_savedMask;
         for (const std::string& dir : m_missingParents) {
             struct stat st;
-            if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
                 chmod(dir.c_str(), mode);
+                NoteLookalike(dir, st);
+            }
         }
         m_missingParents.clear();
     }
@@ -231,14 +235,19 @@ public:
     // Whether nothing has the name path, so that a file staged for it can
     // take it without replacing anything.  In a directory this run made
     // (see TrackFreshDirectories) the names it put there answer.
-    bool NameFree(const std::string& path) const
+    // found: what lstat found at path when it was asked and found
+    // something (found.st_mode 0 otherwise, which no file has).
+    bool NameFree(const std::string& path, struct stat& found) const
     {
+        found.st_mode = 0;
         const size_t slash = path.rfind('/');
         if (!m_freshDirectory.empty() && slash == m_freshDirectory.size() &&
             path.compare(0, slash, m_freshDirectory) == 0 && !m_freshNames.MayHold(path.c_str() + slash + 1))
             return true;
-        struct stat st;
-        return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+        if (lstat(path.c_str(), &found) == 0)
+            return false;
+        found.st_mode = 0;
+        return errno == ENOENT;
     }
     // This run put a file or directory at path.
     void NoteMade(const std::string& path)
@@ -266,8 +275,10 @@ public:
     // staged file takes its name.
     void TrackFreshDirectories() { m_freshTracked = true; }
 
-    // The first time this run writes into the directory of path: removes
-    // the files staged there by verified extractions that were killed.
+    // Before this run first writes into the directory of path: removes the
+    // files staged there by verified extractions that were killed.  What
+    // this run made that only looks like such a file stays (another
+    // spelling of a directory, or a link to it, is cleaned apart).
     void CleanDirectoryOf(const std::string& path)
     {
         const size_t slash = path.rfind('/');
@@ -277,8 +288,64 @@ public:
         if (directory == m_lastCleaned)
             return;
         m_lastCleaned = directory;
-        if (m_cleaned.insert(m_lastCleaned).second)
+        if (!m_cleaned.insert(m_lastCleaned).second)
+            return;
+        if (m_madeLookalikes.empty()) {
             RemoveLostStagedFiles(AT_FDCWD, m_lastCleaned);
+            return;
+        }
+        RemoveLostStagedFiles(AT_FDCWD, m_lastCleaned, [this](const struct stat& st) {
+            return m_madeLookalikes.count({st.st_dev, st.st_ino}) != 0;
+        });
+    }
+    // This run made what is at path (a file or directory): when its name
+    // has the form of a staged file's, the clean-up is to leave it.
+    void NoteMadeLookalike(const std::string& path)
+    {
+        if (StagedFileOwner(BaseOf(path)) == 0)
+            return;
+        struct stat st;
+        if (m_staging.Holds(path) ? fstatat(m_staging.Descriptor(), BaseOf(path).data(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                                  : lstat(path.c_str(), &st) == 0)
+            m_madeLookalikes.insert({st.st_dev, st.st_ino});
+    }
+
+    // Whether a file for path goes into the directory being filled under a
+    // hidden name (see CStagingDirectory), under its last component.
+    bool IntoStagingDirectory(const std::string& path) const { return m_staging.Holds(path); }
+    // Where a verified file for path is made: in its directory, hidden and
+    // filled as a whole, when that is a directory this run made (or is
+    // about to make) and has put nothing into yet, or is being filled
+    // already; the hidden directory's descriptor, else -1.  Called after
+    // NoteMissingParents(path).
+    int StagingDirectoryFor(const std::string& path)
+    {
+        if (m_staging.Holds(path))
+            return m_staging.Descriptor();
+        const size_t slash = path.rfind('/');
+        if (m_freshDirectory.empty() || slash != m_freshDirectory.size() ||
+            path.compare(0, slash, m_freshDirectory) != 0 || !m_freshNames.Empty())
+            return -1;
+        // A directory made for the file itself (no entry of its own) gets
+        // the usual mode once named, as the other parents made for it.
+        bool missing = false;
+        for (const std::string& dir : m_missingParents)
+            missing = missing || dir == m_freshDirectory;
+        if (missing && !CDirEntry::CreateParentDirectories(path))
+            return -1;
+        FinishStaging();
+        if (!m_staging.Begin(m_freshDirectory, missing ? 0755 & ~m_savedMask : 0))
+            return -1;
+        return m_staging.Holds(path) ? m_staging.Descriptor() : -1;
+    }
+    // Gives the directory being filled under a hidden name its name.
+    void FinishStaging()
+    {
+        if (!m_staging.Active())
+            return;
+        const std::string directory = m_staging.Directory();
+        m_staging.Finish();
+        NoteMadeLookalike(directory);
     }
 
     std::vector<PendingDirectory> pending;
@@ -289,6 +356,7 @@ public:
     // leaves unprocessed is still applied when the state is destroyed.
     void ApplyPending()
     {
+        FinishStaging();
         size_t done = 0;
         try {
             for (; done < pending.size(); ++done) {
@@ -308,6 +376,7 @@ public:
     // The same when the run ends by an exception: no error may replace it.
     void ApplyPendingQuietly() noexcept
     {
+        m_staging.FinishQuietly();
         for (const PendingDirectory& dir : pending) {
             if (ReplacedSinceMade(dir.path))
                 continue;
@@ -328,9 +397,22 @@ private:
     std::string m_lastExistingParent;
     std::string m_lastCleaned;
     std::unordered_set<std::string> m_cleaned;
+    std::set<std::pair<dev_t, ino_t>> m_madeLookalikes;  // see NoteMadeLookalike
     bool m_freshTracked = false;
     std::string m_freshDirectory;  // made by this run for the entries now extracted
     CNameFilter m_freshNames;      // the names the run put there
+    CStagingDirectory m_staging;   // a fresh directory filled under a hidden name
+
+    static std::string_view BaseOf(const std::string& path)
+    {
+        const size_t slash = path.rfind('/');
+        return std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+    }
+    void NoteLookalike(const std::string& path, const struct stat& st)
+    {
+        if (StagedFileOwner(BaseOf(path)) != 0)
+            m_madeLookalikes.insert({st.st_dev, st.st_ino});
+    }
 
     // For NoteMissingParents: the directory of path is fresh when it is
     // missing, and stays so while nothing else is made for path.
@@ -390,6 +472,10 @@ private:
     // is not).
     std::string Refusal(const std::string& name, const EntryPath& plan, bool isLink, bool isDirectory,
                         bool checkArchive) const;
+    // Makes the file of a verified entry for path in the hidden directory
+    // its directory is filled under, where that is how the directory is
+    // filled (see ExtractionState::StagingDirectoryFor); false when not.
+    bool CreateInStagingDirectory(CFile& file, const std::string& path);
     // Time, mode and user information of an extracted entry (a file still
     // open on fd gets them through it).
     void FinishOnDisk(const std::string& path, const KoxHeaderInfo& info, bool isDirectory, bool directoryIsLink,
@@ -503,6 +589,10 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     const bool stage = m_extract && m_verify && (file != nullptr || entry->IsSignedManifest());
 
     if (m_extract) {
+        // Whatever else this run checks or makes on disk finds the
+        // directory filled under a hidden name at its path.
+        if (!(stage && file != nullptr && m_state.IntoStagingDirectory(path)) && link == nullptr)
+            m_state.FinishStaging();
         if (plan.leadingRemoved && !m_leadingNoticeGiven) {
             m_leadingNoticeGiven = true;
             m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " + KovShown(m_archiveName));
@@ -528,9 +618,18 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         // nothing of them reaches the path, and what is at the path stays,
         // until they passed; a free name is only looked up.
         bool pathFree = false;
+        struct stat found { };
         std::string refusal = Refusal(name, plan, link != nullptr, isDirectory, file == nullptr);
-        if (refusal.empty() && (file != nullptr || stage)) {
-            pathFree = stage ? m_state.NameFree(path) : file->CreateNewFile(path);
+        // Cleaned before this run makes anything there, so that nothing it
+        // makes is taken for what a killed run left.
+        if (refusal.empty() && link == nullptr) {
+            m_state.CleanDirectoryOf(path);
+            m_state.NoteMissingParents(path);
+        }
+        const bool inStagingDirectory = refusal.empty() && stage && file != nullptr &&
+                                        CreateInStagingDirectory(*file, path);
+        if (refusal.empty() && !inStagingDirectory && (file != nullptr || stage)) {
+            pathFree = stage ? m_state.NameFree(path, found) : file->CreateNewFile(path);
             if (!pathFree && file != nullptr)
                 refusal = Refusal(name, plan, false, false, true);
         }
@@ -549,10 +648,10 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             ++filesDone;
             return;
         }
-        m_state.CleanDirectoryOf(path);
-        m_state.NoteMissingParents(path);
         entry->SetTargetPath(path);
-        if (stage)
+        if (stage && !inStagingDirectory && !pathFree && found.st_mode != 0)
+            entry->StageFile(found);
+        else if (stage && !inStagingDirectory)
             entry->StageFile(pathFree);
     }
 
@@ -566,6 +665,8 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     try {
         entry->Extract(m_archive);
     } catch (...) {
+        if (m_extract)
+            m_state.NoteMadeLookalike(path);
         // Under verification a file whose data did not pass whole (damaged
         // blocks, a cut archive, a failed write) was never verified: a
         // staged file goes with its entry, and what is at the path stays.
@@ -598,6 +699,8 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             m_state.NoteMadeDirectory(path);
         else if (!failed && (staged || isDirectory))
             m_state.NoteMade(path);
+        if (!existed)
+            m_state.NoteMadeLookalike(path);
     }
     m_archive.ReleaseEntry(entry);
     release.entry = nullptr;
@@ -615,6 +718,23 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
     ++filesDone;
     if (m_extract && !finished)
         FinishOnDisk(path, info, isDirectory, directoryIsLink, !existed || m_options.changeDirPermissions, userInfo);
+}
+
+bool ArchiveExtraction::CreateInStagingDirectory(CFile& file, const std::string& path)
+{
+    const int directory = m_state.StagingDirectoryFor(path);
+    if (directory < 0)
+        return false;
+    const char* base = path.c_str() + path.rfind('/') + 1;
+    const int fd = openat(directory, base, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // Something else took the name there meanwhile: the directory gets
+        // its name, and the file is staged beside its path as elsewhere.
+        m_state.FinishStaging();
+        return false;
+    }
+    file.StageInHiddenDirectory(fd, directory, base);
+    return true;
 }
 
 void ArchiveExtraction::FinishOnDisk(const std::string& path, const KoxHeaderInfo& info, bool isDirectory,
@@ -720,6 +840,7 @@ void CExtract::Execute()
                             RefuseUnverifiedManifest(archive, *entry);
                         run.Entry(entry);
                     }
+                    state.FinishStaging();
                     // Without names every entry was checked, so every file
                     // the manifest lists must have been met.  Checked before
                     // the links are made: an archive that fails verification

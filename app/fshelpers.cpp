@@ -352,16 +352,40 @@ bool RemoveFile(const char* path)
     return std::remove(path) == 0;
 }
 
-bool RenameWithoutReplacing(int dirFd, const char* from, const char* to)
+namespace {
+
+// RenameWithoutReplacing between two directories.
+bool RenameBetweenWithoutReplacing(int fromDirFd, const char* from, int toDirFd, const char* to)
 {
-    if (renameat2(dirFd, from, dirFd, to, RENAME_NOREPLACE) == 0)
+    if (renameat2(fromDirFd, from, toDirFd, to, RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return false;
-    if (linkat(dirFd, from, dirFd, to, 0) != 0)
+    if (linkat(fromDirFd, from, toDirFd, to, 0) != 0)
         return false;
-    unlinkat(dirFd, from, 0);
+    unlinkat(fromDirFd, from, 0);
     return true;
+}
+
+}  // namespace
+
+bool RenameWithoutReplacing(int dirFd, const char* from, const char* to)
+{
+    return RenameBetweenWithoutReplacing(dirFd, from, dirFd, to);
+}
+
+bool RenameToFreeName(int fromDirFd, const char* from, int toDirFd, const char* to)
+{
+    if (RenameBetweenWithoutReplacing(fromDirFd, from, toDirFd, to))
+        return true;
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
+        return false;
+    struct stat st;
+    if (fstatat(toDirFd, to, &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
+        errno = EEXIST;
+        return false;
+    }
+    return renameat(fromDirFd, from, toDirFd, to) == 0;
 }
 
 bool LinkOpenFile(int fd, int dirFd, const char* path)

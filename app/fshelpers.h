@@ -117,6 +117,11 @@ bool RemoveFile(const char* path);
 // the file system has no such rename, a second link is made and from
 // removed.  False with errno set (EEXIST when the name to is taken).
 bool RenameWithoutReplacing(int dirFd, const char* from, const char* to);
+// The same from one directory to another, for a directory as well: where
+// the file system has neither such a rename nor second names (a directory
+// never has a second name), the name is taken when nothing had it a moment
+// before.
+bool RenameToFreeName(int fromDirFd, const char* from, int toDirFd, const char* to);
 // Gives the open file fd, made without a name (O_TMPFILE), the name path
 // (relative to dirFd), which must be free: by its descriptor where this
 // process may, else through /proc.  False with errno set otherwise (EEXIST

@@ -52,9 +52,69 @@ pid_t StaleFileOwner(std::string_view name, std::string_view suffix, unsigned lo
 
 namespace {
 
+// Whether someone holds a lock on the open file fd: a whole-file lock
+// (flock), or a record lock (fcntl, lockf) on any byte of it.  The
+// whole-file lock is taken for a moment, as a holder's own try would; a
+// record lock is only asked about, which disturbs no holder.  A lock that
+// can not be asked about counts as held.
+bool HeldLocked(int fd)
+{
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return true;
+    struct flock probe { };
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    // The lock of a file description answers for every holder, this
+    // process's own record locks included; kernels without it answer by
+    // the lock of a process, which sees every other process's.
+    if (fcntl(fd, F_OFD_GETLK, &probe) != 0) {
+        if (errno != EINVAL)
+            return true;
+        probe = {};
+        probe.l_type = F_WRLCK;
+        probe.l_whence = SEEK_SET;
+        if (fcntl(fd, F_GETLK, &probe) != 0)
+            return true;
+    }
+    return probe.l_type != F_UNLCK;
+}
+
+// Removes the lost staging directory name of dirFd, open on fd, with the
+// files it holds: only when it holds nothing but regular files of this user
+// with no other name, which is all a staging directory ever holds.
+void RemoveLostDirectory(int dirFd, const char* name, int fd)
+{
+    const int listed = dup(fd);
+    DIR* dir = listed >= 0 ? fdopendir(listed) : nullptr;
+    if (!dir) {
+        if (listed >= 0)
+            close(listed);
+        return;
+    }
+    auto removable = [fd](const char* file) {
+        struct stat st;
+        return fstatat(fd, file, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+               st.st_uid == geteuid();
+    };
+    auto dots = [](const char* file) { return file[0] == '.' && (!file[1] || (file[1] == '.' && !file[2])); };
+    bool onlyFiles = true;
+    while (const dirent* found = readdir(dir))
+        if (!dots(found->d_name) && !removable(found->d_name))
+            onlyFiles = false;
+    if (onlyFiles) {
+        rewinddir(dir);
+        while (const dirent* found = readdir(dir))
+            if (!dots(found->d_name))
+                unlinkat(fd, found->d_name, 0);
+        unlinkat(dirFd, name, AT_REMOVEDIR);
+    }
+    closedir(dir);
+}
+
 // Removes the file name of directory dirFd, made by process pid, when it is
-// a lost one.
-void RemoveIfLost(int dirFd, const char* name, pid_t pid)
+// a lost one; with directories set, a lost staging directory goes too, with
+// the files it holds.
+void RemoveIfLost(int dirFd, const char* name, pid_t pid, bool directories, const LostFileKeeper& keep)
 {
     if (pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH)
         return;
@@ -66,15 +126,18 @@ void RemoveIfLost(int dirFd, const char* name, pid_t pid)
     // this run's to judge, whoever runs it (one left by a run for another
     // user under the superuser has that user as owner and goes with that
     // user's next run).  A file with a second link is someone's file.
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
-        flock(fd, LOCK_EX | LOCK_NB) == 0)
-        unlinkat(dirFd, name, 0);
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && !(keep && keep(st))) {
+        if (S_ISREG(st.st_mode) && st.st_nlink == 1 && !HeldLocked(fd))
+            unlinkat(dirFd, name, 0);
+        else if (directories && S_ISDIR(st.st_mode) && !HeldLocked(fd))
+            RemoveLostDirectory(dirFd, name, fd);
+    }
     close(fd);
 }
 
-}  // namespace
-
-void RemoveLostFiles(int dirFd, const std::string& directory, const std::function<pid_t(std::string_view)>& owner)
+// RemoveLostFiles, with directories of those names as well.
+void RemoveLost(int dirFd, const std::string& directory, const std::function<pid_t(std::string_view)>& owner,
+                bool directories, const LostFileKeeper& keep)
 {
     const int fd = openat(dirFd, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -85,29 +148,41 @@ void RemoveLostFiles(int dirFd, const std::string& directory, const std::functio
         return;
     }
     while (const dirent* found = readdir(dir)) {
-        if (found->d_type != DT_REG && found->d_type != DT_UNKNOWN)
+        if (found->d_type != DT_REG && found->d_type != DT_UNKNOWN && (!directories || found->d_type != DT_DIR))
             continue;
         if (const pid_t pid = owner(found->d_name); pid != 0)
-            RemoveIfLost(dirfd(dir), found->d_name, pid);
+            RemoveIfLost(dirfd(dir), found->d_name, pid, directories, keep);
     }
     closedir(dir);
 }
 
-void RemoveLostStagedFiles(int dirFd, const std::string& directory)
+}  // namespace
+
+void RemoveLostFiles(int dirFd, const std::string& directory, const std::function<pid_t(std::string_view)>& owner)
 {
-    RemoveLostFiles(dirFd, directory, [](std::string_view name) -> pid_t {
-        // ".NAME" before the numbers, NAME of at least one byte.
-        std::string_view head;
-        const pid_t pid = name[0] == '.' ? StaleFileOwner(name, kStagedSuffix, UINT32_MAX, head) : 0;
-        return head.size() >= 2 ? pid : 0;
-    });
+    RemoveLost(dirFd, directory, owner, false, nullptr);
+}
+
+void RemoveLostStagedFiles(int dirFd, const std::string& directory, const LostFileKeeper& keep)
+{
+    RemoveLost(dirFd, directory, StagedFileOwner, true, keep);
+}
+
+pid_t StagedFileOwner(std::string_view name)
+{
+    // ".NAME" before the numbers, NAME of at least one byte.
+    std::string_view head;
+    const pid_t pid = name.starts_with('.') ? StaleFileOwner(name, kStagedSuffix, UINT32_MAX, head) : 0;
+    return head.size() >= 2 ? pid : 0;
 }
 
 std::string StagedFileName(const std::string& path, unsigned n)
 {
     const size_t slash = path.rfind('/');
     const size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
+    // The process never forks: its number is asked once, not per file.
+    static const unsigned s_pid = static_cast<unsigned>(getpid());
     char suffix[48];
-    std::snprintf(suffix, sizeof suffix, ".%u-%u", static_cast<unsigned>(getpid()), n);
+    std::snprintf(suffix, sizeof suffix, ".%u-%u", s_pid, n);
     return path.substr(0, baseStart) + "." + path.substr(baseStart, 200) + suffix + std::string(kStagedSuffix);
 }

@@ -9,12 +9,14 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 import zlib
 
-from cmd_helpers import KOVZEF, SCRATCH, ScratchCase, drop_privileges, kox_entries, reachable_program
+from cmd_helpers import (KOVZEF, SCRATCH, ScratchCase, archive_bytes, drop_privileges, entry_bytes, kox_entries,
+                         reachable_program)
 
 RESTORED = "KOVZEF: archive a.kox was restored as it was before a run that was killed\n"
 HINT = "A run writing it was killed; the next run that writes to it restores it."
@@ -257,6 +259,81 @@ class InterruptedWrites(ScratchCase):
         self.assertEqual(rc, 0, out)
         self.assertEqual(sorted(self.leftovers()), sorted(keep))
         self.assertEqual(self.read(keep[-1]), b"the user's data\n")
+
+    def test_the_clean_up_of_staged_files_leaves_what_this_run_made(self):
+        # Fault caught: an entry named like a staged file of a killed run,
+        # the first file a plain extraction wrote into a directory (the top
+        # level, or one that was there), was created and then removed by
+        # that directory's clean-up, and the run said it was extracted with
+        # status 0.  Also: another spelling of a directory the run already
+        # wrote into ("./sub"), cleaned apart, removed the look-alike files
+        # and the directory of files the run had made there.
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        dead = gone.pid
+        names = {".report.txt.%d-1.part" % dead: b"top level\n",
+                 "sub/.report.txt.%d-1.part" % dead: b"in a directory that was there\n",
+                 "sub/.made.%d-2.part/f.txt" % dead: b"in a directory this run made\n",
+                 "./sub/g.txt": b"another spelling\n"}
+        self.write("a.kox", archive_bytes(
+            [entry_bytes("DR", "sub/.made.%d-2.part" % dead, 0o40755)] +
+            [entry_bytes("RG", name, 0o100644, data) for name, data in names.items()]))
+        lost = self.write("x/sub/.old.txt.%d-0.part" % dead, b"left by a killed run")
+        rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("x"))
+        self.assertEqual((rc, out.splitlines()[-1]), (0, "KOVZEF: 5 file(s) extracted"), out)
+        for name, data in names.items():
+            with open(self.path("x", name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+        self.assertFalse(os.path.exists(lost))  # what a killed run left still goes
+
+    def test_files_locked_in_any_way_are_not_lost_ones(self):
+        # Fault caught: the clean-ups saw only whole-file locks (flock), so a
+        # ".part" or ".new" file that a running program held with a record
+        # lock (fcntl, lockf) was removed under it.
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        dead = gone.pid
+        self.make_archive()
+        self.write("x/small.txt", b"x")
+        held = {"x/.a.%d-%d.part" % (dead, n): how for n, how in enumerate(("lockf", "range", "flock", "read"))}
+        held.update({".a.kox.%d-%d.new" % (dead, n): how for n, how in enumerate(("lockf", "range", "flock"))})
+        free = ["x/.a.%d-9.part" % dead, ".a.kox.%d-9.new" % dead]
+        for name in list(held) + free:
+            self.write(name, b"staged by a run that goes on" * 10)
+        # A live program of its own holds the locks, as another process
+        # would; the clean-ups only ask about them.
+        holder = subprocess.Popen([sys.executable, "-c", """if True:
+            import fcntl, sys
+            files = []
+            for line in sys.stdin:
+                how, name = line.split(None, 1)
+                f = open(name.strip(), "rb" if how == "read" else "r+b")
+                files.append(f)
+                if how == "flock":
+                    fcntl.flock(f, fcntl.LOCK_EX)
+                elif how == "range":
+                    fcntl.lockf(f, fcntl.LOCK_EX | fcntl.LOCK_NB, 5, 100)
+                elif how == "read":
+                    fcntl.lockf(f, fcntl.LOCK_SH | fcntl.LOCK_NB)
+                else:
+                    fcntl.lockf(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                print("held", flush=True)
+            """], cwd=self.dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.stdin.close)
+        for name, how in held.items():
+            holder.stdin.write("%s %s\n" % (how, name))
+            holder.stdin.flush()
+            self.assertEqual(holder.stdout.readline(), "held\n")
+        for args, cwd in ((("-xf", "../a.kox"), self.path("x")), (("-af", "a.kox", "small.txt"), self.dir),
+                          (("-cf", "a.kox", "small.txt"), self.dir)):
+            rc, out = self.run_kov(*args, cwd=cwd)
+            self.assertEqual(rc, 0, (args, out))
+        for name in held:
+            self.assertTrue(os.path.exists(self.path(name)), (name, held[name]))
+        for name in free:
+            self.assertFalse(os.path.exists(self.path(name)), name)
 
     def stop_while_writing(self, args, grows, sig):
         """Starts args, sends sig once grows() says writing has begun;

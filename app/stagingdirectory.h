@@ -1,0 +1,52 @@
+// A directory that a verified extraction made itself, filled under a hidden
+// name (".NAME.PID-N.part" beside its path) and given its name once the run
+// is done with it: its files are written there directly under their own
+// names, so that one rename puts them all in place instead of a step per
+// file, and a run killed meanwhile leaves none of them at its path.  What a
+// killed run left goes with the next extraction into the directory beside
+// it (see RemoveLostStagedFiles).
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+class CStagingDirectory {
+public:
+    CStagingDirectory() = default;
+    ~CStagingDirectory() { FinishQuietly(); }
+    CStagingDirectory(const CStagingDirectory&) = delete;
+    CStagingDirectory& operator=(const CStagingDirectory&) = delete;
+
+    bool Active() const { return m_fd >= 0; }
+    // The directory being filled (its path), empty when none is.
+    const std::string& Directory() const { return m_directory; }
+    // The hidden directory, open and locked while it is filled; -1 when
+    // none is.
+    int Descriptor() const { return m_fd; }
+    // Whether path names something directly in the directory being filled
+    // (its last component then follows Directory() and a "/").
+    bool Holds(const std::string& path) const;
+    // Hides directory, which this run made and has put nothing into, to be
+    // filled.  mode, when not 0, is the mode it gets once it has its name.
+    // False, and the directory as it was, when it can not be hidden.
+    bool Begin(const std::string& directory, mode_t mode);
+    // Gives the directory being filled its name.  Where something took the
+    // name meanwhile, a directory there takes the files one by one, as a
+    // staged file takes a path that was not free; CExcept (28) when one
+    // can not go there (it stays hidden, for the next run's clean-up).
+    void Finish();
+    // The same without an exception.
+    void FinishQuietly() noexcept;
+
+private:
+    // Moves the files of the hidden directory into the directory that took
+    // its name; false (errno set, failed naming the file) for the first
+    // that can not go there.
+    bool MoveFilesIntoTaken(std::string& failed) const;
+    void Close() noexcept;
+
+    std::string m_directory;
+    std::string m_hidden;
+    int m_fd = -1;
+    mode_t m_mode = 0;
+};

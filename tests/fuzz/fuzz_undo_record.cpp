@@ -18,9 +18,9 @@ void Check(const std::string& bytes)
     UndoRecordFields fields;
     if (!DecodeUndoRecord(bytes, fields))
         return;
-    if (EncodeUndoRecord(fields) != bytes || told != bytes.size() || fields.base.empty() || fields.base.size() > kUndoLongestBase ||
-        fields.first.size() > kUndoFirstBytes || fields.writeAt > fields.oldLength ||
-        fields.tail.size() != fields.oldLength - fields.writeAt)
+    if (EncodeUndoRecord(fields) != bytes || told != bytes.size() || fields.base.empty() ||
+        fields.base.size() > kUndoLongestBase || fields.first.size() > kUndoFirstBytes ||
+        fields.writeAt > fields.oldLength || fields.tail.size() != fields.oldLength - fields.writeAt)
         __builtin_trap();
 }
 

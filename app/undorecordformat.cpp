@@ -75,7 +75,9 @@ uint64_t UndoRecordLength(const std::string& lead)
 
 bool DecodeUndoRecord(const std::string& in, UndoRecordFields& r)
 {
-    if (in.size() < kFixedSize + kCrcSize || std::memcmp(in.data(), kMagic, sizeof kMagic) != 0)
+    // The fields' own checks, and a length that is the record's.
+    const uint64_t length = UndoRecordLength(in);
+    if (length == 0 || length != in.size())
         return false;
     const size_t body = in.size() - kCrcSize;
     if (Get(in, body, 4) != UndoChecksum(in.data(), body))
@@ -89,17 +91,11 @@ bool DecodeUndoRecord(const std::string& in, UndoRecordFields& r)
     }
     r.headCrc = static_cast<uint32_t>(Get(in, at, 4));
     r.windowCrc = static_cast<uint32_t>(Get(in, at + 4, 4));
-    const uint64_t nameLength = Get(in, at + 8, 2);
-    const uint64_t firstLength = Get(in, at + 10, 2);
+    const size_t nameLength = static_cast<size_t>(Get(in, at + 8, 2));
+    const size_t firstLength = static_cast<size_t>(Get(in, at + 10, 2));
     at += 12;
-    // The bytes written over reach from the first write to the old end.
-    if (nameLength == 0 || nameLength > kUndoLongestBase || firstLength > kUndoFirstBytes ||
-        r.oldLength > static_cast<uint64_t>(INT64_MAX) || r.writeAt > r.oldLength ||
-        tailLength != r.oldLength - r.writeAt || tailLength > body - at ||
-        nameLength + firstLength != body - at - tailLength)
-        return false;
     r.base = in.substr(at, nameLength);
-    r.tail = in.substr(at + nameLength, tailLength);
-    r.first = in.substr(at + nameLength + tailLength, firstLength);
+    r.tail = in.substr(at + nameLength, static_cast<size_t>(tailLength));
+    r.first = in.substr(at + nameLength + static_cast<size_t>(tailLength), firstLength);
     return true;
 }

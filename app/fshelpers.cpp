@@ -388,6 +388,33 @@ bool RenameToFreeName(int fromDirFd, const char* from, int toDirFd, const char* 
     return renameat(fromDirFd, from, toDirFd, to) == 0;
 }
 
+bool VisitDirectoryNames(int dirFd, const std::function<bool(const char* name)>& visit)
+{
+    const int listed = dup(dirFd);
+    DIR* dir = listed >= 0 ? fdopendir(listed) : nullptr;
+    if (dir == nullptr) {
+        if (listed >= 0)
+            close(listed);
+        return false;
+    }
+    // The copy shares its offset with dirFd, which an earlier listing moved.
+    rewinddir(dir);
+    bool all = true;
+    while (const dirent* found = readdir(dir)) {
+        const char* name = found->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        if (!visit(name)) {
+            all = false;
+            break;
+        }
+    }
+    const int err = errno;
+    closedir(dir);
+    errno = err;
+    return all;
+}
+
 bool LinkOpenFile(int fd, int dirFd, const char* path)
 {
     static bool byDescriptorRefused = false;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,11 @@ bool RenameWithoutReplacing(int dirFd, const char* from, const char* to);
 // never has a second name), the name is taken when nothing had it a moment
 // before.
 bool RenameToFreeName(int fromDirFd, const char* from, int toDirFd, const char* to);
+// Calls visit with the name of each entry of the directory open as dirFd,
+// "." and ".." left out, from the first on, until visit returns false.
+// True when every name was visited; false, errno as the failure or visit
+// left it, when the directory could not be read or visit stopped.
+bool VisitDirectoryNames(int dirFd, const std::function<bool(const char* name)>& visit);
 // Gives the open file fd, made without a name (O_TMPFILE), the name path
 // (relative to dirFd), which must be free: by its descriptor where this
 // process may, else through /proc.  False with errno set otherwise (EEXIST

@@ -1,7 +1,6 @@
 #include "app/stagingdirectory.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -82,33 +81,19 @@ bool CStagingDirectory::MoveFilesIntoTaken(std::string& failed) const
     const int target = open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (target < 0)
         return false;
-    const int listed = dup(m_fd);
-    DIR* dir = listed >= 0 ? fdopendir(listed) : nullptr;
-    if (!dir) {
-        if (listed >= 0)
-            close(listed);
-        close(target);
-        return false;
-    }
-    bool moved = true;
-    while (const dirent* found = readdir(dir)) {
-        const char* name = found->d_name;
-        if (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2])))
-            continue;
+    const bool moved = VisitDirectoryNames(m_fd, [&](const char* name) {
         if (RenameToFreeName(m_fd, name, target, name))
-            continue;
+            return true;
         // A file there is replaced, as one that was there would have been;
         // a directory or a device there is not.
         struct stat st;
         if (errno == EEXIST && fstatat(target, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
             !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode) && renameat(m_fd, name, target, name) == 0)
-            continue;
+            return true;
         failed = m_directory + "/" + name;
-        moved = false;
-        break;
-    }
+        return false;
+    });
     const int err = errno;
-    closedir(dir);
     close(target);
     errno = err;
     return moved;

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/fshelpers.h"
+
 namespace {
 
 constexpr std::string_view kStagedSuffix = ".part";
@@ -84,31 +86,18 @@ bool HeldLocked(int fd)
 // with no other name, which is all a staging directory ever holds.
 void RemoveLostDirectory(int dirFd, const char* name, int fd)
 {
-    const int listed = dup(fd);
-    DIR* dir = listed >= 0 ? fdopendir(listed) : nullptr;
-    if (!dir) {
-        if (listed >= 0)
-            close(listed);
-        return;
-    }
-    auto removable = [fd](const char* file) {
+    const bool onlyFiles = VisitDirectoryNames(fd, [fd](const char* file) {
         struct stat st;
         return fstatat(fd, file, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
                st.st_uid == geteuid();
-    };
-    auto dots = [](const char* file) { return file[0] == '.' && (!file[1] || (file[1] == '.' && !file[2])); };
-    bool onlyFiles = true;
-    while (const dirent* found = readdir(dir))
-        if (!dots(found->d_name) && !removable(found->d_name))
-            onlyFiles = false;
-    if (onlyFiles) {
-        rewinddir(dir);
-        while (const dirent* found = readdir(dir))
-            if (!dots(found->d_name))
-                unlinkat(fd, found->d_name, 0);
-        unlinkat(dirFd, name, AT_REMOVEDIR);
-    }
-    closedir(dir);
+    });
+    if (!onlyFiles)
+        return;
+    VisitDirectoryNames(fd, [fd](const char* file) {
+        unlinkat(fd, file, 0);
+        return true;
+    });
+    unlinkat(dirFd, name, AT_REMOVEDIR);
 }
 
 // Removes the file name of directory dirFd, made by process pid, when it is

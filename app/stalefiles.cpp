@@ -64,20 +64,18 @@ bool HeldLocked(int fd)
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         return true;
     struct flock probe { };
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    // The lock of a file description answers for every holder, this
-    // process's own record locks included; kernels without it answer by
-    // the lock of a process, which sees every other process's.
-    if (fcntl(fd, F_OFD_GETLK, &probe) != 0) {
-        if (errno != EINVAL)
-            return true;
+    // Asks whether a write lock over the whole file would be refused.
+    auto ask = [fd, &probe](int command) {
         probe = {};
         probe.l_type = F_WRLCK;
         probe.l_whence = SEEK_SET;
-        if (fcntl(fd, F_GETLK, &probe) != 0)
-            return true;
-    }
+        return fcntl(fd, command, &probe) == 0;
+    };
+    // The lock of a file description answers for every holder, this
+    // process's own record locks included; kernels without it answer by
+    // the lock of a process, which sees every other process's.
+    if (!ask(F_OFD_GETLK) && (errno != EINVAL || !ask(F_GETLK)))
+        return true;
     return probe.l_type != F_UNLCK;
 }
 

@@ -22,11 +22,6 @@ bool SameFour(const char* a, const char* b)
     return memcmp(a, b, 4) == 0;
 }
 
-[[noreturn]] void ThrowUnknownEntryType()
-{
-    throw CExcept("KOVZEF: unknown entry type encountered", 100, true, 0);
-}
-
 // -flat: the text after the last "/" of a name; trailing separators are
 // dropped first, so "a/b/" becomes "b" (a name of separators only becomes
 // empty and is refused when it is extracted).
@@ -113,7 +108,7 @@ void CArchiveFile::ThrowUnknownType() const
     const uint8_t* type = m_headerBuffer.data();
     if (type[0] == 0 && type[1] == 0)
         ThrowRead();
-    ThrowUnknownEntryType();
+    throw CExcept("KOVZEF: unknown entry type encountered", 100, true, 0);
 }
 
 void CArchiveFile::Open(const std::string& path, uint32_t mode)

@@ -1,5 +1,6 @@
 #include "app/extract.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
@@ -328,9 +329,8 @@ public:
             return -1;
         // A directory made for the file itself (no entry of its own) gets
         // the usual mode once named, as the other parents made for it.
-        bool missing = false;
-        for (const std::string& dir : m_missingParents)
-            missing = missing || dir == m_freshDirectory;
+        const bool missing = std::find(m_missingParents.begin(), m_missingParents.end(), m_freshDirectory) !=
+                             m_missingParents.end();
         if (missing && !CDirEntry::CreateParentDirectories(path))
             return -1;
         FinishStaging();

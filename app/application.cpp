@@ -30,6 +30,7 @@
 #include "app/options.h"
 #include "app/scan.h"
 #include "app/signatureverify.h"
+#include "app/stalefiles.h"
 #include "app/statistics.h"
 #include "app/stdoutarchive.h"
 #include "app/stopsignal.h"
@@ -459,12 +460,18 @@ void CApplication::ReserveReplacement(const struct stat* existing)
     for (unsigned attempt = 0; attempt < kReplacementAttempts; ++attempt) {
         char suffix[40];
         std::snprintf(suffix, sizeof suffix, ".%u-%u.new", static_cast<unsigned>(getpid()), attempt);
-        const std::string temp = (directory == "." ? std::string() : directory + "/") + "." + base + suffix;
+        const std::string hidden = "." + base + suffix;
+        const std::string temp = (directory == "." ? std::string() : directory + "/") + hidden;
         const int fd = openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
             return;
+        }
+        // Marked as this run's (before a mode may keep its owner from it),
+        // which the next run of the archive asks too.
+        if (!MarkTransient(fd, hidden)) {
+            // A file system without the mark: a killed run's file stays.
         }
         if (existing) {
             if (existing->st_uid != geteuid() || existing->st_gid != getegid()) {
@@ -525,6 +532,7 @@ void CApplication::CommitArchive(bool archiveSynced)
         } else {
             PlaceNewArchive(dirFd);
         }
+        UnmarkTransient(m_archiveTempFd);
         DropTempName();
         named = m_archiveFinalName;
     } else if (m_archiveName && m_archiveName[0] && !m_archiveExisted && !m_archiveForeign) {

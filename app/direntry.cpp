@@ -679,8 +679,10 @@ int CDirEntry::OpenStagedFile()
         std::string hidden = HiddenNameBeside(m_name);
         const int fd = open64(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            // Locked while this run lives, so that the next extraction here
-            // can tell it from one a killed run left behind.
+            // Marked as this run's and locked while this run lives, so that
+            // the next extraction here can tell it from one a killed run
+            // left behind.
+            MarkTransient(fd, hidden.c_str() + BaseStart(hidden));
             flock(fd, LOCK_EX | LOCK_NB);
             m_stagedPath = std::move(hidden);
             return fd;
@@ -760,11 +762,12 @@ void CDirEntry::CommitStaged()
             CheckWhatTookFreePath(errno);
             m_pathFree = false;  // it goes as a file that was there
         }
-        // A hidden name first, locked as one made so, then in place of
-        // what is at the path.
+        // A hidden name first, marked and locked as one made so, then in
+        // place of what is at the path.
         flock(fd, LOCK_EX | LOCK_NB);
         for (unsigned taken = 0; m_stagedPath.empty(); ++taken) {
             std::string hidden = HiddenNameBeside(m_name);
+            MarkTransient(fd, hidden.c_str() + BaseStart(hidden));
             if (LinkOpenFile(fd, AT_FDCWD, hidden.c_str()))
                 m_stagedPath = std::move(hidden);
             else if (errno != EEXIST || taken >= 100)
@@ -777,6 +780,7 @@ void CDirEntry::CommitStaged()
         return;  // nothing was staged
     if (m_pathFree) {
         if (RenameToFreeName(AT_FDCWD, m_stagedPath.c_str(), AT_FDCWD, m_name.c_str())) {
+            UnmarkTransient(m_name.c_str());
             m_stagedPath.clear();
             return;
         }
@@ -795,6 +799,7 @@ void CDirEntry::CommitStaged()
         if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0)
             ThrowNotWritable(m_name);
     }
+    UnmarkTransient(m_name.c_str());
     m_stagedPath.clear();
 }
 

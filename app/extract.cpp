@@ -211,6 +211,10 @@ public:
             parent.resize(end);
         }
         m_lastExistingParent = path.substr(0, path.rfind('/'));
+        // The directory the first of them is made in is cleaned too, before
+        // the run makes it.
+        if (!m_missingParents.empty())
+            CleanDirectoryOf(m_missingParents.back());
         if (m_freshTracked)
             NoteFreshDirectory(path);
     }
@@ -291,14 +295,16 @@ public:
         m_lastCleaned = directory;
         if (!m_cleaned.insert(m_lastCleaned).second)
             return;
-        if (m_madeLookalikes.empty()) {
+        if (m_spared.empty()) {
             RemoveLostStagedFiles(AT_FDCWD, m_lastCleaned);
             return;
         }
         RemoveLostStagedFiles(AT_FDCWD, m_lastCleaned, [this](const struct stat& st) {
-            return m_madeLookalikes.count({st.st_dev, st.st_ino}) != 0;
+            return m_spared.count({st.st_dev, st.st_ino}) != 0;
         });
     }
+    // The clean-ups leave the archive of status st, which this run reads.
+    void SpareArchive(const struct stat& st) { m_spared.insert({st.st_dev, st.st_ino}); }
     // This run made what is at path (a file or directory): when its name
     // has the form of a staged file's, the clean-up is to leave it.
     void NoteMadeLookalike(const std::string& path)
@@ -308,7 +314,7 @@ public:
         struct stat st;
         if (m_staging.Holds(path) ? fstatat(m_staging.Descriptor(), BaseOf(path).data(), &st, AT_SYMLINK_NOFOLLOW) == 0
                                   : lstat(path.c_str(), &st) == 0)
-            m_madeLookalikes.insert({st.st_dev, st.st_ino});
+            m_spared.insert({st.st_dev, st.st_ino});
     }
 
     // Whether a file for path goes into the directory being filled under a
@@ -376,7 +382,19 @@ public:
     // The same when the run ends by an exception: no error may replace it.
     void ApplyPendingQuietly() noexcept
     {
-        m_staging.FinishQuietly();
+        // Where verified files had to stay is said; the failure that ends
+        // the run keeps its status.
+        CApplication& application = CApplication::Instance();
+        const int32_t status = application.GetExitStatus();
+        if (const std::string failure = m_staging.FinishQuietly(); !failure.empty()) {
+            if (status != 0)
+                application.SetExitStatus(status);
+            try {
+                application.GetLogMan().Write(failure);
+            } catch (...) {
+                // The status tells of the failure.
+            }
+        }
         for (const PendingDirectory& dir : pending) {
             if (ReplacedSinceMade(dir.path))
                 continue;
@@ -397,7 +415,7 @@ private:
     std::string m_lastExistingParent;
     std::string m_lastCleaned;
     std::unordered_set<std::string> m_cleaned;
-    std::set<std::pair<dev_t, ino_t>> m_madeLookalikes;  // see NoteMadeLookalike
+    std::set<std::pair<dev_t, ino_t>> m_spared;  // see SpareArchive, NoteMadeLookalike
     bool m_freshTracked = false;
     std::string m_freshDirectory;  // made by this run for the entries now extracted
     CNameFilter m_freshNames;      // the names the run put there
@@ -411,7 +429,7 @@ private:
     void NoteLookalike(const std::string& path, const struct stat& st)
     {
         if (StagedFileOwner(BaseOf(path)) != 0)
-            m_madeLookalikes.insert({st.st_dev, st.st_ino});
+            m_spared.insert({st.st_dev, st.st_ino});
     }
 
     // For NoteMissingParents: the directory of path is fresh when it is
@@ -809,6 +827,12 @@ void CExtract::Execute()
     const std::vector<std::string> archives = options.GetArchiveList();
     CEntrySelection selection(options.fileList);
     ExtractionState state(isExtract);
+    // No clean-up takes an archive this run is to read, whatever its name.
+    for (const std::string& archiveName : archives) {
+        struct stat st;
+        if (isExtract && stat(archiveName.c_str(), &st) == 0)
+            state.SpareArchive(st);
+    }
     if (isExtract && verify)
         state.TrackFreshDirectories();
     // Large entries are decoded on worker threads when the machine has

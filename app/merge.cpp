@@ -67,8 +67,14 @@ void CMerge::Execute()
     RequireCurrentArchive(sourceArchive, source);
     RefuseSigned(targetArchive);
     RefuseSigned(sourceArchive);
-    // What killed runs of the target left beside it goes.
-    RemoveStaleReplacementsOf(AT_FDCWD, target.c_str());
+    // What killed runs of the target left beside it goes, but for the
+    // source, whatever its name.
+    struct stat sourceStat;
+    FILE* sourceHandle = sourceArchive.Stream().Handle();
+    const bool sourceKnown = sourceHandle != nullptr && fstat(fileno(sourceHandle), &sourceStat) == 0;
+    RemoveStaleReplacementsOf(AT_FDCWD, target.c_str(), [&](const struct stat& st) {
+        return sourceKnown && st.st_dev == sourceStat.st_dev && st.st_ino == sourceStat.st_ino;
+    });
 
     struct stat targetStat;
     if (stat(target.c_str(), &targetStat) != 0)

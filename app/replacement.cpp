@@ -26,20 +26,24 @@ bool ReplacementPlace(int dirFd, const char* name, bool followLink, std::string&
     return true;
 }
 
-void RemoveStaleReplacements(int dirFd, const std::string& directory, const std::string& base)
+void RemoveStaleReplacements(int dirFd, const std::string& directory, const std::string& base,
+                             const LostFileKeeper& keep)
 {
     const std::string head = "." + base;
-    RemoveLostFiles(dirFd, directory, [&head](std::string_view name) -> pid_t {
-        std::string_view found;
-        const pid_t pid = StaleFileOwner(name, ".new", kReplacementAttempts - 1, found);
-        return found == head ? pid : 0;
-    });
+    RemoveLostFiles(
+        dirFd, directory,
+        [&head](std::string_view name) -> pid_t {
+            std::string_view found;
+            const pid_t pid = StaleFileOwner(name, ".new", kReplacementAttempts - 1, found);
+            return found == head ? pid : 0;
+        },
+        keep);
 }
 
-void RemoveStaleReplacementsOf(int dirFd, const char* name)
+void RemoveStaleReplacementsOf(int dirFd, const char* name, const LostFileKeeper& keep)
 {
     std::string finalName, directory, base;
     if (ReplacementPlace(dirFd, name, true, finalName, directory, base) ||
         ReplacementPlace(dirFd, name, false, finalName, directory, base))
-        RemoveStaleReplacements(dirFd, directory, base);
+        RemoveStaleReplacements(dirFd, directory, base, keep);
 }

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "app/stalefiles.h"
+
 // Names a run tries for its new file, one after another.
 inline constexpr unsigned kReplacementAttempts = 100;
 
@@ -20,8 +22,11 @@ bool ReplacementPlace(int dirFd, const char* name, bool followLink, std::string&
 // Removes the new files that runs of the archive base in directory left
 // behind when they were killed: those of processes that no longer run, which
 // nobody holds locked, which belong to this user and which have no other
-// name (a file with a second link is someone's file, not a lost new file).
-void RemoveStaleReplacements(int dirFd, const std::string& directory, const std::string& base);
+// name (a file with a second link is someone's file, not a lost new file),
+// and which carry the mark of the run that made them.  keep, when given,
+// spares those it answers true for.
+void RemoveStaleReplacements(int dirFd, const std::string& directory, const std::string& base,
+                             const LostFileKeeper& keep = nullptr);
 // The same for the archive name (relative to dirFd): beside the file a link
 // there leads to, or beside the name when it leads nowhere.
-void RemoveStaleReplacementsOf(int dirFd, const char* name);
+void RemoveStaleReplacementsOf(int dirFd, const char* name, const LostFileKeeper& keep = nullptr);

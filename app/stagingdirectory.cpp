@@ -18,23 +18,46 @@ bool CStagingDirectory::Holds(const std::string& path) const
            path.find('/', length + 1) == std::string::npos;
 }
 
+namespace {
+
+// The last component of path.
+const char* BaseName(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+}
+
+}  // namespace
+
 bool CStagingDirectory::Begin(const std::string& directory, mode_t mode)
 {
+    // Only a directory is filled (never what a link there leads to).  It
+    // carries the mark of its hidden name before it has that name, so that
+    // a run killed at any moment leaves it marked as its own (see
+    // MarkTransient), and it is locked while this run lives, so that the
+    // next extraction here can tell it from one a killed run left.
+    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
     static unsigned s_count = 0;
     std::string hidden;
     for (unsigned taken = 0;; ++taken) {
         hidden = StagedFileName(directory, s_count++);
+        MarkTransient(fd, BaseName(hidden));
         if (RenameToFreeName(AT_FDCWD, directory.c_str(), AT_FDCWD, hidden.c_str()))
             break;
-        if (errno != EEXIST || taken >= 100)
+        if (errno != EEXIST || taken >= 100) {
+            UnmarkTransient(fd);
+            close(fd);
             return false;
+        }
     }
-    // Only a directory is filled (never what a link there leads to), and it
-    // is locked while this run lives, so that the next extraction here can
-    // tell it from one a killed run left.
-    const int fd = open(hidden.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        RenameToFreeName(AT_FDCWD, hidden.c_str(), AT_FDCWD, directory.c_str());
+    struct stat opened, named;
+    if (fstat(fd, &opened) != 0 || fstatat(AT_FDCWD, hidden.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+        // Another directory took the name: this run's is not filled.
+        UnmarkTransient(fd);
+        close(fd);
         return false;
     }
     flock(fd, LOCK_EX | LOCK_NB);
@@ -50,37 +73,63 @@ void CStagingDirectory::Finish()
     if (m_fd < 0)
         return;
     if (RenameToFreeName(AT_FDCWD, m_hidden.c_str(), AT_FDCWD, m_directory.c_str())) {
+        // Through the open directory: a link put at its name meanwhile
+        // leads nowhere this run set a mode.
+        UnmarkTransient(m_fd);
         if (m_mode != 0)
-            chmod(m_directory.c_str(), m_mode);
+            fchmod(m_fd, m_mode);
         Close();
         return;
     }
     std::string failed = m_directory;
-    if (errno == EEXIST && MoveFilesIntoTaken(failed)) {
+    std::string reason;
+    if (errno == EEXIST && MoveFilesIntoTaken(failed, reason)) {
         rmdir(m_hidden.c_str());
         Close();
         return;
     }
     const int err = errno;
+    // The files stay where they are, no longer marked as a run's own: the
+    // next extraction here leaves them for the user, who is told where.
+    UnmarkTransient(m_fd);
+    CExcept failure("KOVZEF: could not open for writing " + KovShown(failed), 28, true, reason.empty() ? err : 0);
+    failure.AddNote(reason + "; the verified files" + (failed == m_directory ? "" : " not moved there") +
+                    " were left in " + KovShown(m_hidden));
     Close();
-    throw CExcept("KOVZEF: could not open for writing " + KovShown(failed), 28, true, err);
+    throw failure;
 }
 
-void CStagingDirectory::FinishQuietly() noexcept
+std::string CStagingDirectory::FinishQuietly() noexcept
 {
     try {
         Finish();
+    } catch (const CExcept& failure) {
+        Close();
+        return failure.GetMessage();
     } catch (...) {
         Close();
     }
+    return {};
 }
 
-bool CStagingDirectory::MoveFilesIntoTaken(std::string& failed) const
+bool CStagingDirectory::MoveFilesIntoTaken(std::string& failed, std::string& reason) const
 {
     // Never through a link at the name: its files are not this run's.
     const int target = open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (target < 0)
         return false;
+    // Nor into a directory that someone else may write, where anyone who
+    // may could swap the verified files for others.
+    struct stat taken;
+    const bool known = fstat(target, &taken) == 0;
+    const int err = errno;
+    if (!known || taken.st_uid != geteuid() || (taken.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        close(target);
+        if (known)
+            reason = "Others than this user may write it";
+        errno = err;
+        return false;
+    }
     const bool moved = VisitDirectoryNames(m_fd, [&](const char* name) {
         if (RenameToFreeName(m_fd, name, target, name))
             return true;
@@ -93,9 +142,9 @@ bool CStagingDirectory::MoveFilesIntoTaken(std::string& failed) const
         failed = m_directory + "/" + name;
         return false;
     });
-    const int err = errno;
+    const int moveErr = errno;
     close(target);
-    errno = err;
+    errno = moveErr;
     return moved;
 }
 

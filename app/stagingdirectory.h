@@ -31,18 +31,21 @@ public:
     // False, and the directory as it was, when it can not be hidden.
     bool Begin(const std::string& directory, mode_t mode);
     // Gives the directory being filled its name.  Where something took the
-    // name meanwhile, a directory there takes the files one by one, as a
-    // staged file takes a path that was not free; CExcept (28) when one
-    // can not go there (it stays hidden, for the next run's clean-up).
+    // name meanwhile, a directory of this user there that no one else may
+    // write takes the files one by one, as a staged file takes a path that
+    // was not free.  CExcept (28) when they can not all go there: the
+    // message says where those left were left, and they stay there for the
+    // user (the next run's clean-up leaves them).
     void Finish();
-    // The same without an exception.
-    void FinishQuietly() noexcept;
+    // The same without an exception: the message of the failure, or empty.
+    std::string FinishQuietly() noexcept;
 
 private:
     // Moves the files of the hidden directory into the directory that took
     // its name; false (errno set, failed naming the file) for the first
-    // that can not go there.
-    bool MoveFilesIntoTaken(std::string& failed) const;
+    // that can not go there, or (reason set) when that directory is not
+    // this user's alone to write.
+    bool MoveFilesIntoTaken(std::string& failed, std::string& reason) const;
     void Close() noexcept;
 
     std::string m_directory;

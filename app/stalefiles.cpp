@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "app/fshelpers.h"
@@ -14,6 +15,31 @@
 namespace {
 
 constexpr std::string_view kStagedSuffix = ".part";
+// The extended attribute of the mark (see MarkTransient).
+constexpr const char* kTransientMark = "user.kovzef.transient";
+
+// The value of the mark of the inode ino made under name: the number, a "/"
+// (which no name holds) and the name.
+std::string TransientMarkValue(ino_t ino, std::string_view name)
+{
+    std::string value = std::to_string(ino);
+    value += '/';
+    value += name;
+    return value;
+}
+
+// Whether the file open as fd (st its status) carries the mark that fits its
+// inode and its name.
+bool CarriesTransientMark(int fd, const struct stat& st, std::string_view name)
+{
+    const std::string expected = TransientMarkValue(st.st_ino, name);
+    char found[320];
+    if (expected.size() > sizeof found)
+        return false;
+    const ssize_t length = fgetxattr(fd, kTransientMark, found, sizeof found);
+    return length == static_cast<ssize_t>(expected.size()) &&
+           expected.compare(0, expected.size(), found, expected.size()) == 0;
+}
 
 // Takes the decimal number that ends text, written as "%u" writes it (no
 // leading zero) and at most limit, off text.
@@ -79,17 +105,31 @@ bool HeldLocked(int fd)
     return probe.l_type != F_UNLCK;
 }
 
+// Whether the file name of directory dirFd is one a staging directory
+// holds: a regular file of this user with no other name, which nobody holds
+// locked.
+bool LostStagedFile(int dirFd, const char* name)
+{
+    struct stat st;
+    if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+        st.st_uid != geteuid())
+        return false;
+    const int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat opened;
+    const bool lost = fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev &&
+                      !HeldLocked(fd);
+    close(fd);
+    return lost;
+}
+
 // Removes the lost staging directory name of dirFd, open on fd, with the
-// files it holds: only when it holds nothing but regular files of this user
-// with no other name, which is all a staging directory ever holds.
+// files it holds: only when it holds nothing but what a staging directory
+// ever holds, and none of it is in use.
 void RemoveLostDirectory(int dirFd, const char* name, int fd)
 {
-    const bool onlyFiles = VisitDirectoryNames(fd, [fd](const char* file) {
-        struct stat st;
-        return fstatat(fd, file, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-               st.st_uid == geteuid();
-    });
-    if (!onlyFiles)
+    if (!VisitDirectoryNames(fd, [fd](const char* file) { return LostStagedFile(fd, file); }))
         return;
     VisitDirectoryNames(fd, [fd](const char* file) {
         unlinkat(fd, file, 0);
@@ -112,8 +152,10 @@ void RemoveIfLost(int dirFd, const char* name, pid_t pid, bool directories, cons
     // Only a file of this user: another user's file of that name is not
     // this run's to judge, whoever runs it (one left by a run for another
     // user under the superuser has that user as owner and goes with that
-    // user's next run).  A file with a second link is someone's file.
-    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && !(keep && keep(st))) {
+    // user's next run).  A file with a second link is someone's file; one
+    // without the mark of the run that made it under this name may be
+    // anyone's.
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && !(keep && keep(st)) && CarriesTransientMark(fd, st, name)) {
         if (S_ISREG(st.st_mode) && st.st_nlink == 1 && !HeldLocked(fd))
             unlinkat(dirFd, name, 0);
         else if (directories && S_ISDIR(st.st_mode) && !HeldLocked(fd))
@@ -145,9 +187,10 @@ void RemoveLost(int dirFd, const std::string& directory, const std::function<pid
 
 }  // namespace
 
-void RemoveLostFiles(int dirFd, const std::string& directory, const std::function<pid_t(std::string_view)>& owner)
+void RemoveLostFiles(int dirFd, const std::string& directory, const std::function<pid_t(std::string_view)>& owner,
+                     const LostFileKeeper& keep)
 {
-    RemoveLost(dirFd, directory, owner, false, nullptr);
+    RemoveLost(dirFd, directory, owner, false, keep);
 }
 
 void RemoveLostStagedFiles(int dirFd, const std::string& directory, const LostFileKeeper& keep)
@@ -172,4 +215,23 @@ std::string StagedFileName(const std::string& path, unsigned n)
     char suffix[48];
     std::snprintf(suffix, sizeof suffix, ".%u-%u", s_pid, n);
     return path.substr(0, baseStart) + "." + path.substr(baseStart, 200) + suffix + std::string(kStagedSuffix);
+}
+
+bool MarkTransient(int fd, std::string_view name)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return false;
+    const std::string value = TransientMarkValue(st.st_ino, name);
+    return fsetxattr(fd, kTransientMark, value.data(), value.size(), 0) == 0;
+}
+
+void UnmarkTransient(int fd)
+{
+    fremovexattr(fd, kTransientMark);
+}
+
+void UnmarkTransient(const char* path)
+{
+    lremovexattr(path, kTransientMark);
 }

@@ -16,7 +16,7 @@ import unittest
 import zlib
 
 from cmd_helpers import (KOVZEF, SCRATCH, ScratchCase, archive_bytes, drop_privileges, entry_bytes, kox_entries,
-                         reachable_program)
+                         mark_as_killed_runs, reachable_program)
 
 RESTORED = "KOVZEF: archive a.kox was restored as it was before a run that was killed\n"
 HINT = "A run writing it was killed; the next run that writes to it restores it."
@@ -227,12 +227,12 @@ class InterruptedWrites(ScratchCase):
         # archive, are not this create's to remove.
         keep = [".a.kox.%d-0.new" % os.getpid(), ".b.kox.%d-0.new" % killed_pid]
         for name in keep:
-            self.write(name, b"")
+            mark_as_killed_runs(self.write(name, b""))
         if os.geteuid() == 0:
             # Fault caught: run by the superuser, the clean-up removed
             # another user's file of that name as well.
             keep.append(".a.kox.%d-1.new" % killed_pid)
-            self.write(keep[-1], b"another user's")
+            mark_as_killed_runs(self.write(keep[-1], b"another user's"))
             os.chown(self.path(keep[-1]), 4242, 4242)
         rc, out = self.run_kov("-cf", "a.kox", "small.txt")
         self.assertEqual(rc, 0, out)
@@ -251,10 +251,11 @@ class InterruptedWrites(ScratchCase):
         keep = [".a.kox.0%d-0.new" % dead, ".a.kox.%d-00.new" % dead,
                 ".a.kox.%d-100.new" % dead, ".a.kox.%d-1.new" % dead]
         for name in keep[:-1]:
-            self.write(name, b"look-alike")
+            mark_as_killed_runs(self.write(name, b"look-alike"))
         os.link(self.path("kept.txt"), self.path(keep[-1]))
+        mark_as_killed_runs(self.path(keep[-1]))
         removed = ".a.kox.%d-0.new" % dead
-        self.write(removed, b"left by a killed create")
+        mark_as_killed_runs(self.write(removed, b"left by a killed create"))
         rc, out = self.run_kov("-cf", "a.kox", "small.txt")
         self.assertEqual(rc, 0, out)
         self.assertEqual(sorted(self.leftovers()), sorted(keep))
@@ -278,13 +279,64 @@ class InterruptedWrites(ScratchCase):
         self.write("a.kox", archive_bytes(
             [entry_bytes("DR", "sub/.made.%d-2.part" % dead, 0o40755)] +
             [entry_bytes("RG", name, 0o100644, data) for name, data in names.items()]))
-        lost = self.write("x/sub/.old.txt.%d-0.part" % dead, b"left by a killed run")
+        lost = mark_as_killed_runs(self.write("x/sub/.old.txt.%d-0.part" % dead, b"left by a killed run"))
         rc, out = self.run_kov("-xf", "../a.kox", cwd=self.path("x"))
         self.assertEqual((rc, out.splitlines()[-1]), (0, "KOVZEF: 5 file(s) extracted"), out)
         for name, data in names.items():
             with open(self.path("x", name), "rb") as f:
                 self.assertEqual(f.read(), data, name)
         self.assertFalse(os.path.exists(lost))  # what a killed run left still goes
+
+    def test_the_clean_ups_take_only_what_a_killed_run_marked_as_its_own(self):
+        # Faults caught: the clean-ups took a name's form and a dead process
+        # number for proof of a killed run's file.  The next extraction into
+        # a directory removed, with status 0 and no word, a file and a
+        # directory with a file in it that an earlier extraction had made
+        # there with status 0, a user's own file of that form, a killed
+        # run's directory holding a file that a running program held locked
+        # (only the directory's lock was asked about) and the very archive it
+        # read; a create removed a user's own file named like its new file,
+        # and a merge the source it read.  And a killed run's hidden
+        # directory stayed when a later run made a subdirectory beside it.
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        dead = gone.pid
+        made = {".notes.txt.%d-0.part" % dead: b"extracted with status 0\n",
+                ".report.txt.%d-1.part/f.txt" % dead: b"in a directory extracted with status 0\n"}
+        self.write("made.kox", archive_bytes([entry_bytes("DR", ".report.txt.%d-1.part" % dead, 0o40755)] +
+                                             [entry_bytes("RG", n, 0o100644, d) for n, d in made.items()]))
+        os.mkdir(self.path("x"))
+        rc, out = self.run_kov("-xf", "../made.kox", cwd=self.path("x"))
+        self.assertEqual(rc, 0, out)
+        kept = {"x/" + name: data for name, data in made.items()}
+        kept.update({"x/.mine.%d-2.part" % dead: b"the user's own\n", ".a.kox.%d-0.new" % dead: b"the user's own\n"})
+        for name, data in kept.items():
+            if not name.startswith("x/.report"):
+                self.write(name, data)
+        self.make_archive()
+        # What killed runs left, marked as theirs: a directory holding a file
+        # held locked, one beside a directory the next run makes, and two
+        # that runs read as their archives.
+        held = mark_as_killed_runs(os.path.dirname(self.write("x/.held.%d-3.part/f.txt" % dead, b"held\n")))
+        beside = mark_as_killed_runs(os.path.dirname(self.write("x/d/.sub.%d-4.part/f.txt" % dead, b"lost\n")))
+        self.write("b.kox", archive_bytes([entry_bytes("RG", n, 0o100644, b"new\n") for n in ("d/new/f.txt", "top")]))
+        for name in ("x/.b.kox.%d-5.part" % dead, ".a.kox.%d-6.new" % dead):
+            kept[name] = self.read("b.kox")
+            mark_as_killed_runs(self.write(name, kept[name]))
+        with open(os.path.join(held, "f.txt"), "r+b") as f:
+            fcntl.lockf(f, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 2)
+            rc, out = self.run_kov("-xf", ".b.kox.%d-5.part" % dead, cwd=self.path("x"))
+            self.assertEqual(rc, 0, out)
+            self.assertTrue(os.path.exists(os.path.join(held, "f.txt")))
+        self.assertFalse(os.path.exists(beside))
+        rc, out = self.run_kov("-mf", ".a.kox.%d-6.new,a.kox" % dead)
+        self.assertEqual(rc, 0, out)
+        for name, data in kept.items():
+            self.assertEqual(self.read(name), data, name)
+        # Once nobody holds the file, the directory goes with the next run.
+        rc, out = self.run_kov("-xf", "../b.kox", cwd=self.path("x"))
+        self.assertEqual(rc, 0, out)
+        self.assertFalse(os.path.exists(held))
 
     def test_files_locked_in_any_way_are_not_lost_ones(self):
         # Fault caught: the clean-ups saw only whole-file locks (flock), so a
@@ -299,7 +351,7 @@ class InterruptedWrites(ScratchCase):
         held.update({".a.kox.%d-%d.new" % (dead, n): how for n, how in enumerate(("lockf", "range", "flock"))})
         free = ["x/.a.%d-9.part" % dead, ".a.kox.%d-9.new" % dead]
         for name in list(held) + free:
-            self.write(name, b"staged by a run that goes on" * 10)
+            mark_as_killed_runs(self.write(name, b"staged by a run that goes on" * 10))
         # A live program of its own holds the locks, as another process
         # would; the clean-ups only ask about them.
         holder = subprocess.Popen([sys.executable, "-c", """if True:

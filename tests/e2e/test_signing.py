@@ -22,7 +22,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cmd_helpers import KOVZEF, LIBRARY, SCRATCH, ScratchCase, entry_bytes, kox_entries, run  # noqa: E402
+from cmd_helpers import (KOVZEF, LIBRARY, NOBODY, SCRATCH, ScratchCase, entry_bytes, kox_entries,  # noqa: E402
+                         mark_as_killed_runs, run)
 import test_oldformat as oldformat  # noqa: E402
 from test_interrupted_writes import DROPPED, RESTORED, kill_when  # noqa: E402
 
@@ -433,11 +434,13 @@ class KilledVerifiedExtraction(SigningCase):
         for name in removed + keep:
             with open(os.path.join(where, name), "wb") as f:
                 f.write(b"staged")
+            mark_as_killed_runs(os.path.join(where, name))
         os.link(os.path.join(where, keep[2]), os.path.join(out_dir, "second name"))
         if os.geteuid() == 0:
             keep.append(".f006.txt.%d-5.part" % gone.pid)
             with open(os.path.join(where, keep[-1]), "wb") as f:
                 f.write(b"another user's")
+            mark_as_killed_runs(os.path.join(where, keep[-1]))
             os.chown(os.path.join(where, keep[-1]), 4242, 4242)
         # Those the kills left (where the file system refuses files without
         # a name, every kill while a file is written leaves one; a kill while
@@ -454,6 +457,65 @@ class KilledVerifiedExtraction(SigningCase):
         for name, data in originals.items():
             with open(os.path.join(out_dir, name), "rb") as f:
                 self.assertEqual(f.read(), data, name)
+
+
+class VerifiedExtractionIntoSharedDirectory(SigningCase):
+    def test_verified_files_go_only_into_a_directory_no_one_else_may_write(self):
+        # Fault caught: in a shared sticky directory, a directory another
+        # user made (or one anyone may write) at the name of the directory a
+        # verified extraction filled under a hidden name took the verified
+        # files one by one, and the run ended with 0: whoever may write there
+        # could swap them.  The run now stops with status 28, says where the
+        # files were left, and the next run's clean-up leaves them there.
+        files = {"sd/f%03d.txt" % i: os.urandom(2000) for i in range(200)}
+        files["sd/z.bin"] = os.urandom(4 << 20)
+        for name, data in files.items():
+            self.write(name, data)
+        self.sign_new("s.kox", "sd")
+        rc, out = run(["-cf", "other.kox", "d/a.txt"], self.dir)
+        self.assertEqual(rc, 0, out)
+        for owner, mode in ((NOBODY, 0o777), (os.geteuid(), 0o770)):
+            shared = tempfile.mkdtemp(dir=self.dir)
+            os.chmod(shared, 0o1777)
+            hidden = None
+            for _ in range(5):
+                proc = subprocess.Popen([KOVZEF, "-xVf", "../s.kox", "-L", LIBRARY], cwd=shared,
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                        env=dict(os.environ, TZ="UTC"))
+                # Stopped while it fills the hidden directory.
+                deadline = time.time() + 60
+                while proc.poll() is None and time.time() < deadline:
+                    found = [n for n in os.listdir(shared) if n.startswith(".sd.")]
+                    if found:
+                        proc.send_signal(signal.SIGSTOP)
+                        if os.path.isdir(os.path.join(shared, found[0])):
+                            hidden = found[0]
+                        break
+                    time.sleep(0.0005)
+                if hidden:
+                    break
+                proc.kill()
+                proc.communicate()
+                shutil.rmtree(shared)
+                os.mkdir(shared)
+                os.chmod(shared, 0o1777)
+            self.assertIsNotNone(hidden, "the run was never met while filling its directory")
+            taken = tempfile.mkdtemp(dir=shared)
+            os.chmod(taken, mode)
+            os.chown(taken, owner, owner)
+            os.rename(taken, os.path.join(shared, "sd"))
+            proc.send_signal(signal.SIGCONT)
+            out = proc.communicate(timeout=120)[0].decode("latin-1")
+            self.assertEqual(proc.returncode, 28, out)
+            self.assertIn("KOVZEF: could not open for writing sd (error 28). Others than this user may write it; "
+                          "the verified files were left in %s\n" % hidden, out)
+            self.assertEqual(os.listdir(os.path.join(shared, "sd")), [])
+            # The next run's clean-up there leaves them to the user.
+            rc, out = run(["-xf", "../other.kox"], shared)
+            self.assertEqual(rc, 0, out)
+            for name, data in files.items():
+                with open(os.path.join(shared, hidden, os.path.basename(name)), "rb") as f:
+                    self.assertEqual(f.read(), data, name)
 
 
 class VerifiedExtractionCost(SigningCase):

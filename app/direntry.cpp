@@ -23,6 +23,7 @@
 #include "app/logman.h"
 #include "app/options.h"
 #include "app/statistics.h"
+#include "app/stagingarea.h"
 #include "app/stalefiles.h"
 #include "app/stopsignal.h"
 #include "cslib/cslib.h"
@@ -733,7 +734,7 @@ void CDirEntry::CheckWhatTookFreePath(int err) const
         ThrowNotWritable(m_name, err);
 }
 
-void CDirEntry::CommitStaged()
+void CDirEntry::CommitStaged(CStagingArea* area)
 {
     if (m_stagingDirectory >= 0) {
         // The directory gets its name with the file in it; a file whose
@@ -762,9 +763,16 @@ void CDirEntry::CommitStaged()
             CheckWhatTookFreePath(errno);
             m_pathFree = false;  // it goes as a file that was there
         }
-        // A hidden name first, marked and locked as one made so, then in
-        // place of what is at the path.
+        // A hidden name first, locked as one made so, then in place of what
+        // is at the path: its own name in the run's staging area beside it,
+        // else a hidden name beside it that carries the mark itself.
         flock(fd, LOCK_EX | LOCK_NB);
+        const int areaFd = area != nullptr ? area->For(m_name) : -1;
+        const char* base = m_name.c_str() + BaseStart(m_name);
+        if (areaFd >= 0 && LinkOpenFile(fd, areaFd, base)) {
+            m_stagedAt = areaFd;
+            m_stagedPath = base;
+        }
         for (unsigned taken = 0; m_stagedPath.empty(); ++taken) {
             std::string hidden = HiddenNameBeside(m_name);
             MarkTransient(fd, hidden.c_str() + BaseStart(hidden));
@@ -778,15 +786,15 @@ void CDirEntry::CommitStaged()
     CloseStream();
     if (m_stagedPath.empty())
         return;  // nothing was staged
+    const char* staged = m_stagedPath.c_str();
     if (m_pathFree) {
-        if (RenameToFreeName(AT_FDCWD, m_stagedPath.c_str(), AT_FDCWD, m_name.c_str())) {
-            UnmarkTransient(m_name.c_str());
-            m_stagedPath.clear();
+        if (RenameToFreeName(m_stagedAt, staged, AT_FDCWD, m_name.c_str())) {
+            ForgetStaged();
             return;
         }
         CheckWhatTookFreePath(errno);
     }
-    if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0) {
+    if (renameat(m_stagedAt, staged, AT_FDCWD, m_name.c_str()) != 0) {
         const int err = errno;
         // -j: a directory at the path goes when it is empty, as it would
         // have before the file was written.
@@ -796,11 +804,20 @@ void CDirEntry::CommitStaged()
             ThrowNotWritable(m_name, err);
         if (!RemoveFile(m_name.c_str()))
             ThrowNotDeleted(m_name);
-        if (rename(m_stagedPath.c_str(), m_name.c_str()) != 0)
+        if (renameat(m_stagedAt, staged, AT_FDCWD, m_name.c_str()) != 0)
             ThrowNotWritable(m_name);
     }
-    UnmarkTransient(m_name.c_str());
+    ForgetStaged();
+}
+
+void CDirEntry::ForgetStaged() noexcept
+{
+    // A hidden name beside the path carried the mark, which the file no
+    // longer needs at its own name.
+    if (m_stagedAt == AT_FDCWD)
+        UnmarkTransient(m_name.c_str());
     m_stagedPath.clear();
+    m_stagedAt = AT_FDCWD;
 }
 
 void CDirEntry::DiscardStaged() noexcept
@@ -812,7 +829,8 @@ void CDirEntry::DiscardStaged() noexcept
         m_stagingDirectory = -1;
     }
     if (!m_stagedPath.empty()) {
-        unlink(m_stagedPath.c_str());
+        unlinkat(m_stagedAt, m_stagedPath.c_str(), 0);
         m_stagedPath.clear();
+        m_stagedAt = AT_FDCWD;
     }
 }

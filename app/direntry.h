@@ -5,6 +5,7 @@
 // the checksum) and creates itself on disk.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "krn/snt/manifest.h"
 
 class CArchiveFile;
+class CStagingArea;
 
 class CDirEntry {
 public:
@@ -115,8 +117,9 @@ public:
     // nothing else has it meanwhile, or else as it would replace a file that
     // was there: a device that appeared there is not replaced (without -j).
     // CExcept (28) or CWriteExcept when that fails; the staged file is then
-    // gone.
-    void CommitStaged();
+    // gone.  area, when given, is where a file without a name gets one
+    // before it replaces what is at its path.
+    void CommitStaged(CStagingArea* area = nullptr);
     // Gives the file written so far its full size (a hole left at its end);
     // CWriteExcept naming the entry when that fails.
     void CompleteFile();
@@ -164,6 +167,8 @@ protected:
     void CheckWhatTookFreePath(int err) const;
     // Removes the staged file, if any.
     void DiscardStaged() noexcept;
+    // After the staged file took its path: it has no hidden name any more.
+    void ForgetStaged() noexcept;
 
     std::string m_name;
     std::string m_storedName;
@@ -181,6 +186,7 @@ protected:
     bool m_unnamedRefused = false;  // the file system makes no file without a name
     bool m_stagedUnnamed = false;   // the staged file is open on the stream, without a name
     std::string m_stagedPath;       // the staged file's hidden name while it has one
+    int m_stagedAt = AT_FDCWD;      // the directory m_stagedPath is relative to (a staging area's)
     int m_stagingDirectory = -1;    // the hidden directory the staged file was made in, or -1
     std::string m_stagedBase;       // its name there
     std::string m_targetPath;

@@ -30,6 +30,7 @@
 #include "app/logman.h"
 #include "app/oldformatservices.h"
 #include "app/options.h"
+#include "app/stagingarea.h"
 #include "app/stalefiles.h"
 #include "app/stagingdirectory.h"
 #include "app/statistics.h"
@@ -344,6 +345,9 @@ public:
             return -1;
         return m_staging.Holds(path) ? m_staging.Descriptor() : -1;
     }
+    // Where staged files get a name before they replace what is at their
+    // paths (see CStagingArea).
+    CStagingArea& StagingArea() { return m_area; }
     // Gives the directory being filled under a hidden name its name.
     void FinishStaging()
     {
@@ -363,6 +367,7 @@ public:
     void ApplyPending()
     {
         FinishStaging();
+        m_area.Remove();
         size_t done = 0;
         try {
             for (; done < pending.size(); ++done) {
@@ -384,6 +389,7 @@ public:
     {
         // Where verified files had to stay is said; the failure that ends
         // the run keeps its status.
+        m_area.Remove();
         CApplication& application = CApplication::Instance();
         const int32_t status = application.GetExitStatus();
         if (const std::string failure = m_staging.FinishQuietly(); !failure.empty()) {
@@ -420,6 +426,7 @@ private:
     std::string m_freshDirectory;  // made by this run for the entries now extracted
     CNameFilter m_freshNames;      // the names the run put there
     CStagingDirectory m_staging;   // a fresh directory filled under a hidden name
+    CStagingArea m_area;           // where staged files replacing others get a name
 
     static std::string_view BaseOf(const std::string& path)
     {
@@ -710,7 +717,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         // Only a file that passed takes its place; one that failed goes
         // with its entry.
         if (!failed)
-            entry->CommitStaged();
+            entry->CommitStaged(&m_state.StagingArea());
         else
             entry->CloseStream();
         if (directory != nullptr && !existed)

@@ -220,7 +220,9 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
                           options.signatureHashAlgorithm);
     if (rc != SMF_OK)
         throw CInvalManifestExcept(ManifestGetLastError(context), rc, 0);
-    if (options.commandCode == KOV_CMD_CREATE)
+    // A new archive (an append's, too, when it starts one on standard
+    // output, which can not be read back) holds nothing to verify yet.
+    if (options.commandCode == KOV_CMD_CREATE || application.WritesStandardOutput())
         return;
 
     // The stored manifest is verified first, before the existing entries

@@ -143,8 +143,9 @@ void CCreate::Execute()
     const bool signing = SignatureRequested(m_application);
     const std::string archiveName = m_application.GetArchiveName();
 
+    // An archive that goes to standard output is a new one, as a create's.
     OpenPlan plan;
-    if (command != KOV_CMD_CREATE)
+    if (command != KOV_CMD_CREATE && !m_application.WritesStandardOutput())
         plan = PlanExistingArchive(archiveName, signing, m_application.WritesNewArchive());
 
     // A create writes a new file beside the archive, which replaces it at
@@ -206,6 +207,7 @@ void CCreate::Execute()
             if (!archive.Stream().Write(header, sizeof header, &put) || put != sizeof header)
                 throw CWriteExcept(archiveName);
         }
+        m_application.NoteArchiveBegun();
     }
 
     if (signing)

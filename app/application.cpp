@@ -341,9 +341,9 @@ void CApplication::FixArchivePath()
     // A name of descriptor 1 while it is closed leads to what stands in
     // for it (HoldClosedStandardDescriptors): refused before anything is
     // opened.
-    const bool toStdout = IsStandardOutput(m_archiveName);
-    if (toStdout && !StandardOutputOpen())
+    if (IsStandardOutput(m_archiveName) && !StandardOutputOpen())
         throw COpenExcept(m_archiveName, EBADF);
+    const bool toStdout = NamesStandardOutput(m_archiveName);
     m_archiveDirFd = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     if (!m_archiveName || !m_archiveName[0])

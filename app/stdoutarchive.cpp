@@ -2,6 +2,9 @@
 #include "app/stdoutarchive.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string>
 #include <initializer_list>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -68,6 +71,61 @@ bool IsStandardOutput(const char* name)
                       named.st_ino == held.st_ino;
     errno = saved;
     return same;
+}
+
+namespace {
+
+// Whether dir (a resolved path) is the descriptor directory of this
+// process or of one of its threads: "/proc/PID/fd", "/proc/PID/task/TID/fd".
+bool IsOwnDescriptorDirectory(const std::string& dir)
+{
+    const std::string own = "/proc/" + std::to_string(getpid());
+    if (dir == own + "/fd")
+        return true;
+    const std::string tasks = own + "/task/";
+    if (dir.size() <= tasks.size() + 3 || dir.compare(0, tasks.size(), tasks) != 0 ||
+        dir.compare(dir.size() - 3, 3, "/fd") != 0)
+        return false;
+    const std::string tid = dir.substr(tasks.size(), dir.size() - 3 - tasks.size());
+    return tid.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+bool NamesStandardOutput(const char* name)
+{
+    if (name == nullptr || name[0] == '\0')
+        return false;
+    const int saved = errno;
+    std::string path = name;
+    bool named = false;
+    // Each step resolves the directory part and looks at the last
+    // component: descriptor 1 of our own descriptor directory ends the
+    // search, a link is followed, anything else is a plain name.
+    for (int hops = 0; hops < 40; ++hops) {
+        const size_t slash = path.rfind('/');
+        const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+        if (base.empty() || base == "." || base == "..")
+            break;
+        char real[PATH_MAX];
+        if (realpath(dir.c_str(), real) == nullptr)
+            break;
+        const std::string resolved = real;
+        if (base == "1" && IsOwnDescriptorDirectory(resolved)) {
+            named = true;
+            break;
+        }
+        const std::string full = (resolved == "/" ? "" : resolved) + "/" + base;
+        char target[PATH_MAX];
+        const ssize_t n = readlink(full.c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            break;
+        target[n] = '\0';
+        path = target[0] == '/' ? std::string(target) : resolved + "/" + target;
+    }
+    errno = saved;
+    return named;
 }
 
 bool StandardOutputOpen()

@@ -14,8 +14,17 @@ void HoldClosedStandardDescriptors();
 // True when name leads to the file open as descriptor 1, whatever its
 // spelling ("/dev/stdout", "/dev/fd//1", "/proc/thread-self/fd/1", a name
 // of the file that standard output is redirected to); null and a name that
-// leads nowhere are not.  errno is left as it was.
+// leads nowhere are not.  Such a run's messages go to standard error.
+// errno is left as it was.
 bool IsStandardOutput(const char* name);
+// True when name reaches descriptor 1 itself through this process's
+// descriptor links ("/dev/stdout", "/dev/fd/1", "/proc/self/fd/1",
+// "/proc/thread-self/fd/1", "/proc/PID/fd/1", in any spelling, or a link
+// that leads to one of them): the archive is then written where descriptor
+// 1 stands.  A plain name of the file standard output is redirected to is
+// not: that file is the archive named, made or replaced as any other.
+// errno is left as it was.
+bool NamesStandardOutput(const char* name);
 // True while descriptor 1 is open, other than by HoldClosedStandardDescriptors.
 bool StandardOutputOpen();
 // A new descriptor (closed on exec) of the file open as descriptor 1,

@@ -75,7 +75,8 @@ class StandardOutputArchive(ScratchCase):
                  '{ echo H; "$K" -cf /dev/stdout d -backup; echo T; } > around && '
                  '"$K" -cf grown.kox d/sub && "$K" -avf /dev/stdout d/a.txt d/empty >> grown.kox && '
                  '"$K" -avf grown.kox d/sub/b.bin >> grown.kox && '
-                 '{ "$K" -avf /dev/stdout d; echo T; } > started')
+                 '{ "$K" -avf /dev/stdout d; echo T; } > started && '
+                 '"$K" -cf renewed.kox d/sub && "$K" -cvf renewed.kox d >> renewed.kox')
         proc = subprocess.run(["bash", "-c", shell], cwd=self.dir, env=dict(os.environ, K=KOVZEF),
                               stderr=subprocess.PIPE, timeout=120)
         self.assertEqual(proc.returncode, 0, proc.stderr)
@@ -94,6 +95,13 @@ class StandardOutputArchive(ScratchCase):
             started = f.read()
         self.assertEqual(started[-2:], b"T\n")
         self.assert_whole_archive(started[:-2], "started")
+        # A create of an archive by its own name, with standard output
+        # appended to that file: the new archive replaces the old one and
+        # the lines go to standard error.  Taken for standard output, the
+        # new archive was written behind the old one, a file every reader
+        # refused, and the run ended with 0.
+        with open(self.path("renewed.kox"), "rb") as f:
+            self.assert_whole_archive(f.read(), "renewed")
         # No new file was made beside either to take its place.
         self.assertEqual([name for name in os.listdir(self.dir) if name.startswith(".")], [])
 

@@ -21,6 +21,7 @@
 #include "app/fshelpers.h"
 #include "app/handleworkers.h"
 #include "app/options.h"
+#include "app/signedplaces.h"
 #include "app/stdoutarchive.h"
 #include "app/stopsignal.h"
 
@@ -144,6 +145,9 @@ void CCreate::Execute()
     const std::string archiveName = m_application.GetArchiveName();
 
     OpenPlan plan;
+    // A signing run keeps its entries' places (see CSigningPlaces) as long
+    // as its archive is open.
+    CSigningPlaces places;
     if (command != KOV_CMD_CREATE)
         plan = PlanExistingArchive(archiveName, signing, m_application.WritesNewArchive());
 
@@ -208,8 +212,10 @@ void CCreate::Execute()
         }
     }
 
-    if (signing)
+    if (signing) {
+        archive.SetSigningPlaces(&places);
         VerifyArchiveSignature(true, archive, m_application);
+    }
 
     for (const std::string& name : options.fileList) {
         if (HasWildcard(name)) {

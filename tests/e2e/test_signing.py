@@ -887,6 +887,40 @@ class TamperedAndUnsigned(SigningCase):
                 self.assertEqual(self.content("t.kox"), archive, "%s %s" % (what, command))
                 self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [], what)
 
+    def test_names_extraction_puts_nowhere_fail_every_verifying_command_before_it_writes(self):
+        # Fault caught: a directory or link named SIGNATURE.SMF (in any
+        # spelling), and a name with an inner "..", passed -tVf, -dVf and
+        # -aVf with 0 (the append signing them anew), while -xVf failed with
+        # 28, 36 or 40 only after it had extracted everything else.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        manifest = "Entry >%s< is %s, but the signed manifest SIGNATURE.SMF is extracted under that name"
+        dots = "Entry >%s< contains a \"..\" component in its name, which extraction refuses"
+        cases = [
+            ("a directory ahead", [entry_bytes("DR", "SIGNATURE.SMF", 0o40755)] + [p for _, p in parts],
+             manifest % ("SIGNATURE.SMF", "a directory")),
+            ("a link behind", [p for _, p in parts[:-1]] +
+             [entry_bytes("LK", "./SIGNATURE.SMF", 0o120777, target="d/a.txt"), parts[-1][1]],
+             manifest % ("./SIGNATURE.SMF", "a link")),
+            ("a directory behind the manifest", [p for _, p in parts] +
+             [entry_bytes("DR", "SIGNATURE.SMF/", 0o40755)], manifest % ("SIGNATURE.SMF", "a directory")),
+            ("an inner ..", [p for _, p in parts[:-1]] + [entry_bytes("DR", "d/../e", 0o40755), parts[-1][1]],
+             dots % "d/../e"),
+        ]
+        self.write("c.txt", b"appended")
+        for what, tampered, detail in cases:
+            archive = header + b"".join(tampered)
+            self.write("t.kox", archive)
+            for command in ("-tVf", "-tSf", "-dVf", "-dSf", "-xVf", "-xSf", "-aVf", "-aSf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                appends = command.startswith("-a")
+                rc, out = self.kov(command, "../t.kox", "../c.txt" if appends else "d/a.txt",
+                                   key="signer.p12" if appends else None, cwd=out_dir)
+                self.assertEqual(rc, 58, "%s %s: %s" % (what, command, out))
+                self.assertTrue(out.endswith("(error 58).\nDetail: %s\n" % detail), "%s %s: %s" % (what, command, out))
+                self.assertEqual(os.listdir(out_dir), [], "%s %s" % (what, command))
+                self.assertEqual(self.content("t.kox"), archive, "%s %s" % (what, command))
+
     def test_a_manifest_entry_whose_header_size_is_off_is_damage(self):
         # Fault caught: the manifest entry's header size was never compared
         # with its data, so a size short or long by a few bytes passed every

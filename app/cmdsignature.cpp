@@ -133,24 +133,32 @@ void RefuseUnsignableName(const CDirEntry& entry)
                                    SMF_EFILENOTFOUND, 0);
 }
 
-// Adds where the entry just read lands to places, and the refusal of the
-// first entry that lands nowhere or where the manifest does.
+// Adds where the entry just read lands to places, with the directories
+// extraction makes for it, and the refusal of the first entry that lands
+// nowhere or where the manifest does.
 void AddPlace(const CDirEntry& entry, EntryPlaces& places)
 {
     const PlaceKind kind = PlaceKindOf(entry.GetHeaderInfo());
     const std::string_view name = PlaceNameOf(entry.GetStoredName(), kind);
-    // Nearly every entry is a file named by its place: nothing to note.
-    if (kind == PlaceKind::kFile && IsOwnPlace(name))
-        return;
+    // Nearly every entry is a file named by its place, in the directory of
+    // the entry before it: nothing is built for it then.
+    const bool own = IsOwnPlace(name);
+    std::string respelled = own ? std::string() : EntryPlace(name);
+    const std::string_view place = own ? name : std::string_view(respelled);
     if (places.refusal.empty())
-        places.refusal = UnplacedEntryRefusal(name, kind);
-    std::string place = EntryPlace(name);
+        places.refusal = UnplacedEntryRefusal(name, place, kind);
     if (place.empty())
         return;
+    const size_t slash = place.rfind('/');
+    const std::string_view parent = place.substr(0, slash == std::string_view::npos ? 0 : slash);
+    if (!parent.empty() && parent != places.lastParent) {
+        places.lastParent = parent;
+        ForEachPlaceAbove(place, [&places](std::string_view up) { return places.parents.emplace(up).second; });
+    }
     if (kind != PlaceKind::kFile)
-        places.takers.emplace_back(std::move(place), kind == PlaceKind::kLink);
-    else
-        places.respelledFiles.emplace_back(name, std::move(place));
+        places.takers.emplace_back(place, kind == PlaceKind::kLink);
+    else if (!own)
+        places.respelledFiles.emplace_back(name, std::move(respelled));
 }
 
 // Once the manifest (context) is verified: refuses an archive with an entry
@@ -163,15 +171,21 @@ void NoteSignedPlacesTaken(CArchiveFile& archive, ManifestContext* context, cons
 {
     if (!places.refusal.empty())
         throw CInvalManifestExcept(places.refusal, SMF_EFILENOTFOUND, 0);
-    if (places.takers.empty())
+    if (places.takers.empty() && places.parents.empty())
         return;
     std::unordered_set<std::string_view> respelled;
     for (const auto& [stored, place] : places.respelledFiles)
         if (ManifestNameListed(context, stored.data(), stored.size()) != 0)
             respelled.insert(place);
+    const auto signedFile = [&](const std::string& place) {
+        return respelled.count(place) != 0 || ManifestNameListed(context, place.data(), place.size()) != 0;
+    };
     for (const auto& [place, link] : places.takers)
-        if (respelled.count(place) != 0 || ManifestNameListed(context, place.data(), place.size()) != 0)
+        if (signedFile(place))
             archive.NoteSignedNameTaken(place, link);
+    for (const std::string& place : places.parents)
+        if (signedFile(place))
+            archive.NoteSignedNameTaken(place, false);
 }
 
 // The stored manifest text for verification, copied into the context's own
@@ -503,18 +517,25 @@ void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry)
         return;
     const PlaceKind kind = PlaceKindOf(entry.GetHeaderInfo());
     const std::string_view name = PlaceNameOf(entry.GetStoredName(), kind);
+    const std::string place = EntryPlace(name);
     bool isLink = false;
     if (kind == PlaceKind::kFile) {
-        // A signed file whose place a later link or directory takes (one
-        // that comes first was refused at itself).
-        if (entry.IsDigestEnabled() && archive.SignedNameTaken(EntryPlace(name), &isLink))
+        // A signed file whose place a later link or directory (or an entry
+        // below it) takes: one that comes first was refused at itself.
+        if (entry.IsDigestEnabled() && archive.SignedNameTaken(place, &isLink))
             throw CInvalManifestExcept(PlaceTakenRefusal(name, isLink ? PlaceKind::kLink : PlaceKind::kDirectory, true),
                                        SMF_EFILENOTFOUND, 0);
-        return;
-    }
-    // A file of its place that came before it was refused at itself.
-    if (archive.SignedNameTaken(EntryPlace(name)))
+    } else if (archive.SignedNameTaken(place)) {
+        // A file of its place that came before it was refused at itself.
         throw CInvalManifestExcept(PlaceTakenRefusal(name, kind, false), SMF_EFILENOTFOUND, 0);
+    }
+    // Whatever lies below a signed file's place would have a directory made
+    // there.
+    ForEachPlaceAbove(place, [&](std::string_view up) {
+        if (archive.SignedNameTaken(std::string(up)))
+            throw CInvalManifestExcept(BelowSignedFileRefusal(name, up), SMF_EFILENOTFOUND, 0);
+        return true;
+    });
 }
 
 void RefuseAddedInTakenPlace(CArchiveFile& archive, const CDirEntry& entry, const KoxHeaderInfo& info)

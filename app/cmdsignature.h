@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -43,12 +44,15 @@ int SignManifest(ManifestContext* context, CApplication& application);
 // Where the entries of an archive land on disk (see EntryPlace), for the
 // check that no link or directory takes a signed file's place: each link and
 // directory (true: a link) under its place, and each file whose stored name
-// is not its place ("./d/a.txt", "d//a.txt"), with that place; a name
+// is not its place ("./d/a.txt", "d//a.txt"), with that place, and the
+// places above entries, where extraction makes directories; a name
 // extraction refuses takes none.  refusal: that of the first entry no
 // verified reader passes wherever it stands (see UnplacedEntryRefusal).
 struct EntryPlaces {
     std::vector<std::pair<std::string, bool>> takers;
     std::vector<std::pair<std::string, std::string>> respelledFiles;  // stored name, place
+    std::unordered_set<std::string> parents;  // the places above entries: extraction makes directories there
+    std::string lastParent;                   // the place above the entry before
     std::string refusal;
 };
 // The stored manifest text of the archive (true), or false when it has no

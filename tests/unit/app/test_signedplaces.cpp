@@ -92,20 +92,4 @@ TEST(SigningPlaces, OneMoreEntryInAFilesPlaceIsRefusedWhateverCameBefore)
     }
 }
 
-TEST(SigningPlaces, AnEntryBelowAFileThatComesLaterIsNamedFirst)
-{
-    CSigningPlaces places;
-    EXPECT_EQ(places.Note("d/a.txt/x|../b", PlaceKind::kLink), "");
-    EXPECT_EQ(places.Note("d/a.txt", PlaceKind::kFile),
-              "Entry >d/a.txt/x< lies below d/a.txt, but the manifest lists a file of that name that was not "
-              "verified before it");
-    CSigningPlaces manifest;
-    EXPECT_EQ(manifest.Note("SIGNATURE.SMF", PlaceKind::kFile), "");
-    EXPECT_EQ(manifest.Note("./SIGNATURE.SMF/", PlaceKind::kDirectory),
-              "Entry >./SIGNATURE.SMF< is a directory, but the signed manifest SIGNATURE.SMF is extracted under "
-              "that name");
-    EXPECT_EQ(manifest.Note("d/../e", PlaceKind::kDirectory),
-              "Entry >d/../e< contains a \"..\" component in its name, which extraction refuses");
-}
-
 }  // namespace

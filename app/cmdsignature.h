@@ -93,12 +93,13 @@ void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry);
 // Under verification (and before a verified append writes), for an entry
 // that is extracted, tested, listed or checked: a link or directory whose
 // place is that of a file the manifest lists, under any spelling of either
-// name (see EntryPlaces), would take the signed file's place, so it is
-// refused (CInvalManifestExcept, status 58) before anything of it is made:
-// at the link or directory when it comes first (a file list lets the file
-// itself be missing), and at the file when the link or directory comes after
-// it, so that the file does not replace what is at its path either.  The
-// places taken were noted on the archive before the walk.
+// name (see EntryPlaces), would take the signed file's place, as would any
+// entry below it (extraction makes a directory there), so it is refused
+// (CInvalManifestExcept, status 58) before anything of it is made: at the
+// link, directory or entry below when it comes first (a file list lets the
+// file itself be missing), and at the file when one of them comes after it,
+// so that the file does not replace what is at its path either.  The places
+// taken were noted on the archive before the walk.
 void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry);
 // In a run that signs the archive anew (which notes the places of its
 // entries on the archive, see CArchiveFile::SigningPlaces), before the header

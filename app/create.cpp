@@ -21,6 +21,7 @@
 #include "app/fshelpers.h"
 #include "app/handleworkers.h"
 #include "app/options.h"
+#include "app/signedplaces.h"
 #include "app/stdoutarchive.h"
 #include "app/stopsignal.h"
 
@@ -145,6 +146,9 @@ void CCreate::Execute()
 
     // An archive that goes to standard output is a new one, as a create's.
     OpenPlan plan;
+    // A signing run keeps its entries' places (see CSigningPlaces) as long
+    // as its archive is open.
+    CSigningPlaces places;
     if (command != KOV_CMD_CREATE && !m_application.WritesStandardOutput())
         plan = PlanExistingArchive(archiveName, signing, m_application.WritesNewArchive());
 
@@ -210,8 +214,10 @@ void CCreate::Execute()
         m_application.NoteArchiveBegun();
     }
 
-    if (signing)
+    if (signing) {
+        archive.SetSigningPlaces(&places);
         VerifyArchiveSignature(true, archive, m_application);
+    }
 
     for (const std::string& name : options.fileList) {
         if (HasWildcard(name)) {

@@ -144,11 +144,11 @@ void CCreate::Execute()
     const bool signing = SignatureRequested(m_application);
     const std::string archiveName = m_application.GetArchiveName();
 
-    // An archive that goes to standard output is a new one, as a create's.
-    OpenPlan plan;
     // A signing run keeps its entries' places (see CSigningPlaces) as long
     // as its archive is open.
     CSigningPlaces places;
+    // An archive that goes to standard output is a new one, as a create's.
+    OpenPlan plan;
     if (command != KOV_CMD_CREATE && !m_application.WritesStandardOutput())
         plan = PlanExistingArchive(archiveName, signing, m_application.WritesNewArchive());
 

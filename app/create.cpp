@@ -115,6 +115,26 @@ OpenPlan PlanExistingArchive(const std::string& name, bool signing, bool fresh)
     return plan;
 }
 
+// An append or signing run whose signature step failed, its archive kept
+// all the same (option i): the archive ends where the entries the run wrote
+// end (what they did not write over of an old manifest entry goes, as the
+// new manifest would have taken it), and it is put on storage with the
+// run's first bytes, before the run's undo record can go.  A run that wrote
+// no entry (from where its entries begin on) leaves the archive as it was.
+void KeepEntriesUnsigned(CArchiveFile& archive, uint64_t entriesFrom)
+{
+    CFileStream& stream = archive.Stream();
+    uint64_t end = 0;
+    struct stat st;
+    if (!stream.Tell(&end) || fstat(fileno(stream.Handle()), &st) != 0)
+        throw CWriteExcept(archive.GetPath(), errno);
+    if (end == entriesFrom)
+        return;
+    if (static_cast<uint64_t>(st.st_size) > end && (!stream.Seek(end) || !stream.Truncate()))
+        throw CWriteExcept(archive.GetPath(), errno);
+    archive.SyncAndClose();
+}
+
 }  // namespace
 
 CCreate::CCreate(CApplication& application)
@@ -208,8 +228,13 @@ void CCreate::Execute()
         }
     }
 
-    if (signing)
+    // Where the entries of an append or signing run begin.
+    uint64_t entriesFrom = 0;
+    if (signing) {
         VerifyArchiveSignature(true, archive, m_application);
+        if (command != KOV_CMD_CREATE && !archive.Stream().Tell(&entriesFrom))
+            throw CGetFilePosExcept();
+    }
 
     for (const std::string& name : options.fileList) {
         if (HasWildcard(name)) {
@@ -251,8 +276,20 @@ void CCreate::Execute()
     }
 
     if (signing) {
-        CheckEntryDigests(archive, nullptr, m_failedDigests);
-        SignArchive(archive, m_application, *m_strategy, plan.mode);
+        const auto keepUnsigned = [&] {
+            if (command != KOV_CMD_CREATE && m_application.KeepsArchiveOfFailedSigning())
+                KeepEntriesUnsigned(archive, entriesFrom);
+        };
+        try {
+            CheckEntryDigests(archive, nullptr, m_failedDigests);
+            SignArchive(archive, m_application, *m_strategy, plan.mode);
+        } catch (const CInvalManifestExcept&) {
+            keepUnsigned();
+            throw;
+        } catch (const CInvalSignatureExcept&) {
+            keepUnsigned();
+            throw;
+        }
     }
     archive.SyncAndClose();
 }

@@ -19,6 +19,8 @@ from cmd_helpers import (KOVZEF, SCRATCH, ScratchCase, archive_bytes, drop_privi
                          reachable_program)
 
 RESTORED = "KOVZEF: archive a.kox was restored as it was before a run that was killed\n"
+AS_BEFORE = ("KOVZEF: archive a.kox is as it was before a run that was killed; its undo record .a.kox.undo was "
+             "removed\n")
 HINT = "A run writing it was killed; the next run that writes to it restores it."
 DROPPED = ("KOVZEF: the undo record .a.kox.undo of archive a.kox no longer matched the archive and was removed; "
            "the archive was left as it is\n")
@@ -437,7 +439,9 @@ class InterruptedWrites(ScratchCase):
                     before = killed
                     files += 1
                 elif recorded:
-                    self.assertEqual(out, RESTORED, (args, grown))
+                    # Fault caught: an archive the killed run had not
+                    # changed yet was said to be restored.
+                    self.assertEqual(out, AS_BEFORE if killed == before else RESTORED, (args, grown))
                 else:
                     # The record goes only once the run's archive is whole.
                     self.assertEqual((out, complete), ("", True), (args, grown))
@@ -588,6 +592,7 @@ class InterruptedWrites(ScratchCase):
             self.assertTrue(kill_when(runs[kind], self.dir, ready), note)
             self.assertTrue(os.path.exists(record), note)
             inode = os.stat(self.path("a.kox")).st_ino
+            untouched = self.read("a.kox") == before
             if copy is not None:
                 # A copy the run wrote the same bytes into is told apart only
                 # by its time: it is put in place as cp -p puts it.
@@ -598,7 +603,8 @@ class InterruptedWrites(ScratchCase):
             # new file may get its inode back), holds all that the run
             # wrote: it stays, whatever its time.
             same_file = os.stat(self.path("a.kox")).st_ino == inode
-            expected = {None: RESTORED, "rerun": KEPT if same_file else DROPPED}.get(copy, DROPPED)
+            expected = {None: AS_BEFORE if untouched else RESTORED,
+                        "rerun": KEPT if same_file else DROPPED}.get(copy, DROPPED)
             self.assertEqual((rc, out), (0, expected), note)
             after = self.read("a.kox")
             self.assertEqual(after[:len(data)], data, note)

@@ -115,7 +115,7 @@ TEST_F(UndoRecordTest, EveryDamagedOrShortRecordIsRefusedAndTheGenuineOnePutsThe
     const std::string torn = Slurp(m_archive);
     ASSERT_NE(torn, m_original);
     ASSERT_GT(record.size(), 1000u);  // the kept bytes are in it
-    EXPECT_TRUE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+    EXPECT_NE(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
 
     // Each byte changed, and the record cut at each length: refused, and
     // nothing of the archive or the record is touched.
@@ -143,7 +143,7 @@ TEST_F(UndoRecordTest, EveryDamagedOrShortRecordIsRefusedAndTheGenuineOnePutsThe
     EXPECT_EQ(PutBackCode(), 0u);
     EXPECT_EQ(Slurp(m_archive), m_original);
     EXPECT_FALSE(fs::exists(recordPath));
-    EXPECT_FALSE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+    EXPECT_EQ(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
     EXPECT_EQ(m_log->Collected(), "KOVZEF: archive a.kox was restored as it was before a run that was killed\n");
 }
 
@@ -156,7 +156,7 @@ TEST_F(UndoRecordTest, TheRecordOfARunningProcessIsNeverUsedAndGoesWhenTheRunEnd
     ASSERT_TRUE(record.BeforeFirstWrite("appended", 8));
     std::ofstream(m_archive, std::ios::app) << "appended";
     EXPECT_EQ(PutBackCode(), 6u);
-    EXPECT_FALSE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+    EXPECT_EQ(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
     EXPECT_EQ(Slurp(m_archive), m_original + "appended");
     EXPECT_TRUE(record.End(true));
     EXPECT_FALSE(fs::exists(m_dir / ".a.kox.undo"));
@@ -198,7 +198,7 @@ TEST_F(UndoRecordTest, ARecordOfOtherBytesIsDroppedAndTheArchiveLeftAsItIs)
             out << copy;
         }
         fs::resize_file(m_archive, copy.size());
-        EXPECT_FALSE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+        EXPECT_EQ(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
         EXPECT_EQ(PutBackCode(), 0u);
         EXPECT_EQ(Slurp(m_archive), copy);
         EXPECT_FALSE(fs::exists(recordPath));

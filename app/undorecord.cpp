@@ -438,7 +438,7 @@ Seen Look(int fd, const struct stat& archive, const Place& place)
         break;
     }
     return ProcessGone(r.fields.pid, r.fields.start) && Judge(fd, archive, r) == Judged::kTorn ? Seen::kKilled
-                                                                                                : Seen::kNothing;
+                                                                                               : Seen::kNothing;
 }
 
 std::string UnusableNote(const Place& place)
@@ -544,8 +544,8 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
         log.Write("KOVZEF: archive " + named + " was restored as it was before a run that was killed");
         return Restored::kPutBack;
     case Judged::kAsBefore:
-        log.Write("KOVZEF: archive " + named + " is as it was before a run that was killed; its undo record " +
-                  record + " was removed");
+        log.Write("KOVZEF: archive " + named + " is as it was before a run that was killed; its undo record " + record +
+                  " was removed");
         return Restored::kPutBack;
     case Judged::kWhole:
         log.Write("KOVZEF: archive " + named + " holds all that a run that was killed wrote into it; its undo record " +

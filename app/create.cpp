@@ -276,9 +276,15 @@ void CCreate::Execute()
     }
 
     if (signing) {
+        // A new archive that is kept takes its name once on storage, as a
+        // whole one does.
         const auto keepUnsigned = [&] {
-            if (command != KOV_CMD_CREATE && m_application.KeepsArchiveOfFailedSigning())
+            if (!m_application.KeepsArchiveOfFailedSigning())
+                return;
+            if (command != KOV_CMD_CREATE)
                 KeepEntriesUnsigned(archive, entriesFrom);
+            else if (!m_application.WritesStandardOutput())
+                archive.SyncAndClose();
         };
         try {
             CheckEntryDigests(archive, nullptr, m_failedDigests);

@@ -304,7 +304,8 @@ class WhatEveryEndingLeaves(unittest.TestCase):
         short, its other arguments)."""
         log = self.dir + ".trace"
         proc = self.strace(["-y", "-s", "5000", "-o", log, "-e",
-                            "trace=write,pwrite64,fsync,fdatasync,ftruncate,linkat,unlinkat"], args, url)
+                            "trace=write,pwrite64,fsync,fdatasync,ftruncate,linkat,unlinkat,renameat,renameat2"],
+                           args, url)
         self.assertEqual(proc.returncode, status, (args, proc.stdout))
         with open(log, encoding="latin-1") as f:
             calls = [m.group(1, 2, 3, 4, 5) for m in map(TRACED.match, f) if m]
@@ -419,7 +420,9 @@ class WhatEveryEndingLeaves(unittest.TestCase):
         # judged no longer matched and refused for good.  A put-back cut the
         # archive and wrote the old bytes back with one sync: a loss that
         # kept the bytes and not the cut left the old archive with the
-        # killed run's bytes behind it, judged the same way.
+        # killed run's bytes behind it, judged the same way.  A create that
+        # keeps its archive (i) when its signing fails gave it the archive's
+        # name before its bytes were on storage.
         self.ok("-cf", "src.kox", "x.txt")
         self.ok("-cf", "plain.kox", "d/a.txt", "d/b.txt")
         self.ok("-cVf", "signed.kox", "d/a.txt", "d/b.txt", url=signing.TSA_URL)
@@ -450,6 +453,12 @@ class WhatEveryEndingLeaves(unittest.TestCase):
         self.check_put_back_order("failed", calls, old, write_at)
         self.assertEqual(self.read("a.kox"), old)
         self.assertEqual(self.leftovers(), [])
+
+        calls = self.traced(["-cVif", "a.kox", "d/a.txt"], DEAD_AUTHORITY, status=60)
+        named = next(i for i, c in enumerate(calls) if c[0] == "renameat" and c[4].endswith('"a.kox"'))
+        new_file = os.path.join(os.path.realpath(self.dir), calls[named][2])
+        self.assertIn(("fsync", new_file), [c[:2] for c in calls[:named]])
+        self.assertEqual([entry[1] for entry in kox_entries(self.read("a.kox"))], ["d/a.txt"])
 
     @unittest.skipUnless(os.geteuid() == 0, "needs to act as another user")
     def test_the_messages_of_a_killed_run_say_what_it_left_and_where_its_record_is(self):

@@ -228,11 +228,13 @@ void CCreate::Execute()
         }
     }
 
-    // Where the entries of an append or signing run begin.
+    // Where the entries of an append or signing run begin, in a file it
+    // may keep without a signature (below).
+    const bool keptInFile = command != KOV_CMD_CREATE && !m_application.WritesStandardOutput();
     uint64_t entriesFrom = 0;
     if (signing) {
         VerifyArchiveSignature(true, archive, m_application);
-        if (command != KOV_CMD_CREATE && !archive.Stream().Tell(&entriesFrom))
+        if (keptInFile && !archive.Stream().Tell(&entriesFrom))
             throw CGetFilePosExcept();
     }
 
@@ -277,13 +279,14 @@ void CCreate::Execute()
 
     if (signing) {
         // A new archive that is kept takes its name once on storage, as a
-        // whole one does.
+        // whole one does; one on standard output is ended as the run's
+        // failure has it.
         const auto keepUnsigned = [&] {
-            if (!m_application.KeepsArchiveOfFailedSigning())
+            if (!m_application.KeepsArchiveOfFailedSigning() || m_application.WritesStandardOutput())
                 return;
-            if (command != KOV_CMD_CREATE)
+            if (keptInFile)
                 KeepEntriesUnsigned(archive, entriesFrom);
-            else if (!m_application.WritesStandardOutput())
+            else
                 archive.SyncAndClose();
         };
         try {

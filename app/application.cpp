@@ -214,13 +214,13 @@ void CApplication::Dispatch()
         command->Execute();
         StopIfRequested();
     } catch (CInvalManifestExcept&) {
-        if (!m_options->ignoreInaccessible)
+        if (!KeepsArchiveOfFailedSigning())
             RemoveArchive();
         else
             KeepArchive();
         throw;
     } catch (CInvalSignatureExcept&) {
-        if (!m_options->ignoreInaccessible)
+        if (!KeepsArchiveOfFailedSigning())
             RemoveArchive();
         else
             KeepArchive();
@@ -246,6 +246,11 @@ void CApplication::Dispatch()
         RemoveArchive();
         throw;
     }
+}
+
+bool CApplication::KeepsArchiveOfFailedSigning() const
+{
+    return m_options->ignoreInaccessible;
 }
 
 void CApplication::KeepArchive()
@@ -596,7 +601,7 @@ void CApplication::RemoveArchive()
     // When the record can not be removed either, nothing more can be done;
     // the run reports its own failure.
     if (PutBackArchive())
-        m_undo.End(false);
+        m_undo.EndPutBack();
 }
 
 bool CApplication::PutBackArchive()

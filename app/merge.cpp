@@ -130,7 +130,7 @@ void CMerge::Execute()
         // When the record can not be removed either, nothing more can be
         // done; the original failure is reported.
         if (cut)
-            undo.End(false);
+            undo.EndPutBack();
         errno = saved;
         throw;
     }

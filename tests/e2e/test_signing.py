@@ -535,6 +535,9 @@ class VerifiedExtractionIntoSharedDirectory(SigningCase):
                     found = [n for n in os.listdir(shared) if n.startswith(".sd.")]
                     if found:
                         proc.send_signal(signal.SIGSTOP)
+                        with open("/proc/%d/stat" % proc.pid) as f:
+                            while f.read().rsplit(")", 1)[1].split()[0] not in "TZ":
+                                f.seek(0)
                         if os.path.isdir(os.path.join(shared, found[0])):
                             hidden = found[0]
                         break

@@ -411,6 +411,11 @@ void CApplication::FixArchivePath()
     }
     if (!m_archiveLock.Held())
         return;
+    // An append-only file (chattr +a) could neither be cut back when the
+    // run fails or is stopped nor be put back after a kill: refused before
+    // anything is written, as opening it to write in place is refused.
+    if (TakesWritesAtItsEndOnly(m_archiveLock.Fd()))
+        throw COpenExcept(m_archiveName, EPERM);
     if (st.st_size == 0 && m_archiveAppend && toStdout) {
         // The empty file open as standard output gets the archive where
         // descriptor 1 stands, as a create writes it: a new file in its

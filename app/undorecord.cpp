@@ -408,14 +408,6 @@ bool RemoveRecord(const Place& place)
     return (unlinkat(place.dir, place.record.c_str(), 0) == 0 || errno == ENOENT) && SyncDirectory(place.dir);
 }
 
-// Whether the file open as fd takes writes at its end only (append-only):
-// no byte can be put in at a place of its own, nor can it be cut back.
-bool TakesWritesAtItsEndOnly(int fd)
-{
-    int attributes = 0;
-    return ioctl(fd, FS_IOC_GETFLAGS, &attributes) == 0 && (attributes & FS_APPEND_FL) != 0;
-}
-
 // What a reader of the torn archive open as fd learns from the record at
 // place.
 enum class Seen {

@@ -5,7 +5,9 @@
 // name beside its path.  The directory carries the mark of a run's own
 // leftover once (see MarkTransient), where a hidden file beside the path
 // would need the mark set and taken off for each file; a run killed while a
-// file is there leaves it marked, for the next extraction's clean-up.
+// file is there leaves it marked, for the next extraction's clean-up.  While
+// the area is made, before it carries the mark itself, a marked file stands
+// for it (see StagingAreaPledgeName).
 #pragma once
 
 #include <string>
@@ -18,8 +20,9 @@ public:
     CStagingArea& operator=(const CStagingArea&) = delete;
 
     // The area in the directory of path, made (marked and locked) when this
-    // run has none there yet: its descriptor, or -1 when none can be made.
-    // An area elsewhere is removed first.
+    // run has none there yet: its descriptor, or -1 when none can be made
+    // (then not tried again until another directory's turn).  An area
+    // elsewhere is removed first.
     int For(const std::string& path);
     // Removes the area, which holds nothing between files.  One that holds
     // something all the same (an entry of a hostile archive that found its
@@ -27,7 +30,8 @@ public:
     void Remove() noexcept;
 
 private:
-    std::string m_directory;  // the directory part of the paths it serves
+    bool m_chosen = false;    // m_directory is set
+    std::string m_directory;  // the directory part of the paths it serves (or could not)
     std::string m_hidden;     // its path
     int m_fd = -1;
 };

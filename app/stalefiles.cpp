@@ -15,6 +15,9 @@
 namespace {
 
 constexpr std::string_view kStagedSuffix = ".part";
+// What a staging area and its pledge are named after (see StagingAreaName).
+constexpr std::string_view kAreaBase = "staged";
+constexpr std::string_view kPledgeBase = "staged-area";
 // The extended attribute of the mark (see MarkTransient).
 constexpr const char* kTransientMark = "user.kovzef.transient";
 
@@ -138,6 +141,27 @@ void RemoveLostDirectory(int dirFd, const char* name, int fd)
     unlinkat(dirFd, name, AT_REMOVEDIR);
 }
 
+// After the lost pledge name of a staging area (see StagingAreaName) went
+// from directory dirFd: removes the area it stood for when that is an empty
+// directory of this user that nobody holds locked (its run was killed
+// before the area carried the mark itself).
+void RemovePledgedArea(int dirFd, std::string_view name)
+{
+    // ".staged-area.PID-N.part" stands for ".staged.PID-N.part".
+    if (name.size() <= kPledgeBase.size() + 2 || name[0] != '.' || name.substr(1, kPledgeBase.size()) != kPledgeBase ||
+        name[kPledgeBase.size() + 1] != '.')
+        return;
+    std::string area(1, '.');
+    area.append(kAreaBase).append(name.substr(kPledgeBase.size() + 1));
+    const int fd = openat(dirFd, area.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && !HeldLocked(fd))
+        unlinkat(dirFd, area.c_str(), AT_REMOVEDIR);  // only while it is empty
+    close(fd);
+}
+
 // Removes the file name of directory dirFd, made by process pid, when it is
 // a lost one; with directories set, a lost staging directory goes too, with
 // the files it holds.
@@ -156,8 +180,8 @@ void RemoveIfLost(int dirFd, const char* name, pid_t pid, bool directories, cons
     // without the mark of the run that made it under this name may be
     // anyone's.
     if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && !(keep && keep(st)) && CarriesTransientMark(fd, st, name)) {
-        if (S_ISREG(st.st_mode) && st.st_nlink == 1 && !HeldLocked(fd))
-            unlinkat(dirFd, name, 0);
+        if (S_ISREG(st.st_mode) && st.st_nlink == 1 && !HeldLocked(fd) && unlinkat(dirFd, name, 0) == 0 && directories)
+            RemovePledgedArea(dirFd, name);
         else if (directories && S_ISDIR(st.st_mode) && !HeldLocked(fd))
             RemoveLostDirectory(dirFd, name, fd);
     }
@@ -204,6 +228,16 @@ pid_t StagedFileOwner(std::string_view name)
     std::string_view head;
     const pid_t pid = name.starts_with('.') ? StaleFileOwner(name, kStagedSuffix, UINT32_MAX, head) : 0;
     return head.size() >= 2 ? pid : 0;
+}
+
+std::string StagingAreaName(const std::string& directoryPrefix, unsigned n)
+{
+    return StagedFileName(std::string(directoryPrefix).append(kAreaBase), n);
+}
+
+std::string StagingAreaPledgeName(const std::string& directoryPrefix, unsigned n)
+{
+    return StagedFileName(std::string(directoryPrefix).append(kPledgeBase), n);
 }
 
 std::string StagedFileName(const std::string& path, unsigned n)

@@ -35,6 +35,13 @@ void RemoveLostStagedFiles(int dirFd, const std::string& directory, const LostFi
 // The process that made name when it has the form of a staged file's or
 // staging directory's name, else 0.
 pid_t StagedFileOwner(std::string_view name);
+// The name of a staging area of this process in the directory that
+// directoryPrefix names ("" or ending in "/"): ".staged.PID-N.part"; and that
+// of the file that stands for the area while it is made, before it carries
+// the mark itself: ".staged-area.PID-N.part".  A lost file of the second
+// kind takes the empty directory of the first with it.
+std::string StagingAreaName(const std::string& directoryPrefix, unsigned n);
+std::string StagingAreaPledgeName(const std::string& directoryPrefix, unsigned n);
 // The n-th hidden name this process gives a file staged beside path:
 // ".NAME.PID-N.part", NAME being path's last component, cut to keep the
 // name within the limit of one component.

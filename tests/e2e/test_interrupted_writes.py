@@ -349,6 +349,12 @@ class InterruptedWrites(ScratchCase):
         # held locked, one beside a directory the next run makes, and two
         # that runs read as their archives.
         held = mark_as_killed_runs(os.path.dirname(self.write("x/.held.%d-3.part/f.txt" % dead, b"held\n")))
+        # A run killed while it made a staging area, before the area carried
+        # the mark: the marked file that stands for it takes the empty area
+        # with it; an empty directory of that form without it stays.
+        pledge = mark_as_killed_runs(self.write("x/.staged-area.%d-77.part" % dead))
+        for name in (".staged.%d-77.part" % dead, ".staged.%d-78.part" % dead):
+            os.mkdir(self.path("x", name))
         beside = mark_as_killed_runs(os.path.dirname(self.write("x/d/.sub.%d-4.part/f.txt" % dead, b"lost\n")))
         self.write("b.kox", archive_bytes([entry_bytes("RG", n, 0o100644, b"new\n") for n in ("d/new/f.txt", "top")]))
         for name in ("x/.b.kox.%d-5.part" % dead, ".a.kox.%d-6.new" % dead):
@@ -360,6 +366,8 @@ class InterruptedWrites(ScratchCase):
             self.assertEqual(rc, 0, out)
             self.assertTrue(os.path.exists(os.path.join(held, "f.txt")))
         self.assertFalse(os.path.exists(beside))
+        self.assertFalse(os.path.exists(pledge) or os.path.exists(self.path("x", ".staged.%d-77.part" % dead)))
+        self.assertTrue(os.path.isdir(self.path("x", ".staged.%d-78.part" % dead)))
         rc, out = self.run_kov("-mf", ".a.kox.%d-6.new,a.kox" % dead)
         self.assertEqual(rc, 0, out)
         for name, data in kept.items():

@@ -39,8 +39,6 @@
 #include "oldformat/entrypath.h"
 #include "oldformat/oldformat.h"
 
-bool oldFormatExtractionDone = false;
-
 namespace {
 
 // stdio buffer of an archive being read.
@@ -875,7 +873,7 @@ void CExtract::Execute()
                 log.Write("KOVZEF: " + std::to_string(filesDone) + " file(s) " + doneWord);
         } catch (const CInvalExcept&) {
             state.ApplyPendingQuietly();
-            if (isExtract && state.MadeLinks() && !oldFormatExtractionDone) {
+            if (isExtract && state.MadeLinks()) {
                 // The old-format library creates its files by path and knows
                 // nothing of the links made here, so it could write through
                 // them: once links exist it is not run for extraction.
@@ -885,35 +883,21 @@ void CExtract::Execute()
                 m_application.SetExitStatus(40);
                 continue;
             }
+            // Each archive the expansion of -f gave is handed on by its name,
+            // as the list command does.
+            const uint32_t filesBefore = oldArchiveFilesDone;
+            uint32_t errorNumber = 0;
             state.SuspendMask();
             try {
-                CExtractOld old(m_application, *this);
-                old.Execute();
+                if (!RunOldFormatPass(archiveName, errorNumber))
+                    m_application.SetExitStatus(40);
             } catch (...) {
                 state.ResumeMask();
                 throw;
             }
             state.ResumeMask();
-            filesDone += oldFilesDone;
+            filesDone += oldArchiveFilesDone - filesBefore;
             printSummary = false;
         }
     }
-}
-
-void CExtractOld::Execute()
-{
-    if (oldFormatExtractionDone)
-        return;
-    oldFormatExtractionDone = true;
-    const COptions& options = m_application.GetOptions();
-    uint32_t errorNumber = 0;
-    char* message = nullptr;
-    int rc = OldFormatMain(options.argc, options.argv, nullptr, nullptr, &errorNumber, &message,
-                           ApplicationOldFormatServices());
-    if (rc == 0 && message != nullptr) {
-        m_application.GetLogMan().Write(std::string(message));
-        m_application.SetExitStatus(40);
-    }
-    std::free(message);
-    m_owner->oldFilesDone = oldArchiveFilesDone;
 }

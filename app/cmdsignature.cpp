@@ -504,14 +504,14 @@ void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry)
 
 std::string PlaceName(const CDirEntry& entry, bool* isLink)
 {
-    const bool link = dynamic_cast<const CLink*>(&entry) != nullptr;
+    const auto* link = dynamic_cast<const CLink*>(&entry);
     if (isLink != nullptr)
-        *isLink = link;
-    if (!link && !entry.IsDirectory())
+        *isLink = link != nullptr;
+    if (link == nullptr && !entry.IsDirectory())
         return {};
+    if (link != nullptr)
+        return link->StoredOwnName();
     const std::string& stored = entry.GetStoredName();
-    if (link)
-        return stored.substr(0, stored.find(KOX_LINK_SEPARATOR));
     size_t end = stored.size();
     while (end > 0 && stored[end - 1] == '/')
         --end;

@@ -139,8 +139,14 @@ public:
     static std::string JoinPath(const std::string& path, const std::string& directory);
     // Creates the missing parent directories of name; false when one fails.
     static bool CreateParentDirectories(const std::string& name);
-    // The UTF-8 form of the stored name; CConversionExcept when it fails.
+    // The UTF-8 form of the stored name (a link's name and target converted
+    // apart); CConversionExcept when it fails.
     std::string StoredNameUtf8() const;
+    // Whether utf8, the UTF-8 form of the stored name, gives the stored name
+    // back: otherwise the conversion put "#" for what UTF-8 can not take (or
+    // the code page has another form of that text), and the name the
+    // archive holds is not the file's.
+    bool StoredNameComesBack(const std::string& utf8) const;
 
 protected:
     // One pass over the data blocks; see ExtractOrTest.  Returns the number
@@ -164,9 +170,17 @@ protected:
     void CheckWhatTookFreePath(int err) const;
     // Removes the staged file, if any.
     void DiscardStaged() noexcept;
+    // For adding to an archive: says when utf8, the stored name's UTF-8
+    // form, is not the stored name (StoredNameComesBack), and ends the run
+    // with 47 when it is the UTF-8 name of another file of this run from
+    // another name.
+    void NoteStoredName(const std::string& utf8) const;
 
     std::string m_name;
     std::string m_storedName;
+    // A link's stored name is "name|target": the length of its name there,
+    // else npos.
+    size_t m_linkNameLength = std::string::npos;
     KoxHeaderInfo m_info;
     CFileStream* m_stream;
     std::vector<uint8_t> m_userInfo;
@@ -241,15 +255,18 @@ private:
 class CLink : public CDirEntry {
 public:
     explicit CLink(const std::string& name);
-    // target: the text after the first "|" of the stored name.
-    CLink(const std::string& name, const std::string& storedName, const std::string& target, const KoxHeaderInfo& info,
-          std::vector<uint8_t> userInfo);
+    // storedName: "name|target" as stored, in the local code page, its name
+    // of storedNameLength bytes (npos: no "|", no target).
+    CLink(const std::string& name, const std::string& storedName, size_t storedNameLength, const std::string& target,
+          const KoxHeaderInfo& info, std::vector<uint8_t> userInfo);
     void Extract(CArchiveFile& archive) override;
     std::string StoreRefusal() const override;
     void ExtractOrTest(CArchiveFile& archive, bool verification) override;
     bool FillHeaderInfo(KoxHeaderInfo& info) override;
     bool PrepareStoredName() override;
     const std::string& GetTarget() const { return m_target; }
+    // The link's own name in its stored name, before -lower and -flat.
+    std::string StoredOwnName() const { return m_storedName.substr(0, m_linkNameLength); }
 
 private:
     std::string m_target;

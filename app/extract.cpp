@@ -596,18 +596,20 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " + KovShown(m_archiveName));
         }
         // A name the local code page cannot hold is written changed, never
-        // silently and never over another file of this run.
+        // silently and never over another file of this run; so is a name
+        // that -lower or -flat gave another path.
         const bool changed = m_archive.NameChanged();
         if (changed)
             m_log.Write(ChangedNameNotice(name, m_archive.StoredNameUtf8()));
         if (!isDirectory) {
-            if (m_state.written.Collides(path, changed)) {
+            const bool moved = changed || m_archive.NameAltered();
+            if (m_state.written.Collides(path, moved, m_archive.StoredOwnNameUtf8())) {
                 m_log.Write("KOVZEF: " + KovShown(name) +
                             " not extracted: a file of this name was written before by this run");
                 m_refused = true;
                 return;
             }
-            m_state.written.Note(path, changed);
+            m_state.written.Note(path, moved, m_archive.StoredOwnNameUtf8());
         }
         // A file whose name nothing has yet is created at once, once the
         // name itself passes: that is one call instead of the checks of a

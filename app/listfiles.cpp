@@ -265,8 +265,9 @@ void COptions::ReadRenameFile()
         TrimLeft(text);
         if (text.empty() || text[0] == '#')
             continue;
-        size_t sep = text.find('|');
-        if (sep == std::string::npos)
+        // A "|" inside a character of the local code page is none.
+        size_t sep = FindSingleByteCharacterCP(text.data(), text.size(), '|');
+        if (sep == text.size())
             sep = static_cast<size_t>(std::find_if(text.begin(), text.end(), IsSpace) - text.begin());
         if (sep + 1 >= text.size())
             ThrowMalformed(renameFile);

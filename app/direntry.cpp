@@ -240,6 +240,11 @@ void CDirEntry::RunDigestOfEmptyFile(ManifestContext* context)
 
 void CDirEntry::NoteStoredName(const std::string& utf8) const
 {
+    // Bytes that are their own UTF-8 form and hold no "#" are no other
+    // name's UTF-8 form (unless a page writes a character of ASCII with
+    // several bytes as well): such a name, most names, needs no record.
+    if (utf8 == m_storedName && utf8.find('#') == std::string::npos)
+        return;
     CApplication& app = CApplication::Instance();
     const bool changed = !StoredNameComesBack(utf8);
     if (changed)
@@ -249,7 +254,7 @@ void CDirEntry::NoteStoredName(const std::string& utf8) const
         return;
     // A link lands where its own name says.
     const size_t ownUtf8 = m_linkNameLength == std::string::npos ? utf8.size() : utf8.find(KOX_LINK_SEPARATOR);
-    const std::string stored = utf8.substr(0, ownUtf8);
+    const std::string_view stored = std::string_view(utf8).substr(0, ownUtf8);
     const std::string_view source = std::string_view(m_storedName).substr(0, m_linkNameLength);
     if (StoredNames().Collides(stored, changed, source)) {
         // Extracted, the two would be one file.

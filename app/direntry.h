@@ -173,7 +173,7 @@ protected:
     // For adding to an archive: says when utf8, the stored name's UTF-8
     // form, is not the stored name (StoredNameComesBack), and ends the run
     // with 47 when it is the UTF-8 name of another file of this run from
-    // another name.
+    // another name (one that could be, at least: see the code).
     void NoteStoredName(const std::string& utf8) const;
 
     std::string m_name;

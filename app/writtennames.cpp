@@ -5,14 +5,14 @@
 
 #include "app/except.h"
 
-uint64_t CWrittenNames::Key(const std::string& path)
+uint64_t CWrittenNames::Key(std::string_view path)
 {
     return std::hash<std::string_view>{}(path);
 }
 
-bool CWrittenNames::Collides(const std::string& path, bool changed, std::string_view source)
+bool CWrittenNames::Collides(std::string_view path, bool changed, std::string_view source)
 {
-    const auto found = m_changed.empty() ? m_changed.end() : m_changed.find(path);
+    const auto found = m_changed.empty() ? m_changed.end() : m_changed.find(std::string(path));
     if (found != m_changed.end())
         return found->second != source;
     if (!changed)
@@ -28,14 +28,14 @@ bool CWrittenNames::Collides(const std::string& path, bool changed, std::string_
     return m_keySet.count(Key(path)) != 0;
 }
 
-void CWrittenNames::Note(const std::string& path, bool changed, std::string_view source)
+void CWrittenNames::Note(std::string_view path, bool changed, std::string_view source)
 {
     if (m_indexed)
         m_keySet.insert(Key(path));
     else
         m_keys.push_back(Key(path));
     if (changed)
-        m_changed.emplace(path, source);
+        m_changed.emplace(std::string(path), std::string(source));
 }
 
 std::string ChangedNameNotice(const std::string& name, const std::string& storedUtf8)

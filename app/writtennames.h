@@ -18,12 +18,12 @@ public:
     // changed name.  source: the entry's name before it was changed (the
     // same source at one path is the same name again, which takes its own
     // place as an unchanged name does).
-    bool Collides(const std::string& path, bool changed, std::string_view source);
+    bool Collides(std::string_view path, bool changed, std::string_view source);
     // A file or link this run wrote at path, with the name it came from.
-    void Note(const std::string& path, bool changed, std::string_view source);
+    void Note(std::string_view path, bool changed, std::string_view source);
 
 private:
-    static uint64_t Key(const std::string& path);
+    static uint64_t Key(std::string_view path);
 
     // Every path written, as keys; looked up (through the set, built on the
     // first need) only once a changed name appears, which is rare.

@@ -510,6 +510,17 @@ class CodePageNamesTest(ScratchCase):
             expected = {lowered(t).encode(codec): data[t] for t in texts if t != "up.txt"}
             self.assertEqual(tree(dest), expected, cp)
 
+        # -flat alike: "d2/same.txt" would take the place of "d1/same.txt";
+        # "/top.txt" lands on "top.txt" with or without -flat.
+        with open(self.path("flat.kox"), "wb") as f:
+            f.write(archive_bytes([entry_bytes("RG", n, 0o100644, n.encode())
+                                   for n in ("d1/same.txt", "d2/same.txt", "/top.txt", "top.txt")]))
+        os.makedirs(self.path("flat"))
+        status, out = run(["-xf", "../flat.kox", "-flat"], self.path("flat"))
+        self.assertEqual(status, 40, out)
+        self.assertIn("KOVZEF: same.txt not extracted: a file of this name was written before by this run", out)
+        self.assertEqual(tree(self.path("flat")), {b"same.txt": b"d1/same.txt", b"top.txt": b"top.txt"})
+
     def test_a_double_byte_character_with_a_bar_byte_stays_whole_in_links_and_renames(self):
         # Faults caught: a link whose name or target held a character with the
         # second byte 0x7C ("|") was refused ("contains |", 44), and one stored

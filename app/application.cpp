@@ -277,6 +277,8 @@ void CApplication::PrepareOutput()
         }
         if (!redirected)
             GetLogMan().Write("KOVZEF: could not redirect stdout to file kovzef_output");
+        else
+            ChooseMessageStream(*m_options);
         // The run goes on after a failed redirection: its error must not show
         // up in the messages of the list files read next.
         errno = 0;
@@ -307,7 +309,7 @@ void CApplication::ChooseMessageStream(const COptions& options)
             if (*c == ',' || *c == ' ' || (*c >= '\t' && *c <= '\r'))
                 written = c + 1;
     }
-    if (WritesArchive(code) && SpellsStandardOutput(written))
+    if (WritesArchive(code) && IsStandardOutput(written))
         CConsoleLogMan::UseStandardError();
 }
 
@@ -326,6 +328,7 @@ void CApplication::ReleaseArchivePath()
     m_archiveExisted = false;
     m_archiveForeign = false;
     m_archiveToStdout = false;
+    m_archiveBegun = false;
     m_archiveCommitted = false;
 }
 
@@ -335,15 +338,18 @@ void CApplication::FixArchivePath()
 {
     ReleaseArchivePath();
     m_archiveAppend = m_options->commandCode == KOV_CMD_APPEND;
-    // Asked before any file can take the number of a closed descriptor 1.
-    if (SpellsStandardOutput(m_archiveName) && !StandardOutputOpen())
+    // A name of descriptor 1 while it is closed leads to what stands in
+    // for it (HoldClosedStandardDescriptors): refused before anything is
+    // opened.
+    if (IsStandardOutput(m_archiveName) && !StandardOutputOpen())
         throw COpenExcept(m_archiveName, EBADF);
+    const bool toStdout = NamesStandardOutput(m_archiveName);
     m_archiveDirFd = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int dirFd = m_archiveDirFd >= 0 ? m_archiveDirFd : AT_FDCWD;
     if (!m_archiveName || !m_archiveName[0])
         return;
     const bool create = m_options->commandCode == KOV_CMD_CREATE;
-    if (create && IsStandardOutput(m_archiveName)) {
+    if (create && toStdout) {
         // Written where descriptor 1 stands, like a pipe: never replaced,
         // cut, locked or removed.
         m_archiveToStdout = true;
@@ -399,6 +405,15 @@ void CApplication::FixArchivePath()
     }
     if (!m_archiveLock.Held())
         return;
+    if (st.st_size == 0 && m_archiveAppend && toStdout) {
+        // The empty file open as standard output gets the archive where
+        // descriptor 1 stands, as a create writes it: a new file in its
+        // place would leave what the shell writes after the run in the old
+        // one.  It stays locked while the run writes.
+        m_archiveToStdout = true;
+        m_archiveForeign = true;
+        return;
+    }
     if (st.st_size == 0 && m_archiveAppend) {
         // An empty file becomes an archive as a missing one does, the new
         // file taking its mode and owner.
@@ -628,6 +643,12 @@ bool CApplication::PutBackArchive()
     // old content is gone already.
     unlinkat(dirFd, m_archiveName, 0);
     return true;
+}
+
+void CApplication::EndStandardOutputArchive(int status)
+{
+    if (status != 0 && m_archiveToStdout && m_archiveBegun)
+        EndFailedStandardOutputArchive();
 }
 
 void CApplication::KeepOverwrittenTail(uint64_t offset, std::string bytes)

@@ -46,8 +46,9 @@ public:
     // Runs the consistency checks, then fills the archive name buffer.
     void InitArchiveName();
     // Sends every message to standard error when the parsed command line
-    // writes its archive to the program's own standard output, where they
-    // would become part of the archive.
+    // writes its archive to the file open as the program's standard output
+    // (whatever name leads to it), where they would become part of the
+    // archive.  Asked again once -e has put another file there.
     void ChooseMessageStream(const COptions& options);
     // Notes where the archive of this run lives and whether (and as what) it
     // exists already; called for create, append and signing before the
@@ -59,8 +60,10 @@ public:
     // and which takes the archive's name only when the run succeeds.  Every
     // such run first removes the new files that killed runs of the archive
     // left behind.  A create whose archive is the program's own standard
-    // output writes to that descriptor as it stands, and nothing else; a
-    // name of standard output while it is closed is refused (COpenExcept).
+    // output (a name that leads to the file open as descriptor 1), and an
+    // append that finds there the empty file open as standard output, write
+    // to that descriptor as it stands, and nothing else; a name of standard
+    // output while it is closed is refused (COpenExcept).
     void FixArchivePath();
     // Undoes the archive file of a failed create, append or signing run:
     // removes the new file of a create, or cuts an archive that existed
@@ -88,9 +91,17 @@ public:
     // True when an append writes a new archive beside the name (there was
     // none, or an empty file) instead of the archive itself.
     bool WritesNewArchive() const;
-    // True when the create run writes its archive to standard output, on a
-    // copy of descriptor 1 instead of a file it opens by name.
+    // True when the create run (or an append that starts an archive in the
+    // empty file open as standard output) writes its archive to standard
+    // output, on a copy of descriptor 1 instead of a file it opens by name.
     bool WritesStandardOutput() const { return m_archiveToStdout; }
+    // The run has begun its archive: its header is written.
+    void NoteArchiveBegun() { m_archiveBegun = true; }
+    // Called once the run is over, with its exit status: a run that failed
+    // after it began its archive on standard output ends the stream with
+    // bytes every reader refuses (EndFailedStandardOutputArchive), since
+    // what it wrote can not be taken back.
+    void EndStandardOutputArchive(int status);
     // Has the stream, open on the archive this run writes into, put the
     // run's undo record on storage right before its first write.
     void WatchArchiveWrites(CFileStream& stream);
@@ -158,7 +169,8 @@ private:
     int m_archiveDirFd = -1;           // directory the archive name is relative to
     bool m_archiveExisted = false;     // a regular file was there before the command ran
     bool m_archiveForeign = false;     // something else was there (device, pipe, ...)
-    bool m_archiveToStdout = false;    // a create writes it to descriptor 1
+    bool m_archiveToStdout = false;    // the run writes it to descriptor 1
+    bool m_archiveBegun = false;       // its header is written
     bool m_archiveAppend = false;      // the run appends to it
     bool m_archiveCommitted = false;   // it has its final name and content
     long long m_archiveOldSize = 0;    // its length then

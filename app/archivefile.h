@@ -22,6 +22,7 @@ class CFile;
 class CDirectory;
 class CLink;
 class CSignedManifest;
+class CSigningPlaces;
 
 class CArchiveFile {
 public:
@@ -116,6 +117,10 @@ public:
             *link = found->second;
         return true;
     }
+    // The places of the entries of an archive that the run signs anew, those
+    // it holds and those it adds (see CSigningPlaces); null in other runs.
+    CSigningPlaces* SigningPlaces() const { return m_signingPlaces; }
+    void SetSigningPlaces(CSigningPlaces* places) { m_signingPlaces = places; }
     // The current entry's stored name does not end with its terminator.
     bool NameDamaged() const { return m_nameDamaged; }
     // The current entry's stored name holds characters that the local code
@@ -173,6 +178,7 @@ private:
     bool m_manifestSeen = false;
     uint64_t m_verifiedManifestOffset = 0;
     std::unordered_map<std::string, bool> m_signedNamesTaken;
+    CSigningPlaces* m_signingPlaces = nullptr;
     // The current entry still owes data blocks: it announced data and its
     // last block ("ED"/"UE") has not been read or skipped yet.  The end of
     // the file is then a cut archive, not its end.

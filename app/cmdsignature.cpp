@@ -14,8 +14,8 @@
 #include "app/fshelpers.h"
 #include "app/logman.h"
 #include "app/options.h"
+#include "app/signedplaces.h"
 #include "nls/utf8shown.h"
-#include "oldformat/entrypath.h"
 
 namespace {
 
@@ -99,6 +99,18 @@ void RefuseOtherManifest(const CDirEntry& entry, bool manifestFound)
                                    SMF_EFILENOTFOUND, 0);
 }
 
+// A signing run's refusal of an entry it was about to add, with the text and
+// status of the manifest failure it stands for.  Not a manifest failure, so
+// that the run puts the archive back also under i: what it added before the
+// entry would be kept unsigned.
+class CAddedEntryRefused : public CExcept {
+public:
+    explicit CAddedEntryRefused(const CInvalManifestExcept& failure)
+        : CExcept(failure.GetMessage(), failure.GetCode(), Tail::None, 0)
+    {
+    }
+};
+
 // The manifest lists a name with slashes for its backslashes, and a signed
 // file is looked up under its name as stored: an entry named with a
 // backslash would be signed under a name it does not have, and the archive
@@ -121,78 +133,59 @@ void RefuseUnsignableName(const CDirEntry& entry)
                                    SMF_EFILENOTFOUND, 0);
 }
 
-// Whether a name is its own place (see EntryPlaces): not empty, no leading
-// "/", and no empty, "." or ".." component (so no trailing "/" either).
-// Nearly every name is: it is then taken as it is.
-bool IsOwnPlace(std::string_view name)
-{
-    if (name.empty() || name.front() == '/')
-        return false;
-    for (size_t start = 0;;) {
-        const size_t slash = name.find('/', start);
-        const std::string_view part = name.substr(start, slash == std::string_view::npos ? slash : slash - start);
-        if (part.empty() || part == "." || part == "..")
-            return false;
-        if (slash == std::string_view::npos)
-            return true;
-        start = slash + 1;
-    }
-}
-
-// The place of an entry named name (see EntryPlaces); empty when extraction
-// refuses the name.  Leading "/" and "../" go as extraction drops them (as
-// without -P: the check does not depend on where a run would write), and
-// the components the file system passes over go too.
-std::string EntryPlace(std::string_view name)
-{
-    if (IsOwnPlace(name))
-        return std::string(name);
-    const EntryPath plan = PlanEntryPath(name, {}, false);
-    std::string place;
-    std::string_view rest(plan.path);
-    while (!rest.empty()) {
-        const size_t slash = rest.find('/');
-        const std::string_view part = rest.substr(0, slash);
-        rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
-        if (part.empty() || part == ".")
-            continue;
-        if (!place.empty())
-            place += '/';
-        place += part;
-    }
-    return place;
-}
-
-// Adds where the entry just read lands to places.
+// Adds where the entry just read lands to places, with the directories
+// extraction makes for it, and the refusal of the first entry that lands
+// nowhere or where the manifest does.
 void AddPlace(const CDirEntry& entry, EntryPlaces& places)
 {
-    bool link = false;
-    const std::string name = PlaceName(entry, &link);
-    if (link || entry.IsDirectory()) {
-        if (std::string place = EntryPlace(name); !place.empty())
-            places.takers.emplace_back(std::move(place), link);
+    const PlaceKind kind = PlaceKindOf(entry.GetHeaderInfo());
+    const std::string_view name = PlaceNameOf(entry.GetStoredName(), kind, entry.StoredLinkNameLength());
+    // Nearly every entry is a file named by its place, in the directory of
+    // the entry before it: nothing is built for it then.
+    const bool own = IsOwnPlace(name);
+    std::string respelled = own ? std::string() : EntryPlace(name);
+    const std::string_view place = own ? name : std::string_view(respelled);
+    if (places.refusal.empty())
+        places.refusal = UnplacedEntryRefusal(name, place, kind);
+    if (place.empty())
         return;
+    const size_t slash = place.rfind('/');
+    const std::string_view parent = place.substr(0, slash == std::string_view::npos ? 0 : slash);
+    if (!parent.empty() && parent != places.lastParent) {
+        places.lastParent = parent;
+        ForEachPlaceAbove(place, [&places](std::string_view up) { return places.parents.emplace(up).second; });
     }
-    const std::string& stored = entry.GetStoredName();
-    if (!IsOwnPlace(stored))
-        if (std::string place = EntryPlace(stored); !place.empty())
-            places.respelledFiles.emplace_back(stored, std::move(place));
+    if (kind != PlaceKind::kFile)
+        places.takers.emplace_back(place, kind == PlaceKind::kLink);
+    else if (!own)
+        places.respelledFiles.emplace_back(name, std::move(respelled));
 }
 
-// Notes on the archive each place of a link or directory that a file the
-// verified manifest (context) lists would take: a listed name that is the
-// place itself, or a listed file of the archive spelled otherwise.
+// Once the manifest (context) is verified: refuses an archive with an entry
+// that lands nowhere or where the manifest does (status 58), before anything
+// of it is listed, tested or extracted; then notes on the archive each place
+// of a link or directory that a file the manifest lists would take: a listed
+// name that is the place itself, or a listed file of the archive spelled
+// otherwise.
 void NoteSignedPlacesTaken(CArchiveFile& archive, ManifestContext* context, const EntryPlaces& places)
 {
-    if (places.takers.empty())
+    if (!places.refusal.empty())
+        throw CInvalManifestExcept(places.refusal, SMF_EFILENOTFOUND, 0);
+    if (places.takers.empty() && places.parents.empty())
         return;
     std::unordered_set<std::string_view> respelled;
     for (const auto& [stored, place] : places.respelledFiles)
         if (ManifestNameListed(context, stored.data(), stored.size()) != 0)
             respelled.insert(place);
+    const auto signedFile = [&](const std::string& place) {
+        return respelled.count(place) != 0 || ManifestNameListed(context, place.data(), place.size()) != 0;
+    };
     for (const auto& [place, link] : places.takers)
-        if (respelled.count(place) != 0 || ManifestNameListed(context, place.data(), place.size()) != 0)
+        if (signedFile(place))
             archive.NoteSignedNameTaken(place, link);
+    for (const std::string& place : places.parents)
+        if (signedFile(place))
+            archive.NoteSignedNameTaken(place, false);
 }
 
 // The stored manifest text for verification, copied into the context's own
@@ -220,7 +213,9 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
                           options.signatureHashAlgorithm);
     if (rc != SMF_OK)
         throw CInvalManifestExcept(ManifestGetLastError(context), rc, 0);
-    if (options.commandCode == KOV_CMD_CREATE)
+    // A new archive (an append's, too, when it starts one on standard
+    // output, which can not be read back) holds nothing to verify yet.
+    if (options.commandCode == KOV_CMD_CREATE || application.WritesStandardOutput())
         return;
 
     // The stored manifest is verified first, before the existing entries
@@ -247,10 +242,18 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
     bool entriesBehindManifest = false;
     uint64_t manifestOffset = 0;
     uint32_t invalidEntries = 0;
+    // The places of the entries, for those the run adds.  Of an archive
+    // whose signature was verified, the checks above and those of the walk
+    // refuse what a reader refuses, in its words; of another, the first entry
+    // that takes a place as a reader of the archive signed anew refuses it
+    // ends the run once the entries passed those checks.
+    CSigningPlaces* places = archive.SigningPlaces();
+    std::string placeRefusal;
     // Whatever a reader of the archive signed anew would refuse ends the
     // run here, before anything is written: damage (which the data check
     // of a file's size also throws, see CDirEntry::ExtractOrTest), a link or
-    // directory in a signed file's place, a digest that fails.
+    // directory in a signed file's place (a file the new manifest will list),
+    // a digest that fails.
     for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
         if (manifestFound)
             entriesBehindManifest = true;
@@ -265,9 +268,17 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
             RefuseInPlaceOfSignedFile(archive, *entry);
             RefuseUnsignableName(*entry);
             CheckEntryDigests(archive, entry, invalidEntries);
+            if (places != nullptr) {
+                std::string refusal = places->Note(entry->GetStoredName(), PlaceKindOf(entry->GetHeaderInfo()),
+                                                   entry->StoredLinkNameLength());
+                if (!storedFound && placeRefusal.empty())
+                    placeRefusal = std::move(refusal);
+            }
         }
         archive.ReleaseEntry(entry);
     }
+    if (!placeRefusal.empty())
+        throw CInvalManifestExcept(placeRefusal, SMF_EFILENOTFOUND, 0);
     // The new entries and manifest go where the old manifest was: whatever
     // stands behind it would be overwritten.
     if (entriesBehindManifest)
@@ -502,45 +513,43 @@ void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry)
         RefuseOtherManifest(entry, true);
 }
 
-std::string PlaceName(const CDirEntry& entry, bool* isLink)
-{
-    const auto* link = dynamic_cast<const CLink*>(&entry);
-    if (isLink != nullptr)
-        *isLink = link != nullptr;
-    if (link == nullptr && !entry.IsDirectory())
-        return {};
-    if (link != nullptr)
-        return link->StoredOwnName();
-    const std::string& stored = entry.GetStoredName();
-    size_t end = stored.size();
-    while (end > 0 && stored[end - 1] == '/')
-        --end;
-    return stored.substr(0, end);
-}
-
 void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry)
 {
     // Most signed archives have no place taken: nothing is looked at then.
     if (!archive.AnySignedNameTaken())
         return;
+    const PlaceKind kind = PlaceKindOf(entry.GetHeaderInfo());
+    const std::string_view name = PlaceNameOf(entry.GetStoredName(), kind, entry.StoredLinkNameLength());
+    const std::string place = EntryPlace(name);
     bool isLink = false;
-    const std::string name = PlaceName(entry, &isLink);
-    if (!isLink && !entry.IsDirectory()) {
-        // A signed file whose place a later link or directory takes (one
-        // that comes first was refused at itself).
-        const std::string& stored = entry.GetStoredName();
-        if (entry.IsDigestEnabled() && archive.SignedNameTaken(EntryPlace(stored), &isLink))
-            throw CInvalManifestExcept("Entry >" + KovShown(stored) + "< is " + (isLink ? "a link" : "a directory") +
-                                           ", but the manifest lists a file of that name that comes before it",
+    if (kind == PlaceKind::kFile) {
+        // A signed file whose place a later link or directory (or an entry
+        // below it) takes: one that comes first was refused at itself.
+        if (entry.IsDigestEnabled() && archive.SignedNameTaken(place, &isLink))
+            throw CInvalManifestExcept(PlaceTakenRefusal(name, isLink ? PlaceKind::kLink : PlaceKind::kDirectory, true),
                                        SMF_EFILENOTFOUND, 0);
-        return;
+    } else if (archive.SignedNameTaken(place)) {
+        // A file of its place that came before it was refused at itself.
+        throw CInvalManifestExcept(PlaceTakenRefusal(name, kind, false), SMF_EFILENOTFOUND, 0);
     }
-    // A file of its place that came before it was refused at itself.
-    if (archive.SignedNameTaken(EntryPlace(name)))
-        throw CInvalManifestExcept("Entry >" + KovShown(name) + "< is " + (isLink ? "a link" : "a directory") +
-                                       ", but the manifest lists a file of that name that was not verified "
-                                       "before it",
-                                   SMF_EFILENOTFOUND, 0);
+    // Whatever lies below a signed file's place would have a directory made
+    // there.
+    ForEachPlaceAbove(place, [&](std::string_view up) {
+        if (archive.SignedNameTaken(std::string(up)))
+            throw CInvalManifestExcept(BelowSignedFileRefusal(name, up), SMF_EFILENOTFOUND, 0);
+        return true;
+    });
+}
+
+void RefuseAddedInTakenPlace(CArchiveFile& archive, const CDirEntry& entry, const KoxHeaderInfo& info)
+{
+    CSigningPlaces* places = archive.SigningPlaces();
+    if (places == nullptr || entry.IsSignedManifest())
+        return;
+    if (const std::string refusal = places->Note(entry.GetStoredName(), PlaceKindOf(info),
+                                                 entry.StoredLinkNameLength());
+        !refusal.empty())
+        throw CAddedEntryRefused(CInvalManifestExcept(refusal, SMF_EFILENOTFOUND, 0));
 }
 
 void WriteSignerLines(ManifestContext* context, CApplication& application, const char* signer)

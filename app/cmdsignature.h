@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,7 @@ class CApplication;
 class CArchiveFile;
 class CDirEntry;
 class ICompressStrategy;
+struct KoxHeaderInfo;
 
 // A manifest context of the caller's own, cleared and released when it goes.
 struct OwnManifestContext {
@@ -39,16 +41,19 @@ bool SignatureRequested(CApplication& application);
 void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStrategy& strategy, uint32_t openMode);
 // ManifestSign with the -key, -pwd, -tsaurl and -proxy values; its code.
 int SignManifest(ManifestContext* context, CApplication& application);
-// Where the entries of an archive land on disk, for the check that no link
-// or directory takes a signed file's place: each link and directory (true: a
-// link) under its place, and each file whose stored name is not its place
-// ("./d/a.txt", "d//a.txt"), with that place.  A place is a name as
-// extraction puts it below the target: without its leading "/" and "../",
-// without empty and "." components and a trailing "/"; a name extraction
-// refuses (a ".." component left) takes none.
+// Where the entries of an archive land on disk (see EntryPlace), for the
+// check that no link or directory takes a signed file's place: each link and
+// directory (true: a link) under its place, and each file whose stored name
+// is not its place ("./d/a.txt", "d//a.txt"), with that place, and the
+// places above entries, where extraction makes directories; a name
+// extraction refuses takes none.  refusal: that of the first entry no
+// verified reader passes wherever it stands (see UnplacedEntryRefusal).
 struct EntryPlaces {
     std::vector<std::pair<std::string, bool>> takers;
     std::vector<std::pair<std::string, std::string>> respelledFiles;  // stored name, place
+    std::unordered_set<std::string> parents;  // the places above entries: extraction makes directories there
+    std::string lastParent;                   // the place above the entry before
+    std::string refusal;
 };
 // The stored manifest text of the archive (true), or false when it has no
 // manifest entry; headerOffset (may be null) receives the offset of that
@@ -88,18 +93,20 @@ void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry);
 // Under verification (and before a verified append writes), for an entry
 // that is extracted, tested, listed or checked: a link or directory whose
 // place is that of a file the manifest lists, under any spelling of either
-// name (see EntryPlaces), would take the signed file's place, so it is
-// refused (CInvalManifestExcept, status 58) before anything of it is made:
-// at the link or directory when it comes first (a file list lets the file
-// itself be missing), and at the file when the link or directory comes after
-// it, so that the file does not replace what is at its path either.  The
-// places taken were noted on the archive before the walk.
+// name (see EntryPlaces), would take the signed file's place, as would any
+// entry below it (extraction makes a directory there), so it is refused
+// (CInvalManifestExcept, status 58) before anything of it is made: at the
+// link, directory or entry below when it comes first (a file list lets the
+// file itself be missing), and at the file when one of them comes after it,
+// so that the file does not replace what is at its path either.  The places
+// taken were noted on the archive before the walk.
 void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry);
-// The name of a link or directory entry without what is not its name: a
-// link's stored name is "name|target", and a directory may be stored with
-// "/" behind its name.  Empty for other entries; *isLink tells which of the
-// two it is.
-std::string PlaceName(const CDirEntry& entry, bool* isLink = nullptr);
+// In a run that signs the archive anew (which notes the places of its
+// entries on the archive, see CArchiveFile::SigningPlaces), before the header
+// of an entry the run adds is written: an entry that takes a place as
+// CSigningPlaces::Note tells ends the run with status 58, and the run then
+// puts the archive back as it was (also under i).
+void RefuseAddedInTakenPlace(CArchiveFile& archive, const CDirEntry& entry, const KoxHeaderInfo& info);
 // With -v: the signer's subject, issuer and category.
 void ShowSignatureInfo(CArchiveFile& archive, CApplication& application);
 // The three lines of the signer: subject, issuer and the category given.

@@ -21,6 +21,7 @@
 #include "app/fshelpers.h"
 #include "app/handleworkers.h"
 #include "app/options.h"
+#include "app/signedplaces.h"
 #include "app/stdoutarchive.h"
 #include "app/stopsignal.h"
 
@@ -143,8 +144,12 @@ void CCreate::Execute()
     const bool signing = SignatureRequested(m_application);
     const std::string archiveName = m_application.GetArchiveName();
 
+    // A signing run keeps its entries' places (see CSigningPlaces) as long
+    // as its archive is open.
+    CSigningPlaces places;
+    // An archive that goes to standard output is a new one, as a create's.
     OpenPlan plan;
-    if (command != KOV_CMD_CREATE)
+    if (command != KOV_CMD_CREATE && !m_application.WritesStandardOutput())
         plan = PlanExistingArchive(archiveName, signing, m_application.WritesNewArchive());
 
     // A create writes a new file beside the archive, which replaces it at
@@ -206,10 +211,13 @@ void CCreate::Execute()
             if (!archive.Stream().Write(header, sizeof header, &put) || put != sizeof header)
                 throw CWriteExcept(archiveName);
         }
+        m_application.NoteArchiveBegun();
     }
 
-    if (signing)
+    if (signing) {
+        archive.SetSigningPlaces(&places);
         VerifyArchiveSignature(true, archive, m_application);
+    }
 
     for (const std::string& name : options.fileList) {
         if (HasWildcard(name)) {

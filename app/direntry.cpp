@@ -16,6 +16,7 @@
 #include "app/application.h"
 #include "app/archivefile.h"
 #include "app/blockdecoder.h"
+#include "app/cmdsignature.h"
 #include "app/compressstrategy.h"
 #include "app/entryinfo.h"
 #include "app/except.h"
@@ -203,6 +204,8 @@ bool CDirEntry::StoredNameComesBack(const std::string& utf8) const
 
 void CDirEntry::WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info)
 {
+    // A signing run adds nothing that its archive's readers would refuse.
+    RefuseAddedInTakenPlace(archive, *this, info);
     const std::string utf8 = StoredNameUtf8();
     if (utf8.size() + 1 > KOX_NAME_BUFFER_SIZE)
         throw CExcept("KOVZEF: name too long for the archive: " + KovShown(m_storedName), 100, false);

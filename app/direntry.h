@@ -62,6 +62,9 @@ public:
     void AddToArchive(CArchiveFile& archive);
 
     const std::string& GetStoredName() const { return m_storedName; }
+    // A link's stored name is "name|target": the length of its name there
+    // (in the local code page "|" may be a byte of a character), else npos.
+    size_t StoredLinkNameLength() const { return m_linkNameLength; }
     void SetStoredName(const std::string& storedName) { m_storedName = storedName; }
     const KoxHeaderInfo& GetHeaderInfo() const { return m_info; }
     KoxHeaderInfo& HeaderInfo() { return m_info; }
@@ -265,8 +268,6 @@ public:
     bool FillHeaderInfo(KoxHeaderInfo& info) override;
     bool PrepareStoredName() override;
     const std::string& GetTarget() const { return m_target; }
-    // The link's own name in its stored name, before -lower and -flat.
-    std::string StoredOwnName() const { return m_storedName.substr(0, m_linkNameLength); }
 
 private:
     std::string m_target;

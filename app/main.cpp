@@ -8,12 +8,14 @@
 #include "app/application.h"
 #include "app/logman.h"
 #include "app/options.h"
+#include "app/stdoutarchive.h"
 #include "app/usage.h"
 #include "krn/rscp/cpcache.h"
 #include "krn/runt/kovrel.h"
 
 int main(int argc, char** argv)
 {
+    HoldClosedStandardDescriptors();
     // Under a file-size limit a write that would pass it must fail with
     // EFBIG, so that the run cleans up as after any failed write, instead of
     // the process being killed with the archive half written.
@@ -48,6 +50,7 @@ int main(int argc, char** argv)
         if (status == 0)
             status = 4;
     }
+    app.EndStandardOutputArchive(status);
     CApplication::Destroy();
     return status;
 }

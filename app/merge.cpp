@@ -19,6 +19,7 @@
 #include "app/fshelpers.h"
 #include "app/options.h"
 #include "app/replacement.h"
+#include "app/stdoutarchive.h"
 #include "app/stopsignal.h"
 #include "app/undorecord.h"
 
@@ -50,6 +51,10 @@ void CMerge::Execute()
         throw CExcept("KOVZEF: merging only supported for exactly two archives", 100, true, 0);
     const std::string& source = archives[0];
     const std::string& target = archives[1];
+    // A name of standard output while it is closed leads to what stands in
+    // for it: refused before anything is opened, as a create refuses it.
+    if (IsStandardOutput(target.c_str()) && !StandardOutputOpen())
+        throw COpenExcept(target, EBADF);
 
     // The target is locked before it is looked at: its length is what a
     // failed merge cuts it back to.  A run killed while it wrote into the

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <string>
+#include <utility>
 
 #include "app/application.h"
 #include "app/except.h"
@@ -148,7 +150,10 @@ void COptions::ParseCluster(int& i)
             return;  // the rest of the cluster is ignored
         }
         default:
-            throw CExcept(std::string("KOVZEF: unknown command option ") + c, 20, true);
+            // The letters behind it are read all the same: an f among them
+            // names the archive, which decides where the failure is told.
+            KeepFailure(std::make_exception_ptr(CExcept(std::string("KOVZEF: unknown command option ") + c, 20, true)));
+            break;
         }
     }
 }
@@ -161,10 +166,11 @@ void COptions::Parse(int count, char** words)
     // so that an unrelated earlier failure does not show up in them.
     errno = 0;
 
-    // The notices of the command line are written once it is read, or has
-    // failed: only then is it known where messages go (standard error when
-    // the archive goes to standard output).
+    // The notices of the command line, and its first bad word, are written
+    // once all of it is read: only then is it known where messages go
+    // (standard error when the archive goes to standard output).
     int ignoredBackups = 0;
+    m_failure = nullptr;
     try {
         ParseWords(ignoredBackups);
     } catch (...) {
@@ -172,6 +178,20 @@ void COptions::Parse(int count, char** words)
         throw;
     }
     AnnounceParsed(ignoredBackups);
+    if (m_failure) {
+        CApplication::Instance().SetExitStatus(m_failureStatus);
+        std::rethrow_exception(std::exchange(m_failure, nullptr));
+    }
+}
+
+void COptions::KeepFailure(std::exception_ptr failure)
+{
+    // Building a failure stored its code as the exit status: the first
+    // one's is the run's.
+    if (m_failure)
+        return;
+    m_failure = failure;
+    m_failureStatus = CApplication::Instance().GetExitStatus();
 }
 
 void COptions::AnnounceParsed(int ignoredBackups)
@@ -184,6 +204,18 @@ void COptions::AnnounceParsed(int ignoredBackups)
 }
 
 void COptions::ParseWords(int& ignoredBackups)
+{
+    // A bad word is kept and the words behind it are read all the same.
+    for (int i = 1; i < argc; ++i) {
+        try {
+            ParseWord(i, ignoredBackups);
+        } catch (CExcept&) {
+            KeepFailure(std::current_exception());
+        }
+    }
+}
+
+void COptions::ParseWord(int& i, int& ignoredBackups)
 {
     struct ValueOption {
         const char* word;
@@ -208,51 +240,46 @@ void COptions::ParseWords(int& ignoredBackups)
         {"-proxy", &COptions::proxy, "proxy"},
     };
 
-    for (int i = 1; i < argc; ++i) {
-        const char* word = argv[i];
-        if (word[0] != '-') {
-            fileList.emplace_back(word);
-            continue;
-        }
-        // Word options are whole words; the flags first, then those with a value.
-        if (std::strcmp(word, "-X") == 0) {
-            SetStringOption(excludeFile, i + 1 < argc ? argv[++i] : nullptr, "X");
-        } else if (std::strcmp(word, "-backup") == 0) {
-            ++ignoredBackups;
-        } else if (std::strcmp(word, "-lower") == 0) {
-            lowerCase = true;
-        } else if (std::strcmp(word, "-flat") == 0) {
-            flat = true;
-        } else if (std::strcmp(word, "-V") == 0) {
-            verify = true;
-        } else if (std::strcmp(word, "-v") == 0) {
-            verbose = true;
-        } else if (std::strcmp(word, "-e") == 0) {
-            redirectOutput = true;
-        } else if (std::strcmp(word, "-g") == 0) {
-            ignoreCase = true;
-        } else if (std::strcmp(word, "-h") == 0) {
-            changeDirPermissions = false;
-        } else if (std::strcmp(word, "-j") == 0) {
-            forceExtraction = true;
-            changeDirPermissions = false;
-        } else if (std::strcmp(word, "-n") == 0) {
-            statistics = true;
-        } else if (std::strcmp(word, "-P") == 0) {
-            absolutePaths = true;
-        } else if (std::strcmp(word, "-p") == 0) {
-            ParsePermissions(i);
-        } else {
-            bool matched = false;
-            for (const ValueOption& opt : kValueOptions) {
-                if (std::strcmp(word, opt.word) == 0) {
-                    SetStringOption(this->*opt.field, i + 1 < argc ? argv[++i] : nullptr, opt.name);
-                    matched = true;
-                    break;
-                }
+    const char* word = argv[i];
+    if (word[0] != '-') {
+        fileList.emplace_back(word);
+        return;
+    }
+    // Word options are whole words; the flags first, then those with a value.
+    if (std::strcmp(word, "-X") == 0) {
+        SetStringOption(excludeFile, i + 1 < argc ? argv[++i] : nullptr, "X");
+    } else if (std::strcmp(word, "-backup") == 0) {
+        ++ignoredBackups;
+    } else if (std::strcmp(word, "-lower") == 0) {
+        lowerCase = true;
+    } else if (std::strcmp(word, "-flat") == 0) {
+        flat = true;
+    } else if (std::strcmp(word, "-V") == 0) {
+        verify = true;
+    } else if (std::strcmp(word, "-v") == 0) {
+        verbose = true;
+    } else if (std::strcmp(word, "-e") == 0) {
+        redirectOutput = true;
+    } else if (std::strcmp(word, "-g") == 0) {
+        ignoreCase = true;
+    } else if (std::strcmp(word, "-h") == 0) {
+        changeDirPermissions = false;
+    } else if (std::strcmp(word, "-j") == 0) {
+        forceExtraction = true;
+        changeDirPermissions = false;
+    } else if (std::strcmp(word, "-n") == 0) {
+        statistics = true;
+    } else if (std::strcmp(word, "-P") == 0) {
+        absolutePaths = true;
+    } else if (std::strcmp(word, "-p") == 0) {
+        ParsePermissions(i);
+    } else {
+        for (const ValueOption& opt : kValueOptions) {
+            if (std::strcmp(word, opt.word) == 0) {
+                SetStringOption(this->*opt.field, i + 1 < argc ? argv[++i] : nullptr, opt.name);
+                return;
             }
-            if (!matched)
-                ParseCluster(i);
         }
+        ParseCluster(i);
     }
 }

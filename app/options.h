@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,7 +34,8 @@ public:
     // a later Instance() builds a fresh object.
     static void DestroyInstance();
 
-    // Fills the object from words[1..count-1]; throws CExcept on a bad word.
+    // Fills the object from words[1..count-1]; throws CExcept on a bad word
+    // (the first, once every word is read).
     void Parse(int count, char** words);
     // Stores the value of a word option; name is the option without its "-".
     void SetStringOption(const char*& field, const char* value, const char* name);
@@ -110,9 +112,16 @@ public:
 private:
     // The words of the command line; counts the -backup words it ignores.
     void ParseWords(int& ignoredBackups);
+    // The word at i (and the value it takes, moving i past it).
+    void ParseWord(int& i, int& ignoredBackups);
+    // Notes a bad word; the first one noted is thrown once all are read.
+    void KeepFailure(std::exception_ptr failure);
     // Has the application choose where messages go, then writes the
     // notices of the command line.
     void AnnounceParsed(int ignoredBackups);
     void ParseCluster(int& i);
     void ParsePermissions(int& i);
+
+    std::exception_ptr m_failure;  // the first bad word's failure
+    int32_t m_failureStatus = 0;   // and the exit status it stored
 };

@@ -71,12 +71,12 @@ class SigningCase(ScratchCase):
         self.write("d/b.bin", os.urandom(70000))
         self.write("d/empty", b"")
 
-    def kov(self, *args, key="signer.p12", pin="signpin", url=None, cwd=None, cpus=None):
+    def kov(self, *args, key="signer.p12", pin="signpin", url=None, cwd=None, cpus=None, env=None):
         """Runs the program with the library and, for signing, a key store."""
         extra = ["-L", LIBRARY]
         if key:
             extra += ["-key", os.path.join(PKI, key), "-pwd", pin, "-tsaurl", url or TSA_URL]
-        return run(list(args) + extra, cwd or self.dir, cpus=cpus)
+        return run(list(args) + extra, cwd or self.dir, cpus=cpus, env=env)
 
     def content(self, name):
         with open(self.path(name), "rb") as f:
@@ -221,6 +221,52 @@ class SignAndVerify(SigningCase):
         self.assertEqual(rc, 54, out)
         self.assertIn("is already signed, but the content was modified.", out)
         self.assertEqual(self.content("changed.kox"), changed)
+
+    def test_signing_runs_never_sign_a_link_or_directory_in_a_files_place(self):
+        # Faults caught: -aVf and -aSf that added a file where a directory
+        # d/s was signed, a directory where the file d/a.txt was signed (also
+        # as ./d/a.txt), a file below it, or, with r, a link there ended with
+        # 0, and so did -Sf, -aSf and -aVf on an unsigned archive holding a
+        # link in a file's place and a -cVf of a file and a directory that
+        # land at one place: every verified reader of the archive they signed
+        # then failed with 58.  Now each run fails so and the archive stays as
+        # it was, also when it had written an entry before the one refused
+        # (under i too).
+        os.mkdir(self.path("d", "s"))
+        signed = self.sign_new()
+        self.write("w/d/s", b"a file where a directory was signed")
+        os.makedirs(self.path("w", "d", "a.txt"))
+        self.write("w/big", os.urandom(300000))
+        self.write("w/e/d/a.txt/x", b"below the signed file")
+        os.makedirs(self.path("r", "d"))
+        os.symlink("b.bin", self.path("r", "d", "a.txt"))
+        taken = "(error 58).\nDetail: Entry >%s< is %s, but the manifest lists a file of that name that %s\n"
+        cases = [("w", ("-aVf", "../a.kox", "d/s"), taken % ("d/s", "a directory", "was not verified before it")),
+                 ("w", ("-aSf", "../a.kox", "./d/a.txt"), taken % ("d/a.txt", "a directory", "comes before it")),
+                 ("r", ("-aVrf", "../a.kox", "d/a.txt"), taken % ("d/a.txt", "a link", "comes before it")),
+                 ("w", ("-aiVf", "../a.kox", "big", "d/a.txt"), taken % ("d/a.txt", "a directory", "comes before it")),
+                 ("w/e", ("-aVf", "../../a.kox", "d/a.txt/x"), taken % ("d/a.txt", "a directory", "comes before it"))]
+        for cwd, args, detail in cases:
+            rc, out = self.kov(*args, cwd=self.path(cwd))
+            self.assertEqual(rc, 58, "%s: %s" % (args, out))
+            self.assertTrue(out.endswith(detail), "%s: %s" % (args, out))
+            self.assertEqual(self.content("a.kox"), signed, args)
+            self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [], args)
+        rc, out = self.kov("-cVf", "../n.kox", "../d/a.txt", "d/a.txt", cwd=self.path("w"))
+        self.assertEqual(rc, 58, out)
+        self.assertTrue(out.endswith(taken % ("../d/a.txt", "a directory", "comes before it")), out)
+        self.assertFalse(os.path.lexists(self.path("n.kox")))
+
+        rc, out = run(["-cf", "u.kox", "d"], self.dir)
+        self.assertEqual(rc, 0, out)
+        header, parts = entries(self.content("u.kox"))
+        unsigned = join(header, parts + [("x", entry_bytes("LK", "./d/a.txt", 0o120777, target="b.bin"))])
+        self.write("u.kox", unsigned)
+        for args in (("-Sf", "u.kox"), ("-aSf", "u.kox", "w/d/s"), ("-aVf", "u.kox", "w/d/s")):
+            rc, out = self.kov(*args)
+            self.assertEqual(rc, 58, "%s: %s" % (args, out))
+            self.assertTrue(out.endswith(taken % ("d/a.txt", "a link", "comes before it")), "%s: %s" % (args, out))
+            self.assertEqual(self.content("u.kox"), unsigned, args)
 
     def test_a_name_with_a_backslash_is_never_signed(self):
         # Fault caught: the manifest lists a backslash as a slash while a
@@ -774,6 +820,26 @@ class TamperedAndUnsigned(SigningCase):
         self.assertIn("Entry >d//a.txt< is a link, but the manifest lists a file of that name", out)
         self.assertFalse(os.path.lexists(self.path("x", "d", "a.txt")))
 
+    def test_a_link_whose_name_holds_a_bar_byte_is_placed_by_its_whole_name(self):
+        # Fault caught: under a double-byte code page a link's stored name
+        # was split at its first byte "|", which may be the second byte of a
+        # character, and so was its place: a link of a signed file's name
+        # "d/X\u2212" (Shift-JIS X 81 7C) was made as "d/X\x81" to "|b.bin"
+        # and the verified extraction ended with 0, not 58.
+        env = {"KOV_CODEPAGE": "8000"}
+        with open(os.path.join(os.fsencode(self.path("d")), b"X\x81\x7c"), "wb") as f:
+            f.write(b"signed")
+        rc, out = self.kov("-cVf", "a.kox", "d", env=env)
+        self.assertEqual(rc, 0, out)
+        header, parts = entries(self.content("a.kox"))
+        link = entry_bytes("LK", "d/X\u2212".encode(), 0o120777, target=b"b.bin", utf8=True)
+        self.write("t.kox", join(header, parts[:-1] + [("link", link)] + parts[-1:]))
+        os.mkdir(self.path("x"))
+        rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("x"), env=env)
+        self.assertEqual(rc, 58, out)
+        self.assertIn("is a link, but the manifest lists a file of that name", out)
+        self.assertFalse(os.path.lexists(os.path.join(os.fsencode(self.path("x")), b"d", b"X\x81\x7c")))
+
     def test_a_link_or_directory_behind_a_signed_file_fails_before_the_file_is_made(self):
         # Fault caught: a link or directory of a signed file's name that came
         # after that file passed -tVf, -tSf and -dVf with status 0, and -xVf
@@ -806,15 +872,18 @@ class TamperedAndUnsigned(SigningCase):
                 self.assertEqual([n for n in left if n.startswith(".")], [], "%s %s" % (what, args))
 
     def test_readers_and_verified_appends_refuse_the_same_archives_before_they_write(self):
-        # Faults caught: a verified append (-aVf, -aSf) reported a file whose
-        # header size differs from its data (12) after it had appended to the
-        # archive and signed the damaged entry anew, and passed data blocks
-        # behind an empty file's or a directory's header and a link or
-        # directory in a signed file's place with 0, signing them too; -tVf
-        # and -tSf passed those data blocks with 0 where -dVf failed (12); a
-        # link or directory spelled otherwise than the signed file (or the
-        # signed file spelled otherwise) passed -t and -d with 0, and -x
-        # failed (36, 40) only after the file was put over the user's own.
+        # Faults caught: a link below a signed file (extraction makes a
+        # directory at the file's path for it) passed -tVf and -dVf with 0,
+        # and -xVf failed with 3 after it had written everything else; a
+        # verified append (-aVf, -aSf) reported a file whose header size
+        # differs from its data (12) after it had appended to the archive and
+        # signed the damaged entry anew, and passed data blocks behind an
+        # empty file's or a directory's header and a link or directory in a
+        # signed file's place with 0, signing them too; -tVf and -tSf passed
+        # those data blocks with 0 where -dVf failed (12); a link or directory
+        # spelled otherwise than the signed file (or the signed file spelled
+        # otherwise) passed -t and -d with 0, and -x failed (36, 40) only
+        # after the file was put over the user's own.
         signed = self.sign_new()
         header, parts = entries(signed)
         genuine = dict(parts)
@@ -858,6 +927,11 @@ class TamperedAndUnsigned(SigningCase):
              taken % ("./d/a.txt", "a link"), "d/a.txt"),
             ("a signed ./d/a.txt", behind("d/a.txt", "DR", dotted), 58, taken % ("./d/a.txt", "a directory"),
              "d/a.txt"),
+            # A directory is made at the file's path for what lies below it.
+            ("a file below ahead", [("x", entry_bytes("RG", "d/a.txt/x", 0o100644, b"x"))] + parts, 58,
+             "Entry >d/a.txt/x< lies below d/a.txt, but the manifest lists a file of that name", "d/a.txt"),
+            ("a link below behind", behind("./d/a.txt/x/l", "LK"), 58, taken % ("d/a.txt", "a directory"),
+             "d/a.txt"),
         ]
         self.write("c.txt", b"appended")
         own = b"the user's own file\n"
@@ -886,6 +960,43 @@ class TamperedAndUnsigned(SigningCase):
                 self.assertIn(detail, out, "%s %s" % (what, command))
                 self.assertEqual(self.content("t.kox"), archive, "%s %s" % (what, command))
                 self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [], what)
+
+    def test_names_extraction_puts_nowhere_fail_every_verifying_command_before_it_writes(self):
+        # Fault caught: a directory or link named SIGNATURE.SMF (in any
+        # spelling) or an entry below it, and a name with an inner "..",
+        # passed -tVf, -dVf and
+        # -aVf with 0 (the append signing them anew), while -xVf failed with
+        # 28, 36 or 40 only after it had extracted everything else.
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        manifest = "Entry >%s< is %s, but the signed manifest SIGNATURE.SMF is extracted under that name"
+        dots = "Entry >%s< contains a \"..\" component in its name, which extraction refuses"
+        cases = [
+            ("a directory ahead", [entry_bytes("DR", "SIGNATURE.SMF", 0o40755)] + [p for _, p in parts],
+             manifest % ("SIGNATURE.SMF", "a directory")),
+            ("a link behind", [p for _, p in parts[:-1]] +
+             [entry_bytes("LK", "./SIGNATURE.SMF", 0o120777, target="d/a.txt"), parts[-1][1]],
+             manifest % ("./SIGNATURE.SMF", "a link")),
+            ("a directory behind the manifest", [p for _, p in parts] +
+             [entry_bytes("DR", "SIGNATURE.SMF/", 0o40755)], manifest % ("SIGNATURE.SMF", "a directory")),
+            ("a file below", [entry_bytes("RG", "SIGNATURE.SMF/x", 0o100644, b"x")] + [p for _, p in parts],
+             "Entry >SIGNATURE.SMF/x< lies below SIGNATURE.SMF, but the signed manifest is extracted under that name"),
+            ("an inner ..", [p for _, p in parts[:-1]] + [entry_bytes("DR", "d/../e", 0o40755), parts[-1][1]],
+             dots % "d/../e"),
+        ]
+        self.write("c.txt", b"appended")
+        for what, tampered, detail in cases:
+            archive = header + b"".join(tampered)
+            self.write("t.kox", archive)
+            for command in ("-tVf", "-tSf", "-dVf", "-dSf", "-xVf", "-xSf", "-aVf", "-aSf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                appends = command.startswith("-a")
+                rc, out = self.kov(command, "../t.kox", "../c.txt" if appends else "d/a.txt",
+                                   key="signer.p12" if appends else None, cwd=out_dir)
+                self.assertEqual(rc, 58, "%s %s: %s" % (what, command, out))
+                self.assertTrue(out.endswith("(error 58).\nDetail: %s\n" % detail), "%s %s: %s" % (what, command, out))
+                self.assertEqual(os.listdir(out_dir), [], "%s %s" % (what, command))
+                self.assertEqual(self.content("t.kox"), archive, "%s %s" % (what, command))
 
     def test_a_manifest_entry_whose_header_size_is_off_is_damage(self):
         # Fault caught: the manifest entry's header size was never compared

@@ -209,6 +209,17 @@ TEST_F(OptionsTest, UnknownLetterNamesTheRestOfTheWord)
     COptions::DestroyInstance();
     CExcept e2 = ParseFails({"-cve"});
     EXPECT_TRUE(StartsWith(e2.GetText(), "KOVZEF: unknown command option e (error 20). "));
+
+    // The words behind a bad one are read all the same (where messages go
+    // depends on the archive named there); the first failure is the run's,
+    // its status too.
+    COptions::DestroyInstance();
+    CExcept e3 = ParseFails({"-cXvf", "/dev/stdout", "d", "-f", "b.kox", "-p", "9"});
+    EXPECT_TRUE(StartsWith(e3.GetText(), "KOVZEF: unknown command option Xvf (error 20). ")) << e3.GetText();
+    EXPECT_EQ(CApplication::Instance().GetExitStatus(), 20);
+    EXPECT_STREQ(COptions::Instance().archiveName, "/dev/stdout");
+    EXPECT_TRUE(COptions::Instance().verbose);
+    EXPECT_EQ(COptions::Instance().fileList, std::vector<std::string>({"d"}));
 }
 
 TEST_F(OptionsTest, MissingValue)

@@ -71,16 +71,26 @@ struct Server {
         EXPECT_EQ(posix_spawnp(&pid, "openssl", &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
     }
-    // A connected socket once the server listens, or -1.
+    // A connected socket once the server listens, or -1 once it has ended
+    // (or two minutes passed: a busy machine may take seconds to start it).
     int Socket() const
     {
-        for (int i = 0; i < 250; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (std::chrono::steady_clock::now() < deadline && Running()) {
             const int s = Connect(port);
             if (s >= 0)
                 return s;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return -1;
+    }
+    // Whether the server process has not ended yet.
+    bool Running() const
+    {
+        if (pid <= 0)
+            return false;
+        siginfo_t info{};
+        return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
     }
     ~Server()
     {

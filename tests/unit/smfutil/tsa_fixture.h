@@ -2,6 +2,7 @@
 // PKI of the crypto library's tests.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,8 +44,10 @@ public:
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         int in[2], out[2];
-        EXPECT_EQ(pipe(in), 0);
-        EXPECT_EQ(pipe(out), 0);
+        // Closed on exec: a server started later must not hold this one's
+        // standard input open, or this one would never see its end.
+        EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
+        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
         pid_ = fork();
         if (pid_ == 0) {
             dup2(in[0], 0);

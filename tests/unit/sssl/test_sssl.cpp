@@ -49,7 +49,8 @@ NI_HDL Open(const kctest::Server& server)
 {
     NI_HDL hdl = -1;
     int32_t rc = NIECONN_REFUSED;
-    for (int i = 0; i < 250 && rc == NIECONN_REFUSED; ++i) {
+    // However long the server takes to start on a busy machine, until it ends.
+    while (rc == NIECONN_REFUSED && server.Running()) {
         rc = NiRawHandle("127.0.0.1", std::to_string(server.port).c_str(), 5000, &hdl);
         if (rc == NIECONN_REFUSED)
             usleep(20000);

@@ -1,0 +1,212 @@
+#include "app/signedplaces.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "app/koxformat.h"
+#include "oldformat/entrypath.h"
+#include "oldformat/shownname.h"
+
+namespace {
+
+// The state of a place in CSigningPlaces: the kinds noted there (bits 0-3),
+// the bit number of the first (bits 4-5), the first link or directory is a
+// link (bit 6).
+constexpr uint8_t kFileBit = 1;
+constexpr uint8_t kLinkBit = 2;
+constexpr uint8_t kDirectoryBit = 4;
+constexpr uint8_t kBelowBit = 8;  // an entry lies below the place: extraction makes a directory there
+constexpr uint8_t kTakers = kLinkBit | kDirectoryBit | kBelowBit;
+constexpr unsigned kFirstShift = 4;
+constexpr uint8_t kFirstTakerIsLink = 64;
+
+uint8_t Bit(PlaceKind kind)
+{
+    return kind == PlaceKind::kFile ? kFileBit : kind == PlaceKind::kLink ? kLinkBit : kDirectoryBit;
+}
+
+const char* KindWord(PlaceKind kind)
+{
+    return kind == PlaceKind::kLink ? "a link" : "a directory";
+}
+
+}  // namespace
+
+PlaceKind PlaceKindOf(const KoxHeaderInfo& info)
+{
+    if (info.IsType(KOX_TYPE_DIRECTORY))
+        return PlaceKind::kDirectory;
+    if (info.IsType(KOX_TYPE_LINK) || info.IsType(KOX_TYPE_SHORTCUT))
+        return PlaceKind::kLink;
+    return PlaceKind::kFile;
+}
+
+bool IsOwnPlace(std::string_view name)
+{
+    if (name.empty() || name.front() == '/')
+        return false;
+    for (size_t start = 0;;) {
+        const size_t slash = name.find('/', start);
+        const std::string_view part = name.substr(start, slash == std::string_view::npos ? slash : slash - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        if (slash == std::string_view::npos)
+            return true;
+        start = slash + 1;
+    }
+}
+
+std::string EntryPlace(std::string_view name)
+{
+    if (IsOwnPlace(name))
+        return std::string(name);
+    const EntryPath plan = PlanEntryPath(name, {}, false);
+    std::string place;
+    std::string_view rest(plan.path);
+    while (!rest.empty()) {
+        const size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+        if (part.empty() || part == ".")
+            continue;
+        if (!place.empty())
+            place += '/';
+        place += part;
+    }
+    return place;
+}
+
+std::string_view PlaceNameOf(std::string_view stored, PlaceKind kind, size_t linkNameLength)
+{
+    if (kind == PlaceKind::kLink)
+        return stored.substr(0, linkNameLength != std::string_view::npos ? linkNameLength
+                                                                         : stored.find(KOX_LINK_SEPARATOR));
+    if (kind == PlaceKind::kDirectory)
+        while (!stored.empty() && stored.back() == '/')
+            stored.remove_suffix(1);
+    return stored;
+}
+
+void ForEachPlaceAbove(std::string_view place, const std::function<bool(std::string_view)>& up)
+{
+    for (size_t slash = place.rfind('/'); slash != std::string_view::npos && slash != 0;
+         slash = place.rfind('/', slash - 1))
+        if (!up(place.substr(0, slash)))
+            return;
+}
+
+std::string UnplacedEntryRefusal(std::string_view name, std::string_view place, PlaceKind kind)
+{
+    const std::string_view manifest(KOX_MANIFEST_NAME);
+    if (place.empty()) {
+        if (PlanEntryPath(name, {}, false).parentComponent)
+            return "Entry >" + KovShown(name) + "< contains a \"..\" component in its name, which extraction refuses";
+        return {};
+    }
+    if (place.size() > manifest.size() && place.starts_with(manifest) && place[manifest.size()] == '/')
+        return "Entry >" + KovShown(name) + "< lies below " + KOX_MANIFEST_NAME +
+               ", but the signed manifest is extracted under that name";
+    if (kind != PlaceKind::kFile && place == manifest)
+        return "Entry >" + KovShown(name) + "< is " + KindWord(kind) + ", but the signed manifest " +
+               KOX_MANIFEST_NAME + " is extracted under that name";
+    return {};
+}
+
+std::string PlaceTakenRefusal(std::string_view name, PlaceKind taker, bool fileFirst)
+{
+    return "Entry >" + KovShown(name) + "< is " + KindWord(taker) + ", but the manifest lists a file of that name " +
+           (fileFirst ? "that comes before it" : "that was not verified before it");
+}
+
+std::string BelowSignedFileRefusal(std::string_view name, std::string_view place)
+{
+    return "Entry >" + KovShown(name) + "< lies below " + KovShown(place) +
+           ", but the manifest lists a file of that name that was not verified before it";
+}
+
+CSigningPlaces::Slot& CSigningPlaces::Find(std::string_view place)
+{
+    if (2 * (m_used + 1) > m_table.size()) {
+        std::vector<Slot> old(std::max<size_t>(1024, 2 * m_table.size()));
+        old.swap(m_table);
+        const size_t mask = m_table.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.offset == 0)
+                continue;
+            size_t i = std::hash<std::string_view>{}(std::string_view(m_names).substr(slot.offset - 1, slot.length));
+            while (m_table[i & mask].offset != 0)
+                ++i;
+            m_table[i & mask] = slot;
+        }
+    }
+    const size_t hash = std::hash<std::string_view>{}(place);
+    const size_t mask = m_table.size() - 1;
+    for (size_t i = hash;; ++i) {
+        Slot& slot = m_table[i & mask];
+        if (slot.offset == 0) {
+            slot.offset = m_names.size() + 1;
+            slot.hash = static_cast<uint32_t>(hash);
+            slot.length = static_cast<uint16_t>(place.size());
+            m_names.append(place);
+            ++m_used;
+            return slot;
+        }
+        if (slot.hash == static_cast<uint32_t>(hash) && slot.length == place.size() &&
+            std::string_view(m_names).substr(slot.offset - 1, slot.length) == place)
+            return slot;
+    }
+}
+
+std::string CSigningPlaces::Mark(std::string_view place, uint8_t& state, uint8_t bit, std::string_view name)
+{
+    const uint8_t kinds = state & 15;
+    if (kinds == 0) {
+        state = static_cast<uint8_t>(std::countr_zero(bit) << kFirstShift);
+        if (name != place)
+            m_firstNames.emplace(place, name);
+    }
+    if (bit == kLinkBit && (kinds & kTakers) == 0)
+        state |= kFirstTakerIsLink;
+    state |= bit;
+    if ((state & kFileBit) == 0 || (state & kTakers) == 0)
+        return {};
+    // A verified reader refuses the first of the two it meets.
+    const auto named = m_firstNames.find(std::string(place));
+    const std::string_view first = named == m_firstNames.end() ? place : std::string_view(named->second);
+    const uint8_t firstBit = static_cast<uint8_t>(1U << (state >> kFirstShift & 3));
+    if (firstBit == kFileBit)
+        return PlaceTakenRefusal(first, (state & kFirstTakerIsLink) != 0 ? PlaceKind::kLink : PlaceKind::kDirectory,
+                                 true);
+    if (firstBit == kBelowBit)
+        return BelowSignedFileRefusal(first, place);
+    return PlaceTakenRefusal(first, firstBit == kLinkBit ? PlaceKind::kLink : PlaceKind::kDirectory, false);
+}
+
+std::string CSigningPlaces::Note(std::string_view stored, PlaceKind kind, size_t linkNameLength)
+{
+    const std::string_view name = PlaceNameOf(stored, kind, linkNameLength);
+    const bool own = IsOwnPlace(name);
+    const std::string respelled = own ? std::string() : EntryPlace(name);
+    const std::string_view place = own ? name : std::string_view(respelled);
+    if (std::string refusal = UnplacedEntryRefusal(name, place, kind); !refusal.empty())
+        return refusal;
+    if (place.empty())
+        return {};  // no name is left: extraction refuses it, signed or not
+    std::string refusal = Mark(place, Find(place).state, Bit(kind), name);
+    // The directories extraction makes for the entry; those above one that
+    // an earlier entry made were noted with it.
+    const size_t slash = place.rfind('/');
+    if (slash == std::string_view::npos || place.substr(0, slash) == m_lastAbove)
+        return refusal;
+    m_lastAbove = place.substr(0, slash);
+    ForEachPlaceAbove(place, [&](std::string_view up) {
+        uint8_t& state = Find(up).state;
+        if ((state & kBelowBit) != 0)
+            return false;
+        std::string below = Mark(up, state, kBelowBit, name);
+        if (refusal.empty())
+            refusal = std::move(below);
+        return true;
+    });
+    return refusal;
+}

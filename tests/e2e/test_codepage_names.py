@@ -2,6 +2,7 @@
 Latin-1 names (C1 controls among them) round-trip, KOV_CODEPAGE chooses
 the local code page, and names the local code page cannot hold are
 extracted changed, said so by name, and never over another entry."""
+import functools
 import os
 import re
 import struct
@@ -68,6 +69,7 @@ def shown_on_page(local, codec):
     return out
 
 
+@functools.lru_cache(maxsize=None)
 def page_characters(codec):
     """Every character of a code page that is no control and comes back
     from Unicode as it was: the single bytes from 0x80 on, the pairs and

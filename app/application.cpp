@@ -214,13 +214,13 @@ void CApplication::Dispatch()
         command->Execute();
         StopIfRequested();
     } catch (CInvalManifestExcept&) {
-        if (!m_options->ignoreInaccessible)
+        if (!KeepsArchiveOfFailedSigning())
             RemoveArchive();
         else
             KeepArchive();
         throw;
     } catch (CInvalSignatureExcept&) {
-        if (!m_options->ignoreInaccessible)
+        if (!KeepsArchiveOfFailedSigning())
             RemoveArchive();
         else
             KeepArchive();
@@ -246,6 +246,11 @@ void CApplication::Dispatch()
         RemoveArchive();
         throw;
     }
+}
+
+bool CApplication::KeepsArchiveOfFailedSigning() const
+{
+    return m_options->ignoreInaccessible;
 }
 
 void CApplication::KeepArchive()
@@ -405,6 +410,11 @@ void CApplication::FixArchivePath()
     }
     if (!m_archiveLock.Held())
         return;
+    // An append-only file (chattr +a) could neither be cut back when the
+    // run fails or is stopped nor be put back after a kill: refused before
+    // anything is written, as opening it to write in place is refused.
+    if (TakesWritesAtItsEndOnly(m_archiveLock.Fd()))
+        throw COpenExcept(m_archiveName, EPERM);
     if (st.st_size == 0 && m_archiveAppend && toStdout) {
         // The empty file open as standard output gets the archive where
         // descriptor 1 stands, as a create writes it: a new file in its
@@ -596,7 +606,7 @@ void CApplication::RemoveArchive()
     // When the record can not be removed either, nothing more can be done;
     // the run reports its own failure.
     if (PutBackArchive())
-        m_undo.End(false);
+        m_undo.EndPutBack();
 }
 
 bool CApplication::PutBackArchive()

@@ -80,6 +80,10 @@ public:
     // The undo record of an append or signing run is removed then;
     // archiveSynced tells whether the run put its archive on storage.
     void CommitArchive(bool archiveSynced = true);
+    // Whether a failed signature step (CInvalManifestExcept,
+    // CInvalSignatureExcept) keeps the archive with what the run wrote
+    // (option i) instead of undoing the run.
+    bool KeepsArchiveOfFailedSigning() const;
     // A signing run that writes over the end of the existing archive (its
     // old manifest entry) keeps those bytes here first, so that a failed
     // run puts them back when it cuts the archive to its old length; they

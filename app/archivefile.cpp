@@ -97,8 +97,8 @@ void CArchiveFile::ThrowRead() const
     CReadExcept failure(m_path);
     // An archive cut short by a writing run that was killed is put back by
     // the next run that writes into it: the reader is told so.
-    if (FILE* handle = m_stream.Handle(); handle != nullptr && CUndoRecord::KilledRunLeftRecord(fileno(handle)))
-        failure.AddNote("A run writing it was killed; the next run that writes to it restores it.");
+    if (FILE* handle = m_stream.Handle(); handle != nullptr)
+        failure.AddNote(CUndoRecord::TornArchiveNote(fileno(handle), m_path));
     throw failure;
 }
 

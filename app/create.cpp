@@ -116,6 +116,26 @@ OpenPlan PlanExistingArchive(const std::string& name, bool signing, bool fresh)
     return plan;
 }
 
+// An append or signing run whose signature step failed, its archive kept
+// all the same (option i): the archive ends where the entries the run wrote
+// end (what they did not write over of an old manifest entry goes, as the
+// new manifest would have taken it), and it is put on storage with the
+// run's first bytes, before the run's undo record can go.  A run that wrote
+// no entry (from where its entries begin on) leaves the archive as it was.
+void KeepEntriesUnsigned(CArchiveFile& archive, uint64_t entriesFrom)
+{
+    CFileStream& stream = archive.Stream();
+    uint64_t end = 0;
+    struct stat st;
+    if (!stream.Tell(&end) || fstat(fileno(stream.Handle()), &st) != 0)
+        throw CWriteExcept(archive.GetPath(), errno);
+    if (end == entriesFrom)
+        return;
+    if (static_cast<uint64_t>(st.st_size) > end && (!stream.Seek(end) || !stream.Truncate()))
+        throw CWriteExcept(archive.GetPath(), errno);
+    archive.SyncAndClose();
+}
+
 }  // namespace
 
 CCreate::CCreate(CApplication& application)
@@ -214,9 +234,15 @@ void CCreate::Execute()
         m_application.NoteArchiveBegun();
     }
 
+    // Where the entries of an append or signing run begin, in a file it
+    // may keep without a signature (below).
+    const bool keptInFile = command != KOV_CMD_CREATE && !m_application.WritesStandardOutput();
+    uint64_t entriesFrom = 0;
     if (signing) {
         archive.SetSigningPlaces(&places);
         VerifyArchiveSignature(true, archive, m_application);
+        if (keptInFile && !archive.Stream().Tell(&entriesFrom))
+            throw CGetFilePosExcept();
     }
 
     for (const std::string& name : options.fileList) {
@@ -259,8 +285,27 @@ void CCreate::Execute()
     }
 
     if (signing) {
-        CheckEntryDigests(archive, nullptr, m_failedDigests);
-        SignArchive(archive, m_application, *m_strategy, plan.mode);
+        // A new archive that is kept takes its name once on storage, as a
+        // whole one does; one on standard output is ended as the run's
+        // failure has it.
+        const auto keepUnsigned = [&] {
+            if (!m_application.KeepsArchiveOfFailedSigning() || m_application.WritesStandardOutput())
+                return;
+            if (keptInFile)
+                KeepEntriesUnsigned(archive, entriesFrom);
+            else
+                archive.SyncAndClose();
+        };
+        try {
+            CheckEntryDigests(archive, nullptr, m_failedDigests);
+            SignArchive(archive, m_application, *m_strategy, plan.mode);
+        } catch (const CInvalManifestExcept&) {
+            keepUnsigned();
+            throw;
+        } catch (const CInvalSignatureExcept&) {
+            keepUnsigned();
+            throw;
+        }
     }
     archive.SyncAndClose();
 }

@@ -174,13 +174,20 @@ bool CFileStream::StandInForHead(std::vector<uint8_t>& held)
     const int flags = fcntl(fd, F_GETFL);
     off64_t at = -1;
     struct stat64 st { };
-    if (flags >= 0 && (flags & O_APPEND) != 0)
-        at = fflush(m_file) == 0 && fstat64(fd, &st) == 0 ? st.st_size : -1;
-    else if (flags >= 0)
-        at = ftello64(m_file);
+    if (flags >= 0 && fflush(m_file) == 0 && fstat64(fd, &st) == 0)
+        at = (flags & O_APPEND) != 0 ? st.st_size : ftello64(m_file);
     const std::vector<uint8_t> zeros(held.size(), 0);
     size_t put = 0;
-    if (at < 0 || !WriteThrough(zeros.data(), zeros.size(), &put) || put != zeros.size()) {
+    // Zeros written over bytes the file holds reach storage before any
+    // other byte of the stream: a power loss may keep any of its pages and
+    // drop others, and the old bytes where the stream's bytes begin, next
+    // to bytes of its own behind them, would pass for a file it never
+    // touched.  Zeros behind the old end need no such care: a page of them
+    // that a power loss drops reads as zeros all the same, or the file ends
+    // before it.
+    const bool inside = at < st.st_size;
+    if (at < 0 || !WriteThrough(zeros.data(), zeros.size(), &put) || put != zeros.size() ||
+        (inside && (fflush(m_file) != 0 || fdatasync(fd) != 0))) {
         m_lastError = errno != 0 ? errno : EIO;
         return false;
     }

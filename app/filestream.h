@@ -135,9 +135,11 @@ public:
     // and hands them to watcher before anything reaches the file: once that
     // many are held, or when any other operation needs the file as written
     // (a read, seek, sync, cut or close).  Zero bytes then stand in the file
-    // in their place, and reads see the held bytes there; Sync puts them in
-    // last, after what followed them is on storage.  A stream closed
-    // without Sync leaves the zeros.  For streams opened with Open only.
+    // in their place (on storage before anything else the stream writes
+    // when they lie inside the file's length), and reads see the held bytes
+    // there; Sync puts them in last, after what followed them is on
+    // storage.  A stream closed without Sync leaves the zeros.  For streams
+    // opened with Open only.
     void WatchFirstWrite(IFirstWrite* watcher, size_t bytes);
 
     // Operations of the other platform's backup strategy; false here.

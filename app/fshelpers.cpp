@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -461,4 +463,10 @@ bool AcquireBackupPrivilege(const char* /*privilegeName*/)
 bool RestoreUserInfo(const char* /*path*/, const void* /*data*/, std::string& /*message*/)
 {
     return false;
+}
+
+bool TakesWritesAtItsEndOnly(int fd)
+{
+    int attributes = 0;
+    return ioctl(fd, FS_IOC_GETFLAGS, &attributes) == 0 && (attributes & FS_APPEND_FL) != 0;
 }

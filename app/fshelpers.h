@@ -133,6 +133,10 @@ bool VisitDirectoryNames(int dirFd, const std::function<bool(const char* name)>&
 // process may, else through /proc.  False with errno set otherwise (EEXIST
 // when something has the name, ENOENT when neither way is open).
 bool LinkOpenFile(int fd, int dirFd, const char* path);
+// Whether the file open as fd takes writes at its end only (append-only,
+// chattr +a): no byte can be put in at a place of its own, nor can it be cut
+// back.
+bool TakesWritesAtItsEndOnly(int fd);
 // Bytes available to an unprivileged user, -1.0 when statvfs fails.
 double GetAvailableDiskSpace(const char* path);
 // true when both paths lie on one file system; throws CExcept (100)

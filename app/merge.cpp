@@ -61,6 +61,9 @@ void CMerge::Execute()
     // target is undone first.
     CArchiveLock targetLock;
     targetLock.Acquire(AT_FDCWD, target, false);
+    // An append-only target could not be cut back when the merge fails.
+    if (targetLock.Held() && TakesWritesAtItsEndOnly(targetLock.Fd()))
+        throw COpenExcept(target, EPERM);
     if (targetLock.Held())
         CUndoRecord::PutBackKilledRun(targetLock.Fd(), AT_FDCWD, target, target, m_application.GetLogMan());
     // Declared before the target's stream, which hands it the merge's first
@@ -130,7 +133,7 @@ void CMerge::Execute()
         // When the record can not be removed either, nothing more can be
         // done; the original failure is reported.
         if (cut)
-            undo.End(false);
+            undo.EndPutBack();
         errno = saved;
         throw;
     }

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <new>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,7 +90,8 @@ std::string RecordNameFor(const std::string& base)
 // archive itself (a link to it is followed), opened, and the names.
 struct Place {
     int dir = -1;
-    std::string base, record, temp, shownRecord;
+    // shownDir: how messages show the directory, "" or ending with "/".
+    std::string base, record, temp, shownDir, shownRecord;
     ~Place()
     {
         if (dir >= 0)
@@ -117,7 +120,8 @@ bool TryPlace(int atFd, const std::string& path, const struct stat* archive, Pla
     place.base = base;
     place.record = RecordNameFor(base);
     place.temp = place.record + ".new";
-    place.shownRecord = path.find('/') == std::string::npos ? place.record : directory + "/" + place.record;
+    place.shownDir = path.find('/') == std::string::npos ? "" : directory == "/" ? directory : directory + "/";
+    place.shownRecord = place.shownDir + place.record;
     return true;
 }
 
@@ -180,16 +184,33 @@ bool Fingerprint(int fd, uint64_t writeAt, uint32_t& head, uint32_t& window)
     return true;
 }
 
-// How much older than its record an archive the run wrote into may seem:
-// file systems keep coarser times than the clock (down to two seconds).
-constexpr int64_t kTimeSlack = 3;
-
 uint64_t Now()
 {
     struct timespec now { };
     clock_gettime(CLOCK_REALTIME, &now);
     return now.tv_sec > 0 ? static_cast<uint64_t>(now.tv_sec) : 0;
 }
+
+// A record as read from its file, which stays open: its fields but the
+// bytes written over, which are read from the file where they are needed,
+// so that no record costs more memory than a piece of it, whatever its
+// length.
+struct Record {
+    UndoRecordFields fields;
+    int fd = -1;
+    uint64_t tailAt = 0;
+    Record() = default;
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+    ~Record()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    uint64_t TailLength() const { return fields.oldLength - fields.writeAt; }
+    // n bytes of those written over, from offset on.
+    bool ReadTail(uint64_t offset, size_t n, std::string& out) const { return ReadAt(fd, tailAt + offset, n, out); }
+};
 
 // What the archive at a record's name holds, as far as the record can tell.
 enum class Judged {
@@ -199,31 +220,36 @@ enum class Judged {
     kTorn,      // the run's writes, cut short: zeros still stand in for its first bytes
 };
 
-// Whether the n bytes at offset of fd are the first n of expected.
-bool SameBytesAt(int fd, uint64_t offset, const std::string& expected)
+// Whether the archive open as fd holds the bytes the record r's run wrote
+// over, from the run's first write to the old end.
+bool SameTailAt(int fd, const Record& r)
 {
-    constexpr size_t kPiece = 64 * 1024;
-    std::string piece;
-    for (size_t at = 0; at < expected.size(); at += kPiece) {
-        const size_t n = std::min(kPiece, expected.size() - at);
-        if (!ReadAt(fd, offset + at, n, piece) || std::memcmp(piece.data(), expected.data() + at, n) != 0)
+    std::string now, old;
+    for (uint64_t at = 0; at < r.TailLength(); at += old.size()) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kUndoRecordPiece, r.TailLength() - at));
+        if (!r.ReadTail(at, n, old) || !ReadAt(fd, r.fields.writeAt + at, n, now) || now != old)
             return false;
     }
     return true;
 }
 
-// Judges the archive open as fd against the record r of a killed run.  A
-// run writes zeros where its first bytes go, then the rest of its bytes,
+// Judges the archive open as fd against the record of a killed run.  A run
+// writes zeros where its first bytes go (on storage before any other of its
+// bytes when it writes inside the old length), then the rest of its bytes,
 // puts those on storage, and writes its first bytes last; a put-back cuts
-// the archive to its old length before it writes the old bytes back.  So
-// the bytes where the run's writes start tell its states apart: its first
-// bytes once all of its writes are there; the old bytes, in an archive of
-// the old length, before it wrote or once it was put back; zeros, its first
-// bytes as far as their writing got, or the old bytes as far as a put-back
-// got, where it was killed in between -- an archive no reader takes.  Any
-// other archive at the name (a copy, another archive) is none of these.
-Judged Judge(int fd, const struct stat& archive, const UndoRecordFields& r)
+// the archive to its old length, puts that on storage, then writes the old
+// bytes back.  So the bytes where the run's writes start tell its states
+// apart: its first bytes once all of its writes are there; the old bytes,
+// in an archive of the old length, before it wrote or once it was put back;
+// zeros, its first bytes as far as their writing got, or the old bytes as
+// far as a put-back got, where it was killed in between -- an archive no
+// reader takes.  Any other archive at the name (a copy, another archive) is
+// none of these.  No clock decides: zeros at that place in the very file,
+// behind the bytes the run found there, are that run's, whatever time a
+// file server gives the archive.
+Judged Judge(int fd, const struct stat& archive, const Record& record)
 {
+    const UndoRecordFields& r = record.fields;
     if (r.dev != static_cast<uint64_t>(archive.st_dev) || r.ino != static_cast<uint64_t>(archive.st_ino))
         return Judged::kOther;
     const uint64_t size = static_cast<uint64_t>(archive.st_size);
@@ -231,32 +257,30 @@ Judged Judge(int fd, const struct stat& archive, const UndoRecordFields& r)
     if (size < r.writeAt || !Fingerprint(fd, r.writeAt, head, window) || head != r.headCrc || window != r.windowCrc)
         return Judged::kOther;
     const size_t present = static_cast<size_t>(std::min<uint64_t>(r.first.size(), size - r.writeAt));
-    std::string now;
-    if (!ReadAt(fd, r.writeAt, present, now))
+    std::string now, old;
+    if (!ReadAt(fd, r.writeAt, present, now) ||
+        !record.ReadTail(0, static_cast<size_t>(std::min<uint64_t>(present, record.TailLength())), old))
         return Judged::kOther;
     if (!r.first.empty() && now == r.first)
         return Judged::kWhole;
-    if (size == r.oldLength && SameBytesAt(fd, r.writeAt, r.tail))
+    const bool oldLength = size == r.oldLength;
+    if (oldLength && SameTailAt(fd, record))
         return Judged::kAsBefore;
     // Each byte is one of the run's, a zero standing in for it, or an old
-    // one; and not all are old ones, or the archive is longer or shorter
-    // than the old one with nothing of the run's at its place.
+    // one.
     bool touched = false;
     for (size_t i = 0; i < present; ++i) {
-        const bool old = i < r.tail.size() && now[i] == r.tail[i];
-        if (!old && now[i] != '\0' && now[i] != r.first[i])
+        const bool same = i < old.size() && now[i] == old[i];
+        if (!same && now[i] != '\0' && now[i] != r.first[i])
             return Judged::kOther;
-        touched = touched || !old;
+        touched = touched || !same;
     }
-    if (!touched)
-        return Judged::kOther;
-    // The run, or a put-back of it, wrote into the archive after its record
-    // was written: an archive older than the record was put there with a
-    // time of its own (a copy that keeps its time).
-    if (r.time <= static_cast<uint64_t>(INT64_MAX) &&
-        static_cast<int64_t>(archive.st_mtim.tv_sec) + kTimeSlack < static_cast<int64_t>(r.time))
-        return Judged::kOther;
-    return Judged::kTorn;
+    // Nothing but old bytes at the place: an archive of the old length
+    // holds a put-back that a power loss cut short after the old bytes' first
+    // pages reached storage and before the rest did (the run's own zeros
+    // reach storage before its other bytes); a longer or shorter one holds
+    // nothing of the run's there.
+    return touched || oldLength ? Judged::kTorn : Judged::kOther;
 }
 
 // What a record's name holds.
@@ -266,8 +290,9 @@ enum class Found { kNone, kForeign, kRefused, kRecord };
 // archiveSize bytes long, from its file's status first: only a regular file
 // of this user or the archive's owner, with no other name and writable by
 // nobody else, is read, and only when it is no longer than a record of that
-// archive can be.  kRefused sets why.
-Found LookAtRecord(const Place& place, uid_t archiveOwner, uint64_t archiveSize, UndoRecordFields& r, const char*& why)
+// archive can be; it is read in pieces, and r keeps it open.  kRefused sets
+// why.
+Found LookAtRecord(const Place& place, uid_t archiveOwner, uint64_t archiveSize, Record& r, const char*& why)
 {
     struct stat st;
     if (fstatat(place.dir, place.record.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -302,20 +327,17 @@ Found LookAtRecord(const Place& place, uid_t archiveOwner, uint64_t archiveSize,
     }
     // The fixed fields first: they tell how long the record is, which must
     // be the file's length, and no longer than a record of this archive
-    // can be.  Only then is the rest read.
+    // can be.  Only then is the rest read, a piece at a time.
+    r.fd = fd;
     const uint64_t longest = kUndoRecordFixedBytes + archiveSize + kShrinkAllowance;
-    std::string bytes;
-    bool read = ReadAt(fd, 0, kUndoRecordLeadBytes, bytes);
-    const uint64_t length = read ? UndoRecordLength(bytes) : 0;
-    read = length != 0 && length <= longest && st.st_size >= 0 && static_cast<uint64_t>(st.st_size) == length;
-    if (read) {
-        // One byte more than the file holds tells a record that grows.
-        read = ReadAt(fd, 0, static_cast<size_t>(length), bytes);
-        char more = 0;
-        read = read && pread(fd, &more, 1, st.st_size) == 0;
-    }
-    close(fd);
-    if (!read || !DecodeUndoRecord(bytes, r) || r.base != place.base) {
+    std::string lead;
+    const uint64_t length = ReadAt(fd, 0, kUndoRecordLeadBytes, lead) ? UndoRecordLength(lead) : 0;
+    const auto fromFile = [fd](uint64_t offset, size_t n, std::string& out) { return ReadAt(fd, offset, n, out); };
+    char more = 0;
+    // One byte more than the file holds tells a record that grows.
+    if (length == 0 || length > longest || st.st_size < 0 || static_cast<uint64_t>(st.st_size) != length ||
+        !DecodeUndoRecordFrom(fromFile, length, r.fields, r.tailAt) || pread(fd, &more, 1, st.st_size) != 0 ||
+        r.fields.base != place.base) {
         why = "is damaged";
         return Found::kRefused;
     }
@@ -338,6 +360,26 @@ bool WriteAll(int fd, const char* data, size_t n, off_t at, bool positioned)
         at += put;
     }
     return true;
+}
+
+// Puts the archive open as fd back as it was before a run: its length cut
+// to oldLength, then the length bytes the run wrote over, which read gives,
+// at offset, and all on storage.  The cut is on storage before any old byte
+// goes back: a power loss that kept those bytes and dropped the cut would
+// leave the killed run's bytes behind the old end, which no record judges
+// as a put-back.  A run that wrote over nothing needs no sync in between.
+bool PutBack(int fd, uint64_t offset, uint64_t length, const UndoRecordReader& read, uint64_t oldLength)
+{
+    if (oldLength > static_cast<uint64_t>(INT64_MAX) || ftruncate(fd, static_cast<off_t>(oldLength)) != 0 ||
+        (length != 0 && fsync(fd) != 0))
+        return false;
+    std::string piece;
+    for (uint64_t at = 0; at < length; at += piece.size()) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kUndoRecordPiece, length - at));
+        if (!read(at, n, piece) || !WriteAll(fd, piece.data(), n, static_cast<off_t>(offset + at), true))
+            return false;
+    }
+    return fsync(fd) == 0;
 }
 
 bool SyncDirectory(int dir)
@@ -366,6 +408,38 @@ bool RemoveRecord(const Place& place)
     return (unlinkat(place.dir, place.record.c_str(), 0) == 0 || errno == ENOENT) && SyncDirectory(place.dir);
 }
 
+// What a reader of the torn archive open as fd learns from the record at
+// place.
+enum class Seen {
+    kNothing,   // no record, or one of a run still going on or of other bytes
+    kKilled,    // the record of a killed run whose writes are cut short there
+    kUnusable,  // a record this user can not read or trust: another user's, say
+};
+
+Seen Look(int fd, const struct stat& archive, const Place& place)
+{
+    Record r;
+    const char* why = nullptr;
+    switch (LookAtRecord(place, archive.st_uid, static_cast<uint64_t>(archive.st_size), r, why)) {
+    case Found::kNone:
+        return Seen::kNothing;
+    case Found::kForeign:
+    case Found::kRefused:
+        return Seen::kUnusable;
+    case Found::kRecord:
+        break;
+    }
+    return ProcessGone(r.fields.pid, r.fields.start) && Judge(fd, archive, r) == Judged::kTorn ? Seen::kKilled
+                                                                                               : Seen::kNothing;
+}
+
+std::string UnusableNote(const Place& place)
+{
+    return "A run writing it may have been killed: its undo record " + KovShown(place.shownRecord) +
+           ", which this user can not use, restores it at the next run of that record's owner that writes to it as " +
+           KovShown(place.shownDir + place.base) + ".";
+}
+
 }  // namespace
 
 CUndoRecord::~CUndoRecord()
@@ -383,6 +457,8 @@ void CUndoRecord::Forget()
     m_hasTail = false;
     m_tailOffset = 0;
     m_tail.clear();
+    m_writeAt = 0;
+    m_first.clear();
 }
 
 CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const std::string& path,
@@ -399,7 +475,7 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
         st.st_nlink == 1 && OwnersFile(st, archive.st_uid))
         unlinkat(place.dir, place.temp.c_str(), 0);
 
-    UndoRecordFields r;
+    Record r;
     const char* why = nullptr;
     switch (LookAtRecord(place, archive.st_uid, static_cast<uint64_t>(archive.st_size), r, why)) {
     case Found::kNone:
@@ -410,7 +486,7 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
     case Found::kRecord:
         break;
     }
-    if (!ProcessGone(r.pid, r.start))
+    if (!ProcessGone(r.fields.pid, r.fields.start))
         throw ArchiveBusyExcept(shown);
     const Judged judged = Judge(lockFd, archive, r);
     if (judged == Judged::kTorn) {
@@ -421,7 +497,10 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
         bool done = fstat(out, &target) == 0 && target.st_dev == archive.st_dev && target.st_ino == archive.st_ino;
         if (!done)
             errno = ESTALE;
-        done = done && PutBackBytes(out, r.writeAt, r.tail, r.oldLength);
+        const auto fromRecord = [&r](uint64_t offset, size_t n, std::string& bytes) {
+            return r.ReadTail(offset, n, bytes);
+        };
+        done = done && PutBack(out, r.fields.writeAt, r.TailLength(), fromRecord, r.fields.oldLength);
         const int err = errno;
         close(out);
         if (!done)
@@ -454,8 +533,11 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
     }
     switch (judged) {
     case Judged::kTorn:
-    case Judged::kAsBefore:
         log.Write("KOVZEF: archive " + named + " was restored as it was before a run that was killed");
+        return Restored::kPutBack;
+    case Judged::kAsBefore:
+        log.Write("KOVZEF: archive " + named + " is as it was before a run that was killed; its undo record " + record +
+                  " was removed");
         return Restored::kPutBack;
     case Judged::kWhole:
         log.Write("KOVZEF: archive " + named + " holds all that a run that was killed wrote into it; its undo record " +
@@ -476,7 +558,7 @@ void CUndoRecord::DropRecordOfMissingArchive(int dirFd, const std::string& path,
     Place place;
     if (path.empty() || !TryPlace(dirFd, path, nullptr, place))
         return;
-    UndoRecordFields r;
+    Record r;
     const char* why = nullptr;
     switch (LookAtRecord(place, geteuid(), 0, r, why)) {
     case Found::kNone:
@@ -488,7 +570,7 @@ void CUndoRecord::DropRecordOfMissingArchive(int dirFd, const std::string& path,
         break;
     }
     // The archive the killed run wrote into is gone: nothing to put back.
-    if (ProcessGone(r.pid, r.start) && !RemoveRecord(place)) {
+    if (ProcessGone(r.fields.pid, r.fields.start) && !RemoveRecord(place)) {
         const std::string record = KovShown(place.shownRecord);
         throw CExcept("KOVZEF: the undo record " + record + " of archive " + KovShown(shown) +
                           ", which is gone, could not be removed; nothing was written; remove " + record + " to go on",
@@ -501,7 +583,8 @@ void CUndoRecord::Begin(int lockFd, int dirFd, const std::string& path, const st
     Forget();
     struct stat archive;
     Place place;
-    if (lockFd < 0 || fstat(lockFd, &archive) != 0 || !Locate(lockFd, archive, dirFd, path, place))
+    if (lockFd < 0 || fstat(lockFd, &archive) != 0 || TakesWritesAtItsEndOnly(lockFd) ||
+        !Locate(lockFd, archive, dirFd, path, place))
         return;  // no place for a record: the run goes on as without one
     m_dirFd = place.dir;
     place.dir = -1;
@@ -553,9 +636,11 @@ bool CUndoRecord::BeforeFirstWrite(const void* bytes, size_t n)
         r.first.assign(static_cast<const char*>(bytes), std::min(n, kFirstBytes));
         r.time = Now();
         // The archive is as the run found it up to its first write.
-        if (!Fingerprint(m_lockFd, r.writeAt, r.headCrc, r.windowCrc))
+        if (!Fingerprint(m_lockFd, r.writeAt, r.headCrc, r.windowCrc) || !Write(EncodeUndoRecord(r)))
             return false;
-        return Write(EncodeUndoRecord(r));
+        m_writeAt = r.writeAt;
+        m_first = std::move(r.first);
+        return true;
     } catch (const std::bad_alloc&) {
         errno = ENOMEM;
         return false;
@@ -650,6 +735,24 @@ bool CUndoRecord::End(bool syncArchive)
     }
     if (syncArchive && m_lockFd >= 0 && fsync(m_lockFd) != 0 && errno != EINVAL)
         return false;
+    // Zeros still standing in for the run's first bytes would leave the
+    // archive torn for good once the record is gone: it stays for the put-back.
+    std::string now;
+    if (!ReadAt(m_lockFd, m_writeAt, m_first.size(), now))
+        return false;
+    if (now != m_first) {
+        errno = EIO;
+        return false;
+    }
+    return EndPutBack();
+}
+
+bool CUndoRecord::EndPutBack()
+{
+    if (!Active() || !m_written) {
+        Forget();
+        return true;
+    }
     if (unlinkat(m_dirFd, m_recordName.c_str(), 0) != 0 && errno != ENOENT)
         return false;
     // Were the removal lost, the next run would undo this one.
@@ -661,20 +764,55 @@ bool CUndoRecord::End(bool syncArchive)
 
 bool CUndoRecord::PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength)
 {
-    // Cut first: an archive being put back never holds bytes past its old
-    // end, so that one that does is none a put-back left.
-    return ftruncate(fd, static_cast<off_t>(oldLength)) == 0 &&
-           WriteAll(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset), true) && fsync(fd) == 0;
+    const auto fromMemory = [&bytes](uint64_t at, size_t n, std::string& out) {
+        out.assign(bytes, static_cast<size_t>(at), n);
+        return true;
+    };
+    return PutBack(fd, offset, bytes.size(), fromMemory, oldLength);
 }
 
-bool CUndoRecord::KilledRunLeftRecord(int fd)
+std::string CUndoRecord::TornArchiveNote(int fd, const std::string& path)
 {
     struct stat archive;
     Place place;
-    if (fd < 0 || fstat(fd, &archive) != 0 || !S_ISREG(archive.st_mode) || !Locate(fd, archive, AT_FDCWD, "", place))
-        return false;
-    UndoRecordFields r;
-    const char* why = nullptr;
-    return LookAtRecord(place, archive.st_uid, static_cast<uint64_t>(archive.st_size), r, why) == Found::kRecord &&
-           ProcessGone(r.pid, r.start) && Judge(fd, archive, r) == Judged::kTorn;
+    if (fd < 0 || fstat(fd, &archive) != 0 || !S_ISREG(archive.st_mode) || !Locate(fd, archive, AT_FDCWD, path, place))
+        return {};
+    switch (Look(fd, archive, place)) {
+    case Seen::kKilled:
+        return "A run writing it was killed; the next run that writes to it restores it.";
+    case Seen::kUnusable:
+        return UnusableNote(place);
+    case Seen::kNothing:
+        break;
+    }
+    // The record of the archive under another of its names in the same
+    // directory (a second hard link), for which the next run through that
+    // name puts it back.
+    std::string note;
+    VisitDirectoryNames(place.dir, [&](const char* entry) {
+        const std::string name(entry);
+        constexpr size_t kSuffix = sizeof ".undo" - 1;
+        if (name.size() <= kSuffix + 1 || name[0] != '.' || name.compare(name.size() - kSuffix, kSuffix, ".undo") != 0)
+            return true;
+        const std::string base = name.substr(1, name.size() - kSuffix - 1);
+        Place other;
+        if (base == place.base || RecordNameFor(base) != name || !TryPlace(place.dir, base, &archive, other))
+            return true;
+        other.shownDir = place.shownDir;
+        other.shownRecord = other.shownDir + other.record;
+        switch (Look(fd, archive, other)) {
+        case Seen::kKilled:
+            note = "A run writing it was killed; the next run that writes to it as " +
+                   KovShown(other.shownDir + other.base) + " restores it from its undo record " +
+                   KovShown(other.shownRecord) + ".";
+            return false;
+        case Seen::kUnusable:
+            note = UnusableNote(other);
+            return false;
+        case Seen::kNothing:
+            return true;
+        }
+        return true;
+    });
+    return note;
 }

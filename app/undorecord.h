@@ -66,7 +66,9 @@ public:
 
     // Readies the record of a run about to write into the locked archive
     // (old length oldLength); nothing is written yet.  Where there is no
-    // place for a record the run goes on without one.
+    // place for a record, or the archive takes writes at its end only
+    // (append-only, so that neither first bytes put in last nor a put-back
+    // could reach it), the run goes on without one.
     void Begin(int lockFd, int dirFd, const std::string& path, const std::string& shown, uint64_t oldLength);
     // A run that will write over the end of the archive from offset on
     // (bytes: what stands there up to the old end) records those bytes
@@ -83,26 +85,32 @@ public:
     // Only a run with a record on storage has its first bytes put in last:
     // without one, zeros left by a killed run would stay for good.
     bool FirstBytesLast() const override { return m_written; }
-    // The run has ended and the archive holds what it should (the run's
-    // writes, or the archive as it was): removes the record and puts its
-    // removal on storage.  syncArchive: the archive's own bytes are put on
-    // storage first.  False (errno set) when the record could not be
+    // The run has ended and the archive holds all its writes: removes the
+    // record and puts its removal on storage.  syncArchive: the archive's
+    // own bytes are put on storage first.  The record stays, false with
+    // errno set, while the archive does not show the run's first bytes (only
+    // the record could put such an archive back), and when it could not be
     // removed for sure; true, doing nothing, when none was written.
     bool End(bool syncArchive);
+    // The same once the archive was put back as it was (PutBackBytes).
+    bool EndPutBack();
     bool Active() const { return m_dirFd >= 0; }
     // Lets go of the record without removing it (as the destructor does).
     void Forget();
 
-    // For a run reading the archive open as fd that met the end of its data
-    // too early, or zeros where an entry should begin: true when a killed
-    // run's record of this archive is there and the archive holds that
-    // run's writes cut short, so that the next run that writes into the
-    // archive will put it back.
-    static bool KilledRunLeftRecord(int fd);
+    // For a run reading the archive open as fd (named path, "" when not
+    // known) that met the end of its data too early, or zeros where an entry
+    // should begin: the sentence that tells of the record beside the archive
+    // that puts it right, where one is found -- a killed run's record that
+    // the archive fits, beside this name or another name of the archive in
+    // its directory, or a record this user can not read there; empty when
+    // there is none.
+    static std::string TornArchiveNote(int fd, const std::string& path);
 
     // Puts an archive open as fd (for writing) back as it was before a run:
     // its length cut to oldLength, then the bytes it wrote over at offset,
-    // and all on storage.  False, errno set, when any step fails.
+    // and all on storage (the cut before those bytes when there are any).
+    // False, errno set, when any step fails.
     static bool PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength);
 
 private:
@@ -128,4 +136,7 @@ private:
     uint64_t m_oldLength = 0;
     uint64_t m_tailOffset = 0;
     std::string m_tail;
+    // Where the run's first bytes go, and those bytes, once on record.
+    uint64_t m_writeAt = 0;
+    std::string m_first;
 };

@@ -1,5 +1,6 @@
 #include "app/undorecordformat.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -73,29 +74,53 @@ uint64_t UndoRecordLength(const std::string& lead)
     return kFixedSize + nameLength + tailLength + firstLength + kCrcSize;
 }
 
-bool DecodeUndoRecord(const std::string& in, UndoRecordFields& r)
+bool DecodeUndoRecordFrom(const UndoRecordReader& read, uint64_t size, UndoRecordFields& r, uint64_t& tailAt)
 {
     // The fields' own checks, and a length that is the record's.
-    const uint64_t length = UndoRecordLength(in);
-    if (length == 0 || length != in.size())
+    std::string lead;
+    if (size < kUndoRecordLeadBytes || !read(0, kUndoRecordLeadBytes, lead))
         return false;
-    const size_t body = in.size() - kCrcSize;
-    if (Get(in, body, 4) != UndoChecksum(in.data(), body))
+    const uint64_t length = UndoRecordLength(lead);
+    if (length == 0 || length != size)
+        return false;
+    // The checksum covers all before it, read piece by piece.
+    const uint64_t body = length - kCrcSize;
+    uint32_t reg = 0xFFFFFFFFu;
+    std::string piece;
+    for (uint64_t at = 0; at < body; at += piece.size()) {
+        if (!read(at, static_cast<size_t>(std::min<uint64_t>(kUndoRecordPiece, body - at)), piece))
+            return false;
+        reg = CsCrc32Update(reg, piece.data(), piece.size());
+    }
+    if (!read(body, kCrcSize, piece) || Get(piece, 0, 4) != (reg ^ 0xFFFFFFFFu))
         return false;
     uint64_t tailLength = 0;
     uint64_t* fields[] = {&r.dev, &r.ino, &r.pid, &r.start, &r.oldLength, &r.writeAt, &r.time, &tailLength};
     size_t at = sizeof kMagic;
     for (uint64_t* field : fields) {
-        *field = Get(in, at, 8);
+        *field = Get(lead, at, 8);
         at += 8;
     }
-    r.headCrc = static_cast<uint32_t>(Get(in, at, 4));
-    r.windowCrc = static_cast<uint32_t>(Get(in, at + 4, 4));
-    const size_t nameLength = static_cast<size_t>(Get(in, at + 8, 2));
-    const size_t firstLength = static_cast<size_t>(Get(in, at + 10, 2));
-    at += 12;
-    r.base = in.substr(at, nameLength);
-    r.tail = in.substr(at + nameLength, static_cast<size_t>(tailLength));
-    r.first = in.substr(at + nameLength + static_cast<size_t>(tailLength), firstLength);
+    r.headCrc = static_cast<uint32_t>(Get(lead, at, 4));
+    r.windowCrc = static_cast<uint32_t>(Get(lead, at + 4, 4));
+    const size_t nameLength = static_cast<size_t>(Get(lead, at + 8, 2));
+    const size_t firstLength = static_cast<size_t>(Get(lead, at + 10, 2));
+    tailAt = kFixedSize + nameLength;
+    r.tail.clear();
+    return read(kFixedSize, nameLength, r.base) && read(tailAt + tailLength, firstLength, r.first);
+}
+
+bool DecodeUndoRecord(const std::string& in, UndoRecordFields& r)
+{
+    const auto fromMemory = [&in](uint64_t offset, size_t n, std::string& out) {
+        if (offset > in.size() || n > in.size() - offset)
+            return false;
+        out.assign(in, static_cast<size_t>(offset), n);
+        return true;
+    };
+    uint64_t tailAt = 0;
+    if (!DecodeUndoRecordFrom(fromMemory, in.size(), r, tailAt))
+        return false;
+    r.tail.assign(in, static_cast<size_t>(tailAt), static_cast<size_t>(r.oldLength - r.writeAt));
     return true;
 }

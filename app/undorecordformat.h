@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // How many of a run's first bytes a record keeps.
@@ -40,5 +41,14 @@ uint64_t UndoRecordLength(const std::string& lead);
 // record, its lengths and checksum right, and gives false for anything else.
 std::string EncodeUndoRecord(const UndoRecordFields& fields);
 bool DecodeUndoRecord(const std::string& bytes, UndoRecordFields& fields);
+// Puts the n bytes at offset of a stored record into out; false when they
+// can not all be had.
+using UndoRecordReader = std::function<bool(uint64_t offset, size_t n, std::string& out)>;
+// DecodeUndoRecord for a record of size bytes that read gives, held in
+// pieces of at most kUndoRecordPiece bytes whatever its length: all of it is
+// checked, but the bytes written over stay where they are (fields.tail is
+// left empty; they begin at tailAt and reach oldLength - writeAt bytes).
+inline constexpr size_t kUndoRecordPiece = 64 * 1024;
+bool DecodeUndoRecordFrom(const UndoRecordReader& read, uint64_t size, UndoRecordFields& fields, uint64_t& tailAt);
 // The CRC-32 of n bytes, as records use it.
 uint32_t UndoChecksum(const char* data, size_t n);

@@ -15,10 +15,12 @@ import time
 import unittest
 import zlib
 
-from cmd_helpers import (KOVZEF, SCRATCH, ScratchCase, archive_bytes, drop_privileges, entry_bytes, kox_entries,
-                         reachable_program)
+from cmd_helpers import (KOVZEF, NOBODY, SCRATCH, ScratchCase, archive_bytes, drop_privileges, entry_bytes,
+                         kox_entries, reachable_program)
 
 RESTORED = "KOVZEF: archive a.kox was restored as it was before a run that was killed\n"
+AS_BEFORE = ("KOVZEF: archive a.kox is as it was before a run that was killed; its undo record .a.kox.undo was "
+             "removed\n")
 HINT = "A run writing it was killed; the next run that writes to it restores it."
 DROPPED = ("KOVZEF: the undo record .a.kox.undo of archive a.kox no longer matched the archive and was removed; "
            "the archive was left as it is\n")
@@ -40,15 +42,44 @@ def kill_when(args, cwd, ready, program=KOVZEF, preexec_fn=None):
     return alive
 
 
-def measured(args, cwd, program=KOVZEF, preexec_fn=None):
-    """Runs the program; (status, output, the most memory it held in bytes)."""
-    proc = subprocess.Popen([program] + list(args), cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                            env=dict(os.environ, TZ="UTC"), preexec_fn=preexec_fn)
+# Starts the program (as user argv[2] when that is not -1) from a fresh
+# interpreter and tells its status, and on descriptor argv[1] the most
+# memory it held: a process
+# keeps as its peak the memory of the process it was forked from, which for
+# a test that has read large files is large.
+PEAK = """if True:
+    import os, signal, sys
+    pid = os.fork()
+    if pid == 0:
+        os.close(int(sys.argv[1]))
+        uid = int(sys.argv[2])
+        if uid >= 0:
+            os.setgid(uid)
+            os.setuid(uid)
+        os.execv(sys.argv[3], sys.argv[3:])
+    _, status, usage = os.wait4(pid, 0)
+    os.write(int(sys.argv[1]), str(usage.ru_maxrss * 1024).encode())
+    if os.WIFSIGNALED(status):
+        signal.signal(os.WTERMSIG(status), signal.SIG_DFL)
+        os.kill(os.getpid(), os.WTERMSIG(status))
+    sys.exit(os.WEXITSTATUS(status))
+"""
+
+
+def measured(args, cwd, program=KOVZEF, uid=-1):
+    """Runs the program, as uid when that is not -1; (status, output, the
+    most memory it held in bytes)."""
+    peak_in, peak_out = os.pipe()
+    proc = subprocess.Popen([sys.executable, "-c", PEAK, str(peak_out), str(uid), program] + list(args), cwd=cwd,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=dict(os.environ, TZ="UTC"),
+                            pass_fds=(peak_out,))
+    os.close(peak_out)
     out = proc.stdout.read().decode("latin-1")
     proc.stdout.close()
-    _, status, usage = os.wait4(proc.pid, 0)
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    return proc.returncode, out, usage.ru_maxrss * 1024
+    proc.wait()
+    with os.fdopen(peak_in, "rb") as f:
+        peak = int(f.read())
+    return proc.returncode, out, peak
 
 
 class InterruptedWrites(ScratchCase):
@@ -437,7 +468,9 @@ class InterruptedWrites(ScratchCase):
                     before = killed
                     files += 1
                 elif recorded:
-                    self.assertEqual(out, RESTORED, (args, grown))
+                    # Fault caught: an archive the killed run had not
+                    # changed yet was said to be restored.
+                    self.assertEqual(out, AS_BEFORE if killed == before else RESTORED, (args, grown))
                 else:
                     # The record goes only once the run's archive is whole.
                     self.assertEqual((out, complete), ("", True), (args, grown))
@@ -588,6 +621,7 @@ class InterruptedWrites(ScratchCase):
             self.assertTrue(kill_when(runs[kind], self.dir, ready), note)
             self.assertTrue(os.path.exists(record), note)
             inode = os.stat(self.path("a.kox")).st_ino
+            untouched = self.read("a.kox") == before
             if copy is not None:
                 # A copy the run wrote the same bytes into is told apart only
                 # by its time: it is put in place as cp -p puts it.
@@ -598,7 +632,8 @@ class InterruptedWrites(ScratchCase):
             # new file may get its inode back), holds all that the run
             # wrote: it stays, whatever its time.
             same_file = os.stat(self.path("a.kox")).st_ino == inode
-            expected = {None: RESTORED, "rerun": KEPT if same_file else DROPPED}.get(copy, DROPPED)
+            expected = {None: AS_BEFORE if untouched else RESTORED,
+                        "rerun": KEPT if same_file else DROPPED}.get(copy, DROPPED)
             self.assertEqual((rc, out), (0, expected), note)
             after = self.read("a.kox")
             self.assertEqual(after[:len(data)], data, note)
@@ -660,7 +695,7 @@ class InterruptedWrites(ScratchCase):
         self.write("shared/huge.bin", os.urandom(16 << 20))
 
         def as_owner(*args):
-            rc, out, _ = measured(args, shared, program, drop_privileges)
+            rc, out, _ = measured(args, shared, program, NOBODY if os.geteuid() == 0 else -1)
             return rc, out
 
         rc, out = as_owner("-cf", "a.kox", "small.txt")
@@ -753,6 +788,18 @@ class InterruptedWrites(ScratchCase):
         rc, out, peak = measured(["-af", "a.kox", "small.txt"], self.dir)
         self.assertEqual(rc, 100, out)
         self.assertLess(peak, 512 << 20, out)
+        # Fault caught: a record whose fixed fields declare the bytes of a
+        # run that wrote over the archive's last 256 MiB was read whole
+        # before its checksum refused it.  It is checked a piece at a time.
+        tail = 256 << 20
+        lead = b"KOVUNDO2" + struct.pack("<8Q2I2H", 1, 2, 1, 0, 3 << 30, (3 << 30) - tail, 0, tail, 0, 0, 5, 0)
+        with open(self.path(".a.kox.undo"), "r+b") as f:
+            f.write(lead + b"a.kox")
+            f.truncate(len(lead) + 5 + tail + 4)
+        rc, out, peak = measured(["-af", "a.kox", "small.txt"], self.dir)
+        self.assertEqual(rc, 100, out)
+        self.assertIn("its undo record .a.kox.undo is damaged", out)
+        self.assertLess(peak, 128 << 20, out)
         self.write("a.kox", intact)
 
         # A damaged record beside a name that holds no archive: refused, and

@@ -11,11 +11,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cmd_helpers import KOVZEF, NOBODY, ScratchCase, kox_entries, reachable_program  # noqa: E402
 import test_signing as signing  # noqa: E402
+from test_interrupted_writes import AS_BEFORE, RESTORED  # noqa: E402
 
 # The calls that change what a file or directory holds.
 CHANGES = "write,pwrite64,writev,fsync,fdatasync,ftruncate,unlink,unlinkat,linkat,rename,renameat,renameat2"
@@ -222,6 +224,270 @@ class KilledAtEveryChange(ScratchCase):
         self.assertIn(names(archive), [base + committed for base in candidates], (note, out))
         self.assertEqual([n for n in os.listdir(work) if n.startswith(".")], [], note)
         shutil.rmtree(work)
+
+
+# One call of a trace made with -y: its name, the path of its first
+# descriptor, the text of its first string (written bytes as strace shows
+# them), its other arguments and its result.
+TRACED = re.compile(r'^([a-z0-9_]+)\(\d+<([^>]*)>(?:, "((?:[^"\\]|\\.)*)"(\.\.\.)?)?(.*)\) += (-?\d+)')
+ZEROS = re.compile(r'(\\0)+')
+DEAD_AUTHORITY = "http://127.0.0.1:1/tsa"
+
+
+@unittest.skipUnless(shutil.which("strace"), "needs strace")
+class WhatEveryEndingLeaves(unittest.TestCase):
+    """Runs that end other than by success or a plain kill -- an error kept
+    by i, an append-only archive, a time the archive shows from a file
+    server's clock, a power loss (the order of the calls that put bytes on
+    storage) -- and the readers of an archive a killed run left torn."""
+
+    def setUp(self):
+        self.program = reachable_program(self)
+        self.library = os.path.join(os.path.dirname(self.program), "libkovcrypto.so")
+        # Where other users can reach (see KilledAtEveryChange).
+        self.dir = tempfile.mkdtemp(prefix="kov-endings-")
+        os.chmod(self.dir, 0o755)
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        for name, size in (("d/a.txt", 3000), ("d/b.txt", 900), ("new.txt", 150), ("x.txt", 60),
+                           ("big.bin", 70000)):
+            os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+            with open(self.path(name), "wb") as f:
+                f.write(os.urandom(size))
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def leftovers(self):
+        return sorted(n for n in os.listdir(self.dir) if n.startswith("."))
+
+    def kov(self, *args, uid=ROOT, url=None):
+        extra = []
+        if url:
+            extra = ["-L", self.library, "-key", os.path.join(signing.PKI, "signer.p12"), "-pwd", "signpin",
+                     "-tsaurl", url]
+        proc = subprocess.run([self.program] + list(args) + extra, cwd=self.dir, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, env=dict(os.environ, TZ="UTC"), timeout=300,
+                              preexec_fn=as_user(uid))
+        return proc.returncode, proc.stdout.decode("latin-1")
+
+    def ok(self, *args, url=None):
+        rc, out = self.kov(*args, url=url)
+        self.assertEqual(rc, 0, (args, out))
+        return out
+
+    def strace(self, options, args, url=None):
+        extra = []
+        if url:
+            extra = ["-L", self.library, "-key", os.path.join(signing.PKI, "signer.p12"), "-pwd", "signpin",
+                     "-tsaurl", url]
+        env = dict(os.environ, TZ="UTC", ASAN_OPTIONS="detect_leaks=0")
+        # On one processor the run writes all from its one thread, which
+        # strace follows.
+        return subprocess.run(["strace", "-qq"] + options + [self.program] + list(args) + extra, cwd=self.dir,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, timeout=300,
+                              preexec_fn=as_user(ROOT, one_processor=True))
+
+    def killed_at(self, call, nth, args, url=None):
+        """Runs args, killed as its nth call of that name begins."""
+        proc = self.strace(["-o", os.devnull, "-e", "trace=" + call, "-e",
+                            "inject=%s:signal=KILL:when=%d" % (call, nth)], args, url)
+        self.assertIn(proc.returncode, (-9, 137), (args, call, nth))
+
+    def traced(self, args, url=None, status=0):
+        """Runs args under strace, which must end with status; the calls
+        that put bytes or names on storage, each as (call, path of its
+        descriptor, written text as strace shows it, whether that was cut
+        short, its other arguments)."""
+        log = self.dir + ".trace"
+        proc = self.strace(["-y", "-s", "5000", "-o", log, "-e",
+                            "trace=write,pwrite64,fsync,fdatasync,ftruncate,linkat,unlinkat,renameat,renameat2"],
+                           args, url)
+        self.assertEqual(proc.returncode, status, (args, proc.stdout))
+        with open(log, encoding="latin-1") as f:
+            calls = [m.group(1, 2, 3, 4, 5) for m in map(TRACED.match, f) if m]
+        os.unlink(log)
+        return calls
+
+    def archive_calls(self, calls):
+        archive = os.path.realpath(self.path("a.kox"))
+        return [(call, text, cut, rest) for call, path, text, cut, rest in calls if path == archive]
+
+    def record_named(self, calls):
+        """The index of the call that gives the undo record its name."""
+        return next(i for i, c in enumerate(calls) if c[0] == "linkat" and '".a.kox.undo"' in c[4])
+
+    def check_write_order(self, label, calls, write_at, inside):
+        """The order a writing run must keep, whatever a power loss keeps of
+        what it did not sync: its record named and on storage before the
+        archive's first write, which writes zeros where the run's bytes
+        begin (on storage before any other byte when they lie inside the
+        old length); the run's first bytes written last, behind a sync of
+        all else, at write_at, and synced before the record goes."""
+        named = self.record_named(calls)
+        directory = os.path.realpath(self.dir)
+        first_write = next(i for i, c in enumerate(calls) if c[1] == os.path.realpath(self.path("a.kox")))
+        self.assertIn(("fsync", directory), [c[:2] for c in calls[named:first_write]], label)
+        ours = self.archive_calls(calls)
+        (call, zeros, cut, _), after = ours[0], ours[1]
+        self.assertEqual(call, "write", label)
+        if inside:
+            self.assertTrue(ZEROS.fullmatch(zeros) and not cut, (label, zeros[:80]))
+            self.assertIn(after[0], ("fdatasync", "fsync"), label)
+        else:
+            self.assertTrue(zeros.startswith("\\0" * 32), (label, zeros[:80]))
+        puts = [i for i, c in enumerate(ours) if c[0] == "pwrite64"]
+        self.assertEqual(len(puts), 1, label)
+        last = puts[0]
+        # Behind the old end the zeros need no sync of their own: an append
+        # syncs once before its first bytes go in, if anything followed them.
+        syncs = sum(c[0] in ("fdatasync", "fsync") for c in ours[:last])
+        self.assertLessEqual(syncs, 2 if inside else 1, label)
+        self.assertEqual(int(ours[last][3].split(",")[-1]), write_at, label)
+        # All the run wrote besides zeros is on storage before its first bytes.
+        wrote = max(i for i, c in enumerate(ours[:last]) if c[0] == "write")
+        if not (ZEROS.fullmatch(ours[wrote][1]) and not ours[wrote][2]):
+            self.assertTrue(any(c[0] in ("fdatasync", "fsync") for c in ours[wrote + 1:last]), label)
+        self.assertEqual([c[0] for c in ours[last + 1:]], ["fsync"], label)
+        removed = next(i for i, c in enumerate(calls) if c[0] == "unlinkat" and c[2] == ".a.kox.undo")
+        synced = max(i for i, c in enumerate(calls) if c[:2] == ("fsync", os.path.realpath(self.path("a.kox"))))
+        self.assertLess(synced, removed, label)
+
+    def check_put_back_order(self, label, calls, old, write_at):
+        """A put-back cuts the archive to its old length and syncs that
+        before it writes the old bytes back, then syncs them."""
+        ours = self.archive_calls(calls)
+        ours = ours[[c[0] for c in ours].index("ftruncate"):]
+        self.assertEqual([c[0] for c in ours[:4]], ["ftruncate", "fsync", "pwrite64", "fsync"], label)
+        self.assertEqual(int(ours[0][3].strip(", ")), len(old), label)
+        self.assertEqual(int(ours[2][3].split(",")[-1]), write_at, label)
+        self.assertEqual(self.read("a.kox")[:len(old)], old, label)
+
+    def test_no_run_ends_with_its_archive_torn_for_good(self):
+        # Faults caught, each making every later run fail with 5 ("A run
+        # writing it was killed"), though none was: an append that signs
+        # anew, its signing failed and its archive kept by i (status 60),
+        # removed its undo record and left zeros where its entries begin,
+        # and what its entries did not overwrite of the old manifest behind
+        # them; an append or merge into an append-only archive (chattr +a)
+        # failed with 4 and left zeros the put-back could not reach (and,
+        # written without a record, one stopped by a signal or failing left
+        # bytes it could not cut back: such an archive is refused); a
+        # killed run's archive that shows a time older than its record (a
+        # file server's clock, touch) was judged another one and left torn.
+        names = lambda name: [entry[1] for entry in kox_entries(self.read(name))]  # noqa: E731
+        self.ok("-cVf", "a.kox", "d/a.txt", "d/b.txt", url=signing.TSA_URL)
+        rc, out = self.kov("-aVif", "a.kox", "new.txt", url=DEAD_AUTHORITY)
+        self.assertEqual(rc, 60, out)
+        self.assertEqual(self.leftovers(), [])
+        self.assertIn("new.txt", self.ok("-tf", "a.kox"))
+        self.ok("-af", "a.kox", "x.txt")
+        self.assertEqual(names("a.kox"), ["d/a.txt", "d/b.txt", "new.txt", "x.txt"])
+
+        self.ok("-cf", "b.kox", "d/a.txt")
+        self.ok("-cf", "src.kox", "x.txt")
+        if subprocess.run(["chattr", "+a", self.path("b.kox")], stderr=subprocess.DEVNULL).returncode == 0:
+            self.addCleanup(subprocess.run, ["chattr", "-a", self.path("b.kox")])
+            # Every writing run is refused before it writes.
+            appended = self.read("b.kox")
+            for args, url in ((["-af", "b.kox", "big.bin"], None), (["-mf", "src.kox,b.kox"], None),
+                              (["-Sf", "b.kox"], DEAD_AUTHORITY)):
+                rc, out = self.kov(*args, url=url)
+                self.assertEqual(rc, 6, out)
+                self.assertIn("Operation not permitted", out)
+                self.assertEqual(self.read("b.kox"), appended)
+                self.assertEqual(self.leftovers(), [])
+
+        # Killed as it puts in its first bytes: zeros stand where they go.
+        before = names("a.kox")
+        self.killed_at("pwrite64", 1, ["-af", "a.kox", "new.txt"])
+        hour_ago = time.time() - 3600
+        os.utime(self.path("a.kox"), (hour_ago, hour_ago))
+        rc, out = self.kov("-af", "a.kox", "x.txt")
+        self.assertEqual((rc, out), (0, RESTORED))
+        self.assertEqual(names("a.kox"), before + ["x.txt"])
+        self.assertEqual(self.leftovers(), [])
+
+    def test_the_order_on_storage_survives_a_power_loss(self):
+        # Faults caught: a run that writes inside the archive's old length
+        # (signing it again, an append that signs anew) wrote its zeros and
+        # its other bytes with one unsynced write; a power loss that kept
+        # these and dropped the zeros left the old bytes where the run began
+        # before its bytes over the old manifest, an archive its record
+        # judged no longer matched and refused for good.  A put-back cut the
+        # archive and wrote the old bytes back with one sync: a loss that
+        # kept the bytes and not the cut left the old archive with the
+        # killed run's bytes behind it, judged the same way.  A create that
+        # keeps its archive (i) when its signing fails gave it the archive's
+        # name before its bytes were on storage.
+        self.ok("-cf", "src.kox", "x.txt")
+        self.ok("-cf", "plain.kox", "d/a.txt", "d/b.txt")
+        self.ok("-cVf", "signed.kox", "d/a.txt", "d/b.txt", url=signing.TSA_URL)
+        runs = [("append", "plain.kox", ["-af", "a.kox", "big.bin"]),
+                ("merge", "plain.kox", ["-mf", "src.kox,a.kox"]),
+                ("first signing", "plain.kox", ["-Sf", "a.kox"]),
+                ("signing again", "signed.kox", ["-Sf", "a.kox"]),
+                ("append signing anew", "signed.kox", ["-aVf", "a.kox", "new.txt"])]
+        for label, start, args in runs:
+            old = self.read(start)
+            shutil.copyfile(self.path(start), self.path("a.kox"))
+            inside = start == "signed.kox"
+            write_at = kox_entries(old)[-1][0] if inside else len(old)
+            url = None if label in ("append", "merge") else signing.TSA_URL
+            self.check_write_order(label, self.traced(args, url), write_at, inside)
+            self.assertEqual(self.leftovers(), [], label)
+
+        # Put-backs: of a signing run killed as it puts in its first bytes,
+        # by the next run; of an append that signs anew, by itself when its
+        # signing fails.
+        old = self.read("signed.kox")
+        write_at = kox_entries(old)[-1][0]
+        shutil.copyfile(self.path("signed.kox"), self.path("a.kox"))
+        self.killed_at("pwrite64", 1, ["-Sf", "a.kox"], signing.TSA_URL)
+        self.check_put_back_order("killed", self.traced(["-af", "a.kox", "x.txt"]), old, write_at)
+        shutil.copyfile(self.path("signed.kox"), self.path("a.kox"))
+        calls = self.traced(["-aVf", "a.kox", "new.txt"], DEAD_AUTHORITY, status=60)
+        self.check_put_back_order("failed", calls, old, write_at)
+        self.assertEqual(self.read("a.kox"), old)
+        self.assertEqual(self.leftovers(), [])
+
+        calls = self.traced(["-cVif", "a.kox", "d/a.txt"], DEAD_AUTHORITY, status=60)
+        named = next(i for i, c in enumerate(calls) if c[0] == "renameat" and c[4].endswith('"a.kox"'))
+        new_file = os.path.join(os.path.realpath(self.dir), calls[named][2])
+        self.assertIn(("fsync", new_file), [c[:2] for c in calls[:named]])
+        self.assertEqual([entry[1] for entry in kox_entries(self.read("a.kox"))], ["d/a.txt"])
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs to act as another user")
+    def test_the_messages_of_a_killed_run_say_what_it_left_and_where_its_record_is(self):
+        # Faults caught: an archive that a run killed before its first write
+        # into it had left as it was, was said to be "restored".  A reader
+        # of an archive a killed run left torn, through a second hard-link
+        # name of it or as another user, was told "error reading from a.kox
+        # (error 5). " and nothing of the record that puts it right.
+        self.ok("-cf", "a.kox", "d/a.txt")
+        before = self.read("a.kox")
+        # Killed as it syncs the directory that got its record.
+        self.killed_at("fsync", 2, ["-af", "a.kox", "new.txt"])
+        self.assertEqual((self.read("a.kox"), self.leftovers()), (before, [".a.kox.undo"]))
+        self.assertEqual(self.kov("-af", "a.kox", "x.txt"), (0, AS_BEFORE))
+        self.killed_at("pwrite64", 1, ["-af", "a.kox", "new.txt"])
+        os.link(self.path("a.kox"), self.path("b.kox"))
+        second_name = ("KOVZEF: error reading from b.kox (error 5). A run writing it was killed; the next run "
+                       "that writes to it as a.kox restores it from its undo record .a.kox.undo.\n")
+        other_user = ("KOVZEF: error reading from a.kox (error 5). A run writing it may have been killed: its undo "
+                      "record .a.kox.undo, which this user can not use, restores it at the next run of that "
+                      "record's owner that writes to it as a.kox.\n")
+        for args, uid, said in ((["-tf", "b.kox"], ROOT, second_name), (["-af", "b.kox", "x.txt"], ROOT, second_name),
+                                (["-tf", "a.kox"], NOBODY, other_user)):
+            rc, out = self.kov(*args, uid=uid)
+            self.assertEqual(rc, 5, (args, out))
+            self.assertTrue(out.endswith(said), (args, out))
+        rc, out = self.kov("-af", "a.kox", "x.txt")
+        self.assertEqual((rc, out), (0, RESTORED))
+        self.assertEqual(self.ok("-tf", "b.kox").count(".txt"), 3)
 
 
 if __name__ == "__main__":

@@ -115,7 +115,7 @@ TEST_F(UndoRecordTest, EveryDamagedOrShortRecordIsRefusedAndTheGenuineOnePutsThe
     const std::string torn = Slurp(m_archive);
     ASSERT_NE(torn, m_original);
     ASSERT_GT(record.size(), 1000u);  // the kept bytes are in it
-    EXPECT_TRUE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+    EXPECT_NE(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
 
     // Each byte changed, and the record cut at each length: refused, and
     // nothing of the archive or the record is touched.
@@ -143,7 +143,7 @@ TEST_F(UndoRecordTest, EveryDamagedOrShortRecordIsRefusedAndTheGenuineOnePutsThe
     EXPECT_EQ(PutBackCode(), 0u);
     EXPECT_EQ(Slurp(m_archive), m_original);
     EXPECT_FALSE(fs::exists(recordPath));
-    EXPECT_FALSE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+    EXPECT_EQ(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
     EXPECT_EQ(m_log->Collected(), "KOVZEF: archive a.kox was restored as it was before a run that was killed\n");
 }
 
@@ -156,7 +156,7 @@ TEST_F(UndoRecordTest, TheRecordOfARunningProcessIsNeverUsedAndGoesWhenTheRunEnd
     ASSERT_TRUE(record.BeforeFirstWrite("appended", 8));
     std::ofstream(m_archive, std::ios::app) << "appended";
     EXPECT_EQ(PutBackCode(), 6u);
-    EXPECT_FALSE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+    EXPECT_EQ(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
     EXPECT_EQ(Slurp(m_archive), m_original + "appended");
     EXPECT_TRUE(record.End(true));
     EXPECT_FALSE(fs::exists(m_dir / ".a.kox.undo"));
@@ -184,6 +184,32 @@ TEST_F(UndoRecordTest, ARunKilledWhileItPutTheArchiveBackIsPutBackByTheNext)
     }
 }
 
+TEST_F(UndoRecordTest, APutBackThatAPowerLossCutShortAfterItsFirstPagesIsFinished)
+{
+    // Old bytes longer than the first bytes a record keeps: the put-back,
+    // its cut on storage, got the old bytes back where the run began, and a
+    // power loss dropped the rest of them.
+    m_original.clear();
+    for (int i = 0; i < 10000; ++i)
+        m_original += static_cast<char>('A' + i % 19);
+    const int in = open(m_archive.c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_GE(in, 0);
+    ASSERT_EQ(write(in, m_original.data(), m_original.size()), static_cast<ssize_t>(m_original.size()));
+    close(in);
+    KilledRun();
+    const int out = open(m_archive.c_str(), O_WRONLY);
+    ASSERT_GE(out, 0);
+    ASSERT_EQ(ftruncate(out, static_cast<off_t>(m_original.size())), 0);
+    const size_t put = CUndoRecord::kFirstBytes + 10;
+    ASSERT_EQ(pwrite(out, m_original.data() + 2000, put, 2000), static_cast<ssize_t>(put));
+    close(out);
+    ASSERT_NE(Slurp(m_archive), m_original);
+    EXPECT_EQ(PutBackCode(), 0u);
+    EXPECT_EQ(Slurp(m_archive), m_original);
+    EXPECT_FALSE(fs::exists(m_dir / ".a.kox.undo"));
+    EXPECT_EQ(m_log->Collected(), "KOVZEF: archive a.kox was restored as it was before a run that was killed\n");
+}
+
 TEST_F(UndoRecordTest, ARecordOfOtherBytesIsDroppedAndTheArchiveLeftAsItIs)
 {
     // The same inode, bytes written over in place as a copy does: the
@@ -198,7 +224,7 @@ TEST_F(UndoRecordTest, ARecordOfOtherBytesIsDroppedAndTheArchiveLeftAsItIs)
             out << copy;
         }
         fs::resize_file(m_archive, copy.size());
-        EXPECT_FALSE(CUndoRecord::KilledRunLeftRecord(m_lockFd));
+        EXPECT_EQ(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
         EXPECT_EQ(PutBackCode(), 0u);
         EXPECT_EQ(Slurp(m_archive), copy);
         EXPECT_FALSE(fs::exists(recordPath));

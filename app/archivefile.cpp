@@ -1,6 +1,5 @@
 #include "app/archivefile.h"
 
-#include <cctype>
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
@@ -8,8 +7,10 @@
 #include "app/application.h"
 #include "app/direntry.h"
 #include "app/except.h"
+#include "app/namecodes.h"
 #include "app/options.h"
 #include "app/undorecord.h"
+#include "oldformat/entrypath.h"
 #include "krn/rscp/cputf8local.h"
 
 namespace {
@@ -323,47 +324,79 @@ void CArchiveFile::ReadName()
     // rest of the name, a missing one would leave it open.
     m_nameDamaged = length != 0 && memchr(m_name, 0, length) != m_name + length - 1;
     m_storedUtf8.assign(m_name, strnlen(m_name, sizeof m_name));
-    uint32_t outLen = 0;
-    if (Utf8nToUcnCPInPlace(m_name, sizeof m_name, &outLen, m_name) != 0)
-        throw CConversionExcept();
-    m_storedName.assign(m_name, outLen);
-    m_nameChanged = m_storedName != m_storedUtf8 && !RoundTrips();
+    const bool link = m_info.IsType(KOX_TYPE_LINK) || m_info.IsType(KOX_TYPE_SHORTCUT);
+    m_utf8LinkSplit = link ? m_storedUtf8.find(KOX_LINK_SEPARATOR) : std::string::npos;
+    m_linkSplit = m_utf8LinkSplit;
+    if (m_linkSplit == std::string::npos) {
+        uint32_t outLen = 0;
+        if (Utf8nToUcnCPInPlace(m_name, sizeof m_name, &outLen, m_name) != 0)
+            throw CConversionExcept();
+        m_storedName.assign(m_name, outLen);
+        m_nameChanged = m_storedName != m_storedUtf8 && !RoundTrips(m_storedName, m_storedUtf8);
+    } else {
+        ReadLinkName();
+    }
     // The manifest marker is a property of the stored name, not of what
     // -lower or -flat make of it.
     m_storedNameIsManifest = (m_storedName == m_manifestName);
 
+    m_nameAltered = false;
+    m_nameLinkSplit = m_linkSplit;
     const COptions& opt = COptions::Instance();
     if (!opt.lowerCase && !opt.flat)
         return;
     std::string name = m_storedName;
-    if (opt.lowerCase)
-        for (char& c : name)
-            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    if (opt.flat) {
-        // A link's stored name is "name|target": only the name is cut.
-        if (m_info.IsType(KOX_TYPE_LINK) || m_info.IsType(KOX_TYPE_SHORTCUT)) {
-            size_t bar = name.find(KOX_LINK_SEPARATOR);
-            if (bar == std::string::npos)
-                name = FlatName(name);
-            else
-                name = FlatName(name.substr(0, bar)) + name.substr(bar);
-        } else {
-            name = FlatName(name);
-        }
+    const size_t ownEnd = m_linkSplit == std::string::npos ? name.size() : m_linkSplit;
+    if (opt.lowerCase) {
+        // Only letters of one byte, read by the page's characters: a second
+        // byte A-Z of a character is none.
+        LowerLettersCP(name.data(), ownEnd);
+        if (ownEnd < name.size())
+            LowerLettersCP(name.data() + ownEnd + 1, name.size() - ownEnd - 1);
     }
+    std::string own = name.substr(0, ownEnd);
+    if (opt.flat)
+        own = FlatName(own);  // a link's target stays
+    // Whether the entry lands on another path than its stored name's (a
+    // name -flat only rids of a leading "./" lands where it would).
+    if (own.compare(0, std::string::npos, m_storedName, 0, ownEnd) != 0) {
+        const std::string_view stored = std::string_view(m_storedName).substr(0, ownEnd);
+        m_nameAltered = PlanEntryPath(own, "", opt.absolutePaths).path !=
+                        PlanEntryPath(stored, "", opt.absolutePaths).path;
+    }
+    if (m_linkSplit != std::string::npos)
+        m_nameLinkSplit = own.size();
+    name.replace(0, ownEnd, own);
     memset(m_name, 0, sizeof m_name);
     memcpy(m_name, name.data(), name.size());  // never longer than the stored name
 }
 
+void CArchiveFile::ReadLinkName()
+{
+    // "|" never stands inside a character of UTF-8: the link's name and its
+    // target are converted apart, and stay apart in the local code page,
+    // where a byte 0x7C may be the second byte of a character.
+    const std::string ownUtf8 = m_storedUtf8.substr(0, m_linkSplit);
+    const std::string targetUtf8 = m_storedUtf8.substr(m_linkSplit + 1);
+    std::string own, target;
+    if (!LocalOfUtf8(ownUtf8, own) || !LocalOfUtf8(targetUtf8, target) ||
+        own.size() + 1 + target.size() >= sizeof m_name)
+        throw CConversionExcept();
+    m_nameChanged = (own != ownUtf8 && !RoundTrips(own, ownUtf8)) ||
+                    (target != targetUtf8 && !RoundTrips(target, targetUtf8));
+    m_linkSplit = own.size();
+    m_storedName = std::move(own);
+    m_storedName += KOX_LINK_SEPARATOR;
+    m_storedName += target;
+    memset(m_name, 0, sizeof m_name);
+    memcpy(m_name, m_storedName.data(), m_storedName.size());
+}
+
 // Whether the name in the local code page gives the stored UTF-8 name back:
 // otherwise the conversion replaced characters the code page cannot hold.
-bool CArchiveFile::RoundTrips()
+bool CArchiveFile::RoundTrips(const std::string& local, const std::string& utf8)
 {
-    m_roundTrip.resize(6 * m_storedName.size() + 1);
-    uint32_t length = 0;
-    return UcnToUtf8nCPStr(m_roundTrip.data(), static_cast<int32_t>(m_roundTrip.size()), &length,
-                           m_storedName.c_str()) == 0 &&
-           m_storedUtf8.compare(0, std::string::npos, m_roundTrip.data(), length) == 0;
+    return Utf8OfLocal(local, m_roundTrip) && m_roundTrip == utf8;
 }
 
 void CArchiveFile::ReadUserInfo()
@@ -430,10 +463,10 @@ CDirEntry* CArchiveFile::BuildEntry()
         entry = new (mem) CDirectory(name, m_storedName, m_info, std::move(m_userInfo));
         break;
     case kLink: {
-        size_t bar = name.find(KOX_LINK_SEPARATOR);
+        const size_t bar = m_nameLinkSplit;
         std::string own = bar == std::string::npos ? name : name.substr(0, bar);
         std::string target = bar == std::string::npos ? std::string() : name.substr(bar + 1);
-        entry = new (mem) CLink(own, m_storedName, target, m_info, std::move(m_userInfo));
+        entry = new (mem) CLink(own, m_storedName, m_linkSplit, target, m_info, std::move(m_userInfo));
         break;
     }
     case kManifest:

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -125,7 +126,12 @@ public:
     // The current entry's stored name holds characters that the local code
     // page cannot hold: its name on disk is not the stored one.
     bool NameChanged() const { return m_nameChanged; }
+    // -lower or -flat gave the current entry another name (a link: another
+    // own name) than its stored one.
+    bool NameAltered() const { return m_nameAltered; }
     const std::string& StoredNameUtf8() const { return m_storedUtf8; }
+    // The same, a link's without its target.
+    std::string_view StoredOwnNameUtf8() const { return std::string_view(m_storedUtf8).substr(0, m_utf8LinkSplit); }
     // The current entry's decoded header.
     const KoxHeaderInfo& CurrentInfo() const { return m_info; }
 
@@ -134,7 +140,8 @@ private:
     void Prepare(uint32_t mode);
     CDirEntry* ReadEntryFromHeader();
     void ReadName();
-    bool RoundTrips();
+    void ReadLinkName();
+    bool RoundTrips(const std::string& local, const std::string& utf8);
     void ReadUserInfo();
     CDirEntry* BuildEntry();
     void DestroyLiveEntries();
@@ -157,6 +164,13 @@ private:
     bool m_storedNameIsManifest = false;
     bool m_nameDamaged = false;
     bool m_nameChanged = false;
+    bool m_nameAltered = false;
+    // A link's stored name is "name|target": where its "|" stands in the
+    // local form of the stored name (m_storedName) and in the name after
+    // -lower and -flat (m_name), else npos.
+    size_t m_linkSplit = std::string::npos;
+    size_t m_utf8LinkSplit = std::string::npos;  // the same in m_storedUtf8
+    size_t m_nameLinkSplit = std::string::npos;
     std::string m_storedUtf8;  // the stored name as read
     std::string m_roundTrip;   // its local form back in UTF-8
     std::string m_manifestName = KOX_MANIFEST_NAME;

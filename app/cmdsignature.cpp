@@ -139,7 +139,7 @@ void RefuseUnsignableName(const CDirEntry& entry)
 void AddPlace(const CDirEntry& entry, EntryPlaces& places)
 {
     const PlaceKind kind = PlaceKindOf(entry.GetHeaderInfo());
-    const std::string_view name = PlaceNameOf(entry.GetStoredName(), kind);
+    const std::string_view name = PlaceNameOf(entry.GetStoredName(), kind, entry.StoredLinkNameLength());
     // Nearly every entry is a file named by its place, in the directory of
     // the entry before it: nothing is built for it then.
     const bool own = IsOwnPlace(name);
@@ -269,7 +269,8 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
             RefuseUnsignableName(*entry);
             CheckEntryDigests(archive, entry, invalidEntries);
             if (places != nullptr) {
-                std::string refusal = places->Note(entry->GetStoredName(), PlaceKindOf(entry->GetHeaderInfo()));
+                std::string refusal = places->Note(entry->GetStoredName(), PlaceKindOf(entry->GetHeaderInfo()),
+                                                   entry->StoredLinkNameLength());
                 if (!storedFound && placeRefusal.empty())
                     placeRefusal = std::move(refusal);
             }
@@ -518,7 +519,7 @@ void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry)
     if (!archive.AnySignedNameTaken())
         return;
     const PlaceKind kind = PlaceKindOf(entry.GetHeaderInfo());
-    const std::string_view name = PlaceNameOf(entry.GetStoredName(), kind);
+    const std::string_view name = PlaceNameOf(entry.GetStoredName(), kind, entry.StoredLinkNameLength());
     const std::string place = EntryPlace(name);
     bool isLink = false;
     if (kind == PlaceKind::kFile) {
@@ -545,7 +546,9 @@ void RefuseAddedInTakenPlace(CArchiveFile& archive, const CDirEntry& entry, cons
     CSigningPlaces* places = archive.SigningPlaces();
     if (places == nullptr || entry.IsSignedManifest())
         return;
-    if (const std::string refusal = places->Note(entry.GetStoredName(), PlaceKindOf(info)); !refusal.empty())
+    if (const std::string refusal = places->Note(entry.GetStoredName(), PlaceKindOf(info),
+                                                 entry.StoredLinkNameLength());
+        !refusal.empty())
         throw CAddedEntryRefused(CInvalManifestExcept(refusal, SMF_EFILENOTFOUND, 0));
 }
 

@@ -23,10 +23,12 @@
 #include "app/fshelpers.h"
 #include "app/logman.h"
 #include "app/options.h"
+#include "app/namecodes.h"
 #include "app/statistics.h"
 #include "app/stagingarea.h"
 #include "app/stalefiles.h"
 #include "app/stopsignal.h"
+#include "app/writtennames.h"
 #include "cslib/cslib.h"
 #include "cslib/crc32.h"
 #include "krn/rscp/cputf8local.h"
@@ -50,6 +52,14 @@ std::unordered_set<std::string>& ExcludedDirectories()
 {
     static std::unordered_set<std::string> dirs;
     return dirs;
+}
+
+// The names this run stored, in UTF-8, with the local names they came from
+// where a name changed on the way.
+CWrittenNames& StoredNames()
+{
+    static CWrittenNames names;
+    return names;
 }
 
 bool UnderExcludedDirectory(const std::string& name)
@@ -160,11 +170,37 @@ std::string CDirEntry::TargetPath() const
 
 std::string CDirEntry::StoredNameUtf8() const
 {
-    std::vector<char> buffer(6 * m_storedName.size() + 1);
-    uint32_t length = 0;
-    if (UcnToUtf8nCPStr(buffer.data(), static_cast<int32_t>(buffer.size()), &length, m_storedName.c_str()) != 0)
+    std::string utf8;
+    if (m_linkNameLength == std::string::npos) {
+        if (!Utf8OfLocal(m_storedName, utf8))
+            throw CConversionExcept(m_storedName);
+        return utf8;
+    }
+    // A link's name and target apart: a character its name ends in never
+    // takes the "|" for one of its bytes.
+    std::string target;
+    if (!Utf8OfLocal(m_storedName.substr(0, m_linkNameLength), utf8) ||
+        !Utf8OfLocal(m_storedName.substr(m_linkNameLength + 1), target))
         throw CConversionExcept(m_storedName);
-    return std::string(buffer.data(), length);
+    utf8 += KOX_LINK_SEPARATOR;
+    utf8 += target;
+    return utf8;
+}
+
+bool CDirEntry::StoredNameComesBack(const std::string& utf8) const
+{
+    // Bytes that are their own UTF-8 form are the same text.
+    if (utf8 == m_storedName)
+        return true;
+    std::string local, target;
+    if (m_linkNameLength == std::string::npos)
+        return LocalOfUtf8(utf8, local) && local == m_storedName;
+    const size_t bar = utf8.find(KOX_LINK_SEPARATOR);
+    if (bar == std::string::npos || !LocalOfUtf8(utf8.substr(0, bar), local) ||
+        !LocalOfUtf8(utf8.substr(bar + 1), target))
+        return false;
+    return local.size() == m_linkNameLength && m_storedName.compare(0, local.size(), local) == 0 &&
+           m_storedName.compare(local.size() + 1, std::string::npos, target) == 0;
 }
 
 void CDirEntry::WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info)
@@ -205,6 +241,34 @@ void CDirEntry::RunDigestOfEmptyFile(ManifestContext* context)
 }
 
 // ---- adding to an archive ----------------------------------------------------
+
+void CDirEntry::NoteStoredName(const std::string& utf8) const
+{
+    // Bytes that are their own UTF-8 form and hold no "#" are no other
+    // name's UTF-8 form (unless a page writes a character of ASCII with
+    // several bytes as well): such a name, most names, needs no record.
+    if (utf8 == m_storedName && utf8.find('#') == std::string::npos)
+        return;
+    CApplication& app = CApplication::Instance();
+    const bool changed = !StoredNameComesBack(utf8);
+    if (changed)
+        app.GetLogMan().Write("KOVZEF: " + KovShown(m_name) + ": name changed, stored as \"" + KovEscapedBytes(utf8) +
+                              "\"");
+    if (IsDirectory())
+        return;
+    // A link lands where its own name says.
+    const size_t ownUtf8 = m_linkNameLength == std::string::npos ? utf8.size() : utf8.find(KOX_LINK_SEPARATOR);
+    const std::string_view stored = std::string_view(utf8).substr(0, ownUtf8);
+    const std::string_view source = std::string_view(m_storedName).substr(0, m_linkNameLength);
+    if (StoredNames().Collides(stored, changed, source)) {
+        // Extracted, the two would be one file.
+        app.GetLogMan().Write("KOVZEF: " + KovShown(m_name) +
+                              ": stored under the name of another file of this run, \"" + KovEscapedBytes(stored) +
+                              "\" (error 47)");
+        app.SetExitStatus(47);
+    }
+    StoredNames().Note(stored, changed, source);
+}
 
 void CDirEntry::AddToArchive(CArchiveFile& archive)
 {
@@ -273,6 +337,7 @@ void CDirEntry::AddToArchive(CArchiveFile& archive)
         app.ReportInaccessible(m_name, refusal);
         return;
     }
+    NoteStoredName(utf8);
 
     ICompressStrategy& strategy = ICompressStrategy::Current();
     if (m_info.mode & KOX_MODE_DIRECTORY) {

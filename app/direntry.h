@@ -64,6 +64,9 @@ public:
     void AddToArchive(CArchiveFile& archive);
 
     const std::string& GetStoredName() const { return m_storedName; }
+    // A link's stored name is "name|target": the length of its name there
+    // (in the local code page "|" may be a byte of a character), else npos.
+    size_t StoredLinkNameLength() const { return m_linkNameLength; }
     void SetStoredName(const std::string& storedName) { m_storedName = storedName; }
     const KoxHeaderInfo& GetHeaderInfo() const { return m_info; }
     KoxHeaderInfo& HeaderInfo() { return m_info; }
@@ -142,8 +145,14 @@ public:
     static std::string JoinPath(const std::string& path, const std::string& directory);
     // Creates the missing parent directories of name; false when one fails.
     static bool CreateParentDirectories(const std::string& name);
-    // The UTF-8 form of the stored name; CConversionExcept when it fails.
+    // The UTF-8 form of the stored name (a link's name and target converted
+    // apart); CConversionExcept when it fails.
     std::string StoredNameUtf8() const;
+    // Whether utf8, the UTF-8 form of the stored name, gives the stored name
+    // back: otherwise the conversion put "#" for what UTF-8 can not take (or
+    // the code page has another form of that text), and the name the
+    // archive holds is not the file's.
+    bool StoredNameComesBack(const std::string& utf8) const;
 
 protected:
     // One pass over the data blocks; see ExtractOrTest.  Returns the number
@@ -169,9 +178,17 @@ protected:
     void DiscardStaged() noexcept;
     // After the staged file took its path: it has no hidden name any more.
     void ForgetStaged() noexcept;
+    // For adding to an archive: says when utf8, the stored name's UTF-8
+    // form, is not the stored name (StoredNameComesBack), and ends the run
+    // with 47 when it is the UTF-8 name of another file of this run from
+    // another name (one that could be, at least: see the code).
+    void NoteStoredName(const std::string& utf8) const;
 
     std::string m_name;
     std::string m_storedName;
+    // A link's stored name is "name|target": the length of its name there,
+    // else npos.
+    size_t m_linkNameLength = std::string::npos;
     KoxHeaderInfo m_info;
     CFileStream* m_stream;
     std::vector<uint8_t> m_userInfo;
@@ -247,9 +264,10 @@ private:
 class CLink : public CDirEntry {
 public:
     explicit CLink(const std::string& name);
-    // target: the text after the first "|" of the stored name.
-    CLink(const std::string& name, const std::string& storedName, const std::string& target, const KoxHeaderInfo& info,
-          std::vector<uint8_t> userInfo);
+    // storedName: "name|target" as stored, in the local code page, its name
+    // of storedNameLength bytes (npos: no "|", no target).
+    CLink(const std::string& name, const std::string& storedName, size_t storedNameLength, const std::string& target,
+          const KoxHeaderInfo& info, std::vector<uint8_t> userInfo);
     void Extract(CArchiveFile& archive) override;
     std::string StoreRefusal() const override;
     void ExtractOrTest(CArchiveFile& archive, bool verification) override;

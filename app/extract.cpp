@@ -40,8 +40,6 @@
 #include "oldformat/entrypath.h"
 #include "oldformat/oldformat.h"
 
-bool oldFormatExtractionDone = false;
-
 namespace {
 
 // stdio buffer of an archive being read.
@@ -623,18 +621,20 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " + KovShown(m_archiveName));
         }
         // A name the local code page cannot hold is written changed, never
-        // silently and never over another file of this run.
+        // silently and never over another file of this run; so is a name
+        // that -lower or -flat gave another path.
         const bool changed = m_archive.NameChanged();
         if (changed)
             m_log.Write(ChangedNameNotice(name, m_archive.StoredNameUtf8()));
         if (!isDirectory) {
-            if (m_state.written.Collides(path, changed)) {
+            const bool moved = changed || m_archive.NameAltered();
+            if (m_state.written.Collides(path, moved, m_archive.StoredOwnNameUtf8())) {
                 m_log.Write("KOVZEF: " + KovShown(name) +
                             " not extracted: a file of this name was written before by this run");
                 m_refused = true;
                 return;
             }
-            m_state.written.Note(path, changed);
+            m_state.written.Note(path, moved, m_archive.StoredOwnNameUtf8());
         }
         // A file whose name nothing has yet is created at once, once the
         // name itself passes: that is one call instead of the checks of a
@@ -906,7 +906,7 @@ void CExtract::Execute()
                 log.Write("KOVZEF: " + std::to_string(filesDone) + " file(s) " + doneWord);
         } catch (const CInvalExcept&) {
             state.ApplyPendingQuietly();
-            if (isExtract && state.MadeLinks() && !oldFormatExtractionDone) {
+            if (isExtract && state.MadeLinks()) {
                 // The old-format library creates its files by path and knows
                 // nothing of the links made here, so it could write through
                 // them: once links exist it is not run for extraction.
@@ -916,35 +916,21 @@ void CExtract::Execute()
                 m_application.SetExitStatus(40);
                 continue;
             }
+            // Each archive the expansion of -f gave is handed on by its name,
+            // as the list command does.
+            const uint32_t filesBefore = oldArchiveFilesDone;
+            uint32_t errorNumber = 0;
             state.SuspendMask();
             try {
-                CExtractOld old(m_application, *this);
-                old.Execute();
+                if (!RunOldFormatPass(archiveName, errorNumber))
+                    m_application.SetExitStatus(40);
             } catch (...) {
                 state.ResumeMask();
                 throw;
             }
             state.ResumeMask();
-            filesDone += oldFilesDone;
+            filesDone += oldArchiveFilesDone - filesBefore;
             printSummary = false;
         }
     }
-}
-
-void CExtractOld::Execute()
-{
-    if (oldFormatExtractionDone)
-        return;
-    oldFormatExtractionDone = true;
-    const COptions& options = m_application.GetOptions();
-    uint32_t errorNumber = 0;
-    char* message = nullptr;
-    int rc = OldFormatMain(options.argc, options.argv, nullptr, nullptr, &errorNumber, &message,
-                           ApplicationOldFormatServices());
-    if (rc == 0 && message != nullptr) {
-        m_application.GetLogMan().Write(std::string(message));
-        m_application.SetExitStatus(40);
-    }
-    std::free(message);
-    m_owner->oldFilesDone = oldArchiveFilesDone;
 }

@@ -18,27 +18,6 @@ public:
     }
     void Execute() override;
 
-    // Files the old-format library extracted (written by CExtractOld).
-    uint32_t oldFilesDone = 0;
-
 private:
     CApplication& m_application;
 };
-
-// Runs the old-format library once per process with the whole command line.
-class CExtractOld : public CCommand {
-public:
-    CExtractOld(CApplication& application, CExtract& owner)
-        : m_application(application),
-          m_owner(&owner)
-    {
-    }
-    void Execute() override;
-
-private:
-    CApplication& m_application;
-    CExtract* m_owner;
-};
-
-// Set by the first old-format run of the process.
-extern bool oldFormatExtractionDone;

@@ -8,6 +8,7 @@
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/logman.h"
+#include "app/namecodes.h"
 #include "app/options.h"
 #include "app/statistics.h"
 
@@ -16,11 +17,12 @@ CLink::CLink(const std::string& name)
 {
 }
 
-CLink::CLink(const std::string& name, const std::string& storedName, const std::string& target,
+CLink::CLink(const std::string& name, const std::string& storedName, size_t storedNameLength, const std::string& target,
              const KoxHeaderInfo& info, std::vector<uint8_t> userInfo)
     : CDirEntry(name, storedName, info, std::move(userInfo)),
       m_target(target)
 {
+    m_linkNameLength = storedNameLength;
 }
 
 bool CLink::PrepareStoredName()
@@ -36,6 +38,7 @@ bool CLink::PrepareStoredName()
     if (n < 0)
         throw CReadLinkExcept(m_name);
     m_target.assign(target, static_cast<size_t>(n));
+    m_linkNameLength = m_storedName.size();
     m_storedName += KOX_LINK_SEPARATOR;
     m_storedName += m_target;
     return true;
@@ -44,13 +47,16 @@ bool CLink::PrepareStoredName()
 std::string CLink::StoreRefusal() const
 {
     // The format separates a link's name from its target with "|": a name
-    // holding one would be read back as another name and target.
-    if (COptions::Instance().resolveLinks || m_storedName.size() <= m_target.size())
+    // holding one would be read back as another name and target.  It is
+    // looked for in UTF-8, as the reader splits the name, where "|" never
+    // stands inside a character (in the local code page a byte 0x7C may).
+    if (m_linkNameLength == std::string::npos)
         return {};
-    const size_t ownLength = m_storedName.size() - m_target.size() - 1;
-    if (m_storedName.find(KOX_LINK_SEPARATOR) < ownLength)
-        return "a link whose name contains \"|\" can not be stored";
-    return {};
+    std::string utf8;
+    if (Utf8OfLocal(m_storedName.substr(0, m_linkNameLength), utf8) &&
+        utf8.find(KOX_LINK_SEPARATOR) == std::string::npos)
+        return {};
+    return "a link whose name contains \"|\" can not be stored";
 }
 
 bool CLink::FillHeaderInfo(KoxHeaderInfo& info)

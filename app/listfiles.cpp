@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <fstream>
 
 #include <fcntl.h>
@@ -264,8 +265,9 @@ void COptions::ReadRenameFile()
         TrimLeft(text);
         if (text.empty() || text[0] == '#')
             continue;
-        size_t sep = text.find('|');
-        if (sep == std::string::npos)
+        // A "|" inside a character of the local code page is none.
+        size_t sep = FindSingleByteCharacterCP(text.data(), text.size(), '|');
+        if (sep == text.size())
             sep = static_cast<size_t>(std::find_if(text.begin(), text.end(), IsSpace) - text.begin());
         if (sep + 1 >= text.size())
             ThrowMalformed(renameFile);
@@ -339,9 +341,13 @@ void COptions::BuildArchiveList()
         while (end < size && !(commaMode ? value[end] == ',' : IsSpace(value[end])))
             ++end;
         std::string item = value.substr(pos, end - pos);
-        if (ignoreCase || HasWildcard(LastComponent(item)))
+        if (ignoreCase || HasWildcard(LastComponent(item))) {
+            // The archives one pattern matches are taken in the order of
+            // their names, whatever order the directory lists them in.
+            const size_t first = archiveList.size();
             ExpandWildcards(archiveList, item, ignoreCase);
-        else
+            std::sort(archiveList.begin() + static_cast<std::ptrdiff_t>(first), archiveList.end());
+        } else
             archiveList.push_back(std::move(item));
         if (end >= size)
             break;

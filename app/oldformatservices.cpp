@@ -2,12 +2,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/application.h"
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/logman.h"
+#include "app/options.h"
+#include "oldformat/shownname.h"
 
 namespace {
 
@@ -42,4 +45,25 @@ const OldFormatServices kServices{LogLine, GetAvailableDiskSpace, SameFileSystem
 const OldFormatServices* ApplicationOldFormatServices()
 {
     return &kServices;
+}
+
+bool RunOldFormatPass(const std::string& archiveName, uint32_t& errorNumber)
+{
+    CApplication& application = CApplication::Instance();
+    const COptions& options = application.GetOptions();
+    application.GetLogMan().Write("processing archive " + KovShown(archiveName) + "...");
+    errorNumber = 0;
+    char* message = nullptr;
+    const int rc = OldFormatRunOne(options.argc, options.argv, nullptr, nullptr, archiveName.c_str(), &errorNumber,
+                                   &message, ApplicationOldFormatServices());
+    if (rc == 0 && errorNumber != kOldFormatNoSpace && message != nullptr) {
+        try {
+            application.GetLogMan().Write(std::string(message));
+        } catch (...) {
+            std::free(message);
+            throw;
+        }
+    }
+    std::free(message);
+    return rc != 0;
 }

@@ -76,10 +76,11 @@ std::string EntryPlace(std::string_view name)
     return place;
 }
 
-std::string_view PlaceNameOf(std::string_view stored, PlaceKind kind)
+std::string_view PlaceNameOf(std::string_view stored, PlaceKind kind, size_t linkNameLength)
 {
     if (kind == PlaceKind::kLink)
-        return stored.substr(0, stored.find(KOX_LINK_SEPARATOR));
+        return stored.substr(0, linkNameLength != std::string_view::npos ? linkNameLength
+                                                                         : stored.find(KOX_LINK_SEPARATOR));
     if (kind == PlaceKind::kDirectory)
         while (!stored.empty() && stored.back() == '/')
             stored.remove_suffix(1);
@@ -181,9 +182,9 @@ std::string CSigningPlaces::Mark(std::string_view place, uint8_t& state, uint8_t
     return PlaceTakenRefusal(first, firstBit == kLinkBit ? PlaceKind::kLink : PlaceKind::kDirectory, false);
 }
 
-std::string CSigningPlaces::Note(std::string_view stored, PlaceKind kind)
+std::string CSigningPlaces::Note(std::string_view stored, PlaceKind kind, size_t linkNameLength)
 {
-    const std::string_view name = PlaceNameOf(stored, kind);
+    const std::string_view name = PlaceNameOf(stored, kind, linkNameLength);
     const bool own = IsOwnPlace(name);
     const std::string respelled = own ? std::string() : EntryPlace(name);
     const std::string_view place = own ? name : std::string_view(respelled);

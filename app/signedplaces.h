@@ -8,6 +8,7 @@
 // its archive refuses.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,8 +31,10 @@ bool IsOwnPlace(std::string_view name);
 // where a run would write); empty when extraction refuses the name.
 std::string EntryPlace(std::string_view name);
 // The name on disk of an entry stored as stored: a link's without its target
-// ("name|target"), a directory's without the "/" stored behind it.
-std::string_view PlaceNameOf(std::string_view stored, PlaceKind kind);
+// ("name|target": its name of linkNameLength bytes where the entry knows it,
+// for in the local code page a byte "|" may be part of a character, else up
+// to the first "|"), a directory's without the "/" stored behind it.
+std::string_view PlaceNameOf(std::string_view stored, PlaceKind kind, size_t linkNameLength = std::string_view::npos);
 // Calls up with each place above place ("a/b" and "a" above "a/b/c"), the
 // nearest first, until it returns false: the directories extraction makes
 // for an entry at place.
@@ -60,9 +63,10 @@ std::string BelowSignedFileRefusal(std::string_view name, std::string_view place
 // tells so in the reader's words.
 class CSigningPlaces {
 public:
-    // Notes the entry stored as stored; the detail of the failure (status
-    // 58) when it takes a place as above, else empty.
-    std::string Note(std::string_view stored, PlaceKind kind);
+    // Notes the entry stored as stored (linkNameLength: see PlaceNameOf);
+    // the detail of the failure (status 58) when it takes a place as above,
+    // else empty.
+    std::string Note(std::string_view stored, PlaceKind kind, size_t linkNameLength = std::string_view::npos);
 
 private:
     // A place noted: where its name lies in m_names (offset and length),

@@ -19,14 +19,6 @@
 #include "oldformat/oldformat.h"
 #include "oldformat/shownname.h"
 
-namespace {
-
-// The old-format library's error number for missing free space; its own
-// report has then been printed already.
-constexpr uint32_t kOldFormatNoSpace = 34;
-
-}  // namespace
-
 void CType::Execute()
 {
     COptions& options = m_application.GetOptions();
@@ -98,20 +90,12 @@ void CType::Execute()
 
 void CTypeOld::Execute()
 {
-    const COptions& options = m_application.GetOptions();
-    uint32_t errorNumber = 0;
-    char* message = nullptr;
     // The library would take the -f value itself, a pattern or a list of
     // names among them, and find no archive of that name.
-    m_application.GetLogMan().Write("processing archive " + KovShown(m_archiveName) + "...");
-    int rc = OldFormatRunOne(options.argc, options.argv, nullptr, nullptr, m_archiveName.c_str(), &errorNumber,
-                             &message, ApplicationOldFormatServices());
-    if (rc == 0) {
-        if (errorNumber != kOldFormatNoSpace && message != nullptr)
-            m_application.GetLogMan().Write(std::string(message));
+    uint32_t errorNumber = 0;
+    if (!RunOldFormatPass(m_archiveName, errorNumber)) {
         // A listing that failed is no success: the same statuses as a failed
         // old-format extraction (40) and as missing free space (30).
         m_application.SetExitStatus(errorNumber == kOldFormatNoSpace ? 30 : 40);
     }
-    std::free(message);
 }

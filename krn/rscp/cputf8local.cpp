@@ -490,6 +490,9 @@ struct LocalChars {
     // many names decodes each of their characters once.
     uint8_t singles[256] = {};
     std::unique_ptr<uint8_t[]> pairs;  // 65536, for a double-byte page
+    // Each byte, or the page's byte of the lower-case letter where the byte
+    // alone is one of A-Z; made on the first name that is lowered.
+    std::unique_ptr<uint8_t[]> lower;
 };
 
 // The local code page's characters, found again when the code page changed.
@@ -523,12 +526,17 @@ LocalChars& CurrentLocalChars()
 
 // The walk through a name that may hold ISO-2022 shifts (8200, 8599):
 // escape sequences designate a set of one or two bytes a character to G0 or
-// G1, shift out and shift in choose between them, a line feed shifts in; a
-// 0x5C inside a character of two bytes stays.  A name without shifts is one
-// of single bytes.
-void ShiftedBackslashToSlash(char* name, size_t length)
+// G1, shift out and shift in choose between them, a line feed shifts in.
+// Calls visit(i, ascii) for every byte i that is a character of one byte,
+// ascii telling whether its set is ASCII or JIS-Roman (G0 before any
+// designation is); a byte of a character of two bytes and the bytes of an
+// escape sequence are not visited.  A name without shifts is one of single
+// bytes.  The walk stops where visit returns false.
+template <typename Visit>
+void WalkShiftedSingleBytes(const char* name, size_t length, Visit visit)
 {
     bool g0Wide = false, g1Wide = false, shifted = false;
+    bool g0Ascii = true, g1Ascii = false;
     for (size_t i = 0; i < length;) {
         const uint8_t c = uint8_t(name[i]);
         if (c == 0x1B) {
@@ -541,10 +549,14 @@ void ShiftedBackslashToSlash(char* name, size_t length)
                 return;
             const bool wide = end > i + 1 && name[i + 1] == '$';
             const char set = wide ? (end > i + 2 ? name[i + 2] : '(') : name[i + 1];
-            if (set == '(')
+            const bool ascii = !wide && (name[end] == 'B' || name[end] == 'J');
+            if (set == '(') {
                 g0Wide = wide;
-            else if (set == ')')
+                g0Ascii = ascii;
+            } else if (set == ')') {
                 g1Wide = wide;
+                g1Ascii = ascii;
+            }
             i = end + 1;
         } else if (c == 0x0E || c == 0x0F || c == 0x0A) {
             shifted = c == 0x0E;
@@ -552,10 +564,37 @@ void ShiftedBackslashToSlash(char* name, size_t length)
         } else if ((shifted ? g1Wide : g0Wide) && c >= 0x21 && c <= 0x7E) {
             i += 2;
         } else {
-            if (c == '\\')
-                name[i] = '/';
+            if (!visit(i, shifted ? g1Ascii : g0Ascii))
+                return;
             ++i;
         }
+    }
+}
+
+// Calls visit(i, ascii) for every byte i of the name (length bytes) that the
+// local code page reads as a character of one byte, from the start of the
+// name (only there is it known where a character begins); ascii: false for
+// a byte of a set of one byte that is no ASCII (see WalkShiftedSingleBytes).
+// The walk stops where visit returns false.
+template <typename Visit>
+void WalkSingleByteCharacters(const LocalChars& local, const char* name, size_t length, Visit visit)
+{
+    if (local.walk == LocalChars::kShifts) {
+        WalkShiftedSingleBytes(name, length, visit);
+        return;
+    }
+    if (local.walk == LocalChars::kBytes) {
+        for (size_t at = 0; at < length; ++at)
+            if (!visit(at, true))
+                return;
+        return;
+    }
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(name);
+    for (size_t at = 0; at < length;) {
+        const size_t n = rscpLengthOfReadChar(local.read, bytes + at, length - at);
+        if (n == 1 && !visit(at, true))
+            return;
+        at += n;
     }
 }
 
@@ -611,6 +650,30 @@ bool ShownByBytes(const LocalChars& local)
     return true;
 }
 
+// Each byte, or, where the local code page reads the byte alone as one of
+// the letters A-Z, the page's one byte of its lower-case letter.
+std::unique_ptr<uint8_t[]> LowerCaseTable()
+{
+    auto table = std::make_unique<uint8_t[]>(256);
+    for (int b = 0; b < 256; ++b) {
+        table[b] = uint8_t(b);
+        const char c = char(b);
+        char letter = 0;
+        char* d = &letter;
+        const char* s = &c;
+        if (UcnToUtf8nCPStrict(nullptr, &d, &letter + 1, &s, &c + 1) != RSCP_OK || d != &letter + 1 || letter < 'A' ||
+            letter > 'Z')
+            continue;
+        const char small = char(letter - 'A' + 'a');
+        char out[8];
+        d = out;
+        s = &small;
+        if (Utf8nToUcnCPStrict(nullptr, &d, out + sizeof out, &s, &small + 1) == RSCP_OK && d == out + 1)
+            table[b] = uint8_t(out[0]);
+    }
+    return table;
+}
+
 }  // namespace
 
 void BackslashToSlashCP(char* name, size_t length)
@@ -619,25 +682,46 @@ void BackslashToSlashCP(char* name, size_t length)
     if (first == nullptr)
         return;
     const LocalChars& local = CurrentLocalChars();
-    if (local.walk == LocalChars::kShifts) {
-        ShiftedBackslashToSlash(name, length);
-        return;
-    }
     if (local.walk == LocalChars::kBytes) {
         for (char* p = first; p < name + length; ++p)
             if (*p == '\\')
                 *p = '/';
         return;
     }
-    // The characters are walked from the start of the name: only there is
-    // it known where one begins.
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(name);
-    for (size_t at = 0; at < length;) {
-        const size_t n = rscpLengthOfReadChar(local.read, bytes + at, length - at);
-        if (n == 1 && name[at] == '\\')
+    WalkSingleByteCharacters(local, name, length, [name](size_t at, bool) {
+        if (name[at] == '\\')
             name[at] = '/';
-        at += n;
-    }
+        return true;
+    });
+}
+
+size_t FindSingleByteCharacterCP(const char* name, size_t length, char c)
+{
+    if (name == nullptr || std::memchr(name, c, length) == nullptr)
+        return length;
+    size_t found = length;
+    WalkSingleByteCharacters(CurrentLocalChars(), name, length, [name, c, &found](size_t at, bool) {
+        if (name[at] != c)
+            return true;
+        found = at;
+        return false;
+    });
+    return found;
+}
+
+void LowerLettersCP(char* name, size_t length)
+{
+    if (name == nullptr || length == 0)
+        return;
+    LocalChars& local = CurrentLocalChars();
+    if (!local.lower)
+        local.lower = LowerCaseTable();
+    const uint8_t* lower = local.lower.get();
+    WalkSingleByteCharacters(local, name, length, [name, lower](size_t at, bool ascii) {
+        if (ascii)
+            name[at] = char(lower[uint8_t(name[at])]);
+        return true;
+    });
 }
 
 bool LocalNamesShownByBytes()

@@ -61,6 +61,19 @@ uint32_t UcnToUtf8nCPInPlace(char* dst, uint32_t size, uint32_t* outLength, cons
 // bytes or UTF-8 need no walk through the characters.
 void BackslashToSlashCP(char* name, size_t length);
 
+// Where the byte c (ASCII) stands in a name in the local code page (length
+// bytes) as a character of its own, read by the page's characters as
+// BackslashToSlashCP reads them: a byte c inside a longer character is none.
+// length when there is none.
+size_t FindSingleByteCharacterCP(const char* name, size_t length, char c);
+
+// Lowers the letters A-Z of a name in the local code page (length bytes):
+// each character of one byte that the page reads as one of them becomes the
+// page's byte of its lower-case letter.  A byte inside a longer character,
+// or of a set of one byte that an ISO-2022 shift chose and that is no ASCII,
+// is no letter and stays; other letters stay as they are.
+void LowerLettersCP(char* name, size_t length);
+
 // How names in the local code page are shown on a line of output.
 // Under ISO 8859-1 (1100, and the pages that carry its characters), UTF-8
 // and a code page the library cannot convert, by the rules of their bytes:

@@ -94,12 +94,16 @@ def kox_crc(data):
     return (~zlib.crc32(data, 0xFFFFFFFF)) & 0xFFFFFFFF
 
 
-def entry_bytes(kind, name, mode, data=b"", target=None, mtime=1_600_000_000):
-    """One entry: "RG" file, "DR" directory or "LK" link (name|target)."""
+def entry_bytes(kind, name, mode, data=b"", target=None, mtime=1_600_000_000, utf8=False):
+    """One entry: "RG" file, "DR" directory or "LK" link (name|target).  The
+    name is Latin-1 text (or its bytes), stored in UTF-8; with utf8 the
+    bytes given are the UTF-8 ones."""
     stored = name.encode("latin-1") if isinstance(name, str) else name
     if kind == "LK":
         stored += b"|" + (target.encode("latin-1") if isinstance(target, str) else target)
-    stored = stored.decode("latin-1").encode("utf-8") + b"\0"
+    if not utf8:
+        stored = stored.decode("latin-1").encode("utf-8")
+    stored += b"\0"
     size = len(data) if kind == "RG" else 0
     out = kind.encode() + struct.pack("<IQIQIHH", mode, size, 0, mtime, 0, 0, len(stored)) + stored
     if kind == "RG" and data:

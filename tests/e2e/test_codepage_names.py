@@ -2,13 +2,14 @@
 Latin-1 names (C1 controls among them) round-trip, KOV_CODEPAGE chooses
 the local code page, and names the local code page cannot hold are
 extracted changed, said so by name, and never over another entry."""
+import functools
 import os
 import re
 import struct
 import unicodedata
 import unittest
 
-from cmd_helpers import ScratchCase, kox_entries, run
+from cmd_helpers import ScratchCase, archive_bytes, entry_bytes, kox_entries, run
 from test_oldformat import Entry, write_archive
 
 LATIN1_NAMES = [b"caf\xe9.txt", b"x\x85y", b"\xff\xa0end", b"plain.txt"]
@@ -68,6 +69,7 @@ def shown_on_page(local, codec):
     return out
 
 
+@functools.lru_cache(maxsize=None)
 def page_characters(codec):
     """Every character of a code page that is no control and comes back
     from Unicode as it was: the single bytes from 0x80 on, the pairs and
@@ -115,6 +117,30 @@ def tree(top):
             with open(os.path.join(root, f), "rb") as fh:
                 out[os.path.normpath(os.path.join(rel, f))] = fh.read()
     return out
+
+
+def wide_characters_with(codec, trails):
+    """The characters of two bytes of a double-byte page whose second byte is
+    one of trails; for an ISO-2022 page (its codec's EUC twin) those whose
+    7-bit bytes have either byte among trails."""
+    if codec.startswith("iso2022"):
+        euc = {"iso2022_jp": "euc_jp", "iso2022_kr": "euc_kr"}[codec]
+        pairs = [bytes([a | 0x80, b | 0x80]) for a in range(0x21, 0x7F) for b in range(0x21, 0x7F)
+                 if a in trails or b in trails]
+        return [p.decode(euc).encode(codec) for p in pairs if page_character(p, 0, euc) == (2, p.decode(euc, "replace"))
+                and len(p.decode(euc)) == 1 and p.decode(euc).encode(euc) == p][:40]
+    return [c for c in page_characters(codec) if len(c) == 2 and c[1] in trails]
+
+
+def names_of(prefix, chars, longest=200):
+    """The characters in names of at most longest bytes, each after prefix
+    and its number."""
+    names = []
+    for c in chars:
+        if not names or len(names[-1]) + len(c) > longest:
+            names.append(b"%s%03d_" % (prefix, len(names)))
+        names[-1] += c
+    return names
 
 
 class CodePageNamesTest(ScratchCase):
@@ -448,6 +474,127 @@ class CodePageNamesTest(ScratchCase):
         with open(self.path("kr.kox"), "rb") as f:
             stored = sorted(e[1] for e in kox_entries(f.read()))
         self.assertEqual(stored, sorted(n.decode("iso2022_kr") for n in names))
+
+    def test_lower_changes_only_letters_of_one_byte(self):
+        # Fault caught: -lower lowered every byte of a name, so a second byte
+        # A-Z of a double-byte character became another character (under 8000
+        # "A\u3001.txt" and "A\u2016.txt" were both extracted to "a\u2016.txt",
+        # "2 file(s) extracted", status 0), the bytes of an ISO-2022 character
+        # and the final byte of its escape changed, and under EBCDIC (0120)
+        # bytes that are no letters there became others, a "/" among them.
+        # Every double-byte page with all its characters whose second byte is
+        # A-Z; Python's codecs give each name on disk.  A file whose name
+        # -lower made another one's keeps its place: the later one is
+        # reported, status 40; a name stored twice is the same file again.
+        for cp, codec in readme_double_byte_pages() + [("0120", "cp500"), ("8200", "iso2022_jp"),
+                                                      ("8599", "iso2022_kr")]:
+            env = {"KOV_CODEPAGE": cp}
+            texts = [n.decode(codec) for n in names_of(b"L", wide_characters_with(codec, range(0x41, 0x5B)))]
+            texts += ["MiXed!.TXT", "Up.txt", "up.txt", "Re.txt", "Re.txt"]
+            data = {t: t.encode() for t in texts}
+            data["up.txt"], data["Re.txt"] = b"second", b"newer"
+            entries = [entry_bytes("RG", t.encode(), 0o100644, t.encode(), utf8=True) for t in texts[:-1]]
+            entries.append(entry_bytes("RG", b"Re.txt", 0o100644, b"newer", utf8=True))
+            with open(self.path("l%s.kox" % cp), "wb") as f:
+                f.write(archive_bytes(entries))
+            dest = self.path("l" + cp)
+            os.makedirs(dest)
+            status, out = run(["-xf", "../l%s.kox" % cp, "-lower"], dest, env=env)
+            self.assertEqual(status, 40, (cp, out))
+            self.assertIn("KOVZEF: %s not extracted: a file of this name was written before by this run"
+                          % "up.txt".encode(codec).decode("latin-1"), out)
+            self.assertIn("KOVZEF: %d file(s) extracted" % (len(texts) - 1), out)
+
+            def lowered(text):
+                return "".join(c.lower() if "A" <= c <= "Z" else c for c in text)
+
+            # "up.txt" holds the data of "Up.txt", which came first.
+            expected = {lowered(t).encode(codec): data[t] for t in texts if t != "up.txt"}
+            self.assertEqual(tree(dest), expected, cp)
+
+        # -flat alike: "d2/same.txt" would take the place of "d1/same.txt";
+        # "/top.txt" lands on "top.txt" with or without -flat.
+        with open(self.path("flat.kox"), "wb") as f:
+            f.write(archive_bytes([entry_bytes("RG", n, 0o100644, n.encode())
+                                   for n in ("d1/same.txt", "d2/same.txt", "/top.txt", "top.txt")]))
+        os.makedirs(self.path("flat"))
+        status, out = run(["-xf", "../flat.kox", "-flat"], self.path("flat"))
+        self.assertEqual(status, 40, out)
+        self.assertIn("KOVZEF: same.txt not extracted: a file of this name was written before by this run", out)
+        self.assertEqual(tree(self.path("flat")), {b"same.txt": b"d1/same.txt", b"top.txt": b"top.txt"})
+
+    def test_a_double_byte_character_with_a_bar_byte_stays_whole_in_links_and_renames(self):
+        # Faults caught: a link whose name or target held a character with the
+        # second byte 0x7C ("|") was refused ("contains |", 44), and one stored
+        # was split at that byte on extraction (a wrong name and target,
+        # status 0); a lead byte that ended a link's name took the "|" for
+        # its second byte; a rename list (-T) cut the old name inside such a
+        # character ("file 'F_\x81' is inaccessible", 44).  Every double-byte
+        # page with such characters; Python's codecs read the stored names.
+        for cp, codec in readme_double_byte_pages():
+            bars = wide_characters_with(codec, [0x7C])[:40]
+            if not bars:
+                continue
+            env = {"KOV_CODEPAGE": cp}
+            src = os.fsencode(self.path("k" + cp))
+            os.makedirs(src)
+            run_of = b"".join(bars)
+            link, target = b"L" + run_of, b"T" + run_of + b"/x"
+            os.symlink(target, os.path.join(src, link))
+            os.symlink(b"t", os.path.join(src, b"E" + bars[0][:1]))
+            with open(os.path.join(src, b"F" + run_of), "wb") as f:
+                f.write(b"renamed")
+            with open(os.path.join(src, b"ren.lst"), "wb") as f:
+                f.write(b"F" + run_of + b"|G" + run_of + b"\n")
+            status, out = run(["-crf", "../k%s.kox" % cp, "-T", "ren.lst", link, b"E" + bars[0][:1], b"F" + run_of],
+                              src, env=env)
+            self.assertEqual(status, 0, (cp, out))
+            with open(self.path("k%s.kox" % cp), "rb") as f:
+                stored = sorted(e[1] for e in kox_entries(f.read()))
+            text = run_of.decode(codec)
+            self.assertEqual(stored, sorted(["L%s|T%s/x" % (text, text), "E#|t", "G" + text]), cp)
+            dest = os.fsencode(self.path("kx" + cp))
+            os.makedirs(dest)
+            status, out = run(["-xf", "../k%s.kox" % cp], dest, env=env)
+            self.assertEqual(status, 0, (cp, out))
+            self.assertEqual(sorted(os.listdir(dest)), sorted([link, b"E#", b"G" + run_of]), cp)
+            self.assertEqual(os.readlink(os.path.join(dest, link)), target, cp)
+            self.assertEqual(os.readlink(os.path.join(dest, b"E#")), b"t", cp)
+
+    def test_names_that_become_one_stored_name_end_the_run_with_47(self):
+        # Fault caught: two local names the page cannot convert (under 8000
+        # 0x8540 and 0x8640, under 4110 0xFF and 0xFE, 8345's characters of
+        # two code points) were stored under one name with status 0 and no
+        # word, and their extraction wrote one file.  Each changed name is
+        # said; a second file stored under the name of another is said too
+        # and ends the run with 47 (the archive holds both); a name given
+        # twice is the same file.
+        cases = [("8000", [b"\x85\x40", b"\x86\x40"]), ("4110", [b"\xff", b"\xfe"]),
+                 ("8345", [b"\x88\x62", b"\x88\x64", b"\x88\xa3", b"\x88\xa5"])]
+        for cp, odd in cases:
+            env = {"KOV_CODEPAGE": cp}
+            src = os.fsencode(self.path("n" + cp))
+            os.makedirs(src)
+            names = [b"s" + odd[0]] + [b"n" + x for x in odd]
+            for name in names:
+                with open(os.path.join(src, name), "wb") as f:
+                    f.write(name)
+            status, out = run(["-cf", "../n%s.kox" % cp] + names + [names[1]], src, env=env)
+            self.assertEqual(status, 47, (cp, out))
+            lines = out.split("\n")
+            self.assertEqual(len([l for l in lines if ': name changed, stored as "' in l]), len(names), (cp, out))
+            clashes = [l for l in lines if "stored under the name of another file of this run" in l]
+            self.assertTrue(all(l.endswith("(error 47)") for l in clashes), out)
+            with open(self.path("n%s.kox" % cp), "rb") as f:
+                stored = [e[1] for e in kox_entries(f.read())]
+            self.assertEqual(len(stored), len(names), (cp, stored))
+            self.assertEqual(len(clashes), len(stored) - len(set(stored)), (cp, stored, out))
+            self.assertGreater(len(clashes), 0, (cp, stored))
+        # One changed name alone loses nothing: said, status 0.
+        status, out = run(["-cf", "../one.kox", b"s\xff"], self.path("n4110"), env={"KOV_CODEPAGE": "4110"})
+        self.assertEqual(status, 0, out)
+        self.assertIn('KOVZEF: s\xff: name changed, stored as "s#"', out)
+
 
 if __name__ == "__main__":
     unittest.main()

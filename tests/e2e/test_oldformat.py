@@ -280,16 +280,37 @@ class OldFormatTest(unittest.TestCase):
             self.assertIn("processing archive r%d.zef...\n" % i, out)
             self.assertTrue(os.path.exists(self.path("from%d.txt" % i)))
 
-    def test_range_pattern_in_the_archive_list(self):
-        for i in (1, 2, 5):
-            write_archive(self.path("r%d.zef" % i), [Entry("from%d.txt" % i, b"archive %d\n" % i)])
-        # The archiver itself opens r5.zef; the old-format library expands
-        # the whole list, the range included.
-        rc, out, err = self.run_kovzef("-xvgf", "r5.zef r[1-2].zef")
-        self.assertIn("processing archive r1.zef...\n", out, out + err)
-        self.assertIn("processing archive r2.zef...\n", out)
-        for i in (1, 2, 5):
-            self.assertTrue(os.path.exists(self.path("from%d.txt" % i)), out + err)
+    def test_archive_names_without_case_reach_each_old_archive_once(self):
+        # Fault caught: under g, -x and -d handed the old-format library the
+        # -f value itself, which it looked up by its own rules and with case:
+        # "A?.ZEF" was "No such file or directory A?.ZEF", status 40, while
+        # -t read both archives.  Each archive the program's own expansion
+        # finds is read once, in the order of the names, a KOX one among them
+        # by the program itself; the library no longer expands the value
+        # again (a "[1-2]" is no pattern of the program's).
+        for i in (1, 2):
+            write_archive(self.path("a%d.zef" % i), [Entry("from%d.txt" % i, b"archive %d\n" % i)])
+        with open(self.path("from3.txt"), "wb") as f:
+            f.write(b"archive 3\n")
+        rc, out, err = self.run_kovzef("-cf", "a3.zef", "from3.txt")
+        self.assertEqual(rc, 0, out + err)
+        os.remove(self.path("from3.txt"))
+        for command, value in (("t", "A?.ZEF"), ("x", "A?.ZEF"), ("d", "A?.ZEF"), ("x", "a1.ZEF,A[1-2].zef,a2.zef")):
+            what = "-%sgvf %s" % (command, value)
+            rc, out, err = self.run_kovzef("-%sgvf" % command, value, "-R", "out") if command == "x" else \
+                self.run_kovzef("-%sgvf" % command, value)
+            self.assertEqual(rc, 0, what + out + err)
+            self.assertNotIn("No such file", out, what)
+            headers = [l for l in out.splitlines() if l.startswith(("processing archive", "KOVZEF: processing"))]
+            if "," in value:
+                self.assertEqual(headers, ["processing archive a1.zef...", "processing archive a2.zef..."], what)
+                continue
+            self.assertEqual(headers, ["processing archive a1.zef...", "processing archive a2.zef...",
+                                       "KOVZEF: processing archive a3.zef (version 2.01)"], what)
+            if command == "x":
+                for i in (1, 2, 3):
+                    self.assertEqual(read(self.path("out", "from%d.txt" % i)), b"archive %d\n" % i, what)
+                shutil.rmtree(self.path("out"))
 
     # -- faults that must be refused ------------------------------------------------
 

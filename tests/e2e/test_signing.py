@@ -72,12 +72,12 @@ class SigningCase(ScratchCase):
         self.write("d/b.bin", os.urandom(70000))
         self.write("d/empty", b"")
 
-    def kov(self, *args, key="signer.p12", pin="signpin", url=None, cwd=None, cpus=None):
+    def kov(self, *args, key="signer.p12", pin="signpin", url=None, cwd=None, cpus=None, env=None):
         """Runs the program with the library and, for signing, a key store."""
         extra = ["-L", LIBRARY]
         if key:
             extra += ["-key", os.path.join(PKI, key), "-pwd", pin, "-tsaurl", url or TSA_URL]
-        return run(list(args) + extra, cwd or self.dir, cpus=cpus)
+        return run(list(args) + extra, cwd or self.dir, cpus=cpus, env=env)
 
     def content(self, name):
         with open(self.path(name), "rb") as f:
@@ -885,6 +885,26 @@ class TamperedAndUnsigned(SigningCase):
         self.assertEqual(rc, 58, out)
         self.assertIn("Entry >d//a.txt< is a link, but the manifest lists a file of that name", out)
         self.assertFalse(os.path.lexists(self.path("x", "d", "a.txt")))
+
+    def test_a_link_whose_name_holds_a_bar_byte_is_placed_by_its_whole_name(self):
+        # Fault caught: under a double-byte code page a link's stored name
+        # was split at its first byte "|", which may be the second byte of a
+        # character, and so was its place: a link of a signed file's name
+        # "d/X\u2212" (Shift-JIS X 81 7C) was made as "d/X\x81" to "|b.bin"
+        # and the verified extraction ended with 0, not 58.
+        env = {"KOV_CODEPAGE": "8000"}
+        with open(os.path.join(os.fsencode(self.path("d")), b"X\x81\x7c"), "wb") as f:
+            f.write(b"signed")
+        rc, out = self.kov("-cVf", "a.kox", "d", env=env)
+        self.assertEqual(rc, 0, out)
+        header, parts = entries(self.content("a.kox"))
+        link = entry_bytes("LK", "d/X\u2212".encode(), 0o120777, target=b"b.bin", utf8=True)
+        self.write("t.kox", join(header, parts[:-1] + [("link", link)] + parts[-1:]))
+        os.mkdir(self.path("x"))
+        rc, out = self.kov("-xVf", "../t.kox", key=None, cwd=self.path("x"), env=env)
+        self.assertEqual(rc, 58, out)
+        self.assertIn("is a link, but the manifest lists a file of that name", out)
+        self.assertFalse(os.path.lexists(os.path.join(os.fsencode(self.path("x")), b"d", b"X\x81\x7c")))
 
     def test_a_link_or_directory_behind_a_signed_file_fails_before_the_file_is_made(self):
         # Fault caught: a link or directory of a signed file's name that came

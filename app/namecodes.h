@@ -1,0 +1,17 @@
+// Names between the local code page, in which they are on disk, and UTF-8,
+// in which an archive stores them.  A link is stored as "name|target": its
+// two parts are converted apart, for in the local code page a byte 0x7C may
+// be the second byte of a character (or a lead byte at the end of the name
+// would take the "|" for its second byte), while in UTF-8 "|" never stands
+// inside a character.
+#pragma once
+
+#include <string>
+
+// The UTF-8 form of a text in the local code page; false when the
+// conversion fails.
+bool Utf8OfLocal(const std::string& local, std::string& utf8);
+
+// The local form of a UTF-8 text (what the page cannot hold becomes "#", as
+// in every name read from an archive); false when the conversion fails.
+bool LocalOfUtf8(const std::string& utf8, std::string& local);

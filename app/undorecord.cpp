@@ -267,13 +267,19 @@ Judged Judge(int fd, const struct stat& archive, const Record& record)
     if (oldLength && SameTailAt(fd, record))
         return Judged::kAsBefore;
     // Each byte is one of the run's, a zero standing in for it, or an old
-    // one.
+    // one.  A run that writes inside the old length has its zeros there on
+    // storage before any other byte it writes: bytes behind the old end
+    // tell of the run only when some byte before it does.  Otherwise a file
+    // put at the name that holds the old archive and more behind its end
+    // (a backup copied back) would be cut back whenever its first bytes
+    // there happened to be zeros or equal to the run's.
     bool touched = false;
     for (size_t i = 0; i < present; ++i) {
         const bool same = i < old.size() && now[i] == old[i];
         if (!same && now[i] != '\0' && now[i] != r.first[i])
             return Judged::kOther;
-        touched = touched || !same;
+        if (i < old.size() || record.TailLength() == 0)
+            touched = touched || !same;
     }
     // Nothing but old bytes at the place: an archive of the old length
     // holds a put-back that a power loss cut short after the old bytes' first

@@ -494,10 +494,9 @@ void CApplication::ReserveReplacement(const struct stat* existing)
             return;
         }
         // Marked as this run's (before a mode may keep its owner from it),
-        // which the next run of the archive asks too.
-        if (!MarkTransient(fd, hidden)) {
-            // A file system without the mark: a killed run's file stays.
-        }
+        // which the next run of the archive asks too; on a file system
+        // without the mark a killed run's file stays.
+        MarkTransient(fd, hidden);
         if (existing) {
             if (existing->st_uid != geteuid() || existing->st_gid != getegid()) {
                 if (fchown(fd, existing->st_uid, existing->st_gid) != 0) {

@@ -751,7 +751,7 @@ int CDirEntry::OpenStagedFile()
             // Marked as this run's and locked while this run lives, so that
             // the next extraction here can tell it from one a killed run
             // left behind.
-            MarkTransient(fd, hidden.c_str() + BaseStart(hidden));
+            MarkTransient(fd, hidden);
             flock(fd, LOCK_EX | LOCK_NB);
             m_stagedPath = std::move(hidden);
             return fd;
@@ -843,7 +843,7 @@ void CDirEntry::CommitStaged(CStagingArea* area)
         }
         for (unsigned taken = 0; m_stagedPath.empty(); ++taken) {
             std::string hidden = HiddenNameBeside(m_name);
-            MarkTransient(fd, hidden.c_str() + BaseStart(hidden));
+            MarkTransient(fd, hidden);
             if (LinkOpenFile(fd, AT_FDCWD, hidden.c_str()))
                 m_stagedPath = std::move(hidden);
             else if (errno != EEXIST || taken >= 100)

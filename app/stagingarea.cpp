@@ -33,7 +33,7 @@ bool MakePledge(const std::string& prefix, const std::string& pledge)
     const int fd = open(prefix.empty() ? "." : prefix.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    const bool made = MarkTransient(fd, pledge.c_str() + prefix.size()) && LinkOpenFile(fd, AT_FDCWD, pledge.c_str());
+    const bool made = MarkTransient(fd, pledge) && LinkOpenFile(fd, AT_FDCWD, pledge.c_str());
     const int err = errno;
     close(fd);
     errno = err;
@@ -66,8 +66,7 @@ int CStagingArea::For(const std::string& path)
         const int err = errno;
         const int fd = made ? open(hidden.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
         struct stat st;
-        const bool own = fd >= 0 && fstat(fd, &st) == 0 && st.st_uid == geteuid() &&
-                         MarkTransient(fd, hidden.c_str() + prefix.size());
+        const bool own = fd >= 0 && fstat(fd, &st) == 0 && st.st_uid == geteuid() && MarkTransient(fd, hidden);
         if (own)
             flock(fd, LOCK_EX | LOCK_NB);
         else if (made)

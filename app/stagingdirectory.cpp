@@ -18,17 +18,6 @@ bool CStagingDirectory::Holds(const std::string& path) const
            path.find('/', length + 1) == std::string::npos;
 }
 
-namespace {
-
-// The last component of path.
-const char* BaseName(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-}
-
-}  // namespace
-
 bool CStagingDirectory::Begin(const std::string& directory, mode_t mode)
 {
     // Only a directory is filled (never what a link there leads to).  It
@@ -43,7 +32,7 @@ bool CStagingDirectory::Begin(const std::string& directory, mode_t mode)
     std::string hidden;
     for (unsigned taken = 0;; ++taken) {
         hidden = StagedFileName(directory, s_count++);
-        MarkTransient(fd, BaseName(hidden));
+        MarkTransient(fd, hidden);
         if (RenameToFreeName(AT_FDCWD, directory.c_str(), AT_FDCWD, hidden.c_str()))
             break;
         if (errno != EEXIST || taken >= 100) {

@@ -251,12 +251,14 @@ std::string StagedFileName(const std::string& path, unsigned n)
     return path.substr(0, baseStart) + "." + path.substr(baseStart, 200) + suffix + std::string(kStagedSuffix);
 }
 
-bool MarkTransient(int fd, std::string_view name)
+bool MarkTransient(int fd, std::string_view path)
 {
     struct stat st;
     if (fstat(fd, &st) != 0)
         return false;
-    const std::string value = TransientMarkValue(st.st_ino, name);
+    const size_t slash = path.rfind('/');
+    const std::string value = TransientMarkValue(st.st_ino,
+                                                 slash == std::string_view::npos ? path : path.substr(slash + 1));
     return fsetxattr(fd, kTransientMark, value.data(), value.size(), 0) == 0;
 }
 

@@ -50,14 +50,14 @@ std::string StagedFileName(const std::string& path, unsigned n);
 // The mark of a hidden file or directory a run makes for a moment (a new
 // archive, a staged file, a staging directory): an extended attribute of the
 // file itself that holds its inode number and the name it is made under
-// (name, its last component).  Only a file that carries the mark fitting its
+// (the last component of path).  Only a file that carries the mark fitting its
 // inode and its present name is taken for one a killed run left.  No archive
 // entry carries it (extraction sets no extended attributes), nor a file a
 // user made or copied (a copy is another inode), nor a file that this
 // program put at a name of that form (that name is not the one it was made
 // under).  Where the file system keeps no such attribute the mark is not
 // set, and what a killed run left there stays.  False when it is not set.
-bool MarkTransient(int fd, std::string_view name);
+bool MarkTransient(int fd, std::string_view path);
 // Takes the mark off the file open as fd, or at path (not following a
 // link), once it has the name it was made for.
 void UnmarkTransient(int fd);

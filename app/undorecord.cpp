@@ -7,10 +7,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <new>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -589,8 +587,7 @@ void CUndoRecord::Begin(int lockFd, int dirFd, const std::string& path, const st
     Forget();
     struct stat archive;
     Place place;
-    if (lockFd < 0 || fstat(lockFd, &archive) != 0 || TakesWritesAtItsEndOnly(lockFd) ||
-        !Locate(lockFd, archive, dirFd, path, place))
+    if (lockFd < 0 || fstat(lockFd, &archive) != 0 || !Locate(lockFd, archive, dirFd, path, place))
         return;  // no place for a record: the run goes on as without one
     m_dirFd = place.dir;
     place.dir = -1;

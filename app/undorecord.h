@@ -66,9 +66,9 @@ public:
 
     // Readies the record of a run about to write into the locked archive
     // (old length oldLength); nothing is written yet.  Where there is no
-    // place for a record, or the archive takes writes at its end only
-    // (append-only, so that neither first bytes put in last nor a put-back
-    // could reach it), the run goes on without one.
+    // place for a record the run goes on without one.  (An append-only
+    // archive, which neither first bytes put in last nor a put-back could
+    // reach, is refused before.)
     void Begin(int lockFd, int dirFd, const std::string& path, const std::string& shown, uint64_t oldLength);
     // A run that will write over the end of the archive from offset on
     // (bytes: what stands there up to the old end) records those bytes

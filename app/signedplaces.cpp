@@ -133,7 +133,8 @@ CSigningPlaces::Slot& CSigningPlaces::Find(std::string_view place)
         for (const Slot& slot : old) {
             if (slot.offset == 0)
                 continue;
-            size_t i = std::hash<std::string_view>{}(std::string_view(m_names).substr(slot.offset - 1, slot.length));
+            // The low bits a slot keeps are all a table of any size reads.
+            size_t i = slot.hash;
             while (m_table[i & mask].offset != 0)
                 ++i;
             m_table[i & mask] = slot;

@@ -835,11 +835,10 @@ void CExtract::Execute()
     CEntrySelection selection(options.fileList);
     ExtractionState state(isExtract);
     // No clean-up takes an archive this run is to read, whatever its name.
-    for (const std::string& archiveName : archives) {
-        struct stat st;
-        if (isExtract && stat(archiveName.c_str(), &st) == 0)
-            state.SpareArchive(st);
-    }
+    if (isExtract)
+        for (const std::string& archiveName : archives)
+            if (struct stat st; stat(archiveName.c_str(), &st) == 0)
+                state.SpareArchive(st);
     if (isExtract && verify)
         state.TrackFreshDirectories();
     // Large entries are decoded on worker threads when the machine has

@@ -61,11 +61,12 @@ void CMerge::Execute()
     // target is undone first.
     CArchiveLock targetLock;
     targetLock.Acquire(AT_FDCWD, target, false);
-    // An append-only target could not be cut back when the merge fails.
-    if (targetLock.Held() && TakesWritesAtItsEndOnly(targetLock.Fd()))
-        throw COpenExcept(target, EPERM);
-    if (targetLock.Held())
+    if (targetLock.Held()) {
+        // An append-only target could not be cut back when the merge fails.
+        if (TakesWritesAtItsEndOnly(targetLock.Fd()))
+            throw COpenExcept(target, EPERM);
         CUndoRecord::PutBackKilledRun(targetLock.Fd(), AT_FDCWD, target, target, m_application.GetLogMan());
+    }
     // Declared before the target's stream, which hands it the merge's first
     // bytes as long as it is open.
     CUndoRecord undo;

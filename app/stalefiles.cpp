@@ -110,12 +110,12 @@ bool HeldLocked(int fd)
 
 // Whether the file name of directory dirFd is one a staging directory
 // holds: a regular file of this user with no other name, which nobody holds
-// locked.
-bool LostStagedFile(int dirFd, const char* name)
+// locked, and which keep does not spare.
+bool LostStagedFile(int dirFd, const char* name, const LostFileKeeper& keep)
 {
     struct stat st;
     if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
-        st.st_uid != geteuid())
+        st.st_uid != geteuid() || (keep && keep(st)))
         return false;
     const int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -129,10 +129,11 @@ bool LostStagedFile(int dirFd, const char* name)
 
 // Removes the lost staging directory name of dirFd, open on fd, with the
 // files it holds: only when it holds nothing but what a staging directory
-// ever holds, and none of it is in use.
-void RemoveLostDirectory(int dirFd, const char* name, int fd)
+// ever holds, none of it is in use and keep spares none of it (a file
+// there may be the archive a run reads).
+void RemoveLostDirectory(int dirFd, const char* name, int fd, const LostFileKeeper& keep)
 {
-    if (!VisitDirectoryNames(fd, [fd](const char* file) { return LostStagedFile(fd, file); }))
+    if (!VisitDirectoryNames(fd, [fd, &keep](const char* file) { return LostStagedFile(fd, file, keep); }))
         return;
     VisitDirectoryNames(fd, [fd](const char* file) {
         unlinkat(fd, file, 0);
@@ -183,7 +184,7 @@ void RemoveIfLost(int dirFd, const char* name, pid_t pid, bool directories, cons
         if (S_ISREG(st.st_mode) && st.st_nlink == 1 && !HeldLocked(fd) && unlinkat(dirFd, name, 0) == 0 && directories)
             RemovePledgedArea(dirFd, name);
         else if (directories && S_ISDIR(st.st_mode) && !HeldLocked(fd))
-            RemoveLostDirectory(dirFd, name, fd);
+            RemoveLostDirectory(dirFd, name, fd, keep);
     }
     close(fd);
 }

@@ -30,7 +30,7 @@ void RemoveLostFiles(int dirFd, const std::string& directory, const std::functio
 // Removes the lost staged files (".NAME.PID-N.part") of directory (relative
 // to dirFd), and the lost staging directories of that name with the files
 // they hold; nothing when it can not be read.  keep, when given, spares
-// those it answers true for.
+// those it answers true for, and a directory holding one.
 void RemoveLostStagedFiles(int dirFd, const std::string& directory, const LostFileKeeper& keep = nullptr);
 // The process that made name when it has the form of a staged file's or
 // staging directory's name, else 0.

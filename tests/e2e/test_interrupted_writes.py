@@ -377,6 +377,36 @@ class InterruptedWrites(ScratchCase):
         self.assertEqual(rc, 0, out)
         self.assertFalse(os.path.exists(held))
 
+    def test_a_lost_directory_that_holds_the_archive_read_stays(self):
+        # Fault caught: an extraction of an archive inside a killed run's
+        # hidden directory (".NAME.PID-N.part", marked as the run's own) took
+        # that directory, archive and all, for a lost one and removed it as
+        # it cleaned the directory it extracts into, with status 0.  Only a
+        # lost directory that holds nothing the run reads goes.
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        dead = gone.pid
+        archive = archive_bytes([entry_bytes("RG", name, 0o100644, name.encode()) for name in ("top.txt", "d/f.txt")])
+        holders = [".pkg.%d-0.part" % dead, "d/.pkg.%d-1.part" % dead]
+        for n, holder in enumerate(holders):
+            self.write(holder + "/inner.kox", archive)
+            self.write(holder + "/other.txt", b"beside it\n")
+            mark_as_killed_runs(self.path(holder))
+            lost = mark_as_killed_runs(os.path.dirname(self.write(".lost.%d-%d.part/f.txt" % (dead, n), b"lost")))
+            # Named as the run is given it, and in another spelling.
+            for name in (holder + "/inner.kox", "./" + holder.replace("/", "//") + "/./inner.kox"):
+                rc, out = self.run_kov("-xf", name)
+                self.assertEqual((rc, out.splitlines()[-1]), (0, "KOVZEF: 2 file(s) extracted"), out)
+                self.assertEqual(self.read(holder + "/inner.kox"), archive, name)
+                self.assertEqual(self.read(holder + "/other.txt"), b"beside it\n", name)
+                self.assertFalse(os.path.exists(lost), name)
+        # Once no run reads them, they go as any lost one.
+        self.write("a.kox", archive)
+        rc, out = self.run_kov("-xf", "a.kox")
+        self.assertEqual(rc, 0, out)
+        for holder in holders:
+            self.assertFalse(os.path.exists(self.path(holder)), holder)
+
     def test_files_locked_in_any_way_are_not_lost_ones(self):
         # Fault caught: the clean-ups saw only whole-file locks (flock), so a
         # ".part" or ".new" file that a running program held with a record

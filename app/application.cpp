@@ -482,41 +482,66 @@ void CApplication::ReserveReplacement(const struct stat* existing)
     std::string finalName, directory, base;
     if (!ReplacementPlace(dirFd, m_archiveName, existing != nullptr, finalName, directory, base))
         return;
-    for (unsigned attempt = 0; attempt < kReplacementAttempts; ++attempt) {
+    const std::string prefix = directory == "." ? std::string() : directory + "/";
+    // Made without a name, marked as this run's and locked while the run
+    // lives (so that the next run of the archive can tell it from one a
+    // killed run left behind), and named only then: a run killed at any
+    // moment leaves no file unless it bears the mark.  Where the file
+    // system makes no file without a name, it is made by its name, in a
+    // form the next run tells for a lost one until it bears the mark.
+    int fd = openat(dirFd, directory.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return;
+    bool unnamed = fd >= 0;
+    if (unnamed && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Only the clean-up of a later run is less sure of it.
+    }
+    std::string temp;
+    for (unsigned attempt = 0;; ++attempt) {
+        if (attempt == kReplacementAttempts) {
+            if (fd >= 0)
+                close(fd);
+            return;
+        }
         char suffix[40];
         std::snprintf(suffix, sizeof suffix, ".%u-%u.new", static_cast<unsigned>(getpid()), attempt);
         const std::string hidden = "." + base + suffix;
-        const std::string temp = (directory == "." ? std::string() : directory + "/") + hidden;
-        const int fd = openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
+        temp = prefix + hidden;
+        if (unnamed) {
+            MarkTransient(fd, hidden);
+            if (LinkOpenFile(fd, dirFd, temp.c_str()))
+                break;
             if (errno == EEXIST)
                 continue;
+            // Neither way to name it is open to this user (no /proc), or
+            // the file system names no such file: made by its name.
+            close(fd);
+            fd = -1;
+            unnamed = false;
+        }
+        fd = MakeNamedTransient(dirFd, temp.c_str(), 0666);
+        if (fd >= 0) {
+            if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                // As above.
+            }
+            break;
+        }
+        if (errno != EEXIST)
             return;
-        }
-        // Marked as this run's (before a mode may keep its owner from it),
-        // which the next run of the archive asks too; on a file system
-        // without the mark a killed run's file stays.
-        MarkTransient(fd, hidden);
-        if (existing) {
-            if (existing->st_uid != geteuid() || existing->st_gid != getegid()) {
-                if (fchown(fd, existing->st_uid, existing->st_gid) != 0) {
-                    // Only the owner changes; the run goes on as the archive's writer.
-                }
-            }
-            if (fchmod(fd, existing->st_mode & 07777) != 0) {
-                // The new file keeps the mode of a new archive.
-            }
-        }
-        // Locked while the run lives, so that the next run of the archive
-        // can tell it from one a killed run left behind.
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            // Only the clean-up of a later run is less sure of it.
-        }
-        m_archiveTempFd = fd;
-        m_archiveTempName = temp;
-        m_archiveFinalName = finalName;
-        return;
     }
+    if (existing) {
+        if (existing->st_uid != geteuid() || existing->st_gid != getegid()) {
+            if (fchown(fd, existing->st_uid, existing->st_gid) != 0) {
+                // Only the owner changes; the run goes on as the archive's writer.
+            }
+        }
+        if (fchmod(fd, existing->st_mode & 07777) != 0) {
+            // The new file keeps the mode of a new archive.
+        }
+    }
+    m_archiveTempFd = fd;
+    m_archiveTempName = temp;
+    m_archiveFinalName = finalName;
 }
 
 void CApplication::DropTempName()

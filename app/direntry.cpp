@@ -746,12 +746,12 @@ int CDirEntry::OpenStagedFile()
     }
     for (unsigned taken = 0; taken < 100; ++taken) {
         std::string hidden = HiddenNameBeside(m_name);
-        const int fd = open64(hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+        // Marked as this run's (in a form the next extraction here tells
+        // for a lost one until then) and locked while this run lives, so
+        // that the next extraction here can tell it from one a killed run
+        // left behind.
+        const int fd = MakeNamedTransient(AT_FDCWD, hidden.c_str(), 0600);
         if (fd >= 0) {
-            // Marked as this run's and locked while this run lives, so that
-            // the next extraction here can tell it from one a killed run
-            // left behind.
-            MarkTransient(fd, hidden);
             flock(fd, LOCK_EX | LOCK_NB);
             m_stagedPath = std::move(hidden);
             return fd;

@@ -44,6 +44,20 @@ bool CarriesTransientMark(int fd, const struct stat& st, std::string_view name)
            expected.compare(0, expected.size(), found, expected.size()) == 0;
 }
 
+// Whether the file open as fd (st its status) is one a run made under its
+// name and was killed with before it bore the mark (see MakeNamedTransient):
+// a regular file with the sticky bit, empty, whose contents and status
+// never changed since it was made (the times creation gives it, one
+// moment for both), without the mark, on a file system that keeps the mark.
+// An extracted or copied file has its time set apart from its status
+// change; a file system without the mark judges none.
+bool KilledBeforeItsMark(int fd, const struct stat& st)
+{
+    return S_ISREG(st.st_mode) && (st.st_mode & S_ISVTX) != 0 && st.st_size == 0 &&
+           st.st_mtim.tv_sec == st.st_ctim.tv_sec && st.st_mtim.tv_nsec == st.st_ctim.tv_nsec &&
+           fgetxattr(fd, kTransientMark, nullptr, 0) < 0 && errno == ENODATA;
+}
+
 // Takes the decimal number that ends text, written as "%u" writes it (no
 // leading zero) and at most limit, off text.
 bool TakeTrailingNumber(std::string_view& text, unsigned long limit, unsigned long& value)
@@ -179,12 +193,17 @@ void RemoveIfLost(int dirFd, const char* name, pid_t pid, bool directories, cons
     // user under the superuser has that user as owner and goes with that
     // user's next run).  A file with a second link is someone's file; one
     // without the mark of the run that made it under this name may be
-    // anyone's.
-    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && !(keep && keep(st)) && CarriesTransientMark(fd, st, name)) {
-        if (S_ISREG(st.st_mode) && st.st_nlink == 1 && !HeldLocked(fd) && unlinkat(dirFd, name, 0) == 0 && directories)
-            RemovePledgedArea(dirFd, name);
-        else if (directories && S_ISDIR(st.st_mode) && !HeldLocked(fd))
+    // anyone's, but for an empty one that a run killed before it bore the
+    // mark left as it was made.
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && !(keep && keep(st))) {
+        const bool marked = CarriesTransientMark(fd, st, name);
+        if (S_ISREG(st.st_mode)) {
+            if ((marked || KilledBeforeItsMark(fd, st)) && st.st_nlink == 1 && !HeldLocked(fd) &&
+                unlinkat(dirFd, name, 0) == 0 && directories && marked)
+                RemovePledgedArea(dirFd, name);
+        } else if (marked && directories && S_ISDIR(st.st_mode) && !HeldLocked(fd)) {
             RemoveLostDirectory(dirFd, name, fd, keep);
+        }
     }
     close(fd);
 }
@@ -271,4 +290,21 @@ void UnmarkTransient(int fd)
 void UnmarkTransient(const char* path)
 {
     lremovexattr(path, kTransientMark);
+}
+
+int MakeNamedTransient(int dirFd, const char* path, mode_t mode)
+{
+    const int fd = openat(dirFd, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                          (mode & 0777) | S_ISVTX);
+    if (fd < 0)
+        return -1;
+    MarkTransient(fd, path);
+    // The sticky bit goes once the file bears the mark, or could not bear
+    // it (it then stays like a file the user made).  Where it can not go,
+    // the file is one the mark alone tells, once it holds anything.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && fchmod(fd, st.st_mode & 0777) != 0) {
+        // As said.
+    }
+    return fd;
 }

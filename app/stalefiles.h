@@ -51,13 +51,22 @@ std::string StagedFileName(const std::string& path, unsigned n);
 // archive, a staged file, a staging directory): an extended attribute of the
 // file itself that holds its inode number and the name it is made under
 // (the last component of path).  Only a file that carries the mark fitting its
-// inode and its present name is taken for one a killed run left.  No archive
+// inode and its present name is taken for one a killed run left (or an
+// empty one a run was killed with as MakeNamedTransient made it).  No archive
 // entry carries it (extraction sets no extended attributes), nor a file a
 // user made or copied (a copy is another inode), nor a file that this
 // program put at a name of that form (that name is not the one it was made
 // under).  Where the file system keeps no such attribute the mark is not
 // set, and what a killed run left there stays.  False when it is not set.
 bool MarkTransient(int fd, std::string_view path);
+// Makes the regular file path (relative to dirFd) with mode (less the
+// creation mask), where no file can be made without a name (O_TMPFILE) to
+// bear the mark before it has one: it carries the sticky bit from its
+// creation until it bears the mark, so that a run killed in between leaves
+// an empty file that the clean-ups can tell for a lost one (still only
+// where the file system keeps the mark).  Its descriptor, open for
+// writing, or -1 with errno set (EEXIST when the name is taken).
+int MakeNamedTransient(int dirFd, const char* path, mode_t mode);
 // Takes the mark off the file open as fd, or at path (not following a
 // link), once it has the name it was made for.
 void UnmarkTransient(int fd);

@@ -57,6 +57,29 @@ def drop_privileges():
         os.setuid(NOBODY)
 
 
+def refuse_unnamed_files():
+    """For preexec_fn: the process, and every program it runs, is refused
+    files without a name (open with O_TMPFILE fails with EOPNOTSUPP), as on a
+    file system that makes none.  A seccomp filter of x86-64 system calls:
+    the flags of open (second argument) and openat (third)."""
+    import ctypes
+    tmpfile, allow, refuse = 0o20000000, 0x7FFF0000, 0x00050000 | 95
+    program = [(0x20, 0, 0, 4), (0x15, 0, 7, 0xC000003E),  # another architecture: allowed
+               (0x20, 0, 0, 0), (0x15, 1, 0, 257), (0x15, 2, 4, 2),  # openat, open, else allowed
+               (0x20, 0, 0, 32), (0x45, 3, 2, tmpfile),  # openat's flags
+               (0x20, 0, 0, 24), (0x45, 1, 0, tmpfile),  # open's flags
+               (0x06, 0, 0, allow), (0x06, 0, 0, refuse)]
+    code = ctypes.create_string_buffer(b"".join(struct.pack("<HBBI", *op) for op in program))
+
+    class Program(ctypes.Structure):
+        _fields_ = [("len", ctypes.c_ushort), ("filter", ctypes.c_void_p)]
+
+    libc = ctypes.CDLL(None, use_errno=True)
+    fprog = Program(len(program), ctypes.addressof(code))
+    if libc.prctl(38, 1, 0, 0, 0) != 0 or libc.prctl(22, 2, ctypes.byref(fprog), 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), "seccomp")
+
+
 def run(args, cwd, env=None, max_file_size=None, cpus=None, xfsz_ignored=True):
     """Runs the program; returns (status, stdout text).  With max_file_size
     every write that would make a file larger fails (as on a full disk; with

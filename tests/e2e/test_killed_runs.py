@@ -15,7 +15,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cmd_helpers import KOVZEF, NOBODY, ScratchCase, kox_entries, reachable_program  # noqa: E402
+from cmd_helpers import (KOVZEF, LIBRARY, NOBODY, ScratchCase, kox_entries, reachable_program,  # noqa: E402
+                         refuse_unnamed_files, run)
 import test_signing as signing  # noqa: E402
 from test_interrupted_writes import AS_BEFORE, RESTORED  # noqa: E402
 
@@ -488,6 +489,105 @@ class WhatEveryEndingLeaves(unittest.TestCase):
         rc, out = self.kov("-af", "a.kox", "x.txt")
         self.assertEqual((rc, out), (0, RESTORED))
         self.assertEqual(self.ok("-tf", "b.kox").count(".txt"), 3)
+
+
+# The call that makes a run's hidden file: without a name, or by its name.
+MAKES_HIDDEN = re.compile(r'^openat\(.*(O_TMPFILE|\.(new|part)", O_WRONLY\|O_CREAT\|O_EXCL)')
+
+
+@unittest.skipUnless(shutil.which("strace"), "needs strace")
+class KilledAsItMakesAHiddenFile(ScratchCase):
+    def setUp(self):
+        super().setUp()
+        self.template = self.path("template")
+        for name, size in (("small.txt", 300), ("d/a.txt", 3000), ("d/b.txt", 900)):
+            os.makedirs(os.path.dirname(os.path.join(self.template, name)), exist_ok=True)
+            with open(os.path.join(self.template, name), "wb") as f:
+                f.write(os.urandom(size))
+        signer = ["-L", LIBRARY, "-key", os.path.join(signing.PKI, "signer.p12"), "-pwd", "signpin", "-tsaurl",
+                  signing.TSA_URL]
+        for args in (["-cf", "a.kox", "small.txt"], ["-cVf", "s.kox", "d"] + signer):
+            rc, out = run(args, self.template)
+            self.assertEqual(rc, 0, out)
+        # What a verified extraction replaces: the files are staged beside
+        # their paths.
+        shutil.copytree(os.path.join(self.template, "d"), os.path.join(self.template, "x", "d"))
+        # Empty files of the form the user made, without the mark: one
+        # without the sticky bit, one with it and a time of its own.
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        self.lookalikes = []
+        for name in (".a.kox.%d-%d.new", ".n.kox.%d-%d.new", "x/d/.a.txt.%d-%d.part"):
+            for n, mode in enumerate((0o600, 0o1600)):
+                self.lookalikes.append(name % (gone.pid, n))
+                made = os.path.join(self.template, self.lookalikes[-1])
+                with open(made, "wb"):
+                    pass
+                os.chmod(made, mode)
+                if mode & 0o1000:
+                    os.utime(made, (1_000_000_000, 1_000_000_000))
+
+    def traced(self, args, cwd, refuse, trace=os.devnull, options=()):
+        """Runs args in cwd under strace, on one processor, refused files
+        without a name when refuse holds; the run's status."""
+
+        def prepare():
+            os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
+            if refuse:
+                refuse_unnamed_files()
+
+        env = dict(os.environ, TZ="UTC", ASAN_OPTIONS="detect_leaks=0")
+        return subprocess.run(["strace", "-o", trace] + list(options) + [KOVZEF] + args, cwd=cwd,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env, timeout=300,
+                              preexec_fn=prepare).returncode
+
+    def hidden(self, work):
+        return sorted(os.path.relpath(os.path.join(root, name), work) for root, dirs, files in os.walk(work)
+                      for name in dirs + files if name.startswith("."))
+
+    def test_a_run_killed_before_its_hidden_file_bears_the_mark_leaves_none_for_good(self):
+        # Faults caught: a create (and an append that starts an archive)
+        # made its new file ".NAME.PID-0.new" by its name and marked it as
+        # its own after: killed in between, it left an empty file without
+        # the mark, which no later run removed.  Where the file system makes
+        # no file without a name, a verified extraction's staged
+        # ".NAME.PID-N.part" files were left so as well.  The runs are
+        # killed at each call from the one that makes the file on; the next
+        # run of the command leaves no hidden file of a run.
+        commands = [("create", ["-cf", "a.kox", "small.txt"], "."), ("create anew", ["-cf", "n.kox", "small.txt"], "."),
+                    ("append that starts an archive", ["-af", "n.kox", "small.txt"], "."),
+                    ("verified extraction", ["-xVf", "../s.kox", "-L", LIBRARY], "x")]
+        killed = 0
+        for label, args, where in commands:
+            for refuse in (False, True):
+                work = self.path("traced")
+                shutil.copytree(self.template, work, symlinks=True)
+                trace = self.path("trace")
+                self.assertEqual(self.traced(args, os.path.join(work, where), refuse, trace), 0, label)
+                seen, points = {}, []
+                with open(trace, encoding="latin-1") as f:
+                    for line in f:
+                        call = CALL.match(line)
+                        if call:
+                            seen[call.group(1)] = seen.get(call.group(1), 0) + 1
+                            if points or MAKES_HIDDEN.match(line):
+                                points.append((call.group(1), seen[call.group(1)]))
+                shutil.rmtree(work)
+                self.assertTrue(points, (label, refuse))
+                for name, nth in points[:12]:
+                    note = (label, refuse, name, nth)
+                    work = self.path("w%d" % killed)
+                    shutil.copytree(self.template, work, symlinks=True)
+                    status = self.traced(args, os.path.join(work, where), refuse,
+                                         options=["-e", "trace=" + name,
+                                                  "-e", "inject=%s:signal=KILL:when=%d" % (name, nth)])
+                    self.assertIn(status, (-9, 137), note)
+                    killed += 1
+                    rc, out = run(args, os.path.join(work, where))
+                    self.assertEqual(rc, 0, (note, out))
+                    self.assertEqual(self.hidden(work), sorted(self.lookalikes), note)
+                    shutil.rmtree(work)
+        self.assertGreaterEqual(killed, 60)
 
 
 if __name__ == "__main__":

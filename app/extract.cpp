@@ -81,16 +81,21 @@ void RemoveMadeFile(const std::string& path)
         RemoveFile(path.c_str());
 }
 
+// A file's place by its identity (device and inode).
+using FilePlace = std::pair<dev_t, ino_t>;
+
 // Whether something other than a directory took the place of the directory
 // at path since its entry was extracted (with -j a later file entry removes
-// it, and a link entry may then be made there): its time and mode are then
-// no longer the entry's to set, least of all through a link.
-bool ReplacedSinceMade(std::string path)
+// it, and a link entry may then be made there), or a directory of those in
+// notOwn (which this run did not fill alone) is there: its time and mode
+// are then no longer the entry's to set, least of all through a link.
+bool ReplacedSinceMade(std::string path, const std::set<FilePlace>& notOwn)
 {
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();  // a trailing "/" would have lstat follow a link
     struct stat st;
-    return lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return lstat(path.c_str(), &st) == 0 &&
+           (!S_ISDIR(st.st_mode) || (!notOwn.empty() && notOwn.count({st.st_dev, st.st_ino}) != 0));
 }
 
 // A set of names that may answer "held" for a name it was not given, never
@@ -221,6 +226,11 @@ public:
     {
         const mode_t mode = 0755 & ~m_savedMask;
         for (const std::string& dir : m_missingParents) {
+            // The directory being filled under a hidden name gets its mode
+            // through its own descriptor: what has its name meanwhile is
+            // not this run's.
+            if (m_staging.Active() && dir == m_staging.Directory())
+                continue;
             struct stat st;
             if (lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
                 chmod(dir.c_str(), mode);
@@ -261,14 +271,16 @@ public:
             path.compare(0, slash, m_freshDirectory) == 0)
             m_freshNames.Add(path.c_str() + slash + 1);
     }
-    // The directory entry of path made its directory: nothing is in it yet.
-    void NoteMadeDirectory(std::string path)
+    // The directory entry of path made its directory, which gets mode:
+    // nothing is in it yet.
+    void NoteMadeDirectory(std::string path, mode_t mode)
     {
         while (path.size() > 1 && path.back() == '/')
             path.pop_back();
         m_cleaned.insert(path);
         if (m_freshTracked) {
             m_freshDirectory = std::move(path);
+            m_freshMode = mode & 07777;
             m_freshNames.Clear();
         }
     }
@@ -339,7 +351,10 @@ public:
         if (missing && !CDirEntry::CreateParentDirectories(path))
             return -1;
         FinishStaging();
-        if (!m_staging.Begin(m_freshDirectory, missing ? 0755 & ~m_savedMask : 0))
+        // Another run of this user may give the directory its name first,
+        // with the mode this run gives it or one the user's mask allows.
+        if (!m_staging.Begin(m_freshDirectory, missing ? 0755 & ~m_savedMask : 0,
+                             (m_freshMode | (0777 & ~m_savedMask)) & 0222))
             return -1;
         return m_staging.Holds(path) ? m_staging.Descriptor() : -1;
     }
@@ -352,7 +367,12 @@ public:
         if (!m_staging.Active())
             return;
         const std::string directory = m_staging.Directory();
-        m_staging.Finish();
+        try {
+            m_staging.Finish();
+        } catch (...) {
+            NoteNotFilledAlone(directory);
+            throw;
+        }
         NoteMadeLookalike(directory);
     }
 
@@ -370,7 +390,7 @@ public:
         try {
             for (; done < pending.size(); ++done) {
                 const PendingDirectory& dir = pending[done];
-                if (ReplacedSinceMade(dir.path))
+                if (ReplacedSinceMade(dir.path, m_notFilledAlone))
                     continue;
                 SetTime(dir.path, dir.mtime);
                 if (dir.setMode && chmod(dir.path.c_str(), dir.mode & 07777) != 0)
@@ -390,7 +410,9 @@ public:
         m_area.Remove();
         CApplication& application = CApplication::Instance();
         const int32_t status = application.GetExitStatus();
+        const std::string filled = m_staging.Directory();
         if (const std::string failure = m_staging.FinishQuietly(); !failure.empty()) {
+            NoteNotFilledAlone(filled);
             if (status != 0)
                 application.SetExitStatus(status);
             try {
@@ -400,7 +422,7 @@ public:
             }
         }
         for (const PendingDirectory& dir : pending) {
-            if (ReplacedSinceMade(dir.path))
+            if (ReplacedSinceMade(dir.path, m_notFilledAlone))
                 continue;
             struct utimbuf times;
             times.actime = times.modtime = static_cast<time_t>(dir.mtime);
@@ -419,17 +441,28 @@ private:
     std::string m_lastExistingParent;
     std::string m_lastCleaned;
     std::unordered_set<std::string> m_cleaned;
-    std::set<std::pair<dev_t, ino_t>> m_spared;  // see SpareArchive, NoteMadeLookalike
+    std::set<FilePlace> m_spared;  // see SpareArchive, NoteMadeLookalike
     bool m_freshTracked = false;
-    std::string m_freshDirectory;  // made by this run for the entries now extracted
-    CNameFilter m_freshNames;      // the names the run put there
-    CStagingDirectory m_staging;   // a fresh directory filled under a hidden name
-    CStagingArea m_area;           // where staged files replacing others get a name
+    std::string m_freshDirectory;          // made by this run for the entries now extracted
+    mode_t m_freshMode = 0;                // the mode the run gives it
+    CNameFilter m_freshNames;              // the names the run put there
+    CStagingDirectory m_staging;           // a fresh directory filled under a hidden name
+    CStagingArea m_area;                   // where staged files replacing others get a name
+    std::set<FilePlace> m_notFilledAlone;  // see NoteNotFilledAlone
 
     static std::string_view BaseOf(const std::string& path)
     {
         const size_t slash = path.rfind('/');
         return std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+    }
+    // The directory filled under a hidden name could not take its name,
+    // nor give its files to what took it (status 28): what is there now
+    // keeps the mode and time it has, whoever made it.
+    void NoteNotFilledAlone(const std::string& directory)
+    {
+        struct stat st;
+        if (lstat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            m_notFilledAlone.insert({st.st_dev, st.st_ino});
     }
     void NoteLookalike(const std::string& path, const struct stat& st)
     {
@@ -448,8 +481,10 @@ private:
         m_freshDirectory.clear();
         m_freshNames.Clear();
         for (const std::string& missing : m_missingParents)
-            if (slash != std::string::npos && missing == directory)
+            if (slash != std::string::npos && missing == directory) {
                 m_freshDirectory = missing;
+                m_freshMode = 0755 & ~m_savedMask;
+            }
     }
 };
 
@@ -721,7 +756,7 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         else
             entry->CloseStream();
         if (directory != nullptr && !existed)
-            m_state.NoteMadeDirectory(path);
+            m_state.NoteMadeDirectory(path, static_cast<mode_t>(info.mode));
         else if (!failed && (staged || isDirectory))
             m_state.NoteMade(path);
         if (!existed)

@@ -18,7 +18,7 @@ bool CStagingDirectory::Holds(const std::string& path) const
            path.find('/', length + 1) == std::string::npos;
 }
 
-bool CStagingDirectory::Begin(const std::string& directory, mode_t mode)
+bool CStagingDirectory::Begin(const std::string& directory, mode_t mode, mode_t writeBits)
 {
     // Only a directory is filled (never what a link there leads to).  It
     // carries the mark of its hidden name before it has that name, so that
@@ -54,6 +54,7 @@ bool CStagingDirectory::Begin(const std::string& directory, mode_t mode)
     m_hidden = std::move(hidden);
     m_fd = fd;
     m_mode = mode;
+    m_writeBits = writeBits & 0222;
     return true;
 }
 
@@ -108,11 +109,13 @@ bool CStagingDirectory::MoveFilesIntoTaken(std::string& failed, std::string& rea
     if (target < 0)
         return false;
     // Nor into a directory that someone else may write, where anyone who
-    // may could swap the verified files for others.
+    // may could swap the verified files for others: only where this run
+    // itself would let them (the mode it gives the directory, or what the
+    // user's creation mask allows).
     struct stat taken;
     const bool known = fstat(target, &taken) == 0;
     const int err = errno;
-    if (!known || taken.st_uid != geteuid() || (taken.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    if (!known || taken.st_uid != geteuid() || (taken.st_mode & (S_IWGRP | S_IWOTH) & ~m_writeBits) != 0) {
         close(target);
         if (known)
             reason = "Others than this user may write it";

@@ -28,14 +28,18 @@ public:
     bool Holds(const std::string& path) const;
     // Hides directory, which this run made and has put nothing into, to be
     // filled.  mode, when not 0, is the mode it gets once it has its name.
-    // False, and the directory as it was, when it can not be hidden.
-    bool Begin(const std::string& directory, mode_t mode);
+    // writeBits: the write bits (of 0222) a directory that takes its name
+    // meanwhile may have and still take the files (see Finish).  False,
+    // and the directory as it was, when it can not be hidden.
+    bool Begin(const std::string& directory, mode_t mode, mode_t writeBits);
     // Gives the directory being filled its name.  Where something took the
-    // name meanwhile, a directory of this user there that no one else may
-    // write takes the files one by one, as a staged file takes a path that
-    // was not free.  CExcept (28) when they can not all go there: the
-    // message says where those left were left, and they stay there for the
-    // user (the next run's clean-up leaves them).
+    // name meanwhile, a directory of this user there whose write bits are
+    // among writeBits (those this run gives the directory itself, or its
+    // user's creation mask allows: another run of the user made it) takes
+    // the files one by one, as a staged file takes a path that was not
+    // free.  CExcept (28) when they can not all go there: the message says
+    // where those left were left, and they stay there for the user (the
+    // next run's clean-up leaves them).
     void Finish();
     // The same without an exception: the message of the failure, or empty.
     std::string FinishQuietly() noexcept;
@@ -44,7 +48,7 @@ private:
     // Moves the files of the hidden directory into the directory that took
     // its name; false (errno set, failed naming the file) for the first
     // that can not go there, or (reason set) when that directory is not
-    // this user's alone to write.
+    // this user's, or others may write it beyond writeBits.
     bool MoveFilesIntoTaken(std::string& failed, std::string& reason) const;
     void Close() noexcept;
 
@@ -52,4 +56,5 @@ private:
     std::string m_hidden;
     int m_fd = -1;
     mode_t m_mode = 0;
+    mode_t m_writeBits = 0;
 };

@@ -507,6 +507,44 @@ class KilledVerifiedExtraction(SigningCase):
 
 
 class VerifiedExtractionIntoSharedDirectory(SigningCase):
+    def signed_directory(self, mode):
+        """Signs s.kox of the directory "sd" (of mode) with enough files that
+        a run can be met while it fills it; its files by name."""
+        files = {"sd/f%03d.txt" % i: os.urandom(2000) for i in range(200)}
+        files["sd/z.bin"] = os.urandom(4 << 20)
+        for name, data in files.items():
+            self.write(name, data)
+        os.chmod(self.path("sd"), mode)
+        self.sign_new("s.kox", "sd")
+        return files
+
+    def stopped_while_filling(self, fresh, umask):
+        """Starts a verified extraction of s.kox, with the creation mask
+        umask, in the directory fresh() makes (anew for each try), and stops
+        it (SIGSTOP) while it fills "sd" under a hidden name: the process,
+        the directory and that name."""
+        for _ in range(5):
+            where = fresh()
+            proc = subprocess.Popen([KOVZEF, "-xVf", os.path.abspath(self.path("s.kox")), "-L", LIBRARY], cwd=where,
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=dict(os.environ, TZ="UTC"),
+                                    preexec_fn=lambda: os.umask(umask))
+            deadline = time.time() + 60
+            while proc.poll() is None and time.time() < deadline:
+                found = [n for n in os.listdir(where) if n.startswith(".sd.")]
+                if found:
+                    proc.send_signal(signal.SIGSTOP)
+                    with open("/proc/%d/stat" % proc.pid) as f:
+                        while f.read().rsplit(")", 1)[1].split()[0] not in "TZ":
+                            f.seek(0)
+                    if os.path.isdir(os.path.join(where, found[0])):
+                        return proc, where, found[0]
+                    break
+                time.sleep(0.0005)
+            proc.kill()
+            proc.communicate()
+            shutil.rmtree(where)
+        self.fail("the run was never met while filling its directory")
+
     def test_verified_files_go_only_into_a_directory_no_one_else_may_write(self):
         # Fault caught: in a shared sticky directory, a directory another
         # user made (or one anyone may write) at the name of the directory a
@@ -514,58 +552,79 @@ class VerifiedExtractionIntoSharedDirectory(SigningCase):
         # files one by one, and the run ended with 0: whoever may write there
         # could swap them.  The run now stops with status 28, says where the
         # files were left, and the next run's clean-up leaves them there.
-        files = {"sd/f%03d.txt" % i: os.urandom(2000) for i in range(200)}
-        files["sd/z.bin"] = os.urandom(4 << 20)
-        for name, data in files.items():
-            self.write(name, data)
-        self.sign_new("s.kox", "sd")
+        files = self.signed_directory(0o755)
         rc, out = run(["-cf", "other.kox", "d/a.txt"], self.dir)
         self.assertEqual(rc, 0, out)
+
+        def shared():
+            made = tempfile.mkdtemp(dir=self.dir)
+            os.chmod(made, 0o1777)
+            return made
+
         for owner, mode in ((NOBODY, 0o777), (os.geteuid(), 0o770)):
-            shared = tempfile.mkdtemp(dir=self.dir)
-            os.chmod(shared, 0o1777)
-            hidden = None
-            for _ in range(5):
-                proc = subprocess.Popen([KOVZEF, "-xVf", "../s.kox", "-L", LIBRARY], cwd=shared,
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                        env=dict(os.environ, TZ="UTC"))
-                # Stopped while it fills the hidden directory.
-                deadline = time.time() + 60
-                while proc.poll() is None and time.time() < deadline:
-                    found = [n for n in os.listdir(shared) if n.startswith(".sd.")]
-                    if found:
-                        proc.send_signal(signal.SIGSTOP)
-                        with open("/proc/%d/stat" % proc.pid) as f:
-                            while f.read().rsplit(")", 1)[1].split()[0] not in "TZ":
-                                f.seek(0)
-                        if os.path.isdir(os.path.join(shared, found[0])):
-                            hidden = found[0]
-                        break
-                    time.sleep(0.0005)
-                if hidden:
-                    break
-                proc.kill()
-                proc.communicate()
-                shutil.rmtree(shared)
-                os.mkdir(shared)
-                os.chmod(shared, 0o1777)
-            self.assertIsNotNone(hidden, "the run was never met while filling its directory")
-            taken = tempfile.mkdtemp(dir=shared)
+            proc, shared_dir, hidden = self.stopped_while_filling(shared, 0o022)
+            taken = tempfile.mkdtemp(dir=shared_dir)
             os.chmod(taken, mode)
             os.chown(taken, owner, owner)
-            os.rename(taken, os.path.join(shared, "sd"))
+            os.rename(taken, os.path.join(shared_dir, "sd"))
             proc.send_signal(signal.SIGCONT)
             out = proc.communicate(timeout=120)[0].decode("latin-1")
             self.assertEqual(proc.returncode, 28, out)
             self.assertIn("KOVZEF: could not open for writing sd (error 28). Others than this user may write it; "
                           "the verified files were left in %s\n" % hidden, out)
-            self.assertEqual(os.listdir(os.path.join(shared, "sd")), [])
+            self.assertEqual(os.listdir(os.path.join(shared_dir, "sd")), [])
             # The next run's clean-up there leaves them to the user.
-            rc, out = run(["-xf", "../other.kox"], shared)
+            rc, out = run(["-xf", "../other.kox"], shared_dir)
             self.assertEqual(rc, 0, out)
             for name, data in files.items():
-                with open(os.path.join(shared, hidden, os.path.basename(name)), "rb") as f:
+                with open(os.path.join(shared_dir, hidden, os.path.basename(name)), "rb") as f:
                     self.assertEqual(f.read(), data, name)
+
+    def test_a_second_run_of_the_user_gives_its_files_to_the_directory_the_first_named(self):
+        # Faults caught: two verified extractions of one signed archive into
+        # one directory by one user whose creation mask lets the group write
+        # (002), the archive's directory "sd" of mode 0775: the run that
+        # named its hidden directory second found "sd" with the very mode
+        # it would have given it, took it for one others may write and
+        # stopped with status 28.  And a run that stopped with 28 set the
+        # mode and time of its entry on the directory it had not filled
+        # alone, by its name, be it another user's.
+        files = self.signed_directory(0o775)
+        # The second run: the first one, all of it, while the second is
+        # stopped.  Then a directory that others may write beyond what the
+        # archive or the mask let them, and one of another user.
+        takers = [None, (os.geteuid(), 0o777)] + ([(NOBODY, 0o775)] if os.geteuid() == 0 else [])
+        for taker in takers:
+            proc, where, hidden = self.stopped_while_filling(lambda: tempfile.mkdtemp(dir=self.dir), 0o002)
+            sd = os.path.join(where, "sd")
+            if taker is None:
+                first = subprocess.run([KOVZEF, "-xVf", "../s.kox", "-L", LIBRARY], cwd=where,
+                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300,
+                                       env=dict(os.environ, TZ="UTC"), preexec_fn=lambda: os.umask(0o002))
+                self.assertEqual(first.returncode, 0, first.stdout)
+                self.assertEqual(os.stat(sd).st_mode & 0o7777, 0o775)
+            else:
+                os.mkdir(sd)
+                os.chown(sd, taker[0], taker[0])
+                os.chmod(sd, taker[1])
+                os.utime(sd, (1_000_000_000, 1_000_000_000))
+            before = os.stat(sd)
+            proc.send_signal(signal.SIGCONT)
+            out = proc.communicate(timeout=120)[0].decode("latin-1")
+            after = os.stat(sd)
+            if taker is None:
+                self.assertEqual(proc.returncode, 0, out)
+                self.assertEqual([n for n in os.listdir(where) if n.startswith(".")], [])
+                for name, data in files.items():
+                    with open(os.path.join(where, name), "rb") as f:
+                        self.assertEqual(f.read(), data, name)
+                self.assertEqual(after.st_mode & 0o7777, 0o775)
+                continue
+            self.assertEqual(proc.returncode, 28, (taker, out))
+            self.assertIn("Others than this user may write it; the verified files were left in %s\n" % hidden, out)
+            self.assertEqual(len(os.listdir(os.path.join(where, hidden))), len(files), taker)
+            self.assertEqual((after.st_mode, after.st_mtime_ns, after.st_uid),
+                             (before.st_mode, before.st_mtime_ns, before.st_uid), taker)
 
 
 class VerifiedExtractionCost(SigningCase):

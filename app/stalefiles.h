@@ -58,6 +58,9 @@ std::string StagedFileName(const std::string& path, unsigned n);
 // under).  Where the file system keeps no such attribute the mark is not
 // set, and what a killed run left there stays.  False when it is not set.
 bool MarkTransient(int fd, std::string_view path);
+// Whether the file open as fd bears the mark of a file made under the last
+// component of path, with its inode.
+bool BearsTransientMark(int fd, std::string_view path);
 // Takes the mark off the file open as fd, or at path (not following a
 // link), once it has the name it was made for.
 void UnmarkTransient(int fd);

@@ -677,7 +677,8 @@ bool CApplication::PutBackArchive()
             return false;
         // On storage before the record that could undo it goes.
         const bool done = CUndoRecord::PutBackBytes(fd, m_overwrittenOffset, m_overwrittenTail,
-                                                    static_cast<uint64_t>(m_archiveOldSize));
+                                                    static_cast<uint64_t>(m_archiveOldSize),
+                                                    m_undo.FirstBytesOnRecord());
         close(fd);
         return done;
     }

@@ -138,6 +138,7 @@ void CFileStream::ForgetFirstWrite()
     m_firstWrite = nullptr;
     m_held.clear();
     m_head.clear();
+    m_cutBeforeHead = false;
     m_refusedError = 0;
 }
 
@@ -203,10 +204,12 @@ bool CFileStream::PutHead()
     if (fstat64(fd, &st) != 0)
         return false;
     // Whatever the stream wrote behind the first bytes is on storage before
-    // they are: a file that shows them holds all of it, whatever a power
-    // loss keeps.
-    if (static_cast<uint64_t>(st.st_size) > m_headAt + m_head.size() && fdatasync(fd) != 0)
+    // they are, and so is a cut made meanwhile (of the old bytes the run's
+    // did not reach): a file that shows them holds all of it, and nothing
+    // else behind it, whatever a power loss keeps.
+    if ((static_cast<uint64_t>(st.st_size) > m_headAt + m_head.size() || m_cutBeforeHead) && fdatasync(fd) != 0)
         return false;
+    m_cutBeforeHead = false;
     // A file opened to append would take the bytes at its end.
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || ((flags & O_APPEND) != 0 && fcntl(fd, F_SETFL, flags & ~O_APPEND) != 0))
@@ -457,9 +460,11 @@ bool CFileStream::Truncate()
     uint64_t pos = 0;
     if (!Tell(&pos))
         return false;
-    if (fflush(m_file) != 0)
+    if (fflush(m_file) != 0 || ftruncate64(fileno(m_file), static_cast<off64_t>(pos)) != 0)
         return false;
-    return ftruncate64(fileno(m_file), static_cast<off64_t>(pos)) == 0;
+    // The first bytes, put in last, follow the cut on storage (PutHead).
+    m_cutBeforeHead = !m_head.empty();
+    return true;
 }
 
 bool CFileStream::Close()

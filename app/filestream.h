@@ -164,6 +164,7 @@ protected:
     int m_refusedError = 0;               // it refused them: no write succeeds any more
     std::vector<uint8_t> m_head;          // the first bytes, zeros in the file in their place
     uint64_t m_headAt = 0;                // where they go
+    bool m_cutBeforeHead = false;         // the file was cut while they were held out
 
     // Has the write-behind queue, if any, write out what it holds, then the
     // first bytes held back for their watcher.

@@ -134,7 +134,7 @@ void CMerge::Execute()
         // Cut back and on storage before the record that could undo the
         // merge goes; otherwise the record stays for the next run.
         const bool cut = fd >= 0 &&
-                         CUndoRecord::PutBackBytes(fd, 0, std::string(), static_cast<uint64_t>(originalLength));
+                         CUndoRecord::PutBackBytes(fd, 0, std::string(), static_cast<uint64_t>(originalLength), 0);
         if (fd >= 0)
             close(fd);
         // When the record can not be removed either, nothing more can be

@@ -16,6 +16,8 @@
 #include "app/except.h"
 #include "app/fshelpers.h"
 #include "app/logman.h"
+#include "app/stalefiles.h"
+#include "cslib/crc32.h"
 
 namespace {
 
@@ -26,6 +28,14 @@ constexpr size_t kLongestPlainBase = 200;
 // write, that the record's checksums cover: enough to tell archives apart,
 // little to read whatever the archive's size.
 constexpr uint64_t kFingerprintSpan = 64 * 1024;
+// Between those two, the record's spread checksum covers this many pieces
+// of this size.
+constexpr uint64_t kSpreadPieces = 16;
+constexpr uint64_t kSpreadPiece = 4096;
+// The bytes of a write reach storage a sector at a time, whatever a power
+// loss keeps of the write: where the run's first bytes go, each sector
+// holds zeros, the run's bytes or the old bytes whole.
+constexpr uint64_t kSector = 512;
 // A record holds the bytes a signing run writes over, at most what the
 // archive held then; a run killed after it cut the archive at its new end
 // may leave it shorter than that by what its new manifest entry is shorter
@@ -167,18 +177,33 @@ bool ReadAt(int fd, uint64_t offset, size_t n, std::string& bytes)
 }
 
 // The checksums of the archive open as fd that a record keeps for a run
-// whose first write is at writeAt: of its head and of the window before
-// writeAt.
-bool Fingerprint(int fd, uint64_t writeAt, uint32_t& head, uint32_t& window)
+// whose first write is at writeAt: of its head, of the window before
+// writeAt, and of kSpreadPieces pieces spread evenly over what lies between
+// (none where the two meet).  What they cover is read whatever the
+// archive's size: a copy of the archive on another inode is told by them.
+bool Fingerprint(int fd, uint64_t writeAt, uint32_t& head, uint32_t& window, uint32_t& spread)
 {
     std::string bytes;
-    if (!ReadAt(fd, 0, static_cast<size_t>(std::min(writeAt, kFingerprintSpan)), bytes))
+    const uint64_t headEnd = std::min(writeAt, kFingerprintSpan);
+    if (!ReadAt(fd, 0, static_cast<size_t>(headEnd), bytes))
         return false;
     head = UndoChecksum(bytes.data(), bytes.size());
     const uint64_t from = writeAt > kFingerprintSpan ? writeAt - kFingerprintSpan : 0;
     if (!ReadAt(fd, from, static_cast<size_t>(writeAt - from), bytes))
         return false;
     window = UndoChecksum(bytes.data(), bytes.size());
+    uint32_t reg = 0xFFFFFFFFu;
+    if (from > headEnd) {
+        const uint64_t span = from - headEnd;
+        const uint64_t piece = std::min(kSpreadPiece, span);
+        const uint64_t step = (span - piece) / (kSpreadPieces - 1);
+        for (uint64_t k = 0; k < kSpreadPieces; ++k) {
+            if (!ReadAt(fd, headEnd + step * k, static_cast<size_t>(piece), bytes))
+                return false;
+            reg = CsCrc32Update(reg, bytes.data(), bytes.size());
+        }
+    }
+    spread = reg ^ 0xFFFFFFFFu;
     return true;
 }
 
@@ -197,6 +222,9 @@ struct Record {
     UndoRecordFields fields;
     int fd = -1;
     uint64_t tailAt = 0;
+    // The record's file is another user's (its name's, for one that could
+    // not be opened).
+    bool others = false;
     Record() = default;
     Record(const Record&) = delete;
     Record& operator=(const Record&) = delete;
@@ -210,74 +238,108 @@ struct Record {
     bool ReadTail(uint64_t offset, size_t n, std::string& out) const { return ReadAt(fd, tailAt + offset, n, out); }
 };
 
-// What the archive at a record's name holds, as far as the record can tell.
+// What the archive at a record's name holds, as far as the record can tell
+// (the table in undorecord.h).
 enum class Judged {
-    kOther,     // not what the record's run left: a copy, another archive
-    kWhole,     // all the run wrote: its first bytes, which it writes last, are there
-    kAsBefore,  // the archive as the run found it (nothing written, or put back)
-    kTorn,      // the run's writes, cut short: zeros still stand in for its first bytes
+    kOther,       // not what the record's run left: a copy, another archive
+    kWhole,       // all the run wrote: its first bytes, which it writes last, are there
+    kAsBefore,    // the archive as the run found it (nothing written, or put back)
+    kTorn,        // the run's writes, cut short: zeros still stand in for its first bytes
+    kUnreadable,  // the archive could not be read to tell (errno set)
 };
 
 // Whether the archive open as fd holds the bytes the record r's run wrote
-// over, from the run's first write to the old end.
-bool SameTailAt(int fd, const Record& r)
+// over, from the run's first write to the old end: 1 when it does, 0 when
+// not, -1 (errno set) when either could not be read.
+int SameTailAt(int fd, const Record& r)
 {
     std::string now, old;
     for (uint64_t at = 0; at < r.TailLength(); at += old.size()) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(kUndoRecordPiece, r.TailLength() - at));
-        if (!r.ReadTail(at, n, old) || !ReadAt(fd, r.fields.writeAt + at, n, now) || now != old)
-            return false;
+        if (!r.ReadTail(at, n, old) || !ReadAt(fd, r.fields.writeAt + at, n, now))
+            return -1;
+        if (now != old)
+            return 0;
     }
-    return true;
+    return 1;
 }
 
-// Judges the archive open as fd against the record of a killed run.  A run
-// writes zeros where its first bytes go (on storage before any other of its
-// bytes when it writes inside the old length), then the rest of its bytes,
-// puts those on storage, and writes its first bytes last; a put-back cuts
-// the archive to its old length, puts that on storage, then writes the old
-// bytes back.  So the bytes where the run's writes start tell its states
-// apart: its first bytes once all of its writes are there; the old bytes,
-// in an archive of the old length, before it wrote or once it was put back;
-// zeros, its first bytes as far as their writing got, or the old bytes as
-// far as a put-back got, where it was killed in between -- an archive no
-// reader takes.  Any other archive at the name (a copy, another archive) is
-// none of these.  No clock decides: zeros at that place in the very file,
-// behind the bytes the run found there, are that run's, whatever time a
-// file server gives the archive.
+// Judges the archive open as fd against the record of a killed run, by its
+// bytes alone: the same bytes in another file (a copy put at the name, cp
+// then mv, a copy renamed over it) are judged as in the run's own file, and
+// no clock decides.  A run writes zeros where its first bytes go (on
+// storage before any other of its bytes when it writes inside the old
+// length), then the rest of its bytes, puts those on storage, and writes its
+// first bytes last; a put-back puts zeros back over those first bytes and
+// syncs them, cuts the archive to its old length and syncs that, then writes
+// the old bytes back.  So the bytes where the run's writes start tell its
+// states apart: its first bytes once all of its writes are there; the old
+// bytes, in an archive of the old length, before it wrote or once it was put
+// back; zeros, its first bytes as far as their writing got, or the old bytes
+// as far as a put-back got, where it was killed in between -- an archive no
+// reader takes.  A sector there that holds none of these whole, or bytes
+// before the place that are not those the run found, tell another file.
 Judged Judge(int fd, const struct stat& archive, const Record& record)
 {
     const UndoRecordFields& r = record.fields;
-    if (r.dev != static_cast<uint64_t>(archive.st_dev) || r.ino != static_cast<uint64_t>(archive.st_ino))
-        return Judged::kOther;
     const uint64_t size = static_cast<uint64_t>(archive.st_size);
-    uint32_t head = 0, window = 0;
-    if (size < r.writeAt || !Fingerprint(fd, r.writeAt, head, window) || head != r.headCrc || window != r.windowCrc)
+    if (size < r.writeAt)
+        return Judged::kOther;
+    uint32_t head = 0, window = 0, spread = 0;
+    if (!Fingerprint(fd, r.writeAt, head, window, spread))
+        return Judged::kUnreadable;
+    if (head != r.headCrc || window != r.windowCrc || spread != r.spreadCrc)
         return Judged::kOther;
     const size_t present = static_cast<size_t>(std::min<uint64_t>(r.first.size(), size - r.writeAt));
     std::string now, old;
     if (!ReadAt(fd, r.writeAt, present, now) ||
         !record.ReadTail(0, static_cast<size_t>(std::min<uint64_t>(present, record.TailLength())), old))
-        return Judged::kOther;
+        return Judged::kUnreadable;
     if (!r.first.empty() && now == r.first)
         return Judged::kWhole;
     const bool oldLength = size == r.oldLength;
-    if (oldLength && SameTailAt(fd, record))
-        return Judged::kAsBefore;
-    // Each byte is one of the run's, a zero standing in for it, or an old
-    // one.  A run that writes inside the old length has its zeros there on
-    // storage before any other byte it writes: bytes behind the old end
-    // tell of the run only when some byte before it does.  Otherwise a file
-    // put at the name that holds the old archive and more behind its end
-    // (a backup copied back) would be cut back whenever its first bytes
-    // there happened to be zeros or equal to the run's.
+    if (oldLength) {
+        const int same = SameTailAt(fd, record);
+        if (same < 0)
+            return Judged::kUnreadable;
+        if (same == 1)
+            return Judged::kAsBefore;
+    }
+    // Each sector holds zeros standing in for the run's bytes, the run's, or
+    // old bytes, or one of them up to some byte and another behind it (a
+    // write cut short there); a sector that changes more often holds
+    // another file's bytes.  A run that writes inside the old length has its
+    // zeros there on storage before any other byte it writes: bytes behind
+    // the old end tell of the run only when some byte before it does.
+    // Otherwise a file put at the name that holds the old archive and more
+    // behind its end (a backup copied back) would be cut back whenever its
+    // first bytes there happened to be zeros or equal to the run's.
+    constexpr unsigned kZero = 1, kRuns = 2, kOld = 4;
+    const auto kinds = [&](size_t i) {
+        return (now[i] == '\0' ? kZero : 0) | (now[i] == r.first[i] ? kRuns : 0) |
+               (i < old.size() && now[i] == old[i] ? kOld : 0);
+    };
+    // Where the bytes from 'from' on stop being of kind.
+    const auto runOf = [&](size_t from, size_t to, unsigned kind) {
+        while (from < to && (kinds(from) & kind) != 0)
+            ++from;
+        return from;
+    };
     bool touched = false;
-    for (size_t i = 0; i < present; ++i) {
-        const bool same = i < old.size() && now[i] == old[i];
-        if (!same && now[i] != '\0' && now[i] != r.first[i])
+    for (size_t from = 0; from < present;) {
+        size_t to = std::min<size_t>(present, from + static_cast<size_t>(kSector - (r.writeAt + from) % kSector));
+        if (from < old.size() && to > old.size())
+            to = old.size();
+        size_t split = from;
+        for (unsigned kind : {kZero, kRuns, kOld})
+            split = std::max(split, runOf(from, to, kind));
+        if (split != to && runOf(split, to, kZero) != to && runOf(split, to, kRuns) != to &&
+            runOf(split, to, kOld) != to)
             return Judged::kOther;
-        if (i < old.size() || record.TailLength() == 0)
-            touched = touched || !same;
+        const bool same = runOf(from, to, kOld) == to;
+        if (!same && (from < old.size() || record.TailLength() == 0))
+            touched = true;
+        from = to;
     }
     // Nothing but old bytes at the place: an archive of the old length
     // holds a put-back that a power loss cut short after the old bytes' first
@@ -303,6 +365,7 @@ Found LookAtRecord(const Place& place, uid_t archiveOwner, uint64_t archiveSize,
         return errno == ENOENT ? Found::kNone : (why = "can not be read", Found::kRefused);
     if (!OwnersFile(st, archiveOwner))
         return Found::kForeign;
+    r.others = st.st_uid != geteuid();
     if (S_ISLNK(st.st_mode)) {
         why = "is a link";
         return Found::kRefused;
@@ -368,14 +431,33 @@ bool WriteAll(int fd, const char* data, size_t n, off_t at, bool positioned)
 
 // Puts the archive open as fd back as it was before a run: its length cut
 // to oldLength, then the length bytes the run wrote over, which read gives,
-// at offset, and all on storage.  The cut is on storage before any old byte
-// goes back: a power loss that kept those bytes and dropped the cut would
-// leave the killed run's bytes behind the old end, which no record judges
-// as a put-back.  A run that wrote over nothing needs no sync in between.
-bool PutBack(int fd, uint64_t offset, uint64_t length, const UndoRecordReader& read, uint64_t oldLength)
+// at offset, and all on storage.  Where the run wrote over old bytes, the
+// firstLength bytes at offset, where its first bytes may stand, are zeros on
+// storage first: a put-back cut short after the cut would otherwise leave
+// the run's first bytes in an archive of the old length, which reads as
+// whole and is not.  The cut is on storage before any old byte goes back: a
+// power loss that kept those bytes and dropped the cut would leave the
+// killed run's bytes behind the old end, which no record judges as a
+// put-back.  A run that wrote over nothing needs neither: its bytes all lie
+// behind the cut.
+bool PutBack(int fd, uint64_t offset, uint64_t length, const UndoRecordReader& read, uint64_t oldLength,
+             size_t firstLength)
 {
-    if (oldLength > static_cast<uint64_t>(INT64_MAX) || ftruncate(fd, static_cast<off_t>(oldLength)) != 0 ||
-        (length != 0 && fsync(fd) != 0))
+    if (oldLength > static_cast<uint64_t>(INT64_MAX)) {
+        errno = EFBIG;
+        return false;
+    }
+    if (length != 0 && firstLength != 0) {
+        struct stat st;
+        if (fstat(fd, &st) != 0)
+            return false;
+        const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        const size_t n = size > offset ? static_cast<size_t>(std::min<uint64_t>(firstLength, size - offset)) : 0;
+        const std::string zeros(n, '\0');
+        if (!WriteAll(fd, zeros.data(), n, static_cast<off_t>(offset), true) || fdatasync(fd) != 0)
+            return false;
+    }
+    if (ftruncate(fd, static_cast<off_t>(oldLength)) != 0 || (length != 0 && fsync(fd) != 0))
         return false;
     std::string piece;
     for (uint64_t at = 0; at < length; at += piece.size()) {
@@ -397,12 +479,47 @@ bool NotWritable(int err)
     return err == EACCES || err == EPERM || err == EROFS;
 }
 
-[[noreturn]] void Refuse(const std::string& shown, const Place& place, const char* why)
+// Removes the record's fallback file name of dirFd that a killed run left:
+// a regular file of this user or of the archive's owner, with no other
+// name, that bears the mark of the file made under that name (see
+// MarkTransient).  Anything else there stays: a file the user named so, a
+// copy of one, another user's.  Only runs that hold the archive's lock
+// write under that name, and this one holds it.  True when the name is
+// free.
+bool RemoveLostTemp(int dirFd, const std::string& name, uid_t archiveOwner)
+{
+    const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT;
+    struct stat st, named;
+    const bool lost = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && OwnersFile(st, archiveOwner) &&
+                      BearsTransientMark(fd, name);
+    close(fd);
+    return lost && fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev &&
+           named.st_ino == st.st_ino && unlinkat(dirFd, name.c_str(), 0) == 0;
+}
+
+std::string UnusableNote(const Place& place)
+{
+    return "A run writing it may have been killed: its undo record " + KovShown(place.shownRecord) +
+           ", which this user can not use, restores it at the next run of that record's owner that writes to it as " +
+           KovShown(place.shownDir + place.base) + ".";
+}
+
+// Refuses a record that can not be used (why says how); othersRecord: the
+// record is another user's, whose next run judges the archive by it, so
+// that this user is told what a reader is told: removing it would leave an
+// archive it puts right torn for good.
+[[noreturn]] void Refuse(const std::string& shown, const Place& place, const char* why, bool othersRecord)
 {
     const std::string record = KovShown(place.shownRecord);
-    throw CExcept("KOVZEF: can not restore archive " + KovShown(shown) + ": its undo record " + record + " " + why +
-                      "; nothing was changed; check the archive, then remove " + record + " to go on",
-                  100, false);
+    const std::string refused = "KOVZEF: can not restore archive " + KovShown(shown) + ": its undo record " + record +
+                                " " + why + "; nothing was changed";
+    if (!othersRecord)
+        throw CExcept(refused + "; check the archive, then remove " + record + " to go on", 100, false);
+    CExcept refusal(refused, 100, false);
+    refusal.AddNote(UnusableNote(place));
+    throw refusal;
 }
 
 // Removes the record at place for sure (on storage); false, errno set,
@@ -437,13 +554,6 @@ Seen Look(int fd, const struct stat& archive, const Place& place)
                                                                                                : Seen::kNothing;
 }
 
-std::string UnusableNote(const Place& place)
-{
-    return "A run writing it may have been killed: its undo record " + KovShown(place.shownRecord) +
-           ", which this user can not use, restores it at the next run of that record's owner that writes to it as " +
-           KovShown(place.shownDir + place.base) + ".";
-}
-
 }  // namespace
 
 CUndoRecord::~CUndoRecord()
@@ -472,12 +582,9 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
     Place place;
     if (lockFd < 0 || fstat(lockFd, &archive) != 0 || !Locate(lockFd, archive, dirFd, path, place))
         return Restored::kNothing;
-    // What a run killed while it wrote its record left: it had not written
-    // into the archive yet.
-    struct stat st;
-    if (fstatat(place.dir, place.temp.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        st.st_nlink == 1 && OwnersFile(st, archive.st_uid))
-        unlinkat(place.dir, place.temp.c_str(), 0);
+    // What a run killed while it wrote its record under the fallback name
+    // left: it had not written into the archive yet.
+    RemoveLostTemp(place.dir, place.temp, archive.st_uid);
 
     Record r;
     const char* why = nullptr;
@@ -486,32 +593,46 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
     case Found::kForeign:
         return Restored::kNothing;
     case Found::kRefused:
-        Refuse(shown, place, why);
+        Refuse(shown, place, why, r.others);
     case Found::kRecord:
         break;
     }
     if (!ProcessGone(r.fields.pid, r.fields.start))
         throw ArchiveBusyExcept(shown);
     const Judged judged = Judge(lockFd, archive, r);
+    const int judgedErr = errno;
+    const std::string record = KovShown(place.shownRecord);
+    const std::string named = KovShown(shown);
+    // The record stays while the archive reads as torn by it, or can not be
+    // read to tell: only the record puts it right.
+    if (judged == Judged::kUnreadable) {
+        CReadExcept failure(shown, judgedErr);
+        failure.AddNote("Its undo record " + record + " stays for the next run that writes to it.");
+        throw failure;
+    }
     if (judged == Judged::kTorn) {
         const int out = openat(place.dir, place.base.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (out < 0)
-            throw CWriteExcept(shown);
+        bool done = out >= 0;
         struct stat target;
-        bool done = fstat(out, &target) == 0 && target.st_dev == archive.st_dev && target.st_ino == archive.st_ino;
-        if (!done)
+        if (done && (fstat(out, &target) != 0 || target.st_dev != archive.st_dev || target.st_ino != archive.st_ino)) {
+            done = false;
             errno = ESTALE;
+        }
         const auto fromRecord = [&r](uint64_t offset, size_t n, std::string& bytes) {
             return r.ReadTail(offset, n, bytes);
         };
-        done = done && PutBack(out, r.fields.writeAt, r.TailLength(), fromRecord, r.fields.oldLength);
+        done = done &&
+               PutBack(out, r.fields.writeAt, r.TailLength(), fromRecord, r.fields.oldLength, r.fields.first.size());
         const int err = errno;
-        close(out);
-        if (!done)
-            throw CWriteExcept(shown, err);  // the record stays for the next run
+        if (out >= 0)
+            close(out);
+        if (!done) {
+            CWriteExcept failure(shown, err);
+            failure.AddNote("A run writing it was killed; its undo record " + record +
+                            " stays and restores it at the next run that writes to it.");
+            throw failure;
+        }
     }
-    const std::string record = KovShown(place.shownRecord);
-    const std::string named = KovShown(shown);
     if (!RemoveRecord(place)) {
         // The next run would judge the record again; this one writes
         // nothing, so that no record is left behind that could undo it.
@@ -528,6 +649,7 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
             what = "archive " + named + " holds all that a run that was killed wrote into it, but its undo record ";
             break;
         case Judged::kOther:
+        case Judged::kUnreadable:
             what = "archive " + named + " no longer matches its undo record ";
             break;
         }
@@ -548,6 +670,7 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
                   record + " was removed");
         return Restored::kKept;
     case Judged::kOther:
+    case Judged::kUnreadable:
         break;
     }
     // Another file was put at the name since (a copy, an archive a create
@@ -569,7 +692,7 @@ void CUndoRecord::DropRecordOfMissingArchive(int dirFd, const std::string& path,
     case Found::kForeign:
         return;
     case Found::kRefused:
-        Refuse(shown, place, why);
+        Refuse(shown, place, why, r.others);
     case Found::kRecord:
         break;
     }
@@ -639,7 +762,7 @@ bool CUndoRecord::BeforeFirstWrite(const void* bytes, size_t n)
         r.first.assign(static_cast<const char*>(bytes), std::min(n, kFirstBytes));
         r.time = Now();
         // The archive is as the run found it up to its first write.
-        if (!Fingerprint(m_lockFd, r.writeAt, r.headCrc, r.windowCrc) || !Write(EncodeUndoRecord(r)))
+        if (!Fingerprint(m_lockFd, r.writeAt, r.headCrc, r.windowCrc, r.spreadCrc) || !Write(EncodeUndoRecord(r)))
             return false;
         m_writeAt = r.writeAt;
         m_first = std::move(r.first);
@@ -697,32 +820,38 @@ bool CUndoRecord::Write(const std::string& bytes)
 
     // Written under another name and renamed: the record's name only ever
     // shows a whole record.  That name, left by a run killed meanwhile, is
-    // taken over; another user's file there is left alone.
-    struct stat st;
-    if (fstatat(m_dirFd, m_tempName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || !OwnersFile(st, m_owner))
-            return WithoutRecord();
-        unlinkat(m_dirFd, m_tempName.c_str(), 0);
-    }
+    // taken over when it bears the mark of the file made under it; anything
+    // else there (another user's file, one of the user's own) is left alone.
+    if (!RemoveLostTemp(m_dirFd, m_tempName, m_owner))
+        return WithoutRecord();
     const int fd = openat(m_dirFd, m_tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return NotWritable(errno) || errno == EEXIST ? WithoutRecord() : false;
+    // Marked as made under that name before it holds anything (where the
+    // file system keeps no mark, a killed run's file stays for good).
+    MarkTransient(fd, m_tempName);
     bool done = Fill(fd, bytes);
     int err = errno;
-    if (close(fd) != 0 && done) {
-        done = false;
-        err = errno;
-    }
     // A record name that another user took meanwhile is never replaced.
     if (done && !RenameWithoutReplacing(m_dirFd, m_tempName.c_str(), m_recordName.c_str())) {
         err = errno;
         unlinkat(m_dirFd, m_tempName.c_str(), 0);
+        close(fd);
         if (err == EEXIST)
             return WithoutRecord();
+        errno = err;
+        return false;
+    }
+    // Named as the record, the mark no longer fits it.
+    const bool named = done;
+    if (named)
+        UnmarkTransient(fd);
+    if (close(fd) != 0 && done) {
         done = false;
+        err = errno;
     }
     if (!done) {
-        unlinkat(m_dirFd, m_tempName.c_str(), 0);
+        unlinkat(m_dirFd, named ? m_recordName.c_str() : m_tempName.c_str(), 0);
         errno = err;
         return false;
     }
@@ -765,13 +894,14 @@ bool CUndoRecord::EndPutBack()
     return true;
 }
 
-bool CUndoRecord::PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength)
+bool CUndoRecord::PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength,
+                               size_t firstLength)
 {
     const auto fromMemory = [&bytes](uint64_t at, size_t n, std::string& out) {
         out.assign(bytes, static_cast<size_t>(at), n);
         return true;
     };
-    return PutBack(fd, offset, bytes.size(), fromMemory, oldLength);
+    return PutBack(fd, offset, bytes.size(), fromMemory, oldLength, firstLength);
 }
 
 std::string CUndoRecord::TornArchiveNote(int fd, const std::string& path)

@@ -3,20 +3,58 @@
 // holds what puts the archive back as it was before the run -- its old
 // length and the bytes the run writes over (the old manifest entry of a
 // signing run) -- and what tells the bytes that run left from any other
-// file put at the archive's name since: checksums of the archive's first
-// bytes and of the bytes before the run's first write as the run found
-// them, and the first bytes the run writes there.  The record goes on
-// storage right before the run's first write into the archive (the archive
-// stream hands over those first bytes) and is removed when the run ends,
-// whether it succeeded or failed cleanly.  Those first bytes are the last
-// the stream puts in, once all else it wrote is on storage; zeros stand in
-// for them until then, so that an archive whose run was cut short reads as
-// torn, and no other run appends to it.  A record whose process is gone
-// was left by a run killed outright (SIGKILL, the out-of-memory killer, a
-// power loss); the next run that locks the archive judges the archive by
-// it before it goes on: the run's writes cut short are put back, all of
-// them are kept (whatever other runs appended since), and anything else is
-// left as it is; the record goes in each case.
+// file put at the archive's name since: checksums of the archive's bytes
+// before the run's first write as the run found them (its head, the window
+// right before that offset, and pieces spread between), and the first
+// bytes the run writes there.  The record goes on storage right before the
+// run's first write into the archive (the archive stream hands over those
+// first bytes) and is removed when the run ends, whether it succeeded or
+// failed cleanly.  Those first bytes are the last the stream puts in, once
+// all else it wrote is on storage; zeros stand in for them until then, so
+// that an archive whose run was cut short reads as torn, and no other run
+// appends to it.  A put-back (of a run that failed, or of a killed one)
+// puts zeros back over those first bytes and syncs them before it cuts the
+// archive to its old length, syncs the cut, then writes the old bytes back
+// and syncs them.  A record whose process is gone was left by a run killed
+// outright (SIGKILL, the out-of-memory killer, a power loss); the next run
+// that locks the archive judges the archive at the record's name by it,
+// before it goes on, by the archive's bytes alone, whatever its inode (a
+// copy put at the name, cp then mv, is judged as the run's own file):
+//
+//   W: the offset of the run's first write, O: the old length, F: the run's
+//   first bytes (f of them), T: the old bytes from W to O (none for a run
+//   that only adds behind the old end); "at W": the bytes from W on, as far
+//   as f and the archive's end allow, a sector (512 bytes of the file) at a
+//   time.
+//
+//   bytes before W    length     at W                            judged, and what the run does
+//   ---------------   --------   -----------------------------   ------------------------------------
+//   not as found      any        any                             another file: left as it is, record goes
+//   (or length < W)
+//   as found          any        F, all f bytes                  whole: kept, record goes
+//   as found          O          T, and T up to O                as before: left so, record goes
+//   as found          any        each sector zeros, F or T, or   torn (killed between zeros and F, a
+//                                one of them and another behind  copy of that, a put-back cut short
+//                                it; some sector before O not T  before its old bytes): put back,
+//                                (or any byte, when T is empty)  then the record goes
+//   as found          O          T, but not T up to O            torn (a put-back cut short within
+//                                                                its old bytes): put back, record goes
+//   as found          not O      T, up to the end or O           another file (the old archive with
+//                                                                more behind it, a backup): left as
+//                                                                it is, record goes
+//   as found          any        a sector that is none of these  another file: left as it is, record goes
+//   can not be read                                              record kept, the run refused (5)
+//   as found          any        torn as above, but the archive  record kept, the run refused (4)
+//                                can not be written to
+//
+// "As found" is told by the record's checksums.  The inode is no column:
+// each row holds for the run's own file and for a copy on another alike.
+// The states each step leaves: before the zeros, as before; after them and
+// until the first bytes are whole, torn (a power loss keeps any sectors of
+// what was not synced); then whole.  A put-back: zeros over the first
+// bytes, torn; after its cut, torn; as its old bytes go in, torn; then as
+// before.  So the record goes only once the archive is known whole or put
+// back, or holds another file; the refusals name the record.
 #pragma once
 
 #include <cstddef>
@@ -48,15 +86,21 @@ public:
     // holds that run's writes cut short, puts it back from the record, and
     // when it is as the run found it, leaves it so (kPutBack); when it holds
     // all the run wrote, keeps it (kKept); when it holds anything else,
-    // leaves it as it is (kDropped).  In each case the record goes and one
-    // line says so through log; a record that can not be removed ends the
-    // run (CExcept, status 4), so that it writes nothing a later look at the
-    // record could undo.  A name another user holds is left alone and never
-    // used (kNothing).  A record of this user's that is damaged or that
-    // others may have written is refused (CExcept, status 100, saying which
-    // file to remove once the archive is checked) and one whose process
-    // still runs means another run (status 6); both leave everything as it
-    // was.
+    // leaves it as it is (kDropped) -- as the table above has it.  In each
+    // case the record goes and one line says so through log; a record that
+    // can not be removed ends the run (CExcept, status 4), so that it writes
+    // nothing a later look at the record could undo.  A torn archive that
+    // can not be put back, or an archive that can not be read, keeps its
+    // record (CWriteExcept, 4; CReadExcept, 5; both name the record).  A name
+    // another user holds is left alone and never used (kNothing).  A record
+    // that is damaged or that others may have written is refused (CExcept,
+    // status 100): one of this user's saying which file to remove once the
+    // archive is checked, one of another user's (that this user can not
+    // read, say) saying what a reader is told, that its owner's next run
+    // restores the archive.  One whose process still runs means another run
+    // (status 6).  Each leaves everything as it was.  A file at the record's
+    // fallback name (".<name>.undo.new") goes only when it bears the mark of
+    // a killed run's (see MarkTransient).
     static Restored PutBackKilledRun(int lockFd, int dirFd, const std::string& path, const std::string& shown,
                                      CLogMan& log);
     // The same for a name that holds no archive (before a run makes one):
@@ -108,10 +152,14 @@ public:
     static std::string TornArchiveNote(int fd, const std::string& path);
 
     // Puts an archive open as fd (for writing) back as it was before a run:
-    // its length cut to oldLength, then the bytes it wrote over at offset,
-    // and all on storage (the cut before those bytes when there are any).
-    // False, errno set, when any step fails.
-    static bool PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength);
+    // where the run wrote over bytes, zeros over its firstLength first bytes
+    // at offset, then its length cut to oldLength, then the bytes it wrote
+    // over at offset, and all on storage, each step before the next (see the
+    // table above).  False, errno set, when any step fails.
+    static bool PutBackBytes(int fd, uint64_t offset, const std::string& bytes, uint64_t oldLength, size_t firstLength);
+    // How many first bytes of the run the record on storage holds (0 when
+    // none is written): what a put-back of the run puts zeros over first.
+    size_t FirstBytesOnRecord() const { return m_written ? m_first.size() : 0; }
 
 private:
     // Gives the record's name to a whole record of bytes, on storage.

@@ -11,11 +11,11 @@ namespace {
 // Layout of a record, little endian: magic; the archive's device and inode;
 // the writing process and its start time; the archive's old length, the
 // offset of the run's first write and the time the record was written; the
-// length of the bytes written over; the CRC-32s of the archive's head and
-// of the window before that offset; the lengths of the archive's name and
+// length of the bytes written over; the CRC-32s of the archive's head, of
+// the window before that offset and of the pieces spread between; the lengths of the archive's name and
 // of the run's first bytes; the name, the bytes written over, the first
 // bytes; a CRC-32 of all that.
-constexpr char kMagic[8] = {'K', 'O', 'V', 'U', 'N', 'D', 'O', '2'};
+constexpr char kMagic[8] = {'K', 'O', 'V', 'U', 'N', 'D', 'O', '3'};
 constexpr size_t kCrcSize = 4;
 constexpr size_t kFixedSize = kUndoRecordFieldBytes - kCrcSize;
 
@@ -48,6 +48,7 @@ std::string EncodeUndoRecord(const UndoRecordFields& r)
         Put(out, v, 8);
     Put(out, r.headCrc, 4);
     Put(out, r.windowCrc, 4);
+    Put(out, r.spreadCrc, 4);
     Put(out, r.base.size(), 2);
     Put(out, r.first.size(), 2);
     out += r.base;
@@ -65,8 +66,8 @@ uint64_t UndoRecordLength(const std::string& lead)
     const uint64_t oldLength = Get(lead, fields + 4 * 8, 8);
     const uint64_t writeAt = Get(lead, fields + 5 * 8, 8);
     const uint64_t tailLength = Get(lead, fields + 7 * 8, 8);
-    const uint64_t nameLength = Get(lead, fields + 8 * 8 + 8, 2);
-    const uint64_t firstLength = Get(lead, fields + 8 * 8 + 10, 2);
+    const uint64_t nameLength = Get(lead, fields + 8 * 8 + 12, 2);
+    const uint64_t firstLength = Get(lead, fields + 8 * 8 + 14, 2);
     // The bytes written over reach from the first write to the old end.
     if (nameLength == 0 || nameLength > kUndoLongestBase || firstLength > kUndoFirstBytes ||
         oldLength > static_cast<uint64_t>(INT64_MAX) || writeAt > oldLength || tailLength != oldLength - writeAt)
@@ -103,8 +104,9 @@ bool DecodeUndoRecordFrom(const UndoRecordReader& read, uint64_t size, UndoRecor
     }
     r.headCrc = static_cast<uint32_t>(Get(lead, at, 4));
     r.windowCrc = static_cast<uint32_t>(Get(lead, at + 4, 4));
-    const size_t nameLength = static_cast<size_t>(Get(lead, at + 8, 2));
-    const size_t firstLength = static_cast<size_t>(Get(lead, at + 10, 2));
+    r.spreadCrc = static_cast<uint32_t>(Get(lead, at + 8, 4));
+    const size_t nameLength = static_cast<size_t>(Get(lead, at + 12, 2));
+    const size_t firstLength = static_cast<size_t>(Get(lead, at + 14, 2));
     tailAt = kFixedSize + nameLength;
     r.tail.clear();
     return read(kFixedSize, nameLength, r.base) && read(tailAt + tailLength, firstLength, r.first);

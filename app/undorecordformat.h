@@ -13,21 +13,23 @@ inline constexpr size_t kUndoFirstBytes = 4096;
 // can have.
 inline constexpr size_t kUndoLongestBase = 255;
 // A record's fields of fixed size, its checksum included.
-inline constexpr size_t kUndoRecordFieldBytes = 8 + 8 * 8 + 2 * 4 + 2 * 2 + 4;
+inline constexpr size_t kUndoRecordFieldBytes = 8 + 8 * 8 + 3 * 4 + 2 * 2 + 4;
 // What a record holds besides the bytes written over, at most.
 inline constexpr size_t kUndoRecordFixedBytes = kUndoRecordFieldBytes + kUndoLongestBase + kUndoFirstBytes;
 
 // A record as it is stored.  The run wrote into the archive of device dev
 // and inode ino, first at writeAt; the archive was oldLength bytes long and
 // tail is what stood from writeAt to that end (nothing for a run that only
-// adds behind it).  headCrc and windowCrc are CRC-32s of the archive's first
-// bytes and of those just before writeAt, as the run found them; first is
+// adds behind it).  headCrc, windowCrc and spreadCrc are CRC-32s of the
+// archive's first bytes, of those just before writeAt and of pieces spread
+// over what lies between, as the run found them (see the record's judgement
+// in undorecord.h); first is
 // what the run wrote first at writeAt, right after the record was written
 // at time (seconds since the epoch).  pid and start: the writing process and
 // its start time.  base: the archive's name in its directory.
 struct UndoRecordFields {
     uint64_t dev = 0, ino = 0, pid = 0, start = 0, oldLength = 0, writeAt = 0, time = 0;
-    uint32_t headCrc = 0, windowCrc = 0;
+    uint32_t headCrc = 0, windowCrc = 0, spreadCrc = 0;
     std::string base, tail, first;
 };
 

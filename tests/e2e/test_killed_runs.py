@@ -490,6 +490,202 @@ class WhatEveryEndingLeaves(unittest.TestCase):
         self.assertEqual((rc, out), (0, RESTORED))
         self.assertEqual(self.ok("-tf", "b.kox").count(".txt"), 3)
 
+    # An archive a killed run left torn keeps the record that puts it right
+    # until it is put back, however it got to its name and whoever meets it;
+    # and every state a put-back or a kept archive can be cut short in reads
+    # as torn or whole.
+
+    def names(self, name="a.kox"):
+        return [entry[1] for entry in kox_entries(self.read(name))]
+
+    def starts(self):
+        self.ok("-cf", "src.kox", "x.txt")
+        self.ok("-cf", "plain.kox", "d/a.txt", "d/b.txt")
+        self.ok("-cVf", "signed.kox", "d/a.txt", "d/b.txt", url=signing.TSA_URL)
+
+    def test_a_copy_of_a_torn_archive_put_at_its_name_is_put_back(self):
+        # Fault caught: a copy of the archive a killed run left torn, put at
+        # its name as a new file (cp then mv, a copy renamed over it), was
+        # judged another archive by its inode: the next run removed the
+        # undo record, said it "no longer matched", and every run after it
+        # failed with 5 for good.
+        self.starts()
+        runs = [("append", "plain.kox", ["-af", "a.kox", "new.txt"], None),
+                ("merge", "plain.kox", ["-mf", "src.kox,a.kox"], None),
+                ("first signing", "plain.kox", ["-Sf", "a.kox"], signing.TSA_URL),
+                ("signing again", "signed.kox", ["-Sf", "a.kox"], signing.TSA_URL),
+                ("verified append", "signed.kox", ["-aVf", "a.kox", "new.txt"], signing.TSA_URL),
+                ("verified append kept", "signed.kox", ["-aVif", "a.kox", "new.txt"], signing.TSA_URL)]
+        for label, start, args, url in runs:
+            shutil.copyfile(self.path(start), self.path("a.kox"))
+            old, before = self.read("a.kox"), self.names()
+            # Killed as it puts in its first bytes: zeros stand where they go.
+            self.killed_at("pwrite64", 1, args, url)
+            self.assertNotEqual(self.read("a.kox"), old, label)
+            shutil.copyfile(self.path("a.kox"), self.path("copy"))
+            os.rename(self.path("copy"), self.path("a.kox"))
+            rc, out = self.kov("-af", "a.kox", "x.txt")
+            self.assertEqual((rc, out), (0, RESTORED), label)
+            self.assertEqual(self.read("a.kox")[:len(old)], old, label)
+            self.assertEqual(self.names(), before + ["x.txt"], label)
+            self.assertEqual(self.leftovers(), [], label)
+
+    def first_call_after(self, calls, call, after):
+        """The number among the run's calls of that name of the first one
+        that comes after the last call named after on the archive."""
+        archive = os.path.realpath(self.path("a.kox"))
+        last = max(i for i, c in enumerate(calls) if c[0] == after and c[1] == archive)
+        return 1 + sum(c[0] == call for c in calls[:last + 1])
+
+    def test_a_put_back_cut_short_after_the_runs_first_bytes_reads_as_torn(self):
+        # Fault caught: a signing run, or an append that signs anew, stopped
+        # by SIGTERM as it synced its last bytes (a shutdown) puts the
+        # archive back itself; killed after the put-back's synced cut and
+        # before the old bytes went back (the shutdown's second signal), it
+        # left the old length with the run's first bytes at the write
+        # offset, which the next run took for all the run wrote: it removed
+        # the record, and every run after it failed for good.
+        # A manifest longer than the first bytes a record keeps: the run's
+        # first bytes all lie inside the old length.
+        os.mkdir(self.path("many"))
+        for i in range(120):
+            with open(self.path("many/f%03d.txt" % i), "wb") as f:
+                f.write(b"%d\n" % i)
+        self.ok("-cVf", "signed.kox", "many", url=signing.TSA_URL)
+        manifest_at = kox_entries(self.read("signed.kox"))[-1][0]
+        self.assertGreater(len(self.read("signed.kox")) - manifest_at, 4096)
+        watched = "trace=write,pwrite64,fsync,fdatasync,ftruncate,linkat,unlinkat,renameat,renameat2"
+        for label, args in (("signing again", ["-Sf", "a.kox"]), ("verified append", ["-aVf", "a.kox", "new.txt"])):
+            shutil.copyfile(self.path("signed.kox"), self.path("a.kox"))
+            old, before = self.read("a.kox"), self.names()
+            # The run's last sync: the first after its first bytes went in.
+            term = self.first_call_after(self.traced(args, signing.TSA_URL), "fsync", "pwrite64")
+            stop = ["-e", "inject=fsync:signal=TERM:when=%d" % term]
+            shutil.copyfile(self.path("signed.kox"), self.path("a.kox"))
+            log = self.dir + ".trace"
+            proc = self.strace(["-y", "-o", log, "-e", watched] + stop, args, signing.TSA_URL)
+            self.assertEqual(proc.returncode, 143, (label, proc.stdout))
+            self.assertEqual(self.read("a.kox"), old, label)
+            with open(log, encoding="latin-1") as f:
+                calls = [m.group(1, 2, 3, 4, 5) for m in map(TRACED.match, f) if m]
+            os.unlink(log)
+            # Killed as the put-back, its cut on storage, writes the old bytes.
+            kill = self.first_call_after(calls, "pwrite64", "ftruncate")
+            shutil.copyfile(self.path("signed.kox"), self.path("a.kox"))
+            proc = self.strace(["-o", os.devnull, "-e", "trace=fsync,pwrite64"] + stop +
+                               ["-e", "inject=pwrite64:signal=KILL:when=%d" % kill], args, signing.TSA_URL)
+            self.assertIn(proc.returncode, (-9, 137), (label, proc.stdout))
+            self.assertEqual(len(self.read("a.kox")), len(old), label)
+            rc, out = self.kov("-af", "a.kox", "x.txt")
+            self.assertEqual((rc, out), (0, RESTORED), label)
+            self.assertEqual(self.names(), before + ["x.txt"], label)
+            self.assertEqual(self.leftovers(), [], label)
+
+    def test_a_kept_archive_has_its_cut_on_storage_before_its_first_bytes(self):
+        # Fault caught: an append that signs anew, its signing failed and
+        # its entries kept (i), cut the old manifest's rest behind its
+        # entries and wrote its first bytes with no sync in between: a power
+        # loss that kept the write and lost the cut left the old manifest's
+        # tail behind the new entries, which the next run took for whole.
+        self.starts()
+        shutil.copyfile(self.path("signed.kox"), self.path("a.kox"))
+        calls = self.archive_calls(self.traced(["-aVif", "a.kox", "new.txt"], DEAD_AUTHORITY, status=60))
+        order = [c[0] for c in calls]
+        cut = order.index("ftruncate")
+        put = order.index("pwrite64", cut)
+        self.assertTrue(set(order[cut + 1:put]) & {"fsync", "fdatasync"}, order)
+        self.assertEqual(self.names(), ["d/a.txt", "d/b.txt", "new.txt"])
+        self.assertEqual(self.leftovers(), [])
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs to act as two users")
+    def test_another_user_is_told_what_a_reader_is_told_and_never_to_remove_the_record(self):
+        # Fault caught: in a directory of a shared group (2775), a user
+        # whose append met the undo record of the archive owner's killed
+        # append was told to check the archive and then remove the record
+        # to go on (status 100); removing it left the archive torn for good.
+        owner, other, group = NOBODY, OTHER, OTHER + 1
+
+        def as_member(uid):
+            def become():
+                os.setgroups([group])
+                os.setgid(uid)
+                os.setuid(uid)
+                os.umask(0o002)
+            return become
+
+        shared = self.path("shared")
+        os.mkdir(shared)
+        os.chown(shared, owner, group)
+        os.chmod(shared, 0o2775)
+        for name in ("d/a.txt", "new.txt", "x.txt"):
+            shutil.copy(self.path(name), shared)
+
+        def kov(uid, *args):
+            proc = subprocess.run([self.program] + list(args), cwd=shared, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, env=dict(os.environ, TZ="UTC"), timeout=300,
+                                  preexec_fn=as_member(uid))
+            return proc.returncode, proc.stdout.decode("latin-1")
+
+        self.assertEqual(kov(owner, "-cf", "a.kox", "a.txt"), (0, ""))
+        archive = os.path.join(shared, "a.kox")
+        with open(archive, "rb") as f:
+            old = f.read()
+        proc = subprocess.run(["strace", "-qq", "-o", os.devnull, "-e", "trace=pwrite64", "-e",
+                               "inject=pwrite64:signal=KILL:when=1", self.program, "-af", "a.kox", "new.txt"],
+                              cwd=shared, env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=as_member(owner))
+        self.assertIn(proc.returncode, (-9, 137))
+        with open(archive, "rb") as f:
+            torn = f.read()
+        note = ("A run writing it may have been killed: its undo record .a.kox.undo, which this user can not use, "
+                "restores it at the next run of that record's owner that writes to it as a.kox.")
+        for args, status in ((["-af", "a.kox", "x.txt"], 100), (["-tf", "a.kox"], 5)):
+            rc, out = kov(other, *args)
+            self.assertEqual(rc, status, out)
+            self.assertTrue(out.rstrip("\n").endswith(note), out)
+            self.assertNotIn("remove", out)
+            with open(archive, "rb") as f:
+                self.assertEqual(f.read(), torn)
+            self.assertTrue(os.path.exists(os.path.join(shared, ".a.kox.undo")))
+        rc, out = kov(owner, "-af", "a.kox", "x.txt")
+        self.assertEqual((rc, out), (0, RESTORED))
+        with open(archive, "rb") as f:
+            self.assertEqual(f.read()[:len(old)], old)
+
+    def test_the_records_fallback_name_is_taken_only_from_a_killed_run(self):
+        # Fault caught: every writing run removed a file named
+        # .a.kox.undo.new (where a record is written when it can not be
+        # made without a name) by its name, the user's own too.
+        self.starts()
+        shutil.copyfile(self.path("plain.kox"), self.path("a.kox"))
+        fallback = self.path(".a.kox.undo.new")
+        with open(fallback, "wb") as f:
+            f.write(b"the user's own\n")
+        self.ok("-af", "a.kox", "x.txt")
+        self.assertEqual(self.read(".a.kox.undo.new"), b"the user's own\n")
+        # Where the record can not be made without a name, it is written
+        # under the fallback name: the user's file there is left, and the
+        # run goes on without a record.
+        log = self.dir + ".trace"
+        self.strace(["-o", log, "-e", "trace=openat"], ["-af", "a.kox", "new.txt"])
+        with open(log, encoding="latin-1") as f:
+            opens = [line for line in f if line.startswith("openat(")]
+        os.unlink(log)
+        nameless = 1 + next(i for i, line in enumerate(opens) if "O_TMPFILE" in line)
+        no_tmpfile = ["-e", "inject=openat:error=EOPNOTSUPP:when=%d" % nameless]
+        proc = self.strace(["-o", os.devnull, "-e", "trace=openat"] + no_tmpfile, ["-af", "a.kox", "x.txt"])
+        self.assertEqual(proc.returncode, 0, proc.stdout)
+        self.assertEqual(self.read(".a.kox.undo.new"), b"the user's own\n")
+        self.assertEqual(self.names(), ["d/a.txt", "d/b.txt", "x.txt", "new.txt", "x.txt"])
+        os.unlink(fallback)
+        # A run killed as it names its record from there leaves the file,
+        # marked as made under that name, which the next run removes.
+        proc = self.strace(["-o", os.devnull, "-e", "trace=openat,renameat2"] + no_tmpfile +
+                           ["-e", "inject=renameat2:signal=KILL:when=1"], ["-af", "a.kox", "x.txt"])
+        self.assertIn(proc.returncode, (-9, 137))
+        self.assertEqual(self.leftovers(), [".a.kox.undo.new"])
+        self.ok("-af", "a.kox", "x.txt")
+        self.assertEqual(self.leftovers(), [])
 
 # The call that makes a run's hidden file: without a name, or by its name.
 MAKES_HIDDEN = re.compile(r'^openat\(.*(O_TMPFILE|\.(new|part)", O_WRONLY\|O_CREAT\|O_EXCL)')

@@ -282,12 +282,13 @@ bool MarkTransient(int fd, std::string_view path)
     return fsetxattr(fd, kTransientMark, value.data(), value.size(), 0) == 0;
 }
 
-bool BearsTransientMark(int fd, std::string_view path)
+bool LeftByKilledRun(int fd, std::string_view path)
 {
     struct stat st;
     const size_t slash = path.rfind('/');
     return fstat(fd, &st) == 0 &&
-           CarriesTransientMark(fd, st, slash == std::string_view::npos ? path : path.substr(slash + 1));
+           (CarriesTransientMark(fd, st, slash == std::string_view::npos ? path : path.substr(slash + 1)) ||
+            KilledBeforeItsMark(fd, st));
 }
 
 void UnmarkTransient(int fd)

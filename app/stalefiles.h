@@ -67,9 +67,10 @@ bool MarkTransient(int fd, std::string_view path);
 // where the file system keeps the mark).  Its descriptor, open for
 // writing, or -1 with errno set (EEXIST when the name is taken).
 int MakeNamedTransient(int dirFd, const char* path, mode_t mode);
-// Whether the file open as fd bears the mark of a file made under the last
-// component of path, with its inode.
-bool BearsTransientMark(int fd, std::string_view path);
+// Whether the file open as fd is one a killed run left under the last
+// component of path: it bears that mark, or it is an empty file that
+// MakeNamedTransient made and the run was killed with before it bore it.
+bool LeftByKilledRun(int fd, std::string_view path);
 // Takes the mark off the file open as fd, or at path (not following a
 // link), once it has the name it was made for.
 void UnmarkTransient(int fd);

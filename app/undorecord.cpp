@@ -482,10 +482,9 @@ bool NotWritable(int err)
 // Removes the record's fallback file name of dirFd that a killed run left:
 // a regular file of this user or of the archive's owner, with no other
 // name, that bears the mark of the file made under that name (see
-// MarkTransient).  Anything else there stays: a file the user named so, a
-// copy of one, another user's.  Only runs that hold the archive's lock
-// write under that name, and this one holds it.  True when the name is
-// free.
+// MarkTransient), or that a run was killed with before it bore it.  Anything else there stays: a file the user named
+// so, a copy of one, another user's.  Only runs that hold the archive's lock write under that name, and this one holds
+// it.  True when the name is free.
 bool RemoveLostTemp(int dirFd, const std::string& name, uid_t archiveOwner)
 {
     const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -493,7 +492,7 @@ bool RemoveLostTemp(int dirFd, const std::string& name, uid_t archiveOwner)
         return errno == ENOENT;
     struct stat st, named;
     const bool lost = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && OwnersFile(st, archiveOwner) &&
-                      BearsTransientMark(fd, name);
+                      LeftByKilledRun(fd, name);
     close(fd);
     return lost && fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev &&
            named.st_ino == st.st_ino && unlinkat(dirFd, name.c_str(), 0) == 0;
@@ -824,12 +823,12 @@ bool CUndoRecord::Write(const std::string& bytes)
     // else there (another user's file, one of the user's own) is left alone.
     if (!RemoveLostTemp(m_dirFd, m_tempName, m_owner))
         return WithoutRecord();
-    const int fd = openat(m_dirFd, m_tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Marked as made under that name before it holds anything, and told
+    // for a lost one by its sticky bit until then (where the file system
+    // keeps no mark, a killed run's file stays for good).
+    const int fd = MakeNamedTransient(m_dirFd, m_tempName.c_str(), 0600);
     if (fd < 0)
         return NotWritable(errno) || errno == EEXIST ? WithoutRecord() : false;
-    // Marked as made under that name before it holds anything (where the
-    // file system keeps no mark, a killed run's file stays for good).
-    MarkTransient(fd, m_tempName);
     bool done = Fill(fd, bytes);
     int err = errno;
     // A record name that another user took meanwhile is never replaced.

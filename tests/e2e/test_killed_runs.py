@@ -686,6 +686,14 @@ class WhatEveryEndingLeaves(unittest.TestCase):
         self.assertEqual(self.leftovers(), [".a.kox.undo.new"])
         self.ok("-af", "a.kox", "x.txt")
         self.assertEqual(self.leftovers(), [])
+        # Killed as it marks the file it just made: the empty file still
+        # tells that it was made so (its sticky bit), and goes too.
+        proc = self.strace(["-o", os.devnull, "-e", "trace=openat,fsetxattr"] + no_tmpfile +
+                           ["-e", "inject=fsetxattr:signal=KILL:when=1"], ["-af", "a.kox", "x.txt"])
+        self.assertIn(proc.returncode, (-9, 137))
+        self.assertEqual(self.leftovers(), [".a.kox.undo.new"])
+        self.ok("-af", "a.kox", "x.txt")
+        self.assertEqual(self.leftovers(), [])
 
 # The call that makes a run's hidden file: without a name, or by its name.
 MAKES_HIDDEN = re.compile(r'^openat\(.*(O_TMPFILE|\.(new|part)", O_WRONLY\|O_CREAT\|O_EXCL)')

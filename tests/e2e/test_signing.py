@@ -1104,21 +1104,23 @@ class TamperedAndUnsigned(SigningCase):
             self.assertEqual(self.content("a.kox"), signed, args)
             self.assertFalse(os.path.lexists(self.path("n.kox")), args)
             self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [], args)
+        def link(name):
+            return entry_bytes("LK", name, 0o120777, target="/tmp")
+
         # Unsigned, such a link is kept; signing that archive fails so too.
         rc, out = self.kov("-arf", "../a.kox", "d/s", key=None, cwd=self.path("w"))
         self.assertEqual(rc, 0, out)
         appended = self.content("a.kox")
-        unsigned = join(header, parts[:-1] + [("l", entry_bytes("LK", "d/s", 0o120777, target="/tmp"))])
-        self.write("u.kox", unsigned)
-        rc, out = self.kov("-Sf", "u.kox")
-        self.assertEqual(rc, 58, out)
-        self.assertTrue(out.endswith(above % ("d/s", "comes before it")), out)
-        self.assertEqual(self.content("u.kox"), unsigned)
-
-        def link(name):
-            return entry_bytes("LK", name, 0o120777, target="/tmp")
-
         raw = [p for _, p in parts]
+        for unsigned, detail in ((header + b"".join(raw[:-1]) + link("d/s"), above % ("d/s", "comes before it")),
+                                 (header + link("./d/s") + b"".join(raw[:-1]),
+                                  above % ("./d/s", "was not verified before it"))):
+            self.write("u.kox", unsigned)
+            rc, out = self.kov("-Sf", "u.kox")
+            self.assertEqual(rc, 58, out)
+            self.assertTrue(out.endswith(detail), out)
+            self.assertEqual(self.content("u.kox"), unsigned)
+
         cases = [("appended by -arf", appended, above % ("d/s", "comes before it"), False),
                  ("d/s ahead", header + link("d/s") + b"".join(raw), above % ("d/s", "was not verified before it"),
                   False),

@@ -2,8 +2,7 @@
 // random order pass (the table of places grows many times over), and one more
 // entry in another spelling that puts a link or directory where a file was
 // noted, a file where a directory was, or anything below a file, is refused
-// in the words of the reader that would meet the first of the two; so is a
-// link where a file below needs a directory, whichever of the two came first.
+// in the words of the reader that would meet the first of the two.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -90,33 +89,6 @@ TEST(SigningPlaces, OneMoreEntryInAFilesPlaceIsRefusedWhateverCameBefore)
                                  ", but the manifest lists a file of that name that was not verified before it";
         }
         EXPECT_EQ(places.Note(name, kind), expected) << name;
-    }
-}
-
-TEST(SigningPlaces, ALinkWhereAFileBelowNeedsADirectoryIsRefusedWhicheverCameFirst)
-{
-    std::mt19937 random(20261209);
-    for (int run = 0; run < 40; ++run) {
-        const std::vector<Noted> tree = SoundTree(random);
-        CSigningPlaces places;
-        std::vector<std::string> directories;
-        std::vector<std::string> links;
-        for (const Noted& entry : tree) {
-            ASSERT_EQ(places.Note(entry.name + (entry.kind == PlaceKind::kDirectory ? "/" : ""), entry.kind), "")
-                << entry.name;
-            if (entry.kind != PlaceKind::kFile)
-                (entry.kind == PlaceKind::kDirectory ? directories : links).push_back(entry.name);
-        }
-        // Every directory of the tree has files below it, noted before.
-        const std::string& directory = directories[random() % directories.size()];
-        EXPECT_EQ(places.Note("./" + directory + "/|target", PlaceKind::kLink),
-                  "Entry >" + directory + "< is a link, but the manifest lists a file below it that comes before it");
-        // A file below a link of the tree comes after it.
-        const std::string& link = links[random() % links.size()];
-        EXPECT_EQ(places.Note((run % 2 == 0 ? "/" : "") + link + "/x/y", PlaceKind::kFile),
-                  "Entry >" + link +
-                      "< is a link, but the manifest lists a file below it that was not verified "
-                      "before it");
     }
 }
 

@@ -98,7 +98,8 @@ void CArchiveFile::ThrowRead() const
     // An archive cut short by a writing run that was killed is put back by
     // the next run that writes into it: the reader is told so.
     if (FILE* handle = m_stream.Handle(); handle != nullptr)
-        failure.AddNote(CUndoRecord::TornArchiveNote(fileno(handle), m_path));
+        if (const std::string note = CUndoRecord::TornArchiveNote(fileno(handle), m_path); !note.empty())
+            failure.AddNote(" " + note);
     throw failure;
 }
 

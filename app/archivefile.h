@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "app/filestream.h"
@@ -102,9 +103,15 @@ public:
     // The places of signed files that links and directories take (true: a
     // link), noted before the entries are walked: such a file is refused
     // before anything of it is made even when the link or directory that
-    // would take its place comes after it.
+    // would take its place comes after it.  The same for the places of links
+    // where extraction makes a directory for a signed file below.
     void NoteSignedNameTaken(const std::string& name, bool link) { m_signedNamesTaken.emplace(name, link); }
-    bool AnySignedNameTaken() const { return !m_signedNamesTaken.empty(); }
+    void NoteLinkAboveSignedFile(const std::string& place) { m_linksAboveSignedFiles.insert(place); }
+    bool AnySignedNameTaken() const { return !m_signedNamesTaken.empty() || !m_linksAboveSignedFiles.empty(); }
+    bool LinkAboveSignedFile(const std::string& place) const
+    {
+        return !m_linksAboveSignedFiles.empty() && m_linksAboveSignedFiles.count(place) != 0;
+    }
     // Whether a link or a directory takes that name (*link tells which).
     bool SignedNameTaken(const std::string& name, bool* link = nullptr) const
     {
@@ -178,6 +185,7 @@ private:
     bool m_manifestSeen = false;
     uint64_t m_verifiedManifestOffset = 0;
     std::unordered_map<std::string, bool> m_signedNamesTaken;
+    std::unordered_set<std::string> m_linksAboveSignedFiles;
     CSigningPlaces* m_signingPlaces = nullptr;
     // The current entry still owes data blocks: it announced data and its
     // last block ("ED"/"UE") has not been read or skipped yet.  The end of

@@ -161,6 +161,43 @@ void AddPlace(const CDirEntry& entry, EntryPlaces& places)
         places.respelledFiles.emplace_back(name, std::move(respelled));
 }
 
+// Notes on the archive each place of a link where extraction makes a
+// directory for a file the manifest lists below it.  Hardly any archive has
+// an entry below a link's place: only then are the files below it looked up,
+// in a second walk over the headers.  The read position is the same
+// afterwards.
+void NoteLinksAboveSignedFiles(CArchiveFile& archive, ManifestContext* context, const EntryPlaces& places)
+{
+    std::unordered_set<std::string> links;
+    for (const auto& [place, link] : places.takers)
+        if (link && places.parents.count(place) != 0)
+            links.insert(place);
+    if (links.empty())
+        return;
+    CFileStream& stream = archive.Stream();
+    uint64_t noted = 0;
+    if (!stream.Tell(&noted))
+        throw CGetFilePosExcept();
+    for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry()) {
+        const std::string& stored = entry->GetStoredName();
+        if (!entry->IsSignedManifest() && !archive.NameDamaged() &&
+            PlaceKindOf(entry->GetHeaderInfo()) == PlaceKind::kFile &&
+            ManifestNameListed(context, stored.data(), stored.size()) != 0)
+            ForEachPlaceAbove(EntryPlace(stored), [&](std::string_view up) {
+                if (const auto link = links.find(std::string(up)); link != links.end()) {
+                    archive.NoteLinkAboveSignedFile(*link);
+                    links.erase(link);
+                }
+                return true;
+            });
+        archive.ReleaseEntry(entry);
+        if (links.empty())
+            break;
+    }
+    if (!stream.Seek(noted))
+        throw CSetFilePointerExcept();
+}
+
 // Once the manifest (context) is verified: refuses an archive with an entry
 // that lands nowhere or where the manifest does (status 58), before anything
 // of it is listed, tested or extracted; then notes on the archive each place
@@ -186,6 +223,7 @@ void NoteSignedPlacesTaken(CArchiveFile& archive, ManifestContext* context, cons
     for (const std::string& place : places.parents)
         if (signedFile(place))
             archive.NoteSignedNameTaken(place, false);
+    NoteLinksAboveSignedFiles(archive, context, places);
 }
 
 // The stored manifest text for verification, copied into the context's own
@@ -531,12 +569,19 @@ void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry)
     } else if (archive.SignedNameTaken(place)) {
         // A file of its place that came before it was refused at itself.
         throw CInvalManifestExcept(PlaceTakenRefusal(name, kind, false), SMF_EFILENOTFOUND, 0);
+    } else if (kind == PlaceKind::kLink && archive.LinkAboveSignedFile(place)) {
+        // So was a signed file below it.
+        throw CInvalManifestExcept(LinkAboveSignedFileRefusal(name, false), SMF_EFILENOTFOUND, 0);
     }
     // Whatever lies below a signed file's place would have a directory made
-    // there.
+    // there, and so would a signed file below a link's.
+    const bool signedFile = kind == PlaceKind::kFile && entry.IsDigestEnabled();
     ForEachPlaceAbove(place, [&](std::string_view up) {
-        if (archive.SignedNameTaken(std::string(up)))
+        const std::string above(up);
+        if (archive.SignedNameTaken(above))
             throw CInvalManifestExcept(BelowSignedFileRefusal(name, up), SMF_EFILENOTFOUND, 0);
+        if (signedFile && archive.LinkAboveSignedFile(above))
+            throw CInvalManifestExcept(LinkAboveSignedFileRefusal(up, true), SMF_EFILENOTFOUND, 0);
         return true;
     });
 }

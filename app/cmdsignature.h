@@ -42,7 +42,8 @@ void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStra
 // ManifestSign with the -key, -pwd, -tsaurl and -proxy values; its code.
 int SignManifest(ManifestContext* context, CApplication& application);
 // Where the entries of an archive land on disk (see EntryPlace), for the
-// check that no link or directory takes a signed file's place: each link and
+// check that no link or directory takes a signed file's place, nor a link the
+// place where a signed file below it needs a directory: each link and
 // directory (true: a link) under its place, and each file whose stored name
 // is not its place ("./d/a.txt", "d//a.txt"), with that place, and the
 // places above entries, where extraction makes directories; a name
@@ -98,8 +99,11 @@ void RefuseUnverifiedManifest(CArchiveFile& archive, const CDirEntry& entry);
 // (CInvalManifestExcept, status 58) before anything of it is made: at the
 // link, directory or entry below when it comes first (a file list lets the
 // file itself be missing), and at the file when one of them comes after it,
-// so that the file does not replace what is at its path either.  The places
-// taken were noted on the archive before the walk.
+// so that the file does not replace what is at its path either.  A link at
+// the place where extraction makes a directory for a file the manifest lists
+// below it is refused so too: at the link when it comes first, else at the
+// first such file.  The places taken were noted on the archive before the
+// walk.
 void RefuseInPlaceOfSignedFile(CArchiveFile& archive, const CDirEntry& entry);
 // In a run that signs the archive anew (which notes the places of its
 // entries on the archive, see CArchiveFile::SigningPlaces), before the header

@@ -11,23 +11,27 @@ namespace {
 
 // The state of a place in CSigningPlaces: the kinds noted there (bits 0-3),
 // the bit number of the first (bits 4-5), the first link or directory is a
-// link (bit 6).
-constexpr uint8_t kFileBit = 1;
-constexpr uint8_t kLinkBit = 2;
-constexpr uint8_t kDirectoryBit = 4;
-constexpr uint8_t kBelowBit = 8;  // an entry lies below the place: extraction makes a directory there
-constexpr uint8_t kTakers = kLinkBit | kDirectoryBit | kBelowBit;
+// link (bit 6), a file lies below (bit 7), a link came before the first file
+// below (bit 8).
+constexpr uint16_t kFileBit = 1;
+constexpr uint16_t kLinkBit = 2;
+constexpr uint16_t kDirectoryBit = 4;
+constexpr uint16_t kBelowBit = 8;  // an entry lies below the place: extraction makes a directory there
+constexpr uint16_t kKinds = 15;
+constexpr uint16_t kTakers = kLinkBit | kDirectoryBit | kBelowBit;
 constexpr unsigned kFirstShift = 4;
-constexpr uint8_t kFirstTakerIsLink = 64;
+constexpr uint16_t kFirstTakerIsLink = 64;
+constexpr uint16_t kFileBelowBit = 128;  // noted together with kBelowBit
+constexpr uint16_t kLinkBeforeFileBelow = 256;
 
-uint8_t Bit(PlaceKind kind)
+uint16_t Bit(PlaceKind kind)
 {
     return kind == PlaceKind::kFile ? kFileBit : kind == PlaceKind::kLink ? kLinkBit : kDirectoryBit;
 }
 
 const char* KindWord(PlaceKind kind)
 {
-    return kind == PlaceKind::kLink ? "a link" : "a directory";
+    return kind == PlaceKind::kLink ? "a link" : kind == PlaceKind::kDirectory ? "a directory" : "a file";
 }
 
 }  // namespace
@@ -106,7 +110,7 @@ std::string UnplacedEntryRefusal(std::string_view name, std::string_view place, 
     if (place.size() > manifest.size() && place.starts_with(manifest) && place[manifest.size()] == '/')
         return "Entry >" + KovShown(name) + "< lies below " + KOX_MANIFEST_NAME +
                ", but the signed manifest is extracted under that name";
-    if (kind != PlaceKind::kFile && place == manifest)
+    if (place == manifest)
         return "Entry >" + KovShown(name) + "< is " + KindWord(kind) + ", but the signed manifest " +
                KOX_MANIFEST_NAME + " is extracted under that name";
     return {};
@@ -122,6 +126,12 @@ std::string BelowSignedFileRefusal(std::string_view name, std::string_view place
 {
     return "Entry >" + KovShown(name) + "< lies below " + KovShown(place) +
            ", but the manifest lists a file of that name that was not verified before it";
+}
+
+std::string LinkAboveSignedFileRefusal(std::string_view link, bool fileFirst)
+{
+    return "Entry >" + KovShown(link) + "< is a link, but the manifest lists a file below it " +
+           (fileFirst ? "that comes before it" : "that was not verified before it");
 }
 
 CSigningPlaces::Slot& CSigningPlaces::Find(std::string_view place)
@@ -158,29 +168,43 @@ CSigningPlaces::Slot& CSigningPlaces::Find(std::string_view place)
     }
 }
 
-std::string CSigningPlaces::Mark(std::string_view place, uint8_t& state, uint8_t bit, std::string_view name)
+std::string CSigningPlaces::Mark(std::string_view place, uint16_t& state, uint16_t bits, std::string_view name)
 {
-    const uint8_t kinds = state & 15;
+    const uint16_t kinds = state & kKinds;
     if (kinds == 0) {
-        state = static_cast<uint8_t>(std::countr_zero(bit) << kFirstShift);
+        state = static_cast<uint16_t>(std::countr_zero(bits) << kFirstShift);
         if (name != place)
             m_firstNames.emplace(place, name);
     }
-    if (bit == kLinkBit && (kinds & kTakers) == 0)
-        state |= kFirstTakerIsLink;
-    state |= bit;
-    if ((state & kFileBit) == 0 || (state & kTakers) == 0)
+    if (bits == kLinkBit) {
+        if ((kinds & kTakers) == 0)
+            state |= kFirstTakerIsLink;
+        if ((state & kLinkBit) == 0 && name != place)
+            m_firstLinkNames.emplace(place, name);
+    }
+    if ((bits & kFileBelowBit) != 0 && (state & (kLinkBit | kFileBelowBit)) == kLinkBit)
+        state |= kLinkBeforeFileBelow;
+    state |= bits;
+    if ((state & kFileBit) != 0 && (state & kTakers) != 0) {
+        // A verified reader refuses the first of the two it meets.
+        const auto named = m_firstNames.find(std::string(place));
+        const std::string_view first = named == m_firstNames.end() ? place : std::string_view(named->second);
+        const auto firstBit = static_cast<uint16_t>(1U << (state >> kFirstShift & 3));
+        if (firstBit == kFileBit)
+            return PlaceTakenRefusal(first, (state & kFirstTakerIsLink) != 0 ? PlaceKind::kLink : PlaceKind::kDirectory,
+                                     true);
+        if (firstBit == kBelowBit)
+            return BelowSignedFileRefusal(first, place);
+        return PlaceTakenRefusal(first, firstBit == kLinkBit ? PlaceKind::kLink : PlaceKind::kDirectory, false);
+    }
+    if ((state & kLinkBit) == 0 || (state & kFileBelowBit) == 0)
         return {};
-    // A verified reader refuses the first of the two it meets.
-    const auto named = m_firstNames.find(std::string(place));
-    const std::string_view first = named == m_firstNames.end() ? place : std::string_view(named->second);
-    const uint8_t firstBit = static_cast<uint8_t>(1U << (state >> kFirstShift & 3));
-    if (firstBit == kFileBit)
-        return PlaceTakenRefusal(first, (state & kFirstTakerIsLink) != 0 ? PlaceKind::kLink : PlaceKind::kDirectory,
-                                 true);
-    if (firstBit == kBelowBit)
-        return BelowSignedFileRefusal(first, place);
-    return PlaceTakenRefusal(first, firstBit == kLinkBit ? PlaceKind::kLink : PlaceKind::kDirectory, false);
+    // The reader meets the link first, or the first file below, whose
+    // refusal names the place.
+    if ((state & kLinkBeforeFileBelow) == 0)
+        return LinkAboveSignedFileRefusal(place, true);
+    const auto named = m_firstLinkNames.find(std::string(place));
+    return LinkAboveSignedFileRefusal(named == m_firstLinkNames.end() ? place : std::string_view(named->second), false);
 }
 
 std::string CSigningPlaces::Note(std::string_view stored, PlaceKind kind, size_t linkNameLength)
@@ -195,18 +219,25 @@ std::string CSigningPlaces::Note(std::string_view stored, PlaceKind kind, size_t
         return {};  // no name is left: extraction refuses it, signed or not
     std::string refusal = Mark(place, Find(place).state, Bit(kind), name);
     // The directories extraction makes for the entry; those above one that
-    // an earlier entry made were noted with it.
+    // an earlier entry made were noted with it, as places above a file too
+    // when a file made them.
     const size_t slash = place.rfind('/');
-    if (slash == std::string_view::npos || place.substr(0, slash) == m_lastAbove)
+    if (slash == std::string_view::npos)
         return refusal;
-    m_lastAbove = place.substr(0, slash);
+    const std::string_view above = place.substr(0, slash);
+    const bool file = kind == PlaceKind::kFile;
+    if (above == m_lastAbove && (m_lastAboveFile || !file))
+        return refusal;
+    m_lastAboveFile = file || (above == m_lastAbove && m_lastAboveFile);
+    m_lastAbove = above;
+    const uint16_t below = file ? kBelowBit | kFileBelowBit : kBelowBit;
     ForEachPlaceAbove(place, [&](std::string_view up) {
-        uint8_t& state = Find(up).state;
-        if ((state & kBelowBit) != 0)
+        uint16_t& state = Find(up).state;
+        if ((state & below) == below)
             return false;
-        std::string below = Mark(up, state, kBelowBit, name);
+        std::string marked = Mark(up, state, below, name);
         if (refusal.empty())
-            refusal = std::move(below);
+            refusal = std::move(marked);
         return true;
     });
     return refusal;

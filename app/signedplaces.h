@@ -1,11 +1,12 @@
 // Where the entries of a signed archive land on extraction, and the rules
 // that keep each place to one kind of entry: no link or directory lands
 // where a file the manifest lists lands, nor does the directory that
-// extraction makes for an entry below that place; nothing lands where the
-// manifest itself does or below it; and no name holds a ".." that extraction
-// would refuse.  The verified readers and the runs that sign an archive anew
-// judge by the same rules, so that no run signs what a verified reader of
-// its archive refuses.
+// extraction makes for an entry below that place; no link lands where
+// extraction makes a directory for a file the manifest lists below it;
+// nothing but the manifest lands where the manifest does, and nothing below
+// it; and no name holds a ".." that extraction would refuse.  The verified
+// readers and the runs that sign an archive anew judge by the same rules, so
+// that no run signs what a verified reader of its archive refuses.
 #pragma once
 
 #include <cstddef>
@@ -43,8 +44,10 @@ void ForEachPlaceAbove(std::string_view place, const std::function<bool(std::str
 // Why no verified reader passes an archive holding the entry of that name
 // (see PlaceNameOf), place (EntryPlace of name) and kind, whatever else it
 // holds: the detail of that failure (status 58), or empty.  A ".." component
-// left in the name (extraction refuses it), and a link or directory at the
-// place of the signed manifest "SIGNATURE.SMF" or an entry below it.
+// left in the name (extraction refuses it), and an entry other than the
+// manifest itself at the place of the signed manifest "SIGNATURE.SMF" (a
+// file there would be written to the manifest's path too), or an entry
+// below it.
 std::string UnplacedEntryRefusal(std::string_view name, std::string_view place, PlaceKind kind);
 // The detail of the failure (status 58) of a reader that meets an entry
 // named name of a place that a file the manifest lists and a link or
@@ -54,13 +57,18 @@ std::string PlaceTakenRefusal(std::string_view name, PlaceKind taker, bool fileF
 // The same for an entry named name that lies below the place of a file the
 // manifest lists (extraction would make a directory there), met before it.
 std::string BelowSignedFileRefusal(std::string_view name, std::string_view place);
+// The same for a link at the place where extraction makes a directory for a
+// file the manifest lists below it: at a file below when it comes first
+// (fileFirst; link is then the place), else at the link itself (link: its
+// name).
+std::string LinkAboveSignedFileRefusal(std::string_view link, bool fileFirst);
 
 // The places of the entries of an archive that a run signs anew, those it
 // holds and those it adds, noted in archive order.  Once signed, the
 // manifest lists every file of the archive, so a file and a link or
-// directory of one place (or an entry below it), or an entry
-// UnplacedEntryRefusal refuses, is what a verified reader would refuse; Note
-// tells so in the reader's words.
+// directory of one place (or an entry below it), a link and a file below it,
+// or an entry UnplacedEntryRefusal refuses, is what a verified reader would
+// refuse; Note tells so in the reader's words.
 class CSigningPlaces {
 public:
     // Notes the entry stored as stored (linkNameLength: see PlaceNameOf);
@@ -71,27 +79,32 @@ public:
 private:
     // A place noted: where its name lies in m_names (offset and length),
     // the low bits of its hash, and its state: a bit for each kind of entry
-    // noted there and one for an entry below it, which of them came first,
-    // and whether the first link or directory there is a link.
+    // noted there, one for an entry below it and one for a file below it,
+    // which kind came first, whether the first link or directory there is a
+    // link, and whether a link came before the first file below.
     struct Slot {
         uint64_t offset = 0;  // in m_names, plus one: 0 is a free slot
         uint32_t hash = 0;
         uint16_t length = 0;  // no stored name is longer
-        uint8_t state = 0;
+        uint16_t state = 0;
     };
     // The slot of place, a new one when it was not noted yet.  The places
     // are held in one table and one text, not one allocation each: an
     // archive may hold millions of entries.
     Slot& Find(std::string_view place);
-    // Notes an entry (bit, of that name) at place, whose state is state.
-    std::string Mark(std::string_view place, uint8_t& state, uint8_t bit, std::string_view name);
+    // Notes an entry (bits, of that name) at place, whose state is state.
+    std::string Mark(std::string_view place, uint16_t& state, uint16_t bits, std::string_view name);
 
     std::vector<Slot> m_table;  // open addressing, at most half full
     size_t m_used = 0;
     std::string m_names;
-    // The first entry's name where it is not the place ("./d/a.txt").
+    // The first entry's name where it is not the place ("./d/a.txt"), and
+    // the first link's.
     std::unordered_map<std::string, std::string> m_firstNames;
+    std::unordered_map<std::string, std::string> m_firstLinkNames;
     // The place above the entry noted last: it and the places above it are
-    // noted as such already.
+    // noted as such already, as places above a file too when
+    // m_lastAboveFile.
     std::string m_lastAbove;
+    bool m_lastAboveFile = false;
 };

@@ -14,17 +14,22 @@
 
 namespace {
 
-// The pipe end that stands in for closed standard descriptors, by identity.
-bool s_holding = false;
-dev_t s_heldDev = 0;
-ino_t s_heldIno = 0;
+// The pipe ends that stand in for closed standard descriptors, by identity,
+// one for each of descriptors 1 and 2: both closed, each gets a pipe of its
+// own.
+struct Held {
+    bool holding = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+Held s_held[STDERR_FILENO + 1];
 
 bool IsClosed(int fd)
 {
     return fcntl(fd, F_GETFD) == -1 && errno == EBADF;
 }
 
-// The descriptor fd, closed, becomes a copy of the read end of a pipe
+// The descriptor fd (1 or 2), closed, becomes a copy of the read end of a pipe
 // whose write end is gone.
 void HoldWithPipe(int fd)
 {
@@ -43,11 +48,8 @@ void HoldWithPipe(int fd)
     if (ends[1] != fd)
         close(ends[1]);
     struct stat held;
-    if (fstat(fd, &held) == 0) {
-        s_holding = true;
-        s_heldDev = held.st_dev;
-        s_heldIno = held.st_ino;
-    }
+    if (fstat(fd, &held) == 0)
+        s_held[fd] = {true, held.st_dev, held.st_ino};
 }
 
 }  // namespace
@@ -132,8 +134,9 @@ bool StandardOutputOpen()
 {
     const int saved = errno;
     struct stat held;
+    const Held& out = s_held[STDOUT_FILENO];
     const bool opened = fstat(STDOUT_FILENO, &held) == 0 &&
-                        !(s_holding && held.st_dev == s_heldDev && held.st_ino == s_heldIno);
+                        !(out.holding && held.st_dev == out.dev && held.st_ino == out.ino);
     errno = saved;
     return opened;
 }

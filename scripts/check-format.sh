@@ -33,14 +33,20 @@ while IFS= read -r -d '' f; do
   files+=("$f")
 done < <(sources)
 
-if [ "$mode" = apply ]; then
-  printf '%s\0' "${files[@]}" | xargs -0 -n 40 -P "$(nproc)" "$fmt" -i
-  echo "formatted ${#files[@]} files"
-  exit 0
-fi
 export fmt
 unformatted=$(printf '%s\0' "${files[@]}" | xargs -0 -n 40 -P "$(nproc)" sh -c '
   for f; do "$fmt" "$f" | cmp -s - "$f" || echo "$f"; done' _ | sort)
+if [ "$mode" = apply ]; then
+  # Only the files that differ are rewritten, and only they are counted.
+  if [ -z "$unformatted" ]; then
+    echo "all ${#files[@]} files formatted already; none changed"
+    exit 0
+  fi
+  printf '%s\n' "$unformatted" | tr '\n' '\0' | xargs -0 -n 40 -P "$(nproc)" "$fmt" -i
+  echo "$unformatted"
+  echo "formatted $(echo "$unformatted" | wc -l) of ${#files[@]} files"
+  exit 0
+fi
 if [ -n "$unformatted" ]; then
   echo "$unformatted"
   echo "$(echo "$unformatted" | wc -l) of ${#files[@]} files are not formatted as .clang-format says; 'make format' formats them." >&2

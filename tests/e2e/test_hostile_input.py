@@ -436,8 +436,11 @@ class HostileInput(ScratchCase):
         os.mkdir(self.path("closed"))
         self.write("closed/inner", b"x")
         os.chmod(self.path("closed"), 0o444)
-        os.chown(self.dir, NOBODY, NOBODY)
-        os.chown(self.path("f"), NOBODY, NOBODY)
+        # Run as root, the program drops to another user, who can not search
+        # the directory either; run as its owner, the owner can not.
+        if os.geteuid() == 0:
+            os.chown(self.dir, NOBODY, NOBODY)
+            os.chown(self.path("f"), NOBODY, NOBODY)
         proc = subprocess.run([reachable_program(self), "-cif", "b.kox", "closed", "f"], cwd=self.dir,
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60,
                               preexec_fn=drop_privileges)

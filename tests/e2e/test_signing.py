@@ -528,6 +528,8 @@ class VerifiedExtractionIntoSharedDirectory(SigningCase):
             proc = subprocess.Popen([KOVZEF, "-xVf", os.path.abspath(self.path("s.kox")), "-L", LIBRARY], cwd=where,
                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=dict(os.environ, TZ="UTC"),
                                     preexec_fn=lambda: os.umask(umask))
+            # A run left stopped by a failure below is not left behind.
+            self.addCleanup(lambda p=proc: p.poll() is None and (p.kill(), p.communicate()))
             deadline = time.time() + 60
             while proc.poll() is None and time.time() < deadline:
                 found = [n for n in os.listdir(where) if n.startswith(".sd.")]
@@ -561,11 +563,16 @@ class VerifiedExtractionIntoSharedDirectory(SigningCase):
             os.chmod(made, 0o1777)
             return made
 
-        for owner, mode in ((NOBODY, 0o777), (os.geteuid(), 0o770)):
+        # A directory another user made needs root to make it; the user's
+        # own that its group may write does not.
+        takers = [(os.geteuid(), os.getegid(), 0o770)]
+        if os.geteuid() == 0:
+            takers.insert(0, (NOBODY, NOBODY, 0o777))
+        for owner, group, mode in takers:
             proc, shared_dir, hidden = self.stopped_while_filling(shared, 0o022)
             taken = tempfile.mkdtemp(dir=shared_dir)
             os.chmod(taken, mode)
-            os.chown(taken, owner, owner)
+            os.chown(taken, owner, group)
             os.rename(taken, os.path.join(shared_dir, "sd"))
             proc.send_signal(signal.SIGCONT)
             out = proc.communicate(timeout=120)[0].decode("latin-1")
@@ -1122,6 +1129,94 @@ class TamperedAndUnsigned(SigningCase):
                 self.assertTrue(out.endswith("(error 58).\nDetail: %s\n" % detail), "%s %s: %s" % (what, command, out))
                 self.assertEqual(os.listdir(out_dir), [], "%s %s" % (what, command))
                 self.assertEqual(self.content("t.kox"), archive, "%s %s" % (what, command))
+
+    def test_no_link_stands_where_a_signed_file_needs_its_directory(self):
+        # Faults caught: a link at d/s (or d), where extraction makes the
+        # directory of the signed d/s/f.txt, was signed anew by -aVrf with 0;
+        # such a link (added by a plain -arf, or put anywhere in the archive
+        # in any spelling) passed -tVf and -dVf with 0, and -xVf failed with
+        # 36 only after it had extracted everything.  A file named
+        # SIGNATURE.SMF was signed by -aVf with 0, and -xVf then wrote it and
+        # the manifest to one path.  Now every signing run and every
+        # verifying command fails with 58 before it writes.
+        self.write("d/s/f.txt", b"signed below d/s")
+        signed = self.sign_new()
+        header, parts = entries(signed)
+        above = "(error 58).\nDetail: Entry >%s< is a link, but the manifest lists a file below it that %s\n"
+        manifest = "(error 58).\nDetail: Entry >%s< is a file, but the signed manifest SIGNATURE.SMF is extracted " \
+                   "under that name\n"
+        os.makedirs(self.path("w", "d"))
+        os.symlink("/tmp", self.path("w", "d", "s"))
+        os.makedirs(self.path("v"))
+        os.symlink("/tmp", self.path("v", "d"))
+        self.write("m/SIGNATURE.SMF", b"a file of the manifest's name")
+        runs = [("w", ("-aVrf", "../a.kox", "d/s"), above % ("d/s", "comes before it")),
+                ("w", ("-aSrf", "../a.kox", "d/s"), above % ("d/s", "comes before it")),
+                ("v", ("-aVrf", "../a.kox", "d"), above % ("d", "comes before it")),
+                ("w", ("-cVrf", "../n.kox", "../d/s/f.txt", "d/s"), above % ("d/s", "comes before it")),
+                ("m", ("-aVf", "../a.kox", "SIGNATURE.SMF"), manifest % "SIGNATURE.SMF"),
+                ("m", ("-cVf", "../n.kox", "SIGNATURE.SMF", "../d"), manifest % "SIGNATURE.SMF")]
+        for cwd, args, detail in runs:
+            rc, out = self.kov(*args, cwd=self.path(cwd))
+            self.assertEqual(rc, 58, "%s: %s" % (args, out))
+            self.assertTrue(out.endswith(detail), "%s: %s" % (args, out))
+            self.assertEqual(self.content("a.kox"), signed, args)
+            self.assertFalse(os.path.lexists(self.path("n.kox")), args)
+            self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [], args)
+        def link(name):
+            return entry_bytes("LK", name, 0o120777, target="/tmp")
+
+        # Unsigned, such a link is kept; signing that archive fails so too.
+        rc, out = self.kov("-arf", "../a.kox", "d/s", key=None, cwd=self.path("w"))
+        self.assertEqual(rc, 0, out)
+        appended = self.content("a.kox")
+        raw = [p for _, p in parts]
+        for unsigned, detail in ((header + b"".join(raw[:-1]) + link("d/s"), above % ("d/s", "comes before it")),
+                                 (header + link("./d/s") + b"".join(raw[:-1]),
+                                  above % ("./d/s", "was not verified before it"))):
+            self.write("u.kox", unsigned)
+            rc, out = self.kov("-Sf", "u.kox")
+            self.assertEqual(rc, 58, out)
+            self.assertTrue(out.endswith(detail), out)
+            self.assertEqual(self.content("u.kox"), unsigned)
+
+        cases = [("appended by -arf", appended, above % ("d/s", "comes before it"), False),
+                 ("d/s ahead", header + link("d/s") + b"".join(raw), above % ("d/s", "was not verified before it"),
+                  False),
+                 ("./d/s/ ahead", header + link("./d/s/") + b"".join(raw),
+                  above % ("./d/s/", "was not verified before it"), False),
+                 ("d ahead", header + link("d") + b"".join(raw), above % ("d", "was not verified before it"), False),
+                 ("/d//s behind", header + b"".join(raw[:-1]) + link("/d//s") + raw[-1],
+                  above % ("d/s", "comes before it"), False),
+                 ("../d behind", header + b"".join(raw) + link("../d"), above % ("d", "comes before it"), False),
+                 ("a file SIGNATURE.SMF ahead", header + entry_bytes("RG", "SIGNATURE.SMF", 0o100644, b"x") +
+                  b"".join(raw), manifest % "SIGNATURE.SMF", True),
+                 ("a file ./SIGNATURE.SMF behind", header + b"".join(raw[:-1]) +
+                  entry_bytes("RG", "./SIGNATURE.SMF", 0o100644, b"x") + raw[-1], manifest % "./SIGNATURE.SMF", True)]
+        self.write("c.txt", b"appended")
+        own = b"the user's own file below d/s\n"
+        for what, archive, detail, before_anything in cases:
+            self.write("t.kox", archive)
+            for command in ("-tVf", "-dSf", "-xVf", "-xSf", "-aVf"):
+                out_dir = tempfile.mkdtemp(dir=self.dir)
+                mine = os.path.join(out_dir, "d", "s", "f.txt")
+                os.makedirs(os.path.dirname(mine))
+                with open(mine, "wb") as f:
+                    f.write(own)
+                inode = os.stat(mine).st_ino
+                appends = command == "-aVf"
+                rc, out = self.kov(command, "../t.kox", *(["../c.txt"] if appends else []),
+                                   key="signer.p12" if appends else None, cwd=out_dir)
+                self.assertEqual(rc, 58, "%s %s: %s" % (what, command, out))
+                self.assertTrue(out.endswith(detail), "%s %s: %s" % (what, command, out))
+                self.assertEqual((self.content(mine), os.lstat(mine).st_ino), (own, inode), "%s %s" % (what, command))
+                self.assertEqual(os.listdir(os.path.dirname(mine)), ["f.txt"], "%s %s" % (what, command))
+                self.assertFalse(os.path.islink(os.path.join(out_dir, "d")), "%s %s" % (what, command))
+                if before_anything:
+                    self.assertEqual(sorted(os.listdir(os.path.join(out_dir, "d"))), ["s"], "%s %s" % (what, command))
+                    self.assertEqual(os.listdir(out_dir), ["d"], "%s %s" % (what, command))
+                self.assertEqual(self.content("t.kox"), archive, "%s %s" % (what, command))
+                self.assertEqual([n for n in os.listdir(self.dir) if n.startswith(".")], [], "%s %s" % (what, command))
 
     def test_a_manifest_entry_whose_header_size_is_off_is_damage(self):
         # Fault caught: the manifest entry's header size was never compared

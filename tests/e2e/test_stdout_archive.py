@@ -181,6 +181,28 @@ class StandardOutputArchive(ScratchCase):
                     self.assertEqual(f.read(), source)
                 self.assertEqual(sorted(os.listdir(self.dir)), ["d", "src.kox"])
 
+    def test_standard_output_closed_with_standard_error_is_no_archive_either(self):
+        # Fault caught: with descriptors 1 and 2 both closed, the stand-in
+        # kept for descriptor 1 was forgotten once descriptor 2 got its own,
+        # so an append, a signing run or a merge to a name of standard
+        # output took the stand-in for an open standard output and failed
+        # with 1 ("no KOX archive"), not with 6 before anything is opened.
+        run(["-cf", "src.kox", "d"], self.dir)
+        with open(self.path("src.kox"), "rb") as f:
+            source = f.read()
+        runs = (["-af", "/dev/stdout", "d"], ["-aVf", "/dev/fd/1", "d", "-L", LIBRARY], ["-Sf", "/dev/stdout"],
+                ["-mf", "src.kox /dev/stdout"], ["-cf", "/dev/stdout", "d"])
+        for closed in ((1,), (1, 2)):
+            for args in runs:
+                with self.subTest(closed=closed, args=args):
+                    proc = subprocess.run([KOVZEF] + args, cwd=self.dir, stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL, timeout=120,
+                                          preexec_fn=lambda: [os.close(fd) for fd in closed])
+                    self.assertEqual(proc.returncode, 6)
+                    with open(self.path("src.kox"), "rb") as f:
+                        self.assertEqual(f.read(), source)
+                    self.assertEqual(sorted(os.listdir(self.dir)), ["d", "src.kox"])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,6 +1,7 @@
 #include "app/blockdecoder.h"
 
 #include <algorithm>
+#include <new>
 
 #include "app/archivefile.h"
 #include "app/compressstrategy.h"
@@ -53,6 +54,8 @@ struct CBlockDecoder::Batch : CHandleWorkers::Job {
     }
     // Decodes each compressed block as the start of a stream.
     void Run(int handle) override;
+    // Decodes one compressed block at data into output.
+    void Decode(int handle, Block& block, const uint8_t* data);
     bool Full() const
     {
         return dataBytes >= kBatchBytes || blocks.size() >= kBatchBlocks ||
@@ -67,12 +70,22 @@ bool StartsStreamLongerThanChunk(const uint8_t* data, uint32_t length)
 
 std::unique_ptr<CBlockDecoder> CBlockDecoder::Create(unsigned workers)
 {
-    if (workers == 0)
-        return nullptr;
-    std::unique_ptr<CBlockDecoder> decoder(new CBlockDecoder(workers));
-    if (!decoder->m_workers->TakeHandles(workers))
-        return nullptr;
-    return decoder;
+    // Two batches per worker, and their output, are what a worker costs
+    // besides its thread; where the memory is short, fewer workers, and
+    // with none the caller decodes every block itself.
+    constexpr size_t kBatchMemory = kBatchBytes + CTransferBuffers::kInputSize + kBatchBytes;
+    for (unsigned fitting = CHandleWorkers::ThatFit(workers, 2 * kBatchMemory); fitting > 0; fitting /= 2) {
+        std::unique_ptr<CBlockDecoder> decoder;
+        try {
+            decoder.reset(new CBlockDecoder(fitting));
+        } catch (const std::bad_alloc&) {
+            continue;
+        }
+        if (!decoder->m_workers->TakeHandles(fitting))
+            return nullptr;
+        return decoder;
+    }
+    return nullptr;
 }
 
 void CBlockDecoder::Publish(CBlockDecoder* decoder)
@@ -105,23 +118,37 @@ void CBlockDecoder::Batch::Run(int handle)
         if (checkLength && StartsStreamLongerThanChunk(data, block.length))
             continue;
         const size_t start = output.used;
-        auto step = [&](const uint8_t* p, int32_t left, uint8_t* out, bool first, int32_t* read, int32_t* written) {
-            if (output.used - start > kMaxDecoded)
-                return kTooMuch;
-            return CsRDecompress(handle, p, left, out, static_cast<int32_t>(KOX_CHUNK_SIZE),
-                                 first ? CS_INIT_DECOMPRESS : 0, read, written);
-        };
-        auto outAt = [&] { return output.Reserve(KOX_CHUNK_SIZE); };  // room for one step
-        auto emit = [&](size_t n) { output.used += n; };
-        block.end = DecodeBlock(data, static_cast<int32_t>(block.length), true, step, outAt, emit, block.failure);
-        block.output = start;
-        block.outputLength = output.used - start;
-        // An open stream, or one that decodes to too much, is the caller's.
-        block.decoded = block.end == BlockEnd::kClosed ||
-                        (block.end == BlockEnd::kFailed && output.used - start <= kMaxDecoded);
-        if (!block.decoded)
+        try {
+            Decode(handle, block, data);
+        } catch (const std::bad_alloc&) {
+            // No memory for its output: this block and those behind it are
+            // left to the caller, who decodes them in buffers of its own.
             output.used = start;
+            block.decoded = false;
+            return;
+        }
     }
+}
+
+void CBlockDecoder::Batch::Decode(int handle, Block& block, const uint8_t* data)
+{
+    const size_t start = output.used;
+    auto step = [&](const uint8_t* p, int32_t left, uint8_t* out, bool first, int32_t* read, int32_t* written) {
+        if (output.used - start > kMaxDecoded)
+            return kTooMuch;
+        return CsRDecompress(handle, p, left, out, static_cast<int32_t>(KOX_CHUNK_SIZE), first ? CS_INIT_DECOMPRESS : 0,
+                             read, written);
+    };
+    auto outAt = [&] { return output.Reserve(KOX_CHUNK_SIZE); };  // room for one step
+    auto emit = [&](size_t n) { output.used += n; };
+    block.end = DecodeBlock(data, static_cast<int32_t>(block.length), true, step, outAt, emit, block.failure);
+    block.output = start;
+    block.outputLength = output.used - start;
+    // An open stream, or one that decodes to too much, is the caller's.
+    block.decoded = block.end == BlockEnd::kClosed ||
+                    (block.end == BlockEnd::kFailed && output.used - start <= kMaxDecoded);
+    if (!block.decoded)
+        output.used = start;
 }
 
 uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsumer& consumer)
@@ -174,6 +201,8 @@ uint32_t CBlockDecoder::Run(CArchiveFile& archive, bool checkLength, IBlockConsu
         // Then take the oldest batch back, block by block in order.
         Batch& batch = *m_batches[head];
         m_workers->Wait(batch);
+        if (batch.Failure())
+            std::rethrow_exception(batch.Failure());
         for (const Batch::Block& block : batch.blocks) {
             if (block.readFailure)
                 std::rethrow_exception(block.readFailure);

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,8 @@ bool StartsStreamLongerThanChunk(const uint8_t* data, uint32_t length);
 // first, &read, &written) is one decompression step into out, which takes
 // KOX_CHUNK_SIZE bytes; outAt() gives out for each step, and emit(n) takes
 // the n bytes each step wrote there.  first: the block starts a stream.
-// The one loop of every decoding of entry data, on any thread.
+// The one loop of every decoding of entry data, on any thread.  A decoder
+// without memory throws std::bad_alloc: the data is not at fault.
 template <class Step, class OutAt, class Emit>
 BlockEnd DecodeBlock(const uint8_t* p, int32_t left, bool first, Step step, OutAt outAt, Emit emit,
                      std::string& failure)
@@ -48,6 +50,8 @@ BlockEnd DecodeBlock(const uint8_t* p, int32_t left, bool first, Step step, OutA
     for (;;) {
         int32_t read = 0, written = 0;
         const int rc = step(p, left, outAt(), first, &read, &written);
+        if (rc == CS_E_NO_MEMORY)
+            throw std::bad_alloc();
         if (rc < 0) {
             failure = "cslib error " + std::to_string(rc);
             return BlockEnd::kFailed;

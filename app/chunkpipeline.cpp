@@ -1,5 +1,7 @@
 #include "app/chunkpipeline.h"
 
+#include <new>
+
 #include "app/compressstrategy.h"
 #include "app/except.h"
 #include "app/koxformat.h"
@@ -13,6 +15,12 @@ constexpr size_t kBatchChunks = 4096;
 // Room a chunk's block may take in a batch's output: its header and a whole
 // chunk, compressed or raw.
 constexpr size_t kBlockRoom = KOX_BLOCK_HEADER_SIZE + KOX_CHUNK_SIZE;
+// A batch's input: it is handed over once it holds kBatchBytes, so the
+// chunk that gets it there fits behind them.
+constexpr size_t kBatchInput = CChunkPipeline::kBatchBytes + KOX_CHUNK_SIZE;
+// Its output at most: each block is its chunk and a header, and room for
+// one more block is asked before each is made.
+constexpr size_t kBatchOutput = kBatchInput + kBatchChunks * KOX_BLOCK_HEADER_SIZE + kBlockRoom;
 
 }  // namespace
 
@@ -29,7 +37,11 @@ struct CChunkPipeline::Batch : CHandleWorkers::Job {
         std::string name;
     };
 
-    std::unique_ptr<uint8_t[]> input{new uint8_t[kBatchBytes + KOX_CHUNK_SIZE]};
+    // Input and output are had in full when the batch is made, so that a
+    // worker allocates nothing while it compresses.
+    Batch() { output.Reserve(kBatchOutput); }
+
+    std::unique_ptr<uint8_t[]> input{new uint8_t[kBatchInput]};
     size_t inputUsed = 0;
     std::vector<uint8_t> side;
     std::vector<Chunk> chunks;
@@ -57,13 +69,23 @@ struct CChunkPipeline::Batch : CHandleWorkers::Job {
 
 std::unique_ptr<CChunkPipeline> CChunkPipeline::Attach(CFileStream& sink, unsigned workers)
 {
-    if (workers == 0)
-        return nullptr;
-    std::unique_ptr<CChunkPipeline> pipeline(new CChunkPipeline(sink, workers));
-    if (!pipeline->m_workers->TakeHandles(workers))
-        return nullptr;
-    sink.SetWriteBehind(pipeline.get());
-    return pipeline;
+    // Two batches per worker (and two more in all) are what a worker costs
+    // besides its thread; where the memory is short, fewer workers, and
+    // with none the caller compresses each chunk itself.
+    for (unsigned fitting = CHandleWorkers::ThatFit(workers, 2 * (kBatchInput + kBatchOutput)); fitting > 0;
+         fitting /= 2) {
+        std::unique_ptr<CChunkPipeline> pipeline;
+        try {
+            pipeline.reset(new CChunkPipeline(sink, fitting));
+        } catch (const std::bad_alloc&) {
+            continue;
+        }
+        if (!pipeline->m_workers->TakeHandles(fitting))
+            return nullptr;
+        sink.SetWriteBehind(pipeline.get());
+        return pipeline;
+    }
+    return nullptr;
 }
 
 CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers)
@@ -206,12 +228,15 @@ bool CChunkPipeline::WriteFinished(size_t keep)
 
 bool CChunkPipeline::WriteBatch(Batch& batch)
 {
-    // A chunk whose compression failed ends the writing before its bytes,
-    // for good: the batch stays the oldest in flight.
+    // A batch whose worker failed (for memory) ends the writing before its
+    // bytes, and a chunk whose compression failed before its own: for good,
+    // the batch stays the oldest in flight.
+    if (batch.Failure())
+        std::rethrow_exception(batch.Failure());
     for (; batch.written < batch.chunks.size(); ++batch.written) {
         const Batch::Chunk& chunk = batch.chunks[batch.written];
         if (batch.written == batch.failedAt)
-            throw CCompExcept(chunk.name + " (cslib error " + std::to_string(batch.failure) + ")");
+            ThrowCompressionFailure(chunk.name, batch.failure);
         if (chunk.sideEnd > chunk.sideBegin &&
             !WriteBytes(batch.side.data() + chunk.sideBegin, chunk.sideEnd - chunk.sideBegin))
             return false;

@@ -15,6 +15,7 @@
 #include "app/logman.h"
 #include "app/options.h"
 #include "app/signedplaces.h"
+#include "app/stopsignal.h"
 #include "nls/utf8shown.h"
 
 namespace {
@@ -434,8 +435,12 @@ void SignArchive(CArchiveFile& archive, CApplication& application, ICompressStra
         rc = ManifestReadExternal(context, options.externalManifest);
     if (rc == SMF_OK)
         rc = SignManifest(context, application);
-    if (rc != SMF_OK)
+    if (rc != SMF_OK) {
+        // A stop signal ends the wait for the timestamp authority with a
+        // failed request: the run stops, as it would have after the stamp.
+        StopIfRequested();
         ThrowManifestFailure(context, rc);
+    }
 
     {
         CSignedManifest manifest(KOX_MANIFEST_NAME, context);

@@ -1,6 +1,7 @@
 #include "app/compressstrategy.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "app/application.h"
@@ -97,14 +98,18 @@ bool CNormalCompress::Compress(CArchiveFile& archive)
             continue;
         }
 
-        if (m_handle == 0 && CsGetHandle(&m_handle) != 0) {
-            const int rc = m_handle;
-            m_handle = 0;
-            throw CCompExcept(name + " (cslib error " + std::to_string(rc) + ")");
+        if (m_handle == 0) {
+            // The code is what the call returns: the handle is set only
+            // when it succeeds or no slot is free, not when its memory
+            // could not be had.
+            if (const int rc = CsGetHandle(&m_handle); rc != 0) {
+                m_handle = 0;
+                ThrowCompressionFailure(name, rc);
+            }
         }
         const int64_t block = CompressChunkBlock(m_handle, in, n, last, out);
         if (block < 0)
-            throw CCompExcept(name + " (cslib error " + std::to_string(block) + ")");
+            ThrowCompressionFailure(name, block);
         const auto blockBytes = static_cast<size_t>(block);
         size_t put = 0;
         if (!sink.Write(out, blockBytes, &put) || put != blockBytes)
@@ -156,6 +161,13 @@ int64_t CompressChunkBlock(int handle, const uint8_t* in, size_t n, bool last, u
     out[1] = static_cast<uint8_t>(type[1]);
     KoxPutU32(out + 2, static_cast<uint32_t>(length));
     return static_cast<int64_t>(length + KOX_BLOCK_HEADER_SIZE);
+}
+
+void ThrowCompressionFailure(const std::string& name, int64_t rc)
+{
+    if (rc == CS_E_NO_MEMORY)
+        throw std::bad_alloc();
+    throw CCompExcept(name + " (cslib error " + std::to_string(rc) + ")");
 }
 
 void ReportIfFileGrew(CFileStream& source, const std::string& name, uint64_t stored)

@@ -70,6 +70,10 @@ inline constexpr int KOX_CHUNK_COMPRESS_OPTION = 35;
 // block's size, header included, or the negative code of the compression
 // library.  Every chunk of an archive goes through here, on whichever thread.
 int64_t CompressChunkBlock(int handle, const uint8_t* in, size_t n, bool last, uint8_t* out);
+// The failure of a chunk of the file name whose compression returned the
+// negative code rc: std::bad_alloc when the library had no memory (the run
+// ends as any run out of memory does), otherwise CCompExcept.
+[[noreturn]] void ThrowCompressionFailure(const std::string& name, int64_t rc);
 
 // Warns about name when source still yields a byte after the stored bytes
 // were read: the file grew while it was archived.

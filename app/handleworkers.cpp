@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 
 #include "cslib/cslib.h"
 
@@ -10,6 +12,39 @@ namespace {
 
 // More workers than this find no more work in one archive than fewer would.
 constexpr unsigned kMaxWorkers = 64;
+// Memory kept free for the rest of a run when workers are counted against
+// a limit: the run's own buffers, the names of a large directory listed at
+// once (in a vector that doubles, both copies alive for a moment), and what
+// the libraries it calls take on the way.  A worker only speeds the run up;
+// one that may leave the run without memory is not worth starting.
+constexpr size_t kRunRoom = 64u << 20;
+
+// The stack each new thread gets, with its guard page.
+size_t ThreadStackBytes()
+{
+    size_t bytes = 8u << 20;
+    pthread_attr_t attr;
+    if (pthread_getattr_default_np(&attr) == 0) {
+        size_t size = 0;
+        if (pthread_attr_getstacksize(&attr, &size) == 0 && size != 0)
+            bytes = size;
+        pthread_attr_destroy(&attr);
+    }
+    return bytes + 4096;
+}
+
+// Whether the process may map bytes more of memory now: a mapping it may
+// write, as thread stacks and the heap are, made and dropped at once.
+// Under a limit on its address space (or its data) that mapping fails
+// where the memory would; untouched, it costs no page.
+bool RoomFor(size_t bytes)
+{
+    void* probe = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (probe == MAP_FAILED)
+        return false;
+    munmap(probe, bytes);
+    return true;
+}
 
 }  // namespace
 
@@ -25,6 +60,15 @@ unsigned CHandleWorkers::ForThisMachine()
     if (sched_getaffinity(0, sizeof set, &set) == 0)
         cpus = static_cast<unsigned>(CPU_COUNT(&set));
     return cpus > 1 ? std::min(cpus, kMaxWorkers) : 0;
+}
+
+unsigned CHandleWorkers::ThatFit(unsigned workers, size_t bytesEach)
+{
+    const size_t each = ThreadStackBytes() + bytesEach;
+    unsigned fitting = std::min(workers, kMaxWorkers);
+    while (fitting > 0 && !RoomFor(fitting * each + kRunRoom))
+        fitting /= 2;
+    return fitting;
 }
 
 CHandleWorkers::CHandleWorkers(size_t jobs)
@@ -83,7 +127,7 @@ void CHandleWorkers::WorkerLoop(int handle)
         m_nextJob = (m_nextJob + 1) % m_jobs.size();
         --m_queued;
         lock.unlock();
-        job.Run(handle);
+        RunJob(job, handle);
         lock.lock();
         job.m_done.store(true, std::memory_order_release);
         --m_busy;
@@ -94,13 +138,24 @@ void CHandleWorkers::WorkerLoop(int handle)
     }
 }
 
+void CHandleWorkers::RunJob(Job& job, int handle)
+{
+    try {
+        job.Run(handle);
+    } catch (...) {
+        // Taken without allocating: the exception object exists already.
+        job.m_failure = std::current_exception();
+    }
+}
+
 void CHandleWorkers::HandOver(Job& job)
 {
     job.m_done.store(false, std::memory_order_relaxed);
+    job.m_failure = nullptr;
     if (!m_started)
         StartWorkers();
     if (m_workers.empty()) {
-        job.Run(m_handles[0]);
+        RunJob(job, m_handles[0]);
         job.m_done.store(true, std::memory_order_relaxed);
         return;
     }

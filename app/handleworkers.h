@@ -1,8 +1,11 @@
 // Worker threads that each own a handle of the compression library and run
 // the jobs one thread (the caller's) hands them, oldest first.  The threads
 // start with the first job; a process that may not start threads (a limit on
-// processes, a full thread table) goes on with those it has, and with none
-// the caller's thread runs each job when it hands it over.
+// processes, a full thread table, no memory for a stack) goes on with those
+// it has, and with none the caller's thread runs each job when it hands it
+// over.  What a job throws (an allocation failure) never leaves the thread
+// that runs it: the job ends there, done, and keeps the failure for the
+// caller, who meets it when the job's turn comes.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -24,10 +28,13 @@ public:
         virtual ~Job() = default;
         virtual void Run(int handle) = 0;
         bool Done() const { return m_done.load(std::memory_order_acquire); }
+        // What Run threw, once the job is done; null when it ran through.
+        const std::exception_ptr& Failure() const { return m_failure; }
 
     private:
         friend class CHandleWorkers;
         std::atomic<bool> m_done{false};
+        std::exception_ptr m_failure;
     };
 
     // Workers worth starting on this machine: one per processor the process
@@ -35,6 +42,13 @@ public:
     // or when the compression library is tracing, which it does from one
     // thread only.
     static unsigned ForThisMachine();
+    // Of the given workers, as many as fit in the memory the process may
+    // still take (halved until they do, possibly to 0): each worker's
+    // thread stack and bytesEach besides, with room kept for the rest of
+    // the run.  Under a limit on the process's memory (ulimit -v or -d)
+    // fewer workers let the run finish where all of them would leave it
+    // none.
+    static unsigned ThatFit(unsigned workers, size_t bytesEach);
 
     // Workers that may take up to jobs jobs at once.
     explicit CHandleWorkers(size_t jobs);
@@ -57,6 +71,8 @@ public:
 private:
     void StartWorkers();
     void WorkerLoop(int handle);
+    // Runs job, keeping what it throws in the job.
+    static void RunJob(Job& job, int handle);
 
     std::mutex m_mutex;
     std::condition_variable m_workReady;

@@ -4,7 +4,8 @@
 // before each copied block, before the archive is put in place) and stops
 // there with CStopExcept, so the archive, or the file being extracted, is
 // cleaned up exactly as after a write error and the process exits with 128 +
-// the signal.
+// the signal.  Waits for the network (a timestamp authority) end at the
+// signal; the run then stops as at any safe point.
 #pragma once
 
 // Installs the handlers (once per process; later calls do nothing).

@@ -22,6 +22,7 @@ enum : int32_t {
     NIEINVAL = -8,          // invalid argument or handle, or the interface not started
     NIECONN_REFUSED = -10,  // no one accepted the connection
     NIEHDLS_FULL = -11,     // every handle is in use
+    NIESTOPPED = -12,       // the stop check asked to stop while waiting
 };
 
 // Starts the interface (reference counted: match every successful call by
@@ -29,6 +30,15 @@ enum : int32_t {
 int32_t NiInit();
 // Ends one use; the last one closes every handle still open.
 int32_t NiExit();
+
+// A check the waits for the partner (connect, read, write) ask about ten
+// times a second: once it returns true, the operation ends with
+// NIESTOPPED instead of waiting out its time-out.  Null (the default)
+// waits in one piece.  A program that stops on a signal sets it, so that a
+// partner that never answers does not hold the stop up.
+void NiSetStopCheck(bool (*stopped)());
+// True when the stop check is set and asks to stop.
+bool NiStopRequested();
 
 // Resolves host and service (a name or a port number) and connects to the
 // first address that accepts, within the time-out for the whole attempt.

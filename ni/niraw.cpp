@@ -33,6 +33,9 @@ struct Slot {
 };
 
 int g_users = 0;
+bool (*g_stopCheck)() = nullptr;
+// The longest piece of a wait while a stop check is set.
+constexpr int32_t kStopSliceMs = 100;
 // The handle table: slots that never move while the interface runs (select
 // sets keep pointers to their sockets), the free ones chained in a free table.
 std::unique_ptr<Slot[]> g_slots;
@@ -103,6 +106,24 @@ private:
     bool infinite_;
     int64_t end_ = 0;
 };
+
+// Runs wait(ms) (a poll of the socket) until it reports anything but a
+// time-out or the deadline passes, and returns its last code; while a stop
+// check is set, in slices, asking it before each: NIESTOPPED when it asks
+// to stop.  (Socket codes are positive, so the two never meet.)
+template <class Wait>
+int32_t WaitFor(const Deadline& deadline, Wait wait)
+{
+    for (;;) {
+        if (NiStopRequested())
+            return NIESTOPPED;
+        const int32_t left = deadline.Remaining();
+        const bool sliced = g_stopCheck != nullptr && (left < 0 || left > kStopSliceMs);
+        const int32_t rc = wait(sliced ? kStopSliceMs : left);
+        if (rc != SI_ETIMEOUT || !sliced)
+            return rc;
+    }
+}
 
 // The open slot of a handle, or null (error record set) for any other value.
 Slot* SlotOf(NI_HDL hdl, const char* op)
@@ -207,14 +228,17 @@ int32_t ConnectOne(const addrinfo* ai, const Deadline& deadline, SI_SOCK* s, int
     rc = SiSetBlockMode(s, 0);
     if (rc == SI_OK)
         rc = SiConnect2(s, ai->ai_addr, ai->ai_addrlen);
+    const auto pending = [s](int32_t ms) { return SiPeekPendConn(s, ms); };
     while (rc == SI_EINTR)
-        rc = SiPeekPendConn(s, deadline.Remaining());
+        rc = WaitFor(deadline, pending);
     if (rc == SI_ECONN_INPROG)
-        rc = SiPeekPendConn(s, deadline.Remaining());
+        rc = WaitFor(deadline, pending);
     if (rc == SI_OK)
         return NI_OK;
     *sysErr = s->lastError;
     SiClose(s);
+    if (rc == NIESTOPPED)
+        return NIESTOPPED;
     return rc == SI_ETIMEOUT ? NIETIMEOUT : NIECONN_REFUSED;
 }
 
@@ -252,6 +276,16 @@ int32_t NiExit()
     return SiExit() == SI_OK ? NI_OK : NIEINTERN;
 }
 
+void NiSetStopCheck(bool (*stopped)())
+{
+    g_stopCheck = stopped;
+}
+
+bool NiStopRequested()
+{
+    return g_stopCheck != nullptr && g_stopCheck();
+}
+
 int32_t NiRawHandle(const char* host, const char* service, int32_t timeoutMs, NI_HDL* hdl)
 {
     if (!Started("NiRawHandle"))
@@ -275,10 +309,15 @@ int32_t NiRawHandle(const char* host, const char* service, int32_t timeoutMs, NI
         if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6)
             continue;
         rc = ConnectOne(ai, deadline, &s, &sysErr);
-        if (rc == NI_OK || rc == NIETIMEOUT || rc == NIEINTERN)
+        if (rc == NI_OK || rc == NIETIMEOUT || rc == NIEINTERN || rc == NIESTOPPED)
             break;
     }
     freeaddrinfo(res);
+    if (rc == NIESTOPPED) {
+        NI_ERR(NIESTOPPED, "partner '%s:%s' not reached", "%s: stopped while the connection was pending", host, service,
+               "NiRawHandle");
+        return rc;
+    }
     if (rc == NIETIMEOUT) {
         NI_ERR(NIETIMEOUT, "partner '%s:%s' not reached", "%s: connection pending after %dms", host, service,
                "NiRawHandle", timeoutMs);
@@ -333,7 +372,12 @@ int32_t NiRawWrite(NI_HDL hdl, const void* data, int32_t length, int32_t timeout
         if (rc == SI_EINTR)
             continue;
         if (rc == SI_ETIMEOUT && !waited) {  // would block: wait for room
-            const int32_t peek = SiPeek(&slot->sock, SI_PEEK_WR, deadline.Remaining());
+            const int32_t peek = WaitFor(deadline, [slot](int32_t ms) { return SiPeek(&slot->sock, SI_PEEK_WR, ms); });
+            if (peek == NIESTOPPED) {
+                NI_ERR(NIESTOPPED, "connection to partner '%s' stopped", "%s: stopped after %d of %d bytes",
+                       slot->partner.c_str(), "NiRawWrite", sent, length);
+                return NIESTOPPED;
+            }
             if (peek == SI_ETIMEOUT) {
                 NI_ERR(NIETIMEOUT, "connection to partner '%s' timed out", "%s: %d of %d bytes sent in %dms",
                        slot->partner.c_str(), "NiRawWrite", sent, length, timeoutMs);
@@ -380,7 +424,12 @@ int32_t NiRawRead(NI_HDL hdl, void* buffer, int32_t capacity, int32_t timeoutMs,
         if (rc == SI_EINTR)
             continue;
         if (rc == SI_ETIMEOUT && !waited) {  // nothing there yet: wait for it
-            const int32_t peek = SiPeek(&slot->sock, SI_PEEK_RD, deadline.Remaining());
+            const int32_t peek = WaitFor(deadline, [slot](int32_t ms) { return SiPeek(&slot->sock, SI_PEEK_RD, ms); });
+            if (peek == NIESTOPPED) {
+                NI_ERR(NIESTOPPED, "connection to partner '%s' stopped", "%s: stopped while waiting for data",
+                       slot->partner.c_str(), "NiRawRead");
+                return NIESTOPPED;
+            }
             if (peek == SI_ETIMEOUT) {
                 NI_ERR(NIETIMEOUT, "connection to partner '%s' timed out", "%s: no data within %dms",
                        slot->partner.c_str(), "NiRawRead", timeoutMs);
@@ -439,6 +488,8 @@ const char* NiErrorName(int32_t rc)
         return "NIECONN_REFUSED";
     case NIEHDLS_FULL:
         return "NIEHDLS_FULL";
+    case NIESTOPPED:
+        return "NIESTOPPED";
     default:
         return "NIE_UNKNOWN";
     }

@@ -2,9 +2,13 @@
 // loaded once by KovSSLInit with the credentials of the PSE, and each
 // session wraps one of the library's connections over the socket of a raw
 // network handle.  The library waits on the socket itself, within the time-
-// outs given, and never closes it.
+// outs given, and never closes it; it is given them in slices, so that the
+// network's stop check is asked between them.
 #include "sec/sssl/sssl.h"
 
+#include <time.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -103,6 +107,46 @@ int32_t Fail(int tlsRc, const char* call, bool handshake = false)
                    text2 ? text2 : "");
     }
     return rc;
+}
+
+// The longest wait handed to the library at once: a stop is seen within it.
+constexpr int kSliceMs = 100;
+// What Sliced returns when the stop check asks to stop (the library's codes
+// are 0 or negative).
+constexpr int kStoppedTls = 1;
+
+long long NowMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Runs call(ms), one call of the library that waits at most ms, until it
+// ends other than by a time-out or timeoutMs (-1: no limit) have passed,
+// and returns its code; kStoppedTls when the network's stop check, asked
+// before each call, asks to stop.  A call that timed out may be made again:
+// the connection is as it was, and what a write sent is counted by the
+// caller.
+template <typename Call>
+int Sliced(int32_t timeoutMs, Call call)
+{
+    const long long end = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
+    for (;;) {
+        if (NiStopRequested())
+            return kStoppedTls;
+        const long long left = end < 0 ? -1 : std::max(end - NowMs(), 0LL);
+        const bool sliced = left < 0 || left > kSliceMs;
+        const int rc = call(sliced ? kSliceMs : static_cast<int>(left));
+        if (rc != KOVTLS_E_TIMEOUT || !sliced)
+            return rc;
+    }
+}
+
+int32_t Stopped(const char* call)
+{
+    SSSL_TRACE(1, "%s: stopped while waiting for the peer\n", call);
+    return SSSLERR_STOPPED;
 }
 
 bool ValidSession(SsslSession* s)
@@ -279,7 +323,9 @@ int32_t KovSSLSessionStart(SSSL_HDL session)
     int rc = s_fn.connNew(s_cred, sock->sock, session->host, flags, &session->conn);
     if (rc != KOVTLS_OK)
         return Fail(rc, "KovSSLSessionStart", true);
-    rc = s_fn.handshake(session->conn, kHandshakeTimeoutMs);
+    rc = Sliced(kHandshakeTimeoutMs, [session](int ms) { return s_fn.handshake(session->conn, ms); });
+    if (rc == kStoppedTls)
+        return Stopped("KovSSLSessionStart");
     if (rc != KOVTLS_OK)
         return Fail(rc, "KovSSLSessionStart", true);
     session->started = true;
@@ -297,9 +343,17 @@ int32_t KovSSLWrite(SSSL_HDL session, const void* data, int32_t length, int32_t 
         return SSSLERR_PARAM;
     if (!session->started)
         return SSSLERR_WRONG_STATE;
-    uint32_t n = 0;
-    const int rc = s_fn.write(session->conn, data, static_cast<uint32_t>(length), timeoutMs, &n);
-    *written = static_cast<int32_t>(n);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    uint32_t sent = 0;
+    const int rc = Sliced(timeoutMs, [&](int ms) {
+        uint32_t n = 0;
+        const int callRc = s_fn.write(session->conn, bytes + sent, static_cast<uint32_t>(length) - sent, ms, &n);
+        sent += n;
+        return callRc;
+    });
+    *written = static_cast<int32_t>(sent);
+    if (rc == kStoppedTls)
+        return Stopped("KovSSLWrite");
     return rc == KOVTLS_OK ? SSSL_OK : Fail(rc, "KovSSLWrite");
 }
 
@@ -314,7 +368,10 @@ int32_t KovSSLRead(SSSL_HDL session, void* buffer, int32_t capacity, int32_t tim
     if (!session->started)
         return SSSLERR_WRONG_STATE;
     uint32_t n = 0;
-    const int rc = s_fn.read(session->conn, buffer, static_cast<uint32_t>(capacity), timeoutMs, &n);
+    const int rc = Sliced(
+        timeoutMs, [&](int ms) { return s_fn.read(session->conn, buffer, static_cast<uint32_t>(capacity), ms, &n); });
+    if (rc == kStoppedTls)
+        return Stopped("KovSSLRead");
     if (rc == KOVTLS_E_CLOSED)
         return SSSLERR_CONN_CLOSED;
     if (rc != KOVTLS_OK)
@@ -367,6 +424,8 @@ const char* KovSSLErrorName(int32_t rc)
         return "SSSLERR_SERVER_CERT";
     case SSSLERR_SSL_ERROR:
         return "SSSLERR_SSL_ERROR";
+    case SSSLERR_STOPPED:
+        return "SSSLERR_STOPPED";
     default:
         return "SSSLERR_UNKNOWN";
     }

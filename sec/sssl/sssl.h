@@ -33,6 +33,7 @@ enum : int32_t {
     SSSLERR_HANDSHAKE = -11,    // the handshake failed
     SSSLERR_SERVER_CERT = -12,  // the server's certificate is not trusted or names another host
     SSSLERR_SSL_ERROR = -13,    // protocol failure after the handshake
+    SSSLERR_STOPPED = -14,      // the network's stop check (NiSetStopCheck) asked to stop while waiting
 };
 
 // Credential kinds of the configuration record.

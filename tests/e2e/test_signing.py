@@ -13,6 +13,7 @@ import random
 import re
 import shutil
 import signal
+import socket
 import stat
 import struct
 import subprocess
@@ -726,6 +727,54 @@ class HttpsTimestamps(SigningCase):
         finally:
             server.stdin.close()
             server.wait()
+
+
+class StopWhileStamping(SigningCase):
+    def test_a_stop_signal_ends_the_wait_for_an_authority_that_never_answers(self):
+        # Fault caught: an authority that took the connection and never
+        # answered held a signing run for the network's whole time-out (two
+        # minutes), SIGINT and SIGTERM unheeded, and the run then ended with
+        # 60 instead of the stop's status; behind TLS the handshake waited
+        # the same way.
+        self.write("KOVSSL.pse", self.content(os.path.join(PKI, "trust.p12")))
+        signed = self.sign_new("b.kox")
+        self.write("c.txt", os.urandom(5000))
+        silent = socket.socket()
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(8)
+        silent.settimeout(60)
+        port = silent.getsockname()[1]
+        try:
+            cases = [("http", ("-cVf", "a.kox", "d"), signal.SIGINT),
+                     ("https", ("-cVf", "a.kox", "d"), signal.SIGTERM),
+                     ("http", ("-aVf", "b.kox", "c.txt"), signal.SIGHUP),
+                     ("https", ("-Sf", "b.kox"), signal.SIGINT)]
+            for scheme, args, sig in cases:
+                where = (scheme, args, sig)
+                proc = subprocess.Popen([KOVZEF] + list(args) + [
+                    "-L", LIBRARY, "-key", os.path.join(PKI, "signer.p12"), "-pwd", "signpin", "-tsaurl",
+                    "%s://127.0.0.1:%d/tsa" % (scheme, port)], cwd=self.dir, stdout=subprocess.PIPE,
+                    stderr=subprocess.STDOUT)
+                try:
+                    conn, _ = silent.accept()  # the run now waits for the authority
+                    time.sleep(0.3)
+                    proc.send_signal(sig)
+                    stopped = time.monotonic()
+                    out = proc.communicate(timeout=10)[0].decode("latin-1")
+                    took = time.monotonic() - stopped
+                finally:
+                    proc.kill()
+                    proc.wait()
+                    proc.stdout.close()
+                conn.close()
+                self.assertEqual(proc.returncode, 128 + sig, (where, out))
+                self.assertIn("KOVZEF: run stopped by signal %d" % sig, out)
+                self.assertLess(took, 3, where)
+                self.assertFalse(os.path.exists(self.path("a.kox")), where)
+                self.assertEqual(self.content("b.kox"), signed, where)
+                self.assertEqual(sorted(n for n in os.listdir(self.dir) if n.startswith(".")), [], where)
+        finally:
+            silent.close()
 
 
 class TamperedAndUnsigned(SigningCase):

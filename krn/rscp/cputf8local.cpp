@@ -762,6 +762,21 @@ void LowerLettersCP(char* name, size_t length)
     if (!local.lower)
         local.lower = LowerCaseTable();
     const uint8_t* lower = local.lower.get();
+    if (local.walk != LocalChars::kLengths) {
+        // Every byte is a character of one byte of the ASCII set up to the
+        // first that may shift (see WalkShiftedSingleBytes), which nearly
+        // every name lacks: only from there on is the name walked, from its
+        // start (a letter lowered stays lowered).
+        size_t at = 0;
+        for (; at < length; ++at) {
+            const uint8_t c = uint8_t(name[at]);
+            if (c == 0x1B || c == 0x0E || c == 0x0F || c == 0x0A)
+                break;
+            name[at] = char(lower[c]);
+        }
+        if (at == length)
+            return;
+    }
     WalkSingleByteCharacters(local, name, length, [name, lower](size_t at, bool ascii) {
         if (ascii)
             name[at] = char(lower[uint8_t(name[at])]);

@@ -247,6 +247,9 @@ void CApplication::Dispatch()
         RemoveArchive();
         throw;
     }
+    // Every entry the run meant to write is in it: what else failed (one
+    // stored name for two files) leaves the archive whole.
+    m_archiveWhole = !m_filesInaccessible;
 }
 
 bool CApplication::KeepsArchiveOfFailedSigning() const
@@ -336,6 +339,7 @@ void CApplication::ReleaseArchivePath()
     m_archiveToStdout = false;
     m_archiveBegun = false;
     m_archiveCommitted = false;
+    m_archiveWhole = false;
 }
 
 // Fixes where the archive of this run lives before any command can change the
@@ -690,7 +694,7 @@ bool CApplication::PutBackArchive()
 
 void CApplication::EndStandardOutputArchive(int status)
 {
-    if (status != 0 && m_archiveToStdout && m_archiveBegun)
+    if (status != 0 && m_archiveToStdout && m_archiveBegun && !m_archiveWhole)
         EndFailedStandardOutputArchive();
 }
 

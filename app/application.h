@@ -102,9 +102,12 @@ public:
     // The run has begun its archive: its header is written.
     void NoteArchiveBegun() { m_archiveBegun = true; }
     // Called once the run is over, with its exit status: a run that failed
-    // after it began its archive on standard output ends the stream with
-    // bytes every reader refuses (EndFailedStandardOutputArchive), since
-    // what it wrote can not be taken back.
+    // after it began its archive on standard output, and did not write all
+    // it meant to (a file it could not read, a failed signing, a stop
+    // signal, a write error), ends the stream with bytes every reader
+    // refuses (EndFailedStandardOutputArchive), since what it wrote can not
+    // be taken back.  A run whose archive is whole (it ends with 47 for one
+    // stored name of two files) leaves the stream whole.
     void EndStandardOutputArchive(int status);
     // Has the stream, open on the archive this run writes into, put the
     // run's undo record on storage right before its first write.
@@ -177,6 +180,7 @@ private:
     bool m_archiveBegun = false;       // its header is written
     bool m_archiveAppend = false;      // the run appends to it
     bool m_archiveCommitted = false;   // it has its final name and content
+    bool m_archiveWhole = false;       // it holds every entry the run meant to write
     long long m_archiveOldSize = 0;    // its length then
     uint64_t m_overwrittenOffset = 0;  // where the run writes over old bytes
     std::string m_overwrittenTail;     // those bytes

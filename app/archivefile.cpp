@@ -10,7 +10,6 @@
 #include "app/namecodes.h"
 #include "app/options.h"
 #include "app/undorecord.h"
-#include "oldformat/entrypath.h"
 #include "krn/rscp/cputf8local.h"
 
 namespace {
@@ -21,17 +20,6 @@ constexpr size_t kReadPastMax = 4096;
 bool SameFour(const char* a, const char* b)
 {
     return memcmp(a, b, 4) == 0;
-}
-
-// -flat: the text after the last "/" of a name; trailing separators are
-// dropped first, so "a/b/" becomes "b" (a name of separators only becomes
-// empty and is refused when it is extracted).
-std::string FlatName(std::string name)
-{
-    while (!name.empty() && name.back() == '/')
-        name.pop_back();
-    size_t slash = name.rfind('/');
-    return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
 }  // namespace
@@ -341,35 +329,39 @@ void CArchiveFile::ReadName()
     // -lower or -flat make of it.
     m_storedNameIsManifest = (m_storedName == m_manifestName);
 
-    m_nameAltered = false;
     m_nameLinkSplit = m_linkSplit;
     const COptions& opt = COptions::Instance();
     if (!opt.lowerCase && !opt.flat)
         return;
-    std::string name = m_storedName;
-    const size_t ownEnd = m_linkSplit == std::string::npos ? name.size() : m_linkSplit;
+    // m_name holds the stored name in the local code page: -lower and -flat
+    // change it there.
+    const size_t total = m_storedName.size();
+    const size_t ownEnd = m_linkSplit == std::string::npos ? total : m_linkSplit;
     if (opt.lowerCase) {
         // Only letters of one byte, read by the page's characters: a second
         // byte A-Z of a character is none.
-        LowerLettersCP(name.data(), ownEnd);
-        if (ownEnd < name.size())
-            LowerLettersCP(name.data() + ownEnd + 1, name.size() - ownEnd - 1);
+        LowerLettersCP(m_name, ownEnd);
+        if (ownEnd < total)
+            LowerLettersCP(m_name + ownEnd + 1, total - ownEnd - 1);
     }
-    std::string own = name.substr(0, ownEnd);
-    if (opt.flat)
-        own = FlatName(own);  // a link's target stays
-    // Whether the entry lands on another path than its stored name's (a
-    // name -flat only rids of a leading "./" lands where it would).
-    if (own.compare(0, std::string::npos, m_storedName, 0, ownEnd) != 0) {
-        const std::string_view stored = std::string_view(m_storedName).substr(0, ownEnd);
-        m_nameAltered = PlanEntryPath(own, "", opt.absolutePaths).path !=
-                        PlanEntryPath(stored, "", opt.absolutePaths).path;
+    size_t ownLength = ownEnd;
+    if (opt.flat) {
+        // The text after the last "/" of the name (a link's target stays);
+        // trailing separators are dropped first, so "a/b/" becomes "b" (a
+        // name of separators only becomes empty and is refused when it is
+        // extracted).
+        while (ownLength > 0 && m_name[ownLength - 1] == '/')
+            --ownLength;
+        const char* const slash = static_cast<const char*>(memrchr(m_name, '/', ownLength));
+        const size_t start = slash == nullptr ? 0 : static_cast<size_t>(slash - m_name) + 1;
+        memmove(m_name, m_name + start, ownLength - start);
+        ownLength -= start;
+        memmove(m_name + ownLength, m_name + ownEnd, total - ownEnd);
+        memset(m_name + ownLength + total - ownEnd, 0, ownEnd - ownLength);
     }
+    m_name[ownLength + total - ownEnd] = 0;  // never longer than the stored name
     if (m_linkSplit != std::string::npos)
-        m_nameLinkSplit = own.size();
-    name.replace(0, ownEnd, own);
-    memset(m_name, 0, sizeof m_name);
-    memcpy(m_name, name.data(), name.size());  // never longer than the stored name
+        m_nameLinkSplit = ownLength;
 }
 
 void CArchiveFile::ReadLinkName()

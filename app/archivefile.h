@@ -133,10 +133,10 @@ public:
     // The current entry's stored name holds characters that the local code
     // page cannot hold: its name on disk is not the stored one.
     bool NameChanged() const { return m_nameChanged; }
-    // -lower or -flat gave the current entry another name (a link: another
-    // own name) than its stored one.
-    bool NameAltered() const { return m_nameAltered; }
     const std::string& StoredNameUtf8() const { return m_storedUtf8; }
+    // The current entry's stored name in the local code page, before -lower
+    // and -flat, a link's without its target.
+    std::string_view StoredOwnName() const { return std::string_view(m_storedName).substr(0, m_linkSplit); }
     // The same, a link's without its target.
     std::string_view StoredOwnNameUtf8() const { return std::string_view(m_storedUtf8).substr(0, m_utf8LinkSplit); }
     // The current entry's decoded header.
@@ -171,7 +171,6 @@ private:
     bool m_storedNameIsManifest = false;
     bool m_nameDamaged = false;
     bool m_nameChanged = false;
-    bool m_nameAltered = false;
     // A link's stored name is "name|target": where its "|" stands in the
     // local form of the stored name (m_storedName) and in the name after
     // -lower and -flat (m_name), else npos.

@@ -54,8 +54,8 @@ std::unordered_set<std::string>& ExcludedDirectories()
     return dirs;
 }
 
-// The names this run stored, in UTF-8, with the local names they came from
-// where a name changed on the way.
+// The places of the files and links this run stored, with the names on disk
+// they came from.
 CWrittenNames& StoredNames()
 {
     static CWrittenNames names;
@@ -189,8 +189,10 @@ std::string CDirEntry::StoredNameUtf8() const
 
 bool CDirEntry::StoredNameComesBack(const std::string& utf8) const
 {
-    // Bytes that are their own UTF-8 form are the same text.
-    if (utf8 == m_storedName)
+    // Bytes that are their own UTF-8 form are the same text; so are bytes
+    // the code page converts one by one, each to a character of its own.
+    if (utf8 == m_storedName ||
+        (m_linkNameLength == std::string::npos && ComesBackByBytesCP(m_storedName.data(), m_storedName.size())))
         return true;
     std::string local, target;
     if (m_linkNameLength == std::string::npos)
@@ -244,11 +246,6 @@ void CDirEntry::RunDigestOfEmptyFile(ManifestContext* context)
 
 void CDirEntry::NoteStoredName(const std::string& utf8) const
 {
-    // Bytes that are their own UTF-8 form and hold no "#" are no other
-    // name's UTF-8 form (unless a page writes a character of ASCII with
-    // several bytes as well): such a name, most names, needs no record.
-    if (utf8 == m_storedName && utf8.find('#') == std::string::npos)
-        return;
     CApplication& app = CApplication::Instance();
     const bool changed = !StoredNameComesBack(utf8);
     if (changed)
@@ -256,18 +253,46 @@ void CDirEntry::NoteStoredName(const std::string& utf8) const
                               "\"");
     if (IsDirectory())
         return;
-    // A link lands where its own name says.
+    // Every file and link is noted by the place its stored name lands on
+    // (a link where its own name says), with the file it came from: two
+    // names of one place would be one file when extracted, however the
+    // place came to be spelled so ("./a" and "a", a character the code
+    // page could not convert, a second spelling in a stateful page, a
+    // rename list).  The same file given twice takes its own place.
     const size_t ownUtf8 = m_linkNameLength == std::string::npos ? utf8.size() : utf8.find(KOX_LINK_SEPARATOR);
     const std::string_view stored = std::string_view(utf8).substr(0, ownUtf8);
-    const std::string_view source = std::string_view(m_storedName).substr(0, m_linkNameLength);
-    if (StoredNames().Collides(stored, changed, source)) {
-        // Extracted, the two would be one file.
+    std::string placeBuffer, sourceBuffer;
+    const std::string_view place = LandingPlace(stored, false, placeBuffer);
+    if (place.empty())
+        return;  // extraction refuses the name
+    const bool renamed = std::string_view(m_storedName).substr(0, m_linkNameLength) != m_name;
+    const std::string_view source = !renamed && !changed && stored == place
+                                        ? place
+                                        : SourceOf(stored, renamed, changed, sourceBuffer);
+    if (!StoredNames().Take(place, source)) {
         app.GetLogMan().Write("KOVZEF: " + KovShown(m_name) +
                               ": stored under the name of another file of this run, \"" + KovEscapedBytes(stored) +
                               "\" (error 47)");
         app.SetExitStatus(47);
     }
-    StoredNames().Note(stored, changed, source);
+}
+
+std::string_view CDirEntry::SourceOf(std::string_view storedUtf8, bool renamed, bool changed, std::string& buffer) const
+{
+    std::string utf8, local;
+    if (!renamed)
+        utf8 = storedUtf8;
+    const bool back = renamed ? Utf8OfLocal(m_name, utf8) && (ComesBackByBytesCP(m_name.data(), m_name.size()) ||
+                                                              (LocalOfUtf8(utf8, local) && local == m_name))
+                              : !changed;
+    std::string normal;
+    if (back) {
+        buffer = NormalPath(utf8, normal);
+        return buffer;
+    }
+    buffer.assign(1, '\0');
+    buffer += NormalPath(m_name, normal);
+    return buffer;
 }
 
 void CDirEntry::AddToArchive(CArchiveFile& archive)

@@ -180,9 +180,17 @@ protected:
     void ForgetStaged() noexcept;
     // For adding to an archive: says when utf8, the stored name's UTF-8
     // form, is not the stored name (StoredNameComesBack), and ends the run
-    // with 47 when it is the UTF-8 name of another file of this run from
-    // another name (one that could be, at least: see the code).
+    // with 47 when it lands on the place of another file or link this run
+    // stored from another file.
     void NoteStoredName(const std::string& utf8) const;
+    // For NoteStoredName: the file the entry came from, as a path without
+    // empty and "." components (see NormalPath), written into buffer: its
+    // name on disk in UTF-8 where it converts into UTF-8 and back as it was
+    // (no other name on disk has that form), else its bytes behind a zero
+    // byte, which no name holds.  storedUtf8: the UTF-8 form of the stored
+    // name (a link's without its target), the name on disk's unless the
+    // entry was renamed; changed: that form does not come back.
+    std::string_view SourceOf(std::string_view storedUtf8, bool renamed, bool changed, std::string& buffer) const;
 
     std::string m_name;
     std::string m_storedName;

@@ -377,7 +377,8 @@ public:
     }
 
     std::vector<PendingDirectory> pending;
-    // Files and links written, for names the local code page changed.
+    // The places of the files and links written, with the stored names
+    // they came from.
     CWrittenNames written;
 
     // Time first, then permissions, in extraction order.  What an error
@@ -525,6 +526,10 @@ private:
     // Reports damage visible before the entry's data; true when the entry
     // is not to be processed at all.
     bool DamagedBeforeData(CDirEntry* entry, const std::string& name);
+    // Takes the place the file or link named name (its name on disk) lands
+    // on for the current entry; false when a file or link of another stored
+    // name took it before in this run.
+    bool TakePlace(const std::string& name);
     // Why the entry may not be written at path, or empty.  checkArchive:
     // whether path may still be the archive itself (a name just created
     // is not).
@@ -586,6 +591,31 @@ bool ArchiveExtraction::DamagedBeforeData(CDirEntry* entry, const std::string& n
         return false;
     CDirEntry::ReportDamage(name, damage);
     return m_archive.NameDamaged();
+}
+
+bool ArchiveExtraction::TakePlace(const std::string& name)
+{
+    std::string placeBuffer, sourceBuffer;
+    const std::string_view place = LandingPlace(name, m_options.absolutePaths, placeBuffer);
+    if (place.empty())
+        return true;  // refused by its name
+    // The stored name an entry came from, by its place too (stored twice,
+    // in whatever spelling, it is the same name again): in the local code
+    // page where it converted into it as it was (no other stored name has
+    // that form, and one that -lower and -flat leave is its own place),
+    // else in UTF-8 behind a zero byte, which no name holds.  One that would
+    // land nowhere (only -flat gave it a place) counts as it is spelled.
+    const bool local = !m_archive.NameChanged();
+    const std::string_view stored = local ? m_archive.StoredOwnName() : m_archive.StoredOwnNameUtf8();
+    std::string_view source = local && stored == name ? place
+                                                      : LandingPlace(stored, m_options.absolutePaths, sourceBuffer);
+    if (source.empty())
+        source = stored;
+    if (local)
+        return m_state.written.Take(place, source);
+    std::string marked(1, '\0');
+    marked += source;
+    return m_state.written.Take(place, marked);
 }
 
 std::string ArchiveExtraction::Refusal(const std::string& name, const EntryPath& plan, bool isLink, bool isDirectory,
@@ -656,20 +686,15 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             m_log.Write("KOVZEF: leading \"/\" and \"../\" removed from the entry names of " + KovShown(m_archiveName));
         }
         // A name the local code page cannot hold is written changed, never
-        // silently and never over another file of this run; so is a name
-        // that -lower or -flat gave another path.
-        const bool changed = m_archive.NameChanged();
-        if (changed)
+        // silently; nor does it, or a name that -lower or -flat gave another
+        // path, take the place of a file of another stored name.
+        if (m_archive.NameChanged())
             m_log.Write(ChangedNameNotice(name, m_archive.StoredNameUtf8()));
-        if (!isDirectory) {
-            const bool moved = changed || m_archive.NameAltered();
-            if (m_state.written.Collides(path, moved, m_archive.StoredOwnNameUtf8())) {
-                m_log.Write("KOVZEF: " + KovShown(name) +
-                            " not extracted: a file of this name was written before by this run");
-                m_refused = true;
-                return;
-            }
-            m_state.written.Note(path, moved, m_archive.StoredOwnNameUtf8());
+        if (!isDirectory && !TakePlace(name)) {
+            m_log.Write("KOVZEF: " + KovShown(name) +
+                        " not extracted: a file of this name was written before by this run");
+            m_refused = true;
+            return;
         }
         // A file whose name nothing has yet is created at once, once the
         // name itself passes: that is one call instead of the checks of a

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "app/koxformat.h"
 #include "oldformat/entrypath.h"
@@ -47,16 +48,20 @@ PlaceKind PlaceKindOf(const KoxHeaderInfo& info)
 
 bool IsOwnPlace(std::string_view name)
 {
-    if (name.empty() || name.front() == '/')
-        return false;
-    for (size_t start = 0;;) {
-        const size_t slash = name.find('/', start);
-        const std::string_view part = name.substr(start, slash == std::string_view::npos ? slash : slash - start);
-        if (part.empty() || part == "." || part == "..")
+    // Only the bytes at the start of each component tell: it is asked of
+    // every name a run stores or extracts.
+    const char* part = name.data();
+    const char* const end = part + name.size();
+    for (;;) {
+        const size_t left = static_cast<size_t>(end - part);
+        if (left == 0 || *part == '/')
             return false;
-        if (slash == std::string_view::npos)
+        if (*part == '.' && (left == 1 || part[1] == '/' || (part[1] == '.' && (left == 2 || part[2] == '/'))))
+            return false;
+        const void* slash = std::memchr(part, '/', left);
+        if (slash == nullptr)
             return true;
-        start = slash + 1;
+        part = static_cast<const char*>(slash) + 1;
     }
 }
 

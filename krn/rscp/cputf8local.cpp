@@ -493,6 +493,12 @@ struct LocalChars {
     // Each byte, or the page's byte of the lower-case letter where the byte
     // alone is one of A-Z; made on the first name that is lowered.
     std::unique_ptr<uint8_t[]> lower;
+    // The page's converter reads one byte a character, without shifts of
+    // its own.
+    bool singleBytes = false;
+    // For such a page, 1 for each byte that converts into UTF-8 and back
+    // as it was; made on the first name that asks (see ComesBackByBytesCP).
+    std::unique_ptr<uint8_t[]> comesBack;
 };
 
 // The local code page's characters, found again when the code page changed.
@@ -513,13 +519,15 @@ LocalChars& CurrentLocalChars()
         // with ISO-2022 shifts (8200, 8599), in which single bytes are the
         // characters until a shift.
         local.lengthsKnown = rscpInitCharLenHandle(&local.handle, cp) == 0;
+        const bool read = local.lengthsKnown && local.handle.kind != kKindUtf8 &&
+                          rscpReadCharsOfCP(cp, &local.read) == RSCP_OK && !local.read.shifted;
         if (local.lengthsKnown && local.handle.kind == kKindUtf8)
             local.walk = LocalChars::kBytes;
-        else if (local.lengthsKnown && rscpReadCharsOfCP(cp, &local.read) == RSCP_OK && !local.read.shifted &&
-                 local.read.multiByte)
+        else if (read && local.read.multiByte)
             local.walk = LocalChars::kLengths;
         else
             local.walk = LocalChars::kShifts;
+        local.singleBytes = read && !local.read.multiByte;
     }
     return local;
 }
@@ -674,7 +682,44 @@ std::unique_ptr<uint8_t[]> LowerCaseTable()
     return table;
 }
 
+// For a page of single bytes: 1 for each byte but 0 that converts on its
+// own into UTF-8 and back as it was, by the converters that names take
+// (UcnToUtf8nCPStr, Utf8nToUcnCPStr), 0 for every other byte and for the
+// bytes that may shift (ESC, SO, SI: see WalkShiftedSingleBytes).
+std::unique_ptr<uint8_t[]> ComesBackTable()
+{
+    auto table = std::make_unique<uint8_t[]>(256);
+    for (int b = 1; b < 256; ++b) {
+        if (b == 0x1B || b == 0x0E || b == 0x0F)
+            continue;
+        const char in[2] = {char(b), 0};
+        char utf8[16];
+        char back[16];
+        uint32_t length = 0;
+        if (UcnToUtf8nCPStr(utf8, sizeof utf8, &length, in) != RSCP_OK || length == 0 || length >= sizeof utf8)
+            continue;
+        utf8[length] = 0;
+        if (Utf8nToUcnCPStr(back, sizeof back, &length, utf8) == RSCP_OK && length == 1 && back[0] == in[0])
+            table[b] = 1;
+    }
+    return table;
+}
+
 }  // namespace
+
+bool ComesBackByBytesCP(const char* name, size_t length)
+{
+    LocalChars& local = CurrentLocalChars();
+    if (!local.singleBytes)
+        return false;
+    if (!local.comesBack)
+        local.comesBack = ComesBackTable();
+    const uint8_t* comesBack = local.comesBack.get();
+    for (size_t at = 0; at < length; ++at)
+        if (comesBack[uint8_t(name[at])] == 0)
+            return false;
+    return true;
+}
 
 void BackslashToSlashCP(char* name, size_t length)
 {
@@ -717,6 +762,21 @@ void LowerLettersCP(char* name, size_t length)
     if (!local.lower)
         local.lower = LowerCaseTable();
     const uint8_t* lower = local.lower.get();
+    if (local.walk != LocalChars::kLengths) {
+        // Every byte is a character of one byte of the ASCII set up to the
+        // first that may shift (see WalkShiftedSingleBytes), which nearly
+        // every name lacks: only from there on is the name walked, from its
+        // start (a letter lowered stays lowered).
+        size_t at = 0;
+        for (; at < length; ++at) {
+            const uint8_t c = uint8_t(name[at]);
+            if (c == 0x1B || c == 0x0E || c == 0x0F || c == 0x0A)
+                break;
+            name[at] = char(lower[c]);
+        }
+        if (at == length)
+            return;
+    }
     WalkSingleByteCharacters(local, name, length, [name, lower](size_t at, bool ascii) {
         if (ascii)
             name[at] = char(lower[uint8_t(name[at])]);

@@ -74,6 +74,13 @@ size_t FindSingleByteCharacterCP(const char* name, size_t length, char c);
 // is no letter and stays; other letters stay as they are.
 void LowerLettersCP(char* name, size_t length);
 
+// Whether a name in the local code page (length bytes) converts into UTF-8
+// and back as it was, told without converting it: in a page of single bytes
+// whose converter reads no shifts, where each byte converts on its own and
+// each of the name's converts into UTF-8 and back as it was (ESC, SO and SI
+// never count as such).  False tells nothing: the name is to be converted.
+bool ComesBackByBytesCP(const char* name, size_t length);
+
 // How names in the local code page are shown on a line of output.
 // Under ISO 8859-1 (1100, and the pages that carry its characters), UTF-8
 // and a code page the library cannot convert, by the rules of their bytes:

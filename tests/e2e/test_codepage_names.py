@@ -6,10 +6,11 @@ import functools
 import os
 import re
 import struct
+import subprocess
 import unicodedata
 import unittest
 
-from cmd_helpers import ScratchCase, archive_bytes, entry_bytes, kox_entries, run
+from cmd_helpers import KOVZEF, ScratchCase, archive_bytes, entry_bytes, kox_entries, run
 from test_oldformat import Entry, write_archive
 
 LATIN1_NAMES = [b"caf\xe9.txt", b"x\x85y", b"\xff\xa0end", b"plain.txt"]
@@ -30,17 +31,22 @@ DOUBLE_BYTE_CODECS = {"8000": "shift_jis", "8004": "cp932", "8100": "euc_jp", "8
                       "8500": "euc_kr", "8504": "cp949"}
 
 
-def readme_double_byte_pages():
-    """Every double-byte code page the README says the program carries (the
-    East Asian pages but the ISO-2022 ones, 8200 and 8599), with its codec:
-    a page added there without a codec here fails, not passed over."""
+def readme_pages():
+    """Every code page the README says the program carries."""
     readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
     with open(readme, encoding="utf-8") as f:
         carried = next(line for line in f if line.startswith("- Code pages carried:")).split("(")[0]
     pages = []
     for first, last in re.findall(r"\b(\d{4})(?:-(\d{4}))?\b", carried):
         pages += ["%04d" % n for n in range(int(first), int(last or first) + 1)]
-    return [(cp, DOUBLE_BYTE_CODECS[cp]) for cp in pages if "8000" <= cp < "8600" and cp not in ("8200", "8599")]
+    return pages
+
+
+def readme_double_byte_pages():
+    """Every double-byte code page the README says the program carries (the
+    East Asian pages but the ISO-2022 ones, 8200 and 8599), with its codec:
+    a page added there without a codec here fails, not passed over."""
+    return [(cp, DOUBLE_BYTE_CODECS[cp]) for cp in readme_pages() if "8000" <= cp < "8600" and cp not in ("8200", "8599")]
 
 
 def page_character(local, i, codec):
@@ -523,6 +529,40 @@ class CodePageNamesTest(ScratchCase):
         self.assertIn("KOVZEF: same.txt not extracted: a file of this name was written before by this run", out)
         self.assertEqual(tree(self.path("flat")), {b"same.txt": b"d1/same.txt", b"top.txt": b"top.txt"})
 
+    def test_lower_and_flat_judge_names_by_the_place_they_land_on(self):
+        # Fault caught: the check that no file -lower or -flat moved takes the
+        # place of a file of another stored name compared paths as spelled:
+        # "./ABC.txt" lowered took the place of "abc.txt", "d/ABC.txt" that
+        # of "d//abc.txt", "x/./s.txt" flattened that of "y//s.txt" ("2
+        # file(s) extracted", status 0, one file's data gone).  Every
+        # spelling of a place against every other, in both orders: a later
+        # entry of another stored name is refused with 40 and the first
+        # keeps its data; a name stored twice, in whatever spellings, is the
+        # same name again, whose later entry replaces the earlier one.
+        groups = [("-lower", "abc.txt", ["./ABC.txt", "ABC.txt", "/ABC.txt", "../ABC.txt", ".//ABC.txt",
+                                         "./abc.txt", "abc.txt", "/abc.txt"]),
+                  ("-lower", "d/abc.txt", ["d/ABC.txt", "d//ABC.txt", "./d/./ABC.txt", "/d/ABC.txt",
+                                           "d/abc.txt", "d//abc.txt", "d/./abc.txt"]),
+                  ("-flat", "s.txt", ["x/./s.txt", "x//s.txt", "y/s.txt", "./y/s.txt", "s.txt", "./s.txt"])]
+        number = 0
+        for option, place, names in groups:
+            for first in names:
+                for second in names:
+                    number += 1
+                    with open(self.path("p%d.kox" % number), "wb") as f:
+                        f.write(archive_bytes([entry_bytes("RG", first, 0o100644, b"first"),
+                                               entry_bytes("RG", second, 0o100644, b"second")]))
+                    dest = self.path("p%d" % number)
+                    os.makedirs(dest)
+                    status, out = run(["-xf", "../p%d.kox" % number, option], dest)
+                    # The place each stored name lands on without -lower and -flat.
+                    same = os.path.normpath(first.lstrip("./")) == os.path.normpath(second.lstrip("./"))
+                    label = (option, first, second, out)
+                    self.assertEqual(status, 0 if same else 40, label)
+                    self.assertEqual("a file of this name was written before by this run" in out, not same, label)
+                    files = {k: v for k, v in tree(dest).items() if v is not None}
+                    self.assertEqual(files, {place.encode(): b"second" if same else b"first"}, label)
+
     def test_a_double_byte_character_with_a_bar_byte_stays_whole_in_links_and_renames(self):
         # Faults caught: a link whose name or target held a character with the
         # second byte 0x7C ("|") was refused ("contains |", 44), and one stored
@@ -594,6 +634,84 @@ class CodePageNamesTest(ScratchCase):
         status, out = run(["-cf", "../one.kox", b"s\xff"], self.path("n4110"), env={"KOV_CODEPAGE": "4110"})
         self.assertEqual(status, 0, out)
         self.assertIn('KOVZEF: s\xff: name changed, stored as "s#"', out)
+
+
+    def test_a_name_stored_unchanged_comes_back_as_it_was(self):
+        # Guards the shortcut that tells, by its bytes alone, that a name of
+        # a page of single bytes converts into UTF-8 and back as it was: a
+        # byte taken so that does not come back would be stored changed
+        # without a word.  Under every page carried, each byte (but "/") in a
+        # name of its own: what a create stores without saying it changed
+        # is extracted under the very bytes, what it says changed is not
+        # (the pages of wide units, 4100-4105, hold no names at all).
+        names = [b"b%02x_" % b + bytes([b]) for b in range(1, 256) if b != 0x2F]
+        for name in names:
+            self.write("bytes", name, name)
+        for cp in [cp for cp in readme_pages() if not "4100" <= cp <= "4105"]:
+            env = {"KOV_CODEPAGE": cp}
+            status, out = run(["-cf", "../b%s.kox" % cp, "."], self.path("bytes"), env=env)
+            self.assertEqual(status, 0, (cp, out))
+            changed = {int(h, 16) for h in re.findall(r"^KOVZEF: b([0-9a-f]{2})_.*: name changed, stored as", out, re.M)}
+            os.makedirs(self.path("x" + cp))
+            status, out = run(["-xf", "../b%s.kox" % cp], self.path("x" + cp), env=env)
+            self.assertEqual(status, 0, (cp, out))
+            back = set(os.listdir(os.fsencode(self.path("x" + cp))))
+            self.assertEqual(sorted(n for n in names if int(n[1:3], 16) not in changed),
+                             sorted(n for n in names if n in back), cp)
+
+    def test_two_files_of_one_stored_place_end_the_run_with_47_in_any_spelling(self):
+        # Faults caught: the check of one stored name for two files compared
+        # the UTF-8 names as spelled and passed over plain ones, so a create
+        # under 8000 of "./\x85\x40.txt" and "\x86\x40.txt" ("./#@.txt" and
+        # "#@.txt"), under 8200 of "\x1b(JA.txt" and "A.txt" (a redundant
+        # escape: both "A.txt"), and a rename list (-T) that put two files
+        # onto one name ended with 0, and their extraction wrote one file.
+        # Now each ends with 47 and one line for the later file, the archive
+        # holding both; a file given twice, in two spellings, is no clash.
+        # Written to standard output, such a run's stream is the very
+        # archive a named one is: no reader refuses it (a run that ended with
+        # 47 marked it torn, status 5 for every reader).
+        self.write("src", b"\x85\x40.txt", b"sjis 1")
+        self.write("src", b"\x86\x40.txt", b"sjis 2")
+        self.write("src", b"\x1b(JA.txt", b"roman")
+        self.write("src", b"\x1b(BA.txt", b"ascii")
+        for name in (b"A.txt", b"a.txt", b"b.txt", b"c.txt"):
+            self.write("src", name, name)
+        with open(self.path("src", "two.lst"), "wb") as f:
+            f.write(b"a.txt|z.txt\nb.txt|z.txt\n")
+        with open(self.path("src", "spelt.lst"), "wb") as f:
+            f.write(b"a.txt|./d/z.txt\nb.txt|d//z.txt\n")
+        with open(self.path("src", "onto.lst"), "wb") as f:
+            f.write(b"a.txt|c.txt\n")
+        cases = [("8000", [b"\x85\x40.txt", b"\x86\x40.txt"], 47),
+                 ("8000", [b"./\x85\x40.txt", b"\x86\x40.txt"], 47),
+                 ("8000", [b"\x85\x40.txt", b"./\x85\x40.txt"], 0),
+                 ("8200", [b"\x1b(JA.txt", b"A.txt"], 47),
+                 ("8200", [b"\x1b(BA.txt", b"\x1b(JA.txt"], 47),
+                 ("1100", [b"-T", b"two.lst", b"a.txt", b"b.txt"], 47),
+                 ("1100", [b"-T", b"spelt.lst", b"a.txt", b"b.txt"], 47),
+                 ("1100", [b"-T", b"onto.lst", b"a.txt", b"c.txt"], 47),
+                 ("1100", [b"a.txt", b"./a.txt", b"b.txt"], 0)]
+        for number, (cp, args, status) in enumerate(cases):
+            env = {"KOV_CODEPAGE": cp}
+            label = (cp, args)
+            rc, out = run([b"-cf", b"../c%d.kox" % number] + args, self.path("src"), env=env)
+            self.assertEqual(rc, status, (label, out))
+            clashes = [line for line in out.splitlines() if "stored under the name of another file of this run" in line]
+            self.assertEqual(len(clashes), 1 if status else 0, (label, out))
+            self.assertTrue(all(line.endswith("(error 47)") for line in clashes), out)
+            with open(self.path("c%d.kox" % number), "rb") as f:
+                named = f.read()
+            self.assertEqual(len(kox_entries(named)), len([a for a in args if not a.startswith(b"-")]) -
+                             (1 if b"-T" in args else 0), label)
+            proc = subprocess.run([KOVZEF, "-cf", "/dev/stdout"] + args, cwd=self.path("src"), stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, env=dict(os.environ, **env), timeout=120)
+            self.assertEqual(proc.returncode, status, (label, proc.stderr))
+            self.assertEqual(proc.stdout, named, label)
+            with open(self.path("s%d.kox" % number), "wb") as f:
+                f.write(proc.stdout)
+            rc, out = run(["-tf", "s%d.kox" % number], self.dir, env=env)
+            self.assertEqual(rc, 0, (label, out))
 
 
 if __name__ == "__main__":

@@ -224,6 +224,20 @@ class SignAndVerify(SigningCase):
         self.assertIn("is already signed, but the content was modified.", out)
         self.assertEqual(self.content("changed.kox"), changed)
 
+    def test_a_signed_create_of_two_files_under_one_place_ends_with_47(self):
+        # Fault caught: a rename list (-T) that put two files onto one place
+        # ("z.txt" and "./z.txt") signed both with 0, and extraction kept one
+        # of them.  Now the run says so and ends with 47, and the signed
+        # archive it keeps holds both: every verified reader passes it.
+        self.write("ren.lst", b"d/a.txt|z.txt\n./d/b.bin|./z.txt\n")
+        rc, out = self.kov("-cVf", "a.kox", "-T", "ren.lst", "d/a.txt", "./d/b.bin")
+        self.assertEqual(rc, 47, out)
+        self.assertEqual([line for line in out.splitlines() if "(error 47)" in line],
+                         ['KOVZEF: d/a.txt: stored under the name of another file of this run, "z.txt" (error 47)'])
+        self.assertEqual(sorted(n for n, _ in entries(self.content("a.kox"))[1]), ["./z.txt", "SIGNATURE.SMF", "z.txt"])
+        rc, out = self.kov("-tVf", "a.kox", key=None)
+        self.assertEqual(rc, 0, out)
+
     def test_signing_runs_never_sign_a_link_or_directory_in_a_files_place(self):
         # Faults caught: -aVf and -aSf that added a file where a directory
         # d/s was signed, a directory where the file d/a.txt was signed (also

@@ -28,6 +28,15 @@ bool CStagingDirectory::Begin(const std::string& directory, mode_t mode, mode_t 
     const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
+    // Locked before it is hidden, and hidden only while it is still empty:
+    // another run of this user that found it at its name may be moving its
+    // own verified files into it (see MoveFilesIntoTaken), which it does
+    // only under this lock; hidden with them, they would go with this
+    // run's directory were it killed.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !VisitDirectoryNames(fd, [](const char*) { return false; })) {
+        close(fd);
+        return false;
+    }
     static unsigned s_count = 0;
     std::string hidden;
     for (unsigned taken = 0;; ++taken) {
@@ -49,7 +58,6 @@ bool CStagingDirectory::Begin(const std::string& directory, mode_t mode, mode_t 
         close(fd);
         return false;
     }
-    flock(fd, LOCK_EX | LOCK_NB);
     m_directory = directory;
     m_hidden = std::move(hidden);
     m_fd = fd;
@@ -62,21 +70,33 @@ void CStagingDirectory::Finish()
 {
     if (m_fd < 0)
         return;
-    if (RenameToFreeName(AT_FDCWD, m_hidden.c_str(), AT_FDCWD, m_directory.c_str())) {
-        // Through the open directory: a link put at its name meanwhile
-        // leads nowhere this run set a mode.
-        UnmarkTransient(m_fd);
-        if (m_mode != 0)
-            fchmod(m_fd, m_mode);
-        Close();
-        return;
-    }
     std::string failed = m_directory;
     std::string reason;
-    if (errno == EEXIST && MoveFilesIntoTaken(failed, reason)) {
-        rmdir(m_hidden.c_str());
-        Close();
-        return;
+    // A directory at the name that another run holds locked is about to be
+    // hidden by it, and filled: the name is free again a moment later.
+    // How long this run waits for it, in steps of kBusyPause.
+    constexpr int kBusyTries = 200;
+    constexpr useconds_t kBusyPause = 10000;
+    for (int tries = 0;; ++tries) {
+        if (RenameToFreeName(AT_FDCWD, m_hidden.c_str(), AT_FDCWD, m_directory.c_str())) {
+            // Through the open directory: a link put at its name meanwhile
+            // leads nowhere this run set a mode.
+            UnmarkTransient(m_fd);
+            if (m_mode != 0)
+                fchmod(m_fd, m_mode);
+            Close();
+            return;
+        }
+        if (errno != EEXIST)
+            break;
+        if (MoveFilesIntoTaken(failed, reason)) {
+            rmdir(m_hidden.c_str());
+            Close();
+            return;
+        }
+        if (errno != EWOULDBLOCK || tries == kBusyTries)
+            break;
+        usleep(kBusyPause);
     }
     const int err = errno;
     // The files stay where they are, no longer marked as a run's own: the
@@ -120,6 +140,15 @@ bool CStagingDirectory::MoveFilesIntoTaken(std::string& failed, std::string& rea
         if (known)
             reason = "Others than this user may write it";
         errno = err;
+        return false;
+    }
+    // Another run holds it to hide it and fill it: files moved in now
+    // would be hidden with its own (EWOULDBLOCK).  Held while they move,
+    // so that no such run hides it meanwhile.
+    if (flock(target, LOCK_EX | LOCK_NB) != 0) {
+        const int busy = errno;
+        close(target);
+        errno = busy;
         return false;
     }
     const bool moved = VisitDirectoryNames(m_fd, [&](const char* name) {

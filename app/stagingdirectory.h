@@ -37,7 +37,9 @@ public:
     // among writeBits (those this run gives the directory itself, or its
     // user's creation mask allows: another run of the user made it) takes
     // the files one by one, as a staged file takes a path that was not
-    // free.  CExcept (28) when they can not all go there: the message says
+    // free; one that another run holds locked (it is about to hide it and
+    // fill it) is waited for, two seconds at most, until the name is free
+    // again.  CExcept (28) when they can not all go there: the message says
     // where those left were left, and they stay there for the user (the
     // next run's clean-up leaves them).
     void Finish();
@@ -48,7 +50,8 @@ private:
     // Moves the files of the hidden directory into the directory that took
     // its name; false (errno set, failed naming the file) for the first
     // that can not go there, or (reason set) when that directory is not
-    // this user's, or others may write it beyond writeBits.
+    // this user's, or others may write it beyond writeBits; false with
+    // errno EWOULDBLOCK when another run holds it locked.
     bool MoveFilesIntoTaken(std::string& failed, std::string& reason) const;
     void Close() noexcept;
 

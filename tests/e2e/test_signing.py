@@ -649,6 +649,35 @@ class VerifiedExtractionIntoSharedDirectory(SigningCase):
             self.assertEqual((after.st_mode, after.st_mtime_ns, after.st_uid),
                              (before.st_mode, before.st_mtime_ns, before.st_uid), taker)
 
+    def test_no_files_go_into_a_directory_another_run_holds_to_hide(self):
+        # Fault caught: a run that found "sd" taken moved its verified files
+        # into it even while another run of the user held it to hide it and
+        # fill it under a hidden name; hidden with that run's files, they
+        # went with its directory when that run was killed, though the
+        # first had ended with 0.  The run now waits until the name is free
+        # and gives its own directory that name.
+        files = self.signed_directory(0o775)
+        proc, where, hidden = self.stopped_while_filling(lambda: tempfile.mkdtemp(dir=self.dir), 0o002)
+        sd = os.path.join(where, "sd")
+        os.mkdir(sd)
+        os.chmod(sd, 0o775)
+        held = os.open(sd, os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            proc.send_signal(signal.SIGCONT)
+            time.sleep(0.5)
+            self.assertEqual(os.listdir(sd), [])
+            # As the other run does: hidden, then let go.
+            os.rename(sd, os.path.join(where, ".held"))
+        finally:
+            os.close(held)
+        out = proc.communicate(timeout=120)[0].decode("latin-1")
+        self.assertEqual(proc.returncode, 0, out)
+        self.assertEqual(os.listdir(os.path.join(where, ".held")), [])
+        for name, data in files.items():
+            with open(os.path.join(where, name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+
 
 class VerifiedExtractionCost(SigningCase):
     def system_calls(self, archive, *args):

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/koxformat.h"
+#include "app/slottable.h"
 #include "oldformat/entrypath.h"
 #include "oldformat/shownname.h"
 
@@ -141,20 +142,8 @@ std::string LinkAboveSignedFileRefusal(std::string_view link, bool fileFirst)
 
 CSigningPlaces::Slot& CSigningPlaces::Find(std::string_view place)
 {
-    if (2 * (m_used + 1) > m_table.size()) {
-        std::vector<Slot> old(std::max<size_t>(1024, 2 * m_table.size()));
-        old.swap(m_table);
-        const size_t mask = m_table.size() - 1;
-        for (const Slot& slot : old) {
-            if (slot.offset == 0)
-                continue;
-            // The low bits a slot keeps are all a table of any size reads.
-            size_t i = slot.hash;
-            while (m_table[i & mask].offset != 0)
-                ++i;
-            m_table[i & mask] = slot;
-        }
-    }
+    if (2 * (m_used + 1) > m_table.size())
+        GrowSlotTable(m_table);
     const size_t hash = std::hash<std::string_view>{}(place);
     const size_t mask = m_table.size() - 1;
     for (size_t i = hash;; ++i) {

@@ -5,6 +5,7 @@
 
 #include "app/except.h"
 #include "app/signedplaces.h"
+#include "app/slottable.h"
 #include "oldformat/entrypath.h"
 
 namespace {
@@ -60,7 +61,7 @@ bool CWrittenNames::TakenEarly(std::string_view place, uint64_t hash) const
 bool CWrittenNames::TakeInTable(std::string_view place, std::string_view source, uint64_t hash)
 {
     if (2 * (m_used + 1) > m_table.size())
-        Grow();
+        GrowSlotTable(m_table);
     const size_t mask = m_table.size() - 1;
     for (size_t i = hash;; ++i) {
         Slot& slot = m_table[i & mask];
@@ -86,22 +87,6 @@ bool CWrittenNames::TakeInTable(std::string_view place, std::string_view source,
                                            ? place
                                            : text.substr(slot.offset - 1 + slot.placeLength, slot.sourceLength);
         return taker == source;
-    }
-}
-
-void CWrittenNames::Grow()
-{
-    std::vector<Slot> old(std::max<size_t>(1024, 2 * m_table.size()));
-    old.swap(m_table);
-    const size_t mask = m_table.size() - 1;
-    for (const Slot& slot : old) {
-        if (slot.offset == 0)
-            continue;
-        // The low bits a slot keeps are all a table of any size reads.
-        size_t i = slot.hash;
-        while (m_table[i & mask].offset != 0)
-            ++i;
-        m_table[i & mask] = slot;
     }
 }
 

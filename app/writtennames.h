@@ -48,7 +48,6 @@ private:
     bool TakenEarly(std::string_view place, uint64_t hash) const;
     // Take in m_table.
     bool TakeInTable(std::string_view place, std::string_view source, uint64_t hash);
-    void Grow();
 
     std::vector<Early> m_early;  // sorted by hash once m_indexed
     bool m_indexed = false;

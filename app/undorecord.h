@@ -4,9 +4,10 @@
 // length and the bytes the run writes over (the old manifest entry of a
 // signing run) -- and what tells the bytes that run left from any other
 // file put at the archive's name since: checksums of the archive's bytes
-// before the run's first write as the run found them (its head, the window
-// right before that offset, and pieces spread between), and the first
-// bytes the run writes there.  The record goes on storage right before the
+// before the run's first write as the run found them (its first 64 KiB,
+// the 64 KiB right before that offset, and 16 pieces of 4 KiB spread
+// evenly between: see Fingerprint), and the first bytes the run writes
+// there (up to kFirstBytes).  The record goes on storage right before the
 // run's first write into the archive (the archive stream hands over those
 // first bytes) and is removed when the run ends, whether it succeeded or
 // failed cleanly.  Those first bytes are the last the stream puts in, once
@@ -49,6 +50,13 @@
 //
 // "As found" is told by the record's checksums.  The inode is no column:
 // each row holds for the run's own file and for a copy on another alike.
+// Nor is the archive's time (a file server may set it by its own clock, a
+// copy gets a time of its own): the killed run's zeros at its place, behind
+// the bytes it found there, are that run's in whatever file holds them.
+// The record lives beside the name the run was given (beside the file a
+// symbolic link there leads to): a run through another hard link of the
+// archive does not see it and fails on the torn archive, changing nothing;
+// only a run through the same name puts the archive back.
 // The states each step leaves: before the zeros, as before; after them and
 // until the first bytes are whole, torn (a power loss keeps any sectors of
 // what was not synced); then whole.  A put-back: zeros over the first

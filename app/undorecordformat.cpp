@@ -14,7 +14,9 @@ namespace {
 // length of the bytes written over; the CRC-32s of the archive's head, of
 // the window before that offset and of the pieces spread between; the lengths of the archive's name and
 // of the run's first bytes; the name, the bytes written over, the first
-// bytes; a CRC-32 of all that.
+// bytes; a CRC-32 of all that.  A record of another layout (the previous
+// release's, whose magic ends in another digit) is none this program
+// writes: it is refused as damaged, and its archive left as it is.
 constexpr char kMagic[8] = {'K', 'O', 'V', 'U', 'N', 'D', 'O', '3'};
 constexpr size_t kCrcSize = 4;
 constexpr size_t kFixedSize = kUndoRecordFieldBytes - kCrcSize;

@@ -687,9 +687,21 @@ bool CApplication::PutBackArchive()
         return done;
     }
     // A create run that could not write beside the archive rewrote it: the
-    // old content is gone already.
-    unlinkat(dirFd, m_archiveName, 0);
-    return true;
+    // old content is gone already.  What it wrote is not the archive it was
+    // asked for: removed, or, where the directory keeps the name (one this
+    // user may not write, which is why the run wrote in place), left empty,
+    // which no reader takes for an archive.  Cut short at an entry's end it
+    // would read as a whole one.
+    if (unlinkat(dirFd, m_archiveName, 0) == 0 || errno == ENOENT)
+        return true;
+    const int fd = openat(dirFd, m_archiveName, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat now;
+    const bool emptied = fstat(fd, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino &&
+                         ftruncate(fd, 0) == 0 && fsync(fd) == 0;
+    close(fd);
+    return emptied;
 }
 
 void CApplication::EndStandardOutputArchive(int status)

@@ -763,6 +763,36 @@ class InterruptedWrites(ScratchCase):
         self.assertEqual(self.read("late.kox"), same)
         self.assertEqual(self.leftovers(), [])
 
+    @unittest.skipUnless(os.geteuid() == 0, "needs a directory its user may not write")
+    def test_a_failed_create_in_place_leaves_nothing_a_reader_takes_for_an_archive(self):
+        # Fault caught: a create whose archive lies in a directory its user
+        # may not write rewrites the archive itself; failed (a name it could
+        # not read), it could not remove what it had written and left the
+        # archive's header alone, which every reader listed as a whole,
+        # empty archive with status 0.
+        program = reachable_program(self)
+        os.chmod(self.dir, 0o755)
+        self.write("src/f.txt", b"data\n" * 100)
+        archive = self.path("a.kox")
+        open(archive, "wb").close()
+        os.chown(archive, NOBODY, NOBODY)
+
+        def as_user(*args):
+            rc, out, _ = measured(args, self.dir, program, NOBODY)
+            return rc, out
+
+        self.assertEqual(as_user("-cf", "a.kox", "src"), (0, ""))
+        for args in (["-cf", "a.kox", "src", "missing.txt"], ["-cf", "a.kox", "missing.txt", "src"]):
+            rc, out = as_user(*args)
+            self.assertEqual(rc, 44, out)
+            self.assertEqual(self.read("a.kox"), b"", args)
+            self.assertNotEqual(self.run_kov("-tf", "a.kox")[0], 0, args)
+        # With i the archive of the rest is what the run was asked for.
+        self.assertEqual(as_user("-cif", "a.kox", "missing.txt", "src")[0], 44)
+        rc, out = self.run_kov("-tf", "a.kox")
+        self.assertEqual(rc, 0, out)
+        self.assertIn("src/f.txt", out)
+
     @unittest.skipUnless(os.geteuid() == 0, "needs to act as two other users")
     def test_undo_record_names_others_hold_block_nobody_and_no_record_is_read_unbounded(self):
         # Faults caught: in a directory where anybody may make files (mode

@@ -318,7 +318,7 @@ void CArchiveFile::ReadName()
     m_linkSplit = m_utf8LinkSplit;
     if (m_linkSplit == std::string::npos) {
         uint32_t outLen = 0;
-        if (Utf8nToUcnCPInPlace(m_name, sizeof m_name, &outLen, m_name) != 0)
+        if (!ConvertedUnlessNoMemory(Utf8nToUcnCPInPlace(m_name, sizeof m_name, &outLen, m_name)))
             throw CConversionExcept();
         m_storedName.assign(m_name, outLen);
         m_nameChanged = m_storedName != m_storedUtf8 && !RoundTrips(m_storedName, m_storedUtf8);

@@ -6,12 +6,20 @@
 // inside a character.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The UTF-8 form of a text in the local code page; false when the
-// conversion fails.
+// conversion fails.  The code page library's want of memory (its tables
+// could not be loaded) is no failure of the name: std::bad_alloc.
 bool Utf8OfLocal(const std::string& local, std::string& utf8);
 
 // The local form of a UTF-8 text (what the page cannot hold becomes "#", as
-// in every name read from an archive); false when the conversion fails.
+// in every name read from an archive); false when the conversion fails,
+// std::bad_alloc when the code page library had no memory.
 bool LocalOfUtf8(const std::string& utf8, std::string& local);
+
+// The result of a conversion of the code page library as a success (true)
+// or failure (false) of the conversion; its want of memory throws
+// std::bad_alloc, so that the run ends as out of memory.
+bool ConvertedUnlessNoMemory(uint32_t rc);

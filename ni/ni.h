@@ -31,11 +31,13 @@ int32_t NiInit();
 // Ends one use; the last one closes every handle still open.
 int32_t NiExit();
 
-// A check the waits for the partner (connect, read, write) ask about ten
-// times a second: once it returns true, the operation ends with
-// NIESTOPPED instead of waiting out its time-out.  Null (the default)
-// waits in one piece.  A program that stops on a signal sets it, so that a
-// partner that never answers does not hold the stop up.
+// A check the waits for the partner (the host name lookup, connect, read,
+// write) ask about ten times a second: once it returns true, the operation
+// ends with NIESTOPPED instead of waiting out its time-out.  Null (the
+// default) waits in one piece.  A program that stops on a signal sets it, so
+// that a partner (or a name server) that never answers does not hold the
+// stop up; while it is set, a host name is looked up on a thread of its own,
+// which a stop leaves behind to end by itself.
 void NiSetStopCheck(bool (*stopped)());
 // True when the stop check is set and asks to stop.
 bool NiStopRequested();

@@ -1,17 +1,24 @@
 // Raw network handles: a table of connected TCP sockets reached through
-// handles, with start-up reference counting, name resolution, a non-blocking
-// connect bounded by the caller's time-out, and complete writes and partial
-// reads over the socket interface.
+// handles, with start-up reference counting, name resolution (stoppable), a
+// non-blocking connect bounded by the caller's time-out, and complete writes
+// and partial reads over the socket interface.
 #include <netdb.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <time.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "ni/ni.h"
 #include "ni/nipriv.h"
@@ -188,6 +195,89 @@ bool PortInRange(const char* service)
     return v != 0;
 }
 
+// A host name lookup on a thread of its own, which the caller may leave
+// behind: the record is shared, and whichever side is last frees it.  The
+// thread touches nothing but the record and the resolver; a lookup left
+// behind frees its own result.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::string host, service;
+    addrinfo hints{};
+    bool done = false;  // gai and res are the lookup's
+    bool left = false;  // the caller no longer waits
+    int gai = 0;
+    addrinfo* res = nullptr;
+};
+
+void LookUp(const std::shared_ptr<Lookup>& lookup)
+{
+    addrinfo* res = nullptr;
+    const int gai = getaddrinfo(lookup->host.c_str(), lookup->service.c_str(), &lookup->hints, &res);
+    const std::lock_guard<std::mutex> lock(lookup->mutex);
+    if (lookup->left) {
+        if (gai == 0)
+            freeaddrinfo(res);
+        return;
+    }
+    lookup->gai = gai;
+    lookup->res = res;
+    lookup->done = true;
+    lookup->finished.notify_one();
+}
+
+// Starts the lookup's thread with every signal blocked, so that a stop
+// signal is taken by the threads of the run; false when no thread can be
+// had.
+bool StartLookUp(const std::shared_ptr<Lookup>& lookup)
+{
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    bool started = true;
+    try {
+        std::thread(LookUp, lookup).detach();
+    } catch (const std::exception&) {
+        started = false;
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return started;
+}
+
+// getaddrinfo of host and service.  While a stop check is set, the lookup
+// runs on a thread of its own and the caller waits in slices, asking the
+// check before each: a resolver that waits on a server that never answers
+// does not hold a stop up.  *stopped tells a lookup left so (its result
+// code is then EAI_AGAIN).  Without a thread it waits in one piece.
+int StoppableGetAddrInfo(const char* host, const char* service, const addrinfo* hints, addrinfo** res, bool* stopped)
+{
+    *stopped = false;
+    if (g_stopCheck == nullptr)
+        return getaddrinfo(host, service, hints, res);
+    std::shared_ptr<Lookup> lookup;
+    try {
+        lookup = std::make_shared<Lookup>();
+        lookup->host = host;
+        lookup->service = service;
+    } catch (const std::bad_alloc&) {
+        return getaddrinfo(host, service, hints, res);
+    }
+    lookup->hints = *hints;
+    if (!StartLookUp(lookup))
+        return getaddrinfo(host, service, hints, res);
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    while (!lookup->done) {
+        if (NiStopRequested()) {
+            lookup->left = true;
+            *stopped = true;
+            return EAI_AGAIN;
+        }
+        lookup->finished.wait_for(lock, std::chrono::milliseconds(kStopSliceMs));
+    }
+    *res = lookup->res;
+    return lookup->gai;
+}
+
 // Resolves a service on its own first, so that an unknown service is told
 // from an unknown host.
 int32_t Resolve(const char* host, const char* service, addrinfo** res)
@@ -203,7 +293,13 @@ int32_t Resolve(const char* host, const char* service, addrinfo** res)
         return NIESERV_UNKNOWN;
     }
     freeaddrinfo(probe);
-    gai = getaddrinfo(host, service, &hints, res);
+    bool stopped = false;
+    gai = StoppableGetAddrInfo(host, service, &hints, res, &stopped);
+    if (stopped) {
+        NI_ERR(NIESTOPPED, "hostname '%s' not resolved", "%s: stopped while %s was looked up", host, "NiRawHandle",
+               host);
+        return NIESTOPPED;
+    }
     if (gai == 0)
         return NI_OK;
     if (gai == EAI_SYSTEM || gai == EAI_MEMORY) {

@@ -5,7 +5,8 @@
 // EBCDIC means code page 500; the two tables map the C1 controls, the soft
 // hyphen and 0x1D..0x1F to the blank of the other side.
 // Pool results stay valid until 40 further pool requests; the pool is for
-// single-threaded use.
+// single-threaded use.  A pool buffer that can not be had throws
+// std::bad_alloc.
 #pragma once
 
 #include <cstddef>

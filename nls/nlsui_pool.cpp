@@ -3,9 +3,9 @@
 // 40 slots are handed out in turn; a slot's buffer is replaced only when a
 // larger one is asked of it, so steady use allocates nothing.  A result stays
 // valid until 40 further requests.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "nls/nlsui.h"
 
@@ -22,10 +22,11 @@ Slot g_pool[kSlots];
 int g_next = 0;
 uint64_t g_poolA7Repl = 0;  // bytes replaced by the pool's 7-bit conversions
 
-[[noreturn]] void outOfMemory(int64_t size)
+// A buffer that can not be had ends the caller's work as any failed
+// allocation does; the host reports it.
+[[noreturn]] void outOfMemory()
 {
-    std::fprintf(stderr, "nlsui_tmpbuf: cannot allocate %lld bytes\n", static_cast<long long>(size));
-    std::abort();
+    throw std::bad_alloc();
 }
 
 // Pool buffer for a string copy: its length plus the terminator.
@@ -33,7 +34,7 @@ char* bufForStr(const char* s, size_t* len)
 {
     *len = std::strlen(s);
     if (*len >= INT32_MAX)
-        outOfMemory(static_cast<int64_t>(*len) + 1);
+        outOfMemory();
     return nlsui_tmpbuf(static_cast<int32_t>(*len + 1));
 }
 
@@ -81,9 +82,10 @@ char* nlsui_tmpbuf(int32_t size)
     g_next = g_next == kSlots - 1 ? 0 : g_next + 1;
     if (slot.size < size) {
         std::free(slot.buf);
+        slot.size = 0;
         slot.buf = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
         if (slot.buf == nullptr)
-            outOfMemory(size);
+            outOfMemory();
         slot.size = size;
     }
     return slot.buf;

@@ -1,12 +1,16 @@
 // Result codes and the code page identifier of the code page library.  Codes
 // are single bits so that a caller can pass a mask of the codes it handles;
-// 0 is success.
+// 0 is success.  Memory the library could not get (its cache, a work buffer,
+// the marks of a load) is RSCPENOMEM, which a mask holding RSCPEINTERN
+// covers as well, as it did when memory failures were internal errors; a
+// C++ allocation inside the library throws std::bad_alloc as anywhere else.
 #pragma once
 
 #include <cstdint>
 
 inline constexpr uint32_t RSCP_OK = 0;
 inline constexpr uint32_t RSCPEINTERN = 1;                // Some other internal error
+inline constexpr uint32_t RSCPENOMEM = 2;                 // Not enough memory.
 inline constexpr uint32_t RSCPEIO = 8;                    // Some I/O error.
 inline constexpr uint32_t RSCPEINVAL = 16;                // Invalid arguments
 inline constexpr uint32_t RSCPETOOLONG = 32;              // The data was longer than the buffer.

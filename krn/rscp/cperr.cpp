@@ -26,6 +26,8 @@ struct ErrorRow {
 
 const ErrorRow kErrors[] = {
     {"RSCPEINTERN  Some other internal error             ", 1, "001", true},
+    // Not published: a host that runs out of memory says so itself.
+    {"RSCPENOMEM   Not enough memory.                    ", 2, "002", false},
     {"RSCPEIO      Some I/O error.                       ", 8, "004", true},
     {"RSCPEINVAL   Invalid arguments                     ", 16, "005", true},
     {"RSCPETOOLONG The data was longer than the buffer.  ", 32, "006", false},
@@ -224,8 +226,10 @@ uint32_t rscpe__error(uint32_t code, char kind, uint32_t mask, const char* modul
         r.sqlCode = 0;
     }
     e.published = 0;
-    // Code 0 reports no failure: it never ends the process.
-    const bool fatal = code != 0 && (code & mask) == 0;
+    // Code 0 reports no failure: it never ends the process.  A caller that
+    // handles internal errors handles a memory failure too (one was before).
+    const uint32_t handled = (mask & RSCPEINTERN) != 0 ? mask | RSCPENOMEM : mask;
+    const bool fatal = code != 0 && (code & handled) == 0;
 
     if (g_errorTracing != 0) {
         std::fputs("rscpe__error tracing:\n", stderr);

@@ -107,16 +107,30 @@ uint32_t rscptdb__take_tcpdb_code_page(const char* cp, uint32_t)
     return 0;
 }
 
+namespace {
+
+uint32_t NoMemoryForTcpdb(uint32_t mask)
+{
+    return rscpe__error(RSCPENOMEM, 'C', mask, kModule, 4, __LINE__, "no memory to read TCPDB.DAT", "F1A", nullptr, 0,
+                        nullptr, 0);
+}
+
+}  // namespace
+
 uint32_t rscprtd__read_tcpdb(uint32_t mask)
 {
     rscph_ClearTCPDB();
+    FILE* f = nullptr;
+    errno = 0;
     if (const char* run = rscpParam("rscp/operride/TCPDB")) {
         const size_t n = std::strlen(run);
         for (size_t i = 0; i + 4 <= n; i += 4)
             rscptdb__take_tcpdb_code_page(run + i, mask);
-    } else if (FILE* f = std::fopen(kTcpdbFile, "r")) {
+    } else if ((f = std::fopen(kTcpdbFile, "r")) != nullptr) {
         char line[8];
         int number = 0;
+        // A file that could not be read for memory is no file read short.
+        errno = 0;
         while (std::fgets(line, sizeof line, f) != nullptr) {
             ++number;
             size_t n = std::strlen(line);
@@ -131,7 +145,12 @@ uint32_t rscprtd__read_tcpdb(uint32_t mask)
             else
                 std::fprintf(stderr, "%s line %d: format error: \"%.20s\".\n", kTcpdbFile, number, line);
         }
+        const bool noMemory = std::ferror(f) && errno == ENOMEM;
         std::fclose(f);
+        if (noMemory)
+            return NoMemoryForTcpdb(mask);
+    } else if (errno == ENOMEM) {
+        return NoMemoryForTcpdb(mask);
     } else if (rscpe_trace_on()) {
         std::perror(kTcpdbFile);
     }

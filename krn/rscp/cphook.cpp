@@ -262,7 +262,7 @@ int32_t rscph_AllocateCCCC(void** address, uint8_t* status, uint8_t* reuse, char
         *status = 1;
         g_ownBlock = p;
     } else {
-        rc = rscpe__error(RSCPEINTERN, 'C', RSCP_ALL_ERRORS, kModule, location, 1121,
+        rc = rscpe__error(RSCPENOMEM, 'C', RSCP_ALL_ERRORS, kModule, location, 1121,
                           "cannot malloc for char code convert cache", "F33", nullptr, 0, nullptr, 0);
     }
     if (rscphTracing())

@@ -388,6 +388,10 @@ uint32_t rscpi__init(uint32_t mask)
             rscph_HookTable.AllocateCCCC(&address, &status, &reuse, method, sizeof method, length, 64));
         if (rc != 0 || address == nullptr) {
             rscph_HookTable.ReleaseSema(57, 0);
+            // Without memory nothing was made: a later start-up tries
+            // again, instead of finding a start-up that never ended.
+            if (rc == RSCPENOMEM)
+                rscpSetCCCState(0);
             return rc != 0 ? rc : RSCPEINTERN;
         }
         rscpmp = static_cast<rscpCcc_t*>(address);
@@ -415,6 +419,15 @@ uint32_t rscpi__init(uint32_t mask)
                 const int32_t wp = rscph_HookTable.ReleaseWritePermission(139, 0);
                 rscph_HookTable.ReleaseSema(131, 0);
                 return wp != 0 ? static_cast<uint32_t>(wp) : recorded;
+            } else if (rc == RSCPENOMEM) {
+                // A build that ran out of memory leaves no damaged cache
+                // behind: the block goes, and a later start-up tries again.
+                ReleaseLocks(94, 58);
+                rscph_HookTable.ReleaseCCCC(rscpmp, 23, &g_released);
+                rscpmp = nullptr;
+                rscpSetBlock(nullptr, 0);
+                rscpSetCCCState(0);
+                return rc;
             } else {
                 rscpSetCCCState(3);
                 ReleaseLocks(94, 58);

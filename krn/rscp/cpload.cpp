@@ -110,7 +110,7 @@ uint32_t Derive(rscpCpInfo_t* row, bool output, int32_t source, int32_t target, 
     if (rscpml__alloc_marks(limit) != 0) {
         char arg[40];
         snprintfR(arg, sizeof arg, "%ld&", static_cast<long>(limit));
-        return Error(RSCPEINTERN, 20, __LINE__, "rscpml: Cannot get bytes for the marks", "F1A", arg);
+        return Error(RSCPENOMEM, 20, __LINE__, "rscpml: Cannot get bytes for the marks", "F1A", arg);
     }
     const uint32_t root = output ? rscpmlCopyT2(row->out[source].t2) : rscpct1__copy_t1(row->in[source].root);
     uint32_t rc = 0;
@@ -276,7 +276,8 @@ uint32_t rscpcf__check_flat_file(uint32_t, rscpCpInfo_t*, const char* cp4)
         const int e = errno;
         rscpe_note_file_error(e, path, static_cast<int32_t>(length));
         snprintfR(arg, sizeof arg, "%*.*s&%ld&", 4, 4, cp4, static_cast<long>(e));
-        return Error(RSCPEIO, 9, __LINE__, "Cannot read flat file with database table", "CPA", arg);
+        return Error(e == ENOMEM ? RSCPENOMEM : RSCPEIO, 9, __LINE__, "Cannot read flat file with database table",
+                     "CPA", arg);
     }
     std::fclose(f);
     // The file is there, but nothing of it is read: the tables stay empty.

@@ -61,8 +61,8 @@ uint32_t NoMemory(bool a, int64_t size)
 {
     char arg[32];
     std::snprintf(arg, sizeof arg, "%ld&", static_cast<long>(size));
-    return a ? Err(RSCPEINTERN, __LINE__, "not enough memory", "CP8")
-             : Err(RSCPEINTERN, __LINE__, "not enough memory", "CP8", arg, -1);
+    return a ? Err(RSCPENOMEM, __LINE__, "not enough memory", "CP8")
+             : Err(RSCPENOMEM, __LINE__, "not enough memory", "CP8", arg, -1);
 }
 
 // Pads [from, limit) with the target's space up to `want` bytes in whole

@@ -339,11 +339,10 @@ uint32_t rscpml__alloc_marks(uint32_t limit)
     rscpml__free_marks(g_markLimit);
     if (limit == 0)
         return 0;
+    // Without memory the caller records the failure (RSCPENOMEM).
     void* p = rscph_HookTable.AllocMemory(0, 0, "RSCPML  ", limit, 0, 1);
-    if (p == nullptr) {
-        std::fprintf(stderr, "rscpml: Cannot get %ld bytes.\n", static_cast<long>(limit));
+    if (p == nullptr)
         return 1;
-    }
     g_marks = static_cast<uint8_t*>(p);
     g_markLimit = limit;
     return 0;

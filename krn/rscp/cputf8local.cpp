@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "krn/rscp/cpactivate.h"
@@ -29,6 +30,17 @@ constexpr uint32_t kKindUtf8 = 12;
 uint32_t Invalid(int32_t line, const char* text)
 {
     return rscpe__error(RSCPEINVAL, 'C', RSCP_ALL_ERRORS, kModule, 1, line, text, "F38", nullptr, 0, nullptr, 0);
+}
+
+// The helpers without a result (the characters of local names) take a
+// conversion that failed for the page's sake for an answer about the page;
+// one that failed for memory tells nothing of the page, and ends the
+// caller's work as a failed allocation does.
+uint32_t ThrowIfNoMemory(uint32_t rc)
+{
+    if (rc == RSCPENOMEM)
+        throw std::bad_alloc();
+    return rc;
 }
 
 // What a core converter is: the other side of the local code page, its
@@ -253,12 +265,13 @@ bool MayHaveGainedSeparator(LocalPage& page, const char* src, const char* srcEnd
 
 // The UTF-8 source with every character that the converter writes with a
 // byte "/" or NUL replaced by "#" (the character "/" itself stays), and
-// every broken sequence too.  Each character is converted on its own: the
-// bytes of a character are the same there, whatever shift sequences
-// surround them.
-std::string WithoutGainedSeparators(CoreFunc core, const char* src, const char* srcEnd)
+// every broken sequence too, into out.  Each character is converted on its
+// own: the bytes of a character are the same there, whatever shift
+// sequences surround them.  RSCP_OK, or RSCPENOMEM when a character could
+// not be converted for memory (what it would gain is not known then).
+uint32_t WithoutGainedSeparators(CoreFunc core, const char* src, const char* srcEnd, std::string& out)
 {
-    std::string out;
+    out.clear();
     out.reserve(size_t(srcEnd - src));
     const uint8_t* p = reinterpret_cast<const uint8_t*>(src);
     const uint8_t* end = reinterpret_cast<const uint8_t*>(srcEnd);
@@ -276,7 +289,10 @@ std::string WithoutGainedSeparators(CoreFunc core, const char* src, const char* 
             char bytes[64];
             char* d = bytes;
             const char* s = c;
-            if (core(nullptr, &d, bytes + sizeof bytes, &s, c + n) == RSCP_OK)
+            const uint32_t rc = core(nullptr, &d, bytes + sizeof bytes, &s, c + n);
+            if (rc == RSCPENOMEM)
+                return rc;
+            if (rc == RSCP_OK)
                 gains = std::memchr(bytes, '/', size_t(d - bytes)) != nullptr ||
                         std::memchr(bytes, 0, size_t(d - bytes)) != nullptr;
         }
@@ -286,7 +302,7 @@ std::string WithoutGainedSeparators(CoreFunc core, const char* src, const char* 
             out.append(c, n);
         p += n;
     }
-    return out;
+    return RSCP_OK;
 }
 
 uint32_t Str(CoreFunc core, bool toLocal, char* dst, int32_t size, uint32_t* outLength, const char* src)
@@ -312,10 +328,13 @@ uint32_t Str(CoreFunc core, bool toLocal, char* dst, int32_t size, uint32_t* out
     // write a character so): such a character becomes the substitute, as one
     // the code page cannot hold does.
     if (toLocal && !copied && MayHaveGainedSeparator(page, src, s, dst, d)) {
-        std::string safe = WithoutGainedSeparators(core, src, srcEnd);
+        std::string safe;
         d = dst;
-        s = safe.c_str();
-        rc = core(nullptr, &d, dst + size - 1, &s, safe.c_str() + safe.size());
+        rc = WithoutGainedSeparators(core, src, srcEnd, safe);
+        if (rc == RSCP_OK) {
+            s = safe.c_str();
+            rc = core(nullptr, &d, dst + size - 1, &s, safe.c_str() + safe.size());
+        }
     }
     // A NUL in the output would cut the string short: never made of a
     // source that has none.
@@ -509,9 +528,10 @@ LocalChars& CurrentLocalChars()
     char cp[4] = {'0', '0', '0', '0'};
     rscph_HookTable.LocalCodePage(cp);
     if (!local.known || std::memcmp(cp, local.cp, 4) != 0) {
+        // Known only once found: a search that ran out of memory is made
+        // again on the next name.
         local = LocalChars{};
         std::memcpy(local.cp, cp, 4);
-        local.known = true;
         // UTF-8 needs no walk; the characters of a page whose converter
         // reads several bytes a character (whatever its kind says: the Hong
         // Kong pages 8344 and 8345 have no lengths of their own) are where
@@ -520,7 +540,7 @@ LocalChars& CurrentLocalChars()
         // characters until a shift.
         local.lengthsKnown = rscpInitCharLenHandle(&local.handle, cp) == 0;
         const bool read = local.lengthsKnown && local.handle.kind != kKindUtf8 &&
-                          rscpReadCharsOfCP(cp, &local.read) == RSCP_OK && !local.read.shifted;
+                          ThrowIfNoMemory(rscpReadCharsOfCP(cp, &local.read)) == RSCP_OK && !local.read.shifted;
         if (local.lengthsKnown && local.handle.kind == kKindUtf8)
             local.walk = LocalChars::kBytes;
         else if (read && local.read.multiByte)
@@ -528,6 +548,7 @@ LocalChars& CurrentLocalChars()
         else
             local.walk = LocalChars::kShifts;
         local.singleBytes = read && !local.read.multiByte;
+        local.known = true;
     }
     return local;
 }
@@ -614,7 +635,8 @@ LocalCharacter DecodedCharacter(const char* p, size_t n)
     char out[32];
     char* d = out;
     const char* s = p;
-    if (UcnToUtf8nCPStrict(nullptr, &d, out + sizeof out, &s, p + n) != RSCP_OK || s != p + n || d == out)
+    if (ThrowIfNoMemory(UcnToUtf8nCPStrict(nullptr, &d, out + sizeof out, &s, p + n)) != RSCP_OK || s != p + n ||
+        d == out)
         return LocalCharacter::kNone;
     for (const char* q = out; q < d; ++q) {
         const uint8_t c = uint8_t(*q);
@@ -651,7 +673,7 @@ bool ShownByBytes(const LocalChars& local)
         char out[4];
         char* d = out;
         const char* s = &c;
-        if (UcnToUtf8nCPStrict(nullptr, &d, out + sizeof out, &s, &c + 1) != RSCP_OK || d - out != 2 ||
+        if (ThrowIfNoMemory(UcnToUtf8nCPStrict(nullptr, &d, out + sizeof out, &s, &c + 1)) != RSCP_OK || d - out != 2 ||
             uint8_t(out[0]) != 0xC0 + (b >> 6) || uint8_t(out[1]) != (0x80 | (b & 0x3F)))
             return false;
     }
@@ -669,14 +691,15 @@ std::unique_ptr<uint8_t[]> LowerCaseTable()
         char letter = 0;
         char* d = &letter;
         const char* s = &c;
-        if (UcnToUtf8nCPStrict(nullptr, &d, &letter + 1, &s, &c + 1) != RSCP_OK || d != &letter + 1 || letter < 'A' ||
-            letter > 'Z')
+        if (ThrowIfNoMemory(UcnToUtf8nCPStrict(nullptr, &d, &letter + 1, &s, &c + 1)) != RSCP_OK || d != &letter + 1 ||
+            letter < 'A' || letter > 'Z')
             continue;
         const char small = char(letter - 'A' + 'a');
         char out[8];
         d = out;
         s = &small;
-        if (Utf8nToUcnCPStrict(nullptr, &d, out + sizeof out, &s, &small + 1) == RSCP_OK && d == out + 1)
+        if (ThrowIfNoMemory(Utf8nToUcnCPStrict(nullptr, &d, out + sizeof out, &s, &small + 1)) == RSCP_OK &&
+            d == out + 1)
             table[b] = uint8_t(out[0]);
     }
     return table;
@@ -696,10 +719,12 @@ std::unique_ptr<uint8_t[]> ComesBackTable()
         char utf8[16];
         char back[16];
         uint32_t length = 0;
-        if (UcnToUtf8nCPStr(utf8, sizeof utf8, &length, in) != RSCP_OK || length == 0 || length >= sizeof utf8)
+        if (ThrowIfNoMemory(UcnToUtf8nCPStr(utf8, sizeof utf8, &length, in)) != RSCP_OK || length == 0 ||
+            length >= sizeof utf8)
             continue;
         utf8[length] = 0;
-        if (Utf8nToUcnCPStr(back, sizeof back, &length, utf8) == RSCP_OK && length == 1 && back[0] == in[0])
+        if (ThrowIfNoMemory(Utf8nToUcnCPStr(back, sizeof back, &length, utf8)) == RSCP_OK && length == 1 &&
+            back[0] == in[0])
             table[b] = 1;
     }
     return table;

@@ -5,8 +5,10 @@
 // time.  The local code page is what the LocalCodePage hook writes.
 //
 // Results are the library's codes: 0, 32 when the destination is too small
-// (what fitted is converted), any other code of the conversion or of the
-// cache start-up.  Characters the target cannot hold and broken input become
+// (what fitted is converted), 2 (RSCPENOMEM) when the tables or a buffer
+// could not be had for memory, any other code of the conversion or of the
+// cache start-up.  The helpers of local names below, which have no result,
+// throw std::bad_alloc where the library had no memory.  Characters the target cannot hold and broken input become
 // the substitute "#" in every converter but the strict ones, which stop.
 // With a UTF-8 local code page (4110, 4310) the UTF-8 converters copy their
 // source, and broken UTF-8 there (encoded surrogates, values above U+10FFFF,

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "krn/rscp/cpcodes.h"
 #include "krn/rscp/cputf8local.h"
 #include "krn/snt/smfint.h"
 
@@ -37,6 +38,8 @@ int TakeName(ManifestContext* ctx, ManifestFile* file, const char* name, std::si
     const uint32_t rc = UcnToUtf8nCP(nullptr, &end, file->name + size - 1, &source, name + nameLength);
     *end = '\0';
     const std::size_t written = static_cast<std::size_t>(end - file->name);
+    if (rc == RSCPENOMEM)
+        return quiet ? SMF_ENOMEM : SmfFail(ctx, SMF_ENOMEM, "No Memory for ManifestOpenFile");
     if (rc != 0) {
         MANIFEST_TRACE(0, "Error in UcnToUtf8nCP %d\n", rc);
         return quiet ? SMF_ECONV : SmfFail(ctx, SMF_ECONV, "Error in UcnToUtf8nCP");

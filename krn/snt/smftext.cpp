@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 
+#include "krn/rscp/cpcodes.h"
 #include "krn/rscp/cputf8local.h"
 #include "krn/snt/smfint.h"
 
@@ -104,7 +105,11 @@ int CheckFile(ManifestContext* ctx, const ManifestEntry& entry)
                        SsfShownName(entry.name, entry.nameLength).c_str());
     // Listed names were converted from the local code page when the files
     // were packed; on disk they have their local names.
-    if (Utf8nToUcnCPInPlace(path.get(), uint32_t{entry.nameLength} + 1, nullptr, path.get()) != 0)
+    const uint32_t converted = Utf8nToUcnCPInPlace(path.get(), uint32_t{entry.nameLength} + 1, nullptr, path.get());
+    if (converted == RSCPENOMEM)
+        return SmfFail(ctx, SMF_ENOMEM, "No memory for the name of >%s<",
+                       SsfShownName(entry.name, entry.nameLength).c_str());
+    if (converted != 0)
         return SmfFail(ctx, SMF_ECONV, "Error in Utf8nToUcnCP for >%s<",
                        SsfShownName(entry.name, entry.nameLength).c_str());
     // Not blocking on open: a listed name may lead to a pipe.

@@ -6,9 +6,11 @@ the machine has processors, it runs with fewer and succeeds."""
 
 import os
 import resource
+import shutil
 import subprocess
 import sys
 import unittest
+from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cmd_helpers import KOVZEF, ScratchCase  # noqa: E402
@@ -27,6 +29,19 @@ def limited(args, cwd, kib):
     try:
         proc = subprocess.run([KOVZEF] + list(args), cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               env=dict(os.environ, TZ="UTC"), preexec_fn=limit, timeout=60)
+    except subprocess.TimeoutExpired:
+        return None, b"", "hung"
+    return proc.returncode, proc.stdout, proc.stderr.decode("latin-1")
+
+
+def wrapped(args, cwd, kib, env=None):
+    """As limited, the limit set by a shell that then runs the program:
+    safe beside other threads, and under limits too small for this Python
+    process to take up again once forked."""
+    try:
+        proc = subprocess.run(["sh", "-c", 'ulimit -v "$1" && shift && exec "$@"', "sh", str(kib), KOVZEF] + list(args),
+                              cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=dict(os.environ, TZ="UTC", **(env or {})), timeout=60)
     except subprocess.TimeoutExpired:
         return None, b"", "hung"
     return proc.returncode, proc.stdout, proc.stderr.decode("latin-1")
@@ -133,6 +148,119 @@ class MemoryLimits(ScratchCase):
                         self.assertEqual(content, whole, where)
                 if archive is not None and os.path.exists(self.path(archive)):
                     os.unlink(self.path(archive))
+
+
+    def test_near_the_floor_every_run_ends_with_0_or_2_and_its_own_message(self):
+        # Faults caught: where the code page tables could not be loaded for
+        # want of memory (the converter cache of some MiB, the marks of a
+        # table load), the library took it for a failed conversion: runs
+        # ended with 47 ("could not convert ... to UTF8") and the library's
+        # own lines on standard error ("Syslog: ...", "rscpml: Cannot get
+        # ... bytes.", "Impromptu CCC initialization ...") in a band of
+        # limits below the one at which a create runs.  Just above what the
+        # loader takes, a static initialiser's allocation that failed
+        # aborted the process (134, "terminate called without an active
+        # exception").
+        pages = {"default": ({}, "\u00e4.txt".encode("latin-1")),
+                 "8000": ({"KOV_CODEPAGE": "8000"}, "\u30bd\u30d5\u30c8.txt".encode("shift_jis")),
+                 "4110": ({"KOV_CODEPAGE": "4110"}, "\u00e4.txt".encode("utf-8"))}
+        commands = {"create": ["-cf", "c.kox", "t"], "append": ["-af", "ap.kox", "t/one.txt"],
+                    "extract": ["-xf", "../a0.kox"], "list": ["-tf", "a0.kox"], "test": ["-df", "a0.kox"]}
+        self.write("one.txt", b"one\n")
+        archives = {}
+        for page, (env, name) in pages.items():
+            self.write(os.path.join(page, "t", "one.txt"), b"one\n")
+            os.mkdir(self.path(page, "t", "sub"))
+            with open(os.path.join(self.path(page, "t", "sub").encode(), name), "wb") as f:
+                f.write(b"two\n")
+            status, _, err = wrapped(["-cf", "a0.kox", "t"], self.path(page), 1 << 30, env)
+            self.assertEqual(status, 0, err)
+            archives[page] = self.read(os.path.join(page, "a0.kox"))
+            for label in commands:
+                shutil.copytree(self.path(page), self.path(page + "-" + label))
+                os.mkdir(self.path(page + "-" + label, "x"))
+
+        def content(path):
+            if not os.path.exists(path):
+                return b""
+            with open(path, "rb") as f:
+                return f.read()
+
+        def faults(label, kib, status, out, err):
+            """What is wrong with a run's end: a status but 0 and 2, a line
+            on standard error that is not the program's own, a failure
+            without the message of memory."""
+            text = out.decode("latin-1") + err
+            found = []
+            if status not in (0, 2):
+                found.append("status")
+            if any(not line.startswith("KOVZEF: ") for line in err.splitlines()):
+                found.append("foreign lines")
+            if status == 2 and NO_MEMORY not in text:
+                found.append("no memory message")
+            return [(label, kib, status, problem, text[-300:]) for problem in found]
+
+        floor = self.floor()
+        # Where the dynamic loader can map the program (it ends with 127
+        # below), the program's own code begins: its static initialisers,
+        # then main: KiB by KiB through the first 128 KiB.
+        low, high = 4096, floor
+        while high - low > 1:
+            middle = (low + high) // 2
+            if wrapped(["-cf", "probe.kox", "one.txt"], self.dir, middle)[0] == 127:
+                low = middle
+            else:
+                high = middle
+        problems = []
+        for kib in range(high, high + 128):
+            status, out, err = wrapped(["-cf", "c.kox", "one.txt"], self.dir, kib)
+            problems += faults("start", kib - floor, status, out, err)
+            if status == 0:
+                os.unlink(self.path("c.kox"))
+            elif os.path.exists(self.path("c.kox")):
+                problems.append(("start", kib - floor, status, "archive left", ""))
+        self.assertEqual(problems[:5], [])
+
+        # From 1 MiB below the least limit of a create of one file (where
+        # the converter cache and the tables are had) to 1 MiB above it, in
+        # steps of 16 KiB; each page and command in a directory of its own,
+        # four at a time.
+        def sweep(page, label):
+            env, name = pages[page]
+            where = self.path(page + "-" + label)
+            found = []
+            for kib in range(floor - 1024, floor + 1024, 16):
+                if label == "append":
+                    with open(os.path.join(where, "ap.kox"), "wb") as f:
+                        f.write(archives[page])
+                cwd = os.path.join(where, "x") if label == "extract" else where
+                status, out, err = wrapped(commands[label], cwd, kib, env)
+                found += faults(page + " " + label, kib - floor, status, out, err)
+                made = os.path.join(where, "c.kox")
+                if label == "create" and os.path.exists(made):
+                    if status != 0:
+                        found.append((page, label, kib - floor, status, "archive left"))
+                    os.unlink(made)
+                if label == "append":
+                    now = content(os.path.join(where, "ap.kox"))
+                    if now[:len(archives[page])] != archives[page] or (status != 0 and now != archives[page]):
+                        found.append((page, label, kib - floor, status, "archive changed"))
+                extracted = os.path.join(cwd.encode(), b"t", b"sub", name)
+                if label == "extract" and status == 0 and content(extracted) != b"two\n":
+                    found.append((page, label, kib - floor, status, "extracted wrong"))
+                if label == "list" and status == 0 and b"t/sub/" + name not in out:
+                    found.append((page, label, kib - floor, status, "name listed wrong"))
+                shutil.rmtree(os.path.join(where, "x", "t"), ignore_errors=True)
+                hidden = [n for n in os.listdir(where) if n.startswith(".")]
+                if hidden:
+                    found.append((page, label, kib - floor, status, "left " + repr(hidden)))
+            return found
+
+        with ThreadPoolExecutor(max_workers=4) as pool:
+            runs = [pool.submit(sweep, page, label) for page in pages for label in commands]
+            for run in runs:
+                problems += run.result()
+        self.assertEqual(problems[:5], [])
 
 
 if __name__ == "__main__":

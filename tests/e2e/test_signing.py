@@ -819,6 +819,71 @@ class StopWhileStamping(SigningCase):
         finally:
             silent.close()
 
+    # Inside a mount and network namespace of its own (nothing of it is seen
+    # outside, no packet leaves it): the loopback up, /etc/resolv.conf
+    # covered by one that names a server on the loopback which takes the
+    # queries and never answers, the run started; its process number, a
+    # line once its first query came, and its status are printed.
+    SILENT_RESOLVER = """if True:
+        import os, socket, subprocess, sys
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        subprocess.run(["mount", "--bind", sys.argv[1], "/etc/resolv.conf"], check=True)
+        silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        silent.bind(("127.0.0.1", 53))
+        silent.settimeout(60)
+        with open(sys.argv[2], "wb") as out:
+            run = subprocess.Popen(sys.argv[3:], cwd=os.path.dirname(sys.argv[2]), stdout=out, stderr=out)
+        print(run.pid, flush=True)
+        silent.recvfrom(512)
+        print("asked", flush=True)
+        print(run.wait(), flush=True)
+    """
+
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("unshare") and shutil.which("ip"),
+                         "needs namespaces of its own (root, unshare, ip)")
+    @unittest.skipIf(os.path.exists("/run/nscd/socket") or os.path.exists("/var/run/nscd/socket"),
+                     "a name service cache would look the name up outside")
+    def test_a_stop_signal_ends_the_lookup_of_an_authority_no_name_server_answers(self):
+        # Fault caught: the host name of the authority was looked up in one
+        # piece, so a name server that never answered held a signing run
+        # for the resolver's whole time-out, SIGINT and SIGTERM unheeded.
+        self.write("resolv.conf", b"nameserver 127.0.0.1\noptions timeout:30 attempts:1\n")
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            helper = subprocess.Popen(
+                ["unshare", "--mount", "--net", sys.executable, "-c", self.SILENT_RESOLVER, self.path("resolv.conf"),
+                 self.path("out.txt"), os.path.abspath(KOVZEF), "-cVf", "a.kox", "d", "-L", LIBRARY, "-key",
+                 os.path.join(PKI, "signer.p12"), "-pwd", "signpin", "-tsaurl", "http://tsa.kovzef.invalid/tsa"],
+                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            pid, status = 0, b""
+            try:
+                pid = int(helper.stdout.readline() or b"0")
+                if pid == 0:
+                    self.skipTest("no namespaces here: " + helper.stderr.read().decode("latin-1")[-300:])
+                asked = helper.stdout.readline()  # the run now waits for the name server
+                if asked != b"asked\n":
+                    self.fail(helper.stderr.read().decode("latin-1")[-300:])
+                time.sleep(0.3)
+                os.kill(pid, sig)
+                stopped = time.monotonic()
+                status = helper.stdout.readline()
+                took = time.monotonic() - stopped
+            finally:
+                if pid and not status:
+                    try:
+                        os.kill(pid, signal.SIGKILL)  # the run did not end
+                    except ProcessLookupError:
+                        pass
+                helper.kill()
+                helper.wait()
+                helper.stdout.close()
+                helper.stderr.close()
+            out = self.content("out.txt").decode("latin-1")
+            self.assertEqual(status, b"%d\n" % (128 + sig), (sig, out))
+            self.assertIn("KOVZEF: run stopped by signal %d" % sig, out)
+            self.assertLess(took, 3, sig)
+            self.assertFalse(os.path.exists(self.path("a.kox")), sig)
+            self.assertEqual(sorted(n for n in os.listdir(self.dir) if n.startswith(".")), [], sig)
+
 
 class TamperedAndUnsigned(SigningCase):
     def test_changed_removed_added_and_swapped_entries_fail(self):

@@ -517,6 +517,25 @@ TEST_F(CacheTest, FailedStartUpRestoresTheOriginAndReportsItsState)
     EXPECT_EQ(rscpi_init(RSCP_ALL_ERRORS), 0u);
 }
 
+TEST_F(CacheTest, StartUpWithoutMemoryForItsCacheIsToldSoAndTriedAgain)
+{
+    // A cache that could not be had for memory leaves no start-up behind
+    // that a later one would take for a loop, and nothing on the outputs.
+    static auto noMemory = [](void** a, uint8_t* s, uint8_t* r, char*, int32_t, uint32_t, int32_t) -> int32_t {
+        *a = nullptr;
+        *s = *r = 0;
+        return static_cast<int32_t>(RSCPENOMEM);
+    };
+    rscph_SetAllocateCCCCFunc(noMemory);
+    EXPECT_EQ(rscpi_init(RSCP_ALL_ERRORS), RSCPENOMEM);
+    EXPECT_EQ(rscpi_init_just_in_case("again"), RSCPENOMEM);
+    EXPECT_EQ(h_ccc_state, 0u);
+    EXPECT_EQ(rscpmp, nullptr);
+    rscph_SetAllocateCCCCFunc(nullptr);
+    EXPECT_EQ(rscpi_init(RSCP_ALL_ERRORS), 0u);
+    EXPECT_EQ(h_ccc_state, 2u);
+}
+
 TEST_F(CacheTest, LanguageCountryAndLegacyTextsAreCopiedWithinTheirFields)
 {
     const std::string longText(5000, 'L');

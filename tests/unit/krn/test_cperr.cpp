@@ -172,6 +172,12 @@ TEST_F(Recorder, MaskDecidesBetweenReturnAndAbort)
     EXPECT_EQ(rscpe__error(0, 'C', 0, kIdent, 1, 2, "no failure", "F38", nullptr, 0, nullptr, 0), 0u);
     EXPECT_DEATH(rscpe__error(16, 'C', 0, kIdent, 1, 2, "fatal one", "F38", "arg", -1, nullptr, 0),
                  "RSCP - Error(.|\n)*fatal one");
+    // Memory failures were internal errors: a mask that holds those holds
+    // them still.
+    EXPECT_EQ(rscpe__error(RSCPENOMEM, 'C', RSCPEINTERN, kIdent, 1, 2, "no memory", "F33", nullptr, 0, nullptr, 0),
+              RSCPENOMEM);
+    EXPECT_DEATH(rscpe__error(RSCPENOMEM, 'C', RSCPEIO, kIdent, 1, 2, "fatal memory", "F33", nullptr, 0, nullptr, 0),
+                 "RSCP - Error(.|\n)*fatal memory");
 }
 
 TEST_F(Recorder, PublishingPrintingAndReaders)
@@ -187,6 +193,8 @@ TEST_F(Recorder, PublishingPrintingAndReaders)
     EXPECT_EQ(g_out1.size(), 1u);
     EXPECT_EQ(g_out2.size(), 1u);
     Record(RSCPETOOLONG, 'C', "not published");
+    EXPECT_EQ(g_out1.size(), 1u);
+    Record(RSCPENOMEM, 'C', "no memory: the host tells it");
     EXPECT_EQ(g_out1.size(), 1u);
 
     // A file detail goes out as a text line, then its error as a message.

@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build clang libclang-rt-14-dev libgtest-dev libgmock-dev
       libbenchmark-dev libdeflate-dev libtsan2 zlib1g-dev zstd libssl-dev openssl ncompress python3 strace locales tar gzip diffutils
-      unicode-data libtirpc-dev clang-format)
+      unicode-data libtirpc-dev clang-format iproute2 util-linux)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -174,8 +174,11 @@ TEST_F(Signing, TamperedTextsAndSignaturesFailAndTheSignerIsUnknown)
     };
     std::string flipped = text;
     flipped[signedPart.size() - 3] ^= 1;  // the last header-or-body byte but the line feeds
-    std::string badSignature = signedPart +
-                               Base64Block(der.substr(0, der.size() / 2) + "x" + der.substr(der.size() / 2 + 1));
+    // One bit of the signature flipped: a byte set to a fixed value stayed
+    // as it was whenever it held that value already.
+    std::string changedDer = der;
+    changedDer[der.size() / 2] ^= 1;
+    std::string badSignature = signedPart + Base64Block(changedDer);
     const Case cases[] = {
         {"changed text", flipped, SMF_ESIGNATURE},
         {"changed signature", badSignature, SMF_ESSFLIB},

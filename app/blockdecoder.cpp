@@ -71,21 +71,16 @@ bool StartsStreamLongerThanChunk(const uint8_t* data, uint32_t length)
 std::unique_ptr<CBlockDecoder> CBlockDecoder::Create(unsigned workers)
 {
     // Two batches per worker, and their output, are what a worker costs
-    // besides its thread; where the memory is short, fewer workers, and
-    // with none the caller decodes every block itself.
+    // besides its thread; with no worker the caller decodes every block
+    // itself.
     constexpr size_t kBatchMemory = kBatchBytes + CTransferBuffers::kInputSize + kBatchBytes;
-    for (unsigned fitting = CHandleWorkers::ThatFit(workers, 2 * kBatchMemory); fitting > 0; fitting /= 2) {
-        std::unique_ptr<CBlockDecoder> decoder;
-        try {
-            decoder.reset(new CBlockDecoder(fitting));
-        } catch (const std::bad_alloc&) {
-            continue;
-        }
-        if (!decoder->m_workers->TakeHandles(fitting))
-            return nullptr;
-        return decoder;
-    }
-    return nullptr;
+    unsigned fitting = 0;
+    std::unique_ptr<CBlockDecoder> decoder = CHandleWorkers::MakeFitting(
+        workers, 2 * kBatchMemory, fitting,
+        [](unsigned n) { return std::unique_ptr<CBlockDecoder>(new CBlockDecoder(n)); });
+    if (!decoder || !decoder->m_workers->TakeHandles(fitting))
+        return nullptr;
+    return decoder;
 }
 
 void CBlockDecoder::Publish(CBlockDecoder* decoder)

@@ -1,7 +1,5 @@
 #include "app/chunkpipeline.h"
 
-#include <new>
-
 #include "app/compressstrategy.h"
 #include "app/except.h"
 #include "app/koxformat.h"
@@ -70,22 +68,16 @@ struct CChunkPipeline::Batch : CHandleWorkers::Job {
 std::unique_ptr<CChunkPipeline> CChunkPipeline::Attach(CFileStream& sink, unsigned workers)
 {
     // Two batches per worker (and two more in all) are what a worker costs
-    // besides its thread; where the memory is short, fewer workers, and
-    // with none the caller compresses each chunk itself.
-    for (unsigned fitting = CHandleWorkers::ThatFit(workers, 2 * (kBatchInput + kBatchOutput)); fitting > 0;
-         fitting /= 2) {
-        std::unique_ptr<CChunkPipeline> pipeline;
-        try {
-            pipeline.reset(new CChunkPipeline(sink, fitting));
-        } catch (const std::bad_alloc&) {
-            continue;
-        }
-        if (!pipeline->m_workers->TakeHandles(fitting))
-            return nullptr;
-        sink.SetWriteBehind(pipeline.get());
-        return pipeline;
-    }
-    return nullptr;
+    // besides its thread; with no worker the caller compresses each chunk
+    // itself.
+    unsigned fitting = 0;
+    std::unique_ptr<CChunkPipeline> pipeline = CHandleWorkers::MakeFitting(
+        workers, 2 * (kBatchInput + kBatchOutput), fitting,
+        [&sink](unsigned n) { return std::unique_ptr<CChunkPipeline>(new CChunkPipeline(sink, n)); });
+    if (!pipeline || !pipeline->m_workers->TakeHandles(fitting))
+        return nullptr;
+    sink.SetWriteBehind(pipeline.get());
+    return pipeline;
 }
 
 CChunkPipeline::CChunkPipeline(CFileStream& sink, unsigned workers)

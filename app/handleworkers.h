@@ -17,6 +17,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -49,6 +50,21 @@ public:
     // fewer workers let the run finish where all of them would leave it
     // none.
     static unsigned ThatFit(unsigned workers, size_t bytesEach);
+    // What make(n) makes for n workers, n as many of workers as ThatFit
+    // allows, halved again while making it runs out of memory (where the
+    // memory is short, fewer workers; with none the caller's thread does
+    // all): the object and, in fitting, its n; null when none fit.
+    template <class Make>
+    static auto MakeFitting(unsigned workers, size_t bytesEach, unsigned& fitting, Make make) -> decltype(make(1u))
+    {
+        for (fitting = ThatFit(workers, bytesEach); fitting > 0; fitting /= 2) {
+            try {
+                return make(fitting);
+            } catch (const std::bad_alloc&) {
+            }
+        }
+        return nullptr;
+    }
 
     // Workers that may take up to jobs jobs at once.
     explicit CHandleWorkers(size_t jobs);

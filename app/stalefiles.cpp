@@ -21,6 +21,13 @@ constexpr std::string_view kPledgeBase = "staged-area";
 // The extended attribute of the mark (see MarkTransient).
 constexpr const char* kTransientMark = "user.kovzef.transient";
 
+// The last component of path, the name a file is made under.
+std::string_view LastComponent(std::string_view path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 // The value of the mark of the inode ino made under name: the number, a "/"
 // (which no name holds) and the name.
 std::string TransientMarkValue(ino_t ino, std::string_view name)
@@ -276,19 +283,14 @@ bool MarkTransient(int fd, std::string_view path)
     struct stat st;
     if (fstat(fd, &st) != 0)
         return false;
-    const size_t slash = path.rfind('/');
-    const std::string value = TransientMarkValue(st.st_ino,
-                                                 slash == std::string_view::npos ? path : path.substr(slash + 1));
+    const std::string value = TransientMarkValue(st.st_ino, LastComponent(path));
     return fsetxattr(fd, kTransientMark, value.data(), value.size(), 0) == 0;
 }
 
 bool LeftByKilledRun(int fd, std::string_view path)
 {
     struct stat st;
-    const size_t slash = path.rfind('/');
-    return fstat(fd, &st) == 0 &&
-           (CarriesTransientMark(fd, st, slash == std::string_view::npos ? path : path.substr(slash + 1)) ||
-            KilledBeforeItsMark(fd, st));
+    return fstat(fd, &st) == 0 && (CarriesTransientMark(fd, st, LastComponent(path)) || KilledBeforeItsMark(fd, st));
 }
 
 void UnmarkTransient(int fd)

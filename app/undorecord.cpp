@@ -482,9 +482,10 @@ bool NotWritable(int err)
 // Removes the record's fallback file name of dirFd that a killed run left:
 // a regular file of this user or of the archive's owner, with no other
 // name, that bears the mark of the file made under that name (see
-// MarkTransient), or that a run was killed with before it bore it.  Anything else there stays: a file the user named
-// so, a copy of one, another user's.  Only runs that hold the archive's lock write under that name, and this one holds
-// it.  True when the name is free.
+// MarkTransient), or that a run was killed with before it bore it.
+// Anything else there stays: a file the user named so, a copy of one,
+// another user's.  Only runs that hold the archive's lock write under that
+// name, and this one holds it.  True when the name is free.
 bool RemoveLostTemp(int dirFd, const std::string& name, uid_t archiveOwner)
 {
     const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

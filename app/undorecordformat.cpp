@@ -12,9 +12,9 @@ namespace {
 // the writing process and its start time; the archive's old length, the
 // offset of the run's first write and the time the record was written; the
 // length of the bytes written over; the CRC-32s of the archive's head, of
-// the window before that offset and of the pieces spread between; the lengths of the archive's name and
-// of the run's first bytes; the name, the bytes written over, the first
-// bytes; a CRC-32 of all that.  A record of another layout (the previous
+// the window before that offset and of the pieces spread between; the
+// lengths of the archive's name and of the run's first bytes; the name, the
+// bytes written over, the first bytes; a CRC-32 of all that.  A record of another layout (the previous
 // release's, whose magic ends in another digit) is none this program
 // writes: it is refused as damaged, and its archive left as it is.
 constexpr char kMagic[8] = {'K', 'O', 'V', 'U', 'N', 'D', 'O', '3'};

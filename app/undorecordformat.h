@@ -23,9 +23,8 @@ inline constexpr size_t kUndoRecordFixedBytes = kUndoRecordFieldBytes + kUndoLon
 // adds behind it).  headCrc, windowCrc and spreadCrc are CRC-32s of the
 // archive's first bytes, of those just before writeAt and of pieces spread
 // over what lies between, as the run found them (see the record's judgement
-// in undorecord.h); first is
-// what the run wrote first at writeAt, right after the record was written
-// at time (seconds since the epoch).  pid and start: the writing process and
+// in undorecord.h); first is what the run wrote first at writeAt, right
+// after the record was written at time (seconds since the epoch).  pid and start: the writing process and
 // its start time.  base: the archive's name in its directory.
 struct UndoRecordFields {
     uint64_t dev = 0, ino = 0, pid = 0, start = 0, oldLength = 0, writeAt = 0, time = 0;

@@ -102,9 +102,7 @@ std::string_view LandingPlace(std::string_view name, bool keepAbsolute, std::str
     // in it.
     if (PlanEntryPath(name, {}, true).path.empty())
         return {};
-    std::string normal;
-    buffer = NormalPath(name, normal);
-    return buffer;
+    return NormalPath(name, buffer);
 }
 
 std::string_view NormalPath(std::string_view path, std::string& buffer)

@@ -553,6 +553,14 @@ LocalChars& CurrentLocalChars()
     return local;
 }
 
+// Whether byte c may change how the bytes behind it are read in a page
+// with shifts: ESC (an escape sequence), SO and SI, and LF, which ends a
+// shift (see WalkShiftedSingleBytes).
+bool MayShift(uint8_t c)
+{
+    return c == 0x1B || c == 0x0E || c == 0x0F || c == 0x0A;
+}
+
 // The walk through a name that may hold ISO-2022 shifts (8200, 8599):
 // escape sequences designate a set of one or two bytes a character to G0 or
 // G1, shift out and shift in choose between them, a line feed shifts in.
@@ -708,12 +716,12 @@ std::unique_ptr<uint8_t[]> LowerCaseTable()
 // For a page of single bytes: 1 for each byte but 0 that converts on its
 // own into UTF-8 and back as it was, by the converters that names take
 // (UcnToUtf8nCPStr, Utf8nToUcnCPStr), 0 for every other byte and for the
-// bytes that may shift (ESC, SO, SI: see WalkShiftedSingleBytes).
+// bytes that may shift (see MayShift).
 std::unique_ptr<uint8_t[]> ComesBackTable()
 {
     auto table = std::make_unique<uint8_t[]>(256);
     for (int b = 1; b < 256; ++b) {
-        if (b == 0x1B || b == 0x0E || b == 0x0F)
+        if (MayShift(uint8_t(b)))
             continue;
         const char in[2] = {char(b), 0};
         char utf8[16];
@@ -795,7 +803,7 @@ void LowerLettersCP(char* name, size_t length)
         size_t at = 0;
         for (; at < length; ++at) {
             const uint8_t c = uint8_t(name[at]);
-            if (c == 0x1B || c == 0x0E || c == 0x0F || c == 0x0A)
+            if (MayShift(c))
                 break;
             name[at] = char(lower[c]);
         }

@@ -8,8 +8,9 @@
 // (what fitted is converted), 2 (RSCPENOMEM) when the tables or a buffer
 // could not be had for memory, any other code of the conversion or of the
 // cache start-up.  The helpers of local names below, which have no result,
-// throw std::bad_alloc where the library had no memory.  Characters the target cannot hold and broken input become
-// the substitute "#" in every converter but the strict ones, which stop.
+// throw std::bad_alloc where the library had no memory.  Characters the
+// target cannot hold and broken input become the substitute "#" in every
+// converter but the strict ones, which stop.
 // With a UTF-8 local code page (4110, 4310) the UTF-8 converters copy their
 // source, and broken UTF-8 there (encoded surrogates, values above U+10FFFF,
 // overlong, five- and six-byte forms among it) becomes "#" as well.
@@ -79,8 +80,9 @@ void LowerLettersCP(char* name, size_t length);
 // Whether a name in the local code page (length bytes) converts into UTF-8
 // and back as it was, told without converting it: in a page of single bytes
 // whose converter reads no shifts, where each byte converts on its own and
-// each of the name's converts into UTF-8 and back as it was (ESC, SO and SI
-// never count as such).  False tells nothing: the name is to be converted.
+// each of the name's converts into UTF-8 and back as it was (a byte that
+// may shift, ESC, SO, SI or LF, never counts as such).  False tells
+// nothing: the name is to be converted.
 bool ComesBackByBytesCP(const char* name, size_t length);
 
 // How names in the local code page are shown on a line of output.

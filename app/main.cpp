@@ -59,8 +59,13 @@ int main(int argc, char** argv)
     CApplication::RunGuarded([&] {
         // The code page tables take some MiB: without them no name can be
         // converted, and the run ends as out of memory before it begins.
-        if (rscpi_init(RSCP_ALL_ERRORS) == RSCPENOMEM)
+        // The options are not read yet, so standard output may be the
+        // archive: the message goes to standard error, as every failure of
+        // the start-up does.
+        if (rscpi_init(RSCP_ALL_ERRORS) == RSCPENOMEM) {
+            CConsoleLogMan::UseStandardError();
             throw std::bad_alloc();
+        }
         if (argc <= 1) {
             app.GetLogMan().Write(CUsage());
             // Without arguments this prints the version report and exits with 0.

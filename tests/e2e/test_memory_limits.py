@@ -262,6 +262,36 @@ class MemoryLimits(ScratchCase):
                 problems += run.result()
         self.assertEqual(problems[:5], [])
 
+    def test_start_up_out_of_memory_on_a_stream_is_refused(self):
+        # Fault caught: where the code page tables could not be had at
+        # start (from just above what the loader needs to some MiB below
+        # the least limit of a create), the message was written through the
+        # log before the options were read, so into standard output: an
+        # archive streamed there held "KOVZEF: can not allocate new memory"
+        # and nothing else, which readers took for a damaged archive (40)
+        # instead of refusing the stream (5), and standard error was empty.
+        self.write("one.txt", b"one\n")
+        floor = self.floor()
+        low, high = 4096, floor
+        while high - low > 16:
+            middle = (low + high) // 2
+            if wrapped(["-cf", "probe.kox", "one.txt"], self.dir, middle)[0] == 127:
+                low = middle
+            else:
+                high = middle
+        problems = []
+        for kib in range(high, floor + 256, 128):
+            status, out, err = wrapped(["-cf", "/dev/stdout", "one.txt"], self.dir, kib)
+            where = (kib - floor, status, out[:60], err[-200:])
+            if status not in (0, 2) or (status == 2 and NO_MEMORY not in err) or NO_MEMORY.encode() in out:
+                problems.append(where)
+            elif status == 2 and out:
+                with open(self.path("streamed.kox"), "wb") as f:
+                    f.write(out)
+                if limited(["-tf", "streamed.kox"], self.dir, 1 << 30)[0] != 5:
+                    problems.append(where + ("not refused",))
+        self.assertEqual(problems[:5], [])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -84,10 +84,10 @@ void CArchiveFile::ThrowRead() const
 {
     CReadExcept failure(m_path);
     // An archive cut short by a writing run that was killed is put back by
-    // the next run that writes into it: the reader is told so.
+    // the next run that writes into it: the reader is told so, after the
+    // blank that ends the code suffix.
     if (FILE* handle = m_stream.Handle(); handle != nullptr)
-        if (const std::string note = CUndoRecord::TornArchiveNote(fileno(handle), m_path); !note.empty())
-            failure.AddNote(" " + note);
+        failure.AddNote(CUndoRecord::TornArchiveNote(fileno(handle), m_path));
     throw failure;
 }
 

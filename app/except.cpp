@@ -58,9 +58,6 @@ static uint32_t ErrnoCode(int sysErrno)
 CReadExcept::CReadExcept(const std::string& name, int e)
     : CExcept("KOVZEF: error reading from " + KovShown(name), 5, Tail::Suffix, e)
 {
-    // No system text follows: the line ends at the suffix's full stop, and
-    // a note added to it is set off by the blank its adder puts first.
-    m_message.pop_back();
 }
 CWriteExcept::CWriteExcept(const std::string& name, int e)
     : CExcept("KOVZEF: error writing to " + KovShown(name), 4, Tail::SuffixAndSystem, e)

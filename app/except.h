@@ -63,7 +63,7 @@ std::string KovSystemErrorText(int sysErrno);
         explicit cls(int sysErrno = errno); \
     }
 
-KOV_NAMED_EXCEPT(CReadExcept);                   // "KOVZEF: error reading from " + name, 5, "(error 5)."
+KOV_NAMED_EXCEPT(CReadExcept);                   // "KOVZEF: error reading from " + name, 5, suffix
 KOV_NAMED_EXCEPT(CWriteExcept);                  // "KOVZEF: error writing to " + name, 4, suffix + system
 KOV_NAMED_EXCEPT(COpenExcept);                   // "KOVZEF: error opening " + name, 6, suffix + system
 KOV_NAMED_EXCEPT(CStatExcept);                   // "KOVZEF: stat() failed for " + name, errno+100

@@ -173,7 +173,7 @@ class ArchiveCoreTest(unittest.TestCase):
 
     def test_reader_failures(self):
         cases = [
-            (b"ZEF 2.", 5, "KOVZEF: error reading from a.kox (error 5).\n"),
+            (b"ZEF 2.", 5, "KOVZEF: error reading from a.kox (error 5). \n"),
             (b"ZEF 2.02", 1, "KOVZEF: unsupported archive: archive version 2.02 is not "
                              "supported by this release"),
             (b"ZEF\0" b"2.01", 1, "KOVZEF: unsupported archive: archive is a windows backup"),
@@ -194,11 +194,12 @@ class ArchiveCoreTest(unittest.TestCase):
         r = self.run_kovzef("-tvf", "a.kox")
         self.assertEqual(r.returncode, 0, r.stdout)
 
-    def test_a_read_error_line_ends_at_its_full_stop(self):
-        # Fault caught: "KOVZEF: error reading from a.kox (error 5). " ended
-        # with a blank, there for a note about a killed run that was not
-        # there.  Archives cut short anywhere, read by every reader, and a
-        # list file that can not be read.
+    def test_a_read_error_line_ends_with_the_code_suffix(self):
+        # Fault caught: the read error alone dropped the blank that ends the
+        # code suffix of every message (" (error 59). ", " (error 100). ")
+        # and of the earlier releases' read error, so its line ended at
+        # "(error 5).".  Archives cut short anywhere, read by every reader,
+        # and a list file that can not be read.
         whole = b"ZEF 2.01" + entry(b"RG", 0o100644, 3, "f") + block(b"UE", b"abc", ref_crc(b"abc"))
         os.mkdir(os.path.join(self.dir, "adir"))
         for cut in (6, 9, 30, len(whole) - 6, len(whole) - 2):
@@ -207,9 +208,9 @@ class ArchiveCoreTest(unittest.TestCase):
                 r = self.run_kovzef(command, "a.kox")
                 out = r.stdout.decode("latin-1")
                 self.assertEqual(r.returncode, 5, (cut, command, out))
-                self.assertIn("KOVZEF: error reading from a.kox (error 5).\n", out, (cut, command))
+                self.assertIn("KOVZEF: error reading from a.kox (error 5). \n", out, (cut, command))
         r = self.run_kovzef("-cf", "b.kox", "-A", "adir")
-        self.assertEqual((r.returncode, r.stdout), (5, b"KOVZEF: error reading from adir (error 5).\n"))
+        self.assertEqual((r.returncode, r.stdout), (5, b"KOVZEF: error reading from adir (error 5). \n"))
 
     def test_files_that_change_size_are_stored_at_their_size_with_a_warning(self):
         # A file of /proc announces size 0 and yields more: it is stored empty,

@@ -97,7 +97,7 @@ class MisuseTest(unittest.TestCase):
                           "KOVZEF: error opening missing.lst (error 6). No such file or directory")
         os.mkdir(os.path.join(self.dir, "adir"))
         self.assert_fails(["-cf", "a.kox", "-A", "adir"], 5,
-                          "KOVZEF: error reading from adir (error 5).\n")
+                          "KOVZEF: error reading from adir (error 5). \n")
         self.assert_fails(["-cf", "a.kox", "-T", "missing.lst"], 6,
                           "KOVZEF: error opening missing.lst")
         with open(os.path.join(self.dir, "bad.lst"), "w") as f:

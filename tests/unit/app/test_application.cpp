@@ -82,7 +82,7 @@ TEST_F(AppTest, HandlersWriteTheLineAndSetTheStatus)
     EXPECT_EQ(CApplication::RunGuarded([] { throw std::bad_alloc(); }), 2);
     EXPECT_EQ(CApplication::RunGuarded([] { throw 42; }), 32);
     EXPECT_EQ(CApplication::RunGuarded([] { throw std::runtime_error("x"); }), 32);
-    EXPECT_EQ(m_log->Collected(), "KOVZEF: error reading from a.kox (error 5).\n"
+    EXPECT_EQ(m_log->Collected(), "KOVZEF: error reading from a.kox (error 5). \n"
                                   "string: out_of_range-exception\n"
                                   "string: length_error\n"
                                   "KOVZEF: can not allocate new memory\n"

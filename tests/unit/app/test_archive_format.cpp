@@ -61,7 +61,7 @@ protected:
             names.push_back(e->GetName());
         return names;
     }
-    std::string ReadFailure(const std::string& path) { return "KOVZEF: error reading from " + path + " (error 5)."; }
+    std::string ReadFailure(const std::string& path) { return "KOVZEF: error reading from " + path + " (error 5). "; }
 };
 
 using Names = std::vector<std::string>;
@@ -355,7 +355,7 @@ TEST_F(ReaderTest, BackupStrategyFailsWithAReadError)
     CBackupCompress strategy;
     strategy.SetEntry(&f);
     auto r = Failure([&] { strategy.Compress(a); });
-    EXPECT_EQ(r.first, "KOVZEF: error reading from b (error 5).");
+    EXPECT_EQ(r.first, "KOVZEF: error reading from b (error 5). ");
 }
 
 TEST(JoinPath, SeparatorRules)

@@ -58,7 +58,7 @@ TEST_F(ExceptTest, DefaultConstructionLeavesStatus)
 
 TEST_F(ExceptTest, FileOperationClasses)
 {
-    Expect(CReadExcept("x", ENOENT), "KOVZEF: error reading from x (error 5).", 5);
+    Expect(CReadExcept("x", ENOENT), "KOVZEF: error reading from x (error 5). ", 5);
     Expect(CWriteExcept("x", ENOENT), "KOVZEF: error writing to x (error 4). " + kEnoent, 4);
     Expect(COpenExcept("x", ENOENT), "KOVZEF: error opening x (error 6). " + kEnoent, 6);
     Expect(CCreateDirExcept("d", EACCES), "KOVZEF: can not create directory d (error 3). " + kEacces, 3);

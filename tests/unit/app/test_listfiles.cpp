@@ -166,7 +166,7 @@ TEST_F(ListFilesTest, ListFileErrors)
         FAIL() << "no exception";
     } catch (const CExcept& e) {
         EXPECT_EQ(e.GetCode(), 5u);
-        EXPECT_EQ(e.GetText(), "KOVZEF: error reading from adir (error 5).");
+        EXPECT_EQ(e.GetText(), "KOVZEF: error reading from adir (error 5). ");
     }
 
     COptions::DestroyInstance();

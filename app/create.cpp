@@ -385,7 +385,15 @@ void CCreate::WriteFile(const std::string& path, CArchiveFile& archive, bool cou
     if (fd >= 0)
         file->AdoptOpenFile(fd);
     WriteEntry(file, archive);
-    if (countDigest && file->IsDigestEnabled() && !file->IsDigestVerified())
+    if (countDigest)
+        CountMissingDigest(*file);
+}
+
+void CCreate::CountMissingDigest(const CDirEntry& entry)
+{
+    // A file that was skipped or reported inaccessible is not in the
+    // archive, and the manifest rightly does not list it.
+    if (entry.InArchive() && entry.IsDigestEnabled() && !entry.IsDigestVerified())
         ++m_failedDigests;
 }
 
@@ -409,8 +417,8 @@ void CCreate::WriteResolvedLink(const std::string& path, const FindData& data, C
     if (!guard.entry->IsDirectory() && IsArchiveItself(path))
         return;
     WriteEntry(guard.entry, archive);
-    if (countDigest && guard.entry->IsDigestEnabled() && !guard.entry->IsDigestVerified())
-        ++m_failedDigests;
+    if (countDigest)
+        CountMissingDigest(*guard.entry);
 }
 
 CDirEntry* CCreate::CreateFileObject(const std::string& path, const FindData& /*data*/)

@@ -48,6 +48,9 @@ private:
     void WriteLink(const std::string& path, CArchiveFile& archive);
     void WriteResolvedLink(const std::string& path, const FindData& data, CArchiveFile& archive, bool countDigest);
     void WriteEntry(CDirEntry* entry, CArchiveFile& archive);
+    // Counts a file named on the command line that went into the archive
+    // without its digest: the signing then fails.
+    void CountMissingDigest(const CDirEntry& entry);
     // True when path is the archive being written (same device and inode).
     bool IsArchiveItself(const std::string& path) const;
     bool IsArchiveItself(const struct stat& st) const;

@@ -224,6 +224,7 @@ void CDirEntry::WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info)
     size_t put = 0;
     if (!archive.Stream().Write(record.data(), record.size(), &put) || put != record.size())
         throw CWriteExcept(archive.GetPath());
+    m_inArchive = true;
 }
 
 void CDirEntry::PrintListing()

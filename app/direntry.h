@@ -47,6 +47,9 @@ public:
     virtual bool IsSignedManifest() const { return false; }
     virtual bool IsDigestVerified() const { return false; }
     virtual bool IsDigestEnabled() const { return false; }
+    // Its header went into the archive: the entry was not skipped or
+    // reported inaccessible.
+    bool InArchive() const { return m_inArchive; }
     // Fills info from the disk (or the manifest context); false on failure.
     virtual bool FillHeaderInfo(KoxHeaderInfo& info) = 0;
     // Writes header, UTF-8 name with NUL and user information in one write.
@@ -201,6 +204,7 @@ protected:
     CFileStream* m_stream;
     std::vector<uint8_t> m_userInfo;
     bool m_digestVerified = false;
+    bool m_inArchive = false;
     bool m_existed = false;
     bool m_leaveStreamOpen = false;
     bool m_dataComplete = true;

@@ -285,8 +285,11 @@ void VerifyBeforeWriting(CArchiveFile& archive, CApplication& application)
     // whose signature was verified, the checks above and those of the walk
     // refuse what a reader refuses, in its words; of another, the first entry
     // that takes a place as a reader of the archive signed anew refuses it
-    // ends the run once the entries passed those checks.
+    // ends the run once the entries passed those checks, told as what the
+    // signature would list (no manifest was verified).
     CSigningPlaces* places = archive.SigningPlaces();
+    if (places != nullptr && !storedFound)
+        places->TellAsUnverified();
     std::string placeRefusal;
     // Whatever a reader of the archive signed anew would refuse ends the
     // run here, before anything is written: damage (which the data check

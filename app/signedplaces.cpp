@@ -122,6 +122,18 @@ std::string UnplacedEntryRefusal(std::string_view name, std::string_view place, 
     return {};
 }
 
+namespace {
+
+// What a run that signs an archive holding no manifest it verified is told
+// of the same conflicts: no reader's order applies to it, only what its
+// signature would list.
+std::string WouldListRefusal(std::string_view name, const std::string& what, const char* where)
+{
+    return "Entry >" + KovShown(name) + "< " + what + ", but signing the archive would list a file " + where;
+}
+
+}  // namespace
+
 std::string PlaceTakenRefusal(std::string_view name, PlaceKind taker, bool fileFirst)
 {
     return "Entry >" + KovShown(name) + "< is " + KindWord(taker) + ", but the manifest lists a file of that name " +
@@ -184,21 +196,26 @@ std::string CSigningPlaces::Mark(std::string_view place, uint16_t& state, uint16
         const auto named = m_firstNames.find(std::string(place));
         const std::string_view first = named == m_firstNames.end() ? place : std::string_view(named->second);
         const auto firstBit = static_cast<uint16_t>(1U << (state >> kFirstShift & 3));
-        if (firstBit == kFileBit)
-            return PlaceTakenRefusal(first, (state & kFirstTakerIsLink) != 0 ? PlaceKind::kLink : PlaceKind::kDirectory,
-                                     true);
+        if (firstBit == kFileBit) {
+            const PlaceKind taker = (state & kFirstTakerIsLink) != 0 ? PlaceKind::kLink : PlaceKind::kDirectory;
+            return m_noManifest ? WouldListRefusal(first, std::string("is ") + KindWord(taker), "of that name")
+                                : PlaceTakenRefusal(first, taker, true);
+        }
         if (firstBit == kBelowBit)
-            return BelowSignedFileRefusal(first, place);
-        return PlaceTakenRefusal(first, firstBit == kLinkBit ? PlaceKind::kLink : PlaceKind::kDirectory, false);
+            return m_noManifest ? WouldListRefusal(first, "lies below " + KovShown(place), "of that name")
+                                : BelowSignedFileRefusal(first, place);
+        const PlaceKind taker = firstBit == kLinkBit ? PlaceKind::kLink : PlaceKind::kDirectory;
+        return m_noManifest ? WouldListRefusal(first, std::string("is ") + KindWord(taker), "of that name")
+                            : PlaceTakenRefusal(first, taker, false);
     }
     if ((state & kLinkBit) == 0 || (state & kFileBelowBit) == 0)
         return {};
     // The reader meets the link first, or the first file below, whose
     // refusal names the place.
-    if ((state & kLinkBeforeFileBelow) == 0)
-        return LinkAboveSignedFileRefusal(place, true);
-    const auto named = m_firstLinkNames.find(std::string(place));
-    return LinkAboveSignedFileRefusal(named == m_firstLinkNames.end() ? place : std::string_view(named->second), false);
+    const bool fileFirst = (state & kLinkBeforeFileBelow) == 0;
+    const auto named = fileFirst ? m_firstLinkNames.end() : m_firstLinkNames.find(std::string(place));
+    const std::string_view link = named == m_firstLinkNames.end() ? place : std::string_view(named->second);
+    return m_noManifest ? WouldListRefusal(link, "is a link", "below it") : LinkAboveSignedFileRefusal(link, fileFirst);
 }
 
 std::string CSigningPlaces::Note(std::string_view stored, PlaceKind kind, size_t linkNameLength)

@@ -75,6 +75,10 @@ public:
     // the detail of the failure (status 58) when it takes a place as above,
     // else empty.
     std::string Note(std::string_view stored, PlaceKind kind, size_t linkNameLength = std::string_view::npos);
+    // The archive holds no manifest that the run verified (it has none, or
+    // the run does not verify): the details say what signing it would list
+    // instead of what a verified reader meets.
+    void TellAsUnverified() { m_noManifest = true; }
 
 private:
     // A place noted: where its name lies in m_names (offset and length),
@@ -107,4 +111,5 @@ private:
     // m_lastAboveFile.
     std::string m_lastAbove;
     bool m_lastAboveFile = false;
+    bool m_noManifest = false;
 };

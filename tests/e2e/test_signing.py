@@ -23,8 +23,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cmd_helpers import (KOVZEF, LIBRARY, NOBODY, SCRATCH, ScratchCase, entry_bytes, kox_entries,  # noqa: E402
-                         mark_as_killed_runs, run)
+from cmd_helpers import (KOVZEF, LIBRARY, NOBODY, SCRATCH, ScratchCase, drop_privileges, entry_bytes,  # noqa: E402
+                         kox_entries, mark_as_killed_runs, reachable_program, run)
 import test_oldformat as oldformat  # noqa: E402
 from test_interrupted_writes import AS_BEFORE, DROPPED, RESTORED, kill_when  # noqa: E402
 
@@ -278,11 +278,63 @@ class SignAndVerify(SigningCase):
         header, parts = entries(self.content("u.kox"))
         unsigned = join(header, parts + [("x", entry_bytes("LK", "./d/a.txt", 0o120777, target="b.bin"))])
         self.write("u.kox", unsigned)
+        would = ("(error 58).\nDetail: Entry >d/a.txt< is a link, but signing the archive would list a file of "
+                 "that name\n")
         for args in (("-Sf", "u.kox"), ("-aSf", "u.kox", "w/d/s"), ("-aVf", "u.kox", "w/d/s")):
             rc, out = self.kov(*args)
             self.assertEqual(rc, 58, "%s: %s" % (args, out))
-            self.assertTrue(out.endswith(taken % ("d/a.txt", "a link", "comes before it")), "%s: %s" % (args, out))
+            self.assertTrue(out.endswith(would), "%s: %s" % (args, out))
             self.assertEqual(self.content("u.kox"), unsigned, args)
+
+    def test_what_a_signing_run_leaves_unsigned_is_told_as_it_is(self):
+        # Faults caught: -aVf and -Sf of an unsigned archive holding a link
+        # above a file said "... but the manifest lists a file below it that
+        # was not verified before it", though there was no manifest and
+        # nothing had been verified.  And a file named on the command line
+        # that could not be read was counted as a signed file whose digest
+        # failed: -cVif ended with 54 and an empty "Detail: ", the archive of
+        # the rest left unsigned, and -cVf with 54 too, where the same file
+        # met in a directory is reported inaccessible (44) and, under i, the
+        # rest is signed.
+        def link(name):
+            return entry_bytes("LK", name, 0o120777, target="/tmp")
+
+        below = entry_bytes("RG", "l/f", 0o100644, b"below the link")
+        self.write("c.txt", b"appended")
+        self.write("w/l/f", b"added below the link")
+        above = "(error 58).\nDetail: Entry >l< is a link, but signing the archive would list a file below it\n"
+        for archive, args in ((b"ZEF 2.01" + link("l") + below, ("-aVf", "u.kox", "c.txt")),
+                              (b"ZEF 2.01" + below + link("l"), ("-aVf", "u.kox", "c.txt")),
+                              (b"ZEF 2.01" + link("l") + below, ("-Sf", "u.kox")),
+                              (b"ZEF 2.01" + link("l"), ("-aVf", "../u.kox", "l/f"))):
+            self.write("u.kox", archive)
+            rc, out = self.kov(*args, cwd=self.path("w") if args[1].startswith("..") else None)
+            self.assertEqual(rc, 58, (args, out))
+            self.assertTrue(out.endswith(above), (args, out))
+            self.assertEqual(self.content("u.kox"), archive, args)
+
+        # A file no one but root may read, read by another user (by this
+        # one when it is not root).
+        self.write("c", b"unreadable", mode=0)
+        shutil.copy(os.path.join(PKI, "signer.p12"), self.path("signer.p12"))
+        os.chmod(self.path("signer.p12"), 0o644)
+        if os.geteuid() == 0:
+            for name in ("", "c", "d", "d/a.txt"):
+                os.chown(self.path(name), NOBODY, NOBODY)
+        program = reachable_program(self)
+        for args, kept in ((["-cVif", "n.kox", "d/a.txt", "c"], True), (["-cVf", "m.kox", "c", "d/a.txt"], False)):
+            library = os.path.join(os.path.dirname(program), "libkovcrypto.so")
+            proc = subprocess.run([program] + args + ["-L", library, "-key", "signer.p12", "-pwd", "signpin",
+                                                      "-tsaurl", TSA_URL],
+                                  cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120,
+                                  env=dict(os.environ, TZ="UTC"), preexec_fn=drop_privileges)
+            out = proc.stdout.decode("latin-1")
+            self.assertEqual((proc.returncode, out), (44, "KOVZEF: file 'c' is inaccessible (Permission denied)\n"),
+                             args)
+            self.assertEqual(os.path.exists(self.path(args[1])), kept, args)
+        rc, out = self.kov("-tVf", "n.kox", key=None)
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(sorted(n for n, _ in entries(self.content("n.kox"))[1]), ["SIGNATURE.SMF", "d/a.txt"])
 
     def test_a_name_with_a_backslash_is_never_signed(self):
         # Fault caught: the manifest lists a backslash as a slash while a
@@ -1329,9 +1381,9 @@ class TamperedAndUnsigned(SigningCase):
         self.assertEqual(rc, 0, out)
         appended = self.content("a.kox")
         raw = [p for _, p in parts]
-        for unsigned, detail in ((header + b"".join(raw[:-1]) + link("d/s"), above % ("d/s", "comes before it")),
-                                 (header + link("./d/s") + b"".join(raw[:-1]),
-                                  above % ("./d/s", "was not verified before it"))):
+        would = "(error 58).\nDetail: Entry >%s< is a link, but signing the archive would list a file below it\n"
+        for unsigned, detail in ((header + b"".join(raw[:-1]) + link("d/s"), would % "d/s"),
+                                 (header + link("./d/s") + b"".join(raw[:-1]), would % "./d/s")):
             self.write("u.kox", unsigned)
             rc, out = self.kov("-Sf", "u.kox")
             self.assertEqual(rc, 58, out)

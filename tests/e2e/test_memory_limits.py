@@ -71,6 +71,19 @@ class MemoryLimits(ScratchCase):
             os.unlink(self.path("probe.kox"))
         return high
 
+    def start(self, floor):
+        """The least limit (KiB) under which the dynamic loader can map the
+        program (it ends with 127 below): where the program's own code
+        begins, its static initialisers, then main."""
+        low, high = 4096, floor
+        while high - low > 1:
+            middle = (low + high) // 2
+            if wrapped(["-cf", "probe.kox", "one.txt"], self.dir, middle)[0] == 127:
+                low = middle
+            else:
+                high = middle
+        return high
+
     def test_out_of_memory_ends_with_2_and_fewer_workers_fit(self):
         # Faults caught: a job of the compression workers that ran out of
         # memory on a worker thread aborted the run (134, "terminate called
@@ -201,18 +214,11 @@ class MemoryLimits(ScratchCase):
             return [(label, kib, status, problem, text[-300:]) for problem in found]
 
         floor = self.floor()
-        # Where the dynamic loader can map the program (it ends with 127
-        # below), the program's own code begins: its static initialisers,
-        # then main: KiB by KiB through the first 128 KiB.
-        low, high = 4096, floor
-        while high - low > 1:
-            middle = (low + high) // 2
-            if wrapped(["-cf", "probe.kox", "one.txt"], self.dir, middle)[0] == 127:
-                low = middle
-            else:
-                high = middle
+        # From where the program's own code begins, KiB by KiB through the
+        # first 128 KiB.
+        start = self.start(floor)
         problems = []
-        for kib in range(high, high + 128):
+        for kib in range(start, start + 128):
             status, out, err = wrapped(["-cf", "c.kox", "one.txt"], self.dir, kib)
             problems += faults("start", kib - floor, status, out, err)
             if status == 0:
@@ -272,15 +278,8 @@ class MemoryLimits(ScratchCase):
         # instead of refusing the stream (5), and standard error was empty.
         self.write("one.txt", b"one\n")
         floor = self.floor()
-        low, high = 4096, floor
-        while high - low > 16:
-            middle = (low + high) // 2
-            if wrapped(["-cf", "probe.kox", "one.txt"], self.dir, middle)[0] == 127:
-                low = middle
-            else:
-                high = middle
         problems = []
-        for kib in range(high, floor + 256, 128):
+        for kib in range(self.start(floor), floor + 256, 128):
             status, out, err = wrapped(["-cf", "/dev/stdout", "one.txt"], self.dir, kib)
             where = (kib - floor, status, out[:60], err[-200:])
             if status not in (0, 2) or (status == 2 and NO_MEMORY not in err) or NO_MEMORY.encode() in out:

@@ -186,6 +186,9 @@ void CApplication::Run()
     errno = 0;
     PrepareOutput();
     errno = 0;
+    if (PutBackWithoutAdding())
+        return;
+    errno = 0;
     InitArchiveName();
     errno = 0;
     m_options->PrepareFileList();
@@ -294,6 +297,39 @@ void CApplication::PrepareOutput()
     }
     m_options->ReadListFiles();
     m_options->ReadRenameFile();
+}
+
+bool CApplication::PutBackWithoutAdding()
+{
+    // The checks of the command line refuse an append with no names (29)
+    // before any other: nothing else decides first.
+    const COptions& o = *m_options;
+    if (o.commandCode != KOV_CMD_APPEND || !o.fileList.empty() || o.includeFile != nullptr)
+        return false;
+    const char* name = o.archiveName ? o.archiveName : KOV_DEFAULT_ARCHIVE;
+    if (name[0] == '\0')
+        return false;
+    // An archive another run holds, or none to lock (no regular file), is
+    // left to the refusal.
+    CArchiveLock lock;
+    const int32_t status = m_exitStatus;
+    try {
+        lock.Acquire(AT_FDCWD, name, false);
+    } catch (const CExcept&) {
+        m_exitStatus = status;
+        return false;
+    }
+    if (!lock.Held())
+        return false;
+    switch (CUndoRecord::PutBackKilledRun(lock.Fd(), AT_FDCWD, name, name, GetLogMan())) {
+    case CUndoRecord::Restored::kPutBack:
+    case CUndoRecord::Restored::kKept:
+        return true;
+    case CUndoRecord::Restored::kNothing:
+    case CUndoRecord::Restored::kDropped:
+        break;
+    }
+    return false;
 }
 
 void CApplication::InitArchiveName()

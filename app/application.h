@@ -45,6 +45,15 @@ public:
     void PrepareOutput();
     // Runs the consistency checks, then fills the archive name buffer.
     void InitArchiveName();
+    // An append with no names to add (which the checks refuse with 29)
+    // puts the archive back from the undo record of a run that was killed
+    // while it wrote into it, adding nothing: true when that record was
+    // judged and went with the archive put back, found as before or whole
+    // (the run then ends with 0), false when there was nothing to judge, it
+    // fitted another file, or the archive could not be locked (the checks
+    // then refuse the run as before).  A record that is refused, or an
+    // archive that can not be read or put back, fails as for any writing run.
+    bool PutBackWithoutAdding();
     // Sends every message to standard error when the parsed command line
     // writes its archive to the file open as the program's standard output
     // (whatever name leads to it), where they would become part of the

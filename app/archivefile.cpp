@@ -91,6 +91,24 @@ void CArchiveFile::ThrowRead() const
     throw failure;
 }
 
+bool ArchiveReadsTorn(const std::string& path)
+{
+    CApplication& application = CApplication::Instance();
+    const int32_t status = application.GetExitStatus();
+    bool torn = false;
+    try {
+        CArchiveFile archive(path, KOV_OPEN_READ);
+        for (CDirEntry* entry = archive.FirstEntry(); entry != nullptr; entry = archive.NextEntry())
+            archive.ReleaseEntry(entry);
+    } catch (const CReadExcept&) {
+        torn = true;
+    } catch (const CExcept&) {
+        // Whole as far as a tear goes.
+    }
+    application.SetExitStatus(status);
+    return torn;
+}
+
 void CArchiveFile::ThrowUnknownType() const
 {
     // Zeros where an entry begins are what a writing run that was killed

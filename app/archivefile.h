@@ -201,3 +201,10 @@ private:
     Slot m_fileSlot, m_dirSlot, m_linkSlot, m_manifestSlot;
     friend class CDirEntry;
 };
+
+// Whether the archive at path reads as torn: a walk of its entries (their
+// data skipped) fails there as every reader does, with a read error (the
+// end of its data too early, zeros where an entry begins).  False for one
+// that reads whole, that can not be opened, or that fails otherwise (no KOX
+// archive, a damaged entry).  The exit status stays as it was.
+bool ArchiveReadsTorn(const std::string& path);

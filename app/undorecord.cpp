@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/archivefile.h"
 #include "app/archivelock.h"
 #include "app/except.h"
 #include "app/fshelpers.h"
@@ -288,7 +289,9 @@ Judged Judge(int fd, const struct stat& archive, const Record& record)
     uint32_t head = 0, window = 0, spread = 0;
     if (!Fingerprint(fd, r.writeAt, head, window, spread))
         return Judged::kUnreadable;
-    if (head != r.headCrc || window != r.windowCrc || spread != r.spreadCrc)
+    // A record of an earlier layout holds no spread checksum: it is judged
+    // by what it holds, as the release that wrote it judged it.
+    if (head != r.headCrc || window != r.windowCrc || (r.version >= kUndoSpreadSince && spread != r.spreadCrc))
         return Judged::kOther;
     const size_t present = static_cast<size_t>(std::min<uint64_t>(r.first.size(), size - r.writeAt));
     std::string now, old;
@@ -499,6 +502,13 @@ bool RemoveLostTemp(int dirFd, const std::string& name, uid_t archiveOwner)
            named.st_ino == st.st_ino && unlinkat(dirFd, name.c_str(), 0) == 0;
 }
 
+// Adds the sentence note to failure's message, set off from its end.
+void AddSentence(CExcept& failure, const std::string& note)
+{
+    const std::string& said = failure.GetMessage();
+    failure.AddNote((said.empty() || said.back() == ' ' ? "" : said.back() == '.' ? " " : ". ") + note);
+}
+
 std::string UnusableNote(const Place& place)
 {
     return "A run writing it may have been killed: its undo record " + KovShown(place.shownRecord) +
@@ -506,19 +516,37 @@ std::string UnusableNote(const Place& place)
            KovShown(place.shownDir + place.base) + ".";
 }
 
+// What keeps the data of an archive that reads torn while its record can
+// not be used, and what puts it back.
+constexpr const char* kTornKeeps = "the entries before the tear still extract with -x, and a copy of the archive "
+                                   "from before that run puts it back";
+
+// What a reader of a torn archive is told of a record of this user's that
+// is refused (why says how): never that another user's run restores it.
+std::string RefusedNote(const Place& place, const char* why)
+{
+    return "A run writing it may have been killed: its undo record " + KovShown(place.shownRecord) + " " + why + "; " +
+           kTornKeeps + ".";
+}
+
 // Refuses a record that can not be used (why says how); othersRecord: the
 // record is another user's, whose next run judges the archive by it, so
 // that this user is told what a reader is told: removing it would leave an
-// archive it puts right torn for good.
-[[noreturn]] void Refuse(const std::string& shown, const Place& place, const char* why, bool othersRecord)
+// archive it puts right torn for good.  A record of this user's is to be
+// removed once the archive is checked, unless the archive reads torn
+// (torn): what keeps its data is said then, removing it put nothing right.
+[[noreturn]] void Refuse(const std::string& shown, const Place& place, const char* why, bool othersRecord, bool torn)
 {
     const std::string record = KovShown(place.shownRecord);
     const std::string refused = "KOVZEF: can not restore archive " + KovShown(shown) + ": its undo record " + record +
                                 " " + why + "; nothing was changed";
+    if (!othersRecord && torn)
+        throw CExcept(refused + "; the archive reads torn: a run writing it may have been killed; " + kTornKeeps, 100,
+                      false);
     if (!othersRecord)
         throw CExcept(refused + "; check the archive, then remove " + record + " to go on", 100, false);
     CExcept refusal(refused, 100, false);
-    refusal.AddNote(UnusableNote(place));
+    AddSentence(refusal, UnusableNote(place));
     throw refusal;
 }
 
@@ -535,23 +563,32 @@ enum class Seen {
     kNothing,   // no record, or one of a run still going on or of other bytes
     kKilled,    // the record of a killed run whose writes are cut short there
     kUnusable,  // a record this user can not read or trust: another user's, say
+    kRefused,   // a record of this user's that is refused (damaged, say): why says how
 };
 
-Seen Look(int fd, const struct stat& archive, const Place& place)
+Seen Look(int fd, const struct stat& archive, const Place& place, const char*& why)
 {
     Record r;
-    const char* why = nullptr;
     switch (LookAtRecord(place, archive.st_uid, static_cast<uint64_t>(archive.st_size), r, why)) {
     case Found::kNone:
         return Seen::kNothing;
     case Found::kForeign:
-    case Found::kRefused:
         return Seen::kUnusable;
+    case Found::kRefused:
+        return r.others ? Seen::kUnusable : Seen::kRefused;
     case Found::kRecord:
         break;
     }
     return ProcessGone(r.fields.pid, r.fields.start) && Judge(fd, archive, r) == Judged::kTorn ? Seen::kKilled
                                                                                                : Seen::kNothing;
+}
+
+// Whether the archive open as fd reads as torn, as a reader would find it.
+bool ReadsTorn(int fd)
+{
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    return ArchiveReadsTorn(path);
 }
 
 }  // namespace
@@ -593,7 +630,7 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
     case Found::kForeign:
         return Restored::kNothing;
     case Found::kRefused:
-        Refuse(shown, place, why, r.others);
+        Refuse(shown, place, why, r.others, !r.others && ReadsTorn(lockFd));
     case Found::kRecord:
         break;
     }
@@ -607,7 +644,7 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
     // read to tell: only the record puts it right.
     if (judged == Judged::kUnreadable) {
         CReadExcept failure(shown, judgedErr);
-        failure.AddNote("Its undo record " + record + " stays for the next run that writes to it.");
+        AddSentence(failure, "Its undo record " + record + " stays for the next run that writes to it.");
         throw failure;
     }
     if (judged == Judged::kTorn) {
@@ -628,8 +665,8 @@ CUndoRecord::Restored CUndoRecord::PutBackKilledRun(int lockFd, int dirFd, const
             close(out);
         if (!done) {
             CWriteExcept failure(shown, err);
-            failure.AddNote("A run writing it was killed; its undo record " + record +
-                            " stays and restores it at the next run that writes to it.");
+            AddSentence(failure, "A run writing it was killed; its undo record " + record +
+                                     " stays and restores it at the next run that writes to it.");
             throw failure;
         }
     }
@@ -692,7 +729,7 @@ void CUndoRecord::DropRecordOfMissingArchive(int dirFd, const std::string& path,
     case Found::kForeign:
         return;
     case Found::kRefused:
-        Refuse(shown, place, why, r.others);
+        Refuse(shown, place, why, r.others, false);
     case Found::kRecord:
         break;
     }
@@ -910,11 +947,14 @@ std::string CUndoRecord::TornArchiveNote(int fd, const std::string& path)
     Place place;
     if (fd < 0 || fstat(fd, &archive) != 0 || !S_ISREG(archive.st_mode) || !Locate(fd, archive, AT_FDCWD, path, place))
         return {};
-    switch (Look(fd, archive, place)) {
+    const char* why = nullptr;
+    switch (Look(fd, archive, place, why)) {
     case Seen::kKilled:
         return "A run writing it was killed; the next run that writes to it restores it.";
     case Seen::kUnusable:
         return UnusableNote(place);
+    case Seen::kRefused:
+        return RefusedNote(place, why);
     case Seen::kNothing:
         break;
     }
@@ -933,7 +973,7 @@ std::string CUndoRecord::TornArchiveNote(int fd, const std::string& path)
             return true;
         other.shownDir = place.shownDir;
         other.shownRecord = other.shownDir + other.record;
-        switch (Look(fd, archive, other)) {
+        switch (Look(fd, archive, other, why)) {
         case Seen::kKilled:
             note = "A run writing it was killed; the next run that writes to it as " +
                    KovShown(other.shownDir + other.base) + " restores it from its undo record " +
@@ -941,6 +981,9 @@ std::string CUndoRecord::TornArchiveNote(int fd, const std::string& path)
             return false;
         case Seen::kUnusable:
             note = UnusableNote(other);
+            return false;
+        case Seen::kRefused:
+            note = RefusedNote(other, why);
             return false;
         case Seen::kNothing:
             return true;

@@ -48,7 +48,9 @@
 //   as found          any        torn as above, but the archive  record kept, the run refused (4)
 //                                can not be written to
 //
-// "As found" is told by the record's checksums.  The inode is no column:
+// "As found" is told by the record's checksums (those of a record of the
+// earlier layout, which the two releases before this one wrote, hold no
+// spread checksum: its head and window tell).  The inode is no column:
 // each row holds for the run's own file and for a copy on another alike.
 // Nor is the archive's time (a file server may set it by its own clock, a
 // copy gets a time of its own): the killed run's zeros at its place, behind
@@ -103,12 +105,13 @@ public:
     // another user holds is left alone and never used (kNothing).  A record
     // that is damaged or that others may have written is refused (CExcept,
     // status 100): one of this user's saying which file to remove once the
-    // archive is checked, one of another user's (that this user can not
-    // read, say) saying what a reader is told, that its owner's next run
-    // restores the archive.  One whose process still runs means another run
-    // (status 6).  Each leaves everything as it was.  A file at the record's
-    // fallback name (".<name>.undo.new") goes only when it bears the mark of
-    // a killed run's (see MarkTransient).
+    // archive is checked, or, while the archive reads torn, what keeps its
+    // data and what puts it back instead; one of another user's (that this
+    // user can not read, say) saying what a reader is told, that its owner's
+    // next run restores the archive.  One whose process still runs means
+    // another run (status 6).  Each leaves everything as it was.  A file at
+    // the record's fallback name (".<name>.undo.new") goes only when it
+    // bears the mark of a killed run's (see MarkTransient).
     static Restored PutBackKilledRun(int lockFd, int dirFd, const std::string& path, const std::string& shown,
                                      CLogMan& log);
     // The same for a name that holds no archive (before a run makes one):
@@ -155,8 +158,9 @@ public:
     // should begin: the sentence that tells of the record beside the archive
     // that puts it right, where one is found -- a killed run's record that
     // the archive fits, beside this name or another name of the archive in
-    // its directory, or a record this user can not read there; empty when
-    // there is none.
+    // its directory, a record another user's run uses, or one of this
+    // user's that is refused (then what keeps the data); empty when there
+    // is none.
     static std::string TornArchiveNote(int fd, const std::string& path);
 
     // Puts an archive open as fd (for writing) back as it was before a run:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 
 #include "cslib/crc32.h"
 
@@ -12,14 +13,44 @@ namespace {
 // the writing process and its start time; the archive's old length, the
 // offset of the run's first write and the time the record was written; the
 // length of the bytes written over; the CRC-32s of the archive's head, of
-// the window before that offset and of the pieces spread between; the
-// lengths of the archive's name and of the run's first bytes; the name, the
-// bytes written over, the first bytes; a CRC-32 of all that.  A record of another layout (the previous
-// release's, whose magic ends in another digit) is none this program
-// writes: it is refused as damaged, and its archive left as it is.
-constexpr char kMagic[8] = {'K', 'O', 'V', 'U', 'N', 'D', 'O', '3'};
+// the window before that offset and (from version 3 on) of the pieces spread
+// between; the lengths of the archive's name and of the run's first bytes;
+// the name, the bytes written over, the first bytes; a CRC-32 of all that.
+// The magic ends in the layout's version.  A record of a layout this
+// program does not know (a later release's, say) is none it reads.
+constexpr char kMagicStem[7] = {'K', 'O', 'V', 'U', 'N', 'D', 'O'};
+constexpr size_t kMagicSize = sizeof kMagicStem + 1;
 constexpr size_t kCrcSize = 4;
-constexpr size_t kFixedSize = kUndoRecordFieldBytes - kCrcSize;
+
+// The layouts records were written in, oldest first: a change of layout
+// adds a row, and the records of the earlier ones stay readable.
+struct Layout {
+    unsigned version;
+    size_t checksums;  // the archive's CRC-32s it holds: head, window, spread
+    constexpr size_t FixedSize() const { return kMagicSize + 8 * 8 + checksums * 4 + 2 * 2; }
+};
+constexpr Layout kLayouts[] = {{2, 2}, {3, 3}};
+static_assert(kLayouts[std::size(kLayouts) - 1].version == kUndoRecordVersion);
+static_assert(kLayouts[std::size(kLayouts) - 1].FixedSize() + kCrcSize == kUndoRecordFieldBytes);
+
+// The layout of the record whose bytes begin with lead, nullptr for none.
+const Layout* LayoutOf(const std::string& lead)
+{
+    if (lead.size() < kMagicSize || std::memcmp(lead.data(), kMagicStem, sizeof kMagicStem) != 0)
+        return nullptr;
+    for (const Layout& layout : kLayouts)
+        if (lead[sizeof kMagicStem] == static_cast<char>('0' + layout.version))
+            return &layout;
+    return nullptr;
+}
+
+const Layout& LayoutFor(unsigned version)
+{
+    for (const Layout& layout : kLayouts)
+        if (layout.version == version)
+            return layout;
+    return kLayouts[std::size(kLayouts) - 1];
+}
 
 void Put(std::string& out, uint64_t value, int bytes)
 {
@@ -44,13 +75,15 @@ uint32_t UndoChecksum(const char* data, size_t n)
 
 std::string EncodeUndoRecord(const UndoRecordFields& r)
 {
-    std::string out(kMagic, sizeof kMagic);
-    out.reserve(kFixedSize + r.base.size() + r.tail.size() + r.first.size() + kCrcSize);
+    const Layout& layout = LayoutFor(r.version);
+    std::string out(kMagicStem, sizeof kMagicStem);
+    out.reserve(layout.FixedSize() + r.base.size() + r.tail.size() + r.first.size() + kCrcSize);
+    out += static_cast<char>('0' + layout.version);
     for (uint64_t v : {r.dev, r.ino, r.pid, r.start, r.oldLength, r.writeAt, r.time, uint64_t{r.tail.size()}})
         Put(out, v, 8);
-    Put(out, r.headCrc, 4);
-    Put(out, r.windowCrc, 4);
-    Put(out, r.spreadCrc, 4);
+    const uint32_t checksums[] = {r.headCrc, r.windowCrc, r.spreadCrc};
+    for (size_t i = 0; i < layout.checksums; ++i)
+        Put(out, checksums[i], 4);
     Put(out, r.base.size(), 2);
     Put(out, r.first.size(), 2);
     out += r.base;
@@ -62,19 +95,21 @@ std::string EncodeUndoRecord(const UndoRecordFields& r)
 
 uint64_t UndoRecordLength(const std::string& lead)
 {
-    if (lead.size() < kFixedSize || std::memcmp(lead.data(), kMagic, sizeof kMagic) != 0)
+    const Layout* layout = LayoutOf(lead);
+    if (layout == nullptr || lead.size() < layout->FixedSize())
         return 0;
-    const size_t fields = sizeof kMagic;
+    const size_t fields = kMagicSize;
+    const size_t lengths = fields + 8 * 8 + layout->checksums * 4;
     const uint64_t oldLength = Get(lead, fields + 4 * 8, 8);
     const uint64_t writeAt = Get(lead, fields + 5 * 8, 8);
     const uint64_t tailLength = Get(lead, fields + 7 * 8, 8);
-    const uint64_t nameLength = Get(lead, fields + 8 * 8 + 12, 2);
-    const uint64_t firstLength = Get(lead, fields + 8 * 8 + 14, 2);
+    const uint64_t nameLength = Get(lead, lengths, 2);
+    const uint64_t firstLength = Get(lead, lengths + 2, 2);
     // The bytes written over reach from the first write to the old end.
     if (nameLength == 0 || nameLength > kUndoLongestBase || firstLength > kUndoFirstBytes ||
         oldLength > static_cast<uint64_t>(INT64_MAX) || writeAt > oldLength || tailLength != oldLength - writeAt)
         return 0;
-    return kFixedSize + nameLength + tailLength + firstLength + kCrcSize;
+    return layout->FixedSize() + nameLength + tailLength + firstLength + kCrcSize;
 }
 
 bool DecodeUndoRecordFrom(const UndoRecordReader& read, uint64_t size, UndoRecordFields& r, uint64_t& tailAt)
@@ -83,8 +118,9 @@ bool DecodeUndoRecordFrom(const UndoRecordReader& read, uint64_t size, UndoRecor
     std::string lead;
     if (size < kUndoRecordLeadBytes || !read(0, kUndoRecordLeadBytes, lead))
         return false;
+    const Layout* layout = LayoutOf(lead);
     const uint64_t length = UndoRecordLength(lead);
-    if (length == 0 || length != size)
+    if (layout == nullptr || length == 0 || length != size)
         return false;
     // The checksum covers all before it, read piece by piece.
     const uint64_t body = length - kCrcSize;
@@ -97,21 +133,23 @@ bool DecodeUndoRecordFrom(const UndoRecordReader& read, uint64_t size, UndoRecor
     }
     if (!read(body, kCrcSize, piece) || Get(piece, 0, 4) != (reg ^ 0xFFFFFFFFu))
         return false;
+    r.version = layout->version;
     uint64_t tailLength = 0;
     uint64_t* fields[] = {&r.dev, &r.ino, &r.pid, &r.start, &r.oldLength, &r.writeAt, &r.time, &tailLength};
-    size_t at = sizeof kMagic;
+    size_t at = kMagicSize;
     for (uint64_t* field : fields) {
         *field = Get(lead, at, 8);
         at += 8;
     }
-    r.headCrc = static_cast<uint32_t>(Get(lead, at, 4));
-    r.windowCrc = static_cast<uint32_t>(Get(lead, at + 4, 4));
-    r.spreadCrc = static_cast<uint32_t>(Get(lead, at + 8, 4));
-    const size_t nameLength = static_cast<size_t>(Get(lead, at + 12, 2));
-    const size_t firstLength = static_cast<size_t>(Get(lead, at + 14, 2));
-    tailAt = kFixedSize + nameLength;
+    uint32_t* checksums[] = {&r.headCrc, &r.windowCrc, &r.spreadCrc};
+    r.spreadCrc = 0;
+    for (size_t i = 0; i < layout->checksums; ++i, at += 4)
+        *checksums[i] = static_cast<uint32_t>(Get(lead, at, 4));
+    const size_t nameLength = static_cast<size_t>(Get(lead, at, 2));
+    const size_t firstLength = static_cast<size_t>(Get(lead, at + 2, 2));
+    tailAt = layout->FixedSize() + nameLength;
     r.tail.clear();
-    return read(kFixedSize, nameLength, r.base) && read(tailAt + tailLength, firstLength, r.first);
+    return read(layout->FixedSize(), nameLength, r.base) && read(tailAt + tailLength, firstLength, r.first);
 }
 
 bool DecodeUndoRecord(const std::string& in, UndoRecordFields& r)

@@ -12,7 +12,13 @@ inline constexpr size_t kUndoFirstBytes = 4096;
 // The longest archive name a record holds: the longest a directory entry
 // can have.
 inline constexpr size_t kUndoLongestBase = 255;
-// A record's fields of fixed size, its checksum included.
+// The layout a run writes its record in, the digit its magic ends in.
+// Records of every earlier layout are read too: those of version 2 (the two
+// releases before this layout) hold no spreadCrc and are judged without it.
+inline constexpr unsigned kUndoRecordVersion = 3;
+inline constexpr unsigned kUndoSpreadSince = 3;
+// A record's fields of fixed size, its checksum included, in the largest
+// layout (the one a run writes).
 inline constexpr size_t kUndoRecordFieldBytes = 8 + 8 * 8 + 3 * 4 + 2 * 2 + 4;
 // What a record holds besides the bytes written over, at most.
 inline constexpr size_t kUndoRecordFixedBytes = kUndoRecordFieldBytes + kUndoLongestBase + kUndoFirstBytes;
@@ -24,22 +30,29 @@ inline constexpr size_t kUndoRecordFixedBytes = kUndoRecordFieldBytes + kUndoLon
 // archive's first bytes, of those just before writeAt and of pieces spread
 // over what lies between, as the run found them (see the record's judgement
 // in undorecord.h); first is what the run wrote first at writeAt, right
-// after the record was written at time (seconds since the epoch).  pid and start: the writing process and
-// its start time.  base: the archive's name in its directory.
+// after the record was written at time (seconds since the epoch).  pid and
+// start: the writing process and its start time.  base: the archive's name
+// in its directory.  version: the record's layout (spreadCrc is 0 in one
+// before kUndoSpreadSince).
 struct UndoRecordFields {
     uint64_t dev = 0, ino = 0, pid = 0, start = 0, oldLength = 0, writeAt = 0, time = 0;
     uint32_t headCrc = 0, windowCrc = 0, spreadCrc = 0;
+    unsigned version = kUndoRecordVersion;
     std::string base, tail, first;
 };
 
-// How many bytes of a record tell its length: its magic and fixed fields.
+// How many bytes of a record tell its length: its magic and fixed fields
+// (the largest layout's; every record of a smaller one is longer than that).
 inline constexpr size_t kUndoRecordLeadBytes = kUndoRecordFieldBytes - 4;
 // The length of the record whose first kUndoRecordLeadBytes bytes lead
-// holds, from its fields; 0 when they begin no record this program writes.
+// holds, from its fields; 0 when they begin no record of a layout this
+// program reads.
 uint64_t UndoRecordLength(const std::string& lead);
 
-// The bytes of a record; DecodeUndoRecord takes nothing but one whole
-// record, its lengths and checksum right, and gives false for anything else.
+// The bytes of a record, in the layout of fields.version (the one a run
+// writes, unless that is no layout this program knows); DecodeUndoRecord
+// takes nothing but one whole record of a layout it reads, its lengths and
+// checksum right, and gives false for anything else.
 std::string EncodeUndoRecord(const UndoRecordFields& fields);
 bool DecodeUndoRecord(const std::string& bytes, UndoRecordFields& fields);
 // Puts the n bytes at offset of a stored record into out; false when they

@@ -8,11 +8,13 @@ begins."""
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cmd_helpers import (KOVZEF, LIBRARY, NOBODY, ScratchCase, kox_entries, reachable_program,  # noqa: E402
@@ -235,12 +237,9 @@ ZEROS = re.compile(r'(\\0)+')
 DEAD_AUTHORITY = "http://127.0.0.1:1/tsa"
 
 
-@unittest.skipUnless(shutil.which("strace"), "needs strace")
-class WhatEveryEndingLeaves(unittest.TestCase):
-    """Runs that end other than by success or a plain kill -- an error kept
-    by i, an append-only archive, a time the archive shows from a file
-    server's clock, a power loss (the order of the calls that put bytes on
-    storage) -- and the readers of an archive a killed run left torn."""
+class EndingsCase(unittest.TestCase):
+    """A directory other users can reach, with files to archive, and the
+    program run there."""
 
     def setUp(self):
         self.program = reachable_program(self)
@@ -279,6 +278,22 @@ class WhatEveryEndingLeaves(unittest.TestCase):
         rc, out = self.kov(*args, url=url)
         self.assertEqual(rc, 0, (args, out))
         return out
+
+    def names(self, name="a.kox"):
+        return [entry[1] for entry in kox_entries(self.read(name))]
+
+    def starts(self):
+        self.ok("-cf", "src.kox", "x.txt")
+        self.ok("-cf", "plain.kox", "d/a.txt", "d/b.txt")
+        self.ok("-cVf", "signed.kox", "d/a.txt", "d/b.txt", url=signing.TSA_URL)
+
+
+@unittest.skipUnless(shutil.which("strace"), "needs strace")
+class WhatEveryEndingLeaves(EndingsCase):
+    """Runs that end other than by success or a plain kill -- an error kept
+    by i, an append-only archive, a time the archive shows from a file
+    server's clock, a power loss (the order of the calls that put bytes on
+    storage) -- and the readers of an archive a killed run left torn."""
 
     def strace(self, options, args, url=None):
         extra = []
@@ -495,14 +510,6 @@ class WhatEveryEndingLeaves(unittest.TestCase):
     # and every state a put-back or a kept archive can be cut short in reads
     # as torn or whole.
 
-    def names(self, name="a.kox"):
-        return [entry[1] for entry in kox_entries(self.read(name))]
-
-    def starts(self):
-        self.ok("-cf", "src.kox", "x.txt")
-        self.ok("-cf", "plain.kox", "d/a.txt", "d/b.txt")
-        self.ok("-cVf", "signed.kox", "d/a.txt", "d/b.txt", url=signing.TSA_URL)
-
     def test_a_copy_of_a_torn_archive_put_at_its_name_is_put_back(self):
         # Fault caught: a copy of the archive a killed run left torn, put at
         # its name as a new file (cp then mv, a copy renamed over it), was
@@ -694,6 +701,112 @@ class WhatEveryEndingLeaves(unittest.TestCase):
         self.assertEqual(self.leftovers(), [".a.kox.undo.new"])
         self.ok("-af", "a.kox", "x.txt")
         self.assertEqual(self.leftovers(), [])
+
+def earlier_undo_record(archive, st, write_at, first, pid):
+    """The undo record (magic KOVUNDO2) the two releases before the
+    record's spread checksum wrote for a run of process pid that found the
+    bytes archive in the file of status st and writes first, its first
+    bytes, at write_at: their layout, encoded here apart from the program."""
+    span = 64 * 1024
+    tail, base = archive[write_at:], b"a.kox"
+    head, window = zlib.crc32(archive[:min(write_at, span)]), zlib.crc32(archive[max(0, write_at - span):write_at])
+    body = (b"KOVUNDO2" + struct.pack("<8Q2I2H", st.st_dev, st.st_ino, pid, 0, len(archive), write_at,
+                                      int(time.time()), len(tail), head, window, len(base), len(first)) +
+            base + tail + first)
+    return body + struct.pack("<I", zlib.crc32(body))
+
+
+class RecordsOfEarlierReleases(EndingsCase):
+    def torn(self, start, args, url=None, inside=False):
+        """Leaves at a.kox what a run of args of an earlier release left of
+        the archive start, killed after its zeros and all its other bytes
+        (zeros where its first bytes go), and writes that release's record
+        of it beside; the old bytes and the record."""
+        old = self.read(start)
+        shutil.copyfile(self.path(start), self.path("a.kox"))
+        self.ok(*args, url=url)
+        whole = self.read("a.kox")
+        write_at = kox_entries(old)[-1][0] if inside else len(old)
+        first = whole[write_at:write_at + 4096]
+        with open(self.path("a.kox"), "r+b") as f:
+            f.seek(write_at)
+            f.write(bytes(len(first)))
+        gone = subprocess.Popen(["true"])
+        gone.wait()
+        record = earlier_undo_record(old, os.stat(self.path("a.kox")), write_at, first, gone.pid)
+        self.put_record(record)
+        return old, record
+
+    def put_record(self, record):
+        with open(self.path(".a.kox.undo"), "wb") as f:
+            f.write(record)
+        os.chmod(self.path(".a.kox.undo"), 0o600)
+
+    def test_a_torn_archive_beside_a_record_of_an_earlier_release_is_put_back(self):
+        # Faults caught: the undo record an append or re-sign of the two
+        # earlier releases, killed after its zeros, left beside its torn
+        # archive (KOVUNDO2) was refused as damaged (100) with the advice to
+        # remove it, which left the archive failing every run with 5 for
+        # good, and the old manifest of a re-sign, kept only in the record,
+        # lost.  A reader told the record's own user that a damaged record
+        # "which this user can not use" restores it "at the next run of that
+        # record's owner", and a writing run advised removing it while the
+        # archive read torn.  An append with no names ended 29 and left a
+        # torn archive torn.  A torn archive that could not be written was
+        # reported as "... Permission deniedA run writing it was killed".
+        self.starts()
+        old, record = self.torn("plain.kox", ["-af", "a.kox", "new.txt"])
+        torn = self.read("a.kox")
+        before = [entry[1] for entry in kox_entries(old)]
+        damaged = bytearray(record)
+        damaged[30] ^= 1
+        self.put_record(bytes(damaged))
+        rc, out = self.kov("-tf", "a.kox")
+        self.assertEqual(rc, 5, out)
+        self.assertTrue(out.endswith(
+            "A run writing it may have been killed: its undo record .a.kox.undo is damaged; the entries before the "
+            "tear still extract with -x, and a copy of the archive from before that run puts it back.\n"), out)
+        rc, out = self.kov("-af", "a.kox", "x.txt")
+        self.assertEqual(rc, 100, out)
+        self.assertIn("the archive reads torn", out)
+        self.assertNotIn("remove", out)
+        # As said: the entries before the tear extract.
+        os.mkdir(self.path("out"))
+        rc, out = self.kov("-xf", "a.kox", "-R", "out")
+        self.assertEqual(rc, 5, out)
+        for name in before:
+            with open(self.path(os.path.join("out", name)), "rb") as f:
+                self.assertEqual(f.read(), self.read(name), name)
+        self.assertEqual(self.read("a.kox"), torn)
+        if os.geteuid() == ROOT:
+            # The record's user may not write the archive.
+            self.put_record(record)
+            os.chown(self.path(".a.kox.undo"), NOBODY, NOBODY)
+            self.assertEqual(self.kov("-af", "a.kox", "x.txt", uid=NOBODY),
+                             (4, "KOVZEF: error writing to a.kox (error 4). Permission denied. A run writing it was "
+                                 "killed; its undo record .a.kox.undo stays and restores it at the next run that "
+                                 "writes to it.\n"))
+            self.assertEqual(self.read("a.kox"), torn)
+        self.put_record(record)
+        os.chown(self.path(".a.kox.undo"), os.geteuid(), os.getegid())
+        self.assertEqual(self.kov("-af", "a.kox", "x.txt"), (0, RESTORED))
+        self.assertEqual(self.read("a.kox")[:len(old)], old)
+        self.assertEqual(self.names(), before + ["x.txt"])
+        self.assertEqual(self.leftovers(), [])
+
+        # A re-sign: the old manifest comes back from the record, and with it
+        # the earlier signature; an append with no names puts it back and
+        # adds nothing, and on a whole archive still ends with 29.
+        old, _ = self.torn("signed.kox", ["-Sf", "a.kox"], signing.TSA_URL, inside=True)
+        self.assertNotEqual(self.read("a.kox"), old)
+        self.assertEqual(self.kov("-af", "a.kox"), (0, RESTORED))
+        self.assertEqual(self.read("a.kox"), old)
+        self.assertEqual(self.leftovers(), [])
+        rc, out = self.kov("-tVf", "a.kox", "-L", self.library)
+        self.assertEqual(rc, 0, out)
+        self.assertEqual(self.kov("-af", "a.kox"), (29, "KOVZEF: no files specified for appending (error 29). \n"))
+        self.assertEqual(self.read("a.kox"), old)
+
 
 # The call that makes a run's hidden file: without a name, or by its name.
 MAKES_HIDDEN = re.compile(r'^openat\(.*(O_TMPFILE|\.(new|part)", O_WRONLY\|O_CREAT\|O_EXCL)')

@@ -109,42 +109,59 @@ protected:
 
 TEST_F(UndoRecordTest, EveryDamagedOrShortRecordIsRefusedAndTheGenuineOnePutsTheArchiveBack)
 {
-    KilledRun();
-    const fs::path recordPath = m_dir / ".a.kox.undo";
-    const std::string record = Slurp(recordPath);
-    const std::string torn = Slurp(m_archive);
-    ASSERT_NE(torn, m_original);
-    ASSERT_GT(record.size(), 1000u);  // the kept bytes are in it
-    EXPECT_NE(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
+    // The record as this release writes it, and as the earlier layout
+    // (no spread checksum) holds it: either puts the archive back.
+    for (unsigned version : {kUndoRecordVersion, 2u}) {
+        KilledRun();
+        const fs::path recordPath = m_dir / ".a.kox.undo";
+        std::string record = Slurp(recordPath);
+        if (version != kUndoRecordVersion) {
+            UndoRecordFields fields;
+            ASSERT_TRUE(DecodeUndoRecord(record, fields));
+            ASSERT_EQ(fields.version, kUndoRecordVersion);
+            fields.version = version;
+            record = EncodeUndoRecord(fields);
+            ASSERT_EQ(record.size(), Slurp(recordPath).size() - 4);
+            ASSERT_TRUE(DecodeUndoRecord(record, fields));
+            ASSERT_EQ(fields.version, version);
+        }
+        const std::string torn = Slurp(m_archive);
+        ASSERT_NE(torn, m_original);
+        ASSERT_GT(record.size(), 1000u);  // the kept bytes are in it
+        Put(recordPath, record);
+        EXPECT_NE(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
 
-    // Each byte changed, and the record cut at each length: refused, and
-    // nothing of the archive or the record is touched.
-    for (size_t i = 0; i < record.size(); ++i) {
-        std::string damaged = record;
-        damaged[i] = static_cast<char>(damaged[i] ^ 0x10);
-        Put(recordPath, damaged);
-        ASSERT_EQ(PutBackCode(), 100u) << "byte " << i;
-        ASSERT_EQ(Slurp(m_archive), torn);
-        ASSERT_EQ(Slurp(recordPath), damaged);
-    }
-    for (size_t n = 0; n < record.size(); n += 7) {
-        Put(recordPath, record.substr(0, n));
-        ASSERT_EQ(PutBackCode(), 100u) << "length " << n;
-        ASSERT_EQ(Slurp(m_archive), torn);
-    }
-    // Writable by others: not trusted either.
-    Put(recordPath, record);
-    fs::permissions(recordPath, fs::perms::others_write, fs::perm_options::add);
-    EXPECT_EQ(PutBackCode(), 100u);
-    EXPECT_EQ(Slurp(m_archive), torn);
-    EXPECT_EQ(m_log->Collected(), "");
+        // Each byte changed, and the record cut at each length: refused, and
+        // nothing of the archive or the record is touched.
+        for (size_t i = 0; i < record.size(); ++i) {
+            std::string damaged = record;
+            damaged[i] = static_cast<char>(damaged[i] ^ 0x10);
+            Put(recordPath, damaged);
+            ASSERT_EQ(PutBackCode(), 100u) << "byte " << i;
+            ASSERT_EQ(Slurp(m_archive), torn);
+            ASSERT_EQ(Slurp(recordPath), damaged);
+        }
+        for (size_t n = 0; n < record.size(); n += 7) {
+            Put(recordPath, record.substr(0, n));
+            ASSERT_EQ(PutBackCode(), 100u) << "length " << n;
+            ASSERT_EQ(Slurp(m_archive), torn);
+        }
+        // Writable by others: not trusted either.
+        Put(recordPath, record);
+        fs::permissions(recordPath, fs::perms::others_write, fs::perm_options::add);
+        EXPECT_EQ(PutBackCode(), 100u);
+        EXPECT_EQ(Slurp(m_archive), torn);
+        EXPECT_EQ(m_log->Collected(), "");
 
-    Put(recordPath, record);
-    EXPECT_EQ(PutBackCode(), 0u);
-    EXPECT_EQ(Slurp(m_archive), m_original);
-    EXPECT_FALSE(fs::exists(recordPath));
-    EXPECT_EQ(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
-    EXPECT_EQ(m_log->Collected(), "KOVZEF: archive a.kox was restored as it was before a run that was killed\n");
+        Put(recordPath, record);
+        EXPECT_EQ(PutBackCode(), 0u);
+        EXPECT_EQ(Slurp(m_archive), m_original);
+        EXPECT_FALSE(fs::exists(recordPath));
+        EXPECT_EQ(CUndoRecord::TornArchiveNote(m_lockFd, ""), "");
+        EXPECT_EQ(m_log->Collected(), "KOVZEF: archive a.kox was restored as it was before a run that was killed\n");
+        m_log = new CAPILogMan();
+        CApplication::Instance().SetLogMan(m_log);
+    }
 }
 
 TEST_F(UndoRecordTest, TheRecordOfARunningProcessIsNeverUsedAndGoesWhenTheRunEnds)

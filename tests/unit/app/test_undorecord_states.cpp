@@ -5,7 +5,8 @@
 // ends as the old archive or, once all the run wrote is there, as the new
 // one, and the record goes only then.  Files that are none of these (other
 // archives, backups, copies changed before the run's first write) are left
-// as they are.
+// as they are.  Records of the earlier layout (no spread checksum) are
+// judged so too, but for the bytes only the spread checksum covers.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -114,7 +115,9 @@ struct WritingRun {
     size_t First() const { return std::min(CUndoRecord::kFirstBytes, whole.size() - writeAt); }
 };
 
-std::vector<State> StatesOf(const WritingRun& run, std::mt19937& rnd)
+// spread: the record holds the checksum of the pieces between the head and
+// the window, which alone tells bytes changed there.
+std::vector<State> StatesOf(const WritingRun& run, bool spread, std::mt19937& rnd)
 {
     const std::string& a = run.old;
     const size_t w = run.writeAt, o = a.size(), f = run.First();
@@ -176,7 +179,10 @@ std::vector<State> StatesOf(const WritingRun& run, std::mt19937& rnd)
     std::string halfZeroed = first;
     std::fill(halfZeroed.begin() + 8, halfZeroed.begin() + 40, '\0');
     add("zeros and first bytes in one sector", Overlay(n, w, halfZeroed), Ends::kLeft);
-    for (size_t at : {size_t{10}, size_t{64 * 1024 + 10}, w - 10})
+    std::vector<size_t> changedAt = {10, w - 10};
+    if (spread)
+        changedAt.push_back(64 * 1024 + 10);
+    for (size_t at : changedAt)
         add("changed at " + std::to_string(at), Overlay(zeroed, at, "x"), Ends::kLeft);
     return states;
 }
@@ -245,46 +251,57 @@ TEST_F(UndoRecordStates, EveryStateARunOrItsPutBackLeavesEndsOldOrWholeAndOnlyTh
     };
     size_t judged = 0;
     for (const WritingRun& run : runs) {
-        const std::string record = RecordOf(run);
-        ASSERT_FALSE(record.empty()) << run.kind;
-        for (const State& state : StatesOf(run, rnd)) {
-            for (bool newInode : {false, true}) {
-                const std::string note = std::string(run.kind) + ": " + state.label + (newInode ? ", a copy" : "");
-                Place(state.bytes, newInode);
-                {
-                    std::ofstream(m_record, std::ios::binary | std::ios::trunc) << record;
+        for (unsigned version : {kUndoRecordVersion, 2u}) {
+            std::string record = RecordOf(run);
+            ASSERT_FALSE(record.empty()) << run.kind;
+            if (version != kUndoRecordVersion) {
+                // The same record as the releases before the spread checksum wrote it.
+                UndoRecordFields fields;
+                ASSERT_TRUE(DecodeUndoRecord(record, fields));
+                fields.version = version;
+                record = EncodeUndoRecord(fields);
+                ASSERT_TRUE(record.starts_with("KOVUNDO2"));
+            }
+            for (const State& state : StatesOf(run, version >= kUndoSpreadSince, rnd)) {
+                for (bool newInode : {false, true}) {
+                    const std::string note = std::string(run.kind) + ", version " + std::to_string(version) + ": " +
+                                             state.label + (newInode ? ", a copy" : "");
+                    Place(state.bytes, newInode);
+                    {
+                        std::ofstream(m_record, std::ios::binary | std::ios::trunc) << record;
+                    }
+                    fs::permissions(m_record, fs::perms::owner_read | fs::perms::owner_write);
+                    auto* log = new CAPILogMan();
+                    CApplication::Instance().SetLogMan(log);
+                    const int lockFd = open(m_archive.c_str(), O_RDONLY | O_CLOEXEC);
+                    ASSERT_GE(lockFd, 0);
+                    CUndoRecord::Restored restored = CUndoRecord::Restored::kNothing;
+                    EXPECT_NO_THROW(
+                        restored = CUndoRecord::PutBackKilledRun(lockFd, AT_FDCWD, m_archive.string(), "a.kox", *log))
+                        << note;
+                    close(lockFd);
+                    const std::string now = Slurp(m_archive);
+                    switch (state.ends) {
+                    case Ends::kOld:
+                        EXPECT_EQ(restored, CUndoRecord::Restored::kPutBack) << note << "\n" << log->Collected();
+                        EXPECT_TRUE(now == run.old) << note;
+                        break;
+                    case Ends::kNew:
+                        EXPECT_EQ(restored, CUndoRecord::Restored::kKept) << note;
+                        EXPECT_TRUE(now == run.whole) << note;
+                        break;
+                    case Ends::kLeft:
+                        EXPECT_EQ(restored, CUndoRecord::Restored::kDropped) << note << "\n" << log->Collected();
+                        EXPECT_TRUE(now == state.bytes) << note;
+                        break;
+                    }
+                    EXPECT_FALSE(fs::exists(m_record)) << note;
+                    ++judged;
                 }
-                fs::permissions(m_record, fs::perms::owner_read | fs::perms::owner_write);
-                auto* log = new CAPILogMan();
-                CApplication::Instance().SetLogMan(log);
-                const int lockFd = open(m_archive.c_str(), O_RDONLY | O_CLOEXEC);
-                ASSERT_GE(lockFd, 0);
-                CUndoRecord::Restored restored = CUndoRecord::Restored::kNothing;
-                EXPECT_NO_THROW(
-                    restored = CUndoRecord::PutBackKilledRun(lockFd, AT_FDCWD, m_archive.string(), "a.kox", *log))
-                    << note;
-                close(lockFd);
-                const std::string now = Slurp(m_archive);
-                switch (state.ends) {
-                case Ends::kOld:
-                    EXPECT_EQ(restored, CUndoRecord::Restored::kPutBack) << note << "\n" << log->Collected();
-                    EXPECT_TRUE(now == run.old) << note;
-                    break;
-                case Ends::kNew:
-                    EXPECT_EQ(restored, CUndoRecord::Restored::kKept) << note;
-                    EXPECT_TRUE(now == run.whole) << note;
-                    break;
-                case Ends::kLeft:
-                    EXPECT_EQ(restored, CUndoRecord::Restored::kDropped) << note << "\n" << log->Collected();
-                    EXPECT_TRUE(now == state.bytes) << note;
-                    break;
-                }
-                EXPECT_FALSE(fs::exists(m_record)) << note;
-                ++judged;
             }
         }
     }
-    EXPECT_GT(judged, 500u);
+    EXPECT_GT(judged, 1000u);
 }
 
 }  // namespace

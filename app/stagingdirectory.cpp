@@ -49,7 +49,9 @@ bool CStagingDirectory::Begin(std::string directory, mode_t mode, mode_t writeBi
         }
         flock(fd, LOCK_EX | LOCK_NB);
         MarkTransient(fd, hidden);
-        fchmod(fd, 0700);
+        // The set-group-ID bit a parent passes on stays, as for a directory
+        // made at its name: its files take that group.
+        fchmod(fd, st.st_mode & 07777 & ~S_ISVTX);
         m_directory = std::move(directory);
         m_hidden = std::move(hidden);
         m_fd = fd;

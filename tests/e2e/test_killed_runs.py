@@ -718,8 +718,8 @@ class KilledAsItMakesAHiddenFile(ScratchCase):
         shutil.copytree(os.path.join(self.template, "d"), os.path.join(self.template, "x", "d"))
         # Where it makes the directory it fills under a hidden name.
         os.mkdir(os.path.join(self.template, "y"))
-        # Empty files of the form the user made, without the mark: one
-        # without the sticky bit, one with it and a time of its own.
+        # Empty files and directories of the form the user made, without the
+        # mark: one without the sticky bit, one with it and a time of its own.
         gone = subprocess.Popen(["true"])
         gone.wait()
         self.lookalikes = []
@@ -732,6 +732,13 @@ class KilledAsItMakesAHiddenFile(ScratchCase):
                 os.chmod(made, mode)
                 if mode & 0o1000:
                     os.utime(made, (1_000_000_000, 1_000_000_000))
+        for n, mode in enumerate((0o700, 0o1700)):
+            self.lookalikes.append("y/.e.%d-%d.part" % (gone.pid, n))
+            made = os.path.join(self.template, self.lookalikes[-1])
+            os.mkdir(made)
+            os.chmod(made, mode)
+            if mode & 0o1000:
+                os.utime(made, (1_000_000_000, 1_000_000_000))
 
     def traced(self, args, cwd, refuse, trace=os.devnull, options=()):
         """Runs args in cwd under strace, on one processor, refused files

@@ -38,9 +38,9 @@ public:
     // user's creation mask allows: another run of the user made it) takes
     // the files one by one, as a staged file takes a path that was not
     // free; one that another run holds locked (it moves its own files in)
-    // is waited for, two seconds at most.  CExcept (28) when they can not all go there: the message says
-    // where those left were left, and they stay there for the user (the
-    // next run's clean-up leaves them).
+    // is waited for, two seconds at most.  CExcept (28) when they can not
+    // all go there: the message says where those left were left, and they
+    // stay there for the user (the next run's clean-up leaves them).
     void Finish();
     // The same without an exception: the message of the failure, or empty.
     std::string FinishQuietly() noexcept;

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -268,9 +269,15 @@ public:
     // Extraction found a symbolic link to a directory at the path: its
     // target gets neither this entry's time nor its permissions.
     bool LinkOnDisk() const { return m_linkOnDisk; }
+    // For the extract command: the directory this entry makes (nothing had
+    // its path) is made by make, given the path, instead (a verified
+    // extraction makes it under a hidden name, to fill it there); where
+    // make returns false it is made at its path.
+    void MakeWith(std::function<bool(const std::string&)> make) { m_make = std::move(make); }
 
 private:
     bool m_linkOnDisk = false;
+    std::function<bool(const std::string&)> m_make;
 };
 
 class CLink : public CDirEntry {

@@ -206,7 +206,8 @@ public:
         if (parent == m_lastExistingParent)
             return;
         for (;;) {
-            if (access(parent.c_str(), F_OK) == 0)
+            // The directory being filled under a hidden name is there.
+            if ((m_staging.Active() && parent == m_staging.Directory()) || access(parent.c_str(), F_OK) == 0)
                 break;
             m_missingParents.push_back(parent);
             end = parent.rfind('/');
@@ -331,32 +332,40 @@ public:
     // Whether a file for path goes into the directory being filled under a
     // hidden name (see CStagingDirectory), under its last component.
     bool IntoStagingDirectory(const std::string& path) const { return m_staging.Holds(path); }
-    // Where a verified file for path is made: in its directory, hidden and
-    // filled as a whole, when that is a directory this run made (or is
-    // about to make) and has put nothing into yet, or is being filled
-    // already; the hidden directory's descriptor, else -1.  Called after
-    // NoteMissingParents(path).
+    // Where a verified file for path is made: in its directory, made under
+    // a hidden name and filled there as a whole, when that is being filled
+    // already, or when this run is about to make it for the file (it has
+    // no entry of its own); the hidden directory's descriptor, else -1.
+    // Never a directory that had its name: another run may be writing a
+    // file there.  Called after NoteMissingParents(path).
     int StagingDirectoryFor(const std::string& path)
     {
         if (m_staging.Holds(path))
             return m_staging.Descriptor();
         const size_t slash = path.rfind('/');
         if (m_freshDirectory.empty() || slash != m_freshDirectory.size() ||
-            path.compare(0, slash, m_freshDirectory) != 0 || !m_freshNames.Empty())
+            path.compare(0, slash, m_freshDirectory) != 0 || !m_freshNames.Empty() ||
+            std::find(m_missingParents.begin(), m_missingParents.end(), m_freshDirectory) == m_missingParents.end())
             return -1;
-        // A directory made for the file itself (no entry of its own) gets
-        // the usual mode once named, as the other parents made for it.
-        const bool missing = std::find(m_missingParents.begin(), m_missingParents.end(), m_freshDirectory) !=
-                             m_missingParents.end();
-        if (missing && !CDirEntry::CreateParentDirectories(path))
+        if (!CDirEntry::CreateParentDirectories(m_freshDirectory))
             return -1;
+        FinishStaging();
+        // It gets the usual mode once named, as the other parents made for
+        // the file; another run of this user may give it its name first,
+        // with that mode or one the user's mask allows.
+        if (!m_staging.Begin(m_freshDirectory, 0755 & ~m_savedMask, (m_freshMode | (0777 & ~m_savedMask)) & 0222))
+            return -1;
+        return m_staging.Holds(path) ? m_staging.Descriptor() : -1;
+    }
+    // Makes the directory of a directory entry at path, which nothing has,
+    // under a hidden name to be filled there, mode being the entry's;
+    // false when it is to be made at path instead.
+    bool StageDirectory(const std::string& path, mode_t mode)
+    {
         FinishStaging();
         // Another run of this user may give the directory its name first,
         // with the mode this run gives it or one the user's mask allows.
-        if (!m_staging.Begin(m_freshDirectory, missing ? 0755 & ~m_savedMask : 0,
-                             (m_freshMode | (0777 & ~m_savedMask)) & 0222))
-            return -1;
-        return m_staging.Holds(path) ? m_staging.Descriptor() : -1;
+        return m_staging.Begin(path, 0, (mode | (0777 & ~m_savedMask)) & 0222);
     }
     // Where staged files get a name before they replace what is at their
     // paths (see CStagingArea).
@@ -740,6 +749,11 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
             entry->StageFile(pathFree);
     }
 
+    auto* directory = dynamic_cast<CDirectory*>(entry);
+    if (m_extract && m_verify && directory != nullptr)
+        directory->MakeWith([this, mode = static_cast<mode_t>(info.mode)](const std::string& made) {
+            return m_state.StageDirectory(made, mode);
+        });
     std::vector<uint8_t> userInfo;
     if (m_extract)
         userInfo = entry->GetUserInfo();
@@ -760,7 +774,6 @@ void ArchiveExtraction::Entry(CDirEntry* entry)
         throw;
     }
     const bool existed = entry->Existed();
-    auto* directory = dynamic_cast<CDirectory*>(entry);
     const bool directoryIsLink = directory != nullptr && directory->LinkOnDisk();
     const bool digestFailed = !existed && entry->IsDigestEnabled() && !entry->IsDigestVerified();
     const bool staged = entry->Staged();

@@ -135,6 +135,8 @@ void CDirectory::CreateOnDisk()
     }
     if (errno != ENOENT)
         throw CAccessExcept(m_name);
-    if (!CreateParentDirectories(m_name) || !CreateDirectory(m_name.c_str()))
+    if (!CreateParentDirectories(m_name))
+        throw CCreateDirExcept(m_name);
+    if (!(m_make && m_make(m_name)) && !CreateDirectory(m_name.c_str()))
         throw CCreateDirExcept(m_name);
 }

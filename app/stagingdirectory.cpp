@@ -18,52 +18,48 @@ bool CStagingDirectory::Holds(const std::string& path) const
            path.find('/', length + 1) == std::string::npos;
 }
 
-bool CStagingDirectory::Begin(const std::string& directory, mode_t mode, mode_t writeBits)
+bool CStagingDirectory::Begin(std::string directory, mode_t mode, mode_t writeBits)
 {
-    // Only a directory is filled (never what a link there leads to).  It
-    // carries the mark of its hidden name before it has that name, so that
-    // a run killed at any moment leaves it marked as its own (see
-    // MarkTransient), and it is locked while this run lives, so that the
-    // next extraction here can tell it from one a killed run left.
-    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    // Locked before it is hidden, and hidden only while it is still empty:
-    // another run of this user that found it at its name may be moving its
-    // own verified files into it (see MoveFilesIntoTaken), which it does
-    // only under this lock; hidden with them, they would go with this
-    // run's directory were it killed.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !VisitDirectoryNames(fd, [](const char*) { return false; })) {
-        close(fd);
-        return false;
-    }
+    while (directory.size() > 1 && directory.back() == '/')
+        directory.pop_back();
+    // Made under its hidden name, never at its own: a directory that had
+    // its name, even for a moment, may hold a file another run is writing
+    // there (one without a name shows in no look at the directory), which
+    // would go with this one when it is hidden.  It carries the sticky bit
+    // until it bears the mark of that name (see MarkTransient), so that a
+    // run killed in between leaves an empty directory the next
+    // extraction's clean-up takes for a lost one, and it is locked while
+    // this run lives, so that the next extraction here can tell it from
+    // one a killed run left.  Only a directory (never what a link there
+    // leads to) of this user is filled.
     static unsigned s_count = 0;
-    std::string hidden;
-    for (unsigned taken = 0;; ++taken) {
-        hidden = StagedFileName(directory, s_count++);
-        MarkTransient(fd, hidden);
-        if (RenameToFreeName(AT_FDCWD, directory.c_str(), AT_FDCWD, hidden.c_str()))
-            break;
-        if (errno != EEXIST || taken >= 100) {
-            UnmarkTransient(fd);
-            close(fd);
+    for (unsigned taken = 0; taken < 100; ++taken) {
+        std::string hidden = StagedFileName(directory, s_count++);
+        if (mkdir(hidden.c_str(), S_ISVTX | 0700) != 0) {
+            if (errno == EEXIST)
+                continue;
             return false;
         }
+        const int fd = open(hidden.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0 || fstat(fd, &st) != 0 || st.st_uid != geteuid()) {
+            if (fd >= 0)
+                close(fd);
+            return false;
+        }
+        flock(fd, LOCK_EX | LOCK_NB);
+        MarkTransient(fd, hidden);
+        // The set-group-ID bit a parent passes on stays, as for a directory
+        // made at its name: its files take that group.
+        fchmod(fd, st.st_mode & 07777 & ~S_ISVTX);
+        m_directory = std::move(directory);
+        m_hidden = std::move(hidden);
+        m_fd = fd;
+        m_mode = mode;
+        m_writeBits = writeBits & 0222;
+        return true;
     }
-    struct stat opened, named;
-    if (fstat(fd, &opened) != 0 || fstatat(AT_FDCWD, hidden.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-        opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
-        // Another directory took the name: this run's is not filled.
-        UnmarkTransient(fd);
-        close(fd);
-        return false;
-    }
-    m_directory = directory;
-    m_hidden = std::move(hidden);
-    m_fd = fd;
-    m_mode = mode;
-    m_writeBits = writeBits & 0222;
-    return true;
+    return false;
 }
 
 void CStagingDirectory::Finish()
@@ -72,8 +68,8 @@ void CStagingDirectory::Finish()
         return;
     std::string failed = m_directory;
     std::string reason;
-    // A directory at the name that another run holds locked is about to be
-    // hidden by it, and filled: the name is free again a moment later.
+    // A directory at the name that another run holds locked takes its
+    // files, or is hidden by it (see MoveFilesIntoTaken), a moment later.
     // How long this run waits for it, in steps of kBusyPause.
     constexpr int kBusyTries = 200;
     constexpr useconds_t kBusyPause = 10000;
@@ -142,9 +138,10 @@ bool CStagingDirectory::MoveFilesIntoTaken(std::string& failed, std::string& rea
         errno = err;
         return false;
     }
-    // Another run holds it to hide it and fill it: files moved in now
-    // would be hidden with its own (EWOULDBLOCK).  Held while they move,
-    // so that no such run hides it meanwhile.
+    // Another run holds it while it moves its own files in, or to hide it
+    // and fill it, as runs did that made their directory at its name:
+    // files moved in then would be hidden with its own (EWOULDBLOCK).
+    // Held while they move, so that no such run hides it meanwhile.
     if (flock(target, LOCK_EX | LOCK_NB) != 0) {
         const int busy = errno;
         close(target);

@@ -1,7 +1,7 @@
-// A directory that a verified extraction made itself, filled under a hidden
-// name (".NAME.PID-N.part" beside its path) and given its name once the run
-// is done with it: its files are written there directly under their own
-// names, so that one rename puts them all in place instead of a step per
+// A directory that a verified extraction makes, made and filled under a
+// hidden name (".NAME.PID-N.part" beside its path) and given its name once
+// the run is done with it: its files are written there directly under their
+// own names, so that one rename puts them all in place instead of a step per
 // file, and a run killed meanwhile leaves none of them at its path.  What a
 // killed run left goes with the next extraction into the directory beside
 // it (see RemoveLostStagedFiles).
@@ -26,22 +26,21 @@ public:
     // Whether path names something directly in the directory being filled
     // (its last component then follows Directory() and a "/").
     bool Holds(const std::string& path) const;
-    // Hides directory, which this run made and has put nothing into, to be
-    // filled.  mode, when not 0, is the mode it gets once it has its name.
-    // writeBits: the write bits (of 0222) a directory that takes its name
-    // meanwhile may have and still take the files (see Finish).  False,
-    // and the directory as it was, when it can not be hidden.
-    bool Begin(const std::string& directory, mode_t mode, mode_t writeBits);
+    // Makes the directory for the path directory under a hidden name, to
+    // be filled there and named by Finish.  mode, when not 0, is the mode
+    // it gets once it has its name.  writeBits: the write bits (of 0222) a
+    // directory that takes its name meanwhile may have and still take the
+    // files (see Finish).  False, nothing made, when it can not be made.
+    bool Begin(std::string directory, mode_t mode, mode_t writeBits);
     // Gives the directory being filled its name.  Where something took the
     // name meanwhile, a directory of this user there whose write bits are
     // among writeBits (those this run gives the directory itself, or its
     // user's creation mask allows: another run of the user made it) takes
     // the files one by one, as a staged file takes a path that was not
-    // free; one that another run holds locked (it is about to hide it and
-    // fill it) is waited for, two seconds at most, until the name is free
-    // again.  CExcept (28) when they can not all go there: the message says
-    // where those left were left, and they stay there for the user (the
-    // next run's clean-up leaves them).
+    // free; one that another run holds locked (it moves its own files in)
+    // is waited for, two seconds at most.  CExcept (28) when they can not
+    // all go there: the message says where those left were left, and they
+    // stay there for the user (the next run's clean-up leaves them).
     void Finish();
     // The same without an exception: the message of the failure, or empty.
     std::string FinishQuietly() noexcept;

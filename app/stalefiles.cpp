@@ -52,15 +52,16 @@ bool CarriesTransientMark(int fd, const struct stat& st, std::string_view name)
 }
 
 // Whether the file open as fd (st its status) is one a run made under its
-// name and was killed with before it bore the mark (see MakeNamedTransient):
-// a regular file with the sticky bit, empty, whose contents and status
-// never changed since it was made (the times creation gives it, one
-// moment for both), without the mark, on a file system that keeps the mark.
-// An extracted or copied file has its time set apart from its status
-// change; a file system without the mark judges none.
+// name and was killed with before it bore the mark (see MakeNamedTransient;
+// a staging directory is made so too): an empty regular file, or a
+// directory, with the sticky bit, without the mark, on a file system that
+// keeps the mark, whose modification and status change times are still one
+// moment, as creation gives them.  An extracted or copied file has its
+// time set apart from its status change; a file system without the mark
+// judges none.  Such a directory goes only while it is empty.
 bool KilledBeforeItsMark(int fd, const struct stat& st)
 {
-    return S_ISREG(st.st_mode) && (st.st_mode & S_ISVTX) != 0 && st.st_size == 0 &&
+    return (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_size == 0)) && (st.st_mode & S_ISVTX) != 0 &&
            st.st_mtim.tv_sec == st.st_ctim.tv_sec && st.st_mtim.tv_nsec == st.st_ctim.tv_nsec &&
            fgetxattr(fd, kTransientMark, nullptr, 0) < 0 && errno == ENODATA;
 }
@@ -208,8 +209,11 @@ void RemoveIfLost(int dirFd, const char* name, pid_t pid, bool directories, cons
             if ((marked || KilledBeforeItsMark(fd, st)) && st.st_nlink == 1 && !HeldLocked(fd) &&
                 unlinkat(dirFd, name, 0) == 0 && directories && marked)
                 RemovePledgedArea(dirFd, name);
-        } else if (marked && directories && S_ISDIR(st.st_mode) && !HeldLocked(fd)) {
-            RemoveLostDirectory(dirFd, name, fd, keep);
+        } else if (directories && S_ISDIR(st.st_mode) && !HeldLocked(fd)) {
+            if (marked)
+                RemoveLostDirectory(dirFd, name, fd, keep);
+            else if (KilledBeforeItsMark(fd, st))
+                unlinkat(dirFd, name, AT_REMOVEDIR);  // only while it is empty
         }
     }
     close(fd);

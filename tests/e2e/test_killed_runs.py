@@ -809,7 +809,7 @@ class RecordsOfEarlierReleases(EndingsCase):
 
 
 # The call that makes a run's hidden file: without a name, or by its name.
-MAKES_HIDDEN = re.compile(r'^openat\(.*(O_TMPFILE|\.(new|part)", O_WRONLY\|O_CREAT\|O_EXCL)')
+MAKES_HIDDEN = re.compile(r'^(openat\(.*(O_TMPFILE|\.(new|part)", O_WRONLY\|O_CREAT\|O_EXCL)|mkdir\(.*\.part")')
 
 
 @unittest.skipUnless(shutil.which("strace"), "needs strace")
@@ -829,8 +829,10 @@ class KilledAsItMakesAHiddenFile(ScratchCase):
         # What a verified extraction replaces: the files are staged beside
         # their paths.
         shutil.copytree(os.path.join(self.template, "d"), os.path.join(self.template, "x", "d"))
-        # Empty files of the form the user made, without the mark: one
-        # without the sticky bit, one with it and a time of its own.
+        # Where it makes the directory it fills under a hidden name.
+        os.mkdir(os.path.join(self.template, "y"))
+        # Empty files and directories of the form the user made, without the
+        # mark: one without the sticky bit, one with it and a time of its own.
         gone = subprocess.Popen(["true"])
         gone.wait()
         self.lookalikes = []
@@ -843,6 +845,13 @@ class KilledAsItMakesAHiddenFile(ScratchCase):
                 os.chmod(made, mode)
                 if mode & 0o1000:
                     os.utime(made, (1_000_000_000, 1_000_000_000))
+        for n, mode in enumerate((0o700, 0o1700)):
+            self.lookalikes.append("y/.e.%d-%d.part" % (gone.pid, n))
+            made = os.path.join(self.template, self.lookalikes[-1])
+            os.mkdir(made)
+            os.chmod(made, mode)
+            if mode & 0o1000:
+                os.utime(made, (1_000_000_000, 1_000_000_000))
 
     def traced(self, args, cwd, refuse, trace=os.devnull, options=()):
         """Runs args in cwd under strace, on one processor, refused files
@@ -868,12 +877,14 @@ class KilledAsItMakesAHiddenFile(ScratchCase):
         # its own after: killed in between, it left an empty file without
         # the mark, which no later run removed.  Where the file system makes
         # no file without a name, a verified extraction's staged
-        # ".NAME.PID-N.part" files were left so as well.  The runs are
+        # ".NAME.PID-N.part" files were left so as well, as would be the
+        # directory it makes under such a name to fill it.  The runs are
         # killed at each call from the one that makes the file on; the next
         # run of the command leaves no hidden file of a run.
         commands = [("create", ["-cf", "a.kox", "small.txt"], "."), ("create anew", ["-cf", "n.kox", "small.txt"], "."),
                     ("append that starts an archive", ["-af", "n.kox", "small.txt"], "."),
-                    ("verified extraction", ["-xVf", "../s.kox", "-L", LIBRARY], "x")]
+                    ("verified extraction", ["-xVf", "../s.kox", "-L", LIBRARY], "x"),
+                    ("verified extraction into a directory it makes", ["-xVf", "../s.kox", "-L", LIBRARY], "y")]
         killed = 0
         for label, args, where in commands:
             for refuse in (False, True):

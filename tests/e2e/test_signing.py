@@ -729,6 +729,65 @@ class VerifiedExtractionIntoSharedDirectory(SigningCase):
             with open(os.path.join(where, name), "rb") as f:
                 self.assertEqual(f.read(), data, name)
 
+    @unittest.skipUnless(shutil.which("strace"), "strace is missing")
+    def test_two_runs_at_once_both_finish_with_every_file_whole(self):
+        # Fault caught: two verified extractions of one signed archive by
+        # one user into one empty directory: the first made "sd" at its name,
+        # the second found it there and began a file in it without a name,
+        # which the first did not see when it looked "sd" over, found it
+        # empty and hid it to fill it: the second ended with 28, "could not
+        # open for writing sd/f.. (error 28). No such file or directory".
+        # Each run is held under strace (SIGSTOP at a call, SIGCONT here):
+        # the first once it made its directory for "sd" and once it wrote
+        # its last file, the second once it wrote its first.
+        files = {"sd/f%02d" % i: os.urandom(1000 + 100 * i) for i in range(20)}
+        for name, data in files.items():
+            self.write(name, data)
+        os.chmod(self.path("sd"), 0o755)
+        self.sign_new("s.kox", "sd")
+        where = tempfile.mkdtemp(dir=self.dir)
+        os.chmod(where, 0o755)
+        env = dict(os.environ, TZ="UTC", ASAN_OPTIONS="detect_leaks=0")  # no leak check under ptrace
+
+        def held(label, *stops):
+            log = os.path.join(self.dir, label + ".log")
+            proc = subprocess.Popen(["strace", "-qq", "-o", log, "-e", "trace=mkdir,utimensat"] +
+                                    [arg for stop in stops for arg in ("-e", "inject=%s:signal=STOP" % stop)] +
+                                    [KOVZEF, "-xVf", "../s.kox", "-L", LIBRARY], cwd=where, env=env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True,
+                                    preexec_fn=lambda: os.umask(0o022))
+            self.addCleanup(lambda: proc.poll() is None and (os.killpg(proc.pid, signal.SIGKILL), proc.wait()))
+            return proc, log
+
+        def stopped(held_run, times):
+            """Waits until the run stopped as often as times, or ended."""
+            proc, log = held_run
+            deadline = time.time() + 120
+            while proc.poll() is None and time.time() < deadline:
+                if os.path.exists(log):
+                    with open(log, encoding="latin-1") as f:
+                        if f.read().count("--- stopped by SIGSTOP") >= times:
+                            return
+                time.sleep(0.005)
+            self.assertLess(time.time(), deadline)
+
+        first = held("first", "mkdir:when=1", "utimensat:when=%d" % len(files))
+        stopped(first, 1)
+        second = held("second", "utimensat:when=1")
+        stopped(second, 1)
+        os.killpg(first[0].pid, signal.SIGCONT)
+        stopped(first, 2)
+        for proc, _ in (second, first):
+            os.killpg(proc.pid, signal.SIGCONT)
+            out = proc.communicate(timeout=120)[0].decode("latin-1")
+            self.assertEqual(proc.returncode, 0, out)
+        self.assertEqual(sorted(os.listdir(where)), ["SIGNATURE.SMF", "sd"])
+        self.assertEqual(sorted(os.listdir(os.path.join(where, "sd"))), sorted(n[3:] for n in files))
+        self.assertEqual(os.stat(os.path.join(where, "sd")).st_mode & 0o7777, 0o755)
+        for name, data in files.items():
+            with open(os.path.join(where, name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+
 
 class VerifiedExtractionCost(SigningCase):
     def system_calls(self, archive, *args):

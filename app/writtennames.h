@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,36 +26,61 @@ public:
     bool Take(std::string_view place, std::string_view source);
 
 private:
-    // An entry whose source is its place, taken before any other: where its
-    // place lies in m_text, and its hash.  Such entries (nearly every entry
-    // of a run: every one until a name is renamed, changed or moved) are
-    // only noted one after another; they cannot take each other's place.
-    struct Early {
-        uint64_t hash = 0;
-        uint64_t offset = 0;
-        uint32_t length = 0;
-    };
-    // A place taken once an entry of another source came: where its text
-    // lies in m_text (the place, then the source unless it is the place
-    // itself), and the low bits of its hash.
+    // Nearly every entry of a run comes from its place, or from its place
+    // below "/" (an absolute name stored as it is): such places are kept
+    // in m_log, each as the bytes it shares with the one before and the
+    // bytes that follow (names of one directory come one after another), in
+    // groups whose first place is kept whole.  Only once an entry of
+    // another source comes, or of the other of the two, are they looked up:
+    // through m_index, the high half of each one's hash beside its group.
+    // Every other entry is kept in m_table with its place and its source.
+    enum Kind : uint8_t { kOwn = 0, kRooted = 1, kOther = 2 };
+    // A place taken in m_table: where its text lies in m_text (the place,
+    // then the source), and the low bits of its hash.
     struct Slot {
         uint64_t offset = 0;  // in m_text, plus one: 0 is a free slot
         uint32_t hash = 0;
         uint32_t placeLength = 0;
-        uint32_t sourceLength = 0;  // kSameAsPlace: the source is the place
+        uint32_t sourceLength = 0;
     };
-    static constexpr uint32_t kSameAsPlace = UINT32_MAX;
-    // Whether an early entry took place.
-    bool TakenEarly(std::string_view place, uint64_t hash) const;
-    // Take in m_table.
-    bool TakeInTable(std::string_view place, std::string_view source, uint64_t hash);
+    static constexpr size_t kGroup = 32;  // places of a group in m_log
+    static constexpr size_t kChunk = 64 * 1024;
 
-    std::vector<Early> m_early;  // sorted by hash once m_indexed
+    // The kind of the source taken at place in m_log (kOther: none), found
+    // through m_index, which it builds first where it is missing.
+    Kind FindInLog(std::string_view place, uint64_t hash);
+    // Calls visit(place, kind) for the places of the group of m_log, in
+    // order, until it returns false.
+    template <typename Visit>
+    void ForEachInGroup(size_t group, Visit visit) const;
+    // Appends place, of kind, to m_log (and to m_index once it is built).
+    void AppendToLog(std::string_view place, Kind kind, uint64_t hash);
+    // The index of m_log: every place's word, the sorted runs of it merged
+    // as a binary counter merges, so that a lookup searches few of them.
+    void BuildIndex();
+    void SortIndex();
+    // In m_table: the source taken at place, or nullptr.
+    const Slot* FindInTable(std::string_view place, uint64_t hash) const;
+    void AddToTable(std::string_view place, std::string_view source, uint64_t hash);
+
+    // m_log: chunks of kChunk bytes (or as many as one place takes), the
+    // bytes used of each but the last; where each group's first place lies
+    // (its chunk << 32 | its offset there).
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::vector<size_t> m_chunkFill;
+    size_t m_chunkSize = 0;  // of the last chunk
+    size_t m_used = 0;       // bytes used of the last chunk
+    std::vector<uint64_t> m_groups;
+    size_t m_inGroup = 0;  // places in the last group
+    std::string m_last;    // the last place appended
+    uint8_t m_kinds = 0;   // a bit for each kind in m_log
     bool m_indexed = false;
+    std::vector<uint64_t> m_index;   // (high half of the hash) << 32 | group
+    std::vector<size_t> m_runEnds;   // of the sorted runs of m_index
     // Open addressing, at most half full; the places in one text, not one
-    // allocation each: an archive may hold millions of entries.
+    // allocation each.
     std::vector<Slot> m_table;
-    size_t m_used = 0;
+    size_t m_tableUsed = 0;
     std::string m_text;
 };
 

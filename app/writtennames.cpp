@@ -69,8 +69,7 @@ bool CWrittenNames::Take(std::string_view place, std::string_view source)
                           : kOther;
     if (m_tableUsed != 0) {
         if (const Slot* slot = FindInTable(place, hash))
-            return std::string_view(m_text).substr(slot->offset - 1 + slot->placeLength, slot->sourceLength) ==
-                   source;
+            return std::string_view(m_text).substr(slot->offset - 1 + slot->placeLength, slot->sourceLength) == source;
     }
     // Places of one kind in m_log came from their places, or from their
     // places below "/", each: only another source may have taken them.

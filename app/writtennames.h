@@ -75,8 +75,8 @@ private:
     std::string m_last;    // the last place appended
     uint8_t m_kinds = 0;   // a bit for each kind in m_log
     bool m_indexed = false;
-    std::vector<uint64_t> m_index;   // (high half of the hash) << 32 | group
-    std::vector<size_t> m_runEnds;   // of the sorted runs of m_index
+    std::vector<uint64_t> m_index;  // (high half of the hash) << 32 | group
+    std::vector<size_t> m_runEnds;  // of the sorted runs of m_index
     // Open addressing, at most half full; the places in one text, not one
     // allocation each.
     std::vector<Slot> m_table;

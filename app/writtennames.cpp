@@ -62,18 +62,22 @@ size_t GetNumber(const char*& at)
 
 bool CWrittenNames::Take(std::string_view place, std::string_view source)
 {
-    const uint64_t hash = std::hash<std::string_view>{}(place);
     const Kind kind = source == place ? kOwn
                       : source.size() == place.size() + 1 && source.front() == '/' && source.substr(1) == place
                           ? kRooted
                           : kOther;
+    // Places of one kind in m_log came from their places, or from their
+    // places below "/", each: only another source may have taken them.
+    const unsigned others = m_kinds & ~(kind == kOther ? 0U : 1U << kind);
+    if (m_tableUsed == 0 && others == 0 && kind != kOther && !m_indexed) {
+        AppendToLog(place, kind, 0);  // nearly every entry: no hash is needed
+        return true;
+    }
+    const uint64_t hash = std::hash<std::string_view>{}(place);
     if (m_tableUsed != 0) {
         if (const Slot* slot = FindInTable(place, hash))
             return std::string_view(m_text).substr(slot->offset - 1 + slot->placeLength, slot->sourceLength) == source;
     }
-    // Places of one kind in m_log came from their places, or from their
-    // places below "/", each: only another source may have taken them.
-    const unsigned others = m_kinds & ~(kind == kOther ? 0U : 1U << kind);
     if (others != 0) {
         const Kind taken = FindInLog(place, hash);
         if (taken != kOther)
@@ -90,9 +94,17 @@ void CWrittenNames::AppendToLog(std::string_view place, Kind kind, uint64_t hash
 {
     bool first = m_groups.empty() || m_inGroup == kGroup;
     size_t shared = 0;
-    if (!first)
-        while (shared < place.size() && shared < m_last.size() && place[shared] == m_last[shared])
+    if (!first) {
+        const size_t most = std::min(place.size(), m_last.size());
+        for (uint64_t a = 0, b = 0; shared + 8 <= most; shared += 8) {
+            std::memcpy(&a, place.data() + shared, 8);
+            std::memcpy(&b, m_last.data() + shared, 8);
+            if (a != b)
+                break;
+        }
+        while (shared < most && place[shared] == m_last[shared])
             ++shared;
+    }
     size_t need = NumberSize(shared << 1 | kind) + NumberSize(place.size() - shared) + place.size() - shared;
     if (m_chunks.empty() || m_used + need > m_chunkSize) {
         // A group lies in one chunk.

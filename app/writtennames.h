@@ -32,7 +32,9 @@ private:
     // bytes that follow (names of one directory come one after another), in
     // groups whose first place is kept whole.  Only once an entry of
     // another source comes, or of the other of the two, are they looked up:
-    // through m_index, the high half of each one's hash beside its group.
+    // through m_index, the high half of each one's hash beside its group,
+    // whose places are read again to tell whether the place is among them
+    // (a hash alone would take two places of one hash for one place).
     // Every other entry is kept in m_table with its place and its source.
     enum Kind : uint8_t { kOwn = 0, kRooted = 1, kOther = 2 };
     // A place taken in m_table: where its text lies in m_text (the place,

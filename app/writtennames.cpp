@@ -1,8 +1,6 @@
 #include "app/writtennames.h"
 
 #include <algorithm>
-#include <cstring>
-#include <functional>
 
 #include "app/except.h"
 #include "app/signedplaces.h"
@@ -30,186 +28,130 @@ bool IsNormalPath(std::string_view path)
 
 }  // namespace
 
-namespace {
-
-void PutNumber(char*& at, size_t value)
-{
-    for (; value >= 0x80; value >>= 7)
-        *at++ = static_cast<char>(0x80 | (value & 0x7F));
-    *at++ = static_cast<char>(value);
-}
-
-size_t NumberSize(size_t value)
-{
-    size_t size = 1;
-    for (; value >= 0x80; value >>= 7)
-        ++size;
-    return size;
-}
-
-size_t GetNumber(const char*& at)
-{
-    size_t value = 0;
-    for (unsigned shift = 0;; shift += 7) {
-        const auto byte = static_cast<uint8_t>(*at++);
-        value |= static_cast<size_t>(byte & 0x7F) << shift;
-        if (byte < 0x80)
-            return value;
-    }
-}
-
-}  // namespace
-
 bool CWrittenNames::Take(std::string_view place, std::string_view source)
 {
     const Kind kind = source == place ? kOwn
                       : source.size() == place.size() + 1 && source.front() == '/' && source.substr(1) == place
                           ? kRooted
                           : kOther;
-    // Places of one kind in m_log came from their places, or from their
-    // places below "/", each: only another source may have taken them.
-    const unsigned others = m_kinds & ~(kind == kOther ? 0U : 1U << kind);
-    if (m_tableUsed == 0 && others == 0 && kind != kOther && !m_indexed) {
-        AppendToLog(place, kind, 0);  // nearly every entry: no hash is needed
-        return true;
-    }
-    const uint64_t hash = std::hash<std::string_view>{}(place);
+    const uint64_t hash = KeyedHash(m_key, place);
     if (m_tableUsed != 0) {
         if (const Slot* slot = FindInTable(place, hash))
             return std::string_view(m_text).substr(slot->offset - 1 + slot->placeLength, slot->sourceLength) == source;
     }
-    if (others != 0) {
-        const Kind taken = FindInLog(place, hash);
+    // Places of one kind among the fingerprints came from their places, or
+    // from their places below "/", each: only another source may have taken
+    // them.
+    if (m_kinds & ~(kind == kOther ? 0U : 1U << kind)) {
+        const Kind taken = FindPrint(hash);
         if (taken != kOther)
             return taken == kind;
     }
     if (kind == kOther)
         AddToTable(place, source, hash);
     else
-        AppendToLog(place, kind, hash);
+        AppendPrint((hash & ~uint64_t{1}) | kind);
     return true;
 }
 
-void CWrittenNames::AppendToLog(std::string_view place, Kind kind, uint64_t hash)
+void CWrittenNames::AppendPrint(uint64_t print)
 {
-    bool first = m_groups.empty() || m_inGroup == kGroup;
-    size_t shared = 0;
-    if (!first) {
-        const size_t most = std::min(place.size(), m_last.size());
-        for (uint64_t a = 0, b = 0; shared + 8 <= most; shared += 8) {
-            std::memcpy(&a, place.data() + shared, 8);
-            std::memcpy(&b, m_last.data() + shared, 8);
-            if (a != b)
-                break;
-        }
-        while (shared < most && place[shared] == m_last[shared])
-            ++shared;
+    if (m_chunks.empty() || m_lastUsed == kChunk) {
+        m_chunks.push_back(std::make_unique_for_overwrite<uint64_t[]>(kChunk));
+        m_lastUsed = 0;
     }
-    size_t need = NumberSize(shared << 1 | kind) + NumberSize(place.size() - shared) + place.size() - shared;
-    if (m_chunks.empty() || m_used + need > m_chunkSize) {
-        // A group lies in one chunk.
-        if (!first) {
-            first = true;
-            shared = 0;
-            need = NumberSize(kind) + NumberSize(place.size()) + place.size();
-        }
-        if (!m_chunks.empty())
-            m_chunkFill.push_back(m_used);
-        m_chunkSize = std::max(kChunk, need);
-        m_chunks.push_back(std::make_unique<char[]>(m_chunkSize));
-        m_used = 0;
+    uint64_t* const chunk = m_chunks.back().get();
+    if (m_sorted) {
+        uint64_t* const at = std::upper_bound(chunk, chunk + m_lastUsed, print);
+        std::copy_backward(at, chunk + m_lastUsed, chunk + m_lastUsed + 1);
+        *at = print;
+    } else {
+        chunk[m_lastUsed] = print;
     }
-    if (first) {
-        m_groups.push_back((m_chunks.size() - 1) << 32 | m_used);
-        m_inGroup = 0;
-    }
-    char* at = m_chunks.back().get() + m_used;
-    PutNumber(at, shared << 1 | kind);
-    PutNumber(at, place.size() - shared);
-    std::memcpy(at, place.data() + shared, place.size() - shared);
-    m_used += need;
-    ++m_inGroup;
-    m_last.assign(place);
-    m_kinds |= 1U << kind;
-    if (m_indexed)
-        m_index.push_back((hash >> 32) << 32 | (m_groups.size() - 1));
+    m_kinds |= 1U << (print & 1);
+    if (++m_lastUsed == kChunk && m_sorted)
+        AddRun(m_chunks.size());
 }
 
-template <typename Visit>
-void CWrittenNames::ForEachInGroup(size_t group, Visit visit) const
+CWrittenNames::Kind CWrittenNames::FindPrint(uint64_t hash)
 {
-    const size_t chunk = m_groups[group] >> 32;
-    const char* at = m_chunks[chunk].get() + (m_groups[group] & 0xFFFFFFFF);
-    const char* const end = m_chunks[chunk].get() + (chunk + 1 == m_chunks.size() ? m_used : m_chunkFill[chunk]);
-    std::string place;
-    for (size_t i = 0; i < kGroup && at < end; ++i) {
-        const size_t head = GetNumber(at);
-        const size_t length = GetNumber(at);
-        place.resize(head >> 1);
-        place.append(at, length);
-        at += length;
-        if (!visit(std::string_view(place), static_cast<Kind>(head & 1)))
-            return;
-    }
-}
-
-CWrittenNames::Kind CWrittenNames::FindInLog(std::string_view place, uint64_t hash)
-{
-    if (!m_indexed)
-        BuildIndex();
-    SortIndex();
-    const uint64_t key = hash >> 32;
-    Kind found = kOther;
+    if (!m_sorted)
+        SortPrints();
+    // The place's fingerprints of both kinds, the own one first.
+    const uint64_t own = hash & ~uint64_t{1};
+    const auto found = [own](const uint64_t* at, const uint64_t* end) {
+        return at != end && (*at | 1) == (own | 1) ? static_cast<Kind>(*at & 1) : kOther;
+    };
     size_t start = 0;
     for (const size_t end : m_runEnds) {
-        auto at = std::lower_bound(m_index.begin() + static_cast<std::ptrdiff_t>(start),
-                                   m_index.begin() + static_cast<std::ptrdiff_t>(end), key << 32);
-        for (; at != m_index.begin() + static_cast<std::ptrdiff_t>(end) && *at >> 32 == key; ++at) {
-            ForEachInGroup(*at & 0xFFFFFFFF, [&](std::string_view taken, Kind kind) {
-                if (taken != place)
-                    return true;
-                found = kind;
-                return false;
-            });
-            if (found != kOther)
-                return found;
+        // The first chunk of the run whose last fingerprint is not below
+        // own.
+        size_t low = start, high = end;
+        while (low < high) {
+            const size_t middle = low + (high - low) / 2;
+            if (m_chunks[middle][kChunk - 1] < own)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        if (low != end) {
+            const uint64_t* const first = m_chunks[low].get();
+            const Kind kind = found(std::lower_bound(first, first + kChunk, own), first + kChunk);
+            if (kind != kOther)
+                return kind;
         }
         start = end;
     }
-    return kOther;
+    if (start == m_chunks.size())
+        return kOther;
+    // The last chunk, not full.
+    const uint64_t* const first = m_chunks.back().get();
+    return found(std::lower_bound(first, first + m_lastUsed, own), first + m_lastUsed);
 }
 
-void CWrittenNames::BuildIndex()
+void CWrittenNames::SortPrints()
 {
-    m_index.reserve(m_groups.size() * kGroup);
-    for (size_t group = 0; group < m_groups.size(); ++group)
-        ForEachInGroup(group, [&](std::string_view place, Kind) {
-            m_index.push_back((std::hash<std::string_view>{}(place) >> 32) << 32 | group);
-            return true;
-        });
-    m_indexed = true;
+    for (size_t chunk = 0; chunk < m_chunks.size(); ++chunk) {
+        const bool full = chunk + 1 < m_chunks.size() || m_lastUsed == kChunk;
+        std::sort(m_chunks[chunk].get(), m_chunks[chunk].get() + (full ? kChunk : m_lastUsed));
+        if (full)
+            AddRun(chunk + 1);
+    }
+    m_sorted = true;
 }
 
-void CWrittenNames::SortIndex()
+void CWrittenNames::AddRun(size_t end)
 {
-    const size_t sorted = m_runEnds.empty() ? 0 : m_runEnds.back();
-    if (sorted == m_index.size())
-        return;
-    const auto at = [this](size_t i) { return m_index.begin() + static_cast<std::ptrdiff_t>(i); };
-    std::sort(at(sorted), m_index.end());
-    m_runEnds.push_back(m_index.size());
+    m_runEnds.push_back(end);
     // A run is merged into the one before while it is as long: there are
-    // never more runs than bits in the count of places.
+    // never more runs than bits in the count of chunks.
     while (m_runEnds.size() >= 2) {
-        const size_t end = m_runEnds.back();
         const size_t middle = m_runEnds[m_runEnds.size() - 2];
         const size_t start = m_runEnds.size() >= 3 ? m_runEnds[m_runEnds.size() - 3] : 0;
         if (end - middle < middle - start)
             break;
-        std::inplace_merge(at(start), at(middle), at(end));
+        MergeRuns(start, middle, end);
         m_runEnds.pop_back();
         m_runEnds.back() = end;
     }
+}
+
+void CWrittenNames::MergeRuns(size_t start, size_t middle, size_t end)
+{
+    std::vector<Chunk> merged;
+    merged.reserve(end - start);
+    size_t a = start * kChunk, b = middle * kChunk;
+    const size_t aEnd = b, bEnd = end * kChunk;
+    const auto print = [this](size_t i) { return m_chunks[i / kChunk][i % kChunk]; };
+    for (size_t out = 0; a < aEnd || b < bEnd; ++out) {
+        if (out % kChunk == 0)
+            merged.push_back(std::make_unique_for_overwrite<uint64_t[]>(kChunk));
+        size_t& from = b == bEnd || (a < aEnd && print(a) <= print(b)) ? a : b;
+        merged.back()[out % kChunk] = print(from);
+        if (++from % kChunk == 0)
+            m_chunks[from / kChunk - 1].reset();
+    }
+    std::move(merged.begin(), merged.end(), m_chunks.begin() + static_cast<std::ptrdiff_t>(start));
 }
 
 const CWrittenNames::Slot* CWrittenNames::FindInTable(std::string_view place, uint64_t hash) const

@@ -14,8 +14,15 @@
 #include <string_view>
 #include <vector>
 
+#include "app/keyedhash.h"
+
 class CWrittenNames {
 public:
+    CWrittenNames()
+        : m_key(UnforeseenHashKey())
+    {
+    }
+
     // Takes place for an entry that came from source, both given as places
     // (see LandingPlace, NormalPath), source in a form that tells the names
     // apart that a run writes from (see the callers): true when no earlier
@@ -27,15 +34,16 @@ public:
 
 private:
     // Nearly every entry of a run comes from its place, or from its place
-    // below "/" (an absolute name stored as it is): such places are kept
-    // in m_log, each as the bytes it shares with the one before and the
-    // bytes that follow (names of one directory come one after another), in
-    // groups whose first place is kept whole.  Only once an entry of
-    // another source comes, or of the other of the two, are they looked up:
-    // through m_index, the high half of each one's hash beside its group,
-    // whose places are read again to tell whether the place is among them
-    // (a hash alone would take two places of one hash for one place).
-    // Every other entry is kept in m_table with its place and its source.
+    // below "/" (an absolute name stored as it is): of such a place only
+    // its fingerprint is kept, in m_chunks: its keyed hash (m_key is drawn
+    // at random, so that no archive or tree can make two places share one
+    // on purpose) with the kind of its source in the lowest bit.  Two
+    // places of one fingerprint would be taken for one place: a lookup
+    // meets that with a chance of one in 2^63 for each place kept.  Only
+    // once an entry of another source comes, or of the
+    // other of the two, are they looked up: from then on the chunks are
+    // kept sorted, in runs merged as a binary counter merges.  Every other
+    // entry is kept in m_table with its place and its source.
     enum Kind : uint8_t { kOwn = 0, kRooted = 1, kOther = 2 };
     // A place taken in m_table: where its text lies in m_text (the place,
     // then the source), and the low bits of its hash.
@@ -45,40 +53,32 @@ private:
         uint32_t placeLength = 0;
         uint32_t sourceLength = 0;
     };
-    static constexpr size_t kGroup = 32;  // places of a group in m_log
-    static constexpr size_t kChunk = 64 * 1024;
+    using Chunk = std::unique_ptr<uint64_t[]>;
+    static constexpr size_t kChunk = 1024;  // fingerprints a chunk holds
 
-    // The kind of the source taken at place in m_log (kOther: none), found
-    // through m_index, which it builds first where it is missing.
-    Kind FindInLog(std::string_view place, uint64_t hash);
-    // Calls visit(place, kind) for the places of the group of m_log, in
-    // order, until it returns false.
-    template <typename Visit>
-    void ForEachInGroup(size_t group, Visit visit) const;
-    // Appends place, of kind, to m_log (and to m_index once it is built).
-    void AppendToLog(std::string_view place, Kind kind, uint64_t hash);
-    // The index of m_log: every place's word, the sorted runs of it merged
-    // as a binary counter merges, so that a lookup searches few of them.
-    void BuildIndex();
-    void SortIndex();
+    // The kind of the source taken at the place of hash (kOther: none),
+    // found among the fingerprints, which it sorts first where they are not.
+    Kind FindPrint(uint64_t hash);
+    void AppendPrint(uint64_t print);
+    // Sorts every chunk and makes runs of the full ones.
+    void SortPrints();
+    // Adds the sorted chunks up to end (in m_chunks) as a run and merges
+    // the runs before it that are no longer than it.
+    void AddRun(size_t end);
+    // Merges the runs of chunks [start, middle) and [middle, end) into
+    // new chunks, releasing each old one once read.
+    void MergeRuns(size_t start, size_t middle, size_t end);
     // In m_table: the source taken at place, or nullptr.
     const Slot* FindInTable(std::string_view place, uint64_t hash) const;
     void AddToTable(std::string_view place, std::string_view source, uint64_t hash);
 
-    // m_log: chunks of kChunk bytes (or as many as one place takes), the
-    // bytes used of each but the last; where each group's first place lies
-    // (its chunk << 32 | its offset there).
-    std::vector<std::unique_ptr<char[]>> m_chunks;
-    std::vector<size_t> m_chunkFill;
-    size_t m_chunkSize = 0;  // of the last chunk
-    size_t m_used = 0;       // bytes used of the last chunk
-    std::vector<uint64_t> m_groups;
-    size_t m_inGroup = 0;  // places in the last group
-    std::string m_last;    // the last place appended
-    uint8_t m_kinds = 0;   // a bit for each kind in m_log
-    bool m_indexed = false;
-    std::vector<uint64_t> m_index;  // (high half of the hash) << 32 | group
-    std::vector<size_t> m_runEnds;  // of the sorted runs of m_index
+    HashKey m_key;
+    // The fingerprints; the last chunk holds m_lastUsed.
+    std::vector<Chunk> m_chunks;
+    size_t m_lastUsed = 0;
+    uint8_t m_kinds = 0;  // a bit for each kind among them
+    bool m_sorted = false;
+    std::vector<size_t> m_runEnds;  // in chunks, once m_sorted
     // Open addressing, at most half full; the places in one text, not one
     // allocation each.
     std::vector<Slot> m_table;

@@ -1,22 +1,24 @@
 // The places a run wrote, against a map of every place to the source of its
 // first taker: runs of tens of thousands of entries, mostly from their own
-// spelling (kept compressed and looked up by hash only once needed) and some
+// spelling (kept as fingerprints and looked up only once needed) and some
 // from the same place below "/" or from another name, in phases that start
-// the lookups at different moments, each answered as the map answers.
+// the lookups at different moments, each answered as the map answers.  And
+// the keyed hash of the fingerprints against the vectors of its authors.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
+#include "app/keyedhash.h"
 #include "app/writtennames.h"
 
 namespace {
 
-// A place of one of few directories and many files, some long enough to
-// fill a chunk of the log by themselves, so that places recur and share
-// their starts as names of one tree do.
+// A place of one of few directories and many files, a few of them long, so
+// that places recur and share their starts as names of one tree do.
 std::string RandomPlace(std::mt19937& random, int files)
 {
     std::string place = "d";
@@ -60,6 +62,23 @@ TEST(WrittenNamesTest, AnswersAsAMapOfPlacesToTheirFirstSource)
             EXPECT_GT(refused, 0U) << "run " << run;
         }
     }
+}
+
+// SipHash-2-4 of the bytes 0, 1, ... n - 1 under the key 0, 1, ... 15, as
+// its authors give it, for lengths from none to several words.
+TEST(KeyedHashTest, GivesThePublishedValues)
+{
+    const HashKey key{0x0706050403020100ULL, 0x0f0e0d0c0b0a0908ULL};
+    const std::pair<size_t, uint64_t> published[] = {
+        {0, 0x726fdb47dd0e0e31ULL},  {1, 0x74f839c593dc67fdULL}, {2, 0x0d6c8009d9a94f5aULL},
+        {3, 0x85676696d7fb7e2dULL},  {8, 0x93f5f5799a932462ULL}, {15, 0xa129ca6149be45e5ULL},
+        {63, 0x958a324ceb064572ULL},
+    };
+    std::string bytes;
+    for (char c = 0; c < 64; ++c)
+        bytes += c;
+    for (const auto& [length, hash] : published)
+        EXPECT_EQ(KeyedHash(key, std::string_view(bytes).substr(0, length)), hash) << length << " bytes";
 }
 
 }  // namespace

@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
 # Peak memory per name: what create (-cf), plain extract (-xf) and list (-tf)
 # of one tree take more, per name, at LARGE names than at SMALL names (maximum
-# resident set, as /usr/bin/time gives it).  The tree: empty files of
-# 16-character names in DIRS directories.  What a run keeps for every name it
-# meets shows here; buffers of a fixed size do not.
+# resident set, as /usr/bin/time gives it).  The tree: empty files in DIRS
+# directories, named file000000000000 and on, or with NAMES=random by 24
+# random hexadecimal digits (as a tree of hashed names has them).  What a run
+# keeps for every name it meets shows here; buffers of a fixed size do not.
 #
 #   bash bench/names_memory.sh [kovzef...]
 #
-# Several builds are measured on the same trees, one line each.  SMALL
-# (default 50000), LARGE (default 250000), DIRS (default 250), RUNS (default
-# 3: the lowest peak of RUNS runs counts) and the scratch directory BASE
-# (default /dev/shm) come from the environment.
+# Several builds are measured on the same trees, one line each.  NAMES (default
+# short), SMALL (default 50000), LARGE (default 250000), DIRS (default 250),
+# RUNS (default 3: the lowest peak of RUNS runs counts) and the scratch
+# directory BASE (default /dev/shm) come from the environment.
 set -euo pipefail
 
 SMALL=${SMALL:-50000}
 LARGE=${LARGE:-250000}
 DIRS=${DIRS:-250}
 RUNS=${RUNS:-3}
+NAMES=${NAMES:-short}
+case $NAMES in short | random) ;; *) echo "NAMES is short or random" >&2; exit 2 ;; esac
 BASE=${BASE:-/dev/shm}
 [ $# -gt 0 ] || set -- build/bench/app/kovzef
 for program in "$@"; do
@@ -28,13 +31,14 @@ trap 'rm -rf "$SCRATCH"' EXIT
 
 # tree N: a tree of N empty files in $SCRATCH/N/t.
 tree() {
-    python3 - "$SCRATCH/$1/t" "$1" "$DIRS" <<'EOF'
+    python3 - "$SCRATCH/$1/t" "$1" "$DIRS" "$NAMES" <<'EOF'
 import os, sys
-root, count, dirs = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+root, count, dirs, names = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
 for d in range(dirs):
     os.makedirs(os.path.join(root, "dir%05d" % d))
 for i in range(count):
-    open(os.path.join(root, "dir%05d" % (i % dirs), "file%012d" % i), "w").close()
+    name = os.urandom(12).hex() if names == "random" else "file%012d" % i
+    open(os.path.join(root, "dir%05d" % (i % dirs), name), "w").close()
 EOF
 }
 # peak COMMAND...: the lowest maximum resident set (KiB) of RUNS runs.
@@ -53,7 +57,7 @@ per_name() { awk -v a="$1" -v b="$2" -v n=$((LARGE - SMALL)) 'BEGIN { printf "%.
 for n in "$SMALL" "$LARGE"; do
     tree "$n"
 done
-printf '%-40s %22s %22s %22s\n' "peak KiB at $SMALL / $LARGE names" "create" "extract" "list"
+printf '%-40s %22s %22s %22s\n' "peak KiB at $SMALL / $LARGE $NAMES names" "create" "extract" "list"
 printf '%-40s %22s %22s %22s\n' "(bytes per name)" "" "" ""
 for program in "$@"; do
     line=

@@ -77,7 +77,7 @@ CWrittenNames::Kind CWrittenNames::FindPrint(uint64_t hash)
 {
     if (!m_sorted)
         SortPrints();
-    // The place's fingerprints of both kinds, the own one first.
+    // The place's fingerprint of kind kOwn; that of kRooted follows it.
     const uint64_t own = hash & ~uint64_t{1};
     const auto found = [own](const uint64_t* at, const uint64_t* end) {
         return at != end && (*at | 1) == (own | 1) ? static_cast<Kind>(*at & 1) : kOther;

@@ -192,7 +192,7 @@ bool CDirEntry::StoredNameComesBack(const std::string& utf8) const
     // Bytes that are their own UTF-8 form are the same text; so are bytes
     // the code page converts one by one, each to a character of its own.
     if (utf8 == m_storedName ||
-        (m_linkNameLength == std::string::npos && ComesBackByBytesCP(m_storedName.data(), m_storedName.size())))
+        (m_linkNameLength == std::string::npos && ComesBackByCharactersCP(m_storedName.data(), m_storedName.size())))
         return true;
     std::string local, target;
     if (m_linkNameLength == std::string::npos)
@@ -207,9 +207,13 @@ bool CDirEntry::StoredNameComesBack(const std::string& utf8) const
 
 void CDirEntry::WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info)
 {
+    WriteHeaderNamed(archive, info, StoredNameUtf8());
+}
+
+void CDirEntry::WriteHeaderNamed(CArchiveFile& archive, const KoxHeaderInfo& info, const std::string& utf8)
+{
     // A signing run adds nothing that its archive's readers would refuse.
     RefuseAddedInTakenPlace(archive, *this, info);
-    const std::string utf8 = StoredNameUtf8();
     if (utf8.size() + 1 > KOX_NAME_BUFFER_SIZE)
         throw CExcept("KOVZEF: name too long for the archive: " + KovShown(m_storedName), 100, false);
     KoxHeaderInfo h = info;
@@ -283,7 +287,7 @@ std::string_view CDirEntry::SourceOf(std::string_view storedUtf8, bool renamed, 
     std::string utf8, local;
     if (!renamed)
         utf8 = storedUtf8;
-    const bool back = renamed ? Utf8OfLocal(m_name, utf8) && (ComesBackByBytesCP(m_name.data(), m_name.size()) ||
+    const bool back = renamed ? Utf8OfLocal(m_name, utf8) && (ComesBackByCharactersCP(m_name.data(), m_name.size()) ||
                                                               (LocalOfUtf8(utf8, local) && local == m_name))
                               : !changed;
     std::string normal;
@@ -369,7 +373,7 @@ void CDirEntry::AddToArchive(CArchiveFile& archive)
     if (m_info.mode & KOX_MODE_DIRECTORY) {
         if (g_abandonArchive)
             return;
-        WriteHeader(archive, m_info);
+        WriteHeaderNamed(archive, m_info, utf8);
         if (manifest) {
             strategy.SetEntry(this);
             strategy.Compress(archive);
@@ -396,7 +400,7 @@ void CDirEntry::AddToArchive(CArchiveFile& archive)
             const bool link = IsLinkOnDisk(m_name);
             if (link && !opt.resolveLinks) {
                 if (!g_abandonArchive)
-                    WriteHeader(archive, m_info);
+                    WriteHeaderNamed(archive, m_info, utf8);
             } else if (link) {
                 app.SetExitStatus(45);
                 app.ReportInaccessible(m_name, "broken link");
@@ -412,7 +416,7 @@ void CDirEntry::AddToArchive(CArchiveFile& archive)
         m_stream->Close();
         return;
     }
-    WriteHeader(archive, m_info);
+    WriteHeaderNamed(archive, m_info, utf8);
     ManifestContext* context = archive.GetManifestContext();
     if (m_info.TotalSize() == 0) {
         if (m_info.IsType(KOX_TYPE_FILE) && digestEnabled)

@@ -55,6 +55,9 @@ public:
     virtual bool FillHeaderInfo(KoxHeaderInfo& info) = 0;
     // Writes header, UTF-8 name with NUL and user information in one write.
     virtual void WriteHeader(CArchiveFile& archive, const KoxHeaderInfo& info);
+    // The same with utf8, the stored name's UTF-8 form (StoredNameUtf8),
+    // converted once for all that the entry's storing asks of it.
+    void WriteHeaderNamed(CArchiveFile& archive, const KoxHeaderInfo& info, const std::string& utf8);
     // CLink without -r: stored name becomes name + "|" + target.
     virtual bool PrepareStoredName() { return true; }
     // Why the entry can not be stored (asked after PrepareStoredName), or

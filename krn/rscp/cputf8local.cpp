@@ -515,9 +515,15 @@ struct LocalChars {
     // The page's converter reads one byte a character, without shifts of
     // its own.
     bool singleBytes = false;
-    // For such a page, 1 for each byte that converts into UTF-8 and back
-    // as it was; made on the first name that asks (see ComesBackByBytesCP).
+    // For such a page, and a page whose converter reads characters of
+    // several bytes without shifts, 1 for each byte that converts on its
+    // own into UTF-8 and back as it was; made on the first name that asks
+    // (see ComesBackByCharactersCP).
     std::unique_ptr<uint8_t[]> comesBack;
+    // For the latter, what each pair of bytes does as one character, once
+    // a name held it: 0 not known yet, 1 converts into UTF-8 and back as it
+    // was, 2 does not.
+    std::unique_ptr<uint8_t[]> pairsBack;
 };
 
 // The local code page's characters, found again when the code page changed.
@@ -713,44 +719,75 @@ std::unique_ptr<uint8_t[]> LowerCaseTable()
     return table;
 }
 
+// Whether the n bytes at in (no NUL among them) convert on their own into
+// UTF-8 and back as they were, by the converters that names take
+// (UcnToUtf8nCPStr, Utf8nToUcnCPStr).
+bool ComesBackAlone(const char* in, size_t n)
+{
+    char name[4] = {};
+    std::memcpy(name, in, n);
+    char utf8[16];
+    char back[16];
+    uint32_t length = 0;
+    if (ThrowIfNoMemory(UcnToUtf8nCPStr(utf8, sizeof utf8, &length, name)) != RSCP_OK || length == 0 ||
+        length >= sizeof utf8)
+        return false;
+    utf8[length] = 0;
+    return ThrowIfNoMemory(Utf8nToUcnCPStr(back, sizeof back, &length, utf8)) == RSCP_OK && length == n &&
+           std::memcmp(back, name, n) == 0;
+}
+
 // For a page of single bytes: 1 for each byte but 0 that converts on its
-// own into UTF-8 and back as it was, by the converters that names take
-// (UcnToUtf8nCPStr, Utf8nToUcnCPStr), 0 for every other byte and for the
+// own into UTF-8 and back as it was, 0 for every other byte and for the
 // bytes that may shift (see MayShift).
 std::unique_ptr<uint8_t[]> ComesBackTable()
 {
     auto table = std::make_unique<uint8_t[]>(256);
     for (int b = 1; b < 256; ++b) {
-        if (MayShift(uint8_t(b)))
-            continue;
-        const char in[2] = {char(b), 0};
-        char utf8[16];
-        char back[16];
-        uint32_t length = 0;
-        if (ThrowIfNoMemory(UcnToUtf8nCPStr(utf8, sizeof utf8, &length, in)) != RSCP_OK || length == 0 ||
-            length >= sizeof utf8)
-            continue;
-        utf8[length] = 0;
-        if (ThrowIfNoMemory(Utf8nToUcnCPStr(back, sizeof back, &length, utf8)) == RSCP_OK && length == 1 &&
-            back[0] == in[0])
-            table[b] = 1;
+        const char c = char(b);
+        table[b] = !MayShift(uint8_t(b)) && ComesBackAlone(&c, 1) ? 1 : 0;
     }
     return table;
 }
 
 }  // namespace
 
-bool ComesBackByBytesCP(const char* name, size_t length)
+bool ComesBackByCharactersCP(const char* name, size_t length)
 {
     LocalChars& local = CurrentLocalChars();
-    if (!local.singleBytes)
+    if (!local.singleBytes && local.walk != LocalChars::kLengths)
         return false;
     if (!local.comesBack)
         local.comesBack = ComesBackTable();
     const uint8_t* comesBack = local.comesBack.get();
-    for (size_t at = 0; at < length; ++at)
-        if (comesBack[uint8_t(name[at])] == 0)
-            return false;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(name);
+    if (local.singleBytes) {
+        for (size_t at = 0; at < length; ++at)
+            if (comesBack[bytes[at]] == 0)
+                return false;
+        return true;
+    }
+    // The converter reads the name's characters where the walk does, and
+    // converts each of them on its own, as a name of that character alone:
+    // the name comes back when each of them does.
+    for (size_t at = 0; at < length;) {
+        const size_t n = rscpLengthOfReadChar(local.read, bytes + at, length - at);
+        if (n == 1) {
+            if (comesBack[bytes[at]] == 0)
+                return false;
+        } else {
+            if (n != 2 || MayShift(bytes[at + 1]))
+                return false;
+            if (!local.pairsBack)
+                local.pairsBack = std::make_unique<uint8_t[]>(65536);
+            uint8_t& pair = local.pairsBack[bytes[at] << 8 | bytes[at + 1]];
+            if (pair == 0)
+                pair = ComesBackAlone(name + at, 2) ? 1 : 2;
+            if (pair != 1)
+                return false;
+        }
+        at += n;
+    }
     return true;
 }
 

@@ -78,12 +78,13 @@ size_t FindSingleByteCharacterCP(const char* name, size_t length, char c);
 void LowerLettersCP(char* name, size_t length);
 
 // Whether a name in the local code page (length bytes) converts into UTF-8
-// and back as it was, told without converting it: in a page of single bytes
-// whose converter reads no shifts, where each byte converts on its own and
-// each of the name's converts into UTF-8 and back as it was (a byte that
-// may shift, ESC, SO, SI or LF, never counts as such).  False tells
-// nothing: the name is to be converted.
-bool ComesBackByBytesCP(const char* name, size_t length);
+// and back as it was, told without converting it: in a page whose converter
+// reads no shifts, where each character converts on its own (into one
+// character) and each of the name's is a character of one byte, or of two
+// bytes in a page of several bytes a character, that converts into UTF-8
+// and back as it was (a byte that may shift, ESC, SO, SI or LF, never
+// counts as such).  False tells nothing: the name is to be converted.
+bool ComesBackByCharactersCP(const char* name, size_t length);
 
 // How names in the local code page are shown on a line of output.
 // Under ISO 8859-1 (1100, and the pages that carry its characters), UTF-8

@@ -10,6 +10,7 @@
 
 #include "krn/rscp/cperr.h"
 #include "krn/rscp/cpnodb.h"
+#include "krn/rscp/cpreadchars.h"
 #include "krn/rscp/cputf8local.h"
 #include "tests/unit/krn/cpcache_fixture.h"
 
@@ -324,5 +325,60 @@ TEST_F(Local, Utf8CopiesSubstituteBrokenInputAndBackslashesFollowTheCharacters)
         std::string name = c.in;
         BackslashToSlashCP(name.data(), name.size());
         EXPECT_EQ(name, c.out) << c.cp;
+    }
+}
+
+TEST_F(Local, NamesComeBackByTheirCharactersAsTheirConversionsSay)
+{
+    // Every byte and every pair of bytes of the double-byte pages carried,
+    // of the ISO-2022 pages and of pages of single bytes, alone and between
+    // other characters: where the answer without converting is "comes
+    // back", the name converts into UTF-8 and back as it was; under a page
+    // whose converter reads characters of two bytes without shifts, a name
+    // of one such character gets the answer its conversion gives.
+    const char* const pages[] = {"8000", "8004", "8100", "8200", "8300", "8304", "8340", "8341",
+                                 "8342", "8343", "8344", "8345", "8400", "8404", "8450", "8500",
+                                 "8504", "8599", "1100", "1160", "8600", "4110"};
+    const auto comesBack = [](const std::string& name) {
+        uint32_t rc = 0;
+        const std::string utf8 = ToUtf8(name, &rc);
+        if (rc != RSCP_OK)
+            return false;
+        const std::string back = ToLocal(utf8, &rc);
+        return rc == RSCP_OK && back == name;
+    };
+    for (const char* cp : pages) {
+        ASSERT_EQ(kovlcpSetLocalCodePageFromProfile(cp), 0) << cp;
+        rscpReadChars chars;
+        const bool pairs = rscpReadCharsOfCP(cp, &chars) == RSCP_OK && chars.multiByte && !chars.shifted &&
+                           std::strcmp(cp, "4110") != 0;
+        size_t fast = 0;
+        std::string before = "a";
+        for (int lead = 1; lead < 256; ++lead) {
+            for (int trail = 0; trail < 256; ++trail) {
+                std::string name(1, char(lead));
+                if (trail != 0)
+                    name += char(trail);
+                const bool answer = ComesBackByCharactersCP(name.data(), name.size());
+                const bool real = comesBack(name);
+                EXPECT_FALSE(answer && !real) << cp << ": " << lead << " " << trail;
+                if (pairs && trail != 0 &&
+                    rscpLengthOfReadChar(chars, reinterpret_cast<const uint8_t*>(name.data()), 2) == 2) {
+                    EXPECT_EQ(answer, real) << cp << ": " << lead << " " << trail;
+                }
+                fast += answer ? 1 : 0;
+                // Between the name before and a letter.
+                if ((lead + trail) % 5 == 0) {
+                    const std::string joined = before + name + "b";
+                    EXPECT_FALSE(ComesBackByCharactersCP(joined.data(), joined.size()) && !comesBack(joined))
+                        << cp << ": " << lead << " " << trail;
+                    if (answer)
+                        before = name;
+                }
+            }
+        }
+        if (std::strcmp(cp, "4110") != 0 && std::strcmp(cp, "8200") != 0 && std::strcmp(cp, "8599") != 0) {
+            EXPECT_GT(fast, 200u) << cp;
+        }
     }
 }

@@ -196,17 +196,15 @@ std::string CSigningPlaces::Mark(std::string_view place, uint16_t& state, uint16
         const auto named = m_firstNames.find(std::string(place));
         const std::string_view first = named == m_firstNames.end() ? place : std::string_view(named->second);
         const auto firstBit = static_cast<uint16_t>(1U << (state >> kFirstShift & 3));
-        if (firstBit == kFileBit) {
-            const PlaceKind taker = (state & kFirstTakerIsLink) != 0 ? PlaceKind::kLink : PlaceKind::kDirectory;
-            return m_noManifest ? WouldListRefusal(first, std::string("is ") + KindWord(taker), "of that name")
-                                : PlaceTakenRefusal(first, taker, true);
-        }
         if (firstBit == kBelowBit)
             return m_noManifest ? WouldListRefusal(first, "lies below " + KovShown(place), "of that name")
                                 : BelowSignedFileRefusal(first, place);
-        const PlaceKind taker = firstBit == kLinkBit ? PlaceKind::kLink : PlaceKind::kDirectory;
+        // The file first, then the first that took its place; or that one first.
+        const bool fileFirst = firstBit == kFileBit;
+        const bool link = fileFirst ? (state & kFirstTakerIsLink) != 0 : firstBit == kLinkBit;
+        const PlaceKind taker = link ? PlaceKind::kLink : PlaceKind::kDirectory;
         return m_noManifest ? WouldListRefusal(first, std::string("is ") + KindWord(taker), "of that name")
-                            : PlaceTakenRefusal(first, taker, false);
+                            : PlaceTakenRefusal(first, taker, fileFirst);
     }
     if ((state & kLinkBit) == 0 || (state & kFileBelowBit) == 0)
         return {};

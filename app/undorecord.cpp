@@ -291,7 +291,7 @@ Judged Judge(int fd, const struct stat& archive, const Record& record)
         return Judged::kUnreadable;
     // A record of an earlier layout holds no spread checksum: it is judged
     // by what it holds, as the release that wrote it judged it.
-    if (head != r.headCrc || window != r.windowCrc || (r.version >= kUndoSpreadSince && spread != r.spreadCrc))
+    if (head != r.headCrc || window != r.windowCrc || (UndoRecordHoldsSpread(r.version) && spread != r.spreadCrc))
         return Judged::kOther;
     const size_t present = static_cast<size_t>(std::min<uint64_t>(r.first.size(), size - r.writeAt));
     std::string now, old;

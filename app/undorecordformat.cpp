@@ -73,6 +73,11 @@ uint32_t UndoChecksum(const char* data, size_t n)
     return CsCrc32Update(0xFFFFFFFFu, data, n) ^ 0xFFFFFFFFu;
 }
 
+bool UndoRecordHoldsSpread(unsigned version)
+{
+    return LayoutFor(version).checksums == 3;
+}
+
 std::string EncodeUndoRecord(const UndoRecordFields& r)
 {
     const Layout& layout = LayoutFor(r.version);

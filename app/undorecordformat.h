@@ -16,7 +16,6 @@ inline constexpr size_t kUndoLongestBase = 255;
 // Records of every earlier layout are read too: those of version 2 (the two
 // releases before this layout) hold no spreadCrc and are judged without it.
 inline constexpr unsigned kUndoRecordVersion = 3;
-inline constexpr unsigned kUndoSpreadSince = 3;
 // A record's fields of fixed size, its checksum included, in the largest
 // layout (the one a run writes).
 inline constexpr size_t kUndoRecordFieldBytes = 8 + 8 * 8 + 3 * 4 + 2 * 2 + 4;
@@ -33,13 +32,17 @@ inline constexpr size_t kUndoRecordFixedBytes = kUndoRecordFieldBytes + kUndoLon
 // after the record was written at time (seconds since the epoch).  pid and
 // start: the writing process and its start time.  base: the archive's name
 // in its directory.  version: the record's layout (spreadCrc is 0 in one
-// before kUndoSpreadSince).
+// that holds none, see UndoRecordHoldsSpread).
 struct UndoRecordFields {
     uint64_t dev = 0, ino = 0, pid = 0, start = 0, oldLength = 0, writeAt = 0, time = 0;
     uint32_t headCrc = 0, windowCrc = 0, spreadCrc = 0;
     unsigned version = kUndoRecordVersion;
     std::string base, tail, first;
 };
+
+// Whether a record of the layout version holds spreadCrc (those of version
+// 2 do not).
+bool UndoRecordHoldsSpread(unsigned version);
 
 // How many bytes of a record tell its length: its magic and fixed fields
 // (the largest layout's; every record of a smaller one is longer than that).

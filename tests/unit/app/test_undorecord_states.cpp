@@ -262,7 +262,7 @@ TEST_F(UndoRecordStates, EveryStateARunOrItsPutBackLeavesEndsOldOrWholeAndOnlyTh
                 record = EncodeUndoRecord(fields);
                 ASSERT_TRUE(record.starts_with("KOVUNDO2"));
             }
-            for (const State& state : StatesOf(run, version >= kUndoSpreadSince, rnd)) {
+            for (const State& state : StatesOf(run, UndoRecordHoldsSpread(version), rnd)) {
                 for (bool newInode : {false, true}) {
                     const std::string note = std::string(run.kind) + ", version " + std::to_string(version) + ": " +
                                              state.label + (newInode ? ", a copy" : "");
